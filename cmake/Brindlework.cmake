@@ -1,0 +1,49 @@
+# Build helpers shared by every subsystem folder.
+#
+# brindlework_library(<name> [DEPS <libs>...])
+#   Makes the static library brindlework_<name> from every .cpp of the folder
+#   except the *_test.cpp files, and (with tests on) one test program
+#   <name>_tests from the *_test.cpp files, discovered into CTest with the
+#   label <name>. Files are globbed so that new units need no list edits.
+
+set(BRINDLEWORK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor)
+if(BRINDLEWORK_WERROR)
+  list(APPEND BRINDLEWORK_WARNINGS -Werror)
+endif()
+
+if(BRINDLEWORK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+function(brindlework_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB _all CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  set(_src "")
+  set(_tests "")
+  foreach(f ${_all})
+    if(f MATCHES "_test\\.cpp$")
+      list(APPEND _tests ${f})
+    elseif(NOT f MATCHES "/main\\.cpp$")
+      list(APPEND _src ${f})
+    endif()
+  endforeach()
+  add_library(brindlework_${name} STATIC ${_src})
+  target_include_directories(brindlework_${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_compile_options(brindlework_${name} PRIVATE ${BRINDLEWORK_WARNINGS})
+  target_link_libraries(brindlework_${name} PUBLIC ${ARG_DEPS})
+  if(BRINDLEWORK_TESTS AND _tests)
+    add_executable(${name}_tests ${_tests})
+    target_compile_options(${name}_tests PRIVATE ${BRINDLEWORK_WARNINGS})
+    target_compile_definitions(${name}_tests PRIVATE
+      BRINDLEWORK_TESTDATA_DIR="${BRINDLEWORK_TESTDATA}"
+      BRINDLEWORK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    target_link_libraries(${name}_tests PRIVATE brindlework_${name} ${ARG_TEST_DEPS}
+                          GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${name}_tests
+      PROPERTIES LABELS ${name}
+      DISCOVERY_MODE PRE_TEST
+      DISCOVERY_TIMEOUT 60)
+  endif()
+endfunction()

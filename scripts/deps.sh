@@ -1,0 +1,22 @@
+# scripts/deps.sh - sourced by the other scripts: installs the Debian packages
+# the build needs when they are missing. One list for the whole project.
+BRINDLEWORK_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  clang libclang-rt-dev
+  curl
+)
+
+brindlework_install_deps() {
+  local missing=()
+  for p in "${BRINDLEWORK_PACKAGES[@]}"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  $sudo apt-get update -q
+  $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
