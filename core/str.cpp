@@ -2,6 +2,7 @@
 #include "core/str.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "core/exception.h"
 
@@ -18,6 +19,13 @@ Str Str::withCapacity(int32_t capacity) {
 Str Str::withCapacity(int32_t capacity, std::string_view text) {
   Str s = withCapacity(capacity);
   s.assign(text);
+  return s;
+}
+
+Str Str::adopt(std::string bytes, int32_t capacity) {
+  Str s = withCapacity(capacity);
+  if (bytes.size() > static_cast<size_t>(capacity)) bytes.resize(static_cast<size_t>(capacity));
+  s.bytes_ = std::move(bytes);
   return s;
 }
 

@@ -41,6 +41,9 @@ class Str {
   static Str withCapacity(int32_t capacity);
   // A copy of text clipped to the given capacity.
   static Str withCapacity(int32_t capacity, std::string_view text);
+  // Takes over bytes (clipped to the capacity) without copying them; for
+  // builders that size their text once and move it in.
+  static Str adopt(std::string bytes, int32_t capacity);
 
   bool isNil() const { return nil_; }
   explicit operator bool() const { return !nil_; }

@@ -55,5 +55,14 @@ TEST(StrTest, NulLengthStopsAtFirstNul) {
   EXPECT_EQ(Text("hello").nulLength(), 5);
 }
 
+TEST(StrTest, AdoptKeepsCapacityAndClips) {
+  Str s = Str::adopt(std::string("abc"), 10);
+  EXPECT_EQ(s, "abc");
+  EXPECT_EQ(s.capacity(), 10);
+  Str clipped = Str::adopt(std::string("abcdef"), 2);
+  EXPECT_EQ(clipped, "ab");
+  EXPECT_EQ(clipped.capacity(), 2);
+}
+
 }  // namespace
 }  // namespace bw
