@@ -5,6 +5,7 @@ BRINDLEWORK_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
   curl
+  python3
 )
 
 brindlework_install_deps() {
