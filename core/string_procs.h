@@ -75,8 +75,9 @@ void trimEnd(Str& s);
 void trimStart(Str& s);
 
 // Always shortens a non-NIL string in place, to at most half its length and
-// 200 bytes, at a white-space boundary when there is one, and appends "..."
-// (clipped at the capacity). NIL is left alone.
+// 200 bytes (201 when byte 200 is white space), at a white-space boundary
+// when there is one, and appends "..." (clipped at the capacity). NIL is
+// left alone.
 void shortenText(Str& s);
 
 struct ValueAt {

@@ -246,6 +246,13 @@ TEST(ShortenTextTest, HalfAtMostAndAtWordBoundary) {
   shortenText(noSpace);
   EXPECT_EQ(noSpace.view(), std::string(200, 'y') + "...");
 
+  // White space exactly at the cut stays, one byte past 200.
+  std::string spaceAtCut(1000, 'z');
+  spaceAtCut[200] = ' ';
+  Str atCut = Str(spaceAtCut);
+  shortenText(atCut);
+  EXPECT_EQ(atCut.view(), spaceAtCut.substr(0, 201) + "...");
+
   // The appended dots clip at the capacity; short texts still shrink.
   Str four("abcd");
   shortenText(four);
