@@ -1,0 +1,1 @@
+brindlework_fuzzer(shell_template brindlework_platform brindlework_core)
