@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "core/string_procs.h"
+#include "platform/argument_line.h"
 
 namespace bw {
 namespace pShellParameters {
@@ -37,37 +39,14 @@ struct Result {
 };
 
 Result gResult;
-Str gArgumentString;
 std::FILE* gOut = nullptr;
 std::FILE* gIn = nullptr;
 
 std::FILE* out() { return gOut ? gOut : stdout; }
 std::FILE* in() { return gIn ? gIn : stdin; }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-struct Found {
-  bool found;
-  int32_t index;  // the item's index, or the number of items when not found
-};
-
-// Looks word up among the names and aliases of the keyword table.
-Found findKeyword(std::string_view word) {
-  const std::vector<StrChain>& table = gResult.names;
-  for (size_t i = 0; i < table.size(); ++i)
-    for (const Str& name : table[i])
-      if (!name.isNil() && equalsIgnoringCase(name.view(), word)) return {true, static_cast<int32_t>(i)};
-  return {false, static_cast<int32_t>(table.size())};
-}
+// Looks word up among the names and aliases of the compiled template.
+FoundString findKeyword(std::string_view word) { return findStringInList(word, gResult.names); }
 
 // A token with the span of the input it shows in error reports (a quoted
 // token's span lies between its quotes).
@@ -236,7 +215,7 @@ void Parser::parseArguments() {
   while (token.cls != TOKEN_END) {
     int32_t target = -1;
     if (token.cls == TOKEN_WORD || token.cls == TOKEN_NUMBER) {
-      Found k = findKeyword(token.text);
+      FoundString k = findKeyword(token.text);
       if (k.found && gResult.values[static_cast<size_t>(k.index)].isNil()) target = k.index;
     }
     bool valueRead = false;
@@ -348,7 +327,7 @@ bool parseShellTemplate(Text tmpl, Text arguments, bool quiet) {
   gResult.values.resize(static_cast<size_t>(gResult.count) + 1);
   try {
     Parser(templateText, true, quiet).compileTemplate();
-    std::string line(arguments.isNil() ? gArgumentString.view() : arguments.nulView());
+    std::string line(arguments.isNil() ? argumentString().view() : arguments.nulView());
     line = askForArguments(templateText, std::move(line));
     Parser(std::move(line), false, quiet).parseArguments();
   } catch (const eException& e) {
@@ -359,10 +338,6 @@ bool parseShellTemplate(Text tmpl, Text arguments, bool quiet) {
 }
 
 void endShellParameters() { freeResult(); }
-
-void setShellArgumentString(Text line) { gArgumentString = line.isNil() ? Str() : Str(line.view()); }
-
-void endArgumentString() { gArgumentString = Str(); }
 
 void setShellConsole(std::FILE* outFile, std::FILE* inFile) {
   gOut = outFile;

@@ -23,18 +23,13 @@
 namespace bw {
 
 // Compiles tmpl and parses arguments against it (NIL arguments: the
-// program's argument line). quiet suppresses the printed error reports.
+// program's argument line, argumentString()). quiet suppresses the printed error reports.
 // Returns false after a reported template or parameter error; the values
 // read before it stay readable. Other exceptions ("BUG", "EPU") pass through.
 bool parseShellTemplate(Text tmpl, Text arguments, bool quiet);
 
 // Frees the last parse result (module finaliser).
 void endShellParameters();
-
-// The program's argument line that a NIL arguments text stands for.
-// Stand-in until the path procedures provide it from argv.
-void setShellArgumentString(Text line);
-void endArgumentString();
 
 // Where the parser prints and reads the "?" answer (default stdout and
 // stdin); nullptr restores the default. For tests and the fuzz target.
@@ -67,8 +62,9 @@ const Str& GetParam(int32_t index);
 // The number of parameters of the last parse (1 + the commas of the template).
 int32_t infoShellParamCount();
 
-// The compiled keyword table: one name chain (first name, then aliases) per
-// template item; an item the template did not reach has an empty chain.
+// The compiled keyword table that findStringInList reads: one name chain
+// (first name, then aliases) per template item; an item the template did not
+// reach has an empty chain.
 const std::vector<StrChain>& keywordTable();
 
 // The class of character c given the class of the token so far (0 at its

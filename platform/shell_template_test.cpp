@@ -10,6 +10,8 @@
 #include <string>
 
 #include "core/exception.h"
+#include "core/string_procs.h"
+#include "platform/argument_line.h"
 
 namespace bw {
 namespace {
@@ -146,6 +148,15 @@ TEST(ShellTemplateTest, AliasesAndTheKeywordTable) {
   ASSERT_EQ(table.size(), 2u);
   // Aliases are linked directly behind the first name.
   EXPECT_THAT(table[0], ::testing::ElementsAre(Str("a"), Str("c"), Str("b")));
+  FoundString found = findStringInList("C", table);
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(found.index, 0);
+  found = findStringInList("D", table);
+  EXPECT_TRUE(found.found);
+  EXPECT_EQ(found.index, 1);
+  found = findStringInList("e", table);
+  EXPECT_FALSE(found.found);
+  EXPECT_EQ(found.index, 2);  // the number of items
   EXPECT_EQ(parse("a=b,B", "", &ok), "Shell template error, parameter name already used:\n" + marked("a=b,", "B", ""));
   EXPECT_FALSE(ok);
 }
@@ -277,7 +288,9 @@ TEST(ShellTemplateTest, TheProgramsOwnTemplate) {
 }
 
 TEST(ShellTemplateTest, NilArgumentsReadTheProgramsArgumentLine) {
-  setShellArgumentString("UpdateAll");
+  const char* argv[] = {"brindlework", "UpdateAll"};
+  setProgramArguments(2, argv);
+  initArgumentString();
   bool ok = false;
   parse("UpdateAll/S", nullptr, &ok);
   EXPECT_TRUE(ok);
