@@ -4,7 +4,7 @@ BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
-  curl
+  curl tzdata
   python3
 )
 

@@ -1,0 +1,1 @@
+brindlework_fuzzer(native_path brindlework_platform brindlework_core)

@@ -1,0 +1,171 @@
+// platform/assigns.cpp - the device and assign table and the private base.
+#include "platform/assigns.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "platform/dos_errors.h"
+
+namespace bw::dos {
+namespace {
+
+enum class Lazy { none, ram, t };
+
+struct Entry {
+  std::string name;
+  DeviceKind kind = DeviceKind::folders;
+  std::vector<std::string> folders;
+  Lazy lazy = Lazy::none;  // folders come from the private base on first use
+};
+
+struct Table {
+  bool built = false;
+  std::vector<Entry> entries;
+};
+
+Table& table() {
+  static Table t;
+  return t;
+}
+std::mutex& tableMutex() {
+  static std::mutex m;
+  return m;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string envOr(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string progDir() {
+  std::string dir = envOr("BRINDLEWORK_PROGDIR");
+  return dir.empty() ? executableFolder() : dir;
+}
+
+void build(Table& t) {
+  t.entries.clear();
+  std::string prog = progDir();
+  t.entries.push_back({"", DeviceKind::folders, {"/"}, Lazy::none});
+  t.entries.push_back({"PROGDIR", DeviceKind::folders, {prog}, Lazy::none});
+  t.entries.push_back({"RAM", DeviceKind::folders, {}, Lazy::ram});
+  t.entries.push_back({"T", DeviceKind::folders, {}, Lazy::t});
+  t.entries.push_back({"L", DeviceKind::folders, {prog + "/L"}, Lazy::none});
+  t.entries.push_back({"Libs", DeviceKind::folders, {prog + "/Libs"}, Lazy::none});
+  t.entries.push_back({"NIL", DeviceKind::folders, {"/dev/null"}, Lazy::none});
+  t.entries.push_back({"ENV", DeviceKind::virtual_, {}, Lazy::none});
+  t.entries.push_back({"PIPE", DeviceKind::virtual_, {}, Lazy::none});
+  t.built = true;
+}
+
+Entry* find(Table& t, std::string_view name) {
+  for (Entry& e : t.entries)
+    if (sameName(e.name, name)) return &e;
+  return nullptr;
+}
+
+// A private folder must be a real directory of ours that nobody else may
+// enter. Makes it (0700) when missing.
+bool privateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) return false;  // a symlink or anything else
+  if (st.st_uid != ::geteuid()) return false;
+  if ((st.st_mode & 077) != 0) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string executableFolder() {
+  char buf[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return ".";
+  std::string path(buf, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+PrivateBase privateBase() {
+  std::string base;
+  std::string runtime = envOr("XDG_RUNTIME_DIR");
+  if (!runtime.empty()) {
+    base = runtime + "/brindlework";
+  } else {
+    std::string tmp = envOr("TMPDIR");
+    if (tmp.empty()) tmp = P_tmpdir;
+    base = tmp + "/brindlework-" + std::to_string(::geteuid());
+  }
+  if (!privateFolder(base)) return {"", kErrorDeviceNotMounted};
+  return {base, 0};
+}
+
+DeviceLookup lookupDevice(std::string_view name) {
+  std::lock_guard<std::mutex> guard(tableMutex());
+  Table& t = table();
+  if (!t.built) build(t);
+  Entry* e = find(t, name);
+  if (!e) return {DeviceKind::unknown, {}, kErrorDeviceNotMounted};
+  if (e->lazy != Lazy::none) {
+    PrivateBase base = privateBase();
+    if (base.error != 0) return {DeviceKind::unknown, {}, base.error};
+    std::string folder = base.path + (e->lazy == Lazy::ram ? "/RAM" : "/T");
+    if (!privateFolder(folder)) return {DeviceKind::unknown, {}, kErrorDeviceNotMounted};
+    e->folders.assign(1, folder);
+    e->lazy = Lazy::none;
+  }
+  return {e->kind, e->folders, 0};
+}
+
+void assignAdd(std::string_view name, std::string_view hostFolder) {
+  std::lock_guard<std::mutex> guard(tableMutex());
+  Table& t = table();
+  if (!t.built) build(t);
+  Entry* e = find(t, name);
+  if (!e) {
+    t.entries.push_back({std::string(name), DeviceKind::folders, {}, Lazy::none});
+    e = &t.entries.back();
+  }
+  if (e->lazy != Lazy::none || e->kind != DeviceKind::folders) {
+    e->lazy = Lazy::none;
+    e->kind = DeviceKind::folders;
+    e->folders.clear();
+  }
+  e->folders.emplace_back(hostFolder);
+}
+
+void assignRemove(std::string_view name) {
+  std::lock_guard<std::mutex> guard(tableMutex());
+  Table& t = table();
+  if (!t.built) build(t);
+  for (auto it = t.entries.begin(); it != t.entries.end(); ++it)
+    if (sameName(it->name, name)) {
+      t.entries.erase(it);
+      return;
+    }
+}
+
+void resetAssigns() {
+  std::lock_guard<std::mutex> guard(tableMutex());
+  table().built = false;
+}
+
+}  // namespace bw::dos
