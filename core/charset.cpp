@@ -12,18 +12,6 @@ namespace {
 
 constexpr int32_t kMaxCodePoint = 0x10FFFF;
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
 constexpr int32_t kWindows1252High[32] = {
     0x20AC, -1,     0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
     0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, -1,     0x017D, -1,      // 88-8F
@@ -80,6 +68,18 @@ bool readHex(std::string_view s, size_t& i, int64_t& value) {
 
 }  // namespace
 
+bool charsetNamesEqual(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
 std::unique_ptr<cEncoding> cEncoding::clone() const {
   std::unique_ptr<cEncoding> copy = make();
   copy->name_ = name_;
@@ -94,7 +94,7 @@ std::unique_ptr<cEncoding> cEncodingUTF::clone() const {
 
 bool cEncodingUTF::load(Text name) {
   if (!name_.isNil()) raise("EMU", "cEncodingUTF.load(); already loaded");
-  if (name.isNil() || !equalsNoCase(name.nulView(), "UTF-8")) return false;
+  if (name.isNil() || !charsetNamesEqual(name.nulView(), "UTF-8")) return false;
   name_ = Str(name.nulView());
   return true;
 }
@@ -170,15 +170,15 @@ bool cCharset::loadTextTable(const std::string& name) {
 }
 
 bool cCharset::loadBuiltInTable(const std::string& name) {
-  if (equalsNoCase(name, "ISO-8859-1")) {
+  if (charsetNamesEqual(name, "ISO-8859-1")) {
     fillIdentity(table_);
-  } else if (equalsNoCase(name, "ISO-8859-15")) {
+  } else if (charsetNamesEqual(name, "ISO-8859-15")) {
     fillIdentity(table_);
     for (const Difference& d : kIso8859_15) table_[d.byte] = d.codePoint;
-  } else if (equalsNoCase(name, "Windows-1252")) {
+  } else if (charsetNamesEqual(name, "Windows-1252")) {
     fillIdentity(table_);
     for (size_t i = 0; i < 32; ++i) table_[0x80 + i] = kWindows1252High[i];
-  } else if (equalsNoCase(name, "ASCII")) {
+  } else if (charsetNamesEqual(name, "ASCII")) {
     fillIdentity(table_);
     for (size_t i = 0x80; i < 256; ++i) table_[i] = -1;
   } else {
@@ -246,7 +246,7 @@ int32_t cCharset::convertCharaFrom(uint8_t byte, const cCharset& fromCharset, in
 
 std::unique_ptr<cEncoding> encodingFromName(Text name, bool fallback) {
   std::string_view n = name.isNil() ? std::string_view() : name.nulView();
-  if (n.size() >= 4 && equalsNoCase(n.substr(0, 4), "UTF-")) {
+  if (n.size() >= 4 && charsetNamesEqual(n.substr(0, 4), "UTF-")) {
     auto utf = std::make_unique<cEncodingUTF>();
     utf->newEncoding();
     if (utf->load(name) || (fallback && utf->load("UTF-8"))) return utf;

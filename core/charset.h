@@ -53,6 +53,9 @@ class cCharset : public cEncoding {
   BW_CLASS(cCharset, cEncoding)
 
  public:
+  // An unloaded charset maps no byte.
+  cCharset() { table_.fill(-1); }
+
   std::unique_ptr<cEncoding> clone() const override { return cloneCharset(); }
   std::unique_ptr<cEncoding> make() const override { return makeCharset(); }
   // Typed forms: clone() also copies the table (not the reverse map).
@@ -86,7 +89,7 @@ class cCharset : public cEncoding {
   bool loadBuiltInTable(const std::string& name);
   void buildReverseMap() const;
 
-  std::array<int32_t, 256> table_{};
+  std::array<int32_t, 256> table_;
   // Reverse map: direct for code points below 256, sorted pairs above.
   mutable bool reverseBuilt_ = false;
   mutable std::array<int16_t, 256> reverseLow_{};
@@ -106,6 +109,9 @@ class cEncodingUTF : public cEncoding {
   // Raises "EMU" when already loaded.
   bool load(Text name);
 };
+
+// True when two charset names are equal ignoring ASCII case.
+bool charsetNamesEqual(std::string_view a, std::string_view b);
 
 // True for names that may reach the table file search (invariant 3).
 bool isSafeCharsetName(std::string_view name);

@@ -86,6 +86,12 @@ CharaText CharaText::bytes(std::string_view bytes) {
   return t;
 }
 
+CharaText CharaText::charsetByte(char byte) {
+  CharaText t = bytes(std::string_view(&byte, 1));
+  t.charsetByte_ = true;
+  return t;
+}
+
 Str prependChara(char chara, Text text) {
   int32_t length = text.isNil() ? 0 : text.nulLength();
   Str s = Str::withCapacity(length + 1);
@@ -98,10 +104,7 @@ CharaText unicodeToCharsetText(int32_t codePoint, const cCharset& charset, Text 
                                bool noApproximation) {
   // A code point the charset maps to byte 0 counts as unmappable.
   int32_t b = charset.unicodeToChara(codePoint, 0);
-  if (b != 0) {
-    char c = static_cast<char>(b);
-    return CharaText::bytes(std::string_view(&c, 1));
-  }
+  if (b != 0) return CharaText::charsetByte(static_cast<char>(b));
   if (noApproximation || codePoint < kFirst || codePoint > kLast) return CharaText::of(replacement);
   int16_t row = kIndex[static_cast<size_t>(codePoint - kFirst)];
   if (row < 0) return CharaText::of(replacement);

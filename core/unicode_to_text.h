@@ -28,8 +28,11 @@ class CharaText {
   static CharaText nil() { return CharaText(); }
   static CharaText of(Text text);
   static CharaText bytes(std::string_view bytes);  // at most 4 bytes, copied
+  // The charset's own byte for the code point (not an approximation).
+  static CharaText charsetByte(char byte);
 
   bool isNil() const { return nil_; }
+  bool isCharsetByte() const { return charsetByte_; }
   std::string_view view() const {
     return external_ ? std::string_view(external_, length_) : std::string_view(inline_, length_);
   }
@@ -38,6 +41,7 @@ class CharaText {
 
  private:
   bool nil_ = true;
+  bool charsetByte_ = false;
   const char* external_ = nullptr;
   size_t length_ = 0;
   char inline_[4] = {};
