@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "core/raise_test_support.h"
 
 namespace bw {
 namespace {
@@ -30,17 +31,6 @@ Str translate(Text text, std::vector<const char*> dict, int32_t length = 0, bool
               int32_t start = 0) {
   dict.push_back(nullptr);
   return translateStr(text, dict.data(), length, nilIfUnchanged, start);
-}
-
-template <typename F>
-void expectRaise(F f, const char* code, const char* message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception";
-  } catch (const eException& e) {
-    EXPECT_EQ(e.code(), code);
-    EXPECT_EQ(e.message(), message);
-  }
 }
 
 TEST_F(TranslateTest, DocumentedCases) {

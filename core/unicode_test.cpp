@@ -12,6 +12,7 @@
 
 #include "core/charset_files.h"
 #include "core/exception.h"
+#include "core/raise_test_support.h"
 #include "core/utf8.h"
 
 namespace bw {
@@ -45,17 +46,6 @@ TranslateEntry* neverMatches() {
   static TranslateEntry table[2];
   table[0] = {&sharedDummyTranslateMatcher(), nullptr, nullptr, 0, nullptr, nullptr};
   return table;
-}
-
-template <typename F>
-void expectRaise(F f, const char* code, const char* message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception";
-  } catch (const eException& e) {
-    EXPECT_EQ(e.code(), code);
-    EXPECT_EQ(e.message(), message);
-  }
 }
 
 TEST_F(UnicodeTest, DocumentedConversions) {
