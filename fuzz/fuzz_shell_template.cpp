@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bw::setShellConsole(devNullOut, devNullIn);
   bool ok = bw::parseShellTemplate(bw::Text(tmpl), bw::Text(args), true);
   if (ok) {
-    for (int32_t i = 0; i < bw::pShellParameters::infoShellParamCount(); ++i) (void)bw::pShellParameters::GetParam(i);
+    for (int32_t i = 0; i < bw::pShellParameters::infoShellParamCount(); ++i)
+      (void)bw::pShellParameters::GetParam(i);
   }
   bw::setShellConsole(nullptr, nullptr);
   bw::endShellParameters();

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "core/raise_test_support.h"
 #include "platform/app_host.h"
 
 namespace bw {
@@ -16,19 +17,11 @@ namespace {
 
 using ::testing::ElementsAre;
 
-#define EXPECT_RAISES(stmt, code_, message_)                \
-  try {                                                     \
-    stmt;                                                   \
-    ADD_FAILURE() << "no exception from " #stmt;            \
-  } catch (const eException& e) {                           \
-    EXPECT_EQ(e.code(), code_);                             \
-    EXPECT_EQ(e.message(), message_);                       \
-  }
-
 // A client that records every call in a shared trace.
 class RecordingClient : public cAppClient {
  public:
-  RecordingClient(std::string name, std::vector<std::string>& trace) : name_(std::move(name)), trace_(trace) {}
+  RecordingClient(std::string name, std::vector<std::string>& trace)
+      : name_(std::move(name)), trace_(trace) {}
   void beforeBuild(cApp&) override { trace_.push_back(name_ + ".beforeBuild"); }
   void build(cApp& app) override {
     trace_.push_back(name_ + ".build");
@@ -84,13 +77,13 @@ TEST(AppFrameTest, BuildCallsEveryBeforeBuildFirstInRegistrationOrder) {
 
 TEST(AppFrameTest, BuildWithoutClientsAndRuleViolations) {
   cApp app;
-  EXPECT_RAISES(app.build(), "EMU", "cApp.build(); initTitle() was not used");
-  EXPECT_RAISES(app.minimise(true), "EMU", "cApp.minimise(); app has not been built yet");
-  EXPECT_RAISES(app.registerClient(nullptr), "EMU", "cApp.registerClient(); client=NIL");
+  expectRaise([&] { app.build(); }, "EMU", "cApp.build(); initTitle() was not used");
+  expectRaise([&] { app.minimise(true); }, "EMU", "cApp.minimise(); app has not been built yet");
+  expectRaise([&] { app.registerClient(nullptr); }, "EMU", "cApp.registerClient(); client=NIL");
   app.initTitle("x");
   app.build();
   EXPECT_TRUE(app.infoBuilt());
-  EXPECT_RAISES(app.build(), "EMU", "cApp.build(); already used build()");
+  expectRaise([&] { app.build(); }, "EMU", "cApp.build(); already used build()");
   EXPECT_TRUE(app.infoBuilt());
 }
 
@@ -102,7 +95,7 @@ TEST(AppFrameTest, FailingClientBuildLeavesAppUnbuiltAndBuildCanRetry) {
   app.registerClient(&b);
   app.initTitle("t");
   b.failBuild = true;
-  EXPECT_RAISES(app.build(), "ERR", "cGuiAppClient.build(); failed to create GUI");
+  expectRaise([&] { app.build(); }, "ERR", "cGuiAppClient.build(); failed to create GUI");
   EXPECT_FALSE(app.infoBuilt());
   EXPECT_THAT(trace, ElementsAre("a.beforeBuild", "b.beforeBuild", "a.build", "b.build"));
   b.failBuild = false;
@@ -133,7 +126,7 @@ TEST(AppFrameTest, UnbuildClearsTextsAndFlagsButNotSizesNorClients) {
   EXPECT_EQ(app.infoFirstClient(), &a);
   EXPECT_THAT(trace, ElementsAre("a.beforeBuild", "a.build", "a.unbuild"));
   // The title must be given again before the next build.
-  EXPECT_RAISES(app.build(), "EMU", "cApp.build(); initTitle() was not used");
+  expectRaise([&] { app.build(); }, "EMU", "cApp.build(); initTitle() was not used");
   app.initTitle("t");
   app.build();
   EXPECT_TRUE(app.infoBuilt());
@@ -146,12 +139,13 @@ TEST(AppFrameTest, UnbuildClearsTextsAndFlagsButNotSizesNorClients) {
 TEST(AppFrameTest, FullWindowAndFullScreenExcludeEachOther) {
   cApp app;
   app.initFullWindow().initFullWindow();
-  EXPECT_RAISES(app.initFullScreen(800, 600), "EMU", "cApp.initFullScreen(); already used initFullWindow()");
+  expectRaise([&] { app.initFullScreen(800, 600); }, "EMU",
+              "cApp.initFullScreen(); already used initFullWindow()");
   EXPECT_TRUE(app.infoFullWindow());
   EXPECT_FALSE(app.infoFullScreen().fullScreen);
   cApp other;
   other.initFullScreen(1, 2);
-  EXPECT_RAISES(other.initFullWindow(), "EMU", "cApp.initFullWindow(); already used initFullScreen()");
+  expectRaise([&] { other.initFullWindow(); }, "EMU", "cApp.initFullWindow(); already used initFullScreen()");
   EXPECT_FALSE(other.infoFullWindow());
   other.newApp();
   EXPECT_FALSE(other.infoFullScreen().fullScreen);
@@ -175,7 +169,8 @@ TEST(AppFrameTest, ScreenCanBeSetOnceUntilNewOrUnbuild) {
   cAppHost host;
   int screenA = 0, screenB = 0;
   host.setScreen(&screenA);
-  EXPECT_RAISES(host.setScreen(&screenB), "EMU", "cAppHost.setScreen(); the screen has already been set");
+  expectRaise([&] { host.setScreen(&screenB); }, "EMU",
+              "cAppHost.setScreen(); the screen has already been set");
   EXPECT_EQ(host.getScreen(), &screenA);
   host.unbuild();
   EXPECT_EQ(host.getScreen(), nullptr);
@@ -201,18 +196,18 @@ std::vector<cAppResource*> listOf(const cAppClient& client) {
 TEST(AppFrameTest, AddAndRemFromEveryPosition) {
   std::vector<int> deleted;
   cAppClient client;
-  EXPECT_RAISES(client.add(nullptr), "EMU", "cAppClient.add(); res=NIL");
+  expectRaise([&] { client.add(nullptr); }, "EMU", "cAppClient.add(); res=NIL");
   CountedResource stray(deleted, 99);
-  EXPECT_RAISES(client.rem(&stray), "BUG", "cAppClient.rem(); resource is not in the list");
+  expectRaise([&] { client.rem(&stray); }, "BUG", "cAppClient.rem(); resource is not in the list");
 
   auto* r1 = new CountedResource(deleted, 1);
   client.add(r1);
   EXPECT_EQ(r1->infoOwnerClient(), &client);
-  EXPECT_RAISES(client.rem(&stray), "BUG", "cAppClient.rem(); resource is not in the list");
+  expectRaise([&] { client.rem(&stray); }, "BUG", "cAppClient.rem(); resource is not in the list");
   EXPECT_EQ(client.rem(r1), r1);  // the only one
   EXPECT_THAT(listOf(client), ElementsAre());
   EXPECT_EQ(r1->infoOwnerClient(), &client);  // not cleared by rem
-  EXPECT_RAISES(client.rem(r1), "BUG", "cAppClient.rem(); resource is not in the list");
+  expectRaise([&] { client.rem(r1); }, "BUG", "cAppClient.rem(); resource is not in the list");
 
   auto* r2 = new CountedResource(deleted, 2);
   auto* r3 = new CountedResource(deleted, 3);
@@ -229,8 +224,8 @@ TEST(AppFrameTest, AddAndRemFromEveryPosition) {
   EXPECT_THAT(listOf(client), ElementsAre(r2));
   // Taken out before, or never added: refused, even from a longer list.
   client.add(r4);
-  EXPECT_RAISES(client.rem(r1), "BUG", "cAppClient.rem(); resource is not in the list");
-  EXPECT_RAISES(client.rem(&stray), "BUG", "cAppClient.rem(); resource is not in the list");
+  expectRaise([&] { client.rem(r1); }, "BUG", "cAppClient.rem(); resource is not in the list");
+  expectRaise([&] { client.rem(&stray); }, "BUG", "cAppClient.rem(); resource is not in the list");
   EXPECT_THAT(listOf(client), ElementsAre(r2, r4));
   delete r1;
   delete r3;
@@ -274,8 +269,8 @@ TEST(AppHostTest, ModuleProceduresWithoutAHost) {
   EXPECT_EQ(appHost(), nullptr);
   unbuildAppHost();
   endAppHost();
-  EXPECT_RAISES(MinimiseApp(true), "EMU", "cApp; MinimiseApp(); app has not been created yet");
-  EXPECT_RAISES(newAppHost("x"), "EMU", "cApp; newAppHost(); app has not been created yet");
+  expectRaise([&] { MinimiseApp(true); }, "EMU", "cApp; MinimiseApp(); app has not been created yet");
+  expectRaise([&] { newAppHost("x"); }, "EMU", "cApp; newAppHost(); app has not been created yet");
 }
 
 TEST(AppHostTest, LifeOfTheGlobalHost) {
@@ -296,7 +291,7 @@ TEST(AppHostTest, LifeOfTheGlobalHost) {
   }
   newAppHost("Brindlework");
   EXPECT_EQ(appHost()->infoTitle(), "Brindlework");
-  EXPECT_RAISES(MinimiseApp(false), "EMU", "cApp.minimise(); app has not been built yet");
+  expectRaise([&] { MinimiseApp(false); }, "EMU", "cApp.minimise(); app has not been built yet");
   appHost()->build();
   MinimiseApp(false);
   unbuildAppHost();

@@ -1,19 +1,16 @@
 // platform/app_host.cpp - the global application host.
 #include "platform/app_host.h"
 
-#include <cerrno>
 #include <memory>
+#include <string>
 
 #include "core/exception.h"
+#include "platform/dos_env.h"
 
 namespace bw {
 namespace {
 
 std::unique_ptr<cAppHost> gAppHost;
-
-// The program's own command path as it was started.
-// TODO(appframe): take it from the DOS layer's program-name call once it lands.
-std::string_view programName() { return program_invocation_name ? program_invocation_name : ""; }
 
 }  // namespace
 
@@ -34,7 +31,8 @@ std::string_view filePartOfCommandPath(std::string_view path) {
 cAppHost* newAppHost(Text name) {
   if (!gAppHost) raise("EMU", "cApp; newAppHost(); app has not been created yet");
   if (name.isNil()) {
-    std::string title(filePartOfCommandPath(programName()));
+    std::string program = dos::programName();
+    std::string title(filePartOfCommandPath(program));
     gAppHost->initTitle(title);
   } else {
     gAppHost->initTitle(name);

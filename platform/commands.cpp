@@ -4,10 +4,16 @@
 
 #include <cstdlib>
 
+#include "platform/dos.h"
 #include "platform/spawn.h"
 
 namespace bw {
 namespace {
+
+// Whether an examined entry type is a file (every negative type: files,
+// FIFOs, devices).
+// TODO(appframe): use dirEntryTypeIsFile of the path procedures once it lands.
+bool entryTypeIsFile(int32_t type) { return type < 0; }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -24,7 +30,7 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 
 struct Word {
   std::string text;
-  size_t end = 0;    // position just after the word
+  size_t end = 0;  // position just after the word
   bool found = false;
 };
 
@@ -82,7 +88,8 @@ std::vector<std::string> browserCommand(const std::string& url) {
   if (words.empty()) words.push_back("xdg-open");
   bool placed = false;
   for (size_t i = 1; i < words.size(); ++i) {
-    for (size_t at = words[i].find("%s"); at != std::string::npos; at = words[i].find("%s", at + url.size())) {
+    for (size_t at = words[i].find("%s"); at != std::string::npos;
+         at = words[i].find("%s", at + url.size())) {
       words[i].replace(at, 2, url);
       placed = true;
     }
@@ -143,11 +150,18 @@ bool findCommandInPath(Text name) {
   return lower != exact && !findExecutable(lower, searchPath).empty();
 }
 
+bool pathIsFile(Text path) {
+  if (path.isNil()) return false;
+  dos::FileInfo info;
+  return dos::examinePath(path, true, info, dos::Detail::type) && entryTypeIsFile(info.entryType);
+}
+
 RunCommandResult runCommand(Text command, bool quiet, bool asynchronous, int32_t stackSize, int32_t priority,
                             const std::string& currentDirectory) {
   (void)stackSize;
   (void)priority;
-  std::vector<std::string> words = splitCommandWords(command.isNil() ? std::string_view() : command.nulView());
+  std::vector<std::string> words =
+      splitCommandWords(command.isNil() ? std::string_view() : command.nulView());
   if (words.empty()) return {false, 20};
   if (asynchronous) {
     if (spawnDetached(words, currentDirectory) != 0) return {false, 20};

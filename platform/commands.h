@@ -39,6 +39,10 @@ bool openURL(Text url);
 // name is tried first, then in lower case.
 bool findCommandInPath(Text name);
 
+// True when path (native) names an existing file; a soft link counts by
+// what it points to.
+bool pathIsFile(Text path);
+
 // Result of runCommand.
 struct RunCommandResult {
   bool started;

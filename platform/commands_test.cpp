@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
 #include "platform/spawn_test_support.h"
@@ -149,6 +150,24 @@ TEST(CommandsTest, FindCommandInPath) {
   fs::current_path("/");
   EXPECT_FALSE(findCommandInPath("Curl"));
   fs::current_path(old);
+}
+
+TEST(CommandsTest, PathIsFile) {
+  TempDir dir;
+  std::ofstream(dir / "file") << "x";
+  fs::create_directory(dir / "adir");
+  fs::create_symlink(dir / "file", dir / "filelink");
+  fs::create_symlink(dir / "adir", dir / "dirlink");
+  fs::create_symlink(dir / "gone", dir / "dangling");
+  // Native names of host paths: "/x/y" is ":x/y".
+  auto native = [&](const std::string& name) { return ":" + (dir / name).substr(1); };
+  EXPECT_TRUE(pathIsFile(native("file")));
+  EXPECT_TRUE(pathIsFile(native("filelink")));
+  EXPECT_FALSE(pathIsFile(native("adir")));
+  EXPECT_FALSE(pathIsFile(native("dirlink")));
+  EXPECT_FALSE(pathIsFile(native("dangling")));
+  EXPECT_FALSE(pathIsFile(native("missing")));
+  EXPECT_FALSE(pathIsFile(nullptr));
 }
 
 TEST(CommandsTest, RunCommand) {

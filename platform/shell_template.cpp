@@ -33,9 +33,9 @@ constexpr size_t kAnswerCapacity = 1000;
 // The last parse's result.
 struct Result {
   int32_t count = 0;
-  std::vector<StrChain> names;   // count entries
-  std::vector<uint32_t> types;   // count + 1 entries
-  std::vector<Str> values;       // count + 1 entries
+  std::vector<StrChain> names;  // count entries
+  std::vector<uint32_t> types;  // count + 1 entries
+  std::vector<Str> values;      // count + 1 entries
 };
 
 Result gResult;
@@ -96,8 +96,9 @@ Token Parser::nextToken() {
       case TOKEN_EQUALS:
       case TOKEN_SPACE: {
         token.text.push_back(static_cast<char>(first));
-        while (pos_ < input_.size() &&
-               (tokenCharClass(static_cast<unsigned char>(input_[pos_]), token.cls, templateMode_) & token.cls))
+        while (
+            pos_ < input_.size() &&
+            (tokenCharClass(static_cast<unsigned char>(input_[pos_]), token.cls, templateMode_) & token.cls))
           token.text.push_back(input_[pos_++]);
         token.end = pos_;
         break;
@@ -153,7 +154,8 @@ void Parser::reportErrorNoLine(const std::string& message) {
 
 Token Parser::readName() {
   Token name = nextToken();
-  if (name.cls != TOKEN_WORD && name.cls != TOKEN_NUMBER) reportError(name, "expected word for parameter name");
+  if (name.cls != TOKEN_WORD && name.cls != TOKEN_NUMBER)
+    reportError(name, "expected word for parameter name");
   if (findKeyword(name.text).found) reportError(name, "parameter name already used");
   return name;
 }
@@ -254,8 +256,8 @@ void Parser::parseArguments() {
 
   for (int32_t i = 0; i < count; ++i) {
     if ((gResult.types[static_cast<size_t>(i)] & kRequired) && gResult.values[static_cast<size_t>(i)].isNil())
-      reportErrorNoLine("missing required parameter \"" + gResult.names[static_cast<size_t>(i)].front().str() +
-                        "\"");
+      reportErrorNoLine("missing required parameter \"" +
+                        gResult.names[static_cast<size_t>(i)].front().str() + "\"");
   }
 }
 
@@ -306,7 +308,8 @@ int tokenCharClass(unsigned char c, int classSoFar, bool templateMode) {
 }
 
 const Str& GetParam(int32_t index) {
-  if (index < 0 || index >= gResult.count) raise("EPU", "std/pShellParameters; GetParam(); index is out of range");
+  if (index < 0 || index >= gResult.count)
+    raise("EPU", "std/pShellParameters; GetParam(); index is out of range");
   return gResult.values[static_cast<size_t>(index)];
 }
 

@@ -38,10 +38,10 @@ void setShellConsole(std::FILE* out, std::FILE* in);
 namespace pShellParameters {
 
 // Type bits of a parameter (the letter after "/").
-inline constexpr uint32_t kRequired = 1;   // "A"
-inline constexpr uint32_t kKeyword = 2;    // "K"
-inline constexpr uint32_t kSwitch = 4;     // "S"
-inline constexpr uint32_t kNumber = 8;     // "N"
+inline constexpr uint32_t kRequired = 1;     // "A"
+inline constexpr uint32_t kKeyword = 2;      // "K"
+inline constexpr uint32_t kSwitch = 4;       // "S"
+inline constexpr uint32_t kNumber = 8;       // "N"
 inline constexpr uint32_t kRestOfLine = 16;  // "F"
 
 // Token classes; a token's class shares a bit with every character it takes.

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "core/exception.h"
+#include "core/raise_test_support.h"
 #include "core/string_procs.h"
 #include "platform/argument_line.h"
 
@@ -92,7 +92,8 @@ TEST(ShellTemplateTest, KeywordsPositionsAndSwitches) {
 
 TEST(ShellTemplateTest, MissingRequiredParameterIsOneLine) {
   bool ok = true;
-  EXPECT_EQ(parse("FROM/A,TO/K", "TO b", &ok), "Shell parameter error, missing required parameter \"FROM\"\n");
+  EXPECT_EQ(parse("FROM/A,TO/K", "TO b", &ok),
+            "Shell parameter error, missing required parameter \"FROM\"\n");
   EXPECT_FALSE(ok);
   EXPECT_EQ(param(1), "b");  // values read before the error stay
 }
@@ -157,26 +158,34 @@ TEST(ShellTemplateTest, AliasesAndTheKeywordTable) {
   found = findStringInList("e", table);
   EXPECT_FALSE(found.found);
   EXPECT_EQ(found.index, 2);  // the number of items
-  EXPECT_EQ(parse("a=b,B", "", &ok), "Shell template error, parameter name already used:\n" + marked("a=b,", "B", ""));
+  EXPECT_EQ(parse("a=b,B", "", &ok),
+            "Shell template error, parameter name already used:\n" + marked("a=b,", "B", ""));
   EXPECT_FALSE(ok);
 }
 
 TEST(ShellTemplateTest, TemplateErrors) {
   bool ok = true;
-  EXPECT_EQ(parse("x/SA", "", &ok), "Shell template error, unknown parameter type:\n" + marked("x/", "SA", ""));
+  EXPECT_EQ(parse("x/SA", "", &ok),
+            "Shell template error, unknown parameter type:\n" + marked("x/", "SA", ""));
   EXPECT_FALSE(ok);
-  EXPECT_EQ(parse("x/S/A", "", &ok),
-            "Shell template error, parameter type conflicts with a previous type:\n" + marked("x/S/", "A", ""));
-  EXPECT_EQ(parse("x/A/S", "", &ok),
-            "Shell template error, parameter type conflicts with a previous type:\n" + marked("x/A/", "S", ""));
+  EXPECT_EQ(
+      parse("x/S/A", "", &ok),
+      "Shell template error, parameter type conflicts with a previous type:\n" + marked("x/S/", "A", ""));
+  EXPECT_EQ(
+      parse("x/A/S", "", &ok),
+      "Shell template error, parameter type conflicts with a previous type:\n" + marked("x/A/", "S", ""));
   EXPECT_EQ(parse("x/s", "", &ok), "Shell template error, unknown parameter type:\n" + marked("x/", "s", ""));
-  EXPECT_EQ(parse("a,", "", &ok), "Shell template error, expected word for parameter name:\n" + marked("a,", " ", ""));
-  EXPECT_EQ(parse("", "", &ok), "Shell template error, expected word for parameter name:\n" + marked("", " ", ""));
+  EXPECT_EQ(parse("a,", "", &ok),
+            "Shell template error, expected word for parameter name:\n" + marked("a,", " ", ""));
+  EXPECT_EQ(parse("", "", &ok),
+            "Shell template error, expected word for parameter name:\n" + marked("", " ", ""));
   EXPECT_EQ(parse("a.b", "", &ok), "Shell template error, unexpected character:\n" + marked("a", ".", "b"));
   EXPECT_EQ(parse("a/,b", "", &ok),
             "Shell template error, expected letter for parameter type:\n" + marked("a/", ",", "b"));
-  EXPECT_EQ(parse("a b", "", &ok), "Shell template error, expected \",\" or end of line:\n" + marked("a ", "b", ""));
-  EXPECT_EQ(parse("\"ab", "", &ok), "Shell template error, string is missing closing quote:\n" + marked("\"", "ab", ""));
+  EXPECT_EQ(parse("a b", "", &ok),
+            "Shell template error, expected \",\" or end of line:\n" + marked("a ", "b", ""));
+  EXPECT_EQ(parse("\"ab", "", &ok),
+            "Shell template error, string is missing closing quote:\n" + marked("\"", "ab", ""));
   EXPECT_FALSE(ok);
   // Repeating a letter is allowed.
   parse("x/A/A", "v", &ok);
@@ -200,7 +209,8 @@ TEST(ShellTemplateTest, ParameterErrors) {
 // A quoted token is marked between its own quotes, not shifted by them.
 TEST(ShellTemplateTest, QuotedTokenIsMarkedBetweenItsQuotes) {
   bool ok = true;
-  EXPECT_EQ(parse("N/N", "\"5\"", &ok), "Shell parameter error, expected number:\n" + marked("\"", "5", "\""));
+  EXPECT_EQ(parse("N/N", "\"5\"", &ok),
+            "Shell parameter error, expected number:\n" + marked("\"", "5", "\""));
   EXPECT_FALSE(ok);
   EXPECT_EQ(parse("A", "x \"y z\" w", &ok),
             "Shell parameter error, does not match template:\n" + marked("x \"", "y z", "\" w"));
@@ -236,15 +246,8 @@ TEST(ShellTemplateTest, GetParamOutsideTheParametersRaises) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(pShellParameters::infoShellParamCount(), 3);  // counted over the raw commas
   EXPECT_EQ(param(2), "<NIL>");
-  for (int32_t i : {-1, 3}) {
-    try {
-      GetParam(i);
-      ADD_FAILURE() << i;
-    } catch (const eException& e) {
-      EXPECT_EQ(e.code(), "EPU");
-      EXPECT_EQ(e.message(), "std/pShellParameters; GetParam(); index is out of range");
-    }
-  }
+  for (int32_t i : {-1, 3})
+    expectRaise([&] { GetParam(i); }, "EPU", "std/pShellParameters; GetParam(); index is out of range");
   endShellParameters();
   EXPECT_EQ(pShellParameters::infoShellParamCount(), 0);
 }

@@ -173,7 +173,8 @@ std::string findExecutable(const std::string& name, const std::string& searchPat
   size_t start = 0;
   for (;;) {
     size_t colon = searchPath.find(':', start);
-    std::string dir = searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    std::string dir =
+        searchPath.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
     std::string candidate = dir.empty() ? name : dir + "/" + name;
     if (isExecutableFile(candidate)) return candidate;
     if (colon == std::string::npos) return {};

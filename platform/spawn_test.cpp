@@ -72,8 +72,8 @@ TEST(SpawnTest, WorkingDirectoryAndProcessGroup) {
   options.out = SpawnStdio::kPipe;
   options.workingDirectory = dir.path();
   options.ownProcessGroup = true;
-  SpawnResult r = spawnProcess({"sh", "-c", "pwd; ps -o pgid= -p $$ 2>/dev/null || cut -d' ' -f5 /proc/$$/stat"},
-                               options);
+  SpawnResult r = spawnProcess(
+      {"sh", "-c", "pwd; ps -o pgid= -p $$ 2>/dev/null || cut -d' ' -f5 /proc/$$/stat"}, options);
   ASSERT_EQ(r.error, 0);
   std::string out = readAll(r.child.stdoutFd());
   std::istringstream lines(out);
