@@ -85,7 +85,10 @@ Str strGetVar(Text name, uint32_t flags) {
     Str text = Str::withCapacity(capacity);
     if (!dosGetVarInto(name, text, flags)) return Str();
     // IoErr holds the value's full length: retry only when it was cut.
-    if (dos::ioErr() <= text.length()) return text;
+    if (dos::ioErr() <= text.length()) {
+      dos::setIoErr(0);  // the length is no error for later readers of IoErr
+      return text;
+    }
   }
   return Str();
 }
