@@ -1,0 +1,1 @@
+brindlework_fuzzer(internal_path brindlework_platform brindlework_core)
