@@ -18,7 +18,8 @@
 // callers to read after a FALSE result; the object owns its copy of the text.
 // The static procedures below are the path module; those that touch the disk
 // (ExistsPath, DeletePath, MakeUniquePath, ReadLink, CurrentDirPath,
-// ExpandPath) are in path_procs.cpp and path_expand.cpp.
+// ExpandPath) are in path_procs.cpp and path_expand.cpp; path_procs.h holds
+// their module state.
 #pragma once
 
 #include <cstdint>
@@ -96,6 +97,10 @@ class cPath : public cExtra {
   cPath() = default;
 
   virtual bool open(Text path, bool readOnly, bool force) = 0;
+  // Removes (failIfExists FALSE) or refuses (TRUE) what stands at path, then
+  // opens it for writing; when the open fails after the refusal test, what
+  // the attempt may have made is deleted. Files add setSize(0).
+  virtual bool create(Text path, bool failIfExists, bool force);
   virtual void close() {}
   virtual void flush() {}
   // Writes back and drops buffers; the buffered file overrides it.
