@@ -1,7 +1,7 @@
 // fuzz/fuzz_internal_path.cpp - every internal-path procedure on arbitrary
 // text: no crash, ExportPath raises "EPU" exactly when the validity test of
 // the path's form says invalid, and importing an export by form gives a
-// valid path of the same form back.
+// valid path of the same form back; expanding never fails but by "EPU".
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,6 +49,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!raised) {
     bw::Str back = dir ? cPath::ImportDirPath(native) : cPath::ImportFilePath(native);
     check(!(dir ? cPath::InvalidDirPath(back) : cPath::InvalidFilePath(back)));
+  }
+  // Expanding asks the disk (read only); a malformed path raises "EPU".
+  try {
+    bw::Str expanded = cPath::ExpandPath(t);
+    check(!expanded.isNil());
+  } catch (const bw::eException& e) {
+    check(e.code() == "EPU");
   }
   return 0;
 }

@@ -69,9 +69,8 @@ Str cPath::ExportPath(Text path) {
     out.assign(p.substr(0, nativeEnd));
   } else {
     // Valid paths have "/" right after the first ":"; it is left out.
-    std::string native(p.substr(0, colon + 1));
-    if (colon + 2 < nativeEnd) native.append(p.substr(colon + 2, nativeEnd - (colon + 2)));
-    out.assign(native);
+    out.assign(p.substr(0, colon + 1));
+    if (colon + 2 < nativeEnd) out.append(p.substr(colon + 2, nativeEnd - (colon + 2)));
   }
   return out;
 }

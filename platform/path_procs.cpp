@@ -66,13 +66,11 @@ bool cPath::ExistsPath(Text path, bool ignoreKind) {
   if (path.isNil()) raise("EPU", "cPath; ExistsPath(); path=NIL");
   Str native = ExportPath(path);
   bool ftp = onFtpRoot(path.view());
-  dos::Lock l = dos::lock(native);
-  if (l) {
-    if (ignoreKind && !ftp) return true;
-    dos::FileInfo info;
-    if (!dos::examine(l, info, dos::Detail::type)) return false;
+  // Examining by path (links followed) answers what a lock and an examine
+  // of it would, in one host call.
+  dos::FileInfo info;
+  if (dos::examinePath(native, true, info, dos::Detail::type))
     return ignoreKind || kindMatchesForm(info.entryType, native, path.view());
-  }
   int32_t error = dos::ioErr();
   if (error == dos::kErrorObjectNotFound || error == dos::kErrorDeviceNotMounted || error == 4) return false;
   // Anything else (in use, no permission) means something is there.
@@ -87,8 +85,7 @@ bool cPath::DeletePath(Text path, bool force, bool ignoreKind) {
   if (force) {
     examined = examineWithoutFollowingLink(native, info);
   } else if (!ignoreKind) {
-    dos::Lock l = dos::lock(native);
-    examined = l && dos::examine(l, info, dos::Detail::type);
+    examined = dos::examinePath(native, true, info, dos::Detail::type);
   }
   if (!ignoreKind && examined && !kindMatchesForm(info.entryType, native, path.view())) return false;
   // A link's own bits are left alone: changing them would change the target's.
