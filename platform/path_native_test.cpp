@@ -83,6 +83,21 @@ TEST(CopyNativeFile, CopiesAndRefuses) {
   EXPECT_FALSE(fs::exists(t.host("dst2")));
 }
 
+TEST(StrFileComment, CommentsAndTheirCopies) {
+  TempTree t;
+  t.file("f", "body");
+  t.file("bare");
+  if (!dos::setComment(t.native("f"), "a note")) GTEST_SKIP() << "no user attributes on " << t.host();
+  EXPECT_EQ(strFileComment(t.native("f")), "a note");
+  EXPECT_EQ(strFileComment(t.native("bare")), "");
+  EXPECT_TRUE(strFileComment(t.native("missing")).isNil());
+  t.protect("f");
+  EXPECT_TRUE(copyNativeFile(t.native("f"), t.native("copy"), false));
+  EXPECT_EQ(strFileComment(t.native("copy")), "a note");
+  EXPECT_EQ(fs::status(t.host("copy")).permissions(), fs::status(t.host("f")).permissions());
+  EXPECT_EQ(fs::last_write_time(t.host("copy")), fs::last_write_time(t.host("f")));
+}
+
 TEST(StrFilePart, SplitsNativePaths) {
   FileParts p = strFilePart("Work:news/feeds.db");
   EXPECT_EQ(p.file, "feeds.db");

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
+#include <string>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/path.h"
@@ -185,6 +188,68 @@ TEST(ExpandPath, RelativeLinkedAndMissing) {
   EXPECT_EQ(cPath::ExpandPath("missing/x"), base + "missing/x");
   EXPECT_EQ(cPath::ExpandPath(t.internal("missing")), t.internal("missing"));
   expectRaise([] { cPath::ExpandPath(nullptr); }, "EPU", "cPath; ExpandPath(); path=NIL");
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+using namespace testing_paths;
+
+// A path object whose open makes the file through the host (or refuses),
+// recording each call.
+class CreatingPath : public cPath {
+ public:
+  bool open(Text path, bool readOnly, bool force) override {
+    opened.push_back(std::string(path.view()));
+    (void)readOnly;
+    (void)force;
+    if (refuse) {
+      // The failed attempt leaves a file behind, as a real open may.
+      std::ofstream(hostOf(path)) << "";
+      return false;
+    }
+    std::ofstream(hostOf(path)) << "new";
+    return true;
+  }
+  bool isOpen() const override { return false; }
+  bool setAttributes(int32_t, int32_t) override { return false; }
+  int32_t getAttributes() override { return 0; }
+  int32_t getAttributesSupported() override { return 0; }
+  bool setPath(Text) override { return false; }
+  bool setExtra(cExtra*) override { return false; }
+  ExtraChange changeExtra(ExtraKey, const ExtraValue&) override { return {false, true}; }
+  ExtraQuery queryExtra(ExtraKey) override { return {{}, true}; }
+
+  fs::path root;
+  bool refuse = false;
+  std::vector<std::string> opened;
+
+ private:
+  fs::path hostOf(Text internal) const {
+    std::string p(internal.view());
+    return root / p.substr(p.find(":/") + 2);
+  }
+};
+
+TEST(PathObject, CreateDeletesOrRefusesWhatIsThere) {
+  TempTree t;
+  CreatingPath p;
+  p.root = t.host();
+  t.file("old", "old contents");
+  EXPECT_TRUE(p.create(t.internal("old"), false, false));
+  EXPECT_EQ(readAll(t.host("old")), "new");
+
+  t.file("kept", "kept contents");
+  EXPECT_FALSE(p.create(t.internal("kept"), true, false));
+  EXPECT_EQ(readAll(t.host("kept")), "kept contents");
+  EXPECT_EQ(p.opened.size(), 1u);
+
+  p.refuse = true;
+  EXPECT_FALSE(p.create(t.internal("fresh"), true, false));
+  EXPECT_FALSE(fs::exists(t.host("fresh")));  // what the attempt made is gone
 }
 
 }  // namespace
