@@ -8,21 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "core/exception.h"
+#include "core/raise_test_support.h"
 
 namespace bw {
 namespace {
-
-template <typename F>
-void expectRaise(F&& f, const std::string& code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code << " " << message;
-  } catch (const eException& e) {
-    EXPECT_EQ(e.code(), code);
-    EXPECT_EQ(e.message(), message);
-  }
-}
 
 TEST(PathImport, FilePaths) {
   EXPECT_EQ(cPath::ImportFilePath("Work:news/feeds.db"), "Work:/news/feeds.db");

@@ -1,6 +1,6 @@
 // platform/path_test_support.h - test helpers for the path units: a private
 // host folder assigned to a device name, entries made in it with
-// std::filesystem, a current-directory guard and an exception matcher.
+// std::filesystem, and a current-directory guard.
 // Header only; included by the *_test.cpp files of platform/.
 #pragma once
 
@@ -14,23 +14,12 @@
 #include <string>
 #include <system_error>
 
-#include "core/exception.h"
+#include "core/raise_test_support.h"
 #include "platform/assigns.h"
 
 namespace bw::testing_paths {
 
 namespace fs = std::filesystem;
-
-template <typename F>
-void expectRaise(F&& f, const std::string& code, const std::string& message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code << " " << message;
-  } catch (const eException& e) {
-    EXPECT_EQ(e.code(), code);
-    EXPECT_EQ(e.message(), message);
-  }
-}
 
 inline std::string readAll(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
