@@ -108,7 +108,17 @@ MiniNode* cMiniListGeneric::removeRange(MiniNode* first, MiniNode* pastEnd) {
   after->prev = before;
   first->prev = last;
   last->next = first;
-  if (root_ && root_->anchor() == first) root_->setAnchor(after);
+  // The anchor must stay in the ring the root destroys: wherever it stood
+  // in the removed range, it moves to the node after the range.
+  if (root_) {
+    for (MiniNode* n = first;; n = n->next) {
+      if (n == root_->anchor()) {
+        root_->setAnchor(after);
+        break;
+      }
+      if (n == last) break;
+    }
+  }
   if (start_ == first) start_ = after;
   if (pastEnd_ == last) pastEnd_ = before;
   return first;

@@ -100,6 +100,28 @@ TEST(MiniListTest, RemovingTheAnchorMovesIt) {
   EXPECT_EQ(list.infoRoot()->anchor(), after);
 }
 
+TEST(MiniListTest, RemovingARangeAroundTheAnchorKeepsItInTheRing) {
+  destroyed = 0;
+  {
+    CountingList list;
+    list.init(nullptr);
+    fill(list, {1, 2});
+    MiniNode* anchor = list.infoRoot()->anchor();
+    // The anchor (the first past-end node) becomes an element.
+    MiniValueNode* chain = list.makeFloating(3);
+    list.node_afterInsert(chain, list.makeFloating(4));
+    list.node_afterInsert(anchor, chain);
+    EXPECT_EQ(values(list), (std::vector<int32_t>{1, 2, 0, 3}));
+    // Remove [2, 3): the anchor stands inside the range, not first.
+    MiniNode* two = list.infoStart()->next;
+    list.destroyRange(two, chain);
+    EXPECT_EQ(list.infoRoot()->anchor(), chain);
+    EXPECT_EQ(values(list), (std::vector<int32_t>{1, 3}));
+    EXPECT_EQ(destroyed, 2);
+  }
+  EXPECT_EQ(destroyed, 5);  // the rest of the ring, once each
+}
+
 TEST(MiniListTest, InsertsBeforeStartAndAfterPastEnd) {
   cMiniList list;
   list.init(nullptr);
