@@ -12,6 +12,14 @@ Str copyText(Text text) { return text.isNil() ? Str() : Str(text.view()); }
 }  // namespace
 
 // ---------------------------------------------------------------------------
+// cAppResource
+// ---------------------------------------------------------------------------
+
+cAppResource::~cAppResource() {
+  if (ownerClient_ && ownerClient_->holds(this)) ownerClient_->rem(this);
+}
+
+// ---------------------------------------------------------------------------
 // cAppClient
 // ---------------------------------------------------------------------------
 
@@ -39,11 +47,13 @@ void cAppClient::add(cAppResource* res) {
   lastResource_ = res;
 }
 
+bool cAppClient::holds(const cAppResource* res) const {
+  // Removal clears both links, so one taken out before is recognised too.
+  return res && res->ownerClient_ == this && (res == firstResource_ || res->prevResource_);
+}
+
 cAppResource* cAppClient::rem(cAppResource* res) {
-  // A listed resource is the first one or has a predecessor; removal clears
-  // both links, so one that was taken out before is recognised too.
-  bool listed = res && res->ownerClient_ == this && (res == firstResource_ || res->prevResource_);
-  if (!listed) raise("BUG", "cAppClient.rem(); resource is not in the list");
+  if (!holds(res)) raise("BUG", "cAppClient.rem(); resource is not in the list");
   if (res->prevResource_) {
     res->prevResource_->nextResource_ = res->nextResource_;
   } else {

@@ -15,7 +15,9 @@
 //   3. fullWindow and fullScreen are never both true; only newApp() and
 //      unbuild() clear them. The full-screen sizes survive both.
 //   4. A client owns the resources in its list: deleting the client deletes
-//      them, in list order. rem() hands one back to the caller.
+//      them, in list order. rem() hands one back to the caller. A resource
+//      is listed exactly when it is its owner's first resource or has a
+//      predecessor; rem() clears both links.
 //   5. Every failure raises before anything is changed.
 //
 // The five texts are kept as copies, so callers need not keep theirs alive.
@@ -39,6 +41,9 @@ class cAppResource : public class_base {
   cAppResource() = default;
   cAppResource(const cAppResource&) = delete;
   cAppResource& operator=(const cAppResource&) = delete;
+  // A resource deleted while still listed takes itself out of the list, so
+  // the client never keeps a dangling entry.
+  ~cAppResource() override;
 
   cAppResource* infoNextResource() const { return nextResource_; }
   cAppResource* infoPrevResource() const { return prevResource_; }
@@ -77,6 +82,8 @@ class cAppClient : public class_base {
   // Unlinks res and gives ownership back to the caller. Raises "BUG" when
   // res is not in this client's list.
   cAppResource* rem(cAppResource* res);
+  // True when res is in this client's list.
+  bool holds(const cAppResource* res) const;
   cAppResource* infoFirstResource() const { return firstResource_; }
   cAppResource* infoLastResource() const { return lastResource_; }
   cAppClient* infoNextClient() const { return nextClient_; }

@@ -232,6 +232,24 @@ TEST(AppFrameTest, AddAndRemFromEveryPosition) {
   EXPECT_THAT(deleted, ElementsAre(1, 3));
 }
 
+// A resource deleted while listed leaves the list whole behind it.
+TEST(AppFrameTest, DeletingAListedResourceUnlinksIt) {
+  std::vector<int> deleted;
+  cAppClient client;
+  auto* r1 = new CountedResource(deleted, 1);
+  auto* r2 = new CountedResource(deleted, 2);
+  auto* r3 = new CountedResource(deleted, 3);
+  client.add(r1);
+  client.add(r2);
+  client.add(r3);
+  delete r2;
+  EXPECT_THAT(listOf(client), ElementsAre(r1, r3));
+  delete r1;
+  EXPECT_THAT(listOf(client), ElementsAre(r3));
+  EXPECT_TRUE(client.holds(r3));
+  EXPECT_THAT(deleted, ElementsAre(2, 1));
+}
+
 TEST(AppFrameTest, DeletingClientDeletesRemainingResourcesInOrder) {
   std::vector<int> deleted;
   {
