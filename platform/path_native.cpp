@@ -176,6 +176,37 @@ DirNameScan scanDirNames(Text dirPath) {
   return r;
 }
 
+std::unique_ptr<cDirNameList> cDirNameList::make() {
+  auto list = std::make_unique<cDirNameList>();
+  list->init(false);
+  return list;
+}
+
+DirNameNode* cDirNameList::add(Str name, int32_t type) {
+  auto* node = static_cast<DirNameNode*>(makeFloating(std::move(name)));
+  node->type = type;
+  return static_cast<DirNameNode*>(infoPastEnd()->beforeInsert(node));
+}
+
+void cDirNameList::node_clone(MegaNode* copy, MegaNode* source) {
+  cMegaList_STRING::node_clone(copy, source);
+  static_cast<DirNameNode*>(copy)->type = typeOf(source);
+}
+
+ListedDirNames listDirNames(Text dirPath, fCompareMegaNodes* compareFunction, int32_t* errorOut) {
+  DirNameScan scan = scanDirNames(dirPath);
+  ListedDirNames r;
+  r.error = scan.error;
+  if (errorOut) *errorOut = scan.error;
+  if (!scan.ok) return r;
+  r.list = cDirNameList::make();
+  for (DirName& entry : scan.names) r.list->add(std::move(entry.name), entry.type);
+  // One stable sort instead of an insertion per name: the same order for
+  // every ordering that tells the names apart, in n log n.
+  if (compareFunction) r.list->sort(compareFunction);
+  return r;
+}
+
 bool deleteNativeTree(Text dirPath, bool force) {
   // A link is deleted itself; the folder it points at is not touched.
   dos::FileInfo self;

@@ -15,8 +15,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "core/mega_list_family.h"
+#include "core/ordering.h"
 #include "core/str.h"
 #include "platform/dos.h"
 
@@ -73,6 +76,41 @@ struct DirNameScan {
   std::vector<DirName> names;
 };
 DirNameScan scanDirNames(Text dirPath);
+
+// A node of a directory name list: the name text and the entry's own type.
+struct DirNameNode : MegaValueNode<Str> {
+  int32_t type = 0;
+};
+
+// A string list of directory names whose nodes also carry each entry's own
+// type; clones and shares keep the types.
+class cDirNameList : public cMegaList_STRING {
+ public:
+  // A bare list for the list machinery (makeList); use make() otherwise.
+  cDirNameList() = default;
+  ~cDirNameList() override { endList(); }
+  // A new empty list.
+  static std::unique_ptr<cDirNameList> make();
+
+  // Appends a name with its type.
+  DirNameNode* add(Str name, int32_t type);
+  // The type carried by a node of this list.
+  static int32_t typeOf(const MegaNode* node) { return static_cast<const DirNameNode*>(node)->type; }
+
+  MegaNode* makeNode() override { return new DirNameNode; }
+  std::unique_ptr<cMegaListGeneric> makeList() override { return std::make_unique<cDirNameList>(); }
+  void node_clone(MegaNode* copy, MegaNode* source) override;
+};
+
+// The entries of a folder as a name list: in the folder's own order without
+// an ordering, else sorted by it (a stable sort: entries the ordering finds
+// equal keep the folder's order). list is null on failure; error is the DOS
+// code (0 on success), also stored through errorOut when given.
+struct ListedDirNames {
+  std::unique_ptr<cDirNameList> list;
+  int32_t error = 0;
+};
+ListedDirNames listDirNames(Text dirPath, fCompareMegaNodes* compareFunction, int32_t* errorOut = nullptr);
 
 // Deletes a folder and everything in it. force clears protection bits
 // first. Goes on after a failed entry; TRUE when everything went.

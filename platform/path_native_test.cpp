@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/links.h"
@@ -169,6 +171,47 @@ TEST(ScanDirNames, NamesAndTypes) {
   DirNameScan missing = scanDirNames(t.native("missing"));
   EXPECT_FALSE(missing.ok);
   EXPECT_EQ(missing.error, 205);
+}
+
+std::vector<std::pair<std::string, int32_t>> entriesOf(const cDirNameList& list) {
+  std::vector<std::pair<std::string, int32_t>> out;
+  auto* cursor = list.infoStart();
+  auto walker = cursor->clone(0, 0);
+  while (!walker->isSamePosition(*list.infoPastEnd())) {
+    out.emplace_back(walker->getData().str(), cDirNameList::typeOf(walker->infoNode()));
+    walker->gotoNext();
+  }
+  return out;
+}
+
+TEST(ListDirNames, DirectoryOrderAndOrderings) {
+  TempTree t;
+  for (const char* name : {"b", "A", "c", "a", "B_", "_z"}) t.file(std::string("d/") + name);
+  t.dir("d/sub");
+  t.symlink("sub", "d/toSub");
+
+  ListedDirNames plain = listDirNames(t.native("d"), nullptr);
+  ASSERT_NE(plain.list, nullptr);
+  EXPECT_EQ(plain.error, 0);
+  std::vector<std::pair<std::string, int32_t>> want;
+  for (const DirName& n : scanDirNames(t.native("d")).names) want.emplace_back(n.name.str(), n.type);
+  EXPECT_EQ(entriesOf(*plain.list), want);  // the folder's own order
+
+  fCompareMegaNodes_STRING byText;
+  ListedDirNames sorted = listDirNames(t.native("d"), &byText);
+  ASSERT_NE(sorted.list, nullptr);
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(entriesOf(*sorted.list), want);
+  EXPECT_EQ(entriesOf(*sorted.list).back(), (std::pair<std::string, int32_t>("toSub/", dos::kTypeSoftLink)));
+
+  auto clone = sorted.list->clone();
+  EXPECT_EQ(entriesOf(static_cast<const cDirNameList&>(*clone)), want);  // types survive a clone
+
+  int32_t error = -1;
+  ListedDirNames missing = listDirNames(t.native("missing"), &byText, &error);
+  EXPECT_EQ(missing.list, nullptr);
+  EXPECT_EQ(missing.error, 205);
+  EXPECT_EQ(error, 205);
 }
 
 TEST(DeleteNativeTree, ForceAndProtection) {
