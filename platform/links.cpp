@@ -2,15 +2,16 @@
 // renaming by internal path, on the DOS layer.
 #include "platform/links.h"
 
-#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "platform/amiga_dos.h"
 #include "platform/assigns.h"
 #include "platform/dos_errors.h"
+#include "platform/dos_procs.h"
 #include "platform/native_path.h"
 #include "platform/path.h"
-#include "platform/amiga_dos.h"
 
 namespace bw {
 namespace {
@@ -54,7 +55,7 @@ LinkMade makeLink(Text linkPath, Text targetPath, uint32_t linkType) {
   if (linkType != kExtraHLNK && linkType != kExtraSLNK) return {false, true};
   Str link = cPath::ExportPath(linkPath);
   Str target = cPath::ExportPath(targetPath);
-  return {dos::makeLink(link, target, linkType == kExtraSLNK), false};
+  return {makeDosLink(link, target, linkType == kExtraSLNK), false};
 }
 
 bool renamePath(Text oldPath, Text newPath, bool evenIfProtected) {

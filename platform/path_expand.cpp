@@ -1,13 +1,12 @@
 // platform/path_expand.cpp - the current directory as an internal path, and
 // expanding an internal path to an absolute one through the system's names.
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "core/exception.h"
+#include "platform/amiga_dos.h"
 #include "platform/dos.h"
 #include "platform/path.h"
-#include "platform/amiga_dos.h"
 
 namespace bw {
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/exception.h"
-#include "platform/dos_errors.h"
-#include "platform/links.h"
 #include "platform/amiga_dos.h"
+#include "platform/dos_errors.h"
 #include "platform/dos_procs.h"
+#include "platform/links.h"
 
 namespace bw {
 namespace {
