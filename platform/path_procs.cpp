@@ -103,9 +103,12 @@ Str cPath::MakeUniquePath(int32_t file1dir2, Text dirPath, Text prefix) {
     if (tries >= 1000)
       raise("BUG", "cPath; MakeUniquePath(); retry limit exceeded, possibly due to a buggy filing system");
     int64_t seed = gUnique.seed;
-    generator.seed(static_cast<uint32_t>(seed < 0 ? -seed : seed));
+    uint32_t start = static_cast<uint32_t>(seed < 0 ? -seed : seed);
+    generator.seed(start);
     uint32_t number = generator.next();
-    gUnique.seed = static_cast<int32_t>(number);
+    // A seed the generator maps onto itself (0 is one) would give the same
+    // name on every try; the next try starts one further on instead.
+    gUnique.seed = static_cast<int32_t>(number == start ? number + 1 : number);
     char hex[16];
     std::snprintf(hex, sizeof hex, file1dir2 == 2 ? "%" PRIx32 "/" : "%" PRIx32, number);
     std::string name(dir);

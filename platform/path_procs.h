@@ -6,7 +6,8 @@
 // library's rand, which other modules seed for their own use): for each try
 // the generator is seeded with the absolute value of the module's seed (2^31
 // for INT32_MIN), and its next value is both the number of the try and the
-// new seed. At most 999 names are tried.
+// new seed (one further on when the generator maps a seed onto itself, so
+// that no seed repeats one name forever). At most 999 names are tried.
 #pragma once
 
 #include <cstdint>

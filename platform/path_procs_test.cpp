@@ -129,6 +129,20 @@ TEST(MakeUniquePath, SeededSequence) {
   EXPECT_TRUE(std::regex_match(d.str(), std::regex("Work:/x[0-9a-f]{1,8}")));
 }
 
+// Seed 0 (the value before start-up sets one) makes the generator answer 0
+// again: the names must still move on when "TMP0" is taken.
+TEST(MakeUniquePath, ASeedThatMapsOntoItselfMovesOn) {
+  TempTree t;
+  setMakeUniquePathSeed(0);
+  Str first = cPath::MakeUniquePath(1, t.internal(), nullptr);
+  EXPECT_EQ(first, t.internal("TMP0"));
+  t.file("TMP0");
+  setMakeUniquePathSeed(0);
+  Str second = cPath::MakeUniquePath(1, t.internal(), nullptr);
+  EXPECT_NE(second, first);
+  EXPECT_FALSE(fs::exists(t.host(second.str().substr(t.internal().size()))));
+}
+
 TEST(MakeUniquePath, GivesUpAfter999Tries) {
   int tries = 0;
   setMakeUniquePathProbe([&](Text) {
