@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "core/number_space.h"
+#include "core/string_space.h"
 
 namespace {
 
+using bw::class_base;
 using bw::cNumberSpace_VALUE_cnumberspace;
+using bw::cStringSpace;
 
 std::vector<intptr_t> numberKeys(size_t n) {
   std::mt19937_64 rng(42);
@@ -91,10 +94,59 @@ void BM_UnorderedMap_Get(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// ---- string spaces (case-sensitive; data: one shared object) -----------------
+
+class_base gData;
+
+void BM_StringSpace_Set(benchmark::State& state) {
+  auto keys = stringKeys(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    cStringSpace s(false, cStringSpace::kCaseSensitive);
+    for (const std::string& k : keys) s.set(k, &gData);
+    benchmark::DoNotOptimize(s.gotoFirst());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_UnorderedMapStr_Set(benchmark::State& state) {
+  auto keys = stringKeys(static_cast<size_t>(state.range(0)));
+  for (auto _ : state) {
+    std::unordered_map<std::string, class_base*> m;
+    for (const std::string& k : keys) m[k] = &gData;
+    benchmark::DoNotOptimize(m.size());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_StringSpace_Get(benchmark::State& state) {
+  auto keys = stringKeys(static_cast<size_t>(state.range(0)));
+  auto order = lookupOrder(keys.size());
+  cStringSpace s(false, cStringSpace::kCaseSensitive);
+  for (const std::string& k : keys) s.set(k, &gData);
+  for (const std::string& k : keys) s.get(k);  // finish any rehash of the index
+  for (auto _ : state) {
+    for (size_t i : order) benchmark::DoNotOptimize(s.get(keys[i]).data);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
+void BM_UnorderedMapStr_Get(benchmark::State& state) {
+  auto keys = stringKeys(static_cast<size_t>(state.range(0)));
+  auto order = lookupOrder(keys.size());
+  std::unordered_map<std::string, class_base*> m;
+  for (const std::string& k : keys) m[k] = &gData;
+  for (auto _ : state) {
+    for (size_t i : order) {
+      auto it = m.find(keys[i]);
+      benchmark::DoNotOptimize(it == m.end() ? nullptr : it->second);
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 // Worst and median time of one insert while filling to 10^6 keys.
-template <class Insert>
-void timeEachInsert(benchmark::State& state, Insert insert) {
-  auto keys = numberKeys(1'000'000);
+template <class Key, class Insert>
+void timeEachInsert(benchmark::State& state, const std::vector<Key>& keys, Insert insert) {
   std::vector<double> ns(keys.size());
   for (auto _ : state) {
     for (size_t i = 0; i < keys.size(); ++i) {
@@ -113,12 +165,22 @@ void timeEachInsert(benchmark::State& state, Insert insert) {
 
 void BM_NumberSpace_Growth(benchmark::State& state) {
   cNumberSpace_VALUE_cnumberspace s;
-  timeEachInsert(state, [&](intptr_t k) { s.set(k, k | 1); });
+  timeEachInsert(state, numberKeys(1'000'000), [&](intptr_t k) { s.set(k, k | 1); });
 }
 
 void BM_UnorderedMap_Growth(benchmark::State& state) {
   std::unordered_map<intptr_t, intptr_t> m;
-  timeEachInsert(state, [&](intptr_t k) { m[k] = k | 1; });
+  timeEachInsert(state, numberKeys(1'000'000), [&](intptr_t k) { m[k] = k | 1; });
+}
+
+void BM_StringSpace_Growth(benchmark::State& state) {
+  cStringSpace s(false, cStringSpace::kCaseSensitive);
+  timeEachInsert(state, stringKeys(1'000'000), [&](const std::string& k) { s.set(k, &gData); });
+}
+
+void BM_UnorderedMapStr_Growth(benchmark::State& state) {
+  std::unordered_map<std::string, class_base*> m;
+  timeEachInsert(state, stringKeys(1'000'000), [&](const std::string& k) { m[k] = &gData; });
 }
 
 }  // namespace
@@ -127,8 +189,14 @@ BENCHMARK(BM_NumberSpace_Set)->RangeMultiplier(10)->Range(1000, 1000000);
 BENCHMARK(BM_UnorderedMap_Set)->RangeMultiplier(10)->Range(1000, 1000000);
 BENCHMARK(BM_NumberSpace_Get)->RangeMultiplier(10)->Range(1000, 1000000);
 BENCHMARK(BM_UnorderedMap_Get)->RangeMultiplier(10)->Range(1000, 1000000);
+BENCHMARK(BM_StringSpace_Set)->RangeMultiplier(10)->Range(1000, 1000000);
+BENCHMARK(BM_UnorderedMapStr_Set)->RangeMultiplier(10)->Range(1000, 1000000);
+BENCHMARK(BM_StringSpace_Get)->RangeMultiplier(10)->Range(1000, 1000000);
+BENCHMARK(BM_UnorderedMapStr_Get)->RangeMultiplier(10)->Range(1000, 1000000);
 BENCHMARK(BM_NumberSpace_Growth)->Iterations(1);
 BENCHMARK(BM_UnorderedMap_Growth)->Iterations(1);
+BENCHMARK(BM_StringSpace_Growth)->Iterations(1);
+BENCHMARK(BM_UnorderedMapStr_Growth)->Iterations(1);
 
 namespace {
 
@@ -145,7 +213,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     std::printf("\n%-34s %12s %12s %7s\n", "space / std::unordered_map", "space", "map", "ratio");
     for (const auto& [name, t] : times_) {
       auto under = name.find('_', 3);
-      if (under == std::string::npos || name.compare(3, under - 3, "UnorderedMap") == 0 ||
+      if (under == std::string::npos || name.compare(3, 12, "UnorderedMap") == 0 ||
           name.find("Growth") != std::string::npos)
         continue;
       std::string mapName = "BM_UnorderedMap" + name.substr(under);

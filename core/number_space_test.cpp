@@ -9,18 +9,13 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/counted_object_testing.h"
 #include "core/exception.h"
 
 namespace bw {
 namespace {
 
-// A data object that counts how many of its kind are alive.
-struct Tracked : class_base {
-  static inline int alive = 0;
-  explicit Tracked(int v) : value(v) { ++alive; }
-  ~Tracked() override { --alive; }
-  int value;
-};
+using bw::testing::Tracked;
 
 class NumberSpaceTest : public ::testing::Test {
  protected:
