@@ -47,7 +47,7 @@ void cMegaMiniListGeneric::destroyNode(MiniNode* node) {
   }
   n->firstCursor = nullptr;
   node_end(n);
-  delete n;
+  releaseNode(n);
 }
 
 // ---------------------------------------------------------------------------
@@ -158,8 +158,8 @@ void cMegaCursorGeneric::detach() {
   nextCursor_ = nullptr;
 }
 
-void cMegaCursorGeneric::requireNode(const char* method) const {
-  if (!node_) raise("EMU", std::string("cMegaCursorGeneric.") + method + "(); cursor is on no node");
+void cMegaCursorGeneric::raiseOnNoNode(const char* method) {
+  raise("EMU", std::string("cMegaCursorGeneric.") + method + "(); cursor is on no node");
 }
 
 bool cMegaCursorGeneric::gotoNext() {
@@ -226,7 +226,11 @@ MegaNode* cMegaCursorGeneric::remove(cMegaCursorGeneric* toPastEnd, int32_t mode
 
 void cMegaCursorGeneric::destroy(cMegaCursorGeneric* toPastEnd, int32_t mode) {
   MegaNode* chain = remove(toPastEnd, mode, true);
-  infoMiniList()->destroyFloating(chain);
+  if (chain && chain->next == chain) {
+    infoMiniList()->destroyNode(chain);  // the common single node
+  } else {
+    infoMiniList()->destroyFloating(chain);
+  }
 }
 
 MegaNode* cMegaCursorGeneric::beforeInsert(MegaNode* floating) {

@@ -90,6 +90,11 @@ class cMegaMiniListGeneric : public cMiniListGeneric {
   void destroyNode(MiniNode* node) override;
   MiniNode* makeNode() override { return makeOwnedNode(); }
 
+ protected:
+  // Gives back the memory of a destroyed node (its value already ended);
+  // typed stores keep a few for reuse.
+  virtual void releaseNode(MegaNode* node) { delete node; }
+
  private:
   cMegaListGeneric* owner_ = nullptr;
 };
@@ -233,11 +238,14 @@ class cMegaCursorGeneric : public class_base {
 
  protected:
   // Raises "EMU" naming the method when the cursor stands on no node.
-  void requireNode(const char* method) const;
+  void requireNode(const char* method) const {
+    if (!node_) [[unlikely]] raiseOnNoNode(method);
+  }
 
  private:
   friend class cMegaListGeneric;
   friend class cMegaMiniListGeneric;
+  [[noreturn]] static void raiseOnNoNode(const char* method);
   void moveTo(MegaNode* node) {
     detach();
     node_ = node;

@@ -77,7 +77,10 @@ class MegaMiniListT : public cMegaMiniListGeneric {
   }
 
   MegaMiniListT() = default;
-  ~MegaMiniListT() override { endView(); }
+  ~MegaMiniListT() override {
+    endView();
+    while (spare_) delete static_cast<Node*>(popSpare());
+  }
 
   // The typed new: owner list, and a past-end node (made holding an empty
   // value when null).
@@ -88,7 +91,7 @@ class MegaMiniListT : public cMegaMiniListGeneric {
 
   // A new floating chain of one holding value.
   Node* makeFloating(Value value) {
-    Node* node = static_cast<Node*>(makeOwnedNode());
+    Node* node = static_cast<Node*>(spare_ ? popSpare() : makeOwnedNode());
     initNode(node);
     F::valueOf(*node) = std::move(value);
     return node;
@@ -119,6 +122,31 @@ class MegaMiniListT : public cMegaMiniListGeneric {
     F::endValue(F::valueOf(*static_cast<Node*>(node)), owner());
   }
   std::unique_ptr<cMiniListGeneric> makeList() override { return std::make_unique<MegaMiniListT>(); }
+
+ protected:
+  // Keeps up to kSpareNodes destroyed nodes for makeFloating, which assigns
+  // the whole value, so appending after destroying costs no allocation.
+  void releaseNode(MegaNode* node) override {
+    if (spareCount_ == kSpareNodes) {
+      delete node;
+      return;
+    }
+    node->next = spare_;
+    spare_ = node;
+    ++spareCount_;
+  }
+
+ private:
+  static constexpr int kSpareNodes = 16;
+  MiniNode* popSpare() {
+    MiniNode* node = spare_;
+    spare_ = node->next;
+    --spareCount_;
+    return node;
+  }
+
+  MiniNode* spare_ = nullptr;
+  int spareCount_ = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -18,7 +18,8 @@
 //
 // Derived node stores lay out their own nodes (deriving from MiniNode) and
 // fill in the hooks and factories (makeNode, makeList, initNode, node_end,
-// destroyNode, makeInitNode). Ranges are not validated: the caller guarantees
+// destroyNode, makeInitNode); the ring operations themselves (removeRange,
+// destroyRange, the inserts, destroyFloating) are fixed. Ranges are not validated: the caller guarantees
 // that a past-end bound follows the first node in the ring.
 //
 // Teardown: a view's destructor runs end(), which unregisters the view and,
@@ -115,18 +116,18 @@ class cMiniListGeneric : public class_base {
   // Unlinks [first, pastEnd) (just `first` when pastEnd is null) into a
   // floating chain and returns its first node; null when first == pastEnd.
   // Only this view's bounds and the root's anchor follow the removal.
-  virtual MiniNode* removeRange(MiniNode* first, MiniNode* pastEnd);
+  MiniNode* removeRange(MiniNode* first, MiniNode* pastEnd);
   // removeRange, then destroys the removed nodes; null first does nothing.
-  virtual void destroyRange(MiniNode* first, MiniNode* pastEnd);
+  void destroyRange(MiniNode* first, MiniNode* pastEnd);
   // Link a closed floating chain before / after node and return its first
   // node (null floating: nothing, null). An unclosed chain raises "BUG" and
   // nothing changes. Inserting before the start node makes the chain the new
   // start; inserting after the past-end node makes the old past-end node an
   // element and the chain's last node the new past-end node.
-  virtual MiniNode* node_beforeInsert(MiniNode* node, MiniNode* floating);
-  virtual MiniNode* node_afterInsert(MiniNode* node, MiniNode* floating);
+  MiniNode* node_beforeInsert(MiniNode* node, MiniNode* floating);
+  MiniNode* node_afterInsert(MiniNode* node, MiniNode* floating);
   // Destroys every node of a floating chain (chain itself last); null.
-  virtual MiniNode* destroyFloating(MiniNode* chain);
+  MiniNode* destroyFloating(MiniNode* chain);
 
   // Hooks and factories.
   virtual MiniNode* makeInitNode(MiniNode* source);  // makeNode + initNode
