@@ -83,6 +83,10 @@ TEST(CopyNativeFile, CopiesAndRefuses) {
   EXPECT_EQ(readAll(t.host("existing")), big);
   EXPECT_FALSE(copyNativeFile(t.native("missing"), t.native("dst2"), false));
   EXPECT_FALSE(fs::exists(t.host("dst2")));
+  // A folder as source: refused, and no destination is made.
+  t.dir("folder");
+  EXPECT_FALSE(copyNativeFile(t.native("folder"), t.native("dst3"), false));
+  EXPECT_FALSE(fs::exists(t.host("dst3")));
 }
 
 TEST(StrFileComment, CommentsAndTheirCopies) {
