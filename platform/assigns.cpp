@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 
 #include "platform/dos_errors.h"
 
@@ -32,10 +31,6 @@ struct Table {
 Table& table() {
   static Table t;
   return t;
-}
-std::mutex& tableMutex() {
-  static std::mutex m;
-  return m;
 }
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -118,25 +113,29 @@ PrivateBase privateBase() {
   return {base, 0};
 }
 
-DeviceLookup lookupDevice(std::string_view name) {
-  std::lock_guard<std::mutex> guard(tableMutex());
+DeviceRef findDevice(std::string_view name) {
   Table& t = table();
   if (!t.built) build(t);
   Entry* e = find(t, name);
-  if (!e) return {DeviceKind::unknown, {}, kErrorDeviceNotMounted};
+  if (!e) return {DeviceKind::unknown, nullptr, kErrorDeviceNotMounted};
   if (e->lazy != Lazy::none) {
     PrivateBase base = privateBase();
-    if (base.error != 0) return {DeviceKind::unknown, {}, base.error};
+    if (base.error != 0) return {DeviceKind::unknown, nullptr, base.error};
     std::string folder = base.path + (e->lazy == Lazy::ram ? "/RAM" : "/T");
-    if (!privateFolder(folder)) return {DeviceKind::unknown, {}, kErrorDeviceNotMounted};
+    if (!privateFolder(folder)) return {DeviceKind::unknown, nullptr, kErrorDeviceNotMounted};
     e->folders.assign(1, folder);
     e->lazy = Lazy::none;
   }
-  return {e->kind, e->folders, 0};
+  return {e->kind, &e->folders, 0};
+}
+
+DeviceLookup lookupDevice(std::string_view name) {
+  DeviceRef ref = findDevice(name);
+  if (ref.kind == DeviceKind::unknown) return {DeviceKind::unknown, {}, ref.error};
+  return {ref.kind, *ref.folders, 0};
 }
 
 void assignAdd(std::string_view name, std::string_view hostFolder) {
-  std::lock_guard<std::mutex> guard(tableMutex());
   Table& t = table();
   if (!t.built) build(t);
   Entry* e = find(t, name);
@@ -153,7 +152,6 @@ void assignAdd(std::string_view name, std::string_view hostFolder) {
 }
 
 void assignRemove(std::string_view name) {
-  std::lock_guard<std::mutex> guard(tableMutex());
   Table& t = table();
   if (!t.built) build(t);
   for (auto it = t.entries.begin(); it != t.entries.end(); ++it)
@@ -164,7 +162,6 @@ void assignRemove(std::string_view name) {
 }
 
 void resetAssigns() {
-  std::lock_guard<std::mutex> guard(tableMutex());
   table().built = false;
 }
 

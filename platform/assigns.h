@@ -24,6 +24,8 @@
 //   3. The built-in entries are made from the environment when the table is
 //      first used and again after resetAssigns(); assignAdd entries last
 //      until then.
+//   4. The table belongs to the program's one task: change it at start-up
+//      or in tests, not while another thread translates paths.
 #pragma once
 
 #include <string>
@@ -47,6 +49,15 @@ struct DeviceLookup {
 // What the device `name` (without ":") stands for. RAM: and T: make the
 // private base on first use.
 DeviceLookup lookupDevice(std::string_view name);
+
+// The same without copying: `folders` points into the table and stays
+// valid until the table is next changed.
+struct DeviceRef {
+  DeviceKind kind = DeviceKind::unknown;
+  const std::vector<std::string>* folders = nullptr;
+  int32_t error = 0;
+};
+DeviceRef findDevice(std::string_view name);
 
 // Adds a host folder to the assign `name` (after its existing folders; a
 // new name becomes a new assign). For tests and for the program's own

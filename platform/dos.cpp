@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <ctime>
 #include <map>
@@ -79,11 +80,12 @@ bool fdHostPath(int fd, std::string& host) {
   }
 }
 
-std::string baseName(const std::string& host) {
+std::string_view baseName(std::string_view host) {
   size_t end = host.size();
   while (end > 1 && host[end - 1] == '/') --end;
+  if (end == 0) return host;
   size_t slash = host.rfind('/', end - 1);
-  if (slash == std::string::npos) return host.substr(0, end);
+  if (slash == std::string_view::npos) return host.substr(0, end);
   return host.substr(slash + 1, end - slash - 1);
 }
 
@@ -118,13 +120,44 @@ int32_t entryTypeOf(const struct stat& st) {
   return kTypeFile;
 }
 
-DateStamp localStamp(int64_t utcSeconds) {
+long gmtOffsetAt(int64_t utcSeconds) {
   time_t t = static_cast<time_t>(utcSeconds);
   tm local{};
   ::localtime_r(&t, &local);
-  bigTime l = pTime::DateTimeToBigTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                                       local.tm_min, local.tm_sec);
-  return pTime::secondsToDateStamp(l);
+  return local.tm_gmtoff;
+}
+
+// The local zone's offset at a UTC second. Offsets are remembered per hour
+// (an hour whose first and last seconds share the offset has no change of
+// zone inside it), so examining files of the same hours reads the zone
+// once; a new zone (tzset) empties the memory.
+long localOffset(int64_t utcSeconds) {
+  struct Slot {
+    int64_t hour = INT64_MIN;
+    long offset = 0;
+  };
+  struct Memo {
+    const char* name0 = nullptr;
+    const char* name1 = nullptr;
+    long zone = 0;
+    int daylight = 0;
+    Slot slots[64];
+  };
+  thread_local Memo memo;
+  if (memo.name0 != tzname[0] || memo.name1 != tzname[1] || memo.zone != ::timezone ||
+      memo.daylight != ::daylight) {
+    memo = Memo{tzname[0], tzname[1], ::timezone, ::daylight, {}};
+  }
+  int64_t hour = utcSeconds >= 0 ? utcSeconds / 3600 : -((-utcSeconds + 3599) / 3600);
+  Slot& slot = memo.slots[static_cast<uint64_t>(hour) % 64];
+  if (slot.hour == hour) return slot.offset;
+  long offset = gmtOffsetAt(utcSeconds);
+  if (gmtOffsetAt(hour * 3600) == offset && gmtOffsetAt(hour * 3600 + 3599) == offset) slot = {hour, offset};
+  return offset;
+}
+
+DateStamp localStamp(int64_t utcSeconds) {
+  return pTime::secondsToDateStamp(utcSeconds + localOffset(utcSeconds) + pTime::kUnixEpoch);
 }
 
 bool xattrUnsupported(int err) {
@@ -143,9 +176,9 @@ std::optional<std::string> commentOf(const std::string& path, bool follow) {
   return std::nullopt;
 }
 
-void fillInfo(FileInfo& info, const struct stat& st, std::string name, Detail detail) {
+void fillInfo(FileInfo& info, const struct stat& st, std::string_view name, Detail detail) {
   info.entryType = entryTypeOf(st);
-  info.name = std::move(name);
+  info.name.assign(name);
   info.comment.clear();
   info.commentRead = false;
   if (detail == Detail::type) {
@@ -162,16 +195,16 @@ void fillInfo(FileInfo& info, const struct stat& st, std::string name, Detail de
   info.date = localStamp(info.mtimeSeconds);
 }
 
-// The first host path of a native path where the object exists; IoErr set
-// (205 or the host's reason) when there is none.
+// The first host path of a native path where the object exists, built into
+// host; IoErr set (205 or the host's reason) when there is none.
 bool existingHost(Text native, bool follow, std::string& host, struct stat* st = nullptr) {
-  HostPaths all = nativeToHostAll(native);
-  if (!all.ok) return false;
+  size_t count = nativeToHostFirst(native, host);
+  if (count == 0) return false;
   int firstErr = 0;
   struct stat local{};
-  for (std::string& p : all.paths) {
-    if ((follow ? ::stat(p.c_str(), &local) : ::lstat(p.c_str(), &local)) == 0) {
-      host = std::move(p);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0 && !nativeToHostAt(native, i, host)) return false;
+    if ((follow ? ::stat(host.c_str(), &local) : ::lstat(host.c_str(), &local)) == 0) {
       if (st) *st = local;
       return true;
     }
@@ -184,16 +217,14 @@ bool existingHost(Text native, bool follow, std::string& host, struct stat* st =
 // The host path where a new object of that native name goes: where it
 // already exists, else in the assign's first folder.
 bool targetHost(Text native, std::string& host) {
-  HostPaths all = nativeToHostAll(native);
-  if (!all.ok) return false;
+  size_t count = hostPathCount(native);
+  if (count == 0) return false;
   struct stat st{};
-  for (std::string& p : all.paths)
-    if (::lstat(p.c_str(), &st) == 0) {
-      host = std::move(p);
-      return true;
-    }
-  host = std::move(all.paths.front());
-  return true;
+  for (size_t i = 0; i < count; ++i) {
+    if (!nativeToHostAt(native, i, host)) return false;
+    if (count == 1 || ::lstat(host.c_str(), &st) == 0) return true;
+  }
+  return nativeToHostAt(native, 0, host);
 }
 
 void syncFolderOf(const std::string& host) {
@@ -310,10 +341,12 @@ void Lock::unLock() {
 }
 
 Lock lock(Text native, int32_t access) {
-  HostPaths all = nativeToHostAll(native);
-  if (!all.ok) return {};
+  size_t count = hostPathCount(native);
+  if (count == 0) return {};
   int firstErr = 0;
-  for (const std::string& p : all.paths) {
+  std::string p;
+  for (size_t i = 0; i < count; ++i) {
+    if (!nativeToHostAt(native, i, p)) return {};
     int fd = ::open(p.c_str(), O_PATH | O_CLOEXEC);
     if (fd >= 0) return adoptLock(fd, access);
     if (firstErr == 0 || firstErr == ENOENT) firstErr = errno;
@@ -366,7 +399,7 @@ bool examine(const Lock& l, FileInfo& info, Detail detail) {
     return false;
   }
   if (!fdHostPath(l.fd(), host)) return false;
-  fillInfo(info, st, host == "/" ? std::string() : baseName(host), detail);
+  fillInfo(info, st, host == "/" ? std::string_view() : baseName(host), detail);
   if (detail == Detail::comment) {
     std::optional<std::string> c = commentOf(fdPath(l.fd()), true);
     if (!c) return false;
@@ -378,17 +411,19 @@ bool examine(const Lock& l, FileInfo& info, Detail detail) {
 }
 
 bool examinePath(Text native, bool followLinks, FileInfo& info, Detail detail) {
-  std::string host;
+  thread_local std::string host;  // reused: examining is frequent
   struct stat st{};
   if (!existingHost(native, followLinks, host, &st)) return false;
-  std::string name = baseName(host);
+  std::string_view name = baseName(host);
+  std::string real;
   if (name == ".." || name == "." || entryTypeOf(st) == kTypeRoot) {
-    char* real = ::realpath(host.c_str(), nullptr);
-    name = real ? baseName(real) : name;
-    if (real && std::string(real) == "/") name.clear();
-    std::free(real);
+    if (char* r = ::realpath(host.c_str(), nullptr)) {
+      real = r;
+      std::free(r);
+      name = real == "/" ? std::string_view() : baseName(real);
+    }
   }
-  fillInfo(info, st, std::move(name), detail);
+  fillInfo(info, st, name, detail);
   if (detail == Detail::comment) {
     std::optional<std::string> c = commentOf(host, followLinks);
     if (!c) return false;
@@ -464,7 +499,7 @@ bool DirScan::next(FileInfo& entry) {
       ioErrFromErrno(errno);
       return false;
     }
-    fillInfo(entry, st, std::string(name), detail_);
+    fillInfo(entry, st, name, detail_);
     if (S_ISDIR(st.st_mode)) entry.entryType = kTypeDir;  // an entry is never the root
     if (detail_ == Detail::comment) {
       std::optional<std::string> c = commentOf(fdPath(::dirfd(d)) + "/" + e->d_name, false);

@@ -111,7 +111,6 @@ std::optional<std::string> currentDirName() {
 }
 
 bool setCurrentDir(Text native) {
-  std::string host;
   HostPaths all = nativeToHostAll(native);
   if (!all.ok) return false;
   int firstErr = 0;

@@ -1,6 +1,9 @@
 // platform/iso8601_test.cpp - the ISO 8601 reader.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdio>
+
 #include "platform/time.h"
 
 namespace bw::pTime {
@@ -74,6 +77,20 @@ TEST(Iso8601, LengthAndStartBoundTheText) {
   EXPECT_EQ(parseDateTimeISO8601(nullptr, 42, 0, 2, 0), 42);
   Str s = Str::withCapacity(40, "2024-03-05T07:08:09Z");
   EXPECT_EQ(parseDateTimeISO8601(s, kFallback, 0, 2, 0), base);
+}
+
+TEST(Iso8601, EveryDayFrom1900To2299AgreesWithStdChrono) {
+  using namespace std::chrono;
+  const sys_days epoch = sys_days(year{2000} / January / 1);
+  char buf[40];
+  for (sys_days d = sys_days(year{1900} / January / 1); d <= sys_days(year{2299} / December / 31);
+       d += days{1}) {
+    year_month_day ymd(d);
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02uT13:14:15-01:30", static_cast<int>(ymd.year()),
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    bigTime want = duration_cast<seconds>(d - epoch).count() + 13 * 3600 + 14 * 60 + 15 + 5400;
+    ASSERT_EQ(parse(buf), want) << buf;
+  }
 }
 
 TEST(Iso8601, FallbackIsReturnedUnchanged) {

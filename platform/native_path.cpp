@@ -45,49 +45,84 @@ void appendHostRest(std::string_view rest, std::string& out) {
   }
 }
 
-HostPaths nativeToHostAll(Text nativeText) {
-  std::string_view native = nativeText.nulView();
-  HostPaths r;
-  size_t colon = native.find(':');
+namespace {
+
+int32_t deviceError(const DeviceRef& dev) {
+  if (dev.kind == DeviceKind::unknown) return dev.error;
+  return dev.kind == DeviceKind::virtual_ ? kErrorActionNotKnown : kErrorDeviceNotMounted;
+}
+
+// Builds the host path of folder `index` of the device; false (IoErr set)
+// when there is no such folder.
+bool buildHost(std::string_view native, size_t colon, const DeviceRef& dev, size_t index, std::string& host) {
+  host.clear();
   if (colon == std::string_view::npos) {
-    std::string host;
     appendHostRest(native, host);
     if (host.empty()) host = ".";
-    r.ok = true;
-    r.paths.push_back(std::move(host));
-    return r;
+    return true;
   }
-  DeviceLookup dev = lookupDevice(native.substr(0, colon));
-  if (dev.kind != DeviceKind::folders) {
-    r.error = dev.kind == DeviceKind::unknown ? dev.error : kErrorActionNotKnown;
-    setIoErr(r.error);
-    return r;
+  if (dev.kind != DeviceKind::folders || index >= dev.folders->size()) {
+    setIoErr(deviceError(dev));
+    return false;
   }
+  host.append((*dev.folders)[index]);
   std::string_view rest = native.substr(colon + 1);
-  for (const std::string& folder : dev.folders) {
-    std::string host = folder;
-    if (!rest.empty()) {
-      if (host.empty() || host.back() != '/') host += '/';
-      appendHostRest(rest, host);
-    }
-    r.paths.push_back(std::move(host));
+  if (!rest.empty()) {
+    if (host.empty() || host.back() != '/') host += '/';
+    appendHostRest(rest, host);
+  }
+  return true;
+}
+
+}  // namespace
+
+size_t hostPathCount(Text nativeText) {
+  std::string_view native = nativeText.nulView();
+  size_t colon = native.find(':');
+  if (colon == std::string_view::npos) return 1;
+  DeviceRef dev = findDevice(native.substr(0, colon));
+  if (dev.kind != DeviceKind::folders || dev.folders->empty()) {
+    setIoErr(deviceError(dev));
+    return 0;
+  }
+  return dev.folders->size();
+}
+
+bool nativeToHostAt(Text nativeText, size_t index, std::string& host) {
+  std::string_view native = nativeText.nulView();
+  size_t colon = native.find(':');
+  if (colon == std::string_view::npos) {
+    host.clear();
+    return index == 0 && buildHost(native, colon, DeviceRef{}, 0, host);
+  }
+  return buildHost(native, colon, findDevice(native.substr(0, colon)), index, host);
+}
+
+size_t nativeToHostFirst(Text nativeText, std::string& host) {
+  std::string_view native = nativeText.nulView();
+  size_t colon = native.find(':');
+  DeviceRef dev;
+  if (colon != std::string_view::npos) dev = findDevice(native.substr(0, colon));
+  if (!buildHost(native, colon, dev, 0, host)) return 0;
+  return colon == std::string_view::npos ? 1 : dev.folders->size();
+}
+
+HostPaths nativeToHostAll(Text native) {
+  HostPaths r;
+  size_t count = hostPathCount(native);
+  for (size_t i = 0; i < count; ++i) {
+    std::string host;
+    if (nativeToHostAt(native, i, host)) r.paths.push_back(std::move(host));
   }
   r.ok = !r.paths.empty();
-  if (!r.ok) {
-    r.error = kErrorDeviceNotMounted;
-    setIoErr(r.error);
-  }
+  if (!r.ok) r.error = ioErr();
   return r;
 }
 
 bool nativeToHost(Text native, std::string& host) {
-  HostPaths all = nativeToHostAll(native);
-  if (!all.ok) {
-    host.clear();
-    return false;
-  }
-  host = std::move(all.paths.front());
-  return true;
+  if (nativeToHostFirst(native, host) != 0) return true;
+  host.clear();
+  return false;
 }
 
 std::string hostToNative(std::string_view host, std::string_view base) {

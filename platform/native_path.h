@@ -39,6 +39,15 @@ struct HostPaths {
 // multi-directory assign). Sets IoErr on failure.
 HostPaths nativeToHostAll(Text native);
 
+// The number of host paths a native path stands for (0 with IoErr set when
+// its device is unknown or has no host folders), and the index-th of them
+// built into `host` (its storage is reused).
+size_t hostPathCount(Text native);
+bool nativeToHostAt(Text native, size_t index, std::string& host);
+// Both at once for the first folder: the count, with the first host path in
+// `host` when it is not 0.
+size_t nativeToHostFirst(Text native, std::string& host);
+
 // The host path of the first folder of the native path's device; empty
 // with IoErr set on failure.
 bool nativeToHost(Text native, std::string& host);

@@ -108,13 +108,6 @@ bigTime CurrentTime(int32_t form) {
   return local;
 }
 
-dayNumber dateToDayNumber(int32_t year, int32_t month, int32_t day) {
-  int64_t m = ((static_cast<int64_t>(month) + 9) % 12 + 12) % 12;  // March = 0
-  int64_t y = year - m / 10;
-  int64_t n = 365 * y + y / 4 - y / 100 + y / 400 + (306 * m + 5) / 10 + (day - 1) - 693899;
-  return static_cast<dayNumber>(n);
-}
-
 CalendarDate dayNumberToDate(dayNumber dn) {
   int64_t g = static_cast<int64_t>(dn) + 693899;
   int64_t y = (10000 * g + 14775) / 3652425;
@@ -137,12 +130,6 @@ int32_t daysInMonth(int32_t month, int32_t year) {
     case 2: return ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0) ? 29 : 28;
     default: return 0;
   }
-}
-
-bigTime DateTimeToBigTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
-                          int32_t second) {
-  int64_t hours = static_cast<int64_t>(dateToDayNumber(year, month, day)) * 24 - 876624 + hour;
-  return (hours * 60 + minute) * 60 + second;
 }
 
 CalendarDate bigTimeToDate(bigTime time) {

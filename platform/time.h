@@ -66,12 +66,12 @@ int64_t parseTimeZoneOffset(Text value, bool summerTime);
 
 // Calendar. No argument is range-checked: days, hours, minutes and seconds
 // carry; a month outside 1..12 wraps within the same year.
-bigTime DateTimeToBigTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
-                          int32_t second);
+inline bigTime DateTimeToBigTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                                 int32_t second);
 CalendarDate bigTimeToDate(bigTime time);
 DayTime secondsToDayTime(bigTime time);
 int32_t weekdayOfBigTime(bigTime time);  // 1 = Monday .. 7 = Sunday
-dayNumber dateToDayNumber(int32_t year, int32_t month, int32_t day);
+inline dayNumber dateToDayNumber(int32_t year, int32_t month, int32_t day);
 CalendarDate dayNumberToDate(dayNumber day);
 int32_t daysInMonth(int32_t month, int32_t year);  // 0 for a bad month
 DateStamp secondsToDateStamp(bigTime time);
@@ -91,6 +91,27 @@ Str& formatBigTime(Str& target, bigTime time, bool withTime, bool withSeconds);
 // strictness 2 needs "T" and "Z" and takes "hh:mm" or "hhmm".
 bigTime parseDateTimeISO8601(Text text, bigTime fallback, int32_t length, int32_t strictness,
                              int32_t start);
+
+// Inline: the ISO 8601 reader and the file dates use them per item.
+inline dayNumber dateToDayNumber(int32_t year, int32_t month, int32_t day) {
+  // m = months since March (0..11), y = the year that March begins.
+  int64_t m = month >= 3 && month <= 12 ? month - 3 : ((static_cast<int64_t>(month) + 9) % 12 + 12) % 12;
+  int64_t y = year - m / 10;
+  int64_t leapDays;
+  if (y >= 0) {  // the usual case, in cheaper unsigned division
+    uint64_t u = static_cast<uint64_t>(y);
+    leapDays = static_cast<int64_t>(u / 4 - u / 100 + u / 400);
+  } else {
+    leapDays = y / 4 - y / 100 + y / 400;
+  }
+  return static_cast<dayNumber>(365 * y + leapDays + (306 * m + 5) / 10 + (day - 1) - 693899);
+}
+
+inline bigTime DateTimeToBigTime(int32_t year, int32_t month, int32_t day, int32_t hour, int32_t minute,
+                                 int32_t second) {
+  int64_t hours = static_cast<int64_t>(dateToDayNumber(year, month, day)) * 24 - 876624 + hour;
+  return (hours * 60 + minute) * 60 + second;
+}
 
 }  // namespace pTime
 }  // namespace bw

@@ -1,0 +1,1 @@
+brindlework_fuzzer(iso8601 brindlework_platform brindlework_core)
