@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ascii_case.h"
 #include "platform/dos_errors.h"
 
 namespace bw::dos {
@@ -31,17 +32,6 @@ struct Table {
 Table& table() {
   static Table t;
   return t;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string envOr(const char* name) {
@@ -71,7 +61,7 @@ void build(Table& t) {
 
 Entry* find(Table& t, std::string_view name) {
   for (Entry& e : t.entries)
-    if (sameName(e.name, name)) return &e;
+    if (equalsNoCase(e.name, name)) return &e;
   return nullptr;
 }
 
@@ -155,7 +145,7 @@ void assignRemove(std::string_view name) {
   Table& t = table();
   if (!t.built) build(t);
   for (auto it = t.entries.begin(); it != t.entries.end(); ++it)
-    if (sameName(it->name, name)) {
+    if (equalsNoCase(it->name, name)) {
       t.entries.erase(it);
       return;
     }

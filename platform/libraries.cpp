@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/exception.h"
+#include "platform/ascii_case.h"
 #include "platform/clock.h"
 
 namespace bw {
@@ -19,17 +20,6 @@ struct Registry {
 Registry& registry() {
   static Registry r;
   return r;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
 }
 
 void fill(Registry& r) {
@@ -47,7 +37,7 @@ LibraryBase* findBase(std::string_view name) {
   Registry& r = registry();
   fill(r);
   for (LibraryBase& b : r.bases)
-    if (b.version >= 0 && sameName(b.name, name)) return &b;
+    if (b.version >= 0 && equalsNoCase(b.name, name)) return &b;
   return nullptr;
 }
 
@@ -81,7 +71,7 @@ void registerLibrary(std::string_view name, int32_t version) {
   Registry& r = registry();
   fill(r);
   for (LibraryBase& b : r.bases)
-    if (sameName(b.name, name)) {
+    if (equalsNoCase(b.name, name)) {
       b.version = version;
       return;
     }
@@ -117,7 +107,7 @@ int32_t libraryUseCount(std::string_view name) {
   Registry& r = registry();
   fill(r);
   for (const LibraryBase& b : r.bases)
-    if (sameName(b.name, name)) return b.useCount;
+    if (equalsNoCase(b.name, name)) return b.useCount;
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "core/exception.h"
 #include "platform/amiga_dos.h"
 #include "platform/clock.h"
+#include "platform/dos_env.h"
 
 namespace bw::pTime {
 namespace {
@@ -92,7 +93,7 @@ int64_t parseTimeZoneOffset(Text value, bool summerTime) {
 
 int64_t readTimeZoneOffset() {
   ClockReading now = readClock();
-  Str zone = strGetVar("TZONE", 0);
+  Str zone = strGetVar("TZONE", dos::kGlobalOnly);
   if (zone.isNil()) return -now.gmtOffset;
   return parseTimeZoneOffset(zone, now.dst);
 }
@@ -102,7 +103,7 @@ bigTime CurrentTime(int32_t form) {
   ClockReading now = readClock();
   bigTime local = now.utcSeconds + now.gmtOffset + kUnixEpoch;
   if (form == 1) {
-    Str zone = strGetVar("TZONE", 0);
+    Str zone = strGetVar("TZONE", dos::kGlobalOnly);
     local += zone.isNil() ? -now.gmtOffset : parseTimeZoneOffset(zone, now.dst);
   }
   return local;
