@@ -11,6 +11,12 @@ if(BRINDLEWORK_WERROR)
   list(APPEND BRINDLEWORK_WARNINGS -Werror)
 endif()
 
+# With fuzzing on, the libraries carry libFuzzer's coverage instrumentation
+# too, so the fuzzers see the code they exercise.
+if(BRINDLEWORK_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 if(BRINDLEWORK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)

@@ -108,6 +108,7 @@ TEST(TimeZoneOffset, TzoneValues) {
   EXPECT_EQ(parseTimeZoneOffset("IST-5:30", false), -19800);
   EXPECT_EQ(parseTimeZoneOffset("NST3:30NDT2:30", true), 9000);
   EXPECT_EQ(parseTimeZoneOffset("XYZ", true), 0);
+  EXPECT_EQ(parseTimeZoneOffset("XYZ-0:30", false), -1800);  // the minutes keep the sign
   EXPECT_EQ(parseTimeZoneOffset("XYZabc", true), 0);
 }
 
