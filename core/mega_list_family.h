@@ -30,6 +30,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <typeinfo>
 #include <utility>
 
 #include "core/exception.h"
@@ -125,9 +126,11 @@ class MegaMiniListT : public cMegaMiniListGeneric {
 
  protected:
   // Keeps up to kSpareNodes destroyed nodes for makeFloating, which assigns
-  // the whole value, so appending after destroying costs no allocation.
+  // the whole value, so appending after destroying costs no allocation. Only
+  // nodes of exactly the family's layout are kept, and only while the owner
+  // list makes that layout: a list with nodes of its own never reuses one.
   void releaseNode(MegaNode* node) override {
-    if (spareCount_ == kSpareNodes) {
+    if (spareCount_ == kSpareNodes || typeid(*node) != typeid(Node) || !ownerMakesFamilyNodes()) {
       delete node;
       return;
     }
@@ -138,6 +141,13 @@ class MegaMiniListT : public cMegaMiniListGeneric {
 
  private:
   static constexpr int kSpareNodes = 16;
+  bool ownerMakesFamilyNodes() {
+    if (reuse_ == Reuse::kUnknown) {
+      std::unique_ptr<MegaNode> probe(owner()->makeNode());
+      reuse_ = probe && typeid(*probe) == typeid(Node) ? Reuse::kYes : Reuse::kNo;
+    }
+    return reuse_ == Reuse::kYes;
+  }
   MiniNode* popSpare() {
     MiniNode* node = spare_;
     spare_ = node->next;
@@ -145,8 +155,10 @@ class MegaMiniListT : public cMegaMiniListGeneric {
     return node;
   }
 
+  enum class Reuse : uint8_t { kUnknown, kYes, kNo };
   MiniNode* spare_ = nullptr;
   int spareCount_ = 0;
+  Reuse reuse_ = Reuse::kUnknown;
 };
 
 // ---------------------------------------------------------------------------

@@ -317,6 +317,43 @@ TEST(MegaListTest, LastSharedListToEndDecidesOwnership) {
   delete object;
 }
 
+// A list whose nodes carry a field of their own.
+struct TaggedNode : MegaValueNode<int32_t> {
+  int32_t tag = 7;
+};
+class cTaggedList : public cMegaList {
+ public:
+  ~cTaggedList() override { endList(); }
+  MegaNode* makeNode() override { return new TaggedNode; }
+  std::unique_ptr<cMegaListGeneric> makeList() override { return std::make_unique<cTaggedList>(); }
+};
+
+TEST(MegaListTest, DestroyedNodesAreReusedOnlyWithTheSameLayout) {
+  // A plain list may hand a destroyed node out again: it comes back clean.
+  cMegaList plain(false);
+  append(plain, {1, 2});
+  auto parked = at(plain, 0, 0, 0);
+  at(plain, 0, 1, 0)->destroy();
+  EXPECT_EQ(parked->infoNode(), plain.infoPastEnd()->infoNode());  // list default: backward
+  MegaNode* fresh = plain.makeFloating(3);
+  EXPECT_EQ(fresh->firstCursor, nullptr);
+  EXPECT_EQ(fresh->next, fresh);
+  plain.infoPastEnd()->beforeInsert(static_cast<cMegaList::Node*>(fresh));
+  EXPECT_EQ(values(plain), (std::vector<int32_t>{2, 3}));
+  // A list with nodes of its own never gets a reused (or foreign) node.
+  cTaggedList tagged;
+  tagged.init(false);
+  tagged.infoPastEnd()->beforeInsert(tagged.makeFloating(1));
+  static_cast<TaggedNode*>(tagged.infoStart()->infoNode())->tag = 9;
+  tagged.infoStart()->clone(1, 0)->destroy();
+  tagged.destroyNodes(plain.makeFloating(5));  // a plain node destroyed through it
+  for (int i = 0; i < 3; ++i) {
+    auto* node = static_cast<TaggedNode*>(static_cast<MegaNode*>(tagged.makeFloating(i)));
+    EXPECT_EQ(node->tag, 7);
+    tagged.infoPastEnd()->beforeInsert(static_cast<cMegaList::Node*>(static_cast<MegaNode*>(node)));
+  }
+}
+
 TEST(MegaListTest, MatchListAddAndCopy) {
   matchList list(false);
   matchNode* n = list.add(5, 1, 2, 3, Str("rep"));

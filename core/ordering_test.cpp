@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/exception.h"
@@ -373,6 +374,35 @@ TEST(StabilityTest, StringOrderingsMatchStableSort) {
       EXPECT_EQ(texts(list), expected) << c.nodes->className();
     }
   }
+}
+
+TEST(StabilityTest, MatchOrderingMatchesStableSort) {
+  const size_t n = 100000;
+  std::mt19937 rng(4);
+  struct Rec {
+    int32_t position, entryIndex, serial;
+  };
+  std::vector<Rec> recs;
+  for (size_t i = 0; i < n; ++i) {
+    int32_t p = static_cast<int32_t>(rng() % 60) - 1;  // -1 .. 58
+    recs.push_back({p, static_cast<int32_t>(rng() % 4), static_cast<int32_t>(i)});
+  }
+  // Reference: by position, then entry index; records without a position
+  // (-1) last and all equal to each other.
+  auto key = [](const Rec& r) {
+    bool none = r.position == -1;
+    return std::make_tuple(none, none ? 0 : r.position, none ? 0 : r.entryIndex);
+  };
+  std::vector<Rec> expected = recs;
+  std::stable_sort(expected.begin(), expected.end(), [&](auto& a, auto& b) { return key(a) < key(b); });
+  matchList list(false);
+  for (const Rec& r : recs) list.add(r.position, r.entryIndex, r.serial, 0, Str());
+  list.sort();
+  size_t i = 0;
+  for (auto c = list.infoStart()->clone(0, 0); !c->isSameNode(*list.infoPastEnd()); c->gotoNext(), ++i) {
+    ASSERT_EQ(c->infoNode()->matchLength, expected[i].serial) << "at " << i;  // serial kept in matchLength
+  }
+  EXPECT_EQ(i, n);
 }
 
 // ---------------------------------------------------------------------------
