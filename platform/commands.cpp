@@ -5,15 +5,11 @@
 #include <cstdlib>
 
 #include "platform/dos.h"
+#include "platform/links.h"
 #include "platform/spawn.h"
 
 namespace bw {
 namespace {
-
-// Whether an examined entry type is a file (every negative type: files,
-// FIFOs, devices).
-// TODO(appframe): use dirEntryTypeIsFile of the path procedures once it lands.
-bool entryTypeIsFile(int32_t type) { return type < 0; }
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -152,8 +148,8 @@ bool findCommandInPath(Text name) {
 
 bool pathIsFile(Text path) {
   if (path.isNil()) return false;
-  dos::FileInfo info;
-  return dos::examinePath(path, true, info, dos::Detail::type) && entryTypeIsFile(info.entryType);
+  PathExamination e = examinePath(path, false);
+  return e.exists && dirEntryTypeIsFile(e.type, path);
 }
 
 RunCommandResult runCommand(Text command, bool quiet, bool asynchronous, int32_t stackSize, int32_t priority,
