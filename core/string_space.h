@@ -21,7 +21,10 @@
 //      objects it displaces, refuses, removes or still holds when destroyed;
 //      data handed back by get(key, remove=true) belongs to the caller.
 //   5. Removing the entry an iteration stands on first advances the
-//      iteration past it.
+//      iteration past it. Every operation looks its hash up in the index,
+//      which moves one index entry while the index is rehashing, so an
+//      iteration interleaved with operations may then miss entries (never
+//      meet one twice); without a rehash under way it misses none.
 #pragma once
 
 #include <cstdint>
@@ -98,8 +101,7 @@ class cStringSpace : public class_base {
   bool infoAutoDealloc() const { return autoDealloc_; }
   int32_t infoCaseMode() const { return caseMode_; }
 
-  // Iteration (invariant 3); true while positioned on an entry. A set()
-  // during an iteration may reorder what is still to come.
+  // Iteration (invariants 3 and 5); true while positioned on an entry.
   bool gotoFirst();
   bool gotoNext();
   StringSpaceEntry infoCurrent() const;
