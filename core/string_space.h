@@ -23,8 +23,10 @@
 //   5. Removing the entry an iteration stands on first advances the
 //      iteration past it. Every operation looks its hash up in the index,
 //      which moves one index entry while the index is rehashing, so an
-//      iteration interleaved with operations may then miss entries (never
-//      meet one twice); without a rehash under way it misses none.
+//      iteration interleaved with operations may then miss an entry or meet
+//      one twice (see number_space.h). A loop that removes each entry as it
+//      visits it never meets one twice; with no rehash under way it also
+//      misses none.
 #pragma once
 
 #include <cstdint>
