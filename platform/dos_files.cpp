@@ -1,0 +1,264 @@
+// platform/dos_files.cpp - open files of the DOS layer: the three open
+// modes, reading, writing, positions, sizes and flushing.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <utility>
+
+#include "platform/dos_errors.h"
+#include "platform/dos_host.h"
+#include "platform/native_path.h"
+
+namespace bw::dos {
+namespace {
+
+bool fullWrite(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+FileHandle openHandle(int fd, bool writable, bool exclusive, dev_t dev, ino_t ino) {
+  FileHandle h;
+  h.fd_ = fd;
+  h.writable_ = writable;
+  h.exclusive_ = exclusive;
+  h.dev_ = dev;
+  h.ino_ = ino;
+  return h;
+}
+
+FileHandle open(Text native, int32_t mode) {
+  if (mode != kModeOldFile && mode != kModeNewFile && mode != kModeReadWrite) {
+    setIoErr(kErrorActionNotKnown);
+    return {};
+  }
+  std::string host;
+  struct stat st{};
+  bool exists = existingHost(native, true, host, &st);
+  if (!exists) {
+    if (mode == kModeOldFile || ioErr() != kErrorObjectNotFound) return {};
+    if (!targetHost(native, host)) return {};
+  } else {
+    if (S_ISDIR(st.st_mode)) {
+      setIoErr(kErrorObjectWrongType);
+      return {};
+    }
+    if (mode == kModeOldFile && !(st.st_mode & S_IRUSR)) {
+      setIoErr(kErrorReadProtected);
+      return {};
+    }
+    if (mode != kModeOldFile && !(st.st_mode & S_IWUSR)) {
+      setIoErr(kErrorWriteProtected);
+      return {};
+    }
+    // A new file replaces the old one's contents: only when nobody holds it.
+    if (inUse(st.st_dev, st.st_ino) && mode == kModeNewFile) {
+      setIoErr(kErrorObjectInUse);
+      return {};
+    }
+  }
+  bool writable = mode != kModeOldFile || (st.st_mode & S_IWUSR);
+  int flags = O_CLOEXEC | (writable ? O_RDWR : O_RDONLY);
+  if (mode == kModeReadWrite) flags |= O_CREAT;
+  if (mode == kModeNewFile) flags |= O_CREAT | O_TRUNC;
+  int fd;
+  do fd = ::open(host.c_str(), flags, 0666);
+  while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    ioErrFromErrno(errno, mode == kModeOldFile ? Access::read : Access::write);
+    return {};
+  }
+  struct stat opened{};
+  ::fstat(fd, &opened);
+  bool exclusive = mode == kModeNewFile;
+  if (!acquire(opened.st_dev, opened.st_ino, exclusive)) {
+    ::close(fd);
+    setIoErr(kErrorObjectInUse);
+    return {};
+  }
+  setIoErr(0);
+  return openHandle(fd, writable, exclusive, opened.st_dev, opened.st_ino);
+}
+
+FileHandle::FileHandle(FileHandle&& o) noexcept
+    : fd_(std::exchange(o.fd_, -1)), writable_(o.writable_), exclusive_(o.exclusive_), dev_(o.dev_), ino_(o.ino_) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
+  if (this != &o) {
+    close();
+    fd_ = std::exchange(o.fd_, -1);
+    writable_ = o.writable_;
+    exclusive_ = o.exclusive_;
+    dev_ = o.dev_;
+    ino_ = o.ino_;
+  }
+  return *this;
+}
+
+bool FileHandle::close() {
+  if (fd_ < 0) return true;
+  release(dev_, ino_, exclusive_);
+  int rc = ::close(fd_);
+  fd_ = -1;
+  if (rc != 0 && errno != EINTR) {
+    ioErrFromErrno(errno, Access::write);
+    return false;
+  }
+  return true;
+}
+
+int64_t FileHandle::read(void* buffer, int64_t length) {
+  if (fd_ < 0) {
+    setIoErr(kErrorInvalidLock);
+    return -1;
+  }
+  char* p = static_cast<char*>(buffer);
+  int64_t done = 0;
+  while (done < length) {
+    ssize_t n = ::read(fd_, p + done, static_cast<size_t>(length - done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ioErrFromErrno(errno);
+      return -1;
+    }
+    if (n == 0) break;
+    done += n;
+  }
+  setIoErr(0);
+  return done;
+}
+
+int64_t FileHandle::write(const void* buffer, int64_t length) {
+  if (fd_ < 0) {
+    setIoErr(kErrorInvalidLock);
+    return -1;
+  }
+  if (!writable_) {
+    setIoErr(kErrorWriteProtected);
+    return -1;
+  }
+  if (length > 0 && !fullWrite(fd_, static_cast<const char*>(buffer), static_cast<size_t>(length))) {
+    ioErrFromErrno(errno, Access::write);
+    return -1;
+  }
+  setIoErr(0);
+  return length;
+}
+
+int64_t FileHandle::seek(int64_t pos, int32_t mode) {
+  int64_t old = position();
+  if (old < 0) return -1;
+  if (!setPosition(pos, mode)) return -1;
+  return old;
+}
+
+int64_t FileHandle::position() {
+  off_t p = ::lseek(fd_, 0, SEEK_CUR);
+  if (p < 0) {
+    ioErrFromErrno(errno);
+    if (errno == EINVAL || errno == ESPIPE) setIoErr(kErrorSeekError);
+    return -1;
+  }
+  return p;
+}
+
+bool FileHandle::setPosition(int64_t pos, int32_t mode) {
+  int whence = mode == kOffsetBeginning ? SEEK_SET : mode == kOffsetEnd ? SEEK_END : SEEK_CUR;
+  if (::lseek(fd_, static_cast<off_t>(pos), whence) < 0) {
+    ioErrFromErrno(errno);
+    if (errno == EINVAL || errno == ESPIPE) setIoErr(kErrorSeekError);
+    return false;
+  }
+  setIoErr(0);
+  return true;
+}
+
+bool FileHandle::changeSize(int64_t newSize, int32_t mode) {
+  if (!writable_) {
+    setIoErr(kErrorWriteProtected);
+    return false;
+  }
+  int64_t base = 0;
+  if (mode == kOffsetCurrent) base = position();
+  else if (mode == kOffsetEnd) base = size();
+  if (base < 0) return false;
+  if (::ftruncate(fd_, static_cast<off_t>(base + newSize)) != 0) {
+    ioErrFromErrno(errno, Access::write);
+    if (errno == EINVAL) setIoErr(kErrorSeekError);
+    return false;
+  }
+  setIoErr(0);
+  return true;
+}
+
+int64_t FileHandle::size() {
+  struct stat st{};
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
+    if (fd_ < 0) setIoErr(kErrorInvalidLock);
+    else ioErrFromErrno(errno);
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool FileHandle::flush() {
+  if (fd_ < 0) {
+    setIoErr(kErrorInvalidLock);
+    return false;
+  }
+  if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS) {
+    ioErrFromErrno(errno, Access::write);
+    return false;
+  }
+  setIoErr(0);
+  return true;
+}
+
+bool FileHandle::examine(FileInfo& info, Detail detail) {
+  struct stat st{};
+  std::string host;
+  if (fd_ < 0) {
+    setIoErr(kErrorInvalidLock);
+    return false;
+  }
+  if (::fstat(fd_, &st) != 0) {
+    ioErrFromErrno(errno);
+    return false;
+  }
+  if (!fdHostPath(fd_, host)) return false;
+  fillInfo(info, st, baseName(host), detail);
+  if (detail == Detail::comment) {
+    std::optional<std::string> c = commentOf(fdPath(fd_), true);
+    if (!c) return false;
+    info.comment = std::move(*c);
+    info.commentRead = true;
+  }
+  setIoErr(0);
+  return true;
+}
+
+std::optional<std::string> FileHandle::name() {
+  std::string host;
+  if (fd_ < 0) {
+    setIoErr(kErrorInvalidLock);
+    return std::nullopt;
+  }
+  if (!fdHostPath(fd_, host)) return std::nullopt;
+  setIoErr(0);
+  return hostToNative(host);
+}
+
+}  // namespace bw::dos
