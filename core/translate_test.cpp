@@ -17,6 +17,7 @@
 
 #include "core/exception.h"
 #include "core/raise_test_support.h"
+#include "core/translate_test_model.h"
 
 namespace bw {
 namespace {
@@ -207,28 +208,6 @@ TEST_F(TranslateTest, ZeroLengthMatchesRaiseInsteadOfLooping) {
   TranslateEntry table[] = {{&beyond, nullptr, nullptr, 0, nullptr, nullptr}, {}};
   expectRaise([&] { dynamicTranslateStr("abc", table, 0, false, 0); }, "BUG",
               "dynamicTranslateStr(); next match is before current position (2)");
-}
-
-// The model: at each position the first pair (in dictionary order) whose
-// from-text starts there is replaced; else the byte is copied.
-std::string naiveTranslate(const std::string& text, const std::vector<std::string>& dict, size_t start,
-                           bool& changed) {
-  std::string out;
-  changed = false;
-  size_t p = start;
-  while (p < text.size()) {
-    bool hit = false;
-    for (size_t i = 0; i + 1 < dict.size(); i += 2) {
-      if (text.compare(p, dict[i].size(), dict[i]) == 0) {
-        out += dict[i + 1];
-        p += dict[i].size();
-        hit = changed = true;
-        break;
-      }
-    }
-    if (!hit) out += text[p++];
-  }
-  return changed ? out : text;
 }
 
 TEST_F(TranslateTest, AgreesWithTheNaiveScanner) {
