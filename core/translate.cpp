@@ -4,10 +4,10 @@
 
 #include <cstring>
 #include <limits>
-#include <set>
 #include <string_view>
 
 #include "core/exception.h"
+#include "core/mega_list_family.h"
 
 namespace bw {
 namespace {
@@ -29,18 +29,12 @@ SharedInstances& shared() {
 
 int32_t textLength(const char* text) { return text ? static_cast<int32_t>(std::strlen(text)) : 0; }
 
-// A pending or accepted match. Records are ordered by position, then by
-// entry index; the engine never keeps a record without a position.
-struct MatchRecord {
+// A searched match: position -1 when the entry has no further match.
+struct Found {
   int32_t position;
-  int32_t entryIndex;
   int32_t matchLength;
   int32_t replacementLength;
   Str replacement;
-
-  friend bool operator<(const MatchRecord& a, const MatchRecord& b) {
-    return a.position != b.position ? a.position < b.position : a.entryIndex < b.entryIndex;
-  }
 };
 
 class Engine {
@@ -52,55 +46,73 @@ class Engine {
         table_(table) {}
 
   // The entry's next match at or after from; position -1 when there is none.
-  MatchRecord search(int32_t index, int32_t from) {
+  Found search(int32_t index, int32_t from) {
     const TranslateEntry& entry = table_[index];
     int32_t candidate = from;
     if (entry.matchText) {
       size_t found = searchText_.find(entry.matchText, static_cast<size_t>(from));
-      if (found == std::string_view::npos) return {-1, index, 0, 0, Str()};
+      if (found == std::string_view::npos) return {-1, 0, 0, Str()};
       candidate = static_cast<int32_t>(found);
     }
     TranslateMatch m = entry.matcher->call(Text(text_), candidate, entry);
-    if (m.position < 0) return {-1, index, 0, 0, Str()};
+    if (m.position < 0) return {-1, 0, 0, Str()};
     // A match before the search position would be chosen again for ever.
     if (m.position < from) raise("BUG", "dynamicTranslateStr(); next match is before current position (1)");
-    return {m.position, index, m.matchLength, m.replacementLength, std::move(m.replacement)};
+    return {m.position, m.matchLength, m.replacementLength, std::move(m.replacement)};
   }
 
   Str run(bool nilIfUnchanged, int32_t start) {
-    std::set<MatchRecord> pending;
+    // First search: every entry from start. The list is made at the first
+    // match, so a text without any costs no allocation.
+    std::unique_ptr<matchList> pending;
     for (int32_t i = 0; table_[i].matcher; ++i) {
-      MatchRecord r = search(i, start);
-      if (r.position >= 0) pending.insert(std::move(r));
+      Found f = search(i, start);
+      if (f.position < 0) continue;
+      if (!pending) pending = std::make_unique<matchList>(true);
+      pending->add(f.position, i, f.matchLength, f.replacementLength, std::move(f.replacement));
     }
-    if (pending.empty()) {
+    if (!pending) {
       if (nilIfUnchanged) return Str();
       return Str::withCapacity(length_, text_);
     }
+    pending->sort();
 
-    std::vector<MatchRecord> accepted;
+    matchList accepted(true);
+    // Re-inserts start their sorted search where the last one ended; a
+    // cursor on a record taken out moves to the next one.
+    std::unique_ptr<matchCursor> inserter = pending->infoStart()->clone(1, 0);
     int64_t outputLength = int64_t{length_} - start;
-    while (!pending.empty()) {
-      MatchRecord r = std::move(pending.extract(pending.begin()).value());
+    while (!pending->isEmpty()) {
+      matchNode* r = pending->infoStart()->infoNode();
+      if (r->position == -1) raise("BUG", "pString; dynamicTranslateStr(); closestMatchPos=-1");
       // A zero-length match would be found again at the same place for ever.
-      if (r.matchLength < 1) raise("BUG", "dynamicTranslateStr(); zero-length match");
-      const int64_t end = int64_t{r.position} + r.matchLength;
+      if (r->matchLength < 1) raise("BUG", "dynamicTranslateStr(); zero-length match");
+      const int64_t end = int64_t{r->position} + r->matchLength;
       if (end > length_) raise("BUG", "dynamicTranslateStr(); next match is before current position (2)");
-      const int32_t searchPosition = static_cast<int32_t>(end);
-      outputLength += int64_t{r.replacementLength} - r.matchLength;
-      const int32_t index = r.entryIndex;
-      accepted.push_back(std::move(r));
+      const auto searchPosition = static_cast<int32_t>(end);
+      outputLength += int64_t{r->replacementLength} - r->matchLength;
+      accepted.add(r->position, r->entryIndex, r->matchLength, r->replacementLength, std::move(r->replacement));
+      r->replacement = Str();
 
-      // Entries whose pending match the accepted one passed are searched
-      // again from its end; so matches never overlap.
-      MatchRecord again = search(index, searchPosition);
-      if (again.position >= 0) pending.insert(std::move(again));
-      while (!pending.empty() && pending.begin()->position < searchPosition) {
-        const int32_t passed = pending.begin()->entryIndex;
-        pending.erase(pending.begin());
-        MatchRecord next = search(passed, searchPosition);
-        if (next.position >= 0) pending.insert(std::move(next));
-      }
+      // Every entry whose pending match the accepted one reached (the
+      // accepted entry first) is searched again from its end, so matches
+      // never overlap.
+      do {
+        matchNode* f = pending->infoStart()->infoNode();
+        f->replacement = Str();
+        Found again = search(f->entryIndex, searchPosition);
+        MegaNode* taken = pending->infoStart()->extract();
+        if (again.position < 0) {
+          pending->destroyNodes(taken);
+        } else {
+          f->position = again.position;
+          f->matchLength = again.matchLength;
+          f->replacementLength = again.replacementLength;
+          f->replacement = std::move(again.replacement);
+          if (!inserter->infoNode()) inserter = pending->infoStart()->clone(1, 0);
+          inserter->sortedInsert(f);
+        }
+      } while (!pending->isEmpty() && pending->infoStart()->infoNode()->position < searchPosition);
     }
     if (outputLength < 0 || outputLength > std::numeric_limits<int32_t>::max()) {
       raise("MEM", "dynamicTranslateStr(); output length out of range");
@@ -108,17 +120,20 @@ class Engine {
 
     Str output = Str::withCapacity(static_cast<int32_t>(outputLength));
     int32_t copyPosition = start;
-    for (MatchRecord& a : accepted) {
-      const int32_t gap = a.position - copyPosition;
+    const MegaNode* pastEnd = accepted.infoPastEnd()->infoNode();
+    for (MegaNode* n = accepted.infoStart()->infoNode(); n != pastEnd; n = n->nextNode()) {
+      auto* a = static_cast<matchNode*>(n);
+      const int32_t gap = a->position - copyPosition;
       if (gap < 0) raise("BUG", "dynamicTranslateStr(); next match is before current position (1)");
       output.append(text_.substr(static_cast<size_t>(copyPosition), static_cast<size_t>(gap)));
-      if (!a.replacement.isNil()) {
-        output.append(a.replacement.view());
-      } else if (const TranslateEntry& entry = table_[a.entryIndex]; entry.adder) {
-        entry.adder->call(Text(text_), a.position, entry, output);
+      if (!a->replacement.isNil()) {
+        output.append(a->replacement.view());
+      } else if (const TranslateEntry& entry = table_[a->entryIndex]; entry.adder) {
+        entry.adder->call(Text(text_), a->position, entry, output);
       }
-      copyPosition = a.position + a.matchLength;
+      copyPosition = a->position + a->matchLength;
     }
+    if (copyPosition > length_) raise("BUG", "dynamicTranslateStr(); next match is before current position (2)");
     output.append(text_.substr(static_cast<size_t>(copyPosition)));
     return output;
   }

@@ -115,7 +115,8 @@ class fFixedTranslateAdder : public fTranslateAdder {
 
 // The shared instances that tables point to, made by initTranslateEngine()
 // and freed by endTranslateEngine(). Asking before initialisation raises
-// "BUG".
+// "BUG". The engine keeps its matches in matchLists sorted by their default
+// ordering, so initMegaListModule() runs first.
 fTranslateMatcher& sharedTranslateMatcher();
 fTranslateAdder& sharedTranslateAdder();
 fSimpleTranslateMatcher& sharedSimpleTranslateMatcher();

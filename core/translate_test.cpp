@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "core/ordering.h"
 #include "core/raise_test_support.h"
 #include "core/translate_test_model.h"
 
@@ -24,8 +25,14 @@ namespace {
 
 class TranslateTest : public testing::Test {
  protected:
-  static void SetUpTestSuite() { initTranslateEngine(); }
-  static void TearDownTestSuite() { endTranslateEngine(); }
+  static void SetUpTestSuite() {
+    initMegaListModule();
+    initTranslateEngine();
+  }
+  static void TearDownTestSuite() {
+    endTranslateEngine();
+    endMegaListModule();
+  }
 };
 
 Str translate(Text text, std::vector<const char*> dict, int32_t length = 0, bool nilIfUnchanged = false,

@@ -12,6 +12,7 @@
 
 #include "core/charset_files.h"
 #include "core/exception.h"
+#include "core/ordering.h"
 #include "core/raise_test_support.h"
 #include "core/utf8.h"
 
@@ -23,12 +24,14 @@ namespace fs = std::filesystem;
 class UnicodeTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
+    initMegaListModule();
     initTranslateEngine();
     initTranslateModule();
   }
   static void TearDownTestSuite() {
     endCharsetModule();
     endTranslateEngine();
+    endMegaListModule();
   }
   static std::unique_ptr<cCharset> charset(const char* name) {
     auto c = std::make_unique<cCharset>();

@@ -9,6 +9,7 @@
 
 #include "core/charset.h"
 #include "core/charset_files.h"
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 
@@ -25,6 +26,7 @@ bool gReady = false;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!gReady) {
+    bw::initMegaListModule();
     bw::initTranslateEngine();
     bw::initTranslateModule();
     bw::setCharsetFileReader([](const std::string& path) -> std::optional<std::string> {

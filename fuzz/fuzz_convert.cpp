@@ -12,6 +12,7 @@
 #include <string>
 
 #include "core/charset.h"
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 
@@ -25,6 +26,7 @@ std::unique_ptr<bw::cEncoding> gEncodings[5];
 bw::TranslateEntry gNever[2];
 
 void setUp() {
+  bw::initMegaListModule();
   bw::initTranslateEngine();
   bw::initTranslateModule();
   const char* names[] = {"ISO-8859-1", "ISO-8859-15", "Windows-1252", "ASCII", "UTF-8"};

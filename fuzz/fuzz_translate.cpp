@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/translate_test_model.h"
 
@@ -24,6 +25,7 @@ void check(bool ok) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = false;
   if (!ready) {
+    bw::initMegaListModule();
     bw::initTranslateEngine();
     ready = true;
   }
