@@ -224,7 +224,7 @@ void cCharset::buildReverseMap() const {
   reverseBuilt_ = true;
 }
 
-int32_t cCharset::unicodeToChara(int32_t codePoint, int32_t dflt) const {
+int32_t cCharset::unicodeToCharaSlow(int32_t codePoint, int32_t dflt) const {
   if (!reverseBuilt_) buildReverseMap();
   int32_t answer = dflt;
   if (codePoint >= 0 && codePoint < 256) {

@@ -76,7 +76,13 @@ class cCharset : public cEncoding {
     return cp == -1 ? dflt : cp;
   }
   // The byte for the code point, or dflt; the answer's low 8 bits.
-  int32_t unicodeToChara(int32_t codePoint, int32_t dflt) const;
+  int32_t unicodeToChara(int32_t codePoint, int32_t dflt) const {
+    if (codePoint >= 0 && codePoint < 256 && reverseBuilt_) {
+      int16_t b = reverseLow_[static_cast<size_t>(codePoint)];
+      return (b >= 0 ? b : dflt) & 0xFF;
+    }
+    return unicodeToCharaSlow(codePoint, dflt);
+  }
   // This charset's byte for byte of fromCharset, replacement when there is
   // none (low 8 bits).
   int32_t convertCharaFrom(uint8_t byte, const cCharset& fromCharset, int32_t replacement) const;
@@ -88,6 +94,7 @@ class cCharset : public cEncoding {
   bool loadTextTable(const std::string& name);
   bool loadBuiltInTable(const std::string& name);
   void buildReverseMap() const;
+  int32_t unicodeToCharaSlow(int32_t codePoint, int32_t dflt) const;
 
   std::array<int32_t, 256> table_;
   // Reverse map: direct for code points below 256, sorted pairs above.

@@ -2,7 +2,10 @@
 // matchers, their per-character steps, and the direct loops that share them.
 #include "core/unicode.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "core/exception.h"
@@ -108,34 +111,138 @@ int32_t workLength(Text text, int32_t length, const char* procedure) {
   return length;
 }
 
+// The output of a direct loop. It keeps room for `perByte` output bytes for
+// every input byte still to come (plus a little), so the loop writes
+// unchanged bytes and the common characters without checks; only the
+// general step, whose text may be longer, makes room again.
+class DirectOutput {
+ public:
+  DirectOutput(size_t remaining, size_t perByte) : perByte_(perByte) { grow(remaining); }
+  char* cursor() const { return buffer_.get() + used_; }
+  void setCursor(char* w) { used_ = static_cast<size_t>(w - buffer_.get()); }
+  // Appends bytes, then makes room for the input still to come.
+  void append(std::string_view bytes, size_t remaining) {
+    if (used_ + bytes.size() > size_) grow(remaining + bytes.size());
+    std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
+    used_ += bytes.size();
+    if (size_ - used_ < remaining * perByte_ + kSlack) grow(remaining);
+  }
+  Str take() const { return Str::withCapacity(static_cast<int32_t>(used_), std::string_view(buffer_.get(), used_)); }
+
+ private:
+  static constexpr size_t kSlack = 16;
+  void grow(size_t remaining) {
+    size_t size = std::max(size_ * 2, used_ + remaining * perByte_ + kSlack);
+    std::unique_ptr<char[]> bigger(new char[size]);  // not cleared: only used bytes count
+    if (used_) std::memcpy(bigger.get(), buffer_.get(), used_);
+    buffer_ = std::move(bigger);
+    size_ = size;
+  }
+
+  std::unique_ptr<char[]> buffer_;
+  size_t size_ = 0;
+  size_t used_ = 0;
+  size_t perByte_;
+};
+
+bool plainAsciiWord(uint64_t v) { return (((v - 0x0101010101010101ULL) | v) & 0x8080808080808080ULL) == 0; }
+
 // The engine's road without an extra table, in one direct pass: the same
 // steps at the same places, so the same bytes and the same capacity.
-template <typename StepAt>
-Str convertDirect(Text text, int32_t length, int32_t start, bool nilIfUnchanged, StepAt stepAt) {
+// fastStep handles the common characters inline: it writes at most perByte
+// bytes for every byte it covers and answers (written << 8) | covered, or 0
+// to leave the place to the general step.
+template <typename FastStep, typename StepAt>
+Str convertDirect(Text text, int32_t length, int32_t start, bool nilIfUnchanged, size_t perByte, FastStep fastStep,
+                  StepAt stepAt) {
   if (start < 0 || start > length) raise("EPU", "dynamicTranslateStr(); start outside the text");
   const char* s = text.view().data();
-  std::string out;
-  bool changed = false;
-  int32_t copied = start;
+  auto remaining = [&](int32_t p) { return static_cast<size_t>(length - p); };
+
+  // Until the first change nothing is written (an unchanged text costs no
+  // allocation).
+  std::optional<DirectOutput> out;
   int32_t p = start;
   for (;;) {
     p = skipPlainAscii(s, p, length);
     if (p >= length || s[p] == 0) break;
-    Step step = stepAt(s, p, length);
+    char scratch[4];
+    const int32_t covered = fastStep(s, p, length, scratch);
+    Step step = covered > 0 ? Step{covered & 0xFF, true, CharaText::nil()} : stepAt(s, p, length);
     if (step.match) {
-      if (!changed) {
-        changed = true;
-        out.reserve(static_cast<size_t>(length - start) + static_cast<size_t>(length - start) / 4 + 16);
-      }
-      out.append(s + copied, static_cast<size_t>(p - copied));
-      out.append(step.text.view());
-      copied = p + step.size;
+      out.emplace(remaining(start), perByte);
+      out->append(std::string_view(s + start, static_cast<size_t>(p - start)), remaining(p));
+      std::string_view replacement =
+          covered > 0 ? std::string_view(scratch, static_cast<size_t>(covered >> 8)) : step.text.view();
+      p += step.size;
+      out->append(replacement, remaining(p));
+      break;
     }
     p += step.size;
   }
-  if (!changed) return nilIfUnchanged ? Str() : Str::withCapacity(length, std::string_view(s, static_cast<size_t>(length)));
-  out.append(s + copied, static_cast<size_t>(length - copied));
-  return Str::withCapacity(static_cast<int32_t>(out.size()), out);
+  if (!out) return nilIfUnchanged ? Str() : Str::withCapacity(length, std::string_view(s, static_cast<size_t>(length)));
+
+  char* w = out->cursor();
+  while (p < length) {
+    uint64_t v;
+    while (p + 8 <= length && (std::memcpy(&v, s + p, 8), plainAsciiWord(v))) {
+      std::memcpy(w, &v, 8);
+      w += 8;
+      p += 8;
+    }
+    // The word held a byte to look at: copy up to it one by one.
+    while (p < length && static_cast<unsigned char>(s[p] - 1) < 0x7F) *w++ = s[p++];
+    if (p >= length || s[p] == 0) break;  // at a NUL conversion stops; the rest is copied below
+    if (int32_t covered = fastStep(s, p, length, w); covered > 0) {
+      w += covered >> 8;
+      p += covered & 0xFF;
+      continue;
+    }
+    Step step = stepAt(s, p, length);
+    if (step.match) {
+      out->setCursor(w);
+      p += step.size;
+      out->append(step.text.view(), remaining(p));
+      w = out->cursor();
+    } else {
+      std::memcpy(w, s + p, static_cast<size_t>(step.size));
+      w += step.size;
+      p += step.size;
+    }
+  }
+  out->setCursor(w);
+  out->append(std::string_view(s + p, remaining(p)), 0);
+  return out->take();
+}
+
+// Fast steps answer (bytes written << 8) | bytes covered, or 0.
+
+// A two-byte sequence whose character the charset has as a byte below 256.
+int32_t fastUtf8ToCharset(const char* text, int32_t p, int32_t end, const cCharset& to, char* w) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  const unsigned b0 = s[p];
+  if (b0 < 0xC2 || b0 > 0xDF || p + 1 >= end || (s[p + 1] & 0xC0) != 0x80) return 0;
+  const auto cp = static_cast<int32_t>(((b0 & 0x1F) << 6) | (s[p + 1] & 0x3F));
+  if (cp >= 256) return 0;
+  const int32_t b = to.unicodeToChara(cp, 0);
+  if (b == 0) return 0;
+  *w = static_cast<char>(b);
+  return (1 << 8) | 2;
+}
+
+// A byte whose character takes two or three bytes of UTF-8.
+int32_t fastCharsetToUtf8(const char* text, int32_t p, const cCharset& from, uint8_t replacementChara, char* w) {
+  const int32_t cp = from.charaToUnicode(static_cast<uint8_t>(text[p]), replacementChara);
+  if (cp < 0x80 || cp > 0xFFFF) return 0;  // 0 and the rare cases take the general step
+  if (cp <= 0x7FF) {
+    w[0] = static_cast<char>(0xC0 + (cp >> 6));
+    w[1] = static_cast<char>(0x80 + (cp & 0x3F));
+    return (2 << 8) | 1;
+  }
+  w[0] = static_cast<char>(0xE0 + (cp >> 12));
+  w[1] = static_cast<char>(0x80 + ((cp >> 6) & 0x3F));
+  w[2] = static_cast<char>(0x80 + (cp & 0x3F));
+  return (3 << 8) | 1;
 }
 
 // Runs the conversion entry, joined with the extra table when there is one.
@@ -240,9 +347,10 @@ Str convertUTF8ToCharset(Text text, const cCharset& toCharset, int32_t length, T
   std::string replacement(replacementText.isNil() ? std::string_view("?") : replacementText.nulView());
   const char* r = skipUTF8 ? nullptr : replacement.c_str();
   if (!extraTable) {
-    return convertDirect(text, length, start, nilIfUnchanged, [&](const char* s, int32_t p, int32_t end) {
-      return utf8ToCharsetStep(s, p, end, toCharset, r);
-    });
+    return convertDirect(
+        text, length, start, nilIfUnchanged, 1,
+        [&](const char* s, int32_t p, int32_t end, char* w) { return fastUtf8ToCharset(s, p, end, toCharset, w); },
+        [&](const char* s, int32_t p, int32_t end) { return utf8ToCharsetStep(s, p, end, toCharset, r); });
   }
   TranslateEntry entry{&matchers().utf8ToCharset, nullptr, nullptr, 0, r, &toCharset};
   return runConversion(text, entry, length, nilIfUnchanged, extraTable, start);
@@ -253,9 +361,14 @@ Str convertCharsetToUTF8(Text text, const cCharset& fromCharset, int32_t length,
   requireLoaded(fromCharset, "pUnicode; convertCharsetToUTF8(); fromCharset not loaded");
   length = workLength(text, length, "convertCharsetToUTF8");
   if (!extraTable) {
-    return convertDirect(text, length, start, nilIfUnchanged, [&](const char* s, int32_t p, int32_t end) {
-      return charsetToUTF8Step(s, p, end, fromCharset, replacementChara, skipUTF8);
-    });
+    return convertDirect(
+        text, length, start, nilIfUnchanged, 3,
+        [&](const char* s, int32_t p, int32_t, char* w) {
+          return skipUTF8 ? 0 : fastCharsetToUtf8(s, p, fromCharset, replacementChara, w);
+        },
+        [&](const char* s, int32_t p, int32_t end) {
+          return charsetToUTF8Step(s, p, end, fromCharset, replacementChara, skipUTF8);
+        });
   }
   TranslateEntry entry{&matchers().charsetToUTF8, nullptr, nullptr, replacementChara,
                        skipUTF8 ? kSkipUTF8 : nullptr, &fromCharset};
