@@ -26,9 +26,10 @@
 //      chain from its head, then the old table likewise. Other code shows
 //      this order to users, so it must stay exactly this.
 //   7. Data is never NIL (0): set() refuses it, so 0 means "absent".
-//   8. An owning space (autoDealloc) deletes the data objects it displaces,
-//      removes or still holds when it is destroyed; data handed back by
-//      get(key, remove=true) belongs to the caller.
+//   8. An owning space (autoDealloc) deletes the data objects it displaces
+//      or refuses (keepOld), removes, or still holds when it is destroyed,
+//      but never the object that stays stored (a set() of the same object
+//      again); data handed back by get(key, remove=true) is the caller's.
 //
 // Two class families behave alike and differ only in name: cNumberSpace
 // (with cNumberSpace_VALUE) and cNumberSpace_cnumberspace (with
@@ -126,8 +127,7 @@ class NumberSpace : public class_base {
     intptr_t data;
   };
   enum class Where : uint8_t { kNone, kCurrent, kOld, kChainOnly };
-  // A cleared block of bucket heads, taken with calloc so that a large table
-  // costs no time until its pages are touched.
+  // A cleared block of bucket heads (see newTable for how it is taken).
   struct Table {
     Node** slots = nullptr;  // NIL when there is no table
     uint32_t size = 0;

@@ -175,6 +175,24 @@ TEST(NumberSpaceIteration, SurvivesTheOldTableBeingFreedUnderIt) {
   EXPECT_LE(steps, 387);
 }
 
+// Sets that grow the space during an iteration, and gets that drain and free
+// the old table it then walks, leave the iteration safe and finite.
+TEST(NumberSpaceIteration, SurvivesGrowthUnderIt) {
+  cNumberSpace_VALUE_cnumberspace s;
+  for (intptr_t k = 0; k < 386; ++k) s.set(k, k + 1);
+  ASSERT_TRUE(s.gotoFirst());
+  s.set(1000, 1);  // grows: the iteration now walks the old table
+  EXPECT_EQ(s.infoPower(), 10);
+  int steps = 0;
+  for (intptr_t k = 2000; s.gotoNext(); ++k) {
+    s.set(k, 1);
+    ASSERT_LT(++steps, 1000);
+  }
+  EXPECT_EQ(s.infoCount(), 387u + static_cast<size_t>(steps));
+  for (intptr_t k = 0; k < 386; ++k) EXPECT_EQ(s.get(k), k + 1);
+  EXPECT_EQ(s.infoOldCount(), 0u);
+}
+
 TEST_F(NumberSpaceTest, OwningSpaceDeletesWhatItDisplacesRemovesAndHolds) {
   cNumberSpace_cnumberspace s(true);
   auto* a = new Tracked(1);
