@@ -18,8 +18,9 @@
 //      too. Iteration follows the index's order (see number_space.h), each
 //      chain from its front. Other code shows this order to users.
 //   4. Data is never NIL; an owning space (autoDealloc) deletes the data
-//      objects it displaces, refuses, removes or still holds when destroyed;
-//      data handed back by get(key, remove=true) belongs to the caller.
+//      objects it displaces, refuses, removes or still holds when destroyed,
+//      but never the object that stays stored (a set() of the same object
+//      again); data handed back by get(key, remove=true) is the caller's.
 //   5. Removing the entry an iteration stands on first advances the
 //      iteration past it. Every operation looks its hash up in the index,
 //      which moves one index entry while the index is rehashing, so an
