@@ -130,7 +130,8 @@ class MegaMiniListT : public cMegaMiniListGeneric {
   // nodes of exactly the family's layout are kept, and only while the owner
   // list makes that layout: a list with nodes of its own never reuses one.
   void releaseNode(MegaNode* node) override {
-    if (spareCount_ == kSpareNodes || typeid(*node) != typeid(Node) || !ownerMakesFamilyNodes()) {
+    const MegaNode& released = *node;
+    if (spareCount_ == kSpareNodes || typeid(released) != typeid(Node) || !ownerMakesFamilyNodes()) {
       delete node;
       return;
     }
@@ -144,7 +145,8 @@ class MegaMiniListT : public cMegaMiniListGeneric {
   bool ownerMakesFamilyNodes() {
     if (reuse_ == Reuse::kUnknown) {
       std::unique_ptr<MegaNode> probe(owner()->makeNode());
-      reuse_ = probe && typeid(*probe) == typeid(Node) ? Reuse::kYes : Reuse::kNo;
+      const MegaNode* made = probe.get();
+      reuse_ = made && typeid(*made) == typeid(Node) ? Reuse::kYes : Reuse::kNo;
     }
     return reuse_ == Reuse::kYes;
   }
