@@ -15,8 +15,8 @@
 //   3. Every result is a new string owned by the caller, of capacity equal
 //      to its length when something changed; when nothing changed it is NIL
 //      (nilIfUnchanged) or a copy of the whole text.
-//   4. No conversion writes a NUL byte: a code point 0 (a byte mapped to
-//      U+0000, or a replacement character 0) becomes nothing.
+//   4. No conversion puts a NUL of its own into the text: a code point 0 (a
+//      byte mapped to U+0000, or a replacement character 0) becomes nothing.
 #pragma once
 
 #include <cstdint>
