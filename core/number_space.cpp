@@ -21,14 +21,6 @@
 namespace bw {
 namespace {
 
-// Invariant 2: a key that fits in 32 signed bits hashes to its low 31 bits;
-// a wider key (an object reference) folds its high half in first.
-inline uint32_t keyHash(intptr_t key) {
-  if (key == static_cast<int32_t>(key)) return static_cast<uint32_t>(key) & 0x7FFFFFFFu;
-  uint64_t u = static_cast<uint64_t>(key);
-  return static_cast<uint32_t>(u ^ (u >> 32)) & 0x7FFFFFFFu;
-}
-
 inline class_base* asObject(intptr_t word) { return reinterpret_cast<class_base*>(word); }
 inline intptr_t asWord(class_base* object) { return reinterpret_cast<intptr_t>(object); }
 
@@ -207,13 +199,7 @@ NumberSpaceSet<intptr_t> NumberSpace::setWord(intptr_t key, intptr_t data, bool 
   return {result, present};
 }
 
-intptr_t NumberSpace::getWord(intptr_t key, bool remove) {
-  if (!remove && !oldTable_) {  // the common case: one table, just look
-    for (Node* n = table_.slots[keyHash(key) % table_.size]; n; n = n->next) {
-      if (n->key == key) return n->data;
-    }
-    return 0;
-  }
+intptr_t NumberSpace::getAndMigrate(intptr_t key, bool remove) {
   Found found = find(key, remove);
   migrateNode(found);
   return found.data;
@@ -231,7 +217,6 @@ NumberSpaceSet<class_base*> NumberSpace::set(intptr_t key, class_base* data, boo
   return {asObject(r.data), r.present};
 }
 
-class_base* NumberSpace::get(intptr_t key, bool remove) { return asObject(getWord(key, remove)); }
 
 // Positions the iteration on the head of the highest non-empty bucket at or
 // below `from` in the given table; false when there is none.

@@ -90,7 +90,7 @@ class NumberSpace : public class_base {
   NumberSpaceSet<class_base*> set(intptr_t key, class_base* data, bool keepOld = false);
   // The data stored under key, NIL when absent. With remove the entry leaves
   // the space and its data goes to the caller, even in an owning space.
-  class_base* get(intptr_t key, bool remove = false);
+  class_base* get(intptr_t key, bool remove = false) { return reinterpret_cast<class_base*>(getWord(key, remove)); }
   // Takes the entry out, deleting its data in an owning space; true when the
   // key was present. Moves no entry between tables.
   bool remove(intptr_t key);
@@ -117,7 +117,15 @@ class NumberSpace : public class_base {
 
   // The same operations on raw data words; the _VALUE classes publish these.
   NumberSpaceSet<intptr_t> setWord(intptr_t key, intptr_t data, bool keepOld);
-  intptr_t getWord(intptr_t key, bool remove);
+  intptr_t getWord(intptr_t key, bool remove) {
+    if (!remove && !oldTable_) {  // the common case: one table, just look
+      for (Node* n = table_.slots[keyHash(key) % table_.size]; n; n = n->next) {
+        if (n->key == key) return n->data;
+      }
+      return 0;
+    }
+    return getAndMigrate(key, remove);
+  }
   NumberSpaceEntry<intptr_t> currentWord() const;
 
  private:
@@ -152,6 +160,14 @@ class NumberSpace : public class_base {
 
   static Table newTable(uint32_t size);
   void freeTable(Table& table, size_t nodes);
+  // Invariant 2: a key that fits in 32 signed bits hashes to its low 31
+  // bits; a wider key (an object reference) folds its high half in first.
+  static uint32_t keyHash(intptr_t key) {
+    if (key == static_cast<int32_t>(key)) return static_cast<uint32_t>(key) & 0x7FFFFFFFu;
+    auto u = static_cast<uint64_t>(key);
+    return static_cast<uint32_t>(u ^ (u >> 32)) & 0x7FFFFFFFu;
+  }
+  intptr_t getAndMigrate(intptr_t key, bool remove);
   bool searchChain(Found& f, Where where, uint32_t hash, intptr_t key) const;
   Found find(intptr_t key, bool remove);
   void migrateNode(const Found& found);
