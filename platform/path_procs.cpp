@@ -13,23 +13,10 @@
 #include "platform/links.h"
 #include "platform/path.h"
 #include "platform/time.h"
+#include "platform/unique_name.h"
 
 namespace bw {
 namespace {
-
-// The unique-name generator: the same 64-bit linear congruence as the C
-// library's rand of the original platform, kept private to this module.
-class UniqueNameGenerator {
- public:
-  void seed(uint32_t s) { state_ = s; }
-  uint32_t next() {
-    state_ = state_ * 6364136223846793005ULL + 1;
-    return static_cast<uint32_t>((state_ >> 32) & 0x7FFFFFFF);
-  }
-
- private:
-  uint64_t state_ = 1;
-};
 
 struct UniquePathState {
   int32_t seed = 0;
@@ -98,17 +85,10 @@ Str cPath::MakeUniquePath(int32_t file1dir2, Text dirPath, Text prefix) {
   std::string_view dir = dirPath.isNil() ? std::string_view() : dirPath.view();
   std::string_view pre = prefix.isNil() ? std::string_view("TMP") : prefix.view();
   int32_t capacity = static_cast<int32_t>(dir.size() + pre.size()) + 9;
-  UniqueNameGenerator generator;
   for (int tries = 1;; ++tries) {
     if (tries >= 1000)
       raise("BUG", "cPath; MakeUniquePath(); retry limit exceeded, possibly due to a buggy filing system");
-    int64_t seed = gUnique.seed;
-    uint32_t start = static_cast<uint32_t>(seed < 0 ? -seed : seed);
-    generator.seed(start);
-    uint32_t number = generator.next();
-    // A seed the generator maps onto itself (0 is one) would give the same
-    // name on every try; the next try starts one further on instead.
-    gUnique.seed = static_cast<int32_t>(number == start ? number + 1 : number);
+    uint32_t number = nextUniqueNumber(gUnique.seed);
     char hex[16];
     std::snprintf(hex, sizeof hex, file1dir2 == 2 ? "%" PRIx32 "/" : "%" PRIx32, number);
     std::string name(dir);
