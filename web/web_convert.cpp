@@ -1,0 +1,12 @@
+// web/web_convert.cpp - plain conversion of document strings (no escape
+// decoding), shared by the getters and the decoders.
+#include "core/unicode.h"
+#include "web/web_data.h"
+
+namespace bw {
+
+Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to) {
+  return convertStringEncoding(text, from, to, text.length(), '?', false, false, nullptr, 0);
+}
+
+}  // namespace bw

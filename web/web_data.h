@@ -1,0 +1,229 @@
+// web/web_data.h - the web document tree: webDataRoot, webDataList,
+// webDataNode and webDataAttribute.
+//
+// Every document the program reads (XML, JSON, HTML) ends up in one tree of
+// these classes. Node strings keep the document's own encoding and escapes;
+// the converting getters decode and convert on the way out, through the
+// encoding, default charset and decoder the reader left in the root.
+//
+// Invariants:
+//   1. Every node reachable from a root has root() == that root; a node's
+//      parent() is the owner of the list holding it (NIL at top level).
+//   2. A list owns its head; a node owns its children list and the sibling
+//      that follows it. tail() is the last node reachable from head().
+//   3. Teardown never recurses: ending a list or a node flattens the whole
+//      subtree and the following siblings into one chain and deletes it in a
+//      loop, so trees of any depth or width end in constant stack.
+//   4. Attribute names are unique without regard to ASCII case; iteration
+//      follows insertion order.
+//   5. A node taken out by remove() has parent() and getNext() NIL and may be
+//      added elsewhere.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "core/charset.h"
+#include "core/object.h"
+#include "core/str.h"
+
+namespace bw {
+
+class webDataNode;
+class webDataRoot;
+
+// Undoes a document format's escapes while converting a document string from
+// one encoding into another. Decoders are immutable and shared between the
+// reader that made them and every root it built, so a root stays readable
+// after its reader ends.
+class webDecoder {
+ public:
+  virtual ~webDecoder() = default;
+  // A new string: text converted from `from` into `to` with "?" for what `to`
+  // cannot hold, escapes decoded.
+  virtual Str decode(Text text, const cEncoding& from, const cEncoding& to) const = 0;
+};
+
+// Converts text from `from` into `to` with "?" for unmappable characters and
+// no escape decoding: what the getters do with noDecode.
+Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to);
+
+class webDataAttribute : public class_base {
+  BW_CLASS(webDataAttribute, class_base)
+
+ public:
+  webDataAttribute(Str n, Str v) : name(std::move(n)), value(std::move(v)) {}
+
+  Str name;
+  Str value;                         // raw, escapes not decoded
+  webDataAttribute* next = nullptr;  // next in insertion order
+};
+
+// An ordered chain of sibling nodes.
+class webDataList : public class_base {
+  BW_CLASS(webDataList, class_base)
+
+ public:
+  explicit webDataList(webDataNode* owner) : owner_(owner) {}
+  ~webDataList() override;
+  webDataList(const webDataList&) = delete;
+  webDataList& operator=(const webDataList&) = delete;
+
+  // Appends `first` and all its following siblings at the tail. Every node of
+  // the chain gets parent = owner() and root = root; every node of their
+  // subtrees gets root. Breadth-first, without recursion or allocation.
+  void addNodes(std::unique_ptr<webDataNode> first, webDataRoot* root);
+
+  // The first node after `after` (from head() when NIL) named `name` exactly
+  // whose namespace equals `ns` exactly (NIL ns: a node without namespace).
+  // `limit`, when given, is the last node examined.
+  webDataNode* findNode(Text name, Text ns, const webDataNode* after,
+                        const webDataNode* limit) const;
+
+  webDataNode* head() const { return head_.get(); }
+  webDataNode* tail() const { return tail_; }
+  webDataNode* owner() const { return owner_; }
+
+ protected:
+  friend class webDataNode;
+  std::unique_ptr<webDataNode> head_;
+  webDataNode* tail_ = nullptr;
+  webDataNode* owner_ = nullptr;
+  webDataList* nextInQueue_ = nullptr;  // scratch link of addNodes
+};
+
+// The document: its list holds the top-level nodes.
+class webDataRoot : public webDataList {
+  BW_CLASS(webDataRoot, webDataList)
+
+ public:
+  webDataRoot() : webDataList(nullptr) {}
+
+  // Takes over the chain of `list` (may be NIL; its head and tail are
+  // cleared), clears the parent of every top-level node and stores the rest.
+  // Earlier contents of this root stay in front.
+  void setContents(webDataList* list, Str encodingName, Str declaredEncodingName,
+                   std::unique_ptr<cEncoding> encoding, std::unique_ptr<cEncoding> charset,
+                   std::shared_ptr<const webDecoder> matcher);
+
+  const cEncoding* getEncoding() const { return encoding_.get(); }
+  const cEncoding* getCharset() const { return charset_.get(); }
+  const Str& infoEncodingName() const { return encodingName_; }
+  const Str& infoDeclaredEncodingName() const { return declaredEncodingName_; }
+  const std::shared_ptr<const webDecoder>& infoMatcher() const { return matcher_; }
+
+  // Converts a string of this document into charset (NIL: getCharset()),
+  // decoding escapes unless noDecode. NIL gives NIL. `method` names the
+  // caller for the "EMU" raised when the root lacks its encoding or charset.
+  Str convertString(const Str& text, const cEncoding* charset, bool noDecode,
+                    const char* method) const;
+
+ private:
+  Str encodingName_;
+  Str declaredEncodingName_;
+  std::unique_ptr<cEncoding> encoding_;
+  std::unique_ptr<cEncoding> charset_;
+  std::shared_ptr<const webDecoder> matcher_;
+};
+
+// Result of the attribute iteration: the attribute's own name (NIL pointer
+// when there is none) and its converted value.
+struct webAttributeText {
+  const Str* name = nullptr;
+  Str value;
+};
+
+// Result of setText/setName with returnOld.
+struct webOldText {
+  Str text;
+  int32_t textValue = 0;
+  Str ns;
+};
+
+// One element, JSON member or HTML tag.
+class webDataNode : public class_base {
+  BW_CLASS(webDataNode, class_base)
+
+ public:
+  webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns);
+  ~webDataNode() override;
+  webDataNode(const webDataNode&) = delete;
+  webDataNode& operator=(const webDataNode&) = delete;
+
+  // Raises "EMU" when the text after the end tag is already set.
+  void setTextAfterEndTag(Str text);
+  // Replaces text and textValue; with returnOld the old ones are returned.
+  webOldText setText(Str text, int32_t textValue, bool returnOld);
+  // Replaces name and namespace; with returnOld the old ones are returned
+  // (old name in .text, old namespace in .ns).
+  webOldText setName(Str name, Str ns, bool returnOld);
+
+  // Adds an attribute; TRUE (and the new one discarded) when one of that name
+  // (ignoring ASCII case) is already there.
+  bool addAttribute(Str name, Str value);
+  // The converted value of the named attribute (ASCII case ignored), or NIL.
+  Str getAttribute(Text name, const cEncoding* charset, bool noDecode) const;
+  webAttributeText getFirstAttribute(const cEncoding* charset, bool noDecode);
+  // NIL once past the last attribute, until getFirstAttribute.
+  webAttributeText getNextAttribute(const cEncoding* charset, bool noDecode);
+  int32_t infoAttributeCount() const { return static_cast<int32_t>(attributes_.size()); }
+
+  // Appends node and its following siblings as children. Raises "EMU" when
+  // this node has no root.
+  void addChildNode(std::unique_ptr<webDataNode> node);
+  // Takes this node out of its parent's children; the caller owns it.
+  std::unique_ptr<webDataNode> remove();
+
+  bool isNamed(Text name, Text ns) const;
+  webDataNode* getNext() const { return next_.get(); }
+  webDataNode* getParent() const { return parent_; }
+  webDataRoot* getRoot() const { return root_; }
+  const Str& getName() const { return name_; }
+  const Str& getNamespace() const { return ns_; }
+  int32_t getTextValue() const { return textValue_; }
+  // The stored strings, unconverted.
+  const Str& infoText() const { return text_; }
+  const Str& infoTextAfterEndTag() const { return textAfterEndTag_; }
+  bool hasChildrenList() const { return children_ != nullptr; }
+
+  Str getText(const cEncoding* charset, bool noDecode) const;
+  // NIL when there is no text after the end tag.
+  Str getTextAfterEndTag(const cEncoding* charset, bool noDecode) const;
+
+  webDataNode* findChild(Text name, Text ns, const webDataNode* after,
+                         const webDataNode* limit) const;
+  webDataNode* getFirstChild() const { return children_ ? children_->head() : nullptr; }
+  webDataNode* getLastChild() const { return children_ ? children_->tail() : nullptr; }
+
+ private:
+  friend class webDataList;
+  friend class webDataRoot;
+  friend void endNodeChain(std::unique_ptr<webDataNode> first);
+
+  const webDataAttribute* findAttribute(std::string_view name) const;
+  Str convert(const Str& s, const cEncoding* charset, bool noDecode, const char* method) const;
+
+  Str ns_;
+  Str name_;
+  Str text_;
+  int32_t textValue_ = 0;
+  Str textAfterEndTag_;
+  std::unique_ptr<webDataList> children_;
+  webDataNode* parent_ = nullptr;
+  // Insertion order; the chain through webDataAttribute::next follows it.
+  std::vector<std::unique_ptr<webDataAttribute>> attributes_;
+  // Folded name -> attribute, built once a node has many attributes.
+  std::unique_ptr<std::unordered_map<std::string, webDataAttribute*>> attributeIndex_;
+  webDataAttribute* attributeCursor_ = nullptr;
+  std::unique_ptr<webDataNode> next_;
+  webDataRoot* root_ = nullptr;
+};
+
+// Ends a chain of nodes, their subtrees and following siblings, in constant
+// stack depth.
+void endNodeChain(std::unique_ptr<webDataNode> first);
+
+}  // namespace bw

@@ -1,0 +1,115 @@
+// web/xml_entities.h - XML escape decoding: the entity map, the escape
+// matcher, the decoding table and the writer's escape table.
+//
+// Document strings keep their escapes; they are decoded only when a getter
+// converts them. The XML decoder runs nine search-and-replace rules through
+// the translate engine while the text is converted into the target encoding:
+// doubly escaped "&amp;lt;" "&amp;gt;" "&amp;amp;" "&amp;quot;" "&amp;nbsp;",
+// carriage returns dropped, "&...;" entities and character references (the
+// escape matcher), and the CDATA markers dropped.
+//
+// Invariants:
+//   1. The entity map is filled once and only read afterwards; it is shared
+//      (shared_ptr) by a reader and every root it built.
+//   2. Every replacement the escape matcher hands over is in the encoding the
+//      conversion writes: UTF-8 bytes for a UTF-8 target (code points that
+//      are negative, surrogates or above 0x10FFFF give "?"), the charset's
+//      byte, an ASCII approximation or "?" for a single-byte target. So a
+//      decoded UTF-8 string is always well-formed where its source was.
+//   3. A matcher's context is only shared, immutable data: the entity map
+//      and the target encoding of the conversion in progress.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/charset.h"
+#include "core/str.h"
+#include "core/translate.h"
+#include "web/web_data.h"
+
+namespace bw {
+
+// One known entity: its code point and the whole escape, "&name;".
+struct EntityName {
+  int32_t code;
+  const char* entity;
+};
+
+// The 254 entities every XML reader knows (HTML 4.01's 252 plus "&apos;"
+// and "&vellip;"), in ascending code-point order.
+std::span<const EntityName> xmlEntityNames();
+
+// Entity text ("&eacute;") to code point, keys compared exactly.
+class EntityMap {
+ public:
+  // Stores code under entity, replacing an earlier entry of that key.
+  void registerEntity(int32_t code, std::string_view entity);
+  // The code point, or -1 when the entity is not known.
+  int32_t lookup(std::string_view entity) const;
+  size_t size() const { return codes_.size(); }
+  // Keys in the order they were first registered.
+  const std::vector<std::string>& keys() const { return order_; }
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+  };
+  std::unordered_map<std::string, int32_t, Hash, std::equal_to<>> codes_;
+  std::vector<std::string> order_;
+};
+
+// The XML and HTML readers register their entities through one procedure.
+inline void registerXmlEntity(EntityMap& map, int32_t code, std::string_view entity) {
+  map.registerEntity(code, entity);
+}
+inline void registerHtmlEntity(EntityMap& map, int32_t code, std::string_view entity) {
+  map.registerEntity(code, entity);
+}
+
+// A map holding the 254 entities of xmlEntityNames().
+std::shared_ptr<const EntityMap> makeXmlEntityMap();
+
+// What the escape rule's context word points at during one conversion.
+struct EscapeContext {
+  const EntityMap* entities;
+  const cEncoding* target;
+};
+
+// Decodes one "&...;" escape at the offered "&" (entry.word6 is an
+// EscapeContext). Doubled "amp;" after the "&" are skipped; a usable escape
+// is a named entity of the map or a "#" decimal / "#x" hexadecimal
+// reference, name and ";" at most 20 bytes.
+class fXmlEscCodeTranslateMatcher : public fTranslateMatcher {
+  BW_CLASS(fXmlEscCodeTranslateMatcher, fTranslateMatcher)
+
+ public:
+  TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
+};
+
+// The XML decoding table's rules, run while converting.
+class XmlDecoder : public webDecoder {
+ public:
+  explicit XmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {}
+  Str decode(Text text, const cEncoding& from, const cEncoding& to) const override;
+  const EntityMap& entities() const { return *entities_; }
+
+ private:
+  std::shared_ptr<const EntityMap> entities_;
+};
+
+// Module globals: the shared escape matcher and the writer's escape table
+// ("<" "&lt;", ">" "&gt;", "&" "&amp;", "\"" "&quot;", "'" "&apos;", NULL).
+// Both are NIL outside initXMLModule .. endXMLModule.
+fXmlEscCodeTranslateMatcher* xmlEscCodeMatcher();
+const char* const* xmlEscapeTable();
+void initXMLModule();
+void endXMLModule();
+
+}  // namespace bw
