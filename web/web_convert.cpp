@@ -5,8 +5,8 @@
 
 namespace bw {
 
-Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to) {
-  return convertStringEncoding(text, from, to, text.length(), '?', false, false, nullptr, 0);
+Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) {
+  return convertStringEncoding(text, from, to, text.length(), '?', nilIfUnchanged, false, nullptr, 0);
 }
 
 }  // namespace bw

@@ -157,7 +157,7 @@ Str webDataRoot::convertString(const Str& text, const cEncoding* charset, bool n
   if (!encoding_ || !target) {
     raise("EMU", std::string("webDataNode.") + method + "(); root has no encoding");
   }
-  if (!noDecode && matcher_) return matcher_->decode(text, *encoding_, *target);
+  if (!noDecode && matcher_) return matcher_->decode(text, *encoding_, *target, false);
   return convertDocumentText(text, *encoding_, *target);
 }
 

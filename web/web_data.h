@@ -34,6 +34,7 @@ namespace bw {
 
 class webDataNode;
 class webDataRoot;
+void endNodeChain(std::unique_ptr<webDataNode> first);
 
 // Undoes a document format's escapes while converting a document string from
 // one encoding into another. Decoders are immutable and shared between the
@@ -43,13 +44,15 @@ class webDecoder {
  public:
   virtual ~webDecoder() = default;
   // A new string: text converted from `from` into `to` with "?" for what `to`
-  // cannot hold, escapes decoded.
-  virtual Str decode(Text text, const cEncoding& from, const cEncoding& to) const = 0;
+  // cannot hold, escapes decoded; with nilIfUnchanged NIL when nothing changed.
+  virtual Str decode(Text text, const cEncoding& from, const cEncoding& to,
+                     bool nilIfUnchanged) const = 0;
 };
 
 // Converts text from `from` into `to` with "?" for unmappable characters and
 // no escape decoding: what the getters do with noDecode.
-Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to);
+Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to,
+                        bool nilIfUnchanged = false);
 
 class webDataAttribute : public class_base {
   BW_CLASS(webDataAttribute, class_base)
@@ -83,12 +86,21 @@ class webDataList : public class_base {
   webDataNode* findNode(Text name, Text ns, const webDataNode* after,
                         const webDataNode* limit) const;
 
+  // Detaches the whole chain (the list is empty afterwards); parents and
+  // roots of the nodes are left as they are.
+  std::unique_ptr<webDataNode> takeNodes() {
+    tail_ = nullptr;
+    return std::move(head_);
+  }
+
   webDataNode* head() const { return head_.get(); }
   webDataNode* tail() const { return tail_; }
   webDataNode* owner() const { return owner_; }
 
  protected:
   friend class webDataNode;
+  friend class webDataRoot;
+  friend void endNodeChain(std::unique_ptr<webDataNode> first);
   std::unique_ptr<webDataNode> head_;
   webDataNode* tail_ = nullptr;
   webDataNode* owner_ = nullptr;
@@ -188,6 +200,8 @@ class webDataNode : public class_base {
   const Str& infoText() const { return text_; }
   const Str& infoTextAfterEndTag() const { return textAfterEndTag_; }
   bool hasChildrenList() const { return children_ != nullptr; }
+  // The children list, NIL before the first addChildNode.
+  webDataList* infoChildren() const { return children_.get(); }
 
   Str getText(const cEncoding* charset, bool noDecode) const;
   // NIL when there is no text after the end tag.

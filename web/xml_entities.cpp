@@ -161,7 +161,8 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   return {position, static_cast<int32_t>(nameStart + semi + 1 - s), length, std::move(replacement)};
 }
 
-Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to) const {
+Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
+                       bool nilIfUnchanged) const {
   fXmlEscCodeTranslateMatcher* escapes = xmlEscCodeMatcher();
   if (!escapes) raise("BUG", "XmlDecoder.decode(); XML module not initialised");
   fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
@@ -179,7 +180,7 @@ Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to) co
       {simple, "]]>", nullptr, 0, "", nullptr},
       {},
   };
-  return convertStringEncoding(text, from, to, text.length(), '?', false, false, table, 0);
+  return convertStringEncoding(text, from, to, text.length(), '?', nilIfUnchanged, false, table, 0);
 }
 
 fXmlEscCodeTranslateMatcher* xmlEscCodeMatcher() { return gEscCodeMatcher.get(); }

@@ -97,7 +97,8 @@ class fXmlEscCodeTranslateMatcher : public fTranslateMatcher {
 class XmlDecoder : public webDecoder {
  public:
   explicit XmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {}
-  Str decode(Text text, const cEncoding& from, const cEncoding& to) const override;
+  Str decode(Text text, const cEncoding& from, const cEncoding& to,
+             bool nilIfUnchanged) const override;
   const EntityMap& entities() const { return *entities_; }
 
  private:

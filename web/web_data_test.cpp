@@ -1,0 +1,247 @@
+// web/web_data_test.cpp - the document tree: attributes, search, removal,
+// root propagation, getters and deep/wide teardown.
+#include "web/web_data.h"
+
+#include <gtest/gtest.h>
+
+#include "web/web_test_support.h"
+#include "web/xml_writer.h"
+
+namespace bw {
+namespace {
+
+class WebDataTest : public WebTest {
+ protected:
+  // A root with UTF-8 strings, ISO-8859-1 default charset and the XML decoder.
+  std::unique_ptr<webDataRoot> makeRoot() {
+    auto root = std::make_unique<webDataRoot>();
+    root->setContents(nullptr, Str("UTF-8"), Str(), utf8_.clone(), latin1_.clone(),
+                      std::make_shared<XmlDecoder>(makeXmlEntityMap()));
+    return root;
+  }
+  std::unique_ptr<webDataNode> node(webDataRoot* root, const char* name, const char* text = "",
+                                    const char* ns = nullptr) {
+    return std::make_unique<webDataNode>(Str(name), Str(text), 0, root, Str(ns));
+  }
+  // A top-level node with a children list, as readers make them.
+  webDataNode* topLevel(webDataRoot& root, const char* name) {
+    webDataList holder(nullptr);
+    holder.addNodes(node(&root, name), &root);
+    root.setContents(&holder, Str("UTF-8"), Str(), utf8_.clone(), latin1_.clone(),
+                     std::make_shared<XmlDecoder>(makeXmlEntityMap()));
+    return root.tail();
+  }
+};
+
+TEST_F(WebDataTest, AttributesAreUniqueIgnoringCaseAndIterateInOrder) {
+  auto root = makeRoot();
+  auto n = node(root.get(), "a");
+  EXPECT_FALSE(n->addAttribute(Str("href"), Str("first")));
+  EXPECT_TRUE(n->addAttribute(Str("HREF"), Str("second")));
+  EXPECT_FALSE(n->addAttribute(Str("rel"), Str("x &amp; y")));
+  EXPECT_EQ(n->infoAttributeCount(), 2);
+  EXPECT_EQ(str(n->getAttribute("Href", &utf8_, false)), "first");
+  EXPECT_EQ(str(n->getAttribute("rel", &utf8_, false)), "x & y");
+  EXPECT_EQ(str(n->getAttribute("rel", &utf8_, true)), "x &amp; y");
+  EXPECT_TRUE(n->getAttribute("title", &utf8_, false).isNil());
+
+  webAttributeText a = n->getFirstAttribute(&utf8_, true);
+  ASSERT_NE(a.name, nullptr);
+  EXPECT_EQ(str(*a.name), "href");
+  EXPECT_EQ(str(a.value), "first");
+  a = n->getNextAttribute(&utf8_, true);
+  ASSERT_NE(a.name, nullptr);
+  EXPECT_EQ(str(*a.name), "rel");
+  EXPECT_EQ(n->getNextAttribute(&utf8_, true).name, nullptr);
+  EXPECT_EQ(n->getNextAttribute(&utf8_, true).name, nullptr);
+  EXPECT_EQ(str(*n->getFirstAttribute(&utf8_, true).name), "href");
+
+  auto bare = node(root.get(), "b");
+  webAttributeText none = bare->getFirstAttribute(&utf8_, false);
+  EXPECT_EQ(none.name, nullptr);
+  EXPECT_TRUE(none.value.isNil());
+  EXPECT_EQ(bare->getNextAttribute(&utf8_, false).name, nullptr);
+}
+
+TEST_F(WebDataTest, ManyAttributesAreIndexed) {
+  auto root = makeRoot();
+  auto n = node(root.get(), "a");
+  for (int i = 0; i < 100; ++i) {
+    EXPECT_FALSE(n->addAttribute(Str("n" + std::to_string(i)), Str(std::to_string(i))));
+  }
+  EXPECT_TRUE(n->addAttribute(Str("N42"), Str("dup")));
+  EXPECT_EQ(str(n->getAttribute("n42", &utf8_, true)), "42");
+  int count = 0;
+  for (webAttributeText a = n->getFirstAttribute(&utf8_, true); a.name;
+       a = n->getNextAttribute(&utf8_, true)) {
+    EXPECT_EQ(str(a.value), std::to_string(count++));
+  }
+  EXPECT_EQ(count, 100);
+}
+
+TEST_F(WebDataTest, FindNodeComparesPrefixesAsWrittenWithLimitAndAfter) {
+  auto root = makeRoot();
+  webDataNode* parent = topLevel(*root, "feed");
+  parent->addChildNode(node(root.get(), "link", "", "atom"));
+  parent->addChildNode(node(root.get(), "link"));
+  parent->addChildNode(node(root.get(), "title"));
+  webDataNode* first = parent->getFirstChild();
+  webDataNode* plain = first->getNext();
+  webDataNode* last = parent->getLastChild();
+
+  EXPECT_EQ(parent->findChild("link", nullptr, nullptr, nullptr), plain);
+  EXPECT_EQ(parent->findChild("link", "atom", nullptr, nullptr), first);
+  EXPECT_EQ(parent->findChild("link", "xhtml", nullptr, nullptr), nullptr);
+  EXPECT_EQ(parent->findChild("Link", nullptr, nullptr, nullptr), nullptr);
+  EXPECT_EQ(parent->findChild("link", nullptr, nullptr, first), nullptr);
+  EXPECT_EQ(parent->findChild("link", "atom", nullptr, first), first);
+  EXPECT_EQ(parent->findChild("title", nullptr, last, nullptr), nullptr);
+  EXPECT_EQ(parent->findChild("title", nullptr, first, nullptr), last);
+  EXPECT_TRUE(first->isNamed("link", "atom"));
+  EXPECT_FALSE(first->isNamed("link", nullptr));
+  EXPECT_EQ(plain->findChild("x", nullptr, nullptr, nullptr), nullptr);
+}
+
+TEST_F(WebDataTest, RemoveChecksAndUpdatesTheTail) {
+  auto root = makeRoot();
+  webDataNode* parent = topLevel(*root, "a");
+  expectRaise([&] { parent->remove(); }, "BUG", "webDataNode.remove(); parent=NIL");
+
+  parent->addChildNode(node(root.get(), "b"));
+  parent->addChildNode(node(root.get(), "c"));
+  webDataNode* b = parent->getFirstChild();
+  webDataNode* c = parent->getLastChild();
+  std::unique_ptr<webDataNode> taken = c->remove();
+  EXPECT_EQ(taken.get(), c);
+  EXPECT_EQ(parent->getLastChild(), b);
+  EXPECT_EQ(c->getParent(), nullptr);
+  EXPECT_EQ(c->getNext(), nullptr);
+  EXPECT_EQ(c->getRoot(), root.get());
+
+  std::unique_ptr<webDataNode> onlyChild = b->remove();
+  EXPECT_EQ(parent->getFirstChild(), nullptr);
+  EXPECT_EQ(parent->getLastChild(), nullptr);
+  EXPECT_TRUE(parent->hasChildrenList());
+  expectRaise([&] { onlyChild->remove(); }, "BUG", "webDataNode.remove(); parent=NIL");
+
+  // Nodes whose parent link names a node that does not hold them.
+  auto childless = node(root.get(), "p");
+  webDataList claimsChildless(childless.get());
+  claimsChildless.addNodes(node(root.get(), "x"), root.get());
+  expectRaise([&] { claimsChildless.head()->remove(); }, "BUG",
+              "webDataNode.remove(); parentList=NIL");
+
+  webDataList claimsParent(parent);
+  claimsParent.addNodes(node(root.get(), "y"), root.get());
+  expectRaise([&] { claimsParent.head()->remove(); }, "BUG",
+              "webDataNode.remove(); parentList.head=NIL");
+  parent->addChildNode(std::move(onlyChild));
+  expectRaise([&] { claimsParent.head()->remove(); }, "BUG",
+              "webDataNode.remove(); failed to find node");
+  EXPECT_EQ(parent->getFirstChild(), b);
+}
+
+TEST_F(WebDataTest, AddChildNodePropagatesTheRootToChainAndSubtrees) {
+  auto root = makeRoot();
+  webDataNode* parent = topLevel(*root, "parent");
+
+  // A chain n1 -> n2 built without a root; n1 holds a grandchild.
+  webDataRoot other;
+  webDataList chain(nullptr);
+  chain.addNodes(node(&other, "n1"), &other);
+  chain.addNodes(node(&other, "n2"), &other);
+  webDataNode* n1 = chain.head();
+  webDataNode* n2 = chain.tail();
+  n1->addChildNode(node(&other, "g1"));
+  webDataNode* g1 = n1->getFirstChild();
+  g1->addChildNode(node(&other, "gg1"));
+  webDataNode* gg1 = g1->getFirstChild();
+
+  parent->addChildNode(chain.takeNodes());
+  EXPECT_EQ(chain.head(), nullptr);
+  EXPECT_EQ(parent->getFirstChild(), n1);
+  EXPECT_EQ(parent->getLastChild(), n2);
+  for (webDataNode* n : {n1, n2, g1, gg1}) EXPECT_EQ(n->getRoot(), root.get());
+  EXPECT_EQ(n1->getParent(), parent);
+  EXPECT_EQ(n2->getParent(), parent);
+  EXPECT_EQ(gg1->getParent(), g1);
+
+  auto orphan = node(nullptr, "a");
+  expectRaise([&] { orphan->addChildNode(node(nullptr, "z")); }, "EMU",
+              "webDataNode.addChildNode(); called before \"root\" was set");
+}
+
+TEST_F(WebDataTest, GettersConvertDecodeAndNeedARoot) {
+  auto root = makeRoot();
+  auto n = node(root.get(), "t", "caf\xC3\xA9 &amp; &eacute;");
+  EXPECT_EQ(str(n->getText(&utf8_, true)), "caf\xC3\xA9 &amp; &eacute;");
+  EXPECT_EQ(str(n->getText(&utf8_, false)), "caf\xC3\xA9 & \xC3\xA9");
+  EXPECT_EQ(str(n->getText(nullptr, false)), "caf\xE9 & \xE9");  // root's ISO-8859-1
+  EXPECT_TRUE(n->getTextAfterEndTag(&utf8_, false).isNil());
+  n->setTextAfterEndTag(Str("&lt;b&gt;"));
+  EXPECT_EQ(str(n->getTextAfterEndTag(&utf8_, false)), "<b>");
+  expectRaise([&] { n->setTextAfterEndTag(Str("x")); }, "EMU",
+              "webDataNode.setTextAfterEndTag(); already exists");
+
+  webOldText old = n->setText(Str("new"), 7, true);
+  EXPECT_EQ(str(old.text), "caf\xC3\xA9 &amp; &eacute;");
+  EXPECT_EQ(n->getTextValue(), 7);
+  old = n->setName(Str("name"), Str("ns"), true);
+  EXPECT_EQ(str(old.text), "t");
+  EXPECT_TRUE(old.ns.isNil());
+  EXPECT_EQ(str(n->getNamespace()), "ns");
+  EXPECT_TRUE(n->setText(Str("x"), 0, false).text.isNil());
+
+  auto orphan = node(nullptr, "o", "text");
+  expectRaise([&] { orphan->getText(&utf8_, false); }, "EMU",
+              "webDataNode.getText(); called before \"root\" was set");
+  orphan->setTextAfterEndTag(Str("after"));
+  expectRaise([&] { orphan->getTextAfterEndTag(&utf8_, false); }, "EMU",
+              "webDataNode.getTextAfterEndTag(); called before \"root\" was set");
+  EXPECT_TRUE(orphan->getAttribute("x", &utf8_, false).isNil());  // no attributes: no check
+  orphan->addAttribute(Str("x"), Str("1"));
+  expectRaise([&] { orphan->getAttribute("x", &utf8_, false); }, "EMU",
+              "webDataNode.getAttribute(); called before \"root\" was set");
+  expectRaise([&] { orphan->getFirstAttribute(&utf8_, false); }, "EMU",
+              "webDataNode.getFirstAttribute(); called before \"root\" was set");
+  expectRaise([&] { orphan->getNextAttribute(&utf8_, false); }, "EMU",
+              "webDataNode.getNextAttribute(); called before \"root\" was set");
+}
+
+// Builds a chain of `depth` nested nodes (each the only child of the one
+// before) below a top-level node.
+void buildDeep(webDataRoot& root, webDataNode* top, int depth) {
+  webDataNode* current = top;
+  for (int i = 0; i < depth; ++i) {
+    auto child = std::make_unique<webDataNode>(Str("d"), Str(""), 0, &root, Str());
+    webDataNode* raw = child.get();
+    current->addChildNode(std::move(child));
+    current = raw;
+  }
+}
+
+constexpr int kMillion = 1000000;
+
+TEST_F(WebDataTest, MillionDeepTreeIsWrittenAndEndsWithoutRecursion) {
+  {
+    auto root = makeRoot();
+    webDataNode* top = topLevel(*root, "deep");
+    buildDeep(*root, top, kMillion);
+    Str xml = createXMLintoString(*root, &utf8_, true);
+    // Every node but the innermost is written with start and end tag.
+    EXPECT_EQ(xml.length(), static_cast<int32_t>(39 + 13 + (kMillion - 1) * 7 + 4));
+  }
+}
+
+TEST_F(WebDataTest, MillionWideTreeIsWrittenAndEnds) {
+  {
+    auto root = makeRoot();
+    webDataNode* top = topLevel(*root, "wide");
+    for (int i = 0; i < kMillion; ++i) top->addChildNode(node(root.get(), "w"));
+    Str xml = createXMLintoString(*root, &utf8_, true);
+    EXPECT_EQ(xml.length(), static_cast<int32_t>(39 + 13 + kMillion * 4));
+  }
+}
+
+}  // namespace
+}  // namespace bw

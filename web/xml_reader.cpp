@@ -1,0 +1,469 @@
+// web/xml_reader.cpp - cXML: prolog and encoding, tag scanning, tree
+// building.
+#include "web/xml_reader.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "core/exception.h"
+#include "core/unicode.h"
+
+namespace bw {
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// White space of the tag scanner: space, tab, line feed, carriage return.
+bool isXmlWhite(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    char a = text[i], b = prefix[i];
+    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 32);
+    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && startsWithIgnoringCase(a, b);
+}
+
+struct TokenView {
+  bool found = false;
+  std::string_view token;
+  size_t position = 0;
+};
+
+struct AttributeView {
+  std::string_view name;  // empty at the end of the tag
+  bool hasValue = false;
+  std::string_view value;
+  size_t position = 0;
+};
+
+TokenView nextToken(std::string_view tag, size_t p) {
+  if (p >= tag.size()) return {false, {}, p};
+  const char c = tag[p];
+  size_t end;
+  if (c == '=') {
+    end = p + 1;
+  } else if (c == '"' || c == '\'') {
+    size_t close = tag.find(c, p + 1);
+    if (close == std::string_view::npos) {
+      raise("XML", "cXML; tagNextToken(); malformed XML, string not closed");
+    }
+    end = close + 1;
+  } else {
+    end = p;
+    while (end < tag.size()) {
+      char b = tag[end];
+      if (isXmlWhite(b) || b == '=' || (b == '/' && end > p)) break;
+      ++end;
+    }
+  }
+  TokenView t{true, tag.substr(p, end - p), end};
+  while (t.position < tag.size() && isXmlWhite(tag[t.position])) ++t.position;
+  return t;
+}
+
+AttributeView nextAttribute(std::string_view tag, size_t p) {
+  TokenView name = nextToken(tag, p);
+  if (!name.found) return {{}, false, {}, p};
+  if (name.position >= tag.size() || tag[name.position] != '=') {
+    return {name.token, false, {}, name.position};
+  }
+  TokenView equals = nextToken(tag, name.position);
+  TokenView value = nextToken(tag, equals.position);
+  if (!value.found) {
+    raise("XML", "cXML; tagNextAttribute(); malformed XML, unexpected end of document");
+  }
+  if (value.token[0] != '"' && value.token[0] != '\'') {
+    raise("XML", "cXML; tagNextAttribute(); malformed XML, expected string");
+  }
+  return {name.token, true, value.token.substr(1, value.token.size() - 2), value.position};
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Scanner procedures
+
+XmlToken tagNextToken(Text tag, int32_t position) {
+  TokenView t = nextToken(tag.nulView(), static_cast<size_t>(std::max(position, 0)));
+  if (!t.found) return {Str(), position};
+  return {Str(t.token), static_cast<int32_t>(t.position)};
+}
+
+XmlAttribute tagNextAttribute(Text tag, int32_t position) {
+  AttributeView a = nextAttribute(tag.nulView(), static_cast<size_t>(std::max(position, 0)));
+  if (a.name.empty() && !a.hasValue) return {Str(""), Str(), static_cast<int32_t>(a.position)};
+  return {Str(a.name), a.hasValue ? Str(a.value) : Str(), static_cast<int32_t>(a.position)};
+}
+
+bool isWellFormedUTF8(std::string_view text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    // ASCII runs, eight bytes at a time.
+    while (i + 8 <= n) {
+      uint64_t word;
+      std::memcpy(&word, s + i, 8);
+      if (word & 0x8080808080808080ull) break;
+      i += 8;
+    }
+    if (i >= n) break;
+    unsigned char b = s[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t need;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b >= 0xC2 && b <= 0xDF) {
+      need = 1;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+      need = 2;
+      if (b == 0xE0) lo = 0xA0;
+      if (b == 0xED) hi = 0x9F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+      need = 3;
+      if (b == 0xF0) lo = 0x90;
+      if (b == 0xF4) hi = 0x8F;
+    } else {
+      return false;
+    }
+    if (i + need >= n) return false;
+    if (s[i + 1] < lo || s[i + 1] > hi) return false;
+    for (size_t k = 2; k <= need; ++k) {
+      if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+    }
+    i += need + 1;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// cXML
+
+cXML::cXML(const cEncoding& systemCharset) {
+  systemCharset_ = systemCharset.clone();
+  if (!systemCharset_ || systemCharset_->infoName().isNil()) {
+    raise("BUG", "cXML.new(); failed to create systemCharset");
+  }
+  auto utf8 = std::make_unique<cEncodingUTF>();
+  if (!utf8->load("UTF-8")) raise("BUG", "cXML.new(); failed to create utf8Encoding");
+  utf8Encoding_ = std::move(utf8);
+  decodeTable_ = std::make_shared<XmlDecoder>(makeXmlEntityMap());
+}
+
+cXML::~cXML() { close(); }
+
+void cXML::close() {
+  text_ = nullptr;
+  length_ = 0;
+  convertedText_.clear();
+  convertedText_.shrink_to_fit();
+  version_ = Str();
+  encodingName_ = Str();
+  declaredEncodingName_ = Str();
+  encoding_.reset();
+}
+
+cXML::TagView cXML::nextTag(bool mayFail) {
+  const int32_t p = position_;
+  const char c = at(p);
+  TagView result;
+  int32_t reading = 0;
+  bool tag = false;
+  if (c == '<') {
+    std::string_view rest(text_ + p, static_cast<size_t>(length_ - p));
+    if (rest.starts_with("<!--")) {
+      size_t e = rest.find("-->", 4);
+      if (e != std::string_view::npos) {
+        result.tag = rest.substr(1, e + 1);  // "!--" .. "--"
+        reading = p + static_cast<int32_t>(e) + 3;
+        tag = true;
+      }
+    } else {
+      const void* gt = std::memchr(text_ + p + 1, '>', static_cast<size_t>(length_ - p - 1));
+      if (gt) {
+        int32_t e = static_cast<int32_t>(static_cast<const char*>(gt) - text_);
+        if (e > p + 1) {
+          result.tag = std::string_view(text_ + p + 1, static_cast<size_t>(e - p - 1));
+          tag = result.tag.find('<') == std::string_view::npos;
+          reading = e + 1;
+        }
+      }
+    }
+  } else if (c == '>') {
+    // Only the start of the text (or the place just behind a byte-order
+    // mark) may hold something other than a tag.
+    if (p > markLength_) raise("BUG", "cXML.nextTagAndText(); unexpected \">\" character");
+  } else if (c == '\0') {
+    result.found = true;
+    return result;
+  } else {
+    if (p > markLength_) raise("BUG", "cXML.nextTagAndText(); unexpected tag character");
+  }
+
+  if (tag) {
+    // The text runs to the next "<" that does not open a CDATA section.
+    std::string_view all(text_, static_cast<size_t>(length_));
+    size_t q = static_cast<size_t>(reading);
+    for (;;) {
+      q = all.find('<', q);
+      if (q == std::string_view::npos) {
+        q = all.size();
+        break;
+      }
+      if (all.compare(q, 9, "<![CDATA[") != 0) break;
+      size_t end = all.find("]]>", q);
+      if (end == std::string_view::npos) {
+        tag = false;
+        break;
+      }
+      q = end + 3;
+    }
+    if (tag) {
+      result.found = true;
+      result.text = all.substr(static_cast<size_t>(reading), q - static_cast<size_t>(reading));
+      position_ = static_cast<int32_t>(q);
+      return result;
+    }
+  }
+  if (!mayFail) raise("XML", "cXML.nextTagOrText(); malformed XML");
+  return TagView{};
+}
+
+XmlTagAndText cXML::nextTagAndText(bool mayFail) {
+  if (!text_) raise("EMU", "cXML.nextTagAndText(); not open");
+  TagView t = nextTag(mayFail);
+  if (!t.found) return {};
+  return {Str(t.tag), Str(t.text)};
+}
+
+std::string_view cXML::firstName(std::string_view tag) { return nextAttribute(tag, 0).name; }
+
+void cXML::replaceByWindows1252() {
+  if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
+  encodingName_ = Str("Windows-1252");
+}
+
+bool cXML::open(const char* buffer, int32_t length) {
+  close();
+  if (!buffer) raise("EMU", "cXML.open(); buffer=NIL");
+  if (length < 0) raise("EMU", "cXML.open(); length<0");
+  const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(length));
+  text_ = buffer;
+  length_ = nul ? static_cast<int32_t>(static_cast<const char*>(nul) - buffer) : length;
+  position_ = 0;
+  lineNumber_ = -1;
+  markLength_ = 0;
+  version_ = Str("1.0");
+  encodingName_ = Str("UTF-8");
+  declaredEncodingName_ = Str();
+  try {
+    openSteps();
+    return true;
+  } catch (const eException& e) {
+    if (e.code() != "XML") {
+      close();
+      throw;
+    }
+    lastError_ = e.message();
+    lineNumber_ = infoLineNumber();
+    close();
+    return false;
+  }
+}
+
+void cXML::openSteps() {
+  if (std::string_view(text_, static_cast<size_t>(length_)).starts_with(kByteOrderMark)) {
+    markLength_ = static_cast<int32_t>(kByteOrderMark.size());
+    position_ = markLength_;
+  }
+
+  int32_t start = position_;
+  TagView t = nextTag(true);
+  if (!t.found) raise("XML", "cXML.open(); malformed XML (1)");
+  AttributeView a = nextAttribute(t.tag, 0);
+  std::string name(a.name);
+
+  if (name == "?xml") {
+    a = nextAttribute(t.tag, a.position);
+    if (a.name == "version") {
+      version_ = a.hasValue ? Str(a.value) : Str();
+      a = nextAttribute(t.tag, a.position);
+    }
+    if (a.name == "encoding") {
+      encodingName_ = a.hasValue ? Str(a.value) : Str();
+      a = nextAttribute(t.tag, a.position);
+      if (startsWithIgnoringCase(encodingName_.view(), "ISO-8859-1")) {
+        std::string_view all(text_, static_cast<size_t>(length_));
+        bool c1 = std::any_of(all.begin(), all.end(), [](char ch) {
+          auto b = static_cast<unsigned char>(ch);
+          return b >= 0x80 && b <= 0x9F;
+        });
+        if (c1) replaceByWindows1252();
+      }
+    }
+    while (a.name != "?" && !a.name.empty()) a = nextAttribute(t.tag, a.position);
+    if (a.name.empty()) raise("XML", "cXML.open(); malformed XML prolog (1)");
+    a = nextAttribute(t.tag, a.position);
+    if (!a.name.empty()) raise("XML", "cXML.open(); malformed XML prolog (2)");
+    if (!version_.view().starts_with("1.")) raise("XML", "cXML.open(); unsupported XML version");
+
+    start = position_;
+    t = nextTag(true);
+    if (!t.found) raise("XML", "cXML.open(); malformed XML (2)");
+    name = nextAttribute(t.tag, 0).name;
+  }
+
+  if (equalsIgnoringCase(encodingName_.view(), "UTF-8") &&
+      !isWellFormedUTF8(std::string_view(text_, static_cast<size_t>(length_)))) {
+    replaceByWindows1252();
+  }
+
+  encoding_ = encodingName_.isNil() ? nullptr : encodingFromName(encodingName_, false);
+  if (!encoding_) raise("XML", "cXML.open(); unsupported character encoding");
+
+  // Convert everything behind the byte-order mark; the mark stays. Offsets
+  // already taken move by what the conversion did to the bytes before them.
+  const char* body = text_ + markLength_;
+  const int32_t bodyLength = length_ - markLength_;
+  Str converted = convertStringEncoding(std::string_view(body, static_cast<size_t>(bodyLength)),
+                                        *encoding_, *utf8Encoding_, bodyLength, '?', true, false,
+                                        nullptr, 0);
+  if (!converted.isNil()) {
+    auto remap = [&](int32_t offset) {
+      int32_t prefix = offset - markLength_;
+      if (prefix <= 0) return offset;
+      Str head = convertStringEncoding(std::string_view(body, static_cast<size_t>(prefix)),
+                                       *encoding_, *utf8Encoding_, prefix, '?', true, false,
+                                       nullptr, 0);
+      return head.isNil() ? offset : markLength_ + head.length();
+    };
+    start = remap(start);
+    position_ = remap(position_);
+    convertedText_.reserve(static_cast<size_t>(markLength_ + converted.length()));
+    convertedText_.assign(text_, static_cast<size_t>(markLength_));
+    convertedText_.append(converted.view());
+    text_ = convertedText_.c_str();
+    length_ = static_cast<int32_t>(convertedText_.size());
+    if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
+    encodingName_ = Str(encoding_->infoName().view());
+  }
+
+  while (name.starts_with("!--") || name.starts_with("?") || name == "!DOCTYPE") {
+    start = position_;
+    t = nextTag(true);
+    if (!t.found) raise("XML", "cXML.open(); malformed XML (3)");
+    name = nextAttribute(t.tag, 0).name;
+  }
+  position_ = start;
+}
+
+XmlParseResult cXML::parseDocument() {
+  if (!text_) raise("EMU", "cXML.parseDocument(); not open");
+  auto root = std::make_unique<webDataRoot>();
+  auto document = std::make_unique<webDataNode>(Str(""), Str(), 0, root.get(), Str());
+  try {
+    TagView t = nextTag(true);
+    if (!t.found) raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (1)");
+    webDataNode* current = document.get();
+    while (!t.tag.empty()) {
+      AttributeView a = nextAttribute(t.tag, 0);
+      if (a.name.empty()) raise("XML", "cXML.parseDocument(); malformed XML, empty tag");
+
+      if (a.name[0] == '/') {
+        std::string_view closing = a.name.substr(1);
+        const Str& ns = current->getNamespace();
+        const Str& elementName = current->getName();
+        if (ns.isNil()) {
+          if (closing != elementName.view()) {
+            raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (1)");
+          }
+        } else if (closing.size() != ns.view().size() + 1 + elementName.view().size() ||
+                   !closing.starts_with(ns.view()) || closing[ns.view().size()] != ':' ||
+                   !closing.ends_with(elementName.view())) {
+          raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (2)");
+        }
+        if (current == document.get()) {
+          raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (3)");
+        }
+        current->setTextAfterEndTag(Str(t.text));
+        webDataNode* parent = current->getParent();
+        if (!parent) raise("BUG", "cXML.parseDocument(); parentNode=NIL");
+        current = parent;
+      } else if (a.name.starts_with("!--")) {
+        current->addChildNode(
+            std::make_unique<webDataNode>(Str(t.tag), Str(t.text), 0, nullptr, Str()));
+      } else {
+        size_t colon = a.name.find(':');
+        Str ns = colon == std::string_view::npos ? Str() : Str(a.name.substr(0, colon));
+        Str elementName(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1));
+        auto node = std::make_unique<webDataNode>(std::move(elementName), Str(t.text), 0, nullptr,
+                                                  std::move(ns));
+        bool empty = false;
+        for (a = nextAttribute(t.tag, a.position); !a.name.empty();
+             a = nextAttribute(t.tag, a.position)) {
+          if (empty) {
+            raise("XML", "cXML.parseDocument(); malformed XML, attributes after self-closing /");
+          }
+          if (!a.hasValue) {
+            if (a.name != "/") {
+              raise("XML", "cXML.parseDocument(); malformed XML, attribute missing value");
+            }
+            empty = true;
+            webOldText old = node->setText(Str(""), 0, true);
+            node->setTextAfterEndTag(std::move(old.text));
+          } else if (node->addAttribute(Str(a.name), Str(a.value))) {
+            raise("XML", "cXML.parseDocument(); malformed XML, attribute duplicate found");
+          }
+        }
+        webDataNode* added = node.get();
+        current->addChildNode(std::move(node));
+        if (!empty) current = added;
+      }
+
+      t = nextTag(true);
+      if (!t.found) {
+        raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+      }
+    }
+  } catch (const eException& e) {
+    if (e.code() != "XML") throw;
+    lastError_ = e.message();
+    document.reset();
+    root.reset();
+    return {nullptr, Str(e.message())};
+  }
+
+  root->setContents(document->infoChildren(), Str(encodingName_.view()),
+                    declaredEncodingName_.isNil() ? Str() : Str(declaredEncodingName_.view()),
+                    utf8Encoding_->clone(), systemCharset_->clone(), decodeTable_);
+  document.reset();
+  return {std::move(root), Str()};
+}
+
+int32_t cXML::infoLineNumber() {
+  if (lineNumber_ != -1) return lineNumber_;
+  if (!text_) return -1;
+  int32_t last = std::min(position_, length_ - 1);
+  if (last < 0) return 1;
+  return 1 + static_cast<int32_t>(std::count(text_, text_ + last + 1, '\n'));
+}
+
+Str cXML::convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) {
+  const cEncoding& target = charset ? *charset : *systemCharset_;
+  if (noDecode) return convertDocumentText(text, *utf8Encoding_, target, nilIfUnchanged);
+  return decodeTable_->decode(text, *utf8Encoding_, target, nilIfUnchanged);
+}
+
+}  // namespace bw

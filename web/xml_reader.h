@@ -1,0 +1,129 @@
+// web/xml_reader.h - cXML, the tolerant XML reader (RSS, Atom, OPML).
+//
+// A reader is made once and reused: open() checks the prolog, settles the
+// encoding (an "ISO-8859-1" document holding bytes 80..9F, or a "UTF-8" one
+// that is not well-formed UTF-8, is read as "Windows-1252"), converts the
+// whole text to UTF-8 once when needed and stands at the first element;
+// parseDocument() builds the tree; close() forgets the document. No DTDs, no
+// namespace resolution (prefixes stay as written), no escape decoding while
+// parsing: the tree's getters decode through the reader's decoder.
+//
+// Invariants:
+//   1. Reading is bounded by the first NUL and by the length given to
+//      open(), whichever comes first; nothing past either is read.
+//   2. Between steps `position` stands at a "<" or at the end of the text.
+//   3. "XML" exceptions never leave open() or parseDocument(): they become
+//      FALSE / a NIL root with lastError() holding the message. Every other
+//      code passes through after the partial tree has been freed.
+//   4. A byte-order mark is never converted: the text behind it is, and the
+//      mark's three bytes stay in front so every offset stays valid. The
+//      position just behind the mark counts as the start of the text.
+//   5. Roots share the reader's decoder (and with it the entity map), so
+//      they stay readable after the reader ends.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/charset.h"
+#include "core/str.h"
+#include "web/web_data.h"
+#include "web/web_format.h"
+#include "web/xml_entities.h"
+
+namespace bw {
+
+struct XmlTagAndText {
+  Str tag;   // NIL when there was no tag; "" at the end of the text
+  Str text;
+};
+
+struct XmlToken {
+  Str token;  // NIL at the end of the tag
+  int32_t position = 0;
+};
+
+struct XmlAttribute {
+  Str name;   // "" at the end of the tag
+  Str value;  // NIL for a bare name
+  int32_t position = 0;
+};
+
+struct XmlParseResult {
+  std::unique_ptr<webDataRoot> root;  // NIL on malformed XML
+  Str message;                        // NIL on success
+};
+
+class cXML : public webDataFormat {
+  BW_CLASS(cXML, webDataFormat)
+
+ public:
+  // Default target of conversions: a clone of systemCharset. Raises "BUG"
+  // "cXML.new(); failed to create systemCharset" when it is not a loaded
+  // encoding.
+  explicit cXML(const cEncoding& systemCharset);
+  ~cXML() override;
+  cXML(const cXML&) = delete;
+  cXML& operator=(const cXML&) = delete;
+
+  // TRUE when the prolog was accepted and the reader stands at the first
+  // element; FALSE on malformed XML (reader closed, line recorded). The
+  // buffer must stay unchanged until close().
+  bool open(const char* buffer, int32_t length);
+  XmlParseResult parseDocument();
+  void close();
+
+  // The next tag's inside and the text after it (see the .cpp for the rules).
+  XmlTagAndText nextTagAndText(bool mayFail);
+  const Str& infoVersion() const { return version_; }
+  const Str& infoEncodingName() const { return encodingName_; }
+  const Str& infoDeclaredEncodingName() const { return declaredEncodingName_; }
+  int32_t infoLineNumber() override;
+  Str convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) override;
+  // The message of the last "XML" failure of open() or parseDocument().
+  const std::string& lastError() const { return lastError_; }
+  bool isOpen() const { return text_ != nullptr; }
+  const cEncoding& infoSystemCharset() const { return *systemCharset_; }
+  const std::shared_ptr<const XmlDecoder>& infoDecoder() const { return decodeTable_; }
+
+ private:
+  struct TagView {
+    bool found = false;
+    std::string_view tag;
+    std::string_view text;
+  };
+  TagView nextTag(bool mayFail);
+  char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
+  void openSteps();
+  void replaceByWindows1252();
+  void convertDocument();
+  std::string_view firstName(std::string_view tag);
+
+  const char* text_ = nullptr;
+  int32_t length_ = 0;  // bytes before the NUL / the given length
+  int32_t position_ = 0;
+  int32_t lineNumber_ = -1;
+  int32_t markLength_ = 0;  // 3 after a byte-order mark
+  std::string convertedText_;
+  Str version_;
+  Str encodingName_;
+  Str declaredEncodingName_;
+  std::unique_ptr<cEncoding> encoding_;
+  std::unique_ptr<cEncoding> systemCharset_;
+  std::unique_ptr<cEncoding> utf8Encoding_;
+  std::shared_ptr<const XmlDecoder> decodeTable_;
+  std::string lastError_;
+};
+
+// The next token of a tag's inside at position and the position after it
+// and the white space that follows.
+XmlToken tagNextToken(Text tag, int32_t position);
+// The next attribute: name, value (without quotes) and the position after.
+XmlAttribute tagNextAttribute(Text tag, int32_t position);
+
+// True when text is well-formed UTF-8 (Unicode Table 3-7).
+bool isWellFormedUTF8(std::string_view text);
+
+}  // namespace bw
