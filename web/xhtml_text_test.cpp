@@ -1,0 +1,37 @@
+// web/xhtml_text_test.cpp - xhtmlToString on Atom xhtml content.
+#include "web/xhtml_text.h"
+
+#include <gtest/gtest.h>
+
+#include "web/web_test_support.h"
+
+namespace bw {
+namespace {
+
+using XhtmlTextTest = WebTest;
+
+TEST_F(XhtmlTextTest, ContentIsWrittenBackAsOneLine) {
+  auto root = parse(
+      "<entry><content type=\"xhtml\"><xhtml:div class=\"a&quot;b\">Hello <b>bold</b> world "
+      "&amp; more</xhtml:div></content> after</entry>");
+  ASSERT_TRUE(root);
+  webDataNode* content = root->head()->getFirstChild();
+  EXPECT_EQ(str(xhtmlToString(*content)),
+            "<content type=\"xhtml\"><div class=\"a&quot;b\">Hello <b>bold</b> world &amp; "
+            "more</div></content>");
+  webDataNode* b = content->getFirstChild()->getFirstChild();
+  EXPECT_EQ(str(xhtmlToString(*b)), "<b>bold</b>");
+  expectRaise([&] { xhtmlToString(*root->head()); }, "BUG", "xhtmlToString(); node.parent=NIL");
+}
+
+TEST_F(XhtmlTextTest, DeepContentNeedsNoRecursion) {
+  std::string doc = "<entry><content>";
+  for (int i = 0; i < 100000; ++i) doc += "<p>";
+  auto root = parse(doc);
+  ASSERT_TRUE(root);
+  Str markup = xhtmlToString(*root->head()->getFirstChild());
+  EXPECT_EQ(markup.length(), 9 + 10 + 100000 * 7);
+}
+
+}  // namespace
+}  // namespace bw

@@ -1,0 +1,150 @@
+// web/xml_entities_test.cpp - the entity map and the XML decoding rules,
+// into ISO-8859-1 and into UTF-8.
+#include "web/xml_entities.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/unicode_to_text.h"
+#include "web/web_test_support.h"
+
+namespace bw {
+namespace {
+
+class XmlEntitiesTest : public WebTest {
+ protected:
+  std::string decode(std::string_view text, const cEncoding& target) {
+    XmlDecoder decoder(makeXmlEntityMap());
+    return str(decoder.decode(text, utf8_, target, false));
+  }
+};
+
+TEST_F(XmlEntitiesTest, MapHas254EntitiesInCodePointOrder) {
+  auto map = makeXmlEntityMap();
+  ASSERT_EQ(map->size(), 254u);
+  const auto& keys = map->keys();
+  EXPECT_EQ(keys[0], "&quot;");
+  EXPECT_EQ(keys[1], "&amp;");
+  EXPECT_EQ(keys[2], "&apos;");
+  EXPECT_EQ(keys[3], "&lt;");
+  EXPECT_EQ(keys[4], "&gt;");
+  EXPECT_EQ(keys[5], "&nbsp;");
+  EXPECT_EQ(keys.back(), "&diams;");
+  int32_t previous = -1;
+  for (const std::string& k : keys) {
+    int32_t code = map->lookup(k);
+    EXPECT_GT(code, previous) << k;
+    previous = code;
+  }
+  auto vellip = std::find(keys.begin(), keys.end(), "&vellip;");
+  ASSERT_NE(vellip, keys.end());
+  EXPECT_EQ(*(vellip - 1), "&sdot;");
+  EXPECT_EQ(*(vellip + 1), "&lceil;");
+  EXPECT_EQ(map->lookup("&vellip;"), 8942);
+  EXPECT_EQ(map->lookup("&Eta;"), 919);
+  EXPECT_EQ(map->lookup("&eta;"), 951);
+  EXPECT_EQ(map->lookup("&ETA;"), -1);
+
+  EntityMap replaced;
+  registerXmlEntity(replaced, 1, "&x;");
+  registerHtmlEntity(replaced, 2, "&x;");
+  EXPECT_EQ(replaced.size(), 1u);
+  EXPECT_EQ(replaced.lookup("&x;"), 2);
+}
+
+TEST_F(XmlEntitiesTest, CodePointsAgreeWithTheWhatwgTable) {
+  std::string path = std::string(BRINDLEWORK_TESTDATA_DIR) + "/html/entities.json";
+  std::ifstream in(path);
+  if (!in) GTEST_SKIP() << "test corpus not found: " << path;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  const std::string json = buffer.str();
+  auto map = makeXmlEntityMap();
+  for (const std::string& key : map->keys()) {
+    size_t at = json.find("\"" + key + "\"");
+    ASSERT_NE(at, std::string::npos) << key;
+    size_t list = json.find("\"codepoints\"", at);
+    size_t bracket = json.find('[', list);
+    int32_t expected = std::stoi(json.substr(bracket + 1));
+    if (key == "&lang;") expected = 9001;  // HTML 4.01 value; WHATWG has 10216
+    if (key == "&rang;") expected = 9002;  // HTML 4.01 value; WHATWG has 10217
+    EXPECT_EQ(map->lookup(key), expected) << key;
+  }
+}
+
+struct DecodeCase {
+  const char* in;
+  const char* latin1;
+  const char* utf8;
+};
+
+TEST_F(XmlEntitiesTest, DecodingIntoLatin1AndUtf8) {
+  const DecodeCase cases[] = {
+      {"&lt;b&gt;", "<b>", "<b>"},
+      {"&amp;lt;b&amp;gt;", "<b>", "<b>"},
+      // Rule 3 ("&amp;amp;") wins the tie with the escape rule at the same
+      // position: the engine prefers the earlier rule.
+      {"&amp;amp;lt;", "&lt;", "&lt;"},
+      {"&amp;amp;amp;", "&amp;", "&amp;"},
+      {"x&amp;amp;amp;lt;", "x&amp;lt;", "x&amp;lt;"},
+      {"&amp;quot;", "\"", "\""},
+      {"&#65;&#x41;", "AA", "AA"},
+      {"&#X41;", "&#X41;", "&#X41;"},
+      {"&#65 ;", "&#65 ;", "&#65 ;"},
+      {"&eacute;&Eacute;", "\xE9\xC9", "\xC3\xA9\xC3\x89"},
+      {"&EACUTE;", "&EACUTE;", "&EACUTE;"},
+      {"&apos;", "'", "'"},
+      {"&vellip;", "?", "\xE2\x8B\xAE"},
+      {"&unknown;", "&unknown;", "&unknown;"},
+      {"&amp;unknown;", "&unknown;", "&unknown;"},
+      {"& is not followed by a semicolon", "& is not followed by a semicolon",
+       "& is not followed by a semicolon"},
+      {"&amp; is not followed by a semicolon", "& is not followed by a semicolon",
+       "& is not followed by a semicolon"},
+      {"a & b &lt;", "a & b &lt;", "a & b &lt;"},
+      {"a &lt;", "a <", "a <"},
+      {"x\r\ny\r\n", "x\ny\n", "x\ny\n"},
+      {"<![CDATA[&amp;]]>", "&", "&"},
+      {"&amp;nbsp;", "\xA0", "\xC2\xA0"},
+      {"&nbsp;", "\xA0", "\xC2\xA0"},
+      {"&#x1F600;", "?", "\xF0\x9F\x98\x80"},
+      {"&#xD800;", "?", "?"},
+      {"&#x110000;", "?", "?"},
+      {"&#-5;", "?", "?"},
+      {"&#-1;", "&#-1;", "&#-1;"},
+      {"caf\xC3\xA9", "caf\xE9", "caf\xC3\xA9"},
+  };
+  for (const DecodeCase& c : cases) {
+    EXPECT_EQ(decode(c.in, latin1_), c.latin1) << c.in;
+    EXPECT_EQ(decode(c.in, utf8_), c.utf8) << c.in;
+  }
+}
+
+TEST_F(XmlEntitiesTest, MissingCharactersBecomeApproximations) {
+  CharaText dash = unicodeToCharsetText(8212, latin1_, "?", false);
+  ASSERT_NE(dash.view(), "?");
+  EXPECT_EQ(decode("&mdash;", latin1_), dash.view());
+  EXPECT_EQ(decode("&mdash;", utf8_), "\xE2\x80\x94");
+}
+
+TEST_F(XmlEntitiesTest, ModuleGlobalsLiveBetweenInitAndEnd) {
+  ASSERT_NE(xmlEscCodeMatcher(), nullptr);
+  const char* const* table = xmlEscapeTable();
+  ASSERT_NE(table, nullptr);
+  EXPECT_STREQ(table[0], "<");
+  EXPECT_STREQ(table[1], "&lt;");
+  EXPECT_STREQ(table[8], "'");
+  EXPECT_STREQ(table[9], "&apos;");
+  EXPECT_EQ(table[10], nullptr);
+  EXPECT_STREQ(xmlEscCodeMatcher()->className(), "fXmlEscCodeTranslateMatcher");
+  EXPECT_TRUE(xmlEscCodeMatcher()->isOfClass(fTranslateMatcher::kClassName));
+  endXMLModule();
+  EXPECT_EQ(xmlEscCodeMatcher(), nullptr);
+  EXPECT_EQ(xmlEscapeTable(), nullptr);
+  initXMLModule();  // TearDown ends it again
+}
+
+}  // namespace
+}  // namespace bw

@@ -1,0 +1,348 @@
+// web/xml_reader_test.cpp - cXML: prolog and encodings, tag scanning, the
+// tree it builds, its failure messages and line numbers.
+#include "web/xml_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "core/charset_files.h"
+#include "web/web_test_support.h"
+
+namespace bw {
+namespace {
+
+class XmlReaderTest : public WebTest {
+ protected:
+  void SetUp() override {
+    WebTest::SetUp();
+    reader_ = std::make_unique<cXML>(latin1_);
+  }
+  void TearDown() override {
+    reader_.reset();
+    WebTest::TearDown();
+  }
+  bool open(std::string_view xml) {
+    buffer_.assign(xml);
+    return reader_->open(buffer_.c_str(), static_cast<int32_t>(buffer_.size() + 1));
+  }
+  // Opens and parses; the message of the first failure, or "".
+  std::string failure(std::string_view xml) {
+    if (!open(xml)) return reader_->lastError();
+    XmlParseResult r = reader_->parseDocument();
+    return r.root ? std::string() : str(r.message);
+  }
+  std::unique_ptr<webDataRoot> parsed(std::string_view xml) {
+    EXPECT_TRUE(open(xml)) << reader_->lastError();
+    XmlParseResult r = reader_->parseDocument();
+    EXPECT_TRUE(r.root) << str(r.message);
+    return std::move(r.root);
+  }
+
+  std::unique_ptr<cXML> reader_;
+  std::string buffer_;
+};
+
+TEST_F(XmlReaderTest, TokensAndAttributes) {
+  XmlToken t = tagNextToken("br/", 0);
+  EXPECT_EQ(str(t.token), "br");
+  t = tagNextToken("br/", t.position);
+  EXPECT_EQ(str(t.token), "/");
+  EXPECT_TRUE(tagNextToken("br/", 3).token.isNil());
+  EXPECT_EQ(str(tagNextToken("/channel x", 0).token), "/channel");
+  t = tagNextToken("'a b'  c", 0);
+  EXPECT_EQ(str(t.token), "'a b'");
+  EXPECT_EQ(t.position, 7);
+  expectRaise([] { tagNextToken("\"open", 0); }, "XML",
+              "cXML; tagNextToken(); malformed XML, string not closed");
+
+  XmlAttribute a = tagNextAttribute("a href = \"x y\" /", 2);
+  EXPECT_EQ(str(a.name), "href");
+  EXPECT_EQ(str(a.value), "x y");
+  a = tagNextAttribute("a href = \"x y\" /", a.position);
+  EXPECT_EQ(str(a.name), "/");
+  EXPECT_TRUE(a.value.isNil());
+  a = tagNextAttribute("a", 1);
+  EXPECT_EQ(str(a.name), "");
+  expectRaise([] { tagNextAttribute("a x=", 2); }, "XML",
+              "cXML; tagNextAttribute(); malformed XML, unexpected end of document");
+  expectRaise([] { tagNextAttribute("a x=y", 2); }, "XML",
+              "cXML; tagNextAttribute(); malformed XML, expected string");
+}
+
+TEST_F(XmlReaderTest, PrologVersionAndByteOrderMark) {
+  ASSERT_TRUE(open("\xEF\xBB\xBF<?xml version=\"1.0\"?><a/>"));
+  EXPECT_EQ(str(reader_->infoVersion()), "1.0");
+  ASSERT_TRUE(open("\xEF\xBB\xBF<a/>"));
+  EXPECT_EQ(str(reader_->infoVersion()), "1.0");
+  EXPECT_EQ(str(reader_->infoEncodingName()), "UTF-8");
+  ASSERT_TRUE(open("<?xml version=\"1.1\" standalone=\"yes\"?><a/>"));
+  EXPECT_EQ(str(reader_->infoVersion()), "1.1");
+  // A version after the encoding is skipped like any other attribute.
+  ASSERT_TRUE(open("<?xml encoding=\"UTF-8\" version=\"2.0\"?><a/>"));
+  EXPECT_EQ(str(reader_->infoVersion()), "1.0");
+
+  EXPECT_EQ(failure("<?xml version=\"2.0\"?><a/>"), "cXML.open(); unsupported XML version");
+  EXPECT_EQ(failure("<?xml version=\"1.0\" encoding=\"klingon\"?><a/>"),
+            "cXML.open(); unsupported character encoding");
+  EXPECT_EQ(failure(" <a/>"), "cXML.open(); malformed XML (1)");
+  EXPECT_EQ(failure("<?xml version=\"1.0\"><a/>"), "cXML.open(); malformed XML prolog (1)");
+  EXPECT_EQ(failure("<?xml version=\"1.0\"? x><a/>"), "cXML.open(); malformed XML prolog (2)");
+  EXPECT_EQ(failure("<?xml version=\"1.0\"?> <a"), "cXML.open(); malformed XML (2)");
+  EXPECT_FALSE(reader_->isOpen());
+}
+
+TEST_F(XmlReaderTest, ByteOrderMarkFollowedByWhiteSpaceFailsOpen) {
+  EXPECT_EQ(failure("\xEF\xBB\xBF\n<?xml version=\"1.0\"?><a/>"), "cXML.open(); malformed XML (1)");
+  EXPECT_EQ(failure("\xEF\xBB\xBF><a/>"), "cXML.open(); malformed XML (1)");
+  EXPECT_FALSE(reader_->isOpen());
+}
+
+TEST_F(XmlReaderTest, ByteOrderMarkWithLatin1DeclarationOpens) {
+  auto root = parsed("\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>caf\xE9</a>");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->head()->getText(&utf8_, false)), "caf\xC3\xA9");
+  EXPECT_EQ(str(root->infoEncodingName()), "ISO-8859-1");
+  EXPECT_EQ(str(root->infoDeclaredEncodingName()), "ISO-8859-1");
+}
+
+TEST_F(XmlReaderTest, NonAsciiHeaderOfAConvertedDocumentOpens) {
+  // The first tag after the prolog holds a Latin-1 byte: offsets taken before
+  // the conversion move with the text instead of failing the open.
+  auto root = parsed("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><!-- caf\xE9 --><a t=\"\xE9\">x</a>");
+  ASSERT_TRUE(root);
+  ASSERT_TRUE(root->head());
+  EXPECT_EQ(str(root->head()->getName()), "a");
+  EXPECT_EQ(str(root->head()->getAttribute("t", &utf8_, false)), "\xC3\xA9");
+}
+
+TEST_F(XmlReaderTest, EncodingFallsBackToWindows1252) {
+  auto root = parsed("<?xml version=\"1.0\" encoding=\"iso-8859-15\"?><a>\x93q\x94</a>");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->infoEncodingName()), "Windows-1252");
+  EXPECT_EQ(str(root->infoDeclaredEncodingName()), "iso-8859-15");
+  EXPECT_EQ(str(root->head()->getText(&utf8_, false)), "\xE2\x80\x9Cq\xE2\x80\x9D");
+
+  root = parsed("<a>caf\xE9</a>");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->head()->getText(&utf8_, false)), "caf\xC3\xA9");
+  EXPECT_EQ(str(root->infoEncodingName()), "Windows-1252");
+  EXPECT_EQ(str(root->infoDeclaredEncodingName()), "UTF-8");
+
+  root = parsed("<?xml version=\"1.0\" encoding=\"utf-8\"?><a>caf\xC3\xA9</a>");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->infoEncodingName()), "utf-8");
+  EXPECT_TRUE(root->infoDeclaredEncodingName().isNil());
+  EXPECT_EQ(str(root->head()->getText(&utf8_, false)), "caf\xC3\xA9");
+  EXPECT_EQ(str(root->head()->getText(nullptr, false)), "caf\xE9");
+}
+
+TEST_F(XmlReaderTest, DeclaredCharsetsConvertThroughTheirTables) {
+  const std::string dir = std::string(BRINDLEWORK_TESTDATA_DIR) + "/charsets/";
+  if (!std::ifstream(dir + "8859-2.txt")) GTEST_SKIP() << "test corpus not found: " << dir;
+  const std::map<std::string, std::string> files = {{"ISO-8859-2", "8859-2.txt"},
+                                                    {"Windows-1251", "cp1251.txt"}};
+  setCharsetFileReader([&](const std::string& path) -> std::optional<std::string> {
+    for (const auto& [name, file] : files) {
+      if (path.ends_with("/" + name) || path.ends_with("/" + name + ".txt")) {
+        return readRegularFile(dir + file);
+      }
+    }
+    return std::nullopt;
+  });
+  auto latin2 = parsed("<?xml version=\"1.0\" encoding=\"ISO-8859-2\"?><a>\xB1\xE6</a>");
+  auto cyrillic = parsed("<?xml version=\"1.0\" encoding=\"Windows-1251\"?><a>\xC0\xE1</a>");
+  setCharsetFileReader(nullptr);
+  ASSERT_TRUE(latin2 && cyrillic);
+  EXPECT_EQ(str(latin2->head()->getText(&utf8_, false)), "\xC4\x85\xC4\x87");  // a-ogonek c-acute
+  EXPECT_EQ(str(cyrillic->head()->getText(&utf8_, false)), "\xD0\x90\xD0\xB1");
+  EXPECT_EQ(str(cyrillic->head()->getText(&latin1_, false)), "??");
+}
+
+TEST_F(XmlReaderTest, PreambleIsSkipped) {
+  auto root = parsed(
+      "<?xml version=\"1.0\"?>\n<!-- c -->\n<?pi x?>\n<!DOCTYPE rss>\n<rss version=\"2.0\"/>");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->head()->getName()), "rss");
+  EXPECT_EQ(root->head(), root->tail());
+  EXPECT_EQ(failure("<?xml version=\"1.0\"?><!-- c --><!DOCTYPE a [<!ENTITY x \"y\">]><a/>"),
+            "cXML.open(); malformed XML (3)");
+  EXPECT_EQ(failure("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"y\">]><a/>"),
+            "cXML.open(); malformed XML (2)");
+}
+
+TEST_F(XmlReaderTest, MixedContentTree) {
+  auto root = parsed("<a><b/>x<c>y</c>z</a>");
+  ASSERT_TRUE(root);
+  webDataNode* a = root->head();
+  EXPECT_EQ(str(a->infoText()), "");
+  EXPECT_TRUE(a->infoTextAfterEndTag().isNil() == false);  // "" after the end tag
+  webDataNode* b = a->getFirstChild();
+  webDataNode* c = b->getNext();
+  EXPECT_EQ(str(b->getName()), "b");
+  EXPECT_EQ(str(b->infoText()), "");
+  EXPECT_EQ(str(b->infoTextAfterEndTag()), "x");
+  EXPECT_FALSE(b->hasChildrenList());
+  EXPECT_EQ(str(c->infoText()), "y");
+  EXPECT_EQ(str(c->infoTextAfterEndTag()), "z");
+  EXPECT_EQ(c->getNext(), nullptr);
+  EXPECT_EQ(c->getParent(), a);
+  EXPECT_EQ(a->getParent(), nullptr);
+  EXPECT_EQ(c->getRoot(), root.get());
+}
+
+TEST_F(XmlReaderTest, NamespacesCommentsAndCdata) {
+  auto root = parsed("<rss xmlns:dc=\"u\"><dc:creator>me</dc:creator><!-- n -->t"
+                     "<d><![CDATA[<b>&amp;</b>]]></d></rss>");
+  ASSERT_TRUE(root);
+  webDataNode* rss = root->head();
+  EXPECT_EQ(str(rss->getAttribute("xmlns:dc", &utf8_, true)), "u");
+  webDataNode* creator = rss->getFirstChild();
+  EXPECT_TRUE(creator->isNamed("creator", "dc"));
+  webDataNode* comment = creator->getNext();
+  EXPECT_EQ(str(comment->getName()), "!-- n --");
+  EXPECT_EQ(str(comment->infoText()), "t");
+  webDataNode* d = comment->getNext();
+  EXPECT_EQ(str(d->infoText()), "<![CDATA[<b>&amp;</b>]]>");
+  EXPECT_FALSE(d->hasChildrenList());
+  EXPECT_EQ(str(d->getText(&utf8_, false)), "<b>&</b>");
+
+  EXPECT_EQ(failure("<dc:creator>me</creator>"),
+            "cXML.parseDocument(); malformed XML, mismatched closing tag (2)");
+  EXPECT_EQ(failure("<a><d><![CDATA[<b></d></a>"),
+            "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+}
+
+TEST_F(XmlReaderTest, ParseFailures) {
+  EXPECT_EQ(failure("<a x=\"1\" x=\"2\"/>"),
+            "cXML.parseDocument(); malformed XML, attribute duplicate found");
+  EXPECT_EQ(failure("<a x=\"1\" X=\"2\"/>"),
+            "cXML.parseDocument(); malformed XML, attribute duplicate found");
+  EXPECT_EQ(failure("<a checked/>"), "cXML.parseDocument(); malformed XML, attribute missing value");
+  EXPECT_EQ(failure("<a / x=\"1\">"),
+            "cXML.parseDocument(); malformed XML, attributes after self-closing /");
+  EXPECT_EQ(failure("<a x=1/>"), "cXML; tagNextAttribute(); malformed XML, expected string");
+  EXPECT_EQ(failure("<a><b></a>"), "cXML.parseDocument(); malformed XML, mismatched closing tag (1)");
+  EXPECT_EQ(failure("<a></a></x>"), "cXML.parseDocument(); malformed XML, mismatched closing tag (1)");
+  EXPECT_EQ(failure("<a></a></>"), "cXML.parseDocument(); malformed XML, mismatched closing tag (3)");
+  EXPECT_EQ(failure("<a>< ></a>"), "cXML.parseDocument(); malformed XML, empty tag");
+  EXPECT_EQ(failure("<a>x<b</a>"), "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+  // The reader stays open at the failing place.
+  EXPECT_TRUE(reader_->isOpen());
+
+  cXML closed(latin1_);
+  expectRaise([&] { closed.parseDocument(); }, "EMU", "cXML.parseDocument(); not open");
+}
+
+TEST_F(XmlReaderTest, UnclosedElementsStay) {
+  auto root = parsed("<a>text");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->head()->infoText()), "text");
+  auto second = reader_->parseDocument();  // at the end now: an empty document
+  ASSERT_TRUE(second.root);
+  EXPECT_EQ(second.root->head(), nullptr);
+}
+
+TEST_F(XmlReaderTest, NextTagAndTextMayFail) {
+  ASSERT_TRUE(open("<a>text<"));
+  XmlTagAndText t = reader_->nextTagAndText(false);
+  EXPECT_EQ(str(t.tag), "a");
+  EXPECT_EQ(str(t.text), "text");
+  EXPECT_TRUE(reader_->nextTagAndText(true).tag.isNil());
+  expectRaise([&] { reader_->nextTagAndText(false); }, "XML", "cXML.nextTagOrText(); malformed XML");
+}
+
+TEST_F(XmlReaderTest, LineNumbers) {
+  EXPECT_FALSE(open("<?xml version=\"9\"\n\n?><a/>"));
+  EXPECT_EQ(reader_->infoLineNumber(), 3);
+  EXPECT_FALSE(reader_->isOpen());
+
+  ASSERT_TRUE(open("<rss>\n<channel>\n<item a=\"1\" a=\"2\">text\nmore\n</item></channel></rss>"));
+  XmlParseResult r = reader_->parseDocument();
+  EXPECT_FALSE(r.root);
+  EXPECT_EQ(str(r.message), "cXML.parseDocument(); malformed XML, attribute duplicate found");
+  EXPECT_EQ(reader_->infoLineNumber(), 5);
+  reader_->close();
+  EXPECT_EQ(reader_->infoLineNumber(), -1);
+}
+
+TEST_F(XmlReaderTest, ReadingStopsAtTheNulAndAtTheLength) {
+  std::string doc("<a>one</a>\0<b>", 14);
+  ASSERT_TRUE(reader_->open(doc.data(), static_cast<int32_t>(doc.size())));
+  XmlParseResult r = reader_->parseDocument();
+  ASSERT_TRUE(r.root);
+  EXPECT_EQ(r.root->head(), r.root->tail());
+  const char partial[] = {'<', 'a', '>', 'x', 'y'};
+  ASSERT_TRUE(reader_->open(partial, 4));
+  r = reader_->parseDocument();
+  ASSERT_TRUE(r.root);
+  EXPECT_EQ(str(r.root->head()->infoText()), "x");
+}
+
+TEST_F(XmlReaderTest, RootsOutliveTheirReader) {
+  std::unique_ptr<webDataRoot> root;
+  {
+    cXML reader(utf8_);
+    std::string doc = "<a>&eacute;</a>";
+    ASSERT_TRUE(reader.open(doc.c_str(), static_cast<int32_t>(doc.size() + 1)));
+    root = reader.parseDocument().root;
+  }
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->head()->getText(nullptr, false)), "\xC3\xA9");
+  EXPECT_STREQ(root->getCharset()->className(), "cEncodingUTF");
+}
+
+// The UTF-8 well-formedness test of Unicode Table 3-7, written out plainly.
+bool referenceWellFormed(std::string_view s) {
+  size_t i = 0;
+  auto in = [&](size_t k, int lo, int hi) {
+    return k < s.size() && static_cast<unsigned char>(s[k]) >= lo &&
+           static_cast<unsigned char>(s[k]) <= hi;
+  };
+  while (i < s.size()) {
+    if (in(i, 0x00, 0x7F)) { i += 1; continue; }
+    if (in(i, 0xC2, 0xDF) && in(i + 1, 0x80, 0xBF)) { i += 2; continue; }
+    if (in(i, 0xE0, 0xE0) && in(i + 1, 0xA0, 0xBF) && in(i + 2, 0x80, 0xBF)) { i += 3; continue; }
+    if ((in(i, 0xE1, 0xEC) || in(i, 0xEE, 0xEF)) && in(i + 1, 0x80, 0xBF) && in(i + 2, 0x80, 0xBF)) { i += 3; continue; }
+    if (in(i, 0xED, 0xED) && in(i + 1, 0x80, 0x9F) && in(i + 2, 0x80, 0xBF)) { i += 3; continue; }
+    if (in(i, 0xF0, 0xF0) && in(i + 1, 0x90, 0xBF) && in(i + 2, 0x80, 0xBF) && in(i + 3, 0x80, 0xBF)) { i += 4; continue; }
+    if (in(i, 0xF1, 0xF3) && in(i + 1, 0x80, 0xBF) && in(i + 2, 0x80, 0xBF) && in(i + 3, 0x80, 0xBF)) { i += 4; continue; }
+    if (in(i, 0xF4, 0xF4) && in(i + 1, 0x80, 0x8F) && in(i + 2, 0x80, 0xBF) && in(i + 3, 0x80, 0xBF)) { i += 4; continue; }
+    return false;
+  }
+  return true;
+}
+
+TEST_F(XmlReaderTest, StressLinesStayUtf8ExactlyWhenWellFormed) {
+  std::string path = std::string(BRINDLEWORK_TESTDATA_DIR) + "/unicode/UTF-8-test.txt";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) GTEST_SKIP() << "test corpus not found: " << path;
+  std::string line;
+  int wellFormed = 0, lines = 0;
+  while (std::getline(in, line)) {
+    if (line.find_first_of(std::string("<&\0", 3)) != std::string::npos) continue;
+    ++lines;
+    std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><l>" + line + "</l>";
+    ASSERT_TRUE(open(doc)) << line;
+    const bool expectUtf8 = referenceWellFormed(line);
+    EXPECT_EQ(isWellFormedUTF8(line), expectUtf8) << line;
+    EXPECT_EQ(reader_->infoEncodingName() == "UTF-8", expectUtf8) << line;
+    XmlParseResult r = reader_->parseDocument();
+    ASSERT_TRUE(r.root);
+    Str text = r.root->head()->getText(&utf8_, true);
+    if (expectUtf8) {
+      ++wellFormed;
+      EXPECT_EQ(str(text), line);
+    } else {
+      EXPECT_TRUE(referenceWellFormed(text.view())) << line;
+    }
+  }
+  EXPECT_GT(lines, 100);
+  EXPECT_GT(wellFormed, 50);
+  EXPECT_LT(wellFormed, lines);
+}
+
+}  // namespace
+}  // namespace bw
