@@ -3,6 +3,7 @@
 BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libpugixml-dev libxml2-dev libexpat1-dev
   clang libclang-rt-dev
   curl tzdata
   python3

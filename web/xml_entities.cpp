@@ -115,7 +115,9 @@ std::shared_ptr<const EntityMap> makeXmlEntityMap() {
 TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
                                                  const TranslateEntry& entry) {
   const auto* context = static_cast<const EscapeContext*>(entry.word6);
-  std::string_view in = text.nulView();
+  // The engine's text: only the bytes near the "&" are looked at, so no
+  // measuring of the whole text per escape.
+  std::string_view in = text.view();
   const size_t s = static_cast<size_t>(position);
   if (!context || s >= in.size() || in[s] != '&') return {};
 
@@ -135,6 +137,7 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   };
 
   std::string_view window = in.substr(nameStart, kMaxEscapeName);
+  window = window.substr(0, window.find('\0'));
   size_t semi = window.find(';');
   if (semi == std::string_view::npos) return ampersandOnly();
   std::string_view name = window.substr(0, semi);

@@ -1,0 +1,194 @@
+// bench/bench_xml.cpp - the XML reader against pugixml (DOM), libxml2
+// (xmlReadMemory DOM) and expat (SAX) on the same in-memory documents: a
+// ~20 MB text-heavy RSS 2.0 and a ~20 MB markup-dense Atom, both made by
+// repeating the items of corpus feeds. Also getText decoding throughput on
+// entity-heavy text and the reader's peak memory per input byte.
+#include <benchmark/benchmark.h>
+#include <expat.h>
+#include <libxml/parser.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <pugixml.hpp>
+#include <sstream>
+#include <string>
+
+#include "core/translate.h"
+#include "core/unicode.h"
+#include "web/xml_entities.h"
+#include "web/xml_reader.h"
+
+// Heap accounting for the peak-memory figure.
+namespace {
+std::atomic<size_t> gHeapNow{0};
+std::atomic<size_t> gHeapPeak{0};
+// Counting is on only while the peak is measured, so timings see plain malloc.
+std::atomic<bool> gCounting{false};
+}  // namespace
+
+void* operator new(size_t n) {
+  void* p = std::malloc(n ? n : 1);
+  if (!p) throw std::bad_alloc();
+  if (!gCounting.load(std::memory_order_relaxed)) return p;
+  size_t now = gHeapNow += malloc_usable_size(p);
+  size_t peak = gHeapPeak.load();
+  while (now > peak && !gHeapPeak.compare_exchange_weak(peak, now)) {
+  }
+  return p;
+}
+void operator delete(void* p) noexcept {
+  if (!p) return;
+  if (gCounting.load(std::memory_order_relaxed)) gHeapNow -= malloc_usable_size(p);
+  std::free(p);
+}
+void operator delete(void* p, size_t) noexcept { operator delete(p); }
+
+namespace {
+
+constexpr size_t kTarget = 20u << 20;
+
+std::string readCorpus(const char* relative) {
+  std::ifstream in(std::string(BRINDLEWORK_TESTDATA_DIR) + "/" + relative, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The feed with the span [first `open`, `close`) repeated to ~20 MB.
+std::string repeated(const char* relative, const char* open, const char* close) {
+  std::string feed = readCorpus(relative);
+  size_t a = feed.find(open), b = feed.find(close);
+  if (feed.empty() || a == std::string::npos || b == std::string::npos) return {};
+  std::string items = feed.substr(a, b - a);
+  std::string out = feed.substr(0, a);
+  while (out.size() < kTarget) out += items;
+  out += feed.substr(b);
+  return out;
+}
+
+struct Inputs {
+  Inputs() {
+    bw::initTranslateEngine();
+    bw::initTranslateModule();
+    bw::initXMLModule();
+    utf8.load("UTF-8");
+    rss = repeated("feeds/feedvalidator/rss/must/rss20_spec_sample_noerror.xml", "<item>", "</channel>");
+    atom = repeated("feeds/feedparser/wellformed/sanitize/large_atom_feed_that_needs_css_sanitisation.xml",
+                    "<entry>", "</feed>");
+  }
+  bw::cEncodingUTF utf8;
+  std::string rss;
+  std::string atom;
+};
+
+Inputs& inputs() {
+  static Inputs in;
+  return in;
+}
+
+const std::string& input(int which) { return which == 0 ? inputs().rss : inputs().atom; }
+
+void setup(benchmark::State& state, const std::string& doc) {
+  if (doc.empty()) state.SkipWithError("corpus feed not found");
+  state.SetLabel(state.range(0) == 0 ? "rss" : "atom");
+}
+
+void BM_Brindlework(benchmark::State& state) {
+  const std::string& doc = input(static_cast<int>(state.range(0)));
+  setup(state, doc);
+  bw::cXML reader(inputs().utf8);
+  for (auto _ : state) {
+    if (!reader.open(doc.c_str(), static_cast<int32_t>(doc.size() + 1))) state.SkipWithError("open");
+    bw::XmlParseResult r = reader.parseDocument();
+    reader.close();
+    benchmark::DoNotOptimize(r.root.get());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+  // Peak heap of one open + parse, per input byte.
+  gHeapNow = 0;
+  gHeapPeak = 0;
+  gCounting = true;
+  size_t base = 0;
+  reader.open(doc.c_str(), static_cast<int32_t>(doc.size() + 1));
+  {
+    bw::XmlParseResult r = reader.parseDocument();
+    reader.close();
+  }
+  gCounting = false;
+  state.counters["peak/input"] = static_cast<double>(gHeapPeak.load() - base) / static_cast<double>(doc.size());
+}
+BENCHMARK(BM_Brindlework)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_Pugixml(benchmark::State& state) {
+  const std::string& doc = input(static_cast<int>(state.range(0)));
+  setup(state, doc);
+  for (auto _ : state) {
+    pugi::xml_document d;
+    pugi::xml_parse_result r = d.load_buffer(doc.data(), doc.size());
+    benchmark::DoNotOptimize(r.status);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+BENCHMARK(BM_Pugixml)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_Libxml2(benchmark::State& state) {
+  const std::string& doc = input(static_cast<int>(state.range(0)));
+  setup(state, doc);
+  for (auto _ : state) {
+    xmlDocPtr d = xmlReadMemory(doc.data(), static_cast<int>(doc.size()), "bench.xml", nullptr, XML_PARSE_NONET);
+    benchmark::DoNotOptimize(d);
+    xmlFreeDoc(d);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+BENCHMARK(BM_Libxml2)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void XMLCALL onStart(void* count, const XML_Char*, const XML_Char**) { ++*static_cast<size_t*>(count); }
+void XMLCALL onEnd(void*, const XML_Char*) {}
+void XMLCALL onText(void*, const XML_Char*, int) {}
+
+void BM_Expat(benchmark::State& state) {
+  const std::string& doc = input(static_cast<int>(state.range(0)));
+  setup(state, doc);
+  for (auto _ : state) {
+    size_t elements = 0;
+    XML_Parser p = XML_ParserCreate(nullptr);
+    XML_SetUserData(p, &elements);
+    XML_SetElementHandler(p, onStart, onEnd);
+    XML_SetCharacterDataHandler(p, onText);
+    XML_Parse(p, doc.data(), static_cast<int>(doc.size()), 1);
+    XML_ParserFree(p);
+    benchmark::DoNotOptimize(elements);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * doc.size()));
+}
+BENCHMARK(BM_Expat)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// getText on a megabyte of entity-heavy text, into UTF-8 (0) and
+// ISO-8859-1 (1).
+void BM_GetTextDecode(benchmark::State& state) {
+  bw::cCharset latin1;
+  latin1.load("ISO-8859-1", false);
+  const bw::cEncoding* target = state.range(0) == 0 ? static_cast<const bw::cEncoding*>(&inputs().utf8) : &latin1;
+  std::string text;
+  while (text.size() < (1u << 20)) {
+    text += "Caf&eacute; &amp; cr&egrave;me &lt;b&gt;br&ucirc;l&eacute;e&lt;/b&gt; &#8212; &#x263A; "
+            "&amp;amp; plain words between the escapes \r\n";
+  }
+  std::string doc = "<a>" + text + "</a>";
+  bw::cXML reader(inputs().utf8);
+  reader.open(doc.c_str(), static_cast<int32_t>(doc.size() + 1));
+  bw::XmlParseResult r = reader.parseDocument();
+  for (auto _ : state) {
+    bw::Str decoded = r.root->head()->getText(target, false);
+    benchmark::DoNotOptimize(decoded.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_GetTextDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,95 @@
+// tools/webdoc.cpp - reads a web document and prints its tree, one node per
+// line (depth, name, attributes, text converted to UTF-8), for trying the
+// readers by hand on any feed.
+//
+//   webdoc [--xml] FILE|-
+//
+// A malformed document prints the failure's code, message and line and
+// exits with 1.
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+#include "core/charset_files.h"
+#include "core/exception.h"
+#include "core/translate.h"
+#include "core/unicode.h"
+#include "web/web_dump.h"
+#include "web/xml_entities.h"
+#include "web/xml_reader.h"
+
+namespace {
+
+int usage() {
+  std::fputs("usage: webdoc [--xml] FILE|-\n", stderr);
+  return 2;
+}
+
+int readXml(const std::string& document) {
+  bw::cEncodingUTF utf8;
+  utf8.load("UTF-8");
+  bw::cXML reader(utf8);
+  if (!reader.open(document.c_str(), static_cast<int32_t>(document.size() + 1))) {
+    std::printf("XML %s (line %d)\n", reader.lastError().c_str(), reader.infoLineNumber());
+    return 1;
+  }
+  bw::XmlParseResult r = reader.parseDocument();
+  if (!r.root) {
+    std::printf("XML %s (line %d)\n", r.message.c_str(), reader.infoLineNumber());
+    return 1;
+  }
+  std::printf("# encoding %s", r.root->infoEncodingName().c_str());
+  if (!r.root->infoDeclaredEncodingName().isNil()) {
+    std::printf(" (declared %s)", r.root->infoDeclaredEncodingName().c_str());
+  }
+  std::printf("\n");
+  std::string tree = bw::dumpWebTree(*r.root, utf8, false);
+  std::fwrite(tree.data(), 1, tree.size(), stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* file = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--xml") == 0) continue;
+    if (file) return usage();
+    file = argv[i];
+  }
+  if (!file) return usage();
+
+  std::string document;
+  if (std::strcmp(file, "-") == 0) {
+    document.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+  } else {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "webdoc: cannot read %s\n", file);
+      return 2;
+    }
+    document.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", ec);
+  bw::setCharsetFileReader(bw::makeNativeCharsetFileReader(ec ? "." : self.parent_path().string()));
+  bw::initTranslateEngine();
+  bw::initTranslateModule();
+  bw::initXMLModule();
+  int status;
+  try {
+    status = readXml(document);
+  } catch (const bw::eException& e) {
+    std::printf("%s %s\n", e.code().c_str(), e.message().c_str());
+    status = 1;
+  }
+  bw::endXMLModule();
+  bw::endCharsetModule();
+  bw::endTranslateEngine();
+  return status;
+}
