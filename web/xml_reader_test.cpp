@@ -234,6 +234,8 @@ TEST_F(XmlReaderTest, ParseFailures) {
 
   cXML closed(latin1_);
   expectRaise([&] { closed.parseDocument(); }, "EMU", "cXML.parseDocument(); not open");
+  cCharset unloaded;
+  expectRaise([&] { cXML broken(unloaded); }, "BUG", "cXML.new(); failed to create systemCharset");
 }
 
 TEST_F(XmlReaderTest, UnclosedElementsStay) {

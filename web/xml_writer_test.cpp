@@ -57,6 +57,15 @@ TEST_F(XmlWriterTest, EmptiedChildrenListGetsAnEndTag) {
             "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a></a>");
 }
 
+TEST_F(XmlWriterTest, PrintWritesThePiecesVerbatim) {
+  auto root = parse("<a t=\"%s%d\">100%</a>");
+  ASSERT_TRUE(root);
+  testing::internal::CaptureStdout();
+  printXMLdocument(*root, &utf8_, true);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            std::string(kDeclaration) + "<a t=\"%s%d\">100%</a>");
+}
+
 TEST_F(XmlWriterTest, TargetCharsetAndLongPieces) {
   auto root = parse("<a t=\"caf\xC3\xA9\">&#x263A; \xE2\x82\xAC</a>");
   ASSERT_TRUE(root);
