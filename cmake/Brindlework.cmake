@@ -53,3 +53,15 @@ function(brindlework_library name)
       DISCOVERY_TIMEOUT 60)
   endif()
 endfunction()
+
+# Sets <var> to every subsystem library defined so far, highest layer first
+# (the link order programs that use them all need).
+function(brindlework_all_libraries var)
+  set(_libs "")
+  foreach(dir app gui social news web database platform core)
+    if(TARGET brindlework_${dir})
+      list(APPEND _libs brindlework_${dir})
+    endif()
+  endforeach()
+  set(${var} ${_libs} PARENT_SCOPE)
+endfunction()

@@ -9,6 +9,7 @@
 
 #include "core/charset.h"
 #include "core/exception.h"
+#include "core/raise_test_support.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 #include "web/xml_entities.h"
@@ -49,17 +50,6 @@ class WebTest : public ::testing::Test {
   cEncodingUTF utf8_;
   cCharset latin1_;
 };
-
-template <typename F>
-void expectRaise(F f, const char* code, const char* message) {
-  try {
-    f();
-    ADD_FAILURE() << "no exception, expected " << code << ": " << message;
-  } catch (const eException& e) {
-    EXPECT_EQ(e.code(), code);
-    EXPECT_EQ(e.message(), message);
-  }
-}
 
 inline std::string str(const Str& s) { return s.isNil() ? std::string("<NIL>") : s.str(); }
 
