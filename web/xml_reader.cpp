@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core/exception.h"
+#include "core/system_charset.h"
 #include "core/unicode.h"
 
 namespace bw {
@@ -167,6 +168,18 @@ cXML::cXML(const cEncoding& systemCharset) {
   utf8Encoding_ = std::move(utf8);
   decodeTable_ = std::make_shared<XmlDecoder>(makeXmlEntityMap());
 }
+
+namespace {
+
+std::unique_ptr<cEncoding> systemEncoding() {
+  std::unique_ptr<cEncoding> encoding = newSystemEncoding();
+  if (!encoding) raise("BUG", "cXML.new(); failed to create systemCharset");
+  return encoding;
+}
+
+}  // namespace
+
+cXML::cXML() : cXML(*systemEncoding()) {}
 
 cXML::~cXML() { close(); }
 

@@ -64,6 +64,8 @@ class cXML : public webDataFormat {
   // "cXML.new(); failed to create systemCharset" when it is not a loaded
   // encoding.
   explicit cXML(const cEncoding& systemCharset);
+  // The same with the system encoding (newSystemEncoding()).
+  cXML();
   ~cXML() override;
   cXML(const cXML&) = delete;
   cXML& operator=(const cXML&) = delete;

@@ -283,6 +283,11 @@ TEST_F(XmlReaderTest, ReadingStopsAtTheNulAndAtTheLength) {
   EXPECT_EQ(str(r.root->head()->infoText()), "x");
 }
 
+TEST_F(XmlReaderTest, DefaultTargetIsTheSystemEncoding) {
+  cXML reader;
+  EXPECT_FALSE(reader.infoSystemCharset().infoName().isNil());
+}
+
 TEST_F(XmlReaderTest, RootsOutliveTheirReader) {
   std::unique_ptr<webDataRoot> root;
   {
