@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 #include "web/xml_entities.h"
@@ -72,6 +73,7 @@ std::string repeated(const char* relative, const char* open, const char* close) 
 
 struct Inputs {
   Inputs() {
+    bw::initMegaListModule();
     bw::initTranslateEngine();
     bw::initTranslateModule();
     bw::initXMLModule();

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/exception.h"
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 #include "web/xml_entities.h"
@@ -18,6 +19,7 @@ namespace {
 
 struct Modules {
   Modules() {
+    bw::initMegaListModule();
     bw::initTranslateEngine();
     bw::initTranslateModule();
     bw::initXMLModule();
@@ -30,6 +32,7 @@ struct Modules {
     bw::endXMLModule();
     bw::endCharsetModule();
     bw::endTranslateEngine();
+    bw::endMegaListModule();
   }
   bw::cEncodingUTF utf8;
   bw::cCharset latin1;

@@ -16,6 +16,7 @@
 
 #include "core/charset_files.h"
 #include "core/exception.h"
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 #include "web/web_dump.h"
@@ -78,6 +79,7 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::filesystem::path self = std::filesystem::canonical("/proc/self/exe", ec);
   bw::setCharsetFileReader(bw::makeNativeCharsetFileReader(ec ? "." : self.parent_path().string()));
+  bw::initMegaListModule();
   bw::initTranslateEngine();
   bw::initTranslateModule();
   bw::initXMLModule();
@@ -91,5 +93,6 @@ int main(int argc, char** argv) {
   bw::endXMLModule();
   bw::endCharsetModule();
   bw::endTranslateEngine();
+  bw::endMegaListModule();
   return status;
 }

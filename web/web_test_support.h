@@ -10,6 +10,7 @@
 #include "core/charset.h"
 #include "core/exception.h"
 #include "core/raise_test_support.h"
+#include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
 #include "web/xml_entities.h"
@@ -22,6 +23,7 @@ namespace bw {
 class WebTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    initMegaListModule();
     initTranslateEngine();
     initTranslateModule();
     initXMLModule();
@@ -32,6 +34,7 @@ class WebTest : public ::testing::Test {
     endXMLModule();
     endCharsetModule();
     endTranslateEngine();
+    endMegaListModule();
   }
 
   // A document read by a fresh reader whose system charset is ISO-8859-1.
