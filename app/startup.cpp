@@ -6,20 +6,54 @@
 
 #include "core/exception.h"
 #include "core/module_registry.h"
+#include "core/ordering.h"
+#include "core/system_charset.h"
+#include "core/translate.h"
+#include "core/unicode.h"
+#include "platform/app_host.h"
+#include "platform/argument_line.h"
+#include "platform/charset_file_reader.h"
+#include "platform/dos_env.h"
+#include "platform/libraries.h"
+#include "platform/path_procs.h"
+#include "platform/shell_template.h"
 
 namespace bw {
 namespace {
 
+void initSystemCharsetModule() { initSystemCharset(); }
+
 // Modules in start-up order; finalisers run in reverse.
-void registerModules(ModuleRegistry& registry) { (void)registry; }
+//   1. The DOS layer first: everything else may touch files, the
+//      environment or the Ctrl-C flag.
+//   2. The libraries (the timer device among them) before anything that
+//      reads the clock, such as the unique-name seed.
+//   3. The list orderings before the translate engine, whose sorts use them;
+//      the engine before the conversion tables built on it.
+//   4. The application host before the shell parameters, so that the
+//      parameters are ended first.
+void registerModules(ModuleRegistry& registry) {
+  registry.add({"dos", dos::initDosLayer, dos::endDosLayer});
+  for (const Module& m : libraryModules()) registry.add(m);
+  registry.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});
+  registry.add({"megaListString", initMegaListStringModule, endMegaListStringModule});
+  registry.add({"megaList", initMegaListModule, endMegaListModule});
+  registry.add({"translateEngine", initTranslateEngine, endTranslateEngine});
+  registry.add({"charset", initTranslateModule, endCharsetModule});
+  registry.add({"systemCharset", initSystemCharsetModule, endSystemCharset});
+  registry.add({"charsetFiles", initCharsetFileReader, endCharsetFileReader});
+  registry.add({"argumentString", initArgumentString, endArgumentString});
+  registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});
+  registry.add({"appHost", initAppHost, endAppHost});
+  registry.add({"shellParameters", nullptr, endShellParameters});
+}
 
 int exitCodeFor(const eException& e) { return e.code() == "ERR" ? 10 : 20; }
 
 }  // namespace
 
 int runBrindlework(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
+  setProgramArguments(argc, argv);
   ModuleRegistry modules;
   int rc = 0;
   try {
