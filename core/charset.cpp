@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/charset_files.h"
+#include "core/ascii_case.h"
 #include "core/exception.h"
 
 namespace bw {
@@ -69,15 +70,7 @@ bool readHex(std::string_view s, size_t& i, int64_t& value) {
 }  // namespace
 
 bool charsetNamesEqual(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
+  return equalsNoCase(a, b);
 }
 
 std::unique_ptr<cEncoding> cEncoding::clone() const {

@@ -1,6 +1,8 @@
 // core/ordering.cpp - node and string orderings and their shared instances.
 #include "core/ordering.h"
 
+#include "core/string_procs.h"
+
 #include "core/mega_list_family.h"
 
 namespace bw {
@@ -27,37 +29,7 @@ const char* textOf(MegaNode* node) { return cMegaMiniList_STRING::getData(node).
 int32_t compareText(const char* a, const char* b) { return compareBytes(a, b, same); }
 int32_t compareTextNoCase(const char* a, const char* b) { return compareBytes(a, b, upper); }
 
-int32_t leadingNumber(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  uint32_t base = 10;
-  if (i < text.size() && text[i] == '$') {
-    base = 16;
-    ++i;
-  } else if (i < text.size() && text[i] == '%') {
-    base = 2;
-    ++i;
-  }
-  uint32_t value = 0;
-  for (; i < text.size(); ++i) {
-    char c = text[i];
-    uint32_t digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<uint32_t>(c - '0');
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<uint32_t>(c - 'a' + 10);
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<uint32_t>(c - 'A' + 10);
-    } else {
-      break;
-    }
-    if (digit >= base) break;
-    value = value * base + digit;
-  }
-  return static_cast<int32_t>(negative ? 0u - value : value);
-}
+int32_t leadingNumber(std::string_view text) { return readRuntimeNumber(text, 0, true).value; }
 
 int32_t fCompareMegaNodes::call(cMegaMiniListGeneric*, MegaNode* a, MegaNode* b) {
   return compareWrapping(cMegaMiniList::getData(a), cMegaMiniList::getData(b));

@@ -2,6 +2,8 @@
 // strings, and reading numbers out of them.
 #include "core/string_procs.h"
 
+#include "core/ascii_case.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -25,13 +27,6 @@ int32_t checkedCapacity(int64_t capacity, const char* procedure) {
 
 // The runtime's copy of a piece of text: capacity max(length, 1).
 Str pieceCopy(std::string_view text) { return Str(text); }
-
-char asciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return asciiLower(x) == asciiLower(y); });
-}
 
 }  // namespace
 
@@ -177,10 +172,15 @@ ValueAt valueAt(Text text, int32_t position, int32_t defaultValue) {
   if (position < 0 || static_cast<size_t>(position) > in.size())
     raise("EPU", "valueAt(); position out of range");
 
-  size_t i = static_cast<size_t>(position);
+  RuntimeNumber n = readRuntimeNumber(in, static_cast<size_t>(position), false);
+  if (!n.digits) return {defaultValue, position};
+  return {n.value, static_cast<int32_t>(n.end)};
+}
+
+RuntimeNumber readRuntimeNumber(std::string_view in, size_t i, bool plusSign) {
   while (i < in.size() && (in[i] == ' ' || in[i] == '\t')) ++i;
-  bool negative = i < in.size() && in[i] == '-';
-  if (negative) ++i;
+  bool negative = false;
+  if (i < in.size() && (in[i] == '-' || (plusSign && in[i] == '+'))) negative = in[i++] == '-';
   uint32_t base = 10;
   if (i < in.size() && in[i] == '$') {
     base = 16;
@@ -208,16 +208,15 @@ ValueAt valueAt(Text text, int32_t position, int32_t defaultValue) {
     if (digit >= base) break;
     value = value * base + digit;
   }
-  if (i == firstDigit) return {defaultValue, position};
   if (negative) value = 0u - value;
-  return {static_cast<int32_t>(value), static_cast<int32_t>(i)};
+  return {static_cast<int32_t>(value), i, i != firstDigit};
 }
 
 FoundString findStringInList(Text word, KeywordTable table) {
   std::string_view w = word.isNil() ? std::string_view() : word.nulView();
   for (size_t item = 0; item < table.size(); ++item)
     for (const Str& name : table[item])
-      if (!word.isNil() && !name.isNil() && equalIgnoringCase(name.view(), w))
+      if (!word.isNil() && !name.isNil() && equalsNoCase(name.view(), w))
         return {true, static_cast<int32_t>(item)};
   return {false, static_cast<int32_t>(table.size())};
 }

@@ -91,6 +91,17 @@ struct ValueAt {
 // 0..NUL length raises "EPU".
 ValueAt valueAt(Text text, int32_t position, int32_t defaultValue);
 
+struct RuntimeNumber {
+  int32_t value = 0;  // 0 when no digits were read
+  size_t end = 0;     // just after the last digit
+  bool digits = false;
+};
+
+// The runtime's number reader, shared by valueAt and the numeric ordering:
+// from position, spaces and tabs, an optional "-" (or "+" when plusSign),
+// then "$" hexadecimal, "%" binary or decimal digits, wrapping at 32 bits.
+RuntimeNumber readRuntimeNumber(std::string_view text, size_t position, bool plusSign);
+
 // A keyword table: for each item of a parsed shell template, its names.
 using KeywordTable = std::span<const StrChain>;
 

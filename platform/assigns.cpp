@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/ascii_case.h"
+#include "core/ascii_case.h"
 #include "platform/dos_errors.h"
 
 namespace bw::dos {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "core/ascii_case.h"
 #include "platform/dos.h"
 #include "platform/links.h"
 #include "platform/spawn.h"
@@ -12,17 +13,6 @@ namespace bw {
 namespace {
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 struct Word {
   std::string text;
@@ -106,18 +96,18 @@ bool runCommandLine(Text commandLine) {
   if (commandLine.isNil()) return false;
   std::string_view line = commandLine.nulView();
   Word first = wordAt(line, 0);
-  if (equalsIgnoringCase(first.text, "URLOpen")) {
+  if (equalsNoCase(first.text, "URLOpen")) {
     Word link = wordAt(line, first.end);
-    if (equalsIgnoringCase(link.text, "LINK")) return openURL(restAfter(line, link.end));
+    if (equalsNoCase(link.text, "LINK")) return openURL(restAfter(line, link.end));
   }
-  if (equalsIgnoringCase(first.text, "Run")) {
+  if (equalsNoCase(first.text, "Run")) {
     size_t pos = first.end;
     Word next = wordAt(line, pos);
     while (next.found && isRedirection(next.text)) {
       pos = next.end;
       next = wordAt(line, pos);
     }
-    if (equalsIgnoringCase(next.text, "URLopen")) {
+    if (equalsNoCase(next.text, "URLopen")) {
       std::string_view url = restAfter(line, next.end);
       if (url.size() >= 2 && url.front() == '"' && url.back() == '"') url = url.substr(1, url.size() - 2);
       return openURL(url);
@@ -141,8 +131,7 @@ bool findCommandInPath(Text name) {
   std::string exact(name.nulView());
   if (!findExecutable(exact, searchPath).empty()) return true;
   std::string lower = exact;
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  for (char& c : lower) c = foldAscii(c);
   return lower != exact && !findExecutable(lower, searchPath).empty();
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/exception.h"
-#include "platform/ascii_case.h"
+#include "core/ascii_case.h"
 #include "platform/clock.h"
 
 namespace bw {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ascii_case.h"
 #include "core/exception.h"
 #include "platform/dos.h"
 #include "platform/dos_errors.h"
@@ -28,17 +29,7 @@ bool isDirForm(std::string_view p) { return p.empty() || p.back() == '/'; }
 
 // True for paths on the two FTP roots, whose locks say less than elsewhere.
 bool onFtpRoot(std::string_view p) {
-  auto startsNoCase = [&](std::string_view prefix) {
-    if (p.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-      char a = p[i], b = prefix[i];
-      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a + 32);
-      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b + 32);
-      if (a != b) return false;
-    }
-    return true;
-  };
-  return startsNoCase("FTPMount:/") || startsNoCase("FTP:/");
+  return startsWithNoCase(p, "FTPMount:/") || startsWithNoCase(p, "FTP:/");
 }
 
 // True when an object of this entry type at native (links followed) is of
