@@ -108,6 +108,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     release();
     pid_ = std::exchange(other.pid_, -1);
     stdoutFd_ = std::exchange(other.stdoutFd_, -1);
+    stderrFd_ = std::exchange(other.stderrFd_, -1);
     reaped_ = std::exchange(other.reaped_, false);
     groupLeader_ = std::exchange(other.groupLeader_, false);
     status_ = other.status_;
@@ -119,11 +120,14 @@ ChildProcess::~ChildProcess() { release(); }
 
 void ChildProcess::release() {
   closeStdout();
+  closeStderr();
   if (pid_ > 0 && !reaped_) wait();
   pid_ = -1;
 }
 
 void ChildProcess::closeStdout() { closeFd(stdoutFd_); }
+
+void ChildProcess::closeStderr() { closeFd(stderrFd_); }
 
 ExitStatus ChildProcess::wait() {
   if (pid_ <= 0 || reaped_) return status_;
@@ -203,6 +207,16 @@ SpawnResult spawnProcess(const std::vector<std::string>& argv, const SpawnOption
     }
     posix_spawn_file_actions_adddup2(actions.get(), pipeFds[1], 1);
   }
+  int errFds[2] = {-1, -1};
+  if (options.err == SpawnStdio::kPipe) {
+    if (::pipe2(errFds, O_CLOEXEC) != 0) {
+      result.error = errno;
+      closeFd(pipeFds[0]);
+      closeFd(pipeFds[1]);
+      return result;
+    }
+    posix_spawn_file_actions_adddup2(actions.get(), errFds[1], 2);
+  }
   if (!options.workingDirectory.empty())
     posix_spawn_file_actions_addchdir_np(actions.get(), options.workingDirectory.c_str());
   posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
@@ -212,12 +226,14 @@ SpawnResult spawnProcess(const std::vector<std::string>& argv, const SpawnOption
   pid_t pid = -1;
   int rc = ::posix_spawnp(&pid, args[0], actions.get(), attributes.get(), args.data(), environ);
   closeFd(pipeFds[1]);
+  closeFd(errFds[1]);
   if (rc != 0) {
     closeFd(pipeFds[0]);
+    closeFd(errFds[0]);
     result.error = rc;
     return result;
   }
-  result.child = ChildProcess(pid, pipeFds[0], options.ownProcessGroup);
+  result.child = ChildProcess(pid, pipeFds[0], options.ownProcessGroup, errFds[0]);
   return result;
 }
 

@@ -23,13 +23,13 @@ namespace bw {
 enum class SpawnStdio {
   kInherit,  // the caller's stream
   kNull,     // /dev/null
-  kPipe,     // stdout only: a pipe the caller reads (ChildProcess::stdoutFd)
+  kPipe,     // stdout or stderr: a pipe the caller reads (stdoutFd, stderrFd)
 };
 
 struct SpawnOptions {
   SpawnStdio in = SpawnStdio::kInherit;   // kInherit or kNull
   SpawnStdio out = SpawnStdio::kInherit;  // kInherit, kNull or kPipe
-  SpawnStdio err = SpawnStdio::kInherit;  // kInherit or kNull
+  SpawnStdio err = SpawnStdio::kInherit;  // kInherit, kNull or kPipe
   bool ownProcessGroup = false;           // the child leads a new process group
   std::string workingDirectory;           // host path; empty: the caller's
 };
@@ -46,8 +46,8 @@ struct ExitStatus {
 class ChildProcess {
  public:
   ChildProcess() = default;
-  ChildProcess(pid_t pid, int stdoutFd, bool groupLeader)
-      : pid_(pid), stdoutFd_(stdoutFd), groupLeader_(groupLeader) {}
+  ChildProcess(pid_t pid, int stdoutFd, bool groupLeader, int stderrFd = -1)
+      : pid_(pid), stdoutFd_(stdoutFd), stderrFd_(stderrFd), groupLeader_(groupLeader) {}
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&& other) noexcept;
   ChildProcess(const ChildProcess&) = delete;
@@ -60,6 +60,9 @@ class ChildProcess {
   int stdoutFd() const { return stdoutFd_; }
   // Closes the read end of the stdout pipe early.
   void closeStdout();
+  // The read end of the stderr pipe; -1 without one. Owned by this object.
+  int stderrFd() const { return stderrFd_; }
+  void closeStderr();
 
   // Waits for the child to end and reaps it. Once reaped, the status is kept.
   ExitStatus wait();
@@ -72,6 +75,7 @@ class ChildProcess {
   void release();
   pid_t pid_ = -1;
   int stdoutFd_ = -1;
+  int stderrFd_ = -1;
   bool reaped_ = false;
   bool groupLeader_ = false;
   ExitStatus status_;

@@ -1,0 +1,769 @@
+// web/http.cpp - cHTTP: opening, the http transport, status and header
+// reading, redirects and the body driver. The https and file transports
+// are in http_transports.cpp.
+#include "web/http.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "core/exception.h"
+#include "core/string_procs.h"
+#include "platform/dos_errors.h"
+#include "web/http_watcher.h"
+#include "web/url.h"
+
+namespace bw {
+namespace {
+
+constexpr char kDefaultPostSafe[] = "_.-/&=";
+
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    unsigned char a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(prefix[i]);
+    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
+    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
+    if (a != b) return false;
+  }
+  return true;
+}
+
+bool isRedirectStatus(int32_t s) { return s == 301 || s == 302 || s == 303 || s == 307 || s == 308; }
+
+// A host we may put on a request line or hand to curl: no control bytes,
+// blanks, DEL, and none of the bytes that end or re-route a host.
+bool isUsableHost(std::string_view host) {
+  for (char ch : host) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') return false;
+  }
+  return true;
+}
+
+void setNonBlocking(int fd, bool on) {
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return;
+  ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
+}
+
+void setTimeouts(int fd, int32_t seconds) {
+  struct timeval tv = {seconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+}  // namespace
+
+// Path bytes that may not stand on a request line go out as %XX; a valid
+// URL path is left as it is.
+std::string escapeRequestPath(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size());
+  for (char ch : path) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
+
+cHTTP::cHTTP(Text userAgent) {
+  if (!userAgent.isNil()) userAgent_ = concatStrings(" ", userAgent);
+}
+
+cHTTP::~cHTTP() { end(); }
+
+void cHTTP::end() {
+  if (!takeEndPending()) return;
+  if (protocol_ != kNone) close();
+  if (watcher_) watcher_->remove(this, false);
+  watcher_ = nullptr;
+  userAgent_ = Str();
+}
+
+cHTTP::OpenResult cHTTP::openURL(Text url, Text baseURL, Text extraHeaders, Text postData, int32_t timeout,
+                                 bool nonBlocking, Text safeSet, bool useCaBundle) {
+  URLParts parts = splitURL(url, kURLScheme | kURLHost | kURLPath, baseURL);
+  if (parts.scheme.isNil()) return {-5, 0};
+  return open(parts.scheme, parts.host, parts.path, parts.port, extraHeaders, postData, timeout, nonBlocking,
+              safeSet, useCaBundle);
+}
+
+cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, Text extraHeaders, Text postData,
+                              int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle) {
+  if (state_ != kClosed) raise("EMU", "cHTTP.open(); already open");
+  extraHeaders_ = copyString(extraHeaders);
+  postData_ = copyString(postData);
+  timeout_ = timeout;
+  nonBlocking_ = nonBlocking;
+  inputEnded_ = false;
+  status_ = 0;
+  bodyCount_ = 0;
+  bodyLength_ = -2;
+  lastErrno_ = 0;
+  errorOverride_ = 0;
+  commandText_.clear();
+  if (!followingRedirect_) {
+    redirectCount_ = 0;
+    useCaBundle_ = useCaBundle;
+  }
+
+  std::string_view s = scheme.nulView();
+  if (s == "http") {
+    protocol_ = kHttp;
+  } else if (s == "https") {
+    protocol_ = kHttps;
+  } else if (s == "file") {
+    protocol_ = kFile;
+  } else {
+    return {-5, 0};
+  }
+  host_ = copyString(host);
+  if (host_.isNil()) host_ = Str("");
+
+  body_.clear();
+  if (!postData_.isNil()) {
+    Str encoded = encodeRawURL(postData_, safeSet.isNil() ? Text(kDefaultPostSafe) : safeSet, true);
+    body_ = encoded.isNil() ? postData_.str() : encoded.str();
+  }
+
+  std::string_view pathText = path.isNil() ? std::string_view() : path.nulView();
+  int32_t result = -1;
+  if (protocol_ != kFile && (!isUsableHost(host_.view()) || host_.empty() ||
+                             (port != -1 && (port < 1 || port > 65535)))) {
+    failWith(EINVAL);
+  } else if (protocol_ == kHttp) {
+    result = openHttp(pathText, port);
+  } else if (protocol_ == kHttps) {
+    result = openHttps(pathText, port);
+  } else if (protocol_ == kFile) {
+    result = openFile(pathText);
+  } else {
+    raise("BUG", "cHTTP.open(); unhandled protocol");
+  }
+  return {finishOpen(result), result == 0 ? 0 : infoProtocolError()};
+}
+
+int32_t cHTTP::finishOpen(int32_t result) {
+  if (result == 0) {
+    if (watcher_) {
+      watcher_->noteSocket(this);
+      watcher_->remove(this, true);
+      watcher_->add(this, true);
+    }
+    state_ = kOpened;
+    return 0;
+  }
+  int32_t error = infoProtocolError();
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+  protocol_ = kNone;
+  host_ = Str();
+  errorOverride_ = error;  // kept for a caller that asks again
+  return -1;
+}
+
+void cHTTP::failWith(int error) {
+  lastErrno_ = error;
+  errorOverride_ = error;
+}
+
+void cHTTP::buildRequestText(std::string_view path) {
+  StrChain lines;
+  lines.push_back(concatStrings(body_.empty() && postData_.isNil() ? "GET" : "POST", " /",
+                                escapeRequestPath(path), " HTTP/1.0"));
+  lines.push_back(concatStrings("Host: ", host_));
+  bool accept = false;
+  if (!extraHeaders_.isNil()) {
+    SplitResult extra = splitLines(extraHeaders_);
+    for (Str& line : extra.chain) {
+      if (startsWithIgnoringCase(line.view(), "Host:"))
+        raise("EMU", "cHTTP.open(); headers cannot contain a Host: line");
+      if (startsWithIgnoringCase(line.view(), "Accept:")) accept = true;
+      lines.push_back(std::move(line));
+    }
+  }
+  if (!accept) lines.push_back(Str("Accept: */*"));
+  if (!userAgent_.isNil()) lines.push_back(concatStrings("User-Agent:", userAgent_));
+  if (!postData_.isNil()) {
+    char text[48];
+    std::snprintf(text, sizeof text, "Content-Length: %ld", static_cast<long>(body_.size()));
+    lines.push_back(Str(text));
+  }
+  lines.push_back(Str(""));
+  lines.push_back(postData_.isNil() ? Str("") : Str(body_));
+  requestText_ = joinStrings(lines, "\r\n").str();
+}
+
+int32_t cHTTP::openHttp(std::string_view path, int32_t port) {
+  if (port == -1) port = 80;
+  buildRequestText(path);
+
+  int type = SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking_ ? SOCK_NONBLOCK : 0);
+  socket_ = ::socket(AF_INET, type, IPPROTO_TCP);
+  if (socket_ < 0) {
+    lastErrno_ = errno;
+    socket_ = -1;
+    return -1;
+  }
+  struct addrinfo hints = {};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_STREAM;
+  struct addrinfo* found = nullptr;
+  if (::getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || !found) {
+    lastErrno_ = EHOSTUNREACH;
+    ::close(socket_);
+    socket_ = -1;
+    return -1;
+  }
+  struct sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+  ::freeaddrinfo(found);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+
+  // A blocking connect is bounded by the request's time-out too.
+  if (!nonBlocking_ && timeout_ > 0) setTimeouts(socket_, timeout_);
+  int rc = ::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  if (rc == 0 || errno == EINPROGRESS || errno == EAGAIN) return 0;
+  if (errno == EINTR) {
+    // The connect goes on in the background; wait for it to complete.
+    struct pollfd p = {socket_, POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) return 0;
+    errno = error;
+  }
+  lastErrno_ = errno;
+  ::close(socket_);
+  socket_ = -1;
+  return -1;
+}
+
+cHTTP::OpenResult cHTTP::openConnected(int fd, Text host, Text path, bool nonBlocking) {
+  if (state_ != kClosed) raise("EMU", "cHTTP.open(); already open");
+  extraHeaders_ = Str();
+  postData_ = Str();
+  body_.clear();
+  timeout_ = 0;
+  nonBlocking_ = nonBlocking;
+  status_ = 0;
+  bodyCount_ = 0;
+  bodyLength_ = -2;
+  lastErrno_ = errorOverride_ = 0;
+  redirectCount_ = 0;
+  protocol_ = kHttp;
+  host_ = copyString(host);
+  buildRequestText(path.isNil() ? std::string_view() : path.nulView());
+  socket_ = fd;
+  setNonBlocking(fd, nonBlocking);
+  return {finishOpen(0), 0};
+}
+
+void cHTTP::close() {
+  if (watcher_) watcher_->recalcMaxSocket(this);
+  host_ = Str();
+  if (socket_ != -1) ::close(socket_);
+  socket_ = -1;
+  requestText_.clear();
+  requestText_.shrink_to_fit();
+  file_.close();
+  if (curl_.valid()) stopCurl();
+  statusText_ = Str();
+  if (dest_) {
+    httpSaveDestination* dest = dest_;
+    dest_ = nullptr;
+    dest->close();
+  }
+  std::vector<char>().swap(bodyBuffer_);
+  redirectedURL_ = Str();
+  protocol_ = kNone;
+  state_ = kClosed;
+}
+
+int32_t cHTTP::sendRequest() {
+  if (state_ != kOpened) raise("EMU", "cHTTP.sendRequest(); previous method call was not open()");
+  if (protocol_ != kHttp) {
+    state_ = kSent;
+    return 0;
+  }
+  if (nonBlocking_) {
+    int error = 0;
+    socklen_t len = sizeof error;
+    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
+      raise("BUG", "cHTTP.sendRequest(); Getsocketopt SO_ERROR failed");
+    if (error != 0) {
+      lastErrno_ = error;
+      state_ = kFailed;
+      requestText_.clear();
+      return -1;
+    }
+  }
+  if (timeout_ != 0) setTimeouts(socket_, timeout_);
+  if (nonBlocking_) setNonBlocking(socket_, false);
+  bool ok = true;
+  size_t sent = 0;
+  while (sent < requestText_.size()) {
+    ssize_t n = ::send(socket_, requestText_.data() + sent, requestText_.size() - sent, MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      lastErrno_ = errno;
+      ok = false;
+      break;
+    }
+    sent += static_cast<size_t>(n);
+  }
+  if (nonBlocking_) setNonBlocking(socket_, true);
+  state_ = ok ? kSent : kFailed;
+  requestText_.clear();
+  requestText_.shrink_to_fit();
+  return ok ? 0 : -1;
+}
+
+bool cHTTP::waitReadable(int milliseconds) {
+  struct pollfd p = {socket_, POLLIN, 0};
+  for (;;) {
+    int r = ::poll(&p, 1, milliseconds);
+    if (r < 0 && errno == EINTR) continue;
+    return r > 0;
+  }
+}
+
+int64_t cHTTP::readWaiting(char* buffer, int64_t length) {
+  if (protocol_ != kHttp || !nonBlocking_) return get(buffer, length);
+  const int seconds = timeout_ > 0 ? timeout_ : kDefaultWaitSeconds;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    ssize_t n = ::recv(socket_, buffer, static_cast<size_t>(length), 0);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      lastErrno_ = errno;
+      return -1;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || !waitReadable(static_cast<int>(left.count()))) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        lastErrno_ = ETIMEDOUT;
+        return -1;
+      }
+    }
+  }
+}
+
+int64_t cHTTP::get(char* buffer, int64_t length) {
+  switch (protocol_) {
+    case kNone:
+      raise("EMU", "cHTTP.get(); not open");
+    case kHttp: {
+      for (;;) {
+        ssize_t n = ::recv(socket_, buffer, static_cast<size_t>(length), 0);
+        if (n >= 0) return n;
+        if (errno == EINTR) continue;
+        lastErrno_ = errno;
+        return -1;
+      }
+    }
+    case kHttps: {
+      for (;;) {
+        ssize_t n = ::read(curl_.stdoutFd(), buffer, static_cast<size_t>(length));
+        if (n >= 0) {
+          inputEnded_ = n == 0;
+          return n;
+        }
+        if (errno == EINTR) continue;
+        dos::ioErrFromErrno(errno);
+        return -1;
+      }
+    }
+    case kFile:
+      return file_.read(buffer, length);
+  }
+  raise("BUG", "cHTTP.get(); unhandled protocol");
+}
+
+int32_t cHTTP::infoProtocolError() const {
+  switch (protocol_) {
+    case kNone:
+      raise("EMU", "cHTTP.infoProtocolError(); not open");
+    case kHttp:
+      return errorOverride_ ? errorOverride_ : lastErrno_;
+    case kHttps:
+    case kFile:
+      return errorOverride_ ? errorOverride_ : dos::ioErr();
+  }
+  raise("BUG", "cHTTP.infoProtocolError(); unhandled protocol");
+}
+
+cHTTP::Status cHTTP::getStatus() {
+  if (state_ != kSent) raise("EMU", "cHTTP.getStatus(); previous method call was not sendRequest()");
+  int32_t code = -1;
+  if (protocol_ == kFile) {
+    code = 200;
+  } else {
+    char line[13] = {};
+    int64_t got = 0;
+    while (got < 12) {
+      int64_t n = readWaiting(line + got, 12 - got);
+      if (n <= 0) break;
+      got += n;
+    }
+    if (got == 12) {
+      line[7] = '1';
+      if (std::memcmp(line, "HTTP/1.1 ", 9) == 0) code = valueAt(Text(line), 9, -1).value;
+    } else if (protocol_ == kHttps) {
+      code = statusFromCurlErrors();
+    }
+  }
+  status_ = static_cast<int16_t>(code);
+  state_ = status_ >= 0 ? kStatusRead : kFailed;
+  return {status_, isRedirectStatus(status_)};
+}
+
+cHTTP::Status cHTTP::infoStatus() {
+  if (state_ == kClosed) raise("EMU", "cHTTP.infoStatus(); not open");
+  if (state_ == kOpened) {
+    if (sendRequest() != 0) return {-1, false};
+    return getStatus();
+  }
+  if (state_ == kSent) return getStatus();
+  return {status_, isRedirectStatus(status_)};
+}
+
+cHTTP::Header cHTTP::getHeader(int32_t bufSize) {
+  if (state_ != kStatusRead) raise("EMU", "cHTTP.getHeader(); previous method call was not getStatus()");
+  Header h;
+  if (protocol_ == kFile) {
+    int64_t size = file_.size();
+    if (size >= 0) {
+      char text[48];
+      std::snprintf(text, sizeof text, "Content-Length: %ld", static_cast<long>(size));
+      h.lines.push_back(Str(text));
+    }
+    file_.setPosition(0);
+    state_ = kHeaderRead;
+    return h;
+  }
+  if (bufSize <= 0) bufSize = 4096;
+  std::vector<char> buffer(static_cast<size_t>(bufSize) + 1);
+  bool skippingStatus = true;
+  std::string statusRest;
+  bool nextStartsWithLF = false;
+  std::string partial;
+  bool hasPartial = false;
+  bool ended = false;
+  bool tooLong = false;
+  int64_t n = 0;
+  while (!ended && !tooLong) {
+    n = readWaiting(buffer.data(), bufSize);
+    if (n <= 0) break;
+    const char* chunk = buffer.data();
+    const size_t size = static_cast<size_t>(n);
+    size_t pos = nextStartsWithLF ? 1 : 0;
+    nextStartsWithLF = false;
+    while (pos < size) {
+      const void* found = std::memchr(chunk + pos, '\r', size - pos);
+      size_t cr = found ? static_cast<size_t>(static_cast<const char*>(found) - chunk) : size;
+      if (skippingStatus) {
+        statusRest.append(chunk + pos, cr - pos);
+        if (statusRest.size() > static_cast<size_t>(kMaxHeaderLine)) tooLong = true;
+        if (!found) break;
+        statusText_ = Str(statusRest.size() > 1 ? std::string_view(statusRest).substr(1) : std::string_view());
+        skippingStatus = false;
+      } else if (cr != pos || hasPartial) {
+        partial.append(chunk + pos, cr - pos);
+        if (partial.size() > static_cast<size_t>(kMaxHeaderLine)) tooLong = true;
+        if (!found) {
+          hasPartial = true;
+          break;
+        }
+        h.lines.push_back(Str(partial));
+        partial.clear();
+        hasPartial = false;
+      } else {
+        ended = true;
+      }
+      if (tooLong) break;
+      size_t next = cr + 2;
+      if (next > size) {
+        if (ended) {
+          char lf;
+          readWaiting(&lf, 1);
+        } else {
+          nextStartsWithLF = true;
+        }
+        pos = size;
+      } else {
+        pos = next;
+      }
+      if (ended) {
+        if (pos < size) h.earlyBody.assign(chunk + pos, size - pos);
+        break;
+      }
+    }
+  }
+  if (hasPartial && !tooLong) h.lines.push_back(Str(partial));
+  h.result = (n < 0 || tooLong) ? -1 : 0;
+  state_ = h.result == 0 ? kHeaderRead : kFailed;
+  return h;
+}
+
+cHTTP::Redirect cHTTP::getRedirect(int32_t bufSize) {
+  if (state_ != kStatusRead) raise("EMU", "cHTTP.getRedirect(); previous method call was not getStatus()");
+  Redirect r;
+  r.result = -1;
+  if (isRedirectStatus(status_)) {
+    Header h = getHeader(bufSize);
+    if (h.result == 0) {
+      r.location = getHeaderValue(h.lines, "Location", 8);
+      if (!r.location.isNil()) r.result = 0;
+    }
+  }
+  r.permanent = status_ == 301 || status_ == 308;
+  state_ = r.result == 0 ? kRedirectRead : kFailed;
+  return r;
+}
+
+cHTTP::Step cHTTP::save(httpSaveDestination* dest, fHttpSaveCallback* callback, int32_t bufSize) {
+  saveInit(dest, callback, bufSize);
+  Step step;
+  do {
+    step = saveAppend(nullptr, nullptr);
+  } while (step.result == 0 && !step.finished);
+  return step;
+}
+
+void cHTTP::saveInit(httpSaveDestination* dest, fHttpSaveCallback* callback, int32_t bufSize) {
+  if (state_ == kClosed || state_ == kFailed)
+    raise("EMU", "cHTTP.saveInit(); not open or an error previously occured");
+  if (bufSize <= 0) raise("EMU", "cHTTP.saveInit(); bufSize<=0");
+  dest_ = dest;
+  callback_ = callback;
+  bufSize_ = bufSize;
+}
+
+cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* callback) {
+  if (dest) {
+    if (state_ >= kBodyRunning) raise("EMU", "cHTTP.saveAppend(); too late to supply dest");
+    if (dest_) raise("EMU", "cHTTP.saveAppend(); dest has already been supplied");
+    dest_ = dest;
+  }
+  if (callback) {
+    if (state_ >= kBodyRunning) raise("EMU", "cHTTP.saveAppend(); too late to supply callback");
+    if (callback_) raise("EMU", "cHTTP.saveAppend(); callback has already been supplied");
+    callback_ = callback;
+  }
+  if (!dest && state_ == kBodyReady && !dest_)
+    raise("EMU", "cHTTP.saveAppend(); dest is required now, but has not yet been supplied");
+  if (bufSize_ <= 0) bufSize_ = 4096;
+
+  switch (state_) {
+    case kClosed:
+      raise("EMU", "cHTTP.saveAppend(); not open");
+    case kFailed:
+      raise("EMU", "cHTTP.saveAppend(); previous call returned an error");
+    case kOpened:
+      return {sendRequest(), false};
+    case kSent: {
+      Status s = getStatus();
+      if (s.redirect) {
+        redirectPermanent_ = true;
+        state_ = kRedirectPending;
+      }
+      return {s.status >= 0 ? 0 : -1, false};
+    }
+    case kStatusRead: {
+      Header h = getHeader(bufSize_);
+      if (h.result != 0) return {h.result, false};
+      state_ = kBodyReady;
+      // curl -f prints no body for an error status, whatever the length
+      // line announced.
+      bodyLength_ = (protocol_ == kHttps && status_ >= 400) ? -1 : contentLengthOf(h.lines);
+      bodyCount_ = bodyLength_;
+      bodyBuffer_.assign(static_cast<size_t>(bufSize_), '\0');
+      earlyBodyLength_ = static_cast<int64_t>(h.earlyBody.size());
+      if (earlyBodyLength_ > 0) std::memcpy(bodyBuffer_.data(), h.earlyBody.data(), h.earlyBody.size());
+      return {0, dest_ == nullptr};
+    }
+    case kRedirectPending:
+      return followRedirect();
+    case kBodyReady:
+    case kBodyRunning:
+      return bodyStep();
+    default:
+      raise("BUG", "cHTTP.saveAppend(); unhandled state");
+  }
+}
+
+cHTTP::Step cHTTP::followRedirect() {
+  state_ = kStatusRead;
+  Redirect r = getRedirect(bufSize_);
+  if (r.result != 0) return {r.result, false};
+  if (++redirectCount_ > kMaxRedirects) {
+    failWith(ELOOP);
+    state_ = kFailed;
+    return {-1, false};
+  }
+  Str keptURL = std::move(redirectedURL_);
+  redirectedURL_ = Str();
+  httpSaveDestination* dest = dest_;
+  dest_ = nullptr;
+  const bool keepBody = status_ == 307 || status_ == 308;
+  const char* schemeName = protocol_ == kHttp ? "http" : protocol_ == kHttps ? "https" : "file";
+  const bool relative = r.location.length() > 0 && r.location[0] == '/';
+  Str base = relative ? concatStrings(schemeName, "://", host_) : Str();
+  URLParts parts = splitURL(r.location, kURLScheme | kURLHost | kURLPath, base);
+  auto restore = [&] {
+    redirectedURL_ = std::move(keptURL);
+    dest_ = dest;
+  };
+  if (parts.scheme.isNil()) {
+    failWith(EHOSTDOWN);
+    restore();
+    return {-1, false};
+  }
+  if (parts.scheme == "file" && protocol_ != kFile) {
+    // A remote server may not point us at local files.
+    restore();
+    state_ = kFailed;
+    return {-5, false};
+  }
+  Str extra = keepBody ? extraHeaders_ : Str();
+  Str post = keepBody ? postData_ : Str();
+  const int32_t timeout = timeout_;
+  const bool nonBlocking = nonBlocking_;
+  const int redirects = redirectCount_;
+  close();
+  followingRedirect_ = true;
+  redirectCount_ = redirects;
+  OpenResult opened;
+  try {
+    opened = open(parts.scheme, parts.host, parts.path, parts.port, extra, post, timeout, nonBlocking, nullptr,
+                  useCaBundle_);
+  } catch (...) {
+    followingRedirect_ = false;
+    restore();
+    throw;
+  }
+  followingRedirect_ = false;
+  restore();
+  redirectPermanent_ = redirectPermanent_ && r.permanent;
+  if (redirectPermanent_) {
+    redirectedURL_ = relative ? concatStrings(parts.scheme, "://", parts.host, r.location) : copyString(r.location);
+  }
+  return {opened.result, false};
+}
+
+cHTTP::Step cHTTP::bodyStep() {
+  bool stop = false;
+  bool destFailed = false;
+  const bool known = bodyLength_ != -1;
+  int64_t count = bodyCount_;
+  int64_t n = 0;
+  auto advance = [&](int64_t bytes) { count += known ? -bytes : bytes; };
+
+  if (state_ == kBodyReady) {
+    state_ = kBodyRunning;
+    if (known) dest_->initSize(bodyLength_);
+    if (callback_) stop = callback_->call(count);
+    if (count == -1) count = 0;
+    if (earlyBodyLength_ > 0) {
+      if (dest_->append(bodyBuffer_.data(), earlyBodyLength_)) {
+        advance(earlyBodyLength_);
+        if (callback_) stop = callback_->call(count) || stop;
+      } else {
+        destFailed = true;
+      }
+    }
+  } else if (!dest_) {
+    destFailed = true;
+  }
+
+  if (!stop && !destFailed) {
+    if (known && count <= 0) {
+      n = 0;  // everything announced has arrived
+    } else if (protocol_ == kHttp && nonBlocking_) {
+      ssize_t r;
+      do {
+        r = ::recv(socket_, bodyBuffer_.data(), bodyBuffer_.size(), 0);
+      } while (r < 0 && errno == EINTR);
+      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        bodyCount_ = count;  // nothing yet: more to come
+        return {0, false};
+      }
+      if (r < 0) lastErrno_ = errno;
+      n = r;
+    } else {
+      n = get(bodyBuffer_.data(), static_cast<int64_t>(bodyBuffer_.size()));
+    }
+    if (n > 0) {
+      if (dest_->append(bodyBuffer_.data(), n)) {
+        advance(n);
+        if (callback_) stop = callback_->call(count);
+      } else {
+        destFailed = true;
+      }
+    }
+  } else {
+    n = 1;
+  }
+
+  if (!stop && !destFailed && n > 0) {
+    bodyCount_ = count;
+    return {0, false};
+  }
+  if (!dest_) {
+    if (!watcher_) raise("EMU", "cHTTP.saveAppend(); called after previously returned finished=TRUE");
+    return {0, false};
+  }
+  httpSaveDestination* dest = dest_;
+  dest_ = nullptr;
+  if (!dest->close()) destFailed = true;
+  if (known && count != 0) n = -1;
+  int32_t result = stop ? -4 : destFailed ? -3 : n < 0 ? -1 : 0;
+  bodyCount_ = count;
+  if (result != 0) state_ = kFailed;
+  callback_ = nullptr;
+  std::vector<char>().swap(bodyBuffer_);
+  return {result, result == 0};
+}
+
+bool cHTTP::isReady(int32_t milliseconds) {
+  if (!nonBlocking_) raise("EMU", "cHTTP.isReady(); was not opened with nonBlocking=TRUE");
+  if (protocol_ == kNone) raise("EMU", "cHTTP.isReady(); not open");
+  if (milliseconds < 0) milliseconds = 0;
+  switch (protocol_) {
+    case kHttp: {
+      if (socket_ < 0) return false;
+      struct pollfd p = {socket_, static_cast<short>(state_ == kOpened ? POLLOUT : POLLIN), 0};
+      int r;
+      do {
+        r = ::poll(&p, 1, milliseconds);
+      } while (r < 0 && errno == EINTR);
+      return r > 0 && p.revents != 0;
+    }
+    case kHttps:
+      return curlIsReady(milliseconds);
+    default:
+      return true;
+  }
+}
+
+}  // namespace bw

@@ -1,0 +1,179 @@
+// web/http_test_support.h - test helpers: a scripted HTTP server on
+// 127.0.0.1 in a thread of the test, and a fake `curl` put first on PATH.
+//
+// The server accepts at most `connections` connections and stops by itself
+// (after the last one, or after 10 s without one). For each connection it
+// reads the request (header block and a Content-Length body), hands it to
+// the script, and writes the reply's segments with a pause between them.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace bw::test {
+
+struct Reply {
+  std::vector<std::string> segments;
+  int pauseMs = 0;           // between segments
+  bool readRequest = true;   // false: reply (or close) without reading
+  int holdOpenMs = 0;        // keep the connection open after the reply
+};
+
+class LoopbackServer {
+ public:
+  using Script = std::function<Reply(const std::string& request, int index)>;
+
+  LoopbackServer(Script script, int connections) : script_(std::move(script)), connections_(connections) {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listener_, 512);
+    socklen_t len = sizeof a;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { run(); });
+  }
+  // One fixed reply for every connection.
+  LoopbackServer(Reply reply, int connections)
+      : LoopbackServer([reply](const std::string&, int) { return reply; }, connections) {}
+  ~LoopbackServer() { join(); }
+
+  int port() const { return port_; }
+  std::string url(const std::string& path = "") const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+  }
+  void join() {
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
+    listener_ = -1;
+  }
+  std::vector<std::string> requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+  static std::string readRequest(int fd) {
+    std::string in;
+    char buf[4096];
+    size_t headerEnd = std::string::npos;
+    size_t want = 0;
+    for (;;) {
+      pollfd p = {fd, POLLIN, 0};
+      if (::poll(&p, 1, 5000) <= 0) break;
+      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      in.append(buf, static_cast<size_t>(n));
+      if (headerEnd == std::string::npos) {
+        headerEnd = in.find("\r\n\r\n");
+        if (headerEnd == std::string::npos) continue;
+        size_t cl = in.find("Content-Length: ");
+        want = headerEnd + 4 + (cl != std::string::npos && cl < headerEnd ? std::strtoul(in.c_str() + cl + 16, nullptr, 10) : 0);
+      }
+      if (in.size() >= want) break;
+    }
+    return in;
+  }
+
+ private:
+  void run() {
+    for (int i = 0; i < connections_; ++i) {
+      pollfd p = {listener_, POLLIN, 0};
+      if (::poll(&p, 1, 10000) <= 0) return;
+      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) return;
+      serve(fd, i);
+    }
+  }
+  void serve(int fd, int index) {
+    Reply probe = script_("", -1 - index);  // ask whether to read first
+    std::string request;
+    if (probe.readRequest) request = readRequest(fd);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      requests_.push_back(request);
+    }
+    Reply reply = probe.readRequest ? script_(request, index) : probe;
+    for (size_t s = 0; s < reply.segments.size(); ++s) {
+      if (s > 0 && reply.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
+      const std::string& seg = reply.segments[s];
+      size_t sent = 0;
+      while (sent < seg.size()) {
+        ssize_t n = ::send(fd, seg.data() + sent, seg.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;
+        sent += static_cast<size_t>(n);
+      }
+    }
+    if (reply.holdOpenMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.holdOpenMs));
+    ::close(fd);
+  }
+
+  Script script_;
+  int connections_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<std::string> requests_;
+};
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "bwhttpXXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+inline void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Puts dir first on PATH for the lifetime of the object.
+class PathPrefix {
+ public:
+  explicit PathPrefix(const std::string& dir) {
+    const char* old = ::getenv("PATH");
+    old_ = old ? old : "";
+    std::string now = dir + (old_.empty() ? "" : ":" + old_);
+    ::setenv("PATH", now.c_str(), 1);
+  }
+  ~PathPrefix() { ::setenv("PATH", old_.c_str(), 1); }
+
+ private:
+  std::string old_;
+};
+
+}  // namespace bw::test

@@ -1,0 +1,210 @@
+// web/http_transports.cpp - the https transport (the real curl, started
+// from an argument vector with its output and errors on two pipes), the
+// "file" transport, and the HTTP module's start and end.
+//
+// curl is told to print the status line and header lines before the body
+// (-i), to fail on an HTTP error status (-f), to stay quiet but report
+// errors (-s -S), to speak HTTP/1.1 (so the status line always starts
+// "HTTP/1."), to take "[]{}" in URLs literally (--globoff) and to hide a
+// proxy's CONNECT reply. -q keeps ~/.curlrc out.
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "core/string_procs.h"
+#include "platform/commands.h"
+#include "platform/dos_errors.h"
+#include "platform/links.h"
+#include "platform/path_native.h"
+#include "web/http.h"
+
+namespace bw {
+namespace {
+
+// curl processes of closed requests that were sent SIGINT and have not been
+// reaped yet.
+std::mutex gPendingMutex;
+std::vector<ChildProcess>* gPending = nullptr;
+fHttpSaveCallback* gSaveCallbackInstance = nullptr;
+
+void reapPendingLocked() {
+  if (!gPending) return;
+  std::erase_if(*gPending, [](ChildProcess& child) { return child.tryWait(nullptr); });
+}
+
+std::string quoteForLog(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"'\\$`") == std::string::npos) return arg;
+  std::string out = "'";
+  for (char c : arg) {
+    if (c == '\'') out += "'\\''";
+    else out += c;
+  }
+  return out + "'";
+}
+
+}  // namespace
+
+void initHTTPModule() {
+  std::lock_guard<std::mutex> lock(gPendingMutex);
+  if (!gPending) gPending = new std::vector<ChildProcess>();
+  if (!gSaveCallbackInstance) gSaveCallbackInstance = new fHttpSaveCallback();
+}
+
+void endHTTPModule() {
+  std::lock_guard<std::mutex> lock(gPendingMutex);
+  if (gPending) {
+    for (ChildProcess& child : *gPending) {
+      child.terminate(SIGKILL);
+      child.wait();
+    }
+    delete gPending;
+    gPending = nullptr;
+  }
+  delete gSaveCallbackInstance;
+  gSaveCallbackInstance = nullptr;
+}
+
+void cHTTP::stopCurl() {
+  curl_.closeStdout();
+  curl_.closeStderr();
+  ExitStatus ended;
+  if (curl_.tryWait(&ended)) {
+    curl_ = ChildProcess();
+  } else {
+    curl_.terminate(SIGINT);  // the Ctrl-C break; we do not wait for it
+    std::lock_guard<std::mutex> lock(gPendingMutex);
+    if (!gPending) gPending = new std::vector<ChildProcess>();
+    gPending->push_back(std::move(curl_));
+    curl_ = ChildProcess();
+  }
+  std::lock_guard<std::mutex> lock(gPendingMutex);
+  reapPendingLocked();
+}
+
+int32_t cHTTP::openHttps(std::string_view path, int32_t port) {
+  dos::setIoErr(0);
+  if (!deviceExists("PIPE:")) {
+    std::fputs("WARNING: Cannot download using https as PIPE: is not installed.\n", stdout);
+    return -1;
+  }
+  if (!findCommandInPath("Curl")) {
+    std::fputs("WARNING: Cannot download using https as Curl is not in the command path.\n", stdout);
+    std::fflush(stdout);
+    return -1;
+  }
+  std::string url = "https://" + host_.str();
+  if (port != -1) url += ":" + std::to_string(port);
+  url += "/" + escapeRequestPath(path);
+
+  std::vector<std::string> argv = {"curl", "-q", url, "-f", "-i", "-s", "-S", "--connect-timeout", "20",
+                                   "--max-time", "600"};
+  if (useCaBundle_) {
+    // Without the bundle curl checks against the system's certificates;
+    // checking is only ever switched off on request.
+    if (pathOrDeviceExists("curl-ca-bundle.crt", 1)) {
+      argv.push_back("--cacert");
+      argv.push_back("curl-ca-bundle.crt");
+    }
+  } else {
+    argv.push_back("-k");
+  }
+  argv.push_back("-H");
+  argv.push_back("User-Agent:" + (userAgent_.isNil() ? std::string() : userAgent_.str()));
+  if (!postData_.isNil()) {
+    argv.push_back("-H");
+    argv.push_back("Content-Type:");
+  }
+  if (!extraHeaders_.isNil()) {
+    for (const Str& line : splitLines(extraHeaders_).chain) {
+      argv.push_back("-H");
+      argv.push_back(line.str());
+    }
+  }
+  if (!postData_.isNil()) {
+    argv.push_back("--data-raw");
+    argv.push_back(body_);
+  }
+  argv.push_back("--http1.1");
+  argv.push_back("--globoff");
+  argv.push_back("--suppress-connect-headers");
+
+  commandText_.clear();
+  for (const std::string& arg : argv) {
+    if (!commandText_.empty()) commandText_ += ' ';
+    commandText_ += quoteForLog(arg);
+  }
+
+  SpawnOptions options;
+  options.in = SpawnStdio::kNull;
+  options.out = SpawnStdio::kPipe;
+  options.err = SpawnStdio::kPipe;
+  options.ownProcessGroup = true;
+  SpawnResult spawned = spawnProcess(argv, options);
+  if (spawned.error != 0 || !spawned.child.valid()) {
+    dos::ioErrFromErrno(spawned.error ? spawned.error : ENOENT);
+    return -1;
+  }
+  curl_ = std::move(spawned.child);
+  return 0;
+}
+
+int32_t cHTTP::openFile(std::string_view path) {
+  dos::setIoErr(0);
+  std::string_view host = host_.view();
+  if (!postData_.isNil() || !(host.empty() || host == "localhost")) return -1;
+  file_ = dos::open(Str(":" + std::string(path)), dos::kModeOldFile);
+  return file_ ? 0 : -1;
+}
+
+int32_t cHTTP::statusFromCurlErrors() {
+  int fd = curl_.stderrFd();
+  if (fd < 0) return -1;
+  // curl writes its error text before it exits, and its output ends when it
+  // exits; the wait is bounded all the same.
+  struct pollfd p = {fd, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, 1000);
+  } while (r < 0 && errno == EINTR);
+  if (r <= 0) return -1;
+  char text[101] = {};
+  ssize_t n;
+  do {
+    n = ::read(fd, text, 100);
+  } while (n < 0 && errno == EINTR);
+  if (n <= 0) return -1;
+  static constexpr char kMarker[] = "The requested URL returned error: ";
+  const char* at = std::strstr(text, kMarker);
+  if (!at) return -1;
+  int32_t start = static_cast<int32_t>(at - text) + static_cast<int32_t>(sizeof kMarker - 1);
+  ValueAt v = valueAt(Text(text), start, -1);
+  if (v.position == start) return -1;
+  std::string_view rest(text + std::min<int32_t>(v.position + 1, static_cast<int32_t>(std::strlen(text))));
+  size_t lf = rest.find('\n');
+  statusText_ = Str(rest.substr(0, lf));
+  return v.value;
+}
+
+bool cHTTP::curlIsReady(int32_t milliseconds) {
+  if (state_ >= kBodyRunning && bodyLength_ != -1 && bodyCount_ == 0) return true;
+  if (inputEnded_ && (state_ < kBodyRunning || bodyLength_ == -1)) return true;
+  int fd = curl_.stdoutFd();
+  if (fd < 0) return true;
+  struct pollfd p = {fd, POLLIN, 0};
+  int r;
+  do {
+    r = ::poll(&p, 1, milliseconds);
+  } while (r < 0 && errno == EINTR);
+  if (r > 0 && p.revents != 0) return true;
+  // No data: still ready when curl has ended, since a read then ends too.
+  if (state_ >= kBodyRunning && bodyLength_ != -1) return false;
+  return curl_.tryWait(nullptr);
+}
+
+}  // namespace bw

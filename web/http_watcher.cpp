@@ -1,0 +1,128 @@
+// web/http_watcher.cpp - the request watcher (see http_watcher.h).
+#include "web/http_watcher.h"
+
+#include <cerrno>
+
+#include "core/exception.h"
+#include "web/http.h"
+
+namespace bw {
+
+cHTTPwatcher::~cHTTPwatcher() {
+  while (first_) remove(first_, false);
+}
+
+void cHTTPwatcher::add(cHTTP* http, bool skipSocketUpdate) {
+  if (http->watcher_) raise("EMU", "cHTTPwatcher.add(); http object was already added (1)");
+  if (http->watchPrev_ || http->watchNext_) raise("EMU", "cHTTPwatcher.add(); http object was already added (2)");
+  http->watchPrev_ = last_;
+  if (last_) last_->watchNext_ = http;
+  else first_ = http;
+  last_ = http;
+  http->watcher_ = this;
+  ++count_;
+  if (pollSet_.capacity() < count_) {
+    pollSet_.reserve(count_ * 2);
+    pollOwners_.reserve(count_ * 2);
+  }
+  if (!skipSocketUpdate && http->infoIsOpen()) noteSocket(http);
+}
+
+void cHTTPwatcher::remove(cHTTP* http, bool skipSocketUpdate) {
+  if (http->watcher_ != this) raise("EMU", "cHTTPwatcher.remove(); http object was not added to this object");
+  if (!http->watchPrev_ && !http->watchNext_ && first_ != http)
+    raise("EMU", "cHTTPwatcher.remove(); http object already removed (or was never added)");
+  if (http->watchPrev_) http->watchPrev_->watchNext_ = http->watchNext_;
+  else first_ = http->watchNext_;
+  if (http->watchNext_) http->watchNext_->watchPrev_ = http->watchPrev_;
+  else last_ = http->watchPrev_;
+  http->watchPrev_ = http->watchNext_ = nullptr;
+  --count_;
+  if (!skipSocketUpdate && http->infoIsOpen()) recalcMaxSocket(http);
+  http->watcher_ = nullptr;
+}
+
+void cHTTPwatcher::noteSocket(cHTTP* http) {
+  if (!http->nonBlocking_)
+    raise("EMU", "cHTTPwatcher.add()/cHTTP.open(); http was not opened with nonBlocking=TRUE");
+  if (http->socket_ > maxSocket_) maxSocket_ = http->socket_;
+}
+
+void cHTTPwatcher::recalcMaxSocket(cHTTP* except) {
+  if (except->socket_ < 0) return;
+  maxSocket_ = -1;
+  for (cHTTP* h = first_; h; h = h->watchNext_)
+    if (h != except && h->socket_ > maxSocket_) maxSocket_ = h->socket_;
+}
+
+// The first open request without a socket in [from, upTo) that is ready now.
+cHTTP* cHTTPwatcher::pollSocketless(cHTTP* from, cHTTP* upTo) {
+  for (cHTTP* h = from; h && h != upTo; h = h->watchNext_)
+    if (h->socket_ < 0 && h->infoIsOpen() && h->isReady(0)) return h;
+  return nullptr;
+}
+
+cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
+  if (!first_) return nullptr;
+  if (timeout < 0) timeout = 0;
+  cHTTP* result = nullptr;
+
+  // 1. Quick poll of the socketless requests at the head of the list.
+  for (cHTTP* h = first_; h && h->socket_ < 0; h = h->watchNext_) {
+    if (h->infoIsOpen() && h->isReady(0)) {
+      result = h;
+      break;
+    }
+  }
+
+  // 2. Wait on the sockets, then poll the socketless requests before the
+  //    one found.
+  if (!result && maxSocket_ != -1) {
+    pollSet_.clear();
+    pollOwners_.clear();
+    for (cHTTP* h = first_; h; h = h->watchNext_) {
+      if (h->socket_ < 0) continue;
+      short events = h->state_ == cHTTP::kOpened ? POLLOUT : POLLIN;
+      pollSet_.push_back({h->socket_, events, 0});
+      pollOwners_.push_back(h);
+    }
+    int r;
+    do {
+      r = ::poll(pollSet_.data(), pollSet_.size(), timeout);
+    } while (r < 0 && errno == EINTR);
+    if (r > 0) {
+      for (size_t i = 0; i < pollSet_.size(); ++i) {
+        if (pollSet_[i].revents != 0) {
+          result = pollOwners_[i];
+          break;
+        }
+      }
+    }
+    if (cHTTP* before = pollSocketless(first_, result)) result = before;
+  }
+
+  // 3. Only socketless requests: the first gets the whole time-out.
+  if (!result && timeout != 0 && maxSocket_ == -1) {
+    cHTTP* head = first_;
+    if (head->socket_ >= 0) raise("BUG", "cHTTPwatcher.isReady(); head somehow has a socket");
+    if (head->infoIsOpen() && head->isReady(timeout)) {
+      result = head;
+    } else {
+      for (cHTTP* h = first_; h; h = h->watchNext_) {
+        if (h->socket_ >= 0) raise("BUG", "cHTTPwatcher.isReady(); node somehow has a socket");
+        if (h->infoIsOpen() && h->isReady(0)) {
+          result = h;
+          break;
+        }
+      }
+    }
+  }
+
+  if (result) {
+    remove(result, true);
+    add(result, true);
+  }
+  return result;
+}
+
+}  // namespace bw

@@ -1,0 +1,170 @@
+// web/url.cpp - the URL procedures (see url.h).
+#include "web/url.h"
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "core/exception.h"
+#include "core/string_procs.h"
+
+namespace bw {
+namespace {
+
+constexpr std::string_view kDefaultSafe = "_.-/";
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+bool needsNoEscape(unsigned char c, std::string_view safe) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+         safe.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+}  // namespace
+
+URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
+  URLParts parts;
+  const std::string_view url = urlText.nulView();
+  const size_t len = url.size();
+  size_t hostStart = 0;
+  bool ownHost = true;
+
+  size_t sep = urlText.isNil() ? std::string_view::npos : url.find("://");
+  if (sep == std::string_view::npos) {
+    if (urlText.isNil() || url.empty() || url[0] != '/' || baseURL.isNil()) return parts;
+    URLParts base = splitURL(baseURL, mask, nullptr);
+    if (baseURL.nulView().find("://") == std::string_view::npos) return URLParts{};
+    parts.scheme = std::move(base.scheme);
+    parts.host = std::move(base.host);
+    parts.port = base.port;
+    if (mask == 0) mask = kURLScheme | kURLHost | kURLPath | kURLFragment;
+    mask &= ~(kURLScheme | kURLHost);
+    ownHost = false;
+    hostStart = 0;
+  } else {
+    if (mask == 0) mask = kURLScheme | kURLHost | kURLPath | kURLFragment;
+    if (mask & kURLScheme) parts.scheme = Str(url.substr(0, sep));
+    hostStart = sep + 3;
+  }
+
+  size_t hash = url.find('#', hostStart);
+  if (hash == std::string_view::npos) hash = len;
+  size_t slash = hostStart;  // root-relative: the "/" at position 0
+  if (ownHost) {
+    slash = url.find('/', hostStart);
+    if (slash == std::string_view::npos || hash < slash) slash = hash;
+  }
+  size_t pathStart = slash < hash ? slash + 1 : hash;
+  size_t fragmentStart = hash < len ? hash + 1 : len;
+
+  if (ownHost && (mask & kURLHost)) {
+    std::string_view host = url.substr(hostStart, slash - hostStart);
+    size_t colon = host.find(':');
+    if (colon != std::string_view::npos) {
+      Str hostStr(host);
+      ValueAt v = valueAt(hostStr, static_cast<int32_t>(colon + 1), -1);
+      if (v.position > static_cast<int32_t>(colon + 1)) {
+        parts.port = v.value;
+        host = host.substr(0, colon);
+      }
+    }
+    parts.host = Str(host);
+  }
+  if (mask & kURLPath) parts.path = Str(url.substr(pathStart, hash - pathStart));
+  if (mask & kURLFragment) parts.fragment = Str(url.substr(fragmentStart));
+  return parts;
+}
+
+Str joinURL(Text scheme, Text host, int32_t port, Text path, Text fragment) {
+  std::string out;
+  if (!scheme.isNil()) out += scheme.nulView();
+  out += "://";
+  if (!host.isNil()) out += host.nulView();
+  if (port != -1) {
+    char text[16];
+    std::snprintf(text, sizeof text, ":%ld", static_cast<long>(port));
+    out += std::string_view(text).substr(0, 6);
+  }
+  out += '/';
+  if (!path.isNil()) out += path.nulView();
+  if (!fragment.isNil() && fragment.nulLength() > 0) {
+    out += '#';
+    out += fragment.nulView();
+  }
+  return Str(out);
+}
+
+Str resolveRelativeURL(Text link, Text baseURL, bool keepAbsolute) {
+  std::string_view text = link.nulView();
+  bool absolute = !link.isNil() && text.find("://") != std::string_view::npos;
+  if (keepAbsolute && absolute) return Str();
+  if (!link.isNil() && !absolute && !baseURL.isNil() && (text.empty() || text[0] != '/')) {
+    // Relative to the folder of the base: the base's path up to its last
+    // "/" (a fragment-only link keeps the whole path).
+    URLParts base = splitURL(baseURL, 0, nullptr);
+    if (!base.scheme.isNil()) {
+      std::string path(base.path.view());
+      if (!text.empty() && text[0] == '#') {
+        return joinURL(base.scheme, base.host, base.port, Str(path), Str(text.substr(1)));
+      }
+      if (!text.empty() && text[0] == '?') {
+        size_t q = path.find('?');
+        if (q != std::string::npos) path.resize(q);
+      } else {
+        size_t cut = path.rfind('/', path.find('?'));
+        path.resize(cut == std::string::npos ? 0 : cut + 1);
+      }
+      std::string joined = "/" + path + std::string(text);
+      URLParts rel = splitURL(Str(joined), 0, baseURL);
+      return joinURL(rel.scheme, rel.host, rel.port, rel.path, rel.fragment);
+    }
+  }
+  URLParts p = splitURL(link, 0, baseURL);
+  return joinURL(p.scheme, p.host, p.port, p.path, p.fragment);
+}
+
+bool isSafeChar(char c, Text safe) {
+  return !safe.isNil() && safe.nulView().find(c) != std::string_view::npos;
+}
+
+Str encodeRawURL(Text text, Text safe, bool nilIfUnchanged) {
+  std::string_view in = text.nulView();
+  std::string_view safeSet = safe.isNil() ? kDefaultSafe : safe.nulView();
+  size_t escapes = 0;
+  for (char c : in) escapes += needsNoEscape(static_cast<unsigned char>(c), safeSet) ? 0 : 1;
+  if (escapes == 0) return nilIfUnchanged ? Str() : copyString(text);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  const size_t length = in.size() + 2 * escapes;
+  out.reserve(length);
+  for (char ch : in) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (needsNoEscape(c, safeSet)) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  if (out.size() != length) raise("BUG", "cAmiga_HTTP; encodeRawURL(); wrote wrong number of characters");
+  return Str(out);
+}
+
+bool isSameHost(Text url1, Text url2) {
+  URLParts a = splitURL(url1, kURLHost, nullptr);
+  URLParts b = splitURL(url2, kURLHost, nullptr);
+  if (a.host.isNil() || b.host.isNil()) return false;
+  return equalsIgnoringCase(a.host.view(), b.host.view());
+}
+
+}  // namespace bw

@@ -1,0 +1,238 @@
+// web/url_test.cpp - the URL procedures, including a run over the WHATWG
+// URL test corpus.
+#include "web/url.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace bw {
+namespace {
+
+void expectParts(const URLParts& p, const char* scheme, const char* host, int32_t port, const char* path,
+                 const char* fragment) {
+  EXPECT_EQ(p.scheme, Str(scheme));
+  EXPECT_EQ(p.host, Str(host));
+  EXPECT_EQ(p.port, port);
+  EXPECT_EQ(p.path, Str(path));
+  EXPECT_EQ(p.fragment, Str(fragment));
+}
+
+TEST(SplitURL, TakesTheFourExamplesApart) {
+  expectParts(splitURL("s://h:81/p/q?x#f", 0, nullptr), "s", "h", 81, "p/q?x", "f");
+  expectParts(splitURL("s://h", 0, nullptr), "s", "h", -1, "", "");
+  expectParts(splitURL("s://h#f/x", 0, nullptr), "s", "h", -1, "", "f/x");
+  expectParts(splitURL("/p?x", 0, "s://h:81/old#g"), "s", "h", 81, "p?x", "");
+}
+
+TEST(SplitURL, MaskChoosesPartsAndPortsAreReadByTheNumberReader) {
+  URLParts p = splitURL("s://h:8080/x", kURLHost, nullptr);
+  expectParts(p, nullptr, "h", 8080, nullptr, nullptr);
+  expectParts(splitURL("s://h:/x", kURLHost, nullptr), nullptr, "h:", -1, nullptr, nullptr);
+  EXPECT_EQ(splitURL("s://h:$50/x", kURLHost, nullptr).port, 80);
+  // Root-relative with mask 7: scheme and host come from the base.
+  expectParts(splitURL("/a", 7, "http://b.example:8/z"), "http", "b.example", 8, "a", nullptr);
+}
+
+TEST(SplitURL, MalformedAndQueryOnlySchemes) {
+  expectParts(splitURL("no/scheme", 0, "s://h/"), nullptr, nullptr, -1, nullptr, nullptr);
+  expectParts(splitURL("/p", 0, nullptr), nullptr, nullptr, -1, nullptr, nullptr);
+  expectParts(splitURL("/p", 0, "nobase"), nullptr, nullptr, -1, nullptr, nullptr);
+  expectParts(splitURL(nullptr, 0, nullptr), nullptr, nullptr, -1, nullptr, nullptr);
+  // "://" inside a query still makes the text absolute.
+  URLParts q = splitURL("/go?u=s://h", 0, "x://base/");
+  EXPECT_EQ(q.scheme, Str("/go?u=s"));
+  EXPECT_EQ(q.host, Str("h"));
+}
+
+TEST(JoinURL, LeavesOutNilPartsAndClipsThePort) {
+  EXPECT_EQ(joinURL("s", "h", -1, "p", ""), Str("s://h/p"));
+  EXPECT_EQ(joinURL("s", "h", 81, "p", "f"), Str("s://h:81/p#f"));
+  EXPECT_EQ(joinURL("s", "h", 1234567, "p", nullptr), Str("s://h:12345/p"));
+  EXPECT_EQ(joinURL(nullptr, "h", -1, nullptr, nullptr), Str("://h/"));
+}
+
+TEST(ResolveRelativeURL, AbsoluteRootAndFolderRelativeLinks) {
+  EXPECT_TRUE(resolveRelativeURL("http://a/b", "http://c/", true).isNil());
+  EXPECT_EQ(resolveRelativeURL("http://a", "http://c/", false), Str("http://a/"));
+  EXPECT_EQ(resolveRelativeURL("http://a/b#", nullptr, false), Str("http://a/b"));
+  EXPECT_EQ(resolveRelativeURL("/feed.xml", "https://site:8443/blog/post", true),
+            Str("https://site:8443/feed.xml"));
+  EXPECT_EQ(resolveRelativeURL("rss.xml", "http://site/blog/post?x=1", true), Str("http://site/blog/rss.xml"));
+  EXPECT_EQ(resolveRelativeURL("?page=2", "http://site/blog/list?page=1", true),
+            Str("http://site/blog/list?page=2"));
+  EXPECT_EQ(resolveRelativeURL("#top", "http://site/a#x", true), Str("http://site/a#top"));
+}
+
+TEST(EncodeRawURL, EscapesOutsideTheSafeSet) {
+  EXPECT_EQ(encodeRawURL("ab c", nullptr, false), Str("ab%20c"));
+  EXPECT_TRUE(encodeRawURL("abc", nullptr, true).isNil());
+  EXPECT_EQ(encodeRawURL("abc", nullptr, false), Str("abc"));
+  EXPECT_EQ(encodeRawURL("\xE9", nullptr, false), Str("%E9"));
+  EXPECT_EQ(encodeRawURL("a~b", nullptr, false), Str("a%7Eb"));
+  EXPECT_EQ(encodeRawURL("a~b", "_.-~", false), Str("a~b"));
+  EXPECT_EQ(encodeRawURL("Ladies + Gentlemen", "_.-~", false), Str("Ladies%20%2B%20Gentlemen"));
+  EXPECT_EQ(encodeRawURL("\xE2\x98\x83", "_.-~", false), Str("%E2%98%83"));
+  EXPECT_EQ(encodeRawURL("a/b=c&d", "_.-/&=", true).isNil(), true);
+  EXPECT_TRUE(isSafeChar('~', "_.-~"));
+  EXPECT_FALSE(isSafeChar('~', nullptr));
+}
+
+TEST(IsSameHost, IgnoresCaseButNotLabels) {
+  EXPECT_TRUE(isSameHost("http://Example.COM/a", "https://example.com:8080/b"));
+  EXPECT_FALSE(isSameHost("http://www.example.com/", "http://example.com/"));
+  EXPECT_FALSE(isSameHost("nohost", "nohost"));
+}
+
+// --- A small JSON reader for the corpus (strings, null, arrays, objects).
+
+struct Json {
+  enum Kind { kNull, kString, kArray, kObject, kOther } kind = kNull;
+  std::string text;
+  std::vector<Json> items;
+  std::map<std::string, Json> fields;
+};
+
+class JsonReader {
+ public:
+  explicit JsonReader(const std::string& s) : s_(s) {}
+  Json value() {
+    space();
+    Json j;
+    if (s_[i_] == '"') {
+      j.kind = Json::kString;
+      j.text = string();
+    } else if (s_[i_] == '[') {
+      j.kind = Json::kArray;
+      ++i_;
+      for (space(); s_[i_] != ']'; space()) {
+        j.items.push_back(value());
+        space();
+        if (s_[i_] == ',') ++i_;
+      }
+      ++i_;
+    } else if (s_[i_] == '{') {
+      j.kind = Json::kObject;
+      ++i_;
+      for (space(); s_[i_] != '}'; space()) {
+        std::string key = string();
+        space();
+        ++i_;  // ':'
+        j.fields[key] = value();
+        space();
+        if (s_[i_] == ',') ++i_;
+      }
+      ++i_;
+    } else {
+      j.kind = s_.compare(i_, 4, "null") == 0 ? Json::kNull : Json::kOther;
+      while (i_ < s_.size() && s_[i_] != ',' && s_[i_] != '}' && s_[i_] != ']') ++i_;
+    }
+    return j;
+  }
+
+ private:
+  void space() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\n' || s_[i_] == '\r' || s_[i_] == '\t')) ++i_;
+  }
+  uint32_t hex4() {
+    uint32_t v = static_cast<uint32_t>(std::stoul(s_.substr(i_, 4), nullptr, 16));
+    i_ += 4;
+    return v;
+  }
+  static void utf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 63));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 63));
+      out += static_cast<char>(0x80 | (c & 63));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 63));
+      out += static_cast<char>(0x80 | ((c >> 6) & 63));
+      out += static_cast<char>(0x80 | (c & 63));
+    }
+  }
+  std::string string() {
+    std::string out;
+    ++i_;
+    while (s_[i_] != '"') {
+      char c = s_[i_++];
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      char e = s_[i_++];
+      switch (e) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'u': {
+          uint32_t c1 = hex4();
+          if (c1 >= 0xD800 && c1 < 0xDC00 && s_.compare(i_, 2, "\\u") == 0) {
+            i_ += 2;
+            uint32_t c2 = hex4();
+            c1 = 0x10000 + ((c1 - 0xD800) << 10) + (c2 - 0xDC00);
+          }
+          utf8(out, c1);
+          break;
+        }
+        default: out += e;
+      }
+    }
+    ++i_;
+    return out;
+  }
+  const std::string& s_;
+  size_t i_ = 0;
+};
+
+TEST(URLCorpus, WhatwgEntriesSplitWithoutCrashAndCanonicalHttpAgrees) {
+  std::ifstream in(std::string(BRINDLEWORK_TESTDATA_DIR) + "/url/urltestdata.json", std::ios::binary);
+  if (!in) GTEST_SKIP() << "URL corpus not found under " << BRINDLEWORK_TESTDATA_DIR;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::string text = ss.str();
+  Json root = JsonReader(text).value();
+  ASSERT_EQ(root.kind, Json::kArray);
+  int compared = 0;
+  for (const Json& entry : root.items) {
+    if (entry.kind != Json::kObject) continue;
+    const std::string& input = entry.fields.at("input").text;
+    const Json& base = entry.fields.at("base");
+    Str baseText = base.kind == Json::kString ? Str(base.text) : Str();
+    splitURL(Str(input), 0, baseText);
+    resolveRelativeURL(Str(input), baseText, false);
+    resolveRelativeURL(Str(input), baseText, true);
+
+    auto href = entry.fields.find("href");
+    if (href == entry.fields.end()) continue;  // a failure case
+    const std::string& h = href->second.text;
+    const std::string& protocol = entry.fields.at("protocol").text;
+    if ((protocol != "http:" && protocol != "https:") || input != h) continue;
+    if (!entry.fields.at("username").text.empty() || !entry.fields.at("password").text.empty()) continue;
+    const std::string& hostname = entry.fields.at("hostname").text;
+    if (!hostname.empty() && hostname[0] == '[') continue;
+    URLParts p = splitURL(Str(input), 0, nullptr);
+    SCOPED_TRACE(input);
+    EXPECT_EQ(p.host, Str(hostname));
+    const std::string& port = entry.fields.at("port").text;
+    EXPECT_EQ(p.port, port.empty() ? -1 : std::stoi(port));
+    size_t hostEnd = h.find('/', protocol.size() + 2);
+    size_t hash = h.find('#');
+    std::string expected = h.substr(hostEnd, (hash == std::string::npos ? h.size() : hash) - hostEnd);
+    EXPECT_EQ("/" + p.path.str(), expected);
+    ++compared;
+  }
+  EXPECT_GT(compared, 20);
+}
+
+}  // namespace
+}  // namespace bw
