@@ -41,15 +41,6 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 
 bool isRedirectStatus(int32_t s) { return s == 301 || s == 302 || s == 303 || s == 307 || s == 308; }
 
-// A host we may put on a request line or hand to curl: no control bytes,
-// blanks, DEL, and none of the bytes that end or re-route a host.
-bool isUsableHost(std::string_view host) {
-  for (char ch : host) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') return false;
-  }
-  return true;
-}
 
 void setNonBlocking(int fd, bool on) {
   int flags = ::fcntl(fd, F_GETFL);
@@ -64,6 +55,16 @@ void setTimeouts(int fd, int32_t seconds) {
 }
 
 }  // namespace
+
+// A host we may put on a request line or hand to curl: no control bytes,
+// blanks, DEL, and none of the bytes that end or re-route a host.
+bool isUsableHost(std::string_view host) {
+  for (char ch : host) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') return false;
+  }
+  return true;
+}
 
 // Path bytes that may not stand on a request line go out as %XX; a valid
 // URL path is left as it is.
@@ -158,7 +159,12 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   } else {
     raise("BUG", "cHTTP.open(); unhandled protocol");
   }
-  return {finishOpen(result), result == 0 ? 0 : infoProtocolError()};
+  if (result != 0) {
+    int32_t error = infoProtocolError();
+    finishOpen(result);
+    return {-1, error};
+  }
+  return {finishOpen(0), 0};
 }
 
 int32_t cHTTP::finishOpen(int32_t result) {
@@ -171,12 +177,11 @@ int32_t cHTTP::finishOpen(int32_t result) {
     state_ = kOpened;
     return 0;
   }
-  int32_t error = infoProtocolError();
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
+  file_.close();
   protocol_ = kNone;
   host_ = Str();
-  errorOverride_ = error;  // kept for a caller that asks again
   return -1;
 }
 

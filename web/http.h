@@ -63,6 +63,10 @@ HeaderNumber getHeaderNumber(const StrChain& lines, Text name, int32_t length, i
 // number in 0..2^31-1.
 int64_t contentLengthOf(const StrChain& lines);
 
+// True when host may be connected to and named on a Host line: no byte
+// <= 0x20, no DEL, none of "/?#@\" (so "_" is fine).
+bool isUsableHost(std::string_view host);
+
 // Request-line form of a URL path: bytes that are controls, blanks, DEL or
 // non-ASCII become %XX; everything else stays.
 std::string escapeRequestPath(std::string_view path);
