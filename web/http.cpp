@@ -669,6 +669,13 @@ cHTTP::Step cHTTP::followRedirect() {
   }
   followingRedirect_ = false;
   restore();
+  if (opened.result != 0 && dest_) {
+    // The request is closed now; its caller will not close it again, so
+    // the destination is closed here as closing would have done.
+    httpSaveDestination* kept = dest_;
+    dest_ = nullptr;
+    kept->close();
+  }
   redirectPermanent_ = redirectPermanent_ && r.permanent;
   if (redirectPermanent_) {
     redirectedURL_ = relative ? concatStrings(parts.scheme, "://", parts.host, r.location) : copyString(r.location);
