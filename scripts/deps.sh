@@ -5,7 +5,7 @@ BRINDLEWORK_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpugixml-dev libxml2-dev libexpat1-dev
   clang libclang-rt-dev
-  curl tzdata
+  curl openssl tzdata
   python3
 )
 
