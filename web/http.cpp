@@ -169,10 +169,10 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
 
 int32_t cHTTP::finishOpen(int32_t result) {
   if (result == 0) {
-    if (watcher_) {
-      watcher_->noteSocket(this);
-      watcher_->remove(this, true);
-      watcher_->add(this, true);
+    if (cHTTPwatcher* watcher = watcher_) {
+      watcher->noteSocket(this);
+      watcher->remove(this, true);
+      watcher->add(this, true);
     }
     state_ = kOpened;
     return 0;

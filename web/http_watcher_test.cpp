@@ -1,0 +1,177 @@
+// web/http_watcher_test.cpp - the request watcher: order, readiness by
+// state, socketless requests, its rules, many sockets and fairness.
+#include "web/http_watcher.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+
+#include "core/raise_test_support.h"
+#include "web/http.h"
+#include "web/http_test_support.h"
+
+namespace bw {
+namespace {
+
+using test::LoopbackServer;
+using test::Reply;
+
+// A non-blocking request over one end of a socket pair; the other end is
+// kept by the test.
+struct PairedRequest {
+  cHTTP http{nullptr};
+  int peer = -1;
+  PairedRequest() {
+    int fds[2];
+    ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);
+    peer = fds[1];
+    http.openConnected(fds[0], "h", "", true);
+  }
+  ~PairedRequest() {
+    http.close();
+    ::close(peer);
+  }
+};
+
+TEST(HttpWatcher, HandsOutReadyRequestsInTurn) {
+  PairedRequest a, b;
+  cHTTPwatcher watcher;
+  watcher.add(&a.http, false);
+  watcher.add(&b.http, false);
+  ASSERT_EQ(a.http.sendRequest(), 0);
+  ASSERT_EQ(b.http.sendRequest(), 0);
+  EXPECT_EQ(watcher.isReady(0), nullptr);  // sent, nothing to read yet
+  ASSERT_EQ(::send(a.peer, "x", 1, 0), 1);
+  ASSERT_EQ(::send(b.peer, "y", 1, 0), 1);
+  EXPECT_EQ(watcher.isReady(1000), &a.http);
+  EXPECT_EQ(watcher.last(), &a.http);
+  EXPECT_EQ(watcher.isReady(1000), &b.http);
+  EXPECT_EQ(watcher.isReady(1000), &a.http);
+}
+
+TEST(HttpWatcher, ConnectingRequestIsReadyWhenWritable) {
+  LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\n\r\n"}}, 1);
+  cHTTP http(nullptr);
+  cHTTPwatcher watcher;
+  watcher.add(&http, false);  // not open: no socket noted
+  EXPECT_EQ(watcher.infoMaxSocket(), -1);
+  ASSERT_EQ(http.openURL(Str(server.url()), nullptr, nullptr, nullptr, 5, true, nullptr, false).result, 0);
+  EXPECT_EQ(watcher.infoMaxSocket(), http.socket());
+  EXPECT_EQ(http.state(), cHTTP::kOpened);
+  EXPECT_EQ(watcher.isReady(2000), &http);
+  http.close();
+  EXPECT_EQ(watcher.infoMaxSocket(), -1);
+}
+
+TEST(HttpWatcher, RulesOfAddingAndRemoving) {
+  cHTTP a(nullptr), b(nullptr);
+  cHTTPwatcher watcher, other;
+  watcher.add(&a, false);
+  expectRaise([&] { watcher.add(&a, false); }, "EMU", "cHTTPwatcher.add(); http object was already added (1)");
+  expectRaise([&] { other.remove(&a, false); }, "EMU",
+              "cHTTPwatcher.remove(); http object was not added to this object");
+  watcher.remove(&a, false);  // the only member
+  expectRaise([&] { watcher.remove(&a, false); }, "EMU",
+              "cHTTPwatcher.remove(); http object was not added to this object");
+  EXPECT_EQ(watcher.isReady(100), nullptr);  // empty: at once
+
+  // A blocking request may not be watched once it is open.
+  LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\n\r\n"}}, 1);
+  watcher.add(&b, false);
+  expectRaise([&] { b.openURL(Str(server.url()), nullptr, nullptr, nullptr, 5, false, nullptr, false); }, "EMU",
+              "cHTTPwatcher.add()/cHTTP.open(); http was not opened with nonBlocking=TRUE");
+  b.close();
+  watcher.remove(&b, false);
+  {
+    cHTTP c(nullptr);
+    ASSERT_EQ(c.openURL(Str(server.url()), nullptr, nullptr, nullptr, 5, false, nullptr, false).result, 0);
+    expectRaise([&] { watcher.add(&c, false); }, "EMU",
+                "cHTTPwatcher.add()/cHTTP.open(); http was not opened with nonBlocking=TRUE");
+    c.close();
+    watcher.remove(&c, true);
+  }
+  // Ending a request takes it out of its watcher.
+  {
+    cHTTP d(nullptr);
+    watcher.add(&d, false);
+  }
+  EXPECT_EQ(watcher.first(), nullptr);
+}
+
+TEST(HttpWatcher, SocketlessRequestsArePolledAndTheHeadGetsTheTimeout) {
+  test::ScratchDir dir;
+  test::writeFile(dir.file("curl"), "#!/bin/sh\nsleep 0.4\nprintf 'HTTP/1.1 200 OK\\r\\n\\r\\nz'\n");
+  ::chmod(dir.file("curl").c_str(), 0755);
+  test::PathPrefix path(dir.path());
+  initHTTPModule();
+  cHTTP slow(nullptr);
+  cHTTPwatcher watcher;
+  ASSERT_EQ(slow.openURL("https://h/", nullptr, nullptr, nullptr, 5, true, nullptr, false).result, 0);
+  ASSERT_EQ(slow.sendRequest(), 0);
+  watcher.add(&slow, false);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(watcher.isReady(0), nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_EQ(watcher.isReady(5000), &slow);
+  slow.close();
+  watcher.remove(&slow, false);
+  endHTTPModule();
+  initHTTPModule();
+}
+
+TEST(HttpWatcher, ThreeHundredRequestsAtOnce) {
+  constexpr int kCount = 300;
+  LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ndone"}}, kCount);
+  std::vector<std::unique_ptr<cHTTP>> requests;
+  std::vector<std::unique_ptr<httpSaveToBuffer>> bodies;
+  cHTTPwatcher watcher;
+  int highest = -1;
+  for (int i = 0; i < kCount; ++i) {
+    requests.push_back(std::make_unique<cHTTP>(nullptr));
+    bodies.push_back(std::make_unique<httpSaveToBuffer>());
+    watcher.add(requests.back().get(), false);
+    ASSERT_EQ(requests.back()->openURL(Str(server.url()), nullptr, nullptr, nullptr, 10, true, nullptr, false).result,
+              0);
+    requests.back()->saveInit(bodies.back().get(), nullptr, 512);
+    highest = std::max(highest, requests.back()->socket());
+  }
+  EXPECT_GE(highest, 256);
+  int finished = 0;
+  for (int rounds = 0; finished < kCount && rounds < 100000; ++rounds) {
+    cHTTP* ready = watcher.isReady(1000);
+    if (!ready) continue;
+    cHTTP::Step s = ready->saveAppend(nullptr, nullptr);
+    ASSERT_EQ(s.result, 0);
+    if (s.finished) {
+      ++finished;
+      ready->close();
+      watcher.remove(ready, false);
+    }
+  }
+  EXPECT_EQ(finished, kCount);
+  for (auto& b : bodies) EXPECT_EQ(b->getBuffer().total, 5);
+}
+
+TEST(HttpWatcher, ReadyRequestsShareOneThousandRoundsEvenly) {
+  PairedRequest ready[3];
+  PairedRequest idle;
+  cHTTPwatcher watcher;
+  watcher.add(&idle.http, false);
+  for (PairedRequest& r : ready) watcher.add(&r.http, false);
+  ASSERT_EQ(idle.http.sendRequest(), 0);  // waits for data that never comes
+  std::map<cHTTP*, int> picks;
+  for (int i = 0; i < 1000; ++i) ++picks[watcher.isReady(100)];
+  EXPECT_EQ(picks.count(&idle.http), 0u);
+  EXPECT_EQ(picks.count(nullptr), 0u);
+  for (PairedRequest& r : ready) {
+    EXPECT_GE(picks[&r.http], 333);
+    EXPECT_LE(picks[&r.http], 334);
+  }
+}
+
+}  // namespace
+}  // namespace bw
