@@ -110,47 +110,45 @@ bool isWellFormedUTF8(std::string_view text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const size_t n = text.size();
   size_t i = 0;
+  auto continuation = [&](size_t k) { return (s[k] & 0xC0) == 0x80; };
   while (i < n) {
-    // ASCII runs, 32 bytes at a time, then 8.
-    while (i + 32 <= n) {
-      uint64_t w[4];
-      std::memcpy(w, s + i, 32);
-      if ((w[0] | w[1] | w[2] | w[3]) & 0x8080808080808080ull) break;
-      i += 32;
-    }
-    while (i + 8 <= n) {
-      uint64_t word;
-      std::memcpy(&word, s + i, 8);
-      if (word & 0x8080808080808080ull) break;
-      i += 8;
-    }
-    if (i >= n) break;
-    unsigned char b = s[i];
+    const unsigned char b = s[i];
     if (b < 0x80) {
+      // ASCII runs go eight bytes at a time.
       ++i;
+      while (i + 8 <= n) {
+        uint64_t word;
+        std::memcpy(&word, s + i, 8);
+        if (word & 0x8080808080808080ull) break;
+        i += 8;
+      }
       continue;
     }
-    size_t need;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (b >= 0xC2 && b <= 0xDF) {
-      need = 1;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-      need = 2;
-      if (b == 0xE0) lo = 0xA0;
-      if (b == 0xED) hi = 0x9F;
-    } else if (b >= 0xF0 && b <= 0xF4) {
-      need = 3;
-      if (b == 0xF0) lo = 0x90;
-      if (b == 0xF4) hi = 0x8F;
-    } else {
-      return false;
+    if (b < 0xC2) return false;
+    if (b < 0xE0) {
+      if (i + 1 >= n || !continuation(i + 1)) return false;
+      i += 2;
+      continue;
     }
-    if (i + need >= n) return false;
-    if (s[i + 1] < lo || s[i + 1] > hi) return false;
-    for (size_t k = 2; k <= need; ++k) {
-      if (s[i + k] < 0x80 || s[i + k] > 0xBF) return false;
+    if (b < 0xF0) {
+      if (i + 2 >= n) return false;
+      const unsigned char c = s[i + 1];
+      const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
+      const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
+      if (c < lo || c > hi || !continuation(i + 2)) return false;
+      i += 3;
+      continue;
     }
-    i += need + 1;
+    if (b < 0xF5) {
+      if (i + 3 >= n) return false;
+      const unsigned char c = s[i + 1];
+      const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
+      const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
+      if (c < lo || c > hi || !continuation(i + 2) || !continuation(i + 3)) return false;
+      i += 4;
+      continue;
+    }
+    return false;
   }
   return true;
 }

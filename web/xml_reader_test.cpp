@@ -322,6 +322,27 @@ bool referenceWellFormed(std::string_view s) {
   return true;
 }
 
+TEST_F(XmlReaderTest, Utf8CheckAgreesWithTheReferenceOnShortSequences) {
+  // Every byte pair, and every lead byte with the edge continuation bytes,
+  // alone and after an ASCII run that the fast path skips.
+  const unsigned char edges[] = {0x00, 0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xFF};
+  for (int a = 0; a < 256; ++a) {
+    for (int b = 0; b < 256; ++b) {
+      std::string two{static_cast<char>(a), static_cast<char>(b)};
+      ASSERT_EQ(isWellFormedUTF8(two), referenceWellFormed(two)) << a << " " << b;
+      if (a < 0xE0) continue;
+      for (unsigned char c : edges) {
+        for (unsigned char d : edges) {
+          std::string four = two + static_cast<char>(c) + static_cast<char>(d);
+          ASSERT_EQ(isWellFormedUTF8(four), referenceWellFormed(four)) << a << " " << b;
+          std::string padded = "0123456789abcdef" + four;
+          ASSERT_EQ(isWellFormedUTF8(padded), referenceWellFormed(padded)) << a << " " << b;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(XmlReaderTest, StressLinesStayUtf8ExactlyWhenWellFormed) {
   std::string path = std::string(BRINDLEWORK_TESTDATA_DIR) + "/unicode/UTF-8-test.txt";
   std::ifstream in(path, std::ios::binary);
