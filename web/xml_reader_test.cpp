@@ -283,6 +283,17 @@ TEST_F(XmlReaderTest, ReadingStopsAtTheNulAndAtTheLength) {
   EXPECT_EQ(str(r.root->head()->infoText()), "x");
 }
 
+TEST_F(XmlReaderTest, ConvertTextUsesTheReadersTargetAndDecoder) {
+  EXPECT_EQ(str(reader_->convertText("caf\xC3\xA9 &amp;", nullptr, false, false)), "caf\xE9 &");
+  EXPECT_EQ(str(reader_->convertText("caf\xC3\xA9 &amp;", &utf8_, true, false)), "caf\xC3\xA9 &amp;");
+  EXPECT_TRUE(reader_->convertText("plain", &utf8_, true, true).isNil());
+  EXPECT_TRUE(reader_->convertText("plain", &utf8_, false, true).isNil());
+  EXPECT_EQ(str(reader_->convertText("plain", &utf8_, false, false)), "plain");
+  webDataFormat base;
+  EXPECT_TRUE(base.convertText("x", nullptr, false, false).isNil());
+  EXPECT_EQ(base.infoLineNumber(), 0);
+}
+
 TEST_F(XmlReaderTest, DefaultTargetIsTheSystemEncoding) {
   cXML reader;
   EXPECT_FALSE(reader.infoSystemCharset().infoName().isNil());
