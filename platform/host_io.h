@@ -1,0 +1,82 @@
+// platform/host_io.h - the I/O backend seam under the host file: every byte
+// that cHostFile (and so cFile and the journaled database file above it)
+// moves to or from the disk goes through one HostIo.
+//
+// The seam is deliberately small: open, positioned read and write, truncate,
+// fsync, size, examine, the write guard and close. Tests replace the backend
+// with recording, crashing or failing ones (see FaultyIoBackend in
+// host_io_test_support.h) to check what reaches the disk and in what order.
+//
+// Contract of every backend:
+//   1. Calls are positioned: there is no handle position, so a read or a
+//      write never depends on an earlier seek.
+//   2. readAt loops over partial reads and EINTR: it returns fewer bytes than
+//      asked only at the end of the file. writeAt writes everything or fails.
+//   3. Failures return the errno (IoResult.error, 0 on success) and also
+//      leave the DOS error code in dos::ioErr(), so ioErrText() words them.
+//   4. sync() is fsync: when it returns 0, every byte written and every size
+//      change before it is on stable storage.
+//   5. lockForWriting() takes flock(LOCK_EX|LOCK_NB) on the open file
+//      description: it is refused while any other description of the same
+//      file (this process or another, any hard-linked name) holds it, and it
+//      goes with close() or the death of the holder.
+//   6. A HostIo closes on destruction; close() may be called first.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/str.h"
+#include "platform/dos.h"
+
+namespace bw {
+
+struct IoResult {
+  int64_t count = 0;  // bytes moved
+  int error = 0;      // errno, 0 on success
+};
+
+// One open host file.
+class HostIo {
+ public:
+  virtual ~HostIo() = default;
+  virtual IoResult readAt(void* buffer, int64_t length, int64_t position) = 0;
+  virtual IoResult writeAt(const void* buffer, int64_t length, int64_t position) = 0;
+  // Sets the file's size (ftruncate); errno or 0.
+  virtual int truncate(int64_t size) = 0;
+  // fsync; errno or 0.
+  virtual int sync() = 0;
+  // The size on the host, -1 on failure.
+  virtual int64_t size() = 0;
+  // ExamineFH: protection, size and date of the open file, and with
+  // Detail::comment its comment.
+  virtual bool examine(dos::FileInfo& info, dos::Detail detail) = 0;
+  // The one-writer guard; false when another holder has it.
+  virtual bool lockForWriting() = 0;
+  virtual void close() = 0;
+};
+
+// Opens host files.
+class HostIoBackend {
+ public:
+  virtual ~HostIoBackend() = default;
+  // Opens a native path in a DOS mode (dos::kModeOldFile, kModeReadWrite,
+  // kModeNewFile); null with dos::ioErr() set on failure.
+  virtual std::unique_ptr<HostIo> open(Text native, int32_t mode) = 0;
+  // fsyncs the folder that holds the native path (a new name survives a
+  // power cut); errno or 0.
+  virtual int syncFolderOf(Text native) = 0;
+};
+
+// The backend on the DOS layer (dos::open, pread, pwrite, ftruncate, fsync).
+std::shared_ptr<HostIoBackend> systemIoBackend();
+// The backend new host files take; tests replace it (null restores the
+// system backend).
+std::shared_ptr<HostIoBackend> defaultIoBackend();
+void setDefaultIoBackend(std::shared_ptr<HostIoBackend> backend);
+
+// True for the errno values that mean the disk (or the file's allowed size)
+// is full: ENOSPC, EDQUOT, EFBIG.
+bool isDiskFullErrno(int error);
+
+}  // namespace bw
