@@ -1,0 +1,79 @@
+// database/journal_format.h - the on-disk layout of a journaled file: the
+// 28-byte header, the journal's elements, the running checksum and the limits
+// a journal record must keep to be replayed.
+//
+// File layout (all integers big-endian, 64-bit values signed):
+//   0   8  journalMagic      "Journal" and the byte 7
+//   8   4  version           always 1
+//   12  8  dataSize          committed size of the data area
+//   20  8  journalPosition   offset of the last journal written
+//   28     data area         data position p is file offset 28 + p
+//   journalPosition ..       journal, present while the file reaches past it
+//
+// Journal: new size (8), size check (4); records, each marker 0xFFFFFFFF (4),
+// position (8), length (4, signed), record check (4), data; then the end
+// marker 0 (4), end position (8, the offset of this very field) and the end
+// check (4). The file ends right after the end check.
+//
+// The running checksum starts at journalSeed before the new size and runs
+// over every element except markers and check words: h = rotl(h, 1) XOR the
+// byte sign-extended to 32 bits. Each check word is h at that point.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace bw {
+
+inline constexpr std::array<uint8_t, 8> journalMagic = {0x4A, 0x6F, 0x75, 0x72, 0x6E, 0x61, 0x6C, 0x07};
+inline constexpr int32_t kJournalVersion = 1;
+inline constexpr int64_t kJournalHeaderSize = 28;
+inline constexpr int64_t kHeaderVersionOffset = 8;
+inline constexpr int64_t kHeaderDataSizeOffset = 12;
+inline constexpr int64_t kHeaderJournalPositionOffset = 20;
+inline constexpr uint32_t journalSeed = 0xA9876543u;
+inline constexpr uint32_t kJournalRecordMarker = 0xFFFFFFFFu;
+inline constexpr uint32_t kJournalEndMarker = 0;
+// Bytes of a record before its data, and of the end element.
+inline constexpr int64_t kJournalRecordHead = 20;
+inline constexpr int64_t kJournalEndBytes = 16;
+inline constexpr int64_t kJournalSizeBytes = 12;
+// No data byte may lie at or beyond this position: chunk numbers are 32-bit.
+inline constexpr int64_t kJournalDataLimit = int64_t{960} << 31;
+
+// The running checksum continued from h over n bytes.
+inline uint32_t journalChecksum(uint32_t h, const uint8_t* bytes, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    h = ((h << 1) | (h >> 31)) ^ static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(bytes[i])));
+  }
+  return h;
+}
+
+inline void putBig32(uint8_t* at, uint32_t v) {
+  for (int i = 3; i >= 0; --i, v >>= 8) at[i] = static_cast<uint8_t>(v);
+}
+inline void putBig64(uint8_t* at, int64_t value) {
+  auto v = static_cast<uint64_t>(value);
+  for (int i = 7; i >= 0; --i, v >>= 8) at[i] = static_cast<uint8_t>(v);
+}
+inline uint32_t getBig32(const uint8_t* at) {
+  return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
+}
+inline int64_t getBig64(const uint8_t* at) {
+  return static_cast<int64_t>(uint64_t{getBig32(at)} << 32 | getBig32(at + 4));
+}
+
+// A journal record may be replayed only when it keeps to these limits; a
+// damaged journal could otherwise ask for gigabytes of cache or overflow the
+// chunk number. bytesLeft is what the file holds after the record's head.
+inline bool journalRecordFits(int64_t position, int64_t length, int64_t bytesLeft) {
+  return position >= 0 && length >= 0 && position <= kJournalDataLimit - length && length <= bytesLeft;
+}
+// The new size of a journal at journalPosition: a saved journal always lies
+// behind the data area it establishes.
+inline bool journalNewSizeFits(int64_t newSize, int64_t journalPosition) {
+  return newSize >= 0 && newSize <= journalPosition - kJournalHeaderSize;
+}
+
+}  // namespace bw
