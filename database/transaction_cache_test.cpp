@@ -92,7 +92,9 @@ TEST(TransactionCacheReader, RunsAreMaximalAcrossWords) {
   bool first = true, last = false;
   for (const Span& r : walk(&random, 17, 900, false)) {
     EXPECT_EQ(r.chunkOffset, expectAt);
-    if (!first) EXPECT_NE(r.cached, last);
+    if (!first) {
+      EXPECT_NE(r.cached, last);
+    }
     for (int32_t o = r.chunkOffset; o < r.chunkOffset + r.length; ++o) {
       EXPECT_EQ(allCached(random, o, 1), r.cached) << o;
     }
