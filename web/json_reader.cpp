@@ -1,0 +1,390 @@
+// web/json_reader.cpp - the JSON tokeniser, the parser's state machine, the
+// "\u" escape matcher and the JSON decoding table.
+#include "web/json_reader.h"
+
+#include <array>
+#include <cstring>
+
+#include "core/exception.h"
+#include "core/system_charset.h"
+#include "core/unicode.h"
+#include "core/unicode_to_text.h"
+
+namespace bw {
+
+namespace {
+
+std::unique_ptr<fJsonEscCodeTranslateMatcher> gEscCodeMatcher;
+const TranslateEntry kEmptyTable[] = {{}};
+
+int32_t hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The four hexadecimal digits of a "\u" escape at s, or -1.
+int32_t escapeCode(std::string_view in, size_t s) {
+  if (s + 6 > in.size() || in[s] != '\\' || in[s + 1] != 'u') return -1;
+  int32_t code = 0;
+  for (size_t i = s + 2; i < s + 6; ++i) {
+    int32_t d = hexDigit(in[i]);
+    if (d < 0) return -1;
+    code = code * 16 + d;
+  }
+  return code;
+}
+
+bool isWordChara(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// "\u" escapes
+
+TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position,
+                                                  const TranslateEntry& entry) {
+  const auto* context = static_cast<const JsonEscapeContext*>(entry.word6);
+  std::string_view in = text.view();
+  const size_t s = static_cast<size_t>(position);
+  int32_t code = escapeCode(in, s);
+  if (!context || code < 0) return {};
+
+  int32_t matchLength = 6;
+  if (context->target->isOfClass(cEncodingUTF::kClassName) && code >= 0xD800 && code <= 0xDBFF) {
+    // A high surrogate followed by a low one is one character.
+    int32_t low = escapeCode(in, s + 6);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      matchLength = 12;
+    }
+  }
+  Str replacement = unicodeToEncodingText(code, *context->target, "?", false).toStr();
+  int32_t length = replacement.length();
+  return {position, matchLength, length, std::move(replacement)};
+}
+
+fJsonEscCodeTranslateMatcher* jsonEscCodeMatcher() { return gEscCodeMatcher.get(); }
+const TranslateEntry* jsonEmptyTable() { return kEmptyTable; }
+
+void initJSONModule() { gEscCodeMatcher = std::make_unique<fJsonEscCodeTranslateMatcher>(); }
+void endJSONModule() { gEscCodeMatcher.reset(); }
+
+// ---------------------------------------------------------------------------
+// JsonDecoder
+
+JsonDecoder::JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const TranslateEntry* extraTable)
+    : systemCharset_(std::move(systemCharset)) {
+  for (const TranslateEntry* e = extraTable; e && e->matcher; ++e) extra_.push_back(*e);
+}
+
+Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
+                        bool nilIfUnchanged) const {
+  fJsonEscCodeTranslateMatcher* escapes = jsonEscCodeMatcher();
+  if (!escapes) raise("BUG", "JsonDecoder.decode(); JSON module not initialised");
+  fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
+
+  // "\u" writes into a UTF-8 target directly; into a single-byte one through
+  // the system charset, unless that is UTF-8 itself (its bytes would not be
+  // text of the target).
+  const cEncoding* escapeTarget = &to;
+  if (!to.isOfClass(cEncodingUTF::kClassName) && systemCharset_->isOfClass(cCharset::kClassName))
+    escapeTarget = systemCharset_.get();
+  JsonEscapeContext context{escapeTarget};
+
+  constexpr size_t kRules = 9;
+  const TranslateEntry rules[kRules] = {
+      {simple, "\\\\", nullptr, 0, "\\", nullptr}, {simple, "\\\"", nullptr, 0, "\"", nullptr},
+      {simple, "\\/", nullptr, 0, "/", nullptr},   {simple, "\\b", nullptr, 0, "\b", nullptr},
+      {simple, "\\f", nullptr, 0, "\f", nullptr},  {simple, "\\n", nullptr, 0, "\n", nullptr},
+      {simple, "\\r", nullptr, 0, "\r", nullptr},  {simple, "\\t", nullptr, 0, "\t", nullptr},
+      {escapes, "\\u", nullptr, 0, nullptr, &context},
+  };
+  // The usual tables fit on the stack; a long extra table goes to the heap.
+  const size_t total = kRules + extra_.size() + 1;
+  std::array<TranslateEntry, 24> small{};
+  TranslateTable large;
+  TranslateEntry* table = small.data();
+  if (total > small.size()) {
+    large.resize(total);
+    table = large.data();
+  }
+  std::copy(rules, rules + kRules, table);
+  std::copy(extra_.begin(), extra_.end(), table + kRules);
+  table[total - 1] = TranslateEntry{};
+  return convertStringEncoding(text, from, to, text.length(), '?', nilIfUnchanged, false, table, 0);
+}
+
+// ---------------------------------------------------------------------------
+// cJSON
+
+cJSON::cJSON(const cEncoding& systemCharset, const TranslateEntry* extraTable) {
+  systemCharset_ = systemCharset.clone();
+  if (!systemCharset_ || systemCharset_->infoName().isNil()) {
+    raise("BUG", "cJSON.new(); failed to create systemCharset");
+  }
+  auto utf8 = std::make_unique<cEncodingUTF>();
+  if (!utf8->load("UTF-8")) raise("BUG", "cJSON.new(); failed to create utf8Encoding");
+  utf8Encoding_ = std::move(utf8);
+  decoder_ = std::make_shared<JsonDecoder>(systemCharset_->clone(),
+                                           extraTable ? extraTable : jsonEmptyTable());
+}
+
+namespace {
+
+std::unique_ptr<cEncoding> systemEncoding() {
+  std::unique_ptr<cEncoding> encoding = newSystemEncoding();
+  if (!encoding) raise("BUG", "cJSON.new(); failed to create systemCharset");
+  return encoding;
+}
+
+}  // namespace
+
+cJSON::cJSON(const TranslateEntry* extraTable) : cJSON(*systemEncoding(), extraTable) {}
+
+void cJSON::open(const char* buffer, int32_t length) {
+  text_ = buffer;
+  if (!buffer) {
+    length_ = 0;
+  } else if (length <= 0) {
+    length_ = static_cast<int32_t>(std::strlen(buffer));
+  } else {
+    const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(length));
+    length_ = nul ? static_cast<int32_t>(static_cast<const char*>(nul) - buffer) : length;
+  }
+  lineNumber_ = 1;
+}
+
+void cJSON::close() {
+  text_ = nullptr;
+  length_ = 0;
+}
+
+cJSON::Scan cJSON::scan(int32_t position) {
+  if (!text_) raise("EMU", "cJSON.nextToken(); not open");
+  if (position < 0 || position > length_) raise("EMU", "cJSON.nextToken(); position out of range");
+  int32_t p = position;
+  for (;;) {
+    char c = at(p);
+    if (c == '\n') {
+      ++lineNumber_;
+    } else if (c != ' ' && c != '\t' && c != '\r') {
+      break;
+    }
+    ++p;
+  }
+  const char* base = text_;
+  const char c = at(p);
+  switch (c) {
+    case '\0':
+      return {std::string_view(base + p, 0), kJsonEnd, p};
+    case ':':
+    case ',':
+      return {std::string_view(base + p, 1), kJsonPunct, p + 1};
+    case '{':
+    case '}':
+      return {std::string_view(base + p, 1), kJsonObject, p + 1};
+    case '[':
+    case ']':
+      return {std::string_view(base + p, 1), kJsonArray, p + 1};
+    case '"': {
+      const int32_t start = p + 1;
+      int32_t q = start;
+      for (;;) {
+        const void* hit = std::memchr(base + q, '"', static_cast<size_t>(length_ - q));
+        if (!hit) raise("JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
+        int32_t quote = static_cast<int32_t>(static_cast<const char*>(hit) - base);
+        int32_t backslashes = 0;
+        while (quote - backslashes > start && base[quote - backslashes - 1] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) {
+          return {std::string_view(base + start, static_cast<size_t>(quote - start)), kJsonString,
+                  quote + 1};
+        }
+        q = quote + 1;
+      }
+    }
+    default:
+      break;
+  }
+  if (c == '-' || isDigit(c)) {
+    int32_t q = p + 1;
+    bool dot = false;
+    bool exponent = false;
+    for (;;) {
+      char d = at(q);
+      if (d == '.' && !dot) {
+        dot = true;
+        ++q;
+      } else if ((d == 'e' || d == 'E') && !exponent) {
+        exponent = true;
+        ++q;
+        if (at(q) == '+' || at(q) == '-') ++q;
+      } else if (isDigit(d)) {
+        ++q;
+      } else {
+        break;
+      }
+    }
+    return {std::string_view(base + p, static_cast<size_t>(q - p)),
+            dot || exponent ? kJsonReal : kJsonInteger, q};
+  }
+  std::string_view rest(base + p, static_cast<size_t>(length_ - p));
+  for (std::string_view word : {std::string_view("true"), std::string_view("false"),
+                                std::string_view("null")}) {
+    if (!rest.starts_with(word)) continue;
+    int32_t end = p + static_cast<int32_t>(word.size());
+    if (isWordChara(at(end))) break;  // "truex": no other word can start here
+    return {rest.substr(0, word.size()), kJsonLiteral, end};
+  }
+  raise("JSON", "cJSON; nextToken(); malformed JSON (unexpected characters)");
+}
+
+JsonToken cJSON::nextToken(int32_t position) {
+  Scan s = scan(position);
+  return {Str(s.token), s.kind, s.position};
+}
+
+namespace {
+
+// The closing character of a container of the given kind.
+char closingChara(bool inArray) { return inArray ? ']' : '}'; }
+
+bool isClosing(std::string_view token, bool inArray) {
+  return token.size() == 1 && token[0] == closingChara(inArray);
+}
+
+}  // namespace
+
+std::unique_ptr<webDataRoot> cJSON::parse() {
+  int32_t p = 0;
+  if (length_ >= 3 && std::memcmp(text_, "\xEF\xBB\xBF", 3) == 0) p = 3;
+
+  auto root = std::make_unique<webDataRoot>();
+  auto document = std::make_unique<webDataNode>(Str(""), Str(), 0, root.get(), Str());
+  webDataNode* container = document.get();
+
+  auto addContainer = [&](Str name, int32_t kind) {
+    auto node = std::make_unique<webDataNode>(std::move(name), Str(""), kind, nullptr, Str());
+    webDataNode* raw = node.get();
+    container->addChildNode(std::move(node));
+    container = raw;
+  };
+
+  Scan t = scan(p);
+  if (t.kind != kJsonObject && t.kind != kJsonArray) {
+    raise("JSON", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)");
+  }
+  if (t.token[0] == '}' || t.token[0] == ']') {
+    raise("JSON", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)");
+  }
+  addContainer(Str(""), t.kind);
+  bool inArray = t.kind == kJsonArray;
+
+  t = scan(t.position);
+  if (isClosing(t.token, inArray)) {
+    // An empty outermost container completes the document; the rest of the
+    // text is not read.
+    t.kind = kJsonEnd;
+  }
+
+  while (t.kind != kJsonEnd) {
+    Str name;
+    if (!inArray) {
+      if (t.kind != kJsonString) {
+        raise("JSON",
+              "cJSON.parseDocument(); malformed JSON (expected string for name at start of element "
+              "inside object)");
+      }
+      name = Str(t.token);
+      t = scan(t.position);
+      if (t.token != ":") {
+        raise("JSON",
+              "cJSON.parseDocument(); malformed JSON (expected \":\" after string beginning the "
+              "element inside object)");
+      }
+      t = scan(t.position);
+    } else {
+      name = Str("");
+    }
+
+    bool completed;
+    if ((t.kind == kJsonObject || t.kind == kJsonArray) && (t.token[0] == '{' || t.token[0] == '[')) {
+      addContainer(std::move(name), t.kind);
+      inArray = t.kind == kJsonArray;
+      completed = false;
+    } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
+               t.kind == kJsonLiteral) {
+      container->addChildNode(
+          std::make_unique<webDataNode>(std::move(name), Str(t.token), t.kind, nullptr, Str()));
+      completed = true;
+    } else {
+      raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");
+    }
+
+    t = scan(t.position);
+    while (isClosing(t.token, inArray)) {
+      if (container == document.get()) {
+        raise("JSON", "cJSON.parseDocument(); malformed JSON (extra closing brace)");
+      }
+      container = container->getParent();
+      if (!container) raise("BUG", "cJSON.parseDocument(); parentNode=NIL (1)");
+      inArray = (container->getTextValue() & kJsonArray) != 0;
+      t = scan(t.position);
+      completed = true;
+    }
+
+    if (completed && t.kind != kJsonEnd) {
+      if (t.token != ",") {
+        raise("JSON",
+              "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after "
+              "element)");
+      }
+      t = scan(t.position);
+    }
+  }
+
+  // Containers still open at the end of the text stay as they are.
+  root->setContents(document->infoChildren(), Str("UTF-8"), Str(), utf8Encoding_->clone(),
+                    systemCharset_->clone(), decoder_);
+  return root;
+}
+
+JsonParseResult cJSON::parseDocument(const char* buffer, int32_t length) {
+  struct Closer {
+    cJSON* reader;
+    ~Closer() {
+      if (reader) reader->close();
+    }
+  } closer{nullptr};
+  if (buffer) {
+    if (text_) {
+      raise("EMU",
+            "cJSON.parseDocument(); cannot load supplied contents since open() has already been "
+            "used");
+    }
+    open(buffer, length);
+    closer.reader = this;
+  } else if (!text_) {
+    raise("EMU", "cJSON.parseDocument(); not open");
+  }
+  try {
+    return {parse(), Str()};
+  } catch (const eException& e) {
+    if (e.code() != "JSON") throw;
+    return {nullptr, Str(e.message())};
+  }
+}
+
+Str cJSON::convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) {
+  if (text.isNil()) return Str();
+  const cEncoding& to = charset ? *charset : *systemCharset_;
+  if (noDecode) return convertDocumentText(text, *utf8Encoding_, to, nilIfUnchanged);
+  return decoder_->decode(text, *utf8Encoding_, to, nilIfUnchanged);
+}
+
+}  // namespace bw

@@ -1,0 +1,154 @@
+// web/json_reader.h - cJSON, the JSON reader of the social sources' answers.
+//
+// A tokeniser (nextToken) and a parser without recursion (parseDocument)
+// that read a JSON text into the web document tree. Every member or element
+// becomes one node: its name (empty for array elements), its text (the token
+// as written: string contents without the quotes and with their escapes,
+// numbers and words as they stand; empty for containers) and, in textValue,
+// its kind (kJsonObject ... kJsonLiteral). Escapes are decoded only when a
+// getter reads a text, through the reader's decoder that every root shares.
+//
+// Invariants:
+//   1. Reading is bounded by the first NUL and by the length given (a length
+//      of 0 or less: the first NUL alone); nothing past either is read.
+//   2. The parser keeps one current-container pointer and no stack of its
+//      own, so the nesting depth is bounded by memory only; the tree ends
+//      and prints without recursion.
+//   3. "JSON" exceptions never leave parseDocument(): they become a NIL root
+//      and the message. Every other code passes through after the partial
+//      tree has been freed; a text given to parseDocument() is closed on
+//      every way out.
+//   4. Roots share the reader's decoder (the escape rules, the caller's
+//      extra rules and a copy of the system charset), so they stay readable
+//      after the reader ends.
+//   5. A "\u" escape decodes into the encoding the getter converts into: for
+//      a UTF-8 target a surrogate pair becomes one 4-byte character and a
+//      lone surrogate "?"; a single-byte target gets the system charset's
+//      byte, an ASCII approximation or "?", one escape at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "core/charset.h"
+#include "core/str.h"
+#include "core/translate.h"
+#include "web/web_data.h"
+#include "web/web_format.h"
+
+namespace bw {
+
+// Token kinds; a node's textValue holds the kind of its value.
+constexpr int32_t kJsonEnd = 0;
+constexpr int32_t kJsonObject = 1;    // "{" or "}"
+constexpr int32_t kJsonArray = 2;     // "[" or "]"
+constexpr int32_t kJsonPunct = 4;     // ":" or ","
+constexpr int32_t kJsonString = 8;
+constexpr int32_t kJsonInteger = 16;  // no "." and no exponent
+constexpr int32_t kJsonReal = 32;
+constexpr int32_t kJsonLiteral = 64;  // true, false, null
+
+struct JsonToken {
+  Str token;             // a new string; "" at the end of the text
+  int32_t kind = kJsonEnd;
+  int32_t position = 0;  // just behind the token
+};
+
+struct JsonParseResult {
+  std::unique_ptr<webDataRoot> root;  // NIL on malformed JSON
+  Str message;                        // NIL on success
+};
+
+// What the "\u" rule's context word points at during one conversion.
+struct JsonEscapeContext {
+  const cEncoding* target;  // the encoding the replacement is written in
+};
+
+// Decodes one "\u" escape (four hexadecimal digits of either case) at the
+// offered backslash; entry.word6 is a JsonEscapeContext. Fewer than four
+// digits: no match.
+class fJsonEscCodeTranslateMatcher : public fTranslateMatcher {
+  BW_CLASS(fJsonEscCodeTranslateMatcher, fTranslateMatcher)
+
+ public:
+  TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
+};
+
+// The JSON escape rules followed by the caller's extra rules, run while a
+// document string is converted.
+class JsonDecoder : public webDecoder {
+ public:
+  // extraTable: a terminated translate table, or NIL. Its entries (their
+  // matchers and texts) must outlive every root that shares this decoder.
+  JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const TranslateEntry* extraTable);
+  Str decode(Text text, const cEncoding& from, const cEncoding& to,
+             bool nilIfUnchanged) const override;
+
+ private:
+  std::unique_ptr<cEncoding> systemCharset_;
+  TranslateTable extra_;  // without its terminator
+};
+
+class cJSON : public webDataFormat {
+  BW_CLASS(cJSON, webDataFormat)
+
+ public:
+  // The default target of conversions and of "\u" decoding is a clone of
+  // systemCharset; raises "BUG" "cJSON.new(); failed to create
+  // systemCharset" when it is not a loaded encoding. extraTable as for
+  // JsonDecoder.
+  cJSON(const cEncoding& systemCharset, const TranslateEntry* extraTable);
+  // The same with the system encoding (newSystemEncoding()).
+  explicit cJSON(const TranslateEntry* extraTable = nullptr);
+  ~cJSON() override = default;
+  cJSON(const cJSON&) = delete;
+  cJSON& operator=(const cJSON&) = delete;
+
+  // Starts reading buffer in place (no copy): it must stay unchanged until
+  // close(). The line number restarts at 1.
+  void open(const char* buffer, int32_t length);
+  void close();
+  bool isOpen() const { return text_ != nullptr; }
+
+  // With a buffer: opens it, parses and closes; raises "EMU" when a text is
+  // already open. With NIL: parses the open text and leaves it open; raises
+  // "EMU" "cJSON.parseDocument(); not open" when there is none.
+  JsonParseResult parseDocument(const char* buffer, int32_t length);
+
+  // The token at position (white space skipped first). Raises "JSON" for an
+  // unclosed string or a character no token starts with.
+  JsonToken nextToken(int32_t position);
+
+  int32_t infoLineNumber() override { return lineNumber_; }
+  Str convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) override;
+  const cEncoding& infoSystemCharset() const { return *systemCharset_; }
+  const std::shared_ptr<const JsonDecoder>& infoDecoder() const { return decoder_; }
+
+ private:
+  // A token as a view into the text.
+  struct Scan {
+    std::string_view token;
+    int32_t kind = kJsonEnd;
+    int32_t position = 0;
+  };
+  Scan scan(int32_t position);
+  char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
+  std::unique_ptr<webDataRoot> parse();
+
+  const char* text_ = nullptr;
+  int32_t length_ = 0;  // bytes before the NUL / the given length
+  int32_t lineNumber_ = 1;
+  std::unique_ptr<cEncoding> systemCharset_;
+  std::unique_ptr<cEncoding> utf8Encoding_;
+  std::shared_ptr<const JsonDecoder> decoder_;
+};
+
+// Module globals: the shared "\u" matcher and the empty extra table. The
+// matcher is NIL outside initJSONModule .. endJSONModule.
+fJsonEscCodeTranslateMatcher* jsonEscCodeMatcher();
+const TranslateEntry* jsonEmptyTable();
+void initJSONModule();
+void endJSONModule();
+
+}  // namespace bw

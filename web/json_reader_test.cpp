@@ -1,0 +1,319 @@
+// web/json_reader_test.cpp - cJSON: tokens, the parser's acceptance rules and
+// messages, the tree it builds, and escape decoding into both targets.
+#include "web/json_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "web/json_printer.h"
+#include "web/json_test_support.h"
+
+namespace bw {
+namespace {
+
+using JsonReaderTest = JsonTest;
+
+// Kind and text of every token of text, up to the end.
+std::string tokens(cJSON& reader, const std::string& text) {
+  reader.open(text.c_str(), static_cast<int32_t>(text.size() + 1));
+  std::string out;
+  int32_t p = 0;
+  for (;;) {
+    JsonToken t = reader.nextToken(p);
+    if (t.kind == kJsonEnd) break;
+    out += std::to_string(t.kind) + ":" + t.token.str() + " ";
+    p = t.position;
+  }
+  reader.close();
+  return out;
+}
+
+TEST_F(JsonReaderTest, TokensAndTheirKinds) {
+  cJSON reader(latin1_, nullptr);
+  EXPECT_EQ(tokens(reader, " { } [ ] : , \"a b\" 12 -3.5 true false null"),
+            "1:{ 1:} 2:[ 2:] 4:: 4:, 8:a b 16:12 32:-3.5 64:true 64:false 64:null ");
+  // Numbers: a lone minus, "1." "1e" and leading zeros are numbers; one "."
+  // and one exponent (with its sign) at most.
+  EXPECT_EQ(tokens(reader, "- 1e 007 1. 1e+5 2E-3 -.5"),
+            "16:- 32:1e 16:007 32:1. 32:1e+5 32:2E-3 32:-.5 ");
+  EXPECT_EQ(tokens(reader, "1.2.3"), "32:1.2 32:.3 ");  // never reached: "." is no token start
+}
+
+TEST_F(JsonReaderTest, TokenEndsAndErrors) {
+  cJSON reader(latin1_, nullptr);
+  std::string text = "\"a\\\\\" \"b\\\\\\\"c\" 1.2.3";
+  reader.open(text.c_str(), 0);
+  // Two backslashes before a quote: the quote ends the string; three: it
+  // does not.
+  JsonToken t = reader.nextToken(0);
+  EXPECT_EQ(t.token, "a\\\\");
+  t = reader.nextToken(t.position);
+  EXPECT_EQ(t.token, "b\\\\\\\"c");
+  t = reader.nextToken(t.position);
+  EXPECT_EQ(t.token, "1.2");
+  expectRaise([&] { reader.nextToken(t.position); }, "JSON",
+              "cJSON; nextToken(); malformed JSON (unexpected characters)");
+  expectRaise([&] { reader.nextToken(-1); }, "EMU", "cJSON.nextToken(); position out of range");
+  reader.close();
+
+  for (const char* bad : {"truex", "true5", "nul", "False", "x"}) {
+    std::string s = bad;
+    reader.open(s.c_str(), 0);
+    expectRaise([&] { reader.nextToken(0); }, "JSON",
+                "cJSON; nextToken(); malformed JSON (unexpected characters)");
+    reader.close();
+  }
+  std::string unclosed = "\"abc\\\"";
+  reader.open(unclosed.c_str(), 0);
+  expectRaise([&] { reader.nextToken(0); }, "JSON",
+              "cJSON; nextToken(); malformed JSON (unclosed string)");
+  reader.close();
+  expectRaise([&] { reader.nextToken(0); }, "EMU", "cJSON.nextToken(); not open");
+}
+
+TEST_F(JsonReaderTest, LineFeedsBetweenTokensCount) {
+  cJSON reader(latin1_, nullptr);
+  std::string text = "{\n\"a\\n\nb\":\r\n\n1 x";
+  JsonParseResult r = reader.parseDocument(text.c_str(), 0);
+  EXPECT_FALSE(r.root);
+  // Three line feeds between tokens; the one inside the string does not count.
+  EXPECT_EQ(reader.infoLineNumber(), 4);
+  EXPECT_EQ(r.message, "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)");
+}
+
+TEST_F(JsonReaderTest, TreeOfKindsNamesAndTexts) {
+  auto root = parseJson(R"({"a": [1, 2.5, "x", true, null], "b": {}})");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->infoEncodingName(), "UTF-8");
+  EXPECT_TRUE(root->infoDeclaredEncodingName().isNil());
+  webDataNode* object = root->head();
+  ASSERT_TRUE(object);
+  EXPECT_EQ(object->getTextValue(), kJsonObject);
+  EXPECT_EQ(object->getName(), "");
+  EXPECT_EQ(object->infoText(), "");
+  EXPECT_FALSE(object->getNext());
+  webDataNode* a = object->getFirstChild();
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->getName(), "a");
+  EXPECT_EQ(a->getTextValue(), kJsonArray);
+  std::string elements;
+  for (webDataNode* e = a->getFirstChild(); e; e = e->getNext()) {
+    EXPECT_EQ(e->getName(), "");
+    EXPECT_TRUE(e->getNamespace().isNil());
+    EXPECT_EQ(e->getParent(), a);
+    elements += e->infoText().str() + "/" + std::to_string(e->getTextValue()) + " ";
+  }
+  EXPECT_EQ(elements, "1/16 2.5/32 x/8 true/64 null/64 ");
+  webDataNode* b = a->getNext();
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->getName(), "b");
+  EXPECT_EQ(b->getTextValue(), kJsonObject);
+  EXPECT_FALSE(b->getFirstChild());
+  EXPECT_EQ(object->findChild("b", nullptr, nullptr, nullptr), b);
+}
+
+TEST_F(JsonReaderTest, AcceptedOddities) {
+  std::string message;
+  // Text after an empty outermost container is not read.
+  EXPECT_TRUE(parseJson("{}x"));
+  EXPECT_TRUE(parseJson("[] ] , garbage"));
+  EXPECT_FALSE(parseJson("{\"a\":1}x", &message));
+  EXPECT_EQ(message, "cJSON; nextToken(); malformed JSON (unexpected characters)");
+
+  // A text that ends inside containers keeps what was read.
+  auto open = parseJson("{\"a\": 1, \"b\": [2");
+  ASSERT_TRUE(open);
+  webDataNode* b = open->head()->findChild("b", nullptr, nullptr, nullptr);
+  ASSERT_TRUE(b);
+  ASSERT_TRUE(b->getFirstChild());
+  EXPECT_EQ(b->getFirstChild()->infoText(), "2");
+  EXPECT_TRUE(parseJson("[1,"));
+  EXPECT_TRUE(parseJson("{"));
+
+  // A comma and a member after the outer object make a second top-level node.
+  auto two = parseJson("{\"a\":1}, \"c\": 2");
+  ASSERT_TRUE(two);
+  ASSERT_TRUE(two->head()->getNext());
+  EXPECT_EQ(two->head()->getNext()->getName(), "c");
+  EXPECT_EQ(two->head()->getNext()->getParent(), nullptr);
+  EXPECT_EQ(two->tail(), two->head()->getNext());
+
+  // Duplicate names are all kept, in order.
+  auto dup = parseJson(R"({"k":1,"k":2})");
+  ASSERT_TRUE(dup);
+  EXPECT_EQ(dup->head()->getLastChild()->infoText(), "2");
+  EXPECT_EQ(dup->head()->getFirstChild()->infoText(), "1");
+
+  // A byte-order mark is skipped.
+  auto bom = parseJson("\xEF\xBB\xBF[\"x\"]");
+  ASSERT_TRUE(bom);
+  EXPECT_EQ(bom->head()->getFirstChild()->infoText(), "x");
+
+  // Raw control characters inside strings pass.
+  auto raw = parseJson("[\"a\tb\x01\"]");
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw->head()->getFirstChild()->infoText(), "a\tb\x01");
+}
+
+TEST_F(JsonReaderTest, EveryParserMessage) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"1", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)"},
+      {"\"s\"", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)"},
+      {"}", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)"},
+      {"", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)"},
+      {"[1,]", "cJSON.parseDocument(); malformed JSON (expected value, for element)"},
+      {"[:]", "cJSON.parseDocument(); malformed JSON (expected value, for element)"},
+      {"{\"a\":}", "cJSON.parseDocument(); malformed JSON (expected value, for element)"},
+      {"{\"a\":1,}",
+       "cJSON.parseDocument(); malformed JSON (expected string for name at start of element inside "
+       "object)"},
+      {"{1:2}",
+       "cJSON.parseDocument(); malformed JSON (expected string for name at start of element inside "
+       "object)"},
+      {"{\"a\" 1}",
+       "cJSON.parseDocument(); malformed JSON (expected \":\" after string beginning the element "
+       "inside object)"},
+      {"[1 2]", "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)"},
+      {"[1]]", "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)"},
+      {"{\"a\":1}}", "cJSON.parseDocument(); malformed JSON (extra closing brace)"},
+      {"[\"abc", "cJSON; nextToken(); malformed JSON (unclosed string)"},
+      {"[truex]", "cJSON; nextToken(); malformed JSON (unexpected characters)"},
+  };
+  for (const auto& [text, expected] : cases) {
+    std::string message;
+    EXPECT_FALSE(parseJson(text, &message)) << text;
+    EXPECT_EQ(message, expected) << text;
+  }
+}
+
+TEST_F(JsonReaderTest, OpenTextsAndMisuse) {
+  cJSON reader(latin1_, nullptr);
+  expectRaise([&] { reader.parseDocument(nullptr, 0); }, "EMU", "cJSON.parseDocument(); not open");
+  std::string text = "[1, 2] trailing";
+  reader.open(text.c_str(), 0);
+  expectRaise([&] { reader.parseDocument(text.c_str(), 0); }, "EMU",
+              "cJSON.parseDocument(); cannot load supplied contents since open() has already been used");
+  JsonParseResult r = reader.parseDocument(nullptr, 0);
+  EXPECT_TRUE(r.root);
+  EXPECT_TRUE(reader.isOpen());
+  reader.close();
+
+  // A given text is closed on every way out, so the reader goes on working.
+  EXPECT_FALSE(reader.parseDocument("[x]", 0).root);
+  EXPECT_FALSE(reader.isOpen());
+  EXPECT_TRUE(reader.parseDocument("[1]", 0).root);
+  EXPECT_FALSE(reader.isOpen());
+
+  // The length bounds the scan as the NUL does.
+  std::string longer = "[1][[[";
+  JsonParseResult bounded = reader.parseDocument(longer.c_str(), 3);
+  ASSERT_TRUE(bounded.root);
+  EXPECT_EQ(bounded.root->head()->getFirstChild()->infoText(), "1");
+  EXPECT_FALSE(reader.parseDocument("[1,\0 2]", 9).root == nullptr);
+
+  cCharset unloaded;
+  expectRaise([&] { cJSON bad(unloaded, nullptr); }, "BUG", "cJSON.new(); failed to create systemCharset");
+}
+
+TEST_F(JsonReaderTest, EscapesDecodeWhenRead) {
+  auto root = parseJson(R"(["caf\u00e9", "q\"\\\/\b\f\n\r\t", "\\u00e9", "\u12G4 \u00e9", "\u00E9\u00c9"])");
+  ASSERT_TRUE(root);
+  webDataNode* e = root->head()->getFirstChild();
+  EXPECT_EQ(e->infoText(), "caf\\u00e9");
+  EXPECT_EQ(e->getText(nullptr, false), "caf\xE9");
+  EXPECT_EQ(e->getText(&utf8_, false), "caf\xC3\xA9");
+  EXPECT_EQ(e->getText(nullptr, true), "caf\\u00e9");
+  e = e->getNext();
+  EXPECT_EQ(e->getText(nullptr, false), "q\"\\/\b\f\n\r\t");
+  e = e->getNext();
+  EXPECT_EQ(e->getText(nullptr, false), "\\u00e9");
+  e = e->getNext();
+  // A "\u" that is not followed by four hexadecimal digits stays, and so
+  // does every later "\u" of the same text.
+  EXPECT_EQ(e->getText(nullptr, false), "\\u12G4 \\u00e9");
+  e = e->getNext();
+  EXPECT_EQ(e->getText(nullptr, false), "\xE9\xC9");
+}
+
+TEST_F(JsonReaderTest, SurrogatesInBothTargets) {
+  auto root = parseJson(R"(["\uD83D\uDE00", "\uD83D", "a\uDE00b", "\uD83D\u0041", "\u0000"])");
+  ASSERT_TRUE(root);
+  webDataNode* pair = root->head()->getFirstChild();
+  EXPECT_EQ(pair->getText(&utf8_, false), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(pair->getText(nullptr, false), "??");
+  webDataNode* lone = pair->getNext();
+  EXPECT_EQ(lone->getText(&utf8_, false), "?");
+  EXPECT_EQ(lone->getText(nullptr, false), "?");
+  webDataNode* low = lone->getNext();
+  EXPECT_EQ(low->getText(&utf8_, false), "a?b");
+  webDataNode* highThenOther = low->getNext();
+  EXPECT_EQ(highThenOther->getText(&utf8_, false), "?A");
+  // No NUL is put into a text.
+  EXPECT_EQ(highThenOther->getNext()->getText(&utf8_, false), "?");
+}
+
+TEST_F(JsonReaderTest, SingleByteTargetsTakeTheSystemCharset) {
+  // A reader of a UTF-8 system still decodes into a single-byte target's
+  // own bytes.
+  std::string json = R"(["\u00e9"])";
+  cJSON utfReader(utf8_, nullptr);
+  JsonParseResult r = utfReader.parseDocument(json.c_str(), 0);
+  ASSERT_TRUE(r.root);
+  EXPECT_EQ(r.root->head()->getFirstChild()->getText(nullptr, false), "\xC3\xA9");
+  EXPECT_EQ(r.root->head()->getFirstChild()->getText(&latin1_, false), "\xE9");
+  EXPECT_EQ(utfReader.convertText("\\u00e9", &latin1_, false, false), "\xE9");
+  EXPECT_EQ(utfReader.convertText("\\u00e9", nullptr, true, false), "\\u00e9");
+  EXPECT_TRUE(utfReader.convertText("plain", nullptr, true, true).isNil());
+}
+
+TEST_F(JsonReaderTest, ExtraTableRunsAfterTheEscapes) {
+  fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
+  const TranslateEntry social[] = {
+      {simple, "&amp;", nullptr, 0, "&", nullptr},
+      {simple, "&quot;", nullptr, 0, "\"", nullptr},
+      {simple, "&lt;", nullptr, 0, "<", nullptr},
+      {simple, "&gt;", nullptr, 0, ">", nullptr},
+      {},
+  };
+  auto root = parseJson(R"(["a &amp; b &lt;i&gt; &quot;q&quot; \u00e9 &amp;lt;"])", nullptr, social);
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->head()->getFirstChild()->getText(nullptr, false), "a & b <i> \"q\" \xE9 &lt;");
+  EXPECT_EQ(parseJson(R"(["&amp;"])")->head()->getFirstChild()->getText(nullptr, false), "&amp;");
+}
+
+TEST_F(JsonReaderTest, DocumentsOutliveTheirReader) {
+  std::unique_ptr<webDataRoot> root;
+  {
+    cJSON reader(latin1_, nullptr);
+    root = reader.parseDocument(R"({"k": "caf\u00e9"})", 0).root;
+  }
+  ASSERT_TRUE(root);
+  EXPECT_EQ(root->head()->getFirstChild()->getText(&utf8_, false), "caf\xC3\xA9");
+}
+
+TEST_F(JsonReaderTest, DeepNestingParsesPrintsAndEnds) {
+  // Built soundly: the tree ends and prints without recursion, so a depth
+  // bomb neither overflows the stack at teardown nor in the printer.
+  auto root = parseJson(std::string(100000, '['));
+  ASSERT_TRUE(root);
+  root.reset();
+
+  // Printing is quadratic in the depth (indentation), so a smaller bomb.
+  const size_t n = 3000;
+  root = parseJson(std::string(n, '['));
+  ASSERT_TRUE(root);
+  std::string printed = printedTo([&](std::FILE* out) { printJSONroot(*root, out); });
+  // Every level opens on a line and, but for the innermost "[]", closes on
+  // one; then the empty line.
+  const size_t indentation = 2 * ((n - 1) * n / 2) + 2 * ((n - 2) * (n - 1) / 2);
+  EXPECT_EQ(printed.size(), indentation + 2 * (n - 1) + 3 + 2 * (n - 1) + 1);
+  EXPECT_EQ(printed.substr(0, 8), "[\n  [\n  ");
+  EXPECT_EQ(printed.substr(printed.size() - 7), "  ]\n]\n\n");
+  root.reset();
+
+  std::string objects;
+  for (int i = 0; i < 50000; ++i) objects += "{\"a\":";
+  EXPECT_TRUE(parseJson(objects));
+}
+
+}  // namespace
+}  // namespace bw
