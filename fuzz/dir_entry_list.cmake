@@ -1,0 +1,1 @@
+brindlework_fuzzer(dir_entry_list brindlework_platform brindlework_core)
