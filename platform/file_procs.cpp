@@ -5,12 +5,22 @@
 #include <vector>
 
 #include "platform/dir.h"
+#include "platform/dos.h"
+#include "platform/host_file.h"
 #include "platform/path.h"
 
 namespace bw {
 namespace {
 
 bool isDirForm(std::string_view p) { return p.empty() || p.back() == '/'; }
+
+// The UTC seconds of the file that f has open, as the host stamps it.
+bool utcTimeOf(cHostFile& f, int64_t& seconds) {
+  dos::FileInfo info;
+  if (!dos::examinePath(Text(f.infoNativePath()), true, info, dos::Detail::full)) return false;
+  seconds = info.mtimeSeconds;
+  return true;
+}
 
 }  // namespace
 
@@ -32,6 +42,35 @@ bool makeDirPath(Text path, bool parentOnly) {
     dir.close();
   }
   return true;
+}
+
+bool copyFile(Text source, Text destination) {
+  auto original = std::make_unique<cHostFile>();
+  original->initialise(0);
+  if (!original->open(source, true, false)) return false;
+  std::unique_ptr<cBaseFile> copy = original->makeCopy(destination);
+  bool ok = copy != nullptr;
+  if (copy) {
+    copy->flush();  // the data, and the new name in its folder, reach the disk
+    copy->close();
+  }
+  original->close();
+  return ok;
+}
+
+bool isFileNewerBy(Text pathA, Text pathB, int32_t seconds, bool ifACannotOpen, bool ifBCannotOpen) {
+  cHostFile f;
+  f.initialise(0);
+  int64_t timeA = 0, timeB = 0;
+  if (!f.open(pathA, true, false)) return ifACannotOpen;
+  bool known = utcTimeOf(f, timeA);
+  f.close();
+  if (!known) return ifACannotOpen;
+  if (!f.open(pathB, true, false)) return ifBCannotOpen;
+  known = utcTimeOf(f, timeB);
+  f.close();
+  if (!known) return ifBCannotOpen;
+  return timeA - timeB >= static_cast<int64_t>(seconds);
 }
 
 }  // namespace bw

@@ -16,4 +16,16 @@ namespace bw {
 // stay.
 bool makeDirPath(Text path, bool parentOnly);
 
+// Copies the file at source to destination (which must not exist) with its
+// data, attributes, comment and time, and syncs the copy and its folder.
+// FALSE when the source cannot be opened or the copy fails; exceptions of
+// the file objects (an invalid path) pass on after both are freed.
+bool copyFile(Text source, Text destination);
+
+// TRUE when A's time is at least `seconds` later than B's, both taken as UTC
+// seconds (so a change of summer time between them moves nothing). When A
+// cannot be opened the result is ifACannotOpen, when B cannot,
+// ifBCannotOpen.
+bool isFileNewerBy(Text pathA, Text pathB, int32_t seconds, bool ifACannotOpen, bool ifBCannotOpen);
+
 }  // namespace bw
