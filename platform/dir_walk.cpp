@@ -3,24 +3,21 @@
 #include "platform/dir_walk.h"
 
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "core/exception.h"
 #include "platform/dir.h"
 #include "platform/dir_cache.h"
-#include "platform/dos_env.h"
+#include "platform/dir_walk_queue.h"
 #include "platform/path.h"
 
 namespace bw {
 namespace {
 
-struct CpathDirCallbacks {
-  std::unique_ptr<funcRecurseFile_cpath_dir> file;
-  std::unique_ptr<funcRecurseDir_cpath_dir> dir;
-  std::unique_ptr<funcRecurseDirFailure_cpath_dir> failure;
-  std::unique_ptr<funcRecurseDirAbort_cpath_dir> abort;
-};
-CpathDirCallbacks gCpathDirCallbacks;
+dir_walk::CallbackObjects<funcRecurseFile_cpath_dir, funcRecurseDir_cpath_dir, funcRecurseDirFailure_cpath_dir,
+                          funcRecurseDirAbort_cpath_dir>
+    gCpathDirCallbacks;
 
 bool isDirForm(std::string_view name) { return name.empty() || name.back() == '/'; }
 
@@ -52,34 +49,23 @@ void recurseHostDir(Text dirPath, funcRecurseFile_cpath_dir* fileFunc, funcRecur
   std::deque<Str> queue;
   queue.emplace_back(dirPath.isNil() ? std::string_view() : dirPath.view());
   cHostDir dir;
-  bool broken = false;
   std::string child;
-  while (!queue.empty()) {
-    const Str& current = queue.front();
-    if (dir.open(current, true, false)) {
-      std::unique_ptr<cDirEntryList> list = dir.makeEntryList();
-      for (const Str& entry : list->entries()) {
-        child.assign(current.view());
-        child.append(entry.view());
-        if (isDirForm(entry.view())) {
-          if (!dirFunc || dirFunc->callDir(Text(child))) queue.emplace_back(child);
-        } else {
-          fileFunc->call(Text(child));
-        }
-      }
-      dir.close();
-    } else if (failureFunc && !failureFunc->callDirFailure(current, dir.infoErrorSource(), dir.infoError())) {
-      return;
+  std::optional<Str> left = dir_walk::walkBreadthFirst(queue, [&](const Str& current, std::deque<Str>& later) {
+    if (!dir.open(current, true, false))
+      return !failureFunc || failureFunc->callDirFailure(current, dir.infoErrorSource(), dir.infoError());
+    std::unique_ptr<cDirEntryList> list = dir.makeEntryList();
+    for (const Str& entry : list->entries()) {
+      child.assign(current.view());
+      child.append(entry.view());
+      if (!isDirForm(entry.view())) fileFunc->call(Text(child));
+      else if (!dirFunc || dirFunc->callDir(Text(child))) later.emplace_back(child);
     }
-    queue.pop_front();
-    if (dos::checkBreak()) {
-      broken = true;
-      break;
-    }
-  }
-  if (!broken || queue.empty()) return;
+    dir.close();
+    return true;
+  });
+  if (!left) return;
   if (!abortFunc) raise("BRK", "recurseHostDir(); Ctrl-C received");
-  abortFunc->call(queue.front());
+  abortFunc->call(*left);
 }
 
 bool deleteDirTree(Text dirPath, bool force) {
@@ -94,15 +80,12 @@ bool deletePathTree(Text dirPath, bool force) {
 }
 
 void initRecurseCpathDirCallbacks() {
-  gCpathDirCallbacks.file = std::make_unique<funcRecurseFile_cpath_dir>();
-  gCpathDirCallbacks.dir = std::make_unique<funcRecurseDir_cpath_dir>();
-  gCpathDirCallbacks.failure = std::make_unique<funcRecurseDirFailure_cpath_dir>();
-  gCpathDirCallbacks.abort = std::make_unique<funcRecurseDirAbort_cpath_dir>();
+  gCpathDirCallbacks.make();
   forgetLastDirDevice();
 }
 
 void endRecurseCpathDirCallbacks() {
-  gCpathDirCallbacks = CpathDirCallbacks();
+  gCpathDirCallbacks.dispose();
   forgetLastDirDevice();
 }
 

@@ -1,24 +1,19 @@
 // platform/dir_walk_native.cpp - the native-path walk and the native
 // callback family's module objects.
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "core/exception.h"
 #include "platform/amiga_dos.h"
 #include "platform/dir_walk.h"
-#include "platform/dos_env.h"
+#include "platform/dir_walk_queue.h"
 #include "platform/path_native.h"
 
 namespace bw {
 namespace {
 
-struct NativeCallbacks {
-  std::unique_ptr<funcRecurseFile> file;
-  std::unique_ptr<funcRecurseDir> dir;
-  std::unique_ptr<funcRecurseDirFailure> failure;
-  std::unique_ptr<funcRecurseDirAbort> abort;
-};
-NativeCallbacks gNativeCallbacks;
+dir_walk::CallbackObjects<funcRecurseFile, funcRecurseDir, funcRecurseDirFailure, funcRecurseDirAbort> gNativeCallbacks;
 
 struct Queued {
   Str path;
@@ -32,45 +27,31 @@ void recurseDir(Text dirPath, fCompareMegaNodes* compareFunction, funcRecurseFil
   if (!fileFunc) raise("EMU", "recurseDir(); fileFunc=NIL");
   std::deque<Queued> queue;
   queue.push_back({Str(dirPath.isNil() ? std::string_view() : dirPath.view()), 0});
-  bool broken = false;
-  while (!queue.empty()) {
-    const Queued& current = queue.front();
-    ListedDirNames listed = listDirNames(current.path, compareFunction);
-    if (listed.list) {
-      auto walker = listed.list->infoStart()->clone(0, 0);
-      while (!walker->isSamePosition(*listed.list->infoPastEnd())) {
-        const Str& name = walker->getData();
-        int32_t type = cDirNameList::typeOf(walker->infoNode());
-        Str child = strJoinPart(current.path, name, false);
-        bool isDir = name.empty() || name.view().back() == '/';
-        if (isDir) {
-          if (!dirFunc || dirFunc->callDir({Text(child), type})) queue.push_back({std::move(child), type});
-        } else {
-          fileFunc->call({Text(child), type});
+  std::optional<Queued> left =
+      dir_walk::walkBreadthFirst(queue, [&](const Queued& current, std::deque<Queued>& later) {
+        ListedDirNames listed = listDirNames(current.path, compareFunction);
+        if (!listed.list)
+          return !failureFunc || failureFunc->callDirFailure({Text(current.path), current.type}, listed.error);
+        auto walker = listed.list->infoStart()->clone(0, 0);
+        for (; !walker->isSamePosition(*listed.list->infoPastEnd()); walker->gotoNext()) {
+          const Str& name = walker->getData();
+          int32_t type = cDirNameList::typeOf(walker->infoNode());
+          // AddPart joins as the system does; the type travels beside the path.
+          Str child = strJoinPart(current.path, name, false);
+          if (!name.empty() && name.view().back() != '/') fileFunc->call({Text(child), type});
+          else if (!dirFunc || dirFunc->callDir({Text(child), type})) later.push_back({std::move(child), type});
         }
-        walker->gotoNext();
-      }
-    } else if (failureFunc && !failureFunc->callDirFailure({Text(current.path), current.type}, listed.error)) {
-      return;
-    }
-    queue.pop_front();
-    if (dos::checkBreak()) {
-      broken = true;
-      break;
-    }
-  }
-  if (!broken || queue.empty()) return;
+        return true;
+      });
+  if (!left) return;
   if (!abortFunc) raise("BRK", "recurseDir(); Ctrl-C received");
-  abortFunc->call({Text(queue.front().path), queue.front().type});
+  abortFunc->call({Text(left->path), left->type});
 }
 
 void initRecurseCallbacks() {
-  gNativeCallbacks.file = std::make_unique<funcRecurseFile>();
-  gNativeCallbacks.dir = std::make_unique<funcRecurseDir>();
-  gNativeCallbacks.failure = std::make_unique<funcRecurseDirFailure>();
-  gNativeCallbacks.abort = std::make_unique<funcRecurseDirAbort>();
+  gNativeCallbacks.make();
 }
 
-void endRecurseCallbacks() { gNativeCallbacks = NativeCallbacks(); }
+void endRecurseCallbacks() { gNativeCallbacks.dispose(); }
 
 }  // namespace bw
