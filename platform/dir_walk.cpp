@@ -21,13 +21,29 @@ dir_walk::CallbackObjects<funcRecurseFile_cpath_dir, funcRecurseDir_cpath_dir, f
 
 bool isDirForm(std::string_view name) { return name.empty() || name.back() == '/'; }
 
+// The open directory's entries, or no list and the reason when it cannot
+// be listed (the listing has printed it too).
+struct Listing {
+  std::unique_ptr<cDirEntryList> list;
+  std::string failure;
+};
+Listing listEntries(cHostDir& dir) {
+  try {
+    return {dir.makeEntryList(), {}};
+  } catch (const eException& e) {
+    if (e.code() != "FILE") throw;
+    return {nullptr, e.message()};
+  }
+}
+
 bool deleteTree(cHostDir& dir, Text dirPath, bool force) {
   bool ok = true;
   // A link goes itself; the tree it points at stays.
   if (cPath::ReadLink(dirPath).target.isNil()) {
     if (!dir.open(dirPath, true, force)) return false;
-    std::unique_ptr<cDirEntryList> list = dir.makeEntryList();
+    std::unique_ptr<cDirEntryList> list = listEntries(dir).list;
     dir.close();
+    if (!list) return false;
     std::string child(dirPath.view());
     size_t base = child.size();
     for (const Str& entry : list->entries()) {
@@ -53,8 +69,13 @@ void recurseHostDir(Text dirPath, funcRecurseFile_cpath_dir* fileFunc, funcRecur
   std::optional<Str> left = dir_walk::walkBreadthFirst(queue, [&](const Str& current, std::deque<Str>& later) {
     if (!dir.open(current, true, false))
       return !failureFunc || failureFunc->callDirFailure(current, dir.infoErrorSource(), dir.infoError());
-    std::unique_ptr<cDirEntryList> list = dir.makeEntryList();
-    for (const Str& entry : list->entries()) {
+    Listing listing = listEntries(dir);
+    if (!listing.list) {
+      dir.close();
+      return !failureFunc ||
+             failureFunc->callDirFailure(current, "cHostDir.makeEntryList()", Text(listing.failure));
+    }
+    for (const Str& entry : listing.list->entries()) {
       child.assign(current.view());
       child.append(entry.view());
       if (!isDirForm(entry.view())) fileFunc->call(Text(child));

@@ -14,7 +14,8 @@
 //      listed.
 //   2. A directory that cannot be opened or listed goes to the failure
 //      callback (FALSE ends the walk at once, with no abort call and no
-//      exception), or is skipped without one.
+//      exception), or is skipped without one. A listing failure comes with
+//      the source "cHostDir.makeEntryList()" and the listing's message.
 //   3. Ctrl-C (checkBreak) is tested once per directory, after it is done.
 //      With directories still queued the abort callback is told the first
 //      of them, or "BRK" is raised without one; with none queued the walk
@@ -77,14 +78,14 @@ class funcRecurseDirAbort_cpath_dir : public function {
 
 // Walks the tree below dirPath (internal). fileFunc is required ("EMU"
 // "recurseHostDir(); fileFunc=NIL"); the others may be null. Raises "BRK"
-// "recurseHostDir(); Ctrl-C received" (invariant 3) and passes on a
-// listing's "FILE".
+// "recurseHostDir(); Ctrl-C received" (invariant 3).
 void recurseHostDir(Text dirPath, funcRecurseFile_cpath_dir* fileFunc, funcRecurseDir_cpath_dir* dirFunc,
                     funcRecurseDirFailure_cpath_dir* failureFunc, funcRecurseDirAbort_cpath_dir* abortFunc);
 
 // Deletes dirPath (internal) and everything in it; a link is deleted itself,
 // never what it points at. force clears protection bits first. Goes on after
-// a failed entry; TRUE when everything went.
+// a failed entry (a directory that cannot be listed is one); TRUE when
+// everything went. Never raises for what the file system refuses.
 bool deleteDirTree(Text dirPath, bool force);
 // The same, with one directory object for the whole tree made and freed here.
 bool deletePathTree(Text dirPath, bool force);

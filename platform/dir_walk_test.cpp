@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/dir_entry_list.h"
+#include "platform/dir_test_support.h"
 #include "platform/dos_env.h"
 #include "platform/path_test_support.h"
 
@@ -326,6 +327,34 @@ TEST(DeleteDirTree, ProtectedEntriesGoOnlyWithForce) {
   EXPECT_FALSE(fs::exists(t.host("tree/plain")));  // the rest was still tried
   EXPECT_TRUE(deleteDirTree(Text(t.internal("tree/")), true));
   EXPECT_FALSE(fs::exists(t.host("tree")));
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+using namespace testing_paths;
+
+TEST(DirWalks, ADirectoryThatOpensButCannotBeListedIsAFailureNotAnException) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to make a directory of another owner";
+  TempTree t;
+  t.file("top/closed/x");
+  fs::permissions(t.host("top/closed"), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+  std::string top = t.internal("top/");
+  EXPECT_TRUE(testing_dirs::runAsUnprivileged({}, [&] {
+    std::vector<std::string> log;
+    FileLog files;
+    DirLog dirs;
+    files.log = dirs.log = &log;
+    ::testing::internal::CaptureStdout();
+    recurseHostDir(Text(top), &files, &dirs, &dirs, nullptr);
+    bool deleted = deleteDirTree(Text(top), false);
+    ::testing::internal::GetCapturedStdout();
+    return !deleted && log.size() == 2 &&
+           log[1].rfind("X " + top + "closed/ cHostDir.makeEntryList() cHostDir.makeEntryList(); ExAll() failed", 0) == 0;
+  }));
 }
 
 }  // namespace
