@@ -15,6 +15,7 @@
 #include "core/exception.h"
 #include "platform/dos_errors.h"
 #include "platform/dos_procs.h"
+#include "platform/host_file.h"
 
 namespace bw {
 namespace {
@@ -22,24 +23,6 @@ namespace {
 constexpr const char kOpenSource[] = "cHostDir.open()";
 // R, W and D: what force clears for a writable open.
 constexpr uint32_t kWriteAndDelete = dos::kProtWrite | dos::kProtDelete;
-
-// Attribute bits from a protection word, and the word with them applied.
-int32_t attributesFromProtection(uint32_t p) {
-  int32_t a = 0;
-  if (!(p & dos::kProtRead)) a |= 2;
-  if (!(p & dos::kProtWrite)) a |= 4;
-  if (!(p & dos::kProtDelete)) a |= 8;
-  if (p & 0x80) a |= 16;
-  return a;
-}
-uint32_t protectionWithAttributes(uint32_t p, int32_t a) {
-  p &= ~0x8Du;
-  if (!(a & 2)) p |= dos::kProtRead;
-  if (!(a & 4)) p |= dos::kProtWrite;
-  if (!(a & 8)) p |= dos::kProtDelete;
-  if (a & 16) p |= 0x80;
-  return p;
-}
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #include "platform/dos_errors.h"
 #include "platform/dos_procs.h"
 #include "platform/host_extra.h"
+#include "platform/host_file.h"
 #include "platform/links.h"
 
 namespace bw {
@@ -21,7 +22,6 @@ namespace {
 
 constexpr const char kChangeSource[] = "cHostDir.changeExtra()";
 constexpr uint32_t kExtraAttrMask = 0xFFFFFF72;
-constexpr uint32_t kAttributeBits = 0x8D;
 
 bool equalNoCase(const Str& a, const Str& b) {
   if (a.isNil() || b.isNil()) return a.isNil() && b.isNil();
@@ -90,7 +90,7 @@ ExtraChange cHostDir::changeExtra(ExtraKey key, const ExtraValue& value) {
     else setError(kChangeSource, ioErrText("error setting dir comment"));
     openKludgeFinish();
   } else if (key == kExtraATTR) {
-    uint32_t word = (fileInfo_.protection & kAttributeBits) | (value.number & kExtraAttrMask);
+    uint32_t word = (fileInfo_.protection & kAttributeProtectionBits) | (value.number & kExtraAttrMask);
     openKludgeBegin();
     r.ok = writeProtection(word);
     if (r.ok) fileInfo_.protection = word;
