@@ -17,6 +17,7 @@
 #include "platform/libraries.h"
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
+#include "web/xml_entities.h"
 
 namespace bw {
 namespace {
@@ -29,7 +30,8 @@ void initSystemCharsetModule() { initSystemCharset(); }
 //   2. The libraries (the timer device among them) before anything that
 //      reads the clock, such as the unique-name seed.
 //   3. The list orderings before the translate engine, whose sorts use them;
-//      the engine before the conversion tables built on it.
+//      the engine before the conversion tables built on it, and those
+//      before the XML entity tables.
 //   4. The application host before the shell parameters, so that the
 //      parameters are ended first.
 void registerModules(ModuleRegistry& registry) {
@@ -42,6 +44,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"charset", initTranslateModule, endCharsetModule});
   registry.add({"systemCharset", initSystemCharsetModule, endSystemCharset});
   registry.add({"charsetFiles", initCharsetFileReader, endCharsetFileReader});
+  registry.add({"xml", initXMLModule, endXMLModule});
   registry.add({"argumentString", initArgumentString, endArgumentString});
   registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});
   registry.add({"appHost", initAppHost, endAppHost});
