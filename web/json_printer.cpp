@@ -48,7 +48,11 @@ void printJSONnode(const webDataNode& top, int32_t depth, std::FILE* out) {
     const Str& name = node->getName();
     Str text = node->getText(nullptr, true);
     printIndent(2 * d, out);
-    if (!name.isNil() && !name.empty()) {
+    // A member of an object is printed with its name even when that is
+    // empty, so that the output stays JSON; array elements have none.
+    const webDataNode* parent = node->getParent();
+    const bool member = parent && (parent->getTextValue() & kJsonObject);
+    if (!name.isNil() && (!name.empty() || member)) {
       write(out, "\"");
       write(out, name.view());
       write(out, "\": ");

@@ -6,7 +6,8 @@
 // indentation, an empty container as "{}" or "[]" on its name's line. Texts
 // are printed as stored (escapes as written), converted into the root's
 // default charset. The walk keeps its own stack, so documents of any depth
-// print without recursion.
+// print without recursion. A member of an object is printed with its name
+// even when the name is empty ("": 1), so the output is always JSON again.
 #pragma once
 
 #include <cstdio>

@@ -41,6 +41,19 @@ TEST_F(JsonPrinterTest, PrintsIndentedJson) {
   EXPECT_EQ(printedTo([&](std::FILE* out) { printJSONnode(*a, 3, out); }), "      \"a\": 1\n");
 }
 
+TEST_F(JsonPrinterTest, EmptyMemberNamesArePrinted) {
+  // Built soundly: a member whose name is empty keeps its "": so the output
+  // reads back as the same tree; elements and the outermost container still
+  // print without a name.
+  auto root = parseJson(R"({"": 1, "a": [{"": []}]})");
+  ASSERT_TRUE(root);
+  std::string text = printed(*root);
+  EXPECT_EQ(text, "{\n  \"\": 1,\n  \"a\": [\n    {\n      \"\": []\n    }\n  ]\n}\n\n");
+  auto again = parseJson(text);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(printed(*again), text);
+}
+
 TEST_F(JsonPrinterTest, IndentAndForeignNodes) {
   EXPECT_EQ(printedTo([](std::FILE* out) { printIndent(0, out); }), "");
   EXPECT_EQ(printedTo([](std::FILE* out) { printIndent(-3, out); }), "");

@@ -1,0 +1,105 @@
+// fuzz/fuzz_json.cpp - the JSON reader on arbitrary bytes: parse, every
+// getter into UTF-8 and ISO-8859-1 with and without decoding, the printer,
+// and ending the tree. UTF-8 results of well-formed input must be
+// well-formed, "JSON" failures must stay inside the reader, and a printed
+// document must read back as the same tree.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/exception.h"
+#include "core/ordering.h"
+#include "core/translate.h"
+#include "core/unicode.h"
+#include "web/json_exercise_support.h"
+#include "web/xml_entities.h"
+
+namespace {
+
+struct Modules {
+  Modules() {
+    bw::initMegaListModule();
+    bw::initTranslateEngine();
+    bw::initTranslateModule();
+    bw::initJSONModule();
+    utf8.load("UTF-8");
+    latin1.load("ISO-8859-1", false);
+    latin1Reader = std::make_unique<bw::cJSON>(latin1, nullptr);
+    utf8Reader = std::make_unique<bw::cJSON>(utf8, nullptr);
+    sink = std::fopen("/dev/null", "w");
+  }
+  ~Modules() {
+    std::fclose(sink);
+    utf8Reader.reset();
+    latin1Reader.reset();
+    bw::endJSONModule();
+    bw::endCharsetModule();
+    bw::endTranslateEngine();
+    bw::endMegaListModule();
+  }
+  bw::cEncodingUTF utf8;
+  bw::cCharset latin1;
+  std::unique_ptr<bw::cJSON> latin1Reader;
+  std::unique_ptr<bw::cJSON> utf8Reader;
+  std::FILE* sink;
+};
+
+std::unique_ptr<Modules> gModules;
+
+// Every node as one line: depth, name, kind and raw text.
+std::string flatten(bw::webDataRoot& root) {
+  std::string out;
+  int depth = 0;
+  bw::walkNodes<int>(
+      root.head(), true,
+      [&](bw::webDataNode* n) {
+        out += std::to_string(depth++) + " " + n->getName().str() + " " +
+               std::to_string(n->getTextValue()) + " " + n->infoText().str() + "\n";
+        return 0;
+      },
+      [&](bw::webDataNode*, int) { --depth; });
+  return out;
+}
+
+std::string printed(bw::webDataRoot& root) {
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&data, &size);
+  bw::printJSONroot(root, out);
+  std::fclose(out);
+  std::string s(data, size);
+  std::free(data);
+  return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (!data) {
+    gModules.reset();  // the replay runner's last call
+    return 0;
+  }
+  if (!gModules) gModules = std::make_unique<Modules>();
+  Modules& m = *gModules;
+  std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  try {
+    bw::JsonExercise x = bw::exerciseJson(*m.latin1Reader, bytes, m.utf8, m.latin1, m.sink);
+    if (!x.utf8WellFormed) std::abort();
+    bw::JsonExercise u = bw::exerciseJson(*m.utf8Reader, bytes, m.utf8, m.latin1, m.sink);
+    if (u.parsed != x.parsed || !u.utf8WellFormed) std::abort();
+    if (u.parsed && u.depth <= bw::kJsonPrintDepthLimit) {
+      std::string text = printed(*u.root);
+      bw::JsonParseResult again =
+          m.utf8Reader->parseDocument(text.c_str(), static_cast<int32_t>(text.size() + 1));
+      if (!again.root || flatten(*again.root) != flatten(*u.root)) std::abort();
+    }
+  } catch (const bw::eException&) {
+    // Only "JSON" failures are expected, and they never leave the reader.
+    std::abort();
+  }
+  return 0;
+}
