@@ -4,6 +4,7 @@ BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpugixml-dev libxml2-dev libexpat1-dev
+  rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   clang libclang-rt-dev
   curl openssl tzdata
   python3

@@ -1,0 +1,136 @@
+// bench/bench_json.cpp - the JSON reader against RapidJSON (Document::Parse),
+// nlohmann::json::parse and simdjson's DOM parser on the same in-memory
+// documents (twitter.json, citm_catalog.json, canada.json): parse plus
+// ending the tree, and the heap each keeps per input byte once parsed.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <rapidjson/document.h>
+#include <simdjson.h>
+#include <sstream>
+#include <string>
+
+#include "core/ordering.h"
+#include "core/translate.h"
+#include "core/unicode.h"
+#include "web/json_reader.h"
+
+namespace {
+
+constexpr const char* kFiles[] = {"twitter.json", "citm_catalog.json", "canada.json"};
+
+std::string readPerf(const char* name) {
+  std::ifstream in(std::string(BRINDLEWORK_TESTDATA_DIR) + "/json/perf/" + name, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+struct Inputs {
+  Inputs() {
+    bw::initMegaListModule();
+    bw::initTranslateEngine();
+    bw::initTranslateModule();
+    bw::initJSONModule();
+    utf8.load("UTF-8");
+    for (const char* f : kFiles) texts.push_back(readPerf(f));
+  }
+  bw::cEncodingUTF utf8;
+  std::vector<std::string> texts;
+};
+
+Inputs& inputs() {
+  static Inputs in;
+  return in;
+}
+
+// Bytes of heap in use (small blocks and mapped ones).
+size_t heapInUse() {
+  struct mallinfo2 m = mallinfo2();
+  return m.uordblks + m.hblkhd;
+}
+
+// Heap kept by a parsed document per input byte: measured once, around a
+// parse whose result is still alive.
+template <class Parse>
+void memoryCounter(benchmark::State& state, const std::string& text, Parse parse) {
+  malloc_trim(0);
+  size_t before = heapInUse();
+  auto kept = parse();
+  size_t after = heapInUse();
+  state.counters["mem/input"] = static_cast<double>(after > before ? after - before : 0) /
+                                static_cast<double>(text.size());
+  benchmark::DoNotOptimize(kept);
+}
+
+void BM_Brindlework(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  if (text.empty()) return state.SkipWithError("corpus not found");
+  bw::cJSON reader(inputs().utf8, nullptr);
+  for (auto _ : state) {
+    bw::JsonParseResult r = reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size()));
+    if (!r.root) return state.SkipWithError(r.message.c_str());
+    r.root.reset();
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  memoryCounter(state, text, [&] {
+    return reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size())).root;
+  });
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_Brindlework)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+void BM_RapidJSON(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(text.c_str(), text.size());
+    if (d.HasParseError()) return state.SkipWithError("parse error");
+    benchmark::DoNotOptimize(d);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  memoryCounter(state, text, [&] {
+    auto d = std::make_unique<rapidjson::Document>();
+    d->Parse(text.c_str(), text.size());
+    return d;
+  });
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_RapidJSON)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+void BM_Nlohmann(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  for (auto _ : state) {
+    nlohmann::json j = nlohmann::json::parse(text);
+    benchmark::DoNotOptimize(j);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  memoryCounter(state, text, [&] { return std::make_unique<nlohmann::json>(nlohmann::json::parse(text)); });
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_Nlohmann)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+void BM_Simdjson(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  simdjson::padded_string padded(text);
+  simdjson::dom::parser parser;
+  for (auto _ : state) {
+    simdjson::dom::element doc;
+    if (parser.parse(padded).get(doc)) return state.SkipWithError("parse error");
+    benchmark::DoNotOptimize(doc);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  memoryCounter(state, text, [&] {
+    auto p = std::make_unique<simdjson::dom::parser>();
+    simdjson::dom::element doc;
+    simdjson::error_code error = p->parse(padded).get(doc);
+    benchmark::DoNotOptimize(error);
+    return p;
+  });
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_Simdjson)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
