@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "core/exception.h"
+#include "core/ascii_case.h"
 #include "core/string_procs.h"
 #include "platform/dos_errors.h"
 #include "web/http_watcher.h"
@@ -27,17 +28,6 @@ namespace bw {
 namespace {
 
 constexpr char kDefaultPostSafe[] = "_.-/&=";
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    unsigned char a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(prefix[i]);
-    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
-    if (a != b) return false;
-  }
-  return true;
-}
 
 bool isRedirectStatus(int32_t s) { return s == 301 || s == 302 || s == 303 || s == 307 || s == 308; }
 
@@ -199,9 +189,9 @@ void cHTTP::buildRequestText(std::string_view path) {
   if (!extraHeaders_.isNil()) {
     SplitResult extra = splitLines(extraHeaders_);
     for (Str& line : extra.chain) {
-      if (startsWithIgnoringCase(line.view(), "Host:"))
+      if (startsWithNoCase(line.view(), "Host:"))
         raise("EMU", "cHTTP.open(); headers cannot contain a Host: line");
-      if (startsWithIgnoringCase(line.view(), "Accept:")) accept = true;
+      if (startsWithNoCase(line.view(), "Accept:")) accept = true;
       lines.push_back(std::move(line));
     }
   }

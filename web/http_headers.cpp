@@ -2,22 +2,12 @@
 #include <cstdint>
 #include <string_view>
 
+#include "core/ascii_case.h"
 #include "core/string_procs.h"
 #include "web/http.h"
 
 namespace bw {
 namespace {
-
-bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    unsigned char a = static_cast<unsigned char>(text[i]), b = static_cast<unsigned char>(prefix[i]);
-    if (a >= 'A' && a <= 'Z') a = static_cast<unsigned char>(a + 32);
-    if (b >= 'A' && b <= 'Z') b = static_cast<unsigned char>(b + 32);
-    if (a != b) return false;
-  }
-  return true;
-}
 
 std::string_view prefixOf(Text name, int32_t length) {
   std::string_view p = name.nulView();
@@ -28,7 +18,7 @@ std::string_view prefixOf(Text name, int32_t length) {
 // The position just after "name:" in line, or npos.
 size_t afterColon(const Str& line, std::string_view name) {
   std::string_view text = line.view();
-  if (!startsWithIgnoringCase(text, name) || text.size() <= name.size() || text[name.size()] != ':')
+  if (!startsWithNoCase(text, name) || text.size() <= name.size() || text[name.size()] != ':')
     return std::string_view::npos;
   return name.size() + 1;
 }
@@ -38,7 +28,7 @@ size_t afterColon(const Str& line, std::string_view name) {
 const Str* findHeaderLine(const StrChain& lines, Text prefix, int32_t length) {
   std::string_view p = prefixOf(prefix, length);
   for (const Str& line : lines)
-    if (startsWithIgnoringCase(line.view(), p)) return &line;
+    if (startsWithNoCase(line.view(), p)) return &line;
   return nullptr;
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/ascii_case.h"
 #include "core/exception.h"
 #include "core/string_procs.h"
 
@@ -12,17 +13,6 @@ namespace bw {
 namespace {
 
 constexpr std::string_view kDefaultSafe = "_.-/";
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
 
 bool needsNoEscape(unsigned char c, std::string_view safe) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
@@ -164,7 +154,7 @@ bool isSameHost(Text url1, Text url2) {
   URLParts a = splitURL(url1, kURLHost, nullptr);
   URLParts b = splitURL(url2, kURLHost, nullptr);
   if (a.host.isNil() || b.host.isNil()) return false;
-  return equalsIgnoringCase(a.host.view(), b.host.view());
+  return equalsNoCase(a.host.view(), b.host.view());
 }
 
 }  // namespace bw
