@@ -168,9 +168,11 @@ void cJSON::close() {
 cJSON::Scan cJSON::scan(int32_t position) {
   if (!text_) raise("EMU", "cJSON.nextToken(); not open");
   if (position < 0 || position > length_) raise("EMU", "cJSON.nextToken(); position out of range");
+  const char* base = text_;
   int32_t p = position;
-  for (;;) {
-    char c = at(p);
+  while (p < length_) {
+    const char c = base[p];
+    if (c > ' ') break;
     if (c == '\n') {
       ++lineNumber_;
     } else if (c != ' ' && c != '\t' && c != '\r') {
@@ -178,7 +180,6 @@ cJSON::Scan cJSON::scan(int32_t position) {
     }
     ++p;
   }
-  const char* base = text_;
   const char c = at(p);
   switch (c) {
     case '\0':
@@ -215,6 +216,7 @@ cJSON::Scan cJSON::scan(int32_t position) {
     int32_t q = p + 1;
     bool dot = false;
     bool exponent = false;
+    while (q < length_ && isDigit(base[q])) ++q;
     for (;;) {
       char d = at(q);
       if (d == '.' && !dot) {
