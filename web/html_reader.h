@@ -116,7 +116,9 @@ namespace pHTML {
 
 // Reads the tag at position (a "<" or the end of html) and the text after
 // it. A position outside 0 .. the text's length raises "EMU"
-// "pHTML; html_nextTagAndText(); position out of range".
+// "pHTML; html_nextTagAndText(); position out of range". At offset 0 any
+// other byte gives no tag, the next position being the next "<" (or the
+// end); beyond offset 0 it raises "BUG".
 HtmlTagAndText html_nextTagAndText(Text html, int64_t position, bool quiet);
 
 // Turns a tag's inside into a node referring to root; the node takes over

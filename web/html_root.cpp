@@ -28,20 +28,8 @@ Str HtmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
                         bool nilIfUnchanged) const {
   fHtmlEscCodeTranslateMatcher* escapes = htmlEscCodeMatcher();
   if (!escapes) raise("BUG", "HtmlDecoder.decode(); HTML module not initialised");
-  fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
-  const bool utf8 = to.isOfClass(cEncodingUTF::kClassName);
-  EscapeContext context{entities_.get(), &to};
-  const TranslateEntry table[] = {
-      {simple, "&amp;lt;", nullptr, 0, "<", nullptr},
-      {simple, "&amp;gt;", nullptr, 0, ">", nullptr},
-      {simple, "&amp;amp;", nullptr, 0, "&", nullptr},
-      {simple, "&amp;quot;", nullptr, 0, "\"", nullptr},
-      {simple, "&amp;nbsp;", nullptr, 0, utf8 ? "\xC2\xA0" : "\xA0", nullptr},
-      {simple, "\r", nullptr, 0, "", nullptr},
-      {escapes, "&", nullptr, 0, nullptr, &context},
-      {},
-  };
-  return convertStringEncoding(text, from, to, text.length(), '?', nilIfUnchanged, false, table, 0);
+  // The XML rules without the CDATA markers.
+  return decodeEntityText(text, from, to, nilIfUnchanged, *escapes, *entities_, false);
 }
 
 htmlDataRoot::htmlDataRoot() : entities_(std::make_shared<EntityMap>()) {

@@ -248,6 +248,7 @@ TEST_F(JsonReaderTest, SurrogatesInBothTargets) {
   EXPECT_EQ(highThenOther->getText(&utf8_, false), "?A");
   // No NUL is put into a text.
   EXPECT_EQ(highThenOther->getNext()->getText(&utf8_, false), "?");
+  EXPECT_EQ(highThenOther->getNext()->getText(nullptr, false), "?");
 }
 
 TEST_F(JsonReaderTest, SingleByteTargetsTakeTheSystemCharset) {

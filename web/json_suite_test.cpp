@@ -14,42 +14,12 @@
 
 #include "web/json_exercise_support.h"
 #include "web/json_test_support.h"
+#include "web/web_corpus_test_support.h"
 
 namespace bw {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-// BRINDLEWORK_UPDATE_OUTCOMES=1 rewrites the pinned file instead of comparing.
-void compareOrUpdate(const char* name, const std::string& actual) {
-  const std::string path = std::string(BRINDLEWORK_SOURCE_DIR) + "/web/testdata/" + name;
-  if (std::getenv("BRINDLEWORK_UPDATE_OUTCOMES")) {
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  std::optional<std::string> expected = readFile(path);
-  ASSERT_TRUE(expected) << "missing " << path;
-  std::istringstream e(*expected), a(actual);
-  std::string le, la;
-  int shown = 0;
-  for (;;) {
-    bool moreE = static_cast<bool>(std::getline(e, le));
-    bool moreA = static_cast<bool>(std::getline(a, la));
-    if (!moreE && !moreA) break;
-    if (!moreE) le = "<none>";
-    if (!moreA) la = "<none>";
-    if (le != la && shown++ < 10) ADD_FAILURE() << "expected: " << le << "\n  actual: " << la;
-  }
-  EXPECT_EQ(shown, 0) << name << " differs from " << path;
-}
 
 class JsonSuiteTest : public JsonTest {
  protected:
@@ -76,7 +46,7 @@ TEST_F(JsonSuiteTest, TestSuiteOutcomesArePinned) {
   std::string outcomes;
   std::map<char, std::pair<int, int>> perPrefix;  // accepted, total
   for (const fs::path& file : files) {
-    std::optional<std::string> bytes = readFile(file);
+    std::optional<std::string> bytes = readCorpusFile(file);
     ASSERT_TRUE(bytes) << file;
     JsonExercise x = exerciseJson(reader, *bytes, utf8_, latin1_, sink_);
     const std::string name = file.filename().string();
@@ -93,7 +63,7 @@ TEST_F(JsonSuiteTest, TestSuiteOutcomesArePinned) {
     std::cout << "JSONTestSuite " << prefix << "_: " << counts.first << " of " << counts.second
               << " accepted\n";
   }
-  compareOrUpdate("json_suite_outcomes.txt", outcomes);
+  compareOrUpdateOutcomes("json_suite_outcomes.txt", outcomes);
 }
 
 // The nodes of a tree as one line each: depth, name, kind and raw text.
@@ -116,7 +86,7 @@ TEST_F(JsonSuiteTest, PerformanceDocumentsParseAndRoundTrip) {
   if (!fs::exists(dir)) GTEST_SKIP() << "test corpus not found: " << dir;
   cJSON reader(utf8_, nullptr);
   for (const char* name : {"twitter.json", "citm_catalog.json", "canada.json"}) {
-    std::optional<std::string> bytes = readFile(dir / name);
+    std::optional<std::string> bytes = readCorpusFile(dir / name);
     ASSERT_TRUE(bytes) << name;
     JsonParseResult r = reader.parseDocument(bytes->c_str(), static_cast<int32_t>(bytes->size() + 1));
     ASSERT_TRUE(r.root) << name << ": " << str(r.message);

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 
+#include "web/web_corpus_test_support.h"
 #include "web/web_dump.h"
 #include "web/web_test_support.h"
 #include "web/xml_exercise_support.h"
@@ -18,43 +19,6 @@ namespace bw {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
-
-// Where an outcome file lives in the source tree; BRINDLEWORK_UPDATE_OUTCOMES=1
-// rewrites it instead of comparing.
-std::string outcomePath(const char* name) {
-  return std::string(BRINDLEWORK_SOURCE_DIR) + "/web/testdata/" + name;
-}
-
-void compareOrUpdate(const char* name, const std::string& actual) {
-  const std::string path = outcomePath(name);
-  if (std::getenv("BRINDLEWORK_UPDATE_OUTCOMES")) {
-    std::ofstream(path, std::ios::binary) << actual;
-    return;
-  }
-  std::optional<std::string> expected = readFile(path);
-  ASSERT_TRUE(expected) << "missing " << path;
-  if (*expected == actual) return;
-  // Report the first differing lines only.
-  std::istringstream e(*expected), a(actual);
-  std::string le, la;
-  int shown = 0;
-  while (shown < 10 && (std::getline(e, le) || std::getline(a, la))) {
-    if (!std::getline(a, la)) la = "<none>";
-    if (le != la) {
-      ADD_FAILURE() << "expected: " << le << "\n  actual: " << la;
-      ++shown;
-    }
-  }
-  ADD_FAILURE() << name << " differs from " << path;
-}
 
 std::string outcomeOf(const XmlExercise& x) {
   if (x.parsed) return "accepted";
@@ -87,7 +51,7 @@ TEST_F(XmlCorpusTest, W3cSuiteOutcomesArePinned) {
   int tests = 0;
   for (const char* catalog : kCatalogs) {
     const fs::path catalogPath = base / catalog;
-    std::optional<std::string> text = readFile(catalogPath);
+    std::optional<std::string> text = readCorpusFile(catalogPath);
     ASSERT_TRUE(text) << catalogPath;
     // Each "<TEST ...>" tag names one case; its attributes are read with
     // the reader's own tag scanner.
@@ -104,7 +68,7 @@ TEST_F(XmlCorpusTest, W3cSuiteOutcomesArePinned) {
       ++tests;
       const std::string& type = attributes["TYPE"];
       fs::path file = catalogPath.parent_path() / attributes["URI"];
-      std::optional<std::string> bytes = readFile(file);
+      std::optional<std::string> bytes = readCorpusFile(file);
       std::string outcome = "missing";
       if (bytes) {
         XmlExercise x = exerciseXml(reader, *bytes, utf8_, latin1_);
@@ -122,7 +86,7 @@ TEST_F(XmlCorpusTest, W3cSuiteOutcomesArePinned) {
     std::cout << "W3C " << type << ": " << counts.first << " of " << counts.second
               << " accepted\n";
   }
-  compareOrUpdate("xmlts_outcomes.txt", outcomes);
+  compareOrUpdateOutcomes("xmlts_outcomes.txt", outcomes);
 }
 
 // Trees equal as the dump shows them, with an empty text after the end tag
@@ -159,7 +123,7 @@ TEST_F(XmlCorpusTest, FeedCorporaParseConvertAndRoundTrip) {
     std::sort(files.begin(), files.end());
     int accepted = 0, roundTrips = 0;
     for (const fs::path& file : files) {
-      std::optional<std::string> bytes = readFile(file);
+      std::optional<std::string> bytes = readCorpusFile(file);
       ASSERT_TRUE(bytes);
       XmlExercise x = exerciseXml(reader, *bytes, utf8_, latin1_);
       EXPECT_TRUE(x.utf8WellFormed) << file;
@@ -184,7 +148,7 @@ TEST_F(XmlCorpusTest, FeedCorporaParseConvertAndRoundTrip) {
     std::cout << corpus << ": " << accepted << " of " << files.size() << " accepted, "
               << roundTrips << " round trips\n";
   }
-  compareOrUpdate("feed_outcomes.txt", outcomes);
+  compareOrUpdateOutcomes("feed_outcomes.txt", outcomes);
 }
 
 }  // namespace

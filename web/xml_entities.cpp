@@ -164,13 +164,11 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   return {position, static_cast<int32_t>(nameStart + semi + 1 - s), length, std::move(replacement)};
 }
 
-Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
-                       bool nilIfUnchanged) const {
-  fXmlEscCodeTranslateMatcher* escapes = xmlEscCodeMatcher();
-  if (!escapes) raise("BUG", "XmlDecoder.decode(); XML module not initialised");
+Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
+                     fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers) {
   fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
   const bool utf8 = to.isOfClass(cEncodingUTF::kClassName);
-  EscapeContext context{entities_.get(), &to};
+  EscapeContext context{&entities, &to};
   const TranslateEntry table[] = {
       {simple, "&amp;lt;", nullptr, 0, "<", nullptr},
       {simple, "&amp;gt;", nullptr, 0, ">", nullptr},
@@ -178,12 +176,21 @@ Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
       {simple, "&amp;quot;", nullptr, 0, "\"", nullptr},
       {simple, "&amp;nbsp;", nullptr, 0, utf8 ? "\xC2\xA0" : "\xA0", nullptr},
       {simple, "\r", nullptr, 0, "", nullptr},
-      {escapes, "&", nullptr, 0, nullptr, &context},
-      {simple, "<![CDATA[", nullptr, 0, "", nullptr},
+      {&escapes, "&", nullptr, 0, nullptr, &context},
+      // A NIL matcher ends the table: without cdataMarkers both marker
+      // rules are left out.
+      {cdataMarkers ? simple : nullptr, "<![CDATA[", nullptr, 0, "", nullptr},
       {simple, "]]>", nullptr, 0, "", nullptr},
       {},
   };
   return convertStringEncoding(text, from, to, text.length(), '?', nilIfUnchanged, false, table, 0);
+}
+
+Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
+                       bool nilIfUnchanged) const {
+  fXmlEscCodeTranslateMatcher* escapes = xmlEscCodeMatcher();
+  if (!escapes) raise("BUG", "XmlDecoder.decode(); XML module not initialised");
+  return decodeEntityText(text, from, to, nilIfUnchanged, *escapes, *entities_, true);
 }
 
 fXmlEscCodeTranslateMatcher* xmlEscCodeMatcher() { return gEscCodeMatcher.get(); }

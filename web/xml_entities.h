@@ -93,6 +93,15 @@ class fXmlEscCodeTranslateMatcher : public fTranslateMatcher {
   TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
 };
 
+// Converts text from `from` into `to` while running the entity rules shared
+// by the XML and HTML decoders: the doubled escapes "&amp;lt;" "&amp;gt;"
+// "&amp;amp;" "&amp;quot;" "&amp;nbsp;" (A0 in the target's encoding),
+// carriage returns dropped, then "&...;" escapes through `escapes` (its
+// context: entities and the target), and with cdataMarkers the markers
+// "<![CDATA[" and "]]>" dropped.
+Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
+                     fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers);
+
 // The XML decoding table's rules, run while converting.
 class XmlDecoder : public webDecoder {
  public:

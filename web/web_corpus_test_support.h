@@ -1,0 +1,48 @@
+// web/web_corpus_test_support.h - test helpers of the corpus tests: reading
+// a corpus file, and comparing an outcome list with its pinned file under
+// web/testdata/ (BRINDLEWORK_UPDATE_OUTCOMES=1 rewrites the file instead).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+namespace bw {
+
+inline std::optional<std::string> readCorpusFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+// Reports the first differing lines only.
+inline void compareOrUpdateOutcomes(const char* name, const std::string& actual) {
+  const std::string path = std::string(BRINDLEWORK_SOURCE_DIR) + "/web/testdata/" + name;
+  if (std::getenv("BRINDLEWORK_UPDATE_OUTCOMES")) {
+    std::ofstream(path, std::ios::binary) << actual;
+    return;
+  }
+  std::optional<std::string> expected = readCorpusFile(path);
+  ASSERT_TRUE(expected) << "missing " << path;
+  std::istringstream e(*expected), a(actual);
+  std::string le, la;
+  int differences = 0;
+  for (;;) {
+    bool moreE = static_cast<bool>(std::getline(e, le));
+    bool moreA = static_cast<bool>(std::getline(a, la));
+    if (!moreE && !moreA) break;
+    if (!moreE) le = "<none>";
+    if (!moreA) la = "<none>";
+    if (le != la && differences++ < 10) ADD_FAILURE() << "expected: " << le << "\n  actual: " << la;
+  }
+  EXPECT_EQ(differences, 0) << name << " differs from " << path;
+}
+
+}  // namespace bw
