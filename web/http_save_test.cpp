@@ -137,6 +137,15 @@ TEST(HttpSaveToFile, ExactAndUnannouncedBodiesSucceed) {
   EXPECT_EQ(test::readFile(free), body.substr(0, 100007));
 }
 
+// A write that fails (here: a full device) is never reported as a saved
+// body, even when no length was announced.
+TEST(HttpSaveToFile, FailedWritesMakeCloseFail) {
+  httpSaveToFile f;
+  if (!f.open(":dev/full")) GTEST_SKIP() << "/dev/full cannot be opened here";
+  EXPECT_TRUE(f.append("buffered", 8));
+  EXPECT_FALSE(f.close());
+}
+
 TEST(HttpSaveToFile, OpenFailsForAMissingFolder) {
   httpSaveToFile f;
   EXPECT_FALSE(f.open(":nonexistent-folder-bw/x/y.bin"));

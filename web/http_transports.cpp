@@ -88,6 +88,10 @@ void cHTTP::stopCurl() {
 }
 
 int32_t cHTTP::openHttps(std::string_view path, int32_t port) {
+  {
+    std::lock_guard<std::mutex> lock(gPendingMutex);
+    reapPendingLocked();
+  }
   dos::setIoErr(0);
   if (!deviceExists("PIPE:")) {
     std::fputs("WARNING: Cannot download using https as PIPE: is not installed.\n", stdout);
