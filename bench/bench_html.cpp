@@ -105,11 +105,12 @@ void BM_Libxml2Html(benchmark::State& state) {
   const std::string& text = page().text;
   if (text.empty()) return state.SkipWithError("corpus not found");
   for (auto _ : state) {
-    htmlDocPtr doc = htmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8",
-                                    HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING |
-                                        HTML_PARSE_NONET);
+    htmlDocPtr doc =
+        htmlReadMemory(text.data(), static_cast<int>(text.size()), nullptr, "UTF-8",
+                       HTML_PARSE_RECOVER | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET);
     benchmark::DoNotOptimize(doc);
-    if (state.iterations() == 0) state.counters["nodes"] = static_cast<double>(countElements(xmlDocGetRootElement(doc)));
+    if (state.iterations() == 0)
+      state.counters["nodes"] = static_cast<double>(countElements(xmlDocGetRootElement(doc)));
     xmlFreeDoc(doc);
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));

@@ -5,10 +5,10 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
-#include <fstream>
-#include <nlohmann/json.hpp>
 #include <rapidjson/document.h>
 #include <simdjson.h>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 
@@ -60,8 +60,8 @@ void memoryCounter(benchmark::State& state, const std::string& text, Parse parse
   size_t before = heapInUse();
   auto kept = parse();
   size_t after = heapInUse();
-  state.counters["mem/input"] = static_cast<double>(after > before ? after - before : 0) /
-                                static_cast<double>(text.size());
+  state.counters["mem/input"] =
+      static_cast<double>(after > before ? after - before : 0) / static_cast<double>(text.size());
   benchmark::DoNotOptimize(kept);
 }
 
@@ -75,9 +75,8 @@ void BM_Brindlework(benchmark::State& state) {
     r.root.reset();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-  memoryCounter(state, text, [&] {
-    return reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size())).root;
-  });
+  memoryCounter(state, text,
+                [&] { return reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size())).root; });
   state.SetLabel(kFiles[state.range(0)]);
 }
 BENCHMARK(BM_Brindlework)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);

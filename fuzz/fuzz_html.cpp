@@ -73,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
       bw::HtmlParsedTag parsed = bw::pHTML::html_parseTag(t.tag.view(), root.get(), std::move(t.text), true);
       if (!parsed.node) continue;
-      for (const bw::cEncoding* target : {static_cast<const bw::cEncoding*>(&m.utf8),
-                                          static_cast<const bw::cEncoding*>(&m.latin1)}) {
+      for (const bw::cEncoding* target :
+           {static_cast<const bw::cEncoding*>(&m.utf8), static_cast<const bw::cEncoding*>(&m.latin1)}) {
         for (bool noDecode : {false, true}) {
           check(parsed.node->getText(target, noDecode), target);
           bw::Str after = parsed.node->getTextAfterEndTag(target, noDecode);

@@ -57,8 +57,8 @@ std::string flatten(bw::webDataRoot& root) {
   bw::walkNodes<int>(
       root.head(), true,
       [&](bw::webDataNode* n) {
-        out += std::to_string(depth++) + " " + n->getName().str() + " " +
-               std::to_string(n->getTextValue()) + " " + n->infoText().str() + "\n";
+        out += std::to_string(depth++) + " " + n->getName().str() + " " + std::to_string(n->getTextValue()) +
+               " " + n->infoText().str() + "\n";
         return 0;
       },
       [&](bw::webDataNode*, int) { --depth; });

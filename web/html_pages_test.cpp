@@ -48,14 +48,16 @@ TEST_F(HtmlPagesTest, AutodiscoveryPagesGiveTheirLinksAsWritten) {
     // Every "<" of the page is a place a caller may read a tag at.
     for (size_t lt = page.find('<'); lt != std::string::npos; lt = page.find('<', lt + 1)) {
       HtmlTagAndText t;
-      std::string printed = capturedStdout([&] { t = pHTML::html_nextTagAndText(page, static_cast<int64_t>(lt), true); });
+      std::string printed =
+          capturedStdout([&] { t = pHTML::html_nextTagAndText(page, static_cast<int64_t>(lt), true); });
       if (t.tag.isNil()) {
         EXPECT_TRUE(t.position == -1 || page[static_cast<size_t>(t.position)] == '>') << path;
         continue;
       }
       const std::string tagText = t.tag.str();
       HtmlParsedTag parsed;
-      printed = capturedStdout([&] { parsed = pHTML::html_parseTag(t.tag.view(), root.get(), std::move(t.text), true); });
+      printed = capturedStdout(
+          [&] { parsed = pHTML::html_parseTag(t.tag.view(), root.get(), std::move(t.text), true); });
       if (!parsed.node) {
         ++quietFailures;
         continue;
@@ -74,8 +76,8 @@ TEST_F(HtmlPagesTest, AutodiscoveryPagesGiveTheirLinksAsWritten) {
       if (rel == "alternate") ++alternates;
     }
   }
-  std::cout << "autodiscovery pages: " << pages.size() << " pages, " << links << " link tags, "
-            << alternates << " alternate, " << quietFailures << " tags refused quietly\n";
+  std::cout << "autodiscovery pages: " << pages.size() << " pages, " << links << " link tags, " << alternates
+            << " alternate, " << quietFailures << " tags refused quietly\n";
   EXPECT_GT(links, 100);
   EXPECT_GT(alternates, 30);
 }

@@ -53,8 +53,7 @@ class fHtmlEscCodeTranslateMatcher : public fTranslateMatcher {
 class HtmlDecoder : public webDecoder {
  public:
   explicit HtmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {}
-  Str decode(Text text, const cEncoding& from, const cEncoding& to,
-             bool nilIfUnchanged) const override;
+  Str decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const override;
   const EntityMap& entities() const { return *entities_; }
 
  private:
@@ -86,8 +85,8 @@ std::unique_ptr<htmlDataRoot> createHTMLroot(Str encodingName, Str declaredEncod
 std::unique_ptr<htmlDataRoot> createHTMLroot(Str encodingName, Str declaredEncodingName);
 
 struct HtmlTagAndText {
-  Str tag;    // between "<" and ">"; "" at the end of the text; NIL: no tag
-  Str text;   // up to the next "<" or the end; NIL when there is no tag
+  Str tag;               // between "<" and ">"; "" at the end of the text; NIL: no tag
+  Str text;              // up to the next "<" or the end; NIL when there is no tag
   int64_t position = 0;  // the next position; -1 when there is none
 };
 
@@ -104,7 +103,7 @@ struct HtmlAttribute {
 
 struct HtmlParsedTag {
   std::unique_ptr<webDataNode> node;  // NIL for a closing tag, an empty tag or a quiet failure
-  bool closes = false;  // a closing tag, a self-closing element or a comment
+  bool closes = false;                // a closing tag, a self-closing element or a comment
 };
 
 void initHTMLModule();

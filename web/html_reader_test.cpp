@@ -30,7 +30,8 @@ class HtmlReaderTest : public JsonTest {
 
   std::string attributes(webDataNode& n) {
     std::string out;
-    for (webAttributeText a = n.getFirstAttribute(nullptr, true); a.name; a = n.getNextAttribute(nullptr, true))
+    for (webAttributeText a = n.getFirstAttribute(nullptr, true); a.name;
+         a = n.getNextAttribute(nullptr, true))
       out += a.name->str() + "=" + a.value.str() + ";";
     return out;
   }
@@ -95,14 +96,16 @@ TEST_F(HtmlReaderTest, CommentsAndTagsThatAreNone) {
   EXPECT_TRUE(t.tag.isNil());
   EXPECT_TRUE(t.text.isNil());
   EXPECT_EQ(t.position, static_cast<int64_t>(page.find('>', lt)));
-  expectRaise([&] { pHTML::html_nextTagAndText(page, lt, false); }, "HTML", "pHTML; nextTagOrText(); malformed HTML");
+  expectRaise([&] { pHTML::html_nextTagAndText(page, lt, false); }, "HTML",
+              "pHTML; nextTagOrText(); malformed HTML");
   // "<>" is no tag either.
   t = pHTML::html_nextTagAndText(page, static_cast<int64_t>(page.find("<>")), true);
   EXPECT_TRUE(t.tag.isNil());
   EXPECT_EQ(t.position, static_cast<int64_t>(page.find("<>") + 1));
 
   // An unclosed comment or a "<" without a ">" leaves nowhere to go on.
-  for (std::string bad : {std::string("<!-- <a> ->"), std::string("<a href="), std::string("<!--"), std::string("<a\0>", 4)}) {
+  for (std::string bad :
+       {std::string("<!-- <a> ->"), std::string("<a href="), std::string("<!--"), std::string("<a\0>", 4)}) {
     t = pHTML::html_nextTagAndText(bad, 0, true);
     EXPECT_TRUE(t.tag.isNil()) << bad;
     EXPECT_EQ(t.position, -1) << bad;
@@ -212,8 +215,9 @@ TEST_F(HtmlReaderTest, ElementsClosingTagsAndQuietFailures) {
     });
     // Only the unclosed string passes tagNextToken, quiet or not.
     if (std::string_view(tag) == "a title=\"x") {
-      EXPECT_EQ(printed, "pHTML; tagNextToken(); tag=\"a title=\"x\", pos=8\n"
-                         "pHTML; tagNextToken(); tag=\"a title=\"x\", pos=8\n");
+      EXPECT_EQ(printed,
+                "pHTML; tagNextToken(); tag=\"a title=\"x\", pos=8\n"
+                "pHTML; tagNextToken(); tag=\"a title=\"x\", pos=8\n");
     } else {
       EXPECT_EQ(printed, "") << tag;
     }

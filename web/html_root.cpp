@@ -13,8 +13,7 @@ std::unique_ptr<fHtmlEscCodeTranslateMatcher> gEscCodeMatcher;
 
 }  // namespace
 
-TranslateMatch fHtmlEscCodeTranslateMatcher::call(Text text, int32_t position,
-                                                  const TranslateEntry& entry) {
+TranslateMatch fHtmlEscCodeTranslateMatcher::call(Text text, int32_t position, const TranslateEntry& entry) {
   // The same rules as the XML escapes; only the entity table and the target
   // in the entry's context differ.
   return escapes_.call(text, position, entry);
@@ -24,8 +23,7 @@ void initHTMLModule() { gEscCodeMatcher = std::make_unique<fHtmlEscCodeTranslate
 void endHTMLModule() { gEscCodeMatcher.reset(); }
 fHtmlEscCodeTranslateMatcher* htmlEscCodeMatcher() { return gEscCodeMatcher.get(); }
 
-Str HtmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
-                        bool nilIfUnchanged) const {
+Str HtmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
   fHtmlEscCodeTranslateMatcher* escapes = htmlEscCodeMatcher();
   if (!escapes) raise("BUG", "HtmlDecoder.decode(); HTML module not initialised");
   // The XML rules without the CDATA markers.

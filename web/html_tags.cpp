@@ -170,8 +170,7 @@ HtmlParsedTag html_parseTag(Text tagText, htmlDataRoot* root, Str textAfter, boo
     if (token.empty()) return {};
     if (token.starts_with("/")) return {nullptr, true};
     if (token.starts_with("!--")) {
-      return {std::make_unique<webDataNode>(Str(tagText.view()), std::move(textAfter), 0, root, Str()),
-              true};
+      return {std::make_unique<webDataNode>(Str(tagText.view()), std::move(textAfter), 0, root, Str()), true};
     }
     Str ns;
     Str name;
@@ -191,7 +190,8 @@ HtmlParsedTag html_parseTag(Text tagText, htmlDataRoot* root, Str textAfter, boo
       position = a.position;
       if (selfClosing) malformed("pHTML; html_parseTag(); malformed HTML, attributes after self-closing /");
       if (a.value.isNil()) {
-        if (a.name.view() != "/") malformed("pHTML; html_parseTag(); malformed HTML, attribute missing value");
+        if (a.name.view() != "/")
+          malformed("pHTML; html_parseTag(); malformed HTML, attribute missing value");
         selfClosing = true;
         webOldText old = node->setText(Str(""), 0, true);
         node->setTextAfterEndTag(std::move(old.text));

@@ -17,9 +17,9 @@ namespace bw {
 
 struct JsonExercise {
   bool parsed = false;
-  std::string message;         // the failure's message
+  std::string message;  // the failure's message
   size_t nodes = 0;
-  int32_t depth = 0;           // deepest nesting level
+  int32_t depth = 0;  // deepest nesting level
   bool printed = false;
   bool utf8WellFormed = true;  // every UTF-8 getter result of well-formed input was well-formed
   std::unique_ptr<webDataRoot> root;

@@ -26,7 +26,8 @@ TEST_F(JsonPrinterTest, PrintsIndentedJson) {
   auto texts = parseJson(R"([ "say \"hi\"\n", -1.5e3, null, [], {"k": [true]} ])");
   ASSERT_TRUE(texts);
   EXPECT_EQ(printed(*texts),
-            "[\n  \"say \\\"hi\\\"\\n\",\n  -1.5e3,\n  null,\n  [],\n  {\n    \"k\": [\n      true\n    ]\n  }\n]\n\n");
+            "[\n  \"say \\\"hi\\\"\\n\",\n  -1.5e3,\n  null,\n  [],\n  {\n    \"k\": [\n      true\n    ]\n  "
+            "}\n]\n\n");
 
   // Several top-level nodes are separated by commas.
   auto two = parseJson(R"({"a":1}, "c": "d")");

@@ -47,8 +47,7 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // ---------------------------------------------------------------------------
 // "\u" escapes
 
-TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position,
-                                                  const TranslateEntry& entry) {
+TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position, const TranslateEntry& entry) {
   const auto* context = static_cast<const JsonEscapeContext*>(entry.word6);
   std::string_view in = text.view();
   const size_t s = static_cast<size_t>(position);
@@ -83,8 +82,7 @@ JsonDecoder::JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const Transla
   for (const TranslateEntry* e = extraTable; e && e->matcher; ++e) extra_.push_back(*e);
 }
 
-Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
-                        bool nilIfUnchanged) const {
+Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
   fJsonEscCodeTranslateMatcher* escapes = jsonEscCodeMatcher();
   if (!escapes) raise("BUG", "JsonDecoder.decode(); JSON module not initialised");
   fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
@@ -99,10 +97,10 @@ Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
 
   constexpr size_t kRules = 9;
   const TranslateEntry rules[kRules] = {
-      {simple, "\\\\", nullptr, 0, "\\", nullptr}, {simple, "\\\"", nullptr, 0, "\"", nullptr},
-      {simple, "\\/", nullptr, 0, "/", nullptr},   {simple, "\\b", nullptr, 0, "\b", nullptr},
-      {simple, "\\f", nullptr, 0, "\f", nullptr},  {simple, "\\n", nullptr, 0, "\n", nullptr},
-      {simple, "\\r", nullptr, 0, "\r", nullptr},  {simple, "\\t", nullptr, 0, "\t", nullptr},
+      {simple, "\\\\", nullptr, 0, "\\", nullptr},     {simple, "\\\"", nullptr, 0, "\"", nullptr},
+      {simple, "\\/", nullptr, 0, "/", nullptr},       {simple, "\\b", nullptr, 0, "\b", nullptr},
+      {simple, "\\f", nullptr, 0, "\f", nullptr},      {simple, "\\n", nullptr, 0, "\n", nullptr},
+      {simple, "\\r", nullptr, 0, "\r", nullptr},      {simple, "\\t", nullptr, 0, "\t", nullptr},
       {escapes, "\\u", nullptr, 0, nullptr, &context},
   };
   // The usual tables fit on the stack; a long extra table goes to the heap.
@@ -131,8 +129,8 @@ cJSON::cJSON(const cEncoding& systemCharset, const TranslateEntry* extraTable) {
   auto utf8 = std::make_unique<cEncodingUTF>();
   if (!utf8->load("UTF-8")) raise("BUG", "cJSON.new(); failed to create utf8Encoding");
   utf8Encoding_ = std::move(utf8);
-  decoder_ = std::make_shared<JsonDecoder>(systemCharset_->clone(),
-                                           extraTable ? extraTable : jsonEmptyTable());
+  decoder_ =
+      std::make_shared<JsonDecoder>(systemCharset_->clone(), extraTable ? extraTable : jsonEmptyTable());
 }
 
 namespace {
@@ -203,8 +201,7 @@ cJSON::Scan cJSON::scan(int32_t position) {
         int32_t backslashes = 0;
         while (quote - backslashes > start && base[quote - backslashes - 1] == '\\') ++backslashes;
         if (backslashes % 2 == 0) {
-          return {std::string_view(base + start, static_cast<size_t>(quote - start)), kJsonString,
-                  quote + 1};
+          return {std::string_view(base + start, static_cast<size_t>(quote - start)), kJsonString, quote + 1};
         }
         q = quote + 1;
       }
@@ -236,8 +233,8 @@ cJSON::Scan cJSON::scan(int32_t position) {
             dot || exponent ? kJsonReal : kJsonInteger, q};
   }
   std::string_view rest(base + p, static_cast<size_t>(length_ - p));
-  for (std::string_view word : {std::string_view("true"), std::string_view("false"),
-                                std::string_view("null")}) {
+  for (std::string_view word :
+       {std::string_view("true"), std::string_view("false"), std::string_view("null")}) {
     if (!rest.starts_with(word)) continue;
     int32_t end = p + static_cast<int32_t>(word.size());
     if (isWordChara(at(end))) break;  // "truex": no other word can start here

@@ -41,16 +41,16 @@ namespace bw {
 
 // Token kinds; a node's textValue holds the kind of its value.
 constexpr int32_t kJsonEnd = 0;
-constexpr int32_t kJsonObject = 1;    // "{" or "}"
-constexpr int32_t kJsonArray = 2;     // "[" or "]"
-constexpr int32_t kJsonPunct = 4;     // ":" or ","
+constexpr int32_t kJsonObject = 1;  // "{" or "}"
+constexpr int32_t kJsonArray = 2;   // "[" or "]"
+constexpr int32_t kJsonPunct = 4;   // ":" or ","
 constexpr int32_t kJsonString = 8;
 constexpr int32_t kJsonInteger = 16;  // no "." and no exponent
 constexpr int32_t kJsonReal = 32;
 constexpr int32_t kJsonLiteral = 64;  // true, false, null
 
 struct JsonToken {
-  Str token;             // a new string; "" at the end of the text
+  Str token;  // a new string; "" at the end of the text
   int32_t kind = kJsonEnd;
   int32_t position = 0;  // just behind the token
 };
@@ -82,8 +82,7 @@ class JsonDecoder : public webDecoder {
   // extraTable: a terminated translate table, or NIL. Its entries (their
   // matchers and texts) must outlive every root that shares this decoder.
   JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const TranslateEntry* extraTable);
-  Str decode(Text text, const cEncoding& from, const cEncoding& to,
-             bool nilIfUnchanged) const override;
+  Str decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const override;
 
  private:
   std::unique_ptr<cEncoding> systemCharset_;

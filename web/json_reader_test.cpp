@@ -33,8 +33,7 @@ TEST_F(JsonReaderTest, TokensAndTheirKinds) {
             "1:{ 1:} 2:[ 2:] 4:: 4:, 8:a b 16:12 32:-3.5 64:true 64:false 64:null ");
   // Numbers: a lone minus, "1." "1e" and leading zeros are numbers; one "."
   // and one exponent (with its sign) at most.
-  EXPECT_EQ(tokens(reader, "- 1e 007 1. 1e+5 2E-3 -.5"),
-            "16:- 32:1e 16:007 32:1. 32:1e+5 32:2E-3 32:-.5 ");
+  EXPECT_EQ(tokens(reader, "- 1e 007 1. 1e+5 2E-3 -.5"), "16:- 32:1e 16:007 32:1. 32:1e+5 32:2E-3 32:-.5 ");
 }
 
 TEST_F(JsonReaderTest, TokenEndsAndErrors) {
@@ -63,8 +62,7 @@ TEST_F(JsonReaderTest, TokenEndsAndErrors) {
   }
   std::string unclosed = "\"abc\\\"";
   reader.open(unclosed.c_str(), 0);
-  expectRaise([&] { reader.nextToken(0); }, "JSON",
-              "cJSON; nextToken(); malformed JSON (unclosed string)");
+  expectRaise([&] { reader.nextToken(0); }, "JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
   reader.close();
   expectRaise([&] { reader.nextToken(0); }, "EMU", "cJSON.nextToken(); not open");
 }
@@ -76,7 +74,8 @@ TEST_F(JsonReaderTest, LineFeedsBetweenTokensCount) {
   EXPECT_FALSE(r.root);
   // Three line feeds between tokens; the one inside the string does not count.
   EXPECT_EQ(reader.infoLineNumber(), 4);
-  EXPECT_EQ(r.message, "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)");
+  EXPECT_EQ(r.message,
+            "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)");
 }
 
 TEST_F(JsonReaderTest, TreeOfKindsNamesAndTexts) {
