@@ -248,6 +248,8 @@ TEST_F(HtmlReaderTest, RootsCarryTheirEntitiesAndEncodings) {
   EXPECT_EQ(root_->getCharset()->infoName(), "ISO-8859-1");
   EXPECT_FALSE(root_->head());
   EXPECT_STREQ(root_->className(), "htmlDataRoot");
+  ASSERT_TRUE(htmlEscCodeMatcher());
+  EXPECT_STREQ(htmlEscCodeMatcher()->className(), "fHtmlEscCodeTranslateMatcher");
   EXPECT_TRUE(root_->isOfClass(webDataRoot::kClassName));
 
   auto declared = createHTMLroot(Str("UTF-8"), Str("iso-8859-1"));

@@ -279,6 +279,24 @@ TEST_F(JsonReaderTest, ExtraTableRunsAfterTheEscapes) {
   EXPECT_EQ(parseJson(R"(["&amp;"])")->head()->getFirstChild()->getText(nullptr, false), "&amp;");
 }
 
+TEST_F(JsonReaderTest, ClassesAndModule) {
+  cJSON reader(latin1_, nullptr);
+  EXPECT_STREQ(reader.className(), "cJSON");
+  EXPECT_TRUE(reader.isOfClass(webDataFormat::kClassName));
+  ASSERT_TRUE(jsonEscCodeMatcher());
+  EXPECT_STREQ(jsonEscCodeMatcher()->className(), "fJsonEscCodeTranslateMatcher");
+  EXPECT_TRUE(jsonEscCodeMatcher()->isOfClass(fTranslateMatcher::kClassName));
+  EXPECT_FALSE(jsonEmptyTable()->matcher);
+
+  auto root = parseJson(R"(["\u00e9"])");
+  endJSONModule();
+  EXPECT_FALSE(jsonEscCodeMatcher());
+  expectRaise([&] { root->head()->getFirstChild()->getText(nullptr, false); }, "BUG",
+              "JsonDecoder.decode(); JSON module not initialised");
+  initJSONModule();
+  EXPECT_EQ(root->head()->getFirstChild()->getText(nullptr, false), "\xE9");
+}
+
 TEST_F(JsonReaderTest, DocumentsOutliveTheirReader) {
   std::unique_ptr<webDataRoot> root;
   {
