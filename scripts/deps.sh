@@ -1,18 +1,25 @@
 # scripts/deps.sh - sourced by the other scripts: installs the Debian packages
-# the build needs when they are missing. One list for the whole project.
+# the build needs when they are missing. One list for the whole project, and
+# one more for the libraries the benchmarks measure against (installed only
+# by scripts/bench, so the test run does not wait for them).
 BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libpugixml-dev libxml2-dev libexpat1-dev
-  rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   clang libclang-rt-dev
   curl openssl tzdata
   python3
 )
+BRINDLEWORK_BENCH_PACKAGES=(
+  libpugixml-dev libxml2-dev libexpat1-dev
+  rapidjson-dev nlohmann-json3-dev libsimdjson-dev
+)
 
+# brindlework_install_deps [bench]
 brindlework_install_deps() {
+  local wanted=("${BRINDLEWORK_PACKAGES[@]}")
+  [ "${1:-}" = "bench" ] && wanted+=("${BRINDLEWORK_BENCH_PACKAGES[@]}")
   local missing=()
-  for p in "${BRINDLEWORK_PACKAGES[@]}"; do
+  for p in "${wanted[@]}"; do
     dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
