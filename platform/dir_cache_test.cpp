@@ -219,5 +219,18 @@ TEST_F(DirTest, ALinkChangeThroughTheCacheReachesTheDiskAtOnce) {
   EXPECT_EQ(dir.queryExtra(kExtraLINK).value.text.view(), t.internal("target/"));
 }
 
+TEST_F(DirTest, AFailedLinkChangeThroughTheCacheRaisesAndTheCacheFollowsTheDisk) {
+  t.file("d/keep");
+  t.dir("target");
+  cDir dir;
+  ASSERT_TRUE(dir.open(t.internal("d/"), false, false));
+  expectRaise([&] { dir.changeExtra(kExtraSLNK, ExtraValue::ofText(t.internal("target/"))); }, "FILE",
+              "cDir.flush(); failed to set one of more of: attributes, extra");
+  EXPECT_TRUE(dir.queryExtra(kExtraSLNK).value.text.isNil());
+  EXPECT_FALSE(fs::is_symlink(t.host("d")));
+  EXPECT_TRUE(fs::exists(t.host("d/keep")));
+  dir.close();  // nothing pending any more
+}
+
 }  // namespace
 }  // namespace bw
