@@ -17,6 +17,8 @@
 #include "platform/libraries.h"
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
+#include "web/html_reader.h"
+#include "web/json_reader.h"
 #include "web/xml_entities.h"
 
 namespace bw {
@@ -31,7 +33,7 @@ void initSystemCharsetModule() { initSystemCharset(); }
 //      reads the clock, such as the unique-name seed.
 //   3. The list orderings before the translate engine, whose sorts use them;
 //      the engine before the conversion tables built on it, and those
-//      before the XML entity tables.
+//      before the JSON, XML and HTML readers' tables.
 //   4. The application host before the shell parameters, so that the
 //      parameters are ended first.
 void registerModules(ModuleRegistry& registry) {
@@ -44,7 +46,9 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"charset", initTranslateModule, endCharsetModule});
   registry.add({"systemCharset", initSystemCharsetModule, endSystemCharset});
   registry.add({"charsetFiles", initCharsetFileReader, endCharsetFileReader});
+  registry.add({"json", initJSONModule, endJSONModule});
   registry.add({"xml", initXMLModule, endXMLModule});
+  registry.add({"html", initHTMLModule, endHTMLModule});
   registry.add({"argumentString", initArgumentString, endArgumentString});
   registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});
   registry.add({"appHost", initAppHost, endAppHost});
