@@ -176,7 +176,7 @@ TEST_F(FakeCurl, ClosingMidTransferBreaksCurlWhichIsReapedLater) {
   EXPECT_NE(::getpgid(pid), ::getpgrp());
   EXPECT_EQ(::getpgid(pid), pid);
   http.close();  // does not wait
-  for (int i = 0; i < 100 && test::readFile(dir_.file("got-int")).empty(); ++i)
+  for (int i = 0; i < 250 && test::readFile(dir_.file("got-int")).empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(test::readFile(dir_.file("got-int")), "INT\n");
   endHTTPModule();
