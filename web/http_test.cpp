@@ -344,6 +344,34 @@ TEST(HttpRequest, NonBlockingRequestSurvivesStatusHeaderAndBodyPauses) {
   EXPECT_EQ(f.body, "bodymore");
 }
 
+// "No data yet" inside a body of unknown length is neither a failure nor
+// its end: the step answers 0, unfinished, and counts nothing.
+TEST(HttpRequest, NonBlockingBodyPauseIsNotTheEnd) {
+  LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\n\r\nab", "cd"}, 800}, 1);
+  cHTTP http(nullptr);
+  ASSERT_EQ(http.openURL(Str(server.url()), nullptr, nullptr, nullptr, 5, true, nullptr, false).result, 0);
+  httpSaveToBuffer memory;
+  http.saveInit(&memory, nullptr, 256);
+  while (http.state() != cHTTP::kBodyRunning) {
+    if (http.state() == cHTTP::kOpened || http.state() == cHTTP::kSent) http.isReady(1000);
+    ASSERT_EQ(http.saveAppend(nullptr, nullptr).result, 0);
+  }
+  const int64_t before = http.infoProgress().bodyCount;
+  EXPECT_EQ(before, 2);
+  cHTTP::Step paused = http.saveAppend(nullptr, nullptr);  // "cd" is 800 ms away
+  EXPECT_EQ(paused.result, 0);
+  EXPECT_FALSE(paused.finished);
+  EXPECT_EQ(http.infoProgress().bodyCount, before);
+  cHTTP::Step s;
+  do {
+    http.isReady(1000);
+    s = http.saveAppend(nullptr, nullptr);
+  } while (s.result == 0 && !s.finished);
+  EXPECT_TRUE(s.finished);
+  http.close();
+  EXPECT_EQ(std::string(memory.getBuffer().data.get()), "abcd");
+}
+
 TEST(HttpRequest, NonBlockingConnectFailureIsReportedBySend) {
   int port;
   {
