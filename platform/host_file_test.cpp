@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "core/raise_test_support.h"
 #include "platform/assigns.h"
@@ -27,12 +28,15 @@ namespace fs = std::filesystem;
 class PrivateTemp {
  public:
   PrivateTemp() {
+    if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
     std::string pattern = (fs::temp_directory_path() / "bw-runtime-XXXXXX").string();
     base_ = ::mkdtemp(pattern.data());
     ::setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
     dos::resetAssigns();
   }
   ~PrivateTemp() {
+    if (old_) ::setenv("XDG_RUNTIME_DIR", old_->c_str(), 1);
+    else ::unsetenv("XDG_RUNTIME_DIR");
     dos::resetAssigns();
     std::error_code ec;
     fs::remove_all(base_, ec);
@@ -41,6 +45,7 @@ class PrivateTemp {
 
  private:
   fs::path base_;
+  std::optional<std::string> old_;
 };
 
 struct HostFileTest : ::testing::Test {
