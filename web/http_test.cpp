@@ -102,7 +102,8 @@ TEST(HttpRequest, RefusesHostLinesSchemesHostsAndPorts) {
   EXPECT_TRUE(isUsableHost("127.0.0.1:80"));
 
   // A port outside 1..65535 never wraps to another one.
-  for (const char* url : {"http://127.0.0.1:65616/", "http://127.0.0.1:0/", "http://127.0.0.1:-5/"}) {
+  for (const char* url : {"http://127.0.0.1:65616/", "http://127.0.0.1:0/", "http://127.0.0.1:-5/",
+                          "http://127.0.0.1:4294967376/", "http://127.0.0.1:$100000050/"}) {
     cHTTP::OpenResult o = http.openURL(url, nullptr, nullptr, nullptr, 0, false, nullptr, false);
     EXPECT_EQ(o.result, -1) << url;
     EXPECT_EQ(o.protocolError, EINVAL) << url;

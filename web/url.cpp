@@ -1,6 +1,7 @@
 // web/url.cpp - the URL procedures (see url.h).
 #include "web/url.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -17,6 +18,29 @@ constexpr std::string_view kDefaultSafe = "_.-/";
 bool needsNoEscape(unsigned char c, std::string_view safe) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
          safe.find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+// True when the number the runtime reader takes from text at position
+// does not fit 32 bits (the reader would wrap it, so that a port of
+// 2^32 + 80 would read as 80).
+bool numberOverflows(std::string_view text, size_t position) {
+  size_t i = position;
+  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+  if (i < text.size() && text[i] == '-') ++i;
+  int base = 10;
+  if (i < text.size() && (text[i] == '$' || text[i] == '%')) base = text[i++] == '$' ? 16 : 2;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    int digit = (c >= '0' && c <= '9') ? c - '0'
+                : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                         : 99;
+    if (digit >= base) break;
+    value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
+    if (value > 0x7FFFFFFFu) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -63,7 +87,8 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
       Str hostStr(host);
       ValueAt v = valueAt(hostStr, static_cast<int32_t>(colon + 1), -1);
       if (v.position > static_cast<int32_t>(colon + 1)) {
-        parts.port = v.value;
+        // A port too large to read is kept out of range rather than wrapped.
+        parts.port = numberOverflows(host, colon + 1) ? INT32_MAX : v.value;
         host = host.substr(0, colon);
       }
     }

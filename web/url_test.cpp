@@ -32,6 +32,10 @@ TEST(SplitURL, MaskChoosesPartsAndPortsAreReadByTheNumberReader) {
   expectParts(p, nullptr, "h", 8080, nullptr, nullptr);
   expectParts(splitURL("s://h:/x", kURLHost, nullptr), nullptr, "h:", -1, nullptr, nullptr);
   EXPECT_EQ(splitURL("s://h:$50/x", kURLHost, nullptr).port, 80);
+  // Too large to read: out of range, never wrapped round to a small port.
+  EXPECT_EQ(splitURL("s://h:4294967376/x", kURLHost, nullptr).port, INT32_MAX);
+  EXPECT_EQ(splitURL("s://h:2147483647/x", kURLHost, nullptr).port, INT32_MAX);
+  EXPECT_EQ(splitURL("s://h:65535/x", kURLHost, nullptr).port, 65535);
   // Root-relative with mask 7: scheme and host come from the base.
   expectParts(splitURL("/a", 7, "http://b.example:8/z"), "http", "b.example", 8, "a", nullptr);
 }
