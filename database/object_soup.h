@@ -1,0 +1,219 @@
+// database/object_soup.h - cJournaledIndexedObjectSoup, the object store on
+// top of the indexed block file: one object per index, stored as the record
+// its own restore writes, with a table of the loaded objects.
+//
+// Index header values (entries 6..13 of the index array):
+//   6 root value   7 usedBytes   8 autoBlockToCompact   9 open mark /
+//   needs-repair (-1 while open, else the flag close stored)
+//   10 autoDesiredBlock   11..13 extra values 1..3
+//
+// Invariants:
+//   1. The loaded-object table exists exactly while the soup is open. It
+//      owns its objects: an entry leaving it deletes the object. At most one
+//      object per index is in it.
+//   2. An object in the table has useCount >= 1, or -1 while registered but
+//      unread. unloadObject takes the entry out when its count drops to 0.
+//   3. usedBytes = the sum over all stored objects and arrays of (data
+//      capacity of the block + per-block overhead), kept in value 7 by the
+//      same transaction that changes a block.
+//   4. Every changing operation checks the caller's input before it begins
+//      its transaction, and runs inside a SoupTransaction: an exception inside
+//      discards every uncommitted change of the run.
+//   5. After any discard (a guard, or "TRAN" misuse below) the soup reloads
+//      values 7, 8, 10 (and the Database's 13), keeps its in-memory
+//      needs-repair flag and is in the must-close state: loaded objects may
+//      no longer match the file. Every changing operation then raises "TRAN"
+//      "cJournaledIndexedObjectSoup.<method>(); changes were discarded, close
+//      the database", flush writes nothing, close acts as closeQuickly (the
+//      open mark stays, so the next open validates). Loads, unloads, the info
+//      queries, getTime/setTime, setNeedsRepair and both closes still work.
+//   6. The file time (seconds since 2000) is put back after the soup's own
+//      header writes at open and close, so opening and closing do not make a
+//      database look newer; committed changes do.
+//   7. A record is read and written through a stream bound to its block's
+//      data area: it can never overrun into a neighbouring block.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/number_space.h"
+#include "core/object.h"
+#include "core/str.h"
+#include "database/indexed_object.h"
+#include "database/soup_block_file.h"
+#include "database/soup_stream.h"
+
+namespace bw {
+
+// Header value entries of the soup.
+inline constexpr int32_t kSoupRootValue = 6;
+inline constexpr int32_t kSoupUsedBytes = 7;
+inline constexpr int32_t kSoupAutoBlockToCompact = 8;
+inline constexpr int32_t kSoupOpenMark = 9;
+inline constexpr int32_t kSoupAutoDesiredBlock = 10;
+inline constexpr int32_t kSoupExtra1 = 11;
+inline constexpr int32_t kSoupExtra2 = 12;
+inline constexpr int32_t kSoupExtra3 = 13;
+
+// Where a compaction pass starts: the first block to compact and the first
+// block desired in front of it.
+struct CompactionBlocks {
+  int64_t blockToCompact = 0;
+  int64_t desiredBlock = 0;
+};
+
+class cJournaledIndexedObjectSoup : public class_base {
+  BW_CLASS(cJournaledIndexedObjectSoup, class_base)
+
+ public:
+  // A soup over the given block file (tests, tools).
+  explicit cJournaledIndexedObjectSoup(std::unique_ptr<SoupBlockFile> file);
+  cJournaledIndexedObjectSoup(const cJournaledIndexedObjectSoup&) = delete;
+  cJournaledIndexedObjectSoup& operator=(const cJournaledIndexedObjectSoup&) = delete;
+  // Closes an open soup (as closeQuickly while a transaction is open or in
+  // the must-close state). Never throws.
+  ~cJournaledIndexedObjectSoup() override;
+
+  // --- opening and closing --------------------------------------------------------
+  // failIfExists FALSE: deletes any file at path, then open. TRUE: FALSE when
+  // path exists, else open, deleting path again when that fails.
+  bool openNew(Text path, bool failIfExists, bool flag);
+  // FALSE when the block file cannot be opened (its error text says why).
+  // Sets the open mark; infoNeedsRepair then tells whether the last run
+  // ended without close.
+  bool open(Text path, bool flag);
+  // Commits, stores the needs-repair flag in place of the open mark, puts the
+  // file time back, closes. Acts as closeQuickly in the must-close state.
+  void close();
+  // Commits what waits (unless in the must-close state or the file failed),
+  // discards open transactions and closes; the open mark stays.
+  void closeQuickly();
+  bool isOpen() const { return table_ != nullptr; }
+
+  Str infoErrorSource();
+  Str infoError();
+  bool infoAutoCompact() const { return autoCompact_; }
+  void setAutoCompact(bool on) { autoCompact_ = on; }
+
+  // --- transactions -----------------------------------------------------------------
+  int32_t beginTransaction();
+  void finishTransaction(int32_t id);
+  // Commits what waits; writes nothing in the must-close state.
+  void flush();
+
+  // --- objects ------------------------------------------------------------------------
+  // Reserves an index without a record; the object enters the table (which
+  // owns it) registered, useCount -1.
+  void preallocateObject(cIndexedObject* object);
+  // Stores a fresh object and enters it in the table with one use; returns
+  // its index. On success the table owns the object (release it with
+  // unloadObject); when this raises, the object stays the caller's.
+  int32_t createdObject(cIndexedObject* object);
+  // createdObject, then unloadObject: the object is deleted.
+  int32_t createdAndUnloadObject(cIndexedObject* object);
+  // Reads a registered object's record (useCount -1 becomes 1); otherwise
+  // adds one use.
+  void loadRegisteredObject(cIndexedObject* object);
+  // The object at index with one more use. Takes object: when the index is
+  // loaded already (or is 0, giving NIL) it is deleted, else it is read and
+  // enters the table. "EMU" "cJournaledIndexedObjectSoup.loadObject(); no
+  // object matches provided index" for an index without a record.
+  cIndexedObject* loadObject(int32_t index, std::unique_ptr<cIndexedObject> object);
+  // Rewrites a loaded object's record, in place or in a new block of its own
+  // size (see the placement rule in object_soup.cpp).
+  void saveChangesToObject(cIndexedObject* object);
+  // One use less; at 0 the object leaves the table and is deleted. NIL is
+  // ignored; an object not in the table is only counted down.
+  void unloadObject(cIndexedObject* object);
+  // unloadObject, then destroyObject of its index. NIL is ignored.
+  virtual void unloadAndDestroyObject(cIndexedObject* object);
+  // Frees the record at index; refuses a loaded index.
+  void destroyObject(int32_t index);
+  // The loaded object at index with addUses more uses; NIL for index 0, for
+  // an index not loaded and for a registered, unread one.
+  cIndexedObject* findLoadedObject(int32_t index, int32_t addUses);
+  // The table's entry at index, whatever its use count; NIL for none.
+  cIndexedObject* findRegisteredObject(int32_t index);
+
+  // --- header values ------------------------------------------------------------------
+  void setRootValue(int32_t value);
+  int32_t infoRootValue();
+  virtual void writeExtra1(int64_t value);
+  virtual void writeExtra2(int64_t value);
+  virtual void writeExtra3(int64_t value);
+  virtual int64_t readExtra1();
+  virtual int64_t readExtra2();
+  virtual int64_t readExtra3();
+
+  // --- arrays of 32-bit elements ---------------------------------------------------------
+  // An array with room for elements 0..count; returns its index.
+  int32_t allocArray(int32_t count, bool clear);
+  void deallocArray(int32_t index);
+  // Elements outside 0 .. capacity/4 - 1 raise "EMU" "...; element out of
+  // range".
+  int32_t readArray(int32_t index, int32_t element);
+  void writeArray(int32_t index, int32_t element, int32_t value);
+  // Moves the array to a block of newCount elements keeping
+  // min(newCount, oldCount) of them.
+  void resizeArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear);
+
+  // --- compaction hooks -------------------------------------------------------------------
+  // The compaction unit fills these in; here compactStep and the two
+  // decisions do nothing (0 = the pass is finished / no placement order).
+  virtual void compactStep(bool restart);
+  virtual CompactionBlocks firstCompactionBlocks();
+  virtual int64_t decideNextBlockToCompact(int64_t block);
+  virtual int64_t decideNextDesiredBlock(int64_t block);
+  void setAutoBlockToCompact(int64_t block);
+  void setAutoDesiredBlock(int64_t block);
+  int64_t infoAutoBlockToCompact() const { return autoBlockToCompact_; }
+  int64_t infoAutoDesiredBlock() const { return autoDesiredBlock_; }
+
+  // --- state -------------------------------------------------------------------------------
+  bool infoNeedsRepair() const { return needsRepair_; }
+  void setNeedsRepair(bool needsRepair) { needsRepair_ = needsRepair; }
+  int64_t getTime();
+  void setTime(int64_t time);
+  int64_t infoUsedBytes() const { return usedBytes_; }
+  int32_t infoPerBlockOverhead() const { return perBlockOverhead_; }
+  // True after a discard until the soup is closed (invariant 5).
+  bool infoMustClose() const { return mustClose_; }
+  SoupBlockFile& infoBlockFile() { return *file_; }
+
+  // Raises "EMU" when the soup is not open and the must-close "TRAN" when
+  // changes were discarded; every changing operation starts with it.
+  void requireChangeable(const char* method) const;
+  void requireOpen(const char* method) const;
+
+ protected:
+  // Rereads the header values a subclass mirrors (after open and after a
+  // discard). Must not throw.
+  virtual void reloadHeaderMirrors() {}
+
+ private:
+  int32_t measure(cIndexedObject& object);
+  void readRecord(cIndexedObject& object, const char* method);
+  void writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity, int32_t size, const char* method);
+  void setUsedBytes(int64_t value);
+  // Moves a compaction position naming block (a handle) on before the block
+  // is freed or moved.
+  void moveCompactionPositionsOff(int64_t block);
+  void changesDiscarded() noexcept;
+  void finishClose() noexcept;
+  void openSteps(bool isNew);
+
+  bool autoCompact_ = false;
+  std::unique_ptr<SoupBlockFile> file_;
+  cRestoreStream_any_cFile_Soup stream_;
+  cRestoreStream_size sizer_;
+  std::unique_ptr<cNumberSpace_cnumberspace> table_;
+  int64_t usedBytes_ = 0;
+  int32_t perBlockOverhead_ = 12;
+  int64_t autoBlockToCompact_ = 0;
+  int64_t autoDesiredBlock_ = 0;
+  bool needsRepair_ = false;
+  bool mustClose_ = false;
+};
+
+}  // namespace bw

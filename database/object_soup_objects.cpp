@@ -1,0 +1,205 @@
+// database/object_soup_objects.cpp - storing, loading, saving and destroying
+// objects, and the loaded-object table with its use counts.
+//
+// Placement rule of saveChangesToObject: a record whose size changed moves
+// to a block of its own size when it no longer fits (capacity < size) or
+// would leave a fifth or more of its block empty (size <= capacity / 5 x 4);
+// any other size is rewritten in place and storedSize is left as it was. A
+// block of capacity 100 thus keeps records of 81 to 100 bytes.
+#include <memory>
+#include <string>
+
+#include "core/exception.h"
+#include "database/object_soup.h"
+
+namespace bw {
+
+namespace {
+
+const char kNoObject[] = "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index";
+const char kOverrun[] = "cJournaledIndexedObjectSoup.loadObject(); record overruns its block";
+
+std::string writtenMismatch(const char* method) {
+  return std::string("cJournaledIndexedObjectSoup.") + method + "(); written data was not of expected length";
+}
+
+}  // namespace
+
+int32_t cJournaledIndexedObjectSoup::measure(cIndexedObject& object) {
+  StreamScope scope(sizer_);
+  object.restore(sizer_, true);
+  return sizer_.infoSize();
+}
+
+void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object, const char* /*method*/) {
+  int64_t dataPosition = file_->infoBlockOfIndex(object.soupIndex_, true);
+  if (dataPosition == 0) raise("EMU", kNoObject);
+  stream_.bindRecord(*file_, dataPosition, file_->infoSizeOfIndexBlock(dataPosition), kOverrun);
+  StreamScope scope(stream_);
+  object.restore(stream_, false);
+  object.storedSize_ = static_cast<int32_t>(stream_.infoPosition() - dataPosition);
+}
+
+void cJournaledIndexedObjectSoup::writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity,
+                                              int32_t size, const char* method) {
+  std::string mismatch = writtenMismatch(method);
+  stream_.bindRecord(*file_, dataPosition, capacity, mismatch);
+  StreamScope scope(stream_);
+  object.restore(stream_, true);
+  if (stream_.infoPosition() - dataPosition != size) raise("BUG", mismatch);
+}
+
+void cJournaledIndexedObjectSoup::preallocateObject(cIndexedObject* object) {
+  requireChangeable("preallocateObject");
+  if (!object) raise("EMU", "cJournaledIndexedObjectSoup.preallocateObject(); object=NIL");
+  int32_t index = file_->preallocateIndex();
+  object->soupIndex_ = index;
+  object->useCount_ = -1;
+  table_->set(index, object);
+}
+
+int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
+  requireChangeable("createdObject");
+  if (!object) raise("EMU", "cJournaledIndexedObjectSoup.createdObject(); object=NIL");
+  if (object->soupIndex_ != -1) raise("EMU", "cJournaledIndexedObjectSoup.createdObject(); object is already stored");
+  int32_t size = measure(*object);
+  try {
+    SoupTransaction transaction(*file_);
+    SoupIndexedBlock block = file_->allocateIndexBlock(size, false);
+    object->soupIndex_ = block.index;
+    object->storedSize_ = size;
+    int32_t capacity = file_->infoSizeOfIndexBlock(block.dataPosition);
+    setUsedBytes(usedBytes_ + capacity + perBlockOverhead_);
+    writeRecord(*object, block.dataPosition, capacity, size, "createdObject");
+    transaction.finish();
+  } catch (...) {
+    object->soupIndex_ = -1;
+    object->storedSize_ = 0;
+    throw;
+  }
+  object->useCount_ += 1;
+  table_->set(object->soupIndex_, object);
+  return object->soupIndex_;
+}
+
+int32_t cJournaledIndexedObjectSoup::createdAndUnloadObject(cIndexedObject* object) {
+  int32_t index = createdObject(object);
+  unloadObject(object);
+  return index;
+}
+
+void cJournaledIndexedObjectSoup::loadRegisteredObject(cIndexedObject* object) {
+  requireOpen("loadRegisteredObject");
+  if (!object) return;
+  if (object->useCount_ != -1) {
+    object->useCount_ += 1;
+    return;
+  }
+  object->useCount_ = 1;
+  try {
+    readRecord(*object, "loadRegisteredObject");
+  } catch (...) {
+    object->useCount_ = -1;
+    throw;
+  }
+}
+
+cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::unique_ptr<cIndexedObject> object) {
+  requireOpen("loadObject");
+  if (index == 0) return nullptr;
+  if (auto* loaded = static_cast<cIndexedObject*>(table_->get(index))) {
+    object.reset();
+    loadRegisteredObject(loaded);
+    return loaded;
+  }
+  if (!object) raise("EMU", "cJournaledIndexedObjectSoup.loadObject(); object=NIL");
+  cIndexedObject* taken = object.get();
+  taken->soupIndex_ = index;
+  taken->useCount_ = 1;
+  table_->set(index, object.release());
+  try {
+    readRecord(*taken, "loadObject");
+  } catch (...) {
+    // A record that cannot be read leaves no half-read object behind.
+    table_->remove(index);
+    throw;
+  }
+  return taken;
+}
+
+void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
+  requireChangeable("saveChangesToObject");
+  if (!object) raise("EMU", "cJournaledIndexedObjectSoup.saveChangesToObject(); object=NIL");
+  int32_t size = measure(*object);
+  int32_t index = object->soupIndex_;
+  int64_t dataPosition = file_->infoBlockOfIndex(index, false);
+  int32_t oldStoredSize = object->storedSize_;
+  try {
+    SoupTransaction transaction(*file_);
+    int32_t capacity = file_->infoSizeOfIndexBlock(dataPosition);
+    if (size != object->storedSize_ && (capacity < size || size <= (capacity / 5) * 4)) {
+      moveCompactionPositionsOff(dataPosition - 4);
+      dataPosition = file_->reallocateIndex(index, size, false, 0);
+      object->storedSize_ = size;
+      int32_t newCapacity = file_->infoSizeOfIndexBlock(dataPosition);
+      setUsedBytes(usedBytes_ - capacity + newCapacity);
+      if (autoCompact_) {
+        compactStep(false);
+        // A compaction step may move the block it just got.
+        dataPosition = file_->infoBlockOfIndex(index, false);
+        newCapacity = file_->infoSizeOfIndexBlock(dataPosition);
+      }
+      capacity = newCapacity;
+    }
+    writeRecord(*object, dataPosition, capacity, size, "saveChangesToObject");
+    transaction.finish();
+  } catch (...) {
+    object->storedSize_ = oldStoredSize;
+    throw;
+  }
+}
+
+void cJournaledIndexedObjectSoup::unloadObject(cIndexedObject* object) {
+  if (!object) return;
+  object->useCount_ -= 1;
+  if (object->useCount_ > 0 || !table_) return;
+  if (table_->get(object->soupIndex_) == object) table_->remove(object->soupIndex_);
+}
+
+void cJournaledIndexedObjectSoup::unloadAndDestroyObject(cIndexedObject* object) {
+  requireChangeable("unloadAndDestroyObject");
+  if (!object) return;
+  int32_t index = object->soupIndex_;
+  // Refused before anything changes: the object would still be loaded.
+  if (object->useCount_ > 1) raise("EMU", "cJournaledIndexedObjectSoup.destroyObject(); specified object is still loaded");
+  unloadObject(object);
+  destroyObject(index);
+}
+
+void cJournaledIndexedObjectSoup::destroyObject(int32_t index) {
+  requireChangeable("destroyObject");
+  if (table_->get(index)) raise("EMU", "cJournaledIndexedObjectSoup.destroyObject(); specified object is still loaded");
+  int64_t dataPosition = file_->infoBlockOfIndex(index, true);
+  if (dataPosition == 0) raise("EMU", "cJournaledIndexedObjectSoup.destroyObject(); no object matches provided index");
+  SoupTransaction transaction(*file_);
+  setUsedBytes(usedBytes_ - file_->infoSizeOfIndexBlock(dataPosition) - perBlockOverhead_);
+  moveCompactionPositionsOff(dataPosition - 4);
+  file_->deallocateIndex(index);
+  if (autoCompact_) compactStep(false);
+  transaction.finish();
+}
+
+cIndexedObject* cJournaledIndexedObjectSoup::findLoadedObject(int32_t index, int32_t addUses) {
+  if (index == 0 || !table_) return nullptr;
+  auto* object = static_cast<cIndexedObject*>(table_->get(index));
+  if (!object || object->useCount_ == -1) return nullptr;
+  object->useCount_ += addUses;
+  return object;
+}
+
+cIndexedObject* cJournaledIndexedObjectSoup::findRegisteredObject(int32_t index) {
+  if (index == 0 || !table_) return nullptr;
+  return static_cast<cIndexedObject*>(table_->get(index));
+}
+
+}  // namespace bw

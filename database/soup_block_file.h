@@ -1,0 +1,133 @@
+// database/soup_block_file.h - what the object soup needs of the indexed
+// block file beneath it, as one narrow interface.
+//
+// The soup owns exactly one SoupBlockFile. In the product it is the
+// journaled indexed block file on "database.soup" (JournaledSoupBlockFile);
+// the soup's unit tests use an in-memory fake. Names and meanings follow the
+// indexed block file's own operations.
+//
+// Contract:
+//   1. Positions are data-area positions of the block file. An index's data
+//      position is its block's handle + 4; its data capacity is the block's
+//      payload size - 4 (the index word comes first).
+//   2. readBytes/writeBytes move no position; writeBytes needs a transaction.
+//   3. discardChanges empties the transaction stack and returns the file to
+//      its last commit. Every discard, whoever starts it (a transaction guard,
+//      a "TRAN" of finishTransaction or close), ends by calling the discard
+//      listener once the file's own mirrors are rebuilt. The listener must
+//      not throw.
+//   4. Header values 6..13 belong to the layer above; 7..13 are 64-bit.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "core/str.h"
+
+namespace bw {
+
+// An index with the data position of its new block.
+struct SoupIndexedBlock {
+  int32_t index = 0;
+  int64_t dataPosition = 0;
+};
+
+// The indexed block file's overhead figures: the fixed bytes of the header
+// area and the index array, and the bytes each block costs beyond its data.
+struct SoupOverhead {
+  int64_t fixedBytes = 0;
+  int32_t perBlock = 0;
+};
+
+class SoupBlockFile {
+ public:
+  virtual ~SoupBlockFile() = default;
+
+  // --- the file -----------------------------------------------------------------
+  // The indexed block file's open (path, readOnly FALSE, flag, atEnd FALSE).
+  virtual bool open(Text path, bool flag) = 0;
+  virtual bool isOpen() = 0;
+  // Commits what waits and closes. With a transaction open: discards,
+  // raises "TRAN" and stays open.
+  virtual void close() = 0;
+  // Discards open transactions, then closes; writes nothing more when the
+  // file has failed.
+  virtual void closeDiscarding() = 0;
+  // Commits what waits unless a transaction is open.
+  virtual void flush() = 0;
+  // True once a commit failed; the file then refuses every change.
+  virtual bool infoFailed() = 0;
+  virtual Str infoErrorSource() = 0;
+  virtual Str infoError() = 0;
+  // The file's time (seconds since 2000); setTime applies at the next flush
+  // or close.
+  virtual int64_t getTime() = 0;
+  virtual void setTime(int64_t time) = 0;
+  // The data area's logical size.
+  virtual int64_t getSize() = 0;
+  // Whether something exists at path, and deleting it (openNew).
+  virtual bool pathExists(Text path) = 0;
+  virtual void deletePath(Text path) = 0;
+
+  // --- transactions ---------------------------------------------------------------
+  virtual int32_t beginTransaction() = 0;
+  virtual void finishTransaction(int32_t id) = 0;
+  virtual void discardChanges() = 0;
+  virtual int32_t infoTransactionDepth() = 0;
+  virtual void setDiscardListener(std::function<void()> listener) = 0;
+
+  // --- bytes --------------------------------------------------------------------
+  virtual void readBytes(int64_t position, void* out, int64_t length) = 0;
+  virtual void writeBytes(int64_t position, const void* in, int64_t length) = 0;
+
+  // --- indices (each in a transaction of its own) -----------------------------------
+  virtual SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) = 0;
+  // A block for (count + 1) x 4 bytes of 32-bit elements.
+  virtual SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) = 0;
+  virtual void deallocateIndex(int32_t index) = 0;
+  virtual int32_t preallocateIndex() = 0;
+  // The index's new data position; bytesToKeep of the old data are copied.
+  virtual int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) = 0;
+  virtual int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) = 0;
+  // The data position of index; 0 when it has no block (quiet), else "EMU".
+  virtual int64_t infoBlockOfIndex(int32_t index, bool quiet) = 0;
+  virtual int32_t infoSizeOfIndexBlock(int64_t dataPosition) = 0;
+  virtual int64_t infoDummyBlock() = 0;
+  virtual int64_t infoFirstBlock() = 0;
+  virtual SoupOverhead infoOverhead() = 0;
+
+  // --- header values 6..13 (each set in a transaction of its own) ----------------------
+  virtual int64_t getHeaderValue(int32_t entry) = 0;
+  virtual void setHeaderValue(int32_t entry, int64_t value) = 0;
+
+  // --- 32-bit elements of an index array (unchecked) --------------------------------
+  virtual uint32_t readIndexArrayElement(int64_t dataPosition, int32_t element) = 0;
+  virtual void writeIndexArrayElement(int64_t dataPosition, int32_t element, uint32_t value) = 0;
+};
+
+// One transaction of a SoupBlockFile for one scope. finish() ends it; when
+// the scope is left without finish() (an exception unwinding), every
+// uncommitted change is discarded unless a discard already emptied the
+// stack, so no half-done operation is ever committed later.
+class SoupTransaction {
+ public:
+  explicit SoupTransaction(SoupBlockFile& file)
+      : file_(file), id_(file.beginTransaction()), depth_(file.infoTransactionDepth()) {}
+  SoupTransaction(const SoupTransaction&) = delete;
+  SoupTransaction& operator=(const SoupTransaction&) = delete;
+  ~SoupTransaction() {
+    if (!finished_ && file_.infoTransactionDepth() >= depth_) file_.discardChanges();
+  }
+  void finish() {
+    finished_ = true;
+    file_.finishTransaction(id_);
+  }
+
+ private:
+  SoupBlockFile& file_;
+  int32_t id_;
+  int32_t depth_;
+  bool finished_ = false;
+};
+
+}  // namespace bw

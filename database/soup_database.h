@@ -1,0 +1,110 @@
+// database/soup_database.h - cJournaledIndexedObjectSoupDatabase: the object
+// soup with object lists, the database object the application creates once.
+//
+// Header values it keeps (through the soup's own extra values):
+//   11 headListIndex (the first list of the chain, 0 = no lists)
+//   12 defragListIndex (where the list-order compaction walk stands)
+//   13 flags word (bit 0: list order flag)
+// Its own writeExtra/readExtra refuse callers, since it uses those values.
+//
+// Node headers: readObjectNodeHeader and writeObjectNodeHeader work on the
+// file for nodes that are not loaded; a loaded node answers from and changes
+// only its fields, which reach the file when the caller saves it.
+//
+// Invariants (kept by every operation that finishes):
+//   1. The lists form one circle through listNextIndex / listPrevIndex that
+//      contains headListIndex; headListIndex is 0 exactly when no list exists.
+//   2. The nodes of a list run from headIndex to tailIndex through nextIndex
+//      with consistent prevIndex; a node is in at most one list.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "database/object_list.h"
+#include "database/object_soup.h"
+
+namespace bw {
+
+struct NodeHeader {
+  int32_t nextIndex = 0;
+  int32_t prevIndex = 0;
+};
+
+struct CreatedList {
+  cIndexedObjectList* list = nullptr;  // loaded, one use
+  int32_t index = 0;
+};
+
+class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
+  BW_CLASS(cJournaledIndexedObjectSoupDatabase, cJournaledIndexedObjectSoup)
+
+ public:
+  explicit cJournaledIndexedObjectSoupDatabase(std::unique_ptr<SoupBlockFile> file);
+
+  // Refuses a node still linked and any list (use destroyObjectList).
+  void unloadAndDestroyObject(cIndexedObject* object) override;
+  void writeExtra1(int64_t value) override;
+  void writeExtra2(int64_t value) override;
+  void writeExtra3(int64_t value) override;
+  int64_t readExtra1() override;
+  int64_t readExtra2() override;
+  int64_t readExtra3() override;
+
+  // --- lists -------------------------------------------------------------------------
+  int32_t infoHeadListIndex();
+  // Stores a new empty list as the first of the chain; loaded with one use.
+  CreatedList createObjectList();
+  // A fresh, unstored list (its init is the caller's).
+  virtual std::unique_ptr<cIndexedObjectList> newObjectList();
+  // Loads the list at index and destroys it (see unloadAndDestroyObjectList).
+  void destroyObjectList(int32_t index);
+  // An empty list only: unlinks it from the chain, releases and destroys it.
+  void unloadAndDestroyObjectList(cIndexedObjectList* list);
+
+  // --- node headers ----------------------------------------------------------------------
+  NodeHeader readObjectNodeHeader(int32_t index);
+  void writeObjectNodeHeader(int32_t index, int32_t nextIndex, int32_t prevIndex);
+  // Writes a loaded node's links into its record's first 8 bytes.
+  void writeLoadedObjectNodeHeader(cIndexedObjectNode* node);
+  // Unlinks a node that has both neighbours, without its list record.
+  void removeObjectNode(int32_t index);
+
+  // --- compaction state ----------------------------------------------------------------------
+  CompactionBlocks firstCompactionBlocks() override;
+  int64_t infoDefragListIndex();
+  void setDefragListIndex(int64_t value);
+  bool infoListFlag() const { return (flags_ & 1) != 0; }
+  // Stores the flags word and restarts the compaction walk when it changes.
+  void setListFlag(bool on);
+
+ protected:
+  void reloadHeaderMirrors() override;
+
+ private:
+  friend class cIndexedObjectList;
+  void setHeadListIndex(int32_t index);
+  // Moves autoDesiredBlock on when it names the node's block.
+  void moveDesiredBlockOff(int32_t index, const char* message);
+
+  uint32_t flags_ = 0;
+};
+
+// The list at index with one more use: the loaded one, or a fresh list
+// loaded from the file. NIL for index 0.
+cIndexedObjectList* loadObject_cIndexedObjectList(cJournaledIndexedObjectSoupDatabase& soup, int32_t index);
+
+// A use of a loaded object, given back (unloadObject) when the holder goes.
+class LoadedUse {
+ public:
+  LoadedUse(cJournaledIndexedObjectSoup& soup, cIndexedObject* object) : soup_(soup), object_(object) {}
+  LoadedUse(const LoadedUse&) = delete;
+  LoadedUse& operator=(const LoadedUse&) = delete;
+  ~LoadedUse() { soup_.unloadObject(object_); }
+
+ private:
+  cJournaledIndexedObjectSoup& soup_;
+  cIndexedObject* object_;
+};
+
+}  // namespace bw

@@ -1,0 +1,65 @@
+// database/soup_stream.h - cRestoreStream_any_cFile_Soup, the stream through
+// which the object soup writes and reads every record.
+//
+// The stream carries its soup, so that a record read through it (an object
+// list) can find the database it belongs to. The soup binds it to one record
+// at a time: reads and writes start at the record's data position and may
+// not pass the end of the block's data area. A damaged record (a length or a
+// count read from the file) can therefore never read a neighbouring block or
+// write over one; passing the bound raises the message the binding names.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "database/restore_stream_standin.h"
+#include "database/soup_block_file.h"
+
+namespace bw {
+
+class cJournaledIndexedObjectSoup;
+
+class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
+  BW_CLASS(cRestoreStream_any_cFile_Soup, cRestoreStream_any_cFile)
+
+ public:
+  void setSoup(cJournaledIndexedObjectSoup* soup) { soup_ = soup; }
+  cJournaledIndexedObjectSoup* infoSoup() const { return soup_; }
+
+  // Binds the stream to the record at dataPosition of file, whose block holds
+  // capacity data bytes. Going past them raises "BUG" overrunMessage.
+  void bindRecord(SoupBlockFile& file, int64_t dataPosition, int32_t capacity, std::string overrunMessage);
+
+  // The position the next byte goes to or comes from, and the bytes left
+  // before the block's end (for readers that size a buffer from a stored
+  // length: a length above it cannot be genuine).
+  int64_t infoPosition() const { return position_; }
+  int64_t infoRemaining() const { return end_ - position_; }
+
+  void read(void* buffer, int32_t length) override;
+  void write(const void* buffer, int32_t length) override;
+
+ private:
+  void claim(int32_t length);
+
+  cJournaledIndexedObjectSoup* soup_ = nullptr;
+  SoupBlockFile* file_ = nullptr;
+  int64_t position_ = 0;
+  int64_t end_ = 0;
+  std::string overrunMessage_;
+};
+
+// Runs beginStream now and finishStream when the scope ends, however it
+// ends, so that a restore that raises leaves the stream ready for the next.
+class StreamScope {
+ public:
+  explicit StreamScope(cRestoreStreamBase& stream) : stream_(stream) { stream_.beginStream(); }
+  StreamScope(const StreamScope&) = delete;
+  StreamScope& operator=(const StreamScope&) = delete;
+  ~StreamScope() { stream_.finishStream(); }
+
+ private:
+  cRestoreStreamBase& stream_;
+};
+
+}  // namespace bw
