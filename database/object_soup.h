@@ -196,6 +196,8 @@ class cJournaledIndexedObjectSoup : public class_base {
   void readRecord(cIndexedObject& object, const char* method);
   void writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity, int32_t size, const char* method);
   void setUsedBytes(int64_t value);
+  // Frees the block of index (an object or an array) with its bookkeeping.
+  void freeIndexBlock(int32_t index, int64_t dataPosition);
   // Moves a compaction position naming block (a handle) on before the block
   // is freed or moved.
   void moveCompactionPositionsOff(int64_t block);

@@ -41,12 +41,7 @@ int32_t cJournaledIndexedObjectSoup::allocArray(int32_t count, bool clear) {
 void cJournaledIndexedObjectSoup::deallocArray(int32_t index) {
   requireChangeable("deallocArray");
   int64_t dataPosition = arrayPosition(*file_, index, "deallocArray");
-  SoupTransaction transaction(*file_);
-  setUsedBytes(usedBytes_ - file_->infoSizeOfIndexBlock(dataPosition) - perBlockOverhead_);
-  moveCompactionPositionsOff(dataPosition - 4);
-  file_->deallocateIndex(index);
-  if (autoCompact_) compactStep(false);
-  transaction.finish();
+  freeIndexBlock(index, dataPosition);
 }
 
 int32_t cJournaledIndexedObjectSoup::readArray(int32_t index, int32_t element) {

@@ -181,6 +181,10 @@ void cJournaledIndexedObjectSoup::destroyObject(int32_t index) {
   if (table_->get(index)) raise("EMU", "cJournaledIndexedObjectSoup.destroyObject(); specified object is still loaded");
   int64_t dataPosition = file_->infoBlockOfIndex(index, true);
   if (dataPosition == 0) raise("EMU", "cJournaledIndexedObjectSoup.destroyObject(); no object matches provided index");
+  freeIndexBlock(index, dataPosition);
+}
+
+void cJournaledIndexedObjectSoup::freeIndexBlock(int32_t index, int64_t dataPosition) {
   SoupTransaction transaction(*file_);
   setUsedBytes(usedBytes_ - file_->infoSizeOfIndexBlock(dataPosition) - perBlockOverhead_);
   moveCompactionPositionsOff(dataPosition - 4);

@@ -1,0 +1,169 @@
+// tools/soupcheck/soup_level.cpp - level 4: root, open mark, compaction
+// positions, usedBytes, the chain of lists and every list's nodes.
+#include "tools/soupcheck/soup_level.h"
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+namespace bw::soupcheck {
+
+namespace {
+
+constexpr int64_t kFirstBlock = 8496;
+constexpr int32_t kSpecial = 14;
+
+class Area {
+ public:
+  explicit Area(const std::vector<uint8_t>& data) : d_(data) {}
+  bool has(int64_t at, int64_t n) const { return at >= 0 && n >= 0 && at + n <= static_cast<int64_t>(d_.size()); }
+  uint32_t u32(int64_t at) const {
+    if (!has(at, 4)) return 0;
+    auto p = d_.data() + at;
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  }
+  int64_t i64(int64_t at) const {
+    return static_cast<int64_t>((static_cast<uint64_t>(u32(at)) << 32) | u32(at + 4));
+  }
+
+ private:
+  const std::vector<uint8_t>& d_;
+};
+
+std::string text(const char* format, long long a, long long b = 0) {
+  char buffer[160];
+  std::snprintf(buffer, sizeof buffer, format, a, b);
+  return buffer;
+}
+
+struct Soup {
+  const Area& area;
+  SoupLevelReport& report;
+  std::set<int64_t> usedHandles;
+  int64_t arrayBlock = 0;
+  int64_t arraySize = 0;
+  int64_t dummy = 0;
+
+  int64_t entry(int64_t e) const { return area.i64(arrayBlock + 8 * e); }
+  // The data position of an allocated index, 0 otherwise.
+  int64_t dataOf(int64_t index) const {
+    int64_t e = index + kSpecial - 1;
+    if (index < 1 || e >= arraySize) return 0;
+    int64_t h = entry(e);
+    if (h <= 0 || h == dummy || !usedHandles.count(h)) return 0;
+    return h + 4;
+  }
+  int64_t capacityOf(int64_t dataPosition) const {
+    return static_cast<int64_t>(area.u32(dataPosition - 12) & ~3u) - 12;
+  }
+
+  void walkBlocks() {
+    for (int64_t p = kFirstBlock; area.has(p, 8);) {
+      uint32_t word = area.u32(p);
+      int64_t size = word & ~3u;
+      if (size < 28) break;  // level 2 reports broken tiling
+      if (!(word & 2)) usedHandles.insert(p + 8);
+      if (word & 1) break;
+      p += size;
+    }
+  }
+};
+
+}  // namespace
+
+SoupLevelReport checkSoupLevel(const std::vector<uint8_t>& data) {
+  SoupLevelReport report;
+  Area area(data);
+  Soup soup{area, report, {}, 0, 0, 0};
+  soup.walkBlocks();
+  soup.arrayBlock = area.i64(8);
+  if (!soup.usedHandles.count(soup.arrayBlock)) {
+    report.findings.push_back("soup: no index array");
+    return report;
+  }
+  soup.arraySize = soup.entry(2);
+  int64_t arrayPayload = static_cast<int64_t>(area.u32(soup.arrayBlock - 8) & ~3u) - 8;
+  if (soup.arraySize < kSpecial || soup.arraySize * 8 > arrayPayload) {
+    report.findings.push_back(text("soup: index array size %lld does not fit its block", soup.arraySize));
+    return report;
+  }
+  soup.dummy = soup.entry(5);
+
+  auto root = static_cast<int32_t>(soup.entry(6));
+  if (root != 0 && soup.dataOf(root) == 0) report.findings.push_back(text("soup: root value %lld is not allocated", root));
+  int64_t mark = soup.entry(9);
+  if (mark != 0 && mark != -1) report.findings.push_back(text("soup: open mark %lld is neither 0 nor -1", mark));
+  for (int e : {8, 10}) {
+    int64_t block = soup.entry(e);
+    if (block != 0 && !soup.usedHandles.count(block)) {
+      report.findings.push_back(text("soup: header value %lld names %lld, not a used block", e, block));
+    }
+  }
+
+  report.usedBytesStored = soup.entry(7);
+  for (int64_t e = kSpecial; e < soup.arraySize; ++e) {
+    int64_t d = soup.dataOf(e - kSpecial + 1);
+    if (d) report.usedBytesCounted += soup.capacityOf(d) + 12;
+  }
+  if (report.usedBytesCounted != report.usedBytesStored) {
+    report.warnings.push_back(text("soup: usedBytes %lld, the blocks hold %lld", report.usedBytesStored,
+                                   report.usedBytesCounted));
+  }
+
+  // The chain of lists, then each list's nodes.
+  auto headList = static_cast<int32_t>(soup.entry(11));
+  std::set<int64_t> listsSeen;
+  std::set<int64_t> nodesSeen;
+  int64_t prevList = 0;
+  bool closed = headList == 0;
+  for (int64_t l = headList; l != 0;) {
+    int64_t d = soup.dataOf(l);
+    if (!d || soup.capacityOf(d) < 16) {
+      report.findings.push_back(text("soup: list %lld (after list %lld) is not an allocated list record", l, prevList));
+      break;
+    }
+    if (!listsSeen.insert(l).second) {
+      report.findings.push_back(text("soup: the chain of lists loops at list %lld without reaching the first", l));
+      break;
+    }
+    ++report.lists;
+    auto head = static_cast<int32_t>(area.u32(d));
+    auto tail = static_cast<int32_t>(area.u32(d + 4));
+    auto next = static_cast<int32_t>(area.u32(d + 8));
+    auto prev = static_cast<int32_t>(area.u32(d + 12));
+    if (prevList != 0 && prev != prevList) {
+      report.findings.push_back(text("soup: list %lld has listPrevIndex %lld", l, prev));
+    }
+    int64_t last = 0;
+    for (int64_t n = head; n != 0;) {
+      int64_t nd = soup.dataOf(n);
+      if (!nd || soup.capacityOf(nd) < 8) {
+        report.findings.push_back(text("soup: node %lld of list %lld is not allocated", n, l));
+        break;
+      }
+      if (!nodesSeen.insert(n).second) {
+        report.findings.push_back(text("soup: node %lld of list %lld is reached twice (a cycle or two lists)", n, l));
+        break;
+      }
+      ++report.nodes;
+      if (static_cast<int32_t>(area.u32(nd + 4)) != last) {
+        report.findings.push_back(text("soup: node %lld has prevIndex %lld", n, area.u32(nd + 4)));
+      }
+      last = n;
+      n = static_cast<int32_t>(area.u32(nd));
+    }
+    if (tail != last) report.findings.push_back(text("soup: list %lld has tailIndex %lld", l, tail));
+    prevList = l;
+    if (next == headList) {
+      auto firstPrev = static_cast<int32_t>(area.u32(soup.dataOf(headList) + 12));
+      if (firstPrev != l) report.findings.push_back(text("soup: first list's listPrevIndex %lld, last list %lld", firstPrev, l));
+      closed = true;
+      break;
+    }
+    l = next;
+  }
+  if (!closed && report.findings.empty()) report.findings.push_back("soup: the chain of lists is not closed");
+  return report;
+}
+
+}  // namespace bw::soupcheck
