@@ -193,8 +193,11 @@ class cJournaledIndexedObjectSoup : public class_base {
 
  private:
   int32_t measure(cIndexedObject& object);
-  void readRecord(cIndexedObject& object, const char* method);
-  void writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity, int32_t size, const char* method);
+  void readRecord(cIndexedObject& object);
+  // Writes the record (size bytes, as measured); a different length raises
+  // "BUG" mismatch.
+  void writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity, int32_t size,
+                   const char* mismatch);
   void setUsedBytes(int64_t value);
   // Frees the block of index (an object or an array) with its bookkeeping.
   void freeIndexBlock(int32_t index, int64_t dataPosition);

@@ -7,7 +7,6 @@
 // any other size is rewritten in place and storedSize is left as it was. A
 // block of capacity 100 thus keeps records of 81 to 100 bytes.
 #include <memory>
-#include <string>
 
 #include "core/exception.h"
 #include "database/object_soup.h"
@@ -19,9 +18,9 @@ namespace {
 const char kNoObject[] = "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index";
 const char kOverrun[] = "cJournaledIndexedObjectSoup.loadObject(); record overruns its block";
 
-std::string writtenMismatch(const char* method) {
-  return std::string("cJournaledIndexedObjectSoup.") + method + "(); written data was not of expected length";
-}
+const char kCreatedMismatch[] = "cJournaledIndexedObjectSoup.createdObject(); written data was not of expected length";
+const char kSavedMismatch[] =
+    "cJournaledIndexedObjectSoup.saveChangesToObject(); written data was not of expected length";
 
 }  // namespace
 
@@ -31,7 +30,7 @@ int32_t cJournaledIndexedObjectSoup::measure(cIndexedObject& object) {
   return sizer_.infoSize();
 }
 
-void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object, const char* /*method*/) {
+void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object) {
   int64_t dataPosition = file_->infoBlockOfIndex(object.soupIndex_, true);
   if (dataPosition == 0) raise("EMU", kNoObject);
   stream_.bindRecord(*file_, dataPosition, file_->infoSizeOfIndexBlock(dataPosition), kOverrun);
@@ -41,8 +40,7 @@ void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object, const char*
 }
 
 void cJournaledIndexedObjectSoup::writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity,
-                                              int32_t size, const char* method) {
-  std::string mismatch = writtenMismatch(method);
+                                              int32_t size, const char* mismatch) {
   stream_.bindRecord(*file_, dataPosition, capacity, mismatch);
   StreamScope scope(stream_);
   object.restore(stream_, true);
@@ -70,7 +68,7 @@ int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
     object->storedSize_ = size;
     int32_t capacity = file_->infoSizeOfIndexBlock(block.dataPosition);
     setUsedBytes(usedBytes_ + capacity + perBlockOverhead_);
-    writeRecord(*object, block.dataPosition, capacity, size, "createdObject");
+    writeRecord(*object, block.dataPosition, capacity, size, kCreatedMismatch);
     transaction.finish();
   } catch (...) {
     object->soupIndex_ = -1;
@@ -97,7 +95,7 @@ void cJournaledIndexedObjectSoup::loadRegisteredObject(cIndexedObject* object) {
   }
   object->useCount_ = 1;
   try {
-    readRecord(*object, "loadRegisteredObject");
+    readRecord(*object);
   } catch (...) {
     object->useCount_ = -1;
     throw;
@@ -118,7 +116,7 @@ cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::uniq
   taken->useCount_ = 1;
   table_->set(index, object.release());
   try {
-    readRecord(*taken, "loadObject");
+    readRecord(*taken);
   } catch (...) {
     // A record that cannot be read leaves no half-read object behind.
     table_->remove(index);
@@ -151,7 +149,7 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
       }
       capacity = newCapacity;
     }
-    writeRecord(*object, dataPosition, capacity, size, "saveChangesToObject");
+    writeRecord(*object, dataPosition, capacity, size, kSavedMismatch);
     transaction.finish();
   } catch (...) {
     object->storedSize_ = oldStoredSize;

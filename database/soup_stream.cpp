@@ -1,18 +1,16 @@
 // database/soup_stream.cpp - the soup's bounded record stream.
 #include "database/soup_stream.h"
 
-#include <utility>
-
 #include "core/exception.h"
 
 namespace bw {
 
 void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t dataPosition, int32_t capacity,
-                                               std::string overrunMessage) {
+                                               const char* overrunMessage) {
   file_ = &file;
   position_ = dataPosition;
   end_ = dataPosition + (capacity > 0 ? capacity : 0);
-  overrunMessage_ = std::move(overrunMessage);
+  overrunMessage_ = overrunMessage;
 }
 
 void cRestoreStream_any_cFile_Soup::claim(int32_t length) {

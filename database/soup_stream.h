@@ -10,7 +10,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "database/restore_stream_standin.h"
 #include "database/soup_block_file.h"
@@ -27,8 +26,9 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   cJournaledIndexedObjectSoup* infoSoup() const { return soup_; }
 
   // Binds the stream to the record at dataPosition of file, whose block holds
-  // capacity data bytes. Going past them raises "BUG" overrunMessage.
-  void bindRecord(SoupBlockFile& file, int64_t dataPosition, int32_t capacity, std::string overrunMessage);
+  // capacity data bytes. Going past them raises "BUG" overrunMessage (a
+  // string that outlives the binding).
+  void bindRecord(SoupBlockFile& file, int64_t dataPosition, int32_t capacity, const char* overrunMessage);
 
   // The position the next byte goes to or comes from, and the bytes left
   // before the block's end (for readers that size a buffer from a stored
@@ -46,7 +46,7 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   SoupBlockFile* file_ = nullptr;
   int64_t position_ = 0;
   int64_t end_ = 0;
-  std::string overrunMessage_;
+  const char* overrunMessage_ = "";
 };
 
 // Runs beginStream now and finishStream when the scope ends, however it
