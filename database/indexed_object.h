@@ -19,7 +19,7 @@
 #include <cstdint>
 
 #include "core/object.h"
-#include "database/restore_stream_standin.h"
+#include "platform/restore_stream.h"
 
 namespace bw {
 

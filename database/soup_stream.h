@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "database/restore_stream_standin.h"
+#include "platform/restore_stream.h"
 #include "database/soup_block_file.h"
 
 namespace bw {
