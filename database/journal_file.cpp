@@ -1,0 +1,254 @@
+// database/journal_file.cpp - cJournaledFile: transactions, the cached read
+// and write paths, open, close and flush, and the commit policy.
+#include "database/journal_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "core/exception.h"
+#include "platform/time.h"
+
+namespace bw {
+
+cJournaledFile::cJournaledFile() = default;
+
+cJournaledFile::~cJournaledFile() {
+  if (!isOpen()) {
+    releaseState();
+    return;
+  }
+  try {
+    if (failed_) {
+      abandonFile();
+    } else {
+      if (!stack_.empty()) discardChanges();
+      close();
+    }
+  } catch (const eException& e) {
+    std::printf("WARNING: cJournaledFile; %s: %s\n", e.code().c_str(), e.message().c_str());
+    abandonFile();
+  } catch (const std::exception& e) {
+    std::printf("WARNING: cJournaledFile; %s\n", e.what());
+    abandonFile();
+  }
+  releaseState();
+}
+
+void cJournaledFile::newFile(uint8_t padByte, int32_t commitDelay) {
+  cFile::initialise(padByte);
+  commitDelay_ = commitDelay;
+  nextTransactionId_ = 1;
+  stack_.clear();
+  cache_.reset();
+}
+
+void cJournaledFile::initialise(uint8_t padByte) { newFile(padByte, 2); }
+
+int64_t cJournaledFile::now() const { return pTime::CurrentTime(2); }
+
+void cJournaledFile::raiseFailed(const char* method) const {
+  raise("FILE", std::string("cJournaledFile.") + method + "(); an earlier commit failed");
+}
+
+// ---------------------------------------------------------------------------
+// Transactions and the commit policy.
+// ---------------------------------------------------------------------------
+
+int32_t cJournaledFile::beginTransaction() {
+  int32_t id = nextTransactionId_++;
+  stack_.push_back(id);
+  return id;
+}
+
+void cJournaledFile::finishTransaction(int32_t id) {
+  if (stack_.empty()) {
+    discardChanges();
+    raise("TRAN", "cJournaledFile.finishTransaction(); there are no outstanding transactions");
+  }
+  if (stack_.back() != id) {
+    discardChanges();
+    raise("TRAN", "cJournaledFile.finishTransaction(); the wrong transaction was finished");
+  }
+  stack_.pop_back();
+  if (!stack_.empty() || !cache_) return;
+  bool due = bytesWritten_ >= kJournalForceCommitBytes || commitDelay_ == 0 ||
+             (commitDelay_ > 0 && now() - lastCommitTime_ > commitDelay_);
+  if (due) commit();
+}
+
+void cJournaledFile::commit() {
+  if (failed_) raiseFailed("commit");
+  try {
+    saveJournal();
+    if (afterSave_) afterSave_();
+    commitTransactions();
+  } catch (...) {
+    failed_ = true;
+    throw;
+  }
+}
+
+void cJournaledFile::dropCache() {
+  if (cache_) cache_->clear();
+  lastChunkNumber_ = -1;
+  lastChunkNode_ = nullptr;
+  logicalSize_ = committedSize_;
+}
+
+void cJournaledFile::discardChanges() {
+  stack_.clear();
+  if (!cache_) return;  // unopened: nothing to discard
+  dropCache();
+  changesDiscarded();
+}
+
+JournalTransaction::~JournalTransaction() noexcept(false) {
+  if (done_) return;
+  done_ = true;
+  if (std::uncaught_exceptions() > uncaught_) {
+    try {
+      file_.discardChanges();
+    } catch (...) {
+      // The exception already unwinding is the one the caller must see.
+    }
+    return;
+  }
+  file_.finishTransaction(id_);
+}
+
+void JournalTransaction::finish() {
+  done_ = true;
+  file_.finishTransaction(id_);
+}
+
+// ---------------------------------------------------------------------------
+// Position and size.
+// ---------------------------------------------------------------------------
+
+void cJournaledFile::setPosition(int64_t position) {
+  if (position < 0) position = logicalSize_ + position + 1;
+  if (position < 0) raise("EMU", "cJournaledFile.setPosition(); position before start of file is illegal");
+  position_ = position;
+}
+
+int64_t cJournaledFile::getPosition(bool fromEnd) { return fromEnd ? position_ - logicalSize_ - 1 : position_; }
+
+void cJournaledFile::requireUsable(const char* method) const {
+  if (failed_) raiseFailed(method);
+  if (stack_.empty()) {
+    raise("EMU", std::string("cJournaledFile.") + method +
+                     "(); no transactions have been started yet using beginTransaction()");
+  }
+}
+
+void cJournaledFile::setSize(int64_t sizeInBytes) {
+  if (sizeInBytes < 0) raise("EMU", "cJournaledFile.setSize(); sizeInBytes<0");
+  requireUsable("setSize");
+  if (sizeInBytes > kJournalDataLimit) raise("EMU", "cJournaledFile.setSize(); sizeInBytes too large");
+  logicalSize_ = sizeInBytes;
+}
+
+// ---------------------------------------------------------------------------
+// Write and read.
+// ---------------------------------------------------------------------------
+
+WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noGrow) {
+  if (!isOpen() || !cache_) raise("EMU", "cJournaledFile.write(); file not open");
+  if (failed_) raiseFailed("write");
+  if (lengthInBytes < 0) raise("EMU", "cJournaledFile.write(); lengthInBytes<0");
+  if (!buffer) raise("EMU", "cJournaledFile.write(); buffer=NILA");
+  if (offsetInBytes < 0) raise("EMU", "cJournaledFile.write(); offsetInBytes<0");
+  requireUsable("write");
+  if (position_ > kJournalDataLimit - lengthInBytes) {
+    raise("EMU", "cJournaledFile.write(); position beyond the largest data area");
+  }
+  bytesWritten_ += lengthInBytes;
+  int64_t notWritten = 0;
+  if (!noGrow) {
+    if (position_ + lengthInBytes > logicalSize_) setSize(position_ + lengthInBytes);
+  } else {
+    int64_t room = std::max<int64_t>(0, logicalSize_ - position_);
+    notWritten = std::max<int64_t>(0, lengthInBytes - room);
+    lengthInBytes -= notWritten;
+  }
+  const auto* from = static_cast<const uint8_t*>(buffer) + offsetInBytes;
+  for (int64_t p = position_, end = position_ + lengthInBytes; p < end;) {
+    ChunkPosition at = chunkOfPosition(p);
+    auto* node = cache_->obtain(at.chunkNumber);
+    auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - p));
+    std::memcpy(node->data.data() + at.offset, from + (p - position_), static_cast<size_t>(n));
+    markCached(*node, at.offset, n);
+    p += n;
+  }
+  return {position_ + lengthInBytes, notWritten};
+}
+
+ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t terminator) {
+  if (!isOpen() || !cache_) raise("EMU", "cJournaledFile.read(); file not open");
+  if (lengthInBytes < 0) raise("EMU", "cJournaledFile.read(); lengthInBytes<0");
+  if (!buffer) raise("EMU", "cJournaledFile.read(); buffer=NILA");
+  if (offsetInBytes < 0) raise("EMU", "cJournaledFile.read(); offsetInBytes<0");
+  uint8_t* out = static_cast<uint8_t*>(buffer) + offsetInBytes;
+  const uint8_t pad = infoFillByte();
+
+  ChunkPosition first = chunkOfPosition(position_);
+  bool shortCut = lengthInBytes >= 1 && lengthInBytes <= 32 && lastChunkNode_ &&
+                  first.chunkNumber == lastChunkNumber_ && position_ < kJournalDataLimit &&
+                  first.offset / 32 == (first.offset + lengthInBytes - 1) / 32 &&
+                  first.offset + lengthInBytes <= kChunkSize &&
+                  allCached(*lastChunkNode_, first.offset, static_cast<int32_t>(lengthInBytes));
+  if (shortCut) {
+    std::memcpy(out, lastChunkNode_->data.data() + first.offset, static_cast<size_t>(lengthInBytes));
+  } else if (lengthInBytes > 0) {
+    // Bytes of the file below e are real; uncached bytes from e on are pad.
+    const int64_t e = std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
+    transactionCacheChunkNode* node = nullptr;
+    int32_t chunkNumber = -1;
+    for (int64_t p = position_, end = position_ + lengthInBytes; p < end;) {
+      if (p >= kJournalDataLimit) {  // no chunk can hold these: all pad
+        std::memset(out + (p - position_), pad, static_cast<size_t>(end - p));
+        node = nullptr;
+        break;
+      }
+      ChunkPosition at = chunkOfPosition(p);
+      chunkNumber = at.chunkNumber;
+      node = cache_->lookup(at.chunkNumber);
+      chunkReader reader;
+      initReadChunk(reader, node, at.offset, end - p);
+      for (ChunkRun run = doReadChunk(reader, false); !run.finished; run = doReadChunk(reader, false)) {
+        uint8_t* to = out + (p - position_) + run.fromStart;
+        if (run.cached) {
+          std::memcpy(to, node->data.data() + run.chunkOffset, static_cast<size_t>(run.length));
+          continue;
+        }
+        int64_t q = p + run.fromStart;
+        int64_t k = std::clamp<int64_t>(e - q, 0, run.length);
+        if (k > 0) {
+          cFile::setPosition(q + kJournalHeaderSize);
+          cFile::read(to, k, 0, kNoStop);
+        }
+        std::memset(to + k, pad, static_cast<size_t>(run.length - k));
+      }
+      p += reader.end - reader.start;
+    }
+    lastChunkNumber_ = node ? chunkNumber : -1;
+    lastChunkNode_ = node;
+  }
+
+  int64_t beyond = std::max<int64_t>(0, lengthInBytes - std::max<int64_t>(0, logicalSize_ - position_));
+  int64_t length = lengthInBytes;
+  if (terminator >= 0) {
+    for (int64_t i = 0; i < length; ++i) {
+      if (static_cast<int8_t>(out[i]) != terminator) continue;
+      int64_t realEnd = lengthInBytes - beyond;  // bytes within logicalSize
+      if (realEnd > i + 1) std::memset(out + i + 1, pad, static_cast<size_t>(realEnd - (i + 1)));
+      beyond = lengthInBytes - (i + 1);
+      length = i + 1;
+      break;
+    }
+  }
+  return {position_ + length, beyond};
+}
+
+}  // namespace bw

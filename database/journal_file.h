@@ -1,0 +1,205 @@
+// database/journal_file.h - cJournaledFile: a cFile with a 28-byte header,
+// nested transactions, a write cache of 960-byte chunks and a checksummed
+// journal, so that every commit is all-or-nothing across process crashes and
+// power loss. The bottom layer of the database ("database.soup").
+//
+// Invariants:
+//   1. Data-area position p is file offset 28 + p. The class's own position,
+//      read, write and size address the data area; physical I/O goes through
+//      the cFile operations called by qualified name.
+//   2. A transaction is open exactly when the stack is not empty. write and
+//      setSize need one; read never does.
+//   3. Right after every commit and every discard the cache is empty and
+//      logicalSize == committedSize.
+//   4. A commit is saveJournal then commitTransactions. No data-area byte is
+//      written in place before the flush (fsync) that completes the journal,
+//      so the next open finds the old contents, or a complete journal that it
+//      replays to the new contents. Replaying is idempotent: a journal cut
+//      that has not reached the disk yet is harmless.
+//   5. Uncommitted bytes of the data area beyond committedSize that no write
+//      covered read as the pad byte, and a commit writes them as the pad byte;
+//      what the file holds past its committed end never shows.
+//   6. Any exception inside saveJournal or commitTransactions leaves the file
+//      failed: write, setSize, commits and flush raise "FILE" "...; an earlier
+//      commit failed"; close, closeDiscarding and the destructor drop the
+//      file layer's unwritten chunks and close without writing. The journal
+//      on disk then decides what the next open shows. A failed fsync is never
+//      retried.
+//   7. Every discardChanges ends with changesDiscarded(), which layers above
+//      override to reload what they mirror from the file.
+//
+// Transactions: use JournalTransaction (below) wherever an operation opens
+// its own: leaving the scope normally finishes it, an exception discards
+// every uncommitted change and passes on.
+//
+// The commit policy reads pTime.CurrentTime form 2 (initTimerDevice must have
+// run; tests stand the clock with setClockSource). The cache's default
+// ordering needs journalModuleInit().
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "database/journal_format.h"
+#include "database/transaction_cache.h"
+#include "platform/file.h"
+
+namespace bw {
+
+// Bytes written since the last commit that force a commit at the end of the
+// outermost transaction, whatever the delay.
+inline constexpr int64_t kJournalForceCommitBytes = 2097152;
+
+class cJournaledFile : public cFile {
+  BW_CLASS(cJournaledFile, cFile)
+
+ public:
+  // An unopened file; initialise() or newFile() gives it its pad byte.
+  cJournaledFile();
+  // Ends an open file: open transactions are discarded, finished changes
+  // committed, the file closed. Never throws: failures become a "WARNING: "
+  // line and an abandoning close.
+  ~cJournaledFile() override;
+
+  // The class's own `new`: pad byte and commit delay (seconds; 0 commits at
+  // every outermost finish, > 0 when more than that many seconds passed since
+  // the last commit, < 0 only at flush and close).
+  void newFile(uint8_t padByte, int32_t commitDelay);
+  // newFile(padByte, 2).
+  void initialise(uint8_t padByte) override;
+
+  // Opens or creates the file (readOnly TRUE raises "EMU"); replays or drops
+  // a journal left by an interrupted commit. FALSE with the error text
+  // "not a journaled file", "unknown journaled file versions",
+  // "corrupt journal header (1)" or "(2)" leaves the file untouched.
+  using cFile::open;
+  bool open(Text path, bool readOnly, bool force, bool atEnd) override;
+  // Commits what waits and closes. With a transaction open: discards, raises
+  // "TRAN" and stays open. Unopened: nothing.
+  void close() override;
+  // The close of error paths: discards open transactions, then close.
+  void closeDiscarding();
+  // Commits what waits unless a transaction is open, then the cFile flush.
+  void flush() override;
+
+  WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noGrow) override;
+  ReadResult read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t terminator) override;
+  void setPosition(int64_t position) override;
+  int64_t getPosition(bool fromEnd) override;
+  void setSize(int64_t sizeInBytes) override;
+  int64_t getSize() override { return logicalSize_; }
+
+  int32_t beginTransaction();
+  void finishTransaction(int32_t id);
+  // Back to the last commit: stack emptied, cache cleared, logicalSize =
+  // committedSize; then changesDiscarded(). Position and bytesWritten stay.
+  void discardChanges();
+
+  // Copies: a new cJournaledFile at path with this file's bytes (cached
+  // changes included), committed; null when it could not be made. "EMU" with
+  // a transaction open.
+  std::unique_ptr<cBaseFile> makeCopy(Text path) override;
+  std::unique_ptr<cBaseFile> makeFile() override { return std::make_unique<cJournaledFile>(); }
+  // The copy hook: begins a transaction on the (emptied) copy and parks its
+  // id in this file's nextTransactionId.
+  void copyHook(cBaseFile* copy) override;
+
+  // Checksummed raw I/O at the file's own position (header included); each
+  // moves the position past its bytes and returns the checksum continued from
+  // seed (0 without doChecksum).
+  uint32_t writeChecked(const void* buffer, int64_t lengthInBytes, bool doChecksum, uint32_t seed,
+                        int64_t offsetInBytes);
+  uint32_t readChecked(void* buffer, int64_t lengthInBytes, bool doChecksum, uint32_t seed, int64_t offsetInBytes);
+  uint32_t writeCheckedValue(uint32_t value, bool doChecksum, uint32_t seed);
+  uint32_t writeCheckedBigValue(int64_t value, bool doChecksum, uint32_t seed);
+  struct CheckedValue {
+    uint32_t value;
+    uint32_t checksum;
+  };
+  struct CheckedBigValue {
+    int64_t value;
+    uint32_t checksum;
+  };
+  CheckedValue readCheckedValue(bool doChecksum, uint32_t seed);
+  CheckedBigValue readCheckedBigValue(bool doChecksum, uint32_t seed);
+
+  void saveJournal();
+  bool loadJournal();
+  void commitTransactions();
+
+  int32_t infoCommitDelay() const { return commitDelay_; }
+  void setCommitDelay(int32_t seconds) { commitDelay_ = seconds; }
+  int32_t infoTransactionDepth() const { return static_cast<int32_t>(stack_.size()); }
+  int64_t infoCommittedSize() const { return committedSize_; }
+  int64_t infoJournalPosition() const { return journalPosition_; }
+  int64_t infoBytesWritten() const { return bytesWritten_; }
+  bool infoFailed() const { return failed_; }
+  bool infoCommitPending() const { return cache_ && (!cache_->isEmpty() || logicalSize_ != committedSize_); }
+  const cMegaList_transactionCacheChunk* infoCache() const { return cache_.get(); }
+
+  // Test seam: called after saveJournal and before commitTransactions; an
+  // exception from it leaves the file failed like a failing commit.
+  void setAfterSaveJournalHook(std::function<void()> hook) { afterSave_ = std::move(hook); }
+
+ protected:
+  // Runs at the end of every discardChanges; layers above reload their
+  // mirrors of the file here. Must not throw.
+  virtual void changesDiscarded() {}
+
+ private:
+  [[noreturn]] void raiseFailed(const char* method) const;
+  void requireUsable(const char* method) const;
+  // saveJournal + commitTransactions; any exception marks the file failed.
+  void commit();
+  // Drops the cache, logicalSize back to committedSize (no hook).
+  void dropCache();
+  // Closes without writing anything more (failed file, failed open).
+  void abandonFile() noexcept;
+  void releaseState() noexcept;
+  bool openExisting();
+  void writeHeaderWord(int64_t offset, int64_t value);
+  void writePad(int64_t from, int64_t to);
+  int64_t now() const;
+
+  int32_t commitDelay_ = 2;
+  int64_t lastCommitTime_ = 0;
+  int32_t nextTransactionId_ = 1;
+  std::vector<int32_t> stack_;  // innermost last
+  std::unique_ptr<cMegaList_transactionCacheChunk> cache_;
+  int32_t lastChunkNumber_ = -1;
+  transactionCacheChunkNode* lastChunkNode_ = nullptr;
+  int64_t bytesWritten_ = 0;
+  int64_t journalPosition_ = kJournalHeaderSize;
+  int64_t committedSize_ = 0;
+  int64_t logicalSize_ = 0;
+  int64_t position_ = 0;
+  bool failed_ = false;
+  std::function<void()> afterSave_;
+};
+
+// A transaction of a cJournaledFile for one scope: begun by the constructor;
+// the destructor finishes it on a normal exit and, when an exception unwinds
+// through it, discards every uncommitted change (discardChanges) and lets
+// the exception pass on. finish() ends it early (and may raise).
+class JournalTransaction {
+ public:
+  explicit JournalTransaction(cJournaledFile& file)
+      : file_(file), id_(file.beginTransaction()), uncaught_(std::uncaught_exceptions()) {}
+  JournalTransaction(const JournalTransaction&) = delete;
+  JournalTransaction& operator=(const JournalTransaction&) = delete;
+  ~JournalTransaction() noexcept(false);
+
+  void finish();
+  int32_t id() const { return id_; }
+
+ private:
+  cJournaledFile& file_;
+  int32_t id_;
+  int uncaught_;
+  bool done_ = false;
+};
+
+}  // namespace bw
