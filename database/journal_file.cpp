@@ -107,6 +107,8 @@ JournalTransaction::~JournalTransaction() noexcept(false) {
   if (done_) return;
   done_ = true;
   if (std::uncaught_exceptions() > uncaught_) {
+    // An inner guard or a misuse may have discarded already.
+    if (file_.infoTransactionDepth() < depth_) return;
     try {
       file_.discardChanges();
     } catch (...) {

@@ -187,7 +187,10 @@ class cJournaledFile : public cFile {
 class JournalTransaction {
  public:
   explicit JournalTransaction(cJournaledFile& file)
-      : file_(file), id_(file.beginTransaction()), uncaught_(std::uncaught_exceptions()) {}
+      : file_(file),
+        id_(file.beginTransaction()),
+        depth_(file.infoTransactionDepth()),
+        uncaught_(std::uncaught_exceptions()) {}
   JournalTransaction(const JournalTransaction&) = delete;
   JournalTransaction& operator=(const JournalTransaction&) = delete;
   ~JournalTransaction() noexcept(false);
@@ -198,6 +201,7 @@ class JournalTransaction {
  private:
   cJournaledFile& file_;
   int32_t id_;
+  int32_t depth_;  // the stack's depth with this transaction on it
   int uncaught_;
   bool done_ = false;
 };

@@ -1,0 +1,302 @@
+// database/journal_file_test.cpp - cJournaledFile as its users see it:
+// positions, padded and terminated reads, nested transactions and their
+// misuse, the commit policy on a stood clock, shrink and regrow, close with
+// a transaction, the transaction guard, copies and the self-test.
+#include "database/journal_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "core/raise_test_support.h"
+#include "database/journal_test_support.h"
+#include "database/self_test.h"
+
+namespace bw::testing_journal {
+namespace {
+
+using soupcheck::Expect;
+
+std::vector<uint8_t> bytes(const char* text) { return std::vector<uint8_t>(text, text + std::strlen(text)); }
+
+// The committed data area as the disk holds it now.
+std::vector<uint8_t> committedData(const std::vector<uint8_t>& image) {
+  int64_t size = getBig64(image.data() + 12);
+  return std::vector<uint8_t>(image.begin() + 28, image.begin() + 28 + size);
+}
+
+TEST_F(JournalTest, MisuseIsRefusedWithItsMessage) {
+  auto f = openMemory("soup");
+  expectRaise([&] { f->write("", 0, 0, false); }, "EMU",
+              "cJournaledFile.write(); no transactions have been started yet using beginTransaction()");
+  expectRaise([&] { f->setSize(5); }, "EMU",
+              "cJournaledFile.setSize(); no transactions have been started yet using beginTransaction()");
+  expectRaise([&] { f->setSize(-1); }, "EMU", "cJournaledFile.setSize(); sizeInBytes<0");
+  expectRaise([&] { f->finishTransaction(1); }, "TRAN",
+              "cJournaledFile.finishTransaction(); there are no outstanding transactions");
+  int32_t t = f->beginTransaction();
+  expectRaise([&] { f->write(nullptr, 1, 0, false); }, "EMU", "cJournaledFile.write(); buffer=NILA");
+  expectRaise([&] { f->write("x", -1, 0, false); }, "EMU", "cJournaledFile.write(); lengthInBytes<0");
+  expectRaise([&] { f->write("x", 1, -1, false); }, "EMU", "cJournaledFile.write(); offsetInBytes<0");
+  char c;
+  expectRaise([&] { f->read(&c, -1, 0, -1); }, "EMU", "cJournaledFile.read(); lengthInBytes<0");
+  expectRaise([&] { f->read(nullptr, 1, 0, -1); }, "EMU", "cJournaledFile.read(); buffer=NILA");
+  expectRaise([&] { f->read(&c, 1, -1, -1); }, "EMU", "cJournaledFile.read(); offsetInBytes<0");
+  expectRaise([&] { f->open(Text(internal("other")), false, false, false); }, "EMU",
+              "cJournaledFile.open(); a file is already open");
+  f->finishTransaction(t);
+  cJournaledFile unopened;
+  unopened.newFile(0, 0);
+  expectRaise([&] { unopened.read(&c, 1, 0, -1); }, "EMU", "cJournaledFile.read(); file not open");
+  expectRaise([&] { unopened.open(Text(internal("x")), true, false, false); }, "EMU",
+              "cJournaledFile.open(); readOnly=TRUE is not supported");
+  unopened.close();  // closing, flushing or discarding an unopened file touches nothing
+  unopened.flush();
+  unopened.discardChanges();
+}
+
+TEST_F(JournalTest, PositionsReadsAndTerminators) {
+  auto f = openMemory("soup", 0, '#');
+  writeAt(*f, 0, bytes("ab\ncd"));
+  f->setPosition(-1);
+  EXPECT_EQ(f->getPosition(false), 5);
+  EXPECT_EQ(f->getPosition(true), -1);
+  expectRaise([&] { f->setPosition(-7); }, "EMU",
+              "cJournaledFile.setPosition(); position before start of file is illegal");
+  f->setPosition(-6);
+  EXPECT_EQ(f->getPosition(false), 0);
+
+  char buf[10];
+  f->setPosition(1);  // 10 bytes from 4 before the end
+  ReadResult r = f->read(buf, 10, 0, -1);
+  EXPECT_EQ(r.next, 11);
+  EXPECT_EQ(r.numOfPadBytes, 6);
+  EXPECT_EQ(std::string(buf, 10), "b\ncd######");
+
+  f->setPosition(0);  // a, b, line feed, c, d with terminator 10
+  r = f->read(buf, 5, 0, 10);
+  EXPECT_EQ(r.next, 3);
+  EXPECT_EQ(r.numOfPadBytes, 2);
+  EXPECT_EQ(std::string(buf, 5), "ab\n##");
+
+  // Two writes without setPosition land at the same place; a write beyond
+  // the end leaves a gap of pad bytes, before and after the commit.
+  {
+    JournalTransaction t(*f);
+    f->setPosition(8);
+    f->write("Goodbye", 7, 0, false);
+    f->write("GOOD", 4, 0, false);
+    EXPECT_EQ(readAllData(*f), bytes("ab\ncd###GOODbye"));
+  }
+  EXPECT_EQ(readAllData(*f), bytes("ab\ncd###GOODbye"));
+  f->close();
+  EXPECT_EQ(committedData(image("soup")), bytes("ab\ncd###GOODbye"));
+  expectChecked(image("soup"), Expect::kClosed, '#');
+}
+
+TEST_F(JournalTest, NestedTransactionsCommitAtTheOutermostFinish) {
+  auto f = openMemory("soup");
+  int32_t outer = f->beginTransaction();
+  f->write("outer", 5, 0, false);
+  int32_t inner = f->beginTransaction();
+  f->setPosition(5);
+  f->write("inner", 5, 0, false);
+  f->finishTransaction(inner);
+  EXPECT_EQ(committedData(image("soup")), bytes(""));
+  f->finishTransaction(outer);
+  EXPECT_EQ(committedData(image("soup")), bytes("outerinner"));
+
+  // An inner transaction finished out of order loses the outer writes too.
+  outer = f->beginTransaction();
+  f->setPosition(0);
+  f->write("OUTER", 5, 0, false);
+  inner = f->beginTransaction();
+  expectRaise([&] { f->finishTransaction(outer); }, "TRAN",
+              "cJournaledFile.finishTransaction(); the wrong transaction was finished");
+  EXPECT_EQ(f->infoTransactionDepth(), 0);
+  EXPECT_FALSE(f->infoCommitPending());
+  EXPECT_EQ(readAllData(*f), bytes("outerinner"));
+  (void)inner;
+  // The file goes on: the next transaction commits normally.
+  writeAt(*f, 0, bytes("O"));
+  EXPECT_EQ(committedData(image("soup")), bytes("Outerinner"));
+}
+
+TEST_F(JournalTest, CommitPolicyOnAStoodClock) {
+  auto f = openMemory("soup", 2);  // opened at now = 1000
+  now = 1001;
+  writeAt(*f, 0, bytes("one"));
+  EXPECT_TRUE(f->infoCommitPending());
+  now = 1002;  // 2 seconds are not more than 2
+  writeAt(*f, 3, bytes("two"));
+  EXPECT_EQ(committedData(image("soup")), bytes(""));
+  now = 1003;
+  writeAt(*f, 6, bytes("three"));
+  EXPECT_EQ(committedData(image("soup")), bytes("onetwothree"));
+
+  f->setCommitDelay(-1);
+  now = 5000;
+  writeAt(*f, 0, bytes("ONE"));
+  EXPECT_EQ(committedData(image("soup")), bytes("onetwothree"));
+  f->flush();
+  EXPECT_EQ(committedData(image("soup")), bytes("ONEtwothree"));
+
+  // 2 MiB written since the last commit force one whatever the delay.
+  std::vector<uint8_t> big(kJournalForceCommitBytes - 1, 'x');
+  writeAt(*f, 0, big);
+  EXPECT_TRUE(f->infoCommitPending());
+  writeAt(*f, 0, bytes("y"));
+  EXPECT_FALSE(f->infoCommitPending());
+  EXPECT_EQ(committedData(image("soup")).size(), big.size());
+  f->close();
+  expectChecked(image("soup"), Expect::kClosed);
+}
+
+TEST_F(JournalTest, ShrinkThenRegrowKeepsTheCachedBytes) {
+  auto f = openMemory("soup", 0, '#');
+  writeAt(*f, 0, bytes("0123456789"));
+  {
+    JournalTransaction t(*f);
+    f->setPosition(12);
+    f->write("ab", 2, 0, false);
+    f->setSize(4);
+    EXPECT_EQ(readAllData(*f), bytes("0123"));
+    f->setSize(14);
+    EXPECT_EQ(readAllData(*f), bytes("0123456789##ab"));
+  }
+  EXPECT_EQ(committedData(image("soup")), bytes("0123456789##ab"));
+  // Across commits: cut to 3, then grow again: the old bytes stay gone.
+  {
+    JournalTransaction t(*f);
+    f->setSize(3);
+  }
+  {
+    JournalTransaction t(*f);
+    f->setSize(6);
+  }
+  EXPECT_EQ(readAllData(*f), bytes("012###"));
+  f->close();
+  EXPECT_EQ(committedData(image("soup")), bytes("012###"));
+  expectChecked(image("soup"), Expect::kClosed, '#');
+}
+
+TEST_F(JournalTest, CloseWithATransactionDiscardsThenClosesTheSecondTime) {
+  auto f = openMemory("soup");
+  writeAt(*f, 0, bytes("kept"));
+  f->beginTransaction();
+  f->write("lost", 4, 0, false);
+  expectRaise([&] { f->close(); }, "TRAN", "cJournaledFile.close(); there were outstanding transactions");
+  EXPECT_TRUE(f->isOpen());
+  EXPECT_EQ(readAllData(*f), bytes("kept"));
+  f->close();
+  EXPECT_FALSE(f->isOpen());
+  EXPECT_EQ(committedData(image("soup")), bytes("kept"));
+  expectChecked(image("soup"), Expect::kClosed);
+
+  // closeDiscarding and the destructor go back to the last commit when a
+  // transaction is open; without one they commit what waits.
+  auto g = openMemory("soup", -1);
+  writeAt(*g, 0, bytes("K"));
+  g->beginTransaction();
+  g->write("L", 1, 0, false);
+  g->closeDiscarding();
+  EXPECT_EQ(committedData(image("soup")), bytes("kept"));
+  auto h = openMemory("soup", -1);
+  writeAt(*h, 1, bytes("E"));
+  h->beginTransaction();
+  h.reset();
+  EXPECT_EQ(committedData(image("soup")), bytes("kept"));
+  auto k = openMemory("soup", -1);
+  writeAt(*k, 1, bytes("E"));
+  k->closeDiscarding();
+  EXPECT_EQ(committedData(image("soup")), bytes("kEpt"));
+  auto m = openMemory("soup", -1);
+  writeAt(*m, 2, bytes("P"));
+  m.reset();
+  EXPECT_EQ(committedData(image("soup")), bytes("kEPt"));
+  expectChecked(image("soup"), Expect::kClosed);
+}
+
+// A layer above that mirrors the file and counts the discards.
+class MirroringFile : public cJournaledFile {
+ public:
+  int discarded = 0;
+
+ protected:
+  void changesDiscarded() override { ++discarded; }
+};
+
+TEST_F(JournalTest, GuardDiscardsOnExceptionSoNothingDangles) {
+  MirroringFile f;
+  f.newFile(0, 0);
+  f.setIoBackend(backend);
+  ASSERT_TRUE(f.open(Text(internal("soup")), false, false, false));
+  writeAt(f, 0, bytes("base"));
+  try {
+    JournalTransaction outer(f);
+    f.write("XX", 2, 0, false);
+    JournalTransaction inner(f);
+    raise("BUG", "an operation failed half-way");
+  } catch (const eException& e) {
+    EXPECT_EQ(e.message(), "an operation failed half-way");
+  }
+  EXPECT_EQ(f.discarded, 1);
+  EXPECT_EQ(f.infoTransactionDepth(), 0);
+  EXPECT_EQ(readAllData(f), bytes("base"));
+  // Later changes commit: the failed operation left no transaction behind.
+  writeAt(f, 4, bytes("+"));
+  EXPECT_EQ(committedData(image("soup")), bytes("base+"));
+  // Misuse and explicit discards run the hook as well.
+  expectRaise([&] { f.finishTransaction(99); }, "TRAN",
+              "cJournaledFile.finishTransaction(); there are no outstanding transactions");
+  EXPECT_EQ(f.discarded, 2);
+  f.close();
+  expectChecked(image("soup"), Expect::kClosed);
+}
+
+TEST_F(JournalTest, CopyHoldsTheCachedChangesCommitted) {
+  tree.file("x");  // the folder exists on disk for the copy
+  auto f = std::make_unique<cJournaledFile>();
+  f->newFile(0, -1);
+  ASSERT_TRUE(f->open(Text(internal("source")), false, false, false));
+  writeAt(*f, 0, bytes("committed"));
+  f->flush();
+  writeAt(*f, 0, bytes("C"));  // waiting in the cache
+  f->beginTransaction();
+  expectRaise([&] { f->makeCopy(Text(internal("copy"))); }, "EMU",
+              "cJournaledFile.makeCopy(); there are outstanding transactions");
+  f->discardChanges();
+  writeAt(*f, 0, bytes("C"));
+  auto copy = f->makeCopy(Text(internal("copy")));
+  ASSERT_TRUE(copy);
+  auto* journaled = dynamic_cast<cJournaledFile*>(copy.get());
+  ASSERT_TRUE(journaled);
+  EXPECT_EQ(readAllData(*journaled), bytes("Committed"));
+  EXPECT_FALSE(journaled->infoCommitPending());
+  copy->close();
+  f->close();
+  auto read = [&](const char* name) {
+    std::string all = testing_paths::readAll(tree.host(name));
+    return std::vector<uint8_t>(all.begin(), all.end());
+  };
+  EXPECT_EQ(committedData(read("copy")), bytes("Committed"));
+  expectChecked(read("copy"), Expect::kClosed);
+  expectChecked(read("source"), Expect::kClosed);
+}
+
+TEST_F(JournalTest, SelfTestOutput) {
+  char* text = nullptr;
+  size_t size = 0;
+  std::FILE* out = open_memstream(&text, &size);
+  journaledFileSelfTest(out);
+  std::fclose(out);
+  EXPECT_EQ(std::string(text, size),
+            "CACHED Read \"Hello world.# GOODbye!\" (size=22)\n"
+            "Direct Read \"Hello world.# GOODbye!\"\n"
+            "They are the same.\n"
+            "Finished.\n");
+  std::free(text);
+}
+
+}  // namespace
+}  // namespace bw::testing_journal
