@@ -86,7 +86,12 @@ bool cJournaledFile::openExisting() {
   }
   committedSize_ = logicalSize_ = dataSize;
   journalPosition_ = journalPosition;
-  if (journalPosition_ < fileSize && loadJournal()) commitTransactions();
+  if (journalPosition_ < fileSize && loadJournal()) {
+    commitTransactions();
+    // A journal whose changes all reached the file already (a crash after
+    // the header took the new size) leaves nothing to commit: cut it anyway.
+    cFile::setSize(committedSize_ + kJournalHeaderSize);
+  }
   return true;
 }
 

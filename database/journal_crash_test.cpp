@@ -1,0 +1,158 @@
+// database/journal_crash_test.cpp - crash simulation on the recording
+// backend. A seeded workload is cut before every backend operation k, under a
+// process crash (the operations before k reached the file) and under power
+// loss (the last synced image plus random, torn parts of what followed).
+// Every image must reopen to the contents of the last acknowledged commit or
+// the one in flight, and the independent checker must agree. An ordering
+// audit checks what reaches the backend during each commit.
+#include <gtest/gtest.h>
+
+#include "database/journal_test_support.h"
+#include "database/journal_workload_test_support.h"
+
+namespace bw::testing_journal {
+namespace {
+
+using soupcheck::Expect;
+
+constexpr int kOperations = 50;
+constexpr int kPowerLossVariants = 8;
+
+class JournalCrashTest : public JournalTest {
+ protected:
+  // A file holding some committed data, as the workloads start from.
+  std::vector<uint8_t> startImage() {
+    auto f = openMemory("seed");
+    writeAt(*f, 0, std::vector<uint8_t>(1500, 0x5A));
+    f->close();
+    return image("seed");
+  }
+
+  struct Run {
+    std::vector<std::vector<uint8_t>> acknowledged;
+    std::shared_ptr<RecordingIoBackend> backend;
+    bool crashed = false;
+  };
+  // The workload on a fresh backend holding start, crashing before op k
+  // (-1: never).
+  Run runUntil(const std::vector<uint8_t>& start, int64_t k, uint64_t seed) {
+    Run run;
+    run.backend = std::make_shared<RecordingIoBackend>();
+    run.backend->setImage(native("soup"), start);
+    run.backend->crashBefore(k);
+    auto f = std::make_unique<cJournaledFile>();
+    f->newFile(0, 0);
+    f->setIoBackend(run.backend);
+    try {
+      EXPECT_TRUE(f->open(Text(internal("soup")), false, false, false));
+      runWorkload(*f, seed, kOperations, [&](const std::vector<uint8_t>& data) { run.acknowledged.push_back(data); });
+      f->close();
+    } catch (const SimulatedCrash&) {
+      run.crashed = true;
+    }
+    f.reset();
+    return run;
+  }
+
+  // Reopens an image left by a crash: the data must be commit i or i + 1.
+  void expectRecovers(const std::vector<uint8_t>& crashImage, const Run& run, const std::string& what) {
+    SCOPED_TRACE(what);
+    soupcheck::Report before = soupcheck::check(crashImage, Expect::kCrashed);
+    ASSERT_TRUE(before.clean()) << soupcheck::describe(before);
+    size_t i = run.acknowledged.size() - 1;
+    bool isI = before.effectiveData == run.acknowledged[i];
+    bool isNext = i + 1 < expectedCommits_ && before.effectiveData == expectedAfter_[i + 1];
+    EXPECT_TRUE(isI || isNext) << "checker's view is neither commit " << i << " nor the next";
+
+    auto reopened = std::make_shared<RecordingIoBackend>();
+    reopened->setImage(native("soup"), crashImage);
+    cJournaledFile f;
+    f.newFile(0, 0);
+    f.setIoBackend(reopened);
+    ASSERT_TRUE(f.open(Text(internal("soup")), false, false, false)) << f.infoError().view();
+    EXPECT_EQ(readAllData(f), before.effectiveData) << "open disagrees with the checker";
+    f.close();
+    expectChecked(reopened->image(native("soup")), Expect::kClosed);
+  }
+
+  // What every commit of the uncrashed workload leaves.
+  void learnCommits(const std::vector<uint8_t>& start, uint64_t seed) {
+    Run full = runUntil(start, -1, seed);
+    expectedAfter_ = full.acknowledged;
+    expectedCommits_ = full.acknowledged.size();
+    totalOps_ = full.backend->opCount();
+    fullLog_ = full.backend->log();
+  }
+
+  std::vector<std::vector<uint8_t>> expectedAfter_;
+  size_t expectedCommits_ = 0;
+  int64_t totalOps_ = 0;
+  std::vector<RecordedOp> fullLog_;
+};
+
+TEST_F(JournalCrashTest, EveryCrashPointRecoversACommittedState) {
+  const std::vector<uint8_t> start = startImage();
+  for (uint64_t seed : {1u, 2u}) {
+    learnCommits(start, seed);
+    ASSERT_GT(totalOps_, 20);
+    for (int64_t k = 0; k < totalOps_; ++k) {
+      Run run = runUntil(start, k, seed);
+      ASSERT_TRUE(run.crashed) << k;
+      std::string where = "seed " + std::to_string(seed) + " crash before op " + std::to_string(k);
+      expectRecovers(run.backend->image(native("soup")), run, where + " (process)");
+      for (uint64_t v = 0; v < kPowerLossVariants; ++v) {
+        expectRecovers(run.backend->powerLossImage(native("soup"), k * 131 + v), run,
+                       where + " (power loss " + std::to_string(v) + ")");
+      }
+      if (HasFatalFailure()) return;
+    }
+  }
+}
+
+TEST_F(JournalCrashTest, CommitsSyncTwiceAndWriteNoDataBeforeTheJournalIsSynced) {
+  auto f = openMemory("soup");
+  writeAt(*f, 0, std::vector<uint8_t>(3000, 1));
+  std::mt19937_64 random(7);
+  for (int commit = 0; commit < 40; ++commit) {
+    const int64_t committedBefore = f->infoCommittedSize();
+    const size_t logFrom = backend->log().size();
+    const std::vector<uint8_t> imageAtStart = image("soup");
+    {
+      JournalTransaction t(*f);
+      int64_t size = f->getSize();
+      if (commit % 5 == 4) f->setSize(static_cast<int64_t>(random() % 6000));
+      std::vector<uint8_t> bytes(1 + random() % 2000, static_cast<uint8_t>(commit));
+      f->setPosition(static_cast<int64_t>(random() % static_cast<uint64_t>(size + 100)));
+      f->write(bytes.data(), static_cast<int64_t>(bytes.size()), 0, false);
+    }
+    const auto& log = backend->log();
+    int syncs = 0;
+    for (size_t i = logFrom; i < log.size(); ++i) {
+      const RecordedOp& op = log[i];
+      if (op.kind == RecordedOp::kSync) ++syncs;
+      if (syncs > 0) continue;
+      // Before the journal is synced no byte of dataSize or of the committed
+      // data area may change. The file layer writes back whole chunk
+      // prefixes, so unchanged neighbours may be written again as they are.
+      const int64_t protectedEnd = 28 + committedBefore;
+      if (op.kind == RecordedOp::kWrite) {
+        for (size_t b = 0; b < op.bytes.size(); ++b) {
+          int64_t at = op.offset + static_cast<int64_t>(b);
+          bool guarded = (at >= 12 && at < 20) || (at >= 28 && at < protectedEnd);
+          if (guarded && op.bytes[b] != imageAtStart[static_cast<size_t>(at)]) {
+            ADD_FAILURE() << "commit " << commit << " changes byte " << at << " before the journal is synced";
+            break;
+          }
+        }
+      } else if (op.kind == RecordedOp::kTruncate) {
+        EXPECT_GE(op.offset, protectedEnd) << "commit " << commit;
+      }
+    }
+    EXPECT_EQ(syncs, 2) << "commit " << commit;
+  }
+  f->close();
+  expectChecked(image("soup"), Expect::kClosed);
+}
+
+}  // namespace
+}  // namespace bw::testing_journal
