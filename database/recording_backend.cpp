@@ -119,7 +119,8 @@ int RecordingIoBackend::admit(RecordedOp::Kind kind) {
     dead_ = true;
     throw SimulatedCrash();
   }
-  if (failAt_ >= 0 && (kind & failKinds_) && (op == failAt_ || (failPersistent_ && op > failAt_))) {
+  if (failAt_ >= 0 && (kind & failKinds_) && op >= failAt_) {
+    if (!failPersistent_) failAt_ = -1;
     return failError_;
   }
   return 0;

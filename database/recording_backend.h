@@ -19,8 +19,9 @@
 //      pending operations in order; writes are torn at 512-byte sectors and
 //      bytes a lost write would have put beyond the end hold zeros or
 //      garbage.
-//   5. failAt(k, errno, persistent): operation k (and with persistent every
-//      later one of the same kinds) fails with that errno and changes nothing.
+//   5. failAt(k, errno, persistent, kinds): the first operation of those
+//      kinds from number k on (with persistent: every one) fails with that
+//      errno and changes nothing.
 #pragma once
 
 #include <cstdint>
