@@ -1,0 +1,4 @@
+brindlework_fuzzer(journal_open brindlework_database brindlework_soupcheck brindlework_platform brindlework_core)
+if(BRINDLEWORK_FUZZ)
+  target_compile_definitions(fuzz_journal_open PRIVATE BRINDLEWORK_LIBFUZZER=1)
+endif()
