@@ -12,6 +12,7 @@ BRINDLEWORK_PACKAGES=(
 BRINDLEWORK_BENCH_PACKAGES=(
   libpugixml-dev libxml2-dev libexpat1-dev
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
+  libsqlite3-dev
 )
 
 # brindlework_install_deps [bench]

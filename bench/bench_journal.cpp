@@ -1,0 +1,222 @@
+// bench/bench_journal.cpp - the journaled file against SQLite on the same
+// filesystem: single commits of 1 KiB random writes into a 16 MiB data area
+// (SQLite: a random row's 1 KiB blob of 16k rows under DELETE/FULL and
+// WAL/FULL), 1,000 writes in one commit, the disk cost of one commit (fsyncs
+// and bytes), and cached reads of up to 32 bytes.
+//
+// The folder is $BRINDLEWORK_BENCH_DIR, else the system's temporary folder.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "database/journal_file.h"
+#include "platform/assigns.h"
+#include "platform/clock.h"
+#include "platform/host_io.h"
+
+namespace {
+
+constexpr int64_t kArea = 16 << 20;
+constexpr int kRecord = 1024;
+constexpr int kRows = kArea / kRecord;
+
+std::string benchFolder() {
+  const char* base = std::getenv("BRINDLEWORK_BENCH_DIR");
+  std::string pattern = std::string(base ? base : P_tmpdir) + "/bw-bench-journal-XXXXXX";
+  return ::mkdtemp(pattern.data());
+}
+
+// Counts what reaches the disk through the system backend.
+struct CountingBackend : bw::HostIoBackend {
+  std::shared_ptr<bw::HostIoBackend> inner = bw::systemIoBackend();
+  int64_t syncs = 0, bytes = 0;
+  struct Io : bw::HostIo {
+    std::unique_ptr<bw::HostIo> inner;
+    CountingBackend* owner;
+    bw::IoResult readAt(void* b, int64_t l, int64_t p) override { return inner->readAt(b, l, p); }
+    bw::IoResult writeAt(const void* b, int64_t l, int64_t p) override {
+      owner->bytes += l;
+      return inner->writeAt(b, l, p);
+    }
+    int truncate(int64_t s) override { return inner->truncate(s); }
+    int sync() override {
+      ++owner->syncs;
+      return inner->sync();
+    }
+    int64_t size() override { return inner->size(); }
+    bool examine(bw::dos::FileInfo& i, bw::dos::Detail d) override { return inner->examine(i, d); }
+    bool lockForWriting() override { return inner->lockForWriting(); }
+    void close() override { inner->close(); }
+  };
+  std::unique_ptr<bw::HostIo> open(bw::Text native, int32_t mode) override {
+    auto io = inner->open(native, mode);
+    if (!io) return nullptr;
+    auto counted = std::make_unique<Io>();
+    counted->inner = std::move(io);
+    counted->owner = this;
+    return counted;
+  }
+  int syncFolderOf(bw::Text native) override { return inner->syncFolderOf(native); }
+};
+
+struct JournalFixture {
+  std::string folder = benchFolder();
+  std::shared_ptr<CountingBackend> counting = std::make_shared<CountingBackend>();
+  std::unique_ptr<bw::cJournaledFile> file = std::make_unique<bw::cJournaledFile>();
+  explicit JournalFixture(int32_t delay) {
+    bw::initTimerDevice();
+    bw::journalModuleInit();
+    bw::dos::assignAdd("BenchJournal", folder);
+    file->newFile(0, delay);
+    file->setIoBackend(counting);
+    if (!file->open(bw::Text("BenchJournal:/bench.soup"), false, false, false)) {
+      std::fprintf(stderr, "open: %s\n", std::string(file->infoError().view()).c_str());
+      std::abort();
+    }
+    std::vector<uint8_t> block(1 << 20, 0x42);
+    bw::JournalTransaction t(*file);
+    for (int64_t at = 0; at < kArea; at += static_cast<int64_t>(block.size())) {
+      file->setPosition(at);
+      file->write(block.data(), static_cast<int64_t>(block.size()), 0, false);
+    }
+    t.finish();
+    file->flush();
+  }
+  ~JournalFixture() {
+    file->close();
+    file.reset();
+    std::remove((folder + "/bench.soup").c_str());
+    ::rmdir(folder.c_str());
+    bw::dos::assignRemove("BenchJournal");
+    bw::journalModuleEnd();
+  }
+  void writeRandom(std::mt19937& random, const std::vector<uint8_t>& payload) {
+    file->setPosition(static_cast<int64_t>(random() % (kArea - kRecord)));
+    file->write(payload.data(), kRecord, 0, false);
+  }
+};
+
+void BM_JournalSingleCommits(benchmark::State& state) {
+  JournalFixture fx(0);
+  std::mt19937 random(1);
+  std::vector<uint8_t> payload(kRecord, 0x17);
+  int64_t syncs0 = fx.counting->syncs, bytes0 = fx.counting->bytes;
+  for (auto _ : state) {
+    bw::JournalTransaction t(*fx.file);
+    fx.writeRandom(random, payload);
+  }
+  state.SetItemsProcessed(state.iterations());
+  // The disk cost of one commit.
+  state.counters["fsyncs_per_commit"] = static_cast<double>(fx.counting->syncs - syncs0) / static_cast<double>(state.iterations());
+  state.counters["bytes_per_commit"] = static_cast<double>(fx.counting->bytes - bytes0) / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_JournalSingleCommits)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+void BM_JournalBatched1000(benchmark::State& state) {
+  JournalFixture fx(-1);
+  std::mt19937 random(2);
+  std::vector<uint8_t> payload(kRecord, 0x18);
+  for (auto _ : state) {
+    for (int i = 0; i < 1000; ++i) {
+      bw::JournalTransaction t(*fx.file);
+      fx.writeRandom(random, payload);
+    }
+    fx.file->flush();
+  }
+  state.SetItemsProcessed(state.iterations() * 1000);
+}
+BENCHMARK(BM_JournalBatched1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_JournalCachedRead(benchmark::State& state) {
+  JournalFixture fx(-1);
+  std::vector<uint8_t> payload(kRecord, 0x19);
+  {
+    bw::JournalTransaction t(*fx.file);
+    fx.file->setPosition(4096);
+    fx.file->write(payload.data(), kRecord, 0, false);
+  }
+  uint8_t buffer[32];
+  int64_t at = 0;
+  for (auto _ : state) {
+    fx.file->setPosition(4096 + (at++ & 15));
+    fx.file->read(buffer, static_cast<int64_t>(state.range(0)), 0, -1);
+    benchmark::DoNotOptimize(buffer);
+  }
+  fx.file->discardChanges();
+}
+BENCHMARK(BM_JournalCachedRead)->Arg(4)->Arg(16);
+
+struct SqliteFixture {
+  std::string folder = benchFolder();
+  sqlite3* db = nullptr;
+  sqlite3_stmt* update = nullptr;
+  explicit SqliteFixture(const char* journalMode) {
+    std::string path = folder + "/bench.sqlite";
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) std::abort();
+    exec(std::string("PRAGMA journal_mode=") + journalMode);
+    exec("PRAGMA synchronous=FULL");
+    exec("CREATE TABLE t(id INTEGER PRIMARY KEY, v BLOB)");
+    exec("BEGIN");
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO t VALUES(?, ?)", -1, &insert, nullptr);
+    std::vector<uint8_t> blob(kRecord, 0x42);
+    for (int i = 0; i < kRows; ++i) {
+      sqlite3_bind_int(insert, 1, i);
+      sqlite3_bind_blob(insert, 2, blob.data(), kRecord, SQLITE_STATIC);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    exec("COMMIT");
+    sqlite3_prepare_v2(db, "UPDATE t SET v=? WHERE id=?", -1, &update, nullptr);
+  }
+  ~SqliteFixture() {
+    sqlite3_finalize(update);
+    sqlite3_close(db);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::remove((folder + "/bench.sqlite" + suffix).c_str());
+    ::rmdir(folder.c_str());
+  }
+  void exec(const std::string& sql) {
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
+  }
+  void updateRandom(std::mt19937& random, const std::vector<uint8_t>& blob) {
+    sqlite3_bind_blob(update, 1, blob.data(), kRecord, SQLITE_STATIC);
+    sqlite3_bind_int(update, 2, static_cast<int>(random() % kRows));
+    sqlite3_step(update);
+    sqlite3_reset(update);
+  }
+};
+
+void sqliteSingle(benchmark::State& state, const char* mode) {
+  SqliteFixture fx(mode);
+  std::mt19937 random(1);
+  std::vector<uint8_t> blob(kRecord, 0x17);
+  for (auto _ : state) fx.updateRandom(random, blob);  // autocommit: one transaction each
+  state.SetItemsProcessed(state.iterations());
+}
+void BM_SqliteSingleDeleteFull(benchmark::State& state) { sqliteSingle(state, "DELETE"); }
+void BM_SqliteSingleWalFull(benchmark::State& state) { sqliteSingle(state, "WAL"); }
+BENCHMARK(BM_SqliteSingleDeleteFull)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_SqliteSingleWalFull)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+
+void BM_SqliteBatched1000(benchmark::State& state) {
+  SqliteFixture fx("DELETE");
+  std::mt19937 random(2);
+  std::vector<uint8_t> blob(kRecord, 0x18);
+  for (auto _ : state) {
+    fx.exec("BEGIN");
+    for (int i = 0; i < 1000; ++i) fx.updateRandom(random, blob);
+    fx.exec("COMMIT");
+  }
+  state.SetItemsProcessed(state.iterations() * 1000);
+}
+BENCHMARK(BM_SqliteBatched1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
