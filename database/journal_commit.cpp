@@ -70,6 +70,9 @@ void cJournaledFile::saveJournal() {
     journalPosition_ = p;
     writeHeaderWord(kHeaderJournalPositionOffset, p);
   }
+  // Bytes a crash left past the committed end (a gap that was padded, a cut
+  // that did not reach the disk) must not trail the new journal.
+  if (cFile::getSize() > journalPosition_) cFile::setSize(journalPosition_);
   cFile::setPosition(journalPosition_);
   uint32_t h = writeCheckedBigValue(logicalSize_, true, journalSeed);
   writeCheckedValue(h, false, journalSeed);

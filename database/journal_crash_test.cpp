@@ -71,6 +71,12 @@ class JournalCrashTest : public JournalTest {
     f.setIoBackend(reopened);
     ASSERT_TRUE(f.open(Text(internal("soup")), false, false, false)) << f.infoError().view();
     EXPECT_EQ(readAllData(f), before.effectiveData) << "open disagrees with the checker";
+    // The recovered file takes new commits.
+    std::vector<uint8_t> want = before.effectiveData;
+    want.resize(std::max<size_t>(want.size(), 40), 0);
+    std::fill_n(want.begin() + 30, 10, 0xAB);
+    writeAt(f, 30, std::vector<uint8_t>(10, 0xAB));
+    EXPECT_EQ(readAllData(f), want);
     f.close();
     expectChecked(reopened->image(native("soup")), Expect::kClosed);
   }

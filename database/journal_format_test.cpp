@@ -13,6 +13,11 @@ namespace {
 
 using soupcheck::Expect;
 
+std::vector<uint8_t> committedData(const std::vector<uint8_t>& image) {
+  int64_t size = getBig64(image.data() + 12);
+  return std::vector<uint8_t>(image.begin() + 28, image.begin() + 28 + size);
+}
+
 std::vector<uint8_t> header(int64_t dataSize, int64_t journalPosition) {
   return makeImage({}, journalPosition, dataSize);
 }
@@ -133,6 +138,81 @@ TEST_F(JournalTest, DamagedJournalsAreDiscarded) {
   backend->setImage(native("good"), good);
   auto f = openMemory("good");
   EXPECT_EQ(readAllData(*f), bytesOf("abZZef"));
+}
+
+TEST_F(JournalTest, HostileJournalRecordsAreDiscardedNotCached) {
+  // Checksums are valid throughout: only the bounds refuse these.
+  std::vector<std::vector<JournalRecord>> hostile = {
+      {{-5, bytesOf("ab")}},                          // position < 0
+      {{0, {}, -2}},                                  // length < 0
+      {{0, {}, 0x7FFFFFFF}},                          // longer than the file
+      {{(int64_t{960} << 31) - 1, bytesOf("ab")}},    // past the last chunk
+      {{INT64_MAX - 1, bytesOf("ab")}},               // position + length overflows
+  };
+  for (size_t i = 0; i < hostile.size(); ++i) {
+    std::vector<uint8_t> bytes = makeImage(bytesOf("abcdef"));
+    appendJournal(bytes, 6, hostile[i]);
+    std::string name = "hostile" + std::to_string(i);
+    backend->setImage(native(name), bytes);
+    auto f = openMemory(name);
+    EXPECT_FALSE(f->infoCommitPending()) << i;
+    EXPECT_EQ(f->infoCache()->infoChunkCount(), 0u) << i;
+    EXPECT_EQ(readAllData(*f), bytesOf("abcdef")) << i;
+    EXPECT_EQ(image(name), makeImage(bytesOf("abcdef"))) << i;
+  }
+  // A new size the journal's own position contradicts.
+  std::vector<uint8_t> bytes = makeImage(bytesOf("abcdef"));
+  appendJournal(bytes, 7, {});
+  backend->setImage(native("newsize"), bytes);
+  auto f = openMemory("newsize");
+  EXPECT_EQ(f->getSize(), 6);
+  EXPECT_EQ(image("newsize"), makeImage(bytesOf("abcdef")));
+}
+
+TEST_F(JournalTest, GrownAreaNeverShowsWhatTheFileHeldBeyondItsEnd) {
+  // A power cut may keep a complete journal while the gap before it lost
+  // its pad bytes; the replay still pads the grown area.
+  std::vector<uint8_t> bytes = makeImage(bytesOf("abc"), 28 + 1000);
+  bytes.resize(28 + 1000, 0xEE);
+  appendJournal(bytes, 1000, {{990, bytesOf("tail")}});
+  backend->setImage(native("gap"), bytes);
+  auto f = openMemory("gap");
+  std::vector<uint8_t> want = bytesOf("abc");
+  want.resize(990, 0);
+  for (char c : std::string("tail")) want.push_back(static_cast<uint8_t>(c));
+  want.resize(1000, 0);
+  EXPECT_EQ(readAllData(*f), want);
+  f->close();
+  EXPECT_EQ(committedData(image("gap")), want);
+
+  // Bytes past the committed end without a journal (a cut that did not
+  // reach the disk) stay invisible when the area grows again.
+  std::vector<uint8_t> stale = makeImage(bytesOf("abc"), 28 + 500);
+  stale.resize(28 + 400, 0xEE);
+  backend->setImage(native("stale"), stale);
+  auto g = openMemory("stale");
+  {
+    JournalTransaction t(*g);
+    g->setSize(300);
+    EXPECT_EQ(readAllData(*g)[200], 0);
+  }
+  g->close();
+  std::vector<uint8_t> grown = bytesOf("abc");
+  grown.resize(300, 0);
+  EXPECT_EQ(committedData(image("stale")), grown);
+}
+
+TEST_F(JournalTest, OpenCutsAJournalWhoseChangesAreAlreadyApplied) {
+  // The crash came after the header took the new size: nothing is left to
+  // write, but the journal must still go.
+  std::vector<uint8_t> bytes = makeImage(bytesOf("abcdef"), 28 + 10);
+  bytes.resize(28 + 10, 0);
+  appendJournal(bytes, 6, {});
+  backend->setImage(native("applied"), bytes);
+  auto f = openMemory("applied");
+  f->close();
+  EXPECT_EQ(image("applied"), makeImage(bytesOf("abcdef"), 28 + 10));
+  expectChecked(image("applied"), Expect::kClosed);
 }
 
 TEST_F(JournalTest, OverlappingAndCrossingRecordsAreReplayedInOrder) {

@@ -3,6 +3,7 @@
 // area and a journal with correct (or deliberately wrong) checks.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -14,7 +15,7 @@ namespace bw::testing_journal {
 struct JournalRecord {
   int64_t position;
   std::vector<uint8_t> data;
-  int32_t length = -1;  // -1: data.size(); else the stored length field
+  int32_t length = INT32_MIN;  // INT32_MIN: data.size(); else the stored length field
 };
 
 inline void appendBig32(std::vector<uint8_t>& out, uint32_t v) {
@@ -47,7 +48,7 @@ inline void appendJournal(std::vector<uint8_t>& out, int64_t newSize, const std:
     appendBig32(out, kJournalRecordMarker);
     appendBig64(out, r.position);
     h = hashLast(h, 8);
-    appendBig32(out, static_cast<uint32_t>(r.length < 0 ? static_cast<int32_t>(r.data.size()) : r.length));
+    appendBig32(out, static_cast<uint32_t>(r.length == INT32_MIN ? static_cast<int32_t>(r.data.size()) : r.length));
     h = hashLast(h, 4);
     appendBig32(out, h);
     out.insert(out.end(), r.data.begin(), r.data.end());
