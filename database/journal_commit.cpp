@@ -77,8 +77,7 @@ void cJournaledFile::saveJournal() {
   uint32_t h = writeCheckedBigValue(logicalSize_, true, journalSeed);
   writeCheckedValue(h, false, journalSeed);
 
-  fCompareMegaNodes_transactionCacheChunk ownOrdering;  // when the module is not set up
-  cache_->sort(gCompareMegaNodes_transactionCacheChunk ? gCompareMegaNodes_transactionCacheChunk : &ownOrdering);
+  sortCache();
   if (!cache_->isEmpty()) {
     auto cursor = cache_->infoStart()->clone(0, 0);
     do {
@@ -103,6 +102,11 @@ void cJournaledFile::saveJournal() {
   cFile::flush();
 }
 
+void cJournaledFile::sortCache() {
+  fCompareMegaNodes_transactionCacheChunk ownOrdering;  // when the module is not set up
+  cache_->sort(gCompareMegaNodes_transactionCacheChunk ? gCompareMegaNodes_transactionCacheChunk : &ownOrdering);
+}
+
 void cJournaledFile::writePad(int64_t from, int64_t to) {
   static constexpr int64_t kBlock = 65536;
   std::vector<uint8_t> pad(static_cast<size_t>(std::min(kBlock, to - from)), infoFillByte());
@@ -119,7 +123,9 @@ void cJournaledFile::commitTransactions() {
   if (logicalSize_ != committedSize_) writeHeaderWord(kHeaderDataSizeOffset, logicalSize_);
 
   // In ascending order: the cached runs inside the new size, and pad bytes
-  // wherever the area grows beyond the committed size without a write.
+  // wherever the area grows beyond the committed size without a write. A
+  // replayed journal's records may come in any order: sort again.
+  sortCache();
   int64_t padFrom = committedSize_;  // grown bytes below padFrom are done
   auto padUpTo = [&](int64_t to) {
     to = std::min(to, logicalSize_);

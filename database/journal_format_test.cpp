@@ -225,6 +225,16 @@ TEST_F(JournalTest, OverlappingAndCrossingRecordsAreReplayedInOrder) {
   std::fill_n(want.begin() + 950, 20, 2);
   std::fill_n(want.begin() + 955, 3, 3);
   EXPECT_EQ(readAllData(*f), want);
+  f->close();
+
+  // Records beyond the new size come first: the ones below it still apply.
+  std::vector<uint8_t> unordered = makeImage(bytesOf("abcdef"));
+  appendJournal(unordered, 6, {{8192, bytesOf("far")}, {1, bytesOf("B")}});
+  backend->setImage(native("unordered"), unordered);
+  auto g = openMemory("unordered");
+  EXPECT_EQ(readAllData(*g), bytesOf("aBcdef"));
+  g->close();
+  expectChecked(image("unordered"), Expect::kClosed);
 }
 
 TEST_F(JournalTest, ForeignAndHostileHeadersAreRefusedUntouched) {
