@@ -160,6 +160,15 @@ void cFile::close() {
   cHostFile::close();
 }
 
+void cFile::closeAbandoning() noexcept {
+  if (!isOpen()) return;
+  chunks_[0].reset();
+  chunks_[1].reset();
+  pendingChanges_ = 0;
+  lowMark_ = kNoLowMark;
+  cHostFile::close();
+}
+
 void cFile::dropBuffers() {
   if (!isOpen()) return;
   if (!infoReadOnly()) {

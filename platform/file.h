@@ -96,6 +96,11 @@ class cFile : public cHostFile {
   void flush() override;
   // Writes back and drops both chunks.
   void dropBuffers() override;
+  // Closes without writing anything more: dirty chunks and a pending size,
+  // time, attributes and extras are dropped, and nothing is synced. The
+  // close of a file whose owner can no longer trust what it would write (the
+  // journaled file after a failed commit). Unopened: nothing.
+  void closeAbandoning() noexcept;
 
   ReadResult read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t stop) override;
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;

@@ -154,6 +154,27 @@ TEST_F(FileTest, FailedWriteBackKeepsTheChunkDirty) {
   EXPECT_EQ(readAll(tree.host("n")), "data");
 }
 
+TEST_F(FileTest, AbandoningCloseWritesNothing) {
+  auto backend = std::make_shared<testing_io::RecordingIoBackend>();
+  auto f = std::make_unique<cFile>();
+  f->initialise(0);
+  f->setIoBackend(backend);
+  ASSERT_TRUE(f->open(Text(tree.internal("n")), false, false, false));
+  f->write("data", 4, 0, false);
+  f->flush();
+  const size_t calls = backend->log->calls.size();
+  f->setPosition(10);
+  f->write("more", 4, 0, false);
+  f->setSize(2);
+  f->setTime(12345);
+  f->closeAbandoning();
+  EXPECT_FALSE(f->isOpen());
+  EXPECT_EQ(backend->log->calls.size(), calls);
+  EXPECT_EQ(backend->log->count(testing_io::IoCall::sync), 1u);
+  f->closeAbandoning();  // unopened: nothing
+  EXPECT_EQ(readAll(tree.host("n")), "data");
+}
+
 TEST_F(FileTest, CloseLeavesTheTimeOfTheLastWrite) {
   int64_t t1 = 1700000000, t2 = 1700003600;
   setClockSource([&] { return ClockReading{t1, 0, false}; });
