@@ -1,6 +1,6 @@
-// database/recording_backend.cpp - the in-memory recording, crashing and
+// database/crashing_backend.cpp - the in-memory recording, crashing and
 // failing I/O backend and its power-loss images.
-#include "database/recording_backend.h"
+#include "database/crashing_backend.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,12 +11,12 @@
 
 namespace bw {
 
-class RecordingIo final : public HostIo {
+class CrashingIo final : public HostIo {
  public:
-  RecordingIo(std::shared_ptr<RecordingIoBackend> backend, std::string name,
-              std::shared_ptr<RecordingIoBackend::File> file)
+  CrashingIo(std::shared_ptr<CrashingIoBackend> backend, std::string name,
+              std::shared_ptr<CrashingIoBackend::File> file)
       : backend_(std::move(backend)), name_(std::move(name)), file_(std::move(file)) {}
-  ~RecordingIo() override { close(); }
+  ~CrashingIo() override { close(); }
 
   IoResult readAt(void* buffer, int64_t length, int64_t position) override {
     const auto& data = file_->current;
@@ -83,36 +83,36 @@ class RecordingIo final : public HostIo {
     return e;
   }
 
-  std::shared_ptr<RecordingIoBackend> backend_;
+  std::shared_ptr<CrashingIoBackend> backend_;
   std::string name_;
-  std::shared_ptr<RecordingIoBackend::File> file_;
+  std::shared_ptr<CrashingIoBackend::File> file_;
   bool holdsLock_ = false;
 };
 
-void RecordingIoBackend::setImage(const std::string& native, std::vector<uint8_t> image) {
+void CrashingIoBackend::setImage(const std::string& native, std::vector<uint8_t> image) {
   auto file = std::make_shared<File>();
   file->current = file->durable = std::move(image);
   files_[native] = std::move(file);
 }
 
-std::vector<uint8_t> RecordingIoBackend::image(const std::string& native) const {
+std::vector<uint8_t> CrashingIoBackend::image(const std::string& native) const {
   auto it = files_.find(native);
   return it == files_.end() ? std::vector<uint8_t>() : it->second->current;
 }
 
-std::vector<uint8_t> RecordingIoBackend::durableImage(const std::string& native) const {
+std::vector<uint8_t> CrashingIoBackend::durableImage(const std::string& native) const {
   auto it = files_.find(native);
   return it == files_.end() ? std::vector<uint8_t>() : it->second->durable;
 }
 
-void RecordingIoBackend::failAt(int64_t op, int error, bool persistent, int kinds) {
+void CrashingIoBackend::failAt(int64_t op, int error, bool persistent, int kinds) {
   failAt_ = op;
   failError_ = error;
   failPersistent_ = persistent;
   failKinds_ = kinds;
 }
 
-int RecordingIoBackend::admit(RecordedOp::Kind kind) {
+int CrashingIoBackend::admit(RecordedOp::Kind kind) {
   int64_t op = nextOp_++;
   if (dead_) return 0;
   if (op == crashAt_) {
@@ -126,7 +126,7 @@ int RecordingIoBackend::admit(RecordedOp::Kind kind) {
   return 0;
 }
 
-void RecordingIoBackend::record(File& file, RecordedOp op) {
+void CrashingIoBackend::record(File& file, RecordedOp op) {
   if (op.kind == RecordedOp::kWrite) {
     auto end = static_cast<size_t>(op.offset) + op.bytes.size();
     if (file.current.size() < end) file.current.resize(end, 0);
@@ -138,7 +138,7 @@ void RecordingIoBackend::record(File& file, RecordedOp op) {
   file.pending.push_back(std::move(op));
 }
 
-std::unique_ptr<HostIo> RecordingIoBackend::open(Text native, int32_t mode) {
+std::unique_ptr<HostIo> CrashingIoBackend::open(Text native, int32_t mode) {
   std::string name(native.view());
   auto it = files_.find(name);
   if (it == files_.end()) {
@@ -152,10 +152,10 @@ std::unique_ptr<HostIo> RecordingIoBackend::open(Text native, int32_t mode) {
   } else if (mode == dos::kModeNewFile && !dead_) {
     record(*it->second, {RecordedOp::kTruncate, name, 0, {}});
   }
-  return std::make_unique<RecordingIo>(shared_from_this(), name, it->second);
+  return std::make_unique<CrashingIo>(shared_from_this(), name, it->second);
 }
 
-int RecordingIoBackend::syncFolderOf(Text native) {
+int CrashingIoBackend::syncFolderOf(Text native) {
   if (int e = admit(RecordedOp::kSyncFolder)) return e;
   if (dead_) return 0;
   std::string name(native.view());
@@ -164,7 +164,7 @@ int RecordingIoBackend::syncFolderOf(Text native) {
   return 0;
 }
 
-std::vector<uint8_t> RecordingIoBackend::powerLossImage(const std::string& native, uint64_t variant) const {
+std::vector<uint8_t> CrashingIoBackend::powerLossImage(const std::string& native, uint64_t variant) const {
   auto it = files_.find(native);
   if (it == files_.end()) return {};
   const File& file = *it->second;

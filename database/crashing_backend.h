@@ -1,4 +1,4 @@
-// database/recording_backend.h - an in-memory I/O backend for the file layer
+// database/crashing_backend.h - an in-memory I/O backend for the file layer
 // that records every change, injects crashes and faults at any operation, and
 // builds the images a power loss could leave. The database's crash, fault
 // and fuzz harnesses plug it in with cHostFile::setIoBackend or
@@ -50,7 +50,7 @@ struct RecordedOp {
   std::vector<uint8_t> bytes;
 };
 
-class RecordingIoBackend : public HostIoBackend, public std::enable_shared_from_this<RecordingIoBackend> {
+class CrashingIoBackend : public HostIoBackend, public std::enable_shared_from_this<CrashingIoBackend> {
  public:
   // Files: their current and durable images (empty when unknown).
   void setImage(const std::string& native, std::vector<uint8_t> image);
@@ -76,7 +76,7 @@ class RecordingIoBackend : public HostIoBackend, public std::enable_shared_from_
   int syncFolderOf(Text native) override;
 
  private:
-  friend class RecordingIo;
+  friend class CrashingIo;
   struct File {
     std::vector<uint8_t> current;
     std::vector<uint8_t> durable;

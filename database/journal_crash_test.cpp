@@ -30,14 +30,14 @@ class JournalCrashTest : public JournalTest {
 
   struct Run {
     std::vector<std::vector<uint8_t>> acknowledged;
-    std::shared_ptr<RecordingIoBackend> backend;
+    std::shared_ptr<CrashingIoBackend> backend;
     bool crashed = false;
   };
   // The workload on a fresh backend holding start, crashing before op k
   // (-1: never).
   Run runUntil(const std::vector<uint8_t>& start, int64_t k, uint64_t seed) {
     Run run;
-    run.backend = std::make_shared<RecordingIoBackend>();
+    run.backend = std::make_shared<CrashingIoBackend>();
     run.backend->setImage(native("soup"), start);
     run.backend->crashBefore(k);
     auto f = std::make_unique<cJournaledFile>();
@@ -64,7 +64,7 @@ class JournalCrashTest : public JournalTest {
     bool isNext = i + 1 < expectedCommits_ && before.effectiveData == expectedAfter_[i + 1];
     EXPECT_TRUE(isI || isNext) << "checker's view is neither commit " << i << " nor the next";
 
-    auto reopened = std::make_shared<RecordingIoBackend>();
+    auto reopened = std::make_shared<CrashingIoBackend>();
     reopened->setImage(native("soup"), crashImage);
     cJournaledFile f;
     f.newFile(0, 0);

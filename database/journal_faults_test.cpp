@@ -82,8 +82,8 @@ TEST_F(JournalTest, ErrorsAtEveryOperationLeaveACommittedState) {
     start = image("seed");
   }
   auto run = [&](int64_t failAt, FaultCase fault, std::vector<std::vector<uint8_t>>& acked,
-                 std::shared_ptr<RecordingIoBackend>& disk) -> int64_t {
-    disk = std::make_shared<RecordingIoBackend>();
+                 std::shared_ptr<CrashingIoBackend>& disk) -> int64_t {
+    disk = std::make_shared<CrashingIoBackend>();
     disk->setImage(native("soup"), start);
     disk->failAt(failAt, fault.error, fault.persistent, fault.kinds);
     auto f = std::make_unique<cJournaledFile>();
@@ -107,7 +107,7 @@ TEST_F(JournalTest, ErrorsAtEveryOperationLeaveACommittedState) {
     return disk->opCount();
   };
   std::vector<std::vector<uint8_t>> full;
-  std::shared_ptr<RecordingIoBackend> disk;
+  std::shared_ptr<CrashingIoBackend> disk;
   const int64_t total = run(-1, {EIO, false}, full, disk);
   for (FaultCase fault : {FaultCase{EIO, false}, FaultCase{EIO, true}, FaultCase{ENOSPC, true, RecordedOp::kWrite},
                           FaultCase{ENOSPC, false, RecordedOp::kWrite}}) {
@@ -124,7 +124,7 @@ TEST_F(JournalTest, ErrorsAtEveryOperationLeaveACommittedState) {
         ASSERT_TRUE(r.clean()) << "fault at " << k << "\n" << soupcheck::describe(r);
         EXPECT_TRUE(r.effectiveData == acked[i] || (i + 1 < full.size() && r.effectiveData == full[i + 1]))
             << "fault at op " << k << " errno " << fault.error << (fault.persistent ? " persistent" : " once");
-        auto reopened = std::make_shared<RecordingIoBackend>();
+        auto reopened = std::make_shared<CrashingIoBackend>();
         reopened->setImage(native("soup"), crashImage);
         cJournaledFile g;
         g.newFile(0, 0);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "database/journal_file.h"
-#include "database/recording_backend.h"
+#include "database/crashing_backend.h"
 #include "platform/clock.h"
 #include "platform/path_test_support.h"
 #include "tools/soupcheck/soupcheck.h"
@@ -23,7 +23,7 @@ inline constexpr int64_t kEpoch2000 = 946684800;
 class JournalTest : public ::testing::Test {
  protected:
   testing_paths::TempTree tree{"JournalTest"};
-  std::shared_ptr<RecordingIoBackend> backend = std::make_shared<RecordingIoBackend>();
+  std::shared_ptr<CrashingIoBackend> backend = std::make_shared<CrashingIoBackend>();
   int64_t now = 1000;  // seconds since 2000, the commit policy's clock
 
   void SetUp() override {

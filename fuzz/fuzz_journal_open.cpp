@@ -12,7 +12,7 @@
 
 #include "database/journal_file.h"
 #include "database/journal_format.h"
-#include "database/recording_backend.h"
+#include "database/crashing_backend.h"
 #include "platform/assigns.h"
 #include "platform/clock.h"
 #include "platform/path.h"
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)ready;
   if (!data) return 0;
   std::vector<uint8_t> image(data, data + size);
-  auto backend = std::make_shared<RecordingIoBackend>();
+  auto backend = std::make_shared<CrashingIoBackend>();
   backend->setImage(std::string(cPath::ExportPath(kPath).view()), image);
   soupcheck::Report expected = soupcheck::check(image, soupcheck::Expect::kCrashed);
 
