@@ -18,6 +18,7 @@
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
 #include "web/html_reader.h"
+#include "web/http.h"
 #include "web/json_reader.h"
 #include "web/xml_entities.h"
 
@@ -46,6 +47,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"charset", initTranslateModule, endCharsetModule});
   registry.add({"systemCharset", initSystemCharsetModule, endSystemCharset});
   registry.add({"charsetFiles", initCharsetFileReader, endCharsetFileReader});
+  registry.add({"http", initHTTPModule, endHTTPModule});
   registry.add({"json", initJSONModule, endJSONModule});
   registry.add({"xml", initXMLModule, endXMLModule});
   registry.add({"html", initHTMLModule, endHTMLModule});

@@ -207,7 +207,10 @@ TEST_F(HtmlReaderTest, ElementsClosingTagsAndQuietFailures) {
       {"a href=", "pHTML; html_tagNextAttribute(); malformed HTML, unexpected end of document"},
       {"a title=\"x", "pHTML; tagNextToken(); malformed HTML, string not closed"},
   };
-  for (const auto& [tag, message] : failures) {
+  for (const auto& failure : failures) {
+    // Plain names: lambdas may not capture structured bindings in C++20.
+    const char* tag = failure.first;
+    const char* message = failure.second;
     std::string printed = capturedStdout([&] {
       EXPECT_FALSE(node(tag, true, &closes)) << tag;
       EXPECT_FALSE(closes) << tag;
