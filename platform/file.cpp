@@ -194,17 +194,11 @@ ReadResult cFile::read(void* buffer, int64_t length, int64_t offset, int32_t sto
     flushDirtyBuffer(nullptr);
     readHost(request, length, p);
   } else {
-    LoadedChunks r = makeResident(p, length);
-    for (FileChunk* c : {r.first, r.second}) {
-      if (!c || (c == r.second && c == r.first)) continue;
-      int64_t start = c->chunkIndex * chunkSize_;
-      int64_t from = std::max(start, p);
-      int64_t to = std::min(p + length - 1, start + chunkSize_ - 1);
-      if (from > to) continue;
-      if (c->dirtyLen > 0 && start + c->dirtyLen - 1 < to) completeChunk(*c);
-      std::memcpy(request + (from - p), c->data.get() + (from - start), static_cast<size_t>(to - from + 1));
-      int64_t used = static_cast<int64_t>(c->usedBytes) + (to - from + 1);
-      if (used <= INT32_MAX) c->usedBytes = static_cast<int32_t>(used);
+    for (const ChunkSpan& span : spansOf(makeResident(p, length), p, length)) {
+      FileChunk& c = *span.chunk;
+      if (c.dirtyLen > 0 && span.start + c.dirtyLen - 1 < span.last) completeChunk(c);
+      std::memcpy(request + (span.first - p), c.data.get() + (span.first - span.start), span.size());
+      countUse(c, span.size());
     }
   }
   int64_t pad = std::max<int64_t>(0, length - std::max<int64_t>(0, cachedSize_ - p));
@@ -244,19 +238,13 @@ WriteResult cFile::write(const void* buffer, int64_t length, int64_t offset, boo
   }
   if (!noExtend && cachedSize_ <= p + length - 1) cachedSize_ = p + length;
   if (length == 0) return {p, notWritten};
-  LoadedChunks r = makeResident(p, length);
-  for (FileChunk* c : {r.first, r.second}) {
-    if (!c || (c == r.second && c == r.first)) continue;
-    int64_t start = c->chunkIndex * chunkSize_;
-    int64_t first = std::max(start, p);
-    int64_t last = std::min(p + length - 1, start + chunkSize_ - 1);
-    if (first > last) continue;
-    if (start + c->dirtyLen < first) completeChunk(*c);
-    std::memcpy(c->data.get() + (first - start), from + (first - p), static_cast<size_t>(last - first + 1));
-    c->dirtyLen = std::max<int32_t>(c->dirtyLen, static_cast<int32_t>(last - start + 1));
-    if (c->dirtyLen > chunkSize_) raise("BUG", "cFile.write(); dirtyLen>chunkSizeInBytes");
-    int64_t used = static_cast<int64_t>(c->usedBytes) + (last - first + 1);
-    if (used <= INT32_MAX) c->usedBytes = static_cast<int32_t>(used);
+  for (const ChunkSpan& span : spansOf(makeResident(p, length), p, length)) {
+    FileChunk& c = *span.chunk;
+    if (span.start + c.dirtyLen < span.first) completeChunk(c);
+    std::memcpy(c.data.get() + (span.first - span.start), from + (span.first - p), span.size());
+    c.dirtyLen = std::max<int32_t>(c.dirtyLen, static_cast<int32_t>(span.last - span.start + 1));
+    if (c.dirtyLen > chunkSize_) raise("BUG", "cFile.write(); dirtyLen>chunkSizeInBytes");
+    countUse(c, span.size());
   }
   setTime(pTime::CurrentTime(0));
   return {p + length, notWritten};

@@ -79,6 +79,23 @@ struct LoadedChunks {
   FileChunk* second = nullptr;
 };
 
+// The part [first, last] of a request that lies in one resident chunk
+// starting at file position start.
+struct ChunkSpan {
+  FileChunk* chunk = nullptr;
+  int64_t start = 0;
+  int64_t first = 0;
+  int64_t last = 0;
+  size_t size() const { return static_cast<size_t>(last - first + 1); }
+};
+// At most two spans, in file order.
+struct ChunkSpans {
+  std::array<ChunkSpan, 2> items;
+  size_t count = 0;
+  const ChunkSpan* begin() const { return items.data(); }
+  const ChunkSpan* end() const { return items.data() + count; }
+};
+
 // The smallest power of two not below n (1 for n < 2, -1 for n < 0).
 int64_t roundUpToPowerOfTwo(int64_t n);
 
@@ -143,6 +160,11 @@ class cFile : public cHostFile {
  private:
   int findChunk(int64_t chunkNumber) const;
   LoadedChunks makeResident(int64_t position, int64_t length);
+  // The parts of [position, position + length) in the loaded chunks, in file
+  // order.
+  ChunkSpans spansOf(const LoadedChunks& loaded, int64_t position, int64_t length) const;
+  // Adds to the chunk's access count unless that would overflow.
+  static void countUse(FileChunk& chunk, size_t bytes);
   // Reads host bytes with dead bytes (at or past the low mark) as fill.
   void readHost(uint8_t* into, int64_t length, int64_t at);
   void writeHost(const uint8_t* from, int64_t length, int64_t at);

@@ -218,6 +218,25 @@ LoadedChunks cFile::loadChunk(int64_t k, int64_t next, int keep, bool noResize) 
   return r;
 }
 
+ChunkSpans cFile::spansOf(const LoadedChunks& loaded, int64_t p, int64_t length) const {
+  ChunkSpans spans;
+  for (FileChunk* c : {loaded.first, loaded.second}) {
+    if (!c || (c == loaded.second && c == loaded.first)) continue;
+    ChunkSpan span;
+    span.chunk = c;
+    span.start = c->chunkIndex * chunkSize_;
+    span.first = std::max(span.start, p);
+    span.last = std::min(p + length - 1, span.start + chunkSize_ - 1);
+    if (span.first <= span.last) spans.items[spans.count++] = span;
+  }
+  return spans;
+}
+
+void cFile::countUse(FileChunk& c, size_t bytes) {
+  int64_t used = static_cast<int64_t>(c.usedBytes) + static_cast<int64_t>(bytes);
+  if (used <= INT32_MAX) c.usedBytes = static_cast<int32_t>(used);
+}
+
 LoadedChunks cFile::makeResident(int64_t p, int64_t length) {
   bool retry = false;
   for (int pass = 0; pass < 4; ++pass) {

@@ -132,27 +132,25 @@ bool cHostFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   try {
     ok = openSteps(path, readOnly, force, atEnd, existed);
   } catch (...) {
-    ok = false;
-    if (io_) io_->close();
-    io_.reset();
-    restoreProtection();
-    if (!existed && !readOnly) cPath::DeletePath(path, true, false);
-    releaseProbe();
-    nativePath_.clear();
-    internalPath_ = Str();
+    abandonOpen(path, !existed && !readOnly);
     throw;
   }
   if (ok) return true;
   Str error(infoError().view());
+  abandonOpen(path, !existed && !readOnly);
+  setError("cHostFile.open()", error);
+  return false;
+}
+
+void cHostFile::abandonOpen(Text path, bool deleteMade) {
   if (io_) io_->close();
   io_.reset();
   restoreProtection();
-  if (!existed && !readOnly) cPath::DeletePath(path, true, false);
+  // The attempt may have made the file.
+  if (deleteMade) cPath::DeletePath(path, true, false);
   releaseProbe();
   nativePath_.clear();
   internalPath_ = Str();
-  setError("cHostFile.open()", error);
-  return false;
 }
 
 bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool& existed) {

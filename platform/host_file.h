@@ -167,6 +167,9 @@ class cHostFile : public cBaseFile {
 
  private:
   bool openSteps(Text path, bool readOnly, bool force, bool atEnd, bool& existed);
+  // Undoes a failed open: nothing stays open, the probe goes, and a file the
+  // attempt made is deleted when deleteMade.
+  void abandonOpen(Text path, bool deleteMade);
   bool makeProbe(bool existed);
   void releaseProbe();
   void restoreProtection();
