@@ -1,0 +1,1 @@
+brindlework_fuzzer(file_model brindlework_platform brindlework_core)

@@ -1,0 +1,1 @@
+brindlework_fuzzer(restore_stream brindlework_platform brindlework_core)
