@@ -159,6 +159,7 @@ class cFile : public cHostFile {
 
  private:
   int findChunk(int64_t chunkNumber) const;
+  FileChunk* residentChunk(int64_t chunkNumber);
   LoadedChunks makeResident(int64_t position, int64_t length);
   // The parts of [position, position + length) in the loaded chunks, in file
   // order.

@@ -23,6 +23,12 @@ int cFile::findChunk(int64_t k) const {
   return -1;
 }
 
+FileChunk* cFile::residentChunk(int64_t k) {
+  int i = findChunk(k);
+  if (i < 0) raise("BUG", "cFile.loadChunk(); chunk not resident after loading");
+  return &chunks_[static_cast<size_t>(i)];
+}
+
 void cFile::readHost(uint8_t* into, int64_t length, int64_t at) {
   if (length <= 0) return;
   int64_t remembered = position();
@@ -208,13 +214,10 @@ LoadedChunks cFile::loadChunk(int64_t k, int64_t next, int keep, bool noResize) 
     }
     index = 0;
   }
+  if (next != -1 && !nextResident) loadChunk(next, -1, index, false);
   LoadedChunks r;
-  if (next != -1) {
-    if (nextResident) r.second = &chunks_[static_cast<size_t>(findChunk(next))];
-    else r.second = loadChunk(next, -1, index, false).first;
-  }
-  r.first = &chunks_[static_cast<size_t>(findChunk(k))];
-  if (r.second) r.second = &chunks_[static_cast<size_t>(findChunk(next))];
+  r.first = residentChunk(k);
+  if (next != -1) r.second = residentChunk(next);
   return r;
 }
 

@@ -99,6 +99,7 @@ void cHostFile::initialise(uint8_t fillByte) {
   internalPath_ = Str();
   nativePath_.clear();
   fileInfo_ = dos::FileInfo();
+  staleMessage_ = nullptr;
   hostSize_ = position_ = 0;
   examineFailed_ = false;
   protectionToRestore_ = 0;
@@ -110,7 +111,15 @@ void cHostFile::requireOpen(const char* message) const {
   if (!io_) raise("EMU", message);
 }
 
+void cHostFile::markStale(const char* message) { staleMessage_ = message; }
+
+const dos::FileInfo& cHostFile::info() {
+  if (staleMessage_) reexamine(staleMessage_);
+  return fileInfo_;
+}
+
 void cHostFile::reexamine(const char* message, bool withComment) {
+  staleMessage_ = nullptr;
   dos::FileInfo info;
   if (!io_->examine(info, withComment ? dos::Detail::comment : dos::Detail::full)) {
     if (!examineFailed_) raise("FILE", message);
@@ -206,6 +215,7 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
   }
 
   examineFailed_ = false;
+  staleMessage_ = nullptr;
   if (!io_->examine(fileInfo_, dos::Detail::comment)) {
     examineFailed_ = true;
     fileInfo_ = dos::FileInfo();
@@ -334,7 +344,7 @@ WriteResult cHostFile::write(const void* buffer, int64_t length, int64_t offset,
     IoResult r = io_->writeAt(static_cast<const uint8_t*>(buffer) + offset, count, position_);
     if (r.error != 0) raiseWriteFailure(r.error, "cHostFile.write(); size of written data does not match that expected");
   }
-  reexamine("cHostFile.write(); ExamineFH() failed");
+  markStale("cHostFile.write(); ExamineFH() failed");
   return {position_ + count, notWritten};
 }
 
@@ -346,7 +356,7 @@ void cHostFile::setSize(int64_t size) {
   int64_t old = hostSize_;
   setSizeQuick(size);
   if (growth > 0) writePadBytes(growth, old);
-  reexamine("cHostFile.setSize(); ExamineFH() failed");
+  markStale("cHostFile.setSize(); ExamineFH() failed");
 }
 
 void cHostFile::setSizeQuick(int64_t size) {
@@ -384,13 +394,14 @@ int64_t cHostFile::getSize() {
 
 bigTime cHostFile::getTime() {
   requireOpen("cHostFile.getTime(); file not open");
-  return pTime::dateStampToSeconds(fileInfo_.date);
+  return pTime::dateStampToSeconds(info().date);
 }
 
 bool cHostFile::setTime(bigTime t) {
   requireOpen("cHostFile.setTime(); file not open");
   if (infoReadOnly()) raise("EMU", "cHostFile.setTime(); file opened in read only mode");
   DateStamp date = pTime::secondsToDateStamp(t);
+  info();
   openKludgeBegin();
   bool ok = dos::setFileDate(Text(nativePath_), date, &fileInfo_);
   if (!ok) {
@@ -400,13 +411,13 @@ bool cHostFile::setTime(bigTime t) {
     return false;
   }
   openKludgeFinish();
-  reexamine("cHostFile.setTime(); ExamineFH() failed");
+  markStale("cHostFile.setTime(); ExamineFH() failed");
   return true;
 }
 
 int32_t cHostFile::getAttributes() {
   requireOpen("cHostFile.getAttributes(); file not open");
-  return attributesFromProtection(fileInfo_.protection);
+  return attributesFromProtection(info().protection);
 }
 
 int32_t cHostFile::getAttributesSupported() {
@@ -418,7 +429,7 @@ bool cHostFile::setAttributes(int32_t values, int32_t mask) {
   requireOpen("cHostFile.setAttributes(); file not open");
   if (infoReadOnly()) raise("EMU", "cHostFile.setAttributes(); file opened in read only mode");
   int32_t wanted = (getAttributes() & ~mask) | (values & mask);
-  uint32_t p = protectionWithAttributes(fileInfo_.protection, wanted);
+  uint32_t p = protectionWithAttributes(info().protection, wanted);
   openKludgeBegin();
   if (!dos::setProtection(Text(nativePath_), p)) {
     Str text = ioErrText("error setting file protection bits");

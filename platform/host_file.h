@@ -22,7 +22,9 @@
 //      unless setAttributes changed them meanwhile.
 //   5. A file this object created is new in its folder: its first flush also
 //      syncs the folder so that the name survives a power cut.
-//   6. Write failures: a full disk (ENOSPC, EDQUOT, EFBIG) raises "FULL",
+//   6. The examined facts (protection, date, comment) are refreshed after a
+//      write or size change only when next asked for, not per write.
+//   7. Write failures: a full disk (ENOSPC, EDQUOT, EFBIG) raises "FULL",
 //      any other "FILE"; a read that ends before the size the object knows
 //      raises "BUG", a read error "FILE".
 #pragma once
@@ -161,6 +163,10 @@ class cHostFile : public cBaseFile {
   // Re-examines the open file (ExamineFH); raises "FILE" message when that
   // fails and the file can be examined at all.
   void reexamine(const char* message, bool withComment = false);
+  // Writes and size changes only mark the examined facts stale (message is
+  // what a failing re-examination raises); info() re-examines on first need.
+  void markStale(const char* message);
+  const dos::FileInfo& info();
   HostIo& io() { return *io_; }
   int64_t hostSize() const { return hostSize_; }
   int64_t position() const { return position_; }
@@ -182,6 +188,7 @@ class cHostFile : public cBaseFile {
   Str internalPath_;
   std::string nativePath_;
   dos::FileInfo fileInfo_;
+  const char* staleMessage_ = nullptr;
   std::shared_ptr<HostIoBackend> backend_;
   std::unique_ptr<HostIo> io_;
   int64_t hostSize_ = 0;

@@ -54,9 +54,9 @@ ExtraQuery cHostFile::queryExtra(ExtraKey key) {
   requireOpen("cHostFile.queryExtra(); file not open");
   ExtraQuery q;
   if (key == kExtraCOMM) {
-    q.value.text = Str(std::string_view(fileInfo_.comment));
+    q.value.text = Str(std::string_view(info().comment));
   } else if (key == kExtraATTR) {
-    q.value.number = fileInfo_.protection & kExtraAttrMask;
+    q.value.number = info().protection & kExtraAttrMask;
   } else if (key == kExtraLINK || linkKindOfKey(key) != 0) {
     readLinkInfo();
     q = queryLinkExtra(key, linkTarget_, linkType_);
@@ -82,7 +82,7 @@ ExtraChange cHostFile::changeExtra(ExtraKey key, const ExtraValue& value) {
     else setError(kChangeSource, error);
     r.ok = ok;
   } else if (key == kExtraATTR) {
-    uint32_t word = (fileInfo_.protection & kAttributeProtectionBits) | (value.number & kExtraAttrMask);
+    uint32_t word = (info().protection & kAttributeProtectionBits) | (value.number & kExtraAttrMask);
     openKludgeBegin();
     bool ok = dos::setProtection(Text(infoNativePath()), word);
     Str error = ok ? Str() : ioErrText("error setting file protection bits");
