@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -218,5 +219,57 @@ void BM_SqliteBatched1000(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1000);
 }
 BENCHMARK(BM_SqliteBatched1000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The ratios, measured in alternating rounds so that a machine whose load
+// drifts treats all three alike: journal commits per second divided by
+// SQLite's, single commits (DELETE/FULL and WAL/FULL) and batches of 1,000.
+void BM_JournalVersusSqliteRatios(benchmark::State& state) {
+  JournalFixture single(0);
+  SqliteFixture deleteFull("DELETE");
+  SqliteFixture walFull("WAL");
+  std::mt19937 random(3);
+  std::vector<uint8_t> payload(kRecord, 0x21);
+  using Clock = std::chrono::steady_clock;
+  double journalSeconds = 0, deleteSeconds = 0, walSeconds = 0;
+  double journalBatch = 0, sqliteBatch = 0;
+  auto timed = [](auto&& work) {
+    auto start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  };
+  for (auto _ : state) {
+    constexpr int kRound = 20;
+    journalSeconds += timed([&] {
+      for (int i = 0; i < kRound; ++i) {
+        bw::JournalTransaction t(*single.file);
+        single.writeRandom(random, payload);
+      }
+    });
+    deleteSeconds += timed([&] {
+      for (int i = 0; i < kRound; ++i) deleteFull.updateRandom(random, payload);
+    });
+    walSeconds += timed([&] {
+      for (int i = 0; i < kRound; ++i) walFull.updateRandom(random, payload);
+    });
+    single.file->setCommitDelay(-1);
+    journalBatch += timed([&] {
+      for (int i = 0; i < 1000; ++i) {
+        bw::JournalTransaction t(*single.file);
+        single.writeRandom(random, payload);
+      }
+      single.file->flush();
+    });
+    single.file->setCommitDelay(0);
+    sqliteBatch += timed([&] {
+      deleteFull.exec("BEGIN");
+      for (int i = 0; i < 1000; ++i) deleteFull.updateRandom(random, payload);
+      deleteFull.exec("COMMIT");
+    });
+  }
+  state.counters["single_vs_delete_full"] = deleteSeconds / journalSeconds;
+  state.counters["single_vs_wal_full"] = walSeconds / journalSeconds;
+  state.counters["batch_vs_one_transaction"] = sqliteBatch / journalBatch;
+}
+BENCHMARK(BM_JournalVersusSqliteRatios)->Unit(benchmark::kMillisecond)->Iterations(30)->UseRealTime();
 
 }  // namespace
