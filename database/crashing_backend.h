@@ -57,6 +57,11 @@ class CrashingIoBackend : public HostIoBackend, public std::enable_shared_from_t
   std::vector<uint8_t> image(const std::string& native) const;
   std::vector<uint8_t> durableImage(const std::string& native) const;
   bool exists(const std::string& native) const { return files_.count(native) != 0; }
+  std::vector<std::string> names() const {
+    std::vector<std::string> out;
+    for (const auto& entry : files_) out.push_back(entry.first);
+    return out;
+  }
 
   // The log of operations (point 2) since the start or clearLog.
   const std::vector<RecordedOp>& log() const { return log_; }

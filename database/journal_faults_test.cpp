@@ -52,6 +52,7 @@ TEST_F(JournalTest, AbandoningCloseDropsEverythingPending) {
   cFile f;
   f.initialise(0);
   f.setIoBackend(backend);
+  damagedOnPurpose.insert(native("plain"));  // a plain file, not a journaled one
   ASSERT_TRUE(f.open(Text(internal("plain")), false, false, false));
   f.write("abc", 3, 0, false);
   f.flush();

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "core/raise_test_support.h"
+#include "platform/assigns.h"
 #include "database/journal_test_support.h"
 #include "database/self_test.h"
 
@@ -296,6 +297,9 @@ TEST_F(JournalTest, SelfTestOutput) {
             "They are the same.\n"
             "Finished.\n");
   std::free(text);
+  std::string host = dos::lookupDevice("RAM").folders.at(0) + "/testJournal.txt";
+  std::string all = testing_paths::readAll(host);
+  expectChecked(std::vector<uint8_t>(all.begin(), all.end()), Expect::kClosed, '#');
 }
 
 }  // namespace

@@ -258,6 +258,7 @@ TEST_F(JournalTest, ForeignAndHostileHeadersAreRefusedUntouched) {
   for (size_t i = 0; i < cases.size(); ++i) {
     std::string name = "foreign" + std::to_string(i);
     backend->setImage(native(name), cases[i].bytes);
+    damagedOnPurpose.insert(native(name));
     auto f = std::make_unique<cJournaledFile>();
     f->newFile(0, 0);
     f->setIoBackend(backend);

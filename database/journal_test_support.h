@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,19 @@ class JournalTest : public ::testing::Test {
     journalModuleInit();
     setClockSource([this] { return ClockReading{kEpoch2000 + now, 0, false}; });
   }
+  // Every file the test left on the backend must pass the checker (as a
+  // crash may leave it), unless the test made it damaged on purpose.
   void TearDown() override {
+    for (const std::string& name : backend->names()) {
+      if (damagedOnPurpose.count(name) == 0) {
+        SCOPED_TRACE(name);
+        expectChecked(backend->image(name), soupcheck::Expect::kCrashed);
+      }
+    }
     setClockSource({});
     journalModuleEnd();
   }
+  std::set<std::string> damagedOnPurpose;  // native names
 
   std::string internal(const std::string& name) const { return tree.internal(name); }
   std::string native(const std::string& name) const { return tree.native(name); }
