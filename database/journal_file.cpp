@@ -239,6 +239,9 @@ ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t off
   }
 
   int64_t beyond = std::max<int64_t>(0, lengthInBytes - std::max<int64_t>(0, logicalSize_ - position_));
+  // Past the end there is only the pad byte, even where a write before a
+  // shrink is still cached.
+  if (beyond > 0) std::memset(out + (lengthInBytes - beyond), pad, static_cast<size_t>(beyond));
   int64_t length = lengthInBytes;
   if (terminator >= 0) {
     for (int64_t i = 0; i < length; ++i) {

@@ -90,8 +90,16 @@ TEST_F(JournalTest, PositionsReadsAndTerminators) {
     EXPECT_EQ(readAllData(*f), bytes("ab\ncd###GOODbye"));
   }
   EXPECT_EQ(readAllData(*f), bytes("ab\ncd###GOODbye"));
+  {
+    JournalTransaction t(*f);  // noGrow keeps the size and cuts the write
+    f->setPosition(13);
+    WriteResult w = f->write("XYZW", 4, 0, true);
+    EXPECT_EQ(w.next, 15);
+    EXPECT_EQ(w.notWritten, 2);
+  }
+  EXPECT_EQ(readAllData(*f), bytes("ab\ncd###GOODbXY"));
   f->close();
-  EXPECT_EQ(committedData(image("soup")), bytes("ab\ncd###GOODbye"));
+  EXPECT_EQ(committedData(image("soup")), bytes("ab\ncd###GOODbXY"));
   expectChecked(image("soup"), Expect::kClosed, '#');
 }
 
@@ -162,6 +170,10 @@ TEST_F(JournalTest, ShrinkThenRegrowKeepsTheCachedBytes) {
     f->write("ab", 2, 0, false);
     f->setSize(4);
     EXPECT_EQ(readAllData(*f), bytes("0123"));
+    char past[4];
+    f->setPosition(11);
+    EXPECT_EQ(f->read(past, 4, 0, -1).numOfPadBytes, 4);
+    EXPECT_EQ(std::string(past, 4), "####");  // the cached "ab" stays hidden
     f->setSize(14);
     EXPECT_EQ(readAllData(*f), bytes("0123456789##ab"));
   }
