@@ -1,0 +1,531 @@
+// database/block_heap.cpp - header area, block headers and the two-level
+// segregated-fit allocator of a block file.
+#include "database/block_heap.h"
+
+#include <algorithm>
+#include <bit>
+#include <cinttypes>
+#include <cstdio>
+#include <vector>
+
+#include "core/exception.h"
+
+namespace bw {
+
+namespace {
+
+constexpr char kRead[] = "cJournaledBlockFile.readBlockHeader(); ";
+constexpr char kWrite[] = "cJournaledBlockFile.writeBlockHeader(); ";
+
+[[noreturn]] void bug(const char* prefix, const char* problem) { raise("BUG", std::string(prefix) + problem); }
+
+// The runtime's bit-value routine: the single bit at a position 0..31.
+uint32_t bitPositionValue(int32_t position) {
+  if (position < 0 || position > 31) raise("EPU", "General; bitPositionValue(); position<0 or position>31");
+  return uint32_t{1} << position;
+}
+
+// The first non-empty class at or above (f, s) in the bitmaps' order: the
+// same f with s and up, then the lowest s of the next non-empty f.
+bool firstNonEmptyFrom(uint32_t flBitmap, const std::array<SecondLevel, FL_COUNT>& sl, int32_t& f, int32_t& s) {
+  uint32_t bits = s < 32 ? sl[static_cast<size_t>(f)].freeBitmap & (~uint32_t{0} << s) : 0;
+  if (bits != 0) {
+    s = std::countr_zero(bits);
+    return true;
+  }
+  bits = f + 1 < 32 ? flBitmap & (~uint32_t{0} << (f + 1)) : 0;
+  if (bits == 0) return false;
+  f = std::countr_zero(bits);
+  s = std::countr_zero(sl[static_cast<size_t>(f)].freeBitmap);
+  return true;
+}
+
+}  // namespace
+
+blockRecord asFreeRecord(const blockRecord& r) {
+  return {r.position, r.size, true, r.nextBlock, r.prevBlock, 0, 0};
+}
+blockRecord asUsedRecord(const blockRecord& r) {
+  return {r.position, r.size, false, r.nextBlock, r.prevBlock, 0, 0};
+}
+
+// --- raw access ------------------------------------------------------------------
+
+int64_t BlockHeap::readWord(int64_t position) {
+  uint8_t b[8];
+  store_.readData(position, b, 8);
+  return decodeBig64(b);
+}
+void BlockHeap::writeWord(int64_t position, int64_t value) {
+  uint8_t b[8];
+  encodeBig64(b, value);
+  store_.writeData(position, b, 8);
+}
+uint32_t BlockHeap::read32(int64_t position) {
+  uint8_t b[4];
+  store_.readData(position, b, 4);
+  return decodeBig32(b);
+}
+void BlockHeap::write32(int64_t position, uint32_t value) {
+  uint8_t b[4];
+  encodeBig32(b, value);
+  store_.writeData(position, b, 4);
+}
+
+// --- header area -------------------------------------------------------------------
+
+void BlockHeap::clearMirrors() {
+  firstBlockPos_ = FIRST_BLOCK_POS;
+  tailPos_ = 0;
+  flFreeBitmap_ = 0;
+  secondLevel_ = {};
+  allocateAbovePos_ = 0;
+}
+
+void BlockHeap::createHeader() {
+  BlockTransaction tx(store_);
+  clearMirrors();
+  std::vector<uint8_t> area(FIRST_BLOCK_POS, 0);
+  int32_t word = 0;
+  auto put = [&](int64_t v) { encodeBig64(area.data() + 8 * word++, v); };
+  put(kBlockFileVersion);
+  put(0);
+  put(tailPos_);
+  put(signExtend32(static_cast<uint32_t>(firstBlockPos_)));
+  put(SL_SIZE);
+  put(signExtend32(flFreeBitmap_));
+  for (const SecondLevel& sl : secondLevel_) {
+    put(signExtend32(sl.freeBitmap));
+    for (int64_t head : sl.freeLists) put(head);
+  }
+  if (word != FHEADER_SIZE) raise("BUG", "cJournaledBlockFile.open(); index<>FHEADER_SIZE (1)");
+  store_.writeData(0, area.data(), FIRST_BLOCK_POS);
+  tx.finish();
+  store_.flush();
+}
+
+void BlockHeap::readHeaderWords(uint8_t* area) {
+  int32_t word = 5;
+  auto next = [&] { return decodeBig64(area + 8 * word++); };
+  tailPos_ = decodeBig64(area + 8 * FHINDEX_TAIL);
+  firstBlockPos_ = static_cast<int32_t>(low32(decodeBig64(area + 8 * FHINDEX_HSIZE)));
+  flFreeBitmap_ = low32(next());
+  for (SecondLevel& sl : secondLevel_) {
+    sl.freeBitmap = low32(next());
+    for (int64_t& head : sl.freeLists) head = next();
+  }
+  if (word != FHEADER_SIZE) raise("BUG", "cJournaledBlockFile.open(); index<>FHEADER_SIZE (2)");
+}
+
+void BlockHeap::loadHeader() {
+  allocateAbovePos_ = 0;
+  std::vector<uint8_t> area(FIRST_BLOCK_POS);
+  store_.readData(0, area.data(), FIRST_BLOCK_POS);
+  if (decodeBig64(area.data()) != kBlockFileVersion) {
+    raise("EMU", "cJournaledBlockFile.open(); file version not supported");
+  }
+  if (decodeBig64(area.data() + 8 * FHINDEX_SLSIZE) != SL_SIZE) {
+    raise("BUG", "cJournaledBlockFile.open(); file has unsupported SL_SIZE");
+  }
+  readHeaderWords(area.data());
+}
+
+void BlockHeap::reloadMirrors() {
+  clearMirrors();
+  if (store_.dataSize() < FIRST_BLOCK_POS) return;
+  std::vector<uint8_t> area(FIRST_BLOCK_POS);
+  store_.readData(0, area.data(), FIRST_BLOCK_POS);
+  readHeaderWords(area.data());
+}
+
+void BlockHeap::checkHeader() {
+  if (readWord(0) == kBlockFileVersion) {
+    BlockTransaction tx(store_);
+    tx.finish();
+    store_.flush();
+  }
+  reloadMirrors();
+  if (firstBlockPos_ != FIRST_BLOCK_POS) raise("BUG", "cJournaledBlockFile.open(); firstBlockPos<>FIRST_BLOCK_POS");
+}
+
+int64_t BlockHeap::getUserValue() { return readWord(headerWordPos(FHINDEX_USER)); }
+
+void BlockHeap::setUserValue(int64_t value) {
+  BlockTransaction tx(store_);
+  writeWord(headerWordPos(FHINDEX_USER), value);
+  tx.finish();
+}
+
+void BlockHeap::setTailPos(int64_t position) {
+  tailPos_ = position;
+  writeWord(headerWordPos(FHINDEX_TAIL), position);
+}
+
+void BlockHeap::set_fl_freeBitmap(uint32_t bitmap) {
+  flFreeBitmap_ = bitmap;
+  writeWord(headerWordPos(FHINDEX_FLBITMAP), signExtend32(bitmap));
+}
+
+void BlockHeap::checkEntry(int32_t f, const SecondLevel& entry, const char* message) const {
+  if (f < 0 || f >= FL_COUNT || &entry != &secondLevel_[static_cast<size_t>(f)]) raise("BUG", message);
+}
+
+void BlockHeap::set_sl_freeBitmap(int32_t f, const SecondLevel& entry, uint32_t bitmap) {
+  checkEntry(f, entry, "cJournaledBlockFile.set_sl_freeBitmap(); sl does not match firstIndex");
+  secondLevel_[static_cast<size_t>(f)].freeBitmap = bitmap;
+  writeWord(headerWordPos(slBitmapWord(f)), signExtend32(bitmap));
+}
+
+void BlockHeap::set_sl_freeList(int32_t f, const SecondLevel& entry, int32_t s, int64_t position) {
+  checkEntry(f, entry, "cJournaledBlockFile.set_sl_freeList(); sl does not match firstIndex");
+  secondLevel_[static_cast<size_t>(f)].freeLists[static_cast<size_t>(s)] = position;
+  writeWord(headerWordPos(slListWord(f, s)), position);
+}
+
+// --- block headers --------------------------------------------------------------------
+
+bool BlockHeap::readBlockHeader(blockRecord& r, int64_t position, bool quiet) {
+  uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
+  store_.readData(position, b, sizeof b);
+  uint32_t word = decodeBig32(b);
+  auto prevOffset = static_cast<int32_t>(decodeBig32(b + 4));
+  r.position = position;
+  r.size = static_cast<int32_t>(word & ~uint32_t{3});
+  r.isFree = (word & kBlockFreeFlag) != 0;
+  r.nextFree = r.isFree ? decodeBig64(b + 8) : 0;
+  r.prevFree = r.isFree ? decodeBig64(b + 16) : 0;
+  r.nextBlock = (word & kBlockLastFlag) ? 0 : position + r.size;
+  r.prevBlock = prevOffset == 0 ? 0 : position + prevOffset;
+
+  bool ok = true;
+  auto check = [&](bool failed, const char* problem) {
+    if (!failed) return;
+    if (!quiet) bug(kRead, problem);
+    ok = false;
+  };
+  check(static_cast<int32_t>(word) <= 24, "size < minimumBlockSize");
+  check(prevOffset > 0, "prevBlockOffset > 0");
+  check(r.nextFree != 0 && r.nextFree < FIRST_BLOCK_POS, "nextFree < FIRST_BLOCK_POS");
+  check(r.prevFree != 0 && r.prevFree < FIRST_BLOCK_POS, "prevFree < FIRST_BLOCK_POS");
+  check(r.nextBlock != 0 && r.nextBlock <= position, "nextBlock <= position");
+  check(r.prevBlock != 0 && r.prevBlock >= position, "prevBlock >= position");
+  check(r.prevBlock != 0 && r.prevBlock < FIRST_BLOCK_POS, "prevBlock < FIRST_BLOCK_POS");
+  return ok;
+}
+
+void BlockHeap::writeBlockHeader(const blockRecord& r) {
+  if (r.position == 0) bug(kWrite, "block.position=0");
+  if (r.size <= 24) bug(kWrite, "block.size < minimumBlockSize");
+  if (r.size % 4 != 0) bug(kWrite, "block.size is not rounded up");
+  if (r.prevBlock != 0 && r.prevBlock >= r.position) bug(kWrite, "block.prevBlock >= block.position");
+  if (r.isFree) {
+    if (r.nextFree != 0 && r.nextFree < FIRST_BLOCK_POS) bug(kWrite, "block.nextFree < FIRST_BLOCK_POS");
+    if (r.prevFree != 0 && r.prevFree < FIRST_BLOCK_POS) bug(kWrite, "block.prevFree < FIRST_BLOCK_POS");
+  }
+  int32_t prevOffset =
+      r.prevBlock == 0 ? 0 : static_cast<int32_t>(low32(r.prevBlock) - low32(r.position));
+  if (prevOffset > 0) bug(kWrite, "prevBlockOffset > 0");
+  uint32_t word = static_cast<uint32_t>(r.size) | (r.isFree ? kBlockFreeFlag : 0) | (r.nextBlock == 0 ? kBlockLastFlag : 0);
+  uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
+  encodeBig32(b, word);
+  encodeBig32(b + 4, static_cast<uint32_t>(prevOffset));
+  if (r.isFree) {
+    encodeBig64(b + 8, r.nextFree);
+    encodeBig64(b + 16, r.prevFree);
+  }
+  store_.writeData(r.position, b, r.isFree ? sizeof b : kBlockHeaderBytes);
+}
+
+// --- allocator steps ----------------------------------------------------------------------
+
+FreeFind BlockHeap::findFreeInArena(int32_t size) {
+  FreeClass c = mapSizeToFreeClassRoundUp(static_cast<uint32_t>(size));
+  int32_t f = c.f, s = c.s;
+  if (!firstNonEmptyFrom(flFreeBitmap_, secondLevel_, f, s)) return {};
+  int64_t position = secondLevel_[static_cast<size_t>(f)].freeLists[static_cast<size_t>(s)];
+  if (position == 0) raise("BUG", "cJournaledBlockFile.findFreeInArena(); freeBlockPos=0 (1)");
+  // During a block move only blocks after allocateAbovePos qualify.
+  while (allocateAbovePos_ > 0 && position <= allocateAbovePos_) {
+    blockRecord r;
+    readBlockHeader(r, position, false);
+    position = r.nextFree;
+    if (position != 0) continue;
+    ++s;
+    if (!firstNonEmptyFrom(flFreeBitmap_, secondLevel_, f, s)) return {};
+    position = secondLevel_[static_cast<size_t>(f)].freeLists[static_cast<size_t>(s)];
+    if (position == 0) raise("BUG", "cJournaledBlockFile.findFreeInArena(); freeBlockPos=0 (2)");
+  }
+  return {position, f, s};
+}
+
+blockRecord BlockHeap::removeFreeFromArena(const blockRecord& freeBlock, int32_t f, int32_t s,
+                                           const SecondLevel& entry) {
+  constexpr char kPrefix[] = "cJournaledBlockFile.removeFreeFromArena(); ";
+  if (!freeBlock.isFree) bug(kPrefix, "freeBlock is actually used");
+  FreeClass exact = mapSizeToFreeClass(static_cast<uint32_t>(freeBlock.size));
+  if (f != exact.f || s != exact.s) {
+    std::printf("# freeBlock.size=%ld=$%lx, freeFI=%ld, freeSI=%ld, debugFI=%ld, debugSI=%ld\n",
+                static_cast<long>(freeBlock.size), static_cast<unsigned long>(static_cast<uint32_t>(freeBlock.size)),
+                static_cast<long>(f), static_cast<long>(exact.f), static_cast<long>(s), static_cast<long>(exact.s));
+    std::fflush(stdout);
+    bug(kPrefix, f != exact.f ? "incorrect freeFI" : "incorrect freeSI");
+  }
+  if (&entry != &secondLevel_[static_cast<size_t>(f)]) bug(kPrefix, "incorrect sl");
+  SecondLevel& sl = secondLevel_[static_cast<size_t>(f)];
+
+  if (freeBlock.nextFree != 0) {
+    blockRecord next;
+    readBlockHeader(next, freeBlock.nextFree, false);
+    next.prevFree = freeBlock.prevFree;
+    writeBlockHeader(next);
+  }
+  bool emptied = false;
+  if (freeBlock.prevFree == 0) {
+    if (sl.freeLists[static_cast<size_t>(s)] != freeBlock.position) bug(kPrefix, "freeBlock.prevFree=0");
+    set_sl_freeList(f, sl, s, freeBlock.nextFree);
+    emptied = freeBlock.nextFree == 0;
+  } else {
+    blockRecord prev;
+    readBlockHeader(prev, freeBlock.prevFree, false);
+    prev.nextFree = freeBlock.nextFree;
+    writeBlockHeader(prev);
+  }
+  blockRecord used = asUsedRecord(freeBlock);
+  writeBlockHeader(used);
+  if (emptied) {
+    set_sl_freeBitmap(f, sl, sl.freeBitmap & ~bitPositionValue(s));
+    if (sl.freeBitmap == 0) set_fl_freeBitmap(flFreeBitmap_ & ~bitPositionValue(f));
+  }
+  return used;
+}
+
+blockRecord BlockHeap::removeFreeBlock(const blockRecord& freeBlock) {
+  FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(freeBlock.size));
+  return removeFreeFromArena(freeBlock, c.f, c.s, secondLevel_[static_cast<size_t>(c.f)]);
+}
+
+void BlockHeap::addFreeToArena(const blockRecord& usedBlock) {
+  if (usedBlock.isFree) raise("BUG", "cJournaledBlockFile.addFreeToArena(); usedBlock is actually free");
+  blockRecord fr = asFreeRecord(usedBlock);
+  FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(fr.size));
+  uint32_t fBit = bitPositionValue(c.f);
+  uint32_t sBit = bitPositionValue(c.s);
+  SecondLevel& sl = secondLevel_[static_cast<size_t>(c.f)];
+  int64_t oldHead = sl.freeLists[static_cast<size_t>(c.s)];
+  fr.nextFree = oldHead;
+  writeBlockHeader(fr);
+  if (oldHead != 0) {
+    blockRecord head;
+    readBlockHeader(head, oldHead, false);
+    head.prevFree = fr.position;
+    writeBlockHeader(head);
+  }
+  set_sl_freeList(c.f, sl, c.s, fr.position);
+  if (!(sl.freeBitmap & sBit)) set_sl_freeBitmap(c.f, sl, sl.freeBitmap | sBit);
+  if (!(flFreeBitmap_ & fBit)) set_fl_freeBitmap(flFreeBitmap_ | fBit);
+}
+
+blockRecord BlockHeap::splitBlock(blockRecord& usedBlock, int32_t size) {
+  if (size % 4 != 0) raise("BUG", "cJournaledBlockFile.splitBlock(); sizeInBytes is not a multiple of 4");
+  if (usedBlock.isFree) raise("BUG", "cJournaledBlockFile.splitBlock(); usedBlock is actually free");
+  blockRecord rest{usedBlock.position + size, usedBlock.size - size, false, usedBlock.nextBlock,
+                   usedBlock.position, 0, 0};
+  writeBlockHeader(rest);
+  usedBlock.size = size;
+  usedBlock.nextBlock = rest.position;
+  writeBlockHeader(usedBlock);
+  if (rest.nextBlock == 0) {
+    if (tailPos_ != usedBlock.position) {
+      raise("BUG", "cJournaledBlockFile.splitBlock(); usedBlock was not tailPos despite nothing after it");
+    }
+    setTailPos(rest.position);
+  } else {
+    blockRecord after;
+    readBlockHeader(after, rest.nextBlock, false);
+    after.prevBlock = rest.position;
+    writeBlockHeader(after);
+  }
+  return rest;
+}
+
+blockRecord BlockHeap::mergeBothBlocks(const blockRecord& first, const blockRecord& second) {
+  constexpr char kPrefix[] = "cJournaledBlockFile.mergeBothBlocks(); ";
+  if (second.prevBlock != first.position) bug(kPrefix, "blocks not adjacent");
+  if (first.isFree) bug(kPrefix, "firstBlock is actually free");
+  if (second.isFree) bug(kPrefix, "secondBlock is actually free");
+  blockRecord merged = first;
+  merged.size = first.size + second.size;
+  merged.nextBlock = second.nextBlock;
+  writeBlockHeader(merged);
+  if (second.nextBlock == 0) {
+    if (tailPos_ != second.position) bug(kPrefix, "secondBlock was not tailPos despite nothing after it");
+    setTailPos(merged.position);
+  } else {
+    blockRecord after;
+    readBlockHeader(after, second.nextBlock, false);
+    after.prevBlock = merged.position;
+    writeBlockHeader(after);
+  }
+  return merged;
+}
+
+// --- allocation ------------------------------------------------------------------------------
+
+int64_t BlockHeap::allocateFromFreeBlock(int32_t blockSize, const blockRecord& freeBlock, bool clear) {
+  if (freeBlock.size < blockSize) raise("BUG", "cJournaledBlockFile.allocateFromFreeBlock(); freeBlock is too small");
+  if (!freeBlock.isFree) raise("BUG", "cJournaledBlockFile.allocateFromFreeBlock(); freeBlock is actually used");
+  BlockTransaction tx(store_);
+  blockRecord used = removeFreeBlock(freeBlock);
+  if (used.size - blockSize > kSplitSlack) addFreeToArena(splitBlock(used, blockSize));
+  if (clear) this->clear(used.position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
+  tx.finish();
+  return used.position;
+}
+
+int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear) {
+  if (sizeInBytes <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
+  int64_t blockSize = blockSizeForPayload(sizeInBytes);
+  if (blockSize > INT32_MAX) raise("FULL", "cJournaledBlockFile.allocate(); file size limit reached");
+  auto size32 = static_cast<int32_t>(blockSize);
+
+  // Decide where the block goes before anything is written, so that a file
+  // at its size limit refuses without touching the caller's transaction.
+  FreeFind found = findFreeInArena(size32);
+  blockRecord tail;
+  int64_t endPosition = firstBlockPos_;
+  if (found.position == 0 && tailPos_ != 0) {
+    readBlockHeader(tail, tailPos_, false);
+    endPosition = tailPos_ + tail.size;
+  }
+  if (found.position == 0 && endPosition + blockSize > kBlockFileDataLimit) {
+    raise("FULL", "cJournaledBlockFile.allocate(); file size limit reached");
+  }
+
+  BlockTransaction tx(store_);
+  int64_t position;
+  if (found.position == 0) {
+    if (tailPos_ != 0) {
+      tail.nextBlock = endPosition;
+      writeBlockHeader(tail);
+    }
+    store_.setDataSize(endPosition + blockSize);
+    writeBlockHeader({endPosition, size32, false, 0, tailPos_, 0, 0});
+    setTailPos(endPosition);
+    position = endPosition;
+  } else {
+    blockRecord fr;
+    readBlockHeader(fr, found.position, false);
+    blockRecord used = removeFreeFromArena(fr, found.f, found.s, secondLevel_[static_cast<size_t>(found.f)]);
+    if (used.size - size32 > kSplitSlack) addFreeToArena(splitBlock(used, size32));
+    position = used.position;
+  }
+  if (clear) this->clear(position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
+  tx.finish();
+  return position + kBlockHeaderBytes;
+}
+
+void BlockHeap::deallocate(int64_t handle) {
+  int64_t position = handle - kBlockHeaderBytes;
+  if (position < firstBlockPos_ || position > tailPos_) {
+    raise("EMU", "cJournaledBlockFile.deallocate(); nonsensical block value");
+  }
+  blockRecord block;
+  readBlockHeader(block, position, false);
+  if (block.isFree) raise("EMU", "cJournaledBlockFile.deallocate(); block already deallocated");
+
+  BlockTransaction tx(store_);
+  auto fits = [](const blockRecord& a, const blockRecord& b) { return int64_t{a.size} + b.size <= INT32_MAX; };
+  if (block.nextBlock != 0) {
+    blockRecord next;
+    readBlockHeader(next, block.nextBlock, false);
+    if (next.isFree && fits(block, next)) block = mergeBothBlocks(block, removeFreeBlock(next));
+  }
+  if (block.prevBlock != 0) {
+    blockRecord prev;
+    readBlockHeader(prev, block.prevBlock, false);
+    if (prev.isFree && fits(prev, block)) block = mergeBothBlocks(removeFreeBlock(prev), block);
+  }
+  if (block.nextBlock == 0) {
+    if (block.prevBlock == 0) {
+      setTailPos(0);
+    } else {
+      blockRecord prev;
+      readBlockHeader(prev, block.prevBlock, false);
+      prev.nextBlock = 0;
+      writeBlockHeader(prev);
+      setTailPos(prev.position);
+    }
+    store_.setDataSize(block.position);
+  } else {
+    addFreeToArena(block);
+  }
+  tx.finish();
+}
+
+void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes) {
+  if (sizeInBytes < 0) raise("EMU", "cJournaledBlockFile.copy(); sizeInBytes<0");
+  if (sizeInBytes == 0) return;
+  BlockTransaction tx(store_);
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(sizeInBytes, kBlockCopyBuffer)));
+  int64_t remaining = sizeInBytes;
+  while (remaining > 0) {
+    int64_t n = std::min<int64_t>(remaining, static_cast<int64_t>(buffer.size()));
+    store_.readData(source, buffer.data(), n);
+    store_.writeData(destination, buffer.data(), n);
+    source += n;
+    destination += n;
+    remaining -= n;
+  }
+  if (remaining < 0) raise("BUG", "cJournaledBlockFile.copy(); copied too many bytes");
+  tx.finish();
+}
+
+void BlockHeap::clear(int64_t handle, int64_t sizeInBytes) {
+  if (sizeInBytes < 0) raise("EMU", "cJournaledBlockFile.clear(); sizeInBytes<0");
+  if (sizeInBytes == 0) return;
+  BlockTransaction tx(store_);
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(sizeInBytes, kBlockCopyBuffer)), store_.dataPadByte());
+  int64_t remaining = sizeInBytes;
+  while (remaining > 0) {
+    int64_t n = std::min<int64_t>(remaining, static_cast<int64_t>(buffer.size()));
+    store_.writeData(handle, buffer.data(), n);
+    handle += n;
+    remaining -= n;
+  }
+  if (remaining < 0) raise("BUG", "cJournaledBlockFile.clear(); cleared too many bytes");
+  tx.finish();
+}
+
+int32_t BlockHeap::infoSizeOfBlock(int64_t handle) {
+  int64_t position = handle - kBlockHeaderBytes;
+  if (position < firstBlockPos_ || position > tailPos_) {
+    raise("EMU", "cJournaledBlockFile.infoSizeOfBlock(); nonsensical block value");
+  }
+  blockRecord r;
+  readBlockHeader(r, position, false);
+  return r.size - kBlockHeaderBytes;
+}
+
+int64_t BlockHeap::resizeArray(int64_t handle, int64_t newCount, int64_t oldCount, bool clear) {
+  if (infoSizeOfBlock(handle) < oldCount * 8) {
+    raise("EMU", "cJournaledBlockFile.resizeArray(); oldArraySizeInBytes larger than real size");
+  }
+  BlockTransaction tx(store_);
+  int64_t fresh = allocArray(newCount, false);
+  if (newCount > oldCount) {
+    copy(fresh, handle, oldCount * 8);
+    if (clear) this->clear(fresh + oldCount * 8, (newCount - oldCount) * 8);
+  } else {
+    copy(fresh, handle, newCount * 8);
+  }
+  tx.finish();
+  return fresh;
+}
+
+int64_t BlockHeap::readArrayEntry(int64_t handle, int64_t index) { return readWord(handle + 8 * index); }
+
+void BlockHeap::writeArrayEntry(int64_t handle, int64_t index, int64_t value) {
+  writeWord(handle + 8 * index, value);
+}
+
+}  // namespace bw

@@ -1,0 +1,156 @@
+// database/block_heap.h - the block heap of a block file: the header area
+// with the two-level segregated-fit free lists, block headers, and the
+// allocator with its byte operations (copy, clear, arrays of 8-byte entries).
+//
+// cJournaledBlockFile and cJournaledIndexedBlockFile keep one BlockHeap over
+// their journaled file; the heap itself knows the file only as a BlockStore.
+//
+// Invariants (kept by every operation that finishes):
+//   1. Blocks tile the data area from FIRST_BLOCK_POS to its end without gaps;
+//      the last block has the "last" flag and its position is tailPos (0 when
+//      there is no block). Every block is a multiple of 4 and >= 28 bytes.
+//   2. Every free block is in exactly one free list, that of the exact class
+//      of its size, doubly linked through nextFree/prevFree; the list head is
+//      secondLevel[f].freeLists[s].
+//   3. Bit s of secondLevel[f].freeBitmap is set exactly when list (f, s) is
+//      not empty; bit f of fl_freeBitmap exactly when secondLevel[f]'s bitmap
+//      is not 0.
+//   4. No free block is last (a freed tail is cut off); no two free blocks
+//      are adjacent unless their sum would not stay below 2^31.
+//   5. The mirrors (tailPos, the bitmaps, the list heads) equal their header
+//      words; every change writes both inside the same transaction, and a
+//      discard rereads them (reloadMirrors).
+//   6. The data area never exceeds kBlockFileDataLimit bytes.
+//
+// Operations marked "own transaction" begin and finish a transaction of the
+// store (and may be called inside or outside a caller's); the others write
+// inside the caller's. Misuse is checked before a transaction begins, so an
+// "EMU" never discards a caller's uncommitted work.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "database/block_format.h"
+#include "database/block_store.h"
+
+namespace bw {
+
+// The in-memory form of a block header.
+struct blockRecord {
+  int64_t position = 0;
+  int32_t size = 0;  // whole block, flags removed
+  bool isFree = false;
+  int64_t nextBlock = 0;  // 0 when last
+  int64_t prevBlock = 0;  // 0 when first
+  int64_t nextFree = 0;
+  int64_t prevFree = 0;
+};
+// The record in the form in which it enters (asFree) or leaves (asUsed) a
+// free list: position, size and neighbours kept, links cleared.
+blockRecord asFreeRecord(const blockRecord& r);
+blockRecord asUsedRecord(const blockRecord& r);
+
+struct SecondLevel {
+  uint32_t freeBitmap = 0;
+  std::array<int64_t, SL_SIZE> freeLists{};
+};
+
+// A free block found for a size: position 0 (and f = s = -1) when none.
+struct FreeFind {
+  int64_t position = 0;
+  int32_t f = -1;
+  int32_t s = -1;
+};
+
+class BlockHeap {
+ public:
+  explicit BlockHeap(BlockStore& store) : store_(store) {}
+  BlockHeap(const BlockHeap&) = delete;
+  BlockHeap& operator=(const BlockHeap&) = delete;
+
+  BlockStore& store() { return store_; }
+
+  // --- header area ------------------------------------------------------------
+  // Writes a fresh header area (own transaction), then flushes the store.
+  void createHeader();
+  // Reads the header area of an existing file into the mirrors. Raises "EMU"
+  // for a version other than 3, "BUG" for an SL_SIZE other than 32.
+  void loadHeader();
+  // Rereads the mirrors without checks (after a discard); an area too short
+  // to hold a header leaves them empty.
+  void reloadMirrors();
+  // Rereads the header words; with version 3 runs an empty transaction and
+  // flushes; raises "BUG" when the first block position is not 8496.
+  void checkHeader();
+  int64_t getUserValue();
+  void setUserValue(int64_t value);  // own transaction
+
+  // --- block headers ----------------------------------------------------------
+  // Fills r from the header at position; false (quiet) or "BUG" when a check
+  // fails. With quiet all checks run and r stays filled.
+  bool readBlockHeader(blockRecord& r, int64_t position, bool quiet);
+  // Writes r's header; a used block's link bytes are left untouched.
+  void writeBlockHeader(const blockRecord& r);
+  void setTailPos(int64_t position);
+  void set_fl_freeBitmap(uint32_t bitmap);
+  void set_sl_freeBitmap(int32_t f, const SecondLevel& entry, uint32_t bitmap);
+  void set_sl_freeList(int32_t f, const SecondLevel& entry, int32_t s, int64_t position);
+
+  // --- allocator steps (caller's transaction) -----------------------------------
+  FreeFind findFreeInArena(int32_t size);
+  blockRecord removeFreeFromArena(const blockRecord& freeBlock, int32_t f, int32_t s, const SecondLevel& entry);
+  blockRecord removeFreeBlock(const blockRecord& freeBlock);
+  void addFreeToArena(const blockRecord& usedBlock);
+  // Cuts usedBlock at size (usedBlock is updated); returns the rest, a used
+  // block the caller then frees.
+  blockRecord splitBlock(blockRecord& usedBlock, int32_t size);
+  blockRecord mergeBothBlocks(const blockRecord& first, const blockRecord& second);
+
+  // --- allocation (own transaction) ---------------------------------------------
+  // Takes a known free block; returns the block's position (not its handle).
+  int64_t allocateFromFreeBlock(int32_t blockSize, const blockRecord& freeBlock, bool clear);
+  // A block with at least sizeInBytes of payload; its handle. "EMU" for a
+  // size <= 0, "FULL" past the data limit.
+  int64_t allocate(int64_t sizeInBytes, bool clear);
+  void deallocate(int64_t handle);
+  void copy(int64_t destination, int64_t source, int64_t sizeInBytes);
+  // Overwrites bytes with the store's pad byte.
+  void clear(int64_t handle, int64_t sizeInBytes);
+  int32_t infoSizeOfBlock(int64_t handle);
+  int64_t allocArray(int64_t count, bool clear) { return allocate(count * 8, clear); }
+  // A new block for an array of 8-byte entries with the old entries copied;
+  // the old block stays allocated.
+  int64_t resizeArray(int64_t handle, int64_t newCount, int64_t oldCount, bool clear);
+  // Unchecked: the i64 at handle + 8 * index.
+  int64_t readArrayEntry(int64_t handle, int64_t index);
+  void writeArrayEntry(int64_t handle, int64_t index, int64_t value);
+
+  // --- mirrors --------------------------------------------------------------------
+  int32_t firstBlockPos() const { return firstBlockPos_; }
+  int64_t tailPos() const { return tailPos_; }
+  uint32_t flFreeBitmap() const { return flFreeBitmap_; }
+  const SecondLevel& secondLevel(int32_t f) const { return secondLevel_[static_cast<size_t>(f)]; }
+  int64_t allocateAbovePos() const { return allocateAbovePos_; }
+  void setAllocateAbovePos(int64_t position) { allocateAbovePos_ = position; }
+
+  // Raw words and 32-bit values of the data area.
+  int64_t readWord(int64_t position);
+  void writeWord(int64_t position, int64_t value);
+  uint32_t read32(int64_t position);
+  void write32(int64_t position, uint32_t value);
+
+ private:
+  void checkEntry(int32_t f, const SecondLevel& entry, const char* message) const;
+  void clearMirrors();
+  void readHeaderWords(uint8_t* area);
+
+  BlockStore& store_;
+  int32_t firstBlockPos_ = FIRST_BLOCK_POS;
+  int64_t tailPos_ = 0;
+  uint32_t flFreeBitmap_ = 0;
+  std::array<SecondLevel, FL_COUNT> secondLevel_{};
+  int64_t allocateAbovePos_ = 0;
+};
+
+}  // namespace bw

@@ -1,0 +1,411 @@
+// database/block_index.cpp - the index array of an indexed block file.
+#include "database/block_index.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "core/exception.h"
+
+namespace bw {
+
+namespace {
+constexpr int64_t kMaxEntries = INT32_MAX;
+}  // namespace
+
+// --- the array header ---------------------------------------------------------------------
+
+BlockIndex::Header BlockIndex::readHeader() {
+  Header h;
+  arrayBlock_ = heap_.getUserValue();
+  auto entry = [&](int32_t e) { return heap_.readArrayEntry(arrayBlock_, e); };
+  h.version = entry(0);
+  if (h.version == 1) {
+    h.specialCount = 8;
+    h.arraySize = static_cast<int32_t>(entry(1));
+    h.arrayFree = static_cast<int32_t>(entry(2));
+    h.firstFree = static_cast<int32_t>(entry(3));
+    h.dummyBlock = entry(4);
+  } else if (h.version == 2) {
+    h.specialCount = static_cast<int32_t>(entry(1));
+    h.arraySize = static_cast<int32_t>(entry(2));
+    h.arrayFree = static_cast<int32_t>(entry(3));
+    h.firstFree = static_cast<int32_t>(entry(4));
+    h.dummyBlock = entry(5);
+  }
+  return h;
+}
+
+void BlockIndex::takeHeader(const Header& h) {
+  specialCount_ = h.specialCount;
+  arraySize_ = h.arraySize;
+  arrayFree_ = h.arrayFree;
+  firstFree_ = h.firstFree;
+  dummyBlock_ = h.dummyBlock;
+}
+
+void BlockIndex::createIndex() {
+  BlockTransaction tx(heap_.store());
+  clearEntryCache();
+  specialCount_ = kIndexSpecialCount;
+  arraySize_ = kIndexInitialSize;
+  arrayFree_ = kIndexInitialSize - kIndexSpecialCount;
+  firstFree_ = kIndexSpecialCount;
+  dummyBlock_ = heap_.allocate(1, false);
+  arrayBlock_ = heap_.allocArray(kIndexInitialSize, false);
+  heap_.setUserValue(arrayBlock_);
+  const int64_t header[kIndexSpecialCount] = {kIndexVersion, specialCount_, arraySize_, arrayFree_, firstFree_,
+                                              dummyBlock_};
+  for (int32_t e = 0; e < kIndexSpecialCount; ++e) writeMirror(e, header[e]);
+  writeChainRun(kIndexSpecialCount, kIndexInitialSize - kIndexSpecialCount, 0);
+  tx.finish();
+  heap_.store().flush();
+}
+
+void BlockIndex::openIndex() {
+  clearEntryCache();
+  Header h = readHeader();
+  bool known = h.version == 1 || (h.version == 2 && h.specialCount >= 6 && h.specialCount <= kIndexSpecialCount);
+  if (!known) raise("EMU", "cJournaledIndexedBlockFile.open(); file version not supported");
+  takeHeader(h);
+  checkArrayFits();
+  if (specialCount_ != kIndexSpecialCount) upgrade(h.version);
+}
+
+// An array size the array block cannot hold would let every entry access
+// read and write other blocks' bytes; such a file is refused.
+void BlockIndex::checkArrayFits() {
+  int64_t payload = heap_.infoSizeOfBlock(arrayBlock_);
+  if (arraySize_ <= specialCount_ || int64_t{arraySize_} * 8 > payload ||
+      arrayBlock_ + int64_t{arraySize_} * 8 > heap_.store().dataSize()) {
+    raise("EMU", "cJournaledIndexedBlockFile.open(); arraySize does not fit the index array");
+  }
+}
+
+void BlockIndex::upgrade(int64_t version) {
+  BlockTransaction tx(heap_.store());
+  const int32_t oldSpecial = specialCount_;
+  const int64_t shift = version == 1 ? 13 : kIndexSpecialCount - oldSpecial;
+
+  // a. the header values of the layer above, as new entries 6..13
+  std::array<int64_t, 8> values{};
+  if (version == 1) {
+    for (int32_t k = 0; k < 3; ++k) values[static_cast<size_t>(k)] = heap_.readArrayEntry(arrayBlock_, 5 + k);
+  } else {
+    for (int32_t e = 6; e < std::max(oldSpecial, 10); ++e) {
+      values[static_cast<size_t>(e - 6)] = heap_.readArrayEntry(arrayBlock_, e);
+    }
+  }
+
+  // b. the last shift entries drop off the end: they must be free
+  bool tailUsed = false;
+  for (int64_t e = arraySize_ - shift; e < arraySize_ && !tailUsed; ++e) {
+    tailUsed = heap_.readArrayEntry(arrayBlock_, e) > 0;
+  }
+  if (tailUsed) {
+    int32_t oldSize = arraySize_;
+    bool chainEmpty = firstFree_ == 0;
+    resizeIndexArray(int64_t{arraySize_} * 4);
+    if (chainEmpty) firstFree_ = oldSize;
+  }
+
+  // c. move entries oldSpecial .. arraySize-1-shift up by shift
+  int64_t count = arraySize_ - shift - oldSpecial;
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(count, 0) * 8));
+  if (count > 0) {
+    heap_.store().readData(arrayBlock_ + int64_t{oldSpecial} * 8, bytes.data(), count * 8);
+    int64_t highestFree = -1;
+    for (int64_t k = count - 1; k >= 0; --k) {
+      uint8_t* at = bytes.data() + k * 8;
+      int64_t v = decodeBig64(at);
+      int64_t moved = oldSpecial + k + shift;
+      if (v <= 0) {
+        encodeBig64(at, v - shift);
+        if (highestFree < 0) highestFree = k;
+      } else if (v != dummyBlock_) {
+        heap_.write32(v, static_cast<uint32_t>(moved));
+      }
+    }
+    if (highestFree >= 0) encodeBig64(bytes.data() + highestFree * 8, 0);
+    heap_.store().writeData(arrayBlock_ + (oldSpecial + shift) * 8, bytes.data(), count * 8);
+  }
+
+  // d. the counts follow the move
+  arrayFree_ -= static_cast<int32_t>(shift);
+  if (firstFree_ != 0) firstFree_ += static_cast<int32_t>(shift);
+  if (firstFree_ >= arraySize_) firstFree_ = 0;  // only the dropped entries were free
+
+  // e. a version-1 index keeps its number: numbers 1..7 become free entries
+  if (version == 1) {
+    writeChainRun(kIndexSpecialCount, 7, -int64_t{firstFree_});
+    arrayFree_ += 7;
+    firstFree_ = kIndexSpecialCount;
+  }
+
+  // f. the current header
+  specialCount_ = kIndexSpecialCount;
+  const int64_t header[6] = {kIndexVersion, specialCount_, arraySize_, arrayFree_, firstFree_, dummyBlock_};
+  for (int32_t e = 0; e < 6; ++e) writeMirror(e, header[e]);
+  for (int32_t e = 6; e < kIndexSpecialCount; ++e) writeMirror(e, values[static_cast<size_t>(e - 6)]);
+  clearEntryCache();
+  tx.finish();
+}
+
+bool BlockIndex::admitAtOpen(const std::string& path) {
+  int64_t n = firstFree_ != 0 ? firstFree_ : arraySize_;
+  if (n > kIndexLimitEntry) {
+    std::printf("ERROR: The JIBF \"%s\" has reached the 2^31 index limit, and cannot be opened.\n", path.c_str());
+    std::fflush(stdout);
+    return false;
+  }
+  if (n > kIndexWarnEntry) {
+    std::printf("WARNING: The JIBF \"%s\" is %ld%% of the way to the 2^31 index limit.\n", path.c_str(),
+                static_cast<long>(n * 100 / 2147483647));
+    std::fflush(stdout);
+  }
+  return true;
+}
+
+void BlockIndex::reloadMirrors() {
+  clearEntryCache();
+  Header h;
+  if (heap_.store().dataSize() >= FIRST_BLOCK_POS) {
+    int64_t word1 = heap_.getUserValue();
+    if (word1 > 0) h = readHeader();
+  }
+  if (h.version != 1 && h.version != 2) h = Header{};
+  takeHeader(h);
+}
+
+// --- entries ----------------------------------------------------------------------------------
+
+int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
+  auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
+  if (entry >= BLOCKINDEX_MIN && cacheEntry_[slot] == entry) return cacheValue_[slot];
+  int64_t value = heap_.readArrayEntry(arrayBlock_, entry);
+  if (!dontCache && entry >= BLOCKINDEX_MIN) {
+    cacheEntry_[slot] = entry;
+    cacheValue_[slot] = value;
+  }
+  return value;
+}
+
+void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
+  heap_.writeArrayEntry(arrayBlock_, entry, value);
+  if (entry < BLOCKINDEX_MIN) return;
+  auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
+  if (!onlyIfCached) cacheEntry_[slot] = entry;
+  if (cacheEntry_[slot] == entry) cacheValue_[slot] = value;
+}
+
+void BlockIndex::writeChainRun(int64_t first, int64_t n, int64_t last) {
+  if (n <= 0) return;
+  std::vector<uint8_t> bytes(static_cast<size_t>(n * 8));
+  for (int64_t k = 0; k < n; ++k) encodeBig64(bytes.data() + k * 8, k == n - 1 ? last : -(first + k + 1));
+  heap_.store().writeData(arrayBlock_ + first * 8, bytes.data(), n * 8);
+  for (size_t slot = 0; slot < cacheEntry_.size(); ++slot) {
+    int64_t e = cacheEntry_[slot];
+    if (e >= first && e < first + n) cacheValue_[slot] = decodeBig64(bytes.data() + (e - first) * 8);
+  }
+}
+
+// --- indices ------------------------------------------------------------------------------------
+
+int32_t BlockIndex::privateAllocateIndex() {
+  if (firstFree_ == 0) {
+    if (arrayFree_ != 0) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); arrayFree<>0");
+    int32_t oldSize = arraySize_;
+    resizeIndexArray(int64_t{arraySize_} * 4);
+    firstFree_ = oldSize;
+    writeMirror(4, firstFree_);
+  }
+  int64_t e = firstFree_;
+  if (e > kIndexLimitEntry) {
+    std::printf("ERROR: The JIBF \"%s\" has reached the 2^31 index limit.\n", heap_.store().storePath().c_str());
+    std::fflush(stdout);
+    heap_.store().closeDiscarding();
+    raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); Reached the 2^31 index limit");
+  }
+  int64_t next = -readEntry(e, false);
+  if (next < 0 || next > kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
+  firstFree_ = static_cast<int32_t>(next);
+  writeMirror(4, firstFree_);
+  arrayFree_ -= 1;
+  writeMirror(3, arrayFree_);
+  if (arrayFree_ < 0) raise("BUG", "cJournaledBlockFile.privateAllocateIndex(); arrayFree<0");
+  return static_cast<int32_t>(e);
+}
+
+IndexedBlock BlockIndex::allocateIndexBlock(int32_t sizeInBytes, bool clear) {
+  if (int64_t{sizeInBytes} + 4 <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
+  BlockTransaction tx(heap_.store());
+  int32_t e = privateAllocateIndex();
+  int64_t handle = heap_.allocate(int64_t{sizeInBytes} + 4, clear);
+  writeEntry(e, handle, false);
+  heap_.write32(handle, static_cast<uint32_t>(e));
+  tx.finish();
+  return {e - (kIndexSpecialCount - 1), handle + 4};
+}
+
+IndexedBlock BlockIndex::allocateIndexArray(int32_t count, bool clear) {
+  if (count < 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
+  return allocateIndexBlock(count * 4, clear);
+}
+
+int32_t BlockIndex::preallocateIndex() {
+  BlockTransaction tx(heap_.store());
+  int32_t e = privateAllocateIndex();
+  writeEntry(e, dummyBlock_, false);
+  tx.finish();
+  return e - (kIndexSpecialCount - 1);
+}
+
+void BlockIndex::deallocateIndex(int32_t index) {
+  int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
+  if (e < BLOCKINDEX_MIN || e >= arraySize_) raise("EMU", "cJournaledBlockFile.deallocateIndex(); index is out of bounds");
+  int64_t value = readEntry(e, false);
+  if (value <= 0) raise("EMU", "cJournaledBlockFile.deallocateIndex(); index is not allocated");
+
+  BlockTransaction tx(heap_.store());
+  if (value != dummyBlock_) heap_.deallocate(value);
+  arrayFree_ += 1;
+  writeMirror(3, arrayFree_);
+  if (arrayFree_ > arraySize_ - kIndexSpecialCount) raise("BUG", "cJournaledBlockFile.deallocateIndex(); arrayFree>max");
+
+  if (firstFree_ == 0 || e < firstFree_) {
+    writeEntry(e, -int64_t{firstFree_}, false);
+    firstFree_ = static_cast<int32_t>(e);
+    writeMirror(4, firstFree_);
+  } else {
+    int64_t p = e - 1;
+    int64_t link = 0;
+    for (;; --p) {
+      if (p < BLOCKINDEX_MIN) raise("BUG", "cJournaledIndexedBlockFile.deallocateIndex(); value>0");
+      link = readEntry(p, true);
+      if (link <= 0) break;
+    }
+    writeEntry(p, -e, true);
+    writeEntry(e, link, false);
+  }
+
+  if (arraySize_ > kIndexInitialSize && arrayFree_ >= arraySize_ - kIndexSpecialCount) {
+    resizeIndexArray(kIndexInitialSize);
+    clearEntryCache();
+    writeEntry(kIndexInitialSize - 1, 0, true);
+  }
+  tx.finish();
+}
+
+int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) {
+  int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
+  if (e < BLOCKINDEX_MIN || e >= arraySize_) raise("EMU", "cJournaledBlockFile.reallocateIndex(); index is out of bounds");
+  int64_t value = readEntry(e, false);
+  if (value <= 0) raise("EMU", "cJournaledIndexedBlockFile.reallocateIndex(); index is not allocated");
+  if (int64_t{newSize} + 4 <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
+  int64_t old = value == dummyBlock_ ? 0 : value;
+  int64_t keep = old != 0 ? std::clamp<int64_t>(std::min(bytesToKeep, newSize), 0, newSize) : 0;
+
+  BlockTransaction tx(heap_.store());
+  if (keep == 0 && old != 0) heap_.deallocate(old);
+  int64_t handle = heap_.allocate(int64_t{newSize} + 4, false);
+  writeEntry(e, handle, false);
+  heap_.write32(handle, static_cast<uint32_t>(e));
+  int64_t data = handle + 4;
+  if (keep > 0) heap_.copy(data, old + 4, keep);
+  if (clear) {
+    if (keep == 0) {
+      heap_.clear(data, newSize);
+    } else if (keep < newSize) {
+      heap_.clear(data + keep, newSize - keep);
+    }
+  }
+  if (keep > 0) heap_.deallocate(old);
+  tx.finish();
+  return data;
+}
+
+int64_t BlockIndex::reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) {
+  BlockTransaction tx(heap_.store());
+  int64_t data = reallocateIndex(index, newCount * 4, clear, std::min(newCount, oldCount) * 4);
+  tx.finish();
+  return data;
+}
+
+void BlockIndex::resizeIndexArray(int64_t newSize) {
+  if (newSize <= 0 || newSize > kMaxEntries) newSize = kMaxEntries;
+  BlockTransaction tx(heap_.store());
+  const int64_t oldSize = arraySize_;
+  int64_t fresh = heap_.resizeArray(arrayBlock_, newSize, oldSize, false);
+  heap_.deallocate(arrayBlock_);
+  arrayFree_ = static_cast<int32_t>(arrayFree_ + newSize - oldSize);
+  arraySize_ = static_cast<int32_t>(newSize);
+  arrayBlock_ = fresh;
+  heap_.setUserValue(fresh);
+  writeMirror(2, arraySize_);
+  writeMirror(3, arrayFree_);
+  if (newSize > oldSize) {
+    if (firstFree_ != 0) {
+      // The chain's last entry is the highest free one below the old end.
+      int64_t last = oldSize - 1;
+      while (readEntry(last, true) > 0) {
+        if (--last < specialCount_) raise("BUG", "cJournaledIndexedBlockFile.resizeIndexArray(); i<BLOCKINDEX_MIN");
+      }
+      writeEntry(last, -oldSize, true);
+    }
+    writeChainRun(oldSize, newSize - oldSize, 0);
+  }
+  tx.finish();
+}
+
+// --- look-ups ---------------------------------------------------------------------------------
+
+int64_t BlockIndex::infoBlockOfIndex(int32_t index, bool quiet) {
+  int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
+  int64_t value = e < BLOCKINDEX_MIN || e >= arraySize_ ? 0 : readEntry(e, false);
+  if (value <= 0) {
+    if (quiet) return 0;
+    raise("EMU", "cJournaledBlockFile.infoBlockOfIndex(); index is not allocated to a block");
+  }
+  if (value == dummyBlock_) {
+    if (quiet) return 0;
+    raise("EMU", "cJournaledBlockFile.infoBlockOfIndex(); index is only preallocated");
+  }
+  return value + 4;
+}
+
+int32_t BlockIndex::infoIndexOfBlock(int64_t dataPosition) {
+  int64_t word = heap_.read32(dataPosition - 4);
+  if (word < BLOCKINDEX_MIN || word >= arraySize_) {
+    raise("EMU",
+          "cJournaledBlockFile.infoIndexOfBlock(); index is out of bounds, probably due to providing an incorrect "
+          "block");
+  }
+  return static_cast<int32_t>(word - (kIndexSpecialCount - 1));
+}
+
+bool BlockIndex::infoIsPreallocated(int32_t index) {
+  if (index < 1 || index > arraySize_ - kIndexSpecialCount) return false;
+  return readEntry(int64_t{index} + (kIndexSpecialCount - 1), false) == dummyBlock_;
+}
+
+int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {
+  return heap_.infoSizeOfBlock(dataPosition == 0 ? 0 : dataPosition - 4) - 4;
+}
+
+void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {
+  BlockTransaction tx(heap_.store());
+  writeMirror(entry, value);
+  tx.finish();
+}
+
+int64_t BlockIndex::getHeaderValue(int32_t entry) { return heap_.readArrayEntry(arrayBlock_, entry); }
+
+uint32_t BlockIndex::readIndexArrayElement(int64_t dataPosition, int32_t element) {
+  return heap_.read32(dataPosition + int64_t{element} * 4);
+}
+
+void BlockIndex::writeIndexArrayElement(int64_t dataPosition, int32_t element, uint32_t value) {
+  heap_.write32(dataPosition + int64_t{element} * 4, value);
+}
+
+}  // namespace bw

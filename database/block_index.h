@@ -1,0 +1,136 @@
+// database/block_index.h - the stable index of an indexed block file: an
+// array block of signed 64-bit entries that gives every block a 1-based index
+// number, the ascending chain of free entries, the 17-slot entry cache, and
+// the upgrade of older array layouts.
+//
+// Array layout (entries, big-endian i64, at the array block's handle):
+//   0 version 2, 1 specialCount 14, 2 arraySize, 3 arrayFree, 4 firstFree,
+//   5 dummyBlock, 6..13 header values of the layer above,
+//   14..arraySize-1 one entry per index (index i is entry i + 13).
+// Entry value: > 0 and not dummyBlock: the handle of the index's block;
+// dummyBlock: preallocated; <= 0: free, minus the next free entry (0 ends).
+// An indexed block's payload starts with its entry number (u32); the data
+// follow at handle + 4, the data position.
+//
+// Invariants:
+//   1. The free entries form one chain from firstFree in ascending entry
+//      order; arrayFree counts them; firstFree is 0 exactly when none is free.
+//   2. The mirrors (arrayBlock = block file word 1, arraySize, arrayFree,
+//      firstFree, dummyBlock) equal their stored values; each change writes
+//      both in one transaction, and a discard rereads them (reloadMirrors).
+//   3. A cache slot k holds only an entry e >= 14 with e mod 17 = k, and its
+//      value equals the stored entry; slots are emptied whenever the array
+//      changes under them (upgrade, shrink, copy, discard).
+//   4. The array grows only x4 when no entry is free, and shrinks only back
+//      to 128 entries when no index is in use.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "database/block_heap.h"
+
+namespace bw {
+
+inline constexpr int32_t kIndexSpecialCount = 14;
+inline constexpr int32_t BLOCKINDEX_MIN = kIndexSpecialCount;
+inline constexpr int32_t kIndexInitialSize = 128;
+inline constexpr int32_t kIndexVersion = 2;
+inline constexpr int32_t kEntryCacheSlots = 17;
+// Entry numbers above this are refused; above kIndexWarnEntry a warning.
+inline constexpr int64_t kIndexLimitEntry = 0x7FFFFFEF;
+inline constexpr int64_t kIndexWarnEntry = 0x3FFFFFFF;
+
+// An index handed out with its block: the data position is handle + 4.
+struct IndexedBlock {
+  int32_t index = 0;
+  int64_t dataPosition = 0;
+};
+
+class BlockIndex {
+ public:
+  explicit BlockIndex(BlockHeap& heap) : heap_(heap) {}
+  BlockIndex(const BlockIndex&) = delete;
+  BlockIndex& operator=(const BlockIndex&) = delete;
+
+  // Builds the array of a new file with its dummy block (own transaction),
+  // then flushes.
+  void createIndex();
+  // Reads the array header into the mirrors, upgrading a version-1 layout or
+  // a version-2 layout with fewer than 14 header entries (own transaction).
+  void openIndex();
+  // The index-limit check of open: prints the warning or the error line to
+  // standard output; false when the file must not be opened.
+  bool admitAtOpen(const std::string& path);
+  // Rereads the mirrors from the stored array and empties the cache (after
+  // uncommitted changes were discarded).
+  void reloadMirrors();
+
+  // --- indices (own transaction unless noted) ---------------------------------------
+  int32_t privateAllocateIndex();  // caller's transaction; returns an entry
+  IndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear);
+  IndexedBlock allocateIndexArray(int32_t count, bool clear);
+  void deallocateIndex(int32_t index);
+  int32_t preallocateIndex();
+  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep);
+  int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear);
+  // newSize <= 0 or above 2^31 - 1 means 2^31 - 1 entries.
+  void resizeIndexArray(int64_t newSize);
+
+  // --- look-ups ------------------------------------------------------------------
+  int64_t infoBlockOfIndex(int32_t index, bool quiet);
+  int32_t infoIndexOfBlock(int64_t dataPosition);
+  // False for an index outside 1 .. arraySize - 14.
+  bool infoIsPreallocated(int32_t index);
+  int32_t infoSizeOfIndexBlock(int64_t dataPosition);
+  int64_t infoDummyBlock() const { return dummyBlock_; }
+
+  // Header values 6..13 (entries 6..13): set in an own transaction, read from
+  // the array (never the cache).
+  void setHeaderValue(int32_t entry, int64_t value);
+  int64_t getHeaderValue(int32_t entry);
+
+  // Unchecked u32 elements of an index array's data.
+  uint32_t readIndexArrayElement(int64_t dataPosition, int32_t element);
+  void writeIndexArrayElement(int64_t dataPosition, int32_t element, uint32_t value);
+
+  // --- entries and their cache ------------------------------------------------------
+  int64_t readEntry(int64_t entry, bool dontCache);
+  void writeEntry(int64_t entry, int64_t value, bool onlyIfCached);
+  void clearEntryCache() { cacheEntry_.fill(0); }
+
+  // --- mirrors ---------------------------------------------------------------------
+  int32_t specialCount() const { return specialCount_; }
+  int64_t arrayBlock() const { return arrayBlock_; }
+  int32_t arraySize() const { return arraySize_; }
+  int32_t arrayFree() const { return arrayFree_; }
+  int32_t firstFree() const { return firstFree_; }
+
+ private:
+  struct Header {
+    int64_t version = 0;
+    int32_t specialCount = 0, arraySize = 0, arrayFree = 0, firstFree = 0;
+    int64_t dummyBlock = 0;
+  };
+  Header readHeader();
+  void takeHeader(const Header& h);
+  void upgrade(int64_t version);
+  void checkArrayFits();
+  // Writes entries first .. first + n - 1 as the free chain run
+  // -(first + 1) .. -(first + n - 1), last; only cached slots are updated.
+  void writeChainRun(int64_t first, int64_t n, int64_t last);
+  void writeMirror(int32_t entry, int64_t value) { heap_.writeArrayEntry(arrayBlock_, entry, value); }
+
+  BlockHeap& heap_;
+  int32_t specialCount_ = 0;
+  int64_t arrayBlock_ = 0;
+  int32_t arraySize_ = 0;
+  int32_t arrayFree_ = 0;
+  int32_t firstFree_ = 0;
+  int64_t dummyBlock_ = 0;
+  std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
+  std::array<int64_t, kEntryCacheSlots> cacheValue_{};
+};
+
+}  // namespace bw

@@ -1,0 +1,66 @@
+// database/block_store.h - what the block heap and the index need of the file
+// beneath them: positioned reads and writes of the data area, its size, nested
+// transactions with a discard that returns to the last commit, and a flush.
+//
+// The journaled block files implement it over their journaled file; tests,
+// fuzzers and benchmarks use MemoryBlockStore.
+//
+// Contract:
+//   1. readData beyond the end delivers the pad byte; writeData grows the data
+//      area as needed. Both need a position >= 0.
+//   2. writeData and setDataSize are allowed only inside a transaction.
+//   3. discardChanges empties the transaction stack and returns the data area
+//      to its last committed contents; afterwards the store calls the owner's
+//      discard hook so that mirrors of the data are reread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bw {
+
+class BlockStore {
+ public:
+  virtual ~BlockStore() = default;
+
+  virtual void readData(int64_t position, uint8_t* out, int64_t length) = 0;
+  virtual void writeData(int64_t position, const uint8_t* in, int64_t length) = 0;
+  virtual int64_t dataSize() = 0;
+  virtual void setDataSize(int64_t size) = 0;
+  virtual uint8_t dataPadByte() = 0;
+
+  virtual int32_t beginTransaction() = 0;
+  virtual void finishTransaction(int32_t id) = 0;
+  virtual void discardChanges() = 0;
+  // Commits what waits (no transaction may be open).
+  virtual void flush() = 0;
+  // Discards open transactions and closes the file (error paths).
+  virtual void closeDiscarding() = 0;
+  // The path shown in messages.
+  virtual std::string storePath() = 0;
+};
+
+// One transaction of a store for the length of a scope. finish() ends it
+// normally; leaving the scope without finish() (an exception unwinding)
+// discards every uncommitted change, so no half-done operation survives in
+// the cache to be committed later.
+class BlockTransaction {
+ public:
+  explicit BlockTransaction(BlockStore& store) : store_(store), id_(store.beginTransaction()) {}
+  BlockTransaction(const BlockTransaction&) = delete;
+  BlockTransaction& operator=(const BlockTransaction&) = delete;
+  ~BlockTransaction() {
+    if (!finished_) store_.discardChanges();
+  }
+  void finish() {
+    finished_ = true;
+    store_.finishTransaction(id_);
+  }
+
+ private:
+  BlockStore& store_;
+  int32_t id_;
+  bool finished_ = false;
+};
+
+}  // namespace bw

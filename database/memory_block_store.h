@@ -1,0 +1,63 @@
+// database/memory_block_store.h - a BlockStore held in memory: the data area
+// is a byte vector, commits copy it to the committed image and a discard
+// copies it back. Used by the tests, the fuzzers and the benchmarks of the
+// block heap and the index.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "database/block_store.h"
+
+namespace bw {
+
+class MemoryBlockStore : public BlockStore {
+ public:
+  explicit MemoryBlockStore(uint8_t padByte = 0) : pad_(padByte) {}
+
+  void readData(int64_t position, uint8_t* out, int64_t length) override;
+  void writeData(int64_t position, const uint8_t* in, int64_t length) override;
+  int64_t dataSize() override { return static_cast<int64_t>(data_.size()); }
+  void setDataSize(int64_t size) override;
+  uint8_t dataPadByte() override { return pad_; }
+  int32_t beginTransaction() override;
+  void finishTransaction(int32_t id) override;
+  void discardChanges() override;
+  void flush() override;
+  void closeDiscarding() override;
+  std::string storePath() override { return path_; }
+
+  // --- for tests ---------------------------------------------------------------
+  void setPath(std::string path) { path_ = std::move(path); }
+  void setDiscardHook(std::function<void()> hook) { discardHook_ = std::move(hook); }
+  // The committed image (what a crash would leave) and the current one.
+  const std::vector<uint8_t>& committed() const { return committed_; }
+  const std::vector<uint8_t>& current() const { return data_; }
+  void replaceCommitted(std::vector<uint8_t> image);
+  int64_t readCalls() const { return readCalls_; }
+  int64_t writeCalls() const { return writeCalls_; }
+  int64_t largestWrite() const { return largestWrite_; }
+  int32_t transactionsBegun() const { return nextId_ - 1; }
+  int openTransactions() const { return static_cast<int>(stack_.size()); }
+  bool closed() const { return closed_; }
+
+ private:
+  void commit();
+
+  uint8_t pad_;
+  std::vector<uint8_t> data_;
+  std::vector<uint8_t> committed_;
+  std::vector<int32_t> stack_;
+  int32_t nextId_ = 1;
+  int64_t readCalls_ = 0;
+  int64_t writeCalls_ = 0;
+  int64_t largestWrite_ = 0;
+  bool dirty_ = false;
+  bool closed_ = false;
+  std::string path_ = "memory";
+  std::function<void()> discardHook_;
+};
+
+}  // namespace bw
