@@ -11,6 +11,7 @@ namespace bw {
 void MemoryBlockStore::readData(int64_t position, uint8_t* out, int64_t length) {
   ++readCalls_;
   if (position < 0 || length < 0) raise("EMU", "MemoryBlockStore.read(); bad range");
+  if (length == 0) return;
   auto size = static_cast<int64_t>(data_.size());
   int64_t have = std::clamp<int64_t>(size - position, 0, length);
   if (have > 0) std::memcpy(out, data_.data() + position, static_cast<size_t>(have));
@@ -23,11 +24,13 @@ void MemoryBlockStore::writeData(int64_t position, const uint8_t* in, int64_t le
     raise("EMU", "cJournaledFile.write(); no transactions have been started yet using beginTransaction()");
   }
   if (position < 0 || length < 0) raise("EMU", "MemoryBlockStore.write(); bad range");
+  if (length == 0) return;
   ++writeCalls_;
   largestWrite_ = std::max(largestWrite_, length);
   if (position + length > static_cast<int64_t>(data_.size())) setDataSize(position + length);
+  auto at = data_.begin() + position;
+  undo_.push_back({false, position, std::vector<uint8_t>(at, at + length)});
   std::memcpy(data_.data() + position, in, static_cast<size_t>(length));
-  dirty_ = true;
 }
 
 void MemoryBlockStore::setDataSize(int64_t size) {
@@ -35,8 +38,30 @@ void MemoryBlockStore::setDataSize(int64_t size) {
   if (stack_.empty()) {
     raise("EMU", "cJournaledFile.setSize(); no transactions have been started yet using beginTransaction()");
   }
+  auto old = static_cast<int64_t>(data_.size());
+  std::vector<uint8_t> cut;
+  if (size < old) cut.assign(data_.begin() + size, data_.end());
+  undo_.push_back({true, old, std::move(cut)});
   data_.resize(static_cast<size_t>(size), pad_);
-  dirty_ = true;
+}
+
+void MemoryBlockStore::applyUndo(std::vector<uint8_t>& data, const std::vector<Undo>& log) {
+  for (auto it = log.rbegin(); it != log.rend(); ++it) {
+    if (it->resize) {
+      size_t now = data.size();
+      data.resize(static_cast<size_t>(it->position));
+      if (!it->bytes.empty()) std::copy(it->bytes.begin(), it->bytes.end(), data.begin() + static_cast<int64_t>(now));
+    } else {
+      std::copy(it->bytes.begin(), it->bytes.end(), data.begin() + it->position);
+    }
+  }
+}
+
+const std::vector<uint8_t>& MemoryBlockStore::committed() {
+  if (undo_.empty()) return data_;
+  snapshot_ = data_;
+  applyUndo(snapshot_, undo_);
+  return snapshot_;
 }
 
 int32_t MemoryBlockStore::beginTransaction() {
@@ -54,36 +79,31 @@ void MemoryBlockStore::finishTransaction(int32_t id) {
     raise("TRAN", "cJournaledFile.finishTransaction(); the wrong transaction was finished");
   }
   stack_.pop_back();
-  if (stack_.empty()) commit();
+  if (stack_.empty()) undo_.clear();
 }
 
 void MemoryBlockStore::discardChanges() {
   stack_.clear();
-  data_ = committed_;
-  dirty_ = false;
+  applyUndo(data_, undo_);
+  undo_.clear();
   if (discardHook_) discardHook_();
 }
 
 void MemoryBlockStore::flush() {
-  if (stack_.empty()) commit();
+  if (stack_.empty()) undo_.clear();
 }
 
 void MemoryBlockStore::closeDiscarding() {
   if (!stack_.empty()) discardChanges();
-  commit();
+  undo_.clear();
   closed_ = true;
 }
 
 void MemoryBlockStore::replaceCommitted(std::vector<uint8_t> image) {
-  committed_ = std::move(image);
-  data_ = committed_;
+  data_ = std::move(image);
+  undo_.clear();
   stack_.clear();
-  dirty_ = false;
-}
-
-void MemoryBlockStore::commit() {
-  if (dirty_) committed_ = data_;
-  dirty_ = false;
+  closed_ = false;
 }
 
 }  // namespace bw

@@ -1,7 +1,8 @@
-// database/memory_block_store.h - a BlockStore held in memory: the data area
-// is a byte vector, commits copy it to the committed image and a discard
-// copies it back. Used by the tests, the fuzzers and the benchmarks of the
-// block heap and the index.
+// database/memory_block_store.h - a BlockStore held in memory, for the tests,
+// fuzzers and benchmarks of the block heap and the index. Writes go straight
+// to the data vector; an undo log of the bytes they replaced lets a discard
+// return to the last commit, and a commit (the end of the outermost
+// transaction, or a flush) just drops the log.
 #pragma once
 
 #include <cstdint>
@@ -33,8 +34,9 @@ class MemoryBlockStore : public BlockStore {
   void setPath(std::string path) { path_ = std::move(path); }
   void setDiscardHook(std::function<void()> hook) { discardHook_ = std::move(hook); }
   // The committed image (what a crash would leave) and the current one.
-  const std::vector<uint8_t>& committed() const { return committed_; }
+  const std::vector<uint8_t>& committed();
   const std::vector<uint8_t>& current() const { return data_; }
+  // Makes image the committed and current contents (a reopen after a crash).
   void replaceCommitted(std::vector<uint8_t> image);
   int64_t readCalls() const { return readCalls_; }
   int64_t writeCalls() const { return writeCalls_; }
@@ -44,17 +46,24 @@ class MemoryBlockStore : public BlockStore {
   bool closed() const { return closed_; }
 
  private:
-  void commit();
+  // One step back: the bytes at position before a write, or the size (and
+  // the bytes cut off) before a size change.
+  struct Undo {
+    bool resize;
+    int64_t position;  // write position, or the size before the change
+    std::vector<uint8_t> bytes;
+  };
+  static void applyUndo(std::vector<uint8_t>& data, const std::vector<Undo>& log);
 
   uint8_t pad_;
   std::vector<uint8_t> data_;
-  std::vector<uint8_t> committed_;
+  std::vector<Undo> undo_;
+  std::vector<uint8_t> snapshot_;
   std::vector<int32_t> stack_;
   int32_t nextId_ = 1;
   int64_t readCalls_ = 0;
   int64_t writeCalls_ = 0;
   int64_t largestWrite_ = 0;
-  bool dirty_ = false;
   bool closed_ = false;
   std::string path_ = "memory";
   std::function<void()> discardHook_;
