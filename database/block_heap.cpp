@@ -185,6 +185,12 @@ void BlockHeap::set_sl_freeList(int32_t f, const SecondLevel& entry, int32_t s, 
 // --- block headers --------------------------------------------------------------------
 
 bool BlockHeap::readBlockHeader(blockRecord& r, int64_t position, bool quiet) {
+  // Links of a damaged file may point anywhere; no block lies outside this.
+  if (position < FIRST_BLOCK_POS || position > kBlockFileDataLimit) {
+    r = blockRecord{position};
+    if (!quiet) bug(kRead, "position out of range");
+    return false;
+  }
   uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
   store_.readData(position, b, sizeof b);
   uint32_t word = decodeBig32(b);

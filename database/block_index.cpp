@@ -120,7 +120,8 @@ void BlockIndex::upgrade(int64_t version) {
       int64_t v = decodeBig64(at);
       int64_t moved = oldSpecial + k + shift;
       if (v <= 0) {
-        encodeBig64(at, v - shift);
+        // The link follows its entry; wrapping keeps a damaged link damaged.
+        encodeBig64(at, static_cast<int64_t>(static_cast<uint64_t>(v) - static_cast<uint64_t>(shift)));
         if (highestFree < 0) highestFree = k;
       } else if (v != dummyBlock_) {
         heap_.write32(v, static_cast<uint32_t>(moved));
@@ -226,9 +227,9 @@ int32_t BlockIndex::privateAllocateIndex() {
     heap_.store().closeDiscarding();
     raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); Reached the 2^31 index limit");
   }
-  int64_t next = -readEntry(e, false);
-  if (next < 0 || next > kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
-  firstFree_ = static_cast<int32_t>(next);
+  int64_t link = readEntry(e, false);
+  if (link > 0 || link < -kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
+  firstFree_ = static_cast<int32_t>(-link);
   writeMirror(4, firstFree_);
   arrayFree_ -= 1;
   writeMirror(3, arrayFree_);
@@ -370,7 +371,7 @@ int64_t BlockIndex::infoBlockOfIndex(int32_t index, bool quiet) {
     if (quiet) return 0;
     raise("EMU", "cJournaledBlockFile.infoBlockOfIndex(); index is only preallocated");
   }
-  return value + 4;
+  return static_cast<int64_t>(static_cast<uint64_t>(value) + 4);  // a damaged entry may hold anything
 }
 
 int32_t BlockIndex::infoIndexOfBlock(int64_t dataPosition) {
