@@ -21,6 +21,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "database/journal_format.h"  // the big-endian codec
+
 namespace bw {
 
 inline constexpr int32_t kBlockFileVersion = 3;
@@ -53,24 +55,6 @@ inline constexpr int64_t headerWordPos(int32_t word) { return int64_t{word} * 8;
 inline constexpr int32_t slBitmapWord(int32_t f) { return 6 + 33 * f; }
 inline constexpr int32_t slListWord(int32_t f, int32_t s) { return 7 + 33 * f + s; }
 
-// --- big-endian codec -------------------------------------------------------
-inline void encodeBig32(uint8_t* at, uint32_t v) {
-  at[0] = static_cast<uint8_t>(v >> 24);
-  at[1] = static_cast<uint8_t>(v >> 16);
-  at[2] = static_cast<uint8_t>(v >> 8);
-  at[3] = static_cast<uint8_t>(v);
-}
-inline void encodeBig64(uint8_t* at, int64_t value) {
-  auto v = static_cast<uint64_t>(value);
-  encodeBig32(at, static_cast<uint32_t>(v >> 32));
-  encodeBig32(at + 4, static_cast<uint32_t>(v));
-}
-inline uint32_t decodeBig32(const uint8_t* at) {
-  return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
-}
-inline int64_t decodeBig64(const uint8_t* at) {
-  return static_cast<int64_t>(uint64_t{decodeBig32(at)} << 32 | decodeBig32(at + 4));
-}
 // A 32-bit value kept in a 64-bit word is sign-extended.
 inline int64_t signExtend32(uint32_t v) { return static_cast<int32_t>(v); }
 inline uint32_t low32(int64_t v) { return static_cast<uint32_t>(static_cast<uint64_t>(v)); }

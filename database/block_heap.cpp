@@ -54,21 +54,21 @@ blockRecord asUsedRecord(const blockRecord& r) {
 int64_t BlockHeap::readWord(int64_t position) {
   uint8_t b[8];
   store_.readData(position, b, 8);
-  return decodeBig64(b);
+  return getBig64(b);
 }
 void BlockHeap::writeWord(int64_t position, int64_t value) {
   uint8_t b[8];
-  encodeBig64(b, value);
+  putBig64(b, value);
   store_.writeData(position, b, 8);
 }
 uint32_t BlockHeap::read32(int64_t position) {
   uint8_t b[4];
   store_.readData(position, b, 4);
-  return decodeBig32(b);
+  return getBig32(b);
 }
 void BlockHeap::write32(int64_t position, uint32_t value) {
   uint8_t b[4];
-  encodeBig32(b, value);
+  putBig32(b, value);
   store_.writeData(position, b, 4);
 }
 
@@ -87,7 +87,7 @@ void BlockHeap::createHeader() {
   clearMirrors();
   std::vector<uint8_t> area(FIRST_BLOCK_POS, 0);
   int32_t word = 0;
-  auto put = [&](int64_t v) { encodeBig64(area.data() + 8 * word++, v); };
+  auto put = [&](int64_t v) { putBig64(area.data() + 8 * word++, v); };
   put(kBlockFileVersion);
   put(0);
   put(tailPos_);
@@ -106,9 +106,9 @@ void BlockHeap::createHeader() {
 
 void BlockHeap::readHeaderWords(uint8_t* area) {
   int32_t word = 5;
-  auto next = [&] { return decodeBig64(area + 8 * word++); };
-  tailPos_ = decodeBig64(area + 8 * FHINDEX_TAIL);
-  firstBlockPos_ = static_cast<int32_t>(low32(decodeBig64(area + 8 * FHINDEX_HSIZE)));
+  auto next = [&] { return getBig64(area + 8 * word++); };
+  tailPos_ = getBig64(area + 8 * FHINDEX_TAIL);
+  firstBlockPos_ = static_cast<int32_t>(low32(getBig64(area + 8 * FHINDEX_HSIZE)));
   flFreeBitmap_ = low32(next());
   for (SecondLevel& sl : secondLevel_) {
     sl.freeBitmap = low32(next());
@@ -121,10 +121,10 @@ void BlockHeap::loadHeader() {
   allocateAbovePos_ = 0;
   std::vector<uint8_t> area(FIRST_BLOCK_POS);
   store_.readData(0, area.data(), FIRST_BLOCK_POS);
-  if (decodeBig64(area.data()) != kBlockFileVersion) {
+  if (getBig64(area.data()) != kBlockFileVersion) {
     raise("EMU", "cJournaledBlockFile.open(); file version not supported");
   }
-  if (decodeBig64(area.data() + 8 * FHINDEX_SLSIZE) != SL_SIZE) {
+  if (getBig64(area.data() + 8 * FHINDEX_SLSIZE) != SL_SIZE) {
     raise("BUG", "cJournaledBlockFile.open(); file has unsupported SL_SIZE");
   }
   readHeaderWords(area.data());
@@ -193,13 +193,13 @@ bool BlockHeap::readBlockHeader(blockRecord& r, int64_t position, bool quiet) {
   }
   uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
   store_.readData(position, b, sizeof b);
-  uint32_t word = decodeBig32(b);
-  auto prevOffset = static_cast<int32_t>(decodeBig32(b + 4));
+  uint32_t word = getBig32(b);
+  auto prevOffset = static_cast<int32_t>(getBig32(b + 4));
   r.position = position;
   r.size = static_cast<int32_t>(word & ~uint32_t{3});
   r.isFree = (word & kBlockFreeFlag) != 0;
-  r.nextFree = r.isFree ? decodeBig64(b + 8) : 0;
-  r.prevFree = r.isFree ? decodeBig64(b + 16) : 0;
+  r.nextFree = r.isFree ? getBig64(b + 8) : 0;
+  r.prevFree = r.isFree ? getBig64(b + 16) : 0;
   r.nextBlock = (word & kBlockLastFlag) ? 0 : position + r.size;
   r.prevBlock = prevOffset == 0 ? 0 : position + prevOffset;
 
@@ -233,11 +233,11 @@ void BlockHeap::writeBlockHeader(const blockRecord& r) {
   if (prevOffset > 0) bug(kWrite, "prevBlockOffset > 0");
   uint32_t word = static_cast<uint32_t>(r.size) | (r.isFree ? kBlockFreeFlag : 0) | (r.nextBlock == 0 ? kBlockLastFlag : 0);
   uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
-  encodeBig32(b, word);
-  encodeBig32(b + 4, static_cast<uint32_t>(prevOffset));
+  putBig32(b, word);
+  putBig32(b + 4, static_cast<uint32_t>(prevOffset));
   if (r.isFree) {
-    encodeBig64(b + 8, r.nextFree);
-    encodeBig64(b + 16, r.prevFree);
+    putBig64(b + 8, r.nextFree);
+    putBig64(b + 16, r.prevFree);
   }
   store_.writeData(r.position, b, r.isFree ? sizeof b : kBlockHeaderBytes);
 }

@@ -20,13 +20,13 @@ class BlockHeapTest : public ::testing::Test {
     store.setDiscardHook([this] { heap.reloadMirrors(); });
     heap.createHeader();
   }
-  int64_t word(int32_t w) { return decodeBig64(store.current().data() + 8 * w); }
+  int64_t word(int32_t w) { return getBig64(store.current().data() + 8 * w); }
   blockRecord header(int64_t position) {
     blockRecord r;
     EXPECT_TRUE(heap.readBlockHeader(r, position, false));
     return r;
   }
-  void expectClean() { EXPECT_EQ(testing::checkBlocks(store.committed()), std::vector<std::string>{}); }
+  void expectClean() { EXPECT_EQ(testing_blocks::checkBlocks(store.committed()), std::vector<std::string>{}); }
   void putBytes(int64_t position, std::initializer_list<uint8_t> bytes) {
     int32_t id = store.beginTransaction();
     std::vector<uint8_t> v(bytes);
@@ -110,8 +110,8 @@ TEST_F(BlockHeapTest, WriteBlockHeaderChecksAndKeepsUsedLinks) {
   heap.writeBlockHeader({9000, 40, false, 9040, 8496, 0, 0});
   store.finishTransaction(id);
   const uint8_t* at = store.committed().data() + 9000;
-  EXPECT_EQ(decodeBig32(at), 40u);
-  EXPECT_EQ(static_cast<int32_t>(decodeBig32(at + 4)), 8496 - 9000);
+  EXPECT_EQ(getBig32(at), 40u);
+  EXPECT_EQ(static_cast<int32_t>(getBig32(at + 4)), 8496 - 9000);
   for (int k = 0; k < 16; ++k) EXPECT_EQ(at[8 + k], k + 1);
 
   auto bad = [&](blockRecord r, const char* message) {

@@ -117,17 +117,17 @@ void BlockIndex::upgrade(int64_t version) {
     int64_t highestFree = -1;
     for (int64_t k = count - 1; k >= 0; --k) {
       uint8_t* at = bytes.data() + k * 8;
-      int64_t v = decodeBig64(at);
+      int64_t v = getBig64(at);
       int64_t moved = oldSpecial + k + shift;
       if (v <= 0) {
         // The link follows its entry; wrapping keeps a damaged link damaged.
-        encodeBig64(at, static_cast<int64_t>(static_cast<uint64_t>(v) - static_cast<uint64_t>(shift)));
+        putBig64(at, static_cast<int64_t>(static_cast<uint64_t>(v) - static_cast<uint64_t>(shift)));
         if (highestFree < 0) highestFree = k;
       } else if (v != dummyBlock_) {
         heap_.write32(v, static_cast<uint32_t>(moved));
       }
     }
-    if (highestFree >= 0) encodeBig64(bytes.data() + highestFree * 8, 0);
+    if (highestFree >= 0) putBig64(bytes.data() + highestFree * 8, 0);
     heap_.store().writeData(arrayBlock_ + (oldSpecial + shift) * 8, bytes.data(), count * 8);
   }
 
@@ -202,11 +202,11 @@ void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
 void BlockIndex::writeChainRun(int64_t first, int64_t n, int64_t last) {
   if (n <= 0) return;
   std::vector<uint8_t> bytes(static_cast<size_t>(n * 8));
-  for (int64_t k = 0; k < n; ++k) encodeBig64(bytes.data() + k * 8, k == n - 1 ? last : -(first + k + 1));
+  for (int64_t k = 0; k < n; ++k) putBig64(bytes.data() + k * 8, k == n - 1 ? last : -(first + k + 1));
   heap_.store().writeData(arrayBlock_ + first * 8, bytes.data(), n * 8);
   for (size_t slot = 0; slot < cacheEntry_.size(); ++slot) {
     int64_t e = cacheEntry_[slot];
-    if (e >= first && e < first + n) cacheValue_[slot] = decodeBig64(bytes.data() + (e - first) * 8);
+    if (e >= first && e < first + n) cacheValue_[slot] = getBig64(bytes.data() + (e - first) * 8);
   }
 }
 

@@ -51,7 +51,7 @@ class IndexPropertyTest : public ::testing::Test {
     ASSERT_TRUE(index->admitAtOpen("memory"));
   }
   void check(const char* when) {
-    ASSERT_EQ(testing::checkIndex(store.committed()), std::vector<std::string>{}) << when;
+    ASSERT_EQ(testing_blocks::checkIndex(store.committed()), std::vector<std::string>{}) << when;
   }
   std::vector<uint8_t> randomBytes(int64_t n) {
     std::vector<uint8_t> v(static_cast<size_t>(n));

@@ -24,8 +24,8 @@ class BlockIndexTest : public ::testing::Test {
     heap.createHeader();
     index.createIndex();
   }
-  int64_t entry(int64_t e) { return decodeBig64(store.committed().data() + index.arrayBlock() + 8 * e); }
-  void expectClean() { EXPECT_EQ(testing::checkIndex(store.committed()), std::vector<std::string>{}); }
+  int64_t entry(int64_t e) { return getBig64(store.committed().data() + index.arrayBlock() + 8 * e); }
+  void expectClean() { EXPECT_EQ(testing_blocks::checkIndex(store.committed()), std::vector<std::string>{}); }
   std::vector<int32_t> allocateMany(int n) {
     std::vector<int32_t> out;
     for (int k = 0; k < n; ++k) out.push_back(index.allocateIndexBlock(8, false).index);
@@ -45,7 +45,7 @@ class BlockIndexTest : public ::testing::Test {
 TEST_F(BlockIndexTest, NewFileLayout) {
   EXPECT_EQ(index.infoDummyBlock(), 8504);
   EXPECT_EQ(index.arrayBlock(), 8532);
-  EXPECT_EQ(decodeBig64(store.committed().data() + 8), 8532);
+  EXPECT_EQ(getBig64(store.committed().data() + 8), 8532);
   EXPECT_EQ(store.committed().size(), 9556u);
   EXPECT_EQ(heap.infoSizeOfBlock(8532), 1024);
   const int64_t head[] = {2, 14, 128, 114, 14, 8504};
@@ -61,7 +61,7 @@ TEST_F(BlockIndexTest, NewFileLayout) {
   EXPECT_EQ(index.firstFree(), 15);
   EXPECT_EQ(index.infoIndexOfBlock(9568), 1);
   EXPECT_EQ(index.infoBlockOfIndex(1, false), 9568);
-  EXPECT_EQ(decodeBig32(store.committed().data() + 9564), 14u);
+  EXPECT_EQ(getBig32(store.committed().data() + 9564), 14u);
   expectClean();
 }
 
@@ -71,7 +71,7 @@ TEST_F(BlockIndexTest, IndexArraysCarryTheirWordAndElements) {
   EXPECT_EQ(index.infoIndexOfBlock(empty.dataPosition), empty.index);
   IndexedBlock arr = index.allocateIndexArray(3, true);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(index.readIndexArrayElement(arr.dataPosition, k), 0u);
-  EXPECT_EQ(decodeBig32(store.committed().data() + arr.dataPosition - 4), static_cast<uint32_t>(arr.index + 13));
+  EXPECT_EQ(getBig32(store.committed().data() + arr.dataPosition - 4), static_cast<uint32_t>(arr.index + 13));
   {
     BlockTransaction tx(store);
     index.writeIndexArrayElement(arr.dataPosition, 2, 0xDEADBEEF);
@@ -214,7 +214,7 @@ TEST_F(BlockIndexTest, HeaderValues) {
   index.setHeaderValue(13, int64_t{1} << 40);
   EXPECT_EQ(index.getHeaderValue(6), -7);
   EXPECT_EQ(entry(13), int64_t{1} << 40);
-  EXPECT_EQ(decodeBig64(store.committed().data() + 8), index.arrayBlock());
+  EXPECT_EQ(getBig64(store.committed().data() + 8), index.arrayBlock());
 }
 
 TEST_F(BlockIndexTest, EntryCache) {
@@ -346,7 +346,7 @@ class UpgradeTest : public BlockIndexTest {
   }
   // The data word of the block of user index i.
   uint32_t tag(int32_t userIndex) {
-    return decodeBig32(store.committed().data() + index.infoBlockOfIndex(userIndex, false));
+    return getBig32(store.committed().data() + index.infoBlockOfIndex(userIndex, false));
   }
 };
 

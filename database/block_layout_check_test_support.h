@@ -18,7 +18,7 @@
 
 #include "database/block_format.h"
 
-namespace bw::testing {
+namespace bw::testing_blocks {
 
 struct BlockLayout {
   std::map<int64_t, int32_t> used;  // position -> size
@@ -27,11 +27,11 @@ struct BlockLayout {
 
 inline int64_t wordAt(const std::vector<uint8_t>& d, int64_t pos) {
   if (pos < 0 || pos + 8 > static_cast<int64_t>(d.size())) return INT64_MIN;
-  return decodeBig64(d.data() + pos);
+  return getBig64(d.data() + pos);
 }
 inline int64_t u32At(const std::vector<uint8_t>& d, int64_t pos) {
   if (pos < 0 || pos + 4 > static_cast<int64_t>(d.size())) return -1;
-  return decodeBig32(d.data() + pos);
+  return getBig32(d.data() + pos);
 }
 
 inline std::vector<std::string> checkBlocks(const std::vector<uint8_t>& d, BlockLayout* out = nullptr) {
@@ -143,4 +143,4 @@ inline std::vector<std::string> checkIndex(const std::vector<uint8_t>& d) {
   return bad;
 }
 
-}  // namespace bw::testing
+}  // namespace bw::testing_blocks

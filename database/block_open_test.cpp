@@ -33,7 +33,7 @@ TEST(BlockOpen, AFileCutBetweenItsTwoCreationCommitsGetsItsIndex) {
   ASSERT_TRUE(openIndexedHeap(heap, index, false, "database.soup"));
   EXPECT_EQ(index.arrayBlock(), 8532);
   EXPECT_EQ(store.committed().size(), 9556u);
-  EXPECT_EQ(testing::checkIndex(store.committed()), std::vector<std::string>{});
+  EXPECT_EQ(testing_blocks::checkIndex(store.committed()), std::vector<std::string>{});
 }
 
 TEST(BlockOpen, AnExistingIndexedFileIsRead) {

@@ -1,0 +1,85 @@
+// database/block_file.cpp - cJournaledBlockFile over its journaled file.
+#include "database/block_file.h"
+
+#include <cstdio>
+
+#include "core/exception.h"
+#include "database/block_open.h"
+#include "platform/path.h"
+
+namespace bw {
+
+void JournalBlockStore::readData(int64_t position, uint8_t* out, int64_t length) {
+  // A negative position would count from the end of the file.
+  if (position < 0) raise("EMU", "cJournaledBlockFile.read(); position<0");
+  if (length <= 0) return;
+  file_.setPosition(position);
+  file_.read(out, length, 0, kNoStop);
+}
+
+void JournalBlockStore::writeData(int64_t position, const uint8_t* in, int64_t length) {
+  if (position < 0) raise("EMU", "cJournaledBlockFile.write(); position<0");
+  if (length <= 0) return;
+  file_.setPosition(position);
+  file_.write(in, length, 0, false);
+}
+
+cJournaledBlockFile::JournalOpen cJournaledBlockFile::openJournal(Text path, bool readOnly, bool force, bool atEnd) {
+  JournalOpen result;
+  result.opened = cJournaledFile::open(path, readOnly, force, atEnd);
+  // A path that did not exist opens with an empty data area, and an empty
+  // data area is initialised as a new file in any case.
+  result.isNew = result.opened && getSize() == 0;
+  return result;
+}
+
+bool cJournaledBlockFile::open(Text path, bool readOnly, bool force, bool atEnd) {
+  JournalOpen j = openJournal(path, readOnly, force, atEnd);
+  if (!j.opened) return false;
+  try {
+    openBlockHeap(heap_, j.isNew);
+  } catch (...) {
+    // A refused file is closed untouched, so that it can be moved aside.
+    closeDiscarding();
+    throw;
+  }
+  return true;
+}
+
+bool cJournaledBlockFile::create(Text path, bool failIfExists, bool force) {
+  if (failIfExists) {
+    if (cPath::ExistsPath(path, false)) return false;
+    bool opened = open(path, false, force, false);
+    if (!opened) cPath::DeletePath(path, force, force);
+    return opened;
+  }
+  cPath::DeletePath(path, force, force);
+  bool opened = open(path, false, force, false);
+  if (opened && getSize() > infoHeaderSize()) {
+    JournalTransaction tx(*this);
+    setSize(infoHeaderSize());
+    tx.finish();
+  }
+  return opened;
+}
+
+BlockMove cJournaledBlockFile::moveBlock(int64_t, int64_t) {
+  raise("BUG", "cJournaledBlockFile.moveBlock(); not available");
+}
+
+std::unique_ptr<cBaseFile> cJournaledBlockFile::makeCopy(Text path) {
+  std::unique_ptr<cBaseFile> copy = cJournaledFile::makeCopy(path);
+  if (auto* typed = dynamic_cast<cJournaledBlockFile*>(copy.get())) typed->reloadAfterCopy();
+  return copy;
+}
+
+void cJournaledBlockFile::changesDiscarded() {
+  if (!isOpen()) return;
+  try {
+    heap_.reloadMirrors();
+  } catch (const eException& e) {
+    std::printf("WARNING: %s\n", e.what());
+  }
+}
+
+}  // namespace bw
