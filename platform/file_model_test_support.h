@@ -65,8 +65,13 @@ class FileModelRun {
  public:
   // cap bounds positions and sizes; bigPerMille requests in a thousand go
   // past 4 MiB (and so bypass the cache).
-  FileModelRun(std::string internalPath, std::string hostPath, int64_t cap, int bigPerMille)
-      : internal_(std::move(internalPath)), host_(std::move(hostPath)), cap_(cap), bigPerMille_(bigPerMille) {}
+  // Chunk sizes drawn run from 8 to 8 << (maxChunkShift - 1).
+  FileModelRun(std::string internalPath, std::string hostPath, int64_t cap, int bigPerMille, int maxChunkShift = 20)
+      : internal_(std::move(internalPath)),
+        host_(std::move(hostPath)),
+        cap_(cap),
+        bigPerMille_(bigPerMille),
+        maxChunkShift_(maxChunkShift) {}
 
   template <typename Next>
   std::string run(Next&& next, int64_t operations) {
@@ -109,10 +114,10 @@ class FileModelRun {
         file_->close();
         if (!hostFileEquals(host_, model_.bytes))
           return where + "file on disk after close";
-        setDefaultChunkSize(8 << next(20));
+        setDefaultChunkSize(8 << next(static_cast<uint64_t>(maxChunkShift_)));
         open();
       } else {
-        int32_t size = 8 << next(20);
+        int32_t size = 8 << next(static_cast<uint64_t>(maxChunkShift_));
         int64_t anchor = next(2) ? -1 : static_cast<int64_t>(next(static_cast<uint64_t>(cap_)));
         if (anchor >= 0 && file_->infoChunk(0).data == nullptr) anchor = -1;
         file_->changeChunkSizeTo(size, anchor);
@@ -153,6 +158,7 @@ class FileModelRun {
   std::string internal_, host_;
   int64_t cap_;
   int bigPerMille_;
+  int maxChunkShift_;
   int64_t last_ = 0;
   ByteModel model_;
   std::unique_ptr<cFile> file_;

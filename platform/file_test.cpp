@@ -121,6 +121,40 @@ TEST_F(FileTest, ShrinkThenRegrowGivesFillNotOldBytes) {
   EXPECT_EQ(readAll(tree.host("f")).size(), 20u);
 }
 
+TEST_F(FileTest, LargeWritesKeepAPendingSize) {
+  const int64_t big = 4194304 + 10;
+  std::string data(static_cast<size_t>(big), 'B');
+  // A pending grow survives a write past the cache.
+  tree.file("grow", "");
+  auto f = openFile("grow", false);
+  f->setSize(big + 100);
+  f->write(data.data(), big, 0, false);
+  EXPECT_EQ(f->getSize(), big + 100);
+  f->close();
+  EXPECT_EQ(readAll(tree.host("grow")), data + std::string(100, '.'));
+  // A pending shrink does too, and the cut-off bytes never come back.
+  tree.file("shrink", std::string(static_cast<size_t>(2 * big), 'o'));
+  f = openFile("shrink", false);
+  f->setSize(10);
+  f->setPosition(100);
+  WriteResult w = f->write(data.data(), big, 0, true);
+  EXPECT_EQ(w.notWritten, big);
+  f->setPosition(20);
+  f->write(data.data(), big, 0, false);
+  EXPECT_EQ(f->getSize(), 20 + big);
+  std::string back(30, '\0');
+  f->setPosition(0);
+  f->read(back.data(), 30, 0, kNoStop);
+  EXPECT_EQ(back, std::string(10, 'o') + std::string(10, '.') + std::string(10, 'B'));
+  std::string tail(static_cast<size_t>(big), '\0');
+  f->setPosition(20 + 10);
+  ReadResult r = f->read(tail.data(), big, 0, kNoStop);
+  EXPECT_EQ(r.numOfPadBytes, 10) << "bypass reads pad past the logical size";
+  EXPECT_EQ(tail.substr(tail.size() - 10), std::string(10, '.'));
+  f->close();
+  EXPECT_EQ(readAll(tree.host("shrink")), std::string(10, 'o') + std::string(10, '.') + data);
+}
+
 TEST_F(FileTest, FlushSyncsTheFileOnceAndANewFilesFolderOnce) {
   auto backend = std::make_shared<testing_io::RecordingIoBackend>();
   auto f = std::make_unique<cFile>();
@@ -226,6 +260,9 @@ TEST_F(FileTest, WithoutXattrsCommentsAreSilentlyDropped) {
   EXPECT_TRUE(f->setExtra(&carrier));
   f->flush();
   EXPECT_EQ(f->queryExtra(kExtraCOMM).value.text, "");
+  std::unique_ptr<cFile> copy = f->makeCopyTyped(Text(tree.internal("copy")));
+  EXPECT_TRUE(copy) << "copies keep working where comments cannot be kept";
+  copy.reset();
   ExtraChange c = f->cHostFile::changeExtra(kExtraCOMM, ExtraValue::ofText("hello"));
   EXPECT_FALSE(c.ok);
   EXPECT_EQ(f->infoError().view().substr(0, 26), "error setting file comment");

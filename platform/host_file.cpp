@@ -210,7 +210,10 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
   createdByOpen_ = !existed && !readOnly;
 
   if (!readOnly) {
-    if (!io_->lockForWriting()) return setError(source, kAlreadyOpen), false;
+    if (!io_->lockForWriting()) {
+      existed = true;  // whoever holds it made it: never delete it here
+      return setError(source, kAlreadyOpen), false;
+    }
     if (!makeProbe(existed)) return setError(source, kAlreadyOpen), false;
   }
 
