@@ -10,6 +10,7 @@
 #include "core/system_charset.h"
 #include "core/translate.h"
 #include "core/unicode.h"
+#include "database/transaction_cache.h"
 #include "platform/app_host.h"
 #include "platform/argument_line.h"
 #include "platform/charset_file_reader.h"
@@ -43,6 +44,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});
   registry.add({"megaListString", initMegaListStringModule, endMegaListStringModule});
   registry.add({"megaList", initMegaListModule, endMegaListModule});
+  registry.add({"journal", journalModuleInit, journalModuleEnd});
   registry.add({"translateEngine", initTranslateEngine, endTranslateEngine});
   registry.add({"charset", initTranslateModule, endCharsetModule});
   registry.add({"systemCharset", initSystemCharsetModule, endSystemCharset});
