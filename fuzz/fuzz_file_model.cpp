@@ -9,21 +9,14 @@
 #include <string>
 
 #include "core/exception.h"
-#include "platform/clock.h"
+#include "fuzz/fuzz_scratch.h"
 #include "platform/file_model_test_support.h"
 
 namespace {
 
 const std::string& scratchFolder() {
-  static const std::string folder = [] {
-    std::string pattern = (::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm") : std::string("/tmp")) +
-                          "/bw-fuzz-file-XXXXXX";
-    char* made = ::mkdtemp(pattern.data());
-    if (!made) std::abort();
-    bw::initTimerDevice();
-    return std::string(made);
-  }();
-  return folder;
+  static const bw::fuzzing::ScratchFolder folder("file");
+  return folder.path;
 }
 
 }  // namespace

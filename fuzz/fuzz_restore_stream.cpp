@@ -14,22 +14,14 @@
 #include <string>
 
 #include "core/exception.h"
-#include "platform/clock.h"
+#include "fuzz/fuzz_scratch.h"
 #include "platform/restore_stream.h"
 
 namespace {
 
-// A scratch file in memory-backed storage when there is one.
 const std::string& scratchFolder() {
-  static const std::string folder = [] {
-    std::string pattern = (::access("/dev/shm", W_OK) == 0 ? std::string("/dev/shm") : std::string("/tmp")) +
-                          "/bw-fuzz-stream-XXXXXX";
-    char* made = ::mkdtemp(pattern.data());
-    if (!made) std::abort();
-    bw::initTimerDevice();
-    return std::string(made);
-  }();
-  return folder;
+  static const bw::fuzzing::ScratchFolder folder("stream");
+  return folder.path;
 }
 
 void run(bw::cRestoreStreamBase& s, const uint8_t* script, size_t n) {

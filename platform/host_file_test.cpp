@@ -15,6 +15,7 @@
 
 #include "core/raise_test_support.h"
 #include "platform/assigns.h"
+#include "platform/host_io_test_support.h"
 #include "platform/path_test_support.h"
 
 namespace bw {
@@ -180,6 +181,23 @@ TEST_F(HostFileTest, RenameNeverReplaces) {
   f->write("!", 1, 0, false);
   f->close();
   EXPECT_EQ(readAll(tree.host("c")), "A!");
+}
+
+TEST_F(HostFileTest, AFileThatCannotShrinkRaises) {
+  tree.file("f", "0123456789");
+  auto backend = std::make_shared<testing_io::RecordingIoBackend>();
+  cHostFile f;
+  f.initialise(0);
+  f.setIoBackend(backend);
+  ASSERT_TRUE(f.open(Text(tree.internal("f")), false, false, false));
+  backend->log->truncateError = EPERM;
+  expectRaise([&] { f.setSize(4); }, "FILE",
+              "cHostFile.setSizeQuick(); filingsystem does not support reducing the file size");
+  EXPECT_EQ(f.getSize(), 10);
+  backend->log->truncateError = 0;
+  f.setSize(4);
+  f.close();
+  EXPECT_EQ(readAll(tree.host("f")), "0123");
 }
 
 // --- the write guard --------------------------------------------------------

@@ -27,7 +27,8 @@ struct IoLog {
   int64_t failWriteFrom = -1;
   int writeError = ENOSPC;
   int64_t partialBytes = 0;
-  int syncError = 0;  // non-zero: every sync fails with it
+  int syncError = 0;      // non-zero: every sync fails with it
+  int truncateError = 0;  // non-zero: every truncate fails with it
   int64_t writes = 0;
 
   size_t count(IoCall::Kind kind) const {
@@ -58,7 +59,7 @@ class RecordingIo final : public HostIo {
   }
   int truncate(int64_t size) override {
     log_->calls.push_back({IoCall::truncate, size, 0});
-    return inner_->truncate(size);
+    return log_->truncateError ? log_->truncateError : inner_->truncate(size);
   }
   int sync() override {
     log_->calls.push_back({IoCall::sync, 0, 0});
