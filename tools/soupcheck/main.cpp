@@ -1,16 +1,18 @@
 // tools/soupcheck/main.cpp - the soupcheck command: checks a journaled file
 // ("database.soup" and the like) without opening it for writing.
 //
-//   soupcheck [--closed | --crashed] [--pad BYTE] [--data OUT] FILE
+//   soupcheck [--closed | --crashed] [--pad BYTE] [--level N] [--data OUT] FILE
 //
 // Exit 0 when clean, 1 with findings, 2 for a usage or read error. --data
-// writes the data area the next open would show.
+// writes the data area the next open would show. --level 2 also checks the
+// block file in that data area, --level 3 the index array as well.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "tools/soupcheck/block_level.h"
 #include "tools/soupcheck/soupcheck.h"
 
 int main(int argc, char** argv) {
@@ -19,6 +21,7 @@ int main(int argc, char** argv) {
   uint8_t pad = 0;
   std::string dataOut;
   std::string path;
+  long level = 1;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--closed") {
@@ -27,6 +30,8 @@ int main(int argc, char** argv) {
       expect = Expect::kCrashed;
     } else if (a == "--pad" && i + 1 < argc) {
       pad = static_cast<uint8_t>(std::strtol(argv[++i], nullptr, 0));
+    } else if (a == "--level" && i + 1 < argc) {
+      level = std::strtol(argv[++i], nullptr, 10);
     } else if (a == "--data" && i + 1 < argc) {
       dataOut = argv[++i];
     } else if (path.empty() && !a.starts_with("--")) {
@@ -37,7 +42,7 @@ int main(int argc, char** argv) {
     }
   }
   if (path.empty()) {
-    std::fprintf(stderr, "usage: soupcheck [--closed | --crashed] [--pad BYTE] [--data OUT] FILE\n");
+    std::fprintf(stderr, "usage: soupcheck [--closed | --crashed] [--pad BYTE] [--level N] [--data OUT] FILE\n");
     return 2;
   }
   std::ifstream in(path, std::ios::binary);
@@ -48,10 +53,17 @@ int main(int argc, char** argv) {
   std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   Report report = check(image, expect, pad);
   std::fputs(describe(report).c_str(), stdout);
+  bool clean = report.clean();
+  if (clean && level >= 2) {
+    std::vector<std::string> findings =
+        level >= 3 ? checkIndexLevel(report.effectiveData) : checkBlockLevel(report.effectiveData).findings;
+    for (const std::string& f : findings) std::printf("FINDING: %s\n", f.c_str());
+    clean = findings.empty();
+  }
   if (!dataOut.empty()) {
     std::ofstream out(dataOut, std::ios::binary);
     out.write(reinterpret_cast<const char*>(report.effectiveData.data()),
               static_cast<std::streamsize>(report.effectiveData.size()));
   }
-  return report.clean() ? 0 : 1;
+  return clean ? 0 : 1;
 }
