@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "core/number_space.h"
 #include "database/block_heap.h"
 #include "database/journal_file.h"
 
@@ -57,6 +58,14 @@ struct BlockOverhead {
 struct BlockMove {
   int64_t handle = 0;
   bool placed = false;
+};
+
+// The result of validating: valid, whether a repair was written, and the
+// handles of the used blocks (when asked for and valid).
+struct BlockValidation {
+  bool valid = false;
+  bool repaired = false;
+  std::unique_ptr<cNumberSpace_cnumberspace> usedBlocks;
 };
 
 class cJournaledBlockFile : public cJournaledFile {
@@ -110,6 +119,7 @@ class cJournaledBlockFile : public cJournaledFile {
 
   // Slots filled by the validation and compaction unit.
   virtual BlockMove moveBlock(int64_t handle, int64_t desiredHandle);
+  virtual BlockValidation validate(bool verbose, bool repair, bool collectUsed);
 
   // Copies: the file's bytes at path, committed, as an open object of this
   // class whose mirrors are read from the copy; null when it failed.
