@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/assigns.h"
+#include "platform/clock.h"
 #include "platform/dir.h"
 #include "platform/dir_entry_list.h"
 #include "platform/dir_walk.h"
@@ -132,6 +133,7 @@ fs::path bigFile() {
 }
 
 void BM_CopyFile(benchmark::State& state) {
+  bw::initTimerDevice();
   bigFile();
   for (auto _ : state) {
     state.PauseTiming();

@@ -49,8 +49,10 @@ bool deleteTree(cHostDir& dir, Text dirPath, bool force) {
     for (const Str& entry : list->entries()) {
       child.resize(base);
       child.append(entry.view());
+      // The listing has told the kind already: no second look before a
+      // file goes.
       bool deleted = isDirForm(entry.view()) ? deleteTree(dir, Text(child), force)
-                                            : cPath::DeletePath(Text(child), force, false);
+                                            : cPath::DeletePath(Text(child), force, true);
       ok = deleted && ok;
     }
   }

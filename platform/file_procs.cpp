@@ -6,6 +6,7 @@
 
 #include "platform/dir.h"
 #include "platform/dos.h"
+#include "platform/file.h"
 #include "platform/host_file.h"
 #include "platform/path.h"
 
@@ -45,15 +46,14 @@ bool makeDirPath(Text path, bool parentOnly) {
 }
 
 bool copyFile(Text source, Text destination) {
-  auto original = std::make_unique<cHostFile>();
+  auto original = std::make_unique<cFile>();
   original->initialise(0);
   if (!original->open(source, true, false)) return false;
-  std::unique_ptr<cBaseFile> copy = original->makeCopy(destination);
+  // Closing the copy flushes it: its data, and its name in the folder that
+  // it is new in, reach the disk.
+  std::unique_ptr<cFile> copy = original->makeCopyTyped(destination);
   bool ok = copy != nullptr;
-  if (copy) {
-    copy->flush();  // the data, and the new name in its folder, reach the disk
-    copy->close();
-  }
+  if (copy) copy->close();
   original->close();
   return ok;
 }

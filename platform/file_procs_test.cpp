@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/dir_walk.h"
 #include "platform/path.h"
 #include "platform/path_test_support.h"
@@ -67,7 +68,12 @@ int64_t mtimeOf(const fs::path& p) {
   return st.st_mtim.tv_sec;
 }
 
-TEST(CopyFile, RefusesAMissingSourceAndAnExistingDestination) {
+// Copies go through the buffered file, which reads the clock.
+struct CopyFile : ::testing::Test {
+  void SetUp() override { initTimerDevice(); }
+};
+
+TEST_F(CopyFile, RefusesAMissingSourceAndAnExistingDestination) {
   TempTree t;
   EXPECT_FALSE(copyFile(t.internal("missing"), t.internal("copy")));
   EXPECT_FALSE(fs::exists(t.host("copy")));
@@ -78,7 +84,7 @@ TEST(CopyFile, RefusesAMissingSourceAndAnExistingDestination) {
   expectRaise([&] { copyFile(t.internal("source"), "Bad:/x:/"); }, "EMU", "cHostFile.open(); filePath is invalid");
 }
 
-TEST(CopyFile, ABigFileArrivesWholeWithItsTimeAndProtection) {
+TEST_F(CopyFile, ABigFileArrivesWholeWithItsTimeAndProtection) {
   TempTree t;
   std::string data(50 * 1024 * 1024, '\0');
   std::mt19937 rng(11);
