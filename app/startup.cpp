@@ -14,6 +14,8 @@
 #include "platform/app_host.h"
 #include "platform/argument_line.h"
 #include "platform/charset_file_reader.h"
+#include "platform/dir_entry_list.h"
+#include "platform/dir_walk.h"
 #include "platform/dos_env.h"
 #include "platform/libraries.h"
 #include "platform/path_procs.h"
@@ -55,6 +57,9 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"html", initHTMLModule, endHTMLModule});
   registry.add({"argumentString", initArgumentString, endArgumentString});
   registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});
+  registry.add({"uniqueNameSeed", initMakeUniqueNameSeed, nullptr});
+  registry.add({"recurseCallbacks", initRecurseCallbacks, endRecurseCallbacks});
+  registry.add({"recurseDirCallbacks", initRecurseCpathDirCallbacks, endRecurseCpathDirCallbacks});
   registry.add({"appHost", initAppHost, endAppHost});
   registry.add({"shellParameters", nullptr, endShellParameters});
 }
