@@ -8,6 +8,7 @@
 
 #include <set>
 
+#include "platform/dir_test_support.h"
 #include "platform/dos_errors.h"
 #include "platform/dos_test_support.h"
 #include "platform/native_path.h"
@@ -120,6 +121,19 @@ TEST_F(DosTest, Comments) {
   EXPECT_EQ(ioErr(), kErrorActionNotKnown);
   ASSERT_TRUE(examinePath("Tst:f", true, info));
   EXPECT_EQ(info.comment, "");
+}
+
+TEST_F(DosTest, ACommentWithoutReadAccessExaminesAsNone) {
+  dir_.write("f", "");
+  if (::setxattr((dir_ / "f").c_str(), "user.probe", "1", 1, 0) != 0)
+    GTEST_SKIP() << "this file system keeps no user attributes";
+  ASSERT_TRUE(setComment("Tst:f", "secret"));
+  ASSERT_EQ(::chmod((dir_ / "f").c_str(), 0200), 0);  // write-only: the comment can't be read
+  bool examined = bw::testing_dirs::runAsUnprivileged(dir_.path(), [] {
+    FileInfo info;
+    return examinePath("Tst:f", true, info) && info.commentRead && info.comment.empty();
+  });
+  EXPECT_TRUE(examined);
 }
 
 TEST_F(DosTest, LinksAndReadLink) {

@@ -165,9 +165,17 @@ std::optional<std::string> commentOf(const std::string& path, bool follow) {
   ssize_t n = follow ? ::getxattr(path.c_str(), kCommentAttribute, buf, sizeof buf)
                      : ::lgetxattr(path.c_str(), kCommentAttribute, buf, sizeof buf);
   if (n >= 0) return std::string(buf, static_cast<size_t>(n));
-  if (errno == ENODATA || xattrUnsupported(errno) || errno == ERANGE) return std::string();
-  ioErrFromErrno(errno);
+  int err = errno;
+  if (err == ENODATA || xattrUnsupported(err) || err == ERANGE) return std::string();
+  ioErrFromErrno(err);
+  errno = err;  // callers tell a permission failure from others
   return std::nullopt;
+}
+
+std::optional<std::string> examinedCommentOf(const std::string& path, bool follow) {
+  std::optional<std::string> c = commentOf(path, follow);
+  if (!c && (errno == EACCES || errno == EPERM)) return std::string();
+  return c;
 }
 
 void fillInfo(FileInfo& info, const struct stat& st, std::string_view name, Detail detail) {

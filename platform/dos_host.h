@@ -32,6 +32,9 @@ std::string dirName(const std::string& host);
 int32_t entryTypeOf(const struct stat& st);
 // The comment attribute of a host path ("" when none or not supported).
 std::optional<std::string> commentOf(const std::string& path, bool follow);
+// The comment an examination reports: one that can't be read for lack of
+// permission counts as none, since the object itself could be examined.
+std::optional<std::string> examinedCommentOf(const std::string& path, bool follow);
 // Fills an examination record from stat data.
 void fillInfo(FileInfo& info, const struct stat& st, std::string_view name, Detail detail);
 

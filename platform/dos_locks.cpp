@@ -118,7 +118,7 @@ bool examine(const Lock& l, FileInfo& info, Detail detail) {
   if (!fdHostPath(l.fd(), host)) return false;
   fillInfo(info, st, host == "/" ? std::string_view() : baseName(host), detail);
   if (detail == Detail::comment) {
-    std::optional<std::string> c = commentOf(fdPath(l.fd()), true);
+    std::optional<std::string> c = examinedCommentOf(fdPath(l.fd()), true);
     if (!c) return false;
     info.comment = std::move(*c);
     info.commentRead = true;
@@ -142,7 +142,7 @@ bool examinePath(Text native, bool followLinks, FileInfo& info, Detail detail) {
   }
   fillInfo(info, st, name, detail);
   if (detail == Detail::comment) {
-    std::optional<std::string> c = commentOf(host, followLinks);
+    std::optional<std::string> c = examinedCommentOf(host, followLinks);
     if (!c) return false;
     info.comment = std::move(*c);
     info.commentRead = true;
@@ -217,7 +217,7 @@ bool DirScan::next(FileInfo& entry) {
     fillInfo(entry, st, name, detail_);
     if (S_ISDIR(st.st_mode)) entry.entryType = kTypeDir;  // an entry is never the root
     if (detail_ == Detail::comment) {
-      std::optional<std::string> c = commentOf(fdPath(::dirfd(d)) + "/" + e->d_name, false);
+      std::optional<std::string> c = examinedCommentOf(fdPath(::dirfd(d)) + "/" + e->d_name, false);
       entry.comment = c ? std::move(*c) : std::string();
       entry.commentRead = c.has_value();
     }
