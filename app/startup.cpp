@@ -17,6 +17,7 @@
 #include "platform/dir_entry_list.h"
 #include "platform/dir_walk.h"
 #include "platform/dos_env.h"
+#include "platform/file.h"
 #include "platform/libraries.h"
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
@@ -43,6 +44,7 @@ void initSystemCharsetModule() { initSystemCharset(); }
 void registerModules(ModuleRegistry& registry) {
   registry.add({"dos", dos::initDosLayer, dos::endDosLayer});
   for (const Module& m : libraryModules()) registry.add(m);
+  registry.add({"files", initFileModuleGlobals, endFileModule});
   registry.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});
   registry.add({"megaListString", initMegaListStringModule, endMegaListStringModule});
   registry.add({"megaList", initMegaListModule, endMegaListModule});
