@@ -132,14 +132,14 @@ void BlockIndex::upgrade(int64_t version) {
   }
 
   // d. the counts follow the move
-  arrayFree_ -= static_cast<int32_t>(shift);
-  if (firstFree_ != 0) firstFree_ += static_cast<int32_t>(shift);
+  arrayFree_ = static_cast<int32_t>(arrayFree_ - shift);
+  if (firstFree_ != 0) firstFree_ = static_cast<int32_t>(firstFree_ + shift);
   if (firstFree_ >= arraySize_) firstFree_ = 0;  // only the dropped entries were free
 
   // e. a version-1 index keeps its number: numbers 1..7 become free entries
   if (version == 1) {
     writeChainRun(kIndexSpecialCount, 7, -int64_t{firstFree_});
-    arrayFree_ += 7;
+    arrayFree_ = static_cast<int32_t>(int64_t{arrayFree_} + 7);
     firstFree_ = kIndexSpecialCount;
   }
 
@@ -231,9 +231,10 @@ int32_t BlockIndex::privateAllocateIndex() {
   if (link > 0 || link < -kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
   firstFree_ = static_cast<int32_t>(-link);
   writeMirror(4, firstFree_);
+  // Checked before the count moves: a damaged count must not wrap.
+  if (arrayFree_ <= 0) raise("BUG", "cJournaledBlockFile.privateAllocateIndex(); arrayFree<0");
   arrayFree_ -= 1;
   writeMirror(3, arrayFree_);
-  if (arrayFree_ < 0) raise("BUG", "cJournaledBlockFile.privateAllocateIndex(); arrayFree<0");
   return static_cast<int32_t>(e);
 }
 
@@ -269,9 +270,9 @@ void BlockIndex::deallocateIndex(int32_t index) {
 
   BlockTransaction tx(heap_.store());
   if (value != dummyBlock_) heap_.deallocate(value);
+  if (arrayFree_ >= arraySize_ - kIndexSpecialCount) raise("BUG", "cJournaledBlockFile.deallocateIndex(); arrayFree>max");
   arrayFree_ += 1;
   writeMirror(3, arrayFree_);
-  if (arrayFree_ > arraySize_ - kIndexSpecialCount) raise("BUG", "cJournaledBlockFile.deallocateIndex(); arrayFree>max");
 
   if (firstFree_ == 0 || e < firstFree_) {
     writeEntry(e, -int64_t{firstFree_}, false);

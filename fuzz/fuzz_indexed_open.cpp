@@ -13,11 +13,11 @@
 
 namespace {
 
-// A store that refuses to grow past 64 MiB, as a disk would at some point.
+// A store that refuses to grow past 2 MiB, as a disk would at some point.
 class CappedStore : public bw::MemoryBlockStore {
  public:
   void setDataSize(int64_t size) override {
-    if (size > (int64_t{64} << 20)) bw::raise("FULL", "fuzz; store full");
+    if (size > (int64_t{2} << 20)) bw::raise("FULL", "fuzz; store full");
     bw::MemoryBlockStore::setDataSize(size);
   }
 };
