@@ -1,0 +1,133 @@
+// database/block_move.cpp - moving blocks for compaction.
+#include "database/block_move.h"
+
+#include "database/block_walk.h"
+
+namespace bw {
+
+namespace {
+
+// allocateAbovePos holds only for the length of one move, also when an
+// allocation inside it raises.
+class AllocateAbove {
+ public:
+  explicit AllocateAbove(BlockHeap& heap) : heap_(heap) {}
+  AllocateAbove(const AllocateAbove&) = delete;
+  AllocateAbove& operator=(const AllocateAbove&) = delete;
+  ~AllocateAbove() { heap_.setAllocateAbovePos(0); }
+  void set(int64_t position) { heap_.setAllocateAbovePos(position); }
+
+ private:
+  BlockHeap& heap_;
+};
+
+// A fresh block of payload bytes holding a copy of the block at handle,
+// which is freed; the fresh block's handle.
+int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t payload) {
+  int64_t fresh = heap.allocate(payload, false);
+  above.set(0);
+  heap.copy(fresh, handle, payload);
+  heap.deallocate(handle);
+  return fresh;
+}
+
+}  // namespace
+
+MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle) {
+  BlockTransaction tx(heap.store());
+  AllocateAbove above(heap);
+  blockRecord block;
+  heap.readBlockHeader(block, handle - kBlockHeaderBytes, false);
+  int32_t payload = block.size - kBlockHeaderBytes;
+  bool wasLast = block.nextBlock == 0;
+  blockRecord prev;
+  int32_t prevPayload = 0;
+  bool prevFree = false;
+  if (block.prevBlock != 0) {
+    heap.readBlockHeader(prev, block.prevBlock, false);
+    prevPayload = prev.size - kBlockHeaderBytes;
+    prevFree = prev.isFree;
+  }
+
+  if (desiredHandle == 0) {
+    if (!prevFree) {
+      tx.finish();
+      return {};
+    }
+    if (prevPayload < payload) {
+      // The space before is too small for B: B goes beyond its next used
+      // neighbour, so the two free areas can meet.
+      int64_t next = infoNextUsedBlock(heap, handle);
+      if (next != 0) above.set(next - kBlockHeaderBytes);
+    }
+  } else {
+    int32_t desiredPayload = payload;
+    if (desiredHandle != handle) {
+      blockRecord desired;
+      heap.readBlockHeader(desired, desiredHandle - kBlockHeaderBytes, false);
+      desiredPayload = desired.size - kBlockHeaderBytes;
+    }
+    if (!prevFree) prevPayload = 0;
+    if (prevPayload >= desiredPayload) {
+      int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
+      heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload);
+      heap.deallocate(desiredHandle);
+      tx.finish();
+      return {position + kBlockHeaderBytes, true};
+    }
+    if (desiredHandle == handle && prevPayload == 0) {
+      tx.finish();
+      return {};
+    }
+    // B moves out of the way, beyond the room that D needs in front of it.
+    int64_t needed = block.prevBlock + desiredPayload + 7;
+    for (int64_t next = infoNextUsedBlock(heap, handle); next != 0; next = infoNextUsedBlock(heap, next)) {
+      above.set(next - kBlockHeaderBytes);
+      if (next - kBlockHeaderBytes >= needed) break;
+    }
+  }
+
+  int64_t moved = relocate(heap, above, handle, payload);
+  if (wasLast && infoFreeSizeBefore(heap, moved) >= payload) moved = relocate(heap, above, moved, payload);
+  tx.finish();
+  return {moved, false};
+}
+
+IndexOfBlock checkIndexOfBlock(BlockHeap& heap, BlockIndex& index, int64_t handle) {
+  auto word = static_cast<int64_t>(heap.read32(handle));
+  if (word < BLOCKINDEX_MIN || word >= index.arraySize()) return {};
+  return {index.readEntry(word, true) == handle, static_cast<int32_t>(word)};
+}
+
+MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, int64_t desiredHandle) {
+  IndexOfBlock blockIndex = checkIndexOfBlock(heap, index, handle);
+  IndexOfBlock desiredIndex = blockIndex;
+  if (desiredHandle != 0 && desiredHandle != handle) desiredIndex = checkIndexOfBlock(heap, index, desiredHandle);
+
+  BlockTransaction tx(heap.store());
+  MovedBlock result = moveHeapBlock(heap, handle, desiredHandle);
+  if (result.handle != 0) {
+    // What follows concerns the block that actually moved: D when it was
+    // placed, else B. The index array or the dummy block may be either; they
+    // are recognised first, since the dummy block's bytes are arbitrary and
+    // could look like an index word.
+    int64_t old = result.placed ? desiredHandle : handle;
+    IndexOfBlock moved = result.placed ? desiredIndex : blockIndex;
+    if (old == index.arrayBlock()) {
+      heap.setUserValue(result.handle);
+      index.reloadMirrors();
+    } else if (old == index.infoDummyBlock()) {
+      for (int64_t e = BLOCKINDEX_MIN; e < index.arraySize(); ++e) {
+        if (index.readEntry(e, true) == old) index.writeEntry(e, result.handle, true);
+      }
+      heap.writeArrayEntry(index.arrayBlock(), 5, result.handle);
+      index.reloadMirrors();
+    } else if (moved.valid) {
+      index.writeEntry(moved.entry, result.handle, true);
+    }
+  }
+  tx.finish();
+  return result;
+}
+
+}  // namespace bw

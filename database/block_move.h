@@ -1,0 +1,45 @@
+// database/block_move.h - moving one block of a heap for compaction, in the
+// plain block file and in the indexed one (which keeps its index entries,
+// its index array and its dummy block pointing at the moved block).
+//
+// moveHeapBlock (B, D), in one transaction of the heap's store:
+//   D = 0: when the block before B is free, B moves: to where the ordinary
+//     search finds room for it when that free block could hold it, else
+//     beyond the next used block (or to the end of the file); the old block
+//     is freed so that the free space merges. Otherwise nothing moves.
+//   D != 0: when the free space before B can hold D, D is placed there
+//     (placed TRUE); when D is B without free space before it, nothing
+//     moves; otherwise B moves out of the way, beyond the room D needs.
+// A block that had to be appended at the end while it was the last block is
+// moved once more into the space it left, so the file end is cut off.
+#pragma once
+
+#include <cstdint>
+
+#include "database/block_heap.h"
+#include "database/block_index.h"
+
+namespace bw {
+
+// The block that moved: its new handle (0 when nothing moved) and whether it
+// is the desired block that was placed instead of the given one.
+struct MovedBlock {
+  int64_t handle = 0;
+  bool placed = false;
+};
+
+MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle);
+
+// The index word of the block at handle, and whether its entry holds this
+// handle. An index word outside 14 .. arraySize - 1 answers FALSE with -1.
+struct IndexOfBlock {
+  bool valid = false;
+  int32_t entry = -1;
+};
+IndexOfBlock checkIndexOfBlock(BlockHeap& heap, BlockIndex& index, int64_t handle);
+
+// moveHeapBlock, then the entry, the index array or the dummy block of the
+// block that actually moved is pointed at its new handle.
+MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, int64_t desiredHandle);
+
+}  // namespace bw

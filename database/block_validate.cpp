@@ -1,0 +1,365 @@
+// database/block_validate.cpp - checking and repairing a block heap.
+#include "database/block_validate.h"
+
+#include <optional>
+#include <vector>
+
+#include "database/validation_report.h"
+
+namespace bw {
+
+namespace {
+
+// Thrown after an aborting finding was printed; ends the run.
+struct AbortRun {};
+
+constexpr intptr_t kInSet = 1;
+
+class BlockValidator {
+ public:
+  BlockValidator(BlockHeap& heap, bool verbose, bool repair, bool collectUsed)
+      : heap_(heap), verbose_(verbose), repair_(repair), free_(std::make_unique<ValidationSet>()) {
+    if (collectUsed) used_ = std::make_unique<ValidationSet>();
+  }
+
+  BlockValidation run() {
+    std::optional<BlockTransaction> tx;
+    bool ended = false;
+    try {
+      if (repair_) tx.emplace(heap_.store());
+      checkHeaderSize();
+      checkFileSize();
+      walkForwards();
+      checkChainEnd();
+      walkBackwards();
+      if (valid_) {
+        checkFreeLists();
+        relinkUnreached();
+      }
+      if (tx) tx->finish();
+      ended = true;
+    } catch (const AbortRun&) {
+    } catch (const eException& e) {
+      if (verbose_) printValidationException(e);
+    } catch (const std::exception& e) {
+      if (verbose_) printValidationException(e);
+    }
+    BlockValidation result;
+    if (!ended) {
+      tx.reset();  // discards the repairs of an aborted run
+      return result;
+    }
+    result.valid = valid_;
+    result.repaired = repaired_;
+    if (valid_) result.used = std::move(used_);
+    return result;
+  }
+
+ private:
+  // A finding that can be mended: with repair the mend is written, else the
+  // result becomes invalid.
+  template <class Mend>
+  void mendOr(Mend mend) {
+    if (repair_) {
+      mend();
+      repaired_ = true;
+    } else {
+      valid_ = false;
+    }
+  }
+
+  bool readQuietly(blockRecord& r, int64_t position) { return heap_.readBlockHeader(r, position, true); }
+
+  // (1): nothing else can be trusted when the first block is elsewhere.
+  void checkHeaderSize() {
+    if (heap_.firstBlockPos() == FIRST_BLOCK_POS) return;
+    printFinding(verbose_, "In Block File's header, [FHINDEX_HSIZE]=%ld expected %ld. (1)\n",
+                 static_cast<long>(heap_.firstBlockPos()), static_cast<long>(FIRST_BLOCK_POS));
+    throw AbortRun{};
+  }
+
+  // (2): bytes after a tail block that is marked last. The expected size is
+  // the one used from here on, so check-only runs report the tail once.
+  void checkFileSize() {
+    size_ = heap_.store().dataSize();
+    int64_t tail = heap_.tailPos();
+    if (tail <= 0 || tail + kBlockHeaderBytes > size_) return;
+    blockRecord r;
+    if (!readQuietly(r, tail) || r.nextBlock != 0 || tail + r.size >= size_) return;
+    int64_t expected = tail + r.size;
+    printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL]=%ld so expected file size=%ld but was actually %ld. (2)\n",
+                 static_cast<long>(tail), static_cast<long>(expected), static_cast<long>(size_));
+    mendOr([&] { heap_.store().setDataSize(expected); });
+    size_ = expected;
+  }
+
+  // (3), (4): the chain by sizes from the first block.
+  void walkForwards() {
+    int64_t previous = 0;
+    for (int64_t position = heap_.firstBlockPos(); position + 24 <= size_;) {
+      blockRecord r;
+      readQuietly(r, position);
+      if (r.size < kMinimumBlockSize) {
+        printFinding(verbose_, "For block %ld, size=%ld. (3)\n", static_cast<long>(position), static_cast<long>(r.size));
+        valid_ = false;
+        badBlock_ = position;
+        return;
+      }
+      if (r.prevBlock != previous) {
+        printFinding(verbose_, "For block %ld, prevBlock=%ld expected %ld. (4)\n", static_cast<long>(position),
+                     static_cast<long>(r.prevBlock), static_cast<long>(previous));
+        mendOr([&] {
+          r.prevBlock = previous;
+          heap_.writeBlockHeader(r);
+        });
+      }
+      current_ = r;
+      previous = position;
+      position += r.size;
+    }
+  }
+
+  // (5) to (8): the end of the chain against the header's tail.
+  void checkChainEnd() {
+    if (badBlock_ != 0) {
+      // The chain is broken: the header's tail takes over.
+      int64_t tail = heap_.tailPos();
+      blockRecord r;
+      readQuietly(r, tail);
+      if (tail + 24 > size_) {
+        printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL] is after end of file, so forced to abort validation. (5)\n");
+        throw AbortRun{};
+      }
+      if (tail + r.size < size_) {
+        printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL] is not last block, so forced to abort validation. (6)\n");
+        throw AbortRun{};
+      }
+      current_ = r;
+    }
+    if (heap_.tailPos() != 0 && current_.position != 0) {
+      if (current_.position + current_.size != size_) {
+        int64_t expected = size_ - current_.position;
+        printFinding(verbose_, "For block %ld, size=%ld expected %ld. (7a)\n", static_cast<long>(current_.position),
+                     static_cast<long>(current_.size), static_cast<long>(expected));
+        mendOr([&] {
+          current_.size = static_cast<int32_t>(expected);
+          if (current_.nextBlock != 0) current_.nextBlock = current_.position + current_.size;
+          heap_.writeBlockHeader(current_);
+        });
+      }
+      if (current_.nextBlock != 0) {
+        printFinding(verbose_, "For block %ld, nextBlock=%ld expected 0. (7b)\n", static_cast<long>(current_.position),
+                     static_cast<long>(current_.nextBlock));
+        mendOr([&] {
+          current_.nextBlock = 0;
+          heap_.writeBlockHeader(current_);
+        });
+      }
+    }
+    if (current_.position != heap_.tailPos()) {
+      printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL]=%ld expected %ld. (8)\n",
+                   static_cast<long>(heap_.tailPos()), static_cast<long>(current_.position));
+      mendOr([&] { heap_.setTailPos(current_.position); });
+    }
+  }
+
+  // (9) to (11): back from the last block through the prevBlock links,
+  // collecting the used and the free blocks. A link must lead strictly
+  // backwards into the block area, so the walk always ends.
+  void walkBackwards() {
+    int64_t after = size_;
+    int64_t steps = (size_ - FIRST_BLOCK_POS) / 28 + 1;
+    for (int64_t position = current_.position; position != 0;) {
+      blockRecord r;
+      readQuietly(r, position);
+      if (after != size_ && r.nextBlock == 0) {
+        printFinding(verbose_, "For block %ld, nextBlock=%ld expected %ld. (9)\n", static_cast<long>(position),
+                     static_cast<long>(r.nextBlock), static_cast<long>(after));
+        mendOr([&] {
+          r.nextBlock = after;
+          heap_.writeBlockHeader(r);
+        });
+      }
+      if (valid_) {
+        if (!r.isFree) {
+          if (used_) used_->set(setKey(position + kBlockHeaderBytes), kInSet);
+        } else {
+          free_->set(setKey(position), kInSet);
+        }
+      }
+      if ((r.prevBlock != 0 && (r.prevBlock >= position || r.prevBlock < FIRST_BLOCK_POS)) || --steps < 0) {
+        printFinding(verbose_, "For block %ld, prevBlock=%ld. (10)\n", static_cast<long>(position),
+                     static_cast<long>(r.prevBlock));
+        throw AbortRun{};
+      }
+      if (r.size != after - position) {
+        printFinding(verbose_, "For block %ld, size=%ld expected %ld. (11)\n", static_cast<long>(position),
+                     static_cast<long>(r.size), static_cast<long>(after - position));
+        mendOr([&] {
+          r.size = static_cast<int32_t>(after - position);
+          if (r.nextBlock != 0) r.nextBlock = after;
+          heap_.writeBlockHeader(r);
+        });
+      }
+      after = position;
+      position = r.prevBlock;
+    }
+  }
+
+  void dropList(int32_t f, int32_t s) {
+    const SecondLevel& entry = heap_.secondLevel(f);
+    heap_.set_sl_freeList(f, entry, s, 0);
+    // A dropped list leaves no set bit behind: the allocator trusts the
+    // bitmaps and would take a head of 0.
+    uint32_t bits = entry.freeBitmap & ~(uint32_t{1} << s);
+    if (bits != entry.freeBitmap) heap_.set_sl_freeBitmap(f, entry, bits);
+    if (bits == 0 && (heap_.flFreeBitmap() & (uint32_t{1} << f))) {
+      heap_.set_fl_freeBitmap(heap_.flFreeBitmap() & ~(uint32_t{1} << f));
+    }
+  }
+
+  // Takes a free block out of list (f, s), which is not its own class.
+  void unlink(const blockRecord& r, int32_t f, int32_t s, int64_t previous) {
+    if (r.nextFree != 0) {
+      blockRecord next;
+      heap_.readBlockHeader(next, r.nextFree, false);
+      next.prevFree = previous;
+      heap_.writeBlockHeader(next);
+    }
+    if (previous == 0) {
+      if (r.nextFree == 0) {
+        dropList(f, s);
+      } else {
+        heap_.set_sl_freeList(f, heap_.secondLevel(f), s, r.nextFree);
+      }
+    } else {
+      blockRecord prev;
+      heap_.readBlockHeader(prev, previous, false);
+      prev.nextFree = r.nextFree;
+      heap_.writeBlockHeader(prev);
+    }
+    heap_.writeBlockHeader(asUsedRecord(r));
+  }
+
+  // (12) to (19): the bitmaps and every free list. A list is followed only
+  // over blocks of the free-block set, each taken out when visited.
+  void checkFreeLists() {
+    for (int32_t f = 0; f < FL_COUNT; ++f) {
+      uint32_t fBit = uint32_t{1} << f;
+      for (int32_t s = 0; s < SL_SIZE; ++s) {
+        const SecondLevel& entry = heap_.secondLevel(f);
+        uint32_t sBit = uint32_t{1} << s;
+        int64_t head = entry.freeLists[static_cast<size_t>(s)];
+        if (!(heap_.flFreeBitmap() & fBit)) {
+          if (entry.freeBitmap != 0) {
+            printFinding(verbose_, "For FI=%ld SI=%ld, fl_freeBitmap was clear, but secondLevel.freeBitmap was not. (18)\n",
+                         static_cast<long>(f), static_cast<long>(s));
+            mendOr([&] { heap_.set_sl_freeBitmap(f, entry, 0); });
+          }
+          if (head != 0) {
+            printFinding(verbose_, "For FI=%ld SI=%ld, fl_freeBitmap was clear, but secondLevel.freeLists was not empty. (19)\n",
+                         static_cast<long>(f), static_cast<long>(s));
+            mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
+          }
+        } else if (!(entry.freeBitmap & sBit)) {
+          if (head != 0) {
+            printFinding(verbose_,
+                         "For FI=%ld SI=%ld, secondLayer.freeBitmap had a clear bit, but the corresponding secondLevel.freeLists was not empty. (12)\n",
+                         static_cast<long>(f), static_cast<long>(s));
+            mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
+          }
+        } else {
+          walkFreeList(f, s, head);
+        }
+      }
+    }
+    // Blocks found in a list of another class join their own list now, so
+    // that no list walked later meets them a second time.
+    for (const blockRecord& r : misfiled_) heap_.addFreeToArena(asUsedRecord(r));
+  }
+
+  void walkFreeList(int32_t f, int32_t s, int64_t head) {
+    int64_t previous = 0;
+    int64_t position = head;
+    while (position != 0 && free_->get(setKey(position)) != 0) {
+      blockRecord r;
+      heap_.readBlockHeader(r, position, false);
+      if (!r.isFree) raise("BUG", "cJournaledBlockFile.validate(); block.isFree=FALSE despite validFreeBlocks");
+      free_->get(setKey(position), true);
+      if (r.prevFree != previous) {
+        printFinding(verbose_, "For block=%ld, prevFree=%ld expected %ld. (13)\n", static_cast<long>(position),
+                     static_cast<long>(r.prevFree), static_cast<long>(previous));
+        mendOr([&] {
+          r.prevFree = previous;
+          heap_.writeBlockHeader(r);
+        });
+      }
+      if (r.size < 1) {
+        printFinding(verbose_, "For block %ld, size=%ld but should have already been fixed. (14)\n",
+                     static_cast<long>(position), static_cast<long>(r.size));
+        throw AbortRun{};
+      }
+      FreeClass exact = mapSizeToFreeClass(static_cast<uint32_t>(r.size));
+      bool stays = true;
+      if (exact.f != f || exact.s != s) {
+        printFinding(verbose_, "For block=%ld, FI/SI=%ld/%ld expected %ld/%ld. (15)\n", static_cast<long>(position),
+                     static_cast<long>(f), static_cast<long>(s), static_cast<long>(exact.f), static_cast<long>(exact.s));
+        mendOr([&] {
+          unlink(r, f, s, previous);
+          misfiled_.push_back(r);
+          stays = false;
+        });
+      }
+      if (stays) previous = position;
+      position = r.nextFree;
+    }
+    if (position == 0) return;
+    if (previous == 0) {
+      printFinding(verbose_, "For FI=%ld SI=%ld, the corresponding secondLevel.freeLists had an invalid head block. (17)\n",
+                   static_cast<long>(f), static_cast<long>(s));
+      mendOr([&] { dropList(f, s); });
+    } else {
+      printFinding(verbose_, "For FI=%ld SI=%ld, the corresponding secondLevel.freeLists contained an invalid block. (16)\n",
+                   static_cast<long>(f), static_cast<long>(s));
+      mendOr([&] {
+        blockRecord prev;
+        heap_.readBlockHeader(prev, previous, false);
+        prev.nextFree = 0;
+        heap_.writeBlockHeader(prev);
+      });
+    }
+  }
+
+  // (20): free blocks of the chain that no list reached.
+  void relinkUnreached() {
+    for (bool more = free_->gotoFirst(); more; more = free_->gotoNext()) {
+      int64_t position = fromSetKey(free_->infoCurrent().key);
+      blockRecord r;
+      heap_.readBlockHeader(r, position, false);
+      if (!r.isFree) raise("BUG", "cJournaledBlockFile.validate(); block.isFree=FALSE from validFreeBlocks");
+      printFinding(verbose_, "Block %ld was not reachable using the TLSF, despite being marked as free. (20)\n",
+                   static_cast<long>(position));
+      mendOr([&] { heap_.addFreeToArena(asUsedRecord(r)); });
+    }
+  }
+
+  BlockHeap& heap_;
+  bool verbose_;
+  bool repair_;
+  bool valid_ = true;
+  bool repaired_ = false;
+  int64_t size_ = 0;
+  int64_t badBlock_ = 0;
+  blockRecord current_;
+  std::unique_ptr<ValidationSet> used_;
+  std::unique_ptr<ValidationSet> free_;
+  std::vector<blockRecord> misfiled_;
+};
+
+}  // namespace
+
+BlockValidation validateBlockHeap(BlockHeap& heap, bool verbose, bool repair, bool collectUsed) {
+  return BlockValidator(heap, verbose, repair, collectUsed).run();
+}
+
+}  // namespace bw

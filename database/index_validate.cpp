@@ -1,0 +1,208 @@
+// database/index_validate.cpp - checking and repairing the index array.
+#include "database/index_validate.h"
+
+#include <optional>
+#include <vector>
+
+#include "database/validation_report.h"
+
+namespace bw {
+
+namespace {
+
+struct AbortRun {};
+
+constexpr intptr_t kUnaccounted = 1;
+constexpr intptr_t kAccounted = 2;
+constexpr intptr_t kInUse = 1;
+
+class IndexValidator {
+ public:
+  IndexValidator(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets)
+      : heap_(heap), index_(index), verbose_(verbose), repair_(repair), keepSets_(keepSets) {}
+
+  IndexValidation run() {
+    std::optional<BlockTransaction> tx;
+    bool ended = false;
+    try {
+      BlockValidation blocks = validateBlockHeap(heap_, verbose_, repair_, true);
+      repaired_ = blocks.repaired;
+      valid_ = blocks.valid;
+      if (!valid_) return finishResult();  // nothing of the index is examined
+      blocks_ = std::move(blocks.used);
+      if (repair_) tx.emplace(heap_.store());
+      checkSpecialBlocks();
+      checkArraySize();
+      if (keepSets_) indices_ = std::make_unique<ValidationSet>();
+      walkEntries();
+      checkChainCount();
+      freeUnaccounted();
+      if (tx) tx->finish();
+      ended = true;
+    } catch (const AbortRun&) {
+    } catch (const eException& e) {
+      if (verbose_) printValidationException(e);
+    } catch (const std::exception& e) {
+      if (verbose_) printValidationException(e);
+    }
+    if (!ended) {
+      tx.reset();  // discards the repairs of an aborted run
+      return {};
+    }
+    return finishResult();
+  }
+
+ private:
+  IndexValidation finishResult() {
+    if (repaired_) index_.reloadMirrors();
+    IndexValidation result;
+    result.valid = valid_;
+    result.repaired = repaired_;
+    if (valid_ && keepSets_) {
+      result.indices = std::move(indices_);
+      result.blocks = std::move(blocks_);
+    }
+    return result;
+  }
+
+  template <class Mend>
+  void mendOr(Mend mend) {
+    if (repair_) {
+      mend();
+      repaired_ = true;
+    } else {
+      valid_ = false;
+    }
+  }
+
+  intptr_t stateOf(int64_t handle) { return blocks_->get(setKey(handle)); }
+  void account(int64_t handle) { blocks_->set(setKey(handle), kAccounted); }
+
+  void checkSpecialBlocks() {
+    int64_t array = index_.arrayBlock();
+    if (stateOf(array) == 0) {
+      printFinding(verbose_, "The special Index arrayBlock=%ld does not exist!\n", static_cast<long>(array));
+      throw AbortRun{};
+    }
+    account(array);
+    int64_t dummy = index_.infoDummyBlock();
+    if (stateOf(dummy) != 0) {
+      account(dummy);
+    } else {
+      printFinding(verbose_, "The special Index dummyBlock=%ld does not exist!\n", static_cast<long>(dummy));
+      valid_ = false;
+    }
+  }
+
+  void checkArraySize() {
+    int64_t capacity = heap_.infoSizeOfBlock(index_.arrayBlock()) / 8;
+    if (capacity < index_.arraySize() || capacity - 4 > index_.arraySize()) {
+      printFinding(verbose_, "Index's arraySize=%ld but expected about %ld\n", static_cast<long>(index_.arraySize()),
+                   static_cast<long>(capacity));
+      throw AbortRun{};
+    }
+  }
+
+  void writeEntry(int64_t entry, int64_t value) { index_.writeEntry(entry, value, true); }
+
+  // The free chain must run through the free entries in ascending order:
+  // prev is the free entry met last (0 for none), expected the entry the
+  // chain names next.
+  void linkFree(int64_t entry) {
+    if (entry == expected_) return;
+    printFinding(verbose_, "For empty index=%ld, value=%ld expected %ld\n", static_cast<long>(prev_),
+                 static_cast<long>(-expected_), static_cast<long>(-entry));
+    mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry); });
+  }
+
+  void walkEntries() {
+    int64_t array = index_.arrayBlock();
+    int64_t dummy = index_.infoDummyBlock();
+    arrayFree_ = index_.arrayFree();
+    expected_ = index_.firstFree();
+    for (int64_t e = BLOCKINDEX_MIN; e < index_.arraySize(); ++e) {
+      int64_t v = heap_.readArrayEntry(array, e);
+      if (v <= 0) {
+        ++count_;
+        linkFree(e);
+        prev_ = e;
+        expected_ = -v;
+        continue;
+      }
+      intptr_t state = stateOf(v);
+      bool exists = v == dummy ? state != 0 : state == kUnaccounted;
+      if (!exists) {
+        printFinding(verbose_, "For index=%ld, block %ld does not exist!\n", static_cast<long>(e), static_cast<long>(v));
+        mendOr([&] { freeEntryOnly(e); });
+        continue;
+      }
+      account(v);
+      if (valid_ && indices_) indices_->set(e - (BLOCKINDEX_MIN - 1), kInUse);
+      if (v == dummy) continue;  // preallocated: the dummy block has no index word
+      int64_t word = heap_.read32(v);
+      if (word != e) {
+        printFinding(verbose_, "For block %ld, index=%ld expected %ld\n", static_cast<long>(v), static_cast<long>(word),
+                     static_cast<long>(e));
+        mendOr([&] { heap_.write32(v, static_cast<uint32_t>(e)); });
+      }
+    }
+  }
+
+  // The entry joins the free chain where the walk stands; its block, which
+  // the heap does not know as a used block of this entry, is left alone.
+  void freeEntryOnly(int64_t entry) {
+    writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry);
+    writeEntry(entry, -expected_);
+    ++arrayFree_;
+    writeEntry(3, arrayFree_);
+    ++count_;
+    prev_ = entry;
+  }
+
+  void checkChainCount() {
+    if (expected_ != 0) {
+      printFinding(verbose_, "For empty index=%ld, value=%ld expected %ld\n", static_cast<long>(prev_),
+                   static_cast<long>(-expected_), 0L);
+      mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, 0); });
+    }
+    if (arrayFree_ != count_) {
+      printFinding(verbose_, "Index's arrayFree=%ld expected %ld\n", static_cast<long>(arrayFree_), static_cast<long>(count_));
+      mendOr([&] { writeEntry(3, count_); });
+    }
+  }
+
+  void freeUnaccounted() {
+    std::vector<intptr_t> unused;
+    for (bool more = blocks_->gotoFirst(); more; more = blocks_->gotoNext()) {
+      if (blocks_->infoCurrent().data != kAccounted) unused.push_back(blocks_->infoCurrent().key);
+    }
+    for (intptr_t key : unused) {
+      int64_t handle = fromSetKey(key);
+      printFinding(verbose_, "Block %ld is allocated but not used (indexed)\n", static_cast<long>(handle));
+      mendOr([&] { heap_.deallocate(handle); });
+      blocks_->get(key, true);
+    }
+  }
+
+  BlockHeap& heap_;
+  BlockIndex& index_;
+  bool verbose_;
+  bool repair_;
+  bool keepSets_;
+  bool valid_ = true;
+  bool repaired_ = false;
+  std::unique_ptr<ValidationSet> blocks_;
+  std::unique_ptr<ValidationSet> indices_;
+  int64_t prev_ = 0;
+  int64_t expected_ = 0;
+  int64_t count_ = 0;
+  int64_t arrayFree_ = 0;
+};
+
+}  // namespace
+
+IndexValidation validateIndexedHeap(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets) {
+  return IndexValidator(heap, index, verbose, repair, keepSets).run();
+}
+
+}  // namespace bw

@@ -1,0 +1,29 @@
+// database/validation_report.cpp - printing the findings of a validation run.
+#include "database/validation_report.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace bw {
+
+void printFinding(bool verbose, const char* format, ...) {
+  if (!verbose) return;
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fflush(stdout);
+}
+
+void printValidationException(const eException& e) {
+  if (e.message().empty()) {
+    std::printf("EXCEPTION: \"%s\".\n", e.code().c_str());
+  } else {
+    std::printf("EXCEPTION: \"%s\"; %s.\n", e.code().c_str(), e.message().c_str());
+  }
+  std::fflush(stdout);
+}
+
+void printValidationException(const std::exception& e) { printValidationException(eException("MEM", e.what())); }
+
+}  // namespace bw
