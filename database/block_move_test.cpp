@@ -1,0 +1,224 @@
+// database/block_move_test.cpp - the walk over used blocks, the overhead
+// figures and block moves, in the plain heap and with an index that must
+// follow every moved block (including the index array and the dummy block
+// when they are the block placed).
+#include "database/block_move.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "database/block_walk.h"
+#include "database/validate_test_support.h"
+
+namespace bw {
+namespace {
+
+class BlockMoveTest : public testing::HeapFixture {
+ protected:
+  // A block holding a recognisable text.
+  int64_t put(int32_t payload, const char* text) {
+    int64_t h = heap.allocate(payload, true);
+    writeText(h, text);
+    return h;
+  }
+  void writeText(int64_t h, const char* text) {
+    BlockTransaction tx(store);
+    store.writeData(h, reinterpret_cast<const uint8_t*>(text), static_cast<int64_t>(std::strlen(text)) + 1);
+    tx.finish();
+  }
+  std::string textAt(int64_t h) {
+    char b[16] = {};
+    store.readData(h, reinterpret_cast<uint8_t*>(b), 15);
+    return b;
+  }
+  void expectClean() {
+    EXPECT_EQ(layoutFindings(), std::vector<std::string>{});
+    EXPECT_EQ(store.openTransactions(), 0);
+    EXPECT_EQ(heap.allocateAbovePos(), 0);
+  }
+};
+
+TEST_F(BlockMoveTest, WalkQueriesAndOverhead) {
+  EXPECT_EQ(infoFirstBlock(heap), 0);
+  int64_t a = put(40, "a"), b = put(100, "b"), c = put(40, "c");
+  EXPECT_EQ(infoFirstBlock(heap), 8504);
+  heap.deallocate(b);
+  EXPECT_EQ(infoNextUsedBlock(heap, a), c);  // the free block is skipped
+  EXPECT_EQ(infoNextUsedBlock(heap, c), 0);
+  EXPECT_EQ(infoFreeSizeBefore(heap, c), 100);
+  EXPECT_EQ(infoFreeSizeBefore(heap, a), 0);
+  EXPECT_EQ(infoHeapOverhead().fixedBytes, 8496);
+  EXPECT_EQ(infoHeapOverhead().perBlock, 8);
+  index.createIndex();
+  indexed = true;
+  EXPECT_EQ(infoIndexedOverhead(index).fixedBytes, 8513 + 8 * 128);
+  EXPECT_EQ(infoIndexedOverhead(index).perBlock, 12);
+}
+
+TEST_F(BlockMoveTest, NothingMovesWithoutFreeSpaceBefore) {
+  put(40, "a");
+  int64_t b = put(60, "b");
+  std::vector<uint8_t> before = store.current();
+  MovedBlock m = moveHeapBlock(heap, b, 0);
+  EXPECT_EQ(m.handle, 0);
+  EXPECT_FALSE(m.placed);
+  m = moveHeapBlock(heap, b, b);  // B desired in place, no room before it
+  EXPECT_EQ(m.handle, 0);
+  EXPECT_EQ(store.current(), before);
+  expectClean();
+}
+
+TEST_F(BlockMoveTest, BlockThatFitsTakesTheOrdinarySearch) {
+  put(40, "a");
+  int64_t f = put(100, "f");
+  int64_t b = put(60, "b");
+  int64_t c = put(40, "c");
+  heap.deallocate(f);
+  MovedBlock m = moveHeapBlock(heap, b, 0);
+  EXPECT_EQ(m.handle, f);  // the free block before was the lowest fitting class
+  EXPECT_FALSE(m.placed);
+  EXPECT_EQ(textAt(m.handle), "b");
+  EXPECT_EQ(infoFreeSizeBefore(heap, c), 100);  // the split rest and B's old room merged
+  expectClean();
+}
+
+TEST_F(BlockMoveTest, SmallerSpaceSendsTheBlockBeyondItsNextNeighbour) {
+  put(40, "a");
+  int64_t f = put(40, "f");
+  int64_t b = put(60, "b");
+  int64_t c = put(40, "c");
+  put(40, "d");
+  int64_t end = store.dataSize();
+  heap.deallocate(f);
+  MovedBlock m = moveHeapBlock(heap, b, 0);
+  EXPECT_EQ(m.handle, end + 8);
+  EXPECT_EQ(textAt(m.handle), "b");
+  EXPECT_EQ(infoFreeSizeBefore(heap, c), 48 + 68 - 8);
+  expectClean();
+}
+
+TEST_F(BlockMoveTest, LastBlockReturnsIntoTheSpaceItLeft) {
+  int64_t a = put(40, "a");
+  int64_t f = put(40, "f");
+  int64_t b = put(60, "b");
+  heap.deallocate(f);
+  MovedBlock m = moveHeapBlock(heap, b, 0);
+  EXPECT_EQ(m.handle, f);  // appended, then moved back once more
+  EXPECT_EQ(textAt(m.handle), "b");
+  EXPECT_EQ(infoNextUsedBlock(heap, a), m.handle);
+  EXPECT_EQ(store.dataSize(), f - 8 + 68);  // the space behind it was cut off
+  expectClean();
+}
+
+TEST_F(BlockMoveTest, DesiredBlockIsPlacedInTheSpaceBefore) {
+  put(40, "a");
+  int64_t f = put(100, "f");
+  int64_t b = put(40, "b");
+  put(40, "c");
+  int64_t d = put(60, "d");
+  heap.deallocate(f);
+  MovedBlock m = moveHeapBlock(heap, b, d);
+  EXPECT_TRUE(m.placed);
+  EXPECT_EQ(m.handle, f);
+  EXPECT_EQ(textAt(f), "d");
+  EXPECT_EQ(textAt(b), "b");
+  EXPECT_EQ(store.dataSize(), d - 8);  // D was last: its old block is cut off
+  expectClean();
+}
+
+TEST_F(BlockMoveTest, BlockMovesOutOfTheWayOfALargerDesiredBlock) {
+  put(40, "a");
+  int64_t f = put(40, "f");
+  int64_t b = put(40, "b");
+  int64_t c = put(40, "c");
+  put(40, "e");
+  int64_t d = put(100, "d");
+  heap.deallocate(f);
+  MovedBlock m = moveHeapBlock(heap, b, d);
+  EXPECT_FALSE(m.placed);
+  // The room D needs reaches past C: B lands beyond it, at the end.
+  EXPECT_GT(m.handle, c);
+  EXPECT_EQ(textAt(m.handle), "b");
+  EXPECT_EQ(infoFreeSizeBefore(heap, c), 48 + 48 - 8);
+  expectClean();
+}
+
+class IndexedMoveTest : public BlockMoveTest {
+ protected:
+  void SetUp() override {
+    BlockMoveTest::SetUp();
+    index.createIndex();
+    indexed = true;
+  }
+  int32_t putIndexed(int32_t size, const char* text) {
+    IndexedBlock b = index.allocateIndexBlock(size, true);
+    writeText(b.dataPosition, text);
+    return b.index;
+  }
+};
+
+TEST_F(IndexedMoveTest, MovedIndexedBlockKeepsItsIndex) {
+  int32_t one = putIndexed(40, "one");
+  int32_t two = putIndexed(40, "two");
+  int32_t three = putIndexed(40, "three");
+  index.deallocateIndex(two);
+  int64_t old = index.infoBlockOfIndex(three, false) - 4;
+  MovedBlock m = moveIndexedBlock(heap, index, old, old);
+  EXPECT_TRUE(m.placed);
+  EXPECT_EQ(index.infoBlockOfIndex(three, false), m.handle + 4);
+  EXPECT_EQ(textAt(index.infoBlockOfIndex(three, false)), "three");
+  EXPECT_EQ(textAt(index.infoBlockOfIndex(one, false)), "one");
+  expectClean();
+}
+
+// The desired block placed may be the dummy block or the index array: what
+// is kept pointing at it is decided by the block that moved, not by B.
+TEST_F(IndexedMoveTest, PlacedDummyBlockIsFollowed) {
+  int32_t pre = index.preallocateIndex();
+  putIndexed(40, "one");
+  int32_t two = putIndexed(40, "two");
+  int32_t three = putIndexed(40, "three");
+  index.deallocateIndex(two);
+  int64_t b = index.infoBlockOfIndex(three, false) - 4;
+  int64_t oldDummy = index.infoDummyBlock();
+  MovedBlock m = moveIndexedBlock(heap, index, b, oldDummy);
+  ASSERT_TRUE(m.placed);
+  EXPECT_NE(m.handle, oldDummy);
+  EXPECT_EQ(index.infoDummyBlock(), m.handle);
+  EXPECT_EQ(index.readEntry(5, true), m.handle);
+  EXPECT_TRUE(index.infoIsPreallocated(pre));
+  EXPECT_EQ(textAt(index.infoBlockOfIndex(three, false)), "three");
+  store.flush();
+  expectClean();
+}
+
+TEST_F(IndexedMoveTest, PlacedIndexArrayIsFollowed) {
+  int32_t big = putIndexed(1100, "big");
+  int32_t one = putIndexed(40, "one");
+  index.deallocateIndex(big);
+  int64_t b = index.infoBlockOfIndex(one, false) - 4;
+  int64_t oldArray = index.arrayBlock();
+  MovedBlock m = moveIndexedBlock(heap, index, b, oldArray);
+  ASSERT_TRUE(m.placed);
+  EXPECT_EQ(index.arrayBlock(), m.handle);
+  EXPECT_EQ(heap.getUserValue(), m.handle);
+  EXPECT_EQ(textAt(index.infoBlockOfIndex(one, false)), "one");
+  EXPECT_EQ(index.allocateIndexBlock(8, true).index, 1);
+  store.flush();
+  expectClean();
+}
+
+TEST_F(IndexedMoveTest, IndexWordsOutOfRangeAreNotIndexed) {
+  int32_t one = putIndexed(40, "one");
+  int64_t h = index.infoBlockOfIndex(one, false) - 4;
+  IndexOfBlock i = checkIndexOfBlock(heap, index, h);
+  EXPECT_TRUE(i.valid);
+  EXPECT_EQ(i.entry, 14);
+  i = checkIndexOfBlock(heap, index, index.arrayBlock());  // word 0
+  EXPECT_FALSE(i.valid);
+  EXPECT_EQ(i.entry, -1);
+}
+
+}  // namespace
+}  // namespace bw
