@@ -63,14 +63,6 @@ bool cJournaledBlockFile::create(Text path, bool failIfExists, bool force) {
   return opened;
 }
 
-BlockMove cJournaledBlockFile::moveBlock(int64_t, int64_t) {
-  raise("BUG", "cJournaledBlockFile.moveBlock(); not available");
-}
-
-BlockValidation cJournaledBlockFile::validate(bool, bool, bool) {
-  raise("BUG", "cJournaledBlockFile.validate(); not available");
-}
-
 std::unique_ptr<cBaseFile> cJournaledBlockFile::makeCopy(Text path) {
   std::unique_ptr<cBaseFile> copy = cJournaledFile::makeCopy(path);
   if (auto* typed = dynamic_cast<cJournaledBlockFile*>(copy.get())) typed->reloadAfterCopy();

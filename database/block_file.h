@@ -12,16 +12,19 @@
 // runs in a transaction of its own; an exception inside one discards every
 // uncommitted change (the journaled file's rule) and the mirrors follow.
 //
-// The validate and moveBlock slots are filled by the validation and
-// compaction unit; here they raise "BUG".
+// Validation (database/block_validate.h), block moves and the walk over
+// used blocks (database/block_move.h, database/block_walk.h) work on the
+// same heap.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "core/number_space.h"
 #include "database/block_heap.h"
+#include "database/block_move.h"
+#include "database/block_validate.h"
+#include "database/block_walk.h"
 #include "database/journal_file.h"
 
 namespace bw {
@@ -45,27 +48,6 @@ class JournalBlockStore final : public BlockStore {
 
  private:
   cJournaledFile& file_;
-};
-
-// The overhead figures of a block file.
-struct BlockOverhead {
-  int32_t fixedBytes = 0;
-  int32_t bytesPerBlock = 0;
-};
-
-// The result of moving a block: its new handle (0 when nothing moved) and
-// whether the desired block was placed instead.
-struct BlockMove {
-  int64_t handle = 0;
-  bool placed = false;
-};
-
-// The result of validating: valid, whether a repair was written, and the
-// handles of the used blocks (when asked for and valid).
-struct BlockValidation {
-  bool valid = false;
-  bool repaired = false;
-  std::unique_ptr<cNumberSpace_cnumberspace> usedBlocks;
 };
 
 class cJournaledBlockFile : public cJournaledFile {
@@ -117,9 +99,20 @@ class cJournaledBlockFile : public cJournaledFile {
   virtual void setUserValue(int64_t value) { heap_.setUserValue(value); }
   virtual int64_t getUserValue() { return heap_.getUserValue(); }
 
-  // Slots filled by the validation and compaction unit.
-  virtual BlockMove moveBlock(int64_t handle, int64_t desiredHandle);
-  virtual BlockValidation validate(bool verbose, bool repair, bool collectUsed);
+  // --- compaction ------------------------------------------------------------------
+  int64_t infoFirstBlock() { return bw::infoFirstBlock(heap_); }
+  int64_t infoNextUsedBlock(int64_t handle) { return bw::infoNextUsedBlock(heap_, handle); }
+  int32_t infoFreeSizeBefore(int64_t handle) { return bw::infoFreeSizeBefore(heap_, handle); }
+  virtual HeapOverhead infoOverhead() { return infoHeapOverhead(); }
+  // Moves a block, or places the desired one before it (own transaction).
+  virtual MovedBlock moveBlock(int64_t handle, int64_t desiredHandle) {
+    return moveHeapBlock(heap_, handle, desiredHandle);
+  }
+  // Checks the file and, with repair, mends it; never raises. keepSets
+  // keeps the used-block set of a valid run.
+  virtual ValidationResult validate(bool verbose, bool repair, bool keepSets) {
+    return validateBlockHeap(heap_, verbose, repair, keepSets);
+  }
 
   // Copies: the file's bytes at path, committed, as an open object of this
   // class whose mirrors are read from the copy; null when it failed.

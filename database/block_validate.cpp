@@ -22,7 +22,7 @@ class BlockValidator {
     if (collectUsed) used_ = std::make_unique<ValidationSet>();
   }
 
-  BlockValidation run() {
+  ValidationResult run() {
     std::optional<BlockTransaction> tx;
     bool ended = false;
     try {
@@ -44,14 +44,14 @@ class BlockValidator {
     } catch (const std::exception& e) {
       if (verbose_) printValidationException(e);
     }
-    BlockValidation result;
+    ValidationResult result;
     if (!ended) {
       tx.reset();  // discards the repairs of an aborted run
       return result;
     }
     result.valid = valid_;
     result.repaired = repaired_;
-    if (valid_) result.used = std::move(used_);
+    if (valid_) result.blocks = std::move(used_);
     return result;
   }
 
@@ -358,7 +358,7 @@ class BlockValidator {
 
 }  // namespace
 
-BlockValidation validateBlockHeap(BlockHeap& heap, bool verbose, bool repair, bool collectUsed) {
+ValidationResult validateBlockHeap(BlockHeap& heap, bool verbose, bool repair, bool collectUsed) {
   return BlockValidator(heap, verbose, repair, collectUsed).run();
 }
 

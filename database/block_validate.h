@@ -28,14 +28,18 @@ namespace bw {
 // A set of 32-bit numbers handed between the validations (see setKey).
 using ValidationSet = cNumberSpace_VALUE_cnumberspace;
 
-struct BlockValidation {
+// What a validation answers. The sets are the caller's; each is null unless
+// the run was valid and the caller asked to keep it.
+struct ValidationResult {
   bool valid = false;
   bool repaired = false;
-  // The handles of all used blocks: with collectUsed and a valid result
-  // only, else null.
-  std::unique_ptr<ValidationSet> used;
+  // The indices in use, allocated or preallocated (index validation only).
+  std::unique_ptr<ValidationSet> indices;
+  // The handles of all used blocks.
+  std::unique_ptr<ValidationSet> blocks;
 };
 
-BlockValidation validateBlockHeap(BlockHeap& heap, bool verbose, bool repair, bool collectUsed);
+// With collectUsed, blocks holds the used blocks.
+ValidationResult validateBlockHeap(BlockHeap& heap, bool verbose, bool repair, bool collectUsed);
 
 }  // namespace bw

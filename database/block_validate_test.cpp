@@ -74,12 +74,12 @@ TEST_F(BlockValidateTest, FreshAndBuiltFilesAreValid) {
   BlockHeap empty(emptyStore);
   empty.createHeader();
   ::testing::internal::CaptureStdout();
-  BlockValidation fresh = validateBlockHeap(empty, true, true, true);
+  ValidationResult fresh = validateBlockHeap(empty, true, true, true);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(fresh.valid);
   EXPECT_FALSE(fresh.repaired);
-  ASSERT_NE(fresh.used, nullptr);
-  EXPECT_EQ(fresh.used->infoCount(), 0u);
+  ASSERT_NE(fresh.blocks, nullptr);
+  EXPECT_EQ(fresh.blocks->infoCount(), 0u);
 
   Run r = validateBlocks(false);
   EXPECT_TRUE(r.valid);
@@ -273,10 +273,10 @@ TEST_F(BlockValidateTest, OrphanFreeBlockIsRelinked) {
 TEST_F(BlockValidateTest, QuietWithoutVerbose) {
   patch64(16, 8496);
   ::testing::internal::CaptureStdout();
-  BlockValidation v = validateBlockHeap(heap, false, false, true);
+  ValidationResult v = validateBlockHeap(heap, false, false, true);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_FALSE(v.valid);
-  EXPECT_EQ(v.used, nullptr);
+  EXPECT_EQ(v.blocks, nullptr);
 }
 
 }  // namespace

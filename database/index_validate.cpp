@@ -21,15 +21,15 @@ class IndexValidator {
   IndexValidator(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets)
       : heap_(heap), index_(index), verbose_(verbose), repair_(repair), keepSets_(keepSets) {}
 
-  IndexValidation run() {
+  ValidationResult run() {
     std::optional<BlockTransaction> tx;
     bool ended = false;
     try {
-      BlockValidation blocks = validateBlockHeap(heap_, verbose_, repair_, true);
+      ValidationResult blocks = validateBlockHeap(heap_, verbose_, repair_, true);
       repaired_ = blocks.repaired;
       valid_ = blocks.valid;
       if (!valid_) return finishResult();  // nothing of the index is examined
-      blocks_ = std::move(blocks.used);
+      blocks_ = std::move(blocks.blocks);
       if (repair_) tx.emplace(heap_.store());
       checkSpecialBlocks();
       checkArraySize();
@@ -53,9 +53,9 @@ class IndexValidator {
   }
 
  private:
-  IndexValidation finishResult() {
+  ValidationResult finishResult() {
     if (repaired_) index_.reloadMirrors();
-    IndexValidation result;
+    ValidationResult result;
     result.valid = valid_;
     result.repaired = repaired_;
     if (valid_ && keepSets_) {
@@ -201,7 +201,7 @@ class IndexValidator {
 
 }  // namespace
 
-IndexValidation validateIndexedHeap(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets) {
+ValidationResult validateIndexedHeap(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets) {
   return IndexValidator(heap, index, verbose, repair, keepSets).run();
 }
 

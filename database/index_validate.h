@@ -23,15 +23,7 @@
 
 namespace bw {
 
-struct IndexValidation {
-  bool valid = false;
-  bool repaired = false;
-  // With keepSets and a valid result only, else null: the indices in use
-  // (allocated or preallocated), and the handles of all used blocks.
-  std::unique_ptr<ValidationSet> indices;
-  std::unique_ptr<ValidationSet> blocks;
-};
-
-IndexValidation validateIndexedHeap(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets);
+// With keepSets, indices and blocks are kept.
+ValidationResult validateIndexedHeap(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets);
 
 }  // namespace bw

@@ -58,7 +58,7 @@ TEST_F(IndexValidateTest, ValidFileAndItsSets) {
   freshHeap.createHeader();
   freshIndex.createIndex();
   ::testing::internal::CaptureStdout();
-  IndexValidation fresh = validateIndexedHeap(freshHeap, freshIndex, true, true, true);
+  ValidationResult fresh = validateIndexedHeap(freshHeap, freshIndex, true, true, true);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(fresh.valid);
   EXPECT_FALSE(fresh.repaired);

@@ -16,6 +16,7 @@
 
 #include "database/block_file.h"
 #include "database/block_index.h"
+#include "database/index_validate.h"
 
 namespace bw {
 
@@ -93,6 +94,18 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   int64_t readEntry(int64_t entry, bool dontCache) { return index_.readEntry(entry, dontCache); }
   void writeEntry(int64_t entry, int64_t value, bool onlyIfCached) { index_.writeEntry(entry, value, onlyIfCached); }
   void clearEntryCache() { index_.clearEntryCache(); }
+
+  // The index array and the index word count as overhead; a moved block's
+  // entry (or the array, or the dummy block) follows it; validation checks
+  // the index after the heap.
+  HeapOverhead infoOverhead() override { return infoIndexedOverhead(index_); }
+  MovedBlock moveBlock(int64_t handle, int64_t desiredHandle) override {
+    return moveIndexedBlock(heap_, index_, handle, desiredHandle);
+  }
+  ValidationResult validate(bool verbose, bool repair, bool keepSets) override {
+    return validateIndexedHeap(heap_, index_, verbose, repair, keepSets);
+  }
+  IndexOfBlock checkIndexOfBlock(int64_t handle) { return bw::checkIndexOfBlock(heap_, index_, handle); }
 
   std::unique_ptr<cBaseFile> makeFile() override { return std::make_unique<cJournaledIndexedBlockFile>(); }
   BlockIndex& index() { return index_; }

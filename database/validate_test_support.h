@@ -65,20 +65,20 @@ class HeapFixture : public ::testing::Test {
   }
   Run validateBlocks(bool repair, bool collect = true) {
     ::testing::internal::CaptureStdout();
-    BlockValidation v = validateBlockHeap(heap, true, repair, collect);
+    ValidationResult v = validateBlockHeap(heap, true, repair, collect);
     std::string out = ::testing::internal::GetCapturedStdout();
-    return {v.valid, v.repaired, out, keys(v.used.get())};
+    return {v.valid, v.repaired, out, keys(v.blocks.get())};
   }
   Run validateIndex(bool repair, bool keepSets = true) {
     ::testing::internal::CaptureStdout();
-    IndexValidation v = validateIndexedHeap(heap, index, true, repair, keepSets);
+    ValidationResult v = validateIndexedHeap(heap, index, true, repair, keepSets);
     std::string out = ::testing::internal::GetCapturedStdout();
     lastIndices = keys(v.indices.get());
     lastBlocksKept = v.blocks != nullptr;
     return {v.valid, v.repaired, out, keys(v.blocks.get())};
   }
   std::vector<std::string> layoutFindings() {
-    return indexed ? checkIndex(store.current()) : checkBlocks(store.current());
+    return indexed ? testing_blocks::checkIndex(store.current()) : testing_blocks::checkBlocks(store.current());
   }
 
   MemoryBlockStore store;
