@@ -10,64 +10,43 @@ namespace bw {
 
 namespace {
 
-// Thrown after an aborting finding was printed; ends the run.
-struct AbortRun {};
-
 constexpr intptr_t kInSet = 1;
 
 class BlockValidator {
  public:
   BlockValidator(BlockHeap& heap, bool verbose, bool repair, bool collectUsed)
-      : heap_(heap), verbose_(verbose), repair_(repair), free_(std::make_unique<ValidationSet>()) {
+      : heap_(heap), verbose_(verbose), free_(std::make_unique<ValidationSet>()) {
+    tally_.repair = repair;
     if (collectUsed) used_ = std::make_unique<ValidationSet>();
   }
 
   ValidationResult run() {
     std::optional<BlockTransaction> tx;
-    bool ended = false;
-    try {
-      if (repair_) tx.emplace(heap_.store());
+    bool ended = runValidationSteps(verbose_, [&] {
+      if (tally_.repair) tx.emplace(heap_.store());
       checkHeaderSize();
       checkFileSize();
       walkForwards();
       checkChainEnd();
       walkBackwards();
-      if (valid_) {
+      if (tally_.valid) {
         checkFreeLists();
         relinkUnreached();
       }
       if (tx) tx->finish();
-      ended = true;
-    } catch (const AbortRun&) {
-    } catch (const eException& e) {
-      if (verbose_) printValidationException(e);
-    } catch (const std::exception& e) {
-      if (verbose_) printValidationException(e);
-    }
+    });
     ValidationResult result;
     if (!ended) {
       tx.reset();  // discards the repairs of an aborted run
       return result;
     }
-    result.valid = valid_;
-    result.repaired = repaired_;
-    if (valid_) result.blocks = std::move(used_);
+    result.valid = tally_.valid;
+    result.repaired = tally_.repaired;
+    if (tally_.valid) result.blocks = std::move(used_);
     return result;
   }
 
  private:
-  // A finding that can be mended: with repair the mend is written, else the
-  // result becomes invalid.
-  template <class Mend>
-  void mendOr(Mend mend) {
-    if (repair_) {
-      mend();
-      repaired_ = true;
-    } else {
-      valid_ = false;
-    }
-  }
-
   bool readQuietly(blockRecord& r, int64_t position) { return heap_.readBlockHeader(r, position, true); }
 
   // (1): nothing else can be trusted when the first block is elsewhere.
@@ -75,7 +54,7 @@ class BlockValidator {
     if (heap_.firstBlockPos() == FIRST_BLOCK_POS) return;
     printFinding(verbose_, "In Block File's header, [FHINDEX_HSIZE]=%ld expected %ld. (1)\n",
                  static_cast<long>(heap_.firstBlockPos()), static_cast<long>(FIRST_BLOCK_POS));
-    throw AbortRun{};
+    throw ValidationAbort{};
   }
 
   // (2): bytes after a tail block that is marked last. The expected size is
@@ -89,7 +68,7 @@ class BlockValidator {
     int64_t expected = tail + r.size;
     printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL]=%ld so expected file size=%ld but was actually %ld. (2)\n",
                  static_cast<long>(tail), static_cast<long>(expected), static_cast<long>(size_));
-    mendOr([&] { heap_.store().setDataSize(expected); });
+    tally_.mendOr([&] { heap_.store().setDataSize(expected); });
     size_ = expected;
   }
 
@@ -101,14 +80,14 @@ class BlockValidator {
       readQuietly(r, position);
       if (r.size < kMinimumBlockSize) {
         printFinding(verbose_, "For block %ld, size=%ld. (3)\n", static_cast<long>(position), static_cast<long>(r.size));
-        valid_ = false;
+        tally_.valid = false;
         badBlock_ = position;
         return;
       }
       if (r.prevBlock != previous) {
         printFinding(verbose_, "For block %ld, prevBlock=%ld expected %ld. (4)\n", static_cast<long>(position),
                      static_cast<long>(r.prevBlock), static_cast<long>(previous));
-        mendOr([&] {
+        tally_.mendOr([&] {
           r.prevBlock = previous;
           heap_.writeBlockHeader(r);
         });
@@ -128,11 +107,11 @@ class BlockValidator {
       readQuietly(r, tail);
       if (tail + 24 > size_) {
         printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL] is after end of file, so forced to abort validation. (5)\n");
-        throw AbortRun{};
+        throw ValidationAbort{};
       }
       if (tail + r.size < size_) {
         printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL] is not last block, so forced to abort validation. (6)\n");
-        throw AbortRun{};
+        throw ValidationAbort{};
       }
       current_ = r;
     }
@@ -141,7 +120,7 @@ class BlockValidator {
         int64_t expected = size_ - current_.position;
         printFinding(verbose_, "For block %ld, size=%ld expected %ld. (7a)\n", static_cast<long>(current_.position),
                      static_cast<long>(current_.size), static_cast<long>(expected));
-        mendOr([&] {
+        tally_.mendOr([&] {
           current_.size = static_cast<int32_t>(expected);
           if (current_.nextBlock != 0) current_.nextBlock = current_.position + current_.size;
           heap_.writeBlockHeader(current_);
@@ -150,7 +129,7 @@ class BlockValidator {
       if (current_.nextBlock != 0) {
         printFinding(verbose_, "For block %ld, nextBlock=%ld expected 0. (7b)\n", static_cast<long>(current_.position),
                      static_cast<long>(current_.nextBlock));
-        mendOr([&] {
+        tally_.mendOr([&] {
           current_.nextBlock = 0;
           heap_.writeBlockHeader(current_);
         });
@@ -159,7 +138,7 @@ class BlockValidator {
     if (current_.position != heap_.tailPos()) {
       printFinding(verbose_, "In Block File's header, [FHINDEX_TAIL]=%ld expected %ld. (8)\n",
                    static_cast<long>(heap_.tailPos()), static_cast<long>(current_.position));
-      mendOr([&] { heap_.setTailPos(current_.position); });
+      tally_.mendOr([&] { heap_.setTailPos(current_.position); });
     }
   }
 
@@ -175,12 +154,12 @@ class BlockValidator {
       if (after != size_ && r.nextBlock == 0) {
         printFinding(verbose_, "For block %ld, nextBlock=%ld expected %ld. (9)\n", static_cast<long>(position),
                      static_cast<long>(r.nextBlock), static_cast<long>(after));
-        mendOr([&] {
+        tally_.mendOr([&] {
           r.nextBlock = after;
           heap_.writeBlockHeader(r);
         });
       }
-      if (valid_) {
+      if (tally_.valid) {
         if (!r.isFree) {
           if (used_) used_->set(setKey(position + kBlockHeaderBytes), kInSet);
         } else {
@@ -190,12 +169,12 @@ class BlockValidator {
       if ((r.prevBlock != 0 && (r.prevBlock >= position || r.prevBlock < FIRST_BLOCK_POS)) || --steps < 0) {
         printFinding(verbose_, "For block %ld, prevBlock=%ld. (10)\n", static_cast<long>(position),
                      static_cast<long>(r.prevBlock));
-        throw AbortRun{};
+        throw ValidationAbort{};
       }
       if (r.size != after - position) {
         printFinding(verbose_, "For block %ld, size=%ld expected %ld. (11)\n", static_cast<long>(position),
                      static_cast<long>(r.size), static_cast<long>(after - position));
-        mendOr([&] {
+        tally_.mendOr([&] {
           r.size = static_cast<int32_t>(after - position);
           if (r.nextBlock != 0) r.nextBlock = after;
           heap_.writeBlockHeader(r);
@@ -254,19 +233,19 @@ class BlockValidator {
           if (entry.freeBitmap != 0) {
             printFinding(verbose_, "For FI=%ld SI=%ld, fl_freeBitmap was clear, but secondLevel.freeBitmap was not. (18)\n",
                          static_cast<long>(f), static_cast<long>(s));
-            mendOr([&] { heap_.set_sl_freeBitmap(f, entry, 0); });
+            tally_.mendOr([&] { heap_.set_sl_freeBitmap(f, entry, 0); });
           }
           if (head != 0) {
             printFinding(verbose_, "For FI=%ld SI=%ld, fl_freeBitmap was clear, but secondLevel.freeLists was not empty. (19)\n",
                          static_cast<long>(f), static_cast<long>(s));
-            mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
+            tally_.mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
           }
         } else if (!(entry.freeBitmap & sBit)) {
           if (head != 0) {
             printFinding(verbose_,
                          "For FI=%ld SI=%ld, secondLayer.freeBitmap had a clear bit, but the corresponding secondLevel.freeLists was not empty. (12)\n",
                          static_cast<long>(f), static_cast<long>(s));
-            mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
+            tally_.mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
           }
         } else {
           walkFreeList(f, s, head);
@@ -289,7 +268,7 @@ class BlockValidator {
       if (r.prevFree != previous) {
         printFinding(verbose_, "For block=%ld, prevFree=%ld expected %ld. (13)\n", static_cast<long>(position),
                      static_cast<long>(r.prevFree), static_cast<long>(previous));
-        mendOr([&] {
+        tally_.mendOr([&] {
           r.prevFree = previous;
           heap_.writeBlockHeader(r);
         });
@@ -297,14 +276,14 @@ class BlockValidator {
       if (r.size < 1) {
         printFinding(verbose_, "For block %ld, size=%ld but should have already been fixed. (14)\n",
                      static_cast<long>(position), static_cast<long>(r.size));
-        throw AbortRun{};
+        throw ValidationAbort{};
       }
       FreeClass exact = mapSizeToFreeClass(static_cast<uint32_t>(r.size));
       bool stays = true;
       if (exact.f != f || exact.s != s) {
         printFinding(verbose_, "For block=%ld, FI/SI=%ld/%ld expected %ld/%ld. (15)\n", static_cast<long>(position),
                      static_cast<long>(f), static_cast<long>(s), static_cast<long>(exact.f), static_cast<long>(exact.s));
-        mendOr([&] {
+        tally_.mendOr([&] {
           unlink(r, f, s, previous);
           misfiled_.push_back(r);
           stays = false;
@@ -317,11 +296,11 @@ class BlockValidator {
     if (previous == 0) {
       printFinding(verbose_, "For FI=%ld SI=%ld, the corresponding secondLevel.freeLists had an invalid head block. (17)\n",
                    static_cast<long>(f), static_cast<long>(s));
-      mendOr([&] { dropList(f, s); });
+      tally_.mendOr([&] { dropList(f, s); });
     } else {
       printFinding(verbose_, "For FI=%ld SI=%ld, the corresponding secondLevel.freeLists contained an invalid block. (16)\n",
                    static_cast<long>(f), static_cast<long>(s));
-      mendOr([&] {
+      tally_.mendOr([&] {
         blockRecord prev;
         heap_.readBlockHeader(prev, previous, false);
         prev.nextFree = 0;
@@ -339,15 +318,13 @@ class BlockValidator {
       if (!r.isFree) raise("BUG", "cJournaledBlockFile.validate(); block.isFree=FALSE from validFreeBlocks");
       printFinding(verbose_, "Block %ld was not reachable using the TLSF, despite being marked as free. (20)\n",
                    static_cast<long>(position));
-      mendOr([&] { heap_.addFreeToArena(asUsedRecord(r)); });
+      tally_.mendOr([&] { heap_.addFreeToArena(asUsedRecord(r)); });
     }
   }
 
   BlockHeap& heap_;
   bool verbose_;
-  bool repair_;
-  bool valid_ = true;
-  bool repaired_ = false;
+  FindingTally tally_;
   int64_t size_ = 0;
   int64_t badBlock_ = 0;
   blockRecord current_;

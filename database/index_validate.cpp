@@ -10,8 +10,6 @@ namespace bw {
 
 namespace {
 
-struct AbortRun {};
-
 constexpr intptr_t kUnaccounted = 1;
 constexpr intptr_t kAccounted = 2;
 constexpr intptr_t kInUse = 1;
@@ -19,18 +17,19 @@ constexpr intptr_t kInUse = 1;
 class IndexValidator {
  public:
   IndexValidator(BlockHeap& heap, BlockIndex& index, bool verbose, bool repair, bool keepSets)
-      : heap_(heap), index_(index), verbose_(verbose), repair_(repair), keepSets_(keepSets) {}
+      : heap_(heap), index_(index), verbose_(verbose), keepSets_(keepSets) {
+    tally_.repair = repair;
+  }
 
   ValidationResult run() {
     std::optional<BlockTransaction> tx;
-    bool ended = false;
-    try {
-      ValidationResult blocks = validateBlockHeap(heap_, verbose_, repair_, true);
-      repaired_ = blocks.repaired;
-      valid_ = blocks.valid;
-      if (!valid_) return finishResult();  // nothing of the index is examined
+    bool ended = runValidationSteps(verbose_, [&] {
+      ValidationResult blocks = validateBlockHeap(heap_, verbose_, tally_.repair, true);
+      tally_.repaired = blocks.repaired;
+      tally_.valid = blocks.valid;
+      if (!tally_.valid) return;  // nothing of the index is examined
       blocks_ = std::move(blocks.blocks);
-      if (repair_) tx.emplace(heap_.store());
+      if (tally_.repair) tx.emplace(heap_.store());
       checkSpecialBlocks();
       checkArraySize();
       if (keepSets_) indices_ = std::make_unique<ValidationSet>();
@@ -38,13 +37,7 @@ class IndexValidator {
       checkChainCount();
       freeUnaccounted();
       if (tx) tx->finish();
-      ended = true;
-    } catch (const AbortRun&) {
-    } catch (const eException& e) {
-      if (verbose_) printValidationException(e);
-    } catch (const std::exception& e) {
-      if (verbose_) printValidationException(e);
-    }
+    });
     if (!ended) {
       tx.reset();  // discards the repairs of an aborted run
       return {};
@@ -54,25 +47,15 @@ class IndexValidator {
 
  private:
   ValidationResult finishResult() {
-    if (repaired_) index_.reloadMirrors();
+    if (tally_.repaired) index_.reloadMirrors();
     ValidationResult result;
-    result.valid = valid_;
-    result.repaired = repaired_;
-    if (valid_ && keepSets_) {
+    result.valid = tally_.valid;
+    result.repaired = tally_.repaired;
+    if (tally_.valid && keepSets_) {
       result.indices = std::move(indices_);
       result.blocks = std::move(blocks_);
     }
     return result;
-  }
-
-  template <class Mend>
-  void mendOr(Mend mend) {
-    if (repair_) {
-      mend();
-      repaired_ = true;
-    } else {
-      valid_ = false;
-    }
   }
 
   intptr_t stateOf(int64_t handle) { return blocks_->get(setKey(handle)); }
@@ -82,7 +65,7 @@ class IndexValidator {
     int64_t array = index_.arrayBlock();
     if (stateOf(array) == 0) {
       printFinding(verbose_, "The special Index arrayBlock=%ld does not exist!\n", static_cast<long>(array));
-      throw AbortRun{};
+      throw ValidationAbort{};
     }
     account(array);
     int64_t dummy = index_.infoDummyBlock();
@@ -90,7 +73,7 @@ class IndexValidator {
       account(dummy);
     } else {
       printFinding(verbose_, "The special Index dummyBlock=%ld does not exist!\n", static_cast<long>(dummy));
-      valid_ = false;
+      tally_.valid = false;
     }
   }
 
@@ -99,7 +82,7 @@ class IndexValidator {
     if (capacity < index_.arraySize() || capacity - 4 > index_.arraySize()) {
       printFinding(verbose_, "Index's arraySize=%ld but expected about %ld\n", static_cast<long>(index_.arraySize()),
                    static_cast<long>(capacity));
-      throw AbortRun{};
+      throw ValidationAbort{};
     }
   }
 
@@ -112,7 +95,7 @@ class IndexValidator {
     if (entry == expected_) return;
     printFinding(verbose_, "For empty index=%ld, value=%ld expected %ld\n", static_cast<long>(prev_),
                  static_cast<long>(-expected_), static_cast<long>(-entry));
-    mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry); });
+    tally_.mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry); });
   }
 
   void walkEntries() {
@@ -133,17 +116,17 @@ class IndexValidator {
       bool exists = v == dummy ? state != 0 : state == kUnaccounted;
       if (!exists) {
         printFinding(verbose_, "For index=%ld, block %ld does not exist!\n", static_cast<long>(e), static_cast<long>(v));
-        mendOr([&] { freeEntryOnly(e); });
+        tally_.mendOr([&] { freeEntryOnly(e); });
         continue;
       }
       account(v);
-      if (valid_ && indices_) indices_->set(e - (BLOCKINDEX_MIN - 1), kInUse);
+      if (tally_.valid && indices_) indices_->set(e - (BLOCKINDEX_MIN - 1), kInUse);
       if (v == dummy) continue;  // preallocated: the dummy block has no index word
       int64_t word = heap_.read32(v);
       if (word != e) {
         printFinding(verbose_, "For block %ld, index=%ld expected %ld\n", static_cast<long>(v), static_cast<long>(word),
                      static_cast<long>(e));
-        mendOr([&] { heap_.write32(v, static_cast<uint32_t>(e)); });
+        tally_.mendOr([&] { heap_.write32(v, static_cast<uint32_t>(e)); });
       }
     }
   }
@@ -163,11 +146,11 @@ class IndexValidator {
     if (expected_ != 0) {
       printFinding(verbose_, "For empty index=%ld, value=%ld expected %ld\n", static_cast<long>(prev_),
                    static_cast<long>(-expected_), 0L);
-      mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, 0); });
+      tally_.mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, 0); });
     }
     if (arrayFree_ != count_) {
       printFinding(verbose_, "Index's arrayFree=%ld expected %ld\n", static_cast<long>(arrayFree_), static_cast<long>(count_));
-      mendOr([&] { writeEntry(3, count_); });
+      tally_.mendOr([&] { writeEntry(3, count_); });
     }
   }
 
@@ -179,7 +162,7 @@ class IndexValidator {
     for (intptr_t key : unused) {
       int64_t handle = fromSetKey(key);
       printFinding(verbose_, "Block %ld is allocated but not used (indexed)\n", static_cast<long>(handle));
-      mendOr([&] { heap_.deallocate(handle); });
+      tally_.mendOr([&] { heap_.deallocate(handle); });
       blocks_->get(key, true);
     }
   }
@@ -187,10 +170,8 @@ class IndexValidator {
   BlockHeap& heap_;
   BlockIndex& index_;
   bool verbose_;
-  bool repair_;
   bool keepSets_;
-  bool valid_ = true;
-  bool repaired_ = false;
+  FindingTally tally_;
   std::unique_ptr<ValidationSet> blocks_;
   std::unique_ptr<ValidationSet> indices_;
   int64_t prev_ = 0;

@@ -47,6 +47,7 @@ class cIndexedObjectList : public cIndexedObject {
 
  private:
   friend class cJournaledIndexedObjectSoupDatabase;
+  friend class ListChainCheck;
   struct Links {
     int32_t head, tail, listNext, listPrev;
   };

@@ -222,16 +222,11 @@ void cJournaledIndexedObjectSoup::setUsedBytes(int64_t value) {
   file_->setHeaderValue(kSoupUsedBytes, value);
 }
 
-// --- compaction hooks -------------------------------------------------------------------------
-
-void cJournaledIndexedObjectSoup::compactStep(bool /*restart*/) {}
+// --- compaction positions (the walk itself is in soup_compact.cpp) ----------------------------
 
 CompactionBlocks cJournaledIndexedObjectSoup::firstCompactionBlocks() {
   return {file_->infoFirstBlock(), file_->infoDummyBlock()};
 }
-
-int64_t cJournaledIndexedObjectSoup::decideNextBlockToCompact(int64_t /*block*/) { return 0; }
-int64_t cJournaledIndexedObjectSoup::decideNextDesiredBlock(int64_t /*block*/) { return 0; }
 
 void cJournaledIndexedObjectSoup::setAutoBlockToCompact(int64_t block) {
   requireChangeable("setAutoBlockToCompact");

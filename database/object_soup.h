@@ -40,6 +40,7 @@
 #include "core/number_space.h"
 #include "core/object.h"
 #include "core/str.h"
+#include "database/block_validate.h"
 #include "database/indexed_object.h"
 #include "database/soup_block_file.h"
 #include "database/soup_stream.h"
@@ -158,17 +159,32 @@ class cJournaledIndexedObjectSoup : public class_base {
   // min(newCount, oldCount) of them.
   void resizeArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear);
 
-  // --- compaction hooks -------------------------------------------------------------------
-  // The compaction unit fills these in; here compactStep and the two
-  // decisions do nothing (0 = the pass is finished / no placement order).
+  // --- fragmentation and compaction (database/soup_compact.cpp) ------------------------
+  // Per mille of the file not in use: 1000 - (usedBytes + the block file's
+  // fixed overhead) x 1000 / the file's size.
+  int32_t infoFragmentation();
+  // stepOnly: one compactStep, then a flush when the pass has ended.
+  // Otherwise a whole pass in one transaction (every list's objects placed
+  // after its record in list order, then every gap closed), then a flush.
+  void defragment(bool stepOnly);
+  // One step of the compaction walk; restart begins a new pass.
   virtual void compactStep(bool restart);
   virtual CompactionBlocks firstCompactionBlocks();
+  // The next used block after block in file order, 0 at the end.
   virtual int64_t decideNextBlockToCompact(int64_t block);
-  virtual int64_t decideNextDesiredBlock(int64_t block);
+  // The block to place after lastDesired: always 0 here (no placement order).
+  virtual int64_t decideNextDesiredBlock(int64_t lastDesired);
   void setAutoBlockToCompact(int64_t block);
   void setAutoDesiredBlock(int64_t block);
   int64_t infoAutoBlockToCompact() const { return autoBlockToCompact_; }
   int64_t infoAutoDesiredBlock() const { return autoDesiredBlock_; }
+
+  // --- validation (database/soup_validate.cpp) ------------------------------------------
+  // Validates the block layers, then the compaction positions; never raises.
+  // keepSet keeps the set of indices in use of a valid run.
+  virtual ValidationResult validate(bool verbose, bool repair, bool keepSet);
+  // Destroys every index of set (in set order) and answers how many.
+  virtual int64_t destroyUnusedObjects(ValidationSet& set, bool verbose);
 
   // --- state -------------------------------------------------------------------------------
   bool infoNeedsRepair() const { return needsRepair_; }

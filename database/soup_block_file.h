@@ -23,6 +23,8 @@
 #include <functional>
 
 #include "core/str.h"
+#include "database/block_move.h"
+#include "database/block_validate.h"
 
 namespace bw {
 
@@ -95,6 +97,17 @@ class SoupBlockFile {
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;
   virtual SoupOverhead infoOverhead() = 0;
+
+  // --- compaction and validation: the indexed block file's own ------------------------
+  // The next used block after handle in file order, 0 at the end.
+  virtual int64_t infoNextUsedBlock(int64_t handle) = 0;
+  // The payload size of the free block just before handle, else 0.
+  virtual int32_t infoFreeSizeBefore(int64_t handle) = 0;
+  // Moves a block, or places the desired block before it (own transaction);
+  // index entries follow the block that moved.
+  virtual MovedBlock moveBlock(int64_t handle, int64_t desiredHandle) = 0;
+  // The heap's and the index's validation; never raises.
+  virtual ValidationResult validate(bool verbose, bool repair, bool keepSets) = 0;
 
   // --- header values 6..13 (each set in a transaction of its own) ----------------------
   virtual int64_t getHeaderValue(int32_t entry) = 0;

@@ -72,17 +72,29 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
 
   // --- compaction state ----------------------------------------------------------------------
   CompactionBlocks firstCompactionBlocks() override;
+  // The list order: the oldest list's record, its nodes (head to tail, or
+  // tail to head with the list flag), then the list before it in the chain,
+  // back to the first list (database/soup_compact.cpp).
+  int64_t decideNextDesiredBlock(int64_t lastDesired) override;
   int64_t infoDefragListIndex();
   void setDefragListIndex(int64_t value);
   bool infoListFlag() const { return (flags_ & 1) != 0; }
   // Stores the flags word and restarts the compaction walk when it changes.
   void setListFlag(bool on);
 
+  // --- validation (database/soup_validate.cpp) ------------------------------------------
+  // The soup's validation, then the chain of lists and every list's nodes.
+  ValidationResult validate(bool verbose, bool repair, bool keepSet) override;
+  // Empties and destroys the lists the set names (destroying their nodes
+  // that it names too), then destroys what is left of the set.
+  int64_t destroyUnusedObjects(ValidationSet& set, bool verbose) override;
+
  protected:
   void reloadHeaderMirrors() override;
 
  private:
   friend class cIndexedObjectList;
+  friend class ListChainCheck;
   void setHeadListIndex(int32_t index);
   // Moves autoDesiredBlock on when it names the node's block.
   void moveDesiredBlockOff(int32_t index, const char* message);

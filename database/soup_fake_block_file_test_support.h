@@ -218,6 +218,26 @@ class FakeSoupBlockFile : public SoupBlockFile {
   int64_t infoDummyBlock() override { return current_.dummy; }
   int64_t infoFirstBlock() override { return current_.blocks.empty() ? 0 : current_.blocks.begin()->first; }
   SoupOverhead infoOverhead() override { return {8513 + 8 * 128, 12}; }
+  // The fake keeps its blocks without gaps: nothing is free, nothing moves.
+  int64_t infoNextUsedBlock(int64_t handle) override {
+    auto it = current_.blocks.upper_bound(handle);
+    return it == current_.blocks.end() ? 0 : it->first;
+  }
+  int32_t infoFreeSizeBefore(int64_t /*handle*/) override { return 0; }
+  MovedBlock moveBlock(int64_t /*handle*/, int64_t /*desiredHandle*/) override { return {}; }
+  // Valid, with the indices in use and every block.
+  ValidationResult validate(bool /*verbose*/, bool /*repair*/, bool keepSets) override {
+    ValidationResult r;
+    r.valid = true;
+    if (!keepSets) return r;
+    r.indices = std::make_unique<ValidationSet>();
+    r.blocks = std::make_unique<ValidationSet>();
+    for (size_t i = 1; i < current_.entries.size(); ++i) {
+      if (current_.entries[i] != 0) r.indices->set(static_cast<intptr_t>(i), 1);
+    }
+    for (const auto& [handle, bytes] : current_.blocks) r.blocks->set(static_cast<intptr_t>(handle), 1);
+    return r;
+  }
   int64_t getHeaderValue(int32_t entry) override { return current_.header.at(static_cast<size_t>(entry)); }
   void setHeaderValue(int32_t entry, int64_t value) override {
     Own own(*this);

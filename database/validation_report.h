@@ -23,6 +23,44 @@ void printValidationException(const eException& e);
 // Any other exception (an allocation failure) is reported as "MEM".
 void printValidationException(const std::exception& e);
 
+// The two results a run builds up. A finding that can be mended is mended
+// with repair (and the run has repaired something); without repair it makes
+// the run invalid.
+struct FindingTally {
+  bool repair = false;
+  bool valid = true;
+  bool repaired = false;
+  template <class Mend>
+  void mendOr(Mend mend) {
+    if (repair) {
+      mend();
+      repaired = true;
+    } else {
+      valid = false;
+    }
+  }
+};
+
+// Thrown by a validation step after it printed an aborting finding.
+struct ValidationAbort {};
+
+// Runs the steps of a validation run: true when they ended normally; an
+// aborting finding or an exception (printed when verbose) answers false.
+// Nothing escapes.
+template <class Steps>
+bool runValidationSteps(bool verbose, Steps steps) noexcept {
+  try {
+    steps();
+    return true;
+  } catch (const ValidationAbort&) {
+  } catch (const eException& e) {
+    if (verbose) printValidationException(e);
+  } catch (const std::exception& e) {
+    if (verbose) printValidationException(e);
+  }
+  return false;
+}
+
 // Numbers enter the validation sets as 32-bit keys: a handle or position by
 // its low 32 bits (the data area stays below 2^32).
 inline intptr_t setKey(int64_t number) { return static_cast<int32_t>(static_cast<uint32_t>(number)); }

@@ -1,0 +1,297 @@
+// database/soup_validate.cpp - validation of the object soup and of the
+// Database's lists, and the removal of objects that nothing uses.
+//
+// The soup's validate runs the indexed block file's first (which runs the
+// heap's), then checks the compaction positions; the Database's then walks
+// the chain of lists and every list's nodes. Invariants of a run:
+//   1. Without repair nothing is written.
+//   2. No exception leaves validate: one raised inside is printed (when
+//      verbose) and answers valid FALSE, repaired FALSE; with repair the
+//      guard discards what the run wrote, which puts the soup into its
+//      must-close state.
+//   3. Every walk ends: each keeps the set of lists or nodes it visited, and
+//      a list or node met twice is treated as one that does not exist.
+#include <optional>
+#include <vector>
+
+#include "database/soup_block_file.h"
+#include "database/soup_database.h"
+#include "database/validation_report.h"
+
+namespace bw {
+
+namespace {
+
+constexpr intptr_t kSeen = 1;
+
+template <class Steps>
+void runCatching(bool verbose, ValidationResult& result, Steps steps) {
+  if (!runValidationSteps(verbose, steps)) result.valid = result.repaired = false;
+}
+
+// Keeps the index set only for a valid run whose caller asked for it.
+ValidationResult finished(ValidationResult result, bool keepSet) {
+  result.blocks.reset();
+  if (!result.valid || !keepSet) result.indices.reset();
+  return result;
+}
+
+}  // namespace
+
+ValidationResult cJournaledIndexedObjectSoup::validate(bool verbose, bool repair, bool keepSet) {
+  ValidationResult result;
+  runCatching(verbose, result, [&] {
+    requireOpen("validate");
+    result = file_->validate(verbose, repair, true);
+    if (!result.valid) return;
+    std::optional<SoupTransaction> tx;
+    if (repair) tx.emplace(*file_);
+    bool reset = false;
+    auto checkPosition = [&](const char* format, int64_t block) {
+      if (block == 0 || result.blocks->get(setKey(block)) != 0) return;
+      printFinding(verbose, format, static_cast<long>(block));
+      if (repair) {
+        reset = true;
+        result.repaired = true;
+      } else {
+        result.valid = false;
+      }
+    };
+    checkPosition("autoBlockToCompact %ld does not exist!\n", autoBlockToCompact_);
+    checkPosition("autoDesiredBlock %ld does not exist!\n", autoDesiredBlock_);
+    if (reset) {
+      CompactionBlocks first = firstCompactionBlocks();
+      setAutoBlockToCompact(first.blockToCompact);
+      setAutoDesiredBlock(first.desiredBlock);
+    }
+    if (tx) tx->finish();
+  });
+  return finished(std::move(result), keepSet);
+}
+
+// --- the Database ------------------------------------------------------------------------
+
+// One walk over the chain of lists and their nodes (see validate).
+class ListChainCheck {
+ public:
+  ListChainCheck(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& indices, bool verbose, bool repair,
+                 ValidationResult& result)
+      : db_(db), indices_(indices), verbose_(verbose), repair_(repair), result_(result) {}
+
+  // A finding that can be mended.
+  template <class Mend>
+  void mendOr(Mend mend) {
+    FindingTally tally{repair_, result_.valid, result_.repaired};
+    tally.mendOr(mend);
+    result_.valid = tally.valid;
+    result_.repaired = tally.repaired;
+  }
+
+  bool isIndex(int32_t index) { return index != 0 && indices_.get(index) != 0; }
+
+  void walkLists(int32_t head);
+
+ private:
+  void walkNodes(cIndexedObjectList& list);
+  void closeCircle(int32_t head, int32_t last, int32_t lastWalked);
+  // Changes the list's links and saves it.
+  template <class Change>
+  void relink(cIndexedObjectList& list, Change change) {
+    cIndexedObjectList::Links links = list.links();
+    change(links);
+    list.setLinks(links);
+    db_.saveChangesToObject(&list);
+  }
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  ValidationSet& indices_;
+  bool verbose_;
+  bool repair_;
+  ValidationResult& result_;
+  ValidationSet seenLists_;
+  ValidationSet seenNodes_;
+  int32_t first_ = 0;
+};
+
+ValidationResult cJournaledIndexedObjectSoupDatabase::validate(bool verbose, bool repair, bool keepSet) {
+  ValidationResult result = cJournaledIndexedObjectSoup::validate(verbose, repair, true);
+  if (!result.valid) return result;
+  runCatching(verbose, result, [&] {
+    std::optional<SoupTransaction> tx;
+    bool autoCompact = infoAutoCompact();
+    if (repair) {
+      tx.emplace(infoBlockFile());
+      setAutoCompact(false);
+    }
+    struct Restore {
+      cJournaledIndexedObjectSoup& soup;
+      bool on;
+      ~Restore() { soup.setAutoCompact(on); }
+    } restore{*this, autoCompact};
+
+    int64_t defrag = infoDefragListIndex();
+    if (defrag < -1) defrag = ~defrag;
+    if (defrag != 0 && defrag != -1 && result.indices->get(static_cast<intptr_t>(defrag)) == 0) {
+      printFinding(verbose, "Invalid listIndex=%ld (from readDefragListIndex())\n", static_cast<long>(defrag));
+      if (repair) {
+        compactStep(true);
+      } else {
+        result.valid = false;
+      }
+    }
+    ListChainCheck(*this, *result.indices, verbose, repair, result).walkLists(infoHeadListIndex());
+    if (tx) tx->finish();
+  });
+  return finished(std::move(result), keepSet);
+}
+
+void ListChainCheck::walkLists(int32_t head) {
+  if (head == 0) return;
+  int32_t prev = 0;
+  int32_t last = 0;
+  int32_t lastWalked = 0;
+  for (int32_t index = head;;) {
+    if (!isIndex(index) || seenLists_.get(index) != 0) {
+      printFinding(verbose_, "Invalid listIndex=%ld (prevListIndex=%ld)\n", static_cast<long>(index), static_cast<long>(prev));
+      mendOr([&] {
+        if (prev == 0) {
+          db_.setHeadListIndex(0);  // the chain is dropped
+        } else {
+          last = 0;
+        }
+      });
+      break;
+    }
+    seenLists_.set(index, kSeen);
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
+    LoadedUse use(db_, list);
+    cIndexedObjectList::Links links = list->links();
+    if (prev == 0) {
+      first_ = index;
+      last = links.listPrev;
+    } else if (links.listPrev != prev) {
+      printFinding(verbose_, "Invalid list.listPrevIndex=%ld expected %ld\n", static_cast<long>(links.listPrev),
+                   static_cast<long>(prev));
+      mendOr([&] { relink(*list, [&](auto& l) { l.listPrev = prev; }); });
+    }
+    walkNodes(*list);
+    prev = index;
+    lastWalked = index;
+    index = list->infoListNextIndex();
+    if (index == head) break;
+  }
+  if (db_.infoHeadListIndex() == 0) return;
+  closeCircle(head, last, lastWalked);
+}
+
+void ListChainCheck::walkNodes(cIndexedObjectList& list) {
+  int32_t p = 0;
+  int32_t pPrev = 0;
+  for (int32_t n = list.infoHeadIndex(); n != 0;) {
+    if (!isIndex(n) || seenNodes_.get(n) != 0) {
+      printFinding(verbose_, "Invalid nodeIndex=%ld (prevNodeIndex=%ld)\n", static_cast<long>(n), static_cast<long>(p));
+      mendOr([&] {
+        if (p != 0) db_.writeObjectNodeHeader(p, 0, pPrev);
+        relink(list, [&](auto& l) {
+          l.tail = p;
+          if (p == 0) l.head = 0;
+        });
+      });
+      break;
+    }
+    seenNodes_.set(n, kSeen);
+    NodeHeader header = db_.readObjectNodeHeader(n);
+    if (header.prevIndex != p) {
+      printFinding(verbose_, "Invalid nodePrevIndex=%ld expected %ld\n", static_cast<long>(header.prevIndex),
+                   static_cast<long>(p));
+      mendOr([&] { db_.writeObjectNodeHeader(n, header.nextIndex, p); });
+    }
+    pPrev = p;
+    p = n;
+    n = header.nextIndex;
+  }
+  if (list.infoTailIndex() != p) {
+    printFinding(verbose_, "Invalid list.tailIndex=%ld expected %ld\n", static_cast<long>(list.infoTailIndex()),
+                 static_cast<long>(p));
+    mendOr([&] { relink(list, [&](auto& l) { l.tail = p; }); });
+  }
+}
+
+void ListChainCheck::closeCircle(int32_t head, int32_t last, int32_t lastWalked) {
+  cIndexedObjectList* first = loadObject_cIndexedObjectList(db_, first_);
+  LoadedUse firstUse(db_, first);
+  cIndexedObjectList* tail = loadObject_cIndexedObjectList(db_, lastWalked);
+  LoadedUse tailUse(db_, tail);
+  if (last == lastWalked) {
+    if (first->infoListPrevIndex() != last) {
+      printFinding(verbose_, "Invalid head list.listPrevIndex=%ld expected %ld\n",
+                   static_cast<long>(first->infoListPrevIndex()), static_cast<long>(last));
+      mendOr([&] { relink(*first, [&](auto& l) { l.listPrev = last; }); });
+    }
+    if (tail->infoListNextIndex() != head) {
+      printFinding(verbose_, "Invalid tail list.listNextIndex=%ld expected %ld\n",
+                   static_cast<long>(tail->infoListNextIndex()), static_cast<long>(head));
+      mendOr([&] { relink(*tail, [&](auto& l) { l.listNext = head; }); });
+    }
+    return;
+  }
+  printFinding(verbose_, "Invalid tailListIndex=%ld expected %ld\n", static_cast<long>(last), static_cast<long>(lastWalked));
+  mendOr([&] {
+    relink(*tail, [&](auto& l) { l.listNext = head; });
+    relink(*first, [&](auto& l) { l.listPrev = lastWalked; });
+  });
+}
+
+// --- unused objects ---------------------------------------------------------------------------
+
+int64_t cJournaledIndexedObjectSoup::destroyUnusedObjects(ValidationSet& set, bool verbose) {
+  requireChangeable("destroyUnusedObjects");
+  SoupTransaction tx(*file_);
+  std::vector<intptr_t> indices;
+  for (bool more = set.gotoFirst(); more; more = set.gotoNext()) indices.push_back(set.infoCurrent().key);
+  for (intptr_t index : indices) destroyObject(static_cast<int32_t>(index));
+  tx.finish();
+  printFinding(verbose, "%ld objects were allocated by unused\n", static_cast<long>(indices.size()));
+  return static_cast<int64_t>(indices.size());
+}
+
+int64_t cJournaledIndexedObjectSoupDatabase::destroyUnusedObjects(ValidationSet& set, bool verbose) {
+  requireChangeable("destroyUnusedObjects");
+  SoupTransaction tx(infoBlockFile());
+  int32_t head = infoHeadListIndex();
+  if (head != 0) {
+    int32_t stopAt = 0;
+    {
+      cIndexedObjectList* first = loadObject_cIndexedObjectList(*this, head);
+      LoadedUse use(*this, first);
+      stopAt = first->infoListPrevIndex();
+    }
+    ValidationSet seen;
+    for (int32_t index = head; index != 0 && seen.get(index) == 0;) {
+      seen.set(index, kSeen);
+      cIndexedObjectList* list = loadObject_cIndexedObjectList(*this, index);
+      int32_t next = list->infoListNextIndex();
+      if (set.get(index) == 0) {
+        unloadObject(list);
+      } else {
+        while (int32_t node = list->infoHeadIndex()) {
+          list->remove(node);
+          if (set.get(node) != 0) {
+            destroyObject(node);
+            set.get(node, true);
+          }
+        }
+        printFinding(verbose, "List was allocated but unused (index=%ld)\n", static_cast<long>(index));
+        unloadAndDestroyObjectList(list);
+        set.get(index, true);
+      }
+      if (index == stopAt) break;
+      index = next;
+    }
+  }
+  int64_t count = cJournaledIndexedObjectSoup::destroyUnusedObjects(set, verbose);
+  tx.finish();
+  return count;
+}
+
+}  // namespace bw
