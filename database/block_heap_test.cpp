@@ -262,6 +262,52 @@ TEST_F(BlockHeapTest, MisuseMessages) {
   store.finishTransaction(id);
 }
 
+TEST_F(BlockHeapTest, BookkeepingFaultsAreReported) {
+  int64_t a = heap.allocate(92, false), b = heap.allocate(92, false);
+  heap.allocate(8, false);
+  heap.deallocate(a);
+  blockRecord freeBlock = header(a - 8), used = header(b - 8);
+  store.beginTransaction();  // discarded at the end
+  ::testing::internal::CaptureStdout();
+  expectRaise([&] { heap.removeFreeFromArena(freeBlock, 6, 17, heap.secondLevel(6)); }, "BUG",
+              "cJournaledBlockFile.removeFreeFromArena(); incorrect freeSI");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "# freeBlock.size=100=$64, freeFI=6, freeSI=6, debugFI=17, debugSI=18\n");
+  expectRaise([&] { heap.removeFreeFromArena(freeBlock, 6, 18, heap.secondLevel(7)); }, "BUG",
+              "cJournaledBlockFile.removeFreeFromArena(); incorrect sl");
+  blockRecord notHead = freeBlock;
+  notHead.prevFree = 0;
+  heap.set_sl_freeList(6, heap.secondLevel(6), 18, 0);
+  expectRaise([&] { heap.removeFreeFromArena(notHead, 6, 18, heap.secondLevel(6)); }, "BUG",
+              "cJournaledBlockFile.removeFreeFromArena(); freeBlock.prevFree=0");
+  expectRaise([&] { heap.findFreeInArena(40); }, "BUG", "cJournaledBlockFile.findFreeInArena(); freeBlockPos=0 (1)");
+  blockRecord usedCopy = used;
+  expectRaise([&] { heap.splitBlock(freeBlock, 28); }, "BUG",
+              "cJournaledBlockFile.splitBlock(); usedBlock is actually free");
+  expectRaise([&] { heap.mergeBothBlocks(freeBlock, usedCopy); }, "BUG",
+              "cJournaledBlockFile.mergeBothBlocks(); firstBlock is actually free");
+  blockRecord second = freeBlock;
+  second.prevBlock = used.position;
+  expectRaise([&] { heap.mergeBothBlocks(used, second); }, "BUG",
+              "cJournaledBlockFile.mergeBothBlocks(); secondBlock is actually free");
+  store.discardChanges();
+}
+
+TEST_F(BlockHeapTest, DuringAMoveOnlyBlocksAfterTheMarkQualify) {
+  std::vector<int64_t> h;
+  for (int k = 0; k < 6; ++k) h.push_back(heap.allocate(92, false));
+  heap.deallocate(h[4]);
+  heap.deallocate(h[1]);  // list head: h[1], then h[4]
+  heap.setAllocateAbovePos(h[2]);
+  FreeFind found = heap.findFreeInArena(100);
+  EXPECT_EQ(found.position, h[4] - 8);
+  heap.setAllocateAbovePos(h[5]);
+  EXPECT_EQ(heap.findFreeInArena(100).position, 0);
+  EXPECT_EQ(heap.findFreeInArena(100).f, -1);
+  heap.setAllocateAbovePos(0);
+  EXPECT_EQ(heap.findFreeInArena(100).position, h[1] - 8);
+}
+
 TEST_F(BlockHeapTest, AllocateFromAKnownFreeBlockSplitsTheRest) {
   int64_t a = heap.allocate(192, false);
   heap.allocate(8, false);

@@ -256,6 +256,44 @@ TEST_F(BlockIndexTest, EntryCache) {
   EXPECT_EQ(store.readCalls() - reads, 0);
 }
 
+TEST_F(BlockIndexTest, InconsistentCountsAndChainsAreReported) {
+  auto reload = [&](int64_t e, int64_t value) {
+    setEntry(e, value);
+    index.openIndex();
+  };
+  std::vector<uint8_t> fresh = store.committed();
+  auto restart = [&] {
+    store.replaceCommitted(fresh);
+    heap.loadHeader();
+    index.openIndex();
+  };
+  reload(4, 0);  // no chain, but 114 counted free
+  expectRaise([&] { index.allocateIndexBlock(4, false); }, "BUG",
+              "cJournaledIndexedBlockFile.privateAllocateIndex(); arrayFree<>0");
+  restart();
+  reload(14, 9999);  // the chain's head holds a handle
+  expectRaise([&] { index.allocateIndexBlock(4, false); }, "BUG",
+              "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
+  restart();
+  reload(3, 0);
+  expectRaise([&] { index.allocateIndexBlock(4, false); }, "BUG",
+              "cJournaledBlockFile.privateAllocateIndex(); arrayFree<0");
+  restart();
+  allocateMany(3);
+  reload(3, 114);
+  expectRaise([&] { index.deallocateIndex(2); }, "BUG", "cJournaledBlockFile.deallocateIndex(); arrayFree>max");
+  restart();
+  allocateMany(3);
+  reload(4, 0);  // entries 17.. free but unchained; freeing 2 finds no free entry below
+  reload(4, 15);
+  setEntry(15, 1);
+  expectRaise([&] { index.deallocateIndex(3); }, "BUG", "cJournaledIndexedBlockFile.deallocateIndex(); value>0");
+  restart();
+  for (int64_t e = 14; e < 128; ++e) setEntry(e, index.infoDummyBlock());
+  expectRaise([&] { index.resizeIndexArray(512); }, "BUG",
+              "cJournaledIndexedBlockFile.resizeIndexArray(); i<BLOCKINDEX_MIN");
+}
+
 TEST_F(BlockIndexTest, IndexLimit) {
   ::testing::internal::CaptureStdout();
   setEntry(4, 1073741824);
