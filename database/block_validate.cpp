@@ -78,7 +78,10 @@ class BlockValidator {
     for (int64_t position = heap_.firstBlockPos(); position + 24 <= size_;) {
       blockRecord r;
       readQuietly(r, position);
-      if (r.size < kMinimumBlockSize) {
+      // A size that runs past the end is as bad as one too small, unless
+      // this is the tail: taking it at its word would swallow every block
+      // after it, which the backward walk from the tail can still reach.
+      if (r.size < kMinimumBlockSize || (position + r.size > size_ && position != heap_.tailPos())) {
         printFinding(verbose_, "For block %ld, size=%ld. (3)\n", static_cast<long>(position), static_cast<long>(r.size));
         tally_.valid = false;
         badBlock_ = position;
@@ -260,7 +263,7 @@ class BlockValidator {
   void walkFreeList(int32_t f, int32_t s, int64_t head) {
     int64_t previous = 0;
     int64_t position = head;
-    while (position != 0 && free_->get(setKey(position)) != 0) {
+    while (position != 0 && valueInSet(*free_, position) != 0) {
       blockRecord r;
       heap_.readBlockHeader(r, position, false);
       if (!r.isFree) raise("BUG", "cJournaledBlockFile.validate(); block.isFree=FALSE despite validFreeBlocks");

@@ -126,6 +126,24 @@ TEST_F(BlockValidateTest, BadBlockHandsOverToTheTail) {
   EXPECT_EQ(layoutFindings(), std::vector<std::string>{});
 }
 
+// Taken at its word, a size that runs past the end would make the block the
+// last one and swallow every block after it; the tail's backward walk
+// still reaches them.
+TEST_F(BlockValidateTest, SizeRunningPastTheEndIsABadBlock) {
+  patch32(block(2), 10000);
+  Run r = validateBlocks(true);
+  EXPECT_EQ(r.out,
+            "For block 8652, size=10000. (3)\n"
+            "For block 8652, size=10000 expected 68. (11)\n");
+  EXPECT_FALSE(r.valid);
+  EXPECT_TRUE(r.repaired);
+  Run again = validateBlocks(true);
+  EXPECT_EQ(again.out, "");
+  EXPECT_TRUE(again.valid);
+  EXPECT_EQ(again.set.size(), 3u);
+  EXPECT_EQ(layoutFindings(), std::vector<std::string>{});
+}
+
 TEST_F(BlockValidateTest, BrokenChainWithATailBeyondTheEndAborts) {
   patch32(block(2), 0);
   patch64(16, 8968);

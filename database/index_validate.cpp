@@ -58,7 +58,7 @@ class IndexValidator {
     return result;
   }
 
-  intptr_t stateOf(int64_t handle) { return blocks_->get(setKey(handle)); }
+  intptr_t stateOf(int64_t handle) { return valueInSet(*blocks_, handle); }
   void account(int64_t handle) { blocks_->set(setKey(handle), kAccounted); }
 
   void checkSpecialBlocks() {
@@ -79,8 +79,9 @@ class IndexValidator {
 
   void checkArraySize() {
     int64_t capacity = heap_.infoSizeOfBlock(index_.arrayBlock()) / 8;
-    if (capacity < index_.arraySize() || capacity - 4 > index_.arraySize()) {
-      printFinding(verbose_, "Index's arraySize=%ld but expected about %ld\n", static_cast<long>(index_.arraySize()),
+    int64_t size = heap_.readArrayEntry(index_.arrayBlock(), 2);  // all 64 bits, not the mirror's 32
+    if (capacity < size || capacity - 4 > size) {
+      printFinding(verbose_, "Index's arraySize=%ld but expected about %ld\n", static_cast<long>(size),
                    static_cast<long>(capacity));
       throw ValidationAbort{};
     }
@@ -101,8 +102,9 @@ class IndexValidator {
   void walkEntries() {
     int64_t array = index_.arrayBlock();
     int64_t dummy = index_.infoDummyBlock();
-    arrayFree_ = index_.arrayFree();
-    expected_ = index_.firstFree();
+    // The stored entries, all 64 bits of them: the mirrors keep only 32.
+    arrayFree_ = heap_.readArrayEntry(array, 3);
+    expected_ = heap_.readArrayEntry(array, 4);
     for (int64_t e = BLOCKINDEX_MIN; e < index_.arraySize(); ++e) {
       int64_t v = heap_.readArrayEntry(array, e);
       if (v <= 0) {

@@ -86,6 +86,18 @@ TEST_F(IndexValidateTest, FirstFreeBeyondTheFirstFreeEntry) {
   EXPECT_EQ(index.firstFree(), 14);
 }
 
+TEST_F(IndexValidateTest, HeaderEntriesAreCheckedWithAllTheirBits) {
+  index.deallocateIndex(1);
+  setEntry(4, (int64_t{1} << 32) + 14);  // its low 32 bits look right
+  expectRepaired("For empty index=0, value=-4294967310 expected -14\n");
+  setEntry(3, (int64_t{1} << 32) + 112);
+  expectRepaired("Index's arrayFree=4294967408 expected 112\n");
+  setEntry(2, (int64_t{1} << 32) + 128);
+  Run r = validateIndex(true);
+  EXPECT_EQ(r.out, "Index's arraySize=4294967424 but expected about 128\n");
+  EXPECT_FALSE(r.valid);
+}
+
 TEST_F(IndexValidateTest, LastFreeEntryMustEndTheChain) {
   setEntry(127, -5);
   expectFound("For empty index=127, value=-5 expected 0\n");

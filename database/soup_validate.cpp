@@ -48,7 +48,7 @@ ValidationResult cJournaledIndexedObjectSoup::validate(bool verbose, bool repair
     if (repair) tx.emplace(*file_);
     bool reset = false;
     auto checkPosition = [&](const char* format, int64_t block) {
-      if (block == 0 || result.blocks->get(setKey(block)) != 0) return;
+      if (block == 0 || valueInSet(*result.blocks, block) != 0) return;
       printFinding(verbose, format, static_cast<long>(block));
       if (repair) {
         reset = true;

@@ -65,5 +65,12 @@ bool runValidationSteps(bool verbose, Steps steps) noexcept {
 // its low 32 bits (the data area stays below 2^32).
 inline intptr_t setKey(int64_t number) { return static_cast<int32_t>(static_cast<uint32_t>(number)); }
 inline int64_t fromSetKey(intptr_t key) { return static_cast<int64_t>(static_cast<uint32_t>(key)); }
+// The value a set holds for a handle or position, 0 when absent. A number
+// outside 0 .. 2^32 - 1 is never in a set (its low 32 bits could name
+// another block).
+template <class Set>
+intptr_t valueInSet(Set& set, int64_t number) {
+  return number == fromSetKey(setKey(number)) ? set.get(setKey(number)) : 0;
+}
 
 }  // namespace bw
