@@ -3,7 +3,9 @@
 // allocated, reallocated, preallocated and freed, payloads written and read,
 // nested transactions, exceptions inside guarded scopes, flushes and
 // reopens. The layout check runs every 1,000 operations and after each
-// reopen.
+// reopen. The operations run on the heap and index over memory (100,000)
+// and on the indexed block file over the journaled file (20,000), where the
+// journal check runs as well.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -15,6 +17,8 @@
 #include "core/exception.h"
 #include "database/block_index.h"
 #include "database/block_layout_check_test_support.h"
+#include "database/indexed_block_file.h"
+#include "database/journal_test_support.h"
 #include "database/memory_block_store.h"
 
 namespace bw {
@@ -30,29 +34,84 @@ class CallerFailed : public std::runtime_error {
   CallerFailed() : std::runtime_error("caller failed") {}
 };
 
-class IndexPropertyTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    store.setDiscardHook([this] {
-      heap->reloadMirrors();
-      index->reloadMirrors();
+// What the operations run on: the heap and index over memory, or the
+// indexed block file over the journaled file's in-memory backend.
+class Target {
+ public:
+  virtual ~Target() = default;
+  virtual BlockHeap& heap() = 0;
+  virtual BlockIndex& index() = 0;
+  BlockStore& store() { return heap().store(); }
+  virtual int openTransactions() = 0;
+  virtual void reopen() = 0;
+  // Every finding of the checks that apply (empty when clean).
+  virtual std::vector<std::string> check() = 0;
+};
+
+class MemoryTarget : public Target {
+ public:
+  MemoryTarget() {
+    store_.setDiscardHook([this] {
+      heap_->reloadMirrors();
+      index_->reloadMirrors();
     });
-    heap->createHeader();
-    index->createIndex();
+    heap_->createHeader();
+    index_->createIndex();
   }
-  void reopen() {
-    store.flush();
-    store.replaceCommitted(store.committed());
-    heap = std::make_unique<BlockHeap>(store);
-    index = std::make_unique<BlockIndex>(*heap);
-    heap->loadHeader();
-    heap->checkHeader();
-    index->openIndex();
-    ASSERT_TRUE(index->admitAtOpen("memory"));
+  BlockHeap& heap() override { return *heap_; }
+  BlockIndex& index() override { return *index_; }
+  int openTransactions() override { return store_.openTransactions(); }
+  void reopen() override {
+    store_.flush();
+    store_.replaceCommitted(store_.committed());
+    heap_ = std::make_unique<BlockHeap>(store_);
+    index_ = std::make_unique<BlockIndex>(*heap_);
+    heap_->loadHeader();
+    heap_->checkHeader();
+    index_->openIndex();
+    EXPECT_TRUE(index_->admitAtOpen("memory"));
   }
-  void check(const char* when) {
-    ASSERT_EQ(testing_blocks::checkIndex(store.committed()), std::vector<std::string>{}) << when;
+  std::vector<std::string> check() override { return testing_blocks::checkIndex(store_.committed()); }
+
+ private:
+  MemoryBlockStore store_;
+  std::unique_ptr<BlockHeap> heap_ = std::make_unique<BlockHeap>(store_);
+  std::unique_ptr<BlockIndex> index_ = std::make_unique<BlockIndex>(*heap_);
+};
+
+class JournalTarget : public Target {
+ public:
+  JournalTarget(std::string internal, std::string native) : internal_(std::move(internal)), native_(std::move(native)) {
+    open();
   }
+  BlockHeap& heap() override { return file_->heap(); }
+  BlockIndex& index() override { return file_->index(); }
+  int openTransactions() override { return file_->infoTransactionDepth(); }
+  void reopen() override {
+    file_->close();
+    open();
+  }
+  std::vector<std::string> check() override {
+    soupcheck::Report r = soupcheck::check(backend_->image(native_), soupcheck::Expect::kOpen);
+    if (!r.clean()) return r.findings;
+    return testing_blocks::checkIndex(r.effectiveData);
+  }
+
+ private:
+  void open() {
+    file_ = std::make_unique<cJournaledIndexedBlockFile>();
+    file_->newFile(0, 0);
+    file_->setIoBackend(backend_);
+    EXPECT_TRUE(file_->open(Text(internal_), false, false, false));
+  }
+  std::string internal_, native_;
+  std::shared_ptr<CrashingIoBackend> backend_ = std::make_shared<CrashingIoBackend>();
+  std::unique_ptr<cJournaledIndexedBlockFile> file_;
+};
+
+class IndexPropertyTest : public testing_journal::JournalTest {
+ protected:
+  void check(const char* when) { ASSERT_EQ(target->check(), std::vector<std::string>{}) << when; }
   std::vector<uint8_t> randomBytes(int64_t n) {
     std::vector<uint8_t> v(static_cast<size_t>(n));
     for (auto& b : v) b = static_cast<uint8_t>(rng());
@@ -74,17 +133,15 @@ class IndexPropertyTest : public ::testing::Test {
   }
   void writePayload(int64_t position, const std::vector<uint8_t>& bytes) {
     if (bytes.empty()) return;
-    BlockTransaction tx(store);
-    store.writeData(position, bytes.data(), static_cast<int64_t>(bytes.size()));
+    BlockTransaction tx(target->store());
+    target->store().writeData(position, bytes.data(), static_cast<int64_t>(bytes.size()));
     tx.finish();
   }
-
   void step(int depth);
+  void run(int operations);
 
   std::mt19937 rng{20261207};
-  MemoryBlockStore store;
-  std::unique_ptr<BlockHeap> heap = std::make_unique<BlockHeap>(store);
-  std::unique_ptr<BlockIndex> index = std::make_unique<BlockIndex>(*heap);
+  std::unique_ptr<Target> target;
   Model model;
 };
 
@@ -94,33 +151,33 @@ void IndexPropertyTest::step(int depth) {
   if (model.blocks.size() + model.preallocated.size() > 400 && rng() % 2) r = 30;
   if (rng() % 2000 == 0) {
     // Free everything: the array shrinks back to 128 entries.
-    for (const auto& entry : model.blocks) index->deallocateIndex(entry.first);
-    for (int32_t i : model.preallocated) index->deallocateIndex(i);
+    for (const auto& entry : model.blocks) target->index().deallocateIndex(entry.first);
+    for (int32_t i : model.preallocated) target->index().deallocateIndex(i);
     model = Model{};
-    ASSERT_EQ(index->arraySize(), kIndexInitialSize);
+    ASSERT_EQ(target->index().arraySize(), kIndexInitialSize);
     return;
   }
   if (r < 22) {
     int64_t size = randomSize();
     bool clear = rng() % 2;
-    IndexedBlock b = index->allocateIndexBlock(static_cast<int32_t>(size), clear);
+    IndexedBlock b = target->index().allocateIndexBlock(static_cast<int32_t>(size), clear);
     std::vector<uint8_t> data = clear && rng() % 2 ? std::vector<uint8_t>(static_cast<size_t>(size)) : randomBytes(size);
     writePayload(b.dataPosition, data);
     ASSERT_FALSE(model.blocks.count(b.index) || model.preallocated.count(b.index));
     model.blocks[b.index] = data;
   } else if (r < 27) {
     int32_t count = static_cast<int32_t>(rng() % 40);
-    IndexedBlock b = index->allocateIndexArray(count, true);
+    IndexedBlock b = target->index().allocateIndexArray(count, true);
     model.blocks[b.index] = std::vector<uint8_t>(static_cast<size_t>(count) * 4);
   } else if (r < 42) {
     if (model.blocks.empty() && model.preallocated.empty()) return;
     bool pre = !model.preallocated.empty() && (model.blocks.empty() || rng() % 4 == 0);
     int32_t i = pre ? pick(model.preallocated) : pick(model.blocks);
-    index->deallocateIndex(i);
+    target->index().deallocateIndex(i);
     model.blocks.erase(i);
     model.preallocated.erase(i);
   } else if (r < 46) {
-    model.preallocated.insert(index->preallocateIndex());
+    model.preallocated.insert(target->index().preallocateIndex());
   } else if (r < 56) {
     bool pre = !model.preallocated.empty() && (model.blocks.empty() || rng() % 4 == 0);
     if (model.blocks.empty() && !pre) return;
@@ -128,7 +185,7 @@ void IndexPropertyTest::step(int depth) {
     auto newSize = static_cast<int32_t>(randomSize());
     // The caller keeps no more than the old data hold.
     auto keep = static_cast<int32_t>(pre ? rng() % 300 : rng() % (model.blocks[i].size() + 1));
-    int64_t d = index->reallocateIndex(i, newSize, true, keep);
+    int64_t d = target->index().reallocateIndex(i, newSize, true, keep);
     std::vector<uint8_t> data(static_cast<size_t>(newSize));
     if (!pre) {
       const auto& old = model.blocks[i];
@@ -137,16 +194,16 @@ void IndexPropertyTest::step(int depth) {
     }
     model.preallocated.erase(i);
     model.blocks[i] = data;
-    ASSERT_EQ(index->infoBlockOfIndex(i, false), d);
+    ASSERT_EQ(target->index().infoBlockOfIndex(i, false), d);
   } else if (r < 72) {
     if (model.blocks.empty()) return;
     int32_t i = pick(model.blocks);
     const auto& want = model.blocks[i];
-    int64_t d = index->infoBlockOfIndex(i, false);
-    ASSERT_GE(index->infoSizeOfIndexBlock(d), static_cast<int32_t>(want.size()));
-    ASSERT_EQ(index->infoIndexOfBlock(d), i);
+    int64_t d = target->index().infoBlockOfIndex(i, false);
+    ASSERT_GE(target->index().infoSizeOfIndexBlock(d), static_cast<int32_t>(want.size()));
+    ASSERT_EQ(target->index().infoIndexOfBlock(d), i);
     std::vector<uint8_t> got(want.size());
-    store.readData(d, got.data(), static_cast<int64_t>(got.size()));
+    target->store().readData(d, got.data(), static_cast<int64_t>(got.size()));
     ASSERT_EQ(got, want) << "index " << i;
   } else if (r < 80) {
     if (model.blocks.empty()) return;
@@ -155,7 +212,7 @@ void IndexPropertyTest::step(int depth) {
     if (data.empty()) return;
     int64_t at = rng() % data.size();
     std::vector<uint8_t> bytes = randomBytes(static_cast<int64_t>(rng() % (data.size() - static_cast<size_t>(at)) + 1));
-    writePayload(index->infoBlockOfIndex(i, false) + at, bytes);
+    writePayload(target->index().infoBlockOfIndex(i, false) + at, bytes);
     std::copy(bytes.begin(), bytes.end(), data.begin() + at);
   } else if (r < 86 && depth < 3) {
     // A caller's transaction around a few operations, ended normally or by
@@ -164,7 +221,7 @@ void IndexPropertyTest::step(int depth) {
     Model before;
     if (depth == 0) before = model;  // the last commit
     try {
-      BlockTransaction tx(store);
+      BlockTransaction tx(target->store());
       for (uint32_t k = rng() % 6; k > 0; --k) step(depth + 1);
       if (fail) throw CallerFailed();
       tx.finish();
@@ -178,19 +235,19 @@ void IndexPropertyTest::step(int depth) {
     // Misuse is refused before anything changes.
     int32_t i = static_cast<int32_t>(rng() % 400) + 1;
     if (model.blocks.count(i) || model.preallocated.count(i)) return;
-    EXPECT_THROW(index->deallocateIndex(i), eException);
+    EXPECT_THROW(target->index().deallocateIndex(i), eException);
   } else if (r < 93) {
-    if (store.openTransactions() == 0) store.flush();
+    if (target->openTransactions() == 0) target->store().flush();
   } else if (r < 94) {
-    if (store.openTransactions() == 0) {
-      reopen();
+    if (target->openTransactions() == 0) {
+      target->reopen();
       check("after a reopen");
     }
   }
 }
 
-TEST_F(IndexPropertyTest, HundredThousandOperationsAgainstAModel) {
-  for (int op = 1; op <= 100000; ++op) {
+void IndexPropertyTest::run(int operations) {
+  for (int op = 1; op <= operations; ++op) {
     step(0);
     if (HasFatalFailure()) return;
     if (op % 1000 == 0) {
@@ -198,14 +255,26 @@ TEST_F(IndexPropertyTest, HundredThousandOperationsAgainstAModel) {
       if (HasFatalFailure()) return;
     }
   }
-  reopen();
+  target->reopen();
   check("at the end");
   for (const auto& [i, data] : model.blocks) {
     std::vector<uint8_t> got(data.size());
-    store.readData(index->infoBlockOfIndex(i, false), got.data(), static_cast<int64_t>(got.size()));
+    target->store().readData(target->index().infoBlockOfIndex(i, false), got.data(), static_cast<int64_t>(got.size()));
     ASSERT_EQ(got, data) << i;
   }
-  for (int32_t i : model.preallocated) EXPECT_TRUE(index->infoIsPreallocated(i));
+  for (int32_t i : model.preallocated) EXPECT_TRUE(target->index().infoIsPreallocated(i));
+}
+
+TEST_F(IndexPropertyTest, HundredThousandOperationsAgainstAModel) {
+  target = std::make_unique<MemoryTarget>();
+  run(100000);
+}
+
+// The same operations through the journaled file: the journal check joins
+// the block and index checks.
+TEST_F(IndexPropertyTest, OperationsOnTheJournaledFileAgainstAModel) {
+  target = std::make_unique<JournalTarget>(internal("soup"), native("soup"));
+  run(20000);
 }
 
 }  // namespace
