@@ -180,7 +180,7 @@ void ListChainCheck::walkLists(int32_t head) {
     index = list->infoListNextIndex();
     if (index == head) break;
   }
-  if (db_.infoHeadListIndex() == 0) return;
+  if (lastWalked == 0 || db_.infoHeadListIndex() == 0) return;  // no list was walked, or the chain was dropped
   closeCircle(head, last, lastWalked);
 }
 

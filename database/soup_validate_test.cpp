@@ -1,0 +1,215 @@
+// database/soup_validate_test.cpp - the soup's and the Database's
+// validation findings, the removal of unused objects and the list order of
+// compaction, over the in-memory block file (whose own validation always
+// answers valid with every index in use).
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "database/soup_database.h"
+#include "database/soup_fake_block_file_test_support.h"
+
+namespace bw {
+namespace {
+
+using testing::FakeDisk;
+using testing::FakeSoupBlockFile;
+using testing::TestNode;
+using testing::TestRecord;
+
+class SoupValidateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto f = std::make_unique<FakeSoupBlockFile>(disk);
+    file = f.get();
+    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(std::move(f));
+    ASSERT_TRUE(db->open("db", false));
+    db->setAutoCompact(false);
+  }
+  int32_t node(int32_t value) { return db->createdAndUnloadObject(new TestNode(value)); }
+  // A list holding n nodes, unloaded; its index, the nodes in `nodes`.
+  int32_t listOf(int n, std::vector<int32_t>* nodes = nullptr) {
+    CreatedList c = db->createObjectList();
+    for (int k = 0; k < n; ++k) {
+      int32_t i = node(k);
+      c.list->insertAtTail(i);
+      if (nodes) nodes->push_back(i);
+    }
+    db->unloadObject(c.list);
+    return c.index;
+  }
+  // Raw damage: a 32-bit field of a record, beside the soup.
+  void patch(int32_t index, int32_t offset, int32_t value) {
+    int64_t at = file->infoBlockOfIndex(index, false) + offset;
+    uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                    static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    int32_t tx = file->beginTransaction();
+    file->writeBytes(at, b, 4);
+    file->finishTransaction(tx);
+  }
+  struct Run {
+    bool valid;
+    bool repaired;
+    std::string out;
+    bool kept;
+  };
+  Run validate(bool repair, bool keepSet = true) {
+    ::testing::internal::CaptureStdout();
+    ValidationResult v = db->validate(true, repair, keepSet);
+    return {v.valid, v.repaired, ::testing::internal::GetCapturedStdout(), v.indices != nullptr};
+  }
+  // Check-only finds `lines` and writes nothing; repair mends them; a
+  // second check finds nothing.
+  void expectMended(const std::string& lines, const std::string& checkOnly = "") {
+    testing::FakeSoupImage before = file->image();
+    Run found = validate(false);
+    EXPECT_EQ(found.out, checkOnly.empty() ? lines : checkOnly);
+    EXPECT_FALSE(found.valid);
+    EXPECT_FALSE(found.kept);
+    EXPECT_EQ(file->image().blocks, before.blocks);
+    EXPECT_EQ(file->image().header, before.header);
+    Run mended = validate(true);
+    EXPECT_EQ(mended.out, lines);
+    EXPECT_TRUE(mended.valid);
+    EXPECT_TRUE(mended.repaired);
+    Run again = validate(false);
+    EXPECT_EQ(again.out, "");
+    EXPECT_TRUE(again.valid);
+  }
+
+  std::shared_ptr<FakeDisk> disk = std::make_shared<FakeDisk>();
+  FakeSoupBlockFile* file = nullptr;
+  std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db;
+};
+
+TEST_F(SoupValidateTest, DatabaseWithoutListsIsValid) {
+  db->createdAndUnloadObject(new TestRecord({1, 2}));
+  Run r = validate(true);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(r.valid);
+  EXPECT_FALSE(r.repaired);
+  EXPECT_TRUE(r.kept);
+  EXPECT_FALSE(validate(false, false).kept);
+}
+
+TEST_F(SoupValidateTest, ListTailAndNodeLinksAreMended) {
+  std::vector<int32_t> n;
+  int32_t list = listOf(3, &n);
+  patch(list, 4, n[1]);  // tailIndex
+  expectMended("Invalid list.tailIndex=" + std::to_string(n[1]) + " expected " + std::to_string(n[2]) + "\n");
+  patch(n[1], 4, 0);  // prevIndex of the middle node
+  expectMended("Invalid nodePrevIndex=0 expected " + std::to_string(n[0]) + "\n");
+  EXPECT_EQ(db->readObjectNodeHeader(n[1]).prevIndex, n[0]);
+}
+
+TEST_F(SoupValidateTest, NodeCycleIsCutWithAndWithoutRepair) {
+  std::vector<int32_t> n;
+  listOf(3, &n);
+  patch(n[2], 0, n[0]);  // the last node leads back to the first
+  expectMended("Invalid nodeIndex=" + std::to_string(n[0]) + " (prevNodeIndex=" + std::to_string(n[2]) + ")\n");
+  EXPECT_EQ(db->readObjectNodeHeader(n[2]).nextIndex, 0);
+}
+
+TEST_F(SoupValidateTest, ChainCycleOffTheHeadEnds) {
+  int32_t a = listOf(0), b = listOf(0), c = listOf(0);  // chain c, b, a
+  patch(a, 8, b);  // a leads back to b instead of the head c
+  std::string sa = std::to_string(a), sb = std::to_string(b), sc = std::to_string(c);
+  expectMended("Invalid listIndex=" + sb + " (prevListIndex=" + sa + ")\nInvalid tailListIndex=0 expected " + sa + "\n",
+               "Invalid listIndex=" + sb + " (prevListIndex=" + sa + ")\nInvalid tail list.listNextIndex=" + sb +
+                   " expected " + sc + "\n");
+}
+
+TEST_F(SoupValidateTest, HeadThatIsNoIndexDropsTheChain) {
+  listOf(1);
+  file->setHeaderValue(kSoupExtra1, 999);
+  expectMended("Invalid listIndex=999 (prevListIndex=0)\n");
+  EXPECT_EQ(db->infoHeadListIndex(), 0);
+}
+
+TEST_F(SoupValidateTest, CompactionPositionsAndDefragListIndex) {
+  listOf(1);
+  db->setAutoBlockToCompact(12345);
+  expectMended("autoBlockToCompact 12345 does not exist!\n");
+  EXPECT_EQ(db->infoAutoBlockToCompact(), file->infoFirstBlock());
+
+  file->setHeaderValue(kSoupExtra2, ~int64_t{999});
+  Run found = validate(false);
+  EXPECT_EQ(found.out, "Invalid listIndex=999 (from readDefragListIndex())\n");
+  EXPECT_FALSE(found.valid);
+  Run mended = validate(true);
+  EXPECT_TRUE(mended.valid);
+  EXPECT_FALSE(mended.repaired);  // restarting the walk alone counts as no repair
+  EXPECT_EQ(db->infoDefragListIndex(), -1);
+}
+
+TEST_F(SoupValidateTest, ExceptionIsReportedAndAnswersInvalid) {
+  int32_t reserved = file->preallocateIndex();  // an index without a record
+  file->setHeaderValue(kSoupExtra1, reserved);
+  Run r = validate(false);
+  EXPECT_EQ(r.out, "EXCEPTION: \"EMU\"; cJournaledIndexedObjectSoup.loadObject(); no object matches provided index.\n");
+  EXPECT_FALSE(r.valid);
+  EXPECT_FALSE(r.repaired);
+}
+
+TEST_F(SoupValidateTest, UnusedObjectsAreDestroyed) {
+  std::vector<int32_t> n;
+  int32_t unused = listOf(2, &n);
+  int32_t kept = listOf(1);
+  int32_t stray = db->createdAndUnloadObject(new TestRecord({5}));
+  ValidationSet set;
+  for (int32_t i : {unused, n[0], n[1], stray}) set.set(i, 1);
+  ::testing::internal::CaptureStdout();
+  int64_t count = db->destroyUnusedObjects(set, true);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "List was allocated but unused (index=" + std::to_string(unused) + ")\n1 objects were allocated by unused\n");
+  EXPECT_EQ(count, 1);
+  for (int32_t i : {unused, n[0], n[1], stray}) EXPECT_EQ(file->infoBlockOfIndex(i, true), 0) << i;
+  EXPECT_EQ(db->infoHeadListIndex(), kept);
+  EXPECT_TRUE(validate(false).valid);
+}
+
+// The list order: the dummy block first, then the oldest list's record and
+// its nodes, then the list before it in the chain.
+TEST_F(SoupValidateTest, DesiredBlocksFollowTheListOrder) {
+  std::vector<int32_t> older, newer;
+  int32_t first = listOf(2, &older);
+  int32_t second = listOf(1, &newer);  // now the head of the chain
+  int32_t empty = listOf(0);
+  auto block = [&](int32_t index) { return file->infoBlockOfIndex(index, false) - 4; };
+  db->compactStep(true);
+  EXPECT_EQ(db->infoAutoDesiredBlock(), file->infoDummyBlock());
+  EXPECT_EQ(db->infoDefragListIndex(), -1);
+  int64_t d = db->decideNextDesiredBlock(file->infoDummyBlock());
+  EXPECT_EQ(d, block(first));
+  EXPECT_EQ(db->infoDefragListIndex(), ~int64_t{first});
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), block(older[0]));
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), block(older[1]));
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), block(second));
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), block(newer[0]));
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), block(empty));
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), 0);  // an empty list ends the order
+  EXPECT_EQ(db->infoDefragListIndex(), empty);
+
+  // With the flag, nodes come tail to head; setting it again changes nothing.
+  db->setListFlag(true);
+  EXPECT_EQ(db->infoDefragListIndex(), -1);
+  db->setAutoBlockToCompact(0);
+  db->setListFlag(true);
+  EXPECT_EQ(db->infoAutoBlockToCompact(), 0);
+  d = db->decideNextDesiredBlock(file->infoDummyBlock());
+  EXPECT_EQ(d = db->decideNextDesiredBlock(d), block(older[1]));
+}
+
+TEST_F(SoupValidateTest, StepWithBothPositionsZeroOnlyRestarts) {
+  listOf(2);
+  db->setAutoBlockToCompact(0);
+  db->setAutoDesiredBlock(0);
+  testing::FakeSoupImage before = file->image();
+  db->compactStep(false);
+  EXPECT_EQ(db->infoAutoBlockToCompact(), file->infoFirstBlock());
+  EXPECT_EQ(db->infoAutoDesiredBlock(), file->infoDummyBlock());
+  EXPECT_EQ(file->image().blocks, before.blocks);
+}
+
+}  // namespace
+}  // namespace bw
