@@ -26,6 +26,7 @@
 #include "database/block_open.h"
 #include "database/indexed_block_file.h"
 #include "database/journal_test_support.h"
+#include "database/kill_harness_test_support.h"
 #include "database/memory_block_store.h"
 
 namespace bw::testing_journal {
@@ -175,37 +176,7 @@ TEST_F(JournalTest, KillNineDuringAnAllocatorWorkloadLeavesCommitNOrTheNext) {
       ASSERT_TRUE(fresh.open(Text(path), false, false, false));
       fresh.close();
     }
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ::fflush(nullptr);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(fds[0]);
-      driver(path, fds[1]);
-    }
-    ::close(fds[1]);
-    std::string reported;
-    char buf[4096];
-    auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(2000 + random() % 30000);
-    while (std::chrono::steady_clock::now() < until) {
-      pollfd p{fds[0], POLLIN, 0};
-      if (::poll(&p, 1, 1) > 0) {
-        ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        reported.append(buf, static_cast<size_t>(n));
-      }
-    }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) reported.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int64_t last = 0;
-    size_t at = reported.rfind("committed ");
-    if (at != std::string::npos && reported.find('\n', at) != std::string::npos) {
-      last = std::stoll(reported.substr(at + 10));
-    }
+    int64_t last = runAndKill(run, random, [&](int reportFd) { driver(path, reportFd); });
     runsWithCommits += last > 0 ? 1 : 0;
     while (static_cast<int64_t>(states.size()) <= last + 1) states.push_back(replay(static_cast<int64_t>(states.size())));
     cJournaledIndexedBlockFile f;

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "database/journal_test_support.h"
+#include "database/kill_harness_test_support.h"
 #include "database/journal_workload_test_support.h"
 
 namespace bw::testing_journal {
@@ -75,52 +76,7 @@ TEST_F(JournalTest, KillNineAtRandomMomentsLeavesCommitNOrTheNext) {
       ASSERT_TRUE(fresh.open(Text(path), false, false, false));
       fresh.close();
     }
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ::fflush(nullptr);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(fds[0]);
-      driver(path, fds[1]);
-    }
-    ::close(fds[1]);
-    // One run in four is killed 0 to 5 ms after the start, wherever it is;
-    // the others once their first commit is reported and 0 to 10 ms more
-    // have passed, so the kills fall among the commits on a slow disk too.
-    std::string reported;
-    char buf[4096];
-    auto readFor = [&](std::chrono::microseconds span, bool untilCommit) {
-      auto until = std::chrono::steady_clock::now() + span;
-      while (std::chrono::steady_clock::now() < until) {
-        if (untilCommit && reported.find('\n') != std::string::npos) return;
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, 1) > 0) {
-          ssize_t n = ::read(fds[0], buf, sizeof buf);
-          if (n <= 0) return;
-          reported.append(buf, static_cast<size_t>(n));
-        }
-      }
-    };
-    if (run % 4 == 0) {
-      readFor(std::chrono::microseconds(random() % 5000), false);
-    } else {
-      readFor(std::chrono::milliseconds(2000), true);
-      readFor(std::chrono::microseconds(random() % 10000), false);
-    }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the driver stopped by itself: " << status;
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) reported.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-
-    int64_t last = 0;
-    for (size_t at = reported.rfind("committed "); at != std::string::npos;) {
-      size_t end = reported.find('\n', at);
-      if (end != std::string::npos) last = std::stoll(reported.substr(at + 10, end - at - 10));
-      break;
-    }
+    int64_t last = runAndKill(run, random, [&](int reportFd) { driver(path, reportFd); });
     totalCommits += last;
     runsWithCommits += last > 0 ? 1 : 0;
     JournalModel model;
