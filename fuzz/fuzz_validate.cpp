@@ -1,0 +1,89 @@
+// fuzz/fuzz_validate.cpp - opens arbitrary bytes as the data area of an
+// indexed block file, validates it with repair while a run answers invalid
+// but repaired (at most five runs, as the application does), and when it
+// is valid, moves blocks chosen by the input as compaction would. Then:
+//   - nothing may escape validation, and every run must end;
+//   - a file that validation calls valid must pass the independent layout
+//     check (beside the tolerated free-block imperfections named below)
+//     before and after the moves, and validate clean again.
+//
+// Input: 8 operation bytes, then the data area (the corpus of
+// fuzz_indexed_open fits).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/exception.h"
+#include "database/block_layout_check_test_support.h"
+#include "database/block_move.h"
+#include "database/block_open.h"
+#include "database/block_walk.h"
+#include "database/index_validate.h"
+#include "database/memory_block_store.h"
+
+namespace {
+
+class CappedStore : public bw::MemoryBlockStore {
+ public:
+  void setDataSize(int64_t size) override {
+    if (size > (int64_t{2} << 20)) bw::raise("FULL", "fuzz; store full");
+    bw::MemoryBlockStore::setDataSize(size);
+  }
+};
+
+// Validation relinks a block damaged into a free one but neither merges nor
+// cuts it; the allocator tolerates both.
+void expectClean(CappedStore& store, const char* when) {
+  for (const std::string& f : bw::testing_blocks::checkIndex(store.current())) {
+    if (f.rfind("adjacent free blocks", 0) == 0 || f.rfind("free block marked last", 0) == 0) continue;
+    std::fprintf(stderr, "%s: %s\n", when, f.c_str());
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 8 || size > (size_t{1} << 20)) return 0;
+  CappedStore store;
+  store.replaceCommitted(std::vector<uint8_t>(data + 8, data + size));
+  bw::BlockHeap heap(store);
+  bw::BlockIndex index(heap);
+  store.setDiscardHook([&] {
+    heap.reloadMirrors();
+    index.reloadMirrors();
+  });
+  try {
+    if (!bw::openIndexedHeap(heap, index, false, "fuzz")) return 0;
+  } catch (const bw::eException&) {
+    return 0;
+  }
+  bool valid = false;
+  for (int run = 0; run < 5; ++run) {
+    bw::ValidationResult r = bw::validateIndexedHeap(heap, index, false, true, false);
+    if (store.openTransactions() != 0) std::abort();
+    valid = r.valid;
+    if (r.valid || !r.repaired) break;
+  }
+  if (!valid) return 0;
+  expectClean(store, "after repair");
+  try {
+    for (size_t k = 0; k < 8; ++k) {
+      std::vector<int64_t> used;
+      for (int64_t h = bw::infoFirstBlock(heap); h != 0; h = bw::infoNextUsedBlock(heap, h)) used.push_back(h);
+      if (used.empty()) break;
+      int64_t block = used[data[k] % used.size()];
+      int64_t desired = (data[k] & 0x80) ? used[(data[k] >> 2) % used.size()] : 0;
+      bw::moveIndexedBlock(heap, index, block, desired);
+    }
+    store.flush();
+  } catch (const bw::eException&) {
+    return 0;  // a damaged block the checks let through; the moves refused it
+  }
+  expectClean(store, "after moves");
+  bw::ValidationResult again = bw::validateIndexedHeap(heap, index, false, false, false);
+  if (!again.valid) std::abort();
+  return 0;
+}

@@ -1,0 +1,1 @@
+brindlework_fuzzer(validate brindlework_database brindlework_soupcheck brindlework_platform brindlework_core)
