@@ -118,12 +118,15 @@ class cHostDir : public cBaseDir {
   dev_t infoDevice() const { return device_; }
 
  private:
+  friend struct DiskExtras;
   struct OpenState;
   bool openSteps(Text dirPath, bool readOnly, bool force, OpenState& state);
   void releaseAll();
   void restoreProtection();
   // SetProtection on the directory's own name (the test seam may refuse).
   bool writeProtection(uint32_t word);
+  // The examined facts of the open directory.
+  const dos::FileInfo& info() const { return fileInfo_; }
   bool takeLock(bool readOnly);
   bool takeGuard();
   void dropLock();

@@ -172,6 +172,7 @@ class cHostFile : public cBaseFile {
   int64_t position() const { return position_; }
 
  private:
+  friend struct DiskExtras;
   bool openSteps(Text path, bool readOnly, bool force, bool atEnd, bool& existed);
   // Undoes a failed open: nothing stays open, the probe goes, and a file the
   // attempt made is deleted when deleteMade.
@@ -179,6 +180,8 @@ class cHostFile : public cBaseFile {
   bool makeProbe(bool existed);
   void releaseProbe();
   void restoreProtection();
+  // SetProtection on the file's own name.
+  bool writeProtection(uint32_t word) { return dos::setProtection(Text(nativePath_), word); }
   void readLinkInfo();
   bool changeLink(int32_t kind, const Str& target);
   void reopenReplaced();

@@ -5,10 +5,8 @@
 // made under a unique name in the same folder and renamed over the file in
 // one step, so a link that cannot be made (another file system, no
 // permission, a missing hard-link target) leaves the file as it was.
-#include <algorithm>
-#include <cctype>
-
 #include "core/exception.h"
+#include "platform/disk_extras.h"
 #include "platform/dos_errors.h"
 #include "platform/dos_procs.h"
 #include "platform/host_extra.h"
@@ -18,29 +16,21 @@
 namespace bw {
 namespace {
 
-constexpr const char kChangeSource[] = "cHostFile.changeExtra()";
-constexpr uint32_t kExtraAttrMask = 0xFFFFFF72;
+constexpr DiskExtraTexts kTexts{"cHostFile.changeExtra()", "error setting file comment",
+                                "error setting file protection bits"};
+constexpr const char* kChangeSource = kTexts.changeSource;
 
 }  // namespace
 
 bool cHostFile::setExtra(cExtra* other) {
   requireOpen("cHostFile.setExtra(); file not open");
   if (infoReadOnly()) raise("EMU", "cHostFile.setExtra(); file opened in read only mode");
-  if (!other) return true;
-  bool ok = true;
-  for (ExtraKey key : kTransferredExtras) {
-    ExtraQuery q = other->queryExtra(key);
-    if (q.unknownKey) continue;
-    ok = changeExtra(key, q.value).ok && ok;
-  }
-  return ok;
+  return DiskExtras::copyFrom(*this, other);
 }
 
 std::unique_ptr<cExtra> cHostFile::getExtra() {
   requireOpen("cHostFile.getExtra(); file not open");
-  auto extras = std::make_unique<cHostExtra>();
-  if (!extras->setExtra(this)) return nullptr;
-  return extras;
+  return DiskExtras::held(*this);
 }
 
 void cHostFile::readLinkInfo() {
@@ -52,64 +42,17 @@ void cHostFile::readLinkInfo() {
 
 ExtraQuery cHostFile::queryExtra(ExtraKey key) {
   requireOpen("cHostFile.queryExtra(); file not open");
-  ExtraQuery q;
-  if (key == kExtraCOMM) {
-    q.value.text = Str(std::string_view(info().comment));
-  } else if (key == kExtraATTR) {
-    q.value.number = info().protection & kExtraAttrMask;
-  } else if (key == kExtraLINK || linkKindOfKey(key) != 0) {
-    readLinkInfo();
-    q = queryLinkExtra(key, linkTarget_, linkType_);
-  } else {
-    q.unknownKey = true;
-  }
-  return q;
+  return DiskExtras::query(*this, key);
 }
 
 ExtraChange cHostFile::changeExtra(ExtraKey key, const ExtraValue& value) {
   requireOpen("cHostFile.changeExtra(); file not open");
   if (infoReadOnly()) raise("EMU", "cHostFile.changeExtra(); file opened in read only mode");
-  ExtraChange r{false, false};
-  int32_t kind = linkKindOfKey(key);
-  if (key == kExtraCOMM) {
-    std::string text(value.text.isNil() ? std::string_view() : value.text.view());
-    if (text.size() > dos::kMaxCommentLength) text.resize(dos::kMaxCommentLength);
-    openKludgeBegin();
-    bool ok = dos::setComment(Text(infoNativePath()), Text(text));
-    Str error = ok ? Str() : ioErrText("error setting file comment");
-    openKludgeFinish();
-    if (ok) fileInfo_.comment = text;
-    else setError(kChangeSource, error);
-    r.ok = ok;
-  } else if (key == kExtraATTR) {
-    uint32_t word = (info().protection & kAttributeProtectionBits) | (value.number & kExtraAttrMask);
-    openKludgeBegin();
-    bool ok = dos::setProtection(Text(infoNativePath()), word);
-    Str error = ok ? Str() : ioErrText("error setting file protection bits");
-    openKludgeFinish();
-    if (ok) fileInfo_.protection = word;
-    else setError(kChangeSource, error);
-    r.ok = ok;
-  } else if (kind != 0) {
-    r.ok = changeLink(kind, value.text);
-    if (!r.ok) setErrorSource(kChangeSource);
-  } else {
-    r.unknownKey = true;
-    setErrorSource(kChangeSource);
-  }
-  return r;
+  return DiskExtras::change(*this, key, value, kTexts);
 }
 
 bool cHostFile::changeLink(int32_t kind, const Str& target) {
-  readLinkInfo();
-  if (linkType_ == kind) {
-    bool bothNil = linkTarget_.isNil() && target.isNil();
-    bool equal = !linkTarget_.isNil() && !target.isNil() && linkTarget_.length() == target.length() &&
-                 std::equal(target.view().begin(), target.view().end(), linkTarget_.view().begin(),
-                            [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                        std::tolower(static_cast<unsigned char>(b)); });
-    if (bothNil || equal) return true;
-  }
+  if (DiskExtras::linkAlreadyIs(*this, kind, target)) return true;
   bool changed = false;
   if (target.isNil()) {
     if (linkType_ != kind) return true;
