@@ -12,49 +12,33 @@
 #include <vector>
 
 #include "core/exception.h"
-#include "core/ordering.h"
-#include "core/translate.h"
 #include "core/unicode.h"
+#include "fuzz/fuzz_text_modules.h"
 #include "web/html_reader.h"
 #include "web/xml_entities.h"
 #include "web/xml_reader.h"
 
 namespace {
 
-struct Modules {
+struct Modules : bw::fuzzing::TextModules {
   Modules() {
     // The reader's debug line on malformed tags is not wanted here.
     if (!std::freopen("/dev/null", "w", stdout)) std::abort();
-    bw::initMegaListModule();
-    bw::initTranslateEngine();
-    bw::initTranslateModule();
     bw::initXMLModule();
     bw::initHTMLModule();
-    utf8.load("UTF-8");
-    latin1.load("ISO-8859-1", false);
   }
   ~Modules() {
     bw::endHTMLModule();
     bw::endXMLModule();
-    bw::endCharsetModule();
-    bw::endTranslateEngine();
-    bw::endMegaListModule();
   }
-  bw::cEncodingUTF utf8;
-  bw::cCharset latin1;
 };
-
-std::unique_ptr<Modules> gModules;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!data) {
-    gModules.reset();  // the replay runner's last call
-    return 0;
-  }
-  if (!gModules) gModules = std::make_unique<Modules>();
-  Modules& m = *gModules;
+  Modules* state = bw::fuzzing::stateForInput<Modules>(data);
+  if (!state) return 0;
+  Modules& m = *state;
   std::string_view page(reinterpret_cast<const char*>(data), size);
   const bool wellFormed = bw::isWellFormedUTF8(page);
   try {

@@ -12,22 +12,15 @@
 #include <string_view>
 
 #include "core/exception.h"
-#include "core/ordering.h"
-#include "core/translate.h"
-#include "core/unicode.h"
+#include "fuzz/fuzz_text_modules.h"
 #include "web/json_exercise_support.h"
 #include "web/xml_entities.h"
 
 namespace {
 
-struct Modules {
+struct Modules : bw::fuzzing::TextModules {
   Modules() {
-    bw::initMegaListModule();
-    bw::initTranslateEngine();
-    bw::initTranslateModule();
     bw::initJSONModule();
-    utf8.load("UTF-8");
-    latin1.load("ISO-8859-1", false);
     latin1Reader = std::make_unique<bw::cJSON>(latin1, nullptr);
     utf8Reader = std::make_unique<bw::cJSON>(utf8, nullptr);
     sink = std::fopen("/dev/null", "w");
@@ -37,18 +30,11 @@ struct Modules {
     utf8Reader.reset();
     latin1Reader.reset();
     bw::endJSONModule();
-    bw::endCharsetModule();
-    bw::endTranslateEngine();
-    bw::endMegaListModule();
   }
-  bw::cEncodingUTF utf8;
-  bw::cCharset latin1;
   std::unique_ptr<bw::cJSON> latin1Reader;
   std::unique_ptr<bw::cJSON> utf8Reader;
   std::FILE* sink;
 };
-
-std::unique_ptr<Modules> gModules;
 
 // Every node as one line: depth, name, kind and raw text.
 std::string flatten(bw::webDataRoot& root) {
@@ -79,12 +65,9 @@ std::string printed(bw::webDataRoot& root) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!data) {
-    gModules.reset();  // the replay runner's last call
-    return 0;
-  }
-  if (!gModules) gModules = std::make_unique<Modules>();
-  Modules& m = *gModules;
+  Modules* state = bw::fuzzing::stateForInput<Modules>(data);
+  if (!state) return 0;
+  Modules& m = *state;
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   try {
     bw::JsonExercise x = bw::exerciseJson(*m.latin1Reader, bytes, m.utf8, m.latin1, m.sink);

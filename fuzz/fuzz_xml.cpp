@@ -9,47 +9,30 @@
 #include <string_view>
 
 #include "core/exception.h"
-#include "core/ordering.h"
-#include "core/translate.h"
-#include "core/unicode.h"
+#include "fuzz/fuzz_text_modules.h"
 #include "web/xml_entities.h"
 #include "web/xml_exercise_support.h"
 
 namespace {
 
-struct Modules {
+struct Modules : bw::fuzzing::TextModules {
   Modules() {
-    bw::initMegaListModule();
-    bw::initTranslateEngine();
-    bw::initTranslateModule();
     bw::initXMLModule();
-    utf8.load("UTF-8");
-    latin1.load("ISO-8859-1", false);
     reader = std::make_unique<bw::cXML>(latin1);
   }
   ~Modules() {
     reader.reset();
     bw::endXMLModule();
-    bw::endCharsetModule();
-    bw::endTranslateEngine();
-    bw::endMegaListModule();
   }
-  bw::cEncodingUTF utf8;
-  bw::cCharset latin1;
   std::unique_ptr<bw::cXML> reader;
 };
-
-std::unique_ptr<Modules> gModules;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (!data) {
-    gModules.reset();  // the replay runner's last call
-    return 0;
-  }
-  if (!gModules) gModules = std::make_unique<Modules>();
-  Modules& m = *gModules;
+  Modules* state = bw::fuzzing::stateForInput<Modules>(data);
+  if (!state) return 0;
+  Modules& m = *state;
   std::string_view bytes(reinterpret_cast<const char*>(data), size);
   bw::XmlExercise x;
   try {

@@ -1,10 +1,2 @@
-brindlework_fuzzer(html brindlework_web brindlework_platform brindlework_core)
-if(TEST fuzz_html_seeds)
-  set_tests_properties(fuzz_html_seeds PROPERTIES LABELS "fuzz;web")
-endif()
-# The autodiscovery pages are seeds too; they stay in the test data folder.
-set(_pages "${BRINDLEWORK_TESTDATA}/feeds/feedvalidator/feedfinder-tests")
-if(NOT BRINDLEWORK_FUZZ AND EXISTS "${_pages}")
-  add_test(NAME fuzz_html_page_seeds COMMAND fuzz_html "${_pages}")
-  set_tests_properties(fuzz_html_page_seeds PROPERTIES LABELS "fuzz;web")
-endif()
+# The autodiscovery pages are seeds too.
+brindlework_web_fuzzer(html page "${BRINDLEWORK_TESTDATA}/feeds/feedvalidator/feedfinder-tests")

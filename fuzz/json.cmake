@@ -1,10 +1,2 @@
-brindlework_fuzzer(json brindlework_web brindlework_platform brindlework_core)
-if(TEST fuzz_json_seeds)
-  set_tests_properties(fuzz_json_seeds PROPERTIES LABELS "fuzz;web")
-endif()
-# JSONTestSuite is a seed corpus too; it stays in the test data folder.
-set(_suite "${BRINDLEWORK_TESTDATA}/json/JSONTestSuite/test_parsing")
-if(NOT BRINDLEWORK_FUZZ AND EXISTS "${_suite}")
-  add_test(NAME fuzz_json_suite_seeds COMMAND fuzz_json "${_suite}")
-  set_tests_properties(fuzz_json_suite_seeds PROPERTIES LABELS "fuzz;web")
-endif()
+# JSONTestSuite is a seed corpus too.
+brindlework_web_fuzzer(json suite "${BRINDLEWORK_TESTDATA}/json/JSONTestSuite/test_parsing")

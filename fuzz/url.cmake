@@ -1,4 +1,1 @@
-brindlework_fuzzer(url brindlework_web brindlework_platform brindlework_core)
-if(TEST fuzz_url_seeds)
-  set_tests_properties(fuzz_url_seeds PROPERTIES LABELS "fuzz;web")
-endif()
+brindlework_web_fuzzer(url)
