@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/assigns.h"
+#include "bench/bench_tree.h"
 #include "platform/clock.h"
 #include "platform/dir.h"
 #include "platform/dir_entry_list.h"
@@ -30,31 +30,20 @@ void touch(const fs::path& p) {
 
 // Folders of 10k and 100k entries (files and some folders) under
 // "BenchDirs:", made once for the whole run.
-struct BenchTree {
-  fs::path root;
-  BenchTree() {
-    root = fs::temp_directory_path() / ("bw-bench-dirs-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+bw::bench::BenchTree& tree() {
+  static bw::bench::BenchTree t("dirs", "BenchDirs", [](const fs::path& root) {
     for (int n : {10000, 100000}) {
       fs::path folder = root / ("e" + std::to_string(n));
       fs::create_directories(folder);
       for (int i = 0; i < n; ++i) {
         fs::path p = folder / ((i % 3 ? "Entry" : "entry") + std::to_string(i * 7919 % 100003));
-        if (i % 50 == 0) fs::create_directory(p);
-        else touch(p);
+        if (i % 50 == 0)
+          fs::create_directory(p);
+        else
+          touch(p);
       }
     }
-    root = fs::canonical(root);
-    bw::dos::assignAdd("BenchDirs", root.string());
-  }
-  ~BenchTree() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
-BenchTree& tree() {
-  static BenchTree t;
+  });
   return t;
 }
 

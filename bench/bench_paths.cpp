@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/assigns.h"
+#include "bench/bench_tree.h"
 #include "core/ordering.h"
 #include "platform/dos.h"
 #include "platform/path.h"
@@ -27,11 +27,8 @@ namespace fs = std::filesystem;
 
 // A folder of 10,000 entries (files, some folders and links) assigned to
 // "Bench:", made once for the whole run.
-struct BenchTree {
-  fs::path root;
-  BenchTree() {
-    root = fs::temp_directory_path() / ("bw-bench-paths-" + std::to_string(::getpid()));
-    fs::remove_all(root);
+bw::bench::BenchTree& tree() {
+  static bw::bench::BenchTree t("paths", "Bench", [](const fs::path& root) {
     fs::create_directories(root / "big");
     for (int i = 0; i < 10000; ++i) {
       fs::path p = root / "big" / ("entry" + std::to_string(i * 7919 % 10007));
@@ -45,17 +42,7 @@ struct BenchTree {
     fs::create_directories(root / "a/b/c");
     std::ofstream(root / "a/b/c/file") << "x";
     fs::create_symlink("a/b", root / "link");
-    root = fs::canonical(root);
-    bw::dos::assignAdd("Bench", root.string());
-  }
-  ~BenchTree() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
-BenchTree& tree() {
-  static BenchTree t;
+  });
   return t;
 }
 
@@ -144,4 +131,3 @@ void BM_RawDirectoryIteratorSorted(benchmark::State& state) {
 BENCHMARK(BM_RawDirectoryIteratorSorted)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
