@@ -27,35 +27,15 @@
 
 #include "platform/spawn.h"
 #include "web/http.h"
+#include "web/http_test_support.h"
 #include "web/http_watcher.h"
 
 namespace {
 
 constexpr size_t kBigBody = 100u * 1000 * 1000;
 
-int listenLoopback(int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::listen(fd, 1024);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
-  return fd;
-}
-
-void sendAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (w <= 0) return;
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-}
+using bw::test::listenLoopback;
+using bw::test::sendAll;
 
 void drainRequest(int fd) {
   char buf[4096];
@@ -75,7 +55,7 @@ class BodyServer {
  public:
   explicit BodyServer(size_t bodySize) : body_(bodySize, 'b') {
     header_ = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(bodySize) + "\r\n\r\n";
-    listener_ = listenLoopback(&port_);
+    listener_ = listenLoopback(1024, &port_);
     thread_ = std::thread([this] {
       while (!stop_) {
         pollfd p = {listener_, POLLIN, 0};
@@ -123,23 +103,39 @@ void reportThroughput(benchmark::State& state, double wallSeconds, double cpuSec
   state.counters["CPU_s/GB"] = cpuSeconds / gb;
 }
 
+// The wall and CPU seconds that all iterations of a benchmark took.
+struct Spent {
+  double wall = 0;
+  double cpu = 0;
+};
+
+// Runs round once an iteration, counting its wall time and the CPU time
+// cpuSeconds measures (this thread's or the children's).
+template <class Round>
+Spent timeRounds(benchmark::State& state, double (*cpuSeconds)(), Round round) {
+  Spent spent;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    double c0 = cpuSeconds();
+    round();
+    spent.cpu += cpuSeconds() - c0;
+    spent.wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  }
+  return spent;
+}
+
 void BM_BigBodyIntoMemory(benchmark::State& state) {
   BodyServer server(kBigBody);
   bw::cHTTP http(nullptr);
-  double wall = 0, cpu = 0;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    double c0 = threadCpuSeconds();
+  Spent spent = timeRounds(state, threadCpuSeconds, [&] {
     http.openURL(bw::Str(server.url()), nullptr, nullptr, nullptr, 30, false, nullptr, false);
     bw::httpSaveToBuffer memory;
     memory.setMemoryLimit(static_cast<int64_t>(kBigBody) + 1);
     if (http.save(&memory, nullptr, 256 * 1024).result != 0) state.SkipWithError("download failed");
     http.close();
     benchmark::DoNotOptimize(memory.getBuffer());
-    cpu += threadCpuSeconds() - c0;
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  }
-  reportThroughput(state, wall, cpu, kBigBody);
+  });
+  reportThroughput(state, spent.wall, spent.cpu, kBigBody);
 }
 BENCHMARK(BM_BigBodyIntoMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -147,65 +143,47 @@ void BM_BigBodyIntoFile(benchmark::State& state) {
   BodyServer server(kBigBody);
   const std::string path = (std::filesystem::temp_directory_path() / "bw_bench_http.bin").string();
   bw::cHTTP http(nullptr);
-  double wall = 0, cpu = 0;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    double c0 = threadCpuSeconds();
+  Spent spent = timeRounds(state, threadCpuSeconds, [&] {
     http.openURL(bw::Str(server.url()), nullptr, nullptr, nullptr, 30, false, nullptr, false);
     bw::httpSaveToFile file;
     file.open(bw::Str(":" + path.substr(1)));
     if (http.save(&file, nullptr, 256 * 1024).result != 0) state.SkipWithError("download failed");
     http.close();
-    cpu += threadCpuSeconds() - c0;
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  }
+  });
   std::filesystem::remove(path);
-  reportThroughput(state, wall, cpu, kBigBody);
+  reportThroughput(state, spent.wall, spent.cpu, kBigBody);
 }
 BENCHMARK(BM_BigBodyIntoFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-void BM_BigBodyCurlBinary(benchmark::State& state) {
-  if (bw::findExecutable("curl", bw::executableSearchPath()).empty()) {
-    state.SkipWithError("curl is not installed");
-    return;
-  }
+// The curl binary fetching the big body into output.
+void curlBigBody(benchmark::State& state, const std::string& output) {
   BodyServer server(kBigBody);
-  double wall = 0, cpu = 0;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    double c0 = childCpuSeconds();
+  Spent spent = timeRounds(state, childCpuSeconds, [&] {
     bw::SpawnOptions options;
     options.in = options.out = options.err = bw::SpawnStdio::kNull;
-    bw::SpawnResult r = bw::spawnProcess({"curl", "-q", "-s", "-o", "/dev/null", server.url()}, options);
+    bw::SpawnResult r = bw::spawnProcess({"curl", "-q", "-s", "-o", output, server.url()}, options);
     r.child.wait();
-    cpu += childCpuSeconds() - c0;
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  }
-  reportThroughput(state, wall, cpu, kBigBody);
+  });
+  reportThroughput(state, spent.wall, spent.cpu, kBigBody);
+}
+
+bool curlInstalled(benchmark::State& state) {
+  if (!bw::findExecutable("curl", bw::executableSearchPath()).empty()) return true;
+  state.SkipWithError("curl is not installed");
+  return false;
+}
+
+void BM_BigBodyCurlBinary(benchmark::State& state) {
+  if (curlInstalled(state)) curlBigBody(state, "/dev/null");
 }
 BENCHMARK(BM_BigBodyCurlBinary)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // curl writing the body to a file, beside BM_BigBodyIntoFile.
 void BM_BigBodyCurlBinaryToFile(benchmark::State& state) {
-  if (bw::findExecutable("curl", bw::executableSearchPath()).empty()) {
-    state.SkipWithError("curl is not installed");
-    return;
-  }
-  BodyServer server(kBigBody);
+  if (!curlInstalled(state)) return;
   const std::string path = (std::filesystem::temp_directory_path() / "bw_bench_curl.bin").string();
-  double wall = 0, cpu = 0;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    double c0 = childCpuSeconds();
-    bw::SpawnOptions options;
-    options.in = options.out = options.err = bw::SpawnStdio::kNull;
-    bw::SpawnResult r = bw::spawnProcess({"curl", "-q", "-s", "-o", path, server.url()}, options);
-    r.child.wait();
-    cpu += childCpuSeconds() - c0;
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  }
+  curlBigBody(state, path);
   std::filesystem::remove(path);
-  reportThroughput(state, wall, cpu, kBigBody);
 }
 BENCHMARK(BM_BigBodyCurlBinaryToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
@@ -214,7 +192,7 @@ BENCHMARK(BM_BigBodyCurlBinaryToFile)->Unit(benchmark::kMillisecond)->UseRealTim
 class DelayServer {
  public:
   explicit DelayServer(int delayMs) : delayMs_(delayMs) {
-    listener_ = listenLoopback(&port_);
+    listener_ = listenLoopback(1024, &port_);
     ::fcntl(listener_, F_SETFL, ::fcntl(listener_, F_GETFL) | O_NONBLOCK);
     thread_ = std::thread([this] { run(); });
   }
@@ -269,10 +247,7 @@ void BM_FiveHundredThroughOneWatcher(benchmark::State& state) {
   constexpr int kCount = 500;
   const int delayMs = static_cast<int>(state.range(0));
   DelayServer server(delayMs);
-  double wall = 0, cpu = 0;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    double c0 = threadCpuSeconds();
+  Spent spent = timeRounds(state, threadCpuSeconds, [&] {
     std::vector<std::unique_ptr<bw::cHTTP>> requests;
     std::vector<std::unique_ptr<bw::httpSaveToBuffer>> bodies;
     bw::cHTTPwatcher watcher;
@@ -295,11 +270,9 @@ void BM_FiveHundredThroughOneWatcher(benchmark::State& state) {
         watcher.remove(ready, false);
       }
     }
-    cpu += threadCpuSeconds() - c0;
-    wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  }
-  state.counters["wall_ms"] = wall * 1000 / static_cast<double>(state.iterations());
-  state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
+  });
+  state.counters["wall_ms"] = spent.wall * 1000 / static_cast<double>(state.iterations());
+  state.counters["cpu_ms"] = spent.cpu * 1000 / static_cast<double>(state.iterations());
 }
 BENCHMARK(BM_FiveHundredThroughOneWatcher)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 

@@ -26,6 +26,33 @@
 
 namespace bw::test {
 
+// A socket listening on 127.0.0.1 at a port the system picks (set in
+// *port), with room for backlog pending connections.
+inline int listenLoopback(int backlog, int* port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  ::listen(fd, backlog);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  *port = ntohs(a.sin_port);
+  return fd;
+}
+
+// Sends all n bytes, or stops at the first failed send (the peer is gone).
+inline void sendAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+    if (w <= 0) return;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
 struct Reply {
   std::vector<std::string> segments;
   int pauseMs = 0;           // between segments
@@ -38,17 +65,7 @@ class LoopbackServer {
   using Script = std::function<Reply(const std::string& request, int index)>;
 
   LoopbackServer(Script script, int connections) : script_(std::move(script)), connections_(connections) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(listener_, 512);
-    socklen_t len = sizeof a;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+    listener_ = listenLoopback(512, &port_);
     thread_ = std::thread([this] { run(); });
   }
   // One fixed reply for every connection.
@@ -113,13 +130,7 @@ class LoopbackServer {
     Reply reply = probe.readRequest ? script_(request, index) : probe;
     for (size_t s = 0; s < reply.segments.size(); ++s) {
       if (s > 0 && reply.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
-      const std::string& seg = reply.segments[s];
-      size_t sent = 0;
-      while (sent < seg.size()) {
-        ssize_t n = ::send(fd, seg.data() + sent, seg.size() - sent, MSG_NOSIGNAL);
-        if (n <= 0) break;
-        sent += static_cast<size_t>(n);
-      }
+      sendAll(fd, reply.segments[s].data(), reply.segments[s].size());
     }
     if (reply.holdOpenMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.holdOpenMs));
     ::close(fd);
