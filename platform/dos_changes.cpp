@@ -78,9 +78,8 @@ bool setFileDate(Text native, const DateStamp& date, const FileInfo* examined) {
     CalendarDate d = pTime::bigTimeToDate(local);
     DayTime t = pTime::secondsToDayTime(local);
     int64_t reference = examined ? examined->mtimeSeconds : st.st_mtim.tv_sec;
-    bool found = false;
-    time_t best = 0;
-    for (int dst = 0; dst <= 1; ++dst) {
+    // The wanted local time for mktime, with isdst as given.
+    auto wanted = [&](int isdst) {
       tm want{};
       want.tm_year = d.year - 1900;
       want.tm_mon = d.month - 1;
@@ -88,7 +87,13 @@ bool setFileDate(Text native, const DateStamp& date, const FileInfo* examined) {
       want.tm_hour = t.hour;
       want.tm_min = t.minute;
       want.tm_sec = t.second;
-      want.tm_isdst = dst;
+      want.tm_isdst = isdst;
+      return want;
+    };
+    bool found = false;
+    time_t best = 0;
+    for (int dst = 0; dst <= 1; ++dst) {
+      tm want = wanted(dst);
       time_t candidate = ::mktime(&want);
       if (candidate == static_cast<time_t>(-1)) continue;
       tm back{};
@@ -102,14 +107,7 @@ bool setFileDate(Text native, const DateStamp& date, const FileInfo* examined) {
       found = true;
     }
     if (!found) {  // a local time that the clock skips: let mktime decide
-      tm want{};
-      want.tm_year = d.year - 1900;
-      want.tm_mon = d.month - 1;
-      want.tm_mday = d.day;
-      want.tm_hour = t.hour;
-      want.tm_min = t.minute;
-      want.tm_sec = t.second;
-      want.tm_isdst = -1;
+      tm want = wanted(-1);
       best = ::mktime(&want);
     }
     times[1].tv_sec = best;
