@@ -150,33 +150,27 @@ bool renameNoReplace(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// rename and renameReplacing: the move itself, then the target's folder is
+// synced so that the new name survives a power cut.
+bool moveObject(Text from, Text to, bool replace) {
+  std::string hostFrom, hostTo;
+  if (!existingHost(from, false, hostFrom)) return false;
+  if (!targetHost(to, hostTo)) return false;
+  bool moved = replace ? ::rename(hostFrom.c_str(), hostTo.c_str()) == 0 : renameNoReplace(hostFrom, hostTo);
+  if (!moved) {
+    ioErrFromErrno(errno, Access::write);
+    return false;
+  }
+  syncFolderOf(hostTo);
+  setIoErr(0);
+  return true;
+}
+
 }  // namespace
 
-bool rename(Text from, Text to) {
-  std::string hostFrom, hostTo;
-  if (!existingHost(from, false, hostFrom)) return false;
-  if (!targetHost(to, hostTo)) return false;
-  if (!renameNoReplace(hostFrom, hostTo)) {
-    ioErrFromErrno(errno, Access::write);
-    return false;
-  }
-  syncFolderOf(hostTo);
-  setIoErr(0);
-  return true;
-}
+bool rename(Text from, Text to) { return moveObject(from, to, false); }
 
-bool renameReplacing(Text from, Text to) {
-  std::string hostFrom, hostTo;
-  if (!existingHost(from, false, hostFrom)) return false;
-  if (!targetHost(to, hostTo)) return false;
-  if (::rename(hostFrom.c_str(), hostTo.c_str()) != 0) {
-    ioErrFromErrno(errno, Access::write);
-    return false;
-  }
-  syncFolderOf(hostTo);
-  setIoErr(0);
-  return true;
-}
+bool renameReplacing(Text from, Text to) { return moveObject(from, to, true); }
 
 bool deleteFile(Text native) {
   std::string host;
