@@ -240,12 +240,7 @@ bool FileHandle::examine(FileInfo& info, Detail detail) {
   }
   if (!fdHostPath(fd_, host)) return false;
   fillInfo(info, st, baseName(host), detail);
-  if (detail == Detail::comment) {
-    std::optional<std::string> c = examinedCommentOf(fdPath(fd_), true);
-    if (!c) return false;
-    info.comment = std::move(*c);
-    info.commentRead = true;
-  }
+  if (detail == Detail::comment && !readExaminedComment(info, fdPath(fd_), true)) return false;
   setIoErr(0);
   return true;
 }

@@ -178,6 +178,14 @@ std::optional<std::string> examinedCommentOf(const std::string& path, bool follo
   return c;
 }
 
+bool readExaminedComment(FileInfo& info, const std::string& path, bool follow) {
+  std::optional<std::string> c = examinedCommentOf(path, follow);
+  if (!c) return false;
+  info.comment = std::move(*c);
+  info.commentRead = true;
+  return true;
+}
+
 void fillInfo(FileInfo& info, const struct stat& st, std::string_view name, Detail detail) {
   info.entryType = entryTypeOf(st);
   info.name.assign(name);

@@ -35,6 +35,8 @@ std::optional<std::string> commentOf(const std::string& path, bool follow);
 // The comment an examination reports: one that can't be read for lack of
 // permission counts as none, since the object itself could be examined.
 std::optional<std::string> examinedCommentOf(const std::string& path, bool follow);
+// Puts that comment into info (marked read); false when it cannot be read.
+bool readExaminedComment(FileInfo& info, const std::string& path, bool follow);
 // Fills an examination record from stat data.
 void fillInfo(FileInfo& info, const struct stat& st, std::string_view name, Detail detail);
 

@@ -117,12 +117,7 @@ bool examine(const Lock& l, FileInfo& info, Detail detail) {
   }
   if (!fdHostPath(l.fd(), host)) return false;
   fillInfo(info, st, host == "/" ? std::string_view() : baseName(host), detail);
-  if (detail == Detail::comment) {
-    std::optional<std::string> c = examinedCommentOf(fdPath(l.fd()), true);
-    if (!c) return false;
-    info.comment = std::move(*c);
-    info.commentRead = true;
-  }
+  if (detail == Detail::comment && !readExaminedComment(info, fdPath(l.fd()), true)) return false;
   setIoErr(0);
   return true;
 }
@@ -141,12 +136,7 @@ bool examinePath(Text native, bool followLinks, FileInfo& info, Detail detail) {
     }
   }
   fillInfo(info, st, name, detail);
-  if (detail == Detail::comment) {
-    std::optional<std::string> c = examinedCommentOf(host, followLinks);
-    if (!c) return false;
-    info.comment = std::move(*c);
-    info.commentRead = true;
-  }
+  if (detail == Detail::comment && !readExaminedComment(info, host, followLinks)) return false;
   setIoErr(0);
   return true;
 }
