@@ -51,9 +51,11 @@ class BlockValidator {
 
   // (1): nothing else can be trusted when the first block is elsewhere.
   void checkHeaderSize() {
-    if (heap_.firstBlockPos() == FIRST_BLOCK_POS) return;
-    printFinding(verbose_, "In Block File's header, [FHINDEX_HSIZE]=%ld expected %ld. (1)\n",
-                 static_cast<long>(heap_.firstBlockPos()), static_cast<long>(FIRST_BLOCK_POS));
+    // The stored word, all 64 bits of it: the mirror keeps only the low 32.
+    int64_t stored = heap_.readWord(headerWordPos(FHINDEX_HSIZE));
+    if (heap_.firstBlockPos() == FIRST_BLOCK_POS && stored == FIRST_BLOCK_POS) return;
+    printFinding(verbose_, "In Block File's header, [FHINDEX_HSIZE]=%ld expected %ld. (1)\n", static_cast<long>(stored),
+                 static_cast<long>(FIRST_BLOCK_POS));
     throw ValidationAbort{};
   }
 
@@ -250,9 +252,20 @@ class BlockValidator {
                          static_cast<long>(f), static_cast<long>(s));
             tally_.mendOr([&] { heap_.set_sl_freeList(f, entry, s, 0); });
           }
+        } else if (head == 0) {
+          // The allocator trusts a set bit and would take a head of 0.
+          printFinding(verbose_,
+                       "For FI=%ld SI=%ld, secondLevel.freeBitmap had a set bit, but the corresponding secondLevel.freeLists was empty. (12b)\n",
+                       static_cast<long>(f), static_cast<long>(s));
+          tally_.mendOr([&] { dropList(f, s); });
         } else {
           walkFreeList(f, s, head);
         }
+      }
+      if ((heap_.flFreeBitmap() & fBit) && heap_.secondLevel(f).freeBitmap == 0) {
+        printFinding(verbose_, "For FI=%ld, fl_freeBitmap was set, but secondLevel.freeBitmap was clear. (18b)\n",
+                     static_cast<long>(f));
+        tally_.mendOr([&] { heap_.set_fl_freeBitmap(heap_.flFreeBitmap() & ~fBit); });
       }
     }
     // Blocks found in a list of another class join their own list now, so

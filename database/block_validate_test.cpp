@@ -94,6 +94,8 @@ TEST_F(BlockValidateTest, HeaderSizeAbortsBeforeAnythingElse) {
   patch64(24, 8000);
   patch64(16, 12345);  // a wrong tail is not even looked at
   expectAborted("In Block File's header, [FHINDEX_HSIZE]=8000 expected 8496. (1)\n");
+  patch64(24, (int64_t{1} << 32) + 8496);  // the low 32 bits alone look right
+  expectAborted("In Block File's header, [FHINDEX_HSIZE]=4294975792 expected 8496. (1)\n");
 }
 
 TEST_F(BlockValidateTest, BytesAfterTheTailAreCut) {
@@ -213,12 +215,12 @@ TEST_F(BlockValidateTest, PrevBlockAfterABadBlockAborts) {
 
 TEST_F(BlockValidateTest, BitmapBitClearWithAList) {
   patch64(slBitmapAt(108), 0);  // f=6's only list was (6, 22)
-  expectFound(
+  const char* lines =
       "For FI=6 SI=22, secondLayer.freeBitmap had a clear bit, but the corresponding secondLevel.freeLists was not empty. (12)\n"
-      "Block 8544 was not reachable using the TLSF, despite being marked as free. (20)\n");
-  expectRepaired(
-      "For FI=6 SI=22, secondLayer.freeBitmap had a clear bit, but the corresponding secondLevel.freeLists was not empty. (12)\n"
-      "Block 8544 was not reachable using the TLSF, despite being marked as free. (20)\n");
+      "For FI=6, fl_freeBitmap was set, but secondLevel.freeBitmap was clear. (18b)\n"
+      "Block 8544 was not reachable using the TLSF, despite being marked as free. (20)\n";
+  expectFound(lines);
+  expectRepaired(lines);
 }
 
 TEST_F(BlockValidateTest, WrongPrevFreeIsRewritten) {
@@ -278,6 +280,19 @@ TEST_F(BlockValidateTest, SecondLevelWithoutItsFirstLevelBit) {
   expectRepaired("For FI=10 SI=0, fl_freeBitmap was clear, but secondLevel.freeBitmap was not. (18)\n");
   patch64(int64_t{slListWord(10, 3)} * 8, 8544);
   expectRepaired("For FI=10 SI=3, fl_freeBitmap was clear, but secondLevel.freeLists was not empty. (19)\n");
+}
+
+// Bits that promise a free block where there is none: the allocator would
+// take a list head of 0, or look for a class in an empty second level.
+TEST_F(BlockValidateTest, BitsWithoutFreeBlocks) {
+  patch64(slBitmapAt(108), (int64_t{1} << 22) | (int64_t{1} << 3));
+  expectFound(
+      "For FI=6 SI=3, secondLevel.freeBitmap had a set bit, but the corresponding secondLevel.freeLists was empty. (12b)\n");
+  expectRepaired(
+      "For FI=6 SI=3, secondLevel.freeBitmap had a set bit, but the corresponding secondLevel.freeLists was empty. (12b)\n");
+  patch64(40, headerWord(5) | (int64_t{1} << 10));
+  expectRepaired("For FI=10, fl_freeBitmap was set, but secondLevel.freeBitmap was clear. (18b)\n");
+  EXPECT_EQ(heap.flFreeBitmap(), (uint32_t{1} << 6) | (uint32_t{1} << 7));
 }
 
 TEST_F(BlockValidateTest, OrphanFreeBlockIsRelinked) {

@@ -10,6 +10,9 @@ namespace bw {
 
 namespace {
 
+// Minus a stored value, wrapping for the one value that has no opposite.
+int64_t negate(int64_t v) { return static_cast<int64_t>(uint64_t{0} - static_cast<uint64_t>(v)); }
+
 constexpr intptr_t kUnaccounted = 1;
 constexpr intptr_t kAccounted = 2;
 constexpr intptr_t kInUse = 1;
@@ -95,7 +98,7 @@ class IndexValidator {
   void linkFree(int64_t entry) {
     if (entry == expected_) return;
     printFinding(verbose_, "For empty index=%ld, value=%ld expected %ld\n", static_cast<long>(prev_),
-                 static_cast<long>(-expected_), static_cast<long>(-entry));
+                 static_cast<long>(negate(expected_)), static_cast<long>(-entry));
     tally_.mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry); });
   }
 
@@ -111,7 +114,7 @@ class IndexValidator {
         ++count_;
         linkFree(e);
         prev_ = e;
-        expected_ = -v;
+        expected_ = negate(v);
         continue;
       }
       intptr_t state = stateOf(v);
@@ -137,7 +140,7 @@ class IndexValidator {
   // the heap does not know as a used block of this entry, is left alone.
   void freeEntryOnly(int64_t entry) {
     writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry);
-    writeEntry(entry, -expected_);
+    writeEntry(entry, negate(expected_));
     ++arrayFree_;
     writeEntry(3, arrayFree_);
     ++count_;
@@ -147,7 +150,7 @@ class IndexValidator {
   void checkChainCount() {
     if (expected_ != 0) {
       printFinding(verbose_, "For empty index=%ld, value=%ld expected %ld\n", static_cast<long>(prev_),
-                   static_cast<long>(-expected_), 0L);
+                   static_cast<long>(negate(expected_)), 0L);
       tally_.mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, 0); });
     }
     if (arrayFree_ != count_) {
