@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "web/html_reader.h"
 #include "web/json_test_support.h"
+#include "web/web_corpus_test_support.h"
 
 namespace bw {
 namespace {
@@ -40,10 +39,7 @@ TEST_F(HtmlPagesTest, AutodiscoveryPagesGiveTheirLinksAsWritten) {
 
   int links = 0, quietFailures = 0, alternates = 0;
   for (const fs::path& path : pages) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    const std::string page = buffer.str();
+    const std::string page = readCorpusFile(path).value_or("");
     auto root = createHTMLroot(Str("UTF-8"), Str(), utf8_);
     // Every "<" of the page is a place a caller may read a tag at.
     for (size_t lt = page.find('<'); lt != std::string::npos; lt = page.find('<', lt + 1)) {

@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <map>
-#include <sstream>
+#include <optional>
+
+#include "web/web_corpus_test_support.h"
 
 namespace bw {
 namespace {
@@ -199,11 +200,10 @@ class JsonReader {
 };
 
 TEST(URLCorpus, WhatwgEntriesSplitWithoutCrashAndCanonicalHttpAgrees) {
-  std::ifstream in(std::string(BRINDLEWORK_TESTDATA_DIR) + "/url/urltestdata.json", std::ios::binary);
-  if (!in) GTEST_SKIP() << "URL corpus not found under " << BRINDLEWORK_TESTDATA_DIR;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string text = ss.str();
+  std::optional<std::string> corpus =
+      readCorpusFile(std::string(BRINDLEWORK_TESTDATA_DIR) + "/url/urltestdata.json");
+  if (!corpus) GTEST_SKIP() << "URL corpus not found under " << BRINDLEWORK_TESTDATA_DIR;
+  std::string text = *corpus;
   Json root = JsonReader(text).value();
   ASSERT_EQ(root.kind, Json::kArray);
   int compared = 0;

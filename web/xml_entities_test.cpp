@@ -4,10 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <optional>
+#include <string>
 
 #include "core/unicode_to_text.h"
+#include "web/web_corpus_test_support.h"
 #include "web/web_test_support.h"
 
 namespace bw {
@@ -56,11 +57,9 @@ TEST_F(XmlEntitiesTest, MapHas254EntitiesInCodePointOrder) {
 
 TEST_F(XmlEntitiesTest, CodePointsAgreeWithTheWhatwgTable) {
   std::string path = std::string(BRINDLEWORK_TESTDATA_DIR) + "/html/entities.json";
-  std::ifstream in(path);
-  if (!in) GTEST_SKIP() << "test corpus not found: " << path;
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  const std::string json = buffer.str();
+  std::optional<std::string> corpus = readCorpusFile(path);
+  if (!corpus) GTEST_SKIP() << "test corpus not found: " << path;
+  const std::string json = *corpus;
   auto map = makeXmlEntityMap();
   for (const std::string& key : map->keys()) {
     size_t at = json.find("\"" + key + "\"");
