@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/bench_testdata.h"
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
@@ -40,10 +40,7 @@ struct Page {
     // page's DOCTYPE and html lines are left out.
     std::string pages;
     for (const auto& f : files) {
-      std::ifstream in(f, std::ios::binary);
-      std::stringstream s;
-      s << in.rdbuf();
-      std::string page = s.str();
+      std::string page = bw::bench::readWholeFile(f);
       if (page.find('\0') != std::string::npos) continue;
       std::istringstream lines(page);
       for (std::string line; std::getline(lines, line);) {

@@ -7,11 +7,10 @@
 
 #include <rapidjson/document.h>
 #include <simdjson.h>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <string>
 
+#include "bench/bench_testdata.h"
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
@@ -21,13 +20,6 @@ namespace {
 
 constexpr const char* kFiles[] = {"twitter.json", "citm_catalog.json", "canada.json"};
 
-std::string readPerf(const char* name) {
-  std::ifstream in(std::string(BRINDLEWORK_TESTDATA_DIR) + "/json/perf/" + name, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 struct Inputs {
   Inputs() {
     bw::initMegaListModule();
@@ -35,7 +27,7 @@ struct Inputs {
     bw::initTranslateModule();
     bw::initJSONModule();
     utf8.load("UTF-8");
-    for (const char* f : kFiles) texts.push_back(readPerf(f));
+    for (const char* f : kFiles) texts.push_back(bw::bench::readTestData(std::string("json/perf/") + f));
   }
   bw::cEncodingUTF utf8;
   std::vector<std::string> texts;

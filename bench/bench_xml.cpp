@@ -11,12 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <fstream>
 #include <new>
 #include <pugixml.hpp>
-#include <sstream>
 #include <string>
 
+#include "bench/bench_testdata.h"
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
@@ -52,16 +51,9 @@ namespace {
 
 constexpr size_t kTarget = 20u << 20;
 
-std::string readCorpus(const char* relative) {
-  std::ifstream in(std::string(BRINDLEWORK_TESTDATA_DIR) + "/" + relative, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // The feed with the span [first `open`, `close`) repeated to ~20 MB.
 std::string repeated(const char* relative, const char* open, const char* close) {
-  std::string feed = readCorpus(relative);
+  std::string feed = bw::bench::readTestData(relative);
   size_t a = feed.find(open), b = feed.find(close);
   if (feed.empty() || a == std::string::npos || b == std::string::npos) return {};
   std::string items = feed.substr(a, b - a);
