@@ -68,6 +68,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   BW_CLASS(cJournaledIndexedObjectSoup, class_base)
 
  public:
+  // The soup's `new` (commitDelay): the journaled indexed block file with pad
+  // byte 0 and that commit delay. The application passes 2.
+  explicit cJournaledIndexedObjectSoup(int32_t commitDelay);
   // A soup over the given block file (tests, tools).
   explicit cJournaledIndexedObjectSoup(std::unique_ptr<SoupBlockFile> file);
   cJournaledIndexedObjectSoup(const cJournaledIndexedObjectSoup&) = delete;
@@ -148,7 +151,7 @@ class cJournaledIndexedObjectSoup : public class_base {
   virtual int64_t readExtra3();
 
   // --- arrays of 32-bit elements ---------------------------------------------------------
-  // An array with room for elements 0..count; returns its index.
+  // An array of count elements; returns its index.
   int32_t allocArray(int32_t count, bool clear);
   void deallocArray(int32_t index);
   // Elements outside 0 .. capacity/4 - 1 raise "EMU" "...; element out of

@@ -297,7 +297,7 @@ TEST_F(SoupTest, RootAndExtraValues) {
 
 TEST_F(SoupTest, ArraysKeepTheirElementsAndUsedBytes) {
   openSoup();
-  int32_t a = soup->allocArray(3, true);
+  int32_t a = soup->allocArray(4, true);
   int64_t position = file->infoBlockOfIndex(a, false);
   int32_t capacity = file->infoSizeOfIndexBlock(position);
   EXPECT_GE(capacity, 16);

@@ -84,7 +84,8 @@ class SoupBlockFile {
 
   // --- indices (each in a transaction of its own) -----------------------------------
   virtual SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) = 0;
-  // A block for (count + 1) x 4 bytes of 32-bit elements.
+  // A block of (count + 1) x 4 bytes: the index word and count 32-bit
+  // elements.
   virtual SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) = 0;
   virtual void deallocateIndex(int32_t index) = 0;
   virtual int32_t preallocateIndex() = 0;

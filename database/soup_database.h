@@ -40,6 +40,9 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   BW_CLASS(cJournaledIndexedObjectSoupDatabase, cJournaledIndexedObjectSoup)
 
  public:
+  // The database's `new` (commitDelay) on "database.soup"; the application
+  // passes 2.
+  explicit cJournaledIndexedObjectSoupDatabase(int32_t commitDelay);
   explicit cJournaledIndexedObjectSoupDatabase(std::unique_ptr<SoupBlockFile> file);
 
   // Refuses a node still linked and any list (use destroyObjectList).

@@ -164,7 +164,7 @@ class FakeSoupBlockFile : public SoupBlockFile {
     return {index, handle + 4};
   }
   SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) override {
-    return allocateIndexBlock((count + 1) * 4, clear);
+    return allocateIndexBlock(count * 4, clear);
   }
   void deallocateIndex(int32_t index) override {
     if (index < 1 || index >= static_cast<int32_t>(current_.entries.size())) {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "database/soup_database.h"
@@ -27,14 +28,17 @@ class SoupModel {
  public:
   using MakeFile = std::function<std::unique_ptr<SoupBlockFile>()>;
 
-  SoupModel(MakeFile make, uint32_t seed) : make_(std::move(make)), rng_(seed) { reopen(); }
+  SoupModel(MakeFile make, uint32_t seed, std::string path = "model.soup")
+      : make_(std::move(make)), rng_(seed), path_(std::move(path)) {
+    reopen();
+  }
 
   cJournaledIndexedObjectSoupDatabase& db() { return *db_; }
 
   void reopen() {
     if (db_) db_->close();
     db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(make_());
-    ASSERT_TRUE(db_->open("model.soup", false));
+    ASSERT_TRUE(db_->open(Text(path_), false));
     db_->setAutoCompact(false);
   }
 
@@ -212,8 +216,8 @@ class SoupModel {
   void arrayWork() {
     int what = pick(4);
     if (what == 0 || arrays_.empty()) {
-      int32_t count = pick(40);
-      arrays_[db_->allocArray(count, true)] = std::vector<int32_t>(static_cast<size_t>(count) + 1, 0);
+      int32_t count = 1 + pick(40);
+      arrays_[db_->allocArray(count, true)] = std::vector<int32_t>(static_cast<size_t>(count), 0);
     } else if (what == 1) {
       int32_t a = anyKey(arrays_);
       auto& e = arrays_[a];
@@ -269,6 +273,7 @@ class SoupModel {
 
   MakeFile make_;
   std::mt19937 rng_;
+  std::string path_;
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
   std::map<int32_t, std::vector<int32_t>> records_;
   std::map<int32_t, int32_t> nodes_;

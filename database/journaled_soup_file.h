@@ -1,0 +1,93 @@
+// database/journaled_soup_file.h - JournaledSoupBlockFile, the soup's block
+// file in the product: a cJournaledIndexedBlockFile on "database.soup" with
+// pad byte 0, seen through the SoupBlockFile interface.
+//
+// The indexed block file rebuilds its own mirrors whenever the journaled
+// file discards uncommitted changes; a private subclass then tells the soup
+// (the discard listener), so the soup hears of every discard, whoever
+// started it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "database/indexed_block_file.h"
+#include "database/soup_block_file.h"
+
+namespace bw {
+
+class JournaledSoupBlockFile final : public SoupBlockFile {
+ public:
+  // The indexed block file's `new` (pad byte 0, commitDelay).
+  explicit JournaledSoupBlockFile(int32_t commitDelay);
+
+  // The file itself (tests give it an I/O backend; validation and
+  // compaction reach the block layers through it).
+  cJournaledIndexedBlockFile& file() { return file_; }
+  // Test seam: how pathExists looks (a file on an in-memory I/O backend is
+  // not on the disk); an empty function restores cPath::ExistsPath.
+  void setPathProbe(std::function<bool(Text)> probe) { probe_ = std::move(probe); }
+
+  bool open(Text path, bool flag) override;
+  bool isOpen() override { return file_.isOpen(); }
+  void close() override { file_.close(); }
+  void closeDiscarding() override { file_.closeDiscarding(); }
+  void flush() override { file_.flush(); }
+  bool infoFailed() override { return file_.infoFailed(); }
+  Str infoErrorSource() override;
+  Str infoError() override;
+  int64_t getTime() override { return file_.getTime(); }
+  void setTime(int64_t time) override { file_.setTime(time); }
+  int64_t getSize() override { return file_.getSize(); }
+  bool pathExists(Text path) override;
+  void deletePath(Text path) override;
+
+  int32_t beginTransaction() override { return file_.beginTransaction(); }
+  void finishTransaction(int32_t id) override { file_.finishTransaction(id); }
+  void discardChanges() override { file_.discardChanges(); }
+  int32_t infoTransactionDepth() override { return file_.infoTransactionDepth(); }
+  void setDiscardListener(std::function<void()> listener) override { file_.listener = std::move(listener); }
+
+  void readBytes(int64_t position, void* out, int64_t length) override;
+  void writeBytes(int64_t position, const void* in, int64_t length) override;
+
+  SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override;
+  SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) override;
+  void deallocateIndex(int32_t index) override { file_.deallocateIndex(index); }
+  int32_t preallocateIndex() override { return file_.preallocateIndex(); }
+  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) override {
+    return file_.reallocateIndex(index, newSize, clear, bytesToKeep);
+  }
+  int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) override {
+    return file_.reallocateIndexArray(index, newCount, oldCount, clear);
+  }
+  int64_t infoBlockOfIndex(int32_t index, bool quiet) override { return file_.infoBlockOfIndex(index, quiet); }
+  int32_t infoSizeOfIndexBlock(int64_t dataPosition) override { return file_.infoSizeOfIndexBlock(dataPosition); }
+  int64_t infoDummyBlock() override { return file_.infoDummyBlock(); }
+  int64_t infoFirstBlock() override;
+  SoupOverhead infoOverhead() override;
+
+  int64_t getHeaderValue(int32_t entry) override;
+  void setHeaderValue(int32_t entry, int64_t value) override;
+
+  uint32_t readIndexArrayElement(int64_t dataPosition, int32_t element) override {
+    return file_.readIndexArrayElement(dataPosition, element);
+  }
+  void writeIndexArrayElement(int64_t dataPosition, int32_t element, uint32_t value) override {
+    file_.writeIndexArrayElement(dataPosition, element, value);
+  }
+
+ private:
+  class File : public cJournaledIndexedBlockFile {
+   public:
+    std::function<void()> listener;
+
+   protected:
+    void changesDiscarded() override;
+  };
+
+  File file_;
+  std::function<bool(Text)> probe_;
+};
+
+}  // namespace bw

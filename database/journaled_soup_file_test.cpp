@@ -1,0 +1,220 @@
+// database/journaled_soup_file_test.cpp - the soup on the journaled indexed
+// block file: bytes on disk, the open mark across a killed run, the file
+// time, the must-close state on a real file, and the model workload with the
+// independent checker (journal level and soup level) after every batch.
+#include "database/journaled_soup_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/raise_test_support.h"
+#include "database/journal_test_support.h"
+#include "database/soup_database.h"
+#include "database/soup_model_test_support.h"
+#include "tools/soupcheck/soup_level.h"
+
+namespace bw {
+namespace {
+
+using soupcheck::Expect;
+using testing::TestRecord;
+using testing::TestNode;
+
+struct ThreeValues : cIndexedObject {
+  int32_t a = 0x11223344, b = 5, c = -2;
+  void restore(cRestoreStreamBase& stream, bool doStore) override {
+    a = transferValue(stream, doStore, a);
+    b = transferValue(stream, doStore, b);
+    c = transferValue(stream, doStore, c);
+  }
+};
+
+class SoupFileTest : public testing_journal::JournalTest {
+ protected:
+  // A database on the disk of the scratch tree.
+  std::unique_ptr<cJournaledIndexedObjectSoupDatabase> onDisk(const std::string& name, int32_t delay = 0) {
+    auto db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(delay);
+    EXPECT_TRUE(db->open(Text(internal(name)), false)) << db->infoError().view();
+    return db;
+  }
+  // A block file on the in-memory backend.
+  std::unique_ptr<JournaledSoupBlockFile> inMemory(const std::string& name, int32_t delay) {
+    auto f = std::make_unique<JournaledSoupBlockFile>(delay);
+    f->file().setIoBackend(backend);
+    f->setPathProbe([this, name](Text) { return backend->exists(native(name)); });
+    return f;
+  }
+  std::vector<uint8_t> hostImage(const std::string& name) {
+    std::string all = testing_paths::readAll(tree.host(name));
+    return std::vector<uint8_t>(all.begin(), all.end());
+  }
+  // Both checker levels over a file image; the data area the next open shows.
+  static std::vector<uint8_t> expectSound(const std::vector<uint8_t>& image, Expect expect) {
+    soupcheck::Report r = soupcheck::check(image, expect);
+    EXPECT_TRUE(r.clean()) << soupcheck::describe(r);
+    soupcheck::SoupLevelReport s = soupcheck::checkSoupLevel(r.effectiveData);
+    for (auto& f : s.findings) ADD_FAILURE() << f;
+    return r.effectiveData;
+  }
+  int64_t mtime(const std::string& name) {
+    struct stat st {};
+    EXPECT_EQ(::stat(tree.host(name).c_str(), &st), 0);
+    return st.st_mtime;
+  }
+};
+
+TEST_F(SoupFileTest, RecordsAndListsAreByteExactOnDisk) {
+  auto db = onDisk("exact.soup");
+  auto* three = new ThreeValues;
+  int32_t index = db->createdObject(three);
+  int64_t position = db->infoBlockFile().infoBlockOfIndex(index, false);
+  CreatedList list = db->createObjectList();
+  int32_t n1 = db->createdAndUnloadObject(new TestNode(7));
+  list.list->insertAtTail(n1);
+  int64_t listPosition = db->infoBlockFile().infoBlockOfIndex(list.index, false);
+  int64_t nodePosition = db->infoBlockFile().infoBlockOfIndex(n1, false);
+  db->unloadObject(three);
+  db->unloadObject(list.list);
+  db->close();
+
+  std::vector<uint8_t> data = expectSound(hostImage("exact.soup"), Expect::kClosed);
+  auto at = [&](int64_t p, size_t n) { return std::vector<uint8_t>(data.begin() + p, data.begin() + p + n); };
+  EXPECT_EQ(at(position - 4, 16), (std::vector<uint8_t>{0, 0, 0, 14, 0x11, 0x22, 0x33, 0x44, 0, 0, 0, 5, 0xFF, 0xFF,
+                                                         0xFF, 0xFE}));
+  EXPECT_EQ(at(listPosition, 16),
+            (std::vector<uint8_t>{0, 0, 0, 3, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 2}));  // head, tail, next, prev
+  EXPECT_EQ(at(nodePosition, 12), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 7}));
+  soupcheck::SoupLevelReport s = soupcheck::checkSoupLevel(data);
+  EXPECT_TRUE(s.warnings.empty());
+  EXPECT_EQ(s.lists, 1);
+  EXPECT_EQ(s.nodes, 1);
+
+  db = onDisk("exact.soup");
+  EXPECT_FALSE(db->infoNeedsRepair());
+  auto* back = static_cast<ThreeValues*>(db->loadObject(index, std::make_unique<ThreeValues>()));
+  EXPECT_EQ(back->c, -2);
+  db->unloadObject(back);
+}
+
+TEST_F(SoupFileTest, AKilledRunLeavesTheOpenMark) {
+  {
+    auto db = onDisk("killed.soup");
+    db->createdAndUnloadObject(new TestRecord({1, 2}));
+    db->close();
+  }
+  ::fflush(nullptr);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    cJournaledIndexedObjectSoupDatabase db(0);
+    if (!db.open(Text(internal("killed.soup")), false)) ::_exit(3);
+    db.createdAndUnloadObject(new TestRecord({3}));
+    ::_exit(0);  // no close
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  expectSound(hostImage("killed.soup"), Expect::kCrashed);
+  auto db = onDisk("killed.soup");
+  EXPECT_TRUE(db->infoNeedsRepair());
+  db->setNeedsRepair(false);  // as the application does once it repaired
+  auto* r = static_cast<TestRecord*>(db->loadObject(2, std::make_unique<TestRecord>()));
+  EXPECT_EQ(r->values, std::vector<int32_t>{3});
+  db->unloadObject(r);
+  db->close();
+  db = onDisk("killed.soup");
+  EXPECT_FALSE(db->infoNeedsRepair());
+}
+
+TEST_F(SoupFileTest, OpenAndCloseKeepTheFileTimeCommitsSetIt) {
+  const int64_t past = testing_journal::kEpoch2000 + 100;
+  now = 5000;  // the clock the file layer stamps its writes with
+  onDisk("time.soup")->close();
+  struct timespec times[2] = {{past, 0}, {past, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree.host("time.soup").c_str(), times, 0), 0);
+  onDisk("time.soup")->close();
+  EXPECT_EQ(mtime("time.soup"), past);
+
+  auto db = onDisk("time.soup");
+  now = 6000;
+  db->createdAndUnloadObject(new TestRecord({1}));  // commits (delay 0)
+  int64_t committed = mtime("time.soup");
+  EXPECT_EQ(committed, testing_journal::kEpoch2000 + 6000);
+  now = 7000;
+  db->close();
+  EXPECT_EQ(mtime("time.soup"), committed);
+}
+
+// An exception from a record's restore inside saveChangesToObject: the soup
+// must close, and the file shows the last commit with the open mark kept.
+TEST_F(SoupFileTest, AFailingRestoreLeavesTheLastCommit) {
+  auto db = onDisk("fault.soup");
+  auto* r = new TestRecord({1, 2, 3});
+  int32_t index = db->createdObject(r);
+  int32_t other = db->createdAndUnloadObject(new TestRecord({4}));
+  db->beginTransaction();
+  db->destroyObject(other);  // uncommitted, in the same run
+  r->values = {9};
+  r->throwOnStore = true;
+  expectRaise([&] { db->saveChangesToObject(r); }, "ERR", "TestRecord.restore(); failing as asked");
+  EXPECT_TRUE(db->infoMustClose());
+  expectRaise([&] { db->createdObject(r); }, "TRAN",
+              "cJournaledIndexedObjectSoup.createdObject(); changes were discarded, close the database");
+  db->flush();
+  db->setNeedsRepair(false);
+  db->unloadObject(r);
+  db->close();
+  expectSound(hostImage("fault.soup"), Expect::kClosed);
+
+  db = onDisk("fault.soup");
+  EXPECT_TRUE(db->infoNeedsRepair());
+  auto* back = static_cast<TestRecord*>(db->loadObject(index, std::make_unique<TestRecord>()));
+  EXPECT_EQ(back->values, (std::vector<int32_t>{1, 2, 3}));
+  db->unloadObject(back);
+  auto* kept = static_cast<TestRecord*>(db->loadObject(other, std::make_unique<TestRecord>()));
+  EXPECT_EQ(kept->values, std::vector<int32_t>{4});
+  db->unloadObject(kept);
+}
+
+// Start-up after a repair that gave up: setTime, then closeQuickly, on a
+// database in the must-close state; neither may raise.
+TEST_F(SoupFileTest, SetTimeAndCloseQuicklyAfterAnAbortedRepair) {
+  onDisk("abort.soup")->close();
+  auto db = onDisk("abort.soup");
+  int64_t remembered = db->getTime();
+  int32_t id = db->beginTransaction();
+  db->createdAndUnloadObject(new TestRecord({1}));
+  db->beginTransaction();
+  EXPECT_THROW(db->finishTransaction(id), eException);  // the repair run aborts
+  EXPECT_TRUE(db->infoMustClose());
+  db->setTime(remembered);
+  db->closeQuickly();
+  EXPECT_FALSE(db->isOpen());
+  EXPECT_EQ(mtime("abort.soup") - testing_journal::kEpoch2000, remembered);
+  expectSound(hostImage("abort.soup"), Expect::kOpen);
+}
+
+// The seeded workload over the journaled file, with both checker levels
+// after every batch and usedBytes recomputed from the blocks.
+TEST_F(SoupFileTest, ModelWorkloadStaysSound) {
+  testing::SoupModel model([this] { return inMemory("model.soup", -1); }, 7, internal("model.soup"));
+  for (int batch = 0; batch < 50; ++batch) {
+    for (int i = 0; i < 1000; ++i) model.step();
+    model.db().flush();
+    std::vector<uint8_t> data = expectSound(backend->image(native("model.soup")), Expect::kOpen);
+    model.check();
+    EXPECT_TRUE(soupcheck::checkSoupLevel(data).warnings.empty());
+    if (HasFailure()) return;
+  }
+}
+
+}  // namespace
+}  // namespace bw
