@@ -5,7 +5,8 @@
 //
 // Exit 0 when clean, 1 with findings, 2 for a usage or read error. --data
 // writes the data area the next open would show. --level 2 also checks the
-// block file in that data area, --level 3 the index array as well.
+// block file in that data area, --level 3 the index array as well, --level 4
+// the object soup's structures too (usedBytes differences are warnings).
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "tools/soupcheck/block_level.h"
+#include "tools/soupcheck/soup_level.h"
 #include "tools/soupcheck/soupcheck.h"
 
 int main(int argc, char** argv) {
@@ -59,6 +61,12 @@ int main(int argc, char** argv) {
         level >= 3 ? checkIndexLevel(report.effectiveData) : checkBlockLevel(report.effectiveData).findings;
     for (const std::string& f : findings) std::printf("FINDING: %s\n", f.c_str());
     clean = findings.empty();
+  }
+  if (clean && level >= 4) {
+    SoupLevelReport soup = checkSoupLevel(report.effectiveData);
+    for (const std::string& f : soup.findings) std::printf("FINDING: %s\n", f.c_str());
+    for (const std::string& w : soup.warnings) std::printf("WARNING: %s\n", w.c_str());
+    clean = soup.clean();
   }
   if (!dataOut.empty()) {
     std::ofstream out(dataOut, std::ios::binary);
