@@ -76,7 +76,9 @@ class SoupCrashTest : public testing_journal::JournalTest {
     auto db = openOn(on);
     ASSERT_TRUE(db->isOpen());
     // A run cut inside its final close may have stored the clean mark.
-    if (run.opened && run.acknowledged < kCommits) EXPECT_TRUE(db->infoNeedsRepair());
+    if (run.opened && run.acknowledged < kCommits) {
+      EXPECT_TRUE(db->infoNeedsRepair());
+    }
     int64_t shown = testing::shownCommit(*db);
     EXPECT_TRUE(shown == run.acknowledged || shown == run.acknowledged + 1)
         << "shows commit " << shown << ", acknowledged " << run.acknowledged;

@@ -106,7 +106,9 @@ TEST_F(SoupKillTest, KillNineLeavesCommitNOrTheNext) {
     ASSERT_TRUE(db.open(Text(path), false)) << db.infoError().view();
     int64_t shown = testing::shownCommit(db);
     ASSERT_TRUE(shown == last || shown == last + 1) << "run " << run << ": commit " << shown << ", reported " << last;
-    if (last > 0) EXPECT_TRUE(db.infoNeedsRepair()) << "run " << run;
+    if (last > 0) {
+      EXPECT_TRUE(db.infoNeedsRepair()) << "run " << run;
+    }
     db.close();
   }
   EXPECT_GE(runsWithCommits, runs / 2);
