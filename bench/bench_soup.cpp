@@ -125,7 +125,7 @@ void BM_SoupCreate(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kItems);
 }
-BENCHMARK(BM_SoupCreate)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SoupCreate)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_SoupLoadByIndex(benchmark::State& state) {
   SoupFixture& f = loadedSoup();
@@ -243,7 +243,7 @@ void BM_SqliteCreate(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kItems);
 }
-BENCHMARK(BM_SqliteCreate)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SqliteCreate)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_SqliteLoadByRowid(benchmark::State& state) {
   Sqlite& q = loadedSqlite();
