@@ -12,6 +12,7 @@
 #include "database/journal_test_support.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_crash_workload_test_support.h"
+#include "tools/soupcheck/block_level.h"
 #include "tools/soupcheck/soup_level.h"
 
 namespace bw {
@@ -69,6 +70,7 @@ class SoupCrashTest : public testing_journal::JournalTest {
   void expectRecovers(const std::vector<uint8_t>& image, const Run& run) {
     soupcheck::Report r = soupcheck::check(image, Expect::kCrashed);
     ASSERT_TRUE(r.clean()) << soupcheck::describe(r);
+    for (auto& f : soupcheck::checkIndexLevel(r.effectiveData)) ADD_FAILURE() << f;
     soupcheck::SoupLevelReport s = soupcheck::checkSoupLevel(r.effectiveData);
     for (auto& f : s.findings) ADD_FAILURE() << f;
     auto on = std::make_shared<CrashingIoBackend>();

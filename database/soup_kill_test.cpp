@@ -19,6 +19,7 @@
 
 #include "database/journal_test_support.h"
 #include "database/soup_crash_workload_test_support.h"
+#include "tools/soupcheck/block_level.h"
 #include "tools/soupcheck/soup_level.h"
 
 namespace bw {
@@ -101,6 +102,7 @@ TEST_F(SoupKillTest, KillNineLeavesCommitNOrTheNext) {
     std::string all = testing_paths::readAll(tree.host("killed.soup"));
     soupcheck::Report r = soupcheck::check(std::vector<uint8_t>(all.begin(), all.end()), Expect::kCrashed);
     ASSERT_TRUE(r.clean()) << soupcheck::describe(r);
+    for (auto& f : soupcheck::checkIndexLevel(r.effectiveData)) ADD_FAILURE() << "run " << run << ": " << f;
     for (auto& f : soupcheck::checkSoupLevel(r.effectiveData).findings) ADD_FAILURE() << "run " << run << ": " << f;
     cJournaledIndexedObjectSoupDatabase db(0);
     ASSERT_TRUE(db.open(Text(path), false)) << db.infoError().view();
