@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -203,6 +204,30 @@ TEST_F(SoupFileTest, SetTimeAndCloseQuicklyAfterAnAbortedRepair) {
   EXPECT_FALSE(db->isOpen());
   EXPECT_EQ(mtime("abort.soup") - testing_journal::kEpoch2000, remembered);
   expectSound(hostImage("abort.soup"), Expect::kOpen);
+}
+
+// A commit that fails below the soup leaves the file failed: changes are
+// refused, and close closes without writing, so the next open sees the last
+// good commit and validates.
+TEST_F(SoupFileTest, AFailedCommitClosesWithoutWriting) {
+  auto db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(inMemory("failed.soup", 0));
+  ASSERT_TRUE(db->open(Text(internal("failed.soup")), false));
+  int32_t kept = db->createdAndUnloadObject(new TestRecord({1}));
+  backend->failAt(backend->opCount(), EIO, true, RecordedOp::kSync);
+  EXPECT_THROW(db->createdAndUnloadObject(new TestRecord({2})), eException);
+  EXPECT_TRUE(db->infoBlockFile().infoFailed());
+  EXPECT_THROW(db->createdAndUnloadObject(new TestRecord({3})), eException);
+  db->close();
+  EXPECT_FALSE(db->isOpen());
+  backend->clearFaults();
+  expectSound(backend->image(native("failed.soup")), Expect::kCrashed);
+
+  db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(inMemory("failed.soup", 0));
+  ASSERT_TRUE(db->open(Text(internal("failed.soup")), false));
+  EXPECT_TRUE(db->infoNeedsRepair());
+  auto* r = static_cast<TestRecord*>(db->loadObject(kept, std::make_unique<TestRecord>()));
+  EXPECT_EQ(r->values, std::vector<int32_t>{1});
+  db->unloadObject(r);
 }
 
 // The seeded workload over the journaled file, with both checker levels
