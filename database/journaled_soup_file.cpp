@@ -47,15 +47,9 @@ SoupIndexedBlock JournaledSoupBlockFile::allocateIndexArray(int32_t count, bool 
   return {b.index, b.dataPosition};
 }
 
-// The first block of the file: the header area ends where it begins.
-int64_t JournaledSoupBlockFile::infoFirstBlock() {
-  return file_.heap().tailPos() == 0 ? 0 : int64_t{FIRST_BLOCK_POS} + 8;
-}
-
-// Fixed: the header area, two block headers, one byte and the index array's
-// entries; per block: its header and the index word.
 SoupOverhead JournaledSoupBlockFile::infoOverhead() {
-  return {int64_t{FIRST_BLOCK_POS} + 2 * 8 + 1 + 8 * int64_t{file_.index().arraySize()}, 12};
+  HeapOverhead o = file_.infoOverhead();
+  return {o.fixedBytes, o.perBlock};
 }
 
 int64_t JournaledSoupBlockFile::getHeaderValue(int32_t entry) {

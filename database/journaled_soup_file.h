@@ -64,8 +64,14 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   int64_t infoBlockOfIndex(int32_t index, bool quiet) override { return file_.infoBlockOfIndex(index, quiet); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) override { return file_.infoSizeOfIndexBlock(dataPosition); }
   int64_t infoDummyBlock() override { return file_.infoDummyBlock(); }
-  int64_t infoFirstBlock() override;
+  int64_t infoFirstBlock() override { return file_.infoFirstBlock(); }
   SoupOverhead infoOverhead() override;
+  int64_t infoNextUsedBlock(int64_t handle) override { return file_.infoNextUsedBlock(handle); }
+  int32_t infoFreeSizeBefore(int64_t handle) override { return file_.infoFreeSizeBefore(handle); }
+  MovedBlock moveBlock(int64_t handle, int64_t desiredHandle) override { return file_.moveBlock(handle, desiredHandle); }
+  ValidationResult validate(bool verbose, bool repair, bool keepSets) override {
+    return file_.validate(verbose, repair, keepSets);
+  }
 
   int64_t getHeaderValue(int32_t entry) override;
   void setHeaderValue(int32_t entry, int64_t value) override;
