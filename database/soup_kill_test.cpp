@@ -3,21 +3,19 @@
 // reports "committed N" on a pipe; the harness kills it with SIGKILL at a
 // random moment, reopens the database and expects needs-repair, commit N or
 // N + 1, and clean checker levels. BRINDLEWORK_SOUP_KILL_RUNS sets the
-// number of runs (default 100).
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
+// number of runs (default 100). The fork, the kill and the report are the
+// shared harness run (kill_harness_test_support.h).
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
 
 #include "database/journal_test_support.h"
+#include "database/kill_harness_test_support.h"
 #include "database/soup_crash_workload_test_support.h"
 #include "tools/soupcheck/block_level.h"
 #include "tools/soupcheck/soup_level.h"
@@ -53,50 +51,7 @@ TEST_F(SoupKillTest, KillNineLeavesCommitNOrTheNext) {
       testing::setUpCrashWorkload(fresh);
       fresh.close();
     }
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ::fflush(nullptr);
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      ::close(fds[0]);
-      driver(path, fds[1]);
-    }
-    ::close(fds[1]);
-    std::string reported;
-    char buf[4096];
-    auto readFor = [&](std::chrono::microseconds span, bool untilCommit) {
-      auto until = std::chrono::steady_clock::now() + span;
-      while (std::chrono::steady_clock::now() < until) {
-        if (untilCommit && reported.find('\n') != std::string::npos) return;
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, 1) > 0) {
-          ssize_t n = ::read(fds[0], buf, sizeof buf);
-          if (n <= 0) return;
-          reported.append(buf, static_cast<size_t>(n));
-        }
-      }
-    };
-    // One run in four is killed within 5 ms of the start, wherever it is;
-    // the others 0 to 10 ms after their first reported commit.
-    if (run % 4 == 0) {
-      readFor(std::chrono::microseconds(random() % 5000), false);
-    } else {
-      readFor(std::chrono::milliseconds(2000), true);
-      readFor(std::chrono::microseconds(random() % 10000), false);
-    }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the driver stopped by itself: " << status;
-    for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) reported.append(buf, static_cast<size_t>(n));
-    ::close(fds[0]);
-    int64_t last = 0;
-    size_t at = reported.rfind("committed ");
-    if (at != std::string::npos) {
-      size_t end = reported.find('\n', at);
-      if (end != std::string::npos) last = std::stoll(reported.substr(at + 10, end - at - 10));
-    }
+    int64_t last = testing_journal::runAndKill(run, random, [&](int reportFd) { driver(path, reportFd); });
     runsWithCommits += last > 0 ? 1 : 0;
 
     std::string all = testing_paths::readAll(tree.host("killed.soup"));
