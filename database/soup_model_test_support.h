@@ -39,7 +39,12 @@ class SoupModel {
     if (db_) db_->close();
     db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(make_());
     ASSERT_TRUE(db_->open(Text(path_), false));
-    db_->setAutoCompact(false);
+    db_->setAutoCompact(autoCompact_);
+  }
+  // Compaction after each change, from the next reopen on (off by default).
+  void setAutoCompact(bool on) {
+    autoCompact_ = on;
+    db_->setAutoCompact(on);
   }
 
   // One random operation.
@@ -104,13 +109,18 @@ class SoupModel {
     for (auto& e : nodes_) add(e.first);
     for (auto& e : lists_) add(e.first);
     for (auto& e : arrays_) add(e.first);
-    EXPECT_EQ(db_->infoUsedBytes(), used);
+    // Moves may place a block in a free block up to 24 bytes larger, which
+    // usedBytes (an estimate for the fragmentation figure) does not follow.
+    if (!autoCompact_) {
+      EXPECT_EQ(db_->infoUsedBytes(), used);
+    }
   }
 
   size_t objectCount() const { return records_.size() + nodes_.size() + lists_.size() + arrays_.size(); }
 
  private:
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+  bool autoCompact_ = false;
   template <class Map>
   int32_t anyKey(const Map& m) {
     auto it = m.begin();
