@@ -151,7 +151,8 @@ void ListChainCheck::walkLists(int32_t head) {
   int32_t last = 0;
   int32_t lastWalked = 0;
   for (int32_t index = head;;) {
-    if (!isIndex(index) || seenLists_.get(index) != 0) {
+    // A list met before, or met as a node, is treated as no list.
+    if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0) {
       printFinding(verbose_, "Invalid listIndex=%ld (prevListIndex=%ld)\n", static_cast<long>(index), static_cast<long>(prev));
       mendOr([&] {
         if (prev == 0) {
@@ -188,7 +189,8 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
   int32_t p = 0;
   int32_t pPrev = 0;
   for (int32_t n = list.infoHeadIndex(); n != 0;) {
-    if (!isIndex(n) || seenNodes_.get(n) != 0) {
+    // A node met before, or that is a list of the chain, is treated as no node.
+    if (!isIndex(n) || seenNodes_.get(n) != 0 || seenLists_.get(n) != 0) {
       printFinding(verbose_, "Invalid nodeIndex=%ld (prevNodeIndex=%ld)\n", static_cast<long>(n), static_cast<long>(p));
       mendOr([&] {
         if (p != 0) db_.writeObjectNodeHeader(p, 0, pPrev);

@@ -119,6 +119,17 @@ TEST_F(SoupValidateTest, ChainCycleOffTheHeadEnds) {
                    " expected " + sc + "\n");
 }
 
+// A list named as a node of another would have its record rewritten as a
+// node header while it is loaded as a list.
+TEST_F(SoupValidateTest, ListMetAsANodeIsCut) {
+  int32_t a = listOf(0), b = listOf(0);  // chain b, a
+  patch(a, 0, b);                         // a's head names list b
+  expectMended("Invalid nodeIndex=" + std::to_string(b) + " (prevNodeIndex=0)\n");
+  cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, a);
+  EXPECT_EQ(list->infoHeadIndex(), 0);
+  db->unloadObject(list);
+}
+
 TEST_F(SoupValidateTest, HeadThatIsNoIndexDropsTheChain) {
   listOf(1);
   file->setHeaderValue(kSoupExtra1, 999);

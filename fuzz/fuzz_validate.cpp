@@ -75,6 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   bool valid = false;
   for (int run = 0; run < 5; ++run) {
+    // FUZZ_VERBOSE prints the findings of the repair runs.
     bw::ValidationResult r = bw::validateIndexedHeap(heap, index, std::getenv("FUZZ_VERBOSE") != nullptr, true, false);
     if (store.openTransactions() != 0) std::abort();
     valid = r.valid;

@@ -1,0 +1,1 @@
+brindlework_fuzzer(soup_validate brindlework_database brindlework_platform brindlework_core)
