@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_news_support.h"
 #include "database/journal_file.h"
 #include "database/soup_database.h"
 #include "platform/assigns.h"
@@ -28,43 +29,13 @@ namespace {
 constexpr int kItems = 100000;
 constexpr int kPerTransaction = 50;
 
-// The scratch folder ($BRINDLEWORK_BENCH_DIR or the temporary folder), also
-// reachable as the assign "BenchSoup:"; the modules the database needs.
+using bench_news::BenchItem;
+using bench_news::fileSize;
+
 std::string scratchDir() {
-  static std::string dir = [] {
-    const char* base = std::getenv("BRINDLEWORK_BENCH_DIR");
-    std::string pattern = std::string(base ? base : P_tmpdir) + "/bw-bench-soup-XXXXXX";
-    std::string made = ::mkdtemp(pattern.data());
-    initTimerDevice();
-    journalModuleInit();
-    dos::assignAdd("BenchSoup", made);
-    return made;
-  }();
+  static std::string dir = bench_news::makeScratchDir("BenchSoup");
   return dir;
 }
-
-int64_t fileSize(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
-}
-
-// A news item: feed id and a body blob, as a list node.
-class BenchItem : public cIndexedObjectNode {
- public:
-  int32_t feed = 0;
-  std::vector<uint8_t> body;
-  void restore(cRestoreStreamBase& stream, bool doStore) override {
-    cIndexedObjectNode::restore(stream, doStore);
-    feed = transferValue(stream, doStore, feed);
-    auto n = transferValue(stream, doStore, static_cast<int32_t>(body.size()));
-    if (!doStore) body.resize(static_cast<size_t>(n));
-    if (doStore) {
-      stream.write(body.data(), n);
-    } else {
-      stream.read(body.data(), n);
-    }
-  }
-};
 
 std::vector<uint8_t> blob(std::mt19937& rng) {
   std::vector<uint8_t> b(200 + rng() % 1801);

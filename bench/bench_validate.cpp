@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_news_support.h"
 #include "database/journal_file.h"
 #include "database/soup_database.h"
 #include "platform/assigns.h"
@@ -35,22 +36,12 @@ int itemsPerFeed() {
   return n ? std::atoi(n) : 1000;
 }
 
-std::string scratchDir() {
-  static std::string dir = [] {
-    const char* base = std::getenv("BRINDLEWORK_BENCH_DIR");
-    std::string pattern = std::string(base ? base : P_tmpdir) + "/bw-bench-validate-XXXXXX";
-    std::string made = ::mkdtemp(pattern.data());
-    initTimerDevice();
-    journalModuleInit();
-    dos::assignAdd("BenchValidate", made);
-    return made;
-  }();
-  return dir;
-}
+using bench_news::fileSize;
+using Item = bench_news::BenchItem;
 
-int64_t fileSize(const std::string& path) {
-  struct stat st {};
-  return stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+std::string scratchDir() {
+  static std::string dir = bench_news::makeScratchDir("BenchValidate");
+  return dir;
 }
 
 void copyFile(const std::string& from, const std::string& to) {
@@ -75,23 +66,6 @@ double peakRssMb() {
   getrusage(RUSAGE_SELF, &u);
   return static_cast<double>(u.ru_maxrss) / 1024.0;
 }
-
-class Item : public cIndexedObjectNode {
- public:
-  int32_t feed = 0;
-  std::vector<uint8_t> body;
-  void restore(cRestoreStreamBase& stream, bool doStore) override {
-    cIndexedObjectNode::restore(stream, doStore);
-    feed = transferValue(stream, doStore, feed);
-    auto n = transferValue(stream, doStore, static_cast<int32_t>(body.size()));
-    if (!doStore) body.resize(static_cast<size_t>(n));
-    if (doStore) {
-      stream.write(body.data(), n);
-    } else {
-      stream.read(body.data(), n);
-    }
-  }
-};
 
 void sqliteExec(sqlite3* db, const char* sql) {
   char* error = nullptr;
