@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <csignal>
 
@@ -306,7 +308,13 @@ TEST(HttpRequest, CallbackSeesCountsAndCanStop) {
   httpSaveToBuffer memory;
   cHTTP::Step s = http.save(&memory, &never, 64);
   EXPECT_TRUE(s.finished);
-  EXPECT_EQ(never.counts, (std::vector<int64_t>{10, 5, 0}));
+  // The two pieces come 20 ms apart, so {10, 5, 0} is usual; a loaded
+  // machine may read both at once and see {10, 0}.
+  ASSERT_GE(never.counts.size(), 2u);
+  EXPECT_EQ(never.counts.front(), 10);
+  EXPECT_EQ(never.counts.back(), 0);
+  EXPECT_TRUE(std::is_sorted(never.counts.rbegin(), never.counts.rend()));
+  if (never.counts.size() == 3) EXPECT_EQ(never.counts[1], 5);
   http.close();
 
   StopAfter early(-1000);  // stops at once
