@@ -314,7 +314,9 @@ TEST(HttpRequest, CallbackSeesCountsAndCanStop) {
   EXPECT_EQ(never.counts.front(), 10);
   EXPECT_EQ(never.counts.back(), 0);
   EXPECT_TRUE(std::is_sorted(never.counts.rbegin(), never.counts.rend()));
-  if (never.counts.size() == 3) EXPECT_EQ(never.counts[1], 5);
+  if (never.counts.size() == 3) {
+    EXPECT_EQ(never.counts[1], 5);
+  }
   http.close();
 
   StopAfter early(-1000);  // stops at once
