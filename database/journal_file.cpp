@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/exception.h"
+#include "database/transaction_stack.h"
 #include "platform/time.h"
 
 namespace bw {
@@ -62,15 +63,7 @@ int32_t cJournaledFile::beginTransaction() {
 }
 
 void cJournaledFile::finishTransaction(int32_t id) {
-  if (stack_.empty()) {
-    discardChanges();
-    raise("TRAN", "cJournaledFile.finishTransaction(); there are no outstanding transactions");
-  }
-  if (stack_.back() != id) {
-    discardChanges();
-    raise("TRAN", "cJournaledFile.finishTransaction(); the wrong transaction was finished");
-  }
-  stack_.pop_back();
+  popTransaction(stack_, id, [this] { discardChanges(); });
   if (!stack_.empty() || !cache_) return;
   bool due = bytesWritten_ >= kJournalForceCommitBytes || commitDelay_ == 0 ||
              (commitDelay_ > 0 && now() - lastCommitTime_ > commitDelay_);
@@ -138,10 +131,7 @@ int64_t cJournaledFile::getPosition(bool fromEnd) { return fromEnd ? position_ -
 
 void cJournaledFile::requireUsable(const char* method) const {
   if (failed_) raiseFailed(method);
-  if (stack_.empty()) {
-    raise("EMU", std::string("cJournaledFile.") + method +
-                     "(); no transactions have been started yet using beginTransaction()");
-  }
+  requireTransaction(stack_, method);
 }
 
 void cJournaledFile::setSize(int64_t sizeInBytes) {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/exception.h"
+#include "database/transaction_stack.h"
 
 namespace bw {
 
@@ -20,9 +21,7 @@ void MemoryBlockStore::readData(int64_t position, uint8_t* out, int64_t length) 
 
 void MemoryBlockStore::writeData(int64_t position, const uint8_t* in, int64_t length) {
   if (closed_) raise("EMU", "MemoryBlockStore.write(); file not open");
-  if (stack_.empty()) {
-    raise("EMU", "cJournaledFile.write(); no transactions have been started yet using beginTransaction()");
-  }
+  requireTransaction(stack_, "write");
   if (position < 0 || length < 0) raise("EMU", "MemoryBlockStore.write(); bad range");
   if (length == 0) return;
   ++writeCalls_;
@@ -35,9 +34,7 @@ void MemoryBlockStore::writeData(int64_t position, const uint8_t* in, int64_t le
 
 void MemoryBlockStore::setDataSize(int64_t size) {
   if (size < 0) raise("EMU", "cJournaledFile.setSize(); sizeInBytes<0");
-  if (stack_.empty()) {
-    raise("EMU", "cJournaledFile.setSize(); no transactions have been started yet using beginTransaction()");
-  }
+  requireTransaction(stack_, "setSize");
   auto old = static_cast<int64_t>(data_.size());
   std::vector<uint8_t> cut;
   if (size < old) cut.assign(data_.begin() + size, data_.end());
@@ -70,15 +67,7 @@ int32_t MemoryBlockStore::beginTransaction() {
 }
 
 void MemoryBlockStore::finishTransaction(int32_t id) {
-  if (stack_.empty()) {
-    discardChanges();
-    raise("TRAN", "cJournaledFile.finishTransaction(); there are no outstanding transactions");
-  }
-  if (stack_.back() != id) {
-    discardChanges();
-    raise("TRAN", "cJournaledFile.finishTransaction(); the wrong transaction was finished");
-  }
-  stack_.pop_back();
+  popTransaction(stack_, id, [this] { discardChanges(); });
   if (stack_.empty()) undo_.clear();
 }
 
