@@ -5,22 +5,12 @@
 //
 // Input: 8 operation bytes, then the data area.
 #include <cstdint>
-#include <vector>
 
 #include "core/exception.h"
 #include "database/block_open.h"
-#include "database/memory_block_store.h"
+#include "fuzz/fuzz_indexed_heap.h"
 
 namespace {
-
-// A store that refuses to grow past 2 MiB, as a disk would at some point.
-class CappedStore : public bw::MemoryBlockStore {
- public:
-  void setDataSize(int64_t size) override {
-    if (size > (int64_t{2} << 20)) bw::raise("FULL", "fuzz; store full");
-    bw::MemoryBlockStore::setDataSize(size);
-  }
-};
 
 void runOperation(bw::BlockHeap& heap, bw::BlockIndex& index, uint8_t op) {
   int32_t i = (op >> 3) + 1;
@@ -39,18 +29,12 @@ void runOperation(bw::BlockHeap& heap, bw::BlockIndex& index, uint8_t op) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 8 || size > (size_t{1} << 20)) return 0;
-  CappedStore store;
-  store.replaceCommitted(std::vector<uint8_t>(data + 8, data + size));
-  bw::BlockHeap heap(store);
-  bw::BlockIndex index(heap);
-  store.setDiscardHook([&] {
-    heap.reloadMirrors();
-    index.reloadMirrors();
-  });
+  if (!bw::fuzzing::usableIndexedInput(size)) return 0;
+  bw::fuzzing::IndexedHeap file(data, size);
+  auto& [store, heap, index] = file;
   try {
     if (!bw::openIndexedHeap(heap, index, false, "fuzz")) return 0;
-    for (size_t k = 0; k < 8; ++k) {
+    for (size_t k = 0; k < bw::fuzzing::kOperationBytes; ++k) {
       try {
         runOperation(heap, index, data[k]);
       } catch (const bw::eException&) {

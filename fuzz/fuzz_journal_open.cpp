@@ -12,10 +12,8 @@
 
 #include "database/journal_file.h"
 #include "database/journal_format.h"
-#include "database/crashing_backend.h"
+#include "fuzz/fuzz_journal_backend.h"
 #include "platform/assigns.h"
-#include "platform/clock.h"
-#include "platform/path.h"
 #include "tools/soupcheck/soupcheck.h"
 
 namespace {
@@ -66,16 +64,10 @@ extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace bw;
-  static bool ready = [] {
-    initTimerDevice();
-    journalModuleInit();
-    return true;
-  }();
-  (void)ready;
+  fuzzing::initJournal();
   if (!data) return 0;
   std::vector<uint8_t> image(data, data + size);
-  auto backend = std::make_shared<CrashingIoBackend>();
-  backend->setImage(std::string(cPath::ExportPath(kPath).view()), image);
+  auto backend = fuzzing::backendHolding(kPath, image);
   soupcheck::Report expected = soupcheck::check(image, soupcheck::Expect::kCrashed);
 
   cJournaledFile f;
@@ -93,8 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       f.write("fuzz", 4, 0, false);
     }
     f.close();
-    if (!soupcheck::check(backend->image(std::string(cPath::ExportPath(kPath).view())), soupcheck::Expect::kClosed)
-             .clean()) {
+    if (!soupcheck::check(backend->image(fuzzing::backendName(kPath)), soupcheck::Expect::kClosed).clean()) {
       std::abort();
     }
   } catch (const eException&) {

@@ -8,12 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "database/crashing_backend.h"
-#include "database/journal_file.h"
-#include "database/journaled_soup_file.h"
 #include "database/soup_database.h"
-#include "platform/clock.h"
-#include "platform/path.h"
+#include "fuzz/fuzz_journal_backend.h"
 
 namespace {
 
@@ -32,37 +28,15 @@ class FuzzRecord : public bw::cIndexedObjectNode {
   std::vector<int32_t> values;
 };
 
-template <class F>
-void quietly(F f) {
-  try {
-    f();
-  } catch (const bw::eException&) {
-    // Refusals of damaged records are answers, not faults.
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace bw;
-  static bool ready = [] {
-    initTimerDevice();
-    journalModuleInit();
-    return true;
-  }();
-  (void)ready;
+  using namespace bw::fuzzing;
+  initJournal();
   if (!data) return 0;
-  auto backend = std::make_shared<CrashingIoBackend>();
-  backend->setImage(std::string(cPath::ExportPath(kPath).view()), std::vector<uint8_t>(data, data + size));
-  auto file = std::make_unique<JournaledSoupBlockFile>(0);
-  file->file().setIoBackend(backend);
-  file->setPathProbe([](Text) { return true; });
-  cJournaledIndexedObjectSoupDatabase db(std::move(file));
-  try {
-    if (!db.open(kPath, false)) return 0;
-  } catch (const eException&) {
-    return 0;
-  }
+  cJournaledIndexedObjectSoupDatabase db(soupFileOn(backendHolding(kPath, std::vector<uint8_t>(data, data + size))));
+  if (!opens(db, kPath)) return 0;
   for (int32_t i = 1; i <= kIndices; ++i) {
     quietly([&] { db.unloadObject(db.loadObject(i, std::make_unique<FuzzRecord>())); });
   }

@@ -13,12 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "database/crashing_backend.h"
-#include "database/journal_file.h"
-#include "database/journaled_soup_file.h"
 #include "database/soup_database.h"
-#include "platform/clock.h"
-#include "platform/path.h"
+#include "fuzz/fuzz_journal_backend.h"
 
 namespace {
 
@@ -37,24 +33,11 @@ class FuzzNode : public bw::cIndexedObjectNode {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace bw;
-  static bool ready = [] {
-    initTimerDevice();
-    journalModuleInit();
-    return true;
-  }();
-  (void)ready;
+  using namespace bw::fuzzing;
+  initJournal();
   if (!data || size < 4) return 0;
-  auto backend = std::make_shared<CrashingIoBackend>();
-  backend->setImage(std::string(cPath::ExportPath(kPath).view()), std::vector<uint8_t>(data + 4, data + size));
-  auto file = std::make_unique<JournaledSoupBlockFile>(0);
-  file->file().setIoBackend(backend);
-  file->setPathProbe([](Text) { return true; });
-  cJournaledIndexedObjectSoupDatabase db(std::move(file));
-  try {
-    if (!db.open(kPath, false)) return 0;
-  } catch (const eException&) {
-    return 0;
-  }
+  cJournaledIndexedObjectSoupDatabase db(soupFileOn(backendHolding(kPath, std::vector<uint8_t>(data + 4, data + size))));
+  if (!opens(db, kPath)) return 0;
   bool valid = false;
   for (int run = 0; run < 5; ++run) {
     ValidationResult r = db.validate(false, true, false);
@@ -79,9 +62,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // A record the file damaged in a way validation does not look at.
     }
   }
-  try {
-    db.close();
-  } catch (const eException&) {
-  }
+  quietly([&] { db.close(); });
   return 0;
 }

@@ -21,24 +21,16 @@
 #include "database/block_open.h"
 #include "database/block_walk.h"
 #include "database/index_validate.h"
-#include "database/memory_block_store.h"
+#include "fuzz/fuzz_indexed_heap.h"
 
 namespace {
-
-class CappedStore : public bw::MemoryBlockStore {
- public:
-  void setDataSize(int64_t size) override {
-    if (size > (int64_t{2} << 20)) bw::raise("FULL", "fuzz; store full");
-    bw::MemoryBlockStore::setDataSize(size);
-  }
-};
 
 // Validation relinks a block damaged into a free one but neither merges nor
 // cuts it; the allocator tolerates both. Entries 0 and 1 (version and
 // header count) are open's to judge, not validation's, and validation lets
 // the array block hold up to 4 entries more than arraySize where the
 // checker allows 3.
-void expectClean(CappedStore& store, const char* when) {
+void expectClean(bw::fuzzing::CappedStore& store, const char* when) {
   for (const std::string& f : bw::testing_blocks::checkIndex(store.current())) {
     if (f.rfind("adjacent free blocks", 0) == 0 || f.rfind("free block marked last", 0) == 0 ||
         f.rfind("index entry 0", 0) == 0 || f.rfind("index entry 1 ", 0) == 0 ||
@@ -53,15 +45,9 @@ void expectClean(CappedStore& store, const char* when) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size < 8 || size > (size_t{1} << 20)) return 0;
-  CappedStore store;
-  store.replaceCommitted(std::vector<uint8_t>(data + 8, data + size));
-  bw::BlockHeap heap(store);
-  bw::BlockIndex index(heap);
-  store.setDiscardHook([&] {
-    heap.reloadMirrors();
-    index.reloadMirrors();
-  });
+  if (!bw::fuzzing::usableIndexedInput(size)) return 0;
+  bw::fuzzing::IndexedHeap file(data, size);
+  auto& [store, heap, index] = file;
   try {
     // Current layouts only: the upgrade of an older array at open is not
     // validation's, and on damaged entries it writes where they point.
@@ -84,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!valid) return 0;
   expectClean(store, "after repair");
   try {
-    for (size_t k = 0; k < 8; ++k) {
+    for (size_t k = 0; k < bw::fuzzing::kOperationBytes; ++k) {
       std::vector<int64_t> used;
       for (int64_t h = bw::infoFirstBlock(heap); h != 0; h = bw::infoNextUsedBlock(heap, h)) used.push_back(h);
       if (used.empty()) break;
