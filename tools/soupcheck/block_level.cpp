@@ -3,31 +3,21 @@
 
 #include <set>
 
+#include "tools/soupcheck/area.h"
+
 namespace bw::soupcheck {
 
 namespace {
 
-constexpr int64_t kFirstBlock = 8496;
-constexpr int64_t kSpecial = 14;
-
-class Area {
+// Out-of-area reads answer -1 (u32) and INT64_MIN (i64): never valid.
+class Area : public CheckedArea {
  public:
-  explicit Area(const std::vector<uint8_t>& data) : d_(data) {}
-  int64_t size() const { return static_cast<int64_t>(d_.size()); }
-  bool has(int64_t at, int64_t n) const { return at >= 0 && at <= size() - n; }
-  // Out-of-area reads answer -1 (u32) and INT64_MIN (i64): never valid.
-  int64_t u32(int64_t at) const {
-    if (!has(at, 4)) return -1;
-    const uint8_t* p = d_.data() + at;
-    return (int64_t{p[0]} << 24) | (int64_t{p[1]} << 16) | (int64_t{p[2]} << 8) | p[3];
-  }
+  using CheckedArea::CheckedArea;
+  int64_t u32(int64_t at) const { return word32(at, -1); }
   int64_t i64(int64_t at) const {
     if (!has(at, 8)) return INT64_MIN;
     return static_cast<int64_t>((static_cast<uint64_t>(u32(at)) << 32) | static_cast<uint64_t>(u32(at + 4)));
   }
-
- private:
-  const std::vector<uint8_t>& d_;
 };
 
 std::string at(const char* what, int64_t position) { return std::string(what) + " " + std::to_string(position); }

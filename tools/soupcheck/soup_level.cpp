@@ -6,28 +6,20 @@
 #include <set>
 #include <string>
 
+#include "tools/soupcheck/area.h"
+
 namespace bw::soupcheck {
 
 namespace {
 
-constexpr int64_t kFirstBlock = 8496;
-constexpr int32_t kSpecial = 14;
-
-class Area {
+// Out-of-area reads answer 0.
+class Area : public CheckedArea {
  public:
-  explicit Area(const std::vector<uint8_t>& data) : d_(data) {}
-  bool has(int64_t at, int64_t n) const { return at >= 0 && n >= 0 && at + n <= static_cast<int64_t>(d_.size()); }
-  uint32_t u32(int64_t at) const {
-    if (!has(at, 4)) return 0;
-    auto p = d_.data() + at;
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-  }
+  using CheckedArea::CheckedArea;
+  uint32_t u32(int64_t at) const { return static_cast<uint32_t>(word32(at, 0)); }
   int64_t i64(int64_t at) const {
     return static_cast<int64_t>((static_cast<uint64_t>(u32(at)) << 32) | u32(at + 4));
   }
-
- private:
-  const std::vector<uint8_t>& d_;
 };
 
 std::string text(const char* format, long long a, long long b = 0) {

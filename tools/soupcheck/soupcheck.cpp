@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tools/soupcheck/area.h"
+
 namespace bw::soupcheck {
 namespace {
 
@@ -12,12 +14,6 @@ constexpr uint8_t kMagic[8] = {'J', 'o', 'u', 'r', 'n', 'a', 'l', 7};
 constexpr int64_t kHeader = 28;
 constexpr uint32_t kSeed = 0xA9876543u;
 constexpr int64_t kChunk = 960;
-
-uint64_t bigEndian(const std::vector<uint8_t>& f, int64_t at, int bytes) {
-  uint64_t v = 0;
-  for (int i = 0; i < bytes; ++i) v = v << 8 | f[static_cast<size_t>(at + i)];
-  return v;
-}
 
 // Reads the journal sequentially, keeping the running checksum.
 struct Parser {
