@@ -29,6 +29,15 @@ struct FileTest : ::testing::Test {
     setClockSource({});
     dos::dosSeams() = {};
   }
+  // A new writable file rel on the recording backend; null when it can't open.
+  std::unique_ptr<cFile> openRecorded(const std::string& rel,
+                                      const std::shared_ptr<testing_io::RecordingIoBackend>& backend) {
+    auto f = std::make_unique<cFile>();
+    f->initialise(0);
+    f->setIoBackend(backend);
+    if (!f->open(Text(tree.internal(rel)), false, false, false)) return nullptr;
+    return f;
+  }
   std::unique_ptr<cFile> openFile(const std::string& rel, bool readOnly, uint8_t fill = '.') {
     auto f = std::make_unique<cFile>();
     f->initialise(fill);
@@ -157,10 +166,8 @@ TEST_F(FileTest, LargeWritesKeepAPendingSize) {
 
 TEST_F(FileTest, FlushSyncsTheFileOnceAndANewFilesFolderOnce) {
   auto backend = std::make_shared<testing_io::RecordingIoBackend>();
-  auto f = std::make_unique<cFile>();
-  f->initialise(0);
-  f->setIoBackend(backend);
-  ASSERT_TRUE(f->open(Text(tree.internal("n")), false, false, false));
+  auto f = openRecorded("n", backend);
+  ASSERT_TRUE(f);
   f->write("data", 4, 0, false);
   f->flush();
   EXPECT_EQ(backend->log->count(testing_io::IoCall::sync), 1u);
@@ -175,10 +182,8 @@ TEST_F(FileTest, FlushSyncsTheFileOnceAndANewFilesFolderOnce) {
 
 TEST_F(FileTest, FailedWriteBackKeepsTheChunkDirty) {
   auto backend = std::make_shared<testing_io::RecordingIoBackend>();
-  auto f = std::make_unique<cFile>();
-  f->initialise(0);
-  f->setIoBackend(backend);
-  ASSERT_TRUE(f->open(Text(tree.internal("n")), false, false, false));
+  auto f = openRecorded("n", backend);
+  ASSERT_TRUE(f);
   f->write("data", 4, 0, false);
   backend->log->failWriteFrom = 0;
   expectRaise([&] { f->flush(); }, "FULL", "cHostFile.write(); size of written data does not match that expected");
@@ -190,10 +195,8 @@ TEST_F(FileTest, FailedWriteBackKeepsTheChunkDirty) {
 
 TEST_F(FileTest, AbandoningCloseWritesNothing) {
   auto backend = std::make_shared<testing_io::RecordingIoBackend>();
-  auto f = std::make_unique<cFile>();
-  f->initialise(0);
-  f->setIoBackend(backend);
-  ASSERT_TRUE(f->open(Text(tree.internal("n")), false, false, false));
+  auto f = openRecorded("n", backend);
+  ASSERT_TRUE(f);
   f->write("data", 4, 0, false);
   f->flush();
   const size_t calls = backend->log->calls.size();
