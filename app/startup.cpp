@@ -21,6 +21,7 @@
 #include "platform/libraries.h"
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
+#include "social/service_config.h"
 #include "web/html_reader.h"
 #include "web/http.h"
 #include "web/json_reader.h"
@@ -57,6 +58,8 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"json", initJSONModule, endJSONModule});
   registry.add({"xml", initXMLModule, endXMLModule});
   registry.add({"html", initHTMLModule, endHTMLModule});
+  registry.add({"twitter", twitterModuleNew, nullptr});
+  registry.add({"credentials", nullptr, credentialsModuleEnd});
   registry.add({"argumentString", initArgumentString, endArgumentString});
   registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});
   registry.add({"uniqueNameSeed", initMakeUniqueNameSeed, nullptr});

@@ -188,6 +188,9 @@ void cHTTP::buildRequestText(std::string_view path) {
   if (!extraHeaders_.isNil()) {
     SplitResult extra = splitLines(extraHeaders_);
     for (Str& line : extra.chain) {
+      // An empty piece (callers' lines each begin with "\n") would end the
+      // header block early.
+      if (line.empty()) continue;
       if (startsWithNoCase(line.view(), "Host:"))
         raise("EMU", "cHTTP.open(); headers cannot contain a Host: line");
       if (startsWithNoCase(line.view(), "Accept:")) accept = true;

@@ -128,7 +128,7 @@ TEST_F(FakeCurl, PostWithHeaderLinesAndQuotesStaysOneArgumentEach) {
                            kTail));
   EXPECT_EQ(fetch(http, "https://h/", "\nC: 3", nullptr, false), 0);
   EXPECT_EQ(argv(), concat({"-q", "https://h/", "-f", "-i", "-s", "-S", "--connect-timeout", "20", "--max-time",
-                            "600", "-k", "-H", "User-Agent: ua", "-H", "", "-H", "C: 3"},
+                            "600", "-k", "-H", "User-Agent: ua", "-H", "C: 3"},
                            kTail));
   EXPECT_NE(http.commandText().find("curl -q"), std::string::npos);
 }

@@ -83,6 +83,18 @@ TEST(HttpRequest, SendsExactGetAndPostBytes) {
             "User-Agent: Brindlework/0.9\r\nContent-Length: 16\r\n\r\na%20b&c=d/%C3%A9");
 }
 
+// Callers give header lines each beginning with "\n": the empty pieces
+// never reach the wire, where they would end the header block early.
+TEST(HttpRequest, EmptyHeaderPiecesAreDropped) {
+  LoopbackServer server(ok("x"), 1);
+  cHTTP http(nullptr);
+  EXPECT_EQ(fetch(http, server.url("a"), "\nAuthorization: OAuth k=\"v\"\n\nX-Two: 2\n").body, "x");
+  server.join();
+  EXPECT_EQ(server.requests().at(0),
+            "GET /a HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: OAuth k=\"v\"\r\nX-Two: 2\r\n"
+            "Accept: */*\r\n\r\n");
+}
+
 TEST(HttpRequest, RefusesHostLinesSchemesHostsAndPorts) {
   cHTTP http(nullptr);
   expectRaise([&] { http.openURL("http://127.0.0.1:1/", nullptr, "X: 1\nhOsT: evil", nullptr, 0, false, nullptr, false); },

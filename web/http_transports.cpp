@@ -126,6 +126,7 @@ int32_t cHTTP::openHttps(std::string_view path, int32_t port) {
   }
   if (!extraHeaders_.isNil()) {
     for (const Str& line : splitLines(extraHeaders_).chain) {
+      if (line.empty()) continue;
       argv.push_back("-H");
       argv.push_back(line.str());
     }

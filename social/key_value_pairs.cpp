@@ -1,0 +1,114 @@
+// social/key_value_pairs.cpp - the pair procedures, written once for both
+// kinds of pair.
+#include "social/key_value_pairs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string_view>
+
+#include "core/exception.h"
+#include "web/url.h"
+
+namespace bw {
+namespace {
+
+template <class Pair>
+void append(std::vector<Pair>& list, Str key, Str value) {
+  if constexpr (std::is_same_v<Pair, oauthKeyValuePair>) {
+    list.emplace_back(std::move(key), std::move(value));
+  } else {
+    list.push_back({std::move(key), std::move(value)});
+  }
+}
+
+template <class Pair>
+std::vector<Pair> split(Text text) {
+  std::vector<Pair> list;
+  std::string_view s = text.view();
+  size_t pos = 0;
+  while (pos < s.size()) {
+    size_t equals = s.find('=', pos);
+    if (equals == std::string_view::npos) break;
+    size_t amp = s.find('&', equals);
+    if (amp == std::string_view::npos) amp = s.size();
+    append(list, Str(s.substr(pos, equals - pos)), Str(s.substr(equals + 1, amp - equals - 1)));
+    pos = amp + 1;
+  }
+  return list;
+}
+
+template <class Pair>
+const Pair* find(const std::vector<Pair>& list, Text key) {
+  if (key.isNil()) return nullptr;
+  for (const Pair& pair : list) {
+    if (!pair.key.isNil() && pair.key.view() == key.view()) return &pair;
+  }
+  return nullptr;
+}
+
+// Unsigned byte order, a prefix first: negative, 0 or positive
+// (char_traits<char> compares as unsigned char).
+int compareBytes(const Str& a, const Str& b) { return a.view().compare(b.view()); }
+
+void printPair(const char* bullet, long number, const Str& key, const Str& value) {
+  if (number > 0) {
+    std::printf("%ld. \"%s\"=\"%s\"\n", number, key.c_str(), value.c_str());
+  } else {
+    std::printf("%s \"%s\"=\"%s\"\n", bullet, key.c_str(), value.c_str());
+  }
+}
+
+}  // namespace
+
+Str oauthEncode(Text text) {
+  if (text.isNil()) return Str();
+  return encodeRawURL(text.nulView(), oauthUnreservedChars, false);
+}
+
+oauthKeyValuePair::oauthKeyValuePair(Str keyText, Str valueText)
+    : key(oauthEncode(keyText)), value(oauthEncode(valueText)) {}
+
+void newKeyValuePair(KeyValuePairs& list, Str key, Str value) { append(list, std::move(key), std::move(value)); }
+void newOauthKeyValuePair(OauthKeyValuePairs& list, Str key, Str value) {
+  append(list, std::move(key), std::move(value));
+}
+
+OauthKeyValuePairs splitQueryString(Text text) { return split<oauthKeyValuePair>(text); }
+KeyValuePairs splitQueryString_facebook(Text text) { return split<keyValuePair>(text); }
+
+const oauthKeyValuePair* findKeyValuePair(const OauthKeyValuePairs& list, Text key) { return find(list, key); }
+const keyValuePair* findKeyValuePair(const KeyValuePairs& list, Text key) { return find(list, key); }
+
+Text findKeyValue(const OauthKeyValuePairs& list, Text key) {
+  const oauthKeyValuePair* pair = find(list, key);
+  return pair ? Text(pair->value) : Text(nullptr);
+}
+Text findKeyValue(const KeyValuePairs& list, Text key) {
+  const keyValuePair* pair = find(list, key);
+  return pair ? Text(pair->value) : Text(nullptr);
+}
+
+int32_t compareOauthKeyValuePairs(const oauthKeyValuePair& a, const oauthKeyValuePair& b) {
+  int c = compareBytes(a.key, b.key);
+  if (c == 0) c = compareBytes(a.value, b.value);
+  return c < 0 ? 1 : (c > 0 ? -1 : 0);
+}
+
+void sortOauthKeyValuePairs(OauthKeyValuePairs& list) {
+  std::stable_sort(list.begin(), list.end(), [](const oauthKeyValuePair& a, const oauthKeyValuePair& b) {
+    return compareOauthKeyValuePairs(a, b) > 0;
+  });
+}
+
+void printListOfKeyValuePairs(const OauthKeyValuePairs* list, bool numbered) {
+  if (!list) raise("NIL", "printListOfKeyValuePairs(); list=NIL");
+  long number = 0;
+  for (const oauthKeyValuePair& pair : *list) printPair("*", numbered ? ++number : 0, pair.key, pair.value);
+}
+
+void printListOfKeyValuePairs_facebook(const KeyValuePairs* list) {
+  if (!list) raise("NIL", "printListOfKeyValuePairs(); list=NIL");
+  for (const keyValuePair& pair : *list) printPair("*", 0, pair.key, pair.value);
+}
+
+}  // namespace bw

@@ -1,0 +1,65 @@
+// social/oauth1.h - OAuth 1.0a request signing (RFC 5849, HMAC-SHA1) and the
+// one entry point that signs a request and opens it through cHTTP.
+//
+// Invariants:
+//   1. Percent-encoding is oauthEncode everywhere (letters, digits and
+//      "_.-~" stay); nothing is ever percent-decoded, so callers put raw
+//      values into their URLs.
+//   2. The signed parameters are the protocol parameters, the caller's
+//      extra ones, the URL's query pairs and, for a POST (any non-NIL
+//      postData, "" included), the form pairs of postData; the query stays
+//      in the URL that cHTTP receives.
+//   3. The Authorization header lists every protocol parameter, the
+//      signature included, in the OAuth byte order as key="value" separated
+//      by ", "; the caller's header lines follow it.
+//   4. Misuse ("EMU") is raised before anything is built; a failure of
+//      cHTTP.openURL comes back unchanged, never raised.
+//   5. The nonce is randomToken(32) and the timestamp the clock's Unix
+//      seconds, so tests fix both through their seams.
+#pragma once
+
+#include <cstdint>
+
+#include "core/str.h"
+#include "social/key_value_pairs.h"
+#include "web/http.h"
+
+namespace bw {
+
+// Signs and opens one request. oauthParamList holds extra protocol
+// parameters (oauth_callback, oauth_verifier); headers is NIL or further
+// header lines each beginning with "\n"; postData NIL makes a GET. safeChars,
+// timeout and nonBlocking go to cHTTP.openURL unchanged, with the
+// certificate check on.
+cHTTP::OpenResult oauth1_openURL(cHTTP& http, Text url, Text safeChars, Text consumerKey, Text consumerSecret,
+                                 Text token, Text tokenSecret, OauthKeyValuePairs oauthParamList, Text headers,
+                                 Text postData, int32_t timeout, bool nonBlocking);
+
+// The header text oauth1_openURL hands to cHTTP: "Authorization: OAuth ..."
+// followed by headers. Raises "EMU" "oauth1_openURL(); headers string does
+// not begin with \n" when headers is not NIL and does not begin with "\n".
+Str oauth1_authorizationHeader(Text url, Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
+                               OauthKeyValuePairs oauthParamList, Text headers, Text postData);
+
+// The base64 HMAC-SHA1 signature of a request; the list is only read.
+Str oauth1_makeSignature(Text consumerSecret, Text tokenSecret, const OauthKeyValuePairs& oauthParamList, Text url,
+                         Text postData);
+// Its two inputs: the signature base string and the signing key (the key
+// ends in "&" when tokenSecret is NIL).
+Str oauth1_signatureBaseString(const OauthKeyValuePairs& oauthParamList, Text url, Text postData);
+Str oauth1_signingKey(Text consumerSecret, Text tokenSecret);
+
+// prefix, then key=value (quoted: key="value") for each pair in list order,
+// separated by separator (NIL: "&"), then suffix; NIL prefix and suffix are
+// left out.
+Str oauth1_joinParameters(const OauthKeyValuePairs& list, bool quoted, Text separator, Text prefix, Text suffix);
+
+// Decimal text of a signed 64-bit value: "-" in front of a negative one, no
+// leading zeros, at most 20 characters (INT64_MIN included).
+Str twitterBigValueToString(int64_t value);
+// Appends that text to s, clipped at s's capacity.
+void appendBigValue(Str& s, int64_t value);
+// Whole seconds since 1970-01-01 00:00:00 UTC by the program's clock.
+int64_t oauth1_unixTime();
+
+}  // namespace bw
