@@ -11,6 +11,7 @@
 #include "core/translate.h"
 #include "core/unicode.h"
 #include "database/transaction_cache.h"
+#include "gui/gui_item.h"
 #include "platform/app_host.h"
 #include "platform/argument_line.h"
 #include "platform/charset_file_reader.h"
@@ -66,6 +67,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"recurseCallbacks", initRecurseCallbacks, endRecurseCallbacks});
   registry.add({"recurseDirCallbacks", initRecurseCpathDirCallbacks, endRecurseCpathDirCallbacks});
   registry.add({"appHost", initAppHost, endAppHost});
+  registry.add({"gui", initGuiModule, endGuiModule});
   registry.add({"shellParameters", nullptr, endShellParameters});
 }
 

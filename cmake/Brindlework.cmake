@@ -1,10 +1,11 @@
 # Build helpers shared by every subsystem folder.
 #
-# brindlework_library(<name> [DEPS <libs>...])
+# brindlework_library(<name> [LABEL <label>] [DEPS <libs>...])
 #   Makes the static library brindlework_<name> from every .cpp of the folder
 #   except the *_test.cpp files, and (with tests on) one test program
 #   <name>_tests from the *_test.cpp files, discovered into CTest with the
-#   label <name>. Files are globbed so that new units need no list edits.
+#   label <label> (default <name>). Files are globbed so that new units need
+#   no list edits. Tests labelled gui run with Qt's offscreen platform.
 
 set(BRINDLEWORK_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor)
 # g++ spells the local-shadowing warning its own way; clang (fuzz builds) has
@@ -34,7 +35,10 @@ if(BRINDLEWORK_SANITIZE)
 endif()
 
 function(brindlework_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL" "DEPS;TEST_DEPS" ${ARGN})
+  if(NOT ARG_LABEL)
+    set(ARG_LABEL ${name})
+  endif()
   file(GLOB _all CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
   set(_src "")
   set(_tests "")
@@ -57,8 +61,12 @@ function(brindlework_library name)
       BRINDLEWORK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
     target_link_libraries(${name}_tests PRIVATE brindlework_${name} ${ARG_TEST_DEPS}
                           GTest::gmock GTest::gtest_main)
+    set(_env "")
+    if(ARG_LABEL STREQUAL "gui")
+      set(_env ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+    endif()
     gtest_discover_tests(${name}_tests
-      PROPERTIES LABELS ${name}
+      PROPERTIES LABELS ${ARG_LABEL} ${_env}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 60)
   endif()
@@ -68,7 +76,7 @@ endfunction()
 # (the link order programs that use them all need).
 function(brindlework_all_libraries var)
   set(_libs "")
-  foreach(dir app gui social news web database platform core)
+  foreach(dir app gui_host gui_host_core gui social news web database platform core)
     if(TARGET brindlework_${dir})
       list(APPEND _libs brindlework_${dir})
     endif()

@@ -8,6 +8,7 @@ BRINDLEWORK_PACKAGES=(
   clang libclang-rt-dev
   curl openssl tzdata
   python3
+  qt6-base-dev fonts-dejavu-core locales-all xvfb xauth
 )
 BRINDLEWORK_BENCH_PACKAGES=(
   libpugixml-dev libxml2-dev libexpat1-dev

@@ -1,0 +1,177 @@
+// gui/gui_window.cpp - the window builder's group stack and add operations.
+#include "gui/gui_window.h"
+
+#include <string>
+
+#include "core/exception.h"
+
+namespace bw {
+
+cGuiWindow::~cGuiWindow() = default;
+
+cGuiWindow* cGuiWindow::initSaveID(uint32_t id) {
+  if (id == 0) raise("EMU", "cGuiWindow.initSaveID(); \"id\" cannot be 0");
+  saveId_ = id;
+  return this;
+}
+
+void cGuiWindow::beginGroup(cGuiGroupItem* group) {
+  std::unique_ptr<cGuiGroupItem> made(group);
+  if (!group) raise("EMU", "cGuiGroupItem.add(); item=NIL");
+  if (root_) {
+    if (!current_) raise("EMU", "cGuiWindow.beginGroup(); a window can only have one root group");
+    current_->add(made.release());
+  } else {
+    root_ = std::move(made);
+  }
+  current_ = group;
+}
+
+cGuiGroupHorizontal* cGuiWindow::beginGroupHorizontal(Text title) {
+  cGuiGroupHorizontal* group = makeGroupHorizontal(title);
+  beginGroup(group);
+  return group;
+}
+
+cGuiGroupVertical* cGuiWindow::beginGroupVertical(Text title) {
+  cGuiGroupVertical* group = makeGroupVertical(title);
+  beginGroup(group);
+  return group;
+}
+
+cGuiGroupGrid* cGuiWindow::beginGroupGrid(int32_t columns, Text title) {
+  if (columns < 1) raise("EMU", "cGuiWindow.beginGroupGrid(); columns<1");
+  cGuiGroupGrid* group = makeGroupGrid(title, columns);
+  beginGroup(group);
+  return group;
+}
+
+cGuiGroupPage* cGuiWindow::beginGroupPage(Text title) {
+  cGuiGroupPage* group = makeGroupPage(title);
+  beginGroup(group);
+  return group;
+}
+
+void cGuiWindow::endGroup() {
+  if (!current_) raise("EMU", "cGuiWindow.endGroup(); already closed all groups");
+  current_->finishGroup();
+  if (current_->infoNoWeight()) {
+    for (cGuiItem* child = current_->infoFirst(); child; child = child->infoNext()) {
+      if (child->isOfClass(cGuiOutputItem::kClassName)) {
+        static_cast<cGuiOutputItem*>(child)->initNoWeight();
+      } else if (child->isOfClass(cGuiGroupItem::kClassName)) {
+        static_cast<cGuiGroupItem*>(child)->initNoWeight();
+      }
+    }
+  }
+  current_ = current_->infoParent();
+}
+
+void cGuiWindow::requireGroup(const char* method) const {
+  if (!current_) raise("EMU", std::string("cGuiWindow.") + method + "(); must be done inside a group");
+}
+
+cGuiBreak* cGuiWindow::addBreak() {
+  requireGroup("addBreak");
+  return addMade(makeBreak());
+}
+
+cGuiBar* cGuiWindow::addBar(Text title) {
+  requireGroup("addBar");
+  if (!title.isNil() && current_->isSameClass(cGuiGroupHorizontal::kClassName)) {
+    raise("EMU",
+          "cGuiWindow.addBar(); a title does not make sense in a horizontal group (for a vertical bar)");
+  }
+  return addMade(makeBar(title));
+}
+
+cGuiLabel* cGuiWindow::addLabel(Text label) {
+  requireGroup("addLabel");
+  return addMade(makeLabel(label));
+}
+
+cGuiText* cGuiWindow::addText(Text label) {
+  requireGroup("addText");
+  return addMade(makeText(label));
+}
+
+cGuiTextBox* cGuiWindow::addTextBox(Text label) {
+  requireGroup("addTextBox");
+  return addMade(makeTextBox(label));
+}
+
+cGuiButton* cGuiWindow::addButton(Text label) {
+  requireGroup("addButton");
+  return addMade(makeButton(label));
+}
+
+cGuiTick* cGuiWindow::addTick(Text label) {
+  requireGroup("addTick");
+  return addMade(makeTick(label));
+}
+
+cGuiString* cGuiWindow::addString(Text label) {
+  requireGroup("addString");
+  return addMade(makeString(label));
+}
+
+cGuiStringBox* cGuiWindow::addStringBox(Text label) {
+  requireGroup("addStringBox");
+  return addMade(makeStringBox(label));
+}
+
+cGuiPathString* cGuiWindow::addPathString(Text label) {
+  requireGroup("addPathString");
+  return addMade(makePathString(label));
+}
+
+cGuiNumberString* cGuiWindow::addNumberString(Text label, int32_t min, int32_t max) {
+  requireGroup("addNumberString");
+  return addMade(makeNumberString(label, min, max));
+}
+
+cGuiSlider* cGuiWindow::addSlider(Text label, int32_t min, int32_t max) {
+  requireGroup("addSlider");
+  return addMade(makeSlider(label, min, max));
+}
+
+cGuiCycleChoice* cGuiWindow::addCycleChoice(Text label, StrChain choices) {
+  requireGroup("addCycleChoice");
+  return addMade(makeCycleChoice(label, choices));
+}
+
+cGuiRadioChoice* cGuiWindow::addRadioChoice(Text label, StrChain choices) {
+  requireGroup("addRadioChoice");
+  return addMade(makeRadioChoice(label, choices));
+}
+
+cGuiItem* cGuiWindow::addNative(cGuiItem* item) {
+  requireGroup("addNative");
+  return addMade(item);
+}
+
+cGuiNativeSimple* cGuiWindow::addNativeSimpleL(void* object) {
+  requireGroup("addNativeSimpleL");
+  cGuiNativeSimple* item = addMade(makeNativeSimple());
+  item->addNativeSimple(object);
+  return item;
+}
+
+bool cGuiWindow::infoCloseRequested(bool keep) {
+  bool requested = closeRequested_;
+  if (!keep) closeRequested_ = false;
+  return requested;
+}
+
+void cGuiWindow::setPosition(int32_t x, int32_t y) {
+  x_ = x;
+  y_ = y;
+  positionGiven_ = true;
+}
+
+void cGuiWindow::setSize(int32_t width, int32_t height) {
+  width_ = width;
+  height_ = height;
+}
+
+}  // namespace bw
