@@ -1,8 +1,12 @@
-// core/charset.cpp - charset loading (table files and built-in tables),
-// the reverse map and encodingFromName.
+// core/charset.cpp - charset loading (table files, built-in tables and the
+// system's single-byte charsets through iconv), the reverse map and
+// encodingFromName.
 #include "core/charset.h"
 
+#include <iconv.h>
+
 #include <algorithm>
+#include <cerrno>
 
 #include "core/charset_files.h"
 #include "core/ascii_case.h"
@@ -68,6 +72,10 @@ bool readHex(std::string_view s, size_t& i, int64_t& value) {
 }
 
 }  // namespace
+
+int32_t windows1252ToUnicode(uint8_t byte) {
+  return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
+}
 
 bool charsetNamesEqual(std::string_view a, std::string_view b) {
   return equalsNoCase(a, b);
@@ -170,13 +178,49 @@ bool cCharset::loadBuiltInTable(const std::string& name) {
     for (const Difference& d : kIso8859_15) table_[d.byte] = d.codePoint;
   } else if (charsetNamesEqual(name, "Windows-1252")) {
     fillIdentity(table_);
-    for (size_t i = 0; i < 32; ++i) table_[0x80 + i] = kWindows1252High[i];
+    for (size_t i = 0x80; i < 0xA0; ++i) table_[i] = windows1252ToUnicode(static_cast<uint8_t>(i));
   } else if (charsetNamesEqual(name, "ASCII")) {
     fillIdentity(table_);
     for (size_t i = 0x80; i < 256; ++i) table_[i] = -1;
   } else {
     return false;
   }
+  return true;
+}
+
+bool cCharset::loadSystemTable(const std::string& name) {
+  iconv_t cd = iconv_open("UTF-32LE", name.c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::array<int32_t, 256> table;
+  bool singleByte = true;
+  for (size_t b = 0; b < 256 && singleByte; ++b) {
+    // Each byte alone from the initial state, then the state flushed: one
+    // code point is the entry; none, several or an invalid byte give -1.
+    char in = static_cast<char>(b);
+    char* inPtr = &in;
+    size_t inLeft = 1;
+    unsigned char out[64];
+    char* outPtr = reinterpret_cast<char*>(out);
+    size_t outLeft = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    size_t r = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    int error = r == static_cast<size_t>(-1) ? errno : 0;
+    if (error == 0) iconv(cd, nullptr, nullptr, &outPtr, &outLeft);
+    // An incomplete sequence: a multi-byte or stateful charset.
+    if (error == EINVAL) singleByte = false;
+    size_t produced = sizeof out - outLeft;
+    uint32_t cp = 0;
+    if (error == 0 && produced == 4) {
+      cp = uint32_t{out[0]} | (uint32_t{out[1]} << 8) | (uint32_t{out[2]} << 16) | (uint32_t{out[3]} << 24);
+    }
+    table[b] = error == 0 && produced == 4 && cp <= static_cast<uint32_t>(kMaxCodePoint)
+                   ? static_cast<int32_t>(cp)
+                   : -1;
+  }
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  iconv_close(cd);
+  if (!singleByte) return false;
+  table_ = table;
   return true;
 }
 
@@ -188,6 +232,7 @@ bool cCharset::load(Text name, bool fallback) {
     loaded = loadBinaryTable(asked) || loadTextTable(asked);
   }
   if (!loaded && !name.isNil()) loaded = loadBuiltInTable(asked);
+  if (!loaded && !name.isNil() && isSafeCharsetName(asked)) loaded = loadSystemTable(asked);
   if (!loaded) {
     if (!fallback) return false;
     fillIdentity(table_);
@@ -239,10 +284,13 @@ int32_t cCharset::convertCharaFrom(uint8_t byte, const cCharset& fromCharset, in
 
 std::unique_ptr<cEncoding> encodingFromName(Text name, bool fallback) {
   std::string_view n = name.isNil() ? std::string_view() : name.nulView();
-  if (n.size() >= 4 && charsetNamesEqual(n.substr(0, 4), "UTF-")) {
+  // "UTF8" is a common spelling of "UTF-8"; the object takes the standard
+  // name.
+  const bool utf8Alias = charsetNamesEqual(n, "UTF8");
+  if (utf8Alias || (n.size() >= 4 && charsetNamesEqual(n.substr(0, 4), "UTF-"))) {
     auto utf = std::make_unique<cEncodingUTF>();
     utf->newEncoding();
-    if (utf->load(name) || (fallback && utf->load("UTF-8"))) return utf;
+    if (utf->load(utf8Alias ? Text("UTF-8") : name) || (fallback && utf->load("UTF-8"))) return utf;
     return nullptr;
   }
   auto charset = std::make_unique<cCharset>();

@@ -2,9 +2,9 @@
 //
 // An encoding object names the byte encoding of a text. cCharset is a
 // single-byte charset with a 256-entry table from byte to code point, loaded
-// from a binary table file, a text table file or one of four built-in tables
-// ("ASCII", "ISO-8859-1", "ISO-8859-15", "Windows-1252"); cEncodingUTF is
-// UTF-8. encodingFromName turns a name a document declares into a loaded
+// from a binary table file, a text table file, one of four built-in tables
+// ("ASCII", "ISO-8859-1", "ISO-8859-15", "Windows-1252") or the system's
+// converter (iconv) for a single-byte charset; cEncodingUTF is UTF-8. encodingFromName turns a name a document declares into a loaded
 // object.
 //
 // Invariants:
@@ -65,8 +65,11 @@ class cCharset : public cEncoding {
   // Sets every entry to -1; run before load().
   void newCharset() { table_.fill(-1); }
   // Loads the named charset: a binary table file, else a text table file,
-  // else a built-in table; an unknown name loads ISO-8859-1 (named so) when
-  // fallback is set and fails otherwise. Raises "EMU" when already loaded.
+  // else a built-in table, else the system converter's table when the
+  // charset is single-byte (a multi-byte or stateful one is unknown here);
+  // an unknown name loads ISO-8859-1 (named so) when fallback is set and
+  // fails otherwise. The object keeps the name asked for. Raises "EMU" when
+  // already loaded.
   bool load(Text name, bool fallback);
 
   const Str& infoCharsetName() const { return name_; }
@@ -93,6 +96,7 @@ class cCharset : public cEncoding {
   bool loadBinaryTable(const std::string& name);
   bool loadTextTable(const std::string& name);
   bool loadBuiltInTable(const std::string& name);
+  bool loadSystemTable(const std::string& name);
   void buildReverseMap() const;
   int32_t unicodeToCharaSlow(int32_t codePoint, int32_t dflt) const;
 
@@ -117,6 +121,10 @@ class cEncodingUTF : public cEncoding {
   bool load(Text name);
 };
 
+// The Windows-1252 character of a byte; -1 for the five bytes it leaves
+// undefined (81, 8D, 8F, 90, 9D).
+int32_t windows1252ToUnicode(uint8_t byte);
+
 // True when two charset names are equal ignoring ASCII case.
 bool charsetNamesEqual(std::string_view a, std::string_view b);
 
@@ -124,8 +132,8 @@ bool charsetNamesEqual(std::string_view a, std::string_view b);
 bool isSafeCharsetName(std::string_view name);
 
 // A loaded encoding for a declared name: "UTF-..." gives a cEncodingUTF
-// (with fallback, "UTF-8" when the name is another UTF), anything else a
-// cCharset. NIL (nullptr) when nothing loads.
+// (with fallback, "UTF-8" when the name is another UTF), "UTF8" in any case
+// one named "UTF-8", anything else a cCharset. NIL (nullptr) when nothing loads.
 std::unique_ptr<cEncoding> encodingFromName(Text name, bool fallback);
 
 // Reads one text table's lines into table (see the .cpp for the line rules).

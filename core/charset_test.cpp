@@ -211,7 +211,61 @@ TEST_F(CharsetFilesTest, EveryPublishedTableLoadsFromCharsets) {
   EXPECT_EQ(tables, 24);
 }
 
+// The system converter supplies every single-byte charset the built-in
+// tables lack; the spellings here ("ISO8859-2", "CP1251") are none of the
+// built-in names, so every table below comes from it.
+TEST(CharsetTest, SystemTablesEqualThePublishedTables) {
+  std::error_code ec;
+  fs::directory_iterator it(kCharsets, ec);
+  if (ec) GTEST_SKIP() << "test corpus not found: " << kCharsets;
+  int tables = 0;
+  for (const auto& entry : it) {
+    std::string file = entry.path().stem().string();
+    std::string name;
+    if (file.rfind("8859-", 0) == 0) name = "ISO" + file;
+    if (file.rfind("cp125", 0) == 0) name = "CP" + file.substr(2);
+    if (name.empty()) continue;
+    std::array<int32_t, 256> want;
+    ASSERT_TRUE(readMappingFile(entry.path().string(), want));
+    auto c = loaded(name);
+    EXPECT_EQ(c->table(), want) << name;
+    EXPECT_EQ(c->infoName(), name);
+    ++tables;
+  }
+  EXPECT_EQ(tables, 24);
+}
+
+TEST(CharsetTest, SystemCharsetNames) {
+  struct Case {
+    const char* name;
+    int32_t byte;
+    int32_t codePoint;  // -2: the charset does not load
+  };
+  const Case cases[] = {
+      {"latin1", 0xE9, 0xE9},        {"US-ASCII", 0x80, -1},     {"cp1252", 0x80, 0x20AC},
+      {"ISO8859-1", 0x00, 0x00},     {"KOI8-R", 0xC1, 0x430},    {"windows-1251", 0xE0, 0x430},
+      {"Shift_JIS", 0x41, -2},       {"GB18030", 0x41, -2},      {"ISO-2022-JP", 0x41, -2},
+      {"UTF-16", 0x41, -2},          {"UTF-8", 0x41, -2},        {"No-Such-Charset", 0x41, -2},
+      {"ISO-8859-2//TRANSLIT", 0x41, -2},  // not a safe name: never reaches the converter
+  };
+  for (const Case& c : cases) {
+    cCharset charset;
+    charset.newCharset();
+    bool ok = charset.load(c.name, false);
+    EXPECT_EQ(ok, c.codePoint != -2) << c.name;
+    if (ok) {
+      EXPECT_EQ(charset.charaToUnicode(static_cast<uint8_t>(c.byte), -1), c.codePoint) << c.name;
+      EXPECT_EQ(charset.infoName(), c.name);
+    }
+  }
+}
+
 TEST_F(CharsetFilesTest, SearchOrderAndPlaces) {
+  // A text table hides the system converter's table of the same name.
+  write("Charsets/ISO-8859-2", "0x41 0x0391\n");
+  auto latin2 = loaded("ISO-8859-2");
+  EXPECT_EQ(latin2->charaToUnicode(0x41, -1), 0x391);
+  EXPECT_EQ(latin2->charaToUnicode(0xB1, -1), -1);
   // A text table hides the built-in table of the same name.
   write("Charsets/ASCII", "0x41 0x0391\n");
   auto ascii = loaded("ASCII");
@@ -298,6 +352,12 @@ TEST(EncodingTest, Utf8AndEncodingFromName) {
   EXPECT_EQ(copy->infoName(), "utf-8");
   cEncodingUTF u;
   EXPECT_FALSE(u.load("UTF8"));
+  for (const char* alias : {"UTF8", "utf8"}) {
+    auto named = encodingFromName(alias, false);
+    ASSERT_TRUE(named) << alias;
+    EXPECT_TRUE(named->isSameClass(cEncodingUTF::kClassName));
+    EXPECT_EQ(named->infoName(), "UTF-8");
+  }
   EXPECT_TRUE(u.load("UTF-8"));
   try {
     u.load("UTF-8");

@@ -48,8 +48,8 @@ class fHtmlEscCodeTranslateMatcher : public fTranslateMatcher {
   fXmlEscCodeTranslateMatcher escapes_;
 };
 
-// The HTML decoding table's seven rules: "&amp;lt;" "&amp;gt;" "&amp;amp;"
-// "&amp;quot;" "&amp;nbsp;", carriage returns dropped, then "&" entities.
+// The HTML decoding table: the XML rules (decodeEntityText) without the
+// CDATA markers.
 class HtmlDecoder : public webDecoder {
  public:
   explicit HtmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {}

@@ -52,7 +52,10 @@ TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position, c
   std::string_view in = text.view();
   const size_t s = static_cast<size_t>(position);
   int32_t code = escapeCode(in, s);
-  if (!context || code < 0) return {};
+  if (!context) return {};
+  // A "\u" without four hexadecimal digits stays as written; matching its
+  // two bytes keeps the rule alive for the escapes after it.
+  if (code < 0) return {position, 2, 2, Str("\\u")};
 
   int32_t matchLength = 6;
   if (context->target->isOfClass(cEncodingUTF::kClassName) && code >= 0xD800 && code <= 0xDBFF) {

@@ -67,7 +67,7 @@ struct JsonEscapeContext {
 
 // Decodes one "\u" escape (four hexadecimal digits of either case) at the
 // offered backslash; entry.word6 is a JsonEscapeContext. Fewer than four
-// digits: no match.
+// digits: the "\u" matches itself and stays as written.
 class fJsonEscCodeTranslateMatcher : public fTranslateMatcher {
   BW_CLASS(fJsonEscCodeTranslateMatcher, fTranslateMatcher)
 

@@ -225,9 +225,9 @@ TEST_F(JsonReaderTest, EscapesDecodeWhenRead) {
   e = e->getNext();
   EXPECT_EQ(e->getText(nullptr, false), "\\u00e9");
   e = e->getNext();
-  // A "\u" that is not followed by four hexadecimal digits stays, and so
-  // does every later "\u" of the same text.
-  EXPECT_EQ(e->getText(nullptr, false), "\\u12G4 \\u00e9");
+  // A "\u" that is not followed by four hexadecimal digits stays; later
+  // ones still decode.
+  EXPECT_EQ(e->getText(nullptr, false), "\\u12G4 \xE9");
   e = e->getNext();
   EXPECT_EQ(e->getText(nullptr, false), "\xE9\xC9");
 }

@@ -123,14 +123,12 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
 
   // Doubled escapes: "&amp;amp;lt;" names lt.
   size_t nameStart = s + 1;
-  bool skipped = false;
-  while (in.compare(nameStart, 4, "amp;") == 0) {
-    nameStart += 4;
-    skipped = true;
-  }
+  while (in.compare(nameStart, 4, "amp;") == 0) nameStart += 4;
 
+  // An escape that cannot be decoded: the "&" with any "amp;" after it
+  // becomes "&" and the rest stays. The "&" alone matches too, so the escapes
+  // after it in the string still decode.
   auto ampersandOnly = [&]() -> TranslateMatch {
-    if (!skipped) return {};
     Str amp = codePointText('&', *context->target);
     int32_t length = amp.length();
     return {position, static_cast<int32_t>(nameStart - s), length, std::move(amp)};
@@ -150,6 +148,11 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
     ValueAt v = valueAt(number, 0, -1);
     if (static_cast<size_t>(v.position) != number.size() || v.value == -1) return ampersandOnly();
     code = v.value;
+    // Documents written on Windows put the Windows-1252 byte in a reference
+    // (&#146; for the right quote); read it as browsers do.
+    if (code >= 0x80 && code < 0xA0 && windows1252ToUnicode(static_cast<uint8_t>(code)) != -1) {
+      code = windows1252ToUnicode(static_cast<uint8_t>(code));
+    }
   } else {
     char entity[kMaxEscapeName + 2];
     entity[0] = '&';
@@ -172,11 +175,14 @@ Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool
   const TranslateEntry table[] = {
       {simple, "&amp;lt;", nullptr, 0, "<", nullptr},
       {simple, "&amp;gt;", nullptr, 0, ">", nullptr},
-      {simple, "&amp;amp;", nullptr, 0, "&", nullptr},
       {simple, "&amp;quot;", nullptr, 0, "\"", nullptr},
       {simple, "&amp;nbsp;", nullptr, 0, utf8 ? "\xC2\xA0" : "\xA0", nullptr},
-      {simple, "\r", nullptr, 0, "", nullptr},
+      {simple, "\r\n", nullptr, 0, "\n", nullptr},
+      {simple, "\r", nullptr, 0, "\n", nullptr},
       {&escapes, "&", nullptr, 0, nullptr, &context},
+      // Behind the escape matcher, which wins the tie at the same "&": so
+      // "&amp;amp;lt;" is "<" while "&amp;amp;" alone is still "&".
+      {simple, "&amp;amp;", nullptr, 0, "&", nullptr},
       // A NIL matcher ends the table: without cdataMarkers both marker
       // rules are left out.
       {cdataMarkers ? simple : nullptr, "<![CDATA[", nullptr, 0, "", nullptr},

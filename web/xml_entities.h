@@ -4,9 +4,9 @@
 // Document strings keep their escapes; they are decoded only when a getter
 // converts them. The XML decoder runs nine search-and-replace rules through
 // the translate engine while the text is converted into the target encoding:
-// doubly escaped "&amp;lt;" "&amp;gt;" "&amp;amp;" "&amp;quot;" "&amp;nbsp;",
-// carriage returns dropped, "&...;" entities and character references (the
-// escape matcher), and the CDATA markers dropped.
+// doubly escaped "&amp;lt;" "&amp;gt;" "&amp;quot;" "&amp;nbsp;", CR LF and a
+// lone CR made LF, "&...;" entities and character references (the escape
+// matcher), "&amp;amp;", and the CDATA markers dropped.
 //
 // Invariants:
 //   1. The entity map is filled once and only read afterwards; it is shared
@@ -85,7 +85,9 @@ struct EscapeContext {
 // Decodes one "&...;" escape at the offered "&" (entry.word6 is an
 // EscapeContext). Doubled "amp;" after the "&" are skipped; a usable escape
 // is a named entity of the map or a "#" decimal / "#x" hexadecimal
-// reference, name and ";" at most 20 bytes.
+// reference, name and ";" at most 20 bytes. A reference to 80..9F gives the
+// Windows-1252 character of that byte where it has one. An escape that
+// cannot be decoded matches the "&" and the skipped "amp;" and gives "&".
 class fXmlEscCodeTranslateMatcher : public fTranslateMatcher {
   BW_CLASS(fXmlEscCodeTranslateMatcher, fTranslateMatcher)
 
@@ -95,9 +97,9 @@ class fXmlEscCodeTranslateMatcher : public fTranslateMatcher {
 
 // Converts text from `from` into `to` while running the entity rules shared
 // by the XML and HTML decoders: the doubled escapes "&amp;lt;" "&amp;gt;"
-// "&amp;amp;" "&amp;quot;" "&amp;nbsp;" (A0 in the target's encoding),
-// carriage returns dropped, then "&...;" escapes through `escapes` (its
-// context: entities and the target), and with cdataMarkers the markers
+// "&amp;quot;" "&amp;nbsp;" (A0 in the target's encoding), CR LF and a lone
+// CR made LF, then "&...;" escapes through `escapes` (its context: entities
+// and the target), "&amp;amp;", and with cdataMarkers the markers
 // "<![CDATA[" and "]]>" dropped.
 Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
                      fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers);

@@ -83,11 +83,12 @@ TEST_F(XmlEntitiesTest, DecodingIntoLatin1AndUtf8) {
   const DecodeCase cases[] = {
       {"&lt;b&gt;", "<b>", "<b>"},
       {"&amp;lt;b&amp;gt;", "<b>", "<b>"},
-      // Rule 3 ("&amp;amp;") wins the tie with the escape rule at the same
-      // position: the engine prefers the earlier rule.
-      {"&amp;amp;lt;", "&lt;", "&lt;"},
-      {"&amp;amp;amp;", "&amp;", "&amp;"},
-      {"x&amp;amp;amp;lt;", "x&amp;lt;", "x&amp;lt;"},
+      // The escape rule wins the tie with "&amp;amp;" at the same "&", so
+      // any number of "amp;" reduce to the escape after them.
+      {"&amp;amp;lt;", "<", "<"},
+      {"&amp;amp;amp;", "&", "&"},
+      {"&amp;amp;", "&", "&"},
+      {"x&amp;amp;amp;lt;", "x<", "x<"},
       {"&amp;quot;", "\"", "\""},
       {"&#65;&#x41;", "AA", "AA"},
       {"&#X41;", "&#X41;", "&#X41;"},
@@ -102,9 +103,18 @@ TEST_F(XmlEntitiesTest, DecodingIntoLatin1AndUtf8) {
        "& is not followed by a semicolon"},
       {"&amp; is not followed by a semicolon", "& is not followed by a semicolon",
        "& is not followed by a semicolon"},
-      {"a & b &lt;", "a & b &lt;", "a & b &lt;"},
+      // An "&" that cannot be decoded does not stop the escapes after it.
+      {"a & b &lt;", "a & b <", "a & b <"},
+      {"Q&A &eacute;t&eacute;", "Q&A \xE9t\xE9", "Q&A \xC3\xA9t\xC3\xA9"},
+      {"?q=a&page=2&amp;lang=en", "?q=a&page=2&lang=en", "?q=a&page=2&lang=en"},
+      {"AT&T &#65;", "AT&T A", "AT&T A"},
       {"a &lt;", "a <", "a <"},
       {"x\r\ny\r\n", "x\ny\n", "x\ny\n"},
+      {"line1\rline2\r\r\n", "line1\nline2\n\n", "line1\nline2\n\n"},
+      // References to 80..9F are read as Windows-1252 bytes, except the five
+      // it leaves undefined.
+      {"&#146;&#x96;&#128;", "'-?", "\xE2\x80\x99\xE2\x80\x93\xE2\x82\xAC"},
+      {"&#129;&#x9D;&#159;", "\x81\x9D?", "\xC2\x81\xC2\x9D\xC5\xB8"},
       {"<![CDATA[&amp;]]>", "&", "&"},
       {"&amp;nbsp;", "\xA0", "\xC2\xA0"},
       {"&nbsp;", "\xA0", "\xC2\xA0"},

@@ -321,7 +321,10 @@ void cXML::openSteps() {
     if (a.name == "encoding") {
       encodingName_ = a.hasValue ? Str(a.value) : Str();
       a = nextAttribute(t.tag, a.position);
-      if (startsWithIgnoringCase(encodingName_.view(), "ISO-8859-1")) {
+      // A Latin-1 document holding bytes 80..9F was written on Windows.
+      std::string_view declared = encodingName_.view();
+      if (startsWithIgnoringCase(declared, "ISO-8859-1") || startsWithIgnoringCase(declared, "ISO8859-1") ||
+          equalsIgnoringCase(declared, "latin1")) {
         std::string_view all(text_, static_cast<size_t>(length_));
         bool c1 = std::any_of(all.begin(), all.end(), [](char ch) {
           auto b = static_cast<unsigned char>(ch);
@@ -342,7 +345,7 @@ void cXML::openSteps() {
     name = nextAttribute(t.tag, 0).name;
   }
 
-  if (equalsIgnoringCase(encodingName_.view(), "UTF-8") &&
+  if ((equalsIgnoringCase(encodingName_.view(), "UTF-8") || equalsIgnoringCase(encodingName_.view(), "UTF8")) &&
       !isWellFormedUTF8(std::string_view(text_, static_cast<size_t>(length_)))) {
     replaceByWindows1252();
   }

@@ -161,6 +161,44 @@ TEST_F(XmlReaderTest, DeclaredCharsetsConvertThroughTheirTables) {
   EXPECT_EQ(str(cyrillic->head()->getText(&latin1_, false)), "??");
 }
 
+// Feeds in the system's charsets and common spellings of the built-in ones;
+// the expected UTF-8 is python's decoding of the same bytes.
+TEST_F(XmlReaderTest, SystemCharsetsAndSpellingsConvert) {
+  struct Case {
+    const char* encoding;
+    const char* text;
+    const char* utf8;  // NIL: open fails
+  };
+  const Case cases[] = {
+      {"windows-1251", "\xCF\xF0\xE8\xE2\xE5\xF2, \xEC\xE8\xF0 \x97 \xB8\xE6",
+       "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80 \xE2\x80\x94 \xD1\x91\xD0\xB6"},
+      {"KOI8-R", "\xF0\xD2\xC9\xD7\xC5\xD4, \xCD\xC9\xD2 \xA3\xD6",
+       "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82, \xD0\xBC\xD0\xB8\xD1\x80 \xD1\x91\xD0\xB6"},
+      {"ISO-8859-2", "Za\xBF\xF3\xB3\xE6 g\xEA\xB6l\xB1 ja\xBC\xF1",
+       "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85 ja\xC5\xBA\xC5\x84"},
+      {"cp1252", "\x80\x93x\x94", "\xE2\x82\xAC\xE2\x80\x9Cx\xE2\x80\x9D"},
+      {"US-ASCII", "plain", "plain"},
+      {"latin1", "caf\xE9", "caf\xC3\xA9"},
+      {"ISO8859-1", "caf\xE9", "caf\xC3\xA9"},
+      // Bytes 80..9F in a Latin-1 document are read as Windows-1252.
+      {"LATIN1", "\x93q\x94", "\xE2\x80\x9Cq\xE2\x80\x9D"},
+      {"iso8859-1", "\x93q\x94", "\xE2\x80\x9Cq\xE2\x80\x9D"},
+      {"utf8", "caf\xC3\xA9", "caf\xC3\xA9"},
+      {"UTF8", "caf\xE9", "caf\xC3\xA9"},  // not UTF-8 after all
+      {"Shift_JIS", "\x82\xA0", nullptr},
+  };
+  for (const Case& c : cases) {
+    std::string xml = std::string("<?xml version=\"1.0\" encoding=\"") + c.encoding + "\"?><a>" + c.text + "</a>";
+    if (!c.utf8) {
+      EXPECT_EQ(failure(xml), "cXML.open(); unsupported character encoding") << c.encoding;
+      continue;
+    }
+    auto root = parsed(xml);
+    ASSERT_TRUE(root) << c.encoding;
+    EXPECT_EQ(str(root->head()->getText(&utf8_, false)), c.utf8) << c.encoding;
+  }
+}
+
 TEST_F(XmlReaderTest, PreambleIsSkipped) {
   auto root = parsed(
       "<?xml version=\"1.0\"?>\n<!-- c -->\n<?pi x?>\n<!DOCTYPE rss>\n<rss version=\"2.0\"/>");
