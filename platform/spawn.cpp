@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -186,12 +187,102 @@ std::string findExecutable(const std::string& name, const std::string& searchPat
   }
 }
 
+namespace {
+
+// fork and exec with the parent-death signal set in the child before exec
+// (posix_spawn cannot set it). Between fork and exec only async-signal-safe
+// calls are made; everything else is prepared here.
+SpawnResult forkWithParentDeath(const std::vector<std::string>& argv, const SpawnOptions& options) {
+  SpawnResult result;
+  std::string program = findExecutable(argv[0], executableSearchPath());
+  if (program.empty()) {
+    result.error = ENOENT;
+    return result;
+  }
+  std::vector<char*> args = argvPointers(argv);
+  char** env = environ;
+  const char* cwd = options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str();
+  int outFds[2] = {-1, -1}, errFds[2] = {-1, -1}, report[2] = {-1, -1};
+  auto closeAll = [&] {
+    for (int* fd : {&outFds[0], &outFds[1], &errFds[0], &errFds[1], &report[0], &report[1]}) closeFd(*fd);
+  };
+  if ((options.out == SpawnStdio::kPipe && ::pipe2(outFds, O_CLOEXEC) != 0) ||
+      (options.err == SpawnStdio::kPipe && ::pipe2(errFds, O_CLOEXEC) != 0) || ::pipe2(report, O_CLOEXEC) != 0) {
+    result.error = errno;
+    closeAll();
+    return result;
+  }
+  const pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);  // the parent died before prctl
+    if (options.ownProcessGroup) ::setpgid(0, 0);
+    auto toNull = [](int fd) {
+      int n = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+      if (n >= 0 && n != fd) {
+        ::dup2(n, fd);
+        ::close(n);
+      }
+    };
+    if (options.in == SpawnStdio::kNull) toNull(0);
+    if (options.out == SpawnStdio::kNull) toNull(1);
+    if (options.err == SpawnStdio::kNull) toNull(2);
+    if (outFds[1] >= 0) ::dup2(outFds[1], 1);
+    if (errFds[1] >= 0) ::dup2(errFds[1], 2);
+    ::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+    int e = 0;
+    if (cwd && ::chdir(cwd) != 0) {
+      e = errno;
+    } else {
+      ::execve(program.c_str(), args.data(), env);
+      e = errno;
+    }
+    (void)!::write(report[1], &e, sizeof e);
+    ::_exit(127);
+  }
+  if (pid < 0) {
+    result.error = errno;
+    closeAll();
+    return result;
+  }
+  if (options.ownProcessGroup) ::setpgid(pid, pid);  // whichever runs first
+  closeFd(outFds[1]);
+  closeFd(errFds[1]);
+  closeFd(report[1]);
+  int e = 0;
+  ssize_t n;
+  do {
+    n = ::read(report[0], &e, sizeof e);
+  } while (n < 0 && errno == EINTR);
+  closeFd(report[0]);
+  if (n == static_cast<ssize_t>(sizeof e)) {
+    // exec failed: reap the child and report why.
+    int raw;
+    while (::waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    closeFd(outFds[0]);
+    closeFd(errFds[0]);
+    result.error = e;
+    return result;
+  }
+  result.child = ChildProcess(pid, outFds[0], options.ownProcessGroup, errFds[0]);
+  return result;
+}
+
+}  // namespace
+
 SpawnResult spawnProcess(const std::vector<std::string>& argv, const SpawnOptions& options) {
   SpawnResult result;
   if (argv.empty() || argv[0].empty()) {
     result.error = EINVAL;
     return result;
   }
+  if (options.dieWithParent) return forkWithParentDeath(argv, options);
   FileActions actions;
   int pipeFds[2] = {-1, -1};
   auto nullStream = [&](int fd) {

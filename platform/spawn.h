@@ -6,8 +6,9 @@
 // and signal dispositions and the signal mask are reset to the defaults.
 //
 //   - spawnProcess: a child the caller owns; optionally its standard output
-//     through a pipe (the HTTP client reads curl's output so) and its own
-//     process group (so a whole pipeline can be stopped at once).
+//     through a pipe (the HTTP client reads curl's output so), its own
+//     process group (so a whole pipeline can be stopped at once), and
+//     death with its parent (so no child outlives a killed program).
 //   - spawnDetached: a child in a session of its own with its standard
 //     streams on /dev/null, not the caller's child (nothing to reap, no
 //     zombie stays): for the browser and background commands.
@@ -31,6 +32,10 @@ struct SpawnOptions {
   SpawnStdio out = SpawnStdio::kInherit;  // kInherit, kNull or kPipe
   SpawnStdio err = SpawnStdio::kInherit;  // kInherit, kNull or kPipe
   bool ownProcessGroup = false;           // the child leads a new process group
+  // The child is killed (SIGKILL) when the thread that started it ends, so
+  // when this process dies; it is started with fork from the calling
+  // thread, which should be the main thread.
+  bool dieWithParent = false;
   std::string workingDirectory;           // host path; empty: the caller's
 };
 

@@ -4,9 +4,12 @@
 //
 //   httpget URL [--post DATA] [--header LINE]... [--ca]
 //
-// --ca asks curl to check https certificates (against "curl-ca-bundle.crt"
-// in the current folder when it is there, else the system's). A failure
-// prints the request's result and protocol error and exits with 1.
+// https certificates are always checked; --ca checks them against
+// "curl-ca-bundle.crt" in the current folder when it is there (else the
+// system's store). An error status, a failed request or a body that does
+// not match its stated length prints the status (when one was read) and
+// the request's result, and exits with 1.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -22,9 +25,37 @@ int usage() {
   return 2;
 }
 
+// Counts the body and keeps nothing.
+class CountingDestination : public bw::httpSaveDestination {
+ public:
+  void initSize(int64_t) override {}
+  bool append(const char*, int64_t length) override {
+    bytes += length;
+    return true;
+  }
+  bool close() override { return true; }
+  int64_t bytes = 0;
+};
+
+void printStatus(bw::cHTTP& http) {
+  bw::cHTTP::Status status = http.infoStatus();
+  std::printf("status: %ld %s\n", static_cast<long>(status.status), http.infoStatusText().c_str());
+}
+
 int failed(bw::cHTTP& http, int32_t result) {
-  int32_t error = http.infoIsOpen() ? http.infoProtocolError() : 0;
-  std::printf("failed: result %ld, protocol error %ld\n", static_cast<long>(result), static_cast<long>(error));
+  if (!http.infoIsOpen()) {
+    std::printf("failed: result %ld\n", static_cast<long>(result));
+    return 1;
+  }
+  if (http.infoStatus().status > 0) printStatus(http);
+  const int32_t error = http.infoProtocolError();
+  if (result == -1 && error == EPROTONOSUPPORT) std::printf("unsupported content encoding\n");
+  if (result == bw::cHTTP::kCurlFailed) {
+    std::printf("failed: result %ld, curl exit code %ld\n", static_cast<long>(result),
+                static_cast<long>(http.infoCurlExit()));
+  } else {
+    std::printf("failed: result %ld, protocol error %ld\n", static_cast<long>(result), static_cast<long>(error));
+  }
   return 1;
 }
 
@@ -57,27 +88,15 @@ int fetch(int argc, char** argv) {
                 static_cast<long>(opened.protocolError));
     return 1;
   }
-  // The driver sends, reads the status and follows redirects; the header
-  // lines are then read here so that they can be shown.
-  http.saveInit(nullptr, nullptr, 65536);
-  while (http.state() != bw::cHTTP::kStatusRead) {
-    bw::cHTTP::Step step = http.saveAppend(nullptr, nullptr);
-    if (step.result != 0) return failed(http, step.result);
-  }
-  bw::cHTTP::Header header = http.getHeader(65536);  // also reads the reason phrase
-  if (header.result != 0) return failed(http, header.result);
-  bw::cHTTP::Status status = http.infoStatus();
-  std::printf("status: %ld %s\n", static_cast<long>(status.status), http.infoStatusText().c_str());
-  for (const bw::Str& line : header.lines) std::printf("%s\n", line.c_str());
-  size_t length = header.earlyBody.size();
-  std::vector<char> buffer(65536);
-  for (;;) {
-    int64_t n = http.get(buffer.data(), static_cast<int64_t>(buffer.size()));
-    if (n < 0) return failed(http, -1);
-    if (n == 0) break;
-    length += static_cast<size_t>(n);
-  }
-  std::printf("body: %zu bytes\n", length);
+  // The driver sends, reads the status, follows redirects and checks the
+  // body against its stated length; an error status, a cut body or a
+  // failed curl ends in a failure.
+  CountingDestination counter;
+  bw::cHTTP::Step step = http.save(&counter, nullptr, 65536);
+  if (step.result != 0) return failed(http, step.result);
+  printStatus(http);
+  for (const bw::Str& line : http.infoHeaderLines()) std::printf("%s\n", line.c_str());
+  std::printf("body: %lld bytes\n", static_cast<long long>(counter.bytes));
   if (!http.infoRedirectedURL().isNil()) std::printf("moved permanently to: %s\n", http.infoRedirectedURL().c_str());
   http.close();
   return 0;

@@ -22,6 +22,7 @@
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
 #include "platform/dos_errors.h"
+#include "web/http_resolver.h"
 #include "web/http_watcher.h"
 #include "web/url.h"
 
@@ -37,10 +38,25 @@ void setNonBlocking(int fd, bool on) {
   ::fcntl(fd, F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK));
 }
 
-void setTimeouts(int fd, int32_t seconds) {
+// Bounds a blocking connect and send.
+void setSendTimeout(int fd, int32_t seconds) {
   struct timeval tv = {seconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+}
+
+socklen_t addressLength(const sockaddr_storage& a) {
+  return a.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+}
+
+void setPort(sockaddr_storage& a, int32_t port) {
+  if (a.ss_family == AF_INET6) reinterpret_cast<sockaddr_in6&>(a).sin6_port = htons(static_cast<uint16_t>(port));
+  else reinterpret_cast<sockaddr_in&>(a).sin_port = htons(static_cast<uint16_t>(port));
+}
+
+// The host as getaddrinfo wants it: an IPv6 literal without its brackets.
+std::string bareHost(std::string_view host) {
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  return std::string(host);
 }
 
 }  // namespace
@@ -88,8 +104,15 @@ void cHTTP::end() {
   userAgent_ = Str();
 }
 
+void cHTTP::checkExtraHeaders(Text extraHeaders) {
+  if (extraHeaders.isNil()) return;
+  for (const Str& line : splitLines(extraHeaders).chain)
+    if (line.length() > 0 && line[0] == '@') raise("EPU", "cHTTP.open(); header line begins with \"@\"");
+}
+
 cHTTP::OpenResult cHTTP::openURL(Text url, Text baseURL, Text extraHeaders, Text postData, int32_t timeout,
                                  bool nonBlocking, Text safeSet, bool useCaBundle) {
+  checkExtraHeaders(extraHeaders);
   URLParts parts = splitURL(url, kURLScheme | kURLHost | kURLPath, baseURL);
   if (parts.scheme.isNil()) return {-5, 0};
   return open(parts.scheme, parts.host, parts.path, parts.port, extraHeaders, postData, timeout, nonBlocking,
@@ -99,20 +122,21 @@ cHTTP::OpenResult cHTTP::openURL(Text url, Text baseURL, Text extraHeaders, Text
 cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, Text extraHeaders, Text postData,
                               int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle) {
   if (state_ != kClosed) raise("EMU", "cHTTP.open(); already open");
+  checkExtraHeaders(extraHeaders);
   extraHeaders_ = copyString(extraHeaders);
   postData_ = copyString(postData);
   timeout_ = timeout;
   nonBlocking_ = nonBlocking;
-  inputEnded_ = false;
-  status_ = 0;
-  bodyCount_ = 0;
-  bodyLength_ = -2;
+  resetResponse();
   lastErrno_ = 0;
   errorOverride_ = 0;
   commandText_.clear();
+  lastByte_ = Clock::now();
   if (!followingRedirect_) {
     redirectCount_ = 0;
     useCaBundle_ = useCaBundle;
+    permanentRun_ = true;
+    started_ = lastByte_;
   }
 
   std::string_view s = scheme.nulView();
@@ -127,6 +151,8 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   }
   host_ = copyString(host);
   if (host_.isNil()) host_ = Str("");
+  path_ = path.isNil() ? Str("") : copyString(path);
+  port_ = port;
 
   body_.clear();
   if (!postData_.isNil()) {
@@ -140,7 +166,8 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
                              (port != -1 && (port < 1 || port > 65535)))) {
     failWith(EINVAL);
   } else if (protocol_ == kHttp) {
-    result = openHttp(pathText, port);
+    buildRequestText(pathText);
+    result = openHttp(port);
   } else if (protocol_ == kHttps) {
     result = openHttps(pathText, port);
   } else if (protocol_ == kFile) {
@@ -168,15 +195,74 @@ int32_t cHTTP::finishOpen(int32_t result) {
   }
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
+  lookup_.reset();
   file_.close();
   protocol_ = kNone;
   host_ = Str();
   return -1;
 }
 
+void cHTTP::resetResponse() {
+  inputEnded_ = false;
+  status_ = 0;
+  statusText_ = Str();
+  bodyCount_ = 0;
+  bodyLength_ = -2;
+  curlExit_ = 0;
+  sentBytes_ = 0;
+  inbox_.clear();
+  inboxPos_ = 0;
+  statusLineRead_ = false;
+  headerLines_.clear();
+  headerBytes_ = 0;
+  chunked_ = false;
+  chunks_ = ChunkedDecoder();
+  decoded_.clear();
+  addresses_.clear();
+  nextAddress_ = 0;
+}
+
 void cHTTP::failWith(int error) {
   lastErrno_ = error;
   errorOverride_ = error;
+}
+
+int32_t cHTTP::failStep(int error) {
+  failWith(error);
+  state_ = kFailed;
+  return -1;
+}
+
+std::chrono::steady_clock::time_point cHTTP::infoDeadline() const {
+  const int64_t idle = timeout_ > 0 ? timeout_ : kDefaultIdleSeconds;
+  const int64_t whole = timeout_ > 0 ? int64_t{timeout_} * kWholeTimesIdle : kDefaultWholeSeconds;
+  return std::min(lastByte_ + std::chrono::seconds(idle), started_ + std::chrono::seconds(whole));
+}
+
+bool cHTTP::infoPastDeadline() const {
+  return state_ != kClosed && state_ != kFailed && Clock::now() >= infoDeadline();
+}
+
+int cHTTP::pollFd() const {
+  if (protocol_ != kHttp) return -1;
+  if (socket_ >= 0) return socket_;
+  return lookup_ ? lookup_->fd : -1;
+}
+
+short cHTTP::pollEvents() const {
+  if (protocol_ == kHttp && socket_ < 0) return POLLIN;  // the lookup
+  return state_ == kOpened ? POLLOUT : POLLIN;
+}
+
+bool cHTTP::waitFor(int fd, short events) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
+    if (left <= 0) return false;
+    struct pollfd p = {fd, events, 0};
+    int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return false;
+  }
 }
 
 void cHTTP::buildRequestText(std::string_view path) {
@@ -209,48 +295,72 @@ void cHTTP::buildRequestText(std::string_view path) {
   requestText_ = joinStrings(lines, "\r\n").str();
 }
 
-int32_t cHTTP::openHttp(std::string_view path, int32_t port) {
-  if (port == -1) port = 80;
-  buildRequestText(path);
-
-  int type = SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking_ ? SOCK_NONBLOCK : 0);
-  socket_ = ::socket(AF_INET, type, IPPROTO_TCP);
-  if (socket_ < 0) {
-    lastErrno_ = errno;
-    socket_ = -1;
+int32_t cHTTP::openHttp(int32_t port) {
+  (void)port;  // kept in port_; -1 connects to 80
+  lookup_ = lookupHost(bareHost(host_.view()));
+  // A blocking request waits for its lookup here; a non-blocking one comes
+  // back when the watcher sees the lookup's descriptor.
+  if (!nonBlocking_ && !lookup_->done() && !waitFor(lookup_->fd, POLLIN)) {
+    lookup_.reset();
+    lastErrno_ = ETIMEDOUT;
     return -1;
   }
-  struct addrinfo hints = {};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  struct addrinfo* found = nullptr;
-  if (::getaddrinfo(host_.c_str(), nullptr, &hints, &found) != 0 || !found) {
-    lastErrno_ = EHOSTUNREACH;
+  int32_t r = resolveStep();
+  if (r <= 0) return r;
+  return connectNext();
+}
+
+int32_t cHTTP::resolveStep() {
+  if (!lookup_) return addresses_.empty() ? -1 : 1;
+  if (!lookup_->done()) return 0;
+  std::shared_ptr<HostLookup> lookup = std::move(lookup_);
+  if (lookup->error != 0) {
+    lastErrno_ = lookup->error;
+    return -1;
+  }
+  addresses_ = lookup->addresses;
+  const int32_t port = port_ == -1 ? 80 : port_;
+  for (sockaddr_storage& a : addresses_) setPort(a, port);
+  nextAddress_ = 0;
+  return 1;
+}
+
+int32_t cHTTP::connectNext() {
+  if (socket_ >= 0) ::close(socket_);
+  socket_ = -1;
+  int error = lastErrno_ ? lastErrno_ : EHOSTUNREACH;
+  while (nextAddress_ < addresses_.size()) {
+    const sockaddr_storage& address = addresses_[nextAddress_++];
+    int type = SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking_ ? SOCK_NONBLOCK : 0);
+    socket_ = ::socket(address.ss_family, type, IPPROTO_TCP);
+    if (socket_ < 0) {
+      error = errno;
+      continue;
+    }
+    if (watcher_ && nonBlocking_) watcher_->noteSocket(this);
+    // A blocking connect is bounded by the time-out; Linux then answers
+    // EINPROGRESS, which is no connection.
+    if (!nonBlocking_) setSendTimeout(socket_, timeout_ > 0 ? timeout_ : kDefaultIdleSeconds);
+    int rc = ::connect(socket_, reinterpret_cast<const sockaddr*>(&address), addressLength(address));
+    if (rc == 0) return 0;
+    error = errno;
+    if (nonBlocking_ && (error == EINPROGRESS || error == EAGAIN)) return 0;
+    if (!nonBlocking_ && (error == EINPROGRESS || error == EAGAIN)) error = ETIMEDOUT;
+    if (error == EINTR) {
+      // The connect goes on in the background; wait for it to complete.
+      if (waitFor(socket_, POLLOUT)) {
+        int pending = 0;
+        socklen_t len = sizeof pending;
+        if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &pending, &len) == 0 && pending == 0) return 0;
+        error = pending;
+      } else {
+        error = ETIMEDOUT;
+      }
+    }
     ::close(socket_);
     socket_ = -1;
-    return -1;
   }
-  struct sockaddr_in address = *reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-  ::freeaddrinfo(found);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-
-  // A blocking connect is bounded by the request's time-out too.
-  if (!nonBlocking_ && timeout_ > 0) setTimeouts(socket_, timeout_);
-  int rc = ::connect(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  if (rc == 0 || errno == EINPROGRESS || errno == EAGAIN) return 0;
-  if (errno == EINTR) {
-    // The connect goes on in the background; wait for it to complete.
-    struct pollfd p = {socket_, POLLOUT, 0};
-    while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
-    }
-    int error = 0;
-    socklen_t len = sizeof error;
-    if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0) return 0;
-    errno = error;
-  }
-  lastErrno_ = errno;
-  ::close(socket_);
-  socket_ = -1;
+  lastErrno_ = error;
   return -1;
 }
 
@@ -261,13 +371,15 @@ cHTTP::OpenResult cHTTP::openConnected(int fd, Text host, Text path, bool nonBlo
   body_.clear();
   timeout_ = 0;
   nonBlocking_ = nonBlocking;
-  status_ = 0;
-  bodyCount_ = 0;
-  bodyLength_ = -2;
+  resetResponse();
   lastErrno_ = errorOverride_ = 0;
   redirectCount_ = 0;
+  permanentRun_ = true;
+  started_ = lastByte_ = Clock::now();
   protocol_ = kHttp;
   host_ = copyString(host);
+  path_ = copyString(path);
+  port_ = -1;
   buildRequestText(path.isNil() ? std::string_view() : path.nulView());
   socket_ = fd;
   setNonBlocking(fd, nonBlocking);
@@ -277,10 +389,15 @@ cHTTP::OpenResult cHTTP::openConnected(int fd, Text host, Text path, bool nonBlo
 void cHTTP::close() {
   if (watcher_) watcher_->recalcMaxSocket(this);
   host_ = Str();
+  path_ = Str();
   if (socket_ != -1) ::close(socket_);
   socket_ = -1;
+  lookup_.reset();
   requestText_.clear();
   requestText_.shrink_to_fit();
+  std::string().swap(inbox_);
+  inboxPos_ = 0;
+  headerLines_.clear();
   file_.close();
   if (curl_.valid()) stopCurl();
   statusText_ = Str();
@@ -297,103 +414,124 @@ void cHTTP::close() {
 
 int32_t cHTTP::sendRequest() {
   if (state_ != kOpened) raise("EMU", "cHTTP.sendRequest(); previous method call was not open()");
-  if (protocol_ != kHttp) {
-    state_ = kSent;
-    return 0;
+  waitForData_ = true;
+  int32_t r;
+  while ((r = sendStep()) == 0) {
+    if (!waitFor(pollFd(), pollEvents())) {
+      r = -1;
+      failWith(ETIMEDOUT);
+      break;
+    }
   }
-  if (nonBlocking_) {
+  waitForData_ = false;
+  state_ = r > 0 ? kSent : kFailed;
+  if (r < 0) {
+    requestText_.clear();
+    requestText_.shrink_to_fit();
+  }
+  return r > 0 ? 0 : -1;
+}
+
+int32_t cHTTP::sendStep() {
+  if (protocol_ != kHttp) return 1;
+  if (infoPastDeadline()) {
+    failWith(ETIMEDOUT);
+    return -1;
+  }
+  if (socket_ < 0) {
+    // Still looking the host up.
+    int32_t r = resolveStep();
+    if (r <= 0) return r;
+    return connectNext() < 0 ? -1 : 0;
+  }
+  if (nonBlocking_ && sentBytes_ == 0) {
+    // Is the connect done? A refused one moves on to the next address.
+    struct pollfd p = {socket_, POLLOUT, 0};
+    if (::poll(&p, 1, 0) == 0) return 0;
     int error = 0;
     socklen_t len = sizeof error;
     if (::getsockopt(socket_, SOL_SOCKET, SO_ERROR, &error, &len) != 0)
       raise("BUG", "cHTTP.sendRequest(); Getsocketopt SO_ERROR failed");
     if (error != 0) {
       lastErrno_ = error;
-      state_ = kFailed;
-      requestText_.clear();
-      return -1;
+      return connectNext() < 0 ? -1 : 0;
     }
   }
-  if (timeout_ != 0) setTimeouts(socket_, timeout_);
-  if (nonBlocking_) setNonBlocking(socket_, false);
-  bool ok = true;
-  size_t sent = 0;
-  while (sent < requestText_.size()) {
-    ssize_t n = ::send(socket_, requestText_.data() + sent, requestText_.size() - sent, MSG_NOSIGNAL);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+  if (!nonBlocking_) setSendTimeout(socket_, timeout_ > 0 ? timeout_ : kDefaultIdleSeconds);
+  while (sentBytes_ < requestText_.size()) {
+    ssize_t n = ::send(socket_, requestText_.data() + sentBytes_, requestText_.size() - sentBytes_, MSG_NOSIGNAL);
+    if (n >= 0) {
+      sentBytes_ += static_cast<size_t>(n);
+      continue;
+    }
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (nonBlocking_) return 0;  // no room yet
+      lastErrno_ = ETIMEDOUT;
+    } else {
       lastErrno_ = errno;
-      ok = false;
-      break;
     }
-    sent += static_cast<size_t>(n);
+    return -1;
   }
-  if (nonBlocking_) setNonBlocking(socket_, true);
-  state_ = ok ? kSent : kFailed;
   requestText_.clear();
   requestText_.shrink_to_fit();
-  return ok ? 0 : -1;
+  return 1;
 }
 
-bool cHTTP::waitReadable(int milliseconds) {
-  struct pollfd p = {socket_, POLLIN, 0};
+int64_t cHTTP::readSome(char* buffer, int64_t length) {
+  if (protocol_ == kFile) return file_.read(buffer, length);
+  const int fd = protocol_ == kHttp ? socket_ : curl_.stdoutFd();
+  if (fd < 0) return 0;
   for (;;) {
-    int r = ::poll(&p, 1, milliseconds);
-    if (r < 0 && errno == EINTR) continue;
-    return r > 0;
-  }
-}
-
-int64_t cHTTP::readWaiting(char* buffer, int64_t length) {
-  if (protocol_ != kHttp || !nonBlocking_) return get(buffer, length);
-  const int seconds = timeout_ > 0 ? timeout_ : kDefaultWaitSeconds;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (;;) {
-    ssize_t n = ::recv(socket_, buffer, static_cast<size_t>(length), 0);
-    if (n >= 0) return n;
+    if (infoPastDeadline()) {
+      failWith(ETIMEDOUT);
+      return -1;
+    }
+    ssize_t n = protocol_ == kHttp ? ::recv(fd, buffer, static_cast<size_t>(length), MSG_DONTWAIT)
+                                   : ::read(fd, buffer, static_cast<size_t>(length));
+    if (n > 0) {
+      lastByte_ = Clock::now();
+      return n;
+    }
+    if (n == 0) {
+      if (protocol_ == kHttps) inputEnded_ = true;
+      return 0;
+    }
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) {
       lastErrno_ = errno;
+      if (protocol_ == kHttps) dos::ioErrFromErrno(errno);
       return -1;
     }
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || !waitReadable(static_cast<int>(left.count()))) {
-      if (std::chrono::steady_clock::now() >= deadline) {
-        lastErrno_ = ETIMEDOUT;
-        return -1;
-      }
+    if (nonBlocking_ && !waitForData_) return kNoDataYet;
+    if (!waitFor(fd, POLLIN)) {
+      failWith(ETIMEDOUT);
+      return -1;
     }
   }
 }
 
-int64_t cHTTP::get(char* buffer, int64_t length) {
-  switch (protocol_) {
-    case kNone:
-      raise("EMU", "cHTTP.get(); not open");
-    case kHttp: {
-      for (;;) {
-        ssize_t n = ::recv(socket_, buffer, static_cast<size_t>(length), 0);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        lastErrno_ = errno;
-        return -1;
-      }
-    }
-    case kHttps: {
-      for (;;) {
-        ssize_t n = ::read(curl_.stdoutFd(), buffer, static_cast<size_t>(length));
-        if (n >= 0) {
-          inputEnded_ = n == 0;
-          return n;
-        }
-        if (errno == EINTR) continue;
-        dos::ioErrFromErrno(errno);
-        return -1;
-      }
-    }
-    case kFile:
-      return file_.read(buffer, length);
+int64_t cHTTP::readMore(int64_t length) {
+  if (inboxPos_ > 0 && inboxPos_ * 2 >= inbox_.size()) {
+    inbox_.erase(0, inboxPos_);
+    inboxPos_ = 0;
   }
-  raise("BUG", "cHTTP.get(); unhandled protocol");
+  const size_t old = inbox_.size();
+  inbox_.resize(old + static_cast<size_t>(length));
+  int64_t n = readSome(inbox_.data() + old, length);
+  inbox_.resize(old + static_cast<size_t>(std::max<int64_t>(n, 0)));
+  return n;
+}
+
+int64_t cHTTP::get(char* buffer, int64_t length) {
+  if (protocol_ == kNone) raise("EMU", "cHTTP.get(); not open");
+  if (protocol_ != kHttp && protocol_ != kHttps && protocol_ != kFile) raise("BUG", "cHTTP.get(); unhandled protocol");
+  int64_t n = readSome(buffer, length);
+  if (n == kNoDataYet) {
+    lastErrno_ = EAGAIN;
+    return -1;
+  }
+  return n;
 }
 
 int32_t cHTTP::infoProtocolError() const {
@@ -412,19 +550,23 @@ int32_t cHTTP::infoProtocolError() const {
 bool cHTTP::isReady(int32_t milliseconds) {
   if (!nonBlocking_) raise("EMU", "cHTTP.isReady(); was not opened with nonBlocking=TRUE");
   if (protocol_ == kNone) raise("EMU", "cHTTP.isReady(); not open");
+  if (infoPastDeadline()) return true;
   if (milliseconds < 0) milliseconds = 0;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
+  const int wait = static_cast<int>(std::clamp<int64_t>(left, 0, milliseconds));
   switch (protocol_) {
     case kHttp: {
-      if (socket_ < 0) return false;
-      struct pollfd p = {socket_, static_cast<short>(state_ == kOpened ? POLLOUT : POLLIN), 0};
+      const int fd = pollFd();
+      if (fd < 0) return false;
+      struct pollfd p = {fd, pollEvents(), 0};
       int r;
       do {
-        r = ::poll(&p, 1, milliseconds);
+        r = ::poll(&p, 1, wait);
       } while (r < 0 && errno == EINTR);
-      return r > 0 && p.revents != 0;
+      return (r > 0 && p.revents != 0) || infoPastDeadline();
     }
     case kHttps:
-      return curlIsReady(milliseconds);
+      return curlIsReady(wait) || infoPastDeadline();
     default:
       return true;
   }

@@ -17,18 +17,32 @@
 //      path bytes that are controls, blanks or non-ASCII go out as %XX.
 //   3. Redirects: at most kMaxRedirects in a row; a "file" Location is
 //      followed only from a "file" request; the certificate choice of the
-//      first request carries through.
-//   4. A Content-Length outside 0..2^31-1 is unknown; header lines longer
-//      than kMaxHeaderLine fail the request.
-//   5. A non-blocking request never treats "no data yet" as a failure: the
-//      status and header steps wait (up to the time-out, 20 s when 0), the
-//      body step answers 0 with finished false and counts nothing.
-//   6. curl runs from an argument vector in its own process group with its
-//      output and errors on two pipes; closing sends it SIGINT and never
-//      waits; it is reaped later (or killed and reaped by endHTTPModule).
+//      first request carries through; a relative Location keeps the
+//      request's scheme, host and port.
+//   4. A Content-Length outside 0..2^63-1 is unknown; the header lines
+//      together are held to kMaxHeaderBytes and kMaxHeaderLines (EMSGSIZE).
+//   5. A non-blocking request never treats "no data yet" as a failure:
+//      every step that finds nothing to read (or no room to send) answers
+//      0, unfinished, keeps what it read and resumes when data comes.
+//   6. Two deadlines bound every request: no byte for the time-out (20 s
+//      when 0) and the whole request older than 10 x the time-out (600 s
+//      when 0); past either the next step fails with ETIMEDOUT.
+//   7. curl runs from an argument vector in its own process group with its
+//      output and errors on two pipes and always checks certificates; its
+//      exit status is read at the end of its output (non-zero: -7).
+//      Closing sends it SIGINT and never waits; it is reaped later (or
+//      killed and reaped by endHTTPModule).
+//
+// Results beside 0: -1 transport (infoProtocolError), -3 destination, -4
+// stopped by the callback, -5 scheme, -6 an error status (>= 400), -7 curl
+// failed (infoCurlExit).
 #pragma once
 
+#include <sys/socket.h>
+
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,11 +50,13 @@
 #include "core/str.h"
 #include "platform/dos.h"
 #include "platform/spawn.h"
+#include "web/http_chunked.h"
 #include "web/http_save.h"
 
 namespace bw {
 
 class cHTTPwatcher;
+struct HostLookup;
 
 // Module initialiser and finaliser (start-up order: after the DOS layer).
 void initHTTPModule();
@@ -60,8 +76,13 @@ struct HeaderNumber {
 // The number after "name:" of the first line that has one, else defaultValue.
 HeaderNumber getHeaderNumber(const StrChain& lines, Text name, int32_t length, int32_t defaultValue);
 // Content-Length as the request uses it: -1 unless it is a plain decimal
-// number in 0..2^31-1.
+// number in 0..2^63-1.
 int64_t contentLengthOf(const StrChain& lines);
+
+// True for 301, 302, 303, 307 and 308.
+inline bool isRedirectStatus(int32_t status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
 
 // True when host may be connected to and named on a Host line: no byte
 // <= 0x20, no DEL, none of "/?#@\" (so "_" is fine).
@@ -89,8 +110,14 @@ class cHTTP : public class_base {
   enum Protocol : uint8_t { kNone = 0, kHttp = 1, kHttps = 2, kFile = 3 };
 
   static constexpr int kMaxRedirects = 10;
-  static constexpr int64_t kMaxHeaderLine = 1 << 20;
-  static constexpr int kDefaultWaitSeconds = 20;
+  static constexpr int64_t kMaxHeaderBytes = 1 << 20;  // all header lines together
+  static constexpr int kMaxHeaderLines = 1000;
+  static constexpr int kDefaultIdleSeconds = 20;      // no byte for this long
+  static constexpr int kDefaultWholeSeconds = 600;    // the whole request
+  static constexpr int kWholeTimesIdle = 10;
+  // Results of saveAppend beside 0, -1, -3, -4 and -5.
+  static constexpr int32_t kErrorStatus = -6;
+  static constexpr int32_t kCurlFailed = -7;
 
   // userAgent NIL sends none.
   explicit cHTTP(Text userAgent);
@@ -153,12 +180,24 @@ class cHTTP : public class_base {
   };
   Progress infoProgress() const { return {bodyCount_, bodyLength_}; }
   const Str& infoRedirectedURL() const { return redirectedURL_; }
+  // The header lines the driver read (empty before).
+  const StrChain& infoHeaderLines() const { return headerLines_; }
+  // curl's exit code once it was read (https; 0 otherwise).
+  int32_t infoCurlExit() const { return curlExit_; }
+  // True once a deadline of the request has passed.
+  bool infoPastDeadline() const;
+  // The first of the two deadlines.
+  std::chrono::steady_clock::time_point infoDeadline() const;
 
   // True when the next step will not block (non-blocking requests only).
   bool isReady(int32_t milliseconds);
   // Raw read: bytes read, 0 at the end, negative on error.
   int64_t get(char* buffer, int64_t length);
   int32_t infoProtocolError() const;
+
+  // Refuses extra header lines that begin with "@" (curl would read a
+  // file for them).
+  static void checkExtraHeaders(Text extraHeaders);
 
   // The curl command as one line, for logs only (never run through a
   // shell); empty when no curl was started.
@@ -170,25 +209,56 @@ class cHTTP : public class_base {
 
   // Fields the watcher reads.
   int socket() const { return socket_; }
+  // What the watcher waits on: the socket, or the name lookup's descriptor
+  // while the host is being resolved; -1 for none (https, file).
+  int pollFd() const;
+  // POLLOUT while connecting or sending, else POLLIN.
+  short pollEvents() const;
   bool nonBlocking() const { return nonBlocking_; }
   State state() const { return state_; }
   Protocol protocol() const { return protocol_; }
 
  private:
   friend class cHTTPwatcher;
+  using Clock = std::chrono::steady_clock;
+  static constexpr int64_t kNoDataYet = -2;
 
-  int32_t openHttp(std::string_view path, int32_t port);
+  int32_t openHttp(int32_t port);
   int32_t openHttps(std::string_view path, int32_t port);
   int32_t openFile(std::string_view path);
   void buildRequestText(std::string_view path);
   int32_t finishOpen(int32_t result);
+  void resetResponse();
   void failWith(int error);
-  // A read for the status and header steps: waits for data on a
-  // non-blocking socket up to the time-out.
-  int64_t readWaiting(char* buffer, int64_t length);
-  bool waitReadable(int milliseconds);
+  int32_t failStep(int error);
+  // Name lookup and connecting: resolveStep answers 1 when the addresses
+  // are known, 0 while the lookup runs, -1 when it failed.
+  int32_t resolveStep();
+  int32_t connectNext();
+  // One send step: 1 all sent, 0 not yet (non-blocking), -1 failed.
+  int32_t sendStep();
+  // One read from the transport: bytes read, 0 at the end, -1 on failure,
+  // kNoDataYet when a non-blocking request finds nothing.
+  int64_t readSome(char* buffer, int64_t length);
+  int64_t readMore(int64_t length);
+  bool waitFor(int fd, short events);
+  // The status and header steps: false while a non-blocking request waits
+  // for data.
+  bool statusStep();
+  bool headerStep(int32_t bufSize, Header* out);
   Step followRedirect();
   Step bodyStep();
+  struct BodyProgress {
+    int64_t count = 0;
+    bool stop = false;        // the callback asked to stop
+    bool destFailed = false;  // the destination refused a piece
+    bool done = false;        // the last chunk was seen
+    bool bad = false;         // the chunked framing is broken
+  };
+  void deliver(const char* data, int64_t length, BodyProgress& p);
+  // https: true once curl has exited (its code in curlExit_); waits for it
+  // unless the request is non-blocking.
+  bool curlEnded();
   void stopCurl();
   int32_t statusFromCurlErrors();
   bool curlIsReady(int32_t milliseconds);
@@ -196,34 +266,54 @@ class cHTTP : public class_base {
   Str userAgent_;
   Protocol protocol_ = kNone;
   Str host_;
+  Str path_;          // of the request, for resolving a relative Location
+  int32_t port_ = -1;
   Str extraHeaders_;
   Str postData_;
   std::string body_;  // the encoded POST body
   int32_t timeout_ = 0;
   bool nonBlocking_ = false;
+  bool waitForData_ = false;  // by-hand steps of a non-blocking request wait
   bool useCaBundle_ = false;
   State state_ = kClosed;
   int socket_ = -1;
+  std::shared_ptr<HostLookup> lookup_;  // while the host is resolved
+  std::vector<sockaddr_storage> addresses_;
+  size_t nextAddress_ = 0;
   std::string requestText_;
+  size_t sentBytes_ = 0;
   dos::FileHandle file_;
   ChildProcess curl_;
   std::string commandText_;
   bool inputEnded_ = false;
+  int32_t curlExit_ = 0;
   int32_t status_ = 0;
   Str statusText_;
+  // Bytes read ahead while reading the status and header lines.
+  std::string inbox_;
+  size_t inboxPos_ = 0;
+  bool statusLineRead_ = false;
+  StrChain headerLines_;
+  int64_t headerBytes_ = 0;
+  bool chunked_ = false;
+  ChunkedDecoder chunks_;
   httpSaveDestination* dest_ = nullptr;
   fHttpSaveCallback* callback_ = nullptr;
   int32_t bufSize_ = 0;
   std::vector<char> bodyBuffer_;
+  std::string decoded_;
   int64_t bodyCount_ = 0;
   int64_t bodyLength_ = -2;
   int64_t earlyBodyLength_ = 0;
   bool redirectPermanent_ = false;
+  bool permanentRun_ = true;  // every redirect so far was 301 or 308
   Str redirectedURL_;
   int redirectCount_ = 0;
   bool followingRedirect_ = false;
   int lastErrno_ = 0;
   int32_t errorOverride_ = 0;
+  Clock::time_point started_;
+  Clock::time_point lastByte_;
   cHTTPwatcher* watcher_ = nullptr;
   cHTTP* watchPrev_ = nullptr;
   cHTTP* watchNext_ = nullptr;

@@ -21,7 +21,11 @@ SaveURLResult httpSaveURL(httpSaveDestination* dest, Text url, int32_t timeout, 
     out.redirectedURL = copyString(http.infoRedirectedURL());
   } else {
     out.error = step.result;
-    out.detail = http.infoIsOpen() ? http.infoProtocolError() : 0;
+    // An error status tells the status, a failed curl its exit code.
+    out.detail = !http.infoIsOpen()                 ? 0
+                 : step.result == cHTTP::kErrorStatus ? http.infoStatus().status
+                 : step.result == cHTTP::kCurlFailed  ? http.infoCurlExit()
+                                                      : http.infoProtocolError();
   }
   if (http.infoIsOpen()) http.close();
   return out;

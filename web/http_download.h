@@ -11,8 +11,8 @@ namespace bw {
 
 struct SaveURLResult {
   Str redirectedURL;       // absolute URL of a permanent redirect; NIL when none
-  int32_t error = 0;       // 0, or the request's code (-1, -3, -4, -5); -2: no file
-  int32_t detail = 0;      // the protocol error of a failure
+  int32_t error = 0;       // 0, or the request's code (-1, -3 .. -7); -2: no file
+  int32_t detail = 0;      // the protocol error; the status for -6, curl's exit code for -7
 };
 
 // Fetches url (no user agent, blocking) into dest.

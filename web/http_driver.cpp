@@ -1,17 +1,31 @@
 // web/http_driver.cpp - saveAppend, the driver that runs a request one step
 // per call: send, status, header lines, redirects and the body in pieces
-// into a destination.
-#include <sys/socket.h>
-
+// (chunked bodies decoded) into a destination.
 #include <cerrno>
 #include <cstring>
 
+#include "core/ascii_case.h"
 #include "core/exception.h"
 #include "core/string_procs.h"
 #include "web/http.h"
 #include "web/url.h"
 
 namespace bw {
+namespace {
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+bool containsNoCase(std::string_view text, std::string_view word) {
+  for (size_t i = 0; i + word.size() <= text.size(); ++i)
+    if (equalsNoCase(text.substr(i, word.size()), word)) return true;
+  return false;
+}
+
+}  // namespace
 
 cHTTP::Step cHTTP::save(httpSaveDestination* dest, fHttpSaveCallback* callback, int32_t bufSize) {
   saveInit(dest, callback, bufSize);
@@ -45,33 +59,58 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
   if (!dest && state_ == kBodyReady && !dest_)
     raise("EMU", "cHTTP.saveAppend(); dest is required now, but has not yet been supplied");
   if (bufSize_ <= 0) bufSize_ = 4096;
+  // A request past one of its deadlines fails here, whatever step it is at
+  // (a finished body has nothing left to time out).
+  if (state_ != kClosed && state_ != kFailed && !(state_ == kBodyRunning && !dest_) && infoPastDeadline())
+    return {failStep(ETIMEDOUT), false};
 
   switch (state_) {
     case kClosed:
       raise("EMU", "cHTTP.saveAppend(); not open");
     case kFailed:
       raise("EMU", "cHTTP.saveAppend(); previous call returned an error");
-    case kOpened:
-      return {sendRequest(), false};
+    case kOpened: {
+      int32_t r = sendStep();
+      if (r == 0) return {0, false};
+      state_ = r > 0 ? kSent : kFailed;
+      return {r > 0 ? 0 : -1, false};
+    }
     case kSent: {
-      Status s = getStatus();
-      if (s.redirect) {
+      if (!statusStep()) return {0, false};
+      if (status_ >= 400) {
+        state_ = kFailed;
+        return {kErrorStatus, false};
+      }
+      if (status_ < 0) return {protocol_ == kHttps && curlExit_ != 0 ? kCurlFailed : -1, false};
+      if (isRedirectStatus(status_)) {
         redirectPermanent_ = true;
         state_ = kRedirectPending;
       }
-      return {s.status >= 0 ? 0 : -1, false};
+      return {0, false};
     }
     case kStatusRead: {
-      Header h = getHeader(bufSize_);
-      if (h.result != 0) return {h.result, false};
+      Header h;
+      if (!headerStep(bufSize_, &h)) return {0, false};
+      if (h.result != 0) {
+        state_ = kFailed;
+        return {h.result, false};
+      }
+      // A body we cannot decode is refused rather than passed on as is.
+      Str encoding = getHeaderValue(h.lines, "Content-Encoding", 0);
+      if (!encoding.isNil() && !trimmed(encoding.view()).empty() &&
+          !equalsNoCase(trimmed(encoding.view()), "identity"))
+        return {failStep(EPROTONOSUPPORT), false};
+      Str transfer = getHeaderValue(h.lines, "Transfer-Encoding", 0);
+      chunked_ = protocol_ == kHttp && !transfer.isNil() && containsNoCase(transfer.view(), "chunked");
       state_ = kBodyReady;
-      // curl -f prints no body for an error status, whatever the length
-      // line announced.
-      bodyLength_ = (protocol_ == kHttps && status_ >= 400) ? -1 : contentLengthOf(h.lines);
+      bodyLength_ = chunked_ ? -1 : contentLengthOf(h.lines);
       bodyCount_ = bodyLength_;
       bodyBuffer_.assign(static_cast<size_t>(bufSize_), '\0');
       earlyBodyLength_ = static_cast<int64_t>(h.earlyBody.size());
-      if (earlyBodyLength_ > 0) std::memcpy(bodyBuffer_.data(), h.earlyBody.data(), h.earlyBody.size());
+      if (earlyBodyLength_ > 0) {
+        if (h.earlyBody.size() > bodyBuffer_.size()) bodyBuffer_.resize(h.earlyBody.size());
+        std::memcpy(bodyBuffer_.data(), h.earlyBody.data(), h.earlyBody.size());
+      }
       return {0, dest_ == nullptr};
     }
     case kRedirectPending:
@@ -85,23 +124,28 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
 }
 
 cHTTP::Step cHTTP::followRedirect() {
-  state_ = kStatusRead;
-  Redirect r = getRedirect(bufSize_);
-  if (r.result != 0) return {r.result, false};
-  if (++redirectCount_ > kMaxRedirects) {
-    failWith(ELOOP);
+  Header h;
+  if (!headerStep(bufSize_, &h)) return {0, false};
+  Str location = h.result == 0 ? getHeaderValue(h.lines, "Location", 8) : Str();
+  if (location.isNil()) {
     state_ = kFailed;
     return {-1, false};
   }
+  state_ = kRedirectRead;
+  const bool permanent = status_ == 301 || status_ == 308;
+  if (++redirectCount_ > kMaxRedirects) return {failStep(ELOOP), false};
   Str keptURL = std::move(redirectedURL_);
   redirectedURL_ = Str();
   httpSaveDestination* dest = dest_;
   dest_ = nullptr;
   const bool keepBody = status_ == 307 || status_ == 308;
+  // A relative Location is resolved against this request's own URL: its
+  // scheme, host and port.
   const char* schemeName = protocol_ == kHttp ? "http" : protocol_ == kHttps ? "https" : "file";
-  const bool relative = r.location.length() > 0 && r.location[0] == '/';
-  Str base = relative ? concatStrings(schemeName, "://", host_) : Str();
-  URLParts parts = splitURL(r.location, kURLScheme | kURLHost | kURLPath, base);
+  const bool absolute = location.view().find("://") != std::string_view::npos;
+  Str target = absolute ? location
+                        : resolveRelativeURL(location, joinURL(schemeName, host_, port_, path_, nullptr), false);
+  URLParts parts = splitURL(target, kURLScheme | kURLHost | kURLPath, nullptr);
   auto restore = [&] {
     redirectedURL_ = std::move(keptURL);
     dest_ = dest;
@@ -143,81 +187,96 @@ cHTTP::Step cHTTP::followRedirect() {
     dest_ = nullptr;
     kept->close();
   }
-  redirectPermanent_ = redirectPermanent_ && r.permanent;
-  if (redirectPermanent_) {
-    redirectedURL_ = relative ? concatStrings(parts.scheme, "://", parts.host, r.location) : copyString(r.location);
-  }
+  // Only an unbroken run of permanent moves from the first request is
+  // recorded: 301 then 302 keeps the 301's target, 302 then 301 none.
+  redirectPermanent_ = redirectPermanent_ && permanent;
+  permanentRun_ = permanentRun_ && permanent;
+  if (permanentRun_) redirectedURL_ = std::move(target);
   return {opened.result, false};
 }
 
+// Hands one piece of the body (decoded when chunked) to the destination.
+void cHTTP::deliver(const char* data, int64_t length, BodyProgress& p) {
+  if (chunked_) {
+    decoded_.clear();
+    ChunkedDecoder::Result r = chunks_.feed(data, static_cast<size_t>(length), decoded_);
+    if (r == ChunkedDecoder::kBad) p.bad = true;
+    if (r == ChunkedDecoder::kDone) p.done = true;
+    data = decoded_.data();
+    length = static_cast<int64_t>(decoded_.size());
+    if (length == 0) return;
+  }
+  if (dest_->append(data, length)) {
+    p.count += bodyLength_ != -1 ? -length : length;
+    if (callback_) p.stop = callback_->call(p.count) || p.stop;
+  } else {
+    p.destFailed = true;
+  }
+}
+
 cHTTP::Step cHTTP::bodyStep() {
-  bool stop = false;
-  bool destFailed = false;
+  BodyProgress p;
+  p.count = bodyCount_;
   const bool known = bodyLength_ != -1;
-  int64_t count = bodyCount_;
   int64_t n = 0;
-  auto advance = [&](int64_t bytes) { count += known ? -bytes : bytes; };
 
   if (state_ == kBodyReady) {
     state_ = kBodyRunning;
-    if (known) dest_->initSize(bodyLength_);
-    if (callback_) stop = callback_->call(count);
-    if (count == -1) count = 0;
-    if (earlyBodyLength_ > 0) {
-      if (dest_->append(bodyBuffer_.data(), earlyBodyLength_)) {
-        advance(earlyBodyLength_);
-        if (callback_) stop = callback_->call(count) || stop;
-      } else {
-        destFailed = true;
-      }
-    }
+    // A length beyond 2^31 - 1 is checked at the end but never used to
+    // size the destination.
+    if (known && bodyLength_ <= INT32_MAX) dest_->initSize(bodyLength_);
+    if (callback_) p.stop = callback_->call(p.count);
+    if (p.count == -1) p.count = 0;
+    if (earlyBodyLength_ > 0) deliver(bodyBuffer_.data(), earlyBodyLength_, p);
+    earlyBodyLength_ = 0;
+    if (bodyBuffer_.size() > static_cast<size_t>(bufSize_)) bodyBuffer_.resize(static_cast<size_t>(bufSize_));
   } else if (!dest_) {
-    destFailed = true;
+    p.destFailed = true;
   }
 
-  if (!stop && !destFailed) {
-    if (known && count <= 0) {
+  if (p.stop || p.destFailed) {
+    n = 1;
+  } else if (!p.done && !p.bad) {
+    if (known && p.count <= 0 && protocol_ != kHttps) {
       n = 0;  // everything announced has arrived
-    } else if (protocol_ == kHttp && nonBlocking_) {
-      ssize_t r;
-      do {
-        r = ::recv(socket_, bodyBuffer_.data(), bodyBuffer_.size(), 0);
-      } while (r < 0 && errno == EINTR);
-      if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        bodyCount_ = count;  // nothing yet: more to come
+    } else {
+      n = readSome(bodyBuffer_.data(), static_cast<int64_t>(bodyBuffer_.size()));
+      if (n == kNoDataYet) {
+        bodyCount_ = p.count;
         return {0, false};
       }
-      if (r < 0) lastErrno_ = errno;
-      n = r;
-    } else {
-      n = get(bodyBuffer_.data(), static_cast<int64_t>(bodyBuffer_.size()));
+      if (n > 0) deliver(bodyBuffer_.data(), n, p);
     }
-    if (n > 0) {
-      if (dest_->append(bodyBuffer_.data(), n)) {
-        advance(n);
-        if (callback_) stop = callback_->call(count);
-      } else {
-        destFailed = true;
-      }
-    }
-  } else {
-    n = 1;
   }
 
-  if (!stop && !destFailed && n > 0) {
-    bodyCount_ = count;
+  if (!p.stop && !p.destFailed && !p.done && !p.bad && n > 0) {
+    bodyCount_ = p.count;
     return {0, false};
   }
   if (!dest_) {
     if (!watcher_) raise("EMU", "cHTTP.saveAppend(); called after previously returned finished=TRUE");
     return {0, false};
   }
+  // At the end of curl's output its exit status tells whether all came.
+  if (protocol_ == kHttps && n == 0 && !p.stop && !p.destFailed && !curlEnded()) {
+    bodyCount_ = p.count;
+    return {0, false};
+  }
   httpSaveDestination* dest = dest_;
   dest_ = nullptr;
-  if (!dest->close()) destFailed = true;
-  if (known && count != 0) n = -1;
-  int32_t result = stop ? -4 : destFailed ? -3 : n < 0 ? -1 : 0;
-  bodyCount_ = count;
+  const bool closed = dest->close();
+  if (p.bad || (chunked_ && n == 0 && !p.done)) {
+    failWith(EPROTO);  // a bad chunk, or the end before the last chunk
+    n = -1;
+  }
+  if (known && p.count != 0) n = -1;  // shorter or longer than announced
+  int32_t result = p.stop ? -4
+                   : p.destFailed ? -3
+                   : (protocol_ == kHttps && curlExit_ != 0) ? kCurlFailed
+                   : n < 0 ? -1
+                   : !closed ? -3
+                   : 0;
+  bodyCount_ = p.count;
   if (result != 0) state_ = kFailed;
   callback_ = nullptr;
   std::vector<char>().swap(bodyBuffer_);

@@ -66,8 +66,9 @@ int64_t contentLengthOf(const StrChain& lines) {
     if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') continue;  // no number here
     int64_t value = 0;
     while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-      value = value * 10 + (text[pos++] - '0');
-      if (value > INT32_MAX) return -1;
+      const int digit = text[pos++] - '0';
+      if (value > (INT64_MAX - digit) / 10) return -1;
+      value = value * 10 + digit;
     }
     return value;
   }

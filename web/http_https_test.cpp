@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "web/http.h"
+#include "web/http_download.h"
 #include "web/http_test_support.h"
 
 namespace bw {
@@ -93,7 +94,7 @@ std::vector<std::string> concat(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-TEST_F(FakeCurl, GetWithoutCertificateCheck) {
+TEST_F(FakeCurl, GetChecksCertificatesAgainstTheSystemStore) {
   reply("HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello");
   cHTTP http("Brindlework/0.9");
   std::string body;
@@ -101,7 +102,7 @@ TEST_F(FakeCurl, GetWithoutCertificateCheck) {
   EXPECT_EQ(body, "hello");
   EXPECT_EQ(status_, 200);
   EXPECT_EQ(argv(), concat({"-q", "https://example.test:8443/p?q=[1]", "-f", "-i", "-s", "-S", "--connect-timeout",
-                            "20", "--max-time", "600", "-k", "-H", "User-Agent: Brindlework/0.9"},
+                            "20", "--max-time", "50", "-H", "User-Agent: Brindlework/0.9"},
                            kTail));
 }
 
@@ -109,13 +110,16 @@ TEST_F(FakeCurl, CertificateBundleIsUsedWhenPresentAndNeverSilentlySkipped) {
   reply("HTTP/1.1 200 OK\r\n\r\nx");
   cHTTP http(nullptr);
   const std::vector<std::string> head = {"-q", "https://h/", "-f", "-i", "-s", "-S", "--connect-timeout", "20",
-                                         "--max-time", "600"};
-  // Without the bundle: no -k, so curl checks against the system store.
+                                         "--max-time", "50"};
+  // Without the bundle (asked for or not) curl checks against the system
+  // store: -k is never passed.
   EXPECT_EQ(fetch(http, "https://h/", nullptr, nullptr, true), 0);
   EXPECT_EQ(argv(), concat(concat(head, {"-H", "User-Agent:"}), kTail));
   test::writeFile(dir_.file("curl-ca-bundle.crt"), "bundle");
   EXPECT_EQ(fetch(http, "https://h/", nullptr, nullptr, true), 0);
   EXPECT_EQ(argv(), concat(concat(head, {"--cacert", "curl-ca-bundle.crt", "-H", "User-Agent:"}), kTail));
+  EXPECT_EQ(fetch(http, "https://h/", nullptr, nullptr, false), 0);
+  EXPECT_EQ(argv(), concat(concat(head, {"-H", "User-Agent:"}), kTail));
 }
 
 TEST_F(FakeCurl, PostWithHeaderLinesAndQuotesStaysOneArgumentEach) {
@@ -123,12 +127,12 @@ TEST_F(FakeCurl, PostWithHeaderLinesAndQuotesStaysOneArgumentEach) {
   cHTTP http("ua");
   EXPECT_EQ(fetch(http, "https://h/a\"b c;$(id)", "A: 1\nB: \"2\" `x`", "k=v w", false), 0);
   EXPECT_EQ(argv(), concat({"-q", "https://h/a\"b%20c;$(id)", "-f", "-i", "-s", "-S", "--connect-timeout", "20",
-                            "--max-time", "600", "-k", "-H", "User-Agent: ua", "-H", "Content-Type:", "-H", "A: 1",
+                            "--max-time", "50", "-H", "User-Agent: ua", "-H", "Content-Type:", "-H", "A: 1",
                             "-H", "B: \"2\" `x`", "--data-raw", "k=v%20w"},
                            kTail));
   EXPECT_EQ(fetch(http, "https://h/", "\nC: 3", nullptr, false), 0);
   EXPECT_EQ(argv(), concat({"-q", "https://h/", "-f", "-i", "-s", "-S", "--connect-timeout", "20", "--max-time",
-                            "600", "-k", "-H", "User-Agent: ua", "-H", "C: 3"},
+                            "50", "-H", "User-Agent: ua", "-H", "C: 3"},
                            kTail));
   EXPECT_NE(http.commandText().find("curl -q"), std::string::npos);
 }
@@ -142,15 +146,54 @@ TEST_F(FakeCurl, ErrorStatusFromTheErrorTextOrTheHeader) {
   EXPECT_EQ(http.state(), cHTTP::kStatusRead);
   EXPECT_EQ(http.infoStatusText(), Str("Not Found"));
   http.close();
+}
 
-  // curl 7.88: the header on stdout, no body, the error text without reason.
-  reply("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n", "curl: (22) The requested URL returned error: 404\n",
-        22);
-  EXPECT_EQ(fetch(http, "https://h/missing", nullptr, nullptr, false), -3);
-  EXPECT_EQ(status_, 404);
-
-  reply("", "curl: (7) Failed to connect\n", 7);
-  EXPECT_EQ(fetch(http, "https://h/", nullptr, nullptr, false), -1);
+// curl's exit status decides at the end of its output: an error status
+// fails -6, a failed curl -7 with its exit code, whatever came before.
+TEST_F(FakeCurl, ExitStatusAndErrorStatusFailTheRequest) {
+  struct Case {
+    const char* out;
+    const char* err;
+    int exitCode;
+    int32_t result;
+    int32_t status;
+    int32_t curlExit;
+  } cases[] = {
+      {"", "curl: (22) The requested URL returned error: 404 Not Found\n", 22, cHTTP::kErrorStatus, 404, 22},
+      // curl 7.88: the header on stdout, no body, the error text without reason
+      {"HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\n", "curl: (22) The requested URL returned error: 404\n",
+       22, cHTTP::kErrorStatus, 404, 0},
+      {"", "curl: (60) SSL certificate problem\n", 60, cHTTP::kCurlFailed, -1, 60},
+      {"", "curl: (7) Failed to connect\n", 7, cHTTP::kCurlFailed, -1, 7},
+      // cut mid-body, reset, or curl's own time-out: the body is not whole
+      {"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nshort", "curl: (18) partial\n", 18, cHTTP::kCurlFailed, 200,
+       18},
+      {"HTTP/1.1 200 OK\r\n\r\nunknown length, then reset", "curl: (56) reset\n", 56, cHTTP::kCurlFailed, 200, 56},
+      {"HTTP/1.1 200 OK\r\n\r\nall of it", "", 0, 0, 200, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.err);
+    reply(c.out, c.err, c.exitCode);
+    for (bool nonBlocking : {false, true}) {
+      cHTTP http(nullptr);
+      ASSERT_EQ(http.openURL("https://h/", nullptr, nullptr, nullptr, 5, nonBlocking, nullptr, false).result, 0);
+      httpSaveToBuffer memory;
+      http.saveInit(&memory, nullptr, 1024);
+      cHTTP::Step s;
+      do {
+        if (nonBlocking) http.isReady(100);
+        s = http.saveAppend(nullptr, nullptr);
+      } while (s.result == 0 && !s.finished);
+      EXPECT_EQ(s.result, c.result);
+      EXPECT_EQ(http.infoStatus().status, c.status);
+      EXPECT_EQ(http.infoCurlExit(), c.curlExit);
+      http.close();
+    }
+  }
+  reply("", "curl: (60) SSL certificate problem\n", 60);
+  SaveURLResult r = httpDownloadToFile(Str(":" + dir_.file("out").substr(1)), "https://h/", 5, nullptr, 4096, false);
+  EXPECT_EQ(r.error, cHTTP::kCurlFailed);
+  EXPECT_EQ(r.detail, 60);
 }
 
 TEST_F(FakeCurl, MissingCurlWarnsAndFails) {

@@ -1,6 +1,9 @@
 // web/http_response.cpp - reading a response: the status line, the header
-// lines (split only at "\r", across reads of any size) and the redirect
-// target.
+// lines (ended by "\r\n", a bare "\n" or a bare "\r", across reads of any
+// size, within kMaxHeaderBytes and kMaxHeaderLines) and the redirect
+// target. Each step can stop when a non-blocking request finds no data and
+// go on from there at the next call.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,32 +16,47 @@
 namespace bw {
 namespace {
 
-bool isRedirectStatus(int32_t s) { return s == 301 || s == 302 || s == 303 || s == 307 || s == 308; }
+// The first "\r" or "\n" in [p, p + n), or nullptr.
+const char* lineEnd(const char* p, size_t n) {
+  for (size_t i = 0; i < n; ++i)
+    if (p[i] == '\r' || p[i] == '\n') return p + i;
+  return nullptr;
+}
 
 }  // namespace
 
-cHTTP::Status cHTTP::getStatus() {
-  if (state_ != kSent) raise("EMU", "cHTTP.getStatus(); previous method call was not sendRequest()");
+bool cHTTP::statusStep() {
   int32_t code = -1;
   if (protocol_ == kFile) {
     code = 200;
   } else {
-    char line[13] = {};
-    int64_t got = 0;
-    while (got < 12) {
-      int64_t n = readWaiting(line + got, 12 - got);
+    while (inbox_.size() - inboxPos_ < 12) {
+      int64_t n = readMore(static_cast<int64_t>(12 - (inbox_.size() - inboxPos_)));
+      if (n == kNoDataYet) return false;
       if (n <= 0) break;
-      got += n;
     }
-    if (got == 12) {
+    if (inbox_.size() - inboxPos_ >= 12) {
+      char line[13] = {};
+      std::memcpy(line, inbox_.data() + inboxPos_, 12);
+      inboxPos_ += 12;
       line[7] = '1';
       if (std::memcmp(line, "HTTP/1.1 ", 9) == 0) code = valueAt(Text(line), 9, -1).value;
     } else if (protocol_ == kHttps) {
+      // curl ended before a status line: its error text may hold one.
+      if (!curlEnded()) return false;
       code = statusFromCurlErrors();
     }
   }
   status_ = static_cast<int16_t>(code);
   state_ = status_ >= 0 ? kStatusRead : kFailed;
+  return true;
+}
+
+cHTTP::Status cHTTP::getStatus() {
+  if (state_ != kSent) raise("EMU", "cHTTP.getStatus(); previous method call was not sendRequest()");
+  waitForData_ = true;
+  statusStep();
+  waitForData_ = false;
   return {status_, isRedirectStatus(status_)};
 }
 
@@ -52,80 +70,84 @@ cHTTP::Status cHTTP::infoStatus() {
   return {status_, isRedirectStatus(status_)};
 }
 
-cHTTP::Header cHTTP::getHeader(int32_t bufSize) {
-  if (state_ != kStatusRead) raise("EMU", "cHTTP.getHeader(); previous method call was not getStatus()");
-  Header h;
+bool cHTTP::headerStep(int32_t bufSize, Header* out) {
   if (protocol_ == kFile) {
     int64_t size = file_.size();
     if (size >= 0) {
       char text[48];
       std::snprintf(text, sizeof text, "Content-Length: %ld", static_cast<long>(size));
-      h.lines.push_back(Str(text));
+      headerLines_.push_back(Str(text));
     }
     file_.setPosition(0);
-    state_ = kHeaderRead;
-    return h;
+    out->lines = headerLines_;
+    return true;
   }
   if (bufSize <= 0) bufSize = 4096;
-  std::vector<char> buffer(static_cast<size_t>(bufSize) + 1);
-  bool skippingStatus = true;
-  std::string statusRest;
-  bool nextStartsWithLF = false;
-  std::string partial;
-  bool hasPartial = false;
-  bool ended = false;
-  bool tooLong = false;
-  int64_t n = 0;
-  while (!ended && !tooLong) {
-    n = readWaiting(buffer.data(), bufSize);
-    if (n <= 0) break;
-    const char* chunk = buffer.data();
-    const size_t size = static_cast<size_t>(n);
-    size_t pos = nextStartsWithLF ? 1 : 0;
-    nextStartsWithLF = false;
-    while (pos < size) {
-      const void* found = std::memchr(chunk + pos, '\r', size - pos);
-      size_t cr = found ? static_cast<size_t>(static_cast<const char*>(found) - chunk) : size;
-      if (skippingStatus) {
-        statusRest.append(chunk + pos, cr - pos);
-        if (statusRest.size() > static_cast<size_t>(kMaxHeaderLine)) tooLong = true;
-        if (!found) break;
-        statusText_ = Str(statusRest.size() > 1 ? std::string_view(statusRest).substr(1) : std::string_view());
-        skippingStatus = false;
-      } else if (cr != pos || hasPartial) {
-        partial.append(chunk + pos, cr - pos);
-        if (partial.size() > static_cast<size_t>(kMaxHeaderLine)) tooLong = true;
-        if (!found) {
-          hasPartial = true;
-          break;
-        }
-        h.lines.push_back(Str(partial));
-        partial.clear();
-        hasPartial = false;
-      } else {
+  for (;;) {
+    bool ended = false;
+    while (inboxPos_ < inbox_.size()) {
+      const char* start = inbox_.data() + inboxPos_;
+      const size_t avail = inbox_.size() - inboxPos_;
+      const char* eol = lineEnd(start, avail);
+      if (!eol) break;
+      const size_t length = static_cast<size_t>(eol - start);
+      size_t skip = length + 1;
+      if (*eol == '\r') {
+        if (skip == avail) break;  // is a "\n" next? read on
+        if (start[skip] == '\n') ++skip;
+      }
+      std::string_view line(start, length);
+      inboxPos_ += skip;
+      headerBytes_ += static_cast<int64_t>(skip);
+      if (!statusLineRead_) {
+        statusText_ = Str(line.size() > 1 ? line.substr(1) : std::string_view());
+        statusLineRead_ = true;
+      } else if (line.empty()) {
         ended = true;
-      }
-      if (tooLong) break;
-      size_t next = cr + 2;
-      if (next > size) {
-        if (ended) {
-          char lf;
-          readWaiting(&lf, 1);
-        } else {
-          nextStartsWithLF = true;
-        }
-        pos = size;
-      } else {
-        pos = next;
-      }
-      if (ended) {
-        if (pos < size) h.earlyBody.assign(chunk + pos, size - pos);
         break;
+      } else {
+        headerLines_.push_back(Str(line));
       }
     }
+    if (headerLines_.size() > static_cast<size_t>(kMaxHeaderLines) ||
+        headerBytes_ + (ended ? 0 : static_cast<int64_t>(inbox_.size() - inboxPos_)) > kMaxHeaderBytes) {
+      failWith(EMSGSIZE);
+      out->result = -1;
+      return true;
+    }
+    if (ended) {
+      out->earlyBody.assign(inbox_, inboxPos_, std::string::npos);
+      std::string().swap(inbox_);
+      inboxPos_ = 0;
+      out->lines = headerLines_;
+      return true;
+    }
+    int64_t n = readMore(bufSize);
+    if (n == kNoDataYet) return false;
+    if (n < 0) {
+      out->result = -1;
+      return true;
+    }
+    if (n == 0) {
+      // The input ended within the header: a pending line still counts.
+      std::string_view rest(inbox_.data() + inboxPos_, inbox_.size() - inboxPos_);
+      if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
+      if (!statusLineRead_) statusText_ = Str(rest.size() > 1 ? rest.substr(1) : std::string_view());
+      else if (!rest.empty()) headerLines_.push_back(Str(rest));
+      inbox_.clear();
+      inboxPos_ = 0;
+      out->lines = headerLines_;
+      return true;
+    }
   }
-  if (hasPartial && !tooLong) h.lines.push_back(Str(partial));
-  h.result = (n < 0 || tooLong) ? -1 : 0;
+}
+
+cHTTP::Header cHTTP::getHeader(int32_t bufSize) {
+  if (state_ != kStatusRead) raise("EMU", "cHTTP.getHeader(); previous method call was not getStatus()");
+  Header h;
+  waitForData_ = true;
+  headerStep(bufSize, &h);
+  waitForData_ = false;
   state_ = h.result == 0 ? kHeaderRead : kFailed;
   return h;
 }

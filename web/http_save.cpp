@@ -66,7 +66,13 @@ void httpSaveToBuffer::initSize(int64_t expectedSize) {
 
 bool httpSaveToBuffer::append(const char* buffer, int64_t length) {
   if (length <= 0) return true;
-  if (length > limit_ - total_) return false;
+  if (refused_ || length > limit_ - total_) {
+    // Too large: the chunks go at once and are never joined.
+    refused_ = true;
+    first_.reset();
+    last_ = nullptr;
+    return false;
+  }
   if (!first_) {
     first_ = std::make_unique<bufferNode>(chunkSize_);
     last_ = first_.get();
@@ -88,7 +94,7 @@ bool httpSaveToBuffer::append(const char* buffer, int64_t length) {
 }
 
 bool httpSaveToBuffer::close() {
-  if (!first_) return false;
+  if (!first_ || refused_) return false;
   if (!first_->next) {
     if (first_->pos() != total_) raise("BUG", "httpSaveToBuffer.close(); pos<>self.total (1)");
     int64_t pos = first_->pos();

@@ -14,7 +14,9 @@
 //      reserves nothing). Without a length, a chunk that overflows is
 //      followed by one of what did not fit, at least kMinChunk bytes.
 //   2. A memory body larger than its limit (kDefaultMemoryLimit unless set)
-//      is refused: append answers false and keeps nothing more.
+//      is refused: append answers false and frees what it held, and close
+//      answers false without joining anything (so the memory peak stays
+//      within the limit and one chunk).
 //   3. The buffer handed out ends in one zero byte that `total` counts.
 //   4. httpSaveToFile writes through a 64 KiB buffer; initSize sizes the
 //      file and rewinds; close trims the file to what was written when it
@@ -110,6 +112,7 @@ class httpSaveToBuffer : public httpSaveDestination {
   int64_t growLimit_ = 0;  // announced length the first chunk may grow to
   int64_t total_ = 0;
   int64_t limit_ = kDefaultMemoryLimit;
+  bool refused_ = false;
   std::unique_ptr<bufferNode> first_;
   bufferNode* last_ = nullptr;
   ByteBlock buffer_;

@@ -26,20 +26,34 @@
 
 namespace bw::test {
 
-// A socket listening on 127.0.0.1 at a port the system picks (set in
-// *port), with room for backlog pending connections.
-inline int listenLoopback(int backlog, int* port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+// A socket listening on 127.0.0.1 (or ::1 alone) at a port the system
+// picks (set in *port), with room for backlog pending connections; -1 when
+// the address cannot be bound (no IPv6 here).
+inline int listenLoopback(int backlog, int* port, bool ipv6 = false) {
+  int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;
   ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a = {};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  ::listen(fd, backlog);
-  socklen_t len = sizeof a;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  *port = ntohs(a.sin_port);
+  sockaddr_storage s = {};
+  socklen_t len;
+  if (ipv6) {
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
+    auto& a = reinterpret_cast<sockaddr_in6&>(s);
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    len = sizeof a;
+  } else {
+    auto& a = reinterpret_cast<sockaddr_in&>(s);
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    len = sizeof a;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&s), len) != 0 || ::listen(fd, backlog) != 0) {
+    ::close(fd);
+    *port = 0;
+    return -1;
+  }
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&s), &len);
+  *port = ntohs(ipv6 ? reinterpret_cast<sockaddr_in6&>(s).sin6_port : reinterpret_cast<sockaddr_in&>(s).sin_port);
   return fd;
 }
 
@@ -58,24 +72,27 @@ struct Reply {
   int pauseMs = 0;           // between segments
   bool readRequest = true;   // false: reply (or close) without reading
   int holdOpenMs = 0;        // keep the connection open after the reply
+  bool reset = false;        // end with a reset (RST) instead of a close
 };
 
 class LoopbackServer {
  public:
   using Script = std::function<Reply(const std::string& request, int index)>;
 
-  LoopbackServer(Script script, int connections) : script_(std::move(script)), connections_(connections) {
-    listener_ = listenLoopback(512, &port_);
-    thread_ = std::thread([this] { run(); });
+  LoopbackServer(Script script, int connections, bool ipv6 = false)
+      : script_(std::move(script)), connections_(connections), ipv6_(ipv6) {
+    listener_ = listenLoopback(512, &port_, ipv6);
+    if (listener_ >= 0) thread_ = std::thread([this] { run(); });
   }
   // One fixed reply for every connection.
-  LoopbackServer(Reply reply, int connections)
-      : LoopbackServer([reply](const std::string&, int) { return reply; }, connections) {}
+  LoopbackServer(Reply reply, int connections, bool ipv6 = false)
+      : LoopbackServer([reply](const std::string&, int) { return reply; }, connections, ipv6) {}
+  bool listening() const { return listener_ >= 0; }
   ~LoopbackServer() { join(); }
 
   int port() const { return port_; }
   std::string url(const std::string& path = "") const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + path;
+    return std::string(ipv6_ ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port_) + "/" + path;
   }
   void join() {
     if (thread_.joinable()) thread_.join();
@@ -133,11 +150,16 @@ class LoopbackServer {
       sendAll(fd, reply.segments[s].data(), reply.segments[s].size());
     }
     if (reply.holdOpenMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.holdOpenMs));
+    if (reply.reset) {
+      struct linger hard = {1, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    }
     ::close(fd);
   }
 
   Script script_;
   int connections_;
+  bool ipv6_ = false;
   int listener_ = -1;
   int port_ = 0;
   std::thread thread_;

@@ -6,7 +6,12 @@
 // (-i), to fail on an HTTP error status (-f), to stay quiet but report
 // errors (-s -S), to speak HTTP/1.1 (so the status line always starts
 // "HTTP/1."), to take "[]{}" in URLs literally (--globoff) and to hide a
-// proxy's CONNECT reply. -q keeps ~/.curlrc out.
+// proxy's CONNECT reply. -q keeps ~/.curlrc out. Certificates are always
+// checked: against "curl-ca-bundle.crt" when the caller asks and it is
+// there, else against the system's store (or $CURL_CA_BUNDLE). curl's
+// --max-time is the request's whole-request limit, and curl dies with
+// this process.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -106,17 +111,12 @@ int32_t cHTTP::openHttps(std::string_view path, int32_t port) {
   if (port != -1) url += ":" + std::to_string(port);
   url += "/" + escapeRequestPath(path);
 
+  const int64_t whole = timeout_ > 0 ? int64_t{timeout_} * kWholeTimesIdle : kDefaultWholeSeconds;
   std::vector<std::string> argv = {"curl", "-q", url, "-f", "-i", "-s", "-S", "--connect-timeout", "20",
-                                   "--max-time", "600"};
-  if (useCaBundle_) {
-    // Without the bundle curl checks against the system's certificates;
-    // checking is only ever switched off on request.
-    if (pathOrDeviceExists("curl-ca-bundle.crt", 1)) {
-      argv.push_back("--cacert");
-      argv.push_back("curl-ca-bundle.crt");
-    }
-  } else {
-    argv.push_back("-k");
+                                   "--max-time", std::to_string(whole)};
+  if (useCaBundle_ && pathOrDeviceExists("curl-ca-bundle.crt", 1)) {
+    argv.push_back("--cacert");
+    argv.push_back("curl-ca-bundle.crt");
   }
   argv.push_back("-H");
   argv.push_back("User-Agent:" + (userAgent_.isNil() ? std::string() : userAgent_.str()));
@@ -150,12 +150,16 @@ int32_t cHTTP::openHttps(std::string_view path, int32_t port) {
   options.out = SpawnStdio::kPipe;
   options.err = SpawnStdio::kPipe;
   options.ownProcessGroup = true;
+  options.dieWithParent = true;
   SpawnResult spawned = spawnProcess(argv, options);
   if (spawned.error != 0 || !spawned.child.valid()) {
     dos::ioErrFromErrno(spawned.error ? spawned.error : ENOENT);
     return -1;
   }
   curl_ = std::move(spawned.child);
+  // Reads never block: a blocking request waits in poll, within its
+  // deadlines.
+  ::fcntl(curl_.stdoutFd(), F_SETFL, ::fcntl(curl_.stdoutFd(), F_GETFL) | O_NONBLOCK);
   return 0;
 }
 
@@ -167,17 +171,27 @@ int32_t cHTTP::openFile(std::string_view path) {
   return file_ ? 0 : -1;
 }
 
+bool cHTTP::curlEnded() {
+  if (!curl_.valid()) return true;
+  for (;;) {
+    ExitStatus ended;
+    if (curl_.tryWait(&ended)) {
+      curlExit_ = ended.exited ? ended.code : 128 + ended.signal;
+      return true;
+    }
+    if (nonBlocking_ && !waitForData_) return false;
+    if (infoPastDeadline()) {
+      failWith(ETIMEDOUT);
+      return true;
+    }
+    ::usleep(2000);
+  }
+}
+
 int32_t cHTTP::statusFromCurlErrors() {
   int fd = curl_.stderrFd();
   if (fd < 0) return -1;
-  // curl writes its error text before it exits, and its output ends when it
-  // exits; the wait is bounded all the same.
-  struct pollfd p = {fd, POLLIN, 0};
-  int r;
-  do {
-    r = ::poll(&p, 1, 1000);
-  } while (r < 0 && errno == EINTR);
-  if (r <= 0) return -1;
+  // curl has ended: whatever it wrote is there.
   char text[101] = {};
   ssize_t n;
   do {
@@ -196,20 +210,25 @@ int32_t cHTTP::statusFromCurlErrors() {
   return v.value;
 }
 
+// Ready when curl's output has data or has ended; after its end, once curl
+// has exited (so that its exit status can be read without waiting).
 bool cHTTP::curlIsReady(int32_t milliseconds) {
-  if (state_ >= kBodyRunning && bodyLength_ != -1 && bodyCount_ == 0) return true;
-  if (inputEnded_ && (state_ < kBodyRunning || bodyLength_ == -1)) return true;
-  int fd = curl_.stdoutFd();
-  if (fd < 0) return true;
-  struct pollfd p = {fd, POLLIN, 0};
-  int r;
-  do {
-    r = ::poll(&p, 1, milliseconds);
-  } while (r < 0 && errno == EINTR);
-  if (r > 0 && p.revents != 0) return true;
-  // No data: still ready when curl has ended, since a read then ends too.
-  if (state_ >= kBodyRunning && bodyLength_ != -1) return false;
-  return curl_.tryWait(nullptr);
+  const auto until = Clock::now() + std::chrono::milliseconds(milliseconds);
+  for (;;) {
+    if (inputEnded_) {
+      if (curl_.tryWait(nullptr)) return true;
+    } else {
+      int fd = curl_.stdoutFd();
+      if (fd < 0) return true;
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+      struct pollfd p = {fd, POLLIN, 0};
+      int r = ::poll(&p, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+      if (r > 0 && p.revents != 0) return true;
+      if (r < 0 && errno != EINTR) return false;
+    }
+    if (Clock::now() >= until) return false;
+    if (inputEnded_) ::usleep(1000);
+  }
 }
 
 }  // namespace bw

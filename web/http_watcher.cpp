@@ -1,7 +1,9 @@
 // web/http_watcher.cpp - the request watcher (see http_watcher.h).
 #include "web/http_watcher.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "core/exception.h"
 #include "web/http.h"
@@ -55,37 +57,61 @@ void cHTTPwatcher::recalcMaxSocket(cHTTP* except) {
     if (h != except && h->socket_ > maxSocket_) maxSocket_ = h->socket_;
 }
 
-// The first open request without a socket in [from, upTo) that is ready now.
+// The first open request without a descriptor in [from, upTo) that is
+// ready now.
 cHTTP* cHTTPwatcher::pollSocketless(cHTTP* from, cHTTP* upTo) {
   for (cHTTP* h = from; h && h != upTo; h = h->watchNext_)
-    if (h->socket_ < 0 && h->infoIsOpen() && h->isReady(0)) return h;
+    if (h->pollFd() < 0 && h->infoIsOpen() && h->isReady(0)) return h;
+  return nullptr;
+}
+
+// The first open request past one of its deadlines; the time to the
+// nearest deadline of the others in *wait (milliseconds, never raised).
+cHTTP* cHTTPwatcher::pastDeadline(int32_t* wait) {
+  const auto now = std::chrono::steady_clock::now();
+  for (cHTTP* h = first_; h; h = h->watchNext_) {
+    if (!h->infoIsOpen() || h->state_ == cHTTP::kFailed) continue;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(h->infoDeadline() - now).count();
+    if (left <= 0 && h->infoPastDeadline()) return h;
+    if (left < *wait) *wait = static_cast<int32_t>(std::max<int64_t>(left, 0));
+  }
   return nullptr;
 }
 
 cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   if (!first_) return nullptr;
   if (timeout < 0) timeout = 0;
-  cHTTP* result = nullptr;
+
+  // 0. A request past a deadline is ready: its next step fails. The wait
+  //    below ends no later than the nearest deadline.
+  cHTTP* result = pastDeadline(&timeout);
+  if (result) {
+    remove(result, true);
+    add(result, true);
+    return result;
+  }
 
   // 1. Quick poll of the socketless requests at the head of the list.
-  for (cHTTP* h = first_; h && h->socket_ < 0; h = h->watchNext_) {
+  for (cHTTP* h = first_; h && h->pollFd() < 0; h = h->watchNext_) {
     if (h->infoIsOpen() && h->isReady(0)) {
       result = h;
       break;
     }
   }
 
-  // 2. Wait on the sockets, then poll the socketless requests before the
-  //    one found.
-  if (!result && maxSocket_ != -1) {
+  // 2. Wait on the sockets (and the descriptors of name lookups), then
+  //    poll the socketless requests before the one found.
+  if (!result) {
     pollSet_.clear();
     pollOwners_.clear();
     for (cHTTP* h = first_; h; h = h->watchNext_) {
-      if (h->socket_ < 0) continue;
-      short events = h->state_ == cHTTP::kOpened ? POLLOUT : POLLIN;
-      pollSet_.push_back({h->socket_, events, 0});
+      const int fd = h->pollFd();
+      if (fd < 0) continue;
+      pollSet_.push_back({fd, h->pollEvents(), 0});
       pollOwners_.push_back(h);
     }
+  }
+  if (!result && !pollSet_.empty()) {
     int r;
     do {
       r = ::poll(pollSet_.data(), pollSet_.size(), timeout);
@@ -102,14 +128,14 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   }
 
   // 3. Only socketless requests: the first gets the whole time-out.
-  if (!result && timeout != 0 && maxSocket_ == -1) {
+  if (!result && timeout != 0 && pollSet_.empty()) {
     cHTTP* head = first_;
-    if (head->socket_ >= 0) raise("BUG", "cHTTPwatcher.isReady(); head somehow has a socket");
+    if (head->pollFd() >= 0) raise("BUG", "cHTTPwatcher.isReady(); head somehow has a socket");
     if (head->infoIsOpen() && head->isReady(timeout)) {
       result = head;
     } else {
       for (cHTTP* h = first_; h; h = h->watchNext_) {
-        if (h->socket_ >= 0) raise("BUG", "cHTTPwatcher.isReady(); node somehow has a socket");
+        if (h->pollFd() >= 0) raise("BUG", "cHTTPwatcher.isReady(); node somehow has a socket");
         if (h->infoIsOpen() && h->isReady(0)) {
           result = h;
           break;
@@ -118,6 +144,7 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
     }
   }
 
+  if (!result) result = pastDeadline(&timeout);
   if (result) {
     remove(result, true);
     add(result, true);

@@ -2,10 +2,13 @@
 // at once and hands out one that can make progress.
 //
 // The list is intrusive (each request's watcher, watchPrev, watchNext); the
-// watcher does not own its requests. Requests with a socket are waited on
-// with poll(); requests without one (https through curl, file) are asked
-// their own isReady, before and after the wait. A request handed out moves
-// to the end of the list, so a busy request cannot starve the others.
+// watcher does not own its requests. Requests with a socket (or a name
+// lookup under way) are waited on with poll(); requests without one (https
+// through curl, file) are asked their own isReady, before and after the
+// wait. A request past one of its deadlines is handed out as ready (its
+// next step fails), and no wait outlasts the nearest deadline. A request
+// handed out moves to the end of the list, so a busy request cannot starve
+// the others.
 //
 // Invariants:
 //   1. A request is in at most one watcher, exactly when its watcher field
@@ -56,6 +59,7 @@ class cHTTPwatcher : public class_base {
 
  private:
   cHTTP* pollSocketless(cHTTP* from, cHTTP* upTo);
+  cHTTP* pastDeadline(int32_t* wait);
   cHTTP* first_ = nullptr;
   cHTTP* last_ = nullptr;
   int maxSocket_ = -1;

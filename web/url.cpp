@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ascii_case.h"
 #include "core/exception.h"
@@ -43,6 +44,37 @@ bool numberOverflows(std::string_view text, size_t position) {
   return false;
 }
 
+// RFC 3986's remove_dot_segments over a path without its leading "/":
+// "a/./b/../c" gives "a/c"; ".." never climbs above the root.
+std::string removeDotSegments(std::string_view path) {
+  std::vector<std::string_view> kept;
+  size_t start = 0;
+  bool endsInFolder = false;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view segment = path.substr(start, end - start);
+    const bool last = end == path.size();
+    endsInFolder = false;
+    if (segment == ".") {
+      endsInFolder = last;
+    } else if (segment == "..") {
+      if (!kept.empty()) kept.pop_back();
+      endsInFolder = last;
+    } else {
+      kept.push_back(segment);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (size_t i = 0; i < kept.size(); ++i) {
+    if (i > 0) out += '/';
+    out += kept[i];
+  }
+  if (endsInFolder && !out.empty()) out += '/';
+  return out;
+}
+
 }  // namespace
 
 URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
@@ -57,13 +89,19 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
     if (urlText.isNil() || url.empty() || url[0] != '/' || baseURL.isNil()) return parts;
     URLParts base = splitURL(baseURL, mask, nullptr);
     if (baseURL.nulView().find("://") == std::string_view::npos) return URLParts{};
-    parts.scheme = std::move(base.scheme);
-    parts.host = std::move(base.host);
-    parts.port = base.port;
     if (mask == 0) mask = kURLScheme | kURLHost | kURLPath | kURLFragment;
-    mask &= ~(kURLScheme | kURLHost);
-    ownHost = false;
-    hostStart = 0;
+    parts.scheme = std::move(base.scheme);
+    if (url.size() >= 2 && url[1] == '/') {
+      // A network-path reference ("//host/p"): the base's scheme, its own
+      // host and port.
+      hostStart = 2;
+    } else {
+      parts.host = std::move(base.host);
+      parts.port = base.port;
+      mask &= ~kURLHost;
+      ownHost = false;
+    }
+    mask &= ~kURLScheme;
   } else {
     if (mask == 0) mask = kURLScheme | kURLHost | kURLPath | kURLFragment;
     if (mask & kURLScheme) parts.scheme = Str(url.substr(0, sep));
@@ -72,9 +110,15 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
 
   size_t hash = url.find('#', hostStart);
   if (hash == std::string_view::npos) hash = len;
+  // An IPv6 literal ("[::1]") runs to its "]"; its colons are no port.
+  size_t hostScan = hostStart;
+  if (ownHost && hostStart < hash && url[hostStart] == '[') {
+    size_t close = url.find(']', hostStart);
+    if (close != std::string_view::npos && close < hash) hostScan = close;
+  }
   size_t slash = hostStart;  // root-relative: the "/" at position 0
   if (ownHost) {
-    slash = url.find('/', hostStart);
+    slash = url.find('/', hostScan);
     if (slash == std::string_view::npos || hash < slash) slash = hash;
   }
   size_t pathStart = slash < hash ? slash + 1 : hash;
@@ -82,7 +126,7 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
 
   if (ownHost && (mask & kURLHost)) {
     std::string_view host = url.substr(hostStart, slash - hostStart);
-    size_t colon = host.find(':');
+    size_t colon = host.find(':', hostScan - hostStart);
     if (colon != std::string_view::npos) {
       Str hostStr(host);
       ValueAt v = valueAt(hostStr, static_cast<int32_t>(colon + 1), -1);
@@ -124,7 +168,8 @@ Str resolveRelativeURL(Text link, Text baseURL, bool keepAbsolute) {
   if (keepAbsolute && absolute) return Str();
   if (!link.isNil() && !absolute && !baseURL.isNil() && (text.empty() || text[0] != '/')) {
     // Relative to the folder of the base: the base's path up to its last
-    // "/" (a fragment-only link keeps the whole path).
+    // "/" (a fragment-only link keeps the whole path, a query-only link
+    // the path without its query), then "." and ".." segments removed.
     URLParts base = splitURL(baseURL, 0, nullptr);
     if (!base.scheme.isNil()) {
       std::string path(base.path.view());
@@ -134,13 +179,17 @@ Str resolveRelativeURL(Text link, Text baseURL, bool keepAbsolute) {
       if (!text.empty() && text[0] == '?') {
         size_t q = path.find('?');
         if (q != std::string::npos) path.resize(q);
+        path += text.substr(0, text.find('#'));
       } else {
         size_t cut = path.rfind('/', path.find('?'));
         path.resize(cut == std::string::npos ? 0 : cut + 1);
+        path += text.substr(0, text.find('#'));
+        size_t query = path.find('?');
+        path = removeDotSegments(path.substr(0, query)) + (query == std::string::npos ? "" : path.substr(query));
       }
-      std::string joined = "/" + path + std::string(text);
-      URLParts rel = splitURL(Str(joined), 0, baseURL);
-      return joinURL(rel.scheme, rel.host, rel.port, rel.path, rel.fragment);
+      size_t hash = text.find('#');
+      Str fragment = hash == std::string_view::npos ? Str("") : Str(text.substr(hash + 1));
+      return joinURL(base.scheme, base.host, base.port, Str(path), fragment);
     }
   }
   URLParts p = splitURL(link, 0, baseURL);

@@ -2,8 +2,8 @@
 // compare hosts.
 //
 // Plain procedures on URL text with no knowledge of particular schemes: no
-// default ports, no query parsing, no "." or ".." removal, no user
-// information. Every string result is a new string owned by the caller.
+// default ports, no query parsing, no user information. Every string result
+// is a new string owned by the caller.
 //
 // Invariants:
 //   1. A URL is absolute when it holds "://" anywhere; everything before the
@@ -12,6 +12,8 @@
 //      the fragment is what follows the first "#" after the host start.
 //   3. A port is read with the runtime's number reader after the host's
 //      first ":" ("$50" is 80); when nothing is read the host keeps its ":".
+//      A host that begins with "[" (an IPv6 literal) runs to its "]" and
+//      keeps its brackets; its port follows "]:".
 //   4. Malformed URLs are not errors: they split into nothing (all NIL,
 //      port -1).
 #pragma once
@@ -38,7 +40,8 @@ struct URLParts {
 
 // Takes url apart. Parts not asked for by mask come back NIL; the port is
 // worked out whenever the host is. A root-relative url ("/...") takes
-// scheme, host and port from baseURL (NIL: none).
+// scheme, host and port from baseURL (NIL: none); a network-path url
+// ("//host/...") takes only the scheme.
 URLParts splitURL(Text url, int32_t mask, Text baseURL);
 
 // scheme + "://" + host + ":port" (port not -1; the ":port" text is held to
@@ -47,8 +50,9 @@ URLParts splitURL(Text url, int32_t mask, Text baseURL);
 Str joinURL(Text scheme, Text host, int32_t port, Text path, Text fragment);
 
 // The absolute form of link against baseURL; NIL when keepAbsolute and link
-// holds "://". A link relative to the page's folder is joined to the folder
-// of the base's path.
+// holds "://". A link relative to the page's folder ("feed.xml", "../x") is
+// joined to the folder of the base's path with "." and ".." segments
+// removed; absolute and root-relative links keep their path as it is.
 Str resolveRelativeURL(Text link, Text baseURL, bool keepAbsolute);
 
 // text with every byte that is not an ASCII letter, an ASCII digit or in

@@ -69,6 +69,22 @@ TEST(ResolveRelativeURL, AbsoluteRootAndFolderRelativeLinks) {
   EXPECT_EQ(resolveRelativeURL("?page=2", "http://site/blog/list?page=1", true),
             Str("http://site/blog/list?page=2"));
   EXPECT_EQ(resolveRelativeURL("#top", "http://site/a#x", true), Str("http://site/a#top"));
+  // Dot segments go from folder-relative links; a network-path link keeps
+  // only the base's scheme; IPv6 hosts keep their brackets.
+  struct {
+    const char *link, *base, *want;
+  } cases[] = {
+      {"../x", "http://s:81/a/b/c", "http://s:81/a/x"},
+      {"./y/../z?q=../1#f", "http://s/a/b", "http://s/a/z?q=../1#f"},
+      {"../../../..", "http://s/a/b", "http://s/"},
+      {"c/.", "http://s/a/b", "http://s/a/c/"},
+      {"//other:8/p", "https://s/a", "https://other:8/p"},
+      {"/r", "http://[::1]:8080/a", "http://[::1]:8080/r"},
+      {"http://[::1]/z", "http://s/", "http://[::1]/z"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(resolveRelativeURL(c.link, c.base, false), Str(c.want)) << c.link;
+  expectParts(splitURL("http://[::1]:81/p", 0, nullptr), "http", "[::1]", 81, "p", "");
+  expectParts(splitURL("http://[fe80::1]/p", 0, nullptr), "http", "[fe80::1]", -1, "p", "");
 }
 
 TEST(EncodeRawURL, EscapesOutsideTheSafeSet) {

@@ -1,0 +1,199 @@
+// web/http_hostile_test.cpp - cHTTP against servers that misbehave: error
+// statuses, endless or oversized headers, chunked and bare-LF framing,
+// encodings we cannot read, cut and reset bodies, stalls, drips, a connect
+// that never completes, and an IPv6-only server.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "core/raise_test_support.h"
+#include "web/http.h"
+#include "web/http_download.h"
+#include "web/http_test_support.h"
+
+namespace bw {
+namespace {
+
+using test::LoopbackServer;
+using test::Reply;
+using Clock = std::chrono::steady_clock;
+
+struct Outcome {
+  int32_t result = 0;
+  int32_t error = 0;
+  int32_t status = 0;
+  std::string body;
+  double seconds = 0;
+};
+
+// Runs one request to its end, blocking or through isReady, into memory.
+Outcome fetch(const std::string& url, int32_t timeout, bool nonBlocking, int32_t bufSize = 4096) {
+  Outcome o;
+  const auto start = Clock::now();
+  cHTTP http(nullptr);
+  cHTTP::OpenResult opened = http.openURL(Str(url), nullptr, nullptr, nullptr, timeout, nonBlocking, nullptr, false);
+  if (opened.result != 0) {
+    o.result = opened.result;
+    o.error = opened.protocolError;
+    return o;
+  }
+  httpSaveToBuffer memory;
+  http.saveInit(&memory, nullptr, bufSize);
+  cHTTP::Step s;
+  do {
+    if (nonBlocking) http.isReady(1000);
+    s = http.saveAppend(nullptr, nullptr);
+  } while (s.result == 0 && !s.finished);
+  o.result = s.result;
+  o.error = http.infoProtocolError();
+  o.status = http.infoStatus().status;
+  http.close();
+  o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  httpSaveToBuffer::Buffer b = memory.getBuffer();
+  if (b.data) o.body.assign(b.data.get(), static_cast<size_t>(b.total - 1));
+  return o;
+}
+
+std::string manyLines(int count, size_t length) {
+  std::string out;
+  for (int i = 0; i < count; ++i) out += "X-" + std::to_string(i) + ": " + std::string(length, 'v') + "\r\n";
+  return out;
+}
+
+const std::string kOk = "HTTP/1.0 200 OK\r\n";
+
+TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
+  struct Case {
+    const char* name;
+    Reply reply;
+    int32_t result;
+    int32_t error;  // checked when not 0
+    const char* body;
+  } cases[] = {
+      {"error status", {{"HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"}}, cHTTP::kErrorStatus, 0, ""},
+      {"server error", {{"HTTP/1.1 503 Busy\r\n\r\n"}}, cHTTP::kErrorStatus, 0, ""},
+      {"endless headers", {{kOk + manyLines(3000, 1000)}}, -1, EMSGSIZE, ""},
+      {"too many lines", {{kOk + manyLines(1001, 1) + "\r\nbody"}}, -1, EMSGSIZE, ""},
+      {"1000 lines", {{kOk + manyLines(999, 1) + "\r\nbody"}}, 0, 0, "body"},
+      {"one huge line", {{kOk + "X: " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, ""},
+      {"chunked",
+       {{kOk + std::string("Transfer-Encoding: Chunked\r\nContent-Length: 3\r\n\r\n4;ext=1\r\nWiki\r\n"),
+         "5\r\npedia\r\n0\r\nTrailer: x\r\n\r\n"},
+        20},
+       0, 0, "Wikipedia"},
+      {"chunked, bad size", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\nzz\r\nWiki\r\n0\r\n\r\n")}}, -1,
+       EPROTO, ""},
+      {"chunked, cut", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n")}}, -1, EPROTO, ""},
+      {"bare LF", {{"HTTP/1.0 200 OK\nContent-Length: 4\nX: 1\n\nbody"}}, 0, 0, "body"},
+      {"gzip", {{kOk + std::string("Content-Encoding: gzip\r\n\r\n\x1f\x8b")}}, -1, EPROTONOSUPPORT, ""},
+      {"identity", {{kOk + std::string("Content-Encoding: identity\r\n\r\nplain")}}, 0, 0, "plain"},
+      {"cut body", {{kOk + std::string("Content-Length: 100\r\n\r\nshort")}}, -1, 0, ""},
+      {"reset mid-body", {{kOk + std::string("Content-Length: 100000\r\n\r\n") + std::string(5000, 'r')}, 0, true, 50,
+                          true},
+       -1, ECONNRESET, ""},
+      {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 2500}, -1, ETIMEDOUT, ""},
+      {"stall in headers", {{kOk + std::string("X: 1\r\n")}, 0, true, 2500}, -1, ETIMEDOUT, ""},
+  };
+  for (const Case& c : cases) {
+    for (bool nonBlocking : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (nonBlocking ? " (non-blocking)" : ""));
+      LoopbackServer server(c.reply, 1);
+      Outcome o = fetch(server.url(), 1, nonBlocking);
+      EXPECT_EQ(o.result, c.result);
+      if (c.error) {
+        EXPECT_EQ(o.error, c.error);
+      }
+      if (c.result == 0) {
+        EXPECT_EQ(o.body, c.body);
+      }
+      EXPECT_LT(o.seconds, 2.0);  // a stall fails at its 1 s time-out
+    }
+  }
+}
+
+// The error status reaches the download procedures as -6 with the status.
+TEST(HostileServer, DownloadsReportTheErrorStatus) {
+  LoopbackServer server(Reply{{"HTTP/1.0 410 Gone\r\n\r\nerror page"}}, 1);
+  DownloadBufferResult r = httpDownloadToBuffer(Str(server.url()), 5, nullptr, 1024, false);
+  EXPECT_EQ(r.error, cHTTP::kErrorStatus);
+  EXPECT_EQ(r.detail, 410);
+  EXPECT_FALSE(r.buffer);
+}
+
+// One byte every 300 ms never trips the time-out of 1 s, but the whole
+// request is held to 10 s.
+TEST(HostileServer, DripIsCutAtTheWholeRequestLimit) {
+  Reply drip;
+  drip.segments.push_back(kOk + "\r\n");
+  for (int i = 0; i < 60; ++i) drip.segments.push_back("d");
+  drip.pauseMs = 300;
+  LoopbackServer server(drip, 1);
+  Outcome o = fetch(server.url(), 1, false);
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.error, ETIMEDOUT);
+  EXPECT_GE(o.seconds, 9.5);
+  EXPECT_LT(o.seconds, 12.0);
+}
+
+// A connect whose SYN is never answered (the listener's queue is full)
+// fails at the time-out instead of counting as connected.
+TEST(HostileServer, BlockingConnectFailsAtItsTimeout) {
+  int port = 0;
+  int listener = test::listenLoopback(0, &port);
+  std::vector<int> fillers;
+  for (int i = 0; i < 8; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    fillers.push_back(fd);
+  }
+  const auto start = Clock::now();
+  cHTTP http(nullptr);
+  cHTTP::OpenResult o = http.openURL(Str("http://127.0.0.1:" + std::to_string(port) + "/"), nullptr, nullptr,
+                                     nullptr, 1, false, nullptr, false);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_EQ(o.result, -1);
+  EXPECT_EQ(o.protocolError, ETIMEDOUT);
+  EXPECT_LT(seconds, 1.9);
+  for (int fd : fillers) ::close(fd);
+  ::close(listener);
+}
+
+TEST(HostileServer, IPv6OnlyServerOnLoopback) {
+  LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\n\r\nsix"}}, 2, true);
+  if (!server.listening()) GTEST_SKIP() << "no IPv6 loopback here";
+  EXPECT_EQ(fetch(server.url("p"), 5, false).body, "six");
+  EXPECT_EQ(fetch(server.url("p"), 5, true).body, "six");
+  server.join();
+  EXPECT_EQ(server.requests()[0], "GET /p HTTP/1.0\r\nHost: [::1]\r\nAccept: */*\r\n\r\n");
+}
+
+TEST(HostileServer, HeaderLinesThatWouldMakeCurlReadAFileAreRefused) {
+  cHTTP http(nullptr);
+  for (const char* url : {"https://h/", "http://127.0.0.1:1/", "file:///x"}) {
+    expectRaise([&] { http.openURL(url, nullptr, "X: 1\n@/etc/passwd", nullptr, 5, false, nullptr, false); },
+                "EPU", "cHTTP.open(); header line begins with \"@\"");
+    EXPECT_FALSE(http.infoIsOpen());
+  }
+}
+
+// A refused memory body is freed at once and never joined.
+TEST(HostileServer, RefusedMemoryBodyIsFreedNotJoined) {
+  httpSaveToBuffer memory;
+  memory.setMemoryLimit(100000);
+  const std::string piece(40000, 'm');
+  EXPECT_TRUE(memory.append(piece.data(), 40000));
+  EXPECT_TRUE(memory.append(piece.data(), 40000));
+  EXPECT_FALSE(memory.append(piece.data(), 40000));
+  EXPECT_EQ(memory.firstChunk(), nullptr);
+  EXPECT_FALSE(memory.append(piece.data(), 1));
+  EXPECT_FALSE(memory.close());
+  EXPECT_FALSE(memory.getBuffer().data);
+}
+
+}  // namespace
+}  // namespace bw
