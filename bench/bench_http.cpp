@@ -1,15 +1,15 @@
 // bench/bench_http.cpp - the HTTP client against loopback servers in this
-// process: a 100 MB body into memory and into a file beside the curl
-// binary fetching the same URL; 500 requests through one watcher to a
-// server that answers after 100 ms; and the cost of an https request
-// through curl (against openssl s_server when it is installed) beside the
-// same small body over plain http.
+// process, each figure beside curl's for the same work in the same run:
+// a 100 MB body into a file and into memory (client / curl, target <= 0.8
+// into a file); 500 small requests through one watcher beside
+// `curl --parallel` with 50 connections (target <= 1.0); and the cost of
+// an https request through curl (against openssl s_server when it is
+// installed) beside the same small body over plain http.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -90,81 +90,10 @@ double threadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
-double childCpuSeconds() {
-  rusage u;
-  ::getrusage(RUSAGE_CHILDREN, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 void reportThroughput(benchmark::State& state, double wallSeconds, double cpuSeconds, size_t bytes) {
   double gb = static_cast<double>(bytes) * static_cast<double>(state.iterations()) / 1e9;
   state.counters["MB/s"] = gb * 1000.0 / wallSeconds;
   state.counters["CPU_s/GB"] = cpuSeconds / gb;
-}
-
-// The wall and CPU seconds that all iterations of a benchmark took.
-struct Spent {
-  double wall = 0;
-  double cpu = 0;
-};
-
-// Runs round once an iteration, counting its wall time and the CPU time
-// cpuSeconds measures (this thread's or the children's).
-template <class Round>
-Spent timeRounds(benchmark::State& state, double (*cpuSeconds)(), Round round) {
-  Spent spent;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    double c0 = cpuSeconds();
-    round();
-    spent.cpu += cpuSeconds() - c0;
-    spent.wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-  }
-  return spent;
-}
-
-void BM_BigBodyIntoMemory(benchmark::State& state) {
-  BodyServer server(kBigBody);
-  bw::cHTTP http(nullptr);
-  Spent spent = timeRounds(state, threadCpuSeconds, [&] {
-    http.openURL(bw::Str(server.url()), nullptr, nullptr, nullptr, 30, false, nullptr, false);
-    bw::httpSaveToBuffer memory;
-    memory.setMemoryLimit(static_cast<int64_t>(kBigBody) + 1);
-    if (http.save(&memory, nullptr, 256 * 1024).result != 0) state.SkipWithError("download failed");
-    http.close();
-    benchmark::DoNotOptimize(memory.getBuffer());
-  });
-  reportThroughput(state, spent.wall, spent.cpu, kBigBody);
-}
-BENCHMARK(BM_BigBodyIntoMemory)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-void BM_BigBodyIntoFile(benchmark::State& state) {
-  BodyServer server(kBigBody);
-  const std::string path = (std::filesystem::temp_directory_path() / "bw_bench_http.bin").string();
-  bw::cHTTP http(nullptr);
-  Spent spent = timeRounds(state, threadCpuSeconds, [&] {
-    http.openURL(bw::Str(server.url()), nullptr, nullptr, nullptr, 30, false, nullptr, false);
-    bw::httpSaveToFile file;
-    file.open(bw::Str(":" + path.substr(1)));
-    if (http.save(&file, nullptr, 256 * 1024).result != 0) state.SkipWithError("download failed");
-    http.close();
-  });
-  std::filesystem::remove(path);
-  reportThroughput(state, spent.wall, spent.cpu, kBigBody);
-}
-BENCHMARK(BM_BigBodyIntoFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-
-// The curl binary fetching the big body into output.
-void curlBigBody(benchmark::State& state, const std::string& output) {
-  BodyServer server(kBigBody);
-  Spent spent = timeRounds(state, childCpuSeconds, [&] {
-    bw::SpawnOptions options;
-    options.in = options.out = options.err = bw::SpawnStdio::kNull;
-    bw::SpawnResult r = bw::spawnProcess({"curl", "-q", "-s", "-o", output, server.url()}, options);
-    r.child.wait();
-  });
-  reportThroughput(state, spent.wall, spent.cpu, kBigBody);
 }
 
 bool curlInstalled(benchmark::State& state) {
@@ -173,19 +102,65 @@ bool curlInstalled(benchmark::State& state) {
   return false;
 }
 
-void BM_BigBodyCurlBinary(benchmark::State& state) {
-  if (curlInstalled(state)) curlBigBody(state, "/dev/null");
+// Runs curl with args to its end; its wall seconds.
+double runCurl(const std::vector<std::string>& args) {
+  auto t0 = std::chrono::steady_clock::now();
+  bw::SpawnOptions options;
+  options.in = options.out = options.err = bw::SpawnStdio::kNull;
+  bw::SpawnResult r = bw::spawnProcess(args, options);
+  r.child.wait();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
-BENCHMARK(BM_BigBodyCurlBinary)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// curl writing the body to a file, beside BM_BigBodyIntoFile.
-void BM_BigBodyCurlBinaryToFile(benchmark::State& state) {
-  if (!curlInstalled(state)) return;
-  const std::string path = (std::filesystem::temp_directory_path() / "bw_bench_curl.bin").string();
-  curlBigBody(state, path);
-  std::filesystem::remove(path);
+// Prints both times and their ratio as counters.
+void reportRatio(benchmark::State& state, double client, double curl) {
+  const double n = static_cast<double>(state.iterations());
+  state.counters["client_ms"] = client * 1000 / n;
+  state.counters["curl_ms"] = curl * 1000 / n;
+  state.counters["client/curl"] = curl > 0 ? client / curl : 0;
 }
-BENCHMARK(BM_BigBodyCurlBinaryToFile)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The 100 MB body, by the client and by curl, into intoFile ? a file :
+// memory (curl: /dev/null).
+void bigBodyAgainstCurl(benchmark::State& state, bool intoFile) {
+  if (!curlInstalled(state)) return;
+  BodyServer server(kBigBody);
+  const std::string ours = (std::filesystem::temp_directory_path() / "bw_bench_http.bin").string();
+  const std::string theirs = (std::filesystem::temp_directory_path() / "bw_bench_curl.bin").string();
+  bw::cHTTP http(nullptr);
+  double client = 0, curl = 0, cpu = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    double c0 = threadCpuSeconds();
+    http.openURL(bw::Str(server.url()), nullptr, nullptr, nullptr, 30, false, nullptr, false);
+    int32_t result;
+    if (intoFile) {
+      bw::httpSaveToFile file;
+      file.open(bw::Str(":" + ours.substr(1)));
+      result = http.save(&file, nullptr, 256 * 1024).result;
+    } else {
+      bw::httpSaveToBuffer memory;
+      memory.setMemoryLimit(static_cast<int64_t>(kBigBody) + 1);
+      result = http.save(&memory, nullptr, 256 * 1024).result;
+      benchmark::DoNotOptimize(memory.getBuffer());
+    }
+    http.close();
+    cpu += threadCpuSeconds() - c0;
+    client += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (result != 0) state.SkipWithError("download failed");
+    curl += runCurl({"curl", "-q", "-s", "-o", intoFile ? theirs : "/dev/null", server.url()});
+  }
+  std::filesystem::remove(ours);
+  std::filesystem::remove(theirs);
+  reportRatio(state, client, curl);
+  reportThroughput(state, client, cpu, kBigBody);
+}
+
+void BM_BigBodyIntoFileAgainstCurl(benchmark::State& state) { bigBodyAgainstCurl(state, true); }
+BENCHMARK(BM_BigBodyIntoFileAgainstCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_BigBodyIntoMemoryAgainstCurl(benchmark::State& state) { bigBodyAgainstCurl(state, false); }
+BENCHMARK(BM_BigBodyIntoMemoryAgainstCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 // Accepts any number of connections at once and answers each delayMs after
 // it was accepted.
@@ -241,13 +216,23 @@ class DelayServer {
   std::thread thread_;
 };
 
-// 500 requests at once through one watcher; the argument is the server's
-// delay in ms (0 gives the transfer time alone).
-void BM_FiveHundredThroughOneWatcher(benchmark::State& state) {
+// 500 requests at once through one watcher beside curl --parallel with at
+// most 50 connections fetching the same 500 URLs; the argument is the
+// server's delay in ms (0 gives the transfer time alone).
+void BM_FiveHundredThroughOneWatcherAgainstCurlParallel(benchmark::State& state) {
+  if (!curlInstalled(state)) return;
   constexpr int kCount = 500;
   const int delayMs = static_cast<int>(state.range(0));
   DelayServer server(delayMs);
-  Spent spent = timeRounds(state, threadCpuSeconds, [&] {
+  const std::string config = (std::filesystem::temp_directory_path() / "bw_bench_http_parallel.txt").string();
+  {
+    std::ofstream out(config);
+    for (int i = 0; i < kCount; ++i) out << "url = \"" << server.url() << "\"\noutput = \"/dev/null\"\n";
+  }
+  double client = 0, curl = 0, cpu = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    double c0 = threadCpuSeconds();
     std::vector<std::unique_ptr<bw::cHTTP>> requests;
     std::vector<std::unique_ptr<bw::httpSaveToBuffer>> bodies;
     bw::cHTTPwatcher watcher;
@@ -270,11 +255,20 @@ void BM_FiveHundredThroughOneWatcher(benchmark::State& state) {
         watcher.remove(ready, false);
       }
     }
-  });
-  state.counters["wall_ms"] = spent.wall * 1000 / static_cast<double>(state.iterations());
-  state.counters["cpu_ms"] = spent.cpu * 1000 / static_cast<double>(state.iterations());
+    cpu += threadCpuSeconds() - c0;
+    client += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    curl += runCurl({"curl", "-q", "-s", "--parallel", "--parallel-max", "50", "-K", config});
+  }
+  std::filesystem::remove(config);
+  reportRatio(state, client, curl);
+  state.counters["client_cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_FiveHundredThroughOneWatcher)->Arg(0)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+BENCHMARK(BM_FiveHundredThroughOneWatcherAgainstCurlParallel)
+    ->Arg(0)
+    ->Arg(100)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
 
 // A small body over plain http, the baseline for the https figure.
 void BM_SmallBodyPlainHttp(benchmark::State& state) {

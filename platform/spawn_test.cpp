@@ -3,6 +3,8 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -97,6 +99,56 @@ TEST(SpawnTest, TerminateStopsTheWholeGroup) {
   EXPECT_FALSE(s.exited);
   EXPECT_EQ(s.signal, SIGTERM);
   EXPECT_TRUE(r.child.tryWait(&s));
+}
+
+// The forked start that makes the child die with its parent gives the same
+// streams, folder, group and exit codes as the plain one.
+TEST(SpawnTest, DieWithParentStartsLikeThePlainSpawn) {
+  TempDir dir;
+  SpawnOptions options;
+  options.out = SpawnStdio::kPipe;
+  options.err = SpawnStdio::kNull;
+  options.workingDirectory = dir.path();
+  options.ownProcessGroup = true;
+  options.dieWithParent = true;
+  SpawnResult r = spawnProcess({"sh", "-c", "pwd; cut -d' ' -f5 /proc/$$/stat; echo x >&2; exit 7"}, options);
+  ASSERT_EQ(r.error, 0);
+  std::istringstream lines(readAll(r.child.stdoutFd()));
+  std::string pwd, pgid;
+  std::getline(lines, pwd);
+  std::getline(lines, pgid);
+  EXPECT_EQ(fs::canonical(pwd), fs::canonical(dir.path()));
+  EXPECT_EQ(std::stol(pgid), static_cast<long>(r.child.pid()));
+  EXPECT_EQ(r.child.wait().code, 7);
+  EXPECT_EQ(spawnProcess({"bw-no-such-program"}, options).error, ENOENT);
+  expectNoChildren();
+}
+
+// A parent that dies (here a helper process) takes the child with it: the
+// orphan, handed to the helper's own parent as subreaper, ends by SIGKILL.
+TEST(SpawnTest, ChildDiesWithItsParent) {
+  pid_t reaper = ::fork();
+  ASSERT_GE(reaper, 0);
+  if (reaper == 0) {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    pid_t parent = ::fork();
+    if (parent == 0) {
+      SpawnOptions options;
+      options.in = options.out = options.err = SpawnStdio::kNull;
+      options.dieWithParent = true;
+      SpawnResult r = spawnProcess({"sleep", "5"}, options);
+      ::_exit(r.error == 0 ? 0 : 1);  // no destructors: the child is not waited for
+    }
+    int raw = 0;
+    ::waitpid(parent, &raw, 0);
+    if (!WIFEXITED(raw) || WEXITSTATUS(raw) != 0) ::_exit(2);
+    pid_t orphan = ::waitpid(-1, &raw, 0);
+    ::_exit(orphan > 0 && WIFSIGNALED(raw) && WTERMSIG(raw) == SIGKILL ? 0 : 3);
+  }
+  int raw = 0;
+  ASSERT_EQ(::waitpid(reaper, &raw, 0), reaper);
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 0);
 }
 
 TEST(SpawnTest, DetachedLeavesNoChild) {

@@ -31,6 +31,8 @@ namespace {
 
 constexpr char kDefaultPostSafe[] = "_.-/&=";
 
+HttpConnectFunction gConnect;
+
 
 void setNonBlocking(int fd, bool on) {
   int flags = ::fcntl(fd, F_GETFL);
@@ -60,6 +62,8 @@ std::string bareHost(std::string_view host) {
 }
 
 }  // namespace
+
+void setHttpConnectFunction(HttpConnectFunction connect) { gConnect = std::move(connect); }
 
 // A host we may put on a request line or hand to curl: no control bytes,
 // blanks, DEL, and none of the bytes that end or re-route a host.
@@ -212,6 +216,7 @@ void cHTTP::resetResponse() {
   sentBytes_ = 0;
   inbox_.clear();
   inboxPos_ = 0;
+  inboxScanned_ = 0;
   statusLineRead_ = false;
   headerLines_.clear();
   headerBytes_ = 0;
@@ -296,7 +301,15 @@ void cHTTP::buildRequestText(std::string_view path) {
 }
 
 int32_t cHTTP::openHttp(int32_t port) {
-  (void)port;  // kept in port_; -1 connects to 80
+  if (gConnect) {
+    socket_ = gConnect(host_.str(), port == -1 ? 80 : port);
+    if (socket_ < 0) {
+      lastErrno_ = ECONNREFUSED;
+      return -1;
+    }
+    setNonBlocking(socket_, nonBlocking_);
+    return 0;
+  }
   lookup_ = lookupHost(bareHost(host_.view()));
   // A blocking request waits for its lookup here; a non-blocking one comes
   // back when the watcher sees the lookup's descriptor.
@@ -396,7 +409,7 @@ void cHTTP::close() {
   requestText_.clear();
   requestText_.shrink_to_fit();
   std::string().swap(inbox_);
-  inboxPos_ = 0;
+  inboxPos_ = inboxScanned_ = 0;
   headerLines_.clear();
   file_.close();
   if (curl_.valid()) stopCurl();

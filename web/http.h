@@ -42,6 +42,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +79,12 @@ HeaderNumber getHeaderNumber(const StrChain& lines, Text name, int32_t length, i
 // Content-Length as the request uses it: -1 unless it is a plain decimal
 // number in 0..2^63-1.
 int64_t contentLengthOf(const StrChain& lines);
+
+// Replaces resolving and connecting for http requests (fuzzing): answers a
+// connected stream socket for host and port, which the request takes over,
+// or -1. An empty function puts the real connect back.
+using HttpConnectFunction = std::function<int(const std::string& host, int32_t port)>;
+void setHttpConnectFunction(HttpConnectFunction connect);
 
 // True for 301, 302, 303, 307 and 308.
 inline bool isRedirectStatus(int32_t status) {
@@ -292,6 +299,7 @@ class cHTTP : public class_base {
   // Bytes read ahead while reading the status and header lines.
   std::string inbox_;
   size_t inboxPos_ = 0;
+  size_t inboxScanned_ = 0;  // from inboxPos_: searched for a line end
   bool statusLineRead_ = false;
   StrChain headerLines_;
   int64_t headerBytes_ = 0;

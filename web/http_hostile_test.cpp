@@ -92,8 +92,8 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
       {"reset mid-body", {{kOk + std::string("Content-Length: 100000\r\n\r\n") + std::string(5000, 'r')}, 0, true, 50,
                           true},
        -1, ECONNRESET, ""},
-      {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 2500}, -1, ETIMEDOUT, ""},
-      {"stall in headers", {{kOk + std::string("X: 1\r\n")}, 0, true, 2500}, -1, ETIMEDOUT, ""},
+      {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 1300}, -1, ETIMEDOUT, ""},
+      {"stall in headers", {{kOk + std::string("X: 1\r\n")}, 0, true, 1300}, -1, ETIMEDOUT, ""},
   };
   for (const Case& c : cases) {
     for (bool nonBlocking : {false, true}) {

@@ -88,14 +88,22 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
     while (inboxPos_ < inbox_.size()) {
       const char* start = inbox_.data() + inboxPos_;
       const size_t avail = inbox_.size() - inboxPos_;
-      const char* eol = lineEnd(start, avail);
-      if (!eol) break;
+      // Bytes before inboxScanned_ are known to hold no line end.
+      const char* eol = lineEnd(start + inboxScanned_, avail - inboxScanned_);
+      if (!eol) {
+        inboxScanned_ = avail;
+        break;
+      }
       const size_t length = static_cast<size_t>(eol - start);
       size_t skip = length + 1;
       if (*eol == '\r') {
-        if (skip == avail) break;  // is a "\n" next? read on
+        if (skip == avail) {  // is a "\n" next? read on
+          inboxScanned_ = length;
+          break;
+        }
         if (start[skip] == '\n') ++skip;
       }
+      inboxScanned_ = 0;
       std::string_view line(start, length);
       inboxPos_ += skip;
       headerBytes_ += static_cast<int64_t>(skip);
@@ -118,7 +126,7 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
     if (ended) {
       out->earlyBody.assign(inbox_, inboxPos_, std::string::npos);
       std::string().swap(inbox_);
-      inboxPos_ = 0;
+      inboxPos_ = inboxScanned_ = 0;
       out->lines = headerLines_;
       return true;
     }
@@ -135,7 +143,7 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
       if (!statusLineRead_) statusText_ = Str(rest.size() > 1 ? rest.substr(1) : std::string_view());
       else if (!rest.empty()) headerLines_.push_back(Str(rest));
       inbox_.clear();
-      inboxPos_ = 0;
+      inboxPos_ = inboxScanned_ = 0;
       out->lines = headerLines_;
       return true;
     }

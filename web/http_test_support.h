@@ -57,14 +57,15 @@ inline int listenLoopback(int backlog, int* port, bool ipv6 = false) {
   return fd;
 }
 
-// Sends all n bytes, or stops at the first failed send (the peer is gone).
-inline void sendAll(int fd, const char* p, size_t n) {
+// Sends all n bytes; false at the first failed send (the peer is gone).
+inline bool sendAll(int fd, const char* p, size_t n) {
   while (n > 0) {
     ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
-    if (w <= 0) return;
+    if (w <= 0) return false;
     p += w;
     n -= static_cast<size_t>(w);
   }
+  return true;
 }
 
 struct Reply {
@@ -147,7 +148,7 @@ class LoopbackServer {
     Reply reply = probe.readRequest ? script_(request, index) : probe;
     for (size_t s = 0; s < reply.segments.size(); ++s) {
       if (s > 0 && reply.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
-      sendAll(fd, reply.segments[s].data(), reply.segments[s].size());
+      if (!sendAll(fd, reply.segments[s].data(), reply.segments[s].size())) break;
     }
     if (reply.holdOpenMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.holdOpenMs));
     if (reply.reset) {

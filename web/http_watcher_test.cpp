@@ -175,3 +175,67 @@ TEST(HttpWatcher, ReadyRequestsShareOneThousandRoundsEvenly) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+// Runs the watched requests until each has finished or failed; the time
+// each one ended, in seconds from the start.
+std::map<cHTTP*, std::pair<int32_t, double>> runAll(cHTTPwatcher& watcher, size_t count) {
+  std::map<cHTTP*, std::pair<int32_t, double>> ended;
+  const auto start = std::chrono::steady_clock::now();
+  while (ended.size() < count) {
+    cHTTP* ready = watcher.isReady(1000);
+    if (!ready) continue;
+    cHTTP::Step s = ready->saveAppend(nullptr, nullptr);
+    if (s.result == 0 && !s.finished) continue;
+    ended[ready] = {s.result, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()};
+    ready->close();
+    watcher.remove(ready, false);
+  }
+  return ended;
+}
+
+// Five servers dripping a byte every 300 ms (never idle for the time-out of
+// 1 s) share the watcher with 200 requests to a good server: the 200 end
+// as if the drips were absent, the drips fail at the whole-request limit.
+TEST(HttpWatcher, DripServersStallNothingAndFailAtTheirDeadline) {
+  constexpr int kGood = 200, kDrips = 5;
+  Reply drip{{"HTTP/1.0 200 OK\r\n\r\n"}, 300};
+  for (int i = 0; i < 50; ++i) drip.segments.push_back("d");
+  std::vector<std::unique_ptr<LoopbackServer>> dripServers;
+  for (int i = 0; i < kDrips; ++i) dripServers.push_back(std::make_unique<LoopbackServer>(drip, 1));
+  LoopbackServer good(Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ngood"}}, kGood);
+
+  cHTTPwatcher watcher;
+  std::vector<std::unique_ptr<cHTTP>> requests;
+  std::vector<std::unique_ptr<httpSaveToBuffer>> bodies;
+  auto start = [&](const std::string& url, int32_t timeout) {
+    requests.push_back(std::make_unique<cHTTP>(nullptr));
+    bodies.push_back(std::make_unique<httpSaveToBuffer>());
+    watcher.add(requests.back().get(), false);
+    ASSERT_EQ(requests.back()->openURL(Str(url), nullptr, nullptr, nullptr, timeout, true, nullptr, false).result,
+              0);
+    requests.back()->saveInit(bodies.back().get(), nullptr, 512);
+  };
+  for (auto& d : dripServers) start(d->url(), 1);
+  for (int i = 0; i < kGood; ++i) start(good.url(), 5);
+  auto ended = runAll(watcher, requests.size());
+
+  double lastGood = 0;
+  for (int i = 0; i < kDrips + kGood; ++i) {
+    auto [result, seconds] = ended[requests[static_cast<size_t>(i)].get()];
+    if (i < kDrips) {
+      EXPECT_EQ(result, -1);
+      EXPECT_GE(seconds, 9.5);
+    } else {
+      EXPECT_EQ(result, 0);
+      lastGood = std::max(lastGood, seconds);
+    }
+  }
+  EXPECT_LT(lastGood, 3.0);
+  for (int i = kDrips; i < kDrips + kGood; ++i) EXPECT_EQ(bodies[static_cast<size_t>(i)]->getBuffer().total, 5);
+}
+
+}  // namespace
+}  // namespace bw
