@@ -14,6 +14,7 @@ BRINDLEWORK_BENCH_PACKAGES=(
   libpugixml-dev libxml2-dev libexpat1-dev
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   libsqlite3-dev
+  libssl-dev
 )
 
 # brindlework_install_deps [bench]

@@ -1,12 +1,25 @@
 // social/base64.cpp - base64encode.
 #include "social/base64.h"
 
+#include <cstring>
 #include <string>
 
 namespace bw {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// The two characters of every 12-bit value: half a group in one look-up.
+struct PairTable {
+  char chars[4096][2];
+  constexpr PairTable() : chars() {
+    for (int v = 0; v < 4096; ++v) {
+      chars[v][0] = kAlphabet[v >> 6];
+      chars[v][1] = kAlphabet[v & 63];
+    }
+  }
+};
+constexpr PairTable kPairs;
 
 }  // namespace
 
@@ -19,10 +32,8 @@ Str base64encode(const void* data, int32_t length) {
   size_t i = 0;
   for (; i + 3 <= n; i += 3, o += 4) {
     uint32_t group = static_cast<uint32_t>(in[i]) << 16 | static_cast<uint32_t>(in[i + 1]) << 8 | in[i + 2];
-    o[0] = kAlphabet[group >> 18];
-    o[1] = kAlphabet[(group >> 12) & 63];
-    o[2] = kAlphabet[(group >> 6) & 63];
-    o[3] = kAlphabet[group & 63];
+    std::memcpy(o, kPairs.chars[group >> 12], 2);
+    std::memcpy(o + 2, kPairs.chars[group & 0xFFF], 2);
   }
   // A short last group is filled with zero bits; its missing characters
   // stay "=".

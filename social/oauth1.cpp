@@ -83,17 +83,21 @@ Str oauth1_makeSignature(Text consumerSecret, Text tokenSecret, const OauthKeyVa
   return base64encode(digest, kSha1DigestLength);
 }
 
-Str oauth1_authorizationHeader(Text url, Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
-                               OauthKeyValuePairs oauthParamList, Text headers, Text postData) {
-  if (!headers.isNil() && (headers.length() == 0 || headers.view()[0] != '\n'))
-    raise("EMU", "oauth1_openURL(); headers string does not begin with \\n");
-  OauthKeyValuePairs& list = oauthParamList;
+void oauth1_addProtocolParameters(OauthKeyValuePairs& list, Text consumerKey, Text token) {
   newOauthKeyValuePair(list, Str("oauth_consumer_key"), copyString(consumerKey));
   newOauthKeyValuePair(list, Str("oauth_nonce"), randomToken(kNonceLength));
   newOauthKeyValuePair(list, Str("oauth_signature_method"), Str("HMAC-SHA1"));
   newOauthKeyValuePair(list, Str("oauth_timestamp"), twitterBigValueToString(oauth1_unixTime()));
   newOauthKeyValuePair(list, Str("oauth_version"), Str("1.0"));
   if (!token.isNil()) newOauthKeyValuePair(list, Str("oauth_token"), copyString(token));
+}
+
+Str oauth1_authorizationHeader(Text url, Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
+                               OauthKeyValuePairs oauthParamList, Text headers, Text postData) {
+  if (!headers.isNil() && (headers.length() == 0 || headers.view()[0] != '\n'))
+    raise("EMU", "oauth1_openURL(); headers string does not begin with \\n");
+  OauthKeyValuePairs& list = oauthParamList;
+  oauth1_addProtocolParameters(list, consumerKey, token);
   Str signature = oauth1_makeSignature(consumerSecret, tokenSecret, list, url, postData);
   newOauthKeyValuePair(list, Str("oauth_signature"), std::move(signature));
   sortOauthKeyValuePairs(list);

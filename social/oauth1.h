@@ -41,6 +41,11 @@ cHTTP::OpenResult oauth1_openURL(cHTTP& http, Text url, Text safeChars, Text con
 Str oauth1_authorizationHeader(Text url, Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
                                OauthKeyValuePairs oauthParamList, Text headers, Text postData);
 
+// Appends the protocol parameters of one request to list: the consumer
+// key, a new nonce, "HMAC-SHA1", the timestamp, "1.0" and, when token is
+// not NIL, the token.
+void oauth1_addProtocolParameters(OauthKeyValuePairs& list, Text consumerKey, Text token);
+
 // The base64 HMAC-SHA1 signature of a request; the list is only read.
 Str oauth1_makeSignature(Text consumerSecret, Text tokenSecret, const OauthKeyValuePairs& oauthParamList, Text url,
                          Text postData);

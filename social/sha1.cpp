@@ -33,7 +33,7 @@ inline void writeBigEndian(uint8_t* p, uint32_t v) {
 #define BW_SHA1_R2(v, x, y, z, u, i) \
   u += (x ^ y ^ z) + BW_SHA1_W(i) + 0x6ED9EBA1u + rotl(v, 5); x = rotl(x, 30);
 #define BW_SHA1_R3(v, x, y, z, u, i) \
-  u += (((x | y) & z) | (x & y)) + BW_SHA1_W(i) + 0x8F1BBCDCu + rotl(v, 5); x = rotl(x, 30);
+  u += ((x & y) + (z & (x ^ y))) + BW_SHA1_W(i) + 0x8F1BBCDCu + rotl(v, 5); x = rotl(x, 30);
 #define BW_SHA1_R4(v, x, y, z, u, i) \
   u += (x ^ y ^ z) + BW_SHA1_W(i) + 0xCA62C1D6u + rotl(v, 5); x = rotl(x, 30);
 
