@@ -12,6 +12,7 @@
 #include "core/unicode.h"
 #include "database/transaction_cache.h"
 #include "gui/gui_item.h"
+#include "news/news_orderings.h"
 #include "platform/app_host.h"
 #include "platform/argument_line.h"
 #include "platform/charset_file_reader.h"
@@ -59,6 +60,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"json", initJSONModule, endJSONModule});
   registry.add({"xml", initXMLModule, endXMLModule});
   registry.add({"html", initHTMLModule, endHTMLModule});
+  registry.add({"news", initNewsModule, endNewsModule});
   registry.add({"twitter", twitterModuleNew, nullptr});
   registry.add({"credentials", nullptr, credentialsModuleEnd});
   registry.add({"argumentString", initArgumentString, endArgumentString});

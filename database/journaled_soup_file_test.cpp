@@ -19,6 +19,7 @@
 #include "core/raise_test_support.h"
 #include "database/journal_test_support.h"
 #include "database/soup_database.h"
+#include "database/soup_check_test_support.h"
 #include "database/soup_model_test_support.h"
 #include "tools/soupcheck/block_level.h"
 #include "tools/soupcheck/soup_level.h"
@@ -58,15 +59,9 @@ class SoupFileTest : public testing_journal::JournalTest {
     std::string all = testing_paths::readAll(tree.host(name));
     return std::vector<uint8_t>(all.begin(), all.end());
   }
-  // Every checker level over a file image (the journal, the index array with
-  // the blocks, the soup); the data area the next open shows.
+  // Every checker level over a file image; the data area the next open shows.
   static std::vector<uint8_t> expectSound(const std::vector<uint8_t>& image, Expect expect) {
-    soupcheck::Report r = soupcheck::check(image, expect);
-    EXPECT_TRUE(r.clean()) << soupcheck::describe(r);
-    for (auto& f : soupcheck::checkIndexLevel(r.effectiveData)) ADD_FAILURE() << f;
-    soupcheck::SoupLevelReport s = soupcheck::checkSoupLevel(r.effectiveData);
-    for (auto& f : s.findings) ADD_FAILURE() << f;
-    return r.effectiveData;
+    return testing::expectSoupSound(image, expect);
   }
   int64_t mtime(const std::string& name) {
     struct stat st {};

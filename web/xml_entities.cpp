@@ -112,6 +112,11 @@ std::shared_ptr<const EntityMap> makeXmlEntityMap() {
   return map;
 }
 
+const std::shared_ptr<const EntityMap>& sharedXmlEntityMap() {
+  static const std::shared_ptr<const EntityMap> shared = makeXmlEntityMap();
+  return shared;
+}
+
 TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
                                                  const TranslateEntry& entry) {
   const auto* context = static_cast<const EscapeContext*>(entry.word6);

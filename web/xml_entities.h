@@ -75,6 +75,9 @@ inline void registerHtmlEntity(EntityMap& map, int32_t code, std::string_view en
 
 // A map holding the 254 entities of xmlEntityNames().
 std::shared_ptr<const EntityMap> makeXmlEntityMap();
+// One such map, made on first use and never changed, that every XML reader
+// shares (a reader per feed must not cost a map per feed).
+const std::shared_ptr<const EntityMap>& sharedXmlEntityMap();
 
 // What the escape rule's context word points at during one conversion.
 struct EscapeContext {

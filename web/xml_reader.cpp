@@ -164,7 +164,7 @@ cXML::cXML(const cEncoding& systemCharset) {
   auto utf8 = std::make_unique<cEncodingUTF>();
   if (!utf8->load("UTF-8")) raise("BUG", "cXML.new(); failed to create utf8Encoding");
   utf8Encoding_ = std::move(utf8);
-  decodeTable_ = std::make_shared<XmlDecoder>(makeXmlEntityMap());
+  decodeTable_ = std::make_shared<XmlDecoder>(sharedXmlEntityMap());
 }
 
 namespace {

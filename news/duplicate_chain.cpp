@@ -1,0 +1,157 @@
+// news/duplicate_chain.cpp - the duplicate chain operations of newsItem.
+//
+// Every walk goes from newer to older along olderDuplicateItemIndex, holding
+// one member at a time, and remembers the indexes it visited: a damaged
+// chain that loops back ends the walk as an unloadable link does.
+#include <unordered_set>
+
+#include "core/exception.h"
+#include "news/news_load.h"
+#include "news/news_objects.h"
+
+namespace bw {
+namespace {
+
+// One chain member held loaded (one use), given back when the holder goes.
+class HeldItem {
+ public:
+  HeldItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item) : db_(db), item_(item) {}
+  HeldItem(const HeldItem&) = delete;
+  HeldItem& operator=(const HeldItem&) = delete;
+  ~HeldItem() { db_.unloadObject(item_); }
+  newsItem* get() const { return item_; }
+  newsItem* operator->() const { return item_; }
+  explicit operator bool() const { return item_ != nullptr; }
+  void reset(newsItem* item) {
+    db_.unloadObject(item_);
+    item_ = item;
+  }
+
+ private:
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsItem* item_;
+};
+
+// The walk's step: the member at index, NIL when the link cannot be loaded
+// or comes back to a member already visited.
+newsItem* visit(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed,
+                std::unordered_set<int32_t>& visited) {
+  if (index == 0 || !visited.insert(index).second) return nullptr;
+  return loadObject_newsItem2(db, index, feed);
+}
+
+}  // namespace
+
+DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoupDatabase& db) {
+  if (olderDuplicateItemIndex == 0) {
+    if (newestDuplicateItemIndex == 0) return {};
+    return {infoSoupIndex(), newestDuplicateItemIndex};
+  }
+  std::unordered_set<int32_t> visited{soupIndexOrNone()};
+  DuplicateEnds ends;
+  for (int32_t index = olderDuplicateItemIndex;;) {
+    HeldItem item(db, visit(db, index, feed_, visited));
+    if (!item) break;
+    ends = {index, item->newestDuplicateItemIndex};
+    index = item->olderDuplicateItemIndex;
+  }
+  if (ends.oldest == 0) raise("BUG", "newsItem.infoOldestDuplicateItemIndex(); prevIndex=0");
+  if (ends.newest == 0) raise("BUG", "newsItem.infoOldestDuplicateItemIndex(); newestDuplicateIndex=0 (1)");
+  return ends;
+}
+
+int32_t newsItem::infoNewestDuplicateOrSelfIndex(cJournaledIndexedObjectSoupDatabase& db, bool orSelf) {
+  int32_t newest = infoOldestDuplicateItemIndex(db).newest;
+  if (newest == 0 && orSelf) return infoSoupIndex();
+  return newest;
+}
+
+bool newsItem::infoIsInDuplicateList(cJournaledIndexedObjectSoupDatabase& db, const newsItem* other) {
+  std::unordered_set<int32_t> visited;
+  for (int32_t index = infoNewestDuplicateOrSelfIndex(db, false);;) {
+    HeldItem item(db, visit(db, index, feed_, visited));
+    if (!item) return false;
+    if (item.get() == other) return true;
+    index = item->olderDuplicateItemIndex;
+  }
+}
+
+void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {
+  if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
+  SoupTransaction transaction(db.infoBlockFile());
+  if (!infoIsDuplicate()) {
+    other->olderDuplicateItemIndex = infoSoupIndex();
+    db.saveChangesToObject(other);
+    newestDuplicateItemIndex = other->infoSoupIndex();
+    db.saveChangesToObject(this);
+  } else {
+    DuplicateEnds ends = infoOldestDuplicateItemIndex(db);
+    other->olderDuplicateItemIndex = ends.newest;
+    db.saveChangesToObject(other);
+    HeldItem oldest(db, loadObject_newsItem2(db, ends.oldest, feed_));
+    if (!oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
+    oldest->newestDuplicateItemIndex = other->infoSoupIndex();
+    db.saveChangesToObject(oldest.get());
+  }
+  transaction.finish();
+}
+
+void newsItem::addAsOldestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {
+  if (!other) raise("EMU", "newsItem.addAsOldestDuplicate(); other=NIL");
+  SoupTransaction transaction(db.infoBlockFile());
+  if (!infoIsDuplicate()) {
+    olderDuplicateItemIndex = other->infoSoupIndex();
+    db.saveChangesToObject(this);
+    other->newestDuplicateItemIndex = infoSoupIndex();
+    db.saveChangesToObject(other);
+  } else {
+    DuplicateEnds ends = infoOldestDuplicateItemIndex(db);
+    {
+      HeldItem oldest(db, loadObject_newsItem2(db, ends.oldest, feed_));
+      if (!oldest) raise("BUG", "newsItem.addAsOldestDuplicate(); oldest=NIL");
+      oldest->olderDuplicateItemIndex = other->infoSoupIndex();
+      oldest->newestDuplicateItemIndex = 0;
+      db.saveChangesToObject(oldest.get());
+    }
+    other->newestDuplicateItemIndex = ends.newest;
+    db.saveChangesToObject(other);
+  }
+  transaction.finish();
+}
+
+void newsItem::removeFromDuplicateList(cJournaledIndexedObjectSoupDatabase& db) {
+  DuplicateEnds ends = infoOldestDuplicateItemIndex(db);
+  if (ends.newest == 0) return;
+  const int32_t self = infoSoupIndex();
+  SoupTransaction transaction(db.infoBlockFile());
+  // The walk from the newest to this item, holding the newer neighbour.
+  std::unordered_set<int32_t> visited;
+  HeldItem newer(db, nullptr);
+  int32_t newerIndex = 0;
+  for (int32_t index = ends.newest; index != self;) {
+    newsItem* item = visit(db, index, feed_, visited);
+    if (!item) raise("BUG", "newsItem.removeFromDuplicateList(); failed to find node in duplicate list");
+    newer.reset(item);
+    newerIndex = index;
+    index = item->olderDuplicateItemIndex;
+  }
+  if (!newer) {
+    // This item is the newest: the oldest's newest link moves on (or the
+    // chain of two dissolves).
+    HeldItem oldest(db, loadObject_newsItem2(db, ends.oldest, feed_));
+    if (!oldest) raise("BUG", "newsItem.removeFromDuplicateList(); oldest=NIL");
+    oldest->newestDuplicateItemIndex = olderDuplicateItemIndex == ends.oldest ? 0 : olderDuplicateItemIndex;
+    db.saveChangesToObject(oldest.get());
+  } else if (self == ends.oldest && newerIndex == ends.newest) {
+    newer->olderDuplicateItemIndex = 0;
+    newer->newestDuplicateItemIndex = 0;
+    db.saveChangesToObject(newer.get());
+  } else {
+    newer->olderDuplicateItemIndex = olderDuplicateItemIndex;
+    newer->newestDuplicateItemIndex = newestDuplicateItemIndex;
+    db.saveChangesToObject(newer.get());
+  }
+  transaction.finish();
+}
+
+}  // namespace bw

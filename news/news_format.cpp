@@ -1,0 +1,90 @@
+// news/news_format.cpp - restoreSTRING, the string record of every news
+// object.
+#include "news/news_format.h"
+
+#include <algorithm>
+#include <string>
+
+#include "core/exception.h"
+#include "database/soup_stream.h"
+#include "platform/memory_restore_stream.h"
+
+namespace bw {
+namespace {
+
+const char kDamaged[] = "restoreSTRING(); damaged string record";
+
+// The bytes a bounded stream has left, -1 for a stream without a bound.
+int64_t remainingIn(const cRestoreStreamBase& stream) {
+  if (stream.isOfClass(cRestoreStream_any_cFile_Soup::kClassName)) {
+    return static_cast<const cRestoreStream_any_cFile_Soup&>(stream).infoRemaining();
+  }
+  if (stream.isOfClass(cRestoreStream_memory::kClassName)) {
+    return static_cast<const cRestoreStream_memory&>(stream).infoRemaining();
+  }
+  return -1;
+}
+
+// Reads length bytes in pieces, so that a stream without a bound that ends
+// early raises before a buffer of the stated length was ever made.
+std::string readBytes(cRestoreStreamBase& stream, int32_t length) {
+  constexpr int32_t kPiece = 64 * 1024;
+  std::string bytes;
+  while (static_cast<int32_t>(bytes.size()) < length) {
+    int32_t n = std::min(kPiece, length - static_cast<int32_t>(bytes.size()));
+    size_t at = bytes.size();
+    bytes.resize(at + static_cast<size_t>(n));
+    stream.read(bytes.data() + at, n);
+  }
+  return bytes;
+}
+
+Str readVersion1(cRestoreStreamBase& stream) {
+  int32_t capacity = transferCompactValue(stream, false, 0);
+  int32_t length = transferCompactValue(stream, false, 0);
+  if (capacity < 0 || length < 0 || length > capacity) raise("BUG", kDamaged);
+  int64_t remaining = remainingIn(stream);
+  if (remaining >= 0 && length > remaining) raise("BUG", kDamaged);
+  return Str::adopt(readBytes(stream, length), capacity);
+}
+
+Str readVersion0(cRestoreStreamBase& stream) {
+  int32_t capacity = transferValue(stream, false, 0);
+  if (capacity < 0) raise("BUG", kDamaged);
+  std::string bytes;
+  for (int64_t read = 0; read <= int64_t{capacity}; ++read) {
+    char c = 0;
+    stream.read(&c, 1);
+    if (c == '\0') return Str::adopt(std::move(bytes), capacity);
+    bytes.push_back(c);
+  }
+  raise("BUG", kDamaged);
+}
+
+}  // namespace
+
+Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s) {
+  if (storing) {
+    if (s.isNil()) {
+      transferByte(stream, true, -1);
+      return s;
+    }
+    transferByte(stream, true, 1);
+    transferCompactValue(stream, true, s.capacity());
+    transferCompactValue(stream, true, s.length());
+    stream.write(s.data(), s.length());
+    return s;
+  }
+  switch (transferByte(stream, false, 0)) {
+    case -1:
+      return Str();
+    case 1:
+      return readVersion1(stream);
+    case 0:
+      return readVersion0(stream);
+    default:
+      raise("BUG", "restoreSTRING(); unknown version");
+  }
+}
+
+}  // namespace bw

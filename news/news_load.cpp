@@ -1,0 +1,134 @@
+// news/news_load.cpp - the loaders of the news classes and the deletion of
+// an item.
+#include "news/news_load.h"
+
+#include <memory>
+
+#include "core/exception.h"
+
+namespace bw {
+namespace {
+
+// The object at index as a T with one more use (see the header's invariant
+// 1); fresh says whether this call read it from the file.
+template <class T>
+T* loadAs(cJournaledIndexedObjectSoupDatabase& db, int32_t index, bool& fresh) {
+  fresh = false;
+  db.requireOpen("loadObject");
+  if (index <= 0) return nullptr;
+  if (cIndexedObject* loaded = db.findLoadedObject(index, 1)) {
+    if (loaded->isOfClass(T::kClassName)) return static_cast<T*>(loaded);
+    db.unloadObject(loaded);
+    return nullptr;
+  }
+  if (cIndexedObject* registered = db.findRegisteredObject(index)) {
+    if (!registered->isOfClass(T::kClassName)) return nullptr;
+  } else if (db.infoBlockFile().infoBlockOfIndex(index, true) == 0) {
+    return nullptr;
+  }
+  fresh = true;
+  return static_cast<T*>(db.loadObject(index, std::make_unique<T>()));
+}
+
+// Loads a fresh holder's list; on failure the holder is given back.
+template <class T>
+cIndexedObjectList* loadHeldList(cJournaledIndexedObjectSoupDatabase& db, T* holder, int32_t listIndex) {
+  try {
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(db, listIndex);
+    if (!list) raise("BUG", "loadObject_cIndexedObjectList(); list=NIL");
+    return list;
+  } catch (...) {
+    db.unloadObject(holder);
+    throw;
+  }
+}
+
+// Writes the header of the loaded node at index, if there is one (its links
+// changed in memory only).
+void writeLoadedHeader(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  if (index <= 0) return;
+  cIndexedObject* loaded = db.findLoadedObject(index, 0);
+  if (loaded && loaded->isOfClass(cIndexedObjectNode::kClassName)) {
+    db.writeLoadedObjectNodeHeader(static_cast<cIndexedObjectNode*>(loaded));
+  }
+}
+
+const char kStillListed[] = "destroyNewsItem(); item is still in its feed's list";
+
+bool listNames(const cIndexedObjectList* list, int32_t index) {
+  return list && (list->infoHeadIndex() == index || list->infoTailIndex() == index);
+}
+
+}  // namespace
+
+newsRoot* loadObject_newsRoot(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  bool fresh = false;
+  newsRoot* root = loadAs<newsRoot>(db, index, fresh);
+  if (root && fresh) root->feedList = loadHeldList(db, root, root->feedListIndex);
+  return root;
+}
+
+newsFeed* loadObject_newsFeed(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  bool fresh = false;
+  newsFeed* feed = loadAs<newsFeed>(db, index, fresh);
+  if (feed && fresh) feed->itemList = loadHeldList(db, feed, feed->itemListIndex);
+  return feed;
+}
+
+newsItem* loadObject_newsItem(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  bool fresh = false;
+  return loadAs<newsItem>(db, index, fresh);
+}
+
+newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  bool fresh = false;
+  return loadAs<newsItemBody>(db, index, fresh);
+}
+
+newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed) {
+  newsItem* item = loadObject_newsItem(db, index);
+  if (!item || item->cachedFeed()) return item;
+  if (!feed) {
+    cIndexedObject* loaded = db.findLoadedObject(item->feedIndex, 0);
+    if (loaded && loaded->isOfClass(newsFeed::kClassName)) feed = static_cast<newsFeed*>(loaded);
+  }
+  if (!feed) {
+    db.unloadObject(item);
+    raise("BUG", "loadObject_newsItem2(); feed was not already loaded");
+  }
+  item->setFeed(feed);
+  return item;
+}
+
+void destroyNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsItemBody* body,
+                     bool keepDuplicates) {
+  if (!item) raise("EMU", "destroyNewsItem(); item=NIL");
+  int32_t index = item->infoSoupIndex();
+  cIndexedObjectList* list = item->infoFeed(&db)->itemList;
+  if (!list) raise("BUG", "destroyNewsItem(); feed has no item list");
+  SoupTransaction transaction(db.infoBlockFile());
+  NodeHeader neighbours{item->infoNextIndex(), item->infoPrevIndex()};
+  list->remove(index);
+  writeLoadedHeader(db, neighbours.nextIndex);
+  writeLoadedHeader(db, neighbours.prevIndex);
+  if (!keepDuplicates && item->infoIsDuplicate()) item->removeFromDuplicateList(db);
+  if (listNames(list, index)) raise("BUG", kStillListed);
+  if (body) db.unloadAndDestroyObject(body);
+  db.unloadAndDestroyObject(item);
+  transaction.finish();
+}
+
+void dropNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsItemBody* body) {
+  if (!item) raise("EMU", "destroyNewsItem(); item=NIL");
+  int32_t index = item->infoSoupIndex();
+  newsFeed* feed = item->infoFeed(&db);
+  if (listNames(feed->itemList, index) || item->infoNextIndex() != 0 || item->infoPrevIndex() != 0) {
+    raise("BUG", kStillListed);
+  }
+  SoupTransaction transaction(db.infoBlockFile());
+  if (body) db.unloadAndDestroyObject(body);
+  db.unloadAndDestroyObject(item);
+  transaction.finish();
+}
+
+}  // namespace bw

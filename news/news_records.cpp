@@ -1,0 +1,170 @@
+// news/news_records.cpp - restore of the four news classes (both directions)
+// and the backup dump's object records.
+#include <memory>
+
+#include "core/exception.h"
+#include "core/string_procs.h"
+#include "database/soup_stream.h"
+#include "news/news_load.h"
+#include "news/news_objects.h"
+
+namespace bw {
+namespace {
+
+// The database a record is read through, NIL for streams of no soup.
+cJournaledIndexedObjectSoupDatabase* databaseOf(cRestoreStreamBase& stream) {
+  if (!stream.isOfClass(cRestoreStream_any_cFile_Soup::kClassName)) return nullptr;
+  cJournaledIndexedObjectSoup* soup = static_cast<cRestoreStream_any_cFile_Soup&>(stream).infoSoup();
+  if (!soup || !soup->isOfClass(cJournaledIndexedObjectSoupDatabase::kClassName)) return nullptr;
+  return static_cast<cJournaledIndexedObjectSoupDatabase*>(soup);
+}
+
+// The record's version: the class's own when storing, else the one read,
+// refused above newest.
+int32_t transferVersion(cRestoreStreamBase& stream, bool storing, int32_t newest, const char* tooNew) {
+  int32_t version = transferValue(stream, storing, newest);
+  if (!storing && version > newest) raise("VER", tooNew);
+  return version;
+}
+
+// Field helpers: transferred when the record's version holds them, else the
+// default for an older record.
+Str stringFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t from, const Str& value) {
+  return version >= from ? restoreSTRING(s, storing, value) : Str();
+}
+bool boolFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t from, bool value) {
+  return version >= from ? transferBool(s, storing, value) != 0 : false;
+}
+int64_t bigFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t from, int64_t value,
+                int64_t fallback) {
+  return version >= from ? transferBigValue(s, storing, value) : fallback;
+}
+Str string(cRestoreStreamBase& s, bool storing, const Str& value) { return restoreSTRING(s, storing, value); }
+
+}  // namespace
+
+void newsRoot::restore(cRestoreStreamBase& s, bool storing) {
+  int32_t v = transferVersion(s, storing, kNewsRootVersion,
+                              "newsRoot.restore(); soup contains unsupported object version");
+  version = v;
+  twitterToken = stringFrom(s, storing, v, 3, twitterToken);
+  twitterTokenSecret = stringFrom(s, storing, v, 4, twitterTokenSecret);
+  facebookAccessToken = stringFrom(s, storing, v, 5, facebookAccessToken);
+  facebookUserID = stringFrom(s, storing, v, 6, facebookUserID);
+  rootText5 = stringFrom(s, storing, v, 7, rootText5);
+  rootValue64 = bigFrom(s, storing, v, 8, rootValue64, 0);
+  if (!storing) {
+    if (cJournaledIndexedObjectSoupDatabase* db = databaseOf(s)) soup = db;
+  }
+  feedListIndex = transferValue(s, storing, feedListIndex);
+}
+
+void newsFeed::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
+  if (!skipHeader) cIndexedObjectNode::restore(s, storing);
+  int32_t v = transferVersion(s, storing, kNewsFeedVersion,
+                              "newsFeed.restore(); soup contains unsupported future object version");
+  version = v;
+  title = string(s, storing, title);
+  url = string(s, storing, url);
+  uniqueID = string(s, storing, uniqueID);
+  type = string(s, storing, type);
+  if (!storing) docFormat = feedTypeToDocFormat(type);
+  disabled = boolFrom(s, storing, v, 7, disabled);
+  selectedInList = boolFrom(s, storing, v, 12, selectedInList);
+  seenUpToTime = bigFrom(s, storing, v, 5, seenUpToTime, kDateUnset);
+  noOlderItems = boolFrom(s, storing, v, 13, noOlderItems);
+  twitterUpdateCredit = v >= 11 ? transferCompactValue(s, storing, twitterUpdateCredit) : 0;
+  updatedText = string(s, storing, updatedText);
+  imageURL = string(s, storing, imageURL);
+  language = string(s, storing, language);
+  subtitle = string(s, storing, subtitle);
+  rights = string(s, storing, rights);
+  generator = string(s, storing, generator);
+  downloadLength = bigFrom(s, storing, v, 6, downloadLength, -1);
+  userName = stringFrom(s, storing, v, 3, userName);
+  tags = stringFrom(s, storing, v, 4, tags);
+  summaryIsContents = boolFrom(s, storing, v, 2, summaryIsContents);
+  notUpdates = boolFrom(s, storing, v, 10, notUpdates);
+  filter = stringFrom(s, storing, v, 9, filter);
+  if (!storing) filterTerms = filter.isNil() ? StrChain() : splitString(filter, ",").chain;
+  useDownloadDate = boolFrom(s, storing, v, 8, useDownloadDate);
+  if (!storing) {
+    previousSeenUpToTime = kDateUnset;
+    newestItemTime = kDateUnset;
+    downloadFailed = false;
+    hasNewItems = false;
+    nameCache = Str();
+    tagsCache = Str();
+    if (cJournaledIndexedObjectSoupDatabase* db = databaseOf(s)) soup = db;
+  }
+  if (!skipHeader) itemListIndex = transferValue(s, storing, itemListIndex);
+}
+
+void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
+  if (!skipHeader) cIndexedObjectNode::restore(s, storing);
+  int32_t v = transferVersion(s, storing, kNewsItemVersion,
+                              "newsItem.restore(); soup contains unsupported future object version");
+  version = v;
+  if (!skipHeader) feedIndex = v >= 5 ? transferValue(s, storing, feedIndex) : 0;
+  title = string(s, storing, title);
+  titleFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, titleFormat));
+  link = string(s, storing, link);
+  statedLink = stringFrom(s, storing, v, 7, statedLink);
+  uniqueID = string(s, storing, uniqueID);
+  published = bigFrom(s, storing, v, 2, published, kDateUnset);
+  updated = bigFrom(s, storing, v, 2, updated, kDateUnset);
+  downloaded = bigFrom(s, storing, v, 6, downloaded, kDateUnset);
+  olderDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, olderDuplicateItemIndex) : 0;
+  newestDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, newestDuplicateItemIndex) : 0;
+  tags = stringFrom(s, storing, v, 9, tags);
+  seen = boolFrom(s, storing, v, 3, seen);
+  secondMark = boolFrom(s, storing, v, 4, secondMark);
+  if (!skipHeader) bodyIndex = transferValue(s, storing, bodyIndex);
+}
+
+void newsItemBody::restore(cRestoreStreamBase& s, bool storing, bool /*skipHeader*/) {
+  int32_t v = transferVersion(s, storing, kNewsItemBodyVersion,
+                              "newsItemBody.restore(); soup contains unsupported future object version");
+  if (v < kNewsItemBodyVersion) raise("VER", "newsItemBody.restore(); soup contains unsupported old object version");
+  version = v;
+  encoding = string(s, storing, encoding);
+  statedEncoding = string(s, storing, statedEncoding);
+  publishedText = string(s, storing, publishedText);
+  updatedText = string(s, storing, updatedText);
+  author = string(s, storing, author);
+  imageURL = string(s, storing, imageURL);
+  summary = string(s, storing, summary);
+  summaryFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, summaryFormat));
+  content = string(s, storing, content);
+  contentFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, contentFormat));
+}
+
+namespace {
+
+template <class T>
+std::unique_ptr<T> restoreObject(cRestoreStreamBase& stream, bool storing, T* object) {
+  bool isNil = transferBool(stream, storing, storing && object == nullptr) != 0;
+  if (storing) {
+    if (object) object->restore(stream, true, true);
+    return nullptr;
+  }
+  if (isNil) return nullptr;
+  auto made = std::make_unique<T>();
+  made->restore(stream, false, true);
+  return made;
+}
+
+}  // namespace
+
+std::unique_ptr<newsFeed> restoreObject_newsFeed(cRestoreStreamBase& stream, bool storing, newsFeed* object) {
+  return restoreObject(stream, storing, object);
+}
+std::unique_ptr<newsItem> restoreObject_newsItem(cRestoreStreamBase& stream, bool storing, newsItem* object) {
+  return restoreObject(stream, storing, object);
+}
+std::unique_ptr<newsItemBody> restoreObject_newsItemBody(cRestoreStreamBase& stream, bool storing,
+                                                         newsItemBody* object) {
+  return restoreObject(stream, storing, object);
+}
+
+}  // namespace bw
