@@ -18,14 +18,14 @@ namespace fs = std::filesystem;
 
 using HtmlPagesTest = JsonTest;
 
-// The quoted value of attribute `name` as the tag text writes it, found
-// without the reader: a name (any case) after white space, "=" and a quoted
-// string.
+// The value of attribute `name` as the tag text writes it, found without the
+// reader: a name (any case) after white space, "=" and a quoted string or a
+// run of bytes up to white space.
 std::optional<std::string> writtenValue(const std::string& tag, const std::string& name) {
-  std::regex re("[\\s]" + name + "\\s*=\\s*(\"([^\"]*)\"|'([^']*)')", std::regex::icase);
+  std::regex re("[\\s]" + name + "\\s*=\\s*(\"([^\"]*)\"|'([^']*)'|([^\\s\"'][^\\s]*))", std::regex::icase);
   std::smatch m;
   if (!std::regex_search(tag, m, re)) return std::nullopt;
-  return m[2].matched ? m[2].str() : m[3].str();
+  return m[2].matched ? m[2].str() : m[3].matched ? m[3].str() : m[4].str();
 }
 
 TEST_F(HtmlPagesTest, AutodiscoveryPagesGiveTheirLinksAsWritten) {

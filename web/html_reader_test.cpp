@@ -168,12 +168,33 @@ TEST_F(HtmlReaderTest, AttributesAndTheirErrors) {
 
   expectRaise([] { pHTML::html_tagNextAttribute("a href=", 2, false); }, "HTML",
               "pHTML; html_tagNextAttribute(); malformed HTML, unexpected end of document");
-  expectRaise([] { pHTML::html_tagNextAttribute("a rel=alternate", 2, false); }, "HTML",
-              "pHTML; html_tagNextAttribute(); malformed HTML, expected string");
-  a = pHTML::html_tagNextAttribute("a rel=alternate", 2, true);
-  EXPECT_EQ(a.name, "");
-  EXPECT_TRUE(a.value.isNil());
-  EXPECT_EQ(a.position, 2);
+  a = pHTML::html_tagNextAttribute("a rel= a/b=\"c'  x", 2, true);
+  EXPECT_EQ(a.name, "rel");
+  EXPECT_EQ(a.value, "a/b=\"c'");
+  EXPECT_EQ(a.position, 16);
+}
+
+// Pages as written: unquoted values, bare names and DOCTYPE identifiers.
+TEST_F(HtmlReaderTest, TolerantAttributes) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"link rel=alternate type=application/rss+xml href=/feed", "rel=alternate;type=application/rss+xml;href=/feed;"},
+      {"link rel=\"alternate\" href=\"/f\" crossorigin", "rel=alternate;href=/f;crossorigin=;"},
+      {"a href=/feed/", "href=/feed/;"},
+      {"input checked disabled", "checked=;disabled=;"},
+      {"!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0//EN\" 'x.dtd'", "html=;PUBLIC=;"},
+  };
+  for (const auto& [tag, want] : cases) {
+    bool closes = true;
+    auto n = node(tag, false, &closes);
+    ASSERT_TRUE(n) << tag;
+    EXPECT_FALSE(closes) << tag;
+    EXPECT_EQ(attributes(*n), want) << tag;
+  }
+  bool closes = false;
+  auto img = node("img src=x.png /", false, &closes);
+  ASSERT_TRUE(img);
+  EXPECT_TRUE(closes);
+  EXPECT_EQ(attributes(*img), "src=x.png;");
 }
 
 TEST_F(HtmlReaderTest, ElementsClosingTagsAndQuietFailures) {
@@ -199,10 +220,8 @@ TEST_F(HtmlReaderTest, ElementsClosingTagsAndQuietFailures) {
   EXPECT_EQ(attributes(*atom), "href=http://x/feed;rel=self;");
 
   const std::pair<const char*, const char*> failures[] = {
-      {"link rel=alternate", "pHTML; html_tagNextAttribute(); malformed HTML, expected string"},
-      {"input checked", "pHTML; html_parseTag(); malformed HTML, attribute missing value"},
-      {"!DOCTYPE html", "pHTML; html_parseTag(); malformed HTML, attribute missing value"},
       {"br/ class=\"x\"", "pHTML; html_parseTag(); malformed HTML, attributes after self-closing /"},
+      {"br / checked", "pHTML; html_parseTag(); malformed HTML, attributes after self-closing /"},
       {"a href=\"x\" HREF=\"y\"", "pHTML; html_parseTag(); malformed HTML, attribute duplicate found"},
       {"a href=", "pHTML; html_tagNextAttribute(); malformed HTML, unexpected end of document"},
       {"a title=\"x", "pHTML; tagNextToken(); malformed HTML, string not closed"},

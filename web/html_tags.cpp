@@ -148,15 +148,22 @@ HtmlAttribute html_tagNextAttribute(Text tagText, int32_t position, bool quiet) 
     Bytes b{tagText.view()};
     if (b.at(name.position) != '=') return {std::move(name.token), Str(), name.position};
     HtmlToken equals = tagNextToken(tagText, name.position);
-    HtmlToken value = tagNextToken(tagText, equals.position);
-    if (value.token.isNil()) {
+    const int64_t start = equals.position;
+    if (b.at(start) == '\0') {
       malformed("pHTML; html_tagNextAttribute(); malformed HTML, unexpected end of document");
     }
-    if (value.token.empty() || !isQuote(value.token[0])) {
-      malformed("pHTML; html_tagNextAttribute(); malformed HTML, expected string");
+    if (isQuote(b.at(start))) {
+      HtmlToken value = tagNextToken(tagText, equals.position);
+      std::string_view v = value.token.view();
+      return {std::move(name.token), Str(v.substr(1, v.size() - 2)), value.position};
     }
-    std::string_view v = value.token.view();
-    return {std::move(name.token), Str(v.substr(1, v.size() - 2)), value.position};
+    // An unquoted value runs to the next white space: "/", "=" and quotes
+    // are part of it (href=/feed/ is not self-closing).
+    int64_t end = start;
+    while (b.at(end) != '\0' && !isSpace(b.at(end))) ++end;
+    Str value(b.slice(start, end));
+    while (isSpace(b.at(end))) ++end;
+    return {std::move(name.token), std::move(value), static_cast<int32_t>(end)};
   } catch (const eException& e) {
     if (!quiet || e.code() != "HTML") throw;
     return {Str(""), Str(), position};
@@ -189,13 +196,14 @@ HtmlParsedTag html_parseTag(Text tagText, htmlDataRoot* root, Str textAfter, boo
       if (a.name.empty()) break;
       position = a.position;
       if (selfClosing) malformed("pHTML; html_parseTag(); malformed HTML, attributes after self-closing /");
-      if (a.value.isNil()) {
-        if (a.name.view() != "/")
-          malformed("pHTML; html_parseTag(); malformed HTML, attribute missing value");
+      if (a.value.isNil() && a.name.view() == "/") {
         selfClosing = true;
         webOldText old = node->setText(Str(""), 0, true);
         node->setTextAfterEndTag(std::move(old.text));
-      } else if (node->addAttribute(std::move(a.name), std::move(a.value))) {
+      } else if (a.value.isNil() && isQuote(a.name[0])) {
+        // A quoted word without "=" (a DOCTYPE's public identifier).
+        continue;
+      } else if (node->addAttribute(std::move(a.name), a.value.isNil() ? Str("") : std::move(a.value))) {
         malformed("pHTML; html_parseTag(); malformed HTML, attribute duplicate found");
       }
     }

@@ -3,12 +3,14 @@
 #include "web/xml_reader.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <utility>
 
 #include "core/exception.h"
 #include "core/system_charset.h"
 #include "core/unicode.h"
+#include "core/utf8.h"
 
 namespace bw {
 
@@ -89,6 +91,54 @@ AttributeView nextAttribute(std::string_view tag, size_t p) {
   return {name.token, true, value.token.substr(1, value.token.size() - 2), value.position};
 }
 
+// The ">" that ends the tag whose "<" is at p, or npos when there is none:
+// a ">" inside a quoted attribute value (a quote after "=" and optional
+// white space, running to the same quote) does not end the tag, and a "<"
+// anywhere before the end drops it.
+size_t tagEnd(std::string_view all, size_t p) {
+  bool afterEquals = false;
+  for (size_t i = p + 1; i < all.size(); ++i) {
+    const char c = all[i];
+    if (c == '>') return i;
+    if (c == '<') return std::string_view::npos;
+    if (c == '=') {
+      afterEquals = true;
+    } else if (afterEquals && (c == '"' || c == '\'')) {
+      size_t close = all.find(c, i + 1);
+      if (close == std::string_view::npos) return close;
+      if (all.substr(i + 1, close - i - 1).find('<') != std::string_view::npos) return std::string_view::npos;
+      i = close;
+      afterEquals = false;
+    } else if (!isXmlWhite(c)) {
+      afterEquals = false;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// The ">" that ends the DOCTYPE at p: with an internal subset (a "["
+// before the first ">") the first ">" after the "]" that closes it, the
+// subset's quoted literals and comments passed over; without one, as any
+// other tag.
+size_t doctypeEnd(std::string_view all, size_t p) {
+  const size_t npos = std::string_view::npos;
+  size_t open = all.find('[', p);
+  if (open == npos || open > all.find('>', p)) return tagEnd(all, p);
+  for (size_t i = open + 1; i < all.size(); ++i) {
+    const char c = all[i];
+    if (c == '"' || c == '\'') {
+      i = all.find(c, i + 1);
+    } else if (all.compare(i, 4, "<!--") == 0) {
+      i = all.find("-->", i + 4);
+      if (i != npos) i += 2;
+    } else if (c == ']') {
+      return all.find('>', i + 1);
+    }
+    if (i == npos) return npos;
+  }
+  return npos;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -106,14 +156,75 @@ XmlAttribute tagNextAttribute(Text tag, int32_t position) {
   return {Str(a.name), a.hasValue ? Str(a.value) : Str(), static_cast<int32_t>(a.position)};
 }
 
+namespace {
+
+// The length of the well-formed UTF-8 sequence (Unicode Table 3-7) that
+// starts at s[i], or 0 when none does.
+size_t sequenceLength(const unsigned char* s, size_t n, size_t i) {
+  const unsigned char b = s[i];
+  auto continuation = [&](size_t k) { return k < n && (s[k] & 0xC0) == 0x80; };
+  if (b < 0x80) return 1;
+  if (b < 0xC2) return 0;
+  if (b < 0xE0) return continuation(i + 1) ? 2 : 0;
+  if (b < 0xF0) {
+    if (i + 1 >= n) return 0;
+    const unsigned char c = s[i + 1];
+    const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
+    const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
+    return c >= lo && c <= hi && continuation(i + 2) ? 3 : 0;
+  }
+  if (b < 0xF5) {
+    if (i + 1 >= n) return 0;
+    const unsigned char c = s[i + 1];
+    const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
+    return c >= lo && c <= hi && continuation(i + 2) && continuation(i + 3) ? 4 : 0;
+  }
+  return 0;
+}
+
+const unsigned char* bytesOf(std::string_view text) {
+  return reinterpret_cast<const unsigned char*>(text.data());
+}
+
+// True when the text holds at least one well-formed sequence of two or more
+// bytes.
+bool holdsMultiByteSequence(std::string_view text) {
+  const unsigned char* s = bytesOf(text);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (s[i] >= 0x80 && sequenceLength(s, text.size(), i) > 1) return true;
+  }
+  return false;
+}
+
+// The text with every well-formed UTF-8 sequence kept and every other byte
+// read as Windows-1252 ("?" for the bytes it leaves undefined).
+std::string utf8WithWindows1252Bytes(std::string_view text) {
+  const unsigned char* s = bytesOf(text);
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (size_t i = 0; i < text.size();) {
+    size_t length = sequenceLength(s, text.size(), i);
+    if (length > 0) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    int32_t cp = windows1252ToUnicode(s[i++]);
+    char buffer[4];
+    out.append(buffer, static_cast<size_t>(cp < 0 ? (buffer[0] = '?', 1) : convertUnicodeCharaToUTF8(cp, buffer)));
+  }
+  return out;
+}
+
+}  // namespace
+
 bool isWellFormedUTF8(std::string_view text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const unsigned char* s = bytesOf(text);
   const size_t n = text.size();
   size_t i = 0;
-  auto continuation = [&](size_t k) { return (s[k] & 0xC0) == 0x80; };
   while (i < n) {
-    const unsigned char b = s[i];
-    if (b < 0x80) {
+    if (s[i] < 0x80) {
       // ASCII runs go eight bytes at a time.
       ++i;
       while (i + 8 <= n) {
@@ -124,31 +235,9 @@ bool isWellFormedUTF8(std::string_view text) {
       }
       continue;
     }
-    if (b < 0xC2) return false;
-    if (b < 0xE0) {
-      if (i + 1 >= n || !continuation(i + 1)) return false;
-      i += 2;
-      continue;
-    }
-    if (b < 0xF0) {
-      if (i + 2 >= n) return false;
-      const unsigned char c = s[i + 1];
-      const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
-      const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
-      if (c < lo || c > hi || !continuation(i + 2)) return false;
-      i += 3;
-      continue;
-    }
-    if (b < 0xF5) {
-      if (i + 3 >= n) return false;
-      const unsigned char c = s[i + 1];
-      const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
-      const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
-      if (c < lo || c > hi || !continuation(i + 2) || !continuation(i + 3)) return false;
-      i += 4;
-      continue;
-    }
-    return false;
+    size_t length = sequenceLength(s, n, i);
+    if (length == 0) return false;
+    i += length;
   }
   return true;
 }
@@ -208,14 +297,13 @@ cXML::TagView cXML::nextTag(bool mayFail) {
         tag = true;
       }
     } else {
-      const void* gt = std::memchr(text_ + p + 1, '>', static_cast<size_t>(length_ - p - 1));
-      if (gt) {
-        int32_t e = static_cast<int32_t>(static_cast<const char*>(gt) - text_);
-        if (e > p + 1) {
-          result.tag = std::string_view(text_ + p + 1, static_cast<size_t>(e - p - 1));
-          tag = result.tag.find('<') == std::string_view::npos;
-          reading = e + 1;
-        }
+      std::string_view all(text_, static_cast<size_t>(length_));
+      size_t e = rest.starts_with("<!DOCTYPE") ? doctypeEnd(all, static_cast<size_t>(p))
+                                               : tagEnd(all, static_cast<size_t>(p));
+      if (e != std::string_view::npos && e > static_cast<size_t>(p) + 1) {
+        result.tag = all.substr(static_cast<size_t>(p) + 1, e - static_cast<size_t>(p) - 1);
+        tag = true;
+        reading = static_cast<int32_t>(e) + 1;
       }
     }
   } else if (c == '>') {
@@ -266,6 +354,19 @@ XmlTagAndText cXML::nextTagAndText(bool mayFail) {
 }
 
 std::string_view cXML::firstName(std::string_view tag) { return nextAttribute(tag, 0).name; }
+
+void cXML::adoptConvertedText(std::string_view converted) {
+  if (converted.size() > static_cast<size_t>(INT32_MAX - markLength_)) {
+    raise("MEM", "cXML.open(); converted text too long");
+  }
+  std::string text;
+  text.reserve(static_cast<size_t>(markLength_) + converted.size());
+  text.assign(text_, static_cast<size_t>(markLength_));
+  text.append(converted);
+  convertedText_ = std::move(text);
+  text_ = convertedText_.c_str();
+  length_ = static_cast<int32_t>(convertedText_.size());
+}
 
 void cXML::replaceByWindows1252() {
   if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
@@ -347,7 +448,24 @@ void cXML::openSteps() {
 
   if ((equalsIgnoringCase(encodingName_.view(), "UTF-8") || equalsIgnoringCase(encodingName_.view(), "UTF8")) &&
       !isWellFormedUTF8(std::string_view(text_, static_cast<size_t>(length_)))) {
-    replaceByWindows1252();
+    // A UTF-8 document with a few stray bytes stays UTF-8: only the stray
+    // bytes are read as Windows-1252. Without a single multi-byte sequence
+    // the whole document is Windows-1252.
+    std::string_view body(text_ + markLength_, static_cast<size_t>(length_ - markLength_));
+    if (holdsMultiByteSequence(body)) {
+      auto remap = [&](int32_t offset) {
+        int32_t prefix = offset - markLength_;
+        if (prefix <= 0) return offset;
+        return markLength_ + static_cast<int32_t>(utf8WithWindows1252Bytes(body.substr(0, static_cast<size_t>(prefix))).size());
+      };
+      start = remap(start);
+      position_ = remap(position_);
+      adoptConvertedText(utf8WithWindows1252Bytes(body));
+      encodingName_ = Str("UTF-8");
+      declaredEncodingName_ = Str();
+    } else {
+      replaceByWindows1252();
+    }
   }
 
   encoding_ = encodingName_.isNil() ? nullptr : encodingFromName(encodingName_, false);
@@ -371,11 +489,7 @@ void cXML::openSteps() {
     };
     start = remap(start);
     position_ = remap(position_);
-    convertedText_.reserve(static_cast<size_t>(markLength_ + converted.length()));
-    convertedText_.assign(text_, static_cast<size_t>(markLength_));
-    convertedText_.append(converted.view());
-    text_ = convertedText_.c_str();
-    length_ = static_cast<int32_t>(convertedText_.size());
+    adoptConvertedText(converted.view());
     if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
     encodingName_ = Str(encoding_->infoName().view());
   }
@@ -421,7 +535,9 @@ XmlParseResult cXML::parseDocument() {
         webDataNode* parent = current->getParent();
         if (!parent) raise("BUG", "cXML.parseDocument(); parentNode=NIL");
         current = parent;
-      } else if (a.name.starts_with("!--")) {
+      } else if (a.name.starts_with("!--") || a.name.starts_with("?")) {
+        // Comments and processing instructions are nodes named by their
+        // whole tag; they never become the current element.
         current->addChildNode(
             std::make_unique<webDataNode>(Str(t.tag), Str(t.text), 0, nullptr, Str()));
       } else {

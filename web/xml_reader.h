@@ -2,7 +2,9 @@
 //
 // A reader is made once and reused: open() checks the prolog, settles the
 // encoding (an "ISO-8859-1" document holding bytes 80..9F, or a "UTF-8" one
-// that is not well-formed UTF-8, is read as "Windows-1252"), converts the
+// without a single multi-byte sequence that is not well-formed UTF-8, is
+// read as "Windows-1252"; in a UTF-8 one with multi-byte sequences only the
+// stray bytes are), converts the
 // whole text to UTF-8 once when needed and stands at the first element;
 // parseDocument() builds the tree; close() forgets the document. No DTDs, no
 // namespace resolution (prefixes stay as written), no escape decoding while
@@ -100,6 +102,8 @@ class cXML : public webDataFormat {
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
   void openSteps();
   void replaceByWindows1252();
+  // The text becomes the byte-order mark (if any) followed by converted.
+  void adoptConvertedText(std::string_view converted);
   void convertDocument();
   std::string_view firstName(std::string_view tag);
 

@@ -15,7 +15,12 @@ namespace bw {
 
 namespace {
 
-bool isComment(const webDataNode& node) { return node.getName().view().starts_with("!--"); }
+// Comments and processing instructions are named by their whole tag and
+// have no end tag.
+bool isComment(const webDataNode& node) {
+  std::string_view name = node.getName().view();
+  return name.starts_with("!--") || name.starts_with("?");
+}
 
 void link(StrChain& chain, std::string_view piece) { chain.emplace_back(piece); }
 

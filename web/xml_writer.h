@@ -13,8 +13,9 @@
 //      other text and every attribute value are written as the getters
 //      return them.
 //   3. A node without children list, with empty converted text and not a
-//      comment ("!--..." name) is written "<name .../>"; a comment is written
-//      "<" name ">" text and never gets an end tag.
+//      comment ("!--..." name) or processing instruction ("?..." name) is
+//      written "<name .../>"; a comment or instruction is written "<" name
+//      ">" text and never gets an end tag.
 #pragma once
 
 #include "core/charset.h"

@@ -44,9 +44,11 @@ TEST_F(XmlWriterTest, ElementsAttributesAndText) {
             std::string(kDeclaration) + "<a>a &lt; b &amp; &apos;c&apos;</a>");
   // Attribute values are written as the getter returns them.
   EXPECT_EQ(write("<a t='say \"hi\"'/>"), std::string(kDeclaration) + "<a t=\"say \"hi\"\"/>");
-  // A comment followed by an element, and top-level comments after the root.
+  // A comment followed by an element, and top-level comments after the root;
+  // an instruction the same way.
   EXPECT_EQ(write("<a><!-- c --><b/></a><!-- end -->\n"),
             std::string(kDeclaration) + "<a><!-- c --><b/></a><!-- end -->\n");
+  EXPECT_EQ(write("<a><?pi x?><b/></a>"), std::string(kDeclaration) + "<a><?pi x?><b/></a>");
 }
 
 TEST_F(XmlWriterTest, EmptiedChildrenListGetsAnEndTag) {
