@@ -78,18 +78,19 @@ bool newsItem::infoIsInDuplicateList(cJournaledIndexedObjectSoupDatabase& db, co
 
 void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {
   if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
+  const bool chained = infoIsDuplicate();
+  const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
+  HeldItem oldest(db, chained ? loadObject_newsItem2(db, ends.oldest, feed_) : nullptr);
+  if (chained && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
-  if (!infoIsDuplicate()) {
+  if (!chained) {
     other->olderDuplicateItemIndex = infoSoupIndex();
     db.saveChangesToObject(other);
     newestDuplicateItemIndex = other->infoSoupIndex();
     db.saveChangesToObject(this);
   } else {
-    DuplicateEnds ends = infoOldestDuplicateItemIndex(db);
     other->olderDuplicateItemIndex = ends.newest;
     db.saveChangesToObject(other);
-    HeldItem oldest(db, loadObject_newsItem2(db, ends.oldest, feed_));
-    if (!oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
     oldest->newestDuplicateItemIndex = other->infoSoupIndex();
     db.saveChangesToObject(oldest.get());
   }
@@ -98,21 +99,20 @@ void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, new
 
 void newsItem::addAsOldestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {
   if (!other) raise("EMU", "newsItem.addAsOldestDuplicate(); other=NIL");
+  const bool chained = infoIsDuplicate();
+  const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
+  HeldItem oldest(db, chained ? loadObject_newsItem2(db, ends.oldest, feed_) : nullptr);
+  if (chained && !oldest) raise("BUG", "newsItem.addAsOldestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
-  if (!infoIsDuplicate()) {
+  if (!chained) {
     olderDuplicateItemIndex = other->infoSoupIndex();
     db.saveChangesToObject(this);
     other->newestDuplicateItemIndex = infoSoupIndex();
     db.saveChangesToObject(other);
   } else {
-    DuplicateEnds ends = infoOldestDuplicateItemIndex(db);
-    {
-      HeldItem oldest(db, loadObject_newsItem2(db, ends.oldest, feed_));
-      if (!oldest) raise("BUG", "newsItem.addAsOldestDuplicate(); oldest=NIL");
-      oldest->olderDuplicateItemIndex = other->infoSoupIndex();
-      oldest->newestDuplicateItemIndex = 0;
-      db.saveChangesToObject(oldest.get());
-    }
+    oldest->olderDuplicateItemIndex = other->infoSoupIndex();
+    oldest->newestDuplicateItemIndex = 0;
+    db.saveChangesToObject(oldest.get());
     other->newestDuplicateItemIndex = ends.newest;
     db.saveChangesToObject(other);
   }
@@ -123,8 +123,8 @@ void newsItem::removeFromDuplicateList(cJournaledIndexedObjectSoupDatabase& db) 
   DuplicateEnds ends = infoOldestDuplicateItemIndex(db);
   if (ends.newest == 0) return;
   const int32_t self = infoSoupIndex();
-  SoupTransaction transaction(db.infoBlockFile());
-  // The walk from the newest to this item, holding the newer neighbour.
+  // The walk from the newest to this item, holding the newer neighbour;
+  // nothing changes before it found this item.
   std::unordered_set<int32_t> visited;
   HeldItem newer(db, nullptr);
   int32_t newerIndex = 0;
@@ -135,11 +135,12 @@ void newsItem::removeFromDuplicateList(cJournaledIndexedObjectSoupDatabase& db) 
     newerIndex = index;
     index = item->olderDuplicateItemIndex;
   }
+  HeldItem oldest(db, newer ? nullptr : loadObject_newsItem2(db, ends.oldest, feed_));
+  if (!newer && !oldest) raise("BUG", "newsItem.removeFromDuplicateList(); oldest=NIL");
+  SoupTransaction transaction(db.infoBlockFile());
   if (!newer) {
     // This item is the newest: the oldest's newest link moves on (or the
     // chain of two dissolves).
-    HeldItem oldest(db, loadObject_newsItem2(db, ends.oldest, feed_));
-    if (!oldest) raise("BUG", "newsItem.removeFromDuplicateList(); oldest=NIL");
     oldest->newestDuplicateItemIndex = olderDuplicateItemIndex == ends.oldest ? 0 : olderDuplicateItemIndex;
     db.saveChangesToObject(oldest.get());
   } else if (self == ends.oldest && newerIndex == ends.newest) {

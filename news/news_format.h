@@ -45,11 +45,11 @@
 
 #include "core/str.h"
 #include "platform/restore_stream.h"
+#include "platform/time.h"
 
 namespace bw {
 
-// Seconds since 2000-01-01 00:00:00, signed.
-using bigTime = int64_t;
+// Dates are bigTime: seconds since 2000-01-01 00:00:00, signed 64-bit.
 // A date that was never set (high word -1, low word 0x80000000).
 inline constexpr bigTime kDateUnset = -2147483648LL;
 // A date text that could not be read (high word -1, low word 0x80000001).
