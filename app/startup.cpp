@@ -12,6 +12,7 @@
 #include "core/unicode.h"
 #include "database/transaction_cache.h"
 #include "gui/gui_item.h"
+#include "gui/host/gui_app_client.h"
 #include "news/news_orderings.h"
 #include "platform/app_host.h"
 #include "platform/argument_line.h"
@@ -43,7 +44,8 @@ void initSystemCharsetModule() { initSystemCharset(); }
 //      the engine before the conversion tables built on it, and those
 //      before the JSON, XML and HTML readers' tables.
 //   4. The application host before the shell parameters, so that the
-//      parameters are ended first.
+//      parameters are ended first; the GUI host registers its client with
+//      it (without creating any Qt object).
 void registerModules(ModuleRegistry& registry) {
   registry.add({"dos", dos::initDosLayer, dos::endDosLayer});
   for (const Module& m : libraryModules()) registry.add(m);
@@ -69,6 +71,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"recurseCallbacks", initRecurseCallbacks, endRecurseCallbacks});
   registry.add({"recurseDirCallbacks", initRecurseCpathDirCallbacks, endRecurseCpathDirCallbacks});
   registry.add({"appHost", initAppHost, endAppHost});
+  registry.add({"guiHost", initGuiHostModule, endGuiHostModule});
   registry.add({"gui", initGuiModule, endGuiModule});
   registry.add({"shellParameters", nullptr, endShellParameters});
 }

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "core/exception_print.h"
+
 namespace bw {
 
 void printFinding(bool verbose, const char* format, ...) {
@@ -15,14 +17,7 @@ void printFinding(bool verbose, const char* format, ...) {
   std::fflush(stdout);
 }
 
-void printValidationException(const eException& e) {
-  if (e.message().empty()) {
-    std::printf("EXCEPTION: \"%s\".\n", e.code().c_str());
-  } else {
-    std::printf("EXCEPTION: \"%s\"; %s.\n", e.code().c_str(), e.message().c_str());
-  }
-  std::fflush(stdout);
-}
+void printValidationException(const eException& e) { printException(e); }
 
 void printValidationException(const std::exception& e) { printValidationException(eException("MEM", e.what())); }
 

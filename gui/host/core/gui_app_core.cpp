@@ -7,6 +7,9 @@
 
 #include "core/exception.h"
 #include "gui/host/core/gui_text.h"
+#include "platform/links.h"
+#include "platform/native_path.h"
+#include "platform/path.h"
 
 namespace bw {
 
@@ -109,6 +112,16 @@ void cGuiAppClientCore::resetRun() {
   queue_.clear();
   quitRequested_ = false;
   iconified_ = false;
+}
+
+bool pathIsDrawer(Text nativePath) {
+  PathExamination e = examinePath(nativePath, false);
+  return e.exists && !dirEntryTypeIsFile(e.type, nativePath);
+}
+
+Str guiDroppedPath(std::string_view hostPath) {
+  std::string native = dos::hostToNative(hostPath);
+  return pathIsDrawer(native) ? cPath::ImportDirPath(native) : cPath::ImportFilePath(native);
 }
 
 void guiNotify(cGuiItem* item, cGuiWindowHostCore* window) {

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <string_view>
 #include <vector>
 
 #include "gui/gui_window.h"
@@ -107,6 +108,12 @@ class cGuiAppClientCore : public cAppClient {
   bool iconified_ = false;
   Str appTitle_, appBase_, versionString_;
 };
+
+// Non-zero exactly for an existing drawer (folder).
+bool pathIsDrawer(Text nativePath);
+// The internal path of a dropped host file or folder (a folder's ends in
+// "/").
+Str guiDroppedPath(std::string_view hostPath);
 
 // Queues a change of item (reported as its top-most owner) in window.
 void guiNotify(cGuiItem* item, cGuiWindowHostCore* window);

@@ -1,0 +1,13 @@
+// core/exception_print.h - the runtime's exception line on standard output:
+// "EXCEPTION: \"CODE\"; message.\n", or "EXCEPTION: \"CODE\".\n" when the
+// message is empty. Code that must not let an exception out (GUI callbacks,
+// validation runs) reports through it and goes on.
+#pragma once
+
+#include "core/exception.h"
+
+namespace bw {
+
+void printException(const eException& e);
+
+}  // namespace bw

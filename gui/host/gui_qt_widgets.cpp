@@ -1,0 +1,328 @@
+// gui/host/gui_qt_widgets.cpp - the widgets of groups, labels, texts, text
+// boxes, bars, breaks and buttons, and their views.
+#include "gui/host/gui_qt_widgets.h"
+
+#include <QBoxLayout>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QStackedWidget>
+
+#include "core/exception_print.h"
+#include "platform/native_path.h"
+
+namespace bw {
+
+void guiGuarded(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const eException& e) {
+    printException(e);
+  }
+}
+
+QString guiQtText(const GuiTextCodec& codec, Text text, GuiStyledText* styled) {
+  GuiStyledText parsed = parseGuiText(text.view());
+  QString out = QString::fromStdString(codec.toUtf8(parsed.plain()));
+  if (styled) *styled = std::move(parsed);
+  return out;
+}
+
+namespace {
+
+// The whole widget takes the style of the text's first run.
+void applyStyle(QWidget* w, const GuiStyledText& styled) {
+  if (styled.runs.empty()) return;
+  const GuiTextStyle& style = styled.runs.front().style;
+  QFont font = w->font();
+  font.setBold(style.bold);
+  font.setItalic(style.italic);
+  font.setUnderline(style.underline);
+  w->setFont(font);
+  QPalette palette = w->palette();
+  if (style.pen == kGuiPenHighlight) {
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Highlight));
+  } else if (style.pen == kGuiPenDark) {
+    palette.setColor(QPalette::WindowText, palette.color(QPalette::Dark));
+  }
+  w->setPalette(palette);
+}
+
+Qt::Alignment alignmentOf(char align, Qt::Alignment otherwise) {
+  switch (align) {
+    case 'L': return Qt::AlignLeft | Qt::AlignVCenter;
+    case 'R': return Qt::AlignRight | Qt::AlignVCenter;
+    case 'C': return Qt::AlignHCenter | Qt::AlignVCenter;
+    default: return otherwise;
+  }
+}
+
+// A plain-text label: markup never reaches Qt.
+QLabel* plainLabel(const QString& text) {
+  auto* label = new QLabel(text);
+  label->setTextFormat(Qt::PlainText);
+  label->setFocusPolicy(Qt::NoFocus);
+  return label;
+}
+
+class LabelView : public GuiGadgetView {
+ public:
+  explicit LabelView(QWidget* w) : w_(w) {}
+  void showHelp(Text help) override { w_->setToolTip(QString::fromUtf8(help.view().data(), help.length())); }
+  void* nativeObject() override { return w_; }
+
+ protected:
+  QWidget* w_;
+};
+
+class TextView : public LabelView {
+ public:
+  TextView(QLabel* label, const GuiTextCodec& codec) : LabelView(label), label_(label), codec_(codec) {}
+  void showText(Text shown) override {
+    shown_ = Str(shown.view());
+    GuiStyledText styled;
+    label_->setText(guiQtText(codec_, shown, &styled));
+    label_->setAlignment(alignmentOf(styled.align, Qt::AlignLeft | Qt::AlignVCenter));
+  }
+  Str shownText() override { return shown_; }
+
+ private:
+  QLabel* label_;
+  const GuiTextCodec& codec_;
+  Str shown_;
+};
+
+class TextBoxView : public LabelView {
+ public:
+  TextBoxView(QPlainTextEdit* box, const GuiTextCodec& codec) : LabelView(box), box_(box), codec_(codec) {}
+  void showText(Text text) override { box_->setPlainText(guiQtText(codec_, text)); }
+
+ private:
+  QPlainTextEdit* box_;
+  const GuiTextCodec& codec_;
+};
+
+class ButtonView : public LabelView {
+ public:
+  explicit ButtonView(QPushButton* button) : LabelView(button), button_(button) {}
+  void showDisabled(bool flag) override { button_->setEnabled(!flag); }
+  void attachNotify(std::function<void()> notify) override {
+    QObject::connect(button_, &QPushButton::clicked, button_, [notify] { guiGuarded(notify); });
+  }
+
+ private:
+  QPushButton* button_;
+};
+
+class PageView : public GuiGadgetView {
+ public:
+  explicit PageView(QStackedWidget* stack) : stack_(stack) {}
+  void showPage(int32_t page) override { stack_->setCurrentIndex(page); }
+  void* nativeObject() override { return stack_; }
+
+ private:
+  QStackedWidget* stack_;
+};
+
+void setView(cGuiItem* item, std::unique_ptr<GuiGadgetView> view) { guiRecord(*item).view = std::move(view); }
+
+QSizePolicy::Policy policy(bool fixed) { return fixed ? QSizePolicy::Fixed : QSizePolicy::Preferred; }
+
+QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
+  if (item->isOfClass(cGuiLabelHost::kClassName)) {
+    auto* host = static_cast<cGuiLabelHost*>(item);
+    GuiStyledText styled;
+    QLabel* label = plainLabel(guiQtText(codec, host->shownText(), &styled));
+    applyStyle(label, styled);
+    label->setAlignment(alignmentOf(host->infoAlignment(), Qt::AlignHCenter | Qt::AlignVCenter));
+    label->setSizePolicy(policy(guiRecord(*item).infoFixedWidth()), QSizePolicy::Fixed);
+    setView(item, std::make_unique<LabelView>(label));
+    return label;
+  }
+  if (item->isOfClass(cGuiTextHost::kClassName)) {
+    auto* host = static_cast<cGuiTextHost*>(item);
+    QLabel* label = plainLabel(QString());
+    label->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    label->setAutoFillBackground(true);
+    if (host->isFixedFont()) label->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // A weighted text may become narrower than its text; a weight-0 one
+    // keeps its text's width.
+    label->setSizePolicy(host->infoNoWeight() ? QSizePolicy::Fixed : QSizePolicy::Ignored, QSizePolicy::Fixed);
+    auto view = std::make_unique<TextView>(label, codec);
+    view->showText(host->initialShown());
+    setView(item, std::move(view));
+    return label;
+  }
+  if (item->isOfClass(cGuiTextBoxHost::kClassName)) {
+    auto* host = static_cast<cGuiTextBoxHost*>(item);
+    auto* box = new QPlainTextEdit();
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    if (host->isFixedFont()) box->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    if (host->infoNoWeight()) box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    auto view = std::make_unique<TextBoxView>(box, codec);
+    view->showText(host->getState());
+    setView(item, std::move(view));
+    return box;
+  }
+  if (item->isOfClass(cGuiBarHost::kClassName)) {
+    auto* host = static_cast<cGuiBarHost*>(item);
+    auto* line = new QFrame();
+    bool across = host->isHorizontalBar();
+    line->setFrameShape(across ? QFrame::HLine : QFrame::VLine);
+    line->setFrameShadow(QFrame::Sunken);
+    QWidget* bar = line;
+    if (!host->infoTitle().isNil()) {
+      bar = new QWidget();
+      auto* row = new QHBoxLayout(bar);
+      row->setContentsMargins(0, 0, 0, 0);
+      row->addWidget(line, 1);
+      row->addWidget(plainLabel(guiQtText(codec, host->infoTitle())));
+      auto* after = new QFrame();
+      after->setFrameShape(line->frameShape());
+      after->setFrameShadow(QFrame::Sunken);
+      row->addWidget(after, 1);
+    } else if (across) {
+      line->setFixedHeight(8);
+    } else {
+      line->setFixedWidth(8);
+    }
+    setView(item, std::make_unique<LabelView>(bar));
+    return bar;
+  }
+  if (item->isOfClass(cGuiButtonHost::kClassName)) {
+    auto* host = static_cast<cGuiButtonHost*>(item);
+    auto* button = new QPushButton(guiQtText(codec, host->infoLabel()));
+    button->setFocusPolicy(Qt::StrongFocus);
+    std::string hostPath;
+    if (!host->infoImagePath().isNil() && dos::nativeToHost(host->infoImagePath(), hostPath)) {
+      button->setIcon(QIcon(QString::fromStdString(hostPath)));
+    }
+    button->setSizePolicy(policy(host->infoNoWeight()), QSizePolicy::Fixed);
+    auto view = std::make_unique<ButtonView>(button);
+    view->showDisabled(host->infoDisabled());
+    setView(item, std::move(view));
+    return button;
+  }
+  raise("BUG", std::string("guiRealise(); no widget for ") + item->className());
+}
+
+QLabel* realiseLabelColumn(cGuiItem* item, const GuiTextCodec& codec) {
+  auto* gadget = static_cast<cGuiLabelledItem*>(item);
+  QLabel* label = plainLabel(guiQtText(codec, gadget->infoLabel()));
+  bool top = item->isOfClass(cGuiTextBoxHost::kClassName);
+  label->setAlignment(Qt::AlignRight | (top ? Qt::AlignTop : Qt::AlignVCenter));
+  return label;
+}
+
+void applyHelp(cGuiItem* item) {
+  if (!item->isOfClass(cGuiOutputItem::kClassName)) return;
+  const Str& help = static_cast<cGuiOutputItem*>(item)->infoHelp();
+  if (!help.isNil()) {
+    if (GuiGadgetView* view = guiView(*item)) view->showHelp(help);
+  }
+}
+
+// A stretching item for box and grid layouts.
+QSpacerItem* stretch() { return new QSpacerItem(0, 0, QSizePolicy::Expanding, QSizePolicy::Expanding); }
+
+QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec);
+
+// Adds one child node to a group's layout: box layouts in order, grids row
+// by row.
+void place(QLayout* layout, int index, int columns, const GuiLayoutNode& child, const GuiTextCodec& codec) {
+  QWidget* widget = nullptr;
+  QLayoutItem* space = nullptr;
+  switch (child.kind) {
+    case GuiLayoutKind::Spacer:
+    case GuiLayoutKind::HSpace: space = stretch(); break;
+    case GuiLayoutKind::EmptyRect:
+      widget = new QWidget();
+      widget->setFixedHeight(35);
+      break;
+    case GuiLayoutKind::LabelColumn: widget = realiseLabelColumn(child.item, codec); break;
+    case GuiLayoutKind::Object:
+      widget = realiseObject(child.item, codec);
+      applyHelp(child.item);
+      break;
+    case GuiLayoutKind::Group:
+    case GuiLayoutKind::Columns: widget = realiseGroup(child, codec); break;
+  }
+  if (auto* grid = dynamic_cast<QGridLayout*>(layout)) {
+    int row = index / columns, column = index % columns;
+    if (widget) grid->addWidget(widget, row, column);
+    if (space) grid->addItem(space, row, column);
+  } else if (auto* stack = dynamic_cast<QStackedLayout*>(layout)) {
+    stack->addWidget(widget ? widget : new QWidget());
+    delete space;
+  } else {
+    auto* box = static_cast<QBoxLayout*>(layout);
+    if (widget) {
+      bool fixed = child.item && child.kind != GuiLayoutKind::LabelColumn &&
+                   (box->direction() == QBoxLayout::LeftToRight ? guiRecord(*child.item).infoFixedWidth()
+                                                                  : guiRecord(*child.item).infoFixedHeight());
+      box->addWidget(widget, fixed ? 0 : 1);
+    }
+    if (space) box->addItem(space);
+  }
+}
+
+QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
+  QWidget* box;
+  if (node.framed) {
+    box = new QGroupBox(node.title.isNil() ? QString() : guiQtText(codec, node.title));
+  } else {
+    box = new QWidget();
+  }
+  QLayout* layout = nullptr;
+  int columns = 1;
+  QStackedWidget* pages = nullptr;
+  if (node.kind == GuiLayoutKind::Columns || node.group == GuiGroupKind::Grid) {
+    auto* grid = new QGridLayout(box);
+    columns = node.columns < 1 ? 1 : node.columns;
+    layout = grid;
+  } else if (node.group == GuiGroupKind::Page) {
+    auto* outer = new QVBoxLayout(box);
+    outer->setContentsMargins(0, 0, 0, 0);
+    pages = new QStackedWidget();
+    outer->addWidget(pages);
+    layout = pages->layout();
+  } else {
+    layout = new QBoxLayout(node.group == GuiGroupKind::Horizontal ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom,
+                            box);
+  }
+  if (!node.framed) layout->setContentsMargins(0, 0, 0, 0);
+  int index = 0;
+  for (const GuiLayoutNode& child : node.children) place(layout, index++, columns, child, codec);
+  if (node.kind == GuiLayoutKind::Columns) {
+    static_cast<QGridLayout*>(layout)->setColumnStretch(1, 1);
+  }
+  if (node.sameSize && node.kind == GuiLayoutKind::Group && node.group == GuiGroupKind::Horizontal) {
+    auto* row = static_cast<QBoxLayout*>(layout);
+    for (int i = 0; i < row->count(); ++i) row->setStretch(i, 1);
+  }
+  if (node.noWeight) box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  if (pages) {
+    auto* page = static_cast<cGuiGroupPage*>(node.item);
+    setView(node.item, std::make_unique<PageView>(pages));
+    if (page->infoCount() > 0) pages->setCurrentIndex(page->getState());
+  }
+  if (node.scroll == GuiScroll::None) return box;
+  auto* scroll = new QScrollArea();
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(box);
+  if (node.scroll == GuiScroll::Root) scroll->setFrameShape(QFrame::NoFrame);
+  return scroll;
+}
+
+}  // namespace
+
+QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec) { return realiseGroup(node, codec); }
+
+}  // namespace bw

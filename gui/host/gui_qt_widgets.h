@@ -1,0 +1,26 @@
+// gui/host/gui_qt_widgets.h - the Qt side of the host (included only by
+// gui/host/*.cpp): the widgets a layout tree becomes, the views the records
+// keep onto them, and the guard every Qt callback runs host code through.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "gui/host/core/gui_app_core.h"
+#include "gui/host/core/gui_text.h"
+
+namespace bw {
+
+// Runs f; an eException is printed (printException) and swallowed, so no
+// exception ever leaves a Qt callback.
+void guiGuarded(const std::function<void()>& f);
+
+// Turns a layout tree into widgets, giving every built item's record its
+// view. Texts reach Qt through codec.
+QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec);
+
+// A text for Qt: the escapes parsed away, the rest converted from the
+// system encoding; the style and alignment go to the widget.
+QString guiQtText(const GuiTextCodec& codec, Text text, GuiStyledText* styled = nullptr);
+
+}  // namespace bw

@@ -1,0 +1,185 @@
+// gui/host/gui_window_host.cpp - the window host on Qt: a top-level widget
+// whose close button and drops become window events, the busy filter, the
+// cycle chain, and the placement kept per save ID.
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QSettings>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include "core/exception.h"
+#include "gui/host/gui_app_client.h"
+#include "gui/host/gui_qt_widgets.h"
+
+namespace bw {
+
+namespace {
+
+// The window's own widget: closing asks, dropping reports.
+class TopWidget : public QWidget {
+ public:
+  explicit TopWidget(cGuiWindowHost* window) : window_(window) {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    guiGuarded([this] { window_->client()->queueWindowEvent(window_); });
+  }
+  void dragEnterEvent(QDragEnterEvent* event) override {
+    if (window_->infoAppWindow() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+  }
+  void dropEvent(QDropEvent* event) override {
+    guiGuarded([this, event] {
+      for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        window_->client()->queueDroppedPath(window_, guiDroppedPath(url.toLocalFile().toStdString()));
+      }
+    });
+    event->acceptProposedAction();
+  }
+
+ private:
+  cGuiWindowHost* window_;
+};
+
+// While busy: the window takes no mouse, key, wheel, drop or close input.
+class BusyFilter : public QObject {
+ public:
+  explicit BusyFilter(QWidget* top) : top_(top) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != top_) return false;
+    switch (event->type()) {
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::MouseButtonDblClick:
+      case QEvent::KeyPress:
+      case QEvent::KeyRelease:
+      case QEvent::Wheel:
+      case QEvent::Drop:
+      case QEvent::Close: event->ignore(); return true;
+      default: return false;
+    }
+  }
+
+ private:
+  QWidget* top_;
+};
+
+QString saveKey(uint32_t id) {
+  char key[5] = {char(id >> 24), char(id >> 16), char(id >> 8), char(id), 0};
+  return QString::fromLatin1(key, 4);
+}
+
+}  // namespace
+
+struct cGuiWindowHost::Native {
+  std::unique_ptr<TopWidget> top;
+  std::unique_ptr<BusyFilter> busy;
+};
+
+cGuiWindowHost::cGuiWindowHost(Text title, cGuiAppClient* client)
+    : cGuiWindowHostCore(title, client), native_(std::make_unique<Native>()), qtClient_(client) {}
+
+cGuiWindowHost::~cGuiWindowHost() { tearDown(); }
+
+void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
+  auto top = std::make_unique<TopWidget>(this);
+  top->setWindowTitle(guiQtText(qtClient_->infoCodec(), infoTitle()));
+  top->setAcceptDrops(infoAppWindow());
+  auto* layout = new QVBoxLayout(top.get());
+  if (root.scroll == GuiScroll::Root) layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(guiRealise(root, qtClient_->infoCodec()));
+  native_->top = std::move(top);
+  GuiPosition given = cGuiWindow::getPosition();
+  int32_t width = cGuiWindow::infoWidth(), height = cGuiWindow::infoHeight();
+  if (infoSaveID() != 0) {
+    QSettings settings(QString::fromStdString(qtClient_->settingsPath()), QSettings::IniFormat);
+    settings.beginGroup(saveKey(infoSaveID()));
+    if (!positionGiven() && settings.contains("x")) {
+      given = {settings.value("x").toInt(), settings.value("y").toInt()};
+      native_->top->move(given.x, given.y);
+    }
+    if (width < 0 && settings.contains("width")) {
+      width = settings.value("width").toInt();
+      height = settings.value("height").toInt();
+    }
+  }
+  if (positionGiven()) native_->top->move(given.x, given.y);
+  if (width >= 0 && height >= 0) native_->top->resize(width, height);
+}
+
+void cGuiWindowHost::nativeCycleChain(const std::vector<cGuiItem*>& chain, cGuiItem* firstFocus) {
+  QWidget* previous = nullptr;
+  for (cGuiItem* item : chain) {
+    auto* widget = static_cast<QWidget*>(guiView(*item)->nativeObject());
+    widget->setFocusPolicy(Qt::StrongFocus);
+    if (previous) QWidget::setTabOrder(previous, widget);
+    previous = widget;
+  }
+  if (firstFocus) static_cast<QWidget*>(guiView(*firstFocus)->nativeObject())->setFocus();
+}
+
+void cGuiWindowHost::nativeShow(bool open) {
+  if (open) {
+    native_->top->show();
+  } else {
+    savePlacement();
+    native_->top->hide();
+  }
+}
+
+GuiPlacement cGuiWindowHost::nativePlacement() {
+  QRect frame = native_->top->frameGeometry();
+  return {frame.x(), frame.y(), native_->top->width(), native_->top->height()};
+}
+
+void cGuiWindowHost::nativeMove(int32_t x, int32_t y) { native_->top->move(x, y); }
+
+void cGuiWindowHost::nativeResize(int32_t width, int32_t height) { native_->top->resize(width, height); }
+
+void cGuiWindowHost::nativeBusy(bool busy) {
+  if (busy) {
+    native_->busy = std::make_unique<BusyFilter>(native_->top.get());
+    qApp->installEventFilter(native_->busy.get());
+    native_->top->setCursor(Qt::WaitCursor);
+  } else {
+    native_->busy.reset();
+    native_->top->unsetCursor();
+  }
+}
+
+void cGuiWindowHost::nativeDestroy() {
+  native_->busy.reset();
+  native_->top.reset();
+}
+
+GuiNativeObject cGuiWindowHost::nativeObject(Text kind) {
+  std::string_view k = kind.view();
+  if (k == "OBJT") return {native_->top.get(), false};
+  if (k == "APPL") return {qtClient_->infoApplication(), false};
+  if (k == "SCRN") return {native_->top->screen(), false};
+  if (k == "WIND") return {native_->top->windowHandle(), false};
+  if (k == "SIGS") return {nullptr, false};
+  return {nullptr, true};
+}
+
+// The placement of a window with a save ID, kept for the next build.
+void cGuiWindowHost::savePlacement() {
+  if (infoSaveID() == 0 || !native_->top->isVisible()) return;
+  QSettings settings(QString::fromStdString(qtClient_->settingsPath()), QSettings::IniFormat);
+  settings.beginGroup(saveKey(infoSaveID()));
+  GuiPlacement p = nativePlacement();
+  settings.setValue("x", p.x);
+  settings.setValue("y", p.y);
+  settings.setValue("width", p.width);
+  settings.setValue("height", p.height);
+}
+
+}  // namespace bw
