@@ -79,6 +79,7 @@ int fetch(int argc, char** argv) {
   }
   if (url.empty()) return usage();
 
+  CountingDestination counter;  // outlives the request, which closes it
   bw::cHTTP http("Brindlework/0.9");
   bw::Str extra = headers.empty() ? bw::Str() : bw::Str(headers);
   bw::Str body = hasPost ? bw::Str(post) : bw::Str();
@@ -91,7 +92,6 @@ int fetch(int argc, char** argv) {
   // The driver sends, reads the status, follows redirects and checks the
   // body against its stated length; an error status, a cut body or a
   // failed curl ends in a failure.
-  CountingDestination counter;
   bw::cHTTP::Step step = http.save(&counter, nullptr, 65536);
   if (step.result != 0) return failed(http, step.result);
   printStatus(http);

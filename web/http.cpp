@@ -245,7 +245,10 @@ std::chrono::steady_clock::time_point cHTTP::infoDeadline() const {
 }
 
 bool cHTTP::infoPastDeadline() const {
-  return state_ != kClosed && state_ != kFailed && Clock::now() >= infoDeadline();
+  // A file never times out; a finished body has nothing left to time out.
+  if (state_ == kClosed || state_ == kFailed || protocol_ == kFile || (state_ == kBodyRunning && !dest_))
+    return false;
+  return Clock::now() >= infoDeadline();
 }
 
 int cHTTP::pollFd() const {

@@ -59,10 +59,8 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
   if (!dest && state_ == kBodyReady && !dest_)
     raise("EMU", "cHTTP.saveAppend(); dest is required now, but has not yet been supplied");
   if (bufSize_ <= 0) bufSize_ = 4096;
-  // A request past one of its deadlines fails here, whatever step it is at
-  // (a finished body has nothing left to time out).
-  if (state_ != kClosed && state_ != kFailed && !(state_ == kBodyRunning && !dest_) && infoPastDeadline())
-    return {failStep(ETIMEDOUT), false};
+  // A request past one of its deadlines fails here, whatever step it is at.
+  if (infoPastDeadline()) return {failStep(ETIMEDOUT), false};
 
   switch (state_) {
     case kClosed:

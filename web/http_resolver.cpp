@@ -18,7 +18,7 @@
 namespace bw {
 namespace {
 
-constexpr size_t kMaxWorkers = 16;
+constexpr size_t kMaxWorkers = 64;
 
 int systemResolve(const std::string& host, int flags, std::vector<sockaddr_storage>* found) {
   struct addrinfo hints = {};
