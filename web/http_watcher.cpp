@@ -26,6 +26,7 @@ void cHTTPwatcher::add(cHTTP* http, bool skipSocketUpdate) {
   if (pollSet_.capacity() < count_) {
     pollSet_.reserve(count_ * 2);
     pollOwners_.reserve(count_ * 2);
+    readyBatch_.reserve(count_ * 2);
   }
   if (!skipSocketUpdate && http->infoIsOpen()) noteSocket(http);
 }
@@ -40,6 +41,8 @@ void cHTTPwatcher::remove(cHTTP* http, bool skipSocketUpdate) {
   else last_ = http->watchPrev_;
   http->watchPrev_ = http->watchNext_ = nullptr;
   --count_;
+  for (size_t i = readyNext_; i < readyBatch_.size(); ++i)
+    if (readyBatch_[i] == http) readyBatch_[i] = nullptr;
   if (!skipSocketUpdate && http->infoIsOpen()) recalcMaxSocket(http);
   http->watcher_ = nullptr;
 }
@@ -78,16 +81,40 @@ cHTTP* cHTTPwatcher::pastDeadline(int32_t* wait) {
   return nullptr;
 }
 
+void cHTTPwatcher::moveToEnd(cHTTP* http) {
+  if (http == last_) return;
+  if (http->watchPrev_) http->watchPrev_->watchNext_ = http->watchNext_;
+  else first_ = http->watchNext_;
+  http->watchNext_->watchPrev_ = http->watchPrev_;
+  http->watchPrev_ = last_;
+  http->watchNext_ = nullptr;
+  last_->watchNext_ = http;
+  last_ = http;
+}
+
+cHTTP* cHTTPwatcher::takeFromBatch() {
+  while (readyNext_ < readyBatch_.size()) {
+    if (cHTTP* h = readyBatch_[readyNext_++]) return h;
+  }
+  readyBatch_.clear();
+  readyNext_ = 0;
+  return nullptr;
+}
+
 cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   if (!first_) return nullptr;
   if (timeout < 0) timeout = 0;
 
-  // 0. A request past a deadline is ready: its next step fails. The wait
-  //    below ends no later than the nearest deadline.
-  cHTTP* result = pastDeadline(&timeout);
+  // Requests the last wait found ready are handed out, in list order,
+  // before the next wait: one poll serves a whole batch.
+  cHTTP* result = takeFromBatch();
+  if (!result) {
+    // 0. A request past a deadline is ready: its next step fails. The
+    //    wait below ends no later than the nearest deadline.
+    result = pastDeadline(&timeout);
+  }
   if (result) {
-    remove(result, true);
-    add(result, true);
+    moveToEnd(result);
     return result;
   }
 
@@ -117,14 +144,14 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
       r = ::poll(pollSet_.data(), pollSet_.size(), timeout);
     } while (r < 0 && errno == EINTR);
     if (r > 0) {
-      for (size_t i = 0; i < pollSet_.size(); ++i) {
-        if (pollSet_[i].revents != 0) {
-          result = pollOwners_[i];
-          break;
-        }
-      }
+      for (size_t i = 0; i < pollSet_.size(); ++i)
+        if (pollSet_[i].revents != 0) readyBatch_.push_back(pollOwners_[i]);
+      result = takeFromBatch();
     }
-    if (cHTTP* before = pollSocketless(first_, result)) result = before;
+    if (cHTTP* before = pollSocketless(first_, result)) {
+      if (result) --readyNext_;  // still due, after the socketless one
+      result = before;
+    }
   }
 
   // 3. Only socketless requests: the first gets the whole time-out.
@@ -145,10 +172,7 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   }
 
   if (!result) result = pastDeadline(&timeout);
-  if (result) {
-    remove(result, true);
-    add(result, true);
-  }
+  if (result) moveToEnd(result);
   return result;
 }
 

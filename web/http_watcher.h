@@ -5,10 +5,11 @@
 // watcher does not own its requests. Requests with a socket (or a name
 // lookup under way) are waited on with poll(); requests without one (https
 // through curl, file) are asked their own isReady, before and after the
-// wait. A request past one of its deadlines is handed out as ready (its
-// next step fails), and no wait outlasts the nearest deadline. A request
-// handed out moves to the end of the list, so a busy request cannot starve
-// the others.
+// wait. One poll serves a batch: the requests it found ready are handed
+// out in list order before the next poll. A request past one of its
+// deadlines is handed out as ready (its next step fails), and no wait
+// outlasts the nearest deadline. A request handed out moves to the end of
+// the list, so a busy request cannot starve the others.
 //
 // Invariants:
 //   1. A request is in at most one watcher, exactly when its watcher field
@@ -60,12 +61,18 @@ class cHTTPwatcher : public class_base {
  private:
   cHTTP* pollSocketless(cHTTP* from, cHTTP* upTo);
   cHTTP* pastDeadline(int32_t* wait);
+  void moveToEnd(cHTTP* http);
+  cHTTP* takeFromBatch();
   cHTTP* first_ = nullptr;
   cHTTP* last_ = nullptr;
   int maxSocket_ = -1;
   size_t count_ = 0;
   std::vector<pollfd> pollSet_;
   std::vector<cHTTP*> pollOwners_;
+  // Requests the last poll found ready and not yet handed out (from
+  // readyNext_; removed ones are nulled).
+  std::vector<cHTTP*> readyBatch_;
+  size_t readyNext_ = 0;
 };
 
 }  // namespace bw
