@@ -96,6 +96,27 @@ void closeFd(int& fd) {
   fd = -1;
 }
 
+// The end of a forked child's start (after its standard streams are set):
+// every other descriptor close-on-exec, default signals and an empty mask,
+// the folder, then the program; when that fails its errno goes to
+// reportFd. Only async-signal-safe calls.
+[[noreturn]] void execInChild(const char* program, char** args, char** env, const char* cwd, int reportFd) {
+  ::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
+  int e = 0;
+  if (cwd && ::chdir(cwd) != 0) {
+    e = errno;
+  } else {
+    ::execve(program, args, env);
+    e = errno;
+  }
+  (void)!::write(reportFd, &e, sizeof e);
+  ::_exit(127);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -230,20 +251,7 @@ SpawnResult forkWithParentDeath(const std::vector<std::string>& argv, const Spaw
     if (options.err == SpawnStdio::kNull) toNull(2);
     if (outFds[1] >= 0) ::dup2(outFds[1], 1);
     if (errFds[1] >= 0) ::dup2(errFds[1], 2);
-    ::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
-    int e = 0;
-    if (cwd && ::chdir(cwd) != 0) {
-      e = errno;
-    } else {
-      ::execve(program.c_str(), args.data(), env);
-      e = errno;
-    }
-    (void)!::write(report[1], &e, sizeof e);
-    ::_exit(127);
+    execInChild(program.c_str(), args.data(), env, cwd, report[1]);
   }
   if (pid < 0) {
     result.error = errno;
@@ -360,20 +368,7 @@ int spawnDetached(const std::vector<std::string>& argv, const std::string& worki
     ::dup2(devNull, 0);
     ::dup2(devNull, 1);
     ::dup2(devNull, 2);
-    ::syscall(SYS_close_range, 3U, ~0U, 4U /* CLOSE_RANGE_CLOEXEC */);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int sig = 1; sig < NSIG; ++sig) ::signal(sig, SIG_DFL);
-    int e = 0;
-    if (cwd && ::chdir(cwd) != 0) {
-      e = errno;
-    } else {
-      ::execve(program.c_str(), args.data(), env);
-      e = errno;
-    }
-    (void)!::write(report[1], &e, sizeof e);
-    ::_exit(127);
+    execInChild(program.c_str(), args.data(), env, cwd, report[1]);
   }
   int error = middle < 0 ? errno : 0;
   ::close(report[1]);
