@@ -110,6 +110,21 @@ TEST(CallbackServer, OpensOnLoopbackPortsOnly) {
   EXPECT_GT(got, heldPort);
   ::close(held);
 
+  // ::1 at the same port, when the host has it, reaches the same server.
+  if (server.socket6() >= 0) {
+    std::thread browser([port] {
+      int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in6 a = {};
+      a.sin6_family = AF_INET6;
+      a.sin6_port = htons(static_cast<uint16_t>(port));
+      a.sin6_addr = in6addr_loopback;
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) test::sendAll(fd, "GET /?v6 HTTP/1.1\r\n", 19);
+      ::close(fd);
+    });
+    EXPECT_EQ(server.waitForRequest(nullptr), "v6");
+    browser.join();
+  }
+
   // Reachable from no other address of this machine.
   ifaddrs* all = nullptr;
   ::getifaddrs(&all);
@@ -139,6 +154,15 @@ TEST(CallbackServer, FailuresLeaveNoDescriptor) {
   });
   EXPECT_EQ(server.open(65530), 0);
   callbackWebServer::setBindForTesting({});
+  int held = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in top = {};
+  top.sin_family = AF_INET;
+  top.sin_port = htons(65535);
+  top.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(held, reinterpret_cast<sockaddr*>(&top), sizeof top) == 0) {
+    EXPECT_EQ(server.open(65535), 0);
+  }
+  ::close(held);
   EXPECT_EQ(server.socket(), -1);
   EXPECT_EQ(openDescriptors(), before);
   EXPECT_EQ(server.open(65536), 0);
