@@ -1,7 +1,10 @@
 // bench/bench_json.cpp - the JSON reader against RapidJSON (Document::Parse),
 // nlohmann::json::parse and simdjson's DOM parser on the same in-memory
 // documents (twitter.json, citm_catalog.json, canada.json): parse plus
-// ending the tree, and the heap each keeps per input byte once parsed.
+// ending the tree, parse plus decode (every string read once as UTF-8:
+// through the getters here, by walking the document for the peers, which
+// decode while parsing), and the heap each keeps per input byte once parsed.
+// The ratios to the peers print at the end.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -10,7 +13,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "bench/bench_ratio.h"
 #include "bench/bench_testdata.h"
+#include "bench/bench_web_text.h"
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
@@ -73,6 +78,65 @@ void BM_Brindlework(benchmark::State& state) {
 }
 BENCHMARK(BM_Brindlework)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
+void BM_BrindleworkDecode(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  if (text.empty()) return state.SkipWithError("corpus not found");
+  bw::cJSON reader(inputs().utf8, nullptr);
+  for (auto _ : state) {
+    bw::JsonParseResult r = reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size()));
+    if (!r.root) return state.SkipWithError(r.message.c_str());
+    benchmark::DoNotOptimize(bw::bench::readEveryText(*r.root, inputs().utf8));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_BrindleworkDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// The string bytes of a RapidJSON value and everything in it.
+size_t readEveryString(const rapidjson::Value& v) {
+  size_t bytes = 0;
+  if (v.IsString()) bytes += v.GetStringLength();
+  if (v.IsArray())
+    for (const auto& e : v.GetArray()) bytes += readEveryString(e);
+  if (v.IsObject())
+    for (const auto& m : v.GetObject()) bytes += m.name.GetStringLength() + readEveryString(m.value);
+  return bytes;
+}
+
+void BM_RapidJSONDecode(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(text.c_str(), text.size());
+    if (d.HasParseError()) return state.SkipWithError("parse error");
+    benchmark::DoNotOptimize(readEveryString(d));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_RapidJSONDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+size_t readEveryString(const nlohmann::json& j) {
+  size_t bytes = 0;
+  if (j.is_string()) bytes += j.get_ref<const std::string&>().size();
+  if (j.is_object())
+    for (const auto& [key, value] : j.items()) bytes += key.size() + readEveryString(value);
+  if (j.is_array())
+    for (const auto& e : j) bytes += readEveryString(e);
+  return bytes;
+}
+
+void BM_NlohmannDecode(benchmark::State& state) {
+  const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
+  for (auto _ : state) {
+    nlohmann::json j = nlohmann::json::parse(text);
+    benchmark::DoNotOptimize(readEveryString(j));
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+  state.SetLabel(kFiles[state.range(0)]);
+}
+BENCHMARK(BM_NlohmannDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
 void BM_RapidJSON(benchmark::State& state) {
   const std::string& text = inputs().texts[static_cast<size_t>(state.range(0))];
   for (auto _ : state) {
@@ -125,3 +189,15 @@ void BM_Simdjson(benchmark::State& state) {
 BENCHMARK(BM_Simdjson)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<bw::bench::RatioLine> lines;
+  for (int i = 0; i < 3; ++i) {
+    const std::string arg = "/" + std::to_string(i);
+    const std::string what = std::string(kFiles[i]) + " parse + decode";
+    lines.push_back({what + " / RapidJSON", "BM_BrindleworkDecode" + arg, "BM_RapidJSONDecode" + arg, 0.5});
+    lines.push_back({what + " / nlohmann", "BM_BrindleworkDecode" + arg, "BM_NlohmannDecode" + arg, 3});
+    lines.push_back({std::string(kFiles[i]) + " parse / RapidJSON", "BM_Brindlework" + arg, "BM_RapidJSON" + arg, 0});
+  }
+  return bw::bench::runWithRatios(argc, argv, std::move(lines));
+}

@@ -2,6 +2,8 @@
 // decoding table and the module's globals.
 #include "web/xml_entities.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "core/exception.h"
@@ -117,15 +119,9 @@ const std::shared_ptr<const EntityMap>& sharedXmlEntityMap() {
   return shared;
 }
 
-TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
-                                                 const TranslateEntry& entry) {
-  const auto* context = static_cast<const EscapeContext*>(entry.word6);
-  // The engine's text: only the bytes near the "&" are looked at, so no
-  // measuring of the whole text per escape.
-  std::string_view in = text.view();
-  const size_t s = static_cast<size_t>(position);
-  if (!context || s >= in.size() || in[s] != '&') return {};
-
+EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities) {
+  // Only the bytes near the "&" are looked at, so no measuring of the whole
+  // text per escape.
   // Doubled escapes: "&amp;amp;lt;" names lt.
   size_t nameStart = s + 1;
   while (in.compare(nameStart, 4, "amp;") == 0) nameStart += 4;
@@ -133,11 +129,7 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   // An escape that cannot be decoded: the "&" with any "amp;" after it
   // becomes "&" and the rest stays. The "&" alone matches too, so the escapes
   // after it in the string still decode.
-  auto ampersandOnly = [&]() -> TranslateMatch {
-    Str amp = codePointText('&', *context->target);
-    int32_t length = amp.length();
-    return {position, static_cast<int32_t>(nameStart - s), length, std::move(amp)};
-  };
+  auto ampersandOnly = [&]() -> EscapeScan { return {static_cast<int32_t>(nameStart - s), '&'}; };
 
   std::string_view window = in.substr(nameStart, kMaxEscapeName);
   window = window.substr(0, window.find('\0'));
@@ -163,17 +155,96 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
     entity[0] = '&';
     std::memcpy(entity + 1, name.data(), name.size());
     entity[name.size() + 1] = ';';
-    code = context->entities->lookup(std::string_view(entity, name.size() + 2));
+    code = entities.lookup(std::string_view(entity, name.size() + 2));
     if (code == -1) return ampersandOnly();
   }
-
-  Str replacement = codePointText(code, *context->target);
-  int32_t length = replacement.length();
-  return {position, static_cast<int32_t>(nameStart + semi + 1 - s), length, std::move(replacement)};
+  return {static_cast<int32_t>(nameStart + semi + 1 - s), code};
 }
+
+TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
+                                                 const TranslateEntry& entry) {
+  const auto* context = static_cast<const EscapeContext*>(entry.word6);
+  std::string_view in = text.view();
+  const size_t s = static_cast<size_t>(position);
+  if (!context || s >= in.size() || in[s] != '&') return {};
+  EscapeScan e = scanEscapeAt(in, s, *context->entities);
+  Str replacement = codePointText(e.codePoint, *context->target);
+  int32_t length = replacement.length();
+  return {position, e.matchLength, length, std::move(replacement)};
+}
+
+namespace {
+
+bool isPlainUtf8(const cEncoding& encoding) {
+  return encoding.isOfClass(cEncodingUTF::kClassName) && !encoding.infoName().isNil() &&
+         charsetNamesEqual(encoding.infoName().view(), "UTF-8");
+}
+
+}  // namespace
 
 Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
                      fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers) {
+  if (!text.isNil() && isPlainUtf8(from) && isPlainUtf8(to)) {
+    return decodeEntityUtf8(text, nilIfUnchanged, entities, cdataMarkers);
+  }
+  return decodeEntityTextByEngine(text, from, to, nilIfUnchanged, escapes, entities, cdataMarkers);
+}
+
+Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, bool cdataMarkers) {
+  const std::string_view all = text.view();
+  const std::string_view search = all.substr(0, std::min(all.find('\0'), all.size()));
+  // Bytes that may start a rule: "&", CR, and "<" "]" of the CDATA markers.
+  static constexpr auto kStarts = [] {
+    std::array<bool, 256> starts{};
+    for (unsigned char c : {'&', '\r', '<', ']'}) starts[c] = true;
+    return starts;
+  }();
+  std::string out;
+  size_t copied = 0;
+  bool matched = false;
+  for (size_t i = 0; i < search.size(); ++i) {
+    if (!kStarts[static_cast<unsigned char>(search[i])]) continue;
+    // The rules in table order; the first that matches here wins.
+    std::string_view rest = search.substr(i);
+    size_t length = 0;
+    std::string_view replacement;
+    CharaText escape;
+    if (rest[0] == '&') {
+      if (rest.starts_with("&amp;lt;")) {
+        length = 8, replacement = "<";
+      } else if (rest.starts_with("&amp;gt;")) {
+        length = 8, replacement = ">";
+      } else if (rest.starts_with("&amp;quot;")) {
+        length = 10, replacement = "\"";
+      } else if (rest.starts_with("&amp;nbsp;")) {
+        length = 10, replacement = "\xC2\xA0";
+      } else {
+        EscapeScan e = scanEscapeAt(all, i, entities);
+        length = static_cast<size_t>(e.matchLength);
+        escape = unicodeToUTF8Text(e.codePoint, "?");
+        replacement = escape.view();
+      }
+    } else if (rest[0] == '\r') {
+      length = rest.starts_with("\r\n") ? 2 : 1, replacement = "\n";
+    } else if (cdataMarkers && (rest.starts_with("<![CDATA[") || rest.starts_with("]]>"))) {
+      length = rest[0] == '<' ? 9 : 3;
+    }
+    if (length == 0) continue;
+    if (!matched) out.reserve(all.size());
+    matched = true;
+    out.append(all.substr(copied, i - copied));
+    out.append(replacement);
+    copied = i + length;
+    i = copied - 1;
+  }
+  if (!matched) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
+  out.append(all.substr(copied));
+  const auto size = static_cast<int32_t>(out.size());
+  return Str::adopt(std::move(out), size);
+}
+
+Str decodeEntityTextByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
+                             fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers) {
   fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
   const bool utf8 = to.isOfClass(cEncodingUTF::kClassName);
   EscapeContext context{&entities, &to};

@@ -98,14 +98,29 @@ class fXmlEscCodeTranslateMatcher : public fTranslateMatcher {
   TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
 };
 
+// One escape read at the "&" in[s]: the bytes it covers (at least the "&")
+// and the code point they stand for ("&" when the escape cannot be decoded).
+struct EscapeScan {
+  int32_t matchLength;
+  int32_t codePoint;
+};
+EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities);
+
 // Converts text from `from` into `to` while running the entity rules shared
 // by the XML and HTML decoders: the doubled escapes "&amp;lt;" "&amp;gt;"
 // "&amp;quot;" "&amp;nbsp;" (A0 in the target's encoding), CR LF and a lone
 // CR made LF, then "&...;" escapes through `escapes` (its context: entities
 // and the target), "&amp;amp;", and with cdataMarkers the markers
 // "<![CDATA[" and "]]>" dropped.
+// UTF-8 into UTF-8 takes a direct scan (decodeEntityUtf8), every other pair
+// the translate engine (decodeEntityTextByEngine); both give the same bytes.
 Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
                      fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers);
+Str decodeEntityTextByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
+                             fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers);
+// The rules over a UTF-8 text (not NIL) into UTF-8 in one pass, without the engine: at each byte the first
+// rule of the table that matches there.
+Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, bool cdataMarkers);
 
 // The XML decoding table's rules, run while converting.
 class XmlDecoder : public webDecoder {
