@@ -77,6 +77,11 @@ int32_t windows1252ToUnicode(uint8_t byte) {
   return byte >= 0x80 && byte < 0xA0 ? kWindows1252High[byte - 0x80] : byte;
 }
 
+bool isUtf8Encoding(const cEncoding& encoding) {
+  return encoding.isOfClass(cEncodingUTF::kClassName) && !encoding.infoName().isNil() &&
+         charsetNamesEqual(encoding.infoName().view(), "UTF-8");
+}
+
 bool charsetNamesEqual(std::string_view a, std::string_view b) {
   return equalsNoCase(a, b);
 }

@@ -125,6 +125,10 @@ class cEncodingUTF : public cEncoding {
 // undefined (81, 8D, 8F, 90, 9D).
 int32_t windows1252ToUnicode(uint8_t byte);
 
+// True for a loaded cEncodingUTF named "UTF-8" in any case: text in it needs
+// no conversion to or from UTF-8.
+bool isUtf8Encoding(const cEncoding& encoding);
+
 // True when two charset names are equal ignoring ASCII case.
 bool charsetNamesEqual(std::string_view a, std::string_view b);
 

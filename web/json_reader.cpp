@@ -2,6 +2,7 @@
 // "\u" escape matcher and the JSON decoding table.
 #include "web/json_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -71,6 +72,54 @@ TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position, c
   return {position, matchLength, length, std::move(replacement)};
 }
 
+Str decodeJsonUtf8(Text text, bool nilIfUnchanged) {
+  const std::string_view all = text.view();
+  const std::string_view search = all.substr(0, std::min(all.find('\0'), all.size()));
+  std::string out;
+  size_t copied = 0;
+  bool matched = false;
+  for (size_t i = search.find('\\'); i != std::string_view::npos && i + 1 < search.size();
+       i = search.find('\\', i)) {
+    // The rules in table order: the two-byte escapes, then "\u".
+    static constexpr std::string_view kFrom = "\\\"/bfnrt", kTo = "\\\"/\b\f\n\r\t";
+    size_t length = 2;
+    std::string_view replacement;
+    CharaText escape;
+    if (size_t k = kFrom.find(search[i + 1]); k != std::string_view::npos) {
+      replacement = kTo.substr(k, 1);
+    } else if (search[i + 1] == 'u') {
+      int32_t code = escapeCode(all, i);
+      if (code < 0) {
+        replacement = "\\u";
+      } else {
+        length = 6;
+        if (code >= 0xD800 && code <= 0xDBFF) {
+          int32_t low = escapeCode(all, i + 6);
+          if (low >= 0xDC00 && low <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+            length = 12;
+          }
+        }
+        escape = unicodeToUTF8Text(code, "?");
+        replacement = escape.view();
+      }
+    } else {
+      ++i;
+      continue;
+    }
+    if (!matched) out.reserve(all.size());
+    matched = true;
+    out.append(all.substr(copied, i - copied));
+    out.append(replacement);
+    copied = i + length;
+    i = copied;
+  }
+  if (!matched) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
+  out.append(all.substr(copied));
+  const auto size = static_cast<int32_t>(out.size());
+  return Str::adopt(std::move(out), size);
+}
+
 fJsonEscCodeTranslateMatcher* jsonEscCodeMatcher() { return gEscCodeMatcher.get(); }
 const TranslateEntry* jsonEmptyTable() { return kEmptyTable; }
 
@@ -86,6 +135,13 @@ JsonDecoder::JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const Transla
 }
 
 Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
+  if (extra_.empty() && !text.isNil() && isUtf8Encoding(from) && isUtf8Encoding(to)) {
+    return decodeJsonUtf8(text, nilIfUnchanged);
+  }
+  return decodeByEngine(text, from, to, nilIfUnchanged);
+}
+
+Str JsonDecoder::decodeByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
   fJsonEscCodeTranslateMatcher* escapes = jsonEscCodeMatcher();
   if (!escapes) raise("BUG", "JsonDecoder.decode(); JSON module not initialised");
   fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();

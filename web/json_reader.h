@@ -77,12 +77,20 @@ class fJsonEscCodeTranslateMatcher : public fTranslateMatcher {
 
 // The JSON escape rules followed by the caller's extra rules, run while a
 // document string is converted.
+// The JSON escape rules over a UTF-8 text (not NIL) into UTF-8 in one pass,
+// without the engine: at each backslash the first rule that matches there.
+Str decodeJsonUtf8(Text text, bool nilIfUnchanged);
+
 class JsonDecoder : public webDecoder {
  public:
   // extraTable: a terminated translate table, or NIL. Its entries (their
   // matchers and texts) must outlive every root that shares this decoder.
   JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const TranslateEntry* extraTable);
+  // UTF-8 into UTF-8 without an extra table takes decodeJsonUtf8, every
+  // other case the translate engine (decodeByEngine); both give the same
+  // bytes.
   Str decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const override;
+  Str decodeByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const;
 
  private:
   std::unique_ptr<cEncoding> systemCharset_;

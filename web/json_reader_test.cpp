@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "web/json_printer.h"
 #include "web/json_test_support.h"
 
@@ -230,6 +232,25 @@ TEST_F(JsonReaderTest, EscapesDecodeWhenRead) {
   EXPECT_EQ(e->getText(nullptr, false), "\\u12G4 \xE9");
   e = e->getNext();
   EXPECT_EQ(e->getText(nullptr, false), "\xE9\xC9");
+}
+
+// The direct UTF-8 decoder gives what the translate engine gives with the
+// same rules, on texts made of the fragments the rules look at.
+TEST_F(JsonReaderTest, DirectDecoderMatchesTheEngine) {
+  const char* fragments[] = {"\\", "u", "\"", "/", "b", "n", "r", "t", "0", "d", "8", "D", "c", "e", "9", "G",
+                             "x", " ", "\xC3\xA9"};
+  std::mt19937 random(20);
+  JsonDecoder decoder(latin1_.clone(), nullptr);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (int n = static_cast<int>(random() % 16); n > 0; --n) text += fragments[random() % std::size(fragments)];
+    if (round % 50 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
+    const bool nilIfUnchanged = round & 1;
+    Str direct = decodeJsonUtf8(text, nilIfUnchanged);
+    Str engine = decoder.decodeByEngine(text, utf8_, utf8_, nilIfUnchanged);
+    ASSERT_EQ(str(direct), str(engine)) << text;
+    ASSERT_EQ(direct.capacity(), engine.capacity()) << text;
+  }
 }
 
 TEST_F(JsonReaderTest, SurrogatesInBothTargets) {

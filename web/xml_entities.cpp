@@ -173,18 +173,9 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   return {position, e.matchLength, length, std::move(replacement)};
 }
 
-namespace {
-
-bool isPlainUtf8(const cEncoding& encoding) {
-  return encoding.isOfClass(cEncodingUTF::kClassName) && !encoding.infoName().isNil() &&
-         charsetNamesEqual(encoding.infoName().view(), "UTF-8");
-}
-
-}  // namespace
-
 Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
                      fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers) {
-  if (!text.isNil() && isPlainUtf8(from) && isPlainUtf8(to)) {
+  if (!text.isNil() && isUtf8Encoding(from) && isUtf8Encoding(to)) {
     return decodeEntityUtf8(text, nilIfUnchanged, entities, cdataMarkers);
   }
   return decodeEntityTextByEngine(text, from, to, nilIfUnchanged, escapes, entities, cdataMarkers);

@@ -1,1 +1,0 @@
-brindlework_web_fuzzer(entity_decode)

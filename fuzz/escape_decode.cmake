@@ -1,0 +1,1 @@
+brindlework_web_fuzzer(escape_decode)
