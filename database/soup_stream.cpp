@@ -1,6 +1,9 @@
 // database/soup_stream.cpp - the soup's bounded record stream.
 #include "database/soup_stream.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "core/exception.h"
 
 namespace bw {
@@ -11,6 +14,7 @@ void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t data
   position_ = dataPosition;
   end_ = dataPosition + (capacity > 0 ? capacity : 0);
   overrunMessage_ = overrunMessage;
+  windowStart_ = windowEnd_ = 0;
 }
 
 void cRestoreStream_any_cFile_Soup::claim(int32_t length) {
@@ -20,12 +24,26 @@ void cRestoreStream_any_cFile_Soup::claim(int32_t length) {
 
 void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
   claim(length);
-  file_->readBytes(position_, buffer, length);
+  if (position_ < windowStart_ || position_ + length > windowEnd_) {
+    if (length > kWindow) {
+      file_->readBytes(position_, buffer, length);
+      position_ += length;
+      return;
+    }
+    // A record is read as many small values: one read of the file fetches
+    // the next piece of the record for all of them.
+    int64_t size = std::min<int64_t>(kWindow, end_ - position_);
+    file_->readBytes(position_, window_.data(), size);
+    windowStart_ = position_;
+    windowEnd_ = position_ + size;
+  }
+  std::memcpy(buffer, window_.data() + (position_ - windowStart_), static_cast<size_t>(length));
   position_ += length;
 }
 
 void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {
   claim(length);
+  windowStart_ = windowEnd_ = 0;
   file_->writeBytes(position_, buffer, length);
   position_ += length;
 }

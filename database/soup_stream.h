@@ -4,11 +4,13 @@
 // The stream carries its soup, so that a record read through it (an object
 // list) can find the database it belongs to. The soup binds it to one record
 // at a time: reads and writes start at the record's data position and may
-// not pass the end of the block's data area. A damaged record (a length or a
+// not pass the end of the block's data area; reads fetch the record from
+// the file a piece at a time. A damaged record (a length or a
 // count read from the file) can therefore never read a neighbouring block or
 // write over one; passing the bound raises the message the binding names.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "platform/restore_stream.h"
@@ -47,6 +49,12 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   int64_t position_ = 0;
   int64_t end_ = 0;
   const char* overrunMessage_ = "";
+  // The piece of the bound record last read from the file, [windowStart_,
+  // windowEnd_); empty after binding and after a write.
+  static constexpr int32_t kWindow = 4096;
+  std::array<uint8_t, kWindow> window_{};
+  int64_t windowStart_ = 0;
+  int64_t windowEnd_ = 0;
 };
 
 // Runs beginStream now and finishStream when the scope ends, however it

@@ -14,50 +14,29 @@
 #include <vector>
 
 #include "core/exception.h"
-#include "core/system_charset.h"
 #include "fuzz/fuzz_text_modules.h"
 #include "news/news_load.h"
+#include "news/news_module_list.h"
 #include "news/news_objects.h"
 #include "platform/memory_restore_stream.h"
-#include "web/json_reader.h"
-#include "web/xml_entities.h"
 
 namespace {
 
-struct NewsModules : bw::fuzzing::TextModules {
+struct NewsModules {
+  bw::ModuleRegistry modules;
   NewsModules() {
-    bw::initSystemCharset();
-    bw::initJSONModule();
-    bw::initXMLModule();
+    bw::addNewsModules(modules);
+    modules.initAll();
   }
-  ~NewsModules() {
-    bw::endXMLModule();
-    bw::endJSONModule();
-    bw::endSystemCharset();
-  }
+  ~NewsModules() { modules.endAll(); }
 };
 
 using Bytes = std::vector<uint8_t>;
 
 template <class T>
-Bytes store(T& object, bool skipHeader) {
-  bw::cRestoreStream_memory s;
-  if constexpr (requires { object.restore(s, true, skipHeader); }) {
-    object.restore(s, true, skipHeader);
-  } else {
-    object.restore(s, true);
-  }
-  return s.infoOutput();
-}
-
-template <class T>
 std::unique_ptr<T> read(bw::cRestoreStream_memory& s, bool skipHeader) {
   auto object = std::make_unique<T>();
-  if constexpr (requires { object->restore(s, false, skipHeader); }) {
-    object->restore(s, false, skipHeader);
-  } else {
-    object->restore(s, false);
-  }
+  bw::restoreRecord(*object, s, false, skipHeader);
   return object;
 }
 
@@ -65,11 +44,11 @@ std::unique_ptr<T> read(bw::cRestoreStream_memory& s, bool skipHeader) {
 // records must match.
 template <class T>
 void expectStable(T& object, bool skipHeader) {
-  Bytes first = store(object, skipHeader);
+  Bytes first = bw::recordOf(object, skipHeader);
   bw::cRestoreStream_memory s;
   s.setInput(first.data(), first.size());
   std::unique_ptr<T> again = read<T>(s, skipHeader);
-  if (s.infoRemaining() != 0 || store(*again, skipHeader) != first) {
+  if (s.infoRemaining() != 0 || bw::recordOf(*again, skipHeader) != first) {
     std::fprintf(stderr, "a stored record does not read back the same\n");
     std::abort();
   }

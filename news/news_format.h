@@ -42,8 +42,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/str.h"
+#include "platform/memory_restore_stream.h"
 #include "platform/restore_stream.h"
 #include "platform/time.h"
 
@@ -77,5 +79,23 @@ inline constexpr int32_t kNewsItemBodyVersion = 5;
 // bounded stream (the soup's record stream, the memory stream), or a
 // version 0 text without its zero within capacity + 1 bytes.
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s);
+
+// Transfers an object's record through stream: with skipHeader the backup
+// form (a class without that form, the root, has only the one).
+template <class T>
+void restoreRecord(T& object, cRestoreStreamBase& stream, bool storing, bool skipHeader) {
+  if constexpr (requires { object.restore(stream, storing, skipHeader); }) {
+    object.restore(stream, storing, skipHeader);
+  } else {
+    object.restore(stream, storing);
+  }
+}
+// The bytes of an object's record.
+template <class T>
+std::vector<uint8_t> recordOf(T& object, bool skipHeader = false) {
+  cRestoreStream_memory stream;
+  restoreRecord(object, stream, true, skipHeader);
+  return stream.infoOutput();
+}
 
 }  // namespace bw

@@ -9,6 +9,9 @@
 namespace bw {
 namespace {
 
+// What the soup answers for an index without a record.
+const char kNoRecord[] = "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index";
+
 // The object at index as a T with one more use (see the header's invariant
 // 1); fresh says whether this call read it from the file.
 template <class T>
@@ -16,18 +19,20 @@ T* loadAs(cJournaledIndexedObjectSoupDatabase& db, int32_t index, bool& fresh) {
   fresh = false;
   db.requireOpen("loadObject");
   if (index <= 0) return nullptr;
-  if (cIndexedObject* loaded = db.findLoadedObject(index, 1)) {
-    if (loaded->isOfClass(T::kClassName)) return static_cast<T*>(loaded);
-    db.unloadObject(loaded);
-    return nullptr;
+  cIndexedObject* loaded = db.findLoadedObject(index, 1);
+  if (!loaded) {
+    try {
+      loaded = db.loadObject(index, std::make_unique<T>());
+    } catch (const eException& e) {
+      if (e.code() == "EMU" && e.message() == kNoRecord) return nullptr;
+      throw;
+    }
+    fresh = true;
   }
-  if (cIndexedObject* registered = db.findRegisteredObject(index)) {
-    if (!registered->isOfClass(T::kClassName)) return nullptr;
-  } else if (db.infoBlockFile().infoBlockOfIndex(index, true) == 0) {
-    return nullptr;
-  }
-  fresh = true;
-  return static_cast<T*>(db.loadObject(index, std::make_unique<T>()));
+  if (loaded->isOfClass(T::kClassName)) return static_cast<T*>(loaded);
+  db.unloadObject(loaded);
+  fresh = false;
+  return nullptr;
 }
 
 // Loads a fresh holder's list; on failure the holder is given back.

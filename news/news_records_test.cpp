@@ -306,7 +306,8 @@ class RandomFields {
       case 0: return Str();
       case 1: return Str::withCapacity(pick(3));
       default: {
-        std::string t(static_cast<size_t>(pick(300)), 'a');
+        // Now and then longer than the soup stream's read window.
+        std::string t(static_cast<size_t>(pick(8) == 0 ? 4000 + pick(4000) : pick(300)), 'a');
         for (char& c : t) c = static_cast<char>(pick(256));
         return Str::withCapacity(static_cast<int32_t>(t.size()) + pick(100), t);
       }

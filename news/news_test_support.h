@@ -11,22 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "core/module_registry.h"
-#include "core/ordering.h"
 #include "core/raise_test_support.h"
-#include "core/system_charset.h"
-#include "core/translate.h"
-#include "core/unicode.h"
 #include "database/journal_test_support.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_check_test_support.h"
 #include "database/soup_database.h"
 #include "news/news_load.h"
+#include "news/news_module_list.h"
 #include "news/news_objects.h"
 #include "news/news_orderings.h"
 #include "platform/memory_restore_stream.h"
-#include "web/json_reader.h"
-#include "web/xml_entities.h"
 
 namespace bw::testing_news {
 
@@ -44,13 +38,7 @@ struct RawRecord : cIndexedObject {
 // The bytes an object's restore writes.
 template <class T>
 Bytes encode(T& object, bool skipHeader = false) {
-  cRestoreStream_memory stream;
-  if constexpr (requires { object.restore(stream, true, skipHeader); }) {
-    object.restore(stream, true, skipHeader);
-  } else {
-    object.restore(stream, true);
-  }
-  return stream.infoOutput();
+  return recordOf(object, skipHeader);
 }
 
 // A new T read from bytes; the stream must end exactly with the record.
@@ -59,11 +47,7 @@ std::unique_ptr<T> decode(const Bytes& bytes, bool skipHeader = false) {
   cRestoreStream_memory stream;
   stream.setInput(bytes.data(), bytes.size());
   auto object = std::make_unique<T>();
-  if constexpr (requires { object->restore(stream, false, skipHeader); }) {
-    object->restore(stream, false, skipHeader);
-  } else {
-    object->restore(stream, false);
-  }
+  restoreRecord(*object, stream, false, skipHeader);
   EXPECT_EQ(stream.infoRemaining(), 0) << "bytes left after the record";
   return object;
 }
@@ -72,15 +56,7 @@ class NewsTest : public testing_journal::JournalTest {
  protected:
   void SetUp() override {
     JournalTest::SetUp();
-    modules.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});
-    modules.add({"megaListString", initMegaListStringModule, endMegaListStringModule});
-    modules.add({"megaList", initMegaListModule, endMegaListModule});
-    modules.add({"translateEngine", initTranslateEngine, endTranslateEngine});
-    modules.add({"charset", initTranslateModule, endCharsetModule});
-    modules.add({"systemCharset", [] { initSystemCharset(); }, endSystemCharset});
-    modules.add({"json", initJSONModule, endJSONModule});
-    modules.add({"xml", initXMLModule, endXMLModule});
-    modules.add({"news", initNewsModule, endNewsModule});
+    addNewsModules(modules);
     modules.initAll();
     utf8.load("UTF-8");
     open();

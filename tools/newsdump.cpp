@@ -16,18 +16,12 @@
 #include <string>
 
 #include "core/exception.h"
-#include "core/module_registry.h"
-#include "core/ordering.h"
-#include "core/system_charset.h"
-#include "core/translate.h"
-#include "core/unicode.h"
 #include "database/journal_file.h"
 #include "database/soup_database.h"
 #include "news/news_dump.h"
+#include "news/news_module_list.h"
 #include "platform/assigns.h"
 #include "platform/clock.h"
-#include "web/json_reader.h"
-#include "web/xml_entities.h"
 
 namespace {
 
@@ -62,15 +56,8 @@ int main(int argc, char** argv) {
   }
   bw::ModuleRegistry modules;
   modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
-  modules.add({"megaListBase", bw::initMegaListBaseModule, bw::endMegaListBaseModule});
-  modules.add({"megaListString", bw::initMegaListStringModule, bw::endMegaListStringModule});
-  modules.add({"megaList", bw::initMegaListModule, bw::endMegaListModule});
   modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
-  modules.add({"translateEngine", bw::initTranslateEngine, bw::endTranslateEngine});
-  modules.add({"charset", bw::initTranslateModule, bw::endCharsetModule});
-  modules.add({"systemCharset", [] { bw::initSystemCharset(); }, bw::endSystemCharset});
-  modules.add({"json", bw::initJSONModule, bw::endJSONModule});
-  modules.add({"xml", bw::initXMLModule, bw::endXMLModule});
+  bw::addNewsModules(modules);
   int rc = 0;
   try {
     modules.initAll();
