@@ -238,10 +238,16 @@ int32_t cHTTP::failStep(int error) {
   return -1;
 }
 
+std::chrono::seconds cHTTP::idleLimit() const {
+  return std::chrono::seconds(timeout_ > 0 ? timeout_ : kDefaultIdleSeconds);
+}
+
+std::chrono::seconds cHTTP::wholeLimit() const {
+  return std::chrono::seconds(timeout_ > 0 ? int64_t{timeout_} * kWholeTimesIdle : kDefaultWholeSeconds);
+}
+
 std::chrono::steady_clock::time_point cHTTP::infoDeadline() const {
-  const int64_t idle = timeout_ > 0 ? timeout_ : kDefaultIdleSeconds;
-  const int64_t whole = timeout_ > 0 ? int64_t{timeout_} * kWholeTimesIdle : kDefaultWholeSeconds;
-  return std::min(lastByte_ + std::chrono::seconds(idle), started_ + std::chrono::seconds(whole));
+  return std::min(lastByte_ + idleLimit(), started_ + wholeLimit());
 }
 
 bool cHTTP::infoPastDeadline() const {
@@ -347,6 +353,7 @@ int32_t cHTTP::connectNext() {
   int error = lastErrno_ ? lastErrno_ : EHOSTUNREACH;
   while (nextAddress_ < addresses_.size()) {
     const sockaddr_storage& address = addresses_[nextAddress_++];
+    lastByte_ = Clock::now();  // each address gets the whole time-out
     int type = SOCK_STREAM | SOCK_CLOEXEC | (nonBlocking_ ? SOCK_NONBLOCK : 0);
     socket_ = ::socket(address.ss_family, type, IPPROTO_TCP);
     if (socket_ < 0) {
@@ -356,7 +363,7 @@ int32_t cHTTP::connectNext() {
     if (watcher_ && nonBlocking_) watcher_->noteSocket(this);
     // A blocking connect is bounded by the time-out; Linux then answers
     // EINPROGRESS, which is no connection.
-    if (!nonBlocking_) setSendTimeout(socket_, timeout_ > 0 ? timeout_ : kDefaultIdleSeconds);
+    if (!nonBlocking_) setSendTimeout(socket_, static_cast<int32_t>(idleLimit().count()));
     int rc = ::connect(socket_, reinterpret_cast<const sockaddr*>(&address), addressLength(address));
     if (rc == 0) return 0;
     error = errno;
@@ -433,11 +440,11 @@ int32_t cHTTP::sendRequest() {
   waitForData_ = true;
   int32_t r;
   while ((r = sendStep()) == 0) {
-    if (!waitFor(pollFd(), pollEvents())) {
-      r = -1;
-      failWith(ETIMEDOUT);
-      break;
-    }
+    if (waitFor(pollFd(), pollEvents())) continue;
+    if (socket_ >= 0 && sentBytes_ == 0 && nextAddress_ < addresses_.size() && connectNext() == 0) continue;
+    r = -1;
+    failWith(ETIMEDOUT);
+    break;
   }
   waitForData_ = false;
   state_ = r > 0 ? kSent : kFailed;
@@ -473,7 +480,7 @@ int32_t cHTTP::sendStep() {
       return connectNext() < 0 ? -1 : 0;
     }
   }
-  if (!nonBlocking_) setSendTimeout(socket_, timeout_ > 0 ? timeout_ : kDefaultIdleSeconds);
+  if (!nonBlocking_) setSendTimeout(socket_, static_cast<int32_t>(idleLimit().count()));
   while (sentBytes_ < requestText_.size()) {
     ssize_t n = ::send(socket_, requestText_.data() + sentBytes_, requestText_.size() - sentBytes_, MSG_NOSIGNAL);
     if (n >= 0) {

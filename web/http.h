@@ -236,6 +236,9 @@ class cHTTP : public class_base {
   void buildRequestText(std::string_view path);
   int32_t finishOpen(int32_t result);
   void resetResponse();
+  // The two limits: no byte for idleLimit, the whole request wholeLimit.
+  std::chrono::seconds idleLimit() const;
+  std::chrono::seconds wholeLimit() const;
   void failWith(int error);
   int32_t failStep(int error);
   // Name lookup and connecting: resolveStep answers 1 when the addresses

@@ -59,8 +59,16 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
   if (!dest && state_ == kBodyReady && !dest_)
     raise("EMU", "cHTTP.saveAppend(); dest is required now, but has not yet been supplied");
   if (bufSize_ <= 0) bufSize_ = 4096;
-  // A request past one of its deadlines fails here, whatever step it is at.
-  if (infoPastDeadline()) return {failStep(ETIMEDOUT), false};
+  // A request past one of its deadlines fails here, whatever step it is at;
+  // a connect that timed out goes on with the host's next address, with
+  // the time-out again.
+  if (infoPastDeadline()) {
+    const bool connecting = state_ == kOpened && socket_ >= 0 && sentBytes_ == 0;
+    if (!connecting || nextAddress_ >= addresses_.size() || Clock::now() >= started_ + wholeLimit())
+      return {failStep(ETIMEDOUT), false};
+    lastErrno_ = ETIMEDOUT;
+    return {connectNext() < 0 ? failStep(lastErrno_) : 0, false};
+  }
 
   switch (state_) {
     case kClosed:

@@ -4,6 +4,7 @@
 #include "web/http_resolver.h"
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <atomic>
@@ -103,6 +104,69 @@ TEST(HostResolver, SlowLookupHoldsNoOtherRequestAndAnswersAreShared) {
   EXPECT_EQ(badLookups.load(), 2);
   setHostResolveFunction({});
   stopHostResolver();
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+sockaddr_storage loopbackAddress(const char* dotted) {
+  sockaddr_storage s = {};
+  auto& a = reinterpret_cast<sockaddr_in&>(s);
+  a.sin_family = AF_INET;
+  ::inet_pton(AF_INET, dotted, &a.sin_addr);
+  return s;
+}
+
+// A host with three addresses: one refuses, one never answers the connect
+// (its listener's queue is full), the last serves. Each is tried in turn,
+// each with the time-out of 1 s.
+TEST(HostResolver, AddressesAreTriedInTurnEachWithTheTimeout) {
+  LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\n\r\nthird"}}, 2);
+  const int port = server.port();
+  int full = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage hanging = loopbackAddress("127.0.0.2");
+  reinterpret_cast<sockaddr_in&>(hanging).sin_port = htons(static_cast<uint16_t>(port));
+  ASSERT_EQ(::bind(full, reinterpret_cast<sockaddr*>(&hanging), sizeof(sockaddr_in)), 0);
+  ASSERT_EQ(::listen(full, 0), 0);
+  std::vector<int> fillers;
+  for (int i = 0; i < 8; ++i) {
+    fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&hanging), sizeof(sockaddr_in));
+  }
+  setHostResolveFunction([](const std::string&, std::vector<sockaddr_storage>* found) {
+    *found = {loopbackAddress("127.0.0.3"), loopbackAddress("127.0.0.2"), loopbackAddress("127.0.0.1")};
+    return 0;
+  });
+  for (bool nonBlocking : {false, true}) {
+    SCOPED_TRACE(nonBlocking);
+    const auto start = std::chrono::steady_clock::now();
+    cHTTP http(nullptr);
+    ASSERT_EQ(http.openURL(Str("http://three.test:" + std::to_string(port) + "/"), nullptr, nullptr, nullptr, 1,
+                           nonBlocking, nullptr, false)
+                  .result,
+              0);
+    httpSaveToBuffer memory;
+    http.saveInit(&memory, nullptr, 512);
+    cHTTP::Step s;
+    do {
+      if (nonBlocking) http.isReady(1000);
+      s = http.saveAppend(nullptr, nullptr);
+    } while (s.result == 0 && !s.finished);
+    EXPECT_EQ(s.result, 0);
+    http.close();
+    httpSaveToBuffer::Buffer body = memory.getBuffer();
+    EXPECT_EQ(body.data ? std::string(body.data.get()) : "", "third");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, 0.9);
+    EXPECT_LT(seconds, 2.5);
+  }
+  setHostResolveFunction({});
+  stopHostResolver();
+  for (int fd : fillers) ::close(fd);
+  ::close(full);
 }
 
 }  // namespace

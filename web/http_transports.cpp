@@ -111,9 +111,8 @@ int32_t cHTTP::openHttps(std::string_view path, int32_t port) {
   if (port != -1) url += ":" + std::to_string(port);
   url += "/" + escapeRequestPath(path);
 
-  const int64_t whole = timeout_ > 0 ? int64_t{timeout_} * kWholeTimesIdle : kDefaultWholeSeconds;
   std::vector<std::string> argv = {"curl", "-q", url, "-f", "-i", "-s", "-S", "--connect-timeout", "20",
-                                   "--max-time", std::to_string(whole)};
+                                   "--max-time", std::to_string(wholeLimit().count())};
   if (useCaBundle_ && pathOrDeviceExists("curl-ca-bundle.crt", 1)) {
     argv.push_back("--cacert");
     argv.push_back("curl-ca-bundle.crt");
