@@ -28,6 +28,7 @@
 #include "platform/links.h"
 #include "platform/path_native.h"
 #include "web/http.h"
+#include "web/http_resolver.h"
 
 namespace bw {
 namespace {
@@ -73,6 +74,7 @@ void endHTTPModule() {
   }
   delete gSaveCallbackInstance;
   gSaveCallbackInstance = nullptr;
+  stopHostResolver();
 }
 
 void cHTTP::stopCurl() {

@@ -233,7 +233,7 @@ TEST(HttpWatcher, DripServersStallNothingAndFailAtTheirDeadline) {
       lastGood = std::max(lastGood, seconds);
     }
   }
-  EXPECT_LT(lastGood, 3.0);
+  EXPECT_LT(lastGood, 6.0);  // far from the drips' 10 s, even on a loaded machine
   for (int i = kDrips; i < kDrips + kGood; ++i) EXPECT_EQ(bodies[static_cast<size_t>(i)]->getBuffer().total, 5);
 }
 
