@@ -264,6 +264,9 @@ TEST_F(NewsRecordTest, ReadingAFeedSetsItsReaderAndResetsRuntimeFields) {
     EXPECT_TRUE(feed.nameCache.isNil());
   }
   setTwitterEscapeTable(nullptr);
+  // Every feed's XML reader shares the one entity map.
+  auto a = feedTypeToDocFormat(Str("Atom")), b = feedTypeToDocFormat(Str("RSS 2.0"));
+  EXPECT_EQ(&static_cast<cXML&>(*a).infoDecoder()->entities(), &static_cast<cXML&>(*b).infoDecoder()->entities());
 }
 
 TEST_F(NewsRecordTest, BackupRecordsCarryNoLinks) {
