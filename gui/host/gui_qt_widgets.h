@@ -3,11 +3,13 @@
 // keep onto them, and the guard every Qt callback runs host code through.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 #include <functional>
 
 #include "gui/host/core/gui_app_core.h"
 #include "gui/host/core/gui_text.h"
+#include "platform/bitmap.h"
 
 namespace bw {
 
@@ -22,5 +24,12 @@ QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec);
 // A text for Qt: the escapes parsed away, the rest converted from the
 // system encoding; the style and alignment go to the widget.
 QString guiQtText(const GuiTextCodec& codec, Text text, GuiStyledText* styled = nullptr);
+
+// The bitmap's pixels seen as a QImage, not copied: the image is valid
+// while the bitmap lives and keeps its size.
+inline QImage guiImageOf(cBitMap& bitmap) {
+  return QImage(reinterpret_cast<uchar*>(bitmap.pixels.data()), bitmap.width, bitmap.height, bitmap.width * 4,
+                QImage::Format_ARGB32);
+}
 
 }  // namespace bw

@@ -132,6 +132,23 @@ TEST(GuiWindowHost, PlacementReadsBackAndIsRememberedOnClose) {
   EXPECT_EQ(w->getPosition().x, 7);
 }
 
+// The records drop their views along the build chain before the toolkit
+// objects go, so no record is left pointing at a deleted widget.
+TEST(GuiWindowHost, EndingClearsTheRecordsBeforeTheNatives) {
+  FakeGuiClient client;
+  FakeGuiWindow* w = client.window("End");
+  w->beginGroupVertical(nullptr);
+  w->addText("t");
+  w->beginGroupHorizontal(nullptr), w->addButton("b"), w->endGroup();
+  w->endGroup();
+  w->build();
+  bool viewsLeft = true;
+  FakeGuiWindow::gDestroyedWith = &viewsLeft;
+  client.endGuiWindow(w);
+  FakeGuiWindow::gDestroyedWith = nullptr;
+  EXPECT_FALSE(viewsLeft);
+}
+
 TEST(GuiWindowHost, BuildRefusalsAndInputHostsNotYetBuilt) {
   FakeGuiClient client;
   FakeGuiWindow* w = client.window("W");

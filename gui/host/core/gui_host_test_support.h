@@ -51,7 +51,14 @@ class FakeGuiWindow : public cGuiWindowHostCore {
   void nativeMove(int32_t x, int32_t y) override { placement.x = x, placement.y = y; }
   void nativeResize(int32_t w, int32_t h) override { placement.width = w, placement.height = h; }
   void nativeBusy(bool busy) override { nativeIsBusy = busy; }
-  void nativeDestroy() override { destroyed = true; }
+  // The records must no longer hold views when the natives go.
+  void nativeDestroy() override {
+    destroyed = true;
+    for (cGuiItem* item = infoRootGroup()->infoFirst(); item; item = item->infoNextBuilt()) {
+      if (guiView(*item)) viewsLeftAtDestroy = true;
+    }
+    if (gDestroyedWith) *gDestroyedWith = viewsLeftAtDestroy;
+  }
   GuiNativeObject nativeObject(Text) override { return {this, false}; }
 
   FakeGuiView* viewOf(const cGuiItem& item) { return static_cast<FakeGuiView*>(guiView(item)); }
@@ -59,7 +66,9 @@ class FakeGuiWindow : public cGuiWindowHostCore {
   GuiLayoutNode layout;
   std::vector<cGuiItem*> chain;
   cGuiItem* firstFocus = nullptr;
-  bool shown = false, nativeIsBusy = false, destroyed = false;
+  bool shown = false, nativeIsBusy = false, destroyed = false, viewsLeftAtDestroy = false;
+  // Where a test wants to learn viewsLeftAtDestroy of a window it ends.
+  static inline bool* gDestroyedWith = nullptr;
   int shows = 0;
   GuiPlacement placement{10, 20, 300, 200};
 
