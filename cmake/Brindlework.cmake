@@ -58,7 +58,8 @@ function(brindlework_library name)
     target_compile_options(${name}_tests PRIVATE ${BRINDLEWORK_WARNINGS})
     target_compile_definitions(${name}_tests PRIVATE
       BRINDLEWORK_TESTDATA_DIR="${BRINDLEWORK_TESTDATA}"
-      BRINDLEWORK_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+      BRINDLEWORK_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+      BRINDLEWORK_ARTEFACTS_DIR="${CMAKE_BINARY_DIR}/artefacts")
     target_link_libraries(${name}_tests PRIVATE brindlework_${name} ${ARG_TEST_DEPS}
                           GTest::gmock GTest::gtest_main)
     set(_env "")

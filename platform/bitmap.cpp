@@ -22,18 +22,29 @@ void forClipped(const cBitMap& bitmap, int32_t x0, int32_t y0, int32_t x1, int32
   }
 }
 
-uint32_t channel(uint32_t p, int shift) { return (p >> shift) & 0xFF; }
+// p and q mixed with weight w of 256 for q, two channels at a time.
+uint32_t lerp(uint32_t p, uint32_t q, uint32_t w) {
+  uint32_t rb = (((p & 0xFF00FFu) * (256 - w) + (q & 0xFF00FFu) * w) >> 8) & 0xFF00FFu;
+  uint32_t ag = (((p >> 8) & 0xFF00FFu) * (256 - w) + ((q >> 8) & 0xFF00FFu) * w) & 0xFF00FF00u;
+  return rb | ag;
+}
 
-// Mixes four pixels with 16-bit weights fx, fy (0..65535) per channel.
-uint32_t bilinear(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t fx, uint32_t fy) {
-  uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    uint64_t top = uint64_t(channel(a, shift)) * (65536 - fx) + uint64_t(channel(b, shift)) * fx;
-    uint64_t bottom = uint64_t(channel(c, shift)) * (65536 - fx) + uint64_t(channel(d, shift)) * fx;
-    uint64_t v = (top * (65536 - fy) + bottom * fy + (uint64_t(1) << 31)) >> 32;
-    out |= static_cast<uint32_t>(std::min<uint64_t>(v, 255)) << shift;
+// Where destination pixel i samples the source: two neighbours (clamped to
+// lo..hi) and the weight of the second, from the pixel centre in 16.16.
+struct Tap {
+  int32_t first, second;
+  uint32_t weight;
+};
+
+Tap tapOf(int32_t i, uint32_t factor, int32_t origin, int32_t lo, int32_t hi, bool smooth) {
+  int64_t centre = ((int64_t(i) << 16) + 32768) * 65536 / factor - 32768;
+  if (!smooth) {
+    int32_t x = std::clamp<int32_t>(origin + static_cast<int32_t>((centre + 32768) >> 16), lo, hi);
+    return {x, x, 0};
   }
-  return out;
+  if (centre < 0) centre = 0;
+  int32_t x = std::clamp<int32_t>(origin + static_cast<int32_t>(centre >> 16), lo, hi);
+  return {x, std::min(x + 1, hi), static_cast<uint32_t>((centre & 0xFFFF) >> 8)};
 }
 
 }  // namespace
@@ -83,27 +94,21 @@ RtgScaleFactors rtgScale(const cBitMap& source, RtgRect from, cBitMap& dest, Rtg
   int32_t sx0 = std::max(from.x, 0), sy0 = std::max(from.y, 0);
   int32_t sx1 = std::min(from.x + from.width, source.width) - 1, sy1 = std::min(from.y + from.height, source.height) - 1;
   if (sx1 < sx0 || sy1 < sy0) return f;
+  std::vector<Tap> columns(static_cast<size_t>(to.width));
+  for (int32_t i = 0; i < to.width; ++i) columns[static_cast<size_t>(i)] = tapOf(i, f.x, from.x, sx0, sx1, smooth);
   for (int32_t j = 0; j < to.height; ++j) {
     int32_t ty = to.y + j;
     if (ty < 0 || ty >= dest.height) continue;
-    // Source position of the pixel centre in 16.16.
-    int64_t syFixed = ((int64_t(j) << 16) + 32768) * 65536 / f.y - 32768;
+    Tap row = tapOf(j, f.y, from.y, sy0, sy1, smooth);
+    const uint32_t* top = &source.pixels[static_cast<size_t>(row.first) * source.width];
+    const uint32_t* bottom = &source.pixels[static_cast<size_t>(row.second) * source.width];
+    uint32_t* out = &dest.pixels[static_cast<size_t>(ty) * dest.width];
     for (int32_t i = 0; i < to.width; ++i) {
       int32_t tx = to.x + i;
       if (tx < 0 || tx >= dest.width) continue;
-      int64_t sxFixed = ((int64_t(i) << 16) + 32768) * 65536 / f.x - 32768;
-      if (!smooth) {
-        int32_t x = std::clamp<int32_t>(from.x + static_cast<int32_t>((sxFixed + 32768) >> 16), sx0, sx1);
-        int32_t y = std::clamp<int32_t>(from.y + static_cast<int32_t>((syFixed + 32768) >> 16), sy0, sy1);
-        dest.at(tx, ty) = source.at(x, y);
-        continue;
-      }
-      int64_t cx = std::max<int64_t>(sxFixed, 0), cy = std::max<int64_t>(syFixed, 0);
-      int32_t x = std::clamp<int32_t>(from.x + static_cast<int32_t>(cx >> 16), sx0, sx1);
-      int32_t y = std::clamp<int32_t>(from.y + static_cast<int32_t>(cy >> 16), sy0, sy1);
-      int32_t x2 = std::min(x + 1, sx1), y2 = std::min(y + 1, sy1);
-      dest.at(tx, ty) = bilinear(source.at(x, y), source.at(x2, y), source.at(x, y2), source.at(x2, y2),
-                                 static_cast<uint32_t>(cx & 0xFFFF), static_cast<uint32_t>(cy & 0xFFFF));
+      const Tap& c = columns[static_cast<size_t>(i)];
+      out[tx] = lerp(lerp(top[c.first], top[c.second], c.weight), lerp(bottom[c.first], bottom[c.second], c.weight),
+                     row.weight);
     }
   }
   return f;

@@ -113,7 +113,8 @@ class ButtonView : public LabelView {
   explicit ButtonView(QPushButton* button) : LabelView(button), button_(button) {}
   void showDisabled(bool flag) override { button_->setEnabled(!flag); }
   void attachNotify(std::function<void()> notify) override {
-    QObject::connect(button_, &QPushButton::clicked, button_, [notify] { guiGuarded(notify); });
+    // The connection goes with the button; the notify function outlives it.
+    QObject::connect(button_, &QPushButton::clicked, [notify = std::move(notify)] { guiGuarded(notify); });
   }
 
  private:

@@ -33,7 +33,7 @@ void cGuiAppClientCore::endGuiWindow(cGuiWindow* window) {
 }
 
 void cGuiAppClientCore::queueChangedItem(cGuiItem* item, cGuiWindowHostCore* window) {
-  queue_.push_back(GuiEvent{item, window, false, Str()});
+  queue_.emplace_back(GuiEvent{item, window, false, Str()});
 }
 
 void cGuiAppClientCore::queueWindowEvent(cGuiWindowHostCore* window) {
@@ -48,7 +48,7 @@ void cGuiAppClientCore::discardEventsOf(const cGuiWindowHostCore* window) {
   std::erase_if(queue_, [window](const GuiEvent& e) { return e.window == window; });
 }
 
-GuiChange cGuiAppClientCore::handle(GuiEvent event) {
+GuiChange cGuiAppClientCore::handle(GuiEvent& event) {
   if (!event.item) {
     if (event.window) event.window->handleWindowEvent(event);
   } else if (event.item->isOfClass(cGuiInputItem::kClassName)) {
@@ -63,7 +63,7 @@ GuiChange cGuiAppClientCore::waitForChangedGuiItem() {
   while (queue_.empty()) inputPass(true);
   GuiEvent event = std::move(queue_.front());
   queue_.pop_front();
-  return handle(std::move(event));
+  return handle(event);
 }
 
 GuiChange cGuiAppClientCore::checkForChangedGuiItem(bool keepOtherWindows) {
@@ -73,7 +73,7 @@ GuiChange cGuiAppClientCore::checkForChangedGuiItem(bool keepOtherWindows) {
   if (!queue_.empty()) {
     GuiEvent event = std::move(queue_.front());
     queue_.pop_front();
-    change = handle(std::move(event));
+    change = handle(event);
   }
   if (!keepOtherWindows) {
     for (cAppResource* r = infoFirstResource(); r; r = r->infoNextResource()) {
@@ -125,7 +125,7 @@ Str guiDroppedPath(std::string_view hostPath) {
 }
 
 void guiNotify(cGuiItem* item, cGuiWindowHostCore* window) {
-  while (item->infoOwner()) item = item->infoOwner();
+  while (cGuiItem* owner = item->infoOwner()) item = owner;
   window->client()->queueChangedItem(item, window);
 }
 

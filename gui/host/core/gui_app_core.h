@@ -102,7 +102,7 @@ class cGuiAppClientCore : public cAppClient {
   virtual void nativeMinimise(bool iconified) { (void)iconified; }
 
  private:
-  GuiChange handle(GuiEvent event);
+  GuiChange handle(GuiEvent& event);
   std::deque<GuiEvent> queue_;
   bool quitRequested_ = false;
   bool iconified_ = false;
