@@ -72,8 +72,7 @@ void cGuiWindow::requireGroup(const char* method) const {
 }
 
 cGuiBreak* cGuiWindow::addBreak() {
-  requireGroup("addBreak");
-  return addMade(makeBreak());
+  return addVia("addBreak", [&] { return makeBreak(); });
 }
 
 cGuiBar* cGuiWindow::addBar(Text title) {
@@ -86,63 +85,51 @@ cGuiBar* cGuiWindow::addBar(Text title) {
 }
 
 cGuiLabel* cGuiWindow::addLabel(Text label) {
-  requireGroup("addLabel");
-  return addMade(makeLabel(label));
+  return addVia("addLabel", [&] { return makeLabel(label); });
 }
 
 cGuiText* cGuiWindow::addText(Text label) {
-  requireGroup("addText");
-  return addMade(makeText(label));
+  return addVia("addText", [&] { return makeText(label); });
 }
 
 cGuiTextBox* cGuiWindow::addTextBox(Text label) {
-  requireGroup("addTextBox");
-  return addMade(makeTextBox(label));
+  return addVia("addTextBox", [&] { return makeTextBox(label); });
 }
 
 cGuiButton* cGuiWindow::addButton(Text label) {
-  requireGroup("addButton");
-  return addMade(makeButton(label));
+  return addVia("addButton", [&] { return makeButton(label); });
 }
 
 cGuiTick* cGuiWindow::addTick(Text label) {
-  requireGroup("addTick");
-  return addMade(makeTick(label));
+  return addVia("addTick", [&] { return makeTick(label); });
 }
 
 cGuiString* cGuiWindow::addString(Text label) {
-  requireGroup("addString");
-  return addMade(makeString(label));
+  return addVia("addString", [&] { return makeString(label); });
 }
 
 cGuiStringBox* cGuiWindow::addStringBox(Text label) {
-  requireGroup("addStringBox");
-  return addMade(makeStringBox(label));
+  return addVia("addStringBox", [&] { return makeStringBox(label); });
 }
 
 cGuiPathString* cGuiWindow::addPathString(Text label) {
-  requireGroup("addPathString");
-  return addMade(makePathString(label));
+  return addVia("addPathString", [&] { return makePathString(label); });
 }
 
 cGuiNumberString* cGuiWindow::addNumberString(Text label, int32_t min, int32_t max) {
-  requireGroup("addNumberString");
-  return addMade(makeNumberString(label, min, max));
+  return addVia("addNumberString", [&] { return makeNumberString(label, min, max); });
 }
 
 cGuiSlider* cGuiWindow::addSlider(Text label, int32_t min, int32_t max) {
-  requireGroup("addSlider");
-  return addMade(makeSlider(label, min, max));
+  return addVia("addSlider", [&] { return makeSlider(label, min, max); });
 }
 
 cGuiCycleChoice* cGuiWindow::addCycleChoice(Text label, StrChain choices) {
-  requireGroup("addCycleChoice");
-  return addMade(makeCycleChoice(label, choices));
+  return addVia("addCycleChoice", [&] { return makeCycleChoice(label, choices); });
 }
 
 cGuiRadioChoice* cGuiWindow::addRadioChoice(Text label, StrChain choices) {
-  requireGroup("addRadioChoice");
-  return addMade(makeRadioChoice(label, choices));
+  return addVia("addRadioChoice", [&] { return makeRadioChoice(label, choices); });
 }
 
 cGuiItem* cGuiWindow::addNative(cGuiItem* item) {

@@ -167,6 +167,13 @@ class cGuiWindow : public cAppResource {
     current_->add(item);
     return item;
   }
+  // The add operations: refused outside a group (before anything is made),
+  // else make() through a factory hook and add.
+  template <class Make>
+  auto addVia(const char* method, Make make) {
+    requireGroup(method);
+    return addMade(make());
+  }
 
   bool positionGiven() const { return positionGiven_; }
 

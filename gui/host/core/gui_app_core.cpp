@@ -221,24 +221,22 @@ void cGuiWindowHostCore::setPosition(int32_t x, int32_t y) {
   cGuiWindow::setPosition(x, y);
 }
 
-int32_t cGuiWindowHostCore::infoWidth() {
-  if (!built_) {
-    if (cGuiWindow::infoWidth() < 0) raise("EMU", "cGuiWindow.infoWidth(); no size has been specified yet");
-    return cGuiWindow::infoWidth();
-  }
-  if (isOpen_ && !client_->infoIconified()) return nativePlacement().width;
-  capturePlacement();
-  return cGuiWindow::infoWidth();
-}
+int32_t cGuiWindowHostCore::infoWidth() { return sizeQuery(true); }
 
-int32_t cGuiWindowHostCore::infoHeight() {
+int32_t cGuiWindowHostCore::infoHeight() { return sizeQuery(false); }
+
+int32_t cGuiWindowHostCore::sizeQuery(bool width) {
+  auto stored = [&] { return width ? cGuiWindow::infoWidth() : cGuiWindow::infoHeight(); };
   if (!built_) {
-    if (cGuiWindow::infoHeight() < 0) raise("EMU", "cGuiWindow.infoHeight(); no size has been specified yet");
-    return cGuiWindow::infoHeight();
+    if (stored() < 0) {
+      raise("EMU", width ? "cGuiWindow.infoWidth(); no size has been specified yet"
+                         : "cGuiWindow.infoHeight(); no size has been specified yet");
+    }
+    return stored();
   }
-  if (isOpen_ && !client_->infoIconified()) return nativePlacement().height;
+  if (isOpen_ && !client_->infoIconified()) return width ? nativePlacement().width : nativePlacement().height;
   capturePlacement();
-  return cGuiWindow::infoHeight();
+  return stored();
 }
 
 void cGuiWindowHostCore::setSize(int32_t width, int32_t height) {

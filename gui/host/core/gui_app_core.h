@@ -208,6 +208,7 @@ class cGuiWindowHostCore : public cGuiWindow {
 
  private:
   void capturePlacement();
+  int32_t sizeQuery(bool width);
   std::vector<cGuiItem*> buildChain() const;
 
   Str title_;
