@@ -71,6 +71,16 @@ TEST(GuiLayout, GroupsLabelColumnsSpacersAndFrames) {
          w.endGroup();
        },
        "Gv(Gg3(OOOOss)Gg3(OOO)Gg3(sss))"},
+      // The group form makes a grid of 0 columns: laid out as one column.
+      {"grid of no columns",
+       [](auto& w) {
+         w.beginGroupVertical(nullptr);
+         w.beginGroup(new cGuiGroupGridHost(nullptr, 0));
+         w.addButton("a"), w.addButton("b");
+         w.endGroup();
+         w.endGroup();
+       },
+       "Gv(Gg1(OO))"},
       {"empty horizontal", [](auto& w) { w.beginGroupHorizontal(nullptr), w.endGroup(); }, "Gh(E)"},
       // A row of fixed-width buttons beside a flexible text gets a fill spacer.
       {"trailing fill",
