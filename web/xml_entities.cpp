@@ -10,6 +10,7 @@
 #include "core/string_procs.h"
 #include "core/unicode.h"
 #include "core/unicode_to_text.h"
+#include "core/utf8.h"
 
 namespace bw {
 
@@ -124,7 +125,10 @@ EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities
   // text per escape.
   // Doubled escapes: "&amp;amp;lt;" names lt.
   size_t nameStart = s + 1;
-  while (in.compare(nameStart, 4, "amp;") == 0) nameStart += 4;
+  auto ampAt = [&](size_t k) {
+    return k + 4 <= in.size() && in[k] == 'a' && in[k + 1] == 'm' && in[k + 2] == 'p' && in[k + 3] == ';';
+  };
+  while (ampAt(nameStart)) nameStart += 4;
 
   // An escape that cannot be decoded: the "&" with any "amp;" after it
   // becomes "&" and the rest stays. The "&" alone matches too, so the escapes
@@ -132,8 +136,14 @@ EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities
   auto ampersandOnly = [&]() -> EscapeScan { return {static_cast<int32_t>(nameStart - s), '&'}; };
 
   std::string_view window = in.substr(nameStart, kMaxEscapeName);
-  window = window.substr(0, window.find('\0'));
-  size_t semi = window.find(';');
+  // The first ";" within the window and before any NUL.
+  size_t semi = std::string_view::npos;
+  for (size_t k = 0; k < window.size() && window[k] != '\0'; ++k) {
+    if (window[k] == ';') {
+      semi = k;
+      break;
+    }
+  }
   if (semi == std::string_view::npos) return ampersandOnly();
   std::string_view name = window.substr(0, semi);
 
@@ -190,16 +200,17 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
     for (unsigned char c : {'&', '\r', '<', ']'}) starts[c] = true;
     return starts;
   }();
+  // No rule makes its text longer, so the output fits in the input's size.
   std::string out;
+  char* w = nullptr;
   size_t copied = 0;
-  bool matched = false;
   for (size_t i = 0; i < search.size(); ++i) {
     if (!kStarts[static_cast<unsigned char>(search[i])]) continue;
     // The rules in table order; the first that matches here wins.
     std::string_view rest = search.substr(i);
     size_t length = 0;
     std::string_view replacement;
-    CharaText escape;
+    char encoded[4];
     if (rest[0] == '&') {
       if (rest.starts_with("&amp;lt;")) {
         length = 8, replacement = "<";
@@ -212,8 +223,14 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
       } else {
         EscapeScan e = scanEscapeAt(all, i, entities);
         length = static_cast<size_t>(e.matchLength);
-        escape = unicodeToUTF8Text(e.codePoint, "?");
-        replacement = escape.view();
+        // As unicodeToUTF8Text with "?": no NUL, surrogate or value beyond
+        // Unicode is written.
+        const int32_t c = e.codePoint;
+        if (c < 1 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
+          replacement = "?";
+        } else {
+          replacement = std::string_view(encoded, static_cast<size_t>(convertUnicodeCharaToUTF8(c, encoded)));
+        }
       }
     } else if (rest[0] == '\r') {
       length = rest.starts_with("\r\n") ? 2 : 1, replacement = "\n";
@@ -221,15 +238,19 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
       length = rest[0] == '<' ? 9 : 3;
     }
     if (length == 0) continue;
-    if (!matched) out.reserve(all.size());
-    matched = true;
-    out.append(all.substr(copied, i - copied));
-    out.append(replacement);
+    if (replacement.size() > length) raise("BUG", "decodeEntityUtf8(); replacement longer than its escape");
+    if (!w) {
+      out.resize(all.size());
+      w = out.data();
+    }
+    w = std::copy(all.begin() + static_cast<ptrdiff_t>(copied), all.begin() + static_cast<ptrdiff_t>(i), w);
+    w = std::copy(replacement.begin(), replacement.end(), w);
     copied = i + length;
     i = copied - 1;
   }
-  if (!matched) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
-  out.append(all.substr(copied));
+  if (!w) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
+  w = std::copy(all.begin() + static_cast<ptrdiff_t>(copied), all.end(), w);
+  out.resize(static_cast<size_t>(w - out.data()));
   const auto size = static_cast<int32_t>(out.size());
   return Str::adopt(std::move(out), size);
 }

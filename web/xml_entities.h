@@ -59,7 +59,12 @@ class EntityMap {
  private:
   struct Hash {
     using is_transparent = void;
-    size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+    // FNV-1a: keys are short, and a getter hashes one per escape it reads.
+    size_t operator()(std::string_view s) const {
+      uint64_t h = 14695981039346656037ull;
+      for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+      return static_cast<size_t>(h);
+    }
   };
   std::unordered_map<std::string, int32_t, Hash, std::equal_to<>> codes_;
   std::vector<std::string> order_;
