@@ -2,7 +2,7 @@
 // selection, and collectSelectionNumbers, which turns a selection into a set.
 //
 // The GUI's list class (gui/) implements GuiListSelection; core code sees only
-// these four operations, each on the list's one entry cursor:
+// these five operations, each on the list's one entry cursor:
 //   cursor_gotoFirstSelected  to the first selected entry; false when none is
 //                             selected. Raises "EMU" "cGuiList.
 //                             cursor_gotoFirstSelected(); the window must be
@@ -18,6 +18,10 @@
 //                             null when it has none; the list keeps it.
 //                             Raises "EMU" "cGuiList.cursor_getDataBox(); list
 //                             is empty" on an empty list.
+//   cursor_getLabel           a copy of the label text (columns joined by
+//                             "\t") of the entry under the cursor; "EMU"
+//                             "cGuiList.cursor_getLabel(); list is empty" on
+//                             an empty list.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +29,7 @@
 
 #include "core/box.h"
 #include "core/number_space.h"
+#include "core/str.h"
 
 namespace bw {
 
@@ -36,6 +41,7 @@ class GuiListSelection {
   virtual bool cursor_gotoNextSelected() = 0;
   virtual void cursor_setState(bool state) = 0;
   virtual box* cursor_getDataBox() = 0;
+  virtual Str cursor_getLabel() = 0;
 };
 
 // The number a box stands for as a set key: a boxPTR's or boxARRAY's full

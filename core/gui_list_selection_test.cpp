@@ -39,6 +39,7 @@ class FakeGuiList : public GuiListSelection {
     if (rows_.empty()) raise("EMU", "cGuiList.cursor_getDataBox(); list is empty");
     return rows_.at(static_cast<size_t>(cursor_)).data.get();
   }
+  Str cursor_getLabel() override { return Str("row"); }
 
   std::vector<bool> selection() const {
     std::vector<bool> out;

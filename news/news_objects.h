@@ -88,6 +88,14 @@ class newsFeed : public cIndexedObjectNode {
                Text name);
   // Drops the tags cache (the tags text itself is the caller's to set).
   void clearTagsCache() { tagsCache = Str(); }
+  // In one transaction: the tags typed by the user (display form in charset,
+  // no enclosing commas) stored as "," + text in encoding + ","; an empty
+  // text removes them (tags NIL); saves (news/feed_tags.cpp).
+  void setTags(cJournaledIndexedObjectSoupDatabase& db, const cEncoding& charset, const cEncoding& encoding,
+               Text text);
+  // The Filter text and its terms split at ","; NIL or empty clears both.
+  // Does not save (news/news_filter.cpp).
+  void setFilter(Text text);
   // TRUE when seenUpToTime is valid and not after newestItemTime.
   bool infoHasUnseen() const { return isValidDate(seenUpToTime) && seenUpToTime <= newestItemTime; }
 
