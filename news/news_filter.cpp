@@ -1,0 +1,105 @@
+// news/news_filter.cpp - newsFeed.setFilter and matchNewsItemFilter.
+#include "news/news_filter.h"
+
+#include <string>
+#include <string_view>
+
+#include "core/string_procs.h"
+
+namespace bw {
+namespace {
+
+std::string lowerCased(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  }
+  return out;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && lowerCased(text.substr(0, prefix.size())) == prefix;
+}
+
+bool isWordEdge(char c) { return filterCharClass(static_cast<uint8_t>(c)) >= 4; }
+
+// The leftmost occurrence of the term's pattern in title whose edges hold.
+bool titleTermMatches(std::string_view title, std::string_view term) {
+  bool leadingAny = term.front() == '_';
+  if (leadingAny) term.remove_prefix(1);
+  bool trailingAny = !term.empty() && term.back() == '_';
+  if (trailingAny) term.remove_suffix(1);
+  if (term.empty()) return false;
+  for (size_t at = title.find(term); at != std::string_view::npos; at = title.find(term, at + 1)) {
+    size_t end = at + term.size();
+    bool left = leadingAny || at == 0 || isWordEdge(title[at - 1]);
+    bool right = trailingAny || end == title.size() || isWordEdge(title[end]);
+    if (left && right) return true;
+  }
+  return false;
+}
+
+// Lower-cases a text of the item once, when a term first needs it.
+class LazyLower {
+ public:
+  explicit LazyLower(const Str& text) : text_(text) {}
+  std::string_view get() {
+    if (!done_) {
+      value_ = lowerCased(text_.view());
+      done_ = true;
+    }
+    return value_;
+  }
+
+ private:
+  const Str& text_;
+  std::string value_;
+  bool done_ = false;
+};
+
+}  // namespace
+
+void newsFeed::setFilter(Text text) {
+  filter = Str();
+  filterTerms.clear();
+  if (text.isNil() || text.length() == 0) return;
+  filter = Str(text.view());
+  filterTerms = splitString(filter, ",").chain;
+}
+
+bool matchNewsItemFilter(cJournaledIndexedObjectSoupDatabase& db, newsRoot* root, newsItem& item, newsFeed& feed) {
+  if (item.infoIsDuplicate()) {
+    DuplicateEnds ends = item.infoOldestDuplicateItemIndex(db);
+    bool byNewest = feed.type.view().substr(0, 8) == "Facebook";
+    if ((byNewest ? ends.newest : ends.oldest) != item.infoSoupIndex()) return true;
+  }
+  bool searching = root && !root->searchTerms.empty();
+  const StrChain& terms = searching ? root->searchTerms : feed.filterTerms;
+  if (terms.empty()) return false;
+  bool result = terms.front() == "~";
+  bool invert = false;
+  if (searching && !terms.front().empty()) {
+    result = !result;
+    invert = true;
+  }
+
+  LazyLower title(item.title), link(item.link), tags(item.tags);
+  for (const Str& term : terms) {
+    std::string_view t = term.view();
+    bool matched = false;
+    if (t == "~") {
+      invert = !invert;
+    } else if (startsWithNoCase(t, "url:")) {
+      matched = !item.link.isNil() && link.get().find(t.substr(4)) != std::string_view::npos;
+    } else if (startsWithNoCase(t, "tag:")) {
+      matched = !item.tags.isNil() &&
+                ("," + std::string(tags.get()) + ",").find("," + std::string(t.substr(4)) + ",") != std::string::npos;
+    } else if (!t.empty() && !item.title.isNil()) {
+      matched = titleTermMatches(title.get(), t);
+    }
+    if (matched) result = !invert;
+  }
+  return result;
+}
+
+}  // namespace bw

@@ -1,0 +1,41 @@
+// news/news_filter.h - the Filter and Search language: which items a feed's
+// Filter or the root's Search hides, and the duplicate rule.
+//
+// Invariants:
+//   1. Terms are the Filter or Search text split at ","; the window gives
+//      them lower-cased (A-Z) and trimmed. The title and link are lower-cased
+//      (A-Z only, no locale) for the comparison.
+//   2. A Filter starts from shown and hides what matches; a Search (root
+//      terms, which then replace every feed's Filter) starts from hidden and
+//      shows what matches; "~" as the first term turns either around and as
+//      any term swaps what a later match means. The last matching term wins.
+//   3. A title term matches the leftmost occurrence whose two edges hold:
+//      the title's start or end, a word edge byte (filterCharClass 4 or 8),
+//      or a "_" at that end of the term. An empty term, or one made only of
+//      "_", changes nothing.
+//   4. Of a duplicate chain only one item is ever shown: the newest for a
+//      feed whose type begins with "Facebook", else the oldest.
+#pragma once
+
+#include <cstdint>
+
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+
+namespace bw {
+
+// Word-edge classes of a byte: 1 letter (A-Z, a-z), 2 digit, 4 white space
+// (tab, LF, CR, space), 8 anything else (bytes of 128 and above included).
+inline constexpr int32_t filterCharClass(uint8_t c) {
+  if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) return 1;
+  if (c >= '0' && c <= '9') return 2;
+  if (c == 9 || c == 10 || c == 13 || c == 32) return 4;
+  return 8;
+}
+
+// TRUE when the item is to be hidden: not its chain's representative, or
+// hidden by the root's Search terms (root may be NIL) or else the feed's
+// Filter terms.
+bool matchNewsItemFilter(cJournaledIndexedObjectSoupDatabase& db, newsRoot* root, newsItem& item, newsFeed& feed);
+
+}  // namespace bw

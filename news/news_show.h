@@ -1,0 +1,37 @@
+// news/news_show.h - which items of a feed the news list shows: the Show
+// mode's date limit and the Filter walk over a feed's item list.
+//
+// Invariants:
+//   1. A feed's item list runs newest first; a walk loads one item at a time
+//      (loadObject_newsItem2 with the feed) and gives back every item it
+//      does not return. A returned item carries one use for the caller.
+//   2. The date limit: none without a root; root.showLimitTime unless
+//      root.showUnseen; with showUnseen the feed's seenUpToTime, and a feed
+//      whose seenUpToTime is not a valid date shows nothing. An unset limit
+//      hides nothing.
+//   3. The first item older than the limit (infoPublishedDate) ends the walk:
+//      the items behind it are older still and are never loaded.
+//   4. A link that cannot be loaded ends the walk.
+#pragma once
+
+#include <cstdint>
+
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+
+namespace bw {
+
+// From itemIndex (0: none) towards older items, the first item inside the
+// date limit that matchNewsItemFilter lets through; NIL when none.
+newsItem* isNewsItemShown(cJournaledIndexedObjectSoupDatabase& db, int32_t itemIndex, newsFeed& feed,
+                          newsRoot* root);
+
+// From itemIndex towards newer items, the first item the feed's own Filter
+// lets through, with no date limit; NIL when none.
+newsItem* findPreviousUnfilteredItem(cJournaledIndexedObjectSoupDatabase& db, int32_t itemIndex, newsFeed& feed);
+
+// The published date (infoPublishedDate) of the feed's newest item that its
+// own Filter lets through, with no date limit; unset when there is none.
+bigTime feedNewestShownItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed);
+
+}  // namespace bw
