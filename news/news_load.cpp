@@ -48,16 +48,6 @@ cIndexedObjectList* loadHeldList(cJournaledIndexedObjectSoupDatabase& db, T* hol
   }
 }
 
-// Writes the header of the loaded node at index, if there is one (its links
-// changed in memory only).
-void writeLoadedHeader(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
-  if (index <= 0) return;
-  cIndexedObject* loaded = db.findLoadedObject(index, 0);
-  if (loaded && loaded->isOfClass(cIndexedObjectNode::kClassName)) {
-    db.writeLoadedObjectNodeHeader(static_cast<cIndexedObjectNode*>(loaded));
-  }
-}
-
 const char kStillListed[] = "destroyNewsItem(); item is still in its feed's list";
 
 bool listNames(const cIndexedObjectList* list, int32_t index) {
@@ -65,6 +55,14 @@ bool listNames(const cIndexedObjectList* list, int32_t index) {
 }
 
 }  // namespace
+
+void writeLoadedHeader(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  if (index <= 0) return;
+  cIndexedObject* loaded = db.findLoadedObject(index, 0);
+  if (loaded && loaded->isOfClass(cIndexedObjectNode::kClassName)) {
+    db.writeLoadedObjectNodeHeader(static_cast<cIndexedObjectNode*>(loaded));
+  }
+}
 
 newsRoot* loadObject_newsRoot(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
   bool fresh = false;

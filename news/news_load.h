@@ -33,6 +33,10 @@ newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, i
 // was not already loaded" when there is none (the item is given back).
 newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
 
+// Writes the header of the loaded node at index, if there is one: a list
+// change moves a loaded node's links in memory only.
+void writeLoadedHeader(cJournaledIndexedObjectSoupDatabase& db, int32_t index);
+
 // In one transaction: takes item out of its feed's item list, out of its
 // duplicate chain unless keepDuplicates, then destroys body (when not NIL)
 // and item. Both are given back: the caller's uses end here.
