@@ -139,7 +139,7 @@ struct NewsSoup {
   std::vector<std::pair<int32_t, int32_t>> stored;  // item, body
   int32_t feedIndex = 0;
 
-  void create() {
+  void create(int count) {
     db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
     if (!db->openNew(Text("BenchNews:/news.soup"), false, false)) std::abort();
     auto* feed = new newsFeed;
@@ -148,7 +148,7 @@ struct NewsSoup {
     feed->setSoup(db.get());
     feedIndex = db->createdObject(feed);
     stored.clear();
-    for (int done = 0; done < kItems;) {
+    for (int done = 0; done < count;) {
       int32_t t = db->beginTransaction();
       for (int i = 0; i < kPerTransaction; ++i, ++done) {
         const Fields& f = fields()[size_t(done)];
@@ -167,20 +167,11 @@ struct NewsSoup {
     db->unloadObject(feed);
   }
 };
-NewsSoup& storedNews() {
-  static NewsSoup s = [] {
-    NewsSoup n;
-    n.create();
-    return n;
-  }();
-  return s;
-}
-
 void BM_NewsStore(benchmark::State& state) {
   fields();
   for (auto _ : state) {
     NewsSoup n;
-    n.create();
+    n.create(kItems);
     n.db->close();
     state.counters["file_bytes_per_item"] = static_cast<double>(bench_news::fileSize(n.path)) / kItems;
   }
@@ -189,7 +180,8 @@ void BM_NewsStore(benchmark::State& state) {
 BENCHMARK(BM_NewsStore)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_NewsLoad(benchmark::State& state) {
-  NewsSoup& n = storedNews();
+  NewsSoup n;
+  n.create(kItems);
   for (auto _ : state) {
     for (auto [itemIndex, bodyIndex] : n.stored) {
       newsItem* item = loadObject_newsItem(*n.db, itemIndex);
@@ -199,6 +191,7 @@ void BM_NewsLoad(benchmark::State& state) {
       n.db->unloadObject(item);
     }
   }
+  n.db->close();
   state.SetItemsProcessed(state.iterations() * kItems);
 }
 BENCHMARK(BM_NewsLoad)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
@@ -239,11 +232,8 @@ void BM_BareSoupStore(benchmark::State& state) {
 BENCHMARK(BM_BareSoupStore)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_BareSoupLoad(benchmark::State& state) {
-  static BareSoup b = [] {
-    BareSoup s;
-    s.create();
-    return s;
-  }();
+  BareSoup b;
+  b.create();
   for (auto _ : state) {
     for (int32_t index = 2; index < 2 + kItems; ++index) {
       cIndexedObject* o = b.db->loadObject(index, std::make_unique<bench_news::BenchItem>());
@@ -251,6 +241,7 @@ void BM_BareSoupLoad(benchmark::State& state) {
       b.db->unloadObject(o);
     }
   }
+  b.db->close();
   state.SetItemsProcessed(state.iterations() * kItems);
 }
 BENCHMARK(BM_BareSoupLoad)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
@@ -323,14 +314,8 @@ void BM_SqliteStore(benchmark::State& state) {
 BENCHMARK(BM_SqliteStore)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 void BM_SqliteLoad(benchmark::State& state) {
-  static Sqlite q = [] {
-    Sqlite s;
-    s.create();
-    Sqlite moved;
-    moved.db = s.db;
-    s.db = nullptr;
-    return moved;
-  }();
+  Sqlite q;
+  q.create();
   sqlite3_stmt *item = nullptr, *body = nullptr;
   sqlite3_prepare_v2(q.db, "SELECT title, link, uniqueID, published, updated, downloaded, older, newest, seen, body "
                            "FROM items WHERE id = ?", -1, &item, nullptr);
@@ -401,29 +386,28 @@ void BM_DecodeItemAndBody(benchmark::State& state) {
 BENCHMARK(BM_DecodeItemAndBody);
 
 void BM_ChainWalkFromNewest(benchmark::State& state) {
-  NewsSoup& n = storedNews();
-  // The first kChain stored items become one chain, the first the newest.
-  static int32_t newest = [&] {
-    int32_t t = n.db->beginTransaction();
-    for (int k = 0; k < kChain; ++k) {
-      newsItem* item = loadObject_newsItem(*n.db, n.stored[size_t(k)].first);
-      item->olderDuplicateItemIndex = k + 1 < kChain ? n.stored[size_t(k + 1)].first : 0;
-      item->newestDuplicateItemIndex = k + 1 < kChain ? 0 : n.stored[0].first;
-      n.db->saveChangesToObject(item);
-      n.db->unloadObject(item);
-    }
-    n.db->finishTransaction(t);
-    n.db->flush();
-    return n.stored[0].first;
-  }();
+  // kChain stored items become one chain, the first the newest.
+  NewsSoup n;
+  n.create(kChain);
+  int32_t t = n.db->beginTransaction();
+  for (int k = 0; k < kChain; ++k) {
+    newsItem* item = loadObject_newsItem(*n.db, n.stored[size_t(k)].first);
+    item->olderDuplicateItemIndex = k + 1 < kChain ? n.stored[size_t(k + 1)].first : 0;
+    item->newestDuplicateItemIndex = k + 1 < kChain ? 0 : n.stored[0].first;
+    n.db->saveChangesToObject(item);
+    n.db->unloadObject(item);
+  }
+  n.db->finishTransaction(t);
+  n.db->flush();
   newsFeed* feed = loadObject_newsFeed(*n.db, n.feedIndex);
-  newsItem* item = loadObject_newsItem2(*n.db, newest, feed);
+  newsItem* item = loadObject_newsItem2(*n.db, n.stored[0].first, feed);
   for (auto _ : state) {
     DuplicateEnds ends = item->infoOldestDuplicateItemIndex(*n.db);
     benchmark::DoNotOptimize(ends);
   }
   n.db->unloadObject(item);
   n.db->unloadObject(feed);
+  n.db->close();
   state.SetItemsProcessed(state.iterations() * kChain);
 }
 BENCHMARK(BM_ChainWalkFromNewest)->Unit(benchmark::kMillisecond);
