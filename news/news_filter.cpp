@@ -9,16 +9,14 @@
 namespace bw {
 namespace {
 
-std::string lowerCased(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
-  }
-  return out;
-}
+char lowerByte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-  return text.size() >= prefix.size() && lowerCased(text.substr(0, prefix.size())) == prefix;
+bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
+  if (text.size() < lowerPrefix.size()) return false;
+  for (size_t i = 0; i < lowerPrefix.size(); ++i) {
+    if (lowerByte(text[i]) != lowerPrefix[i]) return false;
+  }
+  return true;
 }
 
 bool isWordEdge(char c) { return filterCharClass(static_cast<uint8_t>(c)) >= 4; }
@@ -39,21 +37,23 @@ bool titleTermMatches(std::string_view title, std::string_view term) {
   return false;
 }
 
-// Lower-cases a text of the item once, when a term first needs it.
+// Lower-cases a text of the item once, when a term first needs it, into a
+// buffer kept for the next call (the filter runs once per listed item).
 class LazyLower {
  public:
-  explicit LazyLower(const Str& text) : text_(text) {}
+  LazyLower(const Str& text, std::string& buffer) : text_(text), buffer_(buffer) {}
   std::string_view get() {
     if (!done_) {
-      value_ = lowerCased(text_.view());
+      buffer_.assign(text_.view());
+      for (char& c : buffer_) c = lowerByte(c);
       done_ = true;
     }
-    return value_;
+    return buffer_;
   }
 
  private:
   const Str& text_;
-  std::string value_;
+  std::string& buffer_;
   bool done_ = false;
 };
 
@@ -83,7 +83,8 @@ bool matchNewsItemFilter(cJournaledIndexedObjectSoupDatabase& db, newsRoot* root
     invert = true;
   }
 
-  LazyLower title(item.title), link(item.link), tags(item.tags);
+  thread_local std::string titleBuffer, linkBuffer, tagsBuffer;
+  LazyLower title(item.title, titleBuffer), link(item.link, linkBuffer), tags(item.tags, tagsBuffer);
   for (const Str& term : terms) {
     std::string_view t = term.view();
     bool matched = false;
