@@ -40,11 +40,7 @@ Outcome fetch(const std::string& url, int32_t timeout, bool nonBlocking, int32_t
   }
   httpSaveToBuffer memory;
   http.saveInit(&memory, nullptr, bufSize);
-  cHTTP::Step s;
-  do {
-    if (nonBlocking) http.isReady(1000);
-    s = http.saveAppend(nullptr, nullptr);
-  } while (s.result == 0 && !s.finished);
+  cHTTP::Step s = test::runToEnd(http, nonBlocking);
   o.result = s.result;
   o.error = http.infoProtocolError();
   o.status = http.infoStatus().status;

@@ -179,11 +179,7 @@ TEST_F(FakeCurl, ExitStatusAndErrorStatusFailTheRequest) {
       ASSERT_EQ(http.openURL("https://h/", nullptr, nullptr, nullptr, 5, nonBlocking, nullptr, false).result, 0);
       httpSaveToBuffer memory;
       http.saveInit(&memory, nullptr, 1024);
-      cHTTP::Step s;
-      do {
-        if (nonBlocking) http.isReady(100);
-        s = http.saveAppend(nullptr, nullptr);
-      } while (s.result == 0 && !s.finished);
+      cHTTP::Step s = test::runToEnd(http, nonBlocking, 100);
       EXPECT_EQ(s.result, c.result);
       EXPECT_EQ(http.infoStatus().status, c.status);
       EXPECT_EQ(http.infoCurlExit(), c.curlExit);

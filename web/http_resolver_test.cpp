@@ -150,11 +150,7 @@ TEST(HostResolver, AddressesAreTriedInTurnEachWithTheTimeout) {
               0);
     httpSaveToBuffer memory;
     http.saveInit(&memory, nullptr, 512);
-    cHTTP::Step s;
-    do {
-      if (nonBlocking) http.isReady(1000);
-      s = http.saveAppend(nullptr, nullptr);
-    } while (s.result == 0 && !s.finished);
+    cHTTP::Step s = test::runToEnd(http, nonBlocking);
     EXPECT_EQ(s.result, 0);
     http.close();
     httpSaveToBuffer::Buffer body = memory.getBuffer();

@@ -1,5 +1,6 @@
 // web/http_test_support.h - test helpers: a scripted HTTP server on
-// 127.0.0.1 in a thread of the test, and a fake `curl` put first on PATH.
+// 127.0.0.1 (or ::1) in a thread of the test, a fake `curl` put first on
+// PATH, and a request run to its end.
 //
 // The server accepts at most `connections` connections and stops by itself
 // (after the last one, or after 10 s without one). For each connection it
@@ -24,7 +25,20 @@
 #include <thread>
 #include <vector>
 
+#include "web/http.h"
+
 namespace bw::test {
+
+// Calls saveAppend until the request fails or finishes, waiting on isReady
+// between steps when it is non-blocking; the last step.
+inline cHTTP::Step runToEnd(cHTTP& http, bool nonBlocking, int32_t waitMs = 1000) {
+  cHTTP::Step s;
+  do {
+    if (nonBlocking) http.isReady(waitMs);
+    s = http.saveAppend(nullptr, nullptr);
+  } while (s.result == 0 && !s.finished);
+  return s;
+}
 
 // A socket listening on 127.0.0.1 (or ::1 alone) at a port the system
 // picks (set in *port), with room for backlog pending connections; -1 when
