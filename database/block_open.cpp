@@ -5,7 +5,9 @@ namespace bw {
 
 void openBlockHeap(BlockHeap& heap, bool isNew) {
   heap.setAllocateAbovePos(0);
-  if (isNew || heap.store().dataSize() == 0) {
+  // A data area that ends inside the header area cannot hold a header: the
+  // file is made anew, as an empty one is.
+  if (isNew || heap.store().dataSize() < FIRST_BLOCK_POS) {
     heap.createHeader();
   } else {
     heap.loadHeader();

@@ -5,6 +5,8 @@
 #include "core/exception.h"
 #include "database/object_soup.h"
 #include "database/soup_database.h"
+#include "platform/host_io.h"
+#include "platform/links.h"
 #include "platform/path.h"
 
 namespace bw {
@@ -26,6 +28,24 @@ Str JournaledSoupBlockFile::infoError() {
 
 bool JournaledSoupBlockFile::pathExists(Text path) { return probe_ ? probe_(path) : cPath::ExistsPath(path, false); }
 void JournaledSoupBlockFile::deletePath(Text path) { cPath::DeletePath(path, false, false); }
+
+Str JournaledSoupBlockFile::newFilePath(Text path) {
+  // A file on a test backend (the path probe) is made where it stands.
+  if (probe_) return Str(path.view());
+  std::string prefix(cPath::ExtractName(path).view());
+  prefix += "_New_";
+  return cPath::MakeUniquePath(1, Text(cPath::ExtractSubPath(path)), Text(prefix));
+}
+
+bool JournaledSoupBlockFile::renameNewFile(Text from, Text path) {
+  if (from.view() == path.view()) return true;
+  if (!renamePath(from, path, false)) return false;
+  // The new name must survive a power cut before anything relies on it.
+  if (defaultIoBackend()->syncFolderOf(Text(cPath::ExportPath(path))) != 0) {
+    raise("FILE", "cJournaledIndexedObjectSoup.open(); could not sync the folder of the new file");
+  }
+  return true;
+}
 
 void JournaledSoupBlockFile::readBytes(int64_t position, void* out, int64_t length) {
   file_.setPosition(position);

@@ -41,6 +41,8 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   int64_t getSize() override { return file_.getSize(); }
   bool pathExists(Text path) override;
   void deletePath(Text path) override;
+  Str newFilePath(Text path) override;
+  bool renameNewFile(Text from, Text path) override;
 
   int32_t beginTransaction() override { return file_.beginTransaction(); }
   void finishTransaction(int32_t id) override { file_.finishTransaction(id); }

@@ -61,7 +61,38 @@ bool cJournaledIndexedObjectSoup::openNew(Text path, bool failIfExists, bool fla
 }
 
 bool cJournaledIndexedObjectSoup::open(Text path, bool flag) {
-  bool isNew = !file_->pathExists(path);
+  if (!file_->pathExists(path) && !createFile(path, flag)) return false;
+  return openFile(path, flag, false);
+}
+
+// A new database is made complete under a name of its own in the same folder
+// (every creation commit done), closed and synced, and only then renamed into
+// place: a run killed while creating leaves no file at path, or a whole one.
+bool cJournaledIndexedObjectSoup::createFile(Text path, bool flag) {
+  Str fresh = file_->newFilePath(path);
+  const bool inPlace = fresh.view() == path.view();
+  try {
+    if (!openFile(Text(fresh), flag, true)) {
+      if (!inPlace) file_->deletePath(Text(fresh));
+      return false;
+    }
+    close();
+  } catch (...) {
+    try {
+      if (file_->isOpen()) file_->closeDiscarding();
+    } catch (...) {
+    }
+    finishClose();
+    file_->deletePath(Text(fresh));
+    throw;
+  }
+  if (inPlace || file_->renameNewFile(Text(fresh), path)) return true;
+  // Another run made the database meanwhile: this one goes, that one opens.
+  file_->deletePath(Text(fresh));
+  return file_->pathExists(path);
+}
+
+bool cJournaledIndexedObjectSoup::openFile(Text path, bool flag, bool isNew) {
   if (!file_->open(path, flag)) return false;
   try {
     openSteps(isNew);
@@ -117,6 +148,7 @@ void cJournaledIndexedObjectSoup::close() {
     closeQuickly();
     return;
   }
+  writeAllUnsavedLinks();
   file_->flush();
   int64_t time = file_->getTime();
   {
@@ -169,6 +201,12 @@ void cJournaledIndexedObjectSoup::flush() {
 void cJournaledIndexedObjectSoup::changesDiscarded() noexcept {
   if (!table_) return;  // the open's own failure, or closing
   mustClose_ = true;
+  // The links in memory no longer match the file: none may be written.
+  for (bool more = table_->gotoFirst(); more; more = table_->gotoNext()) {
+    if (cIndexedObjectNode* node = unsavedNode(static_cast<cIndexedObject*>(table_->infoCurrent().data))) {
+      node->linksUnsaved_ = false;
+    }
+  }
   try {
     usedBytes_ = file_->getHeaderValue(kSoupUsedBytes);
     autoBlockToCompact_ = file_->getHeaderValue(kSoupAutoBlockToCompact);

@@ -19,8 +19,9 @@
 //   4. Every changing operation checks the caller's input before it begins
 //      its transaction, and runs inside a SoupTransaction: an exception inside
 //      discards every uncommitted change of the run.
-//   5. After any discard (a guard, or "TRAN" misuse below) the soup reloads
-//      values 7, 8, 10 (and the Database's 13), keeps its in-memory
+//   5. After any discard (a guard, or "TRAN" misuse below) the soup forgets
+//      every node's unsaved links, reloads values 7, 8, 10 (and the
+//      Database's 13), keeps its in-memory
 //      needs-repair flag and is in the must-close state: loaded objects may
 //      no longer match the file. Every changing operation then raises "TRAN"
 //      "cJournaledIndexedObjectSoup.<method>(); changes were discarded, close
@@ -85,13 +86,17 @@ class cJournaledIndexedObjectSoup : public class_base {
   bool openNew(Text path, bool failIfExists, bool flag);
   // FALSE when the block file cannot be opened (its error text says why).
   // Sets the open mark; infoNeedsRepair then tells whether the last run
-  // ended without close.
+  // ended without close. A missing file is first made whole under a
+  // "<file name>_New_" name beside it, closed and renamed into place (never
+  // replacing one another run made meanwhile, which is opened instead).
   bool open(Text path, bool flag);
-  // Commits, stores the needs-repair flag in place of the open mark, puts the
-  // file time back, closes. Acts as closeQuickly in the must-close state.
+  // Writes the unsaved links of loaded nodes, commits, stores the
+  // needs-repair flag in place of the open mark, puts the file time back,
+  // closes. Acts as closeQuickly in the must-close state.
   void close();
   // Commits what waits (unless in the must-close state or the file failed),
-  // discards open transactions and closes; the open mark stays.
+  // discards open transactions and closes; the open mark stays. Unsaved
+  // links of loaded nodes are never written here.
   void closeQuickly();
   bool isOpen() const { return table_ != nullptr; }
 
@@ -127,8 +132,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Rewrites a loaded object's record, in place or in a new block of its own
   // size (see the placement rule in object_soup.cpp).
   void saveChangesToObject(cIndexedObject* object);
-  // One use less; at 0 the object leaves the table and is deleted. NIL is
-  // ignored; an object not in the table is only counted down.
+  // One use less; at 0 the object leaves the table and is deleted, a node
+  // with unsaved links writing them first (unless in the must-close state).
+  // NIL is ignored; an object not in the table is only counted down.
   void unloadObject(cIndexedObject* object);
   // unloadObject, then destroyObject of its index. NIL is ignored.
   virtual void unloadAndDestroyObject(cIndexedObject* object);
@@ -209,6 +215,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Rereads the header values a subclass mirrors (after open and after a
   // discard). Must not throw.
   virtual void reloadHeaderMirrors() {}
+  // Writes the links of a loaded node marked as changed in memory (the
+  // database's node headers); the plain soup never marks one.
+  virtual void writeUnsavedLinks(cIndexedObjectNode& node) { (void)node; }
 
  private:
   int32_t measure(cIndexedObject& object);
@@ -225,6 +234,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   void moveCompactionPositionsOff(int64_t block);
   void changesDiscarded() noexcept;
   void finishClose() noexcept;
+  // The loaded node behind object when its links wait for the file, else NIL.
+  static cIndexedObjectNode* unsavedNode(cIndexedObject* object);
+  // Writes every marked node still loaded (close).
+  void writeAllUnsavedLinks();
+  bool createFile(Text path, bool flag);
+  bool openFile(Text path, bool flag, bool isNew);
   void openSteps(bool isNew);
 
   bool autoCompact_ = false;

@@ -7,6 +7,7 @@
 // any other size is rewritten in place and storedSize is left as it was. A
 // block of capacity 100 thus keeps records of 81 to 100 bytes.
 #include <memory>
+#include <vector>
 
 #include "core/exception.h"
 #include "database/object_soup.h"
@@ -155,10 +156,34 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
     object->storedSize_ = oldStoredSize;
     throw;
   }
+  if (cIndexedObjectNode* node = unsavedNode(object)) node->linksUnsaved_ = false;
+}
+
+cIndexedObjectNode* cJournaledIndexedObjectSoup::unsavedNode(cIndexedObject* object) {
+  if (!object || !object->isOfClass(cIndexedObjectNode::kClassName)) return nullptr;
+  auto* node = static_cast<cIndexedObjectNode*>(object);
+  return node->linksUnsaved_ ? node : nullptr;
+}
+
+void cJournaledIndexedObjectSoup::writeAllUnsavedLinks() {
+  // Collected first: writing may move entries of the table under a walk.
+  std::vector<cIndexedObjectNode*> nodes;
+  for (bool more = table_->gotoFirst(); more; more = table_->gotoNext()) {
+    if (cIndexedObjectNode* node = unsavedNode(static_cast<cIndexedObject*>(table_->infoCurrent().data))) {
+      nodes.push_back(node);
+    }
+  }
+  for (cIndexedObjectNode* node : nodes) writeUnsavedLinks(*node);
 }
 
 void cJournaledIndexedObjectSoup::unloadObject(cIndexedObject* object) {
   if (!object) return;
+  // The last use of a node whose links changed in memory: they reach the
+  // record first, so a list is never committed with a member cut off.
+  if (object->useCount_ == 1 && table_ && table_->get(object->soupIndex_) == object && !mustClose_ &&
+      !file_->infoFailed()) {
+    if (cIndexedObjectNode* node = unsavedNode(object)) writeUnsavedLinks(*node);
+  }
   object->useCount_ -= 1;
   if (object->useCount_ > 0 || !table_) return;
   if (table_->get(object->soupIndex_) == object) table_->remove(object->soupIndex_);

@@ -155,6 +155,25 @@ TEST_F(SoupTest, OpenNewHonoursFailIfExists) {
   EXPECT_EQ(file->infoBlockOfIndex(1, true), 0);
 }
 
+TEST_F(SoupTest, ANewFileTakesItsNameOnlyWhenWhole) {
+  openSoup();
+  soup->close();
+  EXPECT_EQ(disk->newFiles, 1);
+  EXPECT_EQ(disk->files.size(), 1u);  // "db" alone: the new file was renamed
+  disk->files.clear();
+  // Another run makes "db" while this one makes its own: that one opens.
+  disk->beforeRename = [this] {
+    disk->beforeRename = nullptr;
+    cJournaledIndexedObjectSoup other(std::make_unique<FakeSoupBlockFile>(disk));
+    ASSERT_TRUE(other.open("db", false));
+    other.createdAndUnloadObject(record(3));
+    other.close();
+  };
+  openSoup();
+  EXPECT_EQ(loadValues(1), (std::vector<int32_t>{0, 1, 2}));
+  EXPECT_EQ(disk->files.size(), 1u);
+}
+
 TEST_F(SoupTest, RecordsAreExactlyWhatRestoreWrites) {
   openSoup();
   auto* three = new ThreeValues;

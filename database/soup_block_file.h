@@ -70,6 +70,14 @@ class SoupBlockFile {
   // Whether something exists at path, and deleting it (openNew).
   virtual bool pathExists(Text path) = 0;
   virtual void deletePath(Text path) = 0;
+  // Where a new file for path is made before it takes its name: a name that
+  // did not exist, "<file name>_New_<number>" in the same folder; path itself
+  // where files cannot be renamed (files on a test backend).
+  virtual Str newFilePath(Text path) = 0;
+  // Gives a closed new file the name path: renames, never replacing what
+  // exists at path, and makes the new name durable (the folder's sync).
+  // FALSE when path exists or the rename failed; from then stays.
+  virtual bool renameNewFile(Text from, Text path) = 0;
 
   // --- transactions ---------------------------------------------------------------
   virtual int32_t beginTransaction() = 0;

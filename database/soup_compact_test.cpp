@@ -13,10 +13,9 @@
 
 #include "database/journal_test_support.h"
 #include "database/journaled_soup_file.h"
+#include "database/soup_check_test_support.h"
 #include "database/soup_database.h"
 #include "database/soup_model_test_support.h"
-#include "tools/soupcheck/block_level.h"
-#include "tools/soupcheck/soup_level.h"
 
 namespace bw {
 namespace {
@@ -39,10 +38,7 @@ class SoupCompactTest : public testing_journal::JournalTest {
   }
   void expectSound(const std::string& name = "db.soup") {
     db->flush();
-    soupcheck::Report r = soupcheck::check(backend->image(native(name)), Expect::kOpen);
-    EXPECT_TRUE(r.clean()) << soupcheck::describe(r);
-    for (auto& f : soupcheck::checkIndexLevel(r.effectiveData)) ADD_FAILURE() << f;
-    for (auto& f : soupcheck::checkSoupLevel(r.effectiveData).findings) ADD_FAILURE() << f;
+    testing::expectSoupSound(backend->image(native(name)), Expect::kOpen);
   }
   void expectValidQuietly() {
     ::testing::internal::CaptureStdout();
@@ -145,10 +141,7 @@ TEST_F(SoupCompactTest, ModelWorkloadWithCompactionStaysSound) {
     for (int i = 0; i < 500; ++i) model.step();
     if (batch % 6 == 5) model.db().defragment(false);
     model.db().flush();
-    soupcheck::Report r = soupcheck::check(backend->image(native("model.soup")), Expect::kOpen);
-    EXPECT_TRUE(r.clean()) << soupcheck::describe(r);
-    for (auto& f : soupcheck::checkIndexLevel(r.effectiveData)) ADD_FAILURE() << f;
-    for (auto& f : soupcheck::checkSoupLevel(r.effectiveData).findings) ADD_FAILURE() << f;
+    testing::expectSoupSound(backend->image(native("model.soup")), Expect::kOpen);
     model.check();
     ::testing::internal::CaptureStdout();
     ValidationResult v = model.db().validate(true, false, false);

@@ -9,7 +9,10 @@
 //
 // Node headers: readObjectNodeHeader and writeObjectNodeHeader work on the
 // file for nodes that are not loaded; a loaded node answers from and changes
-// only its fields, which reach the file when the caller saves it.
+// only its fields until it is saved or unloaded: the change marks the node,
+// and the soup writes a marked node's links when its last use goes or the
+// database closes (a transaction nested in the caller's, so it commits or is
+// discarded with it). A discard forgets every mark.
 //
 // Invariants (kept by every operation that finishes):
 //   1. The lists form one circle through listNextIndex / listPrevIndex that
@@ -94,6 +97,7 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
 
  protected:
   void reloadHeaderMirrors() override;
+  void writeUnsavedLinks(cIndexedObjectNode& node) override;
 
  private:
   friend class cIndexedObjectList;
@@ -115,7 +119,14 @@ class LoadedUse {
   LoadedUse(cJournaledIndexedObjectSoup& soup, cIndexedObject* object) : soup_(soup), object_(object) {}
   LoadedUse(const LoadedUse&) = delete;
   LoadedUse& operator=(const LoadedUse&) = delete;
-  ~LoadedUse() { soup_.unloadObject(object_); }
+  // Never throws: a node's unsaved links that cannot be written leave the
+  // soup in its must-close state (the write's transaction was discarded).
+  ~LoadedUse() {
+    try {
+      soup_.unloadObject(object_);
+    } catch (...) {
+    }
+  }
 
  private:
   cJournaledIndexedObjectSoup& soup_;

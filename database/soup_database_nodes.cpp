@@ -56,6 +56,7 @@ void cJournaledIndexedObjectSoupDatabase::writeObjectNodeHeader(int32_t index, i
   requireChangeable("writeObjectNodeHeader");
   if (cIndexedObjectNode* node = loadedNode(*this, index)) {
     node->setNodeHeader(nextIndex, prevIndex);
+    node->linksUnsaved_ = true;
     return;
   }
   int64_t dataPosition = infoBlockFile().infoBlockOfIndex(index, true);
@@ -70,6 +71,11 @@ void cJournaledIndexedObjectSoupDatabase::writeLoadedObjectNodeHeader(cIndexedOb
   if (!node) raise("EMU", "cJournaledIndexedObjectSoupDatabase.writeLoadedObjectNodeHeader(); node=NIL");
   int64_t dataPosition = infoBlockFile().infoBlockOfIndex(node->soupIndexOrNone(), false);
   writeHeaderBytes(infoBlockFile(), dataPosition, node->infoNextIndex(), node->infoPrevIndex());
+  node->linksUnsaved_ = false;
+}
+
+void cJournaledIndexedObjectSoupDatabase::writeUnsavedLinks(cIndexedObjectNode& node) {
+  writeLoadedObjectNodeHeader(&node);
 }
 
 void cJournaledIndexedObjectSoupDatabase::moveDesiredBlockOff(int32_t index, const char* message) {

@@ -36,6 +36,8 @@ struct FakeDisk {
   std::map<std::string, int64_t> times;
   int64_t clock = 1000;  // the time the next commit stamps
   int commits = 0;
+  int newFiles = 0;                   // names newFilePath handed out
+  std::function<void()> beforeRename;  // another run's moment to step in
 };
 
 class FakeSoupBlockFile : public SoupBlockFile {
@@ -110,6 +112,24 @@ class FakeSoupBlockFile : public SoupBlockFile {
   void deletePath(Text path) override {
     disk_->files.erase(std::string(path.view()));
     disk_->times.erase(std::string(path.view()));
+  }
+  Str newFilePath(Text path) override {
+    std::string fresh = std::string(path.view()) + "_New_" + std::to_string(++disk_->newFiles);
+    return Str(fresh);
+  }
+  bool renameNewFile(Text from, Text path) override {
+    if (disk_->beforeRename) disk_->beforeRename();
+    std::string to(path.view());
+    auto found = disk_->files.find(std::string(from.view()));
+    if (disk_->files.count(to) != 0 || found == disk_->files.end()) return false;
+    disk_->files[to] = found->second;
+    disk_->files.erase(found);
+    auto time = disk_->times.find(std::string(from.view()));
+    if (time != disk_->times.end()) {
+      disk_->times[to] = time->second;
+      disk_->times.erase(time);
+    }
+    return true;
   }
 
   int32_t beginTransaction() override {

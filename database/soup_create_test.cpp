@@ -1,0 +1,124 @@
+// database/soup_create_test.cpp - making a new database: kill -9 at random
+// moments of the creation leaves no file at the database's path or a whole
+// one (every checker level clean), and a journaled file whose data area is
+// shorter than the block file's header area opens as a new, sound database.
+// BRINDLEWORK_KILL_RUNS sets the number of kills (default 40).
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "database/block_format.h"
+#include "database/journal_test_support.h"
+#include "database/soup_check_test_support.h"
+#include "database/soup_database.h"
+
+namespace bw {
+namespace {
+
+using soupcheck::Expect;
+
+class SoupCreateTest : public testing_journal::JournalTest {
+ protected:
+  std::vector<uint8_t> hostImage(const std::string& name) {
+    std::string all = testing_paths::readAll(tree.host(name));
+    return std::vector<uint8_t>(all.begin(), all.end());
+  }
+  // The "<name>_New_" files left in the scratch folder (deleted).
+  int removeLeftovers(const std::string& name) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(tree.host(""))) {
+      if (entry.path().filename().string().rfind(name + "_New_", 0) == 0) {
+        std::filesystem::remove(entry.path());
+        ++count;
+      }
+    }
+    return count;
+  }
+};
+
+TEST_F(SoupCreateTest, KillNineWhileCreatingLeavesNoFileOrAWholeOne) {
+  int runs = 40;
+  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) runs = std::max(1, std::atoi(env));
+  const std::string path = internal("made.soup");
+  // How long one creation takes here: the kills spread over 1.5 times that.
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 5; ++i) {
+    cJournaledIndexedObjectSoupDatabase db(0);
+    ASSERT_TRUE(db.open(Text(path), false));
+    db.close();
+    std::filesystem::remove(tree.host("made.soup"));
+  }
+  auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start) / 5;
+  std::mt19937_64 random(19);
+  int whole = 0, absent = 0, leftovers = 0;
+  for (int run = 0; run < runs; ++run) {
+    std::filesystem::remove(tree.host("made.soup"));
+    ::fflush(nullptr);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      cJournaledIndexedObjectSoupDatabase db(0);
+      if (!db.open(Text(path), false)) ::_exit(3);
+      for (;;) ::pause();
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() * 3 / 2 + 1)));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "run " << run << ": the driver stopped by itself: " << status;
+    leftovers += removeLeftovers("made.soup");
+    if (!std::filesystem::exists(tree.host("made.soup"))) {
+      ++absent;
+      continue;
+    }
+    ++whole;
+    SCOPED_TRACE("run " + std::to_string(run));
+    testing::expectSoupSound(hostImage("made.soup"), Expect::kCrashed);
+    cJournaledIndexedObjectSoupDatabase db(0);
+    ASSERT_TRUE(db.open(Text(path), false)) << db.infoError().view();
+    EXPECT_TRUE(db.validate(false, false, false).valid);
+    db.close();
+    testing::expectSoupSound(hostImage("made.soup"), Expect::kClosed);
+    if (HasFailure()) return;
+  }
+  std::printf("%d kills while creating: %d left no database, %d a whole one; %d \"_New_\" files left\n", runs,
+              absent, whole, leftovers);
+}
+
+// A journaled file whose data area ends inside the block file's header area
+// (a file another program cut, or made by hand) is made a new database.
+TEST_F(SoupCreateTest, AFileShorterThanTheHeaderAreaOpensAsNewAndSound) {
+  for (int64_t size : {int64_t{0}, int64_t{1}, int64_t{100}, int64_t{FIRST_BLOCK_POS - 1}}) {
+    SCOPED_TRACE(size);
+    std::filesystem::remove(tree.host("short.soup"));
+    {
+      cJournaledFile f;
+      f.newFile(0, 0);
+      ASSERT_TRUE(f.open(Text(internal("short.soup")), false, false, false));
+      if (size > 0) testing_journal::writeAt(f, 0, std::vector<uint8_t>(static_cast<size_t>(size), 0x5A));
+      f.close();
+    }
+    auto db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(0);
+    ASSERT_TRUE(db->open(Text(internal("short.soup")), false)) << db->infoError().view();
+    db->unloadObject(db->createObjectList().list);
+    db->close();
+    testing::expectSoupSound(hostImage("short.soup"), Expect::kClosed);
+    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(0);
+    ASSERT_TRUE(db->open(Text(internal("short.soup")), false));
+    EXPECT_NE(db->infoHeadListIndex(), 0);
+    EXPECT_TRUE(db->validate(false, false, false).valid);
+    db->close();
+  }
+}
+
+}  // namespace
+}  // namespace bw

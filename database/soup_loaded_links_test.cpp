@@ -1,0 +1,114 @@
+// database/soup_loaded_links_test.cpp - list members that are loaded while a
+// list operation changes their links: the links reach the file when the last
+// use goes or the database closes, never after a discard.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "database/journal_test_support.h"
+#include "database/soup_check_test_support.h"
+#include "database/soup_database.h"
+#include "database/soup_model_test_support.h"
+
+namespace bw {
+namespace {
+
+using soupcheck::Expect;
+using testing::TestNode;
+
+class SoupLoadedLinksTest : public testing_journal::JournalTest {
+ protected:
+  std::unique_ptr<cJournaledIndexedObjectSoupDatabase> openDb() {
+    auto db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(0);
+    EXPECT_TRUE(db->open(Text(internal("links.soup")), false)) << db->infoError().view();
+    return db;
+  }
+  std::vector<uint8_t> image() {
+    std::string all = testing_paths::readAll(tree.host("links.soup"));
+    return std::vector<uint8_t>(all.begin(), all.end());
+  }
+  // The values of the list's nodes head to tail, read through the file.
+  static std::vector<int32_t> walk(cJournaledIndexedObjectSoupDatabase& db, int32_t listIndex) {
+    std::vector<int32_t> values;
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(db, listIndex);
+    for (int32_t at = list->infoHeadIndex(); at != 0 && values.size() < 100;) {
+      auto* node = static_cast<TestNode*>(db.loadObject(at, std::make_unique<TestNode>()));
+      values.push_back(node->value);
+      at = node->infoNextIndex();
+      db.unloadObject(node);
+    }
+    db.unloadObject(list);
+    return values;
+  }
+};
+
+// Every member stays loaded through head and tail inserts, an insert after
+// and a removal; then the nodes go unsaved, by unloading or by the close.
+TEST_F(SoupLoadedLinksTest, LinksOfUnsavedLoadedNodesReachTheFile) {
+  for (bool unloadFirst : {true, false}) {
+    SCOPED_TRACE(unloadFirst ? "unloaded" : "closed while loaded");
+    std::filesystem::remove(tree.host("links.soup"));
+    int32_t listIndex = 0;
+    {
+      auto db = openDb();
+      CreatedList created = db->createObjectList();
+      listIndex = created.index;
+      std::vector<cIndexedObject*> nodes;
+      std::vector<int32_t> index;
+      for (int32_t v = 0; v < 5; ++v) {
+        auto* node = new TestNode(v);
+        index.push_back(db->createdObject(node));
+        nodes.push_back(node);
+      }
+      created.list->insertAtTail(index[1]);
+      created.list->insertAtHead(index[0]);
+      created.list->insertAtTail(index[3]);
+      created.list->insertAfter(index[2], index[1]);
+      created.list->insertAtTail(index[4]);
+      created.list->remove(index[3]);
+      for (cIndexedObject* node : nodes) EXPECT_TRUE(static_cast<TestNode*>(node)->infoLinksUnsaved());
+      db->unloadObject(created.list);
+      if (unloadFirst) {
+        for (cIndexedObject* node : nodes) db->unloadObject(node);
+      }
+      db->close();
+    }
+    testing::expectSoupSound(image(), Expect::kClosed);
+    auto db = openDb();
+    EXPECT_EQ(walk(*db, listIndex), (std::vector<int32_t>{0, 1, 2, 4}));
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(db->validate(true, false, false).valid);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    db->close();
+  }
+}
+
+// Links changed inside a transaction that is discarded are forgotten: neither
+// the unload in the must-close state nor the close writes them.
+TEST_F(SoupLoadedLinksTest, DiscardedLinksAreNeverWritten) {
+  auto db = openDb();
+  CreatedList created = db->createObjectList();
+  auto* node = new TestNode(7);
+  int32_t index = db->createdObject(node);
+  db->unloadObject(created.list);
+  db->flush();
+  std::vector<uint8_t> before = testing::expectSoupSound(image(), Expect::kOpen);
+
+  db->beginTransaction();
+  cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, created.index);
+  list->insertAtTail(index);
+  EXPECT_TRUE(node->infoLinksUnsaved());
+  db->infoBlockFile().discardChanges();
+  EXPECT_TRUE(db->infoMustClose());
+  EXPECT_FALSE(node->infoLinksUnsaved());
+  db->unloadObject(list);
+  db->unloadObject(node);
+  db->close();
+  EXPECT_EQ(testing::expectSoupSound(image(), Expect::kOpen), before);
+}
+
+}  // namespace
+}  // namespace bw
