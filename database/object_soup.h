@@ -189,9 +189,14 @@ class cJournaledIndexedObjectSoup : public class_base {
   int64_t infoAutoDesiredBlock() const { return autoDesiredBlock_; }
 
   // --- validation (database/soup_validate.cpp) ------------------------------------------
-  // Validates the block layers, then the compaction positions; never raises.
-  // keepSet keeps the set of indices in use of a valid run.
-  virtual ValidationResult validate(bool verbose, bool repair, bool keepSet);
+  // Without repair: one check-only pass (validatePass). With repair: one
+  // outer transaction of repair passes, run until a check-only pass is clean
+  // or a pass mends nothing more (at most 8); valid TRUE (repaired TRUE when
+  // something was mended) exactly when the file it leaves passes a check-only
+  // pass, else valid and repaired FALSE and the outer transaction is
+  // discarded (the must-close state). Never raises. keepSet keeps the set of
+  // indices in use of a valid run.
+  ValidationResult validate(bool verbose, bool repair, bool keepSet);
   // Destroys every index of set (in set order) and answers how many.
   virtual int64_t destroyUnusedObjects(ValidationSet& set, bool verbose);
 
@@ -212,6 +217,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   void requireOpen(const char* method) const;
 
  protected:
+  // One pass: the block layers, then the compaction positions; with repair,
+  // in a transaction of its own. Never raises.
+  virtual ValidationResult validatePass(bool verbose, bool repair, bool keepSet);
   // Rereads the header values a subclass mirrors (after open and after a
   // discard). Must not throw.
   virtual void reloadHeaderMirrors() {}

@@ -89,13 +89,13 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   void setListFlag(bool on);
 
   // --- validation (database/soup_validate.cpp) ------------------------------------------
-  // The soup's validation, then the chain of lists and every list's nodes.
-  ValidationResult validate(bool verbose, bool repair, bool keepSet) override;
   // Empties and destroys the lists the set names (destroying their nodes
   // that it names too), then destroys what is left of the set.
   int64_t destroyUnusedObjects(ValidationSet& set, bool verbose) override;
 
  protected:
+  // The soup's pass, then the chain of lists and every list's nodes.
+  ValidationResult validatePass(bool verbose, bool repair, bool keepSet) override;
   void reloadHeaderMirrors() override;
   void writeUnsavedLinks(cIndexedObjectNode& node) override;
 

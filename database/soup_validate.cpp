@@ -1,9 +1,11 @@
 // database/soup_validate.cpp - validation of the object soup and of the
 // Database's lists, and the removal of objects that nothing uses.
 //
-// The soup's validate runs the indexed block file's first (which runs the
-// heap's), then checks the compaction positions; the Database's then walks
-// the chain of lists and every list's nodes. Invariants of a run:
+// A pass runs the indexed block file's validation first (which runs the
+// heap's), then checks the compaction positions; the Database's pass then
+// walks the chain of lists and every list's nodes. A repair run is one outer
+// transaction of passes that ends committed only with a clean check-only
+// pass (see object_soup.h). Invariants of a pass:
 //   1. Without repair nothing is written.
 //   2. No exception leaves validate: one raised inside is printed (when
 //      verbose) and answers valid FALSE, repaired FALSE; with repair the
@@ -23,6 +25,8 @@ namespace bw {
 namespace {
 
 constexpr intptr_t kSeen = 1;
+// Repair passes of one run before it gives up on a file that keeps changing.
+constexpr int kMaxRepairPasses = 8;
 
 template <class Steps>
 void runCatching(bool verbose, ValidationResult& result, Steps steps) {
@@ -39,6 +43,40 @@ ValidationResult finished(ValidationResult result, bool keepSet) {
 }  // namespace
 
 ValidationResult cJournaledIndexedObjectSoup::validate(bool verbose, bool repair, bool keepSet) {
+  if (!repair) return validatePass(verbose, false, keepSet);
+  ValidationResult result;
+  bool clean = false;
+  runCatching(verbose, result, [&] {
+    requireChangeable("validate");
+    SoupTransaction outer(*file_);
+    bool mended = false;
+    bool stalled = false;
+    for (int pass = 0;; ++pass) {
+      // Only a check-only pass tells that the file is sound; its findings
+      // were printed by the repair pass before it.
+      ValidationResult check = validatePass(false, false, keepSet);
+      if (check.valid) {
+        outer.finish();
+        result = std::move(check);
+        result.repaired = mended;
+        clean = true;
+        return;
+      }
+      if (pass == kMaxRepairPasses || stalled) break;
+      ValidationResult mend = validatePass(verbose, true, false);
+      if (!mend.valid || mustClose_) break;
+      mended = mended || mend.repaired;
+      // A pass that mended nothing (it may have restarted the compaction
+      // walk) gets one more check, and no further pass.
+      stalled = !mend.repaired;
+    }
+    // Not mended to a sound file: the guard discards every pass.
+  });
+  if (!clean) result.valid = result.repaired = false;
+  return finished(std::move(result), keepSet);
+}
+
+ValidationResult cJournaledIndexedObjectSoup::validatePass(bool verbose, bool repair, bool keepSet) {
   ValidationResult result;
   runCatching(verbose, result, [&] {
     requireOpen("validate");
@@ -113,8 +151,8 @@ class ListChainCheck {
   int32_t first_ = 0;
 };
 
-ValidationResult cJournaledIndexedObjectSoupDatabase::validate(bool verbose, bool repair, bool keepSet) {
-  ValidationResult result = cJournaledIndexedObjectSoup::validate(verbose, repair, true);
+ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose, bool repair, bool keepSet) {
+  ValidationResult result = cJournaledIndexedObjectSoup::validatePass(verbose, repair, true);
   if (!result.valid) return result;
   runCatching(verbose, result, [&] {
     std::optional<SoupTransaction> tx;
