@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,9 +20,23 @@
 
 namespace bw::bench_news {
 
+// Removes every folder passed here (and what it holds) at exit.
+inline void removeAtExit(const std::string& folder) {
+  static std::vector<std::string> folders;
+  static bool registered = [] {
+    std::atexit([] {
+      for (const std::string& f : folders) std::filesystem::remove_all(f);
+    });
+    return true;
+  }();
+  (void)registered;
+  folders.push_back(folder);
+}
+
 // A fresh folder below $BRINDLEWORK_BENCH_DIR (else the temporary folder),
-// also reachable as the assign `assign`; starts the timer device and the
-// journal module the first time.
+// also reachable as the assign `assign`, removed with all it holds when the
+// program ends; starts the timer device and the journal module the first
+// time.
 inline std::string makeScratchDir(const char* assign) {
   const char* base = std::getenv("BRINDLEWORK_BENCH_DIR");
   std::string pattern = std::string(base ? base : P_tmpdir) + "/bw-bench-" + assign + "-XXXXXX";
@@ -33,6 +48,7 @@ inline std::string makeScratchDir(const char* assign) {
   }();
   (void)started;
   dos::assignAdd(assign, made);
+  removeAtExit(made);
   return made;
 }
 

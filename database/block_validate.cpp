@@ -85,8 +85,12 @@ class BlockValidator {
       // after it, which the backward walk from the tail can still reach.
       if (r.size < kMinimumBlockSize || (position + r.size > size_ && position != heap_.tailPos())) {
         printFinding(verbose_, "For block %ld, size=%ld. (3)\n", static_cast<long>(position), static_cast<long>(r.size));
-        tally_.valid = false;
+        // With repair the walk back from the tail decides: it mends the
+        // headers it can and covers a stretch whose headers are lost with
+        // one free block; it fails the run when it cannot get through.
+        if (!tally_.repair) tally_.valid = false;
         badBlock_ = position;
+        lastGood_ = previous;
         return;
       }
       if (r.prevBlock != previous) {
@@ -153,9 +157,15 @@ class BlockValidator {
   void walkBackwards() {
     int64_t after = size_;
     int64_t steps = (size_ - FIRST_BLOCK_POS) / 28 + 1;
+    int64_t last = 0;
+    blockRecord later;  // the block at after, as mended
     for (int64_t position = current_.position; position != 0;) {
       blockRecord r;
       readQuietly(r, position);
+      if (badBlock_ != 0 && tally_.repair && after != size_ && position >= badBlock_ && lostHeader(r)) {
+        r = coverLostStretch(later);
+        position = r.position;
+      }
       if (after != size_ && r.nextBlock == 0) {
         printFinding(verbose_, "For block %ld, nextBlock=%ld expected %ld. (9)\n", static_cast<long>(position),
                      static_cast<long>(r.nextBlock), static_cast<long>(after));
@@ -186,8 +196,45 @@ class BlockValidator {
         });
       }
       after = position;
+      last = position;
+      later = r;
       position = r.prevBlock;
     }
+    // A broken forward walk counts as mended only when the walk back got
+    // through to the first block.
+    if (badBlock_ != 0 && tally_.repair) {
+      if (last == heap_.firstBlockPos()) {
+        tally_.repaired = true;
+      } else {
+        tally_.valid = false;
+      }
+    }
+  }
+
+  // A header that no block can have: too small, or a block without a
+  // previous one that is not the first.
+  bool lostHeader(const blockRecord& r) const {
+    if (r.prevBlock == 0 && r.position != heap_.firstBlockPos()) return true;
+    // The bad block itself, still linked to the block before it, has lost
+    // only its size: finding 11 mends it.
+    bool linked = r.position == badBlock_ && r.prevBlock == lastGood_;
+    return r.size < kMinimumBlockSize && !linked;
+  }
+
+  // The headers between the last block the forward walk trusted and the
+  // block later lost: one used block covers the stretch. The records it held
+  // are gone; the index validation finds their entries and frees the block,
+  // which no entry names (merging it with free neighbours).
+  blockRecord coverLostStretch(blockRecord& later) {
+    int64_t size = later.position - badBlock_;
+    printFinding(verbose_, "Blocks %ld to %ld have lost their headers. (3b)\n", static_cast<long>(badBlock_),
+                 static_cast<long>(later.position));
+    if (size < kMinimumBlockSize || size % 4 != 0) throw ValidationAbort{};
+    blockRecord gap{badBlock_, static_cast<int32_t>(size), false, later.position, lastGood_, 0, 0};
+    heap_.writeBlockHeader(gap);
+    later.prevBlock = badBlock_;
+    heap_.writeBlockHeader(later);
+    return gap;
   }
 
   void dropList(int32_t f, int32_t s) {
@@ -278,8 +325,9 @@ class BlockValidator {
     int64_t position = head;
     while (position != 0 && valueInSet(*free_, position) != 0) {
       blockRecord r;
-      heap_.readBlockHeader(r, position, false);
-      if (!r.isFree) raise("BUG", "cJournaledBlockFile.validate(); block.isFree=FALSE despite validFreeBlocks");
+      // A header damaged in its links ends the list here, like a block that
+      // is not free (finding 16 or 17 below).
+      if (!readQuietly(r, position) || !r.isFree) break;
       free_->get(setKey(position), true);
       if (r.prevFree != previous) {
         printFinding(verbose_, "For block=%ld, prevFree=%ld expected %ld. (13)\n", static_cast<long>(position),
@@ -330,8 +378,8 @@ class BlockValidator {
     for (bool more = free_->gotoFirst(); more; more = free_->gotoNext()) {
       int64_t position = fromSetKey(free_->infoCurrent().key);
       blockRecord r;
-      heap_.readBlockHeader(r, position, false);
-      if (!r.isFree) raise("BUG", "cJournaledBlockFile.validate(); block.isFree=FALSE from validFreeBlocks");
+      readQuietly(r, position);
+      if (!r.isFree) continue;  // taken into a list as misfiled meanwhile
       printFinding(verbose_, "Block %ld was not reachable using the TLSF, despite being marked as free. (20)\n",
                    static_cast<long>(position));
       tally_.mendOr([&] { heap_.addFreeToArena(asUsedRecord(r)); });
@@ -342,7 +390,8 @@ class BlockValidator {
   bool verbose_;
   FindingTally tally_;
   int64_t size_ = 0;
-  int64_t badBlock_ = 0;
+  int64_t badBlock_ = 0;   // where the forward walk met a bad header
+  int64_t lastGood_ = 0;   // the block before it
   blockRecord current_;
   std::unique_ptr<ValidationSet> used_;
   std::unique_ptr<ValidationSet> free_;

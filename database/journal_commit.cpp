@@ -158,7 +158,9 @@ void cJournaledFile::commitTransactions() {
   padUpTo(logicalSize_);
 
   cFile::flush();
-  cFile::setSize(logicalSize_ + kJournalHeaderSize);
+  // The journal is cut off without a sync of its own: a crash that loses the
+  // cut replays the journal again, which changes nothing.
+  cFile::cutAfterSync(logicalSize_ + kJournalHeaderSize);
   committedSize_ = logicalSize_;
   dropCache();
   bytesWritten_ = 0;

@@ -259,6 +259,22 @@ void cFile::setSize(int64_t size) {
   setTime(pTime::CurrentTime(0));
 }
 
+void cFile::cutAfterSync(int64_t size) {
+  requireOpen("cFile.setSize(); file not open");
+  if (infoReadOnly()) raise("EMU", "cFile.setSize(); file opened in read only mode");
+  bool synced = !infoUnsynced() && chunks_[0].dirtyLen == 0 && chunks_[1].dirtyLen == 0;
+  cFile::setSize(size);
+  cutDeadBytes();
+  cFile::flushDirtyBuffer(nullptr);
+  cHostFile::setSize(cachedSize_);
+  // The cut stamped the host file with the real time: the file's own time
+  // goes back on at once.
+  if ((pendingChanges_ & kPendingTime) && (deviceFlags_ & kDeviceTime) && cHostFile::setTime(cachedTime_)) {
+    pendingChanges_ &= static_cast<uint8_t>(~kPendingTime);
+  }
+  if (synced) forgetUnsynced();
+}
+
 // --- metadata ---------------------------------------------------------------------
 
 bool cFile::setTime(bigTime t) {

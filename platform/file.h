@@ -7,9 +7,10 @@
 // getSize, setSize, flush, open, close and changeChunkSizeTo. What it may
 // rely on:
 //   - flush() writes every dirty chunk, sets the host file to getSize(),
-//     applies the cached metadata and then makes exactly one fsync of the
-//     file (HostIo::sync); a file that open() created also gets its folder
-//     synced at its first flush.
+//     applies the cached metadata and then makes one fsync of the file
+//     (HostIo::sync) when anything was written or cut since the last one; a
+//     file that open() created also gets its folder synced at its first
+//     flush.
 //   - Nothing written reaches the disk in a defined order before flush():
 //     chunks are written back on eviction, in ascending file order when
 //     several are.
@@ -122,6 +123,11 @@ class cFile : public cHostFile {
   ReadResult read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t stop) override;
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;
   void setSize(int64_t sizeInBytes) override;
+  // Shrinks the file to sizeInBytes on the host at once. Right after a flush
+  // (nothing else waiting for a sync) the cut counts as synced, so the next
+  // flush makes no fsync for it: for a cut whose loss a crash may undo
+  // harmlessly (the journaled file's applied journal).
+  void cutAfterSync(int64_t sizeInBytes);
   int64_t getSize() override { return cachedSize_; }
   bool setTime(bigTime time) override;
   bigTime getTime() override { return cachedTime_; }

@@ -164,7 +164,7 @@ TEST_F(FileTest, LargeWritesKeepAPendingSize) {
   EXPECT_EQ(readAll(tree.host("shrink")), std::string(10, 'o') + std::string(10, '.') + data);
 }
 
-TEST_F(FileTest, FlushSyncsTheFileOnceAndANewFilesFolderOnce) {
+TEST_F(FileTest, FlushSyncsWhatWasWrittenOnceAndANewFilesFolderOnce) {
   auto backend = std::make_shared<testing_io::RecordingIoBackend>();
   auto f = openRecorded("n", backend);
   ASSERT_TRUE(f);
@@ -176,7 +176,10 @@ TEST_F(FileTest, FlushSyncsTheFileOnceAndANewFilesFolderOnce) {
   f->flush();
   EXPECT_EQ(backend->log->count(testing_io::IoCall::sync), 2u);
   EXPECT_EQ(backend->log->count(testing_io::IoCall::syncFolder), 1u);
+  f->flush();  // nothing written since the last sync
+  EXPECT_EQ(backend->log->count(testing_io::IoCall::sync), 2u);
   backend->log->syncError = EIO;
+  f->write("x", 1, 0, false);
   expectRaise([&] { f->flush(); }, "FILE", "cHostFile.flush(); Flush() failed");
 }
 

@@ -171,6 +171,7 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
   linkTarget_ = Str();
   linkType_ = 0;
   createdByOpen_ = false;
+  unsynced_ = false;
   kludgeActive_ = reopenAtFinish_ = false;
   const char* source = "cHostFile.open()";
 
@@ -276,10 +277,13 @@ void cHostFile::close() {
 void cHostFile::flush() {
   requireOpen("cHostFile.flush(); file not open");
   if (!infoReadOnly()) {
-    int e = io_->sync();
-    if (e != 0) raise(isDiskFullErrno(e) ? "FULL" : "FILE", "cHostFile.flush(); Flush() failed");
+    if (unsynced_) {
+      int e = io_->sync();
+      if (e != 0) raise(isDiskFullErrno(e) ? "FULL" : "FILE", "cHostFile.flush(); Flush() failed");
+      unsynced_ = false;
+    }
     if (createdByOpen_) {
-      e = backend_->syncFolderOf(Text(nativePath_));
+      int e = backend_->syncFolderOf(Text(nativePath_));
       if (e != 0) raise("FILE", "cHostFile.flush(); Flush() failed");
       createdByOpen_ = false;
     }
@@ -344,6 +348,7 @@ WriteResult cHostFile::write(const void* buffer, int64_t length, int64_t offset,
     notWritten = length - count;
   }
   if (count > 0) {
+    unsynced_ = true;
     IoResult r = io_->writeAt(static_cast<const uint8_t*>(buffer) + offset, count, position_);
     if (r.error != 0) raiseWriteFailure(r.error, "cHostFile.write(); size of written data does not match that expected");
   }
@@ -364,6 +369,7 @@ void cHostFile::setSize(int64_t size) {
 
 void cHostFile::setSizeQuick(int64_t size) {
   if (size < hostSize_) {
+    unsynced_ = true;
     if (io_->truncate(size) != 0) {
       int64_t real = io_->size();
       if (real == hostSize_)
@@ -379,6 +385,7 @@ void cHostFile::writePadBytes(int64_t count, int64_t at) {
   std::vector<uint8_t> block(static_cast<size_t>(std::min(count, kPadBlockSize)), fillByte_);
   while (count > 0) {
     int64_t b = std::min(static_cast<int64_t>(block.size()), count);
+    unsynced_ = true;
     IoResult r = io_->writeAt(block.data(), b, at);
     if (r.error != 0)
       raiseWriteFailure(r.error, "cHostFile.writePadBytes(); not all pad bytes were written, disk may be full");

@@ -21,7 +21,8 @@
 //   4. Protection bits that open had to clear (force) are set again at close
 //      unless setAttributes changed them meanwhile.
 //   5. A file this object created is new in its folder: its first flush also
-//      syncs the folder so that the name survives a power cut.
+//      syncs the folder so that the name survives a power cut. A flush with
+//      nothing written or cut since the last sync makes no fsync.
 //   6. The examined facts (protection, date, comment) are refreshed after a
 //      write or size change only when next asked for, not per write.
 //   7. Write failures: a full disk (ENOSPC, EDQUOT, EFBIG) raises "FULL",
@@ -117,8 +118,12 @@ class cHostFile : public cBaseFile {
   using cBaseFile::open;
   bool open(Text path, bool readOnly, bool force, bool atEnd) override;
   void close() override;
-  // Syncs the data to the disk (fsync) and re-examines the file.
+  // Syncs the data to the disk (fsync) when anything was written or cut
+  // since the last sync, and re-examines the file.
   void flush() override;
+  // True while bytes written or a size changed since the last sync wait
+  // for the next one.
+  bool infoUnsynced() const { return unsynced_; }
   bool isOpen() const override { return io_ != nullptr; }
   uint8_t infoFillByte() const override { return fillByte_; }
 
@@ -198,6 +203,12 @@ class cHostFile : public cBaseFile {
   int64_t position_ = 0;
   bool examineFailed_ = false;
   bool createdByOpen_ = false;  // the folder still needs its sync
+  bool unsynced_ = false;       // written or cut since the last sync
+ protected:
+  // Counts what changed since the last sync as synced: for a change whose
+  // loss a crash may undo harmlessly (see cFile::cutAfterSync).
+  void forgetUnsynced() { unsynced_ = false; }
+ private:
   bool kludgeActive_ = false;
   bool reopenAtFinish_ = false;
   uint32_t protectionToRestore_ = 0;
