@@ -70,6 +70,7 @@ struct Soup {
   int64_t bytesChanged = 0;  // what the commits handed to the journaled file
 
   explicit Soup(const char* name) {
+    scratchDir();  // makes the assign
     auto f = std::make_unique<JournaledSoupBlockFile>(2);
     f->file().setIoBackend(counting);
     file = f.get();
