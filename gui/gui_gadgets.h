@@ -64,7 +64,7 @@ class cGuiInputItem : public cGuiOutputItem {
 
  public:
   using cGuiOutputItem::cGuiOutputItem;
-  void notifyChanged() {
+  virtual void notifyChanged() {
     if (notifyFunction_) notifyFunction_->call(this);
   }
   bool infoDisabled() const { return disabled_; }

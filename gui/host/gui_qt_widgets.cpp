@@ -15,6 +15,7 @@
 #include <QStackedWidget>
 
 #include "core/exception_print.h"
+#include "gui/host/gui_qt_inputs.h"
 #include "platform/native_path.h"
 
 namespace bw {
@@ -211,10 +212,12 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
     setView(item, std::move(view));
     return button;
   }
+  if (QWidget* input = guiRealiseInput(item, codec)) return input;
   raise("BUG", std::string("guiRealise(); no widget for ") + item->className());
 }
 
-QLabel* realiseLabelColumn(cGuiItem* item, const GuiTextCodec& codec) {
+QWidget* realiseLabelColumn(cGuiItem* item, const GuiTextCodec& codec) {
+  if (QWidget* input = guiRealiseInputLabel(item, codec)) return input;
   auto* gadget = static_cast<cGuiLabelledItem*>(item);
   QLabel* label = plainLabel(guiQtText(codec, gadget->infoLabel()));
   bool top = item->isOfClass(cGuiTextBoxHost::kClassName);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/exception.h"
+#include "gui/host/core/gui_input_hosts.h"
 #include "gui/host/core/gui_text.h"
 #include "platform/links.h"
 #include "platform/native_path.h"
@@ -285,7 +286,13 @@ cGuiWindowHostCore* cGuiWindowHostCore::infoNextWindow() const {
 }
 
 void cGuiWindowHostCore::focusLeft(void* obj) {
-  (void)obj;  // texts never take the focus; the string gadgets report here
+  if (busy_) return;
+  auto found = objectMap_.find(obj);
+  if (found == objectMap_.end()) return;
+  cGuiItem* item = found->second;
+  if (!guiFocusLeftReports(*item)) return;
+  guiNotify(item, this);
+  if (item->isOfClass(cGuiNumberStringHost::kClassName)) static_cast<cGuiNumberStringHost*>(item)->clampToRange();
 }
 
 void cGuiWindowHostCore::tearDown() {
@@ -314,20 +321,22 @@ cGuiText* cGuiWindowHostCore::makeText(Text label) { return new cGuiTextHost(lab
 cGuiTextBox* cGuiWindowHostCore::makeTextBox(Text label) { return new cGuiTextBoxHost(label); }
 cGuiButton* cGuiWindowHostCore::makeButton(Text label) { return new cGuiButtonHost(label); }
 
-namespace {
-[[noreturn]] void notBuiltYet(const char* hook) {
-  raise("EMU", std::string("cGuiWindowHost.") + hook + "(); not built yet");
+cGuiTick* cGuiWindowHostCore::makeTick(Text label) { return new cGuiTickHost(label); }
+cGuiString* cGuiWindowHostCore::makeString(Text label) { return new cGuiStringHost(label); }
+cGuiStringBox* cGuiWindowHostCore::makeStringBox(Text label) { return new cGuiStringBoxHost(label); }
+cGuiPathString* cGuiWindowHostCore::makePathString(Text label) { return new cGuiPathStringHost(label); }
+cGuiNumberString* cGuiWindowHostCore::makeNumberString(Text label, int32_t min, int32_t max) {
+  return new cGuiNumberStringHost(label, min, max);
 }
-}  // namespace
-
-cGuiTick* cGuiWindowHostCore::makeTick(Text) { notBuiltYet("makeTick"); }
-cGuiString* cGuiWindowHostCore::makeString(Text) { notBuiltYet("makeString"); }
-cGuiStringBox* cGuiWindowHostCore::makeStringBox(Text) { notBuiltYet("makeStringBox"); }
-cGuiPathString* cGuiWindowHostCore::makePathString(Text) { notBuiltYet("makePathString"); }
-cGuiNumberString* cGuiWindowHostCore::makeNumberString(Text, int32_t, int32_t) { notBuiltYet("makeNumberString"); }
-cGuiSlider* cGuiWindowHostCore::makeSlider(Text, int32_t, int32_t) { notBuiltYet("makeSlider"); }
-cGuiCycleChoice* cGuiWindowHostCore::makeCycleChoice(Text, const StrChain&) { notBuiltYet("makeCycleChoice"); }
-cGuiRadioChoice* cGuiWindowHostCore::makeRadioChoice(Text, const StrChain&) { notBuiltYet("makeRadioChoice"); }
-cGuiNativeSimple* cGuiWindowHostCore::makeNativeSimple() { notBuiltYet("makeNativeSimple"); }
+cGuiSlider* cGuiWindowHostCore::makeSlider(Text label, int32_t min, int32_t max) {
+  return new cGuiSliderHost(label, min, max);
+}
+cGuiCycleChoice* cGuiWindowHostCore::makeCycleChoice(Text label, const StrChain& choices) {
+  return new cGuiCycleChoiceHost(label, choices);
+}
+cGuiRadioChoice* cGuiWindowHostCore::makeRadioChoice(Text label, const StrChain& choices) {
+  return new cGuiRadioChoiceHost(label, choices);
+}
+cGuiNativeSimple* cGuiWindowHostCore::makeNativeSimple() { return new cGuiNativeSimpleHost(); }
 
 }  // namespace bw

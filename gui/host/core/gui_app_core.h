@@ -177,7 +177,6 @@ class cGuiWindowHostCore : public cGuiWindow {
   cGuiText* makeText(Text label) override;
   cGuiTextBox* makeTextBox(Text label) override;
   cGuiButton* makeButton(Text label) override;
-  // The input and native hosts come later: "EMU" "<hook>(); not built yet".
   cGuiTick* makeTick(Text label) override;
   cGuiString* makeString(Text label) override;
   cGuiStringBox* makeStringBox(Text label) override;
