@@ -90,11 +90,12 @@ class cGuiItem : public class_base {
     (void)kind;
     return {nullptr, true};
   }
-  cGuiSharedBase* infoShared() const { return shared_.get(); }
+  // Virtual: a container answers its inner item's record and build links.
+  virtual cGuiSharedBase* infoShared() const { return shared_.get(); }
   void setParent(cGuiGroupItem* group) { parent_ = group; }
   cGuiGroupItem* infoParent() const { return parent_; }
-  cGuiItem* infoNextBuilt() const { return nextBuilt_; }
-  void setNextBuilt(cGuiItem* item) { nextBuilt_ = item; }
+  virtual cGuiItem* infoNextBuilt() const { return nextBuilt_; }
+  virtual void setNextBuilt(cGuiItem* item) { nextBuilt_ = item; }
 
  protected:
   // The host's makeShared: binds a record made for this item.

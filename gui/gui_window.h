@@ -27,6 +27,9 @@
 
 namespace bw {
 
+class cGuiFixedList;
+class cGuiFixedListEntry;
+
 // Packs a four-character save ID ("Main") into its 32-bit value.
 constexpr uint32_t guiSaveId(const char (&id)[5]) {
   return (uint32_t(uint8_t(id[0])) << 24) | (uint32_t(uint8_t(id[1])) << 16) |
@@ -88,6 +91,14 @@ class cGuiWindow : public cAppResource {
   cGuiSlider* addSlider(Text label, int32_t min, int32_t max);
   cGuiCycleChoice* addCycleChoice(Text label, StrChain choices);
   cGuiRadioChoice* addRadioChoice(Text label, StrChain choices);
+  // A fixed list of columns (< 1 raises "EMU" "cGuiFixedList.beginFixedList();
+  // columns<1"), made directly and opened as the current group; endGroup
+  // closes it.
+  cGuiFixedList* beginFixedList(int32_t columns, Text title);
+  // Adds a row ("\t" between the columns' texts) to the current fixed list
+  // ("EMU" "cGuiWindow.addFixedListEntry(); must be done inside a list"
+  // elsewhere); answers the entry when entries are selectable, else NIL.
+  cGuiFixedListEntry* addFixedListEntry(Text rowText);
   // Adds an item the caller made (the group takes it).
   cGuiItem* addNative(cGuiItem* item);
   cGuiNativeSimple* addNativeSimpleL(void* object);
@@ -98,6 +109,8 @@ class cGuiWindow : public cAppResource {
   virtual void open() { closeRequested_ = false; }
   virtual void close() {}
   virtual bool infoIsOpen() const { return false; }
+  // Whether the toolkit window exists; neutral: never.
+  virtual bool infoBuilt() const { return false; }
   // Neutral: NIL; the host answers the title it was made with.
   virtual Str infoTitle() const { return Str(); }
   cGuiItem* infoChangedItem() const { return changedItem_; }

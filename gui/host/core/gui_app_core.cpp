@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/exception.h"
+#include "gui/gui_fixed_list.h"
 #include "gui/host/core/gui_input_hosts.h"
 #include "gui/host/core/gui_text.h"
 #include "platform/links.h"
@@ -54,6 +55,8 @@ GuiChange cGuiAppClientCore::handle(GuiEvent& event) {
     if (event.window) event.window->handleWindowEvent(event);
   } else if (event.item->isOfClass(cGuiInputItem::kClassName)) {
     static_cast<cGuiInputItem*>(event.item)->notifyChanged();
+  } else if (event.item->isOfClass(cGuiContainerInputItem::kClassName)) {
+    static_cast<cGuiContainerInputItem*>(event.item)->notifyChanged();
   }
   if (event.window) event.window->setChangedItem(event.item);
   return {event.item, event.window};

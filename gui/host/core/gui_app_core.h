@@ -130,7 +130,7 @@ class cGuiWindowHostCore : public cGuiWindow {
   ~cGuiWindowHostCore() override;
 
   cGuiAppClientCore* client() const { return client_; }
-  bool infoBuilt() const { return built_; }
+  bool infoBuilt() const override { return built_; }
 
   // Builds the layout tree, the natives, the notifications and the cycle
   // chain; opens unless keepClosed. A group still open raises "EMU"

@@ -121,6 +121,33 @@ bool guiFocusLeftReports(cGuiItem& item) {
   return item.isOfClass(cGuiNumberStringHost::kClassName);
 }
 
+Str guiStateText(cGuiItem& item) {
+  if (auto* s = dynamic_cast<cGuiStringHost*>(&item)) return s->getState();
+  if (dynamic_cast<cGuiPathStringHost*>(&item)) {
+    GuiGadgetView* view = guiView(item);
+    return view ? view->shownText() : static_cast<cGuiPathStringHost&>(item).infoText();
+  }
+  if (auto* n = dynamic_cast<cGuiNumberItem*>(&item)) return Str(std::to_string(n->getState()));
+  if (auto* t = dynamic_cast<cGuiTick*>(&item)) return Str(t->getState() ? "1" : "0");
+  if (auto* p = dynamic_cast<cGuiGroupPage*>(&item)) return Str(std::to_string(p->getState()));
+  return Str();
+}
+
+void guiRestoreStateText(cGuiItem& item, Text state) {
+  if (state.isNil()) return;
+  int32_t value = guiReadInteger(state.view());
+  if (dynamic_cast<cGuiStringHost*>(&item) || dynamic_cast<cGuiPathStringHost*>(&item) ||
+      dynamic_cast<cGuiNumberStringHost*>(&item)) {
+    if (GuiGadgetView* view = guiView(item)) view->showText(state);
+  } else if (auto* n = dynamic_cast<cGuiNumberItem*>(&item)) {
+    if (value >= n->infoMin() && value <= n->infoMax()) n->setState(value);
+  } else if (auto* t = dynamic_cast<cGuiTick*>(&item)) {
+    t->setState(value != 0);
+  } else if (auto* p = dynamic_cast<cGuiGroupPage*>(&item)) {
+    if (value >= 0 && value < p->infoCount()) p->setState(value);
+  }
+}
+
 // ---- tick ----
 
 cGuiTickHost::cGuiTickHost(Text label) : cGuiTick(label) { setShared(std::make_unique<cGuiShared>(this)); }

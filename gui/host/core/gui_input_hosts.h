@@ -68,6 +68,14 @@ void guiSetValueIfChanged(cGuiItem& item, int32_t value);
 // changed; true when the window must report the item.
 bool guiFocusLeftReports(cGuiItem& item);
 
+// The saved state of a gadget as text (string, path and number texts, tick,
+// slider, choice and page numbers); NIL for an item without one.
+Str guiStateText(cGuiItem& item);
+// Puts a saved state back: texts are shown without being reported, the
+// watched values are set (reported when they change). A value out of range
+// is left out.
+void guiRestoreStateText(cGuiItem& item, Text state);
+
 class cGuiTickHost : public cGuiTick {
   BW_CLASS(cGuiTickHost, cGuiTick)
 

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "core/raise_test_support.h"
+#include "gui/gui_fixed_list.h"
 #include "gui/host/core/gui_host_test_support.h"
 #include "gui/host/core/gui_path_request.h"
 #include "platform/native_path.h"
@@ -344,6 +345,34 @@ TEST(GuiInputHosts, NativeSimpleReadsWritesAndWatches) {
   EXPECT_EQ(a->getState(), 6);
   EXPECT_EQ(b->infoLabelObject(), &label);
   EXPECT_EQ(b->shared(2, nullptr), 0);
+}
+
+// The host builds a fixed list's inner groups in its place; a tick clicked
+// after the build reports its entry, whose handling keeps the selection.
+TEST(GuiInputHosts, FixedListBuildsAndSelectsThroughEvents) {
+  InputClient client;
+  auto* w = static_cast<InputWindow*>(client.createGuiWindow("F"));
+  w->beginGroupVertical(nullptr);
+  cGuiFixedList* list = w->beginFixedList(2, nullptr)->initSelectableEntries(false)->initColumnTitles("N\tV");
+  cGuiFixedListEntry* a = w->addFixedListEntry("a\t1");
+  cGuiFixedListEntry* b = w->addFixedListEntry("b\t2");
+  w->endGroup();
+  w->endGroup();
+  a->setState(true);
+  w->build();
+  const GuiLayoutNode& grid = w->layout.children.front();
+  EXPECT_EQ(grid.group, GuiGroupKind::Grid);
+  EXPECT_EQ(grid.columns, 3);
+  EXPECT_EQ(grid.scroll, GuiScroll::Nested);
+  EXPECT_EQ(grid.children.size(), 9u);  // title row, two rows: entry + two labels each
+  viewOf(b->infoTick())->value = 1;
+  viewOf(b->infoTick())->notify();
+  GuiChange change = client.waitForChangedGuiItem();
+  EXPECT_EQ(change.item, b);
+  EXPECT_EQ(client.waitForChangedGuiItem().item, a);  // unselected by b's handling
+  EXPECT_FALSE(a->getState());
+  EXPECT_EQ(list->infoSelectionCount(), 1);
+  EXPECT_EQ(list->infoSingleSelectionEntry(), b);
 }
 
 }  // namespace
