@@ -16,6 +16,8 @@
 
 #include "core/exception.h"
 #include "core/system_charset.h"
+#include "gui/host/core/gui_native_items.h"
+#include "gui/host/gui_natives.h"
 #include "gui/host/gui_qt_widgets.h"
 #include "platform/app_host.h"
 #include "platform/dos_env.h"
@@ -94,6 +96,7 @@ void cGuiAppClient::build(cApp& app) {
     if (!host.getScreen() && !app.infoFullScreen().fullScreen) host.setScreen(QGuiApplication::primaryScreen());
   }
   native_->codec = std::make_unique<GuiTextCodec>(newSystemEncoding());
+  guiSetPictureReader(guiReadPicture);
 
   // The kill command: SIGTERM, SIGHUP and SIGINT, from now on only here.
   if (gKillPipe[0] < 0 && pipe2(gKillPipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -352,7 +352,7 @@ QWidget* guiRealiseInput(cGuiItem* item, const GuiTextCodec& codec) {
     guiRecord(*item).view = std::make_unique<NativeView>(widget);
     return widget;
   }
-  return nullptr;
+  return guiRealiseNative(item, codec);
 }
 
 QWidget* guiRealiseInputLabel(cGuiItem* item, const GuiTextCodec& codec) {
