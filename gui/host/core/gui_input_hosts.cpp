@@ -88,7 +88,7 @@ int32_t guiReadInteger(std::string_view text) {
   return static_cast<int32_t>(value);
 }
 
-void guiSetStringIfChanged(cGuiItem& item, Text shown) {
+void muiSetStringIfChanged(cGuiItem& item, Text shown) {
   GuiGadgetView* view = guiView(item);
   if (!view) return;
   Str current = view->shownText();
@@ -97,10 +97,10 @@ void guiSetStringIfChanged(cGuiItem& item, Text shown) {
   reportChange(item);
 }
 
-void guiSetIntegerIfChanged(cGuiItem& item, int32_t value) {
+void muiSetIntegerIfChanged(cGuiItem& item, int32_t value) {
   GuiGadgetView* view = guiView(item);
   if (!view || guiReadInteger(view->shownText().view()) == value) return;
-  guiSetStringIfChanged(item, Str(std::to_string(value)));
+  muiSetStringIfChanged(item, Str(std::to_string(value)));
 }
 
 void guiSetValueIfChanged(cGuiItem& item, int32_t value) {
@@ -224,7 +224,7 @@ Str cGuiStringHost::getState() {
 }
 
 cGuiString* cGuiStringHost::setState(Text text) {
-  guiSetStringIfChanged(*this, text.isNil() ? Text("") : text);
+  muiSetStringIfChanged(*this, text.isNil() ? Text("") : text);
   cGuiString::setState(text);
   return this;
 }
@@ -351,7 +351,7 @@ cGuiPathString* cGuiPathStringHost::setState(Text path) {
   Str native = cPath::ExportPath(path);
   std::string host;
   if (!native.isNil() && !native.empty() && !dos::nativeToHost(native, host)) host = std::string(native.view());
-  guiSetStringIfChanged(*this, host);
+  muiSetStringIfChanged(*this, host);
   cGuiPathString::setState(host);
   nativePath_ = native;
   return this;
@@ -401,7 +401,7 @@ int32_t cGuiNumberStringHost::getState() {
 cGuiNumberString* cGuiNumberStringHost::setState(int32_t value) {
   checkRange(*this, value, "cGuiNumberString.setState(); number outside of min/max range");
   if (guiView(*this)) {
-    guiSetIntegerIfChanged(*this, value);
+    muiSetIntegerIfChanged(*this, value);
   } else {
     value_ = value;
   }

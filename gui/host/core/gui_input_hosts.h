@@ -60,8 +60,8 @@ int32_t guiReadInteger(std::string_view text);
 // The string and number gadgets' "set if changed": when the shown text
 // differs from shown, shows it and reports the item as acknowledged. The
 // integer form compares the number read from the shown text.
-void guiSetStringIfChanged(cGuiItem& item, Text shown);
-void guiSetIntegerIfChanged(cGuiItem& item, int32_t value);
+void muiSetStringIfChanged(cGuiItem& item, Text shown);
+void muiSetIntegerIfChanged(cGuiItem& item, int32_t value);
 // The same rule for watched values (tick, slider, choices).
 void guiSetValueIfChanged(cGuiItem& item, int32_t value);
 // The focus left the item's object: asks the string hosts whether the text

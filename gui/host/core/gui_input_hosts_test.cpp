@@ -248,16 +248,19 @@ TEST(GuiInputHosts, LayoutAnswersAndUnknownMethods) {
   };
   cGuiItem* slider = new cGuiSliderHost("s", 0, 1);
   cGuiItem* simple = new cGuiNativeSimpleHost();
+  cGuiItem* string = new cGuiStringHost("s");
+  cGuiItem* cycle = new cGuiCycleChoiceHost("c", {Str("a")});
   Unknown unknown[] = {{tickV, "cGuiTick.shared(); unknown method id"},
                        {boxOut, "cGuiStringBox.shared(); unknown method id"},
                        {path, "cGuiPathString.shared(); unknown method id"},
                        {number, "cGuiNumberString.shared(); unknown method id"},
                        {slider, "cGuiSlider.shared(); unknown method id"},
                        {radioV, "cGuiRadioChoice.shared(); unknown method id"},
-                       {simple, "cGuiNativeSimple.shared(); unknown method id"}};
+                       {simple, "cGuiNativeSimple.shared(); unknown method id"},
+                       {string, "cGuiString.shared(); unknown method id"},
+                       {cycle, "cGuiCycleChoice.shared(); unknown method id"}};
   for (const Unknown& u : unknown) expectRaise([&] { u.item->shared(5, nullptr); }, "BUG", u.message);
-  delete slider;
-  delete simple;
+  for (cGuiItem* item : {slider, simple, string, cycle}) delete item;
 }
 
 TEST(GuiInputHosts, PathStringsShowHostPathsAndAnswerInternalOnes) {
