@@ -36,33 +36,23 @@ void reportFocusOut(cGuiItem* item, void* object) {
   });
 }
 
-class LineEdit : public QLineEdit {
+// A text entry that tells the window when the focus leaves it.
+template <class Entry>
+class FocusReporting : public Entry {
  public:
-  explicit LineEdit(cGuiItem* item) : item_(item) {}
+  explicit FocusReporting(cGuiItem* item) : item_(item) {}
 
  protected:
   void focusOutEvent(QFocusEvent* event) override {
-    QLineEdit::focusOutEvent(event);
+    Entry::focusOutEvent(event);
     reportFocusOut(item_, this);
   }
 
  private:
   cGuiItem* item_;
 };
-
-class TextEdit : public QPlainTextEdit {
- public:
-  explicit TextEdit(cGuiItem* item) : item_(item) {}
-
- protected:
-  void focusOutEvent(QFocusEvent* event) override {
-    QPlainTextEdit::focusOutEvent(event);
-    reportFocusOut(item_, this);
-  }
-
- private:
-  cGuiItem* item_;
-};
+using LineEdit = FocusReporting<QLineEdit>;
+using TextEdit = FocusReporting<QPlainTextEdit>;
 
 // Common to every input view: help, disabled state, the object.
 class InputView : public GuiInputView {

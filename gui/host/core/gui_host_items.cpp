@@ -16,25 +16,20 @@ namespace bw {
 
 namespace {
 
-[[noreturn]] void unknownMethod(const char* neutralClass) {
-  raise("BUG", std::string(neutralClass) + ".shared(); unknown method id");
-}
-
-// Answers ids 2-4 from a table row, 1 and 0 are the caller's.
-intptr_t answer(int32_t methodId, const char* neutralClass, bool fixedWidth, bool fixedHeight, bool cycle) {
-  switch (methodId) {
-    case 2: return fixedWidth;
-    case 3: return fixedHeight;
-    case 4: return cycle;
-    default: unknownMethod(neutralClass);
-  }
-}
-
 void showHelpIfBuilt(const cGuiItem& item, Text help) {
   if (GuiGadgetView* view = guiView(item)) view->showHelp(help);
 }
 
 }  // namespace
+
+intptr_t guiSharedAnswer(int32_t methodId, const char* neutralClass, bool fixedWidth, bool fixedHeight, bool cycle) {
+  switch (methodId) {
+    case 2: return fixedWidth;
+    case 3: return fixedHeight;
+    case 4: return cycle;
+    default: raise("BUG", std::string(neutralClass) + ".shared(); unknown method id");
+  }
+}
 
 cGuiShared::Built cGuiShared::build(cGuiItem* previous, cGuiWindowHostCore* win, GuiSharedParams flags) {
   if (previous) previous->setNextBuilt(item());
@@ -93,7 +88,7 @@ intptr_t cGuiLabelHost::shared(int32_t methodId, const GuiSharedParams* params) 
       return 0;
     case 1: return 0;
     default:
-      return answer(methodId, "cGuiLabel",
+      return guiSharedAnswer(methodId, "cGuiLabel",
                     guiParentIsClass(*this, cGuiGroupHorizontalHost::kClassName) || infoNoWeight(), true, false);
   }
 }
@@ -124,7 +119,7 @@ intptr_t cGuiTextHost::shared(int32_t methodId, const GuiSharedParams* params) {
     case 1:
       if (record.view && record.window) record.window->objectMap()[record.view->nativeObject()] = this;
       return 0;
-    default: return answer(methodId, "cGuiText", infoNoWeight(), true, false);
+    default: return guiSharedAnswer(methodId, "cGuiText", infoNoWeight(), true, false);
   }
 }
 
@@ -158,7 +153,7 @@ intptr_t cGuiTextBoxHost::shared(int32_t methodId, const GuiSharedParams* params
       guiRecord(*this).fragment.push_back(guiLayoutLeaf(GuiLayoutKind::Object, this));
       return 0;
     case 1: return 0;
-    default: return answer(methodId, "cGuiTextBox", infoNoWeight(), infoNoWeight(), false);
+    default: return guiSharedAnswer(methodId, "cGuiTextBox", infoNoWeight(), infoNoWeight(), false);
   }
 }
 
@@ -185,7 +180,7 @@ intptr_t cGuiBarHost::shared(int32_t methodId, const GuiSharedParams* params) {
     case 0: guiRecord(*this).fragment.push_back(guiLayoutLeaf(GuiLayoutKind::Object, this)); return 0;
     case 1: return 0;
     default:
-      return answer(methodId, "cGuiBar", guiParentIsClass(*this, cGuiGroupHorizontalHost::kClassName),
+      return guiSharedAnswer(methodId, "cGuiBar", guiParentIsClass(*this, cGuiGroupHorizontalHost::kClassName),
                     isHorizontalBar(), false);
   }
 }
@@ -195,7 +190,7 @@ cGuiBreakHost::cGuiBreakHost() { setShared(std::make_unique<cGuiShared>(this)); 
 intptr_t cGuiBreakHost::shared(int32_t methodId, const GuiSharedParams* params) {
   (void)params;
   if (methodId == 0 || methodId == 1) return 0;
-  return answer(methodId, "cGuiBreak", true, true, false);
+  return guiSharedAnswer(methodId, "cGuiBreak", true, true, false);
 }
 
 // Button: the image is chosen once, at the build.
@@ -222,7 +217,7 @@ intptr_t cGuiButtonHost::shared(int32_t methodId, const GuiSharedParams* params)
         record.view->attachNotify([this, window] { guiNotify(this, window); });
       }
       return 0;
-    default: return answer(methodId, "cGuiButton", infoNoWeight(), true, true);
+    default: return guiSharedAnswer(methodId, "cGuiButton", infoNoWeight(), true, true);
   }
 }
 

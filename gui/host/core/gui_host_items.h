@@ -71,6 +71,11 @@ class cGuiShared : public cGuiSharedBase {
   std::unique_ptr<GuiGadgetView> view;
 };
 
+// Answers ids 2-4 of the protocol from one table row; any other id raises
+// "BUG" "<neutralClass>.shared(); unknown method id" (0 and 1 are the
+// caller's).
+intptr_t guiSharedAnswer(int32_t methodId, const char* neutralClass, bool fixedWidth, bool fixedHeight, bool cycle);
+
 // The record of a host item (every host item has one).
 cGuiShared& guiRecord(const cGuiItem& item);
 // The view of a built item, else nullptr.

@@ -15,19 +15,6 @@ namespace bw {
 
 namespace {
 
-[[noreturn]] void unknownMethod(const char* neutralClass) {
-  raise("BUG", std::string(neutralClass) + ".shared(); unknown method id");
-}
-
-intptr_t answer(int32_t methodId, const char* neutralClass, bool fixedWidth, bool fixedHeight, bool cycle) {
-  switch (methodId) {
-    case 2: return fixedWidth;
-    case 3: return fixedHeight;
-    case 4: return cycle;
-    default: unknownMethod(neutralClass);
-  }
-}
-
 bool parentIsHorizontal(const cGuiItem& item) {
   return guiParentIsClass(item, cGuiGroupHorizontalHost::kClassName);
 }
@@ -163,7 +150,7 @@ intptr_t cGuiTickHost::shared(int32_t methodId, const GuiSharedParams* params) {
   switch (methodId) {
     case 0: labelled(*this, hasLabelColumn()); return 0;
     case 1: attach(*this, false); return 0;
-    default: return answer(methodId, "cGuiTick", parentIsHorizontal(*this) || infoNoWeight(), true, true);
+    default: return guiSharedAnswer(methodId, "cGuiTick", parentIsHorizontal(*this) || infoNoWeight(), true, true);
   }
 }
 
@@ -202,7 +189,7 @@ intptr_t cGuiStringHost::shared(int32_t methodId, const GuiSharedParams* params)
   switch (methodId) {
     case 0: labelled(*this); return 0;
     case 1: attach(*this, true, [this] { checkContentsChanged(); }); return 0;
-    default: return answer(methodId, "cGuiString", infoNoWeight(), true, true);
+    default: return guiSharedAnswer(methodId, "cGuiString", infoNoWeight(), true, true);
   }
 }
 
@@ -259,7 +246,7 @@ intptr_t cGuiStringBoxHost::shared(int32_t methodId, const GuiSharedParams* para
       if (record.view) record.view->attachNotify([this] { userEdited(); });
       return 0;
     }
-    default: return answer(methodId, "cGuiStringBox", infoNoWeight(), infoNoWeight(), false);
+    default: return guiSharedAnswer(methodId, "cGuiStringBox", infoNoWeight(), infoNoWeight(), false);
   }
 }
 
@@ -317,7 +304,7 @@ intptr_t cGuiPathStringHost::shared(int32_t methodId, const GuiSharedParams* par
   switch (methodId) {
     case 0: labelled(*this); return 0;
     case 1: attach(*this, true, [this] { checkContentsChanged(); }); return 0;
-    default: return answer(methodId, "cGuiPathString", false, true, true);
+    default: return guiSharedAnswer(methodId, "cGuiPathString", false, true, true);
   }
 }
 
@@ -377,7 +364,7 @@ intptr_t cGuiNumberStringHost::shared(int32_t methodId, const GuiSharedParams* p
   switch (methodId) {
     case 0: labelled(*this); return 0;
     case 1: attach(*this, true, [this] { clampToRange(); }); return 0;
-    default: return answer(methodId, "cGuiNumberString", false, true, true);
+    default: return guiSharedAnswer(methodId, "cGuiNumberString", false, true, true);
   }
 }
 
@@ -424,7 +411,7 @@ void cGuiNumberStringHost::clampToRange() {
     switch (methodId) {                                                                     \
       case 0: labelled(*this); return 0;                                                    \
       case 1: attach(*this, false); return 0;                                               \
-      default: return answer(methodId, Neutral, FixedWidth, true, true);                    \
+      default: return guiSharedAnswer(methodId, Neutral, FixedWidth, true, true);                    \
     }                                                                                       \
   }                                                                                         \
   Base* Host::setHelp(Text help) {                                                          \
@@ -498,7 +485,7 @@ intptr_t cGuiNativeSimpleHost::shared(int32_t methodId, const GuiSharedParams* p
       });
       return 0;
     }
-    default: return answer(methodId, "cGuiNativeSimple", fixedWidth_, fixedHeight_, inCycleChain_);
+    default: return guiSharedAnswer(methodId, "cGuiNativeSimple", fixedWidth_, fixedHeight_, inCycleChain_);
   }
 }
 
