@@ -150,9 +150,9 @@ void BM_States(benchmark::State& state) {
   report(state, "states_ratio", a, b);
   h.client.endGuiWindow(w);
 }
-BENCHMARK(BM_States)->UseRealTime();
+BENCHMARK(BM_States)->UseRealTime()->Iterations(41);
 
-constexpr int kSets = 1000;
+constexpr int kSets = 100;
 
 void BM_StringSetState(benchmark::State& state) {
   Host& h = host();
@@ -180,6 +180,6 @@ void BM_StringSetState(benchmark::State& state) {
   report(state, "string_ratio", a, b);
   h.client.endGuiWindow(w);
 }
-BENCHMARK(BM_StringSetState)->UseRealTime();
+BENCHMARK(BM_StringSetState)->UseRealTime()->Iterations(101);
 
 }  // namespace

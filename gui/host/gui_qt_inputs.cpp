@@ -82,11 +82,25 @@ class TickView : public InputView {
   QCheckBox* box_;
 };
 
+// Keeps the text it last showed until the user edits, so that the
+// set-if-changed comparison converts nothing.
 class LineView : public InputView {
  public:
-  LineView(QLineEdit* edit, const GuiTextCodec& codec) : InputView(edit), edit_(edit), codec_(codec) {}
-  void showText(Text shown) override { edit_->setText(QString::fromStdString(codec_.toUtf8(shown))); }
-  Str shownText() override { return codec_.fromUtf8(edit_->text().toStdString()); }
+  LineView(QLineEdit* edit, const GuiTextCodec& codec) : InputView(edit), edit_(edit), codec_(codec) {
+    QObject::connect(edit_, &QLineEdit::textChanged, edit_, [this] { known_ = false; });
+  }
+  void showText(Text shown) override {
+    edit_->setText(QString::fromStdString(codec_.toUtf8(shown)));
+    shown_ = Str(shown.view());
+    known_ = true;
+  }
+  Str shownText() override {
+    if (!known_) {
+      shown_ = codec_.fromUtf8(edit_->text().toStdString());
+      known_ = true;
+    }
+    return shown_;
+  }
   void attachNotify(std::function<void()> notify) override {
     QObject::connect(edit_, &QLineEdit::returnPressed, edit_, [notify] { guiGuarded(notify); });
   }
@@ -94,6 +108,8 @@ class LineView : public InputView {
  private:
   QLineEdit* edit_;
   const GuiTextCodec& codec_;
+  Str shown_;
+  bool known_ = false;
 };
 
 class PathView : public LineView {
