@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_qt_ratio.h"
 #include "core/ordering.h"
 #include "core/system_charset.h"
 #include "core/translate.h"
@@ -54,24 +55,9 @@ Host& host() {
   return h;
 }
 
-template <class F>
-double timed(F&& f) {
-  auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-  std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-  return v[v.size() / 2];
-}
-
-void report(benchmark::State& state, const char* name, const std::vector<double>& ours,
-            const std::vector<double>& peer) {
-  state.counters[name] = median(ours) / median(peer);
-  state.counters["ours_us"] = median(ours) * 1e6;
-  state.counters["qt_us"] = median(peer) * 1e6;
-}
+using bench::median;
+using bench::report;
+using bench::timed;
 
 // Clicks per timed sample, so that each sample is well above the clock's
 // resolution.
