@@ -13,6 +13,7 @@
 #include "database/transaction_cache.h"
 #include "gui/gui_item.h"
 #include "gui/host/gui_app_client.h"
+#include "news/html_text.h"
 #include "news/news_orderings.h"
 #include "platform/app_host.h"
 #include "platform/argument_line.h"
@@ -63,6 +64,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"xml", initXMLModule, endXMLModule});
   registry.add({"html", initHTMLModule, endHTMLModule});
   registry.add({"news", initNewsModule, endNewsModule});
+  registry.add({"newsText", initNewsTextModule, endNewsTextModule});
   registry.add({"twitter", twitterModuleNew, nullptr});
   registry.add({"credentials", nullptr, credentialsModuleEnd});
   registry.add({"argumentString", initArgumentString, endArgumentString});
