@@ -178,8 +178,9 @@ class Expander {
   int32_t active_ = 0;
 };
 
-// The items of the list in order.
-std::vector<newsItem*> itemsOf(cMegaList_class& items) {
+}  // namespace
+
+std::vector<newsItem*> newsItemsOf(cMegaList_class& items) {
   std::vector<newsItem*> out;
   if (items.isEmpty()) return out;
   auto cursor = items.infoStart()->clone(0, 0);
@@ -189,8 +190,6 @@ std::vector<newsItem*> itemsOf(cMegaList_class& items) {
   return out;
 }
 
-}  // namespace
-
 bool isShortLink(Text link) {
   if (link.isNil()) return false;
   URLParts parts = splitURL(link, kURLHost, nullptr);
@@ -199,10 +198,20 @@ bool isShortLink(Text link) {
   return equalsNoCase(parts.host.view(), newsConfig::kShortenerHost);
 }
 
+namespace {
+ShortLinkHooks gDefaultHooks;
+}  // namespace
+
+void setDefaultShortLinkHooks(ShortLinkHooks hooks) { gDefaultHooks = std::move(hooks); }
+
+void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup) {
+  expandShortenedURLs(items, soup, gDefaultHooks);
+}
+
 void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup,
                          const ShortLinkHooks& hooks) {
-  if (items.isEmpty()) return;
-  const std::vector<newsItem*> list = itemsOf(items);
+  if (items.isEmpty() || hooks.offline) return;
+  const std::vector<newsItem*> list = newsItemsOf(items);
   const int32_t transaction = soup ? soup->beginTransaction() : 0;
   {
     Expander expander(soup, hooks);

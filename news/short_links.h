@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "core/mega_list_family.h"
 #include "core/str.h"
@@ -32,17 +33,27 @@ inline constexpr int32_t kShortLinkRequests = 8;
 inline constexpr int32_t kShortLinkTimeoutSeconds = 10;
 inline constexpr int32_t kShortLinkRetryTicks = 1500;
 
-// What tests replace: the pause before the retry pass (empty: dos::delay).
+// What tests replace: the pause before the retry pass (empty: dos::delay),
+// and offline: no request at all (every link stays).
 struct ShortLinkHooks {
   std::function<void(int32_t ticks)> sleep;
+  bool offline = false;
 };
+
+// The hooks of the calls that give none (the parsers' merge stage): tests of
+// whole parses set them; an empty value restores the real ones.
+void setDefaultShortLinkHooks(ShortLinkHooks hooks);
 
 bool isShortLink(Text link);
 
+// The items of a list of newsItem objects, in list order.
+std::vector<newsItem*> newsItemsOf(cMegaList_class& items);
+
 // items: loaded newsItem objects (the list need not own them); soup may be
 // null when the changed items need not be saved.
+void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup);
 void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup,
-                         const ShortLinkHooks& hooks = {});
+                         const ShortLinkHooks& hooks);
 
 // Whether link and otherLink name the same story for feed: equal links
 // (ignoring case) unless link is a site's home address alone; differing

@@ -22,9 +22,10 @@ inline std::optional<std::string> readCorpusFile(const std::filesystem::path& pa
   return buffer.str();
 }
 
-// Reports the first differing lines only.
-inline void compareOrUpdateOutcomes(const char* name, const std::string& actual) {
-  const std::string path = std::string(BRINDLEWORK_SOURCE_DIR) + "/web/testdata/" + name;
+// Reports the first differing lines only. folder is relative to the
+// source tree.
+inline void compareOrUpdateOutcomesIn(const char* folder, const char* name, const std::string& actual) {
+  const std::string path = std::string(BRINDLEWORK_SOURCE_DIR) + "/" + folder + "/" + name;
   if (std::getenv("BRINDLEWORK_UPDATE_OUTCOMES")) {
     std::ofstream(path, std::ios::binary) << actual;
     return;
@@ -43,6 +44,10 @@ inline void compareOrUpdateOutcomes(const char* name, const std::string& actual)
     if (le != la && differences++ < 10) ADD_FAILURE() << "expected: " << le << "\n  actual: " << la;
   }
   EXPECT_EQ(differences, 0) << name << " differs from " << path;
+}
+
+inline void compareOrUpdateOutcomes(const char* name, const std::string& actual) {
+  compareOrUpdateOutcomesIn("web/testdata", name, actual);
 }
 
 }  // namespace bw

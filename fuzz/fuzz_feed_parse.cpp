@@ -1,0 +1,56 @@
+// fuzz/fuzz_feed_parse.cpp - arbitrary bytes read as XML and given to the
+// RSS or Atom parser into a database in memory, then parsed again as an
+// update of the feed: nothing may raise (the sanitizers watch every step;
+// whether the second parse adds nothing is the corpus test's question).
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "core/exception.h"
+#include "core/system_charset.h"
+#include "fuzz/fuzz_text_modules.h"
+#include "news/html_text.h"
+#include "news/memory_news_support.h"
+#include "news/news_orderings.h"
+#include "platform/clock.h"
+#include "database/journal_file.h"
+#include "web/http.h"
+#include "web/xml_entities.h"
+
+namespace {
+
+struct State {
+  bw::fuzzing::TextModules text;
+  State() {
+    bw::initSystemCharset();
+    bw::initXMLModule();
+    bw::initNewsModule();
+    bw::initNewsTextModule();
+    bw::initHTTPModule();
+    bw::initTimerDevice();
+    bw::journalModuleInit();
+  }
+  ~State() {
+    bw::journalModuleEnd();
+    bw::closeTimerDevice();
+    bw::endHTTPModule();
+    bw::endNewsTextModule();
+    bw::endNewsModule();
+    bw::endXMLModule();
+    bw::endSystemCharset();
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (!bw::fuzzing::stateForInput<State>(data)) return 0;
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  bw::testing_news::MemoryNews news;
+  if (!news.isOpen()) std::abort();
+  bw::FeedParseResult first = news.parse(text, nullptr);
+  if (!first.feed) return 0;
+  news.parse(text, first.feed);
+  return 0;
+}

@@ -1,0 +1,156 @@
+// news/feed_merge.cpp - the merge stage of the feed parsers.
+#include "news/feed_merge.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/box.h"
+#include "news/feed_newest_item.h"
+#include "news/news_format.h"
+#include "news/news_load.h"
+#include "news/short_links.h"
+#include "platform/time.h"
+
+namespace bw {
+namespace {
+
+bool isMissing(const Str& key) { return key.isNil() || key == std::string_view(kMissingText); }
+
+// Both NIL, or both set and equal.
+bool sameText(const Str& a, const Str& b) { return a.isNil() == b.isNil() && (a.isNil() || a.view() == b.view()); }
+
+// Gives back one use of a loaded object on every way out.
+template <class T>
+struct Loaded {
+  cJournaledIndexedObjectSoupDatabase& db;
+  T* object;
+  ~Loaded() {
+    if (object) db.unloadObject(object);
+  }
+  T* operator->() const { return object; }
+};
+
+}  // namespace
+
+FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, int32_t itemCount,
+                     const FeedMergeSettings& settings)
+    : db_(db), feed_(feed), settings_(settings), newest_(kDateUnset) {
+  index_ = std::make_unique<cStringSpace>(true, cStringSpace::kCaseSensitive);
+  const int64_t limit = std::max<int64_t>(2 * int64_t{itemCount}, 100);
+  int32_t next = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
+  for (int64_t n = 0; next != 0 && n < limit; ++n) {
+    Loaded<newsItem> stored{db, loadObject_newsItem2(db, next, &feed)};
+    ++indexLoads_;
+    if (!stored.object) break;
+    if (!isMissing(stored->uniqueID) && !index_->get(stored->uniqueID).data) {
+      index_->set(stored->uniqueID, new boxVALUE(next));
+    }
+    next = stored->infoNextIndex();
+  }
+  threshold_ = settings.feedExisted && feed.seenUpToTime == kDateUnset ? feed.newestItemTime : kDateUnset;
+  transaction_ = db.beginTransaction();
+}
+
+FeedMerge::~FeedMerge() {
+  if (finished_) return;
+  // The new items are the soup's; the list's uses go back.
+  for (newsItem* item : newsItemsOf(newItems_)) db_.unloadObject(item);
+}
+
+bool FeedMerge::isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay) {
+  storedGaveWay = false;
+  if (feed_.notUpdates || isMissing(item.uniqueID)) return false;
+  StringSpaceEntry found = index_->get(item.uniqueID);
+  if (!found.data) return false;
+  const int32_t storedIndex = static_cast<boxVALUE*>(found.data)->value;
+  Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, storedIndex, &feed_)};
+  if (!stored.object) return false;
+  const bigTime storedDate = stored->infoUpdatedElsePublishedDate(true);
+  const bigTime itemDate = item.infoUpdatedElsePublishedDate(true);
+  const bigTime d = storedDate - itemDate;
+  if ((d == 0 || d == 3600 || d == -3600) && !settings_.generatorFlag) return true;
+  if (!(stored->title == item.title && stored->link == item.link)) return false;
+  {
+    Loaded<newsItemBody> storedBody{db_, loadObject_newsItemBody(db_, stored->bodyIndex)};
+    const Str nil;
+    const Str& summary = storedBody.object ? storedBody->summary : nil;
+    const Str& content = storedBody.object ? storedBody->content : nil;
+    if (!sameText(summary, body.summary) || !sameText(content, body.content)) return false;
+  }
+  if (!isValidDate(storedDate) && isValidDate(itemDate)) {
+    if (!stored->infoIsDuplicate()) {
+      index_->remove(item.uniqueID);
+      newsItem* gone = stored.object;
+      stored.object = nullptr;  // the destroy gives the use back
+      destroyNewsItem(db_, gone, nullptr, false);
+      storedGaveWay = true;
+    }
+    return false;
+  }
+  return true;
+}
+
+bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body) {
+  bool storedGaveWay = false;
+  const bool isNew = !isRepeat(*item, *body, storedGaveWay);
+  noteDates(*item, isNew);
+  if (!isNew) return false;
+  item->bodyIndex = db_.createdAndUnloadObject(body.get());
+  body.release();
+  db_.createdObject(item.get());
+  newsItem* stored = item.release();
+  newItems_.infoPastEnd()->beforeInsert(newItems_.makeFloating(stored));
+  ++newCount_;
+  return true;
+}
+
+void FeedMerge::noteDates(const newsItem& item, bool isNew) {
+  bigTime t;
+  if (isValidDate(item.published)) {
+    t = item.published;
+  } else if (isValidDate(item.updated)) {
+    t = item.updated;
+  } else {
+    return;
+  }
+  newest_ = std::max(newest_, t);
+  oldest_ = std::min(oldest_, t);
+  if (isNew && t > threshold_) oldestNew_ = std::min(oldestNew_, t);
+}
+
+void FeedMerge::finish() {
+  setProgressText(settings_.gui, "Expanding shortened URLs");
+  expandShortenedURLs(newItems_, &db_);
+
+  if (!newItems_.isEmpty()) {
+    setProgressText(settings_.gui, "Finding duplicate items in feed");
+    if (settings_.duplicateOrder) newItems_.sort(settings_.duplicateOrder);
+    std::vector<newsItem*> items = newsItemsOf(newItems_);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+      newsItem* item = *it;
+      if (isMissing(item->uniqueID)) continue;
+      StringSpaceEntry found = index_->get(item->uniqueID);
+      if (!found.data) continue;
+      Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, static_cast<boxVALUE*>(found.data)->value, &feed_)};
+      if (stored.object) stored->addAsNewestDuplicate(db_, item);
+    }
+  }
+  index_.reset();
+
+  setProgressText(settings_.gui, "Adding items to feed");
+  updateFeedNewestItemTime(db_, feed_, newItems_, true);
+  finished_ = true;
+
+  if (!settings_.feedExisted) {
+    feed_.seenUpToTime = newest_ == kDateUnset ? pTime::CurrentTime(0) : oldest_;
+  } else if (feed_.seenUpToTime == kDateUnset && oldestNew_ != 2147483647) {
+    feed_.seenUpToTime = oldestNew_;
+    feed_.previousSeenUpToTime = kDateUnset;
+  }
+  feed_.downloadLength = newest_ == kDateUnset ? -1 : newest_ - oldest_;
+  db_.saveChangesToObject(&feed_);
+  db_.finishTransaction(transaction_);
+  setProgressText(settings_.gui, "");
+}
+
+}  // namespace bw

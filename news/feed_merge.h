@@ -1,0 +1,84 @@
+// news/feed_merge.h - the stage every feed parser ends in: each parsed item
+// is classed as new, as a repeat of a stored item (dropped) or as a changed
+// version (stored and chained to it); then short links are expanded, the new
+// items join the feed's date-ordered list, and the feed's seen-up-to time and
+// download length are brought up to date.
+//
+// Invariants:
+//   1. The index of stored items covers the feed's newest max(2N, 100) items,
+//      keyed exactly by uniqueID, the newer of two with one key winning. The
+//      key "#MISSING" is never indexed, looked up or chained: an item without
+//      an id is always new.
+//   2. Stored items are loaded only while they are compared and are given
+//      back at once; infoIndexLoads counts the loads of the index build.
+//   3. All item writes of a parse run in the one transaction the constructor
+//      begins and finish() ends. If finish() is never reached the new items
+//      are given back to the soup (which owns them) and the transaction is
+//      left to the soup's own handling.
+//   4. The caller's progress line, when given, shows each phase and ends
+//      empty.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "core/mega_list_family.h"
+#include "core/string_space.h"
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+#include "news/ui_seam.h"
+
+namespace bw {
+
+inline constexpr const char* kMissingText = "#MISSING";
+
+struct FeedMergeSettings {
+  bool feedExisted = false;  // the parse updates a stored feed
+  // RSS feeds of the marked generator: items whose dates agree are still
+  // compared by their texts. Atom passes false.
+  bool generatorFlag = false;
+  // The order of new items before they are chained as duplicates.
+  fCompareMegaNodes* duplicateOrder = nullptr;
+  feedProgressGui* gui = nullptr;
+};
+
+class FeedMerge {
+ public:
+  // Step 1: builds the index for itemCount parsed items, sets the running
+  // dates and begins the item transaction.
+  FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, int32_t itemCount,
+            const FeedMergeSettings& settings);
+  ~FeedMerge();
+  FeedMerge(const FeedMerge&) = delete;
+  FeedMerge& operator=(const FeedMerge&) = delete;
+
+  // Step 2 for one parsed item and its body: stored when new, dropped when a
+  // repeat. Answers whether it was new.
+  bool add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body);
+
+  // Steps 3 to 8: expansion, duplicate chains, insertion, feed times, save.
+  void finish();
+
+  int32_t infoIndexLoads() const { return indexLoads_; }
+  int32_t infoNewCount() const { return newCount_; }
+
+ private:
+  bool isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay);
+  void noteDates(const newsItem& item, bool isNew);
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsFeed& feed_;
+  FeedMergeSettings settings_;
+  std::unique_ptr<cStringSpace> index_;
+  cMegaList_class newItems_{false, nullptr, false};
+  int32_t transaction_ = 0;
+  bool finished_ = false;
+  int32_t indexLoads_ = 0;
+  int32_t newCount_ = 0;
+  bigTime newest_;
+  bigTime oldest_ = 2147483647;
+  bigTime oldestNew_ = 2147483647;
+  bigTime threshold_;
+};
+
+}  // namespace bw

@@ -1,0 +1,136 @@
+// news/feed_merge_test.cpp - the merge stage through the RSS and Atom
+// parsers: repeats by date and by text, changed versions chained, the
+// generator flag, notUpdates, an undated stored item giving way, the feed's
+// times, ids that are "#MISSING", and the bounded index.
+#include "news/feed_merge.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "news/feed_parse_test_support.h"
+#include "news/news_orderings.h"
+
+namespace bw {
+namespace {
+
+using testing_news::rssDocument;
+
+class FeedMergeTest : public testing_news::FeedParseTest {
+ protected:
+  // One channel with items of (guid, pubDate, summary); guid "" leaves it out.
+  static std::string doc(std::initializer_list<std::array<const char*, 3>> list, const char* extra = "") {
+    std::string channel = std::string("<title>T</title><link>http://site/</link>") + extra;
+    for (const auto& [guid, date, summary] : list) {
+      channel += "<item><title>t</title>";
+      if (*guid) channel += std::string("<guid>") + guid + "</guid>";
+      if (*date) channel += std::string("<pubDate>") + date + "</pubDate>";
+      channel += std::string("<description>") + summary + "</description></item>";
+    }
+    return rssDocument(channel);
+  }
+};
+
+constexpr const char* k10 = "Mon, 05 Jan 2015 10:00:00 GMT";
+constexpr const char* k11 = "Mon, 05 Jan 2015 11:00:00 GMT";
+constexpr const char* k12 = "Mon, 05 Jan 2015 12:00:00 GMT";
+
+TEST_F(FeedMergeTest, ClassesRepeatsAndChangedVersions) {
+  newsFeed* feed = rss(doc({{"g", k10, "s"}})).feed;
+  ASSERT_TRUE(feed);
+  const std::string once = dumpNewsModel(*db);
+  ASSERT_TRUE(rss(doc({{"g", k10, "s"}}), feed).feed);
+  EXPECT_EQ(dumpNewsModel(*db), once);  // nothing stored the second time
+
+  struct Case {
+    const char* date;
+    const char* summary;
+    size_t count;  // items in the feed afterwards
+  } cases[] = {
+      {k11, "changed", 1},  // one hour (summer time): a repeat whatever the text
+      {k12, "s", 1},        // two hours, same texts: a repeat
+      {k12, "changed", 2},  // two hours, new summary: a new version
+  };
+  for (const Case& c : cases) {
+    rss(doc({{"g", c.date, c.summary}}), feed);
+    EXPECT_EQ(items(feed).size(), c.count) << c.date << " " << c.summary;
+  }
+  std::vector<ItemView> v = items(feed);
+  EXPECT_EQ(v[0].summary, "changed");      // the newest version first
+  EXPECT_NE(v[1].newest, 0);               // the stored one holds the chain
+  EXPECT_NE(v[0].older, 0);                // chained to the stored one
+}
+
+TEST_F(FeedMergeTest, TheGeneratorFlagComparesTexts) {
+  const char* marker = "<generator>https://wordpress.org/?v=4.9.1</generator>";
+  newsFeed* feed = rss(doc({{"g", k10, "s"}}, marker)).feed;
+  rss(doc({{"g", k10, "edited"}}, marker), feed);
+  EXPECT_EQ(items(feed).size(), 2u);
+  rss(doc({{"g", k10, "edited"}}, marker), feed);
+  EXPECT_EQ(items(feed).size(), 2u);
+}
+
+TEST_F(FeedMergeTest, NotUpdatesChainsEveryVersion) {
+  newsFeed* feed = rss(doc({{"g", k10, "s"}})).feed;
+  feed->notUpdates = true;
+  rss(doc({{"g", k10, "s"}}), feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 2u);  // chained in step 4, so step 6 keeps it
+  EXPECT_TRUE(v[0].older != 0 || v[1].older != 0);
+}
+
+TEST_F(FeedMergeTest, AnUndatedStoredItemGivesWay) {
+  newsFeed* feed = rss(doc({{"g", "", "s"}})).feed;
+  EXPECT_EQ(feed->seenUpToTime, testing_news::kNow);
+  EXPECT_EQ(feed->downloadLength, -1);
+  rss(doc({{"g", k10, "s"}}), feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].published, 473767200);
+}
+
+TEST_F(FeedMergeTest, TwoNewVersionsJoinOneChainNewestFirst) {
+  newsFeed* feed = rss(doc({{"g", k10, "s"}})).feed;
+  rss(doc({{"g", k12, "a"}, {"g", "Mon, 05 Jan 2015 14:00:00 GMT", "b"}}), feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_EQ(v[0].summary, "b");
+  EXPECT_EQ(v[2].summary, "s");
+  EXPECT_NE(v[2].newest, 0);
+}
+
+// Items without an id are never repeats and never chained: before, every
+// one of them was chained to the one stored "#MISSING" item.
+TEST_F(FeedMergeTest, MissingIdsAreNeverIndexed) {
+  const std::string entries =
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><id>urn:a</id>"
+      "<entry><title>x</title><published>2015-01-05T10:00:00Z</published></entry>"
+      "<entry><title>y</title><published>2015-01-05T11:00:00Z</published></entry></feed>";
+  newsFeed* feed = atom(entries).feed;
+  ASSERT_TRUE(feed);
+  atom(entries, feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 2u);  // the identical ones are dropped on insertion
+  for (const ItemView& i : v) {
+    EXPECT_EQ(i.uniqueID, "#MISSING");
+    EXPECT_EQ(i.older, 0);
+    EXPECT_EQ(i.newest, 0);
+  }
+}
+
+TEST_F(FeedMergeTest, TheIndexCoversTheNewestItemsOnly) {
+  newsFeed* feed = makeFeed();
+  for (int i = 0; i < 260; ++i) addItem(feed, "stored");
+  FeedMergeSettings settings;
+  settings.duplicateOrder = gCompareNewsItem_PublishedDate;
+  for (auto [n, loads] : {std::pair{10, 100}, std::pair{70, 140}, std::pair{200, 260}}) {
+    FeedMerge merge(*db, *feed, n, settings);
+    EXPECT_EQ(merge.infoIndexLoads(), loads) << n;
+    merge.finish();
+  }
+  db->unloadObject(feed);
+}
+
+}  // namespace
+}  // namespace bw

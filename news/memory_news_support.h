@@ -1,0 +1,72 @@
+// news/memory_news_support.h - a news database on the in-memory recording
+// backend with its root and a scripted user interface, for the benchmark
+// and the parser fuzz target: parse a document text into it, as often as
+// wanted. Needs the list, translate, charset, XML and news modules started
+// and the timer device and journal module open.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "database/crashing_backend.h"
+#include "database/journaled_soup_file.h"
+#include "database/soup_database.h"
+#include "news/atom_parser.h"
+#include "news/news_objects.h"
+#include "news/rss_parser.h"
+#include "news/ui_seam_test_support.h"
+#include "web/xml_reader.h"
+
+namespace bw::testing_news {
+
+class MemoryNews {
+ public:
+  MemoryNews() {
+    auto file = std::make_unique<JournaledSoupBlockFile>(0);
+    file->file().setIoBackend(backend_);
+    file->setPathProbe([this](Text) { return backend_->exists("/memory-news.soup"); });
+    db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(std::move(file));
+    if (db_->open(Text(":memory-news.soup"), false)) {
+      root_ = std::make_unique<newsRoot>();
+      root_->init(db_.get());
+    }
+  }
+  ~MemoryNews() {
+    if (root_) {
+      for (newsFeed* f = root_->firstLoadedFeed; f;) {
+        newsFeed* next = f->nextLoadedFeed;
+        db_->unloadObject(f);
+        f = next;
+      }
+    }
+    root_.reset();
+    if (db_->isOpen()) db_->close();
+  }
+  MemoryNews(const MemoryNews&) = delete;
+  MemoryNews& operator=(const MemoryNews&) = delete;
+
+  bool isOpen() const { return root_ != nullptr; }
+  // Reads text and hands it to the parser its top element asks for ("rss"
+  // or "feed"); an empty result when it is neither or does not read.
+  FeedParseResult parse(const std::string& text, newsFeed* update) {
+    cXML reader;
+    if (!root_ || !reader.open(text.data(), static_cast<int32_t>(text.size()))) return {};
+    XmlParseResult doc = reader.parseDocument();
+    if (!doc.root) return {};
+    if (doc.root->findNode("rss", nullptr, nullptr, nullptr))
+      return parseRssFeed(*db_, *doc.root, *root_, nullptr, "http://memory.example/feed", update, nullptr);
+    if (doc.root->findNode("feed", nullptr, nullptr, nullptr))
+      return parseAtomFeed(*db_, *doc.root, *root_, nullptr, "http://memory.example/feed", update, nullptr);
+    return {};
+  }
+  cJournaledIndexedObjectSoupDatabase& db() { return *db_; }
+  ScriptedNewsUi& ui() { return ui_; }
+
+ private:
+  std::shared_ptr<CrashingIoBackend> backend_ = std::make_shared<CrashingIoBackend>();
+  std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
+  std::unique_ptr<newsRoot> root_;
+  ScriptedNewsUi ui_;
+};
+
+}  // namespace bw::testing_news

@@ -1,0 +1,170 @@
+// news/rss_parser.cpp - parseRssFeed.
+#include "news/rss_parser.h"
+
+#include <memory>
+#include <string>
+
+#include "core/ascii_case.h"
+#include "core/string_procs.h"
+#include "news/feed_merge.h"
+#include "news/html_text.h"
+#include "news/news_config.h"
+#include "news/news_orderings.h"
+#include "news/rss_date.h"
+#include "platform/time.h"
+
+namespace bw {
+namespace {
+
+// The element's text in UTF-8: kept (escapes as written) or decoded; NIL
+// without the element.
+Str textOf(const webDataNode* node, const cEncoding& utf8, bool kept) {
+  return node ? node->getText(&utf8, kept) : Str();
+}
+
+Str displayText(Str text) {
+  if (text.isNil()) return text;
+  return prepareTextForDisplay(std::move(text), kFormatDetect, false, true);
+}
+
+// The content module's prefix declared on the "rss" element, or NIL.
+Str contentPrefix(webDataNode& rss, const cEncoding& utf8) {
+  for (webAttributeText a = rss.getFirstAttribute(&utf8, true); a.name; a = rss.getNextAttribute(&utf8, true)) {
+    std::string_view name = a.name->view();
+    if (name.size() < 6 || name.substr(0, 6) != "xmlns:") continue;
+    if (!a.value.isNil() && equalsNoCase(a.value.view(), newsConfig::kContentModuleNamespace))
+      return Str(name.substr(6));
+  }
+  return Str();
+}
+
+// The new feed from the channel, or NIL with the report shown when no
+// uniqueID can be made.
+std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, const cEncoding& utf8, Text url) {
+  const webDataNode* firstItem = channel.findChild("item", nullptr, nullptr, nullptr);
+  auto before = [&](const char* name) { return channel.findChild(name, nullptr, nullptr, firstItem); };
+  auto feed = std::make_unique<newsFeed>();
+
+  const webDataNode* title = channel.findChild("title", nullptr, nullptr, nullptr);
+  if (title) {
+    feed->title = displayText(textOf(title, utf8, true));
+    if (feed->title.empty()) feed->title = displayText(textOf(title, utf8, false));
+  } else {
+    feed->title = Str(kMissingText);
+  }
+  feed->url = copyString(url);
+  Str id = textOf(channel.findChild("link", nullptr, nullptr, nullptr), utf8, true);
+  if (id.isNil()) id = channel.getAttribute("xml:base", &utf8, true);
+  if (id.isNil()) return nullptr;
+  feed->uniqueID = concatStrings(id, ", ", feed->title);
+  const Str version = rss.getAttribute("version", &utf8, true);
+  feed->type = concatStrings("RSS ", version);
+  feed->docFormat = feedTypeToDocFormat(feed->type);
+  feed->updatedText = textOf(before("lastBuildDate"), utf8, true);
+  if (feed->updatedText.isNil()) feed->updatedText = textOf(before("pubDate"), utf8, true);
+  if (const webDataNode* image = before("image")) {
+    feed->imageURL = textOf(image->findChild("url", nullptr, nullptr, nullptr), utf8, false);
+  }
+  feed->language = textOf(before("language"), utf8, true);
+  feed->subtitle = displayText(textOf(before("description"), utf8, true));
+  feed->rights = displayText(textOf(before("copyright"), utf8, true));
+  feed->generator = textOf(before("generator"), utf8, true);
+  return feed;
+}
+
+struct ParsedItem {
+  std::unique_ptr<newsItem> item;
+  std::unique_ptr<newsItemBody> body;
+};
+
+ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
+                    const Str& prefix) {
+  auto child = [&](const char* name) { return node.findChild(name, nullptr, nullptr, nullptr); };
+  ParsedItem p{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
+  newsItem& item = *p.item;
+  newsItemBody& body = *p.body;
+  item.feedIndex = feed.infoSoupIndex();
+  item.setFeed(&feed);
+  item.title = textOf(child("title"), utf8, true);
+  if (item.title.isNil()) item.title = Str(kMissingText);
+  item.titleFormat = kFormatDetect;
+  Str link = textOf(child("link"), utf8, false);
+  item.link = link.isNil() ? Str("") : trimNewsWhiteSpace(std::move(link), true);
+  item.uniqueID = textOf(child("guid"), utf8, true);
+  if (item.uniqueID.isNil()) {
+    if (!item.link.empty()) {
+      item.uniqueID = copyString(item.link);
+      normaliseFeedURL(item.uniqueID);
+    } else {
+      item.uniqueID = copyString(item.title);
+    }
+  }
+  StrChain categories;
+  for (webDataNode* c = node.findChild("category", nullptr, nullptr, nullptr); c;
+       c = node.findChild("category", nullptr, c, nullptr)) {
+    Str term = c->getText(&utf8, false);
+    categories.push_back(term.isNil() ? Str("") : std::move(term));
+  }
+  if (!categories.empty()) item.tags = joinStrings(categories, ",");
+  body.encoding = copyString(document.infoEncodingName());
+  body.statedEncoding = copyString(document.infoDeclaredEncodingName());
+  body.publishedText = textOf(child("pubDate"), utf8, true);
+  body.author = textOf(child("author"), utf8, true);
+  const webDataNode* image = child("image");
+  body.imageURL = textOf(image ? image : child("img"), utf8, false);
+  body.summary = textOf(child("description"), utf8, true);
+  body.summaryFormat = kFormatDetect;
+  body.content = textOf(node.findChild("encoded", prefix, nullptr, nullptr), utf8, true);
+  body.contentFormat = kFormatDetect;
+  item.published = item.updated = parseRssDate(body.publishedText, 0);
+  item.downloaded = pTime::CurrentTime(0);
+
+  const std::string_view id = item.uniqueID.view();
+  if (item.link.empty() && (id.starts_with("http://") || id.starts_with("https://"))) item.link = copyString(item.uniqueID);
+  if (id.starts_with(newsConfig::kPortGuidPrefix)) normaliseFeedURL(item.uniqueID);
+  return p;
+}
+
+bool hasChildren(const webDataNode* node) { return node && node->getFirstChild(); }
+
+}  // namespace
+
+FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,
+                             const cEncoding* charset, Text url, newsFeed* updateFeed, feedProgressGui* gui) {
+  webDataNode* rss = document.findNode("rss", nullptr, nullptr, nullptr);
+  if (!rss) return {};
+  cEncodingUTF utf8;
+  utf8.load("UTF-8");
+  const Str prefix = contentPrefix(*rss, utf8);
+  setProgressText(gui, "Parsing feed");
+  webDataNode* channel = rss->findChild("channel", nullptr, nullptr, nullptr);
+  if (!hasChildren(channel)) return {};
+
+  std::unique_ptr<newsFeed> fresh = readChannel(*rss, *channel, utf8, url);
+  if (!fresh) {
+    reportNoUniqueID("RSS", url);
+    return {nullptr, true};
+  }
+  const SettledFeed settled = settleParsedFeed(soup, root, std::move(fresh), updateFeed, charset);
+  if (settled.refused) return {nullptr, true};
+  newsFeed* feed = settled.feed;
+  const std::vector<webDataNode*> parts = childrenWithChildren(*channel, "item");
+  const auto count = static_cast<int32_t>(parts.size());
+  FeedMergeSettings settings;
+  settings.feedExisted = settled.existed;
+  settings.generatorFlag =
+      !feed->generator.isNil() && feed->generator.view().find(newsConfig::kGeneratorMarker) != std::string_view::npos;
+  settings.duplicateOrder = gCompareNewsItem_PublishedDate;
+  settings.gui = gui;
+  FeedMerge merge(soup, *feed, count, settings);
+  int32_t number = 0;
+  for (webDataNode* n : parts) {
+    showItemProgress(gui, ++number, count);
+    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix);
+    merge.add(std::move(parsed.item), std::move(parsed.body));
+  }
+  merge.finish();
+  return {feed, false};
+}
+
+}  // namespace bw

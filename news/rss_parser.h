@@ -1,0 +1,30 @@
+// news/rss_parser.h - RSS 0.91, 0.92 and 2.0 documents (with the content
+// module) into a stored feed and its items, through the shared merge stage.
+//
+// Invariants:
+//   1. Texts are stored in UTF-8 with the document's escapes kept, except
+//      links, image addresses and categories, which are decoded. The feed's
+//      title, subtitle and rights are stored as display text.
+//   2. Channel fields other than title and link are read only before the
+//      channel's first item; items without child elements are skipped
+//      everywhere.
+//   3. Nothing is stored for a document without "rss", a channel or channel
+//      children; a channel without link or xml:base is reported and stores
+//      nothing.
+#pragma once
+
+#include "core/charset.h"
+#include "core/str.h"
+#include "database/soup_database.h"
+#include "news/feed_store.h"
+#include "news/news_objects.h"
+#include "news/ui_seam.h"
+#include "web/web_data.h"
+
+namespace bw {
+
+// updateFeed: the stored feed to update, NIL when adding; gui may be NIL.
+FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,
+                             const cEncoding* charset, Text url, newsFeed* updateFeed, feedProgressGui* gui);
+
+}  // namespace bw

@@ -1,0 +1,126 @@
+// news/rss_parser_test.cpp - RSS documents into feeds and items: the channel
+// and item fields with their fallbacks, the refusals, the same-feed question
+// through the scripted requester, and an update keeping an empty url.
+#include "news/rss_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "news/feed_parse_test_support.h"
+
+namespace bw {
+namespace {
+
+using testing_news::rssDocument;
+
+class RssParser : public testing_news::FeedParseTest {};
+
+const char* const kChannel =
+    "<title> Daily\tnews </title>"
+    "<lastBuildDate>Mon, 05 Jan 2015 10:20:30 GMT</lastBuildDate>"
+    "<image><url>http://example.org/a.png?x=1&amp;y=2</url></image>"
+    "<language>en</language><copyright>(c) us</copyright><generator>gen</generator>"
+    "<item><title>One</title><link> http://example.org/1 </link><guid>g1</guid>"
+    "<category>a</category><category>b &amp; c</category>"
+    "<pubDate>Mon, 05 Jan 2015 10:20:30 GMT</pubDate><description>s1 &amp;</description>"
+    "<c:encoded>c1</c:encoded><author>me</author></item>"
+    "<item/>"
+    "<item><title>Two</title><link>https://example.org/two</link></item>"
+    "<item><title>Three</title><guid>http://example.org/3</guid><pubDate>05 Jan 2015 11:20:30 GMT</pubDate></item>"
+    "<item><title>Four</title><guid>http://www.washingtonpost.com:80/x</guid></item>"
+    "<item><title>Five</title><encoded>not content</encoded></item>"
+    "<description>after the items</description><link>http://example.org/</link>";
+
+TEST_F(RssParser, FillsTheFeedAndItsItems) {
+  FeedParseResult r = rss(rssDocument(kChannel, " xmlns:c=\"HTTP://purl.org/rss/1.0/modules/content/\""));
+  ASSERT_TRUE(r.feed);
+  EXPECT_FALSE(r.errorReported);
+  newsFeed& f = *r.feed;
+  EXPECT_EQ(f.title, "Daily news");
+  EXPECT_EQ(f.uniqueID, "http://example.org/, Daily news");
+  EXPECT_EQ(f.url, "http://example.org/feed");
+  EXPECT_EQ(f.type, "RSS 2.0");
+  EXPECT_EQ(f.updatedText, "Mon, 05 Jan 2015 10:20:30 GMT");
+  EXPECT_EQ(f.imageURL, "http://example.org/a.png?x=1&y=2");
+  EXPECT_EQ(f.language, "en");
+  EXPECT_EQ(f.rights, "(c) us");
+  EXPECT_EQ(f.generator, "gen");
+  EXPECT_TRUE(f.subtitle.isNil());
+  EXPECT_EQ(f.seenUpToTime, 473768430);
+  EXPECT_EQ(f.downloadLength, 3600);
+
+  std::map<std::string, ItemView> byID;
+  std::vector<std::string> order;
+  for (const ItemView& v : items(&f)) byID[v.uniqueID] = v, order.push_back(v.uniqueID);
+  EXPECT_EQ(order, (std::vector<std::string>{"http://example.org/3", "g1", "http://example.org/two",
+                                             "http://www.washingtonpost.com/x", "Five"}));
+  const ItemView& one = byID["g1"];
+  EXPECT_EQ(one.link, "http://example.org/1");
+  EXPECT_EQ(one.tags, "a,b & c");
+  EXPECT_EQ(one.summary, "s1 &amp;");
+  EXPECT_EQ(one.content, "c1");
+  EXPECT_EQ(one.published, 473768430);
+  EXPECT_EQ(one.updated, 473768430);
+  EXPECT_EQ(byID["http://example.org/two"].published, kDateUnset);
+  EXPECT_EQ(byID["http://example.org/3"].link, "http://example.org/3");
+  EXPECT_EQ(byID["http://www.washingtonpost.com/x"].link, "http://www.washingtonpost.com:80/x");
+  EXPECT_EQ(byID["Five"].content, "NIL");
+  EXPECT_EQ(byID["Five"].link, "");
+}
+
+TEST_F(RssParser, RefusesWhatItCannotStore) {
+  struct Case {
+    std::string xml;
+    bool errorReported;
+  } cases[] = {
+      {"<feed><title>x</title></feed>", false},
+      {"<rss version=\"2.0\"><title>x</title></rss>", false},
+      {rssDocument(""), false},
+      {rssDocument("<title>No id</title><item><title>i</title></item>"), true},
+  };
+  for (const Case& c : cases) {
+    FeedParseResult r = rss(c.xml);
+    EXPECT_FALSE(r.feed) << c.xml;
+    EXPECT_EQ(r.errorReported, c.errorReported) << c.xml;
+  }
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].title, "Brindlework");
+  EXPECT_EQ(ui.calls[0].filled(),
+            "Failed to make a uniqueID for RSS news feed:\n\x1b" "1http://example.org/feed\n\nPlease report this to:\n"
+            "\x1b" "1bugs@brindlework.org");
+  EXPECT_EQ(root->feedList->infoHeadIndex(), 0);
+  // An xml:base on the channel is an id too.
+  EXPECT_TRUE(rss("<rss version=\"0.91\"><channel xml:base=\"http://b/\"><title>t</title></channel></rss>").feed);
+}
+
+TEST_F(RssParser, AsksWhetherAFeedIsTheSameOne) {
+  const std::string doc = rssDocument("<title>T</title><link>http://site/</link><item><title>i</title></item>");
+  newsFeed* first = rss(doc, nullptr, "http://one/feed").feed;
+  ASSERT_TRUE(first);
+  // Same id elsewhere: asked; "No" stores nothing.
+  ui.answers = {0};
+  FeedParseResult refused = rss(doc, nullptr, "http://two/feed");
+  EXPECT_FALSE(refused.feed);
+  EXPECT_TRUE(refused.errorReported);
+  ASSERT_EQ(ui.calls.size(), 2u);
+  EXPECT_EQ(ui.calls[0].buttons, "Yes|No");
+  EXPECT_EQ(ui.calls[0].filled(),
+            "This new feed:\n\x1b" "1T\nseems to be the same as this existing feed:\n\x1b" "1T\n\nIs this correct?");
+  EXPECT_EQ(ui.calls[1].text, "This seemingly identical feed cannot be added.\n\nPlease report this problem to:\n\x1b" "1%s");
+  // "Yes" updates the stored feed, which takes the new url.
+  ui.answers = {1};
+  EXPECT_EQ(rss(doc, nullptr, "http://two/feed").feed, first);
+  EXPECT_EQ(first->url, "http://two/feed");
+  // The same url in other letters: no question.
+  EXPECT_EQ(rss(doc, nullptr, "HTTP://TWO/feed").feed, first);
+  EXPECT_EQ(ui.calls.size(), 3u);
+  // An update keeps an empty url.
+  first->url = Str("");
+  EXPECT_EQ(rss(doc, first, "http://three/").feed, first);
+  EXPECT_EQ(first->url, "");
+}
+
+}  // namespace
+}  // namespace bw
