@@ -8,12 +8,13 @@
 #include <string>
 
 #include "core/exception.h"
-#include "core/system_charset.h"
 #include "fuzz/fuzz_text_modules.h"
+#include "news/news_module_list.h"
 #include "news/html_text.h"
 #include "news/memory_news_support.h"
 #include "news/news_orderings.h"
 #include "platform/clock.h"
+#include "platform/dos_env.h"
 #include "database/journal_file.h"
 #include "web/http.h"
 #include "web/xml_entities.h"
@@ -21,25 +22,17 @@
 namespace {
 
 struct State {
-  bw::fuzzing::TextModules text;
   State() {
-    bw::initSystemCharset();
-    bw::initXMLModule();
-    bw::initNewsModule();
-    bw::initNewsTextModule();
-    bw::initHTTPModule();
-    bw::initTimerDevice();
-    bw::journalModuleInit();
+    modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
+    bw::addNewsModules(modules);
+    modules.add({"newsText", bw::initNewsTextModule, bw::endNewsTextModule});
+    modules.add({"http", bw::initHTTPModule, bw::endHTTPModule});
+    modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
+    modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
+    modules.initAll();
   }
-  ~State() {
-    bw::journalModuleEnd();
-    bw::closeTimerDevice();
-    bw::endHTTPModule();
-    bw::endNewsTextModule();
-    bw::endNewsModule();
-    bw::endXMLModule();
-    bw::endSystemCharset();
-  }
+  ~State() { modules.endAll(); }
+  bw::ModuleRegistry modules;
 };
 
 }  // namespace
