@@ -1,8 +1,8 @@
 // news/memory_news_support.h - a news database on the in-memory recording
 // backend with its root and a scripted user interface, for the benchmark
 // and the parser fuzz target: parse a document text into it, as often as
-// wanted. Needs the list, translate, charset, XML and news modules started
-// and the timer device and journal module open.
+// wanted. Needs the DOS layer (for "T:"), the list, translate, charset, XML
+// and news modules started and the timer device and journal module open.
 #pragma once
 
 #include <memory>
@@ -24,9 +24,10 @@ class MemoryNews {
   MemoryNews() {
     auto file = std::make_unique<JournaledSoupBlockFile>(0);
     file->file().setIoBackend(backend_);
-    file->setPathProbe([this](Text) { return backend_->exists("/memory-news.soup"); });
+    // The backend holds this one file, so it exists once anything does.
+    file->setPathProbe([this](Text) { return !backend_->names().empty(); });
     db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(std::move(file));
-    if (db_->open(Text(":memory-news.soup"), false)) {
+    if (db_->open(Text("T:/memory-news.soup"), false)) {
       root_ = std::make_unique<newsRoot>();
       root_->init(db_.get());
     }
