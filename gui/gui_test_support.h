@@ -33,6 +33,7 @@ class NeutralGuiWindow : public cGuiWindow {
     return new cGuiRadioChoice(label, choices);
   }
   cGuiNativeSimple* makeNativeSimple() override { return new cGuiNativeSimple(); }
+  cGuiList* makeList(int32_t columns, Text title) override { return new cGuiList(this, columns, title); }
 };
 
 }  // namespace bw

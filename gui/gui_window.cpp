@@ -53,6 +53,7 @@ cGuiGroupPage* cGuiWindow::beginGroupPage(Text title) {
 }
 
 void cGuiWindow::endGroup() {
+  if (list_) raise("EMU", "cGuiWindow.endGroup(); must close the list first");
   if (!current_) raise("EMU", "cGuiWindow.endGroup(); already closed all groups");
   current_->finishGroup();
   if (current_->infoNoWeight()) {
@@ -65,6 +66,28 @@ void cGuiWindow::endGroup() {
     }
   }
   current_ = current_->infoParent();
+}
+
+cGuiList* cGuiWindow::beginList(int32_t columns, Text title) {
+  if (!current_) raise("EMU", "cGuiList.beginList(); must be done inside a group");
+  if (columns < 1) raise("EMU", "cGuiList.beginList(); columns<1");
+  cGuiList* list = addMade(makeList(columns, title));
+  list_ = list;
+  savedCurrent_ = current_;
+  current_ = nullptr;
+  return list;
+}
+
+void cGuiWindow::addListEntry(Text label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox) {
+  if (!list_) raise("EMU", "cGuiWindow.addListEntry(); there is no list being defined");
+  list_->addEntry(label.isNil() ? Str() : Str(label.view()), style, marked, data, std::move(dataBox));
+}
+
+void cGuiWindow::endList() {
+  if (!list_) raise("EMU", "cGuiWindow.endList(); there is no list being defined");
+  current_ = savedCurrent_;
+  savedCurrent_ = nullptr;
+  list_ = nullptr;
 }
 
 void cGuiWindow::requireGroup(const char* method) const {

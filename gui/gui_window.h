@@ -14,15 +14,16 @@
 //   5. Build, open, close, busy, position and size are the host's; the
 //      neutral forms only keep the values.
 //
-// The lists' operations (beginList, addListEntry, endList and the fixed
-// lists) come with the list classes; endGroup then also refuses to close a
-// group while a list is being defined.
+// While a list is being defined (beginList to endList) no group is current,
+// so the add operations are refused, and endGroup refuses to close a group.
+// The fixed lists come with their classes.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
 #include "gui/gui_gadgets.h"
+#include "gui/gui_list.h"
 #include "platform/app_frame.h"
 
 namespace bw {
@@ -103,6 +104,17 @@ class cGuiWindow : public cAppResource {
   cGuiItem* addNative(cGuiItem* item);
   cGuiNativeSimple* addNativeSimpleL(void* object);
 
+  // Outside a group "EMU" "cGuiList.beginList(); must be done inside a
+  // group", columns < 1 "EMU" "cGuiList.beginList(); columns<1"; else makes
+  // the list through its hook, adds it and keeps it open for addListEntry.
+  cGuiList* beginList(int32_t columns, Text title);
+  // Adds a row (a copy of label) to the open list; none open: "EMU"
+  // "cGuiWindow.addListEntry(); there is no list being defined".
+  void addListEntry(Text label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox);
+  // Closes the open list; none open: "EMU" "cGuiWindow.endList(); there is
+  // no list being defined".
+  void endList();
+
   // The host builds the toolkit window (and opens it unless keepClosed).
   virtual void build(bool keepClosed = false) { (void)keepClosed; }
   // Neutral: clears the close request.
@@ -170,6 +182,7 @@ class cGuiWindow : public cAppResource {
     return (void)label, (void)choices, nullptr;
   }
   virtual cGuiNativeSimple* makeNativeSimple() { return nullptr; }
+  virtual cGuiList* makeList(int32_t columns, Text title) { return (void)columns, (void)title, nullptr; }
 
   // Raises "EMU" "cGuiWindow.<method>(); must be done inside a group" when
   // no group is open.
@@ -193,6 +206,8 @@ class cGuiWindow : public cAppResource {
  private:
   std::unique_ptr<cGuiGroupItem> root_;
   cGuiGroupItem* current_ = nullptr;
+  cGuiList* list_ = nullptr;
+  cGuiGroupItem* savedCurrent_ = nullptr;
   int32_t x_ = 0;
   int32_t y_ = 0;
   bool positionGiven_ = false;

@@ -1,0 +1,256 @@
+// gui/gui_list.h - cGuiList, the multi-column list gadget (feed list, news
+// list, tag chooser), with its row store, its sort modes, the merge refresh
+// (update/updateF) and the row sources and orders that go with it.
+//
+// Invariants:
+//   1. A row is a label (columns joined by "\t") with a style, a marked flag,
+//      a selected flag, a data word and an optional data box the row owns.
+//      Rows keep their identity while they live: cursor_getLabel answers the
+//      row's own label object, and findCursorEntry compares by identity.
+//   2. In a sorted list the rows are always in the order of infoSorter:
+//      inserts go after equal rows, sorting is stable.
+//   3. The cursor is an index; it stays on a row while the list has rows.
+//   4. Every misuse raises "EMU" "cGuiList.<method>(); <problem>" and leaves
+//      the list unchanged.
+//   5. updateF merges a sorted set of rows into the list: rows in both keep
+//      their label object when the text is equal, rows only in the list go,
+//      rows only in the set come in, and the cursor stays on its row (or the
+//      row that followed it when its row went).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "core/gui_list_functions.h"
+#include "core/gui_list_selection.h"
+#include "gui/gui_gadgets.h"
+
+namespace bw {
+
+class cGuiWindow;
+
+// The field of column n (from 0) of a label; a label with fewer fields
+// answers an empty field.
+std::string_view guiListColumnField(std::string_view label, int32_t column);
+// Orders two fields by a sort-type letter ('N', 'S', 'I'): 1 when a comes
+// first, -1 when b does, 0 when equal; any other letter answers 0. 'N' reads
+// the leading numbers (empty = 0); 'S' and 'I' compare bytes (a-z folded for
+// 'I'), the end of a field before every character.
+int32_t compareGuiListFields(std::string_view a, std::string_view b, char sortType);
+
+// Orders rows by one column under the list's sort types.
+class fGuiListSortByColumn : public fGuiListSort {
+  BW_CLASS(fGuiListSortByColumn, fGuiListSort)
+
+ public:
+  fGuiListSortByColumn* set(int32_t column, bool reverse, std::string_view sortTypes);
+  int32_t call(const Str& label1, const Str& label2, int32_t data1, int32_t data2, const box* dataBox1,
+               const box* dataBox2) override;
+  int32_t infoColumn() const { return column_; }
+  bool infoReverse() const { return reverse_; }
+
+ private:
+  int32_t column_ = 0;
+  bool reverse_ = false;
+  std::string sortTypes_;
+};
+
+// Yields a chain of strings as rows (style 0, unmarked, data 0, no box).
+class fEntriesFromStringList : public fGuiListEntries {
+  BW_CLASS(fEntriesFromStringList, fGuiListEntries)
+
+ public:
+  fEntriesFromStringList* set(StrChain strings) {
+    strings_ = std::move(strings);
+    next_ = 0;
+    return this;
+  }
+  GuiListRow call() override;
+
+ private:
+  StrChain strings_;
+  size_t next_ = 0;
+};
+
+// The sort modes of a list.
+enum class GuiListSortMode { unsorted, byUser, byColumn, byFunction };
+
+class cGuiList : public cGuiInputItem, public GuiListSelection {
+  BW_CLASS(cGuiList, cGuiInputItem)
+
+ public:
+  // columns < 1 counts as 1; title NIL stays NIL.
+  cGuiList(cGuiWindow* window, int32_t columns, Text title);
+  ~cGuiList() override;
+  BW_GUI_TYPED_INPUT(cGuiList)
+
+  cGuiList* initMultiSelect(bool multiSelect, bool defaultMode);
+  cGuiList* initColumnTitles(Text titles);
+  // One letter per column up to the smaller length; 'L', 'C', 'R' (or lower
+  // case) are stored in upper case, any other letter leaves the column.
+  cGuiList* initColumnAlignment(Text letters);
+  // The same with 'I', 'S', 'N'.
+  cGuiList* initColumnSortTypes(Text letters);
+
+  struct Selectable {
+    bool selectable;
+    bool multiSelect;
+    bool multiSelectDefaultMode;
+  };
+  Selectable getSelectable() const { return {selectable_, multiSelect_, multiSelectDefaultMode_}; }
+  const Str& infoColumnTitles() const { return columnTitles_; }
+  const std::string& infoColumnAlignment() const { return alignment_; }
+  const std::string& infoColumnSortTypes() const { return sortTypes_; }
+  int32_t infoColumns() const { return columns_; }
+  const Str& infoTitle() const { return title_; }
+  cGuiWindow* infoWindow() const { return window_; }
+
+  int32_t infoSize() const { return static_cast<int32_t>(rows_.size()); }
+  int32_t infoSelectionCount() const;
+  // Adds one row: sorted in place in a sorted list (after equal rows), else
+  // at the bottom; with makeCursor the cursor goes to it.
+  void addEntry(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox,
+                bool makeCursor = false);
+  // Adds every row the source yields.
+  void addEntries(fGuiListEntries& source);
+  // Merges the rows the source yields; the list must be sorted.
+  void updateF(fGuiListEntries& source);
+  // updateF over a chain of labels: the list then holds exactly those rows.
+  void update(StrChain rows);
+  virtual void setRedraw(bool flag) { redraw_ = flag; }
+  bool infoRedraw() const { return redraw_; }
+  void markAll();
+
+  bool infoIsUnsorted() const { return sortMode_ == GuiListSortMode::unsorted; }
+  GuiListSortMode infoSortMode() const { return sortMode_; }
+  void setUnsorted() { sortMode_ = GuiListSortMode::unsorted; }
+  void setSortByColumn(int32_t column, bool reverse);
+  struct SortColumn {
+    bool set;  // sorted by this fixed column (getSortByColumn) / by user
+    int32_t column;
+    bool reverse;
+  };
+  SortColumn getSortByColumn() const;
+  void setSortByUser(int32_t initialColumn, bool reverse);
+  SortColumn infoSortByUser() const;
+  // The user clicked a column title: in user mode the current column flips
+  // its direction and another column sorts ascending; the rows are sorted
+  // and the sort-changed flag raised.
+  void titleClick(int32_t column);
+  bool infoSortChangedFlag(bool keep);
+  void setSortByFunction(fGuiListSort* sortFunc);
+  struct Sorter {
+    bool byFunction;
+    fGuiListSort* sorter;  // nullptr when unsorted
+  };
+  Sorter infoSorter();
+
+  bool infoChangedFlag(bool keep);
+  void setChangedFlag(bool flag) { changed_ = flag; }
+
+  const Str& cursor_getLabel() const { return row("cursor_getLabel").label; }
+  // cursor_getLabel when the list has rows, else NIL (a null pointer).
+  const Str* cursor_getLabelIfAny() const { return rows_.empty() ? nullptr : &rows_[cursor_]->label; }
+  // To the row whose label is that very object; NIL stays on the first row.
+  void findCursorEntry(const Str* label);
+
+  bool cursor_gotoStart();
+  bool cursor_gotoEnd();
+  int32_t cursor_gotoNext(int32_t n);
+  int32_t cursor_gotoPrev(int32_t n) { return -cursor_gotoNext(-n); }
+  bool cursor_gotoFirstSelected() override;
+  bool cursor_gotoNextSelected() override;
+  bool cursor_findLabel(Text text, bool noCase, int32_t length, bool fromNext);
+  // -1 for an empty list; else the cursor's index (the cursor stays).
+  int32_t cursor_infoPosition() const { return rows_.empty() ? -1 : cursor_; }
+  bool cursor_isAtStart() const { return cursor_ == 0; }
+  bool cursor_isAtEnd() const { return rows_.empty() || cursor_ == infoSize() - 1; }
+
+  // Replaces the cursor row's label (a new label object).
+  void cursor_setLabel(Str label);
+  int32_t cursor_getStyle() const { return row("cursor_getStyle").style; }
+  void cursor_setStyle(int32_t style) { row("cursor_setStyle").style = style; }
+  bool cursor_getStyleBit0() const { return (cursor_getStyle() & 1) != 0; }
+  bool cursor_getState() const { return row("cursor_getState").selected; }
+  void cursor_setState(bool state) override;
+  bool cursor_getMarked() const { return row("cursor_getMarked").marked; }
+  void cursor_setMarked(bool flag) { row("cursor_setMarked").marked = flag; }
+  int32_t cursor_getData() const { return row("cursor_getData").data; }
+  void cursor_setData(int32_t data) { row("cursor_setData").data = data; }
+  box* cursor_getDataBox() override { return row("cursor_getDataBox").dataBox.get(); }
+  void cursor_setDataBox(std::unique_ptr<box> dataBox) { row("cursor_setDataBox").dataBox = std::move(dataBox); }
+  // Unsorted lists only; the cursor goes to the new row.
+  void cursor_beforeInsert(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox);
+  void cursor_afterInsert(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox);
+  struct Removed {
+    Str label;
+    bool onRow;  // the cursor is on a row afterwards
+  };
+  // Removes the cursor row; the cursor goes to the row that followed (the
+  // new last row when it was the last).
+  Removed cursor_remove();
+  bool destroy() { return cursor_remove().onRow; }
+
+  void marked_setStyle(int32_t style);
+  void marked_setState(bool state);
+  void marked_clear();
+  // Removes every marked row; the cursor goes to the first row.
+  void marked_destroy();
+
+  // Records the cursor row as pending (none when the list is empty).
+  void setPendingFromCursor() { pending_ = rows_.empty() ? -1 : cursor_; }
+  // The pending row's index (-1 none or stale); with moveCursor the cursor
+  // goes to it; cleared unless keep.
+  int32_t infoPendingEntry(bool moveCursor, bool keep);
+
+ private:
+  struct Row {
+    Str label;
+    int32_t style = 0;
+    bool marked = false;
+    bool selected = false;
+    int32_t data = 0;
+    std::unique_ptr<box> dataBox;
+  };
+  using Rows = std::vector<std::unique_ptr<Row>>;
+
+  Row& row(const char* method) const;
+  int32_t compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const;
+  // The index a new row goes to in the sorted order: after equal rows.
+  int32_t sortedIndexFor(fGuiListSort& sorter, const Row& newRow) const;
+  void insertRow(int32_t index, std::unique_ptr<Row> newRow);
+  void sortRows();
+  void requireSelectable(const char* method) const;
+  fGuiListSort* requireSorter(const char* method);
+
+  cGuiWindow* window_;
+  Str title_;
+  int32_t columns_;
+  Str columnTitles_;
+  std::string alignment_;
+  std::string sortTypes_;
+  bool selectable_ = false;
+  bool multiSelect_ = false;
+  bool multiSelectDefaultMode_ = false;
+
+  Rows rows_;
+  int32_t cursor_ = 0;
+  int32_t pending_ = -1;
+  bool redraw_ = true;
+  bool changed_ = false;
+  bool sortChanged_ = false;
+  GuiListSortMode sortMode_ = GuiListSortMode::unsorted;
+  int32_t sortColumn_ = 0;
+  bool sortReverse_ = false;
+  fGuiListSort* sortFunction_ = nullptr;
+  fGuiListSortByColumn columnSorter_;
+};
+
+// The module's default row source (yields nothing) and row order (whole
+// labels, case folded); made by initGuiModule.
+fGuiListEntries* defaultGuiListEntries();
+fGuiListSort* defaultGuiListSort();
+
+}  // namespace bw
