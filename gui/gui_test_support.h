@@ -2,6 +2,7 @@
 // neutral items, so the builder and the item tree run without a host.
 #pragma once
 
+#include "gui/gui_list.h"
 #include "gui/gui_window.h"
 
 namespace bw {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/exception.h"
+#include "gui/gui_list.h"
 
 namespace bw {
 

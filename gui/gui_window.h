@@ -22,14 +22,17 @@
 #include <cstdint>
 #include <memory>
 
+#include "core/box.h"
 #include "gui/gui_gadgets.h"
-#include "gui/gui_list.h"
 #include "platform/app_frame.h"
 
 namespace bw {
 
 class cGuiFixedList;
 class cGuiFixedListEntry;
+// gui/gui_list.h; not included here, so that Qt hosts need not see the
+// core headers it brings.
+class cGuiList;
 
 // Packs a four-character save ID ("Main") into its 32-bit value.
 constexpr uint32_t guiSaveId(const char (&id)[5]) {
