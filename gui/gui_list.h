@@ -5,7 +5,7 @@
 // Invariants:
 //   1. A row is a label (columns joined by "\t") with a style, a marked flag,
 //      a selected flag, a data word and an optional data box the row owns.
-//      Rows keep their identity while they live: cursor_getLabel answers the
+//      Rows keep their identity while they live: cursor_infoLabel answers the
 //      row's own label object, and findCursorEntry compares by identity.
 //   2. In a sorted list the rows are always in the order of infoSorter:
 //      inserts go after equal rows, sorting is stable.
@@ -150,8 +150,11 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   bool infoChangedFlag(bool keep);
   void setChangedFlag(bool flag) { changed_ = flag; }
 
-  const Str& cursor_getLabel() const { return row("cursor_getLabel").label; }
-  // cursor_getLabel when the list has rows, else NIL (a null pointer).
+  // A copy of the cursor row's label (the selection interface's form).
+  Str cursor_getLabel() override { return row("cursor_getLabel").label; }
+  // The cursor row's own label object, the one findCursorEntry looks for.
+  const Str& cursor_infoLabel() const { return row("cursor_getLabel").label; }
+  // cursor_infoLabel when the list has rows, else NIL (a null pointer).
   const Str* cursor_getLabelIfAny() const { return rows_.empty() ? nullptr : &rows_[cursor_]->label; }
   // To the row whose label is that very object; NIL stays on the first row.
   void findCursorEntry(const Str* label);

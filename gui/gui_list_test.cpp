@@ -92,7 +92,7 @@ TEST(GuiList, MisuseMessages) {
   Str foreign("b");
   expectRaise([&] { list.findCursorEntry(&foreign); }, "BUG", "cGuiList.findCursorEntry(); failed");
   list.cursor_gotoEnd();
-  const Str* own = &list.cursor_getLabel();
+  const Str* own = &list.cursor_infoLabel();
   list.findCursorEntry(own);
   EXPECT_EQ(list.cursor_infoPosition(), 1);
 }
@@ -276,7 +276,7 @@ TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
       }
       std::vector<const Str*> shown;
       list.cursor_gotoStart();
-      for (int32_t i = 0; i < list.infoSize(); i++, list.cursor_gotoNext(1)) shown.push_back(&list.cursor_getLabel());
+      for (int32_t i = 0; i < list.infoSize(); i++, list.cursor_gotoNext(1)) shown.push_back(&list.cursor_infoLabel());
       list.cursor_gotoStart();
       list.cursor_gotoNext(want.position);
       // The same rows again change no row and keep the cursor.
@@ -285,7 +285,7 @@ TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
       ASSERT_EQ(list.cursor_infoPosition(), want.position);
       list.cursor_gotoStart();
       for (const Str* row : shown) {
-        ASSERT_EQ(&list.cursor_getLabel(), row);
+        ASSERT_EQ(&list.cursor_infoLabel(), row);
         list.cursor_gotoNext(1);
       }
     }
