@@ -12,26 +12,6 @@
 namespace bw {
 namespace {
 
-// One chain member held loaded (one use), given back when the holder goes.
-class HeldItem {
- public:
-  HeldItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item) : db_(db), item_(item) {}
-  HeldItem(const HeldItem&) = delete;
-  HeldItem& operator=(const HeldItem&) = delete;
-  ~HeldItem() { db_.unloadObject(item_); }
-  newsItem* get() const { return item_; }
-  newsItem* operator->() const { return item_; }
-  explicit operator bool() const { return item_ != nullptr; }
-  void reset(newsItem* item) {
-    db_.unloadObject(item_);
-    item_ = item;
-  }
-
- private:
-  cJournaledIndexedObjectSoupDatabase& db_;
-  newsItem* item_;
-};
-
 // The walk's step: the member at index, NIL when the link cannot be loaded
 // or comes back to a member already visited.
 newsItem* visit(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed,

@@ -11,29 +11,6 @@
 namespace bw {
 namespace {
 
-// One use of a loaded item, or none; given back when replaced or gone.
-class HeldUse {
- public:
-  explicit HeldUse(cJournaledIndexedObjectSoupDatabase& db) : db_(db) {}
-  HeldUse(const HeldUse&) = delete;
-  HeldUse& operator=(const HeldUse&) = delete;
-  ~HeldUse() { reset(nullptr); }
-  newsItem* get() const { return item_; }
-  void reset(newsItem* item) {
-    if (item_) db_.unloadObject(item_);
-    item_ = item;
-  }
-  newsItem* release() {
-    newsItem* item = item_;
-    item_ = nullptr;
-    return item;
-  }
-
- private:
-  cJournaledIndexedObjectSoupDatabase& db_;
-  newsItem* item_ = nullptr;
-};
-
 // Takes the first object out of the list (its node goes).
 newsItem* takeFirst(cMegaList_class& list) {
   auto cursor = list.infoStart()->clone(0, 0);
@@ -69,7 +46,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   if (!feed.itemList) raise("BUG", "updateFeedNewestItemTime(); feed has no item list");
   newItems.sort(gCompareNewsItem_PublishedDate);
   SoupTransaction transaction(db.infoBlockFile());
-  HeldUse prev(db), cur(db);
+  HeldItem prev(db), cur(db);
   auto stepOn = [&] {
     prev.reset(cur.release());
     cur.reset(loadObject_newsItem2(db, prev.get()->infoNextIndex(), &feed));
@@ -78,7 +55,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   while (!newItems.isEmpty()) {
     newsItem* item = takeFirst(newItems);
     std::unique_ptr<newsItem> fresh(alreadyStored ? nullptr : item);
-    HeldUse stored(db);
+    HeldItem stored(db);
     if (alreadyStored) stored.reset(item);
     if (!item->cachedFeed()) item->setFeed(&feed);
     while (cur.get() && cur.get()->published > item->published) stepOn();

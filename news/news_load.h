@@ -48,6 +48,32 @@ void destroyNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, ne
 // still in its feed's list" and nothing changes.
 void dropNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsItemBody* body);
 
+// One use of a loaded item, or none, given back when replaced or when the
+// holder goes; release() hands the use on to the caller.
+class HeldItem {
+ public:
+  explicit HeldItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item = nullptr) : db_(db), item_(item) {}
+  HeldItem(const HeldItem&) = delete;
+  HeldItem& operator=(const HeldItem&) = delete;
+  ~HeldItem() { reset(nullptr); }
+  newsItem* get() const { return item_; }
+  newsItem* operator->() const { return item_; }
+  explicit operator bool() const { return item_ != nullptr; }
+  void reset(newsItem* item) {
+    if (item_) db_.unloadObject(item_);
+    item_ = item;
+  }
+  newsItem* release() {
+    newsItem* item = item_;
+    item_ = nullptr;
+    return item;
+  }
+
+ private:
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsItem* item_;
+};
+
 // Backup dump records: BOOL isNil, then the record with skipHeader. Storing
 // writes object (NIL allowed) and answers NIL; reading answers a new object
 // or NIL for a NIL record (object is then ignored).
