@@ -84,6 +84,14 @@ bool checkBreak() { return gBreak.exchange(false, std::memory_order_relaxed); }
 
 void signalBreak() { gBreak.store(true, std::memory_order_relaxed); }
 
+namespace {
+std::atomic<bool> gShellMode{false};
+}  // namespace
+
+bool shellMode() { return gShellMode.load(std::memory_order_relaxed); }
+
+void setShellMode(bool on) { gShellMode.store(on, std::memory_order_relaxed); }
+
 void delay(int32_t ticks) {
   if (ticks <= 0) return;
   int64_t ms = static_cast<int64_t>(ticks) * 20;

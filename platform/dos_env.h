@@ -1,6 +1,6 @@
 // platform/dos_env.h - the process side of the DOS layer: environment
 // variables, the Ctrl-C flag, delays, the program's name and the current
-// directory.
+// directory, and the run mode (shell or GUI).
 //
 // Invariants:
 //   1. Variables are the process environment (ENV:); the AmigaDOS global
@@ -47,6 +47,12 @@ std::string programName();
 std::optional<std::string> currentDirName();
 // CurrentDir by name; false with IoErr on failure.
 bool setCurrentDir(Text native);
+
+// The run mode: true once `main` has chosen the shell update, where no window
+// can exist (no GUI toolkit is created). False until set; layers that would
+// open a window or a browser read it to fail at once instead.
+bool shellMode();
+void setShellMode(bool on);
 
 // Module initialiser and finaliser of the DOS layer: install the break
 // handler; the finaliser puts the default SIGINT action back.
