@@ -25,7 +25,6 @@ struct State {
   State() {
     modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
     bw::addNewsModules(modules);
-    modules.add({"newsText", bw::initNewsTextModule, bw::endNewsTextModule});
     modules.add({"http", bw::initHTTPModule, bw::endHTTPModule});
     modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
     modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});

@@ -32,7 +32,6 @@ class FeedParseTest : public NewsTest {
   void SetUp() override {
     NewsTest::SetUp();
     setClockSource([] { return ClockReading{kNowUnix, 0, false}; });
-    initNewsTextModule();
     initHTTPModule();
     root = std::make_unique<newsRoot>();
     root->init(db.get());
@@ -45,7 +44,6 @@ class FeedParseTest : public NewsTest {
     dropLoaded();
     setDefaultShortLinkHooks({});
     endHTTPModule();
-    endNewsTextModule();
     setClockSource(nullptr);
     NewsTest::TearDown();
   }

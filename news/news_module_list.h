@@ -9,6 +9,7 @@
 #include "core/system_charset.h"
 #include "core/translate.h"
 #include "core/unicode.h"
+#include "news/html_text.h"
 #include "news/news_orderings.h"
 #include "web/json_reader.h"
 #include "web/xml_entities.h"
@@ -16,7 +17,8 @@
 namespace bw {
 
 // The list orderings, the translate engine and charsets, the system
-// charset, the JSON and XML readers' tables, and the news module.
+// charset, the JSON and XML readers' tables, the news module and the
+// matchers of HTML-to-text.
 inline void addNewsModules(ModuleRegistry& registry) {
   registry.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});
   registry.add({"megaListString", initMegaListStringModule, endMegaListStringModule});
@@ -27,6 +29,7 @@ inline void addNewsModules(ModuleRegistry& registry) {
   registry.add({"json", initJSONModule, endJSONModule});
   registry.add({"xml", initXMLModule, endXMLModule});
   registry.add({"news", initNewsModule, endNewsModule});
+  registry.add({"newsText", initNewsTextModule, endNewsTextModule});
 }
 
 }  // namespace bw

@@ -1,0 +1,101 @@
+// news/feed_corpus_test.cpp - every feed of the three public corpora read,
+// parsed twice under the sanitizers into a database of its own, with the
+// outcomes pinned in news/testdata/feed_corpus_outcomes.txt. Every stored
+// title, summary and content, converted and prepared for display, must hold
+// no tab and no white space at either end; valid UTF-8 stays valid; HTML
+// keeps no "<" with a ">" after it (unless an img alt value holds a "<").
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "news/feed_corpus_test_support.h"
+
+namespace bw::testing_news {
+namespace {
+
+bool validUtf8(std::string_view s) {
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+// Whether some alt="…" or alt='…' value of html holds a "<".
+bool altHoldsTag(std::string_view html) {
+  for (size_t at = html.find("alt="); at != std::string_view::npos; at = html.find("alt=", at + 4)) {
+    const size_t open = at + 4;
+    if (open >= html.size() || (html[open] != '"' && html[open] != '\'')) continue;
+    const size_t close = html.find(html[open], open + 1);
+    if (html.substr(open, close - open).find('<') != std::string_view::npos) return true;
+  }
+  return false;
+}
+
+class FeedCorpus : public FeedCorpusTest {
+ protected:
+  // The first display fault of the feed's texts, or "".
+  std::string displayFault(newsFeed* feed, bool utf8In) {
+    std::string fault;
+    auto check = [&](const Str& text, uint8_t format) {
+      if (text.isNil() || !fault.empty()) return;
+      Str converted = convertFeedText(*feed->docFormat, &utf8, text, false, false);
+      const bool html = format == kFormatHTML || format == kFormatXHTML ||
+                        (format == kFormatDetect && looksLikeHtml(converted));
+      const std::string in(converted.view());
+      const std::string s(prepareTextForDisplay(std::move(converted), format, false, true).view());
+      if (s.find('\t') != std::string::npos) fault = "tab";
+      if (!s.empty() && std::string(" \n\r").find_first_of(std::string{s.front(), s.back()}) != std::string::npos)
+        fault = "white space at an end";
+      if (utf8In && validUtf8(in) && !validUtf8(s)) fault = "invalid UTF-8";
+      const size_t lt = s.find('<');
+      if (html && lt != std::string::npos && s.find('>', lt) != std::string::npos && !altHoldsTag(in))
+        fault = "tag left";
+      if (!fault.empty()) fault += " in " + in.substr(0, 60);
+    };
+    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0 && fault.empty();) {
+      newsItem* it = item(i, feed);
+      newsItemBody* body = loadObject_newsItemBody(*db, it->bodyIndex);
+      check(it->title, it->titleFormat);
+      if (body) check(body->summary, body->summaryFormat), check(body->content, body->contentFormat);
+      i = it->infoNextIndex();
+      db->unloadObject(body);
+      db->unloadObject(it);
+    }
+    return fault;
+  }
+};
+
+TEST_F(FeedCorpus, EveryDocumentParsesAndRepeatsAddNothing) {
+  const std::filesystem::path base = feedCorpora();
+  if (!std::filesystem::exists(base)) GTEST_SKIP() << "no feed corpora at " << base;
+  std::string lines;
+  int faults = 0;
+  for (const char* corpus : {"feedparser", "feedvalidator", "gofeed"}) {
+    for (const auto& path : corpusFeeds(base / corpus)) {
+      const std::string name = std::filesystem::relative(path, base).string();
+      SCOPED_TRACE(name);
+      Parsed p = parse(*readCorpusFile(path));
+      if (p.feed) {
+        const std::string fault = displayFault(p.feed, p.utf8);
+        if (!fault.empty()) p.outcome += " DISPLAY " + fault;
+      }
+      const bool fault = p.outcome.find("DISPLAY") != std::string::npos ||
+                         p.outcome.find("exception") != std::string::npos ||
+                         p.outcome.find("GREW") != std::string::npos;
+      EXPECT_FALSE(fault) << p.outcome;
+      faults += fault;
+      lines += name + " " + p.outcome + "\n";
+    }
+  }
+  compareOrUpdateOutcomesIn("news/testdata", "feed_corpus_outcomes.txt", lines);
+  EXPECT_EQ(faults, 0);
+}
+
+}  // namespace
+}  // namespace bw::testing_news
