@@ -115,13 +115,35 @@ cGuiList* cGuiList::initColumnSortTypes(Text letters) {
   return this;
 }
 
+int32_t cGuiList::infoSize() const {
+  requireBuilt("infoSize");
+  return static_cast<int32_t>(rows_.size());
+}
+
 int32_t cGuiList::infoSelectionCount() const {
+  requireBuilt("infoSelectionCount");
+  if (!selectable_) return 0;
+  if (!multiSelect_) return active_ == -1 ? 0 : 1;
   return static_cast<int32_t>(std::count_if(rows_.begin(), rows_.end(), [](const auto& r) { return r->selected; }));
 }
 
+Str cGuiList::infoSingleSelectionEntry() const {
+  requireBuilt("infoSingleSelectionEntry");
+  if (!selectable_)
+    raiseList("EMU", "infoSingleSelectionEntry", "this does not make sense, as entries are not selectable");
+  if (multiSelect_) raiseList("EMU", "infoSingleSelectionEntry", "this cannot be called when multiSelect=TRUE");
+  return active_ == -1 ? Str() : rows_[active_]->label;
+}
+
 cGuiList::Row& cGuiList::row(const char* method) const {
+  requireBuilt("cursor_infoEntry");
   if (rows_.empty()) raiseList("EMU", method, "list is empty");
   return *rows_[static_cast<size_t>(cursor_)];
+}
+
+const cGuiList::Row* cGuiList::cursor_infoEntry() const {
+  requireBuilt("cursor_infoEntry");
+  return rows_.empty() ? nullptr : rows_[cursor_].get();
 }
 
 int32_t cGuiList::compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const {
@@ -135,40 +157,121 @@ int32_t cGuiList::sortedIndexFor(fGuiListSort& sorter, const Row& newRow) const 
   return static_cast<int32_t>(at - rows_.begin());
 }
 
-void cGuiList::insertRow(int32_t index, std::unique_ptr<Row> newRow) {
-  rows_.insert(rows_.begin() + index, std::move(newRow));
-  if (rows_.size() > 1 && index <= cursor_) cursor_++;
-  if (pending_ >= index) pending_++;
+std::unique_ptr<cGuiList::Row> cGuiList::makeRow(GuiListRow&& given) {
+  auto made = std::make_unique<Row>();
+  made->label = std::move(given.label);
+  made->style = given.style;
+  made->marked = given.marked;
+  made->data = given.data;
+  made->dataBox = std::move(given.dataBox);
+  return made;
 }
+
+// The cursor, the active and the pending row stay on their rows.
+void cGuiList::insertRows(int32_t index, Rows newRows) {
+  auto count = static_cast<int32_t>(newRows.size());
+  if (count == 0) return;
+  bool wasEmpty = rows_.empty();
+  rows_.insert(rows_.begin() + index, std::make_move_iterator(newRows.begin()),
+               std::make_move_iterator(newRows.end()));
+  if (!wasEmpty && index <= cursor_) cursor_ += count;
+  if (active_ >= index) active_ += count;
+  if (pending_ >= index) pending_ += count;
+  rowsInserted(index, count);
+}
+
+void cGuiList::eraseRow(int32_t index) {
+  if (active_ == index) setActive(-1);
+  rows_.erase(rows_.begin() + index);
+  if (active_ > index) active_--;
+  if (pending_ == index) pending_ = -1;
+  else if (pending_ > index) pending_--;
+  rowsRemoved(index, 1);
+}
+
+void cGuiList::setActive(int32_t index) {
+  if (index == active_) return;
+  if (!multiSelect_) {
+    if (Row* old = entryAt(active_)) old->selected = false;
+    if (Row* now = entryAt(index)) now->selected = true;
+  }
+  active_ = index;
+  activeChanged();
+}
+
+void cGuiList::shownChanged(Row& r, int32_t index) {
+  r.extra.reset();
+  rowChanged(index);
+}
+
+// Rows keep their identity through a reorder: the cursor, active and pending
+// rows are found again by address.
+namespace {
+template <class Rows>
+int32_t indexOf(const Rows& rows, const void* wanted, int32_t otherwise) {
+  if (!wanted) return otherwise;
+  for (size_t i = 0; i < rows.size(); i++)
+    if (rows[i].get() == wanted) return static_cast<int32_t>(i);
+  return otherwise;
+}
+}  // namespace
 
 void cGuiList::sortRows() {
   fGuiListSort* sorter = infoSorter().sorter;
-  if (!sorter) return;
-  Row* cursorRow = rows_.empty() ? nullptr : rows_[cursor_].get();
+  if (!sorter || rows_.empty()) return;
+  Row* cursorRow = rows_[cursor_].get();
+  Row* activeRow = entryAt(active_);
+  Row* pendingRow = entryAt(pending_);
   std::stable_sort(rows_.begin(), rows_.end(),
                    [&](const auto& a, const auto& b) { return compareRows(*sorter, *a, *b) > 0; });
-  for (size_t i = 0; i < rows_.size(); i++)
-    if (rows_[i].get() == cursorRow) cursor_ = static_cast<int32_t>(i);
-  pending_ = -1;
+  cursor_ = indexOf(rows_, cursorRow, 0);
+  active_ = indexOf(rows_, activeRow, -1);
+  pending_ = indexOf(rows_, pendingRow, -1);
+  rowsReset();
 }
 
 void cGuiList::addEntry(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox,
                         bool makeCursor) {
-  auto newRow = std::make_unique<Row>();
-  newRow->label = std::move(label);
-  newRow->style = style;
-  newRow->marked = marked;
-  newRow->data = data;
-  newRow->dataBox = std::move(dataBox);
+  GuiListRow given{std::move(label), style, marked, data, std::move(dataBox)};
+  Rows one;
+  one.push_back(makeRow(std::move(given)));
   fGuiListSort* sorter = infoSorter().sorter;
-  int32_t index = sorter ? sortedIndexFor(*sorter, *newRow) : infoSize();
-  insertRow(index, std::move(newRow));
+  int32_t index = sorter ? sortedIndexFor(*sorter, *one.front()) : static_cast<int32_t>(rows_.size());
+  insertRows(index, std::move(one));
   if (makeCursor) cursor_ = index;
 }
 
 void cGuiList::addEntries(fGuiListEntries& source) {
+  Rows added;
   for (GuiListRow next = source.call(); !next.label.isNil(); next = source.call())
-    addEntry(std::move(next.label), next.style, next.marked, next.data, std::move(next.dataBox));
+    added.push_back(makeRow(std::move(next)));
+  fGuiListSort* sorter = infoSorter().sorter;
+  if (!sorter || added.empty()) {
+    insertRows(static_cast<int32_t>(rows_.size()), std::move(added));
+    return;
+  }
+  if (added.size() == 1) {
+    int32_t index = sortedIndexFor(*sorter, *added.front());
+    insertRows(index, std::move(added));
+    return;
+  }
+  // One merge: the new rows in call order among equals, after equal rows
+  // already there.
+  auto before = [&](const auto& a, const auto& b) { return compareRows(*sorter, *a, *b) > 0; };
+  std::stable_sort(added.begin(), added.end(), before);
+  Row* cursorRow = entryAt(cursor_);
+  Row* activeRow = entryAt(active_);
+  Row* pendingRow = entryAt(pending_);
+  Rows merged;
+  merged.reserve(rows_.size() + added.size());
+  std::merge(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()),
+             std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()), std::back_inserter(merged),
+             before);
+  rows_ = std::move(merged);
+  cursor_ = indexOf(rows_, cursorRow, 0);
+  active_ = indexOf(rows_, activeRow, -1);
+  pending_ = indexOf(rows_, pendingRow, -1);
+  rowsReset();
 }
 
 fGuiListSort* cGuiList::requireSorter(const char* method) {
@@ -180,18 +283,12 @@ fGuiListSort* cGuiList::requireSorter(const char* method) {
 
 void cGuiList::updateF(fGuiListEntries& source) {
   fGuiListSort& sorter = *requireSorter("updateF");
+  bool redraw = redraw_;
   setRedraw(false);
   // The new rows in the list's order.
-  std::vector<std::unique_ptr<Row>> incoming;
-  for (GuiListRow next = source.call(); !next.label.isNil(); next = source.call()) {
-    auto newRow = std::make_unique<Row>();
-    newRow->label = std::move(next.label);
-    newRow->style = next.style;
-    newRow->marked = next.marked;
-    newRow->data = next.data;
-    newRow->dataBox = std::move(next.dataBox);
-    incoming.push_back(std::move(newRow));
-  }
+  Rows incoming;
+  for (GuiListRow next = source.call(); !next.label.isNil(); next = source.call())
+    incoming.push_back(makeRow(std::move(next)));
   std::stable_sort(incoming.begin(), incoming.end(),
                    [&](const auto& a, const auto& b) { return compareRows(sorter, *a, *b) > 0; });
 
@@ -199,7 +296,9 @@ void cGuiList::updateF(fGuiListEntries& source) {
   // only when the text differs), a row only in the list goes, a row only in
   // the new set joins. The cursor row is followed by identity; when it goes,
   // the row that followed it takes its place.
-  Row* cursorRow = rows_.empty() ? nullptr : rows_[cursor_].get();
+  Row* cursorRow = entryAt(cursor_);
+  Row* activeRow = entryAt(active_);
+  Row* pendingRow = entryAt(pending_);
   bool cursorRowGone = false;
   Rows merged;
   merged.reserve(std::max(rows_.size(), incoming.size()));
@@ -213,12 +312,18 @@ void cGuiList::updateF(fGuiListEntries& source) {
     }
     if (c > 0) {
       if (rows_[o].get() == cursorRow) cursorRowGone = true;
+      if (rows_[o].get() == pendingRow) pendingRow = nullptr;
+      if (rows_[o].get() == activeRow) activeRow = nullptr;
       rows_[o++].reset();
       continue;
     }
     Row& kept = *rows_[o];
     Row& given = *incoming[n++];
-    if (kept.label.view() != given.label.view()) kept.label = std::move(given.label);
+    if (kept.label.view() != given.label.view()) {
+      kept.label = std::move(given.label);
+      kept.extra.reset();
+    }
+    if (kept.style != given.style) kept.extra.reset();
     kept.style = given.style;
     kept.marked = given.marked;
     kept.data = given.data;
@@ -231,13 +336,13 @@ void cGuiList::updateF(fGuiListEntries& source) {
   }
   // A cursor row gone with every row after it: the cursor goes to the top.
   rows_ = std::move(merged);
-  pending_ = -1;
-  cursor_ = 0;
-  if (cursorRow && !cursorRowGone) {
-    for (size_t i = 0; i < rows_.size(); i++)
-      if (rows_[i].get() == cursorRow) cursor_ = static_cast<int32_t>(i);
-  }
-  setRedraw(true);
+  cursor_ = cursorRowGone ? 0 : indexOf(rows_, cursorRow, 0);
+  pending_ = indexOf(rows_, pendingRow, -1);
+  bool activeGone = active_ != -1 && !activeRow;
+  active_ = indexOf(rows_, activeRow, -1);
+  if (activeGone) activeChanged();
+  rowsReset();
+  setRedraw(redraw);
 }
 
 void cGuiList::update(StrChain rows) {
@@ -251,11 +356,17 @@ void cGuiList::markAll() {
   for (auto& r : rows_) r->marked = true;
 }
 
+void cGuiList::setUnsorted() {
+  sortMode_ = GuiListSortMode::unsorted;
+  sortModeChanged();
+}
+
 void cGuiList::setSortByColumn(int32_t column, bool reverse) {
   if (column < 0 || column >= columns_) raiseList("EMU", "setSortByColumn", "column was not a valid value");
   sortMode_ = GuiListSortMode::byColumn;
   sortColumn_ = column;
   sortReverse_ = reverse;
+  sortModeChanged();
   sortRows();
 }
 
@@ -269,6 +380,7 @@ void cGuiList::setSortByUser(int32_t initialColumn, bool reverse) {
   sortMode_ = GuiListSortMode::byUser;
   sortColumn_ = initialColumn;
   sortReverse_ = reverse;
+  sortModeChanged();
   sortRows();
 }
 
@@ -277,11 +389,12 @@ cGuiList::SortColumn cGuiList::infoSortByUser() const {
 }
 
 void cGuiList::titleClick(int32_t column) {
-  sortChanged_ = true;
   if (sortMode_ != GuiListSortMode::byUser || column < 0 || column >= columns_) return;
   sortReverse_ = column == sortColumn_ ? !sortReverse_ : false;
   sortColumn_ = column;
+  sortModeChanged();
   sortRows();
+  sortChanged_ = true;
 }
 
 bool cGuiList::infoSortChangedFlag(bool keep) {
@@ -294,6 +407,7 @@ void cGuiList::setSortByFunction(fGuiListSort* sortFunc) {
   if (!sortFunc) raiseList("EMU", "setSortByFunction", "sortFunc=NIL");
   sortMode_ = GuiListSortMode::byFunction;
   sortFunction_ = sortFunc;
+  sortModeChanged();
   sortRows();
 }
 
@@ -325,29 +439,44 @@ void cGuiList::findCursorEntry(const Str* label) {
       return;
     }
   }
-  cursor_ = infoSize() - 1;
+  cursor_ = static_cast<int32_t>(rows_.size()) - 1;
   raiseList("BUG", "findCursorEntry", "failed");
 }
 
 bool cGuiList::cursor_gotoStart() {
+  requireBuilt("cursor_gotoStart");
   cursor_ = 0;
   return !rows_.empty();
 }
 
 bool cGuiList::cursor_gotoEnd() {
-  cursor_ = rows_.empty() ? 0 : infoSize() - 1;
+  requireBuilt("cursor_gotoEnd");
+  cursor_ = rows_.empty() ? 0 : static_cast<int32_t>(rows_.size()) - 1;
   return !rows_.empty();
 }
 
-int32_t cGuiList::cursor_gotoNext(int32_t n) {
-  if (rows_.empty()) return 0;
-  int64_t target = std::clamp<int64_t>(int64_t{cursor_} + n, 0, infoSize() - 1);
-  int32_t moved = static_cast<int32_t>(target - cursor_);
-  cursor_ = static_cast<int32_t>(target);
+namespace {
+int32_t moveClamped(int32_t& cursor, int64_t by, size_t size) {
+  if (size == 0) return 0;
+  int64_t target = std::clamp<int64_t>(int64_t{cursor} + by, 0, static_cast<int64_t>(size) - 1);
+  auto moved = static_cast<int32_t>(target - cursor);
+  cursor = static_cast<int32_t>(target);
   return moved;
+}
+}  // namespace
+
+int32_t cGuiList::cursor_gotoNext(int32_t n) {
+  requireBuilt("cursor_gotoNext");
+  return moveClamped(cursor_, n, rows_.size());
+}
+
+int32_t cGuiList::cursor_gotoPrev(int32_t n) {
+  requireBuilt("cursor_gotoPrev");
+  return -moveClamped(cursor_, -int64_t{n}, rows_.size());
 }
 
 bool cGuiList::cursor_gotoFirstSelected() {
+  requireBuilt("cursor_gotoFirstSelected");
   for (size_t i = 0; i < rows_.size(); i++) {
     if (rows_[i]->selected) {
       cursor_ = static_cast<int32_t>(i);
@@ -358,6 +487,7 @@ bool cGuiList::cursor_gotoFirstSelected() {
 }
 
 bool cGuiList::cursor_gotoNextSelected() {
+  requireBuilt("cursor_gotoNextSelected");
   for (size_t i = static_cast<size_t>(cursor_) + 1; i < rows_.size(); i++) {
     if (rows_[i]->selected) {
       cursor_ = static_cast<int32_t>(i);
@@ -368,19 +498,15 @@ bool cGuiList::cursor_gotoNextSelected() {
 }
 
 bool cGuiList::cursor_findLabel(Text text, bool noCase, int32_t length, bool fromNext) {
-  if (rows_.empty() || text.isNil()) return false;
-  size_t start = 0;
-  if (fromNext) {
-    if (cursor_gotoNext(1) == 0) return false;
-    start = static_cast<size_t>(cursor_);
-  }
+  if (fromNext ? cursor_gotoNext(1) == 0 : !cursor_gotoStart()) return false;
+  if (text.isNil()) return false;
   auto part = [length](std::string_view s) {
     if (length > 0) return s.substr(0, static_cast<size_t>(length));
     if (length < 0) return s.substr(s.size() - std::min(s.size(), static_cast<size_t>(-int64_t{length})));
     return s;
   };
   std::string_view wanted = part(text.view());
-  for (size_t i = start; i < rows_.size(); i++) {
+  for (size_t i = static_cast<size_t>(cursor_); i < rows_.size(); i++) {
     std::string_view got = part(rows_[i]->label.view());
     bool equal = got.size() == wanted.size() &&
                  std::equal(got.begin(), got.end(), wanted.begin(), [noCase](char a, char b) {
@@ -394,72 +520,182 @@ bool cGuiList::cursor_findLabel(Text text, bool noCase, int32_t length, bool fro
   return false;
 }
 
-void cGuiList::cursor_setLabel(Str label) { row("cursor_setLabel").label = std::move(label); }
+void cGuiList::cursor_setLabel(Str label, int32_t move) {
+  Row& r = row("cursor_setLabel");
+  bool resort = false;
+  if (fGuiListSort* sorter = infoSorter().sorter) {
+    Row probe;
+    probe.label = label;
+    probe.data = r.data;
+    resort = compareRows(*sorter, probe, r) != 0;
+  }
+  r.label = std::move(label);
+  shownChanged(r, cursor_);
+  if (move == 1) cursor_gotoNext(1);
+  else if (move != 0) cursor_gotoNext(-1);
+  if (resort) sortRows();
+}
+
+void cGuiList::cursor_setStyle(int32_t style) {
+  Row& r = row("cursor_setStyle");
+  r.style = style;
+  shownChanged(r, cursor_);
+}
 
 void cGuiList::requireSelectable(const char* method) const {
   if (!selectable_) raiseList("EMU", method, "entries are not selectable");
 }
 
+bool cGuiList::cursor_getState() const {
+  requireBuilt("cursor_getState");
+  return row("cursor_getState").selected;
+}
+
 void cGuiList::cursor_setState(bool state) {
+  requireBuilt("cursor_setState");
   requireSelectable("cursor_setState");
   Row& r = row("cursor_setState");
-  if (state && !multiSelect_)
-    for (auto& other : rows_) other->selected = false;
+  if (!multiSelect_) {
+    setActive(state ? cursor_ : -1);
+    return;
+  }
+  if (state) jumpTo(cursor_);
+  else if (cursor_ == active_) setActive(-1);
   r.selected = state;
+  selectChanged();
+}
+
+void cGuiList::storeUserSelection(const std::vector<int32_t>& selected, int32_t active) {
+  for (auto& r : rows_) r->selected = false;
+  for (int32_t index : selected)
+    if (Row* r = entryAt(index)) r->selected = true;
+  active_ = entryAt(active) ? active : -1;
+  if (!multiSelect_)
+    if (Row* r = entryAt(active_)) r->selected = true;
 }
 
 void cGuiList::cursor_beforeInsert(Str label, int32_t style, bool marked, int32_t data,
                                    std::unique_ptr<box> dataBox) {
+  requireBuilt("cursor_beforeInsert");
   if (!infoIsUnsorted()) raiseList("EMU", "cursor_beforeInsert", "the list must not be sorted");
-  auto newRow = std::make_unique<Row>(Row{std::move(label), style, marked, false, data, std::move(dataBox)});
-  int32_t index = cursor_;
-  insertRow(index, std::move(newRow));
-  cursor_ = index;
+  Rows one;
+  one.push_back(makeRow({std::move(label), style, marked, data, std::move(dataBox)}));
+  insertRows(cursor_, std::move(one));
 }
 
 void cGuiList::cursor_afterInsert(Str label, int32_t style, bool marked, int32_t data,
                                   std::unique_ptr<box> dataBox) {
+  requireBuilt("cursor_afterInsert");
   if (!infoIsUnsorted()) raiseList("EMU", "cursor_afterInsert", "the list must not be sorted");
-  auto newRow = std::make_unique<Row>(Row{std::move(label), style, marked, false, data, std::move(dataBox)});
-  int32_t index = rows_.empty() ? 0 : cursor_ + 1;
-  insertRow(index, std::move(newRow));
-  cursor_ = index;
+  Rows one;
+  one.push_back(makeRow({std::move(label), style, marked, data, std::move(dataBox)}));
+  insertRows(rows_.empty() ? 0 : cursor_ + 1, std::move(one));
 }
 
-cGuiList::Removed cGuiList::cursor_remove() {
-  Row& r = row("cursor_remove");
-  Str label = std::move(r.label);
-  rows_.erase(rows_.begin() + cursor_);
-  if (pending_ == cursor_) pending_ = -1;
-  else if (pending_ > cursor_) pending_--;
-  if (cursor_ >= infoSize()) cursor_ = std::max(infoSize() - 1, 0);
-  return {std::move(label), !rows_.empty()};
+bool cGuiList::destroy(bool goBack) {
+  requireBuilt("destroy");
+  if (rows_.empty()) return false;
+  eraseRow(cursor_);
+  if (goBack) {
+    if (--cursor_ >= 0) return true;
+    cursor_ = 0;
+    return false;
+  }
+  if (cursor_ < static_cast<int32_t>(rows_.size())) return true;
+  cursor_ = std::max(static_cast<int32_t>(rows_.size()) - 1, 0);
+  return false;
+}
+
+cGuiList::Removed cGuiList::cursor_remove(bool goBack) {
+  requireBuilt("cursor_remove");
+  Str label = std::move(row("cursor_remove").label);
+  bool onRow = destroy(goBack);
+  return {std::move(label), onRow};
 }
 
 void cGuiList::marked_setStyle(int32_t style) {
-  for (auto& r : rows_)
-    if (r->marked) r->style = style;
+  requireBuilt("marked_setStyle");
+  bool redraw = redraw_;
+  setRedraw(false);
+  for (size_t i = 0; i < rows_.size(); i++) {
+    if (!rows_[i]->marked) continue;
+    rows_[i]->style = style;
+    shownChanged(*rows_[i], static_cast<int32_t>(i));
+  }
+  setRedraw(redraw);
 }
 
 void cGuiList::marked_setState(bool state) {
+  requireBuilt("marked_setState");
   requireSelectable("marked_setState");
   if (!multiSelect_) raiseList("EMU", "marked_setState", "entries are not multi-selectable");
+  setActive(-1);
   for (auto& r : rows_)
     if (r->marked) r->selected = state;
+  selectChanged();
 }
 
 void cGuiList::marked_clear() {
   for (auto& r : rows_) r->marked = false;
 }
 
-void cGuiList::marked_destroy() {
-  std::erase_if(rows_, [](const auto& r) { return r->marked; });
-  cursor_ = 0;
-  pending_ = -1;
+// One pass over the rows: the cursor row, when marked, gives its place to
+// the first unmarked row after it (goBack: before it); the active row
+// marked means no active row.
+template <class Take>
+void cGuiList::removeMarked(bool goBack, Take take) {
+  bool redraw = redraw_;
+  setRedraw(false);
+  Row* cursorRow = entryAt(cursor_);
+  if (cursorRow && cursorRow->marked) {
+    auto unmarked = [](const auto& r) { return !r->marked; };
+    auto after = std::find_if(rows_.begin() + cursor_, rows_.end(), unmarked);
+    auto before = std::find_if(rows_.rbegin() + (static_cast<int32_t>(rows_.size()) - cursor_), rows_.rend(), unmarked);
+    Row* firstLeft = nullptr;
+    Row* lastLeft = nullptr;
+    for (auto& r : rows_) {
+      if (r->marked) continue;
+      if (!firstLeft) firstLeft = r.get();
+      lastLeft = r.get();
+    }
+    if (goBack) cursorRow = before != rows_.rend() ? before->get() : firstLeft;
+    else cursorRow = after != rows_.end() ? after->get() : lastLeft;
+  }
+  Row* activeRow = entryAt(active_);
+  Row* pendingRow = entryAt(pending_);
+  if (activeRow && activeRow->marked) {
+    setActive(-1);
+    activeRow = nullptr;
+  }
+  if (pendingRow && pendingRow->marked) pendingRow = nullptr;
+  Rows kept;
+  kept.reserve(rows_.size());
+  for (auto& r : rows_) {
+    if (r->marked) take(*r);
+    else kept.push_back(std::move(r));
+  }
+  rows_ = std::move(kept);
+  cursor_ = indexOf(rows_, cursorRow, 0);
+  active_ = indexOf(rows_, activeRow, -1);
+  pending_ = indexOf(rows_, pendingRow, -1);
+  rowsReset();
+  setRedraw(redraw);
+}
+
+void cGuiList::marked_destroy(bool goBack) {
+  requireBuilt("marked_destroy");
+  removeMarked(goBack, [](Row&) {});
+}
+
+StrChain cGuiList::marked_remove(bool goBack) {
+  requireBuilt("marked_remove");
+  StrChain labels;
+  removeMarked(goBack, [&labels](Row& r) { labels.push_back(std::move(r.label)); });
+  return labels;
 }
 
 int32_t cGuiList::infoPendingEntry(bool moveCursor, bool keep) {
-  int32_t pending = pending_ < infoSize() ? pending_ : -1;
+  int32_t pending = pending_ < static_cast<int32_t>(rows_.size()) ? pending_ : -1;
   if (moveCursor && pending >= 0) cursor_ = pending;
   if (!keep) pending_ = -1;
   return pending;

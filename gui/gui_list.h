@@ -11,16 +11,22 @@
 //      inserts go after equal rows, sorting is stable.
 //   3. The cursor is an index; it stays on a row while the list has rows.
 //   4. Every misuse raises "EMU" "cGuiList.<method>(); <problem>" and leaves
-//      the list unchanged.
+//      the list unchanged. The host twin adds "the window must be built
+//      first" through requireBuilt; the neutral list works unbuilt.
 //   5. updateF merges a sorted set of rows into the list: rows in both keep
 //      their label object when the text is equal, rows only in the list go,
 //      rows only in the set come in, and the cursor stays on its row (or the
 //      row that followed it when its row went).
+//   6. Every change of the store is told to the host through the protected
+//      hooks after it is made: rows inserted or removed (indices), a row's
+//      shown values changed, everything reordered, the active row changed,
+//      the selection changed by the program.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/gui_list_functions.h"
@@ -30,6 +36,24 @@
 namespace bw {
 
 class cGuiWindow;
+
+// What a host keeps beside a row (its shown texts); dropped whenever the
+// row's label or style changes.
+class GuiListRowExtra {
+ public:
+  virtual ~GuiListRowExtra() = default;
+};
+
+// One row: the record every row carries.
+struct GuiListEntry {
+  Str label;
+  int32_t style = 0;
+  bool marked = false;
+  bool selected = false;
+  int32_t data = 0;
+  std::unique_ptr<box> dataBox;
+  std::unique_ptr<GuiListRowExtra> extra;
+};
 
 // The field of column n (from 0) of a label; a label with fewer fields
 // answers an empty field.
@@ -81,6 +105,8 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   BW_CLASS(cGuiList, cGuiInputItem)
 
  public:
+  using Row = GuiListEntry;
+
   // columns < 1 counts as 1; title NIL stays NIL.
   cGuiList(cGuiWindow* window, int32_t columns, Text title);
   ~cGuiList() override;
@@ -107,13 +133,20 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   const Str& infoTitle() const { return title_; }
   cGuiWindow* infoWindow() const { return window_; }
 
-  int32_t infoSize() const { return static_cast<int32_t>(rows_.size()); }
+  int32_t infoSize() const;
+  // Single select: 1 while a row is active; multi: the selected rows.
   int32_t infoSelectionCount() const;
+  // The active row's label (a copy), NIL when none; single select only.
+  Str infoSingleSelectionEntry() const;
+  // The active row (single select: the selected one), -1 when none.
+  int32_t infoActive() const { return active_; }
   // Adds one row: sorted in place in a sorted list (after equal rows), else
-  // at the bottom; with makeCursor the cursor goes to it.
+  // at the bottom. In a sorted list the cursor stays on its row; with
+  // makeCursor it goes to the new row.
   void addEntry(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox,
                 bool makeCursor = false);
-  // Adds every row the source yields.
+  // Adds every row the source yields, as one insertion; calls keep their
+  // order among equal rows.
   void addEntries(fGuiListEntries& source);
   // Merges the rows the source yields; the list must be sorted.
   void updateF(fGuiListEntries& source);
@@ -125,7 +158,7 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
 
   bool infoIsUnsorted() const { return sortMode_ == GuiListSortMode::unsorted; }
   GuiListSortMode infoSortMode() const { return sortMode_; }
-  void setUnsorted() { sortMode_ = GuiListSortMode::unsorted; }
+  void setUnsorted();
   void setSortByColumn(int32_t column, bool reverse);
   struct SortColumn {
     bool set;  // sorted by this fixed column (getSortByColumn) / by user
@@ -137,9 +170,10 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   SortColumn infoSortByUser() const;
   // The user clicked a column title: in user mode the current column flips
   // its direction and another column sorts ascending; the rows are sorted
-  // and the sort-changed flag raised.
+  // and the sort-changed flag raised. Other modes and columns do nothing.
   void titleClick(int32_t column);
   bool infoSortChangedFlag(bool keep);
+  void setSortChangedFlag(bool flag) { sortChanged_ = flag; }
   void setSortByFunction(fGuiListSort* sortFunc);
   struct Sorter {
     bool byFunction;
@@ -156,27 +190,32 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   const Str& cursor_infoLabel() const { return row("cursor_getLabel").label; }
   // cursor_infoLabel when the list has rows, else NIL (a null pointer).
   const Str* cursor_getLabelIfAny() const { return rows_.empty() ? nullptr : &rows_[cursor_]->label; }
+  // The cursor row, nullptr for an empty list.
+  const Row* cursor_infoEntry() const;
   // To the row whose label is that very object; NIL stays on the first row.
   void findCursorEntry(const Str* label);
 
   bool cursor_gotoStart();
   bool cursor_gotoEnd();
   int32_t cursor_gotoNext(int32_t n);
-  int32_t cursor_gotoPrev(int32_t n) { return -cursor_gotoNext(-n); }
+  int32_t cursor_gotoPrev(int32_t n);
   bool cursor_gotoFirstSelected() override;
   bool cursor_gotoNextSelected() override;
   bool cursor_findLabel(Text text, bool noCase, int32_t length, bool fromNext);
   // -1 for an empty list; else the cursor's index (the cursor stays).
   int32_t cursor_infoPosition() const { return rows_.empty() ? -1 : cursor_; }
   bool cursor_isAtStart() const { return cursor_ == 0; }
-  bool cursor_isAtEnd() const { return rows_.empty() || cursor_ == infoSize() - 1; }
+  bool cursor_isAtEnd() const { return rows_.empty() || cursor_ == static_cast<int32_t>(rows_.size()) - 1; }
 
-  // Replaces the cursor row's label (a new label object).
-  void cursor_setLabel(Str label);
+  // Replaces the cursor row's label (a new label object) and re-sorts the
+  // list when the row's place changes; move 1 steps the cursor on, any other
+  // non-zero move steps it back.
+  void cursor_setLabel(Str label, int32_t move = 0);
   int32_t cursor_getStyle() const { return row("cursor_getStyle").style; }
-  void cursor_setStyle(int32_t style) { row("cursor_setStyle").style = style; }
+  void cursor_setStyle(int32_t style);
   bool cursor_getStyleBit0() const { return (cursor_getStyle() & 1) != 0; }
-  bool cursor_getState() const { return row("cursor_getState").selected; }
+  void cursor_setStyleBit0() { cursor_setStyle(1); }
+  bool cursor_getState() const;
   void cursor_setState(bool state) override;
   bool cursor_getMarked() const { return row("cursor_getMarked").marked; }
   void cursor_setMarked(bool flag) { row("cursor_setMarked").marked = flag; }
@@ -184,23 +223,29 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   void cursor_setData(int32_t data) { row("cursor_setData").data = data; }
   box* cursor_getDataBox() override { return row("cursor_getDataBox").dataBox.get(); }
   void cursor_setDataBox(std::unique_ptr<box> dataBox) { row("cursor_setDataBox").dataBox = std::move(dataBox); }
-  // Unsorted lists only; the cursor goes to the new row.
+  // Unsorted lists only: before the cursor row (the cursor stays on its
+  // row) or after it (the cursor stays).
   void cursor_beforeInsert(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox);
   void cursor_afterInsert(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox);
   struct Removed {
     Str label;
-    bool onRow;  // the cursor is on a row afterwards
+    bool onRow;  // FALSE when the cursor had to leave the neighbour's place
   };
-  // Removes the cursor row; the cursor goes to the row that followed (the
-  // new last row when it was the last).
-  Removed cursor_remove();
-  bool destroy() { return cursor_remove().onRow; }
+  // Removes the cursor row. Without goBack the cursor lands on the row that
+  // followed (onRow FALSE when there was none: it goes to the new last
+  // row); with goBack on the row before (FALSE when there was none: 0).
+  Removed cursor_remove(bool goBack = false);
+  bool destroy(bool goBack = false);
 
   void marked_setStyle(int32_t style);
+  void marked_setStyleBit0() { marked_setStyle(1); }
   void marked_setState(bool state);
   void marked_clear();
-  // Removes every marked row; the cursor goes to the first row.
-  void marked_destroy();
+  // Removes every marked row. A cursor on a marked row lands on the first
+  // unmarked row after it (with goBack before it); 0 when none is left.
+  void marked_destroy(bool goBack = false);
+  // The same, answering the removed labels in row order.
+  StrChain marked_remove(bool goBack = false);
 
   // Records the cursor row as pending (none when the list is empty).
   void setPendingFromCursor() { pending_ = rows_.empty() ? -1 : cursor_; }
@@ -208,25 +253,55 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   // goes to it; cleared unless keep.
   int32_t infoPendingEntry(bool moveCursor, bool keep);
 
+  // The number of rows, asked without the build check (the shown list's).
+  int32_t infoCount() const { return static_cast<int32_t>(rows_.size()); }
+  // The row at index, nullptr out of range.
+  const Row* infoEntryAt(int32_t index) const {
+    return index >= 0 && static_cast<size_t>(index) < rows_.size() ? rows_[index].get() : nullptr;
+  }
+  Row* entryAt(int32_t index) { return const_cast<Row*>(std::as_const(*this).infoEntryAt(index)); }
+
+ protected:
+  // The host's hooks; the neutral list needs none of them.
+  // Raises "EMU" "cGuiList.<method>(); the window must be built first".
+  virtual void requireBuilt(const char* method) const { (void)method; }
+  virtual void rowsInserted(int32_t first, int32_t count) { (void)first, (void)count; }
+  virtual void rowsRemoved(int32_t first, int32_t count) { (void)first, (void)count; }
+  virtual void rowChanged(int32_t index) { (void)index; }
+  // The rows may all have moved (sort, merge, bulk removal).
+  virtual void rowsReset() {}
+  // The active row became another one (not a shift by inserts above it).
+  virtual void activeChanged() {}
+  // The program changed the selection of a multi-select list.
+  virtual void selectChanged() {}
+  // The program wants the row seen.
+  virtual void jumpTo(int32_t index) { (void)index; }
+  // The sort mode or the user sort column changed.
+  virtual void sortModeChanged() {}
+  // 1 when a goes before b: the sorter's convention; a host orders columns
+  // on what it shows.
+  virtual int32_t compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const;
+  // The user's own selection, from the shown list: no hooks called.
+  void storeUserSelection(const std::vector<int32_t>& selected, int32_t active);
+  // A double-clicked row becomes the pending one.
+  void setPending(int32_t index) { pending_ = index; }
+
  private:
-  struct Row {
-    Str label;
-    int32_t style = 0;
-    bool marked = false;
-    bool selected = false;
-    int32_t data = 0;
-    std::unique_ptr<box> dataBox;
-  };
   using Rows = std::vector<std::unique_ptr<Row>>;
 
   Row& row(const char* method) const;
-  int32_t compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const;
   // The index a new row goes to in the sorted order: after equal rows.
   int32_t sortedIndexFor(fGuiListSort& sorter, const Row& newRow) const;
-  void insertRow(int32_t index, std::unique_ptr<Row> newRow);
+  void insertRows(int32_t index, Rows newRows);
+  void eraseRow(int32_t index);
+  void setActive(int32_t index);
+  void shownChanged(Row& r, int32_t index);
   void sortRows();
+  template <class Take>
+  void removeMarked(bool goBack, Take take);
   void requireSelectable(const char* method) const;
   fGuiListSort* requireSorter(const char* method);
+  static std::unique_ptr<Row> makeRow(GuiListRow&& given);
 
   cGuiWindow* window_;
   Str title_;
@@ -241,6 +316,7 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   Rows rows_;
   int32_t cursor_ = 0;
   int32_t pending_ = -1;
+  int32_t active_ = -1;
   bool redraw_ = true;
   bool changed_ = false;
   bool sortChanged_ = false;

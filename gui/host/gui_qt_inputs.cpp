@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "gui/host/core/gui_input_hosts.h"
+#include "gui/host/core/gui_list_host.h"
 #include "gui/host/gui_qt_widgets.h"
 
 namespace bw {
@@ -345,6 +346,7 @@ QWidget* realiseRadio(cGuiRadioChoiceHost* host, const GuiTextCodec& codec) {
 }  // namespace
 
 QWidget* guiRealiseInput(cGuiItem* item, const GuiTextCodec& codec) {
+  if (auto* list = dynamic_cast<cGuiListHost*>(item)) return guiRealiseList(list, codec);
   if (auto* tick = dynamic_cast<cGuiTickHost*>(item)) return realiseTick(tick);
   if (auto* string = dynamic_cast<cGuiStringHost*>(item)) return realiseString(string, codec);
   if (auto* number = dynamic_cast<cGuiNumberStringHost*>(item)) return realiseNumber(number, codec);

@@ -10,11 +10,15 @@
 
 namespace bw {
 
+class cGuiListHost;
+
 // The widget of an input gadget's object (its record gets its view), or
 // nullptr when the item is not an input gadget.
 QWidget* guiRealiseInput(cGuiItem* item, const GuiTextCodec& codec);
 // The widget of a key button or an image item, or nullptr.
 QWidget* guiRealiseNative(cGuiItem* item, const GuiTextCodec& codec);
+// The tree view of a list, in a frame with the list's label when it has one.
+QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec);
 // The label column of an input gadget, or nullptr for the others.
 QWidget* guiRealiseInputLabel(cGuiItem* item, const GuiTextCodec& codec);
 

@@ -8,6 +8,7 @@
 #include "core/exception.h"
 #include "gui/gui_fixed_list.h"
 #include "gui/host/core/gui_input_hosts.h"
+#include "gui/host/core/gui_list_host.h"
 #include "gui/host/core/gui_text.h"
 #include "platform/links.h"
 #include "platform/native_path.h"
@@ -341,5 +342,6 @@ cGuiRadioChoice* cGuiWindowHostCore::makeRadioChoice(Text label, const StrChain&
   return new cGuiRadioChoiceHost(label, choices);
 }
 cGuiNativeSimple* cGuiWindowHostCore::makeNativeSimple() { return new cGuiNativeSimpleHost(); }
+cGuiList* cGuiWindowHostCore::makeList(int32_t columns, Text title) { return new cGuiListHost(this, columns, title); }
 
 }  // namespace bw

@@ -186,6 +186,7 @@ class cGuiWindowHostCore : public cGuiWindow {
   cGuiCycleChoice* makeCycleChoice(Text label, const StrChain& choices) override;
   cGuiRadioChoice* makeRadioChoice(Text label, const StrChain& choices) override;
   cGuiNativeSimple* makeNativeSimple() override;
+  cGuiList* makeList(int32_t columns, Text title) override;
 
   // The natives the binding supplies.
   virtual void nativeBuild(const GuiLayoutNode& root) = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gui/host/core/gui_app_core.h"
+#include "gui/host/core/gui_list_host.h"
 
 namespace bw {
 
@@ -27,6 +28,28 @@ class FakeGuiView : public GuiGadgetView {
   bool disabled = false;
   int32_t page = -1;
   std::function<void()> notify;
+};
+
+// A list view that counts what it was told.
+class FakeGuiListView : public GuiListView {
+ public:
+  void* nativeObject() override { return this; }
+  void listInserted(int32_t, int32_t count) override { inserted += count; }
+  void listRemoved(int32_t, int32_t count) override { removed += count; }
+  void listChanged(int32_t) override { ++changed; }
+  void listReset() override { ++resets; }
+  void showSelection() override { ++selectionsShown; }
+  void showTitleMark(uint32_t m) override { mark = m; }
+  void jumpTo(int32_t row) override { jumpedTo = row; }
+  std::vector<int32_t> shownColumnWidths() override { return widths; }
+  void showColumnWidths(const std::vector<int32_t>& w) override { widths = w; }
+  GuiColourMap screenColours() override { return colours; }
+
+  int inserted = 0, removed = 0, changed = 0, resets = 0, selectionsShown = 0;
+  int32_t jumpedTo = -1;
+  uint32_t mark = 0;
+  std::vector<int32_t> widths;
+  GuiColourMap colours;
 };
 
 class FakeGuiWindow : public cGuiWindowHostCore {
@@ -74,7 +97,9 @@ class FakeGuiWindow : public cGuiWindowHostCore {
 
  private:
   void giveViews(const GuiLayoutNode& node) {
-    if (node.item && (node.kind == GuiLayoutKind::Object || node.kind == GuiLayoutKind::Group)) {
+    if (node.item && node.item->isOfClass(cGuiListHost::kClassName)) {
+      guiRecord(*node.item).view = std::make_unique<FakeGuiListView>();
+    } else if (node.item && (node.kind == GuiLayoutKind::Object || node.kind == GuiLayoutKind::Group)) {
       auto view = std::make_unique<FakeGuiView>();
       if (node.item->isOfClass(cGuiTextHost::kClassName)) {
         auto* text = static_cast<cGuiTextHost*>(node.item);

@@ -7,6 +7,7 @@
 
 #include "core/exception.h"
 #include "gui/host/core/gui_app_core.h"
+#include "gui/host/core/gui_list_host.h"
 #include "platform/native_path.h"
 #include "platform/path.h"
 #include "platform/path_native.h"
@@ -109,6 +110,7 @@ bool guiFocusLeftReports(cGuiItem& item) {
 }
 
 Str guiStateText(cGuiItem& item) {
+  if (auto* list = dynamic_cast<cGuiListHost*>(&item)) return list->stateText();
   if (auto* s = dynamic_cast<cGuiStringHost*>(&item)) return s->getState();
   if (dynamic_cast<cGuiPathStringHost*>(&item)) {
     GuiGadgetView* view = guiView(item);
@@ -122,6 +124,7 @@ Str guiStateText(cGuiItem& item) {
 
 void guiRestoreStateText(cGuiItem& item, Text state) {
   if (state.isNil()) return;
+  if (auto* list = dynamic_cast<cGuiListHost*>(&item)) return list->restoreState(state);
   int32_t value = guiReadInteger(state.view());
   if (dynamic_cast<cGuiStringHost*>(&item) || dynamic_cast<cGuiPathStringHost*>(&item) ||
       dynamic_cast<cGuiNumberStringHost*>(&item)) {

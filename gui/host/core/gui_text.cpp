@@ -62,12 +62,16 @@ GuiStyledText parseGuiText(std::string_view text) {
             if (text[k] >= '0' && text[k] <= '9') pen = pen * 10 + (text[k] - '0');
           }
           next.pen = pen;
+          next.numberedPen = true;
           i = close;
         }
         break;
       }
       default:
-        if (code >= '0' && code <= '9') next.pen = code - '0';
+        if (code >= '0' && code <= '9') {
+          next.pen = code - '0';
+          next.numberedPen = false;
+        }
         break;
     }
     if (!(next == style)) {

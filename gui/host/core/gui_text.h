@@ -34,6 +34,7 @@ struct GuiTextStyle {
   bool italic = false;
   bool underline = false;
   int32_t pen = kGuiPenDefault;
+  bool numberedPen = false;  // pen came from "P[n]": a pen table number
   friend bool operator==(const GuiTextStyle&, const GuiTextStyle&) = default;
 };
 

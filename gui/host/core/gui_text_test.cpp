@@ -23,7 +23,7 @@ TEST(GuiText, EscapesBecomeStylesAndNeverReachTheToolkit) {
       {"\x1br\x1bi\x1buA", "A", 'R', {false, true, true, -1}},
       {"\x1b" "5\x1b" "4\x1b" "b\x1biX", "X", 0, {true, true, false, 4}},
       {"a\x1b" "bb\x1bnc", "abc", 0, {}},
-      {"\x1bP[12]pen", "pen", 0, {false, false, false, 12}},
+      {"\x1bP[12]pen", "pen", 0, {false, false, false, 12, true}},
       {"\x1bP[unclosed", "[unclosed", 0, {}},  // no "]": the P alone goes
       {"drop\x1bqped", "dropped", 0, {}},      // unknown: ESC and its letter go
       {"end\x1b", "end", 0, {}},

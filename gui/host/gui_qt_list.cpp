@@ -1,0 +1,295 @@
+// gui/host/gui_qt_list.cpp - the list gadget on Qt: an item model over the
+// list host's rows in a tree view without root decoration, the title row
+// with its sort mark, the selection both ways, and the user's clicks.
+#include <QAbstractItemModel>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "gui/host/core/gui_list_host.h"
+#include "gui/host/gui_qt_inputs.h"
+#include "gui/host/gui_qt_widgets.h"
+
+namespace bw {
+
+namespace {
+
+// How many rows the first column widths are measured on.
+constexpr int kMeasuredRows = 50;
+
+QColor colourOf(uint32_t rgb) { return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff); }
+
+Qt::Alignment alignmentOf(char letter) {
+  switch (letter) {
+    case 'C': return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 'R': return Qt::AlignRight | Qt::AlignVCenter;
+    default: return Qt::AlignLeft | Qt::AlignVCenter;
+  }
+}
+
+// The rows of the host as Qt sees them. count_ is what the view was last
+// told, so that the view is never shown a count ahead of its signals.
+class ListModel : public QAbstractItemModel {
+ public:
+  ListModel(cGuiListHost* host, const GuiTextCodec& codec, QObject* parent)
+      : QAbstractItemModel(parent), host_(host), codec_(codec), count_(host->infoCount()) {}
+
+  QModelIndex index(int row, int column, const QModelIndex& parent) const override {
+    if (parent.isValid() || row < 0 || row >= count_ || column < 0 || column >= host_->infoColumns()) return {};
+    return createIndex(row, column);
+  }
+  QModelIndex parent(const QModelIndex&) const override { return {}; }
+  int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : count_; }
+  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : host_->infoColumns(); }
+
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || index.row() >= host_->infoCount()) return {};
+    if (role == Qt::TextAlignmentRole) {
+      return QVariant::fromValue(alignmentOf(host_->infoColumnAlignment()[static_cast<size_t>(index.column())]));
+    }
+    if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::FontRole) return {};
+    QVariant answer;
+    guiGuarded([&] {
+      const GuiStyledText& cell = host_->rowCells(index.row())[static_cast<size_t>(index.column())];
+      GuiTextStyle style = cell.runs.empty() ? GuiTextStyle() : cell.runs.front().style;
+      if (role == Qt::DisplayRole) {
+        answer = QString::fromStdString(codec_.toUtf8(cell.plain()));
+      } else if (role == Qt::ForegroundRole) {
+        if (!style.numberedPen) return;
+        if (std::optional<uint32_t> rgb = guiPenTable().rgbOf(style.pen)) answer = colourOf(*rgb);
+      } else if (style.bold || style.italic) {
+        QFont font;
+        font.setBold(style.bold);
+        font.setItalic(style.italic);
+        answer = font;
+      }
+    });
+    return answer;
+  }
+
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+    if (orientation != Qt::Horizontal || section < 0 || section >= host_->infoColumns()) return {};
+    const auto& titles = host_->infoTitleTexts();
+    if (static_cast<size_t>(section) >= titles.size()) return {};
+    GuiStyledText title = parseGuiText(titles[static_cast<size_t>(section)]);
+    switch (role) {
+      case Qt::DisplayRole: return QString::fromStdString(codec_.toUtf8(title.plain()));
+      case Qt::FontRole: {
+        QFont font;
+        font.setBold(!title.runs.empty() && title.runs.front().style.bold);
+        return font;
+      }
+      case Qt::TextAlignmentRole:
+        return QVariant::fromValue(alignmentOf(host_->infoColumnAlignment()[static_cast<size_t>(section)]));
+      default: return {};
+    }
+  }
+
+  void inserted(int first, int count) {
+    beginInsertRows(QModelIndex(), first, first + count - 1);
+    count_ += count;
+    endInsertRows();
+  }
+  void removed(int first, int count) {
+    beginRemoveRows(QModelIndex(), first, first + count - 1);
+    count_ -= count;
+    endRemoveRows();
+  }
+  void changed(int row) { Q_EMIT dataChanged(index(row, 0, {}), index(row, host_->infoColumns() - 1, {})); }
+  void reset() {
+    beginResetModel();
+    count_ = host_->infoCount();
+    endResetModel();
+  }
+
+ private:
+  cGuiListHost* host_;
+  const GuiTextCodec& codec_;
+  int count_;
+};
+
+// The tree view takes new pens when the palette changes.
+class ListTree : public QTreeView {
+ public:
+  explicit ListTree(cGuiListHost* host) : host_(host) {}
+  GuiColourMap screenColours() const {
+    GuiColourMap map;
+    map.registers[7] = palette().color(QPalette::Mid).rgb() & 0xffffff;
+    return map;
+  }
+
+ protected:
+  void changeEvent(QEvent* event) override {
+    QTreeView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+      guiGuarded([this] { host_->setupPens(screenColours()); });
+      viewport()->update();
+    }
+  }
+
+ private:
+  cGuiListHost* host_;
+};
+
+class ListView : public GuiListView {
+ public:
+  ListView(cGuiListHost* host, ListTree* tree, ListModel* model, QWidget* outer)
+      : host_(host), tree_(tree), model_(model), outer_(outer) {
+    QObject::connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, tree_,
+                     [this] { userSelection(); });
+    QObject::connect(tree_, &QTreeView::doubleClicked, tree_, [this](const QModelIndex& index) {
+      guiGuarded([&] { host_->userDoubleClicked(index.row()); });
+    });
+    QObject::connect(tree_->header(), &QHeaderView::sectionClicked, tree_,
+                     [this](int column) { guiGuarded([&] { host_->userTitleClicked(column); }); });
+  }
+
+  void showHelp(Text help) override { tree_->setToolTip(QString::fromUtf8(help.view().data(), help.length())); }
+  void showDisabled(bool flag) override { outer_->setEnabled(!flag); }
+  void* nativeObject() override { return tree_; }
+
+  void listInserted(int32_t first, int32_t count) override { quietly([&] { model_->inserted(first, count); }); }
+  void listRemoved(int32_t first, int32_t count) override { quietly([&] { model_->removed(first, count); }); }
+  void listChanged(int32_t row) override { model_->changed(row); }
+  void listReset() override { quietly([&] { model_->reset(); }); }
+  void showSelection() override {
+    quietly([&] {
+      QItemSelection selection;
+      int32_t count = host_->infoCount();
+      for (int32_t row = 0; row < count;) {
+        if (!host_->infoEntryAt(row)->selected) {
+          row++;
+          continue;
+        }
+        int32_t last = row;
+        while (last + 1 < count && host_->infoEntryAt(last + 1)->selected) last++;
+        selection.select(model_->index(row, 0, {}), model_->index(last, host_->infoColumns() - 1, {}));
+        row = last + 1;
+      }
+      QItemSelectionModel* model = tree_->selectionModel();
+      model->select(selection, QItemSelectionModel::ClearAndSelect);
+      int32_t active = host_->infoActive();
+      if (active >= 0) model->setCurrentIndex(model_->index(active, 0, {}), QItemSelectionModel::NoUpdate);
+    });
+  }
+  void showTitleMark(uint32_t mark) override {
+    QHeaderView* header = tree_->header();
+    bool shown = mark != kGuiNoTitleMark && static_cast<int32_t>(mark & 255) < host_->infoColumns();
+    header->setSortIndicatorShown(shown);
+    if (shown) {
+      header->setSortIndicator(static_cast<int>(mark & 255),
+                               (mark & kGuiTitleMarkReverse) ? Qt::DescendingOrder : Qt::AscendingOrder);
+    }
+  }
+  void jumpTo(int32_t row) override { tree_->scrollTo(model_->index(row, 0, {})); }
+  std::vector<int32_t> shownColumnWidths() override {
+    std::vector<int32_t> widths;
+    for (int i = 0; i < tree_->header()->count(); ++i) widths.push_back(tree_->header()->sectionSize(i));
+    return widths;
+  }
+  void showColumnWidths(const std::vector<int32_t>& widths) override {
+    // The last column stretches to the view's width.
+    int last = tree_->header()->count() - 1;
+    for (int i = 0; i < last && static_cast<size_t>(i) < widths.size(); ++i) {
+      tree_->header()->resizeSection(i, widths[static_cast<size_t>(i)]);
+    }
+  }
+  GuiColourMap screenColours() override { return tree_->screenColours(); }
+
+ private:
+  // The program's own changes: the selection signals they cause are not
+  // the user's.
+  template <class F>
+  void quietly(F f) {
+    bool was = showing_;
+    showing_ = true;
+    f();
+    showing_ = was;
+  }
+  void userSelection() {
+    if (showing_) return;
+    guiGuarded([this] {
+      std::vector<int32_t> rows;
+      for (const QModelIndex& index : tree_->selectionModel()->selectedRows()) rows.push_back(index.row());
+      std::sort(rows.begin(), rows.end());
+      int32_t active;
+      if (host_->getSelectable().multiSelect) {
+        QModelIndex current = tree_->selectionModel()->currentIndex();
+        active = current.isValid() ? current.row() : -1;
+      } else {
+        active = rows.empty() ? -1 : rows.front();
+      }
+      host_->userSelected(rows, active);
+    });
+  }
+
+  cGuiListHost* host_;
+  ListTree* tree_;
+  ListModel* model_;
+  QWidget* outer_;
+  bool showing_ = false;
+};
+
+// Each column as wide as its title and its first rows, never measuring
+// every row; the last column stretches.
+void initialWidths(cGuiListHost* host, ListTree* tree, ListModel* model) {
+  QFont bold = tree->font();
+  bold.setBold(true);
+  QFontMetrics titleMetrics(bold);
+  QFontMetrics rowMetrics(tree->font());
+  int rows = std::min(host->infoCount(), kMeasuredRows);
+  for (int column = 0; column + 1 < host->infoColumns(); ++column) {
+    int width = titleMetrics.horizontalAdvance(model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (int row = 0; row < rows; ++row) {
+      QString text = model->data(model->index(row, column, {}), Qt::DisplayRole).toString();
+      width = std::max(width, rowMetrics.horizontalAdvance(text));
+    }
+    tree->header()->resizeSection(column, width + 3 * rowMetrics.averageCharWidth() + 8);
+  }
+}
+
+}  // namespace
+
+QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec) {
+  auto* tree = new ListTree(host);
+  auto* model = new ListModel(host, codec, tree);
+  tree->setModel(model);
+  tree->setRootIsDecorated(false);
+  tree->setUniformRowHeights(true);
+  tree->setSortingEnabled(false);
+  tree->setItemsExpandable(false);
+  tree->setAllColumnsShowFocus(true);
+  tree->header()->setSectionsClickable(true);
+  tree->header()->setStretchLastSection(true);
+  tree->header()->setSectionsMovable(false);
+  tree->header()->setVisible(!host->infoColumnTitles().isNil());
+  cGuiList::Selectable selectable = host->getSelectable();
+  if (!selectable.selectable) {
+    tree->setSelectionMode(QAbstractItemView::NoSelection);
+  } else if (!selectable.multiSelect) {
+    tree->setSelectionMode(QAbstractItemView::SingleSelection);
+  } else {
+    tree->setSelectionMode(selectable.multiSelectDefaultMode ? QAbstractItemView::ExtendedSelection
+                                                             : QAbstractItemView::MultiSelection);
+  }
+  initialWidths(host, tree, model);
+  QWidget* outer = tree;
+  if (!host->infoLabel().empty()) {
+    auto* box = new QGroupBox(guiQtText(codec, host->infoLabel()));
+    auto* layout = new QVBoxLayout(box);
+    layout->addWidget(tree);
+    outer = box;
+  }
+  if (host->infoNoWeight()) outer->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+  auto view = std::make_unique<ListView>(host, tree, model, outer);
+  if (!host->infoHelp().isNil()) view->showHelp(host->infoHelp());
+  if (host->infoDisabled()) view->showDisabled(true);
+  guiRecord(*host).view = std::move(view);
+  return outer;
+}
+
+}  // namespace bw

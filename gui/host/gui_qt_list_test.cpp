@@ -1,0 +1,189 @@
+// gui/host/gui_qt_list_test.cpp - the list on Qt, offscreen: the roles the
+// model answers for each style, the title row and its mark, user clicks
+// counted as events, one view update for a quiet bulk removal, the saved
+// state across a rebuilt window, and a screenshot of a feed-like list.
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModel>
+#include <QHeaderView>
+#include <QPixmap>
+#include <QTest>
+#include <QTreeView>
+
+#include "gui/host/core/gui_list_host.h"
+#include "gui/host/gui_natives.h"
+#include "gui/host/gui_qt_test_support.h"
+
+namespace bw {
+namespace {
+
+class QtListTest : public QtHostTest {
+ protected:
+  cGuiListHost* makeList(cGuiWindowHostCore* w, int32_t columns, const char* titles) {
+    w->beginGroupVertical(nullptr);
+    auto* list = static_cast<cGuiListHost*>(w->beginList(columns, "Feeds"));
+    list->initColumnTitles(titles);
+    w->endList();
+    w->endGroup();
+    return list;
+  }
+  static QTreeView* treeOf(cGuiList* list) { return static_cast<QTreeView*>(list->infoNativeObject("OBJT").object); }
+  // Events until none is left; a test never blocks.
+  int drain() {
+    settle();
+    int n = 0;
+    while (client_->infoQueued() > 0) {
+      client_->waitForChangedGuiItem();
+      ++n;
+      settle();
+    }
+    return n;
+  }
+  static QPoint centreOf(QTreeView* tree, int row) { return tree->visualRect(tree->model()->index(row, 0)).center(); }
+};
+
+TEST_F(QtListTest, StylesTitlesAndClicks) {
+  cGuiWindowHostCore* w = window("List");
+  cGuiListHost* list = makeList(w, 3, "Name\tCount\tWhen");
+  list->initMultiSelect(false, false)->initColumnSortTypes("INI")->initColumnAlignment("LRC");
+  for (int32_t style : {0, 1, 2, 3, 4, 8}) {
+    list->addEntry(Str("row" + std::to_string(style) + "\t" + std::to_string(style) + "\tx"), style, false, 0, {});
+  }
+  list->setSortByUser(1, false);
+  w->setSize(400, 300);
+  w->build();
+  settle();
+  QTreeView* tree = treeOf(list);
+  QAbstractItemModel* model = tree->model();
+  EXPECT_TRUE(model->headerData(0, Qt::Horizontal, Qt::FontRole).value<QFont>().bold());
+  EXPECT_EQ(model->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "When");
+  EXPECT_TRUE(tree->header()->isSortIndicatorShown());
+  EXPECT_EQ(tree->header()->sortIndicatorSection(), 1);
+  EXPECT_EQ(model->data(model->index(0, 1), Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight,
+            Qt::AlignRight);
+
+  auto colourOf = [&](int row) { return model->data(model->index(row, 0), Qt::ForegroundRole); };
+  QColor pen1 = QColor::fromRgb(0xff000000u | *guiPenTable().rgbOf(list->infoPen(1)));
+  EXPECT_FALSE(colourOf(0).isValid());
+  EXPECT_EQ(colourOf(1).value<QColor>(), QColor(0, 0, 255));  // style 1: pen 0
+  EXPECT_EQ(colourOf(2).value<QColor>(), pen1);               // style 2: pen 1
+  EXPECT_EQ(colourOf(3).value<QColor>(), pen1);               // 2 wins over 1
+  EXPECT_NE(pen1, QColor(0, 0, 255));
+  EXPECT_TRUE(model->data(model->index(4, 2), Qt::FontRole).value<QFont>().bold());
+  EXPECT_TRUE(model->data(model->index(5, 0), Qt::FontRole).value<QFont>().italic());
+  EXPECT_EQ(model->data(model->index(4, 0), Qt::DisplayRole).toString(), "row4");
+  drain();
+
+  // A user click on a row: one event, the row is the selection.
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, centreOf(tree, 2));
+  EXPECT_EQ(nextEvent().item, list);
+  EXPECT_TRUE(list->infoChangedFlag(false));
+  EXPECT_EQ(list->infoSingleSelectionEntry(), "row2\t2\tx");
+  EXPECT_EQ(drain(), 0);
+  // The program's selection shows without an event of the view's own.
+  list->cursor_gotoStart();
+  list->cursor_setState(true);
+  EXPECT_EQ(drain(), 1);
+  EXPECT_TRUE(tree->selectionModel()->isRowSelected(0, {}));
+  EXPECT_FALSE(tree->selectionModel()->isRowSelected(2, {}));
+
+  // The view takes a double-click only on the row pressed before it.
+  QTest::mousePress(tree->viewport(), Qt::LeftButton, {}, centreOf(tree, 3));
+  QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, centreOf(tree, 3));
+  EXPECT_GE(drain(), 1);
+  EXPECT_EQ(list->infoPendingEntry(false, false), 3);
+
+  // A title click in user mode flips the current column.
+  QHeaderView* header = tree->header();
+  QPoint title(header->sectionViewportPosition(1) + header->sectionSize(1) / 2, header->height() / 2);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, title);
+  EXPECT_EQ(drain(), 1);
+  EXPECT_TRUE(list->infoSortChangedFlag(false));
+  list->cursor_gotoStart();
+  EXPECT_EQ(list->cursor_getLabel(), "row8\t8\tx");
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+}
+
+TEST_F(QtListTest, QuietBulkRemovalIsOneViewUpdate) {
+  cGuiWindowHostCore* w = window("Bulk");
+  cGuiListHost* list = makeList(w, 2, "A\tB");
+  w->build();
+  list->setRedraw(false);
+  for (int i = 0; i < 20000; ++i) list->addEntry(Str(std::to_string(i) + "\tx"), 0, i % 2 == 0, i, {});
+  list->setRedraw(true);
+  QAbstractItemModel* model = treeOf(list)->model();
+  EXPECT_EQ(model->rowCount(), 20000);
+  int resets = 0, removals = 0;
+  QObject::connect(model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+  QObject::connect(model, &QAbstractItemModel::rowsRemoved, [&] { ++removals; });
+  list->marked_destroy();
+  EXPECT_EQ(resets, 1);
+  EXPECT_EQ(removals, 0);
+  EXPECT_EQ(model->rowCount(), 10000);
+  list->cursor_gotoStart();
+  list->destroy();  // not quiet: told as it happens
+  EXPECT_EQ(removals, 1);
+  EXPECT_EQ(model->rowCount(), 9999);
+}
+
+TEST_F(QtListTest, TitleMarkAndWidthsComeBackInARebuiltWindow) {
+  std::vector<int32_t> widths;
+  for (int round = 0; round < 2; ++round) {
+    cGuiWindowHostCore* w = window("Saved");
+    cGuiListHost* list = makeList(w, 3, "One\tTwo\tThree");
+    list->setSortByUser(0, false);
+    for (const char* label : {"a\tc\t1", "b\tb\t2", "c\ta\t3"}) list->addEntry(Str(label), 0, false, 0, {});
+    w->setSize(500, 300);
+    w->build();
+    guiItemSetNativeAttr(list, 0x4c737446);  // "LstF"
+    settle();
+    if (round == 0) {
+      treeOf(list)->header()->resizeSection(0, 123);
+      for (int click = 0; click < 2; ++click) {
+        list->userTitleClicked(1);
+        drain();
+      }
+      EXPECT_EQ(list->infoTitleMark(), 1u | kGuiTitleMarkReverse);
+      widths = guiView(*list) ? static_cast<GuiListView*>(guiView(*list))->shownColumnWidths() : widths;
+      guiAppSaveStates(w);
+    } else {
+      guiAppLoadSavedStates(w);
+      guiListApplyUserSort(list);
+      EXPECT_EQ(list->infoSortByUser().column, 1);
+      EXPECT_TRUE(list->infoSortByUser().reverse);
+      list->cursor_gotoStart();
+      EXPECT_EQ(list->cursor_getLabel(), "a\tc\t1");
+      EXPECT_EQ(treeOf(list)->header()->sectionSize(0), 123);
+    }
+    client_->endGuiWindow(w);
+  }
+  EXPECT_EQ(widths.front(), 123);
+}
+
+TEST_F(QtListTest, ScreenshotOfAFeedLikeList) {
+  cGuiWindowHostCore* w = window("Feeds");
+  cGuiListHost* list = makeList(w, 5, "Feed\tNew\tItems\tUpdated\tAddress");
+  list->initMultiSelect(true, true)->initColumnAlignment("LRRLL")->initColumnSortTypes("INNII");
+  list->setSortByUser(0, false);
+  list->setRedraw(false);
+  for (int i = 0; i < 1000; ++i) {
+    std::string label = "Feed number " + std::to_string(i) + "\t" + std::to_string(i % 7) + "\t" +
+                        std::to_string(i * 3 % 101) + "\t2026-12-0" + std::to_string(i % 9 + 1) +
+                        "\thttps://example.org/feed/" + std::to_string(i);
+    list->addEntry(Str(label), (i % 7 != 0 ? 4 : 0) | (i % 11 == 0 ? 1 : 0) | (i % 13 == 0 ? 2 : 0), false, i, {});
+  }
+  list->setRedraw(true);
+  w->setSize(720, 420);
+  w->build();
+  list->cursor_gotoNext(3);
+  list->cursor_setState(true);
+  settle();
+  std::filesystem::path dir = std::filesystem::path(BRINDLEWORK_ARTEFACTS_DIR) / "gui";
+  std::filesystem::create_directories(dir);
+  QPixmap shot = topOf(w)->grab();
+  EXPECT_FALSE(shot.isNull());
+  EXPECT_TRUE(shot.save(QString::fromStdString((dir / "feed_list.png").string())));
+}
+
+}  // namespace
+}  // namespace bw
