@@ -13,6 +13,11 @@ NewsUi* gNewsUi = nullptr;
 
 void setNewsUi(NewsUi* ui) { gNewsUi = ui; }
 
+std::unique_ptr<NewsGuiBuiltWindow> NewsUi::CreateGuiWindow(Text title) {
+  (void)title;
+  raise("BUG", "NewsUi.CreateGuiWindow(); no windows here");
+}
+
 NewsUi& newsUi() {
   if (!gNewsUi) raise("BUG", "newsUi(); no user interface installed");
   return *gNewsUi;

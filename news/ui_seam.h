@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <variant>
 #include <vector>
@@ -54,6 +55,20 @@ class NewsGuiWindow {
   virtual bool infoQuitRequested(bool keep) = 0;
   virtual int32_t infoWidth() const = 0;
   virtual int32_t infoHeight() const = 0;
+};
+
+// A window the news and social layers build on the spot (the sign-in
+// waiting windows): one vertical group of gadgets, then build, which makes
+// the gadgets and opens the window. Destroying it ends it: it is closed when
+// open and removed from the application, and its gadgets go with it.
+class NewsGuiBuiltWindow : public NewsGuiWindow {
+ public:
+  virtual void beginGroupVertical() = 0;
+  virtual NewsGuiText* addText(Text text) = 0;
+  virtual NewsGuiItem* addButton(Text label) = 0;
+  virtual void endGroup() = 0;
+  virtual void build() = 0;
+  virtual void close() = 0;
 };
 
 // The progress window record the application builds and the feed update and
@@ -96,6 +111,10 @@ class NewsUi {
   // One poll that does not wait, and a wait for the next event.
   virtual ChangedGuiItem checkForChangedGuiItem() = 0;
   virtual ChangedGuiItem waitForChangedGuiItem() = 0;
+  // A new window with that title, registered with the application. An
+  // interface without windows (the console's) raises "BUG"
+  // "NewsUi.CreateGuiWindow(); no windows here".
+  virtual std::unique_ptr<NewsGuiBuiltWindow> CreateGuiWindow(Text title);
 };
 
 // Installs the interface (null uninstalls); the caller keeps ownership.

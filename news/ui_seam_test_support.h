@@ -1,10 +1,14 @@
 // news/ui_seam_test_support.h - a scripted user interface for the news and
 // social tests: it records every requester and report (title, text and
 // parameters, with the text filled) and answers requesters and waits from
-// queues. It installs itself for its lifetime.
+// queues. Windows built on the spot are kept as their gadgets; the live ones
+// are listed. It installs itself for its lifetime.
 #pragma once
 
+#include <algorithm>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,6 +25,52 @@ class ScriptedText : public NewsGuiText {
   Str state() const override { return Str(shown); }
   std::string shown;
   std::vector<std::string> history;
+};
+
+class ScriptedNewsUi;
+
+// A window built on the spot: its texts and buttons in order, its flags.
+class ScriptedWindow : public NewsGuiBuiltWindow {
+ public:
+  ScriptedWindow(ScriptedNewsUi& ui, std::string windowTitle) : title(std::move(windowTitle)), ui_(ui) {}
+  ~ScriptedWindow() override;
+  void setBusy(bool flag) override { busy = flag; }
+  bool infoCloseRequested(bool keep) override { return take(closeRequested, keep); }
+  bool infoQuitRequested(bool keep) override { return take(quitRequested, keep); }
+  int32_t infoWidth() const override { return 200; }
+  int32_t infoHeight() const override { return 60; }
+  void beginGroupVertical() override { ++groups; }
+  NewsGuiText* addText(Text text) override {
+    texts.push_back(std::make_unique<ScriptedText>());
+    texts.back()->setState(text);
+    return texts.back().get();
+  }
+  NewsGuiItem* addButton(Text label) override {
+    buttons.push_back(std::make_unique<NewsGuiItem>());
+    buttonLabels.emplace_back(label.view());
+    return buttons.back().get();
+  }
+  void endGroup() override { --groups; }
+  void build() override;
+  void close() override { open = false; }
+
+  std::string title;
+  std::vector<std::unique_ptr<ScriptedText>> texts;
+  std::vector<std::unique_ptr<NewsGuiItem>> buttons;
+  std::vector<std::string> buttonLabels;
+  int groups = 0;  // open groups
+  bool open = false;
+  bool busy = false;
+  bool closeRequested = false;
+  bool quitRequested = false;
+
+ private:
+  static bool take(bool& flag, bool keep) {
+    bool was = flag;
+    if (!keep) flag = false;
+    return was;
+  }
+  ScriptedNewsUi& ui_;
 };
 
 class ScriptedNewsUi : public NewsUi {
@@ -51,10 +101,20 @@ class ScriptedNewsUi : public NewsUi {
   }
   ChangedGuiItem checkForChangedGuiItem() override { return next(); }
   ChangedGuiItem waitForChangedGuiItem() override { return next(); }
+  std::unique_ptr<NewsGuiBuiltWindow> CreateGuiWindow(Text title) override {
+    auto window = std::make_unique<ScriptedWindow>(*this, std::string(title.view()));
+    windows.push_back(window.get());
+    ++windowsMade;
+    return window;
+  }
 
   std::vector<Call> calls;
   std::deque<int32_t> answers;        // requester answers; empty: 0
   std::deque<ChangedGuiItem> events;  // wait answers; empty: nothing happened
+  std::vector<ScriptedWindow*> windows;  // the live windows built on the spot
+  int windowsMade = 0;
+  // Runs when a window is built (it may queue events for that window).
+  std::function<void(ScriptedWindow&)> onBuild;
 
  private:
   ChangedGuiItem next() {
@@ -64,5 +124,15 @@ class ScriptedNewsUi : public NewsUi {
     return e;
   }
 };
+
+inline ScriptedWindow::~ScriptedWindow() {
+  auto& live = ui_.windows;
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+}
+
+inline void ScriptedWindow::build() {
+  open = true;
+  if (ui_.onBuild) ui_.onBuild(*this);
+}
 
 }  // namespace bw::testing_news

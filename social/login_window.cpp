@@ -1,0 +1,57 @@
+// social/login_window.cpp - the sign-in waiting windows and the functors
+// that watch them.
+#include "social/login_window.h"
+
+#include "news/news_config.h"
+#include "platform/commands.h"
+
+namespace bw {
+
+NewsGuiWindow* twitterLoginWindow = nullptr;
+NewsGuiItem* twitterLoginCancelButton = nullptr;
+NewsGuiWindow* facebookLoginWindow = nullptr;
+NewsGuiItem* facebookLoginCancelButton = nullptr;
+
+fObtainUserAccessTokenCallback twitterLoginAbortCallback;
+fObtainUserAccessTokenCallback_facebook facebookLoginAbortCallback;
+
+bool loginWindowAbortRequested(NewsGuiWindow* window, NewsGuiItem* cancelButton) {
+  ChangedGuiItem event = newsUi().checkForChangedGuiItem();
+  if (!window || event.window != window) return false;
+  if (!event.item) {
+    // Both are asked so that both are cleared.
+    bool closeRequested = window->infoCloseRequested(false);
+    bool quitRequested = window->infoQuitRequested(false);
+    return closeRequested || quitRequested;
+  }
+  return event.item == cancelButton;
+}
+
+LoginWaitingWindow::LoginWaitingWindow(NewsGuiWindow*& window, NewsGuiItem*& cancelButton, Text message)
+    : published_(window), publishedCancel_(cancelButton) {
+  window_ = newsUi().CreateGuiWindow(newsConfig::kProgramName);
+  window_->beginGroupVertical();
+  window_->addText(message);
+  NewsGuiItem* cancel = window_->addButton("Cancel");
+  window_->endGroup();
+  window_->build();
+  // Published once built, so that a failed build leaves the globals NIL.
+  published_ = window_.get();
+  publishedCancel_ = cancel;
+}
+
+LoginWaitingWindow::~LoginWaitingWindow() {
+  published_ = nullptr;
+  publishedCancel_ = nullptr;
+}
+
+Str waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
+                        fLoginCallback& abort, Text message, Text url) {
+  LoginWaitingWindow waiting(window, cancelButton, message);
+  if (!openURL(url)) return Str();
+  Str query = server.waitForRequest(&abort);
+  waiting.close();
+  return query;
+}
+
+}  // namespace bw

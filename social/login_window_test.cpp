@@ -1,0 +1,97 @@
+// social/login_window_test.cpp - the abort functors against a scripted user
+// interface: which events give up the wait, which are only consumed, and
+// the wait of the callback server ending on each of them.
+#include "social/login_window.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "news/ui_seam_test_support.h"
+
+namespace bw {
+namespace {
+
+using testing_news::ScriptedNewsUi;
+using testing_news::ScriptedWindow;
+
+struct Flags {
+  bool close, quit;
+};
+
+TEST(LoginAbort, WhatEachEventMeans) {
+  ScriptedNewsUi ui;
+  LoginWaitingWindow waiting(twitterLoginWindow, twitterLoginCancelButton, "Waiting for Twitter login to complete...");
+  ScriptedWindow& window = *ui.windows.at(0);
+  ScriptedWindow other(ui, "other");
+  NewsGuiItem* text = window.texts.at(0).get();
+  struct Case {
+    const char* name;
+    ChangedGuiItem event;
+    Flags before;
+    bool abort;
+  } cases[] = {
+      {"nothing happened", {}, {false, false}, false},
+      {"Cancel", {twitterLoginCancelButton, &window}, {false, false}, true},
+      {"another item of the window", {text, &window}, {false, false}, false},
+      {"close request", {nullptr, &window}, {true, false}, true},
+      {"quit request", {nullptr, &window}, {false, true}, true},
+      {"both requests", {nullptr, &window}, {true, true}, true},
+      {"window event without a request", {nullptr, &window}, {false, false}, false},
+      {"another window's Cancel-like event", {twitterLoginCancelButton, &other}, {false, false}, false},
+      {"another window's close request", {nullptr, &other}, {true, true}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedWindow& target = c.event.window == &other ? other : window;
+    target.closeRequested = c.before.close;
+    target.quitRequested = c.before.quit;
+    ui.events = {c.event};
+    EXPECT_EQ(twitterLoginAbortCallback.call(), c.abort);
+    EXPECT_TRUE(ui.events.empty());  // consumed either way
+    // Only the waiting window's own requests are read, and then both cleared.
+    bool read = c.event.window == &window && !c.event.item;
+    EXPECT_EQ(target.closeRequested, c.before.close && !read);
+    EXPECT_EQ(target.quitRequested, c.before.quit && !read);
+  }
+  // The Facebook functor watches only its own window.
+  ui.events = {{twitterLoginCancelButton, &window}};
+  EXPECT_FALSE(facebookLoginAbortCallback.call());
+}
+
+TEST(LoginAbort, GuardPublishesTheWindowOnlyWhileItLives) {
+  ScriptedNewsUi ui;
+  {
+    LoginWaitingWindow waiting(facebookLoginWindow, facebookLoginCancelButton, "Waiting...");
+    ASSERT_EQ(ui.windows.size(), 1u);
+    EXPECT_EQ(facebookLoginWindow, ui.windows[0]);
+    EXPECT_EQ(facebookLoginCancelButton, ui.windows[0]->buttons.at(0).get());
+    EXPECT_TRUE(ui.windows[0]->open);
+    EXPECT_EQ(twitterLoginWindow, nullptr);
+  }
+  EXPECT_TRUE(ui.windows.empty());
+  EXPECT_EQ(facebookLoginWindow, nullptr);
+  EXPECT_EQ(facebookLoginCancelButton, nullptr);
+}
+
+TEST(LoginAbort, EachRequestEndsTheServersWait) {
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    ScriptedNewsUi ui;
+    facebookWebServer server;
+    ASSERT_GT(server.open(0), 0);
+    LoginWaitingWindow waiting(facebookLoginWindow, facebookLoginCancelButton, "Waiting...");
+    ScriptedWindow& window = *ui.windows.at(0);
+    // Two idle polls first, then the request.
+    ui.events = {{}, {}, {kind == 0 ? facebookLoginCancelButton : nullptr, &window}};
+    window.closeRequested = kind == 1;
+    window.quitRequested = kind == 2;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(server.waitForRequest(&facebookLoginAbortCallback).isNil());
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_TRUE(ui.events.empty());
+  }
+}
+
+}  // namespace
+}  // namespace bw

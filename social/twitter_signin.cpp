@@ -1,0 +1,87 @@
+// social/twitter_signin.cpp - the Twitter sign-in.
+#include "social/twitter_signin.h"
+
+#include <optional>
+#include <string>
+
+#include "platform/dos_env.h"
+#include "social/key_value_pairs.h"
+#include "social/login_window.h"
+#include "social/oauth1.h"
+#include "social/service_config.h"
+#include "web/http_save.h"
+
+namespace bw {
+namespace {
+
+constexpr int32_t kTokenTimeout = 10;
+constexpr int32_t kAnswerBufferSize = 1500;
+
+// The answer of a token request split into its (percent-encoded) pairs;
+// nothing when the transfer fails or the status is 400 or more. The request
+// is closed either way.
+std::optional<OauthKeyValuePairs> readTokenAnswer(cHTTP& http) {
+  httpSaveToBuffer answer;
+  cHTTP::Step step = http.save(&answer, nullptr, kAnswerBufferSize);
+  bool failed = step.result != 0 || http.infoStatus().status >= 400;
+  http.close();
+  if (failed) return std::nullopt;
+  httpSaveToBuffer::Buffer body = answer.getBuffer();
+  if (!body.data) return OauthKeyValuePairs();
+  return splitQueryString(std::string_view(body.data.get(), static_cast<size_t>(body.total - 1)));
+}
+
+Str copyValue(const OauthKeyValuePairs& pairs, Text key) {
+  Text value = findKeyValue(pairs, key);
+  return value.isNil() ? Str() : Str(value.view());
+}
+
+}  // namespace
+
+TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
+  TwitterAccessToken failed;
+  if (dos::shellMode()) return failed;
+
+  twitterWebServer server;
+  int32_t port = server.open(0);
+  if (port == 0) return failed;
+  std::string api(twitterApiBase().view());
+
+  OauthKeyValuePairs callback;
+  newOauthKeyValuePair(callback, Str("oauth_callback"), server.infoURL(port));
+  if (oauth1_openURL(http, api + "/oauth/request_token", oauthUnreservedChars, twitterConsumerKey(),
+                     twitterConsumerSecret(), nullptr, nullptr, std::move(callback), nullptr, "", kTokenTimeout, false)
+          .result != 0)
+    return {Str(), Str(), kSignInNotOpened};
+  std::optional<OauthKeyValuePairs> answer = readTokenAnswer(http);
+  if (!answer || findKeyValue(*answer, "oauth_callback_confirmed").view() != "true") return failed;
+  Str requestToken = copyValue(*answer, "oauth_token");
+  Str requestTokenSecret = copyValue(*answer, "oauth_token_secret");
+  if (requestToken.isNil() || requestTokenSecret.isNil()) return failed;
+
+  Str query = waitForBrowserLogin(server, twitterLoginWindow, twitterLoginCancelButton, twitterLoginAbortCallback,
+                                  "Waiting for Twitter login to complete...",
+                                  api + "/oauth/authorize?oauth_token=" + std::string(requestToken.view()));
+  if (query.isNil()) return failed;
+  server.close();
+  OauthKeyValuePairs redirect = splitQueryString(query);
+  Text callbackToken = findKeyValue(redirect, "oauth_token");
+  if (callbackToken.isNil() || callbackToken.view() != requestToken.view()) return failed;
+  Str verifier = copyValue(redirect, "oauth_verifier");
+  if (verifier.isNil()) return failed;
+
+  OauthKeyValuePairs verifierList;
+  newOauthKeyValuePair(verifierList, Str("oauth_verifier"), std::move(verifier));
+  if (oauth1_openURL(http, api + "/oauth/access_token", oauthUnreservedChars, twitterConsumerKey(),
+                     twitterConsumerSecret(), requestToken, requestTokenSecret, std::move(verifierList),
+                     "\nContent-Type: application/x-www-form-urlencoded", "", kTokenTimeout, false)
+          .result != 0)
+    return {Str(), Str(), kSignInNotOpened};
+  answer = readTokenAnswer(http);
+  if (!answer) return failed;
+  TwitterAccessToken signedIn{copyValue(*answer, "oauth_token"), copyValue(*answer, "oauth_token_secret"), kSignInOk};
+  if (signedIn.token.isNil() || signedIn.tokenSecret.isNil()) return failed;
+  return signedIn;
+}
+
+}  // namespace bw

@@ -1,0 +1,40 @@
+// social/twitter_signin.h - the Twitter sign-in: three-legged OAuth 1.0a
+// (request token, the user's approval in the browser, access token).
+//
+// Invariants:
+//   1. The result is both strings and kind 0, or both NIL and a failure
+//      kind: 1 when one of the two token requests could not be opened, 6
+//      for every other failure (the user's giving up included).
+//   2. In shell mode it fails at once (kind 6): no socket, no window, no
+//      browser.
+//   3. Only a callback whose oauth_token is the request token (both as the
+//      answers were split, percent-encoded) and that carries a verifier
+//      goes on to the access token.
+//   4. A token answer that finishes with a status of 400 or more counts as a
+//      failed transfer.
+//   5. The waiting window and the callback server end with the call,
+//      whichever way it ends; an exception from below passes on after that.
+#pragma once
+
+#include <cstdint>
+
+#include "core/str.h"
+#include "web/http.h"
+
+namespace bw {
+
+inline constexpr int32_t kSignInOk = 0;
+inline constexpr int32_t kSignInNotOpened = 1;
+inline constexpr int32_t kSignInFailed = 6;
+
+struct TwitterAccessToken {
+  Str token;
+  Str tokenSecret;
+  int32_t errorKind = kSignInFailed;
+};
+
+// Signs the user in through http (the downloader's client) against the
+// service table's Twitter API.
+TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http);
+
+}  // namespace bw
