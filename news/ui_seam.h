@@ -64,7 +64,9 @@ class NewsGuiWindow {
 class NewsGuiBuiltWindow : public NewsGuiWindow {
  public:
   virtual void beginGroupVertical() = 0;
-  virtual NewsGuiText* addText(Text text) = 0;
+  // A text line with that label (usually ""); its shown text is set with
+  // setState.
+  virtual NewsGuiText* addText(Text label) = 0;
   virtual NewsGuiItem* addButton(Text label) = 0;
   virtual void endGroup() = 0;
   virtual void build() = 0;

@@ -40,9 +40,9 @@ class ScriptedWindow : public NewsGuiBuiltWindow {
   int32_t infoWidth() const override { return 200; }
   int32_t infoHeight() const override { return 60; }
   void beginGroupVertical() override { ++groups; }
-  NewsGuiText* addText(Text text) override {
+  NewsGuiText* addText(Text label) override {
     texts.push_back(std::make_unique<ScriptedText>());
-    texts.back()->setState(text);
+    textLabels.emplace_back(label.view());
     return texts.back().get();
   }
   NewsGuiItem* addButton(Text label) override {
@@ -56,6 +56,7 @@ class ScriptedWindow : public NewsGuiBuiltWindow {
 
   std::string title;
   std::vector<std::unique_ptr<ScriptedText>> texts;
+  std::vector<std::string> textLabels;
   std::vector<std::unique_ptr<NewsGuiItem>> buttons;
   std::vector<std::string> buttonLabels;
   int groups = 0;  // open groups

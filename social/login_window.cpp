@@ -31,7 +31,7 @@ LoginWaitingWindow::LoginWaitingWindow(NewsGuiWindow*& window, NewsGuiItem*& can
     : published_(window), publishedCancel_(cancelButton) {
   window_ = newsUi().CreateGuiWindow(newsConfig::kProgramName);
   window_->beginGroupVertical();
-  window_->addText(message);
+  window_->addText("")->setState(message);
   NewsGuiItem* cancel = window_->addButton("Cancel");
   window_->endGroup();
   window_->build();
