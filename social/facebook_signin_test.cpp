@@ -119,13 +119,7 @@ TEST_F(FacebookSignIn, ExceptionsPassOnAfterTheCleanUp) {
   expectAllEnded(0, descriptors);
 }
 
-TEST(FacebookDialog, AddressAndStates) {
-  testing_support::EnvScope web("BRINDLEWORK_FACEBOOK_WEB", nullptr);
-  testing_support::EnvScope maker("BRINDLEWORK_MAKER_WEB", nullptr);
-  testing_support::EnvScope app("BRINDLEWORK_FACEBOOK_APP_ID", nullptr);
-  EXPECT_EQ(std::string(facebookDialogURL("65535", "abc").view()),
-            "https://www.facebook.com/v2.8/dialog/oauth?client_id=604917382215530&redirect_uri=http://www.example.org/"
-            "brindlework/facebook_login.html%3Fport=65535&response_type=token&scope=user_posts,user_friends&state=abc");
+TEST(FacebookState, TenThousandDistinctTokens) {
   std::set<std::string> states;
   for (int i = 0; i < 10000; ++i) {
     std::string s(randomToken(32).view());
