@@ -11,13 +11,14 @@
 #include "core/unicode.h"
 #include "news/html_text.h"
 #include "news/news_orderings.h"
+#include "web/html_reader.h"
 #include "web/json_reader.h"
 #include "web/xml_entities.h"
 
 namespace bw {
 
 // The list orderings, the translate engine and charsets, the system
-// charset, the JSON and XML readers' tables, the news module and the
+// charset, the JSON, XML and HTML readers' tables, the news module and the
 // matchers of HTML-to-text.
 inline void addNewsModules(ModuleRegistry& registry) {
   registry.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});
@@ -28,6 +29,7 @@ inline void addNewsModules(ModuleRegistry& registry) {
   registry.add({"systemCharset", [] { initSystemCharset(); }, endSystemCharset});
   registry.add({"json", initJSONModule, endJSONModule});
   registry.add({"xml", initXMLModule, endXMLModule});
+  registry.add({"html", initHTMLModule, endHTMLModule});
   registry.add({"news", initNewsModule, endNewsModule});
   registry.add({"newsText", initNewsTextModule, endNewsTextModule});
 }

@@ -1,0 +1,57 @@
+// news/add_update_feed.h - addUpdateFeed, the one road by which a feed's
+// document is downloaded, parsed and stored, whether the feed is being added
+// or updated; and setProgressStatus, the feed line of the progress window.
+//
+// Invariants:
+//   1. Every failure to get a document is reported once through newsUi(),
+//      under "Add feed" or "Update feed", in fixed words; a failed update's
+//      download is silent and marks the feed downloadFailed instead.
+//   2. The progress window stays responsive: it is polled between download
+//      steps (Pause, Resume, Cancel, close and quit requests); while paused
+//      the download does not advance and its time does not count.
+//   3. A download that makes no progress for kNoProgressSeconds of unpaused
+//      time (clock seam) fails like any failed download.
+//   4. The soup is flushed once per document that arrived, whether or not a
+//      parser took it.
+//   5. Without a window (shell mode) one "." per feed goes to the shell
+//      stream, flushed at once; Ctrl-C is left to the caller's loop.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "core/charset.h"
+#include "core/str.h"
+#include "database/soup_database.h"
+#include "news/feed_downloader.h"
+#include "news/news_objects.h"
+#include "news/ui_seam.h"
+
+namespace bw {
+
+inline constexpr int64_t kNoProgressSeconds = 60;
+
+struct AddUpdateResult {
+  newsFeed* feed = nullptr;  // made or updated by the parser; stays loaded
+  bool windowEvent = false;  // a window-level event of the progress window arrived
+  bool cancelled = false;
+  bool errorReported = false;  // the user was told, or cancelled in the chooser
+};
+
+// downloader: opened with saveInit done, or NIL to make one for updateFeed
+// (then deleted here); a given one stays the caller's and is closed here.
+// url names the feed in messages. updateFeed NIL adds a new feed. gui NIL is
+// shell mode. feedNumber of feedCount shows as "(n/m) " when m > 1.
+AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root, const cEncoding* charset,
+                              downloadFeed* downloader, Text url, newsFeed* updateFeed, feedProgressGui* gui,
+                              int32_t feedNumber, int32_t feedCount);
+
+// The feed line: "(n/m) " when m > 1, then feedA's name (fallback when feedA
+// is NIL), then " + " and feedB's name when feedB is given.
+void setProgressStatus(newsFeed* feedA, int32_t n, int32_t m, feedProgressGui* gui, const cEncoding* charset,
+                       newsFeed* feedB, Text fallback);
+
+// Where shell mode's progress dots go (NIL: stdout).
+void setShellProgressStream(std::FILE* stream);
+
+}  // namespace bw

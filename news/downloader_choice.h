@@ -1,0 +1,90 @@
+// news/downloader_choice.h - the two factories that make an open downloader:
+// createFeedDownloader for a stored feed (by its type, asking only for what
+// is newer than the kept items) and createDownloaderForURL for a typed
+// address (by its form); the Twitter user-name rule and httpsToHttp.
+//
+// Invariants:
+//   1. A factory answers the downloader with its request open and
+//      saveInit(TRUE, NIL, 1500) done, or NIL with the failed value and the
+//      error code of its open. NIL with (0, 0) means nothing to report (the
+//      user declined the Facebook lookup).
+//   2. The social kinds are made by hooks the social layer registers; the
+//      factories compute what those downloaders are asked for (since and
+//      oldest ids or times, group flags) and hand it over. Without a hook a
+//      social feed or address gets (NIL, 1, -1).
+//   3. The factories read the root, the feed and its kept items, and never
+//      write them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "core/str.h"
+#include "database/soup_database.h"
+#include "news/feed_downloader.h"
+#include "news/news_objects.h"
+#include "news/ui_seam.h"
+#include "web/http.h"
+
+namespace bw {
+
+struct DownloaderMade {
+  std::unique_ptr<downloadFeed> downloader;  // NIL on failure
+  int32_t failed = 0;
+  int32_t errorCode = 0;
+};
+
+// What a Twitter timeline download is opened with.
+struct TwitterOpenRequest {
+  Str userID;       // a stored feed's account id, or NIL
+  Str screenName;   // a typed address's user name, or NIL
+  Str count;        // "3200"
+  Str sinceID;      // the newest kept item's id, or NIL
+  Str olderThanID;  // the oldest kept item's id, or NIL
+  cHTTP* http = nullptr;
+};
+
+// What a Facebook timeline download is opened with.
+struct FacebookOpenRequest {
+  Str userID;
+  bool isGroup = false;
+  bool anyoneElse = false;
+  bigTime since = 0;
+  bigTime olderThan = 0;
+  cHTTP* http = nullptr;
+};
+
+struct FacebookGroup {
+  Str id;
+  bool isGroup = false;
+};
+
+// The social layer's part. Each open hook makes the downloader from the
+// root's tokens, opens it and answers it; the factories call saveInit.
+struct SocialDownloaderHooks {
+  std::function<DownloaderMade(newsRoot& root, const TwitterOpenRequest& request)> openTwitter;
+  std::function<DownloaderMade(newsRoot& root, const FacebookOpenRequest& request)> openFacebook;
+  // Whether url is a Facebook address at all (asks nothing).
+  std::function<bool(Text url)> isFacebookAddress;
+  // The id and group flag of a Facebook address, asking over window; NIL
+  // when the user declined.
+  std::function<std::optional<FacebookGroup>(newsRoot& root, Text url, NewsGuiWindow* window)> findFacebookGroup;
+};
+void setSocialDownloaderHooks(SocialDownloaderHooks hooks);
+
+// http: a client lent for the request, or NIL for the downloader's own.
+DownloaderMade createFeedDownloader(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root, newsFeed& feed,
+                                    cHTTP* http);
+DownloaderMade createDownloaderForURL(newsRoot& root, Text url, cHTTP* http, NewsGuiWindow* window);
+
+// The lower-cased user name of an address on the Twitter site, NIL when the
+// address names no user ("hashtag", "search", an empty name, the host
+// inside another word).
+Str twitterUserNameFromURL(Text url);
+// "https:..." becomes "http:..."; anything else (upper-case too) is
+// returned as it is.
+Str httpsToHttp(Str url);
+
+}  // namespace bw
