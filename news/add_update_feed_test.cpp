@@ -6,11 +6,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "news/feed_update_test_support.h"
+#include "news/news_config.h"
 #include "platform/assigns.h"
 #include "platform/dos_env.h"
+#include "web/tls_server_test_support.h"
 
 namespace bw::testing_news {
 namespace {
@@ -135,6 +142,276 @@ TEST_F(AddUpdate, TheProgressWindowFollowsTheDownload) {
     EXPECT_NE(std::find(h.begin(), h.end(), zero ? "0 bytes" : std::to_string(body.size()) + " bytes"), h.end())
         << ::testing::PrintToString(h);
   }
+}
+
+// A downloader that finishes after `steps` steps with a fixed outcome.
+class FakeDownloader : public downloadFeed {
+ public:
+  FakeDownloader(int32_t kind, int steps = 1) : kind_(kind), steps_(steps) {}
+  DownloadStep saveAppend(bool, fHttpSaveCallback*) override {
+    if (onStep) onStep();
+    return {0, ++calls >= steps_, 0};
+  }
+  FeedDocument getDocument(bool) override { return {nullptr, kind_, Str()}; }
+  ParseFailure infoParseFailure() const override { return {Str("<bad>document"), 7, Str("bad thing")}; }
+  int calls = 0;
+  std::function<void()> onStep;
+
+ private:
+  int32_t kind_;
+  int steps_;
+};
+
+TEST_F(AddUpdate, EveryKindOfFailureHasItsWords) {
+  const struct {
+    int32_t kind;
+    const char* text;
+  } cases[] = {
+      {1, "Downloading failed for:\n\x1b" "1u"},
+      {2, "Downloading failed for:\n\x1b" "1u"},
+      {3, "No news feed found for:\n\x1b" "1u"},
+      {5, "An unknown error occured for:\n\x1b" "1u"},
+      {6, "Authentication failed for:\n\x1b" "1u"},
+      {7, "Temporarily blocked by server, due to sending too many requests, for:\n\x1b" "1u"},
+      {9, "Error 9 occured, but I don't know how to report it...\nPlease report this error!"},
+  };
+  for (const auto& c : cases) {
+    ui.calls.clear();
+    FakeDownloader d(c.kind);
+    AddUpdateResult r = addUpdateFeed(*db, *root, nullptr, &d, "u", nullptr, nullptr, 1, 1);
+    EXPECT_TRUE(r.errorReported && !r.cancelled);
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].title, "Add feed");
+    EXPECT_EQ(ui.calls[0].filled(), c.text);
+  }
+  // Kind 0 without a document: the user cancelled in the chooser.
+  ui.calls.clear();
+  FakeDownloader cancelled(0);
+  AddUpdateResult r = addUpdateFeed(*db, *root, nullptr, &cancelled, "u", nullptr, nullptr, 1, 1);
+  EXPECT_TRUE(r.cancelled && r.errorReported);
+  EXPECT_TRUE(ui.calls.empty());
+}
+
+TEST_F(AddUpdate, ADocumentThatFailsToParseIsKeptInRam) {
+  server.putFeed("/feed.xml", rssFeed(1, 1));
+  newsFeed* feed = add(server.url("/feed.xml")).feed;
+  ASSERT_NE(feed, nullptr);
+  const std::string bad = "<rss version=\"2.0\">\n<channel>\n<title>a & b</b>";
+  server.putFeed("/feed.xml", bad);
+  const std::string maker(newsConfig::kMakerContact);
+  ScriptedProgress p;
+  struct Case {
+    bool adding;
+    feedProgressGui* gui;
+    std::vector<std::string> middle;
+  } cases[] = {
+      {true, nullptr, {"", "", ""}},
+      {false, &p.gui, {"for the feed:\n\x1b" "1", "(1/2) Served", "\n"}},  // the window's feed line
+      {false, nullptr, {"for the feed:\n\x1b" "1", "Served", "\n"}},       // shell mode: the feed's name
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.gui ? "window" : c.adding ? "adding" : "shell");
+    ui.calls.clear();
+    AddUpdateResult r = c.adding ? add(server.url("/feed.xml"))
+                                 : addUpdateFeed(*db, *root, nullptr, nullptr, feed->url, feed, c.gui, 1, 2);
+    EXPECT_EQ(r.feed, nullptr);
+    EXPECT_TRUE(r.errorReported);
+    ASSERT_EQ(ui.calls.size(), 1u);
+    const ScriptedNewsUi::Call& call = ui.calls[0];
+    EXPECT_EQ(call.title, c.adding ? "Add feed" : "Update feed");
+    EXPECT_EQ(call.text,
+              "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%sThe bad document has been written to:\n\x1b"
+              "1%s\n\nPlease report this to:\n\x1b" "1%s");
+    ASSERT_EQ(call.parameters.size(), 7u);
+    EXPECT_GT(std::get<int64_t>(call.parameters[0]), 0);
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::get<std::string>(call.parameters[2 + i]), c.middle[i]);
+    const std::string path = std::get<std::string>(call.parameters[5]);
+    EXPECT_NE(path.find("/BadNewsFeed_"), std::string::npos);
+    EXPECT_EQ(std::get<std::string>(call.parameters[6]), maker);
+    EXPECT_EQ(badDocument(call), bad);
+  }
+  EXPECT_TRUE(feed->downloadFailed);
+}
+
+TEST_F(AddUpdate, AParseFailureIsReportedEvenWhenTheFileCannotBeMade) {
+  // RAM: stands for a regular file: nothing can be created in it.
+  test::ScratchDir scratch;
+  test::writeFile(scratch.file("plain"), "x");
+  dos::assignRemove("RAM");
+  dos::assignAdd("RAM", scratch.file("plain"));
+  FakeDownloader d(kFeedParseFailed);
+  AddUpdateResult r = addUpdateFeed(*db, *root, nullptr, &d, "u", nullptr, nullptr, 1, 1);
+  dos::resetAssigns();
+  EXPECT_TRUE(r.errorReported);
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].filled(), "Parsing error on line 7:\n\x1b" "1bad thing\nPlease report this to:\n\x1b" "1" +
+                                      std::string(newsConfig::kMakerContact));
+}
+
+TEST_F(AddUpdate, PauseResumeCancelAndWindowEvents) {
+  ScriptedProgress p;
+  ScriptedWindow other;
+  NewsGuiItem otherButton;
+  // Paused: no step is made until Resume.
+  FakeDownloader d(kFeedNoBody, 3);
+  bool stepWhilePaused = false;
+  d.onStep = [&] { stepWhilePaused |= p.progressText.shown.find("(paused)") != std::string::npos; };
+  ui.events = {p.press(p.pause), {&otherButton, &other}, p.press(p.cancel), p.press(p.resume)};
+  AddUpdateResult r = addUpdateFeed(*db, *root, nullptr, &d, "u", nullptr, &p.gui, 1, 1);
+  EXPECT_FALSE(stepWhilePaused);
+  // The cancel while paused counts; the other window's event is dropped.
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_EQ(p.progressText.history,
+            (std::vector<std::string>{"connecting", "connecting (paused)", ""}));
+
+  FakeDownloader resumed(kFeedNoBody, 3);
+  ui.events = {p.press(p.pause), p.press(p.resume)};
+  p.progressText.history.clear();
+  r = addUpdateFeed(*db, *root, nullptr, &resumed, "u", nullptr, &p.gui, 1, 1);
+  EXPECT_FALSE(r.cancelled);
+  EXPECT_EQ(resumed.calls, 3);
+  EXPECT_EQ(p.progressText.history,
+            (std::vector<std::string>{"connecting", "connecting (paused)", "connecting", ""}));
+  EXPECT_EQ(p.page.pages, (std::vector<int32_t>{1, 1, 0}));
+
+  // Close and quit requests end the download and are passed on.
+  for (bool quit : {false, true}) {
+    FakeDownloader slow(kFeedNoBody, 100);
+    p.window.closeRequested = !quit;
+    p.window.quitRequested = quit;
+    ui.events = {{nullptr, &p.window}};
+    ui.calls.clear();
+    r = addUpdateFeed(*db, *root, nullptr, &slow, "u", nullptr, &p.gui, 1, 1);
+    EXPECT_TRUE(r.cancelled && r.windowEvent);
+    EXPECT_FALSE(p.window.closeRequested);  // read and cleared
+    EXPECT_EQ(p.window.quitRequested, quit);  // read and kept for the caller
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].text, kFailedAdd);
+  }
+}
+
+TEST_F(AddUpdate, ShellModePrintsADotPerFeedAndLeavesCtrlCToItsLoop) {
+  dos::installBreakHandler();
+  server.put("/feed.xml", test::Reply{{httpReply(rssFeed(1, 2)).segments[0].substr(0, 60),
+                                       httpReply(rssFeed(1, 2)).segments[0].substr(60)},
+                                      100});
+  dos::checkBreak();
+  std::thread ctrlC([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    ::raise(SIGINT);
+  });
+  newsFeed* feed = add(server.url("/feed.xml")).feed;
+  ctrlC.join();
+  ASSERT_NE(feed, nullptr);
+  EXPECT_EQ(items(feed).size(), 2u);
+  EXPECT_TRUE(dos::checkBreak());
+  update(feed);
+  EXPECT_EQ(shellOutput(), "..");
+  EXPECT_TRUE(ui.calls.empty());
+  dos::endDosLayer();
+}
+
+// A clock that moves a step each time it is read.
+struct SteppingClock {
+  explicit SteppingClock(int64_t step) {
+    setClockSource([this, step] { return ClockReading{now += step, 0, false}; });
+  }
+  ~SteppingClock() { setClockSource([] { return ClockReading{kNowUnix, 0, false}; }); }
+  int64_t now = kNowUnix;
+};
+
+TEST_F(AddUpdate, AStalledServerFailsAfterAMinuteWithoutProgress) {
+  const std::string feed = httpReply(rssFeed(1, 20)).segments[0];
+  server.put("/silent.xml", test::Reply{{}, 0, true, 8000});
+  server.put("/half.xml", test::Reply{{feed.substr(0, feed.size() / 2)}, 0, true, 8000});
+  for (const char* path : {"/silent.xml", "/half.xml"}) {
+    SCOPED_TRACE(path);
+    ui.calls.clear();
+    SteppingClock clock(5);
+    const auto started = std::chrono::steady_clock::now();
+    AddUpdateResult r = add(server.url(path));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));  // before cHTTP's own limit
+    EXPECT_EQ(r.feed, nullptr);
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].text, kFailedAdd);
+  }
+}
+
+// While paused the clock jumps far ahead: that time is not a stall.
+TEST_F(AddUpdate, PausedTimeIsNoStall) {
+  server.put("/silent.xml", test::Reply{{}, 0, true, 8000});
+  ScriptedProgress p;
+  SteppingClock clock(5);
+  int64_t resumedAt = 0;
+  struct PausingUi : ScriptedNewsUi {
+    std::function<void()> onWait;
+    ChangedGuiItem waitForChangedGuiItem() override {
+      onWait();
+      return ScriptedNewsUi::waitForChangedGuiItem();
+    }
+  } pausing;
+  pausing.onWait = [&] {
+    clock.now += 1000;
+    resumedAt = clock.now;
+  };
+  pausing.events = {p.press(p.pause), p.press(p.resume)};
+  DownloaderMade made = createDownloaderForURL(*root, Str(server.url("/silent.xml")), nullptr, nullptr);
+  AddUpdateResult r =
+      addUpdateFeed(*db, *root, nullptr, made.downloader.get(), Str(server.url("/silent.xml")), nullptr, &p.gui, 1, 1);
+  EXPECT_EQ(r.feed, nullptr);
+  EXPECT_GE(clock.now - resumedAt, kNoProgressSeconds);
+}
+
+TEST_F(AddUpdate, PercentagesOfALargeBodyStayBetweenZeroAndAHundred) {
+  const std::string big = rssFeed(1, 1) + std::string(50 << 20, ' ');
+  server.put("/big.xml", httpReply(big));
+  ScriptedProgress p;
+  newsFeed* feed = add(server.url("/big.xml"), &p.gui).feed;
+  EXPECT_NE(feed, nullptr);
+  int64_t last = 0;
+  int shown = 0;
+  for (const std::string& t : p.progressText.history) {
+    const size_t open = t.find(" bytes (");
+    if (open == std::string::npos) continue;
+    const int64_t percent = std::stoll(t.substr(open + 8));
+    EXPECT_TRUE(percent >= last && percent <= 100) << t;
+    last = percent;
+    ++shown;
+  }
+  EXPECT_EQ(last, 100);
+  EXPECT_GT(shown, 100);
+}
+
+TEST_F(AddUpdate, HttpsFeedsWithTheirCertificateChecked) {
+  const std::string missing = test::TlsFileServer::missingTool();
+  if (!missing.empty()) GTEST_SKIP() << missing;
+  test::TlsFileServer tls(10);
+  ASSERT_GT(tls.port(), 0);
+  tls.put("feed.xml", rssFeed(1, 2));
+  // Not trusted: the download fails.
+  AddUpdateResult refused = add(tls.url("feed.xml"));
+  EXPECT_EQ(refused.feed, nullptr);
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].text, kFailedAdd);
+
+  test::CurlCaBundle trusted(tls.certificate());
+  ui.calls.clear();
+  newsFeed* feed = add(tls.url("feed.xml")).feed;
+  ASSERT_NE(feed, nullptr);
+  EXPECT_EQ(items(feed).size(), 2u);
+  // An error status over https (curl -f) fails like one over http: loudly
+  // when adding, quietly when updating.
+  test::ScratchDir fake;
+  test::writeFile(fake.file("curl"), "#!/bin/sh\necho 'curl: (22) The requested URL returned error: 404' >&2\nexit 22\n");
+  ::chmod(fake.file("curl").c_str(), 0755);
+  test::PathPrefix first(fake.path());
+  ui.calls.clear();
+  EXPECT_EQ(add(tls.url("gone.xml")).feed, nullptr);
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].text, kFailedAdd);
+  EXPECT_EQ(update(feed).feed, nullptr);
+  EXPECT_TRUE(feed->downloadFailed);
+  EXPECT_EQ(ui.calls.size(), 1u);
 }
 
 }  // namespace

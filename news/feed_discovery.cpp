@@ -36,6 +36,24 @@ size_t findNoCase(std::string_view text, std::string_view needle, size_t from) {
   return std::string_view::npos;
 }
 
+std::string_view trimmed(std::string_view s) {
+  const char* const blanks = " \t\r\n\f";
+  const size_t first = s.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
+}
+
+// RFC 3986: a letter, then letters, digits, "+", "-" or ".", then ":".
+bool hasScheme(std::string_view url) {
+  const size_t colon = url.find(':');
+  if (colon == std::string_view::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  for (size_t i = 1; i < colon; ++i) {
+    const char c = url[i];
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
+  }
+  return true;
+}
+
 bool offeredScheme(std::string_view url, bool filePage) {
   return startsNoCase(url, "http://") || startsNoCase(url, "https://") || (filePage && startsNoCase(url, "file:"));
 }
@@ -51,11 +69,15 @@ class CandidateTest {
     if (!(link.getAttribute("rel", &utf8_, false) == "alternate")) return;
     Str href = link.getAttribute("href", &utf8_, false);
     if (href.isNil()) return;
-    Str url = pageURL_.isNil() ? Str() : resolveRelativeURL(href, pageURL_, false);
+    // Browsers drop white space around an address; a request with it fails.
+    href = Str(trimmed(href.view()));
+    // An address with a scheme of its own is taken as it is ("javascript:"
+    // is no folder of the page).
+    Str url = pageURL_.isNil() || hasScheme(href.view()) ? Str() : resolveRelativeURL(href, pageURL_, false);
     if (url.isNil()) url = href;
     if (!offeredScheme(url.view(), filePage_)) return;
     Str title = link.getAttribute("title", nullptr, false);
-    if (title.isNil()) title = link.getAttribute("href", nullptr, false);
+    if (title.isNil()) title = Str(trimmed(link.getAttribute("href", nullptr, false).view()));
     into.push_back({std::move(url), std::move(title)});
   }
 

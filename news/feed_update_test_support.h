@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -114,8 +115,11 @@ class FeedServer {
         if (s > 0 && reply.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
         if (!test::sendAll(fd, reply.segments[s].data(), reply.segments[s].size())) break;
       }
+      // Held open until the time is up or the client goes away.
       for (int waited = 0; waited < reply.holdOpenMs && !stop_; waited += 10) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pollfd h = {fd, POLLIN, 0};
+        char byte;
+        if (::poll(&h, 1, 10) > 0 && ::recv(fd, &byte, 1, 0) <= 0) break;
       }
       ::close(fd);
     }
@@ -132,6 +136,39 @@ class FeedServer {
 
 class FeedUpdateTest : public FeedParseTest {
  protected:
+  void SetUp() override {
+    FeedParseTest::SetUp();
+    dots = std::tmpfile();
+    setShellProgressStream(dots);
+  }
+  void TearDown() override {
+    removeBadDocuments();
+    setShellProgressStream(nullptr);
+    std::fclose(dots);
+    FeedParseTest::TearDown();
+  }
+  // What shell mode printed so far.
+  std::string shellOutput() {
+    std::fflush(dots);
+    std::rewind(dots);
+    std::string out;
+    for (int c; (c = std::fgetc(dots)) != EOF;) out += static_cast<char>(c);
+    return out;
+  }
+  // The bytes of the bad-document file a parse-error report names (then
+  // removed); "<no file>" when it names none.
+  static std::string badDocument(const ScriptedNewsUi::Call& call) {
+    if (call.parameters.size() != 7) return "<no file>";
+    const std::string path = std::get<std::string>(call.parameters[5]);
+    std::string bytes = test::readFile(path);
+    std::remove(path.c_str());
+    return bytes;
+  }
+  void removeBadDocuments() {
+    for (const auto& c : ui.calls) {
+      if (c.text.find("The bad document") != std::string::npos) badDocument(c);
+    }
+  }
   // Adds the feed at url as the add-feed dialog does.
   AddUpdateResult add(const std::string& url, feedProgressGui* gui = nullptr) {
     DownloaderMade made = createDownloaderForURL(*root, Str(url), nullptr, gui ? gui->window : nullptr);
@@ -156,6 +193,7 @@ class FeedUpdateTest : public FeedParseTest {
     return out;
   }
   FeedServer server;
+  std::FILE* dots = nullptr;
 };
 
 // An RSS 2.0 feed with items "1".."n" (guids g1..gn).

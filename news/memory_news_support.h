@@ -61,6 +61,7 @@ class MemoryNews {
     return {};
   }
   cJournaledIndexedObjectSoupDatabase& db() { return *db_; }
+  newsRoot* root() { return root_.get(); }
   ScriptedNewsUi& ui() { return ui_; }
 
  private:

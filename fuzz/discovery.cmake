@@ -1,0 +1,10 @@
+# The autodiscovery pages are seeds too.
+brindlework_fuzzer(discovery brindlework_news brindlework_web brindlework_database brindlework_platform brindlework_core)
+set(_pages "${BRINDLEWORK_TESTDATA}/feeds/feedvalidator/feedfinder-tests")
+if(TEST fuzz_discovery_seeds)
+  set_tests_properties(fuzz_discovery_seeds PROPERTIES LABELS "fuzz;news")
+endif()
+if(NOT BRINDLEWORK_FUZZ AND EXISTS "${_pages}")
+  add_test(NAME fuzz_discovery_page_seeds COMMAND fuzz_discovery "${_pages}")
+  set_tests_properties(fuzz_discovery_page_seeds PROPERTIES LABELS "fuzz;news")
+endif()

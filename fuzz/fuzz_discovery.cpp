@@ -1,0 +1,56 @@
+// fuzz/fuzz_discovery.cpp - arbitrary page bytes through both roads of feed
+// discovery's candidate collection: as a well-formed document when the XML
+// reader takes them, and as a page text read tag by tag. Nothing may raise
+// or read outside the bytes given (they sit in a block of exactly their
+// size); every candidate offered must be an http or https address.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "fuzz/fuzz_text_modules.h"
+#include "news/feed_discovery.h"
+#include "news/news_module_list.h"
+#include "web/xml_reader.h"
+
+namespace {
+
+struct State {
+  State() {
+    // The HTML reader's debug line on malformed tags is not wanted here.
+    if (!std::freopen("/dev/null", "w", stdout)) std::abort();
+    bw::addNewsModules(modules);
+    modules.initAll();
+  }
+  ~State() { modules.endAll(); }
+  bw::ModuleRegistry modules;
+};
+
+void checkOffered(const bw::CandidateScan& scan) {
+  for (const bw::FeedCandidate& c : scan.candidates) {
+    const std::string_view u = c.url.view();
+    if (u.substr(0, 7) != "http://" && u.substr(0, 8) != "https://") std::abort();
+  }
+  bw::feedChoiceQuestion(scan.candidates);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (!bw::fuzzing::stateForInput<State>(data) || size > (1 << 20)) return 0;
+  std::unique_ptr<char[]> page(new char[size == 0 ? 1 : size]);
+  if (size > 0) std::memcpy(page.get(), data, size);
+  const std::string_view text(page.get(), size);
+  const char* const pageURL = "http://example.org/dir/page.html";
+  checkOffered(bw::collectFeedCandidates(nullptr, text, pageURL));
+  bw::cXML reader;
+  if (reader.open(page.get(), static_cast<int32_t>(size))) {
+    bw::XmlParseResult doc = reader.parseDocument();
+    reader.close();
+    if (doc.root) checkOffered(bw::collectFeedCandidates(doc.root.get(), text, pageURL));
+  }
+  return 0;
+}
