@@ -241,7 +241,6 @@ struct InProcess {
     modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
     modules.add({"http", bw::initHTTPModule, bw::endHTTPModule});
     bw::addNewsModules(modules);
-    modules.add({"newsText", bw::initNewsTextModule, bw::endNewsTextModule});
     modules.initAll();
   }
   ~InProcess() { modules.endAll(); }

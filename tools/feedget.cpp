@@ -176,7 +176,6 @@ int main(int argc, char** argv) {
   modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
   modules.add({"http", bw::initHTTPModule, bw::endHTTPModule});
   bw::addNewsModules(modules);
-  modules.add({"newsText", bw::initNewsTextModule, bw::endNewsTextModule});
   ConsoleUi ui;
   bw::setNewsUi(&ui);
   bw::dos::setShellMode(true);
