@@ -250,7 +250,7 @@ TEST_F(AddUpdate, AParseFailureIsReportedEvenWhenTheFileCannotBeMade) {
 
 TEST_F(AddUpdate, PauseResumeCancelAndWindowEvents) {
   ScriptedProgress p;
-  ScriptedWindow other;
+  ScriptedProgressWindow other;
   NewsGuiItem otherButton;
   // Paused: no step is made until Resume.
   FakeDownloader d(kFeedNoBody, 3);

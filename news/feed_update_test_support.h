@@ -22,7 +22,7 @@
 
 namespace bw::testing_news {
 
-class ScriptedWindow : public NewsGuiWindow {
+class ScriptedProgressWindow : public NewsGuiWindow {
  public:
   void setBusy(bool busy) override { busyHistory.push_back(busy); }
   bool infoCloseRequested(bool keep) override {
@@ -50,7 +50,7 @@ class ScriptedPage : public NewsGuiPageGroup {
 
 // The progress window record over scripted items.
 struct ScriptedProgress {
-  ScriptedWindow window;
+  ScriptedProgressWindow window;
   ScriptedText feedText, stepText, progressText;
   ScriptedPage page;
   NewsGuiItem pause, resume, cancel;
