@@ -1,8 +1,8 @@
 // news/short_link_server_test_support.h - a loopback HTTP server that holds
 // many connections at once (one thread each) and counts them, for the
 // short-link tests and benchmark: each request's answer comes from a script
-// given the request path, after the script's delay; a silent answer holds
-// the connection until the server stops.
+// given the request path, after the script's delay (a start of it may go
+// first); a silent answer holds the connection until the server stops.
 #pragma once
 
 #include <netinet/in.h>
@@ -26,6 +26,7 @@ struct ShortAnswer {
   std::string response;  // the whole answer, status line first
   int delayMs = 0;
   bool silent = false;   // never answer
+  std::string start;     // sent at once, before the delay (and the silence)
 };
 
 class ConcurrentServer {
@@ -96,6 +97,7 @@ class ConcurrentServer {
       paths_.push_back(path);
     }
     ShortAnswer answer = script_(path);
+    if (!answer.start.empty()) test::sendAll(fd, answer.start.data(), answer.start.size());
     auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.delayMs);
     while (!stopping_ && (answer.silent || std::chrono::steady_clock::now() < until)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));

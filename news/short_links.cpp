@@ -4,6 +4,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -79,7 +80,7 @@ class Expander {
  private:
   struct Slot {
     std::unique_ptr<cHTTP> http;
-    int32_t state = 0;  // 0 free, 1 connecting, 2 sent
+    int32_t state = 0;  // 0 free, 1 connecting, 2 sent, 3 redirect status read, 4 other status
     int64_t deadline = 0;
   };
 
@@ -128,11 +129,18 @@ class Expander {
         return;
       }
       if (retry) retry->push_back(item);
-    } else if (slot.state == 2) {
-      cHTTP::Status status = http->getStatus();
-      if (status.redirect) {
-        cHTTP::Redirect redirect = http->getRedirect(1500);
-        if (!redirect.location.isNil()) takeLocation(item, redirect.location);
+    } else if (slot.state >= 2) {
+      // The answer is read as it comes: a shortener that sends part of it
+      // and stalls holds its own slot only, until its deadline.
+      if (slot.state == 2) {
+        std::optional<cHTTP::Status> status = http->pollStatus();
+        if (!status) return;
+        slot.state = status->redirect ? 3 : 4;
+      }
+      if (slot.state == 3) {
+        std::optional<cHTTP::Redirect> redirect = http->pollRedirect(1500);
+        if (!redirect) return;
+        if (!redirect->location.isNil()) takeLocation(item, redirect->location);
       }
       http->close();
     } else {

@@ -1,12 +1,13 @@
 // news/short_links_test.cpp - short-link expansion against a loopback
 // shortener that counts its connections: which links are short, which
 // answers change a link, eight requests at once, the retry after the pause,
-// the deadline of a silent shortener, saving; and isSameLink.
+// the deadline of a silent or stalling shortener, saving; and isSameLink.
 #include "news/short_links.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@ using testing_news::ShortAnswer;
 ShortAnswer redirect(int status, const std::string& location, int delayMs = 0) {
   std::string r = "HTTP/1.0 " + std::to_string(status) + " Moved\r\n";
   if (!location.empty()) r += "Location: " + location + "\r\n";
-  return {r + "\r\n", delayMs, false};
+  return {r + "\r\n", delayMs, false, ""};
 }
 
 class ShortLinks : public testing_news::NewsTest {
@@ -75,7 +76,7 @@ TEST_F(ShortLinks, TakesTheFirstRedirectOnly) {
     if (path == "c") return redirect(303, "http://example.org/c");
     if (path == "d") return redirect(307, "http://example.org/d");
     if (path == "e") return redirect(308, "http://example.org/e");
-    if (path == "f") return ShortAnswer{"HTTP/1.0 200 OK\r\n\r\nbody", 0, false};
+    if (path == "f") return ShortAnswer{"HTTP/1.0 200 OK\r\n\r\nbody", 0, false, ""};
     if (path == "g") return redirect(302, "");
     if (path == "h") return redirect(301, "/abc");
     if (path == "i") return redirect(301, "javascript:alert(1)");
@@ -143,7 +144,7 @@ TEST_F(ShortLinks, RetriesAFailedSendOnceAfterThePause) {
 }
 
 TEST_F(ShortLinks, ASilentShortenerEndsAtTheDeadline) {
-  ConcurrentServer server([](const std::string&) { return ShortAnswer{"", 0, true}; });
+  ConcurrentServer server([](const std::string&) { return ShortAnswer{"", 0, true, ""}; });
   // Each reading of the clock is three seconds later.
   std::atomic<int64_t> now{1700000000};
   setClockSource([&] { return ClockReading{now.fetch_add(3), 0, false}; });
@@ -153,6 +154,33 @@ TEST_F(ShortLinks, ASilentShortenerEndsAtTheDeadline) {
   EXPECT_EQ(sleeps, std::vector<int32_t>{kShortLinkRetryTicks});
   EXPECT_EQ(server.connections(), 2);
   EXPECT_EQ(items[0].link, server.url("q"));
+}
+
+TEST_F(ShortLinks, AnAnswerThatStallsHoldsOnlyItsOwnRequest) {
+  // One shortener sends the start of its answer and then nothing, the other
+  // answers at once. Read as it comes, the stalled request ends at its
+  // deadline and is retried after the pause, like a silent one; a wait for
+  // the rest would hold every request until the connection's own time-out.
+  // The clock runs ten times as fast as the real one.
+  const auto origin = std::chrono::steady_clock::now();
+  setClockSource([origin] {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - origin);
+    return ClockReading{1700000000 + ms.count() / 100, 0, false};
+  });
+  for (const std::string start : {"HTTP/1.0 30", "HTTP/1.0 301 Moved\r\nLoca"}) {
+    SCOPED_TRACE(start);
+    ConcurrentServer server([&](const std::string& path) {
+      return path == "stalls" ? ShortAnswer{"", 0, true, start} : redirect(301, "http://example.org/long");
+    });
+    std::vector<int32_t> sleeps;
+    std::deque<newsItem> items =
+        expand({server.url("stalls"), server.url("answers")}, ShortLinkHooks{[&](int32_t t) { sleeps.push_back(t); }});
+    server.stop();
+    EXPECT_EQ(sleeps, std::vector<int32_t>{kShortLinkRetryTicks});
+    EXPECT_EQ(server.connections(), 3);
+    EXPECT_EQ(items[0].link, server.url("stalls"));
+    EXPECT_EQ(items[1].link, "http://example.org/long");
+  }
 }
 
 TEST_F(ShortLinks, SavesChangedItems) {

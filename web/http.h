@@ -44,6 +44,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,15 @@ class cHTTP : public class_base {
   };
   Header getHeader(int32_t bufSize);
 
+  // The status and redirect steps of a non-blocking request without the
+  // wait of getStatus and getRedirect: nothing while the status line or the
+  // header lines are still coming (what was read is kept; ask again when
+  // the watcher reports the request ready), else what those steps answer.
+  // A request being served beside others uses these, so that one slow
+  // answer cannot hold the rest.
+  std::optional<Status> pollStatus();
+  std::optional<Redirect> pollRedirect(int32_t bufSize);
+
   struct Step {
     int32_t result = 0;
     bool finished = false;
@@ -256,6 +266,9 @@ class cHTTP : public class_base {
   // for data.
   bool statusStep();
   bool headerStep(int32_t bufSize, Header* out);
+  // getRedirect's step after the status: nothing while a non-blocking
+  // request waits for header lines.
+  std::optional<Redirect> redirectStep(int32_t bufSize);
   Step followRedirect();
   Step bodyStep();
   struct BodyProgress {

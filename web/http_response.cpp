@@ -160,12 +160,12 @@ cHTTP::Header cHTTP::getHeader(int32_t bufSize) {
   return h;
 }
 
-cHTTP::Redirect cHTTP::getRedirect(int32_t bufSize) {
-  if (state_ != kStatusRead) raise("EMU", "cHTTP.getRedirect(); previous method call was not getStatus()");
+std::optional<cHTTP::Redirect> cHTTP::redirectStep(int32_t bufSize) {
   Redirect r;
   r.result = -1;
   if (isRedirectStatus(status_)) {
-    Header h = getHeader(bufSize);
+    Header h;
+    if (!headerStep(bufSize, &h)) return std::nullopt;
     if (h.result == 0) {
       r.location = getHeaderValue(h.lines, "Location", 8);
       if (!r.location.isNil()) r.result = 0;
@@ -174,6 +174,25 @@ cHTTP::Redirect cHTTP::getRedirect(int32_t bufSize) {
   r.permanent = status_ == 301 || status_ == 308;
   state_ = r.result == 0 ? kRedirectRead : kFailed;
   return r;
+}
+
+cHTTP::Redirect cHTTP::getRedirect(int32_t bufSize) {
+  if (state_ != kStatusRead) raise("EMU", "cHTTP.getRedirect(); previous method call was not getStatus()");
+  waitForData_ = true;
+  std::optional<Redirect> r = redirectStep(bufSize);
+  waitForData_ = false;
+  return *r;
+}
+
+std::optional<cHTTP::Status> cHTTP::pollStatus() {
+  if (state_ != kSent) raise("EMU", "cHTTP.pollStatus(); previous method call was not sendRequest()");
+  if (!statusStep()) return std::nullopt;
+  return Status{status_, isRedirectStatus(status_)};
+}
+
+std::optional<cHTTP::Redirect> cHTTP::pollRedirect(int32_t bufSize) {
+  if (state_ != kStatusRead) raise("EMU", "cHTTP.pollRedirect(); previous method call was not pollStatus()");
+  return redirectStep(bufSize);
 }
 
 }  // namespace bw
