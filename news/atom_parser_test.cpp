@@ -8,6 +8,7 @@
 #include <string>
 
 #include "news/feed_parse_test_support.h"
+#include "web/web_corpus_test_support.h"
 
 namespace bw {
 namespace {
@@ -83,6 +84,8 @@ TEST_F(AtomParser, ReadsEntries) {
   EXPECT_EQ(v[1].published, kDateUnset);
   EXPECT_EQ(v[1].updated, kDateInvalid);
   EXPECT_EQ(v[1].content, "c");
+  // The whole model, as tools/newsdump prints it.
+  compareOrUpdateOutcomesIn("news/testdata", "atom_parser.newsdump", dumpModel());
 }
 
 TEST_F(AtomParser, TestsLinkAttributesIgnoringCase) {

@@ -54,7 +54,15 @@ class FeedParseTest : public NewsTest {
       db->unloadObject(f);
       f = next;
     }
+    if (rootStored) db->unloadObject(root.release());
     root.reset();
+    rootStored = false;
+  }
+  // The whole model as tools/newsdump prints it, from the root stored now.
+  std::string dumpModel() {
+    if (!rootStored) db->setRootValue(db->createdObject(root.get()));
+    rootStored = true;
+    return dumpNewsModel(*db);
   }
 
   std::unique_ptr<webDataRoot> read(const std::string& xml) {
@@ -75,7 +83,7 @@ class FeedParseTest : public NewsTest {
   }
   // The feed's items, head to tail, loaded one at a time.
   struct ItemView {
-    std::string uniqueID, title, link, tags, summary, content;
+    std::string uniqueID, title, link, tags, summary, content, author;
     bigTime published, updated;
     int32_t older, newest;
   };
@@ -86,7 +94,7 @@ class FeedParseTest : public NewsTest {
       newsItemBody* body = loadObject_newsItemBody(*db, it->bodyIndex);
       auto s = [](const Str& t) { return t.isNil() ? std::string("NIL") : t.str(); };
       out.push_back({s(it->uniqueID), s(it->title), s(it->link), s(it->tags), s(body ? body->summary : Str()),
-                     s(body ? body->content : Str()), it->published, it->updated, it->olderDuplicateItemIndex,
+                     s(body ? body->content : Str()), s(body ? body->author : Str()), it->published, it->updated, it->olderDuplicateItemIndex,
                      it->newestDuplicateItemIndex});
       i = it->infoNextIndex();
       db->unloadObject(body);
@@ -96,6 +104,7 @@ class FeedParseTest : public NewsTest {
   }
 
   std::unique_ptr<newsRoot> root;
+  bool rootStored = false;  // the soup owns root (one use held)
   ScriptedNewsUi ui;
   std::vector<std::unique_ptr<std::string>> texts;
 };

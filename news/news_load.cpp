@@ -78,7 +78,14 @@ newsFeed* loadObject_newsFeed(cJournaledIndexedObjectSoupDatabase& db, int32_t i
   return feed;
 }
 
+namespace {
+int64_t gNewsItemLoads = 0;
+}  // namespace
+
+int64_t infoNewsItemLoads() { return gNewsItemLoads; }
+
 newsItem* loadObject_newsItem(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  ++gNewsItemLoads;
   bool fresh = false;
   return loadAs<newsItem>(db, index, fresh);
 }

@@ -32,6 +32,9 @@ newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, i
 // one the loaded feed of its feedIndex: "BUG" "loadObject_newsItem2(); feed
 // was not already loaded" when there is none (the item is given back).
 newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
+// How often loadObject_newsItem was called since the process started: the
+// tests and benchmarks that bound the loads of an operation read it.
+int64_t infoNewsItemLoads();
 
 // Writes the header of the loaded node at index, if there is one: a list
 // change moves a loaded node's links in memory only.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "news/feed_parse_test_support.h"
+#include "web/web_corpus_test_support.h"
 
 namespace bw {
 namespace {
@@ -68,6 +69,8 @@ TEST_F(RssParser, FillsTheFeedAndItsItems) {
   EXPECT_EQ(byID["http://www.washingtonpost.com/x"].link, "http://www.washingtonpost.com:80/x");
   EXPECT_EQ(byID["Five"].content, "NIL");
   EXPECT_EQ(byID["Five"].link, "");
+  // The whole model, as tools/newsdump prints it.
+  compareOrUpdateOutcomesIn("news/testdata", "rss_parser.newsdump", dumpModel());
 }
 
 TEST_F(RssParser, RefusesWhatItCannotStore) {

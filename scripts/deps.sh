@@ -11,7 +11,7 @@ BRINDLEWORK_PACKAGES=(
   qt6-base-dev fonts-dejavu-core locales-all xvfb xauth
 )
 BRINDLEWORK_BENCH_PACKAGES=(
-  libpugixml-dev libxml2-dev libexpat1-dev
+  libpugixml-dev libxml2-dev libexpat1-dev libmrss0-dev
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   libsqlite3-dev
   libssl-dev
