@@ -3,8 +3,8 @@
 //   1. a ~5 MB RSS 2.0 of 5,000 items built from the corpora's items, read
 //      and parsed into a new feed, again (all repeats) and with 10 % changed,
 //      into a database on the in-memory backend, with the item loads of each
-//      parse; libmrss's mrss_parse_buffer on the same bytes (target: ours
-//      1.5x as fast; short links stay offline here);
+//      parse (short links stay offline); libmrss's mrss_parse_buffer on the
+//      same bytes (target: ours 1.5x as fast);
 //   2. htmlToDisplayText over the corpora's descriptions against libxml2's
 //      htmlReadMemory + xmlNodeGetContent (target: ours 2x as fast);
 //   3. 1,000 short links against a loopback shortener answering after
@@ -28,19 +28,14 @@
 
 #include "bench/bench_ratio.h"
 #include "bench/bench_testdata.h"
-#include "core/module_registry.h"
-#include "database/journal_file.h"
 #include "news/html_text.h"
 #include "news/memory_news_support.h"
 #include "news/news_load.h"
-#include "news/news_module_list.h"
 #include "news/news_objects.h"
 #include "news/rss_parser.h"
 #include "news/short_link_server_test_support.h"
 #include "news/short_links.h"
 #include "news/ui_seam_test_support.h"
-#include "platform/clock.h"
-#include "platform/dos_env.h"
 #include "web/http.h"
 #include "web/xml_reader.h"
 
@@ -71,11 +66,7 @@ std::string unescape(std::string s) {
 
 struct Corpus {
   Corpus() {
-    modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
-    bw::addNewsModules(modules);
-    modules.add({"http", bw::initHTTPModule, bw::endHTTPModule});
-    modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
-    modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
+    bw::testing_news::addMemoryNewsModules(modules);
     modules.initAll();
     const fs::path base = fs::path(BRINDLEWORK_TESTDATA_DIR) / "feeds";
     if (!fs::exists(base)) return;
@@ -136,9 +127,6 @@ void BM_FeedParse_Ours(benchmark::State& state) {
   Corpus& c = corpus();
   if (c.feed.empty()) return state.SkipWithError("corpus not found");
   const std::string& second = state.range(0) == 2 ? c.changedFeed : c.feed;
-  bw::ShortLinkHooks offline;
-  offline.offline = true;
-  bw::setDefaultShortLinkHooks(offline);
   int64_t loads = 0;
   for (auto _ : state) {
     state.PauseTiming();
@@ -152,7 +140,6 @@ void BM_FeedParse_Ours(benchmark::State& state) {
     news.reset();
     state.ResumeTiming();
   }
-  bw::setDefaultShortLinkHooks({});
   const auto n = static_cast<double>(state.iterations());
   state.counters["items/s"] = benchmark::Counter(5000.0 * n, benchmark::Counter::kIsRate);
   state.counters["item_loads/parse"] = static_cast<double>(loads) / n;

@@ -9,25 +9,13 @@
 
 #include "core/exception.h"
 #include "fuzz/fuzz_text_modules.h"
-#include "news/news_module_list.h"
-#include "news/html_text.h"
 #include "news/memory_news_support.h"
-#include "news/news_orderings.h"
-#include "platform/clock.h"
-#include "platform/dos_env.h"
-#include "database/journal_file.h"
-#include "web/http.h"
-#include "web/xml_entities.h"
 
 namespace {
 
 struct State {
   State() {
-    modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
-    bw::addNewsModules(modules);
-    modules.add({"http", bw::initHTTPModule, bw::endHTTPModule});
-    modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
-    modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
+    bw::testing_news::addMemoryNewsModules(modules);
     modules.initAll();
   }
   ~State() { modules.endAll(); }

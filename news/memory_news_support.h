@@ -1,27 +1,48 @@
 // news/memory_news_support.h - a news database on the in-memory recording
 // backend with its root and a scripted user interface, for the benchmark
 // and the parser fuzz target: parse a document text into it, as often as
-// wanted. Needs the DOS layer (for "T:"), the list, translate, charset, XML
-// and news modules started and the timer device and journal module open.
+// wanted. Needs the modules addMemoryNewsModules lists started: the DOS
+// layer (for "T:"), the news modules, HTTP, the timer device and the
+// journal module.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "core/module_registry.h"
 #include "database/crashing_backend.h"
+#include "database/journal_file.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_database.h"
 #include "news/atom_parser.h"
+#include "news/news_module_list.h"
 #include "news/news_objects.h"
 #include "news/rss_parser.h"
+#include "news/short_links.h"
 #include "news/ui_seam_test_support.h"
+#include "platform/clock.h"
+#include "platform/dos_env.h"
+#include "web/http.h"
 #include "web/xml_reader.h"
 
 namespace bw::testing_news {
 
+// The modules a MemoryNews needs, in start-up order.
+inline void addMemoryNewsModules(ModuleRegistry& modules) {
+  modules.add({"dos", dos::initDosLayer, dos::endDosLayer});
+  addNewsModules(modules);
+  modules.add({"http", initHTTPModule, endHTTPModule});
+  modules.add({"timer", initTimerDevice, closeTimerDevice});
+  modules.add({"journal", journalModuleInit, journalModuleEnd});
+}
+
 class MemoryNews {
  public:
+  // Short links stay as they are while it exists: no parse makes requests.
   MemoryNews() {
+    ShortLinkHooks offline;
+    offline.offline = true;
+    setDefaultShortLinkHooks(offline);
     auto file = std::make_unique<JournaledSoupBlockFile>(0);
     file->file().setIoBackend(backend_);
     // The backend holds this one file, so it exists once anything does.
@@ -42,6 +63,7 @@ class MemoryNews {
     }
     root_.reset();
     if (db_->isOpen()) db_->close();
+    setDefaultShortLinkHooks({});
   }
   MemoryNews(const MemoryNews&) = delete;
   MemoryNews& operator=(const MemoryNews&) = delete;
