@@ -9,6 +9,7 @@
 // time to add one 1 MB feed through addUpdateFeed, and the window polls
 // made per MB.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -26,9 +27,10 @@
 
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
-#include "news/html_text.h"
 #include "news/memory_news_support.h"
 #include "news/news_module_list.h"
+#include "database/journal_file.h"
+#include "platform/clock.h"
 #include "platform/dos_env.h"
 #include "web/http.h"
 #include "web/http_test_support.h"
@@ -287,7 +289,7 @@ class UpdateAllReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
-      if (r.skipped) continue;
+      if (r.error_occurred) continue;
       auto wall = r.counters.find("wall_s");
       auto rss = r.counters.find("peak_MiB");
       if (wall != r.counters.end() && rss != r.counters.end())

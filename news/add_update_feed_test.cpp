@@ -414,5 +414,41 @@ TEST_F(AddUpdate, HttpsFeedsWithTheirCertificateChecked) {
   EXPECT_EQ(ui.calls.size(), 1u);
 }
 
+// The documents the feed validator's cases expect a well-formedness error
+// from, served as feeds: those our reader refuses are kept byte for byte
+// in RAM:; the others it reads leniently (unknown entities, missing
+// namespace declarations).
+TEST_F(AddUpdate, MalformedCorpusFeedsAreKeptByteForByte) {
+  const std::filesystem::path dir = std::filesystem::path(BRINDLEWORK_TESTDATA_DIR) / "feeds/feedvalidator";
+  if (!std::filesystem::exists(dir)) GTEST_SKIP() << "no corpus at " << dir;
+  const struct {
+    const char* file;
+    bool refused;  // by our reader: kind 4
+  } cases[] = {
+      {"rss/must/rss91u_entity.xml", false},
+      {"rss/must/missing_namespace.xml", false},
+      {"rss/must/invalid_xml.xml", true},  // the one our lenient reader refuses,
+      {"rss/must/missing_namespace2.xml", false},
+      {"rss/must/invalid_namespace2.xml", false},
+      {"rss/must/missing_namespace_attr_only.xml", false},
+      {"rss20/data-types-characterdata/amp-HEX-upper.xml", false},
+      {"atom/must/invalid_xml.xml", false},
+      {"atom/must/feed_namespace_missing_dc.xml", false},
+      {"atom/3.1.1.3/xhtml_named_entity.xml", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string bytes = test::readFile((dir / c.file).string());
+    ui.calls.clear();
+    server.putFeed("/sax.xml", bytes);
+    add(server.url("/sax.xml"));
+    const bool refused = !ui.calls.empty() && ui.calls[0].text.rfind("Parsing error", 0) == 0;
+    EXPECT_EQ(refused, c.refused);
+    if (refused) {
+      EXPECT_EQ(badDocument(ui.calls[0]), bytes);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace bw::testing_news

@@ -80,18 +80,5 @@ TEST_F(Downloader, CallbacksWithTheWrongFlagAreRefused) {
               "downloadXML.saveAppend(); callback supplied when supplyDestNow=FALSE");
 }
 
-TEST_F(Downloader, AnErrorStatusFailsTheTransfer) {
-  for (const char* status : {"404 Not Found", "410 Gone", "503 Busy"}) {
-    SCOPED_TRACE(status);
-    server.put("/x.xml", httpReply(rssFeed(1, 1), status));
-    downloadXML d;
-    ASSERT_EQ(d.open(server.url("/x.xml"), nullptr, false).failed, 0);
-    d.saveInit(true, nullptr, kFeedBufferSize);
-    DownloadStep s = runDownload(d);
-    EXPECT_EQ(s.failed, kFeedDownloadFailed);
-    EXPECT_FALSE(s.finished);
-  }
-}
-
 }  // namespace
 }  // namespace bw::testing_news
