@@ -2,13 +2,16 @@
 // discovery's candidate collection: as a well-formed document when the XML
 // reader takes them, and as a page text read tag by tag. Nothing may raise
 // or read outside the bytes given (they sit in a block of exactly their
-// size); every candidate offered must be an http or https address.
+// size); every candidate offered must be an http or https address (the
+// scheme in any letter case).
+#include <cctype>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "fuzz/fuzz_text_modules.h"
@@ -31,8 +34,9 @@ struct State {
 
 void checkOffered(const bw::CandidateScan& scan) {
   for (const bw::FeedCandidate& c : scan.candidates) {
-    const std::string_view u = c.url.view();
-    if (u.substr(0, 7) != "http://" && u.substr(0, 8) != "https://") std::abort();
+    std::string u(c.url.view().substr(0, 8));
+    for (char& ch : u) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (u.rfind("http://", 0) != 0 && u.rfind("https://", 0) != 0) std::abort();
   }
   bw::feedChoiceQuestion(scan.candidates);
 }
