@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <map>
+#include <optional>
+#include <string>
 
 #include "core/raise_test_support.h"
 #include "web/http.h"
@@ -51,6 +53,34 @@ TEST(HttpWatcher, HandsOutReadyRequestsInTurn) {
   EXPECT_EQ(watcher.last(), &a.http);
   EXPECT_EQ(watcher.isReady(1000), &b.http);
   EXPECT_EQ(watcher.isReady(1000), &a.http);
+}
+
+// The polling steps answer nothing until their part of the answer is whole,
+// keeping what came; the pieces arrive apart.
+TEST(HttpWatcher, PollingStepsAnswerOnceTheirPartIsWhole) {
+  PairedRequest r;
+  ASSERT_EQ(r.http.sendRequest(), 0);
+  auto arrive = [&](const std::string& piece) {
+    ASSERT_EQ(::send(r.peer, piece.data(), piece.size(), 0), static_cast<ssize_t>(piece.size()));
+  };
+  expectRaise([&] { r.http.pollRedirect(256); }, "EMU", "cHTTP.pollRedirect(); previous method call was not pollStatus()");
+  EXPECT_FALSE(r.http.pollStatus());
+  arrive("HTTP/1.0 30");
+  EXPECT_FALSE(r.http.pollStatus());
+  arrive("8 Moved\r\nLoca");
+  std::optional<cHTTP::Status> status = r.http.pollStatus();
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->status, 308);
+  EXPECT_TRUE(status->redirect);
+  EXPECT_FALSE(r.http.pollRedirect(256));
+  arrive("tion: http://example.org/x\r\n");
+  EXPECT_FALSE(r.http.pollRedirect(256));
+  arrive("\r\n");
+  std::optional<cHTTP::Redirect> redirect = r.http.pollRedirect(256);
+  ASSERT_TRUE(redirect);
+  EXPECT_EQ(redirect->result, 0);
+  EXPECT_EQ(redirect->location, "http://example.org/x");
+  EXPECT_TRUE(redirect->permanent);
 }
 
 TEST(HttpWatcher, ConnectingRequestIsReadyWhenWritable) {
