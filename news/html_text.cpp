@@ -176,11 +176,16 @@ TranslateMatch fLineFeedTranslateMatcher::call(Text text, int32_t position, cons
 
 TranslateMatch fMergeMultipleSpacesTranslateMatcher::call(Text text, int32_t position, const TranslateEntry&) {
   std::string_view s = text.view();
-  size_t p = s.find_first_of(" \t", static_cast<size_t>(position));
-  if (p == std::string_view::npos) return {};
-  size_t end = s.find_first_not_of(" \t", p);
-  if (end == std::string_view::npos) end = s.size();
-  return replaced(static_cast<int32_t>(p), static_cast<int32_t>(end - p), " ");
+  // A lone space would be replaced by itself: only runs and tabs match, so
+  // ordinary prose costs the engine no match per word.
+  for (size_t p = s.find_first_of(" \t", static_cast<size_t>(position)); p != std::string_view::npos;
+       p = s.find_first_of(" \t", p + 1)) {
+    size_t end = s.find_first_not_of(" \t", p);
+    if (end == std::string_view::npos) end = s.size();
+    if (end - p == 1 && s[p] == ' ') continue;
+    return replaced(static_cast<int32_t>(p), static_cast<int32_t>(end - p), " ");
+  }
+  return {};
 }
 
 TranslateMatch fHtmlTranslateMatcher::call(Text text, int32_t position, const TranslateEntry& entry) {
