@@ -40,7 +40,6 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
   int32_t next = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
   for (int64_t n = 0; next != 0 && n < limit; ++n) {
     Loaded<newsItem> stored{db, loadObject_newsItem2(db, next, &feed)};
-    ++indexLoads_;
     if (!stored.object) break;
     if (!isMissing(stored->uniqueID) && !index_->get(stored->uniqueID).data) {
       index_->set(stored->uniqueID, new boxVALUE(next));

@@ -10,7 +10,7 @@
 //      key "#MISSING" is never indexed, looked up or chained: an item without
 //      an id is always new.
 //   2. Stored items are loaded only while they are compared and are given
-//      back at once; infoIndexLoads counts the loads of the index build.
+//      back at once (infoNewsItemLoads of news/news_load.h counts them).
 //   3. All item writes of a parse run in the one transaction the constructor
 //      begins and finish() ends. If finish() is never reached the new items
 //      are given back to the soup (which owns them) and the transaction is
@@ -59,7 +59,6 @@ class FeedMerge {
   // Steps 3 to 8: expansion, duplicate chains, insertion, feed times, save.
   void finish();
 
-  int32_t infoIndexLoads() const { return indexLoads_; }
   int32_t infoNewCount() const { return newCount_; }
 
  private:
@@ -73,7 +72,6 @@ class FeedMerge {
   cMegaList_class newItems_{false, nullptr, false};
   int32_t transaction_ = 0;
   bool finished_ = false;
-  int32_t indexLoads_ = 0;
   int32_t newCount_ = 0;
   bigTime newest_;
   bigTime oldest_ = 2147483647;
