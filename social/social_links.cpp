@@ -1,0 +1,101 @@
+// social/social_links.cpp - social link keys and the duplicate rebuild.
+#include "social/social_links.h"
+
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/ascii_case.h"
+#include "core/exception.h"
+#include "news/feed_merge.h"
+#include "news/news_config.h"
+#include "news/news_load.h"
+#include "news/short_links.h"
+#include "social/service_config.h"
+
+namespace bw {
+namespace {
+
+constexpr std::string_view kYoutube = kYoutubePrefix;
+static_assert(kYoutube.size() == 20);
+
+enum class FeedKind { kNone, kTwitter, kFacebook, kRss, kAtom };
+
+FeedKind kindOf(const Str& type) {
+  std::string_view t = type.view();
+  if (t.starts_with("Twitter")) return FeedKind::kTwitter;
+  if (t.starts_with("Facebook")) return FeedKind::kFacebook;
+  if (t.starts_with("RSS")) return FeedKind::kRss;
+  if (t.starts_with("Atom")) return FeedKind::kAtom;
+  return FeedKind::kNone;
+}
+
+}  // namespace
+
+Str normaliseSocialLink(Text link, bool onlyIfChanged) {
+  if (link.isNil()) raise("EMU", "normaliseSocialLink(); link=NIL");
+  const std::string_view text = link.view();
+  const size_t q = text.find('?');
+  if (q != std::string_view::npos && !startsWithNoCase(text, kYoutube)) {
+    size_t h = text.find('#', q);
+    if (h == std::string_view::npos) h = text.size();
+    size_t cut = q;
+    if (startsWithNoCase(text, newsConfig::kFacebookHome)) {
+      // Only the query itself is searched: a "comment_id=" in the "#" part
+      // would otherwise repeat that part.
+      const size_t c = text.substr(0, h).find("comment_id=", q + 1);
+      cut = c == std::string_view::npos ? h : c - 1;
+    } else if (text.substr(q < 4 ? 0 : q - 4, 5) == ".php?") {
+      cut = h;
+    }
+    if (cut > 0 && text[cut - 1] == '/') --cut;
+    std::string result(text.substr(0, cut));
+    result.append(text.substr(h));
+    return Str(result);
+  }
+  if (!text.empty() && text.back() == '/') return Str(text.substr(0, text.size() - 1));
+  if (!onlyIfChanged) return Str(text);
+  return Str();
+}
+
+Str socialLinkKey(Text link) {
+  Str key = normaliseSocialLink(link, true);
+  return key ? key : Str(link.view());
+}
+
+void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) {
+  const FeedKind kind = kindOf(feed.type);
+  if (kind == FeedKind::kNone) return;
+  if (!feed.itemList) raise("EMU", "rebuildFeedDuplicates(); feed has no item list");
+  const bool byLink = kind == FeedKind::kTwitter || kind == FeedKind::kFacebook;
+
+  SoupTransaction transaction(db.infoBlockFile());
+  std::unordered_map<std::string, int32_t> firstWithKey;
+  std::unordered_set<int32_t> walked;
+  for (int32_t index = feed.itemList->infoTailIndex(); index != 0 && walked.insert(index).second;) {
+    HeldItem item(db, loadObject_newsItem2(db, index, &feed));
+    if (!item) break;
+    if (item->infoIsDuplicate()) {
+      item->newestDuplicateItemIndex = 0;
+      item->olderDuplicateItemIndex = 0;
+      db.saveChangesToObject(item.get());
+    }
+    if (byLink && !item->link.empty()) {
+      auto [known, added] = firstWithKey.try_emplace(socialLinkKey(item->link).str(), index);
+      if (!added) {
+        HeldItem first(db, loadObject_newsItem2(db, known->second, &feed));
+        if (first && isSameLink(feed, item->link, first->link)) first->addAsNewestDuplicate(db, item.get());
+      }
+    } else if (!byLink && !feed.notUpdates && item->uniqueID.view() != kMissingText) {
+      auto [known, added] = firstWithKey.try_emplace(item->uniqueID.str(), index);
+      if (!added) {
+        HeldItem first(db, loadObject_newsItem2(db, known->second, &feed));
+        if (first) first->addAsNewestDuplicate(db, item.get());
+      }
+    }
+    index = item->infoPrevIndex();
+  }
+  transaction.finish();
+}
+
+}  // namespace bw

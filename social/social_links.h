@@ -1,0 +1,41 @@
+// social/social_links.h - the link keys under which items of Twitter and
+// Facebook feeds meet as repeats, and the rebuild of a feed's duplicate
+// chains from its stored items.
+//
+// Invariants:
+//   1. normaliseSocialLink keeps no state and never raises for a text; the
+//      query of a link is cut away except on YouTube links, on ".php" pages
+//      and, on the Facebook site, up to its "comment_id=" parameter; the "#"
+//      part is always kept, and a "/" right before the cut goes with it.
+//   2. rebuildFeedDuplicates runs in one SoupTransaction: an exception
+//      discards all of its changes and passes on. A feed whose type is not
+//      Twitter, Facebook, RSS or Atom is left untouched (no write at all).
+//   3. The rebuild walks the stored items from the oldest to the newest,
+//      once each (a list that loops back ends the walk), holding at most an
+//      item and the head of its chain at a time. Each item leaves its old
+//      chain and joins, as its newest member, the chain of the oldest item
+//      walked with the same key.
+#pragma once
+
+#include "core/str.h"
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+
+namespace bw {
+
+// The link's key. onlyIfChanged: NIL when no rule changes the link (the key
+// is then the link itself); otherwise never NIL. link must not be NIL
+// ("EMU").
+Str normaliseSocialLink(Text link, bool onlyIfChanged);
+
+// The key of a link as the parsers and the rebuild use it: the normalised
+// link, else the link.
+Str socialLinkKey(Text link);
+
+// Throws away the duplicate chains of feed's stored items and builds them
+// again: Twitter and Facebook feeds by link key (the chain's head must pass
+// isSameLink), RSS and Atom feeds by uniqueID ("#MISSING" never; none at
+// all when the feed's notUpdates is set). feed must be loaded on db.
+void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed);
+
+}  // namespace bw
