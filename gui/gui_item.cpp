@@ -2,12 +2,15 @@
 #include "gui/gui_item.h"
 
 #include "core/exception.h"
+#include "core/gui_list_functions.h"
 #include "gui/gui_gadgets.h"
 
 namespace bw {
 
 namespace {
 funcGuiNotify* gDefaultNotify = nullptr;
+fGuiListEntries* gDefaultListEntries = nullptr;
+fGuiListSort* gDefaultListSort = nullptr;
 }  // namespace
 
 cGuiGroupItem::cGuiGroupItem(Text title)
@@ -55,13 +58,23 @@ cGuiGroupPage* cGuiGroupPage::setState(int32_t page) {
   return this;
 }
 
-void initGuiModule() { gDefaultNotify = new funcGuiNotify(); }
+void initGuiModule() {
+  gDefaultNotify = new funcGuiNotify();
+  gDefaultListEntries = new fGuiListEntries();
+  gDefaultListSort = new fGuiListSort();
+}
 
 void endGuiModule() {
+  delete gDefaultListSort;
+  gDefaultListSort = nullptr;
+  delete gDefaultListEntries;
+  gDefaultListEntries = nullptr;
   delete gDefaultNotify;
   gDefaultNotify = nullptr;
 }
 
 funcGuiNotify* defaultGuiNotify() { return gDefaultNotify; }
+fGuiListEntries* defaultGuiListEntries() { return gDefaultListEntries; }
+fGuiListSort* defaultGuiListSort() { return gDefaultListSort; }
 
 }  // namespace bw

@@ -24,6 +24,9 @@
 
 namespace bw {
 
+class fGuiListEntries;
+class fGuiListSort;
+
 class cGuiItem;
 class cGuiGroupItem;
 
@@ -272,11 +275,15 @@ class cGuiBar : public cGuiItem {
   Str title_;
 };
 
-// Module initialiser and finaliser: the default notification function. The
-// lists' two default function objects are added with the lists.
+// Module initialiser and finaliser: the default notification function and
+// the lists' default row source and row order.
 void initGuiModule();
 void endGuiModule();
 // The default funcGuiNotify; nullptr outside the module's life.
 funcGuiNotify* defaultGuiNotify();
+// The default row source (yields nothing) and row order (whole labels, case
+// folded); nullptr outside the module's life.
+fGuiListEntries* defaultGuiListEntries();
+fGuiListSort* defaultGuiListSort();
 
 }  // namespace bw

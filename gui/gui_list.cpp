@@ -3,6 +3,7 @@
 #include "gui/gui_list.h"
 
 #include <algorithm>
+#include <string>
 
 #include "core/exception.h"
 #include "core/ordering.h"
@@ -54,8 +55,12 @@ int32_t compareGuiListFields(std::string_view a, std::string_view b, char sortTy
   }
   if (sortType != 'S' && sortType != 'I') return 0;
   bool fold = sortType == 'I';
+  size_t common = std::min(a.size(), b.size());
   for (size_t i = 0;; i++) {
-    if (i == a.size() || i == b.size()) return a.size() == b.size() ? 0 : (i == a.size() ? 1 : -1);
+    // Equal bytes are equal either way: skip them in one run.
+    i = static_cast<size_t>(std::mismatch(a.begin() + i, a.begin() + common, b.begin() + i).first -
+                            a.begin());
+    if (i == common) return a.size() == b.size() ? 0 : (i == a.size() ? 1 : -1);
     auto ca = static_cast<unsigned char>(fold ? upperAscii(a[i]) : a[i]);
     auto cb = static_cast<unsigned char>(fold ? upperAscii(b[i]) : b[i]);
     if (ca != cb) return ca < cb ? 1 : -1;
@@ -124,14 +129,16 @@ int32_t cGuiList::infoSelectionCount() const {
   requireBuilt("infoSelectionCount");
   if (!selectable_) return 0;
   if (!multiSelect_) return active_ == -1 ? 0 : 1;
-  return static_cast<int32_t>(std::count_if(rows_.begin(), rows_.end(), [](const auto& r) { return r->selected; }));
+  return static_cast<int32_t>(
+      std::count_if(rows_.begin(), rows_.end(), [](const auto& r) { return r->selected; }));
 }
 
 Str cGuiList::infoSingleSelectionEntry() const {
   requireBuilt("infoSingleSelectionEntry");
   if (!selectable_)
     raiseList("EMU", "infoSingleSelectionEntry", "this does not make sense, as entries are not selectable");
-  if (multiSelect_) raiseList("EMU", "infoSingleSelectionEntry", "this cannot be called when multiSelect=TRUE");
+  if (multiSelect_)
+    raiseList("EMU", "infoSingleSelectionEntry", "this cannot be called when multiSelect=TRUE");
   return active_ == -1 ? Str() : rows_[active_]->label;
 }
 
@@ -147,13 +154,57 @@ const cGuiList::Row* cGuiList::cursor_infoEntry() const {
 }
 
 int32_t cGuiList::compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const {
-  return sorter.call(a.label, b.label, a.data, b.data, a.dataBox.get(), b.dataBox.get());
+  if (sortMode_ != GuiListSortMode::byUser && sortMode_ != GuiListSortMode::byColumn)
+    return sorter.call(a.label, b.label, a.data, b.data, a.dataBox.get(), b.dataBox.get());
+  int32_t sign =
+      compareGuiListFields(sortField(a, sortColumn_), sortField(b, sortColumn_), sortTypes_[sortColumn_]);
+  return sortReverse_ ? -sign : sign;
+}
+
+void cGuiList::orderRows(fGuiListSort& sorter, Rows& rows) const {
+  if (sortMode_ != GuiListSortMode::byUser && sortMode_ != GuiListSortMode::byColumn) {
+    std::stable_sort(rows.begin(), rows.end(),
+                     [&](const auto& a, const auto& b) { return compareRows(sorter, *a, *b) > 0; });
+    return;
+  }
+  char type = sortTypes_[sortColumn_];
+  struct Keyed {
+    std::unique_ptr<Row> row;
+    std::string_view key;  // the field ('S'), its folded copy ('I')
+    int32_t number;        // 'N'
+  };
+  // 'I' compares folded copies made once, so that every comparison is a
+  // plain byte comparison (unsigned, the end of a field first).
+  std::vector<std::string> folded(type == 'I' ? rows.size() : 0);
+  std::vector<Keyed> keyed;
+  keyed.reserve(rows.size());
+  for (size_t i = 0; i < rows.size(); i++) {
+    std::string_view field = sortField(*rows[i], sortColumn_);
+    int32_t number = type == 'N' ? readRuntimeNumber(field, 0, true).value : 0;
+    if (type == 'I') {
+      folded[i].assign(field);
+      for (char& c : folded[i]) c = upperAscii(c);
+      field = folded[i];
+    }
+    keyed.push_back({std::move(rows[i]), field, number});
+  }
+  // The signs of compareGuiListFields.
+  auto sign = [type](const Keyed& a, const Keyed& b) {
+    if (type == 'N') return a.number == b.number ? 0 : (a.number < b.number ? 1 : -1);
+    if (type != 'I' && type != 'S') return 0;
+    int order = a.key.compare(b.key);
+    return order == 0 ? 0 : (order < 0 ? 1 : -1);
+  };
+  int32_t direction = sortReverse_ ? -1 : 1;
+  std::stable_sort(keyed.begin(), keyed.end(),
+                   [&](const Keyed& a, const Keyed& b) { return sign(a, b) * direction > 0; });
+  for (size_t i = 0; i < rows.size(); i++) rows[i] = std::move(keyed[i].row);
 }
 
 int32_t cGuiList::sortedIndexFor(fGuiListSort& sorter, const Row& newRow) const {
-  auto at = std::upper_bound(rows_.begin(), rows_.end(), &newRow, [&](const Row* n, const std::unique_ptr<Row>& r) {
-    return compareRows(sorter, *n, *r) > 0;
-  });
+  auto at = std::upper_bound(
+      rows_.begin(), rows_.end(), &newRow,
+      [&](const Row* n, const std::unique_ptr<Row>& r) { return compareRows(sorter, *n, *r) > 0; });
   return static_cast<int32_t>(at - rows_.begin());
 }
 
@@ -184,8 +235,10 @@ void cGuiList::eraseRow(int32_t index) {
   if (active_ == index) setActive(-1);
   rows_.erase(rows_.begin() + index);
   if (active_ > index) active_--;
-  if (pending_ == index) pending_ = -1;
-  else if (pending_ > index) pending_--;
+  if (pending_ == index)
+    pending_ = -1;
+  else if (pending_ > index)
+    pending_--;
   rowsRemoved(index, 1);
 }
 
@@ -222,8 +275,7 @@ void cGuiList::sortRows() {
   Row* cursorRow = rows_[cursor_].get();
   Row* activeRow = entryAt(active_);
   Row* pendingRow = entryAt(pending_);
-  std::stable_sort(rows_.begin(), rows_.end(),
-                   [&](const auto& a, const auto& b) { return compareRows(*sorter, *a, *b) > 0; });
+  orderRows(*sorter, rows_);
   cursor_ = indexOf(rows_, cursorRow, 0);
   active_ = indexOf(rows_, activeRow, -1);
   pending_ = indexOf(rows_, pendingRow, -1);
@@ -258,15 +310,15 @@ void cGuiList::addEntries(fGuiListEntries& source) {
   // One merge: the new rows in call order among equals, after equal rows
   // already there.
   auto before = [&](const auto& a, const auto& b) { return compareRows(*sorter, *a, *b) > 0; };
-  std::stable_sort(added.begin(), added.end(), before);
+  orderRows(*sorter, added);
   Row* cursorRow = entryAt(cursor_);
   Row* activeRow = entryAt(active_);
   Row* pendingRow = entryAt(pending_);
   Rows merged;
   merged.reserve(rows_.size() + added.size());
   std::merge(std::make_move_iterator(rows_.begin()), std::make_move_iterator(rows_.end()),
-             std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()), std::back_inserter(merged),
-             before);
+             std::make_move_iterator(added.begin()), std::make_move_iterator(added.end()),
+             std::back_inserter(merged), before);
   rows_ = std::move(merged);
   cursor_ = indexOf(rows_, cursorRow, 0);
   active_ = indexOf(rows_, activeRow, -1);
@@ -289,8 +341,7 @@ void cGuiList::updateF(fGuiListEntries& source) {
   Rows incoming;
   for (GuiListRow next = source.call(); !next.label.isNil(); next = source.call())
     incoming.push_back(makeRow(std::move(next)));
-  std::stable_sort(incoming.begin(), incoming.end(),
-                   [&](const auto& a, const auto& b) { return compareRows(sorter, *a, *b) > 0; });
+  orderRows(sorter, incoming);
 
   // Walk both in order: a row in both takes the new values (its label object
   // only when the text differs), a row only in the list goes, a row only in
@@ -305,7 +356,8 @@ void cGuiList::updateF(fGuiListEntries& source) {
   size_t o = 0;
   size_t n = 0;
   while (o < rows_.size() || n < incoming.size()) {
-    int32_t c = n == incoming.size() ? 1 : (o == rows_.size() ? -1 : compareRows(sorter, *rows_[o], *incoming[n]));
+    int32_t c =
+        n == incoming.size() ? 1 : (o == rows_.size() ? -1 : compareRows(sorter, *rows_[o], *incoming[n]));
     if (c < 0) {
       merged.push_back(std::move(incoming[n++]));
       continue;
@@ -531,8 +583,10 @@ void cGuiList::cursor_setLabel(Str label, int32_t move) {
   }
   r.label = std::move(label);
   shownChanged(r, cursor_);
-  if (move == 1) cursor_gotoNext(1);
-  else if (move != 0) cursor_gotoNext(-1);
+  if (move == 1)
+    cursor_gotoNext(1);
+  else if (move != 0)
+    cursor_gotoNext(-1);
   if (resort) sortRows();
 }
 
@@ -559,8 +613,10 @@ void cGuiList::cursor_setState(bool state) {
     setActive(state ? cursor_ : -1);
     return;
   }
-  if (state) jumpTo(cursor_);
-  else if (cursor_ == active_) setActive(-1);
+  if (state)
+    jumpTo(cursor_);
+  else if (cursor_ == active_)
+    setActive(-1);
   r.selected = state;
   selectChanged();
 }
@@ -650,7 +706,8 @@ void cGuiList::removeMarked(bool goBack, Take take) {
   if (cursorRow && cursorRow->marked) {
     auto unmarked = [](const auto& r) { return !r->marked; };
     auto after = std::find_if(rows_.begin() + cursor_, rows_.end(), unmarked);
-    auto before = std::find_if(rows_.rbegin() + (static_cast<int32_t>(rows_.size()) - cursor_), rows_.rend(), unmarked);
+    auto before =
+        std::find_if(rows_.rbegin() + (static_cast<int32_t>(rows_.size()) - cursor_), rows_.rend(), unmarked);
     Row* firstLeft = nullptr;
     Row* lastLeft = nullptr;
     for (auto& r : rows_) {
@@ -658,8 +715,10 @@ void cGuiList::removeMarked(bool goBack, Take take) {
       if (!firstLeft) firstLeft = r.get();
       lastLeft = r.get();
     }
-    if (goBack) cursorRow = before != rows_.rend() ? before->get() : firstLeft;
-    else cursorRow = after != rows_.end() ? after->get() : lastLeft;
+    if (goBack)
+      cursorRow = before != rows_.rend() ? before->get() : firstLeft;
+    else
+      cursorRow = after != rows_.end() ? after->get() : lastLeft;
   }
   Row* activeRow = entryAt(active_);
   Row* pendingRow = entryAt(pending_);
@@ -671,8 +730,10 @@ void cGuiList::removeMarked(bool goBack, Take take) {
   Rows kept;
   kept.reserve(rows_.size());
   for (auto& r : rows_) {
-    if (r->marked) take(*r);
-    else kept.push_back(std::move(r));
+    if (r->marked)
+      take(*r);
+    else
+      kept.push_back(std::move(r));
   }
   rows_ = std::move(kept);
   cursor_ = indexOf(rows_, cursorRow, 0);
@@ -699,16 +760,6 @@ int32_t cGuiList::infoPendingEntry(bool moveCursor, bool keep) {
   if (moveCursor && pending >= 0) cursor_ = pending;
   if (!keep) pending_ = -1;
   return pending;
-}
-
-fGuiListEntries* defaultGuiListEntries() {
-  static fGuiListEntries entries;
-  return &entries;
-}
-
-fGuiListSort* defaultGuiListSort() {
-  static fGuiListSort sorter;
-  return &sorter;
 }
 
 }  // namespace bw

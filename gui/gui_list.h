@@ -222,7 +222,9 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   int32_t cursor_getData() const { return row("cursor_getData").data; }
   void cursor_setData(int32_t data) { row("cursor_setData").data = data; }
   box* cursor_getDataBox() override { return row("cursor_getDataBox").dataBox.get(); }
-  void cursor_setDataBox(std::unique_ptr<box> dataBox) { row("cursor_setDataBox").dataBox = std::move(dataBox); }
+  void cursor_setDataBox(std::unique_ptr<box> dataBox) {
+    row("cursor_setDataBox").dataBox = std::move(dataBox);
+  }
   // Unsorted lists only: before the cursor row (the cursor stays on its
   // row) or after it (the cursor stays).
   void cursor_beforeInsert(Str label, int32_t style, bool marked, int32_t data, std::unique_ptr<box> dataBox);
@@ -278,9 +280,11 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   virtual void jumpTo(int32_t index) { (void)index; }
   // The sort mode or the user sort column changed.
   virtual void sortModeChanged() {}
-  // 1 when a goes before b: the sorter's convention; a host orders columns
-  // on what it shows.
-  virtual int32_t compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const;
+  // The field the column modes order a row by; a host orders by what it
+  // shows (its texts' escapes skipped).
+  virtual std::string_view sortField(const Row& row, int32_t column) const {
+    return guiListColumnField(row.label.view(), column);
+  }
   // The user's own selection, from the shown list: no hooks called.
   void storeUserSelection(const std::vector<int32_t>& selected, int32_t active);
   // A double-clicked row becomes the pending one.
@@ -291,7 +295,13 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
 
   Row& row(const char* method) const;
   // The index a new row goes to in the sorted order: after equal rows.
+  // 1 when a goes before b (the sorter's convention): the column modes by
+  // sortField, the function mode by the sorter.
+  int32_t compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const;
   int32_t sortedIndexFor(fGuiListSort& sorter, const Row& newRow) const;
+  // Stable sort into the list's order; the column modes read each row's
+  // field (and number) once.
+  void orderRows(fGuiListSort& sorter, Rows& rows) const;
   void insertRows(int32_t index, Rows newRows);
   void eraseRow(int32_t index);
   void setActive(int32_t index);
@@ -326,10 +336,5 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   fGuiListSort* sortFunction_ = nullptr;
   fGuiListSortByColumn columnSorter_;
 };
-
-// The module's default row source (yields nothing) and row order (whole
-// labels, case folded); made by initGuiModule.
-fGuiListEntries* defaultGuiListEntries();
-fGuiListSort* defaultGuiListSort();
 
 }  // namespace bw

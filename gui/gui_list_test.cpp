@@ -39,9 +39,9 @@ TEST(GuiList, ColumnLettersAndFieldOrders) {
     char type;
     int32_t sign;  // 1: a first
   } cases[] = {
-      {"9", "10", 'N', 1},     {"9", "10", 'I', -1},   {"", "0", 'N', 0},      {"", "-1", 'N', -1},
-      {"$10", "17", 'N', 1},   {"abc", "ABD", 'I', 1}, {"abc", "ABC", 'I', 0}, {"abc", "ABC", 'S', -1},
-      {"ab", "abc", 'S', 1},   {"", "a", 'I', 1},      {"x", "y", '?', 0},     {"\xe4", "a", 'I', -1},
+      {"9", "10", 'N', 1},   {"9", "10", 'I', -1},   {"", "0", 'N', 0},      {"", "-1", 'N', -1},
+      {"$10", "17", 'N', 1}, {"abc", "ABD", 'I', 1}, {"abc", "ABC", 'I', 0}, {"abc", "ABC", 'S', -1},
+      {"ab", "abc", 'S', 1}, {"", "a", 'I', 1},      {"x", "y", '?', 0},     {"\xe4", "a", 'I', -1},
       {"[", "a", 'I', -1},  // '[' sorts after 'A' (a-z folds up)
   };
   for (const Case& c : cases) {
@@ -56,7 +56,8 @@ TEST(GuiList, ColumnLettersAndFieldOrders) {
 TEST(GuiList, SortedInsertsKeepCallOrderAmongEquals) {
   cGuiList list(nullptr, 2, nullptr);
   list.initColumnSortTypes("IN")->setSortByColumn(1, false);
-  for (const char* label : {"a\t10", "b\t9", "c\t10", "d\t", "e\t9"}) list.addEntry(Str(label), 0, false, 0, {});
+  for (const char* label : {"a\t10", "b\t9", "c\t10", "d\t", "e\t9"})
+    list.addEntry(Str(label), 0, false, 0, {});
   EXPECT_EQ(labelsOf(list), (std::vector<std::string>{"d\t", "b\t9", "e\t9", "a\t10", "c\t10"}));
   list.titleClick(1);  // not sorted by user: nothing
   EXPECT_FALSE(list.infoSortChangedFlag(false));
@@ -76,7 +77,8 @@ TEST(GuiList, MisuseMessages) {
   fEntriesFromStringList none;
   expectRaise([&] { list.updateF(none); }, "EMU", "cGuiList.updateF(); list needs to be sorted");
   expectRaise([&] { list.cursor_getLabel(); }, "EMU", "cGuiList.cursor_getLabel(); list is empty");
-  expectRaise([&] { list.cursor_setState(true); }, "EMU", "cGuiList.cursor_setState(); entries are not selectable");
+  expectRaise([&] { list.cursor_setState(true); }, "EMU",
+              "cGuiList.cursor_setState(); entries are not selectable");
   expectRaise([&] { list.setSortByColumn(2, false); }, "EMU",
               "cGuiList.setSortByColumn(); column was not a valid value");
   expectRaise([&] { list.setSortByUser(-1, false); }, "EMU",
@@ -148,6 +150,47 @@ TEST(GuiList, SelectionAndMarkedRows) {
   EXPECT_EQ(list.cursor_getLabelIfAny(), nullptr);
 }
 
+// Where the cursor lands after removals: the row that followed (goBack:
+// the row before), the nearest row when there is none, 0 when all went.
+TEST(GuiList, RemovalCursorLandings) {
+  struct Case {
+    const char* marks;  // one letter a row: x marked
+    int32_t cursor;
+    bool goBack;
+    const char* left;  // the rows left, the cursor's in brackets
+  } cases[] = {
+      {"..xx.", 2, false, "01[4]"},  {"..xx.", 3, true, "0[1]4"}, {"xx...", 0, true, "[2]34"},
+      {"..xxx", 3, false, "0[1]"},   {"xxxxx", 2, false, "[]"},   {"x.x.x", 1, false, "[1]3"},
+      {".....", 4, true, "0123[4]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.marks) + " " + std::to_string(c.cursor) + (c.goBack ? " back" : ""));
+    cGuiList list(nullptr, 1, nullptr);
+    for (int32_t i = 0; c.marks[i]; i++) list.addEntry(Str(std::to_string(i)), 0, c.marks[i] == 'x', i, {});
+    list.cursor_gotoNext(c.cursor);
+    StrChain removed = list.marked_remove(c.goBack);
+    std::string left;
+    for (int32_t i = 0; i < list.infoSize(); i++)
+      left += i == list.cursor_infoPosition() ? "[" + list.infoEntryAt(i)->label.str() + "]"
+                                              : list.infoEntryAt(i)->label.str();
+    EXPECT_EQ(left.empty() ? "[]" : left, c.left);
+    EXPECT_EQ(removed.size() + static_cast<size_t>(list.infoSize()), std::string(c.marks).size());
+  }
+  struct Destroyed {
+    bool goBack;
+    int32_t cursor;
+    bool result;
+    int32_t after;
+  } destroys[] = {{false, 2, false, 1}, {true, 0, false, 0}, {false, 0, true, 0}, {true, 2, true, 1}};
+  for (const Destroyed& d : destroys) {
+    cGuiList list(nullptr, 1, nullptr);
+    for (const char* label : {"a", "b", "c"}) list.addEntry(Str(label), 0, false, 0, {});
+    list.cursor_gotoNext(d.cursor);
+    EXPECT_EQ(list.destroy(d.goBack), d.result) << d.cursor << d.goBack;
+    EXPECT_EQ(list.cursor_infoPosition(), d.after) << d.cursor << d.goBack;
+  }
+}
+
 // Orders rows by their box's value in buckets of five (so rows tie), as the
 // news order reads each item's date from its row's box.
 class BoxBucketSort : public fGuiListSort {
@@ -170,8 +213,9 @@ struct ModelRow {
 std::vector<ModelRow> rowsOf(cGuiList& list) {
   std::vector<ModelRow> rows;
   if (!list.cursor_gotoStart()) return rows;
-  do rows.push_back({list.cursor_getLabel().str(), list.cursor_getStyle(), list.cursor_getData(),
-                     static_cast<boxVALUE*>(list.cursor_getDataBox())->value});
+  do
+    rows.push_back({list.cursor_getLabel().str(), list.cursor_getStyle(), list.cursor_getData(),
+                    static_cast<boxVALUE*>(list.cursor_getDataBox())->value});
   while (list.cursor_gotoNext(1) == 1);
   return rows;
 }
@@ -224,9 +268,7 @@ TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
   const char* col0[] = {"a", "B", "b", "A", "ab", ""};
   const char* col1[] = {"x", "X", "y", "xy"};
   const char* col2[] = {"9", "10", "", "+3", "-2", "$a"};
-  auto randomLabel = [&] {
-    return std::string(col0[pick(6)]) + "\t" + col1[pick(4)] + "\t" + col2[pick(6)];
-  };
+  auto randomLabel = [&] { return std::string(col0[pick(6)]) + "\t" + col1[pick(4)] + "\t" + col2[pick(6)]; };
   BoxBucketSort byBox;
   for (int mode = 0; mode < 4; mode++) {
     cGuiList list(nullptr, 3, nullptr);
@@ -259,10 +301,12 @@ TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
         if (action == 3) next.boxValue = pick(40);    // moved in the box order
         given.push_back(next);
       }
-      for (int added = pick(6); added > 0; added--) given.push_back({randomLabel(), pick(16), nextData++, pick(40)});
+      for (int added = pick(6); added > 0; added--)
+        given.push_back({randomLabel(), pick(16), nextData++, pick(40)});
       std::shuffle(given.begin(), given.end(), rng);
       std::vector<ModelRow> after = given;
-      std::stable_sort(after.begin(), after.end(), [&](const auto& a, const auto& b) { return order(a, b) > 0; });
+      std::stable_sort(after.begin(), after.end(),
+                       [&](const auto& a, const auto& b) { return order(a, b) > 0; });
 
       ModelSource source(given);
       list.updateF(source);
@@ -277,7 +321,8 @@ TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
       }
       std::vector<const Str*> shown;
       list.cursor_gotoStart();
-      for (int32_t i = 0; i < list.infoSize(); i++, list.cursor_gotoNext(1)) shown.push_back(&list.cursor_infoLabel());
+      for (int32_t i = 0; i < list.infoSize(); i++, list.cursor_gotoNext(1))
+        shown.push_back(&list.cursor_infoLabel());
       list.cursor_gotoStart();
       list.cursor_gotoNext(want.position);
       // The same rows again change no row and keep the cursor.

@@ -25,9 +25,12 @@ QColor colourOf(uint32_t rgb) { return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0
 
 Qt::Alignment alignmentOf(char letter) {
   switch (letter) {
-    case 'C': return Qt::AlignHCenter | Qt::AlignVCenter;
-    case 'R': return Qt::AlignRight | Qt::AlignVCenter;
-    default: return Qt::AlignLeft | Qt::AlignVCenter;
+    case 'C':
+      return Qt::AlignHCenter | Qt::AlignVCenter;
+    case 'R':
+      return Qt::AlignRight | Qt::AlignVCenter;
+    default:
+      return Qt::AlignLeft | Qt::AlignVCenter;
   }
 }
 
@@ -39,17 +42,21 @@ class ListModel : public QAbstractItemModel {
       : QAbstractItemModel(parent), host_(host), codec_(codec), count_(host->infoCount()) {}
 
   QModelIndex index(int row, int column, const QModelIndex& parent) const override {
-    if (parent.isValid() || row < 0 || row >= count_ || column < 0 || column >= host_->infoColumns()) return {};
+    if (parent.isValid() || row < 0 || row >= count_ || column < 0 || column >= host_->infoColumns())
+      return {};
     return createIndex(row, column);
   }
   QModelIndex parent(const QModelIndex&) const override { return {}; }
   int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : count_; }
-  int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : host_->infoColumns(); }
+  int columnCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : host_->infoColumns();
+  }
 
   QVariant data(const QModelIndex& index, int role) const override {
     if (!index.isValid() || index.row() >= host_->infoCount()) return {};
     if (role == Qt::TextAlignmentRole) {
-      return QVariant::fromValue(alignmentOf(host_->infoColumnAlignment()[static_cast<size_t>(index.column())]));
+      return QVariant::fromValue(
+          alignmentOf(host_->infoColumnAlignment()[static_cast<size_t>(index.column())]));
     }
     if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::FontRole) return {};
     QVariant answer;
@@ -77,7 +84,8 @@ class ListModel : public QAbstractItemModel {
     if (static_cast<size_t>(section) >= titles.size()) return {};
     GuiStyledText title = parseGuiText(titles[static_cast<size_t>(section)]);
     switch (role) {
-      case Qt::DisplayRole: return QString::fromStdString(codec_.toUtf8(title.plain()));
+      case Qt::DisplayRole:
+        return QString::fromStdString(codec_.toUtf8(title.plain()));
       case Qt::FontRole: {
         QFont font;
         font.setBold(!title.runs.empty() && title.runs.front().style.bold);
@@ -85,7 +93,8 @@ class ListModel : public QAbstractItemModel {
       }
       case Qt::TextAlignmentRole:
         return QVariant::fromValue(alignmentOf(host_->infoColumnAlignment()[static_cast<size_t>(section)]));
-      default: return {};
+      default:
+        return {};
     }
   }
 
@@ -148,14 +157,22 @@ class ListView : public GuiListView {
                      [this](int column) { guiGuarded([&] { host_->userTitleClicked(column); }); });
   }
 
-  void showHelp(Text help) override { tree_->setToolTip(QString::fromUtf8(help.view().data(), help.length())); }
+  void showHelp(Text help) override {
+    tree_->setToolTip(QString::fromUtf8(help.view().data(), help.length()));
+  }
   void showDisabled(bool flag) override { outer_->setEnabled(!flag); }
   void* nativeObject() override { return tree_; }
 
-  void listInserted(int32_t first, int32_t count) override { quietly([&] { model_->inserted(first, count); }); }
-  void listRemoved(int32_t first, int32_t count) override { quietly([&] { model_->removed(first, count); }); }
+  void listInserted(int32_t first, int32_t count) override {
+    quietly([&] { model_->inserted(first, count); });
+  }
+  void listRemoved(int32_t first, int32_t count) override {
+    quietly([&] { model_->removed(first, count); });
+  }
   void listChanged(int32_t row) override { model_->changed(row); }
-  void listReset() override { quietly([&] { model_->reset(); }); }
+  void listReset() override {
+    quietly([&] { model_->reset(); });
+  }
   void showSelection() override {
     quietly([&] {
       QItemSelection selection;
@@ -243,7 +260,8 @@ void initialWidths(cGuiListHost* host, ListTree* tree, ListModel* model) {
   QFontMetrics rowMetrics(tree->font());
   int rows = std::min(host->infoCount(), kMeasuredRows);
   for (int column = 0; column + 1 < host->infoColumns(); ++column) {
-    int width = titleMetrics.horizontalAdvance(model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+    int width =
+        titleMetrics.horizontalAdvance(model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
     for (int row = 0; row < rows; ++row) {
       QString text = model->data(model->index(row, column, {}), Qt::DisplayRole).toString();
       width = std::max(width, rowMetrics.horizontalAdvance(text));

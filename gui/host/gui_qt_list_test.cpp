@@ -27,7 +27,9 @@ class QtListTest : public QtHostTest {
     w->endGroup();
     return list;
   }
-  static QTreeView* treeOf(cGuiList* list) { return static_cast<QTreeView*>(list->infoNativeObject("OBJT").object); }
+  static QTreeView* treeOf(cGuiList* list) {
+    return static_cast<QTreeView*>(list->infoNativeObject("OBJT").object);
+  }
   // Events until none is left; a test never blocks.
   int drain() {
     settle();
@@ -39,7 +41,9 @@ class QtListTest : public QtHostTest {
     }
     return n;
   }
-  static QPoint centreOf(QTreeView* tree, int row) { return tree->visualRect(tree->model()->index(row, 0)).center(); }
+  static QPoint centreOf(QTreeView* tree, int row) {
+    return tree->visualRect(tree->model()->index(row, 0)).center();
+  }
 };
 
 TEST_F(QtListTest, StylesTitlesAndClicks) {
@@ -47,7 +51,8 @@ TEST_F(QtListTest, StylesTitlesAndClicks) {
   cGuiListHost* list = makeList(w, 3, "Name\tCount\tWhen");
   list->initMultiSelect(false, false)->initColumnSortTypes("INI")->initColumnAlignment("LRC");
   for (int32_t style : {0, 1, 2, 3, 4, 8}) {
-    list->addEntry(Str("row" + std::to_string(style) + "\t" + std::to_string(style) + "\tx"), style, false, 0, {});
+    list->addEntry(Str("row" + std::to_string(style) + "\t" + std::to_string(style) + "\tx"), style, false, 0,
+                   {});
   }
   list->setSortByUser(1, false);
   w->setSize(400, 300);
@@ -170,7 +175,8 @@ TEST_F(QtListTest, ScreenshotOfAFeedLikeList) {
     std::string label = "Feed number " + std::to_string(i) + "\t" + std::to_string(i % 7) + "\t" +
                         std::to_string(i * 3 % 101) + "\t2026-12-0" + std::to_string(i % 9 + 1) +
                         "\thttps://example.org/feed/" + std::to_string(i);
-    list->addEntry(Str(label), (i % 7 != 0 ? 4 : 0) | (i % 11 == 0 ? 1 : 0) | (i % 13 == 0 ? 2 : 0), false, i, {});
+    list->addEntry(Str(label), (i % 7 != 0 ? 4 : 0) | (i % 11 == 0 ? 1 : 0) | (i % 13 == 0 ? 2 : 0), false, i,
+                   {});
   }
   list->setRedraw(true);
   w->setSize(720, 420);

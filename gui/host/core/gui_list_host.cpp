@@ -25,8 +25,8 @@ constexpr std::string_view kPenPrefix = "\x1bP[00000]";
 
 }  // namespace
 
-std::vector<std::string> makeColumnTexts(std::string_view text, int32_t n, std::string_view p1, std::string_view p2,
-                                         std::string_view p3) {
+std::vector<std::string> makeColumnTexts(std::string_view text, int32_t n, std::string_view p1,
+                                         std::string_view p2, std::string_view p3) {
   std::vector<std::string> columns;
   columns.reserve(static_cast<size_t>(std::max(n, 0)));
   size_t at = 0;
@@ -35,7 +35,8 @@ std::vector<std::string> makeColumnTexts(std::string_view text, int32_t n, std::
     std::string column;
     if (more) {
       size_t tab = text.find('\t', at);
-      std::string_view segment = text.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at);
+      std::string_view segment =
+          text.substr(at, tab == std::string_view::npos ? std::string_view::npos : tab - at);
       column.reserve(p1.size() + p2.size() + p3.size() + segment.size());
       column.append(p1).append(p2).append(p3).append(segment);
       more = tab != std::string_view::npos;
@@ -50,7 +51,10 @@ void guiListSetLabelAndStyle(GuiListRowTexts& texts, std::string_view label, int
   texts.penIndex = (style & 2) ? 1 : (style & 1) ? 0 : -1;
   texts.shownPen = -1;
   texts.columns = makeColumnTexts(label, columns, texts.penIndex == -1 ? std::string_view() : kPenPrefix,
-                                  (style & 4) ? "\x1b" "b" : "", (style & 8) ? "\x1bi" : "");
+                                  (style & 4) ? "\x1b"
+                                                "b"
+                                              : "",
+                                  (style & 8) ? "\x1bi" : "");
 }
 
 void updateColumnsWithPen(GuiListRowTexts& texts, int32_t pen) {
@@ -101,7 +105,8 @@ void guiListApplyUserSort(cGuiList* list) {
   if (column < host->infoColumns()) host->setSortByUser(column, (mark & kGuiTitleMarkReverse) != 0);
 }
 
-cGuiListHost::cGuiListHost(cGuiWindow* window, int32_t columns, Text title) : cGuiList(window, columns, title) {
+cGuiListHost::cGuiListHost(cGuiWindow* window, int32_t columns, Text title)
+    : cGuiList(window, columns, title) {
   setShared(std::make_unique<cGuiShared>(this));
 }
 
@@ -123,8 +128,12 @@ intptr_t cGuiListHost::shared(int32_t methodId, const GuiSharedParams* params) {
     case 0: {
       guiRecord(*this).fragment.push_back(guiLayoutLeaf(GuiLayoutKind::Object, this));
       const Str& titles = infoColumnTitles();
+      // One column shows its title as given; more columns a bold title row.
       titleTexts_ = makeColumnTexts(titles.isNil() ? std::string_view() : titles.view(), infoColumns(),
-                                    "\x1b" "b", "", "");
+                                    infoColumns() > 1 ? "\x1b"
+                                                        "b"
+                                                      : "",
+                                    "", "");
       sortModeChanged();
       return 0;
     }
@@ -134,7 +143,8 @@ intptr_t cGuiListHost::shared(int32_t methodId, const GuiSharedParams* params) {
         view->showTitleMark(titleMark_);
       }
       return 0;
-    default: return guiSharedAnswer(methodId, "cGuiList", infoNoWeight(), infoNoWeight(), true);
+    default:
+      return guiSharedAnswer(methodId, "cGuiList", infoNoWeight(), infoNoWeight(), true);
   }
 }
 
@@ -300,19 +310,8 @@ void cGuiListHost::sortModeChanged() {
   if (GuiListView* view = listView()) view->showTitleMark(titleMark_);
 }
 
-int32_t cGuiListHost::compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const {
-  switch (infoSortMode()) {
-    case GuiListSortMode::byUser:
-    case GuiListSortMode::byColumn: {
-      SortColumn sort = infoSortMode() == GuiListSortMode::byUser ? infoSortByUser() : getSortByColumn();
-      char type = infoColumnSortTypes()[static_cast<size_t>(sort.column)];
-      return -guiListCompareTexts(guiListColumnField(a.label.view(), sort.column),
-                                  guiListColumnField(b.label.view(), sort.column), type, sort.reverse);
-    }
-    case GuiListSortMode::byFunction: return cGuiList::compareRows(sorter, a, b);
-    case GuiListSortMode::unsorted: break;
-  }
-  return 0;
+std::string_view cGuiListHost::sortField(const Row& row, int32_t column) const {
+  return guiSkipListEscapes(guiListColumnField(row.label.view(), column));
 }
 
 }  // namespace bw

@@ -66,8 +66,8 @@ struct GuiListRowTexts : GuiListRowExtra {
 
 // The texts of n columns of a "\t"-separated text, each with the prefixes
 // in front; missing columns are empty, surplus ones dropped.
-std::vector<std::string> makeColumnTexts(std::string_view text, int32_t n, std::string_view p1, std::string_view p2,
-                                         std::string_view p3);
+std::vector<std::string> makeColumnTexts(std::string_view text, int32_t n, std::string_view p1,
+                                         std::string_view p2, std::string_view p3);
 // The row's column texts and pen index for a label and style: style 2 pen
 // 1, else 1 pen 0 (as "\eP[nnnnn]"), 4 bold "\eb", 8 italic "\ei".
 void guiListSetLabelAndStyle(GuiListRowTexts& texts, std::string_view label, int32_t style, int32_t columns);
@@ -134,7 +134,7 @@ class cGuiListHost : public cGuiList {
   void selectChanged() override;
   void jumpTo(int32_t index) override;
   void sortModeChanged() override;
-  int32_t compareRows(fGuiListSort& sorter, const Row& a, const Row& b) const override;
+  std::string_view sortField(const Row& row, int32_t column) const override;
 
  private:
   GuiListView* listView() const;

@@ -54,11 +54,24 @@ TEST(GuiListHost, ColumnTextsAndPens) {
     std::vector<std::string> columns;
   } cases[] = {
       {"a\tb\tc", 0, {"a", "b", "c"}},
-      {"a", 0, {"a", "", ""}},  // short labels show empty columns
+      {"a", 0, {"a", "", ""}},             // short labels show empty columns
       {"a\tb\tc\td", 0, {"a", "b", "c"}},  // surplus parts hidden
-      {"a\t\tc", 4, {"\x1b" "ba", "\x1b" "b", "\x1b" "bc"}},
+      {"a\t\tc",
+       4,
+       {"\x1b"
+        "ba",
+        "\x1b"
+        "b",
+        "\x1b"
+        "bc"}},
       {"x", 1 | 8, {"\x1bP[00000]\x1bix", "", ""}},
-      {"x\ty", 2 | 1 | 4, {"\x1bP[00000]\x1b" "bx", "\x1bP[00000]\x1b" "by", ""}},
+      {"x\ty",
+       2 | 1 | 4,
+       {"\x1bP[00000]\x1b"
+        "bx",
+        "\x1bP[00000]\x1b"
+        "by",
+        ""}},
   };
   for (const Case& c : cases) {
     GuiListRowTexts texts;
@@ -78,7 +91,8 @@ TEST(GuiListHost, ColumnTextsAndPens) {
   EXPECT_EQ(texts.columns[1], "\x1bP[00012]y");
   expectRaise([&] { updateColumnsWithPen(texts, -1); }, "BUG", "entryNode.updateColumnsWithPen(); pen=-1");
   texts.columns[0] = "\x1bP[0";
-  expectRaise([&] { updateColumnsWithPen(texts, 3); }, "BUG", "entryNode.updateColumnsWithPen(); text is too short");
+  expectRaise([&] { updateColumnsWithPen(texts, 3); }, "BUG",
+              "entryNode.updateColumnsWithPen(); text is too short");
 
   EXPECT_EQ(guiPenSpec(0xff0000), "rff0000");
   EXPECT_EQ(guiPenSpecRGB("r0a0b0c"), 0x0a0b0cu);
@@ -106,8 +120,19 @@ TEST(GuiListHost, EscapeSkippingStopsAtTheTextsEnd) {
     std::string text;
     std::string rest;
   } cases[] = {
-      {"\x1b", ""},           {"\x1bP", ""},          {"\x1bP[123", ""}, {"\x1bP[1]\x1b", ""},
-      {"\x1b" "bab", "ab"},   {"\x1bP[00001]\x1biz", "z"}, {"plain", "plain"}, {"a\x1b" "b", "a\x1b" "b"},
+      {"\x1b", ""},
+      {"\x1bP", ""},
+      {"\x1bP[123", ""},
+      {"\x1bP[1]\x1b", ""},
+      {"\x1b"
+       "bab",
+       "ab"},
+      {"\x1bP[00001]\x1biz", "z"},
+      {"plain", "plain"},
+      {"a\x1b"
+       "b",
+       "a\x1b"
+       "b"},
   };
   for (const Case& c : cases) {
     auto exact = std::make_unique<char[]>(c.text.size());
@@ -119,8 +144,14 @@ TEST(GuiListHost, EscapeSkippingStopsAtTheTextsEnd) {
     }
   }
   EXPECT_LT(guiListCompareTexts("\x1bP[00001]9", "10", 'N', false), 0);
-  EXPECT_GT(guiListCompareTexts("\x1b" "b9", "10", 'I', false), 0);
-  EXPECT_LT(guiListCompareTexts("\x1b" "b9", "10", 'I', true), 0);
+  EXPECT_GT(guiListCompareTexts("\x1b"
+                                "b9",
+                                "10", 'I', false),
+            0);
+  EXPECT_LT(guiListCompareTexts("\x1b"
+                                "b9",
+                                "10", 'I', true),
+            0);
 }
 
 TEST(GuiListHost, UnbuiltAndEmptyListsRefuse) {
@@ -157,7 +188,8 @@ TEST(GuiListHost, UnbuiltAndEmptyListsRefuse) {
       {"marked_remove", [&] { list->marked_remove(); }},
   };
   for (auto& [method, call] : unbuilt)
-    expectRaise(call, "EMU", (std::string("cGuiList.") + method + "(); the window must be built first").c_str());
+    expectRaise(call, "EMU",
+                (std::string("cGuiList.") + method + "(); the window must be built first").c_str());
   EXPECT_EQ(list->infoPendingEntry(false, false), -1);  // needs no window
 
   w->build();
@@ -209,7 +241,12 @@ TEST(GuiListHost, NotificationsCountedAsEvents) {
   EXPECT_EQ(single.events(), 1);
   EXPECT_EQ(list->infoSelectionCount(), 0);
 
-  BuiltList multi(2, [](cGuiList* l) { l->initMultiSelect(true, true)->initColumnSortTypes("IN"); });
+  BuiltList multi(2, [](cGuiList* l) {
+    l->initMultiSelect(true, true)->initColumnSortTypes("IN")->initColumnTitles("A");
+  });
+  EXPECT_EQ(multi.list->infoTitleTexts(), (std::vector<std::string>{"\x1b"
+                                                                    "bA",
+                                                                    ""}));
   multi.list->setSortByUser(1, false);
   multi.add({"x\t3", "y\t1", "z\t2"});
   multi.list->cursor_gotoEnd();
@@ -243,7 +280,11 @@ TEST(GuiListHost, NotificationsCountedAsEvents) {
 }
 
 TEST(GuiListHost, QuietCollectsChangesIntoOneReset) {
-  BuiltList built(1, [](cGuiList* l) { l->addEntry(Str("before"), 0, true, 0, {}); });
+  BuiltList built(1, [](cGuiList* l) {
+    l->initColumnTitles("Title");
+    l->addEntry(Str("before"), 0, true, 0, {});
+  });
+  EXPECT_EQ(built.list->infoTitleTexts(), std::vector<std::string>{"Title"});  // one column: not bold
   for (int i = 0; i < 100; ++i) built.list->addEntry(Str(std::to_string(i)), 0, i % 2 == 0, i, {});
   EXPECT_EQ(built.view->inserted, 100);
   built.list->marked_setStyle(4);

@@ -73,7 +73,8 @@ bool muiAllocPen::setup(const GuiColourMap& screen) {
   cleanup();
   for (size_t i = 0; i < colours_.size(); i++) {
     uint32_t colour = colours_[i] & 0xffffff;
-    if (int32_t weight = static_cast<int32_t>(colours_[i] >> 24)) colour = blendRGB(colour, penToRGB(screen, 7), weight);
+    if (int32_t weight = static_cast<int32_t>(colours_[i] >> 24))
+      colour = blendRGB(colour, penToRGB(screen, 7), weight);
     pens_[i] = guiPenTable().obtain(guiPenSpec(colour)).value_or(-1);
   }
   return true;
