@@ -21,6 +21,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_qt_host.h"
 #include "bench/bench_qt_ratio.h"
 #include "core/ordering.h"
 #include "core/system_charset.h"
@@ -34,24 +35,10 @@ namespace {
 
 using namespace bw;
 
-// One application and client for the whole run.
-struct Host {
-  Host() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    initMegaListModule();
-    initTranslateEngine();
-    initTranslateModule();
-    initSystemCharset();
-    app.initTitle("bench");
-    app.registerClient(&client);
-    app.build();
-  }
-  cApp app;
-  cGuiAppClient client;
-};
+using Host = bench::QtHost;
 
 Host& host() {
-  static Host h;
+  static Host h("bw-bench-gui");
   return h;
 }
 
@@ -166,7 +153,8 @@ void BM_Scale(benchmark::State& state) {
   host();
   int from = static_cast<int>(state.range(0)), to = static_cast<int>(state.range(1));
   cBitMap source(from, from), dest(to, to);
-  for (size_t i = 0; i < source.pixels.size(); ++i) source.pixels[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u);
+  for (size_t i = 0; i < source.pixels.size(); ++i)
+    source.pixels[i] = 0xFF000000u | static_cast<uint32_t>(i * 2654435761u);
   QImage image = guiImageOf(source);
   std::vector<double> a, b;
   for (auto _ : state) {

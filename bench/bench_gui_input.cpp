@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_qt_host.h"
 #include "bench/bench_qt_ratio.h"
 #include "core/ordering.h"
 #include "core/system_charset.h"
@@ -36,30 +37,10 @@ namespace {
 
 using namespace bw;
 
-// One application and client for the whole run, its settings in a scratch
-// folder that goes at the end.
-struct Host {
-  Host() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    scratch = std::filesystem::temp_directory_path() / ("bw-bench-gui-input-" + std::to_string(getpid()));
-    std::filesystem::create_directories(scratch);
-    setenv("XDG_CONFIG_HOME", scratch.c_str(), 1);
-    initMegaListModule();
-    initTranslateEngine();
-    initTranslateModule();
-    initSystemCharset();
-    app.initTitle("bench");
-    app.registerClient(&client);
-    app.build();
-  }
-  ~Host() { std::filesystem::remove_all(scratch); }
-  cApp app;
-  cGuiAppClient client;
-  std::filesystem::path scratch;
-};
+using Host = bench::QtHost;
 
 Host& host() {
-  static Host h;
+  static Host h("bw-bench-gui-input");
   return h;
 }
 
@@ -129,7 +110,8 @@ void BM_States(benchmark::State& state) {
       QSettings settings(peerFile, QSettings::IniFormat);
       settings.beginGroup("States");
       for (int i = 0; i < kStates; ++i) {
-        benchmark::DoNotOptimize(settings.value(QString::number(i + 1, 16).rightJustified(8, '0')).toByteArray());
+        benchmark::DoNotOptimize(
+            settings.value(QString::number(i + 1, 16).rightJustified(8, '0')).toByteArray());
       }
     }));
   }

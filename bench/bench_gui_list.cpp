@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_qt_host.h"
 #include "bench/bench_qt_ratio.h"
 #include "core/ordering.h"
 #include "core/system_charset.h"
@@ -44,28 +45,10 @@ using bench::timed;
 
 constexpr int kRows = 100000;
 
-struct Host {
-  Host() {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    scratch = std::filesystem::temp_directory_path() / ("bw-bench-gui-list-" + std::to_string(getpid()));
-    std::filesystem::create_directories(scratch);
-    setenv("XDG_CONFIG_HOME", scratch.c_str(), 1);
-    initMegaListModule();
-    initTranslateEngine();
-    initTranslateModule();
-    initSystemCharset();
-    app.initTitle("bench");
-    app.registerClient(&client);
-    app.build();
-  }
-  ~Host() { std::filesystem::remove_all(scratch); }
-  cApp app;
-  cGuiAppClient client;
-  std::filesystem::path scratch;
-};
+using Host = bench::QtHost;
 
 Host& host() {
-  static Host h;
+  static Host h("bw-bench-gui-list");
   return h;
 }
 

@@ -13,14 +13,6 @@ namespace bw {
 
 namespace {
 
-[[noreturn]] void raiseList(const char* code, const char* method, std::string_view problem) {
-  std::string message = "cGuiList.";
-  message += method;
-  message += "(); ";
-  message += problem;
-  raise(code, message);
-}
-
 char upperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Stores the accepted letters of text over letters, column by column.
@@ -35,6 +27,14 @@ void initLetters(std::string& letters, Text text, std::string_view accepted) {
 }
 
 }  // namespace
+
+void raiseGuiList(const char* code, const char* method, std::string_view problem) {
+  std::string message = "cGuiList.";
+  message += method;
+  message += "(); ";
+  message += problem;
+  raise(code, message);
+}
 
 std::string_view guiListColumnField(std::string_view label, int32_t column) {
   size_t start = 0;
@@ -136,15 +136,16 @@ int32_t cGuiList::infoSelectionCount() const {
 Str cGuiList::infoSingleSelectionEntry() const {
   requireBuilt("infoSingleSelectionEntry");
   if (!selectable_)
-    raiseList("EMU", "infoSingleSelectionEntry", "this does not make sense, as entries are not selectable");
+    raiseGuiList("EMU", "infoSingleSelectionEntry",
+                 "this does not make sense, as entries are not selectable");
   if (multiSelect_)
-    raiseList("EMU", "infoSingleSelectionEntry", "this cannot be called when multiSelect=TRUE");
+    raiseGuiList("EMU", "infoSingleSelectionEntry", "this cannot be called when multiSelect=TRUE");
   return active_ == -1 ? Str() : rows_[active_]->label;
 }
 
 cGuiList::Row& cGuiList::row(const char* method) const {
   requireBuilt("cursor_infoEntry");
-  if (rows_.empty()) raiseList("EMU", method, "list is empty");
+  if (rows_.empty()) raiseGuiList("EMU", method, "list is empty");
   return *rows_[static_cast<size_t>(cursor_)];
 }
 
@@ -327,9 +328,9 @@ void cGuiList::addEntries(fGuiListEntries& source) {
 }
 
 fGuiListSort* cGuiList::requireSorter(const char* method) {
-  if (infoIsUnsorted()) raiseList("EMU", method, "list needs to be sorted");
+  if (infoIsUnsorted()) raiseGuiList("EMU", method, "list needs to be sorted");
   fGuiListSort* sorter = infoSorter().sorter;
-  if (!sorter) raiseList("BUG", method, "unhandled list sort kind");
+  if (!sorter) raiseGuiList("BUG", method, "unhandled list sort kind");
   return sorter;
 }
 
@@ -414,7 +415,8 @@ void cGuiList::setUnsorted() {
 }
 
 void cGuiList::setSortByColumn(int32_t column, bool reverse) {
-  if (column < 0 || column >= columns_) raiseList("EMU", "setSortByColumn", "column was not a valid value");
+  if (column < 0 || column >= columns_)
+    raiseGuiList("EMU", "setSortByColumn", "column was not a valid value");
   sortMode_ = GuiListSortMode::byColumn;
   sortColumn_ = column;
   sortReverse_ = reverse;
@@ -428,7 +430,7 @@ cGuiList::SortColumn cGuiList::getSortByColumn() const {
 
 void cGuiList::setSortByUser(int32_t initialColumn, bool reverse) {
   if (initialColumn < 0 || initialColumn >= columns_)
-    raiseList("EMU", "setSortByUser", "initialColumn was not a valid value");
+    raiseGuiList("EMU", "setSortByUser", "initialColumn was not a valid value");
   sortMode_ = GuiListSortMode::byUser;
   sortColumn_ = initialColumn;
   sortReverse_ = reverse;
@@ -456,7 +458,7 @@ bool cGuiList::infoSortChangedFlag(bool keep) {
 }
 
 void cGuiList::setSortByFunction(fGuiListSort* sortFunc) {
-  if (!sortFunc) raiseList("EMU", "setSortByFunction", "sortFunc=NIL");
+  if (!sortFunc) raiseGuiList("EMU", "setSortByFunction", "sortFunc=NIL");
   sortMode_ = GuiListSortMode::byFunction;
   sortFunction_ = sortFunc;
   sortModeChanged();
@@ -492,7 +494,7 @@ void cGuiList::findCursorEntry(const Str* label) {
     }
   }
   cursor_ = static_cast<int32_t>(rows_.size()) - 1;
-  raiseList("BUG", "findCursorEntry", "failed");
+  raiseGuiList("BUG", "findCursorEntry", "failed");
 }
 
 bool cGuiList::cursor_gotoStart() {
@@ -597,7 +599,7 @@ void cGuiList::cursor_setStyle(int32_t style) {
 }
 
 void cGuiList::requireSelectable(const char* method) const {
-  if (!selectable_) raiseList("EMU", method, "entries are not selectable");
+  if (!selectable_) raiseGuiList("EMU", method, "entries are not selectable");
 }
 
 bool cGuiList::cursor_getState() const {
@@ -633,7 +635,7 @@ void cGuiList::storeUserSelection(const std::vector<int32_t>& selected, int32_t 
 void cGuiList::cursor_beforeInsert(Str label, int32_t style, bool marked, int32_t data,
                                    std::unique_ptr<box> dataBox) {
   requireBuilt("cursor_beforeInsert");
-  if (!infoIsUnsorted()) raiseList("EMU", "cursor_beforeInsert", "the list must not be sorted");
+  if (!infoIsUnsorted()) raiseGuiList("EMU", "cursor_beforeInsert", "the list must not be sorted");
   Rows one;
   one.push_back(makeRow({std::move(label), style, marked, data, std::move(dataBox)}));
   insertRows(cursor_, std::move(one));
@@ -642,7 +644,7 @@ void cGuiList::cursor_beforeInsert(Str label, int32_t style, bool marked, int32_
 void cGuiList::cursor_afterInsert(Str label, int32_t style, bool marked, int32_t data,
                                   std::unique_ptr<box> dataBox) {
   requireBuilt("cursor_afterInsert");
-  if (!infoIsUnsorted()) raiseList("EMU", "cursor_afterInsert", "the list must not be sorted");
+  if (!infoIsUnsorted()) raiseGuiList("EMU", "cursor_afterInsert", "the list must not be sorted");
   Rows one;
   one.push_back(makeRow({std::move(label), style, marked, data, std::move(dataBox)}));
   insertRows(rows_.empty() ? 0 : cursor_ + 1, std::move(one));
@@ -684,7 +686,7 @@ void cGuiList::marked_setStyle(int32_t style) {
 void cGuiList::marked_setState(bool state) {
   requireBuilt("marked_setState");
   requireSelectable("marked_setState");
-  if (!multiSelect_) raiseList("EMU", "marked_setState", "entries are not multi-selectable");
+  if (!multiSelect_) raiseGuiList("EMU", "marked_setState", "entries are not multi-selectable");
   setActive(-1);
   for (auto& r : rows_)
     if (r->marked) r->selected = state;

@@ -55,6 +55,8 @@ struct GuiListEntry {
   std::unique_ptr<GuiListRowExtra> extra;
 };
 
+// Raises code with "cGuiList.<method>(); <problem>".
+[[noreturn]] void raiseGuiList(const char* code, const char* method, std::string_view problem);
 // The field of column n (from 0) of a label; a label with fewer fields
 // answers an empty field.
 std::string_view guiListColumnField(std::string_view label, int32_t column);

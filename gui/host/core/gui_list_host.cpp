@@ -15,14 +15,6 @@ namespace {
 constexpr char kEsc = '\x1b';
 constexpr std::string_view kPenPrefix = "\x1bP[00000]";
 
-[[noreturn]] void raiseList(const char* code, const char* method, std::string_view problem) {
-  std::string message = "cGuiList.";
-  message += method;
-  message += "(); ";
-  message += problem;
-  raise(code, message);
-}
-
 }  // namespace
 
 std::vector<std::string> makeColumnTexts(std::string_view text, int32_t n, std::string_view p1,
@@ -155,7 +147,7 @@ GuiNativeObject cGuiListHost::infoNativeObject(Text kind) const {
 }
 
 void cGuiListHost::requireBuilt(const char* method) const {
-  if (!infoBuilt()) raiseList("EMU", method, "the window must be built first");
+  if (!infoBuilt()) raiseGuiList("EMU", method, "the window must be built first");
 }
 
 void cGuiListHost::notifyChanged() {
@@ -214,7 +206,7 @@ const GuiListRowTexts& cGuiListHost::rowTexts(int32_t index) { return textsOf(in
 
 GuiListRowTexts& cGuiListHost::textsOf(int32_t index) {
   Row* row = entryAt(index);
-  if (!row) raiseList("BUG", "rowTexts", "no such row");
+  if (!row) raiseGuiList("BUG", "rowTexts", "no such row");
   auto* texts = dynamic_cast<GuiListRowTexts*>(row->extra.get());
   if (!texts) {
     auto made = std::make_unique<GuiListRowTexts>();
