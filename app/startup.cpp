@@ -1,10 +1,13 @@
 // app/startup.cpp - module start-up order, the outermost exception handler
-// and the exit codes.
+// and the exit codes; the run itself is app/program_run.cpp.
 #include "app/startup.h"
 
-#include <cstdio>
+#include <new>
 
+#include "app/console_ui.h"
+#include "app/program_run.h"
 #include "core/exception.h"
+#include "core/exception_print.h"
 #include "core/module_registry.h"
 #include "core/ordering.h"
 #include "core/system_charset.h"
@@ -36,6 +39,12 @@ namespace {
 
 void initSystemCharsetModule() { initSystemCharset(); }
 
+// The application's own module: the console answers the news layer's
+// requesters and reports (the windows' interface replaces it in GUI mode).
+ConsoleNewsUi gConsoleUi;
+void initApplicationModule() { setNewsUi(&gConsoleUi); }
+void endApplicationModule() { setNewsUi(nullptr); }
+
 // Modules in start-up order; finalisers run in reverse.
 //   1. The DOS layer first: everything else may touch files, the
 //      environment or the Ctrl-C flag.
@@ -47,6 +56,7 @@ void initSystemCharsetModule() { initSystemCharset(); }
 //   4. The application host before the shell parameters, so that the
 //      parameters are ended first; the GUI host registers its client with
 //      it (without creating any Qt object).
+//   5. The application's own module last.
 void registerModules(ModuleRegistry& registry) {
   registry.add({"dos", dos::initDosLayer, dos::endDosLayer});
   for (const Module& m : libraryModules()) registry.add(m);
@@ -76,6 +86,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"guiHost", initGuiHostModule, endGuiHostModule});
   registry.add({"gui", initGuiModule, endGuiModule});
   registry.add({"shellParameters", nullptr, endShellParameters});
+  registry.add({"application", initApplicationModule, endApplicationModule});
 }
 
 int exitCodeFor(const eException& e) { return e.code() == "ERR" ? 10 : 20; }
@@ -86,12 +97,20 @@ int runBrindlework(int argc, char** argv) {
   setProgramArguments(argc, argv);
   ModuleRegistry modules;
   int rc = 0;
-  try {
-    registerModules(modules);
-    modules.initAll();
-  } catch (const eException& e) {
-    if (e.code() != "ERR") std::printf("EXCEPTION: %s %s\n", e.code().c_str(), e.message().c_str());
-    rc = exitCodeFor(e);
+  {
+    ProgramRun run;
+    try {
+      registerModules(modules);
+      modules.initAll();
+      run.run();
+    } catch (const eException& e) {
+      rc = exitCodeFor(e);
+      if (rc != 10) printException(e);
+    } catch (const std::exception& e) {
+      rc = 20;
+      printException(e);
+    }
+    run.finish(rc != 0);
   }
   modules.endAll();
   return rc;

@@ -14,4 +14,6 @@ void printException(const eException& e) {
   std::fflush(stdout);
 }
 
+void printException(const std::exception& e) { printException(eException("MEM", e.what())); }
+
 }  // namespace bw

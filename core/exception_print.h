@@ -4,10 +4,15 @@
 // validation runs) reports through it and goes on.
 #pragma once
 
+#include <exception>
+
 #include "core/exception.h"
 
 namespace bw {
 
 void printException(const eException& e);
+// Any other exception (an allocation failure) is printed as "MEM" with its
+// what() text.
+void printException(const std::exception& e);
 
 }  // namespace bw

@@ -71,7 +71,7 @@ int runSelfTest(Body body) {
   }
   std::printf("Finished.\n");
   if (failure) {
-    printValidationException(*failure);
+    printException(*failure);
     rc = 20;
   }
   std::fflush(stdout);
@@ -178,7 +178,7 @@ int runDatabaseSelfTestProgram(int argc, char** argv, int (*test)()) {
     modules.initAll();
     rc = test();
   } catch (const eException& e) {
-    printValidationException(e);
+    printException(e);
   }
   modules.endAll();
   return rc;

@@ -4,7 +4,6 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "core/exception_print.h"
 
 namespace bw {
 
@@ -16,9 +15,5 @@ void printFinding(bool verbose, const char* format, ...) {
   va_end(args);
   std::fflush(stdout);
 }
-
-void printValidationException(const eException& e) { printException(e); }
-
-void printValidationException(const std::exception& e) { printValidationException(eException("MEM", e.what())); }
 
 }  // namespace bw

@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "core/exception.h"
+#include "core/exception_print.h"
 
 namespace bw {
 
@@ -17,11 +18,6 @@ namespace bw {
 // are passed as long ("%ld").
 [[gnu::format(printf, 2, 3)]] void printFinding(bool verbose, const char* format, ...);
 
-// The exception line of a validation run: "EXCEPTION: \"CODE\"; message.\n",
-// or "EXCEPTION: \"CODE\".\n" when the message is empty.
-void printValidationException(const eException& e);
-// Any other exception (an allocation failure) is reported as "MEM".
-void printValidationException(const std::exception& e);
 
 // The two results a run builds up. A finding that can be mended is mended
 // with repair (and the run has repaired something); without repair it makes
@@ -54,9 +50,9 @@ bool runValidationSteps(bool verbose, Steps steps) noexcept {
     return true;
   } catch (const ValidationAbort&) {
   } catch (const eException& e) {
-    if (verbose) printValidationException(e);
+    if (verbose) printException(e);
   } catch (const std::exception& e) {
-    if (verbose) printValidationException(e);
+    if (verbose) printException(e);
   }
   return false;
 }

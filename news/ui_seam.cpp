@@ -34,34 +34,7 @@ std::string doublePercent(std::string_view text) {
 }
 
 std::string fillFormatText(std::string_view text, const RequesterParameters& parameters) {
-  std::string out;
-  size_t next = 0;
-  auto take = [&](std::string& into) {
-    if (next >= parameters.size()) return;
-    const RequesterParameter& p = parameters[next++];
-    if (const auto* s = std::get_if<std::string>(&p)) {
-      into += *s;
-    } else {
-      into += std::to_string(std::get<int64_t>(p));
-    }
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%' || i + 1 >= text.size()) {
-      out += text[i];
-    } else if (text[i + 1] == '%') {
-      out += '%';
-      ++i;
-    } else if (text[i + 1] == 's') {
-      take(out);
-      ++i;
-    } else if (text.substr(i + 1, 2) == "ld") {
-      take(out);
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
+  return formatText(text, &parameters);
 }
 
 void setProgressText(feedProgressGui* gui, std::string_view text) {

@@ -20,6 +20,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/format_text.h"
 #include "core/str.h"
 
 namespace bw {
@@ -96,9 +97,10 @@ struct ChangedGuiItem {
   NewsGuiWindow* window = nullptr;
 };
 
-// A parameter of a format text: "%s" takes a text, "%ld" a number.
-using RequesterParameter = std::variant<std::string, int64_t>;
-using RequesterParameters = std::vector<RequesterParameter>;
+// A parameter of a format text: "%s" takes a text, "%ld" a number
+// (core/format_text.h formats them).
+using RequesterParameter = FormatArgument;
+using RequesterParameters = FormatArguments;
 
 class NewsUi {
  public:
@@ -127,9 +129,8 @@ NewsUi& newsUi();
 // text.
 std::string doublePercent(std::string_view text);
 
-// The format text with its "%s", "%ld" and "%%" filled from the parameters
-// in order (a missing parameter gives nothing, a parameter of the other kind
-// is printed as it is), as the console shows it; MUI text codes stay.
+// The format text with its conversions filled from the parameters in order
+// (formatText), as the console shows it; MUI text codes stay.
 std::string fillFormatText(std::string_view text, const RequesterParameters& parameters);
 
 // Shows the text on the gui's progress line, clipped at

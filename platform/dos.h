@@ -165,6 +165,11 @@ Lock dupLock(const Lock& lock);
 // ParentDir: a shared lock on the folder holding the object; empty (with
 // IoErr 0) for the root.
 Lock parentDir(const Lock& lock);
+// CurrentDir: makes the locked folder the current directory and answers a
+// new lock on the one that was current before (give it back the same way).
+// An empty lock with IoErr when either cannot be had; the current directory
+// is then unchanged.
+Lock currentDir(const Lock& lock);
 // Examine the object of a lock.
 bool examine(const Lock& lock, FileInfo& info, Detail detail = Detail::comment);
 // Examine by path, following soft links or not.

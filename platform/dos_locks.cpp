@@ -72,6 +72,24 @@ Lock lock(Text native, int32_t access) {
   return {};
 }
 
+Lock currentDir(const Lock& l) {
+  if (!l) {
+    setIoErr(kErrorInvalidLock);
+    return {};
+  }
+  int previous = ::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (previous < 0) {
+    ioErrFromErrno(errno);
+    return {};
+  }
+  if (::fchdir(l.fd()) != 0) {
+    ioErrFromErrno(errno);
+    ::close(previous);
+    return {};
+  }
+  return adoptLock(previous, kSharedLock);
+}
+
 Lock dupLock(const Lock& l) {
   if (!l) {
     setIoErr(kErrorInvalidLock);

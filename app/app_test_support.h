@@ -1,0 +1,174 @@
+// app/app_test_support.h - the fixture of the application tests: a scratch
+// program folder ($BRINDLEWORK_PROGDIR), runs of the whole program in this
+// process with its console captured, and verbs that seed and inspect the
+// database and the backup files there.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "app/program_run.h"
+#include "app/shell_update.h"
+#include "app/startup.h"
+#include "database/journal_file.h"
+#include "news/news_load.h"
+#include "news/news_module_list.h"
+#include "news/news_objects.h"
+#include "platform/assigns.h"
+#include "platform/clock.h"
+#include "platform/path_test_support.h"
+
+namespace bw::testing_app {
+
+namespace fs = std::filesystem;
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  testing_paths::TempTree tree{"AppTest"};
+  std::string output;
+
+  void SetUp() override {
+    ::setenv("BRINDLEWORK_PROGDIR", tree.host().c_str(), 1);
+    dos::resetAssigns();
+    dos::assignAdd("AppTest", tree.host().string());
+  }
+  void TearDown() override {
+    setProgramModeForTesting({});
+    setShellFeedUpdateForTesting({});
+    ::unsetenv("BRINDLEWORK_PROGDIR");
+    dos::resetAssigns();
+    dos::assignAdd("AppTest", tree.host().string());
+  }
+
+  // Runs the program with these arguments (after the program name), mode
+  // replacing its mode when given; keeps the console output.
+  int run(std::vector<std::string> arguments = {}, ProgramMode mode = {}) {
+    setProgramModeForTesting(std::move(mode));
+    arguments.insert(arguments.begin(), "brindlework");
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    testing::internal::CaptureStdout();
+    int rc = runBrindlework(static_cast<int>(arguments.size()), argv.data());
+    output = testing::internal::GetCapturedStdout();
+    setProgramModeForTesting({});
+    return rc;
+  }
+  int runShell(ProgramMode mode = {}) { return run({"UpdateAll"}, std::move(mode)); }
+
+  // Runs fn with the modules the database and the news model need started,
+  // in the program folder as the current directory (between program runs).
+  void withModules(const std::function<void()>& fn) {
+    ModuleRegistry modules;
+    modules.add({"timer", initTimerDevice, closeTimerDevice});
+    modules.add({"journal", journalModuleInit, journalModuleEnd});
+    addNewsModules(modules);
+    modules.initAll();
+    const fs::path previous = fs::current_path();
+    fs::current_path(tree.host());
+    try {
+      fn();
+    } catch (...) {
+      fs::current_path(previous);
+      modules.endAll();
+      throw;
+    }
+    fs::current_path(previous);
+    modules.endAll();
+  }
+  // An empty, cleanly closed database (root value 0) named name.
+  void makeEmptyDatabase(const std::string& name) {
+    withModules([&] {
+      cJournaledIndexedObjectSoupDatabase db(0);
+      ASSERT_TRUE(db.openNew(Text(name), false, false));
+      db.close();
+    });
+  }
+  // Opens the database named name and runs fn on it and its root (made when
+  // missing); closes it unless fn closed it.
+  void withDatabase(const std::string& name, const std::function<void(cJournaledIndexedObjectSoupDatabase&, newsRoot&)>& fn) {
+    withModules([&] {
+      cJournaledIndexedObjectSoupDatabase db(0);
+      ASSERT_TRUE(db.open(Text(name), false)) << db.infoError().view();
+      newsRoot* root = nullptr;
+      if (db.infoRootValue() == 0) {
+        auto fresh = std::make_unique<newsRoot>();
+        fresh->init(&db);
+        db.setRootValue(db.createdObject(fresh.get()));
+        root = fresh.release();
+      } else {
+        root = loadObject_newsRoot(db, db.infoRootValue());
+      }
+      fn(db, *root);
+      if (db.isOpen()) {
+        db.unloadObject(root);
+        db.close();
+      }
+    });
+  }
+
+  fs::path at(const std::string& name) const { return tree.host(name); }
+  bool exists(const std::string& name) const { return fs::exists(at(name)); }
+  std::string bytes(const std::string& name) const {
+    std::ifstream in(at(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  void write(const std::string& name, const std::string& data) const {
+    std::ofstream(at(name), std::ios::binary) << data;
+  }
+  // The modification time in UTC seconds, and setting it.
+  int64_t mtime(const std::string& name) const {
+    struct stat st {};
+    return ::stat(at(name).c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtim.tv_sec) : -1;
+  }
+  void setMtime(const std::string& name, int64_t seconds) const {
+    timespec times[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, at(name).c_str(), times, 0), 0) << name;
+  }
+  std::vector<std::string> namesStartingWith(const std::string& prefix) const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(tree.host())) {
+      std::string n = e.path().filename().string();
+      if (n.rfind(prefix, 0) == 0) names.push_back(n);
+    }
+    return names;
+  }
+};
+
+// Appends a stored feed with items (titles, published 1000, 2000, ... in
+// list order) at the tail of the root's feed list; nothing stays loaded.
+inline int32_t addFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const std::string& title,
+                       int items, bool disabled = false) {
+  auto feed = std::make_unique<newsFeed>();
+  feed->type = Str("RSS 2.0");
+  feed->docFormat = feedTypeToDocFormat(feed->type);
+  feed->title = Str(title);
+  feed->url = Str("http://127.0.0.1/" + title);
+  feed->disabled = disabled;
+  feed->setSoup(&db);
+  const int32_t index = db.createdObject(feed.get());
+  newsFeed* stored = feed.release();
+  root.feedList->insertAtTail(index);
+  for (int i = 0; i < items; ++i) {
+    auto body = std::make_unique<newsItemBody>();
+    const int32_t bodyIndex = db.createdAndUnloadObject(body.release());
+    auto item = std::make_unique<newsItem>();
+    item->title = Str(title + " item " + std::to_string(i));
+    item->published = 1000 * (items - i);
+    item->feedIndex = index;
+    item->bodyIndex = bodyIndex;
+    stored->itemList->insertAtTail(db.createdAndUnloadObject(item.release()));
+  }
+  db.unloadObject(stored);
+  return index;
+}
+
+}  // namespace bw::testing_app

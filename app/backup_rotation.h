@@ -1,0 +1,54 @@
+// app/backup_rotation.h - the seven backup copies of "database.soup": the
+// rotation at shutdown by file age, and the restore at start-up that
+// replaces a database beyond repair by the newest copy left.
+//
+// Every name is relative to the current directory ("PROGDIR:"); ages are
+// modification times in UTC seconds (isFileNewerBy). Renames never replace
+// an existing file, and a rename or delete whose source is missing does
+// nothing.
+//
+// Invariants:
+//   1. A copy moves only towards older names; only bak_2KnownGood is
+//      promoted to the daily or weekly name, and to weekly only after a
+//      check-only repairDatabase passed. A weekly candidate that fails is
+//      set aside under a "database.soup_Corrupt_" name, the live database is
+//      marked for repair, and bak_0Temp and bak_1Latest are removed.
+//   2. The restore never renames a backup onto "database.soup" unless the
+//      bad database was moved aside first; it always ends by raising "ERR".
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+namespace bw {
+
+inline constexpr const char* kDatabaseName = "database.soup";
+inline constexpr const char* kDefaultDatabaseName = "database.soup.default";
+inline constexpr const char* kBackupDumpName = "database.backup";
+inline constexpr const char* kCorruptPrefix = "database.soup_Corrupt_";
+inline constexpr const char* kBackupTemp = "database.soup.bak_0Temp";
+inline constexpr const char* kBackupLatest = "database.soup.bak_1Latest";
+inline constexpr const char* kBackupKnownGood = "database.soup.bak_2KnownGood";
+inline constexpr const char* kBackupDaily = "database.soup.bak_3Daily";
+inline constexpr const char* kBackupOneDayOld = "database.soup.bak_4OneDayOld";
+inline constexpr const char* kBackupWeekly = "database.soup.bak_5Weekly";
+inline constexpr const char* kBackupOneWeekOld = "database.soup.bak_6OneWeekOld";
+
+inline constexpr int32_t kCopyInterval = 10800;     // 3 hours
+inline constexpr int32_t kDailyInterval = 57600;    // 16 hours
+inline constexpr int32_t kWeeklyInterval = 561600;  // 6.5 days
+
+// Shows a status message (GUI mode); empty in shell mode.
+using StatusLine = std::function<void(std::string_view)>;
+
+// Rotates the copies after the database was closed. verbose is passed to
+// the weekly check.
+void rotateBackups(bool verbose, const StatusLine& status);
+
+// Moves the bad "database.soup" aside, renames the newest backup into its
+// place, marks it for validation at the next start, tells the user and
+// raises "ERR".
+[[noreturn]] void restoreFromBackup();
+
+}  // namespace bw

@@ -1,0 +1,88 @@
+// app/backup_rotation_test.cpp - the rotation of the backup copies by file
+// age, with the files' times set by hand.
+#include "app/backup_rotation.h"
+
+#include <gtest/gtest.h>
+
+#include "app/app_test_support.h"
+
+namespace bw::testing_app {
+namespace {
+
+constexpr int64_t kT0 = 1700000000;
+constexpr int64_t kHour = 3600;
+
+class RotationTest : public ProgramTest {
+ protected:
+  // Gives database.soup the time t and rotates.
+  void rotateAt(int64_t t) {
+    setMtime("database.soup", t);
+    withModules([] { rotateBackups(false, nullptr); });
+  }
+  std::vector<std::string> backups() {
+    std::vector<std::string> names = namesStartingWith("database.soup.bak_");
+    std::sort(names.begin(), names.end());
+    for (std::string& n : names) n = n.substr(18);
+    return names;
+  }
+  using Names = std::vector<std::string>;
+};
+
+TEST_F(RotationTest, CopiesMoveTowardsOlderNamesByAge) {
+  makeEmptyDatabase("database.soup");
+  rotateAt(kT0);
+  EXPECT_EQ(backups(), Names{"1Latest"});
+  rotateAt(kT0 + 3 * kHour - 1);  // too soon: nothing changes
+  EXPECT_EQ(backups(), Names{"1Latest"});
+  rotateAt(kT0 + 3 * kHour);
+  EXPECT_EQ(backups(), (Names{"1Latest", "2KnownGood"}));
+  rotateAt(kT0 + 6 * kHour);  // no weekly copy yet: the known-good one is validated and becomes it
+  EXPECT_EQ(backups(), (Names{"1Latest", "2KnownGood", "5Weekly"}));
+  EXPECT_EQ(mtime("database.soup.bak_5Weekly"), kT0);
+  // A week later the known-good copy (kT0 + 3 h) is not 6.5 days newer than
+  // the weekly one: it becomes the daily copy, the next one 16 h later not.
+  rotateAt(kT0 + 9 * kHour);
+  EXPECT_EQ(backups(), (Names{"1Latest", "2KnownGood", "3Daily", "5Weekly"}));
+  setMtime("database.soup.bak_3Daily", kT0 + 6 * kHour - 57600);
+  rotateAt(kT0 + 12 * kHour);  // known good kT0 + 6 h: exactly 57600 s newer
+  EXPECT_EQ(backups(), (Names{"1Latest", "2KnownGood", "3Daily", "4OneDayOld", "5Weekly"}));
+  EXPECT_EQ(mtime("database.soup.bak_3Daily"), kT0 + 6 * kHour);
+  setMtime("database.soup.bak_3Daily", kT0 + 9 * kHour - 57599);
+  rotateAt(kT0 + 15 * kHour);  // 57599 s: the known-good copy is dropped
+  EXPECT_EQ(mtime("database.soup.bak_3Daily"), kT0 + 9 * kHour - 57599);
+  EXPECT_EQ(mtime("database.soup.bak_2KnownGood"), kT0 + 12 * kHour);
+}
+
+TEST_F(RotationTest, ADamagedWeeklyCandidateIsSetAsideAndTheDatabaseMarked) {
+  makeEmptyDatabase("database.soup");
+  makeEmptyDatabase("database.soup.bak_1Latest");
+  write("database.soup.bak_2KnownGood", std::string(600, 'x'));
+  setMtime("database.soup.bak_1Latest", kT0);
+  rotateAt(kT0 + 3 * kHour);
+  EXPECT_EQ(backups(), Names{});
+  ASSERT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
+  EXPECT_EQ(bytes(namesStartingWith("database.soup_Corrupt_")[0]), std::string(600, 'x'));
+  withModules([] {
+    cJournaledIndexedObjectSoupDatabase db(0);
+    ASSERT_TRUE(db.open("database.soup", false));
+    EXPECT_TRUE(db.infoNeedsRepair());
+    db.close();
+  });
+}
+
+TEST_F(RotationTest, AFileAtATargetKeepsItsBytes) {
+  makeEmptyDatabase("database.soup");
+  makeEmptyDatabase("database.soup.bak_1Latest");
+  write("database.soup.bak_2KnownGood", "mine");
+  setMtime("database.soup.bak_1Latest", kT0);
+  setMtime("database.soup.bak_2KnownGood", kT0);
+  makeEmptyDatabase("database.soup.bak_3Daily");
+  setMtime("database.soup.bak_3Daily", kT0);
+  write("database.soup.bak_5Weekly", "weekly");
+  setMtime("database.soup.bak_5Weekly", kT0);
+  rotateAt(kT0 + 3 * kHour);
+  EXPECT_EQ(bytes("database.soup.bak_5Weekly"), "weekly");
+}
+
+}  // namespace
+}  // namespace bw::testing_app

@@ -1,0 +1,205 @@
+// app/database_repair.cpp - the news database's repair walk.
+#include "app/database_repair.h"
+
+#include <vector>
+
+#include "core/exception_print.h"
+#include "database/soup_block_file.h"
+#include "database/validation_report.h"
+#include "news/news_load.h"
+
+namespace bw {
+namespace {
+
+// The owner the walk gives every index it reaches (validation marks its
+// indices with small positive values).
+constexpr intptr_t kReachedByWalk = -7;
+
+class RepairWalk {
+ public:
+  RepairWalk(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& usage, bool verbose, bool repair)
+      : db_(db), usage_(usage), verbose_(verbose), repair_(repair) {}
+
+  bool usable = true;
+  bool changed = false;
+  bool endedAtRoot = false;  // the walk stopped at the root or its feed list
+
+  void walk() {
+    int32_t rootIndex = db_.infoRootValue();
+    if (rootIndex == 0) {
+      endedAtRoot = true;
+      return;
+    }
+    if (!reach(rootIndex)) return failAtRoot("Invalid newRootIndex=%ld\n", rootIndex);
+    newsRoot* root = loadObject_newsRoot(db_, rootIndex);
+    if (!root) return failAtRoot("Invalid newRootIndex=%ld\n", rootIndex);
+    LoadedUse rootUse(db_, root);
+    if (!reach(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
+    int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
+    while (feedIndex != 0) {
+      if (!reach(feedIndex)) return fail("Invalid feedNodeIndex=%ld\n", feedIndex);
+      newsFeed* feed = loadObject_newsFeed(db_, feedIndex);
+      if (!feed) return fail("Loading feedNodeIndex=%ld gave a NIL pointer\n", feedIndex);
+      LoadedUse feedUse(db_, feed);
+      if (!reach(feed->itemListIndex)) return fail("Invalid itemListIndex=%ld\n", feed->itemListIndex);
+      walkItems(*feed);
+      if (repair_) rebuildFeedDuplicates(db_, *feed);
+      feedIndex = feed->infoNextIndex();
+    }
+  }
+
+  // Step 5: the indices the walk did not reach.
+  void sweepUnused() {
+    std::vector<intptr_t> reached;
+    bool unused = false;
+    for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
+      auto entry = usage_.infoCurrent();
+      if (entry.data == kReachedByWalk) {
+        reached.push_back(entry.key);
+        continue;
+      }
+      printFinding(verbose_, "Index %ld is allocated but not used\n", static_cast<long>(entry.key));
+      unused = true;
+      if (!repair_) usable = false;
+    }
+    if (!repair_) return;
+    for (intptr_t key : reached) usage_.get(key, true);
+    if (unused) {
+      db_.destroyUnusedObjects(usage_, verbose_);
+      changed = true;
+    }
+  }
+
+ private:
+  bool valid(int32_t index) { return index != 0 && usage_.get(index) != 0; }
+  bool reach(int32_t index) {
+    if (!valid(index)) return false;
+    usage_.set(index, kReachedByWalk);
+    return true;
+  }
+  void fail(const char* format, int32_t value) {
+    printFinding(verbose_, format, static_cast<long>(value));
+    usable = false;
+  }
+  void failAtRoot(const char* format, int32_t value) {
+    fail(format, value);
+    endedAtRoot = true;
+  }
+
+  void walkItems(newsFeed& feed) {
+    int32_t itemIndex = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
+    while (itemIndex != 0) {
+      if (!reach(itemIndex)) return fail("Invalid itemNodeIndex=%ld\n", itemIndex);
+      HeldItem item(db_, loadObject_newsItem2(db_, itemIndex, &feed));
+      if (!item) return;
+      int32_t next = item->infoNextIndex();
+      checkItem(feed, item, itemIndex);
+      itemIndex = next;
+    }
+  }
+
+  void checkItem(newsFeed& feed, HeldItem& item, int32_t itemIndex) {
+    int32_t feedIndex = feed.infoSoupIndex();
+    if (item->feedIndex != feedIndex) {
+      printFinding(verbose_, "Invalid itemNode.feedIndex=%ld expected %ld\n", static_cast<long>(item->feedIndex),
+                   static_cast<long>(feedIndex));
+      mend([&] { item->feedIndex = feedIndex; }, item);
+    }
+    int32_t* links[] = {&item->olderDuplicateItemIndex, &item->newestDuplicateItemIndex};
+    const char* names[] = {"olderDuplicateItemIndex", "newestDuplicateItemIndex"};
+    for (int i = 0; i < 2; ++i) {
+      int32_t& link = *links[i];
+      if (link == 0 || valid(link)) continue;
+      printFinding(verbose_, "Invalid itemNode.%s=%ld for itemNodeIndex=%ld\n", names[i], static_cast<long>(link),
+                   static_cast<long>(itemIndex));
+      mend([&] { link = 0; }, item);
+    }
+    if (!valid(item->bodyIndex)) {
+      printFinding(verbose_, "Invalid itemNode.bodyIndex=%ld for itemNodeIndex=%ld\n",
+                   static_cast<long>(item->bodyIndex), static_cast<long>(itemIndex));
+      usable = false;
+      if (repair_) {
+        destroyNewsItem(db_, item.release(), nullptr, false);
+        changed = true;
+      }
+      return;
+    }
+    usage_.set(item->bodyIndex, kReachedByWalk);
+  }
+
+  template <class Change>
+  void mend(Change change, HeldItem& item) {
+    if (!repair_) {
+      usable = false;
+      return;
+    }
+    change();
+    db_.saveChangesToObject(item.get());
+    changed = true;
+  }
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  ValidationSet& usage_;
+  bool verbose_;
+  bool repair_;
+};
+
+// The database cycles: validate until the structures are sound or a cycle
+// changes nothing. Answers the usage record of the last cycle (NIL when not
+// sound).
+std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair,
+                                              bool& changed) {
+  for (long cycle = 1;; ++cycle) {
+    if (cycle > 1 && verbose) printFinding(true, "\nRepair cycle %ld:\n", cycle);
+    ValidationResult r = db.validate(verbose, repair, true);
+    changed = changed || r.repaired;
+    if (r.valid) return std::move(r.indices);
+    if (!r.repaired) return nullptr;
+  }
+}
+
+}  // namespace
+
+void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& /*db*/, newsFeed& /*feed*/) {}
+
+RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair) {
+  RepairResult result;
+  bool endedAtRoot = false;
+  try {
+    std::unique_ptr<ValidationSet> usage = validateCycles(db, verbose, repair, result.changed);
+    if (usage) {
+      const bool autoCompact = db.infoAutoCompact();
+      std::unique_ptr<SoupTransaction> tx;
+      if (repair) {
+        tx = std::make_unique<SoupTransaction>(db.infoBlockFile());
+        db.setAutoCompact(false);
+      }
+      RepairWalk walk(db, *usage, verbose, repair);
+      try {
+        walk.walk();
+        if (walk.usable) walk.sweepUnused();
+      } catch (...) {
+        db.setAutoCompact(autoCompact);
+        throw;
+      }
+      db.setAutoCompact(autoCompact);
+      if (tx && !db.infoMustClose()) tx->finish();
+      result.usable = walk.usable;
+      result.changed = result.changed || walk.changed;
+      endedAtRoot = walk.endedAtRoot;
+    }
+  } catch (const eException& e) {
+    if (verbose) printException(e);
+    return {};
+  } catch (const std::exception& e) {
+    if (verbose) printException(e);
+    return {};
+  }
+  if (verbose && repair && (result.changed || !result.usable) && !endedAtRoot) {
+    printFinding(true, result.usable ? "Successfully finished repairing. PLEASE REPORT THIS PROBLEM!\n"
+                                     : "Unable to complete repairs. PLEASE REPORT THIS PROBLEM!\n");
+  }
+  return result;
+}
+
+}  // namespace bw

@@ -1,0 +1,211 @@
+// app/program_run.cpp - start-up and shutdown around the program's mode.
+#include "app/program_run.h"
+
+#include "app/backup_dump.h"
+#include "app/backup_rotation.h"
+#include "app/console_ui.h"
+#include "app/database_repair.h"
+#include "app/program_identity.h"
+#include "app/shell_update.h"
+#include "core/charset.h"
+#include "core/exception.h"
+#include "database/soup_block_file.h"
+#include "news/news_load.h"
+#include "news/news_show.h"
+#include "news/seen_times.h"
+#include "platform/app_host.h"
+#include "platform/dos_env.h"
+#include "platform/dos_errors.h"
+#include "platform/file_procs.h"
+#include "platform/links.h"
+#include "platform/path.h"
+#include "platform/shell_template.h"
+
+namespace bw {
+namespace {
+
+ProgramMode gModeForTesting;
+
+constexpr const char* kValidatingText = "Validating database, as it was not closed properly last time...";
+
+// Copies the default database into place under a unique name first, so a
+// copy cut short never stands as "database.soup".
+void copyDefaultDatabase() {
+  const Str temporary = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Copy_");
+  if (copyFile(kDefaultDatabaseName, temporary) && renamePath(temporary, kDatabaseName, false)) return;
+  cPath::DeletePath(temporary, true, false);
+}
+
+void reportOpenFailure(std::string error) {
+  const FormatArguments arguments = {std::move(error)};
+  report(programName, "Failed to open database, due to:\n\x1b" "1%s", &arguments);
+  raise("ERR", "main(); failed to open database");
+}
+
+// The windowed mode until the main window exists: nothing to do.
+void guiMode(cJournaledIndexedObjectSoupDatabase&, newsRoot&) {}
+
+}  // namespace
+
+void setProgramModeForTesting(ProgramMode mode) { gModeForTesting = std::move(mode); }
+
+ProgramRun::~ProgramRun() { finish(false); }
+
+void ProgramRun::run() {
+  db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
+  auto utf8 = std::make_unique<cEncodingUTF>();
+  if (!utf8->load("UTF-8")) raise("ERR", "main(); failed to load UTF-8 encoding");
+  utf8_ = std::move(utf8);
+  enterProgramDir();
+  dos::setShellMode(false);
+  if (!parseShellTemplate("UpdateAll/S", nullptr, false)) raise("ERR", "main(); command line does not fit the template");
+  shell_ = !pShellParameters::GetParam(0).isNil();
+  dos::setShellMode(shell_);
+  openDatabase();
+  if (db_->infoNeedsRepair()) validateDatabase();
+  loadRoot();
+  loadFeeds();
+  updateOldestSeenTime(*root_, nullptr, nullptr, true);
+  if (gModeForTesting) {
+    gModeForTesting(*db_, *root_);
+  } else if (shell_) {
+    shell_updateAll(*db_, *root_);
+  } else {
+    guiMode(*db_, *root_);
+  }
+  shutdown();
+}
+
+void ProgramRun::enterProgramDir() {
+  programDir_ = dos::lock("PROGDIR:", dos::kSharedLock);
+  if (programDir_) previousDir_ = dos::currentDir(programDir_);
+}
+
+void ProgramRun::openDatabase() {
+  if (!cPath::ExistsPath(kDatabaseName, true)) copyDefaultDatabase();
+  // The soup would make a missing file afresh: a database that is neither
+  // there nor copied from the default is a failure to open.
+  if (!cPath::ExistsPath(kDatabaseName, true)) {
+    reportOpenFailure(std::string(kDatabaseName) + ": " + dos::faultMessage(dos::kErrorObjectNotFound));
+  }
+  if (!db_->open(kDatabaseName, false)) reportOpenFailure(std::string(db_->infoError().view()));
+}
+
+void ProgramRun::validateDatabase() {
+  const FormatArguments validating = {std::string(kValidatingText)};
+  if (shell_) printGuiMessage("\n%s", &validating, nullptr, nullptr);
+  RepairResult result;
+  int64_t time = 0;
+  {
+    SoupTransaction tx(db_->infoBlockFile());
+    time = db_->getTime();
+    result = repairDatabase(*db_, !shell_, true);
+    if (result.usable) db_->setListFlag(true);
+    const FormatArguments contact = {std::string(programContactAddress)};
+    if (!result.usable) {
+      printGuiMessage("Database is corrupt & cannot be repaired.\nWill try to restore from a backup...", nullptr,
+                      nullptr, "\n");
+    } else if (result.changed) {
+      printGuiMessage("Database was repaired.\nPlease report this problem to:\n\x1b" "1%s", &contact, nullptr, "\n");
+    } else {
+      consolePrint("\n");
+    }
+    if (result.usable && !db_->infoMustClose()) tx.finish();
+  }
+  if (result.usable && !db_->infoMustClose()) {
+    db_->flush();
+    db_->setNeedsRepair(false);
+    return;
+  }
+  db_->setTime(time);
+  db_->closeQuickly();
+  restoreFromBackup();
+}
+
+void ProgramRun::loadRoot() {
+  const int32_t rootIndex = db_->infoRootValue();
+  if (rootIndex != 0) {
+    root_ = loadObject_newsRoot(*db_, rootIndex);
+    if (!root_) raise("BUG", "main(); the root index names no news root");
+    return;
+  }
+  const bool dump = cPath::ExistsPath(kBackupDumpName, true);
+  {
+    SoupTransaction tx(db_->infoBlockFile());
+    auto root = std::make_unique<newsRoot>();
+    root->init(db_.get());
+    const int32_t index = db_->createdObject(root.get());
+    root_ = root.release();
+    db_->setRootValue(index);
+    db_->setListFlag(true);
+    if (dump) {
+      consolePrint("Loading backup...\n");
+      if (!restoreDatabaseBackup(kBackupDumpName, *root_, *db_)) {
+        report(programName, "Failed to restore database from corrupt backup.", nullptr);
+        raise("ERR", "main(); failed to restore database from corrupt backup");
+      }
+    }
+    tx.finish();
+  }
+  db_->flush();
+  if (dump) {
+    consolePrint("Defragmenting...\n");
+    db_->defragment(false);
+    consolePrint("Finished loading backup..\n");
+  }
+}
+
+void ProgramRun::loadFeeds() {
+  newsFeed** link = &root_->firstLoadedFeed;
+  for (int32_t index = root_->feedList->infoHeadIndex(); index != 0;) {
+    newsFeed* feed = loadObject_newsFeed(*db_, index);
+    if (!feed) raise("BUG", "main(); a feed of the feed list cannot be loaded");
+    *link = feed;
+    link = &feed->nextLoadedFeed;
+    newsItem* head = isNewsItemShown(*db_, feed->itemList->infoHeadIndex(), *feed, nullptr);
+    feed->newestItemTime = head ? head->infoPublishedDate() : kDateUnset;
+    db_->unloadObject(head);
+    index = feed->infoNextIndex();
+  }
+}
+
+void ProgramRun::shutdown() {
+  db_->flush();
+  unloadFeedsAndRoot();
+  if (db_->infoFragmentation() > 100) db_->defragment(false);
+  db_->close();
+  rotateBackups(!shell_, nullptr);
+}
+
+void ProgramRun::unloadFeedsAndRoot() {
+  if (!root_) return;
+  newsFeed* feed = root_->firstLoadedFeed;
+  root_->firstLoadedFeed = nullptr;
+  while (feed) {
+    newsFeed* next = feed->nextLoadedFeed;
+    feed->nextLoadedFeed = nullptr;
+    db_->unloadObject(feed);
+    feed = next;
+  }
+  newsRoot* root = root_;
+  root_ = nullptr;
+  db_->unloadObject(root);
+}
+
+void ProgramRun::finish(bool exceptionPending) noexcept {
+  if (exceptionPending && db_ && db_->isOpen()) {
+    try {
+      unloadFeedsAndRoot();
+    } catch (...) {
+    }
+  }
+  root_ = nullptr;
+  unbuildAppHost();
+  utf8_.reset();
+  if (previousDir_) dos::currentDir(previousDir_);
+  previousDir_ = dos::Lock();
+  programDir_ = dos::Lock();
+  db_.reset();
+}
+
+}  // namespace bw

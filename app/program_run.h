@@ -1,0 +1,66 @@
+// app/program_run.h - the run between the module initialisers and
+// finalisers: the database opened (copied from the default, validated,
+// repaired or replaced from a backup), the news root and every feed loaded,
+// the chosen mode run, then the database written, defragmented, closed and
+// its backups rotated.
+//
+// Invariants:
+//   1. An exception from start-up or the mode skips the rest of the
+//      shutdown (flush, defragmentation, rotation); finish() then gives back
+//      what is loaded and deletes the database object, which closes quickly
+//      so that the next start validates.
+//   2. A new database's root and the load of "database.backup" are one
+//      commit: a failed load leaves root value 0 and the next start loads
+//      the dump again.
+//   3. "database.soup" is never a partial copy of the default: the copy is
+//      made under a unique name and renamed into place.
+//   4. "PROGDIR:" is the current directory from start-up until finish(),
+//      which puts the previous one back.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+#include "platform/dos.h"
+
+namespace bw {
+
+// What runs between start-up and shutdown: shell_updateAll in shell mode,
+// else the windowed command loop.
+using ProgramMode = std::function<void(cJournaledIndexedObjectSoupDatabase&, newsRoot&)>;
+
+// Tests replace the mode's procedure (empty: the program's own).
+void setProgramModeForTesting(ProgramMode mode);
+
+class ProgramRun {
+ public:
+  ProgramRun() = default;
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+  ~ProgramRun();
+
+  // Start-up steps 2-13 and the shutdown; raises what ends the run.
+  void run();
+  // The steps of every ending (after an exception too). Never throws.
+  void finish(bool exceptionPending) noexcept;
+
+ private:
+  void enterProgramDir();
+  void openDatabase();
+  void validateDatabase();
+  void loadRoot();
+  void loadFeeds();
+  void shutdown();
+  void unloadFeedsAndRoot();
+
+  std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
+  std::unique_ptr<cEncoding> utf8_;
+  dos::Lock programDir_;
+  dos::Lock previousDir_;
+  newsRoot* root_ = nullptr;
+  bool shell_ = false;
+};
+
+}  // namespace bw
