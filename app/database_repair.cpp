@@ -7,6 +7,7 @@
 #include "database/soup_block_file.h"
 #include "database/validation_report.h"
 #include "news/news_load.h"
+#include "social/social_links.h"
 
 namespace bw {
 namespace {
@@ -159,8 +160,6 @@ std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabas
 }
 
 }  // namespace
-
-void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& /*db*/, newsFeed& /*feed*/) {}
 
 RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair) {
   RepairResult result;

@@ -11,7 +11,9 @@
 //      body is destroyed); faults of the feed list, feeds and item lists are
 //      never mended and make the database unusable.
 //   3. Every finding is printed on standard output, and only when verbose.
-//   4. Every use taken during the walk is given back; the database's
+//   4. With repair, each feed's duplicate chains are rebuilt from its items
+//      after its walk (social/social_links.h).
+//   5. Every use taken during the walk is given back; the database's
 //      automatic compaction is off during a repair and restored afterwards.
 #pragma once
 
@@ -26,9 +28,5 @@ struct RepairResult {
 };
 
 RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair);
-
-// The last step of a feed's repair: rebuilds the duplicate links of a
-// social feed's items. Does nothing until the social sources provide it.
-void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed);
 
 }  // namespace bw
