@@ -29,6 +29,7 @@
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
 #include "social/service_config.h"
+#include "social/twitter_module.h"
 #include "web/html_reader.h"
 #include "web/http.h"
 #include "web/json_reader.h"
@@ -75,7 +76,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"html", initHTMLModule, endHTMLModule});
   registry.add({"news", initNewsModule, endNewsModule});
   registry.add({"newsText", initNewsTextModule, endNewsTextModule});
-  registry.add({"twitter", twitterModuleNew, nullptr});
+  registry.add({"twitter", twitterModuleNew, twitterModuleEnd});
   registry.add({"credentials", nullptr, credentialsModuleEnd});
   registry.add({"argumentString", initArgumentString, endArgumentString});
   registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});

@@ -21,6 +21,8 @@ namespace bw {
 namespace {
 
 std::FILE* gShellStream = nullptr;
+SocialFeedParser gTwitterParser = nullptr;
+SocialFeedParser gFacebookParser = nullptr;
 
 int64_t clockSeconds() { return readClock().utcSeconds; }
 
@@ -203,15 +205,21 @@ FeedParseResult parseDocument(cJournaledIndexedObjectSoupDatabase& soup, webData
     setStep(gui, "Scanning for new items...");
     return parseAtomFeed(soup, document, root, charset, url, updateFeed, gui);
   }
-  // The parsers of "twitter_user_timeline" and "facebook_user_timeline"
-  // come with the social layer; until then such documents are stored as
-  // nothing.
+  for (auto [name, parser] : {std::pair{"twitter_user_timeline", gTwitterParser},
+                              std::pair{"facebook_user_timeline", gFacebookParser}}) {
+    if (!document.findNode(name, nullptr, nullptr, nullptr)) continue;
+    if (!parser) return {};
+    setStep(gui, "Scanning for new items...");
+    return parser(soup, document, root, charset, url, updateFeed, gui);
+  }
   return {};
 }
 
 }  // namespace
 
 void setShellProgressStream(std::FILE* stream) { gShellStream = stream; }
+void setTwitterFeedParser(SocialFeedParser parser) { gTwitterParser = parser; }
+void setFacebookFeedParser(SocialFeedParser parser) { gFacebookParser = parser; }
 
 void setProgressStatus(newsFeed* feedA, int32_t n, int32_t m, feedProgressGui* gui, const cEncoding* charset,
                        newsFeed* feedB, Text fallback) {

@@ -24,6 +24,7 @@
 #include "core/str.h"
 #include "database/soup_database.h"
 #include "news/feed_downloader.h"
+#include "news/feed_store.h"
 #include "news/news_objects.h"
 #include "news/ui_seam.h"
 
@@ -50,6 +51,14 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
 // is NIL), then " + " and feedB's name when feedB is given.
 void setProgressStatus(newsFeed* feedA, int32_t n, int32_t m, feedProgressGui* gui, const cEncoding* charset,
                        newsFeed* feedB, Text fallback);
+
+// The parsers of the social layer's pseudo roots, registered by its modules
+// (NIL: such a document stores nothing). They take what parseRssFeed takes.
+using SocialFeedParser = FeedParseResult (*)(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document,
+                                             newsRoot& root, const cEncoding* charset, Text url,
+                                             newsFeed* updateFeed, feedProgressGui* gui);
+void setTwitterFeedParser(SocialFeedParser parser);
+void setFacebookFeedParser(SocialFeedParser parser);
 
 // Where shell mode's progress dots go (NIL: stdout).
 void setShellProgressStream(std::FILE* stream);

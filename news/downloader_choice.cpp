@@ -90,6 +90,7 @@ DownloaderMade openFacebookFeed(cJournaledIndexedObjectSoupDatabase& soup, newsR
 }  // namespace
 
 void setSocialDownloaderHooks(SocialDownloaderHooks hooks) { gHooks = std::move(hooks); }
+const SocialDownloaderHooks& socialDownloaderHooks() { return gHooks; }
 
 DownloaderMade createFeedDownloader(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root, newsFeed& feed,
                                     cHTTP* http) {

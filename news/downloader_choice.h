@@ -73,6 +73,8 @@ struct SocialDownloaderHooks {
   std::function<std::optional<FacebookGroup>(newsRoot& root, Text url, NewsGuiWindow* window)> findFacebookGroup;
 };
 void setSocialDownloaderHooks(SocialDownloaderHooks hooks);
+// The hooks as set, so that one module can change its own part.
+const SocialDownloaderHooks& socialDownloaderHooks();
 
 // http: a client lent for the request, or NIL for the downloader's own.
 DownloaderMade createFeedDownloader(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root, newsFeed& feed,

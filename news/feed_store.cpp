@@ -10,14 +10,14 @@
 
 namespace bw {
 
-SameFeedAnswer findSameFeed(newsRoot& root, newsFeed& fresh, const cEncoding* charset) {
+SameFeedAnswer findSameFeed(newsRoot& root, newsFeed& fresh, const cEncoding* charset, bool askAlways) {
   for (newsFeed* loaded = root.firstLoadedFeed; loaded; loaded = loaded->nextLoadedFeed) {
     const bool sameID = loaded->uniqueID == fresh.uniqueID;
     const bool sameURL = !loaded->url.isNil() && !fresh.url.isNil() && equalsNoCase(loaded->url.view(), fresh.url.view());
     if (!(sameID || sameURL)) continue;
     if (!loaded->docFormat || !fresh.docFormat || loaded->docFormat->className() != fresh.docFormat->className())
       continue;
-    if (sameURL) return {loaded, false};
+    if (sameURL && !askAlways) return {loaded, false};
     const std::string freshName(fresh.infoName(charset).view());
     const std::string loadedName(loaded->infoName(charset).view());
     const int32_t answer = newsUi().gui_requester(
@@ -74,9 +74,9 @@ newsFeed* settleFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, st
 }
 
 SettledFeed settleParsedFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, std::unique_ptr<newsFeed> fresh,
-                             newsFeed* updateFeed, const cEncoding* charset) {
+                             newsFeed* updateFeed, const cEncoding* charset, bool askAlways) {
   if (!updateFeed) {
-    SameFeedAnswer same = findSameFeed(root, *fresh, charset);
+    SameFeedAnswer same = findSameFeed(root, *fresh, charset, askAlways);
     if (same.refused) return {nullptr, false, true};
     updateFeed = same.updateFeed;
   }

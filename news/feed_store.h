@@ -40,8 +40,9 @@ struct SameFeedAnswer {
   bool refused = false;            // the user said it is not the same
 };
 
-// Step "same feed" for a feed being added.
-SameFeedAnswer findSameFeed(newsRoot& root, newsFeed& fresh, const cEncoding* charset);
+// Step "same feed" for a feed being added. askAlways: the user confirms a
+// match by address too (the social parsers).
+SameFeedAnswer findSameFeed(newsRoot& root, newsFeed& fresh, const cEncoding* charset, bool askAlways = false);
 
 // Stores fresh (no updateFeed) or moves its values into updateFeed; answers
 // the feed from here on.
@@ -56,7 +57,7 @@ struct SettledFeed {
   bool refused = false;
 };
 SettledFeed settleParsedFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, std::unique_ptr<newsFeed> fresh,
-                             newsFeed* updateFeed, const cEncoding* charset);
+                             newsFeed* updateFeed, const cEncoding* charset, bool askAlways = false);
 
 // The children of parent named name (no prefix) that have children
 // themselves, in document order: the items and entries a parser reads.

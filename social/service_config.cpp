@@ -46,7 +46,7 @@ Str facebookAppId() { return envOr("BRINDLEWORK_FACEBOOK_APP_ID", "6049173822155
 const Str& twitterConsumerKey() { return gConsumerKey; }
 const Str& twitterConsumerSecret() { return gConsumerSecret; }
 
-void twitterModuleNew() {
+void buildTwitterCredentials() {
   const char* key = std::getenv("BRINDLEWORK_TWITTER_CONSUMER_KEY");
   const char* secret = std::getenv("BRINDLEWORK_TWITTER_CONSUMER_SECRET");
   gConsumerKey = key ? Str(key) : unmask(kMaskedKey, kKeyMask);

@@ -39,9 +39,9 @@ inline constexpr char kYoutubePrefix[] = "https://www.youtube.";
 const Str& twitterConsumerKey();
 const Str& twitterConsumerSecret();
 
-// Module initialiser of the Twitter module (builds the consumer pair) and
-// the credentials' finaliser (wipes the pair).
-void twitterModuleNew();
+// Builds the consumer pair (the Twitter module's start calls it), and the
+// credentials' finaliser (wipes the pair).
+void buildTwitterCredentials();
 void credentialsModuleEnd();
 
 }  // namespace bw

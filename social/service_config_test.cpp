@@ -13,7 +13,7 @@ TEST(ServiceConfig, ConsumerPairLivesFromModuleStartToCredentialsEnd) {
   ::unsetenv("BRINDLEWORK_TWITTER_CONSUMER_KEY");
   ::unsetenv("BRINDLEWORK_TWITTER_CONSUMER_SECRET");
   EXPECT_TRUE(twitterConsumerKey().isNil());
-  twitterModuleNew();
+  buildTwitterCredentials();
   EXPECT_EQ(twitterConsumerKey().length(), 25);
   EXPECT_EQ(twitterConsumerSecret().length(), 50);
   credentialsModuleEnd();

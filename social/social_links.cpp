@@ -63,6 +63,28 @@ Str socialLinkKey(Text link) {
   return key ? key : Str(link.view());
 }
 
+void SocialLinkChains::remember(const newsItem& item) {
+  if (!item.link.empty()) first_.try_emplace(socialLinkKey(item.link).str(), item.infoSoupIndex());
+}
+
+void SocialLinkChains::joinAsNewest(newsItem& item) {
+  if (item.link.empty()) return;
+  auto [known, added] = first_.try_emplace(socialLinkKey(item.link).str(), item.infoSoupIndex());
+  if (added) return;
+  HeldItem first(db_, loadObject_newsItem2(db_, known->second, &feed_));
+  if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);
+}
+
+void SocialLinkChains::joinAsOldest(newsItem& item) {
+  if (item.link.empty()) return;
+  int32_t& known = first_[socialLinkKey(item.link).str()];
+  if (known != 0) {
+    HeldItem found(db_, loadObject_newsItem2(db_, known, &feed_));
+    if (found && isSameLink(feed_, item.link, found->link)) found->addAsOldestDuplicate(db_, &item);
+  }
+  known = item.infoSoupIndex();
+}
+
 void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) {
   const FeedKind kind = kindOf(feed.type);
   if (kind == FeedKind::kNone) return;
@@ -70,6 +92,7 @@ void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& fe
   const bool byLink = kind == FeedKind::kTwitter || kind == FeedKind::kFacebook;
 
   SoupTransaction transaction(db.infoBlockFile());
+  SocialLinkChains links(db, feed);
   std::unordered_map<std::string, int32_t> firstWithKey;
   std::unordered_set<int32_t> walked;
   for (int32_t index = feed.itemList->infoTailIndex(); index != 0 && walked.insert(index).second;) {
@@ -80,13 +103,9 @@ void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& fe
       item->olderDuplicateItemIndex = 0;
       db.saveChangesToObject(item.get());
     }
-    if (byLink && !item->link.empty()) {
-      auto [known, added] = firstWithKey.try_emplace(socialLinkKey(item->link).str(), index);
-      if (!added) {
-        HeldItem first(db, loadObject_newsItem2(db, known->second, &feed));
-        if (first && isSameLink(feed, item->link, first->link)) first->addAsNewestDuplicate(db, item.get());
-      }
-    } else if (!byLink && !feed.notUpdates && item->uniqueID.view() != kMissingText) {
+    if (byLink) {
+      links.joinAsNewest(*item.get());
+    } else if (!feed.notUpdates && item->uniqueID.view() != kMissingText) {
       auto [known, added] = firstWithKey.try_emplace(item->uniqueID.str(), index);
       if (!added) {
         HeldItem first(db, loadObject_newsItem2(db, known->second, &feed));

@@ -17,6 +17,10 @@
 //      walked with the same key.
 #pragma once
 
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+
 #include "core/str.h"
 #include "database/soup_database.h"
 #include "news/news_objects.h"
@@ -31,6 +35,27 @@ Str normaliseSocialLink(Text link, bool onlyIfChanged);
 // The key of a link as the parsers and the rebuild use it: the normalised
 // link, else the link.
 Str socialLinkKey(Text link);
+
+// The link chains of one pass over a feed's items: a map from link key to
+// the index of the item that first showed it.
+class SocialLinkChains {
+ public:
+  SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) : db_(db), feed_(feed) {}
+  // A stored item seen by a scan: its key is noted unless already known.
+  void remember(const newsItem& item);
+  // An item newer than the ones seen: it joins, as the newest member, the
+  // chain of the item its key names when isSameLink accepts the two links;
+  // an unknown key is noted.
+  void joinAsNewest(newsItem& item);
+  // An item older than the ones seen: it joins as the oldest member, and
+  // its key then names it.
+  void joinAsOldest(newsItem& item);
+
+ private:
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsFeed& feed_;
+  std::unordered_map<std::string, int32_t> first_;
+};
 
 // Throws away the duplicate chains of feed's stored items and builds them
 // again: Twitter and Facebook feeds by link key (the chain's head must pass

@@ -45,7 +45,7 @@ class TwitterSignIn : public test::SignInFixture {
  protected:
   TwitterSignIn() {
     initTimerDevice();
-    twitterModuleNew();
+    buildTwitterCredentials();
   }
   ~TwitterSignIn() override {
     credentialsModuleEnd();

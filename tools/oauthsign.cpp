@@ -48,7 +48,7 @@ int sign(int argc, char** argv) {
   if (method == "GET" && post) return usage();
 
   bw::initTimerDevice();
-  bw::twitterModuleNew();
+  bw::buildTwitterCredentials();
   if (timestamp) {
     int64_t seconds = std::strtoll(timestamp->c_str(), nullptr, 10);
     ::unsetenv("TZONE");  // the clock then answers exactly these UTC seconds

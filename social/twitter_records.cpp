@@ -1,0 +1,166 @@
+// social/twitter_records.cpp - the Twitter profile and tweet readers, the
+// tweet date grammar and the feed credit ordering.
+#include "social/twitter_records.h"
+
+#include <array>
+
+#include "core/ascii_case.h"
+#include "core/charset.h"
+#include "core/mega_list_family.h"
+#include "core/string_procs.h"
+#include "news/feed_merge.h"
+#include "social/service_config.h"
+
+namespace bw {
+namespace {
+
+constexpr std::array<std::string_view, 12> kMonthNames = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// The UTF-8 target every text is read into.
+const cEncoding& utf8() {
+  static const cEncodingUTF* encoding = [] {
+    auto* e = new cEncodingUTF;
+    e->load("UTF-8");
+    return e;
+  }();
+  return *encoding;
+}
+
+Str textOf(const webDataNode* node, bool raw) { return node ? node->getText(&utf8(), raw) : Str(); }
+
+const webDataNode* child(const webDataNode* node, Text name) {
+  return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
+}
+
+// node.a.b[first].member, NIL when any step is missing.
+const webDataNode* firstOf(const webDataNode* node, Text a, Text b, Text member) {
+  const webDataNode* list = child(child(node, a), b);
+  return child(list ? list->getFirstChild() : nullptr, member);
+}
+
+Str orMissing(Str text) { return text ? std::move(text) : Str(kMissingText); }
+
+}  // namespace
+
+Str twitterMemberText(const webDataNode* parent, Text name, bool raw) { return textOf(child(parent, name), raw); }
+
+bigTime twitterParseDate(Text text) {
+  if (text.isNil()) return kDateUnset;
+  const std::string_view t = text.nulView();
+  // A number at pos (blanks and a sign before it); fails without digits.
+  struct Number {
+    int32_t value;
+    size_t end;
+    bool ok;
+  };
+  auto number = [&](size_t pos, bool plusSign) {
+    if (pos > t.size()) return Number{0, pos, false};
+    RuntimeNumber n = readRuntimeNumber(t, pos, plusSign);
+    return Number{n.value, n.end, n.digits};
+  };
+  auto charIs = [&](size_t pos, char c) { return pos < t.size() && t[pos] == c; };
+
+  const size_t i = t.find(' ');
+  if (i == std::string_view::npos || i + 4 > t.size()) return kDateInvalid;
+  int32_t month = 0;
+  for (size_t m = 0; m < kMonthNames.size() && month == 0; ++m) {
+    if (equalsNoCase(t.substr(i + 1, 3), kMonthNames[m])) month = static_cast<int32_t>(m) + 1;
+  }
+  if (month == 0) return kDateInvalid;
+  const size_t j = t.find(' ', i + 1);
+  if (j == std::string_view::npos) return kDateInvalid;
+  const Number day = number(j + 1, false);
+  if (!day.ok || day.value < 1 || day.value > 31 || !charIs(day.end, ' ')) return kDateInvalid;
+  const Number hour = number(day.end + 1, false);
+  if (!hour.ok || hour.value < 0 || hour.value > 23 || !charIs(hour.end, ':')) return kDateInvalid;
+  const Number minute = number(hour.end + 1, false);
+  if (!minute.ok || minute.value < 0 || minute.value > 59 || !charIs(minute.end, ':')) return kDateInvalid;
+  const Number second = number(minute.end + 1, false);
+  if (!second.ok || second.value < 0 || second.value > 59 || !charIs(second.end, ' ')) return kDateInvalid;
+  const Number zone = number(second.end + 1, true);
+  if (!zone.ok || zone.value == -9999) return kDateInvalid;
+  const Number year = number(zone.end, false);
+  if (!year.ok || year.value < 1900) return kDateInvalid;
+  if (year.end < t.size()) {
+    const unsigned char after = static_cast<unsigned char>(t[year.end]);
+    if (!(after == ' ' || after == 0xA0 || after == '\t' || after == '\n' || after == '\r')) return kDateInvalid;
+  }
+  const int64_t magnitude = zone.value < 0 ? -static_cast<int64_t>(zone.value) : zone.value;
+  const int64_t offset = (magnitude / 100 * 60 + magnitude % 100) * 60;
+  return pTime::DateTimeToBigTime(year.value, month, day.value, hour.value, minute.value, second.value) -
+         (zone.value < 0 ? -offset : offset);
+}
+
+std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document) {
+  const webDataNode* user = document.findNode(kUsersShowRoot, nullptr, nullptr, nullptr);
+  if (!user) return nullptr;
+  auto feed = std::make_unique<newsFeed>();
+  feed->title = orMissing(textOf(child(user, "name"), true));
+  Str screenName = textOf(child(user, "screen_name"), false);
+  feed->url = screenName ? Str(std::string(kTwitterSiteURL) + screenName.str()) : Str("");
+  feed->uniqueID = orMissing(textOf(child(user, "id_str"), true));
+  feed->type = Str(kTwitterFeedType);
+  feed->docFormat = feedTypeToDocFormat(feed->type);
+  feed->noOlderItems = true;
+  feed->imageURL = textOf(child(user, "profile_image_url"), false);
+  feed->language = textOf(child(user, "lang"), true);
+  feed->subtitle = textOf(child(user, "description"), true);
+  return feed;
+}
+
+size_t twitterTitleCut(std::string_view text) {
+  auto first = [&](std::string_view escaped, std::string_view plain) {
+    return std::min(text.find(escaped), text.find(plain));
+  };
+  size_t p = first("https:\\/\\/", "https://");
+  if (p == std::string_view::npos) p = first("http:\\/\\/", "http://");
+  return p != std::string_view::npos && p > 1 ? p : std::string_view::npos;
+}
+
+TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) {
+  TweetRecord r{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
+  newsItem& item = *r.item;
+  newsItemBody& body = *r.body;
+  body.encoding = Str("UTF-8");
+  Str text = textOf(child(&tweet, "full_text"), true);
+  if (text) {
+    const size_t cut = twitterTitleCut(text.view());
+    item.title = Str(text.view().substr(0, cut));
+    body.summary = std::move(text);
+    body.summaryFormat = kFormatPlainText;
+  } else {
+    item.title = Str(kMissingText);
+  }
+  item.titleFormat = kFormatPlainText;
+  item.uniqueID = orMissing(textOf(child(&tweet, "id_str"), true));
+
+  const webDataNode* retweet = child(&tweet, "retweeted_status");
+  const webDataNode* link = firstOf(&tweet, "entities", "urls", "expanded_url");
+  if (!link) link = firstOf(&tweet, "entities", "media", "expanded_url");
+  if (!link) link = firstOf(retweet, "entities", "urls", "expanded_url");
+  if (!link) link = firstOf(retweet, "entities", "media", "expanded_url");
+  item.link = link ? textOf(link, false) : Str(feed.url.str() + "/status/" + item.uniqueID.str());
+
+  if (const webDataNode* created = child(&tweet, "created_at")) {
+    body.publishedText = textOf(created, true);
+    item.published = item.updated = twitterParseDate(body.publishedText);
+  } else {
+    item.published = item.updated = kDateUnset;
+  }
+  item.downloaded = pTime::CurrentTime(0);
+  if (const webDataNode* image = firstOf(&tweet, "entities", "media", "media_url")) body.imageURL = textOf(image, false);
+  return r;
+}
+
+int32_t fCompareMegaNodes_twitterFeeds_sort::call(cMegaMiniListGeneric*, MegaNode* a, MegaNode* b) {
+  const auto* feedA = static_cast<newsFeed*>(cMegaMiniList_class::getData(a));
+  const auto* feedB = static_cast<newsFeed*>(cMegaMiniList_class::getData(b));
+  if (feedA->twitterUpdateCredit != feedB->twitterUpdateCredit) {
+    return feedA->twitterUpdateCredit > feedB->twitterUpdateCredit ? 1 : -1;
+  }
+  const int order = feedA->uniqueID.view().compare(feedB->uniqueID.view());
+  return order < 0 ? 1 : (order > 0 ? -1 : 0);
+}
+
+}  // namespace bw

@@ -1,0 +1,62 @@
+// social/twitter_records.h - one Twitter profile into a newsFeed, one tweet
+// into a newsItem with its body, the tweet date grammar, and the ordering
+// of Twitter feeds by their update credit.
+//
+// Invariants:
+//   1. Texts are read into UTF-8; titles, ids, summaries, languages and
+//      descriptions raw (escapes as the service wrote them), addresses and
+//      the screen name decoded. Absent members give "#MISSING", NIL, the
+//      empty text or the unset date as documented; nothing raises for them.
+//   2. twitterParseDate never reads past its text: a text that breaks the
+//      grammar at any point gives kDateInvalid, NIL gives kDateUnset.
+//   3. The readers hand out new, unstored objects; on an exception nothing
+//      built so far survives.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+
+#include "core/ordering.h"
+#include "core/str.h"
+#include "news/news_objects.h"
+#include "platform/time.h"
+#include "web/web_data.h"
+
+namespace bw {
+
+inline constexpr std::string_view kTwitterFeedType = "Twitter v1.1";
+inline constexpr std::string_view kUsersShowRoot = "twitter_users_show";
+inline constexpr std::string_view kTimelineRoot = "twitter_user_timeline";
+inline constexpr std::string_view kOlderTimelineRoot = "twitter_user_timeline2";
+
+// The UTF-8 text of parent's member name, raw or decoded; NIL without it.
+Str twitterMemberText(const webDataNode* parent, Text name, bool raw);
+
+// "Wed Aug 27 13:08:45 +0000 2008" in UTC seconds from 2000.
+bigTime twitterParseDate(Text text);
+
+// The feed of the "twitter_users_show" pseudo root, NIL without it.
+std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document);
+
+struct TweetRecord {
+  std::unique_ptr<newsItem> item;
+  std::unique_ptr<newsItemBody> body;
+};
+// One tweet; only feed.url is read (the fallback link's prefix).
+TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed);
+
+// Where the title of a tweet's text is cut: before its first "https" link,
+// else its first "http" link (escaped "\/" or plain "/"), when that lies
+// beyond position 1; npos keeps the whole text.
+size_t twitterTitleCut(std::string_view text);
+
+// Feeds of a cMegaList_class: larger twitterUpdateCredit first, then
+// uniqueID in ascending byte order.
+class fCompareMegaNodes_twitterFeeds_sort : public fCompareMegaNodes {
+  BW_CLASS(fCompareMegaNodes_twitterFeeds_sort, fCompareMegaNodes)
+ public:
+  int32_t call(cMegaMiniListGeneric* store, MegaNode* a, MegaNode* b) override;
+};
+
+}  // namespace bw

@@ -1,0 +1,154 @@
+// social/twitter_records_test.cpp - the tweet date grammar as a table (and
+// every prefix of a good date), the title cut, the link choices, the
+// profile and the credit ordering.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/mega_list_family.h"
+#include "social/twitter_records.h"
+#include "social/twitter_test_support.h"
+#include "web/json_reader.h"
+
+namespace bw {
+namespace {
+
+constexpr bigTime kAug27 = 273157725;  // 2008-08-27 13:08:45 UTC
+
+TEST(TwitterDates, Grammar) {
+  struct {
+    const char* text;
+    bigTime want;
+  } cases[] = {
+      {"Wed Aug 27 13:08:45 +0000 2008", kAug27},
+      {"Wed Aug 27 13:08:45 +0200 2008", kAug27 - 7200},
+      {"Wed Aug 27 13:08:45 -0530 2008", kAug27 + 19800},
+      {"Wed aug 27 13:08:45 +0000 2008", kAug27},
+      {"Wed Aug 27 13:08:45 +0000 2008\n", kAug27},
+      {"Wed Aug 27 13:08:45 +0000 2008 rest", kAug27},
+      {"Wed Agu 27 13:08:45 +0000 2008", kDateInvalid},
+      {"Wed Aug 0 13:08:45 +0000 2008", kDateInvalid},
+      {"Wed Aug 32 13:08:45 +0000 2008", kDateInvalid},
+      {"Wed Aug 27 24:08:45 +0000 2008", kDateInvalid},
+      {"Wed Aug 27 13:60:45 +0000 2008", kDateInvalid},
+      {"Wed Aug 27 13:08:60 +0000 2008", kDateInvalid},
+      {"Wed Aug 27 13:08:45 +0000 1899", kDateInvalid},
+      {"Wed Aug 27 13:08:45 2008", kDateInvalid},  // no zone: the year is read as one
+      {"Wed Aug 27 13:08:45 +0000 2008x", kDateInvalid},
+      {"Wed Aug 27 13:08:45 -9999 2008", kDateInvalid},
+      {"", kDateInvalid},
+  };
+  for (const auto& c : cases) EXPECT_EQ(twitterParseDate(c.text), c.want) << c.text;
+  EXPECT_EQ(twitterParseDate(nullptr), kDateUnset);
+  // Every cut of a good date fails (and reads nothing past its end).
+  const std::string good = "Wed Aug 27 13:08:45 +0000 2008";
+  for (size_t n = 0; n < good.size() - 3; ++n) {
+    const std::string cut = good.substr(0, n);
+    EXPECT_EQ(twitterParseDate(std::string_view(cut)), kDateInvalid) << cut;
+  }
+}
+
+TEST(TwitterRecords, TitleCut) {
+  struct {
+    const char* text;
+    const char* title;
+  } cases[] = {
+      {"word https:\\/\\/t.co\\/x", "word "},
+      {"word https://t.co/x", "word "},
+      {"a http:\\/\\/x https:\\/\\/y", "a http:\\/\\/x "},
+      {"ab http:\\/\\/x", "ab "},
+      {"https:\\/\\/t.co\\/x text", "https:\\/\\/t.co\\/x text"},
+      {" https:\\/\\/t.co", " https:\\/\\/t.co"},
+      {"no link", "no link"},
+  };
+  for (const auto& c : cases) {
+    std::string_view text = c.text;
+    EXPECT_EQ(text.substr(0, twitterTitleCut(text)), c.title) << c.text;
+  }
+}
+
+class TwitterRecordTest : public testing_social::TwitterTest {
+ protected:
+  std::unique_ptr<webDataRoot> json(const std::string& text) {
+    texts.push_back(std::make_unique<std::string>(text));
+    cJSON reader(twitterEscapeTable());
+    JsonParseResult r = reader.parseDocument(texts.back()->data(), static_cast<int32_t>(texts.back()->size()));
+    EXPECT_TRUE(r.root) << r.message.view();
+    return std::move(r.root);
+  }
+};
+
+TEST_F(TwitterRecordTest, TweetsAndProfile) {
+  newsFeed feed;
+  feed.url = Str("https://twitter.com/someone");
+  const char* urls = R"("urls":[{"expanded_url":"http:\/\/u.example"}])";
+  const char* media = R"("media":[{"expanded_url":"http:\/\/m.example","media_url":"http:\/\/img.example\/1.jpg"}])";
+  struct {
+    std::string members;
+    const char* link;
+  } cases[] = {
+      {std::string(R"("entities":{)") + urls + "," + media + "}", "http://u.example"},
+      {std::string(R"("entities":{)") + media + "}", "http://m.example"},
+      {std::string(R"("entities":{},"retweeted_status":{"entities":{)") + urls + "," + media + "}}",
+       "http://u.example"},
+      {std::string(R"("retweeted_status":{"entities":{)") + media + "}}", "http://m.example"},
+      {R"("entities":{"urls":[]})", "https://twitter.com/someone/status/77"},
+  };
+  for (const auto& c : cases) {
+    auto doc = json(R"({"id_str":"77","full_text":"Hi &amp; bye https:\/\/t.co\/1",)"
+                    R"("created_at":"Wed Aug 27 13:08:45 +0000 2008",)" +
+                    c.members + "}");
+    TweetRecord r = twitterExtractTweet(*doc->head(), feed);
+    EXPECT_EQ(r.item->link.view(), c.link) << c.members;
+    EXPECT_EQ(r.item->title.view(), "Hi &amp; bye ");
+    EXPECT_EQ(r.body->summary.view(), "Hi &amp; bye https:\\/\\/t.co\\/1");
+    EXPECT_EQ(r.item->uniqueID.view(), "77");
+    EXPECT_EQ(r.item->published, kAug27);
+    EXPECT_EQ(r.item->updated, kAug27);
+    EXPECT_EQ(r.item->downloaded, testing_news::kNow);
+    EXPECT_EQ(r.body->encoding.view(), "UTF-8");
+  }
+  TweetRecord bare = twitterExtractTweet(*json("{\"x\":1}")->head(), feed);
+  EXPECT_EQ(bare.item->title.view(), "#MISSING");
+  EXPECT_TRUE(bare.body->summary.isNil());
+  EXPECT_EQ(bare.item->uniqueID.view(), "#MISSING");
+  EXPECT_EQ(bare.item->published, kDateUnset);
+  EXPECT_EQ(bare.item->link.view(), "https://twitter.com/someone/status/#MISSING");
+
+  auto profile = twitterUserInfoToFeed(*json(R"({"twitter_users_show":0})"));
+  EXPECT_EQ(profile, nullptr);  // a member of that name is no pseudo root
+  auto doc = json(R"({"name":"A &amp; B","screen_name":"ab\/c","id_str":"9","lang":"en",)"
+                  R"("profile_image_url":"http:\/\/i.example\/a.png","description":"d"})");
+  doc->head()->setName(Str("twitter_users_show"), Str(), false);
+  auto user = twitterUserInfoToFeed(*doc);
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(user->title.view(), "A &amp; B");
+  EXPECT_EQ(user->url.view(), "https://twitter.com/ab/c");
+  EXPECT_EQ(user->uniqueID.view(), "9");
+  EXPECT_EQ(user->imageURL.view(), "http://i.example/a.png");
+  EXPECT_EQ(user->language.view(), "en");
+  EXPECT_EQ(user->subtitle.view(), "d");
+  EXPECT_EQ(user->type.view(), "Twitter v1.1");
+  EXPECT_TRUE(user->noOlderItems);
+  auto nameless = json(R"({"id_str":"9"})");
+  nameless->head()->setName(Str("twitter_users_show"), Str(), false);
+  EXPECT_EQ(twitterUserInfoToFeed(*nameless)->url.view(), "");
+}
+
+TEST_F(TwitterRecordTest, FeedsSortByCreditThenId) {
+  newsFeed a, b, c, d;
+  a.twitterUpdateCredit = 0, a.uniqueID = Str("1");
+  b.twitterUpdateCredit = 1, b.uniqueID = Str("9");
+  c.twitterUpdateCredit = 0, c.uniqueID = Str("45");
+  d.twitterUpdateCredit = 0, d.uniqueID = Str("123");
+  cMegaList_class list(false, nullptr, false);
+  for (newsFeed* f : {&a, &c, &d, &b}) list.infoPastEnd()->beforeInsert(list.makeFloating(f));
+  list.sort(&twitterFeedsSort());
+  std::string order;
+  auto cursor = list.infoStart()->clone(0, 0);
+  for (bool end = false; !end; end = cursor->gotoNext()) order += static_cast<newsFeed*>(cursor->getData())->uniqueID.str() + " ";
+  EXPECT_EQ(order, "9 1 123 45 ");
+}
+
+}  // namespace
+}  // namespace bw
