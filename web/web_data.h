@@ -20,6 +20,7 @@
 //      added elsewhere.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -29,6 +30,7 @@
 #include "core/charset.h"
 #include "core/object.h"
 #include "core/str.h"
+#include "web/node_slab.h"
 
 namespace bw {
 
@@ -59,6 +61,9 @@ class webDataAttribute : public class_base {
 
  public:
   webDataAttribute(Str n, Str v) : name(std::move(n)), value(std::move(v)) {}
+  // Tree objects are carved from the node slab (web/node_slab.h).
+  static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
+  static void operator delete(void* object) noexcept { nodeSlab::release(object); }
 
   Str name;
   Str value;                         // raw, escapes not decoded
@@ -72,6 +77,9 @@ class webDataList : public class_base {
  public:
   explicit webDataList(webDataNode* owner) : owner_(owner) {}
   ~webDataList() override;
+  // Tree objects are carved from the node slab (web/node_slab.h).
+  static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
+  static void operator delete(void* object) noexcept { nodeSlab::release(object); }
   webDataList(const webDataList&) = delete;
   webDataList& operator=(const webDataList&) = delete;
 
@@ -162,6 +170,9 @@ class webDataNode : public class_base {
  public:
   webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns);
   ~webDataNode() override;
+  // Tree objects are carved from the node slab (web/node_slab.h).
+  static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
+  static void operator delete(void* object) noexcept { nodeSlab::release(object); }
   webDataNode(const webDataNode&) = delete;
   webDataNode& operator=(const webDataNode&) = delete;
 
