@@ -146,12 +146,12 @@ class ProgramTest : public ::testing::Test {
 // Appends a stored feed with items (titles, published 1000, 2000, ... in
 // list order) at the tail of the root's feed list; nothing stays loaded.
 inline int32_t addFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const std::string& title,
-                       int items, bool disabled = false) {
+                       int items, bool disabled = false, const std::string& url = "") {
   auto feed = std::make_unique<newsFeed>();
   feed->type = Str("RSS 2.0");
   feed->docFormat = feedTypeToDocFormat(feed->type);
   feed->title = Str(title);
-  feed->url = Str("http://127.0.0.1/" + title);
+  feed->url = Str(url.empty() ? "http://127.0.0.1/" + title : url);
   feed->disabled = disabled;
   feed->setSoup(&db);
   const int32_t index = db.createdObject(feed.get());

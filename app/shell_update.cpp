@@ -7,6 +7,8 @@
 #include "app/console_ui.h"
 #include "core/exception.h"
 #include "core/system_charset.h"
+#include "news/add_update_feed.h"
+#include "news/downloader_choice.h"
 #include "news/seen_times.h"
 #include "platform/dos_env.h"
 
@@ -15,8 +17,14 @@ namespace {
 
 ShellFeedUpdate gUpdateForTesting;
 
-// The update of one feed through the news layer's downloaders.
-bool updateOneFeed(cJournaledIndexedObjectSoupDatabase&, newsRoot&, const cEncoding&, newsFeed&) { return false; }
+// The update of one feed through the news layer's downloaders; the
+// downloader is deleted when the update returns or raises.
+bool updateOneFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const cEncoding& charset, newsFeed& feed) {
+  DownloaderMade made = createFeedDownloader(db, root, feed, nullptr);
+  if (!made.downloader) return false;
+  addUpdateFeed(db, root, &charset, made.downloader.get(), feed.url, &feed, nullptr, 0, 0);
+  return true;
+}
 
 }  // namespace
 

@@ -1,0 +1,251 @@
+// app/shell_road_test.cpp - `brindlework UpdateAll` end to end: the built
+// program run as a child in a scratch program folder against feeds served on
+// 127.0.0.1; then Ctrl-C, a second instance, and SIGKILL at random moments.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "app/app_test_support.h"
+#include "app/program_identity.h"
+#include "database/soup_check_test_support.h"
+#include "web/http_test_support.h"
+
+extern char** environ;
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+
+// Three items per feed, dated 2020; Atom for names beginning "atom".
+std::string feedDocument(const std::string& name) {
+  std::string items;
+  const bool atom = name.rfind("atom", 0) == 0;
+  for (int i = 1; i <= 3; ++i) {
+    const std::string id = "http://example.org/" + name + "/" + std::to_string(i);
+    if (atom) {
+      items += "<entry><id>" + id + "</id><title>" + name + " " + std::to_string(i) + "</title><link href=\"" + id +
+               "\"/><updated>2020-01-0" + std::to_string(i) + "T10:00:00Z</updated><content type=\"html\">&lt;p&gt;" +
+               name + "&lt;/p&gt;</content></entry>";
+    } else {
+      items += "<item><title>" + name + " " + std::to_string(i) + "</title><link>" + id + "</link><guid>" + id +
+               "</guid><pubDate>Wed, 0" + std::to_string(i) + " Jan 2020 10:00:00 GMT</pubDate>"
+               "<content:encoded><![CDATA[<p>" + name + "</p>]]></content:encoded></item>";
+    }
+  }
+  if (atom) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>" + name +
+           "</title><id>urn:" + name + "</id><updated>2020-01-03T10:00:00Z</updated>" + items + "</feed>";
+  }
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
+         "xmlns:content=\"http://purl.org/rss/1.0/modules/content/\"><channel><title>" + name +
+         "</title><link>http://example.org/" + name + "</link><description>d</description>" + items +
+         "</channel></rss>";
+}
+
+// The feed's name from a request line "GET /name HTTP/1.0".
+std::string requestedName(const std::string& request) {
+  size_t start = request.find('/');
+  size_t end = request.find(' ', start);
+  return start == std::string::npos ? "" : request.substr(start + 1, end - start - 1);
+}
+
+test::Reply serveFeed(const std::string& request) {
+  return {{"HTTP/1.0 200 OK\r\nContent-Type: application/xml\r\n\r\n" + feedDocument(requestedName(request))}};
+}
+
+struct ChildRun {
+  int rc = -1;  // exit code, or minus the signal that ended it
+  std::string output;
+};
+
+class ShellRoadTest : public ProgramTest {
+ protected:
+  std::atomic<pid_t> child{0};
+
+  // Starts the program (in a process group of its own) and answers its pid;
+  // its standard output is read by finish().
+  pid_t start(const std::vector<std::string>& arguments) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      std::string v = *e;
+      if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("BRINDLEWORK_PROGDIR=", 0) == 0)
+        continue;
+      env.push_back(v);
+    }
+    env.push_back("BRINDLEWORK_PROGDIR=" + tree.host().string());
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    std::vector<std::string> args = {BRINDLEWORK_EXECUTABLE};
+    args.insert(args.end(), arguments.begin(), arguments.end());
+    if (::pipe(pipe_) != 0) return -1;
+    ::fflush(nullptr);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::setpgid(0, 0);
+      ::dup2(pipe_[1], 1);
+      ::close(pipe_[0]);
+      std::vector<char*> argv, envp;
+      for (auto& a : args) argv.push_back(a.data());
+      for (auto& e : env) envp.push_back(e.data());
+      argv.push_back(nullptr);
+      envp.push_back(nullptr);
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+    ::close(pipe_[1]);
+    child = pid;
+    return pid;
+  }
+  ChildRun finish(pid_t pid) {
+    ChildRun r;
+    char buf[4096];
+    for (ssize_t n; (n = ::read(pipe_[0], buf, sizeof buf)) > 0;) r.output.append(buf, static_cast<size_t>(n));
+    ::close(pipe_[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    child = 0;
+    return r;
+  }
+  ChildRun runProgram(const std::vector<std::string>& arguments = {"UpdateAll"}) { return finish(start(arguments)); }
+
+  // Feeds (name, seeded items): the update order is by the head item's
+  // date, the feed without items first; "off" is disabled.
+  void seed(int port) {
+    makeEmptyDatabase("database.soup");
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      for (auto [name, items] : std::vector<std::pair<std::string, int>>{
+               {"rss-a", 3}, {"atom-b", 1}, {"rss-c", 2}, {"off", 1}, {"rss-d", 0}, {"atom-e", 4}}) {
+        addFeed(db, root, name, items, name == "off", "http://127.0.0.1:" + std::to_string(port) + "/" + name);
+      }
+    });
+  }
+  // Items per feed, by title.
+  std::map<std::string, int> itemCounts() {
+    std::map<std::string, int> counts;
+    withModules([&] {
+      Db db(0);
+      ASSERT_TRUE(db.open("database.soup", false));
+      newsRoot* root = loadObject_newsRoot(db, db.infoRootValue());
+      for (int32_t f = root->feedList->infoHeadIndex(); f != 0;) {
+        newsFeed* feed = loadObject_newsFeed(db, f);
+        int& n = counts[std::string(feed->title.view())];
+        for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) ++n;
+        f = feed->infoNextIndex();
+        db.unloadObject(feed);
+      }
+      db.unloadObject(root);
+      db.closeQuickly();
+    });
+    return counts;
+  }
+  void expectSound() {
+    std::string image = bytes("database.soup");
+    testing::expectSoupSound(std::vector<uint8_t>(image.begin(), image.end()), soupcheck::Expect::kClosed);
+  }
+
+  const std::map<std::string, int> seeded = {{"rss-a", 3}, {"atom-b", 1}, {"rss-c", 2},
+                                             {"off", 1},   {"rss-d", 0},  {"atom-e", 4}};
+  const std::map<std::string, int> updated = {{"rss-a", 6}, {"atom-b", 4}, {"rss-c", 5},
+                                              {"off", 1},   {"rss-d", 3},  {"atom-e", 7}};
+
+ private:
+  int pipe_[2] = {-1, -1};
+};
+
+TEST_F(ShellRoadTest, UpdatesEveryEnabledFeedOldestFirst) {
+  test::LoopbackServer server([](const std::string& request, int) { return serveFeed(request); }, 10);
+  seed(server.port());
+  ChildRun first = runProgram();
+  EXPECT_EQ(first.rc, 0);
+  EXPECT_EQ(first.output, ".....\n");
+  std::vector<std::string> order;
+  for (const std::string& request : server.requests()) {
+    order.push_back(requestedName(request));
+    EXPECT_NE(request.find("User-Agent: " + std::string(programUserAgent) + "\r\n"), std::string::npos) << request;
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"rss-d", "atom-b", "rss-c", "rss-a", "atom-e"}));
+  EXPECT_EQ(itemCounts(), updated);
+  expectSound();
+  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+  ChildRun second = runProgram();  // the same documents again: nothing new
+  EXPECT_EQ(second.rc, 0);
+  EXPECT_EQ(itemCounts(), updated);
+  expectSound();
+}
+
+TEST_F(ShellRoadTest, CtrlCLetsTheFeedInHandFinish) {
+  test::LoopbackServer server(
+      [this](const std::string& request, int index) {
+        if (index == 2) ::kill(-child.load(), SIGINT);  // during the third feed
+        return serveFeed(request);
+      },
+      3);
+  seed(server.port());
+  ChildRun run = runProgram();
+  EXPECT_EQ(run.rc, 0);
+  EXPECT_EQ(run.output, "...\nUpdate cancelled by user.\n");
+  std::map<std::string, int> want = seeded;
+  for (const char* name : {"rss-d", "atom-b", "rss-c"}) want[name] = updated.at(name);
+  EXPECT_EQ(itemCounts(), want);
+  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+}
+
+TEST_F(ShellRoadTest, ASecondInstanceIsRefused) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [&](Db&, newsRoot&) {
+    ChildRun run = runProgram();
+    EXPECT_EQ(run.rc, 10);
+    EXPECT_EQ(run.output.rfind("Failed to open database, due to:\n", 0), 0u) << run.output;
+  });
+  ChildRun bad = runProgram({"UpdateAll", "x"});
+  EXPECT_EQ(bad.rc, 10);
+  EXPECT_FALSE(exists("database.soup.bak_1Latest"));
+}
+
+// Kills land anywhere: in the copy of the default, between downloads, in
+// commits and in the shutdown. The next run never restores, never sets a
+// file aside as corrupt and never repairs anything; every feed has all of
+// an update's items or none.
+TEST_F(ShellRoadTest, KillsLeaveADatabaseThatValidatesAndRepairsNothing) {
+  const char* more = std::getenv("BRINDLEWORK_KILL_RUNS");
+  const int runs = more ? std::atoi(more) : 12;
+  test::LoopbackServer server([](const std::string& request, int) { return serveFeed(request); }, 10 * runs + 5);
+  seed(server.port());
+  const std::string seededImage = bytes("database.soup");
+  auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(runProgram().rc, 0);
+  const auto span = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - began);
+  std::mt19937_64 random(30);
+  for (int run = 0; run < runs; ++run) {
+    SCOPED_TRACE(run);
+    for (const auto& name : namesStartingWith("database.soup")) fs::remove(at(name));
+    if (run % 3 == 0) {
+      write("database.soup.default", seededImage);  // a kill may fall in the copy
+    } else {
+      write("database.soup", seededImage);
+    }
+    pid_t pid = start({"UpdateAll"});
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() + 1)));
+    ::kill(pid, SIGKILL);
+    finish(pid);
+    ChildRun again = runProgram();
+    EXPECT_EQ(again.rc, 0) << again.output;
+    EXPECT_EQ(again.output.find("repaired"), std::string::npos) << again.output;
+    EXPECT_EQ(again.output.find("Restored"), std::string::npos) << again.output;
+    EXPECT_TRUE(namesStartingWith("database.soup_Corrupt_").empty());
+    for (const auto& [name, count] : itemCounts()) EXPECT_TRUE(count == seeded.at(name) || count == updated.at(name)) << name;
+    expectSound();
+  }
+}
+
+}  // namespace
+}  // namespace bw::testing_app
