@@ -39,6 +39,11 @@ class ProgramTest : public ::testing::Test {
     ::setenv("BRINDLEWORK_PROGDIR", tree.host().c_str(), 1);
     dos::resetAssigns();
     dos::assignAdd("AppTest", tree.host().string());
+    // In-process runs never reach the network: a test that updates feeds
+    // installs its own update.
+    setShellFeedUpdateForTesting([](cJournaledIndexedObjectSoupDatabase&, newsRoot&, const cEncoding&, newsFeed&) {
+      return true;
+    });
   }
   void TearDown() override {
     setProgramModeForTesting({});

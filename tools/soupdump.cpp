@@ -8,20 +8,14 @@
 // file given is never written. Exits with 1 when the copy cannot be opened
 // or the dump cannot be written, 20 with the exception line when reading
 // fails.
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "app/backup_dump.h"
-#include "core/exception.h"
-#include "core/exception_print.h"
-#include "database/journal_file.h"
 #include "news/news_load.h"
-#include "news/news_module_list.h"
 #include "platform/assigns.h"
-#include "platform/clock.h"
+#include "tools/copied_database.h"
 
 namespace {
 
@@ -58,28 +52,6 @@ int main(int argc, char** argv) {
     std::fputs("usage: soupdump DB DUMP\n", stderr);
     return 2;
   }
-  std::string pattern = std::string(P_tmpdir) + "/soupdump-XXXXXX";
-  if (!::mkdtemp(pattern.data())) return 1;
-  std::error_code ec;
-  std::filesystem::copy_file(argv[1], pattern + "/copy.soup", ec);
-  if (ec) {
-    std::fprintf(stderr, "soupdump: cannot read %s: %s\n", argv[1], ec.message().c_str());
-    std::filesystem::remove_all(pattern, ec);
-    return 1;
-  }
-  bw::ModuleRegistry modules;
-  modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
-  modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
-  bw::addNewsModules(modules);
-  int rc = 0;
-  try {
-    modules.initAll();
-    rc = dump(pattern, argv[2]);
-  } catch (const bw::eException& e) {
-    bw::printException(e);
-    rc = 20;
-  }
-  modules.endAll();
-  std::filesystem::remove_all(pattern, ec);
-  return rc;
+  const std::filesystem::path out = argv[2];
+  return bw::tools::runOnCopiedDatabase("soupdump", argv[1], [&](const std::string& folder) { return dump(folder, out); });
 }

@@ -1,0 +1,52 @@
+// tools/copied_database.h - what the tools that read a database share: the
+// file given is copied into a private folder first, so reading it (opening
+// replays a journal and sets the open mark) never writes it; the modules the
+// news model needs run around the work.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "core/exception.h"
+#include "core/exception_print.h"
+#include "database/journal_file.h"
+#include "news/news_module_list.h"
+#include "platform/clock.h"
+
+namespace bw::tools {
+
+// Copies path to "<folder>/copy.soup" in a fresh private folder and runs
+// work(folder) with the modules started. Answers work's result, 1 when the
+// copy fails, 20 after printing the exception line when work raises.
+inline int runOnCopiedDatabase(const char* tool, const char* path, const std::function<int(const std::string&)>& work) {
+  std::string folder = std::string(P_tmpdir) + "/" + tool + "-XXXXXX";
+  if (!::mkdtemp(folder.data())) return 1;
+  std::error_code ec;
+  std::filesystem::copy_file(path, folder + "/copy.soup", ec);
+  if (ec) {
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", tool, path, ec.message().c_str());
+    std::filesystem::remove_all(folder, ec);
+    return 1;
+  }
+  ModuleRegistry modules;
+  modules.add({"timer", initTimerDevice, closeTimerDevice});
+  modules.add({"journal", journalModuleInit, journalModuleEnd});
+  addNewsModules(modules);
+  int rc = 0;
+  try {
+    modules.initAll();
+    rc = work(folder);
+  } catch (const eException& e) {
+    printException(e);
+    rc = 20;
+  }
+  modules.endAll();
+  std::filesystem::remove_all(folder, ec);
+  return rc;
+}
+
+}  // namespace bw::tools
