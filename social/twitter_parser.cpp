@@ -171,10 +171,16 @@ FeedParseResult parseTwitterFeed(cJournaledIndexedObjectSoupDatabase& soup, webD
   std::unique_ptr<newsFeed> info = twitterUserInfoToFeed(document);
   newsFeed* feed = updateFeed;
   bool added = false;
+  if (!updateFeed && !info) return {};
+  // The feed's own change and every item go in one transaction: a parse
+  // that fails half-way leaves no feed without its items.
+  SoupTransaction transaction(soup.infoBlockFile());
   if (!updateFeed) {
-    if (!info) return {};
     SettledFeed settled = settleParsedFeed(soup, root, std::move(info), nullptr, charset, true);
-    if (settled.refused) return {nullptr, true};
+    if (settled.refused) {
+      transaction.finish();
+      return {nullptr, true};
+    }
     feed = settled.feed;
     added = !settled.existed;
   } else if (info) {
@@ -184,7 +190,6 @@ FeedParseResult parseTwitterFeed(cJournaledIndexedObjectSoupDatabase& soup, webD
   const webDataNode* newer = document.findNode(kTimelineRoot, nullptr, nullptr, nullptr);
   const webDataNode* older = document.findNode(kOlderTimelineRoot, nullptr, nullptr, nullptr);
   TweetParse parse(soup, *feed, gui, tweetsWithMembers(newer) + tweetsWithMembers(older));
-  SoupTransaction transaction(soup.infoBlockFile());
 
   {
     NewItems items(soup);

@@ -6,8 +6,9 @@
 // Invariants:
 //   1. Adding needs the profile: without it nothing is stored. A feed whose
 //      id or address matches a loaded one is confirmed by the user first.
-//   2. All item work runs in one SoupTransaction; an exception discards it
-//      (the soup is then must-close) and every object built is given back.
+//   2. The feed's change and all item work run in one SoupTransaction; an
+//      exception discards all of it (the soup is then must-close) and every
+//      object built is given back.
 //   3. The stored items scanned for link keys are at most
 //      max(200, 2 x tweetCount), from the end of the item list next to the
 //      page (head for newer tweets, tail for older ones).

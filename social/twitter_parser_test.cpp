@@ -160,3 +160,48 @@ TEST_F(TwitterParseTest, SameFeedIsConfirmed) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw {
+namespace {
+
+// The stored items a parse scans for link keys stay within max(200, 2 x
+// tweets), whatever the feed holds.
+TEST_F(TwitterParseTest, ScanIsBounded) {
+  auto many = document(page(tweets(1, 400)));
+  FeedParseResult first = parse(*many);
+  ASSERT_NE(first.feed, nullptr);
+  std::vector<test::FakeTweet> newest = tweets(401, 401);
+  newest[0].createdAt = "Thu Aug 28 13:08:45 +0000 2008";  // goes to the head
+  auto one = document(page(newest));
+  const int64_t before = infoNewsItemLoads();
+  parse(*one, first.feed);
+  EXPECT_LE(infoNewsItemLoads() - before, kTwitterMinimumScan + 5);
+  EXPECT_EQ(items(first.feed).size(), 401u);
+}
+
+// An exception at the third tweet: the soup must close, and reopened it
+// holds what it held before the parse; nothing leaks.
+TEST_F(TwitterParseTest, ExceptionHalfWayChangesNothing) {
+  struct Throwing : testing_news::ScriptedText {
+    void setState(Text text) override {
+      if (text.view().starts_with("Parsing item 3")) raise("ERR", "injected");
+      ScriptedText::setState(text);
+    }
+  } throwing;
+  feedProgressGui gui;
+  gui.progressText = &throwing;
+  db->flush();
+  const int32_t rootIndex = root->infoSoupIndex();
+  auto doc = document(page(tweets(1, 5)));
+  expectRaise([&] { parse(*doc, nullptr, &gui); }, "ERR", "injected");
+  EXPECT_TRUE(db->infoMustClose());
+  root.release();  // closing the soup ends every loaded object
+  reopen();
+  newsRoot* stored = loadObject_newsRoot(*db, rootIndex);
+  ASSERT_NE(stored, nullptr);
+  EXPECT_EQ(stored->feedList->infoHeadIndex(), 0);
+  db->unloadObject(stored);
+}
+
+}  // namespace
+}  // namespace bw
