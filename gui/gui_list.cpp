@@ -620,7 +620,7 @@ void cGuiList::cursor_setState(bool state) {
   else if (cursor_ == active_)
     setActive(-1);
   r.selected = state;
-  selectChanged();
+  selectChanged(cursor_);
 }
 
 void cGuiList::storeUserSelection(const std::vector<int32_t>& selected, int32_t active) {
@@ -690,7 +690,7 @@ void cGuiList::marked_setState(bool state) {
   setActive(-1);
   for (auto& r : rows_)
     if (r->marked) r->selected = state;
-  selectChanged();
+  selectChanged(-1);
 }
 
 void cGuiList::marked_clear() {

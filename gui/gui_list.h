@@ -276,8 +276,9 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   virtual void rowsReset() {}
   // The active row became another one (not a shift by inserts above it).
   virtual void activeChanged() {}
-  // The program changed the selection of a multi-select list.
-  virtual void selectChanged() {}
+  // The program changed the selection of a multi-select list: of one row,
+  // or of any (-1).
+  virtual void selectChanged(int32_t row) { (void)row; }
   // The program wants the row seen.
   virtual void jumpTo(int32_t index) { (void)index; }
   // The sort mode or the user sort column changed.

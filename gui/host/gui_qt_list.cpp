@@ -9,6 +9,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 
 #include "gui/host/core/gui_list_host.h"
 #include "gui/host/gui_qt_inputs.h"
@@ -174,25 +175,22 @@ class ListView : public GuiListView {
     quietly([&] { model_->reset(); });
   }
   void showSelection() override {
+    if (host_->getSelectable().multiSelect) {
+      scheduleSelection();
+      return;
+    }
+    // Single select: the active row is the selection.
     quietly([&] {
-      QItemSelection selection;
-      int32_t count = host_->infoCount();
-      for (int32_t row = 0; row < count;) {
-        if (!host_->infoEntryAt(row)->selected) {
-          row++;
-          continue;
-        }
-        int32_t last = row;
-        while (last + 1 < count && host_->infoEntryAt(last + 1)->selected) last++;
-        selection.select(model_->index(row, 0, {}), model_->index(last, host_->infoColumns() - 1, {}));
-        row = last + 1;
-      }
       QItemSelectionModel* model = tree_->selectionModel();
-      model->select(selection, QItemSelectionModel::ClearAndSelect);
       int32_t active = host_->infoActive();
-      if (active >= 0) model->setCurrentIndex(model_->index(active, 0, {}), QItemSelectionModel::NoUpdate);
+      if (active < 0)
+        model->clearSelection();
+      else
+        model->setCurrentIndex(model_->index(active, 0, {}),
+                               QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     });
   }
+  void showRowSelection(int32_t) override { scheduleSelection(); }
   void showTitleMark(uint32_t mark) override {
     QHeaderView* header = tree_->header();
     bool shown = mark != kGuiNoTitleMark && static_cast<int32_t>(mark & 255) < host_->infoColumns();
@@ -227,6 +225,42 @@ class ListView : public GuiListView {
     f();
     showing_ = was;
   }
+  // A multi-select list shows the program's selection once per pass of the
+  // event loop: the selection model costs time by its ranges on every
+  // change, so deselecting thousands of rows one by one must not reach it
+  // one by one.
+  void scheduleSelection() {
+    if (selectionPending_) return;
+    selectionPending_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    QMetaObject::invokeMethod(
+        tree_,
+        [this, alive] {
+          if (!alive.expired()) guiGuarded([this] { flushSelection(); });
+        },
+        Qt::QueuedConnection);
+  }
+  void flushSelection() {
+    selectionPending_ = false;
+    quietly([&] {
+      QItemSelection selection;
+      int32_t count = host_->infoCount();
+      for (int32_t row = 0; row < count;) {
+        if (!host_->infoEntryAt(row)->selected) {
+          row++;
+          continue;
+        }
+        int32_t last = row;
+        while (last + 1 < count && host_->infoEntryAt(last + 1)->selected) last++;
+        selection.select(model_->index(row, 0, {}), model_->index(last, host_->infoColumns() - 1, {}));
+        row = last + 1;
+      }
+      QItemSelectionModel* model = tree_->selectionModel();
+      model->select(selection, QItemSelectionModel::ClearAndSelect);
+      int32_t active = host_->infoActive();
+      if (active >= 0) model->setCurrentIndex(model_->index(active, 0, {}), QItemSelectionModel::NoUpdate);
+    });
+  }
   void userSelection() {
     if (showing_) return;
     guiGuarded([this] {
@@ -249,6 +283,8 @@ class ListView : public GuiListView {
   ListModel* model_;
   QWidget* outer_;
   bool showing_ = false;
+  bool selectionPending_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // Each column as wide as its title and its first rows, never measuring

@@ -39,6 +39,7 @@ class FakeGuiListView : public GuiListView {
   void listChanged(int32_t) override { ++changed; }
   void listReset() override { ++resets; }
   void showSelection() override { ++selectionsShown; }
+  void showRowSelection(int32_t) override { ++selectionsShown; }
   void showTitleMark(uint32_t m) override { mark = m; }
   void jumpTo(int32_t row) override { jumpedTo = row; }
   std::vector<int32_t> shownColumnWidths() override { return widths; }

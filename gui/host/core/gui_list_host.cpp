@@ -286,8 +286,11 @@ void cGuiListHost::activeChanged() {
   guiAddListNotify(*this, selectionChanged_);
 }
 
-void cGuiListHost::selectChanged() {
-  if (GuiListView* view = liveView()) view->showSelection();
+void cGuiListHost::selectChanged(int32_t row) {
+  if (GuiListView* view = liveView()) {
+    if (row >= 0) view->showRowSelection(row);
+    else view->showSelection();
+  }
   guiAddListNotify(*this, selectionChanged_);
 }
 

@@ -47,6 +47,8 @@ class GuiListView : public GuiGadgetView {
   virtual void listChanged(int32_t row) = 0;
   virtual void listReset() = 0;
   virtual void showSelection() = 0;
+  // The selection of one row (multi-select lists).
+  virtual void showRowSelection(int32_t row) = 0;
   virtual void showTitleMark(uint32_t mark) = 0;
   virtual void jumpTo(int32_t row) = 0;
   virtual std::vector<int32_t> shownColumnWidths() = 0;
@@ -131,7 +133,7 @@ class cGuiListHost : public cGuiList {
   void rowChanged(int32_t index) override;
   void rowsReset() override;
   void activeChanged() override;
-  void selectChanged() override;
+  void selectChanged(int32_t row) override;
   void jumpTo(int32_t index) override;
   void sortModeChanged() override;
   std::string_view sortField(const Row& row, int32_t column) const override;
