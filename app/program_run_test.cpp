@@ -8,6 +8,7 @@
 #include "app/app_test_support.h"
 #include "core/exception.h"
 #include "platform/dos_env.h"
+#include "platform/host_io_test_support.h"
 
 namespace bw::testing_app {
 namespace {
@@ -52,6 +53,23 @@ TEST_F(ProgramTest, ErrorsOfTheModeSkipTheShutdownAndTheNextStartValidates) {
   EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
   EXPECT_EQ(mtime("database.soup"), before);
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+}
+
+TEST_F(ProgramTest, AFullDiskEndsTheRunWithoutRotationAndTheNextStartValidates) {
+  makeEmptyDatabase("database.soup");
+  auto disk = std::make_shared<testing_io::RecordingIoBackend>();
+  setDefaultIoBackend(disk);
+  const int rc = runShell([&](Db& db, newsRoot& root) {
+    disk->log->failWriteFrom = disk->log->writes;  // every write from here on: ENOSPC
+    addFeed(db, root, "f", 2);
+    db.flush();
+  });
+  setDefaultIoBackend(nullptr);
+  EXPECT_EQ(rc, 20);
+  EXPECT_EQ(output.rfind("EXCEPTION: \"FULL\"; ", 0), 0u) << output;
+  EXPECT_FALSE(exists("database.soup.bak_1Latest"));
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
 }
 
 TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {
