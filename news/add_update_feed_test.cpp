@@ -108,6 +108,12 @@ TEST_F(AddUpdate, ARedirectedFeedRecordsAndNamesItsNewAddress) {
   newsFeed* feed = add(server.url("/old.xml")).feed;
   ASSERT_NE(feed, nullptr);
   EXPECT_EQ(feed->url.str(), server.url("/new.xml"));
+  // Messages name the new address too: a moved page announcing no feed.
+  server.put("/oldpage", httpReply("", "301 Moved Permanently", true, "Location: /newpage\r\n"));
+  server.putFeed("/newpage", "<html><head><title>x</title></head><body><p>y</div></html>");
+  add(server.url("/oldpage"));
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].filled(), "No news feed found for:\n\x1b" "1" + server.url("/newpage"));
 }
 
 TEST_F(AddUpdate, TheProgressWindowFollowsTheDownload) {
