@@ -81,7 +81,9 @@ int run(const Options& o) {
   namespace fs = std::filesystem;
   const fs::path dbPath = fs::absolute(o.db);
   bw::dos::assignAdd("FeedGet", dbPath.parent_path().string());
-  bw::cJournaledIndexedObjectSoupDatabase db(0);
+  // The commit delay the application uses: changes wait for the flush that
+  // ends each document (or two seconds).
+  bw::cJournaledIndexedObjectSoupDatabase db(2);
   const std::string internal = "FeedGet:/" + dbPath.filename().string();
   if (!db.open(bw::Text(internal), false)) {
     std::fprintf(stderr, "feedget: cannot open %s: %s\n", dbPath.c_str(), db.infoError().c_str());
