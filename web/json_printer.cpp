@@ -106,7 +106,12 @@ void printJSONnode(const webDataNode& top, int32_t depth, std::FILE* out) {
 }
 
 void printJSONroot(const webDataRoot& root, std::FILE* out) {
-  for (const webDataNode* node = root.head(); node; node = node->getNext()) printJSONnode(*node, 0, out);
+  for (const webDataNode* node = root.head(); node; node = node->getNext()) {
+    // After a comma at the top level the reader takes only a named value, so
+    // a later top-level value keeps its name even when that is empty.
+    if (node != root.head() && node->getName().empty()) write(out, "\"\": ");
+    printJSONnode(*node, 0, out);
+  }
   write(out, "\n");
 }
 
