@@ -15,7 +15,7 @@ BRINDLEWORK_BENCH_PACKAGES=(
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   libsqlite3-dev
   libssl-dev
-  newsboat
+  newsboat nginx-light
 )
 
 # brindlework_install_deps [bench]
