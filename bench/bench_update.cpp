@@ -266,6 +266,7 @@ struct Measured {
   std::string skipped;  // why nothing was measured, else empty
   int feeds = 0;
   double corpusMiB = 0;
+  double databaseMiB[2] = {0, 0};  // "database.soup" after each of our runs
   ChildRun ours[2], newsboat[2];  // [0] first, [1] unchanged
 };
 
@@ -309,6 +310,9 @@ Measured measure() {
         for (int round = 0; round < 2; ++round) {
           m.newsboat[round] = runChild(newsboatArgs, newsboatEnv);
           m.ours[round] = runChild(oursArgs, oursEnv);
+          std::error_code error;
+          const uintmax_t size = fs::file_size(dir / "progdir/database.soup", error);
+          m.databaseMiB[round] = error ? 0 : static_cast<double>(size) / (1 << 20);
         }
       }
     }
@@ -344,6 +348,7 @@ void BM_Update(benchmark::State& state) {
   if (t.status != 0) state.SkipWithError(("newsboat exit status " + std::to_string(t.status)).c_str());
   state.counters["feeds"] = m.feeds;
   state.counters["corpus_MiB"] = m.corpusMiB;
+  state.counters["db_MiB"] = m.databaseMiB[round];
   state.counters["wall_s"] = o.wall;
   state.counters["user_s"] = o.user;
   state.counters["peak_MiB"] = o.peakMiB;
