@@ -1,48 +1,18 @@
 // social/twitter_parser.cpp - tweets and the profile into the news model.
 #include "social/twitter_parser.h"
 
-#include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "core/mega_list_family.h"
 #include "news/feed_merge.h"
-#include "news/feed_newest_item.h"
 #include "news/news_load.h"
-#include "news/news_orderings.h"
-#include "news/short_links.h"
-#include "social/social_links.h"
+#include "social/social_merge.h"
 #include "social/twitter_records.h"
 
 namespace bw {
 namespace {
-
-constexpr bigTime kNoOldest = 0x7FFFFFFF;
-
-// The items stored in one phase, in the order they were stored: first
-// pending, then in the list the merge hands on. Items still held when it
-// goes (an exception passed) are given back to the soup.
-struct NewItems {
-  explicit NewItems(cJournaledIndexedObjectSoupDatabase& db) : db(db) {}
-  ~NewItems() {
-    std::vector<newsItem*> held = newsItemsOf(list);
-    held.insert(held.end(), pending.begin(), pending.end());
-    for (newsItem* item : held) {
-      try {
-        db.unloadObject(item);
-      } catch (...) {
-      }
-    }
-  }
-  NewItems(const NewItems&) = delete;
-  NewItems& operator=(const NewItems&) = delete;
-  cJournaledIndexedObjectSoupDatabase& db;
-  std::vector<newsItem*> pending;
-  cMegaList_class list{false, nullptr, false};
-};
 
 class TweetParse {
  public:
@@ -53,14 +23,9 @@ class TweetParse {
   void store(const webDataNode& timeline, NewItems& items, bool timeRange) {
     for (const webDataNode* tweet = timeline.getFirstChild(); tweet; tweet = tweet->getNext()) {
       TweetRecord r = twitterExtractTweet(*tweet, feed_);
-      r.item->feedIndex = feed_.infoSoupIndex();
-      r.item->setFeed(&feed_);
-      showProgress(++tweetNumber_);
-      r.item->bodyIndex = db_.createdAndUnloadObject(r.body.get());
-      r.body.release();
-      db_.createdObject(r.item.get());
-      items.pending.push_back(r.item.release());
-      if (timeRange) noteTime(*items.pending.back());
+      showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++tweetNumber_, tweetCount_);
+      storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
+      if (timeRange) range_.note(*items.pending.back());
     }
   }
 
@@ -71,27 +36,10 @@ class TweetParse {
   void merge(NewItems& items, bool older) {
     SocialLinkChains links(db_, feed_);
     if (!items.pending.empty()) scanStored(links, items, older);
-    for (newsItem* item : items.pending) items.list.infoPastEnd()->beforeInsert(items.list.makeFloating(item));
-    items.pending.clear();
-
-    setProgressText(gui_, "Expanding shortened URLs");
-    expandShortenedURLs(items.list, &db_);
-    if (!items.list.isEmpty()) {
-      setProgressText(gui_, "Finding duplicate items in feed");
-      items.list.sort(gCompareNewsItem_PublishedDate);
-      std::vector<newsItem*> sorted = newsItemsOf(items.list);
-      if (older) {
-        for (newsItem* item : sorted) links.joinAsOldest(*item);
-      } else {
-        for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) links.joinAsNewest(**it);
-      }
-    }
-    setProgressText(gui_, "Adding items to feed");
-    updateFeedNewestItemTime(db_, feed_, items.list, true);
+    mergeNewItems(db_, feed_, gui_, links, items, older);
   }
 
-  bigTime newest() const { return newest_; }
-  bigTime oldest() const { return oldest_; }
+  const SocialTimeRange& range() const { return range_; }
 
  private:
   struct Stamp {
@@ -99,15 +47,9 @@ class TweetParse {
   };
   void scanStored(SocialLinkChains& links, NewItems& items, bool older) {
     std::unordered_map<std::string, Stamp> stored;
-    const int32_t limit = std::max(kTwitterMinimumScan, 2 * tweetCount_);
-    int32_t index = older ? feed_.itemList->infoTailIndex() : feed_.itemList->infoHeadIndex();
-    for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
-      HeldItem item(db_, loadObject_newsItem2(db_, index, &feed_));
-      if (!item) break;
-      links.remember(*item.get());
-      stored.try_emplace(item->uniqueID.str(), Stamp{item->published, item->updated});
-      index = older ? item->infoPrevIndex() : item->infoNextIndex();
-    }
+    scanStoredLinks(db_, feed_, links, older, tweetCount_, [&](const newsItem& item) {
+      stored.try_emplace(item.uniqueID.str(), Stamp{item.published, item.updated});
+    });
     std::vector<newsItem*> kept;
     for (newsItem* item : items.pending) {
       auto found = stored.find(item->uniqueID.str());
@@ -122,46 +64,13 @@ class TweetParse {
     }
     items.pending = std::move(kept);
   }
-  void showProgress(int32_t number) {
-    if (!gui_) return;
-    // A count of 0 (tweets without members) or one the running number
-    // outgrows shows as done.
-    int64_t percent = tweetCount_ > 0 ? int64_t{number} * 100 / tweetCount_ : 100;
-    percent = std::min<int64_t>(percent, 100);
-    char text[kProgressTextCapacity + 1];
-    std::snprintf(text, sizeof text, "Parsing item %ld (%ld%%)", static_cast<long>(number),
-                  static_cast<long>(percent));
-    setProgressText(gui_, text);
-  }
-  void noteTime(const newsItem& item) {
-    bigTime t;
-    if (isValidDate(item.published)) {
-      t = item.published;
-    } else if (isValidDate(item.updated)) {
-      t = item.updated;
-    } else {
-      return;
-    }
-    newest_ = std::max(newest_, t);
-    oldest_ = std::min(oldest_, t);
-  }
-
   cJournaledIndexedObjectSoupDatabase& db_;
   newsFeed& feed_;
   feedProgressGui* gui_;
   int32_t tweetCount_;
   int32_t tweetNumber_ = 0;
-  bigTime newest_ = kDateUnset;
-  bigTime oldest_ = kNoOldest;
+  SocialTimeRange range_;
 };
-
-int32_t tweetsWithMembers(const webDataNode* timeline) {
-  int32_t count = 0;
-  for (const webDataNode* t = timeline ? timeline->getFirstChild() : nullptr; t; t = t->getNext()) {
-    if (t->getFirstChild()) ++count;
-  }
-  return count;
-}
 
 }  // namespace
 
@@ -189,21 +98,14 @@ FeedParseResult parseTwitterFeed(cJournaledIndexedObjectSoupDatabase& soup, webD
 
   const webDataNode* newer = document.findNode(kTimelineRoot, nullptr, nullptr, nullptr);
   const webDataNode* older = document.findNode(kOlderTimelineRoot, nullptr, nullptr, nullptr);
-  TweetParse parse(soup, *feed, gui, tweetsWithMembers(newer) + tweetsWithMembers(older));
+  TweetParse parse(soup, *feed, gui, elementsWithMembers(newer) + elementsWithMembers(older));
 
   {
     NewItems items(soup);
     if (newer) parse.store(*newer, items, true);
     parse.merge(items, false);
   }
-  if (added) {
-    feed->seenUpToTime = isValidDate(parse.newest()) ? parse.oldest() : pTime::CurrentTime(0);
-  } else if (feed->seenUpToTime == kDateUnset && parse.oldest() != kNoOldest) {
-    feed->seenUpToTime = parse.oldest();
-    feed->previousSeenUpToTime = kDateUnset;
-  }
-  feed->downloadLength = -1;
-  soup.saveChangesToObject(feed);
+  settleSocialFeedTimes(soup, *feed, added, parse.range());
 
   if (older) {
     if (!older->getFirstChild()) {

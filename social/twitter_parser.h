@@ -27,8 +27,6 @@
 
 namespace bw {
 
-inline constexpr int32_t kTwitterMinimumScan = 200;
-
 // updateFeed: the stored feed to update, NIL when adding; gui may be NIL;
 // url is not used.
 FeedParseResult parseTwitterFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,

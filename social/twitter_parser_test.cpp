@@ -9,6 +9,8 @@
 
 #include "news/add_update_feed.h"
 #include "social/twitter_parser.h"
+#include "social/social_document_test_support.h"
+#include "social/social_merge.h"
 #include "social/twitter_records.h"
 #include "social/twitter_test_support.h"
 #include "web/json_reader.h"
@@ -22,23 +24,8 @@ class TwitterParseTest : public testing_social::TwitterTest {
   // given (each a JSON text; empty leaves the root out).
   std::unique_ptr<webDataRoot> document(const std::string& newer, const std::string& profile = kProfile,
                                         const std::string& older = "") {
-    std::unique_ptr<webDataRoot> doc;
-    const std::pair<std::string, std::string_view> parts[] = {
-        {newer, kTimelineRoot}, {older, kOlderTimelineRoot}, {profile, kUsersShowRoot}};
-    for (const auto& [text, name] : parts) {
-      if (text.empty()) continue;
-      texts.push_back(std::make_unique<std::string>(text));
-      cJSON reader(twitterEscapeTable());
-      JsonParseResult r = reader.parseDocument(texts.back()->data(), static_cast<int32_t>(texts.back()->size()));
-      EXPECT_TRUE(r.root) << r.message.view();
-      r.root->head()->setName(Str(name), Str(), false);
-      if (doc) {
-        doc->addNodes(r.root->takeNodes(), doc.get());
-      } else {
-        doc = std::move(r.root);
-      }
-    }
-    return doc;
+    return testing_social::socialDocument({{newer, kTimelineRoot}, {older, kOlderTimelineRoot}, {profile, kUsersShowRoot}},
+                                          twitterEscapeTable(), texts);
   }
   static std::string page(const std::vector<test::FakeTweet>& tweets) {
     std::string json = "[";
@@ -175,7 +162,7 @@ TEST_F(TwitterParseTest, ScanIsBounded) {
   auto one = document(page(newest));
   const int64_t before = infoNewsItemLoads();
   parse(*one, first.feed);
-  EXPECT_LE(infoNewsItemLoads() - before, kTwitterMinimumScan + 5);
+  EXPECT_LE(infoNewsItemLoads() - before, kSocialMinimumScan + 5);
   EXPECT_EQ(items(first.feed).size(), 401u);
 }
 

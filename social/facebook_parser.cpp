@@ -1,0 +1,179 @@
+// social/facebook_parser.cpp - posts, comments and the account record into
+// the news model.
+#include "social/facebook_parser.h"
+
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+#include "core/ascii_case.h"
+#include "news/news_load.h"
+#include "social/facebook_records.h"
+#include "social/social_merge.h"
+
+namespace bw {
+namespace {
+
+const webDataNode* dataOf(const webDataNode* node) {
+  return node ? node->findChild("data", nullptr, nullptr, nullptr) : nullptr;
+}
+
+class PostParse {
+ public:
+  PostParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui, int32_t postCount)
+      : db_(db), feed_(feed), gui_(gui), postCount_(postCount), cursor_(db) {}
+
+  // The newer page: each post and comment not known yet is stored; a known
+  // post keeps its comments coming under the stored post.
+  void storeNewer(const webDataNode* posts, NewItems& items) {
+    for (const webDataNode* post = posts ? posts->getFirstChild() : nullptr; post; post = post->getNext()) {
+      showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++postNumber_, postCount_);
+      FacebookRecord r = facebookExtractPost(*post);
+      const webDataNode* comments = r.commentsNode;
+      HeldItem stored(db_);
+      newsItem* parent = nullptr;
+      if (const int32_t known = knownIndex(*r.item)) {
+        if (comments) stored.reset(loadObject_newsItem2(db_, known, &feed_));
+        parent = stored.get();
+      } else {
+        parent = storeNew(std::move(r), items);
+      }
+      if (!comments || !parent) continue;
+      showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", postNumber_, postCount_);
+      for (const webDataNode* c = dataOf(comments)->getFirstChild(); c; c = c->getNext()) {
+        FacebookRecord comment = facebookExtractComment(*c, parent);
+        if (knownIndex(*comment.item)) break;  // the rest is older and known
+        storeNew(std::move(comment), items);
+      }
+    }
+    cursor_.reset(nullptr);
+  }
+
+  // The older page: everything is stored, comments under their new post.
+  void storeOlder(const webDataNode* posts, NewItems& items) {
+    for (const webDataNode* post = posts ? posts->getFirstChild() : nullptr; post; post = post->getNext()) {
+      showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++postNumber_, postCount_);
+      FacebookRecord r = facebookExtractPost(*post);
+      const webDataNode* comments = r.commentsNode;
+      newsItem* parent = r.item.get();
+      storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
+      if (!comments) continue;
+      showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", postNumber_, postCount_);
+      for (const webDataNode* c = dataOf(comments)->getFirstChild(); c; c = c->getNext()) {
+        FacebookRecord comment = facebookExtractComment(*c, parent);
+        storeNewItem(db_, feed_, std::move(comment.item), std::move(comment.body), items);
+      }
+    }
+  }
+
+  void merge(NewItems& items, bool older) {
+    SocialLinkChains links(db_, feed_);
+    if (!items.pending.empty()) scanStoredLinks(db_, feed_, links, older, postCount_, nullptr);
+    mergeNewItems(db_, feed_, gui_, links, items, older);
+  }
+
+  const SocialTimeRange& range() const { return range_; }
+
+ private:
+  // The stored index of item's id (0: not stored), after the collection
+  // walk has gone as far as item could repeat a stored one.
+  int32_t knownIndex(const newsItem& item) {
+    collectNewer(item);
+    auto found = known_.find(item.uniqueID.str());
+    return found == known_.end() ? 0 : found->second;
+  }
+
+  // Loads stored items from where the walk stopped last, learning their
+  // ids, until one is older than item.
+  void collectNewer(const newsItem& item) {
+    int32_t next;
+    bool stop;
+    if (cursor_) {
+      next = cursor_->infoNextIndex();
+      stop = item.published > cursor_->published;
+    } else {
+      next = feed_.itemList->infoHeadIndex();
+      stop = false;
+    }
+    while (!stop && next != 0) {
+      cursor_.reset(loadObject_newsItem2(db_, next, &feed_));
+      if (!cursor_) break;
+      known_[cursor_->uniqueID.str()] = next;
+      stop = item.published > cursor_->published;
+      next = cursor_->infoNextIndex();
+    }
+  }
+
+  // Stores a new record, counting its date and learning its id; answers the
+  // item, still loaded in items.
+  newsItem* storeNew(FacebookRecord r, NewItems& items) {
+    storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
+    newsItem* item = items.pending.back();
+    range_.note(*item);
+    known_[item->uniqueID.str()] = item->infoSoupIndex();
+    return item;
+  }
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsFeed& feed_;
+  feedProgressGui* gui_;
+  int32_t postCount_;
+  int32_t postNumber_ = 0;
+  HeldItem cursor_;
+  std::unordered_map<std::string, int32_t> known_;
+  SocialTimeRange range_;
+};
+
+}  // namespace
+
+FeedParseResult parseFacebookFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,
+                                  const cEncoding* charset, Text, newsFeed* updateFeed, feedProgressGui* gui) {
+  setProgressText(gui, "Parsing feed");
+  std::unique_ptr<newsFeed> info = facebookUserInfoToFeed(document);
+  newsFeed* feed = updateFeed;
+  bool added = false;
+  if (!updateFeed && !info) return {};
+  // The feed's own change and every item go in one transaction: a parse
+  // that fails half-way leaves no feed without its items.
+  SoupTransaction transaction(soup.infoBlockFile());
+  if (!updateFeed) {
+    SameFeedAnswer same = findSameFeed(root, *info, charset, true);
+    if (same.refused) {
+      transaction.finish();
+      return {nullptr, true};
+    }
+    updateFeed = same.updateFeed;
+    added = updateFeed == nullptr;
+  }
+  if (info) {
+    // The own timeline keeps its "me" id whatever the account record says.
+    if (updateFeed && equalsNoCase(updateFeed->uniqueID.view(), "me")) info->uniqueID = Str(updateFeed->uniqueID.view());
+    feed = settleFeed(soup, root, std::move(info), updateFeed);
+  }
+
+  const webDataNode* newer = dataOf(document.findNode(kFacebookTimelineRoot, nullptr, nullptr, nullptr));
+  const webDataNode* olderRoot = document.findNode(kFacebookOlderTimelineRoot, nullptr, nullptr, nullptr);
+  const webDataNode* older = dataOf(olderRoot);
+  PostParse parse(soup, *feed, gui, elementsWithMembers(newer) + elementsWithMembers(older));
+  {
+    NewItems items(soup);
+    parse.storeNewer(newer, items);
+    parse.merge(items, false);
+  }
+  settleSocialFeedTimes(soup, *feed, added, parse.range());
+
+  if (olderRoot) {
+    if (!older || !older->getFirstChild()) {
+      feed->noOlderItems = true;
+      soup.saveChangesToObject(feed);
+    }
+    NewItems items(soup);
+    parse.storeOlder(older, items);
+    parse.merge(items, true);
+  }
+  transaction.finish();
+  setProgressText(gui, "");
+  return {feed, false};
+}
+
+}  // namespace bw

@@ -1,0 +1,112 @@
+// social/social_merge.cpp - the merge stage of the social parsers.
+#include "social/social_merge.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "news/feed_newest_item.h"
+#include "news/news_load.h"
+#include "news/news_orderings.h"
+#include "news/short_links.h"
+#include "platform/time.h"
+
+namespace bw {
+
+NewItems::~NewItems() {
+  std::vector<newsItem*> held = newsItemsOf(list);
+  held.insert(held.end(), pending.begin(), pending.end());
+  for (newsItem* item : held) {
+    try {
+      db.unloadObject(item);
+    } catch (...) {
+    }
+  }
+}
+
+void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::unique_ptr<newsItem> item,
+                  std::unique_ptr<newsItemBody> body, NewItems& items) {
+  item->feedIndex = feed.infoSoupIndex();
+  item->setFeed(&feed);
+  item->bodyIndex = db.createdAndUnloadObject(body.get());
+  body.release();
+  db.createdObject(item.get());
+  items.pending.push_back(item.release());
+}
+
+void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
+                     int32_t count, const std::function<void(const newsItem&)>& seen) {
+  const int32_t limit = std::max(kSocialMinimumScan, 2 * count);
+  int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
+  for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
+    HeldItem item(db, loadObject_newsItem2(db, index, &feed));
+    if (!item) break;
+    links.remember(*item.get());
+    if (seen) seen(*item.get());
+    index = older ? item->infoPrevIndex() : item->infoNextIndex();
+  }
+}
+
+void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
+                   SocialLinkChains& links, NewItems& items, bool older) {
+  for (newsItem* item : items.pending) items.list.infoPastEnd()->beforeInsert(items.list.makeFloating(item));
+  items.pending.clear();
+
+  setProgressText(gui, "Expanding shortened URLs");
+  expandShortenedURLs(items.list, &db);
+  if (!items.list.isEmpty()) {
+    setProgressText(gui, "Finding duplicate items in feed");
+    items.list.sort(gCompareNewsItem_PublishedDate);
+    std::vector<newsItem*> sorted = newsItemsOf(items.list);
+    if (older) {
+      for (newsItem* item : sorted) links.joinAsOldest(*item);
+    } else {
+      for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) links.joinAsNewest(**it);
+    }
+  }
+  setProgressText(gui, "Adding items to feed");
+  updateFeedNewestItemTime(db, feed, items.list, true);
+}
+
+void SocialTimeRange::note(const newsItem& item) {
+  bigTime t;
+  if (isValidDate(item.published)) {
+    t = item.published;
+  } else if (isValidDate(item.updated)) {
+    t = item.updated;
+  } else {
+    return;
+  }
+  newest = std::max(newest, t);
+  oldest = std::min(oldest, t);
+}
+
+void settleSocialFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added,
+                           const SocialTimeRange& range) {
+  if (added) {
+    feed.seenUpToTime = isValidDate(range.newest) ? range.oldest : pTime::CurrentTime(0);
+  } else if (feed.seenUpToTime == kDateUnset && range.oldest != SocialTimeRange::kNoOldest) {
+    feed.seenUpToTime = range.oldest;
+    feed.previousSeenUpToTime = kDateUnset;
+  }
+  feed.downloadLength = -1;
+  db.saveChangesToObject(&feed);
+}
+
+int32_t elementsWithMembers(const webDataNode* array) {
+  int32_t count = 0;
+  for (const webDataNode* e = array ? array->getFirstChild() : nullptr; e; e = e->getNext()) {
+    if (e->getFirstChild()) ++count;
+  }
+  return count;
+}
+
+void showSocialProgress(feedProgressGui* gui, const char* format, int32_t number, int32_t count) {
+  if (!gui) return;
+  int64_t percent = count > 0 ? int64_t{number} * 100 / count : 100;
+  percent = std::min<int64_t>(percent, 100);
+  char text[kProgressTextCapacity + 1];
+  std::snprintf(text, sizeof text, format, static_cast<long>(number), static_cast<long>(percent));
+  setProgressText(gui, text);
+}
+
+}  // namespace bw

@@ -1,0 +1,82 @@
+// social/social_merge.h - the merge stage the Twitter and Facebook parsers
+// share: the items stored in one phase, the scan of the stored items next to
+// a page for their link keys, and the step that expands short links, chains
+// repeated links and puts the new items into the feed's list.
+//
+// Invariants:
+//   1. NewItems gives every item it still holds back to the soup when it
+//      goes, so an exception half-way leaves no use behind.
+//   2. The scan reads at most max(200, 2 x count) stored items, one loaded at
+//      a time, from the head of the item list for a newer page and from the
+//      tail for an older one.
+//   3. Newer items join chains as their newest members, walked oldest first;
+//      older items join as the oldest, walked newest first.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/mega_list_family.h"
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+#include "news/ui_seam.h"
+#include "social/social_links.h"
+#include "web/web_data.h"
+
+namespace bw {
+
+inline constexpr int32_t kSocialMinimumScan = 200;
+
+// The items stored in one phase, in the order they were stored: first
+// pending, then in the list the merge hands on.
+struct NewItems {
+  explicit NewItems(cJournaledIndexedObjectSoupDatabase& db) : db(db) {}
+  ~NewItems();
+  NewItems(const NewItems&) = delete;
+  NewItems& operator=(const NewItems&) = delete;
+  cJournaledIndexedObjectSoupDatabase& db;
+  std::vector<newsItem*> pending;
+  cMegaList_class list{false, nullptr, false};
+};
+
+// Stores body and item as an item of feed (the item stays loaded) and
+// appends it to items.pending.
+void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::unique_ptr<newsItem> item,
+                  std::unique_ptr<newsItemBody> body, NewItems& items);
+
+// Remembers the link keys of the stored items next to the page; seen, when
+// given, is shown each scanned item while it is loaded.
+void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
+                     int32_t count, const std::function<void(const newsItem&)>& seen);
+
+// The pending items into the list, short-link expansion, the chains and
+// updateFeedNewestItemTime, with the phase texts.
+void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
+                   SocialLinkChains& links, NewItems& items, bool older);
+
+// The newest and oldest date over the items of a newer page: the published
+// date when valid, else the updated date when valid, else none.
+struct SocialTimeRange {
+  static constexpr bigTime kNoOldest = 0x7FFFFFFF;
+  bigTime newest = kDateUnset;
+  bigTime oldest = kNoOldest;
+  void note(const newsItem& item);
+};
+
+// The feed's times after the newer page: an added feed is seen up to the
+// oldest date (now without a dated item), an updated one only while its
+// seen-up-to time is unset; the download length becomes unknown (-1); the
+// feed is saved.
+void settleSocialFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added,
+                           const SocialTimeRange& range);
+
+// The elements of array that have members (NIL counts none).
+int32_t elementsWithMembers(const webDataNode* array);
+
+// format (one %ld for number, one for the percentage) on the progress line;
+// a count of 0, or one the running number outgrows, shows as 100%.
+void showSocialProgress(feedProgressGui* gui, const char* format, int32_t number, int32_t count);
+
+}  // namespace bw
