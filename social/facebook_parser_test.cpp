@@ -182,8 +182,8 @@ TEST_F(FacebookParseTest, ExceptionHalfWayChangesNothing) {
   } throwing;
   feedProgressGui gui;
   gui.progressText = &throwing;
+  const int32_t rootIndex = db->createdObject(root.get());
   db->flush();
-  const int32_t rootIndex = root->infoSoupIndex();
   expectRaise([&] { parse(page({{3}, {2, {21}}, {1}}), nullptr, kPage, "", &gui); }, "ERR", "injected");
   EXPECT_TRUE(db->infoMustClose());
   root.release();  // closing the soup ends every loaded object
