@@ -9,6 +9,7 @@
 
 #include "core/raise_test_support.h"
 #include "news/feed_merge.h"
+#include "platform/clock.h"
 #include "platform/time.h"
 #include "social/social_document_test_support.h"
 
@@ -62,6 +63,9 @@ TEST(FacebookRecords, PostIdsAndDates) {
 
 class FacebookRecordRead : public ::testing::Test {
  protected:
+  // The readers stamp their download time.
+  void SetUp() override { initTimerDevice(); }
+  void TearDown() override { closeTimerDevice(); }
   const webDataNode& node(const std::string& json) {
     docs.push_back(testing_social::socialDocument({{json, "post"}}, nullptr, texts));
     return *docs.back()->findNode("post", nullptr, nullptr, nullptr);
