@@ -28,6 +28,7 @@
 #include "platform/libraries.h"
 #include "platform/path_procs.h"
 #include "platform/shell_template.h"
+#include "social/facebook_module.h"
 #include "social/service_config.h"
 #include "social/twitter_module.h"
 #include "web/html_reader.h"
@@ -77,6 +78,7 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"news", initNewsModule, endNewsModule});
   registry.add({"newsText", initNewsTextModule, endNewsTextModule});
   registry.add({"twitter", twitterModuleNew, twitterModuleEnd});
+  registry.add({"facebook", facebookModuleNew, facebookModuleEnd});
   registry.add({"credentials", nullptr, credentialsModuleEnd});
   registry.add({"argumentString", initArgumentString, endArgumentString});
   registry.add({"uniquePathSeed", initMakeUniquePathSeed, nullptr});

@@ -23,7 +23,6 @@
 
 namespace bw {
 
-inline constexpr std::string_view kGraphApiVersion = "v2.8";
 inline constexpr std::string_view kFacebookFeedType = "Facebook v2.8";
 inline constexpr std::string_view kFacebookInfoRoot = "facebook_user_info";
 inline constexpr std::string_view kFacebookTimelineRoot = "facebook_user_timeline";

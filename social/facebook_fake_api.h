@@ -1,0 +1,155 @@
+// social/facebook_fake_api.h - a stand-in for the Graph API "v2.8" on a
+// loopback thread (plain http): "me", the friends, timeline pages, account
+// records and paging links on its own base. Every request is recorded; a
+// token it did not issue is refused with status 400, or with 200 and
+// {"error":{"code":190}}. Scripted bodies may name the fake's own base as
+// "{base}". Used by the social tests (no test framework here).
+#pragma once
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "web/http_test_support.h"
+
+namespace bw::test {
+
+class FakeGraphApi {
+ public:
+  struct Settings {
+    std::string ownID = "1000";
+    bool refuseWith190 = false;  // else status 400
+  };
+
+  FakeGraphApi() : FakeGraphApi(Settings()) {}
+  explicit FakeGraphApi(Settings settings) : s_(std::move(settings)) {
+    listener_ = listenLoopback(64, &port_);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~FakeGraphApi() {
+    stop_ = true;
+    thread_.join();
+    ::close(listener_);
+  }
+  FakeGraphApi(const FakeGraphApi&) = delete;
+  FakeGraphApi& operator=(const FakeGraphApi&) = delete;
+
+  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  Settings& settings() { return s_; }
+  void acceptToken(const std::string& token) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    tokens_.insert(token);
+  }
+  // The posts (JSON objects) of every timeline page that is not scripted.
+  void setPosts(std::vector<std::string> posts) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    posts_ = std::move(posts);
+  }
+  // The next answers of a route ("me", "friends", "timeline", "info",
+  // "link"): a status with a body ("" with 200 serves the route normally).
+  void script(const std::string& route, int status, std::string body = "") {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scripted_[route].push_back({status, std::move(body)});
+  }
+  // The targets of the requests, in order ("/v2.8/me?access_token=T").
+  std::vector<std::string> targets() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return targets_;
+  }
+
+ private:
+  struct Scripted {
+    int status;
+    std::string body;
+  };
+  static std::string answer(int status, const std::string& body) {
+    return "HTTP/1.0 " + std::to_string(status) + " X\r\nContent-Type: application/json\r\n\r\n" + body;
+  }
+  static std::string param(const std::string& target, const std::string& key) {
+    const size_t at = target.find(key + "=", target.find('?'));
+    if (at == std::string::npos || target.find('?') == std::string::npos) return "";
+    const size_t from = at + key.size() + 1;
+    return target.substr(from, target.find('&', from) - from);
+  }
+  static std::string routeOf(const std::string& path, const std::string& target) {
+    if (path == "/v2.8/me") return "me";
+    if (path == "/v2.8/me/friends") return "friends";
+    if (path.starts_with("/page/")) return "link";
+    if (path.ends_with("/feed/") || path.ends_with("/posts/")) return "timeline";
+    if (path.starts_with("/v2.8/") && target.find("?fields=id,name,link") != std::string::npos) return "info";
+    return "";
+  }
+
+  void run() {
+    while (!stop_) {
+      pollfd p = {listener_, POLLIN, 0};
+      if (::poll(&p, 1, 50) <= 0) continue;
+      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      std::string request = LoopbackServer::readRequest(fd);
+      std::string reply;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reply = serve(request);
+      }
+      sendAll(fd, reply.data(), reply.size());
+      ::close(fd);
+    }
+  }
+
+  // Under the mutex.
+  std::string serve(const std::string& request) {
+    const size_t blank = request.find(' ');
+    const std::string target =
+        blank == std::string::npos ? "" : request.substr(blank + 1, request.find(' ', blank + 1) - blank - 1);
+    targets_.push_back(target);
+    const std::string path = target.substr(0, target.find('?'));
+    const std::string route = routeOf(path, target);
+    if (route.empty()) return answer(404, "{}");
+    if (!tokens_.count(param(target, "access_token"))) {
+      return s_.refuseWith190 ? answer(200, R"({"error":{"code":190,"message":"token"}})") : answer(400, "{}");
+    }
+    auto queue = scripted_.find(route);
+    if (queue != scripted_.end() && !queue->second.empty()) {
+      Scripted next = queue->second.front();
+      queue->second.pop_front();
+      if (next.status != 200 || !next.body.empty()) return answer(next.status, withBase(next.body));
+    }
+    if (route == "me") return answer(200, R"({"id":")" + s_.ownID + R"(","name":"Me"})");
+    if (route == "friends") return answer(200, R"({"data":[{"id":"1","name":"Ann"},{"id":"2","name":"Bo"}]})");
+    if (route == "info") {
+      const std::string id = path.substr(6, path.size() - 7);
+      return answer(200, R"({"id":")" + id + R"(","name":"Some Page","link":"https:\/\/www.facebook.com\/SomePage"})");
+    }
+    std::string json = R"({"data":[)";
+    for (size_t i = 0; i < posts_.size(); ++i) json += (i ? "," : "") + posts_[i];
+    return answer(200, json + "]}");
+  }
+  std::string withBase(std::string body) const {
+    for (size_t at; (at = body.find("{base}")) != std::string::npos;) body.replace(at, 6, origin());
+    return body;
+  }
+
+  Settings s_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  std::mutex mutex_;
+  std::set<std::string> tokens_;
+  std::vector<std::string> posts_;
+  std::map<std::string, std::deque<Scripted>> scripted_;
+  std::vector<std::string> targets_;
+};
+
+}  // namespace bw::test
