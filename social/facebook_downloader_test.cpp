@@ -17,6 +17,7 @@
 #include "platform/dos_env.h"
 #include "platform/spawn_test_support.h"
 #include "social/facebook_fake_api.h"
+#include "social/facebook_friends.h"
 #include "social/facebook_module.h"
 #include "social/facebook_records.h"
 #include "social/twitter_records.h"
@@ -254,7 +255,7 @@ TEST_F(FacebookTest, OwnTimelineFiltersAndPagingLinks) {
   EXPECT_TRUE(elsewhere.targets().empty());
 }
 
-TEST_F(FacebookTest, NamesAndFriendsCalls) {
+TEST_F(FacebookTest, NamesAndFriends) {
   struct Case {
     const char* userID;
     bool isGroup, anyoneElse;
@@ -271,12 +272,23 @@ TEST_F(FacebookTest, NamesAndFriendsCalls) {
     Download d = download(c.userID, c.isGroup, c.anyoneElse);
     EXPECT_EQ(member(d.document, kFacebookInfoRoot, "name"), c.name) << c.served;
   }
-  // The plain calls: "me" and the friends.
+  // The friends: pairs in order, entries without id or name skipped; an
+  // empty "data" is an empty list; no "data" is no list.
   downloadFacebook d(Str("T"), Str("1000"));
-  ASSERT_EQ(d.openApiCopy("me/friends", nullptr, false).failed, 0);
-  FacebookAnswer friends = d.downloadNow(false);
-  ASSERT_NE(friends.document, nullptr);
+  fake->script("friends", 200, R"({"data":[{"id":"1","name":"Ann"},{"name":"No id"},{"id":"2","name":"Bo"}]})");
+  FacebookFriends friends = facebookFetchFriends(d);
   EXPECT_EQ(fake->targets().back(), "/v2.8/me/friends?access_token=T");
+  ASSERT_TRUE(friends.friends.has_value());
+  ASSERT_EQ(friends.friends->size(), 2u);
+  EXPECT_EQ((*friends.friends)[1].key.view(), "2");
+  EXPECT_EQ((*friends.friends)[1].value.view(), "Bo");
+  fake->script("friends", 200, R"({"data":[]})");
+  FacebookFriends none = facebookFetchFriends(d);
+  EXPECT_TRUE(none.friends.has_value() && none.friends->empty() && none.error == 0);
+  fake->script("friends", 200, R"({"error":{"code":1}})");
+  EXPECT_FALSE(facebookFetchFriends(d).friends.has_value());
+  fake->script("friends", 500, "{}");
+  EXPECT_EQ(facebookFetchFriends(d).error, kFeedNoBody);
 }
 
 TEST_F(FacebookTest, FeedAddedAndUpdatedThroughTheFactory) {
