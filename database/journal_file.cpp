@@ -12,7 +12,10 @@
 
 namespace bw {
 
-cJournaledFile::cJournaledFile() = default;
+// The database reads the same few areas again and again (the header area,
+// the index array, the list records, the newest blocks): a read cache of
+// 2 MiB below the file cache serves what its two chunks cannot hold.
+cJournaledFile::cJournaledFile() { setReadCachePages(512); }
 
 cJournaledFile::~cJournaledFile() {
   if (!isOpen()) {
@@ -93,6 +96,7 @@ void cJournaledFile::discardChanges() {
   stack_.clear();
   if (!cache_) return;  // unopened: nothing to discard
   dropCache();
+  dropReadCache();
   changesDiscarded();
 }
 

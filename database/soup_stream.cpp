@@ -12,7 +12,9 @@ void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t data
                                                const char* overrunMessage) {
   file_ = &file;
   position_ = dataPosition;
-  end_ = dataPosition + (capacity > 0 ? capacity : 0);
+  // A damaged block size may claim more than the file holds: the record
+  // ends at the data area's end at the latest.
+  end_ = dataPosition + std::clamp<int64_t>(capacity, 0, std::max<int64_t>(0, file.getSize() - dataPosition));
   overrunMessage_ = overrunMessage;
   windowStart_ = windowEnd_ = 0;
 }

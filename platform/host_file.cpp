@@ -12,6 +12,7 @@
 #include "platform/dos_procs.h"
 #include "platform/links.h"
 #include "platform/native_path.h"
+#include "platform/read_cache_io.h"
 #include "platform/path_native.h"
 
 namespace bw {
@@ -204,6 +205,7 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
 
   io_ = backend_->open(Text(nativePath_), readOnly ? dos::kModeOldFile : dos::kModeReadWrite);
   if (!io_ && !readOnly && !plain) io_ = backend_->open(Text(nativePath_), dos::kModeNewFile);
+  if (io_ && readCachePages_ > 0) io_ = withReadCache(std::move(io_), readCachePages_);
   if (!io_) {
     const char* text = existed ? "error opening file" : readOnly ? "file does not exist" : "could not create file";
     return setError(source, ioErrText(text)), false;
@@ -496,6 +498,7 @@ void cHostFile::openKludgeFinish() {
 void cHostFile::reopenReplaced() {
   io_->close();
   io_ = backend_->open(Text(nativePath_), infoReadOnly() ? dos::kModeOldFile : dos::kModeReadWrite);
+  if (io_ && readCachePages_ > 0) io_ = withReadCache(std::move(io_), readCachePages_);
   if (!io_) {
     internalPath_ = Str();
     nativePath_.clear();

@@ -113,6 +113,13 @@ class cHostFile : public cBaseFile {
 
   // The backend the next open uses (the default backend unless set).
   void setIoBackend(std::shared_ptr<HostIoBackend> backend) { backend_ = std::move(backend); }
+  // Pages of a read cache (read_cache_io.h) the next open puts in front of
+  // the file; 0, the default, for none.
+  void setReadCachePages(int32_t pages) { readCachePages_ = pages; }
+  // Empties the read cache, if any.
+  void dropReadCache() {
+    if (io_) io_->dropCache();
+  }
 
   void initialise(uint8_t fillByte) override;
   using cBaseFile::open;
@@ -204,6 +211,7 @@ class cHostFile : public cBaseFile {
   bool examineFailed_ = false;
   bool createdByOpen_ = false;  // the folder still needs its sync
   bool unsynced_ = false;       // written or cut since the last sync
+  int32_t readCachePages_ = 0;
  protected:
   // Counts what changed since the last sync as synced: for a change whose
   // loss a crash may undo harmlessly (see cFile::cutAfterSync).

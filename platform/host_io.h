@@ -54,6 +54,9 @@ class HostIo {
   // The one-writer guard; false when another holder has it.
   virtual bool lockForWriting() = 0;
   virtual void close() = 0;
+  // Forgets what a cache in front of the file keeps (read_cache_io.h);
+  // nothing for a plain backend.
+  virtual void dropCache() {}
 };
 
 // Opens host files.

@@ -2,6 +2,8 @@
 // value transfer procedures.
 #include "platform/restore_stream.h"
 
+#include <algorithm>
+
 #include "core/exception.h"
 
 namespace bw {
@@ -196,7 +198,9 @@ int32_t transferCompactValue(cRestoreStreamBase& s, bool doWrite, int32_t value)
   s.read(&b, 1);
   bool negative = (b & 0x40) != 0;
   uint32_t magnitude = b & 0x3F;
-  for (int shift = 6; !(b & 0x80); shift += 7) {
+  // A damaged value may run on for as long as its record lasts: the shift
+  // stops growing once every bit past 31 is dropped.
+  for (int shift = 6; !(b & 0x80); shift = std::min(shift + 7, 32)) {
     s.read(&b, 1);
     if (shift < 32) magnitude |= static_cast<uint32_t>(b & 0x7F) << shift;
   }

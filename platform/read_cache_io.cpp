@@ -1,0 +1,160 @@
+// platform/read_cache_io.cpp - the page cache in front of a HostIo.
+#include "platform/read_cache_io.h"
+
+#include <algorithm>
+#include <cstring>
+#include <list>
+#include <unordered_map>
+#include <vector>
+
+namespace bw {
+
+namespace {
+
+class ReadCacheIo final : public HostIo {
+ public:
+  ReadCacheIo(std::unique_ptr<HostIo> io, int32_t pages) : io_(std::move(io)), capacity_(std::max(1, pages)) {}
+
+  IoResult readAt(void* buffer, int64_t length, int64_t position) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < length) {
+      int64_t at = position + done;
+      int64_t number = at / kReadCachePageSize;
+      int64_t offset = at - number * kReadCachePageSize;
+      int64_t want = std::min(length - done, kReadCachePageSize - offset);
+      Page* page = find(number);
+      if (!page || page->valid < offset + want) {
+        // A page read whole; one the file ends in stays short.
+        if (!page) page = &insert(number);
+        IoResult r;
+        try {
+          r = io_->readAt(page->bytes.data(), kReadCachePageSize, number * kReadCachePageSize);
+        } catch (...) {
+          dropCache();
+          throw;
+        }
+        if (r.error != 0) {
+          dropCache();
+          return {done, r.error};
+        }
+        page->valid = r.count;
+      }
+      int64_t n = std::clamp<int64_t>(page->valid - offset, 0, want);
+      std::memcpy(out + done, page->bytes.data() + offset, static_cast<size_t>(n));
+      done += n;
+      if (n < want) break;  // the end of the file
+    }
+    return {done, 0};
+  }
+
+  IoResult writeAt(const void* buffer, int64_t length, int64_t position) override {
+    IoResult r;
+    try {
+      r = io_->writeAt(buffer, length, position);
+    } catch (...) {
+      dropCache();
+      throw;
+    }
+    if (r.error != 0) {
+      dropCache();
+      return r;
+    }
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    for (int64_t number = position / kReadCachePageSize; number * kReadCachePageSize < position + length; ++number) {
+      Page* page = find(number);
+      if (!page) continue;
+      int64_t start = number * kReadCachePageSize;
+      int64_t from = std::max(position, start) - start;
+      int64_t to = std::min(position + length, start + kReadCachePageSize) - start;
+      if (from > page->valid) {
+        drop(number);  // a hole between the page's end and the write
+        continue;
+      }
+      std::memcpy(page->bytes.data() + from, in + (start + from - position), static_cast<size_t>(to - from));
+      page->valid = std::max(page->valid, to);
+    }
+    return r;
+  }
+
+  int truncate(int64_t size) override {
+    int e = 0;
+    try {
+      e = io_->truncate(size);
+    } catch (...) {
+      dropCache();
+      throw;
+    }
+    if (e != 0) {
+      dropCache();
+      return e;
+    }
+    // Pages past the new end go; the page it ends in is clipped. Growth
+    // leaves short pages short: a read past their end reads them again.
+    for (auto it = pages_.begin(); it != pages_.end();) {
+      int64_t start = it->first * kReadCachePageSize;
+      if (start >= size) {
+        order_.erase(it->second.use);
+        it = pages_.erase(it);
+        continue;
+      }
+      it->second.valid = std::min(it->second.valid, size - start);
+      ++it;
+    }
+    return 0;
+  }
+
+  int sync() override { return io_->sync(); }
+  int64_t size() override { return io_->size(); }
+  bool examine(dos::FileInfo& info, dos::Detail detail) override { return io_->examine(info, detail); }
+  bool lockForWriting() override { return io_->lockForWriting(); }
+  void close() override {
+    dropCache();
+    io_->close();
+  }
+  void dropCache() override {
+    pages_.clear();
+    order_.clear();
+  }
+
+ private:
+  struct Page {
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(static_cast<size_t>(kReadCachePageSize));
+    int64_t valid = 0;
+    std::list<int64_t>::iterator use;  // in order_, most recent first
+  };
+
+  Page* find(int64_t number) {
+    auto it = pages_.find(number);
+    if (it == pages_.end()) return nullptr;
+    order_.splice(order_.begin(), order_, it->second.use);
+    return &it->second;
+  }
+  Page& insert(int64_t number) {
+    if (static_cast<int32_t>(pages_.size()) >= capacity_) drop(order_.back());
+    order_.push_front(number);
+    Page& page = pages_[number];
+    page.use = order_.begin();
+    return page;
+  }
+  void drop(int64_t number) {
+    auto it = pages_.find(number);
+    if (it == pages_.end()) return;
+    order_.erase(it->second.use);
+    pages_.erase(it);
+  }
+
+  std::unique_ptr<HostIo> io_;
+  int32_t capacity_;
+  std::unordered_map<int64_t, Page> pages_;
+  std::list<int64_t> order_;
+};
+
+}  // namespace
+
+std::unique_ptr<HostIo> withReadCache(std::unique_ptr<HostIo> io, int32_t pages) {
+  if (!io) return nullptr;
+  return std::make_unique<ReadCacheIo>(std::move(io), pages);
+}
+
+}  // namespace bw

@@ -1,0 +1,28 @@
+// platform/read_cache_io.h - a read cache between a host file and its I/O
+// backend: whole 4 KiB pages of what the file holds, kept in memory so that
+// the file layer's own two-chunk cache can miss without a pread.
+//
+// Invariants:
+//   1. A cached page holds exactly the file's bytes from its start to its
+//      valid length (a page at the end of the file may be short). Every
+//      write and truncation passes through to the file first and then
+//      updates or drops the pages it touches; a failed one drops them all.
+//   2. Nothing observable changes: reads answer what the file holds, every
+//      write and sync reaches the backend as before.
+//   3. At most `pages` pages are kept; the one used longest ago goes first.
+//   4. dropCache() empties it (the journaled file does so at every discard).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/host_io.h"
+
+namespace bw {
+
+inline constexpr int64_t kReadCachePageSize = 4096;
+
+// io with a read cache of up to pages pages in front of it.
+std::unique_ptr<HostIo> withReadCache(std::unique_ptr<HostIo> io, int32_t pages);
+
+}  // namespace bw

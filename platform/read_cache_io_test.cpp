@@ -1,0 +1,126 @@
+// platform/read_cache_io_test.cpp - the read cache in front of a HostIo:
+// a seeded workload of reads, writes and cuts answers what the file holds,
+// hits cost no read, and a failure or a drop forgets every page.
+#include "platform/read_cache_io.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace bw {
+namespace {
+
+// A file in memory that counts its reads and can fail its writes and cuts.
+struct MemoryFile {
+  std::vector<uint8_t> bytes;
+  int reads = 0;
+  bool fail = false;
+  int64_t partial = 0;  // bytes a failing write still puts down
+};
+
+class MemoryIo final : public HostIo {
+ public:
+  explicit MemoryIo(MemoryFile& f) : f_(f) {}
+  IoResult readAt(void* buffer, int64_t length, int64_t position) override {
+    ++f_.reads;
+    int64_t n = std::clamp<int64_t>(static_cast<int64_t>(f_.bytes.size()) - position, 0, length);
+    if (n > 0) std::memcpy(buffer, f_.bytes.data() + position, static_cast<size_t>(n));
+    return {n, 0};
+  }
+  IoResult writeAt(const void* buffer, int64_t length, int64_t position) override {
+    int64_t n = f_.fail ? std::min(length, f_.partial) : length;
+    if (static_cast<int64_t>(f_.bytes.size()) < position + n) f_.bytes.resize(static_cast<size_t>(position + n));
+    if (n > 0) std::memcpy(f_.bytes.data() + position, buffer, static_cast<size_t>(n));
+    return f_.fail ? IoResult{n, ENOSPC} : IoResult{n, 0};
+  }
+  int truncate(int64_t size) override {
+    if (f_.fail) return EIO;
+    f_.bytes.resize(static_cast<size_t>(size));
+    return 0;
+  }
+  int sync() override { return 0; }
+  int64_t size() override { return static_cast<int64_t>(f_.bytes.size()); }
+  bool examine(dos::FileInfo&, dos::Detail) override { return false; }
+  bool lockForWriting() override { return true; }
+  void close() override {}
+
+ private:
+  MemoryFile& f_;
+};
+
+std::vector<uint8_t> readVia(HostIo& io, int64_t length, int64_t position) {
+  std::vector<uint8_t> out(static_cast<size_t>(length));
+  out.resize(static_cast<size_t>(io.readAt(out.data(), length, position).count));
+  return out;
+}
+
+TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
+  MemoryFile file;
+  auto cached = withReadCache(std::make_unique<MemoryIo>(file), 6);  // fewer pages than the file has
+  MemoryIo plain(file);
+  std::mt19937 random(7);
+  auto upTo = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint32_t>(n)); };
+  for (int step = 0; step < 20000; ++step) {
+    SCOPED_TRACE(step);
+    int64_t at = upTo(12 * kReadCachePageSize);
+    int64_t length = 1 + upTo(step % 7 == 0 ? 3 * kReadCachePageSize : 300);
+    switch (upTo(8)) {
+      case 0: {  // a cut, shrinking or growing
+        ASSERT_EQ(cached->truncate(at), 0);
+        break;
+      }
+      case 1:
+      case 2: {
+        std::vector<uint8_t> b(static_cast<size_t>(length), static_cast<uint8_t>(step));
+        ASSERT_EQ(cached->writeAt(b.data(), length, at).error, 0);
+        break;
+      }
+      default:
+        ASSERT_EQ(readVia(*cached, length, at), readVia(plain, length, at));
+    }
+  }
+  // A page read once is served from memory after that.
+  readVia(*cached, 10, 0);
+  int before = file.reads;
+  readVia(*cached, 100, 20);
+  EXPECT_EQ(file.reads, before);
+}
+
+TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
+  MemoryFile file;
+  file.bytes.assign(3 * kReadCachePageSize, 'a');
+  auto cached = withReadCache(std::make_unique<MemoryIo>(file), 8);
+  MemoryIo plain(file);
+  auto readAllPages = [&] { return readVia(*cached, 3 * kReadCachePageSize, 0); };
+  auto readsFor = [&](auto&& step) {
+    readAllPages();
+    step();
+    int before = file.reads;
+    EXPECT_EQ(readAllPages(), readVia(plain, 3 * kReadCachePageSize, 0));
+    return file.reads - before - 1;  // the plain read counts once
+  };
+  const std::vector<uint8_t> b(100, 'b');
+  file.partial = 40;
+  // A write that failed after part of it reached the file.
+  EXPECT_EQ(readsFor([&] {
+              file.fail = true;
+              EXPECT_EQ(cached->writeAt(b.data(), 100, 5000).error, ENOSPC);
+              file.fail = false;
+            }),
+            3);
+  EXPECT_EQ(readsFor([&] {
+              file.fail = true;
+              EXPECT_EQ(cached->truncate(10), EIO);
+              file.fail = false;
+            }),
+            3);
+  EXPECT_EQ(readsFor([&] { cached->dropCache(); }), 3);
+  EXPECT_EQ(readsFor([&] { cached->writeAt(b.data(), 100, 5000); }), 0);
+}
+
+}  // namespace
+}  // namespace bw
