@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "core/exception.h"
 #include "database/journal_file.h"
@@ -55,13 +56,53 @@ cJournaledFile::CheckedBigValue cJournaledFile::readCheckedBigValue(bool doCheck
 }
 
 void cJournaledFile::writeHeaderWord(int64_t offset, int64_t value) {
-  cFile::setPosition(offset);
-  writeCheckedBigValue(value, false, journalSeed);
+  uint8_t bytes[8];
+  putBig64(bytes, value);
+  cFile::writeThrough(bytes, 8, offset);
 }
 
 // ---------------------------------------------------------------------------
 // Saving, committing and loading the journal.
 // ---------------------------------------------------------------------------
+
+namespace {
+
+// Gathers bytes bound for consecutive file offsets and writes each stretch
+// straight to the host file with one write: a commit costs one write for the
+// journal and one for each stretch of changed bytes, and never rewrites a
+// byte it did not change.
+class StretchWriter {
+ public:
+  explicit StretchWriter(cFile& file) : file_(file) {}
+  void put(int64_t at, const uint8_t* bytes, int64_t n) {
+    if (!bytes_.empty() && at != end()) flush();
+    if (bytes_.empty()) start_ = at;
+    bytes_.insert(bytes_.end(), bytes, bytes + n);
+    if (bytes_.size() >= kStretch) flush();
+  }
+  void fill(int64_t at, uint8_t byte, int64_t n) {
+    const std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(n, kStretch)), byte);
+    for (int64_t done = 0; done < n;) {
+      int64_t k = std::min<int64_t>(n - done, kStretch);
+      put(at + done, block.data(), k);
+      done += k;
+    }
+  }
+  void flush() {
+    if (bytes_.empty()) return;
+    file_.writeThrough(bytes_.data(), static_cast<int64_t>(bytes_.size()), start_);
+    bytes_.clear();
+  }
+
+ private:
+  static constexpr size_t kStretch = 1048576;  // bounds the memory a large commit needs
+  int64_t end() const { return start_ + static_cast<int64_t>(bytes_.size()); }
+  cFile& file_;
+  std::vector<uint8_t> bytes_;
+  int64_t start_ = 0;
+};
+
+}  // namespace
 
 void cJournaledFile::saveJournal() {
   if (!infoCommitPending()) return;
@@ -73,9 +114,17 @@ void cJournaledFile::saveJournal() {
   // Bytes a crash left past the committed end (a gap that was padded, a cut
   // that did not reach the disk) must not trail the new journal.
   if (cFile::getSize() > journalPosition_) cFile::setSize(journalPosition_);
-  cFile::setPosition(journalPosition_);
-  uint32_t h = writeCheckedBigValue(logicalSize_, true, journalSeed);
-  writeCheckedValue(h, false, journalSeed);
+  StretchWriter out(*this);
+  int64_t at = journalPosition_;
+  auto put = [&](const uint8_t* bytes, int64_t n) {
+    out.put(at, bytes, n);
+    at += n;
+  };
+  uint8_t head[kJournalRecordHead];
+  putBig64(head, logicalSize_);
+  uint32_t h = journalChecksum(journalSeed, head, 8);
+  putBig32(head + 8, h);
+  put(head, kJournalSizeBytes);
 
   sortCache();
   if (!cache_->isEmpty()) {
@@ -85,37 +134,31 @@ void cJournaledFile::saveJournal() {
       chunkReader reader;
       initReadChunk(reader, node, 0, kChunkSize);
       for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
-        writeCheckedValue(kJournalRecordMarker, false, journalSeed);
-        h = writeCheckedBigValue(int64_t{node->chunkNumber} * kChunkSize + run.chunkOffset, true, h);
-        h = writeCheckedValue(static_cast<uint32_t>(run.length), true, h);
-        writeCheckedValue(h, false, journalSeed);
-        h = writeChecked(node->data.data(), run.length, true, h, run.chunkOffset);
+        const uint8_t* data = node->data.data() + run.chunkOffset;
+        putBig32(head, kJournalRecordMarker);
+        putBig64(head + 4, int64_t{node->chunkNumber} * kChunkSize + run.chunkOffset);
+        putBig32(head + 12, static_cast<uint32_t>(run.length));
+        h = journalChecksum(h, head + 4, 12);
+        putBig32(head + 16, h);
+        put(head, kJournalRecordHead);
+        h = journalChecksum(h, data, static_cast<size_t>(run.length));
+        put(data, run.length);
       }
     } while (!cursor->gotoNext());
   }
-  writeCheckedValue(kJournalEndMarker, false, journalSeed);
-  h = writeCheckedBigValue(cFile::getPosition(false), true, h);
-  writeCheckedValue(h, false, journalSeed);
-  if (cFile::getSize() != cFile::getPosition(false)) {
-    raise("BUG", "cJournaledFile.saveJournal(); end of journal is not end of file");
-  }
+  putBig32(head, kJournalEndMarker);
+  putBig64(head + 4, at + 4);  // the offset of this very field
+  h = journalChecksum(h, head + 4, 8);
+  putBig32(head + 12, h);
+  put(head, kJournalEndBytes);
+  out.flush();
+  if (cFile::getSize() != at) raise("BUG", "cJournaledFile.saveJournal(); end of journal is not end of file");
   cFile::flush();
 }
 
 void cJournaledFile::sortCache() {
   fCompareMegaNodes_transactionCacheChunk ownOrdering;  // when the module is not set up
   cache_->sort(gCompareMegaNodes_transactionCacheChunk ? gCompareMegaNodes_transactionCacheChunk : &ownOrdering);
-}
-
-void cJournaledFile::writePad(int64_t from, int64_t to) {
-  static constexpr int64_t kBlock = 65536;
-  std::vector<uint8_t> pad(static_cast<size_t>(std::min(kBlock, to - from)), infoFillByte());
-  for (int64_t q = from; q < to;) {
-    int64_t n = std::min<int64_t>(kBlock, to - q);
-    cFile::setPosition(q + kJournalHeaderSize);
-    cFile::write(pad.data(), n, 0, false);
-    q += n;
-  }
 }
 
 void cJournaledFile::commitTransactions() {
@@ -126,10 +169,11 @@ void cJournaledFile::commitTransactions() {
   // wherever the area grows beyond the committed size without a write. A
   // replayed journal's records may come in any order: sort again.
   sortCache();
+  StretchWriter out(*this);
   int64_t padFrom = committedSize_;  // grown bytes below padFrom are done
   auto padUpTo = [&](int64_t to) {
     to = std::min(to, logicalSize_);
-    if (to > padFrom) writePad(padFrom, to);
+    if (to > padFrom) out.fill(padFrom + kJournalHeaderSize, infoFillByte(), to - padFrom);
     padFrom = std::max(padFrom, to);
   };
   if (logicalSize_ > 0 && !cache_->isEmpty()) {
@@ -149,13 +193,13 @@ void cJournaledFile::commitTransactions() {
           continue;
         }
         padUpTo(q);
-        cFile::setPosition(q + kJournalHeaderSize);
-        cFile::write(node->data.data(), run.length, run.chunkOffset, false);
+        out.put(q + kJournalHeaderSize, node->data.data() + run.chunkOffset, run.length);
         padFrom = std::max(padFrom, q + run.length);
       }
     } while (!cursor->gotoNext());
   }
   padUpTo(logicalSize_);
+  out.flush();
 
   cFile::flush();
   // The journal is cut off without a sync of its own: a crash that loses the

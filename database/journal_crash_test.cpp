@@ -162,6 +162,47 @@ TEST_F(JournalCrashTest, CommitsSyncTwiceAndWriteNoDataBeforeTheJournalIsSynced)
   expectChecked(image("soup"), Expect::kClosed);
 }
 
+// A commit writes its journal with one write and then each stretch of
+// changed bytes once, where it belongs; nothing it did not change, and no pad
+// bytes before a journal that lies past the end (the hole reads as pad 0).
+TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
+  struct Write {
+    int64_t at, length;
+    bool operator==(const Write&) const = default;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Write> changes;  // data positions
+    std::vector<Write> writes;   // file offsets, in order
+  } cases[] = {
+      {"one run", {{100, 10}}, {{4028, 12 + 30 + 16}, {128, 10}}},
+      {"a run over a chunk's end: two records, one write", {{950, 100}}, {{4028, 12 + 30 + 110 + 16}, {978, 100}}},
+      {"two runs", {{100, 10}, {3000, 5}}, {{4028, 12 + 30 + 25 + 16}, {128, 10}, {3028, 5}}},
+      {"growth: both header words", {{4000, 100}}, {{20, 8}, {4128, 12 + 120 + 16}, {12, 8}, {4028, 100}}},
+  };
+  auto f = openMemory("soup");
+  writeAt(*f, 0, std::vector<uint8_t>(4000, 1));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    size_t from = backend->log().size();
+    {
+      JournalTransaction t(*f);
+      for (const Write& w : c.changes) {
+        f->setPosition(w.at);
+        f->write(std::vector<uint8_t>(static_cast<size_t>(w.length), 7).data(), w.length, 0, false);
+      }
+    }
+    std::vector<Write> writes;
+    for (size_t i = from; i < backend->log().size(); ++i) {
+      const RecordedOp& op = backend->log()[i];
+      if (op.kind == RecordedOp::kWrite) writes.push_back({op.offset, static_cast<int64_t>(op.bytes.size())});
+    }
+    EXPECT_EQ(writes, c.writes);
+  }
+  f->close();
+  expectChecked(image("soup"), Expect::kClosed);
+}
+
 // Every road that commits costs the journal's and the data's fsync and no
 // more; a flush or a close with nothing pending costs none. The cut of the
 // applied journal is never synced: a power loss that drops it replays the

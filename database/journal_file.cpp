@@ -13,9 +13,10 @@
 namespace bw {
 
 // The database reads the same few areas again and again (the header area,
-// the index array, the list records, the newest blocks): a read cache of
-// 2 MiB below the file cache serves what its two chunks cannot hold.
-cJournaledFile::cJournaledFile() { setReadCachePages(512); }
+// the index array, the list records, the newest blocks) and walks lists over
+// node headers spread across the file: a read cache of up to 8 MiB below
+// the file cache serves what its two chunks cannot hold.
+cJournaledFile::cJournaledFile() { setReadCachePages(2048); }
 
 cJournaledFile::~cJournaledFile() {
   if (!isOpen()) {
@@ -194,11 +195,19 @@ ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t off
                   first.offset / 32 == (first.offset + lengthInBytes - 1) / 32 &&
                   first.offset + lengthInBytes <= kChunkSize &&
                   allCached(*lastChunkNode_, first.offset, static_cast<int32_t>(lengthInBytes));
+  // Bytes of the file below e are real; uncached bytes from e on are pad.
+  auto committedEnd = [&] { return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize}); };
   if (shortCut) {
     std::memcpy(out, lastChunkNode_->data.data() + first.offset, static_cast<size_t>(lengthInBytes));
+  } else if (lengthInBytes > 0 && cache_->isEmpty()) {
+    // Nothing written since the last commit: the file holds every byte.
+    int64_t k = std::clamp<int64_t>(committedEnd() - position_, 0, lengthInBytes);
+    if (k > 0) cFile::readThrough(out, k, position_ + kJournalHeaderSize);
+    std::memset(out + k, pad, static_cast<size_t>(lengthInBytes - k));
+    lastChunkNumber_ = -1;
+    lastChunkNode_ = nullptr;
   } else if (lengthInBytes > 0) {
-    // Bytes of the file below e are real; uncached bytes from e on are pad.
-    const int64_t e = std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
+    const int64_t e = committedEnd();
     transactionCacheChunkNode* node = nullptr;
     int32_t chunkNumber = -1;
     for (int64_t p = position_, end = position_ + lengthInBytes; p < end;) {
@@ -220,10 +229,7 @@ ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t off
         }
         int64_t q = p + run.fromStart;
         int64_t k = std::clamp<int64_t>(e - q, 0, run.length);
-        if (k > 0) {
-          cFile::setPosition(q + kJournalHeaderSize);
-          cFile::read(to, k, 0, kNoStop);
-        }
+        if (k > 0) cFile::readThrough(to, k, q + kJournalHeaderSize);
         std::memset(to + k, pad, static_cast<size_t>(run.length - k));
       }
       p += reader.end - reader.start;

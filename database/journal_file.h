@@ -161,7 +161,6 @@ class cJournaledFile : public cFile {
   void releaseState() noexcept;
   bool openExisting();
   void writeHeaderWord(int64_t offset, int64_t value);
-  void writePad(int64_t from, int64_t to);
   // Puts the cache in ascending chunk order.
   void sortCache();
   int64_t now() const;

@@ -250,6 +250,39 @@ WriteResult cFile::write(const void* buffer, int64_t length, int64_t offset, boo
   return {p + length, notWritten};
 }
 
+void cFile::writeThrough(const void* buffer, int64_t length, int64_t at) {
+  requireOpen("cFile.write(); file not open");
+  if (infoReadOnly()) raise("EMU", "cFile.write(); file opened in read only mode");
+  if (!buffer) raise("EMU", "cFile.write(); buffer=NILA");
+  if (length < 0 || at < 0) raise("EMU", "cFile.write(); lengthInBytes<0");
+  if (length == 0) return;
+  const auto* from = static_cast<const uint8_t*>(buffer);
+  flushDirtyBuffer(nullptr);
+  cutDeadBytes();
+  if (infoFillByte() == 0 && at > hostSize()) setSizeQuick(at);  // the hole reads as zeros, the fill byte
+  writeHost(from, length, at);
+  for (FileChunk& c : chunks_) {
+    if (!c.data) continue;
+    int64_t start = c.chunkIndex * chunkSize_;
+    int64_t first = std::max(start, at);
+    int64_t end = std::min(start + chunkSize_, at + length);
+    if (first < end) std::memcpy(c.data.get() + (first - start), from + (first - at), static_cast<size_t>(end - first));
+  }
+  cachedSize_ = std::max(cachedSize_, at + length);
+  setTime(pTime::CurrentTime(0));
+}
+
+void cFile::readThrough(void* buffer, int64_t length, int64_t at) {
+  requireOpen("cFile.read(); file not open");
+  if (!buffer) raise("EMU", "cFile.read(); buffer=NILA");
+  if (length < 0 || at < 0) raise("EMU", "cFile.read(); lengthInBytes<0");
+  if (chunks_[0].dirtyLen > 0 || chunks_[1].dirtyLen > 0) flushDirtyBuffer(nullptr);
+  auto* into = static_cast<uint8_t*>(buffer);
+  int64_t real = std::clamp<int64_t>(cachedSize_ - at, 0, length);
+  readHost(into, real, at);
+  if (real < length) std::memset(into + real, infoFillByte(), static_cast<size_t>(length - real));
+}
+
 void cFile::setSize(int64_t size) {
   requireOpen("cFile.setSize(); file not open");
   if (size < 0) raise("EMU", "cFile.setSize(); sizeInBytes<0");

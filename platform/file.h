@@ -129,6 +129,15 @@ class cFile : public cHostFile {
   // harmlessly (the journaled file's applied journal).
   void cutAfterSync(int64_t sizeInBytes);
   int64_t getSize() override { return cachedSize_; }
+  // Writes length bytes at position straight to the host file with one
+  // write: dirty chunks are written back first, resident chunks take the new
+  // bytes. With the fill byte 0 a write past the end leaves a hole before it
+  // (it reads as fill) instead of writing pad bytes there.
+  void writeThrough(const void* buffer, int64_t length, int64_t position);
+  // Reads length bytes at position straight from the host file (dirty chunks
+  // are written back first); bytes past the size read as fill. For a reader
+  // that keeps its own cache and would only churn the two chunks.
+  void readThrough(void* buffer, int64_t length, int64_t position);
   bool setTime(bigTime time) override;
   bigTime getTime() override { return cachedTime_; }
   bool setAttributes(int32_t values, int32_t mask) override;

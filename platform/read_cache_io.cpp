@@ -2,6 +2,7 @@
 #include "platform/read_cache_io.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <list>
 #include <unordered_map>
@@ -94,8 +95,7 @@ class ReadCacheIo final : public HostIo {
     for (auto it = pages_.begin(); it != pages_.end();) {
       int64_t start = it->first * kReadCachePageSize;
       if (start >= size) {
-        order_.erase(it->second.use);
-        it = pages_.erase(it);
+        it = forget(it);
         continue;
       }
       it->second.valid = std::min(it->second.valid, size - start);
@@ -115,39 +115,71 @@ class ReadCacheIo final : public HostIo {
   void dropCache() override {
     pages_.clear();
     order_.clear();
+    recent_.fill(Recent{});
   }
 
  private:
   struct Page {
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(static_cast<size_t>(kReadCachePageSize));
+    std::vector<uint8_t> bytes;
     int64_t valid = 0;
     std::list<int64_t>::iterator use;  // in order_, most recent first
   };
 
   Page* find(int64_t number) {
+    // Reads come in runs on a few pages (an index entry, then the block it
+    // names): the pages used last are found without the table, and are not
+    // moved in the order again while they stay in the short list.
+    for (const Recent& r : recent_) {
+      if (r.number == number) return r.page;
+    }
     auto it = pages_.find(number);
     if (it == pages_.end()) return nullptr;
     order_.splice(order_.begin(), order_, it->second.use);
+    remember(number, &it->second);
     return &it->second;
   }
+  void remember(int64_t number, Page* page) {
+    recent_[nextRecent_] = {number, page};
+    nextRecent_ = (nextRecent_ + 1) % recent_.size();
+  }
   Page& insert(int64_t number) {
-    if (static_cast<int32_t>(pages_.size()) >= capacity_) drop(order_.back());
+    std::vector<uint8_t> bytes;  // the buffer of the page that goes, reused
+    if (static_cast<int32_t>(pages_.size()) >= capacity_) {
+      auto it = pages_.find(order_.back());
+      bytes = std::move(it->second.bytes);
+      forget(it);
+    }
+    if (bytes.empty()) bytes.resize(static_cast<size_t>(kReadCachePageSize));
     order_.push_front(number);
     Page& page = pages_[number];
+    page.bytes = std::move(bytes);
+    page.valid = 0;
     page.use = order_.begin();
+    remember(number, &page);
     return page;
   }
   void drop(int64_t number) {
     auto it = pages_.find(number);
-    if (it == pages_.end()) return;
+    if (it != pages_.end()) forget(it);
+  }
+  std::unordered_map<int64_t, Page>::iterator forget(std::unordered_map<int64_t, Page>::iterator it) {
+    for (Recent& r : recent_) {
+      if (r.number == it->first) r = Recent{};
+    }
     order_.erase(it->second.use);
-    pages_.erase(it);
+    return pages_.erase(it);
   }
 
   std::unique_ptr<HostIo> io_;
   int32_t capacity_;
   std::unordered_map<int64_t, Page> pages_;
   std::list<int64_t> order_;
+  struct Recent {
+    int64_t number = -1;
+    Page* page = nullptr;
+  };
+  std::array<Recent, 4> recent_{};  // pages find answered last
+  size_t nextRecent_ = 0;
 };
 
 }  // namespace

@@ -9,7 +9,9 @@
 //      updates or drops the pages it touches; a failed one drops them all.
 //   2. Nothing observable changes: reads answer what the file holds, every
 //      write and sync reaches the backend as before.
-//   3. At most `pages` pages are kept; the one used longest ago goes first.
+//   3. At most `pages` pages are kept; the one used longest ago goes first
+//      (the last few pages found are found again without moving them).
+//      A page's buffer is reused for the next one read.
 //   4. dropCache() empties it (the journaled file does so at every discard).
 #pragma once
 
