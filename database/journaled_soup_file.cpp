@@ -2,9 +2,17 @@
 // indexed block file.
 #include "database/journaled_soup_file.h"
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <string_view>
+
 #include "core/exception.h"
 #include "database/object_soup.h"
 #include "database/soup_database.h"
+#include "platform/dir.h"
+#include "platform/dir_entry_list.h"
+#include "platform/host_file.h"
 #include "platform/host_io.h"
 #include "platform/links.h"
 #include "platform/path.h"
@@ -29,12 +37,51 @@ Str JournaledSoupBlockFile::infoError() {
 bool JournaledSoupBlockFile::pathExists(Text path) { return probe_ ? probe_(path) : cPath::ExistsPath(path, false); }
 void JournaledSoupBlockFile::deletePath(Text path) { cPath::DeletePath(path, false, false); }
 
+namespace {
+
+// True for "<prefix><hex digits>", the names MakeUniquePath gives.
+bool isNewFileName(std::string_view name, std::string_view prefix) {
+  if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) return false;
+  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+// A run killed while it made the database leaves its "<name>_New_<hex>" file
+// behind. One that no run holds open for writing (the one-writer guard of a
+// creating run refuses the probe's open) goes; the rest stay. Best effort: a
+// folder that cannot be listed leaves everything as it is.
+void removeStaleNewFiles(const Str& folder, const std::string& prefix) {
+  std::unique_ptr<cDirEntryList> entries;
+  try {
+    cHostDir dir;
+    if (!dir.open(Text(folder), true, false)) return;
+    entries = dir.makeEntryList();
+    dir.close();
+  } catch (const eException&) {
+    return;
+  }
+  if (!entries) return;
+  for (bool more = entries->gotoFirst(1); more; more = entries->gotoNext(1)) {
+    if (!isNewFileName(entries->infoName().view(), prefix)) continue;
+    std::string candidate = std::string(folder.view()) + std::string(entries->infoName().view());
+    cHostFile probe;
+    probe.initialise(0);
+    if (!probe.open(Text(candidate), false, false, false)) continue;
+    probe.close();
+    cPath::DeletePath(Text(candidate), false, false);
+  }
+}
+
+}  // namespace
+
 Str JournaledSoupBlockFile::newFilePath(Text path) {
   // A file on a test backend (the path probe) is made where it stands.
   if (probe_) return Str(path.view());
   std::string prefix(cPath::ExtractName(path).view());
   prefix += "_New_";
-  return cPath::MakeUniquePath(1, Text(cPath::ExtractSubPath(path)), Text(prefix));
+  Str folder = cPath::ExtractSubPath(path);
+  removeStaleNewFiles(folder, prefix);
+  return cPath::MakeUniquePath(1, Text(folder), Text(prefix));
 }
 
 bool JournaledSoupBlockFile::renameNewFile(Text from, Text path) {

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <thread>
@@ -92,6 +93,31 @@ TEST_F(SoupCreateTest, KillNineWhileCreatingLeavesNoFileOrAWholeOne) {
   }
   std::printf("%d kills while creating: %d left no database, %d a whole one; %d \"_New_\" files left\n", runs,
               absent, whole, leftovers);
+}
+
+// Creation removes what killed creations of the same database left behind,
+// and nothing else: not a file a creating run still holds, not other names.
+TEST_F(SoupCreateTest, ACreationRemovesOnlyStaleNewFilesOfItsOwnName) {
+  const struct {
+    const char* name;
+    bool kept;
+  } files[] = {
+      {"made.soup_New_1a2b", false},
+      {"made.soup_New_3c4d", true},  // held open for writing below
+      {"made.soup_New_notes", true},
+      {"made.soup_New_", true},
+      {"other.soup_New_12", true},
+  };
+  for (const auto& f : files) std::ofstream(tree.host(f.name)) << "left";
+  cHostFile holder;
+  holder.initialise(0);
+  ASSERT_TRUE(holder.open(Text(internal("made.soup_New_3c4d")), false, false, false));
+  cJournaledIndexedObjectSoupDatabase db(0);
+  ASSERT_TRUE(db.open(Text(internal("made.soup")), false));
+  db.close();
+  holder.close();
+  for (const auto& f : files) EXPECT_EQ(std::filesystem::exists(tree.host(f.name)), f.kept) << f.name;
+  EXPECT_EQ(removeLeftovers("made.soup"), 3);  // nothing of its own left behind
 }
 
 // A journaled file whose data area ends inside the block file's header area
