@@ -102,14 +102,15 @@ class ConcurrentServer {
     while (!stopping_ && (answer.silent || std::chrono::steady_clock::now() < until)) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    if (!answer.silent) test::sendAll(fd, answer.response.data(), answer.response.size());
     {
-      // Counted as ended before the close, so the client cannot start its
-      // next request before the count moved.
+      // Counted as ended before the rest of the answer goes out: the client
+      // may end its request as soon as it has read the header, and must not
+      // start its next one before the count moved.
       std::lock_guard<std::mutex> lock(mutex_);
       --open_;
       ++ended_;
     }
+    if (!answer.silent) test::sendAll(fd, answer.response.data(), answer.response.size());
     ::close(fd);
   }
 
