@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "core/exception.h"
 #include "gui/gui_gadgets.h"
 #include "gui/host/gui_app_client.h"
 
@@ -31,6 +32,15 @@ class HostText : public NewsGuiText {
   cGuiText* text_;
 };
 
+class HostPage : public NewsGuiPageGroup {
+ public:
+  explicit HostPage(cGuiGroupPage* page) : page_(page) {}
+  void setState(int32_t page) override { page_->setState(page); }
+
+ private:
+  cGuiGroupPage* page_;
+};
+
 }  // namespace
 
 NewsGuiWindow* otherNewsGuiWindow() { return &gOtherWindow; }
@@ -38,12 +48,13 @@ NewsGuiItem* otherNewsGuiItem() { return &gOtherItem; }
 
 class NewsGuiWindows::HostWindow : public NewsGuiBuiltWindow {
  public:
-  HostWindow(NewsGuiWindows& owner, cGuiWindow* window) : owner_(owner), window_(window) {
+  // owned: destroying this ends the host window.
+  HostWindow(NewsGuiWindows& owner, cGuiWindow* window, bool owned) : owner_(owner), window_(window), owned_(owned) {
     owner_.windows_[window_] = this;
   }
   ~HostWindow() override {
     owner_.windows_.erase(window_);
-    endGuiWindow(window_);
+    if (owned_) endGuiWindow(window_);
   }
   void setBusy(bool busy) override { window_->setBusy(busy); }
   bool infoCloseRequested(bool keep) override { return window_->infoCloseRequested(keep); }
@@ -52,15 +63,21 @@ class NewsGuiWindows::HostWindow : public NewsGuiBuiltWindow {
   int32_t infoHeight() const override { return window_->infoHeight(); }
   void beginGroupVertical() override { window_->beginGroupVertical(nullptr); }
   NewsGuiText* addText(Text label) override {
-    cGuiText* text = window_->addText(label);
-    return keep(text, std::make_unique<HostText>(text));
+    return text(window_->addText(label));
   }
-  NewsGuiItem* addButton(Text label) override {
-    return keep(window_->addButton(label), std::make_unique<NewsGuiItem>());
-  }
+  NewsGuiItem* addButton(Text label) override { return item(window_->addButton(label)); }
   void endGroup() override { window_->endGroup(); }
   void build() override { window_->build(false); }
   void close() override { window_->close(); }
+
+  // The interface's item for a gadget of this window, made once.
+  NewsGuiText* text(cGuiText* host) { return wrap(host, [host] { return std::make_unique<HostText>(host); }); }
+  NewsGuiPageGroup* page(cGuiGroupPage* host) {
+    return wrap(host, [host] { return std::make_unique<HostPage>(host); });
+  }
+  NewsGuiItem* item(cGuiItem* host) {
+    return wrap(host, [] { return std::make_unique<NewsGuiItem>(); });
+  }
 
   cGuiWindow* host() const { return window_; }
   NewsGuiItem* itemFor(const cGuiItem* host) const {
@@ -79,20 +96,52 @@ class NewsGuiWindows::HostWindow : public NewsGuiBuiltWindow {
     cGuiItem* host;
     std::unique_ptr<NewsGuiItem> item;
   };
-  template <class Wrapper>
-  Wrapper* keep(cGuiItem* host, std::unique_ptr<Wrapper> item) {
-    Wrapper* raw = item.get();
-    items_.push_back({host, std::move(item)});
+  template <class Make>
+  auto wrap(cGuiItem* host, Make make) -> decltype(make().get()) {
+    for (const Item& i : items_)
+      if (i.host == host) return static_cast<decltype(make().get())>(i.item.get());
+    auto made = make();
+    auto* raw = made.get();
+    items_.push_back({host, std::move(made)});
     return raw;
   }
 
   NewsGuiWindows& owner_;
   cGuiWindow* window_;
+  bool owned_;
   std::vector<Item> items_;
 };
 
+NewsGuiWindows::NewsGuiWindows() = default;
+NewsGuiWindows::~NewsGuiWindows() = default;
+
 std::unique_ptr<NewsGuiBuiltWindow> NewsGuiWindows::CreateGuiWindow(Text title) {
-  return std::make_unique<HostWindow>(*this, cGuiHost::CreateGuiWindow(title));
+  return std::make_unique<HostWindow>(*this, cGuiHost::CreateGuiWindow(title), true);
+}
+
+NewsGuiWindow* NewsGuiWindows::adoptWindow(cGuiWindow* window) {
+  auto found = windows_.find(window);
+  if (found != windows_.end()) return found->second;
+  adopted_.push_back(std::make_unique<HostWindow>(*this, window, false));
+  return adopted_.back().get();
+}
+
+NewsGuiWindows::HostWindow* NewsGuiWindows::adopted(NewsGuiWindow* window) const {
+  for (const auto& w : adopted_)
+    if (w.get() == window) return w.get();
+  raise("EMU", "NewsGuiWindows.adopt(); the window was not adopted");
+}
+
+NewsGuiText* NewsGuiWindows::adoptText(NewsGuiWindow* window, cGuiText* text) { return adopted(window)->text(text); }
+
+NewsGuiPageGroup* NewsGuiWindows::adoptPage(NewsGuiWindow* window, cGuiGroupPage* page) {
+  return adopted(window)->page(page);
+}
+
+NewsGuiItem* NewsGuiWindows::adoptItem(NewsGuiWindow* window, cGuiItem* item) { return adopted(window)->item(item); }
+
+void NewsGuiWindows::forget(NewsGuiWindow* window) {
+  std::erase_if(adopted_, [window](const std::unique_ptr<HostWindow>& w) { return w.get() == window; });
 }
 
 ChangedGuiItem NewsGuiWindows::checkForChangedGuiItem() { return translate(cGuiHost::checkForChangedGuiItem(false)); }
