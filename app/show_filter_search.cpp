@@ -1,0 +1,120 @@
+// app/show_filter_search.cpp - the Show cycle, the Filter text and the
+// Search text.
+#include "app/show_filter_search.h"
+
+#include <cstdio>
+
+#include "core/box.h"
+#include "core/string_procs.h"
+#include "database/soup_block_file.h"
+#include "gui/gui_list.h"
+#include "platform/time.h"
+
+namespace bw {
+namespace {
+
+bool isLeadingBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// What a string gadget shows (its kept text before it is built).
+Str shownText(cGuiStringItem& gadget) {
+  Str text = gadget.getState();
+  return text.isNil() ? gadget.infoText() : text;
+}
+
+}  // namespace
+
+Str normaliseFilterText(Text typed) {
+  StrChain terms;
+  for (Str& piece : splitString(typed, ",").chain) {
+    std::string term = piece.str();
+    if (term.size() > 1 && term[0] == '~') {
+      terms.emplace_back("~");
+      term.erase(0, 1);
+    }
+    for (char& c : term)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (!term.empty() && term[0] == ' ') {
+      size_t first = 0;
+      while (first < term.size() && isLeadingBlank(term[first])) ++first;
+      term.erase(0, first);
+    }
+    while (!term.empty() && term.back() == ' ') term.pop_back();
+    if (!term.empty()) terms.emplace_back(term);
+  }
+  return terms.empty() ? Str("") : joinStrings(terms, ",");
+}
+
+void applyShowCycleState(newsRoot& root, int32_t state, GuiListSelection* feedList, UndoSeenButton* undoButton) {
+  auto fixed = [&](bigTime time) {
+    root.fixedShowPeriod = true;
+    root.showLimitTime = time;
+  };
+  switch (state) {
+    case kShowUnseen:
+      root.fixedShowPeriod = false;
+      updateOldestSeenTime(root, feedList, undoButton, true);
+      break;
+    case kShowLastWeek:
+      fixed(pTime::CurrentTime(0) - kShowWeekBack);
+      break;
+    case kShowLastMonth:
+      fixed(pTime::CurrentTime(0) - kShowMonthBack);
+      break;
+    case kShowLastYear:
+      fixed(pTime::CurrentTime(0) - kShowYearBack);
+      break;
+    case kShowAll:
+      fixed(kDateUnset);
+      break;
+    default:
+      std::fputs("BUG: Unhandled state for Show cycle gadget.\n", stdout);
+      break;
+  }
+}
+
+void setSearchWords(newsRoot& root, Text text) {
+  root.searchTerms.clear();
+  if (!text.isNil()) root.searchTerms = splitString(text, ",").chain;
+}
+
+void applyFilterSearchCycle(newsRoot& root, cGuiCycleChoice& cycle, cGuiGroupPage* page, cGuiString& searchString) {
+  int32_t state = cycle.getState();
+  if (page) page->setState(state);
+  setSearchWords(root, state == kSearchMode ? Text(shownText(searchString)) : Text(nullptr));
+}
+
+void applySearchText(newsRoot& root, cGuiString& searchString) {
+  Str typed = shownText(searchString);
+  if (!typed.empty()) {
+    Str normal = normaliseFilterText(typed);
+    if (!root.searchTerms.empty() && typed.view() != root.searchTerms.front().view())
+      searchString.setState(normal);
+  }
+  setSearchWords(root, shownText(searchString));
+}
+
+newsFeed* singleSelectedFeed(cGuiList& feedList) {
+  if (feedList.infoSelectionCount() != 1 || !feedList.cursor_gotoFirstSelected()) return nullptr;
+  box* data = feedList.cursor_getDataBox();
+  if (!data || !data->isOfClass(boxPTR::kClassName)) return nullptr;
+  return static_cast<newsFeed*>(static_cast<boxPTR*>(data)->value);
+}
+
+newsFeed* applyFilterText(cJournaledIndexedObjectSoupDatabase& db, cGuiList& feedList, cGuiString* filterString,
+                          cGuiTick* useDownloadDateTick) {
+  newsFeed* feed = singleSelectedFeed(feedList);
+  Str typed = filterString ? shownText(*filterString) : Str("");
+  if (!typed.empty() && feed && typed.view() != feed->filter.view()) filterString->setState(normaliseFilterText(typed));
+  if (!feed) return nullptr;
+  if (!filterString && useDownloadDateTick && feed->useDownloadDate == useDownloadDateTick->getState()) return nullptr;
+  SoupTransaction transaction(db.infoBlockFile());
+  if (filterString)
+    feed->setFilter(shownText(*filterString));
+  else if (useDownloadDateTick)
+    feed->useDownloadDate = useDownloadDateTick->getState();
+  db.saveChangesToObject(feed);
+  transaction.finish();
+  return feed;
+}
+
+}  // namespace bw
