@@ -1,0 +1,1 @@
+brindlework_fuzzer(opml brindlework_app brindlework_social brindlework_news brindlework_web brindlework_database brindlework_platform brindlework_core)
