@@ -9,13 +9,14 @@ BRINDLEWORK_PACKAGES=(
   curl openssl tzdata
   python3
   qt6-base-dev fonts-dejavu-core locales-all xvfb xauth
+  libxml2-utils newsboat
 )
 BRINDLEWORK_BENCH_PACKAGES=(
   libpugixml-dev libxml2-dev libexpat1-dev libmrss0-dev
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   libsqlite3-dev
   libssl-dev
-  newsboat nginx-light
+  nginx-light
 )
 
 # brindlework_install_deps [bench]

@@ -1,0 +1,101 @@
+// app/opml_export.cpp - the OPML document of the loaded feeds and the export
+// dialog.
+//
+// The file, line by line (each ends with a line feed):
+//   <?xml version="1.0" encoding="UTF-8"?>
+//   <opml version="1.0">
+//   \t<head>
+//   \t\t<title>Feeds from Brindlework</title>
+//   \t</head>
+//   \t<body>
+//   \t\t<outline type="rss" text="NAME" title="NAME" xmlUrl="ADDRESS"/>   (one per feed)
+//   \t</body>
+//   </opml>
+// With no feed the body is "\t<body>\n\t\t</body>\n".
+#include "app/opml_export.h"
+
+#include <memory>
+
+#include "core/charset.h"
+#include "platform/file.h"
+#include "platform/path.h"
+#include "web/xml_writer.h"
+
+namespace bw {
+namespace {
+
+// Converts a value into the writer's encoding, then escapes what an
+// attribute value may not hold as it stands.
+class OpmlEscapes : public webDecoder {
+ public:
+  Str decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const override {
+    Str converted = convertDocumentText(text, from, to);
+    const bool utf8 = isUtf8Encoding(to);
+    std::string out;
+    std::string_view in = converted.view();
+    out.reserve(in.size());
+    for (size_t i = 0; i < in.size(); ++i) {
+      char c = in[i];
+      if (c == '<') out += "&lt;";
+      else if (c == '>') out += "&gt;";
+      else if (c == '&') out += "&amp;";
+      else if (c == '"') out += "&quot;";
+      else if (utf8 && c == '\xC2' && i + 1 < in.size() && in[i + 1] == '\xA0') out += "&#160;", ++i;
+      else out += c;
+    }
+    if (nilIfUnchanged && out == text.view()) return Str();
+    return Str(out);
+  }
+};
+
+std::unique_ptr<webDataNode> element(webDataRoot& document, const char* name, const char* text, const char* after) {
+  auto node = std::make_unique<webDataNode>(Str(name), Str(text), 0, &document, Str());
+  node->setTextAfterEndTag(Str(after));
+  return node;
+}
+
+}  // namespace
+
+std::string makeOpmlText(newsRoot& root, const cEncoding& charset) {
+  auto utf8 = std::make_unique<cEncodingUTF>();
+  utf8->load("UTF-8");
+  webDataRoot document;
+  // The values are held in the charset: the writer converts them to UTF-8.
+  document.setContents(nullptr, Str("UTF-8"), Str(), charset.clone(), charset.clone(),
+                       std::make_shared<OpmlEscapes>());
+  auto opml = element(document, "opml", "\n\t", "\n");
+  opml->addAttribute(Str("version"), Str("1.0"));
+  webDataNode* opmlNode = opml.get();
+  document.addNodes(std::move(opml), &document);
+  auto head = element(document, "head", "\n\t\t", "\n\t");
+  webDataNode* headNode = head.get();
+  opmlNode->addChildNode(std::move(head));
+  headNode->addChildNode(element(document, "title", "Feeds from Brindlework", "\n\t"));
+  auto body = element(document, "body", "\n\t\t", "\n");
+  webDataNode* bodyNode = body.get();
+  opmlNode->addChildNode(std::move(body));
+  for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
+    Str name = feed->infoName(&charset);
+    Str address = feed->docFormat ? convertFeedText(*feed->docFormat, &charset, feed->url, true, false) : feed->url;
+    auto outline = element(document, "outline", "", feed->nextLoadedFeed ? "\n\t\t" : "\n\t");
+    outline->addAttribute(Str("type"), Str("rss"));
+    outline->addAttribute(Str("text"), name);
+    outline->addAttribute(Str("title"), name);
+    outline->addAttribute(Str("xmlUrl"), address);
+    bodyNode->addChildNode(std::move(outline));
+  }
+  Str text = createXMLintoString(document, utf8.get(), false);
+  return std::string(text.view());
+}
+
+bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset) {
+  std::string text = makeOpmlText(root, charset);
+  cFile file;
+  file.initialise(0);
+  if (!file.create(path, true, false)) return false;
+  file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
+  file.close();
+  return true;
+}
+
+}  // namespace bw

@@ -1,0 +1,29 @@
+// app/opml_export.h - writing every loaded feed into an OPML file, and the
+// "Export OPML file" dialog that asks for its name.
+//
+// Invariants:
+//   1. The file is UTF-8 in one fixed layout (see the .cpp), one outline per
+//      feed of the root's chain of loaded feeds, in chain order.
+//   2. Names and addresses are taken in their display form (the user's name
+//      or the title, the address as the feed's reader gives it), converted
+//      to UTF-8 once and escaped once; "&#160;" stands for the no-break
+//      space, so every strict XML reader accepts the file.
+//   3. An existing file is never overwritten: the dialog refuses its name and
+//      the file is created exclusively.
+#pragma once
+
+#include <string>
+
+#include "core/charset.h"
+#include "core/str.h"
+#include "news/news_objects.h"
+
+namespace bw {
+
+// The whole OPML text of the root's loaded feeds, names in charset.
+std::string makeOpmlText(newsRoot& root, const cEncoding& charset);
+// Creates the file at an internal path (refusing an existing one) and writes
+// the text into it; FALSE when the file was not made. Write errors raise.
+bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset);
+
+}  // namespace bw

@@ -1,0 +1,136 @@
+// app/opml_export_test.cpp - the OPML export: its exact layout, the escapes
+// and charset conversion of names, strict readers (xmllint, newsboat) and
+// our own import reading it back.
+#include "app/opml_export.h"
+
+#include <gtest/gtest.h>
+
+#include "app/feed_commands_test_support.h"
+#include "app/opml_read.h"
+
+namespace bw::testing_app {
+namespace {
+
+constexpr char kHead[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"1.0\">\n\t<head>\n\t\t<title>Feeds from "
+    "Brindlework</title>\n\t</head>\n";
+
+class OpmlExport : public FeedCommandTest {
+ protected:
+  std::unique_ptr<cEncoding> encoding(const char* name) { return encodingFromName(Text(name), false); }
+  // What our import offers from the text: "name | address" per feed.
+  std::vector<std::string> offered(const std::string& text, const cEncoding& cs) {
+    testing_news::ScriptedNewsUi ui;
+    OpmlDocument opml = readOpmlText(text, "export.opml");
+    std::vector<std::string> out;
+    if (opml) {
+      walkOpmlOutlines(*opml.body, cs, [&](const OpmlFeedOutline& f) {
+        out.push_back(f.name.str() + " | " + f.address.str() + " | " + (f.tags.isNil() ? "NIL" : f.tags.str()));
+        return true;
+      });
+    }
+    return out;
+  }
+};
+
+TEST_F(OpmlExport, LayoutIsExact) {
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase&, newsRoot& root) {
+    EXPECT_EQ(makeOpmlText(root, *charset), std::string(kHead) + "\t<body>\n\t\t</body>\n</opml>\n");
+  });
+  withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    addFeed(db, root, "A", 0, false, "u1");
+    addFeed(db, root, "B", 1, false, "u2");
+  });
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase&, newsRoot& root) {
+    EXPECT_EQ(makeOpmlText(root, *charset),
+              std::string(kHead) +
+                  "\t<body>\n\t\t<outline type=\"rss\" text=\"A\" title=\"A\" xmlUrl=\"u1\"/>\n\t\t<outline "
+                  "type=\"rss\" text=\"B\" title=\"B\" xmlUrl=\"u2\"/>\n\t</body>\n</opml>\n");
+    // The file is made once: a second export to the same name is refused.
+    const std::string path = "AppTest:/feeds.opml";
+    ASSERT_TRUE(makeOpmlDocument(Text(path), root, *charset));
+    EXPECT_EQ(bytes("feeds.opml"), makeOpmlText(root, *charset));
+    write("feeds.opml", "kept");
+    EXPECT_FALSE(makeOpmlDocument(Text(path), root, *charset));
+    EXPECT_EQ(bytes("feeds.opml"), "kept");
+    EXPECT_FALSE(makeOpmlDocument("AppTest:/missing/feeds.opml", root, *charset));
+  });
+}
+
+TEST_F(OpmlExport, NamesAreConvertedAndEscapedOnce) {
+  // Stored titles keep their document's escapes; user names are UTF-8.
+  struct Case {
+    const char* title;
+    const char* userName;  // typed in the display charset; NIL: none
+    const char* charset;
+    const char* written;  // the text and title attributes
+  } cases[] = {
+      {"Fish &amp; Chips", nullptr, "UTF-8", "Fish &amp; Chips"},
+      {"Caf\xC3\xA9 &#160;x", nullptr, "ISO-8859-1", "Caf\xC3\xA9 &#160;x"},
+      {"Caf\xC3\xA9", nullptr, "UTF-8", "Caf\xC3\xA9"},
+      {"Title", "Mine", "UTF-8", "Mine"},
+      {"Title", "\"<a> & b\xC2\xA0", "UTF-8", "&quot;&lt;a&gt; &amp; b&#160;"},
+      {"Title", "Gr\xFC\xDF", "ISO-8859-1", "Gr\xC3\xBC\xC3\x9F"},
+  };
+  withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    for (const Case& c : cases) addFeed(db, root, c.title, 0, false, "http://h/a&b");
+  });
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    cEncodingUTF utf8;
+    utf8.load("UTF-8");
+    std::vector<newsFeed*> feeds = chain(root);
+    for (size_t i = 0; i < feeds.size(); ++i) {
+      const Case& c = cases[i];
+      SCOPED_TRACE(c.title);
+      auto cs = encoding(c.charset);
+      if (c.userName) feeds[i]->setName(db, *cs, utf8, c.userName);
+      newsRoot one;
+      one.firstLoadedFeed = feeds[i];
+      newsFeed* next = feeds[i]->nextLoadedFeed;
+      feeds[i]->nextLoadedFeed = nullptr;
+      std::string text = makeOpmlText(one, *cs);
+      feeds[i]->nextLoadedFeed = next;
+      one.firstLoadedFeed = nullptr;
+      EXPECT_NE(text.find(std::string("text=\"") + c.written + "\" title=\"" + c.written + "\" xmlUrl=\"http://h/a&amp;b\""),
+                std::string::npos)
+          << text;
+      // Read back in UTF-8, the name is the display name as the user sees it.
+      std::vector<std::string> back = offered(text, utf8);
+      ASSERT_EQ(back.size(), 1u);
+      Str shown = convertDocumentText(feeds[i]->infoName(cs.get()), *cs, utf8);
+      EXPECT_EQ(back[0], shown.str() + " | http://h/a&b | NIL");
+    }
+  });
+}
+
+TEST_F(OpmlExport, StrictReadersAndNewsboatAgree) {
+  if (runProgram({"xmllint", "--version"}).code < 0) GTEST_SKIP() << "xmllint (libxml2-utils) is not installed";
+  withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    addFeed(db, root, "Plain", 0, false, "http://127.0.0.1/one");
+    addFeed(db, root, "\"Quoted\" <tag> &amp; more&#160;", 0, false, "http://127.0.0.1/two?a=1&b=2");
+  });
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase&, newsRoot& root) {
+    cEncodingUTF utf8;
+    utf8.load("UTF-8");
+    ASSERT_TRUE(makeOpmlDocument("AppTest:/export.opml", root, utf8));
+    const std::string file = at("export.opml").string();
+    EXPECT_EQ(runProgram({"xmllint", "--noout", file}).code, 0);
+    EXPECT_EQ(offered(bytes("export.opml"), utf8),
+              (std::vector<std::string>{"Plain | http://127.0.0.1/one | NIL",
+                                        "\"Quoted\" <tag> & more\xC2\xA0 | http://127.0.0.1/two?a=1&b=2 | NIL"}));
+    if (runProgram({"newsboat", "-v"}).code < 0) {
+      std::cout << "newsboat is not installed: the peer checks are skipped\n";
+      return;
+    }
+    const std::string urls = at("urls").string(), cache = at("cache.db").string();
+    ASSERT_EQ(runProgram({"newsboat", "-u", urls, "-c", cache, "-i", file}, tree.host().string()).code, 0);
+    EXPECT_EQ(bytes("urls"), "http://127.0.0.1/one\nhttp://127.0.0.1/two?a=1&b=2\n");
+    ProgramOutput exported = runProgram({"newsboat", "-u", urls, "-c", cache, "-e"}, tree.host().string());
+    ASSERT_EQ(exported.code, 0);
+    std::vector<std::string> back = offered(exported.out, utf8);
+    EXPECT_EQ(back, (std::vector<std::string>{" | http://127.0.0.1/one | NIL", " | http://127.0.0.1/two?a=1&b=2 | NIL"}));
+  });
+}
+
+}  // namespace
+}  // namespace bw::testing_app
