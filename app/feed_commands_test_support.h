@@ -9,11 +9,16 @@
 
 #include <cstdlib>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "app/app_test_support.h"
 #include "database/object_soup.h"
+#include "gui/gui_list.h"
+#include "gui/gui_test_support.h"
+#include "gui/host/gui_app_client.h"
+#include "platform/app_host.h"
 #include "news/ui_seam_test_support.h"
 #include "platform/spawn.h"
 
@@ -96,5 +101,61 @@ inline ProgramOutput runProgram(const std::vector<std::string>& argv, const std:
   result.code = status.exited ? status.code : 128 + status.signal;
   return result;
 }
+
+}  // namespace bw::testing_app
+
+namespace bw::testing_app {
+
+// The GUI host on the offscreen platform for the length of a scope, inside
+// started modules.
+class GuiSession {
+ public:
+  GuiSession() {
+    if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    initAppHost();
+    initGuiHostModule();
+    newAppHost("Brindlework");
+    appHost()->build();
+  }
+  ~GuiSession() {
+    unbuildAppHost();
+    endGuiHostModule();
+    endAppHost();
+  }
+  GuiSession(const GuiSession&) = delete;
+  GuiSession& operator=(const GuiSession&) = delete;
+};
+
+// A feed list as the main window's: one row per loaded feed, its data box
+// the feed, multiple selection.
+class FeedListFixture {
+ public:
+  explicit FeedListFixture(newsRoot& root, const cEncoding& charset) : list(&window, 1, nullptr) {
+    list.initMultiSelect(true, true);
+    for (newsFeed* f = root.firstLoadedFeed; f; f = f->nextLoadedFeed)
+      list.addEntry(Str(f->infoName(&charset).view()), 0, false, 0, std::make_unique<boxPTR>(f), false);
+  }
+  // Selects the rows at these positions, leaving the cursor at cursorAt.
+  void select(std::initializer_list<int32_t> rows, int32_t cursorAt) {
+    for (int32_t r : rows) {
+      list.cursor_gotoStart();
+      list.cursor_gotoNext(r);
+      list.cursor_setState(true);
+    }
+    list.cursor_gotoStart();
+    list.cursor_gotoNext(cursorAt);
+  }
+  std::vector<std::string> labels() {
+    std::vector<std::string> out;
+    if (list.infoSize() == 0) return out;
+    list.cursor_gotoStart();
+    do out.emplace_back(list.cursor_getLabel().view());
+    while (list.cursor_gotoNext(1) == 1);
+    return out;
+  }
+
+  NeutralGuiWindow window;
+  cGuiList list;
+};
 
 }  // namespace bw::testing_app

@@ -1,0 +1,126 @@
+// app/feed_delete.cpp - the "Delete" command of the main window.
+#include "app/feed_delete.h"
+
+#include <string>
+
+#include "app/program_identity.h"
+#include "core/box.h"
+#include "core/exception.h"
+#include "gui/gui_gadgets.h"
+#include "gui/gui_list.h"
+#include "gui/host/gui_app_client.h"
+#include "news/news_load.h"
+#include "news/ui_seam.h"
+
+namespace bw {
+namespace {
+
+newsFeed* feedOfCursorRow(cGuiList& feedList) {
+  box* data = feedList.cursor_getDataBox();
+  auto* pointer = data && data->isOfClass(boxPTR::kClassName) ? static_cast<boxPTR*>(data) : nullptr;
+  if (!pointer || !pointer->value) raise("BUG", "deleteFeeds(); feed list row has no feed");
+  return static_cast<newsFeed*>(pointer->value);
+}
+
+// Gives back one use held by the caller and forgets it.
+template <class T>
+void giveBack(cJournaledIndexedObjectSoupDatabase& db, T*& object) {
+  db.unloadObject(object);
+  object = nullptr;
+}
+
+void deleteItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, ShownNewsObjects& shown) {
+  cIndexedObjectList& items = *feed.itemList;
+  for (int32_t index; (index = items.infoHeadIndex()) != 0;) {
+    newsItem* item = loadObject_newsItem2(db, index, &feed);
+    if (!item) raise("BUG", "deleteFeeds(); an item of the feed cannot be loaded");
+    if (item == shown.shownItem) {
+      giveBack(db, shown.shownItem);
+      if (shown.shownBody) giveBack(db, shown.shownBody);
+    }
+    if (item == shown.selectedItem) giveBack(db, shown.selectedItem);
+    items.remove(index);
+    if (item->bodyIndex != 0) db.destroyObject(item->bodyIndex);
+    db.unloadAndDestroyObject(item);
+  }
+}
+
+void unchain(newsRoot& root, newsFeed* feed) {
+  newsFeed** link = &root.firstLoadedFeed;
+  while (*link && *link != feed) link = &(*link)->nextLoadedFeed;
+  if (*link) *link = feed->nextLoadedFeed;
+  feed->nextLoadedFeed = nullptr;
+}
+
+void deleteFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, newsFeed* feed, ShownNewsObjects& shown) {
+  deleteItems(db, *feed, shown);
+  // The feed holds one use of its item list: given back, then the empty list
+  // goes by its index.
+  int32_t listIndex = feed->itemListIndex;
+  db.unloadObject(feed->itemList);
+  feed->itemList = nullptr;
+  db.destroyObjectList(listIndex);
+  int32_t index = feed->infoSoupIndex();
+  NodeHeader neighbours{feed->infoNextIndex(), feed->infoPrevIndex()};
+  root.feedList->remove(index);
+  // The neighbours are loaded feeds: their new links go to the file too.
+  writeLoadedHeader(db, neighbours.nextIndex);
+  writeLoadedHeader(db, neighbours.prevIndex);
+  unchain(root, feed);
+  db.unloadAndDestroyObject(feed);
+}
+
+}  // namespace
+
+DeleteFeedsResult deleteFeeds(cGuiList& feedList, ShownNewsObjects shown, cJournaledIndexedObjectSoupDatabase& db,
+                              newsRoot& root, const cEncoding& charset) {
+  DeleteFeedsResult result;
+  const int32_t selected = feedList.infoSelectionCount();
+  int32_t answer;
+  if (selected == 1) {
+    // The cursor may stand anywhere after a refresh: the question names the
+    // selected feed, the one that goes.
+    if (!feedList.cursor_gotoFirstSelected()) raise("BUG", "deleteFeeds(); selection count is 1 but cursor failed");
+    std::string name(feedOfCursorRow(feedList)->infoName(&charset).view());
+    answer = newsUi().gui_requester("Delete feeds", "Do you really want to delete this feed:\n\x1b" "1%s",
+                                    "Yes|No|Cancel", {name}, 0, 0);
+  } else {
+    answer = newsUi().gui_requester("Delete feeds", "Do you really want to delete %ld feeds?", "Yes|No|Cancel",
+                                    {int64_t{selected}}, 0, 0);
+  }
+  if (answer == 0) result.cancelled = true;
+  if (answer != 1) return result;
+
+  int32_t transaction = db.beginTransaction();
+  while (feedList.cursor_gotoFirstSelected()) {
+    deleteFeed(db, root, feedOfCursorRow(feedList), shown);
+    feedList.destroy();
+  }
+  db.finishTransaction(transaction);
+  db.flush();
+  defragmentAfterDeleting(db, db.infoFragmentation());
+  result.deleted = true;
+  return result;
+}
+
+bool defragmentAfterDeleting(cJournaledIndexedObjectSoupDatabase& db, int32_t fragmentation) {
+  if (fragmentation <= kDeleteDefragmentAbove) return false;
+  cGuiWindow* window = cGuiHost::CreateGuiWindow(Text(std::string(programName)));
+  try {
+    window->beginGroupVertical(nullptr);
+    window->addTextBox("Status")->setState("Defragmenting database...\n(Fragmentation exceeded 30%)");
+    window->endGroup();
+    window->build(true);
+    window->setSize(640, 100);
+    window->open();
+    db.defragment(false);
+    window->close();
+  } catch (...) {
+    endGuiWindow(window);
+    throw;
+  }
+  endGuiWindow(window);
+  return true;
+}
+
+}  // namespace bw

@@ -1,0 +1,151 @@
+// app/feed_delete_test.cpp - deleting feeds: the question and its answers,
+// what a deletion leaves in the database, the chain and the list, and the
+// defragmentation threshold.
+#include "app/feed_delete.h"
+
+#include <gtest/gtest.h>
+
+#include "app/database_repair.h"
+#include "app/feed_commands_test_support.h"
+#include "database/soup_check_test_support.h"
+
+namespace bw::testing_app {
+namespace {
+
+class FeedDelete : public FeedCommandTest {
+ protected:
+  // Feeds A (2 items), B (3), C (0), D (1).
+  void seed() {
+    withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+      for (auto [name, items] : {std::pair{"A", 2}, {"B", 3}, {"C", 0}, {"D", 1}}) addFeed(db, root, name, items);
+    });
+  }
+  DeleteFeedsResult run(FeedListFixture& feeds, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    return deleteFeeds(feeds.list, {selected, shown, body}, db, root, *charset);
+  }
+  void expectSound() {
+    std::string image = bytes("database.soup");
+    testing::expectSoupSound(std::vector<uint8_t>(image.begin(), image.end()), soupcheck::Expect::kClosed);
+  }
+
+  testing_news::ScriptedNewsUi ui;
+  newsItem* selected = nullptr;
+  newsItem* shown = nullptr;
+  newsItemBody* body = nullptr;
+};
+
+TEST_F(FeedDelete, QuestionsAndAnswers) {
+  seed();
+  struct Case {
+    std::initializer_list<int32_t> rows;
+    int32_t cursor;
+    int32_t answer;
+    const char* question;
+    bool deleted, cancelled;
+    std::vector<std::string> left;
+  } cases[] = {
+      // The cursor stands on another row: the question names the selected one.
+      {{1}, 3, 2, "Do you really want to delete this feed:\n\x1b" "1B", false, false, {"A", "B", "C", "D"}},
+      {{0, 2, 3}, 0, 0, "Do you really want to delete 3 feeds?", false, true, {"A", "B", "C", "D"}},
+      {{1}, 0, 1, "Do you really want to delete this feed:\n\x1b" "1B", true, false, {"A", "C", "D"}},
+      {{0, 2}, 1, 1, "Do you really want to delete 2 feeds?", true, false, {"C"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.question);
+    withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+      FeedListFixture feeds(root, *charset);
+      feeds.select(c.rows, c.cursor);
+      ui.calls.clear();
+      ui.answers = {c.answer};
+      DeleteFeedsResult r = run(feeds, db, root);
+      ASSERT_EQ(ui.calls.size(), 1u);
+      EXPECT_EQ(ui.calls[0].title, "Delete feeds");
+      EXPECT_EQ(ui.calls[0].buttons, "Yes|No|Cancel");
+      EXPECT_EQ(ui.calls[0].filled(), c.question);
+      EXPECT_EQ(r.deleted, c.deleted);
+      EXPECT_EQ(r.cancelled, c.cancelled);
+      EXPECT_FALSE(r.quit);
+      EXPECT_EQ(feeds.labels(), c.left);
+      EXPECT_EQ(names(root, *charset), c.left);
+    });
+    // What is left is what the next run loads, and the database is sound.
+    withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+      EXPECT_EQ(names(root, *charset), c.left);
+      unloadChain(db, root);
+      RepairResult check = repairDatabase(db, false, false);
+      EXPECT_TRUE(check.usable);
+      EXPECT_FALSE(check.changed);
+    });
+    expectSound();
+  }
+}
+
+TEST_F(FeedDelete, ShownItemsOfADeletedFeedAreHandedBackFirst) {
+  seed();
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    newsFeed* b = chain(root)[1];
+    int32_t second = db.readObjectNodeHeader(b->itemList->infoHeadIndex()).nextIndex;
+    shown = loadObject_newsItem2(db, second, b);
+    body = loadObject_newsItemBody(db, shown->bodyIndex);
+    selected = loadObject_newsItem2(db, second, b);
+    newsItem* keptShown = loadObject_newsItem2(db, chain(root)[0]->itemList->infoHeadIndex(), chain(root)[0]);
+    FeedListFixture feeds(root, *charset);
+    feeds.select({1}, 1);
+    ui.answers = {1};
+    EXPECT_TRUE(run(feeds, db, root).deleted);
+    EXPECT_EQ(shown, nullptr);
+    EXPECT_EQ(body, nullptr);
+    EXPECT_EQ(selected, nullptr);
+    // An item of another feed stays as it was.
+    selected = keptShown;
+    feeds.select({0}, 0);
+    ui.answers = {2};
+    EXPECT_FALSE(run(feeds, db, root).deleted);
+    EXPECT_EQ(selected, keptShown);
+    db.unloadObject(keptShown);
+  });
+  expectSound();
+}
+
+TEST_F(FeedDelete, TheOnlyFeedAndAFeedWithOneItem) {
+  for (int items : {0, 1}) {
+    SCOPED_TRACE(items);
+    fs::remove(at("database.soup"));
+    withDatabase("database.soup",
+                 [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) { addFeed(db, root, "Only", items); });
+    withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+      FeedListFixture feeds(root, *charset);
+      feeds.select({0}, 0);
+      ui.answers = {1};
+      EXPECT_TRUE(run(feeds, db, root).deleted);
+      EXPECT_EQ(feeds.list.infoSize(), 0);
+      EXPECT_EQ(root.firstLoadedFeed, nullptr);
+      EXPECT_EQ(root.feedList->infoHeadIndex(), 0);
+      EXPECT_EQ(root.feedList->infoTailIndex(), 0);
+    });
+    expectSound();
+  }
+}
+
+TEST_F(FeedDelete, DefragmentsOnlyAboveThirtyPercent) {
+  withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    addFeed(db, root, "Big", 120);
+    addFeed(db, root, "Small", 1);
+  });
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    GuiSession gui;
+    FeedListFixture feeds(root, *charset);
+    feeds.select({0}, 0);
+    ui.answers = {1};
+    // The deletion leaves most of the file unused and so defragments it.
+    EXPECT_TRUE(run(feeds, db, root).deleted);
+    EXPECT_LE(db.infoFragmentation(), kDeleteDefragmentAbove);
+    EXPECT_FALSE(defragmentAfterDeleting(db, 300));
+    EXPECT_TRUE(defragmentAfterDeleting(db, 301));
+    EXPECT_EQ(guiAppClient()->infoFirstResource(), nullptr);
+  });
+  expectSound();
+}
+
+}  // namespace
+}  // namespace bw::testing_app
