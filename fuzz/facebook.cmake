@@ -1,1 +1,1 @@
-brindlework_fuzzer(facebook brindlework_social brindlework_news brindlework_web brindlework_database brindlework_platform brindlework_core)
+brindlework_social_fuzzer(facebook)

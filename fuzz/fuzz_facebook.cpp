@@ -11,33 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "core/module_registry.h"
-#include "fuzz/fuzz_text_modules.h"
-#include "news/news_module_list.h"
-#include "platform/clock.h"
+#include "fuzz/fuzz_social_modules.h"
 #include "social/facebook_records.h"
 #include "web/json_reader.h"
 
-namespace {
-
-struct Modules {
-  Modules() {
-    bw::addNewsModules(registry);
-    registry.initAll();
-    bw::initTimerDevice();
-  }
-  ~Modules() {
-    bw::closeTimerDevice();
-    registry.endAll();
-  }
-  bw::ModuleRegistry registry;
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  Modules* modules = bw::fuzzing::stateForInput<Modules>(data);
-  if (!modules) return 0;
+  if (!bw::fuzzing::socialModulesFor(data)) return 0;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
 
   for (bool escaped : {false, true}) {

@@ -54,7 +54,8 @@ bool tokenRefused(const webDataNode* top) {
 void setFacebookSignInHook(std::function<Str()> hook) { gSignInHook = std::move(hook); }
 
 downloadFacebook::downloadFacebook(Text accessToken, Text ownUserID)
-    : ownHttp_(std::make_unique<cHTTP>(Text(newsConfig::kUserAgent))), reader_(std::make_unique<cJSON>()) {
+    : ownHttp_(std::make_unique<cHTTP>(Text(newsConfig::kUserAgent))),
+      answer_("downloadFacebook", std::make_unique<cJSON>()) {
   if (!accessToken.isNil()) accessToken_ = Str(accessToken.view());
   if (!ownUserID.isNil()) ownUserID_ = Str(ownUserID.view());
 }
@@ -65,17 +66,14 @@ downloadFacebook::~downloadFacebook() {
 
 FacebookOpenResult downloadFacebook::openURL(const std::string& url, cHTTP* http, bool blocking, const char* who) {
   if (http_) raise("EMU", std::string("downloadFacebook.") + who + "(); previous call was never closed");
-  if (dest_) raise("BUG", std::string("downloadFacebook.") + who + "(); somehow dest<>NIL despite http=NIL");
+  if (answer_.hasDestination()) raise("BUG", std::string("downloadFacebook.") + who + "(); somehow dest<>NIL despite http=NIL");
   cHTTP* client = http ? http : ownHttp_.get();
   cHTTP::OpenResult r =
       client->openURL(url, nullptr, nullptr, nullptr, kFacebookRequestTimeout, !blocking, nullptr, true);
   if (r.result != 0) return {kFeedDownloadFailed, r.result, r.protocolError};
   http_ = client;
   blocking_ = blocking;
-  destSupplied_ = false;
-  callback_ = nullptr;
-  bufSize_ = kFeedBufferSize;
-  parseFailed_ = false;
+  answer_.begin();
   return {};
 }
 
@@ -99,7 +97,7 @@ FacebookOpenResult downloadFacebook::openApiUrlIncAccessToken(Str url, cHTTP* ht
 FacebookOpenResult downloadFacebook::openUserInfo(Text userID, bool isGroup, cHTTP* http, bool blocking) {
   if (userID.isNil()) raise("EMU", "downloadFacebook.openUserInfo(); userID=NILA");
   if (http_) raise("EMU", "downloadFacebook.openUserInfo(); previous call was never closed");
-  if (dest_) raise("BUG", "downloadFacebook.openUserInfo(); somehow dest<>NIL despite http=NIL");
+  if (answer_.hasDestination()) raise("BUG", "downloadFacebook.openUserInfo(); somehow dest<>NIL despite http=NIL");
   const std::string path =
       std::string(userID.view()) + "/?fields=id,name,link" + (isGroup ? ",description,owner" : ",about");
   FacebookOpenResult r = openApi(Str(path), http, blocking);
@@ -117,7 +115,7 @@ std::string downloadFacebook::timelinePath(bool withComments) const {
 FacebookOpenResult downloadFacebook::open(Text userID, bool isGroup, bool anyoneElse, bigTime since, bigTime until,
                                           cHTTP* http, bool blocking, bigTime olderThan) {
   if (http_) raise("EMU", "downloadFacebook.open(); previous call was never closed");
-  if (dest_) raise("BUG", "downloadFacebook.open(); somehow dest<>NIL despite http=NIL");
+  if (answer_.hasDestination()) raise("BUG", "downloadFacebook.open(); somehow dest<>NIL despite http=NIL");
   OwnID own = readOwnUserID();
   if (own.failed != 0) return {own.failed, own.errorCode, own.detail};
 
@@ -173,46 +171,21 @@ FacebookAnswer downloadFacebook::downloadNow(bool isNewFeed) {
 
 void downloadFacebook::saveInit(bool doNotSupplyDestYet, fHttpSaveCallback* callback, int32_t bufSize) {
   if (!http_) raise("EMU", "downloadFacebook.saveInit(); not open");
-  if (!doNotSupplyDestYet) {
-    dest_ = std::make_unique<httpSaveToBuffer>();
-    destSupplied_ = true;
-    callback_ = callback;
-  } else if (callback) {
-    raise("EMU", "downloadFacebook.saveInit(); callback supplied when doNotSupplyDestYet=TRUE");
-  }
-  bufSize_ = bufSize;
-  http_->saveInit(doNotSupplyDestYet ? nullptr : dest_.get(), callback, bufSize);
-}
-
-void downloadFacebook::rearm(bool supplied, fHttpSaveCallback* callback, int32_t bufSize) {
-  saveInit(!supplied, supplied ? callback : nullptr, bufSize);
+  answer_.saveInit(*http_, doNotSupplyDestYet, callback, bufSize);
 }
 
 DownloadStep downloadFacebook::saveAppend(bool supplyDestNow, fHttpSaveCallback* callback) {
   if (!http_) raise("EMU", "downloadFacebook.saveAppend(); not open");
-  httpSaveToBuffer* handed = nullptr;
-  if (supplyDestNow) {
-    if (destSupplied_) raise("EMU", "downloadFacebook.saveAppend(); dest has already been supplied");
-    dest_ = std::make_unique<httpSaveToBuffer>();
-    destSupplied_ = true;
-    callback_ = callback;
-    handed = dest_.get();
-  } else if (callback) {
-    raise("EMU", "downloadFacebook.saveAppend(); callback supplied when supplyDestNow=FALSE");
-  }
-  const cHTTP::Step s = http_->saveAppend(handed, callback);
-  // An error status fails the answer whatever the transport.
-  int32_t errorCode = s.result;
-  if (errorCode == 0 && s.finished && http_->infoStatus().status >= 400) errorCode = cHTTP::kErrorStatus;
-  if (errorCode != 0) {
+  const JsonAnswer::Step s = answer_.append(*http_, supplyDestNow, callback);
+  if (s.errorCode != 0) {
     const int32_t status = http_->infoStatus().status;
-    if (status == kStatusRefused) return refused(false, errorCode);
-    if (call_ == Call::kInfo) return {kFeedOk, true, errorCode};
-    return {status == kStatusBlocked ? kFeedBlocked : kFeedNoBody, false, errorCode};
+    if (status == kStatusRefused) return refused(false, s.errorCode);
+    if (call_ == Call::kInfo) return {kFeedOk, true, s.errorCode};
+    return {status == kStatusBlocked ? kFeedBlocked : kFeedNoBody, false, s.errorCode};
   }
   if (!s.finished) return {};
-  if (!destSupplied_) return {kFeedOk, true, 0};
-  std::unique_ptr<webDataRoot> answer = readAnswer();
+  if (!answer_.arming().supplied) return {kFeedOk, true, 0};
+  std::unique_ptr<webDataRoot> answer = answer_.read();
   if (!answer) return {kFeedOk, true, 0};
   if (tokenRefused(answer->head())) return refused(true, 0);
   if (!answer->head() || call_ == Call::kPlain) {
@@ -221,19 +194,6 @@ DownloadStep downloadFacebook::saveAppend(bool supplyDestNow, fHttpSaveCallback*
   }
   if (call_ == Call::kInfo) return information(std::move(answer));
   return timelinePage(std::move(answer));
-}
-
-std::unique_ptr<webDataRoot> downloadFacebook::readAnswer() {
-  httpSaveToBuffer::Buffer body = dest_ ? dest_->getBuffer() : httpSaveToBuffer::Buffer{};
-  const char* text = body.data ? body.data.get() : "";
-  const int32_t length = body.data ? static_cast<int32_t>(body.total - 1) : 0;
-  JsonParseResult parsed = reader_->parseDocument(text, length);
-  if (parsed.root) return std::move(parsed.root);
-  failureText_ = Str(std::string_view(text, static_cast<size_t>(length)));
-  failureLine_ = reader_->infoLineNumber();
-  failureMessage_ = std::move(parsed.message);
-  parseFailed_ = true;
-  return nullptr;
 }
 
 DownloadStep downloadFacebook::refused(bool finished, int32_t errorCode) {
@@ -246,9 +206,7 @@ DownloadStep downloadFacebook::refused(bool finished, int32_t errorCode) {
   if (!token) return {kFeedAuthFailed, finished, errorCode};
   accessToken_ = std::move(token);
   cHTTP* client = http_;
-  const bool supplied = destSupplied_;
-  fHttpSaveCallback* callback = callback_;
-  const int32_t bufSize = bufSize_;
+  const JsonAnswer::Arming arming = answer_.arming();
   const Call call = call_;
   closeApi();
   Str path = std::move(apiPath_);
@@ -256,7 +214,7 @@ DownloadStep downloadFacebook::refused(bool finished, int32_t errorCode) {
   if (r.failed != 0) return {2, false, r.errorCode};
   call_ = call;
   apiPath_ = Str();  // a second refusal is final
-  rearm(supplied, callback, bufSize);
+  answer_.rearm(*http_, arming);
   return {};
 }
 
@@ -285,9 +243,7 @@ DownloadStep downloadFacebook::timelinePage(std::unique_ptr<webDataRoot> page) {
   }
 
   cHTTP* client = http_;
-  const bool supplied = destSupplied_;
-  fHttpSaveCallback* callback = callback_;
-  const int32_t bufSize = bufSize_;
+  const JsonAnswer::Arming arming = answer_.arming();
   if (data && !data->getFirstChild()) {
     const Str link = twitterMemberText(child(top, "paging"), since_ ? "prev" : "next", false);
     if (link && !link.empty() && pagingLinks_ < kFacebookPagingLinks && onGraphBase(link.view())) {
@@ -298,7 +254,7 @@ DownloadStep downloadFacebook::timelinePage(std::unique_ptr<webDataRoot> page) {
       FacebookOpenResult r = openApiUrlIncAccessToken(Str(link.view()), client, blocking_);
       secondRoot_ = second;
       if (r.failed != 0) return {2, false, r.errorCode};
-      rearm(supplied, callback, bufSize);
+      answer_.rearm(*http_, arming);
       return {};
     }
   }
@@ -322,7 +278,7 @@ DownloadStep downloadFacebook::timelinePage(std::unique_ptr<webDataRoot> page) {
     FacebookOpenResult r = openUserInfo(userID_ ? Text(userID_) : Text("me"), isGroup_, client, blocking_);
     if (r.failed != 0) return {kFeedOk, true, 0};
   }
-  rearm(supplied, callback, bufSize);
+  answer_.rearm(*http_, arming);
   return {};
 }
 
@@ -367,7 +323,7 @@ DownloadStep downloadFacebook::information(std::unique_ptr<webDataRoot> answer) 
 void downloadFacebook::closeApi() {
   if (http_) http_->close();
   http_ = nullptr;
-  dest_.reset();
+  answer_.release();
 }
 
 void downloadFacebook::close() {
@@ -382,7 +338,7 @@ void downloadFacebook::close() {
 }
 
 FeedDocument downloadFacebook::getDocument(bool) {
-  if (parseFailed_) return {nullptr, kFeedParseFailed, Str()};
+  if (answer_.parseFailed()) return {nullptr, kFeedParseFailed, Str()};
   return {std::move(document_), kFeedOk, Str()};
 }
 

@@ -36,9 +36,8 @@
 #include "core/str.h"
 #include "news/feed_downloader.h"
 #include "platform/time.h"
+#include "social/json_answer.h"
 #include "web/http.h"
-#include "web/http_save.h"
-#include "web/json_reader.h"
 #include "web/web_data.h"
 
 namespace bw {
@@ -107,7 +106,7 @@ class downloadFacebook : public downloadFeed {
   // Stores a changed token, then a changed own id, in root (saved per field).
   void updateFeedInfo(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root) override;
   cHTTP* infoHTTP() override { return http_; }
-  ParseFailure infoParseFailure() const override { return {failureText_, failureLine_, failureMessage_}; }
+  ParseFailure infoParseFailure() const override { return answer_.failure(); }
 
   const Str& infoAccessToken() const { return accessToken_; }
   const Str& infoOwnUserID() const { return ownUserID_; }
@@ -115,20 +114,16 @@ class downloadFacebook : public downloadFeed {
  private:
   enum class Call { kNone, kPlain, kTimeline, kPagingLink, kInfo };
   FacebookOpenResult openURL(const std::string& url, cHTTP* http, bool blocking, const char* who);
-  std::unique_ptr<webDataRoot> readAnswer();
   DownloadStep refused(bool finished, int32_t errorCode);
   DownloadStep timelinePage(std::unique_ptr<webDataRoot> page);
   DownloadStep information(std::unique_ptr<webDataRoot> answer);
-  // Re-arms saveInit on the request just opened as the one before it was.
-  void rearm(bool supplied, fHttpSaveCallback* callback, int32_t bufSize);
   std::string timelinePath(bool withComments) const;
 
   Str accessToken_;
   Str ownUserID_;
   std::unique_ptr<cHTTP> ownHttp_;
-  std::unique_ptr<cJSON> reader_;
   cHTTP* http_ = nullptr;
-  std::unique_ptr<httpSaveToBuffer> dest_;
+  JsonAnswer answer_;
   Call call_ = Call::kNone;
   Str apiPath_;
   Str userID_;
@@ -139,15 +134,8 @@ class downloadFacebook : public downloadFeed {
   bool blocking_ = false;
   Str olderThan_;
   bool secondRoot_ = false;
-  bool destSupplied_ = false;
-  fHttpSaveCallback* callback_ = nullptr;
-  int32_t bufSize_ = kFeedBufferSize;
   int32_t pagingLinks_ = 0;
   std::unique_ptr<webDataRoot> document_;
-  bool parseFailed_ = false;
-  Str failureText_;
-  int32_t failureLine_ = -1;
-  Str failureMessage_;
 };
 
 }  // namespace bw

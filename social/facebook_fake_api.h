@@ -6,21 +6,15 @@
 // "{base}". Used by the social tests (no test framework here).
 #pragma once
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "web/http_test_support.h"
+#include "social/fake_service_test_support.h"
 
 namespace bw::test {
 
@@ -32,19 +26,11 @@ class FakeGraphApi {
   };
 
   FakeGraphApi() : FakeGraphApi(Settings()) {}
-  explicit FakeGraphApi(Settings settings) : s_(std::move(settings)) {
-    listener_ = listenLoopback(64, &port_);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~FakeGraphApi() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-  }
+  explicit FakeGraphApi(Settings settings) : s_(std::move(settings)) {}
   FakeGraphApi(const FakeGraphApi&) = delete;
   FakeGraphApi& operator=(const FakeGraphApi&) = delete;
 
-  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string origin() const { return service_.origin(); }
   Settings& settings() { return s_; }
   void acceptToken(const std::string& token) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -63,8 +49,9 @@ class FakeGraphApi {
   }
   // The targets of the requests, in order ("/v2.8/me?access_token=T").
   std::vector<std::string> targets() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return targets_;
+    std::vector<std::string> out;
+    for (const std::string& r : service_.requests()) out.push_back(requestTarget(r));
+    return out;
   }
 
  private:
@@ -72,9 +59,7 @@ class FakeGraphApi {
     int status;
     std::string body;
   };
-  static std::string answer(int status, const std::string& body) {
-    return "HTTP/1.0 " + std::to_string(status) + " X\r\nContent-Type: application/json\r\n\r\n" + body;
-  }
+  static std::string answer(int status, const std::string& body) { return jsonAnswer(status, body); }
   static std::string param(const std::string& target, const std::string& key) {
     const size_t at = target.find(key + "=", target.find('?'));
     if (at == std::string::npos || target.find('?') == std::string::npos) return "";
@@ -90,29 +75,9 @@ class FakeGraphApi {
     return "";
   }
 
-  void run() {
-    while (!stop_) {
-      pollfd p = {listener_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::string request = LoopbackServer::readRequest(fd);
-      std::string reply;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        reply = serve(request);
-      }
-      sendAll(fd, reply.data(), reply.size());
-      ::close(fd);
-    }
-  }
-
   // Under the mutex.
   std::string serve(const std::string& request) {
-    const size_t blank = request.find(' ');
-    const std::string target =
-        blank == std::string::npos ? "" : request.substr(blank + 1, request.find(' ', blank + 1) - blank - 1);
-    targets_.push_back(target);
+    const std::string target = requestTarget(request);
     const std::string path = target.substr(0, target.find('?'));
     const std::string route = routeOf(path, target);
     if (route.empty()) return answer(404, "{}");
@@ -141,15 +106,14 @@ class FakeGraphApi {
   }
 
   Settings s_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
   std::mutex mutex_;
   std::set<std::string> tokens_;
   std::vector<std::string> posts_;
   std::map<std::string, std::deque<Scripted>> scripted_;
-  std::vector<std::string> targets_;
+  FakeService service_{[this](const std::string& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return serve(request);
+  }};
 };
 
 }  // namespace bw::test

@@ -24,77 +24,14 @@
 
 #include "news/ui_seam_test_support.h"
 #include "platform/spawn_test_support.h"
+#include "social/fake_service_test_support.h"
 #include "social/login_window.h"
 #include "web/http_test_support.h"
 
 namespace bw::test {
 
-// An HTTP stand-in on 127.0.0.1: each request (read whole) goes to the
-// handler, whose answer is sent before the connection closes. It serves
-// until destroyed.
-class FakeService {
- public:
-  using Handler = std::function<std::string(const std::string& request)>;
-  explicit FakeService(Handler handler) : handler_(std::move(handler)) {
-    listener_ = listenLoopback(16, &port_);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~FakeService() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-  }
-  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  std::vector<std::string> requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
-  // Waits until the connection being served (if any) is closed, so that
-  // descriptor counts of the process do not see it.
-  void waitIdle() {
-    while (busy_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-
- private:
-  void run() {
-    while (!stop_) {
-      pollfd p = {listener_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      busy_ = true;
-      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) {
-        busy_ = false;
-        continue;
-      }
-      std::string request = LoopbackServer::readRequest(fd);
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-      }
-      std::string answer = handler_(request);
-      sendAll(fd, answer.data(), answer.size());
-      ::close(fd);
-      busy_ = false;
-    }
-  }
-  Handler handler_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> busy_{false};
-  std::thread thread_;
-  std::mutex mutex_;
-  std::vector<std::string> requests_;
-};
-
 inline std::string httpAnswer(int status, const std::string& body = "", const std::string& headers = "") {
   return "HTTP/1.0 " + std::to_string(status) + " X\r\nContent-Type: text/plain\r\n" + headers + "\r\n" + body;
-}
-
-// The request line's target ("/oauth/request_token").
-inline std::string requestTarget(const std::string& request) {
-  size_t blank = request.find(' ');
-  return blank == std::string::npos ? "" : request.substr(blank + 1, request.find(' ', blank + 1) - blank - 1);
 }
 
 inline size_t openDescriptors() {

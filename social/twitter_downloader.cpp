@@ -64,7 +64,7 @@ void setTwitterSignInHook(std::function<TwitterAccessToken(cHTTP&)> hook) { gSig
 
 downloadTwitter::downloadTwitter(Text userToken, Text userTokenSecret)
     : ownHttp_(std::make_unique<cHTTP>(Text(newsConfig::kUserAgent))),
-      reader_(std::make_unique<cJSON>(twitterEscapeTable())) {
+      answer_("downloadTwitter", std::make_unique<cJSON>(twitterEscapeTable())) {
   if (!userToken.isNil()) {
     userToken_ = Str(userToken.view());
     if (!userTokenSecret.isNil()) userTokenSecret_ = Str(userTokenSecret.view());
@@ -91,7 +91,7 @@ TwitterOpenResult downloadTwitter::open(Str userID, Str screenName, Text count, 
   if (userID && screenName) raise("EMU", "downloadTwitter.open(); both user_id & screen_name were supplied");
   if (!userID && !screenName) raise("EMU", "downloadTwitter.open(); neither user_id nor screen_name were supplied");
   if (http_) raise("EMU", "downloadTwitter.open(); previous call was never closed");
-  if (dest_) raise("BUG", "downloadTwitter.open(); somehow dest<>NIL despite http=NIL");
+  if (answer_.hasDestination()) raise("BUG", "downloadTwitter.open(); somehow dest<>NIL despite http=NIL");
   // Ids and names go into the signed query as they stand: anything else
   // names no account.
   if (userID ? !allDigits(userID) : !isScreenName(screenName)) return {kFeedDownloadFailed, 0, 0};
@@ -122,47 +122,24 @@ TwitterOpenResult downloadTwitter::open(Str userID, Str screenName, Text count, 
   blocking_ = blocking;
   olderThanID_ = std::move(olderThanID);
   phase_ = Phase::kNewer;
-  destSupplied_ = false;
-  callback_ = nullptr;
-  bufSize_ = kFeedBufferSize;
-  parseFailed_ = false;
+  answer_.begin();
   return {};
 }
 
 void downloadTwitter::saveInit(bool doNotSupplyDestYet, fHttpSaveCallback* callback, int32_t bufSize) {
   if (!http_) raise("EMU", "downloadTwitter.saveInit(); not open");
-  if (!doNotSupplyDestYet) {
-    dest_ = std::make_unique<httpSaveToBuffer>();
-    destSupplied_ = true;
-    callback_ = callback;
-  } else if (callback) {
-    raise("EMU", "downloadTwitter.saveInit(); callback supplied when doNotSupplyDestYet=TRUE");
-  }
-  bufSize_ = bufSize;
-  http_->saveInit(doNotSupplyDestYet ? nullptr : dest_.get(), callback, bufSize);
+  answer_.saveInit(*http_, doNotSupplyDestYet, callback, bufSize);
 }
 
 DownloadStep downloadTwitter::saveAppend(bool supplyDestNow, fHttpSaveCallback* callback) {
   if (!http_) raise("EMU", "downloadTwitter.saveAppend(); not open");
-  httpSaveToBuffer* handed = nullptr;
-  if (supplyDestNow) {
-    if (destSupplied_) raise("EMU", "downloadTwitter.saveAppend(); dest has already been supplied");
-    dest_ = std::make_unique<httpSaveToBuffer>();
-    destSupplied_ = true;
-    callback_ = callback;
-    handed = dest_.get();
-  } else if (callback) {
-    raise("EMU", "downloadTwitter.saveAppend(); callback supplied when supplyDestNow=FALSE");
-  }
-  const cHTTP::Step s = http_->saveAppend(handed, callback);
-  // An error status fails the answer whatever the transport.
-  int32_t errorCode = s.result;
-  if (errorCode == 0 && s.finished && http_->infoStatus().status >= 400) errorCode = cHTTP::kErrorStatus;
+  const JsonAnswer::Step s = answer_.append(*http_, supplyDestNow, callback);
+  const int32_t errorCode = s.errorCode;
 
   if (phase_ == Phase::kProfile) {
     if (errorCode != 0) return {kFeedOk, true, errorCode};
     if (!s.finished) return {};
-    std::unique_ptr<webDataRoot> answer = readAnswer();
+    std::unique_ptr<webDataRoot> answer = answer_.read();
     if (answer && answer->head()) {
       answer->head()->setName(Str(kUsersShowRoot), Str(), false);
       if (document_) {
@@ -175,7 +152,7 @@ DownloadStep downloadTwitter::saveAppend(bool supplyDestNow, fHttpSaveCallback* 
   }
   if (errorCode != 0) return timelineFailed(errorCode);
   if (!s.finished) return {};
-  if (!destSupplied_) raise("BUG", "downloadTwitter.saveAppend(); answer finished without a destination");
+  if (!answer_.arming().supplied) raise("BUG", "downloadTwitter.saveAppend(); answer finished without a destination");
   return timelineAnswer();
 }
 
@@ -202,31 +179,16 @@ DownloadStep downloadTwitter::timelineFailed(int32_t errorCode) {
     return {failed, false, errorCode};
   }
   const Phase phase = phase_;
-  const bool supplied = destSupplied_;
-  fHttpSaveCallback* callback = callback_;
-  const int32_t bufSize = bufSize_;
+  const JsonAnswer::Arming arming = answer_.arming();
   TwitterOpenResult opened = open(userID_, screenName_, count_, sinceID_, maxID_, client, blocking_, olderThanID_);
   if (opened.failed != 0) return {2, false, opened.errorCode};
   phase_ = phase;
-  saveInit(!supplied, callback, bufSize);
+  answer_.rearm(*http_, arming);
   return {};
 }
 
-std::unique_ptr<webDataRoot> downloadTwitter::readAnswer() {
-  httpSaveToBuffer::Buffer body = dest_ ? dest_->getBuffer() : httpSaveToBuffer::Buffer{};
-  const char* text = body.data ? body.data.get() : "";
-  const int32_t length = body.data ? static_cast<int32_t>(body.total - 1) : 0;
-  JsonParseResult parsed = reader_->parseDocument(text, length);
-  if (parsed.root) return std::move(parsed.root);
-  failureText_ = Str(std::string_view(text, static_cast<size_t>(length)));
-  failureLine_ = reader_->infoLineNumber();
-  failureMessage_ = std::move(parsed.message);
-  parseFailed_ = true;
-  return nullptr;
-}
-
 DownloadStep downloadTwitter::timelineAnswer() {
-  std::unique_ptr<webDataRoot> page = readAnswer();
+  std::unique_ptr<webDataRoot> page = answer_.read();
   if (!page) return {kFeedOk, true, 0};
   webDataNode* top = page->head();
   cHTTP* client = http_;
@@ -283,9 +245,7 @@ DownloadStep downloadTwitter::timelineAnswer() {
 }
 
 DownloadStep downloadTwitter::nextPage(cHTTP* client, Phase phase, Str maxID) {
-  const bool supplied = destSupplied_;
-  fHttpSaveCallback* callback = callback_;
-  const int32_t bufSize = bufSize_;
+  const JsonAnswer::Arming arming = answer_.arming();
   TwitterOpenResult opened = open(userID_, screenName_, count_, phase == Phase::kNewer ? sinceID_ : Str(),
                                   std::move(maxID), client, blocking_, phase == Phase::kNewer ? olderThanID_ : Str());
   if (opened.failed != 0) {
@@ -294,7 +254,7 @@ DownloadStep downloadTwitter::nextPage(cHTTP* client, Phase phase, Str maxID) {
     return openProfile(client);
   }
   phase_ = phase;
-  saveInit(!supplied, callback, bufSize);
+  answer_.rearm(*http_, arming);
   return {};
 }
 
@@ -305,14 +265,15 @@ DownloadStep downloadTwitter::openProfile(cHTTP* client) {
   if (r.result != 0) return {kFeedOk, true, r.result};
   http_ = client;
   phase_ = Phase::kProfile;
-  saveInit(false, callback_, bufSize_);
+  const JsonAnswer::Arming arming = answer_.arming();
+  answer_.saveInit(*client, false, arming.callback, arming.bufSize);
   return {};
 }
 
 void downloadTwitter::closeApi() {
   if (http_) http_->close();
   http_ = nullptr;
-  dest_.reset();
+  answer_.release();
 }
 
 void downloadTwitter::close() {
@@ -329,7 +290,7 @@ void downloadTwitter::close() {
 }
 
 FeedDocument downloadTwitter::getDocument(bool) {
-  if (parseFailed_) return {nullptr, kFeedParseFailed, Str()};
+  if (answer_.parseFailed()) return {nullptr, kFeedParseFailed, Str()};
   return {std::move(document_), kFeedOk, Str()};
 }
 

@@ -31,10 +31,9 @@
 
 #include "core/str.h"
 #include "news/feed_downloader.h"
+#include "social/json_answer.h"
 #include "social/twitter_signin.h"
 #include "web/http.h"
-#include "web/http_save.h"
-#include "web/json_reader.h"
 #include "web/web_data.h"
 
 namespace bw {
@@ -82,7 +81,7 @@ class downloadTwitter : public downloadFeed {
   // Stores a changed token pair in root (saved once).
   void updateFeedInfo(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root) override;
   cHTTP* infoHTTP() override { return http_; }
-  ParseFailure infoParseFailure() const override { return {failureText_, failureLine_, failureMessage_}; }
+  ParseFailure infoParseFailure() const override { return answer_.failure(); }
 
   // Replaces the token pair (NIL, NIL: none).
   void setUserToken(Str token, Str tokenSecret) {
@@ -91,13 +90,11 @@ class downloadTwitter : public downloadFeed {
   }
   const Str& infoUserToken() const { return userToken_; }
   const Str& infoUserTokenSecret() const { return userTokenSecret_; }
-  cJSON& infoReader() { return *reader_; }
+  cJSON& infoReader() { return answer_.reader(); }
 
  private:
   enum class Phase { kNewer, kOlder, kProfile };
   void closeApi();
-  // The answer under way parsed; NIL after a parse failure (recorded).
-  std::unique_ptr<webDataRoot> readAnswer();
   DownloadStep timelineFailed(int32_t errorCode);
   DownloadStep timelineAnswer();
   // Opens the next request on the kept client after closeApi: a page of
@@ -108,9 +105,8 @@ class downloadTwitter : public downloadFeed {
   Str userToken_;
   Str userTokenSecret_;
   std::unique_ptr<cHTTP> ownHttp_;
-  std::unique_ptr<cJSON> reader_;
   cHTTP* http_ = nullptr;
-  std::unique_ptr<httpSaveToBuffer> dest_;
+  JsonAnswer answer_;
   Str userID_;
   Str screenName_;
   Str count_;
@@ -119,16 +115,9 @@ class downloadTwitter : public downloadFeed {
   bool blocking_ = false;
   Str olderThanID_;
   Phase phase_ = Phase::kNewer;
-  bool destSupplied_ = false;
-  fHttpSaveCallback* callback_ = nullptr;
-  int32_t bufSize_ = kFeedBufferSize;
   int32_t newerPages_ = 0;
   bool signedIn_ = false;
   std::unique_ptr<webDataRoot> document_;
-  bool parseFailed_ = false;
-  Str failureText_;
-  int32_t failureLine_ = -1;
-  Str failureMessage_;
 };
 
 }  // namespace bw

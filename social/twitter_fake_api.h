@@ -8,23 +8,18 @@
 // tools/fakesocial (no test framework here).
 #pragma once
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <atomic>
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "social/fake_service_test_support.h"
 #include "social/oauth_verifier_test_support.h"
-#include "web/http_test_support.h"
 
 namespace bw::test {
 
@@ -77,19 +72,11 @@ class FakeTwitterApi {
     bool withoutIdStr = false;
   };
 
-  explicit FakeTwitterApi(Settings settings) : s_(std::move(settings)) {
-    listener_ = listenLoopback(64, &port_);
-    thread_ = std::thread([this] { run(); });
-  }
-  ~FakeTwitterApi() {
-    stop_ = true;
-    thread_.join();
-    ::close(listener_);
-  }
+  explicit FakeTwitterApi(Settings settings) : s_(std::move(settings)) {}
   FakeTwitterApi(const FakeTwitterApi&) = delete;
   FakeTwitterApi& operator=(const FakeTwitterApi&) = delete;
 
-  std::string origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+  std::string origin() const { return service_.origin(); }
   // A token pair the service accepts.
   void acceptToken(const std::string& token, const std::string& secret) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -112,15 +99,12 @@ class FakeTwitterApi {
   }
   Settings& settings() { return s_; }
   // Every request as received, in order.
-  std::vector<std::string> requests() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requests_;
-  }
+  std::vector<std::string> requests() { return service_.requests(); }
   // The targets ("/1.1/users/show.json?...") of the requests of a path.
   std::vector<std::string> targets(const std::string& path) {
     std::vector<std::string> out;
     for (const std::string& r : requests()) {
-      std::string target = targetOf(r);
+      std::string target = requestTarget(r);
       if (target.compare(0, path.size(), path) == 0) out.push_back(target);
     }
     return out;
@@ -133,14 +117,8 @@ class FakeTwitterApi {
     int status;
     std::string body;
   };
-  static std::string targetOf(const std::string& request) {
-    size_t blank = request.find(' ');
-    if (blank == std::string::npos) return "";
-    return request.substr(blank + 1, request.find(' ', blank + 1) - blank - 1);
-  }
   static std::string answer(int status, const std::string& body, const std::string& headers = "") {
-    return "HTTP/1.0 " + std::to_string(status) + " X\r\nContent-Type: application/json\r\n" + headers + "\r\n" +
-           body;
+    return jsonAnswer(status, body, headers);
   }
   static std::string param(const std::string& target, const std::string& key) {
     size_t q = target.find('?');
@@ -155,27 +133,9 @@ class FakeTwitterApi {
     return "";
   }
 
-  void run() {
-    while (!stop_) {
-      pollfd p = {listener_, POLLIN, 0};
-      if (::poll(&p, 1, 50) <= 0) continue;
-      int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::string request = LoopbackServer::readRequest(fd);
-      std::string reply;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-        reply = serve(request);
-      }
-      sendAll(fd, reply.data(), reply.size());
-      ::close(fd);
-    }
-  }
-
   // Under the mutex.
   std::string serve(const std::string& request) {
-    const std::string target = targetOf(request);
+    const std::string target = requestTarget(request);
     const std::string path = target.substr(0, target.find('?'));
     SignedRequest signedRequest = signedRequestFromWire(request, origin());
     if (path == "/oauth/request_token") return requestToken(signedRequest);
@@ -256,16 +216,15 @@ class FakeTwitterApi {
   }
 
   Settings s_;
-  int listener_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
   std::mutex mutex_;
   std::map<std::string, std::string> tokens_;
   std::vector<FakeTweet> tweets_;
   std::map<std::string, std::deque<Scripted>> scripted_;
-  std::vector<std::string> requests_;
   std::string callback_;
+  FakeService service_{[this](const std::string& request) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return serve(request);
+  }};
 };
 
 }  // namespace bw::test
