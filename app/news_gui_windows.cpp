@@ -5,6 +5,7 @@
 
 #include "core/exception.h"
 #include "gui/gui_gadgets.h"
+#include "gui/host/core/gui_native_items.h"
 #include "gui/host/gui_app_client.h"
 
 namespace bw {
@@ -41,6 +42,27 @@ class HostPage : public NewsGuiPageGroup {
   cGuiGroupPage* page_;
 };
 
+class HostButton : public NewsGuiButton {
+ public:
+  explicit HostButton(cGuiButton* button) : button_(button) {}
+  explicit HostButton(cGuiKeyButton* key) : key_(key) {}
+  // A key button shows its label only.
+  void initImage(Text path) override {
+    if (button_) button_->initImage(path);
+  }
+  void setDisabled(bool disabled) override {
+    if (button_) {
+      button_->setDisabled(disabled);
+    } else {
+      key_->setDisabled(disabled);
+    }
+  }
+
+ private:
+  cGuiButton* button_ = nullptr;
+  cGuiKeyButton* key_ = nullptr;
+};
+
 }  // namespace
 
 NewsGuiWindow* otherNewsGuiWindow() { return &gOtherWindow; }
@@ -65,7 +87,15 @@ class NewsGuiWindows::HostWindow : public NewsGuiBuiltWindow {
   NewsGuiText* addText(Text label) override {
     return text(window_->addText(label));
   }
-  NewsGuiItem* addButton(Text label) override { return item(window_->addButton(label)); }
+  NewsGuiButton* addButton(Text label) override {
+    cGuiButton* host = window_->addButton(label);
+    return wrap(host, [host] { return std::make_unique<HostButton>(host); });
+  }
+  NewsGuiButton* addKeyButton(Text label, uint8_t key) override {
+    cGuiKeyButton* host = bw::addKeyButton(window_, label, key);
+    return wrap(host, [host] { return std::make_unique<HostButton>(host); });
+  }
+  void addBar() override { window_->addBar(nullptr); }
   void endGroup() override { window_->endGroup(); }
   void build() override { window_->build(false); }
   void close() override { window_->close(); }

@@ -39,6 +39,16 @@ class NewsGuiText : public NewsGuiItem {
   virtual Str state() const = 0;
 };
 
+// A push button.
+class NewsGuiButton : public NewsGuiItem {
+ public:
+  // Shows the picture file (a path, assigns allowed) on the button; a
+  // missing file leaves the label.
+  virtual void initImage(Text path) = 0;
+  // A disabled button cannot be pressed.
+  virtual void setDisabled(bool disabled) = 0;
+};
+
 // A page group: shows one of its pages.
 class NewsGuiPageGroup : public NewsGuiItem {
  public:
@@ -59,7 +69,7 @@ class NewsGuiWindow {
 };
 
 // A window the news and social layers build on the spot (the sign-in
-// waiting windows): one vertical group of gadgets, then build, which makes
+// waiting windows, the log-out window): one vertical group of gadgets, then build, which makes
 // the gadgets and opens the window. Destroying it ends it: it is closed when
 // open and removed from the application, and its gadgets go with it.
 class NewsGuiBuiltWindow : public NewsGuiWindow {
@@ -68,7 +78,11 @@ class NewsGuiBuiltWindow : public NewsGuiWindow {
   // A text line with that label (usually ""); its shown text is set with
   // setState.
   virtual NewsGuiText* addText(Text label) = 0;
-  virtual NewsGuiItem* addButton(Text label) = 0;
+  virtual NewsGuiButton* addButton(Text label) = 0;
+  // A button also pressed by the key (10: Return).
+  virtual NewsGuiButton* addKeyButton(Text label, uint8_t key) = 0;
+  // A dividing line.
+  virtual void addBar() = 0;
   virtual void endGroup() = 0;
   virtual void build() = 0;
   virtual void close() = 0;

@@ -27,6 +27,15 @@ class ScriptedText : public NewsGuiText {
   std::vector<std::string> history;
 };
 
+class ScriptedButton : public NewsGuiButton {
+ public:
+  void initImage(Text path) override { image = std::string(path.view()); }
+  void setDisabled(bool flag) override { disabled = flag; }
+  std::string image;
+  bool disabled = false;
+  int key = 0;  // a key button's key
+};
+
 class ScriptedNewsUi;
 
 // A window built on the spot: its texts and buttons in order, its flags.
@@ -45,21 +54,28 @@ class ScriptedWindow : public NewsGuiBuiltWindow {
     textLabels.emplace_back(label.view());
     return texts.back().get();
   }
-  NewsGuiItem* addButton(Text label) override {
-    buttons.push_back(std::make_unique<NewsGuiItem>());
+  NewsGuiButton* addButton(Text label) override {
+    buttons.push_back(std::make_unique<ScriptedButton>());
     buttonLabels.emplace_back(label.view());
     return buttons.back().get();
   }
+  NewsGuiButton* addKeyButton(Text label, uint8_t key) override {
+    addButton(label);
+    buttons.back()->key = key;
+    return buttons.back().get();
+  }
+  void addBar() override { ++bars; }
   void endGroup() override { --groups; }
   void build() override;
-  void close() override { open = false; }
+  void close() override;
 
   std::string title;
   std::vector<std::unique_ptr<ScriptedText>> texts;
   std::vector<std::string> textLabels;
-  std::vector<std::unique_ptr<NewsGuiItem>> buttons;
+  std::vector<std::unique_ptr<ScriptedButton>> buttons;
   std::vector<std::string> buttonLabels;
   int groups = 0;  // open groups
+  int bars = 0;
   bool open = false;
   bool busy = false;
   bool closeRequested = false;
@@ -81,6 +97,8 @@ class ScriptedNewsUi : public NewsUi {
     std::string text;  // the format text
     std::string buttons;  // "" for a report
     RequesterParameters parameters;
+    int32_t wrap1 = 0;  // the two size values
+    int32_t wrap2 = 0;
     std::string filled() const { return fillFormatText(text, parameters); }
   };
 
@@ -89,9 +107,10 @@ class ScriptedNewsUi : public NewsUi {
   ScriptedNewsUi(const ScriptedNewsUi&) = delete;
   ScriptedNewsUi& operator=(const ScriptedNewsUi&) = delete;
 
-  int32_t gui_requester(Text title, Text text, Text buttons, const RequesterParameters& parameters, int32_t,
-                        int32_t) override {
-    calls.push_back({std::string(title.view()), std::string(text.view()), std::string(buttons.view()), parameters});
+  int32_t gui_requester(Text title, Text text, Text buttons, const RequesterParameters& parameters, int32_t wrap1,
+                        int32_t wrap2) override {
+    calls.push_back(
+        {std::string(title.view()), std::string(text.view()), std::string(buttons.view()), parameters, wrap1, wrap2});
     if (answers.empty()) return 0;
     int32_t answer = answers.front();
     answers.pop_front();
@@ -114,8 +133,10 @@ class ScriptedNewsUi : public NewsUi {
   std::deque<ChangedGuiItem> events;  // wait answers; empty: nothing happened
   std::vector<ScriptedWindow*> windows;  // the live windows built on the spot
   int windowsMade = 0;
-  // Runs when a window is built (it may queue events for that window).
+  // Runs when a window is built (it may queue events for that window), and
+  // when it is closed.
   std::function<void(ScriptedWindow&)> onBuild;
+  std::function<void(ScriptedWindow&)> onClose;
 
  private:
   ChangedGuiItem next() {
@@ -129,6 +150,11 @@ class ScriptedNewsUi : public NewsUi {
 inline ScriptedWindow::~ScriptedWindow() {
   auto& live = ui_.windows;
   live.erase(std::remove(live.begin(), live.end(), this), live.end());
+}
+
+inline void ScriptedWindow::close() {
+  open = false;
+  if (ui_.onClose) ui_.onClose(*this);
 }
 
 inline void ScriptedWindow::build() {
