@@ -3,7 +3,9 @@
 // linked parent and as an account record; the same bytes as a message for
 // the title rule and as a post id. A title is its prefix and a beginning of
 // the message, the split parts join back into the id, and no reader leaves a
-// field NIL that the model needs.
+// field NIL that the model needs. The bytes as a typed address: without a
+// downloader the lookup answers a name with no upper-case letter, "/" or "?"
+// (a group by name: ""), and asks nothing.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_social_modules.h"
+#include "social/facebook_group.h"
 #include "social/facebook_records.h"
 #include "web/json_reader.h"
 
@@ -28,6 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bw::FacebookPostID id = bw::facebookSplitPostID(text, false);
   const std::string joined = id.ownerPart.isNil() ? id.postPart.str() : id.ownerPart.str() + "_" + id.postPart.str();
   if (joined != text) std::abort();
+
+  const bw::FacebookGroupFound group = bw::findFacebookGroup(text, nullptr, nullptr);
+  if (group.id) {
+    for (char c : group.id.view()) {
+      if ((c >= 'A' && c <= 'Z') || c == '/' || c == '?') std::abort();
+    }
+    if (!group.isGroup && group.id.empty()) std::abort();
+  }
 
   bw::cJSON reader;
   bw::JsonParseResult parsed = reader.parseDocument(text.data(), static_cast<int32_t>(size));

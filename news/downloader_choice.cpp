@@ -118,6 +118,7 @@ DownloaderMade createDownloaderForURL(newsRoot& root, Text url, cHTTP* http, New
     r.userID = group->id;
     r.isGroup = group->isGroup;
     r.http = http;
+    r.accessToken = group->accessToken;
     return finishOpen(gHooks.openFacebook(root, r));
   }
   return openXML(url, http);

@@ -54,11 +54,13 @@ struct FacebookOpenRequest {
   bigTime since = 0;
   bigTime olderThan = 0;
   cHTTP* http = nullptr;
+  Str accessToken;  // the token to ask with; NIL: the root's
 };
 
 struct FacebookGroup {
   Str id;
   bool isGroup = false;
+  Str accessToken;  // the token the lookup ended with (a sign-in may renew it), or NIL
 };
 
 // The social layer's part. Each open hook makes the downloader from the

@@ -127,11 +127,13 @@ TEST_F(DownloaderChoice, TypedAddressesByTheirForm) {
   EXPECT_EQ(declined.downloader, nullptr);
   EXPECT_EQ(declined.failed, 0);
   EXPECT_EQ(declined.errorCode, 0);
-  group = FacebookGroup{Str("123"), true};
+  // The token the lookup ended with goes on to the download.
+  group = FacebookGroup{Str("123"), true, Str("renewed")};
   createDownloaderForURL(*root, "https://www.facebook.com/groups/x", nullptr, nullptr);
   ASSERT_EQ(facebook.size(), 1u);
   EXPECT_EQ(facebook[0].userID.str(), "123");
   EXPECT_TRUE(facebook[0].isGroup);
+  EXPECT_EQ(facebook[0].accessToken.str(), "renewed");
 
   // Without the social layer a social address fails to open.
   setSocialDownloaderHooks({});

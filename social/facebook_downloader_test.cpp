@@ -13,13 +13,11 @@
 
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
-#include "news/feed_update_test_support.h"
 #include "platform/dos_env.h"
 #include "platform/spawn_test_support.h"
-#include "social/facebook_fake_api.h"
 #include "social/facebook_friends.h"
-#include "social/facebook_module.h"
 #include "social/facebook_records.h"
+#include "social/facebook_test_support.h"
 #include "social/twitter_records.h"
 
 namespace bw {
@@ -33,32 +31,8 @@ std::string post(const std::string& id, const std::string& from, bool commented 
          "\"" + (commented ? R"(,"comments":{"data":[{"id":"c1","message":"Hi"}]})" : "") + "}";
 }
 
-class FacebookTest : public testing_news::FeedUpdateTest {
+class FacebookTest : public testing_social::FacebookFixture {
  protected:
-  void SetUp() override {
-    FeedUpdateTest::SetUp();
-    facebookModuleNew();
-    fake = std::make_unique<test::FakeGraphApi>();
-    base = std::make_unique<testing_support::EnvScope>("BRINDLEWORK_GRAPH_API", fake->origin().c_str());
-    fake->acceptToken("T");
-    db->createdObject(root.get());
-    rootStored = true;
-    root->facebookAccessToken = Str("T");
-    setFacebookSignInHook([this] {
-      ++signIns;
-      if (!newToken) return Str();
-      if (acceptNew) fake->acceptToken(newToken);
-      return Str(newToken);
-    });
-  }
-  void TearDown() override {
-    setFacebookSignInHook(nullptr);
-    base.reset();
-    fake.reset();
-    facebookModuleEnd();
-    FeedUpdateTest::TearDown();
-  }
-
   struct Download {
     int32_t openFailed = 0;
     DownloadStep last;
@@ -104,11 +78,6 @@ class FacebookTest : public testing_news::FeedUpdateTest {
     return out;
   }
 
-  std::unique_ptr<test::FakeGraphApi> fake;
-  std::unique_ptr<testing_support::EnvScope> base;
-  int signIns = 0;
-  const char* newToken = "T2";  // what the sign-in gives (NIL: nothing)
-  bool acceptNew = true;         // whether the service then takes it
 };
 
 TEST_F(FacebookTest, AddressesByteForByte) {
@@ -291,31 +260,32 @@ TEST_F(FacebookTest, NamesAndFriends) {
   EXPECT_EQ(facebookFetchFriends(d).error, kFeedNoBody);
 }
 
-TEST_F(FacebookTest, FeedAddedAndUpdatedThroughTheFactory) {
+TEST_F(FacebookTest, FeedAddedByItsAddressAndUpdated) {
   root->facebookUserID = Str("1000");
   fake->setPosts({R"({"id":"55_1","message":"First","created_time":"2017-06-01T10:00:00+0000"})"});
-  FacebookOpenRequest request;
-  request.userID = Str("55");
-  DownloaderMade made = socialDownloaderHooks().openFacebook(*root, request);
-  ASSERT_EQ(made.failed, 0);
-  made.downloader->saveInit(true, nullptr, kFeedBufferSize);
-  AddUpdateResult added =
-      addUpdateFeed(*db, *root, nullptr, made.downloader.get(), "https://www.facebook.com/SomePage", nullptr, nullptr, 1, 1);
+  AddUpdateResult added = add("https://www.facebook.com/SomePage");
   ASSERT_NE(added.feed, nullptr) << (reports().empty() ? "" : reports()[0]);
   EXPECT_EQ(added.feed->type.view(), "Facebook v2.8");
-  EXPECT_EQ(added.feed->uniqueID.view(), "55");
+  EXPECT_EQ(added.feed->uniqueID.view(), "somepage");
+  EXPECT_EQ(fake->targets().front(), "/v2.8/somepage?access_token=T");
   // The next update asks only for what is newer than the kept items.
+  const size_t before = fake->targets().size();
   AddUpdateResult updated = update(added.feed);
   EXPECT_EQ(updated.feed, added.feed);
-  EXPECT_NE(fake->targets().back().find("/v2.8/55/?fields="), std::string::npos);
-  bool sentSince = false;
-  for (const std::string& t : fake->targets()) sentSince |= t.find("&__previous=1&since=") != std::string::npos;
-  EXPECT_TRUE(sentSince);
-  // A refused sign-in fails the update: the feed is marked.
+  ASSERT_GT(fake->targets().size(), before);
+  EXPECT_NE(fake->targets()[before].find("/v2.8/somepage/posts/?fields="), std::string::npos);
+  EXPECT_NE(fake->targets()[before].find("&__previous=1&since="), std::string::npos);
+  // A refused sign-in fails the update (the feed is marked), and the add
+  // of an address, whose open answers kind 6 for the add dialog to tell.
   newToken = nullptr;
   fake->script("timeline", 400, "{}");
   EXPECT_EQ(update(added.feed).feed, nullptr);
   EXPECT_TRUE(added.feed->downloadFailed);
+  root->facebookAccessToken = Str("refused");
+  root->facebookUserID = Str();
+  DownloaderMade refused = createDownloaderForURL(*root, "https://www.facebook.com/OtherPage", nullptr, nullptr);
+  EXPECT_EQ(refused.downloader, nullptr);
+  EXPECT_EQ(refused.failed, kFeedAuthFailed);
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
-// social/facebook_fake_api.h - a stand-in for the Graph API "v2.8" on a
-// loopback thread (plain http): "me", the friends, timeline pages, account
-// records and paging links on its own base. Every request is recorded; a
-// token it did not issue is refused with status 400, or with 200 and
-// {"error":{"code":190}}. Scripted bodies may name the fake's own base as
-// "{base}". Used by the social tests (no test framework here).
+// social/facebook_fake_api.h - a stand-in for the Graph API "v2.8" and the
+// Facebook web site on a loopback thread (plain http): "me", the friends,
+// timeline pages, account records, paging links on its own base, the group
+// search, group and object records; the sign-in dialog redirects straight
+// back to the callback with a token it then accepts, and the log-out page
+// answers. Every request is recorded; a token it did not issue is refused
+// with status 400, or with 200 and {"error":{"code":190}}. Scripted bodies
+// may name the fake's own base as "{base}". Used by the social tests and by
+// tools/fakesocial (no test framework here).
 #pragma once
 
 #include <deque>
@@ -23,6 +26,7 @@ class FakeGraphApi {
   struct Settings {
     std::string ownID = "1000";
     bool refuseWith190 = false;  // else status 400
+    std::string issuedToken = "signedInToken";  // what the sign-in dialog gives
   };
 
   FakeGraphApi() : FakeGraphApi(Settings()) {}
@@ -42,7 +46,8 @@ class FakeGraphApi {
     posts_ = std::move(posts);
   }
   // The next answers of a route ("me", "friends", "timeline", "info",
-  // "link"): a status with a body ("" with 200 serves the route normally).
+  // "link", "search", "group", "object"): a status with a body ("" with 200
+  // serves the route normally).
   void script(const std::string& route, int status, std::string body = "") {
     std::lock_guard<std::mutex> lock(mutex_);
     scripted_[route].push_back({status, std::move(body)});
@@ -69,16 +74,32 @@ class FakeGraphApi {
   static std::string routeOf(const std::string& path, const std::string& target) {
     if (path == "/v2.8/me") return "me";
     if (path == "/v2.8/me/friends") return "friends";
+    if (path == "/v2.8/search") return "search";
     if (path.starts_with("/page/")) return "link";
     if (path.ends_with("/feed/") || path.ends_with("/posts/")) return "timeline";
-    if (path.starts_with("/v2.8/") && target.find("?fields=id,name,link") != std::string::npos) return "info";
+    if (!path.starts_with("/v2.8/")) return "";
+    if (target.find("?fields=id,name,link") != std::string::npos) return "info";
+    if (target.find("?fields=name,id,privacy") != std::string::npos) return "group";
+    if (path.find('/', 6) == std::string::npos) return "object";
     return "";
+  }
+  // The sign-in dialog: straight back to the callback port named in the
+  // redirect address, with the token and the state sent.
+  std::string dialog(const std::string& target) {
+    const size_t port = target.find("%3Fport=");
+    if (port == std::string::npos) return answer(400, "{}");
+    const std::string back = "http://localhost:" + target.substr(port + 8, target.find('&', port) - port - 8) +
+                             "/?access_token=" + s_.issuedToken + "&state=" + param(target, "state");
+    tokens_.insert(s_.issuedToken);
+    return "HTTP/1.0 302 X\r\nLocation: " + back + "\r\n\r\n";
   }
 
   // Under the mutex.
   std::string serve(const std::string& request) {
     const std::string target = requestTarget(request);
     const std::string path = target.substr(0, target.find('?'));
+    if (path == "/v2.8/dialog/oauth") return dialog(target);
+    if (path == "/logout.php") return answer(200, "{}");
     const std::string route = routeOf(path, target);
     if (route.empty()) return answer(404, "{}");
     if (!tokens_.count(param(target, "access_token"))) {
@@ -95,6 +116,11 @@ class FakeGraphApi {
     if (route == "info") {
       const std::string id = path.substr(6, path.size() - 7);
       return answer(200, R"({"id":")" + id + R"(","name":"Some Page","link":"https:\/\/www.facebook.com\/SomePage"})");
+    }
+    if (route == "search") return answer(200, R"({"data":[]})");
+    if (route == "group" || route == "object") {
+      const std::string id = path.substr(6);
+      return answer(200, R"({"id":")" + id + R"(","name":"Some Group )" + id + R"(","privacy":"OPEN"})");
     }
     std::string json = R"({"data":[)";
     for (size_t i = 0; i < posts_.size(); ++i) json += (i ? "," : "") + posts_[i];

@@ -2,20 +2,34 @@
 #include "social/facebook_module.h"
 
 #include <memory>
+#include <optional>
 
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
 #include "social/facebook_downloader.h"
+#include "social/facebook_group.h"
 #include "social/facebook_parser.h"
 
 namespace bw {
 namespace {
 
 DownloaderMade openFacebookDownloader(newsRoot& root, const FacebookOpenRequest& request) {
-  auto downloader = std::make_unique<downloadFacebook>(root.facebookAccessToken, root.facebookUserID);
+  const Str& token = request.accessToken ? request.accessToken : root.facebookAccessToken;
+  auto downloader = std::make_unique<downloadFacebook>(token, root.facebookUserID);
   FacebookOpenResult opened = downloader->open(request.userID, request.isGroup, request.anyoneElse, request.since, 0,
                                                request.http, false, request.olderThan);
   return {std::move(downloader), opened.failed, opened.errorCode};
+}
+
+bool isFacebookAddress(Text url) { return !findFacebookGroup(url, nullptr, nullptr).id.isNil(); }
+
+// The lookup asks with the root's tokens; a token a sign-in gave it on the
+// way goes on to the download, which stores it.
+std::optional<FacebookGroup> lookUpFacebookGroup(newsRoot& root, Text url, NewsGuiWindow* window) {
+  downloadFacebook downloader(root.facebookAccessToken, root.facebookUserID);
+  FacebookGroupFound found = findFacebookGroup(url, window, &downloader);
+  if (!found.id) return std::nullopt;
+  return FacebookGroup{std::move(found.id), found.isGroup, downloader.infoAccessToken()};
 }
 
 }  // namespace
@@ -23,6 +37,8 @@ DownloaderMade openFacebookDownloader(newsRoot& root, const FacebookOpenRequest&
 void facebookModuleNew() {
   SocialDownloaderHooks hooks = socialDownloaderHooks();
   hooks.openFacebook = openFacebookDownloader;
+  hooks.isFacebookAddress = isFacebookAddress;
+  hooks.findFacebookGroup = lookUpFacebookGroup;
   setSocialDownloaderHooks(std::move(hooks));
   setFacebookFeedParser(parseFacebookFeed);
 }
@@ -31,6 +47,8 @@ void facebookModuleEnd() {
   setFacebookFeedParser(nullptr);
   SocialDownloaderHooks hooks = socialDownloaderHooks();
   hooks.openFacebook = nullptr;
+  hooks.isFacebookAddress = nullptr;
+  hooks.findFacebookGroup = nullptr;
   setSocialDownloaderHooks(std::move(hooks));
 }
 
