@@ -37,6 +37,8 @@ class ProgramTest : public ::testing::Test {
 
   void SetUp() override {
     ::setenv("BRINDLEWORK_PROGDIR", tree.host().c_str(), 1);
+    // Runs without "UpdateAll" build the GUI host: offscreen unless told.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     dos::resetAssigns();
     dos::assignAdd("AppTest", tree.host().string());
     // In-process runs never reach the network: a test that updates feeds

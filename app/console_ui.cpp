@@ -10,12 +10,15 @@ namespace bw {
 namespace {
 
 std::FILE* gConsole = nullptr;
+RequesterWindowFunction gRequesterWindow = nullptr;
 
 constexpr std::string_view kHighlight = "\x1b" "1";
 
 bool isControl(unsigned char c) { return (c < 0x20 && c != '\n' && c != '\t') || c == 0x7f; }
 
 }  // namespace
+
+void setRequesterWindow(RequesterWindowFunction window) { gRequesterWindow = window; }
 
 void setConsoleStream(std::FILE* stream) { gConsole = stream; }
 
@@ -52,7 +55,11 @@ void printGuiMessage(std::string_view text, const FormatArguments* arguments, co
   consolePrint(line);
 }
 
-void report(Text /*title*/, std::string_view text, const FormatArguments* arguments) {
+void report(Text title, std::string_view text, const FormatArguments* arguments) {
+  if (gRequesterWindow) {
+    gRequesterWindow(title, text, "OK", arguments, 0, 0);
+    return;
+  }
   bool lines = std::count(text.begin(), text.end(), '\n') >= 2;
   if (lines) consolePrint("\n");
   printGuiMessage(text, arguments, nullptr, "\n");
@@ -66,6 +73,7 @@ int32_t requesterClosedResult(std::string_view buttons) {
 int32_t gui_requester(Text title, std::string_view text, std::string_view buttons, const FormatArguments* arguments,
                       int32_t wrapWidth, int32_t wrapHeight) {
   if (wrapWidth != 0 && wrapHeight == 0) raise("EPU", "gui_requester(); wrapWidth given without wrapHeight");
+  if (gRequesterWindow) return gRequesterWindow(title, text, buttons, arguments, wrapWidth, wrapHeight);
   report(title, text, arguments);
   return requesterClosedResult(buttons);
 }

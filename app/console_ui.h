@@ -36,16 +36,24 @@ std::string consoleMessageText(std::string_view text, const FormatArguments* arg
 void printGuiMessage(std::string_view text, const FormatArguments* arguments, const char* prefix,
                      const char* suffix);
 
-// The console form of report: a text of two or more lines stands between
-// blank lines, a one-line text is followed by one.
+// With a requester window: a requester with "OK". Else the console form:
+// a text of two or more lines stands between blank lines, a one-line text
+// is followed by one.
 void report(Text title, std::string_view text, const FormatArguments* arguments);
+
+// In GUI mode the requesters are windows: gui_requester and report hand
+// over to this function (NIL: the console, as in shell mode).
+using RequesterWindowFunction = int32_t (*)(Text title, std::string_view text, std::string_view buttons,
+                                            const FormatArguments* arguments, int32_t wrapWidth, int32_t wrapHeight);
+void setRequesterWindow(RequesterWindowFunction window);
 
 // The result a requester with these buttons gives when it is closed: 1 for
 // one button, else 0.
 int32_t requesterClosedResult(std::string_view buttons);
 
-// gui_requester without windows: prints as report and answers the closed
-// result. A wrap width without a wrap height raises "EPU".
+// With a requester window: that window's answer. Without: prints as report
+// and answers the closed result. A wrap width without a wrap height raises
+// "EPU".
 int32_t gui_requester(Text title, std::string_view text, std::string_view buttons, const FormatArguments* arguments,
                       int32_t wrapWidth, int32_t wrapHeight);
 

@@ -5,6 +5,8 @@
 #include "app/backup_rotation.h"
 #include "app/console_ui.h"
 #include "app/database_repair.h"
+#include "app/gui_main.h"
+#include "app/gui_news_ui.h"
 #include "app/program_identity.h"
 #include "app/shell_update.h"
 #include "core/charset.h"
@@ -42,9 +44,6 @@ void reportOpenFailure(std::string error) {
   raise("ERR", "main(); failed to open database");
 }
 
-// The windowed mode until the main window exists: nothing to do.
-void guiMode(cJournaledIndexedObjectSoupDatabase&, newsRoot&) {}
-
 }  // namespace
 
 void setProgramModeForTesting(ProgramMode mode) { gModeForTesting = std::move(mode); }
@@ -61,6 +60,7 @@ void ProgramRun::run() {
   if (!parseShellTemplate("UpdateAll/S", nullptr, false)) raise("ERR", "main(); command line does not fit the template");
   shell_ = !pShellParameters::GetParam(0).isNil();
   dos::setShellMode(shell_);
+  if (!shell_) startGui();
   openDatabase();
   if (db_->infoNeedsRepair()) validateDatabase();
   loadRoot();
@@ -71,9 +71,16 @@ void ProgramRun::run() {
   } else if (shell_) {
     shell_updateAll(*db_, *root_);
   } else {
-    guiMode(*db_, *root_);
+    gui(*db_, *root_, &status_);
   }
   shutdown();
+}
+
+void ProgramRun::startGui() {
+  newAppHost(programName);
+  appHost()->build();
+  guiUi_ = std::make_unique<GuiNewsUiScope>();
+  status_.create(programName);
 }
 
 void ProgramRun::enterProgramDir() {
@@ -93,7 +100,12 @@ void ProgramRun::openDatabase() {
 
 void ProgramRun::validateDatabase() {
   const FormatArguments validating = {std::string(kValidatingText)};
-  if (shell_) printGuiMessage("\n%s", &validating, nullptr, nullptr);
+  if (shell_) {
+    printGuiMessage("\n%s", &validating, nullptr, nullptr);
+  } else {
+    status_.open();
+    status_.show(kValidatingText);
+  }
   RepairResult result;
   int64_t time = 0;
   {
@@ -102,11 +114,20 @@ void ProgramRun::validateDatabase() {
     result = repairDatabase(*db_, !shell_, true);
     if (result.usable) db_->setListFlag(true);
     const FormatArguments contact = {std::string(programContactAddress)};
+    const char* message = nullptr;
+    const FormatArguments* arguments = nullptr;
     if (!result.usable) {
-      printGuiMessage("Database is corrupt & cannot be repaired.\nWill try to restore from a backup...", nullptr,
-                      nullptr, "\n");
+      message = "Database is corrupt & cannot be repaired.\nWill try to restore from a backup...";
     } else if (result.changed) {
-      printGuiMessage("Database was repaired.\nPlease report this problem to:\n\x1b" "1%s", &contact, nullptr, "\n");
+      message = "Database was repaired.\nPlease report this problem to:\n\x1b" "1%s";
+      arguments = &contact;
+    }
+    if (!shell_) {
+      if (message) gui_requester(programName, message, "OK", arguments, 0, 0);
+      status_.close();
+      status_.show("");
+    } else if (message) {
+      printGuiMessage(message, arguments, nullptr, "\n");
     } else {
       consolePrint("\n");
     }
@@ -170,11 +191,19 @@ void ProgramRun::loadFeeds() {
 }
 
 void ProgramRun::shutdown() {
+  status_.show("Writing outstanding changes to database...");
   db_->flush();
   unloadFeedsAndRoot();
-  if (db_->infoFragmentation() > 100) db_->defragment(false);
+  if (db_->infoFragmentation() > 100) {
+    status_.show("Defragmenting database...\n(Fragmentation exceeded 10%)");
+    db_->defragment(false);
+  }
   db_->close();
-  rotateBackups(!shell_, nullptr);
+  status_.show("Backing-up database...");
+  StatusLine status;
+  if (!shell_) status = [this](std::string_view text) { status_.show(text); };
+  rotateBackups(!shell_, status);
+  status_.close();
 }
 
 void ProgramRun::unloadFeedsAndRoot() {
@@ -200,6 +229,8 @@ void ProgramRun::finish(bool exceptionPending) noexcept {
     }
   }
   root_ = nullptr;
+  status_.end();
+  guiUi_.reset();
   unbuildAppHost();
   utf8_.reset();
   if (previousDir_) dos::currentDir(previousDir_);

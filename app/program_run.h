@@ -16,11 +16,15 @@
 //      made under a unique name and renamed into place.
 //   4. "PROGDIR:" is the current directory from start-up until finish(),
 //      which puts the previous one back.
+//   5. GUI mode builds the application host before the database is opened:
+//      without a display the run ends with "ERR" and the database untouched.
 #pragma once
 
 #include <functional>
 #include <memory>
 
+#include "app/gui_news_ui.h"
+#include "app/status_window.h"
 #include "database/soup_database.h"
 #include "news/news_objects.h"
 #include "platform/dos.h"
@@ -54,6 +58,7 @@ class ProgramRun {
   void loadFeeds();
   void shutdown();
   void unloadFeedsAndRoot();
+  void startGui();
 
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
   std::unique_ptr<cEncoding> utf8_;
@@ -61,6 +66,9 @@ class ProgramRun {
   dos::Lock previousDir_;
   newsRoot* root_ = nullptr;
   bool shell_ = false;
+  // GUI mode: the news layer's windows and the start-up/shutdown messages.
+  std::unique_ptr<GuiNewsUiScope> guiUi_;
+  StatusWindow status_;
 };
 
 }  // namespace bw

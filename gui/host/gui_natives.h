@@ -22,6 +22,10 @@ void guiItemSetNativeAttr(cGuiItem* item, uint32_t id);
 void guiAppSaveStates(cGuiWindow* window);
 void guiAppLoadSavedStates(cGuiWindow* window);
 
+// Saves what the built window shows as a PNG file (native path); FALSE
+// when the window is not built or the file cannot be written.
+bool guiSaveScreenshot(cGuiWindow* window, Text nativePath);
+
 // A PNG, JPEG or GIF file (native path) as a 32-bit bitmap, alpha kept.
 std::optional<cBitMap> guiReadPicture(Text nativePath);
 

@@ -174,6 +174,12 @@ void guiItemSetNativeAttr(cGuiItem* item, uint32_t id) {
   if (QWidget* object = objectOf(item)) object->setProperty(kObjectId, QVariant::fromValue(id));
 }
 
+bool guiSaveScreenshot(cGuiWindow* window, Text nativePath) {
+  QWidget* top = topWidget(window);
+  if (!top) return false;
+  return top->grab().save(QString::fromUtf8(nativePath.view().data(), qsizetype(nativePath.length())), "PNG");
+}
+
 void guiAppSaveStates(cGuiWindow* window) {
   if (!topWidget(window)) return;
   QSettings settings(settingsFile(window), QSettings::IniFormat);

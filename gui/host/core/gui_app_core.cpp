@@ -15,6 +15,13 @@
 #include "platform/path.h"
 
 namespace bw {
+namespace {
+
+std::function<void(bool)> gIdleHook;
+
+}  // namespace
+
+void setGuiIdleHookForTesting(std::function<void(bool blocking)> hook) { gIdleHook = std::move(hook); }
 
 // ---- the application client ----
 
@@ -65,7 +72,13 @@ GuiChange cGuiAppClientCore::handle(GuiEvent& event) {
 
 GuiChange cGuiAppClientCore::waitForChangedGuiItem() {
   if (!hasApp()) raise("EPU", "cGuiHost; waitForChangedGuiItem(); cApp.build() must be called first");
-  while (queue_.empty()) inputPass(true);
+  while (queue_.empty()) {
+    if (gIdleHook) {
+      gIdleHook(true);
+      if (!queue_.empty()) break;
+    }
+    inputPass(true);
+  }
   GuiEvent event = std::move(queue_.front());
   queue_.pop_front();
   return handle(event);
@@ -74,6 +87,7 @@ GuiChange cGuiAppClientCore::waitForChangedGuiItem() {
 GuiChange cGuiAppClientCore::checkForChangedGuiItem(bool keepOtherWindows) {
   if (!hasApp()) raise("EPU", "cGuiHost; checkForChangedGuiItem(); cApp.build() must be called first");
   inputPass(false);
+  if (gIdleHook && queue_.empty()) gIdleHook(false);
   GuiChange change{nullptr, nullptr};
   if (!queue_.empty()) {
     GuiEvent event = std::move(queue_.front());

@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string_view>
 #include <vector>
@@ -108,6 +109,11 @@ class cGuiAppClientCore : public cAppClient {
   bool iconified_ = false;
   Str appTitle_, appBase_, versionString_;
 };
+
+// For scripted users in tests: called with TRUE whenever a blocking wait
+// finds the queue empty (before it blocks), with FALSE whenever a poll
+// finds it empty. The hook may queue events; empty: none.
+void setGuiIdleHookForTesting(std::function<void(bool blocking)> hook);
 
 // Non-zero exactly for an existing drawer (folder).
 bool pathIsDrawer(Text nativePath);

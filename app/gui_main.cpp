@@ -1,0 +1,359 @@
+// app/gui_main.cpp - gui: the windows' preparation, the command loop, the
+// feed-side commands that open no dialog, and the quit sequence.
+#include "app/gui_main.h"
+
+#include "app/console_ui.h"
+#include "app/main_windows.h"
+#include "app/program_identity.h"
+#include "core/box.h"
+#include "core/exception.h"
+#include "core/system_charset.h"
+#include "database/soup_block_file.h"
+#include "gui/host/core/gui_list_host.h"
+#include "gui/host/gui_app_client.h"
+#include "gui/host/gui_natives.h"
+#include "news/seen_times.h"
+
+namespace bw {
+namespace {
+
+// The main window asleep for a command's work.
+class Busy {
+ public:
+  explicit Busy(cGuiWindow* window) : window_(window) { window_->setBusy(true); }
+  ~Busy() { window_->setBusy(false); }
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+
+ private:
+  cGuiWindow* window_;
+};
+
+// Ends the windows and hands back the shown item however gui ends.
+class WindowsEnd {
+ public:
+  WindowsEnd(cJournaledIndexedObjectSoupDatabase& db, GuiGadgets& g) : db_(db), g_(g) {}
+  ~WindowsEnd() {
+    try {
+      releaseShownItem(db_, g_);
+    } catch (...) {
+      // The database is failing already; the windows must still go.
+    }
+    endGuiWindow(g_.contentsWindow);
+    endGuiWindow(g_.mainWindow);
+    g_.contentsWindow = g_.mainWindow = nullptr;
+  }
+  WindowsEnd(const WindowsEnd&) = delete;
+  WindowsEnd& operator=(const WindowsEnd&) = delete;
+
+ private:
+  cJournaledIndexedObjectSoupDatabase& db_;
+  GuiGadgets& g_;
+};
+
+class GuiLoop {
+ public:
+  GuiLoop(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g, StatusWindow* status)
+      : db_(db), root_(root), g_(g), status_(status) {}
+
+  void prepare();
+  void run();
+  void quitSequence();
+
+ private:
+  GuiChange fetch();
+  void mainWindowEvent();
+  void contentsWindowEvent();
+  void dispatch(cGuiItem* item);
+
+  // Feed-side commands.
+  void deselectCommand();
+  void disableEnableCommand();
+  void deselectTagsCommand();
+  void tagChooserCommand();
+  void feedListCommand();
+  void undoSeenCommand();
+
+  // Shared steps.
+  void deselectEveryFeed();
+  void logOutState();
+  void showReset();
+  void clearShownItem();
+  bool newsListHasSelection() const { return g_.newsList->infoActive() >= 0; }
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsRoot& root_;
+  GuiGadgets& g_;
+  StatusWindow* status_;
+  bool quit_ = false;
+  bool pendingFeedList_ = true;
+  bool pendingNewsList_ = false;
+};
+
+void GuiLoop::prepare() {
+  logOutState();
+  const bool noTag = !g_.tagChooser->cursor_gotoFirstSelected();
+  g_.deselectTagsButton->setDisabled(noTag);
+  g_.renameTagButton->setDisabled(noTag);
+
+  guiItemSetNativeAttr(g_.feedList, guiSaveId("LstF"));
+  guiItemSetNativeAttr(g_.newsList, guiSaveId("LstN"));
+  guiAppLoadSavedStates(g_.mainWindow);
+  guiListApplyUserSort(g_.feedList);
+  guiListApplyUserSort(g_.newsList);
+
+  // The feeds selected when the program last ended.
+  cGuiList& feeds = *g_.feedList;
+  feeds.markAll();
+  feeds.marked_setState(false);
+  feeds.marked_clear();
+  if (feeds.cursor_gotoStart()) {
+    do {
+      if (newsFeed* feed = feedAtCursor(feeds); feed && feed->selectedInList) feeds.cursor_setMarked(true);
+    } while (feeds.cursor_gotoNext(1) != 0);
+  }
+  feeds.marked_setState(true);
+
+  pendingFeedList_ = true;
+  while (cGuiHost::checkForChangedGuiItem(false).window) {
+  }
+  updateFeedGadgets(g_);
+  g_.mainWindow->open();
+}
+
+GuiChange GuiLoop::fetch() {
+  if (pendingFeedList_) {
+    pendingFeedList_ = false;
+    g_.feedList->setChangedFlag(true);
+    return {g_.feedList, g_.mainWindow};
+  }
+  if (pendingNewsList_) {
+    pendingNewsList_ = false;
+    g_.newsList->setChangedFlag(true);
+    return {g_.newsList, g_.mainWindow};
+  }
+  return cGuiHost::waitForChangedGuiItem();
+}
+
+void GuiLoop::run() {
+  while (!quit_) {
+    GuiChange change = fetch();
+    if (change.window == g_.contentsWindow && change.item == g_.contentsShowPreviousButton) {
+      change = {g_.showPreviousButton, g_.mainWindow};
+    }
+    if (change.window == g_.mainWindow) {
+      if (change.item) {
+        dispatch(change.item);
+      } else {
+        mainWindowEvent();
+      }
+    } else if (change.window == g_.contentsWindow && !change.item) {
+      contentsWindowEvent();
+    }
+  }
+}
+
+void GuiLoop::mainWindowEvent() {
+  if (g_.mainWindow->infoCloseRequested(false)) {
+    if (!g_.contentsWindow->infoIsOpen()) {
+      quit_ = true;
+    } else {
+      const FormatArguments name = {std::string(programName)};
+      if (gui_requester(programName, "Did you really want to close %s?", "Yes|No", &name, 0, 0) == 1) quit_ = true;
+    }
+  }
+  if (g_.mainWindow->infoQuitRequested(false)) quit_ = true;
+}
+
+void GuiLoop::contentsWindowEvent() {
+  if (g_.contentsWindow->infoCloseRequested(false)) {
+    g_.contentsWindow->close();
+    g_.openClosePage->setState(0);
+  }
+  if (g_.contentsWindow->infoQuitRequested(false)) quit_ = true;
+}
+
+void GuiLoop::dispatch(cGuiItem* item) {
+  if (item == g_.deselectButton) {
+    deselectCommand();
+  } else if (item == g_.updateSelectedButton) {
+    // Update selected.
+  } else if (item == g_.updateAllButton) {
+    // Update all.
+  } else if (item == g_.logOutButton) {
+    // Log out.
+  } else if (item == g_.exportButton) {
+    // OPML export.
+  } else if (item == g_.feedInfoButton) {
+    // Feed information.
+  } else if (item == g_.editButton) {
+    // Edit the selected feeds.
+  } else if (item == g_.addButton) {
+    // Add a feed.
+  } else if (item == g_.disableButton || item == g_.enableButton) {
+    disableEnableCommand();
+  } else if (item == g_.deleteButton) {
+    // Delete the selected feeds.
+  } else if (item == g_.showCycle) {
+    // Show cycle.
+  } else if (item == g_.deselectTagsButton) {
+    deselectTagsCommand();
+  } else if (item == g_.tagChooser) {
+    tagChooserCommand();
+  } else if (item == g_.renameTagButton) {
+    // Rename the selected tags.
+  } else if (item == g_.feedList) {
+    feedListCommand();
+  } else if (item == g_.summaryIsContentsTick) {
+    // "Summary is the full Contents".
+  } else if (item == g_.wrongAboutUpdatesTick) {
+    // "Wrong about news updates".
+  } else if (item == g_.showPreviousButton) {
+    // "Show previous update".
+  } else if (item == g_.filterSearchCycle) {
+    // Filter/Search cycle.
+  } else if (item == g_.filterString || item == g_.searchString || item == g_.feedFlagTick) {
+    // Filter and Search texts.
+  } else if (item == g_.openButton || item == g_.closeButton) {
+    // Open or close the contents window.
+  } else if (item == g_.openLinkButton) {
+    // Open link.
+  } else if (item == g_.newsInfoButton) {
+    // News item information.
+  } else if (item == g_.deleteItemButton) {
+    // Delete the news item.
+  } else if (item == g_.undoSeenButton) {
+    undoSeenCommand();
+  } else if (item == g_.markUnreadButton) {
+    // Mark unread.
+  } else if (item == g_.setMarkButton || item == g_.clearMarkButton) {
+    // Set or clear the second mark.
+  } else if (item == g_.newsList) {
+    // The news list.
+  }
+}
+
+void GuiLoop::deselectCommand() {
+  Busy busy(g_.mainWindow);
+  if (g_.feedList->infoSelectionCount() == 0) return;
+  deselectEveryFeed();
+  showReset();
+}
+
+void GuiLoop::disableEnableCommand() {
+  if (g_.feedList->infoSelectionCount() == 0) return;
+  Busy busy(g_.mainWindow);
+  {
+    SoupTransaction transaction(db_.infoBlockFile());
+    for (bool more = g_.feedList->cursor_gotoFirstSelected(); more; more = g_.feedList->cursor_gotoNextSelected()) {
+      if (newsFeed* feed = feedAtCursor(*g_.feedList)) {
+        feed->disabled = !feed->disabled;
+        db_.saveChangesToObject(feed);
+      }
+    }
+    transaction.finish();
+  }
+}
+
+void GuiLoop::deselectTagsCommand() {
+  g_.tagChooser->markAll();
+  g_.tagChooser->marked_setState(false);
+  if (g_.feedList->infoSelectionCount() == 0) showReset();
+}
+
+void GuiLoop::tagChooserCommand() {
+  Busy busy(g_.mainWindow);
+  if (g_.tagChooser->infoSelectionCount() > 0 && g_.feedList->infoSelectionCount() > 0) deselectEveryFeed();
+  const bool noTag = g_.tagChooser->infoSelectionCount() == 0;
+  g_.deselectTagsButton->setDisabled(noTag);
+  g_.renameTagButton->setDisabled(noTag);
+}
+
+void GuiLoop::feedListCommand() {
+  if (!g_.feedList->infoChangedFlag(false)) return;
+  updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, false);
+  updateFeedGadgets(g_);
+  if (!newsListHasSelection()) clearShownItem();
+}
+
+void GuiLoop::undoSeenCommand() {
+  Busy busy(g_.mainWindow);
+  if (!canUndoSeen(root_)) return;
+  undoSeen(g_.feedList, &g_.undoSeen, db_, root_);
+  if (newsListHasSelection()) {
+    const int32_t active = g_.newsList->infoActive();
+    g_.newsList->cursor_gotoStart();
+    g_.newsList->cursor_gotoNext(active);
+    g_.newsList->cursor_setState(false);
+  }
+  g_.contentsWindow->close();
+  g_.openClosePage->setState(0);
+}
+
+void GuiLoop::deselectEveryFeed() {
+  cGuiList& feeds = *g_.feedList;
+  feeds.marked_clear();
+  for (bool more = feeds.cursor_gotoFirstSelected(); more; more = feeds.cursor_gotoNextSelected())
+    feeds.cursor_setMarked(true);
+  feeds.marked_setState(false);
+}
+
+void GuiLoop::logOutState() {
+  g_.logOutButton->setDisabled(root_.twitterToken.isNil() && root_.facebookAccessToken.isNil());
+}
+
+void GuiLoop::showReset() {
+  if (g_.showCycle->getState() <= 2) return;
+  g_.showCycle->setState(0);
+  updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, true);
+}
+
+void GuiLoop::clearShownItem() {
+  releaseShownItem(db_, g_);
+  updateNewsItemMarkGadgets(nullptr, g_.markUnreadButton, g_.setClearMarkPage);
+  updateNewsItemGadgets(db_, g_);
+  g_.summaryTitleText->setState("");
+  g_.summaryTextBox->setState("");
+}
+
+void GuiLoop::quitSequence() {
+  joinListWithCommas(*g_.tagChooser, db_, root_);
+  {
+    SoupTransaction transaction(db_.infoBlockFile());
+    for (newsFeed* feed = root_.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
+      if (!feed->selectedInList) continue;
+      feed->selectedInList = false;
+      db_.saveChangesToObject(feed);
+    }
+    for (bool more = g_.feedList->cursor_gotoFirstSelected(); more; more = g_.feedList->cursor_gotoNextSelected()) {
+      if (newsFeed* feed = feedAtCursor(*g_.feedList)) {
+        feed->selectedInList = true;
+        db_.saveChangesToObject(feed);
+      }
+    }
+    transaction.finish();
+  }
+  if (status_) status_->open();
+  guiAppSaveStates(g_.mainWindow);
+  g_.mainWindow->close();
+}
+
+}  // namespace
+
+void gui(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, StatusWindow* statusWindow) {
+  GuiGadgets g;
+  g.charset = newSystemEncoding();
+  if (!g.charset) raise("ERR", "gui(); failed to load system charset");
+  assignToolbarImages();
+  WindowsEnd end(db, g);
+  g.mainWindow = cGuiHost::CreateGuiWindow(kMainWindowBanner);
+  g.contentsWindow = cGuiHost::CreateGuiWindow("News item contents");
+  buildMainWindow(g, root);
+  buildContentsWindow(g);
+  GuiLoop loop(db, root, g, statusWindow);
+  loop.prepare();
+  loop.run();
+  loop.quitSequence();
+}
+
+}  // namespace bw

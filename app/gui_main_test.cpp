@@ -1,0 +1,230 @@
+// app/gui_main_test.cpp - whole windowed runs in this process, offscreen,
+// driven by a scripted user: the requester window, the status window, the
+// close and quit handling, the signals and the failures that end gui.
+#include "app/gui_main.h"
+
+#include <gtest/gtest.h>
+
+#include "app/console_ui.h"
+#include "app/gui_user_test_support.h"
+#include "core/exception.h"
+#include "core/raise_test_support.h"
+#include "gui/host/core/gui_native_items.h"
+#include "platform/dos_env.h"
+#include "platform/host_io_test_support.h"
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+constexpr const char* kValidating = "Validating database, as it was not closed properly last time...";
+
+cGuiKeyButton* firstButton(cGuiWindow* w) { return gadget<cGuiKeyButton>(w, ""); }
+
+TEST_F(GuiProgramTest, RequesterAnswersAndShapes) {
+  makeEmptyDatabase("database.soup");
+  struct Case {
+    const char* buttons;
+    std::function<void(cGuiWindow*)> act;
+    int32_t want;
+  } cases[] = {
+      {"OK", [](cGuiWindow* w) { click(w, firstButton(w)); }, 1},
+      {"OK", [](cGuiWindow* w) { closeWindow(w); }, 1},
+      {"Yes|No", [](cGuiWindow* w) { closeWindow(w); }, 0},
+      {"Yes|No", [](cGuiWindow* w) { click(w, gadget<cGuiButton>(w, "No")); }, 0},
+      {"Yes|No|Cancel", [](cGuiWindow* w) { click(w, firstButton(w)); }, 1},
+      {"Yes|No|Cancel", [](cGuiWindow* w) { click(w, gadget<cGuiButton>(w, "No")); }, 2},
+      {"Yes|No|Cancel", [](cGuiWindow* w) { click(w, gadget<cGuiButton>(w, "Cancel")); }, 0},
+  };
+  std::vector<ScriptedUser::Step> steps;
+  for (const Case& c : cases) {
+    steps.push_back([&c] {
+      cGuiWindow* requester = windowTitled("Question");
+      ASSERT_NE(requester, nullptr);
+      // The status window's close request meanwhile is dropped.
+      closeWindow(windowTitled("Brindlework"));
+      c.act(requester);
+    });
+  }
+  steps.push_back([] {
+    cGuiWindow* w = windowTitled("Lines");
+    EXPECT_EQ(labelsOf(w), (std::vector<std::string>{"first 7 ?x", " ", "third"}));
+    EXPECT_EQ(gadget<cGuiLabel>(w, "first 7 ?x")->infoStyle(), kGuiStylePen5);
+    EXPECT_EQ(gadget<cGuiLabel>(w, "third")->infoStyle(), 0);
+    EXPECT_EQ(firstButton(w)->infoKey(), 13);  // Return
+    EXPECT_EQ(firstButton(w)->infoLabel().view(), "\x1b" "bOK");
+    screenshot(w, "requester");
+    guiAppClient()->killCommand();  // the application's quit request closes it too
+  });
+  steps.push_back([] {
+    cGuiWindow* w = windowTitled("Wrapped");
+    EXPECT_EQ(gadget<cGuiTextBox>(w, "")->getState().view(), "a \x1b" "5b");
+    EXPECT_EQ(w->infoWidth(), 300);
+    EXPECT_EQ(w->infoHeight(), 120);
+    click(w, firstButton(w));
+  });
+  std::vector<int32_t> answers;
+  bool quitSeen = false;
+  ScriptedUser user(std::move(steps));
+  EXPECT_EQ(run({}, [&](Db&, newsRoot&) {
+              for (const Case& c : cases) answers.push_back(gui_requester("Question", "Sure?", c.buttons, nullptr, 0, 0));
+              const FormatArguments args = {int64_t(7), std::string("\x1bx")};
+              answers.push_back(gui_requester("Lines", "\x1b" "1first %ld %s\n\nthird", "OK|Never", &args, 0, 0));
+              quitSeen = windowTitled("Brindlework")->infoQuitRequested(false);
+              answers.push_back(gui_requester("Wrapped", "a \x1b" "1b", "OK", nullptr, 300, 120));
+              expectRaise([] { gui_requester("Bad", "x", "OK", nullptr, 300, 0); }, "EPU",
+                          "gui_requester(); wrapWidth given without wrapHeight");
+            }),
+            0);
+  EXPECT_EQ(answers, (std::vector<int32_t>{1, 1, 0, 0, 1, 2, 0, 0, 1}));
+  EXPECT_TRUE(quitSeen);  // read and kept by the requester
+  EXPECT_TRUE(user.finished());
+  EXPECT_TRUE(guiWindows().empty());
+}
+
+TEST_F(GuiProgramTest, StatusWindowShowsValidationRepairAndShutdown) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [](Db& db, newsRoot& root) {
+    const int32_t feed = addFeed(db, root, "f", 1);
+    newsFeed* loaded = loadObject_newsFeed(db, feed);
+    newsItem* item = loadObject_newsItem(db, loaded->itemList->infoHeadIndex());
+    item->feedIndex = 77;  // mended by the repair
+    db.saveChangesToObject(item);
+    db.unloadObject(item);
+    db.unloadObject(loaded);
+    db.flush();
+    db.setNeedsRepair(true);
+  });
+  std::vector<std::string> shown;
+  auto record = [&] {
+    cGuiWindow* status = guiWindows().empty() ? nullptr : guiWindows().front();
+    if (!status) return;
+    std::string text(gadget<cGuiTextBox>(status, "Status")->getState().view());
+    if (shown.empty() || shown.back() != text) shown.push_back(text);
+  };
+  ScriptedUser user({
+      [&] {
+        cGuiWindowHostCore* status = guiWindows().front();
+        EXPECT_EQ(status->infoTitle().view(), "Brindlework");
+        EXPECT_TRUE(status->infoIsOpen());
+        EXPECT_EQ(status->infoWidth(), 640);
+        EXPECT_EQ(status->infoHeight(), 100);
+        EXPECT_EQ(gadget<cGuiTextBox>(status, "Status")->getState().view(), kValidating);
+        screenshot(status, "status_window");
+        cGuiWindow* requester = windowTitled("Brindlework");
+        EXPECT_EQ(labelsOf(requester), (std::vector<std::string>{"Database was repaired.",
+                                                                 "Please report this problem to:",
+                                                                 "bugs@brindlework.org"}));
+        click(requester, firstButton(requester));
+      },
+      [&] {
+        EXPECT_FALSE(guiWindows().front()->infoIsOpen());
+        screenshot(mainWindow(), "main_window");
+        closeWindow(mainWindow());
+      },
+  });
+  user.onPoll = record;
+  EXPECT_EQ(run(), 0);
+  EXPECT_TRUE(user.finished());
+  EXPECT_EQ(shown, (std::vector<std::string>{kValidating, "", "Writing outstanding changes to database...",
+                                             "Backing-up database..."}));
+  // Closed properly: no validation and no requester the next time.
+  EXPECT_EQ(runGui({[] { closeWindow(mainWindow()); }}), 0);
+}
+
+TEST_F(GuiProgramTest, ClosingTheMainWindowAsksOnlyWithTheContentsWindowOpen) {
+  makeEmptyDatabase("database.soup");
+  EXPECT_EQ(runGui({[] {
+              EXPECT_TRUE(mainWindow()->infoIsOpen());
+              EXPECT_FALSE(contentsWindow()->infoIsOpen());
+              closeWindow(mainWindow());
+            }}),
+            0);
+  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+  int questions = 0;
+  EXPECT_EQ(runGui({
+                [] {
+                  contentsWindow()->open();
+                  closeWindow(mainWindow());
+                },
+                [&] {
+                  cGuiWindow* question = windowTitled("Brindlework");
+                  EXPECT_EQ(labelsOf(question), std::vector<std::string>{"Did you really want to close Brindlework?"});
+                  ++questions;
+                  click(question, gadget<cGuiButton>(question, "No"));
+                },
+                [&] {
+                  EXPECT_TRUE(mainWindow()->infoIsOpen());
+                  closeWindow(contentsWindow());  // closes only the contents window
+                },
+                [] {
+                  EXPECT_FALSE(contentsWindow()->infoIsOpen());
+                  EXPECT_TRUE(mainWindow()->infoIsOpen());
+                  contentsWindow()->open();
+                  closeWindow(mainWindow());
+                },
+                [&] {
+                  ++questions;
+                  click(windowTitled("Brindlework"), firstButton(windowTitled("Brindlework")));
+                },
+            }),
+            0);
+  EXPECT_EQ(questions, 2);
+}
+
+TEST_F(GuiProgramTest, SignalsRunTheQuitSequence) {
+  makeEmptyDatabase("database.soup");
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    fs::remove(at("database.soup.bak_1Latest"));
+    EXPECT_EQ(runGui({[sig] { ::raise(sig); }}), 0);
+    EXPECT_EQ(output.find("EXCEPTION:"), std::string::npos) << output;
+    EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+    EXPECT_FALSE(dos::checkBreak());
+  }
+}
+
+TEST_F(GuiProgramTest, FailuresEndGuiWithoutSavingTheSelections) {
+  makeEmptyDatabase("database.soup");
+  auto savedTags = [&] {
+    std::string tags = "NIL";
+    withDatabase("database.soup", [&](Db&, newsRoot& root) {
+      if (!root.rootText5.isNil()) tags = std::string(root.rootText5.view());
+    });
+    return tags;
+  };
+  withDatabase("database.soup", [](Db& db, newsRoot& root) {
+    root.rootText5 = Str("kept");
+    db.saveChangesToObject(&root);
+  });
+  EXPECT_EQ(runGui({[] { raise("ERR", "test(); told the user"); }}), 10);
+  EXPECT_EQ(output, "");
+  EXPECT_FALSE(exists("database.soup.bak_1Latest"));
+  EXPECT_EQ(savedTags(), "kept");
+
+  // A failing disk under the quit's transaction: "FILE", 20, and the next
+  // start validates.
+  auto disk = std::make_shared<testing_io::RecordingIoBackend>();
+  setDefaultIoBackend(disk);
+  const int rc = runGui({[&] {
+    disk->log->writeError = EIO;
+    disk->log->failWriteFrom = disk->log->writes;
+    closeWindow(mainWindow());
+  }});
+  setDefaultIoBackend(nullptr);
+  EXPECT_EQ(rc, 20);
+  EXPECT_EQ(output.rfind("EXCEPTION: \"FILE\"; ", 0), 0u) << output;
+  std::vector<std::string> shown;
+  ScriptedUser user({[] { closeWindow(mainWindow()); }});
+  user.onPoll = [&] {
+    std::string text(gadget<cGuiTextBox>(guiWindows().front(), "Status")->getState().view());
+    if (shown.empty() || shown.back() != text) shown.push_back(text);
+  };
+  EXPECT_EQ(run(), 0);
+  ASSERT_FALSE(shown.empty());
+  EXPECT_EQ(shown.front(), kValidating);
+  EXPECT_EQ(savedTags(), "NIL");  // a quit stores the (empty) tag selection
+}
+
+}  // namespace
+}  // namespace bw::testing_app
