@@ -3,6 +3,7 @@
 #include "app/gui_main.h"
 
 #include "app/console_ui.h"
+#include "app/feed_list.h"
 #include "app/main_windows.h"
 #include "app/program_identity.h"
 #include "core/box.h"
@@ -79,6 +80,9 @@ class GuiLoop {
   void logOutState();
   void showReset();
   void clearShownItem();
+  void refreshFeedLists() {
+    refreshTagChooserAndFeedList(*g_.feedList, *g_.tagChooser, db_, g_.charset.get(), root_);
+  }
   bool newsListHasSelection() const { return g_.newsList->infoActive() >= 0; }
 
   cJournaledIndexedObjectSoupDatabase& db_;
@@ -92,6 +96,7 @@ class GuiLoop {
 
 void GuiLoop::prepare() {
   logOutState();
+  if (restoreTagSelection(*g_.tagChooser, root_)) refreshFeedLists();
   const bool noTag = !g_.tagChooser->cursor_gotoFirstSelected();
   g_.deselectTagsButton->setDisabled(noTag);
   g_.renameTagButton->setDisabled(noTag);
@@ -253,6 +258,7 @@ void GuiLoop::disableEnableCommand() {
     }
     transaction.finish();
   }
+  refreshFeedLists();
 }
 
 void GuiLoop::deselectTagsCommand() {
@@ -264,6 +270,7 @@ void GuiLoop::deselectTagsCommand() {
 void GuiLoop::tagChooserCommand() {
   Busy busy(g_.mainWindow);
   if (g_.tagChooser->infoSelectionCount() > 0 && g_.feedList->infoSelectionCount() > 0) deselectEveryFeed();
+  refreshFeedLists();
   const bool noTag = g_.tagChooser->infoSelectionCount() == 0;
   g_.deselectTagsButton->setDisabled(noTag);
   g_.renameTagButton->setDisabled(noTag);
@@ -274,12 +281,15 @@ void GuiLoop::feedListCommand() {
   updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, false);
   updateFeedGadgets(g_);
   if (!newsListHasSelection()) clearShownItem();
+  showFeedOptions(db_, g_.shownItem, *g_.feedList, g_.summaryIsContentsTick, g_.wrongAboutUpdatesTick,
+                  g_.filterString, g_.feedFlagTick);
 }
 
 void GuiLoop::undoSeenCommand() {
   Busy busy(g_.mainWindow);
   if (!canUndoSeen(root_)) return;
   undoSeen(g_.feedList, &g_.undoSeen, db_, root_);
+  refreshFeedLists();
   if (newsListHasSelection()) {
     const int32_t active = g_.newsList->infoActive();
     g_.newsList->cursor_gotoStart();
@@ -348,7 +358,7 @@ void gui(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, StatusWindow* 
   WindowsEnd end(db, g);
   g.mainWindow = cGuiHost::CreateGuiWindow(kMainWindowBanner);
   g.contentsWindow = cGuiHost::CreateGuiWindow("News item contents");
-  buildMainWindow(g, root);
+  buildMainWindow(g, db, root);
   buildContentsWindow(g);
   GuiLoop loop(db, root, g, statusWindow);
   loop.prepare();

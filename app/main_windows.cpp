@@ -2,6 +2,7 @@
 // gadget-state procedures.
 #include "app/main_windows.h"
 
+#include "app/feed_list.h"
 #include <cstdlib>
 
 #include "core/box.h"
@@ -54,7 +55,7 @@ bool isBlank(const Str& text) {
   return true;
 }
 
-void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g) {
+void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
   w.beginGroupVertical("Feeds");
   g.feedStatusText = w.addText("");
   w.beginGroupHorizontal(nullptr);
@@ -66,6 +67,7 @@ void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g) {
   g.tagChooser = w.beginList(1, nullptr);
   g.tagChooser->initMultiSelect(true, true)->initColumnTitles("Tag");
   g.tagChooser->setSortByColumn(0, false);
+  rebuildTagChooser(*g.tagChooser, root, g.charset.get());
   w.endList();
   g.renameTagButton = addImageButton(w, "Rename", "rename");
   w.endGroup();
@@ -82,6 +84,8 @@ void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g) {
   g.feedList = w.beginList(5, nullptr);
   g.feedList->initMultiSelect(true, true)->initColumnTitles("Name\tTags\tUpdated\tUnseen\tDownload length");
   g.feedList->setSortByUser(2, true);
+  fNewsFeeds feeds(root.firstLoadedFeed, nullptr, g.charset.get(), &db);
+  g.feedList->addEntries(feeds);
   w.endList();
   w.beginGroupHorizontal(nullptr);
   g.editButton = addImageButton(w, "Edit", "rename");
@@ -153,13 +157,13 @@ void buildNewsGroup(cGuiWindow& w, GuiGadgets& g, newsRoot& root) {
 
 }  // namespace
 
-void buildMainWindow(GuiGadgets& g, newsRoot& root) {
+void buildMainWindow(GuiGadgets& g, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
   cGuiWindow& w = *g.mainWindow;
   w.initSaveID(guiSaveId("Main"));
   w.beginGroupVertical(nullptr);
   w.beginGroupHorizontal(nullptr);
   w.beginGroupVertical(nullptr);  // left column
-  buildFeedsGroup(w, g);
+  buildFeedsGroup(w, g, db, root);
   buildSummaryGroup(w, g);
   w.endGroup();
   buildNewsGroup(w, g, root);
@@ -236,10 +240,7 @@ void joinListWithCommas(cGuiList& tagChooser, cJournaledIndexedObjectSoupDatabas
 }
 
 newsFeed* feedAtCursor(cGuiList& feedList) {
-  if (feedList.infoCount() == 0) return nullptr;
-  box* data = feedList.cursor_getDataBox();
-  if (!data || !data->isOfClass(boxPTR::kClassName)) return nullptr;
-  return static_cast<newsFeed*>(static_cast<boxPTR*>(data)->value);
+  return feedList.infoCount() == 0 ? nullptr : feedOfListEntry(feedList.cursor_getDataBox());
 }
 
 void updateFeedGadgets(GuiGadgets& g) {

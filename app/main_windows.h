@@ -110,8 +110,10 @@ struct GuiGadgets {
 };
 
 // Builds the main window (closed) in its fixed order with its initial
-// states; the lists start empty. root decides "Undo seen" (canUndoSeen).
-void buildMainWindow(GuiGadgets& g, newsRoot& root);
+// states: the tag chooser holds every tag of the loaded feeds, the feed
+// list every loaded feed, the news list nothing yet; root decides "Undo
+// seen" (canUndoSeen). g.charset must be set.
+void buildMainWindow(GuiGadgets& g, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root);
 // Builds "News item contents" (closed).
 void buildContentsWindow(GuiGadgets& g);
 

@@ -41,10 +41,11 @@ class MainWindowsTest : public ::testing::Test {
   FakeGuiClient client;
   GuiGadgets g;
   newsRoot root;
+  cJournaledIndexedObjectSoupDatabase db{0};
 };
 
 TEST_F(MainWindowsTest, MainWindowHoldsEveryGadgetInOrder) {
-  buildMainWindow(g, root);
+  buildMainWindow(g, db, root);
   buildContentsWindow(g);
   std::string tree;
   dump(g.mainWindow->infoRootGroup(), 0, tree);
@@ -147,14 +148,14 @@ TEST_F(MainWindowsTest, UndoSeenStartsEnabledWithAPreviousSeenTime) {
   EXPECT_FALSE(canUndoSeen(root));
   second.previousSeenUpToTime = 5000;
   EXPECT_TRUE(canUndoSeen(root));
-  buildMainWindow(g, root);
+  buildMainWindow(g, db, root);
   EXPECT_FALSE(g.undoSeenButton->infoDisabled());
   root.firstLoadedFeed = nullptr;
   EXPECT_FALSE(canUndoSeen(root));
 }
 
 TEST_F(MainWindowsTest, FeedGadgetsFollowTheSelection) {
-  buildMainWindow(g, root);
+  buildMainWindow(g, db, root);
   newsFeed enabled, disabled;
   disabled.disabled = true;
   g.feedList->addEntry(Str("A"), 0, false, 0, std::make_unique<boxPTR>(&enabled));
@@ -181,9 +182,8 @@ TEST_F(MainWindowsTest, FeedGadgetsFollowTheSelection) {
 }
 
 TEST_F(MainWindowsTest, BodyTextsAndNewsItemGadgets) {
-  buildMainWindow(g, root);
+  buildMainWindow(g, db, root);
   buildContentsWindow(g);
-  cJournaledIndexedObjectSoupDatabase db(0);
   newsFeed plain, summaryIsContents;
   summaryIsContents.summaryIsContents = true;
   struct {
