@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/console_ui.h"
+#include "app/feed_list.h"
 #include "app/gui_user_test_support.h"
 #include "core/exception.h"
 #include "core/raise_test_support.h"
@@ -224,6 +227,87 @@ TEST_F(GuiProgramTest, FailuresEndGuiWithoutSavingTheSelections) {
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.front(), kValidating);
   EXPECT_EQ(savedTags(), "NIL");  // a quit stores the (empty) tag selection
+}
+
+// The first column of every row, and of the selected rows.
+std::vector<std::string> names(cGuiList* list, bool selectedOnly = false) {
+  std::vector<std::string> out;
+  for (int32_t i = 0; i < list->infoCount(); ++i) {
+    const cGuiList::Row* row = list->infoEntryAt(i);
+    if (!selectedOnly || row->selected) out.emplace_back(guiListColumnField(row->label.view(), 0));
+  }
+  return out;
+}
+int32_t rowNamed(cGuiList* list, std::string_view name) {
+  for (int32_t i = 0; i < list->infoCount(); ++i)
+    if (guiListColumnField(list->infoEntryAt(i)->label.view(), 0) == name) return i;
+  ADD_FAILURE() << "no row " << name;
+  return -1;
+}
+
+TEST_F(GuiProgramTest, FeedSideCommandsAndTheSelectionsOfTheLastRun) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [](Db& db, newsRoot& root) {
+    for (auto [title, tags] : {std::pair{"A", ",a,"}, {"B", ",b,c,"}, {"C", ",ab,"}, {"D", ""}}) {
+      newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, 1));
+      if (*tags) feed->tags = Str(tags);
+      db.saveChangesToObject(feed);
+      db.unloadObject(feed);
+    }
+  });
+  auto list = [](const char* title) { return gadget<cGuiList>(mainWindow(), "", std::string(title) == "tags" ? 0 : 1); };
+  auto feedB = [&] {
+    cGuiList* feeds = list("feeds");
+    return feedOfListEntry(feeds->infoEntryAt(rowNamed(feeds, "B"))->dataBox.get());
+  };
+  EXPECT_EQ(runGui({
+                [&] {
+                  EXPECT_EQ(names(list("tags")), (std::vector<std::string>{"a", "ab", "b", "c"}));
+                  EXPECT_EQ(names(list("feeds")).size(), 4u);
+                  selectRows(list("tags"), {rowNamed(list("tags"), "a"), rowNamed(list("tags"), "b")});
+                },
+                [&] {
+                  // Tags a and b: the feed tagged b,c comes, the one tagged ab does not.
+                  std::vector<std::string> shown = names(list("feeds"));
+                  std::sort(shown.begin(), shown.end());
+                  EXPECT_EQ(shown, (std::vector<std::string>{"A", "B"}));
+                  EXPECT_FALSE(gadget<cGuiButton>(mainWindow(), " X ")->infoDisabled());
+                  selectRows(list("feeds"), {rowNamed(list("feeds"), "B")});
+                },
+                [&] {
+                  EXPECT_FALSE(gadget<cGuiButton>(mainWindow(), "Disable")->infoDisabled());
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Disable"));
+                },
+                [&] {
+                  EXPECT_TRUE(feedB()->disabled);
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Disable"));  // each press inverts
+                },
+                [&] {
+                  EXPECT_FALSE(feedB()->disabled);
+                  screenshot(mainWindow(), "main_window_feeds");
+                  closeWindow(mainWindow());
+                },
+            }),
+            0);
+  EXPECT_EQ(runGui({
+                [&] {
+                  EXPECT_EQ(names(list("tags"), true), (std::vector<std::string>{"a", "b"}));
+                  EXPECT_EQ(names(list("feeds"), true), std::vector<std::string>{"B"});
+                  gadget<cGuiCycleChoice>(mainWindow(), "")->setState(4);  // "Show ALL"
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Deselect"));
+                },
+                [&] {
+                  EXPECT_EQ(gadget<cGuiCycleChoice>(mainWindow(), "")->getState(), 0);  // "Show unseen"
+                  EXPECT_TRUE(names(list("feeds"), true).empty());
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), " X "));
+                },
+                [&] {
+                  EXPECT_TRUE(names(list("tags"), true).empty());
+                  closeWindow(mainWindow());
+                },
+            }),
+            0);
+  withDatabase("database.soup", [](Db&, newsRoot& root) { EXPECT_TRUE(root.rootText5.isNil()); });
 }
 
 }  // namespace
