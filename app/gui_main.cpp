@@ -4,6 +4,7 @@
 
 #include "app/console_ui.h"
 #include "app/feed_list.h"
+#include "app/gui_news_ui.h"
 #include "app/main_windows.h"
 #include "app/program_identity.h"
 #include "core/box.h"
@@ -33,13 +34,15 @@ class Busy {
 // Ends the windows and hands back the shown item however gui ends.
 class WindowsEnd {
  public:
-  WindowsEnd(cJournaledIndexedObjectSoupDatabase& db, GuiGadgets& g) : db_(db), g_(g) {}
+  WindowsEnd(cJournaledIndexedObjectSoupDatabase& db, GuiGadgets& g, NewsGuiWindows& windows)
+      : db_(db), g_(g), windows_(windows) {}
   ~WindowsEnd() {
     try {
       releaseShownItem(db_, g_);
     } catch (...) {
       // The database is failing already; the windows must still go.
     }
+    endUpdateWindow(g_.update, windows_);
     endGuiWindow(g_.contentsWindow);
     endGuiWindow(g_.mainWindow);
     g_.contentsWindow = g_.mainWindow = nullptr;
@@ -50,6 +53,7 @@ class WindowsEnd {
  private:
   cJournaledIndexedObjectSoupDatabase& db_;
   GuiGadgets& g_;
+  NewsGuiWindows& windows_;
 };
 
 class GuiLoop {
@@ -354,12 +358,15 @@ void gui(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, StatusWindow* 
   GuiGadgets g;
   g.charset = newSystemEncoding();
   if (!g.charset) raise("ERR", "gui(); failed to load system charset");
+  auto* ui = dynamic_cast<GuiNewsUi*>(&newsUi());
+  if (!ui) raise("BUG", "gui(); the windowed news interface is not installed");
   assignToolbarImages();
-  WindowsEnd end(db, g);
+  WindowsEnd end(db, g, ui->windows());
   g.mainWindow = cGuiHost::CreateGuiWindow(kMainWindowBanner);
   g.contentsWindow = cGuiHost::CreateGuiWindow("News item contents");
   buildMainWindow(g, db, root);
   buildContentsWindow(g);
+  g.update = buildUpdateWindow(ui->windows());
   GuiLoop loop(db, root, g, statusWindow);
   loop.prepare();
   loop.run();

@@ -140,6 +140,9 @@ TEST_F(GuiProgramTest, ClosingTheMainWindowAsksOnlyWithTheContentsWindowOpen) {
   EXPECT_EQ(runGui({[] {
               EXPECT_TRUE(mainWindow()->infoIsOpen());
               EXPECT_FALSE(contentsWindow()->infoIsOpen());
+              ASSERT_NE(windowTitled("Update feeds"), nullptr);
+              EXPECT_FALSE(windowTitled("Update feeds")->infoIsOpen());
+              EXPECT_EQ(windowTitled("Update feeds")->infoSaveID(), guiSaveId("UpdF"));
               closeWindow(mainWindow());
             }}),
             0);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "app/update_window.h"
 #include "core/charset.h"
 #include "database/soup_database.h"
 #include "gui/gui_gadgets.h"
@@ -99,6 +100,9 @@ struct GuiGadgets {
   cGuiText* contentsTitleText = nullptr;
   cGuiTextBox* contentsTextBox = nullptr;
   cGuiButton* contentsShowPreviousButton = nullptr;
+
+  // "Update feeds".
+  UpdateWindowRecord update;
 
   // Shown-item state.
   newsItem* selectedItem = nullptr;
