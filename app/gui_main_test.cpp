@@ -287,6 +287,9 @@ TEST_F(GuiProgramTest, FeedSideCommandsAndTheSelectionsOfTheLastRun) {
                 },
                 [&] {
                   EXPECT_FALSE(feedB()->disabled);
+                  static_cast<cGuiListHost*>(list("feeds"))->userTitleClicked(0);  // sort by "Name"
+                },
+                [&] {
                   screenshot(mainWindow(), "main_window_feeds");
                   closeWindow(mainWindow());
                 },
@@ -296,6 +299,8 @@ TEST_F(GuiProgramTest, FeedSideCommandsAndTheSelectionsOfTheLastRun) {
                 [&] {
                   EXPECT_EQ(names(list("tags"), true), (std::vector<std::string>{"a", "b"}));
                   EXPECT_EQ(names(list("feeds"), true), std::vector<std::string>{"B"});
+                  EXPECT_EQ(list("feeds")->infoSortByUser().column, 0);
+                  EXPECT_FALSE(list("feeds")->infoSortByUser().reverse);
                   gadget<cGuiCycleChoice>(mainWindow(), "")->setState(4);  // "Show ALL"
                   click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Deselect"));
                 },
@@ -310,7 +315,16 @@ TEST_F(GuiProgramTest, FeedSideCommandsAndTheSelectionsOfTheLastRun) {
                 },
             }),
             0);
-  withDatabase("database.soup", [](Db&, newsRoot& root) { EXPECT_TRUE(root.rootText5.isNil()); });
+  withDatabase("database.soup", [](Db& db, newsRoot& root) {
+    EXPECT_TRUE(root.rootText5.isNil());
+    root.rootText5 = Str("c,gone,b");  // a tag that vanished stops the restore
+    db.saveChangesToObject(&root);
+  });
+  EXPECT_EQ(runGui({[&] {
+              EXPECT_EQ(names(list("tags"), true), std::vector<std::string>{"c"});
+              closeWindow(mainWindow());
+            }}),
+            0);
 }
 
 }  // namespace
