@@ -85,6 +85,19 @@ TEST_F(GuiProgramTest, RequesterAnswersAndShapes) {
   EXPECT_TRUE(guiWindows().empty());
 }
 
+TEST_F(GuiProgramTest, WithoutADisplayTheRunEndsBeforeTheDatabaseIsOpened) {
+  makeEmptyDatabase("database.soup.default");
+  std::vector<std::pair<const char*, std::string>> saved;
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    if (const char* value = std::getenv(name)) saved.emplace_back(name, value);
+    ::unsetenv(name);
+  }
+  EXPECT_EQ(run(), 10);
+  for (const auto& [name, value] : saved) ::setenv(name, value.c_str(), 1);
+  EXPECT_EQ(output, "Failed to create GUI: no display to open windows on.\n");
+  EXPECT_FALSE(exists("database.soup"));
+}
+
 TEST_F(GuiProgramTest, StatusWindowShowsValidationRepairAndShutdown) {
   makeEmptyDatabase("database.soup");
   withDatabase("database.soup", [](Db& db, newsRoot& root) {

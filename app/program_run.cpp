@@ -78,7 +78,13 @@ void ProgramRun::run() {
 
 void ProgramRun::startGui() {
   newAppHost(programName);
-  appHost()->build();
+  try {
+    appHost()->build();
+  } catch (const eException& e) {
+    // No requester can tell it: the console does.
+    if (e.code() == "ERR") consolePrint("Failed to create GUI: no display to open windows on.\n");
+    throw;
+  }
   guiUi_ = std::make_unique<GuiNewsUiScope>();
   status_.create(programName);
 }
