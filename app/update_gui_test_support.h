@@ -1,6 +1,6 @@
-// app/update_gui_test_support.h - the fixture of the update window's tests:
-// the GUI host built on the offscreen platform with a scratch settings
-// folder, the news modules started, and the item tree read as text.
+// app/update_gui_test_support.h - the GUI host of the update window's tests:
+// built on the offscreen platform with a scratch settings folder, alone or
+// with the modules texts need; and the item tree read as text.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include "app/news_gui_windows.h"
@@ -21,13 +22,35 @@
 
 namespace bw::testing_app {
 
-class GuiHostTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    initMegaListModule();
-    initTranslateEngine();
-    initTranslateModule();
-    initSystemCharset();
+inline int guiWindowCount() {
+  int n = 0;
+  for (cAppResource* r = guiAppClient()->infoFirstResource(); r; r = r->infoNextResource()) ++n;
+  return n;
+}
+inline cGuiWindowHostCore* hostOf(cGuiWindow* w) { return static_cast<cGuiWindowHostCore*>(w); }
+
+// The item tree as nested text: a group as its class and members in
+// brackets, a gadget as its class and label.
+inline std::string itemTree(const cGuiItem* item) {
+  std::string name = item->className();
+  if (item->isOfClass(cGuiGroupItem::kClassName)) {
+    std::string out = name + "[";
+    for (cGuiItem* i = static_cast<const cGuiGroupItem*>(item)->infoFirst(); i; i = i->infoNext()) {
+      out += (out.back() == '[' ? "" : " ") + itemTree(i);
+    }
+    return out + "]";
+  }
+  if (item->isOfClass(cGuiLabelledItem::kClassName)) {
+    const Str& label = static_cast<const cGuiLabelledItem*>(item)->infoLabel();
+    return name + ":" + (label.isNil() ? std::string("NIL") : label.str());
+  }
+  return name;
+}
+
+// The application host with the GUI client built, for its lifetime.
+class GuiHostUp {
+ public:
+  GuiHostUp() {
     config_ = std::filesystem::temp_directory_path() / ("bw-update-" + std::to_string(getpid()));
     std::filesystem::create_directories(config_);
     setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
@@ -37,43 +60,37 @@ class GuiHostTest : public ::testing::Test {
     newAppHost("Brindlework");
     appHost()->build();
   }
-  void TearDown() override {
+  ~GuiHostUp() {
     unbuildAppHost();
     endGuiHostModule();
     endAppHost();
     std::filesystem::remove_all(config_);
+  }
+  GuiHostUp(const GuiHostUp&) = delete;
+  GuiHostUp& operator=(const GuiHostUp&) = delete;
+
+ private:
+  std::filesystem::path config_;
+};
+
+class GuiHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initMegaListModule();
+    initTranslateEngine();
+    initTranslateModule();
+    initSystemCharset();
+    host_ = std::make_unique<GuiHostUp>();
+  }
+  void TearDown() override {
+    host_.reset();
     endSystemCharset();
     endCharsetModule();
     endTranslateEngine();
     endMegaListModule();
   }
-  static int windowCount() {
-    int n = 0;
-    for (cAppResource* r = guiAppClient()->infoFirstResource(); r; r = r->infoNextResource()) ++n;
-    return n;
-  }
-  static cGuiWindowHostCore* host(cGuiWindow* w) { return static_cast<cGuiWindowHostCore*>(w); }
-
-  // The item tree as nested text: a group as its class and members in
-  // brackets, a gadget as its class and label.
-  static std::string tree(const cGuiItem* item) {
-    std::string name = item->className();
-    if (item->isOfClass(cGuiGroupItem::kClassName)) {
-      std::string out = name + "[";
-      for (cGuiItem* i = static_cast<const cGuiGroupItem*>(item)->infoFirst(); i; i = i->infoNext()) {
-        out += (out.back() == '[' ? "" : " ") + tree(i);
-      }
-      return out + "]";
-    }
-    if (item->isOfClass(cGuiLabelledItem::kClassName)) {
-      const Str& label = static_cast<const cGuiLabelledItem*>(item)->infoLabel();
-      return name + ":" + (label.isNil() ? std::string("NIL") : label.str());
-    }
-    return name;
-  }
-
+  std::unique_ptr<GuiHostUp> host_;
   NewsGuiWindows windows;
-  std::filesystem::path config_;
 };
 
 }  // namespace bw::testing_app

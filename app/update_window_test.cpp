@@ -19,7 +19,7 @@ TEST_F(UpdateWindow, BuiltClosedInOrderAndServedToTheNewsLayer) {
   EXPECT_EQ(r.window->infoSaveID(), guiSaveId("UpdF"));
   EXPECT_TRUE(r.window->infoBuilt());
   EXPECT_FALSE(r.window->infoIsOpen());
-  EXPECT_EQ(tree(r.window->infoRootGroup()),
+  EXPECT_EQ(testing_app::itemTree(r.window->infoRootGroup()),
             "cGuiGroupVerticalHost[cGuiTextHost:Feed cGuiTextHost:Status cGuiTextHost:Progress "
             "cGuiGroupHorizontalHost[cGuiGroupPageHost[cGuiGroupHorizontalHost[cGuiButtonHost:Pause] "
             "cGuiGroupHorizontalHost[cGuiButtonHost:Resume]] cGuiButtonHost:Cancel]]");
@@ -47,20 +47,20 @@ TEST_F(UpdateWindow, BuiltClosedInOrderAndServedToTheNewsLayer) {
     NewsGuiItem* expected;
   } presses[] = {{r.pauseButton, p.pauseButton}, {r.resumeButton, p.resumeButton}, {r.cancelButton, p.cancelButton}};
   for (auto& press : presses) {
-    guiNotify(press.button, host(r.window));
+    guiNotify(press.button, testing_app::hostOf(r.window));
     ChangedGuiItem e = windows.checkForChangedGuiItem();
     EXPECT_EQ(e.window, p.window);
     EXPECT_EQ(e.item, press.expected);
   }
-  guiAppClient()->queueWindowEvent(host(r.window));
+  guiAppClient()->queueWindowEvent(testing_app::hostOf(r.window));
   ChangedGuiItem close = windows.checkForChangedGuiItem();
   EXPECT_EQ(close.window, p.window);
   EXPECT_EQ(close.item, nullptr);
   EXPECT_TRUE(p.window->infoCloseRequested(false));
 
-  EXPECT_EQ(windowCount(), 1);
+  EXPECT_EQ(testing_app::guiWindowCount(), 1);
   endUpdateWindow(r, windows);
-  EXPECT_EQ(windowCount(), 0);
+  EXPECT_EQ(testing_app::guiWindowCount(), 0);
   EXPECT_EQ(r.window, nullptr);
   EXPECT_EQ(windows.hostWindow(p.window), nullptr);
   endUpdateWindow(r, windows);  // a cleared record ends nothing

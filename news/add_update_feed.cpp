@@ -84,34 +84,10 @@ class DownloadLoop {
 
  private:
   void poll() {
-    NewsUi& ui = newsUi();
-    bool paused = false;
-    int64_t pausedAt = 0;
-    while (!out_.cancelled) {
-      ChangedGuiItem e = paused ? ui.waitForChangedGuiItem() : ui.checkForChangedGuiItem();
-      if (!e.window) {
-        if (paused) continue;
-        break;
-      }
-      if (e.window != gui_->window) continue;  // other windows wait their turn
-      if (!e.item) {
-        if (e.window->infoQuitRequested(true)) out_.cancelled = true;
-        out_.windowEvent = true;
-        if (e.window->infoCloseRequested(false)) out_.cancelled = true;
-      } else if (e.item == gui_->cancelButton) {
-        out_.cancelled = true;
-      } else if (e.item == gui_->pauseButton && !paused) {
-        paused = true;
-        pausedAt = clockSeconds();
-        if (gui_->pauseResumePage) gui_->pauseResumePage->setState(1);
-        setProgressText(gui_, status_ + " (paused)");
-      } else if (e.item == gui_->resumeButton && paused) {
-        paused = false;
-        idleSince_ += clockSeconds() - pausedAt;  // paused time is no stall
-        if (gui_->pauseResumePage) gui_->pauseResumePage->setState(0);
-        setProgressText(gui_, status_);
-      }
-    }
+    ProgressPoll p;
+    idleSince_ += pollProgressWindow(*gui_, status_, p);  // paused time is no stall
+    out_.cancelled = out_.cancelled || p.cancelled;
+    out_.windowEvent = out_.windowEvent || p.windowEvent;
   }
 
   downloadFeed& downloader_;
@@ -216,6 +192,40 @@ FeedParseResult parseDocument(cJournaledIndexedObjectSoupDatabase& soup, webData
 }
 
 }  // namespace
+
+int64_t pollProgressWindow(feedProgressGui& gui, const std::string& status, ProgressPoll& poll) {
+  NewsUi& ui = newsUi();
+  bool paused = false;
+  int64_t pausedAt = 0;
+  int64_t pausedSeconds = 0;
+  while (!poll.cancelled) {
+    ChangedGuiItem e = paused ? ui.waitForChangedGuiItem() : ui.checkForChangedGuiItem();
+    if (!e.window) {
+      if (paused) continue;
+      break;
+    }
+    if (e.window != gui.window) continue;  // other windows' events are dropped
+    if (!e.item) {
+      if (e.window->infoQuitRequested(true)) poll.cancelled = true;
+      poll.windowEvent = true;
+      if (e.window->infoCloseRequested(false)) poll.cancelled = true;
+    } else if (e.item == gui.cancelButton) {
+      poll.cancelled = true;
+    } else if (e.item == gui.pauseButton && !paused) {
+      paused = true;
+      pausedAt = clockSeconds();
+      if (gui.pauseResumePage) gui.pauseResumePage->setState(1);
+      setProgressText(&gui, status + " (paused)");
+    } else if (e.item == gui.resumeButton && paused) {
+      paused = false;
+      pausedSeconds += clockSeconds() - pausedAt;
+      if (gui.pauseResumePage) gui.pauseResumePage->setState(0);
+      setProgressText(&gui, status);
+    }
+  }
+  if (paused) pausedSeconds += clockSeconds() - pausedAt;
+  return pausedSeconds;
+}
 
 void setShellProgressStream(std::FILE* stream) { gShellStream = stream; }
 void setTwitterFeedParser(SocialFeedParser parser) { gTwitterParser = parser; }

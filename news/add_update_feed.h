@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "core/charset.h"
 #include "core/str.h"
@@ -51,6 +52,20 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
 // is NIL), then " + " and feedB's name when feedB is given.
 void setProgressStatus(newsFeed* feedA, int32_t n, int32_t m, feedProgressGui* gui, const cEncoding* charset,
                        newsFeed* feedB, Text fallback);
+
+// What a poll of the progress window found.
+struct ProgressPoll {
+  bool cancelled = false;    // Cancel, or the window's close or quit request
+  bool windowEvent = false;  // a window-level event of the window arrived
+};
+
+// Takes the progress window's events until none is waiting or the poll is
+// cancelled; other windows' events are dropped. Cancel, a close request of
+// the window and the quit request cancel (the quit request is kept for the
+// caller's caller). Pause shows page 1 and status + " (paused)" and waits
+// for events until Resume (page 0, status again) or a cancel. Answers the
+// seconds spent paused (clock seam).
+int64_t pollProgressWindow(feedProgressGui& gui, const std::string& status, ProgressPoll& poll);
 
 // The parsers of the social layer's pseudo roots, registered by its modules
 // (NIL: such a document stores nothing). They take what parseRssFeed takes.

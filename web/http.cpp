@@ -573,7 +573,7 @@ int32_t cHTTP::infoProtocolError() const {
 bool cHTTP::isReady(int32_t milliseconds) {
   if (!nonBlocking_) raise("EMU", "cHTTP.isReady(); was not opened with nonBlocking=TRUE");
   if (protocol_ == kNone) raise("EMU", "cHTTP.isReady(); not open");
-  if (infoPastDeadline()) return true;
+  if (infoPastDeadline() || infoHasReadAhead()) return true;
   if (milliseconds < 0) milliseconds = 0;
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
   const int wait = static_cast<int>(std::clamp<int64_t>(left, 0, milliseconds));

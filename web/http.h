@@ -206,8 +206,13 @@ class cHTTP : public class_base {
   // The first of the two deadlines.
   std::chrono::steady_clock::time_point infoDeadline() const;
 
-  // True when the next step will not block (non-blocking requests only).
+  // True when the next step will not block (non-blocking requests only),
+  // at once when it goes on from read-ahead bytes.
   bool isReady(int32_t milliseconds);
+  // True when the answer's body can begin from bytes already read with the
+  // header: the next step needs nothing from the transport, which may stay
+  // silent (a server that holds the connection after a whole answer).
+  bool infoHasReadAhead() const { return state_ == kBodyReady; }
   // Raw read: bytes read, 0 at the end, negative on error.
   int64_t get(char* buffer, int64_t length);
   int32_t infoProtocolError() const;

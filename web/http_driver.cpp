@@ -255,7 +255,10 @@ cHTTP::Step cHTTP::bodyStep() {
     }
   }
 
-  if (!p.stop && !p.destFailed && !p.done && !p.bad && n > 0) {
+  // The step that brings the last announced byte ends the body at once: the
+  // server may hold the connection, so no further input need come.
+  const bool allArrived = known && p.count <= 0 && protocol_ != kHttps;
+  if (!p.stop && !p.destFailed && !p.done && !p.bad && n > 0 && !allArrived) {
     bodyCount_ = p.count;
     return {0, false};
   }

@@ -68,12 +68,14 @@ cHTTP* cHTTPwatcher::pollSocketless(cHTTP* from, cHTTP* upTo) {
   return nullptr;
 }
 
-// The first open request past one of its deadlines; the time to the
-// nearest deadline of the others in *wait (milliseconds, never raised).
+// The first open request past one of its deadlines or with its body to
+// begin from read-ahead bytes; the time to the nearest deadline of the
+// others in *wait (milliseconds, never raised).
 cHTTP* cHTTPwatcher::pastDeadline(int32_t* wait) {
   const auto now = std::chrono::steady_clock::now();
   for (cHTTP* h = first_; h; h = h->watchNext_) {
     if (!h->infoIsOpen() || h->state_ == cHTTP::kFailed) continue;
+    if (h->infoHasReadAhead()) return h;
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(h->infoDeadline() - now).count();
     if (left <= 0 && h->infoPastDeadline()) return h;
     if (left < *wait) *wait = static_cast<int32_t>(std::max<int64_t>(left, 0));
@@ -109,8 +111,9 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   // before the next wait: one poll serves a whole batch.
   cHTTP* result = takeFromBatch();
   if (!result) {
-    // 0. A request past a deadline is ready: its next step fails. The
-    //    wait below ends no later than the nearest deadline.
+    // 0. A request past a deadline is ready: its next step fails; so is one
+    //    whose body begins from bytes read ahead. The wait below ends no
+    //    later than the nearest deadline.
     result = pastDeadline(&timeout);
   }
   if (result) {

@@ -7,8 +7,9 @@
 // through curl, file) are asked their own isReady, before and after the
 // wait. One poll serves a batch: the requests it found ready are handed
 // out in list order before the next poll. A request past one of its
-// deadlines is handed out as ready (its next step fails), and no wait
-// outlasts the nearest deadline. A request handed out moves to the end of
+// deadlines is handed out as ready (its next step fails), and so is one
+// whose body begins from bytes read with its header; no wait outlasts the
+// nearest deadline. A request handed out moves to the end of
 // the list, so a busy request cannot starve the others.
 //
 // Invariants:

@@ -83,6 +83,38 @@ TEST(HttpWatcher, PollingStepsAnswerOnceTheirPartIsWhole) {
   EXPECT_TRUE(redirect->permanent);
 }
 
+// The server keeps the connection after the whole answer, so nothing more
+// becomes readable: a body read ahead with the header is ready to begin,
+// and the step that brings the last announced byte finishes.
+TEST(HttpWatcher, AWholeAnswerNeedsNoMoreInput) {
+  for (const char* late : {"", "dy"}) {
+    SCOPED_TRACE(late);
+    PairedRequest r;
+    cHTTPwatcher watcher;
+    watcher.add(&r.http, false);
+    r.http.saveInit(nullptr, nullptr, 1500);
+    const std::string early = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbo" + std::string(*late ? "" : "dy");
+    ASSERT_EQ(::send(r.peer, early.data(), early.size(), 0), static_cast<ssize_t>(early.size()));
+    cHTTP::Step step;
+    while (!step.finished && step.result == 0) step = r.http.saveAppend(nullptr, nullptr);
+    ASSERT_EQ(r.http.state(), cHTTP::kBodyReady);
+    EXPECT_TRUE(r.http.isReady(0));
+    EXPECT_EQ(watcher.isReady(0), &r.http);
+    httpSaveToBuffer body;
+    step = r.http.saveAppend(&body, nullptr);
+    if (*late) {
+      EXPECT_FALSE(step.finished);
+      EXPECT_EQ(watcher.isReady(0), nullptr);
+      ASSERT_EQ(::send(r.peer, late, 2, 0), 2);
+      EXPECT_EQ(watcher.isReady(1000), &r.http);
+      step = r.http.saveAppend(nullptr, nullptr);
+    }
+    EXPECT_TRUE(step.finished);
+    EXPECT_EQ(step.result, 0);
+    EXPECT_EQ(watcher.isReady(0), nullptr);
+  }
+}
+
 TEST(HttpWatcher, ConnectingRequestIsReadyWhenWritable) {
   LoopbackServer server(Reply{{"HTTP/1.0 200 OK\r\n\r\n"}}, 1);
   cHTTP http(nullptr);

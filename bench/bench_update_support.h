@@ -1,0 +1,257 @@
+// bench/bench_update_support.h - what the update benchmarks share: a corpus
+// of feeds (two thirds RSS 2.0 with content:encoded, one third Atom, 50
+// items each) written into a scratch folder, nginx serving it on 127.0.0.1
+// with a private configuration, a database seeded with the feeds, and
+// children run with their wall time, user CPU and peak RSS.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/module_registry.h"
+#include "database/journal_file.h"
+#include "news/news_module_list.h"
+#include "news/news_objects.h"
+#include "platform/clock.h"
+#include "platform/dos_env.h"
+
+extern char** environ;
+
+namespace bw::bench {
+
+namespace fs = std::filesystem;
+
+inline constexpr const char* kNewsboat = "/usr/bin/newsboat";
+inline constexpr const char* kNginx = "/usr/sbin/nginx";
+
+inline constexpr int kItems = 50;
+
+
+// About 2 KB of words for one item's text, different for every item.
+inline std::string itemText(int feed, int item) {
+  static const char* const words[] = {"reader", "feed",    "update", "archive", "morning", "report", "market",
+                                      "river",  "council", "result", "season",  "letter",  "garden", "signal"};
+  uint32_t seed = static_cast<uint32_t>(feed) * 7919u + static_cast<uint32_t>(item) * 104729u + 1u;
+  std::string text = "<p>";
+  while (text.size() < 2000) {
+    seed = seed * 1664525u + 1013904223u;
+    text += words[(seed >> 16) % std::size(words)];
+    text += (seed & 0x3f) == 0 ? ".</p><p>" : " ";
+  }
+  return text + "</p>";
+}
+
+inline std::string twoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
+// Feed f: items newest first, an hour apart; every third feed is Atom.
+inline std::string feedDocument(int f, bool atom) {
+  const std::string base = "http://bench.example/" + std::to_string(f) + "/";
+  std::string doc;
+  if (atom) {
+    doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Feed " +
+          std::to_string(f) + "</title><id>urn:feed:" + std::to_string(f) + "</id><updated>2026-06-03T10:00:00Z</updated>";
+  } else {
+    doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\" "
+          "xmlns:content=\"http://purl.org/rss/1.0/modules/content/\"><channel><title>Feed " +
+          std::to_string(f) + "</title><link>" + base + "</link><description>Feed " + std::to_string(f) +
+          "</description>";
+  }
+  for (int i = kItems; i >= 1; --i) {
+    const std::string link = base + std::to_string(i);
+    const int day = 1 + i / 24, hour = i % 24;
+    if (atom) {
+      doc += "<entry><id>" + link + "</id><title>Item " + std::to_string(i) + " of feed " + std::to_string(f) +
+             "</title><link href=\"" + link + "\"/><updated>2026-06-" + twoDigits(day) + "T" + twoDigits(hour) +
+             ":00:00Z</updated><content type=\"html\"><![CDATA[" + itemText(f, i) + "]]></content></entry>";
+    } else {
+      doc += "<item><title>Item " + std::to_string(i) + " of feed " + std::to_string(f) + "</title><link>" + link +
+             "</link><guid>" + link + "</guid><pubDate>Mon, " + twoDigits(day) + " Jun 2026 " + twoDigits(hour) +
+             ":00:00 GMT</pubDate><content:encoded><![CDATA[" + itemText(f, i) + "]]></content:encoded></item>";
+    }
+  }
+  return doc + (atom ? "</feed>" : "</channel></rss>");
+}
+
+// Writes the feeds under dir/www; answers their paths on the server.
+inline std::vector<std::string> writeFeeds(const fs::path& dir, int feeds, uint64_t* bytes) {
+  fs::create_directories(dir / "www");
+  std::vector<std::string> paths;
+  *bytes = 0;
+  for (int f = 0; f < feeds; ++f) {
+    const bool atom = f % 3 == 2;
+    const std::string path = "/" + std::to_string(f) + (atom ? ".atom" : ".rss");
+    const std::string doc = feedDocument(f, atom);
+    std::ofstream(dir / ("www" + path), std::ios::binary) << doc;
+    *bytes += doc.size();
+    paths.push_back(path);
+  }
+  return paths;
+}
+
+struct ChildRun {
+  double wall = 0, user = 0, peakMiB = 0;
+  int status = -1;  // exit code, or 128 + the signal
+};
+
+inline std::vector<std::string> environmentWith(const std::vector<std::string>& replaced) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string v = *e;
+    bool drop = v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0;
+    for (const std::string& r : replaced) drop = drop || v.rfind(r.substr(0, r.find('=') + 1), 0) == 0;
+    if (!drop) env.push_back(v);
+  }
+  env.insert(env.end(), replaced.begin(), replaced.end());
+  return env;
+}
+
+// Starts argv with env (output to /dev/null); answers the pid or -1.
+inline pid_t spawnChild(std::vector<std::string> argv, std::vector<std::string> env) {
+  std::vector<char*> args, envp;
+  for (std::string& a : argv) args.push_back(a.data());
+  for (std::string& e : env) envp.push_back(e.data());
+  args.push_back(nullptr);
+  envp.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+inline ChildRun runChild(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  ChildRun run;
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = spawnChild(argv, env);
+  if (pid < 0) return run;
+  rusage usage{};
+  int status = 0;
+  ::wait4(pid, &status, 0, &usage);
+  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.user = static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
+  run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+inline int freeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  int port = -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
+    port = ntohs(addr.sin_port);
+  ::close(fd);
+  return port;
+}
+
+inline bool accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// nginx in the foreground, one process, serving dir/www on a free loopback
+// port; its configuration, pid, log and temporary files all in dir.
+class Nginx {
+ public:
+  explicit Nginx(const fs::path& dir) : port_(freeLoopbackPort()) {
+    fs::create_directories(dir / "nginx");
+    const std::string d = dir.string();
+    std::ofstream(dir / "nginx/nginx.conf")
+        << "daemon off;\nmaster_process off;\npid " << d << "/nginx/nginx.pid;\nerror_log " << d
+        << "/nginx/error.log warn;\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
+        << "  client_body_temp_path " << d << "/nginx/body;\n  proxy_temp_path " << d << "/nginx/proxy;\n"
+        << "  fastcgi_temp_path " << d << "/nginx/fastcgi;\n"
+        << "  types { application/rss+xml rss; application/atom+xml atom; }\n  sendfile on;\n"
+        << "  server { listen 127.0.0.1:" << port_ << "; root " << d << "/www; }\n}\n";
+    pid_ = spawnChild({kNginx, "-p", d + "/nginx", "-e", d + "/nginx/error.log", "-c", d + "/nginx/nginx.conf"},
+                      environmentWith({}));
+    for (int i = 0; i < 500 && pid_ > 0 && !accepts(port_); ++i) {
+      int status = 0;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) pid_ = -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ready_ = pid_ > 0 && accepts(port_);
+  }
+  ~Nginx() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  bool ready() const { return ready_; }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  int port_;
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+// A fresh "database.soup" in progdir holding the feeds (no items yet), as
+// an earlier session of the program that added them would leave it.
+inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>& urls) {
+  bw::ModuleRegistry modules;
+  modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
+  modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
+  modules.add({"journal", bw::journalModuleInit, bw::journalModuleEnd});
+  bw::addNewsModules(modules);
+  modules.initAll();
+  const fs::path previous = fs::current_path();
+  fs::current_path(progdir);
+  bool ok = false;
+  {
+    bw::cJournaledIndexedObjectSoupDatabase db(0);
+    if (db.openNew(bw::Text("database.soup"), false, false)) {
+      auto root = std::make_unique<bw::newsRoot>();
+      root->init(&db);
+      db.setRootValue(db.createdObject(root.get()));
+      for (const std::string& url : urls) {
+        auto feed = std::make_unique<bw::newsFeed>();
+        feed->type = bw::Str(url.ends_with(".atom") ? "Atom" : "RSS 2.0");
+        feed->docFormat = bw::feedTypeToDocFormat(feed->type);
+        feed->title = bw::Str(url);
+        feed->url = bw::Str(url);
+        feed->setSoup(&db);
+        root->feedList->insertAtTail(db.createdAndUnloadObject(feed.release()));
+      }
+      db.unloadObject(root.release());
+      db.close();
+      ok = true;
+    }
+  }
+  fs::current_path(previous);
+  modules.endAll();
+  return ok;
+}
+
+}  // namespace bw::bench
