@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   bw::cJSON reader;
-  bw::JsonParseResult parsed = reader.parseDocument(text.data(), static_cast<int32_t>(size));
+  bw::JsonParseResult parsed = bw::fuzzing::parseJson(reader, std::string(text));
   if (!parsed.root || !parsed.root->head()) return 0;
   bw::FacebookRecord post = bw::facebookExtractPost(*parsed.root->head());
   if (post.item->uniqueID.isNil() || post.item->link.isNil() || post.item->title.isNil()) std::abort();

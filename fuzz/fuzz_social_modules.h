@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "core/module_registry.h"
 #include "fuzz/fuzz_text_modules.h"
@@ -12,6 +13,7 @@
 #include "platform/clock.h"
 #include "social/service_config.h"
 #include "social/twitter_module.h"
+#include "web/json_reader.h"
 
 namespace bw::fuzzing {
 
@@ -36,5 +38,11 @@ struct SocialModules {
 
 // Whether the modules are up for this input (false on the last call).
 inline bool socialModulesFor(const uint8_t* data) { return stateForInput<SocialModules>(data) != nullptr; }
+
+// The input read as JSON from a NUL-terminated copy: the reader takes a
+// length of 0 for "up to the first NUL", which the bare input may not hold.
+inline bw::JsonParseResult parseJson(bw::cJSON& reader, const std::string& text) {
+  return reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size() + 1));
+}
 
 }  // namespace bw::fuzzing

@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (key.isNil() ? copy.view() != text : key.view() != copy.view()) std::abort();
 
   bw::cJSON reader(bw::twitterEscapeTable());
-  bw::JsonParseResult parsed = reader.parseDocument(text.data(), static_cast<int32_t>(size));
+  bw::JsonParseResult parsed = bw::fuzzing::parseJson(reader, std::string(text));
   if (!parsed.root || !parsed.root->head()) return 0;
   bw::newsFeed feed;
   feed.url = bw::Str("https://twitter.com/fuzz");
