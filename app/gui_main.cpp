@@ -15,6 +15,7 @@
 #include "gui/host/gui_app_client.h"
 #include "gui/host/gui_natives.h"
 #include "news/seen_times.h"
+#include "social/log_out_window.h"
 
 namespace bw {
 namespace {
@@ -73,6 +74,7 @@ class GuiLoop {
 
   // Feed-side commands.
   void deselectCommand();
+  void logOutCommand();
   void disableEnableCommand();
   void deselectTagsCommand();
   void tagChooserCommand();
@@ -190,7 +192,7 @@ void GuiLoop::dispatch(cGuiItem* item) {
   } else if (item == g_.updateAllButton) {
     // Update all.
   } else if (item == g_.logOutButton) {
-    // Log out.
+    logOutCommand();
   } else if (item == g_.exportButton) {
     // OPML export.
   } else if (item == g_.feedInfoButton) {
@@ -247,6 +249,12 @@ void GuiLoop::deselectCommand() {
   if (g_.feedList->infoSelectionCount() == 0) return;
   deselectEveryFeed();
   showReset();
+}
+
+void GuiLoop::logOutCommand() {
+  Busy busy(g_.mainWindow);
+  if (showLogOutWindow(db_, root_)) quit_ = true;
+  logOutState();
 }
 
 void GuiLoop::disableEnableCommand() {

@@ -191,6 +191,28 @@ TEST_F(GuiProgramTest, ClosingTheMainWindowAsksOnlyWithTheContentsWindowOpen) {
   EXPECT_EQ(questions, 2);
 }
 
+TEST_F(GuiProgramTest, LogOutForgetsTheSignInAndDisablesItself) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [](Db& db, newsRoot& root) {
+    root.twitterToken = Str("token");
+    db.saveChangesToObject(&root);
+  });
+  EXPECT_EQ(runGui({
+                [] {
+                  EXPECT_FALSE(gadget<cGuiButton>(mainWindow(), "Log out")->infoDisabled());
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Log out"));
+                },
+                [] { click(windowTitled("Log out"), gadget<cGuiButton>(windowTitled("Log out"), "Log out of Twitter")); },
+                [] { closeWindow(windowTitled("Log out")); },
+                [] {
+                  EXPECT_TRUE(gadget<cGuiButton>(mainWindow(), "Log out")->infoDisabled());
+                  closeWindow(mainWindow());
+                },
+            }),
+            0);
+  withDatabase("database.soup", [](Db&, newsRoot& root) { EXPECT_TRUE(root.twitterToken.isNil()); });
+}
+
 TEST_F(GuiProgramTest, SignalsRunTheQuitSequence) {
   makeEmptyDatabase("database.soup");
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
