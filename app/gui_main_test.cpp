@@ -167,6 +167,7 @@ TEST_F(GuiProgramTest, ClosingTheMainWindowAsksOnlyWithTheContentsWindowOpen) {
                   closeWindow(mainWindow());
                 },
                 [&] {
+                  screenshot(contentsWindow(), "contents_window");
                   cGuiWindow* question = windowTitled("Brindlework");
                   EXPECT_EQ(labelsOf(question), std::vector<std::string>{"Did you really want to close Brindlework?"});
                   ++questions;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "core/box.h"
+#include "news/news_orderings.h"
 #include "database/soup_block_file.h"
 #include "platform/assigns.h"
 #include "platform/path.h"
@@ -135,6 +136,7 @@ void buildNewsGroup(cGuiWindow& w, GuiGadgets& g, newsRoot& root) {
   g.newsList = w.beginList(4, nullptr);
   g.newsList->initMultiSelect(false, false)->initColumnTitles("Date\tFeed\tTitle\tTags");
   g.newsList->initColumnAlignment("LLLL");
+  g.newsList->setSortByFunction(gCompareNewsItems);
   w.endList();
   w.beginGroupHorizontal(nullptr);
   g.filterSearchCycle = w.addCycleChoice("", chainOf(kFilterSearchLabels))->initNoWeight();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/box.h"
+#include "news/news_orderings.h"
 #include "gui/host/core/gui_host_test_support.h"
 #include "platform/assigns.h"
 #include "platform/path_test_support.h"
@@ -35,9 +36,11 @@ void dump(cGuiItem* item, int depth, std::string& out) {
 class MainWindowsTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    initNewsModule();
     g.mainWindow = client.window("Brindlework 1.2 (18.06.2017)");
     g.contentsWindow = client.window("News item contents");
   }
+  void TearDown() override { endNewsModule(); }
   FakeGuiClient client;
   GuiGadgets g;
   newsRoot root;
@@ -135,6 +138,7 @@ TEST_F(MainWindowsTest, MainWindowHoldsEveryGadgetInOrder) {
   EXPECT_EQ(g.newsList->infoColumnTitles().view(), "Date\tFeed\tTitle\tTags");
   EXPECT_EQ(g.newsList->infoColumnAlignment(), "LLLL");
   EXPECT_FALSE(g.newsList->getSelectable().multiSelect);
+  EXPECT_EQ(g.newsList->infoSorter().sorter, gCompareNewsItems);
   EXPECT_TRUE(g.showCycle->infoNoWeight());
   EXPECT_TRUE(g.filterSearchCycle->infoNoWeight());
   EXPECT_EQ(g.showCycle->infoChoices().size(), 5u);
