@@ -7,6 +7,7 @@
 #include "app/gui_news_ui.h"
 #include "app/main_windows.h"
 #include "app/program_identity.h"
+#include "app/update_feeds.h"
 #include "core/box.h"
 #include "core/exception.h"
 #include "core/system_charset.h"
@@ -14,6 +15,7 @@
 #include "gui/host/core/gui_list_host.h"
 #include "gui/host/gui_app_client.h"
 #include "gui/host/gui_natives.h"
+#include "news/feed_tags.h"
 #include "news/seen_times.h"
 #include "social/log_out_window.h"
 
@@ -74,6 +76,7 @@ class GuiLoop {
 
   // Feed-side commands.
   void deselectCommand();
+  void updateCommand(bool all);
   void logOutCommand();
   void disableEnableCommand();
   void deselectTagsCommand();
@@ -101,6 +104,7 @@ class GuiLoop {
 };
 
 void GuiLoop::prepare() {
+  showFeedCountStatus(g_.feedStatusText, *g_.feedList);
   logOutState();
   if (restoreTagSelection(*g_.tagChooser, root_)) refreshFeedLists();
   const bool noTag = !g_.tagChooser->cursor_gotoFirstSelected();
@@ -188,9 +192,9 @@ void GuiLoop::dispatch(cGuiItem* item) {
   if (item == g_.deselectButton) {
     deselectCommand();
   } else if (item == g_.updateSelectedButton) {
-    // Update selected.
+    updateCommand(false);
   } else if (item == g_.updateAllButton) {
-    // Update all.
+    if (root_.firstLoadedFeed) updateCommand(true);
   } else if (item == g_.logOutButton) {
     logOutCommand();
   } else if (item == g_.exportButton) {
@@ -251,6 +255,31 @@ void GuiLoop::deselectCommand() {
   showReset();
 }
 
+// "Update selected" (all FALSE): the selected enabled feeds, else every
+// enabled loaded feed with a chosen tag; "Update all": every enabled feed.
+void GuiLoop::updateCommand(bool all) {
+  Busy busy(g_.mainWindow);
+  g_.newsList->setDisabled(true);
+  cMegaList_class workList(false, nullptr, false);
+  auto add = [&workList](newsFeed* feed) {
+    if (!feed->disabled) workList.infoPastEnd()->beforeInsert(workList.makeFloating(feed));
+  };
+  cGuiList& feeds = *g_.feedList;
+  if (!all && feeds.infoSelectionCount() > 0) {
+    for (bool more = feeds.cursor_gotoFirstSelected(); more; more = feeds.cursor_gotoNextSelected())
+      if (newsFeed* feed = feedAtCursor(feeds)) add(feed);
+  } else {
+    for (newsFeed* feed = root_.firstLoadedFeed; feed; feed = feed->nextLoadedFeed)
+      if (all || feedHasVisibleTag(*feed, g_.tagChooser, g_.charset.get())) add(feed);
+  }
+  if (updateFeeds(workList, feeds, *g_.tagChooser, g_.mainWindow, g_.update, g_.undoSeenButton, db_,
+                  g_.charset.get(), root_))
+    quit_ = true;
+  showFeedCountStatus(g_.feedStatusText, feeds);
+  logOutState();
+  g_.newsList->setDisabled(false);
+}
+
 void GuiLoop::logOutCommand() {
   Busy busy(g_.mainWindow);
   if (showLogOutWindow(db_, root_)) quit_ = true;
@@ -270,6 +299,7 @@ void GuiLoop::disableEnableCommand() {
     }
     transaction.finish();
   }
+  showFeedCountStatus(g_.feedStatusText, *g_.feedList);
   refreshFeedLists();
 }
 
@@ -277,12 +307,14 @@ void GuiLoop::deselectTagsCommand() {
   g_.tagChooser->markAll();
   g_.tagChooser->marked_setState(false);
   if (g_.feedList->infoSelectionCount() == 0) showReset();
+  showFeedCountStatus(g_.feedStatusText, *g_.feedList);
 }
 
 void GuiLoop::tagChooserCommand() {
   Busy busy(g_.mainWindow);
   if (g_.tagChooser->infoSelectionCount() > 0 && g_.feedList->infoSelectionCount() > 0) deselectEveryFeed();
   refreshFeedLists();
+  showFeedCountStatus(g_.feedStatusText, *g_.feedList);
   const bool noTag = g_.tagChooser->infoSelectionCount() == 0;
   g_.deselectTagsButton->setDisabled(noTag);
   g_.renameTagButton->setDisabled(noTag);

@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "app/console_ui.h"
 #include "app/feed_list.h"
 #include "app/gui_user_test_support.h"
+#include "app/update_server_test_support.h"
 #include "core/exception.h"
 #include "core/raise_test_support.h"
 #include "gui/host/core/gui_native_items.h"
@@ -23,6 +25,22 @@ using Db = cJournaledIndexedObjectSoupDatabase;
 constexpr const char* kValidating = "Validating database, as it was not closed properly last time...";
 
 cGuiKeyButton* firstButton(cGuiWindow* w) { return gadget<cGuiKeyButton>(w, ""); }
+
+// The first column of every row, and of the selected rows.
+std::vector<std::string> names(cGuiList* list, bool selectedOnly = false) {
+  std::vector<std::string> out;
+  for (int32_t i = 0; i < list->infoCount(); ++i) {
+    const cGuiList::Row* row = list->infoEntryAt(i);
+    if (!selectedOnly || row->selected) out.emplace_back(guiListColumnField(row->label.view(), 0));
+  }
+  return out;
+}
+int32_t rowNamed(cGuiList* list, std::string_view name) {
+  for (int32_t i = 0; i < list->infoCount(); ++i)
+    if (guiListColumnField(list->infoEntryAt(i)->label.view(), 0) == name) return i;
+  ADD_FAILURE() << "no row " << name;
+  return -1;
+}
 
 TEST_F(GuiProgramTest, RequesterAnswersAndShapes) {
   makeEmptyDatabase("database.soup");
@@ -214,6 +232,66 @@ TEST_F(GuiProgramTest, LogOutForgetsTheSignInAndDisablesItself) {
   withDatabase("database.soup", [](Db&, newsRoot& root) { EXPECT_TRUE(root.twitterToken.isNil()); });
 }
 
+TEST_F(GuiProgramTest, UpdateSelectedTakesTheChosenTagsAndUpdateAllEveryEnabledFeed) {
+  ConnectionLog log;
+  FeedHostServer server(log, "127.0.0.1", "127.0.0.1");
+  ASSERT_TRUE(server.listening());
+  const std::string rss =
+      "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title><link>http://example.org/</link>"
+      "<item><title>News</title><link>http://example.org/1</link><guid>g1</guid></item></channel></rss>";
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+    for (auto [title, tags, disabled] : {std::tuple{"A", ",a,", false}, {"B", ",b,c,", false}, {"C", ",c,", false},
+                                         {"D", ",a,", true}}) {
+      server.put(std::string("/") + title, {rss});
+      newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, 0, disabled, server.url(std::string("/") + title)));
+      feed->tags = Str(tags);
+      db.saveChangesToObject(feed);
+      db.unloadObject(feed);
+    }
+  });
+  auto requests = [&] {
+    std::string out;
+    for (const char* path : {"/A", "/B", "/C", "/D"}) out += std::to_string(log.requestsFor(path));
+    return out;
+  };
+  auto feedStatus = [] { return std::string(gadget<cGuiText>(mainWindow(), "")->getState().view()); };
+  cGuiList* tags = nullptr;
+  bool shotMidUpdate = false;
+  ScriptedUser user({
+      [&] {
+        tags = gadget<cGuiList>(mainWindow(), "");
+        selectRows(tags, {rowNamed(tags, "a"), rowNamed(tags, "b")});
+      },
+      [&] {
+        EXPECT_EQ(feedStatus(), "2 feeds shown (plus 1 disabled)");
+        click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Update selected"));
+      },
+      [&] {
+        EXPECT_EQ(requests(), "1100");  // no feed selected: the enabled feeds of tags a and b
+        EXPECT_FALSE(windowTitled("Update feeds")->infoIsOpen());
+        EXPECT_FALSE(mainWindow()->infoBusy());
+        click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Update all"));
+      },
+      [&] {
+        EXPECT_EQ(requests(), "2210");
+        screenshot(windowTitled("Update feeds"), "update_window_after");
+        screenshot(mainWindow(), "main_window_updated");
+        closeWindow(mainWindow());
+      },
+  });
+  user.onPoll = [&] {
+    cGuiWindow* update = windowTitled("Update feeds");
+    if (shotMidUpdate || !update || !update->infoIsOpen()) return;
+    shotMidUpdate = true;
+    screenshot(update, "update_window_mid_update");
+  };
+  EXPECT_EQ(run(), 0) << output;
+  EXPECT_TRUE(user.finished());
+  EXPECT_TRUE(shotMidUpdate);
+  EXPECT_LE(log.maxOpen(), 2);
+}
+
 TEST_F(GuiProgramTest, SignalsRunTheQuitSequence) {
   makeEmptyDatabase("database.soup");
   for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
@@ -266,22 +344,6 @@ TEST_F(GuiProgramTest, FailuresEndGuiWithoutSavingTheSelections) {
   ASSERT_FALSE(shown.empty());
   EXPECT_EQ(shown.front(), kValidating);
   EXPECT_EQ(savedTags(), "NIL");  // a quit stores the (empty) tag selection
-}
-
-// The first column of every row, and of the selected rows.
-std::vector<std::string> names(cGuiList* list, bool selectedOnly = false) {
-  std::vector<std::string> out;
-  for (int32_t i = 0; i < list->infoCount(); ++i) {
-    const cGuiList::Row* row = list->infoEntryAt(i);
-    if (!selectedOnly || row->selected) out.emplace_back(guiListColumnField(row->label.view(), 0));
-  }
-  return out;
-}
-int32_t rowNamed(cGuiList* list, std::string_view name) {
-  for (int32_t i = 0; i < list->infoCount(); ++i)
-    if (guiListColumnField(list->infoEntryAt(i)->label.view(), 0) == name) return i;
-  ADD_FAILURE() << "no row " << name;
-  return -1;
 }
 
 TEST_F(GuiProgramTest, FeedSideCommandsAndTheSelectionsOfTheLastRun) {
