@@ -83,7 +83,7 @@ void refreshTagChooserAndFeedList(cGuiList& feedList, cGuiList& tagList, cJourna
 void refreshFeedListEntry(cGuiList& feedList, cGuiList& tagList, cJournaledIndexedObjectSoupDatabase& db,
                           const cEncoding* charset, newsRoot& root, int32_t labelMove, bool setLabel);
 
-// Selects the tags saved in root.selectedTags (joined by ","), each found
+// Selects the tags saved in root.rootText5 (joined by ","), each found
 // as a whole label without case, searching on from the previous one; a tag
 // not found ends the restore. FALSE (nothing selected) without saved tags.
 bool restoreTagSelection(cGuiList& tagList, newsRoot& root);

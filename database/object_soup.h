@@ -145,6 +145,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   cIndexedObject* findLoadedObject(int32_t index, int32_t addUses);
   // The table's entry at index, whatever its use count; NIL for none.
   cIndexedObject* findRegisteredObject(int32_t index);
+  // How many objects the table holds (loaded or registered): what bounds an
+  // operation's memory.
+  size_t infoTableCount() const { return table_ ? table_->infoCount() : 0; }
 
   // --- header values ------------------------------------------------------------------
   void setRootValue(int32_t value);

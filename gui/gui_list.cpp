@@ -578,10 +578,14 @@ void cGuiList::cursor_setLabel(Str label, int32_t move) {
   Row& r = row("cursor_setLabel");
   bool resort = false;
   if (fGuiListSort* sorter = infoSorter().sorter) {
+    // The row under its new label, with its own data and box: a function
+    // order may read the box.
     Row probe;
     probe.label = label;
     probe.data = r.data;
+    probe.dataBox.reset(r.dataBox.get());
     resort = compareRows(*sorter, probe, r) != 0;
+    static_cast<void>(probe.dataBox.release());
   }
   r.label = std::move(label);
   shownChanged(r, cursor_);
