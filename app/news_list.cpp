@@ -25,7 +25,7 @@ constexpr int32_t kStyleUnseen = 4;
 
 // The first n characters of name: code points in UTF-8, else bytes.
 std::string_view firstCharacters(std::string_view name, int32_t n, bool utf8) {
-  if (!utf8) return name.substr(0, static_cast<size_t>(n));
+  if (!utf8 || name.size() <= static_cast<size_t>(n)) return name.substr(0, static_cast<size_t>(n));
   int32_t at = 0;
   const int32_t length = static_cast<int32_t>(name.size());
   for (int32_t i = 0; i < n && at < length; i++) at += convertUTF8charaToUnicode(name.data(), at, length, 0).size;
