@@ -7,6 +7,8 @@
 #include <unordered_set>
 
 #include "app/feed_list.h"
+#include "app/main_windows.h"
+#include "app/update_feeds.h"
 #include "core/box.h"
 #include "core/exception.h"
 #include "core/utf8.h"
@@ -77,10 +79,6 @@ void forFeedsInPlay(cGuiList& feedList, Visit visit) {
   }
   for (bool on = feedList.cursor_gotoStart(); on; on = feedList.cursor_gotoNext(1) == 1)
     if (newsFeed* feed = feedOfListEntry(feedList.cursor_getDataBox())) visit(*feed);
-}
-
-void showNewsItemCount(cGuiText* statusText, int32_t count) {
-  if (statusText) statusText->setState(std::to_string(count) + " news items shown");
 }
 
 }  // namespace
@@ -170,7 +168,7 @@ void fillNewsItemList(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* 
     forFeedsInPlay(*feedList, [&](newsFeed& feed) { merge.seed(feed); });
     newsList.updateF(merge);
   }
-  showNewsItemCount(statusText, merge.infoCount());
+  showNewsItemCountStatus(statusText, merge.infoCount());
 }
 
 void markDuplicateItemsSeen(newsItem& item, cGuiList& newsList, cGuiList& feedList, cGuiList& tagChooser,
@@ -212,7 +210,8 @@ void markDuplicateItemsSeen(newsItem& item, cGuiList& newsList, cGuiList& feedLi
     }
     db.saveChangesToObject(&feed);
   });
-  GuiUndoSeenButton undo(undoButton);
+  UndoSeenGuiButton undo;
+  undo.button = undoButton;
   updateOldestSeenTime(root, &feedList, &undo, false);
 
   // Renew the rows whose style may have changed: down to the oldest time

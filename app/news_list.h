@@ -25,21 +25,8 @@
 #include "database/soup_database.h"
 #include "gui/gui_list.h"
 #include "news/news_objects.h"
-#include "news/seen_times.h"
 
 namespace bw {
-
-// The "Undo seen" button as the news model wants it.
-class GuiUndoSeenButton : public UndoSeenButton {
- public:
-  explicit GuiUndoSeenButton(cGuiButton* button) : button_(button) {}
-  void setDisabled(bool disabled) override {
-    if (button_) button_->setDisabled(disabled);
-  }
-
- private:
-  cGuiButton* button_;
-};
 
 struct NewsItemLine {
   Str line;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/feed_list.h"
+#include "app/main_windows.h"
 #include "news/feed_tags.h"
 #include "news/news_show_test_support.h"
 #include "news/seen_times.h"
@@ -256,7 +257,8 @@ TEST_F(NewsListTest, SeeingAnItemMovesTheSeenTimes) {
   EXPECT_EQ(a->seenUpToTime, d + 1);
   EXPECT_EQ(a->previousSeenUpToTime, d - 3 * kDay);
 
-  GuiUndoSeenButton undo(&undoButton);
+  UndoSeenGuiButton undo;
+  undo.button = &undoButton;
   undoSeen(&feedList, &undo, *db, *root);
   EXPECT_EQ(a->seenUpToTime, d - 3 * kDay);
   EXPECT_EQ(b->seenUpToTime, d - 4 * kDay);
