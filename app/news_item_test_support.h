@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/news_item_text.h"
 #include "gui/gui_gadgets.h"
+#include "gui/host/gui_app_client.h"
 #include "news/feed_parse_test_support.h"
+#include "platform/app_host.h"
 
 namespace bw::testing_app {
 
@@ -100,6 +104,44 @@ class NewsItemTest : public testing_news::FeedParseTest {
 
  private:
   bigTime added_ = 0;
+};
+
+// The same with the application built on the Qt host (offscreen), its
+// settings in a scratch folder.
+class NewsItemGuiTest : public NewsItemTest {
+ protected:
+  void SetUp() override {
+    NewsItemTest::SetUp();
+    config_ = std::filesystem::temp_directory_path() / ("bw-news-item-" + std::to_string(getpid()));
+    std::filesystem::create_directories(config_);
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) oldConfig_ = old;
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    initAppHost();
+    initGuiHostModule();
+    newAppHost("Brindlework");
+    appHost()->build();
+  }
+  void TearDown() override {
+    unbuildAppHost();
+    endGuiHostModule();
+    endAppHost();
+    std::filesystem::remove_all(config_);
+    if (oldConfig_.empty())
+      unsetenv("XDG_CONFIG_HOME");
+    else
+      setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+    NewsItemTest::TearDown();
+  }
+  static int windowCount() {
+    int n = 0;
+    for (cAppResource* r = guiAppClient()->infoFirstResource(); r; r = r->infoNextResource()) ++n;
+    return n;
+  }
+
+ private:
+  std::filesystem::path config_;
+  std::string oldConfig_;
 };
 
 }  // namespace bw::testing_app

@@ -4,8 +4,8 @@
 
 #include <set>
 #include <string_view>
-#include <utility>
 
+#include "app/main_windows.h"
 #include "core/string_procs.h"
 #include "gui/host/core/gui_native_items.h"
 #include "gui/host/gui_app_client.h"
@@ -16,31 +16,8 @@
 namespace bw {
 namespace {
 
-std::function<void(cGuiWindow&)> gInfoOpenedHook;
-
 bool startsWith(const Str& text, std::string_view prefix) {
   return !text.isNil() && text.view().substr(0, prefix.size()) == prefix;
-}
-
-bool isBlank(const Str& text) {
-  for (char c : text.view())
-    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') return false;
-  return true;
-}
-
-struct BodyTexts {
-  Str contents;
-  Str summary;
-};
-
-// The body's contents (NIL when blank) and summary; with the feed's
-// summaryIsContents and no contents, the summary serves as the contents.
-BodyTexts bodyTexts(cJournaledIndexedObjectSoupDatabase& db, newsItem& item, newsItemBody* body) {
-  if (!body) return {};
-  BodyTexts texts{body->content, body->summary};
-  if (!texts.contents.isNil() && isBlank(texts.contents)) texts.contents = Str();
-  if (texts.contents.isNil() && item.infoFeed(&db)->summaryIsContents) std::swap(texts.contents, texts.summary);
-  return texts;
 }
 
 // The older updates a chain walk has loaded: one item and its body at a
@@ -99,9 +76,11 @@ void show(cGuiTextBox* gadget, const Str& text) {
   if (gadget) gadget->setState(text.isNil() ? Text("") : Text(text));
 }
 
-}  // namespace
+// Whether display texts in charset are UTF-8 (decides what the trims take
+// as a no-break space).
+bool isUtf8Charset(const cEncoding* charset) { return charset && isUtf8Encoding(*charset); }
 
-bool isUtf8Charset(const cEncoding* charset) { return charset && charset->isOfClass(cEncodingUTF::kClassName); }
+}  // namespace
 
 Str feedDisplayText(newsFeed& feed, const cEncoding* charset, Text text, bool address) {
   if (text.isNil()) return Str();
@@ -134,7 +113,7 @@ bool renderNewsItemText(cJournaledIndexedObjectSoupDatabase& db, newsItem& item,
   newsItem* update = &item;
   newsItemBody* updateBody = body;
   for (;;) {
-    BodyTexts texts = bodyTexts(db, *update, updateBody);
+    BodyTexts texts = hasNonBlankBody(db, update, updateBody);
     Str s, c;
     if (!stopSummary && updateBody) {
       bool fromContents = texts.summary.isNil();
@@ -215,7 +194,6 @@ bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* chars
     cGuiKeyButton* ok = addKeyButton(window, "OK", 10);
     window->endGroup();
     window->build(false);
-    if (gInfoOpenedHook) gInfoOpenedHook(*window);
     for (;;) {
       GuiChange change = cGuiHost::waitForChangedGuiItem();
       if (!change.item) {
@@ -236,7 +214,5 @@ bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* chars
   endGuiWindow(window);
   return quit;
 }
-
-void setNewsItemInfoOpenedHook(std::function<void(cGuiWindow&)> hook) { gInfoOpenedHook = std::move(hook); }
 
 }  // namespace bw

@@ -17,7 +17,6 @@
 #pragma once
 
 #include <array>
-#include <functional>
 
 #include "core/charset.h"
 #include "core/str.h"
@@ -32,10 +31,6 @@ namespace bw {
 inline constexpr char kMinusRule[] = "\n------------------------------------------------------------\n";
 inline constexpr char kEqualsRule[] = "\n============================================================\n";
 inline constexpr char kClosingRule[] = "\n============================================================";
-
-// Whether display texts in charset are UTF-8 (decides what the trims take
-// as a no-break space).
-bool isUtf8Charset(const cEncoding* charset);
 
 // A stored text of the feed converted into charset through the feed's
 // document format (address: an address field, not entity-decoded); NIL for
@@ -65,9 +60,5 @@ std::array<Str, 10> newsItemInfoFields(newsItem& item, newsItemBody* body, const
 // the application's quit request; closes and ends it. TRUE only for the
 // quit request. The item's feed must be loaded (it is borrowed).
 bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* charset);
-
-// Tests: called with the info window once it is built and open, before the
-// first wait (empty: none).
-void setNewsItemInfoOpenedHook(std::function<void(cGuiWindow&)> hook);
 
 }  // namespace bw

@@ -5,7 +5,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/gui_user_test_support.h"
 #include "app/news_item_test_support.h"
+#include "gui/host/core/gui_native_items.h"
 #include "platform/time.h"
 
 namespace bw {
@@ -170,6 +172,45 @@ TEST_F(NewsItemTest, InfoFieldsInOrder) {
   EXPECT_EQ(f[5], "");
   EXPECT_EQ(f[9], "UTF-8 (stated ISO-8859-1)");
   it->olderDuplicateItemIndex = 0;
+}
+
+class NewsItemInfoWindow : public testing_app::NewsItemGuiTest {};
+
+TEST_F(NewsItemInfoWindow, OkCloseAndQuitCloseItOnlyQuitAnswersTrue) {
+  using namespace testing_app;
+  HeldItem it(*db, item(add(feed, "Storm warning for the coast", nullptr, nullptr), feed));
+  it->link = Str("http://example.org/storm");
+  it->uniqueID = Str("tag:example.org,2017:storm");
+  it->downloaded = pTime::DateTimeToBigTime(2017, 6, 18, 9, 5, 7);
+  newsItemBody body;
+  body.publishedText = Str("Sun, 18 Jun 2017 09:00:00 GMT");
+  body.encoding = Str("UTF-8");
+  body.statedEncoding = Str("ISO-8859-1");
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    std::vector<std::string> labels, values;
+    ScriptedUser user({[&] {
+      cGuiWindow* w = windowTitled("Info about news item");
+      ASSERT_NE(w, nullptr);
+      EXPECT_TRUE(w->infoIsOpen());
+      for (const char* label : kNewsItemInfoLabels) {
+        labels.push_back(label);
+        values.push_back(gadget<cGuiText>(w, label)->getState().str());
+      }
+      if (kind == 0) {
+        screenshot(w, "news_item_info_window");
+        click(w, gadget<cGuiKeyButton>(w, ""));
+      }
+      if (kind == 1) closeWindow(w);
+      if (kind == 2) guiAppClient()->killCommand();
+    }});
+    EXPECT_EQ(showNewsItemInfo(*it.get(), &body, &utf8), kind == 2);
+    EXPECT_TRUE(user.finished());
+    EXPECT_EQ(windowCount(), 0);
+    ASSERT_EQ(values.size(), 10u);
+    EXPECT_EQ(values[1], "http://example.org/storm");
+    EXPECT_EQ(values[9], "UTF-8 (stated ISO-8859-1)");
+  }
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+#include "app/feed_list.h"
+#include "app/news_item_commands.h"
+#include "app/news_list.h"
 #include "core/box.h"
 #include "core/string_procs.h"
 #include "database/soup_block_file.h"
@@ -19,6 +22,10 @@ bool isLeadingBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == 
 Str shownText(cGuiStringItem& gadget) {
   Str text = gadget.getState();
   return text.isNil() ? gadget.infoText() : text;
+}
+
+void refill(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g) {
+  fillNewsItemList(db, g.charset.get(), root, g.feedList, *g.newsList, g.newsStatusText, g.showCycle);
 }
 
 }  // namespace
@@ -95,9 +102,7 @@ void applySearchText(newsRoot& root, cGuiString& searchString) {
 
 newsFeed* singleSelectedFeed(cGuiList& feedList) {
   if (feedList.infoSelectionCount() != 1 || !feedList.cursor_gotoFirstSelected()) return nullptr;
-  box* data = feedList.cursor_getDataBox();
-  if (!data || !data->isOfClass(boxPTR::kClassName)) return nullptr;
-  return static_cast<newsFeed*>(static_cast<boxPTR*>(data)->value);
+  return feedAtCursor(feedList);
 }
 
 newsFeed* applyFilterText(cJournaledIndexedObjectSoupDatabase& db, cGuiList& feedList, cGuiString* filterString,
@@ -115,6 +120,31 @@ newsFeed* applyFilterText(cJournaledIndexedObjectSoupDatabase& db, cGuiList& fee
   db.saveChangesToObject(feed);
   transaction.finish();
   return feed;
+}
+
+void showCycleChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g) {
+  WindowBusy busy(g.mainWindow);
+  applyShowCycleState(root, g.showCycle->getState(), g.feedList, &g.undoSeen);
+  refill(db, root, g);
+}
+
+void filterSearchCycleChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g) {
+  applyFilterSearchCycle(root, *g.filterSearchCycle, g.filterSearchPage, *g.searchString);
+  refill(db, root, g);
+}
+
+void searchStringChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g) {
+  applySearchText(root, *g.searchString);
+  refill(db, root, g);
+}
+
+void filterStringChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g,
+                         cGuiString* filterString, cGuiTick* feedFlagTick) {
+  if (!applyFilterText(db, *g.feedList, filterString, feedFlagTick)) return;
+  refill(db, root, g);
+  if (!g.newsList->cursor_gotoFirstSelected()) clearShownItem(db, g);
+  showFeedOptions(db, g.shownItem, *g.feedList, g.summaryIsContentsTick, g.wrongAboutUpdatesTick, g.filterString,
+                  g.feedFlagTick);
 }
 
 }  // namespace bw

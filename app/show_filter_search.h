@@ -15,6 +15,7 @@
 
 #include <cstdint>
 
+#include "app/main_windows.h"
 #include "core/gui_list_selection.h"
 #include "core/str.h"
 #include "database/soup_database.h"
@@ -78,5 +79,16 @@ newsFeed* singleSelectedFeed(cGuiList& feedList);
 // or the tick already matching).
 newsFeed* applyFilterText(cJournaledIndexedObjectSoupDatabase& db, cGuiList& feedList, cGuiString* filterString,
                           cGuiTick* useDownloadDateTick);
+
+// The commands of the three controls: each stores what its control says
+// and refills the news list.
+void showCycleChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g);
+void filterSearchCycleChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g);
+void searchStringChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g);
+// filterString NIL: the feed-flag tick changed. After a Filter is stored
+// and the list refilled, a news list left without a selection clears the
+// shown item, and the feed's option gadgets are shown again.
+void filterStringChanged(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g,
+                         cGuiString* filterString, cGuiTick* feedFlagTick);
 
 }  // namespace bw
