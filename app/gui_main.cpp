@@ -6,7 +6,9 @@
 #include "app/feed_list.h"
 #include "app/gui_news_ui.h"
 #include "app/main_windows.h"
+#include "app/news_item_commands.h"
 #include "app/program_identity.h"
+#include "app/show_filter_search.h"
 #include "app/update_feeds.h"
 #include "core/box.h"
 #include "core/exception.h"
@@ -21,18 +23,6 @@
 
 namespace bw {
 namespace {
-
-// The main window asleep for a command's work.
-class Busy {
- public:
-  explicit Busy(cGuiWindow* window) : window_(window) { window_->setBusy(true); }
-  ~Busy() { window_->setBusy(false); }
-  Busy(const Busy&) = delete;
-  Busy& operator=(const Busy&) = delete;
-
- private:
-  cGuiWindow* window_;
-};
 
 // Ends the windows and hands back the shown item however gui ends.
 class WindowsEnd {
@@ -88,7 +78,6 @@ class GuiLoop {
   void deselectEveryFeed();
   void logOutState();
   void showReset();
-  void clearShownItem();
   void refreshFeedLists() {
     refreshTagChooserAndFeedList(*g_.feedList, *g_.tagChooser, db_, g_.charset.get(), root_);
   }
@@ -210,7 +199,7 @@ void GuiLoop::dispatch(cGuiItem* item) {
   } else if (item == g_.deleteButton) {
     // Delete the selected feeds.
   } else if (item == g_.showCycle) {
-    // Show cycle.
+    showCycleChanged(db_, root_, g_);
   } else if (item == g_.deselectTagsButton) {
     deselectTagsCommand();
   } else if (item == g_.tagChooser) {
@@ -220,36 +209,38 @@ void GuiLoop::dispatch(cGuiItem* item) {
   } else if (item == g_.feedList) {
     feedListCommand();
   } else if (item == g_.summaryIsContentsTick) {
-    // "Summary is the full Contents".
+    summaryIsContentsTicked(db_, root_, g_);
   } else if (item == g_.wrongAboutUpdatesTick) {
-    // "Wrong about news updates".
+    wrongAboutUpdatesTicked(db_, root_, g_);
   } else if (item == g_.showPreviousButton) {
-    // "Show previous update".
+    showPreviousUpdate(db_, g_);
   } else if (item == g_.filterSearchCycle) {
-    // Filter/Search cycle.
-  } else if (item == g_.filterString || item == g_.searchString || item == g_.feedFlagTick) {
-    // Filter and Search texts.
+    filterSearchCycleChanged(db_, root_, g_);
+  } else if (item == g_.searchString) {
+    searchStringChanged(db_, root_, g_);
+  } else if (item == g_.filterString || item == g_.feedFlagTick) {
+    filterStringChanged(db_, root_, g_, item == g_.filterString ? g_.filterString : nullptr, g_.feedFlagTick);
   } else if (item == g_.openButton || item == g_.closeButton) {
-    // Open or close the contents window.
+    openOrCloseContents(db_, root_, g_);
   } else if (item == g_.openLinkButton) {
-    // Open link.
+    openNewsItemLink(db_, root_, g_);
   } else if (item == g_.newsInfoButton) {
-    // News item information.
+    quit_ = newsItemInfo(g_) || quit_;
   } else if (item == g_.deleteItemButton) {
-    // Delete the news item.
+    quit_ = deleteShownNewsItem(db_, root_, g_) || quit_;
   } else if (item == g_.undoSeenButton) {
     undoSeenCommand();
   } else if (item == g_.markUnreadButton) {
-    // Mark unread.
+    markNewsItemUnread(db_, g_);
   } else if (item == g_.setMarkButton || item == g_.clearMarkButton) {
-    // Set or clear the second mark.
+    setNewsItemSecondMark(db_, g_, item == g_.setMarkButton);
   } else if (item == g_.newsList) {
-    // The news list.
+    newsListChanged(db_, root_, g_);
   }
 }
 
 void GuiLoop::deselectCommand() {
-  Busy busy(g_.mainWindow);
+  WindowBusy busy(g_.mainWindow);
   if (g_.feedList->infoSelectionCount() == 0) return;
   deselectEveryFeed();
   showReset();
@@ -258,7 +249,7 @@ void GuiLoop::deselectCommand() {
 // "Update selected" (all FALSE): the selected enabled feeds, else every
 // enabled loaded feed with a chosen tag; "Update all": every enabled feed.
 void GuiLoop::updateCommand(bool all) {
-  Busy busy(g_.mainWindow);
+  WindowBusy busy(g_.mainWindow);
   g_.newsList->setDisabled(true);
   cMegaList_class workList(false, nullptr, false);
   auto add = [&workList](newsFeed* feed) {
@@ -281,14 +272,14 @@ void GuiLoop::updateCommand(bool all) {
 }
 
 void GuiLoop::logOutCommand() {
-  Busy busy(g_.mainWindow);
+  WindowBusy busy(g_.mainWindow);
   if (showLogOutWindow(db_, root_)) quit_ = true;
   logOutState();
 }
 
 void GuiLoop::disableEnableCommand() {
   if (g_.feedList->infoSelectionCount() == 0) return;
-  Busy busy(g_.mainWindow);
+  WindowBusy busy(g_.mainWindow);
   {
     SoupTransaction transaction(db_.infoBlockFile());
     for (bool more = g_.feedList->cursor_gotoFirstSelected(); more; more = g_.feedList->cursor_gotoNextSelected()) {
@@ -311,7 +302,7 @@ void GuiLoop::deselectTagsCommand() {
 }
 
 void GuiLoop::tagChooserCommand() {
-  Busy busy(g_.mainWindow);
+  WindowBusy busy(g_.mainWindow);
   if (g_.tagChooser->infoSelectionCount() > 0 && g_.feedList->infoSelectionCount() > 0) deselectEveryFeed();
   refreshFeedLists();
   showFeedCountStatus(g_.feedStatusText, *g_.feedList);
@@ -324,13 +315,13 @@ void GuiLoop::feedListCommand() {
   if (!g_.feedList->infoChangedFlag(false)) return;
   updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, false);
   updateFeedGadgets(g_);
-  if (!newsListHasSelection()) clearShownItem();
+  if (!newsListHasSelection()) clearShownItem(db_, g_);
   showFeedOptions(db_, g_.shownItem, *g_.feedList, g_.summaryIsContentsTick, g_.wrongAboutUpdatesTick,
                   g_.filterString, g_.feedFlagTick);
 }
 
 void GuiLoop::undoSeenCommand() {
-  Busy busy(g_.mainWindow);
+  WindowBusy busy(g_.mainWindow);
   if (!canUndoSeen(root_)) return;
   undoSeen(g_.feedList, &g_.undoSeen, db_, root_);
   refreshFeedLists();
@@ -362,13 +353,6 @@ void GuiLoop::showReset() {
   updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, true);
 }
 
-void GuiLoop::clearShownItem() {
-  releaseShownItem(db_, g_);
-  updateNewsItemMarkGadgets(nullptr, g_.markUnreadButton, g_.setClearMarkPage);
-  updateNewsItemGadgets(db_, g_);
-  g_.summaryTitleText->setState("");
-  g_.summaryTextBox->setState("");
-}
 
 void GuiLoop::quitSequence() {
   joinListWithCommas(*g_.tagChooser, db_, root_);
