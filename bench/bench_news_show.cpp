@@ -18,13 +18,13 @@
 #include <sqlite3.h>
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "bench/bench_news_support.h"
+#include "bench/bench_time_ratio.h"
 #include "core/string_procs.h"
 #include "news/news_filter.h"
 #include "news/news_load.h"
@@ -301,47 +301,21 @@ void BM_SqliteOrderedWalk(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteOrderedWalk)->Unit(benchmark::kMillisecond);
 
-// Prints, after the table, peer time / our time for each pair with its
-// target (for the walk: the bare walk's time / ours, at least 1/1.2).
-class TimeRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) ms_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    struct Pair {
-      const char *what, *ours, *theirs;
-      double target;
-    } pairs[] = {
-        {"merge, first 100 rows vs LIMIT 100", "BM_NewsShowMerge/100", "BM_SqliteMerge/100", 1.0},
-        {"merge, whole list vs no LIMIT", "BM_NewsShowMerge/0", "BM_SqliteMerge/0", 1.0},
-        {"Filter, 10 terms vs LIKE", "BM_NewsShowMatchFilter", "BM_SqliteLikeFilter", 2.0},
-        {"walk vs bare load walk", "BM_NewsShowWalkAll", "BM_NewsShowBareLoadWalk", 1 / 1.2},
-        {"walk vs bare header walk", "BM_NewsShowWalkAll", "BM_NewsShowBareHeaderWalk", 0},
-        {"walk vs ordered SELECT", "BM_NewsShowWalkAll", "BM_SqliteOrderedWalk", 0},
-    };
-    std::printf("\n%-40s %10s %10s %7s %7s\n", "CPU ms per pass", "ours", "peer", "ratio", "target");
-    for (const Pair& p : pairs) {
-      if (!ms_.count(p.ours) || !ms_.count(p.theirs)) continue;
-      double ours = ms_[p.ours], theirs = ms_[p.theirs];
-      std::printf("%-40s %10.2f %10.2f %7.2f", p.what, ours, theirs, theirs / ours);
-      if (p.target > 0) std::printf(" %7.2f %s", p.target, theirs / ours >= p.target ? "met" : "not met");
-      std::printf("\n");
-    }
-  }
-
- private:
-  std::map<std::string, double> ms_;
-};
-
 }  // namespace
 }  // namespace bw
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  bw::TimeRatioReporter reporter;
+  // Peer time / our time for each pair with its target (for the walk: the
+  // bare walk's time / ours, at least 1/1.2).
+  bw::bench::TimeRatioReporter reporter({
+      {"merge, first 100 rows vs LIMIT 100", "BM_NewsShowMerge/100", "BM_SqliteMerge/100", 1.0},
+      {"merge, whole list vs no LIMIT", "BM_NewsShowMerge/0", "BM_SqliteMerge/0", 1.0},
+      {"Filter, 10 terms vs LIKE", "BM_NewsShowMatchFilter", "BM_SqliteLikeFilter", 2.0},
+      {"walk vs bare load walk", "BM_NewsShowWalkAll", "BM_NewsShowBareLoadWalk", 1 / 1.2},
+      {"walk vs bare header walk", "BM_NewsShowWalkAll", "BM_NewsShowBareHeaderWalk", 0},
+      {"walk vs ordered SELECT", "BM_NewsShowWalkAll", "BM_SqliteOrderedWalk", 0},
+  });
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   delete bw::newsHolder();

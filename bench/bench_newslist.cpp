@@ -37,29 +37,6 @@ constexpr int kPerFeed = 2000;
 constexpr bigTime kNow = 825681600;
 constexpr bigTime kSpan = 60 * 86400;
 
-// Every <title> text of the corpus feeds (a few synthetic ones without them).
-std::vector<std::string> corpusTitles() {
-  std::set<std::string> titles;
-  const std::filesystem::path root = std::string(BRINDLEWORK_TESTDATA_DIR) + "/feeds";
-  std::error_code error;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, error);
-       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->path().extension() != ".xml") continue;
-    const std::string text = bench::readWholeFile(it->path());
-    for (size_t at = text.find("<title>"); at != std::string::npos; at = text.find("<title>", at)) {
-      at += 7;
-      const size_t end = text.find("</title>", at);
-      if (end == std::string::npos || end - at > 200) continue;
-      std::string title = text.substr(at, end - at);
-      if (title.find_first_of("<&\n") == std::string::npos && !title.empty()) titles.insert(title);
-    }
-  }
-  if (titles.empty()) {
-    for (int i = 0; i < 100; i++) titles.insert("News item title number " + std::to_string(i));
-  }
-  return {titles.begin(), titles.end()};
-}
-
 void startModules() {
   static ModuleRegistry modules = [] {
     ModuleRegistry m;
@@ -90,7 +67,7 @@ struct NewsLists {
     exec("BEGIN");
     sqlite3_stmt* feedRow = prepare("INSERT INTO feeds VALUES(?, ?, ?)");
     sqlite3_stmt* itemRow = prepare("INSERT INTO items VALUES(?, ?, ?, ?, ?, ?)");
-    const std::vector<std::string> titles = corpusTitles();
+    const std::vector<std::string> titles = bench::corpusTitles();
     std::mt19937 rng(18);
     newsFeed** link = &root.firstLoadedFeed;
     for (int f = 0; f < kFeeds; ++f) {

@@ -1,0 +1,293 @@
+// bench/bench_news_filter.cpp - the news list refills that the Search and
+// Filter controls perform, against SQLite, and the contents text of a long
+// chain of updates:
+//   1. the refill after a Search word is typed: 200 feeds x 2,000 stored
+//      items (titles from the feed corpora) under "Show ALL", every item
+//      that passes the Search made into its row and merged into the list,
+//      against one SQLite table answering "SELECT ... WHERE lower(title)
+//      LIKE '%term%' ORDER BY published DESC" with each answer made into the
+//      same row text;
+//   2. the refill after a Filter word: the same with every feed's Filter
+//      set, against "... NOT LIKE ...";
+//   3. renderNewsItemText of the newest of a 50-update Twitter chain (no
+//      text stops the walk), target under 16 ms.
+// Each case runs interleaved with its peer; the ratios (peer time / our
+// time, 1 or above meets the target) print at the end, in CPU time.
+#include <benchmark/benchmark.h>
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/news_item_text.h"
+#include "app/news_list.h"
+#include "app/show_filter_search.h"
+#include "bench/bench_news_support.h"
+#include "bench/bench_testdata.h"
+#include "bench/bench_time_ratio.h"
+#include "core/charset.h"
+#include "gui/gui_list.h"
+#include "news/news_load.h"
+#include "news/news_module_list.h"
+#include "news/news_orderings.h"
+#include "platform/time.h"
+
+namespace bw {
+namespace {
+
+constexpr int kFeeds = 200;
+constexpr int kPerFeed = 2000;
+constexpr int kChain = 50;
+constexpr bigTime kNow = 825681600;
+constexpr bigTime kSpan = 400 * 86400;
+const char kTerm[] = "news";
+
+void startModules() {
+  static ModuleRegistry modules = [] {
+    ModuleRegistry m;
+    addNewsModules(m);
+    m.initAll();
+    return m;
+  }();
+}
+
+struct Row {
+  int feed;
+  bigTime published;
+  std::string title;
+};
+
+// 200 feeds of 2,000 items, published over 400 days, newest first, in a
+// soup; the same rows for SQLite; and a feed holding one 50-update chain.
+struct NewsDatabase {
+  std::string dir = bench_news::makeScratchDir("BenchNewsFilter");
+  std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db;
+  newsRoot root;
+  cEncodingUTF utf8;
+  std::vector<Row> rows;
+  newsFeed* chainFeed = nullptr;
+  int32_t chainNewest = 0;
+
+  NewsDatabase() {
+    startModules();
+    utf8.load("UTF-8");
+    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
+    if (!db->openNew(Text("BenchNewsFilter:/news.soup"), false, false)) std::abort();
+    root.fixedShowPeriod = true;
+    root.showLimitTime = kDateUnset;  // "Show ALL"
+    std::vector<std::string> titles = bench::corpusTitles();
+    size_t next = 0;
+    for (int f = 0; f < kFeeds; ++f) {
+      newsFeed* feed = makeFeed("RSS 2.0", "Feed " + std::to_string(f));
+      for (int done = 0; done < kPerFeed;) {
+        int32_t t = db->beginTransaction();
+        for (int i = 0; i < 50 && done < kPerFeed; ++i, ++done) {
+          const std::string& title = titles[next++ % titles.size()];
+          bigTime published = kNow - kSpan * done / kPerFeed - f;
+          feed->itemList->insertAtTail(storeItem(feed, title, published, 0, 0));
+          rows.push_back({f, published, title});
+        }
+        db->finishTransaction(t);
+      }
+      db->flush();  // one commit a feed
+    }
+    makeChain();
+    db->flush();
+  }
+  ~NewsDatabase() {
+    for (newsFeed* f = root.firstLoadedFeed; f;) {
+      newsFeed* after = f->nextLoadedFeed;
+      db->unloadObject(f);
+      f = after;
+    }
+    db->close();
+    std::filesystem::remove_all(dir);
+  }
+  newsFeed* makeFeed(const char* type, const std::string& name) {
+    auto* feed = new newsFeed;
+    feed->type = Str(type);
+    feed->title = Str(name);
+    feed->docFormat = feedTypeToDocFormat(feed->type);
+    feed->seenUpToTime = kNow - kSpan;
+    feed->setSoup(db.get());
+    db->createdObject(feed);
+    feed->nextLoadedFeed = root.firstLoadedFeed;
+    root.firstLoadedFeed = feed;
+    return feed;
+  }
+  int32_t storeItem(newsFeed* feed, const std::string& title, bigTime published, int32_t older, int32_t newest,
+                    const char* text = nullptr) {
+    auto* body = new newsItemBody;
+    if (text) body->content = Str(text);
+    body->contentFormat = kFormatHTML;
+    auto* item = new newsItem;
+    item->title = Str(title);
+    item->published = published;
+    item->updated = item->downloaded = kDateUnset;
+    item->feedIndex = feed->infoSoupIndex();
+    item->bodyIndex = db->createdAndUnloadObject(body);
+    item->olderDuplicateItemIndex = older;
+    item->newestDuplicateItemIndex = newest;
+    return db->createdAndUnloadObject(item);
+  }
+  // A Twitter feed whose one chain has 50 updates of a tweet's length.
+  void makeChain() {
+    chainFeed = makeFeed("RSS 2.0", "Chain");
+    chainFeed->type = Str("Twitter");  // the walk: no stop at line feeds
+    int32_t t = db->beginTransaction();
+    int32_t older = 0, oldest = 0;
+    for (int i = 0; i < kChain; ++i) {
+      std::string text = "Update " + std::to_string(i) +
+                         " of a <b>story</b> that keeps changing,\nwith a <a href=\"http://example.org/\">link</a>";
+      older = storeItem(chainFeed, "Story", kNow - kChain + i, older, 0, text.c_str());
+      if (i == 0) oldest = older;
+    }
+    chainNewest = older;
+    HeldItem first(*db, loadObject_newsItem2(*db, oldest, chainFeed));
+    first->newestDuplicateItemIndex = chainNewest;
+    db->saveChangesToObject(first.get());
+    db->finishTransaction(t);
+  }
+};
+
+NewsDatabase*& newsHolder() {
+  static NewsDatabase* n = nullptr;
+  return n;
+}
+NewsDatabase& news() {
+  if (!newsHolder()) newsHolder() = new NewsDatabase;
+  return *newsHolder();
+}
+
+// The main window's news list, neutral (no toolkit), ordered as the main
+// window orders it.
+struct NewsListGadget {
+  cGuiWindow window;
+  cGuiList list{&window, 4, ""};
+  NewsListGadget() {
+    list.initMultiSelect(false, false);
+    list.setSortByFunction(gCompareNewsItems);
+  }
+};
+
+// --- 1 and 2: the refills ------------------------------------------------------------------
+
+void refill(benchmark::State& state, bool search) {
+  NewsDatabase& n = news();
+  setSearchWords(n.root, search ? Text(kTerm) : Text(nullptr));
+  for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(search ? nullptr : kTerm);
+  cGuiWindow feedWindow;
+  cGuiList feeds(&feedWindow, 5, "");  // nothing selected: every feed in play
+  feeds.initMultiSelect(true, true);
+  for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed)
+    if (f != n.chainFeed) feeds.addEntry(Str("feed"), 0, false, 0, std::make_unique<boxPTR>(f));
+  for (auto _ : state) {
+    state.PauseTiming();
+    NewsListGadget gadget;  // each pass fills an empty list
+    state.ResumeTiming();
+    fillNewsItemList(*n.db, &n.utf8, n.root, &feeds, gadget.list, nullptr, nullptr);
+    state.counters["rows"] = gadget.list.infoCount();
+  }
+  setSearchWords(n.root, nullptr);
+  for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(nullptr);
+}
+void BM_SearchRefill(benchmark::State& state) { refill(state, true); }
+void BM_FilterRefill(benchmark::State& state) { refill(state, false); }
+
+// The rows in SQLite, in a file beside the soup, with an index on the date.
+struct SqliteNews {
+  sqlite3* db = nullptr;
+  std::string path = news().dir + "/news.sqlite";
+  SqliteNews() {
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "CREATE TABLE items(feed TEXT, published INTEGER, title TEXT, tags TEXT)", nullptr, nullptr,
+                 nullptr);
+    sqlite3_exec(db, "CREATE INDEX items_date ON items(published)", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    sqlite3_stmt* insert = nullptr;
+    sqlite3_prepare_v2(db, "INSERT INTO items VALUES(?, ?, ?, NULL)", -1, &insert, nullptr);
+    for (const Row& r : news().rows) {
+      std::string feed = "Feed " + std::to_string(r.feed);
+      sqlite3_bind_text(insert, 1, feed.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int64(insert, 2, r.published);
+      sqlite3_bind_text(insert, 3, r.title.c_str(), -1, SQLITE_STATIC);
+      sqlite3_step(insert);
+      sqlite3_reset(insert);
+    }
+    sqlite3_finalize(insert);
+    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  ~SqliteNews() { sqlite3_close(db); }
+  // The answers made into row texts ("Date\tFeed\tTitle\tTags").
+  std::vector<std::string> run(const char* sql) {
+    std::vector<std::string> lines;
+    sqlite3_stmt* s = nullptr;
+    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
+    Str date = Str::withCapacity(19);
+    while (sqlite3_step(s) == SQLITE_ROW) {
+      pTime::formatBigTime(date, sqlite3_column_int64(s, 1), false, false);
+      std::string line(date.view());
+      line += '\t';
+      line += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+      line += '\t';
+      line += reinterpret_cast<const char*>(sqlite3_column_text(s, 2));
+      line += '\t';
+      lines.push_back(std::move(line));
+    }
+    sqlite3_finalize(s);
+    return lines;
+  }
+};
+SqliteNews& sqliteNews() {
+  static SqliteNews q;
+  return q;
+}
+
+void sqliteRefill(benchmark::State& state, bool search) {
+  SqliteNews& q = sqliteNews();
+  std::string sql = std::string("SELECT feed, published, title FROM items WHERE lower(title) ") +
+                    (search ? "LIKE" : "NOT LIKE") + " '%" + kTerm + "%' ORDER BY published DESC";
+  for (auto _ : state) state.counters["rows"] = static_cast<double>(q.run(sql.c_str()).size());
+}
+void BM_SqliteSearchRefill(benchmark::State& state) { sqliteRefill(state, true); }
+void BM_SqliteFilterRefill(benchmark::State& state) { sqliteRefill(state, false); }
+
+// Interleaved: each of ours beside its peer.
+BENCHMARK(BM_SearchRefill)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteSearchRefill)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FilterRefill)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteFilterRefill)->Unit(benchmark::kMillisecond);
+
+// --- 3. a long chain's text ------------------------------------------------------------------
+
+void BM_RenderChainOf50(benchmark::State& state) {
+  NewsDatabase& n = news();
+  HeldItem newest(*n.db, loadObject_newsItem2(*n.db, n.chainNewest, n.chainFeed));
+  newsItemBody* body = loadObject_newsItemBody(*n.db, newest->bodyIndex);
+  cGuiText title("");
+  cGuiTextBox summary(""), contents("");
+  for (auto _ : state)
+    renderNewsItemText(*n.db, *newest.get(), body, &n.utf8, &title, &summary, &title, &contents);
+  state.counters["bytes"] = contents.getState().length();
+  n.db->unloadObject(body);
+}
+BENCHMARK(BM_RenderChainOf50)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace bw
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  bw::bench::TimeRatioReporter reporter({
+      {"Search refill vs LIKE", "BM_SearchRefill", "BM_SqliteSearchRefill", 1.0},
+      {"Filter refill vs NOT LIKE", "BM_FilterRefill", "BM_SqliteFilterRefill", 1.0},
+      {"render, 50-update chain", "BM_RenderChainOf50", "", 16},
+  });
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  delete bw::newsHolder();
+  return 0;
+}
