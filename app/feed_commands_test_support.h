@@ -5,22 +5,29 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
-
 #include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "app/app_test_support.h"
+#include "app/feed_list.h"
+#include "app/gui_user_test_support.h"
+#include "app/update_window.h"
 #include "database/object_soup.h"
 #include "gui/gui_list.h"
 #include "gui/gui_test_support.h"
+#include "gui/host/core/gui_native_items.h"
 #include "gui/host/gui_app_client.h"
 #include "platform/app_host.h"
 #include "news/ui_seam_test_support.h"
 #include "platform/spawn.h"
+#include "web/http_test_support.h"
 
 namespace bw::testing_app {
 
@@ -126,36 +133,161 @@ class GuiSession {
   GuiSession& operator=(const GuiSession&) = delete;
 };
 
-// A feed list as the main window's: one row per loaded feed, its data box
-// the feed, multiple selection.
-class FeedListFixture {
+// What a user types or ticks: the gadget's new state, and its change
+// reported unless the toolkit reported it already.
+inline void reportChange(cGuiWindow* window, cGuiItem* item, size_t queuedBefore) {
+  if (guiAppClient()->infoQueued() == queuedBefore) guiNotify(item, static_cast<cGuiWindowHostCore*>(window));
+}
+inline void type(cGuiWindow* window, std::string_view label, const std::string& text) {
+  auto* item = gadget<cGuiStringItem>(window, label);
+  ASSERT_NE(item, nullptr) << label;
+  const size_t before = guiAppClient()->infoQueued();
+  item->setState(Text(text));
+  reportChange(window, item, before);
+}
+inline void tick(cGuiWindow* window, std::string_view label, bool state) {
+  auto* item = gadget<cGuiTick>(window, label);
+  ASSERT_NE(item, nullptr) << label;
+  const size_t before = guiAppClient()->infoQueued();
+  item->setState(state);
+  reportChange(window, item, before);
+}
+inline cGuiKeyButton* okButton(cGuiWindow* window) { return gadget<cGuiKeyButton>(window, "OK"); }
+
+}  // namespace bw::testing_app
+
+namespace bw::testing_app {
+
+// The main window's two lists as gui keeps them (neutral lists, sorted as
+// the main window sorts them) and a main window to size dialogs from.
+class MainLists {
  public:
-  explicit FeedListFixture(newsRoot& root, const cEncoding& charset) : list(&window, 1, nullptr) {
-    list.initMultiSelect(true, true);
-    for (newsFeed* f = root.firstLoadedFeed; f; f = f->nextLoadedFeed)
-      list.addEntry(Str(f->infoName(&charset).view()), 0, false, 0, std::make_unique<boxPTR>(f), false);
+  MainLists(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const cEncoding& charset)
+      : db_(db), root_(root), charset_(charset) {
+    tags.initMultiSelect(true, true);
+    tags.setSortByColumn(0, false);
+    feeds.initMultiSelect(true, true);
+    feeds.setSortByUser(0, false);
+    mainWindow = cGuiHost::CreateGuiWindow("Main");
+    mainWindow->beginGroupVertical(nullptr);
+    statusText = mainWindow->addText("");
+    mainWindow->endGroup();
+    mainWindow->build(true);
+    mainWindow->setSize(1600, 900);
+    refresh();
   }
-  // Selects the rows at these positions, leaving the cursor at cursorAt.
-  void select(std::initializer_list<int32_t> rows, int32_t cursorAt) {
-    for (int32_t r : rows) {
-      list.cursor_gotoStart();
-      list.cursor_gotoNext(r);
-      list.cursor_setState(true);
-    }
-    list.cursor_gotoStart();
-    list.cursor_gotoNext(cursorAt);
-  }
-  std::vector<std::string> labels() {
+  ~MainLists() { endGuiWindow(mainWindow); }
+  MainLists(const MainLists&) = delete;
+  MainLists& operator=(const MainLists&) = delete;
+
+  void refresh() { refreshTagChooserAndFeedList(feeds, tags, db_, &charset_, root_); }
+  static std::vector<std::string> firstColumns(cGuiList& list, bool selectedOnly) {
     std::vector<std::string> out;
-    if (list.infoSize() == 0) return out;
-    list.cursor_gotoStart();
-    do out.emplace_back(list.cursor_getLabel().view());
-    while (list.cursor_gotoNext(1) == 1);
+    bool on = selectedOnly ? list.cursor_gotoFirstSelected() : list.infoSize() > 0 && list.cursor_gotoStart();
+    while (on) {
+      out.emplace_back(guiListColumnField(list.cursor_infoLabel().view(), 0));
+      on = selectedOnly ? list.cursor_gotoNextSelected() : list.cursor_gotoNext(1) == 1;
+    }
     return out;
   }
+  std::vector<std::string> feedNames() { return firstColumns(feeds, false); }
+  std::vector<std::string> selectedNames() { return firstColumns(feeds, true); }
+  std::vector<std::string> selectedTags() { return firstColumns(tags, true); }
+  static void selectIn(cGuiList& list, const std::vector<std::string>& names) {
+    list.markAll();
+    list.marked_setState(false);
+    if (list.infoSize() == 0 || !list.cursor_gotoStart()) return;
+    do {
+      std::string first(guiListColumnField(list.cursor_infoLabel().view(), 0));
+      list.cursor_setMarked(std::find(names.begin(), names.end(), first) != names.end());
+    } while (list.cursor_gotoNext(1) == 1);
+    list.marked_setState(true);
+  }
+  void select(const std::vector<std::string>& names) { selectIn(feeds, names); }
+  void selectTags(const std::vector<std::string>& names) { selectIn(tags, names); }
 
-  NeutralGuiWindow window;
-  cGuiList list;
+  cGuiList tags{nullptr, 1, "Tag"};
+  cGuiList feeds{nullptr, 5, nullptr};
+  cGuiWindow* mainWindow;
+  cGuiText* statusText;  // the feed count line
+
+ private:
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsRoot& root_;
+  const cEncoding& charset_;
+};
+
+}  // namespace bw::testing_app
+
+namespace bw::testing_app {
+
+inline constexpr int kFeedServerConnections = 32;
+// A Twitter timeline, which the tests cannot open (the social layer is not
+// started): no downloader, and no update to tell why.
+inline constexpr char kDead[] = "http://twitter.com/nobody";
+
+inline std::string servedRss(const std::string& title) {
+  std::string body = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>" + title +
+                     "</title><link>http://example.org/</link><item><title>One</title><link>http://example.org/1"
+                     "</link><guid>http://example.org/1</guid></item></channel></rss>";
+  return "HTTP/1.0 200 OK\r\nContent-Type: application/rss+xml\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+// Serves /a.rss as "Feed A", /b.rss as "Feed B", anything else as 404.
+class FeedServer {
+ public:
+  FeedServer()
+      : server_(
+            [](const std::string& request, int) {
+              if (request.starts_with("GET /a.rss")) return test::Reply{{servedRss("Feed A")}};
+              if (request.starts_with("GET /b.rss")) return test::Reply{{servedRss("Feed B")}};
+              return test::Reply{{"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"}};
+            },
+            kFeedServerConnections) {}
+  // Ends the server's run: empty connections until it has served them all.
+  ~FeedServer() {
+    while (server_.requests().size() < static_cast<size_t>(kFeedServerConnections)) {
+      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in a{};
+      a.sin_family = AF_INET;
+      a.sin_port = htons(static_cast<uint16_t>(server_.port()));
+      a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+      ::close(fd);
+      if (!connected) break;
+    }
+  }
+  std::string url(const std::string& path) { return server_.url(path); }
+
+ private:
+  test::LoopbackServer server_;
+};
+
+// The feed command tests with the GUI up: the main window's lists, the
+// update window as gui builds it, a scripted interface and a feed server.
+class MainWindowTest : public FeedCommandTest {
+ protected:
+  void withMain(const std::function<void(cJournaledIndexedObjectSoupDatabase&, newsRoot&, MainLists&,
+                                         UpdateWindowRecord&)>& fn) {
+    withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+      GuiSession gui;
+      MainLists lists(db, root, *charset);
+      NewsGuiWindows windows;
+      UpdateWindowRecord record = buildUpdateWindow(windows);
+      fn(db, root, lists, record);
+      endUpdateWindow(record, windows);
+    });
+  }
+  // The steps, run while run() waits for the user.
+  static void script(std::vector<ScriptedUser::Step> steps, const std::function<void()>& run) {
+    ScriptedUser user(std::move(steps));
+    run();
+    EXPECT_TRUE(user.finished()) << "steps left over";
+  }
+
+  testing_news::ScriptedNewsUi ui;
+  FeedServer server;
 };
 
 }  // namespace bw::testing_app

@@ -3,8 +3,8 @@
 
 #include <string>
 
+#include "app/feed_list.h"
 #include "app/program_identity.h"
-#include "core/box.h"
 #include "core/exception.h"
 #include "gui/gui_gadgets.h"
 #include "gui/gui_list.h"
@@ -16,10 +16,9 @@ namespace bw {
 namespace {
 
 newsFeed* feedOfCursorRow(cGuiList& feedList) {
-  box* data = feedList.cursor_getDataBox();
-  auto* pointer = data && data->isOfClass(boxPTR::kClassName) ? static_cast<boxPTR*>(data) : nullptr;
-  if (!pointer || !pointer->value) raise("BUG", "deleteFeeds(); feed list row has no feed");
-  return static_cast<newsFeed*>(pointer->value);
+  newsFeed* feed = feedOfListEntry(feedList.cursor_getDataBox());
+  if (!feed) raise("BUG", "deleteFeeds(); feed list row has no feed");
+  return feed;
 }
 
 // Gives back one use held by the caller and forgets it.

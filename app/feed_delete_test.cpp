@@ -20,8 +20,15 @@ class FeedDelete : public FeedCommandTest {
       for (auto [name, items] : {std::pair{"A", 2}, {"B", 3}, {"C", 0}, {"D", 1}}) addFeed(db, root, name, items);
     });
   }
-  DeleteFeedsResult run(FeedListFixture& feeds, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
-    return deleteFeeds(feeds.list, {selected, shown, body}, db, root, *charset);
+  DeleteFeedsResult run(MainLists& lists, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    return deleteFeeds(lists.feeds, {selected, shown, body}, db, root, *charset);
+  }
+  // The feeds named selected, the cursor left on the row named cursorAt.
+  static void select(MainLists& lists, const std::vector<std::string>& names, const std::string& cursorAt) {
+    lists.select(names);
+    std::vector<std::string> rows = lists.feedNames();
+    lists.feeds.cursor_gotoStart();
+    lists.feeds.cursor_gotoNext(static_cast<int32_t>(std::find(rows.begin(), rows.end(), cursorAt) - rows.begin()));
   }
   void expectSound() {
     std::string image = bytes("database.soup");
@@ -37,27 +44,28 @@ class FeedDelete : public FeedCommandTest {
 TEST_F(FeedDelete, QuestionsAndAnswers) {
   seed();
   struct Case {
-    std::initializer_list<int32_t> rows;
-    int32_t cursor;
+    std::vector<std::string> rows;
+    const char* cursor;
     int32_t answer;
     const char* question;
     bool deleted, cancelled;
     std::vector<std::string> left;
   } cases[] = {
       // The cursor stands on another row: the question names the selected one.
-      {{1}, 3, 2, "Do you really want to delete this feed:\n\x1b" "1B", false, false, {"A", "B", "C", "D"}},
-      {{0, 2, 3}, 0, 0, "Do you really want to delete 3 feeds?", false, true, {"A", "B", "C", "D"}},
-      {{1}, 0, 1, "Do you really want to delete this feed:\n\x1b" "1B", true, false, {"A", "C", "D"}},
-      {{0, 2}, 1, 1, "Do you really want to delete 2 feeds?", true, false, {"C"}},
+      {{"B"}, "D", 2, "Do you really want to delete this feed:\n\x1b" "1B", false, false, {"A", "B", "C", "D"}},
+      {{"A", "C", "D"}, "A", 0, "Do you really want to delete 3 feeds?", false, true, {"A", "B", "C", "D"}},
+      {{"B"}, "A", 1, "Do you really want to delete this feed:\n\x1b" "1B", true, false, {"A", "C", "D"}},
+      {{"A", "D"}, "C", 1, "Do you really want to delete 2 feeds?", true, false, {"C"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.question);
     withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
-      FeedListFixture feeds(root, *charset);
-      feeds.select(c.rows, c.cursor);
+      GuiSession gui;
+      MainLists lists(db, root, *charset);
+      select(lists, c.rows, c.cursor);
       ui.calls.clear();
       ui.answers = {c.answer};
-      DeleteFeedsResult r = run(feeds, db, root);
+      DeleteFeedsResult r = run(lists, db, root);
       ASSERT_EQ(ui.calls.size(), 1u);
       EXPECT_EQ(ui.calls[0].title, "Delete feeds");
       EXPECT_EQ(ui.calls[0].buttons, "Yes|No|Cancel");
@@ -65,7 +73,7 @@ TEST_F(FeedDelete, QuestionsAndAnswers) {
       EXPECT_EQ(r.deleted, c.deleted);
       EXPECT_EQ(r.cancelled, c.cancelled);
       EXPECT_FALSE(r.quit);
-      EXPECT_EQ(feeds.labels(), c.left);
+      EXPECT_EQ(lists.feedNames(), c.left);
       EXPECT_EQ(names(root, *charset), c.left);
     });
     // What is left is what the next run loads, and the database is sound.
@@ -89,18 +97,19 @@ TEST_F(FeedDelete, ShownItemsOfADeletedFeedAreHandedBackFirst) {
     body = loadObject_newsItemBody(db, shown->bodyIndex);
     selected = loadObject_newsItem2(db, second, b);
     newsItem* keptShown = loadObject_newsItem2(db, chain(root)[0]->itemList->infoHeadIndex(), chain(root)[0]);
-    FeedListFixture feeds(root, *charset);
-    feeds.select({1}, 1);
+    GuiSession gui;
+    MainLists lists(db, root, *charset);
+    select(lists, {"B"}, "B");
     ui.answers = {1};
-    EXPECT_TRUE(run(feeds, db, root).deleted);
+    EXPECT_TRUE(run(lists, db, root).deleted);
     EXPECT_EQ(shown, nullptr);
     EXPECT_EQ(body, nullptr);
     EXPECT_EQ(selected, nullptr);
     // An item of another feed stays as it was.
     selected = keptShown;
-    feeds.select({0}, 0);
+    select(lists, {"A"}, "A");
     ui.answers = {2};
-    EXPECT_FALSE(run(feeds, db, root).deleted);
+    EXPECT_FALSE(run(lists, db, root).deleted);
     EXPECT_EQ(selected, keptShown);
     db.unloadObject(keptShown);
   });
@@ -114,11 +123,12 @@ TEST_F(FeedDelete, TheOnlyFeedAndAFeedWithOneItem) {
     withDatabase("database.soup",
                  [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) { addFeed(db, root, "Only", items); });
     withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
-      FeedListFixture feeds(root, *charset);
-      feeds.select({0}, 0);
+      GuiSession gui;
+      MainLists lists(db, root, *charset);
+      select(lists, {"Only"}, "Only");
       ui.answers = {1};
-      EXPECT_TRUE(run(feeds, db, root).deleted);
-      EXPECT_EQ(feeds.list.infoSize(), 0);
+      EXPECT_TRUE(run(lists, db, root).deleted);
+      EXPECT_EQ(lists.feeds.infoSize(), 0);
       EXPECT_EQ(root.firstLoadedFeed, nullptr);
       EXPECT_EQ(root.feedList->infoHeadIndex(), 0);
       EXPECT_EQ(root.feedList->infoTailIndex(), 0);
@@ -134,15 +144,15 @@ TEST_F(FeedDelete, DefragmentsOnlyAboveThirtyPercent) {
   });
   withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
     GuiSession gui;
-    FeedListFixture feeds(root, *charset);
-    feeds.select({0}, 0);
+    MainLists lists(db, root, *charset);
+    select(lists, {"Big"}, "Big");
     ui.answers = {1};
     // The deletion leaves most of the file unused and so defragments it.
-    EXPECT_TRUE(run(feeds, db, root).deleted);
+    EXPECT_TRUE(run(lists, db, root).deleted);
     EXPECT_LE(db.infoFragmentation(), kDeleteDefragmentAbove);
     EXPECT_FALSE(defragmentAfterDeleting(db, 300));
     EXPECT_TRUE(defragmentAfterDeleting(db, 301));
-    EXPECT_EQ(guiAppClient()->infoFirstResource(), nullptr);
+    EXPECT_EQ(windowTitled("Brindlework"), nullptr);  // the status window is gone
   });
   expectSound();
 }

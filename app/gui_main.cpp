@@ -3,10 +3,12 @@
 #include "app/gui_main.h"
 
 #include "app/console_ui.h"
+#include "app/feed_dialogs.h"
 #include "app/feed_list.h"
 #include "app/gui_news_ui.h"
 #include "app/main_windows.h"
 #include "app/news_item_commands.h"
+#include "app/opml_export.h"
 #include "app/program_identity.h"
 #include "app/show_filter_search.h"
 #include "app/update_feeds.h"
@@ -73,6 +75,11 @@ class GuiLoop {
   void tagChooserCommand();
   void feedListCommand();
   void undoSeenCommand();
+  // The feed commands with dialogs (app/feed_dialogs.h, app/opml_export.h).
+  void exportCommand();
+  void feedInfoCommand();
+  void editCommand();
+  void renameCommand();
 
   // Shared steps.
   void deselectEveryFeed();
@@ -187,11 +194,11 @@ void GuiLoop::dispatch(cGuiItem* item) {
   } else if (item == g_.logOutButton) {
     logOutCommand();
   } else if (item == g_.exportButton) {
-    // OPML export.
+    exportCommand();
   } else if (item == g_.feedInfoButton) {
-    // Feed information.
+    feedInfoCommand();
   } else if (item == g_.editButton) {
-    // Edit the selected feeds.
+    editCommand();
   } else if (item == g_.addButton) {
     // Add a feed.
   } else if (item == g_.disableButton || item == g_.enableButton) {
@@ -205,7 +212,7 @@ void GuiLoop::dispatch(cGuiItem* item) {
   } else if (item == g_.tagChooser) {
     tagChooserCommand();
   } else if (item == g_.renameTagButton) {
-    // Rename the selected tags.
+    renameCommand();
   } else if (item == g_.feedList) {
     feedListCommand();
   } else if (item == g_.summaryIsContentsTick) {
@@ -333,6 +340,34 @@ void GuiLoop::undoSeenCommand() {
   }
   g_.contentsWindow->close();
   g_.openClosePage->setState(0);
+}
+
+void GuiLoop::exportCommand() {
+  WindowBusy busy(g_.mainWindow);
+  if (exportOpmlFile(g_.mainWindow, root_, *g_.charset)) quit_ = true;
+}
+
+void GuiLoop::feedInfoCommand() {
+  if (g_.feedList->infoSelectionCount() == 0) return;
+  WindowBusy busy(g_.mainWindow);
+  if (showSelectedFeedsInfo(*g_.feedList, *g_.charset)) quit_ = true;
+}
+
+void GuiLoop::editCommand() {
+  if (g_.feedList->infoSelectionCount() == 0) return;
+  EditFeedsResult edited;
+  {
+    WindowBusy busy(g_.mainWindow);
+    edited = editSelectedFeeds(db_, g_.mainWindow, *g_.feedList, *g_.tagChooser, root_, *g_.charset);
+  }
+  if (edited.quit) quit_ = true;
+  if (!edited.anySelected) showReset();
+}
+
+void GuiLoop::renameCommand() {
+  if (g_.tagChooser->infoSelectionCount() == 0) return;
+  WindowBusy busy(g_.mainWindow);
+  if (renameSelectedTags(db_, g_.mainWindow, *g_.feedList, *g_.tagChooser, root_, *g_.charset)) quit_ = true;
 }
 
 void GuiLoop::deselectEveryFeed() {

@@ -16,7 +16,9 @@
 
 #include <memory>
 
+#include "app/modal_dialog.h"
 #include "core/charset.h"
+#include "news/ui_seam.h"
 #include "platform/file.h"
 #include "platform/path.h"
 #include "web/xml_writer.h"
@@ -96,6 +98,35 @@ bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset) {
   file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
   file.close();
   return true;
+}
+
+bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& charset) {
+  ModalDialog dialog("Export OPML file");
+  dialog->beginGroupVertical(nullptr);
+  cGuiPathString* file = dialog->addPathString("File");
+  dialog->addLabel("You can export a list of your RSS feeds (in OPML format) to a file.")->initAlignLeft();
+  dialog->addLabel("Then you can import that into another news reader, or give it to another Brindlework user, "
+                   "adding all your feeds in one go.")
+      ->initAlignLeft();
+  auto [ok, cancel] = dialog.addButtonRow("Cancel", true);
+  dialog.open(mainWindow);
+
+  bool quit = false;
+  for (;;) {
+    ModalDialog::Event e = dialog.next();
+    if (e.quit) quit = true;
+    if (e.quit || e.close || e.item == cancel) return quit;
+    if (e.item == file) {
+      // No file is ever overwritten: a name that is there is refused.
+      Str path = file->getState();
+      ok->setDisabled(path.isNil() || path.empty() || cPath::ExistsPath(path, true));
+    }
+    if (e.item == ok) break;
+  }
+  Str path = file->getState();
+  dialog->close();
+  if (!makeOpmlDocument(path, root, charset)) newsUi().gui_requester("Export OPML file", "Failed to create file", "OK", {}, 0, 0);
+  return quit;
 }
 
 }  // namespace bw

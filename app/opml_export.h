@@ -20,10 +20,14 @@
 
 namespace bw {
 
+class cGuiWindow;
+
 // The whole OPML text of the root's loaded feeds, names in charset.
 std::string makeOpmlText(newsRoot& root, const cEncoding& charset);
 // Creates the file at an internal path (refusing an existing one) and writes
 // the text into it; FALSE when the file was not made. Write errors raise.
 bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset);
+// The "Export OPML file" dialog; returns the quit flag.
+bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& charset);
 
 }  // namespace bw
