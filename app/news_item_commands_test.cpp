@@ -285,3 +285,54 @@ TEST_F(NewsCommandsTest, ShowFilterAndSearchRefillTheList) {
 
 }  // namespace
 }  // namespace bw
+
+namespace bw::testing_app {
+namespace {
+
+// A whole windowed run: "Show previous update" in the contents window walks
+// the chain as the main window's button does.
+TEST_F(GuiProgramTest, ShowPreviousUpdateFromEitherWindow) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, "Chain", 3));
+    std::vector<int32_t> items;
+    for (int32_t i = feed->itemList->infoHeadIndex(); i; i = db.readObjectNodeHeader(i).nextIndex) items.push_back(i);
+    HeldItem oldest(db, loadObject_newsItem2(db, items[2], feed));
+    for (int32_t newer : {items[1], items[0]}) {
+      HeldItem it(db, loadObject_newsItem2(db, newer, feed));
+      oldest->addAsNewestDuplicate(db, it.get());
+    }
+    oldest.reset(nullptr);
+    db.unloadObject(feed);
+  });
+  auto shownTitle = [] { return std::string(gadget<cGuiText>(contentsWindow(), "")->getState().view()); };
+  cGuiList* news = nullptr;
+  EXPECT_EQ(runGui({
+                [&] { gadget<cGuiCycleChoice>(mainWindow(), "")->setState(4); },  // "Show ALL"
+                [&] {
+                  eachItem(mainWindow()->infoRootGroup(), [&](cGuiItem* i) {
+                    if (i->isOfClass(cGuiList::kClassName) && static_cast<cGuiList*>(i)->infoColumns() == 4)
+                      news = static_cast<cGuiList*>(i);
+                  });
+                  ASSERT_NE(news, nullptr);
+                  ASSERT_EQ(news->infoCount(), 1);
+                  selectRows(news, {0});
+                },
+                [&] {
+                  EXPECT_EQ(shownTitle(), "Chain item 0");  // the newest update
+                  click(contentsWindow(), gadget<cGuiButton>(contentsWindow(), "Show previous update"));
+                },
+                [&] {
+                  EXPECT_EQ(shownTitle(), "Chain item 1");
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Show previous update"));
+                },
+                [&] {
+                  EXPECT_EQ(shownTitle(), "* Chain item 2");
+                  closeWindow(mainWindow());
+                },
+            }),
+            0);
+}
+
+}  // namespace
+}  // namespace bw::testing_app
