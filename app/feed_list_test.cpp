@@ -11,19 +11,12 @@
 
 #include "gui/gui_gadgets.h"
 #include "news/feed_tags.h"
+#include "gui/gui_test_support.h"
 #include "news/news_show_test_support.h"
 #include "platform/time.h"
 
 namespace bw {
 namespace {
-
-std::vector<std::string> labelsOf(cGuiList& list) {
-  std::vector<std::string> labels;
-  if (!list.cursor_gotoStart()) return labels;
-  do labels.push_back(list.cursor_getLabel().str());
-  while (list.cursor_gotoNext(1) == 1);
-  return labels;
-}
 
 std::vector<std::string> selectedOf(cGuiList& list) {
   std::vector<std::string> labels;
@@ -62,7 +55,7 @@ class FeedListTest : public testing_news::NewsShowTest {
   void refresh() { refreshTagChooserAndFeedList(feedList, tagList, *db, &utf8, *root); }
   std::vector<std::string> feedNames() {
     std::vector<std::string> names;
-    for (const std::string& label : labelsOf(feedList)) names.emplace_back(guiListColumnField(label, 0));
+    for (const std::string& label : guiListLabels(feedList)) names.emplace_back(guiListColumnField(label, 0));
     return names;
   }
 
@@ -123,7 +116,7 @@ TEST_F(FeedListTest, TagChooserNarrowsTheFeedList) {
   rebuildTagChooser(tagList, *root, &utf8);
   fNewsFeeds all(root->firstLoadedFeed, nullptr, &utf8, db.get());
   feedList.addEntries(all);
-  EXPECT_EQ(labelsOf(tagList), (std::vector<std::string>{"a", "ab", "b", "c", "News"}));
+  EXPECT_EQ(guiListLabels(tagList), (std::vector<std::string>{"a", "ab", "b", "c", "News"}));
   tagList.cursor_gotoEnd();
   EXPECT_EQ(tagList.cursor_getStyle(), kTagHasNewItems);  // ORed over both spellings
   EXPECT_EQ(feedNames(), (std::vector<std::string>{"A", "AB", "BC", "Big", "None", "Small"}));
@@ -140,7 +133,7 @@ TEST_F(FeedListTest, TagChooserNarrowsTheFeedList) {
   root->firstLoadedFeed->nextLoadedFeed->tags = Str(",c,");  // BC loses b
   root->firstLoadedFeed->nextLoadedFeed->clearTagsCache();
   refresh();
-  EXPECT_EQ(labelsOf(tagList), (std::vector<std::string>{"a", "ab", "c", "News"}));
+  EXPECT_EQ(guiListLabels(tagList), (std::vector<std::string>{"a", "ab", "c", "News"}));
   EXPECT_EQ(feedNames().size(), 6u);
 }
 

@@ -17,14 +17,6 @@
 namespace bw {
 namespace {
 
-std::vector<std::string> labelsOf(cGuiList& list) {
-  std::vector<std::string> labels;
-  if (!list.cursor_gotoStart()) return labels;
-  do labels.push_back(list.cursor_getLabel().str());
-  while (list.cursor_gotoNext(1) == 1);
-  return labels;
-}
-
 TEST(GuiList, ColumnLettersAndFieldOrders) {
   cGuiList three(nullptr, 3, "T");
   cGuiList five(nullptr, 5, nullptr);
@@ -58,17 +50,17 @@ TEST(GuiList, SortedInsertsKeepCallOrderAmongEquals) {
   list.initColumnSortTypes("IN")->setSortByColumn(1, false);
   for (const char* label : {"a\t10", "b\t9", "c\t10", "d\t", "e\t9"})
     list.addEntry(Str(label), 0, false, 0, {});
-  EXPECT_EQ(labelsOf(list), (std::vector<std::string>{"d\t", "b\t9", "e\t9", "a\t10", "c\t10"}));
+  EXPECT_EQ(guiListLabels(list), (std::vector<std::string>{"d\t", "b\t9", "e\t9", "a\t10", "c\t10"}));
   list.titleClick(1);  // not sorted by user: nothing
   EXPECT_FALSE(list.infoSortChangedFlag(false));
   list.setSortByUser(1, false);
   list.titleClick(1);  // the current column flips
-  EXPECT_EQ(labelsOf(list), (std::vector<std::string>{"a\t10", "c\t10", "b\t9", "e\t9", "d\t"}));
+  EXPECT_EQ(guiListLabels(list), (std::vector<std::string>{"a\t10", "c\t10", "b\t9", "e\t9", "d\t"}));
   list.titleClick(0);  // another column sorts ascending
   EXPECT_TRUE(list.infoSortChangedFlag(false));
   EXPECT_EQ(list.infoSortByUser().column, 0);
   EXPECT_FALSE(list.infoSortByUser().reverse);
-  EXPECT_EQ(labelsOf(list).front(), "a\t10");
+  EXPECT_EQ(guiListLabels(list).front(), "a\t10");
 }
 
 TEST(GuiList, MisuseMessages) {
@@ -91,7 +83,7 @@ TEST(GuiList, MisuseMessages) {
   expectRaise([&] { list.cursor_afterInsert(Str("x"), 0, false, 0, {}); }, "EMU",
               "cGuiList.cursor_afterInsert(); the list must not be sorted");
   list.update({Str("b"), Str("a")});
-  EXPECT_EQ(labelsOf(list), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(guiListLabels(list), (std::vector<std::string>{"a", "b"}));
   Str foreign("b");
   expectRaise([&] { list.findCursorEntry(&foreign); }, "BUG", "cGuiList.findCursorEntry(); failed");
   list.cursor_gotoEnd();
@@ -140,7 +132,7 @@ TEST(GuiList, SelectionAndMarkedRows) {
   list.cursor_gotoEnd();
   list.marked_destroy();
   EXPECT_EQ(list.cursor_infoPosition(), 2);  // still on "4"
-  EXPECT_EQ(labelsOf(list), (std::vector<std::string>{"0", "2", "4"}));
+  EXPECT_EQ(guiListLabels(list), (std::vector<std::string>{"0", "2", "4"}));
   list.cursor_gotoEnd();
   EXPECT_FALSE(list.cursor_remove().label.isNil());
   EXPECT_EQ(list.cursor_infoPosition(), 1);  // the last row went: the new last

@@ -1,11 +1,24 @@
-// gui/gui_test_support.h - test helper: a window whose factory hooks make the
-// neutral items, so the builder and the item tree run without a host.
+// gui/gui_test_support.h - test helpers: a window whose factory hooks make the
+// neutral items, so the builder and the item tree run without a host, and
+// the labels of a list.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "gui/gui_list.h"
 #include "gui/gui_window.h"
 
 namespace bw {
+
+// The labels of a list's rows, top to bottom (the cursor ends on the last).
+inline std::vector<std::string> guiListLabels(cGuiList& list) {
+  std::vector<std::string> labels;
+  if (!list.cursor_gotoStart()) return labels;
+  do labels.push_back(list.cursor_getLabel().str());
+  while (list.cursor_gotoNext(1) == 1);
+  return labels;
+}
 
 class NeutralGuiWindow : public cGuiWindow {
  protected:
