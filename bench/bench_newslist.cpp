@@ -13,7 +13,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -24,6 +23,7 @@
 #include "app/news_list.h"
 #include "bench/bench_news_support.h"
 #include "bench/bench_testdata.h"
+#include "bench/bench_time_ratio.h"
 #include "news/html_text.h"
 #include "news/news_load.h"
 #include "news/news_module_list.h"
@@ -283,40 +283,16 @@ void BM_SqliteNewsList(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteNewsList)->Arg(4)->Arg(0)->Unit(benchmark::kMillisecond);
 
-// After the table: SQLite's time / ours per Show state, target at least 1.
-class TimeRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& r : runs) ms_[r.benchmark_name()] = r.GetAdjustedCPUTime();
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    struct Pair {
-      const char *what, *ours, *theirs;
-    } pairs[] = {
-        {"Show ALL: fill vs SELECT", "BM_FillNewsItemList/4", "BM_SqliteNewsList/4"},
-        {"Show unseen: fill vs SELECT", "BM_FillNewsItemList/0", "BM_SqliteNewsList/0"},
-    };
-    std::printf("\n%-32s %10s %10s %7s %7s\n", "CPU ms per fill", "ours", "SQLite", "ratio", "target");
-    for (const Pair& p : pairs) {
-      if (!ms_.count(p.ours) || !ms_.count(p.theirs)) continue;
-      const double ours = ms_[p.ours], theirs = ms_[p.theirs];
-      std::printf("%-32s %10.2f %10.2f %7.2f %7.2f %s\n", p.what, ours, theirs, theirs / ours, 1.0,
-                  theirs / ours >= 1.0 ? "met" : "not met");
-    }
-  }
-
- private:
-  std::map<std::string, double> ms_;
-};
-
 }  // namespace
 }  // namespace bw
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  bw::TimeRatioReporter reporter;
+  // After the table: SQLite's time / ours per Show state, target at least 1.
+  bw::bench::TimeRatioReporter reporter({
+      {"Show ALL: fill vs SELECT", "BM_FillNewsItemList/4", "BM_SqliteNewsList/4", 1.0},
+      {"Show unseen: fill vs SELECT", "BM_FillNewsItemList/0", "BM_SqliteNewsList/0", 1.0},
+  });
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   delete bw::holder();
