@@ -8,6 +8,7 @@
 #include "app/gui_news_ui.h"
 #include "app/main_windows.h"
 #include "app/news_item_commands.h"
+#include "app/news_list.h"
 #include "app/opml_export.h"
 #include "app/program_identity.h"
 #include "app/show_filter_search.h"
@@ -85,6 +86,9 @@ class GuiLoop {
   void deselectEveryFeed();
   void logOutState();
   void showReset();
+  void fillNewsList() {
+    fillNewsItemList(db_, g_.charset.get(), root_, g_.feedList, *g_.newsList, g_.newsStatusText, g_.showCycle);
+  }
   void refreshFeedLists() {
     refreshTagChooserAndFeedList(*g_.feedList, *g_.tagChooser, db_, g_.charset.get(), root_);
   }
@@ -273,6 +277,7 @@ void GuiLoop::updateCommand(bool all) {
   if (updateFeeds(workList, feeds, *g_.tagChooser, g_.mainWindow, g_.update, g_.undoSeenButton, db_,
                   g_.charset.get(), root_))
     quit_ = true;
+  fillNewsList();
   showFeedCountStatus(g_.feedStatusText, feeds);
   logOutState();
   g_.newsList->setDisabled(false);
@@ -313,6 +318,7 @@ void GuiLoop::tagChooserCommand() {
   if (g_.tagChooser->infoSelectionCount() > 0 && g_.feedList->infoSelectionCount() > 0) deselectEveryFeed();
   refreshFeedLists();
   showFeedCountStatus(g_.feedStatusText, *g_.feedList);
+  fillNewsList();
   const bool noTag = g_.tagChooser->infoSelectionCount() == 0;
   g_.deselectTagsButton->setDisabled(noTag);
   g_.renameTagButton->setDisabled(noTag);
@@ -321,6 +327,10 @@ void GuiLoop::tagChooserCommand() {
 void GuiLoop::feedListCommand() {
   if (!g_.feedList->infoChangedFlag(false)) return;
   updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, false);
+  {
+    WindowBusy busy(g_.mainWindow);
+    fillNewsList();
+  }
   updateFeedGadgets(g_);
   if (!newsListHasSelection()) clearShownItem(db_, g_);
   showFeedOptions(db_, g_.shownItem, *g_.feedList, g_.summaryIsContentsTick, g_.wrongAboutUpdatesTick,
@@ -332,6 +342,7 @@ void GuiLoop::undoSeenCommand() {
   if (!canUndoSeen(root_)) return;
   undoSeen(g_.feedList, &g_.undoSeen, db_, root_);
   refreshFeedLists();
+  fillNewsList();
   if (newsListHasSelection()) {
     const int32_t active = g_.newsList->infoActive();
     g_.newsList->cursor_gotoStart();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 #include <tuple>
 
 #include "app/console_ui.h"
@@ -171,6 +172,8 @@ TEST_F(GuiProgramTest, ClosingTheMainWindowAsksOnlyWithTheContentsWindowOpen) {
   EXPECT_EQ(runGui({[] {
               EXPECT_TRUE(mainWindow()->infoIsOpen());
               EXPECT_FALSE(contentsWindow()->infoIsOpen());
+              // The first command was the feed list's: an empty merge.
+              EXPECT_EQ(gadget<cGuiText>(mainWindow(), "", 2)->getState().view(), "0 news items shown");
               ASSERT_NE(windowTitled("Update feeds"), nullptr);
               EXPECT_FALSE(windowTitled("Update feeds")->infoIsOpen());
               EXPECT_EQ(windowTitled("Update feeds")->infoSaveID(), guiSaveId("UpdF"));
@@ -236,9 +239,14 @@ TEST_F(GuiProgramTest, UpdateSelectedTakesTheChosenTagsAndUpdateAllEveryEnabledF
   ConnectionLog log;
   FeedHostServer server(log, "127.0.0.1", "127.0.0.1");
   ASSERT_TRUE(server.listening());
+  // An item of an hour ago: "Show unseen" shows it.
+  char date[64];
+  const time_t hourAgo = ::time(nullptr) - 3600;
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", std::gmtime(&hourAgo));
   const std::string rss =
       "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title><link>http://example.org/</link>"
-      "<item><title>News</title><link>http://example.org/1</link><guid>g1</guid></item></channel></rss>";
+      "<item><title>News</title><link>http://example.org/1</link><guid>g1</guid><pubDate>" + std::string(date) +
+      "</pubDate></item></channel></rss>";
   makeEmptyDatabase("database.soup");
   withDatabase("database.soup", [&](Db& db, newsRoot& root) {
     for (auto [title, tags, disabled] : {std::tuple{"A", ",a,", false}, {"B", ",b,c,", false}, {"C", ",c,", false},
@@ -275,6 +283,9 @@ TEST_F(GuiProgramTest, UpdateSelectedTakesTheChosenTagsAndUpdateAllEveryEnabledF
       },
       [&] {
         EXPECT_EQ(requests(), "2210");
+        // The news list shows the listed feeds' items: C's tag is not chosen.
+        EXPECT_EQ(gadget<cGuiText>(mainWindow(), "", 2)->getState().view(), "2 news items shown");
+        EXPECT_EQ(gadget<cGuiList>(mainWindow(), "", 2)->infoCount(), 2);
         screenshot(windowTitled("Update feeds"), "update_window_after");
         screenshot(mainWindow(), "main_window_updated");
         closeWindow(mainWindow());
