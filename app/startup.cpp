@@ -92,7 +92,15 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"application", initApplicationModule, endApplicationModule});
 }
 
-int exitCodeFor(const eException& e) { return e.code() == "ERR" ? 10 : 20; }
+// The exit code of the exception that ended the run: a program exit's own
+// return value; 10 for "ERR" (the user was told already); else 20, after
+// printing the exception.
+int exitCodeFor(const eException& e) {
+  if (const auto* exit = dynamic_cast<const eProgramExit*>(&e)) return exit->returnValue();
+  if (e.code() == "ERR") return 10;
+  printException(e);
+  return 20;
+}
 
 }  // namespace
 
@@ -102,18 +110,19 @@ int runBrindlework(int argc, char** argv) {
   int rc = 0;
   {
     ProgramRun run;
+    bool pending = true;
     try {
       registerModules(modules);
       modules.initAll();
       run.run();
+      pending = false;
     } catch (const eException& e) {
       rc = exitCodeFor(e);
-      if (rc != 10) printException(e);
     } catch (const std::exception& e) {
       rc = 20;
       printException(e);
     }
-    run.finish(rc != 0);
+    run.finish(pending);
   }
   modules.endAll();
   return rc;

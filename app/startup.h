@@ -4,7 +4,8 @@
 namespace bw {
 
 // Runs the program with the process's arguments and returns its exit code:
-// 0 when nothing was raised, 10 for "ERR", 20 for any other exception.
+// 0 when nothing was raised, a program exit's return value (exitProgram),
+// 10 for "ERR", 20 for any other exception.
 int runBrindlework(int argc, char** argv);
 
 }  // namespace bw

@@ -13,6 +13,7 @@
 //   "BRK"  user break (Ctrl-C)                 "RES"  resource not available
 //   "DEV"  device failed to open               "lib"  library not obtained
 //   "end"  end of text while decoding UTF-8    "ERR"  already reported to the user
+//   "-1"   a program exit with a return value (eProgramExit)
 #pragma once
 
 #include <exception>
@@ -40,5 +41,20 @@ class eException : public std::exception {
 [[noreturn]] inline void raise(std::string_view code, std::string_view message) {
   throw eException(code, message);
 }
+
+// A program exit with a return value: it unwinds like any exception, and
+// main returns returnValue() as the exit code, printing nothing.
+class eProgramExit : public eException {
+ public:
+  explicit eProgramExit(int returnValue)
+      : eException("-1", "exitProgram(); return value " + std::to_string(returnValue)), returnValue_(returnValue) {}
+  int returnValue() const noexcept { return returnValue_; }
+
+ private:
+  int returnValue_;
+};
+
+// Ends the program with returnValue as its exit code (raises eProgramExit).
+[[noreturn]] inline void exitProgram(int returnValue) { throw eProgramExit(returnValue); }
 
 }  // namespace bw
