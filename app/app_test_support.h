@@ -122,6 +122,17 @@ class ProgramTest : public ::testing::Test {
     });
   }
 
+  // A "database.soup" that repair cannot save: a root whose feed list index
+  // names no object, left needing repair.
+  void makeUnusableDatabase() {
+    makeEmptyDatabase("database.soup");
+    withDatabase("database.soup", [](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+      root.feedListIndex = 4000;
+      db.saveChangesToObject(&root);
+      db.setNeedsRepair(true);
+    });
+  }
+
   fs::path at(const std::string& name) const { return tree.host(name); }
   bool exists(const std::string& name) const { return fs::exists(at(name)); }
   std::string bytes(const std::string& name) const {

@@ -3,7 +3,11 @@
 // crash, the restore from backups and the shell update's loop.
 #include "app/program_run.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "app/app_test_support.h"
 #include "core/exception.h"
@@ -14,6 +18,45 @@ namespace bw::testing_app {
 namespace {
 
 using Db = cJournaledIndexedObjectSoupDatabase;
+
+// While it lives nothing in the folder can be renamed, yet its files stay
+// writable: the immutable flag on the folder (root), else a folder without
+// write permission. frozen() is false when neither could be set.
+class FrozenFolder {
+ public:
+  explicit FrozenFolder(const fs::path& folder) : folder_(folder) {
+    if (::geteuid() != 0) {
+      frozen_ = ::chmod(folder_.c_str(), 0555) == 0;
+      return;
+    }
+    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      frozen_ = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~FrozenFolder() {
+    if (!frozen_) return;
+    if (::geteuid() != 0) {
+      ::chmod(folder_.c_str(), 0755);
+      return;
+    }
+    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  bool frozen() const { return frozen_; }
+
+ private:
+  fs::path folder_;
+  bool frozen_ = false;
+};
 
 TEST_F(ProgramTest, StartUpFailuresEndWithTen) {
   EXPECT_EQ(run({"UpdateAll", "x"}), 10);  // the template refuses a second argument
@@ -41,6 +84,9 @@ TEST_F(ProgramTest, ErrorsOfTheModeSkipTheShutdownAndTheNextStartValidates) {
   makeEmptyDatabase("database.soup");
   EXPECT_EQ(runShell([](Db&, newsRoot&) { raise("ERR", "test(); told the user"); }), 10);
   EXPECT_EQ(output, "");
+  EXPECT_EQ(runShell([](Db&, newsRoot&) { exitProgram(5); }), 5);  // its own return value, printed nothing
+  EXPECT_EQ(output.find("EXCEPTION"), std::string::npos) << output;
+  EXPECT_EQ(runShell([](Db&, newsRoot&) { exitProgram(0); }), 0);  // the shutdown skipped all the same
   EXPECT_FALSE(exists("database.soup.bak_1Latest"));
   EXPECT_EQ(runShell([](Db& db, newsRoot& root) {
               addFeed(db, root, "f", 1);
@@ -53,6 +99,39 @@ TEST_F(ProgramTest, ErrorsOfTheModeSkipTheShutdownAndTheNextStartValidates) {
   EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
   EXPECT_EQ(mtime("database.soup"), before);
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+}
+
+// The mode leaves exactly the figure asked for: small bodies freed one by
+// one from the front (each frees less than a tenth of a percent) with one
+// kept at the end, so that the file does not shrink.
+TEST_F(ProgramTest, ShutdownDefragmentsOnlyAboveAFigureOfOneHundred) {
+  for (const int32_t figure : {100, 101}) {
+    SCOPED_TRACE(figure);
+    makeEmptyDatabase("database.soup");
+    EXPECT_EQ(runShell([&](Db& db, newsRoot&) {
+                db.setAutoCompact(false);
+                std::vector<int32_t> bodies;
+                for (int i = 0; i < 600; ++i) {
+                  auto body = std::make_unique<newsItemBody>();
+                  body->content = Str(std::string(static_cast<size_t>(i % 7), 'x'));
+                  bodies.push_back(db.createdAndUnloadObject(body.release()));
+                }
+                ASSERT_LT(db.infoFragmentation(), figure);
+                for (size_t i = 0; i + 1 < bodies.size() && db.infoFragmentation() < figure; ++i)
+                  db.destroyObject(bodies[i]);
+                db.flush();
+                ASSERT_EQ(db.infoFragmentation(), figure);
+              }),
+              0);
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      if (figure == 100) {
+        EXPECT_EQ(db.infoFragmentation(), 100);
+      } else {
+        EXPECT_LT(db.infoFragmentation(), 10);
+      }
+    });
+    for (const std::string& name : namesStartingWith("database.soup")) fs::remove(at(name));
+  }
 }
 
 TEST_F(ProgramTest, AFullDiskEndsTheRunWithoutRotationAndTheNextStartValidates) {
@@ -86,12 +165,7 @@ TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {
     for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
     for (const auto& name : c.backups) makeEmptyDatabase(name);
     // A root whose feed list index names no object, left needing repair.
-    makeEmptyDatabase("database.soup");
-    withDatabase("database.soup", [](Db& db, newsRoot& root) {
-      root.feedListIndex = 4000;
-      db.saveChangesToObject(&root);
-      db.setNeedsRepair(true);
-    });
+    makeUnusableDatabase();
     EXPECT_EQ(runShell(), 10);
     EXPECT_NE(output.find("Database is corrupt & cannot be repaired.\nWill try to restore from a backup...\n"),
               std::string::npos)
@@ -116,6 +190,26 @@ TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {
     }
     fs::remove(at(corrupt));
   }
+}
+
+TEST_F(ProgramTest, ABadDatabaseThatCannotBeMovedAsideStaysAndNoBackupReplacesIt) {
+  makeEmptyDatabase("database.soup.bak_2KnownGood");
+  const std::string backup = bytes("database.soup.bak_2KnownGood");
+  makeUnusableDatabase();
+  {
+    FrozenFolder frozen(tree.host());
+    if (!frozen.frozen()) GTEST_SKIP() << "the program folder cannot be made unrenameable here";
+    EXPECT_EQ(runShell(), 10);
+  }
+  EXPECT_NE(output.find("\nFailed to move the bad database aside, due to:\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("\n\nPlease report this problem to:\nbugs@brindlework.org\n"), std::string::npos) << output;
+  EXPECT_EQ(output.find("Restored from backup"), std::string::npos) << output;
+  EXPECT_TRUE(namesStartingWith("database.soup_Corrupt_").empty());
+  EXPECT_EQ(bytes("database.soup.bak_2KnownGood"), backup);
+  // Nothing was lost: the next start, free to rename, restores as usual.
+  EXPECT_EQ(runShell(), 10);
+  EXPECT_NE(output.find("Restored from backup \"database.soup.bak_2KnownGood\""), std::string::npos) << output;
+  EXPECT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
 }
 
 TEST_F(ProgramTest, ShellUpdateTakesEnabledFeedsOldestFirstAndStopsAtCtrlC) {
