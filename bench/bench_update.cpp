@@ -8,8 +8,21 @@
 // (ours / newsboat's) are counters and are printed against their targets.
 // Skips with a message when newsboat or nginx is missing. The scratch folder
 // goes when the measurement ends.
+//
+// Two more cases run the program in this process (runBrindlework, with the
+// mode and the update of one feed wrapped to read the clock):
+//   - the first update of the same corpus, split into start-up, download
+//     (opening the request to the last received byte), parse (reading and
+//     merging), commit (the database's writes, truncates and fsyncs) and
+//     shutdown, each with its share of the whole;
+//   - start-up and shutdown with N feeds x M stored items (M from
+//     BRINDLEWORK_BENCH_STORED, 2,000 by default), twice: the first shutdown
+//     makes the first backup copy, the second has none to make.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -17,7 +30,14 @@
 #include <string>
 #include <vector>
 
+#include "app/program_run.h"
+#include "app/shell_update.h"
+#include "app/startup.h"
 #include "bench/bench_update_support.h"
+#include "news/add_update_feed.h"
+#include "news/downloader_choice.h"
+#include "platform/assigns.h"
+#include "platform/host_io.h"
 
 namespace {
 
@@ -89,8 +109,241 @@ Measured measure() {
   return m;
 }
 
+bool gComparisonMade = false;
 const Measured& measured() {
   static const Measured m = measure();
+  gComparisonMade = true;
+  return m;
+}
+
+// ---- The runs in this process ----
+
+using SteadyClock = std::chrono::steady_clock;
+using Db = bw::cJournaledIndexedObjectSoupDatabase;
+
+double secondsBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+// Nanoseconds the database's file spent writing, truncating and syncing.
+std::atomic<int64_t> gCommitNanos{0};
+
+template <typename F>
+auto timedCommit(F f) {
+  const auto start = SteadyClock::now();
+  auto result = f();
+  gCommitNanos += std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now() - start).count();
+  return result;
+}
+
+class TimedIo : public bw::HostIo {
+ public:
+  explicit TimedIo(std::unique_ptr<bw::HostIo> io) : io_(std::move(io)) {}
+  bw::IoResult readAt(void* buffer, int64_t length, int64_t position) override {
+    return io_->readAt(buffer, length, position);
+  }
+  bw::IoResult writeAt(const void* buffer, int64_t length, int64_t position) override {
+    return timedCommit([&] { return io_->writeAt(buffer, length, position); });
+  }
+  int truncate(int64_t size) override { return timedCommit([&] { return io_->truncate(size); }); }
+  int sync() override { return timedCommit([&] { return io_->sync(); }); }
+  int64_t size() override { return io_->size(); }
+  bool examine(bw::dos::FileInfo& info, bw::dos::Detail detail) override { return io_->examine(info, detail); }
+  bool lockForWriting() override { return io_->lockForWriting(); }
+  void close() override { io_->close(); }
+  void dropCache() override { io_->dropCache(); }
+
+ private:
+  std::unique_ptr<bw::HostIo> io_;
+};
+
+class TimedBackend : public bw::HostIoBackend {
+ public:
+  std::unique_ptr<bw::HostIo> open(bw::Text native, int32_t mode) override {
+    std::unique_ptr<bw::HostIo> io = system_->open(native, mode);
+    if (!io) return nullptr;
+    return std::make_unique<TimedIo>(std::move(io));
+  }
+  int syncFolderOf(bw::Text native) override { return timedCommit([&] { return system_->syncFolderOf(native); }); }
+
+ private:
+  std::shared_ptr<bw::HostIoBackend> system_ = bw::systemIoBackend();
+};
+
+// The downloader made for a feed, noting when its last bytes came in.
+class TimedDownloader : public bw::downloadFeed {
+ public:
+  explicit TimedDownloader(std::unique_ptr<bw::downloadFeed> inner) : inner_(std::move(inner)) {}
+  void saveInit(bool doNotSupplyDestYet, bw::fHttpSaveCallback* callback, int32_t bufSize) override {
+    inner_->saveInit(doNotSupplyDestYet, callback, bufSize);
+  }
+  bw::DownloadStep saveAppend(bool supplyDestNow, bw::fHttpSaveCallback* callback) override {
+    const bw::DownloadStep step = inner_->saveAppend(supplyDestNow, callback);
+    received = SteadyClock::now();
+    return step;
+  }
+  bw::FeedDocument getDocument(bool isNewFeed) override { return inner_->getDocument(isNewFeed); }
+  void close() override { inner_->close(); }
+  void updateFeedInfo(Db& soup, bw::newsRoot& root) override { inner_->updateFeedInfo(soup, root); }
+  bw::cHTTP* infoHTTP() override { return inner_->infoHTTP(); }
+  bw::ParseFailure infoParseFailure() const override { return inner_->infoParseFailure(); }
+
+  SteadyClock::time_point received = SteadyClock::now();
+
+ private:
+  std::unique_ptr<bw::downloadFeed> inner_;
+};
+
+// One `brindlework UpdateAll` in this process; the mode updates every feed
+// (update) or returns at once. Seconds of each phase; download, parse and
+// commit are parts of the mode.
+struct InProcessRun {
+  int status = -1;
+  double startUp = 0, mode = 0, shutdown = 0;
+  double download = 0, parse = 0, commit = 0;
+  double total() const { return startUp + mode + shutdown; }
+};
+
+InProcessRun runInProcess(const fs::path& progdir, bool update) {
+  InProcessRun r;
+  ::setenv("BRINDLEWORK_PROGDIR", progdir.c_str(), 1);
+  bw::dos::resetAssigns();
+  bw::setDefaultIoBackend(std::make_shared<TimedBackend>());
+  SteadyClock::time_point modeStart, modeEnd;
+  bw::setShellFeedUpdateForTesting([&](Db& db, bw::newsRoot& root, const bw::cEncoding& charset, bw::newsFeed& feed) {
+    const auto start = SteadyClock::now();
+    bw::DownloaderMade made = bw::createFeedDownloader(db, root, feed, nullptr);
+    if (!made.downloader) return false;
+    TimedDownloader timed(std::move(made.downloader));
+    bw::addUpdateFeed(db, root, &charset, &timed, feed.url, &feed, nullptr, 0, 0);
+    r.download += secondsBetween(start, timed.received);
+    return true;
+  });
+  bw::setProgramModeForTesting([&](Db& db, bw::newsRoot& root) {
+    modeStart = SteadyClock::now();
+    const int64_t committed = gCommitNanos;
+    if (update) bw::shell_updateAll(db, root);
+    modeEnd = SteadyClock::now();
+    r.commit = static_cast<double>(gCommitNanos - committed) / 1e9;
+  });
+  // The shell update prints a dot for every feed: not into the table.
+  std::fflush(stdout);
+  const int savedOut = ::dup(1);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  ::dup2(null, 1);
+  ::close(null);
+  std::string arg0 = "brindlework", arg1 = "UpdateAll";
+  char* argv[] = {arg0.data(), arg1.data(), nullptr};
+  const auto begin = SteadyClock::now();
+  r.status = bw::runBrindlework(2, argv);
+  const auto end = SteadyClock::now();
+  std::fflush(stdout);
+  ::dup2(savedOut, 1);
+  ::close(savedOut);
+  bw::setProgramModeForTesting({});
+  bw::setShellFeedUpdateForTesting({});
+  bw::setDefaultIoBackend(nullptr);
+  ::unsetenv("BRINDLEWORK_PROGDIR");
+  bw::dos::resetAssigns();
+  if (r.status != 0) return r;
+  r.startUp = secondsBetween(begin, modeStart);
+  r.mode = secondsBetween(modeStart, modeEnd);
+  r.shutdown = secondsBetween(modeEnd, end);
+  r.parse = std::max(0.0, r.mode - r.download - r.commit);
+  return r;
+}
+
+// Makes a scratch folder for one measurement; empty on failure.
+fs::path scratchFolder(const char* name) {
+  std::string pattern = (fs::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
+  return ::mkdtemp(pattern.data()) ? fs::path(pattern) : fs::path();
+}
+
+// The first update of the corpus, phase by phase.
+struct PhaseMeasured {
+  std::string skipped;
+  int feeds = 0;
+  InProcessRun run;
+};
+
+PhaseMeasured measurePhases() {
+  PhaseMeasured m;
+  m.feeds = feedCount();
+  if (!fs::exists(kNginx)) return m.skipped = "nginx is not installed (scripts/deps.sh bench)", m;
+  const fs::path dir = scratchFolder("bw-bench-phases");
+  if (dir.empty()) return m.skipped = "no scratch folder", m;
+  {
+    uint64_t bytes = 0;
+    const std::vector<std::string> paths = writeFeeds(dir, m.feeds, &bytes);
+    Nginx nginx(dir);
+    std::vector<std::string> urls;
+    for (const std::string& p : paths) urls.push_back(nginx.url(p));
+    fs::create_directories(dir / "progdir");
+    if (!nginx.ready()) {
+      m.skipped = "nginx did not start";
+    } else if (!seedDatabase(dir / "progdir", urls)) {
+      m.skipped = "the database could not be made";
+    } else {
+      m.run = runInProcess(dir / "progdir", true);
+      if (m.run.status != 0) m.skipped = "brindlework exit status " + std::to_string(m.run.status);
+    }
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return m;
+}
+
+bool gPhasesMade = false;
+const PhaseMeasured& phasesMeasured() {
+  static const PhaseMeasured m = measurePhases();
+  gPhasesMade = true;
+  return m;
+}
+
+// Start-up and shutdown with many stored items, twice.
+struct StartUpMeasured {
+  std::string skipped;
+  int feeds = 0, stored = 0;
+  double seedSeconds = 0, databaseMiB = 0;
+  InProcessRun runs[2];
+};
+
+int storedItemCount() {
+  const char* text = std::getenv("BRINDLEWORK_BENCH_STORED");
+  const int n = text ? std::atoi(text) : 0;
+  return n > 0 ? n : 2000;
+}
+
+StartUpMeasured measureStartUp() {
+  StartUpMeasured m;
+  m.feeds = feedCount();
+  m.stored = storedItemCount();
+  const fs::path dir = scratchFolder("bw-bench-startup");
+  if (dir.empty()) return m.skipped = "no scratch folder", m;
+  std::vector<std::string> urls;
+  for (int f = 0; f < m.feeds; ++f) urls.push_back("http://127.0.0.1:9/" + std::to_string(f) + ".rss");
+  fs::create_directories(dir / "progdir");
+  const auto start = SteadyClock::now();
+  if (!seedDatabase(dir / "progdir", urls, m.stored)) {
+    m.skipped = "the database could not be made";
+  } else {
+    m.seedSeconds = secondsBetween(start, SteadyClock::now());
+    std::error_code error;
+    m.databaseMiB = static_cast<double>(fs::file_size(dir / "progdir/database.soup", error)) / (1 << 20);
+    for (InProcessRun& run : m.runs) {
+      run = runInProcess(dir / "progdir", false);
+      if (run.status != 0) m.skipped = "brindlework exit status " + std::to_string(run.status);
+    }
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return m;
+}
+
+bool gStartUpMade = false;
+const StartUpMeasured& startUpMeasured() {
+  static const StartUpMeasured m = measureStartUp();
+  gStartUpMade = true;
   return m;
 }
 
@@ -127,8 +380,81 @@ void BM_Update(benchmark::State& state) {
 }
 BENCHMARK(BM_Update)->ArgName("unchanged")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+void BM_UpdatePhases(benchmark::State& state) {
+  const PhaseMeasured& m = phasesMeasured();
+  for (auto _ : state) {
+    if (!m.skipped.empty()) {
+      state.SkipWithError(m.skipped.c_str());
+      break;
+    }
+    state.SetIterationTime(m.run.total());
+  }
+  if (!m.skipped.empty()) return;
+  const InProcessRun& r = m.run;
+  state.counters["feeds"] = m.feeds;
+  state.counters["startup_s"] = r.startUp;
+  state.counters["download_s"] = r.download;
+  state.counters["parse_s"] = r.parse;
+  state.counters["commit_s"] = r.commit;
+  state.counters["shutdown_s"] = r.shutdown;
+}
+BENCHMARK(BM_UpdatePhases)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Arg 0: the first run (its shutdown makes the first backup copy); 1: the
+// second.
+void BM_StartUp(benchmark::State& state) {
+  const int round = static_cast<int>(state.range(0));
+  const StartUpMeasured& m = startUpMeasured();
+  for (auto _ : state) {
+    if (!m.skipped.empty()) {
+      state.SkipWithError(m.skipped.c_str());
+      break;
+    }
+    state.SetIterationTime(m.runs[round].startUp);
+  }
+  if (!m.skipped.empty()) return;
+  state.counters["feeds"] = m.feeds;
+  state.counters["items"] = static_cast<double>(m.feeds) * m.stored;
+  state.counters["db_MiB"] = m.databaseMiB;
+  state.counters["startup_s"] = m.runs[round].startUp;
+  state.counters["shutdown_s"] = m.runs[round].shutdown;
+}
+BENCHMARK(BM_StartUp)->ArgName("run")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void printPhases() {
+  const PhaseMeasured& m = phasesMeasured();
+  if (!m.skipped.empty()) {
+    std::printf("\nPhases of the first update skipped: %s\n", m.skipped.c_str());
+    return;
+  }
+  const InProcessRun& r = m.run;
+  std::printf("\nFirst update of %d feeds x %d items in this process: %.2f s\n", m.feeds, kItems, r.total());
+  const std::pair<const char*, double> phases[] = {{"start-up", r.startUp}, {"download", r.download},
+                                                   {"parse and merge", r.parse}, {"commit", r.commit},
+                                                   {"shutdown", r.shutdown}};
+  for (const auto& [name, seconds] : phases)
+    std::printf("  %-16s %8.2f s %6.1f %%\n", name, seconds, 100.0 * seconds / r.total());
+}
+
+void printStartUp() {
+  const StartUpMeasured& m = startUpMeasured();
+  if (!m.skipped.empty()) {
+    std::printf("\nStart-up benchmark skipped: %s\n", m.skipped.c_str());
+    return;
+  }
+  std::printf("\n%d feeds x %d stored items (%.0f MiB, made in %.1f s)\n", m.feeds, m.stored, m.databaseMiB,
+              m.seedSeconds);
+  const char* names[2] = {"first run (makes a backup copy)", "second run"};
+  for (int round = 0; round < 2; ++round)
+    std::printf("  %-34s start-up %8.3f s   shutdown %8.3f s\n", names[round], m.runs[round].startUp,
+                m.runs[round].shutdown);
+}
+
 // After the table: each ratio (ours / newsboat's) against its target.
 void printTargets() {
+  if (gPhasesMade) printPhases();
+  if (gStartUpMade) printStartUp();
+  if (!gComparisonMade) return;
   const Measured& m = measured();
   if (!m.skipped.empty()) {
     std::printf("\nUpdate benchmark skipped: %s\n", m.skipped.c_str());

@@ -27,6 +27,7 @@
 
 #include "core/module_registry.h"
 #include "database/journal_file.h"
+#include "database/soup_block_file.h"
 #include "news/news_module_list.h"
 #include "news/news_objects.h"
 #include "platform/clock.h"
@@ -217,9 +218,10 @@ class Nginx {
   bool ready_ = false;
 };
 
-// A fresh "database.soup" in progdir holding the feeds (no items yet), as
-// an earlier session of the program that added them would leave it.
-inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>& urls) {
+// A fresh "database.soup" in progdir holding the feeds, as an earlier
+// session of the program that added them would leave it, each with
+// storedItems items (published an hour apart, newest first) and their bodies.
+inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>& urls, int storedItems = 0) {
   bw::ModuleRegistry modules;
   modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
   modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
@@ -236,13 +238,29 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
       root->init(&db);
       db.setRootValue(db.createdObject(root.get()));
       for (const std::string& url : urls) {
+        bw::SoupTransaction tx(db.infoBlockFile());
         auto feed = std::make_unique<bw::newsFeed>();
         feed->type = bw::Str(url.ends_with(".atom") ? "Atom" : "RSS 2.0");
         feed->docFormat = bw::feedTypeToDocFormat(feed->type);
         feed->title = bw::Str(url);
         feed->url = bw::Str(url);
         feed->setSoup(&db);
-        root->feedList->insertAtTail(db.createdAndUnloadObject(feed.release()));
+        const int32_t feedIndex = db.createdObject(feed.get());
+        for (int i = 0; i < storedItems; ++i) {
+          auto body = std::make_unique<bw::newsItemBody>();
+          body->summary = bw::Str("Stored item " + std::to_string(i) + " of " + url + ", a short summary of it.");
+          auto item = std::make_unique<bw::newsItem>();
+          item->title = bw::Str("Stored item " + std::to_string(i));
+          item->link = bw::Str(url + "/stored/" + std::to_string(i));
+          item->published = 1700000000 - 3600LL * i;
+          item->feedIndex = feedIndex;
+          item->bodyIndex = db.createdAndUnloadObject(body.release());
+          feed->itemList->insertAtTail(db.createdAndUnloadObject(item.release()));
+        }
+        db.unloadObject(feed.release());
+        root->feedList->insertAtTail(feedIndex);
+        tx.finish();
+        if (storedItems > 0) db.flush();
       }
       db.unloadObject(root.release());
       db.close();
