@@ -6,7 +6,7 @@ BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
-  curl openssl tzdata
+  curl openssl socat tzdata
   python3
   qt6-base-dev fonts-dejavu-core locales-all xvfb xauth
   libxml2-utils newsboat
