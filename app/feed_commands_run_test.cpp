@@ -38,7 +38,7 @@ TEST_F(GuiProgramTest, FeedCommandsFromTheMainWindow) {
                 [&] { type(dialog("Rename feed tag"), "Tag", "y"); },
                 [&] { click(dialog("Rename feed tag"), okButton(dialog("Rename feed tag"))); },
                 [] {
-                  EXPECT_EQ(firstColumns(tagList()), (std::vector<std::string>{"y", "z"}));
+                  EXPECT_EQ(firstColumns(tagList()), (std::vector<std::string>{"y", "z"}));  // "x" renamed
                   selectRows(tagList(), {});
                 },
                 [] { selectRows(feedList(), {rowOf(feedList(), "B")}); },
@@ -56,14 +56,20 @@ TEST_F(GuiProgramTest, FeedCommandsFromTheMainWindow) {
                   EXPECT_EQ(gadget<cGuiText>(dialog("Info about feed"), "Name")->getState().view(), "A");
                   closeWindow(dialog("Info about feed"));
                 },
-                [] { closeWindow(mainWin()); },
+                [] { click(mainWin(), gadget<cGuiButton>(mainWin(), "Delete")); },
+                [&] { click(dialog("Delete feeds"), gadget<cGuiKeyButton>(dialog("Delete feeds"), "")); },  // "Yes"
+                [] {
+                  EXPECT_EQ(firstColumns(feedList()), (std::vector<std::string>{"Bee"}));
+                  closeWindow(mainWin());
+                },
             }),
             0)
       << output;
   withDatabase("database.soup", [](Db& db, newsRoot& root) {
-    newsFeed* a = loadObject_newsFeed(db, root.feedList->infoHeadIndex());
-    EXPECT_EQ(a->tags.view(), ",y,");
-    db.unloadObject(a);
+    EXPECT_EQ(root.feedList->infoHeadIndex(), root.feedList->infoTailIndex());
+    newsFeed* b = loadObject_newsFeed(db, root.feedList->infoHeadIndex());
+    EXPECT_EQ(b->infoName(nullptr).view(), "Bee");
+    db.unloadObject(b);
   });
 }
 

@@ -46,7 +46,7 @@ class FeedDialogs : public FeedCommandTest {
 cGuiWindowHostCore* edit() { return windowTitled("Edit feed"); }
 
 TEST_F(FeedDialogs, EditFeedGadgetsAndWhatOkWrites) {
-  seed({{"Plain", "RSS 2.0", ",news,"}, {"Tweets", "Twitter", ",News,x,"}, {"Other", "Atom", ",news,"}});
+  seed({{"Plain", "RSS 2.0", ",news,"}, {"Tweets", "Twitter", ",news,x,"}, {"Other", "Atom", ",b,news,"}});
   withDialogs([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, MainLists& lists) {
     std::vector<newsFeed*> feeds = chain(root);
     auto run = [&](newsFeed* feed, const char* cancelText) {
@@ -65,14 +65,14 @@ TEST_F(FeedDialogs, EditFeedGadgetsAndWhatOkWrites) {
     EXPECT_TRUE(r.cancelled);
     EXPECT_FALSE(r.quit);
     // A Twitter feed has it; the tags are normalised as soon as they change;
-    // "News" retyped as "news" is rewritten in the others; an emptied name
-    // gives the title back.
+    // "news" retyped as "News" is rewritten so in the others; an emptied
+    // name gives the title back.
     feeds[1]->setName(db, *charset, *charset, "Mine");
     script({[] { type(edit(), "Tags", " a , ,b, A"); },
             [] {
               EXPECT_EQ(gadget<cGuiString>(edit(), "Tags")->getState().view(), "a,b");
               EXPECT_TRUE(gadget<cGuiTick>(edit(), "Download old news items")->getState());
-              type(edit(), "Tags", "news,x,a");
+              type(edit(), "Tags", "News,x,a");
             },
             [] { type(edit(), "Name", ""); }, [] { tick(edit(), "Download old news items", false); },
             [] { click(edit(), okButton(edit())); }},
@@ -80,10 +80,10 @@ TEST_F(FeedDialogs, EditFeedGadgetsAndWhatOkWrites) {
     EXPECT_FALSE(r.cancelled);
     EXPECT_TRUE(feeds[1]->userName.isNil());
     EXPECT_EQ(feeds[1]->infoName(charset.get()).view(), "Tweets");
-    EXPECT_EQ(feeds[1]->tags.view(), ",news,x,a,");
+    EXPECT_EQ(feeds[1]->tags.view(), ",News,x,a,");
     EXPECT_TRUE(feeds[1]->noOlderItems);
-    EXPECT_EQ(feeds[0]->tags.view(), ",news,");
-    EXPECT_EQ(feeds[2]->tags.view(), ",news,");
+    EXPECT_EQ(feeds[0]->tags.view(), ",News,");
+    EXPECT_EQ(feeds[2]->tags.view(), ",b,News,");
     EXPECT_EQ(lists.feedNames(), (std::vector<std::string>{"Other", "Plain", "Tweets"}));
     // "OK" without a change writes nothing.
     db.flush();

@@ -3,6 +3,8 @@
 #include "app/gui_main.h"
 
 #include "app/console_ui.h"
+#include "app/add_feed_dialog.h"
+#include "app/feed_delete.h"
 #include "app/feed_dialogs.h"
 #include "app/feed_list.h"
 #include "app/gui_news_ui.h"
@@ -81,6 +83,8 @@ class GuiLoop {
   void feedInfoCommand();
   void editCommand();
   void renameCommand();
+  void addCommand();
+  void deleteCommand();
 
   // Shared steps.
   void deselectEveryFeed();
@@ -204,11 +208,11 @@ void GuiLoop::dispatch(cGuiItem* item) {
   } else if (item == g_.editButton) {
     editCommand();
   } else if (item == g_.addButton) {
-    // Add a feed.
+    addCommand();
   } else if (item == g_.disableButton || item == g_.enableButton) {
     disableEnableCommand();
   } else if (item == g_.deleteButton) {
-    // Delete the selected feeds.
+    deleteCommand();
   } else if (item == g_.showCycle) {
     showCycleChanged(db_, root_, g_);
   } else if (item == g_.deselectTagsButton) {
@@ -379,6 +383,48 @@ void GuiLoop::renameCommand() {
   if (g_.tagChooser->infoSelectionCount() == 0) return;
   WindowBusy busy(g_.mainWindow);
   if (renameSelectedTags(db_, g_.mainWindow, *g_.feedList, *g_.tagChooser, root_, *g_.charset)) quit_ = true;
+}
+
+void GuiLoop::addCommand() {
+  WindowBusy busy(g_.mainWindow);
+  AddFeedResult added = addFeed(
+      db_, {g_.mainWindow, g_.feedStatusText, *g_.feedList, *g_.tagChooser, &g_.undoSeen, g_.update}, root_,
+      *g_.charset);
+  if (added.quit) quit_ = true;
+  if (added.feed) {
+    if (!quit_) {
+      if (editFeed(*added.feed, nullptr, db_, g_.mainWindow, *g_.feedList, *g_.tagChooser, root_, *g_.charset,
+                   nullptr, nullptr)
+              .quit)
+        quit_ = true;
+      refreshTagChooser(*g_.tagChooser, root_, g_.charset.get());
+    }
+    if (gotoFeedRow(*g_.feedList, added.feed)) {
+      g_.feedList->cursor_setState(true);
+      pendingFeedList_ = true;
+    }
+  }
+  logOutState();
+}
+
+void GuiLoop::deleteCommand() {
+  if (g_.feedList->infoSelectionCount() == 0) return;
+  DeleteFeedsResult result;
+  {
+    WindowBusy busy(g_.mainWindow);
+    result = deleteFeeds(*g_.feedList, {g_.selectedItem, g_.shownItem, g_.shownBody}, db_, root_, *g_.charset);
+  }
+  if (!result.deleted) return;
+  showFeedCountStatus(g_.feedStatusText, *g_.feedList);
+  showReset();
+  updateOldestSeenTime(root_, g_.feedList, &g_.undoSeen, false);
+  fillNewsItemList(db_, g_.charset.get(), root_, g_.feedList, *g_.newsList, g_.newsStatusText, g_.showCycle);
+  updateFeedGadgets(g_);
+  // deleteFeeds has handed back the items of the deleted feeds; the rest
+  // goes the usual way.
+  if (!newsListHasSelection()) clearShownItem(db_, g_);
+  showFeedOptions(db_, g_.shownItem, *g_.feedList, g_.summaryIsContentsTick, g_.wrongAboutUpdatesTick,
+                  g_.filterString, g_.feedFlagTick);
 }
 
 void GuiLoop::deselectEveryFeed() {

@@ -20,7 +20,10 @@ class OpmlImport : public MainWindowTest {
 };
 
 TEST_F(OpmlImport, WithoutEditingEachFeedIsNamedAndTagged) {
-  opml("<outline text=\"News\"><outline type=\"rss\" text=\"Alpha\" xmlUrl=\"" + server.url("a.rss") +
+  // Alpha's "https:" address is added with "http:" in its place.
+  std::string alpha = server.url("a.rss");
+  alpha.replace(0, 5, "https:");
+  opml("<outline text=\"News\"><outline type=\"rss\" text=\"Alpha\" xmlUrl=\"" + alpha +
        "\"/></outline><outline text=\"news\"><outline type=\"rss\" title=\"Beta\" text=\"x\" xmlUrl=\"" +
        server.url("b.rss") + "\"/><outline type=\"rss\" text=\"Gone\" xmlUrl=\"" + server.url("gone.rss") +
        "\"/><outline type=\"rss\" text=\"Dead\" xmlUrl=\"" + kDead + "\"/></outline>");
@@ -48,6 +51,7 @@ TEST_F(OpmlImport, WithoutEditingEachFeedIsNamedAndTagged) {
     EXPECT_FALSE(quit);
     // New feeds join the chain at its front.
     EXPECT_EQ(names(root, *charset), (std::vector<std::string>{"Beta", "Alpha"}));
+    EXPECT_EQ(chain(root)[1]->url.str(), server.url("a.rss"));
     // The later folder's spelling is the one every feed keeps.
     for (newsFeed* f : chain(root)) EXPECT_EQ(f->tags.view(), ",news,");
     // A feed the update could not fetch is told by the update; one whose
