@@ -87,6 +87,7 @@ void cJournaledFile::commit() {
 }
 
 void cJournaledFile::dropCache() {
+  ++changeCount_;
   if (cache_) cache_->clear();
   lastChunkNumber_ = -1;
   lastChunkNode_ = nullptr;
@@ -143,6 +144,7 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
   if (sizeInBytes < 0) raise("EMU", "cJournaledFile.setSize(); sizeInBytes<0");
   requireUsable("setSize");
   if (sizeInBytes > kJournalDataLimit) raise("EMU", "cJournaledFile.setSize(); sizeInBytes too large");
+  ++changeCount_;
   logicalSize_ = sizeInBytes;
 }
 
@@ -161,6 +163,7 @@ WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int
     raise("EMU", "cJournaledFile.write(); position beyond the largest data area");
   }
   bytesWritten_ += lengthInBytes;
+  ++changeCount_;
   int64_t notWritten = 0;
   if (!noGrow) {
     if (position_ + lengthInBytes > logicalSize_) setSize(position_ + lengthInBytes);

@@ -136,6 +136,11 @@ class cJournaledFile : public cFile {
   int64_t infoCommittedSize() const { return committedSize_; }
   int64_t infoJournalPosition() const { return journalPosition_; }
   int64_t infoBytesWritten() const { return bytesWritten_; }
+  // A number that moves on whenever what the data area reads may change:
+  // every write and setSize, every drop of the cache (commit, discard), open
+  // and close. Never 0, never back to an earlier value for this object, so
+  // a layer above may keep what it read while the number stays.
+  uint64_t infoChangeCount() const { return changeCount_; }
   bool infoFailed() const { return failed_; }
   bool infoCommitPending() const { return cache_ && (!cache_->isEmpty() || logicalSize_ != committedSize_); }
   const cMegaList_transactionCacheChunk* infoCache() const { return cache_.get(); }
@@ -173,6 +178,7 @@ class cJournaledFile : public cFile {
   int32_t lastChunkNumber_ = -1;
   transactionCacheChunkNode* lastChunkNode_ = nullptr;
   int64_t bytesWritten_ = 0;
+  uint64_t changeCount_ = 1;
   int64_t journalPosition_ = kJournalHeaderSize;
   int64_t committedSize_ = 0;
   int64_t logicalSize_ = 0;

@@ -28,6 +28,7 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   // see: a file with bytes in it existed.
   existed = existed || cFile::getSize() > 0;
   cache_ = std::make_unique<cMegaList_transactionCacheChunk>();
+  ++changeCount_;
   lastChunkNumber_ = -1;
   lastChunkNode_ = nullptr;
   bytesWritten_ = 0;
@@ -96,6 +97,7 @@ bool cJournaledFile::openExisting() {
 }
 
 void cJournaledFile::releaseState() noexcept {
+  ++changeCount_;
   stack_.clear();
   cache_.reset();
   lastChunkNumber_ = -1;

@@ -52,6 +52,7 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
 
   void readBytes(int64_t position, void* out, int64_t length) override;
   void writeBytes(int64_t position, const void* in, int64_t length) override;
+  uint64_t infoChangeCount() override { return file_.infoChangeCount(); }
 
   SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override;
   SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) override;

@@ -90,6 +90,11 @@ class SoupBlockFile {
   // --- bytes --------------------------------------------------------------------
   virtual void readBytes(int64_t position, void* out, int64_t length) = 0;
   virtual void writeBytes(int64_t position, const void* in, int64_t length) = 0;
+  // A number that stays the same exactly as long as every byte readBytes
+  // answers stays the same (any change, discard, open or close moves it on;
+  // it never comes back to an earlier value and is never 0). What the soup
+  // read while it stays may be answered again without reading.
+  virtual uint64_t infoChangeCount() = 0;
 
   // --- indices (each in a transaction of its own) -----------------------------------
   virtual SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) = 0;

@@ -14,6 +14,10 @@
 // database closes (a transaction nested in the caller's, so it commits or is
 // discarded with it). A discard forgets every mark.
 //
+// The links read from the file are remembered by index with the block
+// file's change count of that moment, and answered again while the count
+// stays: walking a list a second time reads nothing until something changes.
+//
 // Invariants (kept by every operation that finishes):
 //   1. The lists form one circle through listNextIndex / listPrevIndex that
 //      contains headListIndex; headListIndex is 0 exactly when no list exists.
@@ -23,6 +27,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "database/object_list.h"
 #include "database/object_soup.h"
@@ -105,6 +110,14 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   void setHeadListIndex(int32_t index);
   // Moves autoDesiredBlock on when it names the node's block.
   void moveDesiredBlockOff(int32_t index, const char* message);
+
+  // Node links read from the file, by index, valid while the block file's
+  // change count equals their count.
+  struct ReadLinks {
+    NodeHeader links;
+    uint64_t changeCount = 0;
+  };
+  std::vector<ReadLinks> readLinks_;
 
   uint32_t flags_ = 0;
 };

@@ -1,6 +1,8 @@
 // database/soup_database_nodes.cpp - node headers: the first 8 bytes of a
 // node's record (nextIndex, prevIndex, big-endian), read and written without
-// loading the node, and the unlinking of an inner node.
+// loading the node, and the unlinking of an inner node. Links read from the
+// file are remembered until the file's change count moves on.
+#include <algorithm>
 #include <string>
 
 #include "core/exception.h"
@@ -43,13 +45,22 @@ cIndexedObjectNode* loadedNode(cJournaledIndexedObjectSoup& soup, int32_t index)
 NodeHeader cJournaledIndexedObjectSoupDatabase::readObjectNodeHeader(int32_t index) {
   requireOpen("readObjectNodeHeader");
   if (cIndexedObjectNode* node = loadedNode(*this, index)) return {node->infoNextIndex(), node->infoPrevIndex()};
+  const uint64_t changeCount = infoBlockFile().infoChangeCount();
+  const auto slot = static_cast<size_t>(index);
+  if (index > 0 && slot < readLinks_.size() && readLinks_[slot].changeCount == changeCount) {
+    return readLinks_[slot].links;
+  }
   int64_t dataPosition = infoBlockFile().infoBlockOfIndex(index, true);
   if (dataPosition == 0) {
     raise("EMU", "cJournaledIndexedObjectSoupDatabase.readObjectNodeHeader(); no object matches provided index");
   }
   uint8_t bytes[8];
   infoBlockFile().readBytes(dataPosition, bytes, 8);
-  return {getBE32(bytes), getBE32(bytes + 4)};
+  NodeHeader links{getBE32(bytes), getBE32(bytes + 4)};
+  // The index has a block, so the index array bounds the table.
+  if (slot >= readLinks_.size()) readLinks_.resize(std::max(slot + 1, readLinks_.size() * 3 / 2));
+  readLinks_[slot] = {links, changeCount};
+  return links;
 }
 
 void cJournaledIndexedObjectSoupDatabase::writeObjectNodeHeader(int32_t index, int32_t nextIndex, int32_t prevIndex) {

@@ -173,6 +173,9 @@ class FakeSoupBlockFile : public SoupBlockFile {
     std::copy(src, src + length, current_.blocks[handle].begin() + (position - handle));
     dirty_ = true;
   }
+  // A new number at every call: nothing the soup read is ever answered again
+  // over the fake, whose blocks change by more roads than writeBytes.
+  uint64_t infoChangeCount() override { return ++changeCount_; }
 
   SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override {
     Own own(*this);
@@ -366,6 +369,7 @@ class FakeSoupBlockFile : public SoupBlockFile {
   bool failed_ = false;
   int failWriteIn_ = 0;
   int discards_ = 0;
+  uint64_t changeCount_ = 0;
   int64_t pendingTime_ = -1;
   std::string path_;
   std::function<void()> listener_;

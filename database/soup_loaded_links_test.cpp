@@ -1,6 +1,7 @@
 // database/soup_loaded_links_test.cpp - list members that are loaded while a
 // list operation changes their links: the links reach the file when the last
-// use goes or the database closes, never after a discard.
+// use goes or the database closes, never after a discard; and the links of
+// unloaded members, remembered from the file, after every kind of change.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -108,6 +109,77 @@ TEST_F(SoupLoadedLinksTest, DiscardedLinksAreNeverWritten) {
   db->unloadObject(node);
   db->close();
   EXPECT_EQ(testing::expectSoupSound(image(), Expect::kOpen), before);
+}
+
+// The links of unloaded nodes are remembered once read; every walk below
+// follows one kind of change and must see the file as it now is.
+TEST_F(SoupLoadedLinksTest, RememberedLinksFollowEveryChange) {
+  auto db = openDb();
+  CreatedList created = db->createObjectList();
+  std::vector<int32_t> index;
+  for (int32_t v = 0; v < 4; ++v) {
+    index.push_back(db->createdAndUnloadObject(new TestNode(v)));
+    created.list->insertAtTail(index.back());
+  }
+  db->unloadObject(created.list);
+  // The indices head to tail through the node headers, checking each
+  // node's way back.
+  auto walkHeaders = [&] {
+    std::vector<int32_t> walked;
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, created.index);
+    int32_t prev = 0;
+    for (int32_t at = list->infoHeadIndex(); at != 0 && walked.size() < 10;) {
+      NodeHeader h = db->readObjectNodeHeader(at);
+      EXPECT_EQ(h.prevIndex, prev) << "node " << at;
+      walked.push_back(at);
+      prev = at;
+      at = h.nextIndex;
+    }
+    EXPECT_EQ(list->infoTailIndex(), prev);
+    db->unloadObject(list);
+    return walked;
+  };
+  auto onList = [&](auto&& change) {
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, created.index);
+    change(*list);
+    db->unloadObject(list);
+  };
+  const int32_t a = index[0], b = index[1], c = index[2], d = index[3];
+  ASSERT_EQ(walkHeaders(), (std::vector<int32_t>{a, b, c, d}));
+  ASSERT_EQ(walkHeaders(), (std::vector<int32_t>{a, b, c, d}));  // answered from memory
+
+  onList([&](cIndexedObjectList& l) { l.remove(b); });  // headers written in place
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, c, d}));
+  db->removeObjectNode(c);
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, d}));
+
+  // Links read inside a transaction, then discarded: the file's own again.
+  db->beginTransaction();
+  onList([&](cIndexedObjectList& l) { l.insertAfter(b, a); });
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, b, d}));
+  db->infoBlockFile().discardChanges();
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, d}));
+  db->close();
+
+  db = openDb();
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, d}));
+  // A loaded member's links go to the file when it is unloaded.
+  cIndexedObject* loaded = db->loadObject(d, std::make_unique<TestNode>());
+  onList([&](cIndexedObjectList& l) { l.insertAtTail(c); });
+  db->unloadObject(loaded);
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, d, c}));
+  // A destroyed node's index taken by a new one, then compaction moving the
+  // blocks the links were read from.
+  db->destroyObject(b);
+  int32_t e = db->createdAndUnloadObject(new TestNode(9));
+  onList([&](cIndexedObjectList& l) { l.insertAfter(e, a); });
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, e, d, c}));
+  db->defragment(false);
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, e, d, c}));
+  onList([&](cIndexedObjectList& l) { l.remove(d); });
+  EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, e, c}));
+  db->close();
+  testing::expectSoupSound(image(), Expect::kClosed);
 }
 
 }  // namespace

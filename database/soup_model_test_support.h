@@ -62,7 +62,10 @@ class SoupModel {
     else if (op < 84) arrayWork();
     else if (op < 92) loadAndUnload();
     else if (op < 96) nestedTransaction();
-    else if (op < 99) db_->flush();
+    else if (op < 99) {
+      db_->flush();
+      walkOneList();  // the links it reads may be answered again later
+    }
     else reopen();
   }
 
@@ -77,23 +80,7 @@ class SoupModel {
       EXPECT_EQ(n->value, value) << "node " << index;
       db_->unloadObject(n);
     }
-    std::set<int32_t> members;
-    for (auto& [index, order] : lists_) {
-      cIndexedObjectList* list = loadObject_cIndexedObjectList(*db_, index);
-      std::vector<int32_t> walked;
-      int32_t prev = 0;
-      for (int32_t i = list->infoHeadIndex(); i != 0 && walked.size() <= nodes_.size();) {
-        NodeHeader h = db_->readObjectNodeHeader(i);
-        EXPECT_EQ(h.prevIndex, prev);
-        EXPECT_TRUE(members.insert(i).second) << "node " << i << " in two lists";
-        walked.push_back(i);
-        prev = i;
-        i = h.nextIndex;
-      }
-      EXPECT_EQ(list->infoTailIndex(), prev);
-      EXPECT_EQ(walked, order) << "list " << index;
-      db_->unloadObject(list);
-    }
+    checkLists();
     for (auto& [index, elements] : arrays_) {
       for (size_t k = 0; k < elements.size(); ++k) {
         EXPECT_EQ(db_->readArray(index, static_cast<int32_t>(k)), elements[k]) << "array " << index;
@@ -116,11 +103,41 @@ class SoupModel {
     }
   }
 
+  // Walks every list through the node headers against the model.
+  void checkLists() {
+    std::set<int32_t> members;
+    for (auto& [index, order] : lists_) checkList(index, order, members);
+  }
+  // One list a time, in turn (no draw from the seeded sequence).
+  void walkOneList() {
+    if (lists_.empty()) return;
+    auto it = std::next(lists_.begin(), static_cast<long>(walks_++ % lists_.size()));
+    std::set<int32_t> members;
+    checkList(it->first, it->second, members);
+  }
+  void checkList(int32_t index, const std::vector<int32_t>& order, std::set<int32_t>& members) {
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(*db_, index);
+    std::vector<int32_t> walked;
+    int32_t prev = 0;
+    for (int32_t i = list->infoHeadIndex(); i != 0 && walked.size() <= nodes_.size();) {
+      NodeHeader h = db_->readObjectNodeHeader(i);
+      EXPECT_EQ(h.prevIndex, prev);
+      EXPECT_TRUE(members.insert(i).second) << "node " << i << " in two lists";
+      walked.push_back(i);
+      prev = i;
+      i = h.nextIndex;
+    }
+    EXPECT_EQ(list->infoTailIndex(), prev);
+    EXPECT_EQ(walked, order) << "list " << index;
+    db_->unloadObject(list);
+  }
+
   size_t objectCount() const { return records_.size() + nodes_.size() + lists_.size() + arrays_.size(); }
 
  private:
   int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
   bool autoCompact_ = false;
+  size_t walks_ = 0;
   template <class Map>
   int32_t anyKey(const Map& m) {
     auto it = m.begin();

@@ -63,11 +63,15 @@ class ReadCacheIo final : public HostIo {
     }
     const auto* in = static_cast<const uint8_t*>(buffer);
     for (int64_t number = position / kReadCachePageSize; number * kReadCachePageSize < position + length; ++number) {
-      Page* page = find(number);
-      if (!page) continue;
       int64_t start = number * kReadCachePageSize;
       int64_t from = std::max(position, start) - start;
       int64_t to = std::min(position + length, start + kReadCachePageSize) - start;
+      Page* page = find(number);
+      // A write from a page's start tells its bytes up to where it ends:
+      // what was just stored is what is read next (the file grows by
+      // commits, and a walk of what they stored follows).
+      if (!page && from == 0) page = &insert(number);
+      if (!page) continue;
       if (from > page->valid) {
         drop(number);  // a hole between the page's end and the write
         continue;

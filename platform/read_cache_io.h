@@ -6,7 +6,8 @@
 //   1. A cached page holds exactly the file's bytes from its start to its
 //      valid length (a page at the end of the file may be short). Every
 //      write and truncation passes through to the file first and then
-//      updates or drops the pages it touches; a failed one drops them all.
+//      updates or drops the pages it touches (a write from a page's start
+//      keeps that page, cached or not); a failed one drops them all.
 //   2. Nothing observable changes: reads answer what the file holds, every
 //      write and sync reaches the backend as before.
 //   3. At most `pages` pages are kept; the one used longest ago goes first

@@ -120,6 +120,16 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
             3);
   EXPECT_EQ(readsFor([&] { cached->dropCache(); }), 3);
   EXPECT_EQ(readsFor([&] { cached->writeAt(b.data(), 100, 5000); }), 0);
+
+  // A write from a page's start keeps that page; the rest of the page is
+  // read once when asked for.
+  cached->dropCache();
+  cached->writeAt(b.data(), 100, kReadCachePageSize);
+  int before = file.reads;
+  EXPECT_EQ(readVia(*cached, 100, kReadCachePageSize), b);
+  EXPECT_EQ(file.reads, before);
+  EXPECT_EQ(readVia(*cached, 300, kReadCachePageSize), readVia(plain, 300, kReadCachePageSize));
+  EXPECT_EQ(file.reads, before + 2);
 }
 
 }  // namespace
