@@ -1,7 +1,8 @@
 // bench/bench_soup_commits.cpp - the soup's write path against SQLite in one
 // run: objects of 200 bytes and a sequence number, three of four linked into
 // a list, committed durably (finish, then flush, as the application does)
-// one or fifty to a commit; then the list walked and objects loaded by index.
+// one or fifty to a commit; then the list walked (after the commits, again,
+// and first thing after both are opened again) and objects loaded by index.
 //
 // SQLite holds the same rows (id INTEGER PRIMARY KEY, list, seq, body; an
 // index on (list, id) for the walk) with synchronous FULL, under journal_mode
@@ -69,13 +70,12 @@ struct Soup {
   std::mt19937 random{1};
   int64_t bytesChanged = 0;  // what the commits handed to the journaled file
 
-  explicit Soup(const char* name) {
+  std::string path;
+
+  explicit Soup(const char* name) : path(std::string("BenchCommits:/") + name) {
     scratchDir();  // makes the assign
-    auto f = std::make_unique<JournaledSoupBlockFile>(2);
-    f->file().setIoBackend(counting);
-    file = f.get();
-    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(std::move(f));
-    if (!db->openNew(Text(std::string("BenchCommits:/") + name), false, false)) std::abort();
+    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(newFile());
+    if (!db->openNew(Text(path), false, false)) std::abort();
     CreatedList created = db->createObjectList();
     list = created.list;
     listIndex = created.index;
@@ -84,6 +84,27 @@ struct Soup {
   ~Soup() {
     db->unloadObject(list);
     db->close();
+  }
+  std::unique_ptr<JournaledSoupBlockFile> newFile() {
+    auto f = std::make_unique<JournaledSoupBlockFile>(2);
+    f->file().setIoBackend(counting);
+    file = f.get();
+    return f;
+  }
+  // Closes and opens again: nothing of the file stays in memory.
+  void reopen() {
+    db->unloadObject(list);
+    db->close();
+    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(newFile());
+    if (!db->open(Text(path), false)) std::abort();
+    list = nullptr;  // the caller loads it again
+  }
+  int64_t walk() {
+    int64_t n = 0;
+    cIndexedObjectList* walked = loadObject_cIndexedObjectList(*db, listIndex);
+    for (int32_t i = walked->infoHeadIndex(); i != 0; i = db->readObjectNodeHeader(i).nextIndex) ++n;
+    db->unloadObject(walked);
+    return n;
   }
   void commit(int objects) {
     int32_t t = db->beginTransaction();
@@ -119,6 +140,14 @@ struct Sqlite {
   ~Sqlite() {
     sqlite3_finalize(insert);
     sqlite3_close(db);
+  }
+  // Closes and opens again: the page cache starts empty.
+  void reopen() {
+    sqlite3_finalize(insert);
+    sqlite3_close(db);
+    if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) std::abort();
+    exec("PRAGMA synchronous=FULL");
+    sqlite3_prepare_v2(db, "INSERT INTO items(list, seq, body) VALUES(?, ?, ?)", -1, &insert, nullptr);
   }
   void exec(const std::string& sql) {
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
@@ -200,13 +229,16 @@ void BM_ListWalkAndLoadByIndex(benchmark::State& state) {
     soup.commit(50);
     sqlite.commit(50);
   }
+  const char* walkSql = "SELECT id FROM items WHERE list = 1 ORDER BY id";
+  const char* byRowidSql = "SELECT seq, body FROM items WHERE id = ?";
   sqlite3_stmt* walk = nullptr;
-  sqlite3_prepare_v2(sqlite.db, "SELECT id FROM items WHERE list = 1 ORDER BY id", -1, &walk, nullptr);
+  sqlite3_prepare_v2(sqlite.db, walkSql, -1, &walk, nullptr);
   sqlite3_stmt* byRowid = nullptr;
-  sqlite3_prepare_v2(sqlite.db, "SELECT seq, body FROM items WHERE id = ?", -1, &byRowid, nullptr);
+  sqlite3_prepare_v2(sqlite.db, byRowidSql, -1, &byRowid, nullptr);
   const int32_t objects = soup.sequence;
   double soupWalk = 0, sqliteWalk = 0, soupLoad = 0, sqliteLoad = 0, soupFirstWalk = 0, sqliteFirstWalk = 0;
-  int64_t walked = 0, sqliteWalked = 0;
+  double soupOpenWalk = 0, sqliteOpenWalk = 0;
+  int64_t walked = 0, sqliteWalked = 0, openWalked = 0, sqliteOpenWalked = 0;
   constexpr int kLoads = 20000;
   std::mt19937 random(9);
   for (auto _ : state) {
@@ -247,6 +279,20 @@ void BM_ListWalkAndLoadByIndex(benchmark::State& state) {
         sqlite3_reset(byRowid);
       }
     });
+    // Both closed and opened again: the first walk after an open reads the
+    // file, ours the pages of its nodes, SQLite its schema and index pages.
+    sqlite3_finalize(walk);
+    sqlite3_finalize(byRowid);
+    soup.reopen();
+    sqlite.reopen();
+    soupOpenWalk += timed([&] { openWalked += soup.walk(); });
+    sqliteOpenWalk += timed([&] {
+      sqlite3_prepare_v2(sqlite.db, walkSql, -1, &walk, nullptr);
+      while (sqlite3_step(walk) == SQLITE_ROW) sqliteOpenWalked += sqlite3_column_int(walk, 0) != 0;
+      sqlite3_reset(walk);
+    });
+    soup.list = loadObject_cIndexedObjectList(*soup.db, soup.listIndex);
+    sqlite3_prepare_v2(sqlite.db, byRowidSql, -1, &byRowid, nullptr);
   }
   sqlite3_finalize(walk);
   sqlite3_finalize(byRowid);
@@ -258,6 +304,10 @@ void BM_ListWalkAndLoadByIndex(benchmark::State& state) {
   state.counters["soup_first_walk_ms"] = soupFirstWalk * 1000;
   state.counters["sqlite_first_walk_ms"] = sqliteFirstWalk * 1000;
   state.counters["first_walk_vs_ordered_select"] = sqliteFirstWalk / soupFirstWalk;
+  state.counters["soup_open_walk_rows_per_s"] = static_cast<double>(openWalked) / soupOpenWalk;
+  state.counters["sqlite_open_walk_rows_per_s"] = static_cast<double>(sqliteOpenWalked) / sqliteOpenWalk;
+  state.counters["open_walk_vs_ordered_select"] = (static_cast<double>(openWalked) / soupOpenWalk) /
+                                                  (static_cast<double>(sqliteOpenWalked) / sqliteOpenWalk);
   state.counters["soup_loads_per_s"] = loads / soupLoad;
   state.counters["sqlite_loads_per_s"] = loads / sqliteLoad;
   state.counters["load_vs_select_by_rowid"] = sqliteLoad / soupLoad;

@@ -26,20 +26,8 @@ class ReadCacheIo final : public HostIo {
       int64_t want = std::min(length - done, kReadCachePageSize - offset);
       Page* page = find(number);
       if (!page || page->valid < offset + want) {
-        // A page read whole; one the file ends in stays short.
-        if (!page) page = &insert(number);
-        IoResult r;
-        try {
-          r = io_->readAt(page->bytes.data(), kReadCachePageSize, number * kReadCachePageSize);
-        } catch (...) {
-          dropCache();
-          throw;
-        }
-        if (r.error != 0) {
-          dropCache();
-          return {done, r.error};
-        }
-        page->valid = r.count;
+        int error = load(number, page);
+        if (error != 0) return {done, error};
       }
       int64_t n = std::clamp<int64_t>(page->valid - offset, 0, want);
       std::memcpy(out + done, page->bytes.data() + offset, static_cast<size_t>(n));
@@ -174,8 +162,57 @@ class ReadCacheIo final : public HostIo {
     return pages_.erase(it);
   }
 
+  // Reads page number whole (one the file ends in stays short) into page,
+  // or into a new page when page is NIL. When the pages missed run forward
+  // (this one follows the last read), the pages after it that are not
+  // cached come with the same read, so a walk through the file costs one
+  // read per kReadAhead pages. 0, or the error (every page dropped).
+  int load(int64_t number, Page*& page) {
+    int64_t run = 1;
+    // A short page read again (the file grew) is read alone: it may stand
+    // anywhere in the order, and pages put in after it could push it out.
+    if (!page && number == nextMiss_) {
+      const int64_t most = std::min<int64_t>(kReadAhead, capacity_);
+      while (run < most && pages_.count(number + run) == 0) ++run;
+    }
+    if (!page) page = &insert(number);
+    uint8_t* to = page->bytes.data();
+    if (run > 1) {
+      scratch_.resize(static_cast<size_t>(run * kReadCachePageSize));
+      to = scratch_.data();
+    }
+    IoResult r;
+    try {
+      r = io_->readAt(to, run * kReadCachePageSize, number * kReadCachePageSize);
+    } catch (...) {
+      dropCache();
+      throw;
+    }
+    if (r.error != 0) {
+      dropCache();
+      return r.error;
+    }
+    auto validIn = [&](int64_t k) {
+      return std::clamp<int64_t>(r.count - k * kReadCachePageSize, 0, kReadCachePageSize);
+    };
+    page->valid = validIn(0);
+    if (run > 1) std::memcpy(page->bytes.data(), to, static_cast<size_t>(page->valid));
+    // The page asked for is the newest of at most capacity_: the ones that
+    // follow it cannot push it out.
+    for (int64_t k = 1; k < run && validIn(k) > 0; ++k) {
+      Page& next = insert(number + k);
+      next.valid = validIn(k);
+      std::memcpy(next.bytes.data(), to + k * kReadCachePageSize, static_cast<size_t>(next.valid));
+    }
+    nextMiss_ = number + run;
+    return 0;
+  }
+
+  static constexpr int64_t kReadAhead = 16;
   std::unique_ptr<HostIo> io_;
   int32_t capacity_;
+  std::vector<uint8_t> scratch_;  // a read-ahead's bytes
+  int64_t nextMiss_ = -1;         // the page after the last one read
   std::unordered_map<int64_t, Page> pages_;
   std::list<int64_t> order_;
   struct Recent {

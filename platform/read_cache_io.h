@@ -14,6 +14,9 @@
 //      (the last few pages found are found again without moving them).
 //      A page's buffer is reused for the next one read.
 //   4. dropCache() empties it (the journaled file does so at every discard).
+//   5. A miss on the page right after the last one read reads up to 16
+//      pages (no more than it keeps) with one read: a walk through the file
+//      costs a read per 16 pages; other misses read their page alone.
 #pragma once
 
 #include <cstdint>

@@ -104,6 +104,7 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
     return file.reads - before - 1;  // the plain read counts once
   };
   const std::vector<uint8_t> b(100, 'b');
+  const int wholeFile = 2;  // page 0 alone, then pages 1 and 2 read ahead together
   file.partial = 40;
   // A write that failed after part of it reached the file.
   EXPECT_EQ(readsFor([&] {
@@ -111,14 +112,14 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
               EXPECT_EQ(cached->writeAt(b.data(), 100, 5000).error, ENOSPC);
               file.fail = false;
             }),
-            3);
+            wholeFile);
   EXPECT_EQ(readsFor([&] {
               file.fail = true;
               EXPECT_EQ(cached->truncate(10), EIO);
               file.fail = false;
             }),
-            3);
-  EXPECT_EQ(readsFor([&] { cached->dropCache(); }), 3);
+            wholeFile);
+  EXPECT_EQ(readsFor([&] { cached->dropCache(); }), wholeFile);
   EXPECT_EQ(readsFor([&] { cached->writeAt(b.data(), 100, 5000); }), 0);
 
   // A write from a page's start keeps that page; the rest of the page is
@@ -130,6 +131,36 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
   EXPECT_EQ(file.reads, before);
   EXPECT_EQ(readVia(*cached, 300, kReadCachePageSize), readVia(plain, 300, kReadCachePageSize));
   EXPECT_EQ(file.reads, before + 2);
+}
+
+// Pages missed in file order come kReadAhead at a time, never more than the
+// cache holds; pages missed out of order one at a time.
+TEST(ReadCacheIo, ReadsAheadWhileMissesRunForward) {
+  MemoryFile file;
+  for (int i = 0; i < 40 * kReadCachePageSize + 100; ++i) file.bytes.push_back(static_cast<uint8_t>(i * 7));
+  MemoryIo plain(file);
+  struct Case {
+    int32_t pages;              // the cache's size
+    std::vector<int64_t> order;  // pages read, one byte each
+    int reads;
+  };
+  std::vector<int64_t> forward, backward;
+  for (int64_t p = 0; p <= 40; ++p) forward.push_back(p), backward.insert(backward.begin(), p);
+  const Case cases[] = {
+      {64, forward, 1 + 3},   // 0 alone, then 1-16, 17-32, 33-40 (40 short)
+      {6, forward, 1 + 7},    // 0 alone, then six at a time
+      {64, backward, 41},
+      {64, {0, 1, 20, 21, 5}, 4},  // 0, 1-16, 20, 21-36; 5 came with 1
+  };
+  for (const Case& c : cases) {
+    file.reads = 0;
+    auto cached = withReadCache(std::make_unique<MemoryIo>(file), c.pages);
+    for (int64_t p : c.order) {
+      SCOPED_TRACE(p);
+      ASSERT_EQ(readVia(*cached, 1, p * kReadCachePageSize + p), readVia(plain, 1, p * kReadCachePageSize + p));
+    }
+    EXPECT_EQ(file.reads - static_cast<int>(c.order.size()), c.reads) << c.pages << " pages";  // less the plain reads
+  }
 }
 
 }  // namespace
