@@ -1,13 +1,15 @@
-// app/update_feeds_test.cpp - updateFeeds against loopback servers on
-// three hosts that log their connections, on the offscreen host, driven by
-// a scripted user who presses the update window's buttons through the
-// toolkit's queue; the count lines and the marks.
+// app/update_feeds_test.cpp - the "Update feeds" window as built and as
+// the news layer sees it; updateFeeds against loopback servers on three
+// hosts that log their connections, on the offscreen host, driven by a
+// scripted user who presses the window's buttons through the toolkit's
+// queue; the count lines, the marks and the companion windows' sizes.
 #include "app/update_feeds.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -17,15 +19,54 @@
 #include <vector>
 
 #include "app/feed_list.h"
-#include "app/update_gui_test_support.h"
 #include "app/update_server_test_support.h"
+#include "app/window_sizes.h"
+#include "gui/host/gui_app_client.h"
 #include "news/feed_update_test_support.h"
+#include "platform/app_host.h"
 
 namespace bw {
 namespace {
 
 using testing_app::FeedHostServer;
 using testing_app::ServedAnswer;
+
+cGuiWindowHostCore* hostOf(cGuiWindow* w) { return static_cast<cGuiWindowHostCore*>(w); }
+
+// The item tree as nested text: a group as its class and members in
+// brackets, a gadget as its class and label.
+std::string itemTree(const cGuiItem* item) {
+  std::string out = item->className();
+  if (!item->isOfClass(cGuiGroupItem::kClassName))
+    return out + ":" + static_cast<const cGuiLabelledItem*>(item)->infoLabel().str();
+  out += "[";
+  for (cGuiItem* i = static_cast<const cGuiGroupItem*>(item)->infoFirst(); i; i = i->infoNext())
+    out += (out.back() == '[' ? "" : " ") + itemTree(i);
+  return out + "]";
+}
+
+// The GUI host built offscreen, its settings in a scratch folder.
+class GuiHostUp {
+ public:
+  GuiHostUp() {
+    std::filesystem::create_directories(config_);
+    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
+    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    initAppHost();
+    initGuiHostModule();
+    newAppHost("Brindlework");
+    appHost()->build();
+  }
+  ~GuiHostUp() {
+    unbuildAppHost();
+    endGuiHostModule();
+    endAppHost();
+    std::filesystem::remove_all(config_);
+  }
+
+ private:
+  std::filesystem::path config_ = std::filesystem::temp_directory_path() / ("bw-update-" + std::to_string(getpid()));
+};
 
 // A line of the update window that also keeps every text it was shown.
 class RecordedText : public NewsGuiText {
@@ -82,7 +123,7 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   void SetUp() override {
     FeedParseTest::SetUp();
     setClockSource([this] { return ClockReading{testing_news::kNowUnix + seconds.load(), 0, false}; });
-    host = std::make_unique<testing_app::GuiHostUp>();
+    host = std::make_unique<GuiHostUp>();
     main = cGuiHost::CreateGuiWindow("Main");
     main->beginGroupVertical(nullptr);
     feedStatus = main->addText("");
@@ -146,7 +187,12 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   }
   static bool updated(const newsFeed* f) { return !f->downloadFailed && f->itemList->infoHeadIndex() != 0; }
   static bool untouched(const newsFeed* f) { return !f->downloadFailed && f->itemList->infoHeadIndex() == 0; }
-  void press(cGuiButton* button) { guiNotify(button, testing_app::hostOf(record.window)); }
+  void press(cGuiButton* button) { guiNotify(button, hostOf(record.window)); }
+  int requests(const std::string& path) {
+    int n = 0;
+    for (auto& conn : log.connections()) n += conn.path == path;
+    return n;
+  }
   std::string countLine() {
     showFeedCountStatus(feedStatus, *feedList);
     return feedStatus->getState().str();
@@ -180,7 +226,7 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   FeedHostServer hostA{log, "127.0.0.1", "127.0.0.1"};
   FeedHostServer hostB{log, "127.0.0.2", "127.0.0.2"};
   FeedHostServer hostC{log, "127.0.0.1", "localhost"};
-  std::unique_ptr<testing_app::GuiHostUp> host;
+  std::unique_ptr<GuiHostUp> host;
   NewsGuiWindows windows;
   ScriptedUser user{windows};
   cGuiWindow* main = nullptr;
@@ -205,13 +251,13 @@ TEST_F(UpdateFeedsTest, TwoRequestsInFlightNeverTwoToOneHost) {
   const std::regex shape(R"((\(\d/5\) )?[abc]\d( \+ [abc]\d)?)");
   for (auto& c : cases) {
     SCOPED_TRACE(c.hosts);
-    log.reset();
+    const size_t first = log.connections().size();
     feedText.history.clear();
     std::vector<newsFeed*> work = feeds(c.hosts);
     EXPECT_FALSE(update(work));
     for (newsFeed* f : work) EXPECT_TRUE(updated(f)) << f->title.str();
-    EXPECT_EQ(log.maxPerHost(), 1);
-    EXPECT_EQ(log.maxOpen(), c.maxOpen);
+    EXPECT_EQ(testing_app::mostOpenAtOnce(log.connections(first), true), 1);
+    EXPECT_EQ(testing_app::mostOpenAtOnce(log.connections(first), false), c.maxOpen);
     std::vector<std::string> texts;  // without repeats
     for (const std::string& t : feedText.history)
       if (texts.empty() || texts.back() != t) texts.push_back(t);
@@ -243,7 +289,7 @@ TEST_F(UpdateFeedsTest, PauseHoldsTheDownloadAndCancelEndsTheUpdate) {
       EXPECT_EQ(shown, pausedAt + " (paused)");
       EXPECT_EQ(record.buttonPage->getState(), 1);
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      if (user.waits < 3) guiNotify(undo, testing_app::hostOf(main));
+      if (user.waits < 3) guiNotify(undo, hostOf(main));
       if (user.waits == 3) press(record.resumeButton);
     }
   };
@@ -276,7 +322,7 @@ TEST_F(UpdateFeedsTest, PauseHoldsTheDownloadAndCancelEndsTheUpdate) {
   EXPECT_EQ(updates, 2);  // a1 and b1
   EXPECT_EQ(untouchedFeeds, 3);
   EXPECT_TRUE(untouched(five[2]));
-  EXPECT_EQ(log.requestsFor("/b2"), 0);
+  EXPECT_EQ(requests("/b2"), 0);
   EXPECT_FALSE(record.window->infoIsOpen());
 }
 
@@ -305,7 +351,7 @@ TEST_F(UpdateFeedsTest, ARequestThatNeverAnswersLeavesTheWindowWorking) {
         EXPECT_EQ(progressText.state().str(), " (paused)");
         seconds += 100;  // paused time does not count
         if (user.waits == 2) press(record.resumeButton), pollsAfterResume = 0;
-        else guiNotify(undo, testing_app::hostOf(main));  // dropped
+        else guiNotify(undo, hostOf(main));  // dropped
         return;
       }
       seconds += 2;
@@ -313,7 +359,7 @@ TEST_F(UpdateFeedsTest, ARequestThatNeverAnswersLeavesTheWindowWorking) {
       if (user.polls != 1) return;
       pressedAt = std::chrono::steady_clock::now();
       if (c.act == kCancel) press(record.cancelButton);
-      if (c.act == kClose) guiAppClient()->queueWindowEvent(testing_app::hostOf(record.window));
+      if (c.act == kClose) guiAppClient()->queueWindowEvent(hostOf(record.window));
       if (c.act == kQuit) guiAppClient()->killCommand();
       if (c.act == kPause) press(record.pauseButton);
     };
@@ -328,8 +374,9 @@ TEST_F(UpdateFeedsTest, ARequestThatNeverAnswersLeavesTheWindowWorking) {
     EXPECT_EQ(main->infoQuitRequested(false), c.act == kQuit);
     for (newsFeed* f : work) f->downloadFailed = false;
   }
-  for (int i = 0; i < 100 && log.openNow() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(log.openNow(), 0);
+  for (int i = 0; i < 100 && testing_app::mostOpenAtOnce(log.connections(), false) > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (auto& conn : log.connections()) EXPECT_NE(conn.closed, -1) << conn.path;
 }
 
 TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
@@ -338,7 +385,7 @@ TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   disabled[0]->disabled = true;
   EXPECT_FALSE(update(disabled));
   EXPECT_TRUE(untouched(disabled[0]));
-  EXPECT_EQ(log.requestsFor("/c1"), 0);
+  EXPECT_EQ(requests("/c1"), 0);
   EXPECT_EQ(countLine(), "0 feeds shown (plus 1 disabled)");
 
   // Feeds that get no downloader fail at the first feed, beside a request
@@ -361,26 +408,86 @@ TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   EXPECT_EQ(outcome, "x1! a1+ y1! a2+ z1! r1! ");
   EXPECT_EQ(countLine(), "6 feeds shown (plus 1 disabled), but 4 failed to download");
   EXPECT_EQ(selectedFeeds(), "c1 x1 ");
-}
-
-TEST_F(UpdateFeedsTest, CountLines) {
-  std::vector<newsFeed*> three = feeds("abc");
-  struct {
-    int disabled, failed;
-    const char* line;
-  } cases[] = {{0, 0, "3 feeds shown"},
-               {1, 0, "2 feeds shown (plus 1 disabled)"},
-               {0, 3, "3 feeds shown, but 3 failed to download"},
-               {2, 1, "1 feeds shown (plus 2 disabled), but 1 failed to download"}};
-  for (auto& c : cases) {
-    for (int i = 0; i < 3; ++i) {
-      three[i]->disabled = i < c.disabled;
-      three[i]->downloadFailed = i < c.failed;
-    }
-    EXPECT_EQ(countLine(), c.line);
-  }
   showNewsItemCountStatus(feedStatus, 0);
   EXPECT_EQ(feedStatus->getState().str(), "0 news items shown");
+}
+
+TEST_F(UpdateFeedsTest, TheWindowAsBuiltAndAsTheNewsLayerSeesIt) {
+  UpdateWindowRecord& r = record;
+  EXPECT_EQ(r.window->infoTitle().str(), "Update feeds");
+  EXPECT_EQ(r.window->infoSaveID(), guiSaveId("UpdF"));
+  EXPECT_TRUE(r.window->infoBuilt());
+  EXPECT_FALSE(r.window->infoIsOpen());
+  EXPECT_EQ(itemTree(r.window->infoRootGroup()),
+            "cGuiGroupVerticalHost[cGuiTextHost:Feed cGuiTextHost:Status cGuiTextHost:Progress "
+            "cGuiGroupHorizontalHost[cGuiGroupPageHost[cGuiGroupHorizontalHost[cGuiButtonHost:Pause] "
+            "cGuiGroupHorizontalHost[cGuiButtonHost:Resume]] cGuiButtonHost:Cancel]]");
+  std::string labels;
+  for (cGuiLabelledItem* g : std::initializer_list<cGuiLabelledItem*>{
+           r.feedText, r.statusText, r.progressText, r.pauseButton, r.resumeButton, r.cancelButton})
+    labels += g->infoLabel().str() + ",";
+  EXPECT_EQ(labels, "Feed,Status,Progress,Pause,Resume,Cancel,");
+  EXPECT_EQ(r.pauseButton->infoParent()->infoParent(), r.buttonPage);
+
+  // What the news layer writes shows on the gadgets.
+  const feedProgressGui& p = r.progress;
+  p.feedText->setState("(1/2) A");
+  p.stepText->setState("Connecting to feed...");
+  p.progressText->setState("12 bytes (50%)");
+  p.pauseResumePage->setState(1);
+  EXPECT_EQ(r.feedText->getState().str(), "(1/2) A");
+  EXPECT_EQ(r.statusText->getState().str(), "Connecting to feed...");
+  EXPECT_EQ(p.progressText->state().str(), "12 bytes (50%)");
+  EXPECT_EQ(r.buttonPage->getState(), 1);
+
+  // And its polls answer the window's own items.
+  struct {
+    cGuiButton* button;
+    NewsGuiItem* expected;
+  } presses[] = {{r.pauseButton, p.pauseButton}, {r.resumeButton, p.resumeButton}, {r.cancelButton, p.cancelButton}};
+  for (auto& press : presses) {
+    guiNotify(press.button, hostOf(r.window));
+    ChangedGuiItem e = windows.checkForChangedGuiItem();
+    EXPECT_EQ(e.window, p.window);
+    EXPECT_EQ(e.item, press.expected);
+  }
+  guiAppClient()->queueWindowEvent(hostOf(r.window));
+  ChangedGuiItem close = windows.checkForChangedGuiItem();
+  EXPECT_EQ(close.window, p.window);
+  EXPECT_EQ(close.item, nullptr);
+  EXPECT_TRUE(p.window->infoCloseRequested(false));
+
+  cGuiWindow* window = r.window;
+  endUpdateWindow(r, windows);
+  for (cAppResource* w = guiAppClient()->infoFirstResource(); w; w = w->infoNextResource()) EXPECT_NE(w, window);
+  EXPECT_EQ(r.window, nullptr);
+  EXPECT_EQ(windows.hostWindow(p.window), nullptr);
+  endUpdateWindow(r, windows);  // a cleared record ends nothing
+}
+
+TEST(WindowSizes, ContentsBesideTheMainWindowAndDialogsFromTheirOwner) {
+  cGuiWindow main, contents, dialog;
+  main.setPosition(30, 40);
+  main.setSize(1000, 700);
+  sizeContentsWindow(&main, &contents);
+  EXPECT_EQ(contents.infoWidth(), 500);
+  EXPECT_EQ(contents.infoHeight(), 700);
+  EXPECT_EQ(contents.getPosition().x, 30);
+  EXPECT_EQ(contents.getPosition().y, 40);
+  main.setSize(1001, 1);
+  sizeContentsWindow(&main, &contents);
+  EXPECT_EQ(contents.infoWidth(), 500);
+
+  struct {
+    int32_t owner, width;
+  } cases[] = {{1000, 640}, {1600, 800}, {1281, 640}, {1283, 641}, {200, 640}};
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.owner);
+    main.setSize(c.owner, 300);
+    sizeDialogWindow(&main, &dialog);
+    EXPECT_EQ(dialog.infoWidth(), c.width);
+    EXPECT_EQ(dialog.infoHeight(), 50);
+  }
 }
 
 }  // namespace

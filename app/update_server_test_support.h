@@ -40,26 +40,17 @@ struct ServedAnswer {
   bool hang = false;    // accept, read the request, never answer
 };
 
+// Each connection's host, path and the numbers of the events that opened
+// and closed it (closed -1 while open).
 class ConnectionLog {
  public:
   struct Connection {
     std::string host, path;
-    int opened = 0, closed = -1;  // event numbers
+    int opened = 0, closed = -1;
   };
-  // Forgets the connections so far (and the maxima); those still open
-  // count on.
-  void reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    base_ = connections_.size();
-    maxOpen_ = open_;
-    maxPerHost_ = 0;
-  }
   int open(const std::string& host) {
     std::lock_guard<std::mutex> lock(mutex_);
     connections_.push_back({host, "", ++events_, -1});
-    int perHost = ++openPerHost_[host];
-    maxPerHost_ = std::max(maxPerHost_, perHost);
-    maxOpen_ = std::max(maxOpen_, ++open_);
     return static_cast<int>(connections_.size()) - 1;
   }
   void named(int id, const std::string& path) {
@@ -69,38 +60,31 @@ class ConnectionLog {
   void close(int id) {
     std::lock_guard<std::mutex> lock(mutex_);
     connections_[id].closed = ++events_;
-    --openPerHost_[connections_[id].host];
-    --open_;
   }
-  std::vector<Connection> connections() {
+  // The connections from the from-th on.
+  std::vector<Connection> connections(size_t from = 0) {
     std::lock_guard<std::mutex> lock(mutex_);
-    return {connections_.begin() + static_cast<std::ptrdiff_t>(base_), connections_.end()};
-  }
-  int maxOpen() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return maxOpen_;
-  }
-  int maxPerHost() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return maxPerHost_;
-  }
-  int openNow() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return open_;
-  }
-  int requestsFor(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(std::count_if(connections_.begin() + static_cast<std::ptrdiff_t>(base_), connections_.end(),
-                                          [&](const Connection& c) { return c.path == path; }));
+    return {connections_.begin() + static_cast<std::ptrdiff_t>(std::min(from, connections_.size())),
+            connections_.end()};
   }
 
  private:
   std::mutex mutex_;
   std::vector<Connection> connections_;
-  size_t base_ = 0;
-  std::map<std::string, int> openPerHost_;
-  int events_ = 0, open_ = 0, maxOpen_ = 0, maxPerHost_ = 0;
+  int events_ = 0;
 };
+
+// The most of these connections open at once (perHost: to one host).
+inline int mostOpenAtOnce(const std::vector<ConnectionLog::Connection>& all, bool perHost) {
+  int most = 0;
+  for (const auto& c : all) {
+    int open = 0;
+    for (const auto& d : all)
+      open += (!perHost || d.host == c.host) && d.opened <= c.opened && (d.closed == -1 || d.closed > c.opened);
+    most = std::max(most, open);
+  }
+  return most;
+}
 
 class FeedHostServer {
  public:

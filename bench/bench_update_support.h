@@ -229,6 +229,7 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
   bw::addNewsModules(modules);
   modules.initAll();
   const fs::path previous = fs::current_path();
+  fs::create_directories(progdir);
   fs::current_path(progdir);
   bool ok = false;
   {
