@@ -10,6 +10,7 @@
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
 #include "app/feed_list.h"
+#include "app/main_windows.h"
 #include "app/program_identity.h"
 #include "news/news_orderings.h"
 #include "news/seen_times.h"
@@ -73,17 +74,6 @@ int32_t countFeeds(cMegaList_class& list) {
   for (bool end = false; !end; end = cursor->gotoNext()) ++n;
   return n;
 }
-
-class UndoButton : public UndoSeenButton {
- public:
-  explicit UndoButton(cGuiButton* button) : button_(button) {}
-  void setDisabled(bool disabled) override {
-    if (button_) button_->setDisabled(disabled);
-  }
-
- private:
-  cGuiButton* button_;
-};
 
 // One request slot: its client (one for the whole update), the downloader
 // of the feed in flight and when its request opened.
@@ -287,7 +277,8 @@ bool updateFeeds(cMegaList_class& workList, cGuiList& feedList, cGuiList& tagCho
     windowEvent = update.run(feedCount);
   }
   record.window->close();
-  UndoButton undo(undoSeenButton);
+  UndoSeenGuiButton undo;
+  undo.button = undoSeenButton;
   updateOldestSeenTime(root, &feedList, &undo, false);
   markListEntriesByFunction(feedList, std::move(selected));
   return windowEvent;

@@ -73,29 +73,17 @@ Measured measure() {
     if (!nginx.ready()) {
       m.skipped = "nginx did not start";
     } else {
-      std::vector<std::string> urls;
-      std::ofstream list(dir / "urls");
-      for (const std::string& p : paths) {
-        urls.push_back(nginx.url(p));
-        list << urls.back() << "\n";
-      }
-      list.close();
-      fs::create_directories(dir / "newsboat");
-      std::ofstream(dir / "newsboat/config") << "reload-threads 2\n";
+      const std::vector<std::string> urls = listUrls(dir, nginx, paths);
+      const NewsboatReload newsboat(dir);
       fs::create_directories(dir / "progdir");
       if (!seedDatabase(dir / "progdir", urls)) {
         m.skipped = "the database could not be made";
       } else {
-        const std::string nb = (dir / "newsboat").string();
-        const std::vector<std::string> newsboatArgs = {kNewsboat,        "-x", "reload", "-u", (dir / "urls").string(),
-                                                       "-c", nb + "/cache.db", "-C", nb + "/config"};
-        const std::vector<std::string> newsboatEnv =
-            environmentWith({"HOME=" + nb, "XDG_CONFIG_HOME=" + nb, "XDG_DATA_HOME=" + nb});
         const std::vector<std::string> oursArgs = {BRINDLEWORK_EXECUTABLE, "UpdateAll"};
         const std::vector<std::string> oursEnv =
             environmentWith({"BRINDLEWORK_PROGDIR=" + (dir / "progdir").string(), "QT_QPA_PLATFORM=offscreen"});
         for (int round = 0; round < 2; ++round) {
-          m.newsboat[round] = runChild(newsboatArgs, newsboatEnv);
+          m.newsboat[round] = newsboat.run();
           m.ours[round] = runChild(oursArgs, oursEnv);
           std::error_code error;
           const uintmax_t size = fs::file_size(dir / "progdir/database.soup", error);

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main_windows.h"
 #include "app/program_run.h"
 #include "app/shell_update.h"
 #include "app/startup.h"
@@ -30,6 +31,7 @@
 #include "bench/bench_update_support.h"
 #include "gui/host/gui_app_client.h"
 #include "platform/app_host.h"
+#include "platform/assigns.h"
 #include "web/http_test_support.h"
 
 namespace {
@@ -60,59 +62,60 @@ class NoUserUi : public NewsUi {
   NewsGuiWindows& windows_;
 };
 
-// "Update all" as the main window runs it: every loaded feed in the feed
-// list, all of them in the work list, the update window on the screen.
-void guiUpdateAll(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+// "Update all" as the main window runs it: the main window built with every
+// loaded feed in its feed list, all of them in the work list, the update
+// window on the screen.
+// Answers the seconds of updateFeeds alone.
+double guiUpdateAll(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+  double seconds = 0;
   newAppHost("Brindlework");
   appHost()->build();
   {
     NewsGuiWindows windows;
     NoUserUi ui(windows);
     setNewsUi(&ui);
-    cGuiWindow* main = cGuiHost::CreateGuiWindow("Main");
-    main->beginGroupVertical(nullptr);
-    cGuiList* tags = main->beginList(1, nullptr);
-    tags->initMultiSelect(true, true);
-    main->endList();
-    cGuiList* feeds = main->beginList(5, nullptr);
-    feeds->initMultiSelect(true, true);
-    main->endList();
-    cGuiButton* undo = main->addButton("Undo seen");
-    main->endGroup();
-    main->build(false);
-    main->setSize(1000, 700);
-    UpdateWindowRecord record = buildUpdateWindow(windows);
+    GuiGadgets g;
+    g.charset = newSystemEncoding();
+    g.mainWindow = cGuiHost::CreateGuiWindow(kMainWindowBanner);
+    buildMainWindow(g, db, root);
+    g.update = buildUpdateWindow(windows);
+    g.mainWindow->open();
     cMegaList_class work(false, nullptr, false);
-    for (newsFeed* f = root.firstLoadedFeed; f; f = f->nextLoadedFeed) {
-      feeds->addEntry(f->title, 0, false, 0, std::make_unique<boxPTR>(f));
+    for (newsFeed* f = root.firstLoadedFeed; f; f = f->nextLoadedFeed)
       if (!f->disabled) work.infoPastEnd()->beforeInsert(work.makeFloating(f));
-    }
-    std::unique_ptr<cEncoding> charset = newSystemEncoding();
-    main->setBusy(true);
-    updateFeeds(work, *feeds, *tags, main, record, undo, db, charset.get(), root);
-    main->setBusy(false);
-    endUpdateWindow(record, windows);
-    endGuiWindow(main);
+    g.mainWindow->setBusy(true);
+    const Clock::time_point start = Clock::now();
+    updateFeeds(work, *g.feedList, *g.tagChooser, g.mainWindow, g.update, g.undoSeenButton, db, g.charset.get(), root);
+    seconds = since(start);
+    g.mainWindow->setBusy(false);
+    endUpdateWindow(g.update, windows);
+    endGuiWindow(g.mainWindow);
     setNewsUi(nullptr);
   }
   unbuildAppHost();
+  return seconds;
+}
+
+double shellUpdateAll(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+  const Clock::time_point start = Clock::now();
+  shell_updateAll(db, root);
+  return since(start);
 }
 
 // One whole run of the program on progdir ("UpdateAll", so that start-up
-// makes no window) with mode in place of the update; answers the update's
-// seconds and the run's.
+// makes no window) with update in place of its mode; answers the seconds
+// update reports and the run's.
 struct RunTimes {
   double update = 0, run = 0;
   int status = -1;
 };
-RunTimes runProgram(const fs::path& progdir, const std::function<void(cJournaledIndexedObjectSoupDatabase&, newsRoot&)>& mode) {
+RunTimes runProgram(const fs::path& progdir,
+                    const std::function<double(cJournaledIndexedObjectSoupDatabase&, newsRoot&)>& update) {
   RunTimes t;
   ::setenv("BRINDLEWORK_PROGDIR", progdir.c_str(), 1);
-  setProgramModeForTesting([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
-    const Clock::time_point start = Clock::now();
-    mode(db, root);
-    t.update = since(start);
-  });
+  dos::resetAssigns();  // PROGDIR: follows the variable
+  setProgramModeForTesting(
+      [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) { t.update = update(db, root); });
   std::string name = "brindlework", all = "UpdateAll";
   char* argv[] = {name.data(), all.data(), nullptr};
   // The program's console lines go to /dev/null meanwhile.
@@ -129,6 +132,7 @@ RunTimes runProgram(const fs::path& progdir, const std::function<void(cJournaled
   ::close(null);
   setProgramModeForTesting({});
   ::unsetenv("BRINDLEWORK_PROGDIR");
+  dos::resetAssigns();
   return t;
 }
 
@@ -156,26 +160,17 @@ Unchanged measureUnchanged() {
     uint64_t bytes = 0;
     const std::vector<std::string> paths = writeFeeds(dir, m.feeds, &bytes);
     Nginx nginx(dir);
-    std::vector<std::string> urls;
-    std::ofstream list(dir / "urls");
-    for (const std::string& p : paths) list << (urls.emplace_back(nginx.url(p))) << "\n";
-    list.close();
-    fs::create_directories(dir / "newsboat");
-    std::ofstream(dir / "newsboat/config") << "reload-threads 2\n";
+    const std::vector<std::string> urls = listUrls(dir, nginx, paths);
+    const NewsboatReload newsboat(dir);
     if (!nginx.ready()) {
       m.skipped = "nginx did not start";
     } else if (!seedDatabase(dir / "progdir", urls)) {
       m.skipped = "the database could not be made";
     } else {
-      const std::string nb = (dir / "newsboat").string();
-      const std::vector<std::string> newsboatArgs = {kNewsboat, "-x", "reload", "-u", (dir / "urls").string(),
-                                                     "-c", nb + "/cache.db", "-C", nb + "/config"};
-      const std::vector<std::string> newsboatEnv =
-          environmentWith({"HOME=" + nb, "XDG_CONFIG_HOME=" + nb, "XDG_DATA_HOME=" + nb});
-      runChild(newsboatArgs, newsboatEnv);
-      runProgram(dir / "progdir", shell_updateAll);  // the first fetch fills the store
-      m.newsboat = runChild(newsboatArgs, newsboatEnv);
-      m.shell = runProgram(dir / "progdir", shell_updateAll);
+      newsboat.run();
+      runProgram(dir / "progdir", shellUpdateAll);  // the first fetch fills the store
+      m.newsboat = newsboat.run();
+      m.shell = runProgram(dir / "progdir", shellUpdateAll);
       m.gui = runProgram(dir / "progdir", guiUpdateAll);
     }
   }
@@ -295,6 +290,7 @@ void printTargets() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
   benchmark::Initialize(&argc, argv);
   const size_t ran = benchmark::RunSpecifiedBenchmarks();
   if (ran > 0) printTargets();

@@ -273,4 +273,26 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
   return ok;
 }
 
+// newsboat reloading the feeds listed in dir/urls, its cache, configuration
+// (two reload threads) and home in dir/newsboat.
+struct NewsboatReload {
+  std::vector<std::string> args, env;
+  explicit NewsboatReload(const fs::path& dir) {
+    const std::string nb = (dir / "newsboat").string();
+    fs::create_directories(nb);
+    std::ofstream(nb + "/config") << "reload-threads 2\n";
+    args = {kNewsboat, "-x", "reload", "-u", (dir / "urls").string(), "-c", nb + "/cache.db", "-C", nb + "/config"};
+    env = environmentWith({"HOME=" + nb, "XDG_CONFIG_HOME=" + nb, "XDG_DATA_HOME=" + nb});
+  }
+  ChildRun run() const { return runChild(args, env); }
+};
+
+// The nginx URLs of the paths, also written one a line to dir/urls.
+inline std::vector<std::string> listUrls(const fs::path& dir, const Nginx& nginx, const std::vector<std::string>& paths) {
+  std::vector<std::string> urls;
+  std::ofstream list(dir / "urls");
+  for (const std::string& p : paths) list << urls.emplace_back(nginx.url(p)) << "\n";
+  return urls;
+}
+
 }  // namespace bw::bench
