@@ -167,7 +167,7 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   }
   // Feeds named by host letter and number ("a1"); each answers body after
   // delayMs, unless answers gives its own.
-  std::vector<newsFeed*> feeds(const std::string& letters, int delayMs = 30,
+  std::vector<newsFeed*> feeds(const std::string& letters, int delayMs = 100,
                                std::map<std::string, ServedAnswer> answers = {}) {
     std::map<char, int> numbers;
     std::vector<newsFeed*> out;
