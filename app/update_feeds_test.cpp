@@ -188,11 +188,6 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   static bool updated(const newsFeed* f) { return !f->downloadFailed && f->itemList->infoHeadIndex() != 0; }
   static bool untouched(const newsFeed* f) { return !f->downloadFailed && f->itemList->infoHeadIndex() == 0; }
   void press(cGuiButton* button) { guiNotify(button, hostOf(record.window)); }
-  int requests(const std::string& path) {
-    int n = 0;
-    for (auto& conn : log.connections()) n += conn.path == path;
-    return n;
-  }
   std::string countLine() {
     showFeedCountStatus(feedStatus, *feedList);
     return feedStatus->getState().str();
@@ -322,7 +317,7 @@ TEST_F(UpdateFeedsTest, PauseHoldsTheDownloadAndCancelEndsTheUpdate) {
   EXPECT_EQ(updates, 2);  // a1 and b1
   EXPECT_EQ(untouchedFeeds, 3);
   EXPECT_TRUE(untouched(five[2]));
-  EXPECT_EQ(requests("/b2"), 0);
+  EXPECT_EQ(log.requestsFor("/b2"), 0);
   EXPECT_FALSE(record.window->infoIsOpen());
 }
 
@@ -385,7 +380,7 @@ TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   disabled[0]->disabled = true;
   EXPECT_FALSE(update(disabled));
   EXPECT_TRUE(untouched(disabled[0]));
-  EXPECT_EQ(requests("/c1"), 0);
+  EXPECT_EQ(log.requestsFor("/c1"), 0);
   EXPECT_EQ(countLine(), "0 feeds shown (plus 1 disabled)");
 
   // Feeds that get no downloader fail at the first feed, beside a request

@@ -61,6 +61,13 @@ class ConnectionLog {
     std::lock_guard<std::mutex> lock(mutex_);
     connections_[id].closed = ++events_;
   }
+  int requestsFor(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return static_cast<int>(std::count_if(connections_.begin(), connections_.end(),
+                                          [&](const Connection& c) { return c.path == path; }));
+  }
+  // The most connections open at once so far (mostOpenAtOnce).
+  int maxOpen();
   // The connections from the from-th on.
   std::vector<Connection> connections(size_t from = 0) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -85,6 +92,8 @@ inline int mostOpenAtOnce(const std::vector<ConnectionLog::Connection>& all, boo
   }
   return most;
 }
+
+inline int ConnectionLog::maxOpen() { return mostOpenAtOnce(connections(), false); }
 
 class FeedHostServer {
  public:
