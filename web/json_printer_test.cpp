@@ -53,6 +53,15 @@ TEST_F(JsonPrinterTest, EmptyMemberNamesArePrinted) {
   auto again = parseJson(text);
   ASSERT_TRUE(again);
   EXPECT_EQ(printed(*again), text);
+
+  // A later top-level value read after a comma keeps its empty name too.
+  auto later = parseJson("\xEF\xBB\xBF{\"a\":1}, \"\": {\"d\": [");
+  ASSERT_TRUE(later);
+  text = printed(*later);
+  EXPECT_EQ(text, "{\n  \"a\": 1\n},\n\"\": {\n  \"d\": []\n}\n\n");
+  again = parseJson(text);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(printed(*again), text);
 }
 
 TEST_F(JsonPrinterTest, IndentAndForeignNodes) {

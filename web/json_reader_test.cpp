@@ -136,6 +136,17 @@ TEST_F(JsonReaderTest, AcceptedOddities) {
   EXPECT_EQ(two->head()->getNext()->getName(), "c");
   EXPECT_EQ(two->head()->getNext()->getParent(), nullptr);
   EXPECT_EQ(two->tail(), two->head()->getNext());
+  // That member may have an empty name and stay open to the end of the text.
+  auto named = parseJson("\xEF\xBB\xBF{\"a\":1}, \"\": {\"d\": [");
+  ASSERT_TRUE(named);
+  webDataNode* second = named->head()->getNext();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->getName(), "");
+  EXPECT_EQ(second->getTextValue(), kJsonObject);
+  ASSERT_TRUE(second->getFirstChild());
+  EXPECT_EQ(second->getFirstChild()->getName(), "d");
+  EXPECT_EQ(second->getFirstChild()->getTextValue(), kJsonArray);
+  EXPECT_FALSE(second->getFirstChild()->getFirstChild());
 
   // Duplicate names are all kept, in order.
   auto dup = parseJson(R"({"k":1,"k":2})");
