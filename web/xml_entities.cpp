@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "core/exception.h"
@@ -90,23 +91,52 @@ Str codePointText(int32_t code, const cEncoding& target) {
   return unicodeToEncodingText(code, target, "?", false).toStr();
 }
 
+// Entity names are short and differ mostly in their first and last letters,
+// so the length and the three bytes inside each end ("&" and ";" aside) make
+// the hash (multiplicative: the table takes its high bits).
+uint64_t entityHash(std::string_view s) {
+  const size_t n = s.size();
+  auto at = [&](size_t i) -> uint64_t { return i < n ? static_cast<unsigned char>(s[i]) : 0; };
+  const uint64_t x = n | at(1) << 8 | at(2) << 16 | at(3) << 24 | (n >= 2 ? at(n - 2) << 32 : 0) |
+                     (n >= 3 ? at(n - 3) << 40 : 0) | (n >= 4 ? at(n - 4) << 48 : 0);
+  return x * 0x9E3779B97F4A7C15ull;
+}
+
 }  // namespace
 
 std::span<const EntityName> xmlEntityNames() { return kEntities; }
 
-void EntityMap::registerEntity(int32_t code, std::string_view entity) {
-  auto it = codes_.find(entity);
-  if (it != codes_.end()) {
-    it->second = code;
-    return;
+size_t EntityMap::slotOf(std::string_view entity) const {
+  const size_t mask = slots_.size() - 1;
+  const int shift = 64 - std::countr_zero(slots_.size());
+  for (size_t i = static_cast<size_t>(entityHash(entity) >> shift);; i = (i + 1) & mask) {
+    const Slot& slot = slots_[i];
+    if (slot.key < 0 || order_[static_cast<size_t>(slot.key)] == entity) return i;
   }
-  codes_.emplace(std::string(entity), code);
-  order_.emplace_back(entity);
+}
+
+void EntityMap::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 512 : 2 * old.size(), Slot{});
+  for (const Slot& slot : old) {
+    if (slot.key >= 0) slots_[slotOf(order_[static_cast<size_t>(slot.key)])] = slot;
+  }
+}
+
+void EntityMap::registerEntity(int32_t code, std::string_view entity) {
+  if (2 * (order_.size() + 1) > slots_.size()) grow();
+  Slot& slot = slots_[slotOf(entity)];
+  if (slot.key < 0) {
+    slot.key = static_cast<int32_t>(order_.size());
+    order_.emplace_back(entity);
+  }
+  slot.code = code;
 }
 
 int32_t EntityMap::lookup(std::string_view entity) const {
-  auto it = codes_.find(entity);
-  return it == codes_.end() ? -1 : it->second;
+  if (slots_.empty()) return -1;
+  const Slot& slot = slots_[slotOf(entity)];
+  return slot.key < 0 ? -1 : slot.code;
 }
 
 std::shared_ptr<const EntityMap> makeXmlEntityMap() {

@@ -25,7 +25,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "core/charset.h"
@@ -52,21 +51,22 @@ class EntityMap {
   void registerEntity(int32_t code, std::string_view entity);
   // The code point, or -1 when the entity is not known.
   int32_t lookup(std::string_view entity) const;
-  size_t size() const { return codes_.size(); }
+  size_t size() const { return order_.size(); }
   // Keys in the order they were first registered.
   const std::vector<std::string>& keys() const { return order_; }
 
  private:
-  struct Hash {
-    using is_transparent = void;
-    // FNV-1a: keys are short, and a getter hashes one per escape it reads.
-    size_t operator()(std::string_view s) const {
-      uint64_t h = 14695981039346656037ull;
-      for (char c : s) h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-      return static_cast<size_t>(h);
-    }
+  // Open addressing over a power-of-two table at most half full: a getter
+  // looks up one key per escape it reads, so a lookup is one multiply, a
+  // mask and, mostly, one key compare.
+  struct Slot {
+    int32_t key = -1;  // index into order_, -1 when the slot is free
+    int32_t code = 0;
   };
-  std::unordered_map<std::string, int32_t, Hash, std::equal_to<>> codes_;
+  // The slot holding entity, or the free slot where it belongs.
+  size_t slotOf(std::string_view entity) const;
+  void grow();
+  std::vector<Slot> slots_;
   std::vector<std::string> order_;
 };
 

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "core/unicode_to_text.h"
 #include "web/web_corpus_test_support.h"
@@ -54,6 +56,27 @@ TEST_F(XmlEntitiesTest, MapHas254EntitiesInCodePointOrder) {
   registerHtmlEntity(replaced, 2, "&x;");
   EXPECT_EQ(replaced.size(), 1u);
   EXPECT_EQ(replaced.lookup("&x;"), 2);
+
+  // Against a model: keys of every length from empty on, many sharing their
+  // ends, registered past several growths, some twice; misses on near keys.
+  EntityMap map2;
+  std::map<std::string, int32_t> model;
+  std::vector<std::string> order;
+  EXPECT_EQ(map2.lookup("&amp;"), -1);
+  for (int32_t i = 0; i < 3000; ++i) {
+    std::string key = "&" + std::string(static_cast<size_t>(i % 23), 'a' + static_cast<char>(i % 7)) +
+                      std::to_string(i % 1700) + ";";
+    if (i % 5 == 0) key = key.substr(0, static_cast<size_t>(i % 4));
+    registerHtmlEntity(map2, i, key);
+    if (!model.contains(key)) order.push_back(key);
+    model[key] = i;
+  }
+  ASSERT_EQ(map2.size(), model.size());
+  EXPECT_EQ(map2.keys(), order);
+  for (const auto& [key, code] : model) {
+    EXPECT_EQ(map2.lookup(key), code) << key;
+    EXPECT_EQ(map2.lookup(key + "x"), model.contains(key + "x") ? model[key + "x"] : -1) << key;
+  }
 }
 
 TEST_F(XmlEntitiesTest, CodePointsAgreeWithTheWhatwgTable) {
