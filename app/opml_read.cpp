@@ -1,14 +1,10 @@
 // app/opml_read.cpp - reading an OPML file and walking its outlines.
 #include "app/opml_read.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <vector>
 
 #include "app/program_identity.h"
+#include "core/charset_files.h"
 #include "news/ui_seam.h"
 
 namespace bw {
@@ -23,34 +19,6 @@ void tell(const char* text, RequesterParameters parameters) {
 std::string pathText(Text path) { return std::string(path.view()); }
 
 }  // namespace
-
-std::optional<std::string> readRegularFileUpTo(const std::string& hostPath, int64_t maxBytes) {
-  // O_NONBLOCK keeps open() from waiting for a FIFO's writer; fstat then
-  // refuses everything that is not a regular file of a bounded size.
-  int fd = ::open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return std::nullopt;
-  struct stat st {};
-  std::optional<std::string> result;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
-    std::string content;
-    content.reserve(static_cast<size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-      ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      if (n == 0) {
-        result = std::move(content);
-        break;
-      }
-      // A file that grew past the bound while being read counts as too big.
-      if (static_cast<int64_t>(content.size()) + n > maxBytes) break;
-      content.append(buffer, static_cast<size_t>(n));
-    }
-  }
-  ::close(fd);
-  return result;
-}
 
 OpmlDocument readOpmlFile(Text hostPath) {
   std::optional<std::string> bytes = readRegularFileUpTo(pathText(hostPath), kOpmlMaxFileBytes);

@@ -38,10 +38,6 @@ struct OpmlDocument {
   explicit operator bool() const { return body != nullptr; }
 };
 
-// The whole content of the regular file at a host path, at most maxBytes;
-// nullopt for anything else (missing, a folder, a FIFO, a device, larger).
-std::optional<std::string> readRegularFileUpTo(const std::string& hostPath, int64_t maxBytes);
-
 // Reads the file at the host path (a relative one from the current folder).
 OpmlDocument readOpmlFile(Text hostPath);
 // The same over bytes already read; shownPath names them in messages.

@@ -19,16 +19,17 @@ void setCharsetFileReader(CharsetFileReader reader) { gReader = std::move(reader
 
 const CharsetFileReader& charsetFileReader() { return gReader; }
 
-std::optional<std::string> readRegularFile(const std::string& nativePath) {
+std::optional<std::string> readRegularFileUpTo(const std::string& nativePath, int64_t maxBytes) {
   // O_NONBLOCK keeps open() from waiting for a FIFO's writer; fstat then
-  // refuses everything that is not a regular file.
+  // refuses everything that is not a regular file of a bounded size.
   int fd = ::open(nativePath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
-  struct stat st;
+  struct stat st {};
   std::optional<std::string> result;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= maxBytes) {
     std::string content;
-    char buffer[16384];
+    content.reserve(static_cast<size_t>(st.st_size));
+    char buffer[65536];
     for (;;) {
       ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
@@ -37,6 +38,7 @@ std::optional<std::string> readRegularFile(const std::string& nativePath) {
         result = std::move(content);
         break;
       }
+      if (static_cast<int64_t>(content.size()) + n > maxBytes) break;
       content.append(buffer, static_cast<size_t>(n));
     }
   }

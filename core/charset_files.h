@@ -13,6 +13,7 @@
 //   2. The reader sees only paths that the loader built from a checked name.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,8 +35,12 @@ const CharsetFileReader& charsetFileReader();
 CharsetFileReader makeNativeCharsetFileReader(std::string progdir);
 
 // The whole content of the regular file at a native path, or nullopt when it
-// cannot be opened or is not a regular file (FIFOs are never waited on).
-std::optional<std::string> readRegularFile(const std::string& nativePath);
+// cannot be opened, is not a regular file (FIFOs are never waited on) or
+// holds more than maxBytes (also when it grows past them while being read).
+std::optional<std::string> readRegularFileUpTo(const std::string& nativePath, int64_t maxBytes);
+inline std::optional<std::string> readRegularFile(const std::string& nativePath) {
+  return readRegularFileUpTo(nativePath, INT64_MAX);
+}
 
 // Splits a file's content into lines: LF ends a line, a CR before it is
 // dropped, and the text after the last LF is one more line (so "a\n" gives
