@@ -25,13 +25,13 @@
 #include "app/news_item_text.h"
 #include "app/news_list.h"
 #include "app/show_filter_search.h"
+#include "bench/bench_news_modules.h"
 #include "bench/bench_news_support.h"
 #include "bench/bench_testdata.h"
 #include "bench/bench_time_ratio.h"
 #include "core/charset.h"
 #include "gui/gui_list.h"
 #include "news/news_load.h"
-#include "news/news_module_list.h"
 #include "news/news_orderings.h"
 #include "platform/time.h"
 
@@ -45,21 +45,6 @@ constexpr bigTime kNow = 825681600;
 constexpr bigTime kSpan = 400 * 86400;
 const char kTerm[] = "news";
 
-void startModules() {
-  static ModuleRegistry modules = [] {
-    ModuleRegistry m;
-    addNewsModules(m);
-    m.initAll();
-    return m;
-  }();
-}
-
-struct Row {
-  int feed;
-  bigTime published;
-  std::string title;
-};
-
 // 200 feeds of 2,000 items, published over 400 days, newest first, in a
 // soup; the same rows for SQLite; and a feed holding one 50-update chain.
 struct NewsDatabase {
@@ -67,12 +52,12 @@ struct NewsDatabase {
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db;
   newsRoot root;
   cEncodingUTF utf8;
-  std::vector<Row> rows;
+  std::vector<bench_news::Row> rows;
   newsFeed* chainFeed = nullptr;
   int32_t chainNewest = 0;
 
   NewsDatabase() {
-    startModules();
+    bench_news::startNewsModules();
     utf8.load("UTF-8");
     db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
     if (!db->openNew(Text("BenchNewsFilter:/news.soup"), false, false)) std::abort();
@@ -209,7 +194,7 @@ struct SqliteNews {
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO items VALUES(?, ?, ?, NULL)", -1, &insert, nullptr);
-    for (const Row& r : news().rows) {
+    for (const bench_news::Row& r : news().rows) {
       std::string feed = "Feed " + std::to_string(r.feed);
       sqlite3_bind_text(insert, 1, feed.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int64(insert, 2, r.published);

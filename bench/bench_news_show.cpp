@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_news_modules.h"
 #include "bench/bench_news_support.h"
 #include "bench/bench_time_ratio.h"
 #include "core/string_procs.h"
 #include "news/news_filter.h"
 #include "news/news_load.h"
-#include "news/news_module_list.h"
 #include "news/news_orderings.h"
 #include "news/news_show.h"
 
@@ -55,21 +55,6 @@ std::string title(std::mt19937& rng) {
   return t;
 }
 
-void startModules() {
-  static ModuleRegistry modules = [] {
-    ModuleRegistry m;
-    addNewsModules(m);
-    m.initAll();
-    return m;
-  }();
-}
-
-struct Row {
-  int feed;
-  bigTime published;
-  std::string title;
-};
-
 // The news database: 50 feeds of 2,000 items (published over two months,
 // newest first) and one feed of 100,000; the same rows for SQLite.
 struct NewsDatabase {
@@ -77,10 +62,10 @@ struct NewsDatabase {
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db;
   std::vector<newsFeed*> feeds;
   newsFeed* longFeed = nullptr;
-  std::vector<Row> rows, longRows;
+  std::vector<bench_news::Row> rows, longRows;
 
   NewsDatabase() {
-    startModules();
+    bench_news::startNewsModules();
     db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
     if (!db->openNew(Text("BenchNewsShow:/news.soup"), false, false)) std::abort();
     std::mt19937 rng(5);
@@ -93,7 +78,7 @@ struct NewsDatabase {
     for (const char* name : {"/news.soup", "/merge.sqlite", "/walk.sqlite"}) std::remove((dir + name).c_str());
     std::remove(dir.c_str());
   }
-  newsFeed* fill(int f, int count, bigTime span, std::mt19937& rng, std::vector<Row>& out) {
+  newsFeed* fill(int f, int count, bigTime span, std::mt19937& rng, std::vector<bench_news::Row>& out) {
     auto* feed = new newsFeed;
     feed->type = Str("RSS 2.0");
     feed->docFormat = feedTypeToDocFormat(feed->type);
@@ -165,7 +150,7 @@ BENCHMARK(BM_NewsShowMerge)->Arg(100)->Arg(0)->Unit(benchmark::kMillisecond);
 struct SqliteNews {
   sqlite3* db = nullptr;
   std::string path;
-  SqliteNews(const std::vector<Row>& rows, bool indexed, const char* name = nullptr)
+  SqliteNews(const std::vector<bench_news::Row>& rows, bool indexed, const char* name = nullptr)
       : path(name ? news().dir + "/" + name : ":memory:") {
     std::remove(path.c_str());
     sqlite3_open(path.c_str(), &db);
@@ -174,7 +159,7 @@ struct SqliteNews {
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
     sqlite3_prepare_v2(db, "INSERT INTO items VALUES(?, ?, ?)", -1, &insert, nullptr);
-    for (const Row& r : rows) {
+    for (const bench_news::Row& r : rows) {
       sqlite3_bind_int(insert, 1, r.feed);
       sqlite3_bind_int64(insert, 2, r.published);
       sqlite3_bind_text(insert, 3, r.title.c_str(), -1, SQLITE_STATIC);

@@ -21,12 +21,12 @@
 
 #include "app/feed_list.h"
 #include "app/news_list.h"
+#include "bench/bench_news_modules.h"
 #include "bench/bench_news_support.h"
 #include "bench/bench_testdata.h"
 #include "bench/bench_time_ratio.h"
 #include "news/html_text.h"
 #include "news/news_load.h"
-#include "news/news_module_list.h"
 #include "news/news_orderings.h"
 
 namespace bw {
@@ -37,15 +37,6 @@ constexpr int kPerFeed = 2000;
 constexpr bigTime kNow = 825681600;
 constexpr bigTime kSpan = 60 * 86400;
 
-void startModules() {
-  static ModuleRegistry modules = [] {
-    ModuleRegistry m;
-    addNewsModules(m);
-    m.initAll();
-    return m;
-  }();
-}
-
 struct NewsLists {
   std::string dir = bench_news::makeScratchDir("BenchNewsList");
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db;
@@ -55,7 +46,7 @@ struct NewsLists {
   sqlite3* sql = nullptr;
 
   NewsLists() {
-    startModules();
+    bench_news::startNewsModules();
     utf8.load("UTF-8");
     db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
     if (!db->openNew(Text("BenchNewsList:/news.soup"), false, false)) std::abort();
