@@ -91,12 +91,34 @@ Str codePointText(int32_t code, const cEncoding& target) {
   return unicodeToEncodingText(code, target, "?", false).toStr();
 }
 
+// A key of the map as given ("&eacute;").
+struct WholeKey {
+  std::string_view text;
+  size_t size() const { return text.size(); }
+  uint64_t at(size_t i) const { return static_cast<unsigned char>(text[i]); }
+  bool equals(const char* key) const { return std::memcmp(key, text.data(), text.size()) == 0; }
+};
+
+// A key given by its name alone ("eacute" for "&eacute;"), as it stands in
+// the text being decoded.
+struct NameKey {
+  std::string_view name;
+  size_t size() const { return name.size() + 2; }
+  uint64_t at(size_t i) const {
+    return i == 0 ? '&' : i <= name.size() ? static_cast<unsigned char>(name[i - 1]) : ';';
+  }
+  bool equals(const char* key) const {
+    return key[0] == '&' && key[name.size() + 1] == ';' && std::memcmp(key + 1, name.data(), name.size()) == 0;
+  }
+};
+
 // Entity names are short and differ mostly in their first and last letters,
 // so the length and the three bytes inside each end ("&" and ";" aside) make
 // the hash (multiplicative: the table takes its high bits).
-uint64_t entityHash(std::string_view s) {
-  const size_t n = s.size();
-  auto at = [&](size_t i) -> uint64_t { return i < n ? static_cast<unsigned char>(s[i]) : 0; };
+template <class Key>
+uint64_t entityHash(const Key& key) {
+  const size_t n = key.size();
+  auto at = [&](size_t i) -> uint64_t { return i < n ? key.at(i) : 0; };
   const uint64_t x = n | at(1) << 8 | at(2) << 16 | at(3) << 24 | (n >= 2 ? at(n - 2) << 32 : 0) |
                      (n >= 3 ? at(n - 3) << 40 : 0) | (n >= 4 ? at(n - 4) << 48 : 0);
   return x * 0x9E3779B97F4A7C15ull;
@@ -106,12 +128,13 @@ uint64_t entityHash(std::string_view s) {
 
 std::span<const EntityName> xmlEntityNames() { return kEntities; }
 
-size_t EntityMap::slotOf(std::string_view entity) const {
+template <class Key>
+size_t EntityMap::slotOf(const Key& key) const {
   const size_t mask = slots_.size() - 1;
   const int shift = 64 - std::countr_zero(slots_.size());
-  for (size_t i = static_cast<size_t>(entityHash(entity) >> shift);; i = (i + 1) & mask) {
+  for (size_t i = static_cast<size_t>(entityHash(key) >> shift);; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
-    if (slot.key < 0 || order_[static_cast<size_t>(slot.key)] == entity) return i;
+    if (slot.key < 0 || (slot.length == key.size() && key.equals(pool_.data() + slot.offset))) return i;
   }
 }
 
@@ -119,23 +142,32 @@ void EntityMap::grow() {
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(old.empty() ? 512 : 2 * old.size(), Slot{});
   for (const Slot& slot : old) {
-    if (slot.key >= 0) slots_[slotOf(order_[static_cast<size_t>(slot.key)])] = slot;
+    if (slot.key >= 0) slots_[slotOf(WholeKey{order_[static_cast<size_t>(slot.key)]})] = slot;
   }
 }
 
 void EntityMap::registerEntity(int32_t code, std::string_view entity) {
   if (2 * (order_.size() + 1) > slots_.size()) grow();
-  Slot& slot = slots_[slotOf(entity)];
+  Slot& slot = slots_[slotOf(WholeKey{entity})];
   if (slot.key < 0) {
     slot.key = static_cast<int32_t>(order_.size());
+    slot.offset = static_cast<uint32_t>(pool_.size());
+    slot.length = static_cast<uint32_t>(entity.size());
     order_.emplace_back(entity);
+    pool_.append(entity);
   }
   slot.code = code;
 }
 
 int32_t EntityMap::lookup(std::string_view entity) const {
   if (slots_.empty()) return -1;
-  const Slot& slot = slots_[slotOf(entity)];
+  const Slot& slot = slots_[slotOf(WholeKey{entity})];
+  return slot.key < 0 ? -1 : slot.code;
+}
+
+int32_t EntityMap::lookupName(std::string_view name) const {
+  if (slots_.empty()) return -1;
+  const Slot& slot = slots_[slotOf(NameKey{name})];
   return slot.key < 0 ? -1 : slot.code;
 }
 
@@ -180,10 +212,12 @@ EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities
   int32_t code = -1;
   if (!name.empty() && name[0] == '#') {
     // A lower-case "x" marks hexadecimal; the number reader knows "$".
-    std::string number(name.substr(1));
-    if (!number.empty() && number[0] == 'x') number[0] = '$';
-    ValueAt v = valueAt(number, 0, -1);
-    if (static_cast<size_t>(v.position) != number.size() || v.value == -1) return ampersandOnly();
+    char digits[kMaxEscapeName];
+    const size_t count = name.size() - 1;
+    std::memcpy(digits, name.data() + 1, count);
+    if (count > 0 && digits[0] == 'x') digits[0] = '$';
+    RuntimeNumber v = readRuntimeNumber(std::string_view(digits, count), 0, false);
+    if (!v.digits || v.end != count || v.value == -1) return ampersandOnly();
     code = v.value;
     // Documents written on Windows put the Windows-1252 byte in a reference
     // (&#146; for the right quote); read it as browsers do.
@@ -191,11 +225,7 @@ EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities
       code = windows1252ToUnicode(static_cast<uint8_t>(code));
     }
   } else {
-    char entity[kMaxEscapeName + 2];
-    entity[0] = '&';
-    std::memcpy(entity + 1, name.data(), name.size());
-    entity[name.size() + 1] = ';';
-    code = entities.lookup(std::string_view(entity, name.size() + 2));
+    code = entities.lookupName(name);
     if (code == -1) return ampersandOnly();
   }
   return {static_cast<int32_t>(nameStart + semi + 1 - s), code};
@@ -223,33 +253,45 @@ Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool
 
 Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, bool cdataMarkers) {
   const std::string_view all = text.view();
-  const std::string_view search = all.substr(0, std::min(all.find('\0'), all.size()));
-  // Bytes that may start a rule: "&", CR, and "<" "]" of the CDATA markers.
+  // Bytes that may start a rule: "&", CR, and "<" "]" of the CDATA markers;
+  // and the NUL that ends the search (no rule spans one).
   static constexpr auto kStarts = [] {
     std::array<bool, 256> starts{};
-    for (unsigned char c : {'&', '\r', '<', ']'}) starts[c] = true;
+    for (unsigned char c : {'&', '\r', '<', ']', '\0'}) starts[c] = true;
     return starts;
   }();
-  // No rule makes its text longer, so the output fits in the input's size.
+  // No rule makes its text longer, so the output fits in the input's size;
+  // kSlack more let a short run be copied as one block of that size.
+  constexpr size_t kSlack = 16;
   std::string out;
   char* w = nullptr;
+  const char* const end = all.data() + all.size();
+  auto copyRun = [&](const char* from, size_t n) {
+    std::memcpy(w, from, n <= kSlack && from + kSlack <= end ? kSlack : n);
+    w += n;
+  };
   size_t copied = 0;
-  for (size_t i = 0; i < search.size(); ++i) {
-    if (!kStarts[static_cast<unsigned char>(search[i])]) continue;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (!kStarts[static_cast<unsigned char>(all[i])]) continue;
+    if (all[i] == '\0') break;
     // The rules in table order; the first that matches here wins.
-    std::string_view rest = search.substr(i);
+    std::string_view rest = all.substr(i);
     size_t length = 0;
-    std::string_view replacement;
-    char encoded[4];
+    char replacement[4] = {};
+    size_t replacementSize = 0;
+    auto replaceBy = [&](std::string_view bytes) {
+      std::memcpy(replacement, bytes.data(), bytes.size());
+      replacementSize = bytes.size();
+    };
     if (rest[0] == '&') {
       if (rest.starts_with("&amp;lt;")) {
-        length = 8, replacement = "<";
+        length = 8, replaceBy("<");
       } else if (rest.starts_with("&amp;gt;")) {
-        length = 8, replacement = ">";
+        length = 8, replaceBy(">");
       } else if (rest.starts_with("&amp;quot;")) {
-        length = 10, replacement = "\"";
+        length = 10, replaceBy("\"");
       } else if (rest.starts_with("&amp;nbsp;")) {
-        length = 10, replacement = "\xC2\xA0";
+        length = 10, replaceBy("\xC2\xA0");
       } else {
         EscapeScan e = scanEscapeAt(all, i, entities);
         length = static_cast<size_t>(e.matchLength);
@@ -257,29 +299,30 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
         // Unicode is written.
         const int32_t c = e.codePoint;
         if (c < 1 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-          replacement = "?";
+          replaceBy("?");
         } else {
-          replacement = std::string_view(encoded, static_cast<size_t>(convertUnicodeCharaToUTF8(c, encoded)));
+          replacementSize = static_cast<size_t>(convertUnicodeCharaToUTF8(c, replacement));
         }
       }
     } else if (rest[0] == '\r') {
-      length = rest.starts_with("\r\n") ? 2 : 1, replacement = "\n";
+      length = rest.starts_with("\r\n") ? 2 : 1, replaceBy("\n");
     } else if (cdataMarkers && (rest.starts_with("<![CDATA[") || rest.starts_with("]]>"))) {
       length = rest[0] == '<' ? 9 : 3;
     }
     if (length == 0) continue;
-    if (replacement.size() > length) raise("BUG", "decodeEntityUtf8(); replacement longer than its escape");
+    if (replacementSize > length) raise("BUG", "decodeEntityUtf8(); replacement longer than its escape");
     if (!w) {
-      out.resize(all.size());
+      out.resize(all.size() + kSlack);
       w = out.data();
     }
-    w = std::copy(all.begin() + static_cast<ptrdiff_t>(copied), all.begin() + static_cast<ptrdiff_t>(i), w);
-    w = std::copy(replacement.begin(), replacement.end(), w);
+    copyRun(all.data() + copied, i - copied);
+    std::memcpy(w, replacement, sizeof replacement);
+    w += replacementSize;
     copied = i + length;
     i = copied - 1;
   }
   if (!w) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
-  w = std::copy(all.begin() + static_cast<ptrdiff_t>(copied), all.end(), w);
+  copyRun(all.data() + copied, all.size() - copied);
   out.resize(static_cast<size_t>(w - out.data()));
   const auto size = static_cast<int32_t>(out.size());
   return Str::adopt(std::move(out), size);

@@ -51,6 +51,9 @@ class EntityMap {
   void registerEntity(int32_t code, std::string_view entity);
   // The code point, or -1 when the entity is not known.
   int32_t lookup(std::string_view entity) const;
+  // lookup("&" + name + ";") without making that key: the escape decoders
+  // look a name up where it stands in the text.
+  int32_t lookupName(std::string_view name) const;
   size_t size() const { return order_.size(); }
   // Keys in the order they were first registered.
   const std::vector<std::string>& keys() const { return order_; }
@@ -59,15 +62,22 @@ class EntityMap {
   // Open addressing over a power-of-two table at most half full: a getter
   // looks up one key per escape it reads, so a lookup is one multiply, a
   // mask and, mostly, one key compare.
+  // A slot's key is pool_'s bytes [offset, offset + length), so a compare
+  // reads one pool, and a length that differs rejects without reading it.
   struct Slot {
     int32_t key = -1;  // index into order_, -1 when the slot is free
     int32_t code = 0;
+    uint32_t offset = 0;
+    uint32_t length = 0;
   };
-  // The slot holding entity, or the free slot where it belongs.
-  size_t slotOf(std::string_view entity) const;
+  // The slot holding the key (a whole key or a bare name, see
+  // xml_entities.cpp), or the free slot where it belongs.
+  template <class Key>
+  size_t slotOf(const Key& key) const;
   void grow();
   std::vector<Slot> slots_;
   std::vector<std::string> order_;
+  std::string pool_;  // every key, one after another
 };
 
 // The XML and HTML readers register their entities through one procedure.

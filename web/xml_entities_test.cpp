@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/string_procs.h"
 #include "core/unicode_to_text.h"
 #include "web/web_corpus_test_support.h"
 #include "web/web_test_support.h"
@@ -76,6 +77,10 @@ TEST_F(XmlEntitiesTest, MapHas254EntitiesInCodePointOrder) {
   for (const auto& [key, code] : model) {
     EXPECT_EQ(map2.lookup(key), code) << key;
     EXPECT_EQ(map2.lookup(key + "x"), model.contains(key + "x") ? model[key + "x"] : -1) << key;
+    if (key.size() >= 2 && key.front() == '&' && key.back() == ';') {
+      EXPECT_EQ(map2.lookupName(std::string_view(key).substr(1, key.size() - 2)), code) << key;
+    }
+    EXPECT_EQ(map2.lookupName(key), model.contains("&" + key + ";") ? model["&" + key + ";"] : -1) << key;
   }
 }
 
@@ -171,6 +176,46 @@ TEST_F(XmlEntitiesTest, DirectDecoderMatchesTheEngine) {
     Str engine = decodeEntityTextByEngine(text, utf8_, utf8_, nilIfUnchanged, *xmlEscCodeMatcher(), *entities, cdata);
     ASSERT_EQ(str(direct), str(engine)) << text;
     ASSERT_EQ(direct.capacity(), engine.capacity()) << text;
+  }
+}
+
+// scanEscapeAt looks names up where they stand and reads numbers in place;
+// the model makes the key "&name;" for lookup() and reads the number with
+// valueAt, as the decoder first did.
+TEST_F(XmlEntitiesTest, EscapeScanMatchesTheKeyAndNumberModel) {
+  auto entities = makeXmlEntityMap();
+  auto model = [&](std::string_view in) -> EscapeScan {
+    size_t start = 1;
+    while (in.substr(start, 4) == "amp;") start += 4;
+    const EscapeScan ampersand{static_cast<int32_t>(start), '&'};
+    std::string_view window = in.substr(start, 20);
+    size_t semi = window.substr(0, window.find('\0')).find(';');
+    if (semi == std::string_view::npos) return ampersand;
+    std::string name(window.substr(0, semi));
+    int32_t code = entities->lookup("&" + name + ";");
+    if (name.starts_with('#')) {
+      std::string number = name.substr(1);
+      if (number.starts_with('x')) number[0] = '$';
+      ValueAt v = valueAt(number, 0, -1);
+      if (static_cast<size_t>(v.position) != number.size() || v.value == -1) return ampersand;
+      code = v.value >= 0x80 && v.value < 0xA0 && windows1252ToUnicode(static_cast<uint8_t>(v.value)) != -1
+                 ? windows1252ToUnicode(static_cast<uint8_t>(v.value))
+                 : v.value;
+    }
+    if (code == -1) return ampersand;
+    return {static_cast<int32_t>(start + semi + 1), code};
+  };
+  using namespace std::string_literals;
+  const std::string fragments[] = {"amp;"s, "#"s, "x"s,      "X"s,   "$"s,    "-"s,  " "s,          "0"s,
+                                   "9"s,    "1"s, "4"s,      "6"s,   "a"s,    "F"s,  "g"s,          ";"s,
+                                   "lt"s,   "eacute"s, "Eta"s, "\0"s, "ffffffff"s, "4294967295"s, "&"s};
+  std::mt19937 random(7);
+  for (int round = 0; round < 50000; ++round) {
+    std::string text = "&";
+    for (int n = static_cast<int>(random() % 9); n > 0; --n) text += fragments[random() % std::size(fragments)];
+    EscapeScan want = model(text), got = scanEscapeAt(text, 0, *entities);
+    ASSERT_EQ(got.matchLength, want.matchLength) << text;
+    ASSERT_EQ(got.codePoint, want.codePoint) << text;
   }
 }
 
