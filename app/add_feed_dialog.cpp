@@ -24,6 +24,23 @@ namespace {
 
 constexpr char kOwnTimeline[] = "anyone posting on your Timeline";
 
+// Tells that the downloader of a typed address could not be opened: with
+// the text of the failure's kind where that says more than a failed
+// download (a refused sign-in above all), else "Failed to add the feed:".
+void tellFailedAdd(int32_t failed, const Str& address) {
+  const char* text = "Failed to add the feed:\n\x1b" "1%s";
+  switch (failed) {
+    case kFeedNoFeedFound: text = "No news feed found for:\n\x1b" "1%s"; break;
+    case kFeedNoBody: text = "An unknown error occured for:\n\x1b" "1%s"; break;
+    case kFeedAuthFailed: text = "Authentication failed for:\n\x1b" "1%s"; break;
+    case kFeedBlocked:
+      text = "Temporarily blocked by server, due to sending too many requests, for:\n\x1b" "1%s";
+      break;
+    default: break;
+  }
+  newsUi().gui_requester("Add feed", text, "OK", {std::string(address.view())}, 0, 0);
+}
+
 }  // namespace
 
 Str addressToAdd(Text typed) {
@@ -155,12 +172,16 @@ AddFeedResult addFeed(cJournaledIndexedObjectSoupDatabase& db, AddFeedTargets t,
 
   Str address;
   std::unique_ptr<downloadFeed> downloader;
+  // The open's failure kind and error code; both 0 when nothing was made
+  // and nothing needs telling (the user declined a Facebook lookup).
+  int32_t failed = 0;
   int32_t errorCode = 0;
   if (e.item == ok) {
     address = addressToAdd(url->getState());
     if (!address.isNil()) {
       DownloaderMade made = createDownloaderForURL(root, address, nullptr, t.updateWindow.progress.window);
       downloader = std::move(made.downloader);
+      failed = made.failed;
       errorCode = made.errorCode;
     }
   } else {
@@ -179,14 +200,12 @@ AddFeedResult addFeed(cJournaledIndexedObjectSoupDatabase& db, AddFeedTargets t,
     w.window->close();
     if (added.windowEvent && w.window->infoQuitRequested(true)) result.quit = true;
   } else {
-    added.cancelled = errorCode == 0;
+    added.cancelled = failed == 0 && errorCode == 0;
   }
   refreshTagChooserAndFeedList(t.feedList, t.tagList, db, &charset, root);
   result.feed = added.feed;
   if (!added.feed) {
-    if (!added.cancelled && !added.errorReported && !address.isNil())
-      newsUi().gui_requester("Add feed", "Failed to add the feed:\n\x1b" "1%s", "OK", {std::string(address.view())},
-                             0, 0);
+    if (!added.cancelled && !added.errorReported && !address.isNil()) tellFailedAdd(failed, address);
   } else {
     showFeedCountStatus(t.feedCountText, t.feedList);
     updateOldestSeenTime(root, &t.feedList, t.undoSeenButton, false);

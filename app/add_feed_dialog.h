@@ -6,8 +6,10 @@
 //   1. A typed address without "://" gets "http://" in front; "https:" (in
 //      lower case) becomes "http:"; any other address is used as typed.
 //   2. A feed that could not be added is told once: by the update itself, or
-//      here with "Failed to add the feed:" (never for the Facebook road,
-//      never after a cancel, never for an empty address).
+//      here when a typed address's downloader could not be opened, with its
+//      failure kind's text ("Authentication failed for:" for a refused
+//      sign-in) or else "Failed to add the feed:" (never for the Facebook
+//      friend road, never after a cancel, never for an empty address).
 //   3. The feed list and tag chooser are refreshed after every attempt.
 #pragma once
 

@@ -1,5 +1,6 @@
 // app/add_feed_dialog_test.cpp - "Add feed" driven by a scripted user: the
-// address as typed, what is told and what is added, a cancelled first update.
+// address as typed, what is told and what is added, a cancelled first update,
+// the Facebook friends dialog and a refused sign-in at an address's open.
 #include "app/add_feed_dialog.h"
 
 #include <gtest/gtest.h>
@@ -151,6 +152,30 @@ TEST_F(AddFeed, FacebookFriendsDialog) {
     EXPECT_EQ(choice.downloader, nullptr);
     ASSERT_EQ(ui.calls.size(), 1u);
     EXPECT_EQ(ui.calls[0].filled(), "Failed due to Facebook errorCode 5.\nPlease report this.");
+    facebookModuleEnd();
+  });
+}
+
+TEST_F(AddFeed, ARefusedSignInAtTheOpenIsTold) {
+  test::FakeGraphApi fake;
+  testing_support::EnvScope base("BRINDLEWORK_GRAPH_API", fake.origin().c_str());
+  // The token is refused and the user does not sign in again.
+  struct SignInRefused {
+    SignInRefused() { setFacebookSignInHook([] { return Str(); }); }
+    ~SignInRefused() { setFacebookSignInHook({}); }
+  } refused;
+  withMain([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, MainLists& lists, UpdateWindowRecord& record) {
+    facebookModuleNew();
+    AddFeedTargets t{lists.mainWindow, lists.statusText, lists.feeds, lists.tags, nullptr, record};
+    root.facebookAccessToken = Str("stale");
+    AddFeedResult r;
+    script({typeURL("https://www.facebook.com/SomePage"), ok}, [&] { r = addFeed(db, t, root, *charset); });
+    EXPECT_EQ(r.feed, nullptr);
+    EXPECT_EQ(root.firstLoadedFeed, nullptr);
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].title, "Add feed");
+    EXPECT_EQ(ui.calls[0].filled(), "Authentication failed for:\n\x1b" "1http://www.facebook.com/SomePage");
+    EXPECT_FALSE(record.window->infoIsOpen());
     facebookModuleEnd();
   });
 }
