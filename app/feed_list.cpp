@@ -3,6 +3,7 @@
 // spelling.
 #include "app/feed_list.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
@@ -120,6 +121,71 @@ void refreshTagChooserAndFeedList(cGuiList& feedList, cGuiList& tagList, cJourna
   refreshTagChooser(tagList, root, charset);
   fNewsFeeds source(root.firstLoadedFeed, &tagList, charset, &db);
   feedList.updateF(source);
+}
+
+namespace {
+int32_t chooserBits(const newsFeed& feed) {
+  return (feed.hasNewItems ? kTagHasNewItems : 0) | (feed.infoHasUnseen() ? kTagHasUnseen : 0);
+}
+}  // namespace
+
+void FeedListRefresh::changed(newsFeed* feed) {
+  if (feed && std::find(changed_.begin(), changed_.end(), feed) == changed_.end()) changed_.push_back(feed);
+}
+
+void FeedListRefresh::whole() {
+  refreshTagChooserAndFeedList(feedList_, tagList_, db_, charset_, root_);
+  rank_.clear();
+  tagBits_.clear();
+  int32_t rank = 0;
+  for (newsFeed* feed = root_.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
+    rank_[feed] = rank++;
+    tagBits_[feed] = chooserBits(*feed);
+    lastFeed_ = feed;
+  }
+  wholeDone_ = true;
+}
+
+void FeedListRefresh::refresh() {
+  if (!wholeDone_ || changed_.size() > 1) {
+    changed_.clear();
+    return whole();
+  }
+  // The chooser's rows are ORs of bits over the feeds with a tag: they can
+  // change only with a changed feed's own bits.
+  bool chooser = false;
+  for (newsFeed* feed : changed_) {
+    const int32_t bits = chooserBits(*feed);
+    chooser = chooser || (!feed->tags.isNil() && bits != tagBits_[feed]);
+    tagBits_[feed] = bits;
+  }
+  if (chooser)
+    refreshTagChooser(tagList_, root_, charset_);
+  else
+    tagList_.marked_clear();
+  for (newsFeed* feed : changed_) renewRow(*feed);
+  feedList_.marked_clear();
+  // The whole refresh leaves the chooser's cursor where the tag test of the
+  // chain's last feed left it.
+  if (lastFeed_) feedHasVisibleTag(*lastFeed_, &tagList_, charset_);
+  changed_.clear();
+}
+
+void FeedListRefresh::renewRow(newsFeed& feed) {
+  int32_t index = -1;
+  for (int32_t i = 0; i < feedList_.infoCount() && index < 0; i++)
+    if (feedOfListEntry(feedList_.infoEntryAt(i)->dataBox.get()) == &feed) index = i;
+  GuiListRow row;
+  if (feedHasVisibleTag(feed, &tagList_, charset_)) {
+    row.label = Str(feedListRowText(feed, charset_));
+    row.style = feedListRowStyle(feed);
+    row.dataBox = newBoxPTR(&feed);
+  }
+  const int32_t rank = rank_[&feed];
+  feedList_.updateOneEntry(index, std::move(row), [&](const cGuiList::Row& other) {
+    auto at = rank_.find(feedOfListEntry(other.dataBox.get()));
+    return at != rank_.end() && rank < at->second;
+  });
 }
 
 // The row is made from its own feed, not through the tag filter: a row

@@ -17,6 +17,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "core/charset.h"
 #include "core/gui_list_functions.h"
@@ -76,6 +78,40 @@ void refreshTagChooser(cGuiList& tagList, newsRoot& root, const cEncoding* chars
 // selected. What every change of feeds or tags calls afterwards.
 void refreshTagChooserAndFeedList(cGuiList& feedList, cGuiList& tagList, cJournaledIndexedObjectSoupDatabase& db,
                                   const cEncoding* charset, newsRoot& root);
+
+// Keeps the feed list and tag chooser as refreshTagChooserAndFeedList would
+// leave them while feeds change one at a time, their tags and the chain of
+// loaded feeds staying as they are (an update): the first refresh is the
+// whole one; after it a refresh with one changed feed renews only that
+// feed's row (updateOneEntry, ties in chain order) and the tag chooser only
+// when the feed has tags whose bits (unseen, new items) it changed; more
+// than one changed feed gets the whole refresh again. Nothing else may
+// change the lists meanwhile (the main window is busy).
+class FeedListRefresh {
+ public:
+  FeedListRefresh(cGuiList& feedList, cGuiList& tagList, cJournaledIndexedObjectSoupDatabase& db,
+                  const cEncoding* charset, newsRoot& root)
+      : feedList_(feedList), tagList_(tagList), db_(db), charset_(charset), root_(root) {}
+  // Notes a feed whose row may have changed.
+  void changed(newsFeed* feed);
+  // Brings both lists in line with the feeds as they are now.
+  void refresh();
+
+ private:
+  void whole();
+  void renewRow(newsFeed& feed);
+
+  cGuiList& feedList_;
+  cGuiList& tagList_;
+  cJournaledIndexedObjectSoupDatabase& db_;
+  const cEncoding* charset_;
+  newsRoot& root_;
+  bool wholeDone_ = false;
+  std::vector<newsFeed*> changed_;
+  std::unordered_map<const newsFeed*, int32_t> rank_;     // place in the chain
+  std::unordered_map<const newsFeed*, int32_t> tagBits_;  // the bits the chooser shows of it
+  newsFeed* lastFeed_ = nullptr;
+};
 
 // Renews the feed list's cursor row from its feed: the style always, the
 // text too when setLabel (cursor_setLabel with labelMove); then

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -209,6 +211,82 @@ TEST_F(FeedListTest, TypedSpellingReachesEveryFeed) {
   EXPECT_EQ(other->tags.view(), ",x,NEWS,");
   EXPECT_EQ(third->tags.view(), ",sport,");
   EXPECT_EQ(edited->tags.view(), ",news,");  // the edited feed keeps what its dialog stored
+}
+
+// An update's row-by-row refresh leaves both lists as the whole refresh
+// does: feeds change one or two at a time (dates, flags, names) while their
+// names and dates tie, tags are chosen and the user sorts and selects.
+TEST_F(FeedListTest, RowByRowRefreshEqualsTheWholeOne) {
+  std::mt19937 rng(8121);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const bigTime base = pTime::DateTimeToBigTime(2017, 6, 18, 10, 0, 0);
+  const char* tagTexts[] = {nullptr, ",a,", ",b,", ",a,b,"};
+  std::vector<newsFeed*> feeds;
+  for (int i = 0; i < 40; i++) {
+    newsFeed* f = feed(("F" + std::to_string(pick(7))).c_str(), tagTexts[pick(4)]);
+    f->newestItemTime = base + 60 * pick(3);
+    f->seenUpToTime = base + 60 * pick(3);
+    feeds.push_back(f);
+  }
+  cGuiList wholeTags{nullptr, 1, "Tag"}, wholeFeeds{nullptr, 5, nullptr};
+  wholeTags.initMultiSelect(true, true);
+  wholeTags.setSortByColumn(0, false);
+  wholeFeeds.initMultiSelect(true, true);
+  wholeFeeds.setSortByUser(2, true);
+  feedList.setSortByUser(2, true);
+  for (auto [tags, list] : {std::pair{&tagList, &feedList}, std::pair{&wholeTags, &wholeFeeds}}) {
+    rebuildTagChooser(*tags, *root, &utf8);
+    fNewsFeeds all(root->firstLoadedFeed, nullptr, &utf8, db.get());
+    list->addEntries(all);
+  }
+  struct Row {
+    std::string label;
+    int32_t style;
+    bool selected, marked;
+    const newsFeed* feed;
+    bool operator==(const Row&) const = default;
+  };
+  auto rowsOf = [](cGuiList& list) {
+    std::vector<Row> rows;
+    for (int32_t i = 0; i < list.infoCount(); i++) {
+      const auto* r = list.infoEntryAt(i);
+      rows.push_back({r->label.str(), r->style, r->selected, r->marked, feedOfListEntry(r->dataBox.get())});
+    }
+    return std::pair{rows, list.cursor_infoPosition()};
+  };
+  std::optional<FeedListRefresh> rowByRow;
+  for (int step = 0; step < 400; step++) {
+    SCOPED_TRACE("step " + std::to_string(step));
+    if (step % 50 == 0) {  // the user between updates: tags, a sort, a selection; a new update
+      rowByRow.emplace(feedList, tagList, *db, &utf8, *root);
+      const std::vector<std::string> chosen[] = {{}, {"a"}, {"b"}, {"a", "b"}};
+      const int c = pick(4), column = pick(5), name = pick(7);
+      for (auto [tags, list] : {std::pair{&tagList, &feedList}, std::pair{&wholeTags, &wholeFeeds}}) {
+        select(*tags, chosen[c]);
+        refreshTagChooserAndFeedList(*list, *tags, *db, &utf8, *root);
+        list->titleClick(column);
+        select(*list, {"F" + std::to_string(name)});
+        list->cursor_gotoStart();
+        list->cursor_gotoNext(name);
+      }
+    }
+    for (int n = pick(8) == 0 ? 2 : 1; n > 0; n--) {
+      newsFeed* f = feeds[pick(40)];
+      switch (pick(6)) {
+        case 0: f->newestItemTime = base + 60 * pick(3); break;
+        case 1: f->seenUpToTime = base + 60 * pick(3); break;
+        case 2: f->hasNewItems = !f->hasNewItems; break;
+        case 3: f->downloadFailed = !f->downloadFailed; break;
+        case 4: f->title = Str("F" + std::to_string(pick(7))), f->nameCache = Str(); break;
+        default: f->downloadLength = 8640 * pick(3); break;
+      }
+      rowByRow->changed(f);
+    }
+    rowByRow->refresh();
+    refreshTagChooserAndFeedList(wholeFeeds, wholeTags, *db, &utf8, *root);
+    ASSERT_EQ(rowsOf(feedList), rowsOf(wholeFeeds));
+    ASSERT_EQ(rowsOf(tagList), rowsOf(wholeTags));
+  }
 }
 
 }  // namespace

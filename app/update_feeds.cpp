@@ -90,7 +90,7 @@ class FeedUpdate {
  public:
   FeedUpdate(cMegaList_class& workList, cGuiList& feedList, cGuiList& tagChooser, UpdateWindowRecord& record,
              cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset, newsRoot& root, int64_t deadline)
-      : workList_(workList), feedList_(feedList), tagChooser_(tagChooser), gui_(record.progress), db_(db),
+      : workList_(workList), lists_(feedList, tagChooser, db, charset, root), gui_(record.progress), db_(db),
         charset_(charset), root_(root), deadline_(deadline) {
     for (Slot& s : slots_) {
       s.http = std::make_unique<cHTTP>(Text(programUserAgent));
@@ -133,6 +133,7 @@ class FeedUpdate {
     DownloaderMade made = createFeedDownloader(db_, root_, *feed, slot.http.get());
     if (!made.downloader) {
       feed->downloadFailed = true;
+      lists_.changed(feed);
       return false;
     }
     slot.downloader = std::move(made.downloader);
@@ -149,14 +150,18 @@ class FeedUpdate {
   }
   void fail(Slot& slot) {
     slot.feed->downloadFailed = true;
+    lists_.changed(slot.feed);
     free(slot);
   }
-  void refresh() { refreshTagChooserAndFeedList(feedList_, tagChooser_, db_, charset_, root_); }
+  // The lists as refreshTagChooserAndFeedList leaves them, renewing only
+  // the rows of the feeds changed since the last refresh.
+  void refresh() { lists_.refresh(); }
   void addUpdate(Slot& slot, int32_t feedNumber) {
     AddUpdateResult r =
         addUpdateFeed(db_, root_, charset_, slot.downloader.get(), slot.feed->url, slot.feed, &gui_, feedNumber, m_);
     windowEvent_ = r.windowEvent;
     cancelled_ = r.cancelled;
+    lists_.changed(slot.feed);
     free(slot);
   }
 
@@ -240,8 +245,7 @@ class FeedUpdate {
   }
 
   cMegaList_class& workList_;
-  cGuiList& feedList_;
-  cGuiList& tagChooser_;
+  FeedListRefresh lists_;
   feedProgressGui& gui_;
   cJournaledIndexedObjectSoupDatabase& db_;
   const cEncoding* charset_;

@@ -334,6 +334,43 @@ fGuiListSort* cGuiList::requireSorter(const char* method) {
   return sorter;
 }
 
+namespace {
+
+// What a row stands for beside its sort key: its data word and the kind and
+// number of its box. Boxes of texts or lists count as alike.
+struct RowIdentity {
+  int32_t data;
+  int kind;  // 0 no box, 1 pointer, 2 array, 3 value, 4 big value, 5 other
+  intptr_t number;
+  bool operator==(const RowIdentity&) const = default;
+};
+
+RowIdentity identityOf(const GuiListEntry& row) {
+  const box* b = row.dataBox.get();
+  if (!b) return {row.data, 0, 0};
+  if (auto* p = dynamic_cast<const boxPTR*>(b)) return {row.data, 1, reinterpret_cast<intptr_t>(p->value)};
+  if (auto* a = dynamic_cast<const boxARRAY*>(b)) return {row.data, 2, reinterpret_cast<intptr_t>(a->value)};
+  if (auto* v = dynamic_cast<const boxVALUE*>(b)) return {row.data, 3, v->value};
+  if (auto* v = dynamic_cast<const boxBIGVALUE*>(b)) return {row.data, 4, static_cast<intptr_t>(v->value)};
+  return {row.data, 5, 0};
+}
+
+}  // namespace
+
+// A kept row takes the new values; its label object only when the text
+// differs, its shown texts go when label or style change.
+void cGuiList::takeValues(Row& kept, Row& given) {
+  if (kept.label.view() != given.label.view()) {
+    kept.label = std::move(given.label);
+    kept.extra.reset();
+  }
+  if (kept.style != given.style) kept.extra.reset();
+  kept.style = given.style;
+  kept.marked = given.marked;
+  kept.data = given.data;
+  kept.dataBox = std::move(given.dataBox);
+}
+
 void cGuiList::updateF(fGuiListEntries& source) {
   fGuiListSort& sorter = *requireSorter("updateF");
   bool redraw = redraw_;
@@ -344,14 +381,27 @@ void cGuiList::updateF(fGuiListEntries& source) {
     incoming.push_back(makeRow(std::move(next)));
   orderRows(sorter, incoming);
 
-  // Walk both in order: a row in both takes the new values (its label object
-  // only when the text differs), a row only in the list goes, a row only in
-  // the new set joins. The cursor row is followed by identity; when it goes,
-  // the row that followed it takes its place.
+  // Walk both in order. Where rows of the list and new rows sort alike, each
+  // new row takes the place of a list row that stands for the same thing
+  // (identityOf), which keeps its selection and takes the new values; list
+  // rows left over go, new rows left over join; the run then stands in the
+  // new rows' order. The cursor row is followed by identity; when it goes,
+  // the next row of the list that stays takes its place.
   Row* cursorRow = entryAt(cursor_);
   Row* activeRow = entryAt(active_);
   Row* pendingRow = entryAt(pending_);
+  const int32_t cursorAt = cursor_;
   bool cursorRowGone = false;
+  std::vector<Row*> oldRows(rows_.size());
+  std::vector<char> stays(rows_.size(), 0);
+  for (size_t i = 0; i < rows_.size(); i++) oldRows[i] = rows_[i].get();
+  auto drop = [&](size_t i) {
+    Row* r = rows_[i].get();
+    if (r == cursorRow) cursorRowGone = true;
+    if (r == pendingRow) pendingRow = nullptr;
+    if (r == activeRow) activeRow = nullptr;
+    rows_[i].reset();
+  };
   Rows merged;
   merged.reserve(std::max(rows_.size(), incoming.size()));
   size_t o = 0;
@@ -364,38 +414,86 @@ void cGuiList::updateF(fGuiListEntries& source) {
       continue;
     }
     if (c > 0) {
-      if (rows_[o].get() == cursorRow) cursorRowGone = true;
-      if (rows_[o].get() == pendingRow) pendingRow = nullptr;
-      if (rows_[o].get() == activeRow) activeRow = nullptr;
-      rows_[o++].reset();
+      drop(o++);
       continue;
     }
-    Row& kept = *rows_[o];
-    Row& given = *incoming[n++];
-    if (kept.label.view() != given.label.view()) {
-      kept.label = std::move(given.label);
-      kept.extra.reset();
+    size_t oEnd = o + 1;
+    while (oEnd < rows_.size() && compareRows(sorter, *rows_[oEnd], *incoming[n]) == 0) oEnd++;
+    size_t nEnd = n + 1;
+    while (nEnd < incoming.size() && compareRows(sorter, *incoming[nEnd], *incoming[n]) == 0) nEnd++;
+    // Rows usually come back in their order: each search starts after the
+    // last row taken.
+    size_t from = o;
+    for (; n < nEnd; n++) {
+      const RowIdentity wanted = identityOf(*incoming[n]);
+      size_t found = oEnd;
+      for (size_t k = 0; k < oEnd - o && found == oEnd; k++) {
+        size_t at = o + (from - o + k) % (oEnd - o);
+        if (rows_[at] && identityOf(*rows_[at]) == wanted) found = at;
+      }
+      if (found == oEnd) {
+        merged.push_back(std::move(incoming[n]));
+        continue;
+      }
+      takeValues(*rows_[found], *incoming[n]);
+      stays[found] = 1;
+      merged.push_back(std::move(rows_[found]));
+      from = found + 1 < oEnd ? found + 1 : o;
     }
-    if (kept.style != given.style) kept.extra.reset();
-    kept.style = given.style;
-    kept.marked = given.marked;
-    kept.data = given.data;
-    kept.dataBox = std::move(given.dataBox);
-    if (cursorRowGone) {
-      cursorRow = &kept;
-      cursorRowGone = false;
-    }
-    merged.push_back(std::move(rows_[o++]));
+    for (; o < oEnd; o++)
+      if (rows_[o]) drop(o);
+  }
+  if (cursorRowGone) {
+    cursorRow = nullptr;
+    for (size_t i = static_cast<size_t>(cursorAt) + 1; i < stays.size() && !cursorRow; i++)
+      if (stays[i]) cursorRow = oldRows[i];
   }
   // A cursor row gone with every row after it: the cursor goes to the top.
   rows_ = std::move(merged);
-  cursor_ = cursorRowGone ? 0 : indexOf(rows_, cursorRow, 0);
+  cursor_ = indexOf(rows_, cursorRow, 0);
   pending_ = indexOf(rows_, pendingRow, -1);
   bool activeGone = active_ != -1 && !activeRow;
   active_ = indexOf(rows_, activeRow, -1);
   if (activeGone) activeChanged();
   rowsReset();
   setRedraw(redraw);
+}
+
+void cGuiList::updateOneEntry(int32_t index, GuiListRow given, const std::function<bool(const Row&)>& precedes) {
+  fGuiListSort& sorter = *requireSorter("updateOneEntry");
+  marked_clear();
+  std::unique_ptr<Row> made = given.label.isNil() ? nullptr : makeRow(std::move(given));
+  Row* old = entryAt(index);
+  if (old && made && compareRows(sorter, *old, *made) == 0 && identityOf(*old) == identityOf(*made)) {
+    takeValues(*old, *made);
+    rowChanged(index);
+    return;
+  }
+  bool cursorToTop = false;
+  if (old) {
+    // As the merge drops a row: the cursor goes to the row after it, or to
+    // the top when none follows.
+    const bool onCursor = index == cursor_;
+    eraseRow(index);
+    if (onCursor) {
+      cursorToTop = index == static_cast<int32_t>(rows_.size());
+      if (cursorToTop) cursor_ = 0;
+    } else if (cursor_ > index) {
+      cursor_--;
+    }
+  }
+  if (!made) return;
+  // After the rows that sort before it, and among those that sort alike
+  // before the first that it precedes.
+  auto at = std::lower_bound(rows_.begin(), rows_.end(), made.get(), [&](const std::unique_ptr<Row>& r, const Row* m) {
+    return compareRows(sorter, *r, *m) > 0;
+  });
+  while (at != rows_.end() && compareRows(sorter, **at, *made) == 0 && !precedes(**at)) ++at;
+  Rows one;
+  one.push_back(std::move(made));
+  const auto position = static_cast<int32_t>(at - rows_.begin());
+  insertRows(position, std::move(one));
+  if (cursorToTop) cursor_ = 0;
 }
 
 void cGuiList::update(StrChain rows) {

@@ -13,10 +13,13 @@
 //   4. Every misuse raises "EMU" "cGuiList.<method>(); <problem>" and leaves
 //      the list unchanged. The host twin adds "the window must be built
 //      first" through requireBuilt; the neutral list works unbuilt.
-//   5. updateF merges a sorted set of rows into the list: rows in both keep
-//      their label object when the text is equal, rows only in the list go,
-//      rows only in the set come in, and the cursor stays on its row (or the
-//      row that followed it when its row went).
+//   5. updateF merges a sorted set of rows into the list: a row in both
+//      (sorting alike and standing for the same thing: data word and box
+//      number) keeps its place in the store, its selection and its label
+//      object when the text is equal; rows only in the list go, rows only
+//      in the set come in; rows sorting alike end in the set's order; the
+//      cursor stays on its row (or the row that followed it when its row
+//      went). updateOneEntry gives the same result when one row changed.
 //   6. Every change of the store is told to the host through the protected
 //      hooks after it is made: rows inserted or removed (indices), a row's
 //      shown values changed, everything reordered, the active row changed,
@@ -24,6 +27,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 #include <utility>
@@ -152,6 +156,13 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   void addEntries(fGuiListEntries& source);
   // Merges the rows the source yields; the list must be sorted.
   void updateF(fGuiListEntries& source);
+  // What updateF makes of the list when the source yields every row the
+  // list holds, unmarked, but given in place of the row at index (-1: none;
+  // a NIL label: no row). precedes answers, for a row sorting like given,
+  // whether given comes first in the source's order. Besides clearing the
+  // marks it costs a binary search and the run of rows sorting alike, not a
+  // merge of the whole list.
+  void updateOneEntry(int32_t index, GuiListRow given, const std::function<bool(const Row&)>& precedes);
   // updateF over a chain of labels: the list then holds exactly those rows.
   void update(StrChain rows);
   virtual void setRedraw(bool flag) { redraw_ = flag; }
@@ -309,6 +320,7 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   void eraseRow(int32_t index);
   void setActive(int32_t index);
   void shownChanged(Row& r, int32_t index);
+  static void takeValues(Row& kept, Row& given);
   void sortRows();
   template <class Take>
   void removeMarked(bool goBack, Take take);

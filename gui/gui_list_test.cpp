@@ -226,11 +226,10 @@ class ModelSource : public fGuiListEntries {
   size_t next_ = 0;
 };
 
-// Where the cursor belongs after a merge, from the rows' order alone: rows
-// that tie under the order pair up by rank within their run, so old row q
-// survives when its rank in its run is below the number of new rows of that
-// run, and then sits at that new row's place; a row that did not survive
-// hands the cursor to the row after it, and with none left it goes to 0.
+// Where the cursor belongs after a merge: a row of the list survives when a
+// new row sorts alike and stands for the same thing (data and box), and
+// then sits at that row's place; a row that did not survive hands the
+// cursor to the next row that did, and with none left it goes to 0.
 struct ExpectedCursor {
   int32_t position;
   bool sameRow;
@@ -240,14 +239,11 @@ template <class Order>
 ExpectedCursor expectedCursor(const std::vector<ModelRow>& before, int32_t cursor,
                               const std::vector<ModelRow>& after, Order order) {
   for (size_t q = static_cast<size_t>(cursor); q < before.size(); q++) {
-    size_t runStart = q;
-    while (runStart > 0 && order(before[runStart - 1], before[q]) == 0) runStart--;
-    size_t rank = q - runStart;
-    size_t first = 0;
-    while (first < after.size() && order(after[first], before[q]) != 0) first++;
-    size_t count = 0;
-    while (first + count < after.size() && order(after[first + count], before[q]) == 0) count++;
-    if (rank < count) return {static_cast<int32_t>(first + rank), q == static_cast<size_t>(cursor)};
+    for (size_t j = 0; j < after.size(); j++) {
+      const ModelRow& a = after[j];
+      if (a.data == before[q].data && a.boxValue == before[q].boxValue && order(a, before[q]) == 0)
+        return {static_cast<int32_t>(j), q == static_cast<size_t>(cursor)};
+    }
   }
   return {0, false};
 }
@@ -327,6 +323,126 @@ TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
         list.cursor_gotoNext(1);
       }
     }
+  }
+}
+
+// Rows that sort alike keep their selection with what they stand for, not
+// with their place in the run, whatever order the source gives them in.
+TEST(GuiListModel, RowsSortingAlikeKeepTheirSelection) {
+  struct {
+    std::vector<int32_t> given;  // the boxes offered, all under one sort key
+    int32_t cursorBox;           // where the cursor, on box 2, ends
+  } cases[] = {
+      {{3, 2}, 2},        // the first goes
+      {{2, 1, 3}, 2},     // reordered
+      {{4, 1, 2, 3}, 2},  // one more
+      {{1, 3}, 3},        // the selected row goes: none stays selected, the cursor moves on
+  };
+  for (const auto& c : cases) {
+    cGuiList list(nullptr, 2, nullptr);
+    list.initMultiSelect(true, true);
+    list.setSortByColumn(0, false);
+    for (int32_t b : {1, 2, 3}) list.addEntry(Str("same\t" + std::to_string(b)), 0, false, 0, std::make_unique<boxVALUE>(b));
+    list.cursor_gotoStart();
+    list.cursor_gotoNext(1);
+    list.cursor_setState(true);  // box 2
+    std::vector<ModelRow> given;
+    for (int32_t b : c.given) given.push_back({"same\t" + std::to_string(b), 0, 0, b});
+    ModelSource source(given);
+    list.updateF(source);
+    const int32_t cursorBox = static_cast<boxVALUE*>(list.cursor_getDataBox())->value;
+    std::vector<int32_t> selected;
+    for (int32_t i = 0; i < list.infoCount(); i++)
+      if (list.infoEntryAt(i)->selected) selected.push_back(static_cast<boxVALUE*>(list.infoEntryAt(i)->dataBox.get())->value);
+    EXPECT_EQ(rowsOf(list), given);  // in the source's order
+    EXPECT_EQ(selected, c.cursorBox == 2 ? std::vector<int32_t>{2} : std::vector<int32_t>{});
+    EXPECT_EQ(cursorBox, c.cursorBox);
+  }
+}
+
+// One changed row through updateOneEntry leaves the list as the whole merge
+// does: rows, styles, selection, marks, cursor, active and pending row.
+TEST(GuiListModel, OneChangedRowMatchesTheWholeMerge) {
+  std::mt19937 rng(34);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const char* names[] = {"a", "b", "B", "c", ""};
+  BoxBucketSort byBox;
+  struct State {
+    std::vector<ModelRow> rows;
+    std::vector<bool> selected, marked;
+    int32_t cursor, active, pending;
+    bool operator==(const State&) const = default;
+  };
+  auto stateOf = [](cGuiList& list) {
+    State st{{}, {}, {}, list.cursor_infoPosition(), list.infoActive(), list.infoPendingEntry(false, true)};
+    st.rows = rowsOf(list);
+    for (int32_t i = 0; i < list.infoCount(); i++) {
+      st.selected.push_back(list.infoEntryAt(i)->selected);
+      st.marked.push_back(list.infoEntryAt(i)->marked);
+    }
+    return st;
+  };
+  for (int round = 0; round < 600; round++) {
+    const int mode = round % 3;
+    // The source: rows in data order (the "chain"), few labels so that runs tie.
+    std::vector<ModelRow> source;
+    for (int32_t d = 0, n = pick(12); d < n; d++)
+      source.push_back({std::string(names[pick(5)]) + "\tx", pick(4), d, pick(20)});
+    cGuiList whole(nullptr, 2, nullptr), one(nullptr, 2, nullptr);
+    for (cGuiList* list : {&whole, &one}) {
+      list->initMultiSelect(true, true);
+      if (mode == 0) list->setSortByColumn(0, false);
+      if (mode == 1) list->setSortByUser(0, true);
+      if (mode == 2) list->setSortByFunction(&byBox);
+      ModelSource all(source);
+      list->addEntries(all);
+    }
+    for (int32_t i = 0; i < whole.infoCount(); i++) {
+      const bool on = pick(3) == 0, mark = pick(3) == 0;
+      for (cGuiList* list : {&whole, &one}) {
+        list->cursor_gotoStart();
+        list->cursor_gotoNext(i);
+        list->cursor_setState(on);
+        list->cursor_setMarked(mark);
+      }
+    }
+    const int32_t cursor = whole.infoCount() ? pick(whole.infoCount()) : 0;
+    for (cGuiList* list : {&whole, &one}) {
+      list->cursor_gotoStart();
+      list->cursor_gotoNext(cursor);
+      list->setPendingFromCursor();
+      list->cursor_gotoStart();
+      list->cursor_gotoNext(cursor);
+    }
+    // One row changes: relabelled, restyled, moved in the box order, gone,
+    // or a new one.
+    std::vector<ModelRow> next = source;
+    int32_t changedData = static_cast<int32_t>(source.size());
+    const int action = source.empty() ? 4 : pick(5);
+    if (action == 4) {
+      next.insert(next.begin() + pick(static_cast<int>(next.size()) + 1), {std::string(names[pick(5)]) + "\tx", 1, changedData, pick(20)});
+    } else {
+      const int at = pick(static_cast<int>(next.size()));
+      changedData = next[at].data;
+      if (action == 0) next[at].label = std::string(names[pick(5)]) + "\tx";
+      if (action == 1) next[at].style = pick(4);
+      if (action == 2) next[at].boxValue = pick(20);
+      if (action == 3) next.erase(next.begin() + at);
+    }
+    ModelSource all(next);
+    whole.updateF(all);
+    int32_t index = -1;
+    for (int32_t i = 0; i < one.infoCount(); i++)
+      if (one.infoEntryAt(i)->data == changedData) index = i;
+    GuiListRow given;
+    auto found = std::find_if(next.begin(), next.end(), [&](const ModelRow& r) { return r.data == changedData; });
+    if (found != next.end()) given = {Str(found->label), found->style, false, found->data, std::make_unique<boxVALUE>(found->boxValue)};
+    // The source's order among rows sorting alike: the order in next.
+    auto place = [&](int32_t data) {
+      return std::find_if(next.begin(), next.end(), [&](const ModelRow& r) { return r.data == data; }) - next.begin();
+    };
+    one.updateOneEntry(index, std::move(given), [&](const cGuiList::Row& r) { return place(changedData) < place(r.data); });
+    ASSERT_EQ(stateOf(one), stateOf(whole)) << "round " << round << " action " << action;
   }
 }
 
