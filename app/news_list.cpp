@@ -34,13 +34,6 @@ std::string_view firstCharacters(std::string_view name, int32_t n, bool utf8) {
   return name.substr(0, static_cast<size_t>(at));
 }
 
-std::string dateColumn(bigTime date) {
-  if (date == kDateUnset) return " ";
-  if (date == kDateInvalid) return " invalid date";
-  Str text = Str::withCapacity(19);
-  return pTime::formatBigTime(text, date, false, false).str();
-}
-
 Str feedText(newsFeed& feed, const cEncoding* charset, const Str& text, bool noDecode, bool nilIfUnchanged) {
   if (!feed.docFormat) return nilIfUnchanged ? Str() : text;
   return convertFeedText(*feed.docFormat, charset, text, noDecode, nilIfUnchanged);
@@ -83,27 +76,53 @@ void forFeedsInPlay(cGuiList& feedList, Visit visit) {
 
 }  // namespace
 
-NewsItemLine makeNewsItemLine(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset, newsItem& item) {
-  const bool utf8 = charset && isUtf8Encoding(*charset);
-  newsFeed& feed = *item.infoFeed(&db);
+NewsLineMaker::NewsLineMaker(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset)
+    : db_(db), charset_(charset), utf8_(charset && isUtf8Encoding(*charset)) {}
+
+std::string_view NewsLineMaker::dateColumn(bigTime date) {
+  if (date == kDateUnset) return " ";
+  if (date == kDateInvalid) return " invalid date";
+  // The date alone depends only on the day (days split by floor division).
+  const int64_t day = date / 86400 - (date % 86400 < 0 ? 1 : 0);
+  if (!haveDay_ || day != day_) {
+    pTime::formatBigTime(dayText_, date, false, false);
+    day_ = day;
+    haveDay_ = true;
+  }
+  return dayText_.view();
+}
+
+std::string_view NewsLineMaker::feedName(newsFeed& feed) {
+  auto [at, added] = names_.try_emplace(&feed);
+  if (added) at->second = firstCharacters(feed.infoName(charset_).view(), kFeedNameChars, utf8_);
+  return at->second;
+}
+
+NewsItemLine NewsLineMaker::make(newsItem& item) {
+  newsFeed& feed = *item.infoFeed(&db_);
   const bigTime date = item.infoPublishedDate();
-  std::string line = dateColumn(date);
-  line += '\t';
-  line += firstCharacters(feed.infoName(charset).view(), kFeedNameChars, utf8);
-  line += '\t';
-  if (item.infoIsDuplicate()) line += "* ";
-  line += titleOf(db, charset, item, feed, utf8).view();
-  line += '\t';
+  line_.clear();
+  line_ += dateColumn(date);
+  line_ += '\t';
+  line_ += feedName(feed);
+  line_ += '\t';
+  if (item.infoIsDuplicate()) line_ += "* ";
+  line_ += titleOf(db_, charset_, item, feed, utf8_).view();
+  line_ += '\t';
   if (!item.tags.isNil()) {
-    Str tags = feedText(feed, charset, item.tags, true, true);
-    line += (tags.isNil() ? item.tags : tags).view();
+    Str tags = feedText(feed, charset_, item.tags, true, true);
+    line_ += (tags.isNil() ? item.tags : tags).view();
   }
   NewsItemLine result;
-  result.line = Str(line);
+  result.line = Str(line_);
   result.style = (item.seen ? 0 : kStyleUnseen) |
                  (isValidDate(feed.seenUpToTime) && date >= feed.seenUpToTime ? kStyleNewSinceSeen : 0);
   result.date32 = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(date)));
   return result;
+}
+
+NewsItemLine makeNewsItemLine(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset, newsItem& item) {
+  return NewsLineMaker(db, charset).make(item);
 }
 
 void setNewsItemLine(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset, cGuiList& list,
@@ -145,7 +164,7 @@ GuiListRow fAllNewsItems::call() {
   HeldItem item(db_, merge_.top());
   merge_.pop();
   count_++;
-  NewsItemLine made = makeNewsItemLine(db_, charset_, *item.get());
+  NewsItemLine made = lines_.make(*item.get());
   row.label = std::move(made.line);
   row.style = made.style;
   row.data = item->infoSoupIndex();

@@ -128,6 +128,37 @@ TEST_F(NewsListTest, RowTexts) {
   db->unloadObject(far);
 }
 
+// One maker reused over many rows (as a refill uses it) against a fresh
+// maker per row: random feeds, titles, tags and dates around day edges,
+// before 2000, beyond 32 bits and the markers give the same rows.
+TEST_F(NewsListTest, OneMakerMakesTheRowsOfFreshMakers) {
+  std::mt19937 random(1806);
+  std::vector<newsFeed*> feeds = {feed("short"), feed("\xc3\xa9t\xc3\xa9 \xc3\xa0 Paris et ailleurs, encore"),
+                                  feed("A feed name of 25 chars.", "Facebook")};
+  feeds[1]->seenUpToTime = kNow;
+  const char* titles[] = {"plain", " <i>html</i>\tand tab ", "a &amp; b", "", "caf\xc3\xa9"};
+  // Neighbours across each day's edge follow one another: a day cached
+  // for the wrong side shows.
+  std::vector<bigTime> dates = {kDateUnset, kDateInvalid, (int64_t{1} << 32) + 5, kNow + 3600};
+  for (bigTime edge = -3 * kDay; edge <= 3 * kDay; edge += kDay)
+    for (bigTime base : {bigTime{0}, kNow}) dates.insert(dates.end(), {base + edge, base + edge - 1, base + edge});
+  NewsLineMaker maker(*db, &utf8);
+  for (size_t n = 0; n < 3 * dates.size(); n++) {
+    const bigTime date = n < dates.size() ? dates[n] : dates[random() % dates.size()];
+    newsFeed* f = feeds[random() % feeds.size()];
+    newsItem* it = item(addDated(f, titles[random() % 5], date), f);
+    it->titleFormat = static_cast<uint8_t>(random() % 3);
+    if (random() % 3 == 0) it->tags = Str(",t" + std::to_string(random() % 4) + ",");
+    it->seen = random() % 2 == 0;
+    NewsItemLine reused = maker.make(*it), fresh = makeNewsItemLine(*db, &utf8, *it);
+    ASSERT_EQ(reused.line.view(), fresh.line.view()) << n;
+    ASSERT_EQ(reused.line.capacity(), fresh.line.capacity()) << n;
+    ASSERT_EQ(reused.style, fresh.style) << n;
+    ASSERT_EQ(reused.date32, fresh.date32) << n;
+    db->unloadObject(it);
+  }
+}
+
 // Random feeds and dates (some beyond 32 bits, some markers) in every Show
 // mode and selection: the rows are exactly the shown items in the list's
 // order, and the merge never holds more than one item per feed in play.

@@ -152,6 +152,7 @@ NewsDatabase& news() {
 struct NewsListGadget {
   cGuiWindow window;
   cGuiList list{&window, 4, ""};
+  cGuiText status{""};  // "%ld news items shown"
   NewsListGadget() {
     list.initMultiSelect(false, false);
     list.setSortByFunction(gCompareNewsItems);
@@ -173,7 +174,7 @@ void refill(benchmark::State& state, bool search) {
     state.PauseTiming();
     NewsListGadget gadget;  // each pass fills an empty list
     state.ResumeTiming();
-    fillNewsItemList(*n.db, &n.utf8, n.root, &feeds, gadget.list, nullptr, nullptr);
+    fillNewsItemList(*n.db, &n.utf8, n.root, &feeds, gadget.list, &gadget.status, nullptr);
     state.counters["rows"] = gadget.list.infoCount();
   }
   setSearchWords(n.root, nullptr);
