@@ -139,14 +139,14 @@ void updateNewsItemLine(cJournaledIndexedObjectSoupDatabase& db, const cEncoding
 
 fAllNewsItems::~fAllNewsItems() {
   while (!merge_.empty()) {
-    db_.unloadObject(merge_.top());
+    db_.unloadObject(merge_.top().item);
     merge_.pop();
   }
 }
 
 void fAllNewsItems::hold(newsItem* item) {
   try {
-    merge_.push(item);
+    merge_.push({item->published, item->infoSoupIndex(), item});
   } catch (...) {
     db_.unloadObject(item);
     throw;
@@ -161,7 +161,7 @@ void fAllNewsItems::seed(newsFeed& feed) {
 GuiListRow fAllNewsItems::call() {
   GuiListRow row;
   if (merge_.empty()) return row;
-  HeldItem item(db_, merge_.top());
+  HeldItem item(db_, merge_.top().item);
   merge_.pop();
   count_++;
   NewsItemLine made = lines_.make(*item.get());

@@ -88,15 +88,25 @@ class fAllNewsItems : public fGuiListEntries {
   int32_t infoCount() const { return count_; }
 
  private:
+  // An item with its date and index beside it: the heap compares without
+  // touching the items, and hands equal dates out as the list orders them
+  // (the larger index first), so that the rows arrive in the list's order.
+  struct Held {
+    bigTime published;
+    int32_t index;
+    newsItem* item;
+  };
   struct Newer {
-    bool operator()(const newsItem* a, const newsItem* b) const { return a->published < b->published; }
+    bool operator()(const Held& a, const Held& b) const {
+      return a.published != b.published ? a.published < b.published : a.index < b.index;
+    }
   };
   void hold(newsItem* item);
 
   cJournaledIndexedObjectSoupDatabase& db_;
   const cEncoding* charset_;
   newsRoot& root_;
-  std::priority_queue<newsItem*, std::vector<newsItem*>, Newer> merge_;
+  std::priority_queue<Held, std::vector<Held>, Newer> merge_;
   NewsLineMaker lines_;
   int32_t count_ = 0;
 };
