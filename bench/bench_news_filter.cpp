@@ -6,7 +6,8 @@
 //      that passes the Search made into its row and merged into the list,
 //      against one SQLite table answering "SELECT ... WHERE lower(title)
 //      LIKE '%term%' ORDER BY published DESC" with each answer made into the
-//      same row text;
+//      same row (text, style, data, date box) and added to the same list;
+//      both lists' rows are compared once before timing;
 //   2. the refill after a Filter word: the same with every feed's Filter
 //      set, against "... NOT LIKE ...";
 //   3. renderNewsItemText of the newest of a 50-update Twitter chain (no
@@ -31,6 +32,7 @@
 #include "bench/bench_time_ratio.h"
 #include "core/charset.h"
 #include "gui/gui_list.h"
+#include "news/html_text.h"
 #include "news/news_load.h"
 #include "news/news_orderings.h"
 #include "platform/time.h"
@@ -53,6 +55,7 @@ struct NewsDatabase {
   newsRoot root;
   cEncodingUTF utf8;
   std::vector<bench_news::Row> rows;
+  std::vector<int32_t> indices;  // the stored item of each row
   newsFeed* chainFeed = nullptr;
   int32_t chainNewest = 0;
 
@@ -72,7 +75,8 @@ struct NewsDatabase {
         for (int i = 0; i < 50 && done < kPerFeed; ++i, ++done) {
           const std::string& title = titles[next++ % titles.size()];
           bigTime published = kNow - kSpan * done / kPerFeed - f;
-          feed->itemList->insertAtTail(storeItem(feed, title, published, 0, 0));
+          indices.push_back(storeItem(feed, title, published, 0, 0));
+          feed->itemList->insertAtTail(indices.back());
           rows.push_back({f, published, title});
         }
         db->finishTransaction(t);
@@ -161,45 +165,69 @@ struct NewsListGadget {
 
 // --- 1 and 2: the refills ------------------------------------------------------------------
 
-void refill(benchmark::State& state, bool search) {
+// One refill's set-up: the Search word, or every feed's Filter, and a feed
+// list with nothing selected (every feed in play); the words go at the end.
+struct Refill {
   NewsDatabase& n = news();
-  setSearchWords(n.root, search ? Text(kTerm) : Text(nullptr));
-  for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(search ? nullptr : kTerm);
   cGuiWindow feedWindow;
-  cGuiList feeds(&feedWindow, 5, "");  // nothing selected: every feed in play
-  feeds.initMultiSelect(true, true);
-  for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed)
-    if (f != n.chainFeed) feeds.addEntry(Str("feed"), 0, false, 0, std::make_unique<boxPTR>(f));
+  cGuiList feeds{&feedWindow, 5, ""};
+  explicit Refill(bool search) {
+    setSearchWords(n.root, search ? Text(kTerm) : Text(nullptr));
+    for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(search ? nullptr : kTerm);
+    feeds.initMultiSelect(true, true);
+    for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed)
+      if (f != n.chainFeed) feeds.addEntry(Str("feed"), 0, false, 0, std::make_unique<boxPTR>(f));
+  }
+  ~Refill() {
+    setSearchWords(n.root, nullptr);
+    for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(nullptr);
+  }
+  void fill(NewsListGadget& gadget) {
+    fillNewsItemList(*n.db, &n.utf8, n.root, &feeds, gadget.list, &gadget.status, nullptr);
+  }
+};
+
+void checkSameRows(bool search);
+
+void refill(benchmark::State& state, bool search) {
+  checkSameRows(search);
+  Refill refill(search);
   for (auto _ : state) {
     state.PauseTiming();
     NewsListGadget gadget;  // each pass fills an empty list
     state.ResumeTiming();
-    fillNewsItemList(*n.db, &n.utf8, n.root, &feeds, gadget.list, &gadget.status, nullptr);
+    refill.fill(gadget);
     state.counters["rows"] = gadget.list.infoCount();
   }
-  setSearchWords(n.root, nullptr);
-  for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(nullptr);
 }
 void BM_SearchRefill(benchmark::State& state) { refill(state, true); }
 void BM_FilterRefill(benchmark::State& state) { refill(state, false); }
 
-// The rows in SQLite, in a file beside the soup, with an index on the date.
+// The rows in SQLite, in a file beside the soup, with an index on the date:
+// the stored title that the query reads and the title as the list shows it.
 struct SqliteNews {
   sqlite3* db = nullptr;
   std::string path = news().dir + "/news.sqlite";
   SqliteNews() {
+    NewsDatabase& n = news();
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "CREATE TABLE items(feed TEXT, published INTEGER, title TEXT, tags TEXT)", nullptr, nullptr,
-                 nullptr);
+    sqlite3_exec(db, "CREATE TABLE items(id INTEGER, feed TEXT, published INTEGER, title TEXT, shown TEXT)", nullptr,
+                 nullptr, nullptr);
     sqlite3_exec(db, "CREATE INDEX items_date ON items(published)", nullptr, nullptr, nullptr);
     sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* insert = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO items VALUES(?, ?, ?, NULL)", -1, &insert, nullptr);
-    for (const bench_news::Row& r : news().rows) {
+    sqlite3_prepare_v2(db, "INSERT INTO items VALUES(?, ?, ?, ?, ?)", -1, &insert, nullptr);
+    std::unique_ptr<webDataFormat> rss = feedTypeToDocFormat(Str("RSS 2.0"));
+    for (size_t i = 0; i < n.rows.size(); ++i) {
+      const bench_news::Row& r = n.rows[i];
       std::string feed = "Feed " + std::to_string(r.feed);
-      sqlite3_bind_text(insert, 1, feed.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int64(insert, 2, r.published);
-      sqlite3_bind_text(insert, 3, r.title.c_str(), -1, SQLITE_STATIC);
+      Str shown = prepareTextForDisplay(convertFeedText(*rss, &n.utf8, Str(r.title), false, false),
+                                        newsItem().titleFormat, false, true);
+      sqlite3_bind_int(insert, 1, n.indices[i]);
+      sqlite3_bind_text(insert, 2, feed.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int64(insert, 3, r.published);
+      sqlite3_bind_text(insert, 4, r.title.c_str(), -1, SQLITE_STATIC);
+      sqlite3_bind_text(insert, 5, shown.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_step(insert);
       sqlite3_reset(insert);
     }
@@ -207,39 +235,70 @@ struct SqliteNews {
     sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
   }
   ~SqliteNews() { sqlite3_close(db); }
-  // The answers made into row texts ("Date\tFeed\tTitle\tTags").
-  std::vector<std::string> run(const char* sql) {
-    std::vector<std::string> lines;
-    sqlite3_stmt* s = nullptr;
-    sqlite3_prepare_v2(db, sql, -1, &s, nullptr);
-    Str date = Str::withCapacity(19);
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      pTime::formatBigTime(date, sqlite3_column_int64(s, 1), false, false);
-      std::string line(date.view());
-      line += '\t';
-      line += reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-      line += '\t';
-      line += reinterpret_cast<const char*>(sqlite3_column_text(s, 2));
-      line += '\t';
-      lines.push_back(std::move(line));
-    }
-    sqlite3_finalize(s);
-    return lines;
-  }
 };
 SqliteNews& sqliteNews() {
   static SqliteNews q;
   return q;
 }
 
+// The answers as news-list rows: "Date\tFeed\tTitle\tTags", unseen and new
+// since every feed's seen-up-to time (style 5), the item's index, its date.
+class SqliteRows : public fGuiListEntries {
+ public:
+  explicit SqliteRows(bool search) {
+    std::string sql = std::string("SELECT id, feed, published, shown FROM items WHERE lower(title) ") +
+                      (search ? "LIKE" : "NOT LIKE") + " '%" + kTerm + "%' ORDER BY published DESC";
+    sqlite3_prepare_v2(sqliteNews().db, sql.c_str(), -1, &statement_, nullptr);
+  }
+  ~SqliteRows() override { sqlite3_finalize(statement_); }
+  GuiListRow call() override {
+    GuiListRow row;
+    if (sqlite3_step(statement_) != SQLITE_ROW) return row;
+    const bigTime date = sqlite3_column_int64(statement_, 2);
+    pTime::formatBigTime(day_, date, false, false);
+    std::string line(day_.view());
+    line += '\t';
+    line += reinterpret_cast<const char*>(sqlite3_column_text(statement_, 1));
+    line += '\t';
+    line += reinterpret_cast<const char*>(sqlite3_column_text(statement_, 3));
+    line += '\t';
+    row.label = Str(line);
+    row.style = 4 | (date >= kNow - kSpan ? 1 : 0);
+    row.data = sqlite3_column_int(statement_, 0);
+    row.dataBox = newBoxBIGVALUE(static_cast<int64_t>(static_cast<int32_t>(date)));
+    return row;
+  }
+
+ private:
+  sqlite3_stmt* statement_ = nullptr;
+  Str day_ = Str::withCapacity(19);
+};
+
 void sqliteRefill(benchmark::State& state, bool search) {
-  SqliteNews& q = sqliteNews();
-  std::string sql = std::string("SELECT feed, published, title FROM items WHERE lower(title) ") +
-                    (search ? "LIKE" : "NOT LIKE") + " '%" + kTerm + "%' ORDER BY published DESC";
-  for (auto _ : state) state.counters["rows"] = static_cast<double>(q.run(sql.c_str()).size());
+  for (auto _ : state) {
+    state.PauseTiming();
+    NewsListGadget gadget;  // each pass fills an empty list
+    state.ResumeTiming();
+    SqliteRows rows(search);
+    gadget.list.addEntries(rows);
+    state.counters["rows"] = gadget.list.infoCount();
+  }
 }
 void BM_SqliteSearchRefill(benchmark::State& state) { sqliteRefill(state, true); }
 void BM_SqliteFilterRefill(benchmark::State& state) { sqliteRefill(state, false); }
+
+// Both refills' rows, once, side by side: they must agree.
+void checkSameRows(bool search) {
+  static bool checked[2] = {false, false};
+  if (checked[search]) return;
+  checked[search] = true;
+  Refill refill(search);
+  NewsListGadget ours, theirs;
+  refill.fill(ours);
+  SqliteRows rows(search);
+  theirs.list.addEntries(rows);
+  bench_news::requireSameRows(ours.list, theirs.list, search ? "bench_news_filter: Search" : "bench_news_filter: Filter");
+}
 
 // Interleaved: each of ours beside its peer.
 BENCHMARK(BM_SearchRefill)->Unit(benchmark::kMillisecond);

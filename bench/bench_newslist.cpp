@@ -210,21 +210,7 @@ void checkSameRows(NewsLists& n, int32_t show) {
   fillOurs(n, ours, show);
   SqliteRows rows(n.sql, show == 0);
   theirs.newsList.addEntries(rows);
-  const int32_t count = ours.newsList.infoCount();
-  int32_t differing = count == theirs.newsList.infoCount() ? -1 : count;
-  for (int32_t i = 0; differing < 0 && i < count; i++) {
-    const cGuiList::Row& a = *ours.newsList.infoEntryAt(i);
-    const cGuiList::Row& b = *theirs.newsList.infoEntryAt(i);
-    if (!(a.label == b.label.view()) || a.style != b.style) differing = i;
-  }
-  if (differing >= 0) {
-    const cGuiList::Row* a = ours.newsList.infoEntryAt(differing);
-    const cGuiList::Row* b = theirs.newsList.infoEntryAt(differing);
-    std::fprintf(stderr, "bench_newslist: show state %d, row %d of %d/%d differs from SQLite's:\n%s (%d)\n%s (%d)\n",
-                 show, differing, count, theirs.newsList.infoCount(), a ? a->label.c_str() : "-", a ? a->style : 0,
-                 b ? b->label.c_str() : "-", b ? b->style : 0);
-    std::abort();
-  }
+  bench_news::requireSameRows(ours.newsList, theirs.newsList, "bench_newslist: show state " + std::to_string(show));
 }
 
 void BM_FillNewsItemList(benchmark::State& state) {
