@@ -176,7 +176,7 @@ void openNewsItemLink(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, G
 bool newsItemInfo(GuiGadgets& g) {
   if (!g.shownItem) return false;
   WindowBusy busy(g.mainWindow);
-  return showNewsItemInfo(*g.shownItem, g.shownBody, charsetOf(g));
+  return showNewsItemInfo(*g.shownItem, g.shownBody, charsetOf(g), g.mainWindow);
 }
 
 bool deleteShownNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g) {

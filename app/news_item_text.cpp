@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/main_windows.h"
+#include "app/window_sizes.h"
 #include "core/string_procs.h"
 #include "gui/host/core/gui_native_items.h"
 #include "gui/host/gui_app_client.h"
@@ -184,7 +185,7 @@ std::array<Str, 10> newsItemInfoFields(newsItem& item, newsItemBody* body, const
           text(b.imageURL, true), encoding};
 }
 
-bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* charset) {
+bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* charset, cGuiWindow* owner) {
   std::array<Str, 10> values = newsItemInfoFields(item, body, charset);
   cGuiWindow* window = cGuiHost::CreateGuiWindow("Info about news item");
   bool quit = false;
@@ -193,6 +194,10 @@ bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* chars
     for (size_t i = 0; i < values.size(); ++i) window->addText(kNewsItemInfoLabels[i])->setState(values[i]);
     cGuiKeyButton* ok = addKeyButton(window, "OK", 10);
     window->endGroup();
+    if (owner)
+      sizeDialogWindow(owner, window);
+    else
+      window->setSize(kDialogMinWidth, kDialogHeight);
     window->build(false);
     for (;;) {
       GuiChange change = cGuiHost::waitForChangedGuiItem();

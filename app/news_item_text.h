@@ -56,9 +56,11 @@ inline constexpr std::array<const char*, 10> kNewsItemInfoLabels = {
     "Title", "URL", "Unique ID", "Published", "Updated", "Downloaded", "Tags", "Author", "Image URL", "Encoding"};
 std::array<Str, 10> newsItemInfoFields(newsItem& item, newsItemBody* body, const cEncoding* charset);
 
-// Opens "Info about news item" and waits until "OK", its close request or
-// the application's quit request; closes and ends it. TRUE only for the
-// quit request. The item's feed must be loaded (it is borrowed).
-bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* charset);
+// Opens "Info about news item", sized as the dialogs of owner are (the
+// larger of 640 and half its width; 640 without owner) so that long values
+// show, and waits until "OK", its close request or the application's quit
+// request; closes and ends it. TRUE only for the quit request. The item's
+// feed must be loaded (it is borrowed).
+bool showNewsItemInfo(newsItem& item, newsItemBody* body, const cEncoding* charset, cGuiWindow* owner = nullptr);
 
 }  // namespace bw

@@ -186,6 +186,8 @@ TEST_F(NewsItemInfoWindow, OkCloseAndQuitCloseItOnlyQuitAnswersTrue) {
   body.publishedText = Str("Sun, 18 Jun 2017 09:00:00 GMT");
   body.encoding = Str("UTF-8");
   body.statedEncoding = Str("ISO-8859-1");
+  cGuiWindow owner;  // the main window, 1600 wide: the window opens 800 wide
+  owner.setSize(1600, 900);
   for (int kind = 0; kind < 3; ++kind) {
     SCOPED_TRACE(kind);
     std::vector<std::string> labels, values;
@@ -193,6 +195,7 @@ TEST_F(NewsItemInfoWindow, OkCloseAndQuitCloseItOnlyQuitAnswersTrue) {
       cGuiWindow* w = windowTitled("Info about news item");
       ASSERT_NE(w, nullptr);
       EXPECT_TRUE(w->infoIsOpen());
+      EXPECT_EQ(w->infoWidth(), kind == 1 ? 640 : 800);
       for (const char* label : kNewsItemInfoLabels) {
         labels.push_back(label);
         values.push_back(gadget<cGuiText>(w, label)->getState().str());
@@ -204,7 +207,7 @@ TEST_F(NewsItemInfoWindow, OkCloseAndQuitCloseItOnlyQuitAnswersTrue) {
       if (kind == 1) closeWindow(w);
       if (kind == 2) guiAppClient()->killCommand();
     }});
-    EXPECT_EQ(showNewsItemInfo(*it.get(), &body, &utf8), kind == 2);
+    EXPECT_EQ(showNewsItemInfo(*it.get(), &body, &utf8, kind == 1 ? nullptr : &owner), kind == 2);
     EXPECT_TRUE(user.finished());
     EXPECT_EQ(windowCount(), 0);
     ASSERT_EQ(values.size(), 10u);
