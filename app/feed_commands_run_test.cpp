@@ -73,5 +73,48 @@ TEST_F(GuiProgramTest, FeedCommandsFromTheMainWindow) {
   });
 }
 
+TEST_F(GuiProgramTest, FeedCommandsAddEditsAndSelectsTheNewFeed) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [](Db& db, newsRoot& root) { addFeed(db, root, "Old", 1); });
+  FeedServer server;
+  const std::string address = server.url("a.rss");
+  auto dialog = [](const char* title) { return windowTitled(title); };
+  EXPECT_EQ(runGui({
+                [] { click(mainWin(), gadget<cGuiButton>(mainWin(), "Add")); },
+                [&] { type(dialog("Add feed"), "URL", address); },
+                [&] { click(dialog("Add feed"), okButton(dialog("Add feed"))); },
+                // After its first update the new feed is edited at once.
+                [&] {
+                  EXPECT_EQ(gadget<cGuiString>(dialog("Edit feed"), "Name")->getState().view(), "Feed A");
+                  type(dialog("Edit feed"), "Name", "Mine");
+                },
+                [&] { type(dialog("Edit feed"), "Tags", "t"); },
+                [&] { click(dialog("Edit feed"), okButton(dialog("Edit feed"))); },
+                [] {
+                  // Listed under its new name and tag, and its row selected.
+                  EXPECT_EQ(MainLists::firstColumns(*feedList(), true), (std::vector<std::string>{"Mine"}));
+                  std::vector<std::string> names = firstColumns(feedList());
+                  std::sort(names.begin(), names.end());
+                  EXPECT_EQ(names, (std::vector<std::string>{"Mine", "Old"}));
+                  EXPECT_EQ(firstColumns(tagList()), (std::vector<std::string>{"t"}));
+                  closeWindow(mainWin());
+                },
+            }),
+            0)
+      << output;
+  // Stored with what the editor gave it.
+  withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+    std::vector<std::string> stored;
+    for (int32_t index = root.feedList->infoHeadIndex(); index != 0;) {
+      newsFeed* feed = loadObject_newsFeed(db, index);
+      stored.push_back(feed->url.str() + " " + feed->userName.str() + " " + feed->tags.str());
+      index = feed->infoNextIndex();
+      db.unloadObject(feed);
+    }
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, (std::vector<std::string>{"http://127.0.0.1/Old  ", address + " Mine ,t,"}));
+  });
+}
+
 }  // namespace
 }  // namespace bw::testing_app
