@@ -46,10 +46,17 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   if (!feed.itemList) raise("BUG", "updateFeedNewestItemTime(); feed has no item list");
   newItems.sort(gCompareNewsItem_PublishedDate);
   SoupTransaction transaction(db.infoBlockFile());
-  HeldItem prev(db), cur(db);
+  // ahead keeps the item an insertion put a new one before: the next step
+  // comes back to it, and a held item needs no second read.
+  HeldItem prev(db), cur(db), ahead(db);
   auto stepOn = [&] {
     prev.reset(cur.release());
-    cur.reset(loadObject_newsItem2(db, prev.get()->infoNextIndex(), &feed));
+    const int32_t next = prev.get()->infoNextIndex();
+    if (ahead.get() && next != 0 && ahead.get()->infoSoupIndex() == next) {
+      cur.reset(ahead.release());
+    } else {
+      cur.reset(loadObject_newsItem2(db, next, &feed));
+    }
   };
   cur.reset(loadObject_newsItem2(db, feed.itemList->infoHeadIndex(), &feed));
   while (!newItems.isEmpty()) {
@@ -74,12 +81,14 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       feed.itemList->insertAtHead(index);
     }
     for (int32_t touched : {index, item->infoPrevIndex(), item->infoNextIndex()}) writeLoadedHeader(db, touched);
+    ahead.reset(cur.release());
     cur.reset(stored.release());
     if (!isValidDate(item->published)) stepOn();
     feed.hasNewItems = true;
   }
   prev.reset(nullptr);
   cur.reset(nullptr);
+  ahead.reset(nullptr);
   transaction.finish();
   if (feed.hasNewItems) feed.newestItemTime = feedNewestShownItemTime(db, feed);
 }
