@@ -32,9 +32,35 @@ struct Loaded {
 
 }  // namespace
 
+bigTime FeedTimeRange::note(const newsItem& item) {
+  bigTime t;
+  if (isValidDate(item.published)) {
+    t = item.published;
+  } else if (isValidDate(item.updated)) {
+    t = item.updated;
+  } else {
+    return kDateUnset;
+  }
+  newest = std::max(newest, t);
+  oldest = std::min(oldest, t);
+  return t;
+}
+
+void settleFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added, const FeedTimeRange& range,
+                     bigTime firstUnseen, bigTime downloadLength) {
+  if (added) {
+    feed.seenUpToTime = range.newest == kDateUnset ? pTime::CurrentTime(0) : range.oldest;
+  } else if (feed.seenUpToTime == kDateUnset && firstUnseen != FeedTimeRange::kNoOldest) {
+    feed.seenUpToTime = firstUnseen;
+    feed.previousSeenUpToTime = kDateUnset;
+  }
+  feed.downloadLength = downloadLength;
+  db.saveChangesToObject(&feed);
+}
+
 FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, int32_t itemCount,
                      const FeedMergeSettings& settings)
-    : db_(db), feed_(feed), settings_(settings), newest_(kDateUnset) {
+    : db_(db), feed_(feed), settings_(settings) {
   index_ = std::make_unique<cStringSpace>(true, cStringSpace::kCaseSensitive);
   const int64_t limit = std::max<int64_t>(2 * int64_t{itemCount}, 100);
   int32_t next = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
@@ -104,17 +130,8 @@ bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody
 }
 
 void FeedMerge::noteDates(const newsItem& item, bool isNew) {
-  bigTime t;
-  if (isValidDate(item.published)) {
-    t = item.published;
-  } else if (isValidDate(item.updated)) {
-    t = item.updated;
-  } else {
-    return;
-  }
-  newest_ = std::max(newest_, t);
-  oldest_ = std::min(oldest_, t);
-  if (isNew && t > threshold_) oldestNew_ = std::min(oldestNew_, t);
+  const bigTime t = range_.note(item);
+  if (isNew && t != kDateUnset && t > threshold_) oldestNew_ = std::min(oldestNew_, t);
 }
 
 void FeedMerge::finish() {
@@ -140,14 +157,8 @@ void FeedMerge::finish() {
   updateFeedNewestItemTime(db_, feed_, newItems_, true);
   finished_ = true;
 
-  if (!settings_.feedExisted) {
-    feed_.seenUpToTime = newest_ == kDateUnset ? pTime::CurrentTime(0) : oldest_;
-  } else if (feed_.seenUpToTime == kDateUnset && oldestNew_ != 2147483647) {
-    feed_.seenUpToTime = oldestNew_;
-    feed_.previousSeenUpToTime = kDateUnset;
-  }
-  feed_.downloadLength = newest_ == kDateUnset ? -1 : newest_ - oldest_;
-  db_.saveChangesToObject(&feed_);
+  settleFeedTimes(db_, feed_, !settings_.feedExisted, range_, oldestNew_,
+                  range_.newest == kDateUnset ? -1 : range_.newest - range_.oldest);
   db_.finishTransaction(transaction_);
   setProgressText(settings_.gui, "");
 }

@@ -42,6 +42,25 @@ struct FeedMergeSettings {
   feedProgressGui* gui = nullptr;
 };
 
+// The newest and oldest date over the items of a download: each item counts
+// with its published date when valid, else its updated date when valid,
+// else not at all.
+struct FeedTimeRange {
+  static constexpr bigTime kNoOldest = 0x7FFFFFFF;
+  bigTime newest = kDateUnset;
+  bigTime oldest = kNoOldest;
+  // Notes item's date and answers it; kDateUnset for an item without one.
+  bigTime note(const newsItem& item);
+};
+
+// The feed's times after a download, then the feed is saved: an added feed
+// is seen up to range's oldest date (now when no item had a date); an
+// updated one, only while its seen-up-to time is unset, up to firstUnseen
+// (kNoOldest leaves it), its previous time cleared. downloadLength is stored
+// as given.
+void settleFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added, const FeedTimeRange& range,
+                     bigTime firstUnseen, bigTime downloadLength);
+
 class FeedMerge {
  public:
   // Step 1: builds the index for itemCount parsed items, sets the running
@@ -73,9 +92,8 @@ class FeedMerge {
   int32_t transaction_ = 0;
   bool finished_ = false;
   int32_t newCount_ = 0;
-  bigTime newest_;
-  bigTime oldest_ = 2147483647;
-  bigTime oldestNew_ = 2147483647;
+  FeedTimeRange range_;
+  bigTime oldestNew_ = FeedTimeRange::kNoOldest;
   bigTime threshold_;
 };
 

@@ -18,16 +18,18 @@ const webDataNode* dataOf(const webDataNode* node) {
   return node ? node->findChild("data", nullptr, nullptr, nullptr) : nullptr;
 }
 
-class PostParse {
+class PostParse : public SocialPageParse {
  public:
-  PostParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui, int32_t postCount)
-      : db_(db), feed_(feed), gui_(gui), postCount_(postCount), cursor_(db) {}
+  PostParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui, const webDataNode* newer,
+            const webDataNode* older)
+      : SocialPageParse(db, feed, gui, newer, older), cursor_(db) {}
 
+ private:
   // The newer page: each post and comment not known yet is stored; a known
   // post keeps its comments coming under the stored post.
-  void storeNewer(const webDataNode* posts, NewItems& items) {
-    for (const webDataNode* post = posts ? posts->getFirstChild() : nullptr; post; post = post->getNext()) {
-      showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++postNumber_, postCount_);
+  void storeNewer(NewItems& items) override {
+    for (const webDataNode* post = newer_ ? newer_->getFirstChild() : nullptr; post; post = post->getNext()) {
+      showNextItem();
       FacebookRecord r = facebookExtractPost(*post);
       const webDataNode* comments = r.commentsNode;
       HeldItem stored(db_);
@@ -39,7 +41,7 @@ class PostParse {
         parent = storeNew(std::move(r), items);
       }
       if (!comments || !parent) continue;
-      showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", postNumber_, postCount_);
+      showComments();
       for (const webDataNode* c = dataOf(comments)->getFirstChild(); c; c = c->getNext()) {
         FacebookRecord comment = facebookExtractComment(*c, parent);
         if (knownIndex(*comment.item)) break;  // the rest is older and known
@@ -50,15 +52,15 @@ class PostParse {
   }
 
   // The older page: everything is stored, comments under their new post.
-  void storeOlder(const webDataNode* posts, NewItems& items) {
-    for (const webDataNode* post = posts ? posts->getFirstChild() : nullptr; post; post = post->getNext()) {
-      showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++postNumber_, postCount_);
+  void storeOlder(NewItems& items) override {
+    for (const webDataNode* post = older_ ? older_->getFirstChild() : nullptr; post; post = post->getNext()) {
+      showNextItem();
       FacebookRecord r = facebookExtractPost(*post);
       const webDataNode* comments = r.commentsNode;
       newsItem* parent = r.item.get();
       storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
       if (!comments) continue;
-      showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", postNumber_, postCount_);
+      showComments();
       for (const webDataNode* c = dataOf(comments)->getFirstChild(); c; c = c->getNext()) {
         FacebookRecord comment = facebookExtractComment(*c, parent);
         storeNewItem(db_, feed_, std::move(comment.item), std::move(comment.body), items);
@@ -66,15 +68,8 @@ class PostParse {
     }
   }
 
-  void merge(NewItems& items, bool older) {
-    SocialLinkChains links(db_, feed_);
-    if (!items.pending.empty()) scanStoredLinks(db_, feed_, links, older, postCount_, nullptr);
-    mergeNewItems(db_, feed_, gui_, links, items, older);
-  }
+  void showComments() { showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", itemNumber_, itemCount_); }
 
-  const SocialTimeRange& range() const { return range_; }
-
- private:
   // The stored index of item's id (0: not stored), after the collection
   // walk has gone as far as item could repeat a stored one.
   int32_t knownIndex(const newsItem& item) {
@@ -114,14 +109,8 @@ class PostParse {
     return item;
   }
 
-  cJournaledIndexedObjectSoupDatabase& db_;
-  newsFeed& feed_;
-  feedProgressGui* gui_;
-  int32_t postCount_;
-  int32_t postNumber_ = 0;
   HeldItem cursor_;
   std::unordered_map<std::string, int32_t> known_;
-  SocialTimeRange range_;
 };
 
 }  // namespace
@@ -151,28 +140,10 @@ FeedParseResult parseFacebookFeed(cJournaledIndexedObjectSoupDatabase& soup, web
     feed = settleFeed(soup, root, std::move(info), updateFeed);
   }
 
-  const webDataNode* newer = dataOf(document.findNode(kFacebookTimelineRoot, nullptr, nullptr, nullptr));
   const webDataNode* olderRoot = document.findNode(kFacebookOlderTimelineRoot, nullptr, nullptr, nullptr);
   const webDataNode* older = dataOf(olderRoot);
-  PostParse parse(soup, *feed, gui, elementsWithMembers(newer) + elementsWithMembers(older));
-  {
-    NewItems items(soup);
-    parse.storeNewer(newer, items);
-    parse.merge(items, false);
-  }
-  settleSocialFeedTimes(soup, *feed, added, parse.range());
-
-  if (olderRoot) {
-    if (!older || !older->getFirstChild()) {
-      feed->noOlderItems = true;
-      soup.saveChangesToObject(feed);
-    }
-    NewItems items(soup);
-    parse.storeOlder(older, items);
-    parse.merge(items, true);
-  }
-  transaction.finish();
-  setProgressText(gui, "");
+  PostParse parse(soup, *feed, gui, dataOf(document.findNode(kFacebookTimelineRoot, nullptr, nullptr, nullptr)), older);
+  parse.run(transaction, added, olderRoot != nullptr, !older || !older->getFirstChild());
   return {feed, false};
 }
 

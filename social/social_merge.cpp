@@ -8,7 +8,6 @@
 #include "news/news_load.h"
 #include "news/news_orderings.h"
 #include "news/short_links.h"
-#include "platform/time.h"
 
 namespace bw {
 
@@ -67,31 +66,6 @@ void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feed
   updateFeedNewestItemTime(db, feed, items.list, true);
 }
 
-void SocialTimeRange::note(const newsItem& item) {
-  bigTime t;
-  if (isValidDate(item.published)) {
-    t = item.published;
-  } else if (isValidDate(item.updated)) {
-    t = item.updated;
-  } else {
-    return;
-  }
-  newest = std::max(newest, t);
-  oldest = std::min(oldest, t);
-}
-
-void settleSocialFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added,
-                           const SocialTimeRange& range) {
-  if (added) {
-    feed.seenUpToTime = isValidDate(range.newest) ? range.oldest : pTime::CurrentTime(0);
-  } else if (feed.seenUpToTime == kDateUnset && range.oldest != SocialTimeRange::kNoOldest) {
-    feed.seenUpToTime = range.oldest;
-    feed.previousSeenUpToTime = kDateUnset;
-  }
-  feed.downloadLength = -1;
-  db.saveChangesToObject(&feed);
-}
-
 int32_t elementsWithMembers(const webDataNode* array) {
   int32_t count = 0;
   for (const webDataNode* e = array ? array->getFirstChild() : nullptr; e; e = e->getNext()) {
@@ -107,6 +81,47 @@ void showSocialProgress(feedProgressGui* gui, const char* format, int32_t number
   char text[kProgressTextCapacity + 1];
   std::snprintf(text, sizeof text, format, static_cast<long>(number), static_cast<long>(percent));
   setProgressText(gui, text);
+}
+
+SocialPageParse::SocialPageParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
+                                 const webDataNode* newer, const webDataNode* older)
+    : db_(db),
+      feed_(feed),
+      gui_(gui),
+      newer_(newer),
+      older_(older),
+      itemCount_(elementsWithMembers(newer) + elementsWithMembers(older)) {}
+
+void SocialPageParse::run(SoupTransaction& transaction, bool added, bool hasOlder, bool olderEmpty) {
+  {
+    NewItems items(db_);
+    storeNewer(items);
+    merge(items, false);
+  }
+  settleFeedTimes(db_, feed_, added, range_, range_.oldest, -1);
+  if (hasOlder) {
+    if (olderEmpty) {
+      feed_.noOlderItems = true;
+      db_.saveChangesToObject(&feed_);
+    }
+    NewItems items(db_);
+    storeOlder(items);
+    merge(items, true);
+  }
+  transaction.finish();
+  setProgressText(gui_, "");
+}
+
+void SocialPageParse::scanStored(SocialLinkChains& links, NewItems&, bool older) {
+  scanStoredLinks(db_, feed_, links, older, itemCount_, nullptr);
+}
+
+void SocialPageParse::showNextItem() { showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++itemNumber_, itemCount_); }
+
+void SocialPageParse::merge(NewItems& items, bool older) {
+  SocialLinkChains links(db_, feed_);
+  if (!items.pending.empty()) scanStored(links, items, older);
+  mergeNewItems(db_, feed_, gui_, links, items, older);
 }
 
 }  // namespace bw

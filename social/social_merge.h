@@ -1,7 +1,8 @@
 // social/social_merge.h - the merge stage the Twitter and Facebook parsers
 // share: the items stored in one phase, the scan of the stored items next to
-// a page for their link keys, and the step that expands short links, chains
-// repeated links and puts the new items into the feed's list.
+// a page for their link keys, the step that expands short links, chains
+// repeated links and puts the new items into the feed's list, and the frame
+// (SocialPageParse) that runs these over a download's newer and older page.
 //
 // Invariants:
 //   1. NewItems gives every item it still holds back to the soup when it
@@ -20,6 +21,7 @@
 
 #include "core/mega_list_family.h"
 #include "database/soup_database.h"
+#include "news/feed_merge.h"
 #include "news/news_objects.h"
 #include "news/ui_seam.h"
 #include "social/social_links.h"
@@ -56,27 +58,55 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
 void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
                    SocialLinkChains& links, NewItems& items, bool older);
 
-// The newest and oldest date over the items of a newer page: the published
-// date when valid, else the updated date when valid, else none.
-struct SocialTimeRange {
-  static constexpr bigTime kNoOldest = 0x7FFFFFFF;
-  bigTime newest = kDateUnset;
-  bigTime oldest = kNoOldest;
-  void note(const newsItem& item);
-};
-
-// The feed's times after the newer page: an added feed is seen up to the
-// oldest date (now without a dated item), an updated one only while its
-// seen-up-to time is unset; the download length becomes unknown (-1); the
-// feed is saved.
-void settleSocialFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added,
-                           const SocialTimeRange& range);
-
 // The elements of array that have members (NIL counts none).
 int32_t elementsWithMembers(const webDataNode* array);
 
 // format (one %ld for number, one for the percentage) on the progress line;
 // a count of 0, or one the running number outgrows, shows as 100%.
 void showSocialProgress(feedProgressGui* gui, const char* format, int32_t number, int32_t count);
+
+// The frame of a social parser's item work on the pages of one download, the
+// newer page (the timeline) and the older one; a parser supplies how a page's
+// items are stored and, when it must, how the stored items are scanned.
+class SocialPageParse {
+ public:
+  // The count of items to show progress against is the posts or tweets of
+  // both pages.
+  SocialPageParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
+                  const webDataNode* newer, const webDataNode* older);
+  virtual ~SocialPageParse() = default;
+  SocialPageParse(const SocialPageParse&) = delete;
+  SocialPageParse& operator=(const SocialPageParse&) = delete;
+
+  // The newer page stored and merged, the feed's times settled from its new
+  // items (the download length unknown), then, when the download had an
+  // older page, that page stored and merged as older items; an older page
+  // without items ends the older pages. Finishes transaction and empties the
+  // progress line.
+  void run(SoupTransaction& transaction, bool added, bool hasOlder, bool olderEmpty);
+
+ protected:
+  // Store the items of a page into items.pending; storeNewer notes the dates
+  // of what it stores in range_.
+  virtual void storeNewer(NewItems& items) = 0;
+  virtual void storeOlder(NewItems& items) = 0;
+  // Remembers the link keys of the stored items next to the page (and may
+  // drop pending items that repeat them).
+  virtual void scanStored(SocialLinkChains& links, NewItems& items, bool older);
+  // "Parsing item %ld (%ld%%)" for the next post or tweet.
+  void showNextItem();
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  newsFeed& feed_;
+  feedProgressGui* gui_;
+  const webDataNode* newer_;
+  const webDataNode* older_;
+  const int32_t itemCount_;
+  int32_t itemNumber_ = 0;
+  FeedTimeRange range_;
+
+ private:
+  void merge(NewItems& items, bool older);
+};
 
 }  // namespace bw

@@ -14,40 +14,33 @@
 namespace bw {
 namespace {
 
-class TweetParse {
+class TweetParse : public SocialPageParse {
  public:
-  TweetParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui, int32_t tweetCount)
-      : db_(db), feed_(feed), gui_(gui), tweetCount_(tweetCount) {}
+  using SocialPageParse::SocialPageParse;
 
-  // Stores each tweet of the timeline root as a new item.
-  void store(const webDataNode& timeline, NewItems& items, bool timeRange) {
-    for (const webDataNode* tweet = timeline.getFirstChild(); tweet; tweet = tweet->getNext()) {
+ private:
+  void storeNewer(NewItems& items) override { store(newer_, items, true); }
+  void storeOlder(NewItems& items) override { store(older_, items, false); }
+
+  // Stores each tweet of a timeline root as a new item.
+  void store(const webDataNode* timeline, NewItems& items, bool timeRange) {
+    for (const webDataNode* tweet = timeline ? timeline->getFirstChild() : nullptr; tweet; tweet = tweet->getNext()) {
       TweetRecord r = twitterExtractTweet(*tweet, feed_);
-      showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++tweetNumber_, tweetCount_);
+      showNextItem();
       storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
       if (timeRange) range_.note(*items.pending.back());
     }
   }
 
-  // Link chains against the stored items next to the page, expansion, and
-  // the items into the feed's list. A tweet that is already stored (same
-  // id and dates as a scanned item) is dropped first: chained to its own
-  // copy it would no longer count as a repeat.
-  void merge(NewItems& items, bool older) {
-    SocialLinkChains links(db_, feed_);
-    if (!items.pending.empty()) scanStored(links, items, older);
-    mergeNewItems(db_, feed_, gui_, links, items, older);
-  }
-
-  const SocialTimeRange& range() const { return range_; }
-
- private:
+  // Besides the link keys, a tweet that is already stored (same id and
+  // dates as a scanned item) is dropped first: chained to its own copy it
+  // would no longer count as a repeat.
   struct Stamp {
     bigTime published, updated;
   };
-  void scanStored(SocialLinkChains& links, NewItems& items, bool older) {
+  void scanStored(SocialLinkChains& links, NewItems& items, bool older) override {
     std::unordered_map<std::string, Stamp> stored;
-    scanStoredLinks(db_, feed_, links, older, tweetCount_, [&](const newsItem& item) {
+    scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item) {
       stored.try_emplace(item.uniqueID.str(), Stamp{item.published, item.updated});
     });
     std::vector<newsItem*> kept;
@@ -64,12 +57,6 @@ class TweetParse {
     }
     items.pending = std::move(kept);
   }
-  cJournaledIndexedObjectSoupDatabase& db_;
-  newsFeed& feed_;
-  feedProgressGui* gui_;
-  int32_t tweetCount_;
-  int32_t tweetNumber_ = 0;
-  SocialTimeRange range_;
 };
 
 }  // namespace
@@ -96,28 +83,9 @@ FeedParseResult parseTwitterFeed(cJournaledIndexedObjectSoupDatabase& soup, webD
     settleFeed(soup, root, std::move(info), updateFeed);
   }
 
-  const webDataNode* newer = document.findNode(kTimelineRoot, nullptr, nullptr, nullptr);
   const webDataNode* older = document.findNode(kOlderTimelineRoot, nullptr, nullptr, nullptr);
-  TweetParse parse(soup, *feed, gui, elementsWithMembers(newer) + elementsWithMembers(older));
-
-  {
-    NewItems items(soup);
-    if (newer) parse.store(*newer, items, true);
-    parse.merge(items, false);
-  }
-  settleSocialFeedTimes(soup, *feed, added, parse.range());
-
-  if (older) {
-    if (!older->getFirstChild()) {
-      feed->noOlderItems = true;
-      soup.saveChangesToObject(feed);
-    }
-    NewItems items(soup);
-    parse.store(*older, items, false);
-    parse.merge(items, true);
-  }
-  transaction.finish();
-  setProgressText(gui, "");
+  TweetParse parse(soup, *feed, gui, document.findNode(kTimelineRoot, nullptr, nullptr, nullptr), older);
+  parse.run(transaction, added, older != nullptr, older && !older->getFirstChild());
   return {feed, false};
 }
 
