@@ -1,6 +1,7 @@
 // app/add_feed_dialog_test.cpp - "Add feed" driven by a scripted user: the
 // address as typed, what is told and what is added, a cancelled first update,
-// the Facebook friends dialog and a refused sign-in at an address's open.
+// the Facebook friends dialog, and an address whose open fails (a refused
+// sign-in above all).
 #include "app/add_feed_dialog.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include "social/facebook_downloader.h"
 #include "social/facebook_fake_api.h"
 #include "social/facebook_module.h"
+#include "social/twitter_downloader.h"
+#include "social/twitter_module.h"
 
 namespace bw::testing_app {
 namespace {
@@ -156,26 +159,48 @@ TEST_F(AddFeed, FacebookFriendsDialog) {
   });
 }
 
-TEST_F(AddFeed, ARefusedSignInAtTheOpenIsTold) {
+TEST_F(AddFeed, AnAddressWhoseOpenFailsIsToldByItsKind) {
   test::FakeGraphApi fake;
   testing_support::EnvScope base("BRINDLEWORK_GRAPH_API", fake.origin().c_str());
-  // The token is refused and the user does not sign in again.
-  struct SignInRefused {
-    SignInRefused() { setFacebookSignInHook([] { return Str(); }); }
-    ~SignInRefused() { setFacebookSignInHook({}); }
+  // Tokens are refused and the user does not sign in again.
+  struct SignInsRefused {
+    SignInsRefused() {
+      setFacebookSignInHook([] { return Str(); });
+      setTwitterSignInHook([](cHTTP&) { return TwitterAccessToken{}; });
+    }
+    ~SignInsRefused() {
+      setFacebookSignInHook({});
+      setTwitterSignInHook({});
+    }
   } refused;
   withMain([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, MainLists& lists, UpdateWindowRecord& record) {
     facebookModuleNew();
+    twitterModuleNew();
     AddFeedTargets t{lists.mainWindow, lists.statusText, lists.feeds, lists.tags, nullptr, record};
     root.facebookAccessToken = Str("stale");
-    AddFeedResult r;
-    script({typeURL("https://www.facebook.com/SomePage"), ok}, [&] { r = addFeed(db, t, root, *charset); });
-    EXPECT_EQ(r.feed, nullptr);
+    const std::string told = "Authentication failed for:\n\x1b" "1";
+    struct {
+      const char* typed;
+      std::string text;
+    } cases[] = {
+        {"https://www.facebook.com/SomePage", told + "http://www.facebook.com/SomePage"},
+        {"twitter.com/someone", told + "http://twitter.com/someone"},
+        // No such account name: the open fails without an error code.
+        {"twitter.com/no-such-name", "Failed to add the feed:\n\x1b" "1http://twitter.com/no-such-name"},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.typed);
+      ui.calls.clear();
+      AddFeedResult r;
+      script({typeURL(c.typed), ok}, [&] { r = addFeed(db, t, root, *charset); });
+      EXPECT_EQ(r.feed, nullptr);
+      ASSERT_EQ(ui.calls.size(), 1u);
+      EXPECT_EQ(ui.calls[0].title, "Add feed");
+      EXPECT_EQ(ui.calls[0].filled(), c.text);
+    }
     EXPECT_EQ(root.firstLoadedFeed, nullptr);
-    ASSERT_EQ(ui.calls.size(), 1u);
-    EXPECT_EQ(ui.calls[0].title, "Add feed");
-    EXPECT_EQ(ui.calls[0].filled(), "Authentication failed for:\n\x1b" "1http://www.facebook.com/SomePage");
     EXPECT_FALSE(record.window->infoIsOpen());
+    twitterModuleEnd();
     facebookModuleEnd();
   });
 }
