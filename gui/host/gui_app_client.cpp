@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
@@ -53,6 +54,7 @@ bool haveDisplay() {
 
 struct cGuiAppClient::Native {
   bool built = false;
+  std::chrono::steady_clock::time_point lastPass;  // of the toolkit's events
   bool ownsApp = false;
   std::string argv0;
   int argc = 1;
@@ -131,7 +133,18 @@ void cGuiAppClient::unbuild() {
 
 bool cGuiAppClient::hasApp() const { return native_->built; }
 
+// A long operation polls after every small step, and each pass of the
+// toolkit lays out and paints every text changed since the pass before: a
+// poll lets the toolkit run at most every kPollPassInterval, so input waits
+// no longer than that and a window is drawn at most that often.
+namespace {
+constexpr auto kPollPassInterval = std::chrono::milliseconds(20);
+}  // namespace
+
 void cGuiAppClient::inputPass(bool block) {
+  const auto now = std::chrono::steady_clock::now();
+  if (!block && now - native_->lastPass < kPollPassInterval) return;
+  native_->lastPass = now;
   QCoreApplication::processEvents(block ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
 }
 
