@@ -3,6 +3,7 @@
 #include "app/update_feeds.h"
 
 #include <array>
+#include <chrono>
 #include <string>
 
 #include "app/window_sizes.h"
@@ -84,6 +85,55 @@ struct Slot {
   int64_t openedAt = 0;
   int64_t pausedSeconds = 0;
   bool busy() const { return downloader != nullptr; }
+};
+
+// The news interface while an update runs: every call goes on to the one in
+// force, and the time spent waiting on the user (paused, or a requester
+// open) is held off the open requests' deadlines: cHTTP's own, through the
+// watcher, and the update's deadline of unpaused time (clock seam seconds).
+class UserTimeOff : public NewsUi {
+ public:
+  UserTimeOff(cHTTPwatcher& watcher, std::array<Slot, 2>& slots)
+      : inner_(newsUi()), watcher_(watcher), slots_(slots) {
+    setNewsUi(this);
+  }
+  ~UserTimeOff() override { setNewsUi(&inner_); }
+  UserTimeOff(const UserTimeOff&) = delete;
+  UserTimeOff& operator=(const UserTimeOff&) = delete;
+
+  int32_t gui_requester(Text title, Text text, Text buttons, const RequesterParameters& parameters, int32_t wrap1,
+                        int32_t wrap2) override {
+    Held held(*this);
+    return inner_.gui_requester(title, text, buttons, parameters, wrap1, wrap2);
+  }
+  void report(Text title, Text text, const RequesterParameters& parameters) override {
+    Held held(*this);
+    inner_.report(title, text, parameters);
+  }
+  ChangedGuiItem checkForChangedGuiItem() override { return inner_.checkForChangedGuiItem(); }
+  ChangedGuiItem waitForChangedGuiItem() override {
+    Held held(*this);
+    return inner_.waitForChangedGuiItem();
+  }
+  std::unique_ptr<NewsGuiBuiltWindow> CreateGuiWindow(Text title) override { return inner_.CreateGuiWindow(title); }
+
+ private:
+  struct Held {
+    explicit Held(UserTimeOff& off) : off(off) {}
+    ~Held() {
+      off.watcher_.holdDeadlines(std::chrono::steady_clock::now() - start);
+      for (Slot& s : off.slots_) s.pausedSeconds += clockSeconds() - seconds;
+    }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    UserTimeOff& off;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    int64_t seconds = clockSeconds();
+  };
+
+  NewsUi& inner_;
+  cHTTPwatcher& watcher_;
+  std::array<Slot, 2>& slots_;
 };
 
 class FeedUpdate {
@@ -207,8 +257,8 @@ class FeedUpdate {
           if (step.finished) return addUpdate(s, n_ - 1);
         }
       }
-      ProgressPoll poll;
-      const int64_t paused = pollProgressWindow(gui_, gui_.progressText->state().str(), poll);
+      ProgressPoll poll;  // a pause is held off the deadlines by userTimeOff_
+      pollProgressWindow(gui_, gui_.progressText->state().str(), poll);
       windowEvent_ = windowEvent_ || poll.windowEvent;
       if (poll.cancelled) {
         cancelled_ = true;
@@ -217,7 +267,6 @@ class FeedUpdate {
       }
       bool late = false;
       for (Slot& s : slots_) {
-        s.pausedSeconds += paused;
         if (s.busy() && clockSeconds() - s.openedAt - s.pausedSeconds >= deadline_) {
           fail(s);
           late = true;
@@ -253,6 +302,7 @@ class FeedUpdate {
   int64_t deadline_;
   std::array<Slot, 2> slots_;
   cHTTPwatcher watcher_;
+  UserTimeOff userTimeOff_{watcher_, slots_};
   int32_t n_ = 0;
   int32_t m_ = 0;
   bool cancelled_ = false;

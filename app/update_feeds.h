@@ -15,11 +15,16 @@
 //      is empty at the end unless cancelled.
 //   3. While both requests connect the GUI is polled after every wait of up
 //      to a second: Cancel, the update window's close request and the quit
-//      request close both requests and end the update; Pause holds it
-//      (paused time does not count) until Resume or Cancel; other windows'
-//      events are dropped.
+//      request close both requests and end the update; Pause holds it until
+//      Resume or Cancel; other windows' events are dropped. Time spent
+//      waiting on the user (paused, or a requester open), here or inside
+//      addUpdateFeed, counts toward no request's deadline: neither the
+//      update's own nor cHTTP's (no byte, the whole request).
 //   4. At the end the window is closed and the feeds selected at the start
 //      are selected again; an exception deletes the requests and passes on.
+//   5. After each feed the feed list and tag chooser stand as
+//      refreshTagChooserAndFeedList leaves them (FeedListRefresh renews
+//      only the changed feed's row).
 #pragma once
 
 #include <cstdint>

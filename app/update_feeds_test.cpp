@@ -374,6 +374,38 @@ TEST_F(UpdateFeedsTest, ARequestThatNeverAnswersLeavesTheWindowWorking) {
   for (auto& conn : log.connections()) EXPECT_NE(conn.closed, -1) << conn.path;
 }
 
+// A pause while one feed downloads holds the other request's deadline too:
+// b1, whose server never answers, is still waiting when a2 begins, and
+// fails only later, at the deadline of its own download.
+TEST_F(UpdateFeedsTest, APauseWhileDownloadingHoldsTheOtherRequest) {
+  const ServedAnswer never{"", 0, 200, 1, 0, true};
+  std::vector<newsFeed*> work = feeds("aba", 0, {{"a1", ServedAnswer{body, 0, 200, 4, 150}}, {"b1", never}});
+  bool paused = false;
+  int b1FailedWhenA2Began = -1;
+  user.user = [&](bool waiting) {
+    if (waiting) {
+      seconds += 100;
+      if (user.waits == 2) press(record.resumeButton);
+      else guiNotify(undo, hostOf(main));  // dropped
+      return;
+    }
+    seconds += 2;
+    const std::string feed = feedText.state().str();
+    if (!paused && feed == "(1/3) a1" && progressText.state().str().find(" bytes (") != std::string::npos) {
+      paused = true;
+      press(record.pauseButton);
+    }
+    if (b1FailedWhenA2Began < 0 && feed == "(2/3) a2") b1FailedWhenA2Began = work[1]->downloadFailed;
+  };
+  EXPECT_FALSE(update(work));
+  EXPECT_TRUE(paused);
+  EXPECT_EQ(user.waits, 2);
+  EXPECT_EQ(b1FailedWhenA2Began, 0);
+  EXPECT_TRUE(updated(work[0]));
+  EXPECT_TRUE(work[1]->downloadFailed);
+  EXPECT_TRUE(updated(work[2]));
+}
+
 TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   // A disabled feed is neither fetched nor counted.
   std::vector<newsFeed*> disabled = feeds("c");

@@ -83,6 +83,14 @@ cHTTP* cHTTPwatcher::pastDeadline(int32_t* wait) {
   return nullptr;
 }
 
+void cHTTPwatcher::holdDeadlines(std::chrono::steady_clock::duration held) {
+  for (cHTTP* h = first_; h; h = h->watchNext_) {
+    if (!h->infoIsOpen()) continue;
+    h->started_ += held;
+    h->lastByte_ += held;
+  }
+}
+
 void cHTTPwatcher::moveToEnd(cHTTP* http) {
   if (http == last_) return;
   if (http->watchPrev_) http->watchPrev_->watchNext_ = http->watchNext_;

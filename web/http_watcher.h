@@ -9,8 +9,9 @@
 // out in list order before the next poll. A request past one of its
 // deadlines is handed out as ready (its next step fails), and so is one
 // whose body begins from bytes read with its header; no wait outlasts the
-// nearest deadline. A request handed out moves to the end of
-// the list, so a busy request cannot starve the others.
+// nearest deadline; time the caller held (holdDeadlines) does not count
+// toward them. A request handed out moves to the end of the list, so a busy
+// request cannot starve the others.
 //
 // Invariants:
 //   1. A request is in at most one watcher, exactly when its watcher field
@@ -24,6 +25,7 @@
 
 #include <poll.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -54,6 +56,11 @@ class cHTTPwatcher : public class_base {
   // Waits up to timeout milliseconds for a request that can make progress
   // and returns it, moved to the end; nullptr when none became ready.
   cHTTP* isReady(int32_t timeout);
+
+  // Time the caller kept away from its requests (the user paused, a
+  // requester waited): the deadlines of every watched open request move on
+  // by it, so it counts neither as silence nor toward the whole request.
+  void holdDeadlines(std::chrono::steady_clock::duration held);
 
   cHTTP* first() const { return first_; }
   cHTTP* last() const { return last_; }

@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "core/raise_test_support.h"
 #include "web/http.h"
@@ -297,6 +298,29 @@ TEST(HttpWatcher, DripServersStallNothingAndFailAtTheirDeadline) {
   }
   EXPECT_LT(lastGood, 6.0);  // far from the drips' 10 s, even on a loaded machine
   for (int i = kDrips; i < kDrips + kGood; ++i) EXPECT_EQ(bodies[static_cast<size_t>(i)]->getBuffer().total, 5);
+}
+
+// Time held by the caller counts toward neither deadline: a request whose
+// server stays silent outlives its 1 s time-out by the time held, then
+// fails at it.
+TEST(HttpWatcher, HeldTimeCountsTowardNoDeadline) {
+  LoopbackServer silent(Reply{{}, 0, true, 3000}, 1);
+  cHTTP http(nullptr);
+  cHTTPwatcher watcher;
+  watcher.add(&http, false);
+  ASSERT_EQ(http.openURL(Str(silent.url()), nullptr, nullptr, nullptr, 1, true, nullptr, false).result, 0);
+  http.saveInit(nullptr, nullptr, 512);
+  const auto start = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  watcher.holdDeadlines(std::chrono::steady_clock::now() - start);
+  EXPECT_FALSE(http.infoPastDeadline());
+  cHTTP::Step step;
+  while (step.result == 0 && !step.finished) {
+    if (watcher.isReady(2000) == &http) step = http.saveAppend(nullptr, nullptr);
+  }
+  EXPECT_EQ(step.result, -1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2100));
+  http.close();
 }
 
 }  // namespace
