@@ -80,7 +80,7 @@ std::string feedListRowText(newsFeed& feed, const cEncoding* charset) {
 
 int32_t feedListRowStyle(const newsFeed& feed) {
   return (feed.infoHasUnseen() ? kTagHasUnseen : 0) | (feed.disabled ? kFeedDisabled : 0) |
-         (feed.hasNewItems ? kTagHasNewItems : 0) | (feed.downloadFailed ? kFeedDownloadFailed : 0);
+         (feed.hasNewItems ? kTagHasNewItems : 0) | (feed.downloadFailed ? kFeedRowDownloadFailed : 0);
 }
 
 newsFeed* feedOfListEntry(const box* dataBox) {

@@ -6,7 +6,7 @@
 // Invariants:
 //   1. A feed row is five columns joined by "\t" (Name, Tags, Updated,
 //      Unseen, Download length) with kTagHasUnseen, kFeedDisabled,
-//      kTagHasNewItems and kFeedDownloadFailed as its style bits; it carries
+//      kTagHasNewItems and kFeedRowDownloadFailed as its style bits; it carries
 //      its feed in a boxPTR (feedOfListEntry reads it back), data 0.
 //   2. The feed list offers the loaded feeds (root.firstLoadedFeed on) that
 //      carry a selected tag of the tag chooser, or all of them when no tag

@@ -39,7 +39,7 @@ AddUpdateResult addFirstUpdate(cJournaledIndexedObjectSoupDatabase& db, ImportTa
   if (!made.downloader) {
     AddUpdateResult none;
     // A lookup that found nothing to ask about has told the user already.
-    none.cancelled = made.errorCode == 0;
+    none.cancelled = made.failed == 0 && made.errorCode == 0;
     return none;
   }
   UpdateWindowRecord& w = t.updateWindow;

@@ -30,7 +30,7 @@ namespace bw {
 inline constexpr int32_t kTagHasUnseen = 1;
 inline constexpr int32_t kFeedDisabled = 2;
 inline constexpr int32_t kTagHasNewItems = 4;
-inline constexpr int32_t kFeedDownloadFailed = 8;
+inline constexpr int32_t kFeedRowDownloadFailed = 8;
 
 // The tags the user typed, normalised: pieces between "," without leading
 // and trailing spaces (tabs stay), empty pieces and repeats (letter case
