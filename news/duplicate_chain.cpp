@@ -20,6 +20,24 @@ newsItem* visit(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed
   return loadObject_newsItem2(db, index, feed);
 }
 
+// The chain's oldest member: this item itself when it is the oldest (no
+// second use taken), else loaded and held; NIL for index 0 or a member that
+// cannot be loaded.
+class OldestMember {
+ public:
+  OldestMember(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, int32_t index)
+      : held_(db, index != 0 && index != self.soupIndexOrNone() ? loadObject_newsItem2(db, index, self.cachedFeed())
+                                                              : nullptr),
+        item_(index != 0 && index == self.soupIndexOrNone() ? &self : held_.get()) {}
+  newsItem* get() const { return item_; }
+  newsItem* operator->() const { return item_; }
+  explicit operator bool() const { return item_ != nullptr; }
+
+ private:
+  HeldItem held_;
+  newsItem* item_;
+};
+
 }  // namespace
 
 DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoupDatabase& db) {
@@ -60,7 +78,7 @@ void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, new
   if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
   const bool chained = infoIsDuplicate();
   const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
-  HeldItem oldest(db, chained ? loadObject_newsItem2(db, ends.oldest, feed_) : nullptr);
+  OldestMember oldest(db, *this, chained ? ends.oldest : 0);
   if (chained && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   if (!chained) {
@@ -81,7 +99,7 @@ void newsItem::addAsOldestDuplicate(cJournaledIndexedObjectSoupDatabase& db, new
   if (!other) raise("EMU", "newsItem.addAsOldestDuplicate(); other=NIL");
   const bool chained = infoIsDuplicate();
   const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
-  HeldItem oldest(db, chained ? loadObject_newsItem2(db, ends.oldest, feed_) : nullptr);
+  OldestMember oldest(db, *this, chained ? ends.oldest : 0);
   if (chained && !oldest) raise("BUG", "newsItem.addAsOldestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   if (!chained) {
