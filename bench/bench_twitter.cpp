@@ -6,7 +6,8 @@
 // the same work with Debian's libraries: RapidJSON reading the same bytes
 // and SQLite (journal DELETE, synchronous FULL) inserting the same item and
 // body fields in one transaction. Both start each round from a copy of the
-// same stored state.
+// same stored state. Last, the read of that timeline alone (our reader, the
+// root ended) against RapidJSON's.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <rapidjson/document.h>
@@ -381,6 +382,37 @@ void BM_TwitterRapidJsonSqlite(benchmark::State& state) {
 }
 BENCHMARK(BM_TwitterRapidJsonSqlite)->Unit(benchmark::kMillisecond)->Iterations(5)->UseRealTime();
 
+// Reading the timeline of the update above: our reader with the service's
+// entity table, the root ended, against RapidJSON's Document::Parse (its
+// document freed).
+const std::string& readPage() {
+  static const std::string page = timelinePage(kStoredTweets + 1, kStoredTweets + kNewTweets);
+  return page;
+}
+
+void BM_TwitterReadTimeline(benchmark::State& state) {
+  startModules();
+  const std::string& page = readPage();
+  for (auto _ : state) {
+    cJSON reader(twitterEscapeTable());
+    JsonParseResult r = reader.parseDocument(page.data(), static_cast<int32_t>(page.size()));
+    if (!r.root) std::abort();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(page.size()));
+}
+BENCHMARK(BM_TwitterReadTimeline)->Unit(benchmark::kMillisecond);
+
+void BM_TwitterReadRapidJson(benchmark::State& state) {
+  const std::string& page = readPage();
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(page.data(), page.size());
+    if (d.HasParseError()) std::abort();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(page.size()));
+}
+BENCHMARK(BM_TwitterReadRapidJson)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace bw
 
@@ -389,5 +421,6 @@ int main(int argc, char** argv) {
       argc, argv,
       {{"tweet dates, 10^6", "BM_TwitterParseDate", "BM_TwitterStrptimeTimegm", 3.0},
        {"3,200 tweets into 20,000 items", "BM_TwitterParseAndMerge/iterations:5/real_time",
-        "BM_TwitterRapidJsonSqlite/iterations:5/real_time", 1.0}});
+        "BM_TwitterRapidJsonSqlite/iterations:5/real_time", 1.0},
+       {"reading the 3,200-tweet timeline", "BM_TwitterReadTimeline", "BM_TwitterReadRapidJson", 1.0}});
 }
