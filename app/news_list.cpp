@@ -39,22 +39,6 @@ Str feedText(newsFeed& feed, const cEncoding* charset, const Str& text, bool noD
   return convertFeedText(*feed.docFormat, charset, text, noDecode, nilIfUnchanged);
 }
 
-// The title shown for item: a Facebook chain shows its oldest post's.
-Str titleOf(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset, newsItem& item, newsFeed& feed,
-            bool utf8) {
-  HeldItem oldest(db);
-  newsItem* source = &item;
-  if (item.infoIsDuplicate() && feed.type.view().substr(0, 8) == "Facebook") {
-    if (int32_t index = item.infoOldestDuplicateItemIndex(db).oldest) {
-      oldest.reset(loadObject_newsItem2(db, index, &feed));
-      if (oldest) source = oldest.get();
-    }
-  }
-  newsFeed& sourceFeed = *source->infoFeed(&db);
-  return prepareTextForDisplay(feedText(sourceFeed, charset, source->title, false, false), source->titleFormat,
-                               false, utf8);
-}
-
 // The date a row carries in its data box, 0 for none.
 bigTime rowDate(const cGuiList& list) {
   const cGuiList::Row* row = list.cursor_infoEntry();
@@ -92,6 +76,26 @@ std::string_view NewsLineMaker::dateColumn(bigTime date) {
   return dayText_.view();
 }
 
+std::string_view NewsLineMaker::title(newsItem& item, newsFeed& feed) {
+  HeldItem oldest(db_);
+  newsItem* source = &item;
+  if (item.infoIsDuplicate() && feed.type.view().substr(0, 8) == "Facebook") {
+    if (int32_t index = item.infoOldestDuplicateItemIndex(db_).oldest) {
+      oldest.reset(loadObject_newsItem2(db_, index, &feed));
+      if (oldest) source = oldest.get();
+    }
+  }
+  // A title that the feed's decoding leaves as it is (most) is tidied in
+  // the buffer of the row before, copied without a new allocation.
+  Str decoded = feedText(*source->infoFeed(&db_), charset_, source->title, false, true);
+  if (decoded.isNil() && !source->title.isNil()) {
+    title_ = source->title;
+    decoded = std::move(title_);
+  }
+  title_ = prepareTextForDisplay(std::move(decoded), source->titleFormat, false, utf8_);
+  return title_.view();
+}
+
 std::string_view NewsLineMaker::feedName(newsFeed& feed) {
   auto [at, added] = names_.try_emplace(&feed);
   if (added) at->second = firstCharacters(feed.infoName(charset_).view(), kFeedNameChars, utf8_);
@@ -107,7 +111,7 @@ NewsItemLine NewsLineMaker::make(newsItem& item) {
   line_ += feedName(feed);
   line_ += '\t';
   if (item.infoIsDuplicate()) line_ += "* ";
-  line_ += titleOf(db_, charset_, item, feed, utf8_).view();
+  line_ += title(item, feed);
   line_ += '\t';
   if (!item.tags.isNil()) {
     Str tags = feedText(feed, charset_, item.tags, true, true);

@@ -39,8 +39,8 @@ struct NewsItemLine {
 
 // Makes the rows of items whose feeds are loaded. A refill makes 400,000
 // rows with one maker: it formats each day's date and cuts each feed's name
-// once, and builds every line in one reused buffer. The feeds' names must not
-// change while it lives.
+// once, and builds every line and tidies every title in buffers it reuses.
+// The feeds' names must not change while it lives.
 class NewsLineMaker {
  public:
   NewsLineMaker(cJournaledIndexedObjectSoupDatabase& db, const cEncoding* charset);
@@ -48,6 +48,9 @@ class NewsLineMaker {
 
  private:
   std::string_view dateColumn(bigTime date);
+  // Item's title as shown (a Facebook chain's oldest post's), valid until
+  // the next call.
+  std::string_view title(newsItem& item, newsFeed& feed);
   std::string_view feedName(newsFeed& feed);
 
   cJournaledIndexedObjectSoupDatabase& db_;
@@ -57,6 +60,7 @@ class NewsLineMaker {
   bool haveDay_ = false;
   Str dayText_ = Str::withCapacity(19);
   std::unordered_map<const newsFeed*, std::string> names_;
+  Str title_;
   std::string line_;
 };
 
