@@ -74,11 +74,15 @@ TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position, c
 
 Str decodeJsonUtf8(Text text, bool nilIfUnchanged) {
   const std::string_view all = text.view();
-  const std::string_view search = all.substr(0, std::min(all.find('\0'), all.size()));
+  // Most strings hold no escape: one search for a backslash tells, and only
+  // a string with one is measured up to its NUL.
+  const size_t first = all.find('\\');
+  const std::string_view search =
+      first == std::string_view::npos ? std::string_view() : all.substr(0, std::min(all.find('\0'), all.size()));
   std::string out;
   size_t copied = 0;
   bool matched = false;
-  for (size_t i = search.find('\\'); i != std::string_view::npos && i + 1 < search.size();
+  for (size_t i = search.empty() ? std::string_view::npos : first; i != std::string_view::npos && i + 1 < search.size();
        i = search.find('\\', i)) {
     // The rules in table order: the two-byte escapes, then "\u".
     static constexpr std::string_view kFrom = "\\\"/bfnrt", kTo = "\\\"/\b\f\n\r\t";
@@ -230,6 +234,15 @@ cJSON::Scan cJSON::scan(int32_t position) {
   while (p < length_) {
     const char c = base[p];
     if (c > ' ') break;
+    if (c == ' ' && p + 8 <= length_) {
+      // Indentation: eight spaces at a time.
+      uint64_t block;
+      std::memcpy(&block, base + p, 8);
+      if (block == 0x2020202020202020ull) {
+        p += 8;
+        continue;
+      }
+    }
     if (c == '\n') {
       ++lineNumber_;
     } else if (c != ' ' && c != '\t' && c != '\r') {
