@@ -165,11 +165,7 @@ Str webDataRoot::convertString(const Str& text, const cEncoding* charset, bool n
 // webDataNode
 
 webDataNode::webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns)
-    : ns_(std::move(ns)),
-      name_(std::move(name)),
-      text_(std::move(text)),
-      textValue_(textValue),
-      root_(root) {}
+    : textValue_(textValue), ns_(std::move(ns)), name_(std::move(name)), text_(std::move(text)), root_(root) {}
 
 void webDataNode::setTextAfterEndTag(Str text) {
   if (!textAfterEndTag_.isNil()) {
@@ -201,11 +197,12 @@ webOldText webDataNode::setName(Str name, Str ns, bool returnOld) {
 }
 
 const webDataAttribute* webDataNode::findAttribute(std::string_view name) const {
-  if (attributeIndex_) {
-    auto it = attributeIndex_->find(foldedName(name));
-    return it == attributeIndex_->end() ? nullptr : it->second;
+  if (!attributes_) return nullptr;
+  if (attributes_->index) {
+    auto it = attributes_->index->find(foldedName(name));
+    return it == attributes_->index->end() ? nullptr : it->second;
   }
-  for (const auto& a : attributes_) {
+  for (const auto& a : attributes_->list) {
     if (equalsIgnoringAsciiCase(a->name.view(), name)) return a.get();
   }
   return nullptr;
@@ -213,15 +210,18 @@ const webDataAttribute* webDataNode::findAttribute(std::string_view name) const 
 
 bool webDataNode::addAttribute(Str name, Str value) {
   if (findAttribute(name.view())) return true;
+  if (!attributes_) attributes_ = std::make_unique<Attributes>();
+  auto& list = attributes_->list;
+  auto& index = attributes_->index;
   auto attribute = std::make_unique<webDataAttribute>(std::move(name), std::move(value));
   webDataAttribute* added = attribute.get();
-  if (!attributes_.empty()) attributes_.back()->next = added;
-  attributes_.push_back(std::move(attribute));
-  if (attributeIndex_) {
-    attributeIndex_->emplace(foldedName(added->name.view()), added);
-  } else if (attributes_.size() > kIndexedAttributes) {
-    attributeIndex_ = std::make_unique<std::unordered_map<std::string, webDataAttribute*>>();
-    for (const auto& a : attributes_) attributeIndex_->emplace(foldedName(a->name.view()), a.get());
+  if (!list.empty()) list.back()->next = added;
+  list.push_back(std::move(attribute));
+  if (index) {
+    index->emplace(foldedName(added->name.view()), added);
+  } else if (list.size() > kIndexedAttributes) {
+    index = std::make_unique<std::unordered_map<std::string, webDataAttribute*>>();
+    for (const auto& a : list) index->emplace(foldedName(a->name.view()), a.get());
   }
   return false;
 }
@@ -235,7 +235,7 @@ Str webDataNode::convert(const Str& s, const cEncoding* charset, bool noDecode,
 }
 
 Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode) const {
-  if (attributes_.empty()) return Str();
+  if (!attributes_) return Str();
   if (!root_) raise("EMU", "webDataNode.getAttribute(); called before \"root\" was set");
   const webDataAttribute* a = findAttribute(name.view());
   if (!a) return Str();
@@ -244,18 +244,19 @@ Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode
 
 webAttributeText webDataNode::getFirstAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getFirstAttribute(); called before \"root\" was set");
-  attributeCursor_ = attributes_.empty() ? nullptr : attributes_.front().get();
-  if (!attributeCursor_) return {};
-  return {&attributeCursor_->name,
-          convert(attributeCursor_->value, charset, noDecode, "getFirstAttribute")};
+  if (!attributes_) return {};
+  webDataAttribute*& cursor = attributes_->cursor;
+  cursor = attributes_->list.front().get();
+  return {&cursor->name, convert(cursor->value, charset, noDecode, "getFirstAttribute")};
 }
 
 webAttributeText webDataNode::getNextAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getNextAttribute(); called before \"root\" was set");
-  if (attributeCursor_) attributeCursor_ = attributeCursor_->next;
-  if (!attributeCursor_) return {};
-  return {&attributeCursor_->name,
-          convert(attributeCursor_->value, charset, noDecode, "getNextAttribute")};
+  if (!attributes_) return {};
+  webDataAttribute*& cursor = attributes_->cursor;
+  if (cursor) cursor = cursor->next;
+  if (!cursor) return {};
+  return {&cursor->name, convert(cursor->value, charset, noDecode, "getNextAttribute")};
 }
 
 void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {

@@ -192,7 +192,7 @@ class webDataNode : public class_base {
   webAttributeText getFirstAttribute(const cEncoding* charset, bool noDecode);
   // NIL once past the last attribute, until getFirstAttribute.
   webAttributeText getNextAttribute(const cEncoding* charset, bool noDecode);
-  int32_t infoAttributeCount() const { return static_cast<int32_t>(attributes_.size()); }
+  int32_t infoAttributeCount() const { return attributes_ ? static_cast<int32_t>(attributes_->list.size()) : 0; }
 
   // Appends node and its following siblings as children. Raises "EMU" when
   // this node has no root.
@@ -231,18 +231,26 @@ class webDataNode : public class_base {
   const webDataAttribute* findAttribute(std::string_view name) const;
   Str convert(const Str& s, const cEncoding* charset, bool noDecode, const char* method) const;
 
+  // A node's attributes, kept apart since most nodes have none: a smaller
+  // node is less memory to write while reading and to walk while ending.
+  struct Attributes {
+    static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
+    static void operator delete(void* object) noexcept { nodeSlab::release(object); }
+    // Insertion order; the chain through webDataAttribute::next follows it.
+    std::vector<std::unique_ptr<webDataAttribute>> list;
+    // Folded name -> attribute, built once a node has many attributes.
+    std::unique_ptr<std::unordered_map<std::string, webDataAttribute*>> index;
+    webDataAttribute* cursor = nullptr;
+  };
+
+  int32_t textValue_ = 0;  // first, where it fills the base's padding
   Str ns_;
   Str name_;
   Str text_;
-  int32_t textValue_ = 0;
   Str textAfterEndTag_;
   std::unique_ptr<webDataList> children_;
   webDataNode* parent_ = nullptr;
-  // Insertion order; the chain through webDataAttribute::next follows it.
-  std::vector<std::unique_ptr<webDataAttribute>> attributes_;
-  // Folded name -> attribute, built once a node has many attributes.
-  std::unique_ptr<std::unordered_map<std::string, webDataAttribute*>> attributeIndex_;
-  webDataAttribute* attributeCursor_ = nullptr;
+  std::unique_ptr<Attributes> attributes_;  // NIL until the first attribute
   std::unique_ptr<webDataNode> next_;
   webDataRoot* root_ = nullptr;
 };
