@@ -25,9 +25,17 @@ static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= kAlign, "the heap's alignment 
 
 std::atomic<long> gLiveChunks{0};
 
+// While a chunk is current its count holds kCurrentBias less the objects
+// released so far; the carving thread counts its objects in `carved` without
+// an atomic step and settles both when the chunk stops being current. The
+// bias exceeds any number of objects a chunk holds, so the count cannot
+// reach 0 before that.
+constexpr int64_t kCurrentBias = int64_t{1} << 40;
+
 struct Chunk {
-  std::atomic<int64_t> uses{1};  // live objects, plus one while current
-  std::size_t used = 0;          // carved bytes of the area
+  std::atomic<int64_t> uses{kCurrentBias};  // see kCurrentBias; live objects once retired
+  std::size_t used = 0;                     // carved bytes of the area
+  int64_t carved = 0;                       // objects carved, known to the carving thread
   unsigned char* area() { return reinterpret_cast<unsigned char*>(this) + kHeadBytes; }
   static constexpr std::size_t kHeadBytes = 32;
 };
@@ -65,8 +73,9 @@ Chunk* newChunk() {
   return chunk;
 }
 
-void dropUse(Chunk* chunk) noexcept {
-  if (chunk->uses.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+// Takes `count` from a chunk's uses; the last one frees it.
+void dropUses(Chunk* chunk, int64_t count) noexcept {
+  if (chunk->uses.fetch_sub(count, std::memory_order_acq_rel) != count) return;
   unpoison(chunk->area(), kChunkBytes);
   chunk->~Chunk();
   ::operator delete(chunk);
@@ -74,10 +83,13 @@ void dropUse(Chunk* chunk) noexcept {
 }
 
 // The calling thread's current chunk; its use goes back when the thread ends.
+// A chunk stops being current: its bias goes and its carved objects count.
+void retire(Chunk* chunk) noexcept { dropUses(chunk, kCurrentBias - chunk->carved); }
+
 struct Current {
   Chunk* chunk = nullptr;
   ~Current() {
-    if (chunk) dropUse(chunk);
+    if (chunk) retire(chunk);
   }
 };
 thread_local Current gCurrent;
@@ -94,12 +106,12 @@ void* allocate(std::size_t size) {
     chunk = gCurrent.chunk;
     if (!chunk || chunk->used + bytes > kChunkBytes) {
       Chunk* fresh = newChunk();
-      if (chunk) dropUse(chunk);
+      if (chunk) retire(chunk);
       gCurrent.chunk = chunk = fresh;
     }
     slot = chunk->area() + chunk->used;
     chunk->used += bytes;
-    chunk->uses.fetch_add(1, std::memory_order_relaxed);
+    ++chunk->carved;
     unpoison(slot, bytes);
   }
   *reinterpret_cast<Header*>(slot) = {chunk, bytes};
@@ -115,7 +127,7 @@ void release(void* object) noexcept {
     return;
   }
   poison(slot, header.bytes);
-  dropUse(header.chunk);
+  dropUses(header.chunk, 1);
 }
 
 long infoLiveChunks() { return gLiveChunks.load(std::memory_order_relaxed); }

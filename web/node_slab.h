@@ -4,9 +4,10 @@
 // per element.
 //
 // Invariants:
-//   1. Each thread carves from its own current chunk; a chunk counts its
-//      live objects plus one while it is some thread's current chunk, and is
-//      freed when that count reaches 0. An object may end on any thread.
+//   1. Each thread carves from its own current chunk; a chunk is freed
+//      once it is no thread's current chunk and its last object has ended.
+//      An object may end on any thread. Carving takes no atomic step;
+//      ending an object takes one.
 //   2. An object lives exactly as long as with the heap: a node taken out of
 //      its tree stays valid after the tree ends (it keeps its chunk).
 //   3. Memory is never reused inside a chunk; under AddressSanitizer an

@@ -54,6 +54,18 @@ TEST_F(NodeSlab, ChunksGoWithTheirLastObjectOnAnyThread) {
   nodeSlab::release(big);
 }
 
+// The objects of a thread's current chunk may all end, on another thread,
+// while it is still being carved: the chunk stays for what comes after them
+// (a chunk freed early would be a use after free here).
+TEST_F(NodeSlab, TheCurrentChunkOutlivesItsEndedObjects) {
+  std::vector<std::unique_ptr<webDataNode>> made;
+  for (int i = 0; i < 3; ++i) made.push_back(std::make_unique<webDataNode>(Str("n"), Str(), 0, nullptr, Str()));
+  std::thread([&] { made.clear(); }).join();
+  auto after = std::make_unique<webDataNode>(Str("m"), Str(), 0, nullptr, Str());
+  EXPECT_EQ(after->getName(), "m");
+  EXPECT_GE(nodeSlab::infoLiveChunks(), 1);
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 TEST_F(NodeSlab, AUseAfterTheEndIsReported) {
   EXPECT_DEATH(
