@@ -375,6 +375,20 @@ int64_t BlockIndex::infoBlockOfIndex(int32_t index, bool quiet) {
   return static_cast<int64_t>(static_cast<uint64_t>(value) + 4);  // a damaged entry may hold anything
 }
 
+void BlockIndex::infoBlocksOfIndices(int32_t first, int32_t count, int64_t* out) {
+  std::fill(out, out + std::max(count, 0), int64_t{0});
+  const int64_t base = int64_t{first} + (kIndexSpecialCount - 1);
+  const int64_t from = std::max<int64_t>(base, BLOCKINDEX_MIN);
+  const int64_t to = std::min<int64_t>(base + count, arraySize_);
+  if (from >= to) return;
+  std::vector<uint8_t> words(static_cast<size_t>((to - from) * 8));
+  heap_.store().readData(arrayBlock_ + 8 * from, words.data(), static_cast<int64_t>(words.size()));
+  for (int64_t e = from; e < to; ++e) {
+    int64_t value = getBig64(words.data() + 8 * (e - from));
+    if (value > 0 && value != dummyBlock_) out[e - base] = static_cast<int64_t>(static_cast<uint64_t>(value) + 4);
+  }
+}
+
 int32_t BlockIndex::infoIndexOfBlock(int64_t dataPosition) {
   int64_t word = heap_.read32(dataPosition - 4);
   if (word < BLOCKINDEX_MIN || word >= arraySize_) {

@@ -80,6 +80,9 @@ class BlockIndex {
 
   // --- look-ups ------------------------------------------------------------------
   int64_t infoBlockOfIndex(int32_t index, bool quiet);
+  // The quiet infoBlockOfIndex of first .. first + count - 1 into out[0 ..
+  // count - 1], the entries read with one read.
+  void infoBlocksOfIndices(int32_t first, int32_t count, int64_t* out);
   int32_t infoIndexOfBlock(int64_t dataPosition);
   // False for an index outside 1 .. arraySize - 14.
   bool infoIsPreallocated(int32_t index);

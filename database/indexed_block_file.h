@@ -62,6 +62,9 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   void resizeIndexArray(int64_t newSize) { index_.resizeIndexArray(newSize); }
 
   int64_t infoBlockOfIndex(int32_t index, bool quiet) { return index_.infoBlockOfIndex(index, quiet); }
+  void infoBlocksOfIndices(int32_t first, int32_t count, int64_t* out) {
+    index_.infoBlocksOfIndices(first, count, out);
+  }
   int32_t infoIndexOfBlock(int64_t dataPosition) { return index_.infoIndexOfBlock(dataPosition); }
   bool infoIsPreallocated(int32_t index) { return index_.infoIsPreallocated(index); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) { return index_.infoSizeOfIndexBlock(dataPosition); }

@@ -12,7 +12,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -238,6 +240,35 @@ TEST_F(SoupFileTest, ModelWorkloadStaysSound) {
     EXPECT_TRUE(soupcheck::checkSoupLevel(data).warnings.empty());
     if (HasFailure()) return;
   }
+}
+
+// The record heads of a window of indices, read at once in file order,
+// against reads one index at a time: committed and uncommitted records,
+// holes, a preallocated index, windows past the index array.
+TEST_F(SoupFileTest, RecordHeadsReadAtOnceMatchOneByOne) {
+  testing::SoupModel model([this] { return inMemory("heads.soup", -1); }, 5, internal("heads.soup"));
+  for (int i = 0; i < 1500; ++i) model.step();
+  model.db().flush();
+  SoupBlockFile& file = model.db().infoBlockFile();
+  const int32_t preallocated = file.preallocateIndex();
+  model.db().beginTransaction();
+  for (int i = 0; i < 200; ++i) model.step();
+  std::mt19937 random(3);
+  for (int round = 0; round < 300; ++round) {
+    const auto first = static_cast<int32_t>(1 + random() % static_cast<uint32_t>(preallocated + 80));
+    const auto count = static_cast<int32_t>(1 + random() % 64);
+    RecordHead atOnce[64], oneByOne[64];
+    file.readRecordHeads(first, count, atOnce);
+    file.SoupBlockFile::readRecordHeads(first, count, oneByOne);
+    for (int32_t k = 0; k < count; ++k) {
+      SCOPED_TRACE(first + k);
+      ASSERT_EQ(atOnce[k].dataPosition, oneByOne[k].dataPosition);
+      ASSERT_EQ(std::memcmp(atOnce[k].bytes, oneByOne[k].bytes, sizeof atOnce[k].bytes), 0);
+    }
+  }
+  EXPECT_EQ(file.infoBlockOfIndex(preallocated, true), 0);
+  model.db().infoBlockFile().discardChanges();
+  model.db().close();
 }
 
 }  // namespace

@@ -34,6 +34,13 @@ struct SoupIndexedBlock {
   int64_t dataPosition = 0;
 };
 
+// The first bytes of an index's record, as readBytes answers them;
+// dataPosition 0 when the index has no block.
+struct RecordHead {
+  int64_t dataPosition = 0;
+  uint8_t bytes[8] = {};
+};
+
 // The indexed block file's overhead figures: the fixed bytes of the header
 // area and the index array, and the bytes each block costs beyond its data.
 struct SoupOverhead {
@@ -108,6 +115,16 @@ class SoupBlockFile {
   virtual int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) = 0;
   // The data position of index; 0 when it has no block (quiet), else "EMU".
   virtual int64_t infoBlockOfIndex(int32_t index, bool quiet) = 0;
+  // The record heads of first .. first + count - 1 into out[0 .. count - 1];
+  // never raises for an index without a block. One by one here; the
+  // journaled file reads the entries at once and the records in file order.
+  virtual void readRecordHeads(int32_t first, int32_t count, RecordHead* out) {
+    for (int32_t k = 0; k < count; ++k) {
+      out[k] = RecordHead{};
+      out[k].dataPosition = infoBlockOfIndex(first + k, true);
+      if (out[k].dataPosition != 0) readBytes(out[k].dataPosition, out[k].bytes, sizeof out[k].bytes);
+    }
+  }
   virtual int32_t infoSizeOfIndexBlock(int64_t dataPosition) = 0;
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;

@@ -64,6 +64,7 @@ void cJournaledIndexedObjectSoupDatabase::setDefragListIndex(int64_t value) {
 
 void cJournaledIndexedObjectSoupDatabase::reloadHeaderMirrors() {
   readLinks_ = {};
+  walk_ = {};
   try {
     flags_ = static_cast<uint32_t>(cJournaledIndexedObjectSoup::readExtra3());
   } catch (...) {

@@ -17,6 +17,8 @@
 // The links read from the file are remembered by index with the block
 // file's change count of that moment, and answered again while the count
 // stays: walking a list a second time reads nothing until something changes.
+// A walk (reads that follow the links answered, nothing changed between)
+// reads the links of 64 neighbouring indices at a time, in file order.
 //
 // Invariants (kept by every operation that finishes):
 //   1. The lists form one circle through listNextIndex / listPrevIndex that
@@ -118,6 +120,21 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
     uint64_t changeCount = 0;
   };
   std::vector<ReadLinks> readLinks_;
+  // The links of index: the loaded node's, remembered ones, or read.
+  NodeHeader readLinks(int32_t index, uint64_t changeCount);
+  // Reads and remembers the links of the window of kLinksWindow indices
+  // that holds index (those with blocks).
+  void rememberLinksAround(int32_t index, uint64_t changeCount);
+  static constexpr int32_t kLinksWindow = 64;
+  // Reads of the node the answer before linked to, with nothing changed in
+  // between, before a miss reads a window: a walk, not an unlink's few reads.
+  static constexpr int32_t kWalkStepsBeforeWindow = 2;
+  struct Walk {
+    uint64_t changeCount = 0;
+    NodeHeader last;
+    int32_t steps = 0;
+  };
+  Walk walk_;
 
   uint32_t flags_ = 0;
 };

@@ -1,7 +1,8 @@
 // database/soup_database_nodes.cpp - node headers: the first 8 bytes of a
 // node's record (nextIndex, prevIndex, big-endian), read and written without
 // loading the node, and the unlinking of an inner node. Links read from the
-// file are remembered until the file's change count moves on.
+// file are remembered until the file's change count moves on; a walk along a
+// list reads the links of a window of indices at a time.
 #include <algorithm>
 #include <string>
 
@@ -44,11 +45,27 @@ cIndexedObjectNode* loadedNode(cJournaledIndexedObjectSoup& soup, int32_t index)
 
 NodeHeader cJournaledIndexedObjectSoupDatabase::readObjectNodeHeader(int32_t index) {
   requireOpen("readObjectNodeHeader");
-  if (cIndexedObjectNode* node = loadedNode(*this, index)) return {node->infoNextIndex(), node->infoPrevIndex()};
   const uint64_t changeCount = infoBlockFile().infoChangeCount();
+  // A read of the node the last answer links to, with nothing changed since,
+  // is a step of a walk along a list.
+  const bool step = walk_.changeCount == changeCount && index != 0 &&
+                    (index == walk_.last.nextIndex || index == walk_.last.prevIndex);
+  walk_.steps = step ? walk_.steps + 1 : 0;
+  walk_.changeCount = changeCount;
+  walk_.last = readLinks(index, changeCount);
+  return walk_.last;
+}
+
+NodeHeader cJournaledIndexedObjectSoupDatabase::readLinks(int32_t index, uint64_t changeCount) {
+  if (cIndexedObjectNode* node = loadedNode(*this, index)) return {node->infoNextIndex(), node->infoPrevIndex()};
   const auto slot = static_cast<size_t>(index);
-  if (index > 0 && slot < readLinks_.size() && readLinks_[slot].changeCount == changeCount) {
-    return readLinks_[slot].links;
+  auto remembered = [&] { return index > 0 && slot < readLinks_.size() && readLinks_[slot].changeCount == changeCount; };
+  if (remembered()) return readLinks_[slot].links;
+  // Walking on, the links of the indices around this one are read at once:
+  // a list's nodes mostly lie in runs of neighbouring indices.
+  if (index > 0 && walk_.steps >= kWalkStepsBeforeWindow) {
+    rememberLinksAround(index, changeCount);
+    if (remembered()) return readLinks_[slot].links;
   }
   int64_t dataPosition = infoBlockFile().infoBlockOfIndex(index, true);
   if (dataPosition == 0) {
@@ -61,6 +78,20 @@ NodeHeader cJournaledIndexedObjectSoupDatabase::readObjectNodeHeader(int32_t ind
   if (slot >= readLinks_.size()) readLinks_.resize(std::max(slot + 1, readLinks_.size() * 3 / 2));
   readLinks_[slot] = {links, changeCount};
   return links;
+}
+
+void cJournaledIndexedObjectSoupDatabase::rememberLinksAround(int32_t index, uint64_t changeCount) {
+  const int32_t first = std::max(1, index - index % kLinksWindow);
+  const int32_t count = index - index % kLinksWindow + kLinksWindow - first;
+  RecordHead heads[kLinksWindow];
+  infoBlockFile().readRecordHeads(first, count, heads);
+  for (int32_t k = count - 1; k >= 0; --k) {
+    if (heads[k].dataPosition == 0) continue;
+    // Indices with blocks: the index array bounds the table.
+    const auto slot = static_cast<size_t>(first + k);
+    if (slot >= readLinks_.size()) readLinks_.resize(std::max(slot + 1, readLinks_.size() * 3 / 2));
+    readLinks_[slot] = {{getBE32(heads[k].bytes), getBE32(heads[k].bytes + 4)}, changeCount};
+  }
 }
 
 void cJournaledIndexedObjectSoupDatabase::writeObjectNodeHeader(int32_t index, int32_t nextIndex, int32_t prevIndex) {
