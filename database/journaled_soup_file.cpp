@@ -103,22 +103,23 @@ void JournaledSoupBlockFile::readBytes(int64_t position, void* out, int64_t leng
 
 void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, RecordHead* out) {
   if (count <= 0) return;
-  std::vector<int64_t> positions(static_cast<size_t>(count));
-  file_.infoBlocksOfIndices(first, count, positions.data());
-  std::vector<int32_t> order;
+  heads_.positions.resize(static_cast<size_t>(count));
+  file_.infoBlocksOfIndices(first, count, heads_.positions.data());
+  std::vector<int32_t>& order = heads_.order;
+  order.clear();
   for (int32_t k = 0; k < count; ++k) {
     out[k] = RecordHead{};
-    out[k].dataPosition = positions[static_cast<size_t>(k)];
+    out[k].dataPosition = heads_.positions[static_cast<size_t>(k)];
     if (out[k].dataPosition != 0) order.push_back(k);
   }
-  std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) { return out[a].dataPosition < out[b].dataPosition; });
+  auto byPosition = [&](int32_t a, int32_t b) { return out[a].dataPosition < out[b].dataPosition; };
+  if (!std::is_sorted(order.begin(), order.end(), byPosition)) std::sort(order.begin(), order.end(), byPosition);
   // Records that lie close together are read with one read from the first
   // one's start to the last one's head; a record far from the one before it
   // starts a read of its own.
   constexpr int64_t kHead = sizeof(RecordHead::bytes);
   constexpr int64_t kNearBytes = 1024;
   constexpr int64_t kRunBytes = 32 * 1024;
-  std::vector<uint8_t> run;
   for (size_t i = 0; i < order.size();) {
     const int64_t start = out[order[i]].dataPosition;
     size_t j = i + 1;
@@ -126,11 +127,12 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
            out[order[j]].dataPosition + kHead - start <= kRunBytes) {
       ++j;
     }
-    run.resize(static_cast<size_t>(out[order[j - 1]].dataPosition + kHead - start));
-    readBytes(start, run.data(), static_cast<int64_t>(run.size()));
+    const int64_t length = out[order[j - 1]].dataPosition + kHead - start;
+    if (static_cast<int64_t>(heads_.run.size()) < length) heads_.run.resize(static_cast<size_t>(length));
+    readBytes(start, heads_.run.data(), length);
     for (; i < j; ++i) {
       RecordHead& head = out[order[i]];
-      std::memcpy(head.bytes, run.data() + (head.dataPosition - start), kHead);
+      std::memcpy(head.bytes, heads_.run.data() + (head.dataPosition - start), kHead);
     }
   }
 }

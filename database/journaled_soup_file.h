@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "database/indexed_block_file.h"
 #include "database/soup_block_file.h"
@@ -98,6 +99,12 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
 
   File file_;
   std::function<bool(Text)> probe_;
+  // readRecordHeads' buffers, kept for the next window.
+  struct {
+    std::vector<int64_t> positions;
+    std::vector<int32_t> order;
+    std::vector<uint8_t> run;
+  } heads_;
 };
 
 }  // namespace bw

@@ -2,19 +2,52 @@
 #include "platform/read_cache_io.h"
 
 #include <algorithm>
-#include <array>
 #include <cstring>
-#include <list>
-#include <unordered_map>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 namespace bw {
 
 namespace {
 
+// Page buffers of caches that closed, handed to the next cache that needs
+// one: a database closed and opened again reuses its memory instead of
+// faulting fresh pages in. Keeps at most one database's worth.
+class PagePool {
+ public:
+  std::unique_ptr<uint8_t[]> take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!pages_.empty()) {
+        std::unique_ptr<uint8_t[]> page = std::move(pages_.back());
+        pages_.pop_back();
+        return page;
+      }
+    }
+    return std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(kReadCachePageSize));
+  }
+  void give(std::unique_ptr<uint8_t[]> page) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (page && pages_.size() < kMostPages) pages_.push_back(std::move(page));
+  }
+
+ private:
+  static constexpr size_t kMostPages = 2048;  // 8 MiB
+  std::mutex mutex_;
+  std::vector<std::unique_ptr<uint8_t[]>> pages_;
+};
+
+// Never destroyed: caches may close during the process's exit.
+PagePool& pagePool() {
+  static PagePool* pool = new PagePool;
+  return *pool;
+}
+
 class ReadCacheIo final : public HostIo {
  public:
   ReadCacheIo(std::unique_ptr<HostIo> io, int32_t pages) : io_(std::move(io)), capacity_(std::max(1, pages)) {}
+  ~ReadCacheIo() override { releasePages(); }
 
   IoResult readAt(void* buffer, int64_t length, int64_t position) override {
     auto* out = static_cast<uint8_t*>(buffer);
@@ -24,13 +57,13 @@ class ReadCacheIo final : public HostIo {
       int64_t number = at / kReadCachePageSize;
       int64_t offset = at - number * kReadCachePageSize;
       int64_t want = std::min(length - done, kReadCachePageSize - offset);
-      Page* page = find(number);
-      if (!page || page->valid < offset + want) {
-        int error = load(number, page);
+      int32_t slot = find(number);
+      if (slot < 0 || slots_[slot].valid < offset + want) {
+        int error = load(number, slot);
         if (error != 0) return {done, error};
       }
-      int64_t n = std::clamp<int64_t>(page->valid - offset, 0, want);
-      std::memcpy(out + done, page->bytes.data() + offset, static_cast<size_t>(n));
+      int64_t n = std::clamp<int64_t>(slots_[slot].valid - offset, 0, want);
+      std::memcpy(out + done, bytesOf(slot) + offset, static_cast<size_t>(n));
       done += n;
       if (n < want) break;  // the end of the file
     }
@@ -54,18 +87,18 @@ class ReadCacheIo final : public HostIo {
       int64_t start = number * kReadCachePageSize;
       int64_t from = std::max(position, start) - start;
       int64_t to = std::min(position + length, start + kReadCachePageSize) - start;
-      Page* page = find(number);
+      int32_t slot = find(number);
       // A write from a page's start tells its bytes up to where it ends:
       // what was just stored is what is read next (the file grows by
       // commits, and a walk of what they stored follows).
-      if (!page && from == 0) page = &insert(number);
-      if (!page) continue;
-      if (from > page->valid) {
+      if (slot < 0 && from == 0) slot = insert(number);
+      if (slot < 0) continue;
+      if (from > slots_[slot].valid) {
         drop(number);  // a hole between the page's end and the write
         continue;
       }
-      std::memcpy(page->bytes.data() + from, in + (start + from - position), static_cast<size_t>(to - from));
-      page->valid = std::max(page->valid, to);
+      std::memcpy(bytesOf(slot) + from, in + (start + from - position), static_cast<size_t>(to - from));
+      slots_[slot].valid = std::max(slots_[slot].valid, to);
     }
     return r;
   }
@@ -82,16 +115,14 @@ class ReadCacheIo final : public HostIo {
       dropCache();
       return e;
     }
-    // Pages past the new end go; the page it ends in is clipped. Growth
-    // leaves short pages short: a read past their end reads them again.
-    for (auto it = pages_.begin(); it != pages_.end();) {
-      int64_t start = it->first * kReadCachePageSize;
-      if (start >= size) {
-        it = forget(it);
-        continue;
-      }
-      it->second.valid = std::min(it->second.valid, size - start);
-      ++it;
+    // Pages past the new end go (only the page numbers the cut passes are
+    // looked at); the page it ends in is clipped. Growth leaves short pages
+    // short: a read past their end reads them again.
+    const int64_t kept = (size + kReadCachePageSize - 1) / kReadCachePageSize;
+    for (int64_t number = kept; number < static_cast<int64_t>(slotOf_.size()); ++number) drop(number);
+    if (kept < static_cast<int64_t>(slotOf_.size())) slotOf_.resize(static_cast<size_t>(kept));
+    if (int32_t slot = find(size / kReadCachePageSize, false); slot >= 0) {
+      slots_[slot].valid = std::min(slots_[slot].valid, size - size / kReadCachePageSize * kReadCachePageSize);
     }
     return 0;
   }
@@ -102,81 +133,118 @@ class ReadCacheIo final : public HostIo {
   bool lockForWriting() override { return io_->lockForWriting(); }
   void close() override {
     dropCache();
+    releasePages();
     io_->close();
   }
+  // Forgets every page; their buffers stay for the pages read next.
   void dropCache() override {
-    pages_.clear();
-    order_.clear();
-    recent_.fill(Recent{});
+    slotOf_.clear();
+    free_.clear();
+    for (int32_t slot = static_cast<int32_t>(slots_.size()) - 1; slot >= 0; --slot) {
+      slots_[slot].number = -1;
+      slots_[slot].newer = slots_[slot].older = -1;
+      free_.push_back(slot);
+    }
+    newest_ = oldest_ = -1;
   }
 
  private:
-  struct Page {
-    std::vector<uint8_t> bytes;
+  // A page held: which one, how many of its bytes are the file's, and its
+  // place in the order of use (slots, -1 at either end).
+  struct Slot {
+    int64_t number = -1;
     int64_t valid = 0;
-    std::list<int64_t>::iterator use;  // in order_, most recent first
+    int32_t newer = -1;
+    int32_t older = -1;
+    std::unique_ptr<uint8_t[]> bytes;  // kReadCachePageSize, kept for the slot's next page
   };
 
-  Page* find(int64_t number) {
-    // Reads come in runs on a few pages (an index entry, then the block it
-    // names): the pages used last are found without the table, and are not
-    // moved in the order again while they stay in the short list.
-    for (const Recent& r : recent_) {
-      if (r.number == number) return r.page;
-    }
-    auto it = pages_.find(number);
-    if (it == pages_.end()) return nullptr;
-    order_.splice(order_.begin(), order_, it->second.use);
-    remember(number, &it->second);
-    return &it->second;
+  uint8_t* bytesOf(int32_t slot) { return slots_[slot].bytes.get(); }
+  // Every page and its buffer goes (the buffers to the pool).
+  void releasePages() {
+    for (Slot& slot : slots_) pagePool().give(std::move(slot.bytes));
+    slots_.clear();
+    free_.clear();
+    slotOf_.clear();
+    newest_ = oldest_ = -1;
   }
-  void remember(int64_t number, Page* page) {
-    recent_[nextRecent_] = {number, page};
-    nextRecent_ = (nextRecent_ + 1) % recent_.size();
-  }
-  Page& insert(int64_t number) {
-    std::vector<uint8_t> bytes;  // the buffer of the page that goes, reused
-    if (static_cast<int32_t>(pages_.size()) >= capacity_) {
-      auto it = pages_.find(order_.back());
-      bytes = std::move(it->second.bytes);
-      forget(it);
+  // The slot that holds page number, -1 when none; a page found becomes
+  // the one used last.
+  int32_t find(int64_t number, bool use = true) {
+    if (number >= static_cast<int64_t>(slotOf_.size())) return -1;
+    int32_t slot = slotOf_[static_cast<size_t>(number)];
+    if (slot >= 0 && use && slot != newest_) {
+      unlink(slot);
+      pushNewest(slot);
     }
-    if (bytes.empty()) bytes.resize(static_cast<size_t>(kReadCachePageSize));
-    order_.push_front(number);
-    Page& page = pages_[number];
-    page.bytes = std::move(bytes);
-    page.valid = 0;
-    page.use = order_.begin();
-    remember(number, &page);
-    return page;
+    return slot;
+  }
+  void unlink(int32_t slot) {
+    Slot& s = slots_[slot];
+    (s.newer >= 0 ? slots_[s.newer].older : newest_) = s.older;
+    (s.older >= 0 ? slots_[s.older].newer : oldest_) = s.newer;
+    s.newer = s.older = -1;
+  }
+  void pushNewest(int32_t slot) {
+    Slot& s = slots_[slot];
+    s.older = newest_;
+    s.newer = -1;
+    if (newest_ >= 0) slots_[newest_].newer = slot;
+    newest_ = slot;
+    if (oldest_ < 0) oldest_ = slot;
+  }
+  // A slot for page number, the newest, with no valid bytes: a free one, a
+  // new one while fewer than capacity_ are held, else the one used longest
+  // ago.
+  int32_t insert(int64_t number) {
+    int32_t slot;
+    if (!free_.empty()) {
+      slot = free_.back();
+      free_.pop_back();
+    } else if (static_cast<int32_t>(slots_.size()) < capacity_) {
+      slot = static_cast<int32_t>(slots_.size());
+      slots_.emplace_back();
+      slots_[slot].bytes = pagePool().take();
+    } else {
+      slot = oldest_;
+      unlink(slot);
+      slotOf_[static_cast<size_t>(slots_[slot].number)] = -1;
+    }
+    if (number >= static_cast<int64_t>(slotOf_.size())) {
+      slotOf_.resize(static_cast<size_t>(number) + 1, -1);  // the vector's own growth is geometric
+    }
+    slotOf_[static_cast<size_t>(number)] = slot;
+    slots_[slot].number = number;
+    slots_[slot].valid = 0;
+    pushNewest(slot);
+    return slot;
   }
   void drop(int64_t number) {
-    auto it = pages_.find(number);
-    if (it != pages_.end()) forget(it);
-  }
-  std::unordered_map<int64_t, Page>::iterator forget(std::unordered_map<int64_t, Page>::iterator it) {
-    for (Recent& r : recent_) {
-      if (r.number == it->first) r = Recent{};
-    }
-    order_.erase(it->second.use);
-    return pages_.erase(it);
+    int32_t slot = find(number, false);
+    if (slot < 0) return;
+    unlink(slot);
+    slotOf_[static_cast<size_t>(number)] = -1;
+    slots_[slot].number = -1;
+    free_.push_back(slot);
   }
 
-  // Reads page number whole (one the file ends in stays short) into page,
-  // or into a new page when page is NIL. When the pages missed run forward
+  // Reads page number whole (one the file ends in stays short) into slot,
+  // or into a new slot when slot is -1. When the pages missed run forward
   // (this one follows the last read), the pages after it that are not
   // cached come with the same read, so a walk through the file costs one
   // read per kReadAhead pages. 0, or the error (every page dropped).
-  int load(int64_t number, Page*& page) {
+  int load(int64_t number, int32_t& slot) {
     int64_t run = 1;
     // A short page read again (the file grew) is read alone: it may stand
     // anywhere in the order, and pages put in after it could push it out.
-    if (!page && number == nextMiss_) {
+    if (slot < 0 && number == nextMiss_) {
       const int64_t most = std::min<int64_t>(kReadAhead, capacity_);
-      while (run < most && pages_.count(number + run) == 0) ++run;
+      while (run < most && find(number + run, false) < 0) ++run;
     }
-    if (!page) page = &insert(number);
-    uint8_t* to = page->bytes.data();
+    // The page asked for is the newest of at most capacity_: the ones that
+    // follow it cannot push it out.
+    if (slot < 0) slot = insert(number);
+    uint8_t* to = bytesOf(slot);
     if (run > 1) {
       scratch_.resize(static_cast<size_t>(run * kReadCachePageSize));
       to = scratch_.data();
@@ -195,14 +263,12 @@ class ReadCacheIo final : public HostIo {
     auto validIn = [&](int64_t k) {
       return std::clamp<int64_t>(r.count - k * kReadCachePageSize, 0, kReadCachePageSize);
     };
-    page->valid = validIn(0);
-    if (run > 1) std::memcpy(page->bytes.data(), to, static_cast<size_t>(page->valid));
-    // The page asked for is the newest of at most capacity_: the ones that
-    // follow it cannot push it out.
+    slots_[slot].valid = validIn(0);
+    if (run > 1) std::memcpy(bytesOf(slot), to, static_cast<size_t>(slots_[slot].valid));
     for (int64_t k = 1; k < run && validIn(k) > 0; ++k) {
-      Page& next = insert(number + k);
-      next.valid = validIn(k);
-      std::memcpy(next.bytes.data(), to + k * kReadCachePageSize, static_cast<size_t>(next.valid));
+      int32_t next = insert(number + k);
+      slots_[next].valid = validIn(k);
+      std::memcpy(bytesOf(next), to + k * kReadCachePageSize, static_cast<size_t>(slots_[next].valid));
     }
     nextMiss_ = number + run;
     return 0;
@@ -211,16 +277,13 @@ class ReadCacheIo final : public HostIo {
   static constexpr int64_t kReadAhead = 16;
   std::unique_ptr<HostIo> io_;
   int32_t capacity_;
+  std::vector<Slot> slots_;      // slots handed out so far
+  std::vector<int32_t> free_;    // slots of pages dropped
+  std::vector<int32_t> slotOf_;  // by page number: its slot, or -1
+  int32_t newest_ = -1;
+  int32_t oldest_ = -1;
   std::vector<uint8_t> scratch_;  // a read-ahead's bytes
   int64_t nextMiss_ = -1;         // the page after the last one read
-  std::unordered_map<int64_t, Page> pages_;
-  std::list<int64_t> order_;
-  struct Recent {
-    int64_t number = -1;
-    Page* page = nullptr;
-  };
-  std::array<Recent, 4> recent_{};  // pages find answered last
-  size_t nextRecent_ = 0;
 };
 
 }  // namespace

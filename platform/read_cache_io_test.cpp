@@ -59,35 +59,45 @@ std::vector<uint8_t> readVia(HostIo& io, int64_t length, int64_t position) {
 }
 
 TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
-  MemoryFile file;
-  auto cached = withReadCache(std::make_unique<MemoryIo>(file), 6);  // fewer pages than the file has
-  MemoryIo plain(file);
-  std::mt19937 random(7);
-  auto upTo = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint32_t>(n)); };
-  for (int step = 0; step < 20000; ++step) {
-    SCOPED_TRACE(step);
-    int64_t at = upTo(12 * kReadCachePageSize);
-    int64_t length = 1 + upTo(step % 7 == 0 ? 3 * kReadCachePageSize : 300);
-    switch (upTo(8)) {
-      case 0: {  // a cut, shrinking or growing
-        ASSERT_EQ(cached->truncate(at), 0);
-        break;
+  struct Case {
+    int32_t pages;      // the cache's size
+    int64_t filePages;  // where reads, writes and cuts fall
+  };
+  // Fewer pages than the file has; then more, with pages dropped by cuts
+  // and taken again, and buffers handed on from the cache before.
+  for (const Case& c : {Case{6, 12}, Case{64, 48}}) {
+    SCOPED_TRACE(c.pages);
+    MemoryFile file;
+    auto cached = withReadCache(std::make_unique<MemoryIo>(file), c.pages);
+    MemoryIo plain(file);
+    std::mt19937 random(7);
+    auto upTo = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint32_t>(n)); };
+    for (int step = 0; step < 20000; ++step) {
+      SCOPED_TRACE(step);
+      int64_t at = upTo(c.filePages * kReadCachePageSize);
+      int64_t length = 1 + upTo(step % 7 == 0 ? 3 * kReadCachePageSize : 300);
+      switch (upTo(8)) {
+        case 0: {  // a cut, shrinking or growing
+          ASSERT_EQ(cached->truncate(at), 0);
+          break;
+        }
+        case 1:
+        case 2: {
+          std::vector<uint8_t> b(static_cast<size_t>(length), static_cast<uint8_t>(step));
+          ASSERT_EQ(cached->writeAt(b.data(), length, at).error, 0);
+          break;
+        }
+        default:
+          ASSERT_EQ(readVia(*cached, length, at), readVia(plain, length, at));
       }
-      case 1:
-      case 2: {
-        std::vector<uint8_t> b(static_cast<size_t>(length), static_cast<uint8_t>(step));
-        ASSERT_EQ(cached->writeAt(b.data(), length, at).error, 0);
-        break;
-      }
-      default:
-        ASSERT_EQ(readVia(*cached, length, at), readVia(plain, length, at));
     }
+    // A page read once is served from memory after that.
+    readVia(*cached, 10, 0);
+    int before = file.reads;
+    readVia(*cached, 100, 20);
+    EXPECT_EQ(file.reads, before);
+    cached->close();
   }
-  // A page read once is served from memory after that.
-  readVia(*cached, 10, 0);
-  int before = file.reads;
-  readVia(*cached, 100, 20);
-  EXPECT_EQ(file.reads, before);
 }
 
 TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
