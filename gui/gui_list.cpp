@@ -164,8 +164,10 @@ int32_t cGuiList::compareRows(fGuiListSort& sorter, const Row& a, const Row& b) 
 
 void cGuiList::orderRows(fGuiListSort& sorter, Rows& rows) const {
   if (sortMode_ != GuiListSortMode::byUser && sortMode_ != GuiListSortMode::byColumn) {
-    std::stable_sort(rows.begin(), rows.end(),
-                     [&](const auto& a, const auto& b) { return compareRows(sorter, *a, *b) > 0; });
+    // Fillers often hand the rows over in order already (the news list's
+    // merge does): one pass proves it and leaves them, as a stable sort would.
+    auto before = [&](const auto& a, const auto& b) { return compareRows(sorter, *a, *b) > 0; };
+    if (!std::is_sorted(rows.begin(), rows.end(), before)) std::stable_sort(rows.begin(), rows.end(), before);
     return;
   }
   char type = sortTypes_[sortColumn_];
@@ -197,8 +199,8 @@ void cGuiList::orderRows(fGuiListSort& sorter, Rows& rows) const {
     return order == 0 ? 0 : (order < 0 ? 1 : -1);
   };
   int32_t direction = sortReverse_ ? -1 : 1;
-  std::stable_sort(keyed.begin(), keyed.end(),
-                   [&](const Keyed& a, const Keyed& b) { return sign(a, b) * direction > 0; });
+  auto before = [&](const Keyed& a, const Keyed& b) { return sign(a, b) * direction > 0; };
+  if (!std::is_sorted(keyed.begin(), keyed.end(), before)) std::stable_sort(keyed.begin(), keyed.end(), before);
   for (size_t i = 0; i < rows.size(); i++) rows[i] = std::move(keyed[i].row);
 }
 
