@@ -350,6 +350,12 @@ struct RowIdentity {
 RowIdentity identityOf(const GuiListEntry& row) {
   const box* b = row.dataBox.get();
   if (!b) return {row.data, 0, 0};
+  // The kinds the lists carry, by their class name first (one call).
+  const char* kind = b->className();
+  if (kind == boxPTR::kClassName)
+    return {row.data, 1, reinterpret_cast<intptr_t>(static_cast<const boxPTR*>(b)->value)};
+  if (kind == boxBIGVALUE::kClassName)
+    return {row.data, 4, static_cast<intptr_t>(static_cast<const boxBIGVALUE*>(b)->value)};
   if (auto* p = dynamic_cast<const boxPTR*>(b)) return {row.data, 1, reinterpret_cast<intptr_t>(p->value)};
   if (auto* a = dynamic_cast<const boxARRAY*>(b)) return {row.data, 2, reinterpret_cast<intptr_t>(a->value)};
   if (auto* v = dynamic_cast<const boxVALUE*>(b)) return {row.data, 3, v->value};
