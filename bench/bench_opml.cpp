@@ -12,12 +12,14 @@
 //     same rows in one transaction, journal DELETE, synchronous FULL (target:
 //     at most its time); printed in wall and in CPU time.
 // Each iteration starts from a copy of a prepared file, so every run deletes
-// the same rows. The newsboat cases skip with a message when newsboat (or
+// the same rows; the delete prints a digest of the file it leaves, so that
+// two builds can be shown to leave the same bytes. The newsboat cases skip with a message when newsboat (or
 // nginx) is missing. Scratch files go when the program ends.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -381,6 +383,19 @@ void makeSqlite(const std::string& path) {
   sqlite3_close(db);
 }
 
+// FNV-1a of a whole file.
+uint64_t fileDigest(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> buffer(1 << 16);
+  uint64_t h = 0xcbf29ce484222325ULL;
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    for (std::streamsize i = 0; i < in.gcount(); ++i) {
+      h = (h ^ static_cast<uint8_t>(buffer[static_cast<size_t>(i)])) * 0x100000001b3ULL;
+    }
+  }
+  return h;
+}
+
 Took sqliteDelete(const std::string& path) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
@@ -408,6 +423,7 @@ void BM_DeleteVsSqlite(benchmark::State& state) {
   }();
   (void)made;
   double ours = 0, theirs = 0, oursCpu = 0, theirsCpu = 0;
+  uint64_t digest = 0;
   for (auto _ : state) {
     double took = 0;
     fs::copy_file(run().at("delete.soup"), run().at("deleting.soup"), fs::copy_options::overwrite_existing);
@@ -429,6 +445,7 @@ void BM_DeleteVsSqlite(benchmark::State& state) {
       oursCpu += cpuSeconds() - cpuStart;
       ours += took;
     }
+    digest = fileDigest(run().at("deleting.soup"));
     const Took peer = sqliteDelete(run().at("deleting.sqlite"));
     theirs += peer.wall;
     theirsCpu += peer.cpu;
@@ -441,6 +458,9 @@ void BM_DeleteVsSqlite(benchmark::State& state) {
   state.counters["cpu_ratio"] = oursCpu / theirsCpu;
   std::printf("  in CPU time: ours %.1f ms, SQLite %.1f ms, ratio %.3f\n", 1000 * oursCpu / n, 1000 * theirsCpu / n,
               oursCpu / theirsCpu);
+  // Two builds that must leave the same bytes print the same digest.
+  std::printf("  the file after deleting: %zu bytes, FNV-1a %016llx\n",
+              static_cast<size_t>(fs::file_size(run().at("deleting.soup"))), static_cast<unsigned long long>(digest));
 }
 BENCHMARK(BM_DeleteVsSqlite)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
 
