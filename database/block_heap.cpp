@@ -242,6 +242,28 @@ void BlockHeap::writeBlockHeader(const blockRecord& r) {
   store_.writeData(r.position, b, r.isFree ? sizeof b : kBlockHeaderBytes);
 }
 
+void BlockHeap::checkNeighbour(int64_t position) const {
+  if (position < firstBlockPos_ || position > tailPos_) bug(kWrite, "neighbour out of range");
+}
+
+void BlockHeap::writeNextFree(int64_t position, int64_t nextFree) {
+  checkNeighbour(position);
+  if (nextFree != 0 && nextFree < FIRST_BLOCK_POS) bug(kWrite, "block.nextFree < FIRST_BLOCK_POS");
+  writeWord(position + kBlockHeaderBytes, nextFree);
+}
+
+void BlockHeap::writePrevFree(int64_t position, int64_t prevFree) {
+  checkNeighbour(position);
+  if (prevFree != 0 && prevFree < FIRST_BLOCK_POS) bug(kWrite, "block.prevFree < FIRST_BLOCK_POS");
+  writeWord(position + kBlockHeaderBytes + 8, prevFree);
+}
+
+void BlockHeap::writePrevBlock(int64_t position, int64_t prevBlock) {
+  checkNeighbour(position);
+  if (prevBlock != 0 && prevBlock >= position) bug(kWrite, "block.prevBlock >= block.position");
+  write32(position + 4, prevBlock == 0 ? 0 : low32(prevBlock) - low32(position));
+}
+
 // --- allocator steps ----------------------------------------------------------------------
 
 FreeFind BlockHeap::findFreeInArena(int32_t size) {
@@ -279,22 +301,14 @@ blockRecord BlockHeap::removeFreeFromArena(const blockRecord& freeBlock, int32_t
   if (&entry != &secondLevel_[static_cast<size_t>(f)]) bug(kPrefix, "incorrect sl");
   SecondLevel& sl = secondLevel_[static_cast<size_t>(f)];
 
-  if (freeBlock.nextFree != 0) {
-    blockRecord next;
-    readBlockHeader(next, freeBlock.nextFree, false);
-    next.prevFree = freeBlock.prevFree;
-    writeBlockHeader(next);
-  }
+  if (freeBlock.nextFree != 0) writePrevFree(freeBlock.nextFree, freeBlock.prevFree);
   bool emptied = false;
   if (freeBlock.prevFree == 0) {
     if (sl.freeLists[static_cast<size_t>(s)] != freeBlock.position) bug(kPrefix, "freeBlock.prevFree=0");
     set_sl_freeList(f, sl, s, freeBlock.nextFree);
     emptied = freeBlock.nextFree == 0;
   } else {
-    blockRecord prev;
-    readBlockHeader(prev, freeBlock.prevFree, false);
-    prev.nextFree = freeBlock.nextFree;
-    writeBlockHeader(prev);
+    writeNextFree(freeBlock.prevFree, freeBlock.nextFree);
   }
   blockRecord used = asUsedRecord(freeBlock);
   writeBlockHeader(used);
@@ -320,12 +334,7 @@ void BlockHeap::addFreeToArena(const blockRecord& usedBlock) {
   int64_t oldHead = sl.freeLists[static_cast<size_t>(c.s)];
   fr.nextFree = oldHead;
   writeBlockHeader(fr);
-  if (oldHead != 0) {
-    blockRecord head;
-    readBlockHeader(head, oldHead, false);
-    head.prevFree = fr.position;
-    writeBlockHeader(head);
-  }
+  if (oldHead != 0) writePrevFree(oldHead, fr.position);
   set_sl_freeList(c.f, sl, c.s, fr.position);
   if (!(sl.freeBitmap & sBit)) set_sl_freeBitmap(c.f, sl, sl.freeBitmap | sBit);
   if (!(flFreeBitmap_ & fBit)) set_fl_freeBitmap(flFreeBitmap_ | fBit);
@@ -346,10 +355,7 @@ blockRecord BlockHeap::splitBlock(blockRecord& usedBlock, int32_t size) {
     }
     setTailPos(rest.position);
   } else {
-    blockRecord after;
-    readBlockHeader(after, rest.nextBlock, false);
-    after.prevBlock = rest.position;
-    writeBlockHeader(after);
+    writePrevBlock(rest.nextBlock, rest.position);
   }
   return rest;
 }
@@ -367,10 +373,7 @@ blockRecord BlockHeap::mergeBothBlocks(const blockRecord& first, const blockReco
     if (tailPos_ != second.position) bug(kPrefix, "secondBlock was not tailPos despite nothing after it");
     setTailPos(merged.position);
   } else {
-    blockRecord after;
-    readBlockHeader(after, second.nextBlock, false);
-    after.prevBlock = merged.position;
-    writeBlockHeader(after);
+    writePrevBlock(second.nextBlock, merged.position);
   }
   return merged;
 }

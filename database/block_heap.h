@@ -141,6 +141,13 @@ class BlockHeap {
   void write32(int64_t position, uint32_t value);
 
  private:
+  // One link of a neighbour whose header is otherwise unchanged: only that
+  // field is written, the header is not read first. The neighbour must lie
+  // between the first block and the tail.
+  void writeNextFree(int64_t position, int64_t nextFree);
+  void writePrevFree(int64_t position, int64_t prevFree);
+  void writePrevBlock(int64_t position, int64_t prevBlock);
+  void checkNeighbour(int64_t position) const;
   void checkEntry(int32_t f, const SecondLevel& entry, const char* message) const;
   void clearMirrors();
   void readHeaderWords(uint8_t* area);
