@@ -287,7 +287,7 @@ FreeFind BlockHeap::findFreeInArena(int32_t size) {
 }
 
 blockRecord BlockHeap::removeFreeFromArena(const blockRecord& freeBlock, int32_t f, int32_t s,
-                                           const SecondLevel& entry) {
+                                           const SecondLevel& entry, bool writeHeader) {
   constexpr char kPrefix[] = "cJournaledBlockFile.removeFreeFromArena(); ";
   if (!freeBlock.isFree) bug(kPrefix, "freeBlock is actually used");
   FreeClass exact = mapSizeToFreeClass(static_cast<uint32_t>(freeBlock.size));
@@ -311,7 +311,7 @@ blockRecord BlockHeap::removeFreeFromArena(const blockRecord& freeBlock, int32_t
     writeNextFree(freeBlock.prevFree, freeBlock.nextFree);
   }
   blockRecord used = asUsedRecord(freeBlock);
-  writeBlockHeader(used);
+  if (writeHeader) writeBlockHeader(used);
   if (emptied) {
     set_sl_freeBitmap(f, sl, sl.freeBitmap & ~bitPositionValue(s));
     if (sl.freeBitmap == 0) set_fl_freeBitmap(flFreeBitmap_ & ~bitPositionValue(f));
@@ -319,9 +319,9 @@ blockRecord BlockHeap::removeFreeFromArena(const blockRecord& freeBlock, int32_t
   return used;
 }
 
-blockRecord BlockHeap::removeFreeBlock(const blockRecord& freeBlock) {
+blockRecord BlockHeap::removeFreeBlock(const blockRecord& freeBlock, bool writeHeader) {
   FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(freeBlock.size));
-  return removeFreeFromArena(freeBlock, c.f, c.s, secondLevel_[static_cast<size_t>(c.f)]);
+  return removeFreeFromArena(freeBlock, c.f, c.s, secondLevel_[static_cast<size_t>(c.f)], writeHeader);
 }
 
 void BlockHeap::addFreeToArena(const blockRecord& usedBlock) {
@@ -360,7 +360,7 @@ blockRecord BlockHeap::splitBlock(blockRecord& usedBlock, int32_t size) {
   return rest;
 }
 
-blockRecord BlockHeap::mergeBothBlocks(const blockRecord& first, const blockRecord& second) {
+blockRecord BlockHeap::mergeBothBlocks(const blockRecord& first, const blockRecord& second, bool writeHeader) {
   constexpr char kPrefix[] = "cJournaledBlockFile.mergeBothBlocks(); ";
   if (second.prevBlock != first.position) bug(kPrefix, "blocks not adjacent");
   if (first.isFree) bug(kPrefix, "firstBlock is actually free");
@@ -368,7 +368,7 @@ blockRecord BlockHeap::mergeBothBlocks(const blockRecord& first, const blockReco
   blockRecord merged = first;
   merged.size = first.size + second.size;
   merged.nextBlock = second.nextBlock;
-  writeBlockHeader(merged);
+  if (writeHeader) writeBlockHeader(merged);
   if (second.nextBlock == 0) {
     if (tailPos_ != second.position) bug(kPrefix, "secondBlock was not tailPos despite nothing after it");
     setTailPos(merged.position);
@@ -444,15 +444,28 @@ void BlockHeap::deallocate(int64_t handle) {
 
   BlockTransaction tx(store_);
   auto fits = [](const blockRecord& a, const blockRecord& b) { return int64_t{a.size} + b.size <= INT32_MAX; };
+  // A block with a block after it ends as a free block whose header
+  // addFreeToArena writes whole where the merges end; a header that would
+  // be overwritten there is not written first. One that a merge leaves
+  // inside the free space keeps what it would have held. (No free block is
+  // last, so merging leaves the tail case as it found it.)
+  bool staysInside = block.nextBlock != 0;
+  bool headerPending = false;
   if (block.nextBlock != 0) {
     blockRecord next;
     readBlockHeader(next, block.nextBlock, false);
-    if (next.isFree && fits(block, next)) block = mergeBothBlocks(block, removeFreeBlock(next));
+    if (next.isFree && fits(block, next)) {
+      block = mergeBothBlocks(block, removeFreeBlock(next), !staysInside);
+      headerPending = staysInside;
+    }
   }
   if (block.prevBlock != 0) {
     blockRecord prev;
     readBlockHeader(prev, block.prevBlock, false);
-    if (prev.isFree && fits(prev, block)) block = mergeBothBlocks(removeFreeBlock(prev), block);
+    if (prev.isFree && fits(prev, block)) {
+      if (headerPending) writeBlockHeader(block);
+      block = mergeBothBlocks(removeFreeBlock(prev, !staysInside), block, !staysInside);
+    }
   }
   if (block.nextBlock == 0) {
     if (block.prevBlock == 0) {

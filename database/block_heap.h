@@ -98,14 +98,18 @@ class BlockHeap {
   void set_sl_freeList(int32_t f, const SecondLevel& entry, int32_t s, int64_t position);
 
   // --- allocator steps (caller's transaction) -----------------------------------
+  // writeHeader false leaves the block's own header unwritten (removing a
+  // block from its list, merging two), for a caller that writes it whole
+  // next; its neighbours, links, lists and mirrors change as ever.
   FreeFind findFreeInArena(int32_t size);
-  blockRecord removeFreeFromArena(const blockRecord& freeBlock, int32_t f, int32_t s, const SecondLevel& entry);
-  blockRecord removeFreeBlock(const blockRecord& freeBlock);
+  blockRecord removeFreeFromArena(const blockRecord& freeBlock, int32_t f, int32_t s, const SecondLevel& entry,
+                                  bool writeHeader = true);
+  blockRecord removeFreeBlock(const blockRecord& freeBlock, bool writeHeader = true);
   void addFreeToArena(const blockRecord& usedBlock);
   // Cuts usedBlock at size (usedBlock is updated); returns the rest, a used
   // block the caller then frees.
   blockRecord splitBlock(blockRecord& usedBlock, int32_t size);
-  blockRecord mergeBothBlocks(const blockRecord& first, const blockRecord& second);
+  blockRecord mergeBothBlocks(const blockRecord& first, const blockRecord& second, bool writeHeader = true);
 
   // --- allocation (own transaction) ---------------------------------------------
   // Takes a known free block; returns the block's position (not its handle).
