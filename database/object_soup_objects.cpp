@@ -45,6 +45,7 @@ void cJournaledIndexedObjectSoup::writeRecord(cIndexedObject& object, int64_t da
   stream_.bindRecord(*file_, dataPosition, capacity, mismatch);
   StreamScope scope(stream_);
   object.restore(stream_, true);
+  stream_.flushWrites();
   if (stream_.infoPosition() - dataPosition != size) raise("BUG", mismatch);
 }
 

@@ -17,6 +17,12 @@ void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t data
   end_ = dataPosition + std::clamp<int64_t>(capacity, 0, std::max<int64_t>(0, file.getSize() - dataPosition));
   overrunMessage_ = overrunMessage;
   windowStart_ = windowEnd_ = 0;
+  pendingLength_ = 0;
+}
+
+void cRestoreStream_any_cFile_Soup::beginStream() {
+  pendingLength_ = 0;
+  cRestoreStream_any_cFile::beginStream();
 }
 
 void cRestoreStream_any_cFile_Soup::claim(int32_t length) {
@@ -26,6 +32,7 @@ void cRestoreStream_any_cFile_Soup::claim(int32_t length) {
 
 void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
   claim(length);
+  if (pendingLength_ != 0) flushWrites();
   if (position_ < windowStart_ || position_ + length > windowEnd_) {
     if (length > kWindow) {
       file_->readBytes(position_, buffer, length);
@@ -45,9 +52,25 @@ void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
 
 void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {
   claim(length);
+  if (length == 0) return;
   windowStart_ = windowEnd_ = 0;
-  file_->writeBytes(position_, buffer, length);
+  if (pendingLength_ == 0) pendingStart_ = position_;
+  size_t end = pendingLength_ + static_cast<size_t>(length);
+  if (end > pending_.size()) pending_.resize(std::max({end, 2 * pending_.size(), size_t{256}}));
+  std::memcpy(pending_.data() + pendingLength_, buffer, static_cast<size_t>(length));
+  pendingLength_ = end;
   position_ += length;
+}
+
+void cRestoreStream_any_cFile_Soup::flushWrites() {
+  if (pendingLength_ == 0) return;
+  // Emptied however the write ends: a write the file refused is not offered
+  // again.
+  auto length = static_cast<int64_t>(pendingLength_);
+  pendingLength_ = 0;
+  file_->writeBytes(pendingStart_, pending_.data(), length);
+  // A very large record's buffer is not kept for the small ones.
+  if (pending_.size() > kKeptBuffer) pending_ = std::vector<uint8_t>();
 }
 
 }  // namespace bw

@@ -8,10 +8,18 @@
 // the file a piece at a time. A damaged record (a length or a
 // count read from the file) can therefore never read a neighbouring block or
 // write over one; passing the bound raises the message the binding names.
+//
+// Writes are gathered in a buffer of the stream's own (kept from record to
+// record) and reach the file in one write when the writer calls flushWrites:
+// a record's many small values cost one journaled write, and the file gets
+// the same bytes at the same positions as value-by-value writes would give.
+// Binding a record or beginning a stream drops writes not flushed (a store
+// that raised half-way).
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "platform/restore_stream.h"
 #include "database/soup_block_file.h"
@@ -38,8 +46,11 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   int64_t infoPosition() const { return position_; }
   int64_t infoRemaining() const { return end_ - position_; }
 
+  void beginStream() override;
   void read(void* buffer, int32_t length) override;
   void write(const void* buffer, int32_t length) override;
+  // Hands the gathered writes to the file in one write.
+  void flushWrites();
 
  private:
   void claim(int32_t length);
@@ -55,6 +66,12 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   std::array<uint8_t, kWindow> window_{};
   int64_t windowStart_ = 0;
   int64_t windowEnd_ = 0;
+  // Writes not yet handed to the file: the first pendingLength_ bytes of
+  // pending_, for the positions from pendingStart_ up to position_.
+  static constexpr size_t kKeptBuffer = 1 << 20;
+  std::vector<uint8_t> pending_;
+  size_t pendingLength_ = 0;
+  int64_t pendingStart_ = 0;
 };
 
 // Runs beginStream now and finishStream when the scope ends, however it
