@@ -67,7 +67,7 @@ cMegaList_transactionCacheChunk::~cMegaList_transactionCacheChunk() {
   endList();
 }
 
-cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtain(int32_t chunkNumber) {
+cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIndexed(int32_t chunkNumber) {
   if (Node* node = lookup(chunkNumber)) return node;
   Node* node = makeFloating(TransactionCacheChunkFamily::valueForKey(chunkNumber));
   infoPastEnd()->beforeInsert(node);
@@ -76,6 +76,7 @@ cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtain(i
 }
 
 void cMegaList_transactionCacheChunk::clear() {
+  recent_.fill(nullptr);
   if (!isEmpty()) {
     auto cursor = infoStart()->clone(1, 0);
     cursor->destroy(infoPastEnd());

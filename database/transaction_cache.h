@@ -119,8 +119,15 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
   Node* lookup(int32_t chunkNumber) const {
     return reinterpret_cast<Node*>(index_->get(chunkNumber));
   }
-  // The node of a chunk, made empty and appended when absent.
-  Node* obtain(int32_t chunkNumber);
+  // The node of a chunk, made empty and appended when absent. Writes come
+  // back to a few chunks again and again (a record, its block header, the
+  // index entry): the chunks obtained last are found without the index.
+  Node* obtain(int32_t chunkNumber) {
+    Node*& recent = recent_[static_cast<uint32_t>(chunkNumber) % kRecent];
+    if (recent && recent->chunkNumber == chunkNumber) return recent;
+    recent = obtainIndexed(chunkNumber);
+    return recent;
+  }
   // Destroys every node and empties the index.
   void clear();
   size_t infoChunkCount() const { return index_->infoCount(); }
@@ -130,7 +137,13 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
   }
 
  private:
+  Node* obtainIndexed(int32_t chunkNumber);
+
   std::unique_ptr<cNumberSpace_VALUE_cnumberspace> index_;
+  // The last node obtain gave for each chunk number modulo kRecent; all null
+  // after clear.
+  static constexpr uint32_t kRecent = 8;
+  std::array<Node*, kRecent> recent_{};
 };
 
 // ---------------------------------------------------------------------------
