@@ -7,7 +7,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 
+#include "app/gui_host_test_support.h"
 #include "core/ordering.h"
 #include "core/system_charset.h"
 #include "core/translate.h"
@@ -37,31 +39,24 @@ class WaitingWindowOnHost : public ::testing::Test {
     initTranslateEngine();
     initTranslateModule();
     initSystemCharset();
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    initAppHost();
-    initGuiHostModule();
-    newAppHost("Brindlework");
-    appHost()->build();
+    host_ = std::make_unique<testing_app::GuiHostUp>("bw-news-gui-windows");
   }
   void TearDown() override {
-    unbuildAppHost();
-    endGuiHostModule();
-    endAppHost();
+    host_.reset();
     endSystemCharset();
     endCharsetModule();
     endTranslateEngine();
     endMegaListModule();
   }
-  static int windowCount() {
-    int n = 0;
-    for (cAppResource* r = guiAppClient()->infoFirstResource(); r; r = r->infoNextResource()) ++n;
-    return n;
-  }
+  static int windowCount() { return testing_app::GuiHostUp::windowCount(); }
   cGuiWindowHostCore* waitingHost() {
     return static_cast<cGuiWindowHostCore*>(ui.host.hostWindow(twitterLoginWindow));
   }
 
   HostNewsUi ui;
+
+ private:
+  std::unique_ptr<testing_app::GuiHostUp> host_;
 };
 
 TEST_F(WaitingWindowOnHost, CancelCloseAndQuitEachEndTheWait) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/gui_host_test_support.h"
 #include "app/news_item_text.h"
 #include "gui/gui_gadgets.h"
 #include "gui/host/gui_app_client.h"
@@ -112,36 +113,16 @@ class NewsItemGuiTest : public NewsItemTest {
  protected:
   void SetUp() override {
     NewsItemTest::SetUp();
-    config_ = std::filesystem::temp_directory_path() / ("bw-news-item-" + std::to_string(getpid()));
-    std::filesystem::create_directories(config_);
-    if (const char* old = std::getenv("XDG_CONFIG_HOME")) oldConfig_ = old;
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    initAppHost();
-    initGuiHostModule();
-    newAppHost("Brindlework");
-    appHost()->build();
+    host_ = std::make_unique<GuiHostUp>("bw-news-item");
   }
   void TearDown() override {
-    unbuildAppHost();
-    endGuiHostModule();
-    endAppHost();
-    std::filesystem::remove_all(config_);
-    if (oldConfig_.empty())
-      unsetenv("XDG_CONFIG_HOME");
-    else
-      setenv("XDG_CONFIG_HOME", oldConfig_.c_str(), 1);
+    host_.reset();
     NewsItemTest::TearDown();
   }
-  static int windowCount() {
-    int n = 0;
-    for (cAppResource* r = guiAppClient()->infoFirstResource(); r; r = r->infoNextResource()) ++n;
-    return n;
-  }
+  static int windowCount() { return GuiHostUp::windowCount(); }
 
  private:
-  std::filesystem::path config_;
-  std::string oldConfig_;
+  std::unique_ptr<GuiHostUp> host_;
 };
 
 }  // namespace bw::testing_app

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/feed_list.h"
+#include "app/gui_host_test_support.h"
 #include "app/update_server_test_support.h"
 #include "app/window_sizes.h"
 #include "gui/host/gui_app_client.h"
@@ -44,29 +45,6 @@ std::string itemTree(const cGuiItem* item) {
     out += (out.back() == '[' ? "" : " ") + itemTree(i);
   return out + "]";
 }
-
-// The GUI host built offscreen, its settings in a scratch folder.
-class GuiHostUp {
- public:
-  GuiHostUp() {
-    std::filesystem::create_directories(config_);
-    setenv("XDG_CONFIG_HOME", config_.c_str(), 1);
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    initAppHost();
-    initGuiHostModule();
-    newAppHost("Brindlework");
-    appHost()->build();
-  }
-  ~GuiHostUp() {
-    unbuildAppHost();
-    endGuiHostModule();
-    endAppHost();
-    std::filesystem::remove_all(config_);
-  }
-
- private:
-  std::filesystem::path config_ = std::filesystem::temp_directory_path() / ("bw-update-" + std::to_string(getpid()));
-};
 
 // A line of the update window that also keeps every text it was shown.
 class RecordedText : public NewsGuiText {
@@ -123,7 +101,7 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   void SetUp() override {
     FeedParseTest::SetUp();
     setClockSource([this] { return ClockReading{testing_news::kNowUnix + seconds.load(), 0, false}; });
-    host = std::make_unique<GuiHostUp>();
+    host = std::make_unique<testing_app::GuiHostUp>("bw-update");
     main = cGuiHost::CreateGuiWindow("Main");
     main->beginGroupVertical(nullptr);
     feedStatus = main->addText("");
@@ -221,7 +199,7 @@ class UpdateFeedsTest : public testing_news::FeedParseTest {
   FeedHostServer hostA{log, "127.0.0.1", "127.0.0.1"};
   FeedHostServer hostB{log, "127.0.0.2", "127.0.0.2"};
   FeedHostServer hostC{log, "127.0.0.1", "localhost"};
-  std::unique_ptr<GuiHostUp> host;
+  std::unique_ptr<testing_app::GuiHostUp> host;
   NewsGuiWindows windows;
   ScriptedUser user{windows};
   cGuiWindow* main = nullptr;
