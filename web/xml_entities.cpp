@@ -3,7 +3,6 @@
 #include "web/xml_entities.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 
@@ -12,6 +11,7 @@
 #include "core/unicode.h"
 #include "core/unicode_to_text.h"
 #include "core/utf8.h"
+#include "web/byte_scan.h"
 
 namespace bw {
 
@@ -146,7 +146,25 @@ void EntityMap::grow() {
   }
 }
 
+int EntityMap::predefinedIndex(std::string_view name) {
+  switch (name.size()) {
+    case 2:
+      return name == "lt" ? 0 : name == "gt" ? 1 : -1;
+    case 3:
+      return name == "amp" ? 2 : -1;
+    case 4:
+      return name == "quot" ? 3 : name == "apos" ? 4 : -1;
+    default:
+      return -1;
+  }
+}
+
 void EntityMap::registerEntity(int32_t code, std::string_view entity) {
+  if (entity.size() > 2 && entity.front() == '&' && entity.back() == ';') {
+    if (const int k = predefinedIndex(entity.substr(1, entity.size() - 2)); k >= 0) {
+      predefined_[static_cast<size_t>(k)] = code;
+    }
+  }
   if (2 * (order_.size() + 1) > slots_.size()) grow();
   Slot& slot = slots_[slotOf(WholeKey{entity})];
   if (slot.key < 0) {
@@ -166,6 +184,7 @@ int32_t EntityMap::lookup(std::string_view entity) const {
 }
 
 int32_t EntityMap::lookupName(std::string_view name) const {
+  if (const int k = predefinedIndex(name); k >= 0) return predefined_[static_cast<size_t>(k)];
   if (slots_.empty()) return -1;
   const Slot& slot = slots_[slotOf(NameKey{name})];
   return slot.key < 0 ? -1 : slot.code;
@@ -253,13 +272,6 @@ Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool
 
 Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, bool cdataMarkers) {
   const std::string_view all = text.view();
-  // Bytes that may start a rule: "&", CR, and "<" "]" of the CDATA markers;
-  // and the NUL that ends the search (no rule spans one).
-  static constexpr auto kStarts = [] {
-    std::array<bool, 256> starts{};
-    for (unsigned char c : {'&', '\r', '<', ']', '\0'}) starts[c] = true;
-    return starts;
-  }();
   // No rule makes its text longer, so the output fits in the input's size;
   // kSlack more let a short run be copied as one block of that size.
   constexpr size_t kSlack = 16;
@@ -272,8 +284,10 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
   };
   size_t copied = 0;
   for (size_t i = 0; i < all.size(); ++i) {
-    if (!kStarts[static_cast<unsigned char>(all[i])]) continue;
-    if (all[i] == '\0') break;
+    // On to the next byte that may start a rule: "&", CR, and "<" "]" of the
+    // CDATA markers; or the NUL that ends the search (no rule spans one).
+    i = static_cast<size_t>(findAnyOf<'&', '\r', '<', ']', '\0'>(all.data() + i, end) - all.data());
+    if (i == all.size() || all[i] == '\0') break;
     // The rules in table order; the first that matches here wins.
     std::string_view rest = all.substr(i);
     size_t length = 0;
@@ -284,13 +298,15 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
       replacementSize = bytes.size();
     };
     if (rest[0] == '&') {
-      if (rest.starts_with("&amp;lt;")) {
+      // The doubled escapes all start "&amp;".
+      const std::string_view doubled = rest.size() > 5 && rest.compare(1, 4, "amp;") == 0 ? rest.substr(5) : "";
+      if (doubled.starts_with("lt;")) {
         length = 8, replaceBy("<");
-      } else if (rest.starts_with("&amp;gt;")) {
+      } else if (doubled.starts_with("gt;")) {
         length = 8, replaceBy(">");
-      } else if (rest.starts_with("&amp;quot;")) {
+      } else if (doubled.starts_with("quot;")) {
         length = 10, replaceBy("\"");
-      } else if (rest.starts_with("&amp;nbsp;")) {
+      } else if (doubled.starts_with("nbsp;")) {
         length = 10, replaceBy("\xC2\xA0");
       } else {
         EscapeScan e = scanEscapeAt(all, i, entities);

@@ -20,6 +20,7 @@
 //      and the target encoding of the conversion in progress.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -75,6 +76,11 @@ class EntityMap {
   template <class Key>
   size_t slotOf(const Key& key) const;
   void grow();
+  // The five entities XML itself defines ("lt" "gt" "amp" "quot" "apos"),
+  // which most escapes name, are answered without hashing: their codes as
+  // registered (-1 until then) sit at their index (-1 for any other name).
+  static int predefinedIndex(std::string_view name);
+  std::array<int32_t, 5> predefined_{-1, -1, -1, -1, -1};
   std::vector<Slot> slots_;
   std::vector<std::string> order_;
   std::string pool_;  // every key, one after another
