@@ -3,8 +3,9 @@
 // time passing over plain text to the next byte that means something.
 //
 // Invariants:
-//   1. findAnyOf reads only bytes in [from, end) and answers the first
-//      position whose byte is one of Bytes, or end when there is none.
+//   1. findAnyOf and skipAscii read only bytes in [from, end) and answer the
+//      first position whose byte is one of Bytes (above 0x7F), or end when
+//      there is none.
 //   2. The answer is the same with or without the vector unit (SSE2 on
 //      x86-64; elsewhere one byte at a time).
 #pragma once
@@ -33,6 +34,19 @@ inline const char* findAnyOf(const char* from, const char* end) {
     if (((c == Bytes) || ...)) return from;
   }
   return end;
+}
+
+// The first position in [from, end) holding a byte above 0x7F, or end.
+inline const char* skipAscii(const char* from, const char* end) {
+#if defined(__SSE2__)
+  while (end - from >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    if (const int mask = _mm_movemask_epi8(block)) return from + __builtin_ctz(static_cast<unsigned>(mask));
+    from += 16;
+  }
+#endif
+  while (from < end && static_cast<unsigned char>(*from) < 0x80) ++from;
+  return from;
 }
 
 }  // namespace bw

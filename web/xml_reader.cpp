@@ -3,6 +3,7 @@
 #include "web/xml_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "core/system_charset.h"
 #include "core/unicode.h"
 #include "core/utf8.h"
+#include "web/byte_scan.h"
 
 namespace bw {
 
@@ -62,11 +64,15 @@ TokenView nextToken(std::string_view tag, size_t p) {
     }
     end = close + 1;
   } else {
+    // A name runs to white space, "=" or a "/" after its first byte.
+    static constexpr auto kNameEnds = [] {
+      std::array<bool, 256> ends{};
+      for (unsigned char b : {' ', '\t', '\n', '\r', '=', '/'}) ends[b] = true;
+      return ends;
+    }();
     end = p;
-    while (end < tag.size()) {
-      char b = tag[end];
-      if (isXmlWhite(b) || b == '=' || (b == '/' && end > p)) break;
-      ++end;
+    if (!isXmlWhite(c)) {
+      for (++end; end < tag.size() && !kNameEnds[static_cast<unsigned char>(tag[end])];) ++end;
     }
   }
   TokenView t{true, tag.substr(p, end - p), end};
@@ -96,24 +102,20 @@ AttributeView nextAttribute(std::string_view tag, size_t p) {
 // white space, running to the same quote) does not end the tag, and a "<"
 // anywhere before the end drops it.
 size_t tagEnd(std::string_view all, size_t p) {
-  bool afterEquals = false;
-  for (size_t i = p + 1; i < all.size(); ++i) {
-    const char c = all[i];
-    if (c == '>') return i;
-    if (c == '<') return std::string_view::npos;
-    if (c == '=') {
-      afterEquals = true;
-    } else if (afterEquals && (c == '"' || c == '\'')) {
-      size_t close = all.find(c, i + 1);
-      if (close == std::string_view::npos) return close;
-      if (all.substr(i + 1, close - i - 1).find('<') != std::string_view::npos) return std::string_view::npos;
-      i = close;
-      afterEquals = false;
-    } else if (!isXmlWhite(c)) {
-      afterEquals = false;
-    }
+  const char* const begin = all.data();
+  const char* const end = begin + all.size();
+  for (const char* i = begin + p + 1;;) {
+    i = findAnyOf<'>', '<', '='>(i, end);
+    if (i == end || *i == '<') return std::string_view::npos;
+    if (*i == '>') return static_cast<size_t>(i - begin);
+    // An "=": a quote after it and its white space opens a value; anything
+    // else is scanned as usual from where it stands.
+    for (++i; i < end && isXmlWhite(*i);) ++i;
+    if (i == end || (*i != '"' && *i != '\'')) continue;
+    const auto* close = static_cast<const char*>(std::memchr(i + 1, *i, static_cast<size_t>(end - i - 1)));
+    if (!close || std::memchr(i + 1, '<', static_cast<size_t>(close - i - 1))) return std::string_view::npos;
+    i = close + 1;
   }
-  return std::string_view::npos;
 }
 
 // The ">" that ends the DOCTYPE at p: with an internal subset (a "["
@@ -225,14 +227,13 @@ bool isWellFormedUTF8(std::string_view text) {
   size_t i = 0;
   while (i < n) {
     if (s[i] < 0x80) {
-      // ASCII runs go eight bytes at a time.
-      ++i;
-      while (i + 8 <= n) {
-        uint64_t word;
-        std::memcpy(&word, s + i, 8);
-        if (word & 0x8080808080808080ull) break;
-        i += 8;
-      }
+      // ASCII runs go sixteen bytes at a time.
+      i = static_cast<size_t>(skipAscii(text.data() + i + 1, text.data() + n) - text.data());
+      continue;
+    }
+    // Two-byte sequences (Latin, Greek, Cyrillic letters) first.
+    if (s[i] >= 0xC2 && s[i] < 0xE0 && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
+      i += 2;
       continue;
     }
     size_t length = sequenceLength(s, n, i);

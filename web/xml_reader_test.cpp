@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "core/charset_files.h"
@@ -332,6 +333,46 @@ TEST_F(XmlReaderTest, NextTagAndTextMayFail) {
   expectRaise([&] { reader_->nextTagAndText(false); }, "XML", "cXML.nextTagOrText(); malformed XML");
 }
 
+// The tag's end as first written, one byte at a time: a ">" ends the tag, a
+// "<" drops it, and a quote after "=" and white space runs to its match.
+size_t modelTagEnd(std::string_view all, size_t p) {
+  bool afterEquals = false;
+  for (size_t i = p + 1; i < all.size(); ++i) {
+    const char c = all[i];
+    if (c == '>') return i;
+    if (c == '<') return std::string_view::npos;
+    if (c == '=') {
+      afterEquals = true;
+    } else if (afterEquals && (c == '"' || c == '\'')) {
+      size_t close = all.find(c, i + 1);
+      if (close == std::string_view::npos || all.substr(i, close - i).find('<') != std::string_view::npos) return std::string_view::npos;
+      i = close;
+      afterEquals = false;
+    } else if (c != ' ' && c != '\t' && c != '\n' && c != '\r') {
+      afterEquals = false;
+    }
+  }
+  return std::string_view::npos;
+}
+
+TEST_F(XmlReaderTest, TagScanMatchesTheByteModel) {
+  const char* fragments[] = {"a", "=", "\"", "'", "<", ">", " ", "\n", "/", "b=\"", "= 'x'", "\xD0\x96", "0123456789abcdef"};
+  std::mt19937 random(11);
+  for (int round = 0; round < 20000; ++round) {
+    std::string doc = "<r><";
+    for (int n = static_cast<int>(random() % 14); n > 0; --n) doc += fragments[random() % std::size(fragments)];
+    ASSERT_TRUE(open(doc));
+    ASSERT_EQ(str(reader_->nextTagAndText(false).tag), "r");
+    const size_t end = modelTagEnd(doc, 3);
+    const Str tag = reader_->nextTagAndText(true).tag;
+    if (end == std::string_view::npos || end == 4) {
+      ASSERT_TRUE(tag.isNil()) << doc;
+    } else {
+      ASSERT_EQ(str(tag), doc.substr(4, end - 4)) << doc;
+    }
+  }
+}
+
 TEST_F(XmlReaderTest, LineNumbers) {
   EXPECT_FALSE(open("<?xml version=\"9\"\n\n?><a/>"));
   EXPECT_EQ(reader_->infoLineNumber(), 3);
@@ -427,6 +468,21 @@ TEST_F(XmlReaderTest, Utf8CheckAgreesWithTheReferenceOnShortSequences) {
         }
       }
     }
+  }
+}
+
+TEST_F(XmlReaderTest, Utf8CheckAgreesWithTheReferenceOnLongTexts) {
+  // ASCII runs of every length around the sixteen-byte blocks, between
+  // sequences well-formed or not.
+  const char* fragments[] = {"\xD0\x96", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xC0\x80", "\xED\xA0\x80", "\xE2\x82", "\x80", "\xFF"};
+  std::mt19937 random(5);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (int n = static_cast<int>(random() % 6); n > 0; --n) {
+      text.append(random() % 40, 'a');
+      text += fragments[random() % (round % 2 ? std::size(fragments) : 3)];
+    }
+    ASSERT_EQ(isWellFormedUTF8(text), referenceWellFormed(text)) << text;
   }
 }
 
