@@ -158,11 +158,13 @@ void cJournaledFile::saveJournal() {
 
 void cJournaledFile::sortCache() {
   fCompareMegaNodes_transactionCacheChunk ownOrdering;  // when the module is not set up
+  forgetChunkNodes();
   cache_->sort(gCompareMegaNodes_transactionCacheChunk ? gCompareMegaNodes_transactionCacheChunk : &ownOrdering);
 }
 
 void cJournaledFile::commitTransactions() {
   if (!infoCommitPending()) return;
+  forgetCommittedPages();  // the bytes in place change from here on
   if (logicalSize_ != committedSize_) writeHeaderWord(kHeaderDataSizeOffset, logicalSize_);
 
   // In ascending order: the cached runs inside the new size, and pad bytes

@@ -16,7 +16,10 @@ namespace bw {
 // the index array, the list records, the newest blocks) and walks lists over
 // node headers spread across the file: a read cache of up to 8 MiB below
 // the file cache serves what its two chunks cannot hold.
-cJournaledFile::cJournaledFile() { setReadCachePages(2048); }
+cJournaledFile::cJournaledFile() {
+  setReadCachePages(2048);
+  forgetCommittedPages();
+}
 
 cJournaledFile::~cJournaledFile() {
   if (!isOpen()) {
@@ -45,6 +48,7 @@ void cJournaledFile::newFile(uint8_t padByte, int32_t commitDelay) {
   commitDelay_ = commitDelay;
   nextTransactionId_ = 1;
   stack_.clear();
+  forgetChunkNodes();
   cache_.reset();
 }
 
@@ -88,9 +92,9 @@ void cJournaledFile::commit() {
 
 void cJournaledFile::dropCache() {
   ++changeCount_;
+  forgetChunkNodes();
+  forgetCommittedPages();
   if (cache_) cache_->clear();
-  lastChunkNumber_ = -1;
-  lastChunkNode_ = nullptr;
   logicalSize_ = committedSize_;
 }
 
@@ -152,6 +156,27 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
 // Write and read.
 // ---------------------------------------------------------------------------
 
+void cJournaledFile::forgetChunkNodes() {
+  lastChunkNumber_ = -1;
+  lastChunkNode_ = nullptr;
+  chunkMemo_.fill(nullptr);
+}
+
+transactionCacheChunkNode* cJournaledFile::lookupChunk(int32_t chunkNumber) {
+  transactionCacheChunkNode*& slot = chunkMemo_[static_cast<uint32_t>(chunkNumber) % kChunkMemo];
+  if (slot && slot->chunkNumber == chunkNumber) return slot;
+  transactionCacheChunkNode* node = cache_->lookup(chunkNumber);
+  if (node) slot = node;
+  return node;
+}
+
+transactionCacheChunkNode* cJournaledFile::obtainChunk(int32_t chunkNumber) {
+  transactionCacheChunkNode*& slot = chunkMemo_[static_cast<uint32_t>(chunkNumber) % kChunkMemo];
+  if (!slot || slot->chunkNumber != chunkNumber) slot = cache_->obtain(chunkNumber);
+  return slot;
+}
+
+
 WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noGrow) {
   if (!isOpen() || !cache_) raise("EMU", "cJournaledFile.write(); file not open");
   if (failed_) raiseFailed("write");
@@ -175,13 +200,127 @@ WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int
   const auto* from = static_cast<const uint8_t*>(buffer) + offsetInBytes;
   for (int64_t p = position_, end = position_ + lengthInBytes; p < end;) {
     ChunkPosition at = chunkOfPosition(p);
-    auto* node = cache_->obtain(at.chunkNumber);
+    auto* node = obtainChunk(at.chunkNumber);
     auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - p));
     std::memcpy(node->data.data() + at.offset, from + (p - position_), static_cast<size_t>(n));
     markCached(*node, at.offset, n);
     p += n;
   }
   return {position_ + lengthInBytes, notWritten};
+}
+
+namespace {
+
+enum class Cached { none, some, all };
+
+// How many of the bytes offset .. offset + length - 1 of a node are cached.
+Cached cachedState(const ChunkPayload& node, int32_t offset, int32_t length) {
+  ChunkBit first = chunkBitOf(offset);
+  ChunkBit last = chunkBitOf(offset + length - 1);
+  bool any = false;
+  bool every = true;
+  for (int32_t w = first.word; w <= last.word; ++w) {
+    uint32_t want = bitRangeMask(w == first.word ? first.mask : 1u, w == last.word ? last.mask : 0x80000000u);
+    uint32_t got = node.bitmap[static_cast<size_t>(w)] & want;
+    any = any || got != 0;
+    every = every && got == want;
+  }
+  return every ? Cached::all : (any ? Cached::some : Cached::none);
+}
+
+}  // namespace
+
+int64_t cJournaledFile::committedEnd() {
+  return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
+}
+
+void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
+  if (length > kPageBytes) {
+    cFile::readThrough(out, length, at + kJournalHeaderSize);
+    return;
+  }
+  if (!pageBytes_) pageBytes_ = std::make_unique<uint8_t[]>(static_cast<size_t>(kPageBytes) * kPages);
+  for (int64_t p = at, end = at + length; p < end;) {
+    const int64_t number = p / kPageBytes;
+    const uint32_t slot = static_cast<uint32_t>(number) % kPages;
+    uint8_t* page = pageBytes_.get() + static_cast<size_t>(slot) * kPageBytes;
+    if (pageNumbers_[slot] != number) {
+      cFile::readThrough(page, kPageBytes, number * kPageBytes + kJournalHeaderSize);
+      pageNumbers_[slot] = number;
+    }
+    const int64_t from = p - number * kPageBytes;
+    const int64_t n = std::min(end - p, kPageBytes - from);
+    std::memcpy(out + (p - at), page + from, static_cast<size_t>(n));
+    p += n;
+  }
+}
+
+bool cJournaledFile::readInOneChunk(uint8_t* out, int64_t length) {
+  const int64_t from = position_;
+  if (from + length > logicalSize_) return false;  // also keeps the chunk number in range
+  ChunkPosition at = chunkOfPosition(from);
+  if (at.offset + length > kChunkSize) return false;
+  auto n = static_cast<int32_t>(length);
+  transactionCacheChunkNode* node = lookupChunk(at.chunkNumber);
+  Cached cached = node ? cachedState(*node, at.offset, n) : Cached::none;
+  if (cached != Cached::all) {
+    if (from + length > committedEnd()) return false;
+    readCommitted(out, from, length);
+  }
+  if (cached == Cached::all) {
+    std::memcpy(out, node->data.data() + at.offset, static_cast<size_t>(n));
+  } else if (cached == Cached::some) {
+    chunkReader reader;
+    initReadChunk(reader, node, at.offset, n);
+    for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
+      std::memcpy(out + run.fromStart, node->data.data() + run.chunkOffset, static_cast<size_t>(run.length));
+    }
+  }
+  lastChunkNumber_ = node ? at.chunkNumber : -1;
+  lastChunkNode_ = node;
+  return true;
+}
+
+void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
+  const uint8_t pad = infoFillByte();
+  if (cache_->isEmpty()) {
+    // Nothing written since the last commit: the file holds every byte.
+    int64_t k = std::clamp<int64_t>(committedEnd() - position_, 0, length);
+    if (k > 0) readCommitted(out, position_, k);
+    std::memset(out + k, pad, static_cast<size_t>(length - k));
+    lastChunkNumber_ = -1;
+    lastChunkNode_ = nullptr;
+    return;
+  }
+  const int64_t e = committedEnd();
+  transactionCacheChunkNode* node = nullptr;
+  int32_t chunkNumber = -1;
+  for (int64_t p = position_, end = position_ + length; p < end;) {
+    if (p >= kJournalDataLimit) {  // no chunk can hold these: all pad
+      std::memset(out + (p - position_), pad, static_cast<size_t>(end - p));
+      node = nullptr;
+      break;
+    }
+    ChunkPosition at = chunkOfPosition(p);
+    chunkNumber = at.chunkNumber;
+    node = lookupChunk(at.chunkNumber);
+    chunkReader reader;
+    initReadChunk(reader, node, at.offset, end - p);
+    for (ChunkRun run = doReadChunk(reader, false); !run.finished; run = doReadChunk(reader, false)) {
+      uint8_t* to = out + (p - position_) + run.fromStart;
+      if (run.cached) {
+        std::memcpy(to, node->data.data() + run.chunkOffset, static_cast<size_t>(run.length));
+        continue;
+      }
+      int64_t q = p + run.fromStart;
+      int64_t k = std::clamp<int64_t>(e - q, 0, run.length);
+      if (k > 0) readCommitted(to, q, k);
+      std::memset(to + k, pad, static_cast<size_t>(run.length - k));
+    }
+    p += reader.end - reader.start;
+  }
+  lastChunkNumber_ = node ? chunkNumber : -1;
+  lastChunkNode_ = node;
 }
 
 ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t terminator) {
@@ -191,55 +330,7 @@ ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t off
   if (offsetInBytes < 0) raise("EMU", "cJournaledFile.read(); offsetInBytes<0");
   uint8_t* out = static_cast<uint8_t*>(buffer) + offsetInBytes;
   const uint8_t pad = infoFillByte();
-
-  ChunkPosition first = chunkOfPosition(position_);
-  bool shortCut = lengthInBytes >= 1 && lengthInBytes <= 32 && lastChunkNode_ &&
-                  first.chunkNumber == lastChunkNumber_ && position_ < kJournalDataLimit &&
-                  first.offset / 32 == (first.offset + lengthInBytes - 1) / 32 &&
-                  first.offset + lengthInBytes <= kChunkSize &&
-                  allCached(*lastChunkNode_, first.offset, static_cast<int32_t>(lengthInBytes));
-  // Bytes of the file below e are real; uncached bytes from e on are pad.
-  auto committedEnd = [&] { return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize}); };
-  if (shortCut) {
-    std::memcpy(out, lastChunkNode_->data.data() + first.offset, static_cast<size_t>(lengthInBytes));
-  } else if (lengthInBytes > 0 && cache_->isEmpty()) {
-    // Nothing written since the last commit: the file holds every byte.
-    int64_t k = std::clamp<int64_t>(committedEnd() - position_, 0, lengthInBytes);
-    if (k > 0) cFile::readThrough(out, k, position_ + kJournalHeaderSize);
-    std::memset(out + k, pad, static_cast<size_t>(lengthInBytes - k));
-    lastChunkNumber_ = -1;
-    lastChunkNode_ = nullptr;
-  } else if (lengthInBytes > 0) {
-    const int64_t e = committedEnd();
-    transactionCacheChunkNode* node = nullptr;
-    int32_t chunkNumber = -1;
-    for (int64_t p = position_, end = position_ + lengthInBytes; p < end;) {
-      if (p >= kJournalDataLimit) {  // no chunk can hold these: all pad
-        std::memset(out + (p - position_), pad, static_cast<size_t>(end - p));
-        node = nullptr;
-        break;
-      }
-      ChunkPosition at = chunkOfPosition(p);
-      chunkNumber = at.chunkNumber;
-      node = cache_->lookup(at.chunkNumber);
-      chunkReader reader;
-      initReadChunk(reader, node, at.offset, end - p);
-      for (ChunkRun run = doReadChunk(reader, false); !run.finished; run = doReadChunk(reader, false)) {
-        uint8_t* to = out + (p - position_) + run.fromStart;
-        if (run.cached) {
-          std::memcpy(to, node->data.data() + run.chunkOffset, static_cast<size_t>(run.length));
-          continue;
-        }
-        int64_t q = p + run.fromStart;
-        int64_t k = std::clamp<int64_t>(e - q, 0, run.length);
-        if (k > 0) cFile::readThrough(to, k, q + kJournalHeaderSize);
-        std::memset(to + k, pad, static_cast<size_t>(run.length - k));
-      }
-      p += reader.end - reader.start;
-    }
-    lastChunkNumber_ = node ? chunkNumber : -1;
-    lastChunkNode_ = node;
-  }
+  if (lengthInBytes > 0 && !readInOneChunk(out, lengthInBytes)) readAcrossChunks(out, lengthInBytes);
 
   int64_t beyond = std::max<int64_t>(0, lengthInBytes - std::max<int64_t>(0, logicalSize_ - position_));
   // Past the end there is only the pad byte, even where a write before a

@@ -37,6 +37,7 @@
 // ordering needs journalModuleInit().
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -168,6 +169,27 @@ class cJournaledFile : public cFile {
   void writeHeaderWord(int64_t offset, int64_t value);
   // Puts the cache in ascending chunk order.
   void sortCache();
+  // The end of the bytes a read takes from the file: uncached bytes from
+  // here on read as the pad byte.
+  int64_t committedEnd();
+  // A read that lies inside one chunk and below committedEnd (or all
+  // cached): the cached bytes from the chunk's node, the rest from the file.
+  // False, with nothing done, for any other read.
+  bool readInOneChunk(uint8_t* out, int64_t length);
+  // Every other read: chunk by chunk in runs of cached and uncached bytes.
+  void readAcrossChunks(uint8_t* out, int64_t length);
+  // Committed bytes at data positions at .. at + length - 1 (below
+  // committedEnd), through the page memo.
+  void readCommitted(uint8_t* out, int64_t at, int64_t length);
+  // The node of a chunk through the memo: null when the chunk holds nothing
+  // (lookup), made when absent (obtain).
+  transactionCacheChunkNode* lookupChunk(int32_t chunkNumber);
+  transactionCacheChunkNode* obtainChunk(int32_t chunkNumber);
+  // Forgets every node pointer kept outside the cache (the last chunk read
+  // and the memo); before the cache drops or reorders its nodes.
+  void forgetChunkNodes();
+  // Forgets the page memo; before the committed bytes change.
+  void forgetCommittedPages() { pageNumbers_.fill(-1); }
   int64_t now() const;
 
   int32_t commitDelay_ = 2;
@@ -177,6 +199,19 @@ class cJournaledFile : public cFile {
   std::unique_ptr<cMegaList_transactionCacheChunk> cache_;
   int32_t lastChunkNumber_ = -1;
   transactionCacheChunkNode* lastChunkNode_ = nullptr;
+  // The nodes found last, direct-mapped by chunk number: the block layers
+  // come back to a few hundred chunks again and again (block headers, the
+  // free lists, index entries), and the memo finds them without the index.
+  static constexpr uint32_t kChunkMemo = 256;
+  std::array<transactionCacheChunkNode*, kChunkMemo> chunkMemo_{};
+  // Committed bytes of the file in direct-mapped pages (data position /
+  // kPageBytes; -1 marks an empty slot), kept until the next commit or
+  // open: a few bytes at a time (a header, an index entry) cost a copy, and
+  // the file is read a page at a time. The pages are allocated on first use.
+  static constexpr int64_t kPageBytes = 4096;
+  static constexpr uint32_t kPages = 256;
+  std::array<int64_t, kPages> pageNumbers_{};
+  std::unique_ptr<uint8_t[]> pageBytes_;
   int64_t bytesWritten_ = 0;
   uint64_t changeCount_ = 1;
   int64_t journalPosition_ = kJournalHeaderSize;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 
 #include "core/raise_test_support.h"
 #include "platform/assigns.h"
@@ -295,6 +296,62 @@ TEST_F(JournalTest, CopyHoldsTheCachedChangesCommitted) {
   EXPECT_EQ(committedData(read("copy")), bytes("Committed"));
   expectChecked(read("copy"), Expect::kClosed);
   expectChecked(read("source"), Expect::kClosed);
+}
+
+// Reads of every shape (inside one chunk or across several; cached, partly
+// cached, from the file or past the end) against a model of the data area,
+// through writes, size changes, commits and discards, over a file larger
+// than the page memo.
+TEST_F(JournalTest, ReadsAnywhereMatchTheModel) {
+  auto f = openMemory("soup", -1, '#');
+  std::mt19937_64 random(36);
+  auto below = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint64_t>(n)); };
+  constexpr int64_t kSpan = 1200000;
+  std::vector<uint8_t> committed;
+  std::vector<int16_t> cached;  // -1: not written since the last commit
+  int64_t size = 0;
+  auto expected = [&](int64_t q) -> uint8_t {
+    auto i = static_cast<size_t>(q);
+    if (q >= size) return '#';
+    if (i < cached.size() && cached[i] >= 0) return static_cast<uint8_t>(cached[i]);
+    return i < committed.size() ? committed[i] : '#';
+  };
+  for (int step = 0; step < 4000; ++step) {
+    const int64_t kind = below(100);
+    if (kind < 45) {
+      std::vector<uint8_t> data(static_cast<size_t>(1 + below(kind < 3 ? 4000 : 40)));
+      for (auto& b : data) b = static_cast<uint8_t>(random());
+      const int64_t at = below(kSpan);
+      writeAt(*f, at, data);
+      cached.resize(std::max(cached.size(), static_cast<size_t>(at) + data.size()), -1);
+      std::copy(data.begin(), data.end(), cached.begin() + at);
+      size = std::max<int64_t>(size, at + static_cast<int64_t>(data.size()));
+    } else if (kind < 47) {
+      JournalTransaction t(*f);
+      size = below(kSpan);
+      f->setSize(size);
+    } else if (kind < 49) {
+      f->flush();
+      std::vector<uint8_t> now(static_cast<size_t>(size));
+      for (int64_t q = 0; q < size; ++q) now[static_cast<size_t>(q)] = expected(q);
+      committed = std::move(now);
+      cached.clear();
+    } else if (kind < 50) {
+      f->discardChanges();
+      cached.clear();
+      size = static_cast<int64_t>(committed.size());
+    } else {
+      const int64_t at = below(size + 100);
+      std::vector<uint8_t> got(static_cast<size_t>(1 + below(kind < 95 ? 32 : 3000)));
+      f->setPosition(at);
+      f->read(got.data(), static_cast<int64_t>(got.size()), 0, -1);
+      for (size_t i = 0; i < got.size(); ++i) {
+        const int64_t q = at + static_cast<int64_t>(i);
+        ASSERT_EQ(got[i], expected(q)) << "step " << step << " at " << q;
+      }
+    }
+  }
+  f->close();
 }
 
 TEST_F(JournalTest, SelfTestOutput) {

@@ -29,8 +29,8 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   existed = existed || cFile::getSize() > 0;
   cache_ = std::make_unique<cMegaList_transactionCacheChunk>();
   ++changeCount_;
-  lastChunkNumber_ = -1;
-  lastChunkNode_ = nullptr;
+  forgetChunkNodes();
+  forgetCommittedPages();
   bytesWritten_ = 0;
   failed_ = false;
   try {
@@ -99,9 +99,9 @@ bool cJournaledFile::openExisting() {
 void cJournaledFile::releaseState() noexcept {
   ++changeCount_;
   stack_.clear();
+  forgetChunkNodes();
+  forgetCommittedPages();
   cache_.reset();
-  lastChunkNumber_ = -1;
-  lastChunkNode_ = nullptr;
 }
 
 void cJournaledFile::abandonFile() noexcept {
