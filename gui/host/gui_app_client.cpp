@@ -136,7 +136,8 @@ bool cGuiAppClient::hasApp() const { return native_->built; }
 // A long operation polls after every small step, and each pass of the
 // toolkit lays out and paints every text changed since the pass before: a
 // poll lets the toolkit run at most every kPollPassInterval, so input waits
-// no longer than that and a window is drawn at most that often.
+// no longer than that and a window is drawn at most that often. The texts
+// shown meanwhile reach their labels just before the pass.
 namespace {
 constexpr auto kPollPassInterval = std::chrono::milliseconds(20);
 }  // namespace
@@ -145,7 +146,9 @@ void cGuiAppClient::inputPass(bool block) {
   const auto now = std::chrono::steady_clock::now();
   if (!block && now - native_->lastPass < kPollPassInterval) return;
   native_->lastPass = now;
+  guiPushShownTexts();
   QCoreApplication::processEvents(block ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
+  guiPushShownTexts();  // what the pass's callbacks showed
 }
 
 void* cGuiAppClient::infoApplication() const { return native_->built ? QCoreApplication::instance() : nullptr; }

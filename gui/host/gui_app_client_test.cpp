@@ -150,6 +150,51 @@ TEST_F(QtHostTest, WeightedTextShrinksWeightlessDoesNot) {
   EXPECT_EQ(labels[1]->text().toStdString(), longText);
 }
 
+// Texts shown between two passes reach their labels at the next pass, or
+// when a window's or a text's widget is asked for; a window ended with a
+// text still waiting leaves nothing behind. Seeded steps against a model
+// of what each label must show.
+TEST_F(QtHostTest, ShownTextsReachTheirLabelsAtThePassOrWhenAskedFor) {
+  struct Shown {
+    cGuiWindowHostCore* w;
+    cGuiText* text;
+    QLabel* label;
+    std::string model;
+  };
+  std::vector<Shown> texts;
+  const auto make = [&](int i) {
+    cGuiWindowHostCore* w = window("Texts");
+    w->beginGroupVertical(nullptr);
+    cGuiText* text = w->addText("text");
+    w->endGroup();
+    w->build();
+    w->open();
+    texts[i] = {w, text, static_cast<QLabel*>(widgetOf(text)), ""};
+  };
+  texts.resize(3);
+  for (int i = 0; i < 3; ++i) make(i);
+  const auto expectModel = [&](int only) {
+    for (int i = 0; i < 3; ++i) {
+      if (only >= 0 && only != i) continue;
+      EXPECT_EQ(texts[i].label->text().toStdString(), texts[i].model) << i;
+    }
+  };
+  std::srand(34);
+  for (int step = 0; step < 400; ++step) {
+    Shown& t = texts[std::rand() % 3];
+    switch (std::rand() % 8) {
+      case 0: topOf(t.w); expectModel(-1); break;
+      case 1: widgetOf(t.text); expectModel(int(&t - texts.data())); break;
+      case 2: client_->endGuiWindow(t.w), make(int(&t - texts.data())); break;
+      default: t.model = std::to_string(std::rand() % 4) + " bytes", t.text->setState(t.model); break;
+    }
+  }
+  ::usleep(25000);  // past the poll's pass interval
+  client_->checkForChangedGuiItem(false);
+  expectModel(-1);
+  for (Shown& t : texts) EXPECT_EQ(t.text->getState().str(), t.model);
+}
+
 TEST_F(QtHostTest, KillSignalsAskEveryWindowAndAThrowingSlotIsPrinted) {
   ButtonWindow one = buttons(window("One"));
   one.w->build();

@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QStackedLayout>
 #include <QStackedWidget>
+#include <vector>
 
 #include "core/exception_print.h"
 #include "gui/host/gui_qt_inputs.h"
@@ -82,21 +83,56 @@ class LabelView : public GuiGadgetView {
   QWidget* w_;
 };
 
+// The texts shown since the toolkit's last pass, not yet in their labels.
+class TextView;
+std::vector<TextView*> gUnpushedTexts;
+
+// A text's label is set when the toolkit next runs (guiPushShownTexts), or
+// when anything asks for the label, and only when its text has changed: a
+// download sets its progress text a hundred times between two passes, and
+// the user sees only the last.
 class TextView : public LabelView {
  public:
   TextView(QLabel* label, const GuiTextCodec& codec) : LabelView(label), label_(label), codec_(codec) {}
+  ~TextView() override {
+    if (waiting_) std::erase(gUnpushedTexts, this);
+  }
+  TextView(const TextView&) = delete;
+  TextView& operator=(const TextView&) = delete;
+
   void showText(Text shown) override {
     shown_ = Str(shown.view());
-    GuiStyledText styled;
-    label_->setText(guiQtText(codec_, shown, &styled));
-    label_->setAlignment(alignmentOf(styled.align, Qt::AlignLeft | Qt::AlignVCenter));
+    if (!waiting_) gUnpushedTexts.push_back(this);
+    waiting_ = true;
   }
   Str shownText() override { return shown_; }
+  void* nativeObject() override {
+    push();
+    return w_;
+  }
+
+  void push() {
+    if (waiting_) std::erase(gUnpushedTexts, this);
+    pushWaiting();
+  }
+  // The label takes the text shown; the caller takes this view off the list.
+  void pushWaiting() {
+    waiting_ = false;
+    if (pushed_ && shown_.view() == pushedText_.view()) return;
+    GuiStyledText styled;
+    label_->setText(guiQtText(codec_, shown_, &styled));
+    label_->setAlignment(alignmentOf(styled.align, Qt::AlignLeft | Qt::AlignVCenter));
+    pushedText_ = shown_;
+    pushed_ = true;
+  }
 
  private:
   QLabel* label_;
   const GuiTextCodec& codec_;
   Str shown_;
+  Str pushedText_;
+  bool pushed_ = false;
+  bool waiting_ = false;
 };
 
 class TextBoxView : public LabelView {
@@ -158,6 +194,7 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
     label->setSizePolicy(host->infoNoWeight() ? QSizePolicy::Fixed : QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto view = std::make_unique<TextView>(label, codec);
     view->showText(host->initialShown());
+    view->push();
     setView(item, std::move(view));
     return label;
   }
@@ -328,5 +365,13 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
 }  // namespace
 
 QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec) { return realiseGroup(node, codec); }
+
+void guiPushShownTexts() {
+  while (!gUnpushedTexts.empty()) {
+    TextView* view = gUnpushedTexts.back();
+    gUnpushedTexts.pop_back();
+    view->pushWaiting();
+  }
+}
 
 }  // namespace bw

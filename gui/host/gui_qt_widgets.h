@@ -21,6 +21,12 @@ void guiGuarded(const std::function<void()>& f);
 // view. Texts reach Qt through codec.
 QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec);
 
+// Sets the labels of the texts shown since the last call (a text shows in
+// its label from the toolkit's next pass on, or once its widget is asked
+// for). Every input pass calls it before the toolkit runs, and so does
+// anything that reads or draws a window's widgets.
+void guiPushShownTexts();
+
 // A text for Qt: the escapes parsed away, the rest converted from the
 // system encoding; the style and alignment go to the widget.
 QString guiQtText(const GuiTextCodec& codec, Text text, GuiStyledText* styled = nullptr);

@@ -127,6 +127,7 @@ void cGuiWindowHost::nativeCycleChain(const std::vector<cGuiItem*>& chain, cGuiI
 }
 
 void cGuiWindowHost::nativeShow(bool open) {
+  guiPushShownTexts();  // the window's size follows its texts
   if (open) {
     native_->top->show();
   } else {
@@ -136,13 +137,17 @@ void cGuiWindowHost::nativeShow(bool open) {
 }
 
 GuiPlacement cGuiWindowHost::nativePlacement() {
+  guiPushShownTexts();
   QRect frame = native_->top->frameGeometry();
   return {frame.x(), frame.y(), native_->top->width(), native_->top->height()};
 }
 
 void cGuiWindowHost::nativeMove(int32_t x, int32_t y) { native_->top->move(x, y); }
 
-void cGuiWindowHost::nativeResize(int32_t width, int32_t height) { native_->top->resize(width, height); }
+void cGuiWindowHost::nativeResize(int32_t width, int32_t height) {
+  guiPushShownTexts();
+  native_->top->resize(width, height);
+}
 
 void cGuiWindowHost::nativeBusy(bool busy) {
   if (busy) {
@@ -161,6 +166,7 @@ void cGuiWindowHost::nativeDestroy() {
 }
 
 GuiNativeObject cGuiWindowHost::nativeObject(Text kind) {
+  guiPushShownTexts();  // whoever holds the widgets reads them as shown
   std::string_view k = kind.view();
   if (k == "OBJT") return {native_->top.get(), false};
   if (k == "APPL") return {qtClient_->infoApplication(), false};
