@@ -22,13 +22,19 @@ const char kOverrun[] = "cJournaledIndexedObjectSoup.loadObject(); record overru
 const char kCreatedMismatch[] = "cJournaledIndexedObjectSoup.createdObject(); written data was not of expected length";
 const char kSavedMismatch[] =
     "cJournaledIndexedObjectSoup.saveChangesToObject(); written data was not of expected length";
+const char kTooLarge[] = "cJournaledIndexedObjectSoup.measure(); record too large";
 
 }  // namespace
 
+// The record is stored once, into the stream unbound: its size chooses the
+// block, and writeRecord puts those same bytes there.
 int32_t cJournaledIndexedObjectSoup::measure(cIndexedObject& object) {
-  StreamScope scope(sizer_);
-  object.restore(sizer_, true);
-  return sizer_.infoSize();
+  stream_.bindGather(kTooLarge);
+  {
+    StreamScope scope(stream_);
+    object.restore(stream_, true);
+  }
+  return stream_.keepGathered(&object);
 }
 
 void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object) {
@@ -42,11 +48,7 @@ void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object) {
 
 void cJournaledIndexedObjectSoup::writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity,
                                               int32_t size, const char* mismatch) {
-  stream_.bindRecord(*file_, dataPosition, capacity, mismatch);
-  StreamScope scope(stream_);
-  object.restore(stream_, true);
-  stream_.flushWrites();
-  if (stream_.infoPosition() - dataPosition != size) raise("BUG", mismatch);
+  stream_.placeGathered(*file_, dataPosition, capacity, &object, size, mismatch);
 }
 
 void cJournaledIndexedObjectSoup::preallocateObject(cIndexedObject* object) {
@@ -62,9 +64,11 @@ int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
   requireChangeable("createdObject");
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.createdObject(); object=NIL");
   if (object->soupIndex_ != -1) raise("EMU", "cJournaledIndexedObjectSoup.createdObject(); object is already stored");
-  int32_t size = measure(*object);
   try {
+    // A store that raises discards the transaction: the soup must close, as
+    // for any failure inside one.
     SoupTransaction transaction(*file_);
+    int32_t size = measure(*object);
     SoupIndexedBlock block = file_->allocateIndexBlock(size, false);
     object->soupIndex_ = block.index;
     object->storedSize_ = size;
@@ -130,12 +134,12 @@ cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::uniq
 void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
   requireChangeable("saveChangesToObject");
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.saveChangesToObject(); object=NIL");
-  int32_t size = measure(*object);
   int32_t index = object->soupIndex_;
   int64_t dataPosition = file_->infoBlockOfIndex(index, false);
   int32_t oldStoredSize = object->storedSize_;
   try {
     SoupTransaction transaction(*file_);
+    int32_t size = measure(*object);
     int32_t capacity = file_->infoSizeOfIndexBlock(dataPosition);
     if (size != object->storedSize_ && (capacity < size || size <= (capacity / 5) * 4)) {
       moveCompactionPositionsOff(dataPosition - 4);

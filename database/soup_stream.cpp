@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 #include "core/exception.h"
 
@@ -16,8 +18,46 @@ void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t data
   // ends at the data area's end at the latest.
   end_ = dataPosition + std::clamp<int64_t>(capacity, 0, std::max<int64_t>(0, file.getSize() - dataPosition));
   overrunMessage_ = overrunMessage;
+  gathering_ = false;
   windowStart_ = windowEnd_ = 0;
   pendingLength_ = 0;
+}
+
+void cRestoreStream_any_cFile_Soup::bindGather(const char* overrunMessage) {
+  file_ = nullptr;
+  position_ = 0;
+  end_ = std::numeric_limits<int32_t>::max();
+  overrunMessage_ = overrunMessage;
+  gathering_ = true;
+  windowStart_ = windowEnd_ = 0;
+  pendingLength_ = 0;
+}
+
+int32_t cRestoreStream_any_cFile_Soup::keepGathered(const void* owner) {
+  if (!gathering_) raise("BUG", "cRestoreStream_any_cFile_Soup.keepGathered(); no record gathered");
+  gathering_ = false;
+  std::swap(pending_, kept_);
+  keptLength_ = pendingLength_;
+  keptOwner_ = owner;
+  pendingLength_ = 0;
+  position_ = end_ = 0;
+  return static_cast<int32_t>(keptLength_);
+}
+
+void cRestoreStream_any_cFile_Soup::placeGathered(SoupBlockFile& file, int64_t dataPosition, int32_t capacity,
+                                                  const void* owner, int32_t size, const char* mismatch) {
+  const bool fits = owner == keptOwner_ && keptLength_ == static_cast<size_t>(size) &&
+                    size <= std::clamp<int64_t>(capacity, 0, std::max<int64_t>(0, file.getSize() - dataPosition));
+  auto length = static_cast<int64_t>(keptLength_);
+  keptOwner_ = nullptr;
+  keptLength_ = 0;
+  if (!fits) raise("BUG", mismatch);
+  if (length > 0) file.writeBytes(dataPosition, kept_.data(), length);
+  trim(kept_);
+}
+
+void cRestoreStream_any_cFile_Soup::trim(std::vector<uint8_t>& buffer) {
+  if (buffer.size() > kKeptBuffer) buffer = std::vector<uint8_t>();
 }
 
 void cRestoreStream_any_cFile_Soup::beginStream() {
@@ -26,11 +66,12 @@ void cRestoreStream_any_cFile_Soup::beginStream() {
 }
 
 void cRestoreStream_any_cFile_Soup::claim(int32_t length) {
-  if (!file_) raise("BUG", "cRestoreStream_any_cFile_Soup.read(); no record bound");
+  if (!file_ && !gathering_) raise("BUG", "cRestoreStream_any_cFile_Soup.read(); no record bound");
   if (length < 0 || length > end_ - position_) raise("BUG", overrunMessage_);
 }
 
 void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
+  if (!file_) raise("BUG", "cRestoreStream_any_cFile_Soup.read(); no record bound");
   claim(length);
   if (pendingLength_ != 0) flushWrites();
   if (position_ < windowStart_ || position_ + length > windowEnd_) {
@@ -63,14 +104,13 @@ void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {
 }
 
 void cRestoreStream_any_cFile_Soup::flushWrites() {
-  if (pendingLength_ == 0) return;
+  if (pendingLength_ == 0 || gathering_) return;
   // Emptied however the write ends: a write the file refused is not offered
   // again.
   auto length = static_cast<int64_t>(pendingLength_);
   pendingLength_ = 0;
   file_->writeBytes(pendingStart_, pending_.data(), length);
-  // A very large record's buffer is not kept for the small ones.
-  if (pending_.size() > kKeptBuffer) pending_ = std::vector<uint8_t>();
+  trim(pending_);
 }
 
 }  // namespace bw

@@ -15,6 +15,12 @@
 // the same bytes at the same positions as value-by-value writes would give.
 // Binding a record or beginning a stream drops writes not flushed (a store
 // that raised half-way).
+//
+// A record whose block is not known yet (its size decides the block) is
+// stored once, into the stream unbound: bindGather, the store, keepGathered.
+// The kept bytes wait aside, named by their object, until placeGathered
+// writes them into the block: reads and other records meanwhile leave them
+// alone, and the size the block was chosen by is the size written.
 #pragma once
 
 #include <array>
@@ -52,14 +58,30 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   // Hands the gathered writes to the file in one write.
   void flushWrites();
 
+  // Binds the stream to no record: a store's writes gather without a bound
+  // (up to 2^31 - 1 bytes, else "BUG" overrunMessage) and nothing is read.
+  void bindGather(const char* overrunMessage);
+  // Keeps the bytes gathered since bindGather aside as owner's record and
+  // answers their count.
+  int32_t keepGathered(const void* owner);
+  // Writes the kept record at dataPosition of file and forgets it. Raises
+  // "BUG" mismatch, writing nothing, when the kept bytes are not owner's or
+  // not size bytes, or do not fit capacity.
+  void placeGathered(SoupBlockFile& file, int64_t dataPosition, int32_t capacity, const void* owner, int32_t size,
+                     const char* mismatch);
+
  private:
   void claim(int32_t length);
+  // Drops a buffer that a very large record grew, so that it is not kept
+  // for the small ones.
+  static void trim(std::vector<uint8_t>& buffer);
 
   cJournaledIndexedObjectSoup* soup_ = nullptr;
   SoupBlockFile* file_ = nullptr;
   int64_t position_ = 0;
   int64_t end_ = 0;
   const char* overrunMessage_ = "";
+  bool gathering_ = false;
   // The piece of the bound record last read from the file, [windowStart_,
   // windowEnd_); empty after binding and after a write.
   static constexpr int32_t kWindow = 4096;
@@ -72,6 +94,10 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   std::vector<uint8_t> pending_;
   size_t pendingLength_ = 0;
   int64_t pendingStart_ = 0;
+  // The record keepGathered set aside: its first keptLength_ bytes, owner's.
+  std::vector<uint8_t> kept_;
+  size_t keptLength_ = 0;
+  const void* keptOwner_ = nullptr;
 };
 
 // Runs beginStream now and finishStream when the scope ends, however it

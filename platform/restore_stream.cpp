@@ -42,15 +42,15 @@ uint64_t transferBytes(cRestoreStreamBase& s, bool doWrite, uint64_t value, int 
 // --- cRestoreStreamBase ---------------------------------------------------------
 
 void cRestoreStreamBase::beginStream() {
-  if (objectToNumber_) raise("EMU", "cRestoreStreamBase.beginStream(); finishStream() was not called");
+  if (active_) raise("EMU", "cRestoreStreamBase.beginStream(); finishStream() was not called");
+  active_ = true;
   currentObjectIndex_ = 0;
-  objectToNumber_ = std::make_unique<std::unordered_map<const class_base*, int32_t>>();
-  numberToObject_ = std::make_unique<std::unordered_map<int32_t, class_base*>>();
 }
 
 void cRestoreStreamBase::finishStream() {
-  objectToNumber_.reset();
-  numberToObject_.reset();
+  active_ = false;
+  if (!objectToNumber_.empty()) objectToNumber_.clear();
+  if (!numberToObject_.empty()) numberToObject_.clear();
 }
 
 void cRestoreStreamBase::read(void* buffer, int32_t length) {
@@ -68,9 +68,9 @@ TransferredObject cRestoreStreamBase::transferObject(bool doWrite, class_base* o
   if (transferBool(*this, doWrite, object == nullptr)) return {nullptr, true};
   bool seen = false;
   int32_t number = 0;
-  if (doWrite && objectToNumber_) {
-    auto it = objectToNumber_->find(object);
-    if (it != objectToNumber_->end()) {
+  if (doWrite && active_) {
+    auto it = objectToNumber_.find(object);
+    if (it != objectToNumber_.end()) {
       seen = true;
       number = it->second;
     }
@@ -80,9 +80,9 @@ TransferredObject cRestoreStreamBase::transferObject(bool doWrite, class_base* o
   number = transferValue(*this, doWrite, number);
   if (!doWrite) {
     object = nullptr;
-    if (numberToObject_) {
-      auto it = numberToObject_->find(number);
-      if (it != numberToObject_->end()) object = it->second;
+    if (active_) {
+      auto it = numberToObject_.find(number);
+      if (it != numberToObject_.end()) object = it->second;
     }
   }
   return {object, true};
@@ -90,11 +90,11 @@ TransferredObject cRestoreStreamBase::transferObject(bool doWrite, class_base* o
 
 void cRestoreStreamBase::objectCreationAfter(bool doWrite, class_base* object) {
   ++currentObjectIndex_;
-  if (!objectToNumber_) raise("EMU", "cRestoreStreamBase.objectCreationAfter(); beginStream() was not called");
+  if (!active_) raise("EMU", "cRestoreStreamBase.objectCreationAfter(); beginStream() was not called");
   if (!doWrite) {
-    if (!numberToObject_->emplace(currentObjectIndex_, object).second)
+    if (!numberToObject_.emplace(currentObjectIndex_, object).second)
       raise("BUG", "cRestoreStreamBase.objectCreationAfter(); object already seen when loading");
-  } else if (!objectToNumber_->emplace(object, currentObjectIndex_).second) {
+  } else if (!objectToNumber_.emplace(object, currentObjectIndex_).second) {
     raise("BUG", "cRestoreStreamBase.objectCreationAfter(); object already seen when saving");
   }
   int32_t objectIndex = transferValue(*this, doWrite, currentObjectIndex_);
@@ -175,23 +175,27 @@ int64_t transferBigValue(cRestoreStreamBase& s, bool doWrite, int64_t value) {
   return doWrite ? value : static_cast<int64_t>(v);
 }
 
+int encodeCompactValue(int32_t value, uint8_t* out) {
+  uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+  int n = 0;
+  out[n] = static_cast<uint8_t>(magnitude & 0x3F);
+  if (value < 0) out[n] |= 0x40;
+  magnitude >>= 6;
+  if (magnitude == 0) out[n] |= 0x80;
+  ++n;
+  while (magnitude != 0) {
+    out[n] = static_cast<uint8_t>(magnitude & 0x7F);
+    magnitude >>= 7;
+    if (magnitude == 0) out[n] |= 0x80;
+    ++n;
+  }
+  return n;
+}
+
 int32_t transferCompactValue(cRestoreStreamBase& s, bool doWrite, int32_t value) {
   if (doWrite) {
-    uint32_t magnitude = value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
     uint8_t bytes[5];
-    int n = 0;
-    bytes[n] = static_cast<uint8_t>(magnitude & 0x3F);
-    if (value < 0) bytes[n] |= 0x40;
-    magnitude >>= 6;
-    if (magnitude == 0) bytes[n] |= 0x80;
-    ++n;
-    while (magnitude != 0) {
-      bytes[n] = static_cast<uint8_t>(magnitude & 0x7F);
-      magnitude >>= 7;
-      if (magnitude == 0) bytes[n] |= 0x80;
-      ++n;
-    }
-    s.write(bytes, n);
+    s.write(bytes, encodeCompactValue(value, bytes));
     return value;
   }
   uint8_t b = 0;

@@ -23,7 +23,9 @@
 // 1, 2, 3, ... from beginStream.
 //
 // Invariants:
-//   1. The number tables exist exactly between beginStream and finishStream.
+//   1. A stream is under way exactly between beginStream and finishStream;
+//      its number tables are empty outside, and are kept (not remade) from
+//      stream to stream: most records hold no object reference.
 //   2. They are keyed by the full object pointer and by the number; they are
 //      only looked up, never iterated, so no order of theirs reaches a file.
 //   3. A file stream raises "FILE" "<class>.read(); unexpected end of stream"
@@ -67,13 +69,14 @@ class cRestoreStreamBase : public class_base {
   // number.
   virtual void objectCreationAfter(bool doWrite, class_base* object);
 
-  bool infoStreamActive() const { return objectToNumber_ != nullptr; }
+  bool infoStreamActive() const { return active_; }
   int32_t infoCurrentObjectIndex() const { return currentObjectIndex_; }
 
  private:
+  bool active_ = false;
   int32_t currentObjectIndex_ = 0;
-  std::unique_ptr<std::unordered_map<const class_base*, int32_t>> objectToNumber_;
-  std::unique_ptr<std::unordered_map<int32_t, class_base*>> numberToObject_;
+  std::unordered_map<const class_base*, int32_t> objectToNumber_;
+  std::unordered_map<int32_t, class_base*> numberToObject_;
 };
 
 // Counts the bytes a store would write; reads nothing.
@@ -132,6 +135,9 @@ int32_t transferUnsignedByte(cRestoreStreamBase& stream, bool doWrite, int32_t v
 int32_t transferShort(cRestoreStreamBase& stream, bool doWrite, int32_t value);
 int32_t transferValue(cRestoreStreamBase& stream, bool doWrite, int32_t value);
 int32_t transferCompactValue(cRestoreStreamBase& stream, bool doWrite, int32_t value);
+// The bytes transferCompactValue writes for value, put at out; answers their
+// count (1 to 5).
+int encodeCompactValue(int32_t value, uint8_t* out);
 int64_t transferBigValue(cRestoreStreamBase& stream, bool doWrite, int64_t value);
 
 // Writes the strings of a chain to a new file at path, a line feed between
