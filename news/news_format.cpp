@@ -63,16 +63,23 @@ Str readVersion0(cRestoreStreamBase& stream) {
 
 }  // namespace
 
+void storeSTRING(cRestoreStreamBase& stream, const Str& s) {
+  if (s.isNil()) {
+    transferByte(stream, true, -1);
+    return;
+  }
+  // The version byte, the capacity and the length go in one write.
+  uint8_t head[11];
+  head[0] = 1;
+  int n = 1 + encodeCompactValue(s.capacity(), head + 1);
+  n += encodeCompactValue(s.length(), head + n);
+  stream.write(head, n);
+  stream.write(s.data(), s.length());
+}
+
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s) {
   if (storing) {
-    if (s.isNil()) {
-      transferByte(stream, true, -1);
-      return s;
-    }
-    transferByte(stream, true, 1);
-    transferCompactValue(stream, true, s.capacity());
-    transferCompactValue(stream, true, s.length());
-    stream.write(s.data(), s.length());
+    storeSTRING(stream, s);
     return s;
   }
   switch (transferByte(stream, false, 0)) {

@@ -79,6 +79,8 @@ inline constexpr int32_t kNewsItemBodyVersion = 5;
 // bounded stream (the soup's record stream, the memory stream), or a
 // version 0 text without its zero within capacity + 1 bytes.
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s);
+// restoreSTRING's store, without a copy of s to give back.
+void storeSTRING(cRestoreStreamBase& stream, const Str& s);
 
 // Transfers an object's record through stream: with skipHeader the backup
 // form (a class without that form, the root, has only the one).

@@ -27,10 +27,23 @@ int32_t transferVersion(cRestoreStreamBase& stream, bool storing, int32_t newest
   return version;
 }
 
+// A string field, stored as it stands or read into place.
+void transferString(cRestoreStreamBase& s, bool storing, Str& field) {
+  if (storing) {
+    storeSTRING(s, field);
+  } else {
+    field = restoreSTRING(s, false, field);
+  }
+}
+
 // Field helpers: transferred when the record's version holds them, else the
 // default for an older record.
-Str stringFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t from, const Str& value) {
-  return version >= from ? restoreSTRING(s, storing, value) : Str();
+void stringFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t from, Str& field) {
+  if (version >= from) {
+    transferString(s, storing, field);
+  } else {
+    field = Str();
+  }
 }
 bool boolFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t from, bool value) {
   return version >= from ? transferBool(s, storing, value) != 0 : false;
@@ -39,7 +52,6 @@ int64_t bigFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t fr
                 int64_t fallback) {
   return version >= from ? transferBigValue(s, storing, value) : fallback;
 }
-Str string(cRestoreStreamBase& s, bool storing, const Str& value) { return restoreSTRING(s, storing, value); }
 
 }  // namespace
 
@@ -47,11 +59,11 @@ void newsRoot::restore(cRestoreStreamBase& s, bool storing) {
   int32_t v = transferVersion(s, storing, kNewsRootVersion,
                               "newsRoot.restore(); soup contains unsupported object version");
   version = v;
-  twitterToken = stringFrom(s, storing, v, 3, twitterToken);
-  twitterTokenSecret = stringFrom(s, storing, v, 4, twitterTokenSecret);
-  facebookAccessToken = stringFrom(s, storing, v, 5, facebookAccessToken);
-  facebookUserID = stringFrom(s, storing, v, 6, facebookUserID);
-  rootText5 = stringFrom(s, storing, v, 7, rootText5);
+  stringFrom(s, storing, v, 3, twitterToken);
+  stringFrom(s, storing, v, 4, twitterTokenSecret);
+  stringFrom(s, storing, v, 5, facebookAccessToken);
+  stringFrom(s, storing, v, 6, facebookUserID);
+  stringFrom(s, storing, v, 7, rootText5);
   rootValue64 = bigFrom(s, storing, v, 8, rootValue64, 0);
   if (!storing) {
     if (cJournaledIndexedObjectSoupDatabase* db = databaseOf(s)) soup = db;
@@ -64,28 +76,28 @@ void newsFeed::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
   int32_t v = transferVersion(s, storing, kNewsFeedVersion,
                               "newsFeed.restore(); soup contains unsupported future object version");
   version = v;
-  title = string(s, storing, title);
-  url = string(s, storing, url);
-  uniqueID = string(s, storing, uniqueID);
-  type = string(s, storing, type);
+  transferString(s, storing, title);
+  transferString(s, storing, url);
+  transferString(s, storing, uniqueID);
+  transferString(s, storing, type);
   if (!storing) docFormat = feedTypeToDocFormat(type);
   disabled = boolFrom(s, storing, v, 7, disabled);
   selectedInList = boolFrom(s, storing, v, 12, selectedInList);
   seenUpToTime = bigFrom(s, storing, v, 5, seenUpToTime, kDateUnset);
   noOlderItems = boolFrom(s, storing, v, 13, noOlderItems);
   twitterUpdateCredit = v >= 11 ? transferCompactValue(s, storing, twitterUpdateCredit) : 0;
-  updatedText = string(s, storing, updatedText);
-  imageURL = string(s, storing, imageURL);
-  language = string(s, storing, language);
-  subtitle = string(s, storing, subtitle);
-  rights = string(s, storing, rights);
-  generator = string(s, storing, generator);
+  transferString(s, storing, updatedText);
+  transferString(s, storing, imageURL);
+  transferString(s, storing, language);
+  transferString(s, storing, subtitle);
+  transferString(s, storing, rights);
+  transferString(s, storing, generator);
   downloadLength = bigFrom(s, storing, v, 6, downloadLength, -1);
-  userName = stringFrom(s, storing, v, 3, userName);
-  tags = stringFrom(s, storing, v, 4, tags);
+  stringFrom(s, storing, v, 3, userName);
+  stringFrom(s, storing, v, 4, tags);
   summaryIsContents = boolFrom(s, storing, v, 2, summaryIsContents);
   notUpdates = boolFrom(s, storing, v, 10, notUpdates);
-  filter = stringFrom(s, storing, v, 9, filter);
+  stringFrom(s, storing, v, 9, filter);
   if (!storing) filterTerms = filter.isNil() ? StrChain() : splitString(filter, ",").chain;
   useDownloadDate = boolFrom(s, storing, v, 8, useDownloadDate);
   if (!storing) {
@@ -106,17 +118,17 @@ void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
                               "newsItem.restore(); soup contains unsupported future object version");
   version = v;
   if (!skipHeader) feedIndex = v >= 5 ? transferValue(s, storing, feedIndex) : 0;
-  title = string(s, storing, title);
+  transferString(s, storing, title);
   titleFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, titleFormat));
-  link = string(s, storing, link);
-  statedLink = stringFrom(s, storing, v, 7, statedLink);
-  uniqueID = string(s, storing, uniqueID);
+  transferString(s, storing, link);
+  stringFrom(s, storing, v, 7, statedLink);
+  transferString(s, storing, uniqueID);
   published = bigFrom(s, storing, v, 2, published, kDateUnset);
   updated = bigFrom(s, storing, v, 2, updated, kDateUnset);
   downloaded = bigFrom(s, storing, v, 6, downloaded, kDateUnset);
   olderDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, olderDuplicateItemIndex) : 0;
   newestDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, newestDuplicateItemIndex) : 0;
-  tags = stringFrom(s, storing, v, 9, tags);
+  stringFrom(s, storing, v, 9, tags);
   seen = boolFrom(s, storing, v, 3, seen);
   secondMark = boolFrom(s, storing, v, 4, secondMark);
   if (!skipHeader) bodyIndex = transferValue(s, storing, bodyIndex);
@@ -127,15 +139,15 @@ void newsItemBody::restore(cRestoreStreamBase& s, bool storing, bool /*skipHeade
                               "newsItemBody.restore(); soup contains unsupported future object version");
   if (v < kNewsItemBodyVersion) raise("VER", "newsItemBody.restore(); soup contains unsupported old object version");
   version = v;
-  encoding = string(s, storing, encoding);
-  statedEncoding = string(s, storing, statedEncoding);
-  publishedText = string(s, storing, publishedText);
-  updatedText = string(s, storing, updatedText);
-  author = string(s, storing, author);
-  imageURL = string(s, storing, imageURL);
-  summary = string(s, storing, summary);
+  transferString(s, storing, encoding);
+  transferString(s, storing, statedEncoding);
+  transferString(s, storing, publishedText);
+  transferString(s, storing, updatedText);
+  transferString(s, storing, author);
+  transferString(s, storing, imageURL);
+  transferString(s, storing, summary);
   summaryFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, summaryFormat));
-  content = string(s, storing, content);
+  transferString(s, storing, content);
   contentFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, contentFormat));
 }
 
