@@ -12,6 +12,7 @@ namespace bw {
 
 void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t dataPosition, int32_t capacity,
                                                const char* overrunMessage) {
+  dropWindows();
   file_ = &file;
   position_ = dataPosition;
   // A damaged block size may claim more than the file holds: the record
@@ -24,6 +25,7 @@ void cRestoreStream_any_cFile_Soup::bindRecord(SoupBlockFile& file, int64_t data
 }
 
 void cRestoreStream_any_cFile_Soup::bindGather(const char* overrunMessage) {
+  dropWindows();
   file_ = nullptr;
   position_ = 0;
   end_ = std::numeric_limits<int32_t>::max();
@@ -34,6 +36,7 @@ void cRestoreStream_any_cFile_Soup::bindGather(const char* overrunMessage) {
 }
 
 int32_t cRestoreStream_any_cFile_Soup::keepGathered(const void* owner) {
+  settle();
   if (!gathering_) raise("BUG", "cRestoreStream_any_cFile_Soup.keepGathered(); no record gathered");
   gathering_ = false;
   std::swap(pending_, kept_);
@@ -60,7 +63,25 @@ void cRestoreStream_any_cFile_Soup::trim(std::vector<uint8_t>& buffer) {
   if (buffer.size() > kKeptBuffer) buffer = std::vector<uint8_t>();
 }
 
+int64_t cRestoreStream_any_cFile_Soup::infoPosition() const {
+  if (getEnd_) return windowStart_ + (getNext_ - window_.data());
+  if (putEnd_) return pendingStart_ + (putNext_ - pending_.data());
+  return position_;
+}
+
+void cRestoreStream_any_cFile_Soup::settle() {
+  position_ = infoPosition();
+  if (putEnd_) pendingLength_ = static_cast<size_t>(putNext_ - pending_.data());
+  dropWindows();
+}
+
+void cRestoreStream_any_cFile_Soup::dropWindows() {
+  getNext_ = getEnd_ = nullptr;
+  putNext_ = putEnd_ = nullptr;
+}
+
 void cRestoreStream_any_cFile_Soup::beginStream() {
+  settle();
   pendingLength_ = 0;
   cRestoreStream_any_cFile::beginStream();
 }
@@ -71,6 +92,7 @@ void cRestoreStream_any_cFile_Soup::claim(int32_t length) {
 }
 
 void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
+  settle();
   if (!file_) raise("BUG", "cRestoreStream_any_cFile_Soup.read(); no record bound");
   claim(length);
   if (pendingLength_ != 0) flushWrites();
@@ -81,17 +103,21 @@ void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
       return;
     }
     // A record is read as many small values: one read of the file fetches
-    // the next piece of the record for all of them.
+    // the next piece of the record for all of them, and get takes them from
+    // the window without a call.
     int64_t size = std::min<int64_t>(kWindow, end_ - position_);
     file_->readBytes(position_, window_.data(), size);
     windowStart_ = position_;
     windowEnd_ = position_ + size;
   }
-  std::memcpy(buffer, window_.data() + (position_ - windowStart_), static_cast<size_t>(length));
-  position_ += length;
+  getNext_ = window_.data() + (position_ - windowStart_);
+  getEnd_ = window_.data() + (windowEnd_ - windowStart_);
+  std::memcpy(buffer, getNext_, static_cast<size_t>(length));
+  getNext_ += length;
 }
 
 void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {
+  settle();
   claim(length);
   if (length == 0) return;
   windowStart_ = windowEnd_ = 0;
@@ -101,9 +127,14 @@ void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {
   std::memcpy(pending_.data() + pendingLength_, buffer, static_cast<size_t>(length));
   pendingLength_ = end;
   position_ += length;
+  // The values that follow go straight into the buffer's room, as far as
+  // the record's bound.
+  putNext_ = pending_.data() + pendingLength_;
+  putEnd_ = putNext_ + std::min<int64_t>(static_cast<int64_t>(pending_.size() - pendingLength_), end_ - position_);
 }
 
 void cRestoreStream_any_cFile_Soup::flushWrites() {
+  settle();
   if (pendingLength_ == 0 || gathering_) return;
   // Emptied however the write ends: a write the file refused is not offered
   // again.

@@ -9,8 +9,11 @@
 // count read from the file) can therefore never read a neighbouring block or
 // write over one; passing the bound raises the message the binding names.
 //
-// Writes are gathered in a buffer of the stream's own (kept from record to
-// record) and reach the file in one write when the writer calls flushWrites:
+// Reads fetch the record a window at a time, and the transfer procedures
+// take their values from the window inline (get). Writes are gathered in a
+// buffer of the stream's own (kept from record to record; put fills its
+// room inline) and reach the file in one write when the writer calls
+// flushWrites:
 // a record's many small values cost one journaled write, and the file gets
 // the same bytes at the same positions as value-by-value writes would give.
 // Binding a record or beginning a stream drops writes not flushed (a store
@@ -49,8 +52,8 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   // The position the next byte goes to or comes from, and the bytes left
   // before the block's end (for readers that size a buffer from a stored
   // length: a length above it cannot be genuine).
-  int64_t infoPosition() const { return position_; }
-  int64_t infoRemaining() const { return end_ - position_; }
+  int64_t infoPosition() const;
+  int64_t infoRemaining() const { return end_ - infoPosition(); }
 
   void beginStream() override;
   void read(void* buffer, int32_t length) override;
@@ -71,6 +74,10 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
                      const char* mismatch);
 
  private:
+  // Takes the progress get and put made in the windows back into position_
+  // and pendingLength_, and closes the windows.
+  void settle();
+  void dropWindows();
   void claim(int32_t length);
   // Drops a buffer that a very large record grew, so that it is not kept
   // for the small ones.

@@ -35,8 +35,10 @@ struct Block {
 };
 
 // File a gets each record through the stream (one write per record, reads in
-// between flushing what was gathered); file b gets every value with its own
-// writeBytes, as a store without the gathering would.
+// between flushing what was gathered; values moved inline through the
+// windows or by call; some records gathered unbound and placed whole); file
+// b gets every value with its own writeBytes, as a store without the
+// gathering would.
 TEST_F(SoupStreamTest, GatheredWritesLeaveTheBytesOfValueByValueWrites) {
   for (uint32_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
@@ -60,27 +62,52 @@ TEST_F(SoupStreamTest, GatheredWritesLeaveTheBytesOfValueByValueWrites) {
           blocks.push_back({ba.dataPosition, a->infoSizeOfIndexBlock(ba.dataPosition)});
         }
         Block block = blocks[static_cast<size_t>(below(static_cast<uint32_t>(blocks.size())))];
-        stream.bindRecord(*a, block.dataPosition, block.capacity, kOverrun);
-        StreamScope scope(stream);
+        const bool gather = below(4) == 0;
+        if (gather) {
+          stream.bindGather(kOverrun);
+        } else {
+          stream.bindRecord(*a, block.dataPosition, block.capacity, kOverrun);
+        }
         int64_t at = block.dataPosition;
         const int64_t end = block.dataPosition + block.capacity;
-        while (at < end && below(8) != 0) {
-          auto length = static_cast<int32_t>(std::min<int64_t>(end - at, 1 + below(below(5) == 0 ? 1200 : 9)));
-          std::vector<uint8_t> bytes(static_cast<size_t>(length));
-          for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng());
-          if (below(6) == 0) {
-            std::vector<uint8_t> got(bytes.size()), want(bytes.size());
-            stream.read(got.data(), length);
-            b->readBytes(at, want.data(), length);
-            ASSERT_EQ(got, want) << "read at " << at;
-          } else {
-            stream.write(bytes.data(), length);
-            b->writeBytes(at, bytes.data(), length);
+        {
+          StreamScope scope(stream);
+          while (at < end && below(8) != 0) {
+            auto length = static_cast<int32_t>(std::min<int64_t>(end - at, 1 + below(below(5) == 0 ? 1200 : 9)));
+            std::vector<uint8_t> bytes(static_cast<size_t>(length));
+            for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng());
+            const bool byWindow = below(4) != 0;
+            if (!gather && below(6) == 0) {
+              std::vector<uint8_t> got(bytes.size()), want(bytes.size());
+              if (byWindow) {
+                stream.get(got.data(), length);
+              } else {
+                stream.read(got.data(), length);
+              }
+              b->readBytes(at, want.data(), length);
+              ASSERT_EQ(got, want) << "read at " << at;
+            } else {
+              if (byWindow) {
+                stream.put(bytes.data(), length);
+              } else {
+                stream.write(bytes.data(), length);
+              }
+              b->writeBytes(at, bytes.data(), length);
+            }
+            at += length;
+            if (!gather) {
+              ASSERT_EQ(stream.infoPosition(), at);
+            }
           }
-          at += length;
         }
-        stream.flushWrites();
-        ASSERT_EQ(stream.infoPosition(), at);
+        if (gather) {
+          int32_t size = stream.keepGathered(&block);
+          ASSERT_EQ(size, at - block.dataPosition);
+          stream.placeGathered(*a, block.dataPosition, block.capacity, &block, size, kOverrun);
+        } else {
+          stream.flushWrites();
+          ASSERT_EQ(stream.infoPosition(), at);
+        }
       }
       ta.finish();
       tb.finish();
@@ -108,9 +135,9 @@ TEST_F(SoupStreamTest, AnOverrunDropsTheGatheredWrites) {
   stream.bindRecord(*a, first.dataPosition, a->infoSizeOfIndexBlock(first.dataPosition), kOverrun);
   {
     StreamScope scope(stream);
-    stream.write(ones, 4);
+    stream.put(ones, 4);
     int32_t capacity = a->infoSizeOfIndexBlock(first.dataPosition);
-    EXPECT_THROW(stream.write(ones, capacity), eException);
+    EXPECT_THROW(stream.put(ones, capacity), eException);
   }
   stream.bindRecord(*a, second.dataPosition, a->infoSizeOfIndexBlock(second.dataPosition), kOverrun);
   StreamScope scope(stream);
@@ -121,6 +148,30 @@ TEST_F(SoupStreamTest, AnOverrunDropsTheGatheredWrites) {
   EXPECT_EQ(got[0], 0);  // never flushed
   a->readBytes(second.dataPosition, got, 4);
   EXPECT_EQ(got[3], 2);
+  t.finish();
+}
+
+// A kept record goes only into its owner's block, whole: another object's,
+// or a size the block was not chosen by, raises and writes nothing.
+TEST_F(SoupStreamTest, AKeptRecordIsPlacedOnlyAsItsOwners) {
+  auto a = openOn("kept.soup");
+  SoupTransaction t(*a);
+  SoupIndexedBlock block = a->allocateIndexBlock(8, false);
+  cRestoreStream_any_cFile_Soup stream;
+  const uint8_t twos[4] = {2, 2, 2, 2};
+  int owner = 0, other = 0;
+  for (auto [placedFor, size] : {std::pair{&other, 4}, std::pair{&owner, 3}}) {
+    stream.bindGather(kOverrun);
+    {
+      StreamScope scope(stream);
+      stream.put(twos, 4);
+    }
+    EXPECT_EQ(stream.keepGathered(&owner), 4);
+    EXPECT_THROW(stream.placeGathered(*a, block.dataPosition, 8, placedFor, size, kOverrun), eException);
+    uint8_t got[4] = {};
+    a->readBytes(block.dataPosition, got, 4);
+    EXPECT_EQ(got[0], 0);
+  }
   t.finish();
 }
 

@@ -34,7 +34,7 @@ std::string readBytes(cRestoreStreamBase& stream, int32_t length) {
     int32_t n = std::min(kPiece, length - static_cast<int32_t>(bytes.size()));
     size_t at = bytes.size();
     bytes.resize(at + static_cast<size_t>(n));
-    stream.read(bytes.data() + at, n);
+    stream.get(bytes.data() + at, n);
   }
   return bytes;
 }
@@ -54,7 +54,7 @@ Str readVersion0(cRestoreStreamBase& stream) {
   std::string bytes;
   for (int64_t read = 0; read <= int64_t{capacity}; ++read) {
     char c = 0;
-    stream.read(&c, 1);
+    stream.get(&c, 1);
     if (c == '\0') return Str::adopt(std::move(bytes), capacity);
     bytes.push_back(c);
   }
@@ -73,8 +73,8 @@ void storeSTRING(cRestoreStreamBase& stream, const Str& s) {
   head[0] = 1;
   int n = 1 + encodeCompactValue(s.capacity(), head + 1);
   n += encodeCompactValue(s.length(), head + n);
-  stream.write(head, n);
-  stream.write(s.data(), s.length());
+  stream.put(head, n);
+  stream.put(s.data(), s.length());
 }
 
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s) {

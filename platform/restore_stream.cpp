@@ -28,10 +28,10 @@ uint64_t transferBytes(cRestoreStreamBase& s, bool doWrite, uint64_t value, int 
   uint8_t b[8];
   if (doWrite) {
     for (int i = 0; i < bytes; ++i) b[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
-    s.write(b, bytes);
+    s.put(b, bytes);
     return value;
   }
-  s.read(b, bytes);
+  s.get(b, bytes);
   uint64_t v = 0;
   for (int i = 0; i < bytes; ++i) v = (v << 8) | b[i];
   return v;
@@ -195,17 +195,17 @@ int encodeCompactValue(int32_t value, uint8_t* out) {
 int32_t transferCompactValue(cRestoreStreamBase& s, bool doWrite, int32_t value) {
   if (doWrite) {
     uint8_t bytes[5];
-    s.write(bytes, encodeCompactValue(value, bytes));
+    s.put(bytes, encodeCompactValue(value, bytes));
     return value;
   }
   uint8_t b = 0;
-  s.read(&b, 1);
+  s.get(&b, 1);
   bool negative = (b & 0x40) != 0;
   uint32_t magnitude = b & 0x3F;
   // A damaged value may run on for as long as its record lasts: the shift
   // stops growing once every bit past 31 is dropped.
   for (int shift = 6; !(b & 0x80); shift = std::min(shift + 7, 32)) {
-    s.read(&b, 1);
+    s.get(&b, 1);
     if (shift < 32) magnitude |= static_cast<uint32_t>(b & 0x7F) << shift;
   }
   return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);

@@ -31,9 +31,15 @@
 //   3. A file stream raises "FILE" "<class>.read(); unexpected end of stream"
 //      when the file ends before a value does: a cut stream never decodes
 //      fill bytes as data (a compact value of fill 0 would never end).
+//   4. The transfer procedures move bytes with get and put. A stream may
+//      open a window of its own buffer to them (bytes it read ahead, room it
+//      gathers writes in): a value that lies within it is copied there
+//      inline; any other goes through read or write, which first take the
+//      window's progress back. Only the window's owner moves its ends.
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -64,6 +70,23 @@ class cRestoreStreamBase : public class_base {
   // Move bytes; the base moves none.
   virtual void read(void* buffer, int32_t length);
   virtual void write(const void* buffer, int32_t length);
+  // read and write, through the stream's window when it holds the bytes.
+  void get(void* buffer, int32_t length) {
+    if (length > 0 && getEnd_ - getNext_ >= length) {
+      std::memcpy(buffer, getNext_, static_cast<size_t>(length));
+      getNext_ += length;
+    } else {
+      read(buffer, length);
+    }
+  }
+  void put(const void* buffer, int32_t length) {
+    if (length > 0 && putEnd_ - putNext_ >= length) {
+      std::memcpy(putNext_, buffer, static_cast<size_t>(length));
+      putNext_ += length;
+    } else {
+      write(buffer, length);
+    }
+  }
   virtual TransferredObject transferObject(bool doWrite, class_base* object);
   // Announces the object whose record is being transferred and transfers its
   // number.
@@ -71,6 +94,14 @@ class cRestoreStreamBase : public class_base {
 
   bool infoStreamActive() const { return active_; }
   int32_t infoCurrentObjectIndex() const { return currentObjectIndex_; }
+
+ protected:
+  // The window get reads from, [getNext_, getEnd_), and the one put fills,
+  // [putNext_, putEnd_); empty (both ends NIL) unless the subclass opens one.
+  const uint8_t* getNext_ = nullptr;
+  const uint8_t* getEnd_ = nullptr;
+  uint8_t* putNext_ = nullptr;
+  uint8_t* putEnd_ = nullptr;
 
  private:
   bool active_ = false;
