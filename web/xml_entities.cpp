@@ -262,9 +262,20 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   return {position, e.matchLength, length, std::move(replacement)};
 }
 
+namespace {
+
+// isUtf8Encoding, with the name as it is mostly written ("UTF-8") taken
+// before the compare that ignores case: a getter asks this twice per call.
+bool isUtf8(const cEncoding& encoding) {
+  if (encoding.infoName() == "UTF-8") return encoding.isOfClass(cEncodingUTF::kClassName);
+  return isUtf8Encoding(encoding);
+}
+
+}  // namespace
+
 Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
                      fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers) {
-  if (!text.isNil() && isUtf8Encoding(from) && isUtf8Encoding(to)) {
+  if (!text.isNil() && isUtf8(from) && isUtf8(to)) {
     return decodeEntityUtf8(text, nilIfUnchanged, entities, cdataMarkers);
   }
   return decodeEntityTextByEngine(text, from, to, nilIfUnchanged, escapes, entities, cdataMarkers);
