@@ -5,7 +5,8 @@
 // Invariants:
 //   1. findAnyOf and skipAscii read only bytes in [from, end) and answer the
 //      first position whose byte is one of Bytes (above 0x7F), or end when
-//      there is none.
+//      there is none; findAnyOfWithin answers the same and may read on to
+//      the `readable` its caller vouches for.
 //   2. The answer is the same with or without the vector unit (SSE2 on
 //      x86-64; elsewhere one byte at a time).
 #pragma once
@@ -34,6 +35,25 @@ inline const char* findAnyOf(const char* from, const char* end) {
     if (((c == Bytes) || ...)) return from;
   }
   return end;
+}
+
+// findAnyOf where the bytes from `from` up to `readable` (at least end) may
+// be read: a run shorter than sixteen bytes is found in one block, bytes
+// behind end masked off.
+template <char... Bytes>
+inline const char* findAnyOfWithin(const char* from, const char* end, const char* readable) {
+#if defined(__SSE2__)
+  if (readable - from >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8((_mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)) | ...)));
+    if (end - from < 16) mask |= 1u << (end - from);
+    if (mask) return from + __builtin_ctz(mask);
+    from += 16;
+  }
+#else
+  (void)readable;
+#endif
+  return findAnyOf<Bytes...>(from, end);
 }
 
 // The first position in [from, end) holding a byte above 0x7F, or end.

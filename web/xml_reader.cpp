@@ -51,7 +51,16 @@ struct AttributeView {
   size_t position = 0;
 };
 
-TokenView nextToken(std::string_view tag, size_t p) {
+// White space after a token, passed over.
+size_t skipWhite(std::string_view tag, size_t p) {
+  while (p < tag.size() && isXmlWhite(tag[p])) ++p;
+  return p;
+}
+
+// `readable` is how far bytes may be read behind the tag (at least to its
+// end; inside the document, to the document's end), so that a short name
+// is scanned in one block.
+TokenView nextToken(std::string_view tag, size_t p, const char* readable) {
   if (p >= tag.size()) return {false, {}, p};
   const char c = tag[p];
   size_t end;
@@ -65,29 +74,32 @@ TokenView nextToken(std::string_view tag, size_t p) {
     end = close + 1;
   } else {
     // A name runs to white space, "=" or a "/" after its first byte.
-    static constexpr auto kNameEnds = [] {
-      std::array<bool, 256> ends{};
-      for (unsigned char b : {' ', '\t', '\n', '\r', '=', '/'}) ends[b] = true;
-      return ends;
-    }();
     end = p;
     if (!isXmlWhite(c)) {
-      for (++end; end < tag.size() && !kNameEnds[static_cast<unsigned char>(tag[end])];) ++end;
+      const char* from = tag.data() + p + 1;
+      end = static_cast<size_t>(findAnyOfWithin<' ', '\t', '\n', '\r', '=', '/'>(from, tag.data() + tag.size(), readable) -
+                                tag.data());
     }
   }
-  TokenView t{true, tag.substr(p, end - p), end};
-  while (t.position < tag.size() && isXmlWhite(tag[t.position])) ++t.position;
-  return t;
+  return {true, tag.substr(p, end - p), skipWhite(tag, end)};
 }
 
-AttributeView nextAttribute(std::string_view tag, size_t p) {
-  TokenView name = nextToken(tag, p);
+AttributeView nextAttribute(std::string_view tag, size_t p, const char* readable) {
+  TokenView name = nextToken(tag, p, readable);
   if (!name.found) return {{}, false, {}, p};
   if (name.position >= tag.size() || tag[name.position] != '=') {
     return {name.token, false, {}, name.position};
   }
-  TokenView equals = nextToken(tag, name.position);
-  TokenView value = nextToken(tag, equals.position);
+  // The common case, name="value", without the general token steps.
+  const size_t open = skipWhite(tag, name.position + 1);
+  if (open < tag.size() && (tag[open] == '"' || tag[open] == '\'')) {
+    const size_t close = tag.find(tag[open], open + 1);
+    if (close != std::string_view::npos) {
+      return {name.token, true, tag.substr(open + 1, close - open - 1), skipWhite(tag, close + 1)};
+    }
+  }
+  TokenView equals = nextToken(tag, name.position, readable);
+  TokenView value = nextToken(tag, equals.position, readable);
   if (!value.found) {
     raise("XML", "cXML; tagNextAttribute(); malformed XML, unexpected end of document");
   }
@@ -147,13 +159,15 @@ size_t doctypeEnd(std::string_view all, size_t p) {
 // Scanner procedures
 
 XmlToken tagNextToken(Text tag, int32_t position) {
-  TokenView t = nextToken(tag.nulView(), static_cast<size_t>(std::max(position, 0)));
+  const std::string_view view = tag.nulView();
+  TokenView t = nextToken(view, static_cast<size_t>(std::max(position, 0)), view.data() + view.size());
   if (!t.found) return {Str(), position};
   return {Str(t.token), static_cast<int32_t>(t.position)};
 }
 
 XmlAttribute tagNextAttribute(Text tag, int32_t position) {
-  AttributeView a = nextAttribute(tag.nulView(), static_cast<size_t>(std::max(position, 0)));
+  const std::string_view view = tag.nulView();
+  AttributeView a = nextAttribute(view, static_cast<size_t>(std::max(position, 0)), view.data() + view.size());
   if (a.name.empty() && !a.hasValue) return {Str(""), Str(), static_cast<int32_t>(a.position)};
   return {Str(a.name), a.hasValue ? Str(a.value) : Str(), static_cast<int32_t>(a.position)};
 }
@@ -221,6 +235,31 @@ std::string utf8WithWindows1252Bytes(std::string_view text) {
 
 }  // namespace
 
+// The UTF-8 of each byte of a single-byte charset as the whole-text
+// conversion writes it, or NIL when some byte above 7F would become a byte
+// below 80 other than "?": bytes 01..7F stand for themselves, so then no
+// converted byte is markup that was not, and converting each string on its
+// own gives what converting the whole text gives.
+std::unique_ptr<cXML::ByteExpansion> cXML::byteExpansion(const cEncoding& from, const cEncoding& utf8) {
+  auto e = std::make_unique<ByteExpansion>();
+  for (int b = 0; b < 256; ++b) {
+    const char byte = static_cast<char>(b);
+    std::string_view text(&byte, 1);
+    Str converted;
+    if (b >= 0x80) {
+      converted = convertStringEncoding(text, from, utf8, 1, '?', false, false, nullptr, 0);
+      text = converted.view();
+      if (text.empty() || text.size() > 4) return nullptr;
+      if (text != "?" && !std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        return nullptr;
+      }
+    }
+    text.copy(e->bytes[static_cast<size_t>(b)].data(), text.size());
+    e->sizes[static_cast<size_t>(b)] = static_cast<uint8_t>(text.size());
+  }
+  return e;
+}
+
 bool isWellFormedUTF8(std::string_view text) {
   const unsigned char* s = bytesOf(text);
   const size_t n = text.size();
@@ -280,6 +319,7 @@ void cXML::close() {
   encodingName_ = Str();
   declaredEncodingName_ = Str();
   encoding_.reset();
+  expansion_.reset();
 }
 
 cXML::TagView cXML::nextTag(bool mayFail) {
@@ -351,10 +391,39 @@ XmlTagAndText cXML::nextTagAndText(bool mayFail) {
   if (!text_) raise("EMU", "cXML.nextTagAndText(); not open");
   TagView t = nextTag(mayFail);
   if (!t.found) return {};
-  return {Str(t.tag), Str(t.text)};
+  return {documentStr(t.tag), documentStr(t.text)};
 }
 
-std::string_view cXML::firstName(std::string_view tag) { return nextAttribute(tag, 0).name; }
+Str cXML::documentStr(std::string_view raw) const {
+  const char* const end = raw.data() + raw.size();
+  const char* const high = expansion_ ? skipAscii(raw.data(), end) : end;
+  if (high == end) return Str(raw);
+  const ByteExpansion& e = *expansion_;
+  // The ASCII runs between the bytes above 7F are copied as they stand.
+  size_t size = raw.size();
+  for (const char* p = high; p < end; p = skipAscii(p + 1, end)) size += e.sizes[static_cast<unsigned char>(*p)] - 1u;
+  // Each byte's text is copied as four bytes, so three bytes of slack.
+  std::string out(size + 3, '\0');
+  char* w = out.data();
+  const char* copied = raw.data();
+  for (const char* p = high; p < end; p = skipAscii(p + 1, end)) {
+    std::memcpy(w, copied, static_cast<size_t>(p - copied));
+    w += p - copied;
+    const auto b = static_cast<unsigned char>(*p);
+    std::memcpy(w, e.bytes[b].data(), 4);
+    w += e.sizes[b];
+    copied = p + 1;
+  }
+  std::memcpy(w, copied, static_cast<size_t>(end - copied));
+  out.resize(size);
+  return Str::adopt(std::move(out), static_cast<int32_t>(size));
+}
+
+bool cXML::opensInstruction(std::string_view name) const {
+  if (name.empty()) return false;
+  const auto b = static_cast<unsigned char>(name[0]);
+  return (expansion_ ? expansion_->bytes[b][0] : name[0]) == '?';
+}
 
 void cXML::adoptConvertedText(std::string_view converted) {
   if (converted.size() > static_cast<size_t>(INT32_MAX - markLength_)) {
@@ -411,40 +480,41 @@ void cXML::openSteps() {
   int32_t start = position_;
   TagView t = nextTag(true);
   if (!t.found) raise("XML", "cXML.open(); malformed XML (1)");
-  AttributeView a = nextAttribute(t.tag, 0);
+  AttributeView a = nextAttribute(t.tag, 0, textEnd());
   std::string name(a.name);
 
   if (name == "?xml") {
-    a = nextAttribute(t.tag, a.position);
+    a = nextAttribute(t.tag, a.position, textEnd());
     if (a.name == "version") {
       version_ = a.hasValue ? Str(a.value) : Str();
-      a = nextAttribute(t.tag, a.position);
+      a = nextAttribute(t.tag, a.position, textEnd());
     }
     if (a.name == "encoding") {
       encodingName_ = a.hasValue ? Str(a.value) : Str();
-      a = nextAttribute(t.tag, a.position);
+      a = nextAttribute(t.tag, a.position, textEnd());
       // A Latin-1 document holding bytes 80..9F was written on Windows.
       std::string_view declared = encodingName_.view();
       if (startsWithIgnoringCase(declared, "ISO-8859-1") || startsWithIgnoringCase(declared, "ISO8859-1") ||
           equalsIgnoringCase(declared, "latin1")) {
-        std::string_view all(text_, static_cast<size_t>(length_));
-        bool c1 = std::any_of(all.begin(), all.end(), [](char ch) {
-          auto b = static_cast<unsigned char>(ch);
-          return b >= 0x80 && b <= 0x9F;
-        });
-        if (c1) replaceByWindows1252();
+        const char* const end = text_ + length_;
+        for (const char* p = skipAscii(text_, end); p < end; p = skipAscii(p + 1, end)) {
+          if (static_cast<unsigned char>(*p) <= 0x9F) {
+            replaceByWindows1252();
+            break;
+          }
+        }
       }
     }
-    while (a.name != "?" && !a.name.empty()) a = nextAttribute(t.tag, a.position);
+    while (a.name != "?" && !a.name.empty()) a = nextAttribute(t.tag, a.position, textEnd());
     if (a.name.empty()) raise("XML", "cXML.open(); malformed XML prolog (1)");
-    a = nextAttribute(t.tag, a.position);
+    a = nextAttribute(t.tag, a.position, textEnd());
     if (!a.name.empty()) raise("XML", "cXML.open(); malformed XML prolog (2)");
     if (!version_.view().starts_with("1.")) raise("XML", "cXML.open(); unsupported XML version");
 
     start = position_;
     t = nextTag(true);
     if (!t.found) raise("XML", "cXML.open(); malformed XML (2)");
-    name = nextAttribute(t.tag, 0).name;
+    name = nextAttribute(t.tag, 0, textEnd()).name;
   }
 
   if ((equalsIgnoringCase(encodingName_.view(), "UTF-8") || equalsIgnoringCase(encodingName_.view(), "UTF8")) &&
@@ -472,34 +542,38 @@ void cXML::openSteps() {
   encoding_ = encodingName_.isNil() ? nullptr : encodingFromName(encodingName_, false);
   if (!encoding_) raise("XML", "cXML.open(); unsupported character encoding");
 
-  // Convert everything behind the byte-order mark; the mark stays. Offsets
-  // already taken move by what the conversion did to the bytes before them.
+  // Everything behind the byte-order mark is read as UTF-8; the mark stays.
+  // UTF-8 needs nothing, and a charset changes nothing but the bytes above
+  // 7F (ASCII passes every conversion as it stands).
   const char* body = text_ + markLength_;
   const int32_t bodyLength = length_ - markLength_;
-  Str converted = convertStringEncoding(std::string_view(body, static_cast<size_t>(bodyLength)),
-                                        *encoding_, *utf8Encoding_, bodyLength, '?', true, false,
-                                        nullptr, 0);
-  if (!converted.isNil()) {
-    auto remap = [&](int32_t offset) {
-      int32_t prefix = offset - markLength_;
-      if (prefix <= 0) return offset;
-      Str head = convertStringEncoding(std::string_view(body, static_cast<size_t>(prefix)),
-                                       *encoding_, *utf8Encoding_, prefix, '?', true, false,
-                                       nullptr, 0);
-      return head.isNil() ? offset : markLength_ + head.length();
-    };
-    start = remap(start);
-    position_ = remap(position_);
-    adoptConvertedText(converted.view());
+  if (encoding_->isOfClass(cCharset::kClassName) && skipAscii(body, body + bodyLength) != body + bodyLength) {
+    expansion_ = byteExpansion(*encoding_, *utf8Encoding_);
+    if (!expansion_) {
+      // A charset that could make markup of other bytes: convert the whole
+      // text once. Offsets already taken move by what the conversion did to
+      // the bytes before them.
+      auto convert = [&](int32_t length) {
+        return convertStringEncoding(std::string_view(body, static_cast<size_t>(length)), *encoding_,
+                                     *utf8Encoding_, length, '?', false, false, nullptr, 0);
+      };
+      auto remap = [&](int32_t offset) {
+        const int32_t prefix = offset - markLength_;
+        return prefix <= 0 ? offset : markLength_ + convert(prefix).length();
+      };
+      start = remap(start);
+      position_ = remap(position_);
+      adoptConvertedText(convert(bodyLength).view());
+    }
     if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
     encodingName_ = Str(encoding_->infoName().view());
   }
 
-  while (name.starts_with("!--") || name.starts_with("?") || name == "!DOCTYPE") {
+  while (name.starts_with("!--") || opensInstruction(name) || name == "!DOCTYPE") {
     start = position_;
     t = nextTag(true);
     if (!t.found) raise("XML", "cXML.open(); malformed XML (3)");
-    name = nextAttribute(t.tag, 0).name;
+    name = nextAttribute(t.tag, 0, textEnd()).name;
   }
   position_ = start;
 }
@@ -513,11 +587,16 @@ XmlParseResult cXML::parseDocument() {
     if (!t.found) raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (1)");
     webDataNode* current = document.get();
     while (!t.tag.empty()) {
-      AttributeView a = nextAttribute(t.tag, 0);
+      AttributeView a = nextAttribute(t.tag, 0, textEnd());
       if (a.name.empty()) raise("XML", "cXML.parseDocument(); malformed XML, empty tag");
 
       if (a.name[0] == '/') {
         std::string_view closing = a.name.substr(1);
+        Str convertedClosing;
+        if (expansion_) {
+          convertedClosing = documentStr(closing);
+          closing = convertedClosing.view();
+        }
         const Str& ns = current->getNamespace();
         const Str& elementName = current->getName();
         if (ns.isNil()) {
@@ -532,24 +611,24 @@ XmlParseResult cXML::parseDocument() {
         if (current == document.get()) {
           raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (3)");
         }
-        current->setTextAfterEndTag(Str(t.text));
+        current->setTextAfterEndTag(documentStr(t.text));
         webDataNode* parent = current->getParent();
         if (!parent) raise("BUG", "cXML.parseDocument(); parentNode=NIL");
         current = parent;
-      } else if (a.name.starts_with("!--") || a.name.starts_with("?")) {
+      } else if (a.name.starts_with("!--") || opensInstruction(a.name)) {
         // Comments and processing instructions are nodes named by their
         // whole tag; they never become the current element.
         current->addChildNode(
-            std::make_unique<webDataNode>(Str(t.tag), Str(t.text), 0, nullptr, Str()));
+            std::make_unique<webDataNode>(documentStr(t.tag), documentStr(t.text), 0, nullptr, Str()));
       } else {
         size_t colon = a.name.find(':');
-        Str ns = colon == std::string_view::npos ? Str() : Str(a.name.substr(0, colon));
-        Str elementName(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1));
-        auto node = std::make_unique<webDataNode>(std::move(elementName), Str(t.text), 0, nullptr,
+        Str ns = colon == std::string_view::npos ? Str() : documentStr(a.name.substr(0, colon));
+        Str elementName = documentStr(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1));
+        auto node = std::make_unique<webDataNode>(std::move(elementName), documentStr(t.text), 0, nullptr,
                                                   std::move(ns));
         bool empty = false;
-        for (a = nextAttribute(t.tag, a.position); !a.name.empty();
-             a = nextAttribute(t.tag, a.position)) {
+        for (a = nextAttribute(t.tag, a.position, textEnd()); !a.name.empty();
+             a = nextAttribute(t.tag, a.position, textEnd())) {
           if (empty) {
             raise("XML", "cXML.parseDocument(); malformed XML, attributes after self-closing /");
           }
@@ -560,7 +639,7 @@ XmlParseResult cXML::parseDocument() {
             empty = true;
             webOldText old = node->setText(Str(""), 0, true);
             node->setTextAfterEndTag(std::move(old.text));
-          } else if (node->addAttribute(Str(a.name), Str(a.value))) {
+          } else if (node->addAttribute(documentStr(a.name), documentStr(a.value))) {
             raise("XML", "cXML.parseDocument(); malformed XML, attribute duplicate found");
           }
         }

@@ -24,6 +24,7 @@
 //      they stay readable after the reader ends.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -105,7 +106,20 @@ class cXML : public webDataFormat {
   // The text becomes the byte-order mark (if any) followed by converted.
   void adoptConvertedText(std::string_view converted);
   void convertDocument();
-  std::string_view firstName(std::string_view tag);
+  // The end of the text: tag scanning may read up to here.
+  const char* textEnd() const { return text_ + length_; }
+  // A string of the document as the tree holds it: in a single-byte
+  // document read where it stands, the bytes above 7F converted to UTF-8.
+  Str documentStr(std::string_view raw) const;
+  // True when the tag's first name, converted, starts with "?".
+  bool opensInstruction(std::string_view name) const;
+  // The UTF-8 text of each byte of a single-byte charset (sizes[b] bytes
+  // of bytes[b]).
+  struct ByteExpansion {
+    std::array<std::array<char, 4>, 256> bytes{};
+    std::array<uint8_t, 256> sizes{};
+  };
+  static std::unique_ptr<ByteExpansion> byteExpansion(const cEncoding& from, const cEncoding& utf8);
 
   const char* text_ = nullptr;
   int32_t length_ = 0;  // bytes before the NUL / the given length
@@ -113,6 +127,10 @@ class cXML : public webDataFormat {
   int32_t lineNumber_ = -1;
   int32_t markLength_ = 0;  // 3 after a byte-order mark
   std::string convertedText_;
+  // Set while a single-byte document is read where it stands: its strings
+  // are converted one by one as the tree takes them, not the whole text
+  // first (no second copy of the document).
+  std::unique_ptr<ByteExpansion> expansion_;
   Str version_;
   Str encodingName_;
   Str declaredEncodingName_;
