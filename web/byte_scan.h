@@ -69,4 +69,36 @@ inline const char* skipAscii(const char* from, const char* end) {
   return from;
 }
 
+// Passes over ASCII and well-formed two-byte UTF-8 sequences (the letters
+// of most European scripts) from `from`, where a sequence starts, sixteen
+// bytes at a time. Answers where a sequence starts in the first block that
+// holds anything else (a longer sequence, a byte no sequence starts with, a
+// two-byte sequence cut short or a stray continuation byte), or where the
+// next block would run past end; one byte at a time the caller goes on
+// from there.
+inline const char* skipAsciiAndTwoByteUtf8(const char* from, const char* end) {
+#if defined(__SSE2__)
+  while (end - from >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
+    if (high == 0) {
+      from += 16;
+      continue;
+    }
+    // As signed bytes, a continuation (80..BF) is -128..-65 and a two-byte
+    // lead (C2..DF) is -62..-33.
+    const auto continuation = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(block, _mm_set1_epi8(-64))));
+    const auto lead = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(-63)), _mm_cmplt_epi8(block, _mm_set1_epi8(-32)))));
+    // Every lead but one in the last byte has its continuation right behind
+    // it, and no other byte is a continuation.
+    if ((continuation | lead) != high || continuation != (lead & 0x7FFF) << 1) return from;
+    from += lead & 0x8000 ? 15 : 16;
+  }
+#else
+  (void)end;
+#endif
+  return from;
+}
+
 }  // namespace bw

@@ -265,19 +265,17 @@ bool isWellFormedUTF8(std::string_view text) {
   const size_t n = text.size();
   size_t i = 0;
   while (i < n) {
-    if (s[i] < 0x80) {
-      // ASCII runs go sixteen bytes at a time.
-      i = static_cast<size_t>(skipAscii(text.data() + i + 1, text.data() + n) - text.data());
-      continue;
+    i = static_cast<size_t>(skipAsciiAndTwoByteUtf8(text.data() + i, text.data() + n) - text.data());
+    // The block the fast pass stopped at, one sequence at a time.
+    for (const size_t stop = std::min(n, i + 16); i < stop;) {
+      if (s[i] < 0x80) {
+        ++i;
+        continue;
+      }
+      const size_t length = sequenceLength(s, n, i);
+      if (length == 0) return false;
+      i += length;
     }
-    // Two-byte sequences (Latin, Greek, Cyrillic letters) first.
-    if (s[i] >= 0xC2 && s[i] < 0xE0 && i + 1 < n && (s[i + 1] & 0xC0) == 0x80) {
-      i += 2;
-      continue;
-    }
-    size_t length = sequenceLength(s, n, i);
-    if (length == 0) return false;
-    i += length;
   }
   return true;
 }
