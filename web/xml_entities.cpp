@@ -295,10 +295,17 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
   };
   size_t copied = 0;
   for (size_t i = 0; i < all.size(); ++i) {
-    // On to the next byte that may start a rule: "&", CR, and "<" "]" of the
-    // CDATA markers; or the NUL that ends the search (no rule spans one).
-    i = static_cast<size_t>(findAnyOf<'&', '\r', '<', ']', '\0'>(all.data() + i, end) - all.data());
+    // On to the next byte that may start a rule: "&", CR, "]" of "]]>" and
+    // the "!" of "<![CDATA[" (markup in a CDATA section has many "<" but
+    // few "!"); or the NUL that ends the search (no rule spans one).
+    i = static_cast<size_t>(findAnyOf<'&', '\r', '!', ']', '\0'>(all.data() + i, end) - all.data());
     if (i == all.size() || all[i] == '\0') break;
+    // No match covers a "<" (an escape that decodes holds none), so the "<"
+    // in front of a "!" is still to be read.
+    if (all[i] == '!') {
+      if (!cdataMarkers || i == copied || all.compare(i - 1, 9, "<![CDATA[") != 0) continue;
+      --i;
+    }
     // The rules in table order; the first that matches here wins.
     std::string_view rest = all.substr(i);
     size_t length = 0;
