@@ -290,7 +290,11 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
   char* w = nullptr;
   const char* const end = all.data() + all.size();
   auto copyRun = [&](const char* from, size_t n) {
-    std::memcpy(w, from, n <= kSlack && from + kSlack <= end ? kSlack : n);
+    if (n <= kSlack && from + kSlack <= end) {
+      std::memcpy(w, from, kSlack);  // one fixed-size copy, no call
+    } else {
+      std::memcpy(w, from, n);
+    }
     w += n;
   };
   size_t copied = 0;
@@ -327,13 +331,26 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
       } else if (doubled.starts_with("nbsp;")) {
         length = 10, replaceBy("\xC2\xA0");
       } else {
-        EscapeScan e = scanEscapeAt(all, i, entities);
+        // "&lt;" "&gt;" "&quot;" "&apos;", most of a text's escapes, as
+        // scanEscapeAt reads them (their name is the whole window up to the
+        // ";"), without its window; anything else, and a map without them,
+        // through it.
+        EscapeScan e{0, -1};
+        if (rest.size() >= 4 && rest[3] == ';' && rest[2] == 't' && (rest[1] == 'l' || rest[1] == 'g')) {
+          e = {4, entities.lookupName(rest.substr(1, 2))};
+        } else if (rest.size() >= 6 && rest[5] == ';' && (rest.compare(1, 4, "quot") == 0 || rest.compare(1, 4, "apos") == 0)) {
+          e = {6, entities.lookupName(rest.substr(1, 4))};
+        }
+        if (e.codePoint < 0) e = scanEscapeAt(all, i, entities);
         length = static_cast<size_t>(e.matchLength);
         // As unicodeToUTF8Text with "?": no NUL, surrogate or value beyond
         // Unicode is written.
         const int32_t c = e.codePoint;
         if (c < 1 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
           replaceBy("?");
+        } else if (c < 0x80) {
+          replacement[0] = static_cast<char>(c);  // "&lt;" "&amp;" "&quot;" ...
+          replacementSize = 1;
         } else {
           replacementSize = static_cast<size_t>(convertUnicodeCharaToUTF8(c, replacement));
         }
