@@ -366,7 +366,7 @@ cXML::TagView cXML::nextTag(bool mayFail) {
         q = all.size();
         break;
       }
-      if (all.compare(q, 9, "<![CDATA[") != 0) break;
+      if (q + 1 == all.size() || all[q + 1] != '!' || all.compare(q, 9, "<![CDATA[") != 0) break;
       size_t end = all.find("]]>", q);
       if (end == std::string_view::npos) {
         tag = false;
