@@ -146,9 +146,9 @@ void cGuiAppClient::inputPass(bool block) {
   const auto now = std::chrono::steady_clock::now();
   if (!block && now - native_->lastPass < kPollPassInterval) return;
   native_->lastPass = now;
-  guiPushShownTexts();
+  guiApplyPendingShows();
   QCoreApplication::processEvents(block ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
-  guiPushShownTexts();  // what the pass's callbacks showed
+  guiApplyPendingShows();  // what the pass's callbacks showed
 }
 
 void* cGuiAppClient::infoApplication() const { return native_->built ? QCoreApplication::instance() : nullptr; }

@@ -150,16 +150,17 @@ TEST_F(QtHostTest, WeightedTextShrinksWeightlessDoesNot) {
   EXPECT_EQ(labels[1]->text().toStdString(), longText);
 }
 
-// Texts shown between two passes reach their labels at the next pass, or
-// when a window's or a text's widget is asked for; a window ended with a
-// text still waiting leaves nothing behind. Seeded steps against a model
-// of what each label must show.
+// Texts shown and busy cursors set between two passes reach their widgets
+// at the next pass, or when a window's or a text's widget is asked for; a
+// window ended with a change still waiting leaves nothing behind. Seeded
+// steps against a model of what each label and window must show.
 TEST_F(QtHostTest, ShownTextsReachTheirLabelsAtThePassOrWhenAskedFor) {
   struct Shown {
     cGuiWindowHostCore* w;
     cGuiText* text;
     QLabel* label;
     std::string model;
+    bool busy;
   };
   std::vector<Shown> texts;
   const auto make = [&](int i) {
@@ -169,7 +170,7 @@ TEST_F(QtHostTest, ShownTextsReachTheirLabelsAtThePassOrWhenAskedFor) {
     w->endGroup();
     w->build();
     w->open();
-    texts[i] = {w, text, static_cast<QLabel*>(widgetOf(text)), ""};
+    texts[i] = {w, text, static_cast<QLabel*>(widgetOf(text)), "", false};
   };
   texts.resize(3);
   for (int i = 0; i < 3; ++i) make(i);
@@ -177,6 +178,9 @@ TEST_F(QtHostTest, ShownTextsReachTheirLabelsAtThePassOrWhenAskedFor) {
     for (int i = 0; i < 3; ++i) {
       if (only >= 0 && only != i) continue;
       EXPECT_EQ(texts[i].label->text().toStdString(), texts[i].model) << i;
+      if (only >= 0) continue;
+      QWidget* top = texts[i].label->window();
+      EXPECT_EQ(top->testAttribute(Qt::WA_SetCursor) && top->cursor().shape() == Qt::WaitCursor, texts[i].busy) << i;
     }
   };
   std::srand(34);
@@ -186,6 +190,7 @@ TEST_F(QtHostTest, ShownTextsReachTheirLabelsAtThePassOrWhenAskedFor) {
       case 0: topOf(t.w); expectModel(-1); break;
       case 1: widgetOf(t.text); expectModel(int(&t - texts.data())); break;
       case 2: client_->endGuiWindow(t.w), make(int(&t - texts.data())); break;
+      case 3: t.busy = !t.busy, t.w->setBusy(t.busy); break;
       default: t.model = std::to_string(std::rand() % 4) + " bytes", t.text->setState(t.model); break;
     }
   }

@@ -83,41 +83,23 @@ class LabelView : public GuiGadgetView {
   QWidget* w_;
 };
 
-// The texts shown since the toolkit's last pass, not yet in their labels.
-class TextView;
-std::vector<TextView*> gUnpushedTexts;
-
-// A text's label is set when the toolkit next runs (guiPushShownTexts), or
-// when anything asks for the label, and only when its text has changed: a
-// download sets its progress text a hundred times between two passes, and
-// the user sees only the last.
-class TextView : public LabelView {
+// A text's label is set when the toolkit next runs, or when anything asks
+// for the label, and only when its text has changed.
+class TextView : public LabelView, public GuiPendingShow {
  public:
   TextView(QLabel* label, const GuiTextCodec& codec) : LabelView(label), label_(label), codec_(codec) {}
-  ~TextView() override {
-    if (waiting_) std::erase(gUnpushedTexts, this);
-  }
-  TextView(const TextView&) = delete;
-  TextView& operator=(const TextView&) = delete;
-
   void showText(Text shown) override {
     shown_ = Str(shown.view());
-    if (!waiting_) gUnpushedTexts.push_back(this);
-    waiting_ = true;
+    showLater();
   }
   Str shownText() override { return shown_; }
   void* nativeObject() override {
-    push();
+    showNow();
     return w_;
   }
 
-  void push() {
-    if (waiting_) std::erase(gUnpushedTexts, this);
-    pushWaiting();
-  }
-  // The label takes the text shown; the caller takes this view off the list.
-  void pushWaiting() {
-    waiting_ = false;
+ protected:
+  void applyShow() override {
     if (pushed_ && shown_.view() == pushedText_.view()) return;
     GuiStyledText styled;
     label_->setText(guiQtText(codec_, shown_, &styled));
@@ -132,7 +114,6 @@ class TextView : public LabelView {
   Str shown_;
   Str pushedText_;
   bool pushed_ = false;
-  bool waiting_ = false;
 };
 
 class TextBoxView : public LabelView {
@@ -194,7 +175,7 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
     label->setSizePolicy(host->infoNoWeight() ? QSizePolicy::Fixed : QSizePolicy::Ignored, QSizePolicy::Fixed);
     auto view = std::make_unique<TextView>(label, codec);
     view->showText(host->initialShown());
-    view->push();
+    view->showNow();
     setView(item, std::move(view));
     return label;
   }
@@ -366,11 +347,32 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
 
 QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec) { return realiseGroup(node, codec); }
 
-void guiPushShownTexts() {
-  while (!gUnpushedTexts.empty()) {
-    TextView* view = gUnpushedTexts.back();
-    gUnpushedTexts.pop_back();
-    view->pushWaiting();
+namespace {
+std::vector<GuiPendingShow*> gPendingShows;
+}  // namespace
+
+GuiPendingShow::~GuiPendingShow() {
+  if (waiting_) std::erase(gPendingShows, this);
+}
+
+void GuiPendingShow::showLater() {
+  if (!waiting_) gPendingShows.push_back(this);
+  waiting_ = true;
+}
+
+void GuiPendingShow::showNow() {
+  if (!waiting_) return;
+  std::erase(gPendingShows, this);
+  waiting_ = false;
+  applyShow();
+}
+
+void guiApplyPendingShows() {
+  while (!gPendingShows.empty()) {
+    GuiPendingShow* pending = gPendingShows.back();
+    gPendingShows.pop_back();
+    pending->waiting_ = false;
+    pending->applyShow();
   }
 }
 

@@ -21,11 +21,33 @@ void guiGuarded(const std::function<void()>& f);
 // view. Texts reach Qt through codec.
 QWidget* guiRealise(const GuiLayoutNode& node, const GuiTextCodec& codec);
 
-// Sets the labels of the texts shown since the last call (a text shows in
-// its label from the toolkit's next pass on, or once its widget is asked
-// for). Every input pass calls it before the toolkit runs, and so does
-// anything that reads or draws a window's widgets.
-void guiPushShownTexts();
+// A change to a widget that the user sees only once the toolkit next runs
+// (a label's text, a window's cursor), kept until then: a long operation
+// shows its progress a hundred times between two passes, and the toolkit
+// need take only the last. showLater keeps it (once); showNow, and every
+// guiApplyPendingShows, hands it to the toolkit.
+class GuiPendingShow {
+ public:
+  GuiPendingShow() = default;
+  virtual ~GuiPendingShow();
+  GuiPendingShow(const GuiPendingShow&) = delete;
+  GuiPendingShow& operator=(const GuiPendingShow&) = delete;
+  void showLater();
+  void showNow();
+
+ protected:
+  // Brings the widget in line with what was shown; called when waiting.
+  virtual void applyShow() = 0;
+
+ private:
+  friend void guiApplyPendingShows();
+  bool waiting_ = false;
+};
+
+// Hands every kept change to the toolkit. Every input pass calls it before
+// the toolkit runs, and so does anything that reads or draws a window's
+// widgets.
+void guiApplyPendingShows();
 
 // A text for Qt: the escapes parsed away, the rest converted from the
 // system encoding; the style and alignment go to the widget.

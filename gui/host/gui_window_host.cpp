@@ -1,6 +1,6 @@
 // gui/host/gui_window_host.cpp - the window host on Qt: a top-level widget
-// whose close button and drops become window events, the busy filter, the
-// cycle chain, and the placement kept per save ID.
+// whose close button and drops become window events, the busy filter and
+// cursor, the cycle chain, and the placement kept per save ID.
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -47,12 +47,16 @@ class TopWidget : public QWidget {
 };
 
 // While busy: the window takes no mouse, key, wheel, drop or close input.
+// Installed with the window's first busy time and kept: a feed update is
+// busy a while for every feed.
 class BusyFilter : public QObject {
  public:
   explicit BusyFilter(QWidget* top) : top_(top) {}
+  bool busy = false;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!busy) return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     if (!widget || widget->window() != top_) return false;
     switch (event->type()) {
@@ -72,6 +76,33 @@ class BusyFilter : public QObject {
   QWidget* top_;
 };
 
+// The wait cursor of a busy window, set and unset when the toolkit next
+// runs: a busy time that ends before that is never seen.
+class BusyCursor : public GuiPendingShow {
+ public:
+  QWidget* top = nullptr;
+  bool busy = false;
+  // The widget goes: a new one starts with the normal cursor.
+  void forget() {
+    top = nullptr;
+    shown_ = false;
+  }
+
+ protected:
+  void applyShow() override {
+    if (!top || busy == shown_) return;
+    shown_ = busy;
+    if (busy) {
+      top->setCursor(Qt::WaitCursor);
+    } else {
+      top->unsetCursor();
+    }
+  }
+
+ private:
+  bool shown_ = false;
+};
+
 QString saveKey(uint32_t id) {
   char key[5] = {char(id >> 24), char(id >> 16), char(id >> 8), char(id), 0};
   return QString::fromLatin1(key, 4);
@@ -82,6 +113,7 @@ QString saveKey(uint32_t id) {
 struct cGuiWindowHost::Native {
   std::unique_ptr<TopWidget> top;
   std::unique_ptr<BusyFilter> busy;
+  BusyCursor cursor;
 };
 
 cGuiWindowHost::cGuiWindowHost(Text title, cGuiAppClient* client)
@@ -127,7 +159,7 @@ void cGuiWindowHost::nativeCycleChain(const std::vector<cGuiItem*>& chain, cGuiI
 }
 
 void cGuiWindowHost::nativeShow(bool open) {
-  guiPushShownTexts();  // the window's size follows its texts
+  guiApplyPendingShows();  // the window's size follows its texts
   if (open) {
     native_->top->show();
   } else {
@@ -137,7 +169,7 @@ void cGuiWindowHost::nativeShow(bool open) {
 }
 
 GuiPlacement cGuiWindowHost::nativePlacement() {
-  guiPushShownTexts();
+  guiApplyPendingShows();
   QRect frame = native_->top->frameGeometry();
   return {frame.x(), frame.y(), native_->top->width(), native_->top->height()};
 }
@@ -145,28 +177,29 @@ GuiPlacement cGuiWindowHost::nativePlacement() {
 void cGuiWindowHost::nativeMove(int32_t x, int32_t y) { native_->top->move(x, y); }
 
 void cGuiWindowHost::nativeResize(int32_t width, int32_t height) {
-  guiPushShownTexts();
+  guiApplyPendingShows();
   native_->top->resize(width, height);
 }
 
 void cGuiWindowHost::nativeBusy(bool busy) {
-  if (busy) {
+  if (busy && !native_->busy) {
     native_->busy = std::make_unique<BusyFilter>(native_->top.get());
     qApp->installEventFilter(native_->busy.get());
-    native_->top->setCursor(Qt::WaitCursor);
-  } else {
-    native_->busy.reset();
-    native_->top->unsetCursor();
   }
+  if (native_->busy) native_->busy->busy = busy;
+  native_->cursor.top = native_->top.get();
+  native_->cursor.busy = busy;
+  native_->cursor.showLater();
 }
 
 void cGuiWindowHost::nativeDestroy() {
   native_->busy.reset();
+  native_->cursor.forget();
   native_->top.reset();
 }
 
 GuiNativeObject cGuiWindowHost::nativeObject(Text kind) {
-  guiPushShownTexts();  // whoever holds the widgets reads them as shown
+  guiApplyPendingShows();  // whoever holds the widgets reads them as shown
   std::string_view k = kind.view();
   if (k == "OBJT") return {native_->top.get(), false};
   if (k == "APPL") return {qtClient_->infoApplication(), false};
