@@ -137,6 +137,10 @@ void FeedListRefresh::whole() {
   refreshTagChooserAndFeedList(feedList_, tagList_, db_, charset_, root_);
   rank_.clear();
   tagBits_.clear();
+  rowSeen_.clear();
+  for (int32_t i = 0; i < feedList_.infoCount(); i++) {
+    if (const newsFeed* feed = feedOfListEntry(feedList_.infoEntryAt(i)->dataBox.get())) rowSeen_[feed] = i;
+  }
   int32_t rank = 0;
   for (newsFeed* feed = root_.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
     rank_[feed] = rank++;
@@ -171,16 +175,34 @@ void FeedListRefresh::refresh() {
   changed_.clear();
 }
 
+// The index of the feed's row, -1 when it has none: where it was last seen
+// when the row is still there (an update seldom moves a row), else by a
+// walk over the rows.
+int32_t FeedListRefresh::rowOf(const newsFeed& feed) {
+  const auto seen = rowSeen_.find(&feed);
+  if (seen != rowSeen_.end()) {
+    const cGuiList::Row* row = feedList_.infoEntryAt(seen->second);
+    if (row && feedOfListEntry(row->dataBox.get()) == &feed) return seen->second;
+  }
+  for (int32_t i = 0; i < feedList_.infoCount(); i++) {
+    if (feedOfListEntry(feedList_.infoEntryAt(i)->dataBox.get()) == &feed) return rowSeen_[&feed] = i;
+  }
+  return -1;
+}
+
 void FeedListRefresh::renewRow(newsFeed& feed) {
-  int32_t index = -1;
-  for (int32_t i = 0; i < feedList_.infoCount() && index < 0; i++)
-    if (feedOfListEntry(feedList_.infoEntryAt(i)->dataBox.get()) == &feed) index = i;
+  const int32_t index = rowOf(feed);
   GuiListRow row;
   if (feedHasVisibleTag(feed, &tagList_, charset_)) {
     row.label = Str(feedListRowText(feed, charset_));
     row.style = feedListRowStyle(feed);
     row.dataBox = newBoxPTR(&feed);
   }
+  // A row that shows what it showed stays as it is (the marks are cleared
+  // after).
+  if (const cGuiList::Row* old = feedList_.infoEntryAt(index);
+      old && !row.label.isNil() && old->label.view() == row.label.view() && old->style == row.style && old->data == 0)
+    return;
   const int32_t rank = rank_[&feed];
   feedList_.updateOneEntry(index, std::move(row), [&](const cGuiList::Row& other) {
     auto at = rank_.find(feedOfListEntry(other.dataBox.get()));

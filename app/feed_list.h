@@ -99,6 +99,7 @@ class FeedListRefresh {
 
  private:
   void whole();
+  int32_t rowOf(const newsFeed& feed);
   void renewRow(newsFeed& feed);
 
   cGuiList& feedList_;
@@ -110,6 +111,7 @@ class FeedListRefresh {
   std::vector<newsFeed*> changed_;
   std::unordered_map<const newsFeed*, int32_t> rank_;     // place in the chain
   std::unordered_map<const newsFeed*, int32_t> tagBits_;  // the bits the chooser shows of it
+  std::unordered_map<const newsFeed*, int32_t> rowSeen_;  // the index its row last had
   newsFeed* lastFeed_ = nullptr;
 };
 
