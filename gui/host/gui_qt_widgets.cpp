@@ -89,10 +89,10 @@ class TextView : public LabelView, public GuiPendingShow {
  public:
   TextView(QLabel* label, const GuiTextCodec& codec) : LabelView(label), label_(label), codec_(codec) {}
   void showText(Text shown) override {
-    shown_ = Str(shown.view());
+    shown_.assign(shown.view());  // in the buffer it had
     showLater();
   }
-  Str shownText() override { return shown_; }
+  Str shownText() override { return Str(shown_); }
   void* nativeObject() override {
     showNow();
     return w_;
@@ -100,9 +100,9 @@ class TextView : public LabelView, public GuiPendingShow {
 
  protected:
   void applyShow() override {
-    if (pushed_ && shown_.view() == pushedText_.view()) return;
+    if (pushed_ && shown_ == pushedText_) return;
     GuiStyledText styled;
-    label_->setText(guiQtText(codec_, shown_, &styled));
+    label_->setText(guiQtText(codec_, Text(shown_), &styled));
     label_->setAlignment(alignmentOf(styled.align, Qt::AlignLeft | Qt::AlignVCenter));
     pushedText_ = shown_;
     pushed_ = true;
@@ -111,8 +111,8 @@ class TextView : public LabelView, public GuiPendingShow {
  private:
   QLabel* label_;
   const GuiTextCodec& codec_;
-  Str shown_;
-  Str pushedText_;
+  std::string shown_;
+  std::string pushedText_;
   bool pushed_ = false;
 };
 

@@ -137,7 +137,13 @@ Str cGuiTextHost::getState() {
 cGuiText* cGuiTextHost::setState(Text text) {
   GuiGadgetView* view = guiView(*this);
   if (!view) return cGuiText::setState(text);
-  view->showText(shownOf(text));
+  // A left-aligned single line shows as it is: no copy for the progress
+  // texts that change with every step.
+  if (!text.isNil() && infoAlignment() == 'L' && text.view().find('\n') == std::string_view::npos) {
+    view->showText(text);
+  } else {
+    view->showText(shownOf(text));
+  }
   text_ = Str();
   return this;
 }
