@@ -6,6 +6,7 @@
 #include <bit>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "core/exception.h"
@@ -39,6 +40,23 @@ bool firstNonEmptyFrom(uint32_t flBitmap, const std::array<SecondLevel, FL_COUNT
   s = std::countr_zero(sl[static_cast<size_t>(f)].freeBitmap);
   return true;
 }
+
+// The buffer that copy and clear pass bytes through: on the stack for the
+// small blocks that compaction moves by the hundred thousand, else up to
+// kBlockCopyBuffer bytes on the heap.
+class CopyBuffer {
+ public:
+  explicit CopyBuffer(int64_t bytes) : size_(std::min(bytes, kBlockCopyBuffer)) {
+    if (size_ > static_cast<int64_t>(sizeof small_)) large_.resize(static_cast<size_t>(size_));
+  }
+  uint8_t* data() { return large_.empty() ? small_ : large_.data(); }
+  int64_t size() const { return size_; }
+
+ private:
+  int64_t size_;
+  uint8_t small_[4096];
+  std::vector<uint8_t> large_;
+};
 
 }  // namespace
 
@@ -488,10 +506,10 @@ void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes) {
   if (sizeInBytes < 0) raise("EMU", "cJournaledBlockFile.copy(); sizeInBytes<0");
   if (sizeInBytes == 0) return;
   BlockTransaction tx(store_);
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(sizeInBytes, kBlockCopyBuffer)));
+  CopyBuffer buffer(sizeInBytes);
   int64_t remaining = sizeInBytes;
   while (remaining > 0) {
-    int64_t n = std::min<int64_t>(remaining, static_cast<int64_t>(buffer.size()));
+    int64_t n = std::min<int64_t>(remaining, buffer.size());
     store_.readData(source, buffer.data(), n);
     store_.writeData(destination, buffer.data(), n);
     source += n;
@@ -506,10 +524,11 @@ void BlockHeap::clear(int64_t handle, int64_t sizeInBytes) {
   if (sizeInBytes < 0) raise("EMU", "cJournaledBlockFile.clear(); sizeInBytes<0");
   if (sizeInBytes == 0) return;
   BlockTransaction tx(store_);
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min(sizeInBytes, kBlockCopyBuffer)), store_.dataPadByte());
+  CopyBuffer buffer(sizeInBytes);
+  std::memset(buffer.data(), store_.dataPadByte(), static_cast<size_t>(buffer.size()));
   int64_t remaining = sizeInBytes;
   while (remaining > 0) {
-    int64_t n = std::min<int64_t>(remaining, static_cast<int64_t>(buffer.size()));
+    int64_t n = std::min<int64_t>(remaining, buffer.size());
     store_.writeData(handle, buffer.data(), n);
     handle += n;
     remaining -= n;

@@ -126,25 +126,20 @@ void cJournaledFile::saveJournal() {
   putBig32(head + 8, h);
   put(head, kJournalSizeBytes);
 
-  sortCache();
-  if (!cache_->isEmpty()) {
-    auto cursor = cache_->infoStart()->clone(0, 0);
-    do {
-      auto* node = cursor->infoNode();
-      chunkReader reader;
-      initReadChunk(reader, node, 0, kChunkSize);
-      for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
-        const uint8_t* data = node->data.data() + run.chunkOffset;
-        putBig32(head, kJournalRecordMarker);
-        putBig64(head + 4, int64_t{node->chunkNumber} * kChunkSize + run.chunkOffset);
-        putBig32(head + 12, static_cast<uint32_t>(run.length));
-        h = journalChecksum(h, head + 4, 12);
-        putBig32(head + 16, h);
-        put(head, kJournalRecordHead);
-        h = journalChecksum(h, data, static_cast<size_t>(run.length));
-        put(data, run.length);
-      }
-    } while (!cursor->gotoNext());
+  for (transactionCacheChunkNode* node : nodesInOrder()) {
+    chunkReader reader;
+    initReadChunk(reader, node, 0, kChunkSize);
+    for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
+      const uint8_t* data = node->data.data() + run.chunkOffset;
+      putBig32(head, kJournalRecordMarker);
+      putBig64(head + 4, int64_t{node->chunkNumber} * kChunkSize + run.chunkOffset);
+      putBig32(head + 12, static_cast<uint32_t>(run.length));
+      h = journalChecksum(h, head + 4, 12);
+      putBig32(head + 16, h);
+      put(head, kJournalRecordHead);
+      h = journalChecksum(h, data, static_cast<size_t>(run.length));
+      put(data, run.length);
+    }
   }
   putBig32(head, kJournalEndMarker);
   putBig64(head + 4, at + 4);  // the offset of this very field
@@ -156,10 +151,22 @@ void cJournaledFile::saveJournal() {
   cFile::flush();
 }
 
-void cJournaledFile::sortCache() {
-  fCompareMegaNodes_transactionCacheChunk ownOrdering;  // when the module is not set up
-  forgetChunkNodes();
-  cache_->sort(gCompareMegaNodes_transactionCacheChunk ? gCompareMegaNodes_transactionCacheChunk : &ownOrdering);
+std::vector<transactionCacheChunkNode*> cJournaledFile::nodesInOrder() {
+  // Sorted by the chunk numbers taken once, without going back to the nodes.
+  std::vector<std::pair<int32_t, transactionCacheChunkNode*>> keyed;
+  keyed.reserve(cache_->infoChunkCount());
+  if (!cache_->isEmpty()) {
+    auto cursor = cache_->infoStart()->clone(0, 0);
+    do {
+      auto* node = cursor->infoNode();
+      keyed.emplace_back(node->chunkNumber, node);
+    } while (!cursor->gotoNext());
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<transactionCacheChunkNode*> nodes;
+  nodes.reserve(keyed.size());
+  for (const auto& k : keyed) nodes.push_back(k.second);
+  return nodes;
 }
 
 void cJournaledFile::commitTransactions() {
@@ -168,9 +175,7 @@ void cJournaledFile::commitTransactions() {
   if (logicalSize_ != committedSize_) writeHeaderWord(kHeaderDataSizeOffset, logicalSize_);
 
   // In ascending order: the cached runs inside the new size, and pad bytes
-  // wherever the area grows beyond the committed size without a write. A
-  // replayed journal's records may come in any order: sort again.
-  sortCache();
+  // wherever the area grows beyond the committed size without a write.
   StretchWriter out(*this);
   int64_t padFrom = committedSize_;  // grown bytes below padFrom are done
   auto padUpTo = [&](int64_t to) {
@@ -178,11 +183,9 @@ void cJournaledFile::commitTransactions() {
     if (to > padFrom) out.fill(padFrom + kJournalHeaderSize, infoFillByte(), to - padFrom);
     padFrom = std::max(padFrom, to);
   };
-  if (logicalSize_ > 0 && !cache_->isEmpty()) {
+  if (logicalSize_ > 0) {
     const int32_t last = chunkNumberOf(logicalSize_ - 1);
-    auto cursor = cache_->infoStart()->clone(0, 0);
-    do {
-      auto* node = cursor->infoNode();
+    for (transactionCacheChunkNode* node : nodesInOrder()) {
       if (node->chunkNumber > last) break;
       const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
       padUpTo(base);
@@ -198,7 +201,7 @@ void cJournaledFile::commitTransactions() {
         out.put(q + kJournalHeaderSize, node->data.data() + run.chunkOffset, run.length);
         padFrom = std::max(padFrom, q + run.length);
       }
-    } while (!cursor->gotoNext());
+    }
   }
   padUpTo(logicalSize_);
   out.flush();
@@ -234,7 +237,7 @@ bool cJournaledFile::loadJournal() {
       if (!journalRecordFits(position.value, len, fileSize - cFile::getPosition(false))) return false;
       for (int64_t p = position.value, end = position.value + len; p < end;) {
         ChunkPosition at = chunkOfPosition(p);
-        auto* node = cache_->obtain(at.chunkNumber);
+        auto* node = obtainChunk(at.chunkNumber);
         auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - p));
         h = readChecked(node->data.data(), n, true, h, at.offset);
         markCached(*node, at.offset, n);

@@ -18,6 +18,7 @@ namespace bw {
 // the file cache serves what its two chunks cannot hold.
 cJournaledFile::cJournaledFile() {
   setReadCachePages(2048);
+  forgetChunkNodes();
   forgetCommittedPages();
 }
 
@@ -159,23 +160,77 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
 void cJournaledFile::forgetChunkNodes() {
   lastChunkNumber_ = -1;
   lastChunkNode_ = nullptr;
-  chunkMemo_.fill(nullptr);
+  memoChunks_.fill(-1);
+  memoNodes_.fill(nullptr);
 }
 
 transactionCacheChunkNode* cJournaledFile::lookupChunk(int32_t chunkNumber) {
-  transactionCacheChunkNode*& slot = chunkMemo_[static_cast<uint32_t>(chunkNumber) % kChunkMemo];
-  if (slot && slot->chunkNumber == chunkNumber) return slot;
-  transactionCacheChunkNode* node = cache_->lookup(chunkNumber);
-  if (node) slot = node;
-  return node;
+  const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
+  if (memoChunks_[slot] != chunkNumber) {
+    memoChunks_[slot] = chunkNumber;
+    memoNodes_[slot] = cache_->lookup(chunkNumber);
+  }
+  return memoNodes_[slot];
 }
 
 transactionCacheChunkNode* cJournaledFile::obtainChunk(int32_t chunkNumber) {
-  transactionCacheChunkNode*& slot = chunkMemo_[static_cast<uint32_t>(chunkNumber) % kChunkMemo];
-  if (!slot || slot->chunkNumber != chunkNumber) slot = cache_->obtain(chunkNumber);
-  return slot;
+  const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
+  if (memoChunks_[slot] != chunkNumber || !memoNodes_[slot]) {
+    memoChunks_[slot] = chunkNumber;
+    memoNodes_[slot] = cache_->obtain(chunkNumber);
+  }
+  return memoNodes_[slot];
 }
 
+
+namespace {
+
+// The bitmap bits of bytes offset .. offset + length - 1 of a chunk when
+// they lie in one bitmap word (most reads and writes: a header, a link, an
+// index entry); word -1 when they do not.
+struct WordBits {
+  int32_t word;
+  uint32_t mask;
+};
+WordBits oneWordBits(int32_t offset, int32_t length) {
+  const auto first = static_cast<uint32_t>(offset);
+  const auto last = static_cast<uint32_t>(offset + length - 1);
+  if (first / 32 != last / 32) return {-1, 0};
+  return {static_cast<int32_t>(first / 32), bitRangeMask(1u << (first % 32), 1u << (last % 32))};
+}
+
+void markBits(ChunkPayload& node, int32_t offset, int32_t length) {
+  WordBits bits = oneWordBits(offset, length);
+  if (bits.word < 0) {
+    markCached(node, offset, length);
+  } else {
+    node.bitmap[static_cast<size_t>(bits.word)] |= bits.mask;
+  }
+}
+
+enum class Cached { none, some, all };
+
+// How many of the bytes offset .. offset + length - 1 of a node are cached.
+Cached cachedState(const ChunkPayload& node, int32_t offset, int32_t length) {
+  WordBits bits = oneWordBits(offset, length);
+  if (bits.word >= 0) {
+    uint32_t got = node.bitmap[static_cast<size_t>(bits.word)] & bits.mask;
+    return got == bits.mask ? Cached::all : (got != 0 ? Cached::some : Cached::none);
+  }
+  ChunkBit first = chunkBitOf(offset);
+  ChunkBit last = chunkBitOf(offset + length - 1);
+  bool any = false;
+  bool every = true;
+  for (int32_t w = first.word; w <= last.word; ++w) {
+    uint32_t want = bitRangeMask(w == first.word ? first.mask : 1u, w == last.word ? last.mask : 0x80000000u);
+    uint32_t got = node.bitmap[static_cast<size_t>(w)] & want;
+    any = any || got != 0;
+    every = every && got == want;
+  }
+  return every ? Cached::all : (any ? Cached::some : Cached::none);
+}
+
+}  // namespace
 
 WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noGrow) {
   if (!isOpen() || !cache_) raise("EMU", "cJournaledFile.write(); file not open");
@@ -203,32 +258,11 @@ WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int
     auto* node = obtainChunk(at.chunkNumber);
     auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - p));
     std::memcpy(node->data.data() + at.offset, from + (p - position_), static_cast<size_t>(n));
-    markCached(*node, at.offset, n);
+    markBits(*node, at.offset, n);
     p += n;
   }
   return {position_ + lengthInBytes, notWritten};
 }
-
-namespace {
-
-enum class Cached { none, some, all };
-
-// How many of the bytes offset .. offset + length - 1 of a node are cached.
-Cached cachedState(const ChunkPayload& node, int32_t offset, int32_t length) {
-  ChunkBit first = chunkBitOf(offset);
-  ChunkBit last = chunkBitOf(offset + length - 1);
-  bool any = false;
-  bool every = true;
-  for (int32_t w = first.word; w <= last.word; ++w) {
-    uint32_t want = bitRangeMask(w == first.word ? first.mask : 1u, w == last.word ? last.mask : 0x80000000u);
-    uint32_t got = node.bitmap[static_cast<size_t>(w)] & want;
-    any = any || got != 0;
-    every = every && got == want;
-  }
-  return every ? Cached::all : (any ? Cached::some : Cached::none);
-}
-
-}  // namespace
 
 int64_t cJournaledFile::committedEnd() {
   return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
@@ -321,6 +355,29 @@ void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
   }
   lastChunkNumber_ = node ? chunkNumber : -1;
   lastChunkNode_ = node;
+}
+
+void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
+  cJournaledFile::setPosition(position);
+  if (length > 0 && out && cache_ && isOpen() && readInOneChunk(static_cast<uint8_t*>(out), length)) return;
+  cJournaledFile::read(out, length, 0, kNoStop);
+}
+
+void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
+  cJournaledFile::setPosition(position);
+  if (length > 0 && in && cache_ && !failed_ && !stack_.empty() && position_ + length <= logicalSize_ && isOpen()) {
+    ChunkPosition at = chunkOfPosition(position_);
+    if (at.offset + length <= kChunkSize) {
+      auto n = static_cast<int32_t>(length);
+      bytesWritten_ += length;
+      ++changeCount_;
+      transactionCacheChunkNode* node = obtainChunk(at.chunkNumber);
+      std::memcpy(node->data.data() + at.offset, in, static_cast<size_t>(n));
+      markBits(*node, at.offset, n);
+      return;
+    }
+  }
+  cJournaledFile::write(in, length, 0, false);
 }
 
 ReadResult cJournaledFile::read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t terminator) {

@@ -93,6 +93,12 @@ class cJournaledFile : public cFile {
   void setSize(int64_t sizeInBytes) override;
   int64_t getSize() override { return logicalSize_; }
 
+  // The block layers' positioned access: setPosition(position), then read
+  // (no terminator) or write (growing) of length bytes. A range inside one
+  // chunk and below the size takes a short road with the same outcome.
+  void readAt(int64_t position, void* out, int64_t length);
+  void writeAt(int64_t position, const void* in, int64_t length);
+
   int32_t beginTransaction();
   void finishTransaction(int32_t id);
   // Back to the last commit: stack emptied, cache cleared, logicalSize =
@@ -167,8 +173,9 @@ class cJournaledFile : public cFile {
   void releaseState() noexcept;
   bool openExisting();
   void writeHeaderWord(int64_t offset, int64_t value);
-  // Puts the cache in ascending chunk order.
-  void sortCache();
+  // The cache's nodes in ascending chunk order (the order in which the
+  // journal saves them and the commit writes them).
+  std::vector<transactionCacheChunkNode*> nodesInOrder();
   // The end of the bytes a read takes from the file: uncached bytes from
   // here on read as the pad byte.
   int64_t committedEnd();
@@ -199,11 +206,14 @@ class cJournaledFile : public cFile {
   std::unique_ptr<cMegaList_transactionCacheChunk> cache_;
   int32_t lastChunkNumber_ = -1;
   transactionCacheChunkNode* lastChunkNode_ = nullptr;
-  // The nodes found last, direct-mapped by chunk number: the block layers
-  // come back to a few hundred chunks again and again (block headers, the
-  // free lists, index entries), and the memo finds them without the index.
+  // The nodes found last, direct-mapped by chunk number, with the chunk
+  // numbers beside them (-1: empty slot; a null node: the chunk holds
+  // nothing): the block layers come back to a few hundred chunks again and
+  // again (block headers, the free lists, index entries), and the memo finds
+  // them without the index and without touching a node.
   static constexpr uint32_t kChunkMemo = 256;
-  std::array<transactionCacheChunkNode*, kChunkMemo> chunkMemo_{};
+  std::array<int32_t, kChunkMemo> memoChunks_{};
+  std::array<transactionCacheChunkNode*, kChunkMemo> memoNodes_{};
   // Committed bytes of the file in direct-mapped pages (data position /
   // kPageBytes; -1 marks an empty slot), kept until the next commit or
   // open: a few bytes at a time (a header, an index entry) cost a copy, and

@@ -97,8 +97,7 @@ bool JournaledSoupBlockFile::renameNewFile(Text from, Text path) {
 }
 
 void JournaledSoupBlockFile::readBytes(int64_t position, void* out, int64_t length) {
-  file_.setPosition(position);
-  file_.read(out, length, 0, -1);
+  file_.readAt(position, out, length);
 }
 
 void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, RecordHead* out) {
@@ -138,8 +137,7 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
 }
 
 void JournaledSoupBlockFile::writeBytes(int64_t position, const void* in, int64_t length) {
-  file_.setPosition(position);
-  file_.write(in, length, 0, false);
+  file_.writeAt(position, in, length);
 }
 
 SoupIndexedBlock JournaledSoupBlockFile::allocateIndexBlock(int32_t sizeInBytes, bool clear) {
