@@ -19,7 +19,7 @@
 namespace bw::nodeSlab {
 namespace {
 
-constexpr std::size_t kAlign = 16;
+constexpr std::size_t kAlign = 8;
 constexpr std::size_t kChunkBytes = 64 * 1024;
 static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= kAlign, "the heap's alignment serves the slab");
 
@@ -41,13 +41,14 @@ struct Chunk {
 };
 static_assert(sizeof(Chunk) <= Chunk::kHeadBytes);
 
-// Before each object: its chunk (NIL for a heap object) and its size with
-// the header.
+// Before each object: its size with the header, and its distance from the
+// start of its chunk (0 for an object from the heap).
 struct Header {
-  Chunk* chunk;
-  std::size_t bytes;
+  uint32_t bytes;
+  uint32_t offset;
 };
 static_assert(sizeof(Header) <= kAlign);
+static_assert(Chunk::kHeadBytes + kChunkBytes <= UINT32_MAX);
 
 void poison(void* at, std::size_t bytes) {
 #ifdef BW_NODE_SLAB_ASAN
@@ -114,7 +115,9 @@ void* allocate(std::size_t size) {
     ++chunk->carved;
     unpoison(slot, bytes);
   }
-  *reinterpret_cast<Header*>(slot) = {chunk, bytes};
+  *reinterpret_cast<Header*>(slot) = {
+      static_cast<uint32_t>(chunk ? bytes : 0),
+      static_cast<uint32_t>(chunk ? slot - reinterpret_cast<unsigned char*>(chunk) : 0)};
   return slot + kAlign;
 }
 
@@ -122,12 +125,12 @@ void release(void* object) noexcept {
   if (!object) return;
   unsigned char* slot = static_cast<unsigned char*>(object) - kAlign;
   const Header header = *reinterpret_cast<Header*>(slot);
-  if (!header.chunk) {
+  if (header.offset == 0) {
     ::operator delete(slot);
     return;
   }
   poison(slot, header.bytes);
-  dropUses(header.chunk, 1);
+  dropUses(reinterpret_cast<Chunk*>(slot - header.offset), 1);
 }
 
 long infoLiveChunks() { return gLiveChunks.load(std::memory_order_relaxed); }

@@ -20,7 +20,7 @@
 
 namespace bw::nodeSlab {
 
-// Memory for one object of size bytes, 16-byte aligned.
+// Memory for one object of size bytes, 8-byte aligned.
 void* allocate(std::size_t size);
 // Gives back memory from allocate; NIL is ignored.
 void release(void* object) noexcept;
