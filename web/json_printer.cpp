@@ -45,7 +45,7 @@ void printJSONnode(const webDataNode& top, int32_t depth, std::FILE* out) {
   int32_t d = depth;
   for (;;) {
     const int32_t value = node->getTextValue();
-    const Str& name = node->getName();
+    const NodeText name = node->getName();
     Str text = node->getText(nullptr, true);
     printIndent(2 * d, out);
     // A member of an object is printed with its name even when that is

@@ -336,11 +336,11 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   if (length_ >= 3 && std::memcmp(text_, "\xEF\xBB\xBF", 3) == 0) p = 3;
 
   auto root = std::make_unique<webDataRoot>();
-  auto document = std::make_unique<webDataNode>(Str(""), Str(), 0, root.get(), Str());
+  auto document = webDataNode::make("", nullptr, 0, root.get());
   webDataNode* container = document.get();
 
-  auto addContainer = [&](Str name, int32_t kind) {
-    auto node = std::make_unique<webDataNode>(std::move(name), Str(""), kind, nullptr, Str());
+  auto addContainer = [&](std::string_view name, int32_t kind) {
+    auto node = webDataNode::make(name, "", kind, nullptr);
     webDataNode* raw = node.get();
     container->addChildNode(std::move(node));
     container = raw;
@@ -353,7 +353,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   if (t.token[0] == '}' || t.token[0] == ']') {
     raise("JSON", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)");
   }
-  addContainer(Str(""), t.kind);
+  addContainer("", t.kind);
   bool inArray = t.kind == kJsonArray;
 
   t = scan(t.position);
@@ -364,14 +364,14 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   }
 
   while (t.kind != kJsonEnd) {
-    Str name;
+    std::string_view name;
     if (!inArray) {
       if (t.kind != kJsonString) {
         raise("JSON",
               "cJSON.parseDocument(); malformed JSON (expected string for name at start of element "
               "inside object)");
       }
-      name = Str(t.token);
+      name = t.token;
       t = scan(t.position);
       if (t.token != ":") {
         raise("JSON",
@@ -379,19 +379,16 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
               "element inside object)");
       }
       t = scan(t.position);
-    } else {
-      name = Str("");
     }
 
     bool completed;
     if ((t.kind == kJsonObject || t.kind == kJsonArray) && (t.token[0] == '{' || t.token[0] == '[')) {
-      addContainer(std::move(name), t.kind);
+      addContainer(name, t.kind);
       inArray = t.kind == kJsonArray;
       completed = false;
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
-      container->addChildNode(
-          std::make_unique<webDataNode>(std::move(name), Str(t.token), t.kind, nullptr, Str()));
+      container->addChildNode(webDataNode::make(name, t.token, t.kind, nullptr));
       completed = true;
     } else {
       raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");

@@ -2,6 +2,7 @@
 // getters and stack-safe teardown.
 #include "web/web_data.h"
 
+#include <new>
 #include <utility>
 
 #include "core/exception.h"
@@ -32,11 +33,19 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 
 // Name rule of findNode and isNamed: the name exactly, and the namespace
 // exactly when one is asked for, else no namespace at all.
-bool nameMatches(const Str& nodeName, const Str& nodeNs, Text name, Text ns) {
+bool nameMatches(NodeText nodeName, NodeText nodeNs, Text name, Text ns) {
   if (nodeName.isNil() || name.isNil() || nodeName.view() != name.view()) return false;
   if (ns.isNil()) return nodeNs.isNil();
   return !nodeNs.isNil() && nodeNs.view() == ns.view();
 }
+
+// A stored copy of text in a block of its own; NIL and "" take none.
+const char* storeOwn(Text text) {
+  const size_t bytes = NodeText::storedBytes(text);
+  return NodeText::store(bytes ? static_cast<char*>(nodeSlab::allocate(bytes)) : nullptr, text);
+}
+
+void releaseOwn(const char* stored) { nodeSlab::release(const_cast<char*>(stored) - sizeof(uint32_t)); }
 
 }  // namespace
 
@@ -66,6 +75,12 @@ webDataList::~webDataList() { endNodeChain(std::move(head_)); }
 webDataNode::~webDataNode() {
   if (children_) endNodeChain(std::move(children_->head_));
   endNodeChain(std::move(next_));
+  if (ownStrings_) {
+    if (ownStrings_ & kOwnNs) releaseOwn(ns_);
+    if (ownStrings_ & kOwnName) releaseOwn(name_);
+    if (ownStrings_ & kOwnText) releaseOwn(text_);
+    if (ownStrings_ & kOwnAfter) releaseOwn(textAfterEndTag_);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -117,7 +132,7 @@ webDataNode* webDataList::findNode(Text name, Text ns, const webDataNode* after,
                                    const webDataNode* limit) const {
   webDataNode* n = after ? after->next_.get() : head_.get();
   for (; n; n = n->next_.get()) {
-    if (nameMatches(n->name_, n->ns_, name, ns)) return n;
+    if (nameMatches(n->getName(), n->getNamespace(), name, ns)) return n;
     if (n == limit) break;
   }
   return nullptr;
@@ -150,8 +165,7 @@ void webDataRoot::setContents(webDataList* list, Str encodingName, Str declaredE
   matcher_ = std::move(matcher);
 }
 
-Str webDataRoot::convertString(const Str& text, const cEncoding* charset, bool noDecode,
-                               const char* method) const {
+Str webDataRoot::convertString(Text text, const cEncoding* charset, bool noDecode, const char* method) const {
   if (text.isNil()) return Str();
   const cEncoding* target = charset ? charset : charset_.get();
   if (!encoding_ || !target) {
@@ -165,22 +179,43 @@ Str webDataRoot::convertString(const Str& text, const cEncoding* charset, bool n
 // webDataNode
 
 webDataNode::webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns)
-    : textValue_(textValue), ns_(std::move(ns)), name_(std::move(name)), text_(std::move(text)), root_(root) {}
+    : textValue_(textValue), root_(root) {
+  replaceString(ns_, kOwnNs, ns);
+  replaceString(name_, kOwnName, name);
+  replaceString(text_, kOwnText, text);
+}
 
-void webDataNode::setTextAfterEndTag(Str text) {
-  if (!textAfterEndTag_.isNil()) {
-    raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
-  }
-  textAfterEndTag_ = std::move(text);
+std::unique_ptr<webDataNode> webDataNode::make(Text name, Text text, int32_t textValue, webDataRoot* root,
+                                               Text ns) {
+  const size_t nsBytes = NodeText::storedBytes(ns);
+  const size_t nameBytes = NodeText::storedBytes(name);
+  char* memory =
+      static_cast<char*>(nodeSlab::allocate(sizeof(webDataNode) + nsBytes + nameBytes + NodeText::storedBytes(text)));
+  char* strings = memory + sizeof(webDataNode);
+  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(
+      Stored{}, NodeText::store(strings, ns), NodeText::store(strings + nsBytes, name),
+      NodeText::store(strings + nsBytes + nameBytes, text), textValue, root));
+}
+
+void webDataNode::replaceString(const char*& field, uint8_t own, Text value) {
+  const char* stored = storeOwn(value);
+  if (ownStrings_ & own) releaseOwn(field);
+  field = stored;
+  ownStrings_ = static_cast<uint8_t>(NodeText::storedBytes(value) ? ownStrings_ | own : ownStrings_ & ~own);
+}
+
+void webDataNode::setTextAfterEndTag(Text text) {
+  if (textAfterEndTag_) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
+  replaceString(textAfterEndTag_, kOwnAfter, text);
 }
 
 webOldText webDataNode::setText(Str text, int32_t textValue, bool returnOld) {
   webOldText old;
   if (returnOld) {
-    old.text = std::move(text_);
+    old.text = infoText().toStr();
     old.textValue = textValue_;
   }
-  text_ = std::move(text);
+  replaceString(text_, kOwnText, text);
   textValue_ = textValue;
   return old;
 }
@@ -188,11 +223,11 @@ webOldText webDataNode::setText(Str text, int32_t textValue, bool returnOld) {
 webOldText webDataNode::setName(Str name, Str ns, bool returnOld) {
   webOldText old;
   if (returnOld) {
-    old.text = std::move(name_);
-    old.ns = std::move(ns_);
+    old.text = getName().toStr();
+    old.ns = getNamespace().toStr();
   }
-  name_ = std::move(name);
-  ns_ = std::move(ns);
+  replaceString(name_, kOwnName, name);
+  replaceString(ns_, kOwnNs, ns);
   return old;
 }
 
@@ -226,8 +261,7 @@ bool webDataNode::addAttribute(Str name, Str value) {
   return false;
 }
 
-Str webDataNode::convert(const Str& s, const cEncoding* charset, bool noDecode,
-                         const char* method) const {
+Str webDataNode::convert(Text s, const cEncoding* charset, bool noDecode, const char* method) const {
   if (!root_) {
     raise("EMU", std::string("webDataNode.") + method + "(); called before \"root\" was set");
   }
@@ -262,6 +296,23 @@ webAttributeText webDataNode::getNextAttribute(const cEncoding* charset, bool no
 void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   if (!root_) raise("EMU", "webDataNode.addChildNode(); called before \"root\" was set");
   if (!children_) children_ = std::make_unique<webDataList>(this);
+  if (node && !node->next_ && !node->children_) {
+    // One node without subtree, as readers add them: the walk of addNodes
+    // reduced to its one step.
+    node->parent_ = this;
+    node->root_ = root_;
+    webDataList& list = *children_;
+    webDataNode* added = node.get();
+    if (!list.head_) {
+      list.head_ = std::move(node);
+    } else {
+      webDataNode* oldTail = list.tail_;
+      while (oldTail->next_) oldTail = oldTail->next_.get();
+      oldTail->next_ = std::move(node);
+    }
+    list.tail_ = added;
+    return;
+  }
   children_->addNodes(std::move(node), root_);
 }
 
@@ -289,15 +340,15 @@ std::unique_ptr<webDataNode> webDataNode::remove() {
   return self;
 }
 
-bool webDataNode::isNamed(Text name, Text ns) const { return nameMatches(name_, ns_, name, ns); }
+bool webDataNode::isNamed(Text name, Text ns) const { return nameMatches(getName(), getNamespace(), name, ns); }
 
 Str webDataNode::getText(const cEncoding* charset, bool noDecode) const {
-  return convert(text_, charset, noDecode, "getText");
+  return convert(infoText(), charset, noDecode, "getText");
 }
 
 Str webDataNode::getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {
-  if (textAfterEndTag_.isNil()) return Str();
-  return convert(textAfterEndTag_, charset, noDecode, "getTextAfterEndTag");
+  if (!textAfterEndTag_) return Str();
+  return convert(infoTextAfterEndTag(), charset, noDecode, "getTextAfterEndTag");
 }
 
 webDataNode* webDataNode::findChild(Text name, Text ns, const webDataNode* after,

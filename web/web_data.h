@@ -18,6 +18,10 @@
 //      follows insertion order.
 //   5. A node taken out by remove() has parent() and getNext() NIL and may be
 //      added elsewhere.
+//   6. A node owns its strings: make() copies them into the node's own
+//      allocation, later ones (setText, setName, setTextAfterEndTag) get a
+//      block of their own. The getters hand them out as NodeText views
+//      (web/node_text.h), so a node outlives its tree with its strings.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +35,7 @@
 #include "core/object.h"
 #include "core/str.h"
 #include "web/node_slab.h"
+#include "web/node_text.h"
 
 namespace bw {
 
@@ -138,8 +143,7 @@ class webDataRoot : public webDataList {
   // Converts a string of this document into charset (NIL: getCharset()),
   // decoding escapes unless noDecode. NIL gives NIL. `method` names the
   // caller for the "EMU" raised when the root lacks its encoding or charset.
-  Str convertString(const Str& text, const cEncoding* charset, bool noDecode,
-                    const char* method) const;
+  Str convertString(Text text, const cEncoding* charset, bool noDecode, const char* method) const;
 
  private:
   Str encodingName_;
@@ -169,6 +173,10 @@ class webDataNode : public class_base {
 
  public:
   webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns);
+  // The same, with the strings copied into the node's own allocation: the
+  // way readers make nodes, one carve for the node and its strings.
+  static std::unique_ptr<webDataNode> make(Text name, Text text, int32_t textValue, webDataRoot* root,
+                                           Text ns = nullptr);
   ~webDataNode() override;
   // Tree objects are carved from the node slab (web/node_slab.h).
   static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
@@ -177,7 +185,7 @@ class webDataNode : public class_base {
   webDataNode& operator=(const webDataNode&) = delete;
 
   // Raises "EMU" when the text after the end tag is already set.
-  void setTextAfterEndTag(Str text);
+  void setTextAfterEndTag(Text text);
   // Replaces text and textValue; with returnOld the old ones are returned.
   webOldText setText(Str text, int32_t textValue, bool returnOld);
   // Replaces name and namespace; with returnOld the old ones are returned
@@ -204,12 +212,12 @@ class webDataNode : public class_base {
   webDataNode* getNext() const { return next_.get(); }
   webDataNode* getParent() const { return parent_; }
   webDataRoot* getRoot() const { return root_; }
-  const Str& getName() const { return name_; }
-  const Str& getNamespace() const { return ns_; }
+  NodeText getName() const { return NodeText(name_); }
+  NodeText getNamespace() const { return NodeText(ns_); }
   int32_t getTextValue() const { return textValue_; }
   // The stored strings, unconverted.
-  const Str& infoText() const { return text_; }
-  const Str& infoTextAfterEndTag() const { return textAfterEndTag_; }
+  NodeText infoText() const { return NodeText(text_); }
+  NodeText infoTextAfterEndTag() const { return NodeText(textAfterEndTag_); }
   bool hasChildrenList() const { return children_ != nullptr; }
   // The children list, NIL before the first addChildNode.
   webDataList* infoChildren() const { return children_.get(); }
@@ -228,8 +236,18 @@ class webDataNode : public class_base {
   friend class webDataRoot;
   friend void endNodeChain(std::unique_ptr<webDataNode> first);
 
+  struct Stored {};  // the constructor of make(): strings already in place
+  webDataNode(Stored, const char* ns, const char* name, const char* text, int32_t textValue, webDataRoot* root)
+      : textValue_(textValue), ns_(ns), name_(name), text_(text), root_(root) {}
+
+  // Which strings are blocks of their own (set after the node was made),
+  // released with the node; the others live in the node's allocation or are
+  // the shared empty string.
+  enum : uint8_t { kOwnNs = 1, kOwnName = 2, kOwnText = 4, kOwnAfter = 8 };
+  void replaceString(const char*& field, uint8_t own, Text value);
+
   const webDataAttribute* findAttribute(std::string_view name) const;
-  Str convert(const Str& s, const cEncoding* charset, bool noDecode, const char* method) const;
+  Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method) const;
 
   // A node's attributes, kept apart since most nodes have none: a smaller
   // node is less memory to write while reading and to walk while ending.
@@ -244,10 +262,12 @@ class webDataNode : public class_base {
   };
 
   int32_t textValue_ = 0;  // first, where it fills the base's padding
-  Str ns_;
-  Str name_;
-  Str text_;
-  Str textAfterEndTag_;
+  uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter
+  // Stored strings (web/node_text.h) or NIL.
+  const char* ns_ = nullptr;
+  const char* name_ = nullptr;
+  const char* text_ = nullptr;
+  const char* textAfterEndTag_ = nullptr;
   std::unique_ptr<webDataList> children_;
   webDataNode* parent_ = nullptr;
   std::unique_ptr<Attributes> attributes_;  // NIL until the first attribute

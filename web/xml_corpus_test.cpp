@@ -96,8 +96,8 @@ bool roundTripCandidate(webDataRoot& root) {
   walkNodes<int>(
       root.head(), true,
       [&](webDataNode* n) {
-        for (const Str* s : {&n->infoText(), &n->infoTextAfterEndTag()}) {
-          if (!s->isNil() && s->view().find_first_of("<>") != std::string_view::npos) ok = false;
+        for (NodeText s : {n->infoText(), n->infoTextAfterEndTag()}) {
+          if (!s.isNil() && s.view().find_first_of("<>") != std::string_view::npos) ok = false;
         }
         for (webAttributeText a = n->getFirstAttribute(nullptr, true); a.name;
              a = n->getNextAttribute(nullptr, true)) {
