@@ -336,11 +336,11 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   if (length_ >= 3 && std::memcmp(text_, "\xEF\xBB\xBF", 3) == 0) p = 3;
 
   auto root = std::make_unique<webDataRoot>();
-  auto document = webDataNode::make("", nullptr, 0, root.get());
+  auto document = root->makeNode("", nullptr, 0, nullptr);
   webDataNode* container = document.get();
 
   auto addContainer = [&](std::string_view name, int32_t kind) {
-    auto node = webDataNode::make(name, "", kind, nullptr);
+    auto node = root->makeNode(name, "", kind);
     webDataNode* raw = node.get();
     container->addChildNode(std::move(node));
     container = raw;
@@ -388,7 +388,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       completed = false;
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
-      container->addChildNode(webDataNode::make(name, t.token, t.kind, nullptr));
+      container->addChildNode(root->makeNode(name, t.token, t.kind));
       completed = true;
     } else {
       raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");

@@ -51,20 +51,19 @@ class NodeText {
 
   // Bytes a stored copy of text takes: none for NIL and for the empty text
   // (they are NIL and a shared empty string).
-  static size_t storedBytes(Text text) {
-    return text.isNil() || text.length() == 0 ? 0 : sizeof(uint32_t) + static_cast<size_t>(text.length()) + 1;
-  }
-  // Writes text at `at` (storedBytes(text) bytes) and returns the stored
-  // string; NIL and the empty text write nothing.
-  static const char* store(char* at, Text text) {
-    if (text.isNil()) return nullptr;
-    if (text.length() == 0) return kEmpty + sizeof(uint32_t);
-    const auto n = static_cast<uint32_t>(text.length());
+  static size_t storedBytes(std::string_view bytes) { return bytes.empty() ? 0 : sizeof(uint32_t) + bytes.size() + 1; }
+  static size_t storedBytes(Text text) { return text.isNil() ? 0 : storedBytes(text.view()); }
+  // Writes bytes at `at` (storedBytes(bytes) bytes) and returns the stored
+  // string; the empty text writes nothing.
+  static const char* store(char* at, std::string_view bytes) {
+    if (bytes.empty()) return kEmpty + sizeof(uint32_t);
+    const auto n = static_cast<uint32_t>(bytes.size());
     std::memcpy(at, &n, sizeof n);
-    std::memcpy(at + sizeof n, text.view().data(), n);
+    std::memcpy(at + sizeof n, bytes.data(), n);
     at[sizeof n + n] = '\0';
     return at + sizeof n;
   }
+  static const char* store(char* at, Text text) { return text.isNil() ? nullptr : store(at, text.view()); }
 
  private:
   static constexpr char kEmpty[sizeof(uint32_t) + 1] = {};

@@ -47,12 +47,16 @@ const char* storeOwn(Text text) {
 
 void releaseOwn(const char* stored) { nodeSlab::release(const_cast<char*>(stored) - sizeof(uint32_t)); }
 
+size_t nodeBytes(Text name, Text text, Text ns);
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Teardown
 
 void endNodeChain(std::unique_ptr<webDataNode> chain) {
+  if (!chain) return;
+  nodeSlab::ReleaseBatch batch;
   // Each node's children are spliced in front of its next sibling before the
   // node is deleted, so every node is deleted with nothing left below or
   // after it: the whole forest goes in one loop.
@@ -72,10 +76,53 @@ void endNodeChain(std::unique_ptr<webDataNode> chain) {
 
 webDataList::~webDataList() { endNodeChain(std::move(head_)); }
 
+webDataRoot::~webDataRoot() {
+  // A plain tree lives in the arena alone: it ends with it, unvisited.
+  if (plain_) {
+    (void)head_.release();
+    tail_ = nullptr;
+  } else {
+    endNodeChain(std::move(head_));
+  }
+}
+
+// Lets every node of the chain from `first`, their subtrees and children
+// lists outlive the arena they were carved from, except those of `keep`'s
+// arena. Breadth-first through the lists' queue links, as addNodes.
+void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
+  auto adopt = [keep](void* object) {
+    if (!keep || !keep->holds(object)) nodeSlab::adopt(object);
+  };
+  webDataList* queueHead = nullptr;
+  webDataList* queueTail = nullptr;
+  // The chain of the next queued list that has one.
+  auto nextQueued = [&]() -> webDataNode* {
+    while (queueHead) {
+      webDataList* list = queueHead;
+      queueHead = list->nextInQueue_;
+      list->nextInQueue_ = nullptr;
+      if (list->head_) return list->head_.get();
+    }
+    return nullptr;
+  };
+  for (webDataNode* chain = first; chain; chain = nextQueued()) {
+    for (webDataNode* n = chain; n; n = n->next_.get()) {
+      adopt(n);
+      if (webDataList* kids = n->children_.get()) {
+        adopt(kids);
+        kids->nextInQueue_ = nullptr;
+        (queueHead ? queueTail->nextInQueue_ : queueHead) = kids;
+        queueTail = kids;
+      }
+    }
+  }
+}
+
 webDataNode::~webDataNode() {
   if (children_) endNodeChain(std::move(children_->head_));
   endNodeChain(std::move(next_));
   if (ownStrings_) {
+    if (ownStrings_ & kShared) releaseOwn(sharedBlock());
     if (ownStrings_ & kOwnNs) releaseOwn(ns_);
     if (ownStrings_ & kOwnName) releaseOwn(name_);
     if (ownStrings_ & kOwnText) releaseOwn(text_);
@@ -86,8 +133,17 @@ webDataNode::~webDataNode() {
 // ---------------------------------------------------------------------------
 // webDataList
 
+std::unique_ptr<webDataNode> webDataList::takeNodes() {
+  tail_ = nullptr;
+  std::unique_ptr<webDataNode> chain = std::move(head_);
+  adoptChain(chain.get(), nullptr);
+  return chain;
+}
+
 void webDataList::addNodes(std::unique_ptr<webDataNode> first, webDataRoot* root) {
   if (!first) return;
+  if (root) root->plain_ = false;
+  adoptChain(first.get(), root ? &root->arena_ : nullptr);
   webDataList* queueHead = nullptr;
   webDataList* queueTail = nullptr;
   auto enqueue = [&](webDataList* list) {
@@ -146,6 +202,15 @@ void webDataRoot::setContents(webDataList* list, Str encodingName, Str declaredE
                               std::unique_ptr<cEncoding> charset,
                               std::shared_ptr<const webDecoder> matcher) {
   if (list && list->head_) {
+    // Below a node of this root, nodes of other arenas were adopted as they
+    // were added; only a reader's document node of this arena hands over a
+    // plain tree.
+    if (!list->owner_ || list->owner_->root_ != this) {
+      plain_ = false;
+      adoptChain(list->head_.get(), &arena_);
+    } else if (!arena_.holds(list->owner_)) {
+      plain_ = false;
+    }
     for (webDataNode* n = list->head_.get(); n; n = n->next_.get()) n->parent_ = nullptr;
     webDataNode* listTail = list->tail_;
     if (!head_) {
@@ -180,28 +245,78 @@ Str webDataRoot::convertString(Text text, const cEncoding* charset, bool noDecod
 
 webDataNode::webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns)
     : textValue_(textValue), root_(root) {
-  replaceString(ns_, kOwnNs, ns);
-  replaceString(name_, kOwnName, name);
-  replaceString(text_, kOwnText, text);
-}
-
-std::unique_ptr<webDataNode> webDataNode::make(Text name, Text text, int32_t textValue, webDataRoot* root,
-                                               Text ns) {
+  // One block for the three strings.
   const size_t nsBytes = NodeText::storedBytes(ns);
   const size_t nameBytes = NodeText::storedBytes(name);
+  const size_t bytes = nsBytes + nameBytes + NodeText::storedBytes(text);
+  if (bytes == 0) {
+    ns_ = NodeText::store(nullptr, ns);
+    name_ = NodeText::store(nullptr, name);
+    text_ = NodeText::store(nullptr, text);
+    return;
+  }
+  char* block = static_cast<char*>(nodeSlab::allocate(bytes));
+  ns_ = NodeText::store(block, ns);
+  name_ = NodeText::store(block + nsBytes, name);
+  text_ = NodeText::store(block + nsBytes + nameBytes, text);
+  ownStrings_ = static_cast<uint8_t>((nsBytes ? kSharedNs : 0) | (nameBytes ? kSharedName : 0) |
+                                     (bytes > nsBytes + nameBytes ? kSharedText : 0));
+}
+
+namespace {
+
+size_t nodeBytes(Text name, Text text, Text ns) {
+  return sizeof(webDataNode) + NodeText::storedBytes(ns) + NodeText::storedBytes(name) + NodeText::storedBytes(text);
+}
+
+}  // namespace
+
+std::unique_ptr<webDataNode> webDataRoot::makeNode(Text name, Text text, int32_t textValue, Text ns) {
+  return webDataNode::makeIn(arena_.allocate(nodeBytes(name, text, ns)), name, text, textValue, this, ns);
+}
+
+std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name, std::string_view text,
+                                                   int32_t textValue) {
+  const size_t nameBytes = NodeText::storedBytes(name);
   char* memory =
-      static_cast<char*>(nodeSlab::allocate(sizeof(webDataNode) + nsBytes + nameBytes + NodeText::storedBytes(text)));
+      static_cast<char*>(arena_.allocate(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
   char* strings = memory + sizeof(webDataNode);
+  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, nullptr, NodeText::store(strings, name),
+                                                                NodeText::store(strings + nameBytes, text), textValue, this));
+}
+
+std::unique_ptr<webDataNode> webDataNode::makeIn(void* memory, Text name, Text text, int32_t textValue,
+                                                 webDataRoot* root, Text ns) {
+  const size_t nsBytes = NodeText::storedBytes(ns);
+  const size_t nameBytes = NodeText::storedBytes(name);
+  char* strings = static_cast<char*>(memory) + sizeof(webDataNode);
   return std::unique_ptr<webDataNode>(::new (memory) webDataNode(
       Stored{}, NodeText::store(strings, ns), NodeText::store(strings + nsBytes, name),
       NodeText::store(strings + nsBytes + nameBytes, text), textValue, root));
 }
 
+void webDataNode::unshareStrings() {
+  const char* block = sharedBlock();
+  const uint8_t shared = ownStrings_ & kShared;
+  if (shared & kSharedNs) ns_ = storeOwn(getNamespace());
+  if (shared & kSharedName) name_ = storeOwn(getName());
+  if (shared & kSharedText) text_ = storeOwn(infoText());
+  // Shared and own bits stand at the same distance, field by field.
+  ownStrings_ = static_cast<uint8_t>((ownStrings_ & ~kShared) | (shared >> 4));
+  releaseOwn(block);
+}
+
 void webDataNode::replaceString(const char*& field, uint8_t own, Text value) {
+  if (ownStrings_ & (own << 4)) unshareStrings();  // the field is in the shared block
   const char* stored = storeOwn(value);
   if (ownStrings_ & own) releaseOwn(field);
   field = stored;
-  ownStrings_ = static_cast<uint8_t>(NodeText::storedBytes(value) ? ownStrings_ | own : ownStrings_ & ~own);
+  if (NodeText::storedBytes(value)) {
+    ownStrings_ |= own;
+    changed();
+  } else {
+    ownStrings_ &= static_cast<uint8_t>(~own);
+  }
 }
 
 void webDataNode::setTextAfterEndTag(Text text) {
@@ -245,6 +360,7 @@ const webDataAttribute* webDataNode::findAttribute(std::string_view name) const 
 
 bool webDataNode::addAttribute(Str name, Str value) {
   if (findAttribute(name.view())) return true;
+  changed();
   if (!attributes_) attributes_ = std::make_unique<Attributes>();
   auto& list = attributes_->list;
   auto& index = attributes_->index;
@@ -295,10 +411,19 @@ webAttributeText webDataNode::getNextAttribute(const cEncoding* charset, bool no
 
 void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   if (!root_) raise("EMU", "webDataNode.addChildNode(); called before \"root\" was set");
-  if (!children_) children_ = std::make_unique<webDataList>(this);
+  nodeSlab::Arena& arena = root_->arena_;
+  if (!children_) {
+    children_ = arena.holds(this) ? std::unique_ptr<webDataList>(::new (arena.allocate(sizeof(webDataList))) webDataList(this))
+                                  : std::make_unique<webDataList>(this);
+  }
   if (node && !node->next_ && !node->children_) {
     // One node without subtree, as readers add them: the walk of addNodes
-    // reduced to its one step.
+    // reduced to its one step. Only a node of this root's arena keeps the
+    // tree plain.
+    if (!arena.holds(node.get())) {
+      root_->plain_ = false;
+      if (nodeSlab::isUncounted(node.get())) nodeSlab::adopt(node.get());
+    }
     node->parent_ = this;
     node->root_ = root_;
     webDataList& list = *children_;
@@ -337,6 +462,8 @@ std::unique_ptr<webDataNode> webDataNode::remove() {
 
   parent_ = nullptr;
   if (list->tail_ == this) list->tail_ = previous;
+  // The node outlives its tree's arena; the rest of the tree is as it was.
+  adoptChain(this, nullptr);
   return self;
 }
 

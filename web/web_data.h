@@ -13,15 +13,19 @@
 //      that follows it. tail() is the last node reachable from head().
 //   3. Teardown never recurses: ending a list or a node flattens the whole
 //      subtree and the following siblings into one chain and deletes it in a
-//      loop, so trees of any depth or width end in constant stack.
+//      loop, so trees of any depth or width end in constant stack. A tree a
+//      reader built from its root's arena (makeNode) and nobody changed
+//      since ends with the arena, without a walk.
 //   4. Attribute names are unique without regard to ASCII case; iteration
 //      follows insertion order.
 //   5. A node taken out by remove() has parent() and getNext() NIL and may be
 //      added elsewhere.
-//   6. A node owns its strings: make() copies them into the node's own
-//      allocation, later ones (setText, setName, setTextAfterEndTag) get a
-//      block of their own. The getters hand them out as NodeText views
-//      (web/node_text.h), so a node outlives its tree with its strings.
+//   6. A node owns its strings: makeNode() copies them into the node's own
+//      allocation, the constructor into one block for the three, later ones
+//      (setText, setName, setTextAfterEndTag) get a block of their own. The
+//      getters hand them out as NodeText views (web/node_text.h).
+//   7. A node taken out by remove() or takeNodes(), or added to another
+//      root's tree, stays valid after the root it was made for ends.
 #pragma once
 
 #include <cstddef>
@@ -42,6 +46,7 @@ namespace bw {
 class webDataNode;
 class webDataRoot;
 void endNodeChain(std::unique_ptr<webDataNode> first);
+void adoptChain(webDataNode* first, const nodeSlab::Arena* keep);
 
 // Undoes a document format's escapes while converting a document string from
 // one encoding into another. Decoders are immutable and shared between the
@@ -101,10 +106,7 @@ class webDataList : public class_base {
 
   // Detaches the whole chain (the list is empty afterwards); parents and
   // roots of the nodes are left as they are.
-  std::unique_ptr<webDataNode> takeNodes() {
-    tail_ = nullptr;
-    return std::move(head_);
-  }
+  std::unique_ptr<webDataNode> takeNodes();
 
   webDataNode* head() const { return head_.get(); }
   webDataNode* tail() const { return tail_; }
@@ -114,6 +116,7 @@ class webDataList : public class_base {
   friend class webDataNode;
   friend class webDataRoot;
   friend void endNodeChain(std::unique_ptr<webDataNode> first);
+  friend void adoptChain(webDataNode* first, const nodeSlab::Arena* keep);
   std::unique_ptr<webDataNode> head_;
   webDataNode* tail_ = nullptr;
   webDataNode* owner_ = nullptr;
@@ -126,6 +129,16 @@ class webDataRoot : public webDataList {
 
  public:
   webDataRoot() : webDataList(nullptr) {}
+  ~webDataRoot() override;
+
+  // A node whose root is this one, carved with its strings from this root's
+  // arena: the way a reader makes the nodes of the tree it builds. It must
+  // become part of this tree, or end, before the root ends. While every node
+  // of the tree is such a node, unchanged since it was added, the tree ends
+  // with the arena in one step per chunk, its nodes unvisited.
+  std::unique_ptr<webDataNode> makeNode(Text name, Text text, int32_t textValue, Text ns);
+  // The same for a name and a text that are not NIL, without namespace.
+  std::unique_ptr<webDataNode> makeNode(std::string_view name, std::string_view text, int32_t textValue);
 
   // Takes over the chain of `list` (may be NIL; its head and tail are
   // cleared), clears the parent of every top-level node and stores the rest.
@@ -151,6 +164,12 @@ class webDataRoot : public webDataList {
   std::unique_ptr<cEncoding> encoding_;
   std::unique_ptr<cEncoding> charset_;
   std::shared_ptr<const webDecoder> matcher_;
+  friend class webDataNode;
+  friend class webDataList;
+  nodeSlab::Arena arena_;
+  // Every node of the tree (and its children list) is an unadopted object of
+  // arena_ with nothing of its own outside it; cleared by any other change.
+  bool plain_ = true;
 };
 
 // Result of the attribute iteration: the attribute's own name (NIL pointer
@@ -173,10 +192,6 @@ class webDataNode : public class_base {
 
  public:
   webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns);
-  // The same, with the strings copied into the node's own allocation: the
-  // way readers make nodes, one carve for the node and its strings.
-  static std::unique_ptr<webDataNode> make(Text name, Text text, int32_t textValue, webDataRoot* root,
-                                           Text ns = nullptr);
   ~webDataNode() override;
   // Tree objects are carved from the node slab (web/node_slab.h).
   static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
@@ -235,6 +250,7 @@ class webDataNode : public class_base {
   friend class webDataList;
   friend class webDataRoot;
   friend void endNodeChain(std::unique_ptr<webDataNode> first);
+  friend void adoptChain(webDataNode* first, const nodeSlab::Arena* keep);
 
   struct Stored {};  // the constructor of make(): strings already in place
   webDataNode(Stored, const char* ns, const char* name, const char* text, int32_t textValue, webDataRoot* root)
@@ -244,7 +260,21 @@ class webDataNode : public class_base {
   // released with the node; the others live in the node's allocation or are
   // the shared empty string.
   enum : uint8_t { kOwnNs = 1, kOwnName = 2, kOwnText = 4, kOwnAfter = 8 };
+  // The constructor's strings share one block: these mark the fields in it.
+  enum : uint8_t { kSharedNs = 16, kSharedName = 32, kSharedText = 64, kShared = 16 | 32 | 64 };
   void replaceString(const char*& field, uint8_t own, Text value);
+  // The first string of the shared block, whose block it is.
+  const char* sharedBlock() const {
+    return (ownStrings_ & kSharedNs) ? ns_ : (ownStrings_ & kSharedName) ? name_ : text_;
+  }
+  // Gives each string of the shared block a block of its own.
+  void unshareStrings();
+  // Any change but a reader's own: the root's tree is no longer plain.
+  void changed() {
+    if (root_) root_->plain_ = false;
+  }
+  static std::unique_ptr<webDataNode> makeIn(void* memory, Text name, Text text, int32_t textValue,
+                                             webDataRoot* root, Text ns);
 
   const webDataAttribute* findAttribute(std::string_view name) const;
   Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method) const;
@@ -262,7 +292,7 @@ class webDataNode : public class_base {
   };
 
   int32_t textValue_ = 0;  // first, where it fills the base's padding
-  uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter
+  uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
   // Stored strings (web/node_text.h) or NIL.
   const char* ns_ = nullptr;
   const char* name_ = nullptr;

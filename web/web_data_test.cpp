@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "web/node_slab.h"
 #include "web/web_test_support.h"
 #include "web/xml_writer.h"
 
@@ -241,6 +242,56 @@ TEST_F(WebDataTest, MillionWideTreeIsWrittenAndEnds) {
     Str xml = createXMLintoString(*root, &utf8_, true);
     EXPECT_EQ(xml.length(), static_cast<int32_t>(39 + 13 + kMillion * 4));
   }
+}
+
+// A tree built the way readers build it lives in its root's arena. Whatever
+// happens to it afterwards, a node taken out stays readable after the root
+// ends and joins another tree, and every chunk goes once all has ended.
+TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
+  enum Change { kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree };
+  node(nullptr, "warm-up");  // the thread's own chunk exists before counting
+  const long chunksBefore = nodeSlab::infoLiveChunks();
+  for (Change change : {kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree}) {
+    SCOPED_TRACE(change);
+    auto root = std::make_unique<webDataRoot>();
+    auto other = makeRoot();
+    webDataNode* holder = topLevel(*other, "holder");
+    {
+      auto document = root->makeNode("", nullptr, 0, nullptr);
+      auto top = root->makeNode("top", "", 1);
+      auto a = root->makeNode("a", "", 2);
+      for (const char* text : {"1 &amp; 2", "a string longer than fifteen bytes"}) {
+        a->addChildNode(root->makeNode("", text, 8));
+      }
+      top->addChildNode(std::move(a));
+      top->addChildNode(root->makeNode("b", "x", 8));
+      document->addChildNode(std::move(top));
+      root->setContents(document->infoChildren(), Str("UTF-8"), Str(), utf8_.clone(), latin1_.clone(),
+                        std::make_shared<XmlDecoder>(makeXmlEntityMap()));
+    }
+    webDataNode* a = root->head()->getFirstChild();
+    webDataNode* b = a->getNext();
+    std::unique_ptr<webDataNode> removed;
+    switch (change) {
+      case kNone: break;
+      case kSetText: b->setText(Str("replaced"), 8, false); break;
+      case kAttribute: b->addAttribute(Str("k"), Str("v")); break;
+      case kForeignNode: a->addChildNode(node(nullptr, "foreign", "f")); break;
+      case kTakeNodes: removed = root->takeNodes(); break;
+      case kNodeIntoAnotherTree: holder->addChildNode(root->makeNode("moved", "m", 8)); break;
+    }
+    if (!removed) removed = a->remove();
+    root.reset();
+    auto findA = [](webDataNode* n) { return n->isNamed("a", nullptr) ? n : n->findChild("a", nullptr, nullptr, nullptr); };
+    EXPECT_EQ(findA(removed.get())->getFirstChild()->getNext()->infoText(), "a string longer than fifteen bytes");
+    webDataNode* taken = removed.get();
+    holder->addChildNode(std::move(removed));
+    EXPECT_EQ(str(findA(taken)->getFirstChild()->getText(&utf8_, false)), "1 & 2");
+    if (change == kNodeIntoAnotherTree) {
+      EXPECT_EQ(holder->getFirstChild()->infoText(), "m");
+    }
+  }
+  EXPECT_EQ(nodeSlab::infoLiveChunks(), chunksBefore);
 }
 
 }  // namespace
