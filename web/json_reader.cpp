@@ -43,6 +43,21 @@ bool isWordChara(char c) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The three words as stored node strings (web/node_text.h), which every
+// node whose value is one of them shares.
+struct StoredWord {
+  uint32_t length;
+  char bytes[6];
+};
+constexpr StoredWord kStoredWords[] = {{4, "true"}, {5, "false"}, {4, "null"}};
+
+NodeText storedWord(std::string_view word) {
+  for (const StoredWord& w : kStoredWords) {
+    if (word == w.bytes) return NodeText(w.bytes);
+  }
+  return NodeText();
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -339,8 +354,24 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   auto document = root->makeNode("", nullptr, 0, nullptr);
   webDataNode* container = document.get();
 
+  // Member names repeat through a document: each is stored once in the
+  // root's arena and found again through a small cache keyed by its length
+  // and first and last bytes (a miss only stores another copy).
+  std::array<const char*, 256> names{};
+  auto storedName = [&](std::string_view name) {
+    if (name.empty()) return NodeText(root->storeName(name));
+    const size_t slot = (name.size() * 131 + static_cast<unsigned char>(name.front()) * 31 +
+                         static_cast<unsigned char>(name.back())) & 255;
+    NodeText cached(names[slot]);
+    if (cached.isNil() || cached.view() != name) {
+      cached = root->storeName(name);
+      names[slot] = cached.stored();
+    }
+    return cached;
+  };
+
   auto addContainer = [&](std::string_view name, int32_t kind) {
-    auto node = root->makeNode(name, "", kind);
+    auto node = root->makeNode(storedName(name), "", kind);
     webDataNode* raw = node.get();
     container->addChildNode(std::move(node));
     container = raw;
@@ -388,7 +419,9 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       completed = false;
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
-      container->addChildNode(root->makeNode(name, t.token, t.kind));
+      NodeText word = t.kind == kJsonLiteral ? storedWord(t.token) : NodeText();
+      container->addChildNode(word ? root->makeNode(storedName(name), word, t.kind)
+                                   : root->makeNode(storedName(name), t.token, t.kind));
       completed = true;
     } else {
       raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");

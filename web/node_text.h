@@ -25,6 +25,8 @@ class NodeText {
   NodeText() = default;  // NIL
   // bytes: a stored string (preceded by its length), or NIL.
   explicit NodeText(const char* bytes) : bytes_(bytes) {}
+  // The stored string, for the tree that keeps it.
+  const char* stored() const { return bytes_; }
 
   bool isNil() const { return bytes_ == nullptr; }
   explicit operator bool() const { return bytes_ != nullptr; }

@@ -107,6 +107,11 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
   };
   for (webDataNode* chain = first; chain; chain = nextQueued()) {
     for (webDataNode* n = chain; n; n = n->next_.get()) {
+      if ((!keep || !keep->holds(n)) && (n->ownStrings_ & webDataNode::kStoredName)) {
+        // A stored name stays with its arena: the node takes a copy.
+        n->name_ = storeOwn(n->getName());
+        n->ownStrings_ = static_cast<uint8_t>((n->ownStrings_ & ~webDataNode::kStoredName) | webDataNode::kOwnName);
+      }
       adopt(n);
       if (webDataList* kids = n->children_.get()) {
         adopt(kids);
@@ -285,6 +290,27 @@ std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name, std::s
                                                                 NodeText::store(strings + nameBytes, text), textValue, this));
 }
 
+NodeText webDataRoot::storeName(std::string_view name) {
+  const size_t bytes = NodeText::storedBytes(name);
+  return NodeText(NodeText::store(bytes ? static_cast<char*>(arena_.allocate(bytes)) : nullptr, name));
+}
+
+std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text, int32_t textValue) {
+  char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
+  auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
+      webDataNode::Stored{}, nullptr, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
+      textValue, this));
+  if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
+  return node;
+}
+
+std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText, int32_t textValue) {
+  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
+      webDataNode::Stored{}, nullptr, storedName.stored(), staticText.stored(), textValue, this));
+  if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
+  return node;
+}
+
 std::unique_ptr<webDataNode> webDataNode::makeIn(void* memory, Text name, Text text, int32_t textValue,
                                                  webDataRoot* root, Text ns) {
   const size_t nsBytes = NodeText::storedBytes(ns);
@@ -307,7 +333,8 @@ void webDataNode::unshareStrings() {
 }
 
 void webDataNode::replaceString(const char*& field, uint8_t own, Text value) {
-  if (ownStrings_ & (own << 4)) unshareStrings();  // the field is in the shared block
+  if (ownStrings_ & (own << 4) & kShared) unshareStrings();  // the field is in the shared block
+  if (&field == &name_) ownStrings_ &= static_cast<uint8_t>(~kStoredName);
   const char* stored = storeOwn(value);
   if (ownStrings_ & own) releaseOwn(field);
   field = stored;
@@ -422,7 +449,7 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
     // tree plain.
     if (!arena.holds(node.get())) {
       root_->plain_ = false;
-      if (nodeSlab::isUncounted(node.get())) nodeSlab::adopt(node.get());
+      if (nodeSlab::isUncounted(node.get())) adoptChain(node.get(), &arena);
     }
     node->parent_ = this;
     node->root_ = root_;

@@ -139,6 +139,13 @@ class webDataRoot : public webDataList {
   std::unique_ptr<webDataNode> makeNode(Text name, Text text, int32_t textValue, Text ns);
   // The same for a name and a text that are not NIL, without namespace.
   std::unique_ptr<webDataNode> makeNode(std::string_view name, std::string_view text, int32_t textValue);
+  // The same with a name from storeName(): many nodes share one copy.
+  std::unique_ptr<webDataNode> makeNode(NodeText storedName, std::string_view text, int32_t textValue);
+  // The same with a text in static storage (a reader's fixed words), shared
+  // by every node that has it.
+  std::unique_ptr<webDataNode> makeNode(NodeText storedName, NodeText staticText, int32_t textValue);
+  // A copy of name in this root's arena, for makeNode; lives as the arena.
+  NodeText storeName(std::string_view name);
 
   // Takes over the chain of `list` (may be NIL; its head and tail are
   // cleared), clears the parent of every top-level node and stores the rest.
@@ -262,6 +269,8 @@ class webDataNode : public class_base {
   enum : uint8_t { kOwnNs = 1, kOwnName = 2, kOwnText = 4, kOwnAfter = 8 };
   // The constructor's strings share one block: these mark the fields in it.
   enum : uint8_t { kSharedNs = 16, kSharedName = 32, kSharedText = 64, kShared = 16 | 32 | 64 };
+  // The name is one of the root's stored names (storeName).
+  enum : uint8_t { kStoredName = 128 };
   void replaceString(const char*& field, uint8_t own, Text value);
   // The first string of the shared block, whose block it is.
   const char* sharedBlock() const {

@@ -261,7 +261,7 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
       auto top = root->makeNode("top", "", 1);
       auto a = root->makeNode("a", "", 2);
       for (const char* text : {"1 &amp; 2", "a string longer than fifteen bytes"}) {
-        a->addChildNode(root->makeNode("", text, 8));
+        a->addChildNode(root->makeNode(root->storeName("e"), text, 8));
       }
       top->addChildNode(std::move(a));
       top->addChildNode(root->makeNode("b", "x", 8));
@@ -278,7 +278,7 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
       case kAttribute: b->addAttribute(Str("k"), Str("v")); break;
       case kForeignNode: a->addChildNode(node(nullptr, "foreign", "f")); break;
       case kTakeNodes: removed = root->takeNodes(); break;
-      case kNodeIntoAnotherTree: holder->addChildNode(root->makeNode("moved", "m", 8)); break;
+      case kNodeIntoAnotherTree: holder->addChildNode(root->makeNode(root->storeName("moved"), "m", 8)); break;
     }
     if (!removed) removed = a->remove();
     root.reset();
@@ -287,7 +287,9 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
     webDataNode* taken = removed.get();
     holder->addChildNode(std::move(removed));
     EXPECT_EQ(str(findA(taken)->getFirstChild()->getText(&utf8_, false)), "1 & 2");
+    EXPECT_EQ(findA(taken)->getFirstChild()->getName(), "e");
     if (change == kNodeIntoAnotherTree) {
+      EXPECT_EQ(holder->getFirstChild()->getName(), "moved");
       EXPECT_EQ(holder->getFirstChild()->infoText(), "m");
     }
   }
