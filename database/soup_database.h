@@ -119,7 +119,29 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
     NodeHeader links;
     uint64_t changeCount = 0;
   };
-  std::vector<ReadLinks> readLinks_;
+  // Kept in pieces of a fixed number of indices: the table grows with the
+  // indices a walk meets without copying or faulting in what it had.
+  class LinksTable {
+   public:
+    // The remembered entry of index (> 0), NIL when none was ever put.
+    const ReadLinks* find(int32_t index) const {
+      const auto piece = static_cast<size_t>(index) >> kPieceShift;
+      if (piece >= pieces_.size() || !pieces_[piece]) return nullptr;
+      return &pieces_[piece][static_cast<size_t>(index) & kPieceMask];
+    }
+    void put(int32_t index, NodeHeader links, uint64_t changeCount) {
+      const auto piece = static_cast<size_t>(index) >> kPieceShift;
+      if (piece >= pieces_.size()) pieces_.resize(piece + 1);
+      if (!pieces_[piece]) pieces_[piece] = std::make_unique<ReadLinks[]>(size_t{1} << kPieceShift);
+      pieces_[piece][static_cast<size_t>(index) & kPieceMask] = {links, changeCount};
+    }
+
+   private:
+    static constexpr unsigned kPieceShift = 10;
+    static constexpr size_t kPieceMask = (size_t{1} << kPieceShift) - 1;
+    std::vector<std::unique_ptr<ReadLinks[]>> pieces_;
+  };
+  LinksTable readLinks_;
   // The links of index: the loaded node's, remembered ones, or read.
   NodeHeader readLinks(int32_t index, uint64_t changeCount);
   // Reads and remembers the links of the window of kLinksWindow indices

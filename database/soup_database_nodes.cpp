@@ -58,14 +58,16 @@ NodeHeader cJournaledIndexedObjectSoupDatabase::readObjectNodeHeader(int32_t ind
 
 NodeHeader cJournaledIndexedObjectSoupDatabase::readLinks(int32_t index, uint64_t changeCount) {
   if (cIndexedObjectNode* node = loadedNode(*this, index)) return {node->infoNextIndex(), node->infoPrevIndex()};
-  const auto slot = static_cast<size_t>(index);
-  auto remembered = [&] { return index > 0 && slot < readLinks_.size() && readLinks_[slot].changeCount == changeCount; };
-  if (remembered()) return readLinks_[slot].links;
+  auto remembered = [&] {
+    const ReadLinks* r = index > 0 ? readLinks_.find(index) : nullptr;
+    return r && r->changeCount == changeCount ? r : nullptr;
+  };
+  if (const ReadLinks* r = remembered()) return r->links;
   // Walking on, the links of the indices around this one are read at once:
   // a list's nodes mostly lie in runs of neighbouring indices.
   if (index > 0 && walk_.steps >= kWalkStepsBeforeWindow) {
     rememberLinksAround(index, changeCount);
-    if (remembered()) return readLinks_[slot].links;
+    if (const ReadLinks* r = remembered()) return r->links;
   }
   int64_t dataPosition = infoBlockFile().infoBlockOfIndex(index, true);
   if (dataPosition == 0) {
@@ -75,8 +77,7 @@ NodeHeader cJournaledIndexedObjectSoupDatabase::readLinks(int32_t index, uint64_
   infoBlockFile().readBytes(dataPosition, bytes, 8);
   NodeHeader links{getBE32(bytes), getBE32(bytes + 4)};
   // The index has a block, so the index array bounds the table.
-  if (slot >= readLinks_.size()) readLinks_.resize(std::max(slot + 1, readLinks_.size() * 3 / 2));
-  readLinks_[slot] = {links, changeCount};
+  readLinks_.put(index, links, changeCount);
   return links;
 }
 
@@ -85,12 +86,11 @@ void cJournaledIndexedObjectSoupDatabase::rememberLinksAround(int32_t index, uin
   const int32_t count = index - index % kLinksWindow + kLinksWindow - first;
   RecordHead heads[kLinksWindow];
   infoBlockFile().readRecordHeads(first, count, heads);
-  for (int32_t k = count - 1; k >= 0; --k) {
-    if (heads[k].dataPosition == 0) continue;
+  for (int32_t k = 0; k < count; ++k) {
     // Indices with blocks: the index array bounds the table.
-    const auto slot = static_cast<size_t>(first + k);
-    if (slot >= readLinks_.size()) readLinks_.resize(std::max(slot + 1, readLinks_.size() * 3 / 2));
-    readLinks_[slot] = {{getBE32(heads[k].bytes), getBE32(heads[k].bytes + 4)}, changeCount};
+    if (heads[k].dataPosition != 0) {
+      readLinks_.put(first + k, {getBE32(heads[k].bytes), getBE32(heads[k].bytes + 4)}, changeCount);
+    }
   }
 }
 
