@@ -36,11 +36,22 @@ struct IoResult {
   int error = 0;      // errno, 0 on success
 };
 
+// One buffer of a scattered read.
+struct IoSpan {
+  void* buffer = nullptr;
+  int64_t length = 0;
+};
+
 // One open host file.
 class HostIo {
  public:
   virtual ~HostIo() = default;
   virtual IoResult readAt(void* buffer, int64_t length, int64_t position) = 0;
+  // The file's bytes from position on, into the spans one after another:
+  // what readAt would answer into one buffer of their total length, and with
+  // one read of the file. This one reads into a buffer of its own and
+  // copies; the system backend reads into the spans themselves (preadv).
+  virtual IoResult readSpansAt(const IoSpan* spans, int32_t count, int64_t position);
   virtual IoResult writeAt(const void* buffer, int64_t length, int64_t position) = 0;
   // Sets the file's size (ftruncate); errno or 0.
   virtual int truncate(int64_t size) = 0;

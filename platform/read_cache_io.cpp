@@ -2,7 +2,9 @@
 #include "platform/read_cache_io.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -11,36 +13,51 @@ namespace bw {
 
 namespace {
 
-// Page buffers of caches that closed, handed to the next cache that needs
+// The pages of a cache: one page-aligned block of memory, slot k's page at
+// k pages from its start, never zeroed (a page is read before it is used).
+struct FreeArena {
+  void operator()(uint8_t* bytes) const { std::free(bytes); }
+};
+using PageArena = std::unique_ptr<uint8_t, FreeArena>;
+
+// The arena of a cache that closed, handed to the next cache that needs
 // one: a database closed and opened again reuses its memory instead of
-// faulting fresh pages in. Keeps at most one database's worth.
-class PagePool {
+// faulting fresh pages in. Keeps one arena of at most 8 MiB.
+class ArenaPool {
  public:
-  std::unique_ptr<uint8_t[]> take() {
+  // An arena of at least pages pages; how many it holds in pages.
+  PageArena take(int32_t& pages) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (!pages_.empty()) {
-        std::unique_ptr<uint8_t[]> page = std::move(pages_.back());
-        pages_.pop_back();
-        return page;
+      if (arena_ && pages_ >= pages) {
+        pages = pages_;
+        pages_ = 0;
+        return std::move(arena_);
       }
     }
-    return std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(kReadCachePageSize));
+    auto* bytes = static_cast<uint8_t*>(
+        std::aligned_alloc(static_cast<size_t>(kReadCachePageSize), static_cast<size_t>(pages * kReadCachePageSize)));
+    if (!bytes) throw std::bad_alloc();
+    return PageArena(bytes);
   }
-  void give(std::unique_ptr<uint8_t[]> page) {
+  void give(PageArena arena, int32_t pages) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (page && pages_.size() < kMostPages) pages_.push_back(std::move(page));
+    if (arena && pages <= kMostPages && pages >= pages_) {
+      arena_ = std::move(arena);
+      pages_ = pages;
+    }
   }
 
  private:
-  static constexpr size_t kMostPages = 2048;  // 8 MiB
+  static constexpr int32_t kMostPages = 2048;  // 8 MiB
   std::mutex mutex_;
-  std::vector<std::unique_ptr<uint8_t[]>> pages_;
+  PageArena arena_;
+  int32_t pages_ = 0;
 };
 
 // Never destroyed: caches may close during the process's exit.
-PagePool& pagePool() {
-  static PagePool* pool = new PagePool;
+ArenaPool& arenaPool() {
+  static ArenaPool* pool = new ArenaPool;
   return *pool;
 }
 
@@ -156,13 +173,12 @@ class ReadCacheIo final : public HostIo {
     int64_t valid = 0;
     int32_t newer = -1;
     int32_t older = -1;
-    std::unique_ptr<uint8_t[]> bytes;  // kReadCachePageSize, kept for the slot's next page
   };
 
-  uint8_t* bytesOf(int32_t slot) { return slots_[slot].bytes.get(); }
-  // Every page and its buffer goes (the buffers to the pool).
+  uint8_t* bytesOf(int32_t slot) { return arena_.get() + static_cast<int64_t>(slot) * kReadCachePageSize; }
+  // Every page and the arena go (the arena to the pool).
   void releasePages() {
-    for (Slot& slot : slots_) pagePool().give(std::move(slot.bytes));
+    if (arena_) arenaPool().give(std::move(arena_), arenaPages_);
     slots_.clear();
     free_.clear();
     slotOf_.clear();
@@ -202,9 +218,12 @@ class ReadCacheIo final : public HostIo {
       slot = free_.back();
       free_.pop_back();
     } else if (static_cast<int32_t>(slots_.size()) < capacity_) {
+      if (!arena_) {
+        arenaPages_ = capacity_;
+        arena_ = arenaPool().take(arenaPages_);
+      }
       slot = static_cast<int32_t>(slots_.size());
       slots_.emplace_back();
-      slots_[slot].bytes = pagePool().take();
     } else {
       slot = oldest_;
       unlink(slot);
@@ -242,16 +261,18 @@ class ReadCacheIo final : public HostIo {
       while (run < most && find(number + run, false) < 0) ++run;
     }
     // The page asked for is the newest of at most capacity_: the ones that
-    // follow it cannot push it out.
+    // follow it cannot push it out. Each page is read into its own buffer.
     if (slot < 0) slot = insert(number);
-    uint8_t* to = bytesOf(slot);
-    if (run > 1) {
-      scratch_.resize(static_cast<size_t>(run * kReadCachePageSize));
-      to = scratch_.data();
+    spans_[0] = {bytesOf(slot), kReadCachePageSize};
+    runSlots_[0] = slot;
+    for (int64_t k = 1; k < run; ++k) {
+      runSlots_[k] = insert(number + k);
+      spans_[k] = {bytesOf(runSlots_[k]), kReadCachePageSize};
     }
     IoResult r;
     try {
-      r = io_->readAt(to, run * kReadCachePageSize, number * kReadCachePageSize);
+      r = run > 1 ? io_->readSpansAt(spans_, static_cast<int32_t>(run), number * kReadCachePageSize)
+                  : io_->readAt(bytesOf(slot), kReadCachePageSize, number * kReadCachePageSize);
     } catch (...) {
       dropCache();
       throw;
@@ -260,15 +281,14 @@ class ReadCacheIo final : public HostIo {
       dropCache();
       return r.error;
     }
-    auto validIn = [&](int64_t k) {
-      return std::clamp<int64_t>(r.count - k * kReadCachePageSize, 0, kReadCachePageSize);
-    };
-    slots_[slot].valid = validIn(0);
-    if (run > 1) std::memcpy(bytesOf(slot), to, static_cast<size_t>(slots_[slot].valid));
-    for (int64_t k = 1; k < run && validIn(k) > 0; ++k) {
-      int32_t next = insert(number + k);
-      slots_[next].valid = validIn(k);
-      std::memcpy(bytesOf(next), to + k * kReadCachePageSize, static_cast<size_t>(slots_[next].valid));
+    for (int64_t k = 0; k < run; ++k) {
+      const int64_t valid = std::clamp<int64_t>(r.count - k * kReadCachePageSize, 0, kReadCachePageSize);
+      // Pages past the end of the file are not kept.
+      if (k > 0 && valid == 0) {
+        drop(number + k);
+      } else {
+        slots_[runSlots_[k]].valid = valid;
+      }
     }
     nextMiss_ = number + run;
     return 0;
@@ -277,12 +297,15 @@ class ReadCacheIo final : public HostIo {
   static constexpr int64_t kReadAhead = 16;
   std::unique_ptr<HostIo> io_;
   int32_t capacity_;
+  PageArena arena_;              // capacity_ pages (or more), from the first insert on
+  int32_t arenaPages_ = 0;
   std::vector<Slot> slots_;      // slots handed out so far
   std::vector<int32_t> free_;    // slots of pages dropped
   std::vector<int32_t> slotOf_;  // by page number: its slot, or -1
   int32_t newest_ = -1;
   int32_t oldest_ = -1;
-  std::vector<uint8_t> scratch_;  // a read-ahead's bytes
+  IoSpan spans_[kReadAhead];        // a read-ahead's buffers
+  int32_t runSlots_[kReadAhead] = {};  // and their slots
   int64_t nextMiss_ = -1;         // the page after the last one read
 };
 

@@ -11,15 +11,17 @@
 //   2. Nothing observable changes: reads answer what the file holds, every
 //      write and sync reaches the backend as before.
 //   3. At most `pages` pages are kept; the one used longest ago goes first.
-//      A page is found by its number in a table, and its buffer is reused
-//      for the next page read; a closed cache hands its buffers on to the
-//      next one (up to 8 MiB are kept for it).
+//      A page is found by its number in a table; the pages live in one
+//      page-aligned arena, and a slot's page is reused for the next page
+//      read; a closed cache hands its arena on to the next one (one arena of
+//      up to 8 MiB is kept for it).
 //   4. dropCache() empties it (the journaled file does so at every discard).
 //      A cut costs what it drops: only the pages past the new end are
 //      looked at.
 //   5. A miss on the page right after the last one read reads up to 16
-//      pages (no more than it keeps) with one read: a walk through the file
-//      costs a read per 16 pages; other misses read their page alone.
+//      pages (no more than it keeps) with one read, straight into their
+//      slots (HostIo::readSpansAt): a walk through the file costs a read per
+//      16 pages; other misses read their page alone.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // platform/read_cache_io_test.cpp - the read cache in front of a HostIo:
 // a seeded workload of reads, writes and cuts answers what the file holds,
-// hits cost no read, and a failure or a drop forgets every page.
+// hits cost no read, and a failure or a drop forgets every page; a
+// scattered read answers what one read would.
 #include "platform/read_cache_io.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <cstring>
 #include <random>
 #include <vector>
+
+#include "platform/path_test_support.h"
 
 namespace bw {
 namespace {
@@ -171,6 +174,42 @@ TEST(ReadCacheIo, ReadsAheadWhileMissesRunForward) {
     }
     EXPECT_EQ(file.reads - static_cast<int>(c.order.size()), c.reads) << c.pages << " pages";  // less the plain reads
   }
+}
+
+// The read-ahead reads into its pages' own buffers: on the system backend
+// (preadv, more spans than one call takes) and through the copying default,
+// spans of every size, past the end and across it, answer what readAt does.
+TEST(ReadCacheIo, ScatteredReadsAnswerWhatOneReadWould) {
+  testing_paths::TempTree tree;
+  MemoryFile memory;
+  std::mt19937 random(5);
+  for (int i = 0; i < 70000; ++i) memory.bytes.push_back(static_cast<uint8_t>(random()));
+  auto system = systemIoBackend()->open(Text(tree.native("file")), dos::kModeReadWrite);
+  ASSERT_NE(system, nullptr);
+  ASSERT_EQ(system->writeAt(memory.bytes.data(), 70000, 0).error, 0);
+  MemoryIo inMemory(memory);
+  for (HostIo* io : {system.get(), static_cast<HostIo*>(&inMemory)}) {
+    for (int round = 0; round < 300; ++round) {
+      const int64_t position = random() % 75000;
+      std::vector<std::vector<uint8_t>> buffers(1 + random() % 80);
+      std::vector<IoSpan> spans;
+      int64_t total = 0;
+      for (auto& b : buffers) {
+        b.assign(random() % 4 == 0 ? 0 : random() % 3000, 0xEE);
+        spans.push_back({b.data(), static_cast<int64_t>(b.size())});
+        total += static_cast<int64_t>(b.size());
+      }
+      IoResult r = io->readSpansAt(spans.data(), static_cast<int32_t>(spans.size()), position);
+      std::vector<uint8_t> expected = readVia(inMemory, total, position);
+      ASSERT_EQ(r.error, 0);
+      ASSERT_EQ(r.count, static_cast<int64_t>(expected.size())) << round;
+      std::vector<uint8_t> got;
+      for (auto& b : buffers) got.insert(got.end(), b.begin(), b.end());
+      got.resize(expected.size());
+      ASSERT_EQ(got, expected) << round;
+    }
+  }
+  system->close();
 }
 
 }  // namespace
