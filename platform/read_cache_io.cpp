@@ -76,7 +76,9 @@ class ReadCacheIo final : public HostIo {
       int64_t want = std::min(length - done, kReadCachePageSize - offset);
       int32_t slot = find(number);
       if (slot < 0 || slots_[slot].valid < offset + want) {
-        int error = load(number, slot);
+        // The pages of this request from here on, its last one included.
+        const int64_t requested = (position + length - 1) / kReadCachePageSize - number + 1;
+        int error = load(number, slot, requested);
         if (error != 0) return {done, error};
       }
       int64_t n = std::clamp<int64_t>(slots_[slot].valid - offset, 0, want);
@@ -248,16 +250,26 @@ class ReadCacheIo final : public HostIo {
   }
 
   // Reads page number whole (one the file ends in stays short) into slot,
-  // or into a new slot when slot is -1. When the pages missed run forward
-  // (this one follows the last read), the pages after it that are not
-  // cached come with the same read, so a walk through the file costs one
-  // read per kReadAhead pages. 0, or the error (every page dropped).
-  int load(int64_t number, int32_t& slot) {
+  // or into a new slot when slot is -1, with the request's next pages that
+  // are not cached (requested counts them from number on). When the misses
+  // run forward from one request to the next (this page follows the last
+  // one read), pages past the request come with the same read too: 16 at
+  // first, twice as many at each further step up to kReadAhead, so a walk
+  // through the file costs one read per kReadAhead pages while random
+  // reads never read ahead. 0, or the error (every page dropped).
+  int load(int64_t number, int32_t& slot, int64_t requested) {
     int64_t run = 1;
     // A short page read again (the file grew) is read alone: it may stand
     // anywhere in the order, and pages put in after it could push it out.
-    if (slot < 0 && number == nextMiss_) {
-      const int64_t most = std::min<int64_t>(kReadAhead, capacity_);
+    if (slot < 0) {
+      int64_t want = requested;
+      if (number == nextMiss_) {
+        want = std::max(want, ahead_);
+        ahead_ = std::min(2 * ahead_, kReadAhead);
+      } else {
+        ahead_ = kFirstReadAhead;
+      }
+      const int64_t most = std::min({want, kReadAhead, static_cast<int64_t>(capacity_)});
       while (run < most && find(number + run, false) < 0) ++run;
     }
     // The page asked for is the newest of at most capacity_: the ones that
@@ -294,7 +306,8 @@ class ReadCacheIo final : public HostIo {
     return 0;
   }
 
-  static constexpr int64_t kReadAhead = 16;
+  static constexpr int64_t kFirstReadAhead = 16;
+  static constexpr int64_t kReadAhead = 64;
   std::unique_ptr<HostIo> io_;
   int32_t capacity_;
   PageArena arena_;              // capacity_ pages (or more), from the first insert on
@@ -307,6 +320,7 @@ class ReadCacheIo final : public HostIo {
   IoSpan spans_[kReadAhead];        // a read-ahead's buffers
   int32_t runSlots_[kReadAhead] = {};  // and their slots
   int64_t nextMiss_ = -1;         // the page after the last one read
+  int64_t ahead_ = kFirstReadAhead;  // the next read-ahead's pages
 };
 
 }  // namespace

@@ -18,10 +18,12 @@
 //   4. dropCache() empties it (the journaled file does so at every discard).
 //      A cut costs what it drops: only the pages past the new end are
 //      looked at.
-//   5. A miss on the page right after the last one read reads up to 16
-//      pages (no more than it keeps) with one read, straight into their
-//      slots (HostIo::readSpansAt): a walk through the file costs a read per
-//      16 pages; other misses read their page alone.
+//   5. A miss reads the missing pages the request itself goes on to with
+//      one read, straight into their slots (HostIo::readSpansAt). A miss on
+//      the page right after the last one read also reads ahead: 16 pages,
+//      then twice as many at each further step up to 64 (no more than it
+//      keeps): a walk through the file costs a read per 64 pages; random
+//      reads never read ahead.
 #pragma once
 
 #include <cstdint>

@@ -117,7 +117,7 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
     return file.reads - before - 1;  // the plain read counts once
   };
   const std::vector<uint8_t> b(100, 'b');
-  const int wholeFile = 2;  // page 0 alone, then pages 1 and 2 read ahead together
+  const int wholeFile = 1;  // the three pages the request asks for, with one read
   file.partial = 40;
   // A write that failed after part of it reached the file.
   EXPECT_EQ(readsFor([&] {
@@ -150,7 +150,7 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
 // cache holds; pages missed out of order one at a time.
 TEST(ReadCacheIo, ReadsAheadWhileMissesRunForward) {
   MemoryFile file;
-  for (int i = 0; i < 40 * kReadCachePageSize + 100; ++i) file.bytes.push_back(static_cast<uint8_t>(i * 7));
+  for (int i = 0; i < 150 * kReadCachePageSize + 200; ++i) file.bytes.push_back(static_cast<uint8_t>(i * 7));
   MemoryIo plain(file);
   struct Case {
     int32_t pages;              // the cache's size
@@ -158,12 +158,12 @@ TEST(ReadCacheIo, ReadsAheadWhileMissesRunForward) {
     int reads;
   };
   std::vector<int64_t> forward, backward;
-  for (int64_t p = 0; p <= 40; ++p) forward.push_back(p), backward.insert(backward.begin(), p);
+  for (int64_t p = 0; p <= 150; ++p) forward.push_back(p), backward.insert(backward.begin(), p);
   const Case cases[] = {
-      {64, forward, 1 + 3},   // 0 alone, then 1-16, 17-32, 33-40 (40 short)
-      {6, forward, 1 + 7},    // 0 alone, then six at a time
-      {64, backward, 41},
-      {64, {0, 1, 20, 21, 5}, 4},  // 0, 1-16, 20, 21-36; 5 came with 1
+      {128, forward, 1 + 4},  // 0 alone, then 1-16, 17-48, 49-112, 113-150 (150 short)
+      {6, forward, 1 + 25},   // 0 alone, then six at a time
+      {128, backward, 151},
+      {128, {0, 1, 70, 71, 5}, 4},  // 0, 1-16, 70 (not after 16), 71-86; 5 came with 1
   };
   for (const Case& c : cases) {
     file.reads = 0;
@@ -174,6 +174,15 @@ TEST(ReadCacheIo, ReadsAheadWhileMissesRunForward) {
     }
     EXPECT_EQ(file.reads - static_cast<int>(c.order.size()), c.reads) << c.pages << " pages";  // less the plain reads
   }
+  // Reads across a page boundary here and there read their two pages with
+  // one read and nothing ahead, though the second page follows the first.
+  file.reads = 0;
+  auto cached = withReadCache(std::make_unique<MemoryIo>(file), 128);
+  for (int64_t p : {10, 50, 30, 90, 11}) {
+    ASSERT_EQ(readVia(*cached, 2, p * kReadCachePageSize + kReadCachePageSize - 1),
+              readVia(plain, 2, p * kReadCachePageSize + kReadCachePageSize - 1));
+  }
+  EXPECT_EQ(file.reads - 5, 5);  // 11-12 reads 12 alone: 11 came with 10
 }
 
 // The read-ahead reads into its pages' own buffers: on the system backend
