@@ -9,19 +9,28 @@
 
 #include "core/ordering.h"
 #include "database/transaction_cache.h"
+#include "platform/assigns.h"
 #include "platform/clock.h"
+#include "platform/test_folder.h"
 
 namespace bw {
 namespace {
 
 class BlockSelfTest : public ::testing::Test {
  protected:
+  // RAM: is shared by every process of the user; a folder of this test's
+  // own keeps a concurrent run of the test from using the same scratch file.
   void SetUp() override {
+    dos::resetAssigns();
+    dos::assignAdd("RAM", ram_.path());
     initTimerDevice();
     initMegaListBaseModule();
     journalModuleInit();
   }
-  void TearDown() override { journalModuleEnd(); }
+  void TearDown() override {
+    journalModuleEnd();
+    dos::resetAssigns();
+  }
 
   static std::string golden(const char* name) {
     std::ifstream in(std::string(BRINDLEWORK_SOURCE_DIR) + "/database/testdata/" + name);
@@ -29,6 +38,8 @@ class BlockSelfTest : public ::testing::Test {
     s << in.rdbuf();
     return s.str();
   }
+
+  bw::testing::TestFolder ram_;
 };
 
 // Both tests use the one scratch file, so they run in one test program
