@@ -38,6 +38,42 @@ TEST_F(JsonReaderTest, TokensAndTheirKinds) {
   EXPECT_EQ(tokens(reader, "- 1e 007 1. 1e+5 2E-3 -.5"), "16:- 32:1e 16:007 32:1. 32:1e+5 32:2E-3 32:-.5 ");
 }
 
+// A number token is what the rule gives reading one character at a time
+// (digits; one "." and one exponent with one sign behind it, each stepped
+// over once), on random runs long enough for the scan's eight-byte steps and
+// cut at random lengths, which the scan must not read past.
+TEST_F(JsonReaderTest, NumberTokensFollowTheRuleByteByByte) {
+  cJSON reader(latin1_, nullptr);
+  const std::string_view charas = "0123456789012345678901234567890123456789.eE+-x ,";
+  std::mt19937 random(16);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(1, "-0123456789"[random() % 11]);
+    for (int n = static_cast<int>(random() % 40); n > 0; --n) text += charas[random() % charas.size()];
+    const size_t length = 1 + random() % text.size();
+    const std::string_view seen(text.data(), length);
+    auto chara = [&](size_t i) { return i < seen.size() ? seen[i] : '\0'; };
+    size_t end = 1;
+    bool real = false;
+    for (bool dot = false, exponent = false;;) {
+      const char c = chara(end);
+      if (c == '.' && !dot) {
+        dot = real = true;
+      } else if ((c == 'e' || c == 'E') && !exponent) {
+        exponent = real = true;
+        if (chara(end + 1) == '+' || chara(end + 1) == '-') ++end;
+      } else if (c < '0' || c > '9') {
+        break;
+      }
+      ++end;
+    }
+    reader.open(text.c_str(), static_cast<int32_t>(length));
+    JsonToken t = reader.nextToken(0);
+    reader.close();
+    ASSERT_EQ(t.token.view(), seen.substr(0, end)) << text << " cut at " << length;
+    ASSERT_EQ(t.kind, real ? kJsonReal : kJsonInteger) << text;
+  }
+}
+
 TEST_F(JsonReaderTest, TokenEndsAndErrors) {
   cJSON reader(latin1_, nullptr);
   std::string text = "\"a\\\\\" \"b\\\\\\\"c\" 1.2.3";
