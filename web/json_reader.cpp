@@ -134,7 +134,11 @@ Str decodeJsonUtf8(Text text, bool nilIfUnchanged) {
     copied = i + length;
     i = copied;
   }
-  if (!matched) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
+  if (!matched) {
+    // The text as it is, its capacity its length.
+    if (nilIfUnchanged) return Str();
+    return all.empty() ? Str::withCapacity(0) : Str(all);
+  }
   out.append(all.substr(copied));
   const auto size = static_cast<int32_t>(out.size());
   return Str::adopt(std::move(out), size);
@@ -155,7 +159,7 @@ JsonDecoder::JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const Transla
 }
 
 Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
-  if (extra_.empty() && !text.isNil() && isUtf8Encoding(from) && isUtf8Encoding(to)) {
+  if (extra_.empty() && !text.isNil() && isUtf8Document(from) && isUtf8Document(to)) {
     return decodeJsonUtf8(text, nilIfUnchanged);
   }
   return decodeByEngine(text, from, to, nilIfUnchanged);

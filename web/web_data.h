@@ -61,6 +61,13 @@ class webDecoder {
                      bool nilIfUnchanged) const = 0;
 };
 
+// isUtf8Encoding, with the usual spelling of the name ("UTF-8") tried before
+// the compare that ignores case: the decoders ask it for every text read.
+inline bool isUtf8Document(const cEncoding& encoding) {
+  if (encoding.infoName() == "UTF-8") return encoding.isOfClass(cEncodingUTF::kClassName);
+  return isUtf8Encoding(encoding);
+}
+
 // Converts text from `from` into `to` with "?" for unmappable characters and
 // no escape decoding: what the getters do with noDecode.
 Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to,
