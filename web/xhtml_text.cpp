@@ -14,27 +14,27 @@ Str xhtmlToString(webDataNode& node) {
   utf8.load("UTF-8");
 
   std::string out;
-  auto append = [&](const Str& s) { out.append(s.view()); };
+  auto append = [&](std::string_view s) { out.append(s); };
   auto enter = [&](webDataNode* n) -> int {
     out += '<';
-    append(n->getName());
+    append(n->getName().view());
     for (webAttributeText a = n->getFirstAttribute(&utf8, true); a.name;
          a = n->getNextAttribute(&utf8, true)) {
       out += ' ';
-      append(*a.name);
+      append(a.name->view());
       out += "=\"";
-      append(a.value);
+      append(a.value.view());
       out += '"';
     }
     out += '>';
-    append(n->getText(&utf8, true));
+    append(n->getText(&utf8, true).view());
     return 0;
   };
   auto leave = [&](webDataNode* n, int) {
     out += "</";
-    append(n->getName());
+    append(n->getName().view());
     out += '>';
-    if (n != &node) append(n->getTextAfterEndTag(&utf8, true));
+    if (n != &node) append(n->getTextAfterEndTag(&utf8, true).view());
   };
   walkNodes<int>(&node, false, enter, leave);
 

@@ -392,16 +392,16 @@ XmlTagAndText cXML::nextTagAndText(bool mayFail) {
   return {documentStr(t.tag), documentStr(t.text)};
 }
 
-Str cXML::documentStr(std::string_view raw) const {
+// Writes raw with its bytes above 7F (the first at `high`) expanded into
+// out, resized to fit, and returns the expanded size.
+size_t cXML::expandInto(std::string& out, std::string_view raw, const char* high) const {
   const char* const end = raw.data() + raw.size();
-  const char* const high = expansion_ ? skipAscii(raw.data(), end) : end;
-  if (high == end) return Str(raw);
   const ByteExpansion& e = *expansion_;
   // The ASCII runs between the bytes above 7F are copied as they stand.
   size_t size = raw.size();
   for (const char* p = high; p < end; p = skipAscii(p + 1, end)) size += e.sizes[static_cast<unsigned char>(*p)] - 1u;
   // Each byte's text is copied as four bytes, so three bytes of slack.
-  std::string out(size + 3, '\0');
+  out.resize(size + 3);
   char* w = out.data();
   const char* copied = raw.data();
   for (const char* p = high; p < end; p = skipAscii(p + 1, end)) {
@@ -413,8 +413,25 @@ Str cXML::documentStr(std::string_view raw) const {
     copied = p + 1;
   }
   std::memcpy(w, copied, static_cast<size_t>(end - copied));
+  return size;
+}
+
+Str cXML::documentStr(std::string_view raw) const {
+  const char* const end = raw.data() + raw.size();
+  const char* const high = expansion_ ? skipAscii(raw.data(), end) : end;
+  if (high == end) return Str(raw);
+  std::string out;
+  const size_t size = expandInto(out, raw, high);
   out.resize(size);
   return Str::adopt(std::move(out), static_cast<int32_t>(size));
+}
+
+std::string_view cXML::documentView(std::string_view raw, std::string& scratch) const {
+  const char* const end = raw.data() + raw.size();
+  const char* const high = expansion_ ? skipAscii(raw.data(), end) : end;
+  if (high == end) return raw;
+  const size_t size = expandInto(scratch, raw, high);
+  return std::string_view(scratch.data(), size);
 }
 
 bool cXML::opensInstruction(std::string_view name) const {
@@ -579,7 +596,10 @@ void cXML::openSteps() {
 XmlParseResult cXML::parseDocument() {
   if (!text_) raise("EMU", "cXML.parseDocument(); not open");
   auto root = std::make_unique<webDataRoot>();
-  auto document = std::make_unique<webDataNode>(Str(""), Str(), 0, root.get(), Str());
+  // Nodes are made in the root's arena straight from the document's bytes;
+  // a single-byte document's strings are converted into these first.
+  std::string nameScratch, textScratch, nsScratch;
+  auto document = root->makeNode(Text(""), Text(nullptr), 0, Text(nullptr));
   try {
     TagView t = nextTag(true);
     if (!t.found) raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (1)");
@@ -589,41 +609,35 @@ XmlParseResult cXML::parseDocument() {
       if (a.name.empty()) raise("XML", "cXML.parseDocument(); malformed XML, empty tag");
 
       if (a.name[0] == '/') {
-        std::string_view closing = a.name.substr(1);
-        Str convertedClosing;
-        if (expansion_) {
-          convertedClosing = documentStr(closing);
-          closing = convertedClosing.view();
-        }
-        const Str& ns = current->getNamespace();
-        const Str& elementName = current->getName();
+        const std::string_view closing = documentView(a.name.substr(1), nameScratch);
+        const NodeText ns = current->getNamespace();
+        const std::string_view elementName = current->getName().view();
         if (ns.isNil()) {
-          if (closing != elementName.view()) {
+          if (closing != elementName) {
             raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (1)");
           }
-        } else if (closing.size() != ns.view().size() + 1 + elementName.view().size() ||
-                   !closing.starts_with(ns.view()) || closing[ns.view().size()] != ':' ||
-                   !closing.ends_with(elementName.view())) {
+        } else if (closing.size() != ns.view().size() + 1 + elementName.size() || !closing.starts_with(ns.view()) ||
+                   closing[ns.view().size()] != ':' || !closing.ends_with(elementName)) {
           raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (2)");
         }
         if (current == document.get()) {
           raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (3)");
         }
-        current->setTextAfterEndTag(documentStr(t.text));
+        current->setTextAfterEndTag(documentView(t.text, textScratch));
         webDataNode* parent = current->getParent();
         if (!parent) raise("BUG", "cXML.parseDocument(); parentNode=NIL");
         current = parent;
       } else if (a.name.starts_with("!--") || opensInstruction(a.name)) {
         // Comments and processing instructions are nodes named by their
         // whole tag; they never become the current element.
-        current->addChildNode(
-            std::make_unique<webDataNode>(documentStr(t.tag), documentStr(t.text), 0, nullptr, Str()));
+        current->addChildNode(root->makeNode(documentView(t.tag, nameScratch), documentView(t.text, textScratch), 0,
+                                             Text(nullptr)));
       } else {
-        size_t colon = a.name.find(':');
-        Str ns = colon == std::string_view::npos ? Str() : documentStr(a.name.substr(0, colon));
-        Str elementName = documentStr(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1));
-        auto node = std::make_unique<webDataNode>(std::move(elementName), documentStr(t.text), 0, nullptr,
-                                                  std::move(ns));
+        const size_t colon = a.name.find(':');
+        const Text ns = colon == std::string_view::npos ? Text(nullptr) : Text(documentView(a.name.substr(0, colon), nsScratch));
+        const std::string_view elementName =
+            documentView(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1), nameScratch);
+        auto node = root->makeNode(elementName, documentView(t.text, textScratch), 0, ns);
         bool empty = false;
         for (a = nextAttribute(t.tag, a.position, textEnd()); !a.name.empty();
              a = nextAttribute(t.tag, a.position, textEnd())) {
@@ -634,9 +648,10 @@ XmlParseResult cXML::parseDocument() {
             if (a.name != "/") {
               raise("XML", "cXML.parseDocument(); malformed XML, attribute missing value");
             }
+            // An empty element: the text read with its tag follows its end.
             empty = true;
-            webOldText old = node->setText(Str(""), 0, true);
-            node->setTextAfterEndTag(std::move(old.text));
+            node->setTextAfterEndTag(node->infoText());
+            node->setText(Str(""), 0, false);
           } else if (node->addAttribute(documentStr(a.name), documentStr(a.value))) {
             raise("XML", "cXML.parseDocument(); malformed XML, attribute duplicate found");
           }

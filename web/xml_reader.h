@@ -111,6 +111,9 @@ class cXML : public webDataFormat {
   // A string of the document as the tree holds it: in a single-byte
   // document read where it stands, the bytes above 7F converted to UTF-8.
   Str documentStr(std::string_view raw) const;
+  // The same as a view: raw itself, or its conversion written into scratch.
+  std::string_view documentView(std::string_view raw, std::string& scratch) const;
+  size_t expandInto(std::string& out, std::string_view raw, const char* high) const;
   // True when the tag's first name, converted, starts with "?".
   bool opensInstruction(std::string_view name) const;
   // The UTF-8 text of each byte of a single-byte charset (sizes[b] bytes

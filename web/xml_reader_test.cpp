@@ -215,7 +215,8 @@ TEST_F(XmlReaderTest, SystemCharsetsAndSpellingsConvert) {
 // UTF-8 gives the same tree, failures and line numbers.
 TEST_F(XmlReaderTest, SingleByteDocumentsReadLikeTheirWholeConversion) {
   const char* fragments[] = {"<a>", "</a>", "<b x=\"", "\">", "'", "=", "/>", "\xE9", "\x80", "\x81", "\xFF", "\n",
-                             "<\xE9>", "</\xE9>", "<\x81/>", "<?p\xE9?>", "<!--\xE9-->", "<![CDATA[\xE9]]>", " ", "x:", "<"};
+                             "<\xE9>", "</\xE9>", "<\x81/>", "<?p\xE9?>", "<!--\xE9-->", "<![CDATA[\xE9]]>", " ", "x:", "<",
+                             "\xE9 words past the sixteen bytes of a short string \xE9"};
   struct Outcome {
     bool opened = false, parsed = false;
     std::string message, tree;
