@@ -328,7 +328,10 @@ cXML::TagView cXML::nextTag(bool mayFail) {
   bool tag = false;
   if (c == '<') {
     std::string_view rest(text_ + p, static_cast<size_t>(length_ - p));
-    if (rest.starts_with("<!--")) {
+    if (rest.starts_with("<![CDATA[")) {
+      // A CDATA section is text, which cannot stand where a tag must (only
+      // the first tag of a document can meet one here): no tag.
+    } else if (rest.starts_with("<!--")) {
       size_t e = rest.find("-->", 4);
       if (e != std::string_view::npos) {
         result.tag = rest.substr(1, e + 1);  // "!--" .. "--"

@@ -90,6 +90,9 @@ TEST_F(XmlReaderTest, PrologVersionAndByteOrderMark) {
   EXPECT_EQ(failure("<?xml version=\"1.0\" encoding=\"klingon\"?><a/>"),
             "cXML.open(); unsupported character encoding");
   EXPECT_EQ(failure(" <a/>"), "cXML.open(); malformed XML (1)");
+  // A CDATA section where the first tag must stand is text, not a tag.
+  EXPECT_EQ(failure("<![CDATA[>"), "cXML.open(); malformed XML (1)");
+  EXPECT_EQ(failure("\xEF\xBB\xBF<![CDATA[x]]><a/>"), "cXML.open(); malformed XML (1)");
   EXPECT_EQ(failure("<?xml version=\"1.0\"><a/>"), "cXML.open(); malformed XML prolog (1)");
   EXPECT_EQ(failure("<?xml version=\"1.0\"? x><a/>"), "cXML.open(); malformed XML prolog (2)");
   EXPECT_EQ(failure("<?xml version=\"1.0\"?> <a"), "cXML.open(); malformed XML (2)");
