@@ -4,6 +4,9 @@
 // foreign and hostile files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "core/raise_test_support.h"
 #include "database/journal_image_test_support.h"
 #include "database/journal_test_support.h"
@@ -275,6 +278,28 @@ TEST_F(JournalTest, ForeignAndHostileHeadersAreRefusedUntouched) {
   EXPECT_FALSE(f.open(Text(internal("empty")), false, false, false));
   EXPECT_EQ(f.infoError().view(), "not a journaled file");
   EXPECT_EQ(std::filesystem::file_size(tree.host("empty")), 0u);
+}
+
+// The folded checksum against the byte-wise road: random bytes (every value
+// of the sign bit), any start and length, and chains of pieces of any size.
+TEST(JournalChecksum, FoldedBlocksMatchTheByteWiseRoad) {
+  std::mt19937 random(19);
+  std::vector<uint8_t> bytes(5000);
+  for (auto& b : bytes) b = static_cast<uint8_t>(random());
+  for (int round = 0; round < 2000; ++round) {
+    const size_t at = random() % 64;
+    const size_t n = round < 200 ? static_cast<size_t>(round) : random() % (bytes.size() - at);
+    const auto seed = static_cast<uint32_t>(random());
+    ASSERT_EQ(journalChecksum(seed, bytes.data() + at, n), journalChecksumBytewise(seed, bytes.data() + at, n))
+        << at << " " << n;
+    uint32_t chained = seed;
+    for (size_t done = 0; done < n;) {
+      size_t piece = std::min<size_t>(n - done, random() % 100);
+      chained = journalChecksum(chained, bytes.data() + at + done, piece);
+      done += piece;
+    }
+    ASSERT_EQ(chained, journalChecksumBytewise(seed, bytes.data() + at, n)) << at << " " << n;
+  }
 }
 
 }  // namespace
