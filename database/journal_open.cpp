@@ -141,7 +141,12 @@ void cJournaledFile::closeDiscarding() {
 void cJournaledFile::flush() {
   if (!isOpen() || !cache_) return;
   if (failed_) raiseFailed("flush");
-  if (stack_.empty() && infoCommitPending()) commit();
+  if (stack_.empty() && infoCommitPending()) {
+    // The commit flushed the file layer after its last write in place; the
+    // cut behind it needs no sync, so there is nothing more to flush.
+    commit();
+    return;
+  }
   try {
     cFile::flush();
   } catch (...) {
