@@ -231,10 +231,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   virtual void writeUnsavedLinks(cIndexedObjectNode& node) { (void)node; }
 
  private:
+  // Stores the record once, into the stream unbound, and answers its size;
+  // the gathered bytes wait there for writeRecord.
   int32_t measure(cIndexedObject& object);
   void readRecord(cIndexedObject& object);
-  // Writes the record (size bytes, as measured); a different length raises
-  // "BUG" mismatch.
+  // Places the bytes measure gathered into the block: "BUG" mismatch, with
+  // nothing written, when they are not object's or not size bytes.
   void writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity, int32_t size,
                    const char* mismatch);
   void setUsedBytes(int64_t value);
@@ -256,7 +258,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   bool autoCompact_ = false;
   std::unique_ptr<SoupBlockFile> file_;
   cRestoreStream_any_cFile_Soup stream_;
-  cRestoreStream_size sizer_;
   std::unique_ptr<cNumberSpace_cnumberspace> table_;
   int64_t usedBytes_ = 0;
   int32_t perBlockOverhead_ = 12;

@@ -376,7 +376,7 @@ class FakeSoupBlockFile : public SoupBlockFile {
 };
 
 // A stored test object: a count and that many 32-bit values. throwOnStore
-// makes the next store into a record stream (not the sizing pass) raise.
+// makes the next store raise.
 class TestRecord : public cIndexedObject {
   BW_CLASS(TestRecord, cIndexedObject)
 
@@ -384,7 +384,7 @@ class TestRecord : public cIndexedObject {
   TestRecord() = default;
   explicit TestRecord(std::vector<int32_t> v) : values(std::move(v)) {}
   void restore(cRestoreStreamBase& stream, bool doStore) override {
-    if (doStore && throwOnStore && !stream.isOfClass(cRestoreStream_size::kClassName)) {
+    if (doStore && throwOnStore) {
       throwOnStore = false;
       bw::raise("ERR", "TestRecord.restore(); failing as asked");
     }
