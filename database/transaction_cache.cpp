@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
+
+#include <sanitizer/asan_interface.h>
 
 #include "core/exception.h"
 
@@ -60,16 +63,34 @@ bool allCached(const ChunkPayload& node, int32_t offset, int32_t length) {
 cMegaList_transactionCacheChunk::cMegaList_transactionCacheChunk(bool cursorsMoveForward)
     : index_(std::make_unique<cNumberSpace_VALUE_cnumberspace>()) {
   init(cursorsMoveForward);
+  reserved_ = used_;
 }
 
 cMegaList_transactionCacheChunk::~cMegaList_transactionCacheChunk() {
   index_.reset();
+  // Every node is ended while the slabs are still there.
   endList();
+  for (auto& slab : slabs_) ASAN_UNPOISON_MEMORY_REGION(slab.get(), sizeof(Slot) * kSlabNodes);
+}
+
+MegaNode* cMegaList_transactionCacheChunk::makeNode() {
+  if (used_ == slabs_.size() * kSlabNodes) {
+    // Uninitialised memory: a node's data bytes are written before any is
+    // read (invariant 2).
+    slabs_.push_back(std::make_unique_for_overwrite<Slot[]>(kSlabNodes));
+    ASAN_POISON_MEMORY_REGION(slabs_.back().get(), sizeof(Slot) * kSlabNodes);
+  }
+  Slot* slot = &slabs_[used_ / kSlabNodes][used_ % kSlabNodes];
+  ++used_;
+  ASAN_UNPOISON_MEMORY_REGION(slot, sizeof(Slot));
+  return ::new (static_cast<void*>(slot)) Node;
 }
 
 cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIndexed(int32_t chunkNumber) {
   if (Node* node = lookup(chunkNumber)) return node;
-  Node* node = makeFloating(TransactionCacheChunkFamily::valueForKey(chunkNumber));
+  auto* node = static_cast<Node*>(makeNode());
+  infoMiniList()->initNode(node);
+  node->chunkNumber = chunkNumber;
   infoPastEnd()->beforeInsert(node);
   index_->set(chunkNumber, reinterpret_cast<intptr_t>(node));
   return node;
@@ -78,10 +99,23 @@ cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIn
 void cMegaList_transactionCacheChunk::clear() {
   recent_.fill(nullptr);
   if (!isEmpty()) {
+    // Taken out as one chain and left to the slabs: nothing is freed node by
+    // node, and the slots are handed out again from reserved_ on.
     auto cursor = infoStart()->clone(1, 0);
-    cursor->destroy(infoPastEnd());
+    cursor->extract(infoPastEnd());
   }
   index_ = std::make_unique<cNumberSpace_VALUE_cnumberspace>();
+  used_ = reserved_;
+  const size_t keep = std::max(kKeptSlabs, (reserved_ + kSlabNodes - 1) / kSlabNodes);
+  if (slabs_.size() > keep) slabs_.resize(keep);
+  poisonFreeSlots();
+}
+
+void cMegaList_transactionCacheChunk::poisonFreeSlots() {
+  for (size_t s = used_ / kSlabNodes; s < slabs_.size(); ++s) {
+    size_t from = s == used_ / kSlabNodes ? used_ % kSlabNodes : 0;
+    ASAN_POISON_MEMORY_REGION(&slabs_[s][from], sizeof(Slot) * (kSlabNodes - from));
+  }
 }
 
 // ---------------------------------------------------------------------------

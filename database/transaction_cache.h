@@ -7,11 +7,16 @@
 //      data positions 960c .. 960c + 959. Chunk numbers are 32-bit: positions
 //      beyond 960 x 2^31 cannot be cached.
 //   2. Bit k of bitmap word w of a node is set exactly when byte 32w + k of
-//      its chunk is cached; bytes whose bit is clear hold 0 and are never used.
+//      its chunk is cached; bytes whose bit is clear are never read (a node
+//      starts with an empty bitmap and data left as it was).
 //   3. Every node of the list is in the index under its chunkNumber, and no
 //      two nodes share a chunk number. The past-end node has chunkNumber -1.
 //   4. The list keeps creation order until sort() puts it in ascending chunk
 //      order (the order in which the journal saves the chunks).
+//   5. The nodes live in slabs the list owns: clear() hands them all back at
+//      once and the next transaction reuses them (up to kKeptSlabs slabs; the
+//      rest go back to the system), so a commit neither frees nor allocates
+//      per chunk. Deleting a node ends it and frees nothing.
 //
 // The list, store and cursor are the typed mega list family of the chunk
 // node; the shared ordering gCompareMegaNodes_transactionCacheChunk is made by
@@ -21,7 +26,9 @@
 
 #include <array>
 #include <cstdint>
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "core/mega_list_family.h"
 #include "core/number_space.h"
@@ -62,9 +69,14 @@ inline uint32_t bitRangeMask(uint32_t a, uint32_t b) { return (b | (b - 1)) & ~(
 struct ChunkPayload {
   int32_t chunkNumber = -1;
   std::array<uint32_t, kChunkBitmapWords> bitmap{};
-  std::array<uint8_t, kChunkSize> data{};
+  // Only the bytes the bitmap marks hold anything (invariant 2).
+  std::array<uint8_t, kChunkSize> data;
 };
-struct transactionCacheChunkNode : MegaNode, ChunkPayload {};
+struct transactionCacheChunkNode : MegaNode, ChunkPayload {
+  // Made only in the list's slabs (placement new, makeNode); the list's own
+  // delete of a node runs its destructor and leaves the memory to the slab.
+  static void operator delete(void*) noexcept {}
+};
 
 // Marks bytes offset .. offset + length - 1 of the node as cached
 // (0 < length, offset + length <= kChunkSize).
@@ -135,15 +147,34 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
   std::unique_ptr<cMegaListGeneric> makeList() override {
     return std::make_unique<cMegaList_transactionCacheChunk>();
   }
+  // A fresh node (empty bitmap, chunk -1) in the next free slot of the slabs.
+  MegaNode* makeNode() override;
+
+  // Slabs kept across clear(): enough for the chunks of an ordinary
+  // transaction; a larger one's slabs are given back when it ends.
+  static constexpr size_t kSlabNodes = 64;
+  static constexpr size_t kKeptSlabs = 32;
+  size_t infoSlabCount() const { return slabs_.size(); }
 
  private:
   Node* obtainIndexed(int32_t chunkNumber);
+  // Marks the slots from the first free one on as not in use (a sanitizer
+  // build then catches a node used after clear).
+  void poisonFreeSlots();
 
   std::unique_ptr<cNumberSpace_VALUE_cnumberspace> index_;
   // The last node obtain gave for each chunk number modulo kRecent; all null
   // after clear.
   static constexpr uint32_t kRecent = 8;
   std::array<Node*, kRecent> recent_{};
+  // Node memory: slots are handed out in order; clear() starts again at
+  // reserved_ (the past-end node and any made before the first chunk).
+  struct alignas(Node) Slot {
+    std::byte bytes[sizeof(Node)];
+  };
+  std::vector<std::unique_ptr<Slot[]>> slabs_;
+  size_t used_ = 0;
+  size_t reserved_ = 0;
 };
 
 // ---------------------------------------------------------------------------

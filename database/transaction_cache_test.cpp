@@ -147,7 +147,26 @@ TEST_F(TransactionCacheList, IndexFindsNodesAndSortOrdersThem) {
   EXPECT_EQ(cache.lookup(2), nullptr);
   auto* fresh = cache.obtain(2);  // a node made after a clear starts empty
   EXPECT_EQ(fresh->bitmap[0], 0u);
-  EXPECT_EQ(fresh->data[0], 0);
+}
+
+TEST_F(TransactionCacheList, SlabsAreReusedAndALargeTransactionsGiveBack) {
+  cMegaList_transactionCacheChunk cache;
+  const size_t large = (cMegaList_transactionCacheChunk::kKeptSlabs + 3) * cMegaList_transactionCacheChunk::kSlabNodes;
+  for (int round = 0; round < 3; ++round) {
+    for (size_t c = 0; c < large; ++c) {
+      auto* node = cache.obtain(static_cast<int32_t>(c));
+      // Every slot handed out again starts empty, whatever it held before.
+      ASSERT_EQ(node->chunkNumber, static_cast<int32_t>(c));
+      ASSERT_EQ(node->bitmap, decltype(node->bitmap){}) << round << " " << c;
+      markCached(*node, static_cast<int32_t>(c % kChunkSize), 1);
+      node->data[c % kChunkSize] = static_cast<uint8_t>(c);
+    }
+    EXPECT_EQ(cache.infoChunkCount(), large);
+    EXPECT_EQ(cache.lookup(100)->data[100], 100);
+    EXPECT_GT(cache.infoSlabCount(), cMegaList_transactionCacheChunk::kKeptSlabs);
+    cache.clear();
+    EXPECT_EQ(cache.infoSlabCount(), cMegaList_transactionCacheChunk::kKeptSlabs);
+  }
 }
 
 }  // namespace
