@@ -274,6 +274,11 @@ inline int32_t digitsFrom(const char* text, int32_t q, int32_t length) {
 cJSON::Scan cJSON::scan(int32_t position) {
   if (!text_) raise("EMU", "cJSON.nextToken(); not open");
   if (position < 0 || position > length_) raise("EMU", "cJSON.nextToken(); position out of range");
+  return next(position);
+}
+
+// White space, then the one-character tokens here; the others in scanValue.
+inline cJSON::Scan cJSON::next(int32_t position) {
   const char* base = text_;
   int32_t p = position;
   while (p < length_) {
@@ -295,10 +300,9 @@ cJSON::Scan cJSON::scan(int32_t position) {
     }
     ++p;
   }
-  const char c = at(p);
-  switch (c) {
-    case '\0':
-      return {std::string_view(base + p, 0), kJsonEnd, p};
+  // The text holds no NUL before length_.
+  if (p >= length_) return {std::string_view(base + p, 0), kJsonEnd, p};
+  switch (base[p]) {
     case ':':
     case ',':
       return {std::string_view(base + p, 1), kJsonPunct, p + 1};
@@ -308,23 +312,28 @@ cJSON::Scan cJSON::scan(int32_t position) {
     case '[':
     case ']':
       return {std::string_view(base + p, 1), kJsonArray, p + 1};
-    case '"': {
-      const int32_t start = p + 1;
-      int32_t q = start;
-      for (;;) {
-        const void* hit = std::memchr(base + q, '"', static_cast<size_t>(length_ - q));
-        if (!hit) raise("JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
-        int32_t quote = static_cast<int32_t>(static_cast<const char*>(hit) - base);
-        int32_t backslashes = 0;
-        while (quote - backslashes > start && base[quote - backslashes - 1] == '\\') ++backslashes;
-        if (backslashes % 2 == 0) {
-          return {std::string_view(base + start, static_cast<size_t>(quote - start)), kJsonString, quote + 1};
-        }
-        q = quote + 1;
-      }
-    }
     default:
-      break;
+      return scanValue(p);
+  }
+}
+
+cJSON::Scan cJSON::scanValue(int32_t p) {
+  const char* base = text_;
+  const char c = base[p];
+  if (c == '"') {
+    const int32_t start = p + 1;
+    int32_t q = start;
+    for (;;) {
+      const void* hit = std::memchr(base + q, '"', static_cast<size_t>(length_ - q));
+      if (!hit) raise("JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
+      int32_t quote = static_cast<int32_t>(static_cast<const char*>(hit) - base);
+      int32_t backslashes = 0;
+      while (quote - backslashes > start && base[quote - backslashes - 1] == '\\') ++backslashes;
+      if (backslashes % 2 == 0) {
+        return {std::string_view(base + start, static_cast<size_t>(quote - start)), kJsonString, quote + 1};
+      }
+      q = quote + 1;
+    }
   }
   if (c == '-' || isDigit(c)) {
     // Runs of digits, each ended by the first "." or exponent (stepped over
@@ -359,7 +368,6 @@ cJSON::Scan cJSON::scan(int32_t position) {
   }
   raise("JSON", "cJSON; nextToken(); malformed JSON (unexpected characters)");
 }
-
 
 JsonToken cJSON::nextToken(int32_t position) {
   Scan s = scan(position);
@@ -408,7 +416,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     container = raw;
   };
 
-  Scan t = scan(p);
+  Scan t = next(p);
   if (t.kind != kJsonObject && t.kind != kJsonArray) {
     raise("JSON", "cJSON.parseDocument(); malformed JSON (expected \"{\" or \"[\" at start of file)");
   }
@@ -418,7 +426,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   addContainer("", t.kind);
   bool inArray = t.kind == kJsonArray;
 
-  t = scan(t.position);
+  t = next(t.position);
   if (isClosing(t.token, inArray)) {
     // An empty outermost container completes the document; the rest of the
     // text is not read.
@@ -434,13 +442,13 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
               "inside object)");
       }
       name = t.token;
-      t = scan(t.position);
+      t = next(t.position);
       if (t.token != ":") {
         raise("JSON",
               "cJSON.parseDocument(); malformed JSON (expected \":\" after string beginning the "
               "element inside object)");
       }
-      t = scan(t.position);
+      t = next(t.position);
     }
 
     bool completed;
@@ -458,7 +466,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");
     }
 
-    t = scan(t.position);
+    t = next(t.position);
     while (isClosing(t.token, inArray)) {
       if (container == document.get()) {
         raise("JSON", "cJSON.parseDocument(); malformed JSON (extra closing brace)");
@@ -466,7 +474,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       container = container->getParent();
       if (!container) raise("BUG", "cJSON.parseDocument(); parentNode=NIL (1)");
       inArray = (container->getTextValue() & kJsonArray) != 0;
-      t = scan(t.position);
+      t = next(t.position);
       completed = true;
     }
 
@@ -476,7 +484,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
               "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after "
               "element)");
       }
-      t = scan(t.position);
+      t = next(t.position);
     }
   }
 
