@@ -412,7 +412,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   auto addContainer = [&](std::string_view name, int32_t kind) {
     auto node = root->makeNode(storedName(name), "", kind);
     webDataNode* raw = node.get();
-    container->addChildNode(std::move(node));
+    container->addMadeChild(std::move(node));
     container = raw;
   };
 
@@ -459,7 +459,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
       NodeText word = t.kind == kJsonLiteral ? storedWord(t.token) : NodeText();
-      container->addChildNode(word ? root->makeNode(storedName(name), word, t.kind)
+      container->addMadeChild(word ? root->makeNode(storedName(name), word, t.kind)
                                    : root->makeNode(storedName(name), t.token, t.kind));
       completed = true;
     } else {

@@ -6,17 +6,6 @@
 #include <cstdint>
 #include <new>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define BW_NODE_SLAB_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define BW_NODE_SLAB_ASAN 1
-#endif
-#endif
-#ifdef BW_NODE_SLAB_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
-
 namespace bw::nodeSlab {
 namespace {
 
@@ -224,9 +213,10 @@ Arena::~Arena() {
   }
 }
 
-void* Arena::allocate(std::size_t size) {
+void* Arena::allocateInNewChunk(std::size_t size) {
   const std::size_t bytes = slotBytes(size);
   Chunk* chunk = current_;
+  if (chunk) chunk->used = static_cast<std::size_t>(next_ - chunk->area());
   if (!chunk || chunk->used + bytes > chunk->capacity) {
     // A large object takes a chunk of its own; carving goes on in the
     // current one.
@@ -242,7 +232,11 @@ void* Arena::allocate(std::size_t size) {
   unsigned char* slot = chunk->area() + chunk->used;
   chunk->used += bytes;
   unpoison(slot, bytes);
-  return carved(chunk, slot, bytes, kUncounted);
+  void* object = carved(chunk, slot, bytes, kUncounted);
+  start_ = reinterpret_cast<unsigned char*>(current_);
+  next_ = current_->area() + current_->used;
+  end_ = current_->area() + current_->capacity;
+  return object;
 }
 
 bool Arena::holdsUncounted(const void* object) const noexcept {

@@ -21,6 +21,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define BW_NODE_SLAB_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BW_NODE_SLAB_ASAN 1
+#endif
+#endif
+#ifdef BW_NODE_SLAB_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace bw::nodeSlab {
 
 // Memory for one object of size bytes, 8-byte aligned.
@@ -58,15 +69,35 @@ class Arena {
   Arena& operator=(const Arena&) = delete;
 
   // Memory for one object of size bytes, 8-byte aligned, uncounted.
-  void* allocate(std::size_t size);
+  void* allocate(std::size_t size) {
+    // Carving in the current chunk, inline; a new chunk out of line.
+    const std::size_t bytes = sizeof(Header) + (size + 7) / 8 * 8;
+    if (bytes <= static_cast<std::size_t>(end_ - next_)) {
+      unsigned char* slot = next_;
+      next_ += bytes;
+#ifdef BW_NODE_SLAB_ASAN
+      ASAN_UNPOISON_MEMORY_REGION(slot, bytes);
+#endif
+      *reinterpret_cast<Header*>(slot) = {static_cast<uint32_t>(bytes) | kUncounted,
+                                          static_cast<uint32_t>(slot - start_)};
+      return slot + sizeof(Header);
+    }
+    return allocateInNewChunk(size);
+  }
   // True when object was carved from this arena and not adopted since.
   bool holds(const void* object) const noexcept { return isUncounted(object) && holdsUncounted(object); }
 
  private:
+  void* allocateInNewChunk(std::size_t size);
   bool holdsUncounted(const void* object) const noexcept;
   Chunk* oldest_ = nullptr;  // the chunks in the order they were made
   Chunk* newest_ = nullptr;
   Chunk* current_ = nullptr;  // the one carving goes on in
+  // Of current_: its start (header offsets count from it), the next byte to
+  // carve and the end of its area.
+  unsigned char* start_ = nullptr;
+  unsigned char* next_ = nullptr;
+  unsigned char* end_ = nullptr;
   std::size_t nextBytes_ = 0;
 };
 

@@ -468,6 +468,15 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   children_->addNodes(std::move(node), root_);
 }
 
+void webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
+  if (!children_) children_.reset(::new (root_->arena_.allocate(sizeof(webDataList))) webDataList(this));
+  node->parent_ = this;
+  webDataList& list = *children_;
+  webDataNode* added = node.get();
+  (list.tail_ ? list.tail_->next_ : list.head_) = std::move(node);
+  list.tail_ = added;
+}
+
 std::unique_ptr<webDataNode> webDataNode::remove() {
   if (!parent_) raise("BUG", "webDataNode.remove(); parent=NIL");
   webDataList* list = parent_->children_.get();

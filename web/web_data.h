@@ -234,6 +234,10 @@ class webDataNode : public class_base {
   // Appends node and its following siblings as children. Raises "EMU" when
   // this node has no root.
   void addChildNode(std::unique_ptr<webDataNode> node);
+  // addChildNode for a reader building its tree: node was made by makeNode
+  // of this node's root, has no siblings or children and was not changed
+  // since, and this node too was made by that makeNode.
+  void addMadeChild(std::unique_ptr<webDataNode> node);
   // Takes this node out of its parent's children; the caller owns it.
   std::unique_ptr<webDataNode> remove();
 
