@@ -113,6 +113,7 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
         n->ownStrings_ = static_cast<uint8_t>((n->ownStrings_ & ~webDataNode::kStoredName) | webDataNode::kOwnName);
       }
       adopt(n);
+      if (n->extras_) adopt(n->extras_.get());
       if (webDataList* kids = n->children_.get()) {
         adopt(kids);
         kids->nextInQueue_ = nullptr;
@@ -128,7 +129,7 @@ webDataNode::~webDataNode() {
   endNodeChain(std::move(next_));
   if (ownStrings_) {
     if (ownStrings_ & kShared) releaseOwn(sharedBlock());
-    if (ownStrings_ & kOwnNs) releaseOwn(ns_);
+    if (ownStrings_ & kOwnNs) releaseOwn(extras_->ns);
     if (ownStrings_ & kOwnName) releaseOwn(name_);
     if (ownStrings_ & kOwnText) releaseOwn(text_);
     if (ownStrings_ & kOwnAfter) releaseOwn(textAfterEndTag_);
@@ -255,13 +256,13 @@ webDataNode::webDataNode(Str name, Str text, int32_t textValue, webDataRoot* roo
   const size_t nameBytes = NodeText::storedBytes(name);
   const size_t bytes = nsBytes + nameBytes + NodeText::storedBytes(text);
   if (bytes == 0) {
-    ns_ = NodeText::store(nullptr, ns);
+    if (!ns.isNil()) extras().ns = NodeText::store(nullptr, ns);
     name_ = NodeText::store(nullptr, name);
     text_ = NodeText::store(nullptr, text);
     return;
   }
   char* block = static_cast<char*>(nodeSlab::allocate(bytes));
-  ns_ = NodeText::store(block, ns);
+  if (!ns.isNil()) extras().ns = NodeText::store(block, ns);
   name_ = NodeText::store(block + nsBytes, name);
   text_ = NodeText::store(block + nsBytes + nameBytes, text);
   ownStrings_ = static_cast<uint8_t>((nsBytes ? kSharedNs : 0) | (nameBytes ? kSharedName : 0) |
@@ -286,7 +287,7 @@ std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name, std::s
   char* memory =
       static_cast<char*>(arena_.allocate(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
   char* strings = memory + sizeof(webDataNode);
-  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, nullptr, NodeText::store(strings, name),
+  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, NodeText::store(strings, name),
                                                                 NodeText::store(strings + nameBytes, text), textValue, this));
 }
 
@@ -298,7 +299,7 @@ NodeText webDataRoot::storeName(std::string_view name) {
 std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text, int32_t textValue) {
   char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
   auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
-      webDataNode::Stored{}, nullptr, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
+      webDataNode::Stored{}, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
       textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
   return node;
@@ -306,7 +307,7 @@ std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::str
 
 std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText, int32_t textValue) {
   auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
-      webDataNode::Stored{}, nullptr, storedName.stored(), staticText.stored(), textValue, this));
+      webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
   return node;
 }
@@ -316,15 +317,29 @@ std::unique_ptr<webDataNode> webDataNode::makeIn(void* memory, Text name, Text t
   const size_t nsBytes = NodeText::storedBytes(ns);
   const size_t nameBytes = NodeText::storedBytes(name);
   char* strings = static_cast<char*>(memory) + sizeof(webDataNode);
-  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(
-      Stored{}, NodeText::store(strings, ns), NodeText::store(strings + nsBytes, name),
-      NodeText::store(strings + nsBytes + nameBytes, text), textValue, root));
+  auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
+      Stored{}, NodeText::store(strings + nsBytes, name), NodeText::store(strings + nsBytes + nameBytes, text),
+      textValue, root));
+  if (!ns.isNil()) node->extras(&root->arena_).ns = NodeText::store(strings, ns);
+  return node;
+}
+
+webDataNode::Extras& webDataNode::extras(nodeSlab::Arena* arena) {
+  if (!extras_) {
+    if (arena) {
+      extras_.reset(::new (arena->allocate(sizeof(Extras))) Extras);
+    } else {
+      changed();
+      extras_ = std::make_unique<Extras>();
+    }
+  }
+  return *extras_;
 }
 
 void webDataNode::unshareStrings() {
   const char* block = sharedBlock();
   const uint8_t shared = ownStrings_ & kShared;
-  if (shared & kSharedNs) ns_ = storeOwn(getNamespace());
+  if (shared & kSharedNs) extras_->ns = storeOwn(getNamespace());
   if (shared & kSharedName) name_ = storeOwn(getName());
   if (shared & kSharedText) text_ = storeOwn(infoText());
   // Shared and own bits stand at the same distance, field by field.
@@ -369,17 +384,17 @@ webOldText webDataNode::setName(Str name, Str ns, bool returnOld) {
     old.ns = getNamespace().toStr();
   }
   replaceString(name_, kOwnName, name);
-  replaceString(ns_, kOwnNs, ns);
+  if (!ns.isNil() || extras_) replaceString(extras().ns, kOwnNs, ns);
   return old;
 }
 
 const webDataAttribute* webDataNode::findAttribute(std::string_view name) const {
-  if (!attributes_) return nullptr;
-  if (attributes_->index) {
-    auto it = attributes_->index->find(foldedName(name));
-    return it == attributes_->index->end() ? nullptr : it->second;
+  if (!extras_) return nullptr;
+  if (extras_->index) {
+    auto it = extras_->index->find(foldedName(name));
+    return it == extras_->index->end() ? nullptr : it->second;
   }
-  for (const auto& a : attributes_->list) {
+  for (const auto& a : extras_->list) {
     if (equalsIgnoringAsciiCase(a->name.view(), name)) return a.get();
   }
   return nullptr;
@@ -388,9 +403,9 @@ const webDataAttribute* webDataNode::findAttribute(std::string_view name) const 
 bool webDataNode::addAttribute(Str name, Str value) {
   if (findAttribute(name.view())) return true;
   changed();
-  if (!attributes_) attributes_ = std::make_unique<Attributes>();
-  auto& list = attributes_->list;
-  auto& index = attributes_->index;
+  Extras& e = extras();
+  auto& list = e.list;
+  auto& index = e.index;
   auto attribute = std::make_unique<webDataAttribute>(std::move(name), std::move(value));
   webDataAttribute* added = attribute.get();
   if (!list.empty()) list.back()->next = added;
@@ -412,7 +427,7 @@ Str webDataNode::convert(Text s, const cEncoding* charset, bool noDecode, const 
 }
 
 Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode) const {
-  if (!attributes_) return Str();
+  if (!hasAttributes()) return Str();
   if (!root_) raise("EMU", "webDataNode.getAttribute(); called before \"root\" was set");
   const webDataAttribute* a = findAttribute(name.view());
   if (!a) return Str();
@@ -421,16 +436,16 @@ Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode
 
 webAttributeText webDataNode::getFirstAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getFirstAttribute(); called before \"root\" was set");
-  if (!attributes_) return {};
-  webDataAttribute*& cursor = attributes_->cursor;
-  cursor = attributes_->list.front().get();
+  if (!hasAttributes()) return {};
+  webDataAttribute*& cursor = extras_->cursor;
+  cursor = extras_->list.front().get();
   return {&cursor->name, convert(cursor->value, charset, noDecode, "getFirstAttribute")};
 }
 
 webAttributeText webDataNode::getNextAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getNextAttribute(); called before \"root\" was set");
-  if (!attributes_) return {};
-  webDataAttribute*& cursor = attributes_->cursor;
+  if (!hasAttributes()) return {};
+  webDataAttribute*& cursor = extras_->cursor;
   if (cursor) cursor = cursor->next;
   if (!cursor) return {};
   return {&cursor->name, convert(cursor->value, charset, noDecode, "getNextAttribute")};

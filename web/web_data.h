@@ -229,7 +229,7 @@ class webDataNode : public class_base {
   webAttributeText getFirstAttribute(const cEncoding* charset, bool noDecode);
   // NIL once past the last attribute, until getFirstAttribute.
   webAttributeText getNextAttribute(const cEncoding* charset, bool noDecode);
-  int32_t infoAttributeCount() const { return attributes_ ? static_cast<int32_t>(attributes_->list.size()) : 0; }
+  int32_t infoAttributeCount() const { return extras_ ? static_cast<int32_t>(extras_->list.size()) : 0; }
 
   // Appends node and its following siblings as children. Raises "EMU" when
   // this node has no root.
@@ -246,7 +246,7 @@ class webDataNode : public class_base {
   webDataNode* getParent() const { return parent_; }
   webDataRoot* getRoot() const { return root_; }
   NodeText getName() const { return NodeText(name_); }
-  NodeText getNamespace() const { return NodeText(ns_); }
+  NodeText getNamespace() const { return NodeText(extras_ ? extras_->ns : nullptr); }
   int32_t getTextValue() const { return textValue_; }
   // The stored strings, unconverted.
   NodeText infoText() const { return NodeText(text_); }
@@ -271,8 +271,8 @@ class webDataNode : public class_base {
   friend void adoptChain(webDataNode* first, const nodeSlab::Arena* keep);
 
   struct Stored {};  // the constructor of make(): strings already in place
-  webDataNode(Stored, const char* ns, const char* name, const char* text, int32_t textValue, webDataRoot* root)
-      : textValue_(textValue), ns_(ns), name_(name), text_(text), root_(root) {}
+  webDataNode(Stored, const char* name, const char* text, int32_t textValue, webDataRoot* root)
+      : textValue_(textValue), name_(name), text_(text), root_(root) {}
 
   // Which strings are blocks of their own (set after the node was made),
   // released with the node; the others live in the node's allocation or are
@@ -285,7 +285,7 @@ class webDataNode : public class_base {
   void replaceString(const char*& field, uint8_t own, Text value);
   // The first string of the shared block, whose block it is.
   const char* sharedBlock() const {
-    return (ownStrings_ & kSharedNs) ? ns_ : (ownStrings_ & kSharedName) ? name_ : text_;
+    return (ownStrings_ & kSharedNs) ? extras_->ns : (ownStrings_ & kSharedName) ? name_ : text_;
   }
   // Gives each string of the shared block a block of its own.
   void unshareStrings();
@@ -295,32 +295,38 @@ class webDataNode : public class_base {
   }
   static std::unique_ptr<webDataNode> makeIn(void* memory, Text name, Text text, int32_t textValue,
                                              webDataRoot* root, Text ns);
+  struct Extras;
+  // The extras, made when missing: carved from `arena`, else from the slab
+  // (which makes the tree end by the walk).
+  Extras& extras(nodeSlab::Arena* arena = nullptr);
 
   const webDataAttribute* findAttribute(std::string_view name) const;
   Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method) const;
 
-  // A node's attributes, kept apart since most nodes have none: a smaller
-  // node is less memory to write while reading and to walk while ending.
-  struct Attributes {
+  // A node's namespace and attributes, kept apart since most nodes have
+  // neither: a smaller node is less memory to write while reading and to
+  // walk while ending.
+  struct Extras {
     static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
     static void operator delete(void* object) noexcept { nodeSlab::release(object); }
+    const char* ns = nullptr;  // a stored string (web/node_text.h) or NIL
     // Insertion order; the chain through webDataAttribute::next follows it.
     std::vector<std::unique_ptr<webDataAttribute>> list;
     // Folded name -> attribute, built once a node has many attributes.
     std::unique_ptr<std::unordered_map<std::string, webDataAttribute*>> index;
     webDataAttribute* cursor = nullptr;
   };
+  bool hasAttributes() const { return extras_ && !extras_->list.empty(); }
 
   int32_t textValue_ = 0;  // first, where it fills the base's padding
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
   // Stored strings (web/node_text.h) or NIL.
-  const char* ns_ = nullptr;
   const char* name_ = nullptr;
   const char* text_ = nullptr;
   const char* textAfterEndTag_ = nullptr;
   std::unique_ptr<webDataList> children_;
   webDataNode* parent_ = nullptr;
-  std::unique_ptr<Attributes> attributes_;  // NIL until the first attribute
+  std::unique_ptr<Extras> extras_;  // NIL until a namespace or an attribute
   std::unique_ptr<webDataNode> next_;
   webDataRoot* root_ = nullptr;
 };

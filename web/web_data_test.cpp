@@ -259,7 +259,7 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
     {
       auto document = root->makeNode("", nullptr, 0, nullptr);
       auto top = root->makeNode("top", "", 1);
-      auto a = root->makeNode("a", "", 2);
+      auto a = root->makeNode("a", "", 2, "x");
       for (const char* text : {"1 &amp; 2", "a string longer than fifteen bytes"}) {
         a->addChildNode(root->makeNode(root->storeName("e"), text, 8));
       }
@@ -282,7 +282,7 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
     }
     if (!removed) removed = a->remove();
     root.reset();
-    auto findA = [](webDataNode* n) { return n->isNamed("a", nullptr) ? n : n->findChild("a", nullptr, nullptr, nullptr); };
+    auto findA = [](webDataNode* n) { return n->isNamed("a", "x") ? n : n->findChild("a", "x", nullptr, nullptr); };
     EXPECT_EQ(findA(removed.get())->getFirstChild()->getNext()->infoText(), "a string longer than fifteen bytes");
     webDataNode* taken = removed.get();
     holder->addChildNode(std::move(removed));
