@@ -9,6 +9,9 @@
 
 namespace bw {
 
+// A document's heap is mostly its nodes: keep an eye on their size.
+static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 80, "webDataNode grew");
+
 namespace {
 
 // Past this many attributes a node indexes them by folded name, so a tag

@@ -318,8 +318,9 @@ class webDataNode : public class_base {
   };
   bool hasAttributes() const { return extras_ && !extras_->list.empty(); }
 
-  int32_t textValue_ = 0;  // first, where it fills the base's padding
+  // These two first, where they fill the base's padding.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
+  int32_t textValue_ = 0;
   // Stored strings (web/node_text.h) or NIL.
   const char* name_ = nullptr;
   const char* text_ = nullptr;
