@@ -96,10 +96,11 @@ void cIndexedObjectList::insertAfter(int32_t objectIndex, int32_t hereIndex) {
 void cIndexedObjectList::remove(int32_t objectIndex) {
   cJournaledIndexedObjectSoupDatabase& db = database("remove");
   NodeHeader n = db.readObjectNodeHeader(objectIndex);
-  if (n.prevIndex != 0 && db.readObjectNodeHeader(n.prevIndex).nextIndex != objectIndex) {
+  NodeHeader prev{}, next{};
+  if (n.prevIndex != 0 && (prev = db.readObjectNodeHeader(n.prevIndex)).nextIndex != objectIndex) {
     raise("BUG", "cIndexedObjectList.remove(); previous node does not point to (next) object");
   }
-  if (n.nextIndex != 0 && db.readObjectNodeHeader(n.nextIndex).prevIndex != objectIndex) {
+  if (n.nextIndex != 0 && (next = db.readObjectNodeHeader(n.nextIndex)).prevIndex != objectIndex) {
     raise("BUG", "cIndexedObjectList.remove(); next node does not point to (previous) object");
   }
   // Checked before anything changes: a node of another list is refused.
@@ -113,17 +114,20 @@ void cIndexedObjectList::remove(int32_t objectIndex) {
   SoupTransaction transaction(db.infoBlockFile());
   try {
     db.moveDesiredBlockOff(objectIndex, "cJournaledIndexedObjectSoupDatabase.remove(); objectIndex did not exist");
+    // The neighbours' links as checked above: nothing in between writes a
+    // node header, except the previous node's when it is also the next.
     if (n.prevIndex == 0) {
       headIndex_ = n.nextIndex;
       db.saveChangesToObject(this);
     } else {
-      db.writeObjectNodeHeader(n.prevIndex, n.nextIndex, db.readObjectNodeHeader(n.prevIndex).prevIndex);
+      db.writeObjectNodeHeader(n.prevIndex, n.nextIndex, prev.prevIndex);
     }
     if (n.nextIndex == 0) {
       tailIndex_ = n.prevIndex;
       db.saveChangesToObject(this);
     } else {
-      db.writeObjectNodeHeader(n.nextIndex, db.readObjectNodeHeader(n.nextIndex).nextIndex, n.prevIndex);
+      if (n.nextIndex == n.prevIndex) next = db.readObjectNodeHeader(n.nextIndex);
+      db.writeObjectNodeHeader(n.nextIndex, next.nextIndex, n.prevIndex);
     }
     db.writeObjectNodeHeader(objectIndex, 0, 0);
     transaction.finish();
