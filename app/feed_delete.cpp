@@ -31,15 +31,22 @@ void giveBack(cJournaledIndexedObjectSoupDatabase& db, T*& object) {
 void deleteItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, ShownNewsObjects& shown) {
   cIndexedObjectList& items = *feed.itemList;
   for (int32_t index; (index = items.infoHeadIndex()) != 0;) {
-    newsItem* item = loadObject_newsItem2(db, index, &feed);
+    // Only the links and the body's index are needed: the texts are not read.
+    newsItem* item = loadObject_newsItemToDelete(db, index, &feed);
     if (!item) raise("BUG", "deleteFeeds(); an item of the feed cannot be loaded");
-    if (item == shown.shownItem) {
-      giveBack(db, shown.shownItem);
-      if (shown.shownBody) giveBack(db, shown.shownBody);
+    try {
+      if (item == shown.shownItem) {
+        giveBack(db, shown.shownItem);
+        if (shown.shownBody) giveBack(db, shown.shownBody);
+      }
+      if (item == shown.selectedItem) giveBack(db, shown.selectedItem);
+      items.remove(index);
+      if (item->bodyIndex != 0) db.destroyObject(item->bodyIndex);
+    } catch (...) {
+      // An item read without its texts must not stay loaded for others.
+      db.unloadObject(item);
+      throw;
     }
-    if (item == shown.selectedItem) giveBack(db, shown.selectedItem);
-    items.remove(index);
-    if (item->bodyIndex != 0) db.destroyObject(item->bodyIndex);
     db.unloadAndDestroyObject(item);
   }
 }

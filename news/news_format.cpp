@@ -39,26 +39,43 @@ std::string readBytes(cRestoreStreamBase& stream, int32_t length) {
   return bytes;
 }
 
-Str readVersion1(cRestoreStreamBase& stream) {
+// A version 1 record's capacity and length, checked.
+struct Version1Head {
+  int32_t capacity;
+  int32_t length;
+};
+Version1Head readVersion1Head(cRestoreStreamBase& stream) {
   int32_t capacity = transferCompactValue(stream, false, 0);
   int32_t length = transferCompactValue(stream, false, 0);
   if (capacity < 0 || length < 0 || length > capacity) raise("BUG", kDamaged);
   int64_t remaining = remainingIn(stream);
   if (remaining >= 0 && length > remaining) raise("BUG", kDamaged);
-  return Str::adopt(readBytes(stream, length), capacity);
+  return {capacity, length};
+}
+
+Str readVersion1(cRestoreStreamBase& stream) {
+  Version1Head head = readVersion1Head(stream);
+  return Str::adopt(readBytes(stream, head.length), head.capacity);
+}
+
+// A version 0 record: its bytes up to the NUL, which must come within
+// capacity + 1 bytes. keep: NIL passes over them.
+void readVersion0Bytes(cRestoreStreamBase& stream, int32_t capacity, std::string* keep) {
+  for (int64_t read = 0; read <= int64_t{capacity}; ++read) {
+    char c = 0;
+    stream.get(&c, 1);
+    if (c == '\0') return;
+    if (keep) keep->push_back(c);
+  }
+  raise("BUG", kDamaged);
 }
 
 Str readVersion0(cRestoreStreamBase& stream) {
   int32_t capacity = transferValue(stream, false, 0);
   if (capacity < 0) raise("BUG", kDamaged);
   std::string bytes;
-  for (int64_t read = 0; read <= int64_t{capacity}; ++read) {
-    char c = 0;
-    stream.get(&c, 1);
-    if (c == '\0') return Str::adopt(std::move(bytes), capacity);
-    bytes.push_back(c);
-  }
-  raise("BUG", kDamaged);
+  readVersion0Bytes(stream, capacity, &bytes);
+  return Str::adopt(std::move(bytes), capacity);
 }
 
 }  // namespace
@@ -75,6 +92,30 @@ void storeSTRING(cRestoreStreamBase& stream, const Str& s) {
   n += encodeCompactValue(s.length(), head + n);
   stream.put(head, n);
   stream.put(s.data(), s.length());
+}
+
+void skipSTRING(cRestoreStreamBase& stream) {
+  switch (transferByte(stream, false, 0)) {
+    case -1:
+      return;
+    case 1: {
+      char scratch[256];
+      for (int32_t left = readVersion1Head(stream).length; left > 0;) {
+        int32_t n = std::min<int32_t>(left, sizeof scratch);
+        stream.get(scratch, n);
+        left -= n;
+      }
+      return;
+    }
+    case 0: {
+      int32_t capacity = transferValue(stream, false, 0);
+      if (capacity < 0) raise("BUG", kDamaged);
+      readVersion0Bytes(stream, capacity, nullptr);
+      return;
+    }
+    default:
+      raise("BUG", "restoreSTRING(); unknown version");
+  }
 }
 
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s) {

@@ -81,6 +81,9 @@ inline constexpr int32_t kNewsItemBodyVersion = 5;
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s);
 // restoreSTRING's store, without a copy of s to give back.
 void storeSTRING(cRestoreStreamBase& stream, const Str& s);
+// Reads past a string record with restoreSTRING's checks and messages,
+// keeping none of its bytes.
+void skipSTRING(cRestoreStreamBase& stream);
 
 // Transfers an object's record through stream: with skipHeader the backup
 // form (a class without that form, the root, has only the one).

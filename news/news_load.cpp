@@ -3,6 +3,7 @@
 #include "news/news_load.h"
 
 #include <memory>
+#include <type_traits>
 
 #include "core/exception.h"
 
@@ -15,14 +16,16 @@ const char kNoRecord[] = "cJournaledIndexedObjectSoup.loadObject(); no object ma
 // The object at index as a T with one more use (see the header's invariant
 // 1); fresh says whether this call read it from the file.
 template <class T>
-T* loadAs(cJournaledIndexedObjectSoupDatabase& db, int32_t index, bool& fresh) {
+T* loadAs(cJournaledIndexedObjectSoupDatabase& db, int32_t index, bool& fresh, bool textsSkipped = false) {
   fresh = false;
   db.requireOpen("loadObject");
   if (index <= 0) return nullptr;
   cIndexedObject* loaded = db.findLoadedObject(index, 1);
   if (!loaded) {
     try {
-      loaded = db.loadObject(index, std::make_unique<T>());
+      auto made = std::make_unique<T>();
+      if constexpr (std::is_same_v<T, newsItem>) made->textsSkipped = textsSkipped;
+      loaded = db.loadObject(index, std::move(made));
     } catch (const eException& e) {
       if (e.code() == "EMU" && e.message() == kNoRecord) return nullptr;
       throw;
@@ -90,13 +93,11 @@ newsItem* loadObject_newsItem(cJournaledIndexedObjectSoupDatabase& db, int32_t i
   return loadAs<newsItem>(db, index, fresh);
 }
 
-newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
-  bool fresh = false;
-  return loadAs<newsItemBody>(db, index, fresh);
-}
+namespace {
 
-newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed) {
-  newsItem* item = loadObject_newsItem(db, index);
+// An item without a feed borrows feed, or without one the loaded feed of its
+// feedIndex; none gives the item back and raises.
+newsItem* withFeed(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsFeed* feed) {
   if (!item || item->cachedFeed()) return item;
   if (!feed) {
     cIndexedObject* loaded = db.findLoadedObject(item->feedIndex, 0);
@@ -108,6 +109,23 @@ newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t 
   }
   item->setFeed(feed);
   return item;
+}
+
+}  // namespace
+
+newsItem* loadObject_newsItemToDelete(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed) {
+  ++gNewsItemLoads;
+  bool fresh = false;
+  return withFeed(db, loadAs<newsItem>(db, index, fresh, true), feed);
+}
+
+newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  bool fresh = false;
+  return loadAs<newsItemBody>(db, index, fresh);
+}
+
+newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed) {
+  return withFeed(db, loadObject_newsItem(db, index), feed);
 }
 
 void destroyNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsItemBody* body,

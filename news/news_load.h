@@ -32,6 +32,9 @@ newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, i
 // one the loaded feed of its feedIndex: "BUG" "loadObject_newsItem2(); feed
 // was not already loaded" when there is none (the item is given back).
 newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
+// loadObject_newsItem2 for deleting the item: a fresh load reads past its
+// texts (textsSkipped); an item loaded already is answered as it is.
+newsItem* loadObject_newsItemToDelete(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
 // How often loadObject_newsItem was called since the process started: the
 // tests and benchmarks that bound the loads of an operation read it.
 int64_t infoNewsItemLoads();

@@ -213,6 +213,9 @@ class newsItem : public cIndexedObjectNode {
   bool seen = false;
   bool secondMark = false;
   int32_t bodyIndex = 0;
+  // Set on a fresh item before a load that needs only its links and numbers
+  // (deleting it): the texts are read past and stay NIL.
+  bool textsSkipped = false;
 
  private:
   void releaseFeed();

@@ -118,17 +118,26 @@ void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
                               "newsItem.restore(); soup contains unsupported future object version");
   version = v;
   if (!skipHeader) feedIndex = v >= 5 ? transferValue(s, storing, feedIndex) : 0;
-  transferString(s, storing, title);
+  if (storing && textsSkipped) raise("BUG", "newsItem.restore(); an item read without its texts cannot be stored");
+  const bool skip = !storing && textsSkipped;
+  auto text = [&](int32_t from, Str& field) {
+    if (skip && v >= from) {
+      skipSTRING(s);
+    } else {
+      stringFrom(s, storing, v, from, field);
+    }
+  };
+  text(0, title);
   titleFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, titleFormat));
-  transferString(s, storing, link);
-  stringFrom(s, storing, v, 7, statedLink);
-  transferString(s, storing, uniqueID);
+  text(0, link);
+  text(7, statedLink);
+  text(0, uniqueID);
   published = bigFrom(s, storing, v, 2, published, kDateUnset);
   updated = bigFrom(s, storing, v, 2, updated, kDateUnset);
   downloaded = bigFrom(s, storing, v, 6, downloaded, kDateUnset);
   olderDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, olderDuplicateItemIndex) : 0;
   newestDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, newestDuplicateItemIndex) : 0;
-  stringFrom(s, storing, v, 9, tags);
+  text(9, tags);
   seen = boolFrom(s, storing, v, 3, seen);
   secondMark = boolFrom(s, storing, v, 4, secondMark);
   if (!skipHeader) bodyIndex = transferValue(s, storing, bodyIndex);

@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "news/news_test_support.h"
 #include "web/json_reader.h"
@@ -225,6 +226,62 @@ TEST_F(NewsRecordTest, UnknownVersionsAndDamagedStringsAreRefused) {
   EXPECT_EQ(old->encoding, "utf");
   EXPECT_EQ(old->encoding.capacity(), 9);
   EXPECT_EQ(old->contentFormat, kFormatHTML);
+}
+
+// Deleting reads items past their texts: over whole and damaged item
+// records, that read must end where the full one ends, keep every other
+// field, and fail alike.
+TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
+  const Bytes head = cat({L(1), L(2), L(9), L(6)});
+  const Bytes rest = cat({B(5), B(6), B(7), {0x85}, {0x80}});
+  const std::string wide(300, 'w');  // longer than the skip's piece
+  auto item = [&](Bytes title, Bytes link, Bytes tags) {
+    return cat({head, title, {2}, link, NIL, S(1, "u"), rest, tags, T, F, L(8)});
+  };
+  Bytes wideString = {1, 0x2C, 0x84, 0x2C, 0x84};
+  wideString.insert(wideString.end(), wide.begin(), wide.end());
+  const Bytes records[] = {
+      item(S(1, "t"), S(1, "l"), S(1, "g")),
+      item(NIL, wideString, NIL),
+      item(cat({{0}, L(9), {'u', 't', 'f', 0}}), S(1, "l"), S(1, "g")),  // version 0
+      item({2}, S(1, "l"), S(1, "g")),                                     // unknown version
+      item({1, 0x82, 0x83, 'a', 'b', 'c'}, S(1, "l"), S(1, "g")),          // length > capacity
+      item(cat({{0}, L(3), {'a', 'b', 'c', 'd', 0}}), S(1, "l"), S(1, "g")),  // no zero in time
+      cat({head, S(1, "t"), {2}, {1, 0x85, 0x85, 'a'}}),                   // cut
+  };
+  auto read = [](const Bytes& record, bool skipTexts, std::string& failure) {
+    cRestoreStream_memory stream;
+    stream.setInput(record.data(), record.size());
+    auto object = std::make_unique<newsItem>();
+    object->textsSkipped = skipTexts;
+    try {
+      restoreRecord(*object, stream, false, false);
+      EXPECT_EQ(stream.infoRemaining(), 0);
+    } catch (const eException& e) {
+      failure = std::string(e.code()) + " " + std::string(e.message());
+    }
+    return object;
+  };
+  for (size_t r = 0; r < std::size(records); ++r) {
+    SCOPED_TRACE("record " + std::to_string(r));
+    const Bytes& record = records[r];
+    std::string fullFailure, skipFailure;
+    auto full = read(record, false, fullFailure);
+    auto skipped = read(record, true, skipFailure);
+    EXPECT_EQ(skipFailure, fullFailure);
+    if (!fullFailure.empty()) continue;
+    EXPECT_EQ(std::tuple(skipped->infoNextIndex(), skipped->infoPrevIndex(), skipped->feedIndex, skipped->titleFormat,
+                         skipped->published, skipped->updated, skipped->downloaded, skipped->olderDuplicateItemIndex,
+                         skipped->newestDuplicateItemIndex, skipped->seen, skipped->secondMark, skipped->bodyIndex),
+              std::tuple(full->infoNextIndex(), full->infoPrevIndex(), full->feedIndex, full->titleFormat,
+                         full->published, full->updated, full->downloaded, full->olderDuplicateItemIndex,
+                         full->newestDuplicateItemIndex, full->seen, full->secondMark, full->bodyIndex));
+    EXPECT_TRUE(skipped->title.isNil() && skipped->link.isNil() && skipped->tags.isNil());
+  }
+  // Such an item can never be stored over its record.
+  newsItem thin;
+  thin.textsSkipped = true;
+  expectRaise([&] { encode(thin); }, "BUG", "newsItem.restore(); an item read without its texts cannot be stored");
 }
 
 TEST_F(NewsRecordTest, AStringLongerThanItsRecordIsRefusedThroughTheSoup) {
