@@ -40,12 +40,12 @@ void cIndexedObjectList::insertAtHead(int32_t objectIndex) {
   try {
     if (headIndex_ == 0) {
       headIndex_ = tailIndex_ = objectIndex;
-      db.saveChangesToObject(this);
+      db.saveListRecord(*this);
       db.writeObjectNodeHeader(objectIndex, 0, 0);
     } else {
       int32_t old = headIndex_;
       headIndex_ = objectIndex;
-      db.saveChangesToObject(this);
+      db.saveListRecord(*this);
       db.writeObjectNodeHeader(objectIndex, old, 0);
       db.writeObjectNodeHeader(old, db.readObjectNodeHeader(old).nextIndex, objectIndex);
     }
@@ -67,7 +67,7 @@ void cIndexedObjectList::insertAtTail(int32_t objectIndex) {
   try {
     int32_t old = tailIndex_;
     tailIndex_ = objectIndex;
-    db.saveChangesToObject(this);
+    db.saveListRecord(*this);
     db.writeObjectNodeHeader(objectIndex, 0, old);
     db.writeObjectNodeHeader(old, objectIndex, db.readObjectNodeHeader(old).prevIndex);
     transaction.finish();
@@ -118,13 +118,13 @@ void cIndexedObjectList::remove(int32_t objectIndex) {
     // node header, except the previous node's when it is also the next.
     if (n.prevIndex == 0) {
       headIndex_ = n.nextIndex;
-      db.saveChangesToObject(this);
+      db.saveListRecord(*this);
     } else {
       db.writeObjectNodeHeader(n.prevIndex, n.nextIndex, prev.prevIndex);
     }
     if (n.nextIndex == 0) {
       tailIndex_ = n.prevIndex;
-      db.saveChangesToObject(this);
+      db.saveListRecord(*this);
     } else {
       if (n.nextIndex == n.prevIndex) next = db.readObjectNodeHeader(n.nextIndex);
       db.writeObjectNodeHeader(n.nextIndex, next.nextIndex, n.prevIndex);

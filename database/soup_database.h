@@ -112,6 +112,9 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   void setHeadListIndex(int32_t index);
   // Moves autoDesiredBlock on when it names the node's block.
   void moveDesiredBlockOff(int32_t index, const char* message);
+  // saveChangesToObject of a loaded list: its record is always 16 bytes, so
+  // the same bytes are written in place straight from its links.
+  void saveListRecord(cIndexedObjectList& list);
 
   // Node links read from the file, by index, valid while the block file's
   // change count equals their count.

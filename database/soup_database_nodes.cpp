@@ -116,6 +116,19 @@ void cJournaledIndexedObjectSoupDatabase::writeLoadedObjectNodeHeader(cIndexedOb
   node->linksUnsaved_ = false;
 }
 
+void cJournaledIndexedObjectSoupDatabase::saveListRecord(cIndexedObjectList& list) {
+  requireChangeable("saveChangesToObject");
+  int64_t dataPosition = infoBlockFile().infoBlockOfIndex(list.soupIndexOrNone(), false);
+  uint8_t bytes[16];
+  putBE32(bytes, list.headIndex_);
+  putBE32(bytes + 4, list.tailIndex_);
+  putBE32(bytes + 8, list.listNextIndex_);
+  putBE32(bytes + 12, list.listPrevIndex_);
+  SoupTransaction transaction(infoBlockFile());
+  infoBlockFile().writeBytes(dataPosition, bytes, 16);
+  transaction.finish();
+}
+
 void cJournaledIndexedObjectSoupDatabase::writeUnsavedLinks(cIndexedObjectNode& node) {
   writeLoadedObjectNodeHeader(&node);
 }
