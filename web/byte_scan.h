@@ -8,13 +8,20 @@
 //      there is none; findAnyOfWithin answers the same and may read on to
 //      the `readable` its caller vouches for.
 //   2. The answer is the same with or without the vector unit (SSE2 on
-//      x86-64; elsewhere one byte at a time).
+//      x86-64; elsewhere one byte at a time) and with the 32-byte AVX2 twins
+//      that the ...Long scans take past their first block where the
+//      processor has AVX2 (hasAvx2()).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define BW_BYTE_SCAN_AVX2 1
 #endif
 
 namespace bw {
@@ -76,29 +83,117 @@ inline const char* skipAscii(const char* from, const char* end) {
 // two-byte sequence cut short or a stray continuation byte), or where the
 // next block would run past end; one byte at a time the caller goes on
 // from there.
+#if defined(__SSE2__)
+// One step of skipAsciiAndTwoByteUtf8: where the sixteen bytes at `from`
+// (where a sequence starts) pass over to, or NIL when they hold anything
+// else.
+inline const char* passAsciiAndTwoByteUtf8Block(const char* from) {
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
+  if (high == 0) return from + 16;
+  // As signed bytes, a continuation (80..BF) is -128..-65 and a two-byte
+  // lead (C2..DF) is -62..-33.
+  const auto continuation = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(block, _mm_set1_epi8(-64))));
+  const auto lead = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(-63)), _mm_cmplt_epi8(block, _mm_set1_epi8(-32)))));
+  // Every lead but one in the last byte has its continuation right behind
+  // it, and no other byte is a continuation.
+  if ((continuation | lead) != high || continuation != (lead & 0x7FFF) << 1) return nullptr;
+  return from + (lead & 0x8000 ? 15 : 16);
+}
+#endif
+
 inline const char* skipAsciiAndTwoByteUtf8(const char* from, const char* end) {
 #if defined(__SSE2__)
   while (end - from >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
-    if (high == 0) {
-      from += 16;
-      continue;
-    }
-    // As signed bytes, a continuation (80..BF) is -128..-65 and a two-byte
-    // lead (C2..DF) is -62..-33.
-    const auto continuation = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(block, _mm_set1_epi8(-64))));
-    const auto lead = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_and_si128(_mm_cmpgt_epi8(block, _mm_set1_epi8(-63)), _mm_cmplt_epi8(block, _mm_set1_epi8(-32)))));
-    // Every lead but one in the last byte has its continuation right behind
-    // it, and no other byte is a continuation.
-    if ((continuation | lead) != high || continuation != (lead & 0x7FFF) << 1) return from;
-    from += lead & 0x8000 ? 15 : 16;
+    const char* next = passAsciiAndTwoByteUtf8Block(from);
+    if (!next) return from;
+    from = next;
   }
 #else
   (void)end;
 #endif
   return from;
+}
+
+// True when the processor runs the AVX2 twins below (asked once).
+inline bool hasAvx2() {
+#if defined(BW_BYTE_SCAN_AVX2)
+  static const bool has = [] {
+    __builtin_cpu_init();  // the first question may come from a static constructor
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+#else
+  return false;
+#endif
+}
+
+#if defined(BW_BYTE_SCAN_AVX2)
+// findAnyOf thirty-two bytes at a time; the tail as findAnyOf. Only where
+// hasAvx2().
+template <char... Bytes>
+__attribute__((target("avx2"))) inline const char* findAnyOfAvx2(const char* from, const char* end) {
+  while (end - from >= 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+    const __m256i hits = (_mm256_cmpeq_epi8(block, _mm256_set1_epi8(Bytes)) | ...);
+    if (const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return from + __builtin_ctz(mask);
+    from += 32;
+  }
+  return findAnyOf<Bytes...>(from, end);
+}
+
+// skipAsciiAndTwoByteUtf8 thirty-two bytes at a time, then sixteen. Only
+// where hasAvx2().
+__attribute__((target("avx2"))) inline const char* skipAsciiAndTwoByteUtf8Avx2(const char* from, const char* end) {
+  while (end - from >= 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+    const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(block));
+    if (high == 0) {
+      from += 32;
+      continue;
+    }
+    // Signed bytes as in skipAsciiAndTwoByteUtf8: continuations below -64,
+    // two-byte leads from -62 to -33.
+    const auto continuation =
+        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), block)));
+    const auto lead = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
+        _mm256_cmpgt_epi8(block, _mm256_set1_epi8(-63)), _mm256_cmpgt_epi8(_mm256_set1_epi8(-32), block))));
+    if ((continuation | lead) != high || continuation != (lead & 0x7FFFFFFFu) << 1) return from;
+    from += lead & 0x80000000u ? 31 : 32;
+  }
+  return skipAsciiAndTwoByteUtf8(from, end);
+}
+#endif
+
+// findAnyOf for runs that are often long: the first sixteen bytes inline,
+// the rest thirty-two at a time where the processor has AVX2.
+template <char... Bytes>
+inline const char* findAnyOfLong(const char* from, const char* end) {
+#if defined(BW_BYTE_SCAN_AVX2)
+  if (end - from >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i hits = (_mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)) | ...);
+    if (const int mask = _mm_movemask_epi8(hits)) return from + __builtin_ctz(static_cast<unsigned>(mask));
+    from += 16;
+    if (end - from >= 64 && hasAvx2()) return findAnyOfAvx2<Bytes...>(from, end);
+  }
+#endif
+  return findAnyOf<Bytes...>(from, end);
+}
+
+// skipAsciiAndTwoByteUtf8 in the same way: the first block inline, the
+// rest thirty-two bytes at a time where the processor has AVX2.
+inline const char* skipAsciiAndTwoByteUtf8Long(const char* from, const char* end) {
+#if defined(BW_BYTE_SCAN_AVX2)
+  if (end - from >= 16) {
+    const char* next = passAsciiAndTwoByteUtf8Block(from);
+    if (!next) return from;
+    from = next;
+    if (end - from >= 64 && hasAvx2()) return skipAsciiAndTwoByteUtf8Avx2(from, end);
+  }
+#endif
+  return skipAsciiAndTwoByteUtf8(from, end);
 }
 
 }  // namespace bw

@@ -146,19 +146,6 @@ void EntityMap::grow() {
   }
 }
 
-int EntityMap::predefinedIndex(std::string_view name) {
-  switch (name.size()) {
-    case 2:
-      return name == "lt" ? 0 : name == "gt" ? 1 : -1;
-    case 3:
-      return name == "amp" ? 2 : -1;
-    case 4:
-      return name == "quot" ? 3 : name == "apos" ? 4 : -1;
-    default:
-      return -1;
-  }
-}
-
 void EntityMap::registerEntity(int32_t code, std::string_view entity) {
   if (entity.size() > 2 && entity.front() == '&' && entity.back() == ';') {
     if (const int k = predefinedIndex(entity.substr(1, entity.size() - 2)); k >= 0) {
@@ -183,8 +170,7 @@ int32_t EntityMap::lookup(std::string_view entity) const {
   return slot.key < 0 ? -1 : slot.code;
 }
 
-int32_t EntityMap::lookupName(std::string_view name) const {
-  if (const int k = predefinedIndex(name); k >= 0) return predefined_[static_cast<size_t>(k)];
+int32_t EntityMap::lookupHashed(std::string_view name) const {
   if (slots_.empty()) return -1;
   const Slot& slot = slots_[slotOf(NameKey{name})];
   return slot.key < 0 ? -1 : slot.code;
@@ -267,7 +253,8 @@ namespace {
 // isUtf8Encoding, with the name as it is mostly written ("UTF-8") taken
 // before the compare that ignores case: a getter asks this twice per call.
 bool isUtf8(const cEncoding& encoding) {
-  if (encoding.infoName() == "UTF-8") return encoding.isOfClass(cEncodingUTF::kClassName);
+  const std::string_view name = encoding.infoName().view();
+  if (name.size() == 5 && std::memcmp(name.data(), "UTF-8", 5) == 0) return encoding.isOfClass(cEncodingUTF::kClassName);
   return isUtf8Encoding(encoding);
 }
 
@@ -297,12 +284,15 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
     }
     w += n;
   };
+  // On to the next byte that may start a rule: "&", CR, "]" of "]]>" and
+  // the "!" of "<![CDATA[" (markup in a CDATA section has many "<" but few
+  // "!"); or the NUL that ends the search (no rule spans one).
+  auto nextStop = [&](size_t i) {
+    return static_cast<size_t>(findAnyOfLong<'&', '\r', '!', ']', '\0'>(all.data() + i, end) - all.data());
+  };
   size_t copied = 0;
   for (size_t i = 0; i < all.size(); ++i) {
-    // On to the next byte that may start a rule: "&", CR, "]" of "]]>" and
-    // the "!" of "<![CDATA[" (markup in a CDATA section has many "<" but
-    // few "!"); or the NUL that ends the search (no rule spans one).
-    i = static_cast<size_t>(findAnyOf<'&', '\r', '!', ']', '\0'>(all.data() + i, end) - all.data());
+    i = nextStop(i);
     if (i == all.size() || all[i] == '\0') break;
     // No match covers a "<" (an escape that decodes holds none), so the "<"
     // in front of a "!" is still to be read.
@@ -331,14 +321,15 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
       } else if (doubled.starts_with("nbsp;")) {
         length = 10, replaceBy("\xC2\xA0");
       } else {
-        // "&lt;" "&gt;" "&quot;" "&apos;", most of a text's escapes, as
+        // "&lt;" "&gt;" "&quot;" "&apos;" "&nbsp;", most of a text's escapes, as
         // scanEscapeAt reads them (their name is the whole window up to the
         // ";"), without its window; anything else, and a map without them,
         // through it.
         EscapeScan e{0, -1};
         if (rest.size() >= 4 && rest[3] == ';' && rest[2] == 't' && (rest[1] == 'l' || rest[1] == 'g')) {
           e = {4, entities.lookupName(rest.substr(1, 2))};
-        } else if (rest.size() >= 6 && rest[5] == ';' && (rest.compare(1, 4, "quot") == 0 || rest.compare(1, 4, "apos") == 0)) {
+        } else if (rest.size() >= 6 && rest[5] == ';' &&
+                   (rest.compare(1, 4, "quot") == 0 || rest.compare(1, 4, "apos") == 0 || rest.compare(1, 4, "nbsp") == 0)) {
           e = {6, entities.lookupName(rest.substr(1, 4))};
         }
         if (e.codePoint < 0) e = scanEscapeAt(all, i, entities);

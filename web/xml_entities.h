@@ -54,7 +54,10 @@ class EntityMap {
   int32_t lookup(std::string_view entity) const;
   // lookup("&" + name + ";") without making that key: the escape decoders
   // look a name up where it stands in the text.
-  int32_t lookupName(std::string_view name) const;
+  int32_t lookupName(std::string_view name) const {
+    if (const int k = predefinedIndex(name); k >= 0) return predefined_[static_cast<size_t>(k)];
+    return lookupHashed(name);
+  }
   size_t size() const { return order_.size(); }
   // Keys in the order they were first registered.
   const std::vector<std::string>& keys() const { return order_; }
@@ -76,11 +79,25 @@ class EntityMap {
   template <class Key>
   size_t slotOf(const Key& key) const;
   void grow();
-  // The five entities XML itself defines ("lt" "gt" "amp" "quot" "apos"),
-  // which most escapes name, are answered without hashing: their codes as
-  // registered (-1 until then) sit at their index (-1 for any other name).
-  static int predefinedIndex(std::string_view name);
-  std::array<int32_t, 5> predefined_{-1, -1, -1, -1, -1};
+  // The five entities XML itself defines ("lt" "gt" "amp" "quot" "apos")
+  // and "nbsp", which most escapes name, are answered without hashing: their
+  // codes as registered (-1 until then) sit at their index (-1 for any
+  // other name).
+  static int predefinedIndex(std::string_view name) {
+    switch (name.size()) {
+      case 2:
+        return name == "lt" ? 0 : name == "gt" ? 1 : -1;
+      case 3:
+        return name == "amp" ? 2 : -1;
+      case 4:
+        return name == "quot" ? 3 : name == "apos" ? 4 : name == "nbsp" ? 5 : -1;
+      default:
+        return -1;
+    }
+  }
+  // lookupName of a name that is not predefined.
+  int32_t lookupHashed(std::string_view name) const;
+  std::array<int32_t, 6> predefined_{-1, -1, -1, -1, -1, -1};
   std::vector<Slot> slots_;
   std::vector<std::string> order_;
   std::string pool_;  // every key, one after another

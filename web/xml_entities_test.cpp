@@ -164,7 +164,8 @@ TEST_F(XmlEntitiesTest, DecodingIntoLatin1AndUtf8) {
 // same rules, on texts made of the fragments the rules look at.
 TEST_F(XmlEntitiesTest, DirectDecoderMatchesTheEngine) {
   const char* fragments[] = {"&", "amp;", "lt;", "gt;", "quot;", "apos;", "nbsp;", "#", "x", "1", "4", "6", "0", ";",
-                             "eacute", "\r", "\n", "<![CDATA[", "]]>", "]", "<", "!", "a", " ", "\xC3\xA9", "\x80", "#x9"};
+                             "eacute", "\r", "\n", "<![CDATA[", "]]>", "]", "<", "!", "a", " ", "\xC3\xA9", "\x80", "#x9",
+                             "plain words, more than one thirty-two byte block of them"};
   std::mt19937 random(20);
   auto entities = makeXmlEntityMap();
   for (int round = 0; round < 20000; ++round) {

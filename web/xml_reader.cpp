@@ -93,8 +93,12 @@ AttributeView nextAttribute(std::string_view tag, size_t p, const char* readable
   // The common case, name="value", without the general token steps.
   const size_t open = skipWhite(tag, name.position + 1);
   if (open < tag.size() && (tag[open] == '"' || tag[open] == '\'')) {
-    const size_t close = tag.find(tag[open], open + 1);
-    if (close != std::string_view::npos) {
+    const char* from = tag.data() + open + 1;
+    const char* const limit = tag.data() + tag.size();
+    const char* quote = tag[open] == '"' ? findAnyOfWithin<'"'>(from, limit, readable)
+                                         : findAnyOfWithin<'\''>(from, limit, readable);
+    if (quote != limit) {
+      const auto close = static_cast<size_t>(quote - tag.data());
       return {name.token, true, tag.substr(open + 1, close - open - 1), skipWhite(tag, close + 1)};
     }
   }
@@ -124,8 +128,9 @@ size_t tagEnd(std::string_view all, size_t p) {
     // else is scanned as usual from where it stands.
     for (++i; i < end && isXmlWhite(*i);) ++i;
     if (i == end || (*i != '"' && *i != '\'')) continue;
-    const auto* close = static_cast<const char*>(std::memchr(i + 1, *i, static_cast<size_t>(end - i - 1)));
-    if (!close || std::memchr(i + 1, '<', static_cast<size_t>(close - i - 1))) return std::string_view::npos;
+    // The closing quote, unless a "<" or the end comes first.
+    const char* close = *i == '"' ? findAnyOf<'"', '<'>(i + 1, end) : findAnyOf<'\'', '<'>(i + 1, end);
+    if (close == end || *close == '<') return std::string_view::npos;
     i = close + 1;
   }
 }
@@ -265,7 +270,7 @@ bool isWellFormedUTF8(std::string_view text) {
   const size_t n = text.size();
   size_t i = 0;
   while (i < n) {
-    i = static_cast<size_t>(skipAsciiAndTwoByteUtf8(text.data() + i, text.data() + n) - text.data());
+    i = static_cast<size_t>(skipAsciiAndTwoByteUtf8Long(text.data() + i, text.data() + n) - text.data());
     // The block the fast pass stopped at, one sequence at a time.
     for (const size_t stop = std::min(n, i + 16); i < stop;) {
       if (s[i] < 0x80) {

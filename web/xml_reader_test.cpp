@@ -517,15 +517,15 @@ TEST_F(XmlReaderTest, Utf8CheckAgreesWithTheReferenceOnShortSequences) {
 }
 
 TEST_F(XmlReaderTest, Utf8CheckAgreesWithTheReferenceOnLongTexts) {
-  // ASCII runs of every length around the sixteen-byte blocks, between
-  // sequences well-formed or not.
+  // ASCII runs of every length around the sixteen- and thirty-two-byte
+  // blocks, between sequences well-formed or not.
   const char* fragments[] = {"\xD0\x96", "\xC2\x80\xDF\xBF", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
                              "\xC0\x80", "\xED\xA0\x80", "\xE2\x82", "\x80", "\xFF", "\xC2", "\xD0\x96\x96"};
   std::mt19937 random(5);
   for (int round = 0; round < 20000; ++round) {
     std::string text;
     for (int n = static_cast<int>(random() % 6); n > 0; --n) {
-      text.append(random() % 40, 'a');
+      text.append(random() % 72, 'a');
       text += fragments[random() % (round % 2 ? std::size(fragments) : 4)];
     }
     ASSERT_EQ(isWellFormedUTF8(text), referenceWellFormed(text)) << text;
