@@ -113,6 +113,20 @@ AttributeView nextAttribute(std::string_view tag, size_t p, const char* readable
   return {name.token, true, value.token.substr(1, value.token.size() - 2), value.position};
 }
 
+// nextAttribute(tag, 0), the tag's first name, read inline for a name
+// that starts with an ordinary byte and has no "=" after it (every tag but
+// odd ones).
+AttributeView firstName(std::string_view tag, const char* readable) {
+  if (tag.empty() || tag[0] == '=' || tag[0] == '"' || tag[0] == '\'' || isXmlWhite(tag[0])) {
+    return nextAttribute(tag, 0, readable);
+  }
+  const char* stop = findAnyOfWithin<' ', '\t', '\n', '\r', '=', '/'>(tag.data() + 1, tag.data() + tag.size(), readable);
+  const auto end = static_cast<size_t>(stop - tag.data());
+  const size_t position = skipWhite(tag, end);
+  if (position < tag.size() && tag[position] == '=') return nextAttribute(tag, 0, readable);
+  return {tag.substr(0, end), false, {}, position};
+}
+
 // The ">" that ends the tag whose "<" is at p, or npos when there is none:
 // a ">" inside a quoted attribute value (a quote after "=" and optional
 // white space, running to the same quote) does not end the tag, and a "<"
@@ -333,10 +347,13 @@ cXML::TagView cXML::nextTag(bool mayFail) {
   bool tag = false;
   if (c == '<') {
     std::string_view rest(text_ + p, static_cast<size_t>(length_ - p));
-    if (rest.starts_with("<![CDATA[")) {
+    // Only a tag that starts "<!" can be a CDATA section, a comment or a
+    // DOCTYPE.
+    const bool bang = rest.size() > 1 && rest[1] == '!';
+    if (bang && rest.starts_with("<![CDATA[")) {
       // A CDATA section is text, which cannot stand where a tag must (only
       // the first tag of a document can meet one here): no tag.
-    } else if (rest.starts_with("<!--")) {
+    } else if (bang && rest.starts_with("<!--")) {
       size_t e = rest.find("-->", 4);
       if (e != std::string_view::npos) {
         result.tag = rest.substr(1, e + 1);  // "!--" .. "--"
@@ -345,8 +362,8 @@ cXML::TagView cXML::nextTag(bool mayFail) {
       }
     } else {
       std::string_view all(text_, static_cast<size_t>(length_));
-      size_t e = rest.starts_with("<!DOCTYPE") ? doctypeEnd(all, static_cast<size_t>(p))
-                                               : tagEnd(all, static_cast<size_t>(p));
+      size_t e = bang && rest.starts_with("<!DOCTYPE") ? doctypeEnd(all, static_cast<size_t>(p))
+                                                       : tagEnd(all, static_cast<size_t>(p));
       if (e != std::string_view::npos && e > static_cast<size_t>(p) + 1) {
         result.tag = all.substr(static_cast<size_t>(p) + 1, e - static_cast<size_t>(p) - 1);
         tag = true;
@@ -613,7 +630,7 @@ XmlParseResult cXML::parseDocument() {
     if (!t.found) raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (1)");
     webDataNode* current = document.get();
     while (!t.tag.empty()) {
-      AttributeView a = nextAttribute(t.tag, 0, textEnd());
+      AttributeView a = firstName(t.tag, textEnd());
       if (a.name.empty()) raise("XML", "cXML.parseDocument(); malformed XML, empty tag");
 
       if (a.name[0] == '/') {
@@ -647,8 +664,9 @@ XmlParseResult cXML::parseDocument() {
             documentView(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1), nameScratch);
         auto node = root->makeNode(elementName, documentView(t.text, textScratch), 0, ns);
         bool empty = false;
-        for (a = nextAttribute(t.tag, a.position, textEnd()); !a.name.empty();
-             a = nextAttribute(t.tag, a.position, textEnd())) {
+        // Most tags are their name alone.
+        for (a = a.position < t.tag.size() ? nextAttribute(t.tag, a.position, textEnd()) : AttributeView{};
+             !a.name.empty(); a = nextAttribute(t.tag, a.position, textEnd())) {
           if (empty) {
             raise("XML", "cXML.parseDocument(); malformed XML, attributes after self-closing /");
           }
