@@ -26,14 +26,21 @@
 
 namespace bw {
 
+#if defined(__SSE2__)
+// A bit for each of the sixteen bytes at `from` that is one of Bytes.
+template <char... Bytes>
+inline unsigned blockMatches(const char* from) {
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  return static_cast<unsigned>(_mm_movemask_epi8((_mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)) | ...)));
+}
+#endif
+
 template <char... Bytes>
 inline const char* findAnyOf(const char* from, const char* end) {
   static_assert(sizeof...(Bytes) > 0);
 #if defined(__SSE2__)
   while (end - from >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i hits = (_mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)) | ...);
-    if (const int mask = _mm_movemask_epi8(hits)) return from + __builtin_ctz(static_cast<unsigned>(mask));
+    if (const unsigned mask = blockMatches<Bytes...>(from)) return from + __builtin_ctz(mask);
     from += 16;
   }
 #endif
@@ -51,8 +58,7 @@ template <char... Bytes>
 inline const char* findAnyOfWithin(const char* from, const char* end, const char* readable) {
 #if defined(__SSE2__)
   if (readable - from >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8((_mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)) | ...)));
+    unsigned mask = blockMatches<Bytes...>(from);
     if (end - from < 16) mask |= 1u << (end - from);
     if (mask) return from + __builtin_ctz(mask);
     from += 16;
@@ -172,9 +178,7 @@ template <char... Bytes>
 inline const char* findAnyOfLong(const char* from, const char* end) {
 #if defined(BW_BYTE_SCAN_AVX2)
   if (end - from >= 16) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i hits = (_mm_cmpeq_epi8(block, _mm_set1_epi8(Bytes)) | ...);
-    if (const int mask = _mm_movemask_epi8(hits)) return from + __builtin_ctz(static_cast<unsigned>(mask));
+    if (const unsigned mask = blockMatches<Bytes...>(from)) return from + __builtin_ctz(mask);
     from += 16;
     if (end - from >= 64 && hasAvx2()) return findAnyOfAvx2<Bytes...>(from, end);
   }
