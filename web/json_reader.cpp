@@ -88,6 +88,13 @@ TranslateMatch fJsonEscCodeTranslateMatcher::call(Text text, int32_t position, c
   return {position, matchLength, length, std::move(replacement)};
 }
 
+namespace {
+
+// A text the rules left as it was: its capacity is its length.
+Str unchangedText(std::string_view text) { return text.empty() ? Str::withCapacity(0) : Str(text); }
+
+}  // namespace
+
 Str decodeJsonUtf8(Text text, bool nilIfUnchanged) {
   const std::string_view all = text.view();
   // Most strings hold no escape: one search for a backslash tells, and only
@@ -134,11 +141,7 @@ Str decodeJsonUtf8(Text text, bool nilIfUnchanged) {
     copied = i + length;
     i = copied;
   }
-  if (!matched) {
-    // The text as it is, its capacity its length.
-    if (nilIfUnchanged) return Str();
-    return all.empty() ? Str::withCapacity(0) : Str(all);
-  }
+  if (!matched) return nilIfUnchanged ? Str() : unchangedText(all);
   out.append(all.substr(copied));
   const auto size = static_cast<int32_t>(out.size());
   return Str::adopt(std::move(out), size);
@@ -163,6 +166,10 @@ Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, b
     return decodeJsonUtf8(text, nilIfUnchanged);
   }
   return decodeByEngine(text, from, to, nilIfUnchanged);
+}
+
+Str JsonDecoder::decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const {
+  return extra_.empty() ? unchangedText(text.view()) : decodeByEngine(text, from, to, false);
 }
 
 Str JsonDecoder::decodeByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
@@ -410,10 +417,8 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
   };
 
   auto addContainer = [&](std::string_view name, int32_t kind) {
-    auto node = root->makeNode(storedName(name), "", kind);
-    webDataNode* raw = node.get();
-    container->addMadeChild(std::move(node));
-    container = raw;
+    container = container->addMadeChild(root->makeNode(storedName(name), "", kind));
+    container->markPlainText();
   };
 
   Scan t = next(p);
@@ -459,8 +464,10 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
       NodeText word = t.kind == kJsonLiteral ? storedWord(t.token) : NodeText();
-      container->addMadeChild(word ? root->makeNode(storedName(name), word, t.kind)
-                                   : root->makeNode(storedName(name), t.token, t.kind));
+      webDataNode* added = container->addMadeChild(word ? root->makeNode(storedName(name), word, t.kind)
+                                                        : root->makeNode(storedName(name), t.token, t.kind));
+      // Only a string can hold an escape.
+      if (t.kind != kJsonString) added->markPlainText();
       completed = true;
     } else {
       raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");

@@ -90,6 +90,8 @@ class JsonDecoder : public webDecoder {
   // other case the translate engine (decodeByEngine); both give the same
   // bytes.
   Str decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const override;
+  // Without an extra table the text as it is.
+  Str decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const override;
   Str decodeByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const;
 
  private:

@@ -8,6 +8,7 @@
 
 #include "web/json_printer.h"
 #include "web/json_test_support.h"
+#include "web/web_walk.h"
 
 namespace bw {
 namespace {
@@ -298,6 +299,27 @@ TEST_F(JsonReaderTest, DirectDecoderMatchesTheEngine) {
     ASSERT_EQ(str(direct), str(engine)) << text;
     ASSERT_EQ(direct.capacity(), engine.capacity()) << text;
   }
+}
+
+// The texts the reader marks as holding no escape (numbers, words,
+// containers) read into UTF-8 as the translate engine decodes them,
+// capacity included.
+TEST_F(JsonReaderTest, PlainTextsReadAsTheEngineDecodesThem) {
+  auto root = parseJson(R"({"a": [1, -2.5e3, true, false, null, {}, [], "x\u00e9", ""], "b": 007})");
+  ASSERT_TRUE(root);
+  JsonDecoder decoder(latin1_.clone(), nullptr);
+  int nodes = 0;
+  walkNodes<int>(
+      root->head(), true,
+      [&](webDataNode* n) {
+        Str read = n->getText(&utf8_, false);
+        Str engine = decoder.decodeByEngine(n->infoText(), utf8_, utf8_, false);
+        EXPECT_EQ(str(read), str(engine)) << n->infoText().view();
+        EXPECT_EQ(read.capacity(), engine.capacity()) << n->infoText().view();
+        return ++nodes;
+      },
+      [](webDataNode*, int) {});
+  EXPECT_EQ(nodes, 12);
 }
 
 TEST_F(JsonReaderTest, SurrogatesInBothTargets) {

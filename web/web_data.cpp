@@ -237,15 +237,23 @@ void webDataRoot::setContents(webDataList* list, Str encodingName, Str declaredE
   encoding_ = std::move(encoding);
   charset_ = std::move(charset);
   matcher_ = std::move(matcher);
+  utf8Encoding_ = encoding_ && isUtf8Document(*encoding_);
+  utf8Charset_ = charset_ && isUtf8Document(*charset_);
 }
 
-Str webDataRoot::convertString(Text text, const cEncoding* charset, bool noDecode, const char* method) const {
+Str webDataRoot::convertString(Text text, const cEncoding* charset, bool noDecode, const char* method,
+                               bool plainText) const {
   if (text.isNil()) return Str();
   const cEncoding* target = charset ? charset : charset_.get();
   if (!encoding_ || !target) {
     raise("EMU", std::string("webDataNode.") + method + "(); root has no encoding");
   }
-  if (!noDecode && matcher_) return matcher_->decode(text, *encoding_, *target, false);
+  if (!noDecode && matcher_) {
+    if (plainText && utf8Encoding_ && (target == charset_.get() ? utf8Charset_ : isUtf8Document(*target))) {
+      return matcher_->decodePlainUtf8(text, *encoding_, *target);
+    }
+    return matcher_->decode(text, *encoding_, *target, false);
+  }
   return convertDocumentText(text, *encoding_, *target);
 }
 
@@ -376,6 +384,7 @@ webOldText webDataNode::setText(Str text, int32_t textValue, bool returnOld) {
     old.textValue = textValue_;
   }
   replaceString(text_, kOwnText, text);
+  hints_ &= static_cast<uint8_t>(~kPlainText);
   textValue_ = textValue;
   return old;
 }
@@ -422,11 +431,11 @@ bool webDataNode::addAttribute(Str name, Str value) {
   return false;
 }
 
-Str webDataNode::convert(Text s, const cEncoding* charset, bool noDecode, const char* method) const {
+Str webDataNode::convert(Text s, const cEncoding* charset, bool noDecode, const char* method, bool plainText) const {
   if (!root_) {
     raise("EMU", std::string("webDataNode.") + method + "(); called before \"root\" was set");
   }
-  return root_->convertString(s, charset, noDecode, method);
+  return root_->convertString(s, charset, noDecode, method, plainText);
 }
 
 Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode) const {
@@ -486,13 +495,14 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   children_->addNodes(std::move(node), root_);
 }
 
-void webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
+webDataNode* webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
   if (!children_) children_.reset(::new (root_->arena_.allocate(sizeof(webDataList))) webDataList(this));
   node->parent_ = this;
   webDataList& list = *children_;
   webDataNode* added = node.get();
   (list.tail_ ? list.tail_->next_ : list.head_) = std::move(node);
   list.tail_ = added;
+  return added;
 }
 
 std::unique_ptr<webDataNode> webDataNode::remove() {
@@ -524,7 +534,7 @@ std::unique_ptr<webDataNode> webDataNode::remove() {
 bool webDataNode::isNamed(Text name, Text ns) const { return nameMatches(getName(), getNamespace(), name, ns); }
 
 Str webDataNode::getText(const cEncoding* charset, bool noDecode) const {
-  return convert(infoText(), charset, noDecode, "getText");
+  return convert(infoText(), charset, noDecode, "getText", (hints_ & kPlainText) != 0);
 }
 
 Str webDataNode::getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {

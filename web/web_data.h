@@ -59,6 +59,12 @@ class webDecoder {
   // cannot hold, escapes decoded; with nilIfUnchanged NIL when nothing changed.
   virtual Str decode(Text text, const cEncoding& from, const cEncoding& to,
                      bool nilIfUnchanged) const = 0;
+  // decode() of a text in which its reader found no escape of the format,
+  // where from and to are both UTF-8 encodings (isUtf8Encoding), as the
+  // caller made sure.
+  virtual Str decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const {
+    return decode(text, from, to, false);
+  }
 };
 
 // isUtf8Encoding, with the usual spelling of the name ("UTF-8") tried before
@@ -170,7 +176,9 @@ class webDataRoot : public webDataList {
   // Converts a string of this document into charset (NIL: getCharset()),
   // decoding escapes unless noDecode. NIL gives NIL. `method` names the
   // caller for the "EMU" raised when the root lacks its encoding or charset.
-  Str convertString(Text text, const cEncoding* charset, bool noDecode, const char* method) const;
+  // plainText: the reader found no escape in the text.
+  Str convertString(Text text, const cEncoding* charset, bool noDecode, const char* method,
+                    bool plainText = false) const;
 
  private:
   Str encodingName_;
@@ -178,6 +186,9 @@ class webDataRoot : public webDataList {
   std::unique_ptr<cEncoding> encoding_;
   std::unique_ptr<cEncoding> charset_;
   std::shared_ptr<const webDecoder> matcher_;
+  // Whether encoding_ and charset_ are UTF-8 (isUtf8Encoding).
+  bool utf8Encoding_ = false;
+  bool utf8Charset_ = false;
   friend class webDataNode;
   friend class webDataList;
   nodeSlab::Arena arena_;
@@ -234,10 +245,13 @@ class webDataNode : public class_base {
   // Appends node and its following siblings as children. Raises "EMU" when
   // this node has no root.
   void addChildNode(std::unique_ptr<webDataNode> node);
+  // The reader's word that this node's text holds no escape of its format,
+  // so decoding it into UTF-8 copies it; until the text is replaced.
+  void markPlainText() { hints_ |= kPlainText; }
   // addChildNode for a reader building its tree: node was made by makeNode
   // of this node's root, has no siblings or children and was not changed
-  // since, and this node too was made by that makeNode.
-  void addMadeChild(std::unique_ptr<webDataNode> node);
+  // since, and this node too was made by that makeNode. Returns the node.
+  webDataNode* addMadeChild(std::unique_ptr<webDataNode> node);
   // Takes this node out of its parent's children; the caller owns it.
   std::unique_ptr<webDataNode> remove();
 
@@ -301,7 +315,7 @@ class webDataNode : public class_base {
   Extras& extras(nodeSlab::Arena* arena = nullptr);
 
   const webDataAttribute* findAttribute(std::string_view name) const;
-  Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method) const;
+  Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method, bool plainText = false) const;
 
   // A node's namespace and attributes, kept apart since most nodes have
   // neither: a smaller node is less memory to write while reading and to
@@ -318,8 +332,10 @@ class webDataNode : public class_base {
   };
   bool hasAttributes() const { return extras_ && !extras_->list.empty(); }
 
-  // These two first, where they fill the base's padding.
+  // These three first, where they fill the base's padding.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
+  enum : uint8_t { kPlainText = 1 };
+  uint8_t hints_ = 0;  // kPlainText
   int32_t textValue_ = 0;
   // Stored strings (web/node_text.h) or NIL.
   const char* name_ = nullptr;
