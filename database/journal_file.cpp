@@ -280,12 +280,22 @@ void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
     const int64_t number = p / kPageBytes;
     const uint32_t slot = static_cast<uint32_t>(number) % kPages;
     uint8_t* page = pageBytes_.get() + static_cast<size_t>(slot) * kPageBytes;
+    const int64_t from = p - number * kPageBytes;
+    const int64_t n = std::min(end - p, kPageBytes - from);
     if (pageNumbers_[slot] != number) {
+      if (seenPageNumbers_[slot] != number) {
+        seenPageNumbers_[slot] = number;
+        seenPageReads_[slot] = 0;
+      }
+      if (seenPageReads_[slot] < kReadsBeforeKeeping) {
+        ++seenPageReads_[slot];
+        cFile::readThrough(out + (p - at), n, p + kJournalHeaderSize);
+        p += n;
+        continue;
+      }
       cFile::readThrough(page, kPageBytes, number * kPageBytes + kJournalHeaderSize);
       pageNumbers_[slot] = number;
     }
-    const int64_t from = p - number * kPageBytes;
-    const int64_t n = std::min(end - p, kPageBytes - from);
     std::memcpy(out + (p - at), page + from, static_cast<size_t>(n));
     p += n;
   }

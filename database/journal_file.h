@@ -218,9 +218,15 @@ class cJournaledFile : public cFile {
   // kPageBytes; -1 marks an empty slot), kept until the next commit or
   // open: a few bytes at a time (a header, an index entry) cost a copy, and
   // the file is read a page at a time. The pages are allocated on first use.
+  // A page is copied into its slot only at its third read in a row there:
+  // a page read once or twice (an item's header and record, far from the
+  // last) is cheaper to read in place than to copy whole.
   static constexpr int64_t kPageBytes = 4096;
   static constexpr uint32_t kPages = 256;
+  static constexpr uint8_t kReadsBeforeKeeping = 2;
   std::array<int64_t, kPages> pageNumbers_{};
+  std::array<int64_t, kPages> seenPageNumbers_{};
+  std::array<uint8_t, kPages> seenPageReads_{};
   std::unique_ptr<uint8_t[]> pageBytes_;
   int64_t bytesWritten_ = 0;
   uint64_t changeCount_ = 1;
