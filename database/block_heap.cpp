@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/exception.h"
@@ -47,15 +48,17 @@ bool firstNonEmptyFrom(uint32_t flBitmap, const std::array<SecondLevel, FL_COUNT
 class CopyBuffer {
  public:
   explicit CopyBuffer(int64_t bytes) : size_(std::min(bytes, kBlockCopyBuffer)) {
-    if (size_ > static_cast<int64_t>(sizeof small_)) large_.resize(static_cast<size_t>(size_));
+    // Left unfilled: every byte is read into before it is written out.
+    if (size_ > static_cast<int64_t>(sizeof small_))
+      large_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(size_));
   }
-  uint8_t* data() { return large_.empty() ? small_ : large_.data(); }
+  uint8_t* data() { return large_ ? large_.get() : small_; }
   int64_t size() const { return size_; }
 
  private:
   int64_t size_;
   uint8_t small_[4096];
-  std::vector<uint8_t> large_;
+  std::unique_ptr<uint8_t[]> large_;
 };
 
 }  // namespace
