@@ -53,9 +53,13 @@ Version1Head readVersion1Head(cRestoreStreamBase& stream) {
   return {capacity, length};
 }
 
-Str readVersion1(cRestoreStreamBase& stream) {
-  Version1Head head = readVersion1Head(stream);
-  return Str::adopt(readBytes(stream, head.length), head.capacity);
+void skipBytes(cRestoreStreamBase& stream, int32_t length) {
+  char scratch[256];
+  for (int32_t left = length; left > 0;) {
+    int32_t n = std::min<int32_t>(left, sizeof scratch);
+    stream.get(scratch, n);
+    left -= n;
+  }
 }
 
 // A version 0 record: its bytes up to the NUL, which must come within
@@ -70,12 +74,28 @@ void readVersion0Bytes(cRestoreStreamBase& stream, int32_t capacity, std::string
   raise("BUG", kDamaged);
 }
 
-Str readVersion0(cRestoreStreamBase& stream) {
-  int32_t capacity = transferValue(stream, false, 0);
-  if (capacity < 0) raise("BUG", kDamaged);
-  std::string bytes;
-  readVersion0Bytes(stream, capacity, &bytes);
-  return Str::adopt(std::move(bytes), capacity);
+// One string record of either version with every check; without keep its
+// bytes are passed over and the answer is NIL.
+Str readSTRING(cRestoreStreamBase& stream, bool keep) {
+  switch (transferByte(stream, false, 0)) {
+    case -1:
+      return Str();
+    case 1: {
+      Version1Head head = readVersion1Head(stream);
+      if (keep) return Str::adopt(readBytes(stream, head.length), head.capacity);
+      skipBytes(stream, head.length);
+      return Str();
+    }
+    case 0: {
+      int32_t capacity = transferValue(stream, false, 0);
+      if (capacity < 0) raise("BUG", kDamaged);
+      std::string bytes;
+      readVersion0Bytes(stream, capacity, keep ? &bytes : nullptr);
+      return keep ? Str::adopt(std::move(bytes), capacity) : Str();
+    }
+    default:
+      raise("BUG", "restoreSTRING(); unknown version");
+  }
 }
 
 }  // namespace
@@ -94,45 +114,14 @@ void storeSTRING(cRestoreStreamBase& stream, const Str& s) {
   stream.put(s.data(), s.length());
 }
 
-void skipSTRING(cRestoreStreamBase& stream) {
-  switch (transferByte(stream, false, 0)) {
-    case -1:
-      return;
-    case 1: {
-      char scratch[256];
-      for (int32_t left = readVersion1Head(stream).length; left > 0;) {
-        int32_t n = std::min<int32_t>(left, sizeof scratch);
-        stream.get(scratch, n);
-        left -= n;
-      }
-      return;
-    }
-    case 0: {
-      int32_t capacity = transferValue(stream, false, 0);
-      if (capacity < 0) raise("BUG", kDamaged);
-      readVersion0Bytes(stream, capacity, nullptr);
-      return;
-    }
-    default:
-      raise("BUG", "restoreSTRING(); unknown version");
-  }
-}
+void skipSTRING(cRestoreStreamBase& stream) { readSTRING(stream, false); }
 
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s) {
   if (storing) {
     storeSTRING(stream, s);
     return s;
   }
-  switch (transferByte(stream, false, 0)) {
-    case -1:
-      return Str();
-    case 1:
-      return readVersion1(stream);
-    case 0:
-      return readVersion0(stream);
-    default:
-      raise("BUG", "restoreSTRING(); unknown version");
-  }
+  return readSTRING(stream, true);
 }
 
 }  // namespace bw
