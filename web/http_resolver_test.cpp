@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 
 #include <atomic>
 #include <cerrno>
@@ -135,6 +136,18 @@ TEST(HostResolver, AddressesAreTriedInTurnEachWithTheTimeout) {
   for (int i = 0; i < 8; ++i) {
     fillers.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     ::connect(fillers.back(), reinterpret_cast<sockaddr*>(&hanging), sizeof(sockaddr_in));
+  }
+  // The listener drops every new handshake only once a filler sits in its
+  // accept queue (a listener's TCP_INFO gives the queue's length as
+  // tcpi_unacked); before that, a connection may still be answered by a
+  // SYN cookie and then wait for a reply that never comes.
+  for (int waited = 0;; waited += 10) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    ASSERT_EQ(::getsockopt(full, IPPROTO_TCP, TCP_INFO, &info, &size), 0);
+    if (info.tcpi_unacked > info.tcpi_sacked) break;
+    ASSERT_LT(waited, 5000) << "the listener's accept queue never filled";
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   setHostResolveFunction([](const std::string&, std::vector<sockaddr_storage>* found) {
     *found = {loopbackAddress("127.0.0.3"), loopbackAddress("127.0.0.2"), loopbackAddress("127.0.0.1")};
