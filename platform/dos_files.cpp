@@ -2,10 +2,13 @@
 // modes, reading, writing, positions, sizes and flushing.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/dos_errors.h"
@@ -26,6 +29,64 @@ bool fullWrite(int fd, const char* p, size_t n) {
     n -= static_cast<size_t>(w);
   }
   return true;
+}
+
+// The host path each open handle's descriptor last resolved to. Examining
+// a handle names it often (a database file at every commit): a path still
+// naming the descriptor's own file (same device and inode) is one stat
+// instead of a readlink of /proc/self/fd; anything else (renamed, replaced,
+// deleted) resolves the descriptor again.
+struct KnownPaths {
+  std::mutex mutex;
+  std::unordered_map<int, std::string> byFd;
+};
+KnownPaths& knownPaths() {
+  static KnownPaths paths;
+  return paths;
+}
+
+bool handleHostPath(int fd, const struct stat& st, std::string& host) {
+  KnownPaths& known = knownPaths();
+  {
+    std::lock_guard<std::mutex> lock(known.mutex);
+    auto it = known.byFd.find(fd);
+    if (it != known.byFd.end()) host = it->second;
+  }
+  struct stat named{};
+  if (!host.empty() && ::stat(host.c_str(), &named) == 0 && named.st_dev == st.st_dev && named.st_ino == st.st_ino)
+    return true;
+  if (!fdHostPath(fd, host)) return false;
+  std::lock_guard<std::mutex> lock(known.mutex);
+  known.byFd[fd] = host;
+  return true;
+}
+
+void forgetHostPath(int fd) {
+  KnownPaths& known = knownPaths();
+  std::lock_guard<std::mutex> lock(known.mutex);
+  known.byFd.erase(fd);
+}
+
+// The comment of an open file read through its descriptor: what
+// readExaminedComment gives for the descriptor's /proc path (the same file
+// and the same permission check), without resolving that path.
+bool readHandleComment(FileInfo& info, int fd) {
+  info.comment.clear();
+  info.commentRead = true;
+  if (dosSeams().noUserXattr) return true;
+  char buf[256];
+  ssize_t n = ::fgetxattr(fd, kCommentAttribute, buf, sizeof buf);
+  if (n >= 0) {
+    info.comment.assign(buf, static_cast<size_t>(n));
+    return true;
+  }
+  int err = errno;
+  // No comment, no user attributes here, or one that cannot be read for lack
+  // of permission: none.
+  if (err == ENODATA || err == ENOTSUP || err == EPERM || err == ERANGE || err == EACCES) return true;
+  info.commentRead = false;
+  ioErrFromErrno(err);
+  return false;
 }
 
 }  // namespace
@@ -111,6 +172,7 @@ FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
 bool FileHandle::close() {
   if (fd_ < 0) return true;
   release(dev_, ino_, exclusive_);
+  forgetHostPath(fd_);
   int rc = ::close(fd_);
   fd_ = -1;
   if (rc != 0 && errno != EINTR) {
@@ -238,9 +300,9 @@ bool FileHandle::examine(FileInfo& info, Detail detail) {
     ioErrFromErrno(errno);
     return false;
   }
-  if (!fdHostPath(fd_, host)) return false;
+  if (!handleHostPath(fd_, st, host)) return false;
   fillInfo(info, st, baseName(host), detail);
-  if (detail == Detail::comment && !readExaminedComment(info, fdPath(fd_), true)) return false;
+  if (detail == Detail::comment && !readHandleComment(info, fd_)) return false;
   setIoErr(0);
   return true;
 }

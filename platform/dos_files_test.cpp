@@ -92,5 +92,34 @@ TEST_F(DosTest, ProtectionIsEnforcedByTheLayer) {
   EXPECT_FALSE(exists("ro"));
 }
 
+// A handle's examination names the file by what its descriptor resolves to
+// now, and reads the comment the file holds now, however often it is asked.
+TEST_F(DosTest, ExaminedHandleFollowsRenamesAndComments) {
+  dir_.write("a", "data");
+  FileHandle h = open("Tst:a", kModeOldFile);
+  ASSERT_TRUE(h);
+  FileInfo info;
+  auto examined = [&] {
+    EXPECT_TRUE(h.examine(info));
+    return info.name + "|" + (info.commentRead ? info.comment : "?");
+  };
+  EXPECT_EQ(examined(), "a|");
+  ::setxattr((dir_ / "a").c_str(), "user.xdg.comment", "note", 4, 0);
+  EXPECT_EQ(examined(), "a|note");
+  ::rename((dir_ / "a").c_str(), (dir_ / "b").c_str());
+  dir_.write("a", "another file under the old name");
+  EXPECT_EQ(examined(), "b|note");
+  ::link((dir_ / "b").c_str(), (dir_ / "c").c_str());
+  ::unlink((dir_ / "b").c_str());
+  EXPECT_EQ(examined(), "b (deleted)|note");
+  ::rename((dir_ / "c").c_str(), (dir_ / "b").c_str());
+  EXPECT_EQ(*h.name(), hostToNative(dir_ / "b (deleted)"));
+  ::removexattr((dir_ / "b").c_str(), "user.xdg.comment");
+  EXPECT_EQ(examined(), "b (deleted)|");
+  h.close();
+  FileHandle again = open("Tst:a", kModeOldFile);  // may reuse the descriptor
+  EXPECT_EQ(again.examine(info) ? info.name : "", "a");
+}
+
 }  // namespace
 }  // namespace bw::dos
