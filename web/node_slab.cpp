@@ -200,7 +200,30 @@ ReleaseBatch::~ReleaseBatch() {
   if (--gBatch.depth == 0) gBatch.settle();
 }
 
+#ifdef BW_NODE_SLAB_ASAN
+namespace {
+
+// Poisons every object of the chunk's carved area that is still the
+// arena's (not adopted): it ends with the arena, so a part of a node that
+// should have been adopted with it is reported at its first use. Reads the
+// headers of ended (poisoned) objects too.
+__attribute__((no_sanitize("address"))) void poisonUnadopted(Chunk* chunk) {
+  for (std::size_t at = 0; at < chunk->used;) {
+    const Header header = *reinterpret_cast<const Header*>(chunk->area() + at);
+    const std::size_t bytes = header.bytes & ~kUncounted;
+    if (header.bytes & kUncounted) poison(chunk->area() + at, bytes);
+    at += bytes;
+  }
+}
+
+}  // namespace
+#endif
+
 Arena::~Arena() {
+#ifdef BW_NODE_SLAB_ASAN
+  if (current_) current_->used = static_cast<std::size_t>(next_ - current_->area());
+  for (Chunk* chunk = oldest_; chunk; chunk = chunk->nextInArena) poisonUnadopted(chunk);
+#endif
   // Oldest first, the order in which a walk of the tree would free them.
   for (Chunk* chunk = oldest_; chunk;) {
     Chunk* next = chunk->nextInArena;

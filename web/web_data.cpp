@@ -116,7 +116,13 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
         n->ownStrings_ = static_cast<uint8_t>((n->ownStrings_ & ~webDataNode::kStoredName) | webDataNode::kOwnName);
       }
       adopt(n);
-      if (n->extras_) adopt(n->extras_.get());
+      // A reader's node keeps its text after the end tag and its attributes
+      // in the arena too.
+      if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->textAfterEndTag_) - sizeof(uint32_t));
+      if (webDataNode::Extras* extras = n->extras_.get()) {
+        adopt(extras);
+        for (webDataAttribute* a = extras->first; a; a = a->next) adopt(a);
+      }
       if (webDataList* kids = n->children_.get()) {
         adopt(kids);
         kids->nextInQueue_ = nullptr;
@@ -335,6 +341,14 @@ std::unique_ptr<webDataNode> webDataNode::makeIn(void* memory, Text name, Text t
   return node;
 }
 
+webDataNode::Extras::~Extras() {
+  for (webDataAttribute* a = first; a;) {
+    webDataAttribute* next = a->next;
+    nodeSlab::release(a);
+    a = next;
+  }
+}
+
 webDataNode::Extras& webDataNode::extras(nodeSlab::Arena* arena) {
   if (!extras_) {
     if (arena) {
@@ -374,7 +388,30 @@ void webDataNode::replaceString(const char*& field, uint8_t own, Text value) {
 
 void webDataNode::setTextAfterEndTag(Text text) {
   if (textAfterEndTag_) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
+  hints_ &= static_cast<uint8_t>(~kPlainAfter);
+  if (nodeSlab::Arena* arena = madeArena()) {
+    // Set once, so the arena spends its bytes on it once.
+    const size_t bytes = NodeText::storedBytes(text);
+    textAfterEndTag_ = NodeText::store(bytes ? static_cast<char*>(arena->allocate(bytes)) : nullptr, text);
+    if (bytes) ownStrings_ |= kOwnAfter;
+    return;
+  }
   replaceString(textAfterEndTag_, kOwnAfter, text);
+}
+
+void webDataNode::moveTextAfterEndTag() {
+  if (textAfterEndTag_) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
+  if (ownStrings_ & (kOwnText | uint8_t{kSharedText})) {
+    setTextAfterEndTag(infoText());
+    setText(Str(""), 0, false);
+    return;
+  }
+  // The text lives as long as the node (in its allocation, static or the
+  // shared empty string): the pointer moves.
+  textAfterEndTag_ = text_;
+  text_ = NodeText::store(nullptr, std::string_view());
+  textValue_ = 0;
+  if (hints_ & kPlainText) hints_ = static_cast<uint8_t>((hints_ & ~kPlainText) | kPlainAfter);
 }
 
 webOldText webDataNode::setText(Str text, int32_t textValue, bool returnOld) {
@@ -406,27 +443,33 @@ const webDataAttribute* webDataNode::findAttribute(std::string_view name) const 
     auto it = extras_->index->find(foldedName(name));
     return it == extras_->index->end() ? nullptr : it->second;
   }
-  for (const auto& a : extras_->list) {
-    if (equalsIgnoringAsciiCase(a->name.view(), name)) return a.get();
+  for (const webDataAttribute* a = extras_->first; a; a = a->next) {
+    if (equalsIgnoringAsciiCase(a->name.view(), name)) return a;
   }
   return nullptr;
 }
 
-bool webDataNode::addAttribute(Str name, Str value) {
+bool webDataNode::addAttribute(Text name, Text value) {
   if (findAttribute(name.view())) return true;
-  changed();
-  Extras& e = extras();
-  auto& list = e.list;
-  auto& index = e.index;
-  auto attribute = std::make_unique<webDataAttribute>(std::move(name), std::move(value));
-  webDataAttribute* added = attribute.get();
-  if (!list.empty()) list.back()->next = added;
-  list.push_back(std::move(attribute));
-  if (index) {
-    index->emplace(foldedName(added->name.view()), added);
-  } else if (list.size() > kIndexedAttributes) {
-    index = std::make_unique<std::unordered_map<std::string, webDataAttribute*>>();
-    for (const auto& a : list) index->emplace(foldedName(a->name.view()), a.get());
+  nodeSlab::Arena* arena = madeArena();
+  if (!arena) changed();
+  Extras& e = extras(arena);
+  // The attribute and its two strings in one piece.
+  const size_t nameBytes = NodeText::storedBytes(name);
+  const size_t bytes = sizeof(webDataAttribute) + nameBytes + NodeText::storedBytes(value);
+  char* memory = static_cast<char*>(arena ? arena->allocate(bytes) : nodeSlab::allocate(bytes));
+  char* strings = memory + sizeof(webDataAttribute);
+  auto* added = ::new (memory) webDataAttribute{NodeText(NodeText::store(strings, name)),
+                                                NodeText(NodeText::store(strings + nameBytes, value)), nullptr};
+  (e.last ? e.last->next : e.first) = added;
+  e.last = added;
+  ++e.count;
+  if (e.index) {
+    e.index->emplace(foldedName(added->name.view()), added);
+  } else if (e.count > static_cast<int32_t>(kIndexedAttributes)) {
+    changed();  // the index is the heap's: the tree ends by the walk
+    e.index = std::make_unique<std::unordered_map<std::string, webDataAttribute*>>();
+    for (webDataAttribute* a = e.first; a; a = a->next) e.index->emplace(foldedName(a->name.view()), a);
   }
   return false;
 }
@@ -450,7 +493,7 @@ webAttributeText webDataNode::getFirstAttribute(const cEncoding* charset, bool n
   if (!root_) raise("EMU", "webDataNode.getFirstAttribute(); called before \"root\" was set");
   if (!hasAttributes()) return {};
   webDataAttribute*& cursor = extras_->cursor;
-  cursor = extras_->list.front().get();
+  cursor = extras_->first;
   return {&cursor->name, convert(cursor->value, charset, noDecode, "getFirstAttribute")};
 }
 
@@ -539,7 +582,7 @@ Str webDataNode::getText(const cEncoding* charset, bool noDecode) const {
 
 Str webDataNode::getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {
   if (!textAfterEndTag_) return Str();
-  return convert(infoTextAfterEndTag(), charset, noDecode, "getTextAfterEndTag");
+  return convert(infoTextAfterEndTag(), charset, noDecode, "getTextAfterEndTag", (hints_ & kPlainAfter) != 0);
 }
 
 webDataNode* webDataNode::findChild(Text name, Text ns, const webDataNode* after,

@@ -22,8 +22,11 @@
 //      added elsewhere.
 //   6. A node owns its strings: makeNode() copies them into the node's own
 //      allocation, the constructor into one block for the three, later ones
-//      (setText, setName, setTextAfterEndTag) get a block of their own. The
-//      getters hand them out as NodeText views (web/node_text.h).
+//      (setText, setName, setTextAfterEndTag) get a block of their own, and
+//      each attribute is one block with its two strings. A node in its
+//      root's arena takes its attributes and its text after the end tag from
+//      that arena, so a reader's tree stays plain (invariant 3). The getters
+//      hand the strings out as NodeText views (web/node_text.h).
 //   7. A node taken out by remove() or takeNodes(), or added to another
 //      root's tree, stays valid after the root it was made for ends.
 #pragma once
@@ -79,17 +82,13 @@ inline bool isUtf8Document(const cEncoding& encoding) {
 Str convertDocumentText(Text text, const cEncoding& from, const cEncoding& to,
                         bool nilIfUnchanged = false);
 
-class webDataAttribute : public class_base {
-  BW_CLASS(webDataAttribute, class_base)
-
- public:
-  webDataAttribute(Str n, Str v) : name(std::move(n)), value(std::move(v)) {}
-  // Tree objects are carved from the node slab (web/node_slab.h).
-  static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
-  static void operator delete(void* object) noexcept { nodeSlab::release(object); }
-
-  Str name;
-  Str value;                         // raw, escapes not decoded
+// One attribute of a node: its name and raw value (escapes not decoded) as
+// stored strings (web/node_text.h), carved in one piece with the strings
+// behind it: from the root's arena for a node a reader made there (so its
+// tree stays plain), else from the node slab. The node owns it.
+struct webDataAttribute {
+  NodeText name;
+  NodeText value;                    // raw, escapes not decoded
   webDataAttribute* next = nullptr;  // next in insertion order
 };
 
@@ -200,7 +199,7 @@ class webDataRoot : public webDataList {
 // Result of the attribute iteration: the attribute's own name (NIL pointer
 // when there is none) and its converted value.
 struct webAttributeText {
-  const Str* name = nullptr;
+  const NodeText* name = nullptr;
   Str value;
 };
 
@@ -226,21 +225,24 @@ class webDataNode : public class_base {
 
   // Raises "EMU" when the text after the end tag is already set.
   void setTextAfterEndTag(Text text);
+  // An empty element: setTextAfterEndTag(infoText()), then the text and
+  // textValue are "" and 0, without copying the text.
+  void moveTextAfterEndTag();
   // Replaces text and textValue; with returnOld the old ones are returned.
   webOldText setText(Str text, int32_t textValue, bool returnOld);
   // Replaces name and namespace; with returnOld the old ones are returned
   // (old name in .text, old namespace in .ns).
   webOldText setName(Str name, Str ns, bool returnOld);
 
-  // Adds an attribute; TRUE (and the new one discarded) when one of that name
-  // (ignoring ASCII case) is already there.
-  bool addAttribute(Str name, Str value);
+  // Adds an attribute, copying its strings; TRUE (and nothing added) when one
+  // of that name (ignoring ASCII case) is already there.
+  bool addAttribute(Text name, Text value);
   // The converted value of the named attribute (ASCII case ignored), or NIL.
   Str getAttribute(Text name, const cEncoding* charset, bool noDecode) const;
   webAttributeText getFirstAttribute(const cEncoding* charset, bool noDecode);
   // NIL once past the last attribute, until getFirstAttribute.
   webAttributeText getNextAttribute(const cEncoding* charset, bool noDecode);
-  int32_t infoAttributeCount() const { return extras_ ? static_cast<int32_t>(extras_->list.size()) : 0; }
+  int32_t infoAttributeCount() const { return extras_ ? extras_->count : 0; }
 
   // Appends node and its following siblings as children. Raises "EMU" when
   // this node has no root.
@@ -248,9 +250,12 @@ class webDataNode : public class_base {
   // The reader's word that this node's text holds no escape of its format,
   // so decoding it into UTF-8 copies it; until the text is replaced.
   void markPlainText() { hints_ |= kPlainText; }
+  // The same for the text after the end tag.
+  void markPlainTextAfterEndTag() { hints_ |= kPlainAfter; }
   // addChildNode for a reader building its tree: node was made by makeNode
-  // of this node's root, has no siblings or children and was not changed
-  // since, and this node too was made by that makeNode. Returns the node.
+  // of this node's root, has no siblings or children and was changed since
+  // only by addAttribute, setTextAfterEndTag, moveTextAfterEndTag and the
+  // marks, and this node too was made by that makeNode. Returns the node.
   webDataNode* addMadeChild(std::unique_ptr<webDataNode> node);
   // Takes this node out of its parent's children; the caller owns it.
   std::unique_ptr<webDataNode> remove();
@@ -290,7 +295,8 @@ class webDataNode : public class_base {
 
   // Which strings are blocks of their own (set after the node was made),
   // released with the node; the others live in the node's allocation or are
-  // the shared empty string.
+  // the shared empty string. A block of a node of its root's arena may be
+  // an object of that arena (adopted with the node).
   enum : uint8_t { kOwnNs = 1, kOwnName = 2, kOwnText = 4, kOwnAfter = 8 };
   // The constructor's strings share one block: these mark the fields in it.
   enum : uint8_t { kSharedNs = 16, kSharedName = 32, kSharedText = 64, kShared = 16 | 32 | 64 };
@@ -306,6 +312,11 @@ class webDataNode : public class_base {
   // Any change but a reader's own: the root's tree is no longer plain.
   void changed() {
     if (root_) root_->plain_ = false;
+  }
+  // The arena of this node's root when this node is one of its unadopted
+  // objects (a reader's node), else NIL: what it adds may be carved there.
+  nodeSlab::Arena* madeArena() const {
+    return root_ && root_->arena_.holds(this) ? &root_->arena_ : nullptr;
   }
   static std::unique_ptr<webDataNode> makeIn(void* memory, Text name, Text text, int32_t textValue,
                                              webDataRoot* root, Text ns);
@@ -323,19 +334,25 @@ class webDataNode : public class_base {
   struct Extras {
     static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
     static void operator delete(void* object) noexcept { nodeSlab::release(object); }
+    Extras() = default;
+    Extras(const Extras&) = delete;
+    Extras& operator=(const Extras&) = delete;
+    ~Extras();
     const char* ns = nullptr;  // a stored string (web/node_text.h) or NIL
-    // Insertion order; the chain through webDataAttribute::next follows it.
-    std::vector<std::unique_ptr<webDataAttribute>> list;
+    // The attributes in insertion order, chained through their next.
+    webDataAttribute* first = nullptr;
+    webDataAttribute* last = nullptr;
+    webDataAttribute* cursor = nullptr;
+    int32_t count = 0;
     // Folded name -> attribute, built once a node has many attributes.
     std::unique_ptr<std::unordered_map<std::string, webDataAttribute*>> index;
-    webDataAttribute* cursor = nullptr;
   };
-  bool hasAttributes() const { return extras_ && !extras_->list.empty(); }
+  bool hasAttributes() const { return extras_ && extras_->first; }
 
   // These three first, where they fill the base's padding.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
-  enum : uint8_t { kPlainText = 1 };
-  uint8_t hints_ = 0;  // kPlainText
+  enum : uint8_t { kPlainText = 1, kPlainAfter = 2 };
+  uint8_t hints_ = 0;  // kPlainText, kPlainAfter
   int32_t textValue_ = 0;
   // Stored strings (web/node_text.h) or NIL.
   const char* name_ = nullptr;

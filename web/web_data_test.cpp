@@ -260,6 +260,8 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
       auto document = root->makeNode("", nullptr, 0, nullptr);
       auto top = root->makeNode("top", "", 1);
       auto a = root->makeNode("a", "", 2, "x");
+      a->addAttribute("href", "u &amp; v");
+      a->setTextAfterEndTag("after a");
       for (const char* text : {"1 &amp; 2", "a string longer than fifteen bytes"}) {
         a->addChildNode(root->makeNode(root->storeName("e"), text, 8));
       }
@@ -288,6 +290,8 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
     holder->addChildNode(std::move(removed));
     EXPECT_EQ(str(findA(taken)->getFirstChild()->getText(&utf8_, false)), "1 & 2");
     EXPECT_EQ(findA(taken)->getFirstChild()->getName(), "e");
+    EXPECT_EQ(str(findA(taken)->getAttribute("HREF", &utf8_, false)), "u & v");
+    EXPECT_EQ(findA(taken)->infoTextAfterEndTag(), "after a");
     if (change == kNodeIntoAnotherTree) {
       EXPECT_EQ(holder->getFirstChild()->getName(), "moved");
       EXPECT_EQ(holder->getFirstChild()->infoText(), "m");

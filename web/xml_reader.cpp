@@ -676,9 +676,8 @@ XmlParseResult cXML::parseDocument() {
             }
             // An empty element: the text read with its tag follows its end.
             empty = true;
-            node->setTextAfterEndTag(node->infoText());
-            node->setText(Str(""), 0, false);
-          } else if (node->addAttribute(documentStr(a.name), documentStr(a.value))) {
+            node->moveTextAfterEndTag();
+          } else if (node->addAttribute(documentView(a.name, nsScratch), documentView(a.value, textScratch))) {
             raise("XML", "cXML.parseDocument(); malformed XML, attribute duplicate found");
           }
         }
