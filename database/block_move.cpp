@@ -49,17 +49,16 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     prevFree = prev.isFree;
   }
 
+  int64_t nextUsed = -1;
   if (desiredHandle == 0) {
     if (!prevFree) {
       tx.finish();
       return {};
     }
-    if (prevPayload < payload) {
-      // The space before is too small for B: B goes beyond its next used
-      // neighbour, so the two free areas can meet.
-      int64_t next = infoNextUsedBlock(heap, handle);
-      if (next != 0) above.set(next - kBlockHeaderBytes);
-    }
+    nextUsed = infoNextUsedBlock(heap, handle);
+    // The space before is too small for B: B goes beyond its next used
+    // neighbour, so the two free areas can meet.
+    if (prevPayload < payload && nextUsed != 0) above.set(nextUsed - kBlockHeaderBytes);
   } else {
     int32_t desiredPayload = payload;
     if (desiredHandle != handle) {
@@ -69,11 +68,12 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     }
     if (!prevFree) prevPayload = 0;
     if (prevPayload >= desiredPayload) {
+      if (desiredHandle == handle) nextUsed = infoNextUsedBlock(heap, handle);
       int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
       heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload);
       heap.deallocate(desiredHandle);
       tx.finish();
-      return {position + kBlockHeaderBytes, true};
+      return {position + kBlockHeaderBytes, true, nextUsed};
     }
     if (desiredHandle == handle && prevPayload == 0) {
       tx.finish();
@@ -81,7 +81,8 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     }
     // B moves out of the way, beyond the room that D needs in front of it.
     int64_t needed = block.prevBlock + desiredPayload + 7;
-    for (int64_t next = infoNextUsedBlock(heap, handle); next != 0; next = infoNextUsedBlock(heap, next)) {
+    nextUsed = infoNextUsedBlock(heap, handle);
+    for (int64_t next = nextUsed; next != 0; next = infoNextUsedBlock(heap, next)) {
       above.set(next - kBlockHeaderBytes);
       if (next - kBlockHeaderBytes >= needed) break;
     }
@@ -90,19 +91,29 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
   int64_t moved = relocate(heap, above, handle, payload);
   if (wasLast && infoFreeSizeBefore(heap, moved) >= payload) moved = relocate(heap, above, moved, payload);
   tx.finish();
-  return {moved, false};
+  return {moved, false, nextUsed};
 }
 
-IndexOfBlock checkIndexOfBlock(BlockHeap& heap, BlockIndex& index, int64_t handle) {
-  auto word = static_cast<int64_t>(heap.read32(handle));
+namespace {
+
+// The index word at wordAt and whether its entry holds handle.
+IndexOfBlock indexWordOf(BlockHeap& heap, BlockIndex& index, int64_t wordAt, int64_t handle) {
+  auto word = static_cast<int64_t>(heap.read32(wordAt));
   if (word < BLOCKINDEX_MIN || word >= index.arraySize()) return {};
   return {index.readEntry(word, true) == handle, static_cast<int32_t>(word)};
 }
 
+}  // namespace
+
+IndexOfBlock checkIndexOfBlock(BlockHeap& heap, BlockIndex& index, int64_t handle) {
+  return indexWordOf(heap, index, handle, handle);
+}
+
 MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, int64_t desiredHandle) {
-  IndexOfBlock blockIndex = checkIndexOfBlock(heap, index, handle);
-  IndexOfBlock desiredIndex = blockIndex;
-  if (desiredHandle != 0 && desiredHandle != handle) desiredIndex = checkIndexOfBlock(heap, index, desiredHandle);
+  // A handle before the data area fails in the index word's read, before
+  // anything moves.
+  if (handle < 0) checkIndexOfBlock(heap, index, handle);
+  if (desiredHandle < 0) checkIndexOfBlock(heap, index, desiredHandle);
 
   BlockTransaction tx(heap.store());
   MovedBlock result = moveHeapBlock(heap, handle, desiredHandle);
@@ -110,9 +121,10 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
     // What follows concerns the block that actually moved: D when it was
     // placed, else B. The index array or the dummy block may be either; they
     // are recognised first, since the dummy block's bytes are arbitrary and
-    // could look like an index word.
+    // could look like an index word. Otherwise its index word is read at its
+    // new place, a copy of the old one; the move wrote no index entry, so
+    // the entry is compared with the old handle as it stood before.
     int64_t old = result.placed ? desiredHandle : handle;
-    IndexOfBlock moved = result.placed ? desiredIndex : blockIndex;
     if (old == index.arrayBlock()) {
       heap.setUserValue(result.handle);
       index.reloadMirrors();
@@ -122,7 +134,7 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
       }
       heap.writeArrayEntry(index.arrayBlock(), 5, result.handle);
       index.reloadMirrors();
-    } else if (moved.valid) {
+    } else if (IndexOfBlock moved = indexWordOf(heap, index, result.handle, old); moved.valid) {
       index.writeEntry(moved.entry, result.handle, true);
     }
   }

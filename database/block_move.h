@@ -22,10 +22,16 @@
 namespace bw {
 
 // The block that moved: its new handle (0 when nothing moved) and whether it
-// is the desired block that was placed instead of the given one.
+// is the desired block that was placed instead of the given one. nextUsed is
+// infoNextUsedBlock of the given block as the heap stood before the move
+// (0: none); it is found whenever something moved and either the given block
+// is what moved or the desired block is the given one, and is -1 when it was
+// not looked for (the compaction walk then finds it after the move, which
+// changed nothing when nothing moved).
 struct MovedBlock {
   int64_t handle = 0;
   bool placed = false;
+  int64_t nextUsed = -1;
 };
 
 MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle);

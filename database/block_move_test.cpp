@@ -223,6 +223,38 @@ TEST_F(IndexedMoveTest, IndexWordsOutOfRangeAreNotIndexed) {
   EXPECT_EQ(i.entry, -1);
 }
 
+// Random indexed heaps: every move that needs the next used block reports
+// the one the walk found before the move, and every index still reaches its
+// own data after its block moved (the index word is read at the new place).
+TEST_F(IndexedMoveTest, RandomMovesReportTheNextBlockAndKeepTheirIndices) {
+  std::mt19937 rng(7);
+  std::vector<int32_t> live;
+  int reported = 0;
+  for (int step = 0; step < 3000; ++step) {
+    uint32_t op = rng() % 10;
+    if (live.size() < 3 || op < 4) {
+      auto size = static_cast<int32_t>(rng() % 4 == 0 ? 1 + rng() % 900 : 8 + rng() % 90);
+      IndexedBlock b = index.allocateIndexBlock(size, false);
+      patch32(b.dataPosition, static_cast<uint32_t>(b.index));
+      live.push_back(b.index);
+    } else if (op < 6) {
+      size_t i = rng() % live.size();
+      index.deallocateIndex(live[i]);
+      live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      int64_t b = index.infoBlockOfIndex(live[rng() % live.size()], false) - 4;
+      int64_t d = op == 6 ? 0 : op == 7 ? b : index.infoBlockOfIndex(live[rng() % live.size()], false) - 4;
+      int64_t next = infoNextUsedBlock(heap, b);
+      MovedBlock m = moveIndexedBlock(heap, index, b, d);
+      EXPECT_TRUE(m.nextUsed == -1 || m.nextUsed == next) << "step " << step;
+      EXPECT_FALSE(m.handle != 0 && (!m.placed || d == b) && m.nextUsed < 0) << "step " << step;
+      reported += m.nextUsed >= 0;
+    }
+  }
+  for (int32_t i : live) EXPECT_EQ(heap.read32(index.infoBlockOfIndex(i, false)), static_cast<uint32_t>(i));
+  EXPECT_GT(reported, 300);
+  expectClean();
+}
 
 // Random allocations, frees and moves (both kinds) replayed from fixed
 // seeds; the digest of the image after every 64 steps and at the end pins

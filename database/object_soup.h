@@ -184,6 +184,10 @@ class cJournaledIndexedObjectSoup : public class_base {
   virtual CompactionBlocks firstCompactionBlocks();
   // The next used block after block in file order, 0 at the end.
   virtual int64_t decideNextBlockToCompact(int64_t block);
+  // The next used block after block once m was done to it: the one the move
+  // found before it changed the heap, else decideNextBlockToCompact (nothing
+  // moved).
+  int64_t nextAfterMove(int64_t block, const MovedBlock& m);
   // The block to place after lastDesired: always 0 here (no placement order).
   virtual int64_t decideNextDesiredBlock(int64_t lastDesired);
   void setAutoBlockToCompact(int64_t block);

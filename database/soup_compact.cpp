@@ -56,6 +56,10 @@ int64_t cJournaledIndexedObjectSoup::decideNextBlockToCompact(int64_t block) {
 
 int64_t cJournaledIndexedObjectSoup::decideNextDesiredBlock(int64_t /*block*/) { return 0; }
 
+int64_t cJournaledIndexedObjectSoup::nextAfterMove(int64_t block, const MovedBlock& m) {
+  return m.nextUsed >= 0 ? m.nextUsed : decideNextBlockToCompact(block);
+}
+
 void cJournaledIndexedObjectSoup::compactStep(bool restart) {
   requireChangeable("compactStep");
   int64_t block = autoBlockToCompact_;
@@ -67,16 +71,15 @@ void cJournaledIndexedObjectSoup::compactStep(bool restart) {
     return;
   }
   SoupTransaction tx(*file_);
-  int64_t next = decideNextBlockToCompact(block);
   if (desired == 0) {
-    if (file_->infoFreeSizeBefore(block) > 0) file_->moveBlock(block, 0);
-    setAutoBlockToCompact(next);
+    setAutoBlockToCompact(nextAfterMove(block, file_->infoFreeSizeBefore(block) > 0 ? file_->moveBlock(block, 0)
+                                                                                      : MovedBlock{}));
     tx.finish();
     return;
   }
   MovedBlock m = file_->moveBlock(block, desired);
   NextDesired d = afterMove(block, desired, m);
-  int64_t newBlock = (!m.placed || block == desired) ? next : block;
+  int64_t newBlock = (!m.placed || block == desired) ? nextAfterMove(block, m) : block;
   int64_t newDesired = d.decide ? decideNextDesiredBlock(d.candidate) : d.candidate;
   if (newBlock != autoBlockToCompact_) setAutoBlockToCompact(newBlock);
   if (newDesired != autoDesiredBlock_) setAutoDesiredBlock(newDesired);
@@ -115,9 +118,7 @@ void cJournaledIndexedObjectSoup::defragment(bool stepOnly) {
   }
   moves = 8 * usedBlocks + 16;
   while (block != 0 && moves-- > 0) {
-    next = decideNextBlockToCompact(block);
-    if (file_->infoFreeSizeBefore(block) > 0) file_->moveBlock(block, 0);
-    block = next;
+    block = nextAfterMove(block, file_->infoFreeSizeBefore(block) > 0 ? file_->moveBlock(block, 0) : MovedBlock{});
   }
   setAutoBlockToCompact(0);
   setAutoDesiredBlock(0);
