@@ -162,7 +162,8 @@ void cJournaledFile::saveJournal() {
   }
 }
 
-std::vector<transactionCacheChunkNode*> cJournaledFile::nodesInOrder() {
+const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
+  if (ordered_.size() == cache_->infoChunkCount()) return ordered_;
   // Sorted by the chunk numbers taken once, without going back to the nodes.
   std::vector<std::pair<int32_t, transactionCacheChunkNode*>> keyed;
   keyed.reserve(cache_->infoChunkCount());
@@ -174,10 +175,10 @@ std::vector<transactionCacheChunkNode*> cJournaledFile::nodesInOrder() {
     } while (!cursor->gotoNext());
   }
   std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  std::vector<transactionCacheChunkNode*> nodes;
-  nodes.reserve(keyed.size());
-  for (const auto& k : keyed) nodes.push_back(k.second);
-  return nodes;
+  ordered_.clear();
+  ordered_.reserve(keyed.size());
+  for (const auto& k : keyed) ordered_.push_back(k.second);
+  return ordered_;
 }
 
 void cJournaledFile::commitTransactions() {

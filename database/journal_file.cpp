@@ -160,30 +160,44 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
 void cJournaledFile::forgetChunkNodes() {
   lastChunkNumber_ = -1;
   lastChunkNode_ = nullptr;
+  ordered_.clear();
   memoChunks_.fill(-1);
   memoNodes_.fill(nullptr);
 }
 
-transactionCacheChunkNode* cJournaledFile::lookupChunk(int32_t chunkNumber) {
-  const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
-  if (memoChunks_[slot] != chunkNumber) {
-    memoChunks_[slot] = chunkNumber;
-    memoNodes_[slot] = cache_->lookup(chunkNumber);
-  }
-  return memoNodes_[slot];
-}
-
-transactionCacheChunkNode* cJournaledFile::obtainChunk(int32_t chunkNumber) {
-  const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
-  if (memoChunks_[slot] != chunkNumber || !memoNodes_[slot]) {
-    memoChunks_[slot] = chunkNumber;
-    memoNodes_[slot] = cache_->obtain(chunkNumber);
-  }
+transactionCacheChunkNode* cJournaledFile::rememberChunk(uint32_t slot, int32_t chunkNumber, bool make) {
+  memoChunks_[slot] = chunkNumber;
+  memoNodes_[slot] = make ? cache_->obtain(chunkNumber) : cache_->lookup(chunkNumber);
   return memoNodes_[slot];
 }
 
 
 namespace {
+
+// Copies n bytes between buffers that do not overlap. The block layers move
+// a few bytes at a time (a header word, a link, an index entry): up to 16
+// bytes take two loads and two stores instead of a call.
+inline void copyBytes(uint8_t* to, const uint8_t* from, size_t n) {
+  if (n > 16) {
+    std::memcpy(to, from, n);
+  } else if (n >= 8) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
 
 // The bitmap bits of bytes offset .. offset + length - 1 of a chunk when
 // they lie in one bitmap word (most reads and writes: a header, a link, an
@@ -296,7 +310,7 @@ void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
       cFile::readThrough(page, kPageBytes, number * kPageBytes + kJournalHeaderSize);
       pageNumbers_[slot] = number;
     }
-    std::memcpy(out + (p - at), page + from, static_cast<size_t>(n));
+    copyBytes(out + (p - at), page + from, static_cast<size_t>(n));
     p += n;
   }
 }
@@ -314,7 +328,7 @@ bool cJournaledFile::readInOneChunk(uint8_t* out, int64_t length) {
     readCommitted(out, from, length);
   }
   if (cached == Cached::all) {
-    std::memcpy(out, node->data.data() + at.offset, static_cast<size_t>(n));
+    copyBytes(out, node->data.data() + at.offset, static_cast<size_t>(n));
   } else if (cached == Cached::some) {
     chunkReader reader;
     initReadChunk(reader, node, at.offset, n);
@@ -371,20 +385,21 @@ void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
 
 void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
   cJournaledFile::setPosition(position);
-  if (length > 0 && out && cache_ && isOpen() && readInOneChunk(static_cast<uint8_t*>(out), length)) return;
+  if (length > 0 && out && cache_ && cHostFile::isOpen() && readInOneChunk(static_cast<uint8_t*>(out), length)) return;
   cJournaledFile::read(out, length, 0, kNoStop);
 }
 
 void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
   cJournaledFile::setPosition(position);
-  if (length > 0 && in && cache_ && !failed_ && !stack_.empty() && position_ + length <= logicalSize_ && isOpen()) {
+  if (length > 0 && in && cache_ && !failed_ && !stack_.empty() && position_ + length <= logicalSize_ &&
+      cHostFile::isOpen()) {
     ChunkPosition at = chunkOfPosition(position_);
     if (at.offset + length <= kChunkSize) {
       auto n = static_cast<int32_t>(length);
       bytesWritten_ += length;
       ++changeCount_;
       transactionCacheChunkNode* node = obtainChunk(at.chunkNumber);
-      std::memcpy(node->data.data() + at.offset, in, static_cast<size_t>(n));
+      copyBytes(node->data.data() + at.offset, static_cast<const uint8_t*>(in), static_cast<size_t>(n));
       markBits(*node, at.offset, n);
       return;
     }

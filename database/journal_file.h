@@ -174,8 +174,8 @@ class cJournaledFile : public cFile {
   bool openExisting();
   void writeHeaderWord(int64_t offset, int64_t value);
   // The cache's nodes in ascending chunk order (the order in which the
-  // journal saves them and the commit writes them).
-  std::vector<transactionCacheChunkNode*> nodesInOrder();
+  // journal saves them and the commit writes them); sorted once for both.
+  const std::vector<transactionCacheChunkNode*>& nodesInOrder();
   // The end of the bytes a read takes from the file: uncached bytes from
   // here on read as the pad byte.
   int64_t committedEnd();
@@ -189,9 +189,21 @@ class cJournaledFile : public cFile {
   // committedEnd), through the page memo.
   void readCommitted(uint8_t* out, int64_t at, int64_t length);
   // The node of a chunk through the memo: null when the chunk holds nothing
-  // (lookup), made when absent (obtain).
-  transactionCacheChunkNode* lookupChunk(int32_t chunkNumber);
-  transactionCacheChunkNode* obtainChunk(int32_t chunkNumber);
+  // (lookup), made when absent (obtain). A hit, the block layers' everyday
+  // case, is inlined into the read and write roads.
+  transactionCacheChunkNode* lookupChunk(int32_t chunkNumber) {
+    const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
+    if (memoChunks_[slot] == chunkNumber) [[likely]] return memoNodes_[slot];
+    return rememberChunk(slot, chunkNumber, false);
+  }
+  transactionCacheChunkNode* obtainChunk(int32_t chunkNumber) {
+    const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
+    if (memoChunks_[slot] == chunkNumber && memoNodes_[slot]) [[likely]] return memoNodes_[slot];
+    return rememberChunk(slot, chunkNumber, true);
+  }
+  // A memo miss: the node from the cache (made when absent and make), kept
+  // in the slot.
+  transactionCacheChunkNode* rememberChunk(uint32_t slot, int32_t chunkNumber, bool make);
   // Forgets every node pointer kept outside the cache (the last chunk read
   // and the memo); before the cache drops or reorders its nodes.
   void forgetChunkNodes();
@@ -204,6 +216,10 @@ class cJournaledFile : public cFile {
   int32_t nextTransactionId_ = 1;
   std::vector<int32_t> stack_;  // innermost last
   std::unique_ptr<cMegaList_transactionCacheChunk> cache_;
+  // nodesInOrder's last answer, forgotten with the other node pointers:
+  // nodes are only ever added in between, so an answer as long as the cache
+  // holds nodes is still the cache's order.
+  std::vector<transactionCacheChunkNode*> ordered_;
   int32_t lastChunkNumber_ = -1;
   transactionCacheChunkNode* lastChunkNode_ = nullptr;
   // The nodes found last, direct-mapped by chunk number, with the chunk
