@@ -248,21 +248,9 @@ TranslateMatch fXmlEscCodeTranslateMatcher::call(Text text, int32_t position,
   return {position, e.matchLength, length, std::move(replacement)};
 }
 
-namespace {
-
-// isUtf8Encoding, with the name as it is mostly written ("UTF-8") taken
-// before the compare that ignores case: a getter asks this twice per call.
-bool isUtf8(const cEncoding& encoding) {
-  const std::string_view name = encoding.infoName().view();
-  if (name.size() == 5 && std::memcmp(name.data(), "UTF-8", 5) == 0) return encoding.isOfClass(cEncodingUTF::kClassName);
-  return isUtf8Encoding(encoding);
-}
-
-}  // namespace
-
 Str decodeEntityText(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged,
                      fTranslateMatcher& escapes, const EntityMap& entities, bool cdataMarkers) {
-  if (!text.isNil() && isUtf8(from) && isUtf8(to)) {
+  if (!text.isNil() && isUtf8Document(from) && isUtf8Document(to)) {
     return decodeEntityUtf8(text, nilIfUnchanged, entities, cdataMarkers);
   }
   return decodeEntityTextByEngine(text, from, to, nilIfUnchanged, escapes, entities, cdataMarkers);
@@ -363,7 +351,7 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
     copied = i + length;
     i = copied - 1;
   }
-  if (!w) return nilIfUnchanged ? Str() : Str::withCapacity(static_cast<int32_t>(all.size()), all);
+  if (!w) return nilIfUnchanged ? Str() : all.empty() ? Str::withCapacity(0) : Str(all);
   copyRun(all.data() + copied, all.size() - copied);
   out.resize(static_cast<size_t>(w - out.data()));
   const auto size = static_cast<int32_t>(out.size());
@@ -400,6 +388,11 @@ Str XmlDecoder::decode(Text text, const cEncoding& from, const cEncoding& to,
   fXmlEscCodeTranslateMatcher* escapes = xmlEscCodeMatcher();
   if (!escapes) raise("BUG", "XmlDecoder.decode(); XML module not initialised");
   return decodeEntityText(text, from, to, nilIfUnchanged, *escapes, *entities_, true);
+}
+
+Str XmlDecoder::decodePlainUtf8(Text text, const cEncoding&, const cEncoding&) const {
+  // What decodeEntityUtf8 gives for a text in which no rule matches.
+  return text.view().empty() ? Str::withCapacity(0) : Str(text.view());
 }
 
 fXmlEscCodeTranslateMatcher* xmlEscCodeMatcher() { return gEscCodeMatcher.get(); }

@@ -166,6 +166,8 @@ class XmlDecoder : public webDecoder {
   explicit XmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {}
   Str decode(Text text, const cEncoding& from, const cEncoding& to,
              bool nilIfUnchanged) const override;
+  // A text without "&", CR or "]" comes back as it stands.
+  Str decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const override;
   const EntityMap& entities() const { return *entities_; }
 
  private:

@@ -383,8 +383,11 @@ cXML::TagView cXML::nextTag(bool mayFail) {
 
   if (tag) {
     // The text runs to the next "<" that does not open a CDATA section.
+    // Whether it is plain is found on the way to the first "<".
     std::string_view all(text_, static_cast<size_t>(length_));
-    size_t q = static_cast<size_t>(reading);
+    const char* stop = findAnyOfLong<'<', '&', '\r', ']'>(text_ + reading, text_ + length_);
+    result.plainText = stop == text_ + length_ || *stop == '<';
+    size_t q = static_cast<size_t>(stop - text_);
     for (;;) {
       q = all.find('<', q);
       if (q == std::string_view::npos) {
@@ -392,6 +395,7 @@ cXML::TagView cXML::nextTag(bool mayFail) {
         break;
       }
       if (q + 1 == all.size() || all[q + 1] != '!' || all.compare(q, 9, "<![CDATA[") != 0) break;
+      result.plainText = false;
       size_t end = all.find("]]>", q);
       if (end == std::string_view::npos) {
         tag = false;
@@ -649,20 +653,23 @@ XmlParseResult cXML::parseDocument() {
           raise("XML", "cXML.parseDocument(); malformed XML, mismatched closing tag (3)");
         }
         current->setTextAfterEndTag(documentView(t.text, textScratch));
+        if (t.plainText) current->markPlainTextAfterEndTag();
         webDataNode* parent = current->getParent();
         if (!parent) raise("BUG", "cXML.parseDocument(); parentNode=NIL");
         current = parent;
       } else if (a.name.starts_with("!--") || opensInstruction(a.name)) {
         // Comments and processing instructions are nodes named by their
         // whole tag; they never become the current element.
-        current->addChildNode(root->makeNode(documentView(t.tag, nameScratch), documentView(t.text, textScratch), 0,
-                                             Text(nullptr)));
+        webDataNode* added = current->addMadeChild(
+            root->makeNode(documentView(t.tag, nameScratch), documentView(t.text, textScratch), 0, Text(nullptr)));
+        if (t.plainText) added->markPlainText();
       } else {
         const size_t colon = a.name.find(':');
         const Text ns = colon == std::string_view::npos ? Text(nullptr) : Text(documentView(a.name.substr(0, colon), nsScratch));
         const std::string_view elementName =
             documentView(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1), nameScratch);
         auto node = root->makeNode(elementName, documentView(t.text, textScratch), 0, ns);
+        if (t.plainText) node->markPlainText();
         bool empty = false;
         // Most tags are their name alone.
         for (a = a.position < t.tag.size() ? nextAttribute(t.tag, a.position, textEnd()) : AttributeView{};
@@ -681,8 +688,7 @@ XmlParseResult cXML::parseDocument() {
             raise("XML", "cXML.parseDocument(); malformed XML, attribute duplicate found");
           }
         }
-        webDataNode* added = node.get();
-        current->addChildNode(std::move(node));
+        webDataNode* added = current->addMadeChild(std::move(node));
         if (!empty) current = added;
       }
 

@@ -98,6 +98,9 @@ class cXML : public webDataFormat {
     bool found = false;
     std::string_view tag;
     std::string_view text;
+    // The text holds no "&", CR or "]" (so no CDATA section either): the
+    // decoder has nothing to do in it.
+    bool plainText = false;
   };
   TagView nextTag(bool mayFail);
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }

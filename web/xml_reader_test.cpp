@@ -12,6 +12,8 @@
 #include "core/charset_files.h"
 #include "web/web_dump.h"
 #include "web/web_test_support.h"
+#include "web/web_walk.h"
+#include "web/xml_entities.h"
 
 namespace bw {
 namespace {
@@ -398,6 +400,39 @@ size_t modelTagEnd(std::string_view all, size_t p) {
     }
   }
   return std::string_view::npos;
+}
+
+// The reader marks the texts with nothing to decode; read through the
+// getters, every text must still come out as the translate engine decodes it.
+TEST_F(XmlReaderTest, MarkedTextsReadAsTheEngineDecodesThem) {
+  const char* fragments[] = {"<a>", "</a>", "<b/>", "<c x=\"&amp;\"/>", "<!-- c -->", "<?p q?>", "&amp;", "&lt;",
+                             "&no", "\r", "\r\n", "]]>", "]", "<![CDATA[a&amp;]]>", " t ", "\xC3\xA9", "\n\t",
+                             "a run of text longer than the sixty-four bytes of a long scan's first step"};
+  std::mt19937 random(7);
+  int parsedDocuments = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::string doc = "<r>";
+    for (int n = static_cast<int>(random() % 12); n > 0; --n) doc += fragments[random() % std::size(fragments)];
+    if (!open(doc + "</r>")) continue;
+    XmlParseResult r = reader_->parseDocument();
+    if (!r.root) continue;
+    ++parsedDocuments;
+    auto expectEngine = [&](NodeText raw, const Str& read) {
+      const Str engine = decodeEntityTextByEngine(raw, utf8_, utf8_, false, *xmlEscCodeMatcher(),
+                                                  *sharedXmlEntityMap(), true);
+      EXPECT_EQ(str(read), str(engine)) << doc;
+      EXPECT_EQ(read.capacity(), engine.capacity()) << doc;
+    };
+    walkNodes<int>(
+        r.root->head(), true,
+        [&](webDataNode* n) {
+          expectEngine(n->infoText(), n->getText(&utf8_, false));
+          if (n->infoTextAfterEndTag()) expectEngine(n->infoTextAfterEndTag(), n->getTextAfterEndTag(&utf8_, false));
+          return 0;
+        },
+        [](webDataNode*, int) {});
+  }
+  EXPECT_GT(parsedDocuments, 500);
 }
 
 TEST_F(XmlReaderTest, TagScanMatchesTheByteModel) {
