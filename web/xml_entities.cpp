@@ -288,26 +288,25 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
       if (!cdataMarkers || i == copied || all.compare(i - 1, 9, "<![CDATA[") != 0) continue;
       --i;
     }
-    // The rules in table order; the first that matches here wins.
+    // The rules in table order; the first that matches here wins. The
+    // replacement is a code point or a few fixed bytes, written straight
+    // into the output (a byte buffer read back as one word would wait for
+    // its byte stores at every escape).
     std::string_view rest = all.substr(i);
     size_t length = 0;
-    char replacement[4] = {};
-    size_t replacementSize = 0;
-    auto replaceBy = [&](std::string_view bytes) {
-      std::memcpy(replacement, bytes.data(), bytes.size());
-      replacementSize = bytes.size();
-    };
+    int32_t code = -1;
+    std::string_view bytes = "";
     if (rest[0] == '&') {
       // The doubled escapes all start "&amp;".
       const std::string_view doubled = rest.size() > 5 && rest.compare(1, 4, "amp;") == 0 ? rest.substr(5) : "";
       if (doubled.starts_with("lt;")) {
-        length = 8, replaceBy("<");
+        length = 8, bytes = "<";
       } else if (doubled.starts_with("gt;")) {
-        length = 8, replaceBy(">");
+        length = 8, bytes = ">";
       } else if (doubled.starts_with("quot;")) {
-        length = 10, replaceBy("\"");
+        length = 10, bytes = "\"";
       } else if (doubled.starts_with("nbsp;")) {
-        length = 10, replaceBy("\xC2\xA0");
+        length = 10, bytes = "\xC2\xA0";
       } else {
         // "&lt;" "&gt;" "&quot;" "&apos;" "&nbsp;", most of a text's escapes, as
         // scanEscapeAt reads them (their name is the whole window up to the
@@ -324,29 +323,30 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
         length = static_cast<size_t>(e.matchLength);
         // As unicodeToUTF8Text with "?": no NUL, surrogate or value beyond
         // Unicode is written.
-        const int32_t c = e.codePoint;
-        if (c < 1 || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
-          replaceBy("?");
-        } else if (c < 0x80) {
-          replacement[0] = static_cast<char>(c);  // "&lt;" "&amp;" "&quot;" ...
-          replacementSize = 1;
-        } else {
-          replacementSize = static_cast<size_t>(convertUnicodeCharaToUTF8(c, replacement));
-        }
+        code = e.codePoint;
+        if (code < 1 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) code = '?';
       }
     } else if (rest[0] == '\r') {
-      length = rest.starts_with("\r\n") ? 2 : 1, replaceBy("\n");
+      length = rest.starts_with("\r\n") ? 2 : 1, bytes = "\n";
     } else if (cdataMarkers && (rest.starts_with("<![CDATA[") || rest.starts_with("]]>"))) {
       length = rest[0] == '<' ? 9 : 3;
     }
     if (length == 0) continue;
+    const size_t replacementSize =
+        code < 0 ? bytes.size() : code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
     if (replacementSize > length) raise("BUG", "decodeEntityUtf8(); replacement longer than its escape");
     if (!w) {
       out.resize(all.size() + kSlack);
       w = out.data();
     }
     copyRun(all.data() + copied, i - copied);
-    std::memcpy(w, replacement, sizeof replacement);
+    if (code < 0) {
+      std::memcpy(w, bytes.data(), bytes.size());
+    } else if (code < 0x80) {
+      *w = static_cast<char>(code);  // "&lt;" "&amp;" "&quot;" ...
+    } else {
+      convertUnicodeCharaToUTF8(code, w);
+    }
     w += replacementSize;
     copied = i + length;
     i = copied - 1;
