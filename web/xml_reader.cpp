@@ -630,10 +630,16 @@ XmlParseResult cXML::parseDocument() {
   std::string nameScratch, textScratch, nsScratch;
   auto document = root->makeNode(Text(""), Text(nullptr), 0, Text(nullptr));
   try {
-    TagView t = nextTag(true);
-    if (!t.found) raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (1)");
     webDataNode* current = document.get();
-    while (!t.tag.empty()) {
+    for (bool first = true;; first = false) {
+      // Made in place each round: a copy into a tag of the round before
+      // would read back the fields nextTag has just stored.
+      const TagView t = nextTag(true);
+      if (!t.found) {
+        raise("XML", first ? "cXML.parseDocument(); malformed XML, unexpected end of document (1)"
+                           : "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+      }
+      if (t.tag.empty()) break;
       AttributeView a = firstName(t.tag, textEnd());
       if (a.name.empty()) raise("XML", "cXML.parseDocument(); malformed XML, empty tag");
 
@@ -665,10 +671,11 @@ XmlParseResult cXML::parseDocument() {
         if (t.plainText) added->markPlainText();
       } else {
         const size_t colon = a.name.find(':');
-        const Text ns = colon == std::string_view::npos ? Text(nullptr) : Text(documentView(a.name.substr(0, colon), nsScratch));
-        const std::string_view elementName =
-            documentView(colon == std::string_view::npos ? a.name : a.name.substr(colon + 1), nameScratch);
-        auto node = root->makeNode(elementName, documentView(t.text, textScratch), 0, ns);
+        const std::string_view text = documentView(t.text, textScratch);
+        auto node = colon == std::string_view::npos
+                        ? root->makeNode(documentView(a.name, nameScratch), text, 0)
+                        : root->makeNode(Text(documentView(a.name.substr(colon + 1), nameScratch)), Text(text), 0,
+                                         Text(documentView(a.name.substr(0, colon), nsScratch)));
         if (t.plainText) node->markPlainText();
         bool empty = false;
         // Most tags are their name alone.
@@ -690,11 +697,6 @@ XmlParseResult cXML::parseDocument() {
         }
         webDataNode* added = current->addMadeChild(std::move(node));
         if (!empty) current = added;
-      }
-
-      t = nextTag(true);
-      if (!t.found) {
-        raise("XML", "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
       }
     }
   } catch (const eException& e) {
