@@ -37,6 +37,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/number_space.h"
 #include "core/object.h"
@@ -129,6 +130,17 @@ class cJournaledIndexedObjectSoup : public class_base {
   // enters the table. "EMU" "cJournaledIndexedObjectSoup.loadObject(); no
   // object matches provided index" for an index without a record.
   cIndexedObject* loadObject(int32_t index, std::unique_ptr<cIndexedObject> object);
+  // Reads the record at index into object, which stays the caller's: it
+  // enters no table and takes no use (a look at a stored record that leaves
+  // nothing behind; a loaded object of that index is not consulted). The
+  // object must not be stored or in the table. Raises as loadObject does.
+  void readRecordInto(int32_t index, cIndexedObject& object);
+  // The first bytes of the record at index, at most maxBytes and never past
+  // its block's data area (or the file's end), into bytes, for a reader of
+  // its own; object (as for readRecordInto) takes index as its index.
+  // Answers whether the bytes reach the block's end. Raises as loadObject
+  // does for an index without a record.
+  bool readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes, std::vector<uint8_t>& bytes);
   // Rewrites a loaded object's record, in place or in a new block of its own
   // size (see the placement rule in object_soup.cpp).
   void saveChangesToObject(cIndexedObject* object);
@@ -239,6 +251,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   // the gathered bytes wait there for writeRecord.
   int32_t measure(cIndexedObject& object);
   void readRecord(cIndexedObject& object);
+  // "EMU" for an object that is loaded or registered: a record read beside
+  // the table must not change one.
+  void requireOutsideTable(const cIndexedObject& object) const;
   // Places the bytes measure gathered into the block: "BUG" mismatch, with
   // nothing written, when they are not object's or not size bytes.
   void writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity, int32_t size,

@@ -6,6 +6,7 @@
 // would leave a fifth or more of its block empty (size <= capacity / 5 x 4);
 // any other size is rewritten in place and storedSize is left as it was. A
 // block of capacity 100 thus keeps records of 81 to 100 bytes.
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -129,6 +130,36 @@ cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::uniq
     throw;
   }
   return taken;
+}
+
+void cJournaledIndexedObjectSoup::requireOutsideTable(const cIndexedObject& object) const {
+  if (object.useCount_ != 0 || (object.soupIndex_ > 0 && table_->get(object.soupIndex_) == &object)) {
+    raise("EMU", "cJournaledIndexedObjectSoup.readRecordInto(); object is in the table");
+  }
+}
+
+void cJournaledIndexedObjectSoup::readRecordInto(int32_t index, cIndexedObject& object) {
+  requireOpen("loadObject");
+  requireOutsideTable(object);
+  object.soupIndex_ = index;
+  readRecord(object);
+}
+
+bool cJournaledIndexedObjectSoup::readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes,
+                                                  std::vector<uint8_t>& bytes) {
+  requireOpen("loadObject");
+  requireOutsideTable(object);
+  object.soupIndex_ = index;
+  int64_t dataPosition = file_->infoBlockOfIndex(index, true);
+  if (dataPosition == 0) raise("EMU", kNoObject);
+  // The record stream's bound: a damaged block size never reaches past the
+  // file's end.
+  const int64_t end = std::clamp<int64_t>(file_->infoSizeOfIndexBlock(dataPosition), 0,
+                                          std::max<int64_t>(0, file_->getSize() - dataPosition));
+  const int64_t length = std::min<int64_t>(end, std::max(maxBytes, 0));
+  bytes.resize(static_cast<size_t>(length));
+  if (length > 0) file_->readBytes(dataPosition, bytes.data(), length);
+  return length == end;
 }
 
 void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/exception.h"
+#include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "news/news_orderings.h"
 #include "news/news_show.h"
@@ -22,6 +23,12 @@ newsItem* takeFirst(cMegaList_class& list) {
 bool isRepeat(const newsItem& stored, const newsItem& candidate) {
   return stored.published == candidate.published && stored.updated == candidate.updated &&
          stored.uniqueID == candidate.uniqueID;
+}
+
+// TRUE when item is in the duplicate chain of the stored item at index.
+bool inChainOf(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, int32_t index, const newsItem* item) {
+  HeldItem stored(db, loadObject_newsItem2(db, index, &feed));
+  return stored && stored->infoIsInDuplicateList(db, item);
 }
 
 // Drops a repeat: its body and, when stored, the item itself, first taken
@@ -46,19 +53,22 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   if (!feed.itemList) raise("BUG", "updateFeedNewestItemTime(); feed has no item list");
   newItems.sort(gCompareNewsItem_PublishedDate);
   SoupTransaction transaction(db.infoBlockFile());
-  // ahead keeps the item an insertion put a new one before: the next step
-  // comes back to it, and a held item needs no second read.
-  HeldItem prev(db), cur(db), ahead(db);
+  // The walk glances at the stored items it passes; only a repeat's
+  // neighbour is loaded. ahead keeps the item an insertion put a new one
+  // before: the next step comes back to it.
+  ItemGlance cur(db), ahead(db);
+  int32_t prevIndex = 0;
   auto stepOn = [&] {
-    prev.reset(cur.release());
-    const int32_t next = prev.get()->infoNextIndex();
+    prevIndex = cur.get()->infoSoupIndex();
+    const int32_t next = cur.get()->infoNextIndex();
     if (ahead.get() && next != 0 && ahead.get()->infoSoupIndex() == next) {
-      cur.reset(ahead.release());
+      cur.swap(ahead);
+      ahead.clear();
     } else {
-      cur.reset(loadObject_newsItem2(db, next, &feed));
+      cur.look(next);
     }
   };
-  cur.reset(loadObject_newsItem2(db, feed.itemList->infoHeadIndex(), &feed));
+  cur.look(feed.itemList->infoHeadIndex());
   while (!newItems.isEmpty()) {
     newsItem* item = takeFirst(newItems);
     std::unique_ptr<newsItem> fresh(alreadyStored ? nullptr : item);
@@ -66,7 +76,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     if (alreadyStored) stored.reset(item);
     if (!item->cachedFeed()) item->setFeed(&feed);
     while (cur.get() && cur.get()->published > item->published) stepOn();
-    if (cur.get() && isRepeat(*cur.get(), *item) && !cur.get()->infoIsInDuplicateList(db, item)) {
+    if (cur.get() && isRepeat(*cur.get(), *item) && !inChainOf(db, feed, cur.get()->infoSoupIndex(), item)) {
       dropRepeat(db, std::move(fresh), stored.release());
       continue;
     }
@@ -75,20 +85,19 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       stored.reset(fresh.release());
     }
     int32_t index = item->infoSoupIndex();
-    if (prev.get()) {
-      feed.itemList->insertAfter(index, prev.get()->infoSoupIndex());
+    if (prevIndex != 0) {
+      feed.itemList->insertAfter(index, prevIndex);
     } else {
       feed.itemList->insertAtHead(index);
     }
     for (int32_t touched : {index, item->infoPrevIndex(), item->infoNextIndex()}) writeLoadedHeader(db, touched);
-    ahead.reset(cur.release());
-    cur.reset(stored.release());
+    ahead.swap(cur);
+    cur.hold(stored.release());
     if (!isValidDate(item->published)) stepOn();
     feed.hasNewItems = true;
   }
-  prev.reset(nullptr);
-  cur.reset(nullptr);
-  ahead.reset(nullptr);
+  cur.clear();
+  ahead.clear();
   transaction.finish();
   if (feed.hasNewItems) feed.newestItemTime = feedNewestShownItemTime(db, feed);
 }

@@ -24,7 +24,9 @@ T* loadAs(cJournaledIndexedObjectSoupDatabase& db, int32_t index, bool& fresh, b
   if (!loaded) {
     try {
       auto made = std::make_unique<T>();
-      if constexpr (std::is_same_v<T, newsItem>) made->textsSkipped = textsSkipped;
+      if constexpr (std::is_same_v<T, newsItem>) {
+        if (textsSkipped) made->textsRead = newsItem::Texts::kNone;
+      }
       loaded = db.loadObject(index, std::move(made));
     } catch (const eException& e) {
       if (e.code() == "EMU" && e.message() == kNoRecord) return nullptr;
@@ -86,6 +88,8 @@ int64_t gNewsItemLoads = 0;
 }  // namespace
 
 int64_t infoNewsItemLoads() { return gNewsItemLoads; }
+
+void countNewsItemLoad() { ++gNewsItemLoads; }
 
 newsItem* loadObject_newsItem(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
   ++gNewsItemLoads;

@@ -33,11 +33,14 @@ newsItemBody* loadObject_newsItemBody(cJournaledIndexedObjectSoupDatabase& db, i
 // was not already loaded" when there is none (the item is given back).
 newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
 // loadObject_newsItem2 for deleting the item: a fresh load reads past its
-// texts (textsSkipped); an item loaded already is answered as it is.
+// texts (textsRead kNone); an item loaded already is answered as it is.
 newsItem* loadObject_newsItemToDelete(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
-// How often loadObject_newsItem was called since the process started: the
-// tests and benchmarks that bound the loads of an operation read it.
+// How often loadObject_newsItem was called, or a glance looked at an item,
+// since the process started: the tests and benchmarks that bound the stored
+// items an operation reads use it.
 int64_t infoNewsItemLoads();
+// Counts a read of a stored item that is not a load (a glance).
+void countNewsItemLoad();
 
 // Writes the header of the loaded node at index, if there is one: a list
 // change moves a loaded node's links in memory only.

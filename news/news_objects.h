@@ -213,9 +213,11 @@ class newsItem : public cIndexedObjectNode {
   bool seen = false;
   bool secondMark = false;
   int32_t bodyIndex = 0;
-  // Set on a fresh item before a load that needs only its links and numbers
-  // (deleting it): the texts are read past and stay NIL.
-  bool textsSkipped = false;
+  // Set on a fresh item before a read that needs only some fields: kNone
+  // (deleting it) reads past every text, kKeys keeps link and uniqueID (a
+  // glance at a stored item); the texts read past stay NIL.
+  enum class Texts : uint8_t { kAll, kKeys, kNone };
+  Texts textsRead = Texts::kAll;
 
  private:
   void releaseFeed();

@@ -118,26 +118,29 @@ void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
                               "newsItem.restore(); soup contains unsupported future object version");
   version = v;
   if (!skipHeader) feedIndex = v >= 5 ? transferValue(s, storing, feedIndex) : 0;
-  if (storing && textsSkipped) raise("BUG", "newsItem.restore(); an item read without its texts cannot be stored");
-  const bool skip = !storing && textsSkipped;
-  auto text = [&](int32_t from, Str& field) {
+  if (storing && textsRead != Texts::kAll) {
+    raise("BUG", "newsItem.restore(); an item read without its texts cannot be stored");
+  }
+  const bool skipOthers = !storing && textsRead != Texts::kAll;
+  const bool skipKeys = !storing && textsRead == Texts::kNone;
+  auto text = [&](int32_t from, Str& field, bool skip) {
     if (skip && v >= from) {
       skipSTRING(s);
     } else {
       stringFrom(s, storing, v, from, field);
     }
   };
-  text(0, title);
+  text(0, title, skipOthers);
   titleFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, titleFormat));
-  text(0, link);
-  text(7, statedLink);
-  text(0, uniqueID);
+  text(0, link, skipKeys);
+  text(7, statedLink, skipOthers);
+  text(0, uniqueID, skipKeys);
   published = bigFrom(s, storing, v, 2, published, kDateUnset);
   updated = bigFrom(s, storing, v, 2, updated, kDateUnset);
   downloaded = bigFrom(s, storing, v, 6, downloaded, kDateUnset);
   olderDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, olderDuplicateItemIndex) : 0;
   newestDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, newestDuplicateItemIndex) : 0;
-  text(9, tags);
+  text(9, tags, skipOthers);
   seen = boolFrom(s, storing, v, 3, seen);
   secondMark = boolFrom(s, storing, v, 4, secondMark);
   if (!skipHeader) bodyIndex = transferValue(s, storing, bodyIndex);

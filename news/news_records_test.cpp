@@ -9,6 +9,8 @@
 #include <string>
 #include <tuple>
 
+#include "news/news_item_glance.h"
+#include "news/news_item_glance_test_support.h"
 #include "news/news_test_support.h"
 #include "web/json_reader.h"
 #include "web/xml_reader.h"
@@ -228,9 +230,9 @@ TEST_F(NewsRecordTest, UnknownVersionsAndDamagedStringsAreRefused) {
   EXPECT_EQ(old->contentFormat, kFormatHTML);
 }
 
-// Deleting reads items past their texts: over whole and damaged item
-// records, that read must end where the full one ends, keep every other
-// field, and fail alike.
+// Deleting reads items past their texts, and a glance past all but link and
+// uniqueID: over whole and damaged item records, such a read must end where
+// the full one ends, keep every other field, and fail alike.
 TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
   const Bytes head = cat({L(1), L(2), L(9), L(6)});
   const Bytes rest = cat({B(5), B(6), B(7), {0x85}, {0x80}});
@@ -249,11 +251,12 @@ TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
       item(cat({{0}, L(3), {'a', 'b', 'c', 'd', 0}}), S(1, "l"), S(1, "g")),  // no zero in time
       cat({head, S(1, "t"), {2}, {1, 0x85, 0x85, 'a'}}),                   // cut
   };
-  auto read = [](const Bytes& record, bool skipTexts, std::string& failure) {
+  using Texts = newsItem::Texts;
+  auto read = [](const Bytes& record, Texts texts, std::string& failure) {
     cRestoreStream_memory stream;
     stream.setInput(record.data(), record.size());
     auto object = std::make_unique<newsItem>();
-    object->textsSkipped = skipTexts;
+    object->textsRead = texts;
     try {
       restoreRecord(*object, stream, false, false);
       EXPECT_EQ(stream.infoRemaining(), 0);
@@ -263,25 +266,75 @@ TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
     return object;
   };
   for (size_t r = 0; r < std::size(records); ++r) {
-    SCOPED_TRACE("record " + std::to_string(r));
     const Bytes& record = records[r];
-    std::string fullFailure, skipFailure;
-    auto full = read(record, false, fullFailure);
-    auto skipped = read(record, true, skipFailure);
-    EXPECT_EQ(skipFailure, fullFailure);
-    if (!fullFailure.empty()) continue;
-    EXPECT_EQ(std::tuple(skipped->infoNextIndex(), skipped->infoPrevIndex(), skipped->feedIndex, skipped->titleFormat,
-                         skipped->published, skipped->updated, skipped->downloaded, skipped->olderDuplicateItemIndex,
-                         skipped->newestDuplicateItemIndex, skipped->seen, skipped->secondMark, skipped->bodyIndex),
-              std::tuple(full->infoNextIndex(), full->infoPrevIndex(), full->feedIndex, full->titleFormat,
-                         full->published, full->updated, full->downloaded, full->olderDuplicateItemIndex,
-                         full->newestDuplicateItemIndex, full->seen, full->secondMark, full->bodyIndex));
-    EXPECT_TRUE(skipped->title.isNil() && skipped->link.isNil() && skipped->tags.isNil());
+    std::string fullFailure;
+    auto full = read(record, Texts::kAll, fullFailure);
+    for (Texts texts : {Texts::kNone, Texts::kKeys}) {
+      SCOPED_TRACE("record " + std::to_string(r) + (texts == Texts::kKeys ? " keys" : " none"));
+      std::string failure;
+      auto thin = read(record, texts, failure);
+      EXPECT_EQ(failure, fullFailure);
+      if (!fullFailure.empty()) continue;
+      EXPECT_EQ(std::tuple(thin->infoNextIndex(), thin->infoPrevIndex(), thin->feedIndex, thin->titleFormat,
+                           thin->published, thin->updated, thin->downloaded, thin->olderDuplicateItemIndex,
+                           thin->newestDuplicateItemIndex, thin->seen, thin->secondMark, thin->bodyIndex),
+                std::tuple(full->infoNextIndex(), full->infoPrevIndex(), full->feedIndex, full->titleFormat,
+                           full->published, full->updated, full->downloaded, full->olderDuplicateItemIndex,
+                           full->newestDuplicateItemIndex, full->seen, full->secondMark, full->bodyIndex));
+      EXPECT_TRUE(thin->title.isNil() && thin->statedLink.isNil() && thin->tags.isNil());
+      const bool keys = texts == Texts::kKeys;
+      EXPECT_EQ(std::pair(thin->link, thin->uniqueID), keys ? std::pair(full->link, full->uniqueID) : std::pair(Str(), Str()));
+      // The glance reads the two plain records straight from their bytes, as
+      // the restore does, and leaves every other one to the restore.
+      newsItem quick;
+      EXPECT_EQ(glanceItemRecord(record.data(), record.size(), quick), r < 2);
+      if (keys && r < 2) {
+        EXPECT_EQ(testing_news::glanceFields(quick), testing_news::glanceFields(*thin));
+      }
+    }
   }
   // Such an item can never be stored over its record.
-  newsItem thin;
-  thin.textsSkipped = true;
-  expectRaise([&] { encode(thin); }, "BUG", "newsItem.restore(); an item read without its texts cannot be stored");
+  for (Texts texts : {Texts::kNone, Texts::kKeys}) {
+    newsItem thin;
+    thin.textsRead = texts;
+    expectRaise([&] { encode(thin); }, "BUG", "newsItem.restore(); an item read without its texts cannot be stored");
+  }
+}
+
+// A glance through the soup gives what a load gives: for a plain record, one
+// too long to read straight, an older version, a loaded item; NIL where the
+// loader answers NIL.
+TEST_F(NewsRecordTest, AGlanceSeesWhatALoadSees) {
+  std::vector<int32_t> indices;
+  for (const std::string& title : {std::string("t"), std::string(3000, 't')}) {
+    auto* item = new newsItem;
+    item->setNodeHeader(5, 6);
+    item->title = Str(title), item->link = Str("https://example.com/a"), item->uniqueID = Str("u");
+    item->published = 7, item->olderDuplicateItemIndex = 300, item->tags = Str(",a,");
+    indices.push_back(db->createdAndUnloadObject(item));
+  }
+  // Version 8: no tags.
+  indices.push_back(db->createdAndUnloadObject(new RawRecord(
+      cat({L(1), L(2), L(8), L(6), S(1, "t"), {2}, S(1, "l"), NIL, S(1, "u"), B(5), B(6), B(7), {0x85}, {0x80}, T, F,
+           L(8)}))));
+  newsItem* loaded = loadObject_newsItem(*db, indices[0]);
+  loaded->published = 99;  // changed in memory only: the glance must see it
+  ItemGlance glance(*db);
+  for (int32_t index : indices) {
+    SCOPED_TRACE(index);
+    newsItem* full = loadObject_newsItem(*db, index);
+    const newsItem* seen = glance.look(index);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(testing_news::glanceFields(*seen), testing_news::glanceFields(*full));
+    EXPECT_EQ(seen->infoSoupIndex(), index);
+    db->unloadObject(full);
+  }
+  EXPECT_EQ(glance.look(indices[0])->published, 99);
+  glance.clear();
+  db->unloadObject(loaded);
+  const int32_t body = db->createdObject(new newsItemBody);
+  for (int32_t index : {0, 100000, body}) EXPECT_EQ(glance.look(index), nullptr) << index;
+  db->unloadObject(db->findLoadedObject(body, 0));
 }
 
 TEST_F(NewsRecordTest, AStringLongerThanItsRecordIsRefusedThroughTheSoup) {

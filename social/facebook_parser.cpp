@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/ascii_case.h"
+#include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "social/facebook_records.h"
 #include "social/social_merge.h"
@@ -48,7 +49,7 @@ class PostParse : public SocialPageParse {
         storeNew(std::move(comment), items);
       }
     }
-    cursor_.reset(nullptr);
+    cursor_.clear();
   }
 
   // The older page: everything is stored, comments under their new post.
@@ -78,24 +79,24 @@ class PostParse : public SocialPageParse {
     return found == known_.end() ? 0 : found->second;
   }
 
-  // Loads stored items from where the walk stopped last, learning their
-  // ids, until one is older than item.
+  // Glances at stored items from where the walk stopped last, learning
+  // their ids, until one is older than item.
   void collectNewer(const newsItem& item) {
     int32_t next;
     bool stop;
-    if (cursor_) {
-      next = cursor_->infoNextIndex();
-      stop = item.published > cursor_->published;
+    if (const newsItem* at = cursor_.get()) {
+      next = at->infoNextIndex();
+      stop = item.published > at->published;
     } else {
       next = feed_.itemList->infoHeadIndex();
       stop = false;
     }
     while (!stop && next != 0) {
-      cursor_.reset(loadObject_newsItem2(db_, next, &feed_));
-      if (!cursor_) break;
-      known_[cursor_->uniqueID.str()] = next;
-      stop = item.published > cursor_->published;
-      next = cursor_->infoNextIndex();
+      const newsItem* at = cursor_.look(next);
+      if (!at) break;
+      known_[at->uniqueID.str()] = next;
+      stop = item.published > at->published;
+      next = at->infoNextIndex();
     }
   }
 
@@ -109,7 +110,7 @@ class PostParse : public SocialPageParse {
     return item;
   }
 
-  HeldItem cursor_;
+  ItemGlance cursor_;
   std::unordered_map<std::string, int32_t> known_;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "news/feed_newest_item.h"
+#include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "news/news_orderings.h"
 #include "news/short_links.h"
@@ -36,11 +37,12 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
                      int32_t count, const std::function<void(const newsItem&)>& seen) {
   const int32_t limit = std::max(kSocialMinimumScan, 2 * count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
+  ItemGlance glance(db);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
-    HeldItem item(db, loadObject_newsItem2(db, index, &feed));
+    const newsItem* item = glance.look(index);
     if (!item) break;
-    links.remember(*item.get());
-    if (seen) seen(*item.get());
+    links.remember(*item);
+    if (seen) seen(*item);
     index = older ? item->infoPrevIndex() : item->infoNextIndex();
   }
 }

@@ -7,8 +7,8 @@
 // Invariants:
 //   1. NewItems gives every item it still holds back to the soup when it
 //      goes, so an exception half-way leaves no use behind.
-//   2. The scan reads at most max(200, 2 x count) stored items, one loaded at
-//      a time, from the head of the item list for a newer page and from the
+//   2. The scan reads at most max(200, 2 x count) stored items, one glanced
+//      at at a time, from the head of the item list for a newer page and from the
 //      tail for an older one.
 //   3. Newer items join chains as their newest members, walked oldest first;
 //      older items join as the oldest, walked newest first.
@@ -49,7 +49,7 @@ void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::
                   std::unique_ptr<newsItemBody> body, NewItems& items);
 
 // Remembers the link keys of the stored items next to the page; seen, when
-// given, is shown each scanned item while it is loaded.
+// given, is shown each scanned item while it is glanced at (ItemGlance).
 void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
                      int32_t count, const std::function<void(const newsItem&)>& seen);
 

@@ -1,0 +1,56 @@
+// news/news_item_glance.h - a look at a stored item for the walks that need
+// only its links, dates, chain fields, link and uniqueID (the update's walk
+// along the item list, the social parsers' scans), cheaper than a load.
+//
+// Invariants:
+//   1. A glance answers the loaded item when there is one (holding one use
+//      until the next look), else an item of the glance's own that enters no
+//      table: its fields are those a load with textsRead kKeys gives.
+//   2. A record of the current version with version 1 or NIL strings is
+//      read straight from its bytes (glanceItemRecord); any other record is
+//      read through newsItem::restore, so a damaged one fails as a load does.
+//   3. Glances count with the loads (infoNewsItemLoads). The item looked at
+//      must not be changed or saved.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "database/soup_database.h"
+#include "news/news_objects.h"
+
+namespace bw {
+
+// Fills into's links and fields from an item record of the current version
+// whose strings are NIL or version 1 (title, statedLink and tags read past
+// and left as they are), as restore with textsRead kKeys does. FALSE, with
+// into partly changed, for any record it does not read whole this way (an
+// older version, a version 0 or damaged string, bytes ending early).
+bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into);
+
+class ItemGlance {
+ public:
+  explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db) : db_(db) {}
+  ItemGlance(const ItemGlance&) = delete;
+  ItemGlance& operator=(const ItemGlance&) = delete;
+  ~ItemGlance() { clear(); }
+  // The item at index; NIL where loadObject_newsItem answers NIL (index 0,
+  // an index without a record, an object of another class loaded there).
+  const newsItem* look(int32_t index);
+  // Takes over a use of a loaded item as the item looked at.
+  void hold(newsItem* loaded);
+  const newsItem* get() const { return item_; }
+  void clear();
+  void swap(ItemGlance& other) noexcept;
+
+ private:
+  cJournaledIndexedObjectSoupDatabase& db_;
+  std::unique_ptr<newsItem> read_;
+  std::vector<uint8_t> bytes_;
+  newsItem* loaded_ = nullptr;
+  const newsItem* item_ = nullptr;
+};
+
+}  // namespace bw
