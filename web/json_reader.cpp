@@ -93,44 +93,93 @@ namespace {
 // A text the rules left as it was: its capacity is its length.
 Str unchangedText(std::string_view text) { return text.empty() ? Str::withCapacity(0) : Str(text); }
 
+// The JSON escape rule that matches at the backslash at i, whose next byte
+// lies before the end, in table order (the two-byte escapes, then "\u"): its
+// match length (0: none), its replacement in replacement (the bytes of a
+// decoded "\u" kept in escape).
+size_t jsonEscapeAt(std::string_view all, size_t i, std::string_view& replacement, CharaText& escape) {
+  static constexpr std::string_view kFrom = "\\\"/bfnrt", kTo = "\\\"/\b\f\n\r\t";
+  if (size_t k = kFrom.find(all[i + 1]); k != std::string_view::npos) {
+    replacement = kTo.substr(k, 1);
+    return 2;
+  }
+  if (all[i + 1] != 'u') return 0;
+  int32_t code = escapeCode(all, i);
+  if (code < 0) {
+    replacement = "\\u";
+    return 2;
+  }
+  size_t length = 6;
+  if (code >= 0xD800 && code <= 0xDBFF) {
+    int32_t low = escapeCode(all, i + 6);
+    if (low >= 0xDC00 && low <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      length = 12;
+    }
+  }
+  escape = unicodeToUTF8Text(code, "?");
+  replacement = escape.view();
+  return length;
+}
+
 }  // namespace
 
-Str decodeJsonUtf8(Text text, bool nilIfUnchanged) {
+bool JsonLiteralRules::assign(const TranslateTable& table) {
+  rules_.clear();
+  starts_ = {};
+  for (const TranslateEntry& e : table) {
+    // The engine raises for an empty match; another matcher may match
+    // anything. Either keeps the table on the engine.
+    if (!e.matcher || e.matcher->className() != fSimpleTranslateMatcher::kClassName || !e.matchText ||
+        !*e.matchText) {
+      rules_.clear();
+      starts_ = {};
+      return false;
+    }
+    rules_.push_back({e.matchText, e.replacementText ? e.replacementText : ""});
+    starts_[static_cast<unsigned char>(e.matchText[0])] = true;
+  }
+  return true;
+}
+
+size_t JsonLiteralRules::matchAt(std::string_view rest, std::string_view& replacement) const {
+  for (const Rule& rule : rules_) {
+    if (rest.starts_with(rule.from)) {
+      replacement = rule.to;
+      return rule.from.size();
+    }
+  }
+  return 0;
+}
+
+Str decodeJsonUtf8(Text text, bool nilIfUnchanged, const JsonLiteralRules* extra) {
   const std::string_view all = text.view();
-  // Most strings hold no escape: one search for a backslash tells, and only
-  // a string with one is measured up to its NUL.
-  const size_t first = all.find('\\');
-  const std::string_view search =
-      first == std::string_view::npos ? std::string_view() : all.substr(0, std::min(all.find('\0'), all.size()));
+  if (extra && extra->empty()) extra = nullptr;
+  // Matching stops at the first NUL. Without literal rules most strings hold
+  // no escape: one search for a backslash tells, and only a string with one
+  // is measured up to its NUL.
+  size_t first = 0;
+  size_t end = all.size();
+  if (!extra) {
+    first = all.find('\\');
+    if (first == std::string_view::npos) return nilIfUnchanged ? Str() : unchangedText(all);
+  }
+  end = std::min(all.find('\0'), all.size());
+  // The next position at or after i where a rule may start.
+  auto next = [&](size_t i) {
+    if (!extra) return std::min(all.find('\\', i), end);
+    while (i < end && all[i] != '\\' && !extra->mayStart(static_cast<unsigned char>(all[i]))) ++i;
+    return i;
+  };
   std::string out;
   size_t copied = 0;
   bool matched = false;
-  for (size_t i = search.empty() ? std::string_view::npos : first; i != std::string_view::npos && i + 1 < search.size();
-       i = search.find('\\', i)) {
-    // The rules in table order: the two-byte escapes, then "\u".
-    static constexpr std::string_view kFrom = "\\\"/bfnrt", kTo = "\\\"/\b\f\n\r\t";
-    size_t length = 2;
+  for (size_t i = next(first); i < end; i = next(i)) {
     std::string_view replacement;
     CharaText escape;
-    if (size_t k = kFrom.find(search[i + 1]); k != std::string_view::npos) {
-      replacement = kTo.substr(k, 1);
-    } else if (search[i + 1] == 'u') {
-      int32_t code = escapeCode(all, i);
-      if (code < 0) {
-        replacement = "\\u";
-      } else {
-        length = 6;
-        if (code >= 0xD800 && code <= 0xDBFF) {
-          int32_t low = escapeCode(all, i + 6);
-          if (low >= 0xDC00 && low <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-            length = 12;
-          }
-        }
-        escape = unicodeToUTF8Text(code, "?");
-        replacement = escape.view();
-      }
-    } else {
+    size_t length = all[i] == '\\' && i + 1 < end ? jsonEscapeAt(all, i, replacement, escape) : 0;
+    if (length == 0 && extra) length = extra->matchAt(all.substr(i, end - i), replacement);
+    if (length == 0) {
       ++i;
       continue;
     }
@@ -159,17 +208,19 @@ void endJSONModule() { gEscCodeMatcher.reset(); }
 JsonDecoder::JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const TranslateEntry* extraTable)
     : systemCharset_(std::move(systemCharset)) {
   for (const TranslateEntry* e = extraTable; e && e->matcher; ++e) extra_.push_back(*e);
+  direct_ = literal_.assign(extra_);
 }
 
 Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {
-  if (extra_.empty() && !text.isNil() && isUtf8Document(from) && isUtf8Document(to)) {
-    return decodeJsonUtf8(text, nilIfUnchanged);
+  if (direct_ && !text.isNil() && isUtf8Document(from) && isUtf8Document(to)) {
+    return decodeJsonUtf8(text, nilIfUnchanged, &literal_);
   }
   return decodeByEngine(text, from, to, nilIfUnchanged);
 }
 
 Str JsonDecoder::decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const {
-  return extra_.empty() ? unchangedText(text.view()) : decodeByEngine(text, from, to, false);
+  if (extra_.empty()) return unchangedText(text.view());
+  return direct_ ? decodeJsonUtf8(text, false, &literal_) : decodeByEngine(text, from, to, false);
 }
 
 Str JsonDecoder::decodeByEngine(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {

@@ -27,9 +27,11 @@
 //      byte, an ASCII approximation or "?", one escape at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "core/charset.h"
 #include "core/str.h"
@@ -75,20 +77,45 @@ class fJsonEscCodeTranslateMatcher : public fTranslateMatcher {
   TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
 };
 
+// A caller's extra rules that each replace a fixed text by a fixed text,
+// as fSimpleTranslateMatcher entries do, kept in table order for the direct
+// decoder.
+class JsonLiteralRules {
+ public:
+  // FALSE (and nothing kept) when an entry of table (terminator excluded) is
+  // not such a rule: its matcher of another class or its match text empty.
+  bool assign(const TranslateTable& table);
+  bool empty() const { return rules_.empty(); }
+  // Whether a literal rule starts with byte c.
+  bool mayStart(unsigned char c) const { return starts_[c]; }
+  // The match length of the first rule whose text starts rest (0: none),
+  // its replacement in replacement.
+  size_t matchAt(std::string_view rest, std::string_view& replacement) const;
+
+ private:
+  struct Rule {
+    std::string_view from, to;
+  };
+  std::vector<Rule> rules_;
+  std::array<bool, 256> starts_{};
+};
+
+// The JSON escape rules, then the literal rules (NIL: none), over a UTF-8
+// text (not NIL) into UTF-8 in one pass, without the engine: at each
+// position the first rule in table order that matches there, matching
+// stopped at the first NUL. The same bytes and capacity as the engine.
+Str decodeJsonUtf8(Text text, bool nilIfUnchanged, const JsonLiteralRules* extra = nullptr);
+
 // The JSON escape rules followed by the caller's extra rules, run while a
 // document string is converted.
-// The JSON escape rules over a UTF-8 text (not NIL) into UTF-8 in one pass,
-// without the engine: at each backslash the first rule that matches there.
-Str decodeJsonUtf8(Text text, bool nilIfUnchanged);
-
 class JsonDecoder : public webDecoder {
  public:
   // extraTable: a terminated translate table, or NIL. Its entries (their
   // matchers and texts) must outlive every root that shares this decoder.
   JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const TranslateEntry* extraTable);
-  // UTF-8 into UTF-8 without an extra table takes decodeJsonUtf8, every
-  // other case the translate engine (decodeByEngine); both give the same
-  // bytes.
+  // UTF-8 into UTF-8 with no extra table, or one of literal rules only,
+  // takes decodeJsonUtf8, every other case the translate engine
+  // (decodeByEngine); both give the same bytes.
   Str decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const override;
   // Without an extra table the text as it is.
   Str decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const override;
@@ -97,6 +124,8 @@ class JsonDecoder : public webDecoder {
  private:
   std::unique_ptr<cEncoding> systemCharset_;
   TranslateTable extra_;  // without its terminator
+  JsonLiteralRules literal_;
+  bool direct_ = true;  // the extra table is literal rules only
 };
 
 class cJSON : public webDataFormat {

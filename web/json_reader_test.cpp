@@ -283,22 +283,41 @@ TEST_F(JsonReaderTest, EscapesDecodeWhenRead) {
 }
 
 // The direct UTF-8 decoder gives what the translate engine gives with the
-// same rules, on texts made of the fragments the rules look at.
+// same rules, on texts made of the fragments the rules look at: the escapes
+// alone, with the service's entities, and with literal rules that overlap
+// each other and the escapes (the earlier rule wins at one position).
 TEST_F(JsonReaderTest, DirectDecoderMatchesTheEngine) {
+  fTranslateMatcher* simple = &sharedSimpleTranslateMatcher();
+  const TranslateEntry entities[] = {{simple, "&amp;", nullptr, 0, "&", nullptr}, {simple, "&quot;", nullptr, 0, "\"", nullptr},
+                                     {simple, "&lt;", nullptr, 0, "<", nullptr},  {simple, "&gt;", nullptr, 0, ">", nullptr},
+                                     {}};
+  const TranslateEntry overlapping[] = {{simple, "&a", nullptr, 0, "1", nullptr},   {simple, "&amp;", nullptr, 0, "2", nullptr},
+                                        {simple, "\\x", nullptr, 0, "3", nullptr}, {simple, "\\n", nullptr, 0, "4", nullptr},
+                                        {simple, "u", nullptr, 0, nullptr, nullptr}, {}};
   const char* fragments[] = {"\\", "u", "\"", "/", "b", "n", "r", "t", "0", "d", "8", "D", "c", "e", "9", "G",
-                             "x", " ", "\xC3\xA9"};
+                             "x", " ", "\xC3\xA9", "&", "amp;", "quot;", "lt;", "a"};
   std::mt19937 random(20);
-  JsonDecoder decoder(latin1_.clone(), nullptr);
-  for (int round = 0; round < 20000; ++round) {
-    std::string text;
-    for (int n = static_cast<int>(random() % 16); n > 0; --n) text += fragments[random() % std::size(fragments)];
-    if (round % 50 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
-    const bool nilIfUnchanged = round & 1;
-    Str direct = decodeJsonUtf8(text, nilIfUnchanged);
-    Str engine = decoder.decodeByEngine(text, utf8_, utf8_, nilIfUnchanged);
-    ASSERT_EQ(str(direct), str(engine)) << text;
-    ASSERT_EQ(direct.capacity(), engine.capacity()) << text;
+  for (const TranslateEntry* extra : {static_cast<const TranslateEntry*>(nullptr), entities, overlapping}) {
+    JsonDecoder decoder(latin1_.clone(), extra);
+    TranslateTable table;
+    for (const TranslateEntry* e = extra; e && e->matcher; ++e) table.push_back(*e);
+    JsonLiteralRules rules;
+    ASSERT_TRUE(rules.assign(table));
+    for (int round = 0; round < 20000; ++round) {
+      std::string text;
+      for (int n = static_cast<int>(random() % 16); n > 0; --n) text += fragments[random() % std::size(fragments)];
+      if (round % 50 == 0) text.insert(random() % (text.size() + 1), 1, '\0');
+      const bool nilIfUnchanged = round & 1;
+      Str direct = decodeJsonUtf8(text, nilIfUnchanged, &rules);
+      Str engine = decoder.decodeByEngine(text, utf8_, utf8_, nilIfUnchanged);
+      ASSERT_EQ(str(direct), str(engine)) << text;
+      ASSERT_EQ(direct.capacity(), engine.capacity()) << text;
+    }
   }
+  // Other matchers, and an empty match the engine refuses, stay with it.
+  JsonLiteralRules rules;
+  EXPECT_FALSE(rules.assign({{&sharedFixedTranslateMatcher(), "&amp;", &sharedFixedTranslateAdder(), 0, "&", nullptr}}));
+  EXPECT_FALSE(rules.assign({{simple, "", nullptr, 0, "&", nullptr}}));
 }
 
 // The texts the reader marks as holding no escape (numbers, words,
@@ -366,6 +385,7 @@ TEST_F(JsonReaderTest, ExtraTableRunsAfterTheEscapes) {
   auto root = parseJson(R"(["a &amp; b &lt;i&gt; &quot;q&quot; \u00e9 &amp;lt;"])", nullptr, social);
   ASSERT_TRUE(root);
   EXPECT_EQ(root->head()->getFirstChild()->getText(nullptr, false), "a & b <i> \"q\" \xE9 &lt;");
+  EXPECT_EQ(root->head()->getFirstChild()->getText(&utf8_, false), "a & b <i> \"q\" \xC3\xA9 &lt;");
   EXPECT_EQ(parseJson(R"(["&amp;"])")->head()->getFirstChild()->getText(nullptr, false), "&amp;");
 }
 
