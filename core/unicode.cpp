@@ -271,7 +271,11 @@ Kind classify(const cEncoding& encoding, const char* unsupported1, const char* u
   if (encoding.isOfClass(cCharset::kClassName)) return Kind::kCharset;
   if (encoding.isOfClass(cEncodingUTF::kClassName)) {
     const Str& name = encoding.infoName();
-    if (!name.isNil() && charsetNamesEqual(name.view(), "UTF-8")) return Kind::kUTF8;
+    // The usual spelling before the compare that ignores case: every text
+    // a document getter reads is classified twice.
+    if (name == std::string_view("UTF-8") || (!name.isNil() && charsetNamesEqual(name.view(), "UTF-8"))) {
+      return Kind::kUTF8;
+    }
     raise("BUG", unsupported1);
   }
   raise("BUG", unsupported2);

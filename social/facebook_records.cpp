@@ -7,6 +7,7 @@
 #include "core/ascii_case.h"
 #include "core/exception.h"
 #include "news/feed_merge.h"
+#include "social/json_members.h"
 #include "social/twitter_records.h"
 
 namespace bw {
@@ -19,6 +20,8 @@ const webDataNode* child(const webDataNode* node, Text name) {
 }
 
 Str member(const webDataNode* node, Text name, bool raw = true) { return twitterMemberText(node, name, raw); }
+
+Str nodeText(const webDataNode* node, bool raw = true) { return twitterNodeText(node, raw); }
 
 Str orMissing(Str text) { return text ? std::move(text) : Str(kMissingText); }
 
@@ -53,14 +56,17 @@ std::unique_ptr<newsFeed> facebookUserInfoToFeed(const webDataRoot& document) {
 }
 
 FacebookRecord facebookExtractPost(const webDataNode& post) {
+  enum { kFrom, kType, kMessage, kName, kDescription, kPermalink, kId, kCreated, kUpdated, kComments };
+  const auto members = findMembers<10>(&post, {"from", "type", "message", "name", "description", "permalink_url",
+                                               "id", "created_time", "updated_time", "comments"});
   FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
-  const Str fromName = member(child(&post, "from"), "name");
-  Str type = member(&post, "type", false);
+  const Str fromName = member(members[kFrom], "name");
+  Str type = nodeText(members[kType], false);
   if (!type) type = Str("unknown post type");
 
-  Str message = member(&post, "message");
+  Str message = nodeText(members[kMessage]);
   if (message) {
     item.title = facebookMakeTitle(message, true, fromName, false);
     if (equalsNoCase(type.view(), "photo") || equalsNoCase(type.view(), "video")) {
@@ -71,30 +77,30 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
       body.contentFormat = kFormatPlainText;
     }
   } else {
-    const Str name = member(&post, "name");
+    const Str name = nodeText(members[kName]);
     std::string title;
     if (fromName) title += "(" + fromName.str() + ") ";
     title += type.view();
     if (name) title += " from " + name.str();
     item.title = Str(title);
-    Str description = member(&post, "description");
+    Str description = nodeText(members[kDescription]);
     body.summary = description ? std::move(description) : Str("(shared a post)");
     body.summaryFormat = kFormatPlainText;
   }
   item.titleFormat = kFormatPlainText;
-  Str link = member(&post, "permalink_url", false);
+  Str link = nodeText(members[kPermalink], false);
   item.link = link ? std::move(link) : Str("");
-  item.uniqueID = orMissing(member(&post, "id"));
-  body.publishedText = member(&post, "created_time");
+  item.uniqueID = orMissing(nodeText(members[kId]));
+  body.publishedText = nodeText(members[kCreated]);
   item.published = facebookParseDate(body.publishedText);
-  body.updatedText = member(&post, "updated_time");
+  body.updatedText = nodeText(members[kUpdated]);
   item.updated = facebookParseDate(body.updatedText);
   item.downloaded = pTime::CurrentTime(0);
   if (!type.empty()) item.tags = Str(type.view());
 
-  if (child(&post, "message")) {
-    const Str name = member(&post, "name");
-    const Str description = member(&post, "description");
+  if (members[kMessage]) {
+    const Str name = nodeText(members[kName]);
+    const Str description = nodeText(members[kDescription]);
     if (name || description) {
       if (!body.summary) body.summary = std::move(body.content);
       std::string content(body.summary.view());
@@ -108,7 +114,7 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
       body.summaryFormat = kFormatPlainText;
     }
   }
-  const webDataNode* comments = child(&post, "comments");
+  const webDataNode* comments = members[kComments];
   const webDataNode* data = child(comments, "data");
   if (data && data->getFirstChild()) r.commentsNode = comments;
   return r;
@@ -116,27 +122,29 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
 
 FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem* parent) {
   if (!parent) raise("EPU", "facebookExtractComment(); parentItemNode=NIL");
+  enum { kCreated, kId, kFrom, kMessage };
+  const auto members = findMembers<4>(&comment, {"created_time", "id", "from", "message"});
   FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
-  body.publishedText = member(&comment, "created_time");
+  body.publishedText = nodeText(members[kCreated]);
   item.published = facebookParseDate(body.publishedText);
   item.updated = kDateUnset;
   item.downloaded = pTime::CurrentTime(0);
 
-  Str id = member(&comment, "id");
+  Str id = nodeText(members[kId]);
   Str commentPart;
   if (id) commentPart = facebookSplitPostID(id, true).postPart;
   item.uniqueID = orMissing(std::move(id));
   if (!parent->link.empty() && commentPart) {
     const std::string_view link = parent->link.view();
-    item.link = Str(std::string(link) + (link.find('?') == std::string_view::npos ? "?" : "&") + "comment_id=" +
-                    commentPart.str());
+    item.link = joinedText({link, link.find('?') == std::string_view::npos ? "?" : "&", "comment_id=",
+                            commentPart.view()});
   } else {
     item.link = Str("");
   }
-  const Str fromName = member(child(&comment, "from"), "name");
-  Str message = member(&comment, "message");
+  const Str fromName = member(members[kFrom], "name");
+  Str message = nodeText(members[kMessage]);
   if (message) {
     item.title = facebookMakeTitle(message, true, fromName, true);
     body.content = std::move(message);
@@ -163,10 +171,8 @@ Str facebookMakeTitle(Text message, bool escapedLineBreaks, Text name, bool isCo
     for (char c : {'.', ',', '-'}) cut = std::min(cut, text.find(c, kTitleMinimumCut));
   }
   while (cut > 1 && text[cut - 1] == ' ') --cut;
-  std::string title;
-  if (!name.isNil()) title = (isComment ? "(comment by " : "(") + std::string(name.view()) + ") ";
-  title.append(text.substr(0, cut));
-  return Str(title);
+  if (name.isNil()) return Str(text.substr(0, cut));
+  return joinedText({isComment ? "(comment by " : "(", name.view(), ") ", text.substr(0, cut)});
 }
 
 }  // namespace bw

@@ -9,6 +9,7 @@
 #include "core/mega_list_family.h"
 #include "core/string_procs.h"
 #include "news/feed_merge.h"
+#include "social/json_members.h"
 #include "social/service_config.h"
 
 namespace bw {
@@ -33,15 +34,17 @@ const webDataNode* child(const webDataNode* node, Text name) {
   return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
 }
 
-// node.a.b[first].member, NIL when any step is missing.
-const webDataNode* firstOf(const webDataNode* node, Text a, Text b, Text member) {
-  const webDataNode* list = child(child(node, a), b);
-  return child(list ? list->getFirstChild() : nullptr, member);
+// entities.list[first].member, NIL when any step is missing.
+const webDataNode* firstOf(const webDataNode* entities, Text list, Text member) {
+  const webDataNode* elements = child(entities, list);
+  return child(elements ? elements->getFirstChild() : nullptr, member);
 }
 
 Str orMissing(Str text) { return text ? std::move(text) : Str(kMissingText); }
 
 }  // namespace
+
+Str twitterNodeText(const webDataNode* node, bool raw) { return textOf(node, raw); }
 
 Str twitterMemberText(const webDataNode* parent, Text name, bool raw) { return textOf(child(parent, name), raw); }
 
@@ -119,11 +122,13 @@ size_t twitterTitleCut(std::string_view text) {
 }
 
 TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) {
+  enum { kFullText, kIdStr, kRetweet, kEntities, kCreated };
+  const auto members = findMembers<5>(&tweet, {"full_text", "id_str", "retweeted_status", "entities", "created_at"});
   TweetRecord r{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
   body.encoding = Str("UTF-8");
-  Str text = textOf(child(&tweet, "full_text"), true);
+  Str text = textOf(members[kFullText], true);
   if (text) {
     const size_t cut = twitterTitleCut(text.view());
     item.title = Str(text.view().substr(0, cut));
@@ -133,23 +138,24 @@ TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) 
     item.title = Str(kMissingText);
   }
   item.titleFormat = kFormatPlainText;
-  item.uniqueID = orMissing(textOf(child(&tweet, "id_str"), true));
+  item.uniqueID = orMissing(textOf(members[kIdStr], true));
 
-  const webDataNode* retweet = child(&tweet, "retweeted_status");
-  const webDataNode* link = firstOf(&tweet, "entities", "urls", "expanded_url");
-  if (!link) link = firstOf(&tweet, "entities", "media", "expanded_url");
-  if (!link) link = firstOf(retweet, "entities", "urls", "expanded_url");
-  if (!link) link = firstOf(retweet, "entities", "media", "expanded_url");
-  item.link = link ? textOf(link, false) : Str(feed.url.str() + "/status/" + item.uniqueID.str());
+  const webDataNode* entities = members[kEntities];
+  const webDataNode* retweetEntities = child(members[kRetweet], "entities");
+  const webDataNode* link = firstOf(entities, "urls", "expanded_url");
+  if (!link) link = firstOf(entities, "media", "expanded_url");
+  if (!link) link = firstOf(retweetEntities, "urls", "expanded_url");
+  if (!link) link = firstOf(retweetEntities, "media", "expanded_url");
+  item.link = link ? textOf(link, false) : joinedText({feed.url.view(), "/status/", item.uniqueID.view()});
 
-  if (const webDataNode* created = child(&tweet, "created_at")) {
+  if (const webDataNode* created = members[kCreated]) {
     body.publishedText = textOf(created, true);
     item.published = item.updated = twitterParseDate(body.publishedText);
   } else {
     item.published = item.updated = kDateUnset;
   }
   item.downloaded = pTime::CurrentTime(0);
-  if (const webDataNode* image = firstOf(&tweet, "entities", "media", "media_url")) body.imageURL = textOf(image, false);
+  if (const webDataNode* image = firstOf(entities, "media", "media_url")) body.imageURL = textOf(image, false);
   return r;
 }
 

@@ -30,6 +30,8 @@ inline constexpr std::string_view kUsersShowRoot = "twitter_users_show";
 inline constexpr std::string_view kTimelineRoot = "twitter_user_timeline";
 inline constexpr std::string_view kOlderTimelineRoot = "twitter_user_timeline2";
 
+// The UTF-8 text of node (NIL: NIL), raw or decoded.
+Str twitterNodeText(const webDataNode* node, bool raw);
 // The UTF-8 text of parent's member name, raw or decoded; NIL without it.
 Str twitterMemberText(const webDataNode* parent, Text name, bool raw);
 

@@ -3,9 +3,12 @@
 // profile and the credit ordering.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
+#include <string_view>
 
 #include "core/mega_list_family.h"
+#include "social/json_members.h"
 #include "social/twitter_records.h"
 #include "social/twitter_test_support.h"
 #include "web/json_reader.h"
@@ -133,6 +136,21 @@ TEST_F(TwitterRecordTest, TweetsAndProfile) {
   auto nameless = json(R"({"id_str":"9"})");
   nameless->head()->setName(Str("twitter_users_show"), Str(), false);
   EXPECT_EQ(twitterUserInfoToFeed(*nameless)->url.view(), "");
+}
+
+// The one-walk member finder picks what findChild picks: the first of a
+// repeated name, never a node with a namespace, NIL for a missing name.
+TEST_F(TwitterRecordTest, MembersFoundInOneWalkAreFindChildsPicks) {
+  auto doc = json(R"({"a":1,"b":2,"a":3,"c":4,"":5})");
+  webDataNode* object = doc->head();
+  object->getFirstChild()->getNext()->setName(Str("b"), Str("ns"), false);
+  const std::array<std::string_view, 5> names = {"a", "b", "c", "d", ""};
+  const auto found = findMembers(object, names);
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(found[i], object->findChild(Str(names[i]), nullptr, nullptr, nullptr)) << names[i];
+  }
+  EXPECT_EQ(found[0]->getText(nullptr, true), "1");
+  EXPECT_EQ(found[1], nullptr);
 }
 
 TEST_F(TwitterRecordTest, FeedsSortByCreditThenId) {
