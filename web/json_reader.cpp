@@ -327,6 +327,35 @@ inline int32_t digitsFrom(const char* text, int32_t q, int32_t length) {
   return q;
 }
 
+// The position of the quote that closes a string whose contents start at
+// q (the first quote not escaped: a backslash escapes the byte after it),
+// or -1 when none comes before length.
+inline int32_t stringEnd(const char* text, int32_t q, int32_t length) {
+  // Eight bytes at a time: the lowest byte that is a quote or a backslash is
+  // flagged exactly (a borrow only reaches the bytes above it).
+  constexpr uint64_t kOnes = 0x0101010101010101ull;
+  constexpr uint64_t kHighBits = 0x8080808080808080ull;
+  auto zeroBytes = [&](uint64_t v) { return (v - kOnes) & ~v & kHighBits; };
+  while (q + 8 <= length) {
+    uint64_t bytes;
+    std::memcpy(&bytes, text + q, 8);
+    if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
+    const uint64_t flagged = zeroBytes(bytes ^ (kOnes * '"')) | zeroBytes(bytes ^ (kOnes * '\\'));
+    if (!flagged) {
+      q += 8;
+      continue;
+    }
+    q += std::countr_zero(flagged) / 8;
+    if (text[q] == '"') return q;
+    q += 2;
+  }
+  while (q < length) {
+    if (text[q] == '"') return q;
+    q += text[q] == '\\' ? 2 : 1;
+  }
+  return -1;
+}
+
 }  // namespace
 
 cJSON::Scan cJSON::scan(int32_t position) {
@@ -335,7 +364,8 @@ cJSON::Scan cJSON::scan(int32_t position) {
   return next(position);
 }
 
-// White space, then the one-character tokens here; the others in scanValue.
+// White space, then the one-character tokens and strings here; numbers and
+// words in scanValue.
 inline cJSON::Scan cJSON::next(int32_t position) {
   const char* base = text_;
   int32_t p = position;
@@ -370,6 +400,11 @@ inline cJSON::Scan cJSON::next(int32_t position) {
     case '[':
     case ']':
       return {std::string_view(base + p, 1), kJsonArray, p + 1};
+    case '"': {
+      const int32_t quote = stringEnd(base, p + 1, length_);
+      if (quote < 0) raise("JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
+      return {std::string_view(base + p + 1, static_cast<size_t>(quote - p - 1)), kJsonString, quote + 1};
+    }
     default:
       return scanValue(p);
   }
@@ -378,21 +413,6 @@ inline cJSON::Scan cJSON::next(int32_t position) {
 cJSON::Scan cJSON::scanValue(int32_t p) {
   const char* base = text_;
   const char c = base[p];
-  if (c == '"') {
-    const int32_t start = p + 1;
-    int32_t q = start;
-    for (;;) {
-      const void* hit = std::memchr(base + q, '"', static_cast<size_t>(length_ - q));
-      if (!hit) raise("JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
-      int32_t quote = static_cast<int32_t>(static_cast<const char*>(hit) - base);
-      int32_t backslashes = 0;
-      while (quote - backslashes > start && base[quote - backslashes - 1] == '\\') ++backslashes;
-      if (backslashes % 2 == 0) {
-        return {std::string_view(base + start, static_cast<size_t>(quote - start)), kJsonString, quote + 1};
-      }
-      q = quote + 1;
-    }
-  }
   if (c == '-' || isDigit(c)) {
     // Runs of digits, each ended by the first "." or exponent (stepped over
     // once each, the exponent with its sign) or by the end of the number.
@@ -498,11 +518,16 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
               "inside object)");
       }
       name = t.token;
-      t = next(t.position);
-      if (t.token != ":") {
-        raise("JSON",
-              "cJSON.parseDocument(); malformed JSON (expected \":\" after string beginning the "
-              "element inside object)");
+      // The ":" as a compact text writes it, else the token after white space.
+      if (at(t.position) != ':') {
+        t = next(t.position);
+        if (t.token != ":") {
+          raise("JSON",
+                "cJSON.parseDocument(); malformed JSON (expected \":\" after string beginning the "
+                "element inside object)");
+        }
+      } else {
+        ++t.position;
       }
       t = next(t.position);
     }
@@ -524,6 +549,11 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");
     }
 
+    // The "," as a compact text writes it before the next element.
+    if (completed && at(t.position) == ',') {
+      t = next(t.position + 1);
+      continue;
+    }
     t = next(t.position);
     while (isClosing(t.token, inArray)) {
       if (container == document.get()) {

@@ -174,7 +174,7 @@ class cJSON : public webDataFormat {
   Scan scan(int32_t position);
   // The same without those checks, for the parser.
   Scan next(int32_t position);
-  // A string, number or word at p, or the "JSON" error.
+  // A number or word at p, or the "JSON" error.
   Scan scanValue(int32_t p);
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
   std::unique_ptr<webDataRoot> parse();

@@ -75,6 +75,34 @@ TEST_F(JsonReaderTest, NumberTokensFollowTheRuleByteByByte) {
   }
 }
 
+// A string token ends at its first quote after an even run of backslashes,
+// on random runs long enough for the scan's eight-byte steps and cut at
+// random lengths, which the scan must not read past.
+TEST_F(JsonReaderTest, StringTokensEndAtTheFirstUnescapedQuote) {
+  cJSON reader(latin1_, nullptr);
+  const std::string_view charas = "\\\\\"abcdefghij";
+  std::mt19937 random(17);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = "\"";
+    for (int n = static_cast<int>(random() % 40); n > 0; --n) text += charas[random() % charas.size()];
+    const size_t length = 1 + random() % text.size();
+    const std::string_view seen(text.data(), length);
+    size_t end = 1;
+    for (size_t backslashes = 0; end < seen.size() && (seen[end] != '"' || backslashes % 2 == 1); ++end) {
+      backslashes = seen[end] == '\\' ? backslashes + 1 : 0;
+    }
+    reader.open(text.c_str(), static_cast<int32_t>(length));
+    if (end == seen.size()) {
+      expectRaise([&] { reader.nextToken(0); }, "JSON", "cJSON; nextToken(); malformed JSON (unclosed string)");
+    } else {
+      JsonToken t = reader.nextToken(0);
+      ASSERT_EQ(t.token.view(), seen.substr(1, end - 1)) << text << " cut at " << length;
+      ASSERT_EQ(t.position, static_cast<int32_t>(end + 1)) << text;
+    }
+    reader.close();
+  }
+}
+
 TEST_F(JsonReaderTest, TokenEndsAndErrors) {
   cJSON reader(latin1_, nullptr);
   std::string text = "\"a\\\\\" \"b\\\\\\\"c\" 1.2.3";
