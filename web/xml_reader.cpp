@@ -279,10 +279,13 @@ std::unique_ptr<cXML::ByteExpansion> cXML::byteExpansion(const cEncoding& from, 
   return e;
 }
 
-bool isWellFormedUTF8(std::string_view text) {
+namespace {
+
+// The position of the first byte from i on that starts no well-formed
+// sequence inside text, or its size.
+size_t wellFormedUntil(std::string_view text, size_t i) {
   const unsigned char* s = bytesOf(text);
   const size_t n = text.size();
-  size_t i = 0;
   while (i < n) {
     i = static_cast<size_t>(skipAsciiAndTwoByteUtf8Long(text.data() + i, text.data() + n) - text.data());
     // The block the fast pass stopped at, one sequence at a time.
@@ -292,12 +295,45 @@ bool isWellFormedUTF8(std::string_view text) {
         continue;
       }
       const size_t length = sequenceLength(s, n, i);
-      if (length == 0) return false;
+      if (length == 0) return i;
       i += length;
     }
   }
-  return true;
+  return n;
 }
+
+struct NulScan {
+  int32_t length;   // bytes before the first NUL, at most the length given
+  bool wellFormed;  // those bytes are well-formed UTF-8
+};
+
+// Finds the first NUL and checks the UTF-8 before it in one pass over the
+// buffer: block by block, each block checked while it is still in the
+// cache.
+NulScan scanToNul(const char* buffer, int32_t length) {
+  constexpr size_t kBlock = 64 * 1024;
+  const auto total = static_cast<size_t>(length);
+  size_t n = 0;
+  size_t checked = 0;
+  bool wellFormed = true;
+  for (;;) {
+    const size_t blockEnd = std::min(total, n + kBlock);
+    const void* nul = std::memchr(buffer + n, '\0', blockEnd - n);
+    const bool last = nul || blockEnd == total;
+    n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : blockEnd;
+    if (wellFormed) {
+      checked = wellFormedUntil(std::string_view(buffer, n), checked);
+      // A sequence the block's end cuts (at most three bytes) is read again
+      // with the next block.
+      if (checked < n && (last || n - checked > 3)) wellFormed = false;
+    }
+    if (last) return {static_cast<int32_t>(n), wellFormed};
+  }
+}
+
+}  // namespace
+
+bool isWellFormedUTF8(std::string_view text) { return wellFormedUntil(text, 0) == text.size(); }
 
 // ---------------------------------------------------------------------------
 // cXML
@@ -491,9 +527,10 @@ bool cXML::open(const char* buffer, int32_t length) {
   close();
   if (!buffer) raise("EMU", "cXML.open(); buffer=NIL");
   if (length < 0) raise("EMU", "cXML.open(); length<0");
-  const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(length));
+  const NulScan scan = scanToNul(buffer, length);
   text_ = buffer;
-  length_ = nul ? static_cast<int32_t>(static_cast<const char*>(nul) - buffer) : length;
+  length_ = scan.length;
+  wellFormedUtf8_ = scan.wellFormed;
   position_ = 0;
   lineNumber_ = -1;
   markLength_ = 0;
@@ -562,7 +599,7 @@ void cXML::openSteps() {
   }
 
   if ((equalsIgnoringCase(encodingName_.view(), "UTF-8") || equalsIgnoringCase(encodingName_.view(), "UTF8")) &&
-      !isWellFormedUTF8(std::string_view(text_, static_cast<size_t>(length_)))) {
+      !wellFormedUtf8_) {
     // A UTF-8 document with a few stray bytes stays UTF-8: only the stray
     // bytes are read as Windows-1252. Without a single multi-byte sequence
     // the whole document is Windows-1252.

@@ -132,6 +132,9 @@ class cXML : public webDataFormat {
   int32_t position_ = 0;
   int32_t lineNumber_ = -1;
   int32_t markLength_ = 0;  // 3 after a byte-order mark
+  // Whether the buffer open() was given is well-formed UTF-8 up to its end
+  // (found while its NUL was searched).
+  bool wellFormedUtf8_ = false;
   std::string convertedText_;
   // Set while a single-byte document is read where it stands: its strings
   // are converted one by one as the tree takes them, not the whole text

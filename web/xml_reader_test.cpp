@@ -567,6 +567,28 @@ TEST_F(XmlReaderTest, Utf8CheckAgreesWithTheReferenceOnLongTexts) {
   }
 }
 
+TEST_F(XmlReaderTest, Utf8CheckOfOpenAgreesAcrossItsBlocks) {
+  // open() checks the UTF-8 a block of 64 KiB at a time while it looks for
+  // the NUL: sequences cut by a block's end, stray bytes near it, and bytes
+  // behind the NUL (not part of the document).
+  const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?><l>";
+  const char* fragments[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xE2\x82", "\x92", "\xC3\xA9\x92"};
+  for (const char* fragment : fragments) {
+    for (size_t at = 65530; at <= 65537; ++at) {
+      std::string content(at - head.size(), 'a');
+      content += std::string("\xC3\xA9") + fragment;
+      for (bool strayBehindNul : {false, true}) {
+        std::string doc = head + content + "</l>";
+        if (strayBehindNul) doc += std::string("\0\xFF", 2);
+        ASSERT_TRUE(open(doc));
+        XmlParseResult r = reader_->parseDocument();
+        ASSERT_TRUE(r.root);
+        EXPECT_EQ(r.root->head()->getText(&utf8_, true) == content, referenceWellFormed(content)) << at;
+      }
+    }
+  }
+}
+
 TEST_F(XmlReaderTest, StressLinesStayUtf8ExactlyWhenWellFormed) {
   std::string path = std::string(BRINDLEWORK_TESTDATA_DIR) + "/unicode/UTF-8-test.txt";
   std::ifstream in(path, std::ios::binary);
