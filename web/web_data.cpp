@@ -11,12 +11,16 @@ namespace bw {
 
 // A document's heap is mostly its nodes: keep an eye on their size.
 static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 80, "webDataNode grew");
+static_assert(sizeof(void*) != 8 || sizeof(webDataList) == 40, "webDataList grew");
 
 namespace {
 
 // Past this many attributes a node indexes them by folded name, so a tag
 // with thousands of attributes is not checked for duplicates in square time.
 constexpr size_t kIndexedAttributes = 8;
+
+// Texts after end tags up to this long are shared (storeShortText).
+constexpr int32_t kShortText = 32;
 
 char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
@@ -89,48 +93,59 @@ webDataRoot::~webDataRoot() {
   }
 }
 
+template <class Visit>
+void webDataList::visitSubtrees(webDataNode* first, Visit&& visit) {
+  // The lists whose chains are still to be visited from `next` on; the
+  // visited ones are dropped now and then, so it holds about the breadth of
+  // two levels of the tree (and nothing for a node without children).
+  std::vector<const webDataList*> queue;
+  size_t next = 0;
+  bool top = true;
+  for (webDataNode* chain = first; chain; top = false) {
+    for (webDataNode* n = chain; n; n = n->next_.get()) {
+      visit(n, top);
+      if (n->children_ && n->children_->head_) queue.push_back(n->children_.get());
+    }
+    if (next == queue.size()) break;
+    chain = queue[next++]->head_.get();
+    if (next >= 1024 && 2 * next >= queue.size()) {
+      queue.erase(queue.begin(), queue.begin() + static_cast<std::ptrdiff_t>(next));
+      next = 0;
+    }
+  }
+}
+
 // Lets every node of the chain from `first`, their subtrees and children
 // lists outlive the arena they were carved from, except those of `keep`'s
-// arena. Breadth-first through the lists' queue links, as addNodes.
+// arena.
 void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
   auto adopt = [keep](void* object) {
     if (!keep || !keep->holds(object)) nodeSlab::adopt(object);
   };
-  webDataList* queueHead = nullptr;
-  webDataList* queueTail = nullptr;
-  // The chain of the next queued list that has one.
-  auto nextQueued = [&]() -> webDataNode* {
-    while (queueHead) {
-      webDataList* list = queueHead;
-      queueHead = list->nextInQueue_;
-      list->nextInQueue_ = nullptr;
-      if (list->head_) return list->head_.get();
-    }
-    return nullptr;
-  };
-  for (webDataNode* chain = first; chain; chain = nextQueued()) {
-    for (webDataNode* n = chain; n; n = n->next_.get()) {
-      if ((!keep || !keep->holds(n)) && (n->ownStrings_ & webDataNode::kStoredName)) {
-        // A stored name stays with its arena: the node takes a copy.
+  webDataList::visitSubtrees(first, [&](webDataNode* n, bool) {
+    if (!keep || !keep->holds(n)) {
+      // The strings a node shares in its arena stay there: the node takes
+      // copies of its stored name and its short text after the end tag.
+      if (n->ownStrings_ & webDataNode::kStoredName) {
         n->name_ = storeOwn(n->getName());
         n->ownStrings_ = static_cast<uint8_t>((n->ownStrings_ & ~webDataNode::kStoredName) | webDataNode::kOwnName);
       }
-      adopt(n);
-      // A reader's node keeps its text after the end tag and its attributes
-      // in the arena too.
-      if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->textAfterEndTag_) - sizeof(uint32_t));
-      if (webDataNode::Extras* extras = n->extras_.get()) {
-        adopt(extras);
-        for (webDataAttribute* a = extras->first; a; a = a->next) adopt(a);
-      }
-      if (webDataList* kids = n->children_.get()) {
-        adopt(kids);
-        kids->nextInQueue_ = nullptr;
-        (queueHead ? queueTail->nextInQueue_ : queueHead) = kids;
-        queueTail = kids;
+      if (n->hints_ & webDataNode::kSharedAfter) {
+        n->textAfterEndTag_ = storeOwn(n->infoTextAfterEndTag());
+        n->hints_ = static_cast<uint8_t>(n->hints_ & ~webDataNode::kSharedAfter);
+        n->ownStrings_ |= webDataNode::kOwnAfter;
       }
     }
-  }
+    adopt(n);
+    // A reader's node keeps its text after the end tag and its attributes
+    // in the arena too.
+    if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->textAfterEndTag_) - sizeof(uint32_t));
+    if (webDataNode::Extras* extras = n->extras_.get()) {
+      adopt(extras);
+      for (webDataAttribute* a = extras->first; a; a = a->next) adopt(a);
+    }
+    if (webDataList* kids = n->children_.get()) adopt(kids);
+  });
 }
 
 webDataNode::~webDataNode() {
@@ -159,35 +174,14 @@ void webDataList::addNodes(std::unique_ptr<webDataNode> first, webDataRoot* root
   if (!first) return;
   if (root) root->plain_ = false;
   adoptChain(first.get(), root ? &root->arena_ : nullptr);
-  webDataList* queueHead = nullptr;
-  webDataList* queueTail = nullptr;
-  auto enqueue = [&](webDataList* list) {
-    list->nextInQueue_ = nullptr;
-    if (queueTail) {
-      queueTail->nextInQueue_ = list;
-    } else {
-      queueHead = list;
-    }
-    queueTail = list;
-  };
-
   webDataNode* last = nullptr;
-  for (webDataNode* n = first.get(); n; n = n->next_.get()) {
-    n->parent_ = owner_;
+  visitSubtrees(first.get(), [&](webDataNode* n, bool top) {
     n->root_ = root;
-    if (n->children_) enqueue(n->children_.get());
-    last = n;
-  }
-  while (queueHead) {
-    webDataList* list = queueHead;
-    queueHead = list->nextInQueue_;
-    if (!queueHead) queueTail = nullptr;
-    list->nextInQueue_ = nullptr;
-    for (webDataNode* n = list->head_.get(); n; n = n->next_.get()) {
-      n->root_ = root;
-      if (n->children_) enqueue(n->children_.get());
+    if (top) {
+      n->parent_ = owner_;
+      last = n;
     }
-  }
+  });
 
   if (!head_) {
     head_ = std::move(first);
@@ -313,6 +307,16 @@ NodeText webDataRoot::storeName(std::string_view name) {
   return NodeText(NodeText::store(bytes ? static_cast<char*>(arena_.allocate(bytes)) : nullptr, name));
 }
 
+const char* webDataRoot::storeShortText(std::string_view text) {
+  const size_t slot = (text.size() * 7 + static_cast<unsigned char>(text.front()) * 3 +
+                       static_cast<unsigned char>(text.back())) & (shortTexts_.size() - 1);
+  const char*& cached = shortTexts_[slot];
+  if (!cached || NodeText(cached).view() != text) {
+    cached = NodeText::store(static_cast<char*>(arena_.allocate(NodeText::storedBytes(text))), text);
+  }
+  return cached;
+}
+
 std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text, int32_t textValue) {
   char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
   auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
@@ -390,6 +394,11 @@ void webDataNode::setTextAfterEndTag(Text text) {
   if (textAfterEndTag_) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
   hints_ &= static_cast<uint8_t>(~kPlainAfter);
   if (nodeSlab::Arena* arena = madeArena()) {
+    if (!text.isNil() && text.length() > 0 && text.length() <= kShortText) {
+      textAfterEndTag_ = root_->storeShortText(text.view());
+      hints_ |= kSharedAfter;
+      return;
+    }
     // Set once, so the arena spends its bytes on it once.
     const size_t bytes = NodeText::storedBytes(text);
     textAfterEndTag_ = NodeText::store(bytes ? static_cast<char*>(arena->allocate(bytes)) : nullptr, text);

@@ -25,12 +25,15 @@
 //      (setText, setName, setTextAfterEndTag) get a block of their own, and
 //      each attribute is one block with its two strings. A node in its
 //      root's arena takes its attributes and its text after the end tag from
-//      that arena, so a reader's tree stays plain (invariant 3). The getters
-//      hand the strings out as NodeText views (web/node_text.h).
+//      that arena, so a reader's tree stays plain (invariant 3); a short text
+//      after the end tag is stored there once and shared by the nodes that
+//      have it, as names are (a node leaving the arena takes a copy). The
+//      getters hand the strings out as NodeText views (web/node_text.h).
 //   7. A node taken out by remove() or takeNodes(), or added to another
 //      root's tree, stays valid after the root it was made for ends.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -107,7 +110,7 @@ class webDataList : public class_base {
 
   // Appends `first` and all its following siblings at the tail. Every node of
   // the chain gets parent = owner() and root = root; every node of their
-  // subtrees gets root. Breadth-first, without recursion or allocation.
+  // subtrees gets root. Breadth-first, without recursion.
   void addNodes(std::unique_ptr<webDataNode> first, webDataRoot* root);
 
   // The first node after `after` (from head() when NIL) named `name` exactly
@@ -132,7 +135,13 @@ class webDataList : public class_base {
   std::unique_ptr<webDataNode> head_;
   webDataNode* tail_ = nullptr;
   webDataNode* owner_ = nullptr;
-  webDataList* nextInQueue_ = nullptr;  // scratch link of addNodes
+
+ private:
+  // Calls visit(node, top) for every node of the chain from first and of
+  // their subtrees, breadth-first, without recursion; top for the nodes of
+  // the chain itself.
+  template <class Visit>
+  static void visitSubtrees(webDataNode* first, Visit&& visit);
 };
 
 // The document: its list holds the top-level nodes.
@@ -158,6 +167,9 @@ class webDataRoot : public webDataList {
   std::unique_ptr<webDataNode> makeNode(NodeText storedName, NodeText staticText, int32_t textValue);
   // A copy of name in this root's arena, for makeNode; lives as the arena.
   NodeText storeName(std::string_view name);
+  // A stored copy of a short text after an end tag in this root's arena,
+  // the same copy as for the last few equal texts; lives as the arena.
+  const char* storeShortText(std::string_view text);
 
   // Takes over the chain of `list` (may be NIL; its head and tail are
   // cleared), clears the parent of every top-level node and stores the rest.
@@ -194,6 +206,11 @@ class webDataRoot : public webDataList {
   // Every node of the tree (and its children list) is an unadopted object of
   // arena_ with nothing of its own outside it; cleared by any other change.
   bool plain_ = true;
+  // The short texts storeShortText stored last, by a hash of their bytes:
+  // most texts after end tags are the indentation before the next tag, so
+  // the nodes of a document share a few copies, which reading them finds in
+  // the cache.
+  std::array<const char*, 8> shortTexts_{};
 };
 
 // Result of the attribute iteration: the attribute's own name (NIL pointer
@@ -351,8 +368,10 @@ class webDataNode : public class_base {
 
   // These three first, where they fill the base's padding.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
-  enum : uint8_t { kPlainText = 1, kPlainAfter = 2 };
-  uint8_t hints_ = 0;  // kPlainText, kPlainAfter
+  // kSharedAfter: the text after the end tag is one of the root's short
+  // texts (storeShortText).
+  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4 };
+  uint8_t hints_ = 0;  // kPlainText, kPlainAfter, kSharedAfter
   int32_t textValue_ = 0;
   // Stored strings (web/node_text.h) or NIL.
   const char* name_ = nullptr;

@@ -249,6 +249,7 @@ TEST_F(WebDataTest, MillionWideTreeIsWrittenAndEnds) {
 // ends and joins another tree, and every chunk goes once all has ended.
 TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
   enum Change { kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree };
+  constexpr std::string_view kLongAfter = "a text after the end tag of more than thirty-two bytes";
   node(nullptr, "warm-up");  // the thread's own chunk exists before counting
   const long chunksBefore = nodeSlab::infoLiveChunks();
   for (Change change : {kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree}) {
@@ -265,6 +266,9 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
       for (const char* text : {"1 &amp; 2", "a string longer than fifteen bytes"}) {
         a->addChildNode(root->makeNode(root->storeName("e"), text, 8));
       }
+      // Short texts after end tags are shared in the arena, long ones not.
+      a->getLastChild()->setTextAfterEndTag("after a");
+      a->getFirstChild()->setTextAfterEndTag(kLongAfter);
       top->addChildNode(std::move(a));
       top->addChildNode(root->makeNode("b", "x", 8));
       document->addChildNode(std::move(top));
@@ -292,6 +296,8 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
     EXPECT_EQ(findA(taken)->getFirstChild()->getName(), "e");
     EXPECT_EQ(str(findA(taken)->getAttribute("HREF", &utf8_, false)), "u & v");
     EXPECT_EQ(findA(taken)->infoTextAfterEndTag(), "after a");
+    EXPECT_EQ(findA(taken)->getFirstChild()->getNext()->infoTextAfterEndTag(), "after a");
+    EXPECT_EQ(findA(taken)->getFirstChild()->infoTextAfterEndTag(), kLongAfter);
     if (change == kNodeIntoAnotherTree) {
       EXPECT_EQ(holder->getFirstChild()->getName(), "moved");
       EXPECT_EQ(holder->getFirstChild()->infoText(), "m");
