@@ -111,9 +111,11 @@ void cJournaledFile::saveJournal() {
     journalPosition_ = p;
     writeHeaderWord(kHeaderJournalPositionOffset, p);
   }
-  // Bytes a crash left past the committed end (a gap that was padded, a cut
-  // that did not reach the disk) must not trail the new journal.
-  if (cFile::getSize() > journalPosition_) cFile::setSize(journalPosition_);
+  // The journal goes over whatever lies past the data area (the last
+  // commit's journal, left in place, or what a crash left there): writing
+  // into blocks the file already has is cheaper than cutting them off and
+  // growing the file again.
+  padOverHeldBytes();
   StretchWriter out(*this);
   int64_t at = journalPosition_;
   auto put = [&](const uint8_t* bytes, int64_t n) {
@@ -147,6 +149,9 @@ void cJournaledFile::saveJournal() {
   putBig32(head + 12, h);
   put(head, kJournalEndBytes);
   out.flush();
+  // Older bytes must not trail the new journal: it is complete only where the
+  // file ends right behind it. The cut waits for the flush below.
+  if (cFile::getSize() > at) cFile::setSize(at);
   if (cFile::getSize() != at) raise("BUG", "cJournaledFile.saveJournal(); end of journal is not end of file");
   // Here only the journal must reach the disk. The file's time (and any
   // attributes or extras waiting) is set by the flush after the writes in
@@ -181,18 +186,12 @@ const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
   return ordered_;
 }
 
-void cJournaledFile::commitTransactions() {
-  if (!infoCommitPending()) return;
-  forgetCommittedPages();  // the bytes in place change from here on
-  if (logicalSize_ != committedSize_) writeHeaderWord(kHeaderDataSizeOffset, logicalSize_);
-
-  // In ascending order: the cached runs inside the new size, and pad bytes
-  // wherever the area grows beyond the committed size without a write.
-  StretchWriter out(*this);
+template <class Data, class Pad>
+void cJournaledFile::forEachWriteInPlace(Data&& data, Pad&& pad) {
   int64_t padFrom = committedSize_;  // grown bytes below padFrom are done
   auto padUpTo = [&](int64_t to) {
     to = std::min(to, logicalSize_);
-    if (to > padFrom) out.fill(padFrom + kJournalHeaderSize, infoFillByte(), to - padFrom);
+    if (to > padFrom) pad(padFrom, to - padFrom);
     padFrom = std::max(padFrom, to);
   };
   if (logicalSize_ > 0) {
@@ -210,19 +209,51 @@ void cJournaledFile::commitTransactions() {
           continue;
         }
         padUpTo(q);
-        out.put(q + kJournalHeaderSize, node->data.data() + run.chunkOffset, run.length);
+        data(q, node->data.data() + run.chunkOffset, run.length);
         padFrom = std::max(padFrom, q + run.length);
       }
     }
   }
   padUpTo(logicalSize_);
+}
+
+void cJournaledFile::padOverHeldBytes() {
+  paddedBelow_ = committedSize_;
+  const int64_t held = cFile::getSize() - kJournalHeaderSize;
+  if (logicalSize_ <= committedSize_ || held <= committedSize_) return;
+  paddedBelow_ = std::min(held, logicalSize_);
+  StretchWriter out(*this);
+  forEachWriteInPlace([](int64_t, const uint8_t*, int64_t) {},
+                      [&](int64_t at, int64_t n) {
+                        const int64_t end = std::min(at + n, paddedBelow_);
+                        if (end > at) out.fill(at + kJournalHeaderSize, infoFillByte(), end - at);
+                      });
+  out.flush();
+}
+
+void cJournaledFile::commitTransactions() {
+  if (!infoCommitPending()) return;
+  forgetCommittedPages();  // the bytes in place change from here on
+  if (logicalSize_ != committedSize_) writeHeaderWord(kHeaderDataSizeOffset, logicalSize_);
+
+  // In ascending order: the cached runs inside the new size, and pad bytes
+  // wherever the area grows beyond the committed size without a write (but
+  // not again where saveJournal padded already).
+  StretchWriter out(*this);
+  forEachWriteInPlace(
+      [&](int64_t at, const uint8_t* bytes, int64_t n) { out.put(at + kJournalHeaderSize, bytes, n); },
+      [&](int64_t at, int64_t n) {
+        const int64_t from = std::max(at, paddedBelow_);
+        if (from < at + n) out.fill(from + kJournalHeaderSize, infoFillByte(), at + n - from);
+      });
   out.flush();
 
   cFile::flush();
-  // The journal is cut off without a sync of its own: a crash that loses the
-  // cut replays the journal again, which changes nothing.
-  cFile::cutAfterSync(logicalSize_ + kJournalHeaderSize);
+  // The applied journal stays behind the data area until close (or the next
+  // open) cuts it: replaying it again changes nothing, and the next commit
+  // writes its journal into the same blocks.
   committedSize_ = logicalSize_;
+  paddedBelow_ = 0;
   dropCache();
   bytesWritten_ = 0;
   lastCommitTime_ = now();

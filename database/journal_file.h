@@ -14,8 +14,9 @@
 //   4. A commit is saveJournal then commitTransactions. No data-area byte is
 //      written in place before the flush (fsync) that completes the journal,
 //      so the next open finds the old contents, or a complete journal that it
-//      replays to the new contents. Replaying is idempotent: a journal cut
-//      that has not reached the disk yet is harmless.
+//      replays to the new contents. Replaying is idempotent: the applied
+//      journal stays behind the data area until close or the next open cuts
+//      it, and the next commit writes its own over it (cutting what trails).
 //   5. Uncommitted bytes of the data area beyond committedSize that no write
 //      covered read as the pad byte, and a commit writes them as the pad byte;
 //      what the file holds past its committed end never shows.
@@ -173,6 +174,22 @@ class cJournaledFile : public cFile {
   void releaseState() noexcept;
   bool openExisting();
   void writeHeaderWord(int64_t offset, int64_t value);
+  // Every byte a commit writes in place, in ascending data positions: the
+  // cached runs inside the new size (data(at, bytes, n)) and pad bytes
+  // wherever the area grows beyond the committed size without a write
+  // (pad(at, n)).
+  template <class Data, class Pad>
+  void forEachWriteInPlace(Data&& data, Pad&& pad);
+  // Writes the pad bytes of the area's growth that fall on bytes the file
+  // holds already (the last journal, or what a crash left there), before the
+  // journal is synced: once the header takes the new size, replaying the
+  // journal pads only beyond it, so they must be in place by then. Without
+  // held bytes the growth lies past the end of the file and reads as pad.
+  void padOverHeldBytes();
+  // Cuts the journal left behind the data area by the last commit; without a
+  // sync of its own, since a crash that loses the cut replays an applied
+  // journal, which changes nothing.
+  void cutAppliedJournal();
   // The cache's nodes in ascending chunk order (the order in which the
   // journal saves them and the commit writes them); sorted once for both.
   const std::vector<transactionCacheChunkNode*>& nodesInOrder();
@@ -248,6 +265,7 @@ class cJournaledFile : public cFile {
   uint64_t changeCount_ = 1;
   int64_t journalPosition_ = kJournalHeaderSize;
   int64_t committedSize_ = 0;
+  int64_t paddedBelow_ = 0;  // padOverHeldBytes wrote the pads below here
   int64_t logicalSize_ = 0;
   int64_t position_ = 0;
   bool failed_ = false;

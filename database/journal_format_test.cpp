@@ -96,8 +96,10 @@ TEST_F(JournalTest, ShrinkPlacesTheJournalBehindTheOldData) {
   }
   EXPECT_EQ(journalAt, 5028);
   f->flush();
-  EXPECT_EQ(image("soup").size(), 128u);
+  // The applied journal stays behind the old data until the close cuts it.
+  EXPECT_GT(image("soup").size(), 5028u);
   f->close();
+  EXPECT_EQ(image("soup").size(), 128u);
   expectChecked(image("soup"), Expect::kClosed);
 }
 

@@ -88,12 +88,29 @@ bool cJournaledFile::openExisting() {
   committedSize_ = logicalSize_ = dataSize;
   journalPosition_ = journalPosition;
   if (journalPosition_ < fileSize && loadJournal()) {
-    commitTransactions();
+    if (infoCommitPending()) {
+      commitTransactions();
+      cutAppliedJournal();
+    }
     // A journal whose changes all reached the file already (a crash after
     // the header took the new size) leaves nothing to commit: cut it anyway.
     cFile::setSize(committedSize_ + kJournalHeaderSize);
   }
   return true;
+}
+
+void cJournaledFile::cutAppliedJournal() {
+  const int64_t end = committedSize_ + kJournalHeaderSize;
+  if (cFile::getSize() <= end) return;
+  try {
+    // The cut changes no byte of the data area: the file keeps its time.
+    const bigTime kept = cFile::getTime();
+    cFile::cutAfterSync(end);
+    if (cFile::getTime() != kept) cFile::setTime(kept);
+  } catch (...) {
+    failed_ = true;  // as for a failing commit: the journal on disk decides
+    throw;
+  }
 }
 
 void cJournaledFile::releaseState() noexcept {
@@ -124,6 +141,7 @@ void cJournaledFile::close() {
   }
   try {
     if (infoCommitPending()) commit();
+    cutAppliedJournal();
     cFile::close();
   } catch (...) {
     abandonFile();
@@ -142,8 +160,8 @@ void cJournaledFile::flush() {
   if (!isOpen() || !cache_) return;
   if (failed_) raiseFailed("flush");
   if (stack_.empty() && infoCommitPending()) {
-    // The commit flushed the file layer after its last write in place; the
-    // cut behind it needs no sync, so there is nothing more to flush.
+    // The commit flushed the file layer after its last write in place, so
+    // there is nothing more to flush.
     commit();
     return;
   }
