@@ -98,12 +98,18 @@ Str unchangedText(std::string_view text) { return text.empty() ? Str::withCapaci
 // match length (0: none), its replacement in replacement (the bytes of a
 // decoded "\u" kept in escape).
 size_t jsonEscapeAt(std::string_view all, size_t i, std::string_view& replacement, CharaText& escape) {
-  static constexpr std::string_view kFrom = "\\\"/bfnrt", kTo = "\\\"/\b\f\n\r\t";
-  if (size_t k = kFrom.find(all[i + 1]); k != std::string_view::npos) {
-    replacement = kTo.substr(k, 1);
-    return 2;
+  switch (all[i + 1]) {
+    case '\\': replacement = "\\"; return 2;
+    case '"': replacement = "\""; return 2;
+    case '/': replacement = "/"; return 2;
+    case 'b': replacement = "\b"; return 2;
+    case 'f': replacement = "\f"; return 2;
+    case 'n': replacement = "\n"; return 2;
+    case 'r': replacement = "\r"; return 2;
+    case 't': replacement = "\t"; return 2;
+    case 'u': break;
+    default: return 0;
   }
-  if (all[i + 1] != 'u') return 0;
   int32_t code = escapeCode(all, i);
   if (code < 0) {
     replacement = "\\u";
@@ -139,6 +145,7 @@ bool JsonLiteralRules::assign(const TranslateTable& table) {
     rules_.push_back({e.matchText, e.replacementText ? e.replacementText : ""});
     starts_[static_cast<unsigned char>(e.matchText[0])] = true;
   }
+  starts_['\\'] = !rules_.empty();
   return true;
 }
 
@@ -168,7 +175,7 @@ Str decodeJsonUtf8(Text text, bool nilIfUnchanged, const JsonLiteralRules* extra
   // The next position at or after i where a rule may start.
   auto next = [&](size_t i) {
     if (!extra) return std::min(all.find('\\', i), end);
-    while (i < end && all[i] != '\\' && !extra->mayStart(static_cast<unsigned char>(all[i]))) ++i;
+    while (i < end && !extra->mayStart(static_cast<unsigned char>(all[i]))) ++i;
     return i;
   };
   std::string out;

@@ -86,7 +86,8 @@ class JsonLiteralRules {
   // not such a rule: its matcher of another class or its match text empty.
   bool assign(const TranslateTable& table);
   bool empty() const { return rules_.empty(); }
-  // Whether a literal rule starts with byte c.
+  // Whether a JSON escape or a literal rule starts with byte c (FALSE
+  // throughout while there is no rule).
   bool mayStart(unsigned char c) const { return starts_[c]; }
   // The match length of the first rule whose text starts rest (0: none),
   // its replacement in replacement.
