@@ -408,6 +408,26 @@ int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {
   return heap_.infoSizeOfBlock(dataPosition == 0 ? 0 : dataPosition - 4) - 4;
 }
 
+int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
+  // The block header, then the index word, then the data.
+  constexpr int64_t kHead = kBlockHeaderBytes + 4;
+  const int64_t position = dataPosition - kHead;
+  const int64_t available = heap_.store().dataSize() - position;
+  bytes.clear();
+  if (dataPosition == 0 || position < FIRST_BLOCK_POS || position < heap_.firstBlockPos() ||
+      position > heap_.tailPos() || available < kBlockHeaderBytes + kFreeLinkBytes) {
+    return infoSizeOfIndexBlock(dataPosition);
+  }
+  // Most records are small: a larger one's rest costs its caller a read of
+  // its own, as without this read.
+  constexpr int32_t kMostRecords = 256;
+  bytes.resize(static_cast<size_t>(std::min<int64_t>(available, kHead + std::clamp(maxBytes, 0, kMostRecords))));
+  heap_.store().readData(position, bytes.data(), static_cast<int64_t>(bytes.size()));
+  const auto size = static_cast<int32_t>(getBig32(bytes.data()) & ~uint32_t{3});
+  bytes.erase(bytes.begin(), bytes.begin() + kHead);
+  return size - static_cast<int32_t>(kHead);
+}
+
 void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {
   BlockTransaction tx(heap_.store());
   writeMirror(entry, value);

@@ -154,12 +154,16 @@ bool cJournaledIndexedObjectSoup::readRecordBytes(int32_t index, cIndexedObject&
   if (dataPosition == 0) raise("EMU", kNoObject);
   // The record stream's bound: a damaged block size never reaches past the
   // file's end.
-  const int64_t end = std::clamp<int64_t>(file_->infoSizeOfIndexBlock(dataPosition), 0,
+  const int64_t end = std::clamp<int64_t>(file_->readIndexBlock(dataPosition, maxBytes, bytes), 0,
                                           std::max<int64_t>(0, file_->getSize() - dataPosition));
-  const int64_t length = std::min<int64_t>(end, std::max(maxBytes, 0));
-  bytes.resize(static_cast<size_t>(length));
-  if (length > 0) file_->readBytes(dataPosition, bytes.data(), length);
-  return length == end;
+  const auto length = static_cast<size_t>(std::min<int64_t>(end, std::max(maxBytes, 0)));
+  if (bytes.size() >= length) {
+    bytes.resize(length);
+  } else {
+    bytes.resize(length);
+    file_->readBytes(dataPosition, bytes.data(), static_cast<int64_t>(length));
+  }
+  return static_cast<int64_t>(length) == end;
 }
 
 void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
