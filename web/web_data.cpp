@@ -292,16 +292,6 @@ std::unique_ptr<webDataNode> webDataRoot::makeNode(Text name, Text text, int32_t
   return webDataNode::makeIn(arena_.allocate(nodeBytes(name, text, ns)), name, text, textValue, this, ns);
 }
 
-std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name, std::string_view text,
-                                                   int32_t textValue) {
-  const size_t nameBytes = NodeText::storedBytes(name);
-  char* memory =
-      static_cast<char*>(arena_.allocate(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
-  char* strings = memory + sizeof(webDataNode);
-  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, NodeText::store(strings, name),
-                                                                NodeText::store(strings + nameBytes, text), textValue, this));
-}
-
 NodeText webDataRoot::storeName(std::string_view name) {
   const size_t bytes = NodeText::storedBytes(name);
   return NodeText(NodeText::store(bytes ? static_cast<char*>(arena_.allocate(bytes)) : nullptr, name));
@@ -315,15 +305,6 @@ const char* webDataRoot::storeShortText(std::string_view text) {
     cached = NodeText::store(static_cast<char*>(arena_.allocate(NodeText::storedBytes(text))), text);
   }
   return cached;
-}
-
-std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text, int32_t textValue) {
-  char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
-  auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
-      webDataNode::Stored{}, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
-      textValue, this));
-  if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
-  return node;
 }
 
 std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText, int32_t textValue) {
@@ -545,16 +526,6 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
     return;
   }
   children_->addNodes(std::move(node), root_);
-}
-
-webDataNode* webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
-  if (!children_) children_.reset(::new (root_->arena_.allocate(sizeof(webDataList))) webDataList(this));
-  node->parent_ = this;
-  webDataList& list = *children_;
-  webDataNode* added = node.get();
-  (list.tail_ ? list.tail_->next_ : list.head_) = std::move(node);
-  list.tail_ = added;
-  return added;
 }
 
 std::unique_ptr<webDataNode> webDataNode::remove() {

@@ -37,6 +37,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -387,5 +388,37 @@ class webDataNode : public class_base {
 // Ends a chain of nodes, their subtrees and following siblings, in constant
 // stack depth.
 void endNodeChain(std::unique_ptr<webDataNode> first);
+
+// The readers' node makers, inline: a reader calls them for every element
+// or value it reads.
+inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name, std::string_view text,
+                                                          int32_t textValue) {
+  const size_t nameBytes = NodeText::storedBytes(name);
+  char* memory =
+      static_cast<char*>(arena_.allocate(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
+  char* strings = memory + sizeof(webDataNode);
+  return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, NodeText::store(strings, name),
+                                                                NodeText::store(strings + nameBytes, text), textValue, this));
+}
+
+inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text,
+                                                          int32_t textValue) {
+  char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
+  auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
+      webDataNode::Stored{}, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
+      textValue, this));
+  if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
+  return node;
+}
+
+inline webDataNode* webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
+  if (!children_) children_.reset(::new (root_->arena_.allocate(sizeof(webDataList))) webDataList(this));
+  node->parent_ = this;
+  webDataList& list = *children_;
+  webDataNode* added = node.get();
+  (list.tail_ ? list.tail_->next_ : list.head_) = std::move(node);
+  list.tail_ = added;
+  return added;
+}
 
 }  // namespace bw
