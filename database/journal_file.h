@@ -186,6 +186,9 @@ class cJournaledFile : public cFile {
   // journal pads only beyond it, so they must be in place by then. Without
   // held bytes the growth lies past the end of the file and reads as pad.
   void padOverHeldBytes();
+  // Whether the journal loaded at open changes nothing: the size stays and
+  // every record holds what the file holds already.
+  bool journalApplied();
   // Cuts the journal left behind the data area by the last commit; without a
   // sync of its own, since a crash that loses the cut replays an applied
   // journal, which changes nothing.

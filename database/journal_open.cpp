@@ -2,6 +2,7 @@
 // new files), close, flush, the abandoning close of a failed file, and copies.
 #include <array>
 #include <cstring>
+#include <vector>
 
 #include "core/exception.h"
 #include "database/journal_file.h"
@@ -88,13 +89,33 @@ bool cJournaledFile::openExisting() {
   committedSize_ = logicalSize_ = dataSize;
   journalPosition_ = journalPosition;
   if (journalPosition_ < fileSize && loadJournal()) {
-    if (infoCommitPending()) {
-      commitTransactions();
-      cutAppliedJournal();
+    // The journal a crash between commits leaves behind was applied by its
+    // own commit (so was one whose changes all reached the file before a
+    // crash): it is cut without writing anything again, and the file keeps
+    // its time, as it would have without the journal.
+    if (journalApplied()) dropCache();
+    if (infoCommitPending()) commitTransactions();
+    cutAppliedJournal();
+  }
+  return true;
+}
+
+bool cJournaledFile::journalApplied() {
+  if (logicalSize_ != committedSize_) return false;
+  std::vector<uint8_t> held;
+  for (transactionCacheChunkNode* node : nodesInOrder()) {
+    const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
+    chunkReader reader;
+    initReadChunk(reader, node, 0, kChunkSize);
+    for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
+      const int64_t at = base + run.chunkOffset;
+      if (at + run.length > committedSize_) return false;
+      held.resize(static_cast<size_t>(run.length));
+      cFile::readThrough(held.data(), run.length, at + kJournalHeaderSize);
+      if (std::memcmp(held.data(), node->data.data() + run.chunkOffset, static_cast<size_t>(run.length)) != 0) {
+        return false;
+      }
     }
-    // A journal whose changes all reached the file already (a crash after
-    // the header took the new size) leaves nothing to commit: cut it anyway.
-    cFile::setSize(committedSize_ + kJournalHeaderSize);
   }
   return true;
 }

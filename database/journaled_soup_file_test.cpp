@@ -154,6 +154,41 @@ TEST_F(SoupFileTest, OpenAndCloseKeepTheFileTimeCommitsSetIt) {
   EXPECT_EQ(mtime("time.soup"), committed);
 }
 
+// A run killed between commits leaves its last commit's journal behind the
+// data; the next open cuts it without writing the data again, so the file
+// keeps the time of the killed run's last change.
+TEST_F(SoupFileTest, AKilledRunsFileKeepsItsTimeWhenReopened) {
+  {
+    auto db = onDisk("kept.soup");
+    db->createdAndUnloadObject(new TestRecord({1}));
+    db->close();
+  }
+  ::fflush(nullptr);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    cJournaledIndexedObjectSoupDatabase db(0);
+    if (!db.open(Text(internal("kept.soup")), false)) ::_exit(3);
+    db.createdAndUnloadObject(new TestRecord({7}));
+    ::_exit(0);  // no close
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_EQ(soupcheck::check(hostImage("kept.soup"), Expect::kCrashed).journal, soupcheck::Journal::kComplete);
+  const int64_t past = testing_journal::kEpoch2000 + 100;
+  struct timespec times[2] = {{past, 0}, {past, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, tree.host("kept.soup").c_str(), times, 0), 0);
+  now = 5000;
+  auto db = onDisk("kept.soup");
+  auto* r = static_cast<TestRecord*>(db->loadObject(2, std::make_unique<TestRecord>()));
+  EXPECT_EQ(r->values, std::vector<int32_t>{7});
+  db->unloadObject(r);
+  db->close();
+  EXPECT_EQ(mtime("kept.soup"), past);
+  expectSound(hostImage("kept.soup"), Expect::kClosed);
+}
+
 // An exception from a record's restore inside saveChangesToObject: the soup
 // must close, and the file shows the last commit with the open mark kept.
 TEST_F(SoupFileTest, AFailingRestoreLeavesTheLastCommit) {
