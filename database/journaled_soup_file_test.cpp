@@ -50,6 +50,28 @@ class SoupFileTest : public testing_journal::JournalTest {
     EXPECT_TRUE(db->open(Text(internal(name)), false)) << db->infoError().view();
     return db;
   }
+  // A database holding a record of first, then a run that commits one of
+  // second (index 2) and is gone without closing (a child process).
+  void killAfterSecondRecord(const std::string& name, const std::vector<int32_t>& first,
+                             const std::vector<int32_t>& second) {
+    {
+      auto db = onDisk(name);
+      db->createdAndUnloadObject(new TestRecord(first));
+      db->close();
+    }
+    ::fflush(nullptr);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      cJournaledIndexedObjectSoupDatabase db(0);
+      if (!db.open(Text(internal(name)), false)) ::_exit(3);
+      db.createdAndUnloadObject(new TestRecord(second));
+      ::_exit(0);  // no close
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+  }
   // A block file on the in-memory backend.
   std::unique_ptr<JournaledSoupBlockFile> inMemory(const std::string& name, int32_t delay) {
     auto f = std::make_unique<JournaledSoupBlockFile>(delay);
@@ -106,23 +128,7 @@ TEST_F(SoupFileTest, RecordsAndListsAreByteExactOnDisk) {
 }
 
 TEST_F(SoupFileTest, AKilledRunLeavesTheOpenMark) {
-  {
-    auto db = onDisk("killed.soup");
-    db->createdAndUnloadObject(new TestRecord({1, 2}));
-    db->close();
-  }
-  ::fflush(nullptr);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    cJournaledIndexedObjectSoupDatabase db(0);
-    if (!db.open(Text(internal("killed.soup")), false)) ::_exit(3);
-    db.createdAndUnloadObject(new TestRecord({3}));
-    ::_exit(0);  // no close
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_NO_FATAL_FAILURE(killAfterSecondRecord("killed.soup", {1, 2}, {3}));
   expectSound(hostImage("killed.soup"), Expect::kCrashed);
   auto db = onDisk("killed.soup");
   EXPECT_TRUE(db->infoNeedsRepair());
@@ -158,23 +164,7 @@ TEST_F(SoupFileTest, OpenAndCloseKeepTheFileTimeCommitsSetIt) {
 // data; the next open cuts it without writing the data again, so the file
 // keeps the time of the killed run's last change.
 TEST_F(SoupFileTest, AKilledRunsFileKeepsItsTimeWhenReopened) {
-  {
-    auto db = onDisk("kept.soup");
-    db->createdAndUnloadObject(new TestRecord({1}));
-    db->close();
-  }
-  ::fflush(nullptr);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    cJournaledIndexedObjectSoupDatabase db(0);
-    if (!db.open(Text(internal("kept.soup")), false)) ::_exit(3);
-    db.createdAndUnloadObject(new TestRecord({7}));
-    ::_exit(0);  // no close
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  ASSERT_NO_FATAL_FAILURE(killAfterSecondRecord("kept.soup", {1}, {7}));
   ASSERT_EQ(soupcheck::check(hostImage("kept.soup"), Expect::kCrashed).journal, soupcheck::Journal::kComplete);
   const int64_t past = testing_journal::kEpoch2000 + 100;
   struct timespec times[2] = {{past, 0}, {past, 0}};
