@@ -167,6 +167,21 @@ TEST_F(WebDataTest, AddChildNodePropagatesTheRootToChainAndSubtrees) {
   EXPECT_EQ(n2->getParent(), parent);
   EXPECT_EQ(gg1->getParent(), g1);
 
+  // A wide subtree: more lists than the walk keeps queued before it drops
+  // the visited ones.
+  auto wide = node(&other, "wide");
+  for (int i = 0; i < 3000; ++i) {
+    wide->addChildNode(node(&other, "c"));
+    wide->getLastChild()->addChildNode(node(&other, "leaf"));
+  }
+  webDataNode* wideNode = wide.get();
+  parent->addChildNode(std::move(wide));
+  int reached = 0;
+  for (webDataNode* c = wideNode->getFirstChild(); c; c = c->getNext()) {
+    reached += c->getRoot() == root.get() && c->getFirstChild()->getRoot() == root.get();
+  }
+  EXPECT_EQ(reached, 3000);
+
   auto orphan = node(nullptr, "a");
   expectRaise([&] { orphan->addChildNode(node(nullptr, "z")); }, "EMU",
               "webDataNode.addChildNode(); called before \"root\" was set");
