@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "core/exception.h"
+#include "database/journal_format.h"  // the big-endian codec
 #include "news/news_load.h"
 
 namespace bw {
@@ -23,19 +24,14 @@ class RecordBytes {
   RecordBytes(const uint8_t* bytes, size_t size) : at_(bytes), end_(bytes + size) {}
   bool ok() const { return ok_; }
 
-  uint64_t bits(int n) {
-    if (!take(n)) return 0;
-    uint64_t v = 0;
-    for (int k = 0; k < n; ++k) v = v << 8 | at_[k - n];
-    return v;
-  }
-  int32_t value() { return static_cast<int32_t>(static_cast<uint32_t>(bits(4))); }
-  int64_t big() { return static_cast<int64_t>(bits(8)); }
-  uint8_t byte() { return static_cast<uint8_t>(bits(1)); }
+  int32_t value() { return take(4) ? static_cast<int32_t>(getBig32(at_ - 4)) : 0; }
+  int64_t big() { return take(8) ? static_cast<int64_t>(getBig64(at_ - 8)) : 0; }
+  uint8_t byte() { return take(1) ? at_[-1] : 0; }
   // A compact value of at most five bytes (a longer one is left to the
   // restore, which drops its bits past 31).
   int32_t compact() {
     uint8_t b = byte();
+    if (b & 0x80) return (b & 0x40) ? -static_cast<int32_t>(b & 0x3F) : b & 0x3F;
     const bool negative = (b & 0x40) != 0;
     uint32_t magnitude = b & 0x3F;
     for (int shift = 6; ok_ && !(b & 0x80); shift += 7) {
@@ -67,7 +63,7 @@ class RecordBytes {
 
  private:
   bool take(int64_t n) {
-    if (!ok_ || end_ - at_ < n) return fail();
+    if (end_ - at_ < n || !ok_) return fail();
     at_ += n;
     return true;
   }
