@@ -54,13 +54,13 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   newItems.sort(gCompareNewsItem_PublishedDate);
   SoupTransaction transaction(db.infoBlockFile());
   // The walk glances at the stored items it passes; only a repeat's
-  // neighbour is loaded. ahead keeps the item an insertion put a new one
-  // before: the next step comes back to it.
-  ItemGlance cur(db), ahead(db);
-  int32_t prevIndex = 0;
+  // neighbour is loaded. prev keeps the item passed last (a new one stays
+  // loaded while the next goes in after it); ahead keeps the item an
+  // insertion put a new one before: the next step comes back to it.
+  ItemGlance prev(db), cur(db), ahead(db);
   auto stepOn = [&] {
-    prevIndex = cur.get()->infoSoupIndex();
-    const int32_t next = cur.get()->infoNextIndex();
+    prev.swap(cur);
+    const int32_t next = prev.get()->infoNextIndex();
     if (ahead.get() && next != 0 && ahead.get()->infoSoupIndex() == next) {
       cur.swap(ahead);
       ahead.clear();
@@ -85,8 +85,8 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       stored.reset(fresh.release());
     }
     int32_t index = item->infoSoupIndex();
-    if (prevIndex != 0) {
-      feed.itemList->insertAfter(index, prevIndex);
+    if (prev.get()) {
+      feed.itemList->insertAfter(index, prev.get()->infoSoupIndex());
     } else {
       feed.itemList->insertAtHead(index);
     }
@@ -96,6 +96,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     if (!isValidDate(item->published)) stepOn();
     feed.hasNewItems = true;
   }
+  prev.clear();
   cur.clear();
   ahead.clear();
   transaction.finish();
