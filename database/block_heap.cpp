@@ -361,12 +361,35 @@ void BlockHeap::addFreeToArena(const blockRecord& usedBlock) {
   if (!(flFreeBitmap_ & fBit)) set_fl_freeBitmap(flFreeBitmap_ | fBit);
 }
 
-blockRecord BlockHeap::splitBlock(blockRecord& usedBlock, int32_t size) {
+bool BlockHeap::headsClassOf(const blockRecord& r, int32_t size) const {
+  if (!r.isFree || r.prevFree != 0) return false;
+  FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(r.size));
+  return c == mapSizeToFreeClass(static_cast<uint32_t>(size)) &&
+         secondLevel_[static_cast<size_t>(c.f)].freeLists[static_cast<size_t>(c.s)] == r.position;
+}
+
+void BlockHeap::succeedHead(const blockRecord& head, const blockRecord& heir) {
+  blockRecord fr = asFreeRecord(heir);
+  fr.nextFree = head.nextFree;
+  writeBlockHeader(fr);
+  if (heir.position == head.position) {
+    // The link from the next free block stands; it is checked as writing it
+    // would check it.
+    if (head.nextFree != 0) checkNeighbour(head.nextFree);
+    return;
+  }
+  if (head.nextFree != 0) writePrevFree(head.nextFree, heir.position);
+  FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(head.size));
+  const SecondLevel& sl = secondLevel_[static_cast<size_t>(c.f)];
+  set_sl_freeList(c.f, sl, c.s, heir.position);
+}
+
+blockRecord BlockHeap::splitBlock(blockRecord& usedBlock, int32_t size, bool writeRest) {
   if (size % 4 != 0) raise("BUG", "cJournaledBlockFile.splitBlock(); sizeInBytes is not a multiple of 4");
   if (usedBlock.isFree) raise("BUG", "cJournaledBlockFile.splitBlock(); usedBlock is actually free");
   blockRecord rest{usedBlock.position + size, usedBlock.size - size, false, usedBlock.nextBlock,
                    usedBlock.position, 0, 0};
-  writeBlockHeader(rest);
+  if (writeRest) writeBlockHeader(rest);
   usedBlock.size = size;
   usedBlock.nextBlock = rest.position;
   writeBlockHeader(usedBlock);
@@ -405,8 +428,16 @@ int64_t BlockHeap::allocateFromFreeBlock(int32_t blockSize, const blockRecord& f
   if (freeBlock.size < blockSize) raise("BUG", "cJournaledBlockFile.allocateFromFreeBlock(); freeBlock is too small");
   if (!freeBlock.isFree) raise("BUG", "cJournaledBlockFile.allocateFromFreeBlock(); freeBlock is actually used");
   BlockTransaction tx(store_);
-  blockRecord used = removeFreeBlock(freeBlock);
-  if (used.size - blockSize > kSplitSlack) addFreeToArena(splitBlock(used, blockSize));
+  // A split writes the used block's header itself, and the rest's whole.
+  const bool split = freeBlock.size - blockSize > kSplitSlack;
+  blockRecord used;
+  if (split && headsClassOf(freeBlock, freeBlock.size - blockSize)) {
+    used = asUsedRecord(freeBlock);
+    succeedHead(freeBlock, splitBlock(used, blockSize, false));
+  } else {
+    used = removeFreeBlock(freeBlock, !split);
+    if (split) addFreeToArena(splitBlock(used, blockSize, false));
+  }
   if (clear) this->clear(used.position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
   tx.finish();
   return used.position;
@@ -445,8 +476,16 @@ int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear) {
   } else {
     blockRecord fr;
     readBlockHeader(fr, found.position, false);
-    blockRecord used = removeFreeFromArena(fr, found.f, found.s, secondLevel_[static_cast<size_t>(found.f)]);
-    if (used.size - size32 > kSplitSlack) addFreeToArena(splitBlock(used, size32));
+    const bool split = fr.size - size32 > kSplitSlack;
+    blockRecord used;
+    if (split && FreeClass{found.f, found.s} == mapSizeToFreeClass(static_cast<uint32_t>(fr.size)) &&
+        headsClassOf(fr, fr.size - size32)) {
+      used = asUsedRecord(fr);
+      succeedHead(fr, splitBlock(used, size32, false));
+    } else {
+      used = removeFreeFromArena(fr, found.f, found.s, secondLevel_[static_cast<size_t>(found.f)], !split);
+      if (split) addFreeToArena(splitBlock(used, size32, false));
+    }
     position = used.position;
   }
   if (clear) this->clear(position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
@@ -485,6 +524,12 @@ void BlockHeap::deallocate(int64_t handle) {
     readBlockHeader(prev, block.prevBlock, false);
     if (prev.isFree && fits(prev, block)) {
       if (headerPending) writeBlockHeader(block);
+      if (staysInside && block.nextBlock != 0 && headsClassOf(prev, prev.size + block.size)) {
+        // The free block before grows where it stands, still heading its list.
+        succeedHead(prev, mergeBothBlocks(asUsedRecord(prev), block, false));
+        tx.finish();
+        return;
+      }
       block = mergeBothBlocks(removeFreeBlock(prev, !staysInside), block, !staysInside);
     }
   }

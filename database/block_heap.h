@@ -107,8 +107,9 @@ class BlockHeap {
   blockRecord removeFreeBlock(const blockRecord& freeBlock, bool writeHeader = true);
   void addFreeToArena(const blockRecord& usedBlock);
   // Cuts usedBlock at size (usedBlock is updated); returns the rest, a used
-  // block the caller then frees.
-  blockRecord splitBlock(blockRecord& usedBlock, int32_t size);
+  // block the caller then frees. writeRest false leaves the rest's header to
+  // the caller, who writes it whole as a free block next.
+  blockRecord splitBlock(blockRecord& usedBlock, int32_t size, bool writeRest = true);
   blockRecord mergeBothBlocks(const blockRecord& first, const blockRecord& second, bool writeHeader = true);
 
   // --- allocation (own transaction) ---------------------------------------------
@@ -152,6 +153,13 @@ class BlockHeap {
   void writePrevFree(int64_t position, int64_t prevFree);
   void writePrevBlock(int64_t position, int64_t prevBlock);
   void checkNeighbour(int64_t position) const;
+  // Whether free block r heads its list and a free block of size bytes
+  // would fall in the same class. Such a block can take r's place at the
+  // head (succeedHead) with the same outcome as taking r out of its list and
+  // adding the new block: r's links, the bitmaps and, when it lies where r
+  // did, the head word keep their values and are not written again.
+  bool headsClassOf(const blockRecord& r, int32_t size) const;
+  void succeedHead(const blockRecord& head, const blockRecord& heir);
   void checkEntry(int32_t f, const SecondLevel& entry, const char* message) const;
   void clearMirrors();
   void readHeaderWords(uint8_t* area);
