@@ -39,6 +39,7 @@ class JournalBlockStore final : public BlockStore {
   int64_t dataSize() override { return file_.getSize(); }
   void setDataSize(int64_t size) override { file_.setSize(size); }
   uint8_t dataPadByte() override { return file_.infoFillByte(); }
+  uint64_t changeCount() override { return file_.infoChangeCount(); }
   int32_t beginTransaction() override { return file_.beginTransaction(); }
   void finishTransaction(int32_t id) override { file_.finishTransaction(id); }
   void discardChanges() override { file_.discardChanges(); }

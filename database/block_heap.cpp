@@ -499,7 +499,12 @@ void BlockHeap::deallocate(int64_t handle) {
     raise("EMU", "cJournaledBlockFile.deallocate(); nonsensical block value");
   }
   blockRecord block;
-  readBlockHeader(block, position, false);
+  const uint64_t count = store_.changeCount();
+  if (count != 0 && count == sizedCount_ && sized_.position == position) {
+    block = sized_;
+  } else {
+    readBlockHeader(block, position, false);
+  }
   if (block.isFree) raise("EMU", "cJournaledBlockFile.deallocate(); block already deallocated");
 
   BlockTransaction tx(store_);
@@ -592,6 +597,8 @@ int32_t BlockHeap::infoSizeOfBlock(int64_t handle) {
   }
   blockRecord r;
   readBlockHeader(r, position, false);
+  sized_ = r;
+  sizedCount_ = store_.changeCount();
   return r.size - kBlockHeaderBytes;
 }
 

@@ -170,6 +170,10 @@ class BlockHeap {
   uint32_t flFreeBitmap_ = 0;
   std::array<SecondLevel, FL_COUNT> secondLevel_{};
   int64_t allocateAbovePos_ = 0;
+  // The header infoSizeOfBlock read last and the store's change count then:
+  // a block freed right after its size was asked for is read once.
+  blockRecord sized_;
+  uint64_t sizedCount_ = 0;
 };
 
 }  // namespace bw

@@ -225,6 +225,21 @@ TEST_F(BlockHeapTest, ArraysOfEntries) {
               "cJournaledBlockFile.resizeArray(); oldArraySizeInBytes larger than real size");
 }
 
+// A header read for infoSizeOfBlock serves the free that follows only while
+// the store is unchanged: a write past the heap in between is seen.
+TEST_F(BlockHeapTest, FreeingAfterTheSizeSeesAChangeInBetween) {
+  int64_t a = heap.allocate(100, false);
+  heap.allocate(100, false);
+  const auto size = static_cast<uint8_t>(heap.infoSizeOfBlock(a) + 8);
+  putBytes(a - 8, {0, 0, 0, static_cast<uint8_t>(size | kBlockFreeFlag)});
+  expectRaise([&] { heap.deallocate(a); }, "EMU", "cJournaledBlockFile.deallocate(); block already deallocated");
+  putBytes(a - 8, {0, 0, 0, size});
+  EXPECT_EQ(heap.infoSizeOfBlock(a), size - 8);
+  heap.deallocate(a);
+  EXPECT_TRUE(header(a - 8).isFree);
+  expectClean();
+}
+
 TEST_F(BlockHeapTest, MisuseMessages) {
   int64_t a = heap.allocate(8, false);
   heap.allocate(8, false);
@@ -351,6 +366,7 @@ class SparseStore : public MemoryBlockStore {
   void setDataSize(int64_t size) override { size_ = size; }
   void discardChanges() override {}
   void finishTransaction(int32_t) override {}
+  uint64_t changeCount() override { return 0; }  // its writes are not counted
 
  private:
   std::map<int64_t, uint8_t> bytes_;

@@ -249,9 +249,12 @@ void cJournaledIndexedObjectSoup::destroyObject(int32_t index) {
 
 void cJournaledIndexedObjectSoup::freeIndexBlock(int32_t index, int64_t dataPosition) {
   SoupTransaction transaction(*file_);
-  setUsedBytes(usedBytes_ - file_->infoSizeOfIndexBlock(dataPosition) - perBlockOverhead_);
   moveCompactionPositionsOff(dataPosition - 4);
+  // Read just before the free, which reads the same header again: with no
+  // write in between the block file answers that from what it read.
+  const int32_t size = file_->infoSizeOfIndexBlock(dataPosition);
   file_->deallocateIndex(index);
+  setUsedBytes(usedBytes_ - size - perBlockOverhead_);
   if (autoCompact_) compactStep(false);
   transaction.finish();
 }

@@ -72,8 +72,7 @@ void cJournaledIndexedObjectSoup::compactStep(bool restart) {
   }
   SoupTransaction tx(*file_);
   if (desired == 0) {
-    setAutoBlockToCompact(nextAfterMove(block, file_->infoFreeSizeBefore(block) > 0 ? file_->moveBlock(block, 0)
-                                                                                      : MovedBlock{}));
+    setAutoBlockToCompact(nextAfterMove(block, file_->moveBlock(block, 0)));
     tx.finish();
     return;
   }
@@ -118,7 +117,7 @@ void cJournaledIndexedObjectSoup::defragment(bool stepOnly) {
   }
   moves = 8 * usedBlocks + 16;
   while (block != 0 && moves-- > 0) {
-    block = nextAfterMove(block, file_->infoFreeSizeBefore(block) > 0 ? file_->moveBlock(block, 0) : MovedBlock{});
+    block = nextAfterMove(block, file_->moveBlock(block, 0));
   }
   setAutoBlockToCompact(0);
   setAutoDesiredBlock(0);
