@@ -505,6 +505,17 @@ void BlockHeap::deallocate(int64_t handle) {
   } else {
     readBlockHeader(block, position, false);
   }
+  releaseBlock(block);
+}
+
+void BlockHeap::deallocateRead(const blockRecord& block) {
+  if (block.position < firstBlockPos_ || block.position > tailPos_) {
+    raise("EMU", "cJournaledBlockFile.deallocate(); nonsensical block value");
+  }
+  releaseBlock(block);
+}
+
+void BlockHeap::releaseBlock(blockRecord block) {
   if (block.isFree) raise("EMU", "cJournaledBlockFile.deallocate(); block already deallocated");
 
   BlockTransaction tx(store_);
@@ -516,18 +527,38 @@ void BlockHeap::deallocate(int64_t handle) {
   // last, so merging leaves the tail case as it found it.)
   bool staysInside = block.nextBlock != 0;
   bool headerPending = false;
+  // A free block after that heads its list, when the merged block stays in
+  // its class, leaves its list only if the block before merges too; else the
+  // merged block succeeds it. Its header and the check of its next link are
+  // written and made as taking it out would, before anything else.
+  blockRecord heir;
+  bool heirPending = false;
   if (block.nextBlock != 0) {
     blockRecord next;
     readBlockHeader(next, block.nextBlock, false);
     if (next.isFree && fits(block, next)) {
-      block = mergeBothBlocks(block, removeFreeBlock(next), !staysInside);
-      headerPending = staysInside;
+      if (headsClassOf(next, block.size + next.size)) {
+        if (next.nextFree != 0) checkNeighbour(next.nextFree);
+        writeBlockHeader(asUsedRecord(next));
+        heir = next;
+        heirPending = true;
+        block = mergeBothBlocks(block, asUsedRecord(next), false);
+      } else {
+        block = mergeBothBlocks(block, removeFreeBlock(next), false);
+      }
+      headerPending = true;
     }
   }
   if (block.prevBlock != 0) {
     blockRecord prev;
     readBlockHeader(prev, block.prevBlock, false);
     if (prev.isFree && fits(prev, block)) {
+      if (heirPending) {
+        // Taken out after all; the block before may have been its next.
+        removeFreeBlock(heir, false);
+        heirPending = false;
+        if (prev.position == heir.nextFree) prev.prevFree = heir.prevFree;
+      }
       if (headerPending) writeBlockHeader(block);
       if (staysInside && block.nextBlock != 0 && headsClassOf(prev, prev.size + block.size)) {
         // The free block before grows where it stands, still heading its list.
@@ -537,6 +568,14 @@ void BlockHeap::deallocate(int64_t handle) {
       }
       block = mergeBothBlocks(removeFreeBlock(prev, !staysInside), block, !staysInside);
     }
+  }
+  if (heirPending) {
+    if (block.nextBlock != 0) {
+      succeedHead(heir, block);
+      tx.finish();
+      return;
+    }
+    removeFreeBlock(heir, false);
   }
   if (block.nextBlock == 0) {
     if (block.prevBlock == 0) {

@@ -119,6 +119,9 @@ class BlockHeap {
   // size <= 0, "FULL" past the data limit.
   int64_t allocate(int64_t sizeInBytes, bool clear);
   void deallocate(int64_t handle);
+  // deallocate for a block whose header (block) the caller read and nothing
+  // has changed since.
+  void deallocateRead(const blockRecord& block);
   void copy(int64_t destination, int64_t source, int64_t sizeInBytes);
   // Overwrites bytes with the store's pad byte.
   void clear(int64_t handle, int64_t sizeInBytes);
@@ -153,6 +156,7 @@ class BlockHeap {
   void writePrevFree(int64_t position, int64_t prevFree);
   void writePrevBlock(int64_t position, int64_t prevBlock);
   void checkNeighbour(int64_t position) const;
+  void releaseBlock(blockRecord block);
   // Whether free block r heads its list and a free block of size bytes
   // would fall in the same class. Such a block can take r's place at the
   // head (succeedHead) with the same outcome as taking r out of its list and

@@ -72,8 +72,8 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     if (prevPayload < payload && nextUsed != 0) above.set(nextUsed - kBlockHeaderBytes);
   } else {
     int32_t desiredPayload = payload;
+    blockRecord desired;
     if (desiredHandle != handle) {
-      blockRecord desired;
       heap.readBlockHeader(desired, desiredHandle - kBlockHeaderBytes, false);
       desiredPayload = desired.size - kBlockHeaderBytes;
     }
@@ -82,7 +82,13 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
       if (desiredHandle == handle) nextUsed = nextUsedAfter(heap, block);
       int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
       heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload);
-      heap.deallocate(desiredHandle);
+      // D's header is as read: the room before B and B's own header are
+      // all that changed (D is not B here).
+      if (desiredHandle != handle) {
+        heap.deallocateRead(desired);
+      } else {
+        heap.deallocate(desiredHandle);
+      }
       tx.finish();
       return {position + kBlockHeaderBytes, true, nextUsed};
     }
