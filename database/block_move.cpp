@@ -31,17 +31,6 @@ int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t 
   return fresh;
 }
 
-// infoNextUsedBlock of a block whose header is at hand.
-int64_t nextUsedAfter(BlockHeap& heap, const blockRecord& block) {
-  int64_t size = heap.store().dataSize();
-  blockRecord r = block;
-  for (int64_t position = r.nextBlock; position != 0 && position < size; position = r.nextBlock) {
-    heap.readBlockHeader(r, position, false);
-    if (!r.isFree) return position + kBlockHeaderBytes;
-  }
-  return 0;
-}
-
 }  // namespace
 
 MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle) {
@@ -66,7 +55,7 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
       tx.finish();
       return {};
     }
-    nextUsed = nextUsedAfter(heap, block);
+    nextUsed = infoNextUsedAfter(heap, block);
     // The space before is too small for B: B goes beyond its next used
     // neighbour, so the two free areas can meet.
     if (prevPayload < payload && nextUsed != 0) above.set(nextUsed - kBlockHeaderBytes);
@@ -79,7 +68,7 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     }
     if (!prevFree) prevPayload = 0;
     if (prevPayload >= desiredPayload) {
-      if (desiredHandle == handle) nextUsed = nextUsedAfter(heap, block);
+      if (desiredHandle == handle) nextUsed = infoNextUsedAfter(heap, block);
       int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
       heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload);
       // D's header is as read: the room before B and B's own header are
@@ -98,7 +87,7 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     }
     // B moves out of the way, beyond the room that D needs in front of it.
     int64_t needed = block.prevBlock + desiredPayload + 7;
-    nextUsed = nextUsedAfter(heap, block);
+    nextUsed = infoNextUsedAfter(heap, block);
     for (int64_t next = nextUsed; next != 0; next = infoNextUsedBlock(heap, next)) {
       above.set(next - kBlockHeaderBytes);
       if (next - kBlockHeaderBytes >= needed) break;

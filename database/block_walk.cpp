@@ -8,9 +8,14 @@ int64_t infoFirstBlock(BlockHeap& heap) {
 }
 
 int64_t infoNextUsedBlock(BlockHeap& heap, int64_t handle) {
-  int64_t size = heap.store().dataSize();
   blockRecord r;
   heap.readBlockHeader(r, handle - kBlockHeaderBytes, false);
+  return infoNextUsedAfter(heap, r);
+}
+
+int64_t infoNextUsedAfter(BlockHeap& heap, const blockRecord& block) {
+  int64_t size = heap.store().dataSize();
+  blockRecord r = block;
   for (int64_t position = r.nextBlock; position != 0 && position < size; position = r.nextBlock) {
     heap.readBlockHeader(r, position, false);
     if (!r.isFree) return position + kBlockHeaderBytes;

@@ -18,6 +18,8 @@ int64_t infoFirstBlock(BlockHeap& heap);
 // blocks are skipped, and a next position at or past the data area's end
 // counts as none. Header reads raise as readBlockHeader does.
 int64_t infoNextUsedBlock(BlockHeap& heap, int64_t handle);
+// The same for a block whose header the caller has just read.
+int64_t infoNextUsedAfter(BlockHeap& heap, const blockRecord& block);
 // The payload size of the block just before handle when that one is free,
 // else 0.
 int32_t infoFreeSizeBefore(BlockHeap& heap, int64_t handle);
