@@ -594,7 +594,7 @@ void BlockHeap::releaseBlock(blockRecord block) {
   tx.finish();
 }
 
-void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes) {
+void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes, uint32_t* firstWord) {
   if (sizeInBytes < 0) raise("EMU", "cJournaledBlockFile.copy(); sizeInBytes<0");
   if (sizeInBytes == 0) return;
   BlockTransaction tx(store_);
@@ -603,6 +603,7 @@ void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes) {
   while (remaining > 0) {
     int64_t n = std::min<int64_t>(remaining, buffer.size());
     store_.readData(source, buffer.data(), n);
+    if (firstWord && remaining == sizeInBytes && n >= 4) *firstWord = getBig32(buffer.data());
     store_.writeData(destination, buffer.data(), n);
     source += n;
     destination += n;

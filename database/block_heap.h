@@ -122,7 +122,9 @@ class BlockHeap {
   // deallocate for a block whose header (block) the caller read and nothing
   // has changed since.
   void deallocateRead(const blockRecord& block);
-  void copy(int64_t destination, int64_t source, int64_t sizeInBytes);
+  // firstWord, when given, receives the first 4 bytes copied (big-endian)
+  // when there are at least 4.
+  void copy(int64_t destination, int64_t source, int64_t sizeInBytes, uint32_t* firstWord = nullptr);
   // Overwrites bytes with the store's pad byte.
   void clear(int64_t handle, int64_t sizeInBytes);
   int32_t infoSizeOfBlock(int64_t handle);

@@ -23,10 +23,10 @@ class AllocateAbove {
 
 // A fresh block of payload bytes holding a copy of the block at handle,
 // which is freed; the fresh block's handle.
-int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t payload) {
+int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t payload, uint32_t& firstWord) {
   int64_t fresh = heap.allocate(payload, false);
   above.set(0);
-  heap.copy(fresh, handle, payload);
+  heap.copy(fresh, handle, payload, &firstWord);
   heap.deallocate(handle);
   return fresh;
 }
@@ -70,7 +70,8 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     if (prevPayload >= desiredPayload) {
       if (desiredHandle == handle) nextUsed = infoNextUsedAfter(heap, block);
       int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
-      heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload);
+      uint32_t firstWord = 0;
+      heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload, &firstWord);
       // D's header is as read: the room before B and B's own header are
       // all that changed (D is not B here).
       if (desiredHandle != handle) {
@@ -79,7 +80,7 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
         heap.deallocate(desiredHandle);
       }
       tx.finish();
-      return {position + kBlockHeaderBytes, true, nextUsed};
+      return {position + kBlockHeaderBytes, true, nextUsed, firstWord};
     }
     if (desiredHandle == handle && prevPayload == 0) {
       tx.finish();
@@ -94,17 +95,18 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     }
   }
 
-  int64_t moved = relocate(heap, above, handle, payload);
-  if (wasLast && infoFreeSizeBefore(heap, moved) >= payload) moved = relocate(heap, above, moved, payload);
+  uint32_t firstWord = 0;
+  int64_t moved = relocate(heap, above, handle, payload, firstWord);
+  if (wasLast && infoFreeSizeBefore(heap, moved) >= payload) moved = relocate(heap, above, moved, payload, firstWord);
   tx.finish();
-  return {moved, false, nextUsed};
+  return {moved, false, nextUsed, firstWord};
 }
 
 namespace {
 
-// The index word at wordAt and whether its entry holds handle.
-IndexOfBlock indexWordOf(BlockHeap& heap, BlockIndex& index, int64_t wordAt, int64_t handle) {
-  auto word = static_cast<int64_t>(heap.read32(wordAt));
+// Index word w and whether its entry holds handle.
+IndexOfBlock indexWordOf(BlockIndex& index, uint32_t w, int64_t handle) {
+  auto word = static_cast<int64_t>(w);
   if (word < BLOCKINDEX_MIN || word >= index.arraySize()) return {};
   return {index.readEntry(word, true) == handle, static_cast<int32_t>(word)};
 }
@@ -112,7 +114,7 @@ IndexOfBlock indexWordOf(BlockHeap& heap, BlockIndex& index, int64_t wordAt, int
 }  // namespace
 
 IndexOfBlock checkIndexOfBlock(BlockHeap& heap, BlockIndex& index, int64_t handle) {
-  return indexWordOf(heap, index, handle, handle);
+  return indexWordOf(index, heap.read32(handle), handle);
 }
 
 MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, int64_t desiredHandle) {
@@ -127,9 +129,9 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
     // What follows concerns the block that actually moved: D when it was
     // placed, else B. The index array or the dummy block may be either; they
     // are recognised first, since the dummy block's bytes are arbitrary and
-    // could look like an index word. Otherwise its index word is read at its
-    // new place, a copy of the old one; the move wrote no index entry, so
-    // the entry is compared with the old handle as it stood before.
+    // could look like an index word. Otherwise its index word is the one the
+    // move copied to its new place; the move wrote no index entry, so the
+    // entry is compared with the old handle as it stood before.
     int64_t old = result.placed ? desiredHandle : handle;
     if (old == index.arrayBlock()) {
       heap.setUserValue(result.handle);
@@ -140,7 +142,7 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
       }
       heap.writeArrayEntry(index.arrayBlock(), 5, result.handle);
       index.reloadMirrors();
-    } else if (IndexOfBlock moved = indexWordOf(heap, index, result.handle, old); moved.valid) {
+    } else if (IndexOfBlock moved = indexWordOf(index, result.firstWord, old); moved.valid) {
       index.writeEntry(moved.entry, result.handle, true);
     }
   }

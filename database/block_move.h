@@ -27,11 +27,14 @@ namespace bw {
 // (0: none); it is found whenever something moved and either the given block
 // is what moved or the desired block is the given one, and is -1 when it was
 // not looked for (the compaction walk then finds it after the move, which
-// changed nothing when nothing moved).
+// changed nothing when nothing moved). firstWord holds the first 4 bytes of
+// the moved payload as they were copied (an indexed block's index word)
+// whenever something moved.
 struct MovedBlock {
   int64_t handle = 0;
   bool placed = false;
   int64_t nextUsed = -1;
+  uint32_t firstWord = 0;
 };
 
 MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle);
