@@ -58,6 +58,9 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // loaded while the next goes in after it); ahead keeps the item an
   // insertion put a new one before: the next step comes back to it.
   ItemGlance prev(db), cur(db), ahead(db);
+  // A stored item that takes a second new one before it is loaded: its
+  // links then change in memory, not by a read and a write in the file.
+  int32_t lastBefore = 0;
   auto stepOn = [&] {
     prev.swap(cur);
     const int32_t next = prev.get()->infoNextIndex();
@@ -85,6 +88,8 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       stored.reset(fresh.release());
     }
     int32_t index = item->infoSoupIndex();
+    if (cur.get() && cur.get()->infoSoupIndex() == lastBefore) cur.load(&feed);
+    lastBefore = cur.get() ? cur.get()->infoSoupIndex() : 0;
     if (prev.get()) {
       feed.itemList->insertAfter(index, prev.get()->infoSoupIndex());
     } else {

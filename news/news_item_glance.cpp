@@ -152,6 +152,11 @@ void ItemGlance::hold(newsItem* loaded) {
   item_ = loaded;
 }
 
+void ItemGlance::load(newsFeed* feed) {
+  if (!item_ || loaded_) return;
+  if (newsItem* item = loadObject_newsItem2(db_, item_->infoSoupIndex(), feed)) hold(item);
+}
+
 void ItemGlance::clear() {
   item_ = nullptr;
   if (newsItem* loaded = std::exchange(loaded_, nullptr)) db_.unloadObject(loaded);

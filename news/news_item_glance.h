@@ -41,6 +41,9 @@ class ItemGlance {
   const newsItem* look(int32_t index);
   // Takes over a use of a loaded item as the item looked at.
   void hold(newsItem* loaded);
+  // Loads the item looked at (borrowing feed) unless it is loaded already;
+  // it stays as it is when the load answers NIL.
+  void load(newsFeed* feed);
   const newsItem* get() const { return item_; }
   void clear();
   void swap(ItemGlance& other) noexcept;
