@@ -84,12 +84,19 @@ void endNodeChain(std::unique_ptr<webDataNode> chain) {
 webDataList::~webDataList() { endNodeChain(std::move(head_)); }
 
 webDataRoot::~webDataRoot() {
-  // A plain tree lives in the arena alone: it ends with it, unvisited.
-  if (plain_) {
-    (void)head_.release();
-    tail_ = nullptr;
-  } else {
+  if (!plain_) {
     endNodeChain(std::move(head_));
+    return;
+  }
+  // A plain tree lives in the arena: it ends with it, unvisited, but for
+  // the top-level nodes that joined from elsewhere (addNodes), which end
+  // one by one with their subtrees.
+  tail_ = nullptr;
+  nodeSlab::ReleaseBatch batch;
+  for (webDataNode* n = head_.release(); n;) {
+    webDataNode* next = n->next_.release();
+    if (!arena_.holds(n)) delete n;
+    n = next;
   }
 }
 
@@ -172,7 +179,9 @@ std::unique_ptr<webDataNode> webDataList::takeNodes() {
 
 void webDataList::addNodes(std::unique_ptr<webDataNode> first, webDataRoot* root) {
   if (!first) return;
-  if (root) root->plain_ = false;
+  // Below the top level, nodes of other arenas make the tree end by the
+  // walk; at the top level the plain teardown ends them itself.
+  if (root && root != this) root->plain_ = false;
   adoptChain(first.get(), root ? &root->arena_ : nullptr);
   webDataNode* last = nullptr;
   visitSubtrees(first.get(), [&](webDataNode* n, bool top) {
@@ -422,7 +431,15 @@ webOldText webDataNode::setName(Str name, Str ns, bool returnOld) {
     old.text = getName().toStr();
     old.ns = getNamespace().toStr();
   }
-  replaceString(name_, kOwnName, name);
+  if (!(ownStrings_ & (kOwnName | uint8_t{kSharedName} | uint8_t{kStoredName})) && madeArena()) {
+    // A reader's node renamed (the downloaders name a document's head): the
+    // name is carved from the arena, as stored names are, so the tree stays
+    // plain; a second rename takes a block of its own.
+    name_ = name.isNil() ? nullptr : root_->storeName(name.view()).stored();
+    if (NodeText::storedBytes(Text(name))) ownStrings_ |= kStoredName;
+  } else {
+    replaceString(name_, kOwnName, name);
+  }
   if (!ns.isNil() || extras_) replaceString(extras().ns, kOwnNs, ns);
   return old;
 }

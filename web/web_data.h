@@ -15,7 +15,8 @@
 //      subtree and the following siblings into one chain and deletes it in a
 //      loop, so trees of any depth or width end in constant stack. A tree a
 //      reader built from its root's arena (makeNode) and nobody changed
-//      since ends with the arena, without a walk.
+//      since ends with the arena, without a walk (nodes that joined its top
+//      level from elsewhere end on their own).
 //   4. Attribute names are unique without regard to ASCII case; iteration
 //      follows insertion order.
 //   5. A node taken out by remove() has parent() and getNext() NIL and may be
@@ -205,7 +206,8 @@ class webDataRoot : public webDataList {
   friend class webDataList;
   nodeSlab::Arena arena_;
   // Every node of the tree (and its children list) is an unadopted object of
-  // arena_ with nothing of its own outside it; cleared by any other change.
+  // arena_ with nothing of its own outside it, but for top-level nodes that
+  // joined by addNodes (with their subtrees); cleared by any other change.
   bool plain_ = true;
   // The short texts storeShortText stored last, by a hash of their bytes:
   // most texts after end tags are the indentation before the next tag, so

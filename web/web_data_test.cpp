@@ -263,30 +263,31 @@ TEST_F(WebDataTest, MillionWideTreeIsWrittenAndEnds) {
 // happens to it afterwards, a node taken out stays readable after the root
 // ends and joins another tree, and every chunk goes once all has ended.
 TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
-  enum Change { kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree };
+  enum Change { kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree, kRename, kForeignTopLevel };
   constexpr std::string_view kLongAfter = "a text after the end tag of more than thirty-two bytes";
   node(nullptr, "warm-up");  // the thread's own chunk exists before counting
   const long chunksBefore = nodeSlab::infoLiveChunks();
-  for (Change change : {kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree}) {
+  for (Change change :
+       {kNone, kSetText, kAttribute, kForeignNode, kTakeNodes, kNodeIntoAnotherTree, kRename, kForeignTopLevel}) {
     SCOPED_TRACE(change);
     auto root = std::make_unique<webDataRoot>();
     auto other = makeRoot();
     webDataNode* holder = topLevel(*other, "holder");
     {
+      // Top down, as readers add their nodes, so the tree stays plain.
       auto document = root->makeNode("", nullptr, 0, nullptr);
-      auto top = root->makeNode("top", "", 1);
-      auto a = root->makeNode("a", "", 2, "x");
-      a->addAttribute("href", "u &amp; v");
-      a->setTextAfterEndTag("after a");
+      webDataNode* top = document->addMadeChild(root->makeNode("top", "", 1));
+      auto made = root->makeNode("a", "", 2, "x");
+      made->addAttribute("href", "u &amp; v");
+      made->setTextAfterEndTag("after a");
+      webDataNode* madeA = top->addMadeChild(std::move(made));
       for (const char* text : {"1 &amp; 2", "a string longer than fifteen bytes"}) {
-        a->addChildNode(root->makeNode(root->storeName("e"), text, 8));
+        madeA->addChildNode(root->makeNode(root->storeName("e"), text, 8));
       }
       // Short texts after end tags are shared in the arena, long ones not.
-      a->getLastChild()->setTextAfterEndTag("after a");
-      a->getFirstChild()->setTextAfterEndTag(kLongAfter);
-      top->addChildNode(std::move(a));
+      madeA->getLastChild()->setTextAfterEndTag("after a");
+      madeA->getFirstChild()->setTextAfterEndTag(kLongAfter);
       top->addChildNode(root->makeNode("b", "x", 8));
-      document->addChildNode(std::move(top));
       root->setContents(document->infoChildren(), Str("UTF-8"), Str(), utf8_.clone(), latin1_.clone(),
                         std::make_shared<XmlDecoder>(makeXmlEntityMap()));
     }
@@ -300,10 +301,37 @@ TEST_F(WebDataTest, ArenaTreesSurviveEveryChangeAndEndWithTheirChunks) {
       case kForeignNode: a->addChildNode(node(nullptr, "foreign", "f")); break;
       case kTakeNodes: removed = root->takeNodes(); break;
       case kNodeIntoAnotherTree: holder->addChildNode(root->makeNode(root->storeName("moved"), "m", 8)); break;
+      case kRename:
+        a->setName(Str("renamed"), Str(), false);
+        root->head()->setName(Str("head"), Str(), false);
+        break;
+      case kForeignTopLevel: {
+        // Another reader's page and a loose node join the top level, a node
+        // of this arena goes below the loose one and another after them.
+        auto page = std::make_unique<webDataRoot>();
+        {
+          auto document = page->makeNode("", nullptr, 0, nullptr);
+          document->addChildNode(page->makeNode("p", "", 1));
+          document->getFirstChild()->addChildNode(page->makeNode(page->storeName("c"), "page text", 8));
+          page->setContents(document->infoChildren(), Str("UTF-8"), Str(), utf8_.clone(), latin1_.clone(),
+                            std::make_shared<XmlDecoder>(makeXmlEntityMap()));
+        }
+        page->head()->setName(Str("page"), Str(), false);
+        root->addNodes(page->takeNodes(), root.get());
+        page.reset();
+        root->addNodes(node(nullptr, "loose", "l"), root.get());
+        root->tail()->addChildNode(root->makeNode("below", "", 1));
+        root->addNodes(root->makeNode("late", "", 1), root.get());
+        EXPECT_EQ(root->head()->getNext()->getName(), "page");
+        EXPECT_EQ(root->head()->getNext()->getFirstChild()->infoText(), "page text");
+        break;
+      }
     }
     if (!removed) removed = a->remove();
     root.reset();
-    auto findA = [](webDataNode* n) { return n->isNamed("a", "x") ? n : n->findChild("a", "x", nullptr, nullptr); };
+    const Text aName = change == kRename ? Text("renamed") : Text("a");
+    const Text aNs = change == kRename ? Text(nullptr) : Text("x");
+    auto findA = [&](webDataNode* n) { return n->isNamed(aName, aNs) ? n : n->findChild(aName, aNs, nullptr, nullptr); };
     EXPECT_EQ(findA(removed.get())->getFirstChild()->getNext()->infoText(), "a string longer than fifteen bytes");
     webDataNode* taken = removed.get();
     holder->addChildNode(std::move(removed));
