@@ -3,13 +3,12 @@
 #include "social/facebook_parser.h"
 
 #include <memory>
-#include <string>
-#include <unordered_map>
 
 #include "core/ascii_case.h"
 #include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "social/facebook_records.h"
+#include "social/id_index.h"
 #include "social/social_merge.h"
 
 namespace bw {
@@ -75,8 +74,7 @@ class PostParse : public SocialPageParse {
   // walk has gone as far as item could repeat a stored one.
   int32_t knownIndex(const newsItem& item) {
     collectNewer(item);
-    auto found = known_.find(item.uniqueID.str());
-    return found == known_.end() ? 0 : found->second;
+    return known_.find(item.uniqueID.view());
   }
 
   // Glances at stored items from where the walk stopped last, learning
@@ -94,7 +92,7 @@ class PostParse : public SocialPageParse {
     while (!stop && next != 0) {
       const newsItem* at = cursor_.look(next);
       if (!at) break;
-      known_[at->uniqueID.str()] = next;
+      known_.set(at->uniqueID.view(), next);
       stop = item.published > at->published;
       next = at->infoNextIndex();
     }
@@ -106,12 +104,12 @@ class PostParse : public SocialPageParse {
     storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
     newsItem* item = items.pending.back();
     range_.note(*item);
-    known_[item->uniqueID.str()] = item->infoSoupIndex();
+    known_.set(item->uniqueID.view(), item->infoSoupIndex());
     return item;
   }
 
   ItemGlance cursor_;
-  std::unordered_map<std::string, int32_t> known_;
+  IdIndex known_;
 };
 
 }  // namespace

@@ -1,0 +1,101 @@
+// social/id_index.h - IdIndex: the ids of a feed's items (texts) to the soup
+// indexes of the stored items, in one flat table.
+//
+// The social parsers learn thousands of ids per update and ask for each new
+// item whether its id is known: one open-addressed array of slots and one
+// buffer of key bytes cost two allocations that grow by doubling, where a
+// node-based map costs one per id, and a lookup reads one slot.
+//
+// Invariants:
+//   1. find() answers the index of the last set() of that id (the bytes
+//      exactly), or 0 when there was none.
+//   2. At most half the slots are used, so every probe ends at a free slot.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace bw {
+
+class IdIndex {
+ public:
+  // The index of the last set() of id, 0 when none.
+  int32_t find(std::string_view id) const {
+    if (slots_.empty()) return 0;
+    const Slot& slot = slots_[probe(id, hashOf(id))];
+    return slot.offset == kFree ? 0 : slot.index;
+  }
+
+  // Stores index for id, replacing the index of an earlier set().
+  void set(std::string_view id, int32_t index) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const uint64_t hash = hashOf(id);
+    Slot& slot = slots_[probe(id, hash)];
+    if (slot.offset == kFree) {
+      slot = {static_cast<uint32_t>(hash), static_cast<uint32_t>(id.size()), static_cast<uint32_t>(keys_.size()), index};
+      keys_.append(id);
+      ++used_;
+    } else {
+      slot.index = index;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t hash;    // the id's hash, low 32 bits: its first slot, masked
+    uint32_t length;  // of the id's bytes in keys_
+    uint32_t offset;  // of the id's bytes in keys_; kFree for a free slot
+    int32_t index;
+  };
+  static constexpr uint32_t kFree = UINT32_MAX;
+
+  // Eight bytes at a time, multiplied and folded.
+  static uint64_t hashOf(std::string_view id) {
+    uint64_t h = 0x9E3779B97F4A7C15u ^ id.size();
+    size_t i = 0;
+    for (; i + 8 <= id.size(); i += 8) {
+      uint64_t word;
+      std::memcpy(&word, id.data() + i, 8);
+      h = (h ^ word) * 0xFF51AFD7ED558CCDu;
+      h ^= h >> 32;
+    }
+    uint64_t tail = 0;
+    if (i < id.size()) std::memcpy(&tail, id.data() + i, id.size() - i);
+    h = (h ^ tail) * 0xC4CEB9FE1A85EC53u;
+    return h ^ (h >> 29);
+  }
+
+  // The slot holding id, else the free slot where it goes.
+  size_t probe(std::string_view id, uint64_t hash) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t at = hash & mask;; at = (at + 1) & mask) {
+      const Slot& slot = slots_[at];
+      if (slot.offset == kFree) return at;
+      if (slot.hash == static_cast<uint32_t>(hash) && slot.length == id.size() &&
+          (id.empty() || std::memcmp(keys_.data() + slot.offset, id.data(), id.size()) == 0)) {
+        return at;
+      }
+    }
+  }
+
+  void grow() {
+    std::vector<Slot> old(slots_.empty() ? 64 : 2 * slots_.size(), Slot{0, 0, kFree, 0});
+    old.swap(slots_);
+    const size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.offset == kFree) continue;
+      size_t at = slot.hash & mask;
+      while (slots_[at].offset != kFree) at = (at + 1) & mask;
+      slots_[at] = slot;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::string keys_;
+  size_t used_ = 0;
+};
+
+}  // namespace bw
