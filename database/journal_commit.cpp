@@ -222,12 +222,21 @@ void cJournaledFile::padOverHeldBytes() {
   const int64_t held = cFile::getSize() - kJournalHeaderSize;
   if (logicalSize_ <= committedSize_ || held <= committedSize_) return;
   paddedBelow_ = std::min(held, logicalSize_);
+  // The runs that land there go too, in the same stretches: pads alone would
+  // cut every stretch at each run and cost a write call per gap. Bytes past
+  // the committed size count for nothing until the journal is applied, and
+  // the journal holds every run again.
   StretchWriter out(*this);
-  forEachWriteInPlace([](int64_t, const uint8_t*, int64_t) {},
-                      [&](int64_t at, int64_t n) {
-                        const int64_t end = std::min(at + n, paddedBelow_);
-                        if (end > at) out.fill(at + kJournalHeaderSize, infoFillByte(), end - at);
-                      });
+  forEachWriteInPlace(
+      [&](int64_t at, const uint8_t* bytes, int64_t n) {
+        const int64_t from = std::max(at, committedSize_);
+        const int64_t end = std::min(at + n, paddedBelow_);
+        if (end > from) out.put(from + kJournalHeaderSize, bytes + (from - at), end - from);
+      },
+      [&](int64_t at, int64_t n) {
+        const int64_t end = std::min(at + n, paddedBelow_);
+        if (end > at) out.fill(at + kJournalHeaderSize, infoFillByte(), end - at);
+      });
   out.flush();
 }
 
@@ -238,10 +247,16 @@ void cJournaledFile::commitTransactions() {
 
   // In ascending order: the cached runs inside the new size, and pad bytes
   // wherever the area grows beyond the committed size without a write (but
-  // not again where saveJournal padded already).
+  // not again where saveJournal wrote them already).
   StretchWriter out(*this);
   forEachWriteInPlace(
-      [&](int64_t at, const uint8_t* bytes, int64_t n) { out.put(at + kJournalHeaderSize, bytes, n); },
+      [&](int64_t at, const uint8_t* bytes, int64_t n) {
+        // Skip what saveJournal wrote already: [committedSize_, paddedBelow_).
+        const int64_t below = std::min(at + n, committedSize_);
+        if (below > at) out.put(at + kJournalHeaderSize, bytes, below - at);
+        const int64_t from = std::max(at, std::max(committedSize_, paddedBelow_));
+        if (at + n > from) out.put(from + kJournalHeaderSize, bytes + (from - at), at + n - from);
+      },
       [&](int64_t at, int64_t n) {
         const int64_t from = std::max(at, paddedBelow_);
         if (from < at + n) out.fill(from + kJournalHeaderSize, infoFillByte(), at + n - from);

@@ -180,11 +180,12 @@ class cJournaledFile : public cFile {
   // (pad(at, n)).
   template <class Data, class Pad>
   void forEachWriteInPlace(Data&& data, Pad&& pad);
-  // Writes the pad bytes of the area's growth that fall on bytes the file
-  // holds already (the last journal, or what a crash left there), before the
-  // journal is synced: once the header takes the new size, replaying the
-  // journal pads only beyond it, so they must be in place by then. Without
-  // held bytes the growth lies past the end of the file and reads as pad.
+  // Writes the area's growth where it falls on bytes the file holds already
+  // (the last journal, or what a crash left there), runs and pad bytes in the
+  // same stretches, before the journal is synced: once the header takes the
+  // new size, replaying the journal pads only beyond it, so the pads must be
+  // in place by then. Without held bytes the growth lies past the end of the
+  // file and reads as pad.
   void padOverHeldBytes();
   // Whether the journal loaded at open changes nothing: the size stays and
   // every record holds what the file holds already.
@@ -268,7 +269,7 @@ class cJournaledFile : public cFile {
   uint64_t changeCount_ = 1;
   int64_t journalPosition_ = kJournalHeaderSize;
   int64_t committedSize_ = 0;
-  int64_t paddedBelow_ = 0;  // padOverHeldBytes wrote the pads below here
+  int64_t paddedBelow_ = 0;  // padOverHeldBytes wrote the grown bytes below here
   int64_t logicalSize_ = 0;
   int64_t position_ = 0;
   bool failed_ = false;
