@@ -166,8 +166,9 @@ TEST_F(JournalCrashTest, CommitsSyncTwiceAndWriteNoDataBeforeTheJournalIsSynced)
 }
 
 // A commit writes its journal with one write and then each stretch of
-// changed bytes once, where it belongs; nothing it did not change, and no pad
-// bytes before a journal that lies past the end (the hole reads as pad 0).
+// changed bytes once, where it belongs (growth over the last journal's bytes
+// before the journal); nothing it did not change, and no pad bytes before a
+// journal that lies past the end (the hole reads as pad 0).
 TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
   struct Write {
     int64_t at, length;
@@ -181,7 +182,9 @@ TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
       {"one run", {{100, 10}}, {{4028, 12 + 30 + 16}, {128, 10}}},
       {"a run over a chunk's end: two records, one write", {{950, 100}}, {{4028, 12 + 30 + 110 + 16}, {978, 100}}},
       {"two runs", {{100, 10}, {3000, 5}}, {{4028, 12 + 30 + 25 + 16}, {128, 10}, {3028, 5}}},
-      {"growth: both header words", {{4000, 100}}, {{20, 8}, {4128, 12 + 120 + 16}, {12, 8}, {4028, 100}}},
+      // The last journal's 83 bytes lie where the area grows: that part of
+      // the run goes before the new journal, the rest after it.
+      {"growth: both header words", {{4000, 100}}, {{20, 8}, {4028, 83}, {4128, 12 + 120 + 16}, {12, 8}, {4111, 17}}},
   };
   auto f = openMemory("soup");
   writeAt(*f, 0, std::vector<uint8_t>(4000, 1));
