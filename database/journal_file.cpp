@@ -174,6 +174,17 @@ transactionCacheChunkNode* cJournaledFile::rememberChunk(uint32_t slot, int32_t 
 
 namespace {
 
+// Copies the first and the last sizeof(Word) bytes of n (Word <= n <= 2
+// Words), which together cover all n.
+template <class Word>
+inline void copyEnds(uint8_t* to, const uint8_t* from, size_t n) {
+  Word head, tail;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
+}
+
 // Copies n bytes between buffers that do not overlap. The block layers move
 // a few bytes at a time (a header word, a link, an index entry): up to 16
 // bytes take two loads and two stores instead of a call.
@@ -181,17 +192,9 @@ inline void copyBytes(uint8_t* to, const uint8_t* from, size_t n) {
   if (n > 16) {
     std::memcpy(to, from, n);
   } else if (n >= 8) {
-    uint64_t head, tail;
-    std::memcpy(&head, from, 8);
-    std::memcpy(&tail, from + n - 8, 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + n - 8, &tail, 8);
+    copyEnds<uint64_t>(to, from, n);
   } else if (n >= 4) {
-    uint32_t head, tail;
-    std::memcpy(&head, from, 4);
-    std::memcpy(&tail, from + n - 4, 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + n - 4, &tail, 4);
+    copyEnds<uint32_t>(to, from, n);
   } else if (n > 0) {
     to[0] = from[0];
     to[n / 2] = from[n / 2];

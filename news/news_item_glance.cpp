@@ -7,6 +7,7 @@
 #include "core/exception.h"
 #include "database/journal_format.h"  // the big-endian codec
 #include "news/news_load.h"
+#include "platform/restore_stream.h"
 
 namespace bw {
 namespace {
@@ -30,16 +31,9 @@ class RecordBytes {
   // A compact value of at most five bytes (a longer one is left to the
   // restore, which drops its bits past 31).
   int32_t compact() {
-    uint8_t b = byte();
-    if (b & 0x80) return (b & 0x40) ? -static_cast<int32_t>(b & 0x3F) : b & 0x3F;
-    const bool negative = (b & 0x40) != 0;
-    uint32_t magnitude = b & 0x3F;
-    for (int shift = 6; ok_ && !(b & 0x80); shift += 7) {
-      if (shift > 27) return fail();
-      b = byte();
-      magnitude |= static_cast<uint32_t>(b & 0x7F) << shift;
-    }
-    return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+    int32_t value = 0;
+    const int n = ok_ ? decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &value) : 0;
+    return n > 0 && take(n) ? value : fail();
   }
   // A NIL or version 1 string record with restoreSTRING's checks: nil, or
   // its text and capacity.

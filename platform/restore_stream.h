@@ -169,6 +169,11 @@ int32_t transferCompactValue(cRestoreStreamBase& stream, bool doWrite, int32_t v
 // The bytes transferCompactValue writes for value, put at out; answers their
 // count (1 to 5).
 int encodeCompactValue(int32_t value, uint8_t* out);
+// Reads a compact value of at most five bytes from the size bytes at at, as
+// transferCompactValue reads it, into value; answers its byte count, or 0
+// when it does not end within them (a longer, damaged value is left to the
+// stream, which reads on to its end).
+int decodeCompactValue(const uint8_t* at, size_t size, int32_t* value);
 int64_t transferBigValue(cRestoreStreamBase& stream, bool doWrite, int64_t value);
 
 // Writes the strings of a chain to a new file at path, a line feed between
