@@ -191,6 +191,21 @@ TEST_F(ClockTest, SystemClockMatchesTime) {
   EXPECT_LE(std::llabs(CurrentTime(0) - expected), 1);
 }
 
+// The system clock remembers the zone's answer for a second: a new zone
+// within that second must still be read at once.
+TEST_F(ClockTest, SystemClockFollowsEveryNewZone) {
+  setClockSource({});
+  for (const char* tz : {"UTC", "America/New_York", "Europe/Berlin", "UTC", "Asia/Kolkata", "America/New_York"}) {
+    zone(tz);
+    const ClockReading reading = readClock();
+    time_t t = static_cast<time_t>(reading.utcSeconds);
+    tm local{};
+    ::localtime_r(&t, &local);
+    EXPECT_EQ(reading.gmtOffset, local.tm_gmtoff) << tz;
+    EXPECT_EQ(reading.dst, local.tm_isdst > 0) << tz;
+  }
+}
+
 TEST_F(ClockTest, TzoneTakesSummerOffsetOnlyWhileSummerTimeIsInForce) {
   ::setenv("TZONE", "CET-1CEST", 1);
   setClockSource([] { return ClockReading{1705320000, 3600, false}; });
