@@ -263,6 +263,9 @@ Str webDataRoot::convertString(Text text, const cEncoding* charset, bool noDecod
     }
     return matcher_->decode(text, *encoding_, *target, false);
   }
+  // UTF-8 into UTF-8 is a copy: taken here without the converter's checks,
+  // the same bytes and capacity.
+  if (utf8Encoding_ && (target == charset_.get() ? utf8Charset_ : isUtf8Document(*target))) return Str(text.view());
   return convertDocumentText(text, *encoding_, *target);
 }
 

@@ -224,6 +224,31 @@ TEST_F(WebDataTest, GettersConvertDecodeAndNeedARoot) {
               "webDataNode.getNextAttribute(); called before \"root\" was set");
 }
 
+// The getters without decoding give what the converter gives, bytes and
+// capacity, for every pair of encodings (UTF-8 into UTF-8 takes a shortcut).
+TEST_F(WebDataTest, RawGettersGiveTheConvertersBytesAndCapacity) {
+  cEncodingUTF lower;
+  ASSERT_TRUE(lower.load("utf-8"));
+  auto utf8Root = std::make_unique<webDataRoot>();
+  utf8Root->setContents(nullptr, Str("UTF-8"), Str(), utf8_.clone(), utf8_.clone(),
+                        std::make_shared<XmlDecoder>(makeXmlEntityMap()));
+  auto latin1Root = makeRoot();
+  const std::string texts[] = {"", "a", "caf\xC3\xA9 &amp;", std::string("a\0b", 3), "\xFF\xC3 bad", std::string(100, 'x')};
+  for (webDataRoot* root : {utf8Root.get(), latin1Root.get()}) {
+    for (const cEncoding* to : {static_cast<const cEncoding*>(nullptr), static_cast<const cEncoding*>(&utf8_),
+                                static_cast<const cEncoding*>(&lower), static_cast<const cEncoding*>(&latin1_)}) {
+      for (const std::string& text : texts) {
+        auto n = node(root, "t");
+        n->setText(Str(text), 0, false);
+        const Str got = n->getText(to, true);
+        const Str want = convertDocumentText(Str(text), utf8_, to ? *to : *root->getCharset());
+        EXPECT_EQ(str(got), str(want)) << text;
+        EXPECT_EQ(got.capacity(), want.capacity()) << text;
+      }
+    }
+  }
+}
+
 // Builds a chain of `depth` nested nodes (each the only child of the one
 // before) below a top-level node.
 void buildDeep(webDataRoot& root, webDataNode* top, int depth) {
