@@ -1,13 +1,16 @@
 // social/twitter_parser.cpp - tweets and the profile into the news model.
 #include "social/twitter_parser.h"
 
+#include <array>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "news/feed_merge.h"
 #include "news/news_load.h"
+#include "social/json_members.h"
 #include "social/social_merge.h"
 #include "social/twitter_records.h"
 
@@ -22,13 +25,21 @@ class TweetParse : public SocialPageParse {
   void storeNewer(NewItems& items) override { store(newer_, items, true); }
   void storeOlder(NewItems& items) override { store(older_, items, false); }
 
-  // Stores each tweet of a timeline root as a new item.
+  // Stores each tweet of a timeline root as a new item. The members of a
+  // few tweets are found together, before those tweets are read.
   void store(const webDataNode* timeline, NewItems& items, bool timeRange) {
-    for (const webDataNode* tweet = timeline ? timeline->getFirstChild() : nullptr; tweet; tweet = tweet->getNext()) {
-      TweetRecord r = twitterExtractTweet(*tweet, feed_);
-      showNextItem();
-      storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
-      if (timeRange) range_.note(*items.pending.back());
+    std::array<const webDataNode*, kMembersSideBySide> tweets;
+    std::array<TweetMembers, kMembersSideBySide> members;
+    for (const webDataNode* tweet = timeline ? timeline->getFirstChild() : nullptr; tweet;) {
+      size_t n = 0;
+      for (; tweet && n < tweets.size(); tweet = tweet->getNext()) tweets[n++] = tweet;
+      twitterFindTweetMembers(std::span(tweets.data(), n), std::span(members.data(), n));
+      for (size_t i = 0; i < n; ++i) {
+        TweetRecord r = twitterExtractTweet(feed_, members[i]);
+        showNextItem();
+        storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
+        if (timeRange) range_.note(*items.pending.back());
+      }
     }
   }
 

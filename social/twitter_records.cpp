@@ -2,7 +2,9 @@
 // tweet date grammar and the feed credit ordering.
 #include "social/twitter_records.h"
 
+#include <algorithm>
 #include <array>
+#include <span>
 
 #include "core/ascii_case.h"
 #include "core/charset.h"
@@ -34,10 +36,9 @@ const webDataNode* child(const webDataNode* node, Text name) {
   return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
 }
 
-// entities.list[first].member, NIL when any step is missing.
-const webDataNode* firstOf(const webDataNode* entities, Text list, Text member) {
-  const webDataNode* elements = child(entities, list);
-  return child(elements ? elements->getFirstChild() : nullptr, member);
+// list[first].member, NIL when any step is missing.
+const webDataNode* firstOf(const webDataNode* list, Text member) {
+  return child(list ? list->getFirstChild() : nullptr, member);
 }
 
 Str orMissing(Str text) { return text ? std::move(text) : Str(kMissingText); }
@@ -121,14 +122,58 @@ size_t twitterTitleCut(std::string_view text) {
   return p != std::string_view::npos && p > 1 ? p : std::string_view::npos;
 }
 
-TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) {
+void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found) {
   enum { kFullText, kIdStr, kRetweet, kEntities, kCreated };
-  const auto members = findMembers<5>(&tweet, {"full_text", "id_str", "retweeted_status", "entities", "created_at"});
+  enum { kUrls, kMedia };
+  enum { kExpanded, kMediaUrl };
+  constexpr size_t kWidth = kMembersSideBySide;
+  using Nodes = std::array<const webDataNode*, kWidth>;
+  // Node `which` of each of the first n arrays, or its first child.
+  auto column = [](const auto& arrays, size_t which, size_t n, bool firstChild) {
+    Nodes nodes{};
+    for (size_t i = 0; i < n; ++i) {
+      const webDataNode* node = arrays[i][which];
+      nodes[i] = node && firstChild ? node->getFirstChild() : node;
+    }
+    return nodes;
+  };
+  // Level by level, each level's walks side by side.
+  for (size_t base = 0; base < tweets.size(); base += kWidth) {
+    const size_t n = std::min(kWidth, tweets.size() - base);
+    std::array<std::array<const webDataNode*, 5>, kWidth> members;
+    findMembersOfEach<5>(tweets.subspan(base, n), {"full_text", "id_str", "retweeted_status", "entities", "created_at"},
+                         std::span(members.data(), n));
+    std::array<std::array<const webDataNode*, 2>, kWidth> lists;
+    const Nodes entities = column(members, kEntities, n, false);
+    findMembersOfEach<2>(std::span(entities.data(), n), {"urls", "media"}, std::span(lists.data(), n));
+    // The first element of each list.
+    std::array<std::array<const webDataNode*, 1>, kWidth> url;
+    const Nodes firstUrls = column(lists, kUrls, n, true);
+    findMembersOfEach<1>(std::span(firstUrls.data(), n), {"expanded_url"}, std::span(url.data(), n));
+    std::array<std::array<const webDataNode*, 2>, kWidth> medium;
+    const Nodes firstMedia = column(lists, kMedia, n, true);
+    findMembersOfEach<2>(std::span(firstMedia.data(), n), {"expanded_url", "media_url"}, std::span(medium.data(), n));
+    for (size_t i = 0; i < n; ++i) {
+      const auto& m = members[i];
+      found[base + i] = {m[kFullText], m[kIdStr], m[kRetweet], m[kCreated], url[i][0] ? url[i][0] : medium[i][kExpanded],
+                         medium[i][kMediaUrl]};
+    }
+  }
+}
+
+TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) {
+  const webDataNode* one = &tweet;
+  TweetMembers members;
+  twitterFindTweetMembers(std::span(&one, 1), std::span(&members, 1));
+  return twitterExtractTweet(feed, members);
+}
+
+TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& members) {
   TweetRecord r{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
   body.encoding = Str("UTF-8");
-  Str text = textOf(members[kFullText], true);
+  Str text = textOf(members.fullText, true);
   if (text) {
     const size_t cut = twitterTitleCut(text.view());
     item.title = Str(text.view().substr(0, cut));
@@ -138,24 +183,26 @@ TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) 
     item.title = Str(kMissingText);
   }
   item.titleFormat = kFormatPlainText;
-  item.uniqueID = orMissing(textOf(members[kIdStr], true));
+  item.uniqueID = orMissing(textOf(members.idStr, true));
 
-  const webDataNode* entities = members[kEntities];
-  const webDataNode* retweetEntities = child(members[kRetweet], "entities");
-  const webDataNode* link = firstOf(entities, "urls", "expanded_url");
-  if (!link) link = firstOf(entities, "media", "expanded_url");
-  if (!link) link = firstOf(retweetEntities, "urls", "expanded_url");
-  if (!link) link = firstOf(retweetEntities, "media", "expanded_url");
+  // The link: the tweet's, else that of the tweet it retweets.
+  const webDataNode* link = members.link;
+  if (!link && members.retweet) {
+    enum { kUrls, kMedia };
+    const auto lists = findMembers<2>(child(members.retweet, "entities"), {"urls", "media"});
+    link = firstOf(lists[kUrls], "expanded_url");
+    if (!link) link = firstOf(lists[kMedia], "expanded_url");
+  }
   item.link = link ? textOf(link, false) : joinedText({feed.url.view(), "/status/", item.uniqueID.view()});
 
-  if (const webDataNode* created = members[kCreated]) {
+  if (const webDataNode* created = members.created) {
     body.publishedText = textOf(created, true);
     item.published = item.updated = twitterParseDate(body.publishedText);
   } else {
     item.published = item.updated = kDateUnset;
   }
   item.downloaded = pTime::CurrentTime(0);
-  if (const webDataNode* image = firstOf(entities, "media", "media_url")) body.imageURL = textOf(image, false);
+  if (members.image) body.imageURL = textOf(members.image, false);
   return r;
 }
 

@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string_view>
 
 #include "core/ordering.h"
@@ -47,6 +48,23 @@ struct TweetRecord {
 };
 // One tweet; only feed.url is read (the fallback link's prefix).
 TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed);
+
+// The nodes of a tweet that its reading takes (NIL when absent).
+struct TweetMembers {
+  const webDataNode* fullText = nullptr;  // "full_text"
+  const webDataNode* idStr = nullptr;     // "id_str"
+  const webDataNode* retweet = nullptr;   // "retweeted_status"
+  const webDataNode* created = nullptr;   // "created_at"
+  // "entities": the first url's "expanded_url", else the first medium's.
+  const webDataNode* link = nullptr;
+  const webDataNode* image = nullptr;  // the first medium's "media_url"
+};
+// The members of each tweet into found (room for as many), the tweets'
+// walks side by side (social/json_members.h): what a timeline's reader
+// does before it reads each tweet.
+void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found);
+// twitterExtractTweet of the tweet whose members are given.
+TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& members);
 
 // Where the title of a tweet's text is cut: before its first "https" link,
 // else its first "http" link (escaped "\/" or plain "/"), when that lies

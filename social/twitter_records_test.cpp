@@ -3,9 +3,13 @@
 // profile and the credit ordering.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <random>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/mega_list_family.h"
 #include "social/json_members.h"
@@ -151,6 +155,72 @@ TEST_F(TwitterRecordTest, MembersFoundInOneWalkAreFindChildsPicks) {
   }
   EXPECT_EQ(found[0]->getText(nullptr, true), "1");
   EXPECT_EQ(found[1], nullptr);
+}
+
+// Random tweets (members missing, repeated, in any order; lists empty or
+// not): the members found side by side for a whole timeline, in batches of
+// every size, are what findChild finds for each tweet alone.
+TEST_F(TwitterRecordTest, TweetMembersFoundSideBySideAreFindChildsPicks) {
+  std::mt19937 rng(11);
+  auto pick = [&](std::initializer_list<const char*> names) { return *(names.begin() + rng() % names.size()); };
+  auto object = [&](std::initializer_list<const char*> names, const std::string& value, int most) {
+    std::string text = "{";
+    for (int i = 0, n = static_cast<int>(rng() % (most + 1)); i < n; ++i) {
+      text += std::string(i ? "," : "") + "\"" + pick(names) + "\":" + value;
+    }
+    return text + "}";
+  };
+  auto list = [&](const std::string& element) {
+    std::string text = "[";
+    for (int i = 0, n = static_cast<int>(rng() % 3); i < n; ++i) text += (i ? "," : "") + element;
+    return text + "]";
+  };
+  std::string timeline = "[";
+  for (int t = 0; t < 300; ++t) {
+    const std::string element = object({"expanded_url", "media_url", "url"}, "\"x" + std::to_string(t) + "\"", 3);
+    std::string entities = "{";
+    for (int i = 0, n = static_cast<int>(rng() % 4); i < n; ++i) {
+      entities += std::string(i ? "," : "") + "\"" + pick({"urls", "media", "hashtags"}) + "\":" + list(element);
+    }
+    entities += "}";
+    std::string tweet = object({"full_text", "id_str", "retweeted_status", "created_at", "x"}, "\"v\"", 6);
+    if (rng() % 4) tweet.insert(1, "\"entities\":" + entities + (tweet.size() > 2 ? "," : ""));
+    timeline += (t ? "," : "") + tweet;
+  }
+  auto doc = json(timeline + "]");
+  std::vector<const webDataNode*> tweets;
+  for (const webDataNode* t = doc->head()->getFirstChild(); t; t = t->getNext()) tweets.push_back(t);
+  tweets.insert(tweets.begin() + 5, nullptr);  // NIL finds nothing
+  auto child = [](const webDataNode* n, const char* name) -> const webDataNode* {
+    return n ? n->findChild(name, nullptr, nullptr, nullptr) : nullptr;
+  };
+  auto first = [&](const webDataNode* entities, const char* listName, const char* name) {
+    const webDataNode* elements = child(entities, listName);
+    return child(elements ? elements->getFirstChild() : nullptr, name);
+  };
+  for (size_t batch : {size_t{1}, size_t{3}, size_t{8}, tweets.size()}) {
+    std::vector<std::array<const webDataNode*, 3>> each(tweets.size());
+    std::vector<TweetMembers> found(tweets.size());
+    for (size_t base = 0; base < tweets.size(); base += batch) {
+      const size_t n = std::min(batch, tweets.size() - base);
+      findMembersOfEach<3>(std::span(tweets).subspan(base, n), {"id_str", "x", "entities"},
+                           std::span(each).subspan(base, n));
+      twitterFindTweetMembers(std::span(tweets).subspan(base, n), std::span(found).subspan(base, n));
+    }
+    for (size_t i = 0; i < tweets.size(); ++i) {
+      const webDataNode* t = tweets[i];
+      EXPECT_EQ(each[i], (std::array{child(t, "id_str"), child(t, "x"), child(t, "entities")})) << i;
+      const webDataNode* entities = child(t, "entities");
+      const webDataNode* link = first(entities, "urls", "expanded_url");
+      const TweetMembers& m = found[i];
+      EXPECT_EQ(m.fullText, child(t, "full_text")) << i;
+      EXPECT_EQ(m.idStr, child(t, "id_str")) << i;
+      EXPECT_EQ(m.retweet, child(t, "retweeted_status")) << i;
+      EXPECT_EQ(m.created, child(t, "created_at")) << i;
+      EXPECT_EQ(m.link, link ? link : first(entities, "media", "expanded_url")) << i;
+      EXPECT_EQ(m.image, first(entities, "media", "media_url")) << i;
+    }
+  }
 }
 
 TEST_F(TwitterRecordTest, FeedsSortByCreditThenId) {
