@@ -443,7 +443,7 @@ int64_t BlockHeap::allocateFromFreeBlock(int32_t blockSize, const blockRecord& f
   return used.position;
 }
 
-int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear) {
+int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear, int32_t* payload) {
   if (sizeInBytes <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
   int64_t blockSize = blockSizeForPayload(sizeInBytes);
   if (blockSize > INT32_MAX) raise("FULL", "cJournaledBlockFile.allocate(); file size limit reached");
@@ -464,6 +464,7 @@ int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear) {
 
   BlockTransaction tx(store_);
   int64_t position;
+  int32_t taken = size32;
   if (found.position == 0) {
     if (tailPos_ != 0) {
       tail.nextBlock = endPosition;
@@ -487,9 +488,11 @@ int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear) {
       if (split) addFreeToArena(splitBlock(used, size32, false));
     }
     position = used.position;
+    taken = used.size;
   }
   if (clear) this->clear(position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
   tx.finish();
+  if (payload) *payload = taken - kBlockHeaderBytes;
   return position + kBlockHeaderBytes;
 }
 

@@ -116,8 +116,9 @@ class BlockHeap {
   // Takes a known free block; returns the block's position (not its handle).
   int64_t allocateFromFreeBlock(int32_t blockSize, const blockRecord& freeBlock, bool clear);
   // A block with at least sizeInBytes of payload; its handle. "EMU" for a
-  // size <= 0, "FULL" past the data limit.
-  int64_t allocate(int64_t sizeInBytes, bool clear);
+  // size <= 0, "FULL" past the data limit. payload, when given, receives the
+  // block's payload size (what infoSizeOfBlock answers for it).
+  int64_t allocate(int64_t sizeInBytes, bool clear, int32_t* payload = nullptr);
   void deallocate(int64_t handle);
   // deallocate for a block whose header (block) the caller read and nothing
   // has changed since.

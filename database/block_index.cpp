@@ -242,11 +242,12 @@ IndexedBlock BlockIndex::allocateIndexBlock(int32_t sizeInBytes, bool clear) {
   if (int64_t{sizeInBytes} + 4 <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
   BlockTransaction tx(heap_.store());
   int32_t e = privateAllocateIndex();
-  int64_t handle = heap_.allocate(int64_t{sizeInBytes} + 4, clear);
+  int32_t payload = 0;
+  int64_t handle = heap_.allocate(int64_t{sizeInBytes} + 4, clear, &payload);
   writeEntry(e, handle, false);
   heap_.write32(handle, static_cast<uint32_t>(e));
   tx.finish();
-  return {e - (kIndexSpecialCount - 1), handle + 4};
+  return {e - (kIndexSpecialCount - 1), handle + 4, payload - 4};
 }
 
 IndexedBlock BlockIndex::allocateIndexArray(int32_t count, bool clear) {

@@ -43,10 +43,12 @@ inline constexpr int32_t kEntryCacheSlots = 17;
 inline constexpr int64_t kIndexLimitEntry = 0x7FFFFFEF;
 inline constexpr int64_t kIndexWarnEntry = 0x3FFFFFFF;
 
-// An index handed out with its block: the data position is handle + 4.
+// An index handed out with its block: the data position is handle + 4;
+// capacity is what infoSizeOfIndexBlock answers for it.
 struct IndexedBlock {
   int32_t index = 0;
   int64_t dataPosition = 0;
+  int32_t capacity = 0;
 };
 
 class BlockIndex {

@@ -161,6 +161,7 @@ void IndexPropertyTest::step(int depth) {
     int64_t size = randomSize();
     bool clear = rng() % 2;
     IndexedBlock b = target->index().allocateIndexBlock(static_cast<int32_t>(size), clear);
+    ASSERT_EQ(b.capacity, target->index().infoSizeOfIndexBlock(b.dataPosition));
     std::vector<uint8_t> data = clear && rng() % 2 ? std::vector<uint8_t>(static_cast<size_t>(size)) : randomBytes(size);
     writePayload(b.dataPosition, data);
     ASSERT_FALSE(model.blocks.count(b.index) || model.preallocated.count(b.index));

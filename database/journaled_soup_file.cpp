@@ -142,12 +142,12 @@ void JournaledSoupBlockFile::writeBytes(int64_t position, const void* in, int64_
 
 SoupIndexedBlock JournaledSoupBlockFile::allocateIndexBlock(int32_t sizeInBytes, bool clear) {
   IndexedBlock b = file_.allocateIndexBlock(sizeInBytes, clear);
-  return {b.index, b.dataPosition};
+  return {b.index, b.dataPosition, b.capacity};
 }
 
 SoupIndexedBlock JournaledSoupBlockFile::allocateIndexArray(int32_t count, bool clear) {
   IndexedBlock b = file_.allocateIndexArray(count, clear);
-  return {b.index, b.dataPosition};
+  return {b.index, b.dataPosition, b.capacity};
 }
 
 SoupOverhead JournaledSoupBlockFile::infoOverhead() {

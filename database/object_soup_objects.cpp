@@ -73,7 +73,7 @@ int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
     SoupIndexedBlock block = file_->allocateIndexBlock(size, false);
     object->soupIndex_ = block.index;
     object->storedSize_ = size;
-    int32_t capacity = file_->infoSizeOfIndexBlock(block.dataPosition);
+    const int32_t capacity = block.capacity;
     setUsedBytes(usedBytes_ + capacity + perBlockOverhead_);
     writeRecord(*object, block.dataPosition, capacity, size, kCreatedMismatch);
     transaction.finish();

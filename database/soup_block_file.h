@@ -29,10 +29,12 @@
 
 namespace bw {
 
-// An index with the data position of its new block.
+// An index with the data position of its new block and the block's
+// capacity (what infoSizeOfIndexBlock answers for it).
 struct SoupIndexedBlock {
   int32_t index = 0;
   int64_t dataPosition = 0;
+  int32_t capacity = 0;
 };
 
 // The first bytes of an index's record, as readBytes answers them;

@@ -184,7 +184,7 @@ class FakeSoupBlockFile : public SoupBlockFile {
     setEntry(index, handle);
     if (clear) std::fill(current_.blocks[handle].begin() + 4, current_.blocks[handle].end(), 0);
     own.finish();
-    return {index, handle + 4};
+    return {index, handle + 4, static_cast<int32_t>(current_.blocks[handle].size()) - 4};
   }
   SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) override {
     return allocateIndexBlock(count * 4, clear);
