@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "core/exception.h"
+#include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "news/news_objects.h"
 
@@ -47,11 +48,23 @@ DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoup
   }
   std::unordered_set<int32_t> visited{soupIndexOrNone()};
   DuplicateEnds ends;
-  for (int32_t index = olderDuplicateItemIndex;;) {
-    HeldItem item(db, visit(db, index, feed_, visited));
-    if (!item) break;
-    ends = {index, item->newestDuplicateItemIndex};
-    index = item->olderDuplicateItemIndex;
+  if (feed_) {
+    // Only the members' chain links are read: a glance answers them as a
+    // load would (the item's feed lends itself to every member).
+    ItemGlance glance(db);
+    for (int32_t index = olderDuplicateItemIndex; index != 0 && visited.insert(index).second;) {
+      const newsItem* item = glance.look(index);
+      if (!item) break;
+      ends = {index, item->newestDuplicateItemIndex};
+      index = item->olderDuplicateItemIndex;
+    }
+  } else {
+    for (int32_t index = olderDuplicateItemIndex;;) {
+      HeldItem item(db, visit(db, index, feed_, visited));
+      if (!item) break;
+      ends = {index, item->newestDuplicateItemIndex};
+      index = item->olderDuplicateItemIndex;
+    }
   }
   if (ends.oldest == 0) raise("BUG", "newsItem.infoOldestDuplicateItemIndex(); prevIndex=0");
   if (ends.newest == 0) raise("BUG", "newsItem.infoOldestDuplicateItemIndex(); newestDuplicateIndex=0 (1)");

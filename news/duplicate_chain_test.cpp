@@ -1,6 +1,7 @@
 // news/duplicate_chain_test.cpp - duplicate chains: the edge cases, a seeded
-// model workload checked after every step and across reopens, a change that
-// fails half-way, and damaged chains that loop.
+// model workload checked after every step and across reopens (with the
+// chain ends walked over unloaded members), a change that fails half-way,
+// and damaged chains that loop.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -146,6 +147,14 @@ TEST_F(DuplicateChainTest, SeededOperationsKeepEveryChainSound) {
       releaseAll();
       reopen();
       feed = loadObject_newsFeed(*db, feedIndex);
+      // Each item alone loaded: its walk reads every other member from the file.
+      for (size_t i = 0; i < kItems; ++i) {
+        HeldItem alone(*db, loadObject_newsItem2(*db, indexes[i], feed));
+        const std::vector<size_t>* c = chainOf(i);
+        const DuplicateEnds ends = alone->infoOldestDuplicateItemIndex(*db);
+        ASSERT_EQ(ends.oldest, c ? indexes[c->back()] : 0) << "step " << step << " item " << i;
+        ASSERT_EQ(ends.newest, c ? indexes[c->front()] : 0) << "step " << step << " item " << i;
+      }
       for (int32_t index : indexes) items.push_back(item(index, feed));
       check(step);
     }
