@@ -141,6 +141,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Answers whether the bytes reach the block's end. Raises as loadObject
   // does for an index without a record.
   bool readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes, std::vector<uint8_t>& bytes);
+  // object (as for readRecordInto) takes index as its index without a read,
+  // for a reader that decodes bytes readRecordBytes gave it earlier.
+  void nameOutsideObject(int32_t index, cIndexedObject& object);
   // Rewrites a loaded object's record, in place or in a new block of its own
   // size (see the placement rule in object_soup.cpp).
   void saveChangesToObject(cIndexedObject* object);

@@ -145,6 +145,11 @@ void cJournaledIndexedObjectSoup::readRecordInto(int32_t index, cIndexedObject& 
   readRecord(object);
 }
 
+void cJournaledIndexedObjectSoup::nameOutsideObject(int32_t index, cIndexedObject& object) {
+  requireOutsideTable(object);
+  object.soupIndex_ = index;
+}
+
 bool cJournaledIndexedObjectSoup::readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes,
                                                   std::vector<uint8_t>& bytes) {
   requireOpen("loadObject");

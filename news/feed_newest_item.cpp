@@ -47,7 +47,7 @@ void dropRepeat(cJournaledIndexedObjectSoupDatabase& db, std::unique_ptr<newsIte
 }  // namespace
 
 void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, cMegaList_class& newItems,
-                              bool alreadyStored) {
+                              bool alreadyStored, GlanceMemo* glanced) {
   if (newItems.isEmpty()) return;
   if (newItems.infoAutoDealloc()) raise("EMU", "updateFeedNewestItemTime(); newItems owns its objects");
   if (!feed.itemList) raise("BUG", "updateFeedNewestItemTime(); feed has no item list");
@@ -57,7 +57,8 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // neighbour is loaded. prev keeps the item passed last (a new one stays
   // loaded while the next goes in after it); ahead keeps the item an
   // insertion put a new one before: the next step comes back to it.
-  ItemGlance prev(db), cur(db), ahead(db);
+  constexpr auto kTake = ItemGlance::Memo::kTake;
+  ItemGlance prev(db, glanced, kTake), cur(db, glanced, kTake), ahead(db, glanced, kTake);
   // A stored item that takes a second new one before it is loaded: its
   // links then change in memory, not by a read and a write in the file.
   int32_t lastBefore = 0;

@@ -117,6 +117,11 @@ const newsItem* ItemGlance::look(int32_t index) {
   countNewsItemLoad();
   db_.requireOpen("loadObject");
   if (index <= 0) return nullptr;
+  const GlanceMemo::Kept* kept = nullptr;
+  if (memo_ && use_ == Memo::kTake && memo_->next_ < memo_->kept_.size() &&
+      memo_->kept_[memo_->next_].index == index) {
+    kept = &memo_->kept_[memo_->next_++];
+  }
   if (cIndexedObject* loaded = db_.findLoadedObject(index, 1)) {
     if (!loaded->isOfClass(newsItem::kClassName)) {
       db_.unloadObject(loaded);
@@ -129,9 +134,23 @@ const newsItem* ItemGlance::look(int32_t index) {
     read_ = std::make_unique<newsItem>();
     read_->textsRead = newsItem::Texts::kKeys;
   }
+  if (kept) {
+    db_.nameOutsideObject(index, *read_);
+    if (glanceItemRecord(memo_->bytes_.data() + kept->at, kept->size, *read_)) {
+      item_ = read_.get();
+      return item_;
+    }
+  }
   try {
     db_.readRecordBytes(index, *read_, kGlanceBytes, bytes_);
-    if (!glanceItemRecord(bytes_.data(), bytes_.size(), *read_)) db_.readRecordInto(index, *read_);
+    if (glanceItemRecord(bytes_.data(), bytes_.size(), *read_)) {
+      if (memo_ && use_ == Memo::kKeep) {
+        memo_->kept_.push_back({index, memo_->bytes_.size(), bytes_.size()});
+        memo_->bytes_.insert(memo_->bytes_.end(), bytes_.begin(), bytes_.end());
+      }
+    } else {
+      db_.readRecordInto(index, *read_);
+    }
   } catch (const eException& e) {
     if (e.code() == "EMU" && e.message() == kNoRecord) return nullptr;
     throw;
@@ -157,6 +176,8 @@ void ItemGlance::clear() {
 }
 
 void ItemGlance::swap(ItemGlance& other) noexcept {
+  std::swap(memo_, other.memo_);
+  std::swap(use_, other.use_);
   std::swap(read_, other.read_);
   std::swap(bytes_, other.bytes_);
   std::swap(loaded_, other.loaded_);

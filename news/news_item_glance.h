@@ -11,6 +11,11 @@
 //      read through newsItem::restore, so a damaged one fails as a load does.
 //   3. Glances count with the loads (infoNewsItemLoads). The item looked at
 //      must not be changed or saved.
+//   4. A glance that keeps into a GlanceMemo leaves there the bytes of each
+//      record it read straight (invariant 2), in the order it read them; a
+//      glance that takes from one decodes the next kept record instead of
+//      reading it again when that record is of the index it looks at and
+//      the item is not loaded (each kept record serves once).
 #pragma once
 
 #include <cstddef>
@@ -30,9 +35,30 @@ namespace bw {
 // older version, a version 0 or damaged string, bytes ending early).
 bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into);
 
+// The records one walk read, kept for one later walk over the same list
+// (the social merge's scan, then the walk that adds the new items). The
+// owner keeps a record only while nothing changed its item's list links,
+// dates, uniqueID or link since it was read; its chain links may have
+// changed, so the later walk must not read those from it.
+class GlanceMemo {
+ private:
+  friend class ItemGlance;
+  struct Kept {
+    int32_t index;
+    size_t at, size;
+  };
+  std::vector<uint8_t> bytes_;
+  std::vector<Kept> kept_;
+  size_t next_ = 0;  // the record the next take may answer
+};
+
 class ItemGlance {
  public:
+  enum class Memo { kKeep, kTake };
   explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db) : db_(db) {}
+  // memo NIL: as without one.
+  ItemGlance(cJournaledIndexedObjectSoupDatabase& db, GlanceMemo* memo, Memo use)
+      : db_(db), memo_(memo), use_(use) {}
   ItemGlance(const ItemGlance&) = delete;
   ItemGlance& operator=(const ItemGlance&) = delete;
   ~ItemGlance() { clear(); }
@@ -50,6 +76,8 @@ class ItemGlance {
 
  private:
   cJournaledIndexedObjectSoupDatabase& db_;
+  GlanceMemo* memo_ = nullptr;
+  Memo use_ = Memo::kKeep;
   std::unique_ptr<newsItem> read_;
   std::vector<uint8_t> bytes_;
   newsItem* loaded_ = nullptr;

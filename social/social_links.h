@@ -23,6 +23,7 @@
 
 #include "core/str.h"
 #include "database/soup_database.h"
+#include "news/news_item_glance.h"
 #include "news/news_objects.h"
 
 namespace bw {
@@ -40,7 +41,10 @@ Str socialLinkKey(Text link);
 // the index of the item that first showed it.
 class SocialLinkChains {
  public:
-  SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) : db_(db), feed_(feed) {}
+  // keepGlances: the stored items a scan glances at are kept (glanced())
+  // for the walk that adds the new items after the chains.
+  SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool keepGlances = true)
+      : db_(db), feed_(feed), keepGlances_(keepGlances) {}
   // A stored item seen by a scan: its key is noted unless already known.
   void remember(const newsItem& item);
   // An item newer than the ones seen: it joins, as the newest member, the
@@ -50,10 +54,15 @@ class SocialLinkChains {
   // An item older than the ones seen: it joins as the oldest member, and
   // its key then names it.
   void joinAsOldest(newsItem& item);
+  // Joining changes only the chain links of stored items, which the walk
+  // does not take from the memo. NIL when glances are not kept.
+  GlanceMemo* glanced() { return keepGlances_ ? &glanced_ : nullptr; }
 
  private:
   cJournaledIndexedObjectSoupDatabase& db_;
   newsFeed& feed_;
+  bool keepGlances_;
+  GlanceMemo glanced_;
   std::unordered_map<std::string, int32_t> first_;
 };
 

@@ -37,7 +37,7 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
                      int32_t count, const std::function<void(const newsItem&)>& seen) {
   const int32_t limit = std::max(kSocialMinimumScan, 2 * count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
-  ItemGlance glance(db);
+  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
     if (!item) break;
@@ -65,7 +65,7 @@ void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feed
     }
   }
   setProgressText(gui, "Adding items to feed");
-  updateFeedNewestItemTime(db, feed, items.list, true);
+  updateFeedNewestItemTime(db, feed, items.list, true, links.glanced());
 }
 
 int32_t elementsWithMembers(const webDataNode* array) {

@@ -1,0 +1,101 @@
+// social/social_merge_test.cpp - the merge stage over a seeded Twitter feed:
+// the walk that takes the records its scan kept leaves the file byte for
+// byte as the walk that reads every record again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "news/news_test_support.h"
+#include "social/social_merge.h"
+#include "social/twitter_records.h"
+
+namespace bw {
+namespace {
+
+class SocialMergeTest : public testing_news::NewsTest {
+ protected:
+  struct Stamp {
+    std::string id;
+    bigTime published, updated;
+  };
+  std::unique_ptr<newsItem> made(const Stamp& s, int story) {
+    auto item = std::make_unique<newsItem>();
+    item->uniqueID = Str(s.id);
+    item->title = Str("tweet " + s.id);
+    item->link = Str("http://s" + std::to_string(story) + ".example.com/story?ref=" + s.id);
+    item->published = s.published;
+    item->updated = s.updated;
+    return item;
+  }
+  std::mt19937 rng{29};
+  std::vector<Stamp> stored;
+};
+
+// New pages whose tweets fall between stored ones (equal dates among them),
+// repeat stored tweets (dropped by the scan or the walk) and join the
+// stored chains (saved between the scan and the walk), with a stored item
+// held loaded; then an older page.
+TEST_F(SocialMergeTest, KeptGlancesLeaveTheFileAsReadsDo) {
+  newsFeed* feed = makeFeed(std::string(kTwitterFeedType).c_str());
+  const int32_t feedIndex = feed->infoSoupIndex();
+  for (int i = 0; i < 300; ++i) {
+    const bigTime t = 1000000 + static_cast<bigTime>(rng() % 500) * 60;
+    stored.push_back({"s" + std::to_string(i), t, rng() % 3 == 0 ? t + 30 : t});
+  }
+  std::sort(stored.begin(), stored.end(), [](const Stamp& a, const Stamp& b) { return a.published > b.published; });
+  std::vector<int32_t> listed;
+  for (const Stamp& s : stored) {
+    std::unique_ptr<newsItem> item = made(s, static_cast<int>(rng() % 40));
+    item->feedIndex = feedIndex;
+    item->bodyIndex = db->createdAndUnloadObject(new newsItemBody);
+    listed.push_back(db->createdAndUnloadObject(item.release()));
+    feed->itemList->insertAtTail(listed.back());
+  }
+  rebuildFeedDuplicates(*db, *feed);
+  db->unloadObject(feed);
+  reopen();
+  const std::vector<uint8_t> start = image(kName);
+
+  std::vector<std::vector<uint8_t>> after;
+  for (bool keep : {true, false}) {
+    SCOPED_TRACE(keep);
+    db->close();
+    backend->setImage(native(kName), start);
+    open();
+    feed = loadObject_newsFeed(*db, feedIndex);
+    std::mt19937 pages(31);
+    for (int round = 0; round < 5; ++round) {
+      const bool older = round == 4;
+      HeldItem held(*db, item(listed[pages() % listed.size()], feed));
+      SoupTransaction transaction(db->infoBlockFile());
+      NewItems items(*db);
+      for (int k = 0; k < 60; ++k) {
+        Stamp s = stored[pages() % stored.size()];
+        if (pages() % 4 != 0) {  // a new tweet, else a repeat of a stored one
+          s.id = "n" + std::to_string(round) + "_" + std::to_string(k);
+          if (pages() % 3 != 0) s.published = 1000000 + static_cast<bigTime>(pages() % 500) * 60 + pages() % 2 * 7;
+          if (older) s.published = 900000 - k;
+          s.updated = s.published;
+        }
+        auto body = std::make_unique<newsItemBody>();
+        storeNewItem(*db, *feed, made(s, static_cast<int>(pages() % 40)), std::move(body), items);
+      }
+      SocialLinkChains links(*db, *feed, keep);
+      scanStoredLinks(*db, *feed, links, older, 60, nullptr);
+      mergeNewItems(*db, *feed, nullptr, links, items, older);
+      transaction.finish();
+    }
+    db->unloadObject(feed);
+    reopen();
+    after.push_back(image(kName));
+  }
+  EXPECT_TRUE(after[0] == after[1]);
+  EXPECT_FALSE(after[0] == start);
+}
+
+}  // namespace
+}  // namespace bw
