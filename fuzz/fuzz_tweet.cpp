@@ -28,6 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bw::Str copy = bw::normaliseSocialLink(text, false);
   if (copy.length() > static_cast<int32_t>(text.size())) std::abort();
   if (key.isNil() ? copy.view() != text : key.view() != copy.view()) std::abort();
+  if (bw::socialLinkKey(text).view() != copy.view()) std::abort();
 
   bw::cJSON reader(bw::twitterEscapeTable());
   bw::JsonParseResult parsed = bw::fuzzing::parseJson(reader, std::string(text));

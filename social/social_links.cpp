@@ -30,46 +30,68 @@ FeedKind kindOf(const Str& type) {
   return FeedKind::kNone;
 }
 
+// The part of a link with a query that the query rule cuts away (from, to);
+// FALSE when the rule does not apply (no query, or a YouTube link).
+bool queryCut(std::string_view text, size_t& from, size_t& to) {
+  const size_t q = text.find('?');
+  if (q == std::string_view::npos || startsWithNoCase(text, kYoutube)) return false;
+  size_t h = text.find('#', q);
+  if (h == std::string_view::npos) h = text.size();
+  size_t cut = q;
+  if (startsWithNoCase(text, newsConfig::kFacebookHome)) {
+    // Only the query itself is searched: a "comment_id=" in the "#" part
+    // would otherwise repeat that part.
+    const size_t c = text.substr(0, h).find("comment_id=", q + 1);
+    cut = c == std::string_view::npos ? h : c - 1;
+  } else if (text.substr(q < 4 ? 0 : q - 4, 5) == ".php?") {
+    cut = h;
+  }
+  if (cut > 0 && text[cut - 1] == '/') --cut;
+  from = cut;
+  to = h;
+  return true;
+}
+
+// The link without the cut part.
+std::string withoutCut(std::string_view text, size_t from, size_t to) {
+  std::string result;
+  result.reserve(text.size() - (to - from));
+  result.append(text.substr(0, from));
+  result.append(text.substr(to));
+  return result;
+}
+
+// socialLinkKey's text, made straight into the string the chains keep.
+std::string keyText(Text link) {
+  if (link.isNil()) raise("EMU", "normaliseSocialLink(); link=NIL");
+  const std::string_view text = link.view();
+  size_t from = 0, to = 0;
+  if (queryCut(text, from, to)) return withoutCut(text, from, to);
+  if (!text.empty() && text.back() == '/') return std::string(text.substr(0, text.size() - 1));
+  return std::string(text);
+}
+
 }  // namespace
 
 Str normaliseSocialLink(Text link, bool onlyIfChanged) {
   if (link.isNil()) raise("EMU", "normaliseSocialLink(); link=NIL");
   const std::string_view text = link.view();
-  const size_t q = text.find('?');
-  if (q != std::string_view::npos && !startsWithNoCase(text, kYoutube)) {
-    size_t h = text.find('#', q);
-    if (h == std::string_view::npos) h = text.size();
-    size_t cut = q;
-    if (startsWithNoCase(text, newsConfig::kFacebookHome)) {
-      // Only the query itself is searched: a "comment_id=" in the "#" part
-      // would otherwise repeat that part.
-      const size_t c = text.substr(0, h).find("comment_id=", q + 1);
-      cut = c == std::string_view::npos ? h : c - 1;
-    } else if (text.substr(q < 4 ? 0 : q - 4, 5) == ".php?") {
-      cut = h;
-    }
-    if (cut > 0 && text[cut - 1] == '/') --cut;
-    std::string result(text.substr(0, cut));
-    result.append(text.substr(h));
-    return Str(result);
-  }
+  size_t from = 0, to = 0;
+  if (queryCut(text, from, to)) return Str(withoutCut(text, from, to));
   if (!text.empty() && text.back() == '/') return Str(text.substr(0, text.size() - 1));
   if (!onlyIfChanged) return Str(text);
   return Str();
 }
 
-Str socialLinkKey(Text link) {
-  Str key = normaliseSocialLink(link, true);
-  return key ? key : Str(link.view());
-}
+Str socialLinkKey(Text link) { return Str(keyText(link)); }
 
 void SocialLinkChains::remember(const newsItem& item) {
-  if (!item.link.empty()) first_.try_emplace(socialLinkKey(item.link).str(), item.infoSoupIndex());
+  if (!item.link.empty()) first_.try_emplace(keyText(item.link), item.infoSoupIndex());
 }
 
 void SocialLinkChains::joinAsNewest(newsItem& item) {
   if (item.link.empty()) return;
-  auto [known, added] = first_.try_emplace(socialLinkKey(item.link).str(), item.infoSoupIndex());
+  auto [known, added] = first_.try_emplace(keyText(item.link), item.infoSoupIndex());
   if (added) return;
   HeldItem first(db_, loadObject_newsItem2(db_, known->second, &feed_));
   if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);
@@ -77,7 +99,7 @@ void SocialLinkChains::joinAsNewest(newsItem& item) {
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {
   if (item.link.empty()) return;
-  int32_t& known = first_[socialLinkKey(item.link).str()];
+  int32_t& known = first_[keyText(item.link)];
   if (known != 0) {
     HeldItem found(db_, loadObject_newsItem2(db_, known, &feed_));
     if (found && isSameLink(feed_, item.link, found->link)) found->addAsOldestDuplicate(db_, &item);
