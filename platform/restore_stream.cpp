@@ -192,21 +192,6 @@ int encodeCompactValue(int32_t value, uint8_t* out) {
   return n;
 }
 
-int decodeCompactValue(const uint8_t* at, size_t size, int32_t* value) {
-  if (size == 0) return 0;
-  uint8_t b = at[0];
-  const bool negative = (b & 0x40) != 0;
-  uint32_t magnitude = b & 0x3F;
-  int n = 1;
-  for (int shift = 6; !(b & 0x80); shift += 7) {
-    if (n == 5 || static_cast<size_t>(n) == size) return 0;
-    b = at[n++];
-    magnitude |= static_cast<uint32_t>(b & 0x7F) << shift;
-  }
-  *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
-  return n;
-}
-
 int32_t transferCompactValue(cRestoreStreamBase& s, bool doWrite, int32_t value) {
   if (doWrite) {
     uint8_t bytes[5];

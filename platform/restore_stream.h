@@ -172,8 +172,22 @@ int encodeCompactValue(int32_t value, uint8_t* out);
 // Reads a compact value of at most five bytes from the size bytes at at, as
 // transferCompactValue reads it, into value; answers its byte count, or 0
 // when it does not end within them (a longer, damaged value is left to the
-// stream, which reads on to its end).
-int decodeCompactValue(const uint8_t* at, size_t size, int32_t* value);
+// stream, which reads on to its end). Inline: the stored-item glance reads
+// a dozen of them per record.
+inline int decodeCompactValue(const uint8_t* at, size_t size, int32_t* value) {
+  if (size == 0) return 0;
+  uint8_t b = at[0];
+  const bool negative = (b & 0x40) != 0;
+  uint32_t magnitude = b & 0x3F;
+  int n = 1;
+  for (int shift = 6; !(b & 0x80); shift += 7) {
+    if (n == 5 || static_cast<size_t>(n) == size) return 0;
+    b = at[n++];
+    magnitude |= static_cast<uint32_t>(b & 0x7F) << shift;
+  }
+  *value = static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
+  return n;
+}
 int64_t transferBigValue(cRestoreStreamBase& stream, bool doWrite, int64_t value);
 
 // Writes the strings of a chain to a new file at path, a line feed between
