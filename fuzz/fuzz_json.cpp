@@ -80,6 +80,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
           m.utf8Reader->parseDocument(text.c_str(), static_cast<int32_t>(text.size() + 1));
       if (!again.root || flatten(*again.root) != flatten(*u.root)) std::abort();
     }
+    // A NUL ends the text as the length does.
+    const size_t nul = bytes.find('\0');
+    if (nul != std::string_view::npos) {
+      bw::JsonParseResult whole = m.utf8Reader->parseDocument(bytes.data(), static_cast<int32_t>(size));
+      bw::JsonParseResult cut = m.utf8Reader->parseDocument(bytes.data(), static_cast<int32_t>(nul));
+      if (!whole.root != !cut.root || whole.message.view() != cut.message.view()) std::abort();
+      if (whole.root && flatten(*whole.root) != flatten(*cut.root)) std::abort();
+    }
   } catch (const bw::eException&) {
     // Only "JSON" failures are expected, and they never leave the reader.
     std::abort();

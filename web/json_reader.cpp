@@ -295,15 +295,26 @@ cJSON::cJSON(const TranslateEntry* extraTable) : cJSON(*systemEncoding(), extraT
 
 void cJSON::open(const char* buffer, int32_t length) {
   text_ = buffer;
+  // The parser stops at a NUL itself; the first one is looked for only when
+  // a token is asked for (boundAtNul).
   if (!buffer) {
     length_ = 0;
+    nulBounded_ = true;
   } else if (length <= 0) {
     length_ = static_cast<int32_t>(std::strlen(buffer));
+    nulBounded_ = true;
   } else {
-    const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(length));
-    length_ = nul ? static_cast<int32_t>(static_cast<const char*>(nul) - buffer) : length;
+    length_ = length;
+    nulBounded_ = false;
   }
   lineNumber_ = 1;
+}
+
+void cJSON::boundAtNul() {
+  if (nulBounded_) return;
+  const void* nul = std::memchr(text_, '\0', static_cast<size_t>(length_));
+  if (nul) length_ = static_cast<int32_t>(static_cast<const char*>(nul) - text_);
+  nulBounded_ = true;
 }
 
 void cJSON::close() {
@@ -336,10 +347,12 @@ inline int32_t digitsFrom(const char* text, int32_t q, int32_t length) {
 
 // The position of the quote that closes a string whose contents start at
 // q (the first quote not escaped: a backslash escapes the byte after it),
-// or -1 when none comes before length.
+// or -1 when none comes before length and before the first NUL.
 inline int32_t stringEnd(const char* text, int32_t q, int32_t length) {
-  // Eight bytes at a time: the lowest byte that is a quote or a backslash is
-  // flagged exactly (a borrow only reaches the bytes above it).
+  // A backslash at q escapes the byte after it, unless that is the end.
+  auto escapedEnd = [&](int32_t at) { return at + 1 < length && text[at + 1] == '\0'; };
+  // Eight bytes at a time: the lowest byte that is a quote, a backslash or
+  // a NUL is flagged exactly (a borrow only reaches the bytes above it).
   constexpr uint64_t kOnes = 0x0101010101010101ull;
   constexpr uint64_t kHighBits = 0x8080808080808080ull;
   auto zeroBytes = [&](uint64_t v) { return (v - kOnes) & ~v & kHighBits; };
@@ -347,18 +360,22 @@ inline int32_t stringEnd(const char* text, int32_t q, int32_t length) {
     uint64_t bytes;
     std::memcpy(&bytes, text + q, 8);
     if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
-    const uint64_t flagged = zeroBytes(bytes ^ (kOnes * '"')) | zeroBytes(bytes ^ (kOnes * '\\'));
+    const uint64_t flagged =
+        zeroBytes(bytes ^ (kOnes * '"')) | zeroBytes(bytes ^ (kOnes * '\\')) | zeroBytes(bytes);
     if (!flagged) {
       q += 8;
       continue;
     }
     q += std::countr_zero(flagged) / 8;
     if (text[q] == '"') return q;
+    if (text[q] == '\0' || escapedEnd(q)) return -1;
     q += 2;
   }
   while (q < length) {
-    if (text[q] == '"') return q;
-    q += text[q] == '\\' ? 2 : 1;
+    const char c = text[q];
+    if (c == '"') return q;
+    if (c == '\0' || (c == '\\' && escapedEnd(q))) return -1;
+    q += c == '\\' ? 2 : 1;
   }
   return -1;
 }
@@ -367,6 +384,7 @@ inline int32_t stringEnd(const char* text, int32_t q, int32_t length) {
 
 cJSON::Scan cJSON::scan(int32_t position) {
   if (!text_) raise("EMU", "cJSON.nextToken(); not open");
+  boundAtNul();
   if (position < 0 || position > length_) raise("EMU", "cJSON.nextToken(); position out of range");
   return next(position);
 }
@@ -395,9 +413,11 @@ inline cJSON::Scan cJSON::next(int32_t position) {
     }
     ++p;
   }
-  // The text holds no NUL before length_.
+  // The text ends at length_ or at its first NUL.
   if (p >= length_) return {std::string_view(base + p, 0), kJsonEnd, p};
   switch (base[p]) {
+    case '\0':
+      return {std::string_view(base + p, 0), kJsonEnd, p};
     case ':':
     case ',':
       return {std::string_view(base + p, 1), kJsonPunct, p + 1};

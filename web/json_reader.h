@@ -10,7 +10,8 @@
 //
 // Invariants:
 //   1. Reading is bounded by the first NUL and by the length given (a length
-//      of 0 or less: the first NUL alone); nothing past either is read.
+//      of 0 or less: the first NUL alone); nothing past either is taken
+//      (the string scan may look at bytes past the NUL, within the length).
 //   2. The parser keeps one current-container pointer and no stack of its
 //      own, so the nesting depth is bounded by memory only; the tree ends
 //      and prints without recursion.
@@ -178,10 +179,14 @@ class cJSON : public webDataFormat {
   // A number or word at p, or the "JSON" error.
   Scan scanValue(int32_t p);
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
+  // Cuts length_ at the first NUL, once per text.
+  void boundAtNul();
   std::unique_ptr<webDataRoot> parse();
 
   const char* text_ = nullptr;
-  int32_t length_ = 0;  // bytes before the NUL / the given length
+  // The given length; once nulBounded_, the bytes before the first NUL.
+  int32_t length_ = 0;
+  bool nulBounded_ = true;
   int32_t lineNumber_ = 1;
   std::unique_ptr<cEncoding> systemCharset_;
   std::unique_ptr<cEncoding> utf8Encoding_;

@@ -103,6 +103,37 @@ TEST_F(JsonReaderTest, StringTokensEndAtTheFirstUnescapedQuote) {
   }
 }
 
+// The parser stops at a NUL as it stops at the end of the length given: a
+// text with NULs anywhere (in strings, after a backslash, in numbers and
+// words, between tokens) reads as the text cut at its first NUL.
+TEST_F(JsonReaderTest, ANulEndsTheParseAsTheLengthDoes) {
+  cJSON reader(latin1_, nullptr);
+  auto outcome = [&](const std::string& text, size_t length) {
+    JsonParseResult r = reader.parseDocument(text.data(), static_cast<int32_t>(length));
+    std::string out = r.message.isNil() ? "ok\n" : r.message.str() + "\n";
+    if (r.root) {
+      walkNodes<int>(
+          r.root->head(), true,
+          [&](webDataNode* n) {
+            out += n->getName().str() + "/" + std::to_string(n->getTextValue()) + "/" + n->infoText().str() + "\n";
+            return 0;
+          },
+          [](webDataNode*, int) {});
+    }
+    return out;
+  };
+  constexpr char kCharas[] = "{}[]:,\"\\ \n1.e-tru\0xa";
+  const std::string_view charas(kCharas, sizeof kCharas - 1);
+  std::mt19937 random(23);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text = round % 2 ? "[\"" : "{\"a\":";
+    for (int n = static_cast<int>(random() % 40); n > 0; --n) text += charas[random() % charas.size()];
+    const size_t nul = text.find('\0');
+    if (nul == std::string::npos) continue;
+    ASSERT_EQ(outcome(text, text.size()), outcome(text.substr(0, nul), nul)) << round;
+  }
+}
+
 TEST_F(JsonReaderTest, TokenEndsAndErrors) {
   cJSON reader(latin1_, nullptr);
   std::string text = "\"a\\\\\" \"b\\\\\\\"c\" 1.2.3";
