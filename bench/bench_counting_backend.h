@@ -57,6 +57,7 @@ class CountingBackend : public HostIoBackend {
     bool examine(dos::FileInfo& i, dos::Detail d) override { return inner_->examine(i, d); }
     bool lockForWriting() override { return inner_->lockForWriting(); }
     void close() override { inner_->close(); }
+    int mappableDescriptor() override { return inner_->mappableDescriptor(); }
 
    private:
     std::unique_ptr<HostIo> inner_;

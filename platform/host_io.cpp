@@ -113,6 +113,7 @@ class SystemIo final : public HostIo {
   }
 
   void close() override { handle_.close(); }
+  int mappableDescriptor() override { return handle_.fd(); }
 
  private:
   dos::FileHandle handle_;

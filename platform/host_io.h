@@ -68,6 +68,9 @@ class HostIo {
   // Forgets what a cache in front of the file keeps (read_cache_io.h);
   // nothing for a plain backend.
   virtual void dropCache() {}
+  // The descriptor a read-only shared mapping of the file may be made from;
+  // -1 when every read must go through readAt (the default: test backends).
+  virtual int mappableDescriptor() { return -1; }
 };
 
 // Opens host files.

@@ -30,6 +30,7 @@ struct IoLog {
   int syncError = 0;      // non-zero: every sync fails with it
   int truncateError = 0;  // non-zero: every truncate fails with it
   int64_t writes = 0;
+  bool mappable = false;  // the files offer their descriptor to be mapped
 
   size_t count(IoCall::Kind kind) const {
     size_t n = 0;
@@ -69,6 +70,7 @@ class RecordingIo final : public HostIo {
   bool examine(dos::FileInfo& info, dos::Detail detail) override { return inner_->examine(info, detail); }
   bool lockForWriting() override { return inner_->lockForWriting(); }
   void close() override { inner_->close(); }
+  int mappableDescriptor() override { return log_->mappable ? inner_->mappableDescriptor() : -1; }
 
  private:
   std::unique_ptr<HostIo> inner_;

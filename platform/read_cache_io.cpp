@@ -9,6 +9,8 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/file_mapping.h"
+
 namespace bw {
 
 namespace {
@@ -63,10 +65,15 @@ ArenaPool& arenaPool() {
 
 class ReadCacheIo final : public HostIo {
  public:
-  ReadCacheIo(std::unique_ptr<HostIo> io, int32_t pages) : io_(std::move(io)), capacity_(std::max(1, pages)) {}
+  ReadCacheIo(std::unique_ptr<HostIo> io, int32_t pages)
+      : io_(std::move(io)), capacity_(std::max(1, pages)), descriptor_(io_->mappableDescriptor()) {
+    if (descriptor_ >= 0) size_ = io_->size();
+    if (size_ < 0) descriptor_ = -1;
+  }
   ~ReadCacheIo() override { releasePages(); }
 
   IoResult readAt(void* buffer, int64_t length, int64_t position) override {
+    if (length > 0 && readMapped(buffer, length, position)) return {length, 0};
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
     while (done < length) {
@@ -94,9 +101,11 @@ class ReadCacheIo final : public HostIo {
     try {
       r = io_->writeAt(buffer, length, position);
     } catch (...) {
+      stopMapping();
       dropCache();
       throw;
     }
+    if (r.count > 0) size_ = std::max(size_, position + r.count);
     if (r.error != 0) {
       dropCache();
       return r;
@@ -110,7 +119,7 @@ class ReadCacheIo final : public HostIo {
       // A write from a page's start tells its bytes up to where it ends:
       // what was just stored is what is read next (the file grows by
       // commits, and a walk of what they stored follows).
-      if (slot < 0 && from == 0) slot = insert(number);
+      if (slot < 0 && from == 0 && descriptor_ < 0) slot = insert(number);
       if (slot < 0) continue;
       if (from > slots_[slot].valid) {
         drop(number);  // a hole between the page's end and the write
@@ -127,9 +136,12 @@ class ReadCacheIo final : public HostIo {
     try {
       e = io_->truncate(size);
     } catch (...) {
+      stopMapping();
       dropCache();
       throw;
     }
+    // A cut that failed may have happened: the smaller size holds either way.
+    size_ = e != 0 ? std::min(size_, size) : size;
     if (e != 0) {
       dropCache();
       return e;
@@ -151,6 +163,7 @@ class ReadCacheIo final : public HostIo {
   bool examine(dos::FileInfo& info, dos::Detail detail) override { return io_->examine(info, detail); }
   bool lockForWriting() override { return io_->lockForWriting(); }
   void close() override {
+    stopMapping();
     dropCache();
     releasePages();
     io_->close();
@@ -177,6 +190,27 @@ class ReadCacheIo final : public HostIo {
     int32_t older = -1;
   };
 
+  // Reads the file's bytes through its mapping, mapped (again) when it
+  // does not reach far enough; false when the pages must answer: the bytes
+  // lie past the file's size as this cache knows it (another process may
+  // have made it longer), or the file cannot be mapped. A fault while
+  // copying (the disk failed, or another process cut the file) ends the
+  // mapping: the file's reads take the pages' road from then on, whose
+  // pread reports it as a failed or short read.
+  bool readMapped(void* buffer, int64_t length, int64_t position) {
+    if (descriptor_ < 0 || position + length > size_) return false;
+    if (position + length > mapping_.length() && !mapping_.cover(descriptor_, size_)) {
+      stopMapping();
+      return false;
+    }
+    if (mapping_.read(buffer, length, position)) return true;
+    stopMapping();
+    return false;
+  }
+  void stopMapping() {
+    mapping_.unmap();
+    descriptor_ = -1;
+  }
   uint8_t* bytesOf(int32_t slot) { return arena_.get() + static_cast<int64_t>(slot) * kReadCachePageSize; }
   // Every page and the arena go (the arena to the pool).
   void releasePages() {
@@ -321,6 +355,9 @@ class ReadCacheIo final : public HostIo {
   int32_t runSlots_[kReadAhead] = {};  // and their slots
   int64_t nextMiss_ = -1;         // the page after the last one read
   int64_t ahead_ = kFirstReadAhead;  // the next read-ahead's pages
+  int descriptor_;   // what the mapping maps, -1 once reads go by the pages only
+  int64_t size_ = 0;  // the file's size by this cache's writes and cuts
+  FileMapping mapping_;
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 // platform/read_cache_io.h - a read cache between a host file and its I/O
 // backend: whole 4 KiB pages of what the file holds, kept in memory so that
-// the file layer's own two-chunk cache can miss without a pread.
+// the file layer's own two-chunk cache can miss without a pread; or, where
+// the backend offers a descriptor to map, the file's own pages, read through
+// a read-only shared mapping (file_mapping.h) without a copy by the kernel.
 //
 // Invariants:
 //   1. A cached page holds exactly the file's bytes from its start to its
@@ -24,6 +26,13 @@
 //      then twice as many at each further step up to 64 (no more than it
 //      keeps): a walk through the file costs a read per 64 pages; random
 //      reads never read ahead.
+//   6. Where the file is mapped, every read that ends within the file's
+//      size as the cache knows it (its size at the start, then what this
+//      cache's writes and cuts made it) is a guarded copy from the mapping,
+//      which grows with the file; writes put no new pages in. A read past
+//      that size, and every read after a fault on the mapping (which ends
+//      it), takes the pages' road above: a fault is reported by its pread,
+//      as a failed or short read.
 #pragma once
 
 #include <cstdint>

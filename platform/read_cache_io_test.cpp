@@ -1,7 +1,8 @@
 // platform/read_cache_io_test.cpp - the read cache in front of a HostIo:
-// a seeded workload of reads, writes and cuts answers what the file holds,
-// hits cost no read, and a failure or a drop forgets every page; a
-// scattered read answers what one read would.
+// a seeded workload of reads, writes and cuts answers what the file holds
+// (in memory, and on disk through the file's mapping), hits cost no read,
+// and a failure or a drop forgets every page; a scattered read answers what
+// one read would.
 #include "platform/read_cache_io.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/host_io_test_support.h"
 #include "platform/path_test_support.h"
 
 namespace bw {
@@ -65,14 +67,22 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
   struct Case {
     int32_t pages;      // the cache's size
     int64_t filePages;  // where reads, writes and cuts fall
+    bool mapped;        // a file on disk, read through its mapping
   };
   // Fewer pages than the file has; then more, with pages dropped by cuts
-  // and taken again, and buffers handed on from the cache before.
-  for (const Case& c : {Case{6, 12}, Case{64, 48}}) {
+  // and taken again, and buffers handed on from the cache before. On disk,
+  // the mapping grows with the file (mapped again) and reads past its size
+  // take the pages.
+  for (const Case& c : {Case{6, 12, false}, Case{64, 48, false}, Case{6, 48, true}}) {
     SCOPED_TRACE(c.pages);
     MemoryFile file;
-    auto cached = withReadCache(std::make_unique<MemoryIo>(file), c.pages);
-    MemoryIo plain(file);
+    testing_paths::TempTree tree;
+    auto disk = std::make_shared<testing_io::RecordingIoBackend>();
+    disk->log->mappable = true;
+    auto cached = c.mapped ? withReadCache(disk->open(Text(tree.native("file")), dos::kModeReadWrite), c.pages)
+                           : withReadCache(std::make_unique<MemoryIo>(file), c.pages);
+    std::unique_ptr<HostIo> plain = c.mapped ? systemIoBackend()->open(Text(tree.native("file")), dos::kModeReadWrite)
+                                             : std::make_unique<MemoryIo>(file);
     std::mt19937 random(7);
     auto upTo = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint32_t>(n)); };
     for (int step = 0; step < 20000; ++step) {
@@ -90,8 +100,14 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
           ASSERT_EQ(cached->writeAt(b.data(), length, at).error, 0);
           break;
         }
-        default:
-          ASSERT_EQ(readVia(*cached, length, at), readVia(plain, length, at));
+        default: {
+          const size_t diskReads = disk->log->count(testing_io::IoCall::read);
+          ASSERT_EQ(readVia(*cached, length, at), readVia(*plain, length, at));
+          // On disk, a read within the file comes from its mapping.
+          if (c.mapped && at + length <= plain->size()) {
+            ASSERT_EQ(disk->log->count(testing_io::IoCall::read), diskReads);
+          }
+        }
       }
     }
     // A page read once is served from memory after that.
@@ -100,6 +116,7 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
     readVia(*cached, 100, 20);
     EXPECT_EQ(file.reads, before);
     cached->close();
+    plain->close();
   }
 }
 

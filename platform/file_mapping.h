@@ -1,0 +1,54 @@
+// platform/file_mapping.h - a read-only shared mapping of an open file, read
+// only through copies that survive the file failing under them.
+//
+// A read of a shared file mapping raises SIGBUS where the page cannot be had:
+// the disk failed, or another process cut the file. The guard turns such a
+// fault into an answer.
+//
+// Invariants:
+//   1. guardedCopy copies length bytes and answers true, or answers false
+//      when reading its source raised SIGBUS (what came before the fault is
+//      left in `to`). Only a fault on the source of a copy running on the
+//      faulting thread is recovered: any other SIGBUS goes to the action
+//      installed before the guard's (by default the process ends with
+//      SIGBUS, as it would without the guard). The guard is installed at
+//      the first guarded copy and stays.
+//   2. A FileMapping covers at least the bytes it was asked to (cover), with
+//      room to grow; pages past the file's end are mapped but must never be
+//      read: the caller bounds every read by the file's size as it knows it.
+//   3. Bytes written to the file (pwrite, ftruncate) are seen through the
+//      mapping at once: the mapping and the file's reads share the pages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace bw {
+
+bool guardedCopy(void* to, const void* from, size_t length);
+
+class FileMapping {
+ public:
+  FileMapping() = default;
+  FileMapping(const FileMapping&) = delete;
+  FileMapping& operator=(const FileMapping&) = delete;
+  ~FileMapping() { unmap(); }
+
+  // Maps (or maps again, larger) the descriptor's first bytes so that at
+  // least size of them are covered; false when the system refuses (nothing
+  // stays mapped then).
+  bool cover(int descriptor, int64_t size);
+  // How many bytes are mapped, 0 when none.
+  int64_t length() const { return length_; }
+  // length bytes from position (within length()) by a guarded copy.
+  bool read(void* out, int64_t length, int64_t position) const {
+    return guardedCopy(out, bytes_ + position, static_cast<size_t>(length));
+  }
+  void unmap();
+
+ private:
+  const uint8_t* bytes_ = nullptr;
+  int64_t length_ = 0;
+};
+
+}  // namespace bw

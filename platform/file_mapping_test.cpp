@@ -1,0 +1,92 @@
+// platform/file_mapping_test.cpp - the guarded mapping: a fault on a guarded
+// copy is an answer and any other SIGBUS still ends the process; a file cut
+// by another process under a live mapping reads as it does by pread.
+#include "platform/file_mapping.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include "core/raise_test_support.h"
+#include "platform/host_file.h"
+#include "platform/host_io_test_support.h"
+#include "platform/path_test_support.h"
+
+namespace bw {
+namespace {
+
+constexpr int64_t kFileBytes = 64 * 1024;
+constexpr int64_t kCutTo = 5000;  // inside the file's second page
+
+std::string writePattern(const testing_paths::TempTree& tree) {
+  std::string host = tree.host("f").string();
+  std::string bytes;
+  for (int64_t i = 0; i < kFileBytes; ++i) bytes.push_back(static_cast<char>('a' + i % 26));
+  int fd = ::open(host.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), kFileBytes);
+  ::close(fd);
+  return host;
+}
+
+TEST(FileMappingTest, AFaultOnAGuardedCopyIsAnAnswerAndAnyOtherEndsTheProcess) {
+  testing_paths::TempTree tree;
+  const std::string host = writePattern(tree);
+  int fd = ::open(host.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  FileMapping mapping;
+  ASSERT_TRUE(mapping.cover(fd, kFileBytes));
+  std::vector<uint8_t> out(8192);
+  EXPECT_TRUE(mapping.read(out.data(), 100, 40000));
+  ASSERT_EQ(::truncate(host.c_str(), kCutTo), 0);  // another process's cut
+  EXPECT_FALSE(mapping.read(out.data(), 100, 40000));
+  EXPECT_FALSE(mapping.read(out.data(), 8192, 4096));  // faults half way
+  EXPECT_EQ(out[0], 'a' + 4096 % 26);
+  EXPECT_TRUE(mapping.read(out.data(), 100, 0));  // the guard stands again
+  EXPECT_EQ(out[99], 'a' + 99 % 26);
+  // Unguarded, the same fault ends the process, and so does a sent SIGBUS.
+  void* raw = ::mmap(nullptr, kFileBytes, PROT_READ, MAP_SHARED, fd, 0);
+  ASSERT_NE(raw, MAP_FAILED);
+  EXPECT_DEATH((void)static_cast<volatile uint8_t*>(raw)[40000], "");
+  EXPECT_DEATH(::raise(SIGBUS), "");
+  ::munmap(raw, kFileBytes);
+  mapping.unmap();
+  ::close(fd);
+}
+
+// Read by the host file through its read cache, once mapped and once by
+// pread only: the same answers and the same error, and the mapped file
+// makes no pread until the fault.
+TEST(FileMappingTest, AFileCutUnderTheMappingReadsAsOneCutUnderPread) {
+  for (bool mapped : {true, false}) {
+    SCOPED_TRACE(mapped);
+    testing_paths::TempTree tree;
+    const std::string host = writePattern(tree);
+    auto backend = std::make_shared<testing_io::RecordingIoBackend>();
+    backend->log->mappable = mapped;
+    cHostFile f;
+    f.initialise(0);
+    f.setIoBackend(backend);
+    f.setReadCachePages(64);
+    ASSERT_TRUE(f.open(Text(tree.internal("f")), false, false, false));
+    char bytes[100];
+    auto readAt = [&](int64_t at) {
+      f.setPosition(at);
+      f.read(bytes, 100, 0, kNoStop);
+      return std::string(bytes, 100);
+    };
+    EXPECT_EQ(readAt(26 * 10).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
+    EXPECT_EQ(backend->log->count(testing_io::IoCall::read), mapped ? 0u : 1u);
+    ASSERT_EQ(::truncate(host.c_str(), kCutTo), 0);
+    expectRaise([&] { readAt(40000); }, "BUG", "cHostFile.read(); size of read data does not match that expected");
+    EXPECT_EQ(readAt(26 * 20).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
+    f.close();
+  }
+}
+
+}  // namespace
+}  // namespace bw
