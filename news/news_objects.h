@@ -224,6 +224,9 @@ class newsItem : public cIndexedObjectNode {
   newsFeed* feed_ = nullptr;
   // The soup of the feed use infoFeed holds, NIL while the feed is borrowed.
   cJournaledIndexedObjectSoupDatabase* feedUseSoup_ = nullptr;
+
+  // The record restore stores without skipHeader, put in one buffer.
+  void storeRecord(cRestoreStreamBase& stream);
 };
 
 class newsItemBody : public cIndexedObject {
@@ -231,7 +234,8 @@ class newsItemBody : public cIndexedObject {
 
  public:
   void restore(cRestoreStreamBase& stream, bool storing) override { restore(stream, storing, false); }
-  // skipHeader has no effect: a body has no header.
+  // A body has no header: skipHeader (the backup dump) gives the same bytes,
+  // transferred field by field.
   void restore(cRestoreStreamBase& stream, bool storing, bool skipHeader);
 
   int32_t version = kNewsItemBodyVersion;
@@ -245,6 +249,10 @@ class newsItemBody : public cIndexedObject {
   uint8_t summaryFormat = kFormatDetect;
   Str content;
   uint8_t contentFormat = kFormatDetect;
+
+ private:
+  // The record restore stores without skipHeader, put in one buffer.
+  void storeRecord(cRestoreStreamBase& stream);
 };
 
 // The document reader of a feed type: "Twitter..." a cJSON with the Twitter

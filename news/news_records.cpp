@@ -1,9 +1,11 @@
 // news/news_records.cpp - restore of the four news classes (both directions)
 // and the backup dump's object records.
+#include <cstring>
 #include <memory>
 
 #include "core/exception.h"
 #include "core/string_procs.h"
+#include "database/journal_format.h"  // the big-endian codec
 #include "database/soup_stream.h"
 #include "news/news_load.h"
 #include "news/news_objects.h"
@@ -52,6 +54,63 @@ int64_t bigFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t fr
                 int64_t fallback) {
   return version >= from ? transferBigValue(s, storing, value) : fallback;
 }
+
+const char kStoredWithoutTexts[] = "newsItem.restore(); an item read without its texts cannot be stored";
+
+// A record's values gathered into one buffer and put together, the bytes
+// the field transfers put one call each: the soup stores an item or a body
+// at every create and save.
+class RecordOut {
+ public:
+  explicit RecordOut(cRestoreStreamBase& stream) : stream_(stream) {}
+  RecordOut(const RecordOut&) = delete;
+  RecordOut& operator=(const RecordOut&) = delete;
+
+  void value(int32_t v) {
+    putBig32(room(4), static_cast<uint32_t>(v));
+    n_ += 4;
+  }
+  void big(int64_t v) {
+    putBig64(room(8), static_cast<uint64_t>(v));
+    n_ += 8;
+  }
+  void byte(int32_t v) {
+    *room(1) = static_cast<uint8_t>(v);
+    n_ += 1;
+  }
+  // A C++ bool as transferBool stores it: true as -1.
+  void flag(bool b) { byte(b ? -1 : 0); }
+  void compact(int32_t v) { n_ += static_cast<size_t>(encodeCompactValue(v, room(5))); }
+  // storeSTRING's bytes.
+  void string(const Str& s) {
+    if (s.isNil()) return byte(-1);
+    byte(1);
+    compact(s.capacity());
+    compact(s.length());
+    const auto length = static_cast<size_t>(s.length());
+    if (length <= sizeof buffer_ - n_) {
+      if (length > 0) std::memcpy(buffer_ + n_, s.data(), length);
+      n_ += length;
+    } else {
+      flush();
+      stream_.put(s.data(), s.length());
+    }
+  }
+  void flush() {
+    if (n_ > 0) stream_.put(buffer_, static_cast<int32_t>(n_));
+    n_ = 0;
+  }
+
+ private:
+  uint8_t* room(size_t k) {
+    if (sizeof buffer_ - n_ < k) flush();
+    return buffer_ + n_;
+  }
+
+  cRestoreStreamBase& stream_;
+  uint8_t buffer_[512];
+  size_t n_ = 0;
+};
 
 }  // namespace
 
@@ -113,13 +172,17 @@ void newsFeed::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
 }
 
 void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
+  if (storing && !skipHeader) {
+    storeRecord(s);
+    return;
+  }
   if (!skipHeader) cIndexedObjectNode::restore(s, storing);
   int32_t v = transferVersion(s, storing, kNewsItemVersion,
                               "newsItem.restore(); soup contains unsupported future object version");
   version = v;
   if (!skipHeader) feedIndex = v >= 5 ? transferValue(s, storing, feedIndex) : 0;
   if (storing && textsRead != Texts::kAll) {
-    raise("BUG", "newsItem.restore(); an item read without its texts cannot be stored");
+    raise("BUG", kStoredWithoutTexts);
   }
   const bool skipOthers = !storing && textsRead != Texts::kAll;
   const bool skipKeys = !storing && textsRead == Texts::kNone;
@@ -146,7 +209,55 @@ void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
   if (!skipHeader) bodyIndex = transferValue(s, storing, bodyIndex);
 }
 
-void newsItemBody::restore(cRestoreStreamBase& s, bool storing, bool /*skipHeader*/) {
+// The stored record as the field transfers above write it (the backup
+// dump's road, skipHeader, keeps them), in one buffer.
+void newsItem::storeRecord(cRestoreStreamBase& s) {
+  RecordOut out(s);
+  out.value(infoNextIndex());
+  out.value(infoPrevIndex());
+  version = kNewsItemVersion;
+  out.value(version);
+  out.value(feedIndex);
+  if (textsRead != Texts::kAll) raise("BUG", kStoredWithoutTexts);
+  out.string(title);
+  out.byte(titleFormat);
+  out.string(link);
+  out.string(statedLink);
+  out.string(uniqueID);
+  out.big(published);
+  out.big(updated);
+  out.big(downloaded);
+  out.compact(olderDuplicateItemIndex);
+  out.compact(newestDuplicateItemIndex);
+  out.string(tags);
+  out.flag(seen);
+  out.flag(secondMark);
+  out.value(bodyIndex);
+  out.flush();
+}
+
+void newsItemBody::storeRecord(cRestoreStreamBase& s) {
+  RecordOut out(s);
+  version = kNewsItemBodyVersion;
+  out.value(version);
+  out.string(encoding);
+  out.string(statedEncoding);
+  out.string(publishedText);
+  out.string(updatedText);
+  out.string(author);
+  out.string(imageURL);
+  out.string(summary);
+  out.byte(summaryFormat);
+  out.string(content);
+  out.byte(contentFormat);
+  out.flush();
+}
+
+void newsItemBody::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
+  if (storing && !skipHeader) {
+    storeRecord(s);
+    return;
+  }
   int32_t v = transferVersion(s, storing, kNewsItemBodyVersion,
                               "newsItemBody.restore(); soup contains unsupported future object version");
   if (v < kNewsItemBodyVersion) raise("VER", "newsItemBody.restore(); soup contains unsupported old object version");
