@@ -30,15 +30,21 @@ FeedKind kindOf(const Str& type) {
   return FeedKind::kNone;
 }
 
+// startsWithNoCase, first tried byte for byte: links mostly give a site's
+// address in lower case.
+bool startsWithSite(std::string_view text, std::string_view site) {
+  return text.starts_with(site) || startsWithNoCase(text, site);
+}
+
 // The part of a link with a query that the query rule cuts away (from, to);
 // FALSE when the rule does not apply (no query, or a YouTube link).
 bool queryCut(std::string_view text, size_t& from, size_t& to) {
   const size_t q = text.find('?');
-  if (q == std::string_view::npos || startsWithNoCase(text, kYoutube)) return false;
+  if (q == std::string_view::npos || startsWithSite(text, kYoutube)) return false;
   size_t h = text.find('#', q);
   if (h == std::string_view::npos) h = text.size();
   size_t cut = q;
-  if (startsWithNoCase(text, newsConfig::kFacebookHome)) {
+  if (startsWithSite(text, newsConfig::kFacebookHome)) {
     // Only the query itself is searched: a "comment_id=" in the "#" part
     // would otherwise repeat that part.
     const size_t c = text.substr(0, h).find("comment_id=", q + 1);
