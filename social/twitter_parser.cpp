@@ -4,12 +4,11 @@
 #include <array>
 #include <memory>
 #include <span>
-#include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "news/feed_merge.h"
 #include "news/news_load.h"
+#include "social/id_index.h"
 #include "social/json_members.h"
 #include "social/social_merge.h"
 #include "social/twitter_records.h"
@@ -50,15 +49,20 @@ class TweetParse : public SocialPageParse {
     bigTime published, updated;
   };
   void scanStored(SocialLinkChains& links, NewItems& items, bool older) override {
-    std::unordered_map<std::string, Stamp> stored;
+    // The first scanned item of an id gives its dates: the id's place in
+    // stamps, plus one.
+    IdIndex stored;
+    std::vector<Stamp> stamps;
     scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item) {
-      stored.try_emplace(item.uniqueID.str(), Stamp{item.published, item.updated});
+      if (stored.find(item.uniqueID.view())) return;
+      stamps.push_back({item.published, item.updated});
+      stored.set(item.uniqueID.view(), static_cast<int32_t>(stamps.size()));
     });
     std::vector<newsItem*> kept;
     for (newsItem* item : items.pending) {
-      auto found = stored.find(item->uniqueID.str());
-      const bool repeat = item->uniqueID.view() != kMissingText && found != stored.end() &&
-                          found->second.published == item->published && found->second.updated == item->updated;
+      const int32_t found = stored.find(item->uniqueID.view());
+      const bool repeat = item->uniqueID.view() != kMissingText && found &&
+                          stamps[found - 1].published == item->published && stamps[found - 1].updated == item->updated;
       if (!repeat) {
         kept.push_back(item);
         continue;
