@@ -49,7 +49,68 @@ Str twitterNodeText(const webDataNode* node, bool raw) { return textOf(node, raw
 
 Str twitterMemberText(const webDataNode* parent, Text name, bool raw) { return textOf(child(parent, name), raw); }
 
+namespace {
+
+struct DateFields {
+  int32_t year, month, day, hour, minute, second, zone;
+};
+
+// The date of the fields, or kDateInvalid when one is out of its range.
+bigTime dateOf(const DateFields& f) {
+  if (f.day < 1 || f.day > 31 || f.hour < 0 || f.hour > 23 || f.minute < 0 || f.minute > 59 || f.second < 0 ||
+      f.second > 59 || f.zone == -9999 || f.year < 1900) {
+    return kDateInvalid;
+  }
+  const int64_t magnitude = f.zone < 0 ? -static_cast<int64_t>(f.zone) : f.zone;
+  const int64_t offset = (magnitude / 100 * 60 + magnitude % 100) * 60;
+  return pTime::DateTimeToBigTime(f.year, f.month, f.day, f.hour, f.minute, f.second) - (f.zone < 0 ? -offset : offset);
+}
+
+int32_t monthOf(std::string_view name) {
+  for (size_t m = 0; m < kMonthNames.size(); ++m) {
+    if (equalsNoCase(name, kMonthNames[m])) return static_cast<int32_t>(m) + 1;
+  }
+  return 0;
+}
+
+// A byte the grammar lets follow the year.
+bool endsYear(unsigned char c) { return c == ' ' || c == 0xA0 || c == '\t' || c == '\n' || c == '\r'; }
+
+// The fields of a date in the layout the service writes ("Wed Aug 27
+// 13:08:45 +0000 2008", nothing or an allowed byte after it), read at their
+// fixed places; FALSE for any other text, which the grammar reads. Where it
+// answers, the grammar reads the same fields.
+bool readServiceLayout(std::string_view t, DateFields& f) {
+  if (t.size() < 30 || (t.size() > 30 && !endsYear(static_cast<unsigned char>(t[30])))) return false;
+  if (t[0] == ' ' || t[1] == ' ' || t[2] == ' ' || t[3] != ' ' || t[7] != ' ' || t[10] != ' ' || t[13] != ':' ||
+      t[16] != ':' || t[19] != ' ' || (t[20] != '+' && t[20] != '-') || t[25] != ' ') {
+    return false;
+  }
+  bool digits = true;
+  auto number = [&](size_t at, size_t n) {
+    int32_t value = 0;
+    for (size_t k = at; k < at + n; ++k) {
+      digits = digits && t[k] >= '0' && t[k] <= '9';
+      value = value * 10 + (t[k] - '0');
+    }
+    return value;
+  };
+  f = {number(26, 4), monthOf(t.substr(4, 3)), number(8, 2), number(11, 2), number(14, 2), number(17, 2),
+       number(21, 4)};
+  if (t[20] == '-') f.zone = -f.zone;
+  return digits && f.month != 0;
+}
+
+}  // namespace
+
 bigTime twitterParseDate(Text text) {
+  if (text.isNil()) return kDateUnset;
+  DateFields fields;
+  if (readServiceLayout(text.nulView(), fields)) return dateOf(fields);
+  return twitterParseDateByGrammar(text);
+}
+
+bigTime twitterParseDateByGrammar(Text text) {
   if (text.isNil()) return kDateUnset;
   const std::string_view t = text.nulView();
   // A number at pos (blanks and a sign before it); fails without digits.
@@ -67,10 +128,7 @@ bigTime twitterParseDate(Text text) {
 
   const size_t i = t.find(' ');
   if (i == std::string_view::npos || i + 4 > t.size()) return kDateInvalid;
-  int32_t month = 0;
-  for (size_t m = 0; m < kMonthNames.size() && month == 0; ++m) {
-    if (equalsNoCase(t.substr(i + 1, 3), kMonthNames[m])) month = static_cast<int32_t>(m) + 1;
-  }
+  const int32_t month = monthOf(t.substr(i + 1, 3));
   if (month == 0) return kDateInvalid;
   const size_t j = t.find(' ', i + 1);
   if (j == std::string_view::npos) return kDateInvalid;
@@ -86,14 +144,8 @@ bigTime twitterParseDate(Text text) {
   if (!zone.ok || zone.value == -9999) return kDateInvalid;
   const Number year = number(zone.end, false);
   if (!year.ok || year.value < 1900) return kDateInvalid;
-  if (year.end < t.size()) {
-    const unsigned char after = static_cast<unsigned char>(t[year.end]);
-    if (!(after == ' ' || after == 0xA0 || after == '\t' || after == '\n' || after == '\r')) return kDateInvalid;
-  }
-  const int64_t magnitude = zone.value < 0 ? -static_cast<int64_t>(zone.value) : zone.value;
-  const int64_t offset = (magnitude / 100 * 60 + magnitude % 100) * 60;
-  return pTime::DateTimeToBigTime(year.value, month, day.value, hour.value, minute.value, second.value) -
-         (zone.value < 0 ? -offset : offset);
+  if (year.end < t.size() && !endsYear(static_cast<unsigned char>(t[year.end]))) return kDateInvalid;
+  return dateOf({year.value, month, day.value, hour.value, minute.value, second.value, zone.value});
 }
 
 std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document) {

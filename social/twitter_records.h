@@ -38,6 +38,9 @@ Str twitterMemberText(const webDataNode* parent, Text name, bool raw);
 
 // "Wed Aug 27 13:08:45 +0000 2008" in UTC seconds from 2000.
 bigTime twitterParseDate(Text text);
+// The same read by the grammar alone, without the shortcut twitterParseDate
+// takes for the layout the service writes: the same answer for every text.
+bigTime twitterParseDateByGrammar(Text text);
 
 // The feed of the "twitter_users_show" pseudo root, NIL without it.
 std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document);

@@ -55,6 +55,30 @@ TEST(TwitterDates, Grammar) {
   }
 }
 
+// The shortcut for the service's layout answers as the grammar does: good
+// dates with every byte replaced, dropped or doubled, cut or continued.
+TEST(TwitterDates, ShortcutAnswersAsTheGrammar) {
+  const std::string goods[] = {"Wed Aug 27 13:08:45 +0000 2008", "Sun dec 31 23:59:59 -0530 1900",
+                               "Mon JAN 01 00:00:00 +1400 2099"};
+  const std::string bytes = std::string(" 0123456789:+-$%aAFx\t\n\r\xA0\xFF") + '\0';
+  size_t checked = 0;
+  auto same = [&](const std::string& text) {
+    ASSERT_EQ(twitterParseDate(std::string_view(text)), twitterParseDateByGrammar(std::string_view(text))) << text;
+    ++checked;
+  };
+  for (const std::string& good : goods) {
+    same(good);
+    for (const char* tail : {" rest", "\n", "1", "x", "\xA0"}) same(good + tail);
+    for (size_t at = 0; at < good.size(); ++at) {
+      same(good.substr(0, at));
+      same(good.substr(0, at) + good.substr(at + 1));
+      same(good.substr(0, at + 1) + good.substr(at));
+      for (char c : bytes) same(good.substr(0, at) + c + good.substr(at + 1));
+    }
+  }
+  EXPECT_GT(checked, 2500u);
+}
+
 TEST(TwitterRecords, TitleCut) {
   struct {
     const char* text;
