@@ -392,6 +392,18 @@ void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
   cJournaledFile::read(out, length, 0, kNoStop);
 }
 
+bool cJournaledFile::readCommittedPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) {
+  if (!cache_ || !cache_->isEmpty() || !cHostFile::isOpen() || length <= kPageBytes || position < 0 ||
+      position + length > committedEnd()) {
+    return false;
+  }
+  // What readAt leaves behind it: the position set, no chunk remembered.
+  cJournaledFile::setPosition(position);
+  lastChunkNumber_ = -1;
+  lastChunkNode_ = nullptr;
+  return cFile::readThroughPieces(position + kJournalHeaderSize, length, pieces, count);
+}
+
 void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
   cJournaledFile::setPosition(position);
   if (length > 0 && in && cache_ && !failed_ && !stack_.empty() && position_ + length <= logicalSize_ &&

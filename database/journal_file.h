@@ -98,6 +98,11 @@ class cJournaledFile : public cFile {
   // (no terminator) or write (growing) of length bytes. A range inside one
   // chunk and below the size takes a short road with the same outcome.
   void readAt(int64_t position, void* out, int64_t length);
+  // The pieces (offsets from position) of what readAt of the range would
+  // read, when that read would go straight to the file: nothing written
+  // since the last commit, and the range longer than a page and below the
+  // committed end. False, with nothing read, otherwise.
+  bool readCommittedPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
   void writeAt(int64_t position, const void* in, int64_t length);
 
   int32_t beginTransaction();

@@ -127,12 +127,19 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
       ++j;
     }
     const int64_t length = out[order[j - 1]].dataPosition + kHead - start;
-    if (static_cast<int64_t>(heads_.run.size()) < length) heads_.run.resize(static_cast<size_t>(length));
-    readBytes(start, heads_.run.data(), length);
-    for (; i < j; ++i) {
-      RecordHead& head = out[order[i]];
-      std::memcpy(head.bytes, heads_.run.data() + (head.dataPosition - start), kHead);
+    // Committed bytes straight from the file come head by head; any other
+    // run is read whole and its heads copied out.
+    heads_.pieces.clear();
+    for (size_t k = i; k < j; ++k) {
+      RecordHead& head = out[order[k]];
+      heads_.pieces.push_back({head.dataPosition - start, kHead, head.bytes});
     }
+    if (!file_.readCommittedPieces(start, length, heads_.pieces.data(), static_cast<int32_t>(heads_.pieces.size()))) {
+      if (static_cast<int64_t>(heads_.run.size()) < length) heads_.run.resize(static_cast<size_t>(length));
+      readBytes(start, heads_.run.data(), length);
+      copyPieces(heads_.run.data(), length, heads_.pieces.data(), static_cast<int32_t>(heads_.pieces.size()));
+    }
+    i = j;
   }
 }
 

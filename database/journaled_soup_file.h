@@ -107,6 +107,7 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
     std::vector<int64_t> positions;
     std::vector<int32_t> order;
     std::vector<uint8_t> run;
+    std::vector<IoPiece> pieces;
   } heads_;
 };
 

@@ -268,29 +268,34 @@ TEST_F(SoupFileTest, ModelWorkloadStaysSound) {
 }
 
 // The record heads of a window of indices, read at once in file order,
-// against reads one index at a time: committed and uncommitted records,
-// holes, a preallocated index, windows past the index array.
+// against reads one index at a time: committed records (read head by head
+// from the file) and uncommitted ones, holes, a preallocated index, windows
+// past the index array.
 TEST_F(SoupFileTest, RecordHeadsReadAtOnceMatchOneByOne) {
   testing::SoupModel model([this] { return inMemory("heads.soup", -1); }, 5, internal("heads.soup"));
   for (int i = 0; i < 1500; ++i) model.step();
   model.db().flush();
   SoupBlockFile& file = model.db().infoBlockFile();
+  std::mt19937 random(3);
+  auto compareWindows = [&](int32_t indices) {
+    for (int round = 0; round < 300; ++round) {
+      const auto first = static_cast<int32_t>(1 + random() % static_cast<uint32_t>(indices + 80));
+      const auto count = static_cast<int32_t>(1 + random() % 64);
+      RecordHead atOnce[64], oneByOne[64];
+      file.readRecordHeads(first, count, atOnce);
+      file.SoupBlockFile::readRecordHeads(first, count, oneByOne);
+      for (int32_t k = 0; k < count; ++k) {
+        SCOPED_TRACE(first + k);
+        ASSERT_EQ(atOnce[k].dataPosition, oneByOne[k].dataPosition);
+        ASSERT_EQ(std::memcmp(atOnce[k].bytes, oneByOne[k].bytes, sizeof atOnce[k].bytes), 0);
+      }
+    }
+  };
+  compareWindows(1500);
   const int32_t preallocated = file.preallocateIndex();
   model.db().beginTransaction();
   for (int i = 0; i < 200; ++i) model.step();
-  std::mt19937 random(3);
-  for (int round = 0; round < 300; ++round) {
-    const auto first = static_cast<int32_t>(1 + random() % static_cast<uint32_t>(preallocated + 80));
-    const auto count = static_cast<int32_t>(1 + random() % 64);
-    RecordHead atOnce[64], oneByOne[64];
-    file.readRecordHeads(first, count, atOnce);
-    file.SoupBlockFile::readRecordHeads(first, count, oneByOne);
-    for (int32_t k = 0; k < count; ++k) {
-      SCOPED_TRACE(first + k);
-      ASSERT_EQ(atOnce[k].dataPosition, oneByOne[k].dataPosition);
-      ASSERT_EQ(std::memcmp(atOnce[k].bytes, oneByOne[k].bytes, sizeof atOnce[k].bytes), 0);
-    }
-  }
+  compareWindows(preallocated);
   EXPECT_EQ(file.infoBlockOfIndex(preallocated, true), 0);
   model.db().infoBlockFile().discardChanges();
   model.db().close();

@@ -283,6 +283,15 @@ void cFile::readThrough(void* buffer, int64_t length, int64_t at) {
   if (real < length) std::memset(into + real, infoFillByte(), static_cast<size_t>(length - real));
 }
 
+bool cFile::readThroughPieces(int64_t at, int64_t length, const IoPiece* pieces, int32_t count) {
+  requireOpen("cFile.read(); file not open");
+  if (length < 0 || at < 0) raise("EMU", "cFile.read(); lengthInBytes<0");
+  if (chunks_[0].dirtyLen > 0 || chunks_[1].dirtyLen > 0) flushDirtyBuffer(nullptr);
+  if (at + length > std::min({cachedSize_, lowMark_, hostSize()})) return false;
+  cHostFile::readPieces(at, length, pieces, count);
+  return true;
+}
+
 void cFile::setSize(int64_t size) {
   requireOpen("cFile.setSize(); file not open");
   if (size < 0) raise("EMU", "cFile.setSize(); sizeInBytes<0");

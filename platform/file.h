@@ -138,6 +138,11 @@ class cFile : public cHostFile {
   // are written back first); bytes past the size read as fill. For a reader
   // that keeps its own cache and would only churn the two chunks.
   void readThrough(void* buffer, int64_t length, int64_t position);
+  // The pieces of what readThrough of the range would read, straight from
+  // the host file (dirty chunks written back first), when the range lies
+  // within the size, the host file and the bytes it holds for us; false
+  // otherwise, with nothing read.
+  bool readThroughPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
   bool setTime(bigTime time) override;
   bigTime getTime() override { return cachedTime_; }
   bool setAttributes(int32_t values, int32_t mask) override;

@@ -7,7 +7,6 @@
 #include <atomic>
 #include <csetjmp>
 #include <csignal>
-#include <cstring>
 
 namespace bw {
 namespace {
@@ -62,10 +61,10 @@ constexpr int64_t kLeast = 64 * 1024;
 
 }  // namespace
 
-bool guardedCopy(void* to, const void* from, size_t length) {
+bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, int32_t count) {
   static const bool installed = installGuard();
   if (!installed) {
-    std::memcpy(to, from, length);
+    copyPieces(from, length, pieces, count);
     return true;
   }
   Guard& g = guard;
@@ -76,10 +75,13 @@ bool guardedCopy(void* to, const void* from, size_t length) {
   }
   const auto first = reinterpret_cast<uintptr_t>(from);
   g.begin = reinterpret_cast<const char*>(first / kPage * kPage);
-  g.end = reinterpret_cast<const char*>((first + length + kPage - 1) / kPage * kPage);
+  g.end = reinterpret_cast<const char*>((first + static_cast<uint64_t>(length) + kPage - 1) / kPage * kPage);
   g.recover = &recover;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  std::memcpy(to, from, length);
+  // The pieces' lines are asked for all at once: pieces spread over the
+  // file's pages come from memory side by side instead of one after another.
+  for (int32_t k = 0; k < count; ++k) __builtin_prefetch(from + pieces[k].offset);
+  copyPieces(from, length, pieces, count);
   std::atomic_signal_fence(std::memory_order_seq_cst);
   g.recover = nullptr;
   return true;

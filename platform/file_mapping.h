@@ -6,9 +6,9 @@
 // fault into an answer.
 //
 // Invariants:
-//   1. guardedCopy copies length bytes and answers true, or answers false
-//      when reading its source raised SIGBUS (what came before the fault is
-//      left in `to`). Only a fault on the source of a copy running on the
+//   1. guardedCopy copies length bytes (guardedPieces the pieces of a
+//      range) and answers true, or answers false when reading its source
+//      raised SIGBUS (what came before the fault is left copied). Only a fault on the source of a copy running on the
 //      faulting thread is recovered: any other SIGBUS goes to the action
 //      installed before the guard's (by default the process ends with
 //      SIGBUS, as it would without the guard). The guard is installed at
@@ -23,9 +23,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/host_io.h"
+
 namespace bw {
 
-bool guardedCopy(void* to, const void* from, size_t length);
+// The pieces of [from, from + length) (offsets from `from`), each copied
+// out; the guard covers the whole range.
+bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, int32_t count);
+inline bool guardedCopy(void* to, const void* from, size_t length) {
+  const IoPiece whole{0, static_cast<int64_t>(length), to};
+  return guardedPieces(static_cast<const uint8_t*>(from), whole.length, &whole, 1);
+}
 
 class FileMapping {
  public:
@@ -43,6 +51,10 @@ class FileMapping {
   // length bytes from position (within length()) by a guarded copy.
   bool read(void* out, int64_t length, int64_t position) const {
     return guardedCopy(out, bytes_ + position, static_cast<size_t>(length));
+  }
+  // The pieces of the length bytes at position (within length()).
+  bool readPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) const {
+    return guardedPieces(bytes_ + position, length, pieces, count);
   }
   void unmap();
 

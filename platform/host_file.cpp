@@ -319,14 +319,23 @@ ReadResult cHostFile::read(void* buffer, int64_t length, int64_t offset, int32_t
   int64_t available = std::max<int64_t>(0, hostSize_ - position_);
   int64_t pad = std::max<int64_t>(0, length - available);
   int64_t n = std::min(length, available);
-  if (n > 0) {
-    IoResult r = io_->readAt(request, n, position_);
-    if (r.error != 0) raise("FILE", "cHostFile.read(); error reading file");
-    if (r.count != n) raise("BUG", "cHostFile.read(); size of read data does not match that expected");
-  }
+  if (n > 0) requireRead(io_->readAt(request, n, position_), n);
   if (length > n) std::memset(request + n, fillByte_, static_cast<size_t>(length - n));
   StopResult s = applyStopCharacter(request, length, pad, stop, fillByte_);
   return {position_ + s.count, s.numOfPadBytes};
+}
+
+void cHostFile::readPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) {
+  requireOpen("cHostFile.read(); file not open");
+  if (position < 0 || length < 0 || position + length > hostSize_) {
+    raise("EMU", "cHostFile.readPieces(); range outside the file");
+  }
+  if (length > 0) requireRead(io_->readPiecesAt(position, length, pieces, count), length);
+}
+
+void cHostFile::requireRead(const IoResult& r, int64_t length) {
+  if (r.error != 0) raise("FILE", "cHostFile.read(); error reading file");
+  if (r.count != length) raise("BUG", "cHostFile.read(); size of read data does not match that expected");
 }
 
 void cHostFile::raiseWriteFailure(int error, const char* message) {

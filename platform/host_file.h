@@ -135,6 +135,10 @@ class cHostFile : public cBaseFile {
   uint8_t infoFillByte() const override { return fillByte_; }
 
   ReadResult read(void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, int32_t stop) override;
+  // The pieces (IoPiece) of the length bytes at position, which lie within
+  // the host file's size: what read() of the range would give them, with its
+  // errors; the file's position stays.
+  void readPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;
   void setPosition(int64_t position) override;
   int64_t getPosition(bool fromEnd) override;
@@ -198,6 +202,9 @@ class cHostFile : public cBaseFile {
   bool changeLink(int32_t kind, const Str& target);
   void reopenReplaced();
   [[noreturn]] void raiseWriteFailure(int error, const char* message);
+  // Raises what a read of length bytes that answered r raises: "FILE" for
+  // an error, "BUG" for a short read.
+  static void requireRead(const IoResult& r, int64_t length);
 
   uint8_t fillByte_ = 0;
   Str internalPath_;

@@ -161,6 +161,20 @@ IoResult HostIo::readSpansAt(const IoSpan* spans, int32_t count, int64_t positio
   return r;
 }
 
+IoResult HostIo::readPiecesAt(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) {
+  std::vector<uint8_t> bytes(static_cast<size_t>(length));
+  IoResult r = readAt(bytes.data(), length, position);
+  copyPieces(bytes.data(), r.count, pieces, count);
+  return r;
+}
+
+void copyPieces(const uint8_t* bytes, int64_t available, const IoPiece* pieces, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    const int64_t n = std::min(pieces[k].length, available - pieces[k].offset);
+    if (n > 0) std::memcpy(pieces[k].buffer, bytes + pieces[k].offset, static_cast<size_t>(n));
+  }
+}
+
 std::shared_ptr<HostIoBackend> systemIoBackend() {
   static const std::shared_ptr<HostIoBackend> backend = std::make_shared<SystemBackend>();
   return backend;

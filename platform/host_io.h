@@ -42,6 +42,18 @@ struct IoSpan {
   int64_t length = 0;
 };
 
+// One piece of a gathered read: length bytes at offset from the read's
+// position, into buffer.
+struct IoPiece {
+  int64_t offset = 0;
+  int64_t length = 0;
+  void* buffer = nullptr;
+};
+
+// Copies each piece out of bytes, the read's first available bytes: what
+// lies past them stays unfilled.
+void copyPieces(const uint8_t* bytes, int64_t available, const IoPiece* pieces, int32_t count);
+
 // One open host file.
 class HostIo {
  public:
@@ -52,6 +64,11 @@ class HostIo {
   // one read of the file. This one reads into a buffer of its own and
   // copies; the system backend reads into the spans themselves (preadv).
   virtual IoResult readSpansAt(const IoSpan* spans, int32_t count, int64_t position);
+  // The pieces of the file's bytes [position, position + length), each
+  // within that range: what readAt of the range answers (count and error),
+  // copied out piece by piece. This one reads the range into a buffer of its
+  // own; a mapped read cache copies the pieces alone.
+  virtual IoResult readPiecesAt(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
   virtual IoResult writeAt(const void* buffer, int64_t length, int64_t position) = 0;
   // Sets the file's size (ftruncate); errno or 0.
   virtual int truncate(int64_t size) = 0;

@@ -73,7 +73,10 @@ class ReadCacheIo final : public HostIo {
   ~ReadCacheIo() override { releasePages(); }
 
   IoResult readAt(void* buffer, int64_t length, int64_t position) override {
-    if (length > 0 && readMapped(buffer, length, position)) return {length, 0};
+    if (length > 0 && mapped(length, position)) {
+      if (mapping_.read(buffer, length, position)) return {length, 0};
+      stopMapping();
+    }
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
     while (done < length) {
@@ -158,6 +161,17 @@ class ReadCacheIo final : public HostIo {
     return 0;
   }
 
+  IoResult readPiecesAt(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) override {
+    if (length > 0 && mapped(length, position)) {
+      if (mapping_.readPieces(position, length, pieces, count)) return {length, 0};
+      stopMapping();
+    }
+    if (static_cast<int64_t>(range_.size()) < length) range_.resize(static_cast<size_t>(length));
+    IoResult r = readAt(range_.data(), length, position);
+    copyPieces(range_.data(), r.count, pieces, count);
+    return r;
+  }
+
   int sync() override { return io_->sync(); }
   int64_t size() override { return io_->size(); }
   bool examine(dos::FileInfo& info, dos::Detail detail) override { return io_->examine(info, detail); }
@@ -190,22 +204,20 @@ class ReadCacheIo final : public HostIo {
     int32_t older = -1;
   };
 
-  // Reads the file's bytes through its mapping, mapped (again) when it
-  // does not reach far enough; false when the pages must answer: the bytes
-  // lie past the file's size as this cache knows it (another process may
-  // have made it longer), or the file cannot be mapped. A fault while
+  // True when the bytes are read through the file's mapping, mapped (again)
+  // when it does not reach far enough; false when the pages must answer: the
+  // bytes lie past the file's size as this cache knows it (another process
+  // may have made it longer), or the file cannot be mapped. A fault while
   // copying (the disk failed, or another process cut the file) ends the
-  // mapping: the file's reads take the pages' road from then on, whose
-  // pread reports it as a failed or short read.
-  bool readMapped(void* buffer, int64_t length, int64_t position) {
+  // mapping (stopMapping): the file's reads take the pages' road from then
+  // on, whose pread reports it as a failed or short read.
+  bool mapped(int64_t length, int64_t position) {
     if (descriptor_ < 0 || position + length > size_) return false;
     if (position + length > mapping_.length() && !mapping_.cover(descriptor_, size_)) {
       stopMapping();
       return false;
     }
-    if (mapping_.read(buffer, length, position)) return true;
-    stopMapping();
-    return false;
+    return true;
   }
   void stopMapping() {
     mapping_.unmap();
@@ -358,6 +370,7 @@ class ReadCacheIo final : public HostIo {
   int descriptor_;   // what the mapping maps, -1 once reads go by the pages only
   int64_t size_ = 0;  // the file's size by this cache's writes and cuts
   FileMapping mapping_;
+  std::vector<uint8_t> range_;  // a gathered read's range, read by the pages
 };
 
 }  // namespace

@@ -28,8 +28,8 @@
 //      reads never read ahead.
 //   6. Where the file is mapped, every read that ends within the file's
 //      size as the cache knows it (its size at the start, then what this
-//      cache's writes and cuts made it) is a guarded copy from the mapping,
-//      which grows with the file; writes put no new pages in. A read past
+//      cache's writes and cuts made it) is a guarded copy from the mapping
+//      (of the pieces alone for a gathered read), which grows with the file; writes put no new pages in. A read past
 //      that size, and every read after a fault on the mapping (which ends
 //      it), takes the pages' road above: a fault is reported by its pread,
 //      as a failed or short read.

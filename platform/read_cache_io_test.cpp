@@ -1,6 +1,7 @@
 // platform/read_cache_io_test.cpp - the read cache in front of a HostIo:
 // a seeded workload of reads, writes and cuts answers what the file holds
-// (in memory, and on disk through the file's mapping), hits cost no read,
+// (in memory, and on disk through the file's mapping; whole or in pieces),
+// hits cost no read,
 // and a failure or a drop forgets every page; a scattered read answers what
 // one read would.
 #include "platform/read_cache_io.h"
@@ -98,6 +99,24 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
         case 2: {
           std::vector<uint8_t> b(static_cast<size_t>(length), static_cast<uint8_t>(step));
           ASSERT_EQ(cached->writeAt(b.data(), length, at).error, 0);
+          break;
+        }
+        case 3: {  // a gathered read: pieces of the range, as one read answers them
+          const std::vector<uint8_t> whole = readVia(*plain, length, at);
+          std::vector<IoPiece> pieces;
+          std::vector<std::vector<uint8_t>> buffers(8);
+          for (auto& b : buffers) {
+            const int64_t offset = upTo(length);
+            b.assign(static_cast<size_t>(1 + upTo(length - offset)), 0xEE);
+            pieces.push_back({offset, static_cast<int64_t>(b.size()), b.data()});
+          }
+          IoResult r = cached->readPiecesAt(at, length, pieces.data(), static_cast<int32_t>(pieces.size()));
+          ASSERT_EQ(r.count, static_cast<int64_t>(whole.size()));
+          for (const IoPiece& piece : pieces) {
+            const auto* got = static_cast<const uint8_t*>(piece.buffer);
+            const int64_t n = std::clamp<int64_t>(r.count - piece.offset, 0, piece.length);
+            ASSERT_TRUE(std::equal(got, got + n, whole.begin() + piece.offset));
+          }
           break;
         }
         default: {
