@@ -9,18 +9,7 @@
 
 namespace bw {
 
-void JournalBlockStore::readData(int64_t position, uint8_t* out, int64_t length) {
-  // A negative position would count from the end of the file.
-  if (position < 0) raise("EMU", "cJournaledBlockFile.read(); position<0");
-  if (length <= 0) return;
-  file_.readAt(position, out, length);
-}
-
-void JournalBlockStore::writeData(int64_t position, const uint8_t* in, int64_t length) {
-  if (position < 0) raise("EMU", "cJournaledBlockFile.write(); position<0");
-  if (length <= 0) return;
-  file_.writeAt(position, in, length);
-}
+void JournalBlockStore::refuseNegative(const char* message) { raise("EMU", message); }
 
 cJournaledBlockFile::JournalOpen cJournaledBlockFile::openJournal(Text path, bool readOnly, bool force, bool atEnd) {
   JournalOpen result;

@@ -7,7 +7,6 @@
 #include <cstring>
 
 #include "core/exception.h"
-#include "database/transaction_stack.h"
 #include "platform/time.h"
 
 namespace bw {
@@ -65,13 +64,7 @@ void cJournaledFile::raiseFailed(const char* method) const {
 // Transactions and the commit policy.
 // ---------------------------------------------------------------------------
 
-int32_t cJournaledFile::beginTransaction() {
-  int32_t id = nextTransactionId_++;
-  stack_.push_back(id);
-  return id;
-}
-
-void cJournaledFile::finishTransaction(int32_t id) {
+void cJournaledFile::finishOuterTransaction(int32_t id) {
   popTransaction(stack_, id, [this] { discardChanges(); });
   if (!stack_.empty() || !cache_) return;
   bool due = bytesWritten_ >= kJournalForceCommitBytes || commitDelay_ == 0 ||
@@ -158,8 +151,6 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
 // ---------------------------------------------------------------------------
 
 void cJournaledFile::forgetChunkNodes() {
-  lastChunkNumber_ = -1;
-  lastChunkNode_ = nullptr;
   ordered_.clear();
   memoChunks_.fill(-1);
   memoNodes_.fill(nullptr);
@@ -173,34 +164,6 @@ transactionCacheChunkNode* cJournaledFile::rememberChunk(uint32_t slot, int32_t 
 
 
 namespace {
-
-// Copies the first and the last sizeof(Word) bytes of n (Word <= n <= 2
-// Words), which together cover all n.
-template <class Word>
-inline void copyEnds(uint8_t* to, const uint8_t* from, size_t n) {
-  Word head, tail;
-  std::memcpy(&head, from, sizeof head);
-  std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
-  std::memcpy(to, &head, sizeof head);
-  std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
-}
-
-// Copies n bytes between buffers that do not overlap. The block layers move
-// a few bytes at a time (a header word, a link, an index entry): up to 16
-// bytes take two loads and two stores instead of a call.
-inline void copyBytes(uint8_t* to, const uint8_t* from, size_t n) {
-  if (n > 16) {
-    std::memcpy(to, from, n);
-  } else if (n >= 8) {
-    copyEnds<uint64_t>(to, from, n);
-  } else if (n >= 4) {
-    copyEnds<uint32_t>(to, from, n);
-  } else if (n > 0) {
-    to[0] = from[0];
-    to[n / 2] = from[n / 2];
-    to[n - 1] = from[n - 1];
-  }
-}
 
 // The bitmap bits of bytes offset .. offset + length - 1 of a chunk when
 // they lie in one bitmap word (most reads and writes: a header, a link, an
@@ -234,17 +197,29 @@ Cached cachedState(const ChunkPayload& node, int32_t offset, int32_t length) {
     uint32_t got = node.bitmap[static_cast<size_t>(bits.word)] & bits.mask;
     return got == bits.mask ? Cached::all : (got != 0 ? Cached::some : Cached::none);
   }
-  ChunkBit first = chunkBitOf(offset);
-  ChunkBit last = chunkBitOf(offset + length - 1);
-  bool any = false;
-  bool every = true;
-  for (int32_t w = first.word; w <= last.word; ++w) {
-    uint32_t want = bitRangeMask(w == first.word ? first.mask : 1u, w == last.word ? last.mask : 0x80000000u);
-    uint32_t got = node.bitmap[static_cast<size_t>(w)] & want;
-    any = any || got != 0;
-    every = every && got == want;
+  // The first and the last word in part, the words between whole: what
+  // every word has (with the bits outside the range set) and what any has.
+  const auto first = static_cast<uint32_t>(offset);
+  const auto last = static_cast<uint32_t>(offset + length - 1);
+  const uint32_t firstMask = ~0u << (first % 32);
+  const uint32_t lastMask = ~0u >> (31 - last % 32);
+  uint32_t every = (node.bitmap[first / 32] | ~firstMask) & (node.bitmap[last / 32] | ~lastMask);
+  uint32_t any = (node.bitmap[first / 32] & firstMask) | (node.bitmap[last / 32] & lastMask);
+  for (uint32_t w = first / 32 + 1; w < last / 32; ++w) {
+    every &= node.bitmap[w];
+    any |= node.bitmap[w];
   }
-  return every ? Cached::all : (any ? Cached::some : Cached::none);
+  return every == ~0u ? Cached::all : (any != 0 ? Cached::some : Cached::none);
+}
+
+// Copies the cached bytes of offset .. offset + length - 1 of a node over
+// out (which holds the range's other bytes already).
+void overlayCachedRuns(uint8_t* out, const ChunkPayload& node, int32_t offset, int32_t length) {
+  chunkReader reader;
+  initReadChunk(reader, &node, offset, length);
+  for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
+    std::memcpy(out + run.fromStart, node.data.data() + run.chunkOffset, static_cast<size_t>(run.length));
+  }
 }
 
 }  // namespace
@@ -281,10 +256,6 @@ WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int
   return {position_ + lengthInBytes, notWritten};
 }
 
-int64_t cJournaledFile::committedEnd() {
-  return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
-}
-
 void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
   if (length > kPageBytes) {
     cFile::readThrough(out, length, at + kJournalHeaderSize);
@@ -313,7 +284,7 @@ void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
       cFile::readThrough(page, kPageBytes, number * kPageBytes + kJournalHeaderSize);
       pageNumbers_[slot] = number;
     }
-    copyBytes(out + (p - at), page + from, static_cast<size_t>(n));
+    copyShort(out + (p - at), page + from, static_cast<size_t>(n));
     p += n;
   }
 }
@@ -325,68 +296,62 @@ bool cJournaledFile::readInOneChunk(uint8_t* out, int64_t length) {
   if (at.offset + length > kChunkSize) return false;
   auto n = static_cast<int32_t>(length);
   transactionCacheChunkNode* node = lookupChunk(at.chunkNumber);
+  if (length <= kShortAccess) return readShort(node, at.offset, from, out, n);
   Cached cached = node ? cachedState(*node, at.offset, n) : Cached::none;
   if (cached != Cached::all) {
     if (from + length > committedEnd()) return false;
     readCommitted(out, from, length);
   }
   if (cached == Cached::all) {
-    copyBytes(out, node->data.data() + at.offset, static_cast<size_t>(n));
+    copyShort(out, node->data.data() + at.offset, static_cast<size_t>(n));
   } else if (cached == Cached::some) {
-    chunkReader reader;
-    initReadChunk(reader, node, at.offset, n);
-    for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
-      std::memcpy(out + run.fromStart, node->data.data() + run.chunkOffset, static_cast<size_t>(run.length));
-    }
+    overlayCachedRuns(out, *node, at.offset, n);
   }
-  lastChunkNumber_ = node ? at.chunkNumber : -1;
-  lastChunkNode_ = node;
   return true;
 }
 
 void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
   const uint8_t pad = infoFillByte();
-  if (cache_->isEmpty()) {
-    // Nothing written since the last commit: the file holds every byte.
-    int64_t k = std::clamp<int64_t>(committedEnd() - position_, 0, length);
-    if (k > 0) readCommitted(out, position_, k);
-    std::memset(out + k, pad, static_cast<size_t>(length - k));
-    lastChunkNumber_ = -1;
-    lastChunkNode_ = nullptr;
-    return;
-  }
   const int64_t e = committedEnd();
-  transactionCacheChunkNode* node = nullptr;
-  int32_t chunkNumber = -1;
-  for (int64_t p = position_, end = position_ + length; p < end;) {
-    if (p >= kJournalDataLimit) {  // no chunk can hold these: all pad
-      std::memset(out + (p - position_), pad, static_cast<size_t>(end - p));
-      node = nullptr;
-      break;
-    }
-    ChunkPosition at = chunkOfPosition(p);
-    chunkNumber = at.chunkNumber;
-    node = lookupChunk(at.chunkNumber);
-    chunkReader reader;
-    initReadChunk(reader, node, at.offset, end - p);
-    for (ChunkRun run = doReadChunk(reader, false); !run.finished; run = doReadChunk(reader, false)) {
-      uint8_t* to = out + (p - position_) + run.fromStart;
-      if (run.cached) {
-        std::memcpy(to, node->data.data() + run.chunkOffset, static_cast<size_t>(run.length));
-        continue;
+  const int64_t start = position_;
+  const int64_t end = start + length;
+  // The bytes at q .. q + n - 1 that no write covered: the file's up to e,
+  // pad bytes beyond.
+  auto uncached = [&](int64_t q, int64_t n) {
+    uint8_t* to = out + (q - start);
+    const int64_t k = std::clamp<int64_t>(e - q, 0, n);
+    if (k > 0) readCommitted(to, q, k);
+    std::memset(to + k, pad, static_cast<size_t>(n - k));
+  };
+  // Chunks that hold nothing join one stretch read from the file; with
+  // nothing written since the last commit, that is the whole range.
+  const bool anyCached = !cache_->isEmpty();
+  int64_t stretch = start;
+  for (int64_t p = start; p < end && p < kJournalDataLimit;) {
+    const ChunkPosition at = chunkOfPosition(p);
+    const auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - p));
+    const transactionCacheChunkNode* node = anyCached ? lookupChunk(at.chunkNumber) : nullptr;
+    if (node) {
+      // A chunk in part cached ends a stretch that takes its bytes too, and
+      // its cached bytes go over them: one read from the file, not one a run.
+      const Cached cached = cachedState(*node, at.offset, n);
+      if (cached == Cached::all) {
+        if (p > stretch) uncached(stretch, p - stretch);
+        std::memcpy(out + (p - start), node->data.data() + at.offset, static_cast<size_t>(n));
+        stretch = p + n;
+      } else if (cached == Cached::some) {
+        uncached(stretch, p + n - stretch);
+        overlayCachedRuns(out + (p - start), *node, at.offset, n);
+        stretch = p + n;
       }
-      int64_t q = p + run.fromStart;
-      int64_t k = std::clamp<int64_t>(e - q, 0, run.length);
-      if (k > 0) readCommitted(to, q, k);
-      std::memset(to + k, pad, static_cast<size_t>(run.length - k));
     }
-    p += reader.end - reader.start;
+    p += n;
   }
-  lastChunkNumber_ = node ? chunkNumber : -1;
-  lastChunkNode_ = node;
+  // Beyond the largest data area no chunk holds anything: pad bytes.
+  if (end > stretch) uncached(stretch, end - stretch);
 }
 
-void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
+void cJournaledFile::readAtAnyLength(int64_t position, void* out, int64_t length) {
   cJournaledFile::setPosition(position);
   if (length > 0 && out && cache_ && cHostFile::isOpen() && readInOneChunk(static_cast<uint8_t*>(out), length)) return;
   cJournaledFile::read(out, length, 0, kNoStop);
@@ -397,14 +362,12 @@ bool cJournaledFile::readCommittedPieces(int64_t position, int64_t length, const
       position + length > committedEnd()) {
     return false;
   }
-  // What readAt leaves behind it: the position set, no chunk remembered.
+  // What readAt leaves behind it: the position set.
   cJournaledFile::setPosition(position);
-  lastChunkNumber_ = -1;
-  lastChunkNode_ = nullptr;
   return cFile::readThroughPieces(position + kJournalHeaderSize, length, pieces, count);
 }
 
-void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
+void cJournaledFile::writeAtAnyLength(int64_t position, const void* in, int64_t length) {
   cJournaledFile::setPosition(position);
   if (length > 0 && in && cache_ && !failed_ && !stack_.empty() && position_ + length <= logicalSize_ &&
       cHostFile::isOpen()) {
@@ -414,7 +377,7 @@ void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
       bytesWritten_ += length;
       ++changeCount_;
       transactionCacheChunkNode* node = obtainChunk(at.chunkNumber);
-      copyBytes(node->data.data() + at.offset, static_cast<const uint8_t*>(in), static_cast<size_t>(n));
+      copyShort(node->data.data() + at.offset, static_cast<const uint8_t*>(in), static_cast<size_t>(n));
       markBits(*node, at.offset, n);
       return;
     }

@@ -38,6 +38,7 @@
 // ordering needs journalModuleInit().
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <exception>
@@ -47,6 +48,7 @@
 
 #include "database/journal_format.h"
 #include "database/transaction_cache.h"
+#include "database/transaction_stack.h"
 #include "platform/file.h"
 
 namespace bw {
@@ -95,18 +97,20 @@ class cJournaledFile : public cFile {
   int64_t getSize() override { return logicalSize_; }
 
   // The block layers' positioned access: setPosition(position), then read
-  // (no terminator) or write (growing) of length bytes. A range inside one
-  // chunk and below the size takes a short road with the same outcome.
-  void readAt(int64_t position, void* out, int64_t length);
+  // (no terminator) or write (growing) of length bytes. Short ranges (a
+  // header word, a link, an index entry) inside one remembered chunk and
+  // below the size take an inline road; a range inside one chunk takes a
+  // short road; both have the general road's outcome.
+  inline void readAt(int64_t position, void* out, int64_t length);
   // The pieces (offsets from position) of what readAt of the range would
   // read, when that read would go straight to the file: nothing written
   // since the last commit, and the range longer than a page and below the
   // committed end. False, with nothing read, otherwise.
   bool readCommittedPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
-  void writeAt(int64_t position, const void* in, int64_t length);
+  inline void writeAt(int64_t position, const void* in, int64_t length);
 
-  int32_t beginTransaction();
-  void finishTransaction(int32_t id);
+  inline int32_t beginTransaction();
+  inline void finishTransaction(int32_t id);
   // Back to the last commit: stack emptied, cache cleared, logicalSize =
   // committedSize; then changesDiscarded(). Position and bytesWritten stay.
   void discardChanges();
@@ -204,7 +208,24 @@ class cJournaledFile : public cFile {
   const std::vector<transactionCacheChunkNode*>& nodesInOrder();
   // The end of the bytes a read takes from the file: uncached bytes from
   // here on read as the pad byte.
-  int64_t committedEnd();
+  int64_t committedEnd() {
+    return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
+  }
+  // readAt and writeAt beyond their inline roads.
+  void readAtAnyLength(int64_t position, void* out, int64_t length);
+  void writeAtAnyLength(int64_t position, const void* in, int64_t length);
+  // A short range (up to kShortAccess bytes) at data position `position`,
+  // chunk offset `offset`, of a chunk with that node (null: nothing cached).
+  // False, with nothing done, when it reaches past committedEnd without
+  // being cached.
+  inline bool readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
+                        int32_t length);
+  // Where the page memo holds the committed bytes at position .. position +
+  // length - 1 (below committedEnd), null when it does not (or they cross a
+  // page's end).
+  inline const uint8_t* keptCommittedBytes(int64_t position, int64_t length);
+  // finishTransaction beyond an inner transaction's finish.
+  void finishOuterTransaction(int32_t id);
   // A read that lies inside one chunk and below committedEnd (or all
   // cached): the cached bytes from the chunk's node, the rest from the file.
   // False, with nothing done, for any other read.
@@ -230,8 +251,8 @@ class cJournaledFile : public cFile {
   // A memo miss: the node from the cache (made when absent and make), kept
   // in the slot.
   transactionCacheChunkNode* rememberChunk(uint32_t slot, int32_t chunkNumber, bool make);
-  // Forgets every node pointer kept outside the cache (the last chunk read
-  // and the memo); before the cache drops or reorders its nodes.
+  // Forgets every node pointer kept outside the cache (the memo and the
+  // sorted order); before the cache drops or reorders its nodes.
   void forgetChunkNodes();
   // Forgets the page memo; before the committed bytes change.
   void forgetCommittedPages() { pageNumbers_.fill(-1); }
@@ -240,14 +261,12 @@ class cJournaledFile : public cFile {
   int32_t commitDelay_ = 2;
   int64_t lastCommitTime_ = 0;
   int32_t nextTransactionId_ = 1;
-  std::vector<int32_t> stack_;  // innermost last
+  TransactionStack stack_;
   std::unique_ptr<cMegaList_transactionCacheChunk> cache_;
   // nodesInOrder's last answer, forgotten with the other node pointers:
   // nodes are only ever added in between, so an answer as long as the cache
   // holds nodes is still the cache's order.
   std::vector<transactionCacheChunkNode*> ordered_;
-  int32_t lastChunkNumber_ = -1;
-  transactionCacheChunkNode* lastChunkNode_ = nullptr;
   // The nodes found last, direct-mapped by chunk number, with the chunk
   // numbers beside them (-1: empty slot; a null node: the chunk holds
   // nothing): the block layers come back to a few hundred chunks again and
@@ -306,5 +325,86 @@ class JournalTransaction {
   int uncaught_;
   bool done_ = false;
 };
+
+// ---------------------------------------------------------------------------
+// The inline roads. The block layers read and write a few bytes at a time,
+// millions of times in a large operation: a range of up to kShortAccess bytes
+// inside a chunk the memo holds costs no call beyond the caller's own. A memo
+// hit also tells that the file is open (releasing the cache forgets the memo).
+// ---------------------------------------------------------------------------
+
+inline constexpr int64_t kShortAccess = 32;
+
+inline void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
+  if (position >= 0 && length > 0 && length <= kShortAccess && position + length <= logicalSize_ && out) {
+    const ChunkPosition at = chunkOfPosition(position);
+    const uint32_t slot = static_cast<uint32_t>(at.chunkNumber) % kChunkMemo;
+    if (at.offset + length <= kChunkSize && memoChunks_[slot] == at.chunkNumber) {
+      position_ = position;
+      if (readShort(memoNodes_[slot], at.offset, position, static_cast<uint8_t*>(out), static_cast<int32_t>(length))) {
+        return;
+      }
+    }
+  }
+  readAtAnyLength(position, out, length);
+}
+
+inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position,
+                                      uint8_t* out, int32_t length) {
+  const uint64_t cached = node ? shortCachedBits(*node, offset, length) : 0;
+  if (cached == lowBits(length)) {
+    copyShort(out, node->data.data() + offset, static_cast<size_t>(length));
+    return true;
+  }
+  if (position + length > committedEnd()) return false;
+  if (const uint8_t* bytes = keptCommittedBytes(position, length)) {
+    copyShort(out, bytes, static_cast<size_t>(length));
+  } else {
+    readCommitted(out, position, length);
+  }
+  if (cached != 0) overlayCachedBytes(out, node->data.data() + offset, cached);
+  return true;
+}
+
+inline const uint8_t* cJournaledFile::keptCommittedBytes(int64_t position, int64_t length) {
+  const auto number = static_cast<int64_t>(static_cast<uint64_t>(position) / kPageBytes);
+  const int64_t from = position - number * kPageBytes;
+  const uint32_t slot = static_cast<uint32_t>(number) % kPages;
+  if (from + length > kPageBytes || pageNumbers_[slot] != number) return nullptr;
+  return pageBytes_.get() + static_cast<size_t>(slot) * kPageBytes + from;
+}
+
+inline void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
+  if (position >= 0 && length > 0 && length <= kShortAccess && position + length <= logicalSize_ && in &&
+      !failed_ && !stack_.empty()) {
+    const ChunkPosition at = chunkOfPosition(position);
+    const uint32_t slot = static_cast<uint32_t>(at.chunkNumber) % kChunkMemo;
+    transactionCacheChunkNode* node = memoNodes_[slot];
+    if (at.offset + length <= kChunkSize && memoChunks_[slot] == at.chunkNumber && node) {
+      position_ = position;
+      bytesWritten_ += length;
+      ++changeCount_;
+      copyShort(node->data.data() + at.offset, static_cast<const uint8_t*>(in), static_cast<size_t>(length));
+      markShort(*node, at.offset, static_cast<int32_t>(length));
+      return;
+    }
+  }
+  writeAtAnyLength(position, in, length);
+}
+
+inline int32_t cJournaledFile::beginTransaction() {
+  const int32_t id = nextTransactionId_++;
+  stack_.push_back(id);
+  return id;
+}
+
+inline void cJournaledFile::finishTransaction(int32_t id) {
+  // An inner transaction's finish only takes it off the stack.
+  if (stack_.size() > 1 && stack_.back() == id) {
+    stack_.pop_back();
+    return;
+  }
+  finishOuterTransaction(id);
+}
 
 }  // namespace bw

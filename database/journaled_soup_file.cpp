@@ -96,10 +96,6 @@ bool JournaledSoupBlockFile::renameNewFile(Text from, Text path) {
   return true;
 }
 
-void JournaledSoupBlockFile::readBytes(int64_t position, void* out, int64_t length) {
-  file_.readAt(position, out, length);
-}
-
 void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, RecordHead* out) {
   if (count <= 0) return;
   heads_.positions.resize(static_cast<size_t>(count));
@@ -141,10 +137,6 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
     }
     i = j;
   }
-}
-
-void JournaledSoupBlockFile::writeBytes(int64_t position, const void* in, int64_t length) {
-  file_.writeAt(position, in, length);
 }
 
 SoupIndexedBlock JournaledSoupBlockFile::allocateIndexBlock(int32_t sizeInBytes, bool clear) {

@@ -51,8 +51,8 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   int32_t infoTransactionDepth() override { return file_.infoTransactionDepth(); }
   void setDiscardListener(std::function<void()> listener) override { file_.listener = std::move(listener); }
 
-  void readBytes(int64_t position, void* out, int64_t length) override;
-  void writeBytes(int64_t position, const void* in, int64_t length) override;
+  void readBytes(int64_t position, void* out, int64_t length) override { file_.readAt(position, out, length); }
+  void writeBytes(int64_t position, const void* in, int64_t length) override { file_.writeAt(position, in, length); }
   uint64_t infoChangeCount() override { return file_.infoChangeCount(); }
 
   SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override;

@@ -25,8 +25,10 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -48,8 +50,8 @@ struct ChunkPosition {
   int32_t offset;
 };
 inline ChunkPosition chunkOfPosition(int64_t position) {
-  auto chunk = static_cast<int32_t>(position / kChunkSize);
-  return {chunk, static_cast<int32_t>(position - int64_t{kChunkSize} * chunk)};
+  const uint64_t chunk = static_cast<uint64_t>(position) / kChunkSize;
+  return {static_cast<int32_t>(chunk), static_cast<int32_t>(static_cast<uint64_t>(position) - kChunkSize * chunk)};
 }
 inline int32_t chunkNumberOf(int64_t position) { return static_cast<int32_t>(position / kChunkSize); }
 
@@ -83,6 +85,64 @@ struct transactionCacheChunkNode : MegaNode, ChunkPayload {
 void markCached(ChunkPayload& node, int32_t offset, int32_t length);
 // True when every byte of the range is cached.
 bool allCached(const ChunkPayload& node, int32_t offset, int32_t length);
+
+// Short ranges: offset .. offset + length - 1 of a chunk with 0 < length <=
+// 32, which lie in at most two bitmap words.
+// The low `length` bits.
+[[gnu::always_inline]] inline uint64_t lowBits(int32_t length) { return (uint64_t{1} << length) - 1; }
+// Bit k tells whether byte offset + k is cached.
+[[gnu::always_inline]] inline uint64_t shortCachedBits(const ChunkPayload& node, int32_t offset, int32_t length) {
+  const auto at = static_cast<uint32_t>(offset);
+  uint64_t bits = node.bitmap[at / 32];
+  if (at % 32 + static_cast<uint32_t>(length) > 32) bits |= uint64_t{node.bitmap[at / 32 + 1]} << 32;
+  return (bits >> (at % 32)) & lowBits(length);
+}
+// Marks the range as cached.
+[[gnu::always_inline]] inline void markShort(ChunkPayload& node, int32_t offset, int32_t length) {
+  const auto at = static_cast<uint32_t>(offset);
+  const size_t word = at / 32;
+  const uint64_t bits = lowBits(length) << (at % 32);
+  node.bitmap[word] |= static_cast<uint32_t>(bits);
+  if (bits >> 32) node.bitmap[word + 1] |= static_cast<uint32_t>(bits >> 32);
+}
+// Byte k of to becomes byte k of from wherever bit k of cached is set.
+inline void overlayCachedBytes(uint8_t* to, const uint8_t* from, uint64_t cached) {
+  for (; cached != 0; cached &= cached - 1) {
+    const int k = std::countr_zero(cached);
+    to[k] = from[k];
+  }
+}
+
+// Copies n bytes between buffers that do not overlap. The block layers move
+// a few bytes at a time: up to 32 take two loads and two stores of the
+// widest word that fits (the first and the last bytes, which together cover
+// all n) instead of a call.
+template <size_t kWord>
+[[gnu::always_inline]] inline void copyEnds(uint8_t* to, const uint8_t* from, size_t n) {
+  struct Word {
+    uint8_t bytes[kWord];
+  };
+  Word head, tail;
+  std::memcpy(&head, from, kWord);
+  std::memcpy(&tail, from + n - kWord, kWord);
+  std::memcpy(to, &head, kWord);
+  std::memcpy(to + n - kWord, &tail, kWord);
+}
+[[gnu::always_inline]] inline void copyShort(uint8_t* to, const uint8_t* from, size_t n) {
+  if (n > 32) {
+    std::memcpy(to, from, n);
+  } else if (n >= 16) {
+    copyEnds<16>(to, from, n);
+  } else if (n >= 8) {
+    copyEnds<8>(to, from, n);
+  } else if (n >= 4) {
+    copyEnds<4>(to, from, n);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
 
 // Orders chunk nodes by ascending chunkNumber.
 class fCompareMegaNodes_transactionCacheChunk : public fCompareMegaNodes {

@@ -1,8 +1,9 @@
-// database/transaction_stack.h - the checks on a stack of nested transaction
-// ids that the journaled file and the in-memory store share, with the messages
-// callers see.
+// database/transaction_stack.h - the journaled file's stack of nested
+// transaction ids, and the checks on such a stack that the journaled file and
+// the in-memory store share, with the messages callers see.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,10 +12,31 @@
 
 namespace bw {
 
+// The ids of the open transactions, innermost last. Opening one is a store
+// and a count (every operation of the block layers opens one): the storage
+// only grows, out of line.
+class TransactionStack {
+ public:
+  bool empty() const { return size_ == 0; }
+  size_t size() const { return size_; }
+  int32_t back() const { return ids_[size_ - 1]; }
+  void push_back(int32_t id) {
+    if (size_ == ids_.size()) [[unlikely]] grow();
+    ids_[size_++] = id;
+  }
+  void pop_back() { --size_; }
+  void clear() { size_ = 0; }
+
+ private:
+  [[gnu::noinline]] void grow() { ids_.resize(std::max<size_t>(16, 2 * ids_.size())); }
+  std::vector<int32_t> ids_;
+  size_t size_ = 0;
+};
+
 // Ends transaction `id`, which must be the innermost open one. Otherwise the
 // caller's `discard` drops every open transaction first and "TRAN" is raised.
-template <class Discard>
-void popTransaction(std::vector<int32_t>& stack, int32_t id, Discard&& discard) {
+template <class Stack, class Discard>
+void popTransaction(Stack& stack, int32_t id, Discard&& discard) {
   if (stack.empty()) {
     discard();
     raise("TRAN", "cJournaledFile.finishTransaction(); there are no outstanding transactions");
@@ -27,7 +49,8 @@ void popTransaction(std::vector<int32_t>& stack, int32_t id, Discard&& discard) 
 }
 
 // Changes need an open transaction; `method` names the refused call.
-inline void requireTransaction(const std::vector<int32_t>& stack, const char* method) {
+template <class Stack>
+void requireTransaction(const Stack& stack, const char* method) {
   if (stack.empty()) {
     raise("EMU", std::string("cJournaledFile.") + method +
                      "(); no transactions have been started yet using beginTransaction()");
