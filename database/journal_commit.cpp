@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/exception.h"
+#include "database/chunk_runs.h"
 #include "database/journal_file.h"
 #include "platform/path.h"
 #include "platform/time.h"
@@ -75,30 +77,45 @@ class StretchWriter {
  public:
   explicit StretchWriter(cFile& file) : file_(file) {}
   void put(int64_t at, const uint8_t* bytes, int64_t n) {
-    if (!bytes_.empty() && at != end()) flush();
-    if (bytes_.empty()) start_ = at;
-    bytes_.insert(bytes_.end(), bytes, bytes + n);
-    if (bytes_.size() >= kStretch) flush();
+    copyShort(room(at, n), bytes, static_cast<size_t>(n));
+    if (used_ >= kStretch) flush();
   }
   void fill(int64_t at, uint8_t byte, int64_t n) {
-    const std::vector<uint8_t> block(static_cast<size_t>(std::min<int64_t>(n, kStretch)), byte);
-    for (int64_t done = 0; done < n;) {
-      int64_t k = std::min<int64_t>(n - done, kStretch);
-      put(at + done, block.data(), k);
-      done += k;
+    for (int64_t k = 0; n > 0; at += k, n -= k) {
+      k = std::min<int64_t>(n, kStretch);
+      std::memset(room(at, k), byte, static_cast<size_t>(k));
+      if (used_ >= kStretch) flush();
     }
   }
   void flush() {
-    if (bytes_.empty()) return;
-    file_.writeThrough(bytes_.data(), static_cast<int64_t>(bytes_.size()), start_);
-    bytes_.clear();
+    if (used_ == 0) return;
+    file_.writeThrough(bytes_.get(), static_cast<int64_t>(used_), start_);
+    used_ = 0;
   }
 
  private:
   static constexpr size_t kStretch = 1048576;  // bounds the memory a large commit needs
-  int64_t end() const { return start_ + static_cast<int64_t>(bytes_.size()); }
+  // Where n bytes bound for file offset at go: behind the stretch when it
+  // ends there, else at the start of a new one (the old one written first).
+  uint8_t* room(int64_t at, int64_t n) {
+    if (used_ != 0 && at != start_ + static_cast<int64_t>(used_)) flush();
+    if (used_ == 0) start_ = at;
+    const size_t need = used_ + static_cast<size_t>(n);
+    if (need > capacity_) {
+      // Left unfilled: only the used bytes are ever read.
+      capacity_ = std::max(need, 2 * capacity_);
+      auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
+      if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
+      bytes_ = std::move(grown);
+    }
+    uint8_t* to = bytes_.get() + used_;
+    used_ = need;
+    return to;
+  }
   cFile& file_;
-  std::vector<uint8_t> bytes_;
+  std::unique_ptr<uint8_t[]> bytes_;  // the stretch is its first used_ bytes
+  size_t capacity_ = 0;
+  size_t used_ = 0;
   int64_t start_ = 0;
 };
 
@@ -128,20 +145,19 @@ void cJournaledFile::saveJournal() {
   putBig32(head + 8, h);
   put(head, kJournalSizeBytes);
 
+  putBig32(head, kJournalRecordMarker);
   for (transactionCacheChunkNode* node : nodesInOrder()) {
-    chunkReader reader;
-    initReadChunk(reader, node, 0, kChunkSize);
-    for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
-      const uint8_t* data = node->data.data() + run.chunkOffset;
-      putBig32(head, kJournalRecordMarker);
-      putBig64(head + 4, int64_t{node->chunkNumber} * kChunkSize + run.chunkOffset);
-      putBig32(head + 12, static_cast<uint32_t>(run.length));
+    const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
+    forEachRun<true>(node, 0, kChunkSize, [&](int32_t offset, int32_t length, bool) {
+      const uint8_t* data = node->data.data() + offset;
+      putBig64(head + 4, base + offset);
+      putBig32(head + 12, static_cast<uint32_t>(length));
       h = journalChecksum(h, head + 4, 12);
       putBig32(head + 16, h);
       put(head, kJournalRecordHead);
-      h = journalChecksum(h, data, static_cast<size_t>(run.length));
-      put(data, run.length);
-    }
+      h = journalChecksum(h, data, static_cast<size_t>(length));
+      put(data, length);
+    });
   }
   putBig32(head, kJournalEndMarker);
   putBig64(head + 4, at + 4);  // the offset of this very field
@@ -200,18 +216,17 @@ void cJournaledFile::forEachWriteInPlace(Data&& data, Pad&& pad) {
       if (node->chunkNumber > last) break;
       const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
       padUpTo(base);
-      chunkReader reader;
-      initReadChunk(reader, node, 0, std::min<int64_t>(kChunkSize, logicalSize_ - base));
-      for (ChunkRun run = doReadChunk(reader, false); !run.finished; run = doReadChunk(reader, false)) {
-        int64_t q = base + run.chunkOffset;
-        if (!run.cached) {
-          padUpTo(q + run.length);
-          continue;
+      const auto end = static_cast<int32_t>(std::min<int64_t>(kChunkSize, logicalSize_ - base));
+      forEachRun<false>(node, 0, end, [&](int32_t offset, int32_t length, bool cached) {
+        const int64_t q = base + offset;
+        if (!cached) {
+          padUpTo(q + length);
+          return;
         }
         padUpTo(q);
-        data(q, node->data.data() + run.chunkOffset, run.length);
-        padFrom = std::max(padFrom, q + run.length);
-      }
+        data(q, node->data.data() + offset, length);
+        padFrom = std::max(padFrom, q + length);
+      });
     }
   }
   padUpTo(logicalSize_);

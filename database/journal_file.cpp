@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/exception.h"
+#include "database/chunk_runs.h"
 #include "platform/time.h"
 
 namespace bw {
@@ -215,11 +216,9 @@ Cached cachedState(const ChunkPayload& node, int32_t offset, int32_t length) {
 // Copies the cached bytes of offset .. offset + length - 1 of a node over
 // out (which holds the range's other bytes already).
 void overlayCachedRuns(uint8_t* out, const ChunkPayload& node, int32_t offset, int32_t length) {
-  chunkReader reader;
-  initReadChunk(reader, &node, offset, length);
-  for (ChunkRun run = doReadChunk(reader, true); !run.finished; run = doReadChunk(reader, true)) {
-    std::memcpy(out + run.fromStart, node.data.data() + run.chunkOffset, static_cast<size_t>(run.length));
-  }
+  forEachRun<true>(&node, offset, offset + length, [&](int32_t at, int32_t n, bool) {
+    std::memcpy(out + (at - offset), node.data.data() + at, static_cast<size_t>(n));
+  });
 }
 
 }  // namespace

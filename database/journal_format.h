@@ -21,6 +21,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -76,12 +77,17 @@ inline uint32_t journalChecksum(uint32_t h, const uint8_t* bytes, size_t n) {
   return journalChecksumBytewise(h, bytes + whole, n - whole);
 }
 
+// Big-endian words. A store is one byte swap and one store (the block
+// layers write millions of header words through these); the compiler makes
+// the same of the loads' shifts.
 inline void putBig32(uint8_t* at, uint32_t v) {
-  for (int i = 3; i >= 0; --i, v >>= 8) at[i] = static_cast<uint8_t>(v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  std::memcpy(at, &v, 4);
 }
 inline void putBig64(uint8_t* at, int64_t value) {
   auto v = static_cast<uint64_t>(value);
-  for (int i = 7; i >= 0; --i, v >>= 8) at[i] = static_cast<uint8_t>(v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+  std::memcpy(at, &v, 8);
 }
 inline uint32_t getBig32(const uint8_t* at) {
   return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];

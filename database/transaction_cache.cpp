@@ -3,12 +3,12 @@
 #include "database/transaction_cache.h"
 
 #include <algorithm>
-#include <bit>
 #include <new>
 
 #include <sanitizer/asan_interface.h>
 
 #include "core/exception.h"
+#include "database/chunk_runs.h"
 
 namespace bw {
 
@@ -131,32 +131,11 @@ void initReadChunk(chunkReader& reader, const ChunkPayload* node, int32_t chunkO
   reader.current = chunkOffset;
 }
 
-namespace {
-
-// The first offset in [from, end) whose cached state differs from cached, or
-// end. Whole words in the run's state are passed over in one step.
-int32_t runEnd(const ChunkPayload& node, int32_t from, int32_t end, bool cached) {
-  int32_t word = from / 32;
-  uint32_t bits = (cached ? ~node.bitmap[word] : node.bitmap[word]) & ~((uint32_t{1} << (from % 32)) - 1);
-  while (true) {
-    if (bits) return std::min(end, word * 32 + std::countr_zero(bits));
-    if (++word * 32 >= end) return end;
-    bits = cached ? ~node.bitmap[word] : node.bitmap[word];
-  }
-}
-
-bool isCached(const ChunkPayload& node, int32_t offset) {
-  ChunkBit bit = chunkBitOf(offset);
-  return (node.bitmap[bit.word] & bit.mask) != 0;
-}
-
-}  // namespace
-
 ChunkRun doReadChunk(chunkReader& reader, bool cachedOnly) {
   while (reader.current < reader.end) {
     int32_t from = reader.current;
-    bool cached = reader.node && isCached(*reader.node, from);
-    int32_t to = reader.node ? runEnd(*reader.node, from, reader.end, cached) : reader.end;
+    bool cached = reader.node && shortCachedBits(*reader.node, from, 1) != 0;
+    int32_t to = reader.node ? chunkRunEnd(*reader.node, from, reader.end, cached) : reader.end;
     reader.current = to;
     if (cachedOnly && !cached) continue;
     return ChunkRun{false, cached, to - from, from - reader.start, from};
