@@ -9,6 +9,7 @@
 #include "gui/gui_gadgets.h"
 #include "gui/gui_list.h"
 #include "gui/host/gui_app_client.h"
+#include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "news/ui_seam.h"
 
@@ -28,26 +29,49 @@ void giveBack(cJournaledIndexedObjectSoupDatabase& db, T*& object) {
   object = nullptr;
 }
 
+// A loaded item: the holders' uses are given back, then it goes as a node
+// whose links its last unload writes.
+void deleteLoadedItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, int32_t index,
+                      ShownNewsObjects& shown) {
+  // Only the links and the body's index are needed: the texts are not read.
+  newsItem* item = loadObject_newsItemToDelete(db, index, &feed);
+  if (!item) raise("BUG", "deleteFeeds(); an item of the feed cannot be loaded");
+  try {
+    if (item == shown.shownItem) {
+      giveBack(db, shown.shownItem);
+      if (shown.shownBody) giveBack(db, shown.shownBody);
+    }
+    if (item == shown.selectedItem) giveBack(db, shown.selectedItem);
+    feed.itemList->remove(index);
+    if (item->bodyIndex != 0) db.destroyObject(item->bodyIndex);
+  } catch (...) {
+    // An item read without its texts must not stay loaded for others.
+    db.unloadObject(item);
+    throw;
+  }
+  db.unloadAndDestroyObject(item);
+}
+
 void deleteItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, ShownNewsObjects& shown) {
   cIndexedObjectList& items = *feed.itemList;
+  ItemGlance glance(db);
   for (int32_t index; (index = items.infoHeadIndex()) != 0;) {
-    // Only the links and the body's index are needed: the texts are not read.
-    newsItem* item = loadObject_newsItemToDelete(db, index, &feed);
-    if (!item) raise("BUG", "deleteFeeds(); an item of the feed cannot be loaded");
-    try {
-      if (item == shown.shownItem) {
-        giveBack(db, shown.shownItem);
-        if (shown.shownBody) giveBack(db, shown.shownBody);
-      }
-      if (item == shown.selectedItem) giveBack(db, shown.selectedItem);
-      items.remove(index);
-      if (item->bodyIndex != 0) db.destroyObject(item->bodyIndex);
-    } catch (...) {
-      // An item read without its texts must not stay loaded for others.
-      db.unloadObject(item);
-      throw;
+    if (db.findRegisteredObject(index)) {
+      deleteLoadedItem(db, feed, index, shown);
+      continue;
     }
-    db.unloadAndDestroyObject(item);
+    // An item no one holds is only glanced at for its body's index. Its
+    // record keeps its links until the body is gone and is then written as
+    // a loaded item's last unload writes it: the file changes as it would.
+    const newsItem* item = glance.look(index);
+    if (!item) raise("BUG", "deleteFeeds(); an item of the feed cannot be loaded");
+    const int32_t bodyIndex = item->bodyIndex;
+    const NodeHeader links{item->infoNextIndex(), item->infoPrevIndex()};
+    glance.clear();
+    items.removeLeavingLinks(index, links);
+    if (bodyIndex != 0) db.destroyObject(bodyIndex);
+    db.writeObjectNodeHeader(index, 0, 0);
+    db.destroyObject(index);
   }
 }
 

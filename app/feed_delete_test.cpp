@@ -116,6 +116,53 @@ TEST_F(FeedDelete, ShownItemsOfADeletedFeedAreHandedBackFirst) {
   expectSound();
 }
 
+// Items no one holds are deleted from a glance at their records, held ones
+// after a load: the file must come out byte for byte as when every item is
+// loaded first, compaction moving blocks all along.
+TEST_F(FeedDelete, GlancedItemsLeaveTheBytesOfLoadedOnes) {
+  withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    for (auto [name, items] : {std::pair{"A", 30}, {"B", 160}, {"C", 45}, {"D", 5}}) addFeed(db, root, name, items);
+  });
+  const std::string seeded = bytes("database.soup");
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    newsFeed* c = chain(root)[2];
+    shown = loadObject_newsItem2(db, db.readObjectNodeHeader(c->itemList->infoHeadIndex()).nextIndex, c);
+    body = loadObject_newsItemBody(db, shown->bodyIndex);
+    selected = loadObject_newsItem2(db, chain(root)[0]->itemList->infoTailIndex(), chain(root)[0]);
+    GuiSession gui;
+    MainLists lists(db, root, *charset);
+    select(lists, {"A", "C"}, "A");
+    ui.answers = {1};
+    EXPECT_TRUE(run(lists, db, root).deleted);
+    EXPECT_LE(db.infoFragmentation(), kDeleteDefragmentAbove);  // one commit, as below
+  });
+  const std::string glanced = bytes("database.soup");
+  write("database.soup", seeded);
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    // Every item loaded, unlinked, its body destroyed, then unloaded and
+    // destroyed, feed by feed in the same one transaction as the rest.
+    GuiSession gui;
+    MainLists lists(db, root, *charset);
+    int32_t transaction = db.beginTransaction();
+    for (const char* name : {"A", "C"}) {
+      newsFeed* feed = chain(root)[name[0] == 'A' ? 0 : 1];
+      for (int32_t index; (index = feed->itemList->infoHeadIndex()) != 0;) {
+        newsItem* item = loadObject_newsItem2(db, index, feed);
+        feed->itemList->remove(index);
+        if (item->bodyIndex != 0) db.destroyObject(item->bodyIndex);
+        db.unloadAndDestroyObject(item);
+      }
+      select(lists, {name}, name);
+      ui.answers = {1};
+      EXPECT_TRUE(run(lists, db, root).deleted);
+    }
+    db.finishTransaction(transaction);
+  });
+  EXPECT_NE(glanced, seeded);
+  EXPECT_TRUE(glanced == bytes("database.soup"));
+  expectSound();
+}
+
 TEST_F(FeedDelete, TheOnlyFeedAndAFeedWithOneItem) {
   for (int items : {0, 1}) {
     SCOPED_TRACE(items);

@@ -93,9 +93,15 @@ void cIndexedObjectList::insertAfter(int32_t objectIndex, int32_t hereIndex) {
   transaction.finish();
 }
 
-void cIndexedObjectList::remove(int32_t objectIndex) {
+void cIndexedObjectList::remove(int32_t objectIndex) { removeNode(objectIndex, nullptr, true); }
+
+void cIndexedObjectList::removeLeavingLinks(int32_t objectIndex, const NodeHeader& links) {
+  removeNode(objectIndex, &links, false);
+}
+
+void cIndexedObjectList::removeNode(int32_t objectIndex, const NodeHeader* known, bool clearLinks) {
   cJournaledIndexedObjectSoupDatabase& db = database("remove");
-  NodeHeader n = db.readObjectNodeHeader(objectIndex);
+  NodeHeader n = known ? *known : db.readObjectNodeHeader(objectIndex);
   NodeHeader prev{}, next{};
   if (n.prevIndex != 0 && (prev = db.readObjectNodeHeader(n.prevIndex)).nextIndex != objectIndex) {
     raise("BUG", "cIndexedObjectList.remove(); previous node does not point to (next) object");
@@ -129,7 +135,7 @@ void cIndexedObjectList::remove(int32_t objectIndex) {
       if (n.nextIndex == n.prevIndex) next = db.readObjectNodeHeader(n.nextIndex);
       db.writeObjectNodeHeader(n.nextIndex, next.nextIndex, n.prevIndex);
     }
-    db.writeObjectNodeHeader(objectIndex, 0, 0);
+    if (clearLinks) db.writeObjectNodeHeader(objectIndex, 0, 0);
     transaction.finish();
   } catch (...) {
     setLinks(saved);

@@ -21,6 +21,8 @@
 
 namespace bw {
 
+struct NodeHeader;
+
 class cIndexedObjectList : public cIndexedObject {
   BW_CLASS(cIndexedObjectList, cIndexedObject)
 
@@ -40,6 +42,11 @@ class cIndexedObjectList : public cIndexedObject {
   // Inserts after hereIndex; after the tail this is insertAtTail.
   void insertAfter(int32_t objectIndex, int32_t hereIndex);
   void remove(int32_t objectIndex);
+  // remove of a node that is not loaded, whose links the caller has just
+  // read from its record, except that the record keeps them: the caller
+  // clears them (writeObjectNodeHeader(objectIndex, 0, 0)) before the node
+  // is destroyed, where unloading a loaded node would write them.
+  void removeLeavingLinks(int32_t objectIndex, const NodeHeader& links);
 
   // The 16-byte record. Reading through the soup's stream takes the
   // database from the stream.
@@ -59,6 +66,8 @@ class cIndexedObjectList : public cIndexedObject {
     listPrevIndex_ = l.listPrev;
   }
   cJournaledIndexedObjectSoupDatabase& database(const char* method) const;
+  // The node's links are read unless known is given.
+  void removeNode(int32_t objectIndex, const NodeHeader* known, bool clearLinks);
 
   cJournaledIndexedObjectSoupDatabase* soup_ = nullptr;
   int32_t headIndex_ = 0;
