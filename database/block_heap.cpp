@@ -597,7 +597,7 @@ void BlockHeap::releaseBlock(blockRecord block) {
   tx.finish();
 }
 
-void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes, uint32_t* firstWord) {
+void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes, std::span<uint8_t> head) {
   if (sizeInBytes < 0) raise("EMU", "cJournaledBlockFile.copy(); sizeInBytes<0");
   if (sizeInBytes == 0) return;
   BlockTransaction tx(store_);
@@ -606,7 +606,9 @@ void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes, u
   while (remaining > 0) {
     int64_t n = std::min<int64_t>(remaining, buffer.size());
     store_.readData(source, buffer.data(), n);
-    if (firstWord && remaining == sizeInBytes && n >= 4) *firstWord = getBig32(buffer.data());
+    if (!head.empty() && remaining == sizeInBytes && n >= static_cast<int64_t>(head.size())) {
+      std::memcpy(head.data(), buffer.data(), head.size());
+    }
     store_.writeData(destination, buffer.data(), n);
     source += n;
     destination += n;

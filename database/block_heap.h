@@ -30,6 +30,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "database/block_format.h"
 #include "database/block_store.h"
@@ -123,9 +124,9 @@ class BlockHeap {
   // deallocate for a block whose header (block) the caller read and nothing
   // has changed since.
   void deallocateRead(const blockRecord& block);
-  // firstWord, when given, receives the first 4 bytes copied (big-endian)
-  // when there are at least 4.
-  void copy(int64_t destination, int64_t source, int64_t sizeInBytes, uint32_t* firstWord = nullptr);
+  // head, when given, receives the first head.size() bytes copied when
+  // there are at least that many.
+  void copy(int64_t destination, int64_t source, int64_t sizeInBytes, std::span<uint8_t> head = {});
   // Overwrites bytes with the store's pad byte.
   void clear(int64_t handle, int64_t sizeInBytes);
   int32_t infoSizeOfBlock(int64_t handle);

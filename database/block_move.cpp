@@ -23,10 +23,11 @@ class AllocateAbove {
 
 // A fresh block of payload bytes holding a copy of the block at handle,
 // which is freed; the fresh block's handle.
-int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t payload, uint32_t& firstWord) {
+int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t payload, MovedBlock& m) {
   int64_t fresh = heap.allocate(payload, false);
   above.set(0);
-  heap.copy(fresh, handle, payload, &firstWord);
+  heap.copy(fresh, handle, payload, m.head);
+  m.copied = true;
   heap.deallocate(handle);
   return fresh;
 }
@@ -70,8 +71,9 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     if (prevPayload >= desiredPayload) {
       if (desiredHandle == handle) nextUsed = infoNextUsedAfter(heap, block);
       int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
-      uint32_t firstWord = 0;
-      heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload, &firstWord);
+      MovedBlock m{position + kBlockHeaderBytes, true, nextUsed};
+      heap.copy(m.handle, desiredHandle, desiredPayload, m.head);
+      m.copied = true;
       // D's header is as read: the room before B and B's own header are
       // all that changed (D is not B here).
       if (desiredHandle != handle) {
@@ -80,7 +82,7 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
         heap.deallocate(desiredHandle);
       }
       tx.finish();
-      return {position + kBlockHeaderBytes, true, nextUsed, firstWord};
+      return m;
     }
     if (desiredHandle == handle && prevPayload == 0) {
       tx.finish();
@@ -95,11 +97,11 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     }
   }
 
-  uint32_t firstWord = 0;
-  int64_t moved = relocate(heap, above, handle, payload, firstWord);
-  if (wasLast && infoFreeSizeBefore(heap, moved) >= payload) moved = relocate(heap, above, moved, payload, firstWord);
+  MovedBlock m{0, false, nextUsed};
+  m.handle = relocate(heap, above, handle, payload, m);
+  if (wasLast && infoFreeSizeBefore(heap, m.handle) >= payload) m.handle = relocate(heap, above, m.handle, payload, m);
   tx.finish();
-  return {moved, false, nextUsed, firstWord};
+  return m;
 }
 
 namespace {
@@ -142,7 +144,7 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
       }
       heap.writeArrayEntry(index.arrayBlock(), 5, result.handle);
       index.reloadMirrors();
-    } else if (IndexOfBlock moved = indexWordOf(index, result.firstWord, old); moved.valid) {
+    } else if (IndexOfBlock moved = indexWordOf(index, result.firstWord(), old); moved.valid) {
       index.writeEntry(moved.entry, result.handle, true);
     }
   }

@@ -14,6 +14,7 @@
 // moved once more into the space it left, so the file end is cut off.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "database/block_heap.h"
@@ -27,14 +28,21 @@ namespace bw {
 // (0: none); it is found whenever something moved and either the given block
 // is what moved or the desired block is the given one, and is -1 when it was
 // not looked for (the compaction walk then finds it after the move, which
-// changed nothing when nothing moved). firstWord holds the first 4 bytes of
-// the moved payload as they were copied (an indexed block's index word)
-// whenever something moved.
+// changed nothing when nothing moved). head holds the first bytes of the
+// moved payload as they were copied (an indexed block's index word and the
+// first 8 bytes of its data) when copied is TRUE, which a move that moved
+// something sets.
+inline constexpr int32_t kMovedHeadBytes = 12;
 struct MovedBlock {
   int64_t handle = 0;
   bool placed = false;
   int64_t nextUsed = -1;
-  uint32_t firstWord = 0;
+  std::array<uint8_t, kMovedHeadBytes> head{};
+  bool copied = false;
+  // The index word: the head's first 4 bytes, big-endian.
+  uint32_t firstWord() const {
+    return uint32_t{head[0]} << 24 | uint32_t{head[1]} << 16 | uint32_t{head[2]} << 8 | head[3];
+  }
 };
 
 MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle);

@@ -35,6 +35,7 @@
 //      data area: it can never overrun into a neighbouring block.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -205,6 +206,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   int64_t nextAfterMove(int64_t block, const MovedBlock& m);
   // The block to place after lastDesired: always 0 here (no placement order).
   virtual int64_t decideNextDesiredBlock(int64_t lastDesired);
+  // The first 8 data bytes of block (a handle) into out, as the move that
+  // placed it last copied them, while nothing changed since; else FALSE.
+  bool placedDataHead(int64_t block, uint8_t* out);
   void setAutoBlockToCompact(int64_t block);
   void setAutoDesiredBlock(int64_t block);
   int64_t infoAutoBlockToCompact() const { return autoBlockToCompact_; }
@@ -268,6 +272,8 @@ class cJournaledIndexedObjectSoup : public class_base {
   // is freed or moved.
   void moveCompactionPositionsOff(int64_t block);
   void changesDiscarded() noexcept;
+  // Keeps what placedDataHead answers from a move.
+  void notePlaced(const MovedBlock& m);
   void finishClose() noexcept;
   // The loaded node behind object when its links wait for the file, else NIL.
   static cIndexedObjectNode* unsavedNode(cIndexedObject* object);
@@ -285,6 +291,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   int32_t perBlockOverhead_ = 12;
   int64_t autoBlockToCompact_ = 0;
   int64_t autoDesiredBlock_ = 0;
+  struct PlacedHead {
+    int64_t block = 0;
+    uint64_t changeCount = 0;
+    std::array<uint8_t, 8> data{};
+  };
+  PlacedHead placed_;
   bool needsRepair_ = false;
   bool mustClose_ = false;
 };
