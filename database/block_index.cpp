@@ -193,10 +193,21 @@ int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
 
 void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
   heap_.writeArrayEntry(arrayBlock_, entry, value);
+  noteWritten(entry, value, onlyIfCached);
+}
+
+void BlockIndex::noteWritten(int64_t entry, int64_t value, bool onlyIfCached) {
   if (entry < BLOCKINDEX_MIN) return;
   auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
   if (!onlyIfCached) cacheEntry_[slot] = entry;
   if (cacheEntry_[slot] == entry) cacheValue_[slot] = value;
+}
+
+void BlockIndex::writeTwoEntries(int64_t entry, int64_t first, int64_t second) {
+  uint8_t bytes[16];
+  putBig64(bytes, first);
+  putBig64(bytes + 8, second);
+  heap_.store().writeData(arrayBlock_ + entry * 8, bytes, sizeof bytes);
 }
 
 void BlockIndex::writeChainRun(int64_t first, int64_t n, int64_t last) {
@@ -273,13 +284,15 @@ void BlockIndex::deallocateIndex(int32_t index) {
   if (value != dummyBlock_) heap_.deallocate(value);
   if (arrayFree_ >= arraySize_ - kIndexSpecialCount) raise("BUG", "cJournaledBlockFile.deallocateIndex(); arrayFree>max");
   arrayFree_ += 1;
-  writeMirror(3, arrayFree_);
 
+  // Neighbouring words written together: arrayFree with firstFree, a free
+  // entry with the one after it.
   if (firstFree_ == 0 || e < firstFree_) {
     writeEntry(e, -int64_t{firstFree_}, false);
     firstFree_ = static_cast<int32_t>(e);
-    writeMirror(4, firstFree_);
+    writeTwoEntries(3, arrayFree_, firstFree_);
   } else {
+    writeMirror(3, arrayFree_);
     int64_t p = e - 1;
     int64_t link = 0;
     for (;; --p) {
@@ -287,8 +300,14 @@ void BlockIndex::deallocateIndex(int32_t index) {
       link = readEntry(p, true);
       if (link <= 0) break;
     }
-    writeEntry(p, -e, true);
-    writeEntry(e, link, false);
+    if (p == e - 1) {
+      writeTwoEntries(p, -e, link);
+      noteWritten(p, -e, true);
+      noteWritten(e, link, false);
+    } else {
+      writeEntry(p, -e, true);
+      writeEntry(e, link, false);
+    }
   }
 
   if (arraySize_ > kIndexInitialSize && arrayFree_ >= arraySize_ - kIndexSpecialCount) {

@@ -132,6 +132,10 @@ class BlockIndex {
   // -(first + 1) .. -(first + n - 1), last; only cached slots are updated.
   void writeChainRun(int64_t first, int64_t n, int64_t last);
   void writeMirror(int32_t entry, int64_t value) { heap_.writeArrayEntry(arrayBlock_, entry, value); }
+  // The cache after entry was written with value (as writeEntry keeps it).
+  void noteWritten(int64_t entry, int64_t value, bool onlyIfCached);
+  // Entries entry and entry + 1 with one write; the cache is the caller's.
+  void writeTwoEntries(int64_t entry, int64_t first, int64_t second);
 
   BlockHeap& heap_;
   int32_t specialCount_ = 0;
