@@ -241,11 +241,17 @@ int32_t BlockIndex::privateAllocateIndex() {
   int64_t link = readEntry(e, false);
   if (link > 0 || link < -kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
   firstFree_ = static_cast<int32_t>(-link);
-  writeMirror(4, firstFree_);
   // Checked before the count moves: a damaged count must not wrap.
-  if (arrayFree_ <= 0) raise("BUG", "cJournaledBlockFile.privateAllocateIndex(); arrayFree<0");
+  if (arrayFree_ <= 0) {
+    writeMirror(4, firstFree_);
+    raise("BUG", "cJournaledBlockFile.privateAllocateIndex(); arrayFree<0");
+  }
   arrayFree_ -= 1;
-  writeMirror(3, arrayFree_);
+  // The two neighbouring mirrors go in one write.
+  uint8_t mirrors[16];
+  putBig64(mirrors, arrayFree_);
+  putBig64(mirrors + 8, firstFree_);
+  heap_.store().writeData(arrayBlock_ + 3 * 8, mirrors, sizeof mirrors);
   return static_cast<int32_t>(e);
 }
 
