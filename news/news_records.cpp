@@ -80,21 +80,19 @@ class RecordOut {
   }
   // A C++ bool as transferBool stores it: true as -1.
   void flag(bool b) { byte(b ? -1 : 0); }
-  void compact(int32_t v) { n_ += static_cast<size_t>(encodeCompactValue(v, room(5))); }
-  // storeSTRING's bytes.
-  void string(const Str& s) {
+  void compact(int32_t v) { n_ += static_cast<size_t>(compactAt(v, room(5))); }
+  // storeSTRING's bytes: the mark, capacity, length and text, in place when
+  // the buffer has room for them all.
+  [[gnu::always_inline]] void string(const Str& s) {
     if (s.isNil()) return byte(-1);
-    byte(1);
-    compact(s.capacity());
-    compact(s.length());
     const auto length = static_cast<size_t>(s.length());
-    if (length <= sizeof buffer_ - n_) {
-      if (length > 0) std::memcpy(buffer_ + n_, s.data(), length);
-      n_ += length;
-    } else {
-      flush();
-      stream_.put(s.data(), s.length());
-    }
+    if (sizeof buffer_ - n_ < 11 + length) return stringInParts(s);
+    uint8_t* p = buffer_ + n_;
+    *p++ = 1;
+    p += compactAt(s.capacity(), p);
+    p += compactAt(s.length(), p);
+    if (length > 0) std::memcpy(p, s.data(), length);
+    n_ = static_cast<size_t>(p + length - buffer_);
   }
   void flush() {
     if (n_ > 0) stream_.put(buffer_, static_cast<int32_t>(n_));
@@ -102,6 +100,25 @@ class RecordOut {
   }
 
  private:
+  // Most compact values (string lengths) fit one byte: 0-63 with the last
+  // byte's mark.
+  static int compactAt(int32_t v, uint8_t* out) {
+    if (static_cast<uint32_t>(v) >= 64) return encodeCompactValue(v, out);
+    *out = static_cast<uint8_t>(v | 0x80);
+    return 1;
+  }
+  void stringInParts(const Str& s) {
+    byte(1);
+    compact(s.capacity());
+    compact(s.length());
+    if (static_cast<size_t>(s.length()) <= sizeof buffer_ - n_) {
+      if (s.length() > 0) std::memcpy(buffer_ + n_, s.data(), static_cast<size_t>(s.length()));
+      n_ += static_cast<size_t>(s.length());
+    } else {
+      flush();
+      stream_.put(s.data(), s.length());
+    }
+  }
   uint8_t* room(size_t k) {
     if (sizeof buffer_ - n_ < k) flush();
     return buffer_ + n_;
