@@ -239,7 +239,9 @@ void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupData
 
 bool isSameLink(const newsFeed& feed, Text link, Text otherLink) {
   std::string_view a = link.nulView(), b = otherLink.nulView();
-  if (equalsNoCase(a, b)) {
+  // Links mostly match, and give Facebook's address, byte for byte: those
+  // compares come before the case-blind ones.
+  if (a == b || equalsNoCase(a, b)) {
     size_t scheme = a.find("://");
     if (scheme == std::string_view::npos) return true;
     size_t slash = a.find('/', scheme + 3);
@@ -247,7 +249,7 @@ bool isSameLink(const newsFeed& feed, Text link, Text otherLink) {
     std::string_view rest = a.substr(slash + 1);
     return !(rest.empty() || rest == "#");
   }
-  if (startsWithNoCase(a, newsConfig::kFacebookHome)) return true;
+  if (a.starts_with(newsConfig::kFacebookHome) || startsWithNoCase(a, newsConfig::kFacebookHome)) return true;
   return !feed.notUpdates;
 }
 
