@@ -198,8 +198,18 @@ std::vector<newsItem*> newsItemsOf(cMegaList_class& items) {
   return out;
 }
 
+// A link longer than 32 bytes is short only at the shortener's host, which
+// it then holds as it stands (a host is part of its link): without that
+// host's 'y' in either case it is no short link, known without taking the
+// link apart.
+static_assert(newsConfig::kShortenerHost.find('y') != std::string_view::npos);
+
 bool isShortLink(Text link) {
   if (link.isNil()) return false;
+  if (const std::string_view text = link.nulView();
+      text.size() > 32 && text.find('y') == std::string_view::npos && text.find('Y') == std::string_view::npos) {
+    return false;
+  }
   URLParts parts = splitURL(link, kURLHost, nullptr);
   if (parts.host.isNil() || parts.host.empty()) return false;
   if (parts.host.length() <= 7 && link.nulLength() <= 32) return true;

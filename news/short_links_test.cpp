@@ -63,6 +63,9 @@ TEST(ShortLink, IsRecognisedByHostAndLength) {
       {"http://12345678/abcdefghijklmnop", false},   // a host of 8, 32 characters
       {"http://tinyurl.com/a-rather-long-path-that-goes-on", true},
       {"http://TINYURL.COM/x", true},
+      {"http://TinYURL.com:80/a-rather-long-path-that-goes-on", true},
+      {"https://www.facebook.com/77/posts/10050?comment_id=10050_3", false},
+      {"http://1234567/abcdefghijklmnopqrstuvwxyz", false},
       {"no host here", false},
       {"", false},
   };
