@@ -62,23 +62,24 @@ bool queryCut(std::string_view text, size_t& from, size_t& to) {
   return true;
 }
 
-// The link without the cut part.
-std::string withoutCut(std::string_view text, size_t from, size_t to) {
-  std::string result;
-  result.reserve(text.size() - (to - from));
-  result.append(text.substr(0, from));
-  result.append(text.substr(to));
-  return result;
-}
-
-// socialLinkKey's text, made straight into the string the chains keep.
-std::string keyText(Text link) {
+// socialLinkKey's text, made into key (whose room is kept).
+void keyInto(std::string& key, Text link) {
   if (link.isNil()) raise("EMU", "normaliseSocialLink(); link=NIL");
   const std::string_view text = link.view();
+  key.reserve(text.size());
   size_t from = 0, to = 0;
-  if (queryCut(text, from, to)) return withoutCut(text, from, to);
-  if (!text.empty() && text.back() == '/') return std::string(text.substr(0, text.size() - 1));
-  return std::string(text);
+  if (queryCut(text, from, to)) {
+    key.assign(text.substr(0, from));
+    key.append(text.substr(to));
+  } else {
+    key.assign(text.substr(0, !text.empty() && text.back() == '/' ? text.size() - 1 : text.size()));
+  }
+}
+
+std::string keyText(Text link) {
+  std::string key;
+  keyInto(key, link);
+  return key;
 }
 
 }  // namespace
@@ -87,21 +88,24 @@ Str normaliseSocialLink(Text link, bool onlyIfChanged) {
   if (link.isNil()) raise("EMU", "normaliseSocialLink(); link=NIL");
   const std::string_view text = link.view();
   size_t from = 0, to = 0;
-  if (queryCut(text, from, to)) return Str(withoutCut(text, from, to));
-  if (!text.empty() && text.back() == '/') return Str(text.substr(0, text.size() - 1));
-  if (!onlyIfChanged) return Str(text);
-  return Str();
+  if (onlyIfChanged && !queryCut(text, from, to) && (text.empty() || text.back() != '/')) return Str();
+  return Str(keyText(link));
 }
 
 Str socialLinkKey(Text link) { return Str(keyText(link)); }
 
 void SocialLinkChains::remember(const newsItem& item) {
-  if (!item.link.empty()) first_.try_emplace(keyText(item.link), item.infoSoupIndex());
+  if (item.link.empty()) return;
+  keyInto(key_, item.link);
+  first_.try_emplace(std::move(key_), item.infoSoupIndex());
 }
 
 void SocialLinkChains::joinAsNewest(newsItem& item) {
   if (item.link.empty()) return;
-  auto [known, added] = first_.try_emplace(keyText(item.link), item.infoSoupIndex());
+  // A new key's string moves into the map; a known one (a comment of a
+  // stored post) stays for the next key, which then costs no allocation.
+  keyInto(key_, item.link);
+  auto [known, added] = first_.try_emplace(std::move(key_), item.infoSoupIndex());
   if (added) return;
   HeldItem first(db_, loadObject_newsItem2(db_, known->second, &feed_));
   if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);

@@ -64,6 +64,7 @@ class SocialLinkChains {
   bool keepGlances_;
   GlanceMemo glanced_;
   std::unordered_map<std::string, int32_t> first_;
+  std::string key_;  // the key looked up last; its room serves the next
 };
 
 // Throws away the duplicate chains of feed's stored items and builds them
