@@ -9,8 +9,10 @@ namespace bw {
 
 constexpr char foldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
+// The exact compare goes first: names and links mostly match as they stand.
 inline bool equalsNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (a == b) return true;
   for (size_t i = 0; i < a.size(); ++i)
     if (foldAscii(a[i]) != foldAscii(b[i])) return false;
   return true;

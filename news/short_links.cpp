@@ -249,9 +249,7 @@ void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupData
 
 bool isSameLink(const newsFeed& feed, Text link, Text otherLink) {
   std::string_view a = link.nulView(), b = otherLink.nulView();
-  // Links mostly match, and give Facebook's address, byte for byte: those
-  // compares come before the case-blind ones.
-  if (a == b || equalsNoCase(a, b)) {
+  if (equalsNoCase(a, b)) {
     size_t scheme = a.find("://");
     if (scheme == std::string_view::npos) return true;
     size_t slash = a.find('/', scheme + 3);
@@ -259,7 +257,7 @@ bool isSameLink(const newsFeed& feed, Text link, Text otherLink) {
     std::string_view rest = a.substr(slash + 1);
     return !(rest.empty() || rest == "#");
   }
-  if (a.starts_with(newsConfig::kFacebookHome) || startsWithNoCase(a, newsConfig::kFacebookHome)) return true;
+  if (startsWithNoCase(a, newsConfig::kFacebookHome)) return true;
   return !feed.notUpdates;
 }
 

@@ -30,12 +30,6 @@ FeedKind kindOf(const Str& type) {
   return FeedKind::kNone;
 }
 
-// startsWithNoCase, first tried byte for byte: links mostly give a site's
-// address in lower case.
-bool startsWithSite(std::string_view text, std::string_view site) {
-  return text.starts_with(site) || startsWithNoCase(text, site);
-}
-
 // The part of a link with a query that the query rule cuts away (from, to);
 // FALSE when the rule does not apply (no query, or a YouTube link).
 bool queryCut(std::string_view text, size_t& from, size_t& to) {
@@ -43,8 +37,8 @@ bool queryCut(std::string_view text, size_t& from, size_t& to) {
   if (q == std::string_view::npos) return false;
   // A Facebook link, the common case, is no YouTube link: the two sites
   // differ without regard to case within the shorter.
-  const bool facebook = startsWithSite(text, newsConfig::kFacebookHome);
-  if (!facebook && startsWithSite(text, kYoutube)) return false;
+  const bool facebook = startsWithNoCase(text, newsConfig::kFacebookHome);
+  if (!facebook && startsWithNoCase(text, kYoutube)) return false;
   size_t h = text.find('#', q);
   if (h == std::string_view::npos) h = text.size();
   size_t cut = q;
