@@ -115,6 +115,7 @@ void cJournaledIndexedObjectSoup::openSteps(bool isNew) {
   mustClose_ = false;
   SoupTransaction transaction(*file_);
   table_ = std::make_unique<cNumberSpace_cnumberspace>(true);
+  everRegistered_.clear();
   if (isNew) {
     usedBytes_ = 0;
     file_->setHeaderValue(kSoupUsedBytes, 0);

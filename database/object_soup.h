@@ -287,6 +287,16 @@ class cJournaledIndexedObjectSoup : public class_base {
   std::unique_ptr<SoupBlockFile> file_;
   cRestoreStream_any_cFile_Soup stream_;
   std::unique_ptr<cNumberSpace_cnumberspace> table_;
+  // One bit per index that was put into the table since the soup opened:
+  // an index without its bit holds no object, so a walk along a list whose
+  // nodes are not loaded asks the table nothing. Bits are never cleared.
+  std::vector<uint64_t> everRegistered_;
+  void registerObject(int32_t index, cIndexedObject* object);
+  bool mayBeRegistered(int32_t index) const {
+    if (index < 0) return true;
+    const auto word = static_cast<size_t>(index) >> 6;
+    return word < everRegistered_.size() && ((everRegistered_[word] >> (index & 63)) & 1) != 0;
+  }
   int64_t usedBytes_ = 0;
   int32_t perBlockOverhead_ = 12;
   int64_t autoBlockToCompact_ = 0;

@@ -58,7 +58,7 @@ void cJournaledIndexedObjectSoup::preallocateObject(cIndexedObject* object) {
   int32_t index = file_->preallocateIndex();
   object->soupIndex_ = index;
   object->useCount_ = -1;
-  table_->set(index, object);
+  registerObject(index, object);
 }
 
 int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
@@ -83,7 +83,7 @@ int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
     throw;
   }
   object->useCount_ += 1;
-  table_->set(object->soupIndex_, object);
+  registerObject(object->soupIndex_, object);
   return object->soupIndex_;
 }
 
@@ -112,7 +112,7 @@ void cJournaledIndexedObjectSoup::loadRegisteredObject(cIndexedObject* object) {
 cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::unique_ptr<cIndexedObject> object) {
   requireOpen("loadObject");
   if (index == 0) return nullptr;
-  if (auto* loaded = static_cast<cIndexedObject*>(table_->get(index))) {
+  if (auto* loaded = findRegisteredObject(index)) {
     object.reset();
     loadRegisteredObject(loaded);
     return loaded;
@@ -121,7 +121,7 @@ cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::uniq
   cIndexedObject* taken = object.get();
   taken->soupIndex_ = index;
   taken->useCount_ = 1;
-  table_->set(index, object.release());
+  registerObject(index, object.release());
   try {
     readRecord(*taken);
   } catch (...) {
@@ -265,15 +265,23 @@ void cJournaledIndexedObjectSoup::freeIndexBlock(int32_t index, int64_t dataPosi
 }
 
 cIndexedObject* cJournaledIndexedObjectSoup::findLoadedObject(int32_t index, int32_t addUses) {
-  if (index == 0 || !table_) return nullptr;
-  auto* object = static_cast<cIndexedObject*>(table_->get(index));
+  cIndexedObject* object = findRegisteredObject(index);
   if (!object || object->useCount_ == -1) return nullptr;
   object->useCount_ += addUses;
   return object;
 }
 
+void cJournaledIndexedObjectSoup::registerObject(int32_t index, cIndexedObject* object) {
+  if (index >= 0) {
+    const auto word = static_cast<size_t>(index) >> 6;
+    if (word >= everRegistered_.size()) everRegistered_.resize(word + 1);
+    everRegistered_[word] |= uint64_t{1} << (index & 63);
+  }
+  table_->set(index, object);
+}
+
 cIndexedObject* cJournaledIndexedObjectSoup::findRegisteredObject(int32_t index) {
-  if (index == 0 || !table_) return nullptr;
+  if (index == 0 || !table_ || !mayBeRegistered(index)) return nullptr;
   return static_cast<cIndexedObject*>(table_->get(index));
 }
 

@@ -170,8 +170,14 @@ IoResult HostIo::readPiecesAt(int64_t position, int64_t length, const IoPiece* p
 
 void copyPieces(const uint8_t* bytes, int64_t available, const IoPiece* pieces, int32_t count) {
   for (int32_t k = 0; k < count; ++k) {
-    const int64_t n = std::min(pieces[k].length, available - pieces[k].offset);
-    if (n > 0) std::memcpy(pieces[k].buffer, bytes + pieces[k].offset, static_cast<size_t>(n));
+    const IoPiece& piece = pieces[k];
+    const int64_t n = std::min(piece.length, available - piece.offset);
+    // Record heads are eight bytes: a copy of known size is two moves.
+    if (n == 8) {
+      std::memcpy(piece.buffer, bytes + piece.offset, 8);
+    } else if (n > 0) {
+      std::memcpy(piece.buffer, bytes + piece.offset, static_cast<size_t>(n));
+    }
   }
 }
 
