@@ -101,14 +101,25 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
   heads_.positions.resize(static_cast<size_t>(count));
   file_.infoBlocksOfIndices(first, count, heads_.positions.data());
   std::vector<int32_t>& order = heads_.order;
-  order.clear();
+  order.resize(static_cast<size_t>(count));
+  size_t used = 0;
+  bool sorted = true;
+  int64_t last = 0;
   for (int32_t k = 0; k < count; ++k) {
+    const int64_t position = heads_.positions[static_cast<size_t>(k)];
     out[k] = RecordHead{};
-    out[k].dataPosition = heads_.positions[static_cast<size_t>(k)];
-    if (out[k].dataPosition != 0) order.push_back(k);
+    out[k].dataPosition = position;
+    if (position == 0) continue;
+    sorted = sorted && position > last;
+    last = position;
+    order[used++] = k;
   }
-  auto byPosition = [&](int32_t a, int32_t b) { return out[a].dataPosition < out[b].dataPosition; };
-  if (!std::is_sorted(order.begin(), order.end(), byPosition)) std::sort(order.begin(), order.end(), byPosition);
+  order.resize(used);
+  if (!sorted) {
+    std::sort(order.begin(), order.end(),
+              [&](int32_t a, int32_t b) { return out[a].dataPosition < out[b].dataPosition; });
+  }
+  heads_.pieces.resize(used);
   // Records that lie close together are read with one read from the first
   // one's start to the last one's head; a record far from the one before it
   // starts a read of its own.
@@ -125,15 +136,16 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
     const int64_t length = out[order[j - 1]].dataPosition + kHead - start;
     // Committed bytes straight from the file come head by head; any other
     // run is read whole and its heads copied out.
-    heads_.pieces.clear();
+    IoPiece* pieces = heads_.pieces.data() + i;
     for (size_t k = i; k < j; ++k) {
       RecordHead& head = out[order[k]];
-      heads_.pieces.push_back({head.dataPosition - start, kHead, head.bytes});
+      pieces[k - i] = {head.dataPosition - start, kHead, head.bytes};
     }
-    if (!file_.readCommittedPieces(start, length, heads_.pieces.data(), static_cast<int32_t>(heads_.pieces.size()))) {
+    const auto pieceCount = static_cast<int32_t>(j - i);
+    if (!file_.readCommittedPieces(start, length, pieces, pieceCount)) {
       if (static_cast<int64_t>(heads_.run.size()) < length) heads_.run.resize(static_cast<size_t>(length));
       readBytes(start, heads_.run.data(), length);
-      copyPieces(heads_.run.data(), length, heads_.pieces.data(), static_cast<int32_t>(heads_.pieces.size()));
+      copyPieces(heads_.run.data(), length, pieces, pieceCount);
     }
     i = j;
   }

@@ -133,14 +133,22 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
       return &pieces_[piece][static_cast<size_t>(index) & kPieceMask];
     }
     void put(int32_t index, NodeHeader links, uint64_t changeCount) {
+      entries(index)[0] = {links, changeCount};
+    }
+    // The entries from index (> 0) on to the end of its piece, made when
+    // new: a window of indices that does not cross a piece is filled
+    // through one lookup.
+    ReadLinks* entries(int32_t index) {
       const auto piece = static_cast<size_t>(index) >> kPieceShift;
       if (piece >= pieces_.size()) pieces_.resize(piece + 1);
       if (!pieces_[piece]) pieces_[piece] = std::make_unique<ReadLinks[]>(size_t{1} << kPieceShift);
-      pieces_[piece][static_cast<size_t>(index) & kPieceMask] = {links, changeCount};
+      return &pieces_[piece][static_cast<size_t>(index) & kPieceMask];
     }
+    static constexpr int32_t kPieceSize = int32_t{1} << 10;
 
    private:
     static constexpr unsigned kPieceShift = 10;
+    static_assert(kPieceSize == int32_t{1} << kPieceShift);
     static constexpr size_t kPieceMask = (size_t{1} << kPieceShift) - 1;
     std::vector<std::unique_ptr<ReadLinks[]>> pieces_;
   };

@@ -82,15 +82,17 @@ NodeHeader cJournaledIndexedObjectSoupDatabase::readLinks(int32_t index, uint64_
 }
 
 void cJournaledIndexedObjectSoupDatabase::rememberLinksAround(int32_t index, uint64_t changeCount) {
+  static_assert(LinksTable::kPieceSize % kLinksWindow == 0, "a window lies within one piece of the table");
   const int32_t first = std::max(1, index - index % kLinksWindow);
   const int32_t count = index - index % kLinksWindow + kLinksWindow - first;
   RecordHead heads[kLinksWindow];
   infoBlockFile().readRecordHeads(first, count, heads);
+  // Indices with blocks only: the index array bounds the table.
+  ReadLinks* entries = nullptr;
   for (int32_t k = 0; k < count; ++k) {
-    // Indices with blocks: the index array bounds the table.
-    if (heads[k].dataPosition != 0) {
-      readLinks_.put(first + k, {getBE32(heads[k].bytes), getBE32(heads[k].bytes + 4)}, changeCount);
-    }
+    if (heads[k].dataPosition == 0) continue;
+    if (!entries) entries = readLinks_.entries(first);
+    entries[k] = {{getBE32(heads[k].bytes), getBE32(heads[k].bytes + 4)}, changeCount};
   }
 }
 
