@@ -13,7 +13,15 @@
 namespace bw {
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr size_t kTitleMinimumCut = 27;
+
+// The post part of an id: what follows its first "_", else the whole id.
+std::string_view postPartOf(std::string_view id) {
+  const size_t p = id.find('_');
+  return p == std::string_view::npos ? id : id.substr(p + 1);
+}
 
 const webDataNode* child(const webDataNode* node, Text name) {
   return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
@@ -23,11 +31,14 @@ Str member(const webDataNode* node, Text name, bool raw = true) { return twitter
 
 Str nodeText(const webDataNode* node, bool raw = true) { return twitterNodeText(node, raw); }
 
+// The "name" of a "from" object (NIL allowed).
+Str fromNameOf(const webDataNode* from) { return nodeText(findMembers<1>(from, {"name"})[0]); }
+
 Str orMissing(Str text) { return text ? std::move(text) : Str(kMissingText); }
 
 std::unique_ptr<newsItemBody> newBody() {
   auto body = std::make_unique<newsItemBody>();
-  body->encoding = Str("UTF-8");
+  body->encoding = Str("UTF-8"sv);
   return body;
 }
 
@@ -62,7 +73,7 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
   FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
-  const Str fromName = member(members[kFrom], "name");
+  const Str fromName = fromNameOf(members[kFrom]);
   Str type = nodeText(members[kType], false);
   if (!type) type = Str("unknown post type");
 
@@ -133,17 +144,15 @@ FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem
   item.downloaded = pTime::CurrentTime(0);
 
   Str id = nodeText(members[kId]);
-  Str commentPart;
-  if (id) commentPart = facebookSplitPostID(id, true).postPart;
-  item.uniqueID = orMissing(std::move(id));
-  if (!parent->link.empty() && commentPart) {
+  if (!parent->link.empty() && id) {
     const std::string_view link = parent->link.view();
-    item.link = joinedText({link, link.find('?') == std::string_view::npos ? "?" : "&", "comment_id=",
-                            commentPart.view()});
+    item.link = joinedText({link, link.find('?') == std::string_view::npos ? "?"sv : "&"sv, "comment_id="sv,
+                            postPartOf(id.view())});
   } else {
-    item.link = Str("");
+    item.link = Str(""sv);
   }
-  const Str fromName = member(members[kFrom], "name");
+  item.uniqueID = orMissing(std::move(id));
+  const Str fromName = fromNameOf(members[kFrom]);
   Str message = nodeText(members[kMessage]);
   if (message) {
     item.title = facebookMakeTitle(message, true, fromName, true);
@@ -161,18 +170,20 @@ FacebookPostID facebookSplitPostID(Text id, bool postPartOnly) {
   const std::string_view text = id.view();
   const size_t p = text.find('_');
   if (p == std::string_view::npos) return {Str(text), Str()};
-  return {Str(text.substr(p + 1)), postPartOnly ? Str() : Str(text.substr(0, p))};
+  return {Str(postPartOf(text)), postPartOnly ? Str() : Str(text.substr(0, p))};
 }
 
 Str facebookMakeTitle(Text message, bool escapedLineBreaks, Text name, bool isComment) {
   const std::string_view text = message.view();
-  size_t cut = std::min(text.size(), text.find(escapedLineBreaks ? "\\n" : "\n"));
+  size_t cut = std::min(text.size(), text.find(escapedLineBreaks ? "\\n"sv : "\n"sv));
   if (cut > kTitleMinimumCut) {
-    for (char c : {'.', ',', '-'}) cut = std::min(cut, text.find(c, kTitleMinimumCut));
+    // The first of the three from kTitleMinimumCut on: each search ends
+    // where the cut stands so far.
+    for (char c : {'.', ',', '-'}) cut = std::min(cut, text.substr(0, cut).find(c, kTitleMinimumCut));
   }
   while (cut > 1 && text[cut - 1] == ' ') --cut;
   if (name.isNil()) return Str(text.substr(0, cut));
-  return joinedText({isComment ? "(comment by " : "(", name.view(), ") ", text.substr(0, cut)});
+  return joinedText({isComment ? "(comment by "sv : "("sv, name.view(), ") "sv, text.substr(0, cut)});
 }
 
 }  // namespace bw

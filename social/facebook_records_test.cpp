@@ -34,6 +34,9 @@ TEST(FacebookRecords, TitleRules) {
       {"real  \nbreak", false, nullptr, false, "real"},
       {"a.b.c: the dots before 27 do not cut - but this dash does, not the comma", false, nullptr, false,
        "a.b.c: the dots before 27 do not cut"},
+      {"abcdefghijklmnopqrstuvwxyz0. then, more", false, nullptr, false, "abcdefghijklmnopqrstuvwxyz0"},
+      {"the comma comes first here and then, a dot. - and a dash", false, nullptr, false,
+       "the comma comes first here and then"},
       {"  ", false, nullptr, false, " "},  // the first character always stays
       {"", false, "Ann", false, "(Ann) "},
   };

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -81,9 +82,13 @@ void findMembersOfEach(std::span<const webDataNode* const> objects, const std::a
 inline Str joinedText(std::initializer_list<std::string_view> parts) {
   size_t size = 0;
   for (std::string_view part : parts) size += part.size();
-  std::string text;
-  text.reserve(size);
-  for (std::string_view part : parts) text.append(part);
+  // Sized once, then filled: no append's bookkeeping per part.
+  std::string text(size, '\0');
+  char* at = text.data();
+  for (std::string_view part : parts) {
+    if (!part.empty()) std::memcpy(at, part.data(), part.size());
+    at += part.size();
+  }
   return Str::adopt(std::move(text), static_cast<int32_t>(std::max<size_t>(size, 1)));
 }
 
