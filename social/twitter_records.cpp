@@ -6,7 +6,6 @@
 #include <array>
 #include <span>
 
-#include "core/ascii_case.h"
 #include "core/charset.h"
 #include "core/mega_list_family.h"
 #include "core/string_procs.h"
@@ -66,9 +65,26 @@ bigTime dateOf(const DateFields& f) {
   return pTime::DateTimeToBigTime(f.year, f.month, f.day, f.hour, f.minute, f.second) - (f.zone < 0 ? -offset : offset);
 }
 
+// The three bytes of a name with bit 0x20 set in each: A-Z fold to a-z, and
+// no byte but a letter of either case gives a lower-case letter, so equal
+// keys of a name and a month mean the two are equal without case.
+constexpr uint32_t lowerKey(std::string_view name) {
+  return (static_cast<uint32_t>(static_cast<unsigned char>(name[0]) | 0x20) << 16) |
+         (static_cast<uint32_t>(static_cast<unsigned char>(name[1]) | 0x20) << 8) |
+         static_cast<uint32_t>(static_cast<unsigned char>(name[2]) | 0x20);
+}
+
+// 1..12 for a month's name, ASCII case ignored; 0 for any other text.
 int32_t monthOf(std::string_view name) {
-  for (size_t m = 0; m < kMonthNames.size(); ++m) {
-    if (equalsNoCase(name, kMonthNames[m])) return static_cast<int32_t>(m) + 1;
+  static constexpr auto kKeys = [] {
+    std::array<uint32_t, kMonthNames.size()> keys{};
+    for (size_t m = 0; m < keys.size(); ++m) keys[m] = lowerKey(kMonthNames[m]);
+    return keys;
+  }();
+  if (name.size() != 3) return 0;
+  const uint32_t key = lowerKey(name);
+  for (size_t m = 0; m < kKeys.size(); ++m) {
+    if (key == kKeys[m]) return static_cast<int32_t>(m) + 1;
   }
   return 0;
 }

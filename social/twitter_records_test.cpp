@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ascii_case.h"
 #include "core/mega_list_family.h"
 #include "social/json_members.h"
 #include "social/twitter_records.h"
@@ -52,6 +53,26 @@ TEST(TwitterDates, Grammar) {
   for (size_t n = 0; n < good.size() - 3; ++n) {
     const std::string cut = good.substr(0, n);
     EXPECT_EQ(twitterParseDate(std::string_view(cut)), kDateInvalid) << cut;
+  }
+}
+
+// A month's name is read without regard to ASCII case: every name with one
+// byte of a month's replaced reads as the month equalsNoCase finds for it.
+TEST(TwitterDates, MonthNamesIgnoreCaseOnly) {
+  const std::string months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  for (const std::string& month : months) {
+    for (size_t at = 0; at < 3; ++at) {
+      for (int b = 0; b < 256; ++b) {
+        std::string name = month;
+        name[at] = static_cast<char>(b);
+        int32_t want = 0;
+        for (int32_t m = 0; m < 12; ++m) want = equalsNoCase(name, months[m]) ? m + 1 : want;
+        const std::string date = "Wed " + name + " 27 13:08:45 +0000 2008";
+        ASSERT_EQ(twitterParseDate(std::string_view(date)),
+                  want ? pTime::DateTimeToBigTime(2008, want, 27, 13, 8, 45) : kDateInvalid)
+            << name;
+      }
+    }
   }
 }
 
