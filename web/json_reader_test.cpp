@@ -49,7 +49,7 @@ TEST_F(JsonReaderTest, NumberTokensFollowTheRuleByteByByte) {
   std::mt19937 random(16);
   for (int round = 0; round < 20000; ++round) {
     std::string text(1, "-0123456789"[random() % 11]);
-    for (int n = static_cast<int>(random() % 40); n > 0; --n) text += charas[random() % charas.size()];
+    for (int n = static_cast<int>(random() % 80); n > 0; --n) text += charas[random() % charas.size()];
     const size_t length = 1 + random() % text.size();
     const std::string_view seen(text.data(), length);
     auto chara = [&](size_t i) { return i < seen.size() ? seen[i] : '\0'; };
@@ -84,7 +84,7 @@ TEST_F(JsonReaderTest, StringTokensEndAtTheFirstUnescapedQuote) {
   std::mt19937 random(17);
   for (int round = 0; round < 20000; ++round) {
     std::string text = "\"";
-    for (int n = static_cast<int>(random() % 40); n > 0; --n) text += charas[random() % charas.size()];
+    for (int n = static_cast<int>(random() % 80); n > 0; --n) text += charas[random() % charas.size()];
     const size_t length = 1 + random() % text.size();
     const std::string_view seen(text.data(), length);
     size_t end = 1;

@@ -319,13 +319,6 @@ const char* webDataRoot::storeShortText(std::string_view text) {
   return cached;
 }
 
-std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText, int32_t textValue) {
-  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
-      webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
-  if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
-  return node;
-}
-
 std::unique_ptr<webDataNode> webDataNode::makeIn(void* memory, Text name, Text text, int32_t textValue,
                                                  webDataRoot* root, Text ns) {
   const size_t nsBytes = NodeText::storedBytes(ns);

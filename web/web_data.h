@@ -416,6 +416,14 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, s
   return node;
 }
 
+inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText,
+                                                          int32_t textValue) {
+  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
+      webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
+  if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
+  return node;
+}
+
 inline webDataNode* webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
   if (!children_) children_.reset(::new (root_->arena_.allocate(sizeof(webDataList))) webDataList(this));
   node->parent_ = this;
