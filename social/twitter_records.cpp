@@ -29,7 +29,13 @@ const cEncoding& utf8() {
   return *encoding;
 }
 
-Str textOf(const webDataNode* node, bool raw) { return node ? node->getText(&utf8(), raw) : Str(); }
+Str textOf(const webDataNode* node, bool raw) {
+  if (!node) return Str();
+  // Raw from a UTF-8 document the getter copies the bytes: taken here
+  // without its checks, the same bytes and capacity.
+  if (raw && node->getRoot() && node->getRoot()->holdsUtf8()) return node->infoText().toStr();
+  return node->getText(&utf8(), raw);
+}
 
 const webDataNode* child(const webDataNode* node, Text name) {
   return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;

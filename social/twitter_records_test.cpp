@@ -130,6 +130,28 @@ class TwitterRecordTest : public testing_social::TwitterTest {
   }
 };
 
+// A text read raw from a UTF-8 document is the getter's copy: the same
+// bytes and capacity, for every node of a document with every kind of value.
+TEST_F(TwitterRecordTest, RawTextsAreTheGettersCopies) {
+  cEncodingUTF utf8;
+  ASSERT_TRUE(utf8.load("UTF-8"));
+  auto doc = json(R"({"a":"","b":"x\u00e9 &amp; \/ \"q\"","c":-1.5e3,"d":null,"e":[true,{"f":"\u0000z"},[]]})");
+  int checked = 0;
+  std::vector<const webDataNode*> todo = {doc->head()};
+  while (!todo.empty()) {
+    const webDataNode* n = todo.back();
+    todo.pop_back();
+    for (const webDataNode* c = n->getFirstChild(); c; c = c->getNext()) todo.push_back(c);
+    const Str raw = twitterNodeText(n, true);
+    const Str getter = n->getText(&utf8, true);
+    ASSERT_EQ(raw.isNil(), getter.isNil());
+    ASSERT_EQ(raw.view(), getter.view());
+    ASSERT_EQ(raw.capacity(), getter.capacity()) << getter.view();
+    ++checked;
+  }
+  EXPECT_EQ(checked, 10);
+}
+
 TEST_F(TwitterRecordTest, TweetsAndProfile) {
   newsFeed feed;
   feed.url = Str("https://twitter.com/someone");

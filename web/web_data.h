@@ -185,6 +185,9 @@ class webDataRoot : public webDataList {
   const Str& infoEncodingName() const { return encodingName_; }
   const Str& infoDeclaredEncodingName() const { return declaredEncodingName_; }
   const std::shared_ptr<const webDecoder>& infoMatcher() const { return matcher_; }
+  // Whether the document's strings are UTF-8 (isUtf8Encoding of its
+  // encoding): then a string read raw into UTF-8 is a copy of its bytes.
+  bool holdsUtf8() const { return utf8Encoding_; }
 
   // Converts a string of this document into charset (NIL: getCharset()),
   // decoding escapes unless noDecode. NIL gives NIL. `method` names the
