@@ -197,7 +197,7 @@ size_t twitterTitleCut(std::string_view text) {
 }
 
 void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found) {
-  enum { kFullText, kIdStr, kRetweet, kEntities, kCreated };
+  enum { kFullText, kIdStr, kEntities, kCreated };
   enum { kUrls, kMedia };
   enum { kExpanded, kMediaUrl };
   constexpr size_t kWidth = kMembersSideBySide;
@@ -214,8 +214,10 @@ void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::sp
   // Level by level, each level's walks side by side.
   for (size_t base = 0; base < tweets.size(); base += kWidth) {
     const size_t n = std::min(kWidth, tweets.size() - base);
-    std::array<std::array<const webDataNode*, 5>, kWidth> members;
-    findMembersOfEach<5>(tweets.subspan(base, n), {"full_text", "id_str", "retweeted_status", "entities", "created_at"},
+    // "retweeted_status" is looked for apart, only where it is read: a
+    // walk for it would go through every member of a tweet without one.
+    std::array<std::array<const webDataNode*, 4>, kWidth> members;
+    findMembersOfEach<4>(tweets.subspan(base, n), {"full_text", "id_str", "entities", "created_at"},
                          std::span(members.data(), n));
     std::array<std::array<const webDataNode*, 2>, kWidth> lists;
     const Nodes entities = column(members, kEntities, n, false);
@@ -227,10 +229,15 @@ void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::sp
     std::array<std::array<const webDataNode*, 2>, kWidth> medium;
     const Nodes firstMedia = column(lists, kMedia, n, true);
     findMembersOfEach<2>(std::span(firstMedia.data(), n), {"expanded_url", "media_url"}, std::span(medium.data(), n));
+    // The tweets without a link of their own: the retweeted one's.
+    Nodes linkless{};
+    for (size_t i = 0; i < n; ++i) linkless[i] = url[i][0] || medium[i][kExpanded] ? nullptr : tweets[base + i];
+    std::array<std::array<const webDataNode*, 1>, kWidth> retweet;
+    findMembersOfEach<1>(std::span(linkless.data(), n), {"retweeted_status"}, std::span(retweet.data(), n));
     for (size_t i = 0; i < n; ++i) {
       const auto& m = members[i];
-      found[base + i] = {m[kFullText], m[kIdStr], m[kRetweet], m[kCreated], url[i][0] ? url[i][0] : medium[i][kExpanded],
-                         medium[i][kMediaUrl]};
+      found[base + i] = {m[kFullText], m[kIdStr], retweet[i][0], m[kCreated],
+                         url[i][0] ? url[i][0] : medium[i][kExpanded], medium[i][kMediaUrl]};
     }
   }
 }

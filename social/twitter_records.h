@@ -56,7 +56,9 @@ TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed);
 struct TweetMembers {
   const webDataNode* fullText = nullptr;  // "full_text"
   const webDataNode* idStr = nullptr;     // "id_str"
-  const webDataNode* retweet = nullptr;   // "retweeted_status"
+  // "retweeted_status", looked for only when the tweet has no link of its
+  // own (below): NIL when it has one.
+  const webDataNode* retweet = nullptr;
   const webDataNode* created = nullptr;   // "created_at"
   // "entities": the first url's "expanded_url", else the first medium's.
   const webDataNode* link = nullptr;
