@@ -148,7 +148,7 @@ void cJournaledFile::saveJournal() {
   putBig32(head, kJournalRecordMarker);
   for (transactionCacheChunkNode* node : nodesInOrder()) {
     const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
-    forEachRun<true>(node, 0, kChunkSize, [&](int32_t offset, int32_t length, bool) {
+    forEachCachedRunOfChunk(*node, [&](int32_t offset, int32_t length) {
       const uint8_t* data = node->data.data() + offset;
       putBig64(head + 4, base + offset);
       putBig32(head + 12, static_cast<uint32_t>(length));
@@ -186,16 +186,16 @@ void cJournaledFile::saveJournal() {
 const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
   if (ordered_.size() == cache_->infoChunkCount()) return ordered_;
   // Sorted by the chunk numbers taken once, without going back to the nodes.
-  std::vector<std::pair<int32_t, transactionCacheChunkNode*>> keyed;
+  std::vector<ChunkKeyedNode> keyed;
   keyed.reserve(cache_->infoChunkCount());
   if (!cache_->isEmpty()) {
     auto cursor = cache_->infoStart()->clone(0, 0);
     do {
       auto* node = cursor->infoNode();
-      keyed.emplace_back(node->chunkNumber, node);
+      keyed.emplace_back(static_cast<uint32_t>(node->chunkNumber), node);
     } while (!cursor->gotoNext());
   }
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  sortByChunkNumber(keyed);
   ordered_.clear();
   ordered_.reserve(keyed.size());
   for (const auto& k : keyed) ordered_.push_back(k.second);

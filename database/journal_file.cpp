@@ -198,19 +198,29 @@ Cached cachedState(const ChunkPayload& node, int32_t offset, int32_t length) {
     uint32_t got = node.bitmap[static_cast<size_t>(bits.word)] & bits.mask;
     return got == bits.mask ? Cached::all : (got != 0 ? Cached::some : Cached::none);
   }
-  // The first and the last word in part, the words between whole: what
-  // every word has (with the bits outside the range set) and what any has.
+  // The first and the last pair of words in part, the pairs between whole:
+  // what every pair has (with the bits outside the range set) and what any
+  // has. A chunk is 15 pairs.
   const auto first = static_cast<uint32_t>(offset);
   const auto last = static_cast<uint32_t>(offset + length - 1);
-  const uint32_t firstMask = ~0u << (first % 32);
-  const uint32_t lastMask = ~0u >> (31 - last % 32);
-  uint32_t every = (node.bitmap[first / 32] | ~firstMask) & (node.bitmap[last / 32] | ~lastMask);
-  uint32_t any = (node.bitmap[first / 32] & firstMask) | (node.bitmap[last / 32] & lastMask);
-  for (uint32_t w = first / 32 + 1; w < last / 32; ++w) {
-    every &= node.bitmap[w];
-    any |= node.bitmap[w];
+  const uint64_t firstMask = ~uint64_t{0} << (first % 64);
+  const uint64_t lastMask = ~uint64_t{0} >> (63 - last % 64);
+  const uint64_t firstBits = bitmapPair(node, first / 64);
+  const uint64_t lastBits = bitmapPair(node, last / 64);
+  uint64_t every, any;
+  if (first / 64 == last / 64) {
+    every = firstBits | ~(firstMask & lastMask);
+    any = firstBits & firstMask & lastMask;
+  } else {
+    every = (firstBits | ~firstMask) & (lastBits | ~lastMask);
+    any = (firstBits & firstMask) | (lastBits & lastMask);
   }
-  return every == ~0u ? Cached::all : (any != 0 ? Cached::some : Cached::none);
+  for (uint32_t p = first / 64 + 1; p < last / 64; ++p) {
+    const uint64_t pair = bitmapPair(node, p);
+    every &= pair;
+    any |= pair;
+  }
+  return every == ~uint64_t{0} ? Cached::all : (any != 0 ? Cached::some : Cached::none);
 }
 
 // Copies the cached bytes of offset .. offset + length - 1 of a node over

@@ -282,14 +282,17 @@ TEST_F(JournalTest, ForeignAndHostileHeadersAreRefusedUntouched) {
   EXPECT_EQ(std::filesystem::file_size(tree.host("empty")), 0u);
 }
 
-// The folded checksum against the byte-wise road: random bytes (every value
-// of the sign bit), any start and length, and chains of pieces of any size.
-TEST(JournalChecksum, FoldedBlocksMatchTheByteWiseRoad) {
+// The word-wise and folded checksum against the byte-wise road: random
+// bytes (every value of the sign bit) and stretches of 0x80 and 0xFF, any
+// start and length, and chains of pieces of any size.
+TEST(JournalChecksum, WordWiseRoadMatchesTheByteWiseRoad) {
   std::mt19937 random(19);
   std::vector<uint8_t> bytes(5000);
   for (auto& b : bytes) b = static_cast<uint8_t>(random());
+  std::fill(bytes.begin() + 1000, bytes.begin() + 1100, 0x80);
+  std::fill(bytes.begin() + 1100, bytes.begin() + 1163, 0xFF);
   for (int round = 0; round < 2000; ++round) {
-    const size_t at = random() % 64;
+    const size_t at = round % 3 == 0 ? 1000 + random() % 100 : random() % 64;
     const size_t n = round < 200 ? static_cast<size_t>(round) : random() % (bytes.size() - at);
     const auto seed = static_cast<uint32_t>(random());
     ASSERT_EQ(journalChecksum(seed, bytes.data() + at, n), journalChecksumBytewise(seed, bytes.data() + at, n))

@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/mega_list_family.h"
@@ -143,6 +144,11 @@ template <size_t kWord>
     to[n - 1] = from[n - 1];
   }
 }
+
+// Puts (chunk number, node) pairs in ascending chunk order; the chunk
+// numbers are distinct.
+using ChunkKeyedNode = std::pair<uint32_t, transactionCacheChunkNode*>;
+void sortByChunkNumber(std::vector<ChunkKeyedNode>& keyed);
 
 // Orders chunk nodes by ascending chunkNumber.
 class fCompareMegaNodes_transactionCacheChunk : public fCompareMegaNodes {

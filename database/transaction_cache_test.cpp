@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+#include <random>
 #include <vector>
 
 #include "core/raise_test_support.h"
+#include "database/chunk_runs.h"
 
 namespace bw {
 namespace {
@@ -59,6 +63,18 @@ TEST(TransactionCacheBitmap, MarkingSetsExactlyTheRange) {
   EXPECT_TRUE(allCached(part, 30, 40));
   EXPECT_FALSE(allCached(part, 29, 2));
   EXPECT_FALSE(allCached(part, 69, 2));
+
+  // Random ranges, within and across pairs of words, against a model.
+  std::mt19937 random(3);
+  ChunkPayload marked;
+  std::vector<bool> model(kChunkSize);
+  for (int round = 0; round < 300; ++round) {
+    const auto offset = static_cast<int32_t>(random() % kChunkSize);
+    const auto length = static_cast<int32_t>(1 + random() % std::min<uint32_t>(kChunkSize - offset, round % 2 ? 70 : 960));
+    markCached(marked, offset, length);
+    std::fill(model.begin() + offset, model.begin() + offset + length, true);
+    for (int32_t at = 0; at < kChunkSize; ++at) ASSERT_EQ(allCached(marked, at, 1), model[at]) << round << " " << at;
+  }
 }
 
 TEST(TransactionCacheReader, RunsOverMixedAndEmptyNodes) {
@@ -105,6 +121,24 @@ TEST(TransactionCacheReader, RunsAreMaximalAcrossWords) {
   EXPECT_EQ(expectAt, 917);
 }
 
+// The whole-chunk walk by edges against the reader's cached-only walk, on
+// random bitmaps from sparse to full, runs crossing every pair of words.
+TEST(TransactionCacheReader, EdgeWalkMatchesTheReader) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 400; ++round) {
+    ChunkPayload node;
+    const int marks = round % 40;
+    for (int m = 0; m < marks; ++m) {
+      const auto offset = static_cast<int32_t>(random() % kChunkSize);
+      const auto length = static_cast<int32_t>(1 + random() % std::min<uint32_t>(kChunkSize - offset, 1u << (round % 11)));
+      markCached(node, offset, length);
+    }
+    std::vector<Span> runs;
+    forEachCachedRunOfChunk(node, [&](int32_t at, int32_t n) { runs.push_back({true, n, at, at}); });
+    ASSERT_EQ(runs, walk(&node, 0, kChunkSize, true)) << round;
+  }
+}
+
 TEST(TransactionCacheReader, BadArguments) {
   chunkReader reader;
   expectRaise([&] { initReadChunk(reader, nullptr, 0, 0); }, "EPU", "initReadChunk(); remLengthFromPos<=0");
@@ -147,6 +181,28 @@ TEST_F(TransactionCacheList, IndexFindsNodesAndSortOrdersThem) {
   EXPECT_EQ(cache.lookup(2), nullptr);
   auto* fresh = cache.obtain(2);  // a node made after a clear starts empty
   EXPECT_EQ(fresh->bitmap[0], 0u);
+}
+
+// The commit's order against std::sort: sizes on both sides of the switch to
+// the radix sort, keys dense, spread over all 31 bits, or sharing their high
+// digits; the nodes must travel with their keys.
+TEST(TransactionCacheOrder, SortByChunkNumberMatchesStdSort) {
+  std::mt19937 random(7);
+  for (size_t n : {0, 1, 2, 1023, 1024, 5000, 70000}) {
+    for (uint32_t spread : {0x7FFFFFFFu, 1u << 20, 1u << 11}) {
+      std::vector<uint32_t> keys(n);
+      std::iota(keys.begin(), keys.end(), 0u);
+      // Distinct: k plus a multiple of n + 1 below spread.
+      for (uint32_t& k : keys) k += static_cast<uint32_t>(random() % spread / (n + 1) * (n + 1));
+      std::shuffle(keys.begin(), keys.end(), random);
+      std::vector<ChunkKeyedNode> keyed;
+      for (uint32_t k : keys) keyed.emplace_back(k, reinterpret_cast<transactionCacheChunkNode*>(uintptr_t{k} * 8));
+      std::vector<ChunkKeyedNode> expected = keyed;
+      std::sort(expected.begin(), expected.end());
+      sortByChunkNumber(keyed);
+      ASSERT_EQ(keyed, expected) << n << " " << spread;
+    }
+  }
 }
 
 TEST_F(TransactionCacheList, SlabsAreReusedAndALargeTransactionsGiveBack) {
