@@ -392,11 +392,7 @@ inline void cJournaledFile::writeAt(int64_t position, const void* in, int64_t le
   writeAtAnyLength(position, in, length);
 }
 
-inline int32_t cJournaledFile::beginTransaction() {
-  const int32_t id = nextTransactionId_++;
-  stack_.push_back(id);
-  return id;
-}
+inline int32_t cJournaledFile::beginTransaction() { return stack_.push_back(nextTransactionId_++); }
 
 inline void cJournaledFile::finishTransaction(int32_t id) {
   // An inner transaction's finish only takes it off the stack.

@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "core/exception.h"
 
@@ -14,23 +14,34 @@ namespace bw {
 
 // The ids of the open transactions, innermost last. Opening one is a store
 // and a count (every operation of the block layers opens one): the storage
-// only grows, out of line.
+// only grows, out of line, and push_back hands the id back so that the
+// caller keeps nothing across the rare call.
 class TransactionStack {
  public:
   bool empty() const { return size_ == 0; }
   size_t size() const { return size_; }
   int32_t back() const { return ids_[size_ - 1]; }
-  void push_back(int32_t id) {
-    if (size_ == ids_.size()) [[unlikely]] grow();
+  int32_t push_back(int32_t id) {
+    if (size_ == capacity_) [[unlikely]] return growAndPush(id);
     ids_[size_++] = id;
+    return id;
   }
   void pop_back() { --size_; }
   void clear() { size_ = 0; }
 
  private:
-  [[gnu::noinline]] void grow() { ids_.resize(std::max<size_t>(16, 2 * ids_.size())); }
-  std::vector<int32_t> ids_;
+  [[gnu::noinline]] int32_t growAndPush(int32_t id) {
+    const size_t capacity = std::max<size_t>(16, 2 * capacity_);
+    auto grown = std::make_unique<int32_t[]>(capacity);
+    std::copy(ids_.get(), ids_.get() + size_, grown.get());
+    ids_ = std::move(grown);
+    capacity_ = capacity;
+    ids_[size_++] = id;
+    return id;
+  }
+  std::unique_ptr<int32_t[]> ids_;
   size_t size_ = 0;
+  size_t capacity_ = 0;
 };
 
 // Ends transaction `id`, which must be the innermost open one. Otherwise the
