@@ -224,6 +224,18 @@ bool BlockHeap::readBlockHeader(blockRecord& r, int64_t position, bool quiet) {
   r.nextBlock = (word & kBlockLastFlag) ? 0 : position + r.size;
   r.prevBlock = prevOffset == 0 ? 0 : position + prevOffset;
 
+  // A sound header passes every check below at once: a size word above 24
+  // gives nextBlock > position, and an offset <= 0 prevBlock < position.
+  const bool linksSound = !r.isFree || ((r.nextFree == 0 || r.nextFree >= FIRST_BLOCK_POS) &&
+                                        (r.prevFree == 0 || r.prevFree >= FIRST_BLOCK_POS));
+  if (static_cast<int32_t>(word) > 24 && prevOffset <= 0 && (prevOffset == 0 || r.prevBlock >= FIRST_BLOCK_POS) &&
+      linksSound) {
+    return true;
+  }
+  return checkBlockHeader(r, word, prevOffset, quiet);
+}
+
+bool BlockHeap::checkBlockHeader(const blockRecord& r, uint32_t word, int32_t prevOffset, bool quiet) {
   bool ok = true;
   auto check = [&](bool failed, const char* problem) {
     if (!failed) return;
@@ -234,8 +246,8 @@ bool BlockHeap::readBlockHeader(blockRecord& r, int64_t position, bool quiet) {
   check(prevOffset > 0, "prevBlockOffset > 0");
   check(r.nextFree != 0 && r.nextFree < FIRST_BLOCK_POS, "nextFree < FIRST_BLOCK_POS");
   check(r.prevFree != 0 && r.prevFree < FIRST_BLOCK_POS, "prevFree < FIRST_BLOCK_POS");
-  check(r.nextBlock != 0 && r.nextBlock <= position, "nextBlock <= position");
-  check(r.prevBlock != 0 && r.prevBlock >= position, "prevBlock >= position");
+  check(r.nextBlock != 0 && r.nextBlock <= r.position, "nextBlock <= position");
+  check(r.prevBlock != 0 && r.prevBlock >= r.position, "prevBlock >= position");
   check(r.prevBlock != 0 && r.prevBlock < FIRST_BLOCK_POS, "prevBlock < FIRST_BLOCK_POS");
   return ok;
 }
@@ -359,13 +371,6 @@ void BlockHeap::addFreeToArena(const blockRecord& usedBlock) {
   set_sl_freeList(c.f, sl, c.s, fr.position);
   if (!(sl.freeBitmap & sBit)) set_sl_freeBitmap(c.f, sl, sl.freeBitmap | sBit);
   if (!(flFreeBitmap_ & fBit)) set_fl_freeBitmap(flFreeBitmap_ | fBit);
-}
-
-bool BlockHeap::headsClassOf(const blockRecord& r, int32_t size) const {
-  if (!r.isFree || r.prevFree != 0) return false;
-  FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(r.size));
-  return c == mapSizeToFreeClass(static_cast<uint32_t>(size)) &&
-         secondLevel_[static_cast<size_t>(c.f)].freeLists[static_cast<size_t>(c.s)] == r.position;
 }
 
 void BlockHeap::succeedHead(const blockRecord& head, const blockRecord& heir) {
@@ -511,14 +516,14 @@ void BlockHeap::deallocate(int64_t handle) {
   releaseBlock(block);
 }
 
-void BlockHeap::deallocateRead(const blockRecord& block) {
+void BlockHeap::deallocateRead(const blockRecord& block, bool nextUsed) {
   if (block.position < firstBlockPos_ || block.position > tailPos_) {
     raise("EMU", "cJournaledBlockFile.deallocate(); nonsensical block value");
   }
-  releaseBlock(block);
+  releaseBlock(block, nextUsed);
 }
 
-void BlockHeap::releaseBlock(blockRecord block) {
+void BlockHeap::releaseBlock(blockRecord block, bool nextUsed) {
   if (block.isFree) raise("EMU", "cJournaledBlockFile.deallocate(); block already deallocated");
 
   BlockTransaction tx(store_);
@@ -536,7 +541,8 @@ void BlockHeap::releaseBlock(blockRecord block) {
   // written and made as taking it out would, before anything else.
   blockRecord heir;
   bool heirPending = false;
-  if (block.nextBlock != 0) {
+  // A used block after it stays where it is.
+  if (block.nextBlock != 0 && !nextUsed) {
     blockRecord next;
     readBlockHeader(next, block.nextBlock, false);
     if (next.isFree && fits(block, next)) {

@@ -122,8 +122,10 @@ class BlockHeap {
   int64_t allocate(int64_t sizeInBytes, bool clear, int32_t* payload = nullptr);
   void deallocate(int64_t handle);
   // deallocate for a block whose header (block) the caller read and nothing
-  // has changed since.
-  void deallocateRead(const blockRecord& block);
+  // has changed since, or knows as the heap's writes left it. nextUsed: the
+  // caller read the block after it as a used block, which it still is, so
+  // that header is not read again.
+  void deallocateRead(const blockRecord& block, bool nextUsed = false);
   // head, when given, receives the first head.size() bytes copied when
   // there are at least that many.
   void copy(int64_t destination, int64_t source, int64_t sizeInBytes, std::span<uint8_t> head = {});
@@ -160,13 +162,21 @@ class BlockHeap {
   void writePrevFree(int64_t position, int64_t prevFree);
   void writePrevBlock(int64_t position, int64_t prevBlock);
   void checkNeighbour(int64_t position) const;
-  void releaseBlock(blockRecord block);
+  // readBlockHeader's checks in their order, for a header that failed one:
+  // "BUG" with the first failed unless quiet; false when one failed.
+  static bool checkBlockHeader(const blockRecord& r, uint32_t word, int32_t prevOffset, bool quiet);
+  void releaseBlock(blockRecord block, bool nextUsed = false);
   // Whether free block r heads its list and a free block of size bytes
   // would fall in the same class. Such a block can take r's place at the
   // head (succeedHead) with the same outcome as taking r out of its list and
   // adding the new block: r's links, the bitmaps and, when it lies where r
   // did, the head word keep their values and are not written again.
-  bool headsClassOf(const blockRecord& r, int32_t size) const;
+  bool headsClassOf(const blockRecord& r, int32_t size) const {
+    if (!r.isFree || r.prevFree != 0) return false;
+    FreeClass c = mapSizeToFreeClass(static_cast<uint32_t>(r.size));
+    return c == mapSizeToFreeClass(static_cast<uint32_t>(size)) &&
+           secondLevel_[static_cast<size_t>(c.f)].freeLists[static_cast<size_t>(c.s)] == r.position;
+  }
   void succeedHead(const blockRecord& head, const blockRecord& heir);
   void checkEntry(int32_t f, const SecondLevel& entry, const char* message) const;
   void clearMirrors();

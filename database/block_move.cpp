@@ -32,6 +32,29 @@ int64_t relocate(BlockHeap& heap, AllocateAbove& above, int64_t handle, int32_t 
   return fresh;
 }
 
+// relocate for block, the header of handle as read with nothing written
+// since; nextUsed when the block after it was read as used. The allocation
+// writes only free blocks and the tail, and the copy only the fresh block:
+// block's header changes just where the fresh block was cut from the free
+// block before it (the rest comes before it) or appended after it as the
+// last block, and is freed as those writes left it without a read.
+int64_t relocateRead(BlockHeap& heap, AllocateAbove& above, const blockRecord& block, int32_t payload, bool nextUsed,
+                     MovedBlock& m) {
+  const int64_t handle = block.position + kBlockHeaderBytes;
+  int32_t taken = 0;
+  const int64_t fresh = heap.allocate(payload, false, &taken);
+  above.set(0);
+  heap.copy(fresh, handle, payload, m.head);
+  m.copied = true;
+  const int64_t freshPosition = fresh - kBlockHeaderBytes;
+  const int64_t freshEnd = fresh + taken;
+  blockRecord freed = block;
+  if (block.prevBlock != 0 && freshPosition == block.prevBlock && freshEnd != block.position) freed.prevBlock = freshEnd;
+  if (block.nextBlock == 0 && freshPosition == block.position + block.size) freed.nextBlock = freshPosition;
+  heap.deallocateRead(freed, nextUsed);
+  return fresh;
+}
+
 }  // namespace
 
 MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle) {
@@ -98,7 +121,13 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
   }
 
   MovedBlock m{0, false, nextUsed};
-  m.handle = relocate(heap, above, handle, payload, m);
+  if (block.isFree) {
+    // Only a damaged walk names a free block: it goes the reading road.
+    m.handle = relocate(heap, above, handle, payload, m);
+  } else {
+    const bool nextIsUsed = nextUsed > 0 && nextUsed - kBlockHeaderBytes == block.nextBlock;
+    m.handle = relocateRead(heap, above, block, payload, nextIsUsed, m);
+  }
   if (wasLast && infoFreeSizeBefore(heap, m.handle) >= payload) m.handle = relocate(heap, above, m.handle, payload, m);
   tx.finish();
   return m;
