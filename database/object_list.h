@@ -45,8 +45,10 @@ class cIndexedObjectList : public cIndexedObject {
   // remove of a node that is not loaded, whose links the caller has just
   // read from its record, except that the record keeps them: the caller
   // clears them (writeObjectNodeHeader(objectIndex, 0, 0)) before the node
-  // is destroyed, where unloading a loaded node would write them.
-  void removeLeavingLinks(int32_t objectIndex, const NodeHeader& links);
+  // is destroyed, where unloading a loaded node would write them. nextLinks,
+  // when given, are those of the next node, not loaded either, as the
+  // caller has just read them from its record.
+  void removeLeavingLinks(int32_t objectIndex, const NodeHeader& links, const NodeHeader* nextLinks = nullptr);
 
   // The 16-byte record. Reading through the soup's stream takes the
   // database from the stream.
@@ -66,8 +68,9 @@ class cIndexedObjectList : public cIndexedObject {
     listPrevIndex_ = l.listPrev;
   }
   cJournaledIndexedObjectSoupDatabase& database(const char* method) const;
-  // The node's links are read unless known is given.
-  void removeNode(int32_t objectIndex, const NodeHeader* known, bool clearLinks);
+  // The node's links are read unless known is given, the next node's
+  // unless knownNext is.
+  void removeNode(int32_t objectIndex, const NodeHeader* known, const NodeHeader* knownNext, bool clearLinks);
 
   cJournaledIndexedObjectSoupDatabase* soup_ = nullptr;
   int32_t headIndex_ = 0;
