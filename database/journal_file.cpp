@@ -298,6 +298,12 @@ void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
   }
 }
 
+void cJournaledFile::readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
+                                       uint64_t cached) {
+  readCommitted(out, position, length);
+  if (cached != 0) overlayCachedBytes(out, cachedBytes, cached);
+}
+
 bool cJournaledFile::readInOneChunk(uint8_t* out, int64_t length) {
   const int64_t from = position_;
   if (from + length > logicalSize_) return false;  // also keeps the chunk number in range

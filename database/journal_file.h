@@ -220,6 +220,12 @@ class cJournaledFile : public cFile {
   // being cached.
   inline bool readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
                         int32_t length);
+  // readShort's bytes that neither the node nor the page memo holds: the
+  // committed bytes, then the cached ones (bit k of cached: byte k, at
+  // cachedBytes + k) over them. Out of line and last, with few arguments,
+  // so that the inline roads end in a jump to it.
+  void readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
+                         uint64_t cached);
   // Where the page memo holds the committed bytes at position .. position +
   // length - 1 (below committedEnd), null when it does not (or they cross a
   // page's end).
@@ -359,10 +365,10 @@ inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int
   if (position + length > committedEnd()) return false;
   if (const uint8_t* bytes = keptCommittedBytes(position, length)) {
     copyShort(out, bytes, static_cast<size_t>(length));
+    if (cached != 0) overlayCachedBytes(out, node->data.data() + offset, cached);
   } else {
-    readCommitted(out, position, length);
+    readShortFromFile(cached != 0 ? node->data.data() + offset : nullptr, position, out, length, cached);
   }
-  if (cached != 0) overlayCachedBytes(out, node->data.data() + offset, cached);
   return true;
 }
 
