@@ -14,6 +14,8 @@
 //               but not read yet; 0 for a fresh object.
 //   storedSize  byte length of the record when it was last read, created or
 //               placed in a block of its own.
+//   placement   where the soup last found the record's block (see
+//               cJournaledIndexedObjectSoup::notePlacement).
 #pragma once
 
 #include <cstdint>
@@ -51,6 +53,13 @@ class cIndexedObject : public class_base {
   int32_t soupIndex_ = -1;
   int32_t useCount_ = 0;
   int32_t storedSize_ = 0;
+  struct Placement {
+    int64_t dataPosition = 0;
+    int32_t capacity = 0;
+    int32_t index = 0;
+    uint64_t epoch = 0;  // 0: none
+  };
+  Placement placement_;
 };
 
 // A member of an object list. Its record begins with the node header:

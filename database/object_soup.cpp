@@ -111,6 +111,7 @@ bool cJournaledIndexedObjectSoup::openFile(Text path, bool flag, bool isNew) {
 }
 
 void cJournaledIndexedObjectSoup::openSteps(bool isNew) {
+  forgetPlacements();
   autoCompact_ = true;
   mustClose_ = false;
   SoupTransaction transaction(*file_);
@@ -174,6 +175,7 @@ void cJournaledIndexedObjectSoup::closeQuickly() {
 }
 
 void cJournaledIndexedObjectSoup::finishClose() noexcept {
+  forgetPlacements();
   table_.reset();
   mustClose_ = false;
 }
@@ -200,6 +202,7 @@ void cJournaledIndexedObjectSoup::flush() {
 }
 
 void cJournaledIndexedObjectSoup::changesDiscarded() noexcept {
+  forgetPlacements();
   if (!table_) return;  // the open's own failure, or closing
   mustClose_ = true;
   // The links in memory no longer match the file: none may be written.

@@ -272,6 +272,20 @@ class cJournaledIndexedObjectSoup : public class_base {
   // is freed or moved.
   void moveCompactionPositionsOff(int64_t block);
   void changesDiscarded() noexcept;
+  // Where a create, load or save found object's block: its next save takes
+  // the data position and capacity from there instead of reading them again.
+  // A placement holds while its index is the object's, its block was not
+  // moved (moveBlock ends it) and no repair ran and nothing was discarded
+  // since (forgetPlacements ends them all): a stored block changes place or
+  // size only so, or by its own object's save, which notes it again.
+  void notePlacement(cIndexedObject& object, int64_t dataPosition, int32_t capacity) {
+    object.placement_ = {dataPosition, capacity, object.soupIndex_, placementEpoch_};
+  }
+  // Epochs are unique in the process: no soup takes another's placement.
+  void forgetPlacements();
+  // The block file's move, which ends the placement of the block it moved
+  // (the loaded object its index word names, which the move copied).
+  MovedBlock moveBlock(int64_t block, int64_t desired);
   // Keeps what placedDataHead answers from a move.
   void notePlaced(const MovedBlock& m);
   void finishClose() noexcept;
@@ -307,6 +321,7 @@ class cJournaledIndexedObjectSoup : public class_base {
     std::array<uint8_t, 8> data{};
   };
   PlacedHead placed_;
+  uint64_t placementEpoch_ = 0;
   bool needsRepair_ = false;
   bool mustClose_ = false;
 };

@@ -7,6 +7,8 @@
 // any other size is rewritten in place and storedSize is left as it was. A
 // block of capacity 100 thus keeps records of 81 to 100 bytes.
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -41,10 +43,33 @@ int32_t cJournaledIndexedObjectSoup::measure(cIndexedObject& object) {
 void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object) {
   int64_t dataPosition = file_->infoBlockOfIndex(object.soupIndex_, true);
   if (dataPosition == 0) raise("EMU", kNoObject);
-  stream_.bindRecord(*file_, dataPosition, file_->infoSizeOfIndexBlock(dataPosition), kOverrun);
+  const int32_t capacity = file_->infoSizeOfIndexBlock(dataPosition);
+  stream_.bindRecord(*file_, dataPosition, capacity, kOverrun);
   StreamScope scope(stream_);
   object.restore(stream_, false);
   object.storedSize_ = static_cast<int32_t>(stream_.infoPosition() - dataPosition);
+  notePlacement(object, dataPosition, capacity);
+}
+
+void cJournaledIndexedObjectSoup::forgetPlacements() {
+  static std::atomic<uint64_t> epochs{0};
+  placementEpoch_ = epochs.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
+MovedBlock cJournaledIndexedObjectSoup::moveBlock(int64_t block, int64_t desired) {
+  MovedBlock m = file_->moveBlock(block, desired);
+  if (m.handle == 0) return m;
+  if (!m.copied) {
+    forgetPlacements();
+    return m;
+  }
+  // The index array and the dummy block have no index word: what their
+  // first bytes name loses its placement for nothing.
+  const int64_t index = int64_t{m.firstWord()} - (kIndexSpecialCount - 1);
+  if (index > 0 && index <= INT32_MAX) {
+    if (cIndexedObject* moved = findRegisteredObject(static_cast<int32_t>(index))) moved->placement_.epoch = 0;
+  }
+  return m;
 }
 
 void cJournaledIndexedObjectSoup::writeRecord(cIndexedObject& object, int64_t dataPosition, int32_t capacity,
@@ -77,6 +102,7 @@ int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
     setUsedBytes(usedBytes_ + capacity + perBlockOverhead_);
     writeRecord(*object, block.dataPosition, capacity, size, kCreatedMismatch);
     transaction.finish();
+    notePlacement(*object, block.dataPosition, capacity);
   } catch (...) {
     object->soupIndex_ = -1;
     object->storedSize_ = 0;
@@ -175,12 +201,14 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
   requireChangeable("saveChangesToObject");
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.saveChangesToObject(); object=NIL");
   int32_t index = object->soupIndex_;
-  int64_t dataPosition = file_->infoBlockOfIndex(index, false);
+  const cIndexedObject::Placement known = object->placement_;
+  const bool placed = known.epoch == placementEpoch_ && known.index == index && index > 0;
+  int64_t dataPosition = placed ? known.dataPosition : file_->infoBlockOfIndex(index, false);
   int32_t oldStoredSize = object->storedSize_;
   try {
     SoupTransaction transaction(*file_);
     int32_t size = measure(*object);
-    int32_t capacity = file_->infoSizeOfIndexBlock(dataPosition);
+    int32_t capacity = placed ? known.capacity : file_->infoSizeOfIndexBlock(dataPosition);
     if (size != object->storedSize_ && (capacity < size || size <= (capacity / 5) * 4)) {
       moveCompactionPositionsOff(dataPosition - 4);
       dataPosition = file_->reallocateIndex(index, size, false, 0);
@@ -197,6 +225,7 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
     }
     writeRecord(*object, dataPosition, capacity, size, kSavedMismatch);
     transaction.finish();
+    notePlacement(*object, dataPosition, capacity);
   } catch (...) {
     object->storedSize_ = oldStoredSize;
     throw;

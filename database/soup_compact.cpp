@@ -87,11 +87,11 @@ void cJournaledIndexedObjectSoup::compactStep(bool restart) {
   }
   SoupTransaction tx(*file_);
   if (desired == 0) {
-    setAutoBlockToCompact(nextAfterMove(block, file_->moveBlock(block, 0)));
+    setAutoBlockToCompact(nextAfterMove(block, moveBlock(block, 0)));
     tx.finish();
     return;
   }
-  MovedBlock m = file_->moveBlock(block, desired);
+  MovedBlock m = moveBlock(block, desired);
   notePlaced(m);
   NextDesired d = afterMove(block, desired, m);
   int64_t newBlock = (!m.placed || block == desired) ? nextAfterMove(block, m) : block;
@@ -120,7 +120,7 @@ void cJournaledIndexedObjectSoup::defragment(bool stepOnly) {
   int64_t next = decideNextBlockToCompact(block);
   std::set<int64_t> placed;
   while (block != 0 && desired != 0 && moves-- > 0) {
-    MovedBlock m = file_->moveBlock(block, desired);
+    MovedBlock m = moveBlock(block, desired);
     notePlaced(m);
     if (m.placed) placed.insert(m.handle);
     if (m.placed && next == desired) next = decideNextBlockToCompact(block);
@@ -134,7 +134,7 @@ void cJournaledIndexedObjectSoup::defragment(bool stepOnly) {
   }
   moves = 8 * usedBlocks + 16;
   while (block != 0 && moves-- > 0) {
-    block = nextAfterMove(block, file_->moveBlock(block, 0));
+    block = nextAfterMove(block, moveBlock(block, 0));
   }
   setAutoBlockToCompact(0);
   setAutoDesiredBlock(0);

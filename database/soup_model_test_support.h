@@ -36,6 +36,7 @@ class SoupModel {
   cJournaledIndexedObjectSoupDatabase& db() { return *db_; }
 
   void reopen() {
+    releaseHeld();
     if (db_) db_->close();
     db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(make_());
     ASSERT_TRUE(db_->open(Text(path_), false));
@@ -156,18 +157,35 @@ class SoupModel {
     std::vector<int32_t> v = randomValues();
     records_[db_->createdAndUnloadObject(new TestRecord(v))] = v;
   }
+  // A record saved while loaded may stay loaded over the following steps,
+  // to be saved again after compaction and other saves moved blocks.
   void saveRecord() {
     if (records_.empty()) return;
-    int32_t index = anyKey(records_);
+    int32_t index = !held_.empty() && pick(2) ? anyKey(held_) : anyKey(records_);
     auto* r = static_cast<TestRecord*>(db_->loadObject(index, std::make_unique<TestRecord>()));
     r->values = randomValues();
     db_->saveChangesToObject(r);
     records_[index] = r->values;
+    if (!held_.count(index) && pick(3) == 0) {
+      held_[index] = r;
+      return;
+    }
     db_->unloadObject(r);
+    if (pick(4) == 0) releaseHeld(index);
+  }
+  void releaseHeld(int32_t index) {
+    auto it = held_.find(index);
+    if (it == held_.end()) return;
+    db_->unloadObject(it->second);
+    held_.erase(it);
+  }
+  void releaseHeld() {
+    while (!held_.empty()) releaseHeld(held_.begin()->first);
   }
   void destroyRecord() {
     if (records_.empty()) return;
     int32_t index = anyKey(records_);
+    releaseHeld(index);
     if (pick(2)) {
       db_->destroyObject(index);
     } else {
@@ -266,6 +284,7 @@ class SoupModel {
   void loadAndUnload() {
     if (records_.empty()) return;
     int32_t index = anyKey(records_);
+    if (held_.count(index)) return;
     cIndexedObject* a = db_->loadObject(index, std::make_unique<TestRecord>());
     cIndexedObject* b = db_->loadObject(index, std::make_unique<TestRecord>());
     EXPECT_EQ(a, b);
@@ -303,6 +322,7 @@ class SoupModel {
   std::string path_;
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
   std::map<int32_t, std::vector<int32_t>> records_;
+  std::map<int32_t, TestRecord*> held_;  // loaded records, one use each
   std::map<int32_t, int32_t> nodes_;
   std::set<int32_t> free_;  // nodes in no list
   std::map<int32_t, std::vector<int32_t>> lists_;

@@ -81,6 +81,7 @@ ValidationResult cJournaledIndexedObjectSoup::validatePass(bool verbose, bool re
   runCatching(verbose, result, [&] {
     requireOpen("validate");
     result = file_->validate(verbose, repair, true);
+    if (repair) forgetPlacements();  // the block layers' repair may rewrite or free blocks
     if (!result.valid) return;
     std::optional<SoupTransaction> tx;
     if (repair) tx.emplace(*file_);
