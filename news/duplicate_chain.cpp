@@ -51,7 +51,7 @@ DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoup
   if (feed_) {
     // Only the members' chain links are read: a glance answers them as a
     // load would (the item's feed lends itself to every member).
-    ItemGlance glance(db);
+    ItemGlance glance(db, ItemGlance::Keys::kLater);
     for (int32_t index = olderDuplicateItemIndex; index != 0 && visited.insert(index).second;) {
       const newsItem* item = glance.look(index);
       if (!item) break;

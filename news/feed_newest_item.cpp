@@ -34,9 +34,11 @@ bool newestFirst(cMegaList_class& items) {
   return true;
 }
 
-bool isRepeat(const newsItem& stored, const newsItem& candidate) {
-  return stored.published == candidate.published && stored.updated == candidate.updated &&
-         stored.uniqueID == candidate.uniqueID;
+// The stored item's uniqueID is read only when the dates agree.
+bool isRepeat(ItemGlance& stored, const newsItem& candidate) {
+  const newsItem& dated = *stored.get();
+  return dated.published == candidate.published && dated.updated == candidate.updated &&
+         stored.keys()->uniqueID == candidate.uniqueID;
 }
 
 // TRUE when item is in the duplicate chain of the stored item at index.
@@ -72,7 +74,8 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // loaded while the next goes in after it); ahead keeps the item an
   // insertion put a new one before: the next step comes back to it.
   constexpr auto kTake = ItemGlance::Memo::kTake;
-  ItemGlance prev(db, glanced, kTake), cur(db, glanced, kTake), ahead(db, glanced, kTake);
+  constexpr auto kLater = ItemGlance::Keys::kLater;
+  ItemGlance prev(db, glanced, kTake, kLater), cur(db, glanced, kTake, kLater), ahead(db, glanced, kTake, kLater);
   // A stored item that takes a second new one before it is loaded: its
   // links then change in memory, not by a read and a write in the file.
   int32_t lastBefore = 0;
@@ -94,7 +97,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     if (alreadyStored) stored.reset(item);
     if (!item->cachedFeed()) item->setFeed(&feed);
     while (cur.get() && cur.get()->published > item->published) stepOn();
-    if (cur.get() && isRepeat(*cur.get(), *item) && !inChainOf(db, feed, cur.get()->infoSoupIndex(), item)) {
+    if (cur.get() && isRepeat(cur, *item) && !inChainOf(db, feed, cur.get()->infoSoupIndex(), item)) {
       dropRepeat(db, std::move(fresh), stored.release());
       continue;
     }

@@ -84,7 +84,7 @@ void setKey(Str& field, const RecordBytes::String& s) {
 
 }  // namespace
 
-bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into) {
+bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys) {
   RecordBytes r(bytes, size);
   const int32_t next = r.value();
   const int32_t prev = r.value();
@@ -107,8 +107,10 @@ bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into) {
   into.secondMark = r.byte() != 0;
   into.bodyIndex = r.value();
   if (!r.ok()) return false;
-  setKey(into.link, link);
-  setKey(into.uniqueID, uniqueID);
+  if (keys) {
+    setKey(into.link, link);
+    setKey(into.uniqueID, uniqueID);
+  }
   return true;
 }
 
@@ -134,16 +136,20 @@ const newsItem* ItemGlance::look(int32_t index) {
     read_ = std::make_unique<newsItem>();
     read_->textsRead = newsItem::Texts::kKeys;
   }
+  const bool keys = keys_ == Keys::kNow;
   if (kept) {
     db_.nameOutsideObject(index, *read_);
-    if (glanceItemRecord(memo_->bytes_.data() + kept->at, kept->size, *read_)) {
+    const uint8_t* bytes = memo_->bytes_.data() + kept->at;
+    if (glanceItemRecord(bytes, kept->size, *read_, keys)) {
+      if (!keys) keyless_ = bytes, keylessSize_ = kept->size;
       item_ = read_.get();
       return item_;
     }
   }
   try {
     db_.readRecordBytes(index, *read_, kGlanceBytes, bytes_);
-    if (glanceItemRecord(bytes_.data(), bytes_.size(), *read_)) {
+    if (glanceItemRecord(bytes_.data(), bytes_.size(), *read_, keys)) {
+      if (!keys) keyless_ = bytes_.data(), keylessSize_ = bytes_.size();
       if (memo_ && use_ == Memo::kKeep) {
         memo_->kept_.push_back({index, memo_->bytes_.size(), bytes_.size()});
         memo_->bytes_.insert(memo_->bytes_.end(), bytes_.begin(), bytes_.end());
@@ -156,6 +162,13 @@ const newsItem* ItemGlance::look(int32_t index) {
     throw;
   }
   item_ = read_.get();
+  return item_;
+}
+
+const newsItem* ItemGlance::keys() {
+  // The bytes decoded once already: the second decode answers as the first.
+  if (keyless_) glanceItemRecord(keyless_, keylessSize_, *read_, true);
+  keyless_ = nullptr;
   return item_;
 }
 
@@ -172,12 +185,16 @@ void ItemGlance::load(newsFeed* feed) {
 
 void ItemGlance::clear() {
   item_ = nullptr;
+  keyless_ = nullptr;
   if (newsItem* loaded = std::exchange(loaded_, nullptr)) db_.unloadObject(loaded);
 }
 
 void ItemGlance::swap(ItemGlance& other) noexcept {
   std::swap(memo_, other.memo_);
   std::swap(use_, other.use_);
+  std::swap(keys_, other.keys_);
+  std::swap(keyless_, other.keyless_);
+  std::swap(keylessSize_, other.keylessSize_);
   std::swap(read_, other.read_);
   std::swap(bytes_, other.bytes_);
   std::swap(loaded_, other.loaded_);

@@ -11,7 +11,10 @@
 //      read through newsItem::restore, so a damaged one fails as a load does.
 //   3. Glances count with the loads (infoNewsItemLoads). The item looked at
 //      must not be changed or saved.
-//   4. A glance that keeps into a GlanceMemo leaves there the bytes of each
+//   4. A glance made with Keys kLater leaves link and uniqueID of a record
+//      read straight as the last look left them (every other field is set)
+//      until keys() is asked: walks that seldom need them skip their copy.
+//   5. A glance that keeps into a GlanceMemo leaves there the bytes of each
 //      record it read straight (invariant 2), in the order it read them; a
 //      glance that takes from one decodes the next kept record instead of
 //      reading it again when that record is of the index it looks at and
@@ -32,8 +35,9 @@ namespace bw {
 // whose strings are NIL or version 1 (title, statedLink and tags read past
 // and left as they are), as restore with textsRead kKeys does. FALSE, with
 // into partly changed, for any record it does not read whole this way (an
-// older version, a version 0 or damaged string, bytes ending early).
-bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into);
+// older version, a version 0 or damaged string, bytes ending early). keys
+// FALSE: link and uniqueID are left as they are.
+bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys = true);
 
 // The records one walk read, kept for one later walk over the same list
 // (the social merge's scan, then the walk that adds the new items). The
@@ -55,10 +59,11 @@ class GlanceMemo {
 class ItemGlance {
  public:
   enum class Memo { kKeep, kTake };
-  explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db) : db_(db) {}
+  enum class Keys { kNow, kLater };
+  explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db, Keys keys = Keys::kNow) : db_(db), keys_(keys) {}
   // memo NIL: as without one.
-  ItemGlance(cJournaledIndexedObjectSoupDatabase& db, GlanceMemo* memo, Memo use)
-      : db_(db), memo_(memo), use_(use) {}
+  ItemGlance(cJournaledIndexedObjectSoupDatabase& db, GlanceMemo* memo, Memo use, Keys keys = Keys::kNow)
+      : db_(db), memo_(memo), use_(use), keys_(keys) {}
   ItemGlance(const ItemGlance&) = delete;
   ItemGlance& operator=(const ItemGlance&) = delete;
   ~ItemGlance() { clear(); }
@@ -71,6 +76,9 @@ class ItemGlance {
   // it stays as it is when the load answers NIL.
   void load(newsFeed* feed);
   const newsItem* get() const { return item_; }
+  // The item looked at with its link and uniqueID (see invariant 4); NIL
+  // when there is none.
+  const newsItem* keys();
   void clear();
   void swap(ItemGlance& other) noexcept;
 
@@ -78,6 +86,11 @@ class ItemGlance {
   cJournaledIndexedObjectSoupDatabase& db_;
   GlanceMemo* memo_ = nullptr;
   Memo use_ = Memo::kKeep;
+  Keys keys_ = Keys::kNow;
+  // The record read_ was decoded from without its keys: in bytes_ or in the
+  // memo, whichever holds it until the next look.
+  const uint8_t* keyless_ = nullptr;
+  size_t keylessSize_ = 0;
   std::unique_ptr<newsItem> read_;
   std::vector<uint8_t> bytes_;
   newsItem* loaded_ = nullptr;

@@ -303,13 +303,15 @@ TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
 
 // A glance through the soup gives what a load gives: for a plain record, one
 // too long to read straight, an older version, a loaded item; NIL where the
-// loader answers NIL.
+// loader answers NIL. One that takes the keys later gives them when asked,
+// whatever the look before left.
 TEST_F(NewsRecordTest, AGlanceSeesWhatALoadSees) {
   std::vector<int32_t> indices;
-  for (const std::string& title : {std::string("t"), std::string(3000, 't')}) {
+  for (const std::string& title : {std::string("t"), std::string(3000, 't'), std::string("tt")}) {
     auto* item = new newsItem;
     item->setNodeHeader(5, 6);
-    item->title = Str(title), item->link = Str("https://example.com/a"), item->uniqueID = Str("u");
+    item->title = Str(title), item->link = Str("https://example.com/" + title.substr(0, 2));
+    item->uniqueID = title.size() == 2 ? Str() : Str("u" + std::to_string(title.size()));
     item->published = 7, item->olderDuplicateItemIndex = 300, item->tags = Str(",a,");
     indices.push_back(db->createdAndUnloadObject(item));
   }
@@ -331,6 +333,15 @@ TEST_F(NewsRecordTest, AGlanceSeesWhatALoadSees) {
   }
   EXPECT_EQ(glance.look(indices[0])->published, 99);
   glance.clear();
+  ItemGlance later(*db, ItemGlance::Keys::kLater);
+  for (int32_t index : {indices[2], indices[0], indices[2], indices[1], indices[3], indices[2]}) {
+    SCOPED_TRACE(index);
+    newsItem* full = loadObject_newsItem(*db, index);
+    ASSERT_NE(later.look(index), nullptr);
+    EXPECT_EQ(later.get()->bodyIndex, full->bodyIndex);
+    EXPECT_EQ(testing_news::glanceFields(*later.keys()), testing_news::glanceFields(*full));
+    db->unloadObject(full);
+  }
   db->unloadObject(loaded);
   const int32_t body = db->createdObject(new newsItemBody);
   for (int32_t index : {0, 100000, body}) EXPECT_EQ(glance.look(index), nullptr) << index;
