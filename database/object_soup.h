@@ -243,6 +243,10 @@ class cJournaledIndexedObjectSoup : public class_base {
   void requireOpen(const char* method) const;
 
  protected:
+  // The data position of a stored object's block: from its placement while
+  // that holds (see notePlacement), else as infoBlockOfIndex(index, FALSE)
+  // answers or raises.
+  int64_t dataPositionOf(const cIndexedObject& object);
   // One pass: the block layers, then the compaction positions; with repair,
   // in a transaction of its own. Never raises.
   virtual ValidationResult validatePass(bool verbose, bool repair, bool keepSet);
@@ -280,6 +284,10 @@ class cJournaledIndexedObjectSoup : public class_base {
   // size only so, or by its own object's save, which notes it again.
   void notePlacement(cIndexedObject& object, int64_t dataPosition, int32_t capacity) {
     object.placement_ = {dataPosition, capacity, object.soupIndex_, placementEpoch_};
+  }
+  bool isPlaced(const cIndexedObject& object) const {
+    const cIndexedObject::Placement& p = object.placement_;
+    return p.epoch == placementEpoch_ && p.index == object.soupIndex_ && p.index > 0;
   }
   // Epochs are unique in the process: no soup takes another's placement.
   void forgetPlacements();

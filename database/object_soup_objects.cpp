@@ -56,6 +56,10 @@ void cJournaledIndexedObjectSoup::forgetPlacements() {
   placementEpoch_ = epochs.fetch_add(1, std::memory_order_relaxed) + 1;
 }
 
+int64_t cJournaledIndexedObjectSoup::dataPositionOf(const cIndexedObject& object) {
+  return isPlaced(object) ? object.placement_.dataPosition : file_->infoBlockOfIndex(object.soupIndex_, false);
+}
+
 MovedBlock cJournaledIndexedObjectSoup::moveBlock(int64_t block, int64_t desired) {
   MovedBlock m = file_->moveBlock(block, desired);
   if (m.handle == 0) return m;
@@ -202,7 +206,7 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.saveChangesToObject(); object=NIL");
   int32_t index = object->soupIndex_;
   const cIndexedObject::Placement known = object->placement_;
-  const bool placed = known.epoch == placementEpoch_ && known.index == index && index > 0;
+  const bool placed = isPlaced(*object);
   int64_t dataPosition = placed ? known.dataPosition : file_->infoBlockOfIndex(index, false);
   int32_t oldStoredSize = object->storedSize_;
   try {

@@ -113,14 +113,14 @@ void cJournaledIndexedObjectSoupDatabase::writeObjectNodeHeader(int32_t index, i
 void cJournaledIndexedObjectSoupDatabase::writeLoadedObjectNodeHeader(cIndexedObjectNode* node) {
   requireChangeable("writeLoadedObjectNodeHeader");
   if (!node) raise("EMU", "cJournaledIndexedObjectSoupDatabase.writeLoadedObjectNodeHeader(); node=NIL");
-  int64_t dataPosition = infoBlockFile().infoBlockOfIndex(node->soupIndexOrNone(), false);
+  int64_t dataPosition = dataPositionOf(*node);
   writeHeaderBytes(infoBlockFile(), dataPosition, node->infoNextIndex(), node->infoPrevIndex());
   node->linksUnsaved_ = false;
 }
 
 void cJournaledIndexedObjectSoupDatabase::saveListRecord(cIndexedObjectList& list) {
   requireChangeable("saveChangesToObject");
-  int64_t dataPosition = infoBlockFile().infoBlockOfIndex(list.soupIndexOrNone(), false);
+  int64_t dataPosition = dataPositionOf(list);
   uint8_t bytes[16];
   putBE32(bytes, list.headIndex_);
   putBE32(bytes + 4, list.tailIndex_);
