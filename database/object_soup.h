@@ -261,6 +261,8 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Stores the record once, into the stream unbound, and answers its size;
   // the gathered bytes wait there for writeRecord.
   int32_t measure(cIndexedObject& object);
+  // createdObject's record and bookkeeping, without the table's entry.
+  void storeCreated(cIndexedObject* object);
   void readRecord(cIndexedObject& object);
   // "EMU" for an object that is loaded or registered: a record read beside
   // the table must not change one.

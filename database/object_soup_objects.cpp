@@ -91,6 +91,13 @@ void cJournaledIndexedObjectSoup::preallocateObject(cIndexedObject* object) {
 }
 
 int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
+  storeCreated(object);
+  object->useCount_ += 1;
+  registerObject(object->soupIndex_, object);
+  return object->soupIndex_;
+}
+
+void cJournaledIndexedObjectSoup::storeCreated(cIndexedObject* object) {
   requireChangeable("createdObject");
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.createdObject(); object=NIL");
   if (object->soupIndex_ != -1) raise("EMU", "cJournaledIndexedObjectSoup.createdObject(); object is already stored");
@@ -112,14 +119,22 @@ int32_t cJournaledIndexedObjectSoup::createdObject(cIndexedObject* object) {
     object->storedSize_ = 0;
     throw;
   }
-  object->useCount_ += 1;
-  registerObject(object->soupIndex_, object);
-  return object->soupIndex_;
 }
 
 int32_t cJournaledIndexedObjectSoup::createdAndUnloadObject(cIndexedObject* object) {
-  int32_t index = createdObject(object);
-  unloadObject(object);
+  if (!object || object->useCount_ != 0) {
+    const int32_t index = createdObject(object);
+    unloadObject(object);
+    return index;
+  }
+  // A fresh object let go at once never needs the table: it goes as its
+  // only unload would take it out of the table and delete it.
+  storeCreated(object);
+  const int32_t index = object->soupIndex_;
+  if (cIndexedObjectNode* node = unsavedNode(object); node && !mustClose_ && !file_->infoFailed()) {
+    writeUnsavedLinks(*node);
+  }
+  delete object;
   return index;
 }
 

@@ -29,7 +29,7 @@ class SoupModel {
   using MakeFile = std::function<std::unique_ptr<SoupBlockFile>()>;
 
   SoupModel(MakeFile make, uint32_t seed, std::string path = "model.soup")
-      : make_(std::move(make)), rng_(seed), path_(std::move(path)) {
+      : make_(std::move(make)), rng_(seed), holds_(seed), path_(std::move(path)) {
     reopen();
   }
 
@@ -158,20 +158,24 @@ class SoupModel {
     records_[db_->createdAndUnloadObject(new TestRecord(v))] = v;
   }
   // A record saved while loaded may stay loaded over the following steps,
-  // to be saved again after compaction and other saves moved blocks.
+  // to be saved again after compaction and other saves moved blocks. These
+  // choices draw from a sequence of their own: the operations stay those
+  // the seed gave before.
+  int pickHold(int n) { return std::uniform_int_distribution<int>(0, n - 1)(holds_); }
   void saveRecord() {
     if (records_.empty()) return;
-    int32_t index = !held_.empty() && pick(2) ? anyKey(held_) : anyKey(records_);
+    int32_t index = anyKey(records_);
+    if (!held_.empty() && pickHold(2)) index = std::next(held_.begin(), pickHold(static_cast<int>(held_.size())))->first;
     auto* r = static_cast<TestRecord*>(db_->loadObject(index, std::make_unique<TestRecord>()));
     r->values = randomValues();
     db_->saveChangesToObject(r);
     records_[index] = r->values;
-    if (!held_.count(index) && pick(3) == 0) {
+    if (!held_.count(index) && pickHold(3) == 0) {
       held_[index] = r;
       return;
     }
     db_->unloadObject(r);
-    if (pick(4) == 0) releaseHeld(index);
+    if (pickHold(4) == 0) releaseHeld(index);
   }
   void releaseHeld(int32_t index) {
     auto it = held_.find(index);
@@ -319,6 +323,7 @@ class SoupModel {
 
   MakeFile make_;
   std::mt19937 rng_;
+  std::mt19937 holds_;
   std::string path_;
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
   std::map<int32_t, std::vector<int32_t>> records_;
