@@ -14,11 +14,13 @@
 namespace bw {
 namespace {
 
-// Takes the first object out of the list (its node goes).
-newsItem* takeFirst(cMegaList_class& list) {
-  auto cursor = list.infoStart()->clone(0, 0);
-  auto* object = static_cast<newsItem*>(cursor->setData(nullptr, true));
-  cursor->destroy();
+// Takes the first object out of the list (its node goes), by the walk's one
+// cursor of the list, which stands anywhere between calls.
+template <class Cursor>
+newsItem* takeFirst(cMegaList_class& list, Cursor& cursor) {
+  cursor.gotoCursor(*list.infoStart());
+  auto* object = static_cast<newsItem*>(cursor.setData(nullptr, true));
+  cursor.destroy();
   return object;
 }
 
@@ -90,8 +92,9 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     }
   };
   cur.look(feed.itemList->infoHeadIndex());
+  auto taker = newItems.infoStart()->clone(0, 0);
   while (!newItems.isEmpty()) {
-    newsItem* item = takeFirst(newItems);
+    newsItem* item = takeFirst(newItems, *taker);
     std::unique_ptr<newsItem> fresh(alreadyStored ? nullptr : item);
     HeldItem stored(db);
     if (alreadyStored) stored.reset(item);
