@@ -191,6 +191,20 @@ int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
   return value;
 }
 
+int64_t BlockIndex::readFreeEntry(int64_t entry) {
+  const int64_t count = std::min<int64_t>(kEntryCacheSlots, arraySize_ - entry);
+  const auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
+  if (entry < BLOCKINDEX_MIN || count < 2 || cacheEntry_[slot] == entry) return readEntry(entry, false);
+  uint8_t words[kEntryCacheSlots * 8];
+  heap_.store().readData(arrayBlock_ + entry * 8, words, count * 8);
+  for (int64_t k = 0; k < count; ++k) {
+    const auto s = static_cast<size_t>((entry + k) % kEntryCacheSlots);
+    cacheEntry_[s] = entry + k;
+    cacheValue_[s] = getBig64(words + k * 8);
+  }
+  return cacheValue_[slot];
+}
+
 void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
   heap_.writeArrayEntry(arrayBlock_, entry, value);
   noteWritten(entry, value, onlyIfCached);
@@ -238,7 +252,7 @@ int32_t BlockIndex::privateAllocateIndex() {
     heap_.store().closeDiscarding();
     raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); Reached the 2^31 index limit");
   }
-  int64_t link = readEntry(e, false);
+  int64_t link = readFreeEntry(e);
   if (link > 0 || link < -kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
   firstFree_ = static_cast<int32_t>(-link);
   // Checked before the count moves: a damaged count must not wrap.

@@ -134,6 +134,10 @@ class BlockIndex {
   void writeMirror(int32_t entry, int64_t value) { heap_.writeArrayEntry(arrayBlock_, entry, value); }
   // The cache after entry was written with value (as writeEntry keeps it).
   void noteWritten(int64_t entry, int64_t value, bool onlyIfCached);
+  // readEntry of a free entry; a miss reads it together with the entries
+  // after it (up to a slot each) into the cache: the free chain of a grown
+  // array runs through them in order, so the next allocations find theirs.
+  int64_t readFreeEntry(int64_t entry);
   // Entries entry and entry + 1 with one write; the cache is the caller's.
   void writeTwoEntries(int64_t entry, int64_t first, int64_t second);
 
