@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_samples.h"
 #include "platform/clock.h"
 #include "platform/file.h"
 #include "platform/restore_stream.h"
@@ -51,16 +52,8 @@ Scratch& scratch() {
   return s;
 }
 
-double timed(const std::function<void()>& f) {
-  auto t0 = std::chrono::steady_clock::now();
-  f();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bw::bench::median;
+using bw::bench::timed;
 
 std::unique_ptr<bw::cFile> openFile(const std::string& name) {
   auto f = std::make_unique<bw::cFile>();

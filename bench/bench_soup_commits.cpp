@@ -29,6 +29,7 @@
 
 #include "bench/bench_counting_backend.h"
 #include "bench/bench_news_support.h"
+#include "bench/bench_samples.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_database.h"
 
@@ -58,18 +59,8 @@ class Payload : public cIndexedObjectNode {
   }
 };
 
-using Clock = std::chrono::steady_clock;
-template <class Work>
-double timed(Work&& work) {
-  auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using bench::median;
+using bench::timed;
 // The thread's CPU seconds for work: the reads wait for no disk on either
 // side, and time the shared machine gives to others is not counted.
 template <class Work>

@@ -208,7 +208,7 @@ class cJournaledIndexedObjectSoup : public class_base {
   virtual int64_t decideNextDesiredBlock(int64_t lastDesired);
   // The first 8 data bytes of block (a handle) into out, as the move that
   // placed it last copied them, while nothing changed since; else FALSE.
-  bool placedDataHead(int64_t block, uint8_t* out);
+  bool movedDataHead(int64_t block, uint8_t* out);
   void setAutoBlockToCompact(int64_t block);
   void setAutoDesiredBlock(int64_t block);
   int64_t infoAutoBlockToCompact() const { return autoBlockToCompact_; }
@@ -296,11 +296,15 @@ class cJournaledIndexedObjectSoup : public class_base {
   // The block file's move, which ends the placement of the block it moved
   // (the loaded object its index word names, which the move copied).
   MovedBlock moveBlock(int64_t block, int64_t desired);
-  // Keeps what placedDataHead answers from a move.
-  void notePlaced(const MovedBlock& m);
+  // Keeps what movedDataHead answers from a move.
+  void noteMovedHead(const MovedBlock& m);
   void finishClose() noexcept;
   // The loaded node behind object when its links wait for the file, else NIL.
   static cIndexedObjectNode* unsavedNode(cIndexedObject* object);
+  // Before an object's last use goes: a node whose links changed in memory
+  // writes them to its record, so a list is never committed with a member
+  // cut off (nothing is written once the soup must close or its file failed).
+  void writeLinksBeforeLastUse(cIndexedObject* object);
   // Writes every marked node still loaded (close).
   void writeAllUnsavedLinks();
   bool createFile(Text path, bool flag);
@@ -325,12 +329,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   int32_t perBlockOverhead_ = 12;
   int64_t autoBlockToCompact_ = 0;
   int64_t autoDesiredBlock_ = 0;
-  struct PlacedHead {
+  struct MovedHead {
     int64_t block = 0;
     uint64_t changeCount = 0;
     std::array<uint8_t, 8> data{};
   };
-  PlacedHead placed_;
+  MovedHead movedHead_;
   uint64_t placementEpoch_ = 0;
   bool needsRepair_ = false;
   bool mustClose_ = false;

@@ -131,9 +131,7 @@ int32_t cJournaledIndexedObjectSoup::createdAndUnloadObject(cIndexedObject* obje
   // only unload would take it out of the table and delete it.
   storeCreated(object);
   const int32_t index = object->soupIndex_;
-  if (cIndexedObjectNode* node = unsavedNode(object); node && !mustClose_ && !file_->infoFailed()) {
-    writeUnsavedLinks(*node);
-  }
+  writeLinksBeforeLastUse(object);
   delete object;
   return index;
 }
@@ -258,6 +256,11 @@ cIndexedObjectNode* cJournaledIndexedObjectSoup::unsavedNode(cIndexedObject* obj
   return node->linksUnsaved_ ? node : nullptr;
 }
 
+void cJournaledIndexedObjectSoup::writeLinksBeforeLastUse(cIndexedObject* object) {
+  if (mustClose_ || file_->infoFailed()) return;
+  if (cIndexedObjectNode* node = unsavedNode(object)) writeUnsavedLinks(*node);
+}
+
 void cJournaledIndexedObjectSoup::writeAllUnsavedLinks() {
   // Collected first: writing may move entries of the table under a walk.
   std::vector<cIndexedObjectNode*> nodes;
@@ -271,11 +274,8 @@ void cJournaledIndexedObjectSoup::writeAllUnsavedLinks() {
 
 void cJournaledIndexedObjectSoup::unloadObject(cIndexedObject* object) {
   if (!object) return;
-  // The last use of a node whose links changed in memory: they reach the
-  // record first, so a list is never committed with a member cut off.
-  if (object->useCount_ == 1 && table_ && table_->get(object->soupIndex_) == object && !mustClose_ &&
-      !file_->infoFailed()) {
-    if (cIndexedObjectNode* node = unsavedNode(object)) writeUnsavedLinks(*node);
+  if (object->useCount_ == 1 && table_ && table_->get(object->soupIndex_) == object) {
+    writeLinksBeforeLastUse(object);
   }
   object->useCount_ -= 1;
   if (object->useCount_ > 0 || !table_) return;

@@ -57,17 +57,17 @@ int64_t cJournaledIndexedObjectSoup::decideNextBlockToCompact(int64_t block) {
 
 int64_t cJournaledIndexedObjectSoup::decideNextDesiredBlock(int64_t /*block*/) { return 0; }
 
-void cJournaledIndexedObjectSoup::notePlaced(const MovedBlock& m) {
+void cJournaledIndexedObjectSoup::noteMovedHead(const MovedBlock& m) {
   if (!m.placed || !m.copied) return;
-  placed_.block = m.handle;
-  placed_.changeCount = file_->infoChangeCount();
-  std::copy(m.head.begin() + 4, m.head.end(), placed_.data.begin());
+  movedHead_.block = m.handle;
+  movedHead_.changeCount = file_->infoChangeCount();
+  std::copy(m.head.begin() + 4, m.head.end(), movedHead_.data.begin());
 }
 
-bool cJournaledIndexedObjectSoup::placedDataHead(int64_t block, uint8_t* out) {
+bool cJournaledIndexedObjectSoup::movedDataHead(int64_t block, uint8_t* out) {
   const uint64_t count = file_->infoChangeCount();
-  if (block == 0 || block != placed_.block || count == 0 || count != placed_.changeCount) return false;
-  std::copy(placed_.data.begin(), placed_.data.end(), out);
+  if (block == 0 || block != movedHead_.block || count == 0 || count != movedHead_.changeCount) return false;
+  std::copy(movedHead_.data.begin(), movedHead_.data.end(), out);
   return true;
 }
 
@@ -92,7 +92,7 @@ void cJournaledIndexedObjectSoup::compactStep(bool restart) {
     return;
   }
   MovedBlock m = moveBlock(block, desired);
-  notePlaced(m);
+  noteMovedHead(m);
   NextDesired d = afterMove(block, desired, m);
   int64_t newBlock = (!m.placed || block == desired) ? nextAfterMove(block, m) : block;
   int64_t newDesired = d.decide ? decideNextDesiredBlock(d.candidate) : d.candidate;
@@ -121,7 +121,7 @@ void cJournaledIndexedObjectSoup::defragment(bool stepOnly) {
   std::set<int64_t> placed;
   while (block != 0 && desired != 0 && moves-- > 0) {
     MovedBlock m = moveBlock(block, desired);
-    notePlaced(m);
+    noteMovedHead(m);
     if (m.placed) placed.insert(m.handle);
     if (m.placed && next == desired) next = decideNextBlockToCompact(block);
     NextDesired d = afterMove(block, desired, m);
@@ -176,7 +176,7 @@ int64_t cJournaledIndexedObjectSoupDatabase::decideNextDesiredBlock(int64_t last
   } else {
     if (last == 0) raise("BUG", "cJournaledIndexedObjectSoupDatabase.decideNextDesiredBlock(); lastDesiredBlock=0");
     uint8_t bytes[8];
-    if (!placedDataHead(last, bytes)) file.readBytes(last + 4, bytes, 8);
+    if (!movedDataHead(last, bytes)) file.readBytes(last + 4, bytes, 8);
     auto field = [&](int at) {
       return static_cast<int32_t>(uint32_t{bytes[at]} << 24 | uint32_t{bytes[at + 1]} << 16 | uint32_t{bytes[at + 2]} << 8 |
                                   bytes[at + 3]);
