@@ -153,6 +153,10 @@ class cJournaledFile : public cFile {
   int64_t infoCommittedSize() const { return committedSize_; }
   int64_t infoJournalPosition() const { return journalPosition_; }
   int64_t infoBytesWritten() const { return bytesWritten_; }
+  // Counts length bytes toward the forced commit as a write of them would:
+  // for a write its caller left out because a later one in the same
+  // transaction writes the same bytes again.
+  void countSkippedWrite(int64_t length) { bytesWritten_ += length; }
   // A number that moves on whenever what the data area reads may change:
   // every write and setSize, every drop of the cache (commit, discard), open
   // and close. Never 0, never back to an earlier value for this object, so

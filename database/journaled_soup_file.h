@@ -53,6 +53,7 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
 
   void readBytes(int64_t position, void* out, int64_t length) override { file_.readAt(position, out, length); }
   void writeBytes(int64_t position, const void* in, int64_t length) override { file_.writeAt(position, in, length); }
+  void countSkippedWrite(int64_t length) override { file_.countSkippedWrite(length); }
   uint64_t infoChangeCount() override { return file_.infoChangeCount(); }
 
   SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override;

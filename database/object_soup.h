@@ -146,8 +146,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   // for a reader that decodes bytes readRecordBytes gave it earlier.
   void nameOutsideObject(int32_t index, cIndexedObject& object);
   // Rewrites a loaded object's record, in place or in a new block of its own
-  // size (see the placement rule in object_soup.cpp).
-  void saveChangesToObject(cIndexedObject* object);
+  // size (see the placement rule in object_soup_objects.cpp); answers the
+  // record's size.
+  int32_t saveChangesToObject(cIndexedObject* object);
+  // saveChangesToObject when the record stays in its block; FALSE, with
+  // nothing written, when the placement rule would move it.
+  bool saveChangesInPlace(cIndexedObject* object);
   // One use less; at 0 the object leaves the table and is deleted, a node
   // with unsaved links writing them first (unless in the must-close state).
   // NIL is ignored; an object not in the table is only counted down.
@@ -261,6 +265,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Stores the record once, into the stream unbound, and answers its size;
   // the gathered bytes wait there for writeRecord.
   int32_t measure(cIndexedObject& object);
+  // Both saves: -1, with nothing written, when inPlaceOnly and the record
+  // would move; else the record's size.
+  int32_t save(cIndexedObject* object, bool inPlaceOnly);
   // createdObject's record and bookkeeping, without the table's entry.
   void storeCreated(cIndexedObject* object);
   void readRecord(cIndexedObject& object);

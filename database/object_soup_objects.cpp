@@ -214,7 +214,11 @@ bool cJournaledIndexedObjectSoup::readRecordBytes(int32_t index, cIndexedObject&
   return static_cast<int64_t>(length) == end;
 }
 
-void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
+int32_t cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) { return save(object, false); }
+
+bool cJournaledIndexedObjectSoup::saveChangesInPlace(cIndexedObject* object) { return save(object, true) >= 0; }
+
+int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOnly) {
   requireChangeable("saveChangesToObject");
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.saveChangesToObject(); object=NIL");
   int32_t index = object->soupIndex_;
@@ -222,11 +226,16 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
   const bool placed = isPlaced(*object);
   int64_t dataPosition = placed ? known.dataPosition : file_->infoBlockOfIndex(index, false);
   int32_t oldStoredSize = object->storedSize_;
+  int32_t size = 0;
   try {
     SoupTransaction transaction(*file_);
-    int32_t size = measure(*object);
+    size = measure(*object);
     int32_t capacity = placed ? known.capacity : file_->infoSizeOfIndexBlock(dataPosition);
     if (size != object->storedSize_ && (capacity < size || size <= (capacity / 5) * 4)) {
+      if (inPlaceOnly) {
+        transaction.finish();
+        return -1;
+      }
       moveCompactionPositionsOff(dataPosition - 4);
       dataPosition = file_->reallocateIndex(index, size, false, 0);
       object->storedSize_ = size;
@@ -248,6 +257,7 @@ void cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
     throw;
   }
   if (cIndexedObjectNode* node = unsavedNode(object)) node->linksUnsaved_ = false;
+  return size;
 }
 
 cIndexedObjectNode* cJournaledIndexedObjectSoup::unsavedNode(cIndexedObject* object) {

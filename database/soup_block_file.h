@@ -100,6 +100,10 @@ class SoupBlockFile {
   // --- bytes --------------------------------------------------------------------
   virtual void readBytes(int64_t position, void* out, int64_t length) = 0;
   virtual void writeBytes(int64_t position, const void* in, int64_t length) = 0;
+  // A write of length bytes left out because a later one in the same
+  // transaction writes them again: counted as the write would have been
+  // where the count decides a commit (the journaled file's forced commit).
+  virtual void countSkippedWrite(int64_t length) { (void)length; }
   // A number that stays the same exactly as long as every byte readBytes
   // answers stays the same (any change, discard, open or close moves it on;
   // it never comes back to an earlier value and is never 0). What the soup

@@ -7,6 +7,7 @@
 
 #include "core/ascii_case.h"
 #include "core/exception.h"
+#include "news/duplicate_chain.h"
 #include "news/feed_merge.h"
 #include "news/news_config.h"
 #include "news/news_load.h"
@@ -94,15 +95,33 @@ void SocialLinkChains::remember(const newsItem& item) {
   first_.try_emplace(std::move(key_), item.infoSoupIndex());
 }
 
-void SocialLinkChains::joinAsNewest(newsItem& item) {
-  if (item.link.empty()) return;
+newsItem* SocialLinkChains::firstWithKey(newsItem& item) {
+  if (item.link.empty()) return nullptr;
   // A new key's string moves into the map; a known one (a comment of a
   // stored post) stays for the next key, which then costs no allocation.
   keyInto(key_, item.link);
   auto [known, added] = first_.try_emplace(std::move(key_), item.infoSoupIndex());
-  if (added) return;
-  HeldItem first(db_, loadObject_newsItem2(db_, known->second, &feed_));
-  if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);
+  if (added) return nullptr;
+  newsItem* first = loadObject_newsItem2(db_, known->second, &feed_);
+  if (first && !isSameLink(feed_, item.link, first->link)) {
+    db_.unloadObject(first);
+    return nullptr;
+  }
+  return first;
+}
+
+void SocialLinkChains::joinAsNewest(newsItem& item) {
+  HeldItem first(db_, firstWithKey(item));
+  if (first) first->addAsNewestDuplicate(db_, &item);
+}
+
+void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
+  NewestDuplicateJoins joins(db_);
+  for (newsItem* item : items) {
+    HeldItem first(db_, firstWithKey(*item));
+    if (first) joins.join(*first.get(), *item);
+  }
+  joins.finish();
 }
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {

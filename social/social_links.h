@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "core/str.h"
 #include "database/soup_database.h"
@@ -51,6 +52,9 @@ class SocialLinkChains {
   // chain of the item its key names when isSameLink accepts the two links;
   // an unknown key is noted.
   void joinAsNewest(newsItem& item);
+  // joinAsNewest of each item in turn, a chain's oldest member saved once
+  // for a run of joins to it (NewestDuplicateJoins).
+  void joinAllAsNewest(const std::vector<newsItem*>& items);
   // An item older than the ones seen: it joins as the oldest member, and
   // its key then names it.
   void joinAsOldest(newsItem& item);
@@ -65,6 +69,10 @@ class SocialLinkChains {
   GlanceMemo glanced_;
   std::unordered_map<std::string, int32_t> first_;
   std::string key_;  // the key looked up last; its room serves the next
+
+  // The item first showed item's key (isSameLink accepting the two links),
+  // held; NIL for a new key, which then names item.
+  newsItem* firstWithKey(newsItem& item);
 };
 
 // Throws away the duplicate chains of feed's stored items and builds them

@@ -61,7 +61,7 @@ void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feed
     if (older) {
       for (newsItem* item : sorted) links.joinAsOldest(*item);
     } else {
-      for (auto it = sorted.rbegin(); it != sorted.rend(); ++it) links.joinAsNewest(**it);
+      links.joinAllAsNewest({sorted.rbegin(), sorted.rend()});
     }
   }
   setProgressText(gui, "Adding items to feed");
