@@ -50,6 +50,7 @@ void cJournaledFile::newFile(uint8_t padByte, int32_t commitDelay) {
   nextTransactionId_ = 1;
   stack_.clear();
   forgetChunkNodes();
+  chunks_ = &kNoChunks;
   cache_.reset();
 }
 
@@ -145,23 +146,12 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
   if (sizeInBytes > kJournalDataLimit) raise("EMU", "cJournaledFile.setSize(); sizeInBytes too large");
   ++changeCount_;
   logicalSize_ = sizeInBytes;
+  if (cache_) coverChunks();
 }
 
 // ---------------------------------------------------------------------------
 // Write and read.
 // ---------------------------------------------------------------------------
-
-void cJournaledFile::forgetChunkNodes() {
-  ordered_.clear();
-  memoChunks_.fill(-1);
-  memoNodes_.fill(nullptr);
-}
-
-transactionCacheChunkNode* cJournaledFile::rememberChunk(uint32_t slot, int32_t chunkNumber, bool make) {
-  memoChunks_[slot] = chunkNumber;
-  memoNodes_[slot] = make ? cache_->obtain(chunkNumber) : cache_->lookup(chunkNumber);
-  return memoNodes_[slot];
-}
 
 
 namespace {

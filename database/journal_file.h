@@ -245,25 +245,15 @@ class cJournaledFile : public cFile {
   // Committed bytes at data positions at .. at + length - 1 (below
   // committedEnd), through the page memo.
   void readCommitted(uint8_t* out, int64_t at, int64_t length);
-  // The node of a chunk through the memo: null when the chunk holds nothing
-  // (lookup), made when absent (obtain). A hit, the block layers' everyday
-  // case, is inlined into the read and write roads.
-  transactionCacheChunkNode* lookupChunk(int32_t chunkNumber) {
-    const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
-    if (memoChunks_[slot] == chunkNumber) [[likely]] return memoNodes_[slot];
-    return rememberChunk(slot, chunkNumber, false);
-  }
-  transactionCacheChunkNode* obtainChunk(int32_t chunkNumber) {
-    const uint32_t slot = static_cast<uint32_t>(chunkNumber) % kChunkMemo;
-    if (memoChunks_[slot] == chunkNumber && memoNodes_[slot]) [[likely]] return memoNodes_[slot];
-    return rememberChunk(slot, chunkNumber, true);
-  }
-  // A memo miss: the node from the cache (made when absent and make), kept
-  // in the slot.
-  transactionCacheChunkNode* rememberChunk(uint32_t slot, int32_t chunkNumber, bool make);
-  // Forgets every node pointer kept outside the cache (the memo and the
-  // sorted order); before the cache drops or reorders its nodes.
-  void forgetChunkNodes();
+  // The node of a chunk: null when the chunk holds nothing (lookup), made
+  // when absent (obtain).
+  transactionCacheChunkNode* lookupChunk(int32_t chunkNumber) { return cache_->lookup(chunkNumber); }
+  transactionCacheChunkNode* obtainChunk(int32_t chunkNumber) { return cache_->obtain(chunkNumber); }
+  // Lets the cache's table cover the chunks below logicalSize_.
+  void coverChunks() { cache_->coverChunks((logicalSize_ + kChunkSize - 1) / kChunkSize); }
+  // Forgets every node pointer kept outside the cache (the sorted order);
+  // before the cache drops or reorders its nodes.
+  void forgetChunkNodes() { ordered_.clear(); }
   // Forgets the page memo; before the committed bytes change.
   void forgetCommittedPages() { pageNumbers_.fill(-1); }
   int64_t now() const;
@@ -277,14 +267,11 @@ class cJournaledFile : public cFile {
   // nodes are only ever added in between, so an answer as long as the cache
   // holds nodes is still the cache's order.
   std::vector<transactionCacheChunkNode*> ordered_;
-  // The nodes found last, direct-mapped by chunk number, with the chunk
-  // numbers beside them (-1: empty slot; a null node: the chunk holds
-  // nothing): the block layers come back to a few hundred chunks again and
-  // again (block headers, the free lists, index entries), and the memo finds
-  // them without the index and without touching a node.
-  static constexpr uint32_t kChunkMemo = 256;
-  std::array<int32_t, kChunkMemo> memoChunks_{};
-  std::array<transactionCacheChunkNode*, kChunkMemo> memoNodes_{};
+  // The cache's table of nodes by chunk number while the cache exists, an
+  // empty one otherwise: the inline roads find a chunk's node there without
+  // testing for the cache.
+  const cMegaList_transactionCacheChunk::ChunkTable* chunks_ = &kNoChunks;
+  static constexpr cMegaList_transactionCacheChunk::ChunkTable kNoChunks{};
   // Committed bytes of the file in direct-mapped pages (data position /
   // kPageBytes; -1 marks an empty slot), kept until the next commit or
   // open: a few bytes at a time (a header, an index entry) cost a copy, and
@@ -339,8 +326,9 @@ class JournalTransaction {
 // ---------------------------------------------------------------------------
 // The inline roads. The block layers read and write a few bytes at a time,
 // millions of times in a large operation: a range of up to kShortAccess bytes
-// inside a chunk the memo holds costs no call beyond the caller's own. A memo
-// hit also tells that the file is open (releasing the cache forgets the memo).
+// inside a chunk the cache's table covers costs no call beyond the caller's
+// own. A covered chunk also tells that the file is open (the table is empty
+// without the cache).
 // ---------------------------------------------------------------------------
 
 inline constexpr int64_t kShortAccess = 32;
@@ -348,10 +336,11 @@ inline constexpr int64_t kShortAccess = 32;
 inline void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
   if (position >= 0 && length > 0 && length <= kShortAccess && position + length <= logicalSize_ && out) {
     const ChunkPosition at = chunkOfPosition(position);
-    const uint32_t slot = static_cast<uint32_t>(at.chunkNumber) % kChunkMemo;
-    if (at.offset + length <= kChunkSize && memoChunks_[slot] == at.chunkNumber) {
+    const auto& table = *chunks_;
+    if (at.offset + length <= kChunkSize && static_cast<uint32_t>(at.chunkNumber) < table.count) {
       position_ = position;
-      if (readShort(memoNodes_[slot], at.offset, position, static_cast<uint8_t*>(out), static_cast<int32_t>(length))) {
+      if (readShort(table.nodes[at.chunkNumber], at.offset, position, static_cast<uint8_t*>(out),
+                    static_cast<int32_t>(length))) {
         return;
       }
     }
@@ -388,9 +377,10 @@ inline void cJournaledFile::writeAt(int64_t position, const void* in, int64_t le
   if (position >= 0 && length > 0 && length <= kShortAccess && position + length <= logicalSize_ && in &&
       !failed_ && !stack_.empty()) {
     const ChunkPosition at = chunkOfPosition(position);
-    const uint32_t slot = static_cast<uint32_t>(at.chunkNumber) % kChunkMemo;
-    transactionCacheChunkNode* node = memoNodes_[slot];
-    if (at.offset + length <= kChunkSize && memoChunks_[slot] == at.chunkNumber && node) {
+    const auto& table = *chunks_;
+    transactionCacheChunkNode* node =
+        static_cast<uint32_t>(at.chunkNumber) < table.count ? table.nodes[at.chunkNumber] : nullptr;
+    if (at.offset + length <= kChunkSize && node) {
       position_ = position;
       bytesWritten_ += length;
       ++changeCount_;

@@ -29,6 +29,7 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   // see: a file with bytes in it existed.
   existed = existed || cFile::getSize() > 0;
   cache_ = std::make_unique<cMegaList_transactionCacheChunk>();
+  chunks_ = &cache_->table();
   ++changeCount_;
   forgetChunkNodes();
   forgetCommittedPages();
@@ -60,6 +61,7 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
     throw;
   }
   position_ = atEnd ? logicalSize_ : 0;
+  coverChunks();
   return true;
 }
 
@@ -139,6 +141,7 @@ void cJournaledFile::releaseState() noexcept {
   stack_.clear();
   forgetChunkNodes();
   forgetCommittedPages();
+  chunks_ = &kNoChunks;
   cache_.reset();
 }
 

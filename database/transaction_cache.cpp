@@ -98,11 +98,30 @@ cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIn
   node->chunkNumber = chunkNumber;
   infoPastEnd()->beforeInsert(node);
   index_->set(chunkNumber, reinterpret_cast<intptr_t>(node));
+  const auto c = static_cast<uint32_t>(chunkNumber);
+  if (c < kTableChunks) {
+    coverChunks(int64_t{c} + 1);
+    tableNodes_[c] = node;
+  } else {
+    beyondTable_ = true;
+  }
   return node;
 }
 
+void cMegaList_transactionCacheChunk::growTable(uint32_t count) {
+  tableNodes_.resize(count, nullptr);
+  table_ = {tableNodes_.data(), count};
+}
+
 void cMegaList_transactionCacheChunk::clear() {
-  recent_.fill(nullptr);
+  // Every slot handed out since the last clear holds a node (or a node
+  // ended since): the table's entries that point to one go back to null.
+  for (size_t k = reserved_; k < used_; ++k) {
+    const auto* node = reinterpret_cast<const Node*>(&slabs_[k / kSlabNodes][k % kSlabNodes]);
+    const auto c = static_cast<uint32_t>(node->chunkNumber);
+    if (c < table_.count && tableNodes_[c] == node) tableNodes_[c] = nullptr;
+  }
+  beyondTable_ = false;
   if (!isEmpty()) {
     // Taken out as one chain and left to the slabs: nothing is freed node by
     // node, and the slots are handed out again from reserved_ on.

@@ -17,6 +17,10 @@
 //      once and the next transaction reuses them (up to kKeptSlabs slabs; the
 //      rest go back to the system), so a commit neither frees nor allocates
 //      per chunk. Deleting a node ends it and frees nothing.
+//   6. The table holds, for every chunk number below its count, that chunk's
+//      node or null when the chunk holds nothing; every chunk number below
+//      kTableChunks that has a node is below the count. A chunk number the
+//      table does not cover holds nothing unless nodes lie beyond kTableChunks.
 //
 // The list, store and cursor are the typed mega list family of the chunk
 // node; the shared ordering gCompareMegaNodes_transactionCacheChunk is made by
@@ -24,6 +28,7 @@
 // operations (call sort with an ordering when the module is not set up).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -193,18 +198,35 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
   explicit cMegaList_transactionCacheChunk(bool cursorsMoveForward = false);
   ~cMegaList_transactionCacheChunk() override;
 
+  // The nodes by chunk number (invariant 6): the block layers come back to
+  // chunks all over the data area (block headers, the free lists, index
+  // entries, records), and the table finds each one with a load, where the
+  // index costs a hash look-up. The count only grows, up to kTableChunks
+  // (8 bytes a chunk: below 1% of the data area it covers).
+  struct ChunkTable {
+    Node* const* nodes = nullptr;
+    uint32_t count = 0;
+  };
+  static constexpr uint32_t kTableChunks = uint32_t{1} << 20;
+  const ChunkTable& table() const { return table_; }
+  // Grows the table to cover chunk numbers below count (at most
+  // kTableChunks), so that reads of chunks nothing was written to yet find
+  // their null there.
+  void coverChunks(int64_t count) {
+    if (count > table_.count) growTable(static_cast<uint32_t>(std::min<int64_t>(count, kTableChunks)));
+  }
+
   // The node of a chunk, null when it holds nothing.
   Node* lookup(int32_t chunkNumber) const {
-    return reinterpret_cast<Node*>(index_->get(chunkNumber));
+    const auto c = static_cast<uint32_t>(chunkNumber);
+    if (c < table_.count) return table_.nodes[c];
+    return beyondTable_ ? reinterpret_cast<Node*>(index_->get(chunkNumber)) : nullptr;
   }
-  // The node of a chunk, made empty and appended when absent. Writes come
-  // back to a few chunks again and again (a record, its block header, the
-  // index entry): the chunks obtained last are found without the index.
+  // The node of a chunk, made empty and appended when absent.
   Node* obtain(int32_t chunkNumber) {
-    Node*& recent = recent_[static_cast<uint32_t>(chunkNumber) % kRecent];
-    if (recent && recent->chunkNumber == chunkNumber) return recent;
-    recent = obtainIndexed(chunkNumber);
-    return recent;
+    const auto c = static_cast<uint32_t>(chunkNumber);
+    if (c < table_.count && table_.nodes[c]) return table_.nodes[c];
+    return obtainIndexed(chunkNumber);
   }
   // Destroys every node and empties the index.
   void clear();
@@ -224,15 +246,18 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
 
  private:
   Node* obtainIndexed(int32_t chunkNumber);
+  void growTable(uint32_t count);
   // Marks the slots from the first free one on as not in use (a sanitizer
   // build then catches a node used after clear).
   void poisonFreeSlots();
 
   std::unique_ptr<cNumberSpace_VALUE_cnumberspace> index_;
-  // The last node obtain gave for each chunk number modulo kRecent; all null
-  // after clear.
-  static constexpr uint32_t kRecent = 8;
-  std::array<Node*, kRecent> recent_{};
+  // The table's entries (table_ publishes them); nodes with chunk numbers
+  // from kTableChunks on are in the index only, and beyondTable_ tells
+  // whether there are any.
+  std::vector<Node*> tableNodes_;
+  ChunkTable table_;
+  bool beyondTable_ = false;
   // Node memory: slots are handed out in order; clear() starts again at
   // reserved_ (the past-end node and any made before the first chunk).
   struct alignas(Node) Slot {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <numeric>
 #include <random>
 #include <vector>
@@ -202,6 +203,35 @@ TEST(TransactionCacheOrder, SortByChunkNumberMatchesStdSort) {
       sortByChunkNumber(keyed);
       ASSERT_EQ(keyed, expected) << n << " " << spread;
     }
+  }
+}
+
+// The table against a map of the nodes made: chunk numbers near 0, on both
+// sides of the table's end and far beyond it, looked up before and after
+// they are made, with the table grown ahead and clears between rounds.
+TEST_F(TransactionCacheList, TableAndIndexAnswerAsAMap) {
+  using Cache = cMegaList_transactionCacheChunk;
+  Cache cache;
+  std::mt19937 random(12);
+  const int32_t end = static_cast<int32_t>(Cache::kTableChunks);
+  const int32_t bases[] = {0, end - 40, 0x7FFFFF00};
+  for (int round = 0; round < 4; ++round) {
+    std::map<int32_t, Cache::Node*> made;
+    if (round == 2) cache.coverChunks(end / 2);
+    for (int step = 0; step < 3000; ++step) {
+      const int32_t c = bases[random() % 3] + static_cast<int32_t>(random() % 80);
+      if (random() % 2) {
+        Cache::Node* node = cache.obtain(c);
+        ASSERT_EQ(node->chunkNumber, c);
+        ASSERT_TRUE(made.emplace(c, node).first->second == node) << c;
+      }
+      auto it = made.find(c);
+      ASSERT_EQ(cache.lookup(c), it == made.end() ? nullptr : it->second) << round << " " << c;
+    }
+    EXPECT_EQ(cache.infoChunkCount(), made.size());
+    EXPECT_LE(cache.table().count, Cache::kTableChunks);
+    cache.clear();
+    for (const auto& [c, node] : made) ASSERT_EQ(cache.lookup(c), nullptr) << round << " " << c;
   }
 }
 
