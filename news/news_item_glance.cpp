@@ -18,61 +18,56 @@ constexpr int32_t kGlanceBytes = 1024;
 
 const char kNoRecord[] = "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index";
 
-// The values of a record's bytes, read as the restore transfers read them;
-// ok() turns FALSE at the first value that is not there or not plain.
-class RecordBytes {
+// A string record as restoreSTRING reads it: nil, or its text and capacity.
+struct RecordString {
+  bool nil = true;
+  std::string_view text;
+  int32_t capacity = 0;
+};
+
+// A record's bytes, read as the restore transfers read them; each step
+// answers FALSE when its value is not there or not plain, and then the
+// cursor is not to be used again.
+class RecordCursor {
  public:
-  RecordBytes(const uint8_t* bytes, size_t size) : at_(bytes), end_(bytes + size) {}
-  bool ok() const { return ok_; }
+  RecordCursor(const uint8_t* bytes, size_t size) : at_(bytes), end_(bytes + size) {}
 
-  int32_t value() { return take(4) ? static_cast<int32_t>(getBig32(at_ - 4)) : 0; }
-  int64_t big() { return take(8) ? static_cast<int64_t>(getBig64(at_ - 8)) : 0; }
-  uint8_t byte() { return take(1) ? at_[-1] : 0; }
-  // A compact value of at most five bytes (a longer one is left to the
-  // restore, which drops its bits past 31).
-  int32_t compact() {
-    int32_t value = 0;
-    const int n = ok_ ? decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &value) : 0;
-    return n > 0 && take(n) ? value : fail();
-  }
-  // A NIL or version 1 string record with restoreSTRING's checks: nil, or
-  // its text and capacity.
-  struct String {
-    bool nil = true;
-    std::string_view text;
-    int32_t capacity = 0;
-  };
-  String string() {
-    String s;
-    const uint8_t version = byte();
-    if (!ok_ || version == 0xFF) return s;
-    if (version != 1) return fail(), s;
-    s.capacity = compact();
-    const int32_t length = compact();
-    if (!ok_ || s.capacity < 0 || length < 0 || length > s.capacity || !take(length)) return fail(), s;
-    s.nil = false;
-    s.text = std::string_view(reinterpret_cast<const char*>(at_ - length), static_cast<size_t>(length));
-    return s;
-  }
-
- private:
-  bool take(int64_t n) {
-    if (end_ - at_ < n || !ok_) return fail();
+  bool skip(size_t n) {
+    if (static_cast<size_t>(end_ - at_) < n) return false;
     at_ += n;
     return true;
   }
-  int fail() {
-    ok_ = false;
-    return 0;
+  const uint8_t* at() const { return at_; }
+  // A compact value of at most five bytes (a longer one is left to the
+  // restore, which drops its bits past 31).
+  bool compact(int32_t& value) {
+    const int n = decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &value);
+    at_ += n;
+    return n > 0;
+  }
+  // A NIL or version 1 string record with restoreSTRING's checks.
+  bool string(RecordString& s) {
+    if (at_ == end_) return false;
+    const uint8_t version = *at_++;
+    if (version == 0xFF) return true;
+    int32_t length = 0;
+    if (version != 1 || !compact(s.capacity) || !compact(length) || s.capacity < 0 || length < 0 ||
+        length > s.capacity || end_ - at_ < length) {
+      return false;
+    }
+    s.nil = false;
+    s.text = std::string_view(reinterpret_cast<const char*>(at_), static_cast<size_t>(length));
+    at_ += length;
+    return true;
   }
 
+ private:
   const uint8_t* at_;
   const uint8_t* end_;
-  bool ok_ = true;
 };
 
 // A key as restoreSTRING gives it, reusing the text's room.
-void setKey(Str& field, const RecordBytes::String& s) {
+void setKey(Str& field, const RecordString& s) {
   if (s.nil) {
     field = Str();
     return;
@@ -85,28 +80,28 @@ void setKey(Str& field, const RecordBytes::String& s) {
 }  // namespace
 
 bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys) {
-  RecordBytes r(bytes, size);
-  const int32_t next = r.value();
-  const int32_t prev = r.value();
-  if (r.value() != kNewsItemVersion || !r.ok()) return false;
-  into.setNodeHeader(next, prev);
+  if (size < 16 || static_cast<int32_t>(getBig32(bytes + 8)) != kNewsItemVersion) return false;
+  RecordCursor r(bytes + 16, size - 16);
+  RecordString title, link, statedLink, uniqueID, tags;
+  if (!r.string(title) || !r.skip(1)) return false;
+  const uint8_t titleFormat = r.at()[-1];
+  if (!r.string(link) || !r.string(statedLink) || !r.string(uniqueID) || !r.skip(24)) return false;
+  const uint8_t* dates = r.at() - 24;
+  int32_t older = 0, newest = 0;
+  if (!r.compact(older) || !r.compact(newest) || !r.string(tags) || !r.skip(6)) return false;
+  const uint8_t* last = r.at() - 6;
+  into.setNodeHeader(static_cast<int32_t>(getBig32(bytes)), static_cast<int32_t>(getBig32(bytes + 4)));
   into.version = kNewsItemVersion;
-  into.feedIndex = r.value();
-  r.string();
-  into.titleFormat = r.byte();
-  const RecordBytes::String link = r.string();
-  r.string();
-  const RecordBytes::String uniqueID = r.string();
-  into.published = r.big();
-  into.updated = r.big();
-  into.downloaded = r.big();
-  into.olderDuplicateItemIndex = r.compact();
-  into.newestDuplicateItemIndex = r.compact();
-  r.string();
-  into.seen = r.byte() != 0;
-  into.secondMark = r.byte() != 0;
-  into.bodyIndex = r.value();
-  if (!r.ok()) return false;
+  into.feedIndex = static_cast<int32_t>(getBig32(bytes + 12));
+  into.titleFormat = titleFormat;
+  into.published = getBig64(dates);
+  into.updated = getBig64(dates + 8);
+  into.downloaded = getBig64(dates + 16);
+  into.olderDuplicateItemIndex = older;
+  into.newestDuplicateItemIndex = newest;
+  into.seen = last[0] != 0;
+  into.secondMark = last[1] != 0;
+  into.bodyIndex = static_cast<int32_t>(getBig32(last + 2));
   if (keys) {
     setKey(into.link, link);
     setKey(into.uniqueID, uniqueID);

@@ -33,8 +33,8 @@ namespace bw {
 
 // Fills into's links and fields from an item record of the current version
 // whose strings are NIL or version 1 (title, statedLink and tags read past
-// and left as they are), as restore with textsRead kKeys does. FALSE, with
-// into partly changed, for any record it does not read whole this way (an
+// and left as they are), as restore with textsRead kKeys does. FALSE, into
+// left as it was, for any record it does not read whole this way (an
 // older version, a version 0 or damaged string, bytes ending early). keys
 // FALSE: link and uniqueID are left as they are.
 bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys = true);
