@@ -8,7 +8,8 @@
 //
 // Invariants:
 //   1. find() answers the index of the last set() of that id (the bytes
-//      exactly), or 0 when there was none.
+//      exactly), or of its setIfAbsent() when there was no set() before,
+//      or 0 when there was neither.
 //   2. At most half the slots are used, so every probe ends at a free slot.
 #pragma once
 
@@ -30,17 +31,14 @@ class IdIndex {
   }
 
   // Stores index for id, replacing the index of an earlier set().
-  void set(std::string_view id, int32_t index) {
-    if (2 * (used_ + 1) > slots_.size()) grow();
-    const uint64_t hash = hashOf(id);
-    Slot& slot = slots_[probe(id, hash)];
-    if (slot.offset == kFree) {
-      slot = {static_cast<uint32_t>(hash), static_cast<uint32_t>(id.size()), static_cast<uint32_t>(keys_.size()), index};
-      keys_.append(id);
-      ++used_;
-    } else {
-      slot.index = index;
-    }
+  void set(std::string_view id, int32_t index) { slotOf(id, index).index = index; }
+
+  // The index of an earlier set() of id, left as it is; else stores index
+  // for id and answers 0.
+  int32_t setIfAbsent(std::string_view id, int32_t index) {
+    const size_t used = used_;
+    const int32_t known = slotOf(id, index).index;
+    return used_ == used ? known : 0;
   }
 
  private:
@@ -64,8 +62,24 @@ class IdIndex {
     }
     uint64_t tail = 0;
     if (i < id.size()) std::memcpy(&tail, id.data() + i, id.size() - i);
+    // Every byte reaches the low bits, which pick the first slot.
     h = (h ^ tail) * 0xC4CEB9FE1A85EC53u;
+    h ^= h >> 32;
+    h *= 0xFF51AFD7ED558CCDu;
     return h ^ (h >> 29);
+  }
+
+  // The slot holding id, else a new one holding id and index.
+  Slot& slotOf(std::string_view id, int32_t index) {
+    if (2 * (used_ + 1) > slots_.size()) grow();
+    const uint64_t hash = hashOf(id);
+    Slot& slot = slots_[probe(id, hash)];
+    if (slot.offset == kFree) {
+      slot = {static_cast<uint32_t>(hash), static_cast<uint32_t>(id.size()), static_cast<uint32_t>(keys_.size()), index};
+      keys_.append(id);
+      ++used_;
+    }
+    return slot;
   }
 
   // The slot holding id, else the free slot where it goes.

@@ -1,5 +1,5 @@
 // social/id_index_test.cpp - IdIndex against a node-based map over a random
-// workload of short ids, repeats and overwrites.
+// workload of short ids, repeats, overwrites and sets of absent ids only.
 #include "social/id_index.h"
 
 #include <gtest/gtest.h>
@@ -23,10 +23,13 @@ TEST(IdIndexTest, AnswersAsAMapOverARandomWorkload) {
   };
   for (int step = 0; step < 200000; ++step) {
     const std::string id = someId();
+    const auto value = static_cast<int32_t>(random() % 1000) - 10;  // 0 and negatives too
     if (random() % 2) {
-      const auto value = static_cast<int32_t>(random() % 1000) - 10;  // 0 and negatives too
       index.set(id, value);
       model[id] = value;
+    } else if (random() % 2) {
+      const auto [kept, added] = model.try_emplace(id, value);
+      ASSERT_EQ(index.setIfAbsent(id, value), added ? 0 : kept->second) << id;
     }
     const auto found = model.find(id);
     ASSERT_EQ(index.find(id), found == model.end() ? 0 : found->second) << id;

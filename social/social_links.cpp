@@ -92,17 +92,15 @@ Str socialLinkKey(Text link) { return Str(keyText(link)); }
 void SocialLinkChains::remember(const newsItem& item) {
   if (item.link.empty()) return;
   keyInto(key_, item.link);
-  first_.try_emplace(std::move(key_), item.infoSoupIndex());
+  first_.setIfAbsent(key_, item.infoSoupIndex());
 }
 
 newsItem* SocialLinkChains::firstWithKey(newsItem& item) {
   if (item.link.empty()) return nullptr;
-  // A new key's string moves into the map; a known one (a comment of a
-  // stored post) stays for the next key, which then costs no allocation.
   keyInto(key_, item.link);
-  auto [known, added] = first_.try_emplace(std::move(key_), item.infoSoupIndex());
-  if (added) return nullptr;
-  newsItem* first = loadObject_newsItem2(db_, known->second, &feed_);
+  const int32_t known = first_.setIfAbsent(key_, item.infoSoupIndex());
+  if (known == 0) return nullptr;
+  newsItem* first = loadObject_newsItem2(db_, known, &feed_);
   if (first && !isSameLink(feed_, item.link, first->link)) {
     db_.unloadObject(first);
     return nullptr;
@@ -126,12 +124,12 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {
   if (item.link.empty()) return;
-  int32_t& known = first_[keyText(item.link)];
-  if (known != 0) {
+  keyInto(key_, item.link);
+  if (const int32_t known = first_.find(key_)) {
     HeldItem found(db_, loadObject_newsItem2(db_, known, &feed_));
     if (found && isSameLink(feed_, item.link, found->link)) found->addAsOldestDuplicate(db_, &item);
   }
-  known = item.infoSoupIndex();
+  first_.set(key_, item.infoSoupIndex());
 }
 
 void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) {

@@ -19,13 +19,13 @@
 
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "core/str.h"
 #include "database/soup_database.h"
 #include "news/news_item_glance.h"
 #include "news/news_objects.h"
+#include "social/id_index.h"
 
 namespace bw {
 
@@ -67,7 +67,7 @@ class SocialLinkChains {
   newsFeed& feed_;
   bool keepGlances_;
   GlanceMemo glanced_;
-  std::unordered_map<std::string, int32_t> first_;
+  IdIndex first_;     // a key's item
   std::string key_;  // the key looked up last; its room serves the next
 
   // The item first showed item's key (isSameLink accepting the two links),
