@@ -2,6 +2,7 @@
 #include "news/feed_newest_item.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/exception.h"
@@ -75,23 +76,28 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // neighbour is loaded. prev keeps the item passed last (a new one stays
   // loaded while the next goes in after it); ahead keeps the item an
   // insertion put a new one before: the next step comes back to it.
+  // The three glances alike, so the walk moves its roles between them, not
+  // their contents.
   constexpr auto kTake = ItemGlance::Memo::kTake;
   constexpr auto kLater = ItemGlance::Keys::kLater;
-  ItemGlance prev(db, glanced, kTake, kLater), cur(db, glanced, kTake, kLater), ahead(db, glanced, kTake, kLater);
+  ItemGlance glances[] = {{db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}};
+  ItemGlance* prev = &glances[0];
+  ItemGlance* cur = &glances[1];
+  ItemGlance* ahead = &glances[2];
   // A stored item that takes a second new one before it is loaded: its
   // links then change in memory, not by a read and a write in the file.
   int32_t lastBefore = 0;
   auto stepOn = [&] {
-    prev.swap(cur);
-    const int32_t next = prev.get()->infoNextIndex();
-    if (ahead.get() && next != 0 && ahead.get()->infoSoupIndex() == next) {
-      cur.swap(ahead);
-      ahead.clear();
+    std::swap(prev, cur);
+    const int32_t next = prev->get()->infoNextIndex();
+    if (ahead->get() && next != 0 && ahead->get()->infoSoupIndex() == next) {
+      std::swap(cur, ahead);
+      ahead->clear();
     } else {
-      cur.look(next);
+      cur->look(next);
     }
   };
-  cur.look(feed.itemList->infoHeadIndex());
+  cur->look(feed.itemList->infoHeadIndex());
   auto taker = newItems.infoStart()->clone(0, 0);
   while (!newItems.isEmpty()) {
     newsItem* item = takeFirst(newItems, *taker);
@@ -99,8 +105,8 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     HeldItem stored(db);
     if (alreadyStored) stored.reset(item);
     if (!item->cachedFeed()) item->setFeed(&feed);
-    while (cur.get() && cur.get()->published > item->published) stepOn();
-    if (cur.get() && isRepeat(cur, *item) && !inChainOf(db, feed, cur.get()->infoSoupIndex(), item)) {
+    while (cur->get() && cur->get()->published > item->published) stepOn();
+    if (cur->get() && isRepeat(*cur, *item) && !inChainOf(db, feed, cur->get()->infoSoupIndex(), item)) {
       dropRepeat(db, std::move(fresh), stored.release());
       continue;
     }
@@ -109,22 +115,22 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       stored.reset(fresh.release());
     }
     int32_t index = item->infoSoupIndex();
-    if (cur.get() && cur.get()->infoSoupIndex() == lastBefore) cur.load(&feed);
-    lastBefore = cur.get() ? cur.get()->infoSoupIndex() : 0;
-    if (prev.get()) {
-      feed.itemList->insertAfter(index, prev.get()->infoSoupIndex());
+    if (cur->get() && cur->get()->infoSoupIndex() == lastBefore) cur->load(&feed);
+    lastBefore = cur->get() ? cur->get()->infoSoupIndex() : 0;
+    if (prev->get()) {
+      feed.itemList->insertAfter(index, prev->get()->infoSoupIndex());
     } else {
       feed.itemList->insertAtHead(index);
     }
     for (int32_t touched : {index, item->infoPrevIndex(), item->infoNextIndex()}) writeLoadedHeader(db, touched);
-    ahead.swap(cur);
-    cur.hold(stored.release());
+    std::swap(ahead, cur);
+    cur->hold(stored.release());
     if (!isValidDate(item->published)) stepOn();
     feed.hasNewItems = true;
   }
-  prev.clear();
-  cur.clear();
-  ahead.clear();
+  prev->clear();
+  cur->clear();
+  ahead->clear();
   transaction.finish();
   if (feed.hasNewItems) feed.newestItemTime = feedNewestShownItemTime(db, feed);
 }
