@@ -54,9 +54,9 @@ class TweetParse : public SocialPageParse {
     IdIndex stored;
     std::vector<Stamp> stamps;
     scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item) {
-      if (stored.find(item.uniqueID.view())) return;
-      stamps.push_back({item.published, item.updated});
-      stored.set(item.uniqueID.view(), static_cast<int32_t>(stamps.size()));
+      if (stored.setIfAbsent(item.uniqueID.view(), static_cast<int32_t>(stamps.size() + 1)) == 0) {
+        stamps.push_back({item.published, item.updated});
+      }
     });
     std::vector<newsItem*> kept;
     for (newsItem* item : items.pending) {
