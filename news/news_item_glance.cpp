@@ -18,13 +18,6 @@ constexpr int32_t kGlanceBytes = 1024;
 
 const char kNoRecord[] = "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index";
 
-// A string record as restoreSTRING reads it: nil, or its text and capacity.
-struct RecordString {
-  bool nil = true;
-  std::string_view text;
-  int32_t capacity = 0;
-};
-
 // A record's bytes, read as the restore transfers read them; each step
 // answers FALSE when its value is not there or not plain, and then the
 // cursor is not to be used again.
@@ -47,6 +40,7 @@ class RecordCursor {
   }
   // A NIL or version 1 string record with restoreSTRING's checks.
   bool string(RecordString& s) {
+    s = RecordString{};
     if (at_ == end_) return false;
     const uint8_t version = *at_++;
     if (version == 0xFF) return true;
@@ -77,12 +71,12 @@ void setKey(Str& field, const RecordString& s) {
   field.assign(s.text);
 }
 
-}  // namespace
-
-bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys) {
+// glanceItemRecord without the keys: link and uniqueID are left in link
+// and uniqueID.
+bool readItemRecord(const uint8_t* bytes, size_t size, newsItem& into, RecordString& link, RecordString& uniqueID) {
   if (size < 16 || static_cast<int32_t>(getBig32(bytes + 8)) != kNewsItemVersion) return false;
   RecordCursor r(bytes + 16, size - 16);
-  RecordString title, link, statedLink, uniqueID, tags;
+  RecordString title, statedLink, tags;
   if (!r.string(title) || !r.skip(1)) return false;
   const uint8_t titleFormat = r.at()[-1];
   if (!r.string(link) || !r.string(statedLink) || !r.string(uniqueID) || !r.skip(24)) return false;
@@ -102,10 +96,25 @@ bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool ke
   into.seen = last[0] != 0;
   into.secondMark = last[1] != 0;
   into.bodyIndex = static_cast<int32_t>(getBig32(last + 2));
+  return true;
+}
+
+}  // namespace
+
+bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys) {
+  RecordString link, uniqueID;
+  if (!readItemRecord(bytes, size, into, link, uniqueID)) return false;
   if (keys) {
     setKey(into.link, link);
     setKey(into.uniqueID, uniqueID);
   }
+  return true;
+}
+
+bool ItemGlance::decode(const uint8_t* bytes, size_t size) {
+  if (!readItemRecord(bytes, size, *read_, link_, uniqueID_)) return false;
+  keyless_ = true;
+  if (keys_ == Keys::kNow) keys();
   return true;
 }
 
@@ -131,20 +140,16 @@ const newsItem* ItemGlance::look(int32_t index) {
     read_ = std::make_unique<newsItem>();
     read_->textsRead = newsItem::Texts::kKeys;
   }
-  const bool keys = keys_ == Keys::kNow;
   if (kept) {
     db_.nameOutsideObject(index, *read_);
-    const uint8_t* bytes = memo_->bytes_.data() + kept->at;
-    if (glanceItemRecord(bytes, kept->size, *read_, keys)) {
-      if (!keys) keyless_ = bytes, keylessSize_ = kept->size;
+    if (decode(memo_->bytes_.data() + kept->at, kept->size)) {
       item_ = read_.get();
       return item_;
     }
   }
   try {
     db_.readRecordBytes(index, *read_, kGlanceBytes, bytes_);
-    if (glanceItemRecord(bytes_.data(), bytes_.size(), *read_, keys)) {
-      if (!keys) keyless_ = bytes_.data(), keylessSize_ = bytes_.size();
+    if (decode(bytes_.data(), bytes_.size())) {
       if (memo_ && use_ == Memo::kKeep) {
         memo_->kept_.push_back({index, memo_->bytes_.size(), bytes_.size()});
         memo_->bytes_.insert(memo_->bytes_.end(), bytes_.begin(), bytes_.end());
@@ -161,10 +166,17 @@ const newsItem* ItemGlance::look(int32_t index) {
 }
 
 const newsItem* ItemGlance::keys() {
-  // The bytes decoded once already: the second decode answers as the first.
-  if (keyless_) glanceItemRecord(keyless_, keylessSize_, *read_, true);
-  keyless_ = nullptr;
+  if (keyless_) {
+    setKey(read_->link, link_);
+    setKey(read_->uniqueID, uniqueID_);
+    keyless_ = false;
+  }
   return item_;
+}
+
+ItemGlance::KeyTexts ItemGlance::keyTexts() const {
+  if (keyless_) return {link_.text, uniqueID_.text};
+  return {item_->link.view(), item_->uniqueID.view()};
 }
 
 void ItemGlance::hold(newsItem* loaded) {
@@ -180,20 +192,8 @@ void ItemGlance::load(newsFeed* feed) {
 
 void ItemGlance::clear() {
   item_ = nullptr;
-  keyless_ = nullptr;
+  keyless_ = false;
   if (newsItem* loaded = std::exchange(loaded_, nullptr)) db_.unloadObject(loaded);
-}
-
-void ItemGlance::swap(ItemGlance& other) noexcept {
-  std::swap(memo_, other.memo_);
-  std::swap(use_, other.use_);
-  std::swap(keys_, other.keys_);
-  std::swap(keyless_, other.keyless_);
-  std::swap(keylessSize_, other.keylessSize_);
-  std::swap(read_, other.read_);
-  std::swap(bytes_, other.bytes_);
-  std::swap(loaded_, other.loaded_);
-  std::swap(item_, other.item_);
 }
 
 }  // namespace bw

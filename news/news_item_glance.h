@@ -14,6 +14,7 @@
 //   4. A glance made with Keys kLater leaves link and uniqueID of a record
 //      read straight as the last look left them (every other field is set)
 //      until keys() is asked: walks that seldom need them skip their copy.
+//      keyTexts() gives their texts without setting them.
 //   5. A glance that keeps into a GlanceMemo leaves there the bytes of each
 //      record it read straight (invariant 2), in the order it read them; a
 //      glance that takes from one decodes the next kept record instead of
@@ -24,12 +25,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "database/soup_database.h"
 #include "news/news_objects.h"
 
 namespace bw {
+
+// A string record as restoreSTRING reads it: nil, or its text and capacity.
+struct RecordString {
+  bool nil = true;
+  std::string_view text;
+  int32_t capacity = 0;
+};
 
 // Fills into's links and fields from an item record of the current version
 // whose strings are NIL or version 1 (title, statedLink and tags read past
@@ -79,18 +88,29 @@ class ItemGlance {
   // The item looked at with its link and uniqueID (see invariant 4); NIL
   // when there is none.
   const newsItem* keys();
+  // The texts of the link and uniqueID of the item looked at (empty for
+  // NIL) without setting them: views of its record's bytes or of its
+  // fields, valid until the next look. There must be an item.
+  struct KeyTexts {
+    std::string_view link, uniqueID;
+  };
+  KeyTexts keyTexts() const;
   void clear();
-  void swap(ItemGlance& other) noexcept;
 
  private:
   cJournaledIndexedObjectSoupDatabase& db_;
   GlanceMemo* memo_ = nullptr;
   Memo use_ = Memo::kKeep;
   Keys keys_ = Keys::kNow;
-  // The record read_ was decoded from without its keys: in bytes_ or in the
-  // memo, whichever holds it until the next look.
-  const uint8_t* keyless_ = nullptr;
-  size_t keylessSize_ = 0;
+  // Decodes the record at bytes into read_, its keys as keys_ says; FALSE
+  // as glanceItemRecord.
+  bool decode(const uint8_t* bytes, size_t size);
+
+  // read_ lacks the keys of its record, which lie in link_ and uniqueID_
+  // (in bytes_ or in the memo, whichever holds the record until the next
+  // look).
+  bool keyless_ = false;
+  RecordString link_, uniqueID_;
   std::unique_ptr<newsItem> read_;
   std::vector<uint8_t> bytes_;
   newsItem* loaded_ = nullptr;

@@ -303,8 +303,8 @@ TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
 
 // A glance through the soup gives what a load gives: for a plain record, one
 // too long to read straight, an older version, a loaded item; NIL where the
-// loader answers NIL. One that takes the keys later gives them when asked,
-// whatever the look before left.
+// loader answers NIL. One that takes the keys later gives them, and their
+// texts, when asked, whatever the look before left.
 TEST_F(NewsRecordTest, AGlanceSeesWhatALoadSees) {
   std::vector<int32_t> indices;
   for (const std::string& title : {std::string("t"), std::string(3000, 't'), std::string("tt")}) {
@@ -339,6 +339,8 @@ TEST_F(NewsRecordTest, AGlanceSeesWhatALoadSees) {
     newsItem* full = loadObject_newsItem(*db, index);
     ASSERT_NE(later.look(index), nullptr);
     EXPECT_EQ(later.get()->bodyIndex, full->bodyIndex);
+    const ItemGlance::KeyTexts texts = later.keyTexts();
+    EXPECT_EQ(std::pair(texts.link, texts.uniqueID), std::pair(full->link.view(), full->uniqueID.view()));
     EXPECT_EQ(testing_news::glanceFields(*later.keys()), testing_news::glanceFields(*full));
     db->unloadObject(full);
   }

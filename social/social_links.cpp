@@ -89,10 +89,10 @@ Str normaliseSocialLink(Text link, bool onlyIfChanged) {
 
 Str socialLinkKey(Text link) { return Str(keyText(link)); }
 
-void SocialLinkChains::remember(const newsItem& item) {
-  if (item.link.empty()) return;
-  keyInto(key_, item.link);
-  first_.setIfAbsent(key_, item.infoSoupIndex());
+void SocialLinkChains::remember(int32_t index, std::string_view link) {
+  if (link.empty()) return;
+  keyInto(key_, Text(link));
+  first_.setIfAbsent(key_, index);
 }
 
 newsItem* SocialLinkChains::firstWithKey(newsItem& item) {

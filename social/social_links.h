@@ -19,6 +19,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/str.h"
@@ -46,8 +47,9 @@ class SocialLinkChains {
   // for the walk that adds the new items after the chains.
   SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool keepGlances = true)
       : db_(db), feed_(feed), keepGlances_(keepGlances) {}
-  // A stored item seen by a scan: its key is noted unless already known.
-  void remember(const newsItem& item);
+  // The stored item at index, of link, seen by a scan: its key is noted
+  // unless already known.
+  void remember(int32_t index, std::string_view link);
   // An item newer than the ones seen: it joins, as the newest member, the
   // chain of the item its key names when isSameLink accepts the two links;
   // an unknown key is noted.

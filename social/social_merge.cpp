@@ -34,15 +34,16 @@ void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::
 }
 
 void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
-                     int32_t count, const std::function<void(const newsItem&)>& seen) {
+                     int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen) {
   const int32_t limit = std::max(kSocialMinimumScan, 2 * count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
-  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep);
+  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
     if (!item) break;
-    links.remember(*item);
-    if (seen) seen(*item);
+    const ItemGlance::KeyTexts keys = glance.keyTexts();
+    links.remember(index, keys.link);
+    if (seen) seen(*item, keys.uniqueID);
     index = older ? item->infoPrevIndex() : item->infoNextIndex();
   }
 }

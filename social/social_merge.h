@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 #include "core/mega_list_family.h"
@@ -49,9 +50,10 @@ void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::
                   std::unique_ptr<newsItemBody> body, NewItems& items);
 
 // Remembers the link keys of the stored items next to the page; seen, when
-// given, is shown each scanned item while it is glanced at (ItemGlance).
+// given, is shown each scanned item while it is glanced at (ItemGlance, its
+// link and uniqueID not set) with the text of its uniqueID.
 void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
-                     int32_t count, const std::function<void(const newsItem&)>& seen);
+                     int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen);
 
 // The pending items into the list, short-link expansion, the chains and
 // updateFeedNewestItemTime, with the phase texts.

@@ -53,8 +53,8 @@ class TweetParse : public SocialPageParse {
     // stamps, plus one.
     IdIndex stored;
     std::vector<Stamp> stamps;
-    scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item) {
-      if (stored.setIfAbsent(item.uniqueID.view(), static_cast<int32_t>(stamps.size() + 1)) == 0) {
+    scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item, std::string_view uniqueID) {
+      if (stored.setIfAbsent(uniqueID, static_cast<int32_t>(stamps.size() + 1)) == 0) {
         stamps.push_back({item.published, item.updated});
       }
     });
