@@ -43,16 +43,23 @@ class cIndexedObject : public class_base {
   int32_t soupIndexOrNone() const { return soupIndex_; }
   int32_t infoUseCount() const { return useCount_; }
   int32_t infoStoredSize() const { return storedSize_; }
+  // isOfClass(cIndexedObjectNode::kClassName) without the virtual walk.
+  bool infoIsNode() const { return isNode_; }
 
   // Writes (doStore) or reads the object's whole record through the stream.
   // The base record is empty.
   virtual void restore(cRestoreStreamBase& stream, bool doStore);
+
+ protected:
+  // Set by cIndexedObjectNode alone.
+  explicit cIndexedObject(bool isNode) : isNode_(isNode) {}
 
  private:
   friend class cJournaledIndexedObjectSoup;
   int32_t soupIndex_ = -1;
   int32_t useCount_ = 0;
   int32_t storedSize_ = 0;
+  bool isNode_ = false;
   struct Placement {
     int64_t dataPosition = 0;
     int32_t capacity = 0;
@@ -69,6 +76,7 @@ class cIndexedObjectNode : public cIndexedObject {
   BW_CLASS(cIndexedObjectNode, cIndexedObject)
 
  public:
+  cIndexedObjectNode() : cIndexedObject(true) {}
   int32_t infoNextIndex() const { return nextIndex_; }
   int32_t infoPrevIndex() const { return prevIndex_; }
   // Changes the links in memory only; they reach the file when the object is

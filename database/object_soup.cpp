@@ -35,16 +35,10 @@ cJournaledIndexedObjectSoup::~cJournaledIndexedObjectSoup() {
   table_.reset();
 }
 
-void cJournaledIndexedObjectSoup::requireOpen(const char* method) const {
+void cJournaledIndexedObjectSoup::raiseUnchangeable(const char* method) const {
   if (!table_) raise("EMU", std::string("cJournaledIndexedObjectSoup.") + method + "(); the soup is not open");
-}
-
-void cJournaledIndexedObjectSoup::requireChangeable(const char* method) const {
-  requireOpen(method);
-  if (mustClose_) {
-    raise("TRAN", std::string("cJournaledIndexedObjectSoup.") + method +
-                      "(); changes were discarded, close the database");
-  }
+  raise("TRAN", std::string("cJournaledIndexedObjectSoup.") + method +
+                    "(); changes were discarded, close the database");
 }
 
 // --- opening and closing ---------------------------------------------------------------

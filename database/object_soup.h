@@ -243,8 +243,12 @@ class cJournaledIndexedObjectSoup : public class_base {
 
   // Raises "EMU" when the soup is not open and the must-close "TRAN" when
   // changes were discarded; every changing operation starts with it.
-  void requireChangeable(const char* method) const;
-  void requireOpen(const char* method) const;
+  void requireChangeable(const char* method) const {
+    if (!table_ || mustClose_) [[unlikely]] raiseUnchangeable(method);
+  }
+  void requireOpen(const char* method) const {
+    if (!table_) [[unlikely]] raiseUnchangeable(method);
+  }
 
  protected:
   // The data position of a stored object's block: from its placement while
@@ -262,6 +266,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   virtual void writeUnsavedLinks(cIndexedObjectNode& node) { (void)node; }
 
  private:
+  // requireChangeable's and requireOpen's raise: "EMU" when the soup is not
+  // open, else the must-close "TRAN".
+  [[noreturn]] void raiseUnchangeable(const char* method) const;
   // Stores the record once, into the stream unbound, and answers its size;
   // the gathered bytes wait there for writeRecord.
   int32_t measure(cIndexedObject& object);

@@ -261,7 +261,7 @@ int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOn
 }
 
 cIndexedObjectNode* cJournaledIndexedObjectSoup::unsavedNode(cIndexedObject* object) {
-  if (!object || !object->isOfClass(cIndexedObjectNode::kClassName)) return nullptr;
+  if (!object || !object->infoIsNode()) return nullptr;
   auto* node = static_cast<cIndexedObjectNode*>(object);
   return node->linksUnsaved_ ? node : nullptr;
 }

@@ -37,7 +37,7 @@ void writeHeaderBytes(SoupBlockFile& file, int64_t dataPosition, int32_t nextInd
 // The loaded node at index whose fields hold its links, or NIL.
 cIndexedObjectNode* loadedNode(cJournaledIndexedObjectSoup& soup, int32_t index) {
   cIndexedObject* object = soup.findRegisteredObject(index);
-  if (!object || object->infoUseCount() == -1 || !object->isOfClass(cIndexedObjectNode::kClassName)) return nullptr;
+  if (!object || object->infoUseCount() == -1 || !object->infoIsNode()) return nullptr;
   return static_cast<cIndexedObjectNode*>(object);
 }
 

@@ -134,7 +134,7 @@ void NewestDuplicateJoins::join(newsItem& first, newsItem& other) {
   const int32_t index = other.soupIndexOrNone();
   if (oldest_.get() == &first && &other != &first && index > 0 && first.olderDuplicateItemIndex == 0 &&
       first.newestDuplicateItemIndex != 0 && !first.infoLinksUnsaved() &&
-      compactSize(index) == compactSize(savedNewest_) && db_.infoBlockFile().infoTransactionDepth() > 0) {
+      compactSize(index) == savedNewestBytes_ && db_.infoBlockFile().infoTransactionDepth() > 0) {
     other.olderDuplicateItemIndex = first.newestDuplicateItemIndex;
     if (db_.saveChangesInPlace(&other)) {
       // The save before this one is left out: this one writes its bytes again.
@@ -150,7 +150,7 @@ void NewestDuplicateJoins::join(newsItem& first, newsItem& other) {
     db_.saveChangesToObject(&other);
     first.newestDuplicateItemIndex = index;
     savedSize_ = db_.saveChangesToObject(&first);
-    savedNewest_ = index;
+    savedNewestBytes_ = compactSize(index);
     return;
   }
   finish();
@@ -163,7 +163,7 @@ void NewestDuplicateJoins::join(newsItem& first, newsItem& other) {
       oldest_.reset(&first);
     }
     savedSize_ = saved;
-    savedNewest_ = index;
+    savedNewestBytes_ = compactSize(index);
   }
 }
 

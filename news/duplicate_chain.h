@@ -42,7 +42,7 @@ class NewestDuplicateJoins {
   cJournaledIndexedObjectSoupDatabase& db_;
   HeldItem oldest_;
   int32_t savedSize_ = 0;    // its record's size as last written
-  int32_t savedNewest_ = 0;  // its newestDuplicateItemIndex then
+  int savedNewestBytes_ = 0;  // the bytes of its newestDuplicateItemIndex then
   bool waiting_ = false;     // its record lags behind it
 };
 

@@ -64,7 +64,7 @@ bool listNames(const cIndexedObjectList* list, int32_t index) {
 void writeLoadedHeader(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
   if (index <= 0) return;
   cIndexedObject* loaded = db.findLoadedObject(index, 0);
-  if (loaded && loaded->isOfClass(cIndexedObjectNode::kClassName)) {
+  if (loaded && loaded->infoIsNode()) {
     db.writeLoadedObjectNodeHeader(static_cast<cIndexedObjectNode*>(loaded));
   }
 }
