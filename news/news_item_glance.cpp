@@ -179,6 +179,12 @@ ItemGlance::KeyTexts ItemGlance::keyTexts() const {
   return {item_->link.view(), item_->uniqueID.view()};
 }
 
+newsItem& ItemGlance::lend(newsFeed* feed) {
+  newsItem& item = loaded_ ? *loaded_ : *read_;
+  if (!item.cachedFeed()) item.setFeed(feed);
+  return item;
+}
+
 void ItemGlance::hold(newsItem* loaded) {
   clear();
   loaded_ = loaded;

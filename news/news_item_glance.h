@@ -85,6 +85,8 @@ class ItemGlance {
   // it stays as it is when the load answers NIL.
   void load(newsFeed* feed);
   const newsItem* get() const { return item_; }
+  // TRUE when the item looked at is a loaded one (held).
+  bool holdsLoaded() const { return loaded_ != nullptr; }
   // The item looked at with its link and uniqueID (see invariant 4); NIL
   // when there is none.
   const newsItem* keys();
@@ -95,6 +97,10 @@ class ItemGlance {
     std::string_view link, uniqueID;
   };
   KeyTexts keyTexts() const;
+  // The item looked at, for a caller that only reads it but needs it as a
+  // loaded item (a chain walk): an item without a feed borrows feed, as a
+  // load would give it. There must be an item.
+  newsItem& lend(newsFeed* feed);
   void clear();
 
  private:

@@ -10,6 +10,7 @@
 #include "news/duplicate_chain.h"
 #include "news/feed_merge.h"
 #include "news/news_config.h"
+#include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "news/short_links.h"
 #include "social/service_config.h"
@@ -95,30 +96,48 @@ void SocialLinkChains::remember(int32_t index, std::string_view link) {
   first_.setIfAbsent(key_, index);
 }
 
-newsItem* SocialLinkChains::firstWithKey(newsItem& item) {
-  if (item.link.empty()) return nullptr;
+int32_t SocialLinkChains::knownFirst(newsItem& item) {
+  if (item.link.empty()) return 0;
   keyInto(key_, item.link);
-  const int32_t known = first_.setIfAbsent(key_, item.infoSoupIndex());
-  if (known == 0) return nullptr;
-  newsItem* first = loadObject_newsItem2(db_, known, &feed_);
-  if (first && !isSameLink(feed_, item.link, first->link)) {
-    db_.unloadObject(first);
-    return nullptr;
-  }
-  return first;
+  return first_.setIfAbsent(key_, item.infoSoupIndex());
 }
 
 void SocialLinkChains::joinAsNewest(newsItem& item) {
-  HeldItem first(db_, firstWithKey(item));
-  if (first) first->addAsNewestDuplicate(db_, &item);
+  const int32_t known = knownFirst(item);
+  if (known == 0) return;
+  HeldItem first(db_, loadObject_newsItem2(db_, known, &feed_));
+  if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);
 }
 
 void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
   NewestDuplicateJoins joins(db_);
+  // The first item of a key is glanced at, counted as its load would be: a
+  // join only reads a stored item that has older members, and a loaded one
+  // is the glance's. Any other is then loaded, uncounted. Where glances
+  // save no reads (first items loaded already, or without older members:
+  // posts under their comments), the items are loaded from then on.
+  constexpr int32_t kGlancesInVain = 8;
+  int32_t readsSaved = 0;
+  ItemGlance glance(db_);
   for (newsItem* item : items) {
-    HeldItem first(db_, firstWithKey(*item));
-    if (first) joins.join(*first.get(), *item);
+    const int32_t known = knownFirst(*item);
+    if (known == 0) continue;
+    HeldItem first(db_);
+    if (readsSaved <= -kGlancesInVain) {
+      first.reset(loadObject_newsItem2(db_, known, &feed_));
+    } else if (const newsItem* seen = glance.look(known)) {
+      if (!glance.holdsLoaded() && seen->olderDuplicateItemIndex != 0) {
+        ++readsSaved;
+        if (isSameLink(feed_, item->link, seen->link)) joins.join(glance.lend(&feed_), *item);
+        continue;
+      }
+      --readsSaved;
+      glance.clear();
+      first.reset(loadObject_newsItemUncounted(db_, known, &feed_));
+    }
+    if (first && isSameLink(feed_, item->link, first->link)) joins.join(*first.get(), *item);
   }
+  glance.clear();
   joins.finish();
 }
 

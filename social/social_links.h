@@ -72,9 +72,9 @@ class SocialLinkChains {
   IdIndex first_;     // a key's item
   std::string key_;  // the key looked up last; its room serves the next
 
-  // The item first showed item's key (isSameLink accepting the two links),
-  // held; NIL for a new key, which then names item.
-  newsItem* firstWithKey(newsItem& item);
+  // The index of the item that first showed item's key; 0 for a new key,
+  // which then names item.
+  int32_t knownFirst(newsItem& item);
 };
 
 // Throws away the duplicate chains of feed's stored items and builds them
