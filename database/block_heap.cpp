@@ -206,14 +206,21 @@ void BlockHeap::set_sl_freeList(int32_t f, const SecondLevel& entry, int32_t s, 
 // --- block headers --------------------------------------------------------------------
 
 bool BlockHeap::readBlockHeader(blockRecord& r, int64_t position, bool quiet) {
-  // Links of a damaged file may point anywhere; no block lies outside this.
-  if (position < FIRST_BLOCK_POS || position > kBlockFileDataLimit) {
-    r = blockRecord{position};
-    if (!quiet) bug(kRead, "position out of range");
-    return false;
-  }
+  if (outOfRange(r, position, quiet)) return false;
   uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
   store_.readData(position, b, sizeof b);
+  return decodeBlockHeader(r, position, b, quiet);
+}
+
+bool BlockHeap::outOfRange(blockRecord& r, int64_t position, bool quiet) {
+  // Links of a damaged file may point anywhere; no block lies outside this.
+  if (position >= FIRST_BLOCK_POS && position <= kBlockFileDataLimit) return false;
+  r = blockRecord{position};
+  if (!quiet) bug(kRead, "position out of range");
+  return true;
+}
+
+bool BlockHeap::decodeBlockHeader(blockRecord& r, int64_t position, const uint8_t* b, bool quiet) {
   uint32_t word = getBig32(b);
   auto prevOffset = static_cast<int32_t>(getBig32(b + 4));
   r.position = position;
@@ -253,6 +260,17 @@ bool BlockHeap::checkBlockHeader(const blockRecord& r, uint32_t word, int32_t pr
 }
 
 void BlockHeap::writeBlockHeader(const blockRecord& r) {
+  uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
+  const int64_t n = encodeBlockHeader(r, b);
+  if (gather_ && r.position >= gatherBegin_ && r.position + n <= gatherEnd_) [[unlikely]] {
+    std::memcpy(gather_ + (r.position - gatherBegin_), b, static_cast<size_t>(n));
+    gathered_ += n;
+    return;
+  }
+  store_.writeData(r.position, b, n);
+}
+
+int64_t BlockHeap::encodeBlockHeader(const blockRecord& r, uint8_t* b) {
   if (r.position == 0) bug(kWrite, "block.position=0");
   if (r.size <= 24) bug(kWrite, "block.size < minimumBlockSize");
   if (r.size % 4 != 0) bug(kWrite, "block.size is not rounded up");
@@ -265,14 +283,12 @@ void BlockHeap::writeBlockHeader(const blockRecord& r) {
       r.prevBlock == 0 ? 0 : static_cast<int32_t>(low32(r.prevBlock) - low32(r.position));
   if (prevOffset > 0) bug(kWrite, "prevBlockOffset > 0");
   uint32_t word = static_cast<uint32_t>(r.size) | (r.isFree ? kBlockFreeFlag : 0) | (r.nextBlock == 0 ? kBlockLastFlag : 0);
-  uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
   putBig32(b, word);
   putBig32(b + 4, static_cast<uint32_t>(prevOffset));
-  if (r.isFree) {
-    putBig64(b + 8, r.nextFree);
-    putBig64(b + 16, r.prevFree);
-  }
-  store_.writeData(r.position, b, r.isFree ? sizeof b : kBlockHeaderBytes);
+  if (!r.isFree) return kBlockHeaderBytes;
+  putBig64(b + 8, r.nextFree);
+  putBig64(b + 16, r.prevFree);
+  return kBlockHeaderBytes + kFreeLinkBytes;
 }
 
 void BlockHeap::checkNeighbour(int64_t position) const {
@@ -448,6 +464,70 @@ int64_t BlockHeap::allocateFromFreeBlock(int32_t blockSize, const blockRecord& f
   return used.position;
 }
 
+int64_t BlockHeap::allocateCopyFromFreeBlock(int32_t blockSize, const blockRecord& freeBlock, CopySource& source,
+                                             std::span<uint8_t> head) {
+  constexpr int64_t kFreeHeader = kBlockHeaderBytes + kFreeLinkBytes;
+  std::array<uint8_t, 2048> bytes;
+  const bool wantNext = source.withNext;
+  source.withNext = false;
+  const int64_t payload = int64_t{blockSize} - kBlockHeaderBytes;
+  if (!freeBlock.isFree || freeBlock.size < blockSize || payload <= 0 || payload + kFreeHeader > int64_t{bytes.size()}) {
+    return 0;
+  }
+  const bool split = freeBlock.size - blockSize > kSplitSlack;
+  if (split && !headsClassOf(freeBlock, freeBlock.size - blockSize)) return 0;
+  // The gathered bytes: the header, the payload and a split rest's header.
+  const int64_t begin = freeBlock.position;
+  const int64_t end = begin + blockSize + (split ? kFreeHeader : 0);
+  auto apart = [&](int64_t at, int64_t n) { return at + n <= begin || at >= end; };
+  // What the allocation writes elsewhere (the next block's back link, the
+  // list neighbours' links) and what is read must lie apart from them, as
+  // in a sound heap they do, so that the order of the writes tells nothing.
+  const int64_t nextFreeLink = freeBlock.nextFree + kBlockHeaderBytes + 8;
+  if (freeBlock.nextFree != 0 && !apart(nextFreeLink, 8)) return 0;
+  if (split) {
+    if (freeBlock.nextBlock == 0 || !apart(freeBlock.nextBlock + 4, 4)) return 0;
+  } else if (freeBlock.prevFree != 0 && !apart(freeBlock.prevFree + kBlockHeaderBytes, 8)) {
+    return 0;
+  }
+  if (!apart(source.handle, payload)) return 0;
+  source.withNext = wantNext && apart(source.handle + payload, kFreeHeader);
+
+  {
+    // Headers written inside go to bytes; a raise ends the gathering.
+    struct Gather {
+      BlockHeap& heap;
+      ~Gather() { heap.gather_ = nullptr; }
+    } gather{*this};
+    gather_ = bytes.data();
+    gatherBegin_ = begin;
+    gatherEnd_ = end;
+    gathered_ = 0;
+    if (split) {
+      blockRecord used = asUsedRecord(freeBlock);
+      succeedHead(freeBlock, splitBlock(used, blockSize, false));
+    } else {
+      removeFreeBlock(freeBlock);
+    }
+  }
+  if (gathered_ != end - begin - payload) raise("BUG", "cJournaledBlockFile.allocateFromFreeBlock(); headers not gathered");
+
+  uint8_t* data = bytes.data() + kBlockHeaderBytes;
+  if (source.withNext) {
+    // The rest's header is kept aside while the next header is read into its place.
+    std::array<uint8_t, kFreeHeader> rest;
+    std::memcpy(rest.data(), data + payload, rest.size());
+    store_.readData(source.handle, data, payload + kFreeHeader);
+    std::memcpy(source.nextHeader.data(), data + payload, rest.size());
+    std::memcpy(data + payload, rest.data(), rest.size());
+  } else {
+    store_.readData(source.handle, data, payload);
+  }
+  if (static_cast<int64_t>(head.size()) <= payload) std::memcpy(head.data(), data, head.size());
+  store_.writeData(begin, bytes.data(), end - begin);
+  return begin;
+}
+
 int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear, int32_t* payload) {
   if (sizeInBytes <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
   int64_t blockSize = blockSizeForPayload(sizeInBytes);
@@ -516,14 +596,14 @@ void BlockHeap::deallocate(int64_t handle) {
   releaseBlock(block);
 }
 
-void BlockHeap::deallocateRead(const blockRecord& block, bool nextUsed) {
+void BlockHeap::deallocateRead(const blockRecord& block, bool nextUsed, const uint8_t* nextHeader) {
   if (block.position < firstBlockPos_ || block.position > tailPos_) {
     raise("EMU", "cJournaledBlockFile.deallocate(); nonsensical block value");
   }
-  releaseBlock(block, nextUsed);
+  releaseBlock(block, nextUsed, nextHeader);
 }
 
-void BlockHeap::releaseBlock(blockRecord block, bool nextUsed) {
+void BlockHeap::releaseBlock(blockRecord block, bool nextUsed, const uint8_t* nextHeader) {
   if (block.isFree) raise("EMU", "cJournaledBlockFile.deallocate(); block already deallocated");
 
   BlockTransaction tx(store_);
@@ -544,7 +624,11 @@ void BlockHeap::releaseBlock(blockRecord block, bool nextUsed) {
   // A used block after it stays where it is.
   if (block.nextBlock != 0 && !nextUsed) {
     blockRecord next;
-    readBlockHeader(next, block.nextBlock, false);
+    if (nextHeader) {
+      if (!outOfRange(next, block.nextBlock, false)) decodeBlockHeader(next, block.nextBlock, nextHeader, false);
+    } else {
+      readBlockHeader(next, block.nextBlock, false);
+    }
     if (next.isFree && fits(block, next)) {
       if (headsClassOf(next, block.size + next.size)) {
         if (next.nextFree != 0) checkNeighbour(next.nextFree);

@@ -116,6 +116,25 @@ class BlockHeap {
   // --- allocation (own transaction) ---------------------------------------------
   // Takes a known free block; returns the block's position (not its handle).
   int64_t allocateFromFreeBlock(int32_t blockSize, const blockRecord& freeBlock, bool clear);
+  // What allocateCopyFromFreeBlock reads of the source beyond its payload.
+  struct CopySource {
+    int64_t handle = 0;
+    // In: also read the header of the block after the source (its payload
+    // ends there). Out: whether nextHeader holds it (never when nothing was
+    // copied).
+    bool withNext = false;
+    std::array<uint8_t, kBlockHeaderBytes + kFreeLinkBytes> nextHeader{};
+  };
+  // allocateFromFreeBlock(blockSize, freeBlock, false) followed by
+  // copy(its handle, source.handle, blockSize - 8, head), in the caller's
+  // transaction: the same bytes, but the new block's header, the copied
+  // bytes and the free header of a split rest, which lie back to back, go to
+  // the store in one write, and the source is read in one read. It applies
+  // to the two roads that write nothing else there (no split, or a split
+  // whose rest succeeds the free block at the head of its list) and to small
+  // payloads; 0 when it does not apply, before anything is written.
+  int64_t allocateCopyFromFreeBlock(int32_t blockSize, const blockRecord& freeBlock, CopySource& source,
+                                    std::span<uint8_t> head);
   // A block with at least sizeInBytes of payload; its handle. "EMU" for a
   // size <= 0, "FULL" past the data limit. payload, when given, receives the
   // block's payload size (what infoSizeOfBlock answers for it).
@@ -125,7 +144,9 @@ class BlockHeap {
   // has changed since, or knows as the heap's writes left it. nextUsed: the
   // caller read the block after it as a used block, which it still is, so
   // that header is not read again.
-  void deallocateRead(const blockRecord& block, bool nextUsed = false);
+  // nextHeader: the caller read the header of the block after it (as
+  // allocateCopyFromFreeBlock does) with nothing written there since.
+  void deallocateRead(const blockRecord& block, bool nextUsed = false, const uint8_t* nextHeader = nullptr);
   // head, when given, receives the first head.size() bytes copied when
   // there are at least that many.
   void copy(int64_t destination, int64_t source, int64_t sizeInBytes, std::span<uint8_t> head = {});
@@ -165,7 +186,15 @@ class BlockHeap {
   // readBlockHeader's checks in their order, for a header that failed one:
   // "BUG" with the first failed unless quiet; false when one failed.
   static bool checkBlockHeader(const blockRecord& r, uint32_t word, int32_t prevOffset, bool quiet);
-  void releaseBlock(blockRecord block, bool nextUsed = false);
+  // nextHeader: the bytes of the next block's header, read by the caller.
+  void releaseBlock(blockRecord block, bool nextUsed = false, const uint8_t* nextHeader = nullptr);
+  // readBlockHeader's steps: the range check (true when position is out of
+  // range: r is cleared, "BUG" unless quiet) and the decoding of header bytes b.
+  static bool outOfRange(blockRecord& r, int64_t position, bool quiet);
+  static bool decodeBlockHeader(blockRecord& r, int64_t position, const uint8_t* b, bool quiet);
+  // The header bytes of r (its checks raise as writeBlockHeader's); their
+  // count, 8 for a used block and 24 for a free one.
+  int64_t encodeBlockHeader(const blockRecord& r, uint8_t* b);
   // Whether free block r heads its list and a free block of size bytes
   // would fall in the same class. Such a block can take r's place at the
   // head (succeedHead) with the same outcome as taking r out of its list and
@@ -188,6 +217,13 @@ class BlockHeap {
   uint32_t flFreeBitmap_ = 0;
   std::array<SecondLevel, FL_COUNT> secondLevel_{};
   int64_t allocateAbovePos_ = 0;
+  // While allocateCopyFromFreeBlock allocates, headers that writeBlockHeader
+  // would write inside [gatherBegin_, gatherEnd_) are put at their place in
+  // gather_ instead; gathered_ counts their bytes.
+  uint8_t* gather_ = nullptr;
+  int64_t gatherBegin_ = 0;
+  int64_t gatherEnd_ = 0;
+  int64_t gathered_ = 0;
   // The header infoSizeOfBlock read last and the store's change count then:
   // a block freed right after its size was asked for is read once.
   blockRecord sized_;

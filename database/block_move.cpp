@@ -93,16 +93,25 @@ MovedBlock moveHeapBlock(BlockHeap& heap, int64_t handle, int64_t desiredHandle)
     if (!prevFree) prevPayload = 0;
     if (prevPayload >= desiredPayload) {
       if (desiredHandle == handle) nextUsed = infoNextUsedAfter(heap, block);
-      int64_t position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
-      MovedBlock m{position + kBlockHeaderBytes, true, nextUsed};
-      heap.copy(m.handle, desiredHandle, desiredPayload, m.head);
-      m.copied = true;
+      MovedBlock m{0, true, nextUsed};
       // D's header is as read: the room before B and B's own header are
-      // all that changed (D is not B here).
-      if (desiredHandle != handle) {
-        heap.deallocateRead(desired);
-      } else {
+      // all that changed (D is not B here). The header after D is read with
+      // D's payload, after the allocation's writes but the gathered one, which
+      // lies apart from it.
+      BlockHeap::CopySource source{desiredHandle, desiredHandle != handle && desired.nextBlock != 0};
+      int64_t position = heap.allocateCopyFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, source, m.head);
+      if (position == 0) {
+        position = heap.allocateFromFreeBlock(desiredPayload + kBlockHeaderBytes, prev, false);
+        heap.copy(position + kBlockHeaderBytes, desiredHandle, desiredPayload, m.head);
+      }
+      m.handle = position + kBlockHeaderBytes;
+      m.copied = true;
+      if (desiredHandle == handle) {
         heap.deallocate(desiredHandle);
+      } else if (source.withNext) {
+        heap.deallocateRead(desired, false, source.nextHeader.data());
+      } else {
+        heap.deallocateRead(desired);
       }
       tx.finish();
       return m;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <random>
 #include <utility>
@@ -307,6 +309,97 @@ TEST(BlockHeapReplay, RandomSequencesKeepTheirImages) {
   for (const auto& [seed, digest] : cases) {
     EXPECT_EQ(replayDigest(seed), digest) << "seed " << seed;
   }
+}
+
+// A store that marks every byte ever written and counts the bytes written,
+// which is what the journal's cache and its commit policy see of the writes.
+class MarkingStore : public MemoryBlockStore {
+ public:
+  void writeData(int64_t position, const uint8_t* in, int64_t length) override {
+    MemoryBlockStore::writeData(position, in, length);
+    const auto end = static_cast<size_t>(position + length);
+    if (marks.size() < end) marks.resize(end, 0);
+    std::fill(marks.begin() + position, marks.begin() + static_cast<std::ptrdiff_t>(end), uint8_t{1});
+    bytes += length;
+  }
+  std::vector<uint8_t> marks;
+  int64_t bytes = 0;
+};
+
+// The gathered allocation and copy against allocateFromFreeBlock and copy on
+// the same random heaps: the same image, the same bytes written (each byte
+// and their count), the same head, the next header as the store holds it,
+// and the same image after the source is freed from that header.
+TEST(BlockHeapGather, GatheredAllocationAndCopyWriteWhatTheStepsWrite) {
+  struct Side {
+    MarkingStore store;
+    BlockHeap heap{store};
+  };
+  int applied = 0, withNext = 0;
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    Side a, b;
+    a.heap.createHeader();
+    b.heap.createHeader();
+    std::mt19937 rng(seed);
+    std::vector<int64_t> live;
+    for (int step = 0; step < 400; ++step) {
+      if (live.empty() || rng() % 3 != 0) {
+        int64_t payload = rng() % 5 == 0 ? 1 + rng() % 2500 : 1 + rng() % 160;
+        int64_t h = a.heap.allocate(payload, false);
+        ASSERT_EQ(b.heap.allocate(payload, false), h);
+        live.push_back(h);
+        continue;
+      }
+      // Free one block, or copy one into a free block as a placing move does.
+      size_t i = rng() % live.size();
+      std::vector<blockRecord> free;
+      for (int64_t p = FIRST_BLOCK_POS; p != 0 && p <= a.heap.tailPos();) {
+        blockRecord r;
+        a.heap.readBlockHeader(r, p, false);
+        if (r.isFree) free.push_back(r);
+        p = r.nextBlock;
+      }
+      blockRecord s;
+      a.heap.readBlockHeader(s, live[i] - kBlockHeaderBytes, false);
+      const blockRecord* f = free.empty() ? nullptr : &free[rng() % free.size()];
+      if (rng() % 2 == 0 || !f || f->size < s.size) {
+        a.heap.deallocate(live[i]);
+        b.heap.deallocate(live[i]);
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(i));
+        continue;
+      }
+      std::array<uint8_t, kMovedHeadBytes> headA{}, headB{};
+      BlockHeap::CopySource source{live[i], s.nextBlock != 0};
+      BlockTransaction txA(a.store), txB(b.store);
+      int64_t at = a.heap.allocateCopyFromFreeBlock(s.size, *f, source, headA);
+      applied += at != 0;
+      if (at == 0) {
+        at = a.heap.allocateFromFreeBlock(s.size, *f, false);
+        a.heap.copy(at + kBlockHeaderBytes, live[i], s.size - kBlockHeaderBytes, headA);
+      }
+      ASSERT_EQ(b.heap.allocateFromFreeBlock(s.size, *f, false), at);
+      b.heap.copy(at + kBlockHeaderBytes, live[i], s.size - kBlockHeaderBytes, headB);
+      EXPECT_EQ(headA, headB);
+      // A split before the source gave it a new back link.
+      a.heap.readBlockHeader(s, s.position, false);
+      if (source.withNext) {
+        ++withNext;
+        EXPECT_EQ(std::memcmp(source.nextHeader.data(), b.store.current().data() + s.nextBlock, 24), 0);
+        a.heap.deallocateRead(s, false, source.nextHeader.data());
+      } else {
+        a.heap.deallocate(live[i]);
+      }
+      b.heap.deallocate(live[i]);
+      txA.finish();
+      txB.finish();
+      live[i] = at + kBlockHeaderBytes;
+      ASSERT_EQ(a.store.current(), b.store.current()) << "seed " << seed << " step " << step;
+      ASSERT_EQ(a.store.marks, b.store.marks) << "seed " << seed << " step " << step;
+      ASSERT_EQ(a.store.bytes, b.store.bytes) << "seed " << seed << " step " << step;
+    }
+  }
+  EXPECT_GT(applied, 200);
+  EXPECT_GT(withNext, 200);
 }
 
 }  // namespace
