@@ -9,7 +9,7 @@
 
 namespace bw {
 
-void JournalBlockStore::refuseNegative(const char* message) { raise("EMU", message); }
+void BlockStore::refuseNegative(const char* message) { raise("EMU", message); }
 
 cJournaledBlockFile::JournalOpen cJournaledBlockFile::openJournal(Text path, bool readOnly, bool force, bool atEnd) {
   JournalOpen result;

@@ -30,20 +30,10 @@
 namespace bw {
 
 // A BlockStore over a journaled file: data-area reads and writes at a
-// position, its size and its transactions.
+// position (BlockStore's inline roads), its size and its transactions.
 class JournalBlockStore final : public BlockStore {
  public:
-  explicit JournalBlockStore(cJournaledFile& file) : file_(file) {}
-  // Inline, so that a short access costs the heap's call and nothing more.
-  // A negative position would count from the end of the file.
-  void readData(int64_t position, uint8_t* out, int64_t length) override {
-    if (position < 0) refuseNegative("cJournaledBlockFile.read(); position<0");
-    if (length > 0) file_.readAt(position, out, length);
-  }
-  void writeData(int64_t position, const uint8_t* in, int64_t length) override {
-    if (position < 0) refuseNegative("cJournaledBlockFile.write(); position<0");
-    if (length > 0) file_.writeAt(position, in, length);
-  }
+  explicit JournalBlockStore(cJournaledFile& file) : BlockStore(file), file_(file) {}
   int64_t dataSize() override { return file_.getSize(); }
   void setDataSize(int64_t size) override { file_.setSize(size); }
   uint8_t dataPadByte() override { return file_.infoFillByte(); }
@@ -56,8 +46,11 @@ class JournalBlockStore final : public BlockStore {
   std::string storePath() override { return std::string(file_.getPath().nulView()); }
 
  private:
-  // Raises "EMU" with the message.
-  [[noreturn]] static void refuseNegative(const char* message);
+  // Never called: BlockStore reads and writes the file itself.
+  void doReadData(int64_t position, uint8_t* out, int64_t length) override { readData(position, out, length); }
+  void doWriteData(int64_t position, const uint8_t* in, int64_t length) override {
+    writeData(position, in, length);
+  }
   cJournaledFile& file_;
 };
 

@@ -352,13 +352,13 @@ TEST_F(BlockHeapTest, AnExceptionInsideATransactionRestoresTheMirrors) {
 // A sparse store for the size limit: only written bytes are kept.
 class SparseStore : public MemoryBlockStore {
  public:
-  void readData(int64_t position, uint8_t* out, int64_t length) override {
+  void doReadData(int64_t position, uint8_t* out, int64_t length) override {
     for (int64_t k = 0; k < length; ++k) {
       auto it = bytes_.find(position + k);
       out[k] = it == bytes_.end() ? 0 : it->second;
     }
   }
-  void writeData(int64_t position, const uint8_t* in, int64_t length) override {
+  void doWriteData(int64_t position, const uint8_t* in, int64_t length) override {
     for (int64_t k = 0; k < length; ++k) bytes_[position + k] = in[k];
     size_ = std::max(size_, position + length);
   }

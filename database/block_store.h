@@ -3,7 +3,10 @@
 // transactions with a discard that returns to the last commit, and a flush.
 //
 // The journaled block files implement it over their journaled file; tests,
-// fuzzers and benchmarks use MemoryBlockStore.
+// fuzzers and benchmarks use MemoryBlockStore. Over a journaled file, reads
+// and writes go to the file's positioned roads inline (the block layers make
+// millions of accesses of a few bytes each); other stores answer them
+// through doReadData and doWriteData.
 //
 // Contract:
 //   1. readData beyond the end delivers the pad byte; writeData grows the data
@@ -21,14 +24,25 @@
 #include <cstdint>
 #include <string>
 
+#include "database/journal_file.h"
+
 namespace bw {
 
 class BlockStore {
  public:
   virtual ~BlockStore() = default;
 
-  virtual void readData(int64_t position, uint8_t* out, int64_t length) = 0;
-  virtual void writeData(int64_t position, const uint8_t* in, int64_t length) = 0;
+  // A negative position would count from the end of a journaled file.
+  void readData(int64_t position, uint8_t* out, int64_t length) {
+    if (!journal_) return doReadData(position, out, length);
+    if (position < 0) refuseNegative("cJournaledBlockFile.read(); position<0");
+    if (length > 0) journal_->readAt(position, out, length);
+  }
+  void writeData(int64_t position, const uint8_t* in, int64_t length) {
+    if (!journal_) return doWriteData(position, in, length);
+    if (position < 0) refuseNegative("cJournaledBlockFile.write(); position<0");
+    if (length > 0) journal_->writeAt(position, in, length);
+  }
   virtual int64_t dataSize() = 0;
   virtual void setDataSize(int64_t size) = 0;
   virtual uint8_t dataPadByte() = 0;
@@ -43,6 +57,18 @@ class BlockStore {
   virtual void closeDiscarding() = 0;
   // The path shown in messages.
   virtual std::string storePath() = 0;
+
+ protected:
+  BlockStore() = default;
+  // A store over a journaled file: readData and writeData go to it.
+  explicit BlockStore(cJournaledFile& journal) : journal_(&journal) {}
+  virtual void doReadData(int64_t position, uint8_t* out, int64_t length) = 0;
+  virtual void doWriteData(int64_t position, const uint8_t* in, int64_t length) = 0;
+
+ private:
+  // Raises "EMU" with the message.
+  [[noreturn]] static void refuseNegative(const char* message);
+  cJournaledFile* const journal_ = nullptr;
 };
 
 // One transaction of a store for the length of a scope. finish() ends it

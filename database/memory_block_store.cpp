@@ -9,7 +9,7 @@
 
 namespace bw {
 
-void MemoryBlockStore::readData(int64_t position, uint8_t* out, int64_t length) {
+void MemoryBlockStore::doReadData(int64_t position, uint8_t* out, int64_t length) {
   ++readCalls_;
   if (position < 0 || length < 0) raise("EMU", "MemoryBlockStore.read(); bad range");
   if (length == 0) return;
@@ -19,7 +19,7 @@ void MemoryBlockStore::readData(int64_t position, uint8_t* out, int64_t length) 
   std::memset(out + have, pad_, static_cast<size_t>(length - have));
 }
 
-void MemoryBlockStore::writeData(int64_t position, const uint8_t* in, int64_t length) {
+void MemoryBlockStore::doWriteData(int64_t position, const uint8_t* in, int64_t length) {
   if (closed_) raise("EMU", "MemoryBlockStore.write(); file not open");
   requireTransaction(stack_, "write");
   if (position < 0 || length < 0) raise("EMU", "MemoryBlockStore.write(); bad range");

@@ -18,8 +18,6 @@ class MemoryBlockStore : public BlockStore {
  public:
   explicit MemoryBlockStore(uint8_t padByte = 0) : pad_(padByte) {}
 
-  void readData(int64_t position, uint8_t* out, int64_t length) override;
-  void writeData(int64_t position, const uint8_t* in, int64_t length) override;
   int64_t dataSize() override { return static_cast<int64_t>(data_.size()); }
   void setDataSize(int64_t size) override;
   uint8_t dataPadByte() override { return pad_; }
@@ -45,6 +43,10 @@ class MemoryBlockStore : public BlockStore {
   int32_t transactionsBegun() const { return nextId_ - 1; }
   int openTransactions() const { return static_cast<int>(stack_.size()); }
   bool closed() const { return closed_; }
+
+ protected:
+  void doReadData(int64_t position, uint8_t* out, int64_t length) override;
+  void doWriteData(int64_t position, const uint8_t* in, int64_t length) override;
 
  private:
   // One step back: the bytes at position before a write, or the size (and
