@@ -315,8 +315,8 @@ TEST(BlockHeapReplay, RandomSequencesKeepTheirImages) {
 // which is what the journal's cache and its commit policy see of the writes.
 class MarkingStore : public MemoryBlockStore {
  public:
-  void writeData(int64_t position, const uint8_t* in, int64_t length) override {
-    MemoryBlockStore::writeData(position, in, length);
+  void doWriteData(int64_t position, const uint8_t* in, int64_t length) override {
+    MemoryBlockStore::doWriteData(position, in, length);
     const auto end = static_cast<size_t>(position + length);
     if (marks.size() < end) marks.resize(end, 0);
     std::fill(marks.begin() + position, marks.begin() + static_cast<std::ptrdiff_t>(end), uint8_t{1});
