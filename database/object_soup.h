@@ -162,9 +162,17 @@ class cJournaledIndexedObjectSoup : public class_base {
   void destroyObject(int32_t index);
   // The loaded object at index with addUses more uses; NIL for index 0, for
   // an index not loaded and for a registered, unread one.
-  cIndexedObject* findLoadedObject(int32_t index, int32_t addUses);
+  cIndexedObject* findLoadedObject(int32_t index, int32_t addUses) {
+    cIndexedObject* object = findRegisteredObject(index);
+    if (!object || object->useCount_ == -1) return nullptr;
+    object->useCount_ += addUses;
+    return object;
+  }
   // The table's entry at index, whatever its use count; NIL for none.
-  cIndexedObject* findRegisteredObject(int32_t index);
+  cIndexedObject* findRegisteredObject(int32_t index) {
+    if (index == 0 || !table_ || !mayBeRegistered(index)) return nullptr;
+    return static_cast<cIndexedObject*>(table_->get(index));
+  }
   // How many objects the table holds (loaded or registered): what bounds an
   // operation's memory.
   size_t infoTableCount() const { return table_ ? table_->infoCount() : 0; }

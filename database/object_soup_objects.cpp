@@ -322,13 +322,6 @@ void cJournaledIndexedObjectSoup::freeIndexBlock(int32_t index, int64_t dataPosi
   transaction.finish();
 }
 
-cIndexedObject* cJournaledIndexedObjectSoup::findLoadedObject(int32_t index, int32_t addUses) {
-  cIndexedObject* object = findRegisteredObject(index);
-  if (!object || object->useCount_ == -1) return nullptr;
-  object->useCount_ += addUses;
-  return object;
-}
-
 void cJournaledIndexedObjectSoup::registerObject(int32_t index, cIndexedObject* object) {
   if (index >= 0) {
     const auto word = static_cast<size_t>(index) >> 6;
@@ -336,11 +329,6 @@ void cJournaledIndexedObjectSoup::registerObject(int32_t index, cIndexedObject* 
     everRegistered_[word] |= uint64_t{1} << (index & 63);
   }
   table_->set(index, object);
-}
-
-cIndexedObject* cJournaledIndexedObjectSoup::findRegisteredObject(int32_t index) {
-  if (index == 0 || !table_ || !mayBeRegistered(index)) return nullptr;
-  return static_cast<cIndexedObject*>(table_->get(index));
 }
 
 }  // namespace bw
