@@ -218,6 +218,7 @@ JsonDecoder::JsonDecoder(std::unique_ptr<cEncoding> systemCharset, const Transla
     : systemCharset_(std::move(systemCharset)) {
   for (const TranslateEntry* e = extraTable; e && e->matcher; ++e) extra_.push_back(*e);
   direct_ = literal_.assign(extra_);
+  copiesPlainUtf8_ = extra_.empty();
 }
 
 Str JsonDecoder::decode(Text text, const cEncoding& from, const cEncoding& to, bool nilIfUnchanged) const {

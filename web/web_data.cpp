@@ -248,6 +248,7 @@ void webDataRoot::setContents(webDataList* list, Str encodingName, Str declaredE
   matcher_ = std::move(matcher);
   utf8Encoding_ = encoding_ && isUtf8Document(*encoding_);
   utf8Charset_ = charset_ && isUtf8Document(*charset_);
+  plainCopies_ = utf8Encoding_ && matcher_ && matcher_->copiesPlainUtf8();
 }
 
 Str webDataRoot::convertString(Text text, const cEncoding* charset, bool noDecode, const char* method,
@@ -492,7 +493,7 @@ Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode
   return convert(a->value, charset, noDecode, "getAttribute");
 }
 
-webAttributeText webDataNode::getFirstAttribute(const cEncoding* charset, bool noDecode) {
+webAttributeText webDataNode::firstAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getFirstAttribute(); called before \"root\" was set");
   if (!hasAttributes()) return {};
   webDataAttribute*& cursor = extras_->cursor;
@@ -570,11 +571,17 @@ std::unique_ptr<webDataNode> webDataNode::remove() {
 bool webDataNode::isNamed(Text name, Text ns) const { return nameMatches(getName(), getNamespace(), name, ns); }
 
 Str webDataNode::getText(const cEncoding* charset, bool noDecode) const {
+  // What convert gives, without its steps, for most texts a reader marked.
+  if ((hints_ & kPlainText) && text_ && !noDecode && root_ && root_->copiesPlainText(charset)) {
+    return copiedPlainText(infoText());
+  }
   return convert(infoText(), charset, noDecode, "getText", (hints_ & kPlainText) != 0);
 }
 
-Str webDataNode::getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {
-  if (!textAfterEndTag_) return Str();
+Str webDataNode::textAfterEndTagConverted(const cEncoding* charset, bool noDecode) const {
+  if ((hints_ & kPlainAfter) && !noDecode && root_ && root_->copiesPlainText(charset)) {
+    return copiedPlainText(infoTextAfterEndTag());
+  }
   return convert(infoTextAfterEndTag(), charset, noDecode, "getTextAfterEndTag", (hints_ & kPlainAfter) != 0);
 }
 

@@ -73,6 +73,12 @@ class webDecoder {
   virtual Str decodePlainUtf8(Text text, const cEncoding& from, const cEncoding& to) const {
     return decode(text, from, to, false);
   }
+  // Whether decodePlainUtf8 gives the text as it is (capacity its length, 0
+  // for the empty text): then the getters copy a plain text themselves.
+  bool copiesPlainUtf8() const { return copiesPlainUtf8_; }
+
+ protected:
+  bool copiesPlainUtf8_ = false;
 };
 
 // isUtf8Encoding, with the usual spelling of the name ("UTF-8") tried before
@@ -195,6 +201,14 @@ class webDataRoot : public webDataList {
   // plainText: the reader found no escape in the text.
   Str convertString(Text text, const cEncoding* charset, bool noDecode, const char* method,
                     bool plainText = false) const;
+  // Whether convertString of a plain text into charset, decoding, is a copy
+  // of the text (copiedPlainText): a UTF-8 document, a UTF-8 target and a
+  // decoder that copies plain texts.
+  bool copiesPlainText(const cEncoding* charset) const {
+    if (!plainCopies_) return false;
+    if (!charset || charset == charset_.get()) return utf8Charset_;
+    return isUtf8Document(*charset);
+  }
 
  private:
   Str encodingName_;
@@ -205,6 +219,8 @@ class webDataRoot : public webDataList {
   // Whether encoding_ and charset_ are UTF-8 (isUtf8Encoding).
   bool utf8Encoding_ = false;
   bool utf8Charset_ = false;
+  // utf8Encoding_ and the decoder copies plain UTF-8 texts.
+  bool plainCopies_ = false;
   friend class webDataNode;
   friend class webDataList;
   nodeSlab::Arena arena_;
@@ -262,7 +278,10 @@ class webDataNode : public class_base {
   bool addAttribute(Text name, Text value);
   // The converted value of the named attribute (ASCII case ignored), or NIL.
   Str getAttribute(Text name, const cEncoding* charset, bool noDecode) const;
-  webAttributeText getFirstAttribute(const cEncoding* charset, bool noDecode);
+  webAttributeText getFirstAttribute(const cEncoding* charset, bool noDecode) {
+    if (root_ && !hasAttributes()) return {};  // most nodes: without a call
+    return firstAttribute(charset, noDecode);
+  }
   // NIL once past the last attribute, until getFirstAttribute.
   webAttributeText getNextAttribute(const cEncoding* charset, bool noDecode);
   int32_t infoAttributeCount() const { return extras_ ? extras_->count : 0; }
@@ -299,7 +318,9 @@ class webDataNode : public class_base {
 
   Str getText(const cEncoding* charset, bool noDecode) const;
   // NIL when there is no text after the end tag.
-  Str getTextAfterEndTag(const cEncoding* charset, bool noDecode) const;
+  Str getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {
+    return textAfterEndTag_ ? textAfterEndTagConverted(charset, noDecode) : Str();
+  }
 
   webDataNode* findChild(Text name, Text ns, const webDataNode* after,
                          const webDataNode* limit) const;
@@ -349,6 +370,10 @@ class webDataNode : public class_base {
   Extras& extras(nodeSlab::Arena* arena = nullptr);
 
   const webDataAttribute* findAttribute(std::string_view name) const;
+  webAttributeText firstAttribute(const cEncoding* charset, bool noDecode);
+  Str textAfterEndTagConverted(const cEncoding* charset, bool noDecode) const;
+  // A plain string read decoded through a root that copiesPlainText.
+  static Str copiedPlainText(NodeText text) { return text.empty() ? Str::withCapacity(0) : Str(text.view()); }
   Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method, bool plainText = false) const;
 
   // A node's namespace and attributes, kept apart since most nodes have

@@ -163,7 +163,9 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
 // The XML decoding table's rules, run while converting.
 class XmlDecoder : public webDecoder {
  public:
-  explicit XmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {}
+  explicit XmlDecoder(std::shared_ptr<const EntityMap> entities) : entities_(std::move(entities)) {
+    copiesPlainUtf8_ = true;
+  }
   Str decode(Text text, const cEncoding& from, const cEncoding& to,
              bool nilIfUnchanged) const override;
   // A text without "&", CR or "]" comes back as it stands.
