@@ -245,6 +245,8 @@ void* Arena::allocateInNewChunk(std::size_t size) {
     // current one.
     const bool large = bytes > kChunkBytes / 4;
     if (!large) nextBytes_ = nextBytes_ ? std::min(2 * nextBytes_, kChunkBytes) : kFirstArenaBytes;
+    // The chunk holds the object: an early, small chunk may not.
+    while (!large && nextBytes_ < bytes) nextBytes_ *= 2;
     chunk = large || nextBytes_ < kChunkBytes ? newChunk(large ? bytes : nextBytes_) : newFullChunk();
     chunk->uses.store(1, std::memory_order_relaxed);  // the arena's hold
     chunk->arena = this;

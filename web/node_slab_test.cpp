@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -64,6 +65,22 @@ TEST_F(NodeSlab, TheCurrentChunkOutlivesItsEndedObjects) {
   auto after = std::make_unique<webDataNode>(Str("m"), Str(), 0, nullptr, Str());
   EXPECT_EQ(after->getName(), "m");
   EXPECT_GE(nodeSlab::infoLiveChunks(), 1);
+}
+
+// An arena's early chunks are small: an object larger than the next one
+// (a long text, a reader's record) must still lie inside its own chunk, not
+// run over what is carved or allocated after it.
+TEST_F(NodeSlab, AnArenaObjectOfAnySizeKeepsToItsChunk) {
+  for (size_t size : {size_t{4000}, size_t{4100}, size_t{9000}, size_t{16000}, size_t{17000}}) {
+    nodeSlab::Arena arena;
+    auto* first = static_cast<unsigned char*>(arena.allocate(size));
+    std::vector<unsigned char*> after;
+    for (int i = 0; i < 400; ++i) after.push_back(static_cast<unsigned char*>(arena.allocate(100)));
+    for (unsigned char* p : after) std::fill(p, p + 100, 'y');
+    std::fill(first, first + size, 'x');
+    EXPECT_EQ(std::count(first, first + size, 'x'), static_cast<std::ptrdiff_t>(size)) << size;
+    for (unsigned char* p : after) ASSERT_EQ(std::count(p, p + 100, 'y'), 100) << size;
+  }
 }
 
 #if defined(__SANITIZE_ADDRESS__)
