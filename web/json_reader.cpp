@@ -487,16 +487,19 @@ cJSON::Scan cJSON::scan(int32_t position) {
   }
   // The words start with different bytes: the first byte picks the one
   // that may stand here.
-  const std::string_view rest(base + p, static_cast<size_t>(length_ - p));
+  // Compared in fixed sizes, which the compiler does in place.
+  auto word = [&](const char (&w)[5], int32_t n) {
+    return p + n <= length_ && std::memcmp(base + p, w, static_cast<size_t>(n)) == 0 ? n : 0;
+  };
   int32_t size = 0;
   switch (c) {
-    case 't': size = rest.starts_with("true") ? 4 : 0; break;
-    case 'f': size = rest.starts_with("false") ? 5 : 0; break;
-    case 'n': size = rest.starts_with("null") ? 4 : 0; break;
+    case 't': size = word("true", 4); break;
+    case 'f': size = word("fals", 4) && at(p + 4) == 'e' ? 5 : 0; break;
+    case 'n': size = word("null", 4); break;
     default: break;
   }
   if (size > 0 && !isWordChara(at(p + size))) {  // not "truex"
-    return {rest.substr(0, static_cast<size_t>(size)), kJsonLiteral, p + size};
+    return {std::string_view(base + p, static_cast<size_t>(size)), kJsonLiteral, p + size};
   }
   raise("JSON", "cJSON; nextToken(); malformed JSON (unexpected characters)");
 }
@@ -515,7 +518,154 @@ bool isClosing(std::string_view token, bool inArray) {
   return token.size() == 1 && token[0] == closingChara(inArray);
 }
 
+bool isScalar(int32_t kind) {
+  return kind == kJsonString || kind == kJsonInteger || kind == kJsonReal || kind == kJsonLiteral;
+}
+
+constexpr const char* kExpectedValue = "cJSON.parseDocument(); malformed JSON (expected value, for element)";
+constexpr const char* kExpectedComma =
+    "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)";
+
+// The record of the elements of an array the skim read, one entry per
+// element in document order: "[" is an array that holds arrays, "(" one
+// that holds none, each followed by the 32-bit length of the record of its
+// own elements, which follows (up to the end of the text for an array the
+// text leaves open); "t", "f" and "n" stand for the three words; "s", "i"
+// and "r" (string, integer, real) are followed by the token's text as a
+// stored string (web/node_text.h: 32-bit length, bytes, NUL), which the
+// node made from it points at.
+constexpr char kRecordCode[] = {'s', 'i', 'r'};  // kJsonString, kJsonInteger, kJsonReal
+
+int32_t recordKind(char code) { return code == 's' ? kJsonString : code == 'i' ? kJsonInteger : kJsonReal; }
+
+// The children of an array the skim read, from its record: the nodes the
+// parser would have made, with their texts in the record. An array among
+// them that holds arrays gets its children pending, made from its part of
+// the record when reached, so a walk reads each node soon after it was
+// made; one that holds none gets them at once.
+void makeArrayChildren(webDataNode& owner, std::string_view record) {
+  webDataRoot& root = *owner.getRoot();
+  const NodeText noName = root.storeName("");
+  for (const char* p = record.data(); p < record.data() + record.size();) {
+    const char code = *p++;
+    switch (code) {
+      case '[':
+      case '(': {
+        webDataNode* array = owner.addMadeChild(root.makeNode(noName, "", kJsonArray));
+        array->markPlainText();
+        uint32_t bytes;
+        std::memcpy(&bytes, p, sizeof bytes);
+        p += sizeof bytes;
+        if (bytes && code == '[') array->addPendingChildren(makeArrayChildren, std::string_view(p, bytes), true);
+        if (bytes && code == '(') makeArrayChildren(*array, std::string_view(p, bytes));
+        p += bytes;
+        break;
+      }
+      case 't':
+      case 'f':
+      case 'n':
+        owner.addMadeChild(root.makeNode(noName, storedWord(std::string_view(&code, 1)), kJsonLiteral))->markPlainText();
+        break;
+      default: {
+        uint32_t bytes;
+        std::memcpy(&bytes, p, sizeof bytes);
+        const int32_t kind = recordKind(code);
+        webDataNode* added = owner.addMadeChild(
+            bytes ? root.makeNodeOfStoredText(noName, NodeText(p + sizeof bytes), kind) : root.makeNode(noName, "", kind));
+        if (kind != kJsonString) added->markPlainText();
+        p += sizeof bytes + bytes + 1;
+      }
+    }
+  }
+}
+
 }  // namespace
+
+void cJSON::Record::grow(size_t n) {
+  capacity = std::max(2 * capacity, used + n + kSlack);
+  auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+  if (used) std::memcpy(larger.get(), bytes.get(), used);
+  bytes = std::move(larger);
+}
+
+cJSON::Scan cJSON::skimArrays(Scan t) {
+  record_.used = 0;
+  // Where the records of the arrays open inside the one read start (their
+  // "[" entries); its own closing "]" ends the skim.
+  std::vector<size_t>& open = record_.open;
+  open.clear();
+  // Sets the length of the innermost open array's record, and the code of
+  // the array around it: one that holds arrays.
+  auto close = [&] {
+    const auto bytes = static_cast<uint32_t>(record_.used - open.back() - 1 - sizeof(uint32_t));
+    std::memcpy(record_.bytes.get() + open.back() + 1, &bytes, sizeof bytes);
+    open.pop_back();
+    if (!open.empty()) record_.bytes[open.back()] = '[';
+  };
+  // The parser's loop (parse()) for arrays alone.
+  while (t.kind != kJsonEnd) {
+    bool completed;
+    if (t.kind == kJsonArray && t.token[0] == '[') {
+      if (!open.empty()) record_.bytes[open.back()] = '[';
+      open.push_back(record_.used);
+      *record_.extend(1 + sizeof(uint32_t)) = '(';
+      completed = false;
+    } else if (t.kind == kJsonObject && t.token[0] == '{') {
+      return t;
+    } else if (t.kind == kJsonLiteral) {
+      *record_.extend(1) = t.token[0];
+      completed = true;
+    } else if (isScalar(t.kind)) {
+      const auto bytes = static_cast<uint32_t>(t.token.size());
+      char* at = record_.extend(1 + sizeof bytes + bytes + 1);
+      at[0] = kRecordCode[t.kind == kJsonString ? 0 : t.kind == kJsonInteger ? 1 : 2];
+      std::memcpy(at + 1, &bytes, sizeof bytes);
+      // A short token (a number's) in one move where the text has the bytes
+      // behind it, the record its slack.
+      if (bytes <= Record::kSlack && t.token.data() + Record::kSlack <= text_ + length_) {
+        std::memcpy(at + 1 + sizeof bytes, t.token.data(), Record::kSlack);
+      } else {
+        std::memcpy(at + 1 + sizeof bytes, t.token.data(), bytes);
+      }
+      at[1 + sizeof bytes + bytes] = '\0';
+      completed = true;
+    } else {
+      raise("JSON", kExpectedValue);
+    }
+
+    if (completed && at(t.position) == ',') {
+      t = next(t.position + 1);
+      continue;
+    }
+    t = next(t.position);
+    while (isClosing(t.token, true)) {
+      if (open.empty()) return t;
+      close();
+      t = next(t.position);
+      completed = true;
+    }
+    if (completed && t.kind != kJsonEnd) {
+      if (t.token != ",") raise("JSON", kExpectedComma);
+      t = next(t.position);
+    }
+  }
+  // The arrays the text leaves open run to its end.
+  while (!open.empty()) close();
+  return t;
+}
+
+cJSON::Scan cJSON::pendingArray(Scan first, webDataNode& array) {
+  if (!pendingArrays_ || first.position <= eagerUntil_) return {first.token, kJsonObject, first.position};
+  const int32_t lines = lineNumber_;
+  const Scan closing = skimArrays(first);
+  if (closing.kind == kJsonObject) {
+    lineNumber_ = lines;
+    eagerUntil_ = closing.position;
+    return closing;
+  }
+  array.addPendingChildren(makeArrayChildren, record_.view());
+  return closing;
+}
 
 std::unique_ptr<webDataRoot> cJSON::parse() {
   int32_t p = 0;
@@ -548,6 +698,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     container = container->addMadeChild(root->makeNode(storedName(name), "", kind));
     container->markPlainText();
   };
+  eagerUntil_ = -1;
 
   Scan t = next(p);
   if (t.kind != kJsonObject && t.kind != kJsonArray) {
@@ -589,11 +740,24 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       t = next(t.position);
     }
 
-    bool completed;
+    bool completed = false;
     if ((t.kind == kJsonObject || t.kind == kJsonArray) && (t.token[0] == '{' || t.token[0] == '[')) {
-      addContainer(name, t.kind);
-      inArray = t.kind == kJsonArray;
-      completed = false;
+      if (t.kind == kJsonArray && inArray && !container->hasChildrenList()) {
+        // The first element of an array is an array: the skim may read the
+        // array (invariant 6) up to the token that closes it, which then
+        // completes an element of the container around it.
+        const Scan closing = pendingArray(t, *container);
+        if (closing.kind != kJsonObject) {
+          t = closing;
+          container = container->getParent();
+          inArray = (container->getTextValue() & kJsonArray) != 0;
+          completed = true;
+        }
+      }
+      if (!completed) {
+        addContainer(name, t.kind);
+        inArray = t.kind == kJsonArray;
+      }
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
       NodeText word = t.kind == kJsonLiteral ? storedWord(t.token) : NodeText();
@@ -603,7 +767,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
       if (t.kind != kJsonString) added->markPlainText();
       completed = true;
     } else {
-      raise("JSON", "cJSON.parseDocument(); malformed JSON (expected value, for element)");
+      raise("JSON", kExpectedValue);
     }
 
     // The "," as a compact text writes it before the next element.
@@ -625,9 +789,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
 
     if (completed && t.kind != kJsonEnd) {
       if (t.token != ",") {
-        raise("JSON",
-              "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after "
-              "element)");
+        raise("JSON", kExpectedComma);
       }
       t = next(t.position);
     }

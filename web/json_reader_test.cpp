@@ -502,5 +502,110 @@ TEST_F(JsonReaderTest, DeepNestingParsesPrintsAndEnds) {
   EXPECT_TRUE(parseJson(objects));
 }
 
+
+// Every node of a tree, one line each: depth, name, kind, raw text, the text
+// read into UTF-8 with its capacity, whether it has a children list; a
+// parent that is not the one walked from is marked.
+std::string described(webDataNode* first, const cEncoding& utf8) {
+  std::string out;
+  std::vector<webDataNode*> parents{first ? first->getParent() : nullptr};
+  walkNodes<int>(
+      first, true,
+      [&](webDataNode* n) {
+        Str text = n->getText(&utf8, false);
+        out += std::to_string(parents.size()) + " " + n->getName().str() + " " + std::to_string(n->getTextValue()) +
+               " " + n->infoText().str() + " " + str(text) + " " + std::to_string(text.capacity()) +
+               (n->hasChildrenList() ? " +" : "") + (n->getParent() != parents.back() ? " PARENT" : "") + "\n";
+        parents.push_back(n);
+        return 0;
+      },
+      [&](webDataNode*, int) { parents.pop_back(); });
+  return out;
+}
+
+// A JSON-like text, mostly arrays of arrays (the skim's ground) with values,
+// objects, strings that look like punctuation, and now and then a flaw.
+std::string randomArrays(std::mt19937& random) {
+  static const char* const kPieces[] = {"[", "[", "[", "]", "]", "]", ",", ",", ",", "1", "-2.5e+3", "0.5",
+                                        "true", "null", "\"a\"", "\"]\"", "\",\"", "\"x\\\"y\\u00e9\"", "{",
+                                        "}", "\"k\":", " ", "\n", "[]", "{}", "12e", "tru", ":"};
+  std::string text = "[[";
+  int depth = 2;
+  const int pieces = std::uniform_int_distribution<int>(0, 40)(random);
+  for (int i = 0; i < pieces; ++i) {
+    // Mostly well-formed: a value or an array after an opening or a comma,
+    // else a comma or a closing.
+    const bool open = text.back() == '[' || text.back() == ',';
+    const int pick = std::uniform_int_distribution<int>(0, 39)(random);
+    if (pick == 0) {
+      text += kPieces[std::uniform_int_distribution<size_t>(0, std::size(kPieces) - 1)(random)];
+    } else if (open) {
+      text += pick < 12 ? "[" : pick < 24 ? "1.25" : pick < 30 ? "\"s\"" : pick < 34 ? "[]" : pick < 36 ? "{}" : "true";
+      depth += pick < 12 ? 1 : 0;
+    } else if (pick < 24 || depth == 1) {
+      text += ",";
+    } else {
+      text += "]";
+      --depth;
+    }
+    if (pick % 7 == 0) text += "\n";
+  }
+  if (std::uniform_int_distribution<int>(0, 3)(random) > 0) text.append(static_cast<size_t>(std::max(depth, 0)), ']');
+  return text;
+}
+
+TEST_F(JsonReaderTest, PendingArraysReadAsTheParserReadsAtOnce) {
+  cJSON pending(utf8_, nullptr);
+  cJSON atOnce(utf8_, nullptr);
+  atOnce.setPendingArrays(false);
+  auto compare = [&](const std::string& text) {
+    SCOPED_TRACE(text.substr(0, 200));
+    JsonParseResult a = pending.parseDocument(text.c_str(), static_cast<int32_t>(text.size() + 1));
+    JsonParseResult b = atOnce.parseDocument(text.c_str(), static_cast<int32_t>(text.size() + 1));
+    EXPECT_EQ(str(a.message), str(b.message));
+    EXPECT_EQ(pending.infoLineNumber(), atOnce.infoLineNumber());
+    EXPECT_EQ(!a.root, !b.root);
+    if (!a.root || !b.root) return false;
+    EXPECT_EQ(described(a.root->head(), utf8_), described(b.root->head(), utf8_));
+    return true;
+  };
+  const char* const kCases[] = {
+      "[[1,2],[3,4]]", "{\"c\": [[[1, 2], [3]], [[]], []], \"d\": [[\"]\", \",\" 5]]}", "[[1,[2,[3]]],[]]",
+      "[[1,\n2],\n[3,\n{\"o\": [[4]]}, [5]], [[6]]]",  // an object: read at once from its array on
+      "[[[{}]]], [[7]]", "[[1],[2]]]", "[[1],[2]]}", "[[1,", "[[1,[2", "[[1 2]]", "[[1,]]", "[[1:2]]",
+      "[[\"x]]", "[[1,tx]]", "[[1],[2]] , \"k\": [[3]]", "[\"]\"]", "[[\"a\\\"b\", \"\\u00e9\", \"\"], [\"\\u12G4\"]]",
+      "[[true, false, null, -0.5e-3, 1E+2, 007]]", "{\"a\": [[1]], \"b\": {\"c\": [[2, [3, [4, {}]]]]}}",
+      "[[[[[[[[[]]]]]]]]]",
+  };
+  // Each also as the element of an outermost array, which is read at once.
+  for (const char* text : kCases) compare(text), compare(std::string("[") + text + "]");
+  std::mt19937 random(20261208);
+  int parsed = 0;
+  for (int i = 0; i < 4000; ++i) parsed += compare(randomArrays(random)) ? 1 : 0;
+  EXPECT_GT(parsed, 800);  // both outcomes are well covered
+  EXPECT_LT(parsed, 3200);
+
+  // A pending array taken out before its children were made, its tree
+  // ended, then read and added elsewhere: the same nodes as read at once.
+  std::string text = "{\"g\": [[[1.5, 2], [3, \"q\"]], [[4]]], \"h\": 1}";
+  for (bool beforeTheWalk : {true, false}) {
+    std::string reads[2];
+    for (cJSON* reader : {&pending, &atOnce}) {
+      auto root = reader->parseDocument(text.c_str(), 0).root;
+      ASSERT_TRUE(root);
+      webDataNode* g = root->head()->findChild("g", nullptr, nullptr, nullptr);
+      ASSERT_TRUE(g);
+      EXPECT_EQ(g->hasPendingChildren(), reader == &pending);
+      if (!beforeTheWalk) (void)described(g, utf8_);
+      std::unique_ptr<webDataNode> taken = g->remove();
+      root.reset();
+      auto other = reader->parseDocument("[0]", 0).root;
+      other->head()->addChildNode(std::move(taken));
+      reads[reader == &atOnce] = described(other->head(), utf8_);
+    }
+    EXPECT_EQ(reads[0], reads[1]);
+    EXPECT_NE(reads[0].find("q q 1"), std::string::npos) << reads[0];
+  }
+}
 }  // namespace
 }  // namespace bw

@@ -32,6 +32,13 @@
 //      getters hand the strings out as NodeText views (web/node_text.h).
 //   7. A node taken out by remove() or takeNodes(), or added to another
 //      root's tree, stays valid after the root it was made for ends.
+//   8. A reader may leave a node's children pending (addPendingChildren):
+//      they are made the first time anything reaches them, through the one
+//      place every accessor of the children goes through (makeChildren), and
+//      before the node leaves its root's arena (adoptChain), so every walk,
+//      finder, printer and removal sees the tree the reader would have made.
+//      Made once, they stay. Reading a tree may so change it: a tree is read
+//      by one thread at a time.
 #pragma once
 
 #include <array>
@@ -53,6 +60,10 @@ namespace bw {
 
 class webDataNode;
 class webDataRoot;
+// How a reader makes the children it left pending (addPendingChildren):
+// adds them to owner, through its root's makeNode and addMadeChild, from the
+// reader's record of them.
+using webChildrenMaker = void (*)(webDataNode& owner, std::string_view record);
 void endNodeChain(std::unique_ptr<webDataNode> first);
 void adoptChain(webDataNode* first, const nodeSlab::Arena* keep);
 
@@ -173,6 +184,10 @@ class webDataRoot : public webDataList {
   // The same with a text in static storage (a reader's fixed words), shared
   // by every node that has it.
   std::unique_ptr<webDataNode> makeNode(NodeText storedName, NodeText staticText, int32_t textValue);
+  // The same with a text stored in this root's arena (a pending children
+  // record, addPendingChildren), not copied: a node leaving the arena takes
+  // a copy of its own.
+  std::unique_ptr<webDataNode> makeNodeOfStoredText(NodeText storedName, NodeText storedText, int32_t textValue);
   // A copy of name in this root's arena, for makeNode; lives as the arena.
   NodeText storeName(std::string_view name);
   // A stored copy of a short text after an end tag in this root's arena,
@@ -299,6 +314,13 @@ class webDataNode : public class_base {
   // only by addAttribute, setTextAfterEndTag, moveTextAfterEndTag and the
   // marks, and this node too was made by that makeNode. Returns the node.
   webDataNode* addMadeChild(std::unique_ptr<webDataNode> node);
+  // For a reader, on a node made by its root's makeNode that has no
+  // children yet: its children will be made by `make` from `record`
+  // (invariant 8), a copy of it kept with them in the root's arena, or,
+  // with inArena, the record itself, a part of one an earlier call kept.
+  // Until then the node has a children list (hasChildrenList).
+  void addPendingChildren(webChildrenMaker make, std::string_view record, bool inArena = false);
+  bool hasPendingChildren() const { return (hints_ & kPendingChildren) != 0; }
   // Takes this node out of its parent's children; the caller owns it.
   std::unique_ptr<webDataNode> remove();
 
@@ -314,7 +336,10 @@ class webDataNode : public class_base {
   NodeText infoTextAfterEndTag() const { return NodeText(textAfterEndTag_); }
   bool hasChildrenList() const { return children_ != nullptr; }
   // The children list, NIL before the first addChildNode.
-  webDataList* infoChildren() const { return children_.get(); }
+  webDataList* infoChildren() const {
+    makeChildren();
+    return children_.get();
+  }
 
   Str getText(const cEncoding* charset, bool noDecode) const;
   // NIL when there is no text after the end tag.
@@ -324,8 +349,14 @@ class webDataNode : public class_base {
 
   webDataNode* findChild(Text name, Text ns, const webDataNode* after,
                          const webDataNode* limit) const;
-  webDataNode* getFirstChild() const { return children_ ? children_->head() : nullptr; }
-  webDataNode* getLastChild() const { return children_ ? children_->tail() : nullptr; }
+  webDataNode* getFirstChild() const {
+    makeChildren();
+    return children_ ? children_->head() : nullptr;
+  }
+  webDataNode* getLastChild() const {
+    makeChildren();
+    return children_ ? children_->tail() : nullptr;
+  }
 
  private:
   friend class webDataList;
@@ -371,6 +402,19 @@ class webDataNode : public class_base {
 
   const webDataAttribute* findAttribute(std::string_view name) const;
   webAttributeText firstAttribute(const cEncoding* charset, bool noDecode);
+  // Makes the pending children (addPendingChildren): every accessor of the
+  // children calls it first.
+  void makeChildren() const {
+    if (hints_ & kPendingChildren) makePendingChildren();
+  }
+  void makePendingChildren() const;
+  // What follows the children list in its allocation while children are
+  // or were pending: the maker and the record (a kept copy follows).
+  struct PendingChildren {
+    webChildrenMaker make;
+    const char* record;
+    size_t bytes;
+  };
   Str textAfterEndTagConverted(const cEncoding* charset, bool noDecode) const;
   // A plain string read decoded through a root that copiesPlainText.
   static Str copiedPlainText(NodeText text) { return text.empty() ? Str::withCapacity(0) : Str(text.view()); }
@@ -400,9 +444,11 @@ class webDataNode : public class_base {
   // These three first, where they fill the base's padding.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
   // kSharedAfter: the text after the end tag is one of the root's short
-  // texts (storeShortText).
-  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4 };
-  uint8_t hints_ = 0;  // kPlainText, kPlainAfter, kSharedAfter
+  // texts (storeShortText). kPendingChildren: the children are pending
+  // (addPendingChildren). kStoredText: the text is stored in the root's
+  // arena apart from the node (makeNodeOfStoredText), not empty.
+  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4, kPendingChildren = 8, kStoredText = 16 };
+  uint8_t hints_ = 0;  // kPlainText ... kStoredText
   int32_t textValue_ = 0;
   // What a walk along siblings reads of each (the name, the namespace in
   // the extras, the next sibling) lies together, mostly in one cache line:
@@ -449,6 +495,13 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, N
   auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
       webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
+  return node;
+}
+
+inline std::unique_ptr<webDataNode> webDataRoot::makeNodeOfStoredText(NodeText storedName, NodeText storedText,
+                                                                      int32_t textValue) {
+  auto node = makeNode(storedName, storedText, textValue);
+  if (!storedText.empty()) node->hints_ |= webDataNode::kStoredText;
   return node;
 }
 
