@@ -38,19 +38,20 @@ class JournalBlockStore final : public BlockStore {
   void setDataSize(int64_t size) override { file_.setSize(size); }
   uint8_t dataPadByte() override { return file_.infoFillByte(); }
   uint64_t changeCount() override { return file_.infoChangeCount(); }
-  int32_t beginTransaction() override { return file_.beginTransaction(); }
-  void finishTransaction(int32_t id) override { file_.finishTransaction(id); }
   void discardChanges() override { file_.discardChanges(); }
   void flush() override { file_.flush(); }
   void closeDiscarding() override { file_.closeDiscarding(); }
   std::string storePath() override { return std::string(file_.getPath().nulView()); }
 
  private:
-  // Never called: BlockStore reads and writes the file itself.
+  // Never called: BlockStore reads, writes and begins and finishes
+  // transactions of the file itself.
   void doReadData(int64_t position, uint8_t* out, int64_t length) override { readData(position, out, length); }
   void doWriteData(int64_t position, const uint8_t* in, int64_t length) override {
     writeData(position, in, length);
   }
+  int32_t doBeginTransaction() override { return file_.beginTransaction(); }
+  void doFinishTransaction(int32_t id) override { file_.finishTransaction(id); }
   cJournaledFile& file_;
 };
 

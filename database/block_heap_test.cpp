@@ -365,7 +365,7 @@ class SparseStore : public MemoryBlockStore {
   int64_t dataSize() override { return size_; }
   void setDataSize(int64_t size) override { size_ = size; }
   void discardChanges() override {}
-  void finishTransaction(int32_t) override {}
+  void doFinishTransaction(int32_t) override {}
   uint64_t changeCount() override { return 0; }  // its writes are not counted
 
  private:

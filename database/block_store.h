@@ -3,10 +3,11 @@
 // transactions with a discard that returns to the last commit, and a flush.
 //
 // The journaled block files implement it over their journaled file; tests,
-// fuzzers and benchmarks use MemoryBlockStore. Over a journaled file, reads
-// and writes go to the file's positioned roads inline (the block layers make
-// millions of accesses of a few bytes each); other stores answer them
-// through doReadData and doWriteData.
+// fuzzers and benchmarks use MemoryBlockStore. Over a journaled file, reads,
+// writes and the transactions' begin and finish go to the file inline (the
+// block layers make millions of accesses of a few bytes each, most in a
+// transaction of their own); other stores answer them through doReadData,
+// doWriteData, doBeginTransaction and doFinishTransaction.
 //
 // Contract:
 //   1. readData beyond the end delivers the pad byte; writeData grows the data
@@ -48,8 +49,11 @@ class BlockStore {
   virtual uint8_t dataPadByte() = 0;
   virtual uint64_t changeCount() { return 0; }
 
-  virtual int32_t beginTransaction() = 0;
-  virtual void finishTransaction(int32_t id) = 0;
+  int32_t beginTransaction() { return journal_ ? journal_->beginTransaction() : doBeginTransaction(); }
+  void finishTransaction(int32_t id) {
+    if (!journal_) return doFinishTransaction(id);
+    journal_->finishTransaction(id);
+  }
   virtual void discardChanges() = 0;
   // Commits what waits (no transaction may be open).
   virtual void flush() = 0;
@@ -64,6 +68,8 @@ class BlockStore {
   explicit BlockStore(cJournaledFile& journal) : journal_(&journal) {}
   virtual void doReadData(int64_t position, uint8_t* out, int64_t length) = 0;
   virtual void doWriteData(int64_t position, const uint8_t* in, int64_t length) = 0;
+  virtual int32_t doBeginTransaction() = 0;
+  virtual void doFinishTransaction(int32_t id) = 0;
 
  private:
   // Raises "EMU" with the message.

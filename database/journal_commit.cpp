@@ -102,8 +102,10 @@ class StretchWriter {
     if (used_ == 0) start_ = at;
     const size_t need = used_ + static_cast<size_t>(n);
     if (need > capacity_) {
-      // Left unfilled: only the used bytes are ever read.
-      capacity_ = std::max(need, 2 * capacity_);
+      // Left unfilled: only the used bytes are ever read. The first room is
+      // a whole stretch and a run beyond it, so that a commit's runs never
+      // copy what they gathered into a larger room.
+      capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize});
       auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
       if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
       bytes_ = std::move(grown);

@@ -63,12 +63,12 @@ const std::vector<uint8_t>& MemoryBlockStore::committed() {
   return snapshot_;
 }
 
-int32_t MemoryBlockStore::beginTransaction() {
+int32_t MemoryBlockStore::doBeginTransaction() {
   stack_.push_back(nextId_);
   return nextId_++;
 }
 
-void MemoryBlockStore::finishTransaction(int32_t id) {
+void MemoryBlockStore::doFinishTransaction(int32_t id) {
   popTransaction(stack_, id, [this] { discardChanges(); });
   if (stack_.empty()) undo_.clear();
 }

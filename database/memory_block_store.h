@@ -22,8 +22,6 @@ class MemoryBlockStore : public BlockStore {
   void setDataSize(int64_t size) override;
   uint8_t dataPadByte() override { return pad_; }
   uint64_t changeCount() override { return changes_; }
-  int32_t beginTransaction() override;
-  void finishTransaction(int32_t id) override;
   void discardChanges() override;
   void flush() override;
   void closeDiscarding() override;
@@ -47,6 +45,8 @@ class MemoryBlockStore : public BlockStore {
  protected:
   void doReadData(int64_t position, uint8_t* out, int64_t length) override;
   void doWriteData(int64_t position, const uint8_t* in, int64_t length) override;
+  int32_t doBeginTransaction() override;
+  void doFinishTransaction(int32_t id) override;
 
  private:
   // One step back: the bytes at position before a write, or the size (and
