@@ -115,6 +115,7 @@ void BlockIndex::upgrade(int64_t version) {
   if (count > 0) {
     heap_.store().readData(arrayBlock_ + int64_t{oldSpecial} * 8, bytes.data(), count * 8);
     int64_t highestFree = -1;
+    const int64_t dataSize = heap_.store().dataSize();
     for (int64_t k = count - 1; k >= 0; --k) {
       uint8_t* at = bytes.data() + k * 8;
       int64_t v = getBig64(at);
@@ -123,7 +124,10 @@ void BlockIndex::upgrade(int64_t version) {
         // The link follows its entry; wrapping keeps a damaged link damaged.
         putBig64(at, static_cast<int64_t>(static_cast<uint64_t>(v) - static_cast<uint64_t>(shift)));
         if (highestFree < 0) highestFree = k;
-      } else if (v != dummyBlock_) {
+      } else if (v != dummyBlock_ && v >= FIRST_BLOCK_POS && v <= dataSize - 4) {
+        // A block's number follows it. A damaged entry pointing outside the
+        // data area is left to the validation: writing there would grow the
+        // file to wherever it points.
         heap_.write32(v, static_cast<uint32_t>(moved));
       }
     }

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "core/exception.h"
 #include "database/crashing_backend.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_database.h"
@@ -23,7 +24,11 @@ inline std::unique_ptr<cJournaledIndexedObjectSoupDatabase> openNewsDatabase(
   file->file().setIoBackend(backend);
   file->setPathProbe([backend](Text) { return !backend->names().empty(); });
   auto db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(std::move(file));
-  if (!db->open(Text(kNewsDatabase), false)) return nullptr;
+  try {
+    if (!db->open(Text(kNewsDatabase), false)) return nullptr;
+  } catch (const eException&) {
+    return nullptr;  // a refusal of damaged data, as a FALSE is
+  }
   return db;
 }
 
