@@ -170,7 +170,10 @@ TEST(HostResolver, AddressesAreTriedInTurnEachWithTheTimeout) {
     EXPECT_EQ(body.data ? std::string(body.data.get()) : "", "third");
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(seconds, 0.9);
-    EXPECT_LT(seconds, 2.5);
+    // Without a time-out of its own the hanging address would hold the
+    // request for the kernel's whole SYN retry schedule (minutes); a loose
+    // bound keeps a loaded machine from failing the test.
+    EXPECT_LT(seconds, 10.0);
   }
   setHostResolveFunction({});
   stopHostResolver();
