@@ -31,15 +31,20 @@ FileChunk* cFile::residentChunk(int64_t k) {
 
 void cFile::readHost(uint8_t* into, int64_t length, int64_t at) {
   if (length <= 0) return;
-  int64_t remembered = position();
-  cHostFile::setPosition(at);
-  try {
-    cHostFile::read(into, length, 0, kNoStop);
-  } catch (...) {
+  if (isOpen() && at >= 0 && at <= hostSize() - length) {
+    // Within the host file: its bytes, with no position to move and back.
+    cHostFile::readWithin(into, length, at);
+  } else {
+    int64_t remembered = position();
+    cHostFile::setPosition(at);
+    try {
+      cHostFile::read(into, length, 0, kNoStop);
+    } catch (...) {
+      cHostFile::setPosition(remembered);
+      throw;
+    }
     cHostFile::setPosition(remembered);
-    throw;
   }
-  cHostFile::setPosition(remembered);
   if (lowMark_ < at + length) {
     int64_t from = std::max(lowMark_, at);
     std::memset(into + (from - at), infoFillByte(), static_cast<size_t>(at + length - from));

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <csetjmp>
 #include <csignal>
+#include <cstring>
 
 namespace bw {
 namespace {
@@ -46,7 +47,7 @@ void onBus(int signal, siginfo_t* info, void* context) {
   raise(signal);
 }
 
-bool installGuard() {
+bool setGuardAction() {
   struct sigaction action {};
   action.sa_sigaction = onBus;
   // Not deferred: the recovery leaves the handler by a jump that keeps the
@@ -56,15 +57,21 @@ bool installGuard() {
   return sigaction(SIGBUS, &action, &previousAction) == 0;
 }
 
+// The guard's action is installed once, at the first guarded copy, and stays.
+bool installGuard() {
+  static const bool installed = setGuardAction();
+  return installed;
+}
+
 constexpr int64_t kPage = 4096;
 constexpr int64_t kLeast = 64 * 1024;
 
-}  // namespace
-
-bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, int32_t count) {
-  static const bool installed = installGuard();
-  if (!installed) {
-    copyPieces(from, length, pieces, count);
+// Runs copy, which reads [from, from + length) only, and answers true, or
+// false when reading there raised SIGBUS.
+template <class Copy>
+bool guarded(const uint8_t* from, int64_t length, Copy&& copy) {
+  if (!installGuard()) {
+    copy();
     return true;
   }
   Guard& g = guard;
@@ -78,13 +85,27 @@ bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, i
   g.end = reinterpret_cast<const char*>((first + static_cast<uint64_t>(length) + kPage - 1) / kPage * kPage);
   g.recover = &recover;
   std::atomic_signal_fence(std::memory_order_seq_cst);
-  // The pieces' lines are asked for all at once: pieces spread over the
-  // file's pages come from memory side by side instead of one after another.
-  for (int32_t k = 0; k < count; ++k) __builtin_prefetch(from + pieces[k].offset);
-  copyPieces(from, length, pieces, count);
+  copy();
   std::atomic_signal_fence(std::memory_order_seq_cst);
   g.recover = nullptr;
   return true;
+}
+
+}  // namespace
+
+bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, int32_t count) {
+  return guarded(from, length, [&] {
+    // The pieces' lines are asked for all at once: pieces spread over the
+    // file's pages come from memory side by side instead of one after
+    // another.
+    for (int32_t k = 0; k < count; ++k) __builtin_prefetch(from + pieces[k].offset);
+    copyPieces(from, length, pieces, count);
+  });
+}
+
+bool guardedCopy(void* to, const void* from, size_t length) {
+  const auto* bytes = static_cast<const uint8_t*>(from);
+  return guarded(bytes, static_cast<int64_t>(length), [&] { std::memcpy(to, bytes, length); });
 }
 
 bool FileMapping::cover(int descriptor, int64_t size) {

@@ -30,10 +30,8 @@ namespace bw {
 // The pieces of [from, from + length) (offsets from `from`), each copied
 // out; the guard covers the whole range.
 bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, int32_t count);
-inline bool guardedCopy(void* to, const void* from, size_t length) {
-  const IoPiece whole{0, static_cast<int64_t>(length), to};
-  return guardedPieces(static_cast<const uint8_t*>(from), whole.length, &whole, 1);
-}
+// length bytes of from, copied to `to`.
+bool guardedCopy(void* to, const void* from, size_t length);
 
 class FileMapping {
  public:

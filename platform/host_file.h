@@ -139,6 +139,13 @@ class cHostFile : public cBaseFile {
   // the host file's size: what read() of the range would give them, with its
   // errors; the file's position stays.
   void readPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
+  // The length bytes (> 0) at position, which lie within the host file's
+  // size, into buffer: what read() of the range would give, with its errors;
+  // the file's position stays. The road of a reader that keeps its own
+  // position and size (cFile's reads of the host file).
+  void readWithin(void* buffer, int64_t length, int64_t position) {
+    requireRead(io_->readAt(buffer, length, position), length);
+  }
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;
   void setPosition(int64_t position) override;
   int64_t getPosition(bool fromEnd) override;
