@@ -358,7 +358,16 @@ void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
 
 void cJournaledFile::readAtAnyLength(int64_t position, void* out, int64_t length) {
   cJournaledFile::setPosition(position);
-  if (length > 0 && out && cache_ && cHostFile::isOpen() && readInOneChunk(static_cast<uint8_t*>(out), length)) return;
+  if (length > 0 && out && cache_ && cHostFile::isOpen()) {
+    auto* bytes = static_cast<uint8_t*>(out);
+    if (readInOneChunk(bytes, length)) return;
+    // Within the size read() comes to the same: its chunk walk, with no
+    // pad bytes beyond and no terminator.
+    if (length <= logicalSize_ - position_) {
+      readAcrossChunks(bytes, length);
+      return;
+    }
+  }
   cJournaledFile::read(out, length, 0, kNoStop);
 }
 
