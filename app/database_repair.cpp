@@ -1,6 +1,8 @@
 // app/database_repair.cpp - the news database's repair walk.
 #include "app/database_repair.h"
 
+#include <algorithm>
+#include <unordered_set>
 #include <vector>
 
 #include "core/exception_print.h"
@@ -35,14 +37,14 @@ class RepairWalk {
     newsRoot* root = loadObject_newsRoot(db_, rootIndex);
     if (!root) return failAtRoot("Invalid newRootIndex=%ld\n", rootIndex);
     LoadedUse rootUse(db_, root);
-    if (!reach(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
+    if (!reachList(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
     int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
     while (feedIndex != 0) {
       if (!reach(feedIndex)) return fail("Invalid feedNodeIndex=%ld\n", feedIndex);
       newsFeed* feed = loadObject_newsFeed(db_, feedIndex);
       if (!feed) return fail("Loading feedNodeIndex=%ld gave a NIL pointer\n", feedIndex);
       LoadedUse feedUse(db_, feed);
-      if (!reach(feed->itemListIndex)) return fail("Invalid itemListIndex=%ld\n", feed->itemListIndex);
+      if (!reachList(feed->itemListIndex)) return fail("Invalid itemListIndex=%ld\n", feed->itemListIndex);
       walkItems(*feed);
       if (repair_) rebuildFeedDuplicates(db_, *feed);
       feedIndex = feed->infoNextIndex();
@@ -75,6 +77,14 @@ class RepairWalk {
   bool valid(int32_t index) { return index != 0 && usage_.get(index) != 0; }
   bool reach(int32_t index) {
     if (!valid(index)) return false;
+    usage_.set(index, kReachedByWalk);
+    return true;
+  }
+  // A list of the Database's chain that no one took before: a damaged link
+  // naming another object, or another owner's list, would have the walk
+  // mend that object's nodes as its own.
+  bool reachList(int32_t index) {
+    if (index == 0 || usage_.get(index) != cJournaledIndexedObjectSoupDatabase::kListOfChain) return false;
     usage_.set(index, kReachedByWalk);
     return true;
   }
@@ -145,6 +155,50 @@ class RepairWalk {
   bool repair_;
 };
 
+// What the news model holds, read without changing anything, for the
+// Database's chain walk: the feed list and each feed's item list are its
+// lists, the root, the feeds and the items their lists reach are not. The
+// feed list is the oldest list and the chain starts at the newest, the one
+// after it: that one is named first. A walk that cannot go on keeps what it
+// gathered before.
+cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedObjectSoupDatabase& db,
+                                                             ValidationSet& indices) {
+  cJournaledIndexedObjectSoupDatabase::ListModel model;
+  std::unordered_set<int32_t> lists;
+  auto isIndex = [&](int32_t index) { return index != 0 && indices.get(index) != 0; };
+  auto isNew = [&](int32_t index) { return isIndex(index) && !lists.contains(index) && !model.nonLists.contains(index); };
+  auto addList = [&](int32_t index) {
+    if (isIndex(index) && lists.insert(index).second) model.lists.push_back(index);
+  };
+  try {
+    const int32_t rootIndex = db.infoRootValue();
+    if (!isIndex(rootIndex)) return model;
+    model.nonLists.insert(rootIndex);
+    newsRoot* root = loadObject_newsRoot(db, rootIndex);
+    if (!root) return model;
+    LoadedUse rootUse(db, root);
+    if (!root->feedList) return model;
+    addList(root->feedListIndex);
+    const int32_t newest = root->feedList->infoListNextIndex();
+    for (int32_t feedIndex = root->feedList->infoHeadIndex(); isNew(feedIndex);) {
+      model.nonLists.insert(feedIndex);
+      newsFeed* feed = loadObject_newsFeed(db, feedIndex);
+      if (!feed) break;
+      LoadedUse feedUse(db, feed);
+      addList(feed->itemListIndex);
+      for (int32_t item = feed->itemList ? feed->itemList->infoHeadIndex() : 0; isNew(item);
+           item = db.readObjectNodeHeader(item).nextIndex) {
+        model.nonLists.insert(item);
+      }
+      feedIndex = feed->infoNextIndex();
+    }
+    auto first = std::find(model.lists.begin(), model.lists.end(), newest);
+    if (first != model.lists.end()) std::rotate(model.lists.begin(), first, first + 1);
+  } catch (...) {
+  }
+  return model;
+}
+
 // The database cycles: validate until the structures are sound or a cycle
 // changes nothing. Answers the usage record of the last cycle (NIL when not
 // sound).
@@ -165,6 +219,11 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
   RepairResult result;
   bool endedAtRoot = false;
   try {
+    struct ModelScope {
+      cJournaledIndexedObjectSoupDatabase& db;
+      ~ModelScope() { db.setListModelSource({}); }
+    } modelScope{db};
+    db.setListModelSource([&db](ValidationSet& indices) { return newsListModel(db, indices); });
     std::unique_ptr<ValidationSet> usage = validateCycles(db, verbose, repair, result.changed);
     if (usage) {
       const bool autoCompact = db.infoAutoCompact();

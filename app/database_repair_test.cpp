@@ -16,7 +16,7 @@ class RepairTest : public ProgramTest {
   // A database with one feed of three items (indices in items), damaged by
   // damage, then repaired (or checked) with verbose output kept.
   RepairResult repairAfter(const std::function<void(Db&, newsRoot&, std::vector<int32_t>&)>& damage, bool repair,
-                           bool checkAfter = false) {
+                           bool checkAfter = false, const std::function<void(Db&)>& after = {}) {
     for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
     makeEmptyDatabase("database.soup");
     RepairResult result;
@@ -40,6 +40,7 @@ class RepairTest : public ProgramTest {
         EXPECT_TRUE(check.usable);
         EXPECT_FALSE(check.changed);
       }
+      if (after) after(db);
     });
     return result;
   }
@@ -48,6 +49,13 @@ class RepairTest : public ProgramTest {
     change(*item);
     db.saveChangesToObject(item);
     db.unloadObject(item);
+  }
+  // The first feed's itemListIndex, stored.
+  static void setItemList(Db& db, newsRoot& root, int32_t index) {
+    newsFeed* feed = loadObject_newsFeed(db, root.feedList->infoHeadIndex());
+    feed->itemListIndex = index;
+    db.saveChangesToObject(feed);
+    db.unloadObject(feed);
   }
   std::string checkOutput;
 };
@@ -72,6 +80,52 @@ TEST_F(RepairTest, ItemFaultsAreMendedAndTheCheckAfterIsClean) {
   EXPECT_EQ(checkOutput, "");
 }
 
+TEST_F(RepairTest, AChainOfListsLedIntoTheNewsObjectsLeavesThemAsTheyWere) {
+  // One changed byte of the header can name an item or a feed as the first
+  // list of the chain: the walk must not mend its record as a list's (the
+  // news walk would then save it back as what it is, and the chain would
+  // be broken again), and the chain starts again at the newest list.
+  struct Case {
+    const char* name;
+    int32_t (*target)(int32_t feed, const std::vector<int32_t>& items);
+  } cases[] = {
+      {"an item", [](int32_t, const std::vector<int32_t>& items) { return items[1]; }},
+      {"the last item", [](int32_t, const std::vector<int32_t>& items) { return items[2]; }},
+      {"the feed", [](int32_t feed, const std::vector<int32_t>&) { return feed; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    int32_t head = 0, target = 0, feedIndex = 0;
+    std::vector<int32_t> items;
+    std::vector<std::pair<int32_t, int32_t>> links;
+    RepairResult r = repairAfter(
+        [&](Db& db, newsRoot& root, std::vector<int32_t>& stored) {
+          items = stored;
+          feedIndex = root.feedList->infoHeadIndex();
+          for (int32_t i : items) links.emplace_back(db.readObjectNodeHeader(i).nextIndex, db.readObjectNodeHeader(i).prevIndex);
+          head = db.infoHeadListIndex();
+          target = c.target(feedIndex, items);
+          db.cJournaledIndexedObjectSoup::writeExtra1(target);
+        },
+        true, true, [&](Db& db) {
+          EXPECT_EQ(db.infoHeadListIndex(), head);
+          for (size_t k = 0; k < items.size(); ++k) {
+            NodeHeader h = db.readObjectNodeHeader(items[k]);
+            EXPECT_EQ(std::make_pair(h.nextIndex, h.prevIndex), links[k]) << k;
+            newsItem* item = loadObject_newsItem(db, items[k]);
+            ASSERT_NE(item, nullptr);
+            EXPECT_EQ(item->feedIndex, feedIndex);
+            db.unloadObject(item);
+          }
+        });
+    EXPECT_TRUE(r.usable);
+    EXPECT_TRUE(r.changed);
+    EXPECT_EQ(output, "Invalid listIndex=" + std::to_string(target) + " (prevListIndex=0)\n"
+                      "Successfully finished repairing. PLEASE REPORT THIS PROBLEM!\n");
+    EXPECT_EQ(checkOutput, "");
+  }
+}
+
 TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
   using Damage = std::function<void(Db&, newsRoot&, std::vector<int32_t>&)>;
   auto orphanBody = [](Db& db) { return db.createdAndUnloadObject(new newsItemBody()); };
@@ -91,6 +145,12 @@ TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
        true, false, false, "EXCEPTION: \"BUG\"; cJournaledIndexedObjectSoup.loadObject(); record overruns its block.\n"},
       {"feed list", [](Db& db, newsRoot& root, std::vector<int32_t>&) { root.feedListIndex = 4000; db.saveChangesToObject(&root); },
        true, false, false, "Invalid feedListIndex=4000\n"},
+      // An item list that is no list of the chain, or another's list: its
+      // "nodes" are not the feed's items, which the walk would leave unused.
+      {"item list names an item", [](Db& db, newsRoot& root, std::vector<int32_t>& items) { setItemList(db, root, items[1]); },
+       true, false, false, "Invalid itemListIndex="},
+      {"item list names the feed list", [](Db& db, newsRoot& root, std::vector<int32_t>&) { setItemList(db, root, root.feedListIndex); },
+       true, false, false, "Invalid itemListIndex="},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

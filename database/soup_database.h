@@ -28,7 +28,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <unordered_set>
 #include <vector>
 
 #include "database/object_list.h"
@@ -100,6 +102,25 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // that it names too), then destroys what is left of the set.
   int64_t destroyUnusedObjects(ValidationSet& set, bool verbose) override;
 
+  // In the set of indices a valid validate keeps, the lists of the chain
+  // hold this value (other indices hold their block layer's).
+  static constexpr intptr_t kListOfChain = 2;
+
+  // What a caller's object model holds, for the chain walk of validate's
+  // repair passes: the soup cannot tell a list's record from another, and a
+  // damaged link that leads the walk to a node would have it mend the
+  // node's bytes as a list's. The walk takes no index of nonLists as a list;
+  // a chain whose first list it refuses starts again at the first of lists
+  // that is an index and not refused (else it is dropped).
+  struct ListModel {
+    std::vector<int32_t> lists;
+    std::unordered_set<int32_t> nonLists;
+  };
+  // Asked once per repair pass whose block layers are sound, with the pass's
+  // set of indices; must not raise. An empty function: no model.
+  using ListModelSource = std::function<ListModel(ValidationSet& indices)>;
+  void setListModelSource(ListModelSource source) { listModelSource_ = std::move(source); }
+
  protected:
   // The soup's pass, then the chain of lists and every list's nodes.
   ValidationResult validatePass(bool verbose, bool repair, bool keepSet) override;
@@ -170,6 +191,7 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   Walk walk_;
 
   uint32_t flags_ = 0;
+  ListModelSource listModelSource_;
 };
 
 // The list at index with one more use: the loaded one, or a fresh list

@@ -113,9 +113,10 @@ ValidationResult cJournaledIndexedObjectSoup::validatePass(bool verbose, bool re
 // One walk over the chain of lists and their nodes (see validate).
 class ListChainCheck {
  public:
+  using ListModel = cJournaledIndexedObjectSoupDatabase::ListModel;
   ListChainCheck(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& indices, bool verbose, bool repair,
-                 ValidationResult& result)
-      : db_(db), indices_(indices), verbose_(verbose), repair_(repair), result_(result) {}
+                 ValidationResult& result, const ListModel* model)
+      : db_(db), indices_(indices), verbose_(verbose), repair_(repair), result_(result), model_(model) {}
 
   // A finding that can be mended.
   template <class Mend>
@@ -127,6 +128,16 @@ class ListChainCheck {
   }
 
   bool isIndex(int32_t index) { return index != 0 && indices_.get(index) != 0; }
+  bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
+  // Where a chain whose first list was refused starts again: 0 drops it.
+  int32_t restartAt(int32_t refusedHead) {
+    if (model_) {
+      for (int32_t list : model_->lists) {
+        if (list != refusedHead && isIndex(list) && !refused(list)) return list;
+      }
+    }
+    return 0;
+  }
 
   void walkLists(int32_t head);
 
@@ -147,6 +158,7 @@ class ListChainCheck {
   bool verbose_;
   bool repair_;
   ValidationResult& result_;
+  const ListModel* model_;
   ValidationSet seenLists_;
   ValidationSet seenNodes_;
   int32_t first_ = 0;
@@ -178,7 +190,10 @@ ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose,
         result.valid = false;
       }
     }
-    ListChainCheck(*this, *result.indices, verbose, repair, result).walkLists(infoHeadListIndex());
+    std::optional<ListModel> model;
+    if (repair && listModelSource_) model = listModelSource_(*result.indices);
+    ListChainCheck(*this, *result.indices, verbose, repair, result, model ? &*model : nullptr)
+        .walkLists(infoHeadListIndex());
     if (tx) tx->finish();
   });
   return finished(std::move(result), keepSet);
@@ -190,12 +205,13 @@ void ListChainCheck::walkLists(int32_t head) {
   int32_t last = 0;
   int32_t lastWalked = 0;
   for (int32_t index = head;;) {
-    // A list met before, or met as a node, is treated as no list.
-    if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0) {
+    // A list met before, met as a node, or held by the model as something
+    // else, is treated as no list.
+    if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0 || refused(index)) {
       printFinding(verbose_, "Invalid listIndex=%ld (prevListIndex=%ld)\n", static_cast<long>(index), static_cast<long>(prev));
       mendOr([&] {
         if (prev == 0) {
-          db_.setHeadListIndex(0);  // the chain is dropped
+          db_.setHeadListIndex(restartAt(index));  // 0: the chain is dropped
         } else {
           last = 0;
         }
@@ -203,6 +219,7 @@ void ListChainCheck::walkLists(int32_t head) {
       break;
     }
     seenLists_.set(index, kSeen);
+    indices_.set(index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
     LoadedUse use(db_, list);
     cIndexedObjectList::Links links = list->links();
