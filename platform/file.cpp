@@ -272,7 +272,7 @@ void cFile::writeThrough(const void* buffer, int64_t length, int64_t at) {
   setTime(pTime::CurrentTime(0));
 }
 
-void cFile::readThrough(void* buffer, int64_t length, int64_t at) {
+void cFile::readThroughAnyRange(void* buffer, int64_t length, int64_t at) {
   requireOpen("cFile.read(); file not open");
   if (!buffer) raise("EMU", "cFile.read(); buffer=NILA");
   if (length < 0 || at < 0) raise("EMU", "cFile.read(); lengthInBytes<0");

@@ -35,6 +35,7 @@
 //      written back; resident chunks that overlap a bypass write are dropped.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <limits>
@@ -137,7 +138,16 @@ class cFile : public cHostFile {
   // Reads length bytes at position straight from the host file (dirty chunks
   // are written back first); bytes past the size read as fill. For a reader
   // that keeps its own cache and would only churn the two chunks.
-  void readThrough(void* buffer, int64_t length, int64_t position);
+  void readThrough(void* buffer, int64_t length, int64_t position) {
+    // A range within the size, the host file and the bytes it holds for us,
+    // with no dirty chunk to write back first, is the host file's bytes.
+    if (buffer && length > 0 && position >= 0 && cHostFile::isOpen() && chunks_[0].dirtyLen == 0 &&
+        chunks_[1].dirtyLen == 0 && position <= std::min({cachedSize_, lowMark_, hostSize()}) - length) {
+      readWithin(buffer, length, position);
+      return;
+    }
+    readThroughAnyRange(buffer, length, position);
+  }
   // The pieces of what readThrough of the range would read, straight from
   // the host file (dirty chunks written back first), when the range lies
   // within the size, the host file and the bytes it holds for us; false
@@ -186,6 +196,8 @@ class cFile : public cHostFile {
   ChunkSpans spansOf(const LoadedChunks& loaded, int64_t position, int64_t length) const;
   // Adds to the chunk's access count unless that would overflow.
   static void countUse(FileChunk& chunk, size_t bytes);
+  // readThrough beyond its inline road.
+  void readThroughAnyRange(void* buffer, int64_t length, int64_t position);
   // Reads host bytes with dead bytes (at or past the low mark) as fill.
   void readHost(uint8_t* into, int64_t length, int64_t at);
   void writeHost(const uint8_t* from, int64_t length, int64_t at);

@@ -46,6 +46,8 @@ class FileMapping {
   bool cover(int descriptor, int64_t size);
   // How many bytes are mapped, 0 when none.
   int64_t length() const { return length_; }
+  // Where the mapped bytes begin, null when none are.
+  const uint8_t* bytes() const { return bytes_; }
   // length bytes from position (within length()) by a guarded copy.
   bool read(void* out, int64_t length, int64_t position) const {
     return guardedCopy(out, bytes_ + position, static_cast<size_t>(length));

@@ -59,32 +59,40 @@ TEST(FileMappingTest, AFaultOnAGuardedCopyIsAnAnswerAndAnyOtherEndsTheProcess) {
 }
 
 // Read by the host file through its read cache, once mapped and once by
-// pread only: the same answers and the same error, and the mapped file
-// makes no pread until the fault.
+// pread only, by read() and by readWithin (the cache's view, when mapped):
+// the same answers and the same error, and the mapped file makes no pread
+// until the fault.
 TEST(FileMappingTest, AFileCutUnderTheMappingReadsAsOneCutUnderPread) {
   for (bool mapped : {true, false}) {
-    SCOPED_TRACE(mapped);
-    testing_paths::TempTree tree;
-    const std::string host = writePattern(tree);
-    auto backend = std::make_shared<testing_io::RecordingIoBackend>();
-    backend->log->mappable = mapped;
-    cHostFile f;
-    f.initialise(0);
-    f.setIoBackend(backend);
-    f.setReadCachePages(64);
-    ASSERT_TRUE(f.open(Text(tree.internal("f")), false, false, false));
-    char bytes[100];
-    auto readAt = [&](int64_t at) {
-      f.setPosition(at);
-      f.read(bytes, 100, 0, kNoStop);
-      return std::string(bytes, 100);
-    };
-    EXPECT_EQ(readAt(26 * 10).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
-    EXPECT_EQ(backend->log->count(testing_io::IoCall::read), mapped ? 0u : 1u);
-    ASSERT_EQ(::truncate(host.c_str(), kCutTo), 0);
-    expectRaise([&] { readAt(40000); }, "BUG", "cHostFile.read(); size of read data does not match that expected");
-    EXPECT_EQ(readAt(26 * 20).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
-    f.close();
+    for (bool within : {false, true}) {
+      SCOPED_TRACE(testing::Message() << "mapped " << mapped << ", within " << within);
+      testing_paths::TempTree tree;
+      const std::string host = writePattern(tree);
+      auto backend = std::make_shared<testing_io::RecordingIoBackend>();
+      backend->log->mappable = mapped;
+      cHostFile f;
+      f.initialise(0);
+      f.setIoBackend(backend);
+      f.setReadCachePages(64);
+      ASSERT_TRUE(f.open(Text(tree.internal("f")), false, false, false));
+      char bytes[100];
+      auto readAt = [&](int64_t at) {
+        if (within) {
+          f.readWithin(bytes, 100, at);
+        } else {
+          f.setPosition(at);
+          f.read(bytes, 100, 0, kNoStop);
+        }
+        return std::string(bytes, 100);
+      };
+      EXPECT_EQ(readAt(26 * 10).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
+      EXPECT_EQ(readAt(26 * 30).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
+      EXPECT_EQ(backend->log->count(testing_io::IoCall::read), mapped ? 0u : 1u);
+      ASSERT_EQ(::truncate(host.c_str(), kCutTo), 0);
+      expectRaise([&] { readAt(40000); }, "BUG", "cHostFile.read(); size of read data does not match that expected");
+      EXPECT_EQ(readAt(26 * 20).substr(0, 26), "abcdefghijklmnopqrstuvwxyz");
+      f.close();
+    }
   }
 }
 

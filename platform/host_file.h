@@ -36,6 +36,7 @@
 
 #include "core/str.h"
 #include "platform/dos.h"
+#include "platform/file_mapping.h"
 #include "platform/host_io.h"
 #include "platform/path.h"
 #include "platform/time.h"
@@ -144,6 +145,11 @@ class cHostFile : public cBaseFile {
   // the file's position stays. The road of a reader that keeps its own
   // position and size (cFile's reads of the host file).
   void readWithin(void* buffer, int64_t length, int64_t position) {
+    // Straight from the backend's view where it reaches: one guarded copy.
+    const MappedView& view = io_->infoView();
+    if (position <= view.readable - length && guardedCopy(buffer, view.bytes + position, static_cast<size_t>(length))) {
+      return;
+    }
     requireRead(io_->readAt(buffer, length, position), length);
   }
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;

@@ -32,7 +32,9 @@
 //      (of the pieces alone for a gathered read), which grows with the file; writes put no new pages in. A read past
 //      that size, and every read after a fault on the mapping (which ends
 //      it), takes the pages' road above: a fault is reported by its pread,
-//      as a failed or short read.
+//      as a failed or short read. The cache publishes what the mapped road
+//      reads as its view (HostIo::infoView), which the host file reads
+//      straight, by the same guarded copy.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // platform/read_cache_io_test.cpp - the read cache in front of a HostIo:
 // a seeded workload of reads, writes and cuts answers what the file holds
-// (in memory, and on disk through the file's mapping; whole or in pieces),
-// hits cost no read,
+// (in memory, and on disk through the file's mapping and the view it
+// publishes; whole or in pieces), hits cost no read,
 // and a failure or a drop forgets every page; a scattered read answers what
 // one read would.
 #include "platform/read_cache_io.h"
@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/file_mapping.h"
 #include "platform/host_io_test_support.h"
 #include "platform/path_test_support.h"
 
@@ -85,6 +86,7 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
     std::unique_ptr<HostIo> plain = c.mapped ? systemIoBackend()->open(Text(tree.native("file")), dos::kModeReadWrite)
                                              : std::make_unique<MemoryIo>(file);
     std::mt19937 random(7);
+    int viewReads = 0;
     auto upTo = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint32_t>(n)); };
     for (int step = 0; step < 20000; ++step) {
       SCOPED_TRACE(step);
@@ -121,14 +123,25 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
         }
         default: {
           const size_t diskReads = disk->log->count(testing_io::IoCall::read);
-          ASSERT_EQ(readVia(*cached, length, at), readVia(*plain, length, at));
+          const std::vector<uint8_t> held = readVia(*plain, length, at);
+          ASSERT_EQ(readVia(*cached, length, at), held);
           // On disk, a read within the file comes from its mapping.
           if (c.mapped && at + length <= plain->size()) {
             ASSERT_EQ(disk->log->count(testing_io::IoCall::read), diskReads);
           }
+          // The view reaches no further than the file, and holds its bytes.
+          const MappedView& view = cached->infoView();
+          ASSERT_LE(view.readable, plain->size());
+          if (at + length <= view.readable) {
+            std::vector<uint8_t> seen(static_cast<size_t>(length));
+            ASSERT_TRUE(guardedCopy(seen.data(), view.bytes + at, static_cast<size_t>(length)));
+            ASSERT_EQ(seen, held);
+            ++viewReads;
+          }
         }
       }
     }
+    EXPECT_EQ(viewReads > 0, c.mapped);
     // A page read once is served from memory after that.
     readVia(*cached, 10, 0);
     int before = file.reads;
