@@ -342,6 +342,9 @@ class cJournaledIndexedObjectSoup : public class_base {
   // nodes are not loaded asks the table nothing. Bits are never cleared.
   std::vector<uint64_t> everRegistered_;
   void registerObject(int32_t index, cIndexedObject* object);
+  bool hasRegisteredBitFor(int32_t index) const {
+    return index < 0 || (static_cast<size_t>(index) >> 6) < everRegistered_.size();
+  }
   bool mayBeRegistered(int32_t index) const {
     if (index < 0) return true;
     const auto word = static_cast<size_t>(index) >> 6;

@@ -161,6 +161,10 @@ cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::uniq
     return loaded;
   }
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.loadObject(); object=NIL");
+  // An index past every one registered so far is looked up before its bit
+  // is kept: a damaged link may name any index up to 2^31, whose bit alone
+  // would take 256 MB. Refused as the read would refuse it.
+  if (!hasRegisteredBitFor(index) && file_->infoBlockOfIndex(index, true) == 0) raise("EMU", kNoObject);
   cIndexedObject* taken = object.get();
   taken->soupIndex_ = index;
   taken->useCount_ = 1;

@@ -4,6 +4,7 @@
 #include "database/object_soup.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,6 +38,13 @@ struct ThreeValues : cIndexedObject {
     c = transferValue(stream, doStore, c);
   }
 };
+
+// The process's peak resident size so far.
+long peakRssKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
 
 // An allocator that remembers the largest request it saw.
 template <class T>
@@ -226,6 +234,13 @@ TEST_F(SoupTest, MissingAndPreallocatedIndicesAreRefused) {
               "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index");
   EXPECT_EQ(CountedRecord::alive, 0);
   EXPECT_EQ(soup->findRegisteredObject(5), nullptr);
+  // A damaged link may name an index near 2^31: refused without keeping
+  // anything for it (its bit among those of the loaded indices took 256 MB).
+  const long rssBefore = peakRssKb();
+  expectRaise([&] { soup->loadObject(0x7FFFFFF0, std::make_unique<CountedRecord>()); }, "EMU",
+              "cJournaledIndexedObjectSoup.loadObject(); no object matches provided index");
+  EXPECT_LT(peakRssKb() - rssBefore, 64 * 1024);
+  EXPECT_EQ(CountedRecord::alive, 0);
 
   auto* reserved = new TestRecord;
   soup->preallocateObject(reserved);
