@@ -3,9 +3,10 @@
 // allocated, reallocated, preallocated and freed, payloads written and read,
 // nested transactions, exceptions inside guarded scopes, flushes and
 // reopens. The layout check runs every 1,000 operations and after each
-// reopen. The operations run on the heap and index over memory (100,000)
-// and on the indexed block file over the journaled file (20,000), where the
-// journal check runs as well.
+// reopen, the cached entries against the stored ones after each operation.
+// The operations run on the heap and index over memory (100,000) and on the
+// indexed block file over the journaled file (20,000), where the journal
+// check runs as well.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -138,6 +139,7 @@ class IndexPropertyTest : public testing_journal::JournalTest {
     tx.finish();
   }
   void step(int depth);
+  void checkEntries(bool all);
   void run(int operations);
 
   std::mt19937 rng{20261207};
@@ -247,9 +249,22 @@ void IndexPropertyTest::step(int depth) {
   }
 }
 
+// The cached entries answer as the stored ones: a few after each
+// operation, all of them now and then.
+void IndexPropertyTest::checkEntries(bool all) {
+  BlockIndex& index = target->index();
+  const int64_t size = index.arraySize();
+  for (int k = 0; k < (all ? size - BLOCKINDEX_MIN : 4); ++k) {
+    const int64_t e = all ? BLOCKINDEX_MIN + k : BLOCKINDEX_MIN + static_cast<int64_t>(rng() % (size - BLOCKINDEX_MIN));
+    ASSERT_EQ(index.readEntry(e, rng() % 2), target->heap().readArrayEntry(index.arrayBlock(), e)) << "entry " << e;
+  }
+}
+
 void IndexPropertyTest::run(int operations) {
   for (int op = 1; op <= operations; ++op) {
     step(0);
+    if (HasFatalFailure()) return;
+    checkEntries(op % 1000 == 0);
     if (HasFatalFailure()) return;
     if (op % 1000 == 0) {
       check("periodic");
