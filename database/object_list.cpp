@@ -78,6 +78,16 @@ void cIndexedObjectList::insertAtTail(int32_t objectIndex) {
 }
 
 void cIndexedObjectList::insertAfter(int32_t objectIndex, int32_t hereIndex) {
+  insertAfterNode(objectIndex, hereIndex, nullptr, 0);
+}
+
+void cIndexedObjectList::insertAfter(int32_t objectIndex, int32_t hereIndex, const NodeHeader& here,
+                                     int32_t afterNext) {
+  insertAfterNode(objectIndex, hereIndex, &here, afterNext);
+}
+
+void cIndexedObjectList::insertAfterNode(int32_t objectIndex, int32_t hereIndex, const NodeHeader* known,
+                                         int32_t knownAfterNext) {
   cJournaledIndexedObjectSoupDatabase& db = database("insertAfter");
   if (hereIndex == 0) raise("EMU", "cIndexedObjectList.insertAfter(); hereIndex=0");
   if (hereIndex == tailIndex_) {
@@ -85,11 +95,11 @@ void cIndexedObjectList::insertAfter(int32_t objectIndex, int32_t hereIndex) {
     return;
   }
   SoupTransaction transaction(db.infoBlockFile());
-  NodeHeader here = db.readObjectNodeHeader(hereIndex);
+  NodeHeader here = known ? *known : db.readObjectNodeHeader(hereIndex);
   int32_t after = here.nextIndex;
   db.writeObjectNodeHeader(hereIndex, objectIndex, here.prevIndex);
   db.writeObjectNodeHeader(objectIndex, after, hereIndex);
-  db.writeObjectNodeHeader(after, db.readObjectNodeHeader(after).nextIndex, objectIndex);
+  db.writeObjectNodeHeader(after, known ? knownAfterNext : db.readObjectNodeHeader(after).nextIndex, objectIndex);
   transaction.finish();
 }
 

@@ -41,6 +41,10 @@ class cIndexedObjectList : public cIndexedObject {
   void insertAtTail(int32_t objectIndex);
   // Inserts after hereIndex; after the tail this is insertAtTail.
   void insertAfter(int32_t objectIndex, int32_t hereIndex);
+  // insertAfter by a caller that holds the links of hereIndex's node as they
+  // stand (here) and the next link of the node after it (afterNext): the
+  // same writes, without reading those headers again.
+  void insertAfter(int32_t objectIndex, int32_t hereIndex, const NodeHeader& here, int32_t afterNext);
   void remove(int32_t objectIndex);
   // remove of a node that is not loaded, whose links the caller has just
   // read from its record, except that the record keeps them: the caller
@@ -71,6 +75,9 @@ class cIndexedObjectList : public cIndexedObject {
   // The node's links are read unless known is given, the next node's
   // unless knownNext is.
   void removeNode(int32_t objectIndex, const NodeHeader* known, const NodeHeader* knownNext, bool clearLinks);
+  // insertAfter; here's links are read unless known is given, and the next
+  // node's next link with them.
+  void insertAfterNode(int32_t objectIndex, int32_t hereIndex, const NodeHeader* known, int32_t knownAfterNext);
 
   cJournaledIndexedObjectSoupDatabase* soup_ = nullptr;
   int32_t headIndex_ = 0;

@@ -117,11 +117,25 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     int32_t index = item->infoSoupIndex();
     if (cur->get() && cur->get()->infoSoupIndex() == lastBefore) cur->load(&feed);
     lastBefore = cur->get() ? cur->get()->infoSoupIndex() : 0;
-    if (prev->get()) {
-      feed.itemList->insertAfter(index, prev->get()->infoSoupIndex());
-    } else {
+    // The glances' links stand as in the file: the walk relinks them after
+    // each insertion, so an insertion between two of them need not read
+    // them again (a damaged list that links a node to itself or to the new
+    // item takes the reading road).
+    const int32_t hereIndex = prev->get() ? prev->get()->infoSoupIndex() : 0;
+    const NodeHeader here = hereIndex ? NodeHeader{prev->get()->infoNextIndex(), prev->get()->infoPrevIndex()}
+                                      : NodeHeader{feed.itemList->infoHeadIndex(), 0};
+    const newsItem* after = cur->get();
+    const bool between = after && after->infoSoupIndex() == here.nextIndex && here.nextIndex != hereIndex &&
+                         here.nextIndex != index;
+    if (!hereIndex) {
       feed.itemList->insertAtHead(index);
+    } else if (between) {
+      feed.itemList->insertAfter(index, hereIndex, here, after->infoNextIndex());
+    } else {
+      feed.itemList->insertAfter(index, hereIndex);
     }
+    if (hereIndex) prev->relinked(index, here.prevIndex);
+    if (between) cur->relinked(after->infoNextIndex(), index);
     for (int32_t touched : {index, item->infoPrevIndex(), item->infoNextIndex()}) writeLoadedHeader(db, touched);
     std::swap(ahead, cur);
     cur->hold(stored.release());

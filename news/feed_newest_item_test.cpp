@@ -45,16 +45,21 @@ class FeedNewestItemTest : public testing_news::NewsShowTest {
     updateFeedNewestItemTime(*db, *feed, list, stored);
     EXPECT_TRUE(list.isEmpty());
   }
-  // The feed's list from the file: (published, title) head to tail.
+  // The feed's list from the file: (published, title) head to tail; each
+  // node's prevIndex must name the node before it, the tail the last.
   std::vector<std::pair<bigTime, std::string>> listed(int32_t feedIndex) {
     std::vector<std::pair<bigTime, std::string>> out;
     newsFeed* feed = loadObject_newsFeed(*db, feedIndex);
+    int32_t before = 0;
     for (int32_t i = feed->itemList->infoHeadIndex(); i != 0;) {
       newsItem* it = item(i, feed);
       out.emplace_back(it->published, it->title.str());
+      EXPECT_EQ(it->infoPrevIndex(), before) << "item " << out.size() - 1;
+      before = i;
       i = it->infoNextIndex();
       db->unloadObject(it);
     }
+    EXPECT_EQ(feed->itemList->infoTailIndex(), before);
     db->unloadObject(feed);
     return out;
   }

@@ -185,6 +185,10 @@ newsItem& ItemGlance::lend(newsFeed* feed) {
   return item;
 }
 
+void ItemGlance::relinked(int32_t nextIndex, int32_t prevIndex) {
+  if (item_ && !loaded_) read_->setNodeHeader(nextIndex, prevIndex);
+}
+
 void ItemGlance::hold(newsItem* loaded) {
   clear();
   loaded_ = loaded;

@@ -101,6 +101,9 @@ class ItemGlance {
   // loaded item (a chain walk): an item without a feed borrows feed, as a
   // load would give it. There must be an item.
   newsItem& lend(newsFeed* feed);
+  // The item looked at got these list links in the file (its node header
+  // written): a glance's own item takes them; a loaded one has them already.
+  void relinked(int32_t nextIndex, int32_t prevIndex);
   void clear();
 
  private:
