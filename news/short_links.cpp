@@ -204,16 +204,49 @@ std::vector<newsItem*> newsItemsOf(cMegaList_class& items) {
 // link apart.
 static_assert(newsConfig::kShortenerHost.find('y') != std::string_view::npos);
 
+namespace {
+
+// The host splitURL(link, kURLHost, NIL) gives a link with "://", found as
+// it finds it but without copying the parts; NIL for a host with a ":" (a
+// port or not), which splitURL reads.
+std::optional<std::string_view> plainHost(std::string_view url) {
+  const size_t sep = url.find("://");
+  if (sep == std::string_view::npos) return std::string_view();
+  const size_t hostStart = sep + 3;
+  size_t hash = url.find('#', hostStart);
+  if (hash == std::string_view::npos) hash = url.size();
+  size_t hostScan = hostStart;
+  if (hostStart < hash && url[hostStart] == '[') {
+    const size_t close = url.find(']', hostStart);
+    if (close != std::string_view::npos && close < hash) hostScan = close;
+  }
+  size_t slash = url.find('/', hostScan);
+  if (slash == std::string_view::npos || hash < slash) slash = hash;
+  const std::string_view host = url.substr(hostStart, slash - hostStart);
+  if (host.find(':', hostScan - hostStart) != std::string_view::npos) return std::nullopt;
+  return host;
+}
+
+}  // namespace
+
 bool isShortLink(Text link) {
   if (link.isNil()) return false;
-  if (const std::string_view text = link.nulView();
-      text.size() > 32 && text.find('y') == std::string_view::npos && text.find('Y') == std::string_view::npos) {
+  const std::string_view text = link.nulView();
+  if (text.size() > 32 && text.find('y') == std::string_view::npos && text.find('Y') == std::string_view::npos) {
     return false;
   }
-  URLParts parts = splitURL(link, kURLHost, nullptr);
-  if (parts.host.isNil() || parts.host.empty()) return false;
-  if (parts.host.length() <= 7 && link.nulLength() <= 32) return true;
-  return equalsNoCase(parts.host.view(), newsConfig::kShortenerHost);
+  // Without "://" there is no host (an empty view here, NIL from splitURL).
+  std::string_view host;
+  Str split;
+  if (const std::optional<std::string_view> plain = plainHost(text)) {
+    host = *plain;
+  } else {
+    split = splitURL(link, kURLHost, nullptr).host;
+    host = split.view();
+  }
+  if (host.empty()) return false;
+  if (host.size() <= 7 && text.size() <= 32) return true;
+  return equalsNoCase(host, newsConfig::kShortenerHost);
 }
 
 namespace {
