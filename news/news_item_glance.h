@@ -54,7 +54,16 @@ bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool ke
 // dates, uniqueID or link since it was read; its chain links may have
 // changed, so the later walk must not read those from it.
 class GlanceMemo {
+ public:
+  // Room for records of an ordinary size, so that keeping them copies each
+  // once.
+  void reserve(size_t records) {
+    kept_.reserve(records);
+    bytes_.reserve(records * kOrdinaryRecord);
+  }
+
  private:
+  static constexpr size_t kOrdinaryRecord = 256;
   friend class ItemGlance;
   struct Kept {
     int32_t index;
