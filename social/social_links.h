@@ -47,6 +47,8 @@ class SocialLinkChains {
   // for the walk that adds the new items after the chains.
   SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool keepGlances = true)
       : db_(db), feed_(feed), keepGlances_(keepGlances) {}
+  // Room for the keys of count items without growing.
+  void reserve(size_t count) { first_.reserve(count); }
   // The stored item at index, of link, seen by a scan: its key is noted
   // unless already known.
   void remember(int32_t index, std::string_view link);

@@ -35,9 +35,10 @@ void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::
 
 void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
                      int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen) {
-  const int32_t limit = std::max(kSocialMinimumScan, 2 * count);
+  const int32_t limit = socialScanLimit(count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
   if (GlanceMemo* memo = links.glanced()) memo->reserve(static_cast<size_t>(limit));
+  links.reserve(static_cast<size_t>(limit));
   ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);

@@ -14,6 +14,7 @@
 //      older items join as the oldest, walked newest first.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,8 @@
 namespace bw {
 
 inline constexpr int32_t kSocialMinimumScan = 200;
+// The stored items a scan next to a page of count items reads at most.
+inline int32_t socialScanLimit(int32_t count) { return std::max(kSocialMinimumScan, 2 * count); }
 
 // The items stored in one phase, in the order they were stored: first
 // pending, then in the list the merge hands on.

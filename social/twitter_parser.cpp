@@ -53,6 +53,9 @@ class TweetParse : public SocialPageParse {
     // stamps, plus one.
     IdIndex stored;
     std::vector<Stamp> stamps;
+    const auto scanned = static_cast<size_t>(socialScanLimit(itemCount_));
+    stored.reserve(scanned);
+    stamps.reserve(scanned);
     scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item, std::string_view uniqueID) {
       if (stored.setIfAbsent(uniqueID, static_cast<int32_t>(stamps.size() + 1)) == 0) {
         stamps.push_back({item.published, item.updated});
