@@ -126,6 +126,23 @@ TEST_F(RepairTest, AChainOfListsLedIntoTheNewsObjectsLeavesThemAsTheyWere) {
   }
 }
 
+// A damaged defragListIndex naming an index nothing uses: the sweep
+// destroys it, and the compaction walk must not be left standing there.
+TEST_F(RepairTest, TheCompactionWalkDoesNotStayAtAnIndexTheSweepDestroyed) {
+  for (bool complemented : {true, false}) {
+    SCOPED_TRACE(complemented);
+    RepairResult r = repairAfter(
+        [&](Db& db, newsRoot&, std::vector<int32_t>&) {
+          const int64_t orphan = db.createdAndUnloadObject(new newsItemBody());
+          db.setDefragListIndex(complemented ? ~orphan : orphan);
+        },
+        true, true, [](Db& db) { EXPECT_EQ(db.infoDefragListIndex(), -1); });
+    EXPECT_TRUE(r.usable);
+    EXPECT_TRUE(r.changed);
+    EXPECT_EQ(checkOutput, "");
+  }
+}
+
 TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
   using Damage = std::function<void(Db&, newsRoot&, std::vector<int32_t>&)>;
   auto orphanBody = [](Db& db) { return db.createdAndUnloadObject(new newsItemBody()); };

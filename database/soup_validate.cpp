@@ -348,6 +348,14 @@ int64_t cJournaledIndexedObjectSoupDatabase::destroyUnusedObjects(ValidationSet&
     }
   }
   int64_t count = cJournaledIndexedObjectSoup::destroyUnusedObjects(set, verbose);
+  // The compaction walk may stand at an index that was destroyed (a list
+  // goes through unloadAndDestroyObjectList, which moves it on; a damaged
+  // defragListIndex may name any index): it starts again.
+  int64_t defrag = infoDefragListIndex();
+  if (defrag < -1) defrag = ~defrag;
+  if (defrag > 0 && (defrag > INT32_MAX || infoBlockFile().infoBlockOfIndex(static_cast<int32_t>(defrag), true) == 0)) {
+    compactStep(true);
+  }
   tx.finish();
   return count;
 }
