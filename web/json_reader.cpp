@@ -47,6 +47,9 @@ bool isWordChara(char c) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// The bytes a number token starts with.
+bool isNumberStart(char c) { return c == '-' || isDigit(c); }
+
 // The three words as stored node strings (web/node_text.h), which every
 // node whose value is one of them shares.
 struct StoredWord {
@@ -328,8 +331,22 @@ void cJSON::close() {
 namespace {
 
 // The position of the first byte from q on, before length, that is not a
-// digit.
+// digit. kWide: the first sixteen bytes at once where the machine compares
+// them so, for the long numbers of arrays of coordinates (the parser's
+// loop, whose numbers are mostly short, keeps the narrower code).
+template <bool kWide = false>
 inline int32_t digitsFrom(const char* text, int32_t q, int32_t length) {
+#if defined(__SSE2__)
+  // A digit less '0' is below 10 (compared signed, both shifted by 128).
+  if (kWide && q + 16 <= length) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
+    const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>('0' + 128)));
+    const auto flagged = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(static_cast<char>(9 - 128)))));
+    if (flagged) return q + std::countr_zero(flagged);
+    q += 16;
+  }
+#endif
   // Eight bytes at a time: a byte is a digit when its high nibble is 3 and
   // adding 6 keeps it so. A carry out of a byte comes only from a non-digit,
   // which lies before any byte it changes, so the lowest flagged byte is the
@@ -411,6 +428,52 @@ cJSON::Scan cJSON::scan(int32_t position) {
   return next(position);
 }
 
+template <bool kWideDigits>
+[[gnu::always_inline]] inline cJSON::Scan cJSON::scanValue(int32_t p) {
+  const char* base = text_;
+  const char c = base[p];
+  if (isNumberStart(c)) {
+    // Runs of digits, each ended by the first "." or exponent (stepped over
+    // once each, the exponent with its sign) or by the end of the number.
+    int32_t q = digitsFrom<kWideDigits>(base, p + 1, length_);
+    bool dot = false;
+    bool exponent = false;
+    for (;;) {
+      const char d = at(q);
+      if (d == '.' && !dot) {
+        dot = true;
+        ++q;
+      } else if ((d == 'e' || d == 'E') && !exponent) {
+        exponent = true;
+        ++q;
+        if (at(q) == '+' || at(q) == '-') ++q;
+      } else {
+        break;
+      }
+      q = digitsFrom<kWideDigits>(base, q, length_);
+    }
+    return {std::string_view(base + p, static_cast<size_t>(q - p)),
+            dot || exponent ? kJsonReal : kJsonInteger, q};
+  }
+  // The words start with different bytes: the first byte picks the one
+  // that may stand here.
+  // Compared in fixed sizes, which the compiler does in place.
+  auto word = [&](const char (&w)[5], int32_t n) {
+    return p + n <= length_ && std::memcmp(base + p, w, static_cast<size_t>(n)) == 0 ? n : 0;
+  };
+  int32_t size = 0;
+  switch (c) {
+    case 't': size = word("true", 4); break;
+    case 'f': size = word("fals", 4) && at(p + 4) == 'e' ? 5 : 0; break;
+    case 'n': size = word("null", 4); break;
+    default: break;
+  }
+  if (size > 0 && !isWordChara(at(p + size))) {  // not "truex"
+    return {std::string_view(base + p, static_cast<size_t>(size)), kJsonLiteral, p + size};
+  }
+  raise("JSON", "cJSON; nextToken(); malformed JSON (unexpected characters)");
+}
+
 // White space, then the one-character tokens and strings here; numbers and
 // words in scanValue.
 [[gnu::always_inline]] inline cJSON::Scan cJSON::next(int32_t position) {
@@ -459,51 +522,6 @@ cJSON::Scan cJSON::scan(int32_t position) {
   }
 }
 
-[[gnu::always_inline]] inline cJSON::Scan cJSON::scanValue(int32_t p) {
-  const char* base = text_;
-  const char c = base[p];
-  if (c == '-' || isDigit(c)) {
-    // Runs of digits, each ended by the first "." or exponent (stepped over
-    // once each, the exponent with its sign) or by the end of the number.
-    int32_t q = digitsFrom(base, p + 1, length_);
-    bool dot = false;
-    bool exponent = false;
-    for (;;) {
-      const char d = at(q);
-      if (d == '.' && !dot) {
-        dot = true;
-        ++q;
-      } else if ((d == 'e' || d == 'E') && !exponent) {
-        exponent = true;
-        ++q;
-        if (at(q) == '+' || at(q) == '-') ++q;
-      } else {
-        break;
-      }
-      q = digitsFrom(base, q, length_);
-    }
-    return {std::string_view(base + p, static_cast<size_t>(q - p)),
-            dot || exponent ? kJsonReal : kJsonInteger, q};
-  }
-  // The words start with different bytes: the first byte picks the one
-  // that may stand here.
-  // Compared in fixed sizes, which the compiler does in place.
-  auto word = [&](const char (&w)[5], int32_t n) {
-    return p + n <= length_ && std::memcmp(base + p, w, static_cast<size_t>(n)) == 0 ? n : 0;
-  };
-  int32_t size = 0;
-  switch (c) {
-    case 't': size = word("true", 4); break;
-    case 'f': size = word("fals", 4) && at(p + 4) == 'e' ? 5 : 0; break;
-    case 'n': size = word("null", 4); break;
-    default: break;
-  }
-  if (size > 0 && !isWordChara(at(p + size))) {  // not "truex"
-    return {std::string_view(base + p, static_cast<size_t>(size)), kJsonLiteral, p + size};
-  }
-  raise("JSON", "cJSON; nextToken(); malformed JSON (unexpected characters)");
-}
-
 JsonToken cJSON::nextToken(int32_t position) {
   Scan s = scan(position);
   return {Str(s.token), s.kind, s.position};
@@ -538,44 +556,51 @@ constexpr char kRecordCode[] = {'s', 'i', 'r'};  // kJsonString, kJsonInteger, k
 
 int32_t recordKind(char code) { return code == 's' ? kJsonString : code == 'i' ? kJsonInteger : kJsonReal; }
 
-// The children of an array the skim read, from its record: the nodes the
-// parser would have made, with their texts in the record. An array among
+// The elements from p on up to end or to the first array among them
+// (scalars and words: all of an array that holds no arrays), from its
+// record into owner: the nodes the parser would have made, with their texts
+// in the record. Returns where they stop.
+inline const char* makeLeafChildren(webDataNode& owner, webDataRoot& root, NodeText noName, const char* p,
+                                    const char* end) {
+  for (char code; p < end && (code = *p) != '[' && code != '(';) {
+    ++p;
+    if (code == 't' || code == 'f' || code == 'n') {
+      owner.addMadeChild(root.makeNode(noName, storedWord(std::string_view(&code, 1)), kJsonLiteral))->markPlainText();
+      continue;
+    }
+    uint32_t bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    const int32_t kind = recordKind(code);
+    webDataNode* added = owner.addMadeChild(
+        bytes ? root.makeNodeOfStoredText(noName, NodeText(p + sizeof bytes), kind) : root.makeNode(noName, "", kind));
+    if (kind != kJsonString) added->markPlainText();
+    p += sizeof bytes + bytes + 1;
+  }
+  return p;
+}
+
+// The children of an array the skim read, from its record. An array among
 // them that holds arrays gets its children pending, made from its part of
 // the record when reached, so a walk reads each node soon after it was
 // made; one that holds none gets them at once.
 void makeArrayChildren(webDataNode& owner, std::string_view record) {
   webDataRoot& root = *owner.getRoot();
   const NodeText noName = root.storeName("");
-  for (const char* p = record.data(); p < record.data() + record.size();) {
-    const char code = *p++;
-    switch (code) {
-      case '[':
-      case '(': {
-        webDataNode* array = owner.addMadeChild(root.makeNode(noName, "", kJsonArray));
-        array->markPlainText();
-        uint32_t bytes;
-        std::memcpy(&bytes, p, sizeof bytes);
-        p += sizeof bytes;
-        if (bytes && code == '[') array->addPendingChildren(makeArrayChildren, std::string_view(p, bytes), true);
-        if (bytes && code == '(') makeArrayChildren(*array, std::string_view(p, bytes));
-        p += bytes;
-        break;
-      }
-      case 't':
-      case 'f':
-      case 'n':
-        owner.addMadeChild(root.makeNode(noName, storedWord(std::string_view(&code, 1)), kJsonLiteral))->markPlainText();
-        break;
-      default: {
-        uint32_t bytes;
-        std::memcpy(&bytes, p, sizeof bytes);
-        const int32_t kind = recordKind(code);
-        webDataNode* added = owner.addMadeChild(
-            bytes ? root.makeNodeOfStoredText(noName, NodeText(p + sizeof bytes), kind) : root.makeNode(noName, "", kind));
-        if (kind != kJsonString) added->markPlainText();
-        p += sizeof bytes + bytes + 1;
-      }
+  const char* const end = record.data() + record.size();
+  for (const char* p = record.data(); p < end;) {
+    const char code = *p;
+    if (code != '[' && code != '(') {
+      p = makeLeafChildren(owner, root, noName, p, end);
+      continue;
     }
+    webDataNode* array = owner.addMadeChild(root.makeNode(noName, "", kJsonArray));
+    array->markPlainText();
+    uint32_t bytes;
+    std::memcpy(&bytes, p + 1, sizeof bytes);
+    p += 1 + sizeof bytes;
+    if (bytes && code == '[') array->addPendingChildren(makeArrayChildren, std::string_view(p, bytes), true);
+    if (bytes && code == '(') makeLeafChildren(*array, root, noName, p, p + bytes);
+    p += bytes;
   }
 }
 
@@ -583,9 +608,22 @@ void makeArrayChildren(webDataNode& owner, std::string_view record) {
 
 void cJSON::Record::grow(size_t n) {
   capacity = std::max(2 * capacity, used + n + kSlack);
+  if (capacity > kSmall) capacity = std::max(capacity, large);
   auto larger = std::make_unique_for_overwrite<char[]>(capacity);
   if (used) std::memcpy(larger.get(), bytes.get(), used);
   bytes = std::move(larger);
+}
+
+std::unique_ptr<char[]> cJSON::Record::take() {
+  large = used + kSlack;
+  if (capacity - used > used / 4) {
+    auto exact = std::make_unique_for_overwrite<char[]>(used);
+    std::memcpy(exact.get(), bytes.get(), used);
+    bytes = std::move(exact);
+  }
+  capacity = 0;
+  used = 0;
+  return std::move(bytes);
 }
 
 cJSON::Scan cJSON::skimArrays(Scan t) {
@@ -602,13 +640,33 @@ cJSON::Scan cJSON::skimArrays(Scan t) {
     open.pop_back();
     if (!open.empty()) record_.bytes[open.back()] = '[';
   };
+  // A string or number token as its entry.
+  auto recordScalar = [&](const Scan& s) {
+    const auto bytes = static_cast<uint32_t>(s.token.size());
+    char* at = record_.extend(1 + sizeof bytes + bytes + 1);
+    at[0] = kRecordCode[s.kind == kJsonString ? 0 : s.kind == kJsonInteger ? 1 : 2];
+    std::memcpy(at + 1, &bytes, sizeof bytes);
+    // A short token (a number's) in one move where the text has the bytes
+    // behind it, the record its slack.
+    if (bytes <= Record::kSlack && s.token.data() + Record::kSlack <= text_ + length_) {
+      std::memcpy(at + 1 + sizeof bytes, s.token.data(), Record::kSlack);
+    } else {
+      std::memcpy(at + 1 + sizeof bytes, s.token.data(), bytes);
+    }
+    at[1 + sizeof bytes + bytes] = '\0';
+  };
+  // An array opened inside the one read: its entry, whose length close()
+  // sets; the array around it holds arrays.
+  auto openArray = [&] {
+    if (!open.empty()) record_.bytes[open.back()] = '[';
+    open.push_back(record_.used);
+    *record_.extend(1 + sizeof(uint32_t)) = '(';
+  };
   // The parser's loop (parse()) for arrays alone.
   while (t.kind != kJsonEnd) {
     bool completed;
     if (t.kind == kJsonArray && t.token[0] == '[') {
-      if (!open.empty()) record_.bytes[open.back()] = '[';
-      open.push_back(record_.used);
-      *record_.extend(1 + sizeof(uint32_t)) = '(';
+      openArray();
       completed = false;
     } else if (t.kind == kJsonObject && t.token[0] == '{') {
       return t;
@@ -616,18 +674,26 @@ cJSON::Scan cJSON::skimArrays(Scan t) {
       *record_.extend(1) = t.token[0];
       completed = true;
     } else if (isScalar(t.kind)) {
-      const auto bytes = static_cast<uint32_t>(t.token.size());
-      char* at = record_.extend(1 + sizeof bytes + bytes + 1);
-      at[0] = kRecordCode[t.kind == kJsonString ? 0 : t.kind == kJsonInteger ? 1 : 2];
-      std::memcpy(at + 1, &bytes, sizeof bytes);
-      // A short token (a number's) in one move where the text has the bytes
-      // behind it, the record its slack.
-      if (bytes <= Record::kSlack && t.token.data() + Record::kSlack <= text_ + length_) {
-        std::memcpy(at + 1 + sizeof bytes, t.token.data(), Record::kSlack);
-      } else {
-        std::memcpy(at + 1 + sizeof bytes, t.token.data(), bytes);
+      recordScalar(t);
+      // Compact arrays of numbers (coordinates: "-65.6,43.4],[-65.7,43.5"):
+      // the next number is scanned straight from its first byte, which is
+      // all next() does before such a byte, after a "," or after "],[" that
+      // closes the array open inside the one read and opens the next.
+      for (;;) {
+        int32_t p = t.position;
+        if (at(p) == ',' && isNumberStart(at(p + 1))) {
+          ++p;
+        } else if (at(p) == ']' && !open.empty() && at(p + 1) == ',' && at(p + 2) == '[' &&
+                   isNumberStart(at(p + 3))) {
+          close();
+          openArray();
+          p += 3;
+        } else {
+          break;
+        }
+        t = scanValue<true>(p);
+        recordScalar(t);
       }
-      at[1 + sizeof bytes + bytes] = '\0';
       completed = true;
     } else {
       raise("JSON", kExpectedValue);
@@ -663,7 +729,12 @@ cJSON::Scan cJSON::pendingArray(Scan first, webDataNode& array) {
     eagerUntil_ = closing.position;
     return closing;
   }
-  array.addPendingChildren(makeArrayChildren, record_.view());
+  if (record_.used > Record::kSmall) {
+    const size_t bytes = record_.used;
+    array.addPendingChildren(makeArrayChildren, record_.take(), bytes);
+  } else {
+    array.addPendingChildren(makeArrayChildren, record_.view());
+  }
   return closing;
 }
 

@@ -45,7 +45,9 @@ TEST_F(JsonReaderTest, TokensAndTheirKinds) {
 // cut at random lengths, which the scan must not read past.
 TEST_F(JsonReaderTest, NumberTokensFollowTheRuleByteByByte) {
   cJSON reader(latin1_, nullptr);
-  const std::string_view charas = "0123456789012345678901234567890123456789.eE+-x ,";
+  // Besides the number's own bytes, the bytes either side of the digits and
+  // one with its high bit set.
+  const std::string_view charas = "0123456789012345678901234567890123456789.eE+-x ,/:\xB0";
   std::mt19937 random(16);
   for (int round = 0; round < 20000; ++round) {
     std::string text(1, "-0123456789"[random() % 11]);
@@ -540,10 +542,18 @@ std::string randomArrays(std::mt19937& random) {
     if (pick == 0) {
       text += kPieces[std::uniform_int_distribution<size_t>(0, std::size(kPieces) - 1)(random)];
     } else if (open) {
-      text += pick < 12 ? "[" : pick < 24 ? "1.25" : pick < 30 ? "\"s\"" : pick < 34 ? "[]" : pick < 36 ? "{}" : "true";
+      text += pick < 12   ? "["
+              : pick < 20 ? "1.25"
+              : pick < 24 ? "-7"
+              : pick < 30 ? "\"s\""
+              : pick < 34 ? "[]"
+              : pick < 36 ? "{}"
+                          : "true";
       depth += pick < 12 ? 1 : 0;
     } else if (pick < 24 || depth == 1) {
       text += ",";
+    } else if (pick < 28) {
+      text += "],[";  // the next of a run of arrays
     } else {
       text += "]";
       --depth;
@@ -576,6 +586,13 @@ TEST_F(JsonReaderTest, PendingArraysReadAsTheParserReadsAtOnce) {
       "[[\"x]]", "[[1,tx]]", "[[1],[2]] , \"k\": [[3]]", "[\"]\"]", "[[\"a\\\"b\", \"\\u00e9\", \"\"], [\"\\u12G4\"]]",
       "[[true, false, null, -0.5e-3, 1E+2, 007]]", "{\"a\": [[1]], \"b\": {\"c\": [[2, [3, [4, {}]]]]}}",
       "[[[[[[[[[]]]]]]]]]",
+      // Compact arrays of numbers, which the skim reads past "," and "],[".
+      "[[-65.6,43.4],[-65.7,43.5],[1e5,-],[7]]", "[[[1,2],[3,4]],[[5,6],[7]]]", "[[1,2],[3", "[[1,2],[3,",
+      "[[1,2],[", "[[1,2],[3,4]],[5]", "[[1,2],[x]]", "[[1,2],[3.4.5]]", "[[1,2],[3,4],]", "[[1,2],{\"a\":[[3]]}]",
+      "[[1],2],[3]", "{\"a\": [[1],2],[3]}",
+      // Digit runs longer than a scan step, and the bytes either side of the digits.
+      "[[1,12345678901234567890.12345678901234567,-0.000000000000000000001e+1234567890123456789]]",
+      "[[1,2/],[3]]", "[[1,2],[3:]]", "[[1,2],[3\xB0]]", "[[1,2],[3.\x80]]",
   };
   // Each also as the element of an outermost array, which is read at once.
   for (const char* text : kCases) compare(text), compare(std::string("[") + text + "]");
@@ -587,25 +604,38 @@ TEST_F(JsonReaderTest, PendingArraysReadAsTheParserReadsAtOnce) {
 
   // A pending array taken out before its children were made, its tree
   // ended, then read and added elsewhere: the same nodes as read at once.
-  std::string text = "{\"g\": [[[1.5, 2], [3, \"q\"]], [[4]]], \"h\": 1}";
-  for (bool beforeTheWalk : {true, false}) {
-    std::string reads[2];
-    for (cJSON* reader : {&pending, &atOnce}) {
-      auto root = reader->parseDocument(text.c_str(), 0).root;
-      ASSERT_TRUE(root);
-      webDataNode* g = root->head()->findChild("g", nullptr, nullptr, nullptr);
-      ASSERT_TRUE(g);
-      EXPECT_EQ(g->hasPendingChildren(), reader == &pending);
-      if (!beforeTheWalk) (void)described(g, utf8_);
-      std::unique_ptr<webDataNode> taken = g->remove();
-      root.reset();
-      auto other = reader->parseDocument("[0]", 0).root;
-      other->head()->addChildNode(std::move(taken));
-      reads[reader == &atOnce] = described(other->head(), utf8_);
+  // Also with records larger than the skim keeps between texts, which go to
+  // their root whole: one as large as the last, a larger and a smaller one.
+  std::vector<std::string> texts{"{\"g\": [[[1.5, 2], [3, \"q\"]], [[4]]], \"h\": 1}"};
+  for (int pairs : {6000, 6000, 12000, 5000}) {
+    std::string& text = texts.emplace_back("{\"g\": [");
+    for (int i = 0; i < pairs; ++i) {
+      text += (i ? ",[" : "[") + std::to_string(i * 7 - 3000) + "." + std::to_string(i % 97) + ",-" +
+              std::to_string(i) + (i % 5 ? "]" : ",true,\"q\"]");
     }
-    EXPECT_EQ(reads[0], reads[1]);
-    EXPECT_NE(reads[0].find("q q 1"), std::string::npos) << reads[0];
+    text += "], \"h\": 1}";
+  }
+  for (const std::string& text : texts) {
+    for (bool beforeTheWalk : {true, false}) {
+      std::string reads[2];
+      for (cJSON* reader : {&pending, &atOnce}) {
+        auto root = reader->parseDocument(text.c_str(), 0).root;
+        ASSERT_TRUE(root);
+        webDataNode* g = root->head()->findChild("g", nullptr, nullptr, nullptr);
+        ASSERT_TRUE(g);
+        EXPECT_EQ(g->hasPendingChildren(), reader == &pending);
+        if (!beforeTheWalk) (void)described(g, utf8_);
+        std::unique_ptr<webDataNode> taken = g->remove();
+        root.reset();
+        auto other = reader->parseDocument("[0]", 0).root;
+        other->head()->addChildNode(std::move(taken));
+        reads[reader == &atOnce] = described(other->head(), utf8_);
+      }
+      EXPECT_EQ(reads[0], reads[1]);
+      EXPECT_NE(reads[0].find("q q 1"), std::string::npos) << text.substr(0, 100);
+    }
   }
 }
+
 }  // namespace
 }  // namespace bw

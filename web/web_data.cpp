@@ -580,11 +580,7 @@ std::unique_ptr<webDataNode> webDataNode::remove() {
 
 bool webDataNode::isNamed(Text name, Text ns) const { return nameMatches(getName(), getNamespace(), name, ns); }
 
-Str webDataNode::getText(const cEncoding* charset, bool noDecode) const {
-  // What convert gives, without its steps, for most texts a reader marked.
-  if ((hints_ & kPlainText) && text_ && !noDecode && root_ && root_->copiesPlainText(charset)) {
-    return copiedPlainText(infoText());
-  }
+Str webDataNode::convertedText(const cEncoding* charset, bool noDecode) const {
   return convert(infoText(), charset, noDecode, "getText", (hints_ & kPlainText) != 0);
 }
 
@@ -612,6 +608,12 @@ void webDataNode::addPendingChildren(webChildrenMaker make, std::string_view rec
     std::memcpy(pending + 1, record.data(), copied);
   }
   hints_ |= kPendingChildren;
+}
+
+void webDataNode::addPendingChildren(webChildrenMaker make, std::unique_ptr<char[]> record, size_t bytes) {
+  // Kept first: a failure after it leaves no node on a freed record.
+  const char* kept = root_->keptRecords_.emplace_back(std::move(record)).get();
+  addPendingChildren(make, std::string_view(kept, bytes), true);
 }
 
 void webDataNode::makePendingChildren() const {

@@ -239,6 +239,9 @@ class webDataRoot : public webDataList {
   friend class webDataNode;
   friend class webDataList;
   nodeSlab::Arena arena_;
+  // The records of pending children a reader handed over whole
+  // (addPendingChildren): they live as the arena.
+  std::vector<std::unique_ptr<char[]>> keptRecords_;
   // Every node of the tree (and its children list) is an unadopted object of
   // arena_ with nothing of its own outside it, but for top-level nodes that
   // joined by addNodes (with their subtrees); cleared by any other change.
@@ -320,6 +323,9 @@ class webDataNode : public class_base {
   // with inArena, the record itself, a part of one an earlier call kept.
   // Until then the node has a children list (hasChildrenList).
   void addPendingChildren(webChildrenMaker make, std::string_view record, bool inArena = false);
+  // The same with a record (its first `bytes`) that the root keeps as it is
+  // from now on, as long as its arena: a large one is not copied.
+  void addPendingChildren(webChildrenMaker make, std::unique_ptr<char[]> record, size_t bytes);
   bool hasPendingChildren() const { return (hints_ & kPendingChildren) != 0; }
   // Takes this node out of its parent's children; the caller owns it.
   std::unique_ptr<webDataNode> remove();
@@ -341,7 +347,14 @@ class webDataNode : public class_base {
     return children_.get();
   }
 
-  Str getText(const cEncoding* charset, bool noDecode) const;
+  Str getText(const cEncoding* charset, bool noDecode) const {
+    // What convert gives, without its steps, for most texts a reader
+    // marked: inline, as a walk reads every node's text.
+    if ((hints_ & kPlainText) && text_ && !noDecode && root_ && root_->copiesPlainText(charset)) {
+      return copiedPlainText(infoText());
+    }
+    return convertedText(charset, noDecode);
+  }
   // NIL when there is no text after the end tag.
   Str getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {
     return textAfterEndTag_ ? textAfterEndTagConverted(charset, noDecode) : Str();
@@ -416,6 +429,8 @@ class webDataNode : public class_base {
     size_t bytes;
   };
   Str textAfterEndTagConverted(const cEncoding* charset, bool noDecode) const;
+  // getText through convert.
+  Str convertedText(const cEncoding* charset, bool noDecode) const;
   // A plain string read decoded through a root that copiesPlainText.
   static Str copiedPlainText(NodeText text) { return text.empty() ? Str::withCapacity(0) : Str(text.view()); }
   Str convert(Text s, const cEncoding* charset, bool noDecode, const char* method, bool plainText = false) const;
