@@ -44,6 +44,15 @@ void BlockIndex::takeHeader(const Header& h) {
   dummyBlock_ = h.dummyBlock;
 }
 
+void BlockIndex::mirrorHeaderValues() {
+  valuesMirrored_ = false;
+  if (specialCount_ != kIndexSpecialCount || arrayBlock_ <= 0) return;
+  uint8_t words[sizeof values_];
+  heap_.store().readData(arrayBlock_ + 8 * kFirstHeaderValue, words, sizeof words);
+  for (size_t k = 0; k < values_.size(); ++k) values_[k] = getBig64(words + 8 * k);
+  valuesMirrored_ = true;
+}
+
 void BlockIndex::createIndex() {
   BlockTransaction tx(heap_.store());
   clearEntryCache();
@@ -57,6 +66,8 @@ void BlockIndex::createIndex() {
   const int64_t header[kIndexSpecialCount] = {kIndexVersion, specialCount_, arraySize_, arrayFree_, firstFree_,
                                               dummyBlock_};
   for (int32_t e = 0; e < kIndexSpecialCount; ++e) writeMirror(e, header[e]);
+  values_.fill(0);
+  valuesMirrored_ = true;
   writeChainRun(kIndexSpecialCount, kIndexInitialSize - kIndexSpecialCount, 0);
   tx.finish();
   heap_.store().flush();
@@ -70,6 +81,7 @@ void BlockIndex::openIndex() {
   takeHeader(h);
   checkArrayFits();
   if (specialCount_ != kIndexSpecialCount) upgrade(h.version);
+  mirrorHeaderValues();
 }
 
 // An array size the array block cannot hold would let every entry access
@@ -180,6 +192,7 @@ void BlockIndex::reloadMirrors() {
   }
   if (h.version != 1 && h.version != 2) h = Header{};
   takeHeader(h);
+  mirrorHeaderValues();
 }
 
 // --- entries ----------------------------------------------------------------------------------
@@ -492,12 +505,17 @@ int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::
 }
 
 void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {
-  BlockTransaction tx(heap_.store());
-  writeMirror(entry, value);
-  tx.finish();
+  if (heap_.store().insideTransaction()) {
+    writeMirror(entry, value);
+  } else {
+    BlockTransaction tx(heap_.store());
+    writeMirror(entry, value);
+    tx.finish();
+  }
+  if (valuesMirrored_ && entry >= kFirstHeaderValue && entry < kIndexSpecialCount) {
+    values_[static_cast<size_t>(entry - kFirstHeaderValue)] = value;
+  }
 }
-
-int64_t BlockIndex::getHeaderValue(int32_t entry) { return heap_.readArrayEntry(arrayBlock_, entry); }
 
 uint32_t BlockIndex::readIndexArrayElement(int64_t dataPosition, int32_t element) {
   return heap_.read32(dataPosition + int64_t{element} * 4);

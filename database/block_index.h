@@ -25,6 +25,10 @@
 //      (index_entry_windows.h), kept and emptied by the same rules.
 //   4. The array grows only x4 when no entry is free, and shrinks only back
 //      to 128 entries when no index is in use.
+//   5. While the array has the current layout, header values 6..13 are
+//      mirrored too (the layer above reads some of them at every step);
+//      setHeaderValue writes both, and every reload of the mirrors rereads
+//      them.
 #pragma once
 
 #include <array>
@@ -100,10 +104,16 @@ class BlockIndex {
   int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes);
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
-  // Header values 6..13 (entries 6..13): set in an own transaction, read from
-  // the array (never the cache).
+  // Header values 6..13 (entries 6..13): set in an own transaction (inside
+  // an open one of a journaled file, in that), read from their mirror or,
+  // without one, from the array (never the cache).
   void setHeaderValue(int32_t entry, int64_t value);
-  int64_t getHeaderValue(int32_t entry);
+  int64_t getHeaderValue(int32_t entry) {
+    if (valuesMirrored_ && entry >= kFirstHeaderValue && entry < kIndexSpecialCount) {
+      return values_[static_cast<size_t>(entry - kFirstHeaderValue)];
+    }
+    return heap_.readArrayEntry(arrayBlock_, entry);
+  }
 
   // Unchecked u32 elements of an index array's data.
   uint32_t readIndexArrayElement(int64_t dataPosition, int32_t element);
@@ -132,6 +142,9 @@ class BlockIndex {
   };
   Header readHeader();
   void takeHeader(const Header& h);
+  // Rereads header values 6..13 into their mirror when the array has the
+  // current layout; forgets the mirror otherwise.
+  void mirrorHeaderValues();
   void upgrade(int64_t version);
   void checkArrayFits();
   // Writes entries first .. first + n - 1 as the free chain run
@@ -157,6 +170,9 @@ class BlockIndex {
   int32_t arrayFree_ = 0;
   int32_t firstFree_ = 0;
   int64_t dummyBlock_ = 0;
+  static constexpr int32_t kFirstHeaderValue = 6;
+  std::array<int64_t, kIndexSpecialCount - kFirstHeaderValue> values_{};
+  bool valuesMirrored_ = false;
   std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
   std::array<int64_t, kEntryCacheSlots> cacheValue_{};
   IndexEntryWindows windows_;

@@ -254,6 +254,16 @@ TEST_F(BlockIndexTest, HeaderValues) {
   EXPECT_EQ(index.getHeaderValue(6), -7);
   EXPECT_EQ(entry(13), int64_t{1} << 40);
   EXPECT_EQ(getBig64(store.committed().data() + 8), index.arrayBlock());
+  // Their mirror answers what the array holds: after a discard, and after
+  // the array moved to a larger block.
+  {
+    BlockTransaction tx(store);
+    index.setHeaderValue(9, 5);
+    EXPECT_EQ(index.getHeaderValue(9), 5);
+  }  // left unfinished: discarded
+  EXPECT_EQ(index.getHeaderValue(9), 0);
+  allocateMany(200);
+  for (int e = 6; e < 14; ++e) EXPECT_EQ(index.getHeaderValue(e), entry(e)) << e;
 }
 
 TEST_F(BlockIndexTest, EntryCache) {

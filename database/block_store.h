@@ -50,6 +50,10 @@ class BlockStore {
   virtual uint64_t changeCount() { return 0; }
 
   int32_t beginTransaction() { return journal_ ? journal_->beginTransaction() : doBeginTransaction(); }
+  // Whether a transaction of a journaled file is open: a write of a word that
+  // would take a transaction of its own may go into that one instead, with
+  // the same outcome. Always false for other stores.
+  bool insideTransaction() const { return journal_ && journal_->infoTransactionDepth() > 0; }
   void finishTransaction(int32_t id) {
     if (!journal_) return doFinishTransaction(id);
     journal_->finishTransaction(id);
