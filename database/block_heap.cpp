@@ -337,7 +337,7 @@ FreeFind BlockHeap::findFreeInArena(int32_t size) {
 
 blockRecord BlockHeap::removeFreeFromArena(const blockRecord& freeBlock, int32_t f, int32_t s,
                                            const SecondLevel& entry, bool writeHeader) {
-  constexpr char kPrefix[] = "cJournaledBlockFile.removeFreeFromArena(); ";
+  static constexpr char kPrefix[] = "cJournaledBlockFile.removeFreeFromArena(); ";
   if (!freeBlock.isFree) bug(kPrefix, "freeBlock is actually used");
   FreeClass exact = mapSizeToFreeClass(static_cast<uint32_t>(freeBlock.size));
   if (f != exact.f || s != exact.s) {
@@ -426,7 +426,7 @@ blockRecord BlockHeap::splitBlock(blockRecord& usedBlock, int32_t size, bool wri
 }
 
 blockRecord BlockHeap::mergeBothBlocks(const blockRecord& first, const blockRecord& second, bool writeHeader) {
-  constexpr char kPrefix[] = "cJournaledBlockFile.mergeBothBlocks(); ";
+  static constexpr char kPrefix[] = "cJournaledBlockFile.mergeBothBlocks(); ";
   if (second.prevBlock != first.position) bug(kPrefix, "blocks not adjacent");
   if (first.isFree) bug(kPrefix, "firstBlock is actually free");
   if (second.isFree) bug(kPrefix, "secondBlock is actually free");
