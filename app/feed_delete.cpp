@@ -82,7 +82,7 @@ GlancedItem glanceAhead(cJournaledIndexedObjectSoupDatabase& db, ItemGlance& gla
 
 void deleteItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, ShownNewsObjects& shown) {
   cIndexedObjectList& items = *feed.itemList;
-  ItemGlance glance(db);
+  ItemGlance glance(db, ItemGlance::Keys::kLater);
   GlancedItem ahead;
   for (int32_t index; (index = items.infoHeadIndex()) != 0;) {
     if (db.findRegisteredObject(index)) {
