@@ -2,6 +2,7 @@
 #include "database/block_index.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <vector>
 
@@ -45,6 +46,7 @@ void BlockIndex::takeHeader(const Header& h) {
 }
 
 void BlockIndex::mirrorHeaderValues() {
+  waiting_ = 0;
   valuesMirrored_ = false;
   if (specialCount_ != kIndexSpecialCount || arrayBlock_ <= 0) return;
   uint8_t words[sizeof values_];
@@ -184,6 +186,16 @@ bool BlockIndex::admitAtOpen(const std::string& path) {
 }
 
 void BlockIndex::reloadMirrors() {
+  // Waiting values reach the array before it is reread; after a discard no
+  // transaction is open, and they went with the writes they stand for.
+  if (waiting_ != 0) {
+    if (heap_.store().insideTransaction()) {
+      writeWaitingValues();
+    } else {
+      heap_.store().countSkippedWrite(8 * std::popcount(waiting_));
+      waiting_ = 0;
+    }
+  }
   clearEntryCache();
   Header h;
   if (heap_.store().dataSize() >= FIRST_BLOCK_POS) {
@@ -411,6 +423,7 @@ int64_t BlockIndex::reallocateIndexArray(int32_t index, int32_t newCount, int32_
 void BlockIndex::resizeIndexArray(int64_t newSize) {
   if (newSize <= 0 || newSize > kMaxEntries) newSize = kMaxEntries;
   BlockTransaction tx(heap_.store());
+  writeWaitingValues();  // before the array is copied
   const int64_t oldSize = arraySize_;
   int64_t fresh = heap_.resizeArray(arrayBlock_, newSize, oldSize, false);
   heap_.deallocate(arrayBlock_);
@@ -505,15 +518,33 @@ int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::
 }
 
 void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {
-  if (heap_.store().insideTransaction()) {
+  BlockStore& store = heap_.store();
+  const bool mirrored = valuesMirrored_ && entry >= kFirstHeaderValue && entry < kIndexSpecialCount;
+  const auto k = static_cast<size_t>(entry - kFirstHeaderValue);
+  if (mirrored && letWait_ && store.insideTransaction()) {
+    // A value already waiting: this write is left out, the waiting one
+    // writes the same bytes later.
+    const uint32_t bit = uint32_t{1} << k;
+    if (waiting_ & bit) store.countSkippedWrite(8);
+    waiting_ |= bit;
+    values_[k] = value;
+    return;
+  }
+  if (store.insideTransaction()) {
     writeMirror(entry, value);
   } else {
-    BlockTransaction tx(heap_.store());
+    BlockTransaction tx(store);
     writeMirror(entry, value);
     tx.finish();
   }
-  if (valuesMirrored_ && entry >= kFirstHeaderValue && entry < kIndexSpecialCount) {
-    values_[static_cast<size_t>(entry - kFirstHeaderValue)] = value;
+  if (mirrored) values_[k] = value;
+}
+
+void BlockIndex::writeWaitingValues() {
+  while (waiting_ != 0) {
+    const int k = std::countr_zero(waiting_);
+    writeMirror(kFirstHeaderValue + k, values_[static_cast<size_t>(k)]);
+    waiting_ &= waiting_ - 1;
   }
 }
 

@@ -26,9 +26,15 @@
 //   4. The array grows only x4 when no entry is free, and shrinks only back
 //      to 128 entries when no index is in use.
 //   5. While the array has the current layout, header values 6..13 are
-//      mirrored too (the layer above reads some of them at every step);
-//      setHeaderValue writes both, and every reload of the mirrors rereads
-//      them.
+//      mirrored too (the layer above reads some of them at every step).
+//      Inside an open transaction of a journaled file, setHeaderValue sets
+//      the mirror and leaves the write waiting (the layer above sets some at
+//      every step); the waiting values are written before the outermost
+//      transaction finishes, before the array is copied, moved or reread,
+//      and a discard drops them with everything else. So the array holds
+//      what writing at once would have left whenever anything else reads it
+//      or a commit can take it, and each write left out is counted toward
+//      the forced commit as it would have been.
 #pragma once
 
 #include <array>
@@ -105,9 +111,14 @@ class BlockIndex {
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
   // Header values 6..13 (entries 6..13): set in an own transaction (inside
-  // an open one of a journaled file, in that), read from their mirror or,
-  // without one, from the array (never the cache).
+  // an open one of a journaled file, waiting in that: invariant 5), read
+  // from their mirror or, without one, from the array (never the cache).
   void setHeaderValue(int32_t entry, int64_t value);
+  // Writes the header values left waiting (invariant 5), inside the open
+  // transaction.
+  void writeWaitingValues();
+  // Test seam: false writes every header value at once, as without waiting.
+  void letHeaderValuesWait(bool wait) { letWait_ = wait; }
   int64_t getHeaderValue(int32_t entry) {
     if (valuesMirrored_ && entry >= kFirstHeaderValue && entry < kIndexSpecialCount) {
       return values_[static_cast<size_t>(entry - kFirstHeaderValue)];
@@ -173,6 +184,9 @@ class BlockIndex {
   static constexpr int32_t kFirstHeaderValue = 6;
   std::array<int64_t, kIndexSpecialCount - kFirstHeaderValue> values_{};
   bool valuesMirrored_ = false;
+  // Bit k: value 6 + k waits to be written (invariant 5).
+  uint32_t waiting_ = 0;
+  bool letWait_ = true;
   std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
   std::array<int64_t, kEntryCacheSlots> cacheValue_{};
   IndexEntryWindows windows_;

@@ -164,6 +164,8 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
   if (desiredHandle < 0) checkIndexOfBlock(heap, index, desiredHandle);
 
   BlockTransaction tx(heap.store());
+  // The array's bytes are copied as they stand.
+  if (handle == index.arrayBlock() || desiredHandle == index.arrayBlock()) index.writeWaitingValues();
   MovedBlock result = moveHeapBlock(heap, handle, desiredHandle);
   if (result.handle != 0) {
     // What follows concerns the block that actually moved: D when it was

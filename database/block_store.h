@@ -50,10 +50,18 @@ class BlockStore {
   virtual uint64_t changeCount() { return 0; }
 
   int32_t beginTransaction() { return journal_ ? journal_->beginTransaction() : doBeginTransaction(); }
-  // Whether a transaction of a journaled file is open: a write of a word that
-  // would take a transaction of its own may go into that one instead, with
-  // the same outcome. Always false for other stores.
-  bool insideTransaction() const { return journal_ && journal_->infoTransactionDepth() > 0; }
+  // Whether a transaction of a journaled file that has not failed is open: a
+  // write of a word that would take a transaction of its own may go into
+  // that one instead, or wait for a later point of it, with the same
+  // outcome. Always false for other stores.
+  bool insideTransaction() const {
+    return journal_ && journal_->infoTransactionDepth() > 0 && !journal_->infoFailed();
+  }
+  // Counts bytes toward a journaled file's forced commit as a write of them
+  // would (cJournaledFile::countSkippedWrite); nothing for other stores.
+  void countSkippedWrite(int64_t length) {
+    if (journal_) journal_->countSkippedWrite(length);
+  }
   void finishTransaction(int32_t id) {
     if (!journal_) return doFinishTransaction(id);
     journal_->finishTransaction(id);

@@ -119,6 +119,7 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
  protected:
   void reloadAfterCopy() override;
   void changesDiscarded() override;
+  void outerTransactionFinishing() override { index_.writeWaitingValues(); }
 
   BlockIndex index_{heap_};
 };

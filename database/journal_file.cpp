@@ -67,6 +67,7 @@ void cJournaledFile::raiseFailed(const char* method) const {
 // ---------------------------------------------------------------------------
 
 void cJournaledFile::finishOuterTransaction(int32_t id) {
+  if (stack_.size() == 1 && stack_.back() == id) outerTransactionFinishing();
   popTransaction(stack_, id, [this] { discardChanges(); });
   if (!stack_.empty() || !cache_) return;
   bool due = bytesWritten_ >= kJournalForceCommitBytes || commitDelay_ == 0 ||

@@ -174,6 +174,10 @@ class cJournaledFile : public cFile {
   // Runs at the end of every discardChanges; layers above reload their
   // mirrors of the file here. Must not throw.
   virtual void changesDiscarded() {}
+  // Runs when the outermost transaction is about to finish, before it
+  // leaves the stack and before its commit: layers above write here what
+  // they let wait inside it.
+  virtual void outerTransactionFinishing() {}
 
  private:
   [[noreturn]] void raiseFailed(const char* method) const;

@@ -151,5 +151,72 @@ TEST_F(SoupCompactTest, ModelWorkloadWithCompactionStaysSound) {
   }
 }
 
+// The header values a step sets (the bytes in use, the compaction positions,
+// the list order's position) wait inside a transaction for its end. The
+// same work with each written at once must leave the same file at every
+// commit and count the same bytes toward the forced commit: the model's
+// steps (each its own transaction, some nested or discarded, full passes
+// between), then a list's nodes and records deleted inside one transaction,
+// as deleting feeds does.
+TEST_F(SoupCompactTest, WaitingHeaderValuesLeaveWhatWritingThemAtOnceLeaves) {
+  std::map<std::string, JournaledSoupBlockFile*> files;
+  auto make = [&](const std::string& name, bool wait) {
+    return [&, name, wait] {
+      auto f = inMemory(name);
+      f->file().index().letHeaderValuesWait(wait);
+      files[name] = f.get();
+      return std::unique_ptr<SoupBlockFile>(std::move(f));
+    };
+  };
+  auto bytesWritten = [&](const std::string& name) { return files[name]->file().infoBytesWritten(); };
+  {
+    testing::SoupModel waiting(make("waiting.soup", true), 5, internal("waiting.soup"));
+    testing::SoupModel atOnce(make("at_once.soup", false), 5, internal("at_once.soup"));
+    waiting.setAutoCompact(true);
+    atOnce.setAutoCompact(true);
+    for (int batch = 0; batch < 12; ++batch) {
+      for (int i = 0; i < 300; ++i) {
+        waiting.step();
+        atOnce.step();
+      }
+      if (batch % 4 == 3) {
+        waiting.db().defragment(false);
+        atOnce.db().defragment(false);
+      }
+      ASSERT_EQ(bytesWritten("waiting.soup"), bytesWritten("at_once.soup")) << batch;
+      waiting.db().flush();
+      atOnce.db().flush();
+      ASSERT_EQ(backend->image(native("waiting.soup")), backend->image(native("at_once.soup"))) << batch;
+    }
+  }
+  std::map<std::string, int64_t> written;
+  for (bool wait : {true, false}) {
+    const std::string name = wait ? "deleting_waiting.soup" : "deleting_at_once.soup";
+    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(make(name, wait)());
+    ASSERT_TRUE(db->open(Text(internal(name)), false));
+    db->setListFlag(true);
+    CreatedList c = db->createObjectList();
+    std::vector<int32_t> records;
+    for (int k = 0; k < 200; ++k) {
+      c.list->insertAtHead(db->createdAndUnloadObject(new TestNode(k)));
+      records.push_back(db->createdAndUnloadObject(new TestRecord(std::vector<int32_t>(static_cast<size_t>(k % 40), k))));
+    }
+    db->flush();
+    const int32_t transaction = db->beginTransaction();
+    for (size_t k = 0; k < 150; ++k) {
+      const int32_t node = c.list->infoHeadIndex();
+      c.list->remove(node);
+      db->destroyObject(node);
+      db->destroyObject(records[k]);
+    }
+    db->finishTransaction(transaction);
+    written[name] = bytesWritten(name);
+    db->unloadObject(c.list);
+    db->close();
+  }
+  EXPECT_EQ(written["deleting_waiting.soup"], written["deleting_at_once.soup"]);
+  EXPECT_EQ(backend->image(native("deleting_waiting.soup")), backend->image(native("deleting_at_once.soup")));
+}
+
 }  // namespace
 }  // namespace bw
