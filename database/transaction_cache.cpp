@@ -97,12 +97,13 @@ cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIn
   infoMiniList()->initNode(node);
   node->chunkNumber = chunkNumber;
   infoPastEnd()->beforeInsert(node);
-  index_->set(chunkNumber, reinterpret_cast<intptr_t>(node));
+  ++chunkCount_;
   const auto c = static_cast<uint32_t>(chunkNumber);
   if (c < kTableChunks) {
     coverChunks(int64_t{c} + 1);
     tableNodes_[c] = node;
   } else {
+    index_->set(chunkNumber, reinterpret_cast<intptr_t>(node));
     beyondTable_ = true;
   }
   return node;
@@ -121,14 +122,15 @@ void cMegaList_transactionCacheChunk::clear() {
     const auto c = static_cast<uint32_t>(node->chunkNumber);
     if (c < table_.count && tableNodes_[c] == node) tableNodes_[c] = nullptr;
   }
+  if (beyondTable_) index_ = std::make_unique<cNumberSpace_VALUE_cnumberspace>();
   beyondTable_ = false;
+  chunkCount_ = 0;
   if (!isEmpty()) {
     // Taken out as one chain and left to the slabs: nothing is freed node by
     // node, and the slots are handed out again from reserved_ on.
     auto cursor = infoStart()->clone(1, 0);
     cursor->extract(infoPastEnd());
   }
-  index_ = std::make_unique<cNumberSpace_VALUE_cnumberspace>();
   used_ = reserved_;
   const size_t keep = std::max(kKeptSlabs, (reserved_ + kSlabNodes - 1) / kSlabNodes);
   if (slabs_.size() > keep) slabs_.resize(keep);

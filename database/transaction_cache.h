@@ -9,8 +9,9 @@
 //   2. Bit k of bitmap word w of a node is set exactly when byte 32w + k of
 //      its chunk is cached; bytes whose bit is clear are never read (a node
 //      starts with an empty bitmap and data left as it was).
-//   3. Every node of the list is in the index under its chunkNumber, and no
-//      two nodes share a chunk number. The past-end node has chunkNumber -1.
+//   3. No two nodes of the list share a chunk number; a node is found by its
+//      chunk number in the table (invariant 6) or, from kTableChunks on, in
+//      the index. The past-end node has chunkNumber -1.
 //   4. The list keeps creation order until sort() puts it in ascending chunk
 //      order (the order in which the journal saves the chunks).
 //   5. The nodes live in slabs the list owns: clear() hands them all back at
@@ -228,9 +229,9 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
     if (c < table_.count && table_.nodes[c]) return table_.nodes[c];
     return obtainIndexed(chunkNumber);
   }
-  // Destroys every node and empties the index.
+  // Destroys every node and empties the table's entries and the index.
   void clear();
-  size_t infoChunkCount() const { return index_->infoCount(); }
+  size_t infoChunkCount() const { return chunkCount_; }
 
   std::unique_ptr<cMegaListGeneric> makeList() override {
     return std::make_unique<cMegaList_transactionCacheChunk>();
@@ -253,11 +254,13 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
 
   std::unique_ptr<cNumberSpace_VALUE_cnumberspace> index_;
   // The table's entries (table_ publishes them); nodes with chunk numbers
-  // from kTableChunks on are in the index only, and beyondTable_ tells
-  // whether there are any.
+  // from kTableChunks on are in the index, and beyondTable_ tells whether
+  // there are any. A large transaction makes hundreds of thousands of nodes:
+  // the table alone takes them, where the index grew by each.
   std::vector<Node*> tableNodes_;
   ChunkTable table_;
   bool beyondTable_ = false;
+  size_t chunkCount_ = 0;  // the nodes made by obtain since the last clear
   // Node memory: slots are handed out in order; clear() starts again at
   // reserved_ (the past-end node and any made before the first chunk).
   struct alignas(Node) Slot {
