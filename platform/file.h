@@ -198,6 +198,10 @@ class cFile : public cHostFile {
   static void countUse(FileChunk& chunk, size_t bytes);
   // readThrough beyond its inline road.
   void readThroughAnyRange(void* buffer, int64_t length, int64_t position);
+  // Runs io (a read or a write at the host file's position) with the
+  // position at `at`, and puts it back afterwards, also when io raises.
+  template <class Io>
+  void atHostPosition(int64_t at, Io&& io);
   // Reads host bytes with dead bytes (at or past the low mark) as fill.
   void readHost(uint8_t* into, int64_t length, int64_t at);
   void writeHost(const uint8_t* from, int64_t length, int64_t at);

@@ -29,21 +29,26 @@ FileChunk* cFile::residentChunk(int64_t k) {
   return &chunks_[static_cast<size_t>(i)];
 }
 
+template <class Io>
+void cFile::atHostPosition(int64_t at, Io&& io) {
+  int64_t remembered = position();
+  cHostFile::setPosition(at);
+  try {
+    io();
+  } catch (...) {
+    cHostFile::setPosition(remembered);
+    throw;
+  }
+  cHostFile::setPosition(remembered);
+}
+
 void cFile::readHost(uint8_t* into, int64_t length, int64_t at) {
   if (length <= 0) return;
   if (isOpen() && at >= 0 && at <= hostSize() - length) {
     // Within the host file: its bytes, with no position to move and back.
     cHostFile::readWithin(into, length, at);
   } else {
-    int64_t remembered = position();
-    cHostFile::setPosition(at);
-    try {
-      cHostFile::read(into, length, 0, kNoStop);
-    } catch (...) {
-      cHostFile::setPosition(remembered);
-      throw;
-    }
-    cHostFile::setPosition(remembered);
+    atHostPosition(at, [&] { cHostFile::read(into, length, 0, kNoStop); });
   }
   if (lowMark_ < at + length) {
     int64_t from = std::max(lowMark_, at);
@@ -58,15 +63,7 @@ void cFile::cutDeadBytes() {
 
 void cFile::writeHost(const uint8_t* from, int64_t length, int64_t at) {
   cutDeadBytes();
-  int64_t remembered = position();
-  cHostFile::setPosition(at);
-  try {
-    cHostFile::write(from, length, 0, false);
-  } catch (...) {
-    cHostFile::setPosition(remembered);
-    throw;
-  }
-  cHostFile::setPosition(remembered);
+  atHostPosition(at, [&] { cHostFile::write(from, length, 0, false); });
 }
 
 void cFile::fillPast(int64_t size) {
