@@ -210,30 +210,14 @@ void BlockIndex::reloadMirrors() {
 // --- entries ----------------------------------------------------------------------------------
 
 int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
-  if (entry < BLOCKINDEX_MIN) return heap_.readArrayEntry(arrayBlock_, entry);
-  // A held window answers first: its bytes are the stored ones, as a slot's
-  // value is.
-  const bool inArray = entry < arraySize_;
-  if (inArray) {
-    if (const uint8_t* bytes = windows_.find(entry)) return getBig64(bytes);
-  }
   auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
-  if (cacheEntry_[slot] == entry) return cacheValue_[slot];
-  int64_t value = inArray ? readWindow(entry) : heap_.readArrayEntry(arrayBlock_, entry);
-  if (!dontCache) {
+  if (entry >= BLOCKINDEX_MIN && cacheEntry_[slot] == entry) return cacheValue_[slot];
+  int64_t value = heap_.readArrayEntry(arrayBlock_, entry);
+  if (!dontCache && entry >= BLOCKINDEX_MIN) {
     cacheEntry_[slot] = entry;
     cacheValue_[slot] = value;
   }
   return value;
-}
-
-int64_t BlockIndex::readWindow(int64_t entry) {
-  const int64_t first = entry - entry % IndexEntryWindows::kEntries;
-  const int64_t count = std::min(IndexEntryWindows::kEntries, arraySize_ - first);
-  uint8_t* bytes = windows_.room(entry, arraySize_);
-  heap_.store().readData(arrayBlock_ + first * 8, bytes, count * 8);
-  windows_.hold(entry, count);
-  return getBig64(bytes + (entry - first) * 8);
 }
 
 int64_t BlockIndex::readFreeEntry(int64_t entry) {
@@ -257,7 +241,6 @@ void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
 
 void BlockIndex::noteWritten(int64_t entry, int64_t value, bool onlyIfCached) {
   if (entry < BLOCKINDEX_MIN) return;
-  windows_.note(entry, value);
   auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
   if (!onlyIfCached) cacheEntry_[slot] = entry;
   if (cacheEntry_[slot] == entry) cacheValue_[slot] = value;
@@ -275,7 +258,6 @@ void BlockIndex::writeChainRun(int64_t first, int64_t n, int64_t last) {
   std::vector<uint8_t> bytes(static_cast<size_t>(n * 8));
   for (int64_t k = 0; k < n; ++k) putBig64(bytes.data() + k * 8, k == n - 1 ? last : -(first + k + 1));
   heap_.store().writeData(arrayBlock_ + first * 8, bytes.data(), n * 8);
-  windows_.noteRun(first, bytes.data(), n);
   for (size_t slot = 0; slot < cacheEntry_.size(); ++slot) {
     int64_t e = cacheEntry_[slot];
     if (e >= first && e < first + n) cacheValue_[slot] = getBig64(bytes.data() + (e - first) * 8);
@@ -430,7 +412,6 @@ void BlockIndex::resizeIndexArray(int64_t newSize) {
   arrayFree_ = static_cast<int32_t>(arrayFree_ + newSize - oldSize);
   arraySize_ = static_cast<int32_t>(newSize);
   arrayBlock_ = fresh;
-  windows_.clear();
   heap_.setUserValue(fresh);
   writeMirror(2, arraySize_);
   writeMirror(3, arrayFree_);

@@ -20,9 +20,7 @@
 //      both in one transaction, and a discard rereads them (reloadMirrors).
 //   3. A cache slot k holds only an entry e >= 14 with e mod 17 = k, and its
 //      value equals the stored entry; slots are emptied whenever the array
-//      changes under them (upgrade, shrink, copy, discard). Below the slots,
-//      readEntry's misses go to windows of the array's entries
-//      (index_entry_windows.h), kept and emptied by the same rules.
+//      changes under them (upgrade, shrink, copy, discard).
 //   4. The array grows only x4 when no entry is free, and shrinks only back
 //      to 128 entries when no index is in use.
 //   5. While the array has the current layout, header values 6..13 are
@@ -43,7 +41,6 @@
 #include <vector>
 
 #include "database/block_heap.h"
-#include "database/index_entry_windows.h"
 
 namespace bw {
 
@@ -133,10 +130,7 @@ class BlockIndex {
   // --- entries and their cache ------------------------------------------------------
   int64_t readEntry(int64_t entry, bool dontCache);
   void writeEntry(int64_t entry, int64_t value, bool onlyIfCached);
-  void clearEntryCache() {
-    cacheEntry_.fill(0);
-    windows_.clear();
-  }
+  void clearEntryCache() { cacheEntry_.fill(0); }
 
   // --- mirrors ---------------------------------------------------------------------
   int32_t specialCount() const { return specialCount_; }
@@ -168,9 +162,6 @@ class BlockIndex {
   // after it (up to a slot each) into the cache: the free chain of a grown
   // array runs through them in order, so the next allocations find theirs.
   int64_t readFreeEntry(int64_t entry);
-  // The stored value of entry (14 .. arraySize - 1), its window read and
-  // held (apart from readEntry: a window's hit stays small enough to inline).
-  [[gnu::noinline]] int64_t readWindow(int64_t entry);
   // Entries entry and entry + 1 with one write; the cache is the caller's.
   void writeTwoEntries(int64_t entry, int64_t first, int64_t second);
 
@@ -189,7 +180,6 @@ class BlockIndex {
   bool letWait_ = true;
   std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
   std::array<int64_t, kEntryCacheSlots> cacheValue_{};
-  IndexEntryWindows windows_;
 };
 
 }  // namespace bw
