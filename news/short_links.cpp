@@ -213,17 +213,9 @@ std::optional<std::string_view> plainHost(std::string_view url) {
   const size_t sep = url.find("://");
   if (sep == std::string_view::npos) return std::string_view();
   const size_t hostStart = sep + 3;
-  size_t hash = url.find('#', hostStart);
-  if (hash == std::string_view::npos) hash = url.size();
-  size_t hostScan = hostStart;
-  if (hostStart < hash && url[hostStart] == '[') {
-    const size_t close = url.find(']', hostStart);
-    if (close != std::string_view::npos && close < hash) hostScan = close;
-  }
-  size_t slash = url.find('/', hostScan);
-  if (slash == std::string_view::npos || hash < slash) slash = hash;
-  const std::string_view host = url.substr(hostStart, slash - hostStart);
-  if (host.find(':', hostScan - hostStart) != std::string_view::npos) return std::nullopt;
+  const URLHostSpan span = findURLHost(url, hostStart);
+  const std::string_view host = url.substr(hostStart, span.end - hostStart);
+  if (host.find(':', span.scan - hostStart) != std::string_view::npos) return std::nullopt;
   return host;
 }
 

@@ -77,6 +77,20 @@ std::string removeDotSegments(std::string_view path) {
 
 }  // namespace
 
+URLHostSpan findURLHost(std::string_view url, size_t hostStart) {
+  URLHostSpan span{};
+  span.hash = url.find('#', hostStart);
+  if (span.hash == std::string_view::npos) span.hash = url.size();
+  span.scan = hostStart;
+  if (hostStart < span.hash && url[hostStart] == '[') {
+    const size_t close = url.find(']', hostStart);
+    if (close != std::string_view::npos && close < span.hash) span.scan = close;
+  }
+  span.end = url.find('/', span.scan);
+  if (span.end == std::string_view::npos || span.hash < span.end) span.end = span.hash;
+  return span;
+}
+
 URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
   URLParts parts;
   const std::string_view url = urlText.nulView();
@@ -108,19 +122,11 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
     hostStart = sep + 3;
   }
 
-  size_t hash = url.find('#', hostStart);
-  if (hash == std::string_view::npos) hash = len;
-  // An IPv6 literal ("[::1]") runs to its "]"; its colons are no port.
-  size_t hostScan = hostStart;
-  if (ownHost && hostStart < hash && url[hostStart] == '[') {
-    size_t close = url.find(']', hostStart);
-    if (close != std::string_view::npos && close < hash) hostScan = close;
-  }
-  size_t slash = hostStart;  // root-relative: the "/" at position 0
-  if (ownHost) {
-    slash = url.find('/', hostScan);
-    if (slash == std::string_view::npos || hash < slash) slash = hash;
-  }
+  // A root-relative url starts with its "/" at position 0: no "[" to skip.
+  const URLHostSpan span = findURLHost(url, hostStart);
+  const size_t hash = span.hash;
+  const size_t hostScan = span.scan;
+  const size_t slash = ownHost ? span.end : hostStart;
   size_t pathStart = slash < hash ? slash + 1 : hash;
   size_t fragmentStart = hash < len ? hash + 1 : len;
 

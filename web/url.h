@@ -18,7 +18,9 @@
 //      port -1).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "core/str.h"
 
@@ -37,6 +39,17 @@ struct URLParts {
   Str path;
   Str fragment;
 };
+
+// Where the host of a url that starts at hostStart ends: `end` is the first
+// "/" after it, else its "#", else the url's end; `hash` is the "#" (else
+// the end). An IPv6 literal ("[::1]") runs to its "]", whose colons are no
+// port: a port's ":" lies at or after `scan`.
+struct URLHostSpan {
+  size_t end;
+  size_t scan;
+  size_t hash;
+};
+URLHostSpan findURLHost(std::string_view url, size_t hostStart);
 
 // Takes url apart. Parts not asked for by mask come back NIL; the port is
 // worked out whenever the host is. A root-relative url ("/...") takes
