@@ -71,11 +71,17 @@ namespace {
 
 // Gathers bytes bound for consecutive file offsets and writes each stretch
 // straight to the host file with one write: a commit costs one write for the
-// journal and one for each stretch of changed bytes, and never rewrites a
-// byte it did not change.
+// journal and one for each stretch of changed bytes. A bridging writer also
+// joins bytes that start on the page where its stretch ends, or on the next
+// one, to the stretch, with the gap's bytes as the file holds them: the
+// write dirties no page the two writes would not have, and what lies between
+// goes back as it was. The commit's changes in place (list links a few
+// hundred bytes apart, mostly) take a write call per page or so, not one
+// per change.
 class StretchWriter {
  public:
-  explicit StretchWriter(cFile& file) : file_(file) {}
+  enum class Gaps { kCut, kBridge };
+  explicit StretchWriter(cFile& file, Gaps gaps = Gaps::kCut) : file_(file), gaps_(gaps) {}
   void put(int64_t at, const uint8_t* bytes, int64_t n) {
     copyShort(room(at, n), bytes, static_cast<size_t>(n));
     if (used_ >= kStretch) flush();
@@ -95,17 +101,35 @@ class StretchWriter {
 
  private:
   static constexpr size_t kStretch = 1048576;  // bounds the memory a large commit needs
+  static constexpr int64_t kHostPage = 4096;   // the unit in which the host writes a file back
   // Where n bytes bound for file offset at go: behind the stretch when it
-  // ends there, else at the start of a new one (the old one written first).
+  // ends there (or bridges to there), else at the start of a new one (the
+  // old one written first).
   uint8_t* room(int64_t at, int64_t n) {
-    if (used_ != 0 && at != start_ + static_cast<int64_t>(used_)) flush();
+    if (used_ != 0) {
+      const int64_t end = start_ + static_cast<int64_t>(used_);
+      if (at != end && !bridged(end, at)) flush();
+    }
     if (used_ == 0) start_ = at;
+    return grow(n);
+  }
+  // Whether the gap from end to at joined the stretch (bridging, and the
+  // gap on the pages of the stretch's end and of at, within what the file
+  // holds).
+  bool bridged(int64_t end, int64_t at) {
+    if (gaps_ != Gaps::kBridge || at < end || at / kHostPage > (end - 1) / kHostPage + 1) return false;
+    if (file_.readThroughWithin(grow(at - end), at - end, end)) return true;
+    used_ -= static_cast<size_t>(at - end);
+    return false;
+  }
+  // n more bytes at the stretch's end.
+  uint8_t* grow(int64_t n) {
     const size_t need = used_ + static_cast<size_t>(n);
     if (need > capacity_) {
       // Left unfilled: only the used bytes are ever read. The first room is
-      // a whole stretch and a run beyond it, so that a commit's runs never
-      // copy what they gathered into a larger room.
-      capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize});
+      // a whole stretch, a run and a bridged gap beyond it, so that a
+      // commit's runs never copy what they gathered into a larger room.
+      capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize + 2 * kHostPage});
       auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
       if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
       bytes_ = std::move(grown);
@@ -115,6 +139,7 @@ class StretchWriter {
     return to;
   }
   cFile& file_;
+  Gaps gaps_;
   std::unique_ptr<uint8_t[]> bytes_;  // the stretch is its first used_ bytes
   size_t capacity_ = 0;
   size_t used_ = 0;
@@ -205,33 +230,38 @@ const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
 }
 
 template <class Data, class Pad>
-void cJournaledFile::forEachWriteInPlace(Data&& data, Pad&& pad) {
-  int64_t padFrom = committedSize_;  // grown bytes below padFrom are done
-  auto padUpTo = [&](int64_t to) {
-    to = std::min(to, logicalSize_);
-    if (to > padFrom) pad(padFrom, to - padFrom);
-    padFrom = std::max(padFrom, to);
+void cJournaledFile::forEachWriteInPlace(int64_t from, int64_t to, Data&& data, Pad&& pad) {
+  to = std::min(to, logicalSize_);
+  int64_t padFrom = std::max(committedSize_, from);  // grown bytes below padFrom are done
+  auto padUpTo = [&](int64_t upTo) {
+    upTo = std::min(upTo, to);
+    if (upTo > padFrom) pad(padFrom, upTo - padFrom);
+    padFrom = std::max(padFrom, upTo);
   };
-  if (logicalSize_ > 0) {
-    const int32_t last = chunkNumberOf(logicalSize_ - 1);
-    for (transactionCacheChunkNode* node : nodesInOrder()) {
-      if (node->chunkNumber > last) break;
-      const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
+  if (to > from) {
+    const std::vector<transactionCacheChunkNode*>& nodes = nodesInOrder();
+    const int32_t first = chunkNumberOf(from);
+    const int32_t last = chunkNumberOf(to - 1);
+    auto node = std::lower_bound(nodes.begin(), nodes.end(), first,
+                                 [](const transactionCacheChunkNode* n, int32_t k) { return n->chunkNumber < k; });
+    for (; node != nodes.end() && (*node)->chunkNumber <= last; ++node) {
+      const int64_t base = int64_t{(*node)->chunkNumber} * kChunkSize;
       padUpTo(base);
-      const auto end = static_cast<int32_t>(std::min<int64_t>(kChunkSize, logicalSize_ - base));
-      forEachRun<false>(node, 0, end, [&](int32_t offset, int32_t length, bool cached) {
+      const auto begin = static_cast<int32_t>(std::max<int64_t>(0, from - base));
+      const auto end = static_cast<int32_t>(std::min<int64_t>(kChunkSize, to - base));
+      forEachRun<false>(*node, begin, end, [&](int32_t offset, int32_t length, bool cached) {
         const int64_t q = base + offset;
         if (!cached) {
           padUpTo(q + length);
           return;
         }
         padUpTo(q);
-        data(q, node->data.data() + offset, length);
+        data(q, (*node)->data.data() + offset, length);
         padFrom = std::max(padFrom, q + length);
       });
     }
   }
-  padUpTo(logicalSize_);
+  padUpTo(to);
 }
 
 void cJournaledFile::padOverHeldBytes() {
@@ -245,28 +275,29 @@ void cJournaledFile::padOverHeldBytes() {
   // the journal holds every run again.
   StretchWriter out(*this);
   forEachWriteInPlace(
-      [&](int64_t at, const uint8_t* bytes, int64_t n) {
-        const int64_t from = std::max(at, committedSize_);
-        const int64_t end = std::min(at + n, paddedBelow_);
-        if (end > from) out.put(from + kJournalHeaderSize, bytes + (from - at), end - from);
-      },
-      [&](int64_t at, int64_t n) {
-        const int64_t end = std::min(at + n, paddedBelow_);
-        if (end > at) out.fill(at + kJournalHeaderSize, infoFillByte(), end - at);
-      });
+      committedSize_, paddedBelow_,
+      [&](int64_t at, const uint8_t* bytes, int64_t n) { out.put(at + kJournalHeaderSize, bytes, n); },
+      [&](int64_t at, int64_t n) { out.fill(at + kJournalHeaderSize, infoFillByte(), n); });
   out.flush();
 }
 
 void cJournaledFile::commitTransactions() {
   if (!infoCommitPending()) return;
   forgetCommittedPages();  // the bytes in place change from here on
-  if (logicalSize_ != committedSize_) writeHeaderWord(kHeaderDataSizeOffset, logicalSize_);
 
-  // In ascending order: the cached runs inside the new size, and pad bytes
-  // wherever the area grows beyond the committed size without a write (but
-  // not again where saveJournal wrote them already).
-  StretchWriter out(*this);
+  // In ascending order: the new size in the header, the cached runs inside
+  // the new size, and pad bytes wherever the area grows beyond the committed
+  // size without a write (but not again where saveJournal wrote them
+  // already). Every byte between them the file holds already, as it must
+  // stay: the bridged gaps write those back unchanged.
+  StretchWriter out(*this, StretchWriter::Gaps::kBridge);
+  if (logicalSize_ != committedSize_) {
+    uint8_t size[8];
+    putBig64(size, logicalSize_);
+    out.put(kHeaderDataSizeOffset, size, 8);
+  }
   forEachWriteInPlace(
+      0, logicalSize_,
       [&](int64_t at, const uint8_t* bytes, int64_t n) {
         // Skip what saveJournal wrote already: [committedSize_, paddedBelow_).
         const int64_t below = std::min(at + n, committedSize_);

@@ -167,8 +167,9 @@ TEST_F(JournalCrashTest, CommitsSyncTwiceAndWriteNoDataBeforeTheJournalIsSynced)
 
 // A commit writes its journal with one write and then each stretch of
 // changed bytes once, where it belongs (growth over the last journal's bytes
-// before the journal); nothing it did not change, and no pad bytes before a
-// journal that lies past the end (the hole reads as pad 0).
+// before the journal), changes a page or two apart in one write that puts
+// back the bytes between them as they were; no pad bytes before a journal
+// that lies past the end (the hole reads as pad 0).
 TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
   struct Write {
     int64_t at, length;
@@ -179,15 +180,21 @@ TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
     std::vector<Write> changes;  // data positions
     std::vector<Write> writes;   // file offsets, in order
   } cases[] = {
-      {"one run", {{100, 10}}, {{4028, 12 + 30 + 16}, {128, 10}}},
-      {"a run over a chunk's end: two records, one write", {{950, 100}}, {{4028, 12 + 30 + 110 + 16}, {978, 100}}},
-      {"two runs", {{100, 10}, {3000, 5}}, {{4028, 12 + 30 + 25 + 16}, {128, 10}, {3028, 5}}},
+      {"one run", {{100, 10}}, {{13028, 12 + 30 + 16}, {128, 10}}},
+      {"a run over a chunk's end: two records, one write", {{950, 100}}, {{13028, 12 + 30 + 110 + 16}, {978, 100}}},
+      {"two runs on one page", {{100, 10}, {3000, 5}}, {{13028, 12 + 40 + 15 + 16}, {128, 2905}}},
+      {"two runs on neighbouring pages", {{100, 10}, {5000, 5}}, {{13028, 12 + 40 + 15 + 16}, {128, 4905}}},
+      {"a page between two runs", {{100, 10}, {9000, 5}}, {{13028, 12 + 40 + 15 + 16}, {128, 10}, {9028, 5}}},
       // The last journal's 83 bytes lie where the area grows: that part of
       // the run goes before the new journal, the rest after it.
-      {"growth: both header words", {{4000, 100}}, {{20, 8}, {4028, 83}, {4128, 12 + 120 + 16}, {12, 8}, {4111, 17}}},
+      {"growth: both header words",
+       {{13000, 100}},
+       {{20, 8}, {13028, 83}, {13128, 12 + 120 + 16}, {12, 8}, {13111, 17}}},
   };
   auto f = openMemory("soup");
-  writeAt(*f, 0, std::vector<uint8_t>(4000, 1));
+  std::vector<uint8_t> data(13000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 % 251);
+  writeAt(*f, 0, data);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     size_t from = backend->log().size();
@@ -196,6 +203,8 @@ TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
       for (const Write& w : c.changes) {
         f->setPosition(w.at);
         f->write(std::vector<uint8_t>(static_cast<size_t>(w.length), 7).data(), w.length, 0, false);
+        data.resize(std::max(data.size(), static_cast<size_t>(w.at + w.length)));
+        std::fill_n(data.begin() + w.at, w.length, 7);
       }
     }
     std::vector<Write> writes;
@@ -204,6 +213,8 @@ TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
       if (op.kind == RecordedOp::kWrite) writes.push_back({op.offset, static_cast<int64_t>(op.bytes.size())});
     }
     EXPECT_EQ(writes, c.writes);
+    const std::vector<uint8_t> now = image("soup");
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), now.begin() + 28));
   }
   f->close();
   expectChecked(image("soup"), Expect::kClosed);

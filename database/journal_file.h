@@ -191,12 +191,13 @@ class cJournaledFile : public cFile {
   void releaseState() noexcept;
   bool openExisting();
   void writeHeaderWord(int64_t offset, int64_t value);
-  // Every byte a commit writes in place, in ascending data positions: the
-  // cached runs inside the new size (data(at, bytes, n)) and pad bytes
-  // wherever the area grows beyond the committed size without a write
-  // (pad(at, n)).
+  // Every byte a commit writes in place at data positions from .. to - 1,
+  // in ascending order: the cached runs inside the new size (data(at,
+  // bytes, n)) and pad bytes wherever the area grows beyond the committed
+  // size without a write (pad(at, n)). Only the cache's nodes that reach
+  // into the range are walked.
   template <class Data, class Pad>
-  void forEachWriteInPlace(Data&& data, Pad&& pad);
+  void forEachWriteInPlace(int64_t from, int64_t to, Data&& data, Pad&& pad);
   // Writes the area's growth where it falls on bytes the file holds already
   // (the last journal, or what a crash left there), runs and pad bytes in the
   // same stretches, before the journal is synced: once the header takes the

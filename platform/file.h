@@ -139,14 +139,19 @@ class cFile : public cHostFile {
   // are written back first); bytes past the size read as fill. For a reader
   // that keeps its own cache and would only churn the two chunks.
   void readThrough(void* buffer, int64_t length, int64_t position) {
-    // A range within the size, the host file and the bytes it holds for us,
-    // with no dirty chunk to write back first, is the host file's bytes.
+    if (!readThroughWithin(buffer, length, position)) readThroughAnyRange(buffer, length, position);
+  }
+  // readThrough of a range (length > 0) within the size, the host file and
+  // the bytes it holds for us, with no dirty chunk to write back first: the
+  // host file's bytes, as they stand. False, with nothing read, for any
+  // other range.
+  bool readThroughWithin(void* buffer, int64_t length, int64_t position) {
     if (buffer && length > 0 && position >= 0 && cHostFile::isOpen() && chunks_[0].dirtyLen == 0 &&
         chunks_[1].dirtyLen == 0 && position <= std::min({cachedSize_, lowMark_, hostSize()}) - length) {
       readWithin(buffer, length, position);
-      return;
+      return true;
     }
-    readThroughAnyRange(buffer, length, position);
+    return false;
   }
   // The pieces of what readThrough of the range would read, straight from
   // the host file (dirty chunks written back first), when the range lies
