@@ -246,6 +246,14 @@ void cJournaledFile::forEachWriteInPlace(int64_t from, int64_t to, Data&& data, 
                                  [](const transactionCacheChunkNode* n, int32_t k) { return n->chunkNumber < k; });
     for (; node != nodes.end() && (*node)->chunkNumber <= last; ++node) {
       const int64_t base = int64_t{(*node)->chunkNumber} * kChunkSize;
+      if (base >= from && base + kChunkSize <= std::min(committedSize_, to)) {
+        // A whole chunk of the committed area: only its cached runs, found
+        // by the bitmap's edges, and no pad bytes.
+        forEachCachedRunOfChunk(**node, [&](int32_t offset, int32_t length) {
+          data(base + offset, (*node)->data.data() + offset, length);
+        });
+        continue;
+      }
       padUpTo(base);
       const auto begin = static_cast<int32_t>(std::max<int64_t>(0, from - base));
       const auto end = static_cast<int32_t>(std::min<int64_t>(kChunkSize, to - base));
