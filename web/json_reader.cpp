@@ -529,6 +529,26 @@ JsonToken cJSON::nextToken(int32_t position) {
 
 namespace {
 
+// Whether the stored string s (NIL: none) holds name, which is not empty.
+// Names up to sixteen bytes (most members') are compared in two loads of
+// each side that may overlap: only bytes of both are read.
+[[gnu::noinline]] bool holdsName(NodeText s, std::string_view name) {
+  const size_t n = name.size();
+  if (static_cast<size_t>(s.length()) != n) return false;
+  const char* a = s.c_str();
+  const char* b = name.data();
+  auto differ = [&](auto word, size_t at) {
+    decltype(word) x, y;
+    std::memcpy(&x, a + at, sizeof x);
+    std::memcpy(&y, b + at, sizeof y);
+    return x ^ y;
+  };
+  if (n >= 8 && n <= 16) return (differ(uint64_t{}, 0) | differ(uint64_t{}, n - 8)) == 0;
+  if (n >= 4 && n < 8) return (differ(uint32_t{}, 0) | differ(uint32_t{}, n - 4)) == 0;
+  if (n < 4) return a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1];
+  return std::memcmp(a, b, n) == 0;
+}
+
 // The closing character of a container of the given kind.
 char closingChara(bool inArray) { return inArray ? ']' : '}'; }
 
@@ -757,9 +777,9 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     auto& slot = names[(name.size() * 131 + static_cast<unsigned char>(name.front()) * 31 +
                         static_cast<unsigned char>(name.back())) & 255];
     const NodeText first(slot[0]);
-    if (!first.isNil() && first.view() == name) return first;
+    if (holdsName(first, name)) return first;
     NodeText found(slot[1]);
-    if (found.isNil() || found.view() != name) found = root->storeName(name);
+    if (!holdsName(found, name)) found = root->storeName(name);
     slot[1] = slot[0];
     slot[0] = found.stored();
     return found;

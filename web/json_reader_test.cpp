@@ -209,6 +209,33 @@ TEST_F(JsonReaderTest, TreeOfKindsNamesAndTexts) {
   EXPECT_EQ(object->findChild("b", nullptr, nullptr, nullptr), b);
 }
 
+// Member names come back as written through the reader's cache of stored
+// names: names of one length and the same first and last bytes share a
+// slot, and near misses differ in one place anywhere (every length up to
+// 37; a letter, an escape or a high byte).
+TEST_F(JsonReaderTest, MemberNamesReadAsWritten) {
+  std::mt19937 random(31);
+  const char* pieces[] = {"b", "\\\"", "\\\\", "\xC3"};
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> names;
+    std::string json = "{";
+    for (int i = 0; i < 200; ++i) {
+      std::string name(1 + random() % 36, 'a');
+      name.replace(random() % name.size(), 1, pieces[random() % std::size(pieces)]);
+      json += (i ? ",\"" : "\"") + name + "\":" + std::to_string(i);
+      names.push_back(name);
+    }
+    auto root = parseJson(json + "}");
+    ASSERT_TRUE(root);
+    size_t i = 0;
+    for (webDataNode* n = root->head()->getFirstChild(); n; n = n->getNext(), ++i) {
+      ASSERT_LT(i, names.size());
+      ASSERT_EQ(n->getName().view(), names[i]) << json;
+    }
+    EXPECT_EQ(i, names.size());
+  }
+}
+
 TEST_F(JsonReaderTest, AcceptedOddities) {
   std::string message;
   // Text after an empty outermost container is not read.
