@@ -106,37 +106,38 @@ class StretchWriter {
   // ends there (or bridges to there), else at the start of a new one (the
   // old one written first).
   uint8_t* room(int64_t at, int64_t n) {
-    if (used_ != 0) {
-      const int64_t end = start_ + static_cast<int64_t>(used_);
-      if (at != end && !bridged(end, at)) flush();
-    }
+    if (used_ != 0 && at != start_ + static_cast<int64_t>(used_) && !bridged(at)) flush();
     if (used_ == 0) start_ = at;
     return grow(n);
-  }
-  // Whether the gap from end to at joined the stretch (bridging, and the
-  // gap on the pages of the stretch's end and of at, within what the file
-  // holds).
-  bool bridged(int64_t end, int64_t at) {
-    if (gaps_ != Gaps::kBridge || at < end || at / kHostPage > (end - 1) / kHostPage + 1) return false;
-    if (file_.readThroughWithin(grow(at - end), at - end, end)) return true;
-    used_ -= static_cast<size_t>(at - end);
-    return false;
   }
   // n more bytes at the stretch's end.
   uint8_t* grow(int64_t n) {
     const size_t need = used_ + static_cast<size_t>(n);
-    if (need > capacity_) {
-      // Left unfilled: only the used bytes are ever read. The first room is
-      // a whole stretch, a run and a bridged gap beyond it, so that a
-      // commit's runs never copy what they gathered into a larger room.
-      capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize + 2 * kHostPage});
-      auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
-      if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
-      bytes_ = std::move(grown);
-    }
+    if (need > capacity_) reserve(need);
     uint8_t* to = bytes_.get() + used_;
     used_ = need;
     return to;
+  }
+  // Whether the gap from the stretch's end to at joined the stretch
+  // (bridging, and the gap on the pages of the stretch's end and of at,
+  // within what the file holds). Out of line, as reserve: the journal's
+  // save puts thousands of short runs and never bridges.
+  [[gnu::noinline]] bool bridged(int64_t at) {
+    const int64_t end = start_ + static_cast<int64_t>(used_);
+    if (gaps_ != Gaps::kBridge || at < end || at / kHostPage > (end - 1) / kHostPage + 1) return false;
+    if (used_ + static_cast<size_t>(at - end) > capacity_) reserve(used_ + static_cast<size_t>(at - end));
+    if (!file_.readThroughWithin(bytes_.get() + used_, at - end, end)) return false;
+    used_ += static_cast<size_t>(at - end);
+    return true;
+  }
+  [[gnu::noinline]] void reserve(size_t need) {
+    // Left unfilled: only the used bytes are ever read. The first room is a
+    // whole stretch, a run and a bridged gap beyond it, so that a commit's
+    // runs never copy what they gathered into a larger room.
+    capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize + 2 * kHostPage});
+    auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
+    if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
+    bytes_ = std::move(grown);
   }
   cFile& file_;
   Gaps gaps_;
