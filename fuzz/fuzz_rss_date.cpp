@@ -1,8 +1,9 @@
 // fuzz/fuzz_rss_date.cpp - the RSS date reader and the feed address
 // normalisation on arbitrary bytes and lengths: the reader never looks past
-// the length it is given (the same bytes alone in a buffer of exactly their
-// size give the same answer), answers unset, invalid or a date, and the
-// normalisation only ever removes bytes.
+// the length it is given, or past the first NUL without one (the same bytes
+// alone in a buffer of exactly their size give the same answer), answers
+// unset, invalid or a date, and the normalisation only ever removes bytes.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -17,9 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
   const bw::bigTime whole = bw::parseRssDate(text, length);
 
-  size_t n = text.find('\0');
+  // The text read: the given length (a NUL inside it is a byte like any
+  // other), else up to the first NUL.
+  size_t n = length > 0 ? std::min(text.size(), static_cast<size_t>(length)) : text.find('\0');
   if (n == std::string_view::npos) n = text.size();
-  if (length > 0 && static_cast<size_t>(length) < n) n = static_cast<size_t>(length);
   std::unique_ptr<char[]> window(new char[n ? n : 1]);
   for (size_t i = 0; i < n; ++i) window[i] = text[i];
   const bw::bigTime alone = bw::parseRssDate(std::string_view(window.get(), n), static_cast<int32_t>(n));

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/module_registry.h"
 #include "database/crashing_backend.h"
@@ -54,15 +55,7 @@ class MemoryNews {
     }
   }
   ~MemoryNews() {
-    if (root_) {
-      for (newsFeed* f = root_->firstLoadedFeed; f;) {
-        newsFeed* next = f->nextLoadedFeed;
-        db_->unloadObject(f);
-        f = next;
-      }
-    }
-    root_.reset();
-    if (db_->isOpen()) db_->close();
+    close();
     setDefaultShortLinkHooks({});
   }
   MemoryNews(const MemoryNews&) = delete;
@@ -81,6 +74,23 @@ class MemoryNews {
     if (doc.root->findNode("feed", nullptr, nullptr, nullptr))
       return parseAtomFeed(*db_, *doc.root, *root_, nullptr, "http://memory.example/feed", update, nullptr);
     return {};
+  }
+  // Gives back the loaded feeds and the root and closes the database.
+  void close() {
+    if (root_) {
+      for (newsFeed* f = root_->firstLoadedFeed; f;) {
+        newsFeed* next = f->nextLoadedFeed;
+        db_->unloadObject(f);
+        f = next;
+      }
+    }
+    root_.reset();
+    if (db_->isOpen()) db_->close();
+  }
+  // The database file's bytes as they stand (empty before anything exists).
+  std::vector<uint8_t> image() const {
+    const std::vector<std::string> names = backend_->names();
+    return names.empty() ? std::vector<uint8_t>() : backend_->image(names.front());
   }
   cJournaledIndexedObjectSoupDatabase& db() { return *db_; }
   newsRoot* root() { return root_.get(); }
