@@ -38,6 +38,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "core/number_space.h"
@@ -152,6 +153,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   // saveChangesToObject when the record stays in its block; FALSE, with
   // nothing written, when the placement rule would move it.
   bool saveChangesInPlace(cIndexedObject* object);
+  // Writes record over the start of the stored record at index, in its
+  // block: for a caller that made from the stored bytes those a save of the
+  // loaded object would write, of the record's own size, without loading
+  // it. Refuses a registered index ("EMU") and a record larger than the
+  // block ("BUG", as a save's mismatch).
+  void rewriteRecord(int32_t index, std::span<const uint8_t> record);
   // One use less; at 0 the object leaves the table and is deleted, a node
   // with unsaved links writing them first (unless in the must-close state).
   // NIL is ignored; an object not in the table is only counted down.

@@ -220,6 +220,17 @@ bool cJournaledIndexedObjectSoup::readRecordBytes(int32_t index, cIndexedObject&
 
 int32_t cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) { return save(object, false); }
 
+void cJournaledIndexedObjectSoup::rewriteRecord(int32_t index, std::span<const uint8_t> record) {
+  requireChangeable("saveChangesToObject");
+  if (findRegisteredObject(index)) raise("EMU", "cJournaledIndexedObjectSoup.rewriteRecord(); object is loaded");
+  const int64_t dataPosition = file_->infoBlockOfIndex(index, true);
+  if (dataPosition == 0) raise("EMU", kNoObject);
+  if (static_cast<int64_t>(record.size()) > file_->infoSizeOfIndexBlock(dataPosition)) raise("BUG", kSavedMismatch);
+  SoupTransaction transaction(*file_);
+  if (!record.empty()) file_->writeBytes(dataPosition, record.data(), static_cast<int64_t>(record.size()));
+  transaction.finish();
+}
+
 bool cJournaledIndexedObjectSoup::saveChangesInPlace(cIndexedObject* object) { return save(object, true) >= 0; }
 
 int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOnly) {

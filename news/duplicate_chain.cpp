@@ -5,20 +5,51 @@
 // chain that loops back ends the walk as an unloadable link does.
 #include "news/duplicate_chain.h"
 
+#include <algorithm>
+#include <array>
 #include <unordered_set>
+#include <vector>
 
 #include "core/exception.h"
 #include "news/news_item_glance.h"
+#include "news/news_load.h"
 #include "platform/restore_stream.h"
 
 namespace bw {
 namespace {
 
+// The indexes a walk visited. Chains are short: their first members are
+// searched in place, without the set's allocations; a longer chain (or a
+// damaged one going round) fills the set from then on.
+class Visited {
+ public:
+  Visited() = default;
+  explicit Visited(int32_t first) { insert(first); }
+  // FALSE when index was visited before.
+  bool insert(int32_t index) {
+    if (many_.empty()) {
+      const auto end = few_.begin() + count_;
+      if (std::find(few_.begin(), end, index) != end) return false;
+      if (count_ < few_.size()) {
+        few_[count_++] = index;
+        return true;
+      }
+      many_.insert(few_.begin(), few_.end());
+    }
+    return many_.insert(index).second;
+  }
+
+ private:
+  std::array<int32_t, 16> few_;
+  size_t count_ = 0;
+  std::unordered_set<int32_t> many_;
+};
+
 // The walk's step: the member at index, NIL when the link cannot be loaded
 // or comes back to a member already visited.
 newsItem* visit(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed,
-                std::unordered_set<int32_t>& visited) {
-  if (index == 0 || !visited.insert(index).second) return nullptr;
+                Visited& visited) {
+  if (index == 0 || !visited.insert(index)) return nullptr;
   return loadObject_newsItem2(db, index, feed);
 }
 
@@ -47,13 +78,13 @@ DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoup
     if (newestDuplicateItemIndex == 0) return {};
     return {infoSoupIndex(), newestDuplicateItemIndex};
   }
-  std::unordered_set<int32_t> visited{soupIndexOrNone()};
+  Visited visited(soupIndexOrNone());
   DuplicateEnds ends;
   if (feed_) {
     // Only the members' chain links are read: a glance answers them as a
     // load would (the item's feed lends itself to every member).
     ItemGlance glance(db, ItemGlance::Keys::kLater);
-    for (int32_t index = olderDuplicateItemIndex; index != 0 && visited.insert(index).second;) {
+    for (int32_t index = olderDuplicateItemIndex; index != 0 && visited.insert(index);) {
       const newsItem* item = glance.look(index);
       if (!item) break;
       ends = {index, item->newestDuplicateItemIndex};
@@ -79,7 +110,7 @@ int32_t newsItem::infoNewestDuplicateOrSelfIndex(cJournaledIndexedObjectSoupData
 }
 
 bool newsItem::infoIsInDuplicateList(cJournaledIndexedObjectSoupDatabase& db, const newsItem* other) {
-  std::unordered_set<int32_t> visited;
+  Visited visited;
   for (int32_t index = infoNewestDuplicateOrSelfIndex(db, false);;) {
     HeldItem item(db, visit(db, index, feed_, visited));
     if (!item) return false;
@@ -96,8 +127,16 @@ int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, ne
   if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
   const bool chained = self.infoIsDuplicate();
   const DuplicateEnds ends = chained ? self.infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
-  OldestMember oldest(db, self, chained ? ends.oldest : 0);
-  if (chained && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
+  // An oldest member that is not loaded changes only in its newest link:
+  // its record is rewritten from its stored bytes, without a load and a
+  // save, where those bytes are what the save would write (counted as the
+  // load). An item without a feed takes the load, which may refuse it.
+  const std::vector<uint8_t> rewritten = chained && self.cachedFeed()
+                                             ? storedItemWithNewest(db, ends.oldest, other->soupIndexOrNone())
+                                             : std::vector<uint8_t>();
+  if (!rewritten.empty()) countNewsItemLoad();
+  OldestMember oldest(db, self, chained && rewritten.empty() ? ends.oldest : 0);
+  if (chained && rewritten.empty() && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   int32_t saved;
   if (!chained) {
@@ -105,6 +144,11 @@ int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, ne
     db.saveChangesToObject(other);
     self.newestDuplicateItemIndex = other->infoSoupIndex();
     saved = db.saveChangesToObject(&self);
+  } else if (!rewritten.empty()) {
+    other->olderDuplicateItemIndex = ends.newest;
+    db.saveChangesToObject(other);
+    db.rewriteRecord(ends.oldest, rewritten);
+    saved = static_cast<int32_t>(rewritten.size());
   } else {
     other->olderDuplicateItemIndex = ends.newest;
     db.saveChangesToObject(other);
@@ -201,7 +245,7 @@ void newsItem::removeFromDuplicateList(cJournaledIndexedObjectSoupDatabase& db) 
   const int32_t self = infoSoupIndex();
   // The walk from the newest to this item, holding the newer neighbour;
   // nothing changes before it found this item.
-  std::unordered_set<int32_t> visited;
+  Visited visited;
   HeldItem newer(db, nullptr);
   int32_t newerIndex = 0;
   for (int32_t index = ends.newest; index != self;) {

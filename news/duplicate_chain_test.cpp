@@ -1,8 +1,9 @@
 // news/duplicate_chain_test.cpp - duplicate chains: the edge cases, a seeded
 // model workload checked after every step and across reopens (with the
 // chain ends walked over unloaded members), joins with waiting saves against
-// joins one by one, a change that fails half-way, and damaged chains that
-// loop.
+// joins one by one, joins that rewrite a chain's oldest member against its
+// load and save, a change that fails half-way, and damaged chains that loop
+// (short ones and one longer than a walk keeps in place).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -230,6 +231,93 @@ TEST_F(DuplicateChainTest, WaitingSavesLeaveWhatJoinsOneByOneLeave) {
   open();
 }
 
+// A chain's oldest member that is not loaded gets its newest link written
+// into its stored bytes: against the same joins with every item held loaded
+// (the load and save road), the same chains, bytes written, writes, loads
+// counted and file. The oldest members' records vary: titles past the bytes
+// read, newest links that change the record's size (indexes past 63), and a
+// seen flag stored as 1, which a save writes as -1; those take the load.
+TEST_F(DuplicateChainTest, RewrittenOldestLeavesWhatLoadAndSaveLeave) {
+  constexpr size_t kItems = 150;
+  struct Outcome {
+    std::vector<std::pair<size_t, size_t>> fields;
+    int64_t written;
+    uint64_t changes;
+    int64_t loads;
+    std::vector<uint8_t> image;
+  };
+  for (uint32_t seed = 1; seed <= 8; ++seed) {
+    auto road = [&](bool held) {
+      const std::string name = std::to_string(seed) + (held ? "held.soup" : "rewritten.soup");
+      openAt(name);
+      makeItems(static_cast<int>(kItems));
+      std::mt19937 rng(seed);
+      SoupBlockFile& blocks = db->infoBlockFile();
+      std::vector<int32_t> indexes, sizes;  // sizes with both chain links 0
+      std::vector<bool> seen;
+      for (newsItem* i : items) {
+        if (rng() % 4 == 0) i->title = Str(std::string(rng() % 1500, 't'));
+        i->seen = rng() % 2 != 0;
+        seen.push_back(i->seen);
+        sizes.push_back(db->saveChangesToObject(i));
+        indexes.push_back(i->infoSoupIndex());
+      }
+      if (!held) {
+        for (newsItem* i : items) db->unloadObject(i);
+        items.clear();
+        // Both kinds of record are there.
+        size_t rewritable = 0;
+        for (int32_t index : indexes) rewritable += !storedItemWithNewest(*db, index, 7).empty();
+        EXPECT_GT(rewritable, kItems / 3) << seed;
+        EXPECT_LT(rewritable, kItems) << seed;
+      }
+      cJournaledFile& file = static_cast<JournaledSoupBlockFile&>(blocks).file();
+      const int64_t written = file.infoBytesWritten(), loads = infoNewsItemLoads();
+      const uint64_t changes = file.infoChangeCount();
+      std::vector<std::vector<size_t>> chains;  // oldest first
+      for (size_t y = 0; y < kItems; ++y) {
+        if (chains.empty() || rng() % 4 == 0) {
+          chains.push_back({y});
+          continue;
+        }
+        std::vector<size_t>& chain = chains[rng() % chains.size()];
+        {
+          HeldItem self(*db, item(indexes[chain[rng() % chain.size()]], feed));
+          HeldItem other(*db, item(indexes[y], feed));
+          self->addAsNewestDuplicate(*db, other.get());
+        }
+        chain.push_back(y);
+        const size_t oldest = chain.front();
+        if (seen[oldest] && rng() % 3 == 0) {
+          // The oldest's seen flag, six bytes before its record's end.
+          uint8_t newest[5];
+          const int32_t end = sizes[oldest] + encodeCompactValue(indexes[chain.back()], newest) - 1;
+          const uint8_t one = 1;
+          SoupTransaction write(blocks);
+          blocks.writeBytes(blocks.infoBlockOfIndex(indexes[oldest], true) + end - 6, &one, 1);
+          write.finish();
+        }
+      }
+      Outcome o{{}, file.infoBytesWritten() - written, file.infoChangeCount() - changes, infoNewsItemLoads() - loads, {}};
+      if (!held) {
+        for (int32_t index : indexes) items.push_back(item(index, feed));
+      }
+      o.fields = fields();
+      releaseAll();
+      db->close();
+      o.image = image(name);
+      return o;
+    };
+    const Outcome loaded = road(true), rewritten = road(false);
+    EXPECT_EQ(rewritten.fields, loaded.fields) << seed;
+    EXPECT_EQ(rewritten.written, loaded.written) << seed;
+    EXPECT_EQ(rewritten.changes, loaded.changes) << seed;
+    EXPECT_EQ(rewritten.loads, loaded.loads) << seed;
+    EXPECT_TRUE(rewritten.image == loaded.image) << seed;
+  }
+  open();
+}
+
 // An item whose stores raise from the armed one on.
 struct FailingItem : newsItem {
   int storesLeft = -1;
@@ -265,7 +353,7 @@ TEST_F(DuplicateChainTest, AChangeThatFailsHalfWayLeavesTheStoredChain) {
 }
 
 TEST_F(DuplicateChainTest, WalksEndOnChainsThatLoop) {
-  for (size_t n : {2, 3}) {
+  for (size_t n : {2, 3, 20}) {  // 20: past the walk's in-place indexes
     SCOPED_TRACE(n);
     makeItems(static_cast<int>(n) + 1);
     // Items 0..n-1 form a loop of older links; the last of them holds the

@@ -1,11 +1,14 @@
-// news/news_load.cpp - the loaders of the news classes and the deletion of
-// an item.
+// news/news_load.cpp - the loaders of the news classes, the deletion of an
+// item, and an item's record rewritten without a load.
 #include "news/news_load.h"
 
+#include <cstring>
 #include <memory>
 #include <type_traits>
 
 #include "core/exception.h"
+#include "database/journal_format.h"  // the big-endian codec
+#include "platform/restore_stream.h"
 
 namespace bw {
 namespace {
@@ -135,6 +138,78 @@ newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t 
 newsItem* loadObject_newsItemUncounted(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed) {
   bool fresh = false;
   return withFeed(db, loadAs<newsItem>(db, index, fresh), feed);
+}
+
+namespace {
+
+// A stored item record walked value by value, each value checked to stand
+// as storeRecord writes it: the item a load makes of such a record is stored
+// as these very bytes.
+class StoredForm {
+ public:
+  StoredForm(const uint8_t* bytes, size_t size) : begin_(bytes), at_(bytes), end_(bytes + size) {}
+  size_t offset() const { return static_cast<size_t>(at_ - begin_); }
+  bool skip(size_t n) {
+    if (static_cast<size_t>(end_ - at_) < n) return false;
+    at_ += n;
+    return true;
+  }
+  bool compact() {
+    int32_t value = 0;
+    const int n = decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &value);
+    uint8_t again[5];
+    return n > 0 && encodeCompactValue(value, again) == n && std::memcmp(again, at_, static_cast<size_t>(n)) == 0 &&
+           skip(static_cast<size_t>(n));
+  }
+  // A flag as the save writes it: 0 or -1.
+  bool flag() { return at_ != end_ && (*at_ == 0 || *at_ == 0xFF) && skip(1); }
+  // NIL, or version 1 with restoreSTRING's checks.
+  bool string() {
+    if (at_ == end_) return false;
+    const uint8_t mark = *at_++;
+    if (mark == 0xFF) return true;
+    int32_t capacity = 0, length = 0;
+    if (mark != 1 || decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &capacity) == 0 || !compact()) return false;
+    if (decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &length) == 0 || !compact()) return false;
+    return capacity >= 0 && length >= 0 && length <= capacity && skip(static_cast<size_t>(length));
+  }
+
+ private:
+  const uint8_t* begin_;
+  const uint8_t* at_;
+  const uint8_t* end_;
+};
+
+// Longer records take the load.
+constexpr int32_t kRewrittenBytes = 1024;
+
+}  // namespace
+
+std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest) {
+  if (index <= 0 || db.findRegisteredObject(index)) return {};
+  std::vector<uint8_t> bytes;
+  newsItem scratch;
+  try {
+    db.readRecordBytes(index, scratch, kRewrittenBytes, bytes);
+  } catch (const eException& e) {
+    if (e.code() == "EMU" && e.message() == kNoRecord) return {};
+    throw;
+  }
+  StoredForm r(bytes.data(), bytes.size());
+  if (!r.skip(16) || static_cast<int32_t>(getBig32(bytes.data() + 8)) != kNewsItemVersion) return {};
+  // title, titleFormat, link, statedLink, uniqueID, the three dates, the older link
+  if (!r.string() || !r.skip(1) || !r.string() || !r.string() || !r.string() || !r.skip(24) || !r.compact()) return {};
+  const size_t at = r.offset();
+  if (!r.compact()) return {};
+  const size_t end = r.offset();
+  // tags, seen, secondMark, bodyIndex
+  if (!r.string() || !r.flag() || !r.flag() || !r.skip(4)) return {};
+  uint8_t value[5];
+  const auto n = static_cast<size_t>(encodeCompactValue(newest, value));
+  if (n != end - at) return {};
+  bytes.resize(r.offset());
+  std::memcpy(bytes.data() + at, value, n);
+  return bytes;
 }
 
 void destroyNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsItemBody* body,

@@ -18,6 +18,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "database/soup_database.h"
 #include "news/news_objects.h"
@@ -44,6 +45,14 @@ newsItem* loadObject_newsItemUncounted(cJournaledIndexedObjectSoupDatabase& db, 
 int64_t infoNewsItemLoads();
 // Counts a read of a stored item that is not a load (a glance).
 void countNewsItemLoad();
+
+// The bytes a load of the stored item at index and a save with its
+// newestDuplicateItemIndex set to newest would write, made from its record
+// without a load; empty when the item is registered (loaded), when its record
+// is not of the current version, not in the form a save writes every value
+// in, or longer than 1024 bytes, and when newest would change the record's
+// size. Raises as a read of the record does, but not for an index without one.
+std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest);
 
 // Writes the header of the loaded node at index, if there is one: a list
 // change moves a loaded node's links in memory only.
