@@ -478,9 +478,32 @@ int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {
   return heap_.infoSizeOfBlock(dataPosition == 0 ? 0 : dataPosition - 4) - 4;
 }
 
+namespace {
+// readIndexBlock's one read: the block header, then the index word, then
+// the data; most records are small: a larger one's rest costs its caller a
+// read of its own, as without this read.
+constexpr int64_t kHead = kBlockHeaderBytes + 4;
+constexpr int32_t kMostRecords = 256;
+int64_t headAndData(int32_t maxBytes) { return kHead + std::clamp(maxBytes, 0, kMostRecords); }
+}  // namespace
+
+void BlockIndex::prefetchIndexBlock(int32_t index, int32_t maxBytes) {
+  const int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
+  if (e < BLOCKINDEX_MIN || e >= arraySize_) return;
+  const auto slot = static_cast<size_t>(e % kEntryCacheSlots);
+  int64_t value = cacheValue_[slot];
+  if (cacheEntry_[slot] != e) {
+    uint8_t word[8];
+    if (!heap_.store().peekData(arrayBlock_ + 8 * e, word, 8)) return;
+    value = getBig64(word);
+  }
+  if (value > 0 && value != dummyBlock_) {
+    // value is the block's handle; the read starts at its header before it.
+    heap_.store().prefetchData(value - kBlockHeaderBytes, headAndData(maxBytes));
+  }
+}
+
 int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
-  // The block header, then the index word, then the data.
-  constexpr int64_t kHead = kBlockHeaderBytes + 4;
   const int64_t position = dataPosition - kHead;
   const int64_t available = heap_.store().dataSize() - position;
   bytes.clear();
@@ -488,10 +511,7 @@ int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::
       position > heap_.tailPos() || available < kBlockHeaderBytes + kFreeLinkBytes) {
     return infoSizeOfIndexBlock(dataPosition);
   }
-  // Most records are small: a larger one's rest costs its caller a read of
-  // its own, as without this read.
-  constexpr int32_t kMostRecords = 256;
-  bytes.resize(static_cast<size_t>(std::min<int64_t>(available, kHead + std::clamp(maxBytes, 0, kMostRecords))));
+  bytes.resize(static_cast<size_t>(std::min<int64_t>(available, headAndData(maxBytes))));
   heap_.store().readData(position, bytes.data(), static_cast<int64_t>(bytes.size()));
   const auto size = static_cast<int32_t>(getBig32(bytes.data()) & ~uint32_t{3});
   bytes.erase(bytes.begin(), bytes.begin() + kHead);

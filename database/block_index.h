@@ -105,6 +105,11 @@ class BlockIndex {
   // where that header cannot be read so, bytes stays empty and the size
   // comes (or fails) as infoSizeOfIndexBlock's.
   int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes);
+  // Hints that readIndexBlock of index's block (up to maxBytes) comes soon:
+  // its entry is taken from the cache or peeked at (BlockStore::peekData),
+  // and the processor asked to fetch the bytes that read takes. Nothing is
+  // read into any cache, nothing raises.
+  void prefetchIndexBlock(int32_t index, int32_t maxBytes);
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
   // Header values 6..13 (entries 6..13): set in an own transaction (inside

@@ -44,6 +44,19 @@ class BlockStore {
     if (position < 0) refuseNegative("cJournaledBlockFile.write(); position<0");
     if (length > 0) journal_->writeAt(position, in, length);
   }
+  // Hints that the range will be read soon: over a journaled file the
+  // processor is asked to fetch the file's bytes there; nothing for other
+  // stores. Nothing is read, nothing changes, nothing raises.
+  void prefetchData(int64_t position, int64_t length) {
+    if (journal_) journal_->prefetchAt(position, length);
+  }
+  // What readData of a short range answers, where a journaled file gives it
+  // with nothing else done (cJournaledFile::peekAt); false otherwise, and
+  // always for other stores. For a reader that only guesses where to
+  // prefetch.
+  bool peekData(int64_t position, uint8_t* out, int64_t length) {
+    return journal_ && journal_->peekAt(position, out, length);
+  }
   virtual int64_t dataSize() = 0;
   virtual void setDataSize(int64_t size) = 0;
   virtual uint8_t dataPadByte() = 0;

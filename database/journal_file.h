@@ -57,6 +57,9 @@ namespace bw {
 // outermost transaction, whatever the delay.
 inline constexpr int64_t kJournalForceCommitBytes = 2097152;
 
+// The longest range of the inline roads (see below).
+inline constexpr int64_t kShortAccess = 32;
+
 class cJournaledFile : public cFile {
   BW_CLASS(cJournaledFile, cFile)
 
@@ -102,6 +105,22 @@ class cJournaledFile : public cFile {
   // below the size take an inline road; a range inside one chunk takes a
   // short road; both have the general road's outcome.
   inline void readAt(int64_t position, void* out, int64_t length);
+  // What readAt of a short range (up to kShortAccess bytes inside a chunk
+  // the cache's table covers) answers, where the transaction cache, the
+  // page memo or the file's mapped view holds the bytes; false otherwise.
+  // Nothing else is done: no position, page memo count or read of the file
+  // changes (for a reader that only guesses where to prefetch).
+  inline bool peekAt(int64_t position, void* out, int64_t length);
+  // Hints that the bytes at data positions position .. position + length -
+  // 1 will be read soon: where the file's mapped view holds their committed
+  // bytes, the processor is asked to fetch them (bytes a transaction cached
+  // are not looked at). Nothing is read, nothing changes.
+  void prefetchAt(int64_t position, int64_t length) {
+    const int64_t end = committedEnd();
+    if (position >= 0 && position < end) {
+      cFile::prefetchThrough(std::min(length, end - position), position + kJournalHeaderSize);
+    }
+  }
   // The pieces (offsets from position) of what readAt of the range would
   // read, when that read would go straight to the file: nothing written
   // since the last commit, and the range longer than a page and below the
@@ -229,6 +248,18 @@ class cJournaledFile : public cFile {
   // being cached.
   inline bool readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
                         int32_t length);
+  // The chunk of a short range of the inline roads, when the range lies
+  // below the size inside one chunk the cache's table covers.
+  bool shortChunk(int64_t position, int64_t length, ChunkPosition& at) const {
+    if (position < 0 || length <= 0 || length > kShortAccess || position + length > logicalSize_) return false;
+    at = chunkOfPosition(position);
+    return at.offset + length <= kChunkSize && static_cast<uint32_t>(at.chunkNumber) < chunks_->count;
+  }
+  // readShort's road, fromFile(cachedBytes, cached) taking the bytes that
+  // neither the node nor the page memo holds (as readShortFromFile).
+  template <class FromFile>
+  inline bool shortRange(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
+                         int32_t length, FromFile&& fromFile);
   // readShort's bytes that neither the node nor the page memo holds: the
   // committed bytes, then the cached ones (bit k of cached: byte k, at
   // cachedBytes + k) over them. Out of line and last, with few arguments,
@@ -336,25 +367,42 @@ class JournalTransaction {
 // without the cache).
 // ---------------------------------------------------------------------------
 
-inline constexpr int64_t kShortAccess = 32;
-
 inline void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
-  if (position >= 0 && length > 0 && length <= kShortAccess && position + length <= logicalSize_ && out) {
-    const ChunkPosition at = chunkOfPosition(position);
-    const auto& table = *chunks_;
-    if (at.offset + length <= kChunkSize && static_cast<uint32_t>(at.chunkNumber) < table.count) {
-      position_ = position;
-      if (readShort(table.nodes[at.chunkNumber], at.offset, position, static_cast<uint8_t*>(out),
-                    static_cast<int32_t>(length))) {
-        return;
-      }
+  ChunkPosition at;
+  if (out && shortChunk(position, length, at)) {
+    position_ = position;
+    if (readShort(chunks_->nodes[at.chunkNumber], at.offset, position, static_cast<uint8_t*>(out),
+                  static_cast<int32_t>(length))) {
+      return;
     }
   }
   readAtAnyLength(position, out, length);
 }
 
+inline bool cJournaledFile::peekAt(int64_t position, void* out, int64_t length) {
+  ChunkPosition at;
+  if (!out || !shortChunk(position, length, at)) return false;
+  auto* bytes = static_cast<uint8_t*>(out);
+  const auto n = static_cast<int32_t>(length);
+  return shortRange(chunks_->nodes[at.chunkNumber], at.offset, position, bytes, n,
+                    [&](const uint8_t* cachedBytes, uint64_t cached) {
+                      if (!cFile::peekThrough(bytes, n, position + kJournalHeaderSize)) return false;
+                      if (cached != 0) overlayCachedBytes(bytes, cachedBytes, cached);
+                      return true;
+                    });
+}
+
 inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position,
                                       uint8_t* out, int32_t length) {
+  return shortRange(node, offset, position, out, length, [&](const uint8_t* cachedBytes, uint64_t cached) {
+    readShortFromFile(cachedBytes, position, out, length, cached);
+    return true;
+  });
+}
+
+template <class FromFile>
+inline bool cJournaledFile::shortRange(const transactionCacheChunkNode* node, int32_t offset, int64_t position,
+                                       uint8_t* out, int32_t length, FromFile&& fromFile) {
   const uint64_t cached = node ? shortCachedBits(*node, offset, length) : 0;
   if (cached == lowBits(length)) {
     copyShort(out, node->data.data() + offset, static_cast<size_t>(length));
@@ -364,10 +412,9 @@ inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int
   if (const uint8_t* bytes = keptCommittedBytes(position, length)) {
     copyShort(out, bytes, static_cast<size_t>(length));
     if (cached != 0) overlayCachedBytes(out, node->data.data() + offset, cached);
-  } else {
-    readShortFromFile(cached != 0 ? node->data.data() + offset : nullptr, position, out, length, cached);
+    return true;
   }
-  return true;
+  return fromFile(cached != 0 ? node->data.data() + offset : nullptr, cached);
 }
 
 inline const uint8_t* cJournaledFile::keptCommittedBytes(int64_t position, int64_t length) {

@@ -308,6 +308,8 @@ TEST_F(JournalTest, CopyHoldsTheCachedChangesCommitted) {
 // match a model of the data area, and the files must end byte for byte the
 // same. Positions crowd at chunk, bitmap word and page edges and on a few
 // hot chunks, lengths are mostly short; transactions nest and are discarded.
+// A peek before each read, where it answers, answers the model's bytes and
+// leaves the position; prefetches change nothing the reads see.
 TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
   std::unique_ptr<cJournaledFile> files[] = {openMemory("roads", -1, '#'), openMemory("general", -1, '#')};
   cJournaledFile& roads = *files[0];
@@ -391,6 +393,14 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
       std::vector<uint8_t> got[2];
       for (auto& g : got) g.resize(static_cast<size_t>(length()));
       got[1].resize(got[0].size());
+      uint8_t peeked[kShortAccess];
+      const auto n = std::min<int64_t>(kShortAccess, static_cast<int64_t>(got[0].size()));
+      const int64_t before = roads.getPosition(false);
+      roads.prefetchAt(at, static_cast<int64_t>(got[0].size()));
+      if (roads.peekAt(at, peeked, n)) {
+        for (int64_t i = 0; i < n; ++i) ASSERT_EQ(peeked[i], expected(at + i)) << "step " << step << " (peekAt)";
+      }
+      ASSERT_EQ(roads.getPosition(false), before);
       roads.readAt(at, got[0].data(), static_cast<int64_t>(got[0].size()));
       files[1]->setPosition(at);
       files[1]->read(got[1].data(), static_cast<int64_t>(got[1].size()), 0, -1);

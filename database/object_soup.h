@@ -143,6 +143,12 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Answers whether the bytes reach the block's end. Raises as loadObject
   // does for an index without a record.
   bool readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes, std::vector<uint8_t>& bytes);
+  // Hints that readRecordBytes of index (up to maxBytes) comes soon: the
+  // file is asked to fetch the record's bytes ahead. Nothing is read,
+  // nothing changes, nothing raises.
+  void prefetchRecord(int32_t index, int32_t maxBytes) {
+    if (file_) file_->prefetchIndexBlock(index, maxBytes);
+  }
   // object (as for readRecordInto) takes index as its index without a read,
   // for a reader that decodes bytes readRecordBytes gave it earlier.
   void nameOutsideObject(int32_t index, cIndexedObject& object);

@@ -141,6 +141,13 @@ class SoupBlockFile {
     bytes.clear();
     return infoSizeOfIndexBlock(dataPosition);
   }
+  // Hints that readIndexBlock of index's block (up to maxBytes) comes soon,
+  // for a file that can fetch its bytes ahead; nothing here. Nothing is
+  // read, nothing changes, nothing raises.
+  virtual void prefetchIndexBlock(int32_t index, int32_t maxBytes) {
+    (void)index;
+    (void)maxBytes;
+  }
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;
   virtual SoupOverhead infoOverhead() = 0;

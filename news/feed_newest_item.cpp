@@ -80,7 +80,9 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // their contents.
   constexpr auto kTake = ItemGlance::Memo::kTake;
   constexpr auto kLater = ItemGlance::Keys::kLater;
-  ItemGlance glances[] = {{db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}};
+  constexpr auto kNext = ItemGlance::Ahead::kNext;
+  ItemGlance glances[] = {
+      {db, glanced, kTake, kLater, kNext}, {db, glanced, kTake, kLater, kNext}, {db, glanced, kTake, kLater, kNext}};
   ItemGlance* prev = &glances[0];
   ItemGlance* cur = &glances[1];
   ItemGlance* ahead = &glances[2];

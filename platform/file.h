@@ -146,12 +146,21 @@ class cFile : public cHostFile {
   // host file's bytes, as they stand. False, with nothing read, for any
   // other range.
   bool readThroughWithin(void* buffer, int64_t length, int64_t position) {
-    if (buffer && length > 0 && position >= 0 && cHostFile::isOpen() && chunks_[0].dirtyLen == 0 &&
-        chunks_[1].dirtyLen == 0 && position <= std::min({cachedSize_, lowMark_, hostSize()}) - length) {
+    if (buffer && straightRange(length, position)) {
       readWithin(buffer, length, position);
       return true;
     }
     return false;
+  }
+  // Hints that readThrough will read the range soon: the processor is asked
+  // to fetch the host file's bytes there. Nothing is read, nothing changes.
+  void prefetchThrough(int64_t length, int64_t position) const {
+    if (straightRange(length, position)) prefetchWithin(length, position);
+  }
+  // What readThrough of the range answers, where it is the host file's bytes
+  // and the backend's view gives them; false otherwise. Nothing else is done.
+  bool peekThrough(void* buffer, int64_t length, int64_t position) const {
+    return straightRange(length, position) && peekWithin(buffer, length, position);
   }
   // The pieces of what readThrough of the range would read, straight from
   // the host file (dirty chunks written back first), when the range lies
@@ -203,6 +212,12 @@ class cFile : public cHostFile {
   static void countUse(FileChunk& chunk, size_t bytes);
   // readThrough beyond its inline road.
   void readThroughAnyRange(void* buffer, int64_t length, int64_t position);
+  // A range within the size, the host file and the bytes it holds for us,
+  // with no dirty chunk to write back first: the host file's bytes.
+  bool straightRange(int64_t length, int64_t position) const {
+    return length > 0 && position >= 0 && cHostFile::isOpen() && chunks_[0].dirtyLen == 0 &&
+           chunks_[1].dirtyLen == 0 && position <= std::min({cachedSize_, lowMark_, hostSize()}) - length;
+  }
   // Runs io (a read or a write at the host file's position) with the
   // position at `at`, and puts it back afterwards, also when io raises.
   template <class Io>

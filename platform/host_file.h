@@ -152,6 +152,20 @@ class cHostFile : public cBaseFile {
     }
     requireRead(io_->readAt(buffer, length, position), length);
   }
+  // Asks for the length bytes at position to be fetched ahead of a read,
+  // where the backend's view holds them; nothing is read, nothing changes.
+  void prefetchWithin(int64_t length, int64_t position) const {
+    const MappedView& view = io_->infoView();
+    if (position >= 0 && length > 0 && position <= view.readable - length) prefetchLines(view.bytes + position, length);
+  }
+  // The length bytes at position as readWithin gives them, where the
+  // backend's view holds them and the copy does not fault; false otherwise.
+  // Nothing else is done (a read that faults ends the view; this does not).
+  bool peekWithin(void* buffer, int64_t length, int64_t position) const {
+    const MappedView& view = io_->infoView();
+    return position >= 0 && length > 0 && position <= view.readable - length &&
+           guardedCopy(buffer, view.bytes + position, static_cast<size_t>(length));
+  }
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;
   void setPosition(int64_t position) override;
   int64_t getPosition(bool fromEnd) override;

@@ -39,7 +39,8 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
   if (GlanceMemo* memo = links.glanced()) memo->reserve(static_cast<size_t>(limit));
   links.reserve(static_cast<size_t>(limit));
-  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater);
+  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater,
+                    older ? ItemGlance::Ahead::kPrev : ItemGlance::Ahead::kNext);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
     if (!item) break;
