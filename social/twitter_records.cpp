@@ -98,6 +98,19 @@ int32_t monthOf(std::string_view name) {
 // A byte the grammar lets follow the year.
 bool endsYear(unsigned char c) { return c == ' ' || c == 0xA0 || c == '\t' || c == '\n' || c == '\r'; }
 
+// The value of the n bytes at t[at] read as digits; a byte that is no digit
+// sets notDigit (without a branch: the seven fields' runs unroll).
+template <size_t n>
+int32_t digitsAt(std::string_view t, size_t at, uint32_t& notDigit) {
+  int32_t value = 0;
+  for (size_t k = at; k < at + n; ++k) {
+    const int32_t d = static_cast<unsigned char>(t[k]) - '0';
+    notDigit |= static_cast<uint32_t>(d) > 9 ? 1u : 0u;
+    value = value * 10 + d;
+  }
+  return value;
+}
+
 // The fields of a date in the layout the service writes ("Wed Aug 27
 // 13:08:45 +0000 2008", nothing or an allowed byte after it), read at their
 // fixed places; FALSE for any other text, which the grammar reads. Where it
@@ -108,19 +121,12 @@ bool readServiceLayout(std::string_view t, DateFields& f) {
       t[16] != ':' || t[19] != ' ' || (t[20] != '+' && t[20] != '-') || t[25] != ' ') {
     return false;
   }
-  bool digits = true;
-  auto number = [&](size_t at, size_t n) {
-    int32_t value = 0;
-    for (size_t k = at; k < at + n; ++k) {
-      digits = digits && t[k] >= '0' && t[k] <= '9';
-      value = value * 10 + (t[k] - '0');
-    }
-    return value;
-  };
-  f = {number(26, 4), monthOf(t.substr(4, 3)), number(8, 2), number(11, 2), number(14, 2), number(17, 2),
-       number(21, 4)};
+  uint32_t notDigit = 0;
+  f = {digitsAt<4>(t, 26, notDigit), monthOf(t.substr(4, 3)), digitsAt<2>(t, 8, notDigit),
+       digitsAt<2>(t, 11, notDigit), digitsAt<2>(t, 14, notDigit), digitsAt<2>(t, 17, notDigit),
+       digitsAt<4>(t, 21, notDigit)};
   if (t[20] == '-') f.zone = -f.zone;
-  return digits && f.month != 0;
+  return notDigit == 0 && f.month != 0;
 }
 
 }  // namespace
