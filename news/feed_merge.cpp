@@ -67,8 +67,12 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
   for (int64_t n = 0; next != 0 && n < limit; ++n) {
     Loaded<newsItem> stored{db, loadObject_newsItem2(db, next, &feed)};
     if (!stored.object) break;
-    if (!isMissing(stored->uniqueID) && !index_->get(stored->uniqueID).data) {
-      index_->set(stored->uniqueID, new boxVALUE(next));
+    if (!isMissing(stored->uniqueID)) {
+      if (!index_->get(stored->uniqueID).data) {
+        index_->set(stored->uniqueID, new boxVALUE(next));
+      } else {
+        olderTwins_[stored->uniqueID.str()].push_back(next);
+      }
     }
     next = stored->infoNextIndex();
   }
@@ -87,32 +91,47 @@ bool FeedMerge::isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay
   if (feed_.notUpdates || isMissing(item.uniqueID)) return false;
   StringSpaceEntry found = index_->get(item.uniqueID);
   if (!found.data) return false;
-  const int32_t storedIndex = static_cast<boxVALUE*>(found.data)->value;
+  const Verdict verdict = compare(item, body, static_cast<boxVALUE*>(found.data)->value, true);
+  storedGaveWay = verdict == Verdict::kStoredGaveWay;
+  if (verdict != Verdict::kNew) return verdict == Verdict::kRepeat;
+  // A feed that gives one id to several items: the item may repeat an
+  // older stored item of its id rather than the newest. Only one whose date
+  // agrees is asked, so an item edited back to an older version with a new
+  // date is still a new version.
+  const auto twins = olderTwins_.find(item.uniqueID.str());
+  if (twins == olderTwins_.end()) return false;
+  for (const int32_t twin : twins->second) {
+    if (compare(item, body, twin, false) == Verdict::kRepeat) return true;
+  }
+  return false;
+}
+
+FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_t storedIndex, bool newest) {
   Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, storedIndex, &feed_)};
-  if (!stored.object) return false;
+  if (!stored.object) return Verdict::kNew;
   const bigTime storedDate = stored->infoUpdatedElsePublishedDate(true);
   const bigTime itemDate = item.infoUpdatedElsePublishedDate(true);
   const bigTime d = storedDate - itemDate;
-  if ((d == 0 || d == 3600 || d == -3600) && !settings_.generatorFlag) return true;
-  if (!(stored->title == item.title && stored->link == item.link)) return false;
+  const bool sameDate = d == 0 || d == 3600 || d == -3600;
+  if (sameDate && !settings_.generatorFlag) return Verdict::kRepeat;
+  if (!newest && !sameDate) return Verdict::kNew;
+  if (!(stored->title == item.title && stored->link == item.link)) return Verdict::kNew;
   {
     Loaded<newsItemBody> storedBody{db_, loadObject_newsItemBody(db_, stored->bodyIndex)};
     const Str nil;
     const Str& summary = storedBody.object ? storedBody->summary : nil;
     const Str& content = storedBody.object ? storedBody->content : nil;
-    if (!sameText(summary, body.summary) || !sameText(content, body.content)) return false;
+    if (!sameText(summary, body.summary) || !sameText(content, body.content)) return Verdict::kNew;
   }
   if (!isValidDate(storedDate) && isValidDate(itemDate)) {
-    if (!stored->infoIsDuplicate()) {
-      index_->remove(item.uniqueID);
-      newsItem* gone = stored.object;
-      stored.object = nullptr;  // the destroy gives the use back
-      destroyNewsItem(db_, gone, nullptr, false);
-      storedGaveWay = true;
-    }
-    return false;
+    if (!newest || stored->infoIsDuplicate()) return Verdict::kNew;
+    index_->remove(item.uniqueID);
+    newsItem* gone = stored.object;
+    stored.object = nullptr;  // the destroy gives the use back
+    destroyNewsItem(db_, gone, nullptr, false);
+    return Verdict::kStoredGaveWay;
   }
-  return true;
+  return Verdict::kRepeat;
 }
 
 bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body) {

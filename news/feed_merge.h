@@ -8,7 +8,10 @@
 //   1. The index of stored items covers the feed's newest max(2N, 100) items,
 //      keyed exactly by uniqueID, the newer of two with one key winning. The
 //      key "#MISSING" is never indexed, looked up or chained: an item without
-//      an id is always new.
+//      an id is always new. An item that is not a repeat of the indexed item
+//      is still one of an older stored item of its id whose date agrees (a
+//      feed that gives one id to several items gains nothing when it is
+//      downloaded again).
 //   2. Stored items are loaded only while they are compared and are given
 //      back at once (infoNewsItemLoads of news/news_load.h counts them).
 //   3. All item writes of a parse run in the one transaction the constructor
@@ -21,6 +24,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "core/mega_list_family.h"
 #include "core/string_space.h"
@@ -81,13 +87,20 @@ class FeedMerge {
   int32_t infoNewCount() const { return newCount_; }
 
  private:
+  enum class Verdict { kNew, kRepeat, kStoredGaveWay };
   bool isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay);
+  // The repeat test of item against the stored item at storedIndex: the
+  // newest of its id, or an older one (asked only when their dates agree,
+  // and never giving way).
+  Verdict compare(newsItem& item, newsItemBody& body, int32_t storedIndex, bool newest);
   void noteDates(const newsItem& item, bool isNew);
 
   cJournaledIndexedObjectSoupDatabase& db_;
   newsFeed& feed_;
   FeedMergeSettings settings_;
   std::unique_ptr<cStringSpace> index_;
+  // The older stored items of an indexed id, in list order.
+  std::unordered_map<std::string, std::vector<int32_t>> olderTwins_;
   cMegaList_class newItems_{false, nullptr, false};
   int32_t transaction_ = 0;
   bool finished_ = false;

@@ -1,7 +1,8 @@
 // news/feed_merge_test.cpp - the merge stage through the RSS and Atom
 // parsers: repeats by date and by text, changed versions chained, the
 // generator flag, notUpdates, an undated stored item giving way, the feed's
-// times, ids that are "#MISSING", and the bounded index.
+// times, ids that are "#MISSING", one id given to several items, and the
+// bounded index.
 #include "news/feed_merge.h"
 
 #include <gtest/gtest.h>
@@ -117,6 +118,29 @@ TEST_F(FeedMergeTest, MissingIdsAreNeverIndexed) {
     EXPECT_EQ(i.older, 0);
     EXPECT_EQ(i.newest, 0);
   }
+}
+
+// Entries sharing one id, dated by their updated time alone: the index
+// holds the newest, whose date the others do not share, and all of them land
+// at the head of the list (no published date), where none is next to its
+// twin. Before, each download added all but one of them again.
+TEST_F(FeedMergeTest, AFeedGivingOneIdToSeveralItemsGainsNothingAgain) {
+  const std::string entries =
+      "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><id>urn:a</id>"
+      "<entry><title>3</title><id>urn:e</id><updated>2015-01-07T10:00:00Z</updated></entry>"
+      "<entry><title>2</title><id>urn:e</id><updated>2015-01-06T10:00:00Z</updated></entry>"
+      "<entry><title>1</title><id>urn:e</id><updated>2015-01-05T10:00:00Z</updated></entry></feed>";
+  newsFeed* feed = atom(entries).feed;
+  ASSERT_TRUE(feed);
+  atom(entries, feed);
+  EXPECT_EQ(items(feed).size(), 3u);
+
+  // An item edited back to an older version under a new date is a new
+  // version still: only an older twin whose date agrees is a repeat.
+  newsFeed* edited = rss(doc({{"g", k10, "s"}})).feed;
+  rss(doc({{"g", k12, "changed"}}), edited);
+  rss(doc({{"g", "Mon, 05 Jan 2015 14:00:00 GMT", "s"}}), edited);
+  EXPECT_EQ(items(edited).size(), 3u);
 }
 
 TEST_F(FeedMergeTest, TheIndexCoversTheNewestItemsOnly) {

@@ -16,6 +16,8 @@
 #include "database/journaled_soup_file.h"
 #include "database/soup_database.h"
 #include "news/atom_parser.h"
+#include "news/feed_merge.h"
+#include "news/news_load.h"
 #include "news/news_module_list.h"
 #include "news/news_objects.h"
 #include "news/rss_parser.h"
@@ -86,6 +88,17 @@ class MemoryNews {
     }
     root_.reset();
     if (db_->isOpen()) db_->close();
+  }
+  // How many of feed's stored items have an id ("#MISSING" is none).
+  int32_t itemsWithID(const newsFeed& feed) {
+    int32_t count = 0;
+    for (int32_t i = feed.itemList->infoHeadIndex(); i != 0;) {
+      newsItem* item = loadObject_newsItem(*db_, i);
+      count += item->uniqueID.view() != kMissingText;
+      i = item->infoNextIndex();
+      db_->unloadObject(item);
+    }
+    return count;
   }
   // The database file's bytes as they stand (empty before anything exists).
   std::vector<uint8_t> image() const {
