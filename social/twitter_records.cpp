@@ -194,12 +194,21 @@ std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document) {
 }
 
 size_t twitterTitleCut(std::string_view text) {
-  auto first = [&](std::string_view escaped, std::string_view plain) {
-    return std::min(text.find(escaped), text.find(plain));
+  // One walk over the "http"s: the first secure link wins at once, else the
+  // first plain one.
+  auto slashes = [&](size_t at) {
+    const std::string_view rest = text.substr(at);
+    return rest.starts_with("//") || rest.starts_with("\\/\\/");
   };
-  size_t p = first("https:\\/\\/", "https://");
-  if (p == std::string_view::npos) p = first("http:\\/\\/", "http://");
-  return p != std::string_view::npos && p > 1 ? p : std::string_view::npos;
+  size_t link = std::string_view::npos;
+  for (size_t p = text.find("http"); p != std::string_view::npos; p = text.find("http", p + 1)) {
+    if (text.substr(p + 4, 2) == "s:" && slashes(p + 6)) {
+      link = p;
+      break;
+    }
+    if (link == std::string_view::npos && text.substr(p + 4, 1) == ":" && slashes(p + 5)) link = p;
+  }
+  return link != std::string_view::npos && link > 1 ? link : std::string_view::npos;
 }
 
 void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found) {

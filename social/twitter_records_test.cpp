@@ -117,6 +117,24 @@ TEST(TwitterRecords, TitleCut) {
     std::string_view text = c.text;
     EXPECT_EQ(text.substr(0, twitterTitleCut(text)), c.title) << c.text;
   }
+  // Texts of link pieces cut as the rule says: the first secure link's
+  // start, else the first plain one's, from the third byte on.
+  auto rule = [](std::string_view text) {
+    auto first = [&](std::string_view escaped, std::string_view plain) {
+      return std::min(text.find(escaped), text.find(plain));
+    };
+    size_t p = first("https:\\/\\/", "https://");
+    if (p == std::string_view::npos) p = first("http:\\/\\/", "http://");
+    return p != std::string_view::npos && p > 1 ? p : std::string_view::npos;
+  };
+  const char* pieces[] = {"https://", "http://", "https:\\/\\/", "http:\\/\\/", "http", "https", "s", ":", "/",
+                          "\\/", "\\", "h", "x "};
+  std::mt19937 rng(5);
+  for (int i = 0; i < 100000; ++i) {
+    std::string text;
+    for (size_t n = rng() % 9; n > 0; --n) text += pieces[rng() % std::size(pieces)];
+    ASSERT_EQ(twitterTitleCut(text), rule(text)) << text;
+  }
 }
 
 class TwitterRecordTest : public testing_social::TwitterTest {
