@@ -42,30 +42,41 @@ class TweetParse : public SocialPageParse {
     }
   }
 
+  // A scanned item's dates; nextSame: the place (plus one) of another
+  // scanned item of the same id, 0 at the last.
+  struct Stamp {
+    bigTime published, updated;
+    int32_t nextSame;
+  };
   // Besides the link keys, a tweet that is already stored (same id and
   // dates as a scanned item) is dropped first: chained to its own copy it
   // would no longer count as a repeat.
-  struct Stamp {
-    bigTime published, updated;
-  };
   void scanStored(SocialLinkChains& links, NewItems& items, bool older) override {
-    // The first scanned item of an id gives its dates: the id's place in
-    // stamps, plus one.
+    // Every scanned item gives its dates; the index holds the place (plus
+    // one) of the first of each id, whose chain reaches the others: a page
+    // that holds one id twice stores both, and each must be found again.
     IdIndex stored;
     std::vector<Stamp> stamps;
     const auto scanned = static_cast<size_t>(socialScanLimit(itemCount_));
     stored.reserve(scanned);
     stamps.reserve(scanned);
     scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item, std::string_view uniqueID) {
-      if (stored.setIfAbsent(uniqueID, static_cast<int32_t>(stamps.size() + 1)) == 0) {
-        stamps.push_back({item.published, item.updated});
+      const auto place = static_cast<int32_t>(stamps.size() + 1);
+      const int32_t first = stored.setIfAbsent(uniqueID, place);
+      stamps.push_back({item.published, item.updated, 0});
+      if (first != 0) {  // joins the chain right after the first
+        stamps.back().nextSame = stamps[first - 1].nextSame;
+        stamps[first - 1].nextSame = place;
       }
     });
     std::vector<newsItem*> kept;
     for (newsItem* item : items.pending) {
-      const int32_t found = stored.find(item->uniqueID.view());
-      const bool repeat = item->uniqueID.view() != kMissingText && found &&
-                          stamps[found - 1].published == item->published && stamps[found - 1].updated == item->updated;
+      bool repeat = false;
+      if (item->uniqueID.view() != kMissingText) {
+        for (int32_t at = stored.find(item->uniqueID.view()); at != 0 && !repeat; at = stamps[at - 1].nextSame) {
+          repeat = stamps[at - 1].published == item->published && stamps[at - 1].updated == item->updated;
+        }
+      }
       if (!repeat) {
         kept.push_back(item);
         continue;
