@@ -60,6 +60,23 @@ class DuplicateChainTest : public testing_news::NewsTest {
     ASSERT_TRUE(db->open(Text(internal(name)), false)) << db->infoError().view();
   }
 
+  // What two roads of the same joins must leave alike.
+  struct Outcome {
+    std::vector<std::pair<size_t, size_t>> fields;
+    int64_t written;
+    uint64_t changes;
+    int64_t loads;
+    std::vector<uint8_t> image;
+  };
+
+  // o with the file's image, every item given back and the database closed.
+  Outcome closed(const std::string& name, Outcome o) {
+    releaseAll();
+    db->close();
+    o.image = image(name);
+    return o;
+  }
+
   static constexpr size_t kNone = size_t(-1);
   newsFeed* feed = nullptr;
   std::vector<newsItem*> items;
@@ -183,12 +200,6 @@ TEST_F(DuplicateChainTest, SeededOperationsKeepEveryChainSound) {
 // past 63 (a longer compact value).
 TEST_F(DuplicateChainTest, WaitingSavesLeaveWhatJoinsOneByOneLeave) {
   constexpr size_t kItems = 120;
-  struct Outcome {
-    std::vector<std::pair<size_t, size_t>> fields;
-    int64_t written;
-    uint64_t changes;
-    std::vector<uint8_t> image;
-  };
   for (uint32_t seed = 1; seed <= 12; ++seed) {
     auto road = [&](bool waiting) {
       const std::string name = std::to_string(seed) + (waiting ? "waiting.soup" : "one.soup");
@@ -215,12 +226,9 @@ TEST_F(DuplicateChainTest, WaitingSavesLeaveWhatJoinsOneByOneLeave) {
         }
       }
       joins.finish();
-      Outcome o{fields(), file.infoBytesWritten(), file.infoChangeCount(), {}};
+      Outcome o{fields(), file.infoBytesWritten(), file.infoChangeCount(), 0, {}};
       outer.finish();
-      releaseAll();
-      db->close();
-      o.image = image(name);
-      return o;
+      return closed(name, std::move(o));
     };
     const Outcome one = road(false), waited = road(true);
     EXPECT_EQ(waited.fields, one.fields) << seed;
@@ -239,13 +247,6 @@ TEST_F(DuplicateChainTest, WaitingSavesLeaveWhatJoinsOneByOneLeave) {
 // seen flag stored as 1, which a save writes as -1; those take the load.
 TEST_F(DuplicateChainTest, RewrittenOldestLeavesWhatLoadAndSaveLeave) {
   constexpr size_t kItems = 150;
-  struct Outcome {
-    std::vector<std::pair<size_t, size_t>> fields;
-    int64_t written;
-    uint64_t changes;
-    int64_t loads;
-    std::vector<uint8_t> image;
-  };
   for (uint32_t seed = 1; seed <= 8; ++seed) {
     auto road = [&](bool held) {
       const std::string name = std::to_string(seed) + (held ? "held.soup" : "rewritten.soup");
@@ -303,10 +304,7 @@ TEST_F(DuplicateChainTest, RewrittenOldestLeavesWhatLoadAndSaveLeave) {
         for (int32_t index : indexes) items.push_back(item(index, feed));
       }
       o.fields = fields();
-      releaseAll();
-      db->close();
-      o.image = image(name);
-      return o;
+      return closed(name, std::move(o));
     };
     const Outcome loaded = road(true), rewritten = road(false);
     EXPECT_EQ(rewritten.fields, loaded.fields) << seed;
