@@ -58,24 +58,23 @@ bool queryCut(std::string_view text, size_t& from, size_t& to) {
   return true;
 }
 
-// socialLinkKey's text, made into key (whose room is kept).
-void keyInto(std::string& key, Text link) {
+// socialLinkKey's text: a part of link's own bytes when no query is cut
+// away, else made in key (whose room is kept). Valid while both are.
+std::string_view keyOf(std::string& key, Text link) {
   if (link.isNil()) raise("EMU", "normaliseSocialLink(); link=NIL");
   const std::string_view text = link.view();
-  key.reserve(text.size());
   size_t from = 0, to = 0;
-  if (queryCut(text, from, to)) {
-    key.assign(text.substr(0, from));
-    key.append(text.substr(to));
-  } else {
-    key.assign(text.substr(0, !text.empty() && text.back() == '/' ? text.size() - 1 : text.size()));
+  if (!queryCut(text, from, to)) {
+    return text.substr(0, !text.empty() && text.back() == '/' ? text.size() - 1 : text.size());
   }
+  key.assign(text.substr(0, from));
+  key.append(text.substr(to));
+  return key;
 }
 
 std::string keyText(Text link) {
   std::string key;
-  keyInto(key, link);
-  return key;
+  return std::string(keyOf(key, link));
 }
 
 }  // namespace
@@ -92,14 +91,12 @@ Str socialLinkKey(Text link) { return Str(keyText(link)); }
 
 void SocialLinkChains::remember(int32_t index, std::string_view link) {
   if (link.empty()) return;
-  keyInto(key_, Text(link));
-  first_.setIfAbsent(key_, index);
+  first_.setIfAbsent(keyOf(key_, Text(link)), index);
 }
 
 int32_t SocialLinkChains::knownFirst(newsItem& item) {
   if (item.link.empty()) return 0;
-  keyInto(key_, item.link);
-  return first_.setIfAbsent(key_, item.infoSoupIndex());
+  return first_.setIfAbsent(keyOf(key_, item.link), item.infoSoupIndex());
 }
 
 void SocialLinkChains::joinAsNewest(newsItem& item) {
@@ -143,12 +140,12 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {
   if (item.link.empty()) return;
-  keyInto(key_, item.link);
-  if (const int32_t known = first_.find(key_)) {
+  const std::string_view key = keyOf(key_, item.link);
+  if (const int32_t known = first_.find(key)) {
     HeldItem found(db_, loadObject_newsItem2(db_, known, &feed_));
     if (found && isSameLink(feed_, item.link, found->link)) found->addAsOldestDuplicate(db_, &item);
   }
-  first_.set(key_, item.infoSoupIndex());
+  first_.set(key, item.infoSoupIndex());
 }
 
 void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) {

@@ -72,7 +72,7 @@ class SocialLinkChains {
   bool keepGlances_;
   GlanceMemo glanced_;
   IdIndex first_;     // a key's item
-  std::string key_;  // the key looked up last; its room serves the next
+  std::string key_;  // the key made last; its room serves the next
 
   // The index of the item that first showed item's key; 0 for a new key,
   // which then names item.
