@@ -40,9 +40,9 @@ constexpr const char* k12 = "Mon, 05 Jan 2015 12:00:00 GMT";
 TEST_F(FeedMergeTest, ClassesRepeatsAndChangedVersions) {
   newsFeed* feed = rss(doc({{"g", k10, "s"}})).feed;
   ASSERT_TRUE(feed);
-  const std::string once = dumpNewsModel(*db);
+  const std::string once = dumpModel();
   ASSERT_TRUE(rss(doc({{"g", k10, "s"}}), feed).feed);
-  EXPECT_EQ(dumpNewsModel(*db), once);  // nothing stored the second time
+  EXPECT_EQ(dumpModel(), once);  // nothing stored the second time
 
   struct Case {
     const char* date;
