@@ -2,8 +2,9 @@
 // RSS or Atom parser into a database in memory, then parsed again as an
 // update of the feed: nothing may raise (the sanitizers watch every step),
 // the second parse adds no item with an id (an item without one, "#MISSING",
-// is new at every parse), and the database closes sound (the independent
-// checker reads it at every level).
+// is new at every parse; a stored copy without a valid date may give way to
+// a dated one, so the count may fall), and the database closes sound (the
+// independent checker reads it at every level).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!first.feed) return 0;
   const int once = news.itemsWithID(*first.feed);
   news.parse(text, first.feed);
-  if (news.itemsWithID(*first.feed) != once || news.db().infoMustClose()) std::abort();
+  if (news.itemsWithID(*first.feed) > once || news.db().infoMustClose()) std::abort();
   news.close();
   if (!bw::fuzzing::closedSound(news.image())) std::abort();
   return 0;
