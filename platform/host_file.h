@@ -146,8 +146,8 @@ class cHostFile : public cBaseFile {
   // position and size (cFile's reads of the host file).
   void readWithin(void* buffer, int64_t length, int64_t position) {
     // Straight from the backend's view where it reaches: one guarded copy.
-    const MappedView& view = io_->infoView();
-    if (position <= view.readable - length && guardedCopy(buffer, view.bytes + position, static_cast<size_t>(length))) {
+    if (const uint8_t* bytes = viewed(length, position);
+        bytes && guardedCopy(buffer, bytes, static_cast<size_t>(length))) {
       return;
     }
     requireRead(io_->readAt(buffer, length, position), length);
@@ -155,16 +155,20 @@ class cHostFile : public cBaseFile {
   // Asks for the length bytes at position to be fetched ahead of a read,
   // where the backend's view holds them; nothing is read, nothing changes.
   void prefetchWithin(int64_t length, int64_t position) const {
-    const MappedView& view = io_->infoView();
-    if (position >= 0 && length > 0 && position <= view.readable - length) prefetchLines(view.bytes + position, length);
+    if (const uint8_t* bytes = viewed(length, position)) prefetchLines(bytes, length);
   }
   // The length bytes at position as readWithin gives them, where the
   // backend's view holds them and the copy does not fault; false otherwise.
   // Nothing else is done (a read that faults ends the view; this does not).
   bool peekWithin(void* buffer, int64_t length, int64_t position) const {
+    const uint8_t* bytes = viewed(length, position);
+    return bytes && guardedCopy(buffer, bytes, static_cast<size_t>(length));
+  }
+  // The backend's view of the length bytes at position, or NIL where the
+  // view does not hold them all.
+  const uint8_t* viewed(int64_t length, int64_t position) const {
     const MappedView& view = io_->infoView();
-    return position >= 0 && length > 0 && position <= view.readable - length &&
-           guardedCopy(buffer, view.bytes + position, static_cast<size_t>(length));
+    return position >= 0 && length > 0 && position <= view.readable - length ? view.bytes + position : nullptr;
   }
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;
   void setPosition(int64_t position) override;
