@@ -251,10 +251,11 @@ void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupData
   expandShortenedURLs(items, soup, gDefaultHooks);
 }
 
-void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup,
-                         const ShortLinkHooks& hooks) {
-  if (items.isEmpty() || hooks.offline) return;
-  const std::vector<newsItem*> list = newsItemsOf(items);
+namespace {
+
+void expandLinksOf(const std::vector<newsItem*>& list, cJournaledIndexedObjectSoupDatabase* soup,
+                   const ShortLinkHooks& hooks) {
+  if (list.empty() || hooks.offline) return;
   const int32_t transaction = soup ? soup->beginTransaction() : 0;
   {
     Expander expander(soup, hooks);
@@ -270,6 +271,18 @@ void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupData
     }
   }
   if (soup) soup->finishTransaction(transaction);
+}
+
+}  // namespace
+
+void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup,
+                         const ShortLinkHooks& hooks) {
+  if (items.isEmpty() || hooks.offline) return;
+  expandLinksOf(newsItemsOf(items), soup, hooks);
+}
+
+void expandShortenedURLs(const std::vector<newsItem*>& items, cJournaledIndexedObjectSoupDatabase* soup) {
+  expandLinksOf(items, soup, gDefaultHooks);
 }
 
 bool isSameLink(const newsFeed& feed, Text link, Text otherLink) {

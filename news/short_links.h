@@ -54,6 +54,8 @@ std::vector<newsItem*> newsItemsOf(cMegaList_class& items);
 void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup);
 void expandShortenedURLs(cMegaList_class& items, cJournaledIndexedObjectSoupDatabase* soup,
                          const ShortLinkHooks& hooks);
+// The same over loaded newsItem objects in a vector, in its order.
+void expandShortenedURLs(const std::vector<newsItem*>& items, cJournaledIndexedObjectSoupDatabase* soup);
 
 // Whether link and otherLink name the same story for feed: equal links
 // (ignoring case) unless link is a site's home address alone; differing

@@ -7,7 +7,6 @@
 #include "news/feed_newest_item.h"
 #include "news/news_item_glance.h"
 #include "news/news_load.h"
-#include "news/news_orderings.h"
 #include "news/short_links.h"
 
 namespace bw {
@@ -51,17 +50,32 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
   }
 }
 
+std::vector<newsItem*> newestPublishedFirst(const std::vector<newsItem*>& items) {
+  struct Keyed {
+    bigTime published;
+    newsItem* item;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(items.size());
+  for (newsItem* item : items) keyed.push_back({item->published, item});
+  std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) { return a.published > b.published; });
+  std::vector<newsItem*> sorted;
+  sorted.reserve(keyed.size());
+  for (const Keyed& k : keyed) sorted.push_back(k.item);
+  return sorted;
+}
+
 void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
                    SocialLinkChains& links, NewItems& items, bool older) {
-  for (newsItem* item : items.pending) items.list.infoPastEnd()->beforeInsert(items.list.makeFloating(item));
-  items.pending.clear();
-
+  // Short links are asked for in the order the items were stored; the list
+  // is then made in date order at once.
   setProgressText(gui, "Expanding shortened URLs");
-  expandShortenedURLs(items.list, &db);
-  if (!items.list.isEmpty()) {
+  expandShortenedURLs(items.pending, &db);
+  const std::vector<newsItem*> sorted = newestPublishedFirst(items.pending);
+  for (newsItem* item : sorted) items.list.infoPastEnd()->beforeInsert(items.list.makeFloating(item));
+  items.pending.clear();
+  if (!sorted.empty()) {
     setProgressText(gui, "Finding duplicate items in feed");
-    items.list.sort(gCompareNewsItem_PublishedDate);
-    std::vector<newsItem*> sorted = newsItemsOf(items.list);
     if (older) {
       for (newsItem* item : sorted) links.joinAsOldest(*item);
     } else {

@@ -58,6 +58,10 @@ void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::
 void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
                      int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen);
 
+// The items newest first by published date, those of one date in the order
+// given: the list sort by gCompareNewsItem_PublishedDate, on the dates alone.
+std::vector<newsItem*> newestPublishedFirst(const std::vector<newsItem*>& items);
+
 // The pending items into the list, short-link expansion, the chains and
 // updateFeedNewestItemTime, with the phase texts.
 void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "news/news_orderings.h"
 #include "news/news_test_support.h"
+#include "news/short_links.h"
 #include "social/social_merge.h"
 #include "social/twitter_records.h"
 
@@ -150,6 +152,26 @@ TEST_F(SocialMergeTest, JoinsAtOnceLeaveWhatJoinsOneByOneLeaveAndCountAlike) {
   EXPECT_EQ(loads[0], loads[1]);
   EXPECT_TRUE(after[0] == after[1]);
   EXPECT_FALSE(after[0] == start);
+}
+
+// The keyed sort of a page's items orders them as the list sort by
+// published date does: lists of every length to 40 and longer ones, with
+// many equal dates, unset and invalid ones among them.
+TEST_F(SocialMergeTest, NewestPublishedFirstOrdersAsTheListSort) {
+  const bigTime dates[] = {kDateUnset, kDateInvalid, 0, 1, 2, 1000000, 1000060, INT64_MAX};
+  for (size_t n : {0, 1, 2, 3, 5, 8, 13, 21, 34, 40, 300, 3200}) {
+    std::vector<std::unique_ptr<newsItem>> held;
+    std::vector<newsItem*> items;
+    cMegaList_class list{false, nullptr, false};
+    for (size_t i = 0; i < n; ++i) {
+      held.push_back(std::make_unique<newsItem>());
+      held.back()->published = n > 40 ? static_cast<bigTime>(rng() % (n / 4)) : dates[rng() % std::size(dates)];
+      items.push_back(held.back().get());
+      list.infoPastEnd()->beforeInsert(list.makeFloating(items.back()));
+    }
+    if (n > 0) list.sort(gCompareNewsItem_PublishedDate);
+    EXPECT_TRUE(newestPublishedFirst(items) == newsItemsOf(list)) << n;
+  }
 }
 
 }  // namespace
