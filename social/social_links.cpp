@@ -91,10 +91,12 @@ Str socialLinkKey(Text link) { return Str(keyText(link)); }
 
 void SocialLinkChains::remember(int32_t index, std::string_view link) {
   if (link.empty()) return;
-  first_.setIfAbsent(keyOf(key_, Text(link)), index);
+  // Kept, its slot on the way while the scan glances at the next item.
+  first_.keep(keyOf(key_, Text(link)), index);
 }
 
 int32_t SocialLinkChains::knownFirst(newsItem& item) {
+  first_.settle();
   if (item.link.empty()) return 0;
   return first_.setIfAbsent(keyOf(key_, item.link), item.infoSoupIndex());
 }
@@ -140,6 +142,7 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {
   if (item.link.empty()) return;
+  first_.settle();
   const std::string_view key = keyOf(key_, item.link);
   if (const int32_t known = first_.find(key)) {
     HeldItem found(db_, loadObject_newsItem2(db_, known, &feed_));

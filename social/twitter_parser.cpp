@@ -60,15 +60,22 @@ class TweetParse : public SocialPageParse {
     const auto scanned = static_cast<size_t>(socialScanLimit(itemCount_));
     stored.reserve(scanned);
     stamps.reserve(scanned);
-    scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item, std::string_view uniqueID) {
-      const auto place = static_cast<int32_t>(stamps.size() + 1);
-      const int32_t first = stored.setIfAbsent(uniqueID, place);
-      stamps.push_back({item.published, item.updated, 0});
+    // An id is kept while the next item is glanced at (its slot on the
+    // way), then settled and its item chained.
+    int32_t keptPlace = 0;
+    auto chain = [&](int32_t first) {
       if (first != 0) {  // joins the chain right after the first
-        stamps.back().nextSame = stamps[first - 1].nextSame;
-        stamps[first - 1].nextSame = place;
+        stamps[keptPlace - 1].nextSame = stamps[first - 1].nextSame;
+        stamps[first - 1].nextSame = keptPlace;
       }
+    };
+    scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item, std::string_view uniqueID) {
+      stamps.push_back({item.published, item.updated, 0});
+      const auto place = static_cast<int32_t>(stamps.size());
+      chain(stored.keep(uniqueID, place));
+      keptPlace = place;
     });
+    chain(stored.settle());
     std::vector<newsItem*> kept;
     for (newsItem* item : items.pending) {
       bool repeat = false;
