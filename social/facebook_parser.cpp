@@ -68,7 +68,9 @@ class PostParse : public SocialPageParse {
     }
   }
 
-  void showComments() { showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", itemNumber_, itemCount_); }
+  void showComments() {
+    if (gui_) showSocialProgress(gui_, "Parsing comments of item %ld (%ld%%)", itemNumber_, itemCount());
+  }
 
   // The stored index of item's id (0: not stored), after the collection
   // walk has gone as far as item could repeat a stored one.

@@ -109,8 +109,20 @@ SocialPageParse::SocialPageParse(cJournaledIndexedObjectSoupDatabase& db, newsFe
       feed_(feed),
       gui_(gui),
       newer_(newer),
-      older_(older),
-      itemCount_(elementsWithMembers(newer) + elementsWithMembers(older)) {}
+      older_(older) {
+  if (gui_) itemCount();  // every progress text shows it
+}
+
+int32_t SocialPageParse::itemCount() {
+  if (newerCount_ < 0) newerCount_ = elementsWithMembers(newer_);
+  if (olderCount_ < 0) olderCount_ = elementsWithMembers(older_);
+  return newerCount_ + olderCount_;
+}
+
+void SocialPageParse::pageCounted(const webDataNode* page, int32_t count) {
+  if (page && page == newer_ && newerCount_ < 0) newerCount_ = count;
+  if (page && page == older_ && olderCount_ < 0) olderCount_ = count;
+}
 
 void SocialPageParse::run(SoupTransaction& transaction, bool added, bool hasOlder, bool olderEmpty) {
   {
@@ -133,10 +145,13 @@ void SocialPageParse::run(SoupTransaction& transaction, bool added, bool hasOlde
 }
 
 void SocialPageParse::scanStored(SocialLinkChains& links, NewItems&, bool older) {
-  scanStoredLinks(db_, feed_, links, older, itemCount_, nullptr);
+  scanStoredLinks(db_, feed_, links, older, itemCount(), nullptr);
 }
 
-void SocialPageParse::showNextItem() { showSocialProgress(gui_, "Parsing item %ld (%ld%%)", ++itemNumber_, itemCount_); }
+void SocialPageParse::showNextItem() {
+  ++itemNumber_;
+  if (gui_) showSocialProgress(gui_, "Parsing item %ld (%ld%%)", itemNumber_, itemCount());
+}
 
 void SocialPageParse::merge(NewItems& items, bool older) {
   SocialLinkChains links(db_, feed_);

@@ -79,8 +79,7 @@ void showSocialProgress(feedProgressGui* gui, const char* format, int32_t number
 // items are stored and, when it must, how the stored items are scanned.
 class SocialPageParse {
  public:
-  // The count of items to show progress against is the posts or tweets of
-  // both pages.
+  // newer, older: the pages' roots (NIL when absent).
   SocialPageParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui,
                   const webDataNode* newer, const webDataNode* older);
   virtual ~SocialPageParse() = default;
@@ -104,18 +103,26 @@ class SocialPageParse {
   virtual void scanStored(SocialLinkChains& links, NewItems& items, bool older);
   // "Parsing item %ld (%ld%%)" for the next post or tweet.
   void showNextItem();
+  // The posts or tweets with members of both pages, which progress is shown
+  // against and the scan is sized by: counted at construction when progress
+  // is shown, else at first need, where pageCounted spares a page's walk.
+  int32_t itemCount();
+  // count: the elements with members of page, as a parser that went through
+  // all of them while storing it found; a count taken already stays.
+  void pageCounted(const webDataNode* page, int32_t count);
 
   cJournaledIndexedObjectSoupDatabase& db_;
   newsFeed& feed_;
   feedProgressGui* gui_;
   const webDataNode* newer_;
   const webDataNode* older_;
-  const int32_t itemCount_;
   int32_t itemNumber_ = 0;
   FeedTimeRange range_;
 
  private:
   void merge(NewItems& items, bool older);
+  int32_t newerCount_ = -1;  // of elementsWithMembers; -1 until counted
+  int32_t olderCount_ = -1;
 };
 
 }  // namespace bw

@@ -26,6 +26,46 @@ void prefetchTweetHead(const webDataNode* tweet) {
   for (size_t k = 0; k < kTweetHeadBytes; k += 64) __builtin_prefetch(at + k);
 }
 
+using TweetBatch = std::array<const webDataNode*, kMembersSideBySide>;
+
+// The tweets of a timeline in order, found up to two batches ahead of the
+// ones being read, each one's head asked for when it is found. The walk
+// along the timeline reads a tweet's link to the next one only a step after
+// asking for it, a step being taken after each tweet read: its reads wait
+// behind other work instead of one after the other.
+class TweetsAhead {
+ public:
+  explicit TweetsAhead(const webDataNode* timeline) : last_(timeline ? timeline->getFirstChild() : nullptr) {
+    if (last_) found(last_);
+    while (last_ && count_ < kRoom) step();
+  }
+  // The next tweets, as many as batch holds or are left, into batch; their
+  // count.
+  size_t take(TweetBatch& batch) {
+    const size_t n = std::min(count_, batch.size());
+    for (size_t i = 0; i < n; ++i) batch[i] = ring_[(first_ + i) % kRoom];
+    first_ = (first_ + n) % kRoom;
+    count_ -= n;
+    return n;
+  }
+  // The next tweet found, when there is room for it.
+  void step() {
+    if (!last_ || count_ == kRoom) return;
+    last_ = last_->getNext();
+    if (last_) found(last_);
+  }
+
+ private:
+  static constexpr size_t kRoom = 2 * kMembersSideBySide;
+  void found(const webDataNode* tweet) {
+    prefetchTweetHead(tweet);
+    ring_[(first_ + count_++) % kRoom] = tweet;
+  }
+  std::array<const webDataNode*, kRoom> ring_{};
+  size_t first_ = 0, count_ = 0;
+  const webDataNode* last_;  // found last; its link not read yet
+};
+
 class TweetParse : public SocialPageParse {
  public:
   using SocialPageParse::SocialPageParse;
@@ -35,31 +75,24 @@ class TweetParse : public SocialPageParse {
   void storeOlder(NewItems& items) override { store(older_, items, false); }
 
   // Stores each tweet of a timeline root as a new item. The members of a
-  // few tweets are found together, before those tweets are read; the next
-  // few tweets' nodes are meanwhile on their way into the cache.
+  // few tweets are found together, before those tweets are read.
   void store(const webDataNode* timeline, NewItems& items, bool timeRange) {
-    using Batch = std::array<const webDataNode*, kMembersSideBySide>;
-    Batch tweets, next;
+    TweetsAhead ahead(timeline);
+    TweetBatch tweets;
     std::array<TweetMembers, kMembersSideBySide> members;
-    const webDataNode* tweet = timeline ? timeline->getFirstChild() : nullptr;
-    auto take = [&](Batch& batch) {
-      size_t n = 0;
-      for (; tweet && n < batch.size(); tweet = tweet->getNext()) batch[n++] = tweet;
-      return n;
-    };
-    for (size_t n = take(tweets); n > 0;) {
-      const size_t following = take(next);
-      for (size_t i = 0; i < following; ++i) prefetchTweetHead(next[i]);
+    int32_t withMembers = 0;
+    for (size_t n = ahead.take(tweets); n > 0; n = ahead.take(tweets)) {
       twitterFindTweetMembers(std::span(tweets.data(), n), std::span(members.data(), n));
       for (size_t i = 0; i < n; ++i) {
+        if (tweets[i]->getFirstChild()) ++withMembers;
         TweetRecord r = twitterExtractTweet(feed_, members[i]);
         showNextItem();
         storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
         if (timeRange) range_.note(*items.pending.back());
+        ahead.step();
       }
-      tweets = next;
-      n = following;
     }
+    pageCounted(timeline, withMembers);
   }
 
   // A scanned item's dates; nextSame: the place (plus one) of another
@@ -77,7 +110,7 @@ class TweetParse : public SocialPageParse {
     // that holds one id twice stores both, and each must be found again.
     IdIndex stored;
     std::vector<Stamp> stamps;
-    const auto scanned = static_cast<size_t>(socialScanLimit(itemCount_));
+    const auto scanned = static_cast<size_t>(socialScanLimit(itemCount()));
     stored.reserve(scanned);
     stamps.reserve(scanned);
     // An id is kept while the next item is glanced at (its slot on the
@@ -89,7 +122,7 @@ class TweetParse : public SocialPageParse {
         stamps[first - 1].nextSame = keptPlace;
       }
     };
-    scanStoredLinks(db_, feed_, links, older, itemCount_, [&](const newsItem& item, std::string_view uniqueID) {
+    scanStoredLinks(db_, feed_, links, older, itemCount(), [&](const newsItem& item, std::string_view uniqueID) {
       stamps.push_back({item.published, item.updated, 0});
       const auto place = static_cast<int32_t>(stamps.size());
       chain(stored.keep(uniqueID, place));

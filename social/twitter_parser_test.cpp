@@ -166,6 +166,47 @@ TEST_F(TwitterParseTest, ScanIsBounded) {
   EXPECT_EQ(items(first.feed).size(), 401u);
 }
 
+// A parse that shows no progress counts the tweets with members (which
+// bound the scan) while it stores them: it joins the same stored items as
+// one that counts them first to show progress, with elements without
+// members among the tweets. The new tweets repeat the links of stored ones
+// on both sides of the scan's bound.
+TEST_F(TwitterParseTest, TweetsCountedWhileStoredBoundTheScanAlike) {
+  auto dated = [](int64_t first, int64_t last) {
+    std::vector<test::FakeTweet> out = tweets(first, last);
+    for (test::FakeTweet& t : out) {
+      const int64_t s = t.id * 7;  // one date each, newest last
+      char text[40];
+      std::snprintf(text, sizeof text, "Wed Aug 27 %02d:%02d:%02d +0000 2008", static_cast<int>(10 + s / 3600),
+                    static_cast<int>(s / 60 % 60), static_cast<int>(s % 60));
+      t.createdAt = text;
+    }
+    return out;
+  };
+  auto stored = document(page(dated(1, 600)));
+  newsFeed* shown = parse(*stored).feed;
+  auto storedAgain = document(page(dated(1, 600)), R"({"id_str":"777","name":"Other","screen_name":"Other"})");
+  newsFeed* quiet = parse(*storedAgain).feed;
+  ASSERT_TRUE(shown && quiet && shown != quiet);
+  // The scan reads about the newest 300 stored items: the stories of ids
+  // 282-311 lie on both sides of its bound.
+  std::vector<test::FakeTweet> newer = dated(601, 750);
+  for (size_t i = 0; i < newer.size(); ++i) newer[i].link = "http://example.com/story/" + std::to_string(311 - i % 30);
+  const std::string json = page(newer);
+  const std::string withEmpty = "[{},5,{}," + json.substr(1, json.size() - 2) + ",[],{}]";
+  std::vector<int> chained;
+  for (newsFeed* feed : {shown, quiet}) {
+    testing_news::ScriptedProgress progress;
+    auto doc = document(withEmpty);
+    parse(*doc, feed, feed == shown ? &progress.gui : nullptr);
+    chained.push_back(0);
+    for (const auto& item : items(feed)) chained.back() += item.older != 0 ? 1 : 0;
+  }
+  EXPECT_EQ(chained[0], chained[1]);
+  EXPECT_GT(chained[0], 0);
+  EXPECT_LT(chained[0], 150);
+}
+
 // An exception at the third tweet: the soup must close, and reopened it
 // holds what it held before the parse; nothing leaks.
 TEST_F(TwitterParseTest, ExceptionHalfWayChangesNothing) {
