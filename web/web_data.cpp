@@ -11,7 +11,7 @@
 namespace bw {
 
 // A document's heap is mostly its nodes: keep an eye on their size.
-static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 80, "webDataNode grew");
+static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 72, "webDataNode grew");
 static_assert(sizeof(void*) != 8 || sizeof(webDataList) == 40, "webDataList grew");
 
 namespace {
@@ -147,7 +147,7 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
         n->ownStrings_ = static_cast<uint8_t>((n->ownStrings_ & ~webDataNode::kStoredName) | webDataNode::kOwnName);
       }
       if (n->hints_ & webDataNode::kSharedAfter) {
-        n->textAfterEndTag_ = storeOwn(n->infoTextAfterEndTag());
+        n->afterField() = storeOwn(n->infoTextAfterEndTag());
         n->hints_ = static_cast<uint8_t>(n->hints_ & ~webDataNode::kSharedAfter);
         n->ownStrings_ |= webDataNode::kOwnAfter;
       }
@@ -155,8 +155,8 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
     adopt(n);
     // A reader's node keeps its text after the end tag and its attributes
     // in the arena too.
-    if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->textAfterEndTag_) - sizeof(uint32_t));
-    if (webDataNode::Extras* extras = n->extras_.get()) {
+    if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->after()) - sizeof(uint32_t));
+    if (webDataNode::Extras* extras = n->extrasOrNil()) {
       adopt(extras);
       for (webDataAttribute* a = extras->first; a; a = a->next) adopt(a);
     }
@@ -169,11 +169,12 @@ webDataNode::~webDataNode() {
   endNodeChain(std::move(next_));
   if (ownStrings_) {
     if (ownStrings_ & kShared) releaseOwn(sharedBlock());
-    if (ownStrings_ & kOwnNs) releaseOwn(extras_->ns);
+    if (ownStrings_ & kOwnNs) releaseOwn(more_.extras->ns);
     if (ownStrings_ & kOwnName) releaseOwn(name_);
     if (ownStrings_ & kOwnText) releaseOwn(text_);
-    if (ownStrings_ & kOwnAfter) releaseOwn(textAfterEndTag_);
+    if (ownStrings_ & kOwnAfter) releaseOwn(after());
   }
+  delete extrasOrNil();
 }
 
 // ---------------------------------------------------------------------------
@@ -350,21 +351,25 @@ webDataNode::Extras::~Extras() {
 }
 
 webDataNode::Extras& webDataNode::extras(nodeSlab::Arena* arena) {
-  if (!extras_) {
+  if (!(hints_ & kExtras)) {
+    Extras* made;
     if (arena) {
-      extras_.reset(::new (arena->allocate(sizeof(Extras))) Extras);
+      made = ::new (arena->allocate(sizeof(Extras))) Extras;
     } else {
       changed();
-      extras_ = std::make_unique<Extras>();
+      made = new Extras;
     }
+    made->after = more_.after;
+    more_.extras = made;
+    hints_ |= kExtras;
   }
-  return *extras_;
+  return *more_.extras;
 }
 
 void webDataNode::unshareStrings() {
   const char* block = sharedBlock();
   const uint8_t shared = ownStrings_ & kShared;
-  if (shared & kSharedNs) extras_->ns = storeOwn(getNamespace());
+  if (shared & kSharedNs) more_.extras->ns = storeOwn(getNamespace());
   if (shared & kSharedName) name_ = storeOwn(getName());
   if (shared & kSharedText) text_ = storeOwn(infoText());
   // Shared and own bits stand at the same distance, field by field.
@@ -387,25 +392,25 @@ void webDataNode::replaceString(const char*& field, uint8_t own, Text value) {
 }
 
 void webDataNode::setTextAfterEndTag(Text text) {
-  if (textAfterEndTag_) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
+  if (after()) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
   hints_ &= static_cast<uint8_t>(~kPlainAfter);
   if (nodeSlab::Arena* arena = madeArena()) {
     if (!text.isNil() && text.length() > 0 && text.length() <= kShortText) {
-      textAfterEndTag_ = root_->storeShortText(text.view());
+      afterField() = root_->storeShortText(text.view());
       hints_ |= kSharedAfter;
       return;
     }
     // Set once, so the arena spends its bytes on it once.
     const size_t bytes = NodeText::storedBytes(text);
-    textAfterEndTag_ = NodeText::store(bytes ? static_cast<char*>(arena->allocate(bytes)) : nullptr, text);
+    afterField() = NodeText::store(bytes ? static_cast<char*>(arena->allocate(bytes)) : nullptr, text);
     if (bytes) ownStrings_ |= kOwnAfter;
     return;
   }
-  replaceString(textAfterEndTag_, kOwnAfter, text);
+  replaceString(afterField(), kOwnAfter, text);
 }
 
 void webDataNode::moveTextAfterEndTag() {
-  if (textAfterEndTag_) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
+  if (after()) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
   if ((ownStrings_ & (kOwnText | uint8_t{kSharedText})) || (hints_ & kStoredText)) {
     setTextAfterEndTag(infoText());
     setText(Str(""), 0, false);
@@ -413,7 +418,7 @@ void webDataNode::moveTextAfterEndTag() {
   }
   // The text lives as long as the node (in its allocation, static or the
   // shared empty string): the pointer moves.
-  textAfterEndTag_ = text_;
+  afterField() = text_;
   text_ = NodeText::store(nullptr, std::string_view());
   textValue_ = 0;
   if (hints_ & kPlainText) hints_ = static_cast<uint8_t>((hints_ & ~kPlainText) | kPlainAfter);
@@ -446,17 +451,18 @@ webOldText webDataNode::setName(Str name, Str ns, bool returnOld) {
   } else {
     replaceString(name_, kOwnName, name);
   }
-  if (!ns.isNil() || extras_) replaceString(extras().ns, kOwnNs, ns);
+  if (!ns.isNil() || (hints_ & kExtras)) replaceString(extras().ns, kOwnNs, ns);
   return old;
 }
 
 const webDataAttribute* webDataNode::findAttribute(std::string_view name) const {
-  if (!extras_) return nullptr;
-  if (extras_->index) {
-    auto it = extras_->index->find(foldedName(name));
-    return it == extras_->index->end() ? nullptr : it->second;
+  const Extras* e = extrasOrNil();
+  if (!e) return nullptr;
+  if (e->index) {
+    auto it = e->index->find(foldedName(name));
+    return it == e->index->end() ? nullptr : it->second;
   }
-  for (const webDataAttribute* a = extras_->first; a; a = a->next) {
+  for (const webDataAttribute* a = e->first; a; a = a->next) {
     if (equalsIgnoringAsciiCase(a->name.view(), name)) return a;
   }
   return nullptr;
@@ -505,15 +511,15 @@ Str webDataNode::getAttribute(Text name, const cEncoding* charset, bool noDecode
 webAttributeText webDataNode::firstAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getFirstAttribute(); called before \"root\" was set");
   if (!hasAttributes()) return {};
-  webDataAttribute*& cursor = extras_->cursor;
-  cursor = extras_->first;
+  webDataAttribute*& cursor = more_.extras->cursor;
+  cursor = more_.extras->first;
   return {&cursor->name, convert(cursor->value, charset, noDecode, "getFirstAttribute")};
 }
 
 webAttributeText webDataNode::getNextAttribute(const cEncoding* charset, bool noDecode) {
   if (!root_) raise("EMU", "webDataNode.getNextAttribute(); called before \"root\" was set");
   if (!hasAttributes()) return {};
-  webDataAttribute*& cursor = extras_->cursor;
+  webDataAttribute*& cursor = more_.extras->cursor;
   if (cursor) cursor = cursor->next;
   if (!cursor) return {};
   return {&cursor->name, convert(cursor->value, charset, noDecode, "getNextAttribute")};

@@ -302,7 +302,7 @@ class webDataNode : public class_base {
   }
   // NIL once past the last attribute, until getFirstAttribute.
   webAttributeText getNextAttribute(const cEncoding* charset, bool noDecode);
-  int32_t infoAttributeCount() const { return extras_ ? extras_->count : 0; }
+  int32_t infoAttributeCount() const { return (hints_ & kExtras) ? more_.extras->count : 0; }
 
   // Appends node and its following siblings as children. Raises "EMU" when
   // this node has no root.
@@ -335,11 +335,11 @@ class webDataNode : public class_base {
   webDataNode* getParent() const { return parent_; }
   webDataRoot* getRoot() const { return root_; }
   NodeText getName() const { return NodeText(name_); }
-  NodeText getNamespace() const { return NodeText(extras_ ? extras_->ns : nullptr); }
+  NodeText getNamespace() const { return NodeText((hints_ & kExtras) ? more_.extras->ns : nullptr); }
   int32_t getTextValue() const { return textValue_; }
   // The stored strings, unconverted.
   NodeText infoText() const { return NodeText(text_); }
-  NodeText infoTextAfterEndTag() const { return NodeText(textAfterEndTag_); }
+  NodeText infoTextAfterEndTag() const { return NodeText(after()); }
   bool hasChildrenList() const { return children_ != nullptr; }
   // The children list, NIL before the first addChildNode.
   webDataList* infoChildren() const {
@@ -357,7 +357,7 @@ class webDataNode : public class_base {
   }
   // NIL when there is no text after the end tag.
   Str getTextAfterEndTag(const cEncoding* charset, bool noDecode) const {
-    return textAfterEndTag_ ? textAfterEndTagConverted(charset, noDecode) : Str();
+    return after() ? textAfterEndTagConverted(charset, noDecode) : Str();
   }
 
   webDataNode* findChild(Text name, Text ns, const webDataNode* after,
@@ -393,7 +393,7 @@ class webDataNode : public class_base {
   void replaceString(const char*& field, uint8_t own, Text value);
   // The first string of the shared block, whose block it is.
   const char* sharedBlock() const {
-    return (ownStrings_ & kSharedNs) ? extras_->ns : (ownStrings_ & kSharedName) ? name_ : text_;
+    return (ownStrings_ & kSharedNs) ? more_.extras->ns : (ownStrings_ & kSharedName) ? name_ : text_;
   }
   // Gives each string of the shared block a block of its own.
   void unshareStrings();
@@ -410,8 +410,13 @@ class webDataNode : public class_base {
                                              webDataRoot* root, Text ns);
   struct Extras;
   // The extras, made when missing: carved from `arena`, else from the slab
-  // (which makes the tree end by the walk).
+  // (which makes the tree end by the walk). The text after the end tag
+  // moves into them.
   Extras& extras(nodeSlab::Arena* arena = nullptr);
+  Extras* extrasOrNil() const { return (hints_ & kExtras) ? more_.extras : nullptr; }
+  // The text after the end tag, where it is kept (more_).
+  const char* after() const { return (hints_ & kExtras) ? more_.extras->after : more_.after; }
+  const char*& afterField() { return (hints_ & kExtras) ? more_.extras->after : more_.after; }
 
   const webDataAttribute* findAttribute(std::string_view name) const;
   webAttributeText firstAttribute(const cEncoding* charset, bool noDecode);
@@ -437,7 +442,7 @@ class webDataNode : public class_base {
 
   // A node's namespace and attributes, kept apart since most nodes have
   // neither: a smaller node is less memory to write while reading and to
-  // walk while ending.
+  // walk while ending. With them, the text after the end tag.
   struct Extras {
     static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
     static void operator delete(void* object) noexcept { nodeSlab::release(object); }
@@ -446,6 +451,7 @@ class webDataNode : public class_base {
     Extras& operator=(const Extras&) = delete;
     ~Extras();
     const char* ns = nullptr;  // a stored string (web/node_text.h) or NIL
+    const char* after = nullptr;  // the node's text after the end tag
     // The attributes in insertion order, chained through their next.
     webDataAttribute* first = nullptr;
     webDataAttribute* last = nullptr;
@@ -454,16 +460,24 @@ class webDataNode : public class_base {
     // Folded name -> attribute, built once a node has many attributes.
     std::unique_ptr<std::unordered_map<std::string, webDataAttribute*>> index;
   };
-  bool hasAttributes() const { return extras_ && extras_->first; }
+  bool hasAttributes() const { return (hints_ & kExtras) && more_.extras->first; }
 
   // These three first, where they fill the base's padding.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
   // kSharedAfter: the text after the end tag is one of the root's short
   // texts (storeShortText). kPendingChildren: the children are pending
   // (addPendingChildren). kStoredText: the text is stored in the root's
-  // arena apart from the node (makeNodeOfStoredText), not empty.
-  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4, kPendingChildren = 8, kStoredText = 16 };
-  uint8_t hints_ = 0;  // kPlainText ... kStoredText
+  // arena apart from the node (makeNodeOfStoredText), not empty. kExtras:
+  // more_ holds the extras.
+  enum : uint8_t {
+    kPlainText = 1,
+    kPlainAfter = 2,
+    kSharedAfter = 4,
+    kPendingChildren = 8,
+    kStoredText = 16,
+    kExtras = 32
+  };
+  uint8_t hints_ = 0;  // kPlainText ... kExtras
   int32_t textValue_ = 0;
   // What a walk along siblings reads of each (the name, the namespace in
   // the extras, the next sibling) lies together, mostly in one cache line:
@@ -471,12 +485,17 @@ class webDataNode : public class_base {
   // Stored strings (web/node_text.h) or NIL.
   const char* name_ = nullptr;
   std::unique_ptr<webDataNode> next_;
-  std::unique_ptr<Extras> extras_;  // NIL until a namespace or an attribute
+  // The text after the end tag (a stored string or NIL) until the node has
+  // a namespace or an attribute; from then on the extras (kExtras), which
+  // keep that text: one field for two that a JSON node never sets.
+  union More {
+    const char* after;
+    Extras* extras;
+  } more_{nullptr};
   std::unique_ptr<webDataList> children_;
   const char* text_ = nullptr;
   webDataRoot* root_ = nullptr;
   webDataNode* parent_ = nullptr;
-  const char* textAfterEndTag_ = nullptr;
 };
 
 // Ends a chain of nodes, their subtrees and following siblings, in constant

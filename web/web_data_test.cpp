@@ -206,6 +206,7 @@ TEST_F(WebDataTest, GettersConvertDecodeAndNeedARoot) {
   EXPECT_EQ(str(old.text), "t");
   EXPECT_TRUE(old.ns.isNil());
   EXPECT_EQ(str(n->getNamespace()), "ns");
+  EXPECT_EQ(str(n->getTextAfterEndTag(&utf8_, false)), "<b>");  // kept where the namespace went
   EXPECT_TRUE(n->setText(Str("x"), 0, false).text.isNil());
 
   auto orphan = node(nullptr, "o", "text");
@@ -216,6 +217,7 @@ TEST_F(WebDataTest, GettersConvertDecodeAndNeedARoot) {
               "webDataNode.getTextAfterEndTag(); called before \"root\" was set");
   EXPECT_TRUE(orphan->getAttribute("x", &utf8_, false).isNil());  // no attributes: no check
   orphan->addAttribute(Str("x"), Str("1"));
+  EXPECT_EQ(orphan->infoTextAfterEndTag(), "after");
   expectRaise([&] { orphan->getAttribute("x", &utf8_, false); }, "EMU",
               "webDataNode.getAttribute(); called before \"root\" was set");
   expectRaise([&] { orphan->getFirstAttribute(&utf8_, false); }, "EMU",
