@@ -367,7 +367,8 @@ void BlockIndex::deallocateIndex(int32_t index) {
   tx.finish();
 }
 
-int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) {
+int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep,
+                                    int32_t* capacity) {
   int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
   if (e < BLOCKINDEX_MIN || e >= arraySize_) raise("EMU", "cJournaledBlockFile.reallocateIndex(); index is out of bounds");
   int64_t value = readEntry(e, false);
@@ -378,7 +379,8 @@ int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, 
 
   BlockTransaction tx(heap_.store());
   if (keep == 0 && old != 0) heap_.deallocate(old);
-  int64_t handle = heap_.allocate(int64_t{newSize} + 4, false);
+  int32_t payload = 0;
+  int64_t handle = heap_.allocate(int64_t{newSize} + 4, false, &payload);
   writeEntry(e, handle, false);
   heap_.write32(handle, static_cast<uint32_t>(e));
   int64_t data = handle + 4;
@@ -392,6 +394,7 @@ int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, 
   }
   if (keep > 0) heap_.deallocate(old);
   tx.finish();
+  if (capacity) *capacity = payload - 4;
   return data;
 }
 

@@ -86,7 +86,9 @@ class BlockIndex {
   IndexedBlock allocateIndexArray(int32_t count, bool clear);
   void deallocateIndex(int32_t index);
   int32_t preallocateIndex();
-  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep);
+  // capacity, when given, receives the new block's data capacity.
+  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep,
+                          int32_t* capacity = nullptr);
   int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear);
   // newSize <= 0 or above 2^31 - 1 means 2^31 - 1 entries.
   void resizeIndexArray(int64_t newSize);

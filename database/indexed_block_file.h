@@ -52,9 +52,11 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   void deallocateIndex(int32_t index) { index_.deallocateIndex(index); }
   int32_t preallocateIndex() { return index_.preallocateIndex(); }
   // A new block of newSize data bytes for the index, the first bytesToKeep
-  // (at most newSize) copied; its new data position.
-  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) {
-    return index_.reallocateIndex(index, newSize, clear, bytesToKeep);
+  // (at most newSize) copied; its new data position (capacity, when given,
+  // receives what infoSizeOfIndexBlock answers for it).
+  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep,
+                          int32_t* capacity = nullptr) {
+    return index_.reallocateIndex(index, newSize, clear, bytesToKeep, capacity);
   }
   int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) {
     return index_.reallocateIndexArray(index, newCount, oldCount, clear);

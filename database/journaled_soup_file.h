@@ -60,8 +60,10 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) override;
   void deallocateIndex(int32_t index) override { file_.deallocateIndex(index); }
   int32_t preallocateIndex() override { return file_.preallocateIndex(); }
-  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) override {
-    return file_.reallocateIndex(index, newSize, clear, bytesToKeep);
+  SoupIndexedBlock reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) override {
+    int32_t capacity = 0;
+    const int64_t data = file_.reallocateIndex(index, newSize, clear, bytesToKeep, &capacity);
+    return {index, data, capacity};
   }
   int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) override {
     return file_.reallocateIndexArray(index, newCount, oldCount, clear);

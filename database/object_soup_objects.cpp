@@ -252,17 +252,22 @@ int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOn
         return -1;
       }
       moveCompactionPositionsOff(dataPosition - 4);
-      dataPosition = file_->reallocateIndex(index, size, false, 0);
+      const SoupIndexedBlock moved = file_->reallocateIndex(index, size, false, 0);
+      dataPosition = moved.dataPosition;
       object->storedSize_ = size;
-      int32_t newCapacity = file_->infoSizeOfIndexBlock(dataPosition);
-      setUsedBytes(usedBytes_ - capacity + newCapacity);
+      setUsedBytes(usedBytes_ - capacity + moved.capacity);
+      capacity = moved.capacity;
       if (autoCompact_) {
+        // A compaction step may move the block it just got. The object's
+        // placement tells, where the object is the table's: a move of the
+        // block ends the placement of the object its index word names.
+        notePlacement(*object, dataPosition, capacity);
         compactStep(false);
-        // A compaction step may move the block it just got.
-        dataPosition = file_->infoBlockOfIndex(index, false);
-        newCapacity = file_->infoSizeOfIndexBlock(dataPosition);
+        if (!isPlaced(*object) || findRegisteredObject(index) != object) {
+          dataPosition = file_->infoBlockOfIndex(index, false);
+          capacity = file_->infoSizeOfIndexBlock(dataPosition);
+        }
       }
-      capacity = newCapacity;
     }
     writeRecord(*object, dataPosition, capacity, size, kSavedMismatch);
     transaction.finish();

@@ -117,8 +117,9 @@ class SoupBlockFile {
   virtual SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) = 0;
   virtual void deallocateIndex(int32_t index) = 0;
   virtual int32_t preallocateIndex() = 0;
-  // The index's new data position; bytesToKeep of the old data are copied.
-  virtual int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) = 0;
+  // The index's new block (its data position and capacity); bytesToKeep of
+  // the old data are copied.
+  virtual SoupIndexedBlock reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) = 0;
   virtual int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) = 0;
   // The data position of index; 0 when it has no block (quiet), else "EMU".
   virtual int64_t infoBlockOfIndex(int32_t index, bool quiet) = 0;

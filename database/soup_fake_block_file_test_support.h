@@ -206,7 +206,7 @@ class FakeSoupBlockFile : public SoupBlockFile {
     own.finish();
     return index;
   }
-  int64_t reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) override {
+  SoupIndexedBlock reallocateIndex(int32_t index, int32_t newSize, bool clear, int32_t bytesToKeep) override {
     int64_t old = infoBlockOfIndex(index, false) - 4;
     Own own(*this);
     int64_t handle = allocate(newSize + 4);
@@ -218,10 +218,10 @@ class FakeSoupBlockFile : public SoupBlockFile {
     current_.blocks.erase(old);
     setEntry(index, handle);
     own.finish();
-    return handle + 4;
+    return {index, handle + 4, static_cast<int32_t>(fresh.size()) - 4};
   }
   int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) override {
-    return reallocateIndex(index, newCount * 4, clear, std::min(newCount, oldCount) * 4);
+    return reallocateIndex(index, newCount * 4, clear, std::min(newCount, oldCount) * 4).dataPosition;
   }
   int64_t infoBlockOfIndex(int32_t index, bool quiet) override {
     int64_t entry = index >= 1 && index < static_cast<int32_t>(current_.entries.size()) ? current_.entries[index] : 0;
