@@ -100,8 +100,18 @@ class IdIndex {
       h = (h ^ word) * 0xFF51AFD7ED558CCDu;
       h ^= h >> 32;
     }
+    // The last bytes (as a copy into a zeroed word reads them where bytes
+    // go low first): the id's last word shifted, or byte by byte in an id
+    // shorter than a word, never a copy of a variable length, whose stores
+    // the word's load would wait for.
+    const size_t rest = id.size() - i;
     uint64_t tail = 0;
-    if (i < id.size()) std::memcpy(&tail, id.data() + i, id.size() - i);
+    if (rest > 0 && id.size() >= 8) {
+      std::memcpy(&tail, id.data() + id.size() - 8, 8);
+      tail >>= 8 * (8 - rest);
+    } else {
+      for (size_t k = 0; k < rest; ++k) tail |= uint64_t{static_cast<unsigned char>(id[i + k])} << (8 * k);
+    }
     // Every byte reaches the low bits, which pick the first slot.
     h = (h ^ tail) * 0xC4CEB9FE1A85EC53u;
     h ^= h >> 32;
