@@ -529,6 +529,17 @@ int64_t BlockHeap::allocateCopyFromFreeBlock(int32_t blockSize, const blockRecor
 }
 
 int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear, int32_t* payload) {
+  return allocateBlock(sizeInBytes, clear, payload, {});
+}
+
+int64_t BlockHeap::allocateHolding(int64_t sizeInBytes, std::span<uint8_t> framed, int32_t* payload) {
+  if (framed.size() < kBlockHeaderBytes || static_cast<int64_t>(framed.size()) - kBlockHeaderBytes > sizeInBytes) {
+    raise("BUG", "cJournaledBlockFile.allocate(); bytes do not fit the block");
+  }
+  return allocateBlock(sizeInBytes, false, payload, framed);
+}
+
+int64_t BlockHeap::allocateBlock(int64_t sizeInBytes, bool clear, int32_t* payload, std::span<uint8_t> framed) {
   if (sizeInBytes <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
   int64_t blockSize = blockSizeForPayload(sizeInBytes);
   if (blockSize > INT32_MAX) raise("FULL", "cJournaledBlockFile.allocate(); file size limit reached");
@@ -556,7 +567,14 @@ int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear, int32_t* payload) {
       writeBlockHeader(tail);
     }
     store_.setDataSize(endPosition + blockSize);
-    writeBlockHeader({endPosition, size32, false, 0, tailPos_, 0, 0});
+    const blockRecord fresh{endPosition, size32, false, 0, tailPos_, 0, 0};
+    if (framed.empty()) {
+      writeBlockHeader(fresh);
+    } else {
+      encodeBlockHeader(fresh, framed.data());
+      store_.writeData(endPosition, framed.data(), static_cast<int64_t>(framed.size()));
+      framed = {};
+    }
     setTailPos(endPosition);
     position = endPosition;
   } else {
@@ -576,6 +594,10 @@ int64_t BlockHeap::allocate(int64_t sizeInBytes, bool clear, int32_t* payload) {
     taken = used.size;
   }
   if (clear) this->clear(position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
+  if (framed.size() > kBlockHeaderBytes) {
+    store_.writeData(position + kBlockHeaderBytes, framed.data() + kBlockHeaderBytes,
+                     static_cast<int64_t>(framed.size()) - kBlockHeaderBytes);
+  }
   tx.finish();
   if (payload) *payload = taken - kBlockHeaderBytes;
   return position + kBlockHeaderBytes;

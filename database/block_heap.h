@@ -139,6 +139,12 @@ class BlockHeap {
   // size <= 0, "FULL" past the data limit. payload, when given, receives the
   // block's payload size (what infoSizeOfBlock answers for it).
   int64_t allocate(int64_t sizeInBytes, bool clear, int32_t* payload = nullptr);
+  // allocate(sizeInBytes, FALSE, payload) with the block's first payload
+  // bytes written: framed holds kBlockHeaderBytes of room, then those bytes
+  // (at most sizeInBytes). A block appended at the end takes its header and
+  // the bytes in one write (the room is filled with the header); the file
+  // gets the same bytes as the allocation followed by a write of them.
+  int64_t allocateHolding(int64_t sizeInBytes, std::span<uint8_t> framed, int32_t* payload = nullptr);
   void deallocate(int64_t handle);
   // deallocate for a block whose header (block) the caller read and nothing
   // has changed since, or knows as the heap's writes left it. nextUsed: the
@@ -208,6 +214,8 @@ class BlockHeap {
   }
   void succeedHead(const blockRecord& head, const blockRecord& heir);
   void checkEntry(int32_t f, const SecondLevel& entry, const char* message) const;
+  // Both allocations; framed as for allocateHolding, empty for none.
+  int64_t allocateBlock(int64_t sizeInBytes, bool clear, int32_t* payload, std::span<uint8_t> framed);
   void clearMirrors();
   void readHeaderWords(uint8_t* area);
 

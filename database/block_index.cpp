@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "core/exception.h"
@@ -307,6 +308,23 @@ IndexedBlock BlockIndex::allocateIndexBlock(int32_t sizeInBytes, bool clear) {
   writeEntry(e, handle, false);
   heap_.write32(handle, static_cast<uint32_t>(e));
   tx.finish();
+  return {e - (kIndexSpecialCount - 1), handle + 4, payload - 4};
+}
+
+IndexedBlock BlockIndex::allocateIndexBlockHolding(std::span<const uint8_t> record) {
+  const auto sizeInBytes = static_cast<int64_t>(record.size());
+  BlockTransaction tx(heap_.store());
+  int32_t e = privateAllocateIndex();
+  constexpr size_t kRecordAt = kBlockHeaderBytes + 4;
+  if (framed_.size() < kRecordAt + record.size()) framed_.resize(kRecordAt + record.size());
+  putBig32(framed_.data() + kBlockHeaderBytes, static_cast<uint32_t>(e));
+  if (!record.empty()) std::memcpy(framed_.data() + kRecordAt, record.data(), record.size());
+  int32_t payload = 0;
+  int64_t handle = heap_.allocateHolding(sizeInBytes + 4, {framed_.data(), kRecordAt + record.size()}, &payload);
+  writeEntry(e, handle, false);
+  tx.finish();
+  // A record grown very large gives its room back.
+  if (framed_.size() > (size_t{1} << 20)) framed_ = std::vector<uint8_t>();
   return {e - (kIndexSpecialCount - 1), handle + 4, payload - 4};
 }
 

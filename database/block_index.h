@@ -37,6 +37,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,10 @@ class BlockIndex {
   // --- indices (own transaction unless noted) ---------------------------------------
   int32_t privateAllocateIndex();  // caller's transaction; returns an entry
   IndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear);
+  // allocateIndexBlock(record's size, FALSE), then record written at its
+  // data position: the same bytes, the header, index word and record of a
+  // block appended at the end in one write.
+  IndexedBlock allocateIndexBlockHolding(std::span<const uint8_t> record);
   IndexedBlock allocateIndexArray(int32_t count, bool clear);
   void deallocateIndex(int32_t index);
   int32_t preallocateIndex();
@@ -187,6 +192,9 @@ class BlockIndex {
   bool letWait_ = true;
   std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
   std::array<int64_t, kEntryCacheSlots> cacheValue_{};
+  // allocateIndexBlockHolding's header room, index word and record (its
+  // room kept from block to block).
+  std::vector<uint8_t> framed_;
 };
 
 }  // namespace bw

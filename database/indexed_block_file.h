@@ -47,6 +47,9 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   // A new index with a block of sizeInBytes data (zeroed when clear); its
   // index and data position.
   IndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) { return index_.allocateIndexBlock(sizeInBytes, clear); }
+  IndexedBlock allocateIndexBlockHolding(std::span<const uint8_t> record) {
+    return index_.allocateIndexBlockHolding(record);
+  }
   // A new index with count 32-bit elements.
   IndexedBlock allocateIndexArray(int32_t count, bool clear) { return index_.allocateIndexArray(count, clear); }
   void deallocateIndex(int32_t index) { index_.deallocateIndex(index); }

@@ -57,6 +57,10 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   uint64_t infoChangeCount() override { return file_.infoChangeCount(); }
 
   SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override;
+  SoupIndexedBlock allocateIndexBlockHolding(std::span<const uint8_t> record) override {
+    IndexedBlock b = file_.allocateIndexBlockHolding(record);
+    return {b.index, b.dataPosition, b.capacity};
+  }
   SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) override;
   void deallocateIndex(int32_t index) override { file_.deallocateIndex(index); }
   int32_t preallocateIndex() override { return file_.preallocateIndex(); }

@@ -267,6 +267,50 @@ TEST_F(SoupFileTest, ModelWorkloadStaysSound) {
   }
 }
 
+// A new index's block taken with its record (the header, index word and
+// record of a block appended at the end in one write) against the
+// allocation followed by the record's write: the same blocks, the same bytes
+// counted toward the forced commit and the same file at every commit, for
+// records of all sizes going to the end or into blocks freed before.
+TEST_F(SoupFileTest, BlocksTakenWithTheirRecordsMatchAllocationThenWrite) {
+  auto openSoup = [&](const std::string& name) {
+    auto soup = std::make_unique<cJournaledIndexedObjectSoup>(inMemory(name, -1));
+    EXPECT_TRUE(soup->open(Text(internal(name)), false));
+    return soup;
+  };
+  auto held = openSoup("held.soup"), apart = openSoup("apart.soup");
+  auto& one = static_cast<JournaledSoupBlockFile&>(held->infoBlockFile());
+  auto& two = static_cast<JournaledSoupBlockFile&>(apart->infoBlockFile());
+  std::mt19937 random(9);
+  std::vector<int32_t> live;
+  for (int round = 0; round < 60; ++round) {
+    const int32_t t1 = one.beginTransaction(), t2 = two.beginTransaction();
+    for (int k = 0; k < 50; ++k) {
+      if (!live.empty() && random() % 3 == 0) {
+        const size_t gone = random() % live.size();
+        one.deallocateIndex(live[gone]);
+        two.deallocateIndex(live[gone]);
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(gone));
+        continue;
+      }
+      std::vector<uint8_t> record(random() % 700);
+      for (uint8_t& b : record) b = static_cast<uint8_t>(random());
+      const SoupIndexedBlock a = one.allocateIndexBlockHolding(record);
+      const SoupIndexedBlock b = two.SoupBlockFile::allocateIndexBlockHolding(record);
+      ASSERT_EQ(a.index, b.index);
+      ASSERT_EQ(a.dataPosition, b.dataPosition);
+      ASSERT_EQ(a.capacity, b.capacity);
+      ASSERT_EQ(one.file().infoBytesWritten(), two.file().infoBytesWritten());
+      live.push_back(a.index);
+    }
+    one.finishTransaction(t1);
+    two.finishTransaction(t2);
+    held->flush();
+    apart->flush();
+    ASSERT_EQ(backend->image(native("held.soup")), backend->image(native("apart.soup"))) << round;
+  }
+}
+
 // The record heads of a window of indices, read at once in file order,
 // against reads one index at a time: committed records (read head by head
 // from the file) and uncommitted ones, holes, a preallocated index, windows

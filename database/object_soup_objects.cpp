@@ -106,14 +106,17 @@ void cJournaledIndexedObjectSoup::storeCreated(cIndexedObject* object) {
     // for any failure inside one.
     SoupTransaction transaction(*file_);
     int32_t size = measure(*object);
-    SoupIndexedBlock block = file_->allocateIndexBlock(size, false);
+    // The block is chosen with the record in hand: it arrives with the
+    // block's first bytes.
+    SoupIndexedBlock block;
+    stream_.placeGathered(object, size, kCreatedMismatch, [&](std::span<const uint8_t> record) {
+      block = file_->allocateIndexBlockHolding(record);
+    });
     object->soupIndex_ = block.index;
     object->storedSize_ = size;
-    const int32_t capacity = block.capacity;
-    setUsedBytes(usedBytes_ + capacity + perBlockOverhead_);
-    writeRecord(*object, block.dataPosition, capacity, size, kCreatedMismatch);
+    setUsedBytes(usedBytes_ + block.capacity + perBlockOverhead_);
     transaction.finish();
-    notePlacement(*object, block.dataPosition, capacity);
+    notePlacement(*object, block.dataPosition, block.capacity);
   } catch (...) {
     object->soupIndex_ = -1;
     object->storedSize_ = 0;

@@ -112,6 +112,14 @@ class SoupBlockFile {
 
   // --- indices (each in a transaction of its own) -----------------------------------
   virtual SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) = 0;
+  // A new index whose block holds record: allocateIndexBlock of its size,
+  // then record written at the data position (the journaled file writes
+  // the block's first bytes and the record in one write where it can).
+  virtual SoupIndexedBlock allocateIndexBlockHolding(std::span<const uint8_t> record) {
+    const SoupIndexedBlock block = allocateIndexBlock(static_cast<int32_t>(record.size()), false);
+    if (!record.empty()) writeBytes(block.dataPosition, record.data(), static_cast<int64_t>(record.size()));
+    return block;
+  }
   // A block of (count + 1) x 4 bytes: the index word and count 32-bit
   // elements.
   virtual SoupIndexedBlock allocateIndexArray(int32_t count, bool clear) = 0;

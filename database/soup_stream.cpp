@@ -54,10 +54,12 @@ void cRestoreStream_any_cFile_Soup::placeGathered(SoupBlockFile& file, int64_t d
   auto length = static_cast<int64_t>(keptLength_);
   keptOwner_ = nullptr;
   keptLength_ = 0;
-  if (!fits) raise("BUG", mismatch);
+  if (!fits) raiseMismatch(mismatch);
   if (length > 0) file.writeBytes(dataPosition, kept_.data(), length);
   trim(kept_);
 }
+
+void cRestoreStream_any_cFile_Soup::raiseMismatch(const char* mismatch) { raise("BUG", mismatch); }
 
 void cRestoreStream_any_cFile_Soup::trim(std::vector<uint8_t>& buffer) {
   if (buffer.size() > kKeptBuffer) buffer = std::vector<uint8_t>();

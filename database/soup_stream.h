@@ -28,6 +28,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "platform/restore_stream.h"
@@ -72,6 +73,19 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   // not size bytes, or do not fit capacity.
   void placeGathered(SoupBlockFile& file, int64_t dataPosition, int32_t capacity, const void* owner, int32_t size,
                      const char* mismatch);
+  // Hands the kept record to place, for a writer that chooses its block
+  // with it, and forgets it. Raises "BUG" mismatch, calling nothing, when
+  // the kept bytes are not owner's or not size bytes.
+  template <class Place>
+  void placeGathered(const void* owner, int32_t size, const char* mismatch, Place&& place) {
+    const bool fits = owner == keptOwner_ && keptLength_ == static_cast<size_t>(size);
+    const size_t length = keptLength_;
+    keptOwner_ = nullptr;
+    keptLength_ = 0;
+    if (!fits) raiseMismatch(mismatch);
+    place(std::span<const uint8_t>(kept_.data(), length));
+    trim(kept_);
+  }
 
  private:
   // Takes the progress get and put made in the windows back into position_
@@ -82,6 +96,7 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   // Drops a buffer that a very large record grew, so that it is not kept
   // for the small ones.
   static void trim(std::vector<uint8_t>& buffer);
+  [[noreturn]] static void raiseMismatch(const char* mismatch);
 
   cJournaledIndexedObjectSoup* soup_ = nullptr;
   SoupBlockFile* file_ = nullptr;
