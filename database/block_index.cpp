@@ -517,6 +517,10 @@ void BlockIndex::prefetchIndexBlock(int32_t index, int32_t maxBytes) {
     uint8_t word[8];
     if (!heap_.store().peekData(arrayBlock_ + 8 * e, word, 8)) return;
     value = getBig64(word);
+    // What readEntry would read there: the read that follows takes it from
+    // the cache.
+    cacheEntry_[slot] = e;
+    cacheValue_[slot] = value;
   }
   if (value > 0 && value != dummyBlock_) {
     // value is the block's handle; the read starts at its header before it.
@@ -532,11 +536,11 @@ int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::
       position > heap_.tailPos() || available < kBlockHeaderBytes + kFreeLinkBytes) {
     return infoSizeOfIndexBlock(dataPosition);
   }
-  bytes.resize(static_cast<size_t>(std::min<int64_t>(available, headAndData(maxBytes))));
-  heap_.store().readData(position, bytes.data(), static_cast<int64_t>(bytes.size()));
-  const auto size = static_cast<int32_t>(getBig32(bytes.data()) & ~uint32_t{3});
-  bytes.erase(bytes.begin(), bytes.begin() + kHead);
-  return size - static_cast<int32_t>(kHead);
+  const int64_t length = std::min<int64_t>(available, headAndData(maxBytes));
+  uint8_t read[kHead + kMostRecords];
+  if (!heap_.store().readViewed(position, read, length)) heap_.store().readData(position, read, length);
+  bytes.assign(read + kHead, read + length);
+  return static_cast<int32_t>(getBig32(read) & ~uint32_t{3}) - static_cast<int32_t>(kHead);
 }
 
 void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {

@@ -113,9 +113,10 @@ class BlockIndex {
   // comes (or fails) as infoSizeOfIndexBlock's.
   int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes);
   // Hints that readIndexBlock of index's block (up to maxBytes) comes soon:
-  // its entry is taken from the cache or peeked at (BlockStore::peekData),
-  // and the processor asked to fetch the bytes that read takes. Nothing is
-  // read into any cache, nothing raises.
+  // its entry is taken from the cache or peeked at (BlockStore::peekData)
+  // and then kept in the cache as readEntry keeps it, and the processor is
+  // asked to fetch the bytes that read takes. Nothing else is read or
+  // changed, nothing raises.
   void prefetchIndexBlock(int32_t index, int32_t maxBytes);
   int64_t infoDummyBlock() const { return dummyBlock_; }
 

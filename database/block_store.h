@@ -50,6 +50,13 @@ class BlockStore {
   void prefetchData(int64_t position, int64_t length) {
     if (journal_) journal_->prefetchAt(position, length);
   }
+  // readData of a range a journaled file has committed and holds in its
+  // mapped view, with nothing cached over it (cJournaledFile::readViewed):
+  // true when done so; false otherwise, and always for other stores, with
+  // out's bytes undefined (the caller then reads them by readData).
+  bool readViewed(int64_t position, uint8_t* out, int64_t length) {
+    return journal_ && journal_->readViewed(position, out, length);
+  }
   // What readData of a short range answers, where a journaled file gives it
   // with nothing else done (cJournaledFile::peekAt); false otherwise, and
   // always for other stores. For a reader that only guesses where to

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <random>
 
+#include <unistd.h>
+
 #include "core/raise_test_support.h"
 #include "platform/assigns.h"
 #include "database/journal_test_support.h"
@@ -309,10 +311,15 @@ TEST_F(JournalTest, CopyHoldsTheCachedChangesCommitted) {
 // same. Positions crowd at chunk, bitmap word and page edges and on a few
 // hot chunks, lengths are mostly short; transactions nest and are discarded.
 // A peek before each read, where it answers, answers the model's bytes and
-// leaves the position; prefetches change nothing the reads see.
+// leaves the position; prefetches change nothing the reads see. A third file
+// on the disk takes the roads' operations and reads through its mapping as
+// well (readViewed, where it answers) until the file is cut under it.
 TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
-  std::unique_ptr<cJournaledFile> files[] = {openMemory("roads", -1, '#'), openMemory("general", -1, '#')};
+  std::unique_ptr<cJournaledFile> files[] = {openMemory("roads", -1, '#'), openMemory("general", -1, '#'),
+                                             openDisk("mapped", -1, '#')};
   cJournaledFile& roads = *files[0];
+  cJournaledFile& mapped = *files[2];
+  int viewed = 0;
   std::mt19937_64 random(36);
   auto below = [&](int64_t n) { return static_cast<int64_t>(random() % static_cast<uint64_t>(n)); };
   constexpr int64_t kSpan = 1200000;
@@ -348,6 +355,7 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
   auto begin = [&] {
     const int32_t id = roads.beginTransaction();
     ASSERT_EQ(files[1]->beginTransaction(), id);
+    ASSERT_EQ(mapped.beginTransaction(), id);
     open.push_back(id);
   };
   auto finish = [&] {  // the outermost finish commits at 2 MiB written
@@ -365,6 +373,7 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
       const bool own = open.empty();
       if (own) begin();
       roads.writeAt(at, data.data(), static_cast<int64_t>(data.size()));
+      mapped.writeAt(at, data.data(), static_cast<int64_t>(data.size()));
       files[1]->setPosition(at);
       files[1]->write(data.data(), static_cast<int64_t>(data.size()), 0, false);
       if (own) finish();
@@ -395,12 +404,23 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
       got[1].resize(got[0].size());
       uint8_t peeked[kShortAccess];
       const auto n = std::min<int64_t>(kShortAccess, static_cast<int64_t>(got[0].size()));
-      const int64_t before = roads.getPosition(false);
-      roads.prefetchAt(at, static_cast<int64_t>(got[0].size()));
-      if (roads.peekAt(at, peeked, n)) {
-        for (int64_t i = 0; i < n; ++i) ASSERT_EQ(peeked[i], expected(at + i)) << "step " << step << " (peekAt)";
+      for (cJournaledFile* f : {&roads, &mapped}) {
+        const int64_t before = f->getPosition(false);
+        f->prefetchAt(at, static_cast<int64_t>(got[0].size()));
+        if (f->peekAt(at, peeked, n)) {
+          for (int64_t i = 0; i < n; ++i) ASSERT_EQ(peeked[i], expected(at + i)) << "step " << step << " (peekAt)";
+        }
+        ASSERT_EQ(f->getPosition(false), before);
       }
-      ASSERT_EQ(roads.getPosition(false), before);
+      std::vector<uint8_t> view(got[0].size());
+      if (mapped.readViewed(at, view.data(), static_cast<int64_t>(view.size()))) {
+        ++viewed;
+        ASSERT_EQ(mapped.getPosition(false), at);
+        for (size_t i = 0; i < view.size(); ++i) {
+          ASSERT_EQ(view[i], expected(at + static_cast<int64_t>(i))) << "step " << step << " (readViewed)";
+        }
+      }
+      mapped.readAt(at, view.data(), static_cast<int64_t>(view.size()));
       roads.readAt(at, got[0].data(), static_cast<int64_t>(got[0].size()));
       files[1]->setPosition(at);
       files[1]->read(got[1].data(), static_cast<int64_t>(got[1].size()), 0, -1);
@@ -408,11 +428,21 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
         const int64_t q = at + static_cast<int64_t>(i);
         ASSERT_EQ(got[0][i], expected(q)) << "step " << step << " at " << q << " (readAt)";
         ASSERT_EQ(got[1][i], expected(q)) << "step " << step << " at " << q << " (read)";
+        ASSERT_EQ(view[i], expected(q)) << "step " << step << " at " << q << " (mapped readAt)";
       }
     }
   }
   while (!open.empty()) finish();
-  for (auto& f : files) f->close();
+  EXPECT_GT(viewed, 200);
+  // Cut under the mapping by another process: the view's road answers false
+  // and never faults.
+  for (auto& f : files) f->flush();
+  ASSERT_GT(mapped.infoCommittedSize(), 8292);
+  ASSERT_EQ(::truncate(tree.host("mapped").c_str(), 4096), 0);
+  uint8_t cut[100];
+  EXPECT_FALSE(mapped.readViewed(8192, cut, 100));
+  mapped.closeDiscarding();
+  for (int k = 0; k < 2; ++k) files[k]->close();
   EXPECT_EQ(image("roads"), image("general"));
 }
 

@@ -59,6 +59,15 @@ class JournalTest : public ::testing::Test {
     return f;
   }
   std::vector<uint8_t> image(const std::string& name) const { return backend->image(native(name)); }
+  // A journaled file on the disk, read through its mapping (opened,
+  // asserting success).
+  std::unique_ptr<cJournaledFile> openDisk(const std::string& name, int32_t delay = 0, uint8_t pad = 0) {
+    auto f = std::make_unique<cJournaledFile>();
+    f->newFile(pad, delay);
+    bool ok = f->open(Text(internal(name)), false, false, false);
+    EXPECT_TRUE(ok) << f->infoError().view();
+    return f;
+  }
 
   // Runs the independent checker; a failure names the findings.
   static void expectChecked(const std::vector<uint8_t>& image, soupcheck::Expect expect, uint8_t pad = 0) {
