@@ -109,8 +109,9 @@ class cJournaledFile : public cFile {
   // What readAt of a short range (up to kShortAccess bytes inside a chunk
   // the cache's table covers) answers, where the transaction cache, the
   // page memo or the file's mapped view holds the bytes; false otherwise.
-  // Nothing else is done: no position, page memo count or read of the file
-  // changes (for a reader that only guesses where to prefetch).
+  // Nothing else is done: no position or read of the file changes (for a
+  // reader that only guesses where to prefetch); a peek counts toward the
+  // page memo as a read does, and a page it keeps comes from the view.
   inline bool peekAt(int64_t position, void* out, int64_t length);
   // readAt of a range of at most a chunk's length below the committed end,
   // where the file's mapped view holds it: one guarded copy from the view,
@@ -272,6 +273,11 @@ class cJournaledFile : public cFile {
   template <class FromFile>
   inline bool shortRange(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
                          int32_t length, FromFile&& fromFile);
+  // peekAt's committed bytes (a short range below committedEnd that the
+  // page memo does not hold): from the view, where it holds them and the
+  // copy does not fault; false otherwise. A page read in a row as often as
+  // readCommitted keeps it is kept, copied from the view.
+  bool peekCommitted(uint8_t* out, int64_t position, int32_t length);
   // readShort's bytes that neither the node nor the page memo holds: the
   // committed bytes, then the cached ones (bit k of cached: byte k, at
   // cachedBytes + k) over them. Out of line and last, with few arguments,
@@ -398,7 +404,7 @@ inline bool cJournaledFile::peekAt(int64_t position, void* out, int64_t length) 
   const auto n = static_cast<int32_t>(length);
   return shortRange(chunks_->nodes[at.chunkNumber], at.offset, position, bytes, n,
                     [&](const uint8_t* cachedBytes, uint64_t cached) {
-                      if (!cFile::peekThrough(bytes, n, position + kJournalHeaderSize)) return false;
+                      if (!peekCommitted(bytes, position, n)) return false;
                       if (cached != 0) overlayCachedBytes(bytes, cachedBytes, cached);
                       return true;
                     });
