@@ -160,6 +160,7 @@ void cJournaledFile::saveJournal() {
   // commit's journal, left in place, or what a crash left there): writing
   // into blocks the file already has is cheaper than cutting them off and
   // growing the file again.
+  collectCachedRuns();
   padOverHeldBytes();
   StretchWriter out(*this);
   int64_t at = journalPosition_;
@@ -174,18 +175,14 @@ void cJournaledFile::saveJournal() {
   put(head, kJournalSizeBytes);
 
   putBig32(head, kJournalRecordMarker);
-  for (transactionCacheChunkNode* node : nodesInOrder()) {
-    const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
-    forEachCachedRunOfChunk(*node, [&](int32_t offset, int32_t length) {
-      const uint8_t* data = node->data.data() + offset;
-      putBig64(head + 4, base + offset);
-      putBig32(head + 12, static_cast<uint32_t>(length));
-      h = journalChecksum(h, head + 4, 12);
-      putBig32(head + 16, h);
-      put(head, kJournalRecordHead);
-      h = journalChecksum(h, data, static_cast<size_t>(length));
-      put(data, length);
-    });
+  for (const CachedRun& run : runs_) {
+    putBig64(head + 4, run.at);
+    putBig32(head + 12, static_cast<uint32_t>(run.length));
+    h = journalChecksum(h, head + 4, 12);
+    putBig32(head + 16, h);
+    put(head, kJournalRecordHead);
+    h = journalChecksum(h, run.bytes, static_cast<size_t>(run.length));
+    put(run.bytes, run.length);
   }
   putBig32(head, kJournalEndMarker);
   putBig64(head + 4, at + 4);  // the offset of this very field
@@ -230,6 +227,18 @@ const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
   return ordered_;
 }
 
+void cJournaledFile::collectCachedRuns() {
+  runs_.clear();
+  for (transactionCacheChunkNode* node : nodesInOrder()) {
+    const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
+    const uint8_t* bytes = node->data.data();
+    forEachCachedRunOfChunk(*node, [&](int32_t offset, int32_t length) {
+      runs_.push_back({base + offset, bytes + offset, length});
+    });
+  }
+  runsCollected_ = true;
+}
+
 template <class Data, class Pad>
 void cJournaledFile::forEachWriteInPlace(int64_t from, int64_t to, Data&& data, Pad&& pad) {
   to = std::min(to, logicalSize_);
@@ -240,34 +249,15 @@ void cJournaledFile::forEachWriteInPlace(int64_t from, int64_t to, Data&& data, 
     padFrom = std::max(padFrom, upTo);
   };
   if (to > from) {
-    const std::vector<transactionCacheChunkNode*>& nodes = nodesInOrder();
-    const int32_t first = chunkNumberOf(from);
-    const int32_t last = chunkNumberOf(to - 1);
-    auto node = std::lower_bound(nodes.begin(), nodes.end(), first,
-                                 [](const transactionCacheChunkNode* n, int32_t k) { return n->chunkNumber < k; });
-    for (; node != nodes.end() && (*node)->chunkNumber <= last; ++node) {
-      const int64_t base = int64_t{(*node)->chunkNumber} * kChunkSize;
-      if (base >= from && base + kChunkSize <= std::min(committedSize_, to)) {
-        // A whole chunk of the committed area: only its cached runs, found
-        // by the bitmap's edges, and no pad bytes.
-        forEachCachedRunOfChunk(**node, [&](int32_t offset, int32_t length) {
-          data(base + offset, (*node)->data.data() + offset, length);
-        });
-        continue;
-      }
-      padUpTo(base);
-      const auto begin = static_cast<int32_t>(std::max<int64_t>(0, from - base));
-      const auto end = static_cast<int32_t>(std::min<int64_t>(kChunkSize, to - base));
-      forEachRun<false>(*node, begin, end, [&](int32_t offset, int32_t length, bool cached) {
-        const int64_t q = base + offset;
-        if (!cached) {
-          padUpTo(q + length);
-          return;
-        }
-        padUpTo(q);
-        data(q, (*node)->data.data() + offset, length);
-        padFrom = std::max(padFrom, q + length);
-      });
+    // The runs are disjoint and ascending: the first one ending past from.
+    auto run = std::partition_point(runs_.begin(), runs_.end(),
+                                    [&](const CachedRun& r) { return r.at + r.length <= from; });
+    for (; run != runs_.end() && run->at < to; ++run) {
+      const int64_t q = std::max(run->at, from);
+      const int64_t end = std::min(run->at + run->length, to);
+      padUpTo(q);
+      data(q, run->bytes + (q - run->at), end - q);
+      padFrom = std::max(padFrom, end);
     }
   }
   padUpTo(to);
@@ -293,6 +283,7 @@ void cJournaledFile::padOverHeldBytes() {
 void cJournaledFile::commitTransactions() {
   if (!infoCommitPending()) return;
   forgetCommittedPages();  // the bytes in place change from here on
+  if (!runsCollected_) collectCachedRuns();
 
   // In ascending order: the new size in the header, the cached runs inside
   // the new size, and pad bytes wherever the area grows beyond the committed

@@ -218,11 +218,23 @@ class cJournaledFile : public cFile {
   void releaseState() noexcept;
   bool openExisting();
   void writeHeaderWord(int64_t offset, int64_t value);
+  // A cached run of the cache: data positions at .. at + length - 1, whose
+  // bytes lie in a node.
+  struct CachedRun {
+    int64_t at;
+    const uint8_t* bytes;
+    int64_t length;
+  };
+  // Finds every cached run of the cache (runs_), in ascending order and
+  // each within one chunk, as the journal records them: the commit's walks
+  // (the journal, the growth over held bytes, the writes in place) take
+  // them from there instead of each walking the nodes' bitmaps again.
+  void collectCachedRuns();
   // Every byte a commit writes in place at data positions from .. to - 1,
   // in ascending order: the cached runs inside the new size (data(at,
   // bytes, n)) and pad bytes wherever the area grows beyond the committed
-  // size without a write (pad(at, n)). Only the cache's nodes that reach
-  // into the range are walked.
+  // size without a write (pad(at, n)). Only the runs that reach into the
+  // range are visited.
   template <class Data, class Pad>
   void forEachWriteInPlace(int64_t from, int64_t to, Data&& data, Pad&& pad);
   // Writes the area's growth where it falls on bytes the file holds already
@@ -305,9 +317,13 @@ class cJournaledFile : public cFile {
   transactionCacheChunkNode* obtainChunk(int32_t chunkNumber) { return cache_->obtain(chunkNumber); }
   // Lets the cache's table cover the chunks below logicalSize_.
   void coverChunks() { cache_->coverChunks((logicalSize_ + kChunkSize - 1) / kChunkSize); }
-  // Forgets every node pointer kept outside the cache (the sorted order);
-  // before the cache drops or reorders its nodes.
-  void forgetChunkNodes() { ordered_.clear(); }
+  // Forgets every node pointer kept outside the cache (the sorted order,
+  // the collected runs); before the cache drops or reorders its nodes.
+  void forgetChunkNodes() {
+    ordered_.clear();
+    runs_.clear();
+    runsCollected_ = false;
+  }
   // Forgets the page memo; before the committed bytes change.
   void forgetCommittedPages() { pageNumbers_.fill(-1); }
   int64_t now() const;
@@ -321,6 +337,10 @@ class cJournaledFile : public cFile {
   // nodes are only ever added in between, so an answer as long as the cache
   // holds nodes is still the cache's order.
   std::vector<transactionCacheChunkNode*> ordered_;
+  // collectCachedRuns' answer, from the journal's save to the end of the
+  // commit (the replay at open, which saves no journal, collects its own).
+  std::vector<CachedRun> runs_;
+  bool runsCollected_ = false;
   // The cache's table of nodes by chunk number while the cache exists, an
   // empty one otherwise: the inline roads find a chunk's node there without
   // testing for the cache.
