@@ -209,10 +209,25 @@ void cJournaledFile::saveJournal() {
 }
 
 const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
-  if (ordered_.size() == cache_->infoChunkCount()) return ordered_;
+  const size_t count = cache_->infoChunkCount();
+  if (ordered_.size() == count) return ordered_;
+  // The cache's table holds the nodes by chunk number: where it is not much
+  // longer than the nodes are many, its entries give them in order without
+  // a walk over the nodes or a sort. Nodes past the table's end (chunk
+  // numbers from kTableChunks on) leave the count short: then the sort.
+  const cMegaList_transactionCacheChunk::ChunkTable& table = cache_->table();
+  ordered_.clear();
+  if (table.count <= 16 * count + 4096) {
+    ordered_.reserve(count);
+    for (uint32_t c = 0; c < table.count; ++c) {
+      if (table.nodes[c]) ordered_.push_back(table.nodes[c]);
+    }
+    if (ordered_.size() == count) return ordered_;
+    ordered_.clear();
+  }
   // Sorted by the chunk numbers taken once, without going back to the nodes.
   std::vector<ChunkKeyedNode> keyed;
-  keyed.reserve(cache_->infoChunkCount());
+  keyed.reserve(count);
   if (!cache_->isEmpty()) {
     auto cursor = cache_->infoStart()->clone(0, 0);
     do {
@@ -221,7 +236,6 @@ const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
     } while (!cursor->gotoNext());
   }
   sortByChunkNumber(keyed);
-  ordered_.clear();
   ordered_.reserve(keyed.size());
   for (const auto& k : keyed) ordered_.push_back(k.second);
   return ordered_;
