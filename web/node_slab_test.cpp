@@ -83,6 +83,39 @@ TEST_F(NodeSlab, AnArenaObjectOfAnySizeKeepsToItsChunk) {
   }
 }
 
+// A reader's nodes carry no header: those taken out of a tree of many
+// chunks (one a large text's) find their chunks when adopted and, on
+// another thread, when they end after their arena.
+TEST_F(NodeSlab, AReadersNodesTakenOutOutliveTheirArenaAcrossChunks) {
+  auto warmUp = std::make_unique<webDataNode>(Str("w"), Str(), 0, nullptr, Str());  // the thread's chunk
+  const long before = nodeSlab::infoLiveChunks();
+  const std::string large(20000, 'x');
+  std::vector<std::unique_ptr<webDataNode>> taken;
+  {
+    auto root = std::make_unique<webDataRoot>();
+    auto document = root->makeNode("", nullptr, 0, nullptr);
+    for (int i = 0; i < 20000; ++i) {
+      if (i % 100 == 0) document->addMadeChild(root->makeNode("p", "", 0));
+      document->getLastChild()->addMadeChild(root->makeNode("n", i == 6999 ? large : std::to_string(i), i));
+    }
+    // Every third leaf leaves the tree; the rest end with the arena.
+    for (webDataNode* p = document->getFirstChild(); p; p = p->getNext()) {
+      for (webDataNode* n = p->getFirstChild(); n;) {
+        webDataNode* next = n->getNext();
+        if (n->getTextValue() % 3 == 0) taken.push_back(n->remove());
+        n = next;
+      }
+    }
+  }
+  EXPECT_GT(nodeSlab::infoLiveChunks(), before + 5);
+  for (const auto& n : taken) {
+    const int i = n->getTextValue();
+    ASSERT_EQ(n->infoText(), i == 6999 ? large : std::to_string(i));
+  }
+  std::thread([&] { taken.clear(); }).join();
+  EXPECT_EQ(nodeSlab::infoLiveChunks(), before);
+}
+
 #if defined(__SANITIZE_ADDRESS__)
 TEST_F(NodeSlab, AUseAfterTheEndIsReported) {
   EXPECT_DEATH(

@@ -96,7 +96,7 @@ webDataRoot::~webDataRoot() {
   nodeSlab::ReleaseBatch batch;
   for (webDataNode* n = head_.release(); n;) {
     webDataNode* next = n->next_.release();
-    if (!arena_.holds(n)) delete n;
+    if (!n->heldBy(&arena_)) delete n;
     n = next;
   }
 }
@@ -131,7 +131,8 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
     if (!keep || !keep->holds(object)) nodeSlab::adopt(object);
   };
   webDataList::visitSubtrees(first, [&](webDataNode* n, bool) {
-    if (!keep || !keep->holds(n)) {
+    const bool kept = keep && n->heldBy(keep);
+    if (!kept) {
       // Pending children are made in the arena, and adopted as the node's.
       n->makeChildren();
       // The strings a node shares in its arena stay there: the node takes
@@ -152,7 +153,7 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
         n->ownStrings_ |= webDataNode::kOwnAfter;
       }
     }
-    adopt(n);
+    if (!kept) n->adoptNode();
     // A reader's node keeps its text after the end tag and its attributes
     // in the arena too.
     if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->after()) - sizeof(uint32_t));
@@ -236,7 +237,7 @@ void webDataRoot::setContents(webDataList* list, Str encodingName, Str declaredE
     if (!list->owner_ || list->owner_->root_ != this) {
       plain_ = false;
       adoptChain(list->head_.get(), &arena_);
-    } else if (!arena_.holds(list->owner_)) {
+    } else if (!list->owner_->heldBy(&arena_)) {
       plain_ = false;
     }
     for (webDataNode* n = list->head_.get(); n; n = n->next_.get()) n->parent_ = nullptr;
@@ -312,7 +313,7 @@ size_t nodeBytes(Text name, Text text, Text ns) {
 }  // namespace
 
 std::unique_ptr<webDataNode> webDataRoot::makeNode(Text name, Text text, int32_t textValue, Text ns) {
-  return webDataNode::makeIn(arena_.allocate(nodeBytes(name, text, ns)), name, text, textValue, this, ns);
+  return webDataNode::makeIn(arena_.allocateBare(nodeBytes(name, text, ns)), name, text, textValue, this, ns);
 }
 
 NodeText webDataRoot::storeName(std::string_view name) {
@@ -530,16 +531,16 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   makeChildren();
   nodeSlab::Arena& arena = root_->arena_;
   if (!children_) {
-    children_ = arena.holds(this) ? std::unique_ptr<webDataList>(::new (arena.allocate(sizeof(webDataList))) webDataList(this))
+    children_ = heldBy(&arena) ? std::unique_ptr<webDataList>(::new (arena.allocate(sizeof(webDataList))) webDataList(this))
                                   : std::make_unique<webDataList>(this);
   }
   if (node && !node->next_ && !node->children_) {
     // One node without subtree, as readers add them: the walk of addNodes
     // reduced to its one step. Only a node of this root's arena keeps the
     // tree plain.
-    if (!arena.holds(node.get())) {
+    if (!node->heldBy(&arena)) {
       root_->plain_ = false;
-      if (nodeSlab::isUncounted(node.get())) adoptChain(node.get(), &arena);
+      if (node->slab_ == webDataNode::kBare) adoptChain(node.get(), &arena);
     }
     node->parent_ = this;
     node->root_ = root_;

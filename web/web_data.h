@@ -275,8 +275,19 @@ class webDataNode : public class_base {
   webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns);
   ~webDataNode() override;
   // Tree objects are carved from the node slab (web/node_slab.h).
+  // A reader's node (makeNode) is a bare object of its root's arena; the
+  // node keeps whether it was adopted (slab_).
   static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
   static void operator delete(void* object) noexcept { nodeSlab::release(object); }
+  static void operator delete(webDataNode* node, std::destroying_delete_t) noexcept {
+    const uint8_t slab = node->slab_;
+    node->~webDataNode();
+    if (slab & kBare) {
+      nodeSlab::releaseBare(node, (slab & kAdopted) != 0);
+    } else {
+      nodeSlab::release(node);
+    }
+  }
   webDataNode(const webDataNode&) = delete;
   webDataNode& operator=(const webDataNode&) = delete;
 
@@ -379,7 +390,7 @@ class webDataNode : public class_base {
 
   struct Stored {};  // the constructor of make(): strings already in place
   webDataNode(Stored, const char* name, const char* text, int32_t textValue, webDataRoot* root)
-      : textValue_(textValue), name_(name), text_(text), root_(root) {}
+      : slab_(kBare), textValue_(textValue), name_(name), text_(text), root_(root) {}
 
   // Which strings are blocks of their own (set after the node was made),
   // released with the node; the others live in the node's allocation or are
@@ -403,8 +414,17 @@ class webDataNode : public class_base {
   }
   // The arena of this node's root when this node is one of its unadopted
   // objects (a reader's node), else NIL: what it adds may be carved there.
-  nodeSlab::Arena* madeArena() const {
-    return root_ && root_->arena_.holds(this) ? &root_->arena_ : nullptr;
+  nodeSlab::Arena* madeArena() const { return slab_ == kBare ? &root_->arena_ : nullptr; }
+  // Whether this node is an unadopted object of arena.
+  bool heldBy(const nodeSlab::Arena* arena) const { return slab_ == kBare && &root_->arena_ == arena; }
+  // Lets this node outlive its arena (nodeSlab::adopt).
+  void adoptNode() {
+    if (slab_ == kBare) {
+      root_->arena_.adoptBare(this);
+      slab_ |= kAdopted;
+    } else if (!(slab_ & kBare)) {
+      nodeSlab::adopt(this);
+    }
   }
   static std::unique_ptr<webDataNode> makeIn(void* memory, Text name, Text text, int32_t textValue,
                                              webDataRoot* root, Text ns);
@@ -478,6 +498,11 @@ class webDataNode : public class_base {
     kExtras = 32
   };
   uint8_t hints_ = 0;  // kPlainText ... kExtras
+  // kBare: a bare object of an arena (nodeSlab::Arena::allocateBare), made
+  // by makeNode, whose root_ is the arena's root until it is adopted;
+  // kAdopted: adopted since. 0: an object with a header (nodeSlab).
+  enum : uint8_t { kBare = 1, kAdopted = 2 };
+  uint8_t slab_ = 0;
   int32_t textValue_ = 0;
   // What a walk along siblings reads of each (the name, the namespace in
   // the extras, the next sibling) lies together, mostly in one cache line:
@@ -508,7 +533,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name,
                                                           int32_t textValue) {
   const size_t nameBytes = NodeText::storedBytes(name);
   char* memory =
-      static_cast<char*>(arena_.allocate(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
+      static_cast<char*>(arena_.allocateBare(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
   char* strings = memory + sizeof(webDataNode);
   return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, NodeText::store(strings, name),
                                                                 NodeText::store(strings + nameBytes, text), textValue, this));
@@ -516,7 +541,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name,
 
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text,
                                                           int32_t textValue) {
-  char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
+  char* memory = static_cast<char*>(arena_.allocateBare(sizeof(webDataNode) + NodeText::storedBytes(text)));
   auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
       webDataNode::Stored{}, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
       textValue, this));
@@ -526,7 +551,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, s
 
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText,
                                                           int32_t textValue) {
-  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
+  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocateBare(sizeof(webDataNode))) webDataNode(
       webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
   return node;
