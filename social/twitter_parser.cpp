@@ -129,8 +129,12 @@ class TweetParse : public SocialPageParse {
       keptPlace = place;
     });
     chain(stored.settle());
+    // Each id's slot is asked for a few items before it is looked up.
+    constexpr size_t kFindAhead = 8;
     std::vector<newsItem*> kept;
-    for (newsItem* item : items.pending) {
+    for (size_t i = 0; i < items.pending.size(); ++i) {
+      if (i + kFindAhead < items.pending.size()) stored.prefetch(items.pending[i + kFindAhead]->uniqueID.view());
+      newsItem* item = items.pending[i];
       bool repeat = false;
       if (item->uniqueID.view() != kMissingText) {
         for (int32_t at = stored.find(item->uniqueID.view()); at != 0 && !repeat; at = stamps[at - 1].nextSame) {
