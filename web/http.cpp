@@ -347,6 +347,11 @@ int32_t cHTTP::resolveStep() {
   return 1;
 }
 
+bool cHTTP::mayTryNextAddress() const {
+  return state_ == kOpened && socket_ >= 0 && sentBytes_ == 0 && nextAddress_ < addresses_.size() &&
+         Clock::now() < started_ + wholeLimit();
+}
+
 int32_t cHTTP::connectNext() {
   if (socket_ >= 0) ::close(socket_);
   socket_ = -1;
@@ -441,7 +446,7 @@ int32_t cHTTP::sendRequest() {
   int32_t r;
   while ((r = sendStep()) == 0) {
     if (waitFor(pollFd(), pollEvents())) continue;
-    if (socket_ >= 0 && sentBytes_ == 0 && nextAddress_ < addresses_.size() && connectNext() == 0) continue;
+    if (mayTryNextAddress() && connectNext() == 0) continue;
     r = -1;
     failWith(ETIMEDOUT);
     break;
@@ -457,7 +462,13 @@ int32_t cHTTP::sendRequest() {
 
 int32_t cHTTP::sendStep() {
   if (protocol_ != kHttp) return 1;
+  // The deadline may pass between the caller's look at it and this one; a
+  // connect that timed out still goes on with the next address.
   if (infoPastDeadline()) {
+    if (mayTryNextAddress()) {
+      lastErrno_ = ETIMEDOUT;
+      return connectNext() < 0 ? -1 : 0;
+    }
     failWith(ETIMEDOUT);
     return -1;
   }

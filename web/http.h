@@ -260,6 +260,9 @@ class cHTTP : public class_base {
   // are known, 0 while the lookup runs, -1 when it failed.
   int32_t resolveStep();
   int32_t connectNext();
+  // Whether a request past its deadline is still connecting with another
+  // address to try inside the whole limit; such a request moves on.
+  bool mayTryNextAddress() const;
   // One send step: 1 all sent, 0 not yet (non-blocking), -1 failed.
   int32_t sendStep();
   // One read from the transport: bytes read, 0 at the end, -1 on failure,

@@ -63,9 +63,7 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
   // a connect that timed out goes on with the host's next address, with
   // the time-out again.
   if (infoPastDeadline()) {
-    const bool connecting = state_ == kOpened && socket_ >= 0 && sentBytes_ == 0;
-    if (!connecting || nextAddress_ >= addresses_.size() || Clock::now() >= started_ + wholeLimit())
-      return {failStep(ETIMEDOUT), false};
+    if (!mayTryNextAddress()) return {failStep(ETIMEDOUT), false};
     lastErrno_ = ETIMEDOUT;
     return {connectNext() < 0 ? failStep(lastErrno_) : 0, false};
   }
