@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_mapping.h"
+
 namespace bw {
 
 class IdIndex {
@@ -33,9 +35,12 @@ class IdIndex {
     return slot.offset == kFree ? 0 : slot.index;
   }
 
-  // Asks for the slot a find() of id reads first; nothing else happens.
+  // Asks for the slot a find() of id reads first; nothing else happens. The
+  // request is prefetchLines' asm statement: a __builtin_prefetch whose
+  // address is all a call computes is deleted with that computation.
   void prefetch(std::string_view id) const {
-    if (!slots_.empty()) __builtin_prefetch(&slots_[hashOf(id) & (slots_.size() - 1)]);
+    if (slots_.empty()) return;
+    prefetchLines(reinterpret_cast<const uint8_t*>(&slots_[hashOf(id) & (slots_.size() - 1)]), 1);
   }
 
   // Stores index for id, replacing the index of an earlier set().

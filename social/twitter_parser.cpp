@@ -8,6 +8,7 @@
 
 #include "news/feed_merge.h"
 #include "news/news_load.h"
+#include "news/short_links.h"
 #include "social/id_index.h"
 #include "social/json_members.h"
 #include "social/social_merge.h"
@@ -129,10 +130,12 @@ class TweetParse : public SocialPageParse {
       keptPlace = place;
     });
     chain(stored.settle());
-    // Each id's slot is asked for a few items before it is looked up.
+    // Each id's slot is asked for a few items before it is looked up, the
+    // item and its id before that.
     constexpr size_t kFindAhead = 8;
     std::vector<newsItem*> kept;
     for (size_t i = 0; i < items.pending.size(); ++i) {
+      prefetchItemTexts(items.pending, i + kFindAhead, &newsItem::uniqueID);
       if (i + kFindAhead < items.pending.size()) stored.prefetch(items.pending[i + kFindAhead]->uniqueID.view());
       newsItem* item = items.pending[i];
       bool repeat = false;
