@@ -165,7 +165,11 @@ TEST_F(SocialMergeTest, NewestPublishedFirstOrdersAsTheListSort) {
     cMegaList_class list{false, nullptr, false};
     for (size_t i = 0; i < n; ++i) {
       held.push_back(std::make_unique<newsItem>());
-      held.back()->published = n > 40 ? static_cast<bigTime>(rng() % (n / 4)) : dates[rng() % std::size(dates)];
+      // Many dates: some equal, some across the whole range (negative ones too).
+      const uint64_t r = rng();
+      held.back()->published = n <= 40  ? dates[r % std::size(dates)]
+                               : r % 3 ? static_cast<bigTime>(r % (n / 4))
+                                        : static_cast<bigTime>((r << 32) ^ rng());
       items.push_back(held.back().get());
       list.infoPastEnd()->beforeInsert(list.makeFloating(items.back()));
     }
