@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -37,14 +39,16 @@ int connectTo(in_addr_t address, int port, bool nonBlocking = false) {
   return fd;
 }
 
-// A browser: sends the segments with pauses, then reads to the end.
+// A browser: sends the segments with pauses (or, given one, each after
+// pause() returns), then reads to the end.
 class Client {
  public:
-  Client(int port, std::vector<std::string> segments, int pauseMs = 50) {
+  Client(int port, std::vector<std::string> segments, int pauseMs = 50, std::function<void()> pause = {}) {
     thread_ = std::thread([=, this] {
       fd_ = connectTo(htonl(INADDR_LOOPBACK), port);
       for (size_t i = 0; i < segments.size(); ++i) {
-        if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        if (i > 0 && pause) pause();
+        if (i > 0 && !pause) std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
         test::sendAll(fd_, segments[i].data(), segments[i].size());
       }
       char buffer[4096];
@@ -73,7 +77,7 @@ class CountingAbort : public fTwitterLoginCallback {
  public:
   explicit CountingAbort(int limit) : limit_(limit) {}
   bool call() override { return ++calls >= limit_; }
-  int calls = 0;
+  std::atomic<int> calls = 0;
 
  private:
   int limit_;
@@ -210,8 +214,13 @@ TEST(CallbackServer, IdleConnectionsNeitherBlockNorHideTheAbort) {
   std::vector<int> idle;
   for (int i = 0; i < callbackWebServer::kMaxPending + 2; ++i)
     idle.push_back(connectTo(htonl(INADDR_LOOPBACK), port, true));
-  Client late(port, {"", "GET /?state=s HTTP/1.1\r\n\r\n"}, 150);
+  // The request comes only once the wait has asked the abort, however late
+  // the waiting thread gets to run on a loaded machine.
   CountingAbort never(1000000);
+  Client late(port, {"", "GET /?state=s HTTP/1.1\r\n\r\n"}, 0, [&never] {
+    for (int waited = 0; never.calls == 0 && waited < 10000; waited += 5)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
   EXPECT_EQ(server.waitForRequest(&never), "state=s");
   EXPECT_GE(never.calls, 1);
 
