@@ -233,6 +233,13 @@ void ProgramRun::finish(bool exceptionPending) noexcept {
       unloadFeedsAndRoot();
     } catch (...) {
     }
+    // The open mark stays, so that the next start validates: the exception
+    // may have come from a damaged record, which a full close would leave
+    // in a file marked sound, to raise again at every start.
+    try {
+      db_->closeQuickly();
+    } catch (...) {
+    }
   }
   root_ = nullptr;
   status_.end();

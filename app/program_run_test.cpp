@@ -93,11 +93,26 @@ TEST_F(ProgramTest, ErrorsOfTheModeSkipTheShutdownAndTheNextStartValidates) {
               raise("BUG", "test(); broken");
             }),
             20);
-  EXPECT_EQ(output, "EXCEPTION: \"BUG\"; test(); broken.\n");
+  // Each run before it ended by an exception too, so this one validated first.
+  EXPECT_EQ(output, "\nValidating database, as it was not closed properly last time...\n\nEXCEPTION: \"BUG\"; test(); broken.\n");
   EXPECT_FALSE(exists("database.soup.bak_1Latest"));  // no rotation after any of them
   EXPECT_EQ(runShell(), 0);
   EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+}
+
+// A record that raises while the feeds are loaded or updated ends the run
+// with its exception; the next start validates instead of meeting it again.
+TEST_F(ProgramTest, ARunEndedByAnExceptionLeavesTheDatabaseToBeValidated) {
+  for (const char* code : {"BUG", "EMU", "ERR"}) {
+    SCOPED_TRACE(code);
+    makeEmptyDatabase("database.soup");
+    EXPECT_NE(runShell([&](Db&, newsRoot&) { raise(code, "cJournaledIndexedObjectSoup.loadObject(); damaged"); }), 0);
+    EXPECT_EQ(runShell(), 0);
+    EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
+    EXPECT_EQ(runShell(), 0);
+    EXPECT_EQ(output, "");
+  }
 }
 
 // The mode leaves exactly the figure asked for: small bodies freed one by
