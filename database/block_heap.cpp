@@ -563,7 +563,15 @@ int64_t BlockHeap::allocateBlock(int64_t sizeInBytes, bool clear, int32_t* paylo
   blockRecord tail;
   int64_t endPosition = firstBlockPos_;
   if (found.position == 0 && tailPos_ != 0) {
-    if (!knownTail(tail)) readBlockHeader(tail, tailPos_, false);
+    if (!knownTail(tail)) {
+      readBlockHeader(tail, tailPos_, false);
+      // The tail block is marked last and ends the data area. A damaged one
+      // would put the new block over the blocks after it, or grow the file
+      // to wherever its size points. (A known tail is the heap's own write.)
+      if (tail.nextBlock != 0 || tailPos_ + tail.size > store_.dataSize()) {
+        raise("BUG", "cJournaledBlockFile.allocate(); tailPos is not the last block");
+      }
+    }
     endPosition = tailPos_ + tail.size;
   }
   if (found.position == 0 && endPosition + blockSize > kBlockFileDataLimit) {

@@ -308,6 +308,38 @@ TEST_F(BlockHeapTest, BookkeepingFaultsAreReported) {
   store.discardChanges();
 }
 
+// A damaged tail (its header, or the header word naming it) is refused by
+// the next allocation at the end before anything is written.
+TEST_F(BlockHeapTest, AllocationAtTheEndRefusesADamagedTail) {
+  struct Case {
+    const char* what;
+    int64_t at;  // 0: the tail block's header; else the header's tail word
+    std::initializer_list<uint8_t> bytes;
+  } cases[] = {
+      {"size past the end", 0, {0x08, 0x00, 0x00, 0x41}},
+      {"not marked last", 0, {0x00, 0x00, 0x00, 0x20}},
+      {"tail word names an earlier block", 16, {0, 0, 0, 0, 0, 0, 0x21, 0x30}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryBlockStore file;
+    BlockHeap damaged{file};
+    damaged.createHeader();
+    damaged.allocate(92, false);
+    const int64_t tail = damaged.allocate(8, false) - 8;
+    const std::vector<uint8_t> bytes(c.bytes);
+    int32_t id = file.beginTransaction();
+    file.writeData(c.at != 0 ? c.at : tail, bytes.data(), static_cast<int64_t>(bytes.size()));
+    file.finishTransaction(id);
+    damaged.reloadMirrors();
+    const std::vector<uint8_t> before = file.committed();
+    expectRaise([&] { damaged.allocate(8, false); }, "BUG",
+                "cJournaledBlockFile.allocate(); tailPos is not the last block");
+    EXPECT_EQ(file.committed(), before);
+    EXPECT_EQ(file.dataSize(), static_cast<int64_t>(before.size()));
+  }
+}
+
 TEST_F(BlockHeapTest, DuringAMoveOnlyBlocksAfterTheMarkQualify) {
   std::vector<int64_t> h;
   for (int k = 0; k < 6; ++k) h.push_back(heap.allocate(92, false));
