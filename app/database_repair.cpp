@@ -5,6 +5,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/exception.h"
 #include "core/exception_print.h"
 #include "database/soup_block_file.h"
 #include "database/validation_report.h"
@@ -155,12 +156,24 @@ class RepairWalk {
   bool repair_;
 };
 
+// The body index of the item at index; 0 when the item cannot be read.
+int32_t bodyOf(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  try {
+    newsItem* item = loadObject_newsItem(db, index);
+    if (!item) return 0;
+    LoadedUse use(db, item);
+    return item->bodyIndex;
+  } catch (const eException&) {
+    return 0;
+  }
+}
+
 // What the news model holds, read without changing anything, for the
 // Database's chain walk: the feed list and each feed's item list are its
-// lists, the root, the feeds and the items their lists reach are not. The
-// feed list is the oldest list and the chain starts at the newest, the one
-// after it: that one is named first. A walk that cannot go on keeps what it
-// gathered before.
+// lists, the root, the feeds, the items their lists reach and the items'
+// bodies are not. The feed list is the oldest list and the chain starts at
+// the newest, the one after it: that one is named first. A walk that cannot
+// go on keeps what it gathered before.
 cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedObjectSoupDatabase& db,
                                                              ValidationSet& indices) {
   cJournaledIndexedObjectSoupDatabase::ListModel model;
@@ -170,6 +183,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
   auto addList = [&](int32_t index) {
     if (isIndex(index) && lists.insert(index).second) model.lists.push_back(index);
   };
+  std::vector<int32_t> bodies;
   try {
     const int32_t rootIndex = db.infoRootValue();
     if (!isIndex(rootIndex)) return model;
@@ -189,12 +203,17 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
       for (int32_t item = feed->itemList ? feed->itemList->infoHeadIndex() : 0; isNew(item);
            item = db.readObjectNodeHeader(item).nextIndex) {
         model.nonLists.insert(item);
+        bodies.push_back(bodyOf(db, item));
       }
       feedIndex = feed->infoNextIndex();
     }
     auto first = std::find(model.lists.begin(), model.lists.end(), newest);
     if (first != model.lists.end()) std::rotate(model.lists.begin(), first, first + 1);
   } catch (...) {
+  }
+  // Last, so that a damaged body link naming a list leaves the list alone.
+  for (int32_t body : bodies) {
+    if (isNew(body)) model.nonLists.insert(body);
   }
   return model;
 }

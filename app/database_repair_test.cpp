@@ -81,17 +81,26 @@ TEST_F(RepairTest, ItemFaultsAreMendedAndTheCheckAfterIsClean) {
 }
 
 TEST_F(RepairTest, AChainOfListsLedIntoTheNewsObjectsLeavesThemAsTheyWere) {
-  // One changed byte of the header can name an item or a feed as the first
-  // list of the chain: the walk must not mend its record as a list's (the
-  // news walk would then save it back as what it is, and the chain would
-  // be broken again), and the chain starts again at the newest list.
+  // One changed byte of the header can name an item, its body or a feed as
+  // the first list of the chain: the walk must not mend its record as a
+  // list's (the news walk would then save it back as what it is, and the
+  // chain would be broken again; a body would keep the list's links and
+  // its stored text would be lost), and the chain starts again at the
+  // newest list.
   struct Case {
     const char* name;
-    int32_t (*target)(int32_t feed, const std::vector<int32_t>& items);
+    int32_t (*target)(Db& db, int32_t feed, const std::vector<int32_t>& items);
   } cases[] = {
-      {"an item", [](int32_t, const std::vector<int32_t>& items) { return items[1]; }},
-      {"the last item", [](int32_t, const std::vector<int32_t>& items) { return items[2]; }},
-      {"the feed", [](int32_t feed, const std::vector<int32_t>&) { return feed; }},
+      {"an item", [](Db&, int32_t, const std::vector<int32_t>& items) { return items[1]; }},
+      {"the last item", [](Db&, int32_t, const std::vector<int32_t>& items) { return items[2]; }},
+      {"the feed", [](Db&, int32_t feed, const std::vector<int32_t>&) { return feed; }},
+      {"an item's body",
+       [](Db& db, int32_t, const std::vector<int32_t>& items) {
+         newsItem* item = loadObject_newsItem(db, items[1]);
+         const int32_t body = item->bodyIndex;
+         db.unloadObject(item);
+         return body;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -104,7 +113,7 @@ TEST_F(RepairTest, AChainOfListsLedIntoTheNewsObjectsLeavesThemAsTheyWere) {
           feedIndex = root.feedList->infoHeadIndex();
           for (int32_t i : items) links.emplace_back(db.readObjectNodeHeader(i).nextIndex, db.readObjectNodeHeader(i).prevIndex);
           head = db.infoHeadListIndex();
-          target = c.target(feedIndex, items);
+          target = c.target(db, feedIndex, items);
           db.cJournaledIndexedObjectSoup::writeExtra1(target);
         },
         true, true, [&](Db& db) {
