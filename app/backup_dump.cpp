@@ -11,6 +11,7 @@
 #include "platform/dos.h"
 #include "platform/path.h"
 #include "platform/restore_stream.h"
+#include "news/list_loop.h"
 #include "news/news_load.h"
 
 namespace bw {
@@ -109,6 +110,8 @@ bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupD
       restoreObject_newsFeed(stream, true, nullptr);
       for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
         int32_t index = feed->itemList ? feed->itemList->infoHeadIndex() : 0;
+        // A damaged list that comes back to an item would write for ever.
+        ListLoop loop(index);
         while (index != 0) {
           HeldItem item(db, loadObject_newsItem2(db, index, feed));
           if (!item) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
@@ -117,6 +120,7 @@ bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupD
           LoadedUse bodyUse(db, body);
           restoreObject_newsItemBody(stream, true, body);
           index = item->infoNextIndex();
+          if (loop.cameBackTo(index)) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
         }
         restoreObject_newsItem(stream, true, nullptr);
       }

@@ -102,18 +102,29 @@ TEST_F(DumpTest, RoundTripsThroughAnEmptyDatabase) {
 }
 
 TEST_F(DumpTest, AFailedWriteKeepsTheOldDump) {
-  fresh();
-  write("database.backup", "old");
-  // A feed whose item list names a body: the walk cannot load an item.
-  EXPECT_THROW(dumpOf("database.backup",
-                      [](Db& db, newsRoot& root) {
-                        newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, "a", 1));
-                        feed->itemList->insertAtHead(db.createdAndUnloadObject(new newsItemBody()));
-                        db.unloadObject(feed);
-                      }),
-               eException);
-  EXPECT_EQ(bytes("database.backup"), "old");
-  EXPECT_EQ(namesStartingWith("database.backup").size(), 1u);
+  const std::function<void(Db&, newsRoot&)> damages[] = {
+      // A feed whose item list names a body: the walk cannot load an item.
+      [](Db& db, newsRoot& root) {
+        newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, "a", 1));
+        feed->itemList->insertAtHead(db.createdAndUnloadObject(new newsItemBody()));
+        db.unloadObject(feed);
+      },
+      // An item list whose last item links back to the first: the walk
+      // would go round for ever.
+      [](Db& db, newsRoot& root) {
+        newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, "a", 3));
+        const int32_t head = feed->itemList->infoHeadIndex(), tail = feed->itemList->infoTailIndex();
+        db.writeObjectNodeHeader(tail, head, db.readObjectNodeHeader(tail).prevIndex);
+        db.unloadObject(feed);
+      },
+  };
+  for (const auto& damage : damages) {
+    fresh();
+    write("database.backup", "old");
+    EXPECT_THROW(dumpOf("database.backup", damage), eException);
+    EXPECT_EQ(bytes("database.backup"), "old");
+    EXPECT_EQ(namesStartingWith("database.backup").size(), 1u);
+  }
 }
 
 TEST_F(DumpTest, ANewDatabaseLoadsTheDumpAllOrNothing) {

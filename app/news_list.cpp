@@ -172,11 +172,18 @@ GuiListRow fAllNewsItems::call() {
   row.label = std::move(made.line);
   row.style = made.style;
   row.data = item->infoSoupIndex();
+  yielded_.insert(row.data);
   row.dataBox = newBoxBIGVALUE(static_cast<int64_t>(made.date32));
   newsFeed& feed = *item->infoFeed(&db_);
   const int32_t next = item->infoNextIndex();
   item.reset(nullptr);
-  if (newsItem* following = isNewsItemShown(db_, next, feed, &root_)) hold(following);
+  if (newsItem* following = isNewsItemShown(db_, next, feed, &root_)) {
+    if (yielded_.contains(following->infoSoupIndex())) {
+      db_.unloadObject(following);
+    } else {
+      hold(following);
+    }
+  }
   return row;
 }
 

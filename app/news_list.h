@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "core/charset.h"
@@ -111,6 +112,9 @@ class fAllNewsItems : public fGuiListEntries {
   const cEncoding* charset_;
   newsRoot& root_;
   std::priority_queue<Held, std::vector<Held>, Newer> merge_;
+  // The items given rows: a damaged item list that comes back to one ends
+  // that feed's rows instead of yielding rows for ever.
+  std::unordered_set<int32_t> yielded_;
   NewsLineMaker lines_;
   int32_t count_ = 0;
 };

@@ -1,6 +1,8 @@
 // app/program_run.cpp - start-up and shutdown around the program's mode.
 #include "app/program_run.h"
 
+#include <unordered_set>
+
 #include "app/backup_dump.h"
 #include "app/backup_rotation.h"
 #include "app/console_ui.h"
@@ -184,8 +186,11 @@ void ProgramRun::loadRoot() {
 
 void ProgramRun::loadFeeds() {
   newsFeed** link = &root_->firstLoadedFeed;
+  // A damaged feed list that comes back to a feed would chain it twice, and
+  // every walk along the chain would go round for ever.
+  std::unordered_set<int32_t> chained;
   for (int32_t index = root_->feedList->infoHeadIndex(); index != 0;) {
-    newsFeed* feed = loadObject_newsFeed(*db_, index);
+    newsFeed* feed = chained.insert(index).second ? loadObject_newsFeed(*db_, index) : nullptr;
     if (!feed) raise("BUG", "main(); a feed of the feed list cannot be loaded");
     *link = feed;
     link = &feed->nextLoadedFeed;

@@ -115,6 +115,29 @@ TEST_F(ProgramTest, ARunEndedByAnExceptionLeavesTheDatabaseToBeValidated) {
   }
 }
 
+// A feed list whose last feed links back to the first: the start ends with
+// a told fault instead of going round, and the next start mends the list.
+TEST_F(ProgramTest, AFeedListThatComesBackToAFeedEndsTheStartAndIsMended) {
+  makeEmptyDatabase("database.soup");
+  int32_t first = 0, last = 0;
+  EXPECT_EQ(runShell([&](Db& db, newsRoot& root) {
+              first = addFeed(db, root, "a", 1);
+              addFeed(db, root, "b", 1);
+              last = addFeed(db, root, "c", 1);
+            }),
+            0);
+  withDatabase("database.soup", [&](Db& db, newsRoot&) {
+    db.writeObjectNodeHeader(last, first, db.readObjectNodeHeader(last).prevIndex);
+  });
+  EXPECT_EQ(runShell(), 20);
+  EXPECT_EQ(output, "EXCEPTION: \"BUG\"; main(); a feed of the feed list cannot be loaded.\n");
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n"
+                         "Database was repaired.\n", 0), 0u) << output;
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output, "\n");  // the update's end, nothing before it
+}
+
 // The mode leaves exactly the figure asked for: small bodies freed one by
 // one from the front (each frees less than a tenth of a percent) with one
 // kept at the end, so that the file does not shrink.

@@ -1,6 +1,7 @@
 // news/news_show.cpp - the Filter walks over a feed's item list.
 #include "news/news_show.h"
 
+#include "news/list_loop.h"
 #include "news/news_filter.h"
 #include "news/news_load.h"
 
@@ -8,9 +9,11 @@ namespace bw {
 namespace {
 
 // The walk of both directions: towardsOlder follows nextIndex. A limit of
-// kDateUnset hides nothing (no date is earlier).
+// kDateUnset hides nothing (no date is earlier). A damaged list that comes
+// back to an item it went through ends the walk as an unloadable link does.
 newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed& feed, newsRoot* root,
                bigTime limit, bool towardsOlder) {
+  ListLoop loop(index);
   while (index != 0) {
     newsItem* item = loadObject_newsItem2(db, index, &feed);
     if (!item) return nullptr;
@@ -28,6 +31,7 @@ newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed&
     if (!hidden) return item;
     index = towardsOlder ? item->infoNextIndex() : item->infoPrevIndex();
     db.unloadObject(item);
+    if (loop.cameBackTo(index)) return nullptr;
   }
   return nullptr;
 }

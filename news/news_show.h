@@ -11,7 +11,8 @@
 //      hides nothing.
 //   3. The first item older than the limit (infoPublishedDate) ends the walk:
 //      the items behind it are older still and are never loaded.
-//   4. A link that cannot be loaded ends the walk.
+//   4. A link that cannot be loaded ends the walk, and so does one that
+//      comes back to an item the walk went through (a damaged list).
 #pragma once
 
 #include <cstdint>

@@ -84,6 +84,39 @@ TEST_F(NewsShowWalkTest, HiddenWalkLoadsTheItemsInsideTheLimitAndOneMore) {
   EXPECT_EQ(loaded, 168 + 1 + 1);  // hours 0..168 are inside a week
 }
 
+// A damaged list that runs in a circle: with every item hidden the walk
+// would go round for ever; it ends as at an unloadable link.
+TEST_F(NewsShowWalkTest, AWalkThatComesBackToAnItemEnds) {
+  newsFeed* feed = chainFeed();
+  std::vector<int32_t> items;
+  for (int hour = 0; hour < 40; ++hour) items.push_back(addDated(feed, "t", kNow - hour * 3600));
+  feed->setFilter("~");
+  struct {
+    size_t from, to;
+    bool older;  // the link changed and walked: next (towards older), else prev
+  } loops[] = {{39, 0, true}, {25, 25, true}, {30, 7, true}, {0, 39, false}, {12, 20, false}};
+  for (const auto& l : loops) {
+    SCOPED_TRACE(::testing::Message() << l.from << " -> " << l.to << (l.older ? " older" : " newer"));
+    newsItem* damaged = item(items[l.from], feed);
+    const int32_t next = damaged->infoNextIndex(), prev = damaged->infoPrevIndex();
+    damaged->setNodeHeader(l.older ? items[l.to] : next, l.older ? prev : items[l.to]);
+    db->writeLoadedObjectNodeHeader(damaged);
+    if (l.older) {
+      EXPECT_EQ(isNewsItemShown(*db, items.front(), *feed, nullptr), nullptr);
+    } else {
+      EXPECT_EQ(findPreviousUnfilteredItem(*db, items.back(), *feed), nullptr);
+    }
+    damaged->setNodeHeader(next, prev);
+    db->writeLoadedObjectNodeHeader(damaged);
+    db->unloadObject(damaged);
+  }
+  feed->setFilter(nullptr);
+  newsItem* head = isNewsItemShown(*db, items.front(), *feed, nullptr);
+  ASSERT_NE(head, nullptr);
+  EXPECT_EQ(head->infoSoupIndex(), items.front());
+  db->unloadObject(head);
+}
+
 TEST_F(NewsShowWalkTest, MergedFeedsComeNewestFirstOnePerChain) {
   std::vector<newsFeed*> feeds{chainFeed(), chainFeed(), chainFeed("Facebook v2.8")};
   std::set<int32_t> want;
