@@ -772,7 +772,8 @@ void BlockHeap::clear(int64_t handle, int64_t sizeInBytes) {
 }
 
 int32_t BlockHeap::infoSizeOfBlock(int64_t handle) {
-  int64_t position = handle - kBlockHeaderBytes;
+  // A handle from a damaged index entry may lie anywhere: the range check refuses it.
+  const auto position = static_cast<int64_t>(static_cast<uint64_t>(handle) - kBlockHeaderBytes);
   if (position < firstBlockPos_ || position > tailPos_) {
     raise("EMU", "cJournaledBlockFile.infoSizeOfBlock(); nonsensical block value");
   }

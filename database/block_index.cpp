@@ -496,7 +496,9 @@ bool BlockIndex::infoIsPreallocated(int32_t index) {
 }
 
 int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {
-  return heap_.infoSizeOfBlock(dataPosition == 0 ? 0 : dataPosition - 4) - 4;
+  // Wraps as infoBlockOfIndex does: a damaged entry's position may lie anywhere.
+  const int64_t handle = dataPosition == 0 ? 0 : static_cast<int64_t>(static_cast<uint64_t>(dataPosition) - 4);
+  return heap_.infoSizeOfBlock(handle) - 4;
 }
 
 namespace {
