@@ -243,7 +243,12 @@ const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
 
 void cJournaledFile::collectCachedRuns() {
   runs_.clear();
-  for (transactionCacheChunkNode* node : nodesInOrder()) {
+  const std::vector<transactionCacheChunkNode*>& nodes = nodesInOrder();
+  // A chunk of a large commit holds three runs or so (a Twitter page's:
+  // 6,903 in 2,251 chunks): room for four a chunk spares the list its
+  // growth by copies.
+  runs_.reserve(4 * nodes.size());
+  for (transactionCacheChunkNode* node : nodes) {
     const int64_t base = int64_t{node->chunkNumber} * kChunkSize;
     const uint8_t* bytes = node->data.data();
     forEachCachedRunOfChunk(*node, [&](int32_t offset, int32_t length) {
