@@ -1,6 +1,7 @@
 // news/feed_newest_item.cpp - updateFeedNewestItemTime.
 #include "news/feed_newest_item.h"
 
+#include <deque>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -99,6 +100,11 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       cur->look(next);
     }
   };
+  // Each item the walk links keeps a use until the walk ends: a glance that
+  // comes back to it (new items of one date go in before each other, so
+  // the walk passes them again) finds it loaded instead of reading its new
+  // record from the transaction's cache.
+  std::deque<HeldItem> linked;
   cur->look(feed.itemList->infoHeadIndex());
   auto taker = newItems.infoStart()->clone(0, 0);
   while (!newItems.isEmpty()) {
@@ -140,6 +146,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     if (between) cur->relinked(after->infoNextIndex(), index);
     for (int32_t touched : {index, item->infoPrevIndex(), item->infoNextIndex()}) writeLoadedHeader(db, touched);
     std::swap(ahead, cur);
+    linked.emplace_back(db, static_cast<newsItem*>(db.findLoadedObject(index, 1)));
     cur->hold(stored.release());
     if (!isValidDate(item->published)) stepOn();
     feed.hasNewItems = true;
@@ -147,6 +154,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   prev->clear();
   cur->clear();
   ahead->clear();
+  linked.clear();
   transaction.finish();
   if (feed.hasNewItems) feed.newestItemTime = feedNewestShownItemTime(db, feed);
 }
