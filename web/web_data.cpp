@@ -12,7 +12,7 @@ namespace bw {
 
 // A document's heap is mostly its nodes: keep an eye on their size.
 static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 72, "webDataNode grew");
-static_assert(sizeof(void*) != 8 || sizeof(webDataList) == 40, "webDataList grew");
+static_assert(sizeof(void*) != 8 || sizeof(webDataList) == 24, "webDataList grew");
 
 namespace {
 
@@ -70,7 +70,7 @@ void endNodeChain(std::unique_ptr<webDataNode> chain) {
   // after it: the whole forest goes in one loop.
   while (chain) {
     webDataNode* node = chain.get();
-    webDataList* kids = node->children_.get();
+    webDataList* kids = node->children_;
     if (kids && kids->head_) {
       webDataNode* last = kids->tail_ ? kids->tail_ : kids->head_.get();
       while (last->next_) last = last->next_.get();
@@ -112,7 +112,7 @@ void webDataList::visitSubtrees(webDataNode* first, Visit&& visit) {
   for (webDataNode* chain = first; chain; top = false) {
     for (webDataNode* n = chain; n; n = n->next_.get()) {
       visit(n, top);
-      if (n->children_ && n->children_->head_) queue.push_back(n->children_.get());
+      if (n->children_ && n->children_->head_) queue.push_back(n->children_);
     }
     if (next == queue.size()) break;
     chain = queue[next++]->head_.get();
@@ -161,12 +161,16 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
       adopt(extras);
       for (webDataAttribute* a = extras->first; a; a = a->next) adopt(a);
     }
-    if (webDataList* kids = n->children_.get()) adopt(kids);
+    // A bare list was adopted with its node.
+    if (n->children_ && !(n->slab_ & webDataNode::kBareList)) adopt(n->children_);
   });
 }
 
 webDataNode::~webDataNode() {
-  if (children_) endNodeChain(std::move(children_->head_));
+  if (children_) {
+    endNodeChain(std::move(children_->head_));
+    endChildrenList();
+  }
   endNodeChain(std::move(next_));
   if (ownStrings_) {
     if (ownStrings_ & kShared) releaseOwn(sharedBlock());
@@ -176,6 +180,17 @@ webDataNode::~webDataNode() {
     if (ownStrings_ & kOwnAfter) releaseOwn(after());
   }
   delete extrasOrNil();
+}
+
+void webDataNode::endChildrenList() noexcept {
+  webDataList* list = std::exchange(children_, nullptr);
+  list->~webDataList();
+  if (slab_ & kBareList) {
+    nodeSlab::releaseBare(list, (slab_ & kAdopted) != 0);
+    slab_ = static_cast<uint8_t>(slab_ & ~kBareList);
+  } else {
+    nodeSlab::release(list);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -530,17 +545,14 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   if (!root_) raise("EMU", "webDataNode.addChildNode(); called before \"root\" was set");
   makeChildren();
   nodeSlab::Arena& arena = root_->arena_;
-  if (!children_) {
-    children_ = heldBy(&arena) ? std::unique_ptr<webDataList>(::new (arena.allocate(sizeof(webDataList))) webDataList(this))
-                                  : std::make_unique<webDataList>(this);
-  }
+  if (!children_) makeChildrenList();
   if (node && !node->next_ && !node->children_) {
     // One node without subtree, as readers add them: the walk of addNodes
     // reduced to its one step. Only a node of this root's arena keeps the
     // tree plain.
     if (!node->heldBy(&arena)) {
       root_->plain_ = false;
-      if (node->slab_ == webDataNode::kBare) adoptChain(node.get(), &arena);
+      if (node->unadoptedBare()) adoptChain(node.get(), &arena);
     }
     node->parent_ = this;
     node->root_ = root_;
@@ -561,7 +573,7 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
 
 std::unique_ptr<webDataNode> webDataNode::remove() {
   if (!parent_) raise("BUG", "webDataNode.remove(); parent=NIL");
-  webDataList* list = parent_->children_.get();
+  webDataList* list = parent_->children_;
   if (!list) raise("BUG", "webDataNode.remove(); parentList=NIL");
   if (!list->head_) raise("BUG", "webDataNode.remove(); parentList.head=NIL");
 
@@ -607,8 +619,8 @@ webDataNode* webDataNode::findChild(Text name, Text ns, const webDataNode* after
 void webDataNode::addPendingChildren(webChildrenMaker make, std::string_view record, bool inArena) {
   // The list, the maker and the record's copy in one object of the arena.
   const size_t copied = inArena ? 0 : record.size();
-  char* memory = static_cast<char*>(root_->arena_.allocate(sizeof(webDataList) + sizeof(PendingChildren) + copied));
-  children_.reset(::new (memory) webDataList(this));
+  makeChildrenList(sizeof(PendingChildren) + copied);
+  char* memory = reinterpret_cast<char*>(children_);
   auto* pending = ::new (memory + sizeof(webDataList)) PendingChildren{make, record.data(), record.size()};
   if (!inArena) {
     pending->record = reinterpret_cast<const char*>(pending + 1);
@@ -626,7 +638,7 @@ void webDataNode::addPendingChildren(webChildrenMaker make, std::unique_ptr<char
 void webDataNode::makePendingChildren() const {
   // The node is one of its root's arena: never const itself.
   auto* self = const_cast<webDataNode*>(this);
-  const auto* pending = reinterpret_cast<const PendingChildren*>(children_.get() + 1);
+  const auto* pending = reinterpret_cast<const PendingChildren*>(children_ + 1);
   self->hints_ &= static_cast<uint8_t>(~kPendingChildren);
   try {
     pending->make(*self, std::string_view(pending->record, pending->bytes));

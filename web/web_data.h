@@ -114,13 +114,18 @@ struct webDataAttribute {
   webDataAttribute* next = nullptr;  // next in insertion order
 };
 
-// An ordered chain of sibling nodes.
-class webDataList : public class_base {
-  BW_CLASS(webDataList, class_base)
-
+// An ordered chain of sibling nodes. A reader makes one for every container,
+// so it holds its three links and nothing else (no virtual table): its node
+// owns it and ends it (a reader's node's list is a bare object of the arena,
+// as the node is, and adopted with it).
+class webDataList {
  public:
+  static constexpr char kClassName[] = "webDataList";
+  const char* className() const { return kClassName; }
+  bool isOfClass(const char* name) const { return name == kClassName; }
+
   explicit webDataList(webDataNode* owner) : owner_(owner) {}
-  ~webDataList() override;
+  ~webDataList();
   // Tree objects are carved from the node slab (web/node_slab.h).
   static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
   static void operator delete(void* object) noexcept { nodeSlab::release(object); }
@@ -164,10 +169,16 @@ class webDataList : public class_base {
 };
 
 // The document: its list holds the top-level nodes.
-class webDataRoot : public webDataList {
-  BW_CLASS(webDataRoot, webDataList)
-
+class webDataRoot : public class_base, public webDataList {
  public:
+  static constexpr char kClassName[] = "webDataRoot";
+  const char* className() const override { return kClassName; }
+  bool isOfClass(const char* name) const override {
+    return name == kClassName || webDataList::isOfClass(name) || class_base::isOfClass(name);
+  }
+  using webDataList::operator new;
+  using webDataList::operator delete;
+
   webDataRoot() : webDataList(nullptr) {}
   ~webDataRoot() override;
 
@@ -355,7 +366,7 @@ class webDataNode : public class_base {
   // The children list, NIL before the first addChildNode.
   webDataList* infoChildren() const {
     makeChildren();
-    return children_.get();
+    return children_;
   }
 
   Str getText(const cEncoding* charset, bool noDecode) const {
@@ -414,18 +425,33 @@ class webDataNode : public class_base {
   }
   // The arena of this node's root when this node is one of its unadopted
   // objects (a reader's node), else NIL: what it adds may be carved there.
-  nodeSlab::Arena* madeArena() const { return slab_ == kBare ? &root_->arena_ : nullptr; }
+  nodeSlab::Arena* madeArena() const { return unadoptedBare() ? &root_->arena_ : nullptr; }
   // Whether this node is an unadopted object of arena.
-  bool heldBy(const nodeSlab::Arena* arena) const { return slab_ == kBare && &root_->arena_ == arena; }
-  // Lets this node outlive its arena (nodeSlab::adopt).
+  bool heldBy(const nodeSlab::Arena* arena) const { return unadoptedBare() && &root_->arena_ == arena; }
+  bool unadoptedBare() const { return (slab_ & (kBare | kAdopted)) == kBare; }
+  // Lets this node and a bare children list outlive their arena
+  // (nodeSlab::adopt).
   void adoptNode() {
-    if (slab_ == kBare) {
+    if (unadoptedBare()) {
       root_->arena_.adoptBare(this);
+      if (slab_ & kBareList) root_->arena_.adoptBare(children_);
       slab_ |= kAdopted;
     } else if (!(slab_ & kBare)) {
       nodeSlab::adopt(this);
     }
   }
+  // A children list for this node: a bare object of its root's arena while
+  // the node is one (kBareList), with `extra` bytes after it.
+  void makeChildrenList(size_t extra = 0) {
+    if (unadoptedBare()) {
+      children_ = ::new (root_->arena_.allocateBare(sizeof(webDataList) + extra)) webDataList(this);
+      slab_ |= kBareList;
+    } else {
+      children_ = ::new (nodeSlab::allocate(sizeof(webDataList) + extra)) webDataList(this);
+    }
+  }
+  // Ends the children list, whose chain has ended.
+  void endChildrenList() noexcept;
   static std::unique_ptr<webDataNode> makeIn(void* memory, Text name, Text text, int32_t textValue,
                                              webDataRoot* root, Text ns);
   struct Extras;
@@ -500,8 +526,10 @@ class webDataNode : public class_base {
   uint8_t hints_ = 0;  // kPlainText ... kExtras
   // kBare: a bare object of an arena (nodeSlab::Arena::allocateBare), made
   // by makeNode, whose root_ is the arena's root until it is adopted;
-  // kAdopted: adopted since. 0: an object with a header (nodeSlab).
-  enum : uint8_t { kBare = 1, kAdopted = 2 };
+  // kAdopted: adopted since. Else an object with a header (nodeSlab).
+  // kBareList: the children list is a bare object of the same arena,
+  // adopted with the node.
+  enum : uint8_t { kBare = 1, kAdopted = 2, kBareList = 4 };
   uint8_t slab_ = 0;
   int32_t textValue_ = 0;
   // What a walk along siblings reads of each (the name, the namespace in
@@ -517,7 +545,7 @@ class webDataNode : public class_base {
     const char* after;
     Extras* extras;
   } more_{nullptr};
-  std::unique_ptr<webDataList> children_;
+  webDataList* children_ = nullptr;  // owned: endChildrenList
   const char* text_ = nullptr;
   webDataRoot* root_ = nullptr;
   webDataNode* parent_ = nullptr;
@@ -565,7 +593,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNodeOfStoredText(NodeText s
 }
 
 inline webDataNode* webDataNode::addMadeChild(std::unique_ptr<webDataNode> node) {
-  if (!children_) children_.reset(::new (root_->arena_.allocate(sizeof(webDataList))) webDataList(this));
+  if (!children_) makeChildrenList();
   node->parent_ = this;
   webDataList& list = *children_;
   webDataNode* added = node.get();
