@@ -183,7 +183,10 @@ cIndexedObject* cJournaledIndexedObjectSoup::loadObject(int32_t index, std::uniq
 }
 
 void cJournaledIndexedObjectSoup::requireOutsideTable(const cIndexedObject& object) const {
-  if (object.useCount_ != 0 || (object.soupIndex_ > 0 && table_->get(object.soupIndex_) == &object)) {
+  // A reader's own object keeps the index it read last, which is seldom
+  // one ever registered: its bit answers without the table's look-up.
+  if (object.useCount_ != 0 ||
+      (object.soupIndex_ > 0 && mayBeRegistered(object.soupIndex_) && table_->get(object.soupIndex_) == &object)) {
     raise("EMU", "cJournaledIndexedObjectSoup.readRecordInto(); object is in the table");
   }
 }
