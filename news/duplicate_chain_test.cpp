@@ -2,8 +2,9 @@
 // model workload checked after every step and across reopens (with the
 // chain ends walked over unloaded members), joins with waiting saves against
 // joins one by one, joins that rewrite a chain's oldest member against its
-// load and save, a change that fails half-way, and damaged chains that loop
-// (short ones and one longer than a walk keeps in place).
+// load and save, walks planned before the joins against walks made at each
+// join, a change that fails half-way, and damaged chains that loop (short
+// ones and one longer than a walk keeps in place).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "news/duplicate_chain.h"
+#include "news/news_item_glance.h"
 #include "news/news_test_support.h"
 
 namespace bw {
@@ -68,6 +70,16 @@ class DuplicateChainTest : public testing_news::NewsTest {
     int64_t loads;
     std::vector<uint8_t> image;
   };
+
+  // Two roads of the same joins left the same chains, bytes written, writes,
+  // loads counted and file.
+  static void expectAlike(const Outcome& got, const Outcome& want, uint32_t seed) {
+    EXPECT_EQ(got.fields, want.fields) << seed;
+    EXPECT_EQ(got.written, want.written) << seed;
+    EXPECT_EQ(got.changes, want.changes) << seed;
+    EXPECT_EQ(got.loads, want.loads) << seed;
+    EXPECT_TRUE(got.image == want.image) << seed;
+  }
 
   // o with the file's image, every item given back and the database closed.
   Outcome closed(const std::string& name, Outcome o) {
@@ -306,12 +318,124 @@ TEST_F(DuplicateChainTest, RewrittenOldestLeavesWhatLoadAndSaveLeave) {
       o.fields = fields();
       return closed(name, std::move(o));
     };
-    const Outcome loaded = road(true), rewritten = road(false);
-    EXPECT_EQ(rewritten.fields, loaded.fields) << seed;
-    EXPECT_EQ(rewritten.written, loaded.written) << seed;
-    EXPECT_EQ(rewritten.changes, loaded.changes) << seed;
-    EXPECT_EQ(rewritten.loads, loaded.loads) << seed;
-    EXPECT_TRUE(rewritten.image == loaded.image) << seed;
+    const Outcome loaded = road(true);
+    expectAlike(road(false), loaded, seed);
+  }
+  open();
+}
+
+// New items joined to stored chains' members, once with each walk to the
+// oldest member made at its join and once with the walks planned before all
+// joins (planChainEnds): the same chains, bytes written, writes, loads
+// counted and file. The chains vary: long ones (one past the plan's
+// members), members kept loaded, records longer than a look reads, links to
+// nothing and loops (those chains still end at a member with a newest link),
+// two joins to one chain (its newest link moves between them), first items
+// without chains, taken by a glance or by a load.
+TEST_F(DuplicateChainTest, PlannedWalksLeaveWhatWalksLeave) {
+  constexpr size_t kStored = 400, kNew = 160;
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    size_t plansUsed = 0;
+    auto road = [&](bool planned) {
+      const std::string name = std::to_string(seed) + (planned ? "planned.soup" : "walked.soup");
+      openAt(name);
+      makeItems(static_cast<int>(kStored));
+      std::mt19937 rng(seed);
+      std::vector<std::vector<size_t>> chains;  // newest first
+      std::vector<bool> damaged;                // joined at their newest only
+      for (size_t i = 0; i + 1 < kStored;) {
+        size_t n = 1 + rng() % 8;
+        if (chains.size() == 3) n = static_cast<size_t>(kPlannedMembers) + 4;
+        n = std::min(n, kStored - i);
+        chains.emplace_back();
+        for (size_t k = 0; k < n; ++k) chains.back().push_back(i + k);
+        i += n + rng() % 3;  // some items in no chain
+      }
+      for (auto& c : chains) {
+        if (c.size() < 2) continue;
+        for (size_t k = 0; k < c.size(); ++k) link(c[k], k + 1 < c.size() ? c[k + 1] : kNone, k + 1 < c.size() ? kNone : c[0]);
+        const uint32_t damage = rng() % 12;
+        damaged.resize(chains.size());
+        damaged[static_cast<size_t>(&c - chains.data())] = damage < 2;
+        if (damage == 0) {
+          items[c.back()]->olderDuplicateItemIndex = at(c[rng() % c.size()]);  // a loop
+          db->saveChangesToObject(items[c.back()]);
+        } else if (damage == 1) {
+          const size_t k = 1 + rng() % (c.size() - 1);  // a link to nothing after a member with a newest link
+          items[c[k]]->olderDuplicateItemIndex = 99999;
+          items[c[k]]->newestDuplicateItemIndex = at(c[0]);
+          db->saveChangesToObject(items[c[k]]);
+        } else if (damage == 2) {
+          newsItem* member = items[c[rng() % c.size()]];
+          member->title = Str(std::string(1500, 't'));
+          db->saveChangesToObject(member);
+        }
+      }
+      std::vector<int32_t> indexes;
+      for (size_t i = 0; i < kStored; ++i) indexes.push_back(at(i));
+      for (newsItem* i : items) db->unloadObject(i);
+      items.clear();
+      db->flush();
+      SoupTransaction outer(db->infoBlockFile());
+      std::vector<newsItem*> kept;  // loaded through the joins
+      for (int k = 0; k < 8; ++k) kept.push_back(item(indexes[rng() % kStored], feed));
+      std::vector<int32_t> firsts;
+      std::vector<newsItem*> made;
+      for (size_t j = 0; j < kNew; ++j) {
+        const size_t picked = rng() % chains.size();
+        const auto& c = chains[picked];
+        const bool any = rng() % 4 == 0 && (picked >= damaged.size() || !damaged[picked]);
+        firsts.push_back(indexes[any ? c[rng() % c.size()] : c[0]]);
+        auto* n = new newsItem;
+        n->feedIndex = feed->infoSoupIndex();
+        n->setFeed(feed);
+        n->title = Str(std::string(rng() % 200, 'n'));
+        db->createdObject(n);
+        made.push_back(n);
+      }
+      // The firsts' older links, as the scan finds them.
+      std::vector<PlannedEnds> plans(kNew);
+      {
+        ItemGlance glance(*db);
+        for (size_t j = 0; j < kNew; ++j) {
+          plans[j].first = firsts[j];
+          if (const newsItem* f = glance.look(firsts[j])) plans[j].older = f->olderDuplicateItemIndex;
+        }
+      }
+      if (planned) planChainEnds(*db, plans);
+      for (const PlannedEnds& p : plans) plansUsed += p.oldest != 0;
+      cJournaledFile& file = static_cast<JournaledSoupBlockFile&>(db->infoBlockFile()).file();
+      const int64_t written = file.infoBytesWritten(), loads = infoNewsItemLoads();
+      const uint64_t changes = file.infoChangeCount();
+      {
+        NewestDuplicateJoins joins(*db);
+        ItemGlance glance(*db);
+        for (size_t j = 0; j < kNew; ++j) {
+          // A glance's item stands for the first only where the join saves it
+          // not: it has older members.
+          const newsItem* seen = rng() % 2 == 0 ? glance.look(firsts[j]) : nullptr;
+          if (seen && !glance.holdsLoaded() && seen->olderDuplicateItemIndex != 0) {
+            joins.join(glance.lend(feed), *made[j], &plans[j]);
+          } else {
+            glance.clear();
+            HeldItem first(*db, item(firsts[j], feed));
+            joins.join(*first.get(), *made[j], &plans[j]);
+          }
+        }
+        glance.clear();
+        joins.finish();
+      }
+      Outcome o{{}, file.infoBytesWritten() - written, file.infoChangeCount() - changes, infoNewsItemLoads() - loads, {}};
+      for (newsItem* i : kept) db->unloadObject(i);
+      outer.finish();
+      for (int32_t index : indexes) items.push_back(item(index, feed));
+      items.insert(items.end(), made.begin(), made.end());
+      o.fields = fields();
+      return closed(name, std::move(o));
+    };
+    const Outcome walked = road(false);
+    expectAlike(road(true), walked, seed);
+    EXPECT_GT(plansUsed, kNew / 2) << seed;
   }
   open();
 }

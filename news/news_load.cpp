@@ -185,7 +185,8 @@ constexpr int32_t kRewrittenBytes = 1024;
 
 }  // namespace
 
-std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest) {
+std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest,
+                                          int32_t* stored) {
   if (index <= 0 || db.findRegisteredObject(index)) return {};
   std::vector<uint8_t> bytes;
   newsItem scratch;
@@ -207,6 +208,7 @@ std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& d
   uint8_t value[5];
   const auto n = static_cast<size_t>(encodeCompactValue(newest, value));
   if (n != end - at) return {};
+  if (stored) decodeCompactValue(bytes.data() + at, end - at, stored);
   bytes.resize(r.offset());
   std::memcpy(bytes.data() + at, value, n);
   return bytes;

@@ -52,7 +52,10 @@ void countNewsItemLoad();
 // is not of the current version, not in the form a save writes every value
 // in, or longer than 1024 bytes, and when newest would change the record's
 // size. Raises as a read of the record does, but not for an index without one.
-std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest);
+// stored, when given, receives the newestDuplicateItemIndex the record holds
+// (set only when the bytes are answered).
+std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest,
+                                          int32_t* stored = nullptr);
 
 // Writes the header of the loaded node at index, if there is one: a list
 // change moves a loaded node's links in memory only.

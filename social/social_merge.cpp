@@ -46,7 +46,7 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
     const newsItem* item = glance.look(index);
     if (!item) break;
     const ItemGlance::KeyTexts keys = glance.keyTexts();
-    links.remember(index, keys.link);
+    links.remember(index, keys.link, item->olderDuplicateItemIndex);
     if (seen) seen(*item, keys.uniqueID);
     index = older ? item->infoPrevIndex() : item->infoNextIndex();
   }
