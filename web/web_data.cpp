@@ -11,7 +11,7 @@
 namespace bw {
 
 // A document's heap is mostly its nodes: keep an eye on their size.
-static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 72, "webDataNode grew");
+static_assert(sizeof(void*) != 8 || sizeof(webDataNode) == 64, "webDataNode grew");
 static_assert(sizeof(void*) != 8 || sizeof(webDataList) == 24, "webDataList grew");
 
 namespace {
@@ -164,6 +164,16 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
     // A bare list was adopted with its node.
     if (n->children_ && !(n->slab_ & webDataNode::kBareList)) adopt(n->children_);
   });
+}
+
+void webDataNode::operator delete(webDataNode* node, std::destroying_delete_t) noexcept {
+  const uint8_t slab = node->slab_;
+  node->~webDataNode();
+  if (slab & kBare) {
+    nodeSlab::releaseBare(node, (slab & kAdopted) != 0);
+  } else {
+    nodeSlab::release(node);
+  }
 }
 
 webDataNode::~webDataNode() {
