@@ -91,10 +91,14 @@ std::string executableFolder() {
 
 PrivateBase privateBase() {
   std::string base;
-  std::string runtime = envOr("XDG_RUNTIME_DIR");
-  if (!runtime.empty()) {
+  if (std::string runtime = envOr("XDG_RUNTIME_DIR"); !runtime.empty()) {
     base = runtime + "/brindlework";
-  } else {
+    // A runtime folder that is gone (its session ended) or not ours (su
+    // without a login) cannot hold the base: the temporary folder serves.
+    // A base that stands there but is refused stays refused.
+    if (::mkdir(base.c_str(), 0700) != 0 && errno != EEXIST) base.clear();
+  }
+  if (base.empty()) {
     std::string tmp = envOr("TMPDIR");
     if (tmp.empty()) tmp = P_tmpdir;
     base = tmp + "/brindlework-" + std::to_string(::geteuid());

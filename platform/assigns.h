@@ -11,8 +11,9 @@
 //   ENV:, PIPE:        devices without host folders: they answer device
 //                      tests only (the environment is read with getVar)
 //
-// The private base is $XDG_RUNTIME_DIR/brindlework, else brindlework-<uid>
-// in $TMPDIR or the system's temporary folder. It and its RAM and T folders
+// The private base is $XDG_RUNTIME_DIR/brindlework, else (no such variable,
+// or a runtime folder where the base cannot be made) brindlework-<uid> in
+// $TMPDIR or the system's temporary folder. It and its RAM and T folders
 // are made with mode 0700 on first use; a base (or folder) that is a
 // symlink, not owned by the effective user or open to group or others is
 // refused, and RAM: and T: then fail like an unknown device (218).

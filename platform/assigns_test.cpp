@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include "platform/dos_errors.h"
 #include "platform/test_folder.h"
 
@@ -77,6 +79,24 @@ TEST_F(PrivateBaseTest, WithoutRuntimeDirTheTempFolderIsUsed) {
   ::unsetenv("TMPDIR");
   EXPECT_EQ(base.error, 0);
   EXPECT_EQ(base.path, dir_ / ("brindlework-" + std::to_string(::geteuid())));
+}
+
+// A runtime folder that is gone or is no folder cannot hold the base: the
+// temporary folder's base serves, so RAM: and T: (and with T: every
+// writable open, whose probe lives there) still work.
+TEST_F(PrivateBaseTest, ARuntimeDirThatCannotHoldTheBaseGivesWayToTheTempFolder) {
+  std::FILE* plain = std::fopen((dir_ / "plain").c_str(), "w");
+  ASSERT_TRUE(plain != nullptr && std::fclose(plain) == 0);
+  ASSERT_EQ(::mkdir((dir_ / "tmp").c_str(), 0700), 0);
+  for (const std::string& runtime : {dir_ / "gone", dir_ / "plain"}) {
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    ::setenv("TMPDIR", (dir_ / "tmp").c_str(), 1);
+    resetAssigns();
+    DeviceLookup t = lookupDevice("T");
+    ::unsetenv("TMPDIR");
+    ASSERT_EQ(t.kind, DeviceKind::folders) << runtime;
+    EXPECT_EQ(t.folders[0], dir_ / ("tmp/brindlework-" + std::to_string(::geteuid()) + "/T")) << runtime;
+  }
 }
 
 }  // namespace

@@ -217,7 +217,10 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
       existed = true;  // whoever holds it made it: never delete it here
       return setError(source, kAlreadyOpen), false;
     }
-    if (!makeProbe(existed)) return setError(source, kAlreadyOpen), false;
+    // The lock above is the guard, the probe only its marker: a T: that
+    // cannot be had (no private folder) leaves the file without one.
+    if (!makeProbe(existed) && dos::ioErr() != dos::kErrorDeviceNotMounted)
+      return setError(source, kAlreadyOpen), false;
   }
 
   examineFailed_ = false;

@@ -245,6 +245,23 @@ TEST_F(HostFileTest, FailedOpenLeavesNoProbe) {
   EXPECT_EQ(writeAccessProbeName(":home/u/db"), "T:cPath_writeAccess/home/u/db");
 }
 
+// Without a private folder for T: (its base refused) a writer goes without
+// the probe: the lock alone still refuses a second writer.
+TEST_F(HostFileTest, AWriterWithoutTGoesWithoutAProbeAndStillGuards) {
+  tree.file("db", "data");
+  fs::create_directory(temp.base() / "brindlework");
+  fs::permissions(temp.base() / "brindlework", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read,
+                  fs::perm_options::replace);
+  auto first = openFile("db", false);
+  EXPECT_EQ(first->infoProbeName(), "");
+  cHostFile second;
+  second.initialise(0);
+  EXPECT_FALSE(second.open(Text(tree.internal("db")), false, false, false));
+  EXPECT_EQ(second.infoError().view(), "file is already opened for write access (by another program)");
+  first->close();
+  ASSERT_TRUE(second.open(Text(tree.internal("db")), false, false, false)) << second.infoError().view();
+}
+
 // A child that holds the file open for writing until it is killed.
 pid_t holdInChild(const std::string& internalPath, int readyFd) {
   pid_t pid = ::fork();
