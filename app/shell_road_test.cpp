@@ -1,7 +1,9 @@
 // app/shell_road_test.cpp - `brindlework UpdateAll` end to end: the built
 // program run as a child in a scratch program folder against feeds served on
 // 127.0.0.1; then Ctrl-C, a second instance, and SIGKILL at random moments.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <map>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -70,6 +73,7 @@ struct ChildRun {
 class ShellRoadTest : public ProgramTest {
  protected:
   std::atomic<pid_t> child{0};
+  std::optional<rlim_t> fileSizeLimit;  // RLIMIT_FSIZE of the children started
 
   // Starts the program (in a process group of its own) and answers its pid;
   // its standard output is read by finish().
@@ -90,6 +94,10 @@ class ShellRoadTest : public ProgramTest {
     pid_t pid = ::fork();
     if (pid == 0) {
       ::setpgid(0, 0);
+      if (fileSizeLimit) {
+        const rlimit limit{*fileSizeLimit, *fileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+      }
       ::dup2(pipe_[1], 1);
       ::close(pipe_[0]);
       std::vector<char*> argv, envp;
@@ -103,6 +111,12 @@ class ShellRoadTest : public ProgramTest {
     ::close(pipe_[1]);
     child = pid;
     return pid;
+  }
+  // finish() without reading: the output's reader is gone at once.
+  ChildRun finishUnread(pid_t pid) {
+    ::close(pipe_[0]);
+    pipe_[0] = ::open("/dev/null", O_RDONLY);
+    return finish(pid);
   }
   ChildRun finish(pid_t pid) {
     ChildRun r;
@@ -209,6 +223,34 @@ TEST_F(ShellRoadTest, ASecondInstanceIsRefused) {
   ChildRun bad = runProgram({"UpdateAll", "x"});
   EXPECT_EQ(bad.rc, 10);
   EXPECT_FALSE(exists("database.soup.bak_1Latest"));
+}
+
+// Writes that the system refuses by a signal end no run by it: a reader of
+// the output that goes away loses the console text, the update goes on and
+// the database is closed and backed up; a file size limit reached in a
+// commit is raised as a full disk, and the next run validates and updates.
+TEST_F(ShellRoadTest, AReaderGoneOrAFileSizeLimitEndsNoRunBySignal) {
+  test::LoopbackServer server([](const std::string& request, int) { return serveFeed(request); }, 10);
+  seed(server.port());
+  ChildRun unread = finishUnread(start({"UpdateAll"}));
+  EXPECT_EQ(unread.rc, 0);
+  EXPECT_EQ(itemCounts(), updated);
+  expectSound();
+  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+
+  for (const auto& name : namesStartingWith("database.soup")) fs::remove(at(name));
+  seed(server.port());
+  fileSizeLimit = fs::file_size(at("database.soup"));
+  ChildRun limited = runProgram();
+  EXPECT_EQ(limited.rc, 20);
+  EXPECT_NE(limited.output.find("EXCEPTION: \"FULL\""), std::string::npos) << limited.output;
+  EXPECT_EQ(itemCounts(), seeded);
+  fileSizeLimit.reset();
+  ChildRun again = runProgram();
+  EXPECT_EQ(again.rc, 0);
+  EXPECT_NE(again.output.find("Validating database"), std::string::npos) << again.output;
+  EXPECT_EQ(itemCounts(), updated);
+  expectSound();
 }
 
 // Kills land anywhere: in the copy of the default, between downloads, in

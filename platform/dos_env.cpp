@@ -134,14 +134,32 @@ bool setCurrentDir(Text native) {
   return false;
 }
 
-void initDosLayer() { installBreakHandler(); }
+namespace {
+
+// A reader of the output that goes away ("UpdateAll | head") and a file size
+// limit (ulimit -f) would end the process by a signal in the middle of a
+// commit; ignored, they come back as failed writes (EPIPE: the console text
+// is lost; EFBIG: "FULL", raised and told like a full disk).
+constexpr int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
+
+void setAction(int signal, void (*handler)(int)) {
+  struct sigaction sa{};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  ::sigaction(signal, &sa, nullptr);
+}
+
+}  // namespace
+
+void initDosLayer() {
+  installBreakHandler();
+  for (int signal : kWriteSignals) setAction(signal, SIG_IGN);
+}
 
 void endDosLayer() {
   if (!gHandlerInstalled) return;
-  struct sigaction sa{};
-  sa.sa_handler = SIG_DFL;
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(SIGINT, &sa, nullptr);
+  setAction(SIGINT, SIG_DFL);
+  for (int signal : kWriteSignals) setAction(signal, SIG_DFL);
   gHandlerInstalled = false;
 }
 

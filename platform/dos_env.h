@@ -7,7 +7,9 @@
 //      and local flags are accepted and ignored. An unset variable is not an
 //      empty one.
 //   2. SIGINT only sets an atomic flag (installBreakHandler); long
-//      operations poll it with checkBreak(), which clears it.
+//      operations poll it with checkBreak(), which clears it. Between
+//      initDosLayer and endDosLayer SIGPIPE and SIGXFSZ are ignored: a
+//      write they would have ended the process at fails instead.
 //   3. Failures set ioErr() like the rest of the layer.
 #pragma once
 
@@ -55,7 +57,8 @@ bool shellMode();
 void setShellMode(bool on);
 
 // Module initialiser and finaliser of the DOS layer: install the break
-// handler; the finaliser puts the default SIGINT action back.
+// handler and ignore SIGPIPE and SIGXFSZ; the finaliser puts the default
+// actions back.
 void initDosLayer();
 void endDosLayer();
 
