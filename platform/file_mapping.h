@@ -8,11 +8,12 @@
 // Invariants:
 //   1. guardedCopy copies length bytes (guardedPieces the pieces of a
 //      range) and answers true, or answers false when reading its source
-//      raised SIGBUS (what came before the fault is left copied). Only a fault on the source of a copy running on the
-//      faulting thread is recovered: any other SIGBUS goes to the action
-//      installed before the guard's (by default the process ends with
-//      SIGBUS, as it would without the guard). The guard is installed at
-//      the first guarded copy and stays.
+//      raised SIGBUS (the destination's bytes are then undefined). Only a
+//      fault on the source of a copy running on the faulting thread is
+//      recovered: any other SIGBUS goes to the action installed before the
+//      guard's (by default the process ends with SIGBUS, as it would without
+//      the guard). The guard is installed by the first mapping (cover) and
+//      stays.
 //   2. A FileMapping covers at least the bytes it was asked to (cover), with
 //      room to grow; pages past the file's end are mapped but must never be
 //      read: the caller bounds every read by the file's size as it knows it.
@@ -30,8 +31,24 @@ namespace bw {
 // The pieces of [from, from + length) (offsets from `from`), each copied
 // out; the guard covers the whole range.
 bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, int32_t count);
+// Installs the guard's SIGBUS action (once; later calls only answer);
+// false when the system refused it, and guarded copies then run unguarded.
+bool installGuard();
+
+// On x86-64 Linux a guarded copy is a leaf routine in assembly
+// (guarded_copy.cpp) whose fault on its source the SIGBUS action turns into
+// a jump to the routine's failing exit: no state is saved before the copy.
+// Elsewhere, or built with BRINDLEWORK_PORTABLE_GUARD, the copy runs under
+// sigsetjmp and the action jumps back to it.
+#if defined(__x86_64__) && defined(__linux__) && !defined(BRINDLEWORK_PORTABLE_GUARD)
+#define BRINDLEWORK_GUARD_BY_EXIT 1
+extern "C" __attribute__((visibility("hidden"))) bool bw_guardedCopy(void* to, const void* from, size_t length);
+// length bytes of from, copied to `to`.
+inline bool guardedCopy(void* to, const void* from, size_t length) { return bw_guardedCopy(to, from, length); }
+#else
 // length bytes of from, copied to `to`.
 bool guardedCopy(void* to, const void* from, size_t length);
+#endif
 // Asks the processor to fetch the cache lines of [from, from + length) for
 // a read soon after; it never faults, so the bytes need no guard. Each
 // request is an asm statement of its own: a loop of nothing but
