@@ -53,7 +53,16 @@ bool copyFile(Text source, Text destination) {
   // it is new in, reach the disk.
   std::unique_ptr<cFile> copy = original->makeCopyTyped(destination);
   bool ok = copy != nullptr;
-  if (copy) copy->close();
+  if (copy) {
+    try {
+      copy->close();
+    } catch (...) {
+      // The bytes still cached met a full disk: no part of a copy stays.
+      copy.reset();
+      cPath::DeletePath(destination, true, false);
+      throw;
+    }
+  }
   original->close();
   return ok;
 }

@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/dir_walk.h"
+#include "platform/host_io_test_support.h"
 #include "platform/path.h"
 #include "platform/path_test_support.h"
 
@@ -99,6 +100,23 @@ TEST_F(CopyFile, ABigFileArrivesWholeWithItsTimeAndProtection) {
   EXPECT_TRUE(readAll(t.host("copy")) == data);
   EXPECT_EQ(mtimeOf(t.host("copy")), 1600000000);
   EXPECT_EQ(fs::status(t.host("copy")).permissions(), fs::status(t.host("big")).permissions());
+}
+
+// A full disk met in the copy's blocks or only when its cached bytes are
+// written at close leaves nothing at the destination.
+TEST_F(CopyFile, AFullDiskLeavesNoPartOfACopy) {
+  TempTree t;
+  for (const size_t size : {size_t{9584}, size_t{3} << 20}) {
+    SCOPED_TRACE(size);
+    t.file("source", std::string(size, 'x'));
+    auto disk = std::make_shared<testing_io::RecordingIoBackend>();
+    disk->log->failWriteFrom = 0;
+    setDefaultIoBackend(disk);
+    expectRaise([&] { copyFile(t.internal("source"), t.internal("copy")); }, "FULL",
+                "cHostFile.write(); size of written data does not match that expected");
+    setDefaultIoBackend(nullptr);
+    EXPECT_FALSE(fs::exists(t.host("copy")));
+  }
 }
 
 class FileTimes : public ::testing::Test {
