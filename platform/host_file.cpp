@@ -4,6 +4,7 @@
 #include "platform/host_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -214,6 +215,11 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
 
   if (!readOnly) {
     if (!io_->lockForWriting()) {
+      // Refused because another description holds it, or because the file
+      // system keeps no locks at all (an NFS mount without its lock
+      // service): only the first is another writer.
+      const int32_t why = dos::ioErr();
+      if (why != 0 && why != dos::kErrnoBase + EWOULDBLOCK) return setError(source, ioErrText("error opening file")), false;
       existed = true;  // whoever holds it made it: never delete it here
       return setError(source, kAlreadyOpen), false;
     }

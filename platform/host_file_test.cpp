@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -260,6 +261,30 @@ TEST_F(HostFileTest, AWriterWithoutTGoesWithoutAProbeAndStillGuards) {
   EXPECT_EQ(second.infoError().view(), "file is already opened for write access (by another program)");
   first->close();
   ASSERT_TRUE(second.open(Text(tree.internal("db")), false, false, false)) << second.infoError().view();
+}
+
+// A file system that keeps no locks refuses the write guard with another
+// reason than a holder's: the open tells that reason and leaves no file it
+// made; only a held guard is "already opened".
+TEST_F(HostFileTest, AGuardRefusedForLackOfLocksIsNotAnotherWriter) {
+  tree.file("db", "data");
+  auto backend = std::make_shared<testing_io::RecordingIoBackend>();
+  backend->log->lockError = ENOLCK;
+  for (const char* name : {"db", "new"}) {
+    cHostFile f;
+    f.initialise(0);
+    f.setIoBackend(backend);
+    EXPECT_FALSE(f.open(Text(tree.internal(name)), false, false, false));
+    EXPECT_EQ(f.infoError().view(), "error opening file: No locks available") << name;
+  }
+  EXPECT_FALSE(fs::exists(tree.host("new")));
+  EXPECT_EQ(readAll(tree.host("db")), "data");
+  backend->log->lockError = EWOULDBLOCK;
+  cHostFile held;
+  held.initialise(0);
+  held.setIoBackend(backend);
+  EXPECT_FALSE(held.open(Text(tree.internal("db")), false, false, false));
+  EXPECT_EQ(held.infoError().view(), "file is already opened for write access (by another program)");
 }
 
 // A child that holds the file open for writing until it is killed.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dos_errors.h"
 #include "platform/host_io.h"
 
 namespace bw::testing_io {
@@ -29,6 +30,7 @@ struct IoLog {
   int64_t partialBytes = 0;
   int syncError = 0;      // non-zero: every sync fails with it
   int truncateError = 0;  // non-zero: every truncate fails with it
+  int lockError = 0;      // non-zero: every write guard is refused with it
   int64_t writes = 0;
   bool mappable = false;  // the files offer their descriptor to be mapped
 
@@ -68,7 +70,11 @@ class RecordingIo final : public HostIo {
   }
   int64_t size() override { return inner_->size(); }
   bool examine(dos::FileInfo& info, dos::Detail detail) override { return inner_->examine(info, detail); }
-  bool lockForWriting() override { return inner_->lockForWriting(); }
+  bool lockForWriting() override {
+    if (log_->lockError == 0) return inner_->lockForWriting();
+    dos::ioErrFromErrno(log_->lockError, dos::Access::write);
+    return false;
+  }
   void close() override { inner_->close(); }
   int mappableDescriptor() override { return log_->mappable ? inner_->mappableDescriptor() : -1; }
 
