@@ -7,6 +7,7 @@
 #include "core/string_procs.h"
 #include "database/journal_format.h"  // the big-endian codec
 #include "database/soup_stream.h"
+#include "news/item_body_record.h"
 #include "news/news_load.h"
 #include "news/news_objects.h"
 
@@ -83,17 +84,18 @@ class RecordOut {
   void compact(int32_t v) { n_ += static_cast<size_t>(compactAt(v, room(5))); }
   // storeSTRING's bytes: the mark, capacity, length and text, in place when
   // the buffer has room for them all.
-  [[gnu::always_inline]] void string(const Str& s) {
-    if (s.isNil()) return byte(-1);
-    const auto length = static_cast<size_t>(s.length());
+  [[gnu::always_inline]] void string(const RecordString& s) {
+    if (s.nil) return byte(-1);
+    const size_t length = s.text.size();
     if (sizeof buffer_ - n_ < 11 + length) return stringInParts(s);
     uint8_t* p = buffer_ + n_;
     *p++ = 1;
-    p += compactAt(s.capacity(), p);
-    p += compactAt(s.length(), p);
-    if (length > 0) std::memcpy(p, s.data(), length);
+    p += compactAt(s.capacity, p);
+    p += compactAt(static_cast<int32_t>(length), p);
+    if (length > 0) std::memcpy(p, s.text.data(), length);
     n_ = static_cast<size_t>(p + length - buffer_);
   }
+  [[gnu::always_inline]] void string(const Str& s) { string(recordStringOf(s)); }
   void flush() {
     if (n_ > 0) stream_.put(buffer_, static_cast<int32_t>(n_));
     n_ = 0;
@@ -107,16 +109,17 @@ class RecordOut {
     *out = static_cast<uint8_t>(v | 0x80);
     return 1;
   }
-  void stringInParts(const Str& s) {
+  void stringInParts(const RecordString& s) {
+    const size_t length = s.text.size();
     byte(1);
-    compact(s.capacity());
-    compact(s.length());
-    if (static_cast<size_t>(s.length()) <= sizeof buffer_ - n_) {
-      if (s.length() > 0) std::memcpy(buffer_ + n_, s.data(), static_cast<size_t>(s.length()));
-      n_ += static_cast<size_t>(s.length());
+    compact(s.capacity);
+    compact(static_cast<int32_t>(length));
+    if (length <= sizeof buffer_ - n_) {
+      if (length > 0) std::memcpy(buffer_ + n_, s.text.data(), length);
+      n_ += length;
     } else {
       flush();
-      stream_.put(s.data(), s.length());
+      stream_.put(s.text.data(), static_cast<int32_t>(length));
     }
   }
   uint8_t* room(size_t k) {
@@ -253,21 +256,32 @@ void newsItem::storeRecord(cRestoreStreamBase& s) {
   out.flush();
 }
 
-void newsItemBody::storeRecord(cRestoreStreamBase& s) {
+void storeItemBodyRecord(cRestoreStreamBase& s, const ItemBodyTexts& t) {
   RecordOut out(s);
-  version = kNewsItemBodyVersion;
-  out.value(version);
-  out.string(encoding);
-  out.string(statedEncoding);
-  out.string(publishedText);
-  out.string(updatedText);
-  out.string(author);
-  out.string(imageURL);
-  out.string(summary);
-  out.byte(summaryFormat);
-  out.string(content);
-  out.byte(contentFormat);
+  out.value(kNewsItemBodyVersion);
+  out.string(t.encoding);
+  out.string(t.statedEncoding);
+  out.string(t.publishedText);
+  out.string(t.updatedText);
+  out.string(t.author);
+  out.string(t.imageURL);
+  out.string(t.summary);
+  out.byte(t.summaryFormat);
+  out.string(t.content);
+  out.byte(t.contentFormat);
   out.flush();
+}
+
+void newsItemBody::storeRecord(cRestoreStreamBase& s) {
+  version = kNewsItemBodyVersion;
+  auto of = [](const Str& text) { return recordStringOf(text); };
+  storeItemBodyRecord(s, {of(encoding), of(statedEncoding), of(publishedText), of(updatedText), of(author),
+                          of(imageURL), of(summary), summaryFormat, of(content), contentFormat});
+}
+
+void newsItemBodyRecord::restore(cRestoreStreamBase& s, bool storing) {
+  if (!storing) raise("BUG", "newsItemBodyRecord.restore(); a body record is only stored");
+  storeItemBodyRecord(s, texts);
 }
 
 void newsItemBody::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {

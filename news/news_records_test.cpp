@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 
+#include "news/item_body_record.h"
 #include "news/news_item_glance.h"
 #include "news/news_item_glance_test_support.h"
 #include "news/news_test_support.h"
@@ -482,6 +483,12 @@ TEST_F(NewsRecordTest, StoredRecordsAreTheFieldTransfersBytes) {
     newsItemBody body;
     r.fill(body);
     ASSERT_EQ(encode(body), encode(body, true)) << "body " << n;
+    newsItemBodyRecord views;  // the same texts seen from elsewhere
+    auto of = [](const Str& text) { return recordStringOf(text); };
+    views.texts = {of(body.encoding), of(body.statedEncoding), of(body.publishedText), of(body.updatedText),
+                   of(body.author),   of(body.imageURL),       of(body.summary),       body.summaryFormat,
+                   of(body.content),  body.contentFormat};
+    ASSERT_EQ(encode(views), encode(body)) << "body " << n;
   }
 }
 

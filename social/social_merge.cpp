@@ -25,7 +25,7 @@ NewItems::~NewItems() {
 }
 
 void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::unique_ptr<newsItem> item,
-                  std::unique_ptr<newsItemBody> body, NewItems& items) {
+                  std::unique_ptr<cIndexedObject> body, NewItems& items) {
   item->feedIndex = feed.infoSoupIndex();
   item->setFeed(&feed);
   item->bodyIndex = db.createdAndUnloadObject(body.get());

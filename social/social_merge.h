@@ -47,10 +47,10 @@ struct NewItems {
   cMegaList_class list{false, nullptr, false};
 };
 
-// Stores body and item as an item of feed (the item stays loaded) and
-// appends it to items.pending.
+// Stores body (a newsItemBody, or a newsItemBodyRecord) and item as an item
+// of feed (the item stays loaded) and appends it to items.pending.
 void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::unique_ptr<newsItem> item,
-                  std::unique_ptr<newsItemBody> body, NewItems& items);
+                  std::unique_ptr<cIndexedObject> body, NewItems& items);
 
 // Remembers the link keys of the stored items next to the page; seen, when
 // given, is shown each scanned item while it is glanced at (ItemGlance, its

@@ -29,12 +29,25 @@ const cEncoding& utf8() {
   return *encoding;
 }
 
+// Raw from a UTF-8 document the getter copies the bytes: they are taken
+// here without its checks, the same bytes and capacity.
+bool documentHoldsRaw(const webDataNode* node, bool raw) { return raw && node->getRoot() && node->getRoot()->holdsUtf8(); }
+
 Str textOf(const webDataNode* node, bool raw) {
   if (!node) return Str();
-  // Raw from a UTF-8 document the getter copies the bytes: taken here
-  // without its checks, the same bytes and capacity.
-  if (raw && node->getRoot() && node->getRoot()->holdsUtf8()) return node->infoText().toStr();
+  if (documentHoldsRaw(node, raw)) return node->infoText().toStr();
   return node->getText(&utf8(), raw);
+}
+
+// textOf for a record: a view of the document's bytes where textOf would
+// copy them, else of textOf's text kept in held.
+RecordString recordTextOf(const webDataNode* node, bool raw, Str& held) {
+  if (node && documentHoldsRaw(node, raw)) {
+    const NodeText text = node->infoText();
+    return text.isNil() ? RecordString{} : recordStringOf(text.view());
+  }
+  held = textOf(node, raw);
+  return recordStringOf(held);
 }
 
 const webDataNode* child(const webDataNode* node, Text name) {
@@ -265,15 +278,15 @@ TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) 
 }
 
 TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& members) {
-  TweetRecord r{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
+  TweetRecord r{std::make_unique<newsItem>(), std::make_unique<newsItemBodyRecord>()};
   newsItem& item = *r.item;
-  newsItemBody& body = *r.body;
-  body.encoding = Str("UTF-8");
-  Str text = textOf(members.fullText, true);
-  if (text) {
-    const size_t cut = twitterTitleCut(text.view());
-    item.title = Str(text.view().substr(0, cut));
-    body.summary = std::move(text);
+  ItemBodyTexts& body = r.body->texts;
+  enum { kSummary, kPublished, kImage };  // the body's texts it may hold
+  body.encoding = recordStringOf(std::string_view("UTF-8"));
+  body.summary = recordTextOf(members.fullText, true, r.body->held[kSummary]);
+  if (!body.summary.nil) {
+    const size_t cut = twitterTitleCut(body.summary.text);
+    item.title = Str(body.summary.text.substr(0, cut));
     body.summaryFormat = kFormatPlainText;
   } else {
     item.title = Str(kMissingText);
@@ -292,13 +305,14 @@ TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& member
   item.link = link ? textOf(link, false) : joinedText({feed.url.view(), "/status/", item.uniqueID.view()});
 
   if (const webDataNode* created = members.created) {
-    body.publishedText = textOf(created, true);
-    item.published = item.updated = twitterParseDate(body.publishedText);
+    body.publishedText = recordTextOf(created, true, r.body->held[kPublished]);
+    item.published = item.updated =
+        twitterParseDate(body.publishedText.nil ? Text(nullptr) : Text(body.publishedText.text));
   } else {
     item.published = item.updated = kDateUnset;
   }
   item.downloaded = pTime::CurrentTime(0);
-  if (members.image) body.imageURL = textOf(members.image, false);
+  if (members.image) body.imageURL = recordTextOf(members.image, false, r.body->held[kImage]);
   return r;
 }
 

@@ -20,6 +20,7 @@
 
 #include "core/ordering.h"
 #include "core/str.h"
+#include "news/item_body_record.h"
 #include "news/news_objects.h"
 #include "platform/time.h"
 #include "web/web_data.h"
@@ -45,9 +46,11 @@ bigTime twitterParseDateByGrammar(Text text);
 // The feed of the "twitter_users_show" pseudo root, NIL without it.
 std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document);
 
+// A tweet's item and its body; the body's texts view the tweet's document
+// where it holds them as they are stored, which must outlive the body.
 struct TweetRecord {
   std::unique_ptr<newsItem> item;
-  std::unique_ptr<newsItemBody> body;
+  std::unique_ptr<newsItemBodyRecord> body;
 };
 // One tweet; only feed.url is read (the fallback link's prefix).
 TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed);

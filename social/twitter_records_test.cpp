@@ -193,16 +193,16 @@ TEST_F(TwitterRecordTest, TweetsAndProfile) {
     TweetRecord r = twitterExtractTweet(*doc->head(), feed);
     EXPECT_EQ(r.item->link.view(), c.link) << c.members;
     EXPECT_EQ(r.item->title.view(), "Hi &amp; bye ");
-    EXPECT_EQ(r.body->summary.view(), "Hi &amp; bye https:\\/\\/t.co\\/1");
+    EXPECT_EQ(r.body->texts.summary.text, "Hi &amp; bye https:\\/\\/t.co\\/1");
     EXPECT_EQ(r.item->uniqueID.view(), "77");
     EXPECT_EQ(r.item->published, kAug27);
     EXPECT_EQ(r.item->updated, kAug27);
     EXPECT_EQ(r.item->downloaded, testing_news::kNow);
-    EXPECT_EQ(r.body->encoding.view(), "UTF-8");
+    EXPECT_EQ(r.body->texts.encoding.text, "UTF-8");
   }
   TweetRecord bare = twitterExtractTweet(*json("{\"x\":1}")->head(), feed);
   EXPECT_EQ(bare.item->title.view(), "#MISSING");
-  EXPECT_TRUE(bare.body->summary.isNil());
+  EXPECT_TRUE(bare.body->texts.summary.nil);
   EXPECT_EQ(bare.item->uniqueID.view(), "#MISSING");
   EXPECT_EQ(bare.item->published, kDateUnset);
   EXPECT_EQ(bare.item->link.view(), "https://twitter.com/someone/status/#MISSING");
