@@ -20,6 +20,7 @@
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
+#include "platform/huge_pages.h"
 #include "web/json_reader.h"
 
 namespace {
@@ -44,10 +45,11 @@ Inputs& inputs() {
   return in;
 }
 
-// Bytes of heap in use (small blocks and mapped ones).
+// Bytes of heap in use (small blocks and mapped ones, and the tree's
+// chunks on huge pages).
 size_t heapInUse() {
   struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd;
+  return m.uordblks + m.hblkhd + bw::HugePagePool::bytesInUse();
 }
 
 // Heap kept by a parsed document per input byte: measured once, around a
