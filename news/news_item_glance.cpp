@@ -99,6 +99,54 @@ bool readItemRecord(const uint8_t* bytes, size_t size, newsItem& into, RecordStr
   return true;
 }
 
+// What readItemRecord read into item, link and uniqueID from the record at
+// bytes.
+GlancedFields glancedFields(const newsItem& item, const uint8_t* bytes, const RecordString& link,
+                            const RecordString& uniqueID) {
+  const auto text = [&](const RecordString& s) {
+    if (s.nil) return GlancedFields::Text{};
+    return GlancedFields::Text{false, static_cast<uint32_t>(reinterpret_cast<const uint8_t*>(s.text.data()) - bytes),
+                               static_cast<uint32_t>(s.text.size()), s.capacity};
+  };
+  return {item.published,
+          item.updated,
+          item.downloaded,
+          item.infoNextIndex(),
+          item.infoPrevIndex(),
+          item.feedIndex,
+          item.olderDuplicateItemIndex,
+          item.newestDuplicateItemIndex,
+          item.bodyIndex,
+          item.titleFormat,
+          item.seen,
+          item.secondMark,
+          text(link),
+          text(uniqueID)};
+}
+
+// readItemRecord of the record at bytes again, from what it read there.
+void takeGlancedFields(const GlancedFields& f, const uint8_t* bytes, newsItem& into, RecordString& link,
+                       RecordString& uniqueID) {
+  const auto text = [&](const GlancedFields::Text& t) {
+    if (t.nil) return RecordString{};
+    return RecordString{false, std::string_view(reinterpret_cast<const char*>(bytes) + t.at, t.length), t.capacity};
+  };
+  link = text(f.link);
+  uniqueID = text(f.uniqueID);
+  into.setNodeHeader(f.nextIndex, f.prevIndex);
+  into.version = kNewsItemVersion;
+  into.feedIndex = f.feedIndex;
+  into.titleFormat = f.titleFormat;
+  into.published = f.published;
+  into.updated = f.updated;
+  into.downloaded = f.downloaded;
+  into.olderDuplicateItemIndex = f.older;
+  into.newestDuplicateItemIndex = f.newest;
+  into.seen = f.seen;
+  into.secondMark = f.secondMark;
+  into.bodyIndex = f.bodyIndex;
+}
+
 }  // namespace
 
 bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys) {
@@ -141,18 +189,21 @@ const newsItem* ItemGlance::look(int32_t index) {
     read_->textsRead = newsItem::Texts::kKeys;
   }
   if (kept) {
+    // What decode read from the kept bytes, read again.
     db_.nameOutsideObject(index, *read_);
-    if (decode(memo_->bytes_.data() + kept->at, kept->size)) {
-      item_ = read_.get();
-      return item_;
-    }
+    takeGlancedFields(kept->fields, memo_->bytes_.data() + kept->at, *read_, link_, uniqueID_);
+    keyless_ = true;
+    if (keys_ == Keys::kNow) keys();
+    item_ = read_.get();
+    return item_;
   }
   try {
     db_.readRecordBytes(index, *read_, kGlanceBytes, bytes_);
     prefetchAhead(bytes_.data(), bytes_.size());
     if (decode(bytes_.data(), bytes_.size())) {
       if (memo_ && use_ == Memo::kKeep) {
-        memo_->kept_.push_back({index, memo_->bytes_.size(), bytes_.size()});
+        memo_->kept_.push_back(
+            {index, memo_->bytes_.size(), bytes_.size(), glancedFields(*read_, bytes_.data(), link_, uniqueID_)});
         memo_->bytes_.insert(memo_->bytes_.end(), bytes_.begin(), bytes_.end());
       }
     } else {

@@ -16,10 +16,11 @@
 //      until keys() is asked: walks that seldom need them skip their copy.
 //      keyTexts() gives their texts without setting them.
 //   5. A glance that keeps into a GlanceMemo leaves there the bytes of each
-//      record it read straight (invariant 2), in the order it read them; a
-//      glance that takes from one decodes the next kept record instead of
-//      reading it again when that record is of the index it looks at and
-//      the item is not loaded (each kept record serves once).
+//      record it read straight (invariant 2) and the fields it read from
+//      them, in the order it read them; a glance that takes from one takes
+//      the next kept record's fields instead of reading it again when that
+//      record is of the index it looks at and the item is not loaded (each
+//      kept record serves once).
 //   6. A glance made with Ahead kNext (kPrev) asks for the record of the
 //      next (previous) item in the list to be fetched as soon as it knows
 //      that index: the walk that looks there next finds the bytes on their
@@ -52,6 +53,22 @@ struct RecordString {
 // FALSE: link and uniqueID are left as they are.
 bool glanceItemRecord(const uint8_t* bytes, size_t size, newsItem& into, bool keys = true);
 
+// The fields a glance read straight from a record (invariant 2), with
+// where the texts of link and uniqueID lie in the record's bytes (a NIL
+// text lies nowhere).
+struct GlancedFields {
+  struct Text {
+    bool nil = true;
+    uint32_t at = 0, length = 0;
+    int32_t capacity = 0;
+  };
+  int64_t published = 0, updated = 0, downloaded = 0;
+  int32_t nextIndex = 0, prevIndex = 0, feedIndex = 0, older = 0, newest = 0, bodyIndex = 0;
+  uint8_t titleFormat = 0;
+  bool seen = false, secondMark = false;
+  Text link, uniqueID;
+};
+
 // The records one walk read, kept for one later walk over the same list
 // (the social merge's scan, then the walk that adds the new items). The
 // owner keeps a record only while nothing changed its item's list links,
@@ -72,6 +89,7 @@ class GlanceMemo {
   struct Kept {
     int32_t index;
     size_t at, size;
+    GlancedFields fields;
   };
   std::vector<uint8_t> bytes_;
   std::vector<Kept> kept_;

@@ -346,6 +346,29 @@ TEST_F(NewsRecordTest, AGlanceSeesWhatALoadSees) {
     db->unloadObject(full);
   }
   db->unloadObject(loaded);
+  // A glance that takes a memo's records gives what the glance that kept
+  // them read: the records it read straight are kept, the others read again.
+  GlanceMemo memo;
+  ItemGlance keeping(*db, &memo, ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater);
+  for (int32_t index : indices) ASSERT_NE(keeping.look(index), nullptr);
+  keeping.clear();
+  for (ItemGlance::Keys keys : {ItemGlance::Keys::kNow, ItemGlance::Keys::kLater}) {
+    GlanceMemo kept = memo;
+    ItemGlance taking(*db, &kept, ItemGlance::Memo::kTake, keys);
+    for (int32_t index : indices) {
+      SCOPED_TRACE(index);
+      // What a load gives, taken before the look: a loaded item would answer it.
+      newsItem* full = loadObject_newsItem(*db, index);
+      const auto fields = testing_news::glanceFields(*full);
+      const std::pair<std::string, std::string> keyTexts(full->link.str(), full->uniqueID.str());
+      db->unloadObject(full);
+      ASSERT_NE(taking.look(index), nullptr);
+      EXPECT_EQ(taking.get()->infoSoupIndex(), index);
+      const ItemGlance::KeyTexts texts = taking.keyTexts();
+      EXPECT_EQ(std::pair(std::string(texts.link), std::string(texts.uniqueID)), keyTexts);
+      EXPECT_EQ(testing_news::glanceFields(*taking.keys()), fields);
+    }
+  }
   const int32_t body = db->createdObject(new newsItemBody);
   for (int32_t index : {0, 100000, body}) EXPECT_EQ(glance.look(index), nullptr) << index;
   db->unloadObject(db->findLoadedObject(body, 0));
