@@ -43,6 +43,9 @@ bool installGuard();
 #if defined(__x86_64__) && defined(__linux__) && !defined(BRINDLEWORK_PORTABLE_GUARD)
 #define BRINDLEWORK_GUARD_BY_EXIT 1
 extern "C" __attribute__((visibility("hidden"))) bool bw_guardedCopy(void* to, const void* from, size_t length);
+// 1 where the processor has AVX2 (set by installGuard): copies over 64
+// bytes then move 32 bytes a load. Tests set it to 0 to take the other road.
+extern "C" __attribute__((visibility("hidden"))) uint8_t bw_guardedCopyWide;
 // length bytes of from, copied to `to`.
 inline bool guardedCopy(void* to, const void* from, size_t length) { return bw_guardedCopy(to, from, length); }
 #else

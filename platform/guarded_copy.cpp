@@ -18,7 +18,8 @@ constexpr uintptr_t kPage = 4096;
 // Whether at lies on a page of [from, from + length): a copy may load a
 // word that starts before its first byte, never outside that byte's page.
 bool onSourcePages(uintptr_t at, uintptr_t from, uintptr_t length) {
-  return at >= from / kPage * kPage && at - from / kPage * kPage < (from % kPage + length + kPage - 1) / kPage * kPage;
+  return at >= from / kPage * kPage &&
+         at - from / kPage * kPage < (from % kPage + length + kPage - 1) / kPage * kPage;
 }
 
 }  // namespace
@@ -33,8 +34,21 @@ bool onSourcePages(uintptr_t at, uintptr_t from, uintptr_t length) {
 // SIGBUS action can tell the source from the registers and resume a faulted
 // copy at bw_guardedCopyFault, which answers 0 to the caller. Short copies
 // are two overlapping moves from each end; longer ones move 64 bytes a
-// step, the last step ending at the last byte.
+// step (128 in 32-byte registers with bw_guardedCopyWide), the last step
+// ending at the last byte (bw_move4: four loads from rsi + index, then four
+// stores to rdi + index). The wide road leaves the upper register halves
+// clear (vzeroupper) at every exit, the failing one included.
 asm(R"(
+  .macro bw_move4 mov, reg, step, index
+  \mov (%rsi,\index), %\reg\()0
+  \mov \step(%rsi,\index), %\reg\()1
+  \mov 2*\step(%rsi,\index), %\reg\()2
+  \mov 3*\step(%rsi,\index), %\reg\()3
+  \mov %\reg\()0, (%rdi,\index)
+  \mov %\reg\()1, \step(%rdi,\index)
+  \mov %\reg\()2, 2*\step(%rdi,\index)
+  \mov %\reg\()3, 3*\step(%rdi,\index)
+  .endm
   .pushsection .text
   .p2align 5
   .globl bw_guardedCopy
@@ -67,28 +81,16 @@ bw_guardedCopy:
   movl $1, %eax
   ret
 3:
+  cmpb $0, bw_guardedCopyWide(%rip)
+  jne 8f
   leaq -64(%rdx), %r8
   xorl %ecx, %ecx
 4:
-  movdqu (%rsi,%rcx), %xmm0
-  movdqu 16(%rsi,%rcx), %xmm1
-  movdqu 32(%rsi,%rcx), %xmm2
-  movdqu 48(%rsi,%rcx), %xmm3
-  movdqu %xmm0, (%rdi,%rcx)
-  movdqu %xmm1, 16(%rdi,%rcx)
-  movdqu %xmm2, 32(%rdi,%rcx)
-  movdqu %xmm3, 48(%rdi,%rcx)
+  bw_move4 movdqu, xmm, 16, %rcx
   addq $64, %rcx
   cmpq %r8, %rcx
   jb 4b
-  movdqu (%rsi,%r8), %xmm0
-  movdqu 16(%rsi,%r8), %xmm1
-  movdqu 32(%rsi,%r8), %xmm2
-  movdqu 48(%rsi,%r8), %xmm3
-  movdqu %xmm0, (%rdi,%r8)
-  movdqu %xmm1, 16(%rdi,%r8)
-  movdqu %xmm2, 32(%rdi,%r8)
-  movdqu %xmm3, 48(%rdi,%r8)
+  bw_move4 movdqu, xmm, 16, %r8
   movl $1, %eax
   ret
 1:
@@ -121,15 +123,49 @@ bw_guardedCopy:
 7:
   movl $1, %eax
   ret
+8:
+  cmpq $128, %rdx
+  ja 9f
+  vmovdqu (%rsi), %ymm0
+  vmovdqu 32(%rsi), %ymm1
+  vmovdqu -64(%rsi,%rdx), %ymm2
+  vmovdqu -32(%rsi,%rdx), %ymm3
+  vmovdqu %ymm0, (%rdi)
+  vmovdqu %ymm1, 32(%rdi)
+  vmovdqu %ymm2, -64(%rdi,%rdx)
+  vmovdqu %ymm3, -32(%rdi,%rdx)
+  vzeroupper
+  movl $1, %eax
+  ret
+9:
+  leaq -128(%rdx), %r8
+  xorl %ecx, %ecx
+10:
+  bw_move4 vmovdqu, ymm, 32, %rcx
+  subq $-128, %rcx
+  cmpq %r8, %rcx
+  jb 10b
+  bw_move4 vmovdqu, ymm, 32, %r8
+  vzeroupper
+  movl $1, %eax
+  ret
   .globl bw_guardedCopyFault
   .hidden bw_guardedCopyFault
 bw_guardedCopyFault:
+  cmpb $0, bw_guardedCopyWide(%rip)
+  je 11f
+  vzeroupper
+11:
   xorl %eax, %eax
   ret
   .cfi_endproc
   .size bw_guardedCopy, .-bw_guardedCopy
   .popsection
 )");
+
+extern "C" {
+uint8_t bw_guardedCopyWide = 0;
+}
 
 extern "C" __attribute__((visibility("hidden"))) const char bw_guardedCopyFault[];
 
@@ -187,8 +223,8 @@ thread_local Guard guard __attribute__((tls_model("initial-exec")));
 // A fault on the source of this thread's copy: the copy answers false.
 bool recover(const siginfo_t* info, void*) {
   const Guard& g = guard;
-  if (g.recover && onSourcePages(reinterpret_cast<uintptr_t>(info->si_addr), reinterpret_cast<uintptr_t>(g.from),
-                                 static_cast<uintptr_t>(g.length))) {
+  if (g.recover && onSourcePages(reinterpret_cast<uintptr_t>(info->si_addr),
+                                 reinterpret_cast<uintptr_t>(g.from), static_cast<uintptr_t>(g.length))) {
     siglongjmp(*g.recover, 1);
   }
   return false;
@@ -274,7 +310,13 @@ bool setGuardAction() {
 }  // namespace
 
 bool installGuard() {
-  static const bool installed = setGuardAction();
+  static const bool installed = [] {
+#ifdef BRINDLEWORK_GUARD_BY_EXIT
+    __builtin_cpu_init();
+    bw_guardedCopyWide = __builtin_cpu_supports("avx2") ? 1 : 0;
+#endif
+    return setGuardAction();
+  }();
   return installed;
 }
 
