@@ -211,7 +211,7 @@ void BlockIndex::reloadMirrors() {
 // --- entries ----------------------------------------------------------------------------------
 
 int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
-  auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
+  auto slot = slotOf(entry);
   if (entry >= BLOCKINDEX_MIN && cacheEntry_[slot] == entry) return cacheValue_[slot];
   int64_t value = heap_.readArrayEntry(arrayBlock_, entry);
   if (!dontCache && entry >= BLOCKINDEX_MIN) {
@@ -223,12 +223,12 @@ int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
 
 int64_t BlockIndex::readFreeEntry(int64_t entry) {
   const int64_t count = std::min<int64_t>(kEntryCacheSlots, arraySize_ - entry);
-  const auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
+  const auto slot = slotOf(entry);
   if (entry < BLOCKINDEX_MIN || count < 2 || cacheEntry_[slot] == entry) return readEntry(entry, false);
   uint8_t words[kEntryCacheSlots * 8];
   heap_.store().readData(arrayBlock_ + entry * 8, words, count * 8);
   for (int64_t k = 0; k < count; ++k) {
-    const auto s = static_cast<size_t>((entry + k) % kEntryCacheSlots);
+    const auto s = slotOf(entry + k);
     cacheEntry_[s] = entry + k;
     cacheValue_[s] = getBig64(words + k * 8);
   }
@@ -242,7 +242,7 @@ void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
 
 void BlockIndex::noteWritten(int64_t entry, int64_t value, bool onlyIfCached) {
   if (entry < BLOCKINDEX_MIN) return;
-  auto slot = static_cast<size_t>(entry % kEntryCacheSlots);
+  auto slot = slotOf(entry);
   if (!onlyIfCached) cacheEntry_[slot] = entry;
   if (cacheEntry_[slot] == entry) cacheValue_[slot] = value;
 }
@@ -513,7 +513,7 @@ int64_t headAndData(int32_t maxBytes) { return kHead + std::clamp(maxBytes, 0, k
 void BlockIndex::prefetchIndexBlock(int32_t index, int32_t maxBytes) {
   const int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
   if (e < BLOCKINDEX_MIN || e >= arraySize_) return;
-  const auto slot = static_cast<size_t>(e % kEntryCacheSlots);
+  const auto slot = slotOf(e);
   int64_t value = cacheValue_[slot];
   if (cacheEntry_[slot] != e) {
     uint8_t word[8];

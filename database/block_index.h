@@ -191,6 +191,9 @@ class BlockIndex {
   // Bit k: value 6 + k waits to be written (invariant 5).
   uint32_t waiting_ = 0;
   bool letWait_ = true;
+  // The cache's slot for entry; any entry gets one, a negative one too
+  // (unsigned arithmetic: cheaper than the signed remainder).
+  static size_t slotOf(int64_t entry) { return static_cast<size_t>(static_cast<uint64_t>(entry) % kEntryCacheSlots); }
   std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
   std::array<int64_t, kEntryCacheSlots> cacheValue_{};
   // allocateIndexBlockHolding's header room, index word and record (its
