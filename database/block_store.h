@@ -50,6 +50,13 @@ class BlockStore {
   void prefetchData(int64_t position, int64_t length) {
     if (journal_) journal_->prefetchAt(position, length);
   }
+  // prefetchData for bytes a journaled file's transaction may have cached
+  // there as well as for its committed ones.
+  void prefetchAnyData(int64_t position, int64_t length) {
+    if (!journal_) return;
+    journal_->prefetchAt(position, length);
+    journal_->prefetchCachedAt(position, length);
+  }
   // readData of a range a journaled file has committed and holds in its
   // mapped view, with nothing cached over it (cJournaledFile::readViewed):
   // true when done so; false otherwise, and always for other stores, with

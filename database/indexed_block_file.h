@@ -77,6 +77,9 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
     return index_.readIndexBlock(dataPosition, maxBytes, bytes);
   }
   void prefetchIndexBlock(int32_t index, int32_t maxBytes) { index_.prefetchIndexBlock(index, maxBytes); }
+  void prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before) {
+    index_.prefetchRelease(index, dataPosition, capacity, before);
+  }
   int64_t infoDummyBlock() const { return index_.infoDummyBlock(); }
 
   void setHeaderValue6(int32_t value) { setUserValue(value); }

@@ -157,6 +157,15 @@ class SoupBlockFile {
     (void)index;
     (void)maxBytes;
   }
+  // Hints that index's block, its data at dataPosition with room for
+  // capacity bytes, is soon freed or moved (BlockIndex::prefetchRelease);
+  // nothing here.
+  virtual void prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before) {
+    (void)index;
+    (void)dataPosition;
+    (void)capacity;
+    (void)before;
+  }
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;
   virtual SoupOverhead infoOverhead() = 0;

@@ -2,6 +2,7 @@
 #include "social/social_links.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -148,6 +149,16 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
     plans.push_back({first, scanned->second, 0, 0});
   }
   planChainEnds(db_, plans);
+  // The items that may join, in order: where an item's older link will
+  // outgrow its block, what its save's move reads (the block's entry and
+  // the headers around it, cold by then) is asked for a few joins ahead.
+  std::vector<size_t> joining;
+  joining.reserve(items.size());
+  for (size_t at = 0; at < items.size(); ++at) {
+    if (firsts[at] != 0) joining.push_back(at);
+  }
+  size_t nextJoin = 0;
+  std::array<bool, kMovesAhead> moves{};  // by join number: whether its move was asked for
   NewestDuplicateJoins joins(db_);
   // The first item of a key is glanced at, counted as its load would be: a
   // join only reads a stored item that has older members, and a loaded one
@@ -162,6 +173,13 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
     newsItem* item = items[at];
     const int32_t first = firsts[at];
     if (first == 0) continue;
+    if (const size_t ahead = nextJoin + kMovesAhead; ahead < joining.size()) {
+      moves[ahead % kMovesAhead] = joins.askMoveAhead(*items[joining[ahead]], false);
+    }
+    if (const size_t near = nextJoin + kMovesAhead / 2; near < joining.size() && moves[near % kMovesAhead]) {
+      joins.askMoveAhead(*items[joining[near]], true);
+    }
+    ++nextJoin;
     const PlannedEnds* planned = nullptr;
     if (nextPlan < plannedAt.size() && plannedAt[nextPlan] == at) {
       planned = &plans[nextPlan];

@@ -92,6 +92,9 @@ class SocialLinkChains {
   // oldest member's records, the new item) this many planned joins before:
   // plans[k] is the plan of items[plannedAt[k]].
   static constexpr size_t kJoinsAhead = 4;
+  // It asks for what the save of a joining item that moves reads this many
+  // joins before.
+  static constexpr size_t kMovesAhead = 8;
   static constexpr int32_t kAskedRecordBytes = 256;
   void askAhead(const std::vector<newsItem*>& items, const std::vector<size_t>& plannedAt,
                 const std::vector<PlannedEnds>& plans, size_t k);
