@@ -15,8 +15,9 @@
 #define BW_HUGE_PAGES_ASAN 1
 #endif
 #endif
-#ifdef BW_HUGE_PAGES_ASAN
+// The poisoning macros are no-ops in a build without AddressSanitizer.
 #include <sanitizer/asan_interface.h>
+#ifdef BW_HUGE_PAGES_ASAN
 #include <sanitizer/lsan_interface.h>
 #endif
 
@@ -44,24 +45,6 @@ constexpr size_t kBlockAlign = 64;
 static_assert(sizeof(void*) <= kBlockAlign);
 
 std::atomic<size_t> gBytesInUse{0};
-
-// Under AddressSanitizer a released block is poisoned until it is handed
-// out again, so a use after its release is still reported.
-void poison(void* block, size_t bytes) {
-#ifdef BW_HUGE_PAGES_ASAN
-  ASAN_POISON_MEMORY_REGION(block, bytes);
-#else
-  (void)block, (void)bytes;
-#endif
-}
-
-void unpoison(void* block, size_t bytes) {
-#ifdef BW_HUGE_PAGES_ASAN
-  ASAN_UNPOISON_MEMORY_REGION(block, bytes);
-#else
-  (void)block, (void)bytes;
-#endif
-}
 
 // A region of fresh pages, advised before any is touched: pages the heap
 // handed out before keep their small pages.
@@ -152,7 +135,7 @@ void* HugePagePool::allocate() {
   void* block;
   if (region->free) {
     block = region->free;
-    unpoison(block, blockBytes_);
+    ASAN_UNPOISON_MEMORY_REGION(block, blockBytes_);
     region->free = *static_cast<void**>(block);
   } else {
     block = region->block(region->carved++, blockBytes_);
@@ -168,7 +151,9 @@ void HugePagePool::release(void* block) noexcept {
   auto* region = reinterpret_cast<Region*>(reinterpret_cast<uintptr_t>(block) & ~(kRegionBytes - 1));
   *static_cast<void**>(block) = region->free;
   region->free = block;
-  poison(block, blockBytes_);
+  // A released block stays poisoned until it is handed out again, so a use
+  // after its release is still reported.
+  ASAN_POISON_MEMORY_REGION(block, blockBytes_);
   gBytesInUse.fetch_sub(blockBytes_, std::memory_order_relaxed);
   --region->used;
   if (region->used > 0) {
