@@ -52,7 +52,8 @@ class RepairWalk {
     }
   }
 
-  // Step 5: the indices the walk did not reach.
+  // The allocated indices the walk did not reach: reported, and freed when
+  // repairing.
   void sweepUnused() {
     std::vector<intptr_t> reached;
     bool unused = false;

@@ -69,19 +69,20 @@ void settleFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bo
 
 class FeedMerge {
  public:
-  // Step 1: builds the index for itemCount parsed items, sets the running
-  // dates and begins the item transaction.
+  // Builds the index for itemCount parsed items, sets the running dates and
+  // begins the item transaction.
   FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, int32_t itemCount,
             const FeedMergeSettings& settings);
   ~FeedMerge();
   FeedMerge(const FeedMerge&) = delete;
   FeedMerge& operator=(const FeedMerge&) = delete;
 
-  // Step 2 for one parsed item and its body: stored when new, dropped when a
+  // Takes one parsed item and its body: stored when new, dropped when a
   // repeat. Answers whether it was new.
   bool add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body);
 
-  // Steps 3 to 8: expansion, duplicate chains, insertion, feed times, save.
+  // Expands shortened links, chains the new items to their stored
+  // duplicates, inserts them, settles the feed's times and saves.
   void finish();
 
   int32_t infoNewCount() const { return newCount_; }

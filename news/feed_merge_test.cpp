@@ -77,7 +77,7 @@ TEST_F(FeedMergeTest, NotUpdatesChainsEveryVersion) {
   feed->notUpdates = true;
   rss(doc({{"g", k10, "s"}}), feed);
   std::vector<ItemView> v = items(feed);
-  ASSERT_EQ(v.size(), 2u);  // chained in step 4, so step 6 keeps it
+  ASSERT_EQ(v.size(), 2u);  // chained as a duplicate, so both versions stay
   EXPECT_TRUE(v[0].older != 0 || v[1].older != 0);
 }
 

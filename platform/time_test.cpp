@@ -96,7 +96,7 @@ TEST(FormatBigTime, ThreeFormsClippedAtCapacity) {
 }
 
 TEST(TimeZoneOffset, TzoneValues) {
-  // Summer time forced on: the Part's vectors.
+  // Summer time forced on: a zone with a summer name takes its offset.
   EXPECT_EQ(parseTimeZoneOffset("CET-1", true), -3600);
   EXPECT_EQ(parseTimeZoneOffset("CET-1CEST", true), -7200);
   EXPECT_EQ(parseTimeZoneOffset("EST5EDT", true), 14400);
