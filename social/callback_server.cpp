@@ -1,5 +1,5 @@
-// social/callback_server.cpp - the loopback listeners, the polled wait and
-// the request extractor.
+// social/callback_server.cpp - the loopback listener, the request line
+// reader and the polled wait.
 #include "social/callback_server.h"
 
 #include <arpa/inet.h>
@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -22,61 +21,29 @@ constexpr std::string_view kReplyPage =
     "<html><head><title>Brindlework</title><script type=\"text/javascript\">window.close();</script></head>"
     "<body>Success! Please close this window & return to Brindlework.</body></html>";
 
+constexpr std::string_view kNotFound = "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nNot found.\n";
+
+constexpr std::string_view kRefused =
+    "HTTP/1.0 400 Bad Request\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n\r\n"
+    "<html><head><title>Brindlework</title></head><body>This is not the answer of the sign-in Brindlework is "
+    "waiting for. Brindlework goes on waiting: finish the sign-in in the page it opened, or press Cancel in "
+    "Brindlework.</body></html>";
+
+constexpr std::string_view kLandingHead =
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n\r\n";
+
 std::function<int(int, const sockaddr*, socklen_t)> gBind;
+std::function<callbackWebServer::Clock::time_point()> gClock;
 
 int bindSocket(int fd, const sockaddr* address, socklen_t length) {
   return gBind ? gBind(fd, address, length) : ::bind(fd, address, length);
 }
 
+callbackWebServer::Clock::time_point now() { return gClock ? gClock() : callbackWebServer::Clock::now(); }
+
 void closeFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
-}
-
-// A non-blocking IPv4 listener on 127.0.0.1, starting at port and moving up
-// past busy ports; the port it got, or 0 with nothing left open.
-int32_t listenLoopback4(int32_t port, int* fd) {
-  *fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (*fd < 0) return 0;
-  for (;;) {
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bindSocket(*fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) break;
-    int error = errno;
-    // The port field holds 16 bits: past 65535 there is nothing to try.
-    if (port == 0 || port >= 65535 || (error != EADDRINUSE && error != EADDRNOTAVAIL)) {
-      closeFd(*fd);
-      return 0;
-    }
-    ++port;
-  }
-  if (::listen(*fd, callbackWebServer::kMaxPending) != 0) {
-    closeFd(*fd);
-    return 0;
-  }
-  sockaddr_in bound = {};
-  socklen_t length = sizeof bound;
-  ::getsockname(*fd, reinterpret_cast<sockaddr*>(&bound), &length);
-  return ntohs(bound.sin_port);
-}
-
-// A listener on ::1 at exactly that port, or -1 (no IPv6 loopback, or the
-// port is taken there).
-int listenLoopback6(int32_t port) {
-  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
-  if (fd < 0) return -1;
-  int one = 1;
-  ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one);
-  sockaddr_in6 address = {};
-  address.sin6_family = AF_INET6;
-  address.sin6_port = htons(static_cast<uint16_t>(port));
-  address.sin6_addr = in6addr_loopback;
-  if (bindSocket(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, callbackWebServer::kMaxPending) != 0) {
-    closeFd(fd);
-  }
-  return fd;
 }
 
 // Sends all of text, or stops when the peer is gone.
@@ -89,16 +56,46 @@ void sendAll(int fd, std::string_view text) {
   }
 }
 
+// Reads what the peer has already sent, so that closing the connection
+// does not reset it before the answer is read.
+void drain(int fd) {
+  char buffer[1024];
+  for (int i = 0; i < 64 && ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0; ++i) {
+  }
+}
+
+// An accepted connection and what it has sent so far.
+struct Connection {
+  int fd;
+  std::string data;
+};
+
 }  // namespace
 
-Str extractCallbackQuery(const char* data, int32_t length) {
-  std::string_view received(data, length > 0 ? static_cast<size_t>(length) : 0);
-  size_t get = received.find("GET /?");
-  if (get == std::string_view::npos) return Str();
-  size_t start = get + 6;
-  size_t end = received.find(" HTTP/1.", start);
-  if (end == std::string_view::npos) return Str();
-  return Str(received.substr(start, end - start));
+CallbackRequest parseCallbackRequest(std::string_view data) {
+  CallbackRequest request;
+  size_t end = data.find('\n');
+  if (end == std::string_view::npos) return request;
+  std::string_view line = data.substr(0, end);
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  request.kind = CallbackRequest::Kind::kOther;
+  constexpr std::string_view kGet = "GET ";
+  if (line.substr(0, kGet.size()) != kGet) return request;
+  line.remove_prefix(kGet.size());
+  size_t blank = line.find(' ');
+  if (blank == std::string_view::npos) return request;
+  std::string_view target = line.substr(0, blank);
+  std::string_view version = line.substr(blank + 1);
+  if (version.substr(0, 7) != "HTTP/1." || version.size() != 8) return request;
+  size_t question = target.find('?');
+  if (target.substr(0, question) != kCallbackPath) return request;
+  if (question == std::string_view::npos) {
+    request.kind = CallbackRequest::Kind::kBare;
+  } else {
+    request.kind = CallbackRequest::Kind::kCallback;
+    request.query = std::string(target.substr(question + 1));
+  }
+  return request;
 }
 
 std::string_view callbackReplyPage() { return kReplyPage; }
@@ -107,73 +104,120 @@ void callbackWebServer::setBindForTesting(std::function<int(int, const sockaddr*
   gBind = std::move(bind);
 }
 
+void callbackWebServer::setClockForTesting(std::function<Clock::time_point()> clock) { gClock = std::move(clock); }
+
 int32_t callbackWebServer::open(int32_t port) {
   close();
   if (port < 0 || port > 65535) return 0;
-  int32_t got = listenLoopback4(port, &socket_);
-  if (got == 0) return 0;
-  socket6_ = listenLoopback6(got);
-  return got;
-}
-
-Str callbackWebServer::infoURL(int32_t port) const { return Str("http://localhost:" + std::to_string(port)); }
-
-void callbackWebServer::close() {
-  closeFd(socket_);
-  closeFd(socket6_);
-}
-
-Str callbackWebServer::waitForRequest(fLoginCallback* abort) {
-  if (socket_ < 0) return Str();
-  std::vector<int> pending;
-  Str query;
-  auto lastAbortCall = std::chrono::steady_clock::now();
-  for (bool decided = false; !decided;) {
-    std::vector<pollfd> polled;
-    for (int listener : {socket_, socket6_}) {
-      if (listener >= 0) polled.push_back({listener, POLLIN, 0});
+  socket_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+  if (socket_ < 0) return 0;
+  for (;;) {
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bindSocket(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) break;
+    int error = errno;
+    // The port field holds 16 bits: past 65535 there is nothing to try.
+    if (port == 0 || port >= 65535 || (error != EADDRINUSE && error != EADDRNOTAVAIL)) {
+      close();
+      return 0;
     }
-    size_t firstConnection = polled.size();
-    for (int fd : pending) polled.push_back({fd, POLLIN, 0});
-    int ready = ::poll(polled.data(), polled.size(), abort ? kPollMilliseconds : -1);
+    ++port;
+  }
+  sockaddr_in bound = {};
+  socklen_t length = sizeof bound;
+  if (::listen(socket_, kMaxPending) != 0 ||
+      ::getsockname(socket_, reinterpret_cast<sockaddr*>(&bound), &length) != 0 ||
+      bound.sin_addr.s_addr != htonl(INADDR_LOOPBACK)) {
+    close();
+    return 0;
+  }
+  return ntohs(bound.sin_port);
+}
+
+Str callbackWebServer::infoURL(int32_t port) const {
+  return Str("http://127.0.0.1:" + std::to_string(port) + kCallbackPath);
+}
+
+void callbackWebServer::close() { closeFd(socket_); }
+
+CallbackWait callbackWebServer::waitForCallback(fLoginCallback* abort, const Check& check) {
+  CallbackWait result;
+  if (socket_ < 0) return result;
+  const Clock::time_point deadline = now() + kWaitLimit;
+  std::vector<Connection> pending;
+  Clock::time_point lastAbortCall = Clock::now();
+  for (bool decided = false; !decided;) {
+    std::vector<pollfd> polled{{socket_, POLLIN, 0}};
+    for (const Connection& c : pending) polled.push_back({c.fd, POLLIN, 0});
+    int ready = ::poll(polled.data(), polled.size(), kPollMilliseconds);
     if (ready < 0 && errno != EINTR) break;
 
-    for (size_t i = 0; i < firstConnection && ready > 0; ++i) {
-      if (!(polled[i].revents & POLLIN)) continue;
-      for (int fd; (fd = ::accept4(polled[i].fd, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+    std::vector<int> finished;
+    for (size_t i = 1; i < polled.size() && ready > 0 && !decided; ++i) {
+      if (!polled[i].revents) continue;
+      Connection& c = pending[i - 1];
+      char buffer[1024];
+      ssize_t got = ::recv(c.fd, buffer, sizeof buffer, MSG_DONTWAIT);
+      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (got <= 0) {
+        // Closed before a whole request line, or failed: drop it.
+        finished.push_back(c.fd);
+        continue;
+      }
+      c.data.append(buffer, static_cast<size_t>(got));
+      CallbackRequest request = parseCallbackRequest(c.data);
+      if (request.kind == CallbackRequest::Kind::kIncomplete) {
+        if (c.data.size() < kRequestBufferSize) continue;
+        request.kind = CallbackRequest::Kind::kOther;
+      }
+      drain(c.fd);
+      if (request.kind == CallbackRequest::Kind::kOther) {
+        sendAll(c.fd, kNotFound);
+      } else if (request.kind == CallbackRequest::Kind::kBare && !landingPage_.empty()) {
+        sendAll(c.fd, std::string(kLandingHead) + landingPage_);
+      } else if (request.kind == CallbackRequest::Kind::kCallback && check && check(Text(request.query))) {
+        sendAll(c.fd, kReplyPage);
+        result = {CallbackWait::End::kAnswered, Str(request.query)};
+        decided = true;
+      } else {
+        sendAll(c.fd, kRefused);
+      }
+      finished.push_back(c.fd);
+    }
+    for (int fd : finished) {
+      ::close(fd);
+      std::erase_if(pending, [fd](const Connection& c) { return c.fd == fd; });
+    }
+    if (decided) break;
+    if (polled[0].revents & POLLIN) {
+      for (int fd; (fd = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)) >= 0;) {
         // Speculative connections that send nothing must not crowd out the
         // request: beyond the limit the oldest one goes.
         if (static_cast<int>(pending.size()) == kMaxPending) {
-          ::close(pending.front());
+          ::close(pending.front().fd);
           pending.erase(pending.begin());
         }
-        pending.push_back(fd);
+        pending.push_back({fd, {}});
       }
     }
-    for (size_t i = firstConnection; i < polled.size() && ready > 0 && !decided; ++i) {
-      if (!polled[i].revents) continue;
-      char buffer[kRequestBufferSize];
-      ssize_t got = ::recv(polled[i].fd, buffer, sizeof buffer, MSG_DONTWAIT);
-      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
-      if (got > 0) {
-        // The first connection that sends anything decides, on this one read.
-        query = extractCallbackQuery(buffer, static_cast<int32_t>(got));
-        if (!query.isNil()) sendAll(polled[i].fd, kReplyPage);
-        decided = true;
-      }
-      // Closed without data, or failed: drop it.
-      ::close(polled[i].fd);
-      std::erase(pending, polled[i].fd);
+    if (now() >= deadline) {
+      result.end = CallbackWait::End::kTimedOut;
+      break;
     }
-    if (decided || !abort) continue;
-    auto now = std::chrono::steady_clock::now();
-    if (ready == 0 || now - lastAbortCall >= std::chrono::milliseconds(kPollMilliseconds)) {
-      lastAbortCall = now;
-      if (abort->call()) break;
+    if (!abort) continue;
+    Clock::time_point polledAt = Clock::now();
+    if (ready == 0 || polledAt - lastAbortCall >= std::chrono::milliseconds(kPollMilliseconds)) {
+      lastAbortCall = polledAt;
+      if (abort->call()) {
+        result.end = CallbackWait::End::kGaveUp;
+        break;
+      }
     }
   }
-  for (int fd : pending) ::close(fd);
-  return query;
+  for (const Connection& c : pending) ::close(c.fd);
+  return result;
 }
 
 }  // namespace bw

@@ -1,11 +1,13 @@
 // social/callback_server_test.cpp - the sign-in callback server: ports,
-// loopback only, what each request gets, idle connections and the abort.
+// 127.0.0.1 only beside a squatter on ::1, what each request gets, idle
+// connections, the abort and the time limit on an injected clock.
 #include "social/callback_server.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,35 +101,81 @@ std::string sha1Hex(const std::string& text) {
   return hex;
 }
 
-TEST(CallbackServer, OpensOnLoopbackPortsOnly) {
+// Sends each request on its own connection, one after the other, and keeps
+// each answer's status line ("" when the connection closed unanswered).
+class Browser {
+ public:
+  Browser(int port, std::vector<std::vector<std::string>> requests) {
+    thread_ = std::thread([=, this] {
+      for (const auto& segments : requests) {
+        int fd = connectTo(htonl(INADDR_LOOPBACK), port);
+        for (size_t i = 0; i < segments.size(); ++i) {
+          if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          test::sendAll(fd, segments[i].data(), segments[i].size());
+        }
+        std::string answer;
+        char buffer[4096];
+        for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, n);
+        ::close(fd);
+        answers_.push_back(answer);
+      }
+    });
+  }
+  ~Browser() { join(); }
+  std::vector<std::string> statusLines() {
+    join();
+    std::vector<std::string> lines;
+    for (const std::string& a : answers_) lines.push_back(a.substr(0, a.find("\r\n")));
+    return lines;
+  }
+  const std::vector<std::string>& answers() {
+    join();
+    return answers_;
+  }
+
+ private:
+  void join() {
+    if (thread_.joinable()) thread_.join();
+  }
+  std::thread thread_;
+  std::vector<std::string> answers_;
+};
+
+bool acceptsGood(Text query) { return query.view() == "state=good&access_token=T"; }
+
+TEST(CallbackServer, ListensOnExactlyTheAddressItNamesBesideASquatterOnV6) {
+  // Another program holds ::1 at some port; the server takes the same port
+  // on 127.0.0.1 and its address names 127.0.0.1, never a host name.
+  int squatPort = 0;
+  int squatter = test::listenLoopback(4, &squatPort, true);
   twitterWebServer server;
-  int32_t port = server.open(0);
+  int32_t port = server.open(squatter >= 0 ? squatPort : 0);
   ASSERT_GT(port, 0);
-  EXPECT_EQ(server.infoURL(port), "http://localhost:" + std::to_string(port));
+  EXPECT_EQ(server.infoURL(port), "http://127.0.0.1:" + std::to_string(port) + "/callback");
   EXPECT_STREQ(server.className(), "twitterWebServer");
+  sockaddr_in bound = {};
+  socklen_t length = sizeof bound;
+  ::getsockname(server.socket(), reinterpret_cast<sockaddr*>(&bound), &length);
+  EXPECT_EQ(bound.sin_family, AF_INET);
+  EXPECT_EQ(ntohl(bound.sin_addr.s_addr), INADDR_LOOPBACK);
+
+  Browser browser(port, {{"GET /callback?state=good&access_token=T HTTP/1.1\r\n\r\n"}});
+  CallbackWait wait = server.waitForCallback(nullptr, acceptsGood);
+  EXPECT_EQ(wait.end, CallbackWait::End::kAnswered);
+  EXPECT_EQ(browser.statusLines(), std::vector<std::string>{"HTTP/1.0 200 OK"});
+  if (squatter >= 0) {
+    // The squatter saw nothing.
+    ::fcntl(squatter, F_SETFL, O_NONBLOCK);
+    EXPECT_LT(::accept(squatter, nullptr, nullptr), 0);
+    ::close(squatter);
+  }
 
   // A busy port gives the next free one.
   int heldPort = 0;
   int held = test::listenLoopback(1, &heldPort);
   facebookWebServer next;
-  int32_t got = next.open(heldPort);
-  EXPECT_GT(got, heldPort);
+  EXPECT_GT(next.open(heldPort), heldPort);
   ::close(held);
-
-  // ::1 at the same port, when the host has it, reaches the same server.
-  if (server.socket6() >= 0) {
-    std::thread browser([port] {
-      int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      sockaddr_in6 a = {};
-      a.sin6_family = AF_INET6;
-      a.sin6_port = htons(static_cast<uint16_t>(port));
-      a.sin6_addr = in6addr_loopback;
-      if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) test::sendAll(fd, "GET /?v6 HTTP/1.1\r\n", 19);
-      ::close(fd);
-    });
-    EXPECT_EQ(server.waitForRequest(nullptr), "v6");
-    browser.join();
-  }
 
   // Reachable from no other address of this machine.
   ifaddrs* all = nullptr;
@@ -172,38 +220,77 @@ TEST(CallbackServer, FailuresLeaveNoDescriptor) {
   EXPECT_EQ(server.open(65536), 0);
 }
 
-TEST(CallbackServer, WhatEachRequestGets) {
+TEST(CallbackServer, RequestLines) {
+  using K = CallbackRequest::Kind;
+  struct {
+    const char* data;
+    K kind;
+    const char* query;
+  } cases[] = {
+      {"GET /callback?oauth_token=a&oauth_verifier=b HTTP/1.1\r\nHost: x\r\n", K::kCallback, "oauth_token=a&oauth_verifier=b"},
+      {"GET /callback? HTTP/1.0\n", K::kCallback, ""},
+      {"GET /callback HTTP/1.1\r\n", K::kBare, ""},
+      {"GET /callback?a=b HTTP/1.1", K::kIncomplete, ""},  // the line has not ended yet
+      {"", K::kIncomplete, ""},
+      {"GET /favicon.ico HTTP/1.1\r\n", K::kOther, ""},
+      {"GET /?state=s HTTP/1.1\r\n", K::kOther, ""},
+      {"GET /callbackX?state=s HTTP/1.1\r\n", K::kOther, ""},
+      {"GET /callback/?state=s HTTP/1.1\r\n", K::kOther, ""},
+      {"POST /callback?state=s HTTP/1.1\r\n", K::kOther, ""},
+      {"get /callback?state=s HTTP/1.1\r\n", K::kOther, ""},
+      {"GET /callback?state=s HTTP/2.0\r\n", K::kOther, ""},
+      {"GET /callback?state=s  HTTP/1.1\r\n", K::kOther, ""},
+      {"GET /callback?state=s\r\n", K::kOther, ""},
+      {"PUT / HTTP/1.0 GET /callback?a=b HTTP/1.1\r\n", K::kOther, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.data);
+    CallbackRequest r = parseCallbackRequest(c.data);
+    EXPECT_EQ(r.kind, c.kind);
+    EXPECT_EQ(r.query, c.query);
+  }
+}
+
+TEST(CallbackServer, StrayAndForgedRequestsLeaveTheWaitGoing) {
   const std::string page(callbackReplyPage());
   ASSERT_EQ(page.size(), 222u);
   EXPECT_EQ(sha1Hex(page), "12026d71f432370804960f3405c0c648c7d90389");
-  struct {
-    std::vector<std::string> segments;
-    std::optional<std::string> query;  // none: NIL and no reply
-  } cases[] = {
-      {{"GET /?oauth_token=a&oauth_verifier=b HTTP/1.1\r\nHost: localhost\r\n\r\n"},
-       std::string("oauth_token=a&oauth_verifier=b")},
-      {{"GET /? HTTP/1.1\r\n\r\n"}, std::string()},
-      {{"GET /favicon.ico HTTP/1.1\r\n\r\n"}, std::nullopt},
-      // The one read takes 2,000 bytes: " HTTP/1." must end within them.
-      {{"GET /?" + std::string(1986, 'q') + " HTTP/1.1\r\n"}, std::string(1986, 'q')},
-      {{"GET /?" + std::string(1987, 'q') + " HTTP/1.1\r\n"}, std::nullopt},
-      {{"GET /?a=b", " HTTP/1.1\r\n\r\n"}, std::nullopt},  // split: only the first read counts
-      {{"PUT / HTTP/1.0 GET /?a=b\r\n\r\n"}, std::nullopt},  // markers in the wrong order
-  };
   callbackWebServer server;
   int32_t port = server.open(0);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.segments[0].substr(0, 40));
-    Client client(port, c.segments);
-    Str query = server.waitForRequest(nullptr);
-    if (c.query) {
-      EXPECT_EQ(query, *c.query);
-      EXPECT_EQ(client.received(), page);
-    } else {
-      EXPECT_TRUE(query.isNil());
-      EXPECT_EQ(client.received(), "");
-    }
+  struct {
+    std::vector<std::string> segments;
+    const char* status;
+  } requests[] = {
+      {{"GET /favicon.ico HTTP/1.1\r\n\r\n"}, "HTTP/1.0 404 Not Found"},
+      {{"POST /callback?state=good&access_token=T HTTP/1.1\r\n\r\n"}, "HTTP/1.0 404 Not Found"},
+      {{"GET /?state=good&access_token=T HTTP/1.1\r\n\r\n"}, "HTTP/1.0 404 Not Found"},
+      {{"GET /callback?" + std::string(callbackWebServer::kRequestBufferSize, 'q')}, "HTTP/1.0 404 Not Found"},
+      {{"GET /callback HTTP/1.1\r\n\r\n"}, "HTTP/1.0 400 Bad Request"},  // no landing page here
+      {{"GET /callback?state=forged&access_token=X HTTP/1.1\r\n\r\n"}, "HTTP/1.0 400 Bad Request"},
+      {{"GET /callback?access_token=X HTTP/1.1\r\n\r\n"}, "HTTP/1.0 400 Bad Request"},
+      {{"GET /callback?state=go", "od&access_token=T HTT", "P/1.1\r\nHost: 127.0.0.1\r\n\r\n"}, "HTTP/1.0 200 OK"},
+  };
+  std::vector<std::vector<std::string>> sent;
+  std::vector<std::string> want;
+  for (const auto& r : requests) {
+    sent.push_back(r.segments);
+    want.push_back(r.status);
   }
+  Browser browser(port, sent);
+  CountingAbort never(1000000);
+  CallbackWait wait = server.waitForCallback(&never, acceptsGood);
+  EXPECT_EQ(wait.end, CallbackWait::End::kAnswered);
+  EXPECT_EQ(wait.query, "state=good&access_token=T");
+  EXPECT_EQ(browser.statusLines(), want);
+  EXPECT_EQ(browser.answers().back(), page);
+  EXPECT_EQ(browser.answers()[5].find("access_token"), std::string::npos);
+
+  // With a landing page, a GET of the path without a query gets it.
+  server.setLandingPage("<html>landing</html>");
+  Browser second(port, {{"GET /callback HTTP/1.1\r\n\r\n"}, {"GET /callback?state=good&access_token=T HTTP/1.1\r\n\r\n"}});
+  EXPECT_EQ(server.waitForCallback(&never, acceptsGood).end, CallbackWait::End::kAnswered);
+  const std::string landing = second.answers().at(0);
+  EXPECT_EQ(landing.substr(landing.find("\r\n\r\n") + 4), "<html>landing</html>");
 }
 
 TEST(CallbackServer, IdleConnectionsNeitherBlockNorHideTheAbort) {
@@ -217,19 +304,19 @@ TEST(CallbackServer, IdleConnectionsNeitherBlockNorHideTheAbort) {
   // The request comes only once the wait has asked the abort, however late
   // the waiting thread gets to run on a loaded machine.
   CountingAbort never(1000000);
-  Client late(port, {"", "GET /?state=s HTTP/1.1\r\n\r\n"}, 0, [&never] {
+  Client late(port, {"", "GET /callback?state=good&access_token=T HTTP/1.1\r\n\r\n"}, 0, [&never] {
     for (int waited = 0; never.calls == 0 && waited < 10000; waited += 5)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
   });
-  EXPECT_EQ(server.waitForRequest(&never), "state=s");
+  EXPECT_EQ(server.waitForCallback(&never, acceptsGood).query, "state=good&access_token=T");
   EXPECT_GE(never.calls, 1);
 
   // Idle connections and an abort: the wait ends after the third poll.
-  auto start = std::chrono::steady_clock::now();
   CountingAbort third(3);
-  EXPECT_TRUE(server.waitForRequest(&third).isNil());
+  CallbackWait gaveUp = server.waitForCallback(&third, acceptsGood);
+  EXPECT_EQ(gaveUp.end, CallbackWait::End::kGaveUp);
+  EXPECT_TRUE(gaveUp.query.isNil());
   EXPECT_EQ(third.calls, 3);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   for (int fd : idle) ::close(fd);
 
   // The listener stays open after a wait; close twice is harmless.
@@ -239,6 +326,33 @@ TEST(CallbackServer, IdleConnectionsNeitherBlockNorHideTheAbort) {
   server.close();
   server.close();
   EXPECT_LT(connectTo(htonl(INADDR_LOOPBACK), port), 0);
+  EXPECT_EQ(server.waitForCallback(nullptr, acceptsGood).end, CallbackWait::End::kFailed);
+}
+
+// Each poll of the abort moves the injected clock on by a minute.
+class MinutePerPoll : public fLoginCallback {
+ public:
+  bool call() override {
+    ++calls;
+    now += std::chrono::minutes(1);
+    return false;
+  }
+  int calls = 0;
+  callbackWebServer::Clock::time_point now{};
+};
+
+TEST(CallbackServer, TheWaitEndsAfterTenMinutesWithoutAnAnswer) {
+  MinutePerPoll clock;
+  callbackWebServer::setClockForTesting([&clock] { return clock.now; });
+  callbackWebServer server;
+  int32_t port = server.open(0);
+  // A stray request on the way does not restart the time.
+  Browser stray(port, {{"GET /favicon.ico HTTP/1.1\r\n\r\n"}});
+  CallbackWait wait = server.waitForCallback(&clock, acceptsGood);
+  callbackWebServer::setClockForTesting({});
+  EXPECT_EQ(wait.end, CallbackWait::End::kTimedOut);
+  EXPECT_TRUE(wait.query.isNil());
+  EXPECT_EQ(clock.calls, 10);  // not a poll short of ten minutes, nor one past
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ class FakeGraphApi {
     std::string ownID = "1000";
     bool refuseWith190 = false;  // else status 400
     std::string issuedToken = "signedInToken";  // what the sign-in dialog gives
+    bool tokenInFragment = false;  // as the real dialog does (a browser with scripts)
   };
 
   FakeGraphApi() : FakeGraphApi(Settings()) {}
@@ -83,13 +84,14 @@ class FakeGraphApi {
     if (path.find('/', 6) == std::string::npos) return "object";
     return "";
   }
-  // The sign-in dialog: straight back to the callback port named in the
-  // redirect address, with the token and the state sent.
+  // The sign-in dialog: straight back to the redirect address, with the
+  // token and the state sent in the fragment as the service gives them, or
+  // in the query as the landing page forwards them.
   std::string dialog(const std::string& target) {
-    const size_t port = target.find("%3Fport=");
-    if (port == std::string::npos) return answer(400, "{}");
-    const std::string back = "http://localhost:" + target.substr(port + 8, target.find('&', port) - port - 8) +
-                             "/?access_token=" + s_.issuedToken + "&state=" + param(target, "state");
+    const std::string redirect = param(target, "redirect_uri");
+    if (redirect.empty()) return answer(400, "{}");
+    const std::string back = redirect + (s_.tokenInFragment ? "#" : "?") + "access_token=" + s_.issuedToken +
+                             "&state=" + param(target, "state");
     tokens_.insert(s_.issuedToken);
     return "HTTP/1.0 302 X\r\nLocation: " + back + "\r\n\r\n";
   }

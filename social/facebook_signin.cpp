@@ -11,16 +11,30 @@
 
 namespace bw {
 
-Str facebookDialogURL(Text port, Text state) {
+namespace {
+
+// Served by the callback server at its own address: Facebook hands the
+// token and the state over in the fragment, which the browser keeps to
+// itself, so the page sends them on as the query.
+constexpr char kLandingPage[] =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Brindlework</title></head><body>"
+    "<p id=\"message\">Returning to Brindlework...</p><script>"
+    "var pairs = window.location.hash.replace(/^#/, \"\");"
+    "if (pairs === \"\") document.getElementById(\"message\").textContent = "
+    "\"This page only works when Brindlework opens it.\";"
+    "else window.location.replace(window.location.pathname + \"?\" + pairs);"
+    "</script></body></html>";
+
+}  // namespace
+
+Str facebookDialogURL(Text redirectURI, Text state) {
   std::string url(facebookWebBase().view());
   url += "/";
   url += graphApiVersion;
   url += "/dialog/oauth?client_id=";
   url += facebookAppId().view();
   url += "&redirect_uri=";
-  url += makerWebBase().view();
-  url += "/brindlework/facebook_login.html%3Fport=";
-  url += port.view();
+  url += redirectURI.view();
   url += "&response_type=token&scope=user_posts,user_friends&state=";
   url += state.view();
   return Str(url);
@@ -31,17 +45,24 @@ Str obtainUserAccessToken_facebook() {
   facebookWebServer server;
   int32_t port = server.open(0);
   if (port == 0) return Str();
+  server.setLandingPage(kLandingPage);
   Str state = randomToken(32);
+  // Only the redirect that carries the state sent ends the wait; any other
+  // page's request to the port is refused.
+  auto fromThisSignIn = [&state](Text query) {
+    KeyValuePairs pairs = splitQueryString_facebook(query);
+    Text returned = findKeyValue(pairs, "state");
+    return !returned.isNil() && returned.view() == state.view();
+  };
   Str query = waitForBrowserLogin(server, facebookLoginWindow, facebookLoginCancelButton, facebookLoginAbortCallback,
                                   "Waiting for Facebook login to complete...",
-                                  facebookDialogURL(std::to_string(port), state));
-  if (query.isNil()) return Str();
+                                  facebookDialogURL(server.infoURL(port), state), fromThisSignIn);
   server.close();
+  if (query.isNil()) return Str();
+  // A refusal ("error=access_denied") carries the state but no token.
   KeyValuePairs pairs = splitQueryString_facebook(query);
   Text token = findKeyValue(pairs, "access_token");
-  Text returnedState = findKeyValue(pairs, "state");
-  if (token.isNil() || returnedState.isNil() || returnedState.view() != state.view()) return Str();
-  return Str(token.view());
+  return token.isNil() ? Str() : Str(token.view());
 }
 
 }  // namespace bw

@@ -1,12 +1,17 @@
 // social/facebook_signin.h - the Facebook sign-in: the OAuth 2.0 implicit
-// flow through the maker's redirect page to the local callback server.
+// flow, redirected to the callback server on this machine.
 //
 // Invariants:
-//   1. The token stands only when the redirect carries a "state" equal to
-//      the one sent (a fresh randomToken(32) per sign-in), so no other web
-//      page can plant a token of its own through localhost.
-//   2. In shell mode it fails at once: no socket, no window, no browser.
-//   3. Nothing is reported here; every failure gives NIL. The waiting
+//   1. The redirect goes to the callback server's own address on
+//      127.0.0.1, whose landing page turns the fragment into the query; no
+//      page elsewhere sees the token.
+//   2. Only a callback that carries a "state" equal to the one sent (a
+//      fresh randomToken(32) per sign-in) ends the wait; any other is
+//      refused and the wait goes on, so no other web page can plant a token
+//      of its own or end the sign-in.
+//   3. In shell mode it fails at once: no socket, no window, no browser.
+//   4. Nothing is reported here but a wait that ran out (the waiting
+//      window's leg tells it); every failure gives NIL. The waiting
 //      window and the callback server end with the call, whichever way it
 //      ends.
 #pragma once
@@ -19,10 +24,10 @@ namespace bw {
 inline constexpr char graphApiVersion[] = "v2.8";
 
 // The dialog address opened in the browser, nothing in it encoded by us:
-// <facebook web>/v2.8/dialog/oauth?client_id=<app id>&redirect_uri=<maker
-// web>/brindlework/facebook_login.html%3Fport=<port>&response_type=token
-// &scope=user_posts,user_friends&state=<state>.
-Str facebookDialogURL(Text port, Text state);
+// <facebook web>/v2.8/dialog/oauth?client_id=<app id>&redirect_uri=
+// <redirectURI>&response_type=token&scope=user_posts,user_friends
+// &state=<state>.
+Str facebookDialogURL(Text redirectURI, Text state);
 
 // The user's access token, or NIL.
 Str obtainUserAccessToken_facebook();

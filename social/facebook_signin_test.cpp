@@ -1,15 +1,23 @@
 // social/facebook_signin_test.cpp - the Facebook sign-in against a loopback
 // stand-in of the dialog, which redirects the scripted browser to the
-// callback server; the state check; shell mode for both sign-ins.
+// callback server; the state check, refused callbacks, the time limit;
+// shell mode for both sign-ins.
 #include "social/facebook_signin.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <filesystem>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "core/raise_test_support.h"
 #include "news/news_config.h"
@@ -33,6 +41,25 @@ std::string after(const std::string& text, const std::string& marker) {
   return text.substr(at, text.find_first_of("& ", at) - at);
 }
 
+// Sends one request line to the callback server and answers its status
+// line.
+std::string sendCallback(int port, const std::string& target) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::string answer;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+    std::string request = "GET " + target + " HTTP/1.1\r\n\r\n";
+    test::sendAll(fd, request.data(), request.size());
+    char buffer[1024];
+    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, n);
+  }
+  ::close(fd);
+  return answer.substr(0, answer.find("\r\n"));
+}
+
 class FacebookSignIn : public test::SignInFixture {
  protected:
   FacebookSignIn() {
@@ -40,31 +67,52 @@ class FacebookSignIn : public test::SignInFixture {
   }
   ~FacebookSignIn() override { setRandomTokenSource({}); }
 
-  // Signs in with the dialog redirecting to the callback with query
-  // ("<state>" becomes the state the dialog received); the token and the
-  // callback port.
-  std::pair<Str, int> run(const std::string& query, bool browserFollows = true) {
+  // Signs in with the dialog redirecting to its redirect_uri with query, as
+  // the landing page forwards the fragment ("<state>" becomes the state the
+  // dialog received). A refused query is followed, once the browser is done,
+  // by a page's stray request and then by the right callback from another
+  // tab (retry). The token and the callback port.
+  std::pair<Str, int> run(const std::string& query, bool browserFollows = true, const std::string& retry = "") {
     std::atomic<int> port = 0;
+    std::string redirect;
+    std::string state;
     test::FakeService dialog([&](const std::string& request) {
       std::string target = test::requestTarget(request);
-      port = std::atoi(after(target, "%3Fport=").c_str());
+      redirect = after(target, "&redirect_uri=");
+      state = after(target, "&state=");
+      port = std::atoi(redirect.substr(redirect.rfind(':') + 1).c_str());
       std::string q = query;
-      if (size_t s = q.find("<state>"); s != std::string::npos) q.replace(s, 7, after(target, "&state="));
-      return httpAnswer(302, "", "Location: http://localhost:" + std::to_string(port) + "/?" + q + "\r\n");
+      if (size_t s = q.find("<state>"); s != std::string::npos) q.replace(s, 7, state);
+      return httpAnswer(302, "", "Location: " + redirect + "?" + q + "\r\n");
     });
     testing_support::EnvScope web("BRINDLEWORK_FACEBOOK_WEB", dialog.origin().c_str());
-    testing_support::EnvScope maker("BRINDLEWORK_MAKER_WEB", "http://maker.test");
     useBrowser(browserFollows ? Browser::kFollows : Browser::kIdle);
+    std::vector<std::string> retried;
+    std::thread otherTab;
+    if (!retry.empty()) {
+      ::unlink((dir_ / "browser.done").c_str());
+      ui.beforePoll = [&] {
+        if (otherTab.joinable() || !std::filesystem::exists(dir_ / "browser.done")) return;
+        otherTab = std::thread([&retried, &port, target = "/callback?access_token=T&state=" + state] {
+          retried.push_back(sendCallback(port, "/favicon.ico"));
+          retried.push_back(sendCallback(port, target));
+        });
+      };
+    }
     size_t descriptors = test::openDescriptors();
     Str token = obtainUserAccessToken_facebook();
+    ui.beforePoll = nullptr;
+    if (otherTab.joinable()) otherTab.join();
     dialog.waitIdle();
     expectAllEnded(port, descriptors);
+    if (!retry.empty()) {
+      EXPECT_EQ(retried, (std::vector<std::string>{"HTTP/1.0 404 Not Found", "HTTP/1.0 200 OK"}));
+    }
     if (browserFollows) {
-      std::string origin = dialog.origin();
-      EXPECT_EQ(browserCalls(1), std::vector<std::string>{origin +
-                                                          "/v2.8/dialog/oauth?client_id=604917382215530&redirect_uri="
-                                                          "http://maker.test/brindlework/facebook_login.html%3Fport=" +
-                                                          std::to_string(port) +
+      EXPECT_EQ(redirect, "http://127.0.0.1:" + std::to_string(port) + "/callback");
+      EXPECT_EQ(browserCalls(1), std::vector<std::string>{dialog.origin() +
+                                                          "/v2.8/dialog/oauth?client_id=604917382215530&redirect_uri=" +
+                                                          redirect +
                                                           "&response_type=token&scope=user_posts,user_friends&state=" +
                                                           kState});
     }
@@ -72,22 +120,23 @@ class FacebookSignIn : public test::SignInFixture {
   }
 };
 
-TEST_F(FacebookSignIn, TokenStandsOnlyWithTheStateSent) {
+TEST_F(FacebookSignIn, OnlyTheCallbackWithTheStateSentEndsTheWait) {
   struct Case {
     const char* query;
     const char* token;  // nullptr: NIL
+    bool refused;       // the right callback follows
   } cases[] = {
-      {"access_token=T&state=<state>", "T"},
-      {"state=<state>&expires_in=5183999&access_token=EAAB%2Bx", "EAAB%2Bx"},  // kept as it came
-      {"access_token=T&state=forged", nullptr},
-      {"access_token=T&state=", nullptr},
-      {"access_token=T", nullptr},  // a page that plants its own token sends no state
-      {"error=access_denied&state=<state>", nullptr},
+      {"access_token=T&state=<state>", "T", false},
+      {"state=<state>&expires_in=5183999&access_token=EAAB%2Bx", "EAAB%2Bx", false},  // kept as it came
+      {"error=access_denied&state=<state>", nullptr, false},
+      {"access_token=X&state=forged", "T", true},
+      {"access_token=X&state=", "T", true},
+      {"access_token=X", "T", true},  // a page that plants its own token sends no state
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);
     ::unlink((dir_ / "browser.log").c_str());
-    auto [token, port] = run(c.query);
+    auto [token, port] = run(c.query, true, c.refused ? "retry" : "");
     EXPECT_GT(port, 0);
     if (c.token) {
       EXPECT_EQ(std::string(token.view()), c.token);
@@ -107,6 +156,18 @@ TEST_F(FacebookSignIn, CancelAndFailuresGiveNil) {
   size_t descriptors = test::openDescriptors();
   EXPECT_TRUE(obtainUserAccessToken_facebook().isNil());
   expectAllEnded(0, descriptors);
+}
+
+TEST_F(FacebookSignIn, AWaitWithoutAnswerEndsAfterTenMinutesAndSaysSo) {
+  // The server's clock moves a minute at each poll of the waiting window.
+  callbackWebServer::Clock::time_point now{};
+  callbackWebServer::setClockForTesting([&now] { return now; });
+  ui.beforePoll = [&now] { now += std::chrono::minutes(1); };
+  Str token = run("access_token=T&state=<state>", false).first;
+  callbackWebServer::setClockForTesting({});
+  EXPECT_TRUE(token.isNil());
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].text, kSignInTimedOut);
 }
 
 TEST_F(FacebookSignIn, ExceptionsPassOnAfterTheCleanUp) {

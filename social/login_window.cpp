@@ -46,12 +46,13 @@ LoginWaitingWindow::~LoginWaitingWindow() {
 }
 
 Str waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
-                        fLoginCallback& abort, Text message, Text url) {
+                        fLoginCallback& abort, Text message, Text url, const callbackWebServer::Check& check) {
   LoginWaitingWindow waiting(window, cancelButton, message);
   if (!openURL(url)) return Str();
-  Str query = server.waitForRequest(&abort);
+  CallbackWait wait = server.waitForCallback(&abort, check);
   waiting.close();
-  return query;
+  if (wait.end == CallbackWait::End::kTimedOut) newsUi().report(newsConfig::kProgramName, kSignInTimedOut, {});
+  return wait.query;
 }
 
 }  // namespace bw

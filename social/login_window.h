@@ -68,11 +68,15 @@ class LoginWaitingWindow {
 };
 
 // The browser leg of a sign-in: shows the waiting window with message, sends
-// the browser to url and waits on server (open) for the redirect, asking
-// abort between polls; the window is ended before the return. The query of
-// the redirect, or NIL when the browser cannot be started, the user gives
-// up or the request is unusable.
+// the browser to url and waits on server (open) for the redirect that check
+// accepts, asking abort between polls; the window is ended before the
+// return. The accepted query, or NIL when the browser cannot be started,
+// the user gives up or the wait's time runs out (which the user is told).
 Str waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
-                        fLoginCallback& abort, Text message, Text url);
+                        fLoginCallback& abort, Text message, Text url, const callbackWebServer::Check& check);
+
+// What the user is told when a sign-in's wait runs out.
+inline constexpr char kSignInTimedOut[] =
+    "No answer came from the web browser within 10 minutes, so the sign-in was given up.";
 
 }  // namespace bw

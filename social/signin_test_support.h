@@ -50,6 +50,16 @@ inline bool portRefused(int port) {
   return refused;
 }
 
+// The scripted user interface, with a hook that runs before each poll.
+class SignInUi : public testing_news::ScriptedNewsUi {
+ public:
+  ChangedGuiItem checkForChangedGuiItem() override {
+    if (beforePoll) beforePoll();
+    return ScriptedNewsUi::checkForChangedGuiItem();
+  }
+  std::function<void()> beforePoll;
+};
+
 // A scripted user interface, a browser in $BROWSER that logs each address
 // it is given and follows redirects with curl (or does nothing at all),
 // and the check that a sign-in left no window, global or descriptor.
@@ -63,7 +73,8 @@ class SignInFixture : public ::testing::Test {
   void useBrowser(Browser kind) {
     std::string log = dir_ / "browser.log";
     std::string body = "printf '%s\\n' \"$1\" >> '" + log + "'";
-    if (kind == Browser::kFollows) body += "; exec curl -s -L --noproxy '*' -o /dev/null \"$1\"";
+    if (kind == Browser::kFollows)
+      body += "; curl -s -L --noproxy '*' -o /dev/null \"$1\"; : > '" + std::string(dir_ / "browser.done") + "'";
     std::string path = kind == Browser::kMissing ? dir_ / "missing" : dir_.script("browser", body);
     browser_.reset();  // restores $BROWSER before the next scope saves it
     browser_ = std::make_unique<testing_support::EnvScope>("BROWSER", path.c_str());
@@ -81,6 +92,16 @@ class SignInFixture : public ::testing::Test {
     }
     return lines;
   }
+  // Presses Cancel in the waiting window once the browser has finished
+  // following its redirects, so that a refused callback ends the wait.
+  void cancelWhenBrowserDone() {
+    ::unlink((dir_ / "browser.done").c_str());
+    ui.beforePoll = [this] {
+      if (ui.windows.empty() || !std::filesystem::exists(dir_ / "browser.done")) return;
+      ::unlink((dir_ / "browser.done").c_str());
+      ui.events.push_back({ui.windows.back()->buttons.at(0).get(), ui.windows.back()});
+    };
+  }
   // Queues Cancel for every waiting window as it is built.
   void cancelOnBuild() {
     ui.onBuild = [this](testing_news::ScriptedWindow& w) { ui.events.push_back({w.buttons.at(0).get(), &w}); };
@@ -97,7 +118,7 @@ class SignInFixture : public ::testing::Test {
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
   }
 
-  testing_news::ScriptedNewsUi ui;
+  SignInUi ui;
   testing_support::TempDir dir_;
 
  private:

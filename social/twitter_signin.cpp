@@ -59,15 +59,23 @@ TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
   Str requestTokenSecret = copyValue(*answer, "oauth_token_secret");
   if (requestToken.isNil() || requestTokenSecret.isNil()) return failed;
 
+  // Only the redirect that names this request token ends the wait: with a
+  // verifier when the user agreed, "denied" when not. Any other request to
+  // the port is refused and the wait goes on.
+  auto forThisToken = [&requestToken](Text query) {
+    OauthKeyValuePairs redirect = splitQueryString(query);
+    Text token = findKeyValue(redirect, "oauth_token");
+    Text denied = findKeyValue(redirect, "denied");
+    if (!denied.isNil()) return denied.view() == requestToken.view();
+    return !token.isNil() && token.view() == requestToken.view() && !findKeyValue(redirect, "oauth_verifier").isNil();
+  };
   Str query = waitForBrowserLogin(server, twitterLoginWindow, twitterLoginCancelButton, twitterLoginAbortCallback,
                                   "Waiting for Twitter login to complete...",
-                                  api + "/oauth/authorize?oauth_token=" + std::string(requestToken.view()));
-  if (query.isNil()) return failed;
+                                  api + "/oauth/authorize?oauth_token=" + std::string(requestToken.view()),
+                                  forThisToken);
   server.close();
-  OauthKeyValuePairs redirect = splitQueryString(query);
-  Text callbackToken = findKeyValue(redirect, "oauth_token");
-  if (callbackToken.isNil() || callbackToken.view() != requestToken.view()) return failed;
-  Str verifier = copyValue(redirect, "oauth_verifier");
+  if (query.isNil()) return failed;
+  Str verifier = copyValue(splitQueryString(query), "oauth_verifier");
   if (verifier.isNil()) return failed;
 
   OauthKeyValuePairs verifierList;

@@ -7,9 +7,10 @@
 //      for every other failure (the user's giving up included).
 //   2. In shell mode it fails at once (kind 6): no socket, no window, no
 //      browser.
-//   3. Only a callback whose oauth_token is the request token (both as the
-//      answers were split, percent-encoded) and that carries a verifier
-//      goes on to the access token.
+//   3. Only a callback that names the request token (both as the answers
+//      were split, percent-encoded) ends the wait: with a verifier it goes
+//      on to the access token, as "denied" it fails. The callback server
+//      refuses any other request and goes on waiting.
 //   4. A token answer that finishes with a status of 400 or more counts as a
 //      failed transfer.
 //   5. The waiting window and the callback server end with the call,

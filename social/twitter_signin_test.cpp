@@ -30,6 +30,7 @@ struct TwitterScript {
   Browser browser = Browser::kFollows;
   bool cancel = false;
   bool unreachable = false;  // the API base names a closed port
+  bool refused = false;      // the callback is refused: Cancel ends the wait
 };
 
 struct TwitterRun {
@@ -74,7 +75,7 @@ class TwitterSignIn : public test::SignInFixture {
         return script.requestAnswer;
       }
       if (target.rfind("/oauth/authorize?", 0) == 0)
-        return httpAnswer(302, "", "Location: " + callback + "/?" + script.callbackQuery + "\r\n");
+        return httpAnswer(302, "", "Location: " + callback + "?" + script.callbackQuery + "\r\n");
       if (target == "/oauth/access_token") return verify("rts"), script.accessAnswer;
       return httpAnswer(404);
     });
@@ -85,6 +86,7 @@ class TwitterSignIn : public test::SignInFixture {
     testing_support::EnvScope api("BRINDLEWORK_TWITTER_API", base.c_str());
     useBrowser(script.browser);
     if (script.cancel) cancelOnBuild();
+    if (script.refused) cancelWhenBrowserDone();
     size_t descriptors = test::openDescriptors();
     cHTTP http(newsConfig::kUserAgent);
     out.result = obtainTwitterUserAccessToken(http);
@@ -113,7 +115,7 @@ TEST_F(TwitterSignIn, ThreeLegsSignedAndInOrder) {
   const std::string& requestToken = r.requests[0];
   EXPECT_EQ(requestToken.rfind("POST /oauth/request_token HTTP/1.0\r\n", 0), 0u);
   EXPECT_EQ(requestToken.substr(requestToken.find("\r\n\r\n") + 4), "");
-  EXPECT_NE(requestToken.find("oauth_callback=\"http%3A%2F%2Flocalhost%3A" + std::to_string(r.callbackPort) + "\""),
+  EXPECT_NE(requestToken.find("oauth_callback=\"http%3A%2F%2F127.0.0.1%3A" + std::to_string(r.callbackPort) + "%2Fcallback\""),
             std::string::npos);
   EXPECT_EQ(requestToken.find("oauth_token="), std::string::npos);
 
@@ -147,8 +149,9 @@ TEST_F(TwitterSignIn, EveryFailureEndsWithNothing) {
       {"401 for the request token",
        {.requestAnswer = httpAnswer(401, "oauth_token=rt&oauth_token_secret=rts&oauth_callback_confirmed=true")},
        false},
-      {"stale request token", {.callbackQuery = "oauth_token=old&oauth_verifier=v1"}, true},
-      {"no verifier", {.callbackQuery = "oauth_token=rt"}, true},
+      {"stale request token", {.callbackQuery = "oauth_token=old&oauth_verifier=v1", .refused = true}, true},
+      {"no verifier", {.callbackQuery = "oauth_token=rt", .refused = true}, true},
+      {"denied", {.callbackQuery = "denied=rt"}, true},
       {"browser not runnable", {.browser = Browser::kMissing}, true},
       {"cancel", {.browser = Browser::kIdle, .cancel = true}, true},
       {"401 for the access token", {.accessAnswer = httpAnswer(401, "oauth_token=at&oauth_token_secret=ats")}, true},

@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
 
   // Graph API and web site on one port; every page and group is served the
   // same posts, one comment on every third.
-  bw::test::FakeGraphApi facebook;
+  bw::test::FakeGraphApi::Settings facebookSettings;
+  facebookSettings.tokenInFragment = true;  // a real browser runs the landing page
+  bw::test::FakeGraphApi facebook(facebookSettings);
   std::vector<std::string> postList;
   for (long n = posts; n >= 1; --n) {
     const std::string id = std::to_string(n), day = std::to_string(10 + n % 18);
