@@ -480,6 +480,7 @@ void gui(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, StatusWindow* 
   WindowsEnd end(db, g, ui->windows());
   g.mainWindow = cGuiHost::CreateGuiWindow(kMainWindowBanner);
   g.contentsWindow = cGuiHost::CreateGuiWindow("News item contents");
+  cGuiHost::SetMainWindow(g.mainWindow);
   buildMainWindow(g, db, root);
   buildContentsWindow(g);
   g.update = buildUpdateWindow(ui->windows());

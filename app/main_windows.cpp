@@ -84,6 +84,7 @@ void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g, cJournaledIndexedObjectSoupDa
   w.endGroup();
   g.feedList = w.beginList(5, nullptr);
   g.feedList->initMultiSelect(true, true)->initColumnTitles("Name\tTags\tUpdated\tUnseen\tDownload length");
+  g.feedList->initFillColumn(0);
   g.feedList->setSortByUser(2, true);
   fNewsFeeds feeds(root.firstLoadedFeed, nullptr, g.charset.get(), &db);
   g.feedList->addEntries(feeds);
@@ -135,7 +136,7 @@ void buildNewsGroup(cGuiWindow& w, GuiGadgets& g, newsRoot& root) {
   w.endGroup();
   g.newsList = w.beginList(4, nullptr);
   g.newsList->initMultiSelect(false, false)->initColumnTitles("Date\tFeed\tTitle\tTags");
-  g.newsList->initColumnAlignment("LLLL");
+  g.newsList->initColumnAlignment("LLLL")->initFillColumn(2);
   g.newsList->setSortByFunction(gCompareNewsItems);
   w.endList();
   w.beginGroupHorizontal(nullptr);

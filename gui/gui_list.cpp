@@ -110,6 +110,11 @@ cGuiList* cGuiList::initColumnTitles(Text titles) {
   return this;
 }
 
+cGuiList* cGuiList::initFillColumn(int32_t column) {
+  if (column >= 0 && column < columns_) fillColumn_ = column;
+  return this;
+}
+
 cGuiList* cGuiList::initColumnAlignment(Text letters) {
   initLetters(alignment_, letters, "LCR");
   return this;

@@ -125,6 +125,9 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   cGuiList* initColumnAlignment(Text letters);
   // The same with 'I', 'S', 'N'.
   cGuiList* initColumnSortTypes(Text letters);
+  // The column that takes the width the others leave (the last one unless
+  // set); outside 0 .. columns - 1 leaves it.
+  cGuiList* initFillColumn(int32_t column);
 
   struct Selectable {
     bool selectable;
@@ -136,6 +139,7 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   const std::string& infoColumnAlignment() const { return alignment_; }
   const std::string& infoColumnSortTypes() const { return sortTypes_; }
   int32_t infoColumns() const { return columns_; }
+  int32_t infoFillColumn() const { return fillColumn_ < 0 ? columns_ - 1 : fillColumn_; }
   const Str& infoTitle() const { return title_; }
   cGuiWindow* infoWindow() const { return window_; }
 
@@ -333,6 +337,7 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   int32_t columns_;
   Str columnTitles_;
   std::string alignment_;
+  int32_t fillColumn_ = -1;
   std::string sortTypes_;
   bool selectable_ = false;
   bool multiSelect_ = false;

@@ -190,6 +190,8 @@ cGuiAppClient& client() {
 }  // namespace
 
 cGuiWindow* cGuiHost::CreateGuiWindow(Text title) { return client().createGuiWindow(title); }
+
+void cGuiHost::SetMainWindow(cGuiWindow* window) { client().setMainWindow(window); }
 GuiChange cGuiHost::waitForChangedGuiItem() { return client().waitForChangedGuiItem(); }
 GuiChange cGuiHost::checkForChangedGuiItem(bool keep) { return client().checkForChangedGuiItem(keep); }
 

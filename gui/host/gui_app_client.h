@@ -48,6 +48,12 @@ class cGuiAppClient : public cGuiAppClientCore {
   std::string settingsPath() const;
   // Texts to and from Qt (built from the system encoding at build).
   const GuiTextCodec& infoCodec() const;
+  // The application's main window: built without a size or a saved one it
+  // takes most of the screen; a window built while it is open becomes its
+  // dialog (transient for it, centred on it the first time, Esc its close
+  // request). NIL: none; a window that is ended stops being the main one.
+  void setMainWindow(cGuiWindow* window) { mainWindow_ = window; }
+  cGuiWindow* infoMainWindow() const { return mainWindow_; }
 
  protected:
   cGuiWindowHostCore* newWindow(Text title) override;
@@ -55,6 +61,7 @@ class cGuiAppClient : public cGuiAppClientCore {
  private:
   struct Native;
   std::unique_ptr<Native> native_;
+  cGuiWindow* mainWindow_ = nullptr;
 };
 
 class cGuiWindowHost : public cGuiWindowHostCore {
@@ -77,6 +84,7 @@ class cGuiWindowHost : public cGuiWindowHostCore {
 
  private:
   void savePlacement();
+  void placeOnShow();
   struct Native;
   std::unique_ptr<Native> native_;
   cGuiAppClient* qtClient_;
@@ -94,6 +102,8 @@ namespace cGuiHost {
 cGuiWindow* CreateGuiWindow(Text title);
 GuiChange waitForChangedGuiItem();
 GuiChange checkForChangedGuiItem(bool keepOtherWindows);
+// The main window of the one client (cGuiAppClient::setMainWindow).
+void SetMainWindow(cGuiWindow* window);
 }  // namespace cGuiHost
 // Closes, removes and deletes the window; nothing for NIL or without client.
 void endGuiWindow(cGuiWindow* window);

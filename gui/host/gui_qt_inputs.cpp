@@ -334,7 +334,7 @@ QWidget* realiseRadio(cGuiRadioChoiceHost* host, const GuiTextCodec& codec) {
   auto* group = new QButtonGroup(box);
   int id = 0;
   for (const Str& choice : host->infoChoices()) {
-    auto* button = new QRadioButton(qtText(codec, choice));
+    auto* button = new QRadioButton(guiQtLiteral(qtText(codec, choice)));
     group->addButton(button, id++);
     layout->addWidget(button);
   }
@@ -369,6 +369,7 @@ QWidget* guiRealiseInputLabel(cGuiItem* item, const GuiTextCodec& codec) {
   if (!input || dynamic_cast<cGuiButtonHost*>(item)) return nullptr;
   auto* label = new QLabel(guiQtText(codec, input->infoLabel()));
   label->setTextFormat(Qt::PlainText);
+  label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   bool top = dynamic_cast<cGuiStringBoxHost*>(item) || dynamic_cast<cGuiRadioChoiceHost*>(item);
   label->setAlignment(Qt::AlignRight | (top ? Qt::AlignTop : Qt::AlignVCenter));
   return label;

@@ -8,7 +8,9 @@
 #include <QHeaderView>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QResizeEvent>
 #include <algorithm>
+#include <map>
 #include <memory>
 
 #include "gui/host/core/gui_list_host.h"
@@ -18,9 +20,6 @@
 namespace bw {
 
 namespace {
-
-// How many rows the first column widths are measured on.
-constexpr int kMeasuredRows = 50;
 
 QColor colourOf(uint32_t rgb) { return QColor((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff); }
 
@@ -122,10 +121,132 @@ class ListModel : public QAbstractItemModel {
   int count_;
 };
 
+// The column widths: each column as wide as its title and the rows in
+// sight, the fill column taking what the others leave. When the view is
+// too narrow for all, the widest of the others give way first, down to
+// their titles, so that the fill column stays at least as wide as any.
+// A column the user sized, or that a saved state sized, keeps its width
+// unless its title or rows in sight need more.
+class ColumnFitter {
+ public:
+  ColumnFitter(cGuiListHost* host, QTreeView* tree) : fill_(host->infoFillColumn()), tree_(tree) {
+    QHeaderView* header = tree_->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    QObject::connect(header, &QHeaderView::sectionResized, tree_, [this](int column, int, int) {
+      // The user's width (the sections the model brings come before the
+      // first fit).
+      if (fitted_ && !fitting_ && column != fill_) pinned_[column] = true;
+    });
+  }
+
+  // Fits now; the next pass of the toolkit fits again (rows come in many
+  // steps between two passes).
+  void fitLater() {
+    if (pending_) return;
+    pending_ = true;
+    std::weak_ptr<bool> alive = alive_;
+    QMetaObject::invokeMethod(
+        tree_,
+        [this, alive] {
+          if (alive.expired()) return;
+          pending_ = false;
+          guiGuarded([this] { fit(); });
+        },
+        Qt::QueuedConnection);
+  }
+
+  void fit() {
+    QHeaderView* header = tree_->header();
+    const int columns = header->count();
+    const int fill = fill_;
+    if (columns == 0 || fill >= columns) return;
+    const int available = tree_->viewport()->width();
+    std::vector<int> wanted(static_cast<size_t>(columns)), least(static_cast<size_t>(columns));
+    int fixedSum = 0;
+    for (int c = 0; c < columns; ++c) {
+      const size_t i = static_cast<size_t>(c);
+      least[i] = tree_->isHeaderHidden() ? 0 : header->sectionSizeHint(c);
+      const int content = std::max(least[i], static_cast<QAbstractItemView*>(tree_)->sizeHintForColumn(c) + kColumnGap);
+      wanted[i] = std::max(least[i], std::min(content, capWidth()));
+      // Short values (dates, counts) stay whole; longer texts give way.
+      if (content <= shortWidth()) least[i] = content;
+      if (c != fill && pinned_.count(c)) {
+        wanted[i] = std::max(header->sectionSize(c), content);
+        fixedSum += wanted[i];
+      }
+    }
+    // The level the fitted columns are cut down to: the largest one at
+    // which they, the pinned ones and a fill column of the same level fit.
+    auto sumAt = [&](int level) {
+      int sum = fixedSum + level;
+      for (int c = 0; c < columns; ++c) {
+        if (c == fill || pinned_.count(c)) continue;
+        sum += std::max(least[static_cast<size_t>(c)], std::min(wanted[static_cast<size_t>(c)], level));
+      }
+      return sum;
+    };
+    int level = *std::max_element(wanted.begin(), wanted.end());
+    if (available > 0) {
+      int low = 0, high = level;
+      while (low < high) {
+        const int mid = (low + high + 1) / 2;
+        if (sumAt(mid) <= available) low = mid; else high = mid - 1;
+      }
+      level = low;
+    }
+    fitting_ = true;
+    int used = 0;
+    for (int c = 0; c < columns; ++c) {
+      if (c == fill) continue;
+      const size_t i = static_cast<size_t>(c);
+      const int width = pinned_.count(c) ? wanted[i] : std::max(least[i], std::min(wanted[i], level));
+      header->resizeSection(c, width);
+      used += width;
+    }
+    const size_t f = static_cast<size_t>(fill);
+    header->resizeSection(fill, std::max({least[f], wanted[f], available - used}));
+    fitting_ = false;
+    fitted_ = true;
+  }
+
+  // Saved widths: a column's own width within its title and the cap. The
+  // fill column's is not kept.
+  void restore(const std::vector<int32_t>& widths) {
+    QHeaderView* header = tree_->header();
+    for (int c = 0; c < header->count() && static_cast<size_t>(c) < widths.size(); ++c) {
+      if (c == fill_) continue;
+      const int least = header->sectionSizeHint(c);
+      fitting_ = true;
+      header->resizeSection(c, std::clamp(static_cast<int>(widths[static_cast<size_t>(c)]), least,
+                                          std::max(least, capWidth())));
+      fitting_ = false;
+      pinned_[c] = true;
+    }
+    fit();
+  }
+
+ private:
+  // Room between a cell's text and the next column.
+  static constexpr int kColumnGap = 12;
+  int capWidth() const { return 32 * tree_->fontMetrics().averageCharWidth(); }
+  int shortWidth() const { return 24 * tree_->fontMetrics().averageCharWidth(); }
+
+  int fill_;
+  QTreeView* tree_;
+  std::map<int, bool> pinned_;
+  bool fitting_ = false;
+  bool fitted_ = false;
+  bool pending_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
 // The tree view takes new pens when the palette changes.
 class ListTree : public QTreeView {
  public:
-  explicit ListTree(cGuiListHost* host) : host_(host) {}
+  explicit ListTree(cGuiListHost* host) : fitter(host, this), host_(host) {}
+  // The column widths (the tree is its parent in Qt terms only).
+  ColumnFitter fitter;
   GuiColourMap screenColours() const {
     GuiColourMap map;
     map.registers[7] = palette().color(QPalette::Mid).rgb() & 0xffffff;
@@ -139,6 +260,18 @@ class ListTree : public QTreeView {
       guiGuarded([this] { host_->setupPens(screenColours()); });
       viewport()->update();
     }
+  }
+  void resizeEvent(QResizeEvent* event) override {
+    QTreeView::resizeEvent(event);
+    guiGuarded([this] { fitter.fit(); });
+  }
+  void showEvent(QShowEvent* event) override {
+    QTreeView::showEvent(event);
+    fitter.fitLater();  // the rows in sight are known once laid out
+  }
+  void scrollContentsBy(int dx, int dy) override {
+    QTreeView::scrollContentsBy(dx, dy);
+    if (dy != 0) fitter.fitLater();  // other rows came into sight
   }
 
  private:
@@ -166,13 +299,19 @@ class ListView : public GuiListView {
 
   void listInserted(int32_t first, int32_t count) override {
     quietly([&] { model_->inserted(first, count); });
+    tree_->fitter.fitLater();
   }
   void listRemoved(int32_t first, int32_t count) override {
     quietly([&] { model_->removed(first, count); });
+    tree_->fitter.fitLater();
   }
-  void listChanged(int32_t row) override { model_->changed(row); }
+  void listChanged(int32_t row) override {
+    model_->changed(row);
+    tree_->fitter.fitLater();
+  }
   void listReset() override {
     quietly([&] { model_->reset(); });
+    tree_->fitter.fitLater();
   }
   void showSelection() override {
     if (host_->getSelectable().multiSelect) {
@@ -206,13 +345,7 @@ class ListView : public GuiListView {
     for (int i = 0; i < tree_->header()->count(); ++i) widths.push_back(tree_->header()->sectionSize(i));
     return widths;
   }
-  void showColumnWidths(const std::vector<int32_t>& widths) override {
-    // The last column stretches to the view's width.
-    int last = tree_->header()->count() - 1;
-    for (int i = 0; i < last && static_cast<size_t>(i) < widths.size(); ++i) {
-      tree_->header()->resizeSection(i, widths[static_cast<size_t>(i)]);
-    }
-  }
+  void showColumnWidths(const std::vector<int32_t>& widths) override { tree_->fitter.restore(widths); }
   GuiColourMap screenColours() override { return tree_->screenColours(); }
 
  private:
@@ -287,25 +420,6 @@ class ListView : public GuiListView {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
-// Each column as wide as its title and its first rows, never measuring
-// every row; the last column stretches.
-void initialWidths(cGuiListHost* host, ListTree* tree, ListModel* model) {
-  QFont bold = tree->font();
-  bold.setBold(true);
-  QFontMetrics titleMetrics(bold);
-  QFontMetrics rowMetrics(tree->font());
-  int rows = std::min(host->infoCount(), kMeasuredRows);
-  for (int column = 0; column + 1 < host->infoColumns(); ++column) {
-    int width =
-        titleMetrics.horizontalAdvance(model->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
-    for (int row = 0; row < rows; ++row) {
-      QString text = model->data(model->index(row, column, {}), Qt::DisplayRole).toString();
-      width = std::max(width, rowMetrics.horizontalAdvance(text));
-    }
-    tree->header()->resizeSection(column, width + 3 * rowMetrics.averageCharWidth() + 8);
-  }
-}
-
 }  // namespace
 
 QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec) {
@@ -318,7 +432,6 @@ QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec) {
   tree->setItemsExpandable(false);
   tree->setAllColumnsShowFocus(true);
   tree->header()->setSectionsClickable(true);
-  tree->header()->setStretchLastSection(true);
   tree->header()->setSectionsMovable(false);
   tree->header()->setVisible(!host->infoColumnTitles().isNil());
   cGuiList::Selectable selectable = host->getSelectable();
@@ -330,10 +443,10 @@ QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec) {
     tree->setSelectionMode(selectable.multiSelectDefaultMode ? QAbstractItemView::ExtendedSelection
                                                              : QAbstractItemView::MultiSelection);
   }
-  initialWidths(host, tree, model);
+  tree->fitter.fit();
   QWidget* outer = tree;
   if (!host->infoLabel().empty()) {
-    auto* box = new QGroupBox(guiQtText(codec, host->infoLabel()));
+    auto* box = new QGroupBox(guiQtLiteral(guiQtText(codec, host->infoLabel())));
     auto* layout = new QVBoxLayout(box);
     layout->addWidget(tree);
     outer = box;

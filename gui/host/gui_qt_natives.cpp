@@ -60,13 +60,16 @@ class IconView : public GuiNativeItemView {
   QLabel* label_;
 };
 
-bool isTextEntry(QWidget* widget) {
-  return qobject_cast<QLineEdit*>(widget) || qobject_cast<QPlainTextEdit*>(widget) ||
-         qobject_cast<QTextEdit*>(widget);
+// An editor where Return starts a new line.
+bool isLineBreaking(QWidget* widget) {
+  if (auto* plain = qobject_cast<QPlainTextEdit*>(widget)) return !plain->isReadOnly();
+  if (auto* rich = qobject_cast<QTextEdit*>(widget)) return !rich->isReadOnly();
+  return false;
 }
 
-// The key answers in the whole window unless a text entry has the focus
-// (Return is then the entry's own).
+// The key answers in the whole window unless an editor that takes the key
+// has the focus. Return in a one-line entry is first the entry's own (it
+// reports the string), then the window's default button's.
 void bindKey(QPushButton* button, uint8_t key) {
   QList<QKeySequence> keys;
   if (key == 13) {
@@ -74,21 +77,26 @@ void bindKey(QPushButton* button, uint8_t key) {
   } else {
     keys = {QKeySequence(QString(QChar(key)))};
   }
+  auto takesKey = [key](QWidget* focus) {
+    return key == 13 ? isLineBreaking(focus) : qobject_cast<QLineEdit*>(focus) || isLineBreaking(focus);
+  };
   for (const QKeySequence& sequence : keys) {
     auto* shortcut = new QShortcut(sequence, button, nullptr, nullptr, Qt::WindowShortcut);
-    QObject::connect(shortcut, &QShortcut::activated, button, [button] {
+    QObject::connect(shortcut, &QShortcut::activated, button, [button, key] {
+      if (auto* entry = qobject_cast<QLineEdit*>(QApplication::focusWidget()); entry && key == 13) {
+        Q_EMIT entry->returnPressed();
+      }
       if (button->isEnabled()) button->animateClick();
     });
-    // Off while a text entry has the focus, so the key reaches the entry.
-    shortcut->setEnabled(!isTextEntry(QApplication::focusWidget()));
+    shortcut->setEnabled(!takesKey(QApplication::focusWidget()));
     QObject::connect(qApp, &QApplication::focusChanged, shortcut,
-                     [shortcut](QWidget*, QWidget* now) { shortcut->setEnabled(!isTextEntry(now)); });
+                     [shortcut, takesKey](QWidget*, QWidget* now) { shortcut->setEnabled(!takesKey(now)); });
   }
 }
 
 QWidget* realiseKeyButton(cGuiKeyButton* key, const GuiTextCodec& codec) {
   GuiStyledText styled;
-  auto* button = new QPushButton(guiQtText(codec, key->infoLabel(), &styled));
+  auto* button = new QPushButton(guiQtLiteral(guiQtText(codec, key->infoLabel(), &styled)));
   if (!styled.runs.empty() && styled.runs.front().style.bold) {
     QFont font = button->font();
     font.setBold(true);

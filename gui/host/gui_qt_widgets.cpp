@@ -65,11 +65,15 @@ Qt::Alignment alignmentOf(char align, Qt::Alignment otherwise) {
   }
 }
 
+// The longest text (in average characters) a weighted text keeps whole.
+constexpr int kLongestKeptText = 48;
+
 // A plain-text label: markup never reaches Qt.
 QLabel* plainLabel(const QString& text) {
   auto* label = new QLabel(text);
   label->setTextFormat(Qt::PlainText);
   label->setFocusPolicy(Qt::NoFocus);
+  label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
   return label;
 }
 
@@ -104,6 +108,13 @@ class TextView : public LabelView, public GuiPendingShow {
     GuiStyledText styled;
     label_->setText(guiQtText(codec_, Text(shown_), &styled));
     label_->setAlignment(alignmentOf(styled.align, Qt::AlignLeft | Qt::AlignVCenter));
+    if (label_->sizePolicy().horizontalPolicy() == QSizePolicy::Ignored) {
+      // A counter or status line is never cut: it keeps its text's width,
+      // up to a line of a readable length.
+      QFontMetrics metrics = label_->fontMetrics();
+      int width = metrics.horizontalAdvance(label_->text()) + 2 * label_->frameWidth() + 2 * label_->margin() + 4;
+      label_->setMinimumWidth(std::min(width, kLongestKeptText * metrics.averageCharWidth()));
+    }
     pushedText_ = shown_;
     pushed_ = true;
   }
@@ -218,7 +229,7 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
   }
   if (item->isOfClass(cGuiButtonHost::kClassName)) {
     auto* host = static_cast<cGuiButtonHost*>(item);
-    auto* button = new QPushButton(guiQtText(codec, host->infoLabel()));
+    auto* button = new QPushButton(guiQtLiteral(guiQtText(codec, host->infoLabel())));
     button->setFocusPolicy(Qt::StrongFocus);
     std::string hostPath;
     if (!host->infoImagePath().isNil() && dos::nativeToHost(host->infoImagePath(), hostPath)) {
@@ -256,6 +267,16 @@ QSpacerItem* stretch() { return new QSpacerItem(0, 0, QSizePolicy::Expanding, QS
 
 QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec);
 
+// Whether any widget of the layout can grow downwards (spacers do not
+// count).
+bool anyGrowsDown(QLayout* layout) {
+  for (int i = 0; i < layout->count(); ++i) {
+    QWidget* widget = layout->itemAt(i)->widget();
+    if (widget && (widget->sizePolicy().verticalPolicy() & QSizePolicy::GrowFlag)) return true;
+  }
+  return false;
+}
+
 // Adds one child node to a group's layout: box layouts in order, grids row
 // by row.
 void place(QLayout* layout, int index, int columns, const GuiLayoutNode& child, const GuiTextCodec& codec) {
@@ -286,9 +307,14 @@ void place(QLayout* layout, int index, int columns, const GuiLayoutNode& child, 
   } else {
     auto* box = static_cast<QBoxLayout*>(layout);
     if (widget) {
+      const bool across = box->direction() == QBoxLayout::LeftToRight;
       bool fixed = child.item && child.kind != GuiLayoutKind::LabelColumn &&
-                   (box->direction() == QBoxLayout::LeftToRight ? guiRecord(*child.item).infoFixedWidth()
-                                                                  : guiRecord(*child.item).infoFixedHeight());
+                   (across ? guiRecord(*child.item).infoFixedWidth() : guiRecord(*child.item).infoFixedHeight());
+      // A widget that cannot grow takes no share of the room: a one-line
+      // text beside a list would only stand in the middle of an empty band.
+      const QSizePolicy::Policy grows = across ? widget->sizePolicy().horizontalPolicy()
+                                               : widget->sizePolicy().verticalPolicy();
+      if (!(grows & QSizePolicy::GrowFlag)) fixed = true;
       box->addWidget(widget, fixed ? 0 : 1);
     }
     if (space) box->addItem(space);
@@ -298,7 +324,7 @@ void place(QLayout* layout, int index, int columns, const GuiLayoutNode& child, 
 QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
   QWidget* box;
   if (node.framed) {
-    box = new QGroupBox(node.title.isNil() ? QString() : guiQtText(codec, node.title));
+    box = new QGroupBox(node.title.isNil() ? QString() : guiQtLiteral(guiQtText(codec, node.title)));
   } else {
     box = new QWidget();
   }
@@ -329,7 +355,12 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
     auto* row = static_cast<QBoxLayout*>(layout);
     for (int i = 0; i < row->count(); ++i) row->setStretch(i, 1);
   }
-  if (node.noWeight) box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  if (node.noWeight) {
+    box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  } else if (!anyGrowsDown(pages ? pages->layout() : layout)) {
+    // Buttons, one-line texts and the like keep their height.
+    box->setSizePolicy(box->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+  }
   if (pages) {
     auto* page = static_cast<cGuiGroupPage*>(node.item);
     setView(node.item, std::make_unique<PageView>(pages));

@@ -53,6 +53,10 @@ void guiApplyPendingShows();
 // system encoding; the style and alignment go to the widget.
 QString guiQtText(const GuiTextCodec& codec, Text text, GuiStyledText* styled = nullptr);
 
+// A text for a button, check box or frame title shown as written: Qt would
+// take its "&" for a mnemonic.
+inline QString guiQtLiteral(QString text) { return text.replace(QLatin1Char('&'), QLatin1String("&&")); }
+
 // The bitmap's pixels seen as a QImage, not copied: the image is valid
 // while the bitmap lives and keeps its size.
 inline QImage guiImageOf(cBitMap& bitmap) {

@@ -5,13 +5,17 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGuiApplication>
 #include <QMimeData>
+#include <QScreen>
 #include <QSettings>
+#include <QShortcut>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
 
 #include "core/exception.h"
+#include "gui/host/core/gui_placement.h"
 #include "gui/host/gui_app_client.h"
 #include "gui/host/gui_qt_widgets.h"
 
@@ -103,6 +107,41 @@ class BusyCursor : public GuiPendingShow {
   bool shown_ = false;
 };
 
+// The usable area of every screen, the primary one first.
+std::vector<GuiRect> screenAreas() {
+  std::vector<GuiRect> areas;
+  auto add = [&](QScreen* screen) {
+    QRect area = screen->availableGeometry();
+    areas.push_back({area.x(), area.y(), area.width(), area.height()});
+  };
+  if (QScreen* primary = QGuiApplication::primaryScreen()) add(primary);
+  for (QScreen* screen : QGuiApplication::screens())
+    if (screen != QGuiApplication::primaryScreen()) add(screen);
+  return areas;
+}
+
+// What the window manager's frame adds to a window's size, allowed for
+// before the frame exists.
+constexpr int kFrameWidth = 8, kFrameHeight = 36;
+
+// A place for a window of that size, kept on a screen.
+QPoint onScreen(QPoint place, QSize size) {
+  GuiRect framed = guiClampToScreens({place.x(), place.y(), size.width() + kFrameWidth, size.height() + kFrameHeight},
+                                     screenAreas());
+  return {framed.x, framed.y};
+}
+
+// The main window's first size: most of the primary screen, within a
+// comfortable reading size.
+QSize firstMainSize(QWidget* top) {
+  QSize size(1280, 860);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    QRect area = screen->availableGeometry();
+    size = size.boundedTo(QSize(area.width() * 9 / 10, area.height() * 9 / 10));
+  }
+  return size.expandedTo(top->minimumSizeHint());
+}
+
 QString saveKey(uint32_t id) {
   char key[5] = {char(id >> 24), char(id >> 16), char(id >> 8), char(id), 0};
   return QString::fromLatin1(key, 4);
@@ -112,6 +151,9 @@ QString saveKey(uint32_t id) {
 
 struct cGuiWindowHost::Native {
   std::unique_ptr<TopWidget> top;
+  // A dialog of the main window; centred on it when it first opens.
+  bool dialog = false;
+  bool centre = false;
   std::unique_ptr<BusyFilter> busy;
   BusyCursor cursor;
 };
@@ -128,23 +170,57 @@ void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
   auto* layout = new QVBoxLayout(top.get());
   if (root.scroll == GuiScroll::Root) layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(guiRealise(root, qtClient_->infoCodec()));
+  cGuiWindow* main = qtClient_->infoMainWindow();
+  if (main && main != this && main->infoIsOpen()) {
+    auto* owner = static_cast<QWidget*>(main->infoNativeObject("OBJT").object);
+    top->setParent(owner, Qt::Dialog);
+    native_->dialog = true;
+  }
+  if (main != this) {
+    // Esc is a request to close, as the window's close button.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), top.get());
+    QObject::connect(escape, &QShortcut::activated, top.get(),
+                     [this] { guiGuarded([this] { client()->queueWindowEvent(this); }); });
+  }
   native_->top = std::move(top);
   GuiPosition given = cGuiWindow::getPosition();
   int32_t width = cGuiWindow::infoWidth(), height = cGuiWindow::infoHeight();
+  bool placed = positionGiven();
   if (infoSaveID() != 0) {
     QSettings settings(QString::fromStdString(qtClient_->settingsPath()), QSettings::IniFormat);
     settings.beginGroup(saveKey(infoSaveID()));
-    if (!positionGiven() && settings.contains("x")) {
+    if (!placed && settings.contains("x")) {
       given = {settings.value("x").toInt(), settings.value("y").toInt()};
-      native_->top->move(given.x, given.y);
+      placed = true;
     }
     if (width < 0 && settings.contains("width")) {
       width = settings.value("width").toInt();
       height = settings.value("height").toInt();
     }
   }
-  if (positionGiven()) native_->top->move(given.x, given.y);
-  if (width >= 0 && height >= 0) native_->top->resize(width, height);
+  if (width >= 0 && height >= 0) {
+    native_->top->resize(width, height);
+  } else if (main == this) {
+    native_->top->resize(firstMainSize(native_->top.get()));
+  }
+  if (placed) {
+    native_->top->move(onScreen({given.x, given.y}, native_->top->size()));
+  } else {
+    native_->centre = native_->dialog;
+  }
+}
+
+// A dialog's first place: centred on its owner.
+void cGuiWindowHost::placeOnShow() {
+  if (!native_->centre) return;
+  native_->centre = false;
+  QWidget* owner = native_->top->parentWidget();
+  if (!owner) return;
+  QRect frame = owner->frameGeometry();
+  QSize size = native_->top->size();
+  GuiRect place = guiCentreOn({frame.x(), frame.y(), frame.width(), frame.height()}, size.width() + kFrameWidth,
+                              size.height() + kFrameHeight, screenAreas());
+  native_->top->move(place.x, place.y);
 }
 
 void cGuiWindowHost::nativeCycleChain(const std::vector<cGuiItem*>& chain, cGuiItem* firstFocus) {
@@ -161,6 +237,7 @@ void cGuiWindowHost::nativeCycleChain(const std::vector<cGuiItem*>& chain, cGuiI
 void cGuiWindowHost::nativeShow(bool open) {
   guiApplyPendingShows();  // the window's size follows its texts
   if (open) {
+    placeOnShow();
     native_->top->show();
   } else {
     savePlacement();
@@ -174,7 +251,10 @@ GuiPlacement cGuiWindowHost::nativePlacement() {
   return {frame.x(), frame.y(), native_->top->width(), native_->top->height()};
 }
 
-void cGuiWindowHost::nativeMove(int32_t x, int32_t y) { native_->top->move(x, y); }
+void cGuiWindowHost::nativeMove(int32_t x, int32_t y) {
+  native_->centre = false;
+  native_->top->move(x, y);
+}
 
 void cGuiWindowHost::nativeResize(int32_t width, int32_t height) {
   guiApplyPendingShows();
@@ -193,6 +273,14 @@ void cGuiWindowHost::nativeBusy(bool busy) {
 }
 
 void cGuiWindowHost::nativeDestroy() {
+  if (qtClient_->infoMainWindow() == this) {
+    qtClient_->setMainWindow(nullptr);
+    // The dialogs are their windows' own: none goes with the main window.
+    std::vector<QWidget*> dialogs;
+    for (QObject* child : native_->top->children())
+      if (auto* dialog = dynamic_cast<TopWidget*>(child)) dialogs.push_back(dialog);
+    for (QWidget* dialog : dialogs) dialog->setParent(nullptr, Qt::Window);
+  }
   native_->busy.reset();
   native_->cursor.forget();
   native_->top.reset();
