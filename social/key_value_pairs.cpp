@@ -27,11 +27,14 @@ std::vector<Pair> split(Text text) {
   std::string_view s = text.view();
   size_t pos = 0;
   while (pos < s.size()) {
-    size_t equals = s.find('=', pos);
-    if (equals == std::string_view::npos) break;
-    size_t amp = s.find('&', equals);
+    size_t amp = s.find('&', pos);
     if (amp == std::string_view::npos) amp = s.size();
-    append(list, Str(s.substr(pos, equals - pos)), Str(s.substr(equals + 1, amp - equals - 1)));
+    std::string_view part = s.substr(pos, amp - pos);
+    if (!part.empty()) {
+      size_t equals = part.find('=');
+      std::string_view value = equals == std::string_view::npos ? std::string_view() : part.substr(equals + 1);
+      append(list, Str(part.substr(0, equals)), Str(value));
+    }
     pos = amp + 1;
   }
   return list;

@@ -14,9 +14,9 @@
 // Invariants:
 //   1. Splitting never decodes: "%" and "+" stay as they are (and an OAuth
 //      pair then encodes the "%" once more, as %25).
-//   2. Only the first "=" of a part splits it; a part without "=" joins the
-//      key of the next pair that has one; nothing after the last "=" that
-//      is not followed by one makes a pair.
+//   2. The text splits at every "&"; only the first "=" of a part splits
+//      it; a part without "=" is a key with an empty value; empty parts
+//      make no pair.
 //   3. Searching compares whole keys, letter case counting; the first
 //      match wins.
 //   4. The OAuth order compares keys, then values, byte by byte as unsigned

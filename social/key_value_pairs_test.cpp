@@ -25,9 +25,10 @@ TEST(KeyValuePairs, SplittingInBothForms) {
       {"a=1&b=2", "(a,1)(b,2)", "(a,1)(b,2)"},
       {"a=", "(a,)", "(a,)"},
       {"=v", "(,v)", "(,v)"},
-      {"x&b=2", "(x%26b,2)", "(x&b,2)"},  // a part without "=" joins the next key
-      {"a=1&x", "(a,1)", "(a,1)"},
-      {"x", "", ""},
+      {"x&b=2", "(x,)(b,2)", "(x,)(b,2)"},  // a part without "=" has an empty value
+      {"a=1&x", "(a,1)(x,)", "(a,1)(x,)"},
+      {"x", "(x,)", "(x,)"},
+      {"a=1&&b=&=", "(a,1)(b,)(,)", "(a,1)(b,)(,)"},
       {"a=b=c", "(a,b%3Dc)", "(a,b=c)"},
       {"a=1&", "(a,1)", "(a,1)"},
       {"", "", ""},

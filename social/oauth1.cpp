@@ -2,13 +2,14 @@
 // Authorization header and oauth1_openURL.
 #include "social/oauth1.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 #include "core/exception.h"
 #include "core/string_procs.h"
-#include "platform/time.h"
+#include "platform/clock.h"
 #include "social/base64.h"
 #include "social/random_token.h"
 #include "social/sha1.h"
@@ -17,14 +18,85 @@ namespace bw {
 namespace {
 
 constexpr int32_t kNonceLength = 32;
+// The encoded form holds only unreserved bytes, "%", "&" and "=": with
+// these safe, cHTTP sends it byte for byte.
+constexpr char kEncodedFormSafe[] = "_.-~%&=";
 
-void appendSplit(OauthKeyValuePairs& into, Text text) {
-  for (oauthKeyValuePair& pair : splitQueryString(text)) into.push_back(std::move(pair));
+OauthKeyValuePairs encodePairs(const KeyValuePairs& raw) {
+  OauthKeyValuePairs encoded;
+  for (const keyValuePair& pair : raw) newOauthKeyValuePair(encoded, copyString(pair.key), copyString(pair.value));
+  return encoded;
+}
+
+// A request as it is signed and sent: the URL without its query, and the
+// query's and the form's pairs, each key and value encoded once.
+struct EncodedRequest {
+  std::string baseURL;
+  OauthKeyValuePairs query;
+  std::optional<OauthKeyValuePairs> form;  // none: a GET
+};
+
+EncodedRequest encodeRequest(Text baseURL, const KeyValuePairs& query, const KeyValuePairs* form) {
+  EncodedRequest r{std::string(baseURL.view()), encodePairs(query), std::nullopt};
+  if (form) r.form = encodePairs(*form);
+  return r;
+}
+
+// A URL and a form body given as texts: split into their raw pairs.
+EncodedRequest encodeRequest(Text url, Text postData) {
+  std::string_view whole = url.view();
+  size_t question = whole.find('?');
+  KeyValuePairs query;
+  if (question != std::string_view::npos) query = splitQueryString_facebook(whole.substr(question + 1));
+  KeyValuePairs form = splitQueryString_facebook(postData);
+  return encodeRequest(whole.substr(0, question), query, postData.isNil() ? nullptr : &form);
+}
+
+Str baseStringOf(const OauthKeyValuePairs& oauthParamList, const EncodedRequest& r) {
+  OauthKeyValuePairs all = r.query;
+  if (r.form) all.insert(all.end(), r.form->begin(), r.form->end());
+  all.insert(all.end(), oauthParamList.begin(), oauthParamList.end());
+  sortOauthKeyValuePairs(all);
+  Str parameters = oauth1_joinParameters(all, false, nullptr, nullptr, nullptr);
+  return concatStrings(r.form ? "POST&" : "GET&", oauthEncode(r.baseURL), "&", oauthEncode(parameters));
+}
+
+Str signatureOf(Text consumerSecret, Text tokenSecret, const OauthKeyValuePairs& oauthParamList,
+                const EncodedRequest& r) {
+  Str base = baseStringOf(oauthParamList, r);
+  Str key = oauth1_signingKey(consumerSecret, tokenSecret);
+  uint8_t digest[kSha1DigestLength];
+  hmacSha1(key.data(), key.length(), base.data(), base.length(), digest);
+  return base64encode(digest, kSha1DigestLength);
+}
+
+void refuseBadHeaders(Text headers) {
+  if (!headers.isNil() && (headers.length() == 0 || headers.view()[0] != '\n'))
+    raise("EMU", "oauth1_openURL(); headers string does not begin with \\n");
+}
+
+Str authorizationOf(const EncodedRequest& r, Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
+                    OauthKeyValuePairs list, Text headers) {
+  oauth1_addProtocolParameters(list, consumerKey, token);
+  Str signature = signatureOf(consumerSecret, tokenSecret, list, r);
+  newOauthKeyValuePair(list, Str("oauth_signature"), std::move(signature));
+  sortOauthKeyValuePairs(list);
+  return oauth1_joinParameters(list, true, ", ", "Authorization: OAuth ", headers);
+}
+
+cHTTP::OpenResult openEncoded(cHTTP& http, const EncodedRequest& r, Text consumerKey, Text consumerSecret,
+                              Text token, Text tokenSecret, OauthKeyValuePairs oauthParamList, Text headers,
+                              int32_t timeout, bool nonBlocking) {
+  Str header = authorizationOf(r, consumerKey, consumerSecret, token, tokenSecret, std::move(oauthParamList), headers);
+  std::string url = r.baseURL;
+  if (!r.query.empty()) url += "?" + oauth1_joinParameters(r.query, false, nullptr, nullptr, nullptr).str();
+  Str body = r.form ? oauth1_joinParameters(*r.form, false, nullptr, nullptr, nullptr) : Str();
+  return http.openURL(Text(url), nullptr, header, body, timeout, nonBlocking, kEncodedFormSafe, true);
 }
 
 }  // namespace
 
-int64_t oauth1_unixTime() { return pTime::CurrentTime(1) - pTime::DateTimeToBigTime(1970, 1, 1, 0, 0, 0); }
+int64_t oauth1_unixTime() { return readClock().utcSeconds; }
 
 Str twitterBigValueToString(int64_t value) {
   char text[20];
@@ -58,16 +130,7 @@ Str oauth1_joinParameters(const OauthKeyValuePairs& list, bool quoted, Text sepa
 }
 
 Str oauth1_signatureBaseString(const OauthKeyValuePairs& oauthParamList, Text url, Text postData) {
-  std::string_view whole = url.view();
-  size_t question = whole.find('?');
-  std::string_view baseURL = whole.substr(0, question);
-  OauthKeyValuePairs all;
-  if (question != std::string_view::npos) appendSplit(all, whole.substr(question + 1));
-  if (!postData.isNil()) appendSplit(all, postData);
-  all.insert(all.end(), oauthParamList.begin(), oauthParamList.end());
-  sortOauthKeyValuePairs(all);
-  Str parameters = oauth1_joinParameters(all, false, nullptr, nullptr, nullptr);
-  return concatStrings(postData.isNil() ? "GET&" : "POST&", oauthEncode(baseURL), "&", oauthEncode(parameters));
+  return baseStringOf(oauthParamList, encodeRequest(url, postData));
 }
 
 Str oauth1_signingKey(Text consumerSecret, Text tokenSecret) {
@@ -76,11 +139,11 @@ Str oauth1_signingKey(Text consumerSecret, Text tokenSecret) {
 
 Str oauth1_makeSignature(Text consumerSecret, Text tokenSecret, const OauthKeyValuePairs& oauthParamList, Text url,
                          Text postData) {
-  Str base = oauth1_signatureBaseString(oauthParamList, url, postData);
-  Str key = oauth1_signingKey(consumerSecret, tokenSecret);
-  uint8_t digest[kSha1DigestLength];
-  hmacSha1(key.data(), key.length(), base.data(), base.length(), digest);
-  return base64encode(digest, kSha1DigestLength);
+  return signatureOf(consumerSecret, tokenSecret, oauthParamList, encodeRequest(url, postData));
+}
+
+Str oauth1_encodeForm(const KeyValuePairs& raw) {
+  return oauth1_joinParameters(encodePairs(raw), false, nullptr, nullptr, nullptr);
 }
 
 void oauth1_addProtocolParameters(OauthKeyValuePairs& list, Text consumerKey, Text token) {
@@ -94,22 +157,25 @@ void oauth1_addProtocolParameters(OauthKeyValuePairs& list, Text consumerKey, Te
 
 Str oauth1_authorizationHeader(Text url, Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
                                OauthKeyValuePairs oauthParamList, Text headers, Text postData) {
-  if (!headers.isNil() && (headers.length() == 0 || headers.view()[0] != '\n'))
-    raise("EMU", "oauth1_openURL(); headers string does not begin with \\n");
-  OauthKeyValuePairs& list = oauthParamList;
-  oauth1_addProtocolParameters(list, consumerKey, token);
-  Str signature = oauth1_makeSignature(consumerSecret, tokenSecret, list, url, postData);
-  newOauthKeyValuePair(list, Str("oauth_signature"), std::move(signature));
-  sortOauthKeyValuePairs(list);
-  return oauth1_joinParameters(list, true, ", ", "Authorization: OAuth ", headers);
+  refuseBadHeaders(headers);
+  return authorizationOf(encodeRequest(url, postData), consumerKey, consumerSecret, token, tokenSecret,
+                         std::move(oauthParamList), headers);
 }
 
-cHTTP::OpenResult oauth1_openURL(cHTTP& http, Text url, Text safeChars, Text consumerKey, Text consumerSecret,
-                                 Text token, Text tokenSecret, OauthKeyValuePairs oauthParamList, Text headers,
-                                 Text postData, int32_t timeout, bool nonBlocking) {
-  Str header = oauth1_authorizationHeader(url, consumerKey, consumerSecret, token, tokenSecret,
-                                          std::move(oauthParamList), headers, postData);
-  return http.openURL(url, nullptr, header, postData, timeout, nonBlocking, safeChars, true);
+cHTTP::OpenResult oauth1_openURL(cHTTP& http, Text url, Text consumerKey, Text consumerSecret, Text token,
+                                 Text tokenSecret, OauthKeyValuePairs oauthParamList, Text headers, Text postData,
+                                 int32_t timeout, bool nonBlocking) {
+  refuseBadHeaders(headers);
+  return openEncoded(http, encodeRequest(url, postData), consumerKey, consumerSecret, token, tokenSecret,
+                     std::move(oauthParamList), headers, timeout, nonBlocking);
+}
+
+cHTTP::OpenResult oauth1_openPairs(cHTTP& http, Text baseURL, const KeyValuePairs& query, const KeyValuePairs* form,
+                                   Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
+                                   OauthKeyValuePairs oauthParamList, Text headers, int32_t timeout, bool nonBlocking) {
+  refuseBadHeaders(headers);
+  return openEncoded(http, encodeRequest(baseURL, query, form), consumerKey, consumerSecret, token, tokenSecret,
+                     std::move(oauthParamList), headers, timeout, nonBlocking);
 }
 
 }  // namespace bw

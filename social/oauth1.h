@@ -4,18 +4,23 @@
 // Invariants:
 //   1. Percent-encoding is oauthEncode everywhere (letters, digits and
 //      "_.-~" stay); nothing is ever percent-decoded, so callers put raw
-//      values into their URLs.
-//   2. The signed parameters are the protocol parameters, the caller's
-//      extra ones, the URL's query pairs and, for a POST (any non-NIL
-//      postData, "" included), the form pairs of postData; the query stays
-//      in the URL that cHTTP receives.
+//      values into their URLs and forms (a value holding "&" or "=" goes
+//      through oauth1_openPairs).
+//   2. What is sent is byte for byte what is signed: the query and the form
+//      are split into pairs, each key and value is encoded once, and both
+//      the signature base string and the request line and body are built
+//      from those encoded pairs (a part without "=" goes out as "key=").
+//      The signed parameters are the protocol parameters, the caller's
+//      extra ones, the query's pairs and, for a POST (any non-NIL form, ""
+//      included), the form's pairs.
 //   3. The Authorization header lists every protocol parameter, the
 //      signature included, in the OAuth byte order as key="value" separated
 //      by ", "; the caller's header lines follow it.
 //   4. Misuse ("EMU") is raised before anything is built; a failure of
 //      cHTTP.openURL comes back unchanged, never raised.
-//   5. The nonce is randomToken(32) and the timestamp the clock's Unix
-//      seconds, so tests fix both through their seams.
+//   5. The nonce is randomToken(32) and the timestamp the system clock's
+//      Unix seconds, whatever the time-zone variables say; tests fix both
+//      through their seams.
 #pragma once
 
 #include <cstdint>
@@ -28,12 +33,20 @@ namespace bw {
 
 // Signs and opens one request. oauthParamList holds extra protocol
 // parameters (oauth_callback, oauth_verifier); headers is NIL or further
-// header lines each beginning with "\n"; postData NIL makes a GET. safeChars,
-// timeout and nonBlocking go to cHTTP.openURL unchanged, with the
-// certificate check on.
-cHTTP::OpenResult oauth1_openURL(cHTTP& http, Text url, Text safeChars, Text consumerKey, Text consumerSecret,
-                                 Text token, Text tokenSecret, OauthKeyValuePairs oauthParamList, Text headers,
-                                 Text postData, int32_t timeout, bool nonBlocking);
+// header lines each beginning with "\n"; postData (raw form pairs) NIL
+// makes a GET. timeout and nonBlocking go to cHTTP.openURL unchanged, with
+// the certificate check on.
+cHTTP::OpenResult oauth1_openURL(cHTTP& http, Text url, Text consumerKey, Text consumerSecret, Text token,
+                                 Text tokenSecret, OauthKeyValuePairs oauthParamList, Text headers, Text postData,
+                                 int32_t timeout, bool nonBlocking);
+// The same with the query and the form as raw pairs (form nullptr: a GET),
+// for values that hold "&", "=" or "#"; baseURL has no query.
+cHTTP::OpenResult oauth1_openPairs(cHTTP& http, Text baseURL, const KeyValuePairs& query, const KeyValuePairs* form,
+                                   Text consumerKey, Text consumerSecret, Text token, Text tokenSecret,
+                                   OauthKeyValuePairs oauthParamList, Text headers, int32_t timeout, bool nonBlocking);
+
+// The bytes sent for raw pairs: key=value joined by "&", each encoded once.
+Str oauth1_encodeForm(const KeyValuePairs& raw);
 
 // The header text oauth1_openURL hands to cHTTP: "Authorization: OAuth ..."
 // followed by headers. Raises "EMU" "oauth1_openURL(); headers string does
@@ -64,7 +77,7 @@ Str oauth1_joinParameters(const OauthKeyValuePairs& list, bool quoted, Text sepa
 Str twitterBigValueToString(int64_t value);
 // Appends that text to s, clipped at s's capacity.
 void appendBigValue(Str& s, int64_t value);
-// Whole seconds since 1970-01-01 00:00:00 UTC by the program's clock.
+// Whole seconds since 1970-01-01 00:00:00 UTC by the system clock.
 int64_t oauth1_unixTime();
 
 }  // namespace bw

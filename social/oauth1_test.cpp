@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "platform/clock.h"
 #include "social/oauth_verifier_test_support.h"
 #include "social/random_token.h"
+#include "web/http_save.h"
 #include "web/http_test_support.h"
 
 namespace bw {
@@ -133,7 +135,7 @@ TEST_F(OauthOpen, SignedRequestsOnTheWire) {
   std::string origin = "http://127.0.0.1:" + std::to_string(server.port());
   cHTTP http("ua");
   std::string post = origin + "/1.1/users/lookup.json?resources=statuses,users";
-  EXPECT_EQ(oauth1_openURL(http, post, oauthUnreservedChars, "ck", "cs", "tk", "ts",
+  EXPECT_EQ(oauth1_openURL(http, post, "ck", "cs", "tk", "ts",
                            params({{"oauth_verifier", "v 1"}}), "\nContent-Type: application/x-www-form-urlencoded", "",
                            10, false)
                 .result,
@@ -141,7 +143,7 @@ TEST_F(OauthOpen, SignedRequestsOnTheWire) {
   httpSaveToBuffer first, second;
   EXPECT_EQ(http.save(&first, nullptr, 1024).result, 0);
   http.close();
-  ASSERT_EQ(oauth1_openURL(http, origin + "/get", oauthUnreservedChars, "ck", "c&s", nullptr, nullptr, {}, nullptr,
+  ASSERT_EQ(oauth1_openURL(http, origin + "/get", "ck", "c&s", nullptr, nullptr, {}, nullptr,
                            nullptr, 10, false)
                 .result,
             0);
@@ -153,7 +155,7 @@ TEST_F(OauthOpen, SignedRequestsOnTheWire) {
 
   std::string nonce1 = std::string(32, 'N') + "1";
   EXPECT_EQ(wire[0].substr(0, wire[0].find("oauth_signature=")),
-            "POST /1.1/users/lookup.json?resources=statuses,users HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+            "POST /1.1/users/lookup.json?resources=statuses%2Cusers HTTP/1.0\r\nHost: 127.0.0.1\r\n"
             "Authorization: OAuth oauth_consumer_key=\"ck\", oauth_nonce=\"" + nonce1 + "\", ");
   size_t line = wire[0].find("\r\n", wire[0].find("Authorization"));
   EXPECT_EQ(wire[0].substr(wire[0].find("oauth_signature_method"), line - wire[0].find("oauth_signature_method")),
@@ -178,20 +180,26 @@ TEST_F(OauthOpen, SignedRequestsOnTheWire) {
 
 TEST_F(OauthOpen, RefusalsFailuresNoncesAndTimestamps) {
   cHTTP http(nullptr);
-  expectRaise([&] { oauth1_openURL(http, "http://127.0.0.1:1/", oauthUnreservedChars, "ck", "cs", nullptr, nullptr,
+  expectRaise([&] { oauth1_openURL(http, "http://127.0.0.1:1/", "ck", "cs", nullptr, nullptr,
                                    params({{"oauth_callback", "x"}}), "Content-Type: x", nullptr, 10, false); },
               "EMU", "oauth1_openURL(); headers string does not begin with \\n");
   EXPECT_EQ(nonces_, 0);  // refused before anything was built
   // Nothing listens on port 1: openURL's failure comes back as it is.
-  cHTTP::OpenResult failed = oauth1_openURL(http, "http://127.0.0.1:1/", oauthUnreservedChars, "ck", "cs", nullptr,
+  cHTTP::OpenResult failed = oauth1_openURL(http, "http://127.0.0.1:1/", "ck", "cs", nullptr,
                                             nullptr, {}, nullptr, nullptr, 10, false);
   EXPECT_EQ(failed.result, http.openURL("http://127.0.0.1:1/", nullptr, nullptr, nullptr, 10, false, nullptr, true).result);
 
-  setClockSource([] { return ClockReading{7, 0, false}; });
-  EXPECT_NE(oauth1_authorizationHeader("http://h/", "ck", "cs", nullptr, nullptr, {}, nullptr, nullptr)
-                .view()
-                .find("oauth_timestamp=\"7\""),
-            std::string_view::npos);
+  // Unix seconds of the system clock, whatever zone the variables name.
+  for (const char* zone : {"", "EST5EDT", "CET-1CEST", "UTC"}) {
+    SCOPED_TRACE(zone);
+    if (*zone) ::setenv("TZONE", zone, 1);
+    setClockSource([] { return ClockReading{7, -18000, true}; });
+    EXPECT_NE(oauth1_authorizationHeader("http://h/", "ck", "cs", nullptr, nullptr, {}, nullptr, nullptr)
+                  .view()
+                  .find("oauth_timestamp=\"7\""),
+              std::string_view::npos);
+    ::unsetenv("TZONE");
+  }
 
   setRandomTokenSource({});
   std::set<std::string> seen;
@@ -206,6 +214,88 @@ TEST_F(OauthOpen, RefusalsFailuresNoncesAndTimestamps) {
     seen.insert(nonce);
   }
   EXPECT_EQ(seen.size(), 3u);  // all in the same second
+}
+
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+KeyValuePairs raw(const Pairs& list) {
+  KeyValuePairs out;
+  for (const auto& [k, v] : list) newKeyValuePair(out, Str(k), Str(v));
+  return out;
+}
+
+// What a server makes of the bytes it receives: the query's and the body's
+// pairs, form-decoded, in order.
+Pairs received(const std::string& wire) {
+  std::string target = wire.substr(wire.find(' ') + 1);
+  target = target.substr(0, target.find(' '));
+  Pairs out;
+  if (size_t q = target.find('?'); q != std::string::npos) test::addFormPairs(target.substr(q + 1), out);
+  test::addFormPairs(wire.substr(wire.find("\r\n\r\n") + 4), out);
+  return out;
+}
+
+TEST_F(OauthOpen, WhatIsSentIsWhatIsSigned) {
+  struct Case {
+    Pairs query;
+    std::optional<Pairs> form;  // none: a GET
+  } cases[] = {
+      {{{"q", "a+b"}, {"sum", "1 + 1"}}, std::nullopt},
+      {{{"p", "100%"}, {"x", "%41"}}, std::nullopt},  // "%41" is three bytes, never "A"
+      {{{"v", "x&y=z"}, {"a&b", "c"}}, std::nullopt},
+      {{{"h", "#tag"}, {"frag", "a#b"}}, std::nullopt},
+      {{{"e", ""}, {"f", ""}, {"", "v"}}, std::nullopt},
+      {{{"id", "2"}, {"id", "1"}, {"id", "10"}}, std::nullopt},
+      {{{"name", "Zo\xC3\xAB \xE6\x97\xA5\xE6\x9C\xAC"}, {"smile", "\xF0\x9F\x98\x80"}}, std::nullopt},
+      {{}, Pairs{{"status", "a+b 100% & c=d #e"}, {"empty", ""}, {"id", "2"}, {"id", "1"}}},
+      {{{"q", "1+1"}}, Pairs{{"q", "2=2"}, {"u", "\xC3\xA9&\xC3\xA8"}}},
+      {{}, Pairs{}},
+  };
+  for (const Case& c : cases) {
+    std::string trace;
+    for (const auto& [k, v] : c.query) trace += k + "=" + v + "&";
+    SCOPED_TRACE(trace + (c.form ? " with a form" : ""));
+    test::LoopbackServer server(test::Reply{{"HTTP/1.0 200 OK\r\n\r\nok"}}, 1);
+    std::string origin = "http://127.0.0.1:" + std::to_string(server.port());
+    cHTTP http("ua");
+    KeyValuePairs form = c.form ? raw(*c.form) : KeyValuePairs();
+    ASSERT_EQ(oauth1_openPairs(http, origin + "/1.1/x.json", raw(c.query), c.form ? &form : nullptr, "ck", "c s",
+                               "tk", "t&s", {}, nullptr, 10, false)
+                  .result,
+              0);
+    httpSaveToBuffer answer;
+    http.save(&answer, nullptr, 1024);
+    http.close();
+    server.join();
+    ASSERT_EQ(server.requests().size(), 1u);
+    const std::string wire = server.requests()[0];
+    EXPECT_EQ(test::verifyOauthRequest(test::signedRequestFromWire(wire, origin), "c s", "t&s").mismatch, "");
+    Pairs sent = c.query;
+    if (c.form) sent.insert(sent.end(), c.form->begin(), c.form->end());
+    EXPECT_EQ(received(wire), sent);
+    EXPECT_EQ(wire.substr(0, 4), c.form ? "POST" : "GET ");
+  }
+}
+
+TEST_F(OauthOpen, AddressesAndFormsAsTextSplitAtEveryAmpersand) {
+  test::LoopbackServer server(test::Reply{{"HTTP/1.0 200 OK\r\n\r\nok"}}, 1);
+  std::string origin = "http://127.0.0.1:" + std::to_string(server.port());
+  cHTTP http("ua");
+  ASSERT_EQ(oauth1_openURL(http, origin + "/p?q=a+b&p=100%&h=#x&flag&&e=", "ck", "cs", nullptr, nullptr, {}, nullptr,
+                           "s=1+1=2&t=%20", 10, false)
+                .result,
+            0);
+  httpSaveToBuffer answer;
+  http.save(&answer, nullptr, 1024);
+  http.close();
+  server.join();
+  const std::string wire = server.requests().at(0);
+  EXPECT_EQ(wire.substr(0, wire.find(" HTTP/")), "POST /p?q=a%2Bb&p=100%25&h=%23x&flag=&e=");
+  EXPECT_EQ(wire.substr(wire.find("\r\n\r\n") + 4), "s=1%2B1%3D2&t=%2520");
+  EXPECT_EQ(test::verifyOauthRequest(test::signedRequestFromWire(wire, origin), "cs", "").mismatch, "");
+  EXPECT_EQ(received(wire), (Pairs{{"q", "a+b"}, {"p", "100%"}, {"h", "#x"}, {"flag", ""}, {"e", ""},
+                                   {"s", "1+1=2"}, {"t", "%20"}}));
+  EXPECT_EQ(oauth1_encodeForm(raw({{"a b", "c&d"}, {"e", ""}})), "a%20b=c%26d&e=");
 }
 
 }  // namespace

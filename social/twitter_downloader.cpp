@@ -81,7 +81,7 @@ TwitterAccessToken downloadTwitter::obtainUserAccessToken() {
 
 cHTTP::OpenResult downloadTwitter::openApi(cHTTP& http, Text url, Text headers, Text postData, bool nonBlocking) {
   if (userTokenSecret_.isNil()) userToken_ = Str();
-  return oauth1_openURL(http, url, oauthUnreservedChars, twitterConsumerKey(), twitterConsumerSecret(), userToken_,
+  return oauth1_openURL(http, url, twitterConsumerKey(), twitterConsumerSecret(), userToken_,
                         userTokenSecret_, OauthKeyValuePairs(), headers, postData, kTwitterRequestTimeout,
                         nonBlocking);
 }

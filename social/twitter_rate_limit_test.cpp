@@ -75,7 +75,7 @@ TEST_F(TwitterRateTest, FeedsTakeTurns) {
   EXPECT_EQ(credits(), "1 0 1 ");
   std::vector<std::string> asked = fake->targets("/1.1/application/rate_limit_status.json");
   ASSERT_EQ(asked.size(), 4u);
-  EXPECT_EQ(asked[0], "/1.1/application/rate_limit_status.json?resources=statuses,users");
+  EXPECT_EQ(asked[0], "/1.1/application/rate_limit_status.json?resources=statuses%2Cusers");
 }
 
 TEST_F(TwitterRateTest, BudgetsAndFailures) {

@@ -49,7 +49,7 @@ TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
 
   OauthKeyValuePairs callback;
   newOauthKeyValuePair(callback, Str("oauth_callback"), server.infoURL(port));
-  if (oauth1_openURL(http, api + "/oauth/request_token", oauthUnreservedChars, twitterConsumerKey(),
+  if (oauth1_openURL(http, api + "/oauth/request_token", twitterConsumerKey(),
                      twitterConsumerSecret(), nullptr, nullptr, std::move(callback), nullptr, "", kTokenTimeout, false)
           .result != 0)
     return {Str(), Str(), kSignInNotOpened};
@@ -80,7 +80,7 @@ TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
 
   OauthKeyValuePairs verifierList;
   newOauthKeyValuePair(verifierList, Str("oauth_verifier"), std::move(verifier));
-  if (oauth1_openURL(http, api + "/oauth/access_token", oauthUnreservedChars, twitterConsumerKey(),
+  if (oauth1_openURL(http, api + "/oauth/access_token", twitterConsumerKey(),
                      twitterConsumerSecret(), requestToken, requestTokenSecret, std::move(verifierList),
                      "\nContent-Type: application/x-www-form-urlencoded", "", kTokenTimeout, false)
           .result != 0)

@@ -1,6 +1,7 @@
 // tools/oauthsign.cpp - signs one request the way the program signs its
-// Twitter requests and prints the signature base string, the signature and
-// the Authorization line, for comparing with published examples by hand.
+// Twitter requests and prints the signature base string, the signature,
+// the Authorization line and the request line and body as they would be
+// sent, for comparing with published examples by hand.
 //
 //   oauthsign METHOD URL [--post DATA] [--token T --token-secret S]
 //             [--nonce N] [--timestamp SECONDS]
@@ -69,6 +70,14 @@ int sign(int argc, char** argv) {
   std::printf("%s\n", bw::oauth1_authorizationHeader(url, bw::twitterConsumerKey(), bw::twitterConsumerSecret(),
                                                      tokenText, secretText, {}, nullptr, postData)
                           .c_str());
+  size_t question = url.find('?');
+  std::string target = url.substr(0, question);
+  if (question != std::string::npos) {
+    bw::Str query = bw::oauth1_encodeForm(bw::splitQueryString_facebook(url.substr(question + 1)));
+    if (!query.empty()) target += "?" + query.str();
+  }
+  std::printf("sent:          %s %s\n", method.c_str(), target.c_str());
+  if (post) std::printf("body:          %s\n", bw::oauth1_encodeForm(bw::splitQueryString_facebook(*post)).c_str());
   bw::credentialsModuleEnd();
   bw::closeTimerDevice();
   return 0;
