@@ -8,7 +8,7 @@
 // "curl-ca-bundle.crt" in the current folder when it is there (else the
 // system's store). An error status, a failed request or a body that does
 // not match its stated length prints the status (when one was read) and
-// the request's result, and exits with 1.
+// the request's result with the reason in words, and exits with 1.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -44,12 +44,13 @@ void printStatus(bw::cHTTP& http) {
 
 int failed(bw::cHTTP& http, int32_t result) {
   if (!http.infoIsOpen()) {
-    std::printf("failed: result %ld\n", static_cast<long>(result));
+    std::printf("failed: result %ld\nwhy: %s\n", static_cast<long>(result), http.infoFailureReason().c_str());
     return 1;
   }
   if (http.infoStatus().status > 0) printStatus(http);
   const int32_t error = http.infoProtocolError();
   if (result == -1 && error == EPROTONOSUPPORT) std::printf("unsupported content encoding\n");
+  std::printf("why: %s\n", http.infoFailureReason().c_str());
   if (result == bw::cHTTP::kCurlFailed) {
     std::printf("failed: result %ld, curl exit code %ld\n", static_cast<long>(result),
                 static_cast<long>(http.infoCurlExit()));
@@ -85,8 +86,8 @@ int fetch(int argc, char** argv) {
   bw::Str body = hasPost ? bw::Str(post) : bw::Str();
   bw::cHTTP::OpenResult opened = http.openURL(bw::Str(url), nullptr, extra, body, 20, false, nullptr, useCaBundle);
   if (opened.result != 0) {
-    std::printf("failed: result %ld, protocol error %ld\n", static_cast<long>(opened.result),
-                static_cast<long>(opened.protocolError));
+    std::printf("failed: result %ld, protocol error %ld\nwhy: %s\n", static_cast<long>(opened.result),
+                static_cast<long>(opened.protocolError), http.infoFailureReason().c_str());
     return 1;
   }
   // The driver sends, reads the status, follows redirects and checks the

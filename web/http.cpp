@@ -118,7 +118,11 @@ cHTTP::OpenResult cHTTP::openURL(Text url, Text baseURL, Text extraHeaders, Text
                                  bool nonBlocking, Text safeSet, bool useCaBundle) {
   checkExtraHeaders(extraHeaders);
   URLParts parts = splitURL(url, kURLScheme | kURLHost | kURLPath, baseURL);
-  if (parts.scheme.isNil()) return {-5, 0};
+  if (parts.scheme.isNil()) {
+    failure_ = HttpFailureFacts();
+    failure_.result = -5;
+    return {-5, 0};
+  }
   return open(parts.scheme, parts.host, parts.path, parts.port, extraHeaders, postData, timeout, nonBlocking,
               safeSet, useCaBundle);
 }
@@ -135,8 +139,10 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   lastErrno_ = 0;
   errorOverride_ = 0;
   commandText_.clear();
+  lookupFailed_ = false;
   lastByte_ = Clock::now();
   if (!followingRedirect_) {
+    failure_ = HttpFailureFacts();
     redirectCount_ = 0;
     useCaBundle_ = useCaBundle;
     permanentRun_ = true;
@@ -151,6 +157,8 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   } else if (s == "file") {
     protocol_ = kFile;
   } else {
+    failure_.scheme = s;
+    noteFailure(-5);
     return {-5, 0};
   }
   host_ = copyString(host);
@@ -181,6 +189,7 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   }
   if (result != 0) {
     int32_t error = infoProtocolError();
+    noteFailure(-1);
     finishOpen(result);
     return {-1, error};
   }
@@ -223,6 +232,7 @@ void cHTTP::resetResponse() {
   chunked_ = false;
   chunks_ = ChunkedDecoder();
   decoded_.clear();
+  gotBytes_ = false;
   addresses_.clear();
   nextAddress_ = 0;
 }
@@ -236,6 +246,30 @@ int32_t cHTTP::failStep(int error) {
   failWith(error);
   state_ = kFailed;
   return -1;
+}
+
+void cHTTP::noteFailure(int32_t result) {
+  if (failure_.result != 0) return;
+  HttpFailureFacts& f = failure_;
+  f.result = result;
+  f.status = status_;
+  f.statusText = statusText_.isNil() ? std::string() : statusText_.str();
+  f.error = errorOverride_ ? errorOverride_ : lastErrno_;
+  f.file = protocol_ == kFile;
+  f.lookupFailed = lookupFailed_;
+  f.anyByte = gotBytes_;
+  f.connecting = protocol_ == kHttp && !gotBytes_ && sentBytes_ == 0 && status_ == 0;
+  f.host = host_.isNil() ? std::string() : host_.str();
+  f.port = port_ != -1 ? port_ : protocol_ == kHttps ? 443 : 80;
+  const bool whole = Clock::now() >= started_ + wholeLimit();
+  f.wholeLimit = whole && !f.connecting;
+  f.limitSeconds = static_cast<int32_t>(f.wholeLimit ? wholeLimit().count() : idleLimit().count());
+  f.transferCode = curlExit_;
+  if (bodyLength_ >= 0 && (state_ == kBodyRunning || state_ == kFailed)) {
+    f.bodyLength = bodyLength_;
+    f.bodyMissing = bodyCount_;
+  }
+  f.redirect = followingRedirect_ || isRedirectStatus(status_);
 }
 
 std::chrono::seconds cHTTP::idleLimit() const {
@@ -337,6 +371,7 @@ int32_t cHTTP::resolveStep() {
   if (!lookup_->done()) return 0;
   std::shared_ptr<HostLookup> lookup = std::move(lookup_);
   if (lookup->error != 0) {
+    lookupFailed_ = true;
     lastErrno_ = lookup->error;
     return -1;
   }
@@ -525,6 +560,7 @@ int64_t cHTTP::readSome(char* buffer, int64_t length) {
                                    : ::read(fd, buffer, static_cast<size_t>(length));
     if (n > 0) {
       lastByte_ = Clock::now();
+      gotBytes_ = true;
       return n;
     }
     if (n == 0) {

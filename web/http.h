@@ -53,6 +53,7 @@
 #include "platform/dos.h"
 #include "platform/spawn.h"
 #include "web/http_chunked.h"
+#include "web/http_failure.h"
 #include "web/http_save.h"
 
 namespace bw {
@@ -201,6 +202,10 @@ class cHTTP : public class_base {
   const StrChain& infoHeaderLines() const { return headerLines_; }
   // curl's exit code once it was read (https; 0 otherwise).
   int32_t infoCurlExit() const { return curlExit_; }
+  // Why the finished request failed, in one short sentence for the user
+  // ("HTTP 404 Not Found", "the name example.org does not resolve");
+  // empty when it did not fail. Kept after close, until the next open.
+  std::string infoFailureReason() const { return describeHttpFailure(failure_); }
   // True once a deadline of the request has passed.
   bool infoPastDeadline() const;
   // The first of the two deadlines.
@@ -292,6 +297,10 @@ class cHTTP : public class_base {
   bool curlEnded();
   void stopCurl();
   int32_t statusFromCurlErrors();
+  // Notes what is known about a failure with this result, once per
+  // request (the first failure is the cause).
+  void noteFailure(int32_t result);
+  Step driveStep();
   bool curlIsReady(int32_t milliseconds);
 
   Str userAgent_;
@@ -343,6 +352,9 @@ class cHTTP : public class_base {
   int redirectCount_ = 0;
   bool followingRedirect_ = false;
   int lastErrno_ = 0;
+  bool lookupFailed_ = false;
+  bool gotBytes_ = false;
+  HttpFailureFacts failure_;
   int32_t errorOverride_ = 0;
   Clock::time_point started_;
   Clock::time_point lastByte_;

@@ -58,6 +58,12 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
   }
   if (!dest && state_ == kBodyReady && !dest_)
     raise("EMU", "cHTTP.saveAppend(); dest is required now, but has not yet been supplied");
+  Step step = driveStep();
+  if (step.result != 0) noteFailure(step.result);
+  return step;
+}
+
+cHTTP::Step cHTTP::driveStep() {
   if (bufSize_ <= 0) bufSize_ = 4096;
   // A request past one of its deadlines fails here, whatever step it is at;
   // a connect that timed out goes on with the host's next address, with
@@ -102,8 +108,10 @@ cHTTP::Step cHTTP::saveAppend(httpSaveDestination* dest, fHttpSaveCallback* call
       // A body we cannot decode is refused rather than passed on as is.
       Str encoding = getHeaderValue(h.lines, "Content-Encoding", 0);
       if (!encoding.isNil() && !trimmed(encoding.view()).empty() &&
-          !equalsNoCase(trimmed(encoding.view()), "identity"))
+          !equalsNoCase(trimmed(encoding.view()), "identity")) {
+        failure_.encoding = trimmed(encoding.view());
         return {failStep(EPROTONOSUPPORT), false};
+      }
       Str transfer = getHeaderValue(h.lines, "Transfer-Encoding", 0);
       chunked_ = protocol_ == kHttp && !transfer.isNil() && containsNoCase(transfer.view(), "chunked");
       state_ = kBodyReady;

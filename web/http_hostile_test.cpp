@@ -10,6 +10,7 @@
 #include "core/raise_test_support.h"
 #include "web/http.h"
 #include "web/http_download.h"
+#include "web/http_resolver.h"
 #include "web/http_test_support.h"
 
 namespace bw {
@@ -24,6 +25,7 @@ struct Outcome {
   int32_t error = 0;
   int32_t status = 0;
   std::string body;
+  std::string why;
   double seconds = 0;
 };
 
@@ -36,6 +38,7 @@ Outcome fetch(const std::string& url, int32_t timeout, bool nonBlocking, int32_t
   if (opened.result != 0) {
     o.result = opened.result;
     o.error = opened.protocolError;
+    o.why = http.infoFailureReason();
     return o;
   }
   httpSaveToBuffer memory;
@@ -45,6 +48,7 @@ Outcome fetch(const std::string& url, int32_t timeout, bool nonBlocking, int32_t
   o.error = http.infoProtocolError();
   o.status = http.infoStatus().status;
   http.close();
+  o.why = http.infoFailureReason();
   o.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   httpSaveToBuffer::Buffer b = memory.getBuffer();
   if (b.data) o.body.assign(b.data.get(), static_cast<size_t>(b.total - 1));
@@ -66,30 +70,45 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
     int32_t result;
     int32_t error;  // checked when not 0
     const char* body;
+    const char* why;  // the reason told to the user
   } cases[] = {
-      {"error status", {{"HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"}}, cHTTP::kErrorStatus, 0, ""},
-      {"server error", {{"HTTP/1.1 503 Busy\r\n\r\n"}}, cHTTP::kErrorStatus, 0, ""},
-      {"endless headers", {{kOk + manyLines(3000, 1000)}}, -1, EMSGSIZE, ""},
-      {"too many lines", {{kOk + manyLines(1001, 1) + "\r\nbody"}}, -1, EMSGSIZE, ""},
-      {"1000 lines", {{kOk + manyLines(999, 1) + "\r\nbody"}}, 0, 0, "body"},
-      {"one huge line", {{kOk + "X: " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, ""},
+      {"error status", {{"HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"}}, cHTTP::kErrorStatus, 0, "",
+       "HTTP 404 Not Found"},
+      {"server error", {{"HTTP/1.1 503 Busy\r\n\r\n"}}, cHTTP::kErrorStatus, 0, "", "HTTP 503 Busy"},
+      {"gone", {{"HTTP/1.1 410 Gone\r\n\r\n"}}, cHTTP::kErrorStatus, 0, "", "HTTP 410 Gone: the feed has been removed"},
+      {"reason with controls", {{"HTTP/1.1 500 a\x1b[2Jb\r\n\r\n"}}, cHTTP::kErrorStatus, 0, "", "HTTP 500 a?[2Jb"},
+      {"endless headers", {{kOk + manyLines(3000, 1000)}}, -1, EMSGSIZE, "", "header lines are too long"},
+      {"too many lines", {{kOk + manyLines(1001, 1) + "\r\nbody"}}, -1, EMSGSIZE, "", "header lines are too long"},
+      {"1000 lines", {{kOk + manyLines(999, 1) + "\r\nbody"}}, 0, 0, "body", ""},
+      {"one huge line", {{kOk + "X: " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",
+       "header lines are too long"},
+      {"huge status line", {{"HTTP/1.0 200 " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",
+       "header lines are too long"},
       {"chunked",
        {{kOk + std::string("Transfer-Encoding: Chunked\r\nContent-Length: 3\r\n\r\n4;ext=1\r\nWiki\r\n"),
          "5\r\npedia\r\n0\r\nTrailer: x\r\n\r\n"},
         20},
-       0, 0, "Wikipedia"},
+       0, 0, "Wikipedia", ""},
       {"chunked, bad size", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\nzz\r\nWiki\r\n0\r\n\r\n")}}, -1,
-       EPROTO, ""},
-      {"chunked, cut", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n")}}, -1, EPROTO, ""},
-      {"bare LF", {{"HTTP/1.0 200 OK\nContent-Length: 4\nX: 1\n\nbody"}}, 0, 0, "body"},
-      {"gzip", {{kOk + std::string("Content-Encoding: gzip\r\n\r\n\x1f\x8b")}}, -1, EPROTONOSUPPORT, ""},
-      {"identity", {{kOk + std::string("Content-Encoding: identity\r\n\r\nplain")}}, 0, 0, "plain"},
-      {"cut body", {{kOk + std::string("Content-Length: 100\r\n\r\nshort")}}, -1, 0, ""},
+       EPROTO, "", "chunked answer is broken"},
+      {"chunked, cut", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n")}}, -1, EPROTO, "",
+       "chunked answer is broken or cut short"},
+      {"bare LF", {{"HTTP/1.0 200 OK\nContent-Length: 4\nX: 1\n\nbody"}}, 0, 0, "body", ""},
+      {"gzip", {{kOk + std::string("Content-Encoding: gzip\r\n\r\n\x1f\x8b")}}, -1, EPROTONOSUPPORT, "",
+       "encoding that cannot be read (gzip)"},
+      {"identity", {{kOk + std::string("Content-Encoding: identity\r\n\r\nplain")}}, 0, 0, "plain", ""},
+      {"cut body", {{kOk + std::string("Content-Length: 100\r\n\r\nshort")}}, -1, 0, "",
+       "the answer ended after 5 of its 100 bytes"},
       {"reset mid-body", {{kOk + std::string("Content-Length: 100000\r\n\r\n") + std::string(5000, 'r')}, 0, true, 50,
                           true},
-       -1, ECONNRESET, ""},
-      {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 1300}, -1, ETIMEDOUT, ""},
-      {"stall in headers", {{kOk + std::string("X: 1\r\n")}, 0, true, 1300}, -1, ETIMEDOUT, ""},
+       -1, ECONNRESET, "", "broke off the connection"},
+      {"not http", {{"SSH-2.0-OpenSSH_9.2\r\n"}}, -1, 0, "", "the server's answer is not HTTP"},
+      {"closed at once", {{}, 0, true}, -1, 0, "", "closed the connection without answering"},
+      {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 1300}, -1, ETIMEDOUT, "",
+       "the server sent nothing for 1 s"},
+      {"stall in headers", {{kOk + std::string("X: 1\r\n")}, 0, true, 1300}, -1, ETIMEDOUT, "",
+       "the server sent nothing for 1 s"},
+      {"silent", {{}, 0, true, 1300}, -1, ETIMEDOUT, "", "the server did not answer within 1 s"},
   };
   for (const Case& c : cases) {
     for (bool nonBlocking : {false, true}) {
@@ -103,6 +122,8 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
       if (c.result == 0) {
         EXPECT_EQ(o.body, c.body);
       }
+      EXPECT_NE(o.why.find(c.why), std::string::npos) << o.why;
+      EXPECT_EQ(o.why.empty(), c.result == 0) << o.why;
       EXPECT_LT(o.seconds, 3.0);  // a stall fails at its 1 s time-out
     }
   }
@@ -115,6 +136,62 @@ TEST(HostileServer, DownloadsReportTheErrorStatus) {
   EXPECT_EQ(r.error, cHTTP::kErrorStatus);
   EXPECT_EQ(r.detail, 410);
   EXPECT_FALSE(r.buffer);
+}
+
+// Failures before any answer are told in words too, blocking or not: the
+// name that does not resolve, the refused connect, the scheme.
+TEST(HostileServer, FailuresBeforeAnyAnswerAreToldInWords) {
+  setHostResolveFunction([](const std::string&, std::vector<sockaddr_storage>*) { return EHOSTUNREACH; });
+  int port = 0;
+  ::close(test::listenLoopback(1, &port));  // a port nobody listens on
+  const std::string refused = "127.0.0.1:" + std::to_string(port);
+  const struct {
+    std::string url;
+    int32_t result;
+    std::string why;
+  } cases[] = {
+      {"http://nowhere.invalid/feed", -1, "the name nowhere.invalid does not resolve"},
+      {"http://" + refused + "/", -1, "could not connect to " + refused + " (connection refused)"},
+      {"gopher://h/", -5, "addresses beginning with \"gopher:\" cannot be fetched"},
+      {"no scheme here", -5, "the address does not begin with http:// or https://"},
+  };
+  for (const auto& c : cases) {
+    for (bool nonBlocking : {false, true}) {
+      SCOPED_TRACE(c.url);
+      Outcome o = fetch(c.url, 2, nonBlocking);
+      EXPECT_EQ(o.result, c.result);
+      EXPECT_EQ(o.why, c.why);
+    }
+  }
+  setHostResolveFunction({});
+  stopHostResolver();
+}
+
+// The words of failures the loopback servers cannot stage.
+TEST(HostileServer, TransferFailuresAndRefusalsHaveTheirOwnWords) {
+  HttpFailureFacts f;
+  f.host = "example.org";
+  f.port = 443;
+  const struct {
+    int32_t result, transferCode;
+    const char* text;
+    const char* why;
+  } cases[] = {
+      {0, 0, "", ""},
+      {-3, 0, "", "the answer could not be stored (too large for memory, or the disk is full)"},
+      {-4, 0, "", "the download was stopped before it finished"},
+      {-7, 6, "", "the name example.org does not resolve"},
+      {-7, 7, "Connection refused", "could not connect to example.org:443 (Connection refused)"},
+      {-7, 60, "self-signed certificate", "the certificate of example.org is not trusted (self-signed certificate)"},
+      {-7, 35, "", "the secure connection to example.org failed"},
+      {-7, 99, "", "the secure transfer from example.org failed (code 99)"},
+  };
+  for (const auto& c : cases) {
+    f.result = c.result;
+    f.transferCode = c.transferCode;
+    f.transferText = c.text;
+    EXPECT_EQ(describeHttpFailure(f), c.why);
+  }
 }
 
 // One byte every 300 ms never trips the time-out of 1 s, but the whole
@@ -154,6 +231,7 @@ TEST(HostileServer, BlockingConnectFailsAtItsTimeout) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_EQ(o.result, -1);
   EXPECT_EQ(o.protocolError, ETIMEDOUT);
+  EXPECT_EQ(http.infoFailureReason(), "could not connect to 127.0.0.1:" + std::to_string(port) + " within 1 s");
   EXPECT_LT(seconds, 1.9);
   for (int fd : fillers) ::close(fd);
   ::close(listener);

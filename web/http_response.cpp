@@ -30,17 +30,44 @@ bool cHTTP::statusStep() {
   if (protocol_ == kFile) {
     code = 200;
   } else {
-    while (inbox_.size() - inboxPos_ < 12) {
-      int64_t n = readMore(static_cast<int64_t>(12 - (inbox_.size() - inboxPos_)));
+    // The whole status line comes in first: its reason is the status text.
+    // After its first 12 bytes the line is read a byte at a time (longer
+    // pieces past 128 bytes), so that no byte after it is taken from the
+    // transport before the header step asks.
+    const char* eol = nullptr;
+    for (;;) {
+      const char* start = inbox_.data() + inboxPos_;
+      const size_t avail = inbox_.size() - inboxPos_;
+      eol = lineEnd(start + inboxScanned_, avail - inboxScanned_);
+      // A "\r" at the end of what came may have its "\n" still to come.
+      if (eol && !(*eol == '\r' && eol + 1 == start + avail)) break;
+      inboxScanned_ = eol ? static_cast<size_t>(eol - start) : avail;
+      eol = nullptr;
+      if (static_cast<int64_t>(avail) > kMaxHeaderBytes) {
+        failWith(EMSGSIZE);
+        break;
+      }
+      int64_t n = readMore(avail < 12 ? static_cast<int64_t>(12 - avail) : avail < 128 ? 1 : 1024);
       if (n == kNoDataYet) return false;
       if (n <= 0) break;
     }
-    if (inbox_.size() - inboxPos_ >= 12) {
+    inboxScanned_ = 0;
+    const char* start = inbox_.data() + inboxPos_;
+    const size_t avail = inbox_.size() - inboxPos_;
+    const size_t length = eol ? static_cast<size_t>(eol - start) : avail;
+    if (avail >= 12 && errorOverride_ != EMSGSIZE) {
       char line[13] = {};
-      std::memcpy(line, inbox_.data() + inboxPos_, 12);
-      inboxPos_ += 12;
+      std::memcpy(line, start, 12);
       line[7] = '1';
       if (std::memcmp(line, "HTTP/1.1 ", 9) == 0) code = valueAt(Text(line), 9, -1).value;
+      std::string_view rest = length > 13 ? std::string_view(start + 13, length - 13) : std::string_view();
+      if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
+      statusText_ = Str(rest);
+      size_t skip = eol ? length + 1 : avail;
+      if (eol && *eol == '\r' && skip < avail && start[skip] == '\n') ++skip;
+      inboxPos_ += skip;
+      headerBytes_ += static_cast<int64_t>(skip);
+      statusLineRead_ = true;
     } else if (protocol_ == kHttps) {
       // curl ended before a status line: its error text may hold one.
       if (!curlEnded()) return false;
