@@ -17,9 +17,11 @@ std::string makerPage(const char* name) { return makerWebBase().str() + "/brindl
 
 }  // namespace
 
-bool openFacebookLogoutPage(Text accessToken) {
-  const std::string url = facebookWebBase().str() + "/logout.php?confirm=1&next=" +
-                          makerPage("permission_logged_out.html") + "&access_token=" + std::string(accessToken.view());
+bool openFacebookLogoutPage() {
+  // The browser's own session is what the page logs out; the token stays
+  // out of the browser's arguments, where every local user could read it.
+  const std::string url =
+      facebookWebBase().str() + "/logout.php?confirm=1&next=" + makerPage("permission_logged_out.html");
   return openURL(Text(url));
 }
 
@@ -62,7 +64,7 @@ bool showLogOutWindow(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root)
       }
     } else if (event.item == facebook) {
       // The tokens go whether or not a browser could be started.
-      if (!root.facebookAccessToken.isNil()) openFacebookLogoutPage(root.facebookAccessToken);
+      if (!root.facebookAccessToken.isNil()) openFacebookLogoutPage();
       root.facebookAccessToken = Str();
       root.facebookUserID = Str();
       soup.saveChangesToObject(&root);

@@ -9,8 +9,9 @@
 //   2. Forgetting the Facebook tokens does not depend on the browser: they
 //      go even when no browser could be started.
 //   3. Every page opens in the user's browser (openURL); nothing here speaks
-//      HTTP. Addresses are built from the service table with the token and
-//      ids as they stand, nothing percent-encoded.
+//      HTTP. Addresses are built from the service table with the ids as
+//      they stand, nothing percent-encoded; no token is ever among a
+//      browser's arguments.
 #pragma once
 
 #include "core/str.h"
@@ -19,9 +20,9 @@
 
 namespace bw {
 
-// Opens the Facebook log-out page for the token; FALSE when no browser
-// could be started.
-bool openFacebookLogoutPage(Text accessToken);
+// Opens the Facebook log-out page (the browser's own session is logged
+// out; the token is not sent); FALSE when no browser could be started.
+bool openFacebookLogoutPage();
 // The send and share dialogs that carry the permission-request page.
 void facebookAskFriendViaSend();
 void facebookAskFriendViaShare();
