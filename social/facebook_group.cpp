@@ -91,6 +91,7 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
   } else {
     id = address.name;
     FacebookAnswer group = ask(*downloader, encodeRawURL(address.name, kSafe, false).str() + kGroupFields);
+    if (group.kind == kFeedAuthFailed) return {};
     const webDataNode* top = group.document ? group.document->head() : nullptr;
     privacy = twitterMemberText(top, "privacy", false);
     name = textOr(top, "name", "unknown");
@@ -105,6 +106,9 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
   }
   if (id) {
     FacebookAnswer exists = ask(*downloader, id.str());
+    // A sign-in the user gave up ends the lookup: going on would only start
+    // the next one.
+    if (exists.kind == kFeedAuthFailed) return {};
     if (!exists.document && exists.status == kStatusNotFound) return {};
     const webDataNode* top = exists.document ? exists.document->head() : nullptr;
     if (exists.document && !(top && top->findChild("name", nullptr, nullptr, nullptr))) return {};

@@ -7,8 +7,8 @@
 //   1. Without a downloader nothing is asked: the answer only tells whether
 //      the address is a Facebook one ("" and TRUE for a group by name).
 //   2. Every failure answers NIL; only the refusal of a closed group is
-//      shown to the user. A search that finds nothing, or "No" to every
-//      group, answers NIL silently.
+//      shown to the user. A search that finds nothing, "No" to every group,
+//      or a sign-in the user gave up (kind 6), answers NIL silently.
 //   3. Graph requests go through the downloader's plain calls, one after
 //      another; the downloader holds no request afterwards.
 //   4. An id goes into Graph paths as it stands, so a found group id with a

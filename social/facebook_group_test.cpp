@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "news/downloader_choice.h"
 #include "social/facebook_test_support.h"
 
 namespace bw {
@@ -138,6 +139,21 @@ TEST_F(FacebookGroupTest, TheIdMustExist) {
     EXPECT_FALSE(found.isGroup);
   }
   EXPECT_EQ(fake->targets().back(), "/v2.8/somepage?access_token=T");
+}
+
+TEST_F(FacebookGroupTest, CancellingTheSignInEndsTheAddAtOnce) {
+  // The stored token is refused and the user presses Cancel in the sign-in.
+  root->facebookAccessToken = Str("stale");
+  newToken = nullptr;
+  for (const char* url : {"https://www.facebook.com/SomePage", "https://www.facebook.com/groups/123",
+                          "https://www.facebook.com/groups/Some-Group"}) {
+    SCOPED_TRACE(url);
+    signIns = 0;
+    cHTTP http(nullptr);
+    DownloaderMade made = createDownloaderForURL(*root, url, &http, nullptr);
+    EXPECT_EQ(made.downloader, nullptr);
+    EXPECT_EQ(signIns, 1);
+  }
 }
 
 }  // namespace
