@@ -45,9 +45,9 @@ void tellFailedAdd(int32_t failed, const Str& address) {
 
 Str addressToAdd(Text typed) {
   if (typed.isNil() || typed.view().empty()) return Str();
-  std::string url(typed.view());
+  std::string url(unwrapFeedAddress(Str(typed.view())).view());
   if (url.find("://") == std::string::npos) url = "http://" + url;
-  return httpsToHttp(Str(url));
+  return Str(url);
 }
 
 FacebookFeedChoice addFacebookFeed(cJournaledIndexedObjectSoupDatabase& db, cGuiWindow* mainWindow,

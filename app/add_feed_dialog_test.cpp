@@ -31,8 +31,9 @@ TEST(AddFeedAddress, AsTyped) {
   struct {
     const char* typed;
     const char* added;  // NIL: nothing to add
-  } cases[] = {{"example.org/feed", "http://example.org/feed"}, {"https://x/f", "http://x/f"},
+  } cases[] = {{"example.org/feed", "http://example.org/feed"}, {"https://x/f", "https://x/f"},
                {"HTTPS://x/f", "HTTPS://x/f"},                {"ftp://x", "ftp://x"},
+               {"feed://x/f", "http://x/f"},                  {"feed:https://x/f", "https://x/f"},
                {"a b://c", "a b://c"},                        {"", nullptr}};
   for (auto& c : cases) {
     Str got = addressToAdd(c.typed);
@@ -183,7 +184,7 @@ TEST_F(AddFeed, AnAddressWhoseOpenFailsIsToldByItsKind) {
       const char* typed;
       std::string text;
     } cases[] = {
-        {"https://www.facebook.com/SomePage", told + "http://www.facebook.com/SomePage"},
+        {"https://www.facebook.com/SomePage", told + "https://www.facebook.com/SomePage"},
         {"twitter.com/someone", told + "http://twitter.com/someone"},
         // No such account name: the open fails without an error code.
         {"twitter.com/no-such-name", "Failed to add the feed:\n\x1b" "1http://twitter.com/no-such-name"},

@@ -57,7 +57,7 @@ ImportResult importOpmlOutlines(webDataNode& node, bool dontEdit, cJournaledInde
                                 ImportTargets targets, newsRoot& root, const cEncoding& charset) {
   ImportResult result;
   walkOpmlOutlines(node, charset, [&](const OpmlFeedOutline& outline) {
-    Str address = httpsToHttp(outline.address);
+    Str address = unwrapFeedAddress(outline.address);
     AddUpdateResult added = addFirstUpdate(db, targets, root, charset, address);
     if (added.windowEvent && targets.updateWindow.window->infoQuitRequested(true)) result.quit = true;
     refreshTagChooserAndFeedList(targets.feedList, targets.tagList, db, &charset, root);

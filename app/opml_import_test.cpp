@@ -20,9 +20,8 @@ class OpmlImport : public MainWindowTest {
 };
 
 TEST_F(OpmlImport, WithoutEditingEachFeedIsNamedAndTagged) {
-  // Alpha's "https:" address is added with "http:" in its place.
-  std::string alpha = server.url("a.rss");
-  alpha.replace(0, 5, "https:");
+  // Alpha's "feed:" address is added as the address it wraps.
+  std::string alpha = "feed:" + server.url("a.rss");
   opml("<outline text=\"News\"><outline type=\"rss\" text=\"Alpha\" xmlUrl=\"" + alpha +
        "\"/></outline><outline text=\"news\"><outline type=\"rss\" title=\"Beta\" text=\"x\" xmlUrl=\"" +
        server.url("b.rss") + "\"/><outline type=\"rss\" text=\"Gone\" xmlUrl=\"" + server.url("gone.rss") +

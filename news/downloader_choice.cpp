@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "core/ascii_case.h"
 #include "news/news_config.h"
 #include "news/news_load.h"
 
@@ -145,9 +146,12 @@ Str twitterUserNameFromURL(Text url) {
   return Str(name);
 }
 
-Str httpsToHttp(Str url) {
-  if (url.view().substr(0, 6) != "https:") return url;
-  return Str("http" + std::string(url.view().substr(5)));
+Str unwrapFeedAddress(Str url) {
+  std::string_view u = url.view();
+  if (u.size() < 5 || !equalsNoCase(u.substr(0, 5), "feed:")) return url;
+  std::string_view rest = u.substr(5);
+  if (rest.substr(0, 2) == "//") return Str("http:" + std::string(rest));
+  return Str(rest);
 }
 
 }  // namespace bw

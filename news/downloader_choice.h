@@ -1,7 +1,8 @@
 // news/downloader_choice.h - the two factories that make an open downloader:
 // createFeedDownloader for a stored feed (by its type, asking only for what
 // is newer than the kept items) and createDownloaderForURL for a typed
-// address (by its form); the Twitter user-name rule and httpsToHttp.
+// address (by its form); the Twitter user-name rule and the reading of
+// "feed:" addresses.
 //
 // Invariants:
 //   1. A factory answers the downloader with its request open and
@@ -87,8 +88,9 @@ DownloaderMade createDownloaderForURL(newsRoot& root, Text url, cHTTP* http, New
 // address names no user ("hashtag", "search", an empty name, the host
 // inside another word).
 Str twitterUserNameFromURL(Text url);
-// "https:..." becomes "http:..."; anything else (upper-case too) is
-// returned as it is.
-Str httpsToHttp(Str url);
+// The address a "feed:" address wraps: "feed:https://h/f" is
+// "https://h/f", "feed://h/f" is "http://h/f" (any case of "feed");
+// anything else is returned as it is, its scheme untouched.
+Str unwrapFeedAddress(Str url);
 
 }  // namespace bw

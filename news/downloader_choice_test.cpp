@@ -166,12 +166,15 @@ TEST(AddressRules, TwitterUserNames) {
   }
 }
 
-TEST(AddressRules, HttpsBecomesHttp) {
+TEST(AddressRules, FeedAddressesAreReadAsTheAddressTheyWrap) {
   const struct {
     const char *in, *out;
-  } cases[] = {{"https://a", "http://a"}, {"HTTPS://a", "HTTPS://a"}, {"http://a", "http://a"}, {"https:", "http:"}};
-  for (const auto& c : cases) EXPECT_EQ(httpsToHttp(Str(c.in)).str(), c.out) << c.in;
-  EXPECT_TRUE(httpsToHttp(Str()).isNil());
+  } cases[] = {{"https://a/f", "https://a/f"},        {"HTTPS://a", "HTTPS://a"},
+               {"feed://a/f", "http://a/f"},          {"feed:https://a/f", "https://a/f"},
+               {"FEED:http://a:8080/f", "http://a:8080/f"}, {"feeds://a", "feeds://a"},
+               {"feed:", ""}};
+  for (const auto& c : cases) EXPECT_EQ(unwrapFeedAddress(Str(c.in)).str(), c.out) << c.in;
+  EXPECT_TRUE(unwrapFeedAddress(Str()).isNil());
 }
 
 }  // namespace

@@ -74,7 +74,8 @@ class CandidateTest {
     // An address with a scheme of its own is taken as it is ("javascript:"
     // is no folder of the page).
     Str url = pageURL_.isNil() || hasScheme(href.view()) ? Str() : resolveRelativeURL(href, pageURL_, false);
-    if (url.isNil()) url = href;
+    // A "feed:" address is the address it wraps.
+    if (url.isNil()) url = unwrapFeedAddress(href);
     if (!offeredScheme(url.view(), filePage_)) return;
     Str title = link.getAttribute("title", nullptr, false);
     if (title.isNil()) title = Str(trimmed(link.getAttribute("href", nullptr, false).view()));
@@ -169,7 +170,7 @@ FeedDocument downloadXML::discoverFeeds(bool isNewFeed) {
         if (answer <= 0 || static_cast<size_t>(answer) > scan.candidates.size()) return {nullptr, kFeedOk, Str()};
         chosen = static_cast<size_t>(answer - 1);
       }
-      return downloadChosenFeed(httpsToHttp(std::move(scan.candidates[chosen].url)));
+      return downloadChosenFeed(std::move(scan.candidates[chosen].url));
     }
     if (!document && scan.headEnd) return {nullptr, kFeedNoFeedFound, Str()};
   }
