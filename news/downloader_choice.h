@@ -62,6 +62,7 @@ struct FacebookGroup {
   Str id;
   bool isGroup = false;
   Str accessToken;  // the token the lookup ended with (a sign-in may renew it), or NIL
+  int32_t failed = 0;  // the failure kind that ended the lookup (id NIL), such as a sign-in given up
 };
 
 // The social layer's part. Each open hook makes the downloader from the

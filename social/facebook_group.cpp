@@ -78,6 +78,7 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
   } else if (!isDecimal(address.name.view())) {
     const Str query = encodeRawURL(address.name, kSafe, false);
     FacebookAnswer found = ask(*downloader, "search" + std::string(kGroupFields) + "&q=" + query.str() + "&type=group");
+    if (found.kind == kFeedAuthFailed) return {Str(), true, kFeedAuthFailed};
     if (!found.document || !found.document->head()) return {};
     const webDataNode* data = found.document->head()->findChild("data", nullptr, nullptr, nullptr);
     for (const webDataNode* entry = data ? data->getFirstChild() : nullptr; entry; entry = entry->getNext()) {
@@ -91,7 +92,7 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
   } else {
     id = address.name;
     FacebookAnswer group = ask(*downloader, encodeRawURL(address.name, kSafe, false).str() + kGroupFields);
-    if (group.kind == kFeedAuthFailed) return {};
+    if (group.kind == kFeedAuthFailed) return {Str(), true, kFeedAuthFailed};
     const webDataNode* top = group.document ? group.document->head() : nullptr;
     privacy = twitterMemberText(top, "privacy", false);
     name = textOr(top, "name", "unknown");
@@ -108,7 +109,7 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
     FacebookAnswer exists = ask(*downloader, id.str());
     // A sign-in the user gave up ends the lookup: going on would only start
     // the next one.
-    if (exists.kind == kFeedAuthFailed) return {};
+    if (exists.kind == kFeedAuthFailed) return {Str(), address.isGroup, kFeedAuthFailed};
     if (!exists.document && exists.status == kStatusNotFound) return {};
     const webDataNode* top = exists.document ? exists.document->head() : nullptr;
     if (exists.document && !(top && top->findChild("name", nullptr, nullptr, nullptr))) return {};

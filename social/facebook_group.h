@@ -28,6 +28,7 @@ inline constexpr int32_t kGroupRequesterHeight = 480;
 struct FacebookGroupFound {
   Str id;  // NIL: no Facebook address, or no usable id
   bool isGroup = false;
+  int32_t failed = 0;  // kFeedAuthFailed when the user gave up a sign-in (id NIL)
 };
 
 // window: whose size sets the requester's (NIL: the smallest); downloader:

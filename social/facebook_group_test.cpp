@@ -152,6 +152,7 @@ TEST_F(FacebookGroupTest, CancellingTheSignInEndsTheAddAtOnce) {
     cHTTP http(nullptr);
     DownloaderMade made = createDownloaderForURL(*root, url, &http, nullptr);
     EXPECT_EQ(made.downloader, nullptr);
+    EXPECT_EQ(made.failed, kFeedAuthFailed);  // for the add dialog to tell
     EXPECT_EQ(signIns, 1);
   }
 }

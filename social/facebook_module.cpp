@@ -28,6 +28,7 @@ bool isFacebookAddress(Text url) { return !findFacebookGroup(url, nullptr, nullp
 std::optional<FacebookGroup> lookUpFacebookGroup(newsRoot& root, Text url, NewsGuiWindow* window) {
   downloadFacebook downloader(root.facebookAccessToken, root.facebookUserID);
   FacebookGroupFound found = findFacebookGroup(url, window, &downloader);
+  if (found.failed != 0) return FacebookGroup{Str(), found.isGroup, Str(), found.failed};
   if (!found.id) return std::nullopt;
   return FacebookGroup{std::move(found.id), found.isGroup, downloader.infoAccessToken()};
 }
