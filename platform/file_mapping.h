@@ -35,23 +35,9 @@ bool guardedPieces(const uint8_t* from, int64_t length, const IoPiece* pieces, i
 // false when the system refused it, and guarded copies then run unguarded.
 bool installGuard();
 
-// On x86-64 Linux a guarded copy is a leaf routine in assembly
-// (guarded_copy.cpp) whose fault on its source the SIGBUS action turns into
-// a jump to the routine's failing exit: no state is saved before the copy.
-// Elsewhere, or built with BRINDLEWORK_PORTABLE_GUARD, the copy runs under
-// sigsetjmp and the action jumps back to it.
-#if defined(__x86_64__) && defined(__linux__) && !defined(BRINDLEWORK_PORTABLE_GUARD)
-#define BRINDLEWORK_GUARD_BY_EXIT 1
-extern "C" __attribute__((visibility("hidden"))) bool bw_guardedCopy(void* to, const void* from, size_t length);
-// 1 where the processor has AVX2 (set by installGuard): copies over 64
-// bytes then move 32 bytes a load. Tests set it to 0 to take the other road.
-extern "C" __attribute__((visibility("hidden"))) uint8_t bw_guardedCopyWide;
-// length bytes of from, copied to `to`.
-inline bool guardedCopy(void* to, const void* from, size_t length) { return bw_guardedCopy(to, from, length); }
-#else
-// length bytes of from, copied to `to`.
+// length bytes of from, copied to `to`: a copy under sigsetjmp, which the
+// guard's action jumps back to when reading the source faults.
 bool guardedCopy(void* to, const void* from, size_t length);
-#endif
 // Asks the processor to fetch the cache lines of [from, from + length) for
 // a read soon after; it never faults, so the bytes need no guard. Each
 // request is an asm statement of its own: a loop of nothing but

@@ -63,7 +63,7 @@ TEST(FileMappingTest, AFaultOnAGuardedCopyIsAnAnswerAndAnyOtherEndsTheProcess) {
   ::close(fd);
 }
 
-// Copies of every short length and of lengths about the copy's steps
+// Copies of every short length and of lengths about a copy's usual steps
 // (16, 32, 64 bytes, a page) whose last byte lies within 40 bytes of the
 // first page past a cut file's end, at every offset there, whole and in two
 // pieces: a copy answers true exactly when its bytes lie before the cut,
@@ -80,40 +80,30 @@ TEST(FileMappingTest, CopiesAboutACutPageAnswerByWhereTheirBytesLie) {
   for (int64_t n : {100, 127, 128, 129, 191, 192, 193, 268, 1000, 4095, 4096, 4097, 5000})
     lengths.push_back(n);
   constexpr uint8_t kUntouched = 0xEE;
-  auto copyAboutTheCut = [&] {
-    for (int64_t n : lengths) {
-      for (int64_t end = kCut - 40; end <= kCut + 40; ++end) {
-        const int64_t from = end - n;
-        if (from < 0) continue;
-        const bool whole = n == 0 || end <= kCut;
-        for (bool inPieces : {false, true}) {
-          std::vector<uint8_t> out(static_cast<size_t>(n) + 64, kUntouched);
-          uint8_t* to = out.data() + 16 + from % 16;
-          const int64_t half = n / 2;
-          const IoPiece pieces[] = {{0, half, to}, {half, n - half, to + half}};
-          const bool copied = inPieces ? mapping.readPieces(from, n, pieces, 2) : mapping.read(to, n, from);
-          ASSERT_EQ(copied, whole) << "length " << n << " from " << from << (inPieces ? " in pieces" : "");
-          for (size_t k = 0; k < out.size(); ++k) {
-            const int64_t at = out.data() + k - to;
-            if (at < 0 || at >= n) {
-              ASSERT_EQ(out[k], kUntouched) << "length " << n << " from " << from << " byte " << at;
-            } else if (whole) {
-              ASSERT_EQ(out[k], 'a' + (from + at) % 26)
-                  << "length " << n << " from " << from << " byte " << at;
-            }
+  for (int64_t n : lengths) {
+    for (int64_t end = kCut - 40; end <= kCut + 40; ++end) {
+      const int64_t from = end - n;
+      if (from < 0) continue;
+      const bool whole = n == 0 || end <= kCut;
+      for (bool inPieces : {false, true}) {
+        std::vector<uint8_t> out(static_cast<size_t>(n) + 64, kUntouched);
+        uint8_t* to = out.data() + 16 + from % 16;
+        const int64_t half = n / 2;
+        const IoPiece pieces[] = {{0, half, to}, {half, n - half, to + half}};
+        const bool copied = inPieces ? mapping.readPieces(from, n, pieces, 2) : mapping.read(to, n, from);
+        ASSERT_EQ(copied, whole) << "length " << n << " from " << from << (inPieces ? " in pieces" : "");
+        for (size_t k = 0; k < out.size(); ++k) {
+          const int64_t at = out.data() + k - to;
+          if (at < 0 || at >= n) {
+            ASSERT_EQ(out[k], kUntouched) << "length " << n << " from " << from << " byte " << at;
+          } else if (whole) {
+            ASSERT_EQ(out[k], 'a' + (from + at) % 26)
+                << "length " << n << " from " << from << " byte " << at;
           }
         }
       }
     }
-  };
-  copyAboutTheCut();
-#ifdef BRINDLEWORK_GUARD_BY_EXIT
-  // Again by the road of processors without AVX2, where this one has it.
-  const uint8_t wide = bw_guardedCopyWide;
-  bw_guardedCopyWide = 0;
-  if (wide) copyAboutTheCut();
-  bw_guardedCopyWide = wide;
-#endif
+  }
   mapping.unmap();
   ::close(fd);
 }
