@@ -20,7 +20,6 @@
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
-#include "platform/huge_pages.h"
 #include "web/json_reader.h"
 
 namespace {
@@ -45,11 +44,10 @@ Inputs& inputs() {
   return in;
 }
 
-// Bytes of heap in use (small blocks and mapped ones, and the tree's
-// chunks on huge pages).
+// Bytes of heap in use (small blocks and mapped ones).
 size_t heapInUse() {
   struct mallinfo2 m = mallinfo2();
-  return m.uordblks + m.hblkhd + bw::HugePagePool::bytesInUse();
+  return m.uordblks + m.hblkhd;
 }
 
 // Heap kept by a parsed document per input byte: measured once, around a

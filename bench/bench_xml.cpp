@@ -26,7 +26,6 @@
 #include "core/ordering.h"
 #include "core/translate.h"
 #include "core/unicode.h"
-#include "platform/huge_pages.h"
 #include "web/xml_entities.h"
 #include "web/xml_reader.h"
 
@@ -36,26 +35,16 @@ std::atomic<size_t> gHeapNow{0};
 std::atomic<size_t> gHeapPeak{0};
 // Counting is on only while the peak is measured, so timings see plain malloc.
 std::atomic<bool> gCounting{false};
-
-// Bytes of the tree's chunks on huge pages when counting began.
-std::atomic<size_t> gPoolBefore{0};
-
-// The heap in use with the tree's chunks on huge pages taken since counting
-// began, noted as the peak when it is one.
-void notePeak(size_t heapNow) {
-  const size_t pool = bw::HugePagePool::bytesInUse(), before = gPoolBefore.load();
-  const size_t now = heapNow + (pool > before ? pool - before : 0);
-  size_t peak = gHeapPeak.load();
-  while (now > peak && !gHeapPeak.compare_exchange_weak(peak, now)) {
-  }
-}
 }  // namespace
 
 void* operator new(size_t n) {
   void* p = std::malloc(n ? n : 1);
   if (!p) throw std::bad_alloc();
   if (!gCounting.load(std::memory_order_relaxed)) return p;
-  notePeak(gHeapNow += malloc_usable_size(p));
+  size_t now = gHeapNow += malloc_usable_size(p);
+  size_t peak = gHeapPeak.load();
+  while (now > peak && !gHeapPeak.compare_exchange_weak(peak, now)) {
+  }
   return p;
 }
 void operator delete(void* p) noexcept {
@@ -144,12 +133,10 @@ void BM_Brindlework(benchmark::State& state) {
   bw::cXML reader(inputs().utf8);
   gHeapNow = 0;
   gHeapPeak = 0;
-  gPoolBefore = bw::HugePagePool::bytesInUse();
   gCounting = true;
   reader.open(doc.c_str(), static_cast<int32_t>(doc.size() + 1));
   {
     bw::XmlParseResult r = reader.parseDocument();
-    notePeak(gHeapNow);  // chunks taken after the last heap call
     reader.close();
   }
   gCounting = false;

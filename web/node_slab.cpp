@@ -9,8 +9,6 @@
 #include <mutex>
 #include <new>
 
-#include "platform/huge_pages.h"
-
 namespace bw::nodeSlab {
 namespace {
 
@@ -142,31 +140,8 @@ Chunk* chunkOfBare(const void* object) noexcept {
   return chunk;
 }
 
-// Full-size chunks lie on huge pages where the system gives them: a large
-// document's tree is walked all over, and on 4 KiB pages nearly every step
-// of such a walk missed the TLB. Up to 32 MiB of them are kept when their
-// documents end, for the next.
-HugePagePool& fullChunks() {
-  static auto* pool = new HugePagePool(Chunk::kHeadBytes + kChunkBytes, 16);  // used until the last chunk ends
-  return *pool;
-}
-
-void* chunkMemory(std::size_t capacity) {
-  return capacity == kChunkBytes ? fullChunks().allocate() : ::operator new(Chunk::kHeadBytes + capacity);
-}
-
-void freeChunkMemory(Chunk* chunk) noexcept {
-  const std::size_t capacity = chunk->capacity;
-  chunk->~Chunk();
-  if (capacity == kChunkBytes) {
-    fullChunks().release(chunk);
-  } else {
-    ::operator delete(chunk);
-  }
-}
-
 Chunk* newChunk(std::size_t capacity = kChunkBytes) {
-  void* raw = chunkMemory(capacity);
+  void* raw = ::operator new(Chunk::kHeadBytes + capacity);
   auto* chunk = new (raw) Chunk();
   chunk->capacity = capacity;
   poison(chunk->area(), capacity);
@@ -179,7 +154,8 @@ void dropUses(Chunk* chunk, int64_t count) noexcept {
   if (chunk->uses.fetch_sub(count, std::memory_order_acq_rel) != count) return;
   if (chunk->registered) unregisterChunk(chunk);
   unpoison(chunk->area(), chunk->capacity);
-  freeChunkMemory(chunk);
+  chunk->~Chunk();
+  ::operator delete(chunk);
   gLiveChunks.fetch_sub(1, std::memory_order_relaxed);
 }
 
@@ -197,7 +173,8 @@ struct Current {
     if (chunk) retire(chunk);
     if (spare) {
       unpoison(spare->area(), kChunkBytes);
-      freeChunkMemory(spare);
+      spare->~Chunk();
+      ::operator delete(spare);
     }
   }
 };
