@@ -758,20 +758,11 @@ cJSON::Scan cJSON::pendingArray(Scan first, webDataNode& array) {
   return closing;
 }
 
-// The text length from which the parser's nodes are carved with the write
-// ahead (parse()).
-constexpr int32_t kWriteAheadText = 4 << 20;
-
 std::unique_ptr<webDataRoot> cJSON::parse() {
   int32_t p = 0;
   if (length_ >= 3 && std::memcmp(text_, "\xEF\xBB\xBF", 3) == 0) p = 3;
 
   auto root = std::make_unique<webDataRoot>();
-  // A long text's tree (some four times its size) is far larger than the
-  // caches keep from one read to the next: its lines come from memory, and
-  // the nodes are asked for ahead (a Twitter timeline page of 4.8 MB).
-  // A shorter one is written faster as it is.
-  root->setWriteAhead(length_ >= kWriteAheadText);
   auto document = root->makeNode("", nullptr, 0, nullptr);
   webDataNode* container = document.get();
 

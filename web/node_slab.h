@@ -92,27 +92,20 @@ class Arena {
     return allocateInNewChunk(size);
   }
   // The same without the header (invariant 6): for objects that keep their
-  // own state, the document tree's nodes. writeAhead, where the arena
-  // writes ahead (setWriteAhead): the line kWriteAhead bytes on is asked
-  // for now, to be written.
-  void* allocateBare(std::size_t size, bool writeAhead = false) {
+  // own state, the document tree's nodes.
+  void* allocateBare(std::size_t size) {
 #ifdef BW_NODE_SLAB_ASAN
-    (void)writeAhead;
     return allocate(size);
 #else
     const std::size_t bytes = (size + 7) / 8 * 8;
     if (bytes <= static_cast<std::size_t>(end_ - next_)) {
       unsigned char* slot = next_;
-      if (writeAhead && writeAhead_) __builtin_prefetch(slot + kWriteAhead, 1);
       next_ += bytes;
       return slot;
     }
     return allocateInNewChunk(size, true);
 #endif
   }
-  // For a reader that writes a tree larger than the caches keep faster
-  // than cold memory hands it the lines.
-  void setWriteAhead(bool on) { writeAhead_ = on; }
   // True when object was carved from this arena and not adopted since.
   bool holds(const void* object) const noexcept { return isUncounted(object) && holdsUncounted(object); }
   // adopt() for a bare object of this arena its owner knows was not
@@ -120,8 +113,6 @@ class Arena {
   void adoptBare(void* object);
 
  private:
-  static constexpr std::size_t kWriteAhead = 2048;
-  bool writeAhead_ = false;
   void* allocateInNewChunk(std::size_t size, bool bare = false);
   bool holdsUncounted(const void* object) const noexcept;
   // The chunk of this arena that object lies in.

@@ -199,9 +199,6 @@ class webDataRoot : public class_base, public webDataList {
   // record, addPendingChildren), not copied: a node leaving the arena takes
   // a copy of its own.
   std::unique_ptr<webDataNode> makeNodeOfStoredText(NodeText storedName, NodeText storedText, int32_t textValue);
-  // Whether makeNode with a stored name carves its nodes with the write
-  // ahead (nodeSlab::Arena::setWriteAhead).
-  void setWriteAhead(bool on) { arena_.setWriteAhead(on); }
   // A copy of name in this root's arena, for makeNode; lives as the arena.
   NodeText storeName(std::string_view name);
   // A stored copy of a short text after an end tag in this root's arena,
@@ -556,8 +553,7 @@ class webDataNode {
 void endNodeChain(std::unique_ptr<webDataNode> first);
 
 // The readers' node makers, inline: a reader calls them for every element
-// or value it reads. Those with a stored name, the JSON reader's, carve
-// with the write ahead where the root asks for it (setWriteAhead).
+// or value it reads.
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name, std::string_view text,
                                                           int32_t textValue) {
   const size_t nameBytes = NodeText::storedBytes(name);
@@ -570,7 +566,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name,
 
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text,
                                                           int32_t textValue) {
-  char* memory = static_cast<char*>(arena_.allocateBare(sizeof(webDataNode) + NodeText::storedBytes(text), true));
+  char* memory = static_cast<char*>(arena_.allocateBare(sizeof(webDataNode) + NodeText::storedBytes(text)));
   auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
       webDataNode::Stored{}, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
       textValue, this));
@@ -580,7 +576,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, s
 
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText,
                                                           int32_t textValue) {
-  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocateBare(sizeof(webDataNode), true)) webDataNode(
+  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocateBare(sizeof(webDataNode))) webDataNode(
       webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
   return node;
