@@ -2,8 +2,6 @@
 #include "social/social_merge.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdint>
 #include <cstdio>
 
 #include "news/feed_newest_item.h"
@@ -53,36 +51,10 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
 }
 
 std::vector<newsItem*> newestPublishedFirst(const std::vector<newsItem*>& items) {
-  // A radix sort over the dates' bytes, the lowest first, each pass stable:
-  // the items of one date stay in the order given. A byte that every date
-  // shares takes no pass.
-  struct Keyed {
-    uint64_t key;  // the date with its order reversed: the newest smallest
-    newsItem* item;
-  };
-  std::vector<Keyed> keyed, moved(items.size());
-  keyed.reserve(items.size());
-  uint64_t anySet = 0, allSet = ~uint64_t{0};
-  for (newsItem* item : items) {
-    // The sign bit flipped orders the dates as unsigned numbers; inverted,
-    // the newest comes first.
-    const uint64_t key = ~(static_cast<uint64_t>(item->published) ^ (uint64_t{1} << 63));
-    keyed.push_back({key, item});
-    anySet |= key;
-    allSet &= key;
-  }
-  const uint64_t differing = anySet ^ allSet;
-  for (int shift = 0; shift < 64; shift += 8) {
-    if (((differing >> shift) & 0xFF) == 0) continue;
-    std::array<size_t, 257> next{};  // by byte value: where its next item goes
-    for (const Keyed& k : keyed) ++next[((k.key >> shift) & 0xFF) + 1];
-    for (size_t b = 1; b < next.size(); ++b) next[b] += next[b - 1];
-    for (const Keyed& k : keyed) moved[next[(k.key >> shift) & 0xFF]++] = k;
-    keyed.swap(moved);
-  }
-  std::vector<newsItem*> sorted;
-  sorted.reserve(keyed.size());
-  for (const Keyed& k : keyed) sorted.push_back(k.item);
+  // Stable: the items of one date stay in the order given.
+  std::vector<newsItem*> sorted = items;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const newsItem* a, const newsItem* b) { return a->published > b->published; });
   return sorted;
 }
 
