@@ -247,8 +247,6 @@ void GuiLoop::dispatch(cGuiItem* item) {
     undoSeenCommand();
   } else if (item == g_.markUnreadButton) {
     markNewsItemUnread(db_, g_);
-  } else if (item == g_.setMarkButton || item == g_.clearMarkButton) {
-    setNewsItemSecondMark(db_, g_, item == g_.setMarkButton);
   } else if (item == g_.newsList) {
     newsListChanged(db_, root_, g_);
   }

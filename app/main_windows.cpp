@@ -97,6 +97,7 @@ void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g, cJournaledIndexedObjectSoupDa
   g.enableButton = addImageButton(w, "Enable", "ok");
   w.endGroup();
   g.deleteButton = addImageButton(w, "Delete", "delete");
+  g.exportButton = addImageButton(w, "Export", "")->setHelp("Saves every feed to an OPML file.");
   w.endGroup();
   w.endGroup();  // feed column
   w.endGroup();  // tag and feed columns
@@ -154,6 +155,7 @@ void buildNewsGroup(cGuiWindow& w, GuiGadgets& g, newsRoot& root) {
   g.markUnreadButton = addImageButton(w, "Mark unread", "undo")->setDisabled(true);
   g.undoSeenButton = addImageButton(w, "Undo seen", "undo")->setDisabled(!canUndoSeen(root))->setHelp(kUndoSeenHelp);
   g.undoSeen.button = g.undoSeenButton;
+  g.deleteItemButton = addImageButton(w, "Delete item", "delete")->setDisabled(true);
   w.endGroup();
   w.endGroup();
 }

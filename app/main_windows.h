@@ -67,7 +67,7 @@ struct GuiGadgets {
   cGuiButton* disableButton = nullptr;
   cGuiButton* enableButton = nullptr;
   cGuiButton* deleteButton = nullptr;
-  cGuiButton* exportButton = nullptr;  // never built
+  cGuiButton* exportButton = nullptr;
   // "Summary of news item" group.
   cGuiText* summaryTitleText = nullptr;
   cGuiTextBox* summaryTextBox = nullptr;
@@ -90,10 +90,8 @@ struct GuiGadgets {
   cGuiTick* feedFlagTick = nullptr;  // never built
   cGuiButton* markUnreadButton = nullptr;
   cGuiButton* undoSeenButton = nullptr;
-  cGuiButton* deleteItemButton = nullptr;      // never built
+  cGuiButton* deleteItemButton = nullptr;
   cGuiGroupPage* setClearMarkPage = nullptr;   // never built
-  cGuiButton* setMarkButton = nullptr;         // never built
-  cGuiButton* clearMarkButton = nullptr;       // never built
   UndoSeenGuiButton undoSeen;                  // undoSeenButton for news/
 
   // "News item contents" window.

@@ -83,6 +83,7 @@ TEST_F(MainWindowsTest, MainWindowHoldsEveryGadgetInOrder) {
             "                cGuiGroupHorizontalHost\n"
             "                  cGuiButtonHost 'Enable'\n"
             "              cGuiButtonHost 'Delete'\n"
+            "              cGuiButtonHost 'Export' H\n"
             "      cGuiGroupVerticalHost [Summary of news item]\n"
             "        cGuiTextHost ''\n"
             "        cGuiTextBoxHost ''\n"
@@ -114,7 +115,8 @@ TEST_F(MainWindowsTest, MainWindowHoldsEveryGadgetInOrder) {
             "            cGuiStringHost '' H\n"
             "      cGuiGroupHorizontalHost\n"
             "        cGuiButtonHost 'Mark unread' D\n"
-            "        cGuiButtonHost 'Undo seen' H D\n");
+            "        cGuiButtonHost 'Undo seen' H D\n"
+            "        cGuiButtonHost 'Delete item' D\n");
   EXPECT_EQ(g.mainWindow->infoSaveID(), guiSaveId("Main"));
   EXPECT_EQ(g.contentsWindow->infoSaveID(), guiSaveId("ConN"));
   EXPECT_FALSE(g.mainWindow->infoIsOpen());
@@ -137,6 +139,8 @@ TEST_F(MainWindowsTest, MainWindowHoldsEveryGadgetInOrder) {
   EXPECT_TRUE(g.feedList->getSelectable().multiSelect);
   EXPECT_EQ(g.newsList->infoColumnTitles().view(), "Date\tFeed\tTitle\tTags");
   EXPECT_EQ(g.newsList->infoColumnAlignment(), "LLLL");
+  EXPECT_EQ(g.feedList->infoFillColumn(), 0);  // "Name" and "Title" take the width left
+  EXPECT_EQ(g.newsList->infoFillColumn(), 2);
   EXPECT_FALSE(g.newsList->getSelectable().multiSelect);
   EXPECT_EQ(g.newsList->infoSorter().sorter, gCompareNewsItems);
   EXPECT_TRUE(g.showCycle->infoNoWeight());

@@ -53,7 +53,7 @@ class FocusReporting : public Entry {
   cGuiItem* item_;
 };
 using LineEdit = FocusReporting<QLineEdit>;
-using TextEdit = FocusReporting<QPlainTextEdit>;
+using TextEdit = FocusReporting<GuiTextBoxWidget>;
 
 // Common to every input view: help, disabled state, the object.
 class InputView : public GuiInputView {

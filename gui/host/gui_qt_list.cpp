@@ -178,8 +178,13 @@ class ColumnFitter {
     }
     // The level the fitted columns are cut down to: the largest one at
     // which they, the pinned ones and a fill column of the same level fit.
+    // The fill column is to be the widest: at least as wide as the
+    // columns that cannot give way.
+    int firm = 0;
+    for (int c = 0; c < columns; ++c)
+      if (c != fill) firm = std::max(firm, pinned_.count(c) ? wanted[static_cast<size_t>(c)] : least[static_cast<size_t>(c)]);
     auto sumAt = [&](int level) {
-      int sum = fixedSum + level;
+      int sum = fixedSum + std::max(level, firm);
       for (int c = 0; c < columns; ++c) {
         if (c == fill || pinned_.count(c)) continue;
         sum += std::max(least[static_cast<size_t>(c)], std::min(wanted[static_cast<size_t>(c)], level));
@@ -205,7 +210,7 @@ class ColumnFitter {
       used += width;
     }
     const size_t f = static_cast<size_t>(fill);
-    header->resizeSection(fill, std::max({least[f], wanted[f], available - used}));
+    header->resizeSection(fill, std::max(least[f], available - used));
     fitting_ = false;
     fitted_ = true;
   }
@@ -243,10 +248,18 @@ class ColumnFitter {
 
 // The tree view takes new pens when the palette changes.
 class ListTree : public QTreeView {
+  static constexpr int kRowsWanted = 12;
+  QHeaderView* header_() const { return header(); }
+
  public:
   explicit ListTree(cGuiListHost* host) : fitter(host, this), host_(host) {}
   // The column widths (the tree is its parent in Qt terms only).
   ColumnFitter fitter;
+  // Room for a dozen rows: a list asks for more height than a text box.
+  QSize sizeHint() const override {
+    const int header = isHeaderHidden() ? 0 : header_()->sizeHint().height();
+    return {QTreeView::sizeHint().width(), header + kRowsWanted * (fontMetrics().height() + 4) + 2 * frameWidth()};
+  }
   GuiColourMap screenColours() const {
     GuiColourMap map;
     map.registers[7] = palette().color(QPalette::Mid).rgb() & 0xffffff;

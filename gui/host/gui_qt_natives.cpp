@@ -104,6 +104,7 @@ QWidget* realiseKeyButton(cGuiKeyButton* key, const GuiTextCodec& codec) {
   }
   button->setEnabled(!key->infoDisabled());
   button->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  guiFitButtonToText(button);
   bindKey(button, key->infoKey());
   guiRecord(*key).view = std::make_unique<KeyButtonView>(button);
   return button;

@@ -21,6 +21,13 @@
 
 namespace bw {
 
+void guiFitButtonToText(QPushButton* button) {
+  QFontMetrics metrics = button->fontMetrics();
+  int width = metrics.horizontalAdvance(button->text().replace("&&", "&")) + 2 * metrics.averageCharWidth() + 8;
+  if (!button->icon().isNull()) width += button->iconSize().width() + 4;
+  button->setMinimumWidth(std::min(width, button->sizeHint().width()));
+}
+
 void guiGuarded(const std::function<void()>& f) {
   try {
     f();
@@ -192,7 +199,7 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
   }
   if (item->isOfClass(cGuiTextBoxHost::kClassName)) {
     auto* host = static_cast<cGuiTextBoxHost*>(item);
-    auto* box = new QPlainTextEdit();
+    auto* box = new GuiTextBoxWidget();
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::NoFocus);
     if (host->isFixedFont()) box->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
@@ -236,6 +243,7 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
       button->setIcon(QIcon(QString::fromStdString(hostPath)));
     }
     button->setSizePolicy(policy(host->infoNoWeight()), QSizePolicy::Fixed);
+    guiFitButtonToText(button);
     auto view = std::make_unique<ButtonView>(button);
     view->showDisabled(host->infoDisabled());
     setView(item, std::move(view));
@@ -315,7 +323,10 @@ void place(QLayout* layout, int index, int columns, const GuiLayoutNode& child, 
       const QSizePolicy::Policy grows = across ? widget->sizePolicy().horizontalPolicy()
                                                : widget->sizePolicy().verticalPolicy();
       if (!(grows & QSizePolicy::GrowFlag)) fixed = true;
-      box->addWidget(widget, fixed ? 0 : 1);
+      // Down a column the room goes by what each asks for (a list a dozen
+      // rows, a text box a few lines), not in equal parts; across a row
+      // the weights share it.
+      box->addWidget(widget, fixed || !across ? 0 : 1);
     }
     if (space) box->addItem(space);
   }

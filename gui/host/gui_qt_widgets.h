@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QImage>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QWidget>
 #include <functional>
 
@@ -12,6 +14,19 @@
 #include "platform/bitmap.h"
 
 namespace bw {
+
+// A text box that asks for a few lines of height: lists beside it get the
+// room first.
+class GuiTextBoxWidget : public QPlainTextEdit {
+ public:
+  QSize sizeHint() const override {
+    return {QPlainTextEdit::sizeHint().width(), 5 * fontMetrics().lineSpacing() + 2 * frameWidth() + 8};
+  }
+};
+
+// A button may become as narrow as its text and icon (the style's
+// minimum width is wider for short texts).
+void guiFitButtonToText(QPushButton* button);
 
 // Runs f; an eException is printed (printException) and swallowed, so no
 // exception ever leaves a Qt callback.

@@ -204,7 +204,7 @@ void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
     native_->top->resize(firstMainSize(native_->top.get()));
   }
   if (placed) {
-    native_->top->move(onScreen({given.x, given.y}, native_->top->size()));
+    native_->top->move(onScreen({given.x, given.y}, native_->top->size().expandedTo(native_->top->minimumSizeHint())));
   } else {
     native_->centre = native_->dialog;
   }
@@ -217,7 +217,7 @@ void cGuiWindowHost::placeOnShow() {
   QWidget* owner = native_->top->parentWidget();
   if (!owner) return;
   QRect frame = owner->frameGeometry();
-  QSize size = native_->top->size();
+  QSize size = native_->top->size().expandedTo(native_->top->minimumSizeHint());
   GuiRect place = guiCentreOn({frame.x(), frame.y(), frame.width(), frame.height()}, size.width() + kFrameWidth,
                               size.height() + kFrameHeight, screenAreas());
   native_->top->move(place.x, place.y);

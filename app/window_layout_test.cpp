@@ -1,0 +1,243 @@
+// app/window_layout_test.cpp - every window and dialog of a windowed run,
+// offscreen, measured as a user would see it: no text cut by its widget,
+// the lists' room and columns, dialogs transient for the main window and
+// on the screen, and Enter and Esc in each dialog.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QTest>
+#include <QTreeView>
+#include <iostream>
+
+#include "app/gui_user_test_support.h"
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+
+QWidget* topOf(cGuiWindow* w) { return static_cast<QWidget*>(w->infoNativeObject("OBJT").object); }
+
+int widest(const QFontMetrics& metrics, const QString& text) {
+  int width = 0;
+  for (const QString& line : text.split('\n')) width = std::max(width, metrics.horizontalAdvance(line));
+  return width;
+}
+
+// Every shown text of the window against the room its widget has.
+void expectNothingCut(cGuiWindow* window, const std::string& where) {
+  QWidget* top = topOf(window);
+  QApplication::processEvents();
+  for (QLabel* label : top->findChildren<QLabel*>()) {
+    if (!label->isVisibleTo(top) || label->text().isEmpty() || label->wordWrap()) continue;
+    EXPECT_LE(widest(label->fontMetrics(), label->text()), label->contentsRect().width())
+        << where << ": label \"" << label->text().toStdString() << "\"";
+  }
+  for (QAbstractButton* button : top->findChildren<QAbstractButton*>()) {
+    if (!button->isVisibleTo(top) || button->text().isEmpty()) continue;
+    QString shown = button->text().replace("&&", "&");
+    int icon = button->icon().isNull() ? 0 : button->iconSize().width() + 4;
+    EXPECT_LE(button->fontMetrics().horizontalAdvance(shown) + icon, button->width())
+        << where << ": button \"" << shown.toStdString() << "\"";
+  }
+  for (QGroupBox* box : top->findChildren<QGroupBox*>()) {
+    if (!box->isVisibleTo(top)) continue;
+    EXPECT_LE(box->fontMetrics().horizontalAdvance(box->title().replace("&&", "&")), box->width()) << where;
+  }
+  for (QComboBox* combo : top->findChildren<QComboBox*>()) {
+    if (!combo->isVisibleTo(top)) continue;
+    EXPECT_LE(combo->fontMetrics().horizontalAdvance(combo->currentText()), combo->width() - 16)
+        << where << ": choice \"" << combo->currentText().toStdString() << "\"";
+  }
+  for (QTreeView* tree : top->findChildren<QTreeView*>()) {
+    QHeaderView* header = tree->header();
+    if (!tree->isVisibleTo(top) || tree->isHeaderHidden()) continue;
+    for (int i = 0; i < header->count(); ++i) {
+      QString title = tree->model()->headerData(i, Qt::Horizontal).toString();
+      QVariant font = tree->model()->headerData(i, Qt::Horizontal, Qt::FontRole);
+      QFontMetrics metrics(font.isValid() ? font.value<QFont>() : header->font());
+      EXPECT_LE(metrics.horizontalAdvance(title) + 4, header->sectionSize(i))
+          << where << ": column \"" << title.toStdString() << "\"";
+      for (int row = 0; row < std::min(tree->model()->rowCount(), 20); ++row) {
+        QString cell = tree->model()->index(row, i).data().toString();
+        // Dates and figures show whole.
+        if (cell.trimmed().isEmpty() || cell.contains(QRegularExpression("[^0-9 :/.,-]"))) continue;
+        EXPECT_LE(tree->fontMetrics().horizontalAdvance(cell), header->sectionSize(i))
+            << where << ": \"" << cell.toStdString() << "\" cut";
+      }
+    }
+  }
+}
+
+// A dialog: transient for the main window, on the screen, nothing cut.
+void expectDialog(cGuiWindow* dialog, cGuiWindow* main, const std::string& where) {
+  ASSERT_NE(dialog, nullptr) << where;
+  QWidget* top = topOf(dialog);
+  EXPECT_TRUE(top->isWindow()) << where;
+  EXPECT_EQ(top->parentWidget(), topOf(main)) << where;
+  EXPECT_EQ(top->windowType(), Qt::Dialog) << where;
+  ASSERT_NE(top->windowHandle(), nullptr) << where;
+  EXPECT_EQ(top->windowHandle()->transientParent(), topOf(main)->windowHandle()) << where;
+  EXPECT_TRUE(top->screen()->availableGeometry().contains(top->frameGeometry()))
+      << where << " lies off the screen: " << top->frameGeometry().x() << "," << top->frameGeometry().y() << " "
+      << top->frameGeometry().width() << "x" << top->frameGeometry().height();
+  expectNothingCut(dialog, where);
+}
+
+// Keys reach the window as the window system brings them: the focus
+// widget first, then the window's shortcuts.
+void press(cGuiWindow* window, Qt::Key key) {
+  QWidget* top = topOf(window);
+  QApplication::setActiveWindow(top);
+  QWidget* focus = top->focusWidget() ? top->focusWidget() : top;
+  bool clicked = false;
+  for (QPushButton* button : top->findChildren<QPushButton*>())
+    QObject::connect(button, &QPushButton::clicked, top, [&clicked] { clicked = true; });
+  QTest::keyClick(focus, key);
+  // The default button is pressed with its click animation: wait for it.
+  QElapsedTimer waited;
+  waited.start();
+  while (key == Qt::Key_Return && !clicked && waited.elapsed() < 5000) QTest::qWait(20);
+  EXPECT_TRUE(key != Qt::Key_Return || clicked) << "Return pressed no button";
+}
+
+int rowsInSight(QTreeView* tree) {
+  const int row = tree->visualRect(tree->model()->index(0, 0)).height();
+  return row > 0 ? tree->viewport()->height() / row : 0;
+}
+
+class WindowLayoutTest : public GuiProgramTest {
+ protected:
+  void SetUp() override {
+    GuiProgramTest::SetUp();
+    makeEmptyDatabase("database.soup");
+    withDatabase("database.soup", [](Db& db, newsRoot& root) {
+      const std::pair<const char*, const char*> feeds[] = {
+          {"Ars Technica & friends", ",tech,"}, {"LWN.net", ",linux,tech,"}, {"Planet Debian", ",linux,"},
+          {"The Register", ""}, {"Hacker News: Front Page", ",news,"}};
+      for (auto [title, tags] : feeds) {
+        newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, 12));
+        if (*tags) feed->tags = Str(tags);
+        feed->seenUpToTime = 1;  // every item unseen
+        db.saveChangesToObject(feed);
+        db.unloadObject(feed);
+      }
+    });
+  }
+  cGuiList* list(int nth) { return gadget<cGuiList>(mainWindow(), "", nth); }
+  cGuiList* tags() { return list(0); }
+  cGuiList* feeds() { return list(1); }
+  cGuiList* news() { return list(2); }
+  QTreeView* treeOf(cGuiList* l) { return static_cast<QTreeView*>(guiView(*l)->nativeObject()); }
+  cGuiButton* mainButton(const char* label, int nth = 0) { return gadget<cGuiButton>(mainWindow(), label, nth); }
+  // "Show ALL": the items a selection marks seen stay in the list.
+  void showAll() {
+    auto* show = gadget<cGuiCycleChoice>(mainWindow(), "");
+    show->setState(4);
+    click(mainWindow(), show);
+  }
+
+  // The main window's own promises at its present size.
+  void expectMainWindow(const std::string& where) {
+    expectNothingCut(mainWindow(), where);
+    EXPECT_GE(rowsInSight(treeOf(feeds())), 10) << where;
+    QHeaderView* header = treeOf(news())->header();
+    for (int i = 0; i < header->count(); ++i)
+      EXPECT_GE(header->sectionSize(2), header->sectionSize(i)) << where << ": Title narrower than column " << i;
+  }
+};
+
+TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersEnterAndEsc) {
+  cGuiWindow* shownDialog = nullptr;
+  auto dialogStep = [&](const char* title, Qt::Key key) {
+    return [&, title, key] {
+      shownDialog = windowTitled(title);
+      expectDialog(shownDialog, mainWindow(), title);
+      if (shownDialog) press(shownDialog, key);
+    };
+  };
+  // After a dialog's key the dialog is gone: closed or ended.
+  auto dialogGone = [&](const char* title) {
+    cGuiWindow* w = windowTitled(title);
+    EXPECT_TRUE(!w || !w->infoIsOpen()) << title << " still open after its key";
+  };
+  EXPECT_EQ(runGui({
+                [&] {
+                  selectRows(feeds(), {0});
+                  showAll();
+                },
+                [&] {
+                  expectMainWindow("main window at its first size");
+                  screenshot(mainWindow(), "layout_main_window");
+                  mainWindow()->setSize(800, 600);
+                  QApplication::processEvents();
+                  expectMainWindow("main window at 800x600");
+                  screenshot(mainWindow(), "layout_main_window_800x600");
+                  selectRows(news(), {0});
+                },
+                [&] { click(mainWindow(), mainButton("Add")); },
+                dialogStep("Add feed", Qt::Key_Escape),
+                [&] {
+                  dialogGone("Add feed");
+                  click(mainWindow(), mainButton("Edit"));
+                },
+                dialogStep("Edit feed", Qt::Key_Return),
+                [&] {
+                  dialogGone("Edit feed");
+                  selectRows(feeds(), {0});  // the edit took the feed out of the selection
+                  showAll();
+                },
+                [&] { click(mainWindow(), mainButton("Info")); },
+                dialogStep("Info about feed", Qt::Key_Return),
+                [&] {
+                  dialogGone("Info about feed");
+                  click(mainWindow(), mainButton("Export"));
+                },
+                dialogStep("Export OPML file", Qt::Key_Escape),
+                [&] {
+                  dialogGone("Export OPML file");
+                  selectRows(news(), {0});
+                },
+                [&] { click(mainWindow(), mainButton("Info", 1)); },
+                dialogStep("Info about news item", Qt::Key_Return),
+                [&] {
+                  dialogGone("Info about news item");
+                  click(mainWindow(), mainButton("Delete item"));
+                },
+                dialogStep("Delete news item", Qt::Key_Escape),
+                [&] {
+                  dialogGone("Delete news item");
+                  EXPECT_EQ(news()->infoCount(), 12);  // Esc answered No
+                  selectRows(tags(), {0});
+                },
+                [&] { click(mainWindow(), mainButton("Rename")); },
+                [&] {
+                  cGuiWindow* rename = windowTitled("Rename feed tag");
+                  ASSERT_NE(rename, nullptr);
+                  // "&" is shown as written.
+                  bool found = false;
+                  for (QPushButton* b : topOf(rename)->findChildren<QPushButton*>())
+                    found = found || b->text() == "Cancel && stop renaming";
+                  EXPECT_TRUE(found);
+                  dialogStep("Rename feed tag", Qt::Key_Escape)();
+                },
+                [&] {
+                  dialogGone("Rename feed tag");
+                  closeWindow(mainWindow());
+                },
+            }),
+            0);
+  if (HasFailure()) std::cerr << output;  // the failures of the steps went to the run's console
+}
+
+}  // namespace
+}  // namespace bw::testing_app
