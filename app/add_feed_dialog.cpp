@@ -137,7 +137,7 @@ AddFeedResult addFeed(cJournaledIndexedObjectSoupDatabase& db, AddFeedTargets t,
   dialog->initSaveID(guiSaveId("AddF"));
   dialog->beginGroupVertical(nullptr);
   dialog->beginGroupHorizontal(nullptr);
-  cGuiString* url = dialog->addString("URL");
+  cGuiString* url = dialog->addString("URL")->initMaxChars(kLongestFeedAddress);
   dialog->addLabel("or");
   cGuiButton* facebook = dialog->addButton("Facebook friend")
                              ->initImage("PROGDIR:/FacebookLogo.png")

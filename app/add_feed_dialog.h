@@ -28,6 +28,9 @@ class downloadFacebook;
 class cGuiText;
 class cGuiWindow;
 
+// The longest address the URL field takes: a long query still fits.
+inline constexpr int32_t kLongestFeedAddress = 8000;
+
 struct AddFeedTargets {
   cGuiWindow* mainWindow;
   cGuiText* feedCountText;

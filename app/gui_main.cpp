@@ -306,6 +306,7 @@ void GuiLoop::disableEnableCommand() {
   }
   showFeedCountStatus(g_.feedStatusText, *g_.feedList);
   refreshFeedLists();
+  updateFeedGadgets(g_);  // the page shows what the next press does
 }
 
 void GuiLoop::deselectTagsCommand() {

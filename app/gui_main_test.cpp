@@ -392,10 +392,12 @@ TEST_F(GuiProgramTest, FeedSideCommandsAndTheSelectionsOfTheLastRun) {
                 },
                 [&] {
                   EXPECT_TRUE(feedB()->disabled);
-                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Disable"));  // each press inverts
+                  EXPECT_EQ(gadget<cGuiGroupPage>(mainWindow(), "")->getState(), 1);  // it now reads "Enable"
+                  click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Enable"));  // each press inverts
                 },
                 [&] {
                   EXPECT_FALSE(feedB()->disabled);
+                  EXPECT_EQ(gadget<cGuiGroupPage>(mainWindow(), "")->getState(), 0);
                   static_cast<cGuiListHost*>(list("feeds"))->userTitleClicked(0);  // sort by "Name"
                 },
                 [&] {

@@ -11,6 +11,7 @@
 #include "core/string_procs.h"
 #include "database/soup_block_file.h"
 #include "gui/gui_list.h"
+#include "news/news_filter.h"
 #include "platform/time.h"
 
 namespace bw {
@@ -38,8 +39,7 @@ Str normaliseFilterText(Text typed) {
       terms.emplace_back("~");
       term.erase(0, 1);
     }
-    for (char& c : term)
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    term = foldCaseUtf8(term);
     if (!term.empty() && term[0] == ' ') {
       size_t first = 0;
       while (first < term.size() && isLeadingBlank(term[first])) ++first;

@@ -11,6 +11,7 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -185,7 +186,13 @@ TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersEnterAndEsc) 
                   selectRows(news(), {0});
                 },
                 [&] { click(mainWindow(), mainButton("Add")); },
-                dialogStep("Add feed", Qt::Key_Escape),
+                [&] {
+                  // A long address is taken whole.
+                  auto* url = gadget<cGuiString>(windowTitled("Add feed"), "URL");
+                  ASSERT_NE(url, nullptr);
+                  EXPECT_GE(static_cast<QLineEdit*>(guiView(*url)->nativeObject())->maxLength(), 8000);
+                  dialogStep("Add feed", Qt::Key_Escape)();
+                },
                 [&] {
                   dialogGone("Add feed");
                   click(mainWindow(), mainButton("Edit"));

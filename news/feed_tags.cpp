@@ -96,7 +96,13 @@ void renameFeedTag(Text oldTag, Text newTag, cJournaledIndexedObjectSoupDatabase
     size_t at = tags.find(pattern);
     if (at == std::string::npos) continue;
     tags.replace(at + 1, pattern.size() - 2, stored.view());
-    feed->tags = Str(tags);
+    // A new name of several tags ("x, y") gives each its place; blanks
+    // around them and empty ones go, and a tag the feed already has is
+    // kept once.
+    std::string_view inner = std::string_view(tags).substr(1, tags.size() - 2);
+    Str parsed = parseTagText(Text(inner));
+    std::string normal = parsed.isNil() ? std::string(inner) : parsed.str();
+    feed->tags = normal.empty() ? Str() : Str(enclosed(normal));
     feed->clearTagsCache();
     db.saveChangesToObject(feed);
   }

@@ -52,7 +52,9 @@ std::unique_ptr<cStringSpace> getAllFeedUserTags(newsRoot& root, const cEncoding
 
 // In one transaction: in every loaded feed but exceptFeed whose tags hold
 // "," + oldTag + "," (first occurrence, case-sensitive) that tag becomes
-// newTag; the feed's tags cache is dropped and the feed saved. Both tags are
+// newTag, and the feed's tags are then normalised as parseTagText does
+// (newTag may name several tags; a feed left without any has NIL tags);
+// the feed's tags cache is dropped and the feed saved. Both tags are
 // display text in charset, stored in encoding.
 void renameFeedTag(Text oldTag, Text newTag, cJournaledIndexedObjectSoupDatabase& db, newsRoot& root,
                    const cEncoding& charset, const cEncoding& encoding, newsFeed* exceptFeed);

@@ -1,15 +1,29 @@
 // news/news_filter.cpp - newsFeed.setFilter and matchNewsItemFilter.
 #include "news/news_filter.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <string>
 #include <string_view>
 
 #include "core/string_procs.h"
+#include "core/utf8.h"
 
 namespace bw {
 namespace {
 
 char lowerByte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
+
+// The system's Unicode case tables, whatever the process's own locale; 0
+// when the system has no UTF-8 locale (then only A-Z fold).
+locale_t unicodeLocale() {
+  static const locale_t loaded = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    return l ? l : newlocale(LC_CTYPE_MASK, "en_US.UTF-8", locale_t(0));
+  }();
+  return loaded;
+}
 
 bool startsWithNoCase(std::string_view text, std::string_view lowerPrefix) {
   if (text.size() < lowerPrefix.size()) return false;
@@ -44,8 +58,7 @@ class LazyLower {
   LazyLower(const Str& text, std::string& buffer) : text_(text), buffer_(buffer) {}
   std::string_view get() {
     if (!done_) {
-      buffer_.assign(text_.view());
-      for (char& c : buffer_) c = lowerByte(c);
+      buffer_ = foldCaseUtf8(text_.view());
       done_ = true;
     }
     return buffer_;
@@ -58,6 +71,36 @@ class LazyLower {
 };
 
 }  // namespace
+
+std::string foldCaseUtf8(std::string_view text) {
+  std::string folded;
+  folded.reserve(text.size());
+  const locale_t unicode = unicodeLocale();
+  const auto length = static_cast<int32_t>(text.size());
+  for (int32_t at = 0; at < length;) {
+    const auto byte = static_cast<unsigned char>(text[static_cast<size_t>(at)]);
+    if (byte < 0x80 || !unicode) {
+      folded += lowerByte(static_cast<char>(byte));
+      ++at;
+      continue;
+    }
+    const DecodedChara chara = convertUTF8charaToUnicode(text.data(), at, length, -1);
+    if (chara.codePoint < 0) {  // not UTF-8: the byte stays, the next is looked at afresh
+      folded += static_cast<char>(byte);
+      ++at;
+      continue;
+    }
+    const wint_t lower = towlower_l(static_cast<wint_t>(chara.codePoint), unicode);
+    if (lower == WEOF || static_cast<int32_t>(lower) == chara.codePoint) {
+      folded.append(text.substr(static_cast<size_t>(at), static_cast<size_t>(chara.size)));  // as it stood
+    } else {
+      char encoded[4];
+      folded.append(encoded, static_cast<size_t>(convertUnicodeCharaToUTF8(static_cast<int32_t>(lower), encoded)));
+    }
+    at += chara.size;
+  }
+  return folded;
+}
 
 void newsFeed::setFilter(Text text) {
   filter = Str();

@@ -3,8 +3,8 @@
 //
 // Invariants:
 //   1. Terms are the Filter or Search text split at ","; the window gives
-//      them lower-cased (A-Z) and trimmed. The title and link are lower-cased
-//      (A-Z only, no locale) for the comparison.
+//      them case-folded (foldCaseUtf8) and trimmed. The title, link and tags
+//      are case-folded the same way for the comparison.
 //   2. A Filter starts from shown and hides what matches; a Search (root
 //      terms, which then replace every feed's Filter) starts from hidden and
 //      shows what matches; "~" as the first term turns either around and as
@@ -18,6 +18,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "database/soup_database.h"
 #include "news/news_objects.h"
@@ -32,6 +34,10 @@ inline constexpr int32_t filterCharClass(uint8_t c) {
   if (c == 9 || c == 10 || c == 13 || c == 32) return 4;
   return 8;
 }
+
+// text (UTF-8) in lower case by the system's Unicode tables (A-Z alone
+// when it has no UTF-8 locale); bytes that are not UTF-8 stay as they are.
+std::string foldCaseUtf8(std::string_view text);
 
 // TRUE when the item is to be hidden: not its chain's representative, or
 // hidden by the root's Search terms (root may be NIL) or else the feed's

@@ -63,6 +63,8 @@ TEST_F(NewsFilterTest, TermsHideAndShowAsTheLanguageSays) {
       {",,_", "anything", false},                 // empty and "_" terms change nothing
       {"~,,__", "anything", true},
       {"", "anything", false},
+      {"\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2 world", true},  // Cyrillic folds
+      {"\xC3\xA9lan", "\xC3\x89LAN vital", true},  // so does an accented capital
   };
   for (const auto& c : cases) {
     EXPECT_EQ(hidden(c.terms, c.title), c.hidden) << c.terms << " / " << c.title;
@@ -90,6 +92,19 @@ TEST_F(NewsFilterTest, TermsHideAndShowAsTheLanguageSays) {
   EXPECT_FALSE(hidden("~,x", "y only", true));
   EXPECT_TRUE(hidden("~,x", "x and y", true));
   EXPECT_FALSE(hidden(",x", "y only", true));  // an empty first term: starts from shown
+}
+
+TEST(FoldCaseUtf8, LowersByTheUnicodeTablesAndKeepsWhatIsNotUtf8) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Hello WORLD 42", "hello world 42"},
+      {"\xC3\x89T\xC3\x89", "\xC3\xA9t\xC3\xA9"},                      // ÉTÉ
+      {"\xD0\x9C\xD0\x98\xD0\xA0", "\xD0\xBC\xD0\xB8\xD1\x80"},        // МИР, a length kept
+      {"\xCE\xA3\xCE\x9F\xCE\xA6", "\xCF\x83\xCE\xBF\xCF\x86"},        // ΣΟΦ
+      {"\xE4\xB8\xAD\xE6\x96\x87", "\xE4\xB8\xAD\xE6\x96\x87"},        // no case: as it stood
+      {"A\xE9" "B\xFF", "a\xE9" "b\xFF"},                                   // stray bytes stay
+      {"\xC3", "\xC3"},                                                 // a cut sequence too
+  };
+  for (const auto& [text, want] : cases) EXPECT_EQ(foldCaseUtf8(text), want) << text;
 }
 
 TEST_F(NewsFilterTest, OneItemOfAChainIsShown) {

@@ -3,6 +3,7 @@
 // button, each with a view that shows values without reporting them.
 #include "gui/host/gui_qt_inputs.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +20,7 @@
 #include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <cstdlib>
 
 #include "gui/host/core/gui_input_hosts.h"
 #include "gui/host/core/gui_list_host.h"
@@ -379,9 +381,11 @@ void guiSetPathChooser(GuiPathChooser chooser) { gChooser = std::move(chooser); 
 
 const GuiPathChooser& guiPathChooser() {
   static const GuiPathChooser fileDialog = [](const GuiPathRequest& request) -> std::optional<GuiPathAnswer> {
-    QFileDialog dialog(nullptr, QString::fromStdString(request.title));
+    // The folder last chosen in, for the next chooser without a path.
+    static std::string lastFolder;
+    QFileDialog dialog(QApplication::activeWindow(), QString::fromStdString(request.title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    dialog.setDirectory(QString::fromStdString(request.showVolumes ? std::string("/") : request.drawer));
+    dialog.setDirectory(QString::fromStdString(guiChooserFolder(request, lastFolder, std::getenv("HOME"))));
     if (!request.file.empty()) dialog.selectFile(QString::fromStdString(request.file));
     if (request.drawersOnly) {
       dialog.setFileMode(QFileDialog::Directory);
@@ -391,6 +395,7 @@ const GuiPathChooser& guiPathChooser() {
     }
     if (request.saveMode) dialog.setAcceptMode(QFileDialog::AcceptSave);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    lastFolder = dialog.directory().absolutePath().toStdString();
     std::string chosen = dialog.selectedFiles().front().toStdString();
     if (request.drawersOnly) return GuiPathAnswer{chosen, std::string()};
     size_t slash = chosen.rfind('/');

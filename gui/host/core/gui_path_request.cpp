@@ -56,4 +56,10 @@ void guiPathRequest(cGuiPathStringHost& item, const GuiPathChooser& chooser) {
   if (answer) guiPathStop(item, *answer);
 }
 
+std::string guiChooserFolder(const GuiPathRequest& request, const std::string& lastFolder, const char* home) {
+  if (!request.drawer.empty()) return request.drawer;
+  if (!lastFolder.empty()) return lastFolder;
+  return home && *home ? std::string(home) : std::string("/");
+}
+
 }  // namespace bw

@@ -40,6 +40,10 @@ GuiPathRequest guiPathStart(cGuiPathStringHost& item);
 // it and reports the gadget.
 void guiPathStop(cGuiPathStringHost& item, const GuiPathAnswer& answer);
 
+// The folder a chooser opens in: the request's drawer, else the folder the
+// user last chose in, else home (and "/" without a home).
+std::string guiChooserFolder(const GuiPathRequest& request, const std::string& lastFolder, const char* home);
+
 // What asks the user: a toolkit dialog, or a test's scripted answer.
 using GuiPathChooser = std::function<std::optional<GuiPathAnswer>(const GuiPathRequest&)>;
 // Runs the chooser for the gadget (the path button's action); nothing
