@@ -67,9 +67,9 @@ std::unique_ptr<newsFeed> facebookUserInfoToFeed(const webDataRoot& document) {
 }
 
 FacebookRecord facebookExtractPost(const webDataNode& post) {
-  enum { kFrom, kType, kMessage, kName, kDescription, kPermalink, kId, kCreated, kUpdated, kComments };
-  const auto members = findMembers<10>(&post, {"from", "type", "message", "name", "description", "permalink_url",
-                                               "id", "created_time", "updated_time", "comments"});
+  enum { kFrom, kType, kMessage, kName, kDescription, kPermalink, kId, kCreated, kUpdated, kComments, kLink };
+  const auto members = findMembers<11>(&post, {"from", "type", "message", "name", "description", "permalink_url",
+                                               "id", "created_time", "updated_time", "comments", "link"});
   FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
@@ -99,7 +99,9 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
     body.summaryFormat = kFormatPlainText;
   }
   item.titleFormat = kFormatPlainText;
-  Str link = nodeText(members[kPermalink], false);
+  // A link post leads to what it shares; any other post to itself.
+  Str link = equalsNoCase(type.view(), "link") ? nodeText(members[kLink], false) : Str();
+  if (!link || link.empty()) link = nodeText(members[kPermalink], false);
   item.link = link ? std::move(link) : Str("");
   item.uniqueID = orMissing(nodeText(members[kId]));
   body.publishedText = nodeText(members[kCreated]);
@@ -166,6 +168,39 @@ FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem
   return r;
 }
 
+namespace {
+
+// Whether a blank, a line break or a tab (real or escaped), or the end of
+// the text, stands at p.
+bool breakAt(std::string_view text, size_t p) {
+  if (p >= text.size()) return true;
+  const char c = text[p];
+  if (c == ' ' || c == '\n' || c == '\t' || c == '\r') return true;
+  return c == '\\' && p + 1 < text.size() && (text[p + 1] == 'n' || text[p + 1] == 't' || text[p + 1] == 'r');
+}
+
+// Where the link that starts at link ends: at a break, or at a "." or ","
+// that a break follows (the sentence's, not the link's).
+size_t linkEnd(std::string_view text, size_t link) {
+  size_t p = link;
+  while (!breakAt(text, p) && !((text[p] == '.' || text[p] == ',') && breakAt(text, p + 1))) ++p;
+  return p;
+}
+
+// The start of the "http://" or "https://" link (slashes plain or escaped)
+// that holds position p, or npos.
+size_t linkAround(std::string_view text, size_t p) {
+  for (size_t at = text.find("http"); at != std::string_view::npos && at <= p; at = text.find("http", at + 1)) {
+    std::string_view rest = text.substr(at + 4);
+    if (rest.starts_with("s")) rest.remove_prefix(1);
+    if (!rest.starts_with("://") && !rest.starts_with(":\\/\\/")) continue;
+    if (p < linkEnd(text, at)) return at;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
 FacebookPostID facebookSplitPostID(Text id, bool postPartOnly) {
   const std::string_view text = id.view();
   const size_t p = text.find('_');
@@ -177,9 +212,16 @@ Str facebookMakeTitle(Text message, bool escapedLineBreaks, Text name, bool isCo
   const std::string_view text = message.view();
   size_t cut = std::min(text.size(), text.find(escapedLineBreaks ? "\\n"sv : "\n"sv));
   if (cut > kTitleMinimumCut) {
-    // The first of the three from kTitleMinimumCut on: each search ends
-    // where the cut stands so far.
-    for (char c : {'.', ',', '-'}) cut = std::min(cut, text.substr(0, cut).find(c, kTitleMinimumCut));
+    // The first ".", "," or "-" from kTitleMinimumCut on that ends a word
+    // (a blank or the end follows it) outside a link.
+    for (size_t p = kTitleMinimumCut; p < cut; ++p) {
+      const char c = text[p];
+      if (c != '.' && c != ',' && c != '-') continue;
+      if (p + 1 != cut && !breakAt(text, p + 1)) continue;
+      if (linkAround(text, p) != std::string_view::npos) continue;
+      cut = p;
+      break;
+    }
   }
   while (cut > 1 && text[cut - 1] == ' ') --cut;
   if (name.isNil()) return Str(text.substr(0, cut));

@@ -37,6 +37,12 @@ TEST(FacebookRecords, TitleRules) {
       {"abcdefghijklmnopqrstuvwxyz0. then, more", false, nullptr, false, "abcdefghijklmnopqrstuvwxyz0"},
       {"the comma comes first here and then, a dot. - and a dash", false, nullptr, false,
        "the comma comes first here and then"},
+      {"Read this article on https://example.com/some-long-path.html today, please", false, nullptr, false,
+       "Read this article on https://example.com/some-long-path.html today"},  // not inside the link
+      {"Escaped too, at https:\\/\\/example.com\\/a-b.c, then this", true, nullptr, false,
+       "Escaped too, at https:\\/\\/example.com\\/a-b.c"},
+      {"A title long enough to be cut with well-known words, and more", false, nullptr, false,
+       "A title long enough to be cut with well-known words"},  // a word boundary, not inside a word
       {"  ", false, nullptr, false, " "},  // the first character always stays
       {"", false, "Ann", false, "(Ann) "},
   };
@@ -95,6 +101,16 @@ TEST_F(FacebookRecordRead, Posts) {
       {R"({"type":"link","message":"Read","name":"N","description":"D"})", "Read", "Read", "Read\n\nN\nD", "link"},
       {R"({"type":"link","message":"Read","description":"D"})", "Read", "Read", "Read\n\nD", "link"},
   };
+  // A link post leads to the address it shares; other posts to themselves.
+  struct Linked {
+    const char* json;
+    const char* link;
+  } linked[] = {
+      {R"({"type":"link","link":"https:\/\/news.example\/a","permalink_url":"https:\/\/fb\/p"})", "https://news.example/a"},
+      {R"({"type":"link","permalink_url":"https:\/\/fb\/p"})", "https://fb/p"},
+      {R"({"type":"photo","link":"https:\/\/fb\/photo","permalink_url":"https:\/\/fb\/p"})", "https://fb/p"},
+  };
+  for (const Linked& c : linked) EXPECT_EQ(s(facebookExtractPost(node(c.json)).item->link), c.link) << c.json;
   for (const Case& c : cases) {
     FacebookRecord r = facebookExtractPost(node(c.json));
     EXPECT_EQ(s(r.item->title) + "|" + s(r.body->summary) + "|" + s(r.body->content) + "|" + s(r.item->tags),

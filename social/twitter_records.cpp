@@ -227,7 +227,7 @@ size_t twitterTitleCut(std::string_view text) {
 void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found) {
   enum { kFullText, kIdStr, kEntities, kCreated };
   enum { kUrls, kMedia };
-  enum { kExpanded, kMediaUrl };
+  enum { kExpanded, kMediaUrl, kMediaUrlHttps };
   constexpr size_t kWidth = kMembersSideBySide;
   using Nodes = std::array<const webDataNode*, kWidth>;
   // Node `which` of each of the first n arrays, or its first child.
@@ -254,20 +254,55 @@ void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::sp
     std::array<std::array<const webDataNode*, 1>, kWidth> url;
     const Nodes firstUrls = column(lists, kUrls, n, true);
     findMembersOfEach<1>(std::span(firstUrls.data(), n), {"expanded_url"}, std::span(url.data(), n));
-    std::array<std::array<const webDataNode*, 2>, kWidth> medium;
+    std::array<std::array<const webDataNode*, 3>, kWidth> medium;
     const Nodes firstMedia = column(lists, kMedia, n, true);
-    findMembersOfEach<2>(std::span(firstMedia.data(), n), {"expanded_url", "media_url"}, std::span(medium.data(), n));
-    // The tweets without a link of their own: the retweeted one's.
-    Nodes linkless{};
-    for (size_t i = 0; i < n; ++i) linkless[i] = url[i][0] || medium[i][kExpanded] ? nullptr : tweets[base + i];
+    findMembersOfEach<3>(std::span(firstMedia.data(), n), {"expanded_url", "media_url", "media_url_https"},
+                         std::span(medium.data(), n));
+    // A retweet shows the retweeted text whole, so every tweet is asked.
     std::array<std::array<const webDataNode*, 1>, kWidth> retweet;
-    findMembersOfEach<1>(std::span(linkless.data(), n), {"retweeted_status"}, std::span(retweet.data(), n));
+    findMembersOfEach<1>(tweets.subspan(base, n), {"retweeted_status"}, std::span(retweet.data(), n));
     for (size_t i = 0; i < n; ++i) {
       const auto& m = members[i];
-      found[base + i] = {m[kFullText], m[kIdStr], retweet[i][0], m[kCreated],
-                         url[i][0] ? url[i][0] : medium[i][kExpanded], medium[i][kMediaUrl]};
+      const auto& first = medium[i];
+      found[base + i] = {m[kFullText], m[kIdStr], retweet[i][0], m[kCreated], m[kEntities],
+                         url[i][0] ? url[i][0] : first[kExpanded], first[kMediaUrlHttps] ? first[kMediaUrlHttps] : first[kMediaUrl]};
     }
   }
+}
+
+Str twitterShownText(const TweetMembers& members) {
+  const webDataNode* fullText = members.fullText;
+  const webDataNode* entities = members.entities;
+  Str name;
+  if (members.retweet) {
+    if (const webDataNode* whole = child(members.retweet, "full_text")) {
+      fullText = whole;
+      entities = child(members.retweet, "entities");
+    }
+    name = textOf(child(child(members.retweet, "user"), "screen_name"), true);
+  }
+  Str text = textOf(fullText, true);
+  if (!text) return Str();
+  std::string shown(text.view());
+  bool changed = false;
+  for (const char* list : {"urls", "media"}) {
+    const webDataNode* entries = child(entities, list);
+    for (const webDataNode* e = entries ? entries->getFirstChild() : nullptr; e; e = e->getNext()) {
+      const Str shortLink = textOf(child(e, "url"), true);
+      const Str expanded = textOf(child(e, "expanded_url"), true);
+      if (!shortLink || shortLink.empty() || !expanded) continue;
+      for (size_t at = shown.find(shortLink.view()); at != std::string::npos;
+           at = shown.find(shortLink.view(), at + expanded.view().size())) {
+        shown.replace(at, shortLink.view().size(), expanded.view());
+        changed = true;
+      }
+    }
+  }
+  if (members.retweet && name) {
+    shown = "RT @" + name.str() + ": " + shown;
+    changed = true;
+  }
+  return changed ? Str(shown) : Str();
 }
 
 TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) {
@@ -283,7 +318,12 @@ TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& member
   ItemBodyTexts& body = r.body->texts;
   enum { kSummary, kPublished, kImage };  // the body's texts it may hold
   body.encoding = recordStringOf(std::string_view("UTF-8"));
-  body.summary = recordTextOf(members.fullText, true, r.body->held[kSummary]);
+  if (Str shown = twitterShownText(members)) {
+    r.body->held[kSummary] = std::move(shown);
+    body.summary = recordStringOf(r.body->held[kSummary]);
+  } else {
+    body.summary = recordTextOf(members.fullText, true, r.body->held[kSummary]);
+  }
   if (!body.summary.nil) {
     const size_t cut = twitterTitleCut(body.summary.text);
     item.title = Str(body.summary.text.substr(0, cut));

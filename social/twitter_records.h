@@ -59,13 +59,13 @@ TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed);
 struct TweetMembers {
   const webDataNode* fullText = nullptr;  // "full_text"
   const webDataNode* idStr = nullptr;     // "id_str"
-  // "retweeted_status", looked for only when the tweet has no link of its
-  // own (below): NIL when it has one.
-  const webDataNode* retweet = nullptr;
+  const webDataNode* retweet = nullptr;   // "retweeted_status"
   const webDataNode* created = nullptr;   // "created_at"
-  // "entities": the first url's "expanded_url", else the first medium's.
+  const webDataNode* entities = nullptr;  // "entities"
+  // In "entities": the first url's "expanded_url", else the first medium's.
   const webDataNode* link = nullptr;
-  const webDataNode* image = nullptr;  // the first medium's "media_url"
+  // The first medium's "media_url_https", else its "media_url".
+  const webDataNode* image = nullptr;
 };
 // The members of each tweet into found (room for as many), the tweets'
 // walks side by side (social/json_members.h): what a timeline's reader
@@ -73,6 +73,12 @@ struct TweetMembers {
 void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found);
 // twitterExtractTweet of the tweet whose members are given.
 TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& members);
+
+// The text a tweet shows, raw: a retweet's is "RT @<name>: " and the whole
+// retweeted text (the tweet's own is cut), and every t.co link the
+// entities list ("urls" and "media") is replaced by its "expanded_url".
+// NIL when that is the tweet's "full_text" as it stands.
+Str twitterShownText(const TweetMembers& members);
 
 // Where the title of a tweet's text is cut: before its first "https" link,
 // else its first "http" link (escaped "\/" or plain "/"), when that lies

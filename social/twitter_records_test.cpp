@@ -227,6 +227,47 @@ TEST_F(TwitterRecordTest, TweetsAndProfile) {
   EXPECT_EQ(twitterUserInfoToFeed(*nameless)->url.view(), "");
 }
 
+// What a tweet shows: a retweet's whole text, every t.co link expanded,
+// the title before the first link, the image over https.
+TEST_F(TwitterRecordTest, RetweetsWholeLinksExpandedImagesSecure) {
+  newsFeed feed;
+  feed.url = Str("https://twitter.com/someone");
+  const std::string url1 = R"({"url":"https:\/\/t.co\/a1","expanded_url":"https:\/\/one.example\/x","display_url":"one.example\/x"})";
+  const std::string url2 = R"({"url":"https:\/\/t.co\/b2","expanded_url":"http:\/\/two.example","display_url":"two.example"})";
+  const std::string photo = R"({"url":"https:\/\/t.co\/p3","expanded_url":"https:\/\/twitter.com\/u\/status\/1\/photo\/1",)"
+                            R"("media_url":"http:\/\/pbs.example\/1.jpg","media_url_https":"https:\/\/pbs.example\/1.jpg"})";
+  struct {
+    std::string tweet;
+    const char* summary;
+    const char* title;
+    const char* image;  // "" for none
+  } cases[] = {
+      {R"("full_text":"Two links https:\/\/t.co\/a1 and https:\/\/t.co\/b2 and again https:\/\/t.co\/a1",)"
+       R"("entities":{"urls":[)" + url1 + "," + url2 + "]}",
+       "Two links https:\\/\\/one.example\\/x and http:\\/\\/two.example and again https:\\/\\/one.example\\/x",
+       "Two links ", ""},
+      {R"("full_text":"A photo https:\/\/t.co\/p3","entities":{"media":[)" + photo + "]}",
+       "A photo https:\\/\\/twitter.com\\/u\\/status\\/1\\/photo\\/1", "A photo ", "https://pbs.example/1.jpg"},
+      {R"("full_text":"RT @ann: The start of a long text that the service cut \u2026",)"
+       R"("entities":{"urls":[]},"retweeted_status":{"user":{"screen_name":"ann"},)"
+       R"("full_text":"The start of a long text that the service cut off here, whole https:\/\/t.co\/a1",)"
+       R"("entities":{"urls":[)" + url1 + "]}}",
+       "RT @ann: The start of a long text that the service cut off here, whole https:\\/\\/one.example\\/x",
+       "RT @ann: The start of a long text that the service cut off here, whole ", ""},
+      {R"("full_text":"Plain https:\/\/t.co\/zz","entities":{"urls":[]})", "Plain https:\\/\\/t.co\\/zz", "Plain ", ""},
+      {R"("full_text":"Old photo","entities":{"media":[{"media_url":"http:\/\/pbs.example\/2.jpg"}]})", "Old photo",
+       "Old photo", "http://pbs.example/2.jpg"},  // no https address given: the one there is
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.tweet);
+    auto doc = json(R"({"id_str":"77",)" + c.tweet + "}");
+    TweetRecord r = twitterExtractTweet(*doc->head(), feed);
+    EXPECT_EQ(r.body->texts.summary.text, c.summary);
+    EXPECT_EQ(r.item->title.view(), c.title);
+    EXPECT_EQ(r.body->texts.imageURL.nil ? "" : std::string(r.body->texts.imageURL.text), c.image);
+  }
+}
+
 // The one-walk member finder picks what findChild picks: the first of a
 // repeated name, never a node with a namespace, NIL for a missing name.
 TEST_F(TwitterRecordTest, MembersFoundInOneWalkAreFindChildsPicks) {
@@ -263,7 +304,8 @@ TEST_F(TwitterRecordTest, TweetMembersFoundSideBySideAreFindChildsPicks) {
   };
   std::string timeline = "[";
   for (int t = 0; t < 300; ++t) {
-    const std::string element = object({"expanded_url", "media_url", "url"}, "\"x" + std::to_string(t) + "\"", 3);
+    const std::string element =
+        object({"expanded_url", "media_url", "media_url_https", "url"}, "\"x" + std::to_string(t) + "\"", 4);
     std::string entities = "{";
     for (int i = 0, n = static_cast<int>(rng() % 4); i < n; ++i) {
       entities += std::string(i ? "," : "") + "\"" + pick({"urls", "media", "hashtags"}) + "\":" + list(element);
@@ -303,8 +345,10 @@ TEST_F(TwitterRecordTest, TweetMembersFoundSideBySideAreFindChildsPicks) {
       EXPECT_EQ(m.idStr, child(t, "id_str")) << i;
       EXPECT_EQ(m.created, child(t, "created_at")) << i;
       EXPECT_EQ(m.link, link ? link : first(entities, "media", "expanded_url")) << i;
-      EXPECT_EQ(m.retweet, m.link ? nullptr : child(t, "retweeted_status")) << i;
-      EXPECT_EQ(m.image, first(entities, "media", "media_url")) << i;
+      EXPECT_EQ(m.retweet, child(t, "retweeted_status")) << i;
+      EXPECT_EQ(m.entities, entities) << i;
+      const webDataNode* secure = first(entities, "media", "media_url_https");
+      EXPECT_EQ(m.image, secure ? secure : first(entities, "media", "media_url")) << i;
     }
   }
 }
