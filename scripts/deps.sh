@@ -8,7 +8,7 @@ BRINDLEWORK_PACKAGES=(
   clang libclang-rt-dev
   curl openssl socat tzdata
   python3
-  qt6-base-dev fonts-dejavu-core locales-all xvfb xauth
+  qt6-base-dev fonts-dejavu-core locales-all xvfb xauth openbox x11-utils
   libxml2-utils newsboat
 )
 BRINDLEWORK_BENCH_PACKAGES=(

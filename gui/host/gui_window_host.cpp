@@ -13,6 +13,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 #include "core/exception.h"
 #include "gui/host/core/gui_placement.h"
@@ -205,21 +206,36 @@ void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
   }
   if (placed) {
     native_->top->move(onScreen({given.x, given.y}, native_->top->size().expandedTo(native_->top->minimumSizeHint())));
+  } else if (main == this) {
+    // The first run: in the middle of the screen, where the toolkit knows
+    // it to be (a window manager's own placement may never reach it).
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+      const QRect area = screen->availableGeometry();
+      const QSize size = native_->top->size().grownBy({kFrameWidth / 2, kFrameHeight - kFrameWidth / 2, kFrameWidth / 2, kFrameWidth / 2});
+      native_->top->move(onScreen({area.x() + (area.width() - size.width()) / 2, area.y() + (area.height() - size.height()) / 2},
+                                  native_->top->size()));
+    }
   } else {
     native_->centre = native_->dialog;
   }
 }
 
-// A dialog's first place: centred on its owner.
+// A dialog's first place: its inside centred on its owner's inside; the
+// dialog's frame, not yet made, is taken to be as the owner's (none while
+// the toolkit knows of none).
 void cGuiWindowHost::placeOnShow() {
   if (!native_->centre) return;
   native_->centre = false;
   QWidget* owner = native_->top->parentWidget();
   if (!owner) return;
-  QRect frame = owner->frameGeometry();
-  QSize size = native_->top->size().expandedTo(native_->top->minimumSizeHint());
-  GuiRect place = guiCentreOn({frame.x(), frame.y(), frame.width(), frame.height()}, size.width() + kFrameWidth,
-                              size.height() + kFrameHeight, screenAreas());
+  const QPoint inside = owner->mapToGlobal(QPoint(0, 0));
+  const QMargins margins = owner->windowHandle() ? owner->windowHandle()->frameMargins() : QMargins();
+  const QSize size = native_->top->size().expandedTo(native_->top->minimumSizeHint());
+  const QSize framed = size.grownBy(margins);
+  GuiRect place = guiCentreOn({inside.x() - margins.left(), inside.y() - margins.top(),
+                               owner->width() + margins.left() + margins.right(),
+                               owner->height() + margins.top() + margins.bottom()},
+                              framed.width(), framed.height(), screenAreas());
   native_->top->move(place.x, place.y);
 }
 
