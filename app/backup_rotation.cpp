@@ -20,7 +20,11 @@ void renameIfThere(const char* from, const Str& to) { renamePath(from, to, false
 void renameIfThere(const char* from, const char* to) { renamePath(from, to, false); }
 void deleteIfThere(const char* path) { cPath::DeletePath(path, false, false); }
 
+}  // namespace
+
 Str newCorruptName() { return cPath::MakeUniquePath(1, "", kCorruptPrefix); }
+
+namespace {
 
 void show(const StatusLine& status, std::string_view text) {
   if (status) status(text);
@@ -56,6 +60,8 @@ bool weeklyCandidatePasses(bool verbose, const StatusLine& status) {
   return passed;
 }
 
+}  // namespace
+
 // Sets the repair flag of a database file without making it look newer.
 void markForRepair(const char* path) {
   withDatabase(path, [](cJournaledIndexedObjectSoupDatabase& db) {
@@ -65,6 +71,8 @@ void markForRepair(const char* path) {
     db.close();
   });
 }
+
+namespace {
 
 void promoteKnownGood(bool verbose, const StatusLine& status) {
   if (isFileNewerBy(kBackupKnownGood, kBackupWeekly, kWeeklyInterval, false, true)) {
@@ -100,40 +108,6 @@ void rotateBackups(bool verbose, const StatusLine& status) {
     renameIfThere(kBackupLatest, kBackupKnownGood);
   }
   renameIfThere(kBackupTemp, kBackupLatest);
-}
-
-void restoreFromBackup() {
-  const Str corrupt = newCorruptName();
-  if (!renamePath(kDatabaseName, corrupt, false)) {
-    const FormatArguments arguments = {dos::faultMessage(dos::ioErr()), std::string(programContactAddress)};
-    report(programName, "Failed to move the bad database aside, due to:\n\x1b" "1%s\n\nPlease report this problem to:\n\x1b" "1%s",
-           &arguments);
-    raise("ERR", "restoreFromBackup(); failed to move the bad database aside");
-  }
-  const char* restored = nullptr;
-  for (const char* backup : {kBackupKnownGood, kBackupDaily, kBackupOneDayOld, kBackupWeekly, kBackupOneWeekOld}) {
-    if (renamePath(backup, kDatabaseName, false)) {
-      restored = backup;
-      break;
-    }
-  }
-  const std::string corruptName(corrupt.view());
-  if (restored) {
-    const FormatArguments arguments = {std::string(restored), std::string(programName),
-                                       std::string(programContactAddress), corruptName};
-    report(programName,
-           "Restored from backup \"%s\".\nYou can try using it, by running %s again.\n\nAlso, please report this "
-           "problem to:\n\x1b" "1%s\nThe bad database is now called \"%s\".",
-           &arguments);
-    markForRepair(kDatabaseName);
-  } else {
-    const FormatArguments arguments = {std::string(programContactAddress), corruptName};
-    report(programName,
-           "No more backups available.\n\nPlease report this problem to:\n\x1b" "1%s\nThe bad database is now called "
-           "\"%s\".",
-           &arguments);
-  }
-  raise("ERR", "restoreFromBackup(); the database was replaced");
 }
 
 }  // namespace bw

@@ -13,13 +13,20 @@
 //      check-only repairDatabase passed. A weekly candidate that fails is
 //      set aside under a "database.soup_Corrupt_" name, the live database is
 //      marked for repair, and bak_0Temp and bak_1Latest are removed.
-//   2. The restore never renames a backup onto "database.soup" unless the
-//      bad database was moved aside first; it always ends by raising "ERR".
+//   2. The restore never puts a backup in place of "database.soup" unless
+//      the bad database was moved aside first; it always ends by raising
+//      "ERR".
+//   3. The restore takes the newest backup that opens and passes a
+//      check-only repair, as a checked copy: the backup itself stays. Only
+//      when none passes are the backups set aside (under "_Corrupt_" names),
+//      so that the next start begins afresh instead of meeting them again.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string_view>
+
+#include "core/str.h"
 
 namespace bw {
 
@@ -46,9 +53,22 @@ using StatusLine = std::function<void(std::string_view)>;
 // the weekly check.
 void rotateBackups(bool verbose, const StatusLine& status);
 
-// Moves the bad "database.soup" aside, renames the newest backup into its
-// place, marks it for validation at the next start, tells the user and
+// The backups a restore tries, newest first.
+inline constexpr const char* kRestoreOrder[] = {kBackupTemp,   kBackupLatest,  kBackupKnownGood, kBackupDaily,
+                                                kBackupOneDayOld, kBackupWeekly, kBackupOneWeekOld};
+
+// Whether any backup of kRestoreOrder is there.
+bool anyBackupExists();
+
+// Moves the bad "database.soup" aside (when there is one: databaseMissing
+// false), puts a checked copy of the newest good backup in its place,
+// marked for validation at the next start, tells the user what it holds and
 // raises "ERR".
-[[noreturn]] void restoreFromBackup();
+[[noreturn]] void restoreFromBackup(bool databaseMissing = false);
+
+// A new unique "database.soup_Corrupt_" name.
+Str newCorruptName();
+// Sets the repair flag of a database file without making it look newer.
+void markForRepair(const char* path);
 
 }  // namespace bw

@@ -130,11 +130,14 @@ class RepairWalk {
     if (!valid(item->bodyIndex)) {
       printFinding(verbose_, "Invalid itemNode.bodyIndex=%ld for itemNodeIndex=%ld\n",
                    static_cast<long>(item->bodyIndex), static_cast<long>(itemIndex));
-      usable = false;
-      if (repair_) {
-        destroyNewsItem(db_, item.release(), nullptr, false);
-        changed = true;
+      // Repair mode keeps what it mended: the item goes and the walk, and
+      // the database, go on; a check answers that the database is not sound.
+      if (!repair_) {
+        usable = false;
+        return;
       }
+      destroyNewsItem(db_, item.release(), nullptr, false);
+      changed = true;
       return;
     }
     usage_.set(item->bodyIndex, kReachedByWalk);

@@ -8,7 +8,8 @@
 //      usable FALSE, changed FALSE; the repair's transaction is then
 //      discarded and the soup must close.
 //   2. Faults inside items are mended with repair (an item without a valid
-//      body is destroyed); faults of the feed list, feeds and item lists are
+//      body is destroyed, and the database stays usable when the rest of
+//      the walk is sound); faults of the feed list, feeds and item lists are
 //      never mended and make the database unusable.
 //   3. Every finding is printed on standard output, and only when verbose.
 //   4. With repair, each feed's duplicate chains are rebuilt from its items

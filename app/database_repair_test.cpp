@@ -152,6 +152,33 @@ TEST_F(RepairTest, TheCompactionWalkDoesNotStayAtAnIndexTheSweepDestroyed) {
   }
 }
 
+// Items whose body index is bad go, and the repair goes on: the items after
+// them are walked and kept, and the database is usable with nothing left to
+// mend.
+TEST_F(RepairTest, ItemsWithABadBodyGoAndTheRestIsKept) {
+  std::vector<int32_t> damaged;
+  std::vector<int32_t> left;
+  RepairResult r = repairAfter(
+      [&](Db& db, newsRoot&, std::vector<int32_t>& items) {
+        damaged = items;
+        changeItem(db, items[0], [](newsItem& i) { i.bodyIndex = 0; });
+        changeItem(db, items[2], [](newsItem& i) { i.bodyIndex = 9999; });
+      },
+      true, true, [&](Db& db) {
+        newsRoot* root = loadObject_newsRoot(db, db.infoRootValue());
+        newsFeed* feed = loadObject_newsFeed(db, root->feedList->infoHeadIndex());
+        for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) left.push_back(i);
+        db.unloadObject(feed);
+        db.unloadObject(root);
+      });
+  EXPECT_TRUE(r.usable);
+  EXPECT_TRUE(r.changed);
+  EXPECT_EQ(left, std::vector<int32_t>{damaged[1]});
+  EXPECT_NE(output.find("Invalid itemNode.bodyIndex=9999 for itemNodeIndex=" + std::to_string(damaged[2])), std::string::npos)
+      << output;
+  EXPECT_NE(output.find("Successfully finished repairing. PLEASE REPORT THIS PROBLEM!\n"), std::string::npos) << output;
+}
+
 TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
   using Damage = std::function<void(Db&, newsRoot&, std::vector<int32_t>&)>;
   auto orphanBody = [](Db& db) { return db.createdAndUnloadObject(new newsItemBody()); };
@@ -161,8 +188,8 @@ TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
     bool repair, usable, changed;
     const char* shows;  // a line of the verbose output
   } cases[] = {
-      {"no body", [](Db& db, newsRoot&, std::vector<int32_t>& items) { changeItem(db, items[1], [](newsItem& i) { i.bodyIndex = 0; }); },
-       true, false, true, "Unable to complete repairs. PLEASE REPORT THIS PROBLEM!\n"},
+      {"no body, check only", [](Db& db, newsRoot&, std::vector<int32_t>& items) { changeItem(db, items[1], [](newsItem& i) { i.bodyIndex = 0; }); },
+       false, false, false, "Invalid itemNode.bodyIndex=0 for itemNodeIndex="},
       {"unused index", [&](Db& db, newsRoot&, std::vector<int32_t>&) { orphanBody(db); }, true, true, true,
        "is allocated but not used\n1 objects were allocated by unused\n"},
       {"unused index, check only", [&](Db& db, newsRoot&, std::vector<int32_t>&) { orphanBody(db); }, false, false,

@@ -10,6 +10,7 @@
 #include "app/gui_main.h"
 #include "app/gui_news_ui.h"
 #include "app/program_identity.h"
+#include "app/startup_data_folder.h"
 #include "app/shell_update.h"
 #include "core/charset.h"
 #include "core/exception.h"
@@ -19,6 +20,7 @@
 #include "news/seen_times.h"
 #include "platform/app_host.h"
 #include "platform/dos_env.h"
+#include "platform/file.h"
 #include "platform/dos_errors.h"
 #include "platform/file_procs.h"
 #include "platform/links.h"
@@ -32,18 +34,44 @@ ProgramMode gModeForTesting;
 
 constexpr const char* kValidatingText = "Validating database, as it was not closed properly last time...";
 
-// Copies the default database into place under a unique name first, so a
-// copy cut short never stands as "database.soup".
+// Copies the default database (one of the program's read-only files) into
+// place under a unique name first, so a copy cut short never stands as
+// "database.soup".
 void copyDefaultDatabase() {
   const Str temporary = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Copy_");
-  if (copyFile(kDefaultDatabaseName, temporary) && renamePath(temporary, kDatabaseName, false)) return;
+  if (copyFile(std::string("PROGDIR:/") + kDefaultDatabaseName, temporary) && makePrivate(temporary) &&
+      renamePath(temporary, kDatabaseName, false)) {
+    return;
+  }
   cPath::DeletePath(temporary, true, false);
 }
 
-void reportOpenFailure(std::string error) {
+[[noreturn]] void reportOpenFailure(std::string error) {
   const FormatArguments arguments = {std::move(error)};
   report(programName, "Failed to open database, due to:\n\x1b" "1%s", &arguments);
   raise("ERR", "main(); failed to open database");
+}
+
+// Whether a failed open failed on the file's content: the file itself opens
+// for writing (no lock, permission or folder stands in the way).
+bool fileOpensForWriting() {
+  cFile probe;
+  probe.initialise(0);
+  if (!probe.open(kDatabaseName, false, false, false)) return false;
+  probe.close();
+  return true;
+}
+
+// Codes that say nothing about the file's content.
+bool notAboutContent(const eException& e) {
+  return e.code() == "FULL" || e.code() == "MEM" || e.code() == "BRK" || e.code() == "ERR";
+}
+
+// An exception's words without the method that raised it.
+std::string problemOf(const eException& e) {
+  std::string text = e.message();
+  const size_t cut = text.find("(); ");
+  return cut == std::string::npos ? text : text.substr(cut + 4);
 }
 
 }  // namespace
@@ -92,18 +120,44 @@ void ProgramRun::startGui() {
 }
 
 void ProgramRun::enterProgramDir() {
+  dataFolder_ = dos::dataFolder();
   programDir_ = dos::lock("PROGDIR:", dos::kSharedLock);
   if (programDir_) previousDir_ = dos::currentDir(programDir_);
 }
 
 void ProgramRun::openDatabase() {
-  if (!cPath::ExistsPath(kDatabaseName, true)) copyDefaultDatabase();
+  if (!dataFolder_.error.empty()) {
+    const FormatArguments arguments = {dataFolder_.path, dataFolder_.error};
+    report(programName, "Failed to make the data folder \"%s\", due to:\n\x1b" "1%s", &arguments);
+    raise("ERR", "main(); failed to make the data folder");
+  }
+  moveEarlierDatabase(dataFolder_.path);
+  if (!cPath::ExistsPath(kDatabaseName, true)) {
+    // Only a folder without a database and without backups is a first
+    // start; backups left without their database are restored.
+    if (anyBackupExists()) restoreFromBackup(true);
+    copyDefaultDatabase();
+  }
   // The soup would make a missing file afresh: a database that is neither
   // there nor copied from the default is a failure to open.
   if (!cPath::ExistsPath(kDatabaseName, true)) {
     reportOpenFailure(std::string(kDatabaseName) + ": " + dos::faultMessage(dos::kErrorObjectNotFound));
   }
-  if (!db_->open(kDatabaseName, false)) reportOpenFailure(std::string(db_->infoError().view()));
+  // An earlier version made it open to others; its copies follow its mode.
+  makePrivate(kDatabaseName);
+  std::string problem;
+  try {
+    if (db_->open(kDatabaseName, false)) return;
+    problem = std::string(db_->infoError().view());
+  } catch (const eException& e) {
+    if (notAboutContent(e)) throw;
+    problem = problemOf(e);
+  }
+  if (!fileOpensForWriting()) reportOpenFailure(problem);
+  const FormatArguments arguments = {problem};
+  report(programName, "Database is corrupt & cannot be opened, due to:\n\x1b" "1%s\nWill try to restore from a backup...",
+         &arguments);
+  restoreFromBackup();
 }
 
 void ProgramRun::validateDatabase() {

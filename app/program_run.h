@@ -27,6 +27,7 @@
 #include "app/status_window.h"
 #include "database/soup_database.h"
 #include "news/news_objects.h"
+#include "platform/assigns.h"
 #include "platform/dos.h"
 
 namespace bw {
@@ -62,6 +63,7 @@ class ProgramRun {
 
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db_;
   std::unique_ptr<cEncoding> utf8_;
+  dos::DataFolder dataFolder_;
   dos::Lock programDir_;
   dos::Lock previousDir_;
   newsRoot* root_ = nullptr;

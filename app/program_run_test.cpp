@@ -210,12 +210,15 @@ TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {
     ASSERT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
     const std::string corrupt = namesStartingWith("database.soup_Corrupt_")[0];
     if (c.restored) {
-      EXPECT_NE(output.find(std::string("\nRestored from backup \"") + c.restored +
-                            "\".\nYou can try using it, by running Brindlework again.\n\nAlso, please report this "
+      EXPECT_NE(output.find(std::string("\nRestored from backup \"") + c.restored + "\" (0 feeds, 0 items, saved "),
+                std::string::npos)
+          << output;
+      EXPECT_NE(output.find("\nYou can try using it, by running Brindlework again.\n\nAlso, please report this "
                             "problem to:\nbugs@brindlework.org\nThe bad database is now called \"" + corrupt +
                             "\".\n\n\n"),
                 std::string::npos)
           << output;
+      EXPECT_TRUE(exists(c.restored));  // a checked copy took its place: the backup stays
       EXPECT_EQ(runShell(), 0);  // validated (the restore marked it) and used
       EXPECT_EQ(output.rfind("\nValidating database", 0), 0u) << output;
     } else {

@@ -23,6 +23,7 @@
 #include "platform/charset_file_reader.h"
 #include "platform/dir_entry_list.h"
 #include "platform/dir_walk.h"
+#include "platform/dos.h"
 #include "platform/dos_env.h"
 #include "platform/file.h"
 #include "platform/libraries.h"
@@ -45,6 +46,11 @@ void initSystemCharsetModule() { initSystemCharset(); }
 // requesters and reports (the windows' interface replaces it in GUI mode).
 ConsoleNewsUi gConsoleUi;
 void initApplicationModule() { setNewsUi(&gConsoleUi); }
+
+// Every file the program makes (database, journal, backups, dumps) is the
+// user's alone.
+void initPrivateFiles() { dos::setCreationMode(0600); }
+void endPrivateFiles() { dos::setCreationMode(0666); }
 void endApplicationModule() { setNewsUi(nullptr); }
 
 // Modules in start-up order; finalisers run in reverse.
@@ -61,6 +67,7 @@ void endApplicationModule() { setNewsUi(nullptr); }
 //   5. The application's own module last.
 void registerModules(ModuleRegistry& registry) {
   registry.add({"dos", dos::initDosLayer, dos::endDosLayer});
+  registry.add({"privateFiles", initPrivateFiles, endPrivateFiles});
   for (const Module& m : libraryModules()) registry.add(m);
   registry.add({"files", initFileModuleGlobals, endFileModule});
   registry.add({"megaListBase", initMegaListBaseModule, endMegaListBaseModule});

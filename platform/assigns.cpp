@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/ascii_case.h"
 #include "platform/dos_errors.h"
@@ -39,20 +40,32 @@ std::string envOr(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-std::string progDir() {
-  std::string dir = envOr("BRINDLEWORK_PROGDIR");
-  return dir.empty() ? executableFolder() : dir;
+// The folders of PROGDIR:, the user's data first.
+std::vector<std::string> progDirFolders() {
+  if (std::string dir = envOr("BRINDLEWORK_PROGDIR"); !dir.empty()) return {dir};
+  std::vector<std::string> folders;
+  if (std::string data = dataFolderPath(); !data.empty()) folders.push_back(std::move(data));
+  std::string exe = executableFolder();
+  folders.push_back(exe);
+  folders.push_back(exe + "/../share/brindlework");
+  return folders;
+}
+
+std::vector<std::string> within(const std::vector<std::string>& folders, const char* name) {
+  std::vector<std::string> out;
+  for (const std::string& f : folders) out.push_back(f + "/" + name);
+  return out;
 }
 
 void build(Table& t) {
   t.entries.clear();
-  std::string prog = progDir();
+  std::vector<std::string> prog = progDirFolders();
   t.entries.push_back({"", DeviceKind::folders, {"/"}, Lazy::none});
-  t.entries.push_back({"PROGDIR", DeviceKind::folders, {prog}, Lazy::none});
+  t.entries.push_back({"PROGDIR", DeviceKind::folders, prog, Lazy::none});
   t.entries.push_back({"RAM", DeviceKind::folders, {}, Lazy::ram});
   t.entries.push_back({"T", DeviceKind::folders, {}, Lazy::t});
-  t.entries.push_back({"L", DeviceKind::folders, {prog + "/L"}, Lazy::none});
-  t.entries.push_back({"Libs", DeviceKind::folders, {prog + "/Libs"}, Lazy::none});
+  t.entries.push_back({"L", DeviceKind::folders, within(prog, "L"), Lazy::none});
+  t.entries.push_back({"Libs", DeviceKind::folders, within(prog, "Libs"), Lazy::none});
   t.entries.push_back({"NIL", DeviceKind::folders, {"/dev/null"}, Lazy::none});
   t.entries.push_back({"ENV", DeviceKind::virtual_, {}, Lazy::none});
   t.entries.push_back({"PIPE", DeviceKind::virtual_, {}, Lazy::none});
@@ -77,7 +90,50 @@ bool privateFolder(const std::string& path) {
   return true;
 }
 
+// Makes the missing folders of path (each 0700), the last one included.
+int makeFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    if (slash == std::string::npos) return 0;
+  }
+}
+
 }  // namespace
+
+std::string dataFolderPath() {
+  if (std::string dir = envOr("BRINDLEWORK_PROGDIR"); !dir.empty()) return dir;
+  std::string base = envOr("XDG_DATA_HOME");
+  // The variable counts only when it is an absolute path.
+  if (base.empty() || base[0] != '/') {
+    const std::string home = envOr("HOME");
+    if (home.empty() || home[0] != '/') return {};
+    base = home + "/.local/share";
+  }
+  return base + "/brindlework";
+}
+
+DataFolder dataFolder() {
+  DataFolder d;
+  d.path = dataFolderPath();
+  if (d.path.empty()) {
+    d.error = "neither XDG_DATA_HOME nor HOME names a folder";
+    return d;
+  }
+  if (!envOr("BRINDLEWORK_PROGDIR").empty()) return d;
+  if (int e = makeFolders(d.path); e != 0) {
+    d.error = std::strerror(e);
+    return d;
+  }
+  struct stat st{};
+  if (::stat(d.path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    d.error = "not a folder";
+    return d;
+  }
+  // It holds the user's feeds and access tokens: nobody else may enter.
+  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::chmod(d.path.c_str(), 0700);
+  return d;
+}
 
 std::string executableFolder() {
   char buf[4096];

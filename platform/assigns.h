@@ -4,12 +4,20 @@
 // The table says what each device name stands for on the host:
 //
 //   ":"  (empty name)  the root directory "/"
-//   PROGDIR:           $BRINDLEWORK_PROGDIR, else the executable's folder
+//   PROGDIR:           $BRINDLEWORK_PROGDIR alone; else the user's data
+//                      folder (below), then the executable's folder, then
+//                      share/brindlework beside the executable's folder
+//                      (an installed program's read-only files)
 //   RAM:, T:           folders "RAM" and "T" of the private base (below)
-//   L:, Libs:          PROGDIR:L and PROGDIR:Libs
+//   L:, Libs:          folders L and Libs of each PROGDIR: folder
 //   NIL:               /dev/null
 //   ENV:, PIPE:        devices without host folders: they answer device
 //                      tests only (the environment is read with getVar)
+//
+// The data folder holds the user's database, its backups and dumps:
+// $XDG_DATA_HOME/brindlework (the variable counts when absolute), else
+// ~/.local/share/brindlework; $BRINDLEWORK_PROGDIR overrides it. It is made
+// 0700 (with any missing parents) by dataFolder(), never by a lookup.
 //
 // The private base is $XDG_RUNTIME_DIR/brindlework, else (no such variable,
 // or a runtime folder where the base cannot be made) brindlework-<uid> in
@@ -77,6 +85,17 @@ struct PrivateBase {
   int32_t error = 0;
 };
 PrivateBase privateBase();
+
+// The data folder's path (empty when no variable names one), unmade.
+std::string dataFolderPath();
+// The data folder, made when missing and closed to others when it is the
+// user's own; `error` says in words why it cannot be had. An overriding
+// $BRINDLEWORK_PROGDIR is taken as it stands.
+struct DataFolder {
+  std::string path;
+  std::string error;
+};
+DataFolder dataFolder();
 
 // The folder of the running executable (readlink of /proc/self/exe).
 std::string executableFolder();

@@ -1,4 +1,5 @@
-// platform/assigns_test.cpp - the private base behind RAM: and T:.
+// platform/assigns_test.cpp - the private base behind RAM: and T:, and the
+// data folder behind PROGDIR:.
 #include "platform/assigns.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +7,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
+#include "platform/dos.h"
 #include "platform/dos_errors.h"
 #include "platform/test_folder.h"
 
@@ -97,6 +103,101 @@ TEST_F(PrivateBaseTest, ARuntimeDirThatCannotHoldTheBaseGivesWayToTheTempFolder)
     ASSERT_EQ(t.kind, DeviceKind::folders) << runtime;
     EXPECT_EQ(t.folders[0], dir_ / ("tmp/brindlework-" + std::to_string(::geteuid()) + "/T")) << runtime;
   }
+}
+
+// Sets the named variables (nullptr: unset) while it lives.
+class Environment {
+ public:
+  Environment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (auto [name, value] : values) {
+      const char* old = std::getenv(name);
+      saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+      if (value) ::setenv(name, value, 1);
+      else ::unsetenv(name);
+    }
+    resetAssigns();
+  }
+  ~Environment() {
+    for (auto& [name, old] : saved_) {
+      if (old) ::setenv(name, old->c_str(), 1);
+      else ::unsetenv(name);
+    }
+    resetAssigns();
+  }
+
+ private:
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved_;
+};
+
+TEST(DataFolderTest, TheDataFolderFollowsTheVariables) {
+  struct Case {
+    const char *progdir, *dataHome, *home;
+    std::string want;
+  } cases[] = {
+      {nullptr, "/data", "/home/u", "/data/brindlework"},
+      {nullptr, nullptr, "/home/u", "/home/u/.local/share/brindlework"},
+      {nullptr, "", "/home/u", "/home/u/.local/share/brindlework"},
+      {nullptr, "relative/data", "/home/u", "/home/u/.local/share/brindlework"},  // only an absolute one counts
+      {nullptr, nullptr, nullptr, ""},
+      {nullptr, nullptr, "relative", ""},
+      {"/opt/bw", "/data", "/home/u", "/opt/bw"},
+  };
+  for (const Case& c : cases) {
+    Environment env{{"BRINDLEWORK_PROGDIR", c.progdir}, {"XDG_DATA_HOME", c.dataHome}, {"HOME", c.home}};
+    EXPECT_EQ(dataFolderPath(), c.want) << (c.dataHome ? c.dataHome : "(unset)");
+  }
+}
+
+// The user's data first, then the program's read-only files beside the
+// executable and in the install prefix; an override stands alone.
+TEST(DataFolderTest, ProgdirSearchesTheDataFolderThenTheProgramFolders) {
+  {
+    Environment env{{"BRINDLEWORK_PROGDIR", nullptr}, {"XDG_DATA_HOME", "/data"}};
+    const std::string exe = executableFolder();
+    EXPECT_EQ(lookupDevice("PROGDIR").folders,
+              (std::vector<std::string>{"/data/brindlework", exe, exe + "/../share/brindlework"}));
+    EXPECT_EQ(lookupDevice("L").folders,
+              (std::vector<std::string>{"/data/brindlework/L", exe + "/L", exe + "/../share/brindlework/L"}));
+  }
+  Environment env{{"BRINDLEWORK_PROGDIR", "/opt/bw"}};
+  EXPECT_EQ(lookupDevice("PROGDIR").folders, std::vector<std::string>{"/opt/bw"});
+}
+
+TEST(DataFolderTest, TheDataFolderIsMadePrivateWithItsParents) {
+  bw::testing::TestFolder dir;
+  Environment env{{"BRINDLEWORK_PROGDIR", nullptr}, {"XDG_DATA_HOME", (dir / "a/b").c_str()}};
+  DataFolder made = dataFolder();
+  EXPECT_EQ(made.error, "");
+  EXPECT_EQ(made.path, dir / "a/b/brindlework");
+  struct stat st{};
+  ASSERT_EQ(::stat(made.path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  // A folder of the user's left open to others (an earlier version's
+  // images folder, say) is closed: it holds feeds and tokens.
+  ASSERT_EQ(::chmod(made.path.c_str(), 0755), 0);
+  EXPECT_EQ(dataFolder().error, "");
+  ASSERT_EQ(::stat(made.path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  // A file where the folder should be is an error in words.
+  dir.write("file", "x");
+  Environment blocked{{"XDG_DATA_HOME", (dir / "file").c_str()}};
+  EXPECT_FALSE(dataFolder().error.empty());
+}
+
+TEST(DataFolderTest, FilesAreMadeWithTheCreationMode) {
+  bw::testing::TestFolder dir;
+  const mode_t old = ::umask(022);
+  for (const mode_t mode : {mode_t{0600}, mode_t{0666}}) {
+    setCreationMode(mode);
+    const std::string name = dir / ("f" + std::to_string(mode));
+    FileHandle h = open(Text(":" + name.substr(1)), kModeNewFile);
+    ASSERT_TRUE(h) << name;
+    h.close();
+    struct stat st{};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, mode & ~mode_t{022});
+  }
+  ::umask(old);
 }
 
 }  // namespace

@@ -193,8 +193,13 @@ class DirScan {
   Detail detail_;
 };
 
-// Open a file in one of the modes above; an empty handle on failure.
+// Open a file in one of the modes above; an empty handle on failure. A
+// file it makes gets the creation mode (below) less the umask.
 FileHandle open(Text native, int32_t mode);
+
+// The mode of files that open() makes: 0666 unless set. The program sets
+// 0600, so that its database, backups and dumps are the user's alone.
+void setCreationMode(mode_t mode);
 
 // SetProtection: the mode that the protection word stands for.
 bool setProtection(Text native, uint32_t protection);

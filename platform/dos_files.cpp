@@ -5,6 +5,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
@@ -101,6 +102,12 @@ FileHandle openHandle(int fd, bool writable, bool exclusive, dev_t dev, ino_t in
   return h;
 }
 
+namespace {
+std::atomic<mode_t> gCreationMode{0666};
+}  // namespace
+
+void setCreationMode(mode_t mode) { gCreationMode.store(mode, std::memory_order_relaxed); }
+
 FileHandle open(Text native, int32_t mode) {
   if (mode != kModeOldFile && mode != kModeNewFile && mode != kModeReadWrite) {
     setIoErr(kErrorActionNotKnown);
@@ -136,7 +143,7 @@ FileHandle open(Text native, int32_t mode) {
   if (mode == kModeReadWrite) flags |= O_CREAT;
   if (mode == kModeNewFile) flags |= O_CREAT | O_TRUNC;
   int fd;
-  do fd = ::open(host.c_str(), flags, 0666);
+  do fd = ::open(host.c_str(), flags, gCreationMode.load(std::memory_order_relaxed));
   while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     ioErrFromErrno(errno, mode == kModeOldFile ? Access::read : Access::write);

@@ -1,0 +1,162 @@
+// app/backup_rotation_restore.cpp - the restore at start-up: the newest
+// backup that passes a check takes the bad or missing database's place.
+#include <ctime>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "app/backup_rotation.h"
+#include "app/console_ui.h"
+#include "app/database_repair.h"
+#include "app/program_identity.h"
+#include "core/exception.h"
+#include "database/soup_block_file.h"
+#include "news/news_load.h"
+#include "platform/dos.h"
+#include "platform/dos_errors.h"
+#include "platform/file_procs.h"
+#include "platform/links.h"
+#include "platform/path.h"
+
+namespace bw {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+
+struct Holdings {
+  bool good = false;
+  int64_t feeds = 0;
+  int64_t items = 0;
+};
+
+// Codes that say nothing about a file's content: they end the restore.
+bool endsTheRestore(const eException& e) { return e.code() == "FULL" || e.code() == "MEM" || e.code() == "BRK"; }
+
+// The feeds and items a sound database holds.
+void count(Db& db, Holdings& h) {
+  newsRoot* root = db.infoRootValue() ? loadObject_newsRoot(db, db.infoRootValue()) : nullptr;
+  if (!root) return;
+  LoadedUse rootUse(db, root);
+  std::unordered_set<int32_t> seen;
+  for (int32_t f = root->feedList ? root->feedList->infoHeadIndex() : 0; f != 0 && seen.insert(f).second;) {
+    newsFeed* feed = loadObject_newsFeed(db, f);
+    if (!feed) return;
+    LoadedUse feedUse(db, feed);
+    ++h.feeds;
+    for (int32_t i = feed->itemList ? feed->itemList->infoHeadIndex() : 0; i != 0 && seen.insert(i).second;
+         i = db.readObjectNodeHeader(i).nextIndex) {
+      ++h.items;
+    }
+    f = feed->infoNextIndex();
+  }
+}
+
+// Opens the copy at path, checks it without changing it and counts what it
+// holds; a copy that passes is left marked for validation, with its time.
+Holdings checkCopy(const Str& path) {
+  Holdings h;
+  auto db = std::make_unique<Db>(2);
+  try {
+    if (!db->open(path, false)) return h;
+    const int64_t time = db->getTime();
+    {
+      SoupTransaction tx(db->infoBlockFile());
+      h.good = repairDatabase(*db, false, false).usable && !db->infoMustClose();
+      if (h.good) tx.finish();
+    }
+    if (h.good) count(*db, h);
+    db->setTime(time);
+    if (h.good) {
+      db->setNeedsRepair(true);
+      db->setTime(time);
+      db->close();
+    } else {
+      db->closeQuickly();
+    }
+  } catch (const eException& e) {
+    if (endsTheRestore(e)) throw;
+    h = Holdings{};
+  }
+  return h;
+}
+
+// A copy of the backup, checked; when it passes it becomes "database.soup".
+Holdings restoreCopyOf(const char* backup) {
+  const Str copy = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Restore_");
+  Holdings h;
+  try {
+    if (copyFile(backup, copy)) h = checkCopy(copy);
+  } catch (...) {
+    cPath::DeletePath(copy, true, false);
+    throw;
+  }
+  if (h.good && renamePath(copy, kDatabaseName, false)) return h;
+  cPath::DeletePath(copy, true, false);
+  return Holdings{};
+}
+
+// The backup's modification time as local date and time.
+std::string savedDate(const char* name) {
+  dos::FileInfo info;
+  if (!dos::examinePath(Text(name), true, info, dos::Detail::full)) return "at an unknown time";
+  std::tm local{};
+  const time_t t = static_cast<time_t>(info.mtimeSeconds);
+  ::localtime_r(&t, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+  return text;
+}
+
+}  // namespace
+
+bool anyBackupExists() {
+  for (const char* backup : kRestoreOrder)
+    if (cPath::ExistsPath(backup, true)) return true;
+  return false;
+}
+
+void restoreFromBackup(bool databaseMissing) {
+  std::string corruptName;
+  if (!databaseMissing) {
+    const Str corrupt = newCorruptName();
+    if (!renamePath(kDatabaseName, corrupt, false)) {
+      const FormatArguments arguments = {dos::faultMessage(dos::ioErr()), std::string(programContactAddress)};
+      report(programName, "Failed to move the bad database aside, due to:\n\x1b" "1%s\n\nPlease report this problem to:\n\x1b" "1%s",
+             &arguments);
+      raise("ERR", "restoreFromBackup(); failed to move the bad database aside");
+    }
+    corruptName = std::string(corrupt.view());
+  }
+  const std::string badNote = databaseMissing ? "" : "\nThe bad database is now called \"" + corruptName + "\".";
+  const std::string missingNote = databaseMissing ? "The database \"database.soup\" is missing.\n" : "";
+  std::vector<const char*> failed;
+  for (const char* backup : kRestoreOrder) {
+    if (!cPath::ExistsPath(backup, true)) continue;
+    const Holdings h = restoreCopyOf(backup);
+    if (!h.good) {
+      failed.push_back(backup);
+      continue;
+    }
+    const FormatArguments arguments = {missingNote,          std::string(backup),  h.feeds,
+                                       h.items,              savedDate(backup),    std::string(programName),
+                                       std::string(programContactAddress), badNote};
+    report(programName,
+           "%sRestored from backup \"%s\" (%ld feeds, %ld items, saved %s).\nYou can try using it, by running %s "
+           "again.\n\nAlso, please report this problem to:\n\x1b" "1%s%s",
+           &arguments);
+    raise("ERR", "restoreFromBackup(); the database was replaced");
+  }
+  // None passed: they are set aside, so that the next start begins afresh
+  // instead of meeting them again.
+  std::string setAside;
+  for (const char* backup : failed) {
+    const Str name = newCorruptName();
+    if (renamePath(backup, name, false)) setAside += "\n\"" + std::string(backup) + "\" failed its check and is now called \"" + std::string(name.view()) + "\".";
+  }
+  const FormatArguments arguments = {missingNote, std::string(programContactAddress), badNote, setAside};
+  report(programName, "%sNo more backups available.\n\nPlease report this problem to:\n\x1b" "1%s%s%s", &arguments);
+  raise("ERR", "restoreFromBackup(); no backup could replace the database");
+}
+
+}  // namespace bw
