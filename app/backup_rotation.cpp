@@ -2,6 +2,7 @@
 #include "app/backup_rotation.h"
 
 #include <memory>
+#include <string>
 
 #include "app/console_ui.h"
 #include "app/database_repair.h"
@@ -40,23 +41,31 @@ bool withDatabase(const char* path, Fn fn) {
   return true;
 }
 
-// The check-only repair of the weekly candidate, leaving its file time.
-bool weeklyCandidatePasses(bool verbose, const StatusLine& status) {
+// The check-only repair of a backup, leaving its file time. A backup that
+// does not open, or raises on its content, fails; a full disk or a break
+// passes on.
+bool backupPasses(const char* path, bool verbose, const StatusLine& status, std::string_view checking) {
   bool passed = false;
-  withDatabase(kBackupKnownGood, [&](cJournaledIndexedObjectSoupDatabase& db) {
-    show(status, "Validating database before replacing weekly backup...");
-    const int64_t time = db.getTime();
-    SoupTransaction tx(db.infoBlockFile());
-    passed = repairDatabase(db, verbose, false).usable;
-    if (passed && !db.infoMustClose()) {
-      tx.finish();
-      db.setTime(time);
-      db.close();
-    } else {
-      db.setTime(time);
-      db.closeQuickly();
-    }
-  });
+  try {
+    withDatabase(path, [&](cJournaledIndexedObjectSoupDatabase& db) {
+      show(status, checking);
+      const int64_t time = db.getTime();
+      SoupTransaction tx(db.infoBlockFile());
+      passed = repairDatabase(db, verbose, false).usable;
+      if (passed && !db.infoMustClose()) {
+        tx.finish();
+        db.setTime(time);
+        db.close();
+      } else {
+        passed = false;
+        db.setTime(time);
+        db.closeQuickly();
+      }
+    });
+  } catch (const eException& e) {
+    if (e.code() == "FULL" || e.code() == "MEM" || e.code() == "BRK") throw;
+    passed = false;
+  }
   return passed;
 }
 
@@ -76,16 +85,17 @@ namespace {
 
 void promoteKnownGood(bool verbose, const StatusLine& status) {
   if (isFileNewerBy(kBackupKnownGood, kBackupWeekly, kWeeklyInterval, false, true)) {
-    if (weeklyCandidatePasses(verbose, status)) {
+    if (backupPasses(kBackupKnownGood, verbose, status, "Validating database before replacing weekly backup...")) {
       show(status, "Backing-up database...");
       deleteIfThere(kBackupOneWeekOld);
       renameIfThere(kBackupWeekly, kBackupOneWeekOld);
       renameIfThere(kBackupKnownGood, kBackupWeekly);
     } else {
       show(status, "Weekly backup failed validation.\nMarking database for repair at next start.");
+      // bak_1Latest has just passed its own check: it stays, and becomes
+      // the known-good copy; the unchecked fresh copy goes.
       markForRepair(kDatabaseName);
       renameIfThere(kBackupKnownGood, newCorruptName());
-      deleteIfThere(kBackupLatest);
       deleteIfThere(kBackupTemp);
     }
   } else if (isFileNewerBy(kBackupKnownGood, kBackupDaily, kDailyInterval, false, true)) {
@@ -104,6 +114,21 @@ void rotateBackups(bool verbose, const StatusLine& status) {
   deleteIfThere(kBackupTemp);
   if (!copyFile(kDatabaseName, kBackupTemp)) return;
   if (cPath::ExistsPath(kBackupLatest, true)) {
+    // Only a checked copy becomes known good. One that fails holds damage
+    // the database had already: the database is marked for repair, the
+    // suspect copies go, and the known-good ones stay as they are.
+    if (!backupPasses(kBackupLatest, verbose, status, "Validating database before keeping it as known good...")) {
+      const Str corrupt = newCorruptName();
+      const FormatArguments arguments = {std::string(kBackupLatest), std::string(corrupt.view())};
+      report(programName,
+             "The backup \"%s\" failed validation and is now called \"%s\".\nThe database will be checked and "
+             "repaired at the next start.",
+             &arguments);
+      markForRepair(kDatabaseName);
+      renameIfThere(kBackupLatest, corrupt);
+      deleteIfThere(kBackupTemp);
+      return;
+    }
     if (cPath::ExistsPath(kBackupKnownGood, true)) promoteKnownGood(verbose, status);
     renameIfThere(kBackupLatest, kBackupKnownGood);
   }

@@ -8,11 +8,16 @@
 // nothing.
 //
 // Invariants:
-//   1. A copy moves only towards older names; only bak_2KnownGood is
+//   1. A copy moves only towards older names; bak_1Latest becomes
+//      bak_2KnownGood only after a check-only repairDatabase passed (one
+//      that fails is set aside under a "database.soup_Corrupt_" name, the
+//      live database is marked for repair and bak_0Temp removed, leaving
+//      the known-good copies as they were); only bak_2KnownGood is
 //      promoted to the daily or weekly name, and to weekly only after a
 //      check-only repairDatabase passed. A weekly candidate that fails is
 //      set aside under a "database.soup_Corrupt_" name, the live database is
-//      marked for repair, and bak_0Temp and bak_1Latest are removed.
+//      marked for repair and bak_0Temp removed; bak_1Latest, checked just
+//      before, becomes the known-good copy.
 //   2. The restore never puts a backup in place of "database.soup" unless
 //      the bad database was moved aside first; it always ends by raising
 //      "ERR".

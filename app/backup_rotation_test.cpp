@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "app/app_test_support.h"
 
 namespace bw::testing_app {
@@ -59,7 +61,8 @@ TEST_F(RotationTest, ADamagedWeeklyCandidateIsSetAsideAndTheDatabaseMarked) {
   write("database.soup.bak_2KnownGood", std::string(600, 'x'));
   setMtime("database.soup.bak_1Latest", kT0);
   rotateAt(kT0 + 3 * kHour);
-  EXPECT_EQ(backups(), Names{});
+  EXPECT_EQ(backups(), Names{"2KnownGood"});  // the latest copy passed its check: it stays
+  EXPECT_EQ(mtime("database.soup.bak_2KnownGood"), kT0);
   ASSERT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
   EXPECT_EQ(bytes(namesStartingWith("database.soup_Corrupt_")[0]), std::string(600, 'x'));
   withModules([] {
@@ -68,6 +71,51 @@ TEST_F(RotationTest, ADamagedWeeklyCandidateIsSetAsideAndTheDatabaseMarked) {
     EXPECT_TRUE(db.infoNeedsRepair());
     db.close();
   });
+}
+
+// A latest copy that fails its check never becomes known good: it is set
+// aside, the database is marked for repair, and the known-good, daily and
+// weekly copies stay as they were, whatever the damage.
+TEST_F(RotationTest, ADamagedLatestCopyNeverReplacesAKnownGoodOne) {
+  const std::vector<std::pair<const char*, std::function<void()>>> damages = {
+      {"a text file", [&] { write("database.soup.bak_1Latest", "not a database"); }},
+      {"cut short", [&] { write("database.soup.bak_1Latest", bytes("database.soup.bak_1Latest").substr(0, 100)); }},
+      {"an unusable news model", [&] {
+         makeUnusableDatabase();
+         fs::rename(at("database.soup"), at("database.soup.bak_1Latest"));
+         makeEmptyDatabase("database.soup");
+       }},
+  };
+  for (const auto& [name, damage] : damages) {
+    SCOPED_TRACE(name);
+    for (const auto& n : namesStartingWith("database.")) fs::remove(at(n));
+    makeEmptyDatabase("database.soup");
+    for (const char* b : {"database.soup.bak_1Latest", "database.soup.bak_2KnownGood", "database.soup.bak_5Weekly"})
+      makeEmptyDatabase(b);
+    damage();
+    std::map<std::string, std::string> kept;
+    for (const char* b : {"database.soup.bak_2KnownGood", "database.soup.bak_5Weekly"}) {
+      setMtime(b, kT0);
+      kept[b] = bytes(b);
+    }
+    setMtime("database.soup.bak_1Latest", kT0 + kHour);
+    testing::internal::CaptureStdout();
+    rotateAt(kT0 + 5 * kHour);
+    const std::string told = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(backups(), (Names{"2KnownGood", "5Weekly"}));
+    for (const auto& [b, data] : kept) EXPECT_EQ(bytes(b), data) << b;
+    ASSERT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
+    EXPECT_NE(told.find("The backup \"database.soup.bak_1Latest\" failed validation and is now called \"" +
+                        namesStartingWith("database.soup_Corrupt_")[0] + "\"."),
+              std::string::npos)
+        << told;
+    withModules([] {
+      cJournaledIndexedObjectSoupDatabase db(0);
+      ASSERT_TRUE(db.open("database.soup", false));
+      EXPECT_TRUE(db.infoNeedsRepair());
+      db.close();
+    });
+  }
 }
 
 TEST_F(RotationTest, AFileAtATargetKeepsItsBytes) {
