@@ -6,9 +6,7 @@
 //   2. matchNewsItemFilter over 100,000 titles with 10 terms, against SQLite
 //      LIKE over the same rows in memory;
 //   3. isNewsItemShown walking one feed's 100,000 items under "Show ALL"
-//      with no Filter, against the bare walks of the same list (node headers
-//      only, as bench_soup walks; and each item loaded and given back) and an
-//      ordered SELECT of the same rows.
+//      with no Filter, against an ordered SELECT of the same rows.
 // SQLite keeps the rows of 1 and 3 in a file beside the soup, those of 2 in
 // memory. Every figure is a CPU time per pass (the file reads are system
 // time, so they count; the machines these run on are shared); the ratios
@@ -253,31 +251,6 @@ void BM_NewsShowWalkAll(benchmark::State& state) {
 }
 BENCHMARK(BM_NewsShowWalkAll)->Unit(benchmark::kMillisecond);
 
-void BM_NewsShowBareLoadWalk(benchmark::State& state) {
-  NewsDatabase& n = news();
-  for (auto _ : state) {
-    int64_t count = 0;
-    for (int32_t i = n.longFeed->itemList->infoHeadIndex(); i != 0;) {
-      newsItem* item = loadObject_newsItem2(*n.db, i, n.longFeed);
-      i = item->infoNextIndex();
-      n.db->unloadObject(item);
-      ++count;
-    }
-    benchmark::DoNotOptimize(count);
-  }
-}
-BENCHMARK(BM_NewsShowBareLoadWalk)->Unit(benchmark::kMillisecond);
-
-void BM_NewsShowBareHeaderWalk(benchmark::State& state) {
-  NewsDatabase& n = news();
-  for (auto _ : state) {
-    int64_t count = 0;
-    for (int32_t i = n.longFeed->itemList->infoHeadIndex(); i != 0; i = n.db->readObjectNodeHeader(i).nextIndex) ++count;
-    benchmark::DoNotOptimize(count);
-  }
-}
-BENCHMARK(BM_NewsShowBareHeaderWalk)->Unit(benchmark::kMillisecond);
-
 void BM_SqliteOrderedWalk(benchmark::State& state) {
   static SqliteNews q(news().longRows, true, "walk.sqlite");
   int64_t rows = 0;
@@ -291,14 +264,11 @@ BENCHMARK(BM_SqliteOrderedWalk)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  // Peer time / our time for each pair with its target (for the walk: the
-  // bare walk's time / ours, at least 1/1.2).
+  // Peer time / our time for each pair with its target.
   bw::bench::TimeRatioReporter reporter({
       {"merge, first 100 rows vs LIMIT 100", "BM_NewsShowMerge/100", "BM_SqliteMerge/100", 1.0},
       {"merge, whole list vs no LIMIT", "BM_NewsShowMerge/0", "BM_SqliteMerge/0", 1.0},
       {"Filter, 10 terms vs LIKE", "BM_NewsShowMatchFilter", "BM_SqliteLikeFilter", 2.0},
-      {"walk vs bare load walk", "BM_NewsShowWalkAll", "BM_NewsShowBareLoadWalk", 1 / 1.2},
-      {"walk vs bare header walk", "BM_NewsShowWalkAll", "BM_NewsShowBareHeaderWalk", 0},
       {"walk vs ordered SELECT", "BM_NewsShowWalkAll", "BM_SqliteOrderedWalk", 0},
   });
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -5,8 +5,7 @@
 // Each reader is timed parsing alone and parsing plus decoding (every
 // node's text and attributes read once as UTF-8: through the getters here,
 // by walking the tree for the DOM peers; expat decodes while it parses).
-// Also getText decoding throughput on entity-heavy text and the reader's
-// peak memory per input byte. The ratios to the peers print at the end.
+// Also the reader's peak memory per input byte. The ratios to the peers print at the end.
 #include <benchmark/benchmark.h>
 #include <expat.h>
 #include <libxml/parser.h>
@@ -233,27 +232,6 @@ BENCHMARK(BM_Expat)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 // getText on a megabyte of entity-heavy text, into UTF-8 (0) and
 // ISO-8859-1 (1).
-void BM_GetTextDecode(benchmark::State& state) {
-  bw::cCharset latin1;
-  latin1.load("ISO-8859-1", false);
-  const bw::cEncoding* target = state.range(0) == 0 ? static_cast<const bw::cEncoding*>(&inputs().utf8) : &latin1;
-  std::string text;
-  while (text.size() < (1u << 20)) {
-    text += "Caf&eacute; &amp; cr&egrave;me &lt;b&gt;br&ucirc;l&eacute;e&lt;/b&gt; &#8212; &#x263A; "
-            "&amp;amp; plain words between the escapes \r\n";
-  }
-  std::string doc = "<a>" + text + "</a>";
-  bw::cXML reader(inputs().utf8);
-  reader.open(doc.c_str(), static_cast<int32_t>(doc.size() + 1));
-  bw::XmlParseResult r = reader.parseDocument();
-  for (auto _ : state) {
-    bw::Str decoded = r.root->head()->getText(target, false);
-    benchmark::DoNotOptimize(decoded.data());
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-}
-BENCHMARK(BM_GetTextDecode)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -267,6 +245,5 @@ int main(int argc, char** argv) {
     lines.push_back({what + " / expat", "BM_BrindleworkDecode" + arg, "BM_Expat" + arg, 0});
     lines.push_back({std::string(labels[i]) + " parse / pugixml", "BM_Brindlework" + arg, "BM_Pugixml" + arg, 0});
   }
-  lines.push_back({"entity-heavy getText into UTF-8", "BM_GetTextDecode/0", "", 400});
   return bw::bench::runWithRatios(argc, argv, std::move(lines));
 }
