@@ -3,9 +3,8 @@
 // documents (twitter.json, citm_catalog.json, canada.json): parse plus
 // ending the tree, parse plus decode (every string read once as UTF-8:
 // through the getters here, by walking the document for the peers, which
-// decode while parsing), and the heap each keeps per input byte once parsed
-// (ours also once every text was read: arrays of arrays are made into nodes
-// when first reached). The ratios to the peers print at the end.
+// decode while parsing), and the heap each keeps per input byte once parsed.
+// The ratios to the peers print at the end.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 

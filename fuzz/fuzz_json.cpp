@@ -2,9 +2,7 @@
 // getter into UTF-8 and ISO-8859-1 with and without decoding, the printer,
 // and ending the tree. UTF-8 results of well-formed input must be
 // well-formed, "JSON" failures must stay inside the reader, a printed
-// document must read back as the same tree, and arrays of arrays left
-// pending must read as the tree, message and line count of reading them at
-// once.
+// document must read back as the same tree.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,20 +23,16 @@ struct Modules : bw::fuzzing::TextModules {
     bw::initJSONModule();
     latin1Reader = std::make_unique<bw::cJSON>(latin1, nullptr);
     utf8Reader = std::make_unique<bw::cJSON>(utf8, nullptr);
-    atOnceReader = std::make_unique<bw::cJSON>(utf8, nullptr);
-    atOnceReader->setPendingArrays(false);
     sink = std::fopen("/dev/null", "w");
   }
   ~Modules() {
     std::fclose(sink);
-    atOnceReader.reset();
     utf8Reader.reset();
     latin1Reader.reset();
     bw::endJSONModule();
   }
   std::unique_ptr<bw::cJSON> latin1Reader;
   std::unique_ptr<bw::cJSON> utf8Reader;
-  std::unique_ptr<bw::cJSON> atOnceReader;
   std::FILE* sink;
 };
 
@@ -80,15 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!x.utf8WellFormed) std::abort();
     bw::JsonExercise u = bw::exerciseJson(*m.utf8Reader, bytes, m.utf8, m.latin1, m.sink);
     if (u.parsed != x.parsed || !u.utf8WellFormed) std::abort();
-    // Read at once: the same message, line count and tree (the walk above
-    // made every pending child).
-    {
-      std::string buffer(bytes);
-      bw::JsonParseResult once = m.atOnceReader->parseDocument(buffer.c_str(), static_cast<int32_t>(size + 1));
-      if (once.message.view() != u.message || !once.root != !u.root) std::abort();
-      if (m.atOnceReader->infoLineNumber() != m.utf8Reader->infoLineNumber()) std::abort();
-      if (once.root && flatten(*once.root) != flatten(*u.root)) std::abort();
-    }
     if (u.parsed && u.depth <= bw::kJsonPrintDepthLimit) {
       std::string text = printed(*u.root);
       bw::JsonParseResult again =

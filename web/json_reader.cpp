@@ -331,22 +331,8 @@ void cJSON::close() {
 namespace {
 
 // The position of the first byte from q on, before length, that is not a
-// digit. kWide: the first sixteen bytes at once where the machine compares
-// them so, for the long numbers of arrays of coordinates (the parser's
-// loop, whose numbers are mostly short, keeps the narrower code).
-template <bool kWide = false>
+// digit.
 inline int32_t digitsFrom(const char* text, int32_t q, int32_t length) {
-#if defined(__SSE2__)
-  // A digit less '0' is below 10 (compared signed, both shifted by 128).
-  if (kWide && q + 16 <= length) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
-    const __m128i shifted = _mm_sub_epi8(bytes, _mm_set1_epi8(static_cast<char>('0' + 128)));
-    const auto flagged = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_cmpgt_epi8(shifted, _mm_set1_epi8(static_cast<char>(9 - 128)))));
-    if (flagged) return q + std::countr_zero(flagged);
-    q += 16;
-  }
-#endif
   // Eight bytes at a time: a byte is a digit when its high nibble is 3 and
   // adding 6 keeps it so. A carry out of a byte comes only from a non-digit,
   // which lies before any byte it changes, so the lowest flagged byte is the
@@ -428,14 +414,13 @@ cJSON::Scan cJSON::scan(int32_t position) {
   return next(position);
 }
 
-template <bool kWideDigits>
 [[gnu::always_inline]] inline cJSON::Scan cJSON::scanValue(int32_t p) {
   const char* base = text_;
   const char c = base[p];
   if (isNumberStart(c)) {
     // Runs of digits, each ended by the first "." or exponent (stepped over
     // once each, the exponent with its sign) or by the end of the number.
-    int32_t q = digitsFrom<kWideDigits>(base, p + 1, length_);
+    int32_t q = digitsFrom(base, p + 1, length_);
     bool dot = false;
     bool exponent = false;
     for (;;) {
@@ -450,7 +435,7 @@ template <bool kWideDigits>
       } else {
         break;
       }
-      q = digitsFrom<kWideDigits>(base, q, length_);
+      q = digitsFrom(base, q, length_);
     }
     return {std::string_view(base + p, static_cast<size_t>(q - p)),
             dot || exponent ? kJsonReal : kJsonInteger, q};
@@ -556,207 +541,12 @@ bool isClosing(std::string_view token, bool inArray) {
   return token.size() == 1 && token[0] == closingChara(inArray);
 }
 
-bool isScalar(int32_t kind) {
-  return kind == kJsonString || kind == kJsonInteger || kind == kJsonReal || kind == kJsonLiteral;
-}
 
 constexpr const char* kExpectedValue = "cJSON.parseDocument(); malformed JSON (expected value, for element)";
 constexpr const char* kExpectedComma =
     "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)";
 
-// The record of the elements of an array the skim read, one entry per
-// element in document order: "[" is an array that holds arrays, "(" one
-// that holds none, each followed by the 32-bit length of the record of its
-// own elements, which follows (up to the end of the text for an array the
-// text leaves open); "t", "f" and "n" stand for the three words; "s", "i"
-// and "r" (string, integer, real) are followed by the token's text as a
-// stored string (web/node_text.h: 32-bit length, bytes, NUL), which the
-// node made from it points at.
-constexpr char kRecordCode[] = {'s', 'i', 'r'};  // kJsonString, kJsonInteger, kJsonReal
-
-int32_t recordKind(char code) { return code == 's' ? kJsonString : code == 'i' ? kJsonInteger : kJsonReal; }
-
-// The elements from p on up to end or to the first array among them
-// (scalars and words: all of an array that holds no arrays), from its
-// record into owner: the nodes the parser would have made, with their texts
-// in the record. Returns where they stop.
-inline const char* makeLeafChildren(webDataNode& owner, webDataRoot& root, NodeText noName, const char* p,
-                                    const char* end) {
-  for (char code; p < end && (code = *p) != '[' && code != '(';) {
-    ++p;
-    if (code == 't' || code == 'f' || code == 'n') {
-      owner.addMadeChild(root.makeNode(noName, storedWord(std::string_view(&code, 1)), kJsonLiteral))->markPlainText();
-      continue;
-    }
-    uint32_t bytes;
-    std::memcpy(&bytes, p, sizeof bytes);
-    const int32_t kind = recordKind(code);
-    webDataNode* added = owner.addMadeChild(
-        bytes ? root.makeNodeOfStoredText(noName, NodeText(p + sizeof bytes), kind) : root.makeNode(noName, "", kind));
-    if (kind != kJsonString) added->markPlainText();
-    p += sizeof bytes + bytes + 1;
-  }
-  return p;
-}
-
-// The children of an array the skim read, from its record. An array among
-// them that holds arrays gets its children pending, made from its part of
-// the record when reached, so a walk reads each node soon after it was
-// made; one that holds none gets them at once.
-void makeArrayChildren(webDataNode& owner, std::string_view record) {
-  webDataRoot& root = *owner.getRoot();
-  const NodeText noName = root.storeName("");
-  const char* const end = record.data() + record.size();
-  for (const char* p = record.data(); p < end;) {
-    const char code = *p;
-    if (code != '[' && code != '(') {
-      p = makeLeafChildren(owner, root, noName, p, end);
-      continue;
-    }
-    webDataNode* array = owner.addMadeChild(root.makeNode(noName, "", kJsonArray));
-    array->markPlainText();
-    uint32_t bytes;
-    std::memcpy(&bytes, p + 1, sizeof bytes);
-    p += 1 + sizeof bytes;
-    if (bytes && code == '[') array->addPendingChildren(makeArrayChildren, std::string_view(p, bytes), true);
-    if (bytes && code == '(') makeLeafChildren(*array, root, noName, p, p + bytes);
-    p += bytes;
-  }
-}
-
 }  // namespace
-
-void cJSON::Record::grow(size_t n) {
-  capacity = std::max(2 * capacity, used + n + kSlack);
-  if (capacity > kSmall) capacity = std::max(capacity, large);
-  auto larger = std::make_unique_for_overwrite<char[]>(capacity);
-  if (used) std::memcpy(larger.get(), bytes.get(), used);
-  bytes = std::move(larger);
-}
-
-std::unique_ptr<char[]> cJSON::Record::take() {
-  large = used + kSlack;
-  if (capacity - used > used / 4) {
-    auto exact = std::make_unique_for_overwrite<char[]>(used);
-    std::memcpy(exact.get(), bytes.get(), used);
-    bytes = std::move(exact);
-  }
-  capacity = 0;
-  used = 0;
-  return std::move(bytes);
-}
-
-cJSON::Scan cJSON::skimArrays(Scan t) {
-  record_.used = 0;
-  // Where the records of the arrays open inside the one read start (their
-  // "[" entries); its own closing "]" ends the skim.
-  std::vector<size_t>& open = record_.open;
-  open.clear();
-  // Sets the length of the innermost open array's record, and the code of
-  // the array around it: one that holds arrays.
-  auto close = [&] {
-    const auto bytes = static_cast<uint32_t>(record_.used - open.back() - 1 - sizeof(uint32_t));
-    std::memcpy(record_.bytes.get() + open.back() + 1, &bytes, sizeof bytes);
-    open.pop_back();
-    if (!open.empty()) record_.bytes[open.back()] = '[';
-  };
-  // A string or number token as its entry.
-  auto recordScalar = [&](const Scan& s) {
-    const auto bytes = static_cast<uint32_t>(s.token.size());
-    char* at = record_.extend(1 + sizeof bytes + bytes + 1);
-    at[0] = kRecordCode[s.kind == kJsonString ? 0 : s.kind == kJsonInteger ? 1 : 2];
-    std::memcpy(at + 1, &bytes, sizeof bytes);
-    // A short token (a number's) in one move where the text has the bytes
-    // behind it, the record its slack.
-    if (bytes <= Record::kSlack && s.token.data() + Record::kSlack <= text_ + length_) {
-      std::memcpy(at + 1 + sizeof bytes, s.token.data(), Record::kSlack);
-    } else {
-      std::memcpy(at + 1 + sizeof bytes, s.token.data(), bytes);
-    }
-    at[1 + sizeof bytes + bytes] = '\0';
-  };
-  // An array opened inside the one read: its entry, whose length close()
-  // sets; the array around it holds arrays.
-  auto openArray = [&] {
-    if (!open.empty()) record_.bytes[open.back()] = '[';
-    open.push_back(record_.used);
-    *record_.extend(1 + sizeof(uint32_t)) = '(';
-  };
-  // The parser's loop (parse()) for arrays alone.
-  while (t.kind != kJsonEnd) {
-    bool completed;
-    if (t.kind == kJsonArray && t.token[0] == '[') {
-      openArray();
-      completed = false;
-    } else if (t.kind == kJsonObject && t.token[0] == '{') {
-      return t;
-    } else if (t.kind == kJsonLiteral) {
-      *record_.extend(1) = t.token[0];
-      completed = true;
-    } else if (isScalar(t.kind)) {
-      recordScalar(t);
-      // Compact arrays of numbers (coordinates: "-65.6,43.4],[-65.7,43.5"):
-      // the next number is scanned straight from its first byte, which is
-      // all next() does before such a byte, after a "," or after "],[" that
-      // closes the array open inside the one read and opens the next.
-      for (;;) {
-        int32_t p = t.position;
-        if (at(p) == ',' && isNumberStart(at(p + 1))) {
-          ++p;
-        } else if (at(p) == ']' && !open.empty() && at(p + 1) == ',' && at(p + 2) == '[' &&
-                   isNumberStart(at(p + 3))) {
-          close();
-          openArray();
-          p += 3;
-        } else {
-          break;
-        }
-        t = scanValue<true>(p);
-        recordScalar(t);
-      }
-      completed = true;
-    } else {
-      raise("JSON", kExpectedValue);
-    }
-
-    if (completed && at(t.position) == ',') {
-      t = next(t.position + 1);
-      continue;
-    }
-    t = next(t.position);
-    while (isClosing(t.token, true)) {
-      if (open.empty()) return t;
-      close();
-      t = next(t.position);
-      completed = true;
-    }
-    if (completed && t.kind != kJsonEnd) {
-      if (t.token != ",") raise("JSON", kExpectedComma);
-      t = next(t.position);
-    }
-  }
-  // The arrays the text leaves open run to its end.
-  while (!open.empty()) close();
-  return t;
-}
-
-cJSON::Scan cJSON::pendingArray(Scan first, webDataNode& array) {
-  if (!pendingArrays_ || first.position <= eagerUntil_) return {first.token, kJsonObject, first.position};
-  const int32_t lines = lineNumber_;
-  const Scan closing = skimArrays(first);
-  if (closing.kind == kJsonObject) {
-    lineNumber_ = lines;
-    eagerUntil_ = closing.position;
-    return closing;
-  }
-  if (record_.used > Record::kSmall) {
-    const size_t bytes = record_.used;
-    array.addPendingChildren(makeArrayChildren, record_.take(), bytes);
-  } else {
-    array.addPendingChildren(makeArrayChildren, record_.view());
-  }
-  return closing;
-}
 
 std::unique_ptr<webDataRoot> cJSON::parse() {
   int32_t p = 0;
@@ -789,7 +579,6 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     container = container->addMadeChild(root->makeNode(storedName(name), "", kind));
     container->markPlainText();
   };
-  eagerUntil_ = -1;
 
   Scan t = next(p);
   if (t.kind != kJsonObject && t.kind != kJsonArray) {
@@ -833,22 +622,8 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
 
     bool completed = false;
     if ((t.kind == kJsonObject || t.kind == kJsonArray) && (t.token[0] == '{' || t.token[0] == '[')) {
-      if (t.kind == kJsonArray && inArray && !container->hasChildrenList()) {
-        // The first element of an array is an array: the skim may read the
-        // array (invariant 6) up to the token that closes it, which then
-        // completes an element of the container around it.
-        const Scan closing = pendingArray(t, *container);
-        if (closing.kind != kJsonObject) {
-          t = closing;
-          container = container->getParent();
-          inArray = (container->getTextValue() & kJsonArray) != 0;
-          completed = true;
-        }
-      }
-      if (!completed) {
-        addContainer(name, t.kind);
-        inArray = t.kind == kJsonArray;
-      }
+      addContainer(name, t.kind);
+      inArray = t.kind == kJsonArray;
     } else if (t.kind == kJsonString || t.kind == kJsonInteger || t.kind == kJsonReal ||
                t.kind == kJsonLiteral) {
       NodeText word = t.kind == kJsonLiteral ? storedWord(t.token) : NodeText();

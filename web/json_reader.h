@@ -26,13 +26,6 @@
 //      a UTF-8 target a surrogate pair becomes one 4-byte character and a
 //      lone surrogate "?"; a single-byte target gets the system charset's
 //      byte, an ASCII approximation or "?", one escape at a time.
-//   6. An array inside the outermost container whose first element is an
-//      array (coordinates, matrices: most of such a document's values, each
-//      small) is read, checked as the parser checks it, into a record its
-//      node keeps: its children are pending (web/web_data.h, invariant 8)
-//      and made from the record, the same nodes in the same order, when
-//      first reached. The tree, the messages and the line count are those
-//      of reading it at once.
 #pragma once
 
 #include <algorithm>
@@ -169,9 +162,6 @@ class cJSON : public webDataFormat {
   JsonToken nextToken(int32_t position);
 
   int32_t infoLineNumber() override { return lineNumber_; }
-  // Whether arrays of arrays are read into pending children (invariant 6;
-  // the default); the tests compare the two roads.
-  void setPendingArrays(bool pending) { pendingArrays_ = pending; }
   Str convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) override;
   const cEncoding& infoSystemCharset() const { return *systemCharset_; }
   const std::shared_ptr<const JsonDecoder>& infoDecoder() const { return decoder_; }
@@ -187,28 +177,12 @@ class cJSON : public webDataFormat {
   Scan scan(int32_t position);
   // The same without those checks, for the parser.
   Scan next(int32_t position);
-  // A number or word at p, or the "JSON" error; kWideDigits: scanning
-  // digits sixteen at a time first (json_reader.cpp, digitsFrom).
-  template <bool kWideDigits = false>
+  // A number or word at p, or the "JSON" error.
   Scan scanValue(int32_t p);
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
   // Cuts length_ at the first NUL, once per text.
   void boundAtNul();
   std::unique_ptr<webDataRoot> parse();
-  // Reads the elements of an array from its first one, `first`, an
-  // array's "[", as parse() would (the same checks, the same messages), into
-  // record_ instead of nodes. Returns the token that closes the array, the
-  // end of the text, or, when an object stands in it, that "{" (kind
-  // kJsonObject), the record then incomplete.
-  Scan skimArrays(Scan first);
-  // On an array whose first element, first, is an array: the skim reads it
-  // into pending children (invariant 6) and the token that closes it (or
-  // the end of the text) comes back; kind kJsonObject when it met an object
-  // (the line count as before it) or where an earlier skim did (up to
-  // eagerUntil_): that array is read at once, and no byte skimmed twice.
-  // Out of the parser's loop, which meets such arrays seldom.
-  [[gnu::noinline]] Scan pendingArray(Scan first, webDataNode& array);
-
 
   const char* text_ = nullptr;
   // The given length; once nulBounded_, the bytes before the first NUL.
@@ -218,34 +192,6 @@ class cJSON : public webDataFormat {
   std::unique_ptr<cEncoding> systemCharset_;
   std::unique_ptr<cEncoding> utf8Encoding_;
   std::shared_ptr<const JsonDecoder> decoder_;
-  // The skim's record (makeArrayChildren reads it): a small one is kept
-  // from text to text and its node's root takes a copy; a large one the
-  // root takes whole, and the next grows at once to that size when it
-  // passes kSmall.
-  struct Record {
-    std::unique_ptr<char[]> bytes;
-    size_t capacity = 0;
-    size_t used = 0;
-    size_t large = 0;  // the size of the last large record, its slack included
-    // n more bytes at the end, with kSlack more writable behind them.
-    char* extend(size_t n) {
-      if (used + n + kSlack > capacity) grow(n);
-      char* at = bytes.get() + used;
-      used += n;
-      return at;
-    }
-    void grow(size_t n);
-    // The bytes for a root to keep; a buffer much larger is copied into one
-    // of their size. The record is empty then.
-    std::unique_ptr<char[]> take();
-    std::string_view view() const { return std::string_view(bytes.get(), used); }
-    std::vector<size_t> open;  // the skim's open arrays
-    static constexpr size_t kSlack = 32;
-    static constexpr size_t kSmall = 64 * 1024;
-  };
-  Record record_;
-  bool pendingArrays_ = true;
-  int32_t eagerUntil_ = -1;  // where the last skim that met an object did
 };
 
 // Module globals: the shared "\u" matcher and the empty extra table. The

@@ -133,16 +133,8 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
   webDataList::visitSubtrees(first, [&](webDataNode* n, bool) {
     const bool kept = keep && n->heldBy(keep);
     if (!kept) {
-      // Pending children are made in the arena, and adopted as the node's.
-      n->makeChildren();
       // The strings a node shares in its arena stay there: the node takes
-      // copies of its stored name, its stored text and its short text after
-      // the end tag.
-      if (n->hints_ & webDataNode::kStoredText) {
-        n->text_ = storeOwn(n->infoText());
-        n->hints_ = static_cast<uint8_t>(n->hints_ & ~webDataNode::kStoredText);
-        n->ownStrings_ |= webDataNode::kOwnText;
-      }
+      // copies of its stored name and its short text after the end tag.
       if (n->ownStrings_ & webDataNode::kStoredName) {
         n->name_ = storeOwn(n->getName());
         n->ownStrings_ = static_cast<uint8_t>((n->ownStrings_ & ~webDataNode::kStoredName) | webDataNode::kOwnName);
@@ -437,7 +429,7 @@ void webDataNode::setTextAfterEndTag(Text text) {
 
 void webDataNode::moveTextAfterEndTag() {
   if (after()) raise("EMU", "webDataNode.setTextAfterEndTag(); already exists");
-  if ((ownStrings_ & (kOwnText | uint8_t{kSharedText})) || (hints_ & kStoredText)) {
+  if (ownStrings_ & (kOwnText | uint8_t{kSharedText})) {
     setTextAfterEndTag(infoText());
     setText(Str(""), 0, false);
     return;
@@ -457,7 +449,7 @@ webOldText webDataNode::setText(Str text, int32_t textValue, bool returnOld) {
     old.textValue = textValue_;
   }
   replaceString(text_, kOwnText, text);
-  hints_ &= static_cast<uint8_t>(~(kPlainText | kStoredText));
+  hints_ &= static_cast<uint8_t>(~kPlainText);
   textValue_ = textValue;
   return old;
 }
@@ -553,7 +545,6 @@ webAttributeText webDataNode::getNextAttribute(const cEncoding* charset, bool no
 
 void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
   if (!root_) raise("EMU", "webDataNode.addChildNode(); called before \"root\" was set");
-  makeChildren();
   nodeSlab::Arena& arena = root_->arena_;
   if (!children_) makeChildrenList();
   if (node && !node->next_ && !node->children_) {
@@ -622,43 +613,7 @@ Str webDataNode::textAfterEndTagConverted(const cEncoding* charset, bool noDecod
 
 webDataNode* webDataNode::findChild(Text name, Text ns, const webDataNode* after,
                                     const webDataNode* limit) const {
-  makeChildren();
   return children_ ? children_->findNode(name, ns, after, limit) : nullptr;
-}
-
-void webDataNode::addPendingChildren(webChildrenMaker make, std::string_view record, bool inArena) {
-  // The list, the maker and the record's copy in one object of the arena.
-  const size_t copied = inArena ? 0 : record.size();
-  makeChildrenList(sizeof(PendingChildren) + copied);
-  char* memory = reinterpret_cast<char*>(children_);
-  auto* pending = ::new (memory + sizeof(webDataList)) PendingChildren{make, record.data(), record.size()};
-  if (!inArena) {
-    pending->record = reinterpret_cast<const char*>(pending + 1);
-    std::memcpy(pending + 1, record.data(), copied);
-  }
-  hints_ |= kPendingChildren;
-}
-
-void webDataNode::addPendingChildren(webChildrenMaker make, std::unique_ptr<char[]> record, size_t bytes) {
-  // Kept first: a failure after it leaves no node on a freed record.
-  const char* kept = root_->keptRecords_.emplace_back(std::move(record)).get();
-  addPendingChildren(make, std::string_view(kept, bytes), true);
-}
-
-void webDataNode::makePendingChildren() const {
-  // The node is one of its root's arena: never const itself.
-  auto* self = const_cast<webDataNode*>(this);
-  const auto* pending = reinterpret_cast<const PendingChildren*>(children_ + 1);
-  self->hints_ &= static_cast<uint8_t>(~kPendingChildren);
-  try {
-    pending->make(*self, std::string_view(pending->record, pending->bytes));
-  } catch (...) {
-    // None or all.
-    endNodeChain(std::move(children_->head_));
-    children_->tail_ = nullptr;
-    self->hints_ |= kPendingChildren;
-    throw;
-  }
 }
 
 }  // namespace bw

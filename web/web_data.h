@@ -32,13 +32,6 @@
 //      getters hand the strings out as NodeText views (web/node_text.h).
 //   7. A node taken out by remove() or takeNodes(), or added to another
 //      root's tree, stays valid after the root it was made for ends.
-//   8. A reader may leave a node's children pending (addPendingChildren):
-//      they are made the first time anything reaches them, through the one
-//      place every accessor of the children goes through (makeChildren), and
-//      before the node leaves its root's arena (adoptChain), so every walk,
-//      finder, printer and removal sees the tree the reader would have made.
-//      Made once, they stay. Reading a tree may so change it: a tree is read
-//      by one thread at a time.
 #pragma once
 
 #include <array>
@@ -60,10 +53,6 @@ namespace bw {
 
 class webDataNode;
 class webDataRoot;
-// How a reader makes the children it left pending (addPendingChildren):
-// adds them to owner, through its root's makeNode and addMadeChild, from the
-// reader's record of them.
-using webChildrenMaker = void (*)(webDataNode& owner, std::string_view record);
 void endNodeChain(std::unique_ptr<webDataNode> first);
 void adoptChain(webDataNode* first, const nodeSlab::Arena* keep);
 
@@ -195,10 +184,6 @@ class webDataRoot : public class_base, public webDataList {
   // The same with a text in static storage (a reader's fixed words), shared
   // by every node that has it.
   std::unique_ptr<webDataNode> makeNode(NodeText storedName, NodeText staticText, int32_t textValue);
-  // The same with a text stored in this root's arena (a pending children
-  // record, addPendingChildren), not copied: a node leaving the arena takes
-  // a copy of its own.
-  std::unique_ptr<webDataNode> makeNodeOfStoredText(NodeText storedName, NodeText storedText, int32_t textValue);
   // A copy of name in this root's arena, for makeNode; lives as the arena.
   NodeText storeName(std::string_view name);
   // A stored copy of a short text after an end tag in this root's arena,
@@ -250,9 +235,6 @@ class webDataRoot : public class_base, public webDataList {
   friend class webDataNode;
   friend class webDataList;
   nodeSlab::Arena arena_;
-  // The records of pending children a reader handed over whole
-  // (addPendingChildren): they live as the arena.
-  std::vector<std::unique_ptr<char[]>> keptRecords_;
   // Every node of the tree (and its children list) is an unadopted object of
   // arena_ with nothing of its own outside it, but for top-level nodes that
   // joined by addNodes (with their subtrees); cleared by any other change.
@@ -336,16 +318,6 @@ class webDataNode {
   // only by addAttribute, setTextAfterEndTag, moveTextAfterEndTag and the
   // marks, and this node too was made by that makeNode. Returns the node.
   webDataNode* addMadeChild(std::unique_ptr<webDataNode> node);
-  // For a reader, on a node made by its root's makeNode that has no
-  // children yet: its children will be made by `make` from `record`
-  // (invariant 8), a copy of it kept with them in the root's arena, or,
-  // with inArena, the record itself, a part of one an earlier call kept.
-  // Until then the node has a children list (hasChildrenList).
-  void addPendingChildren(webChildrenMaker make, std::string_view record, bool inArena = false);
-  // The same with a record (its first `bytes`) that the root keeps as it is
-  // from now on, as long as its arena: a large one is not copied.
-  void addPendingChildren(webChildrenMaker make, std::unique_ptr<char[]> record, size_t bytes);
-  bool hasPendingChildren() const { return (hints_ & kPendingChildren) != 0; }
   // Takes this node out of its parent's children; the caller owns it.
   std::unique_ptr<webDataNode> remove();
 
@@ -361,10 +333,7 @@ class webDataNode {
   NodeText infoTextAfterEndTag() const { return NodeText(after()); }
   bool hasChildrenList() const { return children_ != nullptr; }
   // The children list, NIL before the first addChildNode.
-  webDataList* infoChildren() const {
-    makeChildren();
-    return children_;
-  }
+  webDataList* infoChildren() const { return children_; }
 
   Str getText(const cEncoding* charset, bool noDecode) const {
     // What convert gives, without its steps, for most texts a reader
@@ -381,14 +350,8 @@ class webDataNode {
 
   webDataNode* findChild(Text name, Text ns, const webDataNode* after,
                          const webDataNode* limit) const;
-  webDataNode* getFirstChild() const {
-    makeChildren();
-    return children_ ? children_->head() : nullptr;
-  }
-  webDataNode* getLastChild() const {
-    makeChildren();
-    return children_ ? children_->tail() : nullptr;
-  }
+  webDataNode* getFirstChild() const { return children_ ? children_->head() : nullptr; }
+  webDataNode* getLastChild() const { return children_ ? children_->tail() : nullptr; }
 
  private:
   friend class webDataList;
@@ -438,13 +401,13 @@ class webDataNode {
     }
   }
   // A children list for this node: a bare object of its root's arena while
-  // the node is one (kBareList), with `extra` bytes after it.
-  void makeChildrenList(size_t extra = 0) {
+  // the node is one (kBareList).
+  void makeChildrenList() {
     if (unadoptedBare()) {
-      children_ = ::new (root_->arena_.allocateBare(sizeof(webDataList) + extra)) webDataList(this);
+      children_ = ::new (root_->arena_.allocateBare(sizeof(webDataList))) webDataList(this);
       slab_ |= kBareList;
     } else {
-      children_ = ::new (nodeSlab::allocate(sizeof(webDataList) + extra)) webDataList(this);
+      children_ = ::new (nodeSlab::allocate(sizeof(webDataList))) webDataList(this);
     }
   }
   // Ends the children list, whose chain has ended.
@@ -463,19 +426,6 @@ class webDataNode {
 
   const webDataAttribute* findAttribute(std::string_view name) const;
   webAttributeText firstAttribute(const cEncoding* charset, bool noDecode);
-  // Makes the pending children (addPendingChildren): every accessor of the
-  // children calls it first.
-  void makeChildren() const {
-    if (hints_ & kPendingChildren) makePendingChildren();
-  }
-  void makePendingChildren() const;
-  // What follows the children list in its allocation while children are
-  // or were pending: the maker and the record (a kept copy follows).
-  struct PendingChildren {
-    webChildrenMaker make;
-    const char* record;
-    size_t bytes;
-  };
   Str textAfterEndTagConverted(const cEncoding* charset, bool noDecode) const;
   // getText through convert.
   Str convertedText(const cEncoding* charset, bool noDecode) const;
@@ -508,18 +458,8 @@ class webDataNode {
   // The three bytes and textValue_ share the first eight bytes.
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
   // kSharedAfter: the text after the end tag is one of the root's short
-  // texts (storeShortText). kPendingChildren: the children are pending
-  // (addPendingChildren). kStoredText: the text is stored in the root's
-  // arena apart from the node (makeNodeOfStoredText), not empty. kExtras:
-  // more_ holds the extras.
-  enum : uint8_t {
-    kPlainText = 1,
-    kPlainAfter = 2,
-    kSharedAfter = 4,
-    kPendingChildren = 8,
-    kStoredText = 16,
-    kExtras = 32
-  };
+  // texts (storeShortText). kExtras: more_ holds the extras.
+  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4, kExtras = 8 };
   uint8_t hints_ = 0;  // kPlainText ... kExtras
   // kBare: a bare object of an arena (nodeSlab::Arena::allocateBare), made
   // by makeNode, whose root_ is the arena's root until it is adopted;
@@ -579,13 +519,6 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, N
   auto node = std::unique_ptr<webDataNode>(::new (arena_.allocateBare(sizeof(webDataNode))) webDataNode(
       webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
-  return node;
-}
-
-inline std::unique_ptr<webDataNode> webDataRoot::makeNodeOfStoredText(NodeText storedName, NodeText storedText,
-                                                                      int32_t textValue) {
-  auto node = makeNode(storedName, storedText, textValue);
-  if (!storedText.empty()) node->hints_ |= webDataNode::kStoredText;
   return node;
 }
 
