@@ -5,8 +5,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <map>
-#include <mutex>
 #include <new>
 
 namespace bw::nodeSlab {
@@ -37,7 +35,6 @@ struct Chunk {
   std::size_t capacity = kChunkBytes;       // bytes of the area
   Chunk* nextInArena = nullptr;
   const Arena* arena = nullptr;             // NIL for a thread's chunk
-  bool registered = false;                  // in the registry (it holds an adopted bare object)
   unsigned char* area() { return reinterpret_cast<unsigned char*>(this) + kHeadBytes; }
   static constexpr std::size_t kHeadBytes = 64;
 };
@@ -81,65 +78,6 @@ void unpoison(void* at, std::size_t bytes) {
 #endif
 }
 
-// The arena chunks that hold an adopted bare object (invariant 6), by
-// address: how such an object finds its chunk once its arena ended.
-struct Registry {
-  std::mutex mutex;
-  std::map<std::uintptr_t, Chunk*> chunks;
-  // Counts the chunks taken out, so a thread's last answer (gLastChunk)
-  // is known to hold still.
-  std::atomic<uint64_t> removals{0};
-};
-Registry& registry() {
-  static auto* chunks = new Registry();  // used until the last thread ends
-  return *chunks;
-}
-
-void registerChunk(Chunk* chunk) {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  r.chunks.emplace(reinterpret_cast<std::uintptr_t>(chunk), chunk);
-  chunk->registered = true;
-}
-
-void unregisterChunk(Chunk* chunk) noexcept {
-  Registry& r = registry();
-  std::lock_guard<std::mutex> lock(r.mutex);
-  r.chunks.erase(reinterpret_cast<std::uintptr_t>(chunk));
-  r.removals.fetch_add(1, std::memory_order_release);
-  chunk->registered = false;
-}
-
-bool inArea(Chunk* chunk, const void* object) {
-  const auto* at = static_cast<const unsigned char*>(object);
-  return at >= chunk->area() && at < chunk->area() + chunk->capacity;
-}
-
-// The registry's last answer on this thread: a run of a tree's objects
-// lies in one chunk.
-struct LastChunk {
-  Chunk* chunk = nullptr;
-  uint64_t removals = 0;
-};
-thread_local LastChunk gLastChunk;
-
-// The registered chunk an adopted bare object lies in; the object keeps it
-// alive.
-Chunk* chunkOfBare(const void* object) noexcept {
-  Registry& r = registry();
-  LastChunk& last = gLastChunk;
-  if (last.chunk && last.removals == r.removals.load(std::memory_order_acquire) && inArea(last.chunk, object)) {
-    return last.chunk;
-  }
-  std::lock_guard<std::mutex> lock(r.mutex);
-  auto it = r.chunks.upper_bound(reinterpret_cast<std::uintptr_t>(object));
-  if (it == r.chunks.begin()) std::abort();  // not an arena's object
-  Chunk* chunk = std::prev(it)->second;
-  if (!inArea(chunk, object)) std::abort();
-  last = {chunk, r.removals.load(std::memory_order_relaxed)};
-  return chunk;
-}
-
 Chunk* newChunk(std::size_t capacity = kChunkBytes) {
   void* raw = ::operator new(Chunk::kHeadBytes + capacity);
   auto* chunk = new (raw) Chunk();
@@ -152,7 +90,6 @@ Chunk* newChunk(std::size_t capacity = kChunkBytes) {
 // Takes `count` from a chunk's uses; the last one frees it.
 void dropUses(Chunk* chunk, int64_t count) noexcept {
   if (chunk->uses.fetch_sub(count, std::memory_order_acq_rel) != count) return;
-  if (chunk->registered) unregisterChunk(chunk);
   unpoison(chunk->area(), chunk->capacity);
   chunk->~Chunk();
   ::operator delete(chunk);
@@ -208,7 +145,6 @@ Chunk* newFullChunk() {
 // nothing else holds.
 void endArenaHold(Chunk* chunk) noexcept {
   if (!gCurrent.spare && chunk->capacity == kChunkBytes && chunk->uses.load(std::memory_order_acquire) == 1) {
-    if (chunk->registered) unregisterChunk(chunk);
     poison(chunk->area(), kChunkBytes);
     gCurrent.spare = chunk;
     gLiveChunks.fetch_sub(1, std::memory_order_relaxed);
@@ -267,23 +203,6 @@ void release(void* object) noexcept {
   releaseIn(chunkOf(object, header));
 }
 
-void releaseBare(void* object, bool adopted) noexcept {
-#ifdef BW_NODE_SLAB_ASAN
-  // The header kept under AddressSanitizer: the size to poison, and the
-  // chunk the registry must name.
-  const Header header = headerOf(object);
-  poison(static_cast<unsigned char*>(object) - kAlign, header.bytes & ~kUncounted);
-  if (adopted && chunkOfBare(object) != chunkOf(object, header)) std::abort();
-#endif
-  if (!adopted) return;
-  Batch& batch = gBatch;
-  if (batch.depth && batch.chunk && inArea(batch.chunk, object)) {
-    ++batch.count;  // the batch's own uses keep its chunk
-    return;
-  }
-  releaseIn(chunkOfBare(object));
-}
-
 ReleaseBatch::ReleaseBatch() noexcept { ++gBatch.depth; }
 
 ReleaseBatch::~ReleaseBatch() {
@@ -326,8 +245,8 @@ Arena::~Arena() {
   }
 }
 
-void* Arena::allocateInNewChunk(std::size_t size, bool bare) {
-  const std::size_t bytes = bare ? (size + kAlign - 1) / kAlign * kAlign : slotBytes(size);
+void* Arena::allocateInNewChunk(std::size_t size) {
+  const std::size_t bytes = slotBytes(size);
   Chunk* chunk = current_;
   if (chunk) chunk->used = static_cast<std::size_t>(next_ - chunk->area());
   if (!chunk || chunk->used + bytes > chunk->capacity) {
@@ -340,7 +259,6 @@ void* Arena::allocateInNewChunk(std::size_t size, bool bare) {
     chunk = large || nextBytes_ < kChunkBytes ? newChunk(large ? bytes : nextBytes_) : newFullChunk();
     chunk->uses.store(1, std::memory_order_relaxed);  // the arena's hold
     chunk->arena = this;
-    ++chunks_;
     (newest_ ? newest_->nextInArena : oldest_) = chunk;
     newest_ = chunk;
     if (!large || !current_) current_ = chunk;
@@ -348,7 +266,7 @@ void* Arena::allocateInNewChunk(std::size_t size, bool bare) {
   unsigned char* slot = chunk->area() + chunk->used;
   chunk->used += bytes;
   unpoison(slot, bytes);
-  void* object = bare ? slot : carved(chunk, slot, bytes, kUncounted);
+  void* object = carved(chunk, slot, bytes, kUncounted);
   start_ = reinterpret_cast<unsigned char*>(current_);
   next_ = current_->area() + current_->used;
   end_ = current_->area() + current_->capacity;
@@ -364,30 +282,6 @@ void adopt(void* object) noexcept {
   if (!(header.bytes & kUncounted)) return;
   header.bytes &= ~kUncounted;
   chunkOf(object, header)->uses.fetch_add(1, std::memory_order_relaxed);
-}
-
-Chunk* Arena::chunkHolding(const void* object) {
-  if (lastFound_ && inArea(lastFound_, object)) return lastFound_;
-  if (sorted_.size() != chunks_) {
-    sorted_.clear();
-    for (Chunk* chunk = oldest_; chunk; chunk = chunk->nextInArena) sorted_.push_back(chunk);
-    std::sort(sorted_.begin(), sorted_.end(), std::less<Chunk*>());
-  }
-  auto it = std::upper_bound(sorted_.begin(), sorted_.end(), object,
-                             [](const void* at, Chunk* chunk) { return std::less<const void*>()(at, chunk); });
-  if (it == sorted_.begin() || !inArea(*std::prev(it), object)) std::abort();  // not this arena's
-  return lastFound_ = *std::prev(it);
-}
-
-void Arena::adoptBare(void* object) {
-  Chunk* chunk = chunkHolding(object);
-  if (!chunk->registered) registerChunk(chunk);
-#ifdef BW_NODE_SLAB_ASAN
-  Header& header = headerOf(object);
-  if (chunk != chunkOf(object, header)) std::abort();
-  header.bytes &= ~kUncounted;  // the arena's end leaves it unpoisoned
-#endif
-  chunk->uses.fetch_add(1, std::memory_order_relaxed);
 }
 
 long infoLiveChunks() { return gLiveChunks.load(std::memory_order_relaxed); }

@@ -16,17 +16,10 @@
 //   4. An object larger than a quarter chunk comes from the heap.
 //   5. An arena's objects live as long as the arena, unless adopted: an
 //      adopted one lives until it is released, as any other.
-//   6. A bare object (Arena::allocateBare) has no header: its owner keeps
-//      whether it was adopted and says so when it adopts or releases it.
-//      Adopting one finds its chunk among the arena's and enters that chunk
-//      in a registry of chunks, where its release finds it. (Under
-//      AddressSanitizer it has a header too, read only to poison it and to
-//      check the chunk found.)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #define BW_NODE_SLAB_ASAN 1
@@ -49,7 +42,7 @@ void release(void* object) noexcept;
 
 struct Chunk;
 
-// Before each object but a bare one (invariant 6), 8 bytes: its size with the header (kUncounted set for
+// Before each object, 8 bytes: its size with the header (kUncounted set for
 // an arena's object not adopted) and its distance from the start of its
 // chunk (0 for an object from the heap).
 struct Header {
@@ -91,32 +84,12 @@ class Arena {
     }
     return allocateInNewChunk(size);
   }
-  // The same without the header (invariant 6): for objects that keep their
-  // own state, the document tree's nodes.
-  void* allocateBare(std::size_t size) {
-#ifdef BW_NODE_SLAB_ASAN
-    return allocate(size);
-#else
-    const std::size_t bytes = (size + 7) / 8 * 8;
-    if (bytes <= static_cast<std::size_t>(end_ - next_)) {
-      unsigned char* slot = next_;
-      next_ += bytes;
-      return slot;
-    }
-    return allocateInNewChunk(size, true);
-#endif
-  }
   // True when object was carved from this arena and not adopted since.
   bool holds(const void* object) const noexcept { return isUncounted(object) && holdsUncounted(object); }
-  // adopt() for a bare object of this arena its owner knows was not
-  // adopted.
-  void adoptBare(void* object);
 
  private:
-  void* allocateInNewChunk(std::size_t size, bool bare = false);
+  void* allocateInNewChunk(std::size_t size);
   bool holdsUncounted(const void* object) const noexcept;
-  // The chunk of this arena that object lies in.
-  Chunk* chunkHolding(const void* object);
   Chunk* oldest_ = nullptr;  // the chunks in the order they were made
   Chunk* newest_ = nullptr;
   Chunk* current_ = nullptr;  // the one carving goes on in
@@ -126,11 +99,6 @@ class Arena {
   unsigned char* next_ = nullptr;
   unsigned char* end_ = nullptr;
   std::size_t nextBytes_ = 0;
-  // For chunkHolding: the chunks by address (remade when chunks_ grew
-  // past it) and the last one found.
-  std::size_t chunks_ = 0;
-  std::vector<Chunk*> sorted_;
-  Chunk* lastFound_ = nullptr;
 };
 
 // While one is open on a thread, the releases it makes are counted per chunk
@@ -147,8 +115,6 @@ class ReleaseBatch {
 // Lets an arena's object outlive its arena: from now on it is counted and
 // keeps its chunk until release(). Other objects are left as they are.
 void adopt(void* object) noexcept;
-// Gives back a bare object; adopted: whether adoptBare counted it.
-void releaseBare(void* object, bool adopted) noexcept;
 
 // The chunks alive now, for tests.
 long infoLiveChunks();

@@ -145,7 +145,7 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
         n->ownStrings_ |= webDataNode::kOwnAfter;
       }
     }
-    if (!kept) n->adoptNode();
+    if (!kept) nodeSlab::adopt(n);
     // A reader's node keeps its text after the end tag and its attributes
     // in the arena too.
     if (n->ownStrings_ & webDataNode::kOwnAfter) adopt(const_cast<char*>(n->after()) - sizeof(uint32_t));
@@ -153,19 +153,8 @@ void adoptChain(webDataNode* first, const nodeSlab::Arena* keep) {
       adopt(extras);
       for (webDataAttribute* a = extras->first; a; a = a->next) adopt(a);
     }
-    // A bare list was adopted with its node.
-    if (n->children_ && !(n->slab_ & webDataNode::kBareList)) adopt(n->children_);
+    if (n->children_) adopt(n->children_);
   });
-}
-
-void webDataNode::operator delete(webDataNode* node, std::destroying_delete_t) noexcept {
-  const uint8_t slab = node->slab_;
-  node->~webDataNode();
-  if (slab & kBare) {
-    nodeSlab::releaseBare(node, (slab & kAdopted) != 0);
-  } else {
-    nodeSlab::release(node);
-  }
 }
 
 webDataNode::~webDataNode() {
@@ -187,12 +176,7 @@ webDataNode::~webDataNode() {
 void webDataNode::endChildrenList() noexcept {
   webDataList* list = std::exchange(children_, nullptr);
   list->~webDataList();
-  if (slab_ & kBareList) {
-    nodeSlab::releaseBare(list, (slab_ & kAdopted) != 0);
-    slab_ = static_cast<uint8_t>(slab_ & ~kBareList);
-  } else {
-    nodeSlab::release(list);
-  }
+  nodeSlab::release(list);
 }
 
 // ---------------------------------------------------------------------------
@@ -330,7 +314,7 @@ size_t nodeBytes(Text name, Text text, Text ns) {
 }  // namespace
 
 std::unique_ptr<webDataNode> webDataRoot::makeNode(Text name, Text text, int32_t textValue, Text ns) {
-  return webDataNode::makeIn(arena_.allocateBare(nodeBytes(name, text, ns)), name, text, textValue, this, ns);
+  return webDataNode::makeIn(arena_.allocate(nodeBytes(name, text, ns)), name, text, textValue, this, ns);
 }
 
 NodeText webDataRoot::storeName(std::string_view name) {
@@ -553,7 +537,7 @@ void webDataNode::addChildNode(std::unique_ptr<webDataNode> node) {
     // tree plain.
     if (!node->heldBy(&arena)) {
       root_->plain_ = false;
-      if (node->unadoptedBare()) adoptChain(node.get(), &arena);
+      if (node->unadopted()) adoptChain(node.get(), &arena);
     }
     node->parent_ = this;
     node->root_ = root_;

@@ -105,8 +105,8 @@ struct webDataAttribute {
 
 // An ordered chain of sibling nodes. A reader makes one for every container,
 // so it holds its three links and nothing else (no virtual table): its node
-// owns it and ends it (a reader's node's list is a bare object of the arena,
-// as the node is, and adopted with it).
+// owns it and ends it (a reader's node's list is an object of the arena, as
+// the node is, and adopted with it).
 class webDataList {
  public:
   static constexpr char kClassName[] = "webDataList";
@@ -270,14 +270,10 @@ class webDataNode {
 
   webDataNode(Str name, Str text, int32_t textValue, webDataRoot* root, Str ns);
   ~webDataNode();
-  // Tree objects are carved from the node slab (web/node_slab.h).
-  // A reader's node (makeNode) is a bare object of its root's arena; the
-  // node keeps whether it was adopted (slab_).
+  // Tree objects are carved from the node slab (web/node_slab.h); a
+  // reader's node (makeNode) is an object of its root's arena.
   static void* operator new(std::size_t size) { return nodeSlab::allocate(size); }
   static void operator delete(void* object) noexcept { nodeSlab::release(object); }
-  // Out of line: the readers' loops move nodes through unique_ptrs, whose
-  // deletes they never reach.
-  static void operator delete(webDataNode* node, std::destroying_delete_t) noexcept;
   webDataNode(const webDataNode&) = delete;
   webDataNode& operator=(const webDataNode&) = delete;
 
@@ -361,7 +357,7 @@ class webDataNode {
 
   struct Stored {};  // the constructor of make(): strings already in place
   webDataNode(Stored, const char* name, const char* text, int32_t textValue, webDataRoot* root)
-      : slab_(kBare), textValue_(textValue), name_(name), text_(text), root_(root) {}
+      : textValue_(textValue), name_(name), text_(text), root_(root) {}
 
   // Which strings are blocks of their own (set after the node was made),
   // released with the node; the others live in the node's allocation or are
@@ -385,30 +381,16 @@ class webDataNode {
   }
   // The arena of this node's root when this node is one of its unadopted
   // objects (a reader's node), else NIL: what it adds may be carved there.
-  nodeSlab::Arena* madeArena() const { return unadoptedBare() ? &root_->arena_ : nullptr; }
+  nodeSlab::Arena* madeArena() const { return unadopted() ? &root_->arena_ : nullptr; }
   // Whether this node is an unadopted object of arena.
-  bool heldBy(const nodeSlab::Arena* arena) const { return unadoptedBare() && &root_->arena_ == arena; }
-  bool unadoptedBare() const { return (slab_ & (kBare | kAdopted)) == kBare; }
-  // Lets this node and a bare children list outlive their arena
-  // (nodeSlab::adopt).
-  void adoptNode() {
-    if (unadoptedBare()) {
-      root_->arena_.adoptBare(this);
-      if (slab_ & kBareList) root_->arena_.adoptBare(children_);
-      slab_ |= kAdopted;
-    } else if (!(slab_ & kBare)) {
-      nodeSlab::adopt(this);
-    }
-  }
-  // A children list for this node: a bare object of its root's arena while
-  // the node is one (kBareList).
+  bool heldBy(const nodeSlab::Arena* arena) const { return arena->holds(this); }
+  // Whether this node is an arena's object not adopted since (its root's).
+  bool unadopted() const { return nodeSlab::isUncounted(this); }
+  // A children list for this node: an object of its root's arena while the
+  // node is one.
   void makeChildrenList() {
-    if (unadoptedBare()) {
-      children_ = ::new (root_->arena_.allocateBare(sizeof(webDataList))) webDataList(this);
-      slab_ |= kBareList;
-    } else {
-      children_ = ::new (nodeSlab::allocate(sizeof(webDataList))) webDataList(this);
-    }
+    void* memory = unadopted() ? root_->arena_.allocate(sizeof(webDataList)) : nodeSlab::allocate(sizeof(webDataList));
+    children_ = ::new (memory) webDataList(this);
   }
   // Ends the children list, whose chain has ended.
   void endChildrenList() noexcept;
@@ -461,13 +443,6 @@ class webDataNode {
   // texts (storeShortText). kExtras: more_ holds the extras.
   enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4, kExtras = 8 };
   uint8_t hints_ = 0;  // kPlainText ... kExtras
-  // kBare: a bare object of an arena (nodeSlab::Arena::allocateBare), made
-  // by makeNode, whose root_ is the arena's root until it is adopted;
-  // kAdopted: adopted since. Else an object with a header (nodeSlab).
-  // kBareList: the children list is a bare object of the same arena,
-  // adopted with the node.
-  enum : uint8_t { kBare = 1, kAdopted = 2, kBareList = 4 };
-  uint8_t slab_ = 0;
   int32_t textValue_ = 0;
   // What a walk along siblings reads of each (the name, the namespace in
   // the extras, the next sibling) lies together, mostly in one cache line:
@@ -498,7 +473,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name,
                                                           int32_t textValue) {
   const size_t nameBytes = NodeText::storedBytes(name);
   char* memory =
-      static_cast<char*>(arena_.allocateBare(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
+      static_cast<char*>(arena_.allocate(sizeof(webDataNode) + nameBytes + NodeText::storedBytes(text)));
   char* strings = memory + sizeof(webDataNode);
   return std::unique_ptr<webDataNode>(::new (memory) webDataNode(webDataNode::Stored{}, NodeText::store(strings, name),
                                                                 NodeText::store(strings + nameBytes, text), textValue, this));
@@ -506,7 +481,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(std::string_view name,
 
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, std::string_view text,
                                                           int32_t textValue) {
-  char* memory = static_cast<char*>(arena_.allocateBare(sizeof(webDataNode) + NodeText::storedBytes(text)));
+  char* memory = static_cast<char*>(arena_.allocate(sizeof(webDataNode) + NodeText::storedBytes(text)));
   auto node = std::unique_ptr<webDataNode>(::new (memory) webDataNode(
       webDataNode::Stored{}, storedName.stored(), NodeText::store(memory + sizeof(webDataNode), text),
       textValue, this));
@@ -516,7 +491,7 @@ inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, s
 
 inline std::unique_ptr<webDataNode> webDataRoot::makeNode(NodeText storedName, NodeText staticText,
                                                           int32_t textValue) {
-  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocateBare(sizeof(webDataNode))) webDataNode(
+  auto node = std::unique_ptr<webDataNode>(::new (arena_.allocate(sizeof(webDataNode))) webDataNode(
       webDataNode::Stored{}, storedName.stored(), staticText.stored(), textValue, this));
   if (!storedName.empty()) node->ownStrings_ = webDataNode::kStoredName;
   return node;
