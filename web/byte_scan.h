@@ -8,9 +8,7 @@
 //      there is none; findAnyOfWithin answers the same and may read on to
 //      the `readable` its caller vouches for.
 //   2. The answer is the same with or without the vector unit (SSE2 on
-//      x86-64; elsewhere one byte at a time) and with the 32-byte AVX2 twins
-//      that the ...Long scans take past their first block where the
-//      processor has AVX2 (hasAvx2()).
+//      x86-64; elsewhere one byte at a time).
 #pragma once
 
 #include <cstddef>
@@ -18,10 +16,6 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#include <immintrin.h>
-#define BW_BYTE_SCAN_AVX2 1
 #endif
 
 namespace bw {
@@ -120,84 +114,6 @@ inline const char* skipAsciiAndTwoByteUtf8(const char* from, const char* end) {
   (void)end;
 #endif
   return from;
-}
-
-// True when the processor runs the AVX2 twins below (asked once).
-inline bool hasAvx2() {
-#if defined(BW_BYTE_SCAN_AVX2)
-  static const bool has = [] {
-    __builtin_cpu_init();  // the first question may come from a static constructor
-    return __builtin_cpu_supports("avx2") != 0;
-  }();
-  return has;
-#else
-  return false;
-#endif
-}
-
-#if defined(BW_BYTE_SCAN_AVX2)
-// findAnyOf thirty-two bytes at a time; the tail as findAnyOf. Only where
-// hasAvx2().
-template <char... Bytes>
-__attribute__((target("avx2"))) inline const char* findAnyOfAvx2(const char* from, const char* end) {
-  while (end - from >= 32) {
-    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
-    const __m256i hits = (_mm256_cmpeq_epi8(block, _mm256_set1_epi8(Bytes)) | ...);
-    if (const auto mask = static_cast<uint32_t>(_mm256_movemask_epi8(hits))) return from + __builtin_ctz(mask);
-    from += 32;
-  }
-  return findAnyOf<Bytes...>(from, end);
-}
-
-// skipAsciiAndTwoByteUtf8 thirty-two bytes at a time, then sixteen. Only
-// where hasAvx2().
-__attribute__((target("avx2"))) inline const char* skipAsciiAndTwoByteUtf8Avx2(const char* from, const char* end) {
-  while (end - from >= 32) {
-    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
-    const auto high = static_cast<uint32_t>(_mm256_movemask_epi8(block));
-    if (high == 0) {
-      from += 32;
-      continue;
-    }
-    // Signed bytes as in skipAsciiAndTwoByteUtf8: continuations below -64,
-    // two-byte leads from -62 to -33.
-    const auto continuation =
-        static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_set1_epi8(-64), block)));
-    const auto lead = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_and_si256(
-        _mm256_cmpgt_epi8(block, _mm256_set1_epi8(-63)), _mm256_cmpgt_epi8(_mm256_set1_epi8(-32), block))));
-    if ((continuation | lead) != high || continuation != (lead & 0x7FFFFFFFu) << 1) return from;
-    from += lead & 0x80000000u ? 31 : 32;
-  }
-  return skipAsciiAndTwoByteUtf8(from, end);
-}
-#endif
-
-// findAnyOf for runs that are often long: the first sixteen bytes inline,
-// the rest thirty-two at a time where the processor has AVX2.
-template <char... Bytes>
-inline const char* findAnyOfLong(const char* from, const char* end) {
-#if defined(BW_BYTE_SCAN_AVX2)
-  if (end - from >= 16) {
-    if (const unsigned mask = blockMatches<Bytes...>(from)) return from + __builtin_ctz(mask);
-    from += 16;
-    if (end - from >= 64 && hasAvx2()) return findAnyOfAvx2<Bytes...>(from, end);
-  }
-#endif
-  return findAnyOf<Bytes...>(from, end);
-}
-
-// skipAsciiAndTwoByteUtf8 in the same way: the first block inline, the
-// rest thirty-two bytes at a time where the processor has AVX2.
-inline const char* skipAsciiAndTwoByteUtf8Long(const char* from, const char* end) {
-#if defined(BW_BYTE_SCAN_AVX2)
-  if (end - from >= 16) {
-    const char* next = passAsciiAndTwoByteUtf8Block(from);
-    if (!next) return from;
-    from = next;
-    if (end - from >= 64 && hasAvx2()) return skipAsciiAndTwoByteUtf8Avx2(from, end);
-  }
-#endif
-  return skipAsciiAndTwoByteUtf8(from, end);
 }
 
 }  // namespace bw

@@ -276,7 +276,7 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
   // the "!" of "<![CDATA[" (markup in a CDATA section has many "<" but few
   // "!"); or the NUL that ends the search (no rule spans one).
   auto nextStop = [&](size_t i) {
-    return static_cast<size_t>(findAnyOfLong<'&', '\r', '!', ']', '\0'>(all.data() + i, end) - all.data());
+    return static_cast<size_t>(findAnyOf<'&', '\r', '!', ']', '\0'>(all.data() + i, end) - all.data());
   };
   size_t copied = 0;
   for (size_t i = 0; i < all.size(); ++i) {

@@ -287,7 +287,7 @@ size_t wellFormedUntil(std::string_view text, size_t i) {
   const unsigned char* s = bytesOf(text);
   const size_t n = text.size();
   while (i < n) {
-    i = static_cast<size_t>(skipAsciiAndTwoByteUtf8Long(text.data() + i, text.data() + n) - text.data());
+    i = static_cast<size_t>(skipAsciiAndTwoByteUtf8(text.data() + i, text.data() + n) - text.data());
     // The block the fast pass stopped at, one sequence at a time.
     for (const size_t stop = std::min(n, i + 16); i < stop;) {
       if (s[i] < 0x80) {
@@ -421,7 +421,7 @@ cXML::TagView cXML::nextTag(bool mayFail) {
     // The text runs to the next "<" that does not open a CDATA section.
     // Whether it is plain is found on the way to the first "<".
     std::string_view all(text_, static_cast<size_t>(length_));
-    const char* stop = findAnyOfLong<'<', '&', '\r', ']'>(text_ + reading, text_ + length_);
+    const char* stop = findAnyOf<'<', '&', '\r', ']'>(text_ + reading, text_ + length_);
     result.plainText = stop == text_ + length_ || *stop == '<';
     size_t q = static_cast<size_t>(stop - text_);
     for (;;) {
