@@ -21,6 +21,7 @@
 #include "news/news_module_list.h"
 #include "news/ui_seam.h"
 #include "social/facebook_parser.h"
+#include "social/facebook_records.h"
 #include "web/json_reader.h"
 
 namespace bw {
