@@ -169,8 +169,11 @@ class ColumnFitter {
       least[i] = tree_->isHeaderHidden() ? 0 : header->sectionSizeHint(c);
       const int content = std::max(least[i], static_cast<QAbstractItemView*>(tree_)->sizeHintForColumn(c) + kColumnGap);
       wanted[i] = std::max(least[i], std::min(content, capWidth()));
-      // Short values (dates, counts) stay whole; longer texts give way.
+      // Short values (dates, counts) stay whole; longer texts give way. The
+      // fill column keeps enough of its texts to be read (a feed's name, a
+      // title) even when the others then need the scroll bar.
       if (content <= shortWidth()) least[i] = content;
+      if (c == fill) least[i] = std::max(least[i], std::min(content, 16 * tree_->fontMetrics().averageCharWidth()));
       if (c != fill && pinned_.count(c)) {
         wanted[i] = std::max(header->sectionSize(c), content);
         fixedSum += wanted[i];
