@@ -112,7 +112,9 @@ void promoteKnownGood(bool verbose, const StatusLine& status) {
 void rotateBackups(bool verbose, const StatusLine& status) {
   if (!isFileNewerBy(kDatabaseName, kBackupLatest, kCopyInterval, false, true)) return;
   deleteIfThere(kBackupTemp);
-  if (!copyFile(kDatabaseName, kBackupTemp)) return;
+  if (!copyFile(kDatabaseName, kBackupTemp)) {
+    raise("FILE", "rotateBackups(); " + dos::faultMessage(dos::ioErr()));
+  }
   if (cPath::ExistsPath(kBackupLatest, true)) {
     // Only a checked copy becomes known good. One that fails holds damage
     // the database had already: the database is marked for repair, the

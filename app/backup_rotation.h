@@ -55,7 +55,8 @@ inline constexpr int32_t kWeeklyInterval = 561600;  // 6.5 days
 using StatusLine = std::function<void(std::string_view)>;
 
 // Rotates the copies after the database was closed. verbose is passed to
-// the weekly check.
+// the checks. A fresh copy that cannot be made raises ("FULL" for a full
+// disk, else "FILE"), leaving every backup as it was.
 void rotateBackups(bool verbose, const StatusLine& status);
 
 // The backups a restore tries, newest first.

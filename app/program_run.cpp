@@ -267,8 +267,33 @@ void ProgramRun::shutdown() {
   status_.show("Backing-up database...");
   StatusLine status;
   if (!shell_) status = [this](std::string_view text) { status_.show(text); };
-  rotateBackups(!shell_, status);
+  try {
+    rotateBackups(!shell_, status);
+  } catch (const eException& e) {
+    if (e.code() == "MEM" || e.code() == "BRK") throw;
+    reportBackupFailure(e);
+    exitProgram(5);
+  }
   status_.close();
+}
+
+// The database was written and closed; only its backup copy failed.
+void ProgramRun::reportBackupFailure(const eException& e) {
+  if (e.code() == "FULL") {
+    dos::FileInfo info;
+    const int64_t needed = dos::examinePath(kDatabaseName, true, info, dos::Detail::full) ? info.size : 0;
+    const FormatArguments arguments = {needed, dataFolder_.path};
+    report(programName,
+           "The disk is full: the backup copy of the database could not be made (needed %ld bytes in %s).\nThe "
+           "database itself was saved and is unchanged.",
+           &arguments);
+    return;
+  }
+  const FormatArguments arguments = {problemOf(e)};
+  report(programName,
+         "The backup copy of the database could not be made, due to:\n\x1b" "1%s\nThe database itself was saved and "
+         "is unchanged.",
+         &arguments);
 }
 
 void ProgramRun::unloadFeedsAndRoot() {

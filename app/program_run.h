@@ -16,7 +16,9 @@
 //      made under a unique name and renamed into place.
 //   4. "PROGDIR:" is the current directory from start-up until finish(),
 //      which puts the previous one back.
-//   5. GUI mode builds the application host before the database is opened:
+//   5. A backup copy that fails after the database was closed is told in
+//      words and ends the run with 5; the database stays as it was written.
+//   6. GUI mode builds the application host before the database is opened:
 //      without a display the run ends with "ERR" and the database untouched.
 #pragma once
 
@@ -25,6 +27,7 @@
 
 #include "app/gui_news_ui.h"
 #include "app/status_window.h"
+#include "core/exception.h"
 #include "database/soup_database.h"
 #include "news/news_objects.h"
 #include "platform/assigns.h"
@@ -58,6 +61,7 @@ class ProgramRun {
   void loadRoot();
   void loadFeeds();
   void shutdown();
+  void reportBackupFailure(const eException& e);
   void unloadFeedsAndRoot();
   void startGui();
 

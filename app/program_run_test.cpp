@@ -188,6 +188,75 @@ TEST_F(ProgramTest, AFullDiskEndsTheRunWithoutRotationAndTheNextStartValidates) 
   EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
 }
 
+// A fault a read of the database meets while running is told in words and
+// the next start validates; any other exception is printed as before.
+TEST_F(ProgramTest, DamageMetWhileRunningIsToldAndTheNextStartValidates) {
+  const std::string told = "The database is damaged; it will be checked and repaired at the next start.\n\n";
+  struct Case {
+    const char* code;
+    const char* message;
+    int rc;
+    bool damage;
+  } cases[] = {
+      {"BUG", "cJournaledBlockFile.readBlockHeader(); size < minimumBlockSize", 10, true},
+      {"EMU", "cJournaledIndexedBlockFile.open(); file version not supported", 10, true},
+      {"BUG", "cIndexedObjectList.remove(); next node does not point to (previous) object", 10, true},
+      {"BUG", "cHostFile.read(); size of read data does not match that expected", 10, true},
+      {"VER", "cJournaledIndexedObjectSoup.loadObject(); unknown version", 10, true},
+      {"BUG", "test(); broken", 20, false},
+      {"FILE", "cJournaledFile.flush(); damaged", 20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    makeEmptyDatabase("database.soup");
+    EXPECT_EQ(runShell([&](Db&, newsRoot&) { raise(c.code, c.message); }), c.rc);
+    if (c.damage) {
+      EXPECT_EQ(output, told);
+    } else {
+      EXPECT_EQ(output.rfind("EXCEPTION: ", 0), 0u) << output;
+    }
+    EXPECT_EQ(runShell(), 0);
+    EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
+  }
+}
+
+// The database was written and closed; only its copy failed: the run says
+// so and ends with 5, the database as it was written, the backups as they
+// were.
+TEST_F(ProgramTest, AFailedBackupCopyAloneIsToldAndEndsWithFive) {
+  makeEmptyDatabase("database.soup");
+  fs::create_directories(at("database.soup.bak_0Temp/inside"));  // nothing can be copied there
+  EXPECT_EQ(runShell([](Db& db, newsRoot& root) { addFeed(db, root, "f", 2, true); }), 5);
+  EXPECT_EQ(output.rfind("\nThe backup copy of the database could not be made, due to:\n", 0), 0u) << output;
+  EXPECT_NE(output.find("\nThe database itself was saved and is unchanged.\n"), std::string::npos) << output;
+  EXPECT_FALSE(exists("database.soup.bak_1Latest"));
+  fs::remove_all(at("database.soup.bak_0Temp"));
+  EXPECT_EQ(runShell(), 0);  // closed properly: no validation
+  EXPECT_EQ(output, "\n");
+
+  // A full disk met by the copy alone: the last write of a run is the copy's.
+  for (const auto& name : namesStartingWith("database.soup")) fs::remove(at(name));
+  makeEmptyDatabase("database.soup");
+  const std::string image = bytes("database.soup");
+  auto disk = std::make_shared<testing_io::RecordingIoBackend>();
+  setDefaultIoBackend(disk);
+  EXPECT_EQ(runShell(), 0);
+  const int64_t writes = disk->log->writes;
+  fs::remove(at("database.soup.bak_1Latest"));
+  write("database.soup", image);
+  disk->log->writes = 0;
+  disk->log->failWriteFrom = writes - 1;
+  const int rc = runShell();
+  setDefaultIoBackend(nullptr);
+  EXPECT_EQ(rc, 5);
+  EXPECT_EQ(output, "The disk is full: the backup copy of the database could not be made (needed " +
+                        std::to_string(fs::file_size(at("database.soup"))) + " bytes in " + tree.host().string() +
+                        ").\nThe database itself was saved and is unchanged.\n\n");
+  EXPECT_TRUE(namesStartingWith("database.soup.bak_").empty());
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output, "");
+}
+
 TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {
   struct Case {
     std::vector<std::string> backups;

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "app/console_ui.h"
+#include "app/program_identity.h"
 #include "app/program_run.h"
 #include "core/exception.h"
 #include "core/exception_print.h"
@@ -102,9 +103,27 @@ void registerModules(ModuleRegistry& registry) {
 // The exit code of the exception that ended the run: a program exit's own
 // return value; 10 for "ERR" (the user was told already); else 20, after
 // printing the exception.
+// A structural fault that a read of the database met: the run ends without
+// writing more and leaves the database's open mark, so the next start
+// validates and repairs it (or restores a backup).
+bool isDatabaseDamage(const eException& e) {
+  // A read past the end of the file: a database cut short under the run.
+  if (e.code() == "BUG" && e.message().rfind("cHostFile.read", 0) == 0) return true;
+  if (e.code() != "BUG" && e.code() != "EMU" && e.code() != "VER") return false;
+  for (const char* layer : {"cJournaledFile.", "cJournaledBlockFile.", "cJournaledIndexedBlockFile.",
+                            "cJournaledIndexedObjectSoup", "cIndexedObject", "BlockIndex", "BlockHeap"}) {
+    if (e.message().rfind(layer, 0) == 0) return true;
+  }
+  return false;
+}
+
 int exitCodeFor(const eException& e) {
   if (const auto* exit = dynamic_cast<const eProgramExit*>(&e)) return exit->returnValue();
   if (e.code() == "ERR") return 10;
+  if (isDatabaseDamage(e)) {
+    report(programName, "The database is damaged; it will be checked and repaired at the next start.", nullptr);
+    return 10;
+  }
   printException(e);
   return 20;
 }
