@@ -67,38 +67,20 @@ GlancedItem glanceItem(ItemGlance& glance, int32_t index) {
   return g;
 }
 
-// The item after one being deleted, glanced before its removal, which then
-// checks and rewrites its links without reading them again. One that someone
-// holds, or that fails to be glanced, is read at its own turn as ever.
-GlancedItem glanceAhead(cJournaledIndexedObjectSoupDatabase& db, ItemGlance& glance, int32_t index) {
-  if (index == 0 || db.findRegisteredObject(index)) return {};
-  try {
-    return glanceItem(glance, index);
-  } catch (const eException&) {
-    glance.clear();
-    return {};
-  }
-}
-
 void deleteItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, ShownNewsObjects& shown) {
   cIndexedObjectList& items = *feed.itemList;
   ItemGlance glance(db, ItemGlance::Keys::kLater);
-  GlancedItem ahead;
   for (int32_t index; (index = items.infoHeadIndex()) != 0;) {
     if (db.findRegisteredObject(index)) {
       deleteLoadedItem(db, feed, index, shown);
-      ahead = {};
       continue;
     }
     // An item no one holds is only glanced at for its body's index. Its
     // record keeps its links until the body is gone and is then written as
     // a loaded item's last unload writes it: the file changes as it would.
-    const GlancedItem item = ahead.index == index ? ahead : glanceItem(glance, index);
+    const GlancedItem item = glanceItem(glance, index);
     if (item.index == 0) raise("BUG", "deleteFeeds(); an item of the feed cannot be loaded");
-    ahead = glanceAhead(db, glance, item.links.nextIndex);
-    items.removeLeavingLinks(index, item.links, ahead.index != 0 ? &ahead.links : nullptr);
-    // The removal gave the next item this one's prevIndex.
-    ahead.links.prevIndex = item.links.prevIndex;
+    items.removeLeavingLinks(index, item.links);
     if (item.bodyIndex != 0) db.destroyObject(item.bodyIndex);
     db.writeObjectNodeHeader(index, 0, 0);
     db.destroyObject(index);

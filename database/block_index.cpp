@@ -510,43 +510,6 @@ constexpr int32_t kMostRecords = 256;
 int64_t headAndData(int32_t maxBytes) { return kHead + std::clamp(maxBytes, 0, kMostRecords); }
 }  // namespace
 
-void BlockIndex::prefetchIndexBlock(int32_t index, int32_t maxBytes) {
-  const int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
-  if (e < BLOCKINDEX_MIN || e >= arraySize_) return;
-  const auto slot = slotOf(e);
-  int64_t value = cacheValue_[slot];
-  if (cacheEntry_[slot] != e) {
-    uint8_t word[8];
-    if (!heap_.store().peekData(arrayBlock_ + 8 * e, word, 8)) return;
-    value = getBig64(word);
-    // What readEntry would read there: the read that follows takes it from
-    // the cache.
-    cacheEntry_[slot] = e;
-    cacheValue_[slot] = value;
-  }
-  if (value > 0 && value != dummyBlock_) {
-    // value is the block's handle; the read starts at its header before it.
-    heap_.store().prefetchData(value - kBlockHeaderBytes, headAndData(maxBytes));
-  }
-}
-
-void BlockIndex::prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before) {
-  const int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
-  if (e < BLOCKINDEX_MIN || e >= arraySize_ || dataPosition < kHead || capacity < 0) return;
-  BlockStore& store = heap_.store();
-  const int64_t block = dataPosition - kHead;
-  if (!before) {
-    store.prefetchAnyData(arrayBlock_ + 8 * e, 8);
-    store.prefetchAnyData(block, kBlockHeaderBytes + kFreeLinkBytes);
-    store.prefetchAnyData(dataPosition + capacity, kBlockHeaderBytes + kFreeLinkBytes);
-    return;
-  }
-  uint8_t word[4];
-  if (!store.peekData(block + 4, word, 4)) return;
-  const auto prevOffset = static_cast<int32_t>(getBig32(word));
-  if (prevOffset < 0) store.prefetchAnyData(block + prevOffset, kBlockHeaderBytes + kFreeLinkBytes);
-}
-
 int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
   const int64_t position = dataPosition - kHead;
   const int64_t available = heap_.store().dataSize() - position;

@@ -112,19 +112,6 @@ class BlockIndex {
   // where that header cannot be read so, bytes stays empty and the size
   // comes (or fails) as infoSizeOfIndexBlock's.
   int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes);
-  // Hints that readIndexBlock of index's block (up to maxBytes) comes soon:
-  // its entry is taken from the cache or peeked at (BlockStore::peekData)
-  // and then kept in the cache as readEntry keeps it, and the processor is
-  // asked to fetch the bytes that read takes. Nothing else is read or
-  // changed, nothing raises.
-  void prefetchIndexBlock(int32_t index, int32_t maxBytes);
-  // Hints that index's block, its data at dataPosition with room for
-  // capacity bytes, is soon freed or moved: the processor is asked for its
-  // entry, its header and the next block's header, cached or committed;
-  // with before, for the header of the block before it too, whose place its
-  // own header (peeked at) tells. Nothing else is read or changed, nothing
-  // raises.
-  void prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before);
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
   // Header values 6..13 (entries 6..13): set in an own transaction (inside

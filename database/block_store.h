@@ -44,32 +44,12 @@ class BlockStore {
     if (position < 0) refuseNegative("cJournaledBlockFile.write(); position<0");
     if (length > 0) journal_->writeAt(position, in, length);
   }
-  // Hints that the range will be read soon: over a journaled file the
-  // processor is asked to fetch the file's bytes there; nothing for other
-  // stores. Nothing is read, nothing changes, nothing raises.
-  void prefetchData(int64_t position, int64_t length) {
-    if (journal_) journal_->prefetchAt(position, length);
-  }
-  // prefetchData for bytes a journaled file's transaction may have cached
-  // there as well as for its committed ones.
-  void prefetchAnyData(int64_t position, int64_t length) {
-    if (!journal_) return;
-    journal_->prefetchAt(position, length);
-    journal_->prefetchCachedAt(position, length);
-  }
   // readData of a range a journaled file has committed and holds in its
   // mapped view, with nothing cached over it (cJournaledFile::readViewed):
   // true when done so; false otherwise, and always for other stores, with
   // out's bytes undefined (the caller then reads them by readData).
   bool readViewed(int64_t position, uint8_t* out, int64_t length) {
     return journal_ && journal_->readViewed(position, out, length);
-  }
-  // What readData of a short range answers, where a journaled file gives it
-  // with nothing else done (cJournaledFile::peekAt); false otherwise, and
-  // always for other stores. For a reader that only guesses where to
-  // prefetch.
-  bool peekData(int64_t position, uint8_t* out, int64_t length) {
-    return journal_ && journal_->peekAt(position, out, length);
   }
   virtual int64_t dataSize() = 0;
   virtual void setDataSize(int64_t size) = 0;

@@ -76,10 +76,6 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
     return index_.readIndexBlock(dataPosition, maxBytes, bytes);
   }
-  void prefetchIndexBlock(int32_t index, int32_t maxBytes) { index_.prefetchIndexBlock(index, maxBytes); }
-  void prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before) {
-    index_.prefetchRelease(index, dataPosition, capacity, before);
-  }
   int64_t infoDummyBlock() const { return index_.infoDummyBlock(); }
 
   void setHeaderValue6(int32_t value) { setUserValue(value); }

@@ -289,31 +289,6 @@ void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
   }
 }
 
-bool cJournaledFile::peekCommitted(uint8_t* out, int64_t position, int32_t length) {
-  const int64_t number = position / kPageBytes;
-  const uint32_t slot = static_cast<uint32_t>(number) % kPages;
-  const int64_t from = position - number * kPageBytes;
-  if (pageBytes_ && from + length <= kPageBytes) {
-    if (seenPageNumbers_[slot] != number) {
-      seenPageNumbers_[slot] = number;
-      seenPageReads_[slot] = 0;
-    }
-    if (seenPageReads_[slot] < kReadsBeforeKeeping) {
-      ++seenPageReads_[slot];
-    } else {
-      uint8_t* page = pageBytes_.get() + static_cast<size_t>(slot) * kPageBytes;
-      if (cFile::peekThrough(page, kPageBytes, number * kPageBytes + kJournalHeaderSize)) {
-        pageNumbers_[slot] = number;
-        copyShort(out, page + from, static_cast<size_t>(length));
-        return true;
-      }
-      // A copy that faulted left the slot's bytes undefined.
-      pageNumbers_[slot] = -1;
-    }
-  }
-  return cFile::peekThrough(out, length, position + kJournalHeaderSize);
-}
-
 void cJournaledFile::readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
                                        uint64_t cached) {
   readCommitted(out, position, length);

@@ -106,48 +106,12 @@ class cJournaledFile : public cFile {
   // below the size take an inline road; a range inside one chunk takes a
   // short road; both have the general road's outcome.
   inline void readAt(int64_t position, void* out, int64_t length);
-  // What readAt of a short range (up to kShortAccess bytes inside a chunk
-  // the cache's table covers) answers, where the transaction cache, the
-  // page memo or the file's mapped view holds the bytes; false otherwise.
-  // Nothing else is done: no position or read of the file changes (for a
-  // reader that only guesses where to prefetch); a peek counts toward the
-  // page memo as a read does, and a page it keeps comes from the view.
-  inline bool peekAt(int64_t position, void* out, int64_t length);
   // readAt of a range of at most a chunk's length below the committed end,
   // where the file's mapped view holds it: one guarded copy from the view,
   // the bytes a transaction cached there copied over it. False for any
   // other range, with nothing read, and when the copy faults (out's bytes
   // are then undefined): readAt takes such a range as ever.
   inline bool readViewed(int64_t position, void* out, int64_t length);
-  // Hints that the bytes at data positions position .. position + length -
-  // 1 will be read soon: where the file's mapped view holds their committed
-  // bytes, the processor is asked to fetch them (bytes a transaction cached
-  // are not looked at). Nothing is read, nothing changes.
-  void prefetchAt(int64_t position, int64_t length) {
-    const int64_t end = committedEnd();
-    if (position >= 0 && position < end) {
-      cFile::prefetchThrough(std::min(length, end - position), position + kJournalHeaderSize);
-    }
-  }
-  // Hints that the bytes a transaction cached at data positions position ..
-  // position + length - 1 will be read soon: the processor is asked to
-  // fetch them and the bitmap words that mark them, in every chunk of the
-  // range the cache's table holds. Nothing is read, nothing changes.
-  void prefetchCachedAt(int64_t position, int64_t length) {
-    if (position < 0 || length <= 0) return;
-    const auto& table = *chunks_;
-    for (int64_t end = position + length; position < end;) {
-      const ChunkPosition at = chunkOfPosition(position);
-      if (static_cast<uint32_t>(at.chunkNumber) >= table.count) return;
-      const auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - position));
-      if (const transactionCacheChunkNode* node = table.nodes[at.chunkNumber]) {
-        const auto* bitmap = reinterpret_cast<const uint8_t*>(node->bitmap.data());
-        prefetchLines(bitmap + at.offset / 32 * 4, ((at.offset + n - 1) / 32 - at.offset / 32 + 1) * 4);
-        prefetchLines(node->data.data() + at.offset, n);
-      }
-      position += n;
-    }
-  }
   // The pieces (offsets from position) of what readAt of the range would
   // read, when that read would go straight to the file: nothing written
   // since the last commit, and the range longer than a page and below the
@@ -299,16 +263,6 @@ class cJournaledFile : public cFile {
     at = chunkOfPosition(position);
     return at.offset + length <= kChunkSize && static_cast<uint32_t>(at.chunkNumber) < chunks_->count;
   }
-  // readShort's road, fromFile(cachedBytes, cached) taking the bytes that
-  // neither the node nor the page memo holds (as readShortFromFile).
-  template <class FromFile>
-  inline bool shortRange(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
-                         int32_t length, FromFile&& fromFile);
-  // peekAt's committed bytes (a short range below committedEnd that the
-  // page memo does not hold): from the view, where it holds them and the
-  // copy does not fault; false otherwise. A page read in a row as often as
-  // readCommitted keeps it is kept, copied from the view.
-  bool peekCommitted(uint8_t* out, int64_t position, int32_t length);
   // readShort's bytes that neither the node nor the page memo holds: the
   // committed bytes, then the cached ones (bit k of cached: byte k, at
   // cachedBytes + k) over them. Out of line and last, with few arguments,
@@ -436,19 +390,6 @@ inline void cJournaledFile::readAt(int64_t position, void* out, int64_t length) 
   readAtAnyLength(position, out, length);
 }
 
-inline bool cJournaledFile::peekAt(int64_t position, void* out, int64_t length) {
-  ChunkPosition at;
-  if (!out || !shortChunk(position, length, at)) return false;
-  auto* bytes = static_cast<uint8_t*>(out);
-  const auto n = static_cast<int32_t>(length);
-  return shortRange(chunks_->nodes[at.chunkNumber], at.offset, position, bytes, n,
-                    [&](const uint8_t* cachedBytes, uint64_t cached) {
-                      if (!peekCommitted(bytes, position, n)) return false;
-                      if (cached != 0) overlayCachedBytes(bytes, cachedBytes, cached);
-                      return true;
-                    });
-}
-
 inline bool cJournaledFile::readViewed(int64_t position, void* out, int64_t length) {
   if (position < 0 || length <= 0 || length > kChunkSize || position > committedEnd() - length) return false;
   // The range's first and last chunk (the same one or neighbours): the
@@ -466,15 +407,6 @@ inline bool cJournaledFile::readViewed(int64_t position, void* out, int64_t leng
 
 inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position,
                                       uint8_t* out, int32_t length) {
-  return shortRange(node, offset, position, out, length, [&](const uint8_t* cachedBytes, uint64_t cached) {
-    readShortFromFile(cachedBytes, position, out, length, cached);
-    return true;
-  });
-}
-
-template <class FromFile>
-inline bool cJournaledFile::shortRange(const transactionCacheChunkNode* node, int32_t offset, int64_t position,
-                                       uint8_t* out, int32_t length, FromFile&& fromFile) {
   const uint64_t cached = node ? shortCachedBits(*node, offset, length) : 0;
   if (cached == lowBits(length)) {
     copyShort(out, node->data.data() + offset, static_cast<size_t>(length));
@@ -486,7 +418,8 @@ inline bool cJournaledFile::shortRange(const transactionCacheChunkNode* node, in
     if (cached != 0) overlayCachedBytes(out, node->data.data() + offset, cached);
     return true;
   }
-  return fromFile(cached != 0 ? node->data.data() + offset : nullptr, cached);
+  readShortFromFile(cached != 0 ? node->data.data() + offset : nullptr, position, out, length, cached);
+  return true;
 }
 
 inline const uint8_t* cJournaledFile::keptCommittedBytes(int64_t position, int64_t length) {

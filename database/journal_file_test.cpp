@@ -310,10 +310,9 @@ TEST_F(JournalTest, CopyHoldsTheCachedChangesCommitted) {
 // match a model of the data area, and the files must end byte for byte the
 // same. Positions crowd at chunk, bitmap word and page edges and on a few
 // hot chunks, lengths are mostly short; transactions nest and are discarded.
-// A peek before each read, where it answers, answers the model's bytes and
-// leaves the position; prefetches change nothing the reads see. A third file
-// on the disk takes the roads' operations and reads through its mapping as
-// well (readViewed, where it answers) until the file is cut under it.
+// A third file on the disk takes the roads' operations and reads through its
+// mapping as well (readViewed, where it answers) until the file is cut under
+// it.
 TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
   std::unique_ptr<cJournaledFile> files[] = {openMemory("roads", -1, '#'), openMemory("general", -1, '#'),
                                              openDisk("mapped", -1, '#')};
@@ -402,16 +401,6 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
       std::vector<uint8_t> got[2];
       for (auto& g : got) g.resize(static_cast<size_t>(length()));
       got[1].resize(got[0].size());
-      uint8_t peeked[kShortAccess];
-      const auto n = std::min<int64_t>(kShortAccess, static_cast<int64_t>(got[0].size()));
-      for (cJournaledFile* f : {&roads, &mapped}) {
-        const int64_t before = f->getPosition(false);
-        f->prefetchAt(at, static_cast<int64_t>(got[0].size()));
-        if (f->peekAt(at, peeked, n)) {
-          for (int64_t i = 0; i < n; ++i) ASSERT_EQ(peeked[i], expected(at + i)) << "step " << step << " (peekAt)";
-        }
-        ASSERT_EQ(f->getPosition(false), before);
-      }
       std::vector<uint8_t> view(got[0].size());
       if (mapped.readViewed(at, view.data(), static_cast<int64_t>(view.size()))) {
         ++viewed;

@@ -78,10 +78,6 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) override {
     return file_.readIndexBlock(dataPosition, maxBytes, bytes);
   }
-  void prefetchIndexBlock(int32_t index, int32_t maxBytes) override { file_.prefetchIndexBlock(index, maxBytes); }
-  void prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before) override {
-    file_.prefetchRelease(index, dataPosition, capacity, before);
-  }
   int64_t infoDummyBlock() override { return file_.infoDummyBlock(); }
   int64_t infoFirstBlock() override { return file_.infoFirstBlock(); }
   SoupOverhead infoOverhead() override;

@@ -103,15 +103,13 @@ void cIndexedObjectList::insertAfterNode(int32_t objectIndex, int32_t hereIndex,
   transaction.finish();
 }
 
-void cIndexedObjectList::remove(int32_t objectIndex) { removeNode(objectIndex, nullptr, nullptr, true); }
+void cIndexedObjectList::remove(int32_t objectIndex) { removeNode(objectIndex, nullptr, true); }
 
-void cIndexedObjectList::removeLeavingLinks(int32_t objectIndex, const NodeHeader& links,
-                                            const NodeHeader* nextLinks) {
-  removeNode(objectIndex, &links, nextLinks, false);
+void cIndexedObjectList::removeLeavingLinks(int32_t objectIndex, const NodeHeader& links) {
+  removeNode(objectIndex, &links, false);
 }
 
-void cIndexedObjectList::removeNode(int32_t objectIndex, const NodeHeader* known, const NodeHeader* knownNext,
-                                    bool clearLinks) {
+void cIndexedObjectList::removeNode(int32_t objectIndex, const NodeHeader* known, bool clearLinks) {
   cJournaledIndexedObjectSoupDatabase& db = database("remove");
   NodeHeader n = known ? *known : db.readObjectNodeHeader(objectIndex);
   NodeHeader prev{}, next{};
@@ -119,7 +117,7 @@ void cIndexedObjectList::removeNode(int32_t objectIndex, const NodeHeader* known
     raise("BUG", "cIndexedObjectList.remove(); previous node does not point to (next) object");
   }
   if (n.nextIndex != 0 &&
-      (next = knownNext ? *knownNext : db.readObjectNodeHeader(n.nextIndex)).prevIndex != objectIndex) {
+      (next = db.readObjectNodeHeader(n.nextIndex)).prevIndex != objectIndex) {
     raise("BUG", "cIndexedObjectList.remove(); next node does not point to (previous) object");
   }
   // Checked before anything changes: a node of another list is refused.

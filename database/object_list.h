@@ -49,10 +49,8 @@ class cIndexedObjectList : public cIndexedObject {
   // remove of a node that is not loaded, whose links the caller has just
   // read from its record, except that the record keeps them: the caller
   // clears them (writeObjectNodeHeader(objectIndex, 0, 0)) before the node
-  // is destroyed, where unloading a loaded node would write them. nextLinks,
-  // when given, are those of the next node, not loaded either, as the
-  // caller has just read them from its record.
-  void removeLeavingLinks(int32_t objectIndex, const NodeHeader& links, const NodeHeader* nextLinks = nullptr);
+  // is destroyed, where unloading a loaded node would write them.
+  void removeLeavingLinks(int32_t objectIndex, const NodeHeader& links);
 
   // The 16-byte record. Reading through the soup's stream takes the
   // database from the stream.
@@ -74,7 +72,7 @@ class cIndexedObjectList : public cIndexedObject {
   cJournaledIndexedObjectSoupDatabase& database(const char* method) const;
   // The node's links are read unless known is given, the next node's
   // unless knownNext is.
-  void removeNode(int32_t objectIndex, const NodeHeader* known, const NodeHeader* knownNext, bool clearLinks);
+  void removeNode(int32_t objectIndex, const NodeHeader* known, bool clearLinks);
   // insertAfter; here's links are read unless known is given, and the next
   // node's next link with them.
   void insertAfterNode(int32_t objectIndex, int32_t hereIndex, const NodeHeader* known, int32_t knownAfterNext);

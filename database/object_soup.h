@@ -143,24 +143,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Answers whether the bytes reach the block's end. Raises as loadObject
   // does for an index without a record.
   bool readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes, std::vector<uint8_t>& bytes);
-  // Hints that readRecordBytes of index (up to maxBytes) comes soon: the
-  // file is asked to fetch the record's bytes ahead. Nothing is read,
-  // nothing changes, nothing raises.
-  void prefetchRecord(int32_t index, int32_t maxBytes) {
-    if (file_) file_->prefetchIndexBlock(index, maxBytes);
-  }
-  // Hints that a save of the loaded object soon grows its record by up to
-  // growth bytes: where its placement is known and the record would then
-  // outgrow its block, the file is asked to fetch what freeing the block
-  // reads, and true is answered; with before, only the block before it is
-  // asked for (a second call nearer the save, for an object the first one
-  // answered true). Nothing is read, nothing changes, nothing raises.
-  bool prefetchMove(const cIndexedObject& object, int32_t growth, bool before) {
-    const cIndexedObject::Placement& p = object.placement_;
-    if (!file_ || !isPlaced(object) || int64_t{object.storedSize_} + growth <= p.capacity) return false;
-    file_->prefetchRelease(object.soupIndex_, p.dataPosition, p.capacity, before);
-    return true;
-  }
   // object (as for readRecordInto) takes index as its index without a read,
   // for a reader that decodes bytes readRecordBytes gave it earlier.
   void nameOutsideObject(int32_t index, cIndexedObject& object);

@@ -150,22 +150,6 @@ class SoupBlockFile {
     bytes.clear();
     return infoSizeOfIndexBlock(dataPosition);
   }
-  // Hints that readIndexBlock of index's block (up to maxBytes) comes soon,
-  // for a file that can fetch its bytes ahead; nothing here. Nothing is
-  // read, nothing changes, nothing raises.
-  virtual void prefetchIndexBlock(int32_t index, int32_t maxBytes) {
-    (void)index;
-    (void)maxBytes;
-  }
-  // Hints that index's block, its data at dataPosition with room for
-  // capacity bytes, is soon freed or moved (BlockIndex::prefetchRelease);
-  // nothing here.
-  virtual void prefetchRelease(int32_t index, int64_t dataPosition, int32_t capacity, bool before) {
-    (void)index;
-    (void)dataPosition;
-    (void)capacity;
-    (void)before;
-  }
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;
   virtual SoupOverhead infoOverhead() = 0;

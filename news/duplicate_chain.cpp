@@ -71,100 +71,7 @@ class OldestMember {
   newsItem* item_;
 };
 
-// A plan reads as many bytes of a record as a glance does, and asks for
-// those of an ordinary one.
-constexpr int32_t kPlannedBytes = 1024;
-constexpr int32_t kAskedBytes = 256;
-// Walks under way at once: between the request for a member's record and
-// its read the other walks take their steps.
-constexpr size_t kWalksAtOnce = 16;
-
-// One walk of planChainEnds: each member's record is asked for in one step
-// and read in a later one.
-class PlannedWalk {
- public:
-  // Starts the walk of plan, whose first and older are set.
-  void start(PlannedEnds& plan) {
-    plan_ = &plan;
-    next_ = plan.older;
-    asked_ = false;
-    visited_[0] = plan.first;
-    seen_ = 1;
-  }
-  bool done() const { return plan_ == nullptr; }
-  // The walk's next step; reads through scratch and bytes.
-  void step(cJournaledIndexedObjectSoupDatabase& db, newsItem& scratch, std::vector<uint8_t>& bytes) {
-    // The walk would stop at a member it visited; no plan then.
-    if (std::find(visited_.begin(), visited_.begin() + seen_, next_) != visited_.begin() + seen_ ||
-        seen_ > static_cast<size_t>(kPlannedMembers) || next_ <= 0 || db.findRegisteredObject(next_)) {
-      return stop(false);
-    }
-    if (!asked_) {
-      db.prefetchRecord(next_, kAskedBytes);
-      asked_ = true;
-      return;
-    }
-    asked_ = false;
-    if (!read(db, scratch, bytes)) return stop(false);
-    visited_[seen_++] = next_;
-    const int32_t older = scratch.olderDuplicateItemIndex;
-    if (older == 0) {
-      plan_->walked = static_cast<int32_t>(seen_) - 1;
-      return stop(true);
-    }
-    next_ = older;
-  }
-
- private:
-  PlannedEnds* plan_ = nullptr;
-  int32_t next_ = 0;
-  bool asked_ = false;
-  size_t seen_ = 0;  // the first and the members read
-  std::array<int32_t, kPlannedMembers + 1> visited_{};
-
-  // The record at next_ as a glance reads it straight; FALSE where the
-  // glance would read it otherwise (or not at all).
-  bool read(cJournaledIndexedObjectSoupDatabase& db, newsItem& scratch, std::vector<uint8_t>& bytes) {
-    try {
-      db.readRecordBytes(next_, scratch, kPlannedBytes, bytes);
-    } catch (const eException&) {
-      return false;
-    }
-    return glanceItemRecord(bytes.data(), bytes.size(), scratch, false);
-  }
-  void stop(bool planned) {
-    if (planned) {
-      plan_->oldest = next_;
-    } else {
-      plan_->oldest = 0;
-      plan_->walked = 0;
-    }
-    plan_ = nullptr;
-  }
-};
-
 }  // namespace
-
-void planChainEnds(cJournaledIndexedObjectSoupDatabase& db, std::span<PlannedEnds> plans) {
-  std::array<PlannedWalk, kWalksAtOnce> walks;
-  newsItem scratch;
-  std::vector<uint8_t> bytes;
-  size_t next = 0;
-  for (bool busy = true; busy;) {
-    busy = false;
-    for (PlannedWalk& walk : walks) {
-      while (walk.done() && next < plans.size()) {
-        PlannedEnds& plan = plans[next++];
-        plan.oldest = 0;
-        plan.walked = 0;
-        if (plan.first > 0 && plan.older != 0) walk.start(plan);
-      }
-      if (walk.done()) continue;
-      walk.step(db, scratch, bytes);
-      busy = true;
-    }
-  }
-}
 
 DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoupDatabase& db) {
   if (olderDuplicateItemIndex == 0) {
@@ -214,35 +121,14 @@ bool newsItem::infoIsInDuplicateList(cJournaledIndexedObjectSoupDatabase& db, co
 
 namespace {
 
-// The chain's ends by self's plan, with the oldest member's record
-// rewritten for other as its newest (see joinAsNewest): where the plan is
-// self's and the record gives a newest link, the walk's looks are counted
-// as made. Else nothing is counted and the ends are empty.
-DuplicateEnds plannedEnds(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, const newsItem& other,
-                          const PlannedEnds* planned, std::vector<uint8_t>& rewritten) {
-  if (!planned || planned->oldest == 0 || planned->first != self.soupIndexOrNone() ||
-      planned->older != self.olderDuplicateItemIndex || !self.cachedFeed()) {
-    return {};
-  }
-  int32_t newest = 0;
-  rewritten = storedItemWithNewest(db, planned->oldest, other.soupIndexOrNone(), &newest);
-  if (rewritten.empty() || newest == 0) {
-    rewritten.clear();
-    return {};
-  }
-  for (int32_t n = 0; n < planned->walked; ++n) countNewsItemLoad();
-  return {planned->oldest, newest};
-}
-
 // addAsNewestDuplicate of other to self's chain; answers the record size of
 // the chain's oldest member as its save wrote it.
-int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, newsItem* other,
-                     const PlannedEnds* planned = nullptr) {
+int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, newsItem* other) {
   if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
   const bool chained = self.infoIsDuplicate();
   std::vector<uint8_t> rewritten;
-  DuplicateEnds ends = chained ? plannedEnds(db, self, *other, planned, rewritten) : DuplicateEnds{};
-  if (chained && ends.oldest == 0) {
+  DuplicateEnds ends;
+  if (chained) {
     ends = self.infoOldestDuplicateItemIndex(db);
     // An oldest member that is not loaded changes only in its newest link:
     // its record is rewritten from its stored bytes, without a load and a
@@ -287,7 +173,7 @@ void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, new
   joinAsNewest(db, *this, other);
 }
 
-void NewestDuplicateJoins::join(newsItem& first, newsItem& other, const PlannedEnds* planned) {
+void NewestDuplicateJoins::join(newsItem& first, newsItem& other) {
   // first is the held oldest member: the chain's ends are its own fields,
   // and its record changes only in newestDuplicateItemIndex, a compact
   // value, so a value of the same size keeps the record's size.
@@ -314,7 +200,7 @@ void NewestDuplicateJoins::join(newsItem& first, newsItem& other, const PlannedE
     return;
   }
   finish();
-  const int32_t saved = joinAsNewest(db_, first, &other, planned);
+  const int32_t saved = joinAsNewest(db_, first, &other);
   if (index > 0 && first.olderDuplicateItemIndex == 0 && first.newestDuplicateItemIndex == index) {
     // first is the chain's oldest and was saved last: the next join to it
     // may wait.

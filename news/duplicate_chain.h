@@ -19,36 +19,12 @@
 //      through the caller's transaction, which discards the whole run.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <span>
-#include <vector>
 
 #include "news/news_load.h"
 #include "news/news_objects.h"
 
 namespace bw {
-
-// Where infoOldestDuplicateItemIndex of the stored item first, whose
-// olderDuplicateItemIndex is older, would walk: to the chain's oldest member,
-// looking at walked members on the way. oldest 0: no plan.
-struct PlannedEnds {
-  int32_t first = 0;
-  int32_t older = 0;
-  int32_t oldest = 0;
-  int32_t walked = 0;
-};
-
-// The walks of many chains at once, their record reads overlapping: each
-// plan given its first and older (older 0: none) gets its oldest and walked,
-// read from the records without counting loads. Joins may follow: they
-// change no stored member's older link. A plan stays empty wherever the walk
-// would not read each member straight from its record: an item registered
-// in the soup, an index without a record, a record glanceItemRecord does not
-// read whole, a chain that comes back to a member or has more than
-// kPlannedMembers members; an exception from a read leaves it empty too.
-inline constexpr int32_t kPlannedMembers = 64;
-void planChainEnds(cJournaledIndexedObjectSoupDatabase& db, std::span<PlannedEnds> plans);
 
 class NewestDuplicateJoins {
  public:
@@ -57,22 +33,8 @@ class NewestDuplicateJoins {
   NewestDuplicateJoins& operator=(const NewestDuplicateJoins&) = delete;
 
   // first.addAsNewestDuplicate(db, &other), the oldest member's save
-  // perhaps waiting. planned, when it is first's plan and its older link
-  // is still first's, stands for the walk to the oldest member: that
-  // member's record then gives the newest link, and the walk's looks are
-  // counted as made.
-  void join(newsItem& first, newsItem& other, const PlannedEnds* planned = nullptr);
-  // Hints that other joins a chain soon: where the older link it takes
-  // would outgrow its record's block, what its save's move reads is asked
-  // for, and true is answered (before: see prefetchMove). The link names an
-  // item stored before it, whose index is seldom longer than its own.
-  bool askMoveAhead(const newsItem& other, bool before) {
-    // The link takes the place of a 0, one byte; a compact value holds six
-    // bits in its first byte and seven in each further one.
-    int32_t growth = 0;
-    for (auto v = static_cast<uint32_t>(std::max(other.soupIndexOrNone(), 0)) >> 6; v != 0; v >>= 7) ++growth;
-    return db_.prefetchMove(other, growth, before);
-  }
+  // perhaps waiting.
+  void join(newsItem& first, newsItem& other);
   // Makes the waiting save and lets the oldest member go.
   void finish();
 

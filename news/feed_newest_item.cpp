@@ -81,9 +81,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // their contents.
   constexpr auto kTake = ItemGlance::Memo::kTake;
   constexpr auto kLater = ItemGlance::Keys::kLater;
-  constexpr auto kNext = ItemGlance::Ahead::kNext;
-  ItemGlance glances[] = {
-      {db, glanced, kTake, kLater, kNext}, {db, glanced, kTake, kLater, kNext}, {db, glanced, kTake, kLater, kNext}};
+  ItemGlance glances[] = {{db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}};
   ItemGlance* prev = &glances[0];
   ItemGlance* cur = &glances[1];
   ItemGlance* ahead = &glances[2];

@@ -199,7 +199,6 @@ const newsItem* ItemGlance::look(int32_t index) {
   }
   try {
     db_.readRecordBytes(index, *read_, kGlanceBytes, bytes_);
-    prefetchAhead(bytes_.data(), bytes_.size());
     if (decode(bytes_.data(), bytes_.size())) {
       if (memo_ && use_ == Memo::kKeep) {
         memo_->kept_.push_back(
@@ -215,12 +214,6 @@ const newsItem* ItemGlance::look(int32_t index) {
   }
   item_ = read_.get();
   return item_;
-}
-
-void ItemGlance::prefetchAhead(const uint8_t* header, size_t size) {
-  if (ahead_ == Ahead::kNone || size < 8) return;
-  const auto index = static_cast<int32_t>(getBig32(header + (ahead_ == Ahead::kNext ? 0 : 4)));
-  if (index > 0) db_.prefetchRecord(index, kGlanceBytes);
 }
 
 const newsItem* ItemGlance::keys() {

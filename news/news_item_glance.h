@@ -21,10 +21,6 @@
 //      the next kept record's fields instead of reading it again when that
 //      record is of the index it looks at and the item is not loaded (each
 //      kept record serves once).
-//   6. A glance made with Ahead kNext (kPrev) asks for the record of the
-//      next (previous) item in the list to be fetched as soon as it knows
-//      that index: the walk that looks there next finds the bytes on their
-//      way. Nothing read or counted changes by it.
 #pragma once
 
 #include <cstddef>
@@ -100,12 +96,10 @@ class ItemGlance {
  public:
   enum class Memo { kKeep, kTake };
   enum class Keys { kNow, kLater };
-  enum class Ahead { kNone, kNext, kPrev };
   explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db, Keys keys = Keys::kNow) : db_(db), keys_(keys) {}
   // memo NIL: as without one.
-  ItemGlance(cJournaledIndexedObjectSoupDatabase& db, GlanceMemo* memo, Memo use, Keys keys = Keys::kNow,
-             Ahead ahead = Ahead::kNone)
-      : db_(db), memo_(memo), use_(use), keys_(keys), ahead_(ahead) {}
+  ItemGlance(cJournaledIndexedObjectSoupDatabase& db, GlanceMemo* memo, Memo use, Keys keys = Keys::kNow)
+      : db_(db), memo_(memo), use_(use), keys_(keys) {}
   ItemGlance(const ItemGlance&) = delete;
   ItemGlance& operator=(const ItemGlance&) = delete;
   ~ItemGlance() { clear(); }
@@ -144,10 +138,6 @@ class ItemGlance {
   GlanceMemo* memo_ = nullptr;
   Memo use_ = Memo::kKeep;
   Keys keys_ = Keys::kNow;
-  Ahead ahead_ = Ahead::kNone;
-  // Asks for the record the walk looks at next (invariant 6), by the node
-  // header at the front of the record just read.
-  void prefetchAhead(const uint8_t* header, size_t size);
   // Decodes the record at bytes into read_, its keys as keys_ says; FALSE
   // as glanceItemRecord.
   bool decode(const uint8_t* bytes, size_t size);

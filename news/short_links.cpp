@@ -66,7 +66,6 @@ class Expander {
     size_t next = 0;
     while (next < list.size() || active_ > 0) {
       if (next < list.size() && active_ < limit) {
-        prefetchItemTexts(list, next, &newsItem::link);
         newsItem* item = list[next++];
         if (!item) raise("BUG", "expandShortenedURLs(); cursor itemNode=NIL");
         if (isShortLink(item->link)) start(item);

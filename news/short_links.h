@@ -26,7 +26,6 @@
 #include "core/str.h"
 #include "database/soup_database.h"
 #include "news/news_objects.h"
-#include "platform/file_mapping.h"
 
 namespace bw {
 
@@ -46,19 +45,6 @@ struct ShortLinkHooks {
 void setDefaultShortLinkHooks(ShortLinkHooks hooks);
 
 bool isShortLink(Text link);
-
-// For a loop over items that reads a text field of each in turn, at step
-// at: asks for the field of the item 16 ahead and for the bytes of that of
-// the item 8 ahead (its field asked for 8 steps before). The items were
-// made long before such a loop and are mostly no longer in the cache.
-inline void prefetchItemTexts(const std::vector<newsItem*>& items, size_t at, Str newsItem::*field) {
-  if (at + 16 < items.size() && items[at + 16]) {
-    prefetchLines(reinterpret_cast<const uint8_t*>(&(items[at + 16]->*field)), 1);
-  }
-  if (at + 8 < items.size() && items[at + 8]) {
-    prefetchLines(reinterpret_cast<const uint8_t*>((items[at + 8]->*field).data()), 1);
-  }
-}
 
 // The items of a list of newsItem objects, in list order.
 std::vector<newsItem*> newsItemsOf(cMegaList_class& items);

@@ -152,21 +152,11 @@ class cFile : public cHostFile {
     }
     return false;
   }
-  // Hints that readThrough will read the range soon: the processor is asked
-  // to fetch the host file's bytes there. Nothing is read, nothing changes.
-  void prefetchThrough(int64_t length, int64_t position) const {
-    if (straightRange(length, position)) prefetchWithin(length, position);
-  }
   // Where the backend's view holds the bytes readThrough of the range would
   // read straight from the host file; null otherwise. They are to be read
   // only by a guarded copy (guardedCopy), as readThrough reads them.
   const uint8_t* viewThrough(int64_t length, int64_t position) const {
     return straightRange(length, position) ? viewed(length, position) : nullptr;
-  }
-  // What readThrough of the range answers, where it is the host file's bytes
-  // and the backend's view gives them; false otherwise. Nothing else is done.
-  bool peekThrough(void* buffer, int64_t length, int64_t position) const {
-    return straightRange(length, position) && peekWithin(buffer, length, position);
   }
   // The pieces of what readThrough of the range would read, straight from
   // the host file (dirty chunks written back first), when the range lies

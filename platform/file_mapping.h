@@ -38,22 +38,6 @@ bool installGuard();
 // length bytes of from, copied to `to`: a copy under sigsetjmp, which the
 // guard's action jumps back to when reading the source faults.
 bool guardedCopy(void* to, const void* from, size_t length);
-// Asks the processor to fetch the cache lines of [from, from + length) for
-// a read soon after; it never faults, so the bytes need no guard. Each
-// request is an asm statement of its own: a loop of nothing but
-// __builtin_prefetch is one the compiler may delete as without effect.
-inline void prefetchLines(const uint8_t* from, int64_t length) {
-  constexpr uintptr_t kLine = 64;
-  const uintptr_t end = reinterpret_cast<uintptr_t>(from) + static_cast<uintptr_t>(length);
-  for (uintptr_t at = reinterpret_cast<uintptr_t>(from) & ~(kLine - 1); at < end; at += kLine) {
-#if defined(__x86_64__)
-    asm volatile("prefetcht0 (%0)" : : "r"(at));
-#else
-    __builtin_prefetch(reinterpret_cast<const void*>(at));
-    asm volatile("" : : "r"(at));
-#endif
-  }
-}
 
 class FileMapping {
  public:

@@ -152,18 +152,6 @@ class cHostFile : public cBaseFile {
     }
     requireRead(io_->readAt(buffer, length, position), length);
   }
-  // Asks for the length bytes at position to be fetched ahead of a read,
-  // where the backend's view holds them; nothing is read, nothing changes.
-  void prefetchWithin(int64_t length, int64_t position) const {
-    if (const uint8_t* bytes = viewed(length, position)) prefetchLines(bytes, length);
-  }
-  // The length bytes at position as readWithin gives them, where the
-  // backend's view holds them and the copy does not fault; false otherwise.
-  // Nothing else is done (a read that faults ends the view; this does not).
-  bool peekWithin(void* buffer, int64_t length, int64_t position) const {
-    const uint8_t* bytes = viewed(length, position);
-    return bytes && guardedCopy(buffer, bytes, static_cast<size_t>(length));
-  }
   // The backend's view of the length bytes at position, or NIL where the
   // view does not hold them all.
   const uint8_t* viewed(int64_t length, int64_t position) const {

@@ -11,9 +11,6 @@
 //      exactly), or of its setIfAbsent() when there was no set() before,
 //      or 0 when there was neither.
 //   2. At most half the slots are used, so every probe ends at a free slot.
-//   3. keep() and settle() are setIfAbsent() in two steps: the id kept last
-//      is in the table only once settled, which the next keep() does first.
-//      No other call may come while an id is kept.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +18,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/file_mapping.h"
 
 namespace bw {
 
@@ -33,14 +28,6 @@ class IdIndex {
     if (slots_.empty()) return 0;
     const Slot& slot = slots_[probe(id, hashOf(id))];
     return slot.offset == kFree ? 0 : slot.index;
-  }
-
-  // Asks for the slot a find() of id reads first; nothing else happens. The
-  // request is prefetchLines' asm statement: a __builtin_prefetch whose
-  // address is all a call computes is deleted with that computation.
-  void prefetch(std::string_view id) const {
-    if (slots_.empty()) return;
-    prefetchLines(reinterpret_cast<const uint8_t*>(&slots_[hashOf(id) & (slots_.size() - 1)]), 1);
   }
 
   // Stores index for id, replacing the index of an earlier set().
@@ -58,37 +45,6 @@ class IdIndex {
     const size_t used = used_;
     const int32_t known = slotOf(id, index).index;
     return used_ == used ? known : 0;
-  }
-
-  // setIfAbsent(id, index) begun for a caller with other work before the
-  // next id: id's bytes are copied and its slot asked for, to be read when
-  // it is settled. Settles the id kept before, answering what setIfAbsent
-  // answered for it (0 when none was kept).
-  int32_t keep(std::string_view id, int32_t index) {
-    const int32_t answer = settle();
-    if (2 * (used_ + 1) > slots_.size()) grow();
-    const uint64_t hash = hashOf(id);
-    kept_ = {static_cast<uint32_t>(hash), static_cast<uint32_t>(id.size()), static_cast<uint32_t>(keys_.size()), index};
-    keys_.append(id);
-    held_ = true;
-    __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
-    return answer;
-  }
-
-  // Settles the id kept last: setIfAbsent's answer for it, 0 when none is
-  // kept.
-  int32_t settle() {
-    if (!held_) return 0;
-    held_ = false;
-    const std::string_view id(keys_.data() + kept_.offset, kept_.length);
-    Slot& slot = slots_[probe(id, kept_.hash)];
-    if (slot.offset == kFree) {
-      slot = kept_;
-      ++used_;
-      return 0;
-    }
-    keys_.resize(kept_.offset);  // known: its copy goes
-    return slot.index;
   }
 
  private:
@@ -171,8 +127,6 @@ class IdIndex {
   std::vector<Slot> slots_;
   std::string keys_;
   size_t used_ = 0;
-  Slot kept_{};  // the kept id, its bytes last in keys_
-  bool held_ = false;
 };
 
 }  // namespace bw

@@ -15,7 +15,6 @@
 #include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "news/short_links.h"
-#include "platform/file_mapping.h"
 #include "social/service_config.h"
 
 namespace bw {
@@ -92,20 +91,11 @@ Str normaliseSocialLink(Text link, bool onlyIfChanged) {
 
 Str socialLinkKey(Text link) { return Str(keyText(link)); }
 
-void SocialLinkChains::remember(int32_t index, std::string_view link, int32_t older) {
-  if (link.empty()) return;
-  // Kept, its slot on the way while the scan glances at the next item.
-  first_.keep(keyOf(key_, Text(link)), index);
-  if (older != 0 && index > 0 && index < kMostScannedIndex) {
-    const auto word = static_cast<size_t>(index) >> 6;
-    if (word >= hasOlder_.size()) hasOlder_.resize(word + 1);
-    hasOlder_[word] |= uint64_t{1} << (index & 63);
-    olderOf_.push_back({index, older});
-  }
+void SocialLinkChains::remember(int32_t index, std::string_view link) {
+  if (!link.empty()) first_.setIfAbsent(keyOf(key_, Text(link)), index);
 }
 
 int32_t SocialLinkChains::knownFirst(newsItem& item) {
-  first_.settle();
   if (item.link.empty()) return 0;
   return first_.setIfAbsent(keyOf(key_, item.link), item.infoSoupIndex());
 }
@@ -117,48 +107,7 @@ void SocialLinkChains::joinAsNewest(newsItem& item) {
   if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);
 }
 
-void SocialLinkChains::askAhead(const std::vector<newsItem*>& items, const std::vector<size_t>& plannedAt,
-                                const std::vector<PlannedEnds>& plans, size_t k) {
-  if (k >= plans.size() || plans[k].oldest == 0) return;
-  db_.prefetchRecord(plans[k].first, kAskedRecordBytes);
-  db_.prefetchRecord(plans[k].oldest, kAskedRecordBytes);
-  // The new item and its texts, which its save measures.
-  const newsItem& item = *items[plannedAt[k]];
-  prefetchLines(reinterpret_cast<const uint8_t*>(&item), sizeof(newsItem));
-  for (const Str* text : {&item.title, &item.link, &item.statedLink, &item.uniqueID}) {
-    prefetchLines(reinterpret_cast<const uint8_t*>(text->data()), 1);
-  }
-}
-
 void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
-  // Every item's first is known before the joins, which change no key: the
-  // walks from scanned firsts with older members to their chains' oldest
-  // members are then planned all at once.
-  std::sort(olderOf_.begin(), olderOf_.end());
-  std::vector<int32_t> firsts(items.size());
-  std::vector<size_t> plannedAt;  // the items with plans, in order
-  std::vector<PlannedEnds> plans;
-  for (size_t at = 0; at < items.size(); ++at) {
-    const int32_t first = knownFirst(*items[at]);
-    firsts[at] = first;
-    const auto word = static_cast<size_t>(first) >> 6;
-    if (first <= 0 || word >= hasOlder_.size() || ((hasOlder_[word] >> (first & 63)) & 1) == 0) continue;
-    const auto scanned = std::lower_bound(olderOf_.begin(), olderOf_.end(), std::pair<int32_t, int32_t>{first, 0});
-    if (scanned == olderOf_.end() || scanned->first != first) continue;
-    plannedAt.push_back(at);
-    plans.push_back({first, scanned->second, 0, 0});
-  }
-  planChainEnds(db_, plans);
-  // The items that may join, in order: where an item's older link will
-  // outgrow its block, what its save's move reads (the block's entry and
-  // the headers around it, cold by then) is asked for a few joins ahead.
-  std::vector<size_t> joining;
-  joining.reserve(items.size());
-  for (size_t at = 0; at < items.size(); ++at) {
-    if (firsts[at] != 0) joining.push_back(at);
-  }
-  size_t nextJoin = 0;
-  std::array<bool, kMovesAhead> moves{};  // by join number: whether its move was asked for
   NewestDuplicateJoins joins(db_);
   // The first item of a key is glanced at, counted as its load would be: a
   // join only reads a stored item that has older members, and a loaded one
@@ -168,38 +117,23 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
   constexpr int32_t kGlancesInVain = 8;
   int32_t readsSaved = 0;
   ItemGlance glance(db_);
-  size_t nextPlan = 0;
-  for (size_t at = 0; at < items.size(); ++at) {
-    newsItem* item = items[at];
-    const int32_t first = firsts[at];
+  for (newsItem* item : items) {
+    const int32_t first = knownFirst(*item);
     if (first == 0) continue;
-    if (const size_t ahead = nextJoin + kMovesAhead; ahead < joining.size()) {
-      moves[ahead % kMovesAhead] = joins.askMoveAhead(*items[joining[ahead]], false);
-    }
-    if (const size_t near = nextJoin + kMovesAhead / 2; near < joining.size() && moves[near % kMovesAhead]) {
-      joins.askMoveAhead(*items[joining[near]], true);
-    }
-    ++nextJoin;
-    const PlannedEnds* planned = nullptr;
-    if (nextPlan < plannedAt.size() && plannedAt[nextPlan] == at) {
-      planned = &plans[nextPlan];
-      askAhead(items, plannedAt, plans, nextPlan + kJoinsAhead);
-      ++nextPlan;
-    }
     HeldItem held(db_);
     if (readsSaved <= -kGlancesInVain) {
       held.reset(loadObject_newsItem2(db_, first, &feed_));
     } else if (const newsItem* seen = glance.look(first)) {
       if (!glance.holdsLoaded() && seen->olderDuplicateItemIndex != 0) {
         ++readsSaved;
-        if (isSameLink(feed_, item->link, seen->link)) joins.join(glance.lend(&feed_), *item, planned);
+        if (isSameLink(feed_, item->link, seen->link)) joins.join(glance.lend(&feed_), *item);
         continue;
       }
       --readsSaved;
       glance.clear();
       held.reset(loadObject_newsItemUncounted(db_, first, &feed_));
     }
-    if (held && isSameLink(feed_, item->link, held->link)) joins.join(*held.get(), *item, planned);
+    if (held && isSameLink(feed_, item->link, held->link)) joins.join(*held.get(), *item);
   }
   glance.clear();
   joins.finish();
@@ -207,7 +141,6 @@ void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {
   if (item.link.empty()) return;
-  first_.settle();
   const std::string_view key = keyOf(key_, item.link);
   if (const int32_t known = first_.find(key)) {
     HeldItem found(db_, loadObject_newsItem2(db_, known, &feed_));

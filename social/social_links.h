@@ -50,14 +50,10 @@ class SocialLinkChains {
   SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool keepGlances = true)
       : db_(db), feed_(feed), keepGlances_(keepGlances) {}
   // Room for the keys of count items without growing.
-  void reserve(size_t count) {
-    first_.reserve(count);
-    olderOf_.reserve(count / 2);
-  }
+  void reserve(size_t count) { first_.reserve(count); }
   // The stored item at index, of link, seen by a scan: its key is noted
-  // unless already known, and older (its olderDuplicateItemIndex) for the
-  // joins' plans.
-  void remember(int32_t index, std::string_view link, int32_t older = 0);
+  // unless already known.
+  void remember(int32_t index, std::string_view link);
   // An item newer than the ones seen: it joins, as the newest member, the
   // chain of the item its key names when isSameLink accepts the two links;
   // an unknown key is noted.
@@ -77,27 +73,12 @@ class SocialLinkChains {
   newsFeed& feed_;
   bool keepGlances_;
   GlanceMemo glanced_;
-  IdIndex first_;     // a key's item
-  // The scanned items with older links, (index, older), and a bit for each
-  // of their indexes (those below kMostScannedIndex).
-  static constexpr int32_t kMostScannedIndex = 1 << 26;
-  std::vector<std::pair<int32_t, int32_t>> olderOf_;
-  std::vector<uint64_t> hasOlder_;
+  IdIndex first_;    // a key's item
   std::string key_;  // the key made last; its room serves the next
 
   // The index of the item that first showed item's key; 0 for a new key,
   // which then names item.
   int32_t knownFirst(newsItem& item);
-  // joinAllAsNewest asks for what a planned join reads (the first's and the
-  // oldest member's records, the new item) this many planned joins before:
-  // plans[k] is the plan of items[plannedAt[k]].
-  static constexpr size_t kJoinsAhead = 4;
-  // It asks for what the save of a joining item that moves reads this many
-  // joins before.
-  static constexpr size_t kMovesAhead = 8;
-  static constexpr int32_t kAskedRecordBytes = 256;
-  void askAhead(const std::vector<newsItem*>& items, const std::vector<size_t>& plannedAt,
-                const std::vector<PlannedEnds>& plans, size_t k);
 };
 
 // Throws away the duplicate chains of feed's stored items and builds them

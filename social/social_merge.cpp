@@ -38,13 +38,12 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
   if (GlanceMemo* memo = links.glanced()) memo->reserve(static_cast<size_t>(limit));
   links.reserve(static_cast<size_t>(limit));
-  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater,
-                    older ? ItemGlance::Ahead::kPrev : ItemGlance::Ahead::kNext);
+  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
     if (!item) break;
     const ItemGlance::KeyTexts keys = glance.keyTexts();
-    links.remember(index, keys.link, item->olderDuplicateItemIndex);
+    links.remember(index, keys.link);
     if (seen) seen(*item, keys.uniqueID);
     index = older ? item->infoPrevIndex() : item->infoNextIndex();
   }

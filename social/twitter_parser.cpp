@@ -17,55 +17,15 @@
 namespace bw {
 namespace {
 
-// The reader lays a document's nodes down in document order, so the members
-// a tweet's reading takes (its first ones, its first url's) lie within the
-// first bytes of its subtree, before its author's profile: those are asked
-// for. Nothing is read by it.
-constexpr size_t kTweetHeadBytes = 2560;
-void prefetchTweetHead(const webDataNode* tweet) {
-  const auto* at = reinterpret_cast<const char*>(tweet);
-  for (size_t k = 0; k < kTweetHeadBytes; k += 64) __builtin_prefetch(at + k);
-}
-
 using TweetBatch = std::array<const webDataNode*, kMembersSideBySide>;
 
-// The tweets of a timeline in order, found up to two batches ahead of the
-// ones being read, each one's head asked for when it is found. The walk
-// along the timeline reads a tweet's link to the next one only a step after
-// asking for it, a step being taken after each tweet read: its reads wait
-// behind other work instead of one after the other.
-class TweetsAhead {
- public:
-  explicit TweetsAhead(const webDataNode* timeline) : last_(timeline ? timeline->getFirstChild() : nullptr) {
-    if (last_) found(last_);
-    while (last_ && count_ < kRoom) step();
-  }
-  // The next tweets, as many as batch holds or are left, into batch; their
-  // count.
-  size_t take(TweetBatch& batch) {
-    const size_t n = std::min(count_, batch.size());
-    for (size_t i = 0; i < n; ++i) batch[i] = ring_[(first_ + i) % kRoom];
-    first_ = (first_ + n) % kRoom;
-    count_ -= n;
-    return n;
-  }
-  // The next tweet found, when there is room for it.
-  void step() {
-    if (!last_ || count_ == kRoom) return;
-    last_ = last_->getNext();
-    if (last_) found(last_);
-  }
-
- private:
-  static constexpr size_t kRoom = 2 * kMembersSideBySide;
-  void found(const webDataNode* tweet) {
-    prefetchTweetHead(tweet);
-    ring_[(first_ + count_++) % kRoom] = tweet;
-  }
-  std::array<const webDataNode*, kRoom> ring_{};
-  size_t first_ = 0, count_ = 0;
-  const webDataNode* last_;  // found last; its link not read yet
-};
+// The tweets from next on, as many as batch holds or are left, into batch,
+// next moved past them; their count.
+size_t nextTweets(const webDataNode*& next, TweetBatch& batch) {
+  size_t n = 0;
+  for (; n < batch.size() && next; next = next->getNext()) batch[n++] = next;
+  return n;
+}
 
 class TweetParse : public SocialPageParse {
  public:
@@ -78,11 +38,11 @@ class TweetParse : public SocialPageParse {
   // Stores each tweet of a timeline root as a new item. The members of a
   // few tweets are found together, before those tweets are read.
   void store(const webDataNode* timeline, NewItems& items, bool timeRange) {
-    TweetsAhead ahead(timeline);
+    const webDataNode* next = timeline ? timeline->getFirstChild() : nullptr;
     TweetBatch tweets;
     std::array<TweetMembers, kMembersSideBySide> members;
     int32_t withMembers = 0;
-    for (size_t n = ahead.take(tweets); n > 0; n = ahead.take(tweets)) {
+    for (size_t n = nextTweets(next, tweets); n > 0; n = nextTweets(next, tweets)) {
       twitterFindTweetMembers(std::span(tweets.data(), n), std::span(members.data(), n));
       for (size_t i = 0; i < n; ++i) {
         if (tweets[i]->getFirstChild()) ++withMembers;
@@ -90,7 +50,6 @@ class TweetParse : public SocialPageParse {
         showNextItem();
         storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
         if (timeRange) range_.note(*items.pending.back());
-        ahead.step();
       }
     }
     pageCounted(timeline, withMembers);
@@ -114,30 +73,17 @@ class TweetParse : public SocialPageParse {
     const auto scanned = static_cast<size_t>(socialScanLimit(itemCount()));
     stored.reserve(scanned);
     stamps.reserve(scanned);
-    // An id is kept while the next item is glanced at (its slot on the
-    // way), then settled and its item chained.
-    int32_t keptPlace = 0;
-    auto chain = [&](int32_t first) {
-      if (first != 0) {  // joins the chain right after the first
-        stamps[keptPlace - 1].nextSame = stamps[first - 1].nextSame;
-        stamps[first - 1].nextSame = keptPlace;
-      }
-    };
     scanStoredLinks(db_, feed_, links, older, itemCount(), [&](const newsItem& item, std::string_view uniqueID) {
       stamps.push_back({item.published, item.updated, 0});
       const auto place = static_cast<int32_t>(stamps.size());
-      chain(stored.keep(uniqueID, place));
-      keptPlace = place;
+      if (const int32_t first = stored.setIfAbsent(uniqueID, place)) {
+        // Joins the chain right after the first.
+        stamps[place - 1].nextSame = stamps[first - 1].nextSame;
+        stamps[first - 1].nextSame = place;
+      }
     });
-    chain(stored.settle());
-    // Each id's slot is asked for a few items before it is looked up, the
-    // item and its id before that.
-    constexpr size_t kFindAhead = 8;
     std::vector<newsItem*> kept;
-    for (size_t i = 0; i < items.pending.size(); ++i) {
-      prefetchItemTexts(items.pending, i + kFindAhead, &newsItem::uniqueID);
-      if (i + kFindAhead < items.pending.size()) stored.prefetch(items.pending[i + kFindAhead]->uniqueID.view());
-      newsItem* item = items.pending[i];
+    for (newsItem* item : items.pending) {
       bool repeat = false;
       if (item->uniqueID.view() != kMissingText) {
         for (int32_t at = stored.find(item->uniqueID.view()); at != 0 && !repeat; at = stamps[at - 1].nextSame) {
