@@ -69,7 +69,7 @@ GlancedItem glanceItem(ItemGlance& glance, int32_t index) {
 
 void deleteItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, ShownNewsObjects& shown) {
   cIndexedObjectList& items = *feed.itemList;
-  ItemGlance glance(db, ItemGlance::Keys::kLater);
+  ItemGlance glance(db);
   for (int32_t index; (index = items.infoHeadIndex()) != 0;) {
     if (db.findRegisteredObject(index)) {
       deleteLoadedItem(db, feed, index, shown);

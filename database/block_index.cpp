@@ -501,30 +501,6 @@ int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {
   return heap_.infoSizeOfBlock(handle) - 4;
 }
 
-namespace {
-// readIndexBlock's one read: the block header, then the index word, then
-// the data; most records are small: a larger one's rest costs its caller a
-// read of its own, as without this read.
-constexpr int64_t kHead = kBlockHeaderBytes + 4;
-constexpr int32_t kMostRecords = 256;
-int64_t headAndData(int32_t maxBytes) { return kHead + std::clamp(maxBytes, 0, kMostRecords); }
-}  // namespace
-
-int32_t BlockIndex::readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
-  const int64_t position = dataPosition - kHead;
-  const int64_t available = heap_.store().dataSize() - position;
-  bytes.clear();
-  if (dataPosition == 0 || position < FIRST_BLOCK_POS || position < heap_.firstBlockPos() ||
-      position > heap_.tailPos() || available < kBlockHeaderBytes + kFreeLinkBytes) {
-    return infoSizeOfIndexBlock(dataPosition);
-  }
-  const int64_t length = std::min<int64_t>(available, headAndData(maxBytes));
-  uint8_t read[kHead + kMostRecords];
-  if (!heap_.store().readViewed(position, read, length)) heap_.store().readData(position, read, length);
-  bytes.assign(read + kHead, read + length);
-  return static_cast<int32_t>(getBig32(read) & ~uint32_t{3}) - static_cast<int32_t>(kHead);
-}
-
 void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {
   BlockStore& store = heap_.store();
   const bool mirrored = valuesMirrored_ && entry >= kFirstHeaderValue && entry < kIndexSpecialCount;

@@ -107,11 +107,6 @@ class BlockIndex {
   // False for an index outside 1 .. arraySize - 14.
   bool infoIsPreallocated(int32_t index);
   int32_t infoSizeOfIndexBlock(int64_t dataPosition);
-  // infoSizeOfIndexBlock, with up to maxBytes of the block's data read in
-  // the same read as its header (never past the store's end) into bytes;
-  // where that header cannot be read so, bytes stays empty and the size
-  // comes (or fails) as infoSizeOfIndexBlock's.
-  int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes);
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
   // Header values 6..13 (entries 6..13): set in an own transaction (inside

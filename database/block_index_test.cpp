@@ -212,42 +212,6 @@ TEST_F(BlockIndexTest, IndexOfABlockChecksTheWord) {
               "block");
 }
 
-// The size read together with the data equals infoSizeOfIndexBlock's, the
-// bytes are the data's first ones, and a block that cannot be read so fails
-// as infoSizeOfIndexBlock does.
-TEST_F(BlockIndexTest, ABlockReadWithItsHeaderMatchesItsSizeAndData) {
-  std::vector<int64_t> blocks;
-  for (int32_t size : {1, 60, 300, 8}) {  // the last one is the tail
-    IndexedBlock b = index.allocateIndexBlock(size, false);
-    std::vector<uint8_t> data(static_cast<size_t>(size));
-    for (size_t k = 0; k < data.size(); ++k) data[k] = static_cast<uint8_t>(k * 7 + size);
-    BlockTransaction tx(store);
-    store.writeData(b.dataPosition, data.data(), size);
-    tx.finish();
-    blocks.push_back(b.dataPosition);
-  }
-  for (int64_t d : blocks) {
-    const int32_t capacity = index.infoSizeOfIndexBlock(d);
-    for (int32_t maxBytes : {0, 16, 1000}) {
-      std::vector<uint8_t> bytes;
-      EXPECT_EQ(index.readIndexBlock(d, maxBytes, bytes), capacity) << d;
-      ASSERT_LE(bytes.size(), static_cast<size_t>(std::max(maxBytes, 0)));
-      ASSERT_LE(d + static_cast<int64_t>(bytes.size()), static_cast<int64_t>(store.committed().size()));
-      EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), store.committed().begin() + d)) << d << " " << maxBytes;
-    }
-  }
-  for (int64_t d : {int64_t{0}, int64_t{100}, blocks.back() + 1000}) {
-    std::vector<uint8_t> bytes;
-    std::string expected;
-    try {
-      index.infoSizeOfIndexBlock(d);
-    } catch (const eException& e) {
-      expected = e.message();
-    }
-    expectRaise([&] { index.readIndexBlock(d, 16, bytes); }, "EMU", expected.c_str());
-  }
-}
-
 TEST_F(BlockIndexTest, HeaderValues) {
   index.setHeaderValue(6, -7);
   index.setHeaderValue(13, int64_t{1} << 40);

@@ -44,13 +44,6 @@ class BlockStore {
     if (position < 0) refuseNegative("cJournaledBlockFile.write(); position<0");
     if (length > 0) journal_->writeAt(position, in, length);
   }
-  // readData of a range a journaled file has committed and holds in its
-  // mapped view, with nothing cached over it (cJournaledFile::readViewed):
-  // true when done so; false otherwise, and always for other stores, with
-  // out's bytes undefined (the caller then reads them by readData).
-  bool readViewed(int64_t position, uint8_t* out, int64_t length) {
-    return journal_ && journal_->readViewed(position, out, length);
-  }
   virtual int64_t dataSize() = 0;
   virtual void setDataSize(int64_t size) = 0;
   virtual uint8_t dataPadByte() = 0;

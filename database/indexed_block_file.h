@@ -73,9 +73,6 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   int32_t infoIndexOfBlock(int64_t dataPosition) { return index_.infoIndexOfBlock(dataPosition); }
   bool infoIsPreallocated(int32_t index) { return index_.infoIsPreallocated(index); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) { return index_.infoSizeOfIndexBlock(dataPosition); }
-  int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
-    return index_.readIndexBlock(dataPosition, maxBytes, bytes);
-  }
   int64_t infoDummyBlock() const { return index_.infoDummyBlock(); }
 
   void setHeaderValue6(int32_t value) { setUserValue(value); }

@@ -357,17 +357,6 @@ void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
   if (end > stretch) uncached(stretch, end - stretch);
 }
 
-void cJournaledFile::overlayCached(int64_t position, uint8_t* out, int64_t length) const {
-  for (int64_t p = position, end = position + length; p < end;) {
-    const ChunkPosition at = chunkOfPosition(p);
-    const auto n = static_cast<int32_t>(std::min<int64_t>(kChunkSize - at.offset, end - p));
-    if (const transactionCacheChunkNode* node = chunks_->nodes[at.chunkNumber]) {
-      overlayCachedRuns(out + (p - position), *node, at.offset, n);
-    }
-    p += n;
-  }
-}
-
 void cJournaledFile::readAtAnyLength(int64_t position, void* out, int64_t length) {
   cJournaledFile::setPosition(position);
   if (length > 0 && out && cache_ && cHostFile::isOpen()) {

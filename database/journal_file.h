@@ -106,12 +106,6 @@ class cJournaledFile : public cFile {
   // below the size take an inline road; a range inside one chunk takes a
   // short road; both have the general road's outcome.
   inline void readAt(int64_t position, void* out, int64_t length);
-  // readAt of a range of at most a chunk's length below the committed end,
-  // where the file's mapped view holds it: one guarded copy from the view,
-  // the bytes a transaction cached there copied over it. False for any
-  // other range, with nothing read, and when the copy faults (out's bytes
-  // are then undefined): readAt takes such a range as ever.
-  inline bool readViewed(int64_t position, void* out, int64_t length);
   // The pieces (offsets from position) of what readAt of the range would
   // read, when that read would go straight to the file: nothing written
   // since the last commit, and the range longer than a page and below the
@@ -242,11 +236,6 @@ class cJournaledFile : public cFile {
   int64_t committedEnd() {
     return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
   }
-  // Copies the cached bytes of the range (below the size, each of its
-  // chunks covered by the cache's table) over out, which holds the range's
-  // committed bytes: readViewed's step where a transaction cached bytes of
-  // its chunks.
-  void overlayCached(int64_t position, uint8_t* out, int64_t length) const;
   // readAt and writeAt beyond their inline roads.
   void readAtAnyLength(int64_t position, void* out, int64_t length);
   void writeAtAnyLength(int64_t position, const void* in, int64_t length);
@@ -388,21 +377,6 @@ inline void cJournaledFile::readAt(int64_t position, void* out, int64_t length) 
     }
   }
   readAtAnyLength(position, out, length);
-}
-
-inline bool cJournaledFile::readViewed(int64_t position, void* out, int64_t length) {
-  if (position < 0 || length <= 0 || length > kChunkSize || position > committedEnd() - length) return false;
-  // The range's first and last chunk (the same one or neighbours): the
-  // table covers every chunk below the size.
-  const auto first = static_cast<uint32_t>(chunkNumberOf(position));
-  const auto last = static_cast<uint32_t>(chunkNumberOf(position + length - 1));
-  const auto& table = *chunks_;
-  if (last >= table.count) return false;
-  const uint8_t* bytes = cFile::viewThrough(length, position + kJournalHeaderSize);
-  if (!bytes || !guardedCopy(out, bytes, static_cast<size_t>(length))) return false;
-  if (table.nodes[first] || table.nodes[last]) overlayCached(position, static_cast<uint8_t*>(out), length);
-  position_ = position;
-  return true;
 }
 
 inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position,

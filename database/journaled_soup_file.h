@@ -75,9 +75,6 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   int64_t infoBlockOfIndex(int32_t index, bool quiet) override { return file_.infoBlockOfIndex(index, quiet); }
   void readRecordHeads(int32_t first, int32_t count, RecordHead* out) override;
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) override { return file_.infoSizeOfIndexBlock(dataPosition); }
-  int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) override {
-    return file_.readIndexBlock(dataPosition, maxBytes, bytes);
-  }
   int64_t infoDummyBlock() override { return file_.infoDummyBlock(); }
   int64_t infoFirstBlock() override { return file_.infoFirstBlock(); }
   SoupOverhead infoOverhead() override;

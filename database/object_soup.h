@@ -137,15 +137,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   // nothing behind; a loaded object of that index is not consulted). The
   // object must not be stored or in the table. Raises as loadObject does.
   void readRecordInto(int32_t index, cIndexedObject& object);
-  // The first bytes of the record at index, at most maxBytes and never past
-  // its block's data area (or the file's end), into bytes, for a reader of
-  // its own; object (as for readRecordInto) takes index as its index.
-  // Answers whether the bytes reach the block's end. Raises as loadObject
-  // does for an index without a record.
-  bool readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes, std::vector<uint8_t>& bytes);
-  // object (as for readRecordInto) takes index as its index without a read,
-  // for a reader that decodes bytes readRecordBytes gave it earlier.
-  void nameOutsideObject(int32_t index, cIndexedObject& object);
   // Rewrites a loaded object's record, in place or in a new block of its own
   // size (see the placement rule in object_soup_objects.cpp); answers the
   // record's size.
@@ -153,12 +144,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   // saveChangesToObject when the record stays in its block; FALSE, with
   // nothing written, when the placement rule would move it.
   bool saveChangesInPlace(cIndexedObject* object);
-  // Writes record over the start of the stored record at index, in its
-  // block: for a caller that made from the stored bytes those a save of the
-  // loaded object would write, of the record's own size, without loading
-  // it. Refuses a registered index ("EMU") and a record larger than the
-  // block ("BUG", as a save's mismatch).
-  void rewriteRecord(int32_t index, std::span<const uint8_t> record);
   // One use less; at 0 the object leaves the table and is deleted, a node
   // with unsaved links writing them first (unless in the must-close state).
   // NIL is ignored; an object not in the table is only counted down.

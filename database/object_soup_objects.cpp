@@ -198,44 +198,7 @@ void cJournaledIndexedObjectSoup::readRecordInto(int32_t index, cIndexedObject& 
   readRecord(object);
 }
 
-void cJournaledIndexedObjectSoup::nameOutsideObject(int32_t index, cIndexedObject& object) {
-  requireOutsideTable(object);
-  object.soupIndex_ = index;
-}
-
-bool cJournaledIndexedObjectSoup::readRecordBytes(int32_t index, cIndexedObject& object, int32_t maxBytes,
-                                                  std::vector<uint8_t>& bytes) {
-  requireOpen("loadObject");
-  requireOutsideTable(object);
-  object.soupIndex_ = index;
-  int64_t dataPosition = file_->infoBlockOfIndex(index, true);
-  if (dataPosition == 0) raise("EMU", kNoObject);
-  // The record stream's bound: a damaged block size never reaches past the
-  // file's end.
-  const int64_t end = std::clamp<int64_t>(file_->readIndexBlock(dataPosition, maxBytes, bytes), 0,
-                                          std::max<int64_t>(0, file_->getSize() - dataPosition));
-  const auto length = static_cast<size_t>(std::min<int64_t>(end, std::max(maxBytes, 0)));
-  if (bytes.size() >= length) {
-    bytes.resize(length);
-  } else {
-    bytes.resize(length);
-    file_->readBytes(dataPosition, bytes.data(), static_cast<int64_t>(length));
-  }
-  return static_cast<int64_t>(length) == end;
-}
-
 int32_t cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) { return save(object, false); }
-
-void cJournaledIndexedObjectSoup::rewriteRecord(int32_t index, std::span<const uint8_t> record) {
-  requireChangeable("saveChangesToObject");
-  if (findRegisteredObject(index)) raise("EMU", "cJournaledIndexedObjectSoup.rewriteRecord(); object is loaded");
-  const int64_t dataPosition = file_->infoBlockOfIndex(index, true);
-  if (dataPosition == 0) raise("EMU", kNoObject);
-  if (static_cast<int64_t>(record.size()) > file_->infoSizeOfIndexBlock(dataPosition)) raise("BUG", kSavedMismatch);
-  SoupTransaction transaction(*file_);
-  if (!record.empty()) file_->writeBytes(dataPosition, record.data(), static_cast<int64_t>(record.size()));
-  transaction.finish();
-}
 
 bool cJournaledIndexedObjectSoup::saveChangesInPlace(cIndexedObject* object) { return save(object, true) >= 0; }
 

@@ -142,14 +142,6 @@ class SoupBlockFile {
     }
   }
   virtual int32_t infoSizeOfIndexBlock(int64_t dataPosition) = 0;
-  // infoSizeOfIndexBlock of the block at dataPosition, with (in bytes) up to
-  // maxBytes of its data that could be read together with it, never past
-  // the file's end; none here: the caller reads what it needs.
-  virtual int32_t readIndexBlock(int64_t dataPosition, int32_t maxBytes, std::vector<uint8_t>& bytes) {
-    (void)maxBytes;
-    bytes.clear();
-    return infoSizeOfIndexBlock(dataPosition);
-  }
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;
   virtual SoupOverhead infoOverhead() = 0;

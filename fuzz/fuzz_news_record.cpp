@@ -2,8 +2,7 @@
 // class through the memory stream, with and without the node header, and the
 // backup dump's readers. A run ends in an accepted object or in "BUG", "VER"
 // or "FILE", never in a crash; an accepted object stored again and read back
-// stores the same bytes (its fields survive). An item record the glance
-// reads straight from its bytes reads alike through the restore.
+// stores the same bytes (its fields survive).
 //
 // Input: byte 0 picks the reader (low bits mod 7) and skipHeader (bit 7);
 // the rest is the record.
@@ -16,8 +15,6 @@
 
 #include "core/exception.h"
 #include "fuzz/fuzz_text_modules.h"
-#include "news/news_item_glance.h"
-#include "news/news_item_glance_test_support.h"
 #include "news/news_load.h"
 #include "news/news_module_list.h"
 #include "news/news_objects.h"
@@ -69,33 +66,11 @@ void readBackup(bw::cRestoreStream_memory& s, Reader reader) {
   if (object) expectStable(*object, true);
 }
 
-// What glanceItemRecord accepts, the restore (keys kept) reads without
-// failing, to the same fields.
-void expectGlanceAlike(const uint8_t* data, size_t size) {
-  bw::newsItem quick;
-  if (!bw::glanceItemRecord(data, size, quick)) return;
-  bw::newsItem keys;
-  keys.textsRead = bw::newsItem::Texts::kKeys;
-  bw::cRestoreStream_memory s;
-  s.setInput(data, size);
-  try {
-    bw::restoreRecord(keys, s, false, false);
-  } catch (const bw::eException&) {
-    std::fprintf(stderr, "a glanced record fails its restore\n");
-    std::abort();
-  }
-  if (bw::testing_news::glanceFields(quick) != bw::testing_news::glanceFields(keys)) {
-    std::fprintf(stderr, "a glance differs from the restore\n");
-    std::abort();
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!bw::fuzzing::stateForInput<NewsModules>(data) || size == 0) return 0;
   bool skipHeader = (data[0] & 0x80) != 0;
-  if ((data[0] & 0x7F) % 7 == 2 && !skipHeader) expectGlanceAlike(data + 1, size - 1);
   bw::cRestoreStream_memory s;
   s.setInput(data + 1, size - 1);
   try {

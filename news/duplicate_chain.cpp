@@ -83,7 +83,7 @@ DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoup
   if (feed_) {
     // Only the members' chain links are read: a glance answers them as a
     // load would (the item's feed lends itself to every member).
-    ItemGlance glance(db, ItemGlance::Keys::kLater);
+    ItemGlance glance(db);
     for (int32_t index = olderDuplicateItemIndex; index != 0 && visited.insert(index);) {
       const newsItem* item = glance.look(index);
       if (!item) break;
@@ -126,19 +126,9 @@ namespace {
 int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, newsItem* other) {
   if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
   const bool chained = self.infoIsDuplicate();
-  std::vector<uint8_t> rewritten;
-  DuplicateEnds ends;
-  if (chained) {
-    ends = self.infoOldestDuplicateItemIndex(db);
-    // An oldest member that is not loaded changes only in its newest link:
-    // its record is rewritten from its stored bytes, without a load and a
-    // save, where those bytes are what the save would write (counted as the
-    // load). An item without a feed takes the load, which may refuse it.
-    if (self.cachedFeed()) rewritten = storedItemWithNewest(db, ends.oldest, other->soupIndexOrNone());
-  }
-  if (!rewritten.empty()) countNewsItemLoad();
-  OldestMember oldest(db, self, chained && rewritten.empty() ? ends.oldest : 0);
-  if (chained && rewritten.empty() && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
+  const DuplicateEnds ends = chained ? self.infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
+  OldestMember oldest(db, self, chained ? ends.oldest : 0);
+  if (chained && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   int32_t saved;
   if (!chained) {
@@ -146,11 +136,6 @@ int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, ne
     db.saveChangesToObject(other);
     self.newestDuplicateItemIndex = other->infoSoupIndex();
     saved = db.saveChangesToObject(&self);
-  } else if (!rewritten.empty()) {
-    other->olderDuplicateItemIndex = ends.newest;
-    db.saveChangesToObject(other);
-    db.rewriteRecord(ends.oldest, rewritten);
-    saved = static_cast<int32_t>(rewritten.size());
   } else {
     other->olderDuplicateItemIndex = ends.newest;
     db.saveChangesToObject(other);

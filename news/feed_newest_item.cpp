@@ -38,11 +38,10 @@ bool newestFirst(cMegaList_class& items) {
   return true;
 }
 
-// The stored item's uniqueID is read only when the dates agree.
 bool isRepeat(ItemGlance& stored, const newsItem& candidate) {
   const newsItem& dated = *stored.get();
   return dated.published == candidate.published && dated.updated == candidate.updated &&
-         stored.keys()->uniqueID == candidate.uniqueID;
+         dated.uniqueID == candidate.uniqueID;
 }
 
 // TRUE when item is in the duplicate chain of the stored item at index.
@@ -67,7 +66,7 @@ void dropRepeat(cJournaledIndexedObjectSoupDatabase& db, std::unique_ptr<newsIte
 }  // namespace
 
 void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, cMegaList_class& newItems,
-                              bool alreadyStored, GlanceMemo* glanced) {
+                              bool alreadyStored) {
   if (newItems.isEmpty()) return;
   if (newItems.infoAutoDealloc()) raise("EMU", "updateFeedNewestItemTime(); newItems owns its objects");
   if (!feed.itemList) raise("BUG", "updateFeedNewestItemTime(); feed has no item list");
@@ -79,9 +78,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // insertion put a new one before: the next step comes back to it.
   // The three glances alike, so the walk moves its roles between them, not
   // their contents.
-  constexpr auto kTake = ItemGlance::Memo::kTake;
-  constexpr auto kLater = ItemGlance::Keys::kLater;
-  ItemGlance glances[] = {{db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}, {db, glanced, kTake, kLater}};
+  ItemGlance glances[] = {ItemGlance(db), ItemGlance(db), ItemGlance(db)};
   ItemGlance* prev = &glances[0];
   ItemGlance* cur = &glances[1];
   ItemGlance* ahead = &glances[2];

@@ -17,21 +17,18 @@
 //      soup's or are deleted; stored ones (loaded, one use each held by the
 //      list) are linked or destroyed. The list must not own its objects.
 //   5. The walk reads only the list links, dates and uniqueID of the stored
-//      items it passes: it may take them from a memo a scan kept.
+//      items it passes (glances, news/news_item_glance.h).
 #pragma once
 
 #include "core/mega_list_family.h"
 #include "database/soup_database.h"
-#include "news/news_item_glance.h"
 #include "news/news_objects.h"
 
 namespace bw {
 
 // Sets feed.hasNewItems when an item was added, and then newestItemTime
 // from the first item the feed's Filter lets through (unset when none).
-// glanced, when given, holds stored items a scan read since their last
-// change (see GlanceMemo); the walk takes them from there.
 void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, cMegaList_class& newItems,
-                              bool alreadyStored, GlanceMemo* glanced = nullptr);
+                              bool alreadyStored);
 
 }  // namespace bw

@@ -15,13 +15,20 @@
 
 #include "core/str.h"
 #include "database/indexed_object.h"
-#include "news/news_item_glance.h"
 #include "news/news_objects.h"
 
 namespace bw {
 
-// A record's string (RecordString, news/news_item_glance.h) of text as
-// Str(text) would hold it: capacity max(length, 1).
+// A string of a record as storeSTRING writes it: nil, or its text and
+// capacity.
+struct RecordString {
+  bool nil = true;
+  std::string_view text;
+  int32_t capacity = 0;
+};
+
+// A record's string of text as Str(text) would hold it: capacity
+// max(length, 1).
 inline RecordString recordStringOf(std::string_view text) {
   return {false, text, text.empty() ? 1 : static_cast<int32_t>(text.size())};
 }

@@ -46,17 +46,6 @@ int64_t infoNewsItemLoads();
 // Counts a read of a stored item that is not a load (a glance).
 void countNewsItemLoad();
 
-// The bytes a load of the stored item at index and a save with its
-// newestDuplicateItemIndex set to newest would write, made from its record
-// without a load; empty when the item is registered (loaded), when its record
-// is not of the current version, not in the form a save writes every value
-// in, or longer than 1024 bytes, and when newest would change the record's
-// size. Raises as a read of the record does, but not for an index without one.
-// stored, when given, receives the newestDuplicateItemIndex the record holds
-// (set only when the bytes are answered).
-std::vector<uint8_t> storedItemWithNewest(cJournaledIndexedObjectSoupDatabase& db, int32_t index, int32_t newest,
-                                          int32_t* stored = nullptr);
-
 // Writes the header of the loaded node at index, if there is one: a list
 // change moves a loaded node's links in memory only.
 void writeLoadedHeader(cJournaledIndexedObjectSoupDatabase& db, int32_t index);

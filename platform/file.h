@@ -152,12 +152,6 @@ class cFile : public cHostFile {
     }
     return false;
   }
-  // Where the backend's view holds the bytes readThrough of the range would
-  // read straight from the host file; null otherwise. They are to be read
-  // only by a guarded copy (guardedCopy), as readThrough reads them.
-  const uint8_t* viewThrough(int64_t length, int64_t position) const {
-    return straightRange(length, position) ? viewed(length, position) : nullptr;
-  }
   // The pieces of what readThrough of the range would read, straight from
   // the host file (dirty chunks written back first), when the range lies
   // within the size, the host file and the bytes it holds for us; false

@@ -26,7 +26,6 @@
 #include "core/str.h"
 #include "database/soup_database.h"
 #include "news/duplicate_chain.h"
-#include "news/news_item_glance.h"
 #include "news/news_objects.h"
 #include "social/id_index.h"
 
@@ -45,10 +44,7 @@ Str socialLinkKey(Text link);
 // the index of the item that first showed it.
 class SocialLinkChains {
  public:
-  // keepGlances: the stored items a scan glances at are kept (glanced())
-  // for the walk that adds the new items after the chains.
-  SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool keepGlances = true)
-      : db_(db), feed_(feed), keepGlances_(keepGlances) {}
+  SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) : db_(db), feed_(feed) {}
   // Room for the keys of count items without growing.
   void reserve(size_t count) { first_.reserve(count); }
   // The stored item at index, of link, seen by a scan: its key is noted
@@ -64,15 +60,10 @@ class SocialLinkChains {
   // An item older than the ones seen: it joins as the oldest member, and
   // its key then names it.
   void joinAsOldest(newsItem& item);
-  // Joining changes only the chain links of stored items, which the walk
-  // does not take from the memo. NIL when glances are not kept.
-  GlanceMemo* glanced() { return keepGlances_ ? &glanced_ : nullptr; }
 
  private:
   cJournaledIndexedObjectSoupDatabase& db_;
   newsFeed& feed_;
-  bool keepGlances_;
-  GlanceMemo glanced_;
   IdIndex first_;    // a key's item
   std::string key_;  // the key made last; its room serves the next
 

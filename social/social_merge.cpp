@@ -36,15 +36,13 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
                      int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen) {
   const int32_t limit = socialScanLimit(count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
-  if (GlanceMemo* memo = links.glanced()) memo->reserve(static_cast<size_t>(limit));
   links.reserve(static_cast<size_t>(limit));
-  ItemGlance glance(db, links.glanced(), ItemGlance::Memo::kKeep, ItemGlance::Keys::kLater);
+  ItemGlance glance(db);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
     if (!item) break;
-    const ItemGlance::KeyTexts keys = glance.keyTexts();
-    links.remember(index, keys.link);
-    if (seen) seen(*item, keys.uniqueID);
+    links.remember(index, item->link.view());
+    if (seen) seen(*item, item->uniqueID.view());
     index = older ? item->infoPrevIndex() : item->infoNextIndex();
   }
 }
@@ -75,7 +73,7 @@ void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feed
     }
   }
   setProgressText(gui, "Adding items to feed");
-  updateFeedNewestItemTime(db, feed, items.list, true, links.glanced());
+  updateFeedNewestItemTime(db, feed, items.list, true);
 }
 
 int32_t elementsWithMembers(const webDataNode* array) {

@@ -67,50 +67,6 @@ class SocialMergeTest : public testing_news::NewsTest {
   std::vector<Stamp> stored;
 };
 
-// New pages whose tweets fall between stored ones (equal dates among them),
-// repeat stored tweets (dropped by the scan or the walk) and join the
-// stored chains (saved between the scan and the walk), with a stored item
-// held loaded; then an older page.
-TEST_F(SocialMergeTest, KeptGlancesLeaveTheFileAsReadsDo) {
-  std::vector<int32_t> listed;
-  const int32_t feedIndex = storeFeed(listed);
-  const std::vector<uint8_t> start = image(kName);
-
-  std::vector<std::vector<uint8_t>> after;
-  for (bool keep : {true, false}) {
-    SCOPED_TRACE(keep);
-    openAt(start);
-    newsFeed* feed = loadObject_newsFeed(*db, feedIndex);
-    std::mt19937 pages(31);
-    for (int round = 0; round < 5; ++round) {
-      const bool older = round == 4;
-      HeldItem held(*db, item(listed[pages() % listed.size()], feed));
-      SoupTransaction transaction(db->infoBlockFile());
-      NewItems items(*db);
-      for (int k = 0; k < 60; ++k) {
-        Stamp s = stored[pages() % stored.size()];
-        if (pages() % 4 != 0) {  // a new tweet, else a repeat of a stored one
-          s.id = "n" + std::to_string(round) + "_" + std::to_string(k);
-          if (pages() % 3 != 0) s.published = 1000000 + static_cast<bigTime>(pages() % 500) * 60 + pages() % 2 * 7;
-          if (older) s.published = 900000 - k;
-          s.updated = s.published;
-        }
-        auto body = std::make_unique<newsItemBody>();
-        storeNewItem(*db, *feed, made(s, static_cast<int>(pages() % 40)), std::move(body), items);
-      }
-      SocialLinkChains links(*db, *feed, keep);
-      scanStoredLinks(*db, *feed, links, older, 60, nullptr);
-      mergeNewItems(*db, *feed, nullptr, links, items, older);
-      transaction.finish();
-    }
-    db->unloadObject(feed);
-    reopen();
-    after.push_back(image(kName));
-  }
-  EXPECT_TRUE(after[0] == after[1]);
-  EXPECT_FALSE(after[0] == start);
-}
-
 // A page's joins at once (the chains' first items glanced at, loaded only
 // where a join needs them) leave the file as joins one by one (every first
 // item loaded) and count the same loads, with a first item held loaded
