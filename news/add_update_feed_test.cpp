@@ -405,16 +405,19 @@ TEST_F(AddUpdate, HttpsFeedsWithTheirCertificateChecked) {
   newsFeed* feed = add(tls.url("feed.xml")).feed;
   ASSERT_NE(feed, nullptr);
   EXPECT_EQ(items(feed).size(), 2u);
-  // An error status over https (curl -f) fails like one over http: loudly
-  // when adding, quietly when updating.
-  test::ScratchDir fake;
-  test::writeFile(fake.file("curl"), "#!/bin/sh\necho 'curl: (22) The requested URL returned error: 404' >&2\nexit 22\n");
-  ::chmod(fake.file("curl").c_str(), 0755);
-  test::PathPrefix first(fake.path());
+  // An error status over https fails like one over http: loudly when
+  // adding, quietly when updating (the feed has moved to a server that
+  // answers 404).
+  test::TlsStreams streams;
+  ASSERT_TRUE(streams.ready());
+  test::CurlCaBundle scripted(streams.certificate());
+  test::LoopbackServer gone(test::Reply{{"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}}, 2, false,
+                            streams.maker());
   ui.calls.clear();
-  EXPECT_EQ(add(tls.url("gone.xml")).feed, nullptr);
+  EXPECT_EQ(add(gone.url("gone.xml")).feed, nullptr);
   ASSERT_EQ(ui.calls.size(), 1u);
   EXPECT_EQ(ui.calls[0].text, kFailedAdd);
+  feed->url = Str(gone.url("feed.xml"));
   EXPECT_EQ(update(feed).feed, nullptr);
   EXPECT_TRUE(feed->downloadFailed);
   EXPECT_EQ(ui.calls.size(), 1u);

@@ -1,7 +1,8 @@
 // web/http.cpp - cHTTP: opening and closing, the http transport (connect,
 // send, raw reads, readiness) and the protocol error. Reading the response
 // is in http_response.cpp, the saveAppend driver in http_driver.cpp, the
-// https and file transports in http_transports.cpp.
+// https and file transports in http_transports.cpp (libcurl's side of https
+// in http_curl.cpp).
 #include "web/http.h"
 
 #include <fcntl.h>
@@ -22,6 +23,7 @@
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
 #include "platform/dos_errors.h"
+#include "web/http_curl.h"
 #include "web/http_resolver.h"
 #include "web/http_watcher.h"
 #include "web/url.h"
@@ -138,8 +140,8 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   resetResponse();
   lastErrno_ = 0;
   errorOverride_ = 0;
-  commandText_.clear();
   lookupFailed_ = false;
+  transferText_.clear();
   lastByte_ = Clock::now();
   if (!followingRedirect_) {
     failure_ = HttpFailureFacts();
@@ -181,7 +183,7 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
     buildRequestText(pathText);
     result = openHttp(port);
   } else if (protocol_ == kHttps) {
-    result = openHttps(pathText, port);
+    result = openTls(pathText, port);
   } else if (protocol_ == kFile) {
     result = openFile(pathText);
   } else {
@@ -227,6 +229,7 @@ void cHTTP::resetResponse() {
   inboxPos_ = 0;
   inboxScanned_ = 0;
   statusLineRead_ = false;
+  skippingInterim_ = false;
   headerLines_.clear();
   headerBytes_ = 0;
   chunked_ = false;
@@ -265,6 +268,7 @@ void cHTTP::noteFailure(int32_t result) {
   f.wholeLimit = whole && !f.connecting;
   f.limitSeconds = static_cast<int32_t>(f.wholeLimit ? wholeLimit().count() : idleLimit().count());
   f.transferCode = curlExit_;
+  f.transferText = transferText_;
   if (bodyLength_ >= 0 && (state_ == kBodyRunning || state_ == kFailed)) {
     f.bodyLength = bodyLength_;
     f.bodyMissing = bodyCount_;
@@ -295,6 +299,37 @@ int cHTTP::pollFd() const {
   if (protocol_ != kHttp) return -1;
   if (socket_ >= 0) return socket_;
   return lookup_ ? lookup_->fd : -1;
+}
+
+size_t cHTTP::addPollFds(std::vector<pollfd>& set) const {
+  const size_t before = set.size();
+  if (protocol_ == kHttps && tls_) {
+    tls_->addPollFds(set);
+  } else if (int fd = pollFd(); fd >= 0) {
+    set.push_back({fd, pollEvents(), 0});
+  }
+  return set.size() - before;
+}
+
+int64_t cHTTP::wakeMs() const {
+  if (protocol_ != kHttps || !tls_ || state_ == kFailed) return -1;
+  return tls_->hasNews() ? 0 : tls_->timerMs();
+}
+
+bool cHTTP::waitTls() {
+  std::vector<pollfd> set;
+  for (;;) {
+    tls_->drive();
+    if (tls_->hasNews()) return true;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
+    if (left <= 0) return false;
+    set.clear();
+    tls_->addPollFds(set);
+    const int64_t timer = tls_->timerMs();
+    if (timer >= 0) left = std::min<int64_t>(left, timer);
+    int r = ::poll(set.data(), set.size(), static_cast<int>(std::min<int64_t>(left, 1 << 30)));
+    if (r < 0 && errno != EINTR) return false;
+  }
 }
 
 short cHTTP::pollEvents() const {
@@ -462,7 +497,7 @@ void cHTTP::close() {
   inboxPos_ = inboxScanned_ = 0;
   headerLines_.clear();
   file_.close();
-  if (curl_.valid()) stopCurl();
+  tls_.reset();
   statusText_ = Str();
   if (dest_) {
     httpSaveDestination* dest = dest_;
@@ -549,32 +584,55 @@ int32_t cHTTP::sendStep() {
 
 int64_t cHTTP::readSome(char* buffer, int64_t length) {
   if (protocol_ == kFile) return file_.read(buffer, length);
-  const int fd = protocol_ == kHttp ? socket_ : curl_.stdoutFd();
+  if (protocol_ == kHttps) return readTls(buffer, length);
+  const int fd = socket_;
   if (fd < 0) return 0;
   for (;;) {
     if (infoPastDeadline()) {
       failWith(ETIMEDOUT);
       return -1;
     }
-    ssize_t n = protocol_ == kHttp ? ::recv(fd, buffer, static_cast<size_t>(length), MSG_DONTWAIT)
-                                   : ::read(fd, buffer, static_cast<size_t>(length));
+    ssize_t n = ::recv(fd, buffer, static_cast<size_t>(length), MSG_DONTWAIT);
+    if (n > 0) {
+      lastByte_ = Clock::now();
+      gotBytes_ = true;
+      return n;
+    }
+    if (n == 0) return 0;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      lastErrno_ = errno;
+      return -1;
+    }
+    if (nonBlocking_ && !waitForData_) return kNoDataYet;
+    if (!waitFor(fd, POLLIN)) {
+      failWith(ETIMEDOUT);
+      return -1;
+    }
+  }
+}
+
+int64_t cHTTP::readTls(char* buffer, int64_t length) {
+  if (!tls_) return 0;
+  for (;;) {
+    if (infoPastDeadline()) {
+      failWith(ETIMEDOUT);
+      return -1;
+    }
+    int64_t n = tls_->read(buffer, length);
     if (n > 0) {
       lastByte_ = Clock::now();
       gotBytes_ = true;
       return n;
     }
     if (n == 0) {
-      if (protocol_ == kHttps) inputEnded_ = true;
+      inputEnded_ = true;
+      curlExit_ = tls_->code();
+      transferText_ = tls_->errorText();
       return 0;
     }
-    if (errno == EINTR) continue;
-    if (errno != EAGAIN && errno != EWOULDBLOCK) {
-      lastErrno_ = errno;
-      if (protocol_ == kHttps) dos::ioErrFromErrno(errno);
-      return -1;
-    }
     if (nonBlocking_ && !waitForData_) return kNoDataYet;
-    if (!waitFor(fd, POLLIN)) {
+    if (!waitTls()) {
       failWith(ETIMEDOUT);
       return -1;
     }
@@ -609,8 +667,8 @@ int32_t cHTTP::infoProtocolError() const {
     case kNone:
       raise("EMU", "cHTTP.infoProtocolError(); not open");
     case kHttp:
-      return errorOverride_ ? errorOverride_ : lastErrno_;
     case kHttps:
+      return errorOverride_ ? errorOverride_ : lastErrno_;
     case kFile:
       return errorOverride_ ? errorOverride_ : dos::ioErr();
   }
@@ -635,8 +693,17 @@ bool cHTTP::isReady(int32_t milliseconds) {
       } while (r < 0 && errno == EINTR);
       return (r > 0 && p.revents != 0) || infoPastDeadline();
     }
-    case kHttps:
-      return curlIsReady(wait) || infoPastDeadline();
+    case kHttps: {
+      if (!tls_ || wakeMs() == 0) return true;
+      std::vector<pollfd> set;
+      tls_->addPollFds(set);
+      const int64_t timer = tls_->timerMs();
+      int r;
+      do {
+        r = ::poll(set.data(), set.size(), static_cast<int>(timer >= 0 ? std::min<int64_t>(timer, wait) : wait));
+      } while (r < 0 && errno == EINTR);
+      return r > 0 || tls_->timerMs() == 0 || infoPastDeadline();
+    }
     default:
       return true;
   }

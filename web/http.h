@@ -1,6 +1,6 @@
 // web/http.h - cHTTP, one web request at a time: HTTP/1.0 over a socket,
-// https through the real `curl`, and "file" URLs, with the body delivered in
-// pieces to an httpSaveDestination.
+// https through libcurl in this process, and "file" URLs, with the body
+// delivered in pieces to an httpSaveDestination.
 //
 // Usual order: construct once with the user agent; per request openURL (or
 // open), saveInit, saveAppend until it answers non-zero or finished, then
@@ -11,7 +11,7 @@
 //
 // Invariants:
 //   1. One request at a time; close (or the destructor) releases its socket,
-//      file or curl process, closes a stored destination and frees buffers.
+//      file or TLS transfer, closes a stored destination and frees buffers.
 //   2. Only a host free of control bytes, blanks and "/?#@\" and a port in
 //      1..65535 (or -1 for the default) are ever connected to; request-line
 //      path bytes that are controls, blanks or non-ASCII go out as %XX.
@@ -27,17 +27,17 @@
 //   6. Two deadlines bound every request: no byte for the time-out (20 s
 //      when 0) and the whole request older than 10 x the time-out (600 s
 //      when 0); past either the next step fails with ETIMEDOUT.
-//   7. curl runs from an argument vector in its own process group with its
-//      output and errors on two pipes and always checks certificates; its
-//      exit status is read at the end of its output (non-zero: -7).
-//      Closing sends it SIGINT and never waits; it is reaped later (or
-//      killed and reaped by endHTTPModule).
+//   7. https is one libcurl transfer (web/http_curl.h) that always checks
+//      certificates; its sockets join the watcher's poll like an http
+//      socket. Its result is read at the end of the answer (non-zero: -7,
+//      with curl's code, the same numbers as the curl command's exit codes).
 //
 // Results beside 0: -1 transport (infoProtocolError), -3 destination, -4
-// stopped by the callback, -5 scheme, -6 an error status (>= 400), -7 curl
-// failed (infoCurlExit).
+// stopped by the callback, -5 scheme, -6 an error status (>= 400), -7 the
+// TLS transfer failed (infoCurlExit).
 #pragma once
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
@@ -51,7 +51,6 @@
 #include "core/object.h"
 #include "core/str.h"
 #include "platform/dos.h"
-#include "platform/spawn.h"
 #include "web/http_chunked.h"
 #include "web/http_failure.h"
 #include "web/http_save.h"
@@ -59,6 +58,7 @@
 namespace bw {
 
 class cHTTPwatcher;
+class CurlTransfer;
 struct HostLookup;
 
 // Module initialiser and finaliser (start-up order: after the DOS layer).
@@ -200,7 +200,8 @@ class cHTTP : public class_base {
   const Str& infoRedirectedURL() const { return redirectedURL_; }
   // The header lines the driver read (empty before).
   const StrChain& infoHeaderLines() const { return headerLines_; }
-  // curl's exit code once it was read (https; 0 otherwise).
+  // The TLS transfer's failure code once it ended (https: curl's code, 0
+  // when whole; 0 otherwise).
   int32_t infoCurlExit() const { return curlExit_; }
   // Why the finished request failed, in one short sentence for the user
   // ("HTTP 404 Not Found", "the name example.org does not resolve");
@@ -222,13 +223,9 @@ class cHTTP : public class_base {
   int64_t get(char* buffer, int64_t length);
   int32_t infoProtocolError() const;
 
-  // Refuses extra header lines that begin with "@" (curl would read a
-  // file for them).
+  // Refuses extra header lines that begin with "@" (no header line may
+  // stand for a file's contents).
   static void checkExtraHeaders(Text extraHeaders);
-
-  // The curl command as one line, for logs only (never run through a
-  // shell); empty when no curl was started.
-  const std::string& commandText() const { return commandText_; }
 
   // Opens an http request over an already connected stream socket, which
   // the request takes over; for tests and fuzzing of the response reader.
@@ -237,10 +234,17 @@ class cHTTP : public class_base {
   // Fields the watcher reads.
   int socket() const { return socket_; }
   // What the watcher waits on: the socket, or the name lookup's descriptor
-  // while the host is being resolved; -1 for none (https, file).
+  // while the host is being resolved; -1 for none (file, and https, whose
+  // sockets addPollFds gives).
   int pollFd() const;
   // POLLOUT while connecting or sending, else POLLIN.
   short pollEvents() const;
+  // Appends what to wait on (the http socket with pollEvents, or the TLS
+  // transfer's sockets); answers how many it appended.
+  size_t addPollFds(std::vector<pollfd>& set) const;
+  // Milliseconds until the request must be stepped whatever its sockets
+  // say (the TLS transfer's own timer); -1 for never.
+  int64_t wakeMs() const;
   bool nonBlocking() const { return nonBlocking_; }
   State state() const { return state_; }
   Protocol protocol() const { return protocol_; }
@@ -251,7 +255,6 @@ class cHTTP : public class_base {
   static constexpr int64_t kNoDataYet = -2;
 
   int32_t openHttp(int32_t port);
-  int32_t openHttps(std::string_view path, int32_t port);
   int32_t openFile(std::string_view path);
   void buildRequestText(std::string_view path);
   int32_t finishOpen(int32_t result);
@@ -278,6 +281,7 @@ class cHTTP : public class_base {
   // The status and header steps: false while a non-blocking request waits
   // for data.
   bool statusStep();
+  bool statusLineStep();
   bool headerStep(int32_t bufSize, Header* out);
   // getRedirect's step after the status: nothing while a non-blocking
   // request waits for header lines.
@@ -292,16 +296,14 @@ class cHTTP : public class_base {
     bool bad = false;         // the chunked framing is broken
   };
   void deliver(const char* data, int64_t length, BodyProgress& p);
-  // https: true once curl has exited (its code in curlExit_); waits for it
-  // unless the request is non-blocking.
-  bool curlEnded();
-  void stopCurl();
-  int32_t statusFromCurlErrors();
+  int32_t openTls(std::string_view path, int32_t port);
+  int64_t readTls(char* buffer, int64_t length);
+  // Waits for the TLS transfer to have news, within the deadlines.
+  bool waitTls();
   // Notes what is known about a failure with this result, once per
   // request (the first failure is the cause).
   void noteFailure(int32_t result);
   Step driveStep();
-  bool curlIsReady(int32_t milliseconds);
 
   Str userAgent_;
   Protocol protocol_ = kNone;
@@ -323,10 +325,10 @@ class cHTTP : public class_base {
   std::string requestText_;
   size_t sentBytes_ = 0;
   dos::FileHandle file_;
-  ChildProcess curl_;
-  std::string commandText_;
+  std::unique_ptr<CurlTransfer> tls_;
   bool inputEnded_ = false;
   int32_t curlExit_ = 0;
+  std::string transferText_;  // the TLS transfer's words for its failure
   int32_t status_ = 0;
   Str statusText_;
   // Bytes read ahead while reading the status and header lines.
@@ -334,6 +336,7 @@ class cHTTP : public class_base {
   size_t inboxPos_ = 0;
   size_t inboxScanned_ = 0;  // from inboxPos_: searched for a line end
   bool statusLineRead_ = false;
+  bool skippingInterim_ = false;  // reading an interim answer's header lines
   StrChain headerLines_;
   int64_t headerBytes_ = 0;
   bool chunked_ = false;

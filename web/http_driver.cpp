@@ -113,9 +113,12 @@ cHTTP::Step cHTTP::driveStep() {
         return {failStep(EPROTONOSUPPORT), false};
       }
       Str transfer = getHeaderValue(h.lines, "Transfer-Encoding", 0);
-      chunked_ = protocol_ == kHttp && !transfer.isNil() && containsNoCase(transfer.view(), "chunked");
+      // A chunked https body comes unframed from the TLS transfer; its
+      // length is unknown all the same.
+      const bool framed = !transfer.isNil() && containsNoCase(transfer.view(), "chunked");
+      chunked_ = protocol_ == kHttp && framed;
       state_ = kBodyReady;
-      bodyLength_ = chunked_ ? -1 : contentLengthOf(h.lines);
+      bodyLength_ = framed ? -1 : contentLengthOf(h.lines);
       bodyCount_ = bodyLength_;
       bodyBuffer_.assign(static_cast<size_t>(bufSize_), '\0');
       earlyBodyLength_ = static_cast<int64_t>(h.earlyBody.size());
@@ -270,11 +273,6 @@ cHTTP::Step cHTTP::bodyStep() {
   }
   if (!dest_) {
     if (!watcher_) raise("EMU", "cHTTP.saveAppend(); called after previously returned finished=TRUE");
-    return {0, false};
-  }
-  // At the end of curl's output its exit status tells whether all came.
-  if (protocol_ == kHttps && n == 0 && !p.stop && !p.destFailed && !curlEnded()) {
-    bodyCount_ = p.count;
     return {0, false};
   }
   httpSaveDestination* dest = dest_;

@@ -18,6 +18,7 @@ enum TransferCode : int32_t {
   kPartialFile = 18,
   kReturnedError = 22,
   kWriteError = 23,
+  kOutOfMemory = 27,
   kTimedOut = 28,
   kTlsConnect = 35,
   kTooManyRedirects = 47,
@@ -71,6 +72,11 @@ std::string errorStatus(const HttpFailureFacts& f) {
   return sentence;
 }
 
+std::string cutBody(const HttpFailureFacts& f) {
+  return "the answer ended after " + std::to_string(f.bodyLength - f.bodyMissing) + " of its " +
+         std::to_string(f.bodyLength) + " bytes";
+}
+
 std::string timedOut(const HttpFailureFacts& f) {
   const std::string seconds = std::to_string(f.limitSeconds) + " s";
   if (f.connecting) return "could not connect to " + hostPort(f) + " within " + seconds;
@@ -92,14 +98,21 @@ std::string transferFailure(const HttpFailureFacts& f) {
     case kClientCertificate: return withDetail("the secure connection to " + host + " failed", f.transferText);
     case kTooManyRedirects: return "too many redirects in a row";
     case kGotNothing: return "the server " + host + " closed the connection without answering";
-    case kPartialFile: return "the answer ended before all of it came";
+    case kPartialFile:
+      if (f.bodyLength >= 0 && f.bodyMissing > 0) return cutBody(f);
+      return "the answer ended before all of it came";
+    case kOutOfMemory: return withDetail("the server's header lines are too long", f.transferText);
     case kSendError:
-    case kReceiveError: return withDetail("the connection to " + host + " broke off", f.transferText);
-    case kWeirdReply: return "the server's answer is not HTTP";
+    case kReceiveError:
+      if (f.transferText.find("headers") != std::string::npos)
+        return withDetail("the server's header lines are too long", f.transferText);
+      if (f.bodyLength >= 0 && f.bodyMissing > 0) return cutBody(f);
+      return withDetail("the connection to " + host + " broke off", f.transferText);
+    case kWeirdReply:
+    case kUnsupportedProtocol: return withDetail("the server's answer is not HTTP", f.transferText);
     case kBadContentEncoding: return "the answer is in an encoding that cannot be read";
     case kWriteError:
     case kFileSizeExceeded: return "the answer could not be stored";
-    case kUnsupportedProtocol:
     case kMalformedURL: return "the address cannot be fetched";
     case kReturnedError: if (f.status > 0) return errorStatus(f); break;
     default: break;
@@ -132,9 +145,7 @@ std::string transportFailure(const HttpFailureFacts& f) {
   }
   if (f.error == ECONNRESET || f.error == EPIPE) return "the server " + host + " broke off the connection";
   if (f.error != 0) return "the connection to " + host + " failed (" + errorWords(f.error) + ")";
-  if (f.bodyLength >= 0 && f.bodyMissing > 0)
-    return "the answer ended after " + std::to_string(f.bodyLength - f.bodyMissing) + " of its " +
-           std::to_string(f.bodyLength) + " bytes";
+  if (f.bodyLength >= 0 && f.bodyMissing > 0) return cutBody(f);
   if (f.bodyLength >= 0 && f.bodyMissing < 0)
     return "the answer was longer than its stated " + std::to_string(f.bodyLength) + " bytes";
   if (f.redirect) return "the server redirected without saying where to";

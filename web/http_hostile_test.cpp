@@ -12,6 +12,7 @@
 #include "web/http_download.h"
 #include "web/http_resolver.h"
 #include "web/http_test_support.h"
+#include "web/tls_server_test_support.h"
 
 namespace bw {
 namespace {
@@ -71,58 +72,71 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
     int32_t error;  // checked when not 0
     const char* body;
     const char* why;  // the reason told to the user
+    int32_t tlsResult = 0;         // over https, when not the same
+    const char* tlsWhy = nullptr;  // over https, when not the same
   } cases[] = {
       {"error status", {{"HTTP/1.0 404 Not Found\r\nContent-Length: 4\r\n\r\ngone"}}, cHTTP::kErrorStatus, 0, "",
        "HTTP 404 Not Found"},
       {"server error", {{"HTTP/1.1 503 Busy\r\n\r\n"}}, cHTTP::kErrorStatus, 0, "", "HTTP 503 Busy"},
       {"gone", {{"HTTP/1.1 410 Gone\r\n\r\n"}}, cHTTP::kErrorStatus, 0, "", "HTTP 410 Gone: the feed has been removed"},
       {"reason with controls", {{"HTTP/1.1 500 a\x1b[2Jb\r\n\r\n"}}, cHTTP::kErrorStatus, 0, "", "HTTP 500 a?[2Jb"},
-      {"endless headers", {{kOk + manyLines(3000, 1000)}}, -1, EMSGSIZE, "", "header lines are too long"},
+      {"endless headers", {{kOk + manyLines(3000, 1000)}}, -1, EMSGSIZE, "", "header lines are too long", -7,
+       "header lines are too long (Too large response headers"},
       {"too many lines", {{kOk + manyLines(1001, 1) + "\r\nbody"}}, -1, EMSGSIZE, "", "header lines are too long"},
       {"1000 lines", {{kOk + manyLines(999, 1) + "\r\nbody"}}, 0, 0, "body", ""},
       {"one huge line", {{kOk + "X: " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",
-       "header lines are too long"},
+       "header lines are too long", -7, "header lines are too long"},
       {"huge status line", {{"HTTP/1.0 200 " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",
-       "header lines are too long"},
+       "header lines are too long", -7, "header lines are too long"},
       {"chunked",
        {{kOk + std::string("Transfer-Encoding: Chunked\r\nContent-Length: 3\r\n\r\n4;ext=1\r\nWiki\r\n"),
          "5\r\npedia\r\n0\r\nTrailer: x\r\n\r\n"},
         20},
        0, 0, "Wikipedia", ""},
       {"chunked, bad size", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\nzz\r\nWiki\r\n0\r\n\r\n")}}, -1,
-       EPROTO, "", "chunked answer is broken"},
+       EPROTO, "", "chunked answer is broken", -7,
+       "(Illegal or missing hexadecimal sequence in chunked-encoding)"},
       {"chunked, cut", {{kOk + std::string("Transfer-Encoding: chunked\r\n\r\n4\r\nWiki\r\n")}}, -1, EPROTO, "",
-       "chunked answer is broken or cut short"},
+       "chunked answer is broken or cut short", -7, "the answer ended before all of it came"},
+      {"interim answers", {{"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 103 Early Hints\r\nLink: </s>\r\n\r\n",
+                            kOk + "Content-Length: 4\r\n\r\nbody"}, 20},
+       0, 0, "body", ""},
       {"bare LF", {{"HTTP/1.0 200 OK\nContent-Length: 4\nX: 1\n\nbody"}}, 0, 0, "body", ""},
       {"gzip", {{kOk + std::string("Content-Encoding: gzip\r\n\r\n\x1f\x8b")}}, -1, EPROTONOSUPPORT, "",
        "encoding that cannot be read (gzip)"},
       {"identity", {{kOk + std::string("Content-Encoding: identity\r\n\r\nplain")}}, 0, 0, "plain", ""},
       {"cut body", {{kOk + std::string("Content-Length: 100\r\n\r\nshort")}}, -1, 0, "",
-       "the answer ended after 5 of its 100 bytes"},
+       "the answer ended after 5 of its 100 bytes", -7, nullptr},
       {"reset mid-body", {{kOk + std::string("Content-Length: 100000\r\n\r\n") + std::string(5000, 'r')}, 0, true, 50,
                           true},
-       -1, ECONNRESET, "", "broke off the connection"},
-      {"not http", {{"SSH-2.0-OpenSSH_9.2\r\n"}}, -1, 0, "", "the server's answer is not HTTP"},
-      {"closed at once", {{}, 0, true}, -1, 0, "", "closed the connection without answering"},
+       -1, ECONNRESET, "", "broke off the connection", -7, "the answer ended after "},
+      {"not http", {{"SSH-2.0-OpenSSH_9.2\r\n"}}, -1, 0, "", "the server's answer is not HTTP", -7, nullptr},
+      {"closed at once", {{}, 0, true}, -1, 0, "", "closed the connection without answering", -7, nullptr},
       {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 1300}, -1, ETIMEDOUT, "",
        "the server sent nothing for 1 s"},
       {"stall in headers", {{kOk + std::string("X: 1\r\n")}, 0, true, 1300}, -1, ETIMEDOUT, "",
        "the server sent nothing for 1 s"},
       {"silent", {{}, 0, true, 1300}, -1, ETIMEDOUT, "", "the server did not answer within 1 s"},
   };
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
   for (const Case& c : cases) {
-    for (bool nonBlocking : {false, true}) {
-      SCOPED_TRACE(std::string(c.name) + (nonBlocking ? " (non-blocking)" : ""));
-      LoopbackServer server(c.reply, 1);
+    for (int run = 0; run < 4; ++run) {
+      const bool nonBlocking = run & 1, https = run & 2;
+      SCOPED_TRACE(std::string(c.name) + (https ? " https" : " http") + (nonBlocking ? " (non-blocking)" : ""));
+      LoopbackServer server(c.reply, 1, false, https ? tls.maker() : test::StreamMaker());
       Outcome o = fetch(server.url(), 1, nonBlocking);
-      EXPECT_EQ(o.result, c.result);
-      if (c.error) {
+      const int32_t result = https && c.tlsResult ? c.tlsResult : c.result;
+      const char* why = https && c.tlsWhy ? c.tlsWhy : c.why;
+      EXPECT_EQ(o.result, result);
+      if (c.error && result == -1) {
         EXPECT_EQ(o.error, c.error);
       }
       if (c.result == 0) {
         EXPECT_EQ(o.body, c.body);
       }
-      EXPECT_NE(o.why.find(c.why), std::string::npos) << o.why;
+      EXPECT_NE(o.why.find(why), std::string::npos) << o.why;
       EXPECT_EQ(o.why.empty(), c.result == 0) << o.why;
       EXPECT_LT(o.seconds, 3.0);  // a stall fails at its 1 s time-out
     }

@@ -26,6 +26,31 @@ const char* lineEnd(const char* p, size_t n) {
 }  // namespace
 
 bool cHTTP::statusStep() {
+  for (;;) {
+    if (skippingInterim_) {
+      // The header block of an interim answer: read and dropped.
+      Header h;
+      if (!headerStep(bufSize_ > 0 ? bufSize_ : 4096, &h)) return false;
+      skippingInterim_ = false;
+      headerLines_.clear();
+      statusLineRead_ = false;
+      if (h.result != 0) {
+        status_ = -1;
+        state_ = kFailed;
+        return true;
+      }
+      inbox_ = std::move(h.earlyBody);
+      inboxPos_ = inboxScanned_ = 0;
+    }
+    if (!statusLineStep()) return false;
+    // 1xx answers are interim: the final one follows.
+    if (status_ < 100 || status_ > 199 || protocol_ == kFile) return true;
+    skippingInterim_ = true;
+    state_ = kSent;
+  }
+}
+
+bool cHTTP::statusLineStep() {
   int32_t code = -1;
   if (protocol_ == kFile) {
     code = 200;
@@ -68,10 +93,6 @@ bool cHTTP::statusStep() {
       inboxPos_ += skip;
       headerBytes_ += static_cast<int64_t>(skip);
       statusLineRead_ = true;
-    } else if (protocol_ == kHttps) {
-      // curl ended before a status line: its error text may hold one.
-      if (!curlEnded()) return false;
-      code = statusFromCurlErrors();
     }
   }
   status_ = static_cast<int16_t>(code);

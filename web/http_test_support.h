@@ -1,6 +1,6 @@
 // web/http_test_support.h - test helpers: a scripted HTTP server on
-// 127.0.0.1 (or ::1) in a thread of the test, a fake `curl` put first on
-// PATH, and a request run to its end.
+// 127.0.0.1 (or ::1) in a thread of the test (plain, or TLS through
+// tls_server_test_support.h), and a request run to its end.
 //
 // The server accepts at most `connections` connections and stops by itself
 // (after the last one, or after 10 s without one). For each connection it
@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -82,6 +83,34 @@ inline bool sendAll(int fd, const char* p, size_t n) {
   return true;
 }
 
+// What one accepted connection speaks: plain bytes here, TLS in
+// tls_server_test_support.h. recv waits up to 5 s and answers like ::recv.
+class ServerStream {
+ public:
+  virtual ~ServerStream() = default;
+  virtual ssize_t recv(char* p, size_t n) {
+    pollfd w = {fd_, POLLIN, 0};
+    if (::poll(&w, 1, 5000) <= 0) return -1;
+    return ::recv(fd_, p, n, 0);
+  }
+  virtual ssize_t send(const char* p, size_t n) { return ::send(fd_, p, n, MSG_NOSIGNAL); }
+  explicit ServerStream(int fd) : fd_(fd) {}
+
+ protected:
+  int fd_;
+};
+inline bool sendAll(ServerStream& stream, const char* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = stream.send(p, n);
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+// Makes the stream of an accepted connection; nullptr drops it.
+using StreamMaker = std::function<std::unique_ptr<ServerStream>(int fd)>;
+
 struct Reply {
   std::vector<std::string> segments;
   int pauseMs = 0;           // between segments
@@ -94,20 +123,21 @@ class LoopbackServer {
  public:
   using Script = std::function<Reply(const std::string& request, int index)>;
 
-  LoopbackServer(Script script, int connections, bool ipv6 = false)
-      : script_(std::move(script)), connections_(connections), ipv6_(ipv6) {
+  LoopbackServer(Script script, int connections, bool ipv6 = false, StreamMaker streams = {})
+      : script_(std::move(script)), connections_(connections), ipv6_(ipv6), streams_(std::move(streams)) {
     listener_ = listenLoopback(512, &port_, ipv6);
     if (listener_ >= 0) thread_ = std::thread([this] { run(); });
   }
   // One fixed reply for every connection.
-  LoopbackServer(Reply reply, int connections, bool ipv6 = false)
-      : LoopbackServer([reply](const std::string&, int) { return reply; }, connections, ipv6) {}
+  LoopbackServer(Reply reply, int connections, bool ipv6 = false, StreamMaker streams = {})
+      : LoopbackServer([reply](const std::string&, int) { return reply; }, connections, ipv6, std::move(streams)) {}
   bool listening() const { return listener_ >= 0; }
   ~LoopbackServer() { join(); }
 
   int port() const { return port_; }
   std::string url(const std::string& path = "") const {
-    return std::string(ipv6_ ? "http://[::1]:" : "http://127.0.0.1:") + std::to_string(port_) + "/" + path;
+    return std::string(streams_ ? "https" : "http") + (ipv6_ ? "://[::1]:" : "://127.0.0.1:") + std::to_string(port_) +
+           "/" + path;
   }
   void join() {
     if (thread_.joinable()) thread_.join();
@@ -120,14 +150,16 @@ class LoopbackServer {
   }
 
   static std::string readRequest(int fd) {
+    ServerStream plain(fd);
+    return readRequest(plain);
+  }
+  static std::string readRequest(ServerStream& stream) {
     std::string in;
     char buf[4096];
     size_t headerEnd = std::string::npos;
     size_t want = 0;
     for (;;) {
-      pollfd p = {fd, POLLIN, 0};
-      if (::poll(&p, 1, 5000) <= 0) break;
-      ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+      ssize_t n = stream.recv(buf, sizeof buf);
       if (n <= 0) break;
       in.append(buf, static_cast<size_t>(n));
       if (headerEnd == std::string::npos) {
@@ -152,9 +184,14 @@ class LoopbackServer {
     }
   }
   void serve(int fd, int index) {
+    std::unique_ptr<ServerStream> stream = streams_ ? streams_(fd) : std::make_unique<ServerStream>(fd);
+    if (!stream) {
+      ::close(fd);
+      return;
+    }
     Reply probe = script_("", -1 - index);  // ask whether to read first
     std::string request;
-    if (probe.readRequest) request = readRequest(fd);
+    if (probe.readRequest) request = readRequest(*stream);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       requests_.push_back(request);
@@ -162,19 +199,21 @@ class LoopbackServer {
     Reply reply = probe.readRequest ? script_(request, index) : probe;
     for (size_t s = 0; s < reply.segments.size(); ++s) {
       if (s > 0 && reply.pauseMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
-      if (!sendAll(fd, reply.segments[s].data(), reply.segments[s].size())) break;
+      if (!sendAll(*stream, reply.segments[s].data(), reply.segments[s].size())) break;
     }
     if (reply.holdOpenMs > 0) std::this_thread::sleep_for(std::chrono::milliseconds(reply.holdOpenMs));
     if (reply.reset) {
       struct linger hard = {1, 0};
       ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     }
+    stream.reset();
     ::close(fd);
   }
 
   Script script_;
   int connections_;
   bool ipv6_ = false;
+  StreamMaker streams_;
   int listener_ = -1;
   int port_ = 0;
   std::thread thread_;

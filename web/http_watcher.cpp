@@ -60,11 +60,17 @@ void cHTTPwatcher::recalcMaxSocket(cHTTP* except) {
     if (h != except && h->socket_ > maxSocket_) maxSocket_ = h->socket_;
 }
 
+// A request that has nothing to wait on in the poll: a file, or one not
+// open.
+bool cHTTPwatcher::isSocketless(const cHTTP* http) {
+  return http->protocol_ != cHTTP::kHttp && http->protocol_ != cHTTP::kHttps;
+}
+
 // The first open request without a descriptor in [from, upTo) that is
 // ready now.
 cHTTP* cHTTPwatcher::pollSocketless(cHTTP* from, cHTTP* upTo) {
   for (cHTTP* h = from; h && h != upTo; h = h->watchNext_)
-    if (h->pollFd() < 0 && h->infoIsOpen() && h->isReady(0)) return h;
+    if (isSocketless(h) && h->infoIsOpen() && h->isReady(0)) return h;
   return nullptr;
 }
 
@@ -76,6 +82,9 @@ cHTTP* cHTTPwatcher::pastDeadline(int32_t* wait) {
   for (cHTTP* h = first_; h; h = h->watchNext_) {
     if (!h->infoIsOpen() || h->state_ == cHTTP::kFailed) continue;
     if (h->infoHasReadAhead()) return h;
+    // An https transfer whose timer is due, or that has bytes waiting.
+    if (const int64_t wake = h->wakeMs(); wake == 0) return h;
+    else if (wake > 0 && wake < *wait) *wait = static_cast<int32_t>(wake);
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(h->infoDeadline() - now).count();
     if (left <= 0 && h->infoPastDeadline()) return h;
     if (left < *wait) *wait = static_cast<int32_t>(std::max<int64_t>(left, 0));
@@ -130,33 +139,36 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   }
 
   // 1. Quick poll of the socketless requests at the head of the list.
-  for (cHTTP* h = first_; h && h->pollFd() < 0; h = h->watchNext_) {
+  for (cHTTP* h = first_; h && isSocketless(h); h = h->watchNext_) {
     if (h->infoIsOpen() && h->isReady(0)) {
       result = h;
       break;
     }
   }
 
-  // 2. Wait on the sockets (and the descriptors of name lookups), then
-  //    poll the socketless requests before the one found.
+  // 2. Wait on the sockets (and the descriptors of name lookups and of
+  //    https transfers, whose timers bound the wait), then poll the
+  //    socketless requests before the one found.
+  bool anyPolled = false;
   if (!result) {
     pollSet_.clear();
     pollOwners_.clear();
     for (cHTTP* h = first_; h; h = h->watchNext_) {
-      const int fd = h->pollFd();
-      if (fd < 0) continue;
-      pollSet_.push_back({fd, h->pollEvents(), 0});
-      pollOwners_.push_back(h);
+      if (isSocketless(h)) continue;
+      anyPolled = true;
+      pollOwners_.insert(pollOwners_.end(), h->addPollFds(pollSet_), h);
     }
   }
-  if (!result && !pollSet_.empty()) {
+  if (!result && anyPolled) {
     int r;
     do {
       r = ::poll(pollSet_.data(), pollSet_.size(), timeout);
     } while (r < 0 && errno == EINTR);
     if (r > 0) {
+      // A request with several descriptors joins the batch once.
       for (size_t i = 0; i < pollSet_.size(); ++i)
-        if (pollSet_[i].revents != 0) readyBatch_.push_back(pollOwners_[i]);
+        if (pollSet_[i].revents != 0 && (readyBatch_.empty() || readyBatch_.back() != pollOwners_[i]))
+          readyBatch_.push_back(pollOwners_[i]);
       result = takeFromBatch();
     }
     if (cHTTP* before = pollSocketless(first_, result)) {
@@ -166,14 +178,14 @@ cHTTP* cHTTPwatcher::isReady(int32_t timeout) {
   }
 
   // 3. Only socketless requests: the first gets the whole time-out.
-  if (!result && timeout != 0 && pollSet_.empty()) {
+  if (!result && timeout != 0 && !anyPolled) {
     cHTTP* head = first_;
-    if (head->pollFd() >= 0) raise("BUG", "cHTTPwatcher.isReady(); head somehow has a socket");
+    if (!isSocketless(head)) raise("BUG", "cHTTPwatcher.isReady(); head somehow has a socket");
     if (head->infoIsOpen() && head->isReady(timeout)) {
       result = head;
     } else {
       for (cHTTP* h = first_; h; h = h->watchNext_) {
-        if (h->pollFd() >= 0) raise("BUG", "cHTTPwatcher.isReady(); node somehow has a socket");
+        if (!isSocketless(h)) raise("BUG", "cHTTPwatcher.isReady(); node somehow has a socket");
         if (h->infoIsOpen() && h->isReady(0)) {
           result = h;
           break;

@@ -2,10 +2,11 @@
 // at once and hands out one that can make progress.
 //
 // The list is intrusive (each request's watcher, watchPrev, watchNext); the
-// watcher does not own its requests. Requests with a socket (or a name
-// lookup under way) are waited on with poll(); requests without one (https
-// through curl, file) are asked their own isReady, before and after the
-// wait. One poll serves a batch: the requests it found ready are handed
+// watcher does not own its requests. http and https requests are waited on
+// together in one poll(): http sockets, name lookups, and the sockets of
+// https transfers, whose own timers also bound the wait and make a request
+// ready when due; "file" requests are asked their own isReady, before and
+// after the wait. One poll serves a batch: the requests it found ready are handed
 // out in list order before the next poll. A request past one of its
 // deadlines is handed out as ready (its next step fails), and so is one
 // whose body begins from bytes read with its header; no wait outlasts the
@@ -67,6 +68,7 @@ class cHTTPwatcher : public class_base {
   int infoMaxSocket() const { return maxSocket_; }
 
  private:
+  static bool isSocketless(const cHTTP* http);
   cHTTP* pollSocketless(cHTTP* from, cHTTP* upTo);
   cHTTP* pastDeadline(int32_t* wait);
   void moveToEnd(cHTTP* http);

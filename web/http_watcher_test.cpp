@@ -1,5 +1,6 @@
 // web/http_watcher_test.cpp - the request watcher: order, readiness by
-// state, socketless requests, its rules, many sockets and fairness.
+// state, https beside http in one poll, its rules, many sockets and
+// fairness.
 #include "web/http_watcher.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,9 @@
 
 #include "core/raise_test_support.h"
 #include "web/http.h"
+#include "web/http_save.h"
 #include "web/http_test_support.h"
+#include "web/tls_server_test_support.h"
 
 namespace bw {
 namespace {
@@ -165,25 +168,47 @@ TEST(HttpWatcher, RulesOfAddingAndRemoving) {
   EXPECT_EQ(watcher.first(), nullptr);
 }
 
-TEST(HttpWatcher, SocketlessRequestsArePolledAndTheHeadGetsTheTimeout) {
-  test::ScratchDir dir;
-  test::writeFile(dir.file("curl"), "#!/bin/sh\nsleep 0.4\nprintf 'HTTP/1.1 200 OK\\r\\n\\r\\nz'\n");
-  ::chmod(dir.file("curl").c_str(), 0755);
-  test::PathPrefix path(dir.path());
-  initHTTPModule();
-  cHTTP slow(nullptr);
+// https transfers wait in the same poll as http sockets: fifty of them
+// beside an http request whose server stays silent all finish at once,
+// none waits for the silent one's time-out.
+TEST(HttpWatcher, HttpsTransfersShareThePollWithASilentHttpRequest) {
+  constexpr int kCount = 50;
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  LoopbackServer secure(Reply{{"HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\nsecure"}}, kCount, false,
+                        tls.maker());
+  LoopbackServer silent(Reply{{}, 0, true, 2500}, 1);
+  std::vector<std::unique_ptr<httpSaveToBuffer>> bodies;  // outlive the requests, which close them
   cHTTPwatcher watcher;
-  ASSERT_EQ(slow.openURL("https://h/", nullptr, nullptr, nullptr, 5, true, nullptr, false).result, 0);
-  ASSERT_EQ(slow.sendRequest(), 0);
-  watcher.add(&slow, false);
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(watcher.isReady(0), nullptr);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-  EXPECT_EQ(watcher.isReady(5000), &slow);
-  slow.close();
-  watcher.remove(&slow, false);
-  endHTTPModule();
-  initHTTPModule();
+  std::vector<std::unique_ptr<cHTTP>> requests;
+  for (int i = 0; i <= kCount; ++i) {
+    requests.push_back(std::make_unique<cHTTP>(nullptr));
+    bodies.push_back(std::make_unique<httpSaveToBuffer>());
+    watcher.add(requests.back().get(), false);
+    const std::string url = i == 0 ? silent.url() : secure.url();
+    ASSERT_EQ(requests.back()->openURL(Str(url), nullptr, nullptr, nullptr, 5, true, nullptr, false).result, 0);
+    requests.back()->saveInit(bodies.back().get(), nullptr, 4096);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  int done = 0;
+  while (done < kCount) {
+    cHTTP* h = watcher.isReady(1000);
+    ASSERT_NE(h, nullptr);
+    cHTTP::Step s = h->saveAppend(nullptr, nullptr);
+    if (h == requests[0].get()) {
+      ASSERT_EQ(s.result, 0);  // connected and sent, then nothing comes
+      continue;
+    }
+    if (s.result != 0 || s.finished) {
+      EXPECT_EQ(s.result, 0) << h->infoFailureReason();
+      ++done;
+      watcher.remove(h, false);
+      h->close();
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  for (int i = 1; i <= kCount; ++i) EXPECT_EQ(std::string(bodies[i]->getBuffer().data.get()), "secure");
 }
 
 TEST(HttpWatcher, ThreeHundredRequestsAtOnce) {

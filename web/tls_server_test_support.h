@@ -1,9 +1,12 @@
-// web/tls_server_test_support.h - an https server for tests: `openssl
-// s_server -WWW` on 127.0.0.1 serving the files of a scratch folder with a
-// self-signed certificate made for the test (its own CA: curl trusts it
-// only through CURL_CA_BUNDLE or a bundle file naming it).
+// web/tls_server_test_support.h - https servers for tests, with a
+// self-signed certificate made for the test (trusted only through
+// CURL_CA_BUNDLE or a bundle file naming it): `openssl s_server -WWW` on
+// 127.0.0.1 serving the files of a scratch folder, and TLS streams (OpenSSL
+// in the test) that make a scripted LoopbackServer speak https.
 #pragma once
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -30,10 +33,9 @@ inline bool runQuietly(const std::vector<std::string>& argv, const std::string& 
 
 class TlsFileServer {
  public:
-  // Empty when curl or openssl is missing: the test then skips.
+  // Empty when openssl is missing: the test then skips.
   static std::string missingTool() {
     const std::string searchPath = executableSearchPath();
-    if (findExecutable("curl", searchPath).empty()) return "curl is not installed";
     if (findExecutable("openssl", searchPath).empty()) return "openssl is not installed";
     return "";
   }
@@ -94,6 +96,67 @@ class TlsFileServer {
   ScratchDir dir_;
   ChildProcess child_;
   int port_ = 0;
+};
+
+// A certificate and key for 127.0.0.1 made once per test program, and the
+// server side of TLS over accepted connections with it.
+class TlsStreams {
+ public:
+  TlsStreams() {
+    if (!runQuietly({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "key.pem", "-out",
+                     "cert.pem", "-days", "1", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+                    dir_.path()))
+      return;
+    ctx_ = SSL_CTX_new(TLS_server_method());
+    if (SSL_CTX_use_certificate_file(ctx_, dir_.file("cert.pem").c_str(), SSL_FILETYPE_PEM) != 1 ||
+        SSL_CTX_use_PrivateKey_file(ctx_, dir_.file("key.pem").c_str(), SSL_FILETYPE_PEM) != 1) {
+      SSL_CTX_free(ctx_);
+      ctx_ = nullptr;
+    }
+  }
+  ~TlsStreams() { SSL_CTX_free(ctx_); }
+  TlsStreams(const TlsStreams&) = delete;
+  TlsStreams& operator=(const TlsStreams&) = delete;
+  bool ready() const { return ctx_ != nullptr; }
+  std::string certificate() const { return dir_.file("cert.pem"); }
+
+  // For a LoopbackServer: the handshake within 5 s, then TLS records.
+  StreamMaker maker() {
+    return [this](int fd) -> std::unique_ptr<ServerStream> {
+      struct timeval tv = {5, 0};
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+      SSL* ssl = SSL_new(ctx_);
+      SSL_set_fd(ssl, fd);
+      if (SSL_accept(ssl) != 1) {
+        SSL_free(ssl);
+        return nullptr;
+      }
+      return std::make_unique<Stream>(fd, ssl);
+    };
+  }
+
+ private:
+  class Stream : public ServerStream {
+   public:
+    Stream(int fd, SSL* ssl) : ServerStream(fd), ssl_(ssl) {}
+    ~Stream() override {
+      SSL_shutdown(ssl_);
+      SSL_free(ssl_);
+    }
+    ssize_t recv(char* p, size_t n) override {
+      int r = SSL_read(ssl_, p, static_cast<int>(n));
+      return r > 0 ? r : -1;
+    }
+    ssize_t send(const char* p, size_t n) override {
+      int r = SSL_write(ssl_, p, static_cast<int>(n));
+      return r > 0 ? r : -1;
+    }
+
+   private:
+    SSL* ssl_;
+  };
+  ScratchDir dir_;
+  SSL_CTX* ctx_ = nullptr;
 };
 
 // Sets CURL_CA_BUNDLE for its lifetime.

@@ -1,0 +1,93 @@
+// web/http_curl.h - the https transport of cHTTP: one libcurl transfer in
+// this process, driven without blocking through the multi interface, whose
+// sockets and timer the caller waits on in its own poll.
+//
+// The transfer hands back the answer as it came on the wire: the status
+// line and header lines (interim 1xx blocks too; trailers after the body
+// are dropped), the empty line, then the body with curl's transfer framing
+// undone. cHTTP reads it exactly as it reads an http socket.
+//
+// Invariants:
+//   1. Certificates are always checked (peer and host name), against the
+//      bundle file given, else the system's store.
+//   2. Nothing is spawned and no request text reaches an argument list;
+//      closing (the destructor) ends the transfer and its sockets at once.
+//   3. curl follows no redirect, decodes no content encoding and speaks
+//      HTTP/1.1 to the https scheme only.
+//   4. drive() never blocks; read() drives when it has nothing buffered.
+#pragma once
+
+#include <curl/curl.h>
+#include <poll.h>
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace bw {
+
+struct CurlRequest {
+  std::string url;                  // https://host[:port]/path
+  std::vector<std::string> headers; // request header lines
+  bool post = false;
+  std::string body;                 // for a POST
+  std::string caFile;               // empty: the system's store
+  std::string user, password;       // Basic authorisation; empty user: none
+};
+
+class CurlTransfer {
+ public:
+  // Starts the transfer; nullptr when libcurl could not make it.
+  static std::unique_ptr<CurlTransfer> start(const CurlRequest& request);
+  ~CurlTransfer();
+  CurlTransfer(const CurlTransfer&) = delete;
+  CurlTransfer& operator=(const CurlTransfer&) = delete;
+
+  static constexpr int64_t kNothingYet = -2;
+  // Bytes copied, 0 at the end of the transfer, kNothingYet when nothing is
+  // buffered and the transfer goes on.
+  int64_t read(char* buffer, int64_t length);
+  // Lets curl act on its sockets and timer.
+  void drive();
+  // The descriptors to wait on (appended) and how long until curl's timer
+  // is due (milliseconds; -1 none).
+  void addPollFds(std::vector<pollfd>& set) const;
+  int64_t timerMs() const;
+  // True when something is buffered or the transfer has ended.
+  bool hasNews() const { return inboxPos_ < inbox_.size() || finished_; }
+  // curl's result once the transfer ended (0: whole), and its words.
+  bool finished() const { return finished_; }
+  int32_t code() const { return code_; }
+  const std::string& errorText() const { return errorText_; }
+
+ private:
+  CurlTransfer() = default;
+  static size_t onBody(char* data, size_t size, size_t count, void* self);
+  static size_t onHeader(char* data, size_t size, size_t count, void* self);
+  static int onSocket(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
+  static int onTimer(CURLM* multi, long ms, void* self);
+  void action(int fd, int events);
+
+  CURLM* multi_ = nullptr;
+  CURL* easy_ = nullptr;
+  curl_slist* headerList_ = nullptr;
+  std::vector<pollfd> sockets_;
+  bool timerSet_ = false;
+  std::chrono::steady_clock::time_point timerAt_;
+  std::string inbox_;
+  size_t inboxPos_ = 0;
+  bool headerEnded_ = false;  // the final header block has ended
+  int interimStatus_ = 0;     // the status of the header block being read
+  bool finished_ = false;
+  int32_t code_ = 0;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+  std::string errorText_;
+};
+
+// libcurl's global set-up and tear-down (the HTTP module's start and end).
+void initCurlTransport();
+void endCurlTransport();
+
+}  // namespace bw
