@@ -24,7 +24,9 @@
 #include "platform/charset_file_reader.h"
 #include "platform/dir_entry_list.h"
 #include "platform/dir_walk.h"
+#include "platform/assigns.h"
 #include "platform/dos.h"
+#include "platform/host_io.h"
 #include "platform/dos_env.h"
 #include "platform/file.h"
 #include "platform/libraries.h"
@@ -122,6 +124,16 @@ int exitCodeFor(const eException& e) {
   if (e.code() == "ERR") return 10;
   if (isDatabaseDamage(e)) {
     report(programName, "The database is damaged; it will be checked and repaired at the next start.", nullptr);
+    return 10;
+  }
+  // A write the disk had no room for: the commit's journal keeps what was
+  // saved before, and the next start validates.
+  if (e.code() == "FULL" && e.message().rfind("cHostFile.", 0) == 0) {
+    const FormatArguments arguments = {diskFullShortfall(), dos::dataFolderPath()};
+    report(programName,
+           "The disk is full: the database could not be written (needed %ld bytes in %s).\nWhat was saved before is "
+           "kept; the database will be checked at the next start.",
+           &arguments);
     return 10;
   }
   printException(e);

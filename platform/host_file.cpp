@@ -370,7 +370,10 @@ WriteResult cHostFile::write(const void* buffer, int64_t length, int64_t offset,
   if (count > 0) {
     unsynced_ = true;
     IoResult r = io_->writeAt(static_cast<const uint8_t*>(buffer) + offset, count, position_);
-    if (r.error != 0) raiseWriteFailure(r.error, "cHostFile.write(); size of written data does not match that expected");
+    if (r.error != 0) {
+      if (isDiskFullErrno(r.error)) noteDiskFullShortfall(count - r.count);
+      raiseWriteFailure(r.error, "cHostFile.write(); size of written data does not match that expected");
+    }
   }
   markStale("cHostFile.write(); ExamineFH() failed");
   return {position_ + count, notWritten};
@@ -407,8 +410,10 @@ void cHostFile::writePadBytes(int64_t count, int64_t at) {
     int64_t b = std::min(static_cast<int64_t>(block.size()), count);
     unsynced_ = true;
     IoResult r = io_->writeAt(block.data(), b, at);
-    if (r.error != 0)
+    if (r.error != 0) {
+      if (isDiskFullErrno(r.error)) noteDiskFullShortfall(count - r.count);
       raiseWriteFailure(r.error, "cHostFile.writePadBytes(); not all pad bytes were written, disk may be full");
+    }
     at += b;
     count -= b;
   }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -194,5 +195,12 @@ std::shared_ptr<HostIoBackend> defaultIoBackend() {
 void setDefaultIoBackend(std::shared_ptr<HostIoBackend> backend) { defaultSlot() = std::move(backend); }
 
 bool isDiskFullErrno(int error) { return error == ENOSPC || error == EDQUOT || error == EFBIG; }
+
+namespace {
+std::atomic<int64_t> gDiskFullShortfall{0};
+}  // namespace
+
+int64_t diskFullShortfall() { return gDiskFullShortfall.load(std::memory_order_relaxed); }
+void noteDiskFullShortfall(int64_t bytes) { gDiskFullShortfall.store(bytes, std::memory_order_relaxed); }
 
 }  // namespace bw

@@ -127,4 +127,9 @@ void setDefaultIoBackend(std::shared_ptr<HostIoBackend> backend);
 // is full: ENOSPC, EDQUOT, EFBIG.
 bool isDiskFullErrno(int error);
 
+// The bytes that the last write which met a full disk could not write (0
+// when none has), for telling the user how much room was missing.
+int64_t diskFullShortfall();
+void noteDiskFullShortfall(int64_t bytes);
+
 }  // namespace bw
