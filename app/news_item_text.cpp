@@ -81,6 +81,13 @@ void show(cGuiTextBox* gadget, const Str& text) {
 // as a no-break space).
 bool isUtf8Charset(const cEncoding* charset) { return charset && isUtf8Encoding(*charset); }
 
+// A stored text of the feed as display text in charset.
+Str feedShownText(newsFeed& feed, const cEncoding* charset, Text text, int32_t format, bool useStyles) {
+  if (text.isNil()) return Str();
+  if (!feed.docFormat) return prepareTextForDisplay(Str(text.view()), format, useStyles, isUtf8Charset(charset));
+  return feedTextForDisplay(*feed.docFormat, charset, text, format, useStyles);
+}
+
 }  // namespace
 
 Str feedDisplayText(newsFeed& feed, const cEncoding* charset, Text text, bool address) {
@@ -90,8 +97,7 @@ Str feedDisplayText(newsFeed& feed, const cEncoding* charset, Text text, bool ad
 }
 
 Str newsItemDisplayTitle(cJournaledIndexedObjectSoupDatabase& db, newsItem& item, const cEncoding* charset) {
-  return prepareTextForDisplay(feedDisplayText(*item.infoFeed(&db), charset, item.title, false), item.titleFormat,
-                               false, isUtf8Charset(charset));
+  return feedShownText(*item.infoFeed(&db), charset, item.title, item.titleFormat, false);
 }
 
 bool renderNewsItemText(cJournaledIndexedObjectSoupDatabase& db, newsItem& item, newsItemBody* body,
@@ -100,7 +106,6 @@ bool renderNewsItemText(cJournaledIndexedObjectSoupDatabase& db, newsItem& item,
   newsFeed* feed = item.infoFeed(&db);
   const bool facebook = startsWith(feed->type, "Facebook");
   const bool twitter = startsWith(feed->type, "Twitter");
-  const bool utf8 = isUtf8Charset(charset);
 
   Str title = newsItemDisplayTitle(db, item, charset);
   if (item.infoIsOldestDuplicate()) title = concatStrings("* ", title);
@@ -119,13 +124,11 @@ bool renderNewsItemText(cJournaledIndexedObjectSoupDatabase& db, newsItem& item,
     if (!stopSummary && updateBody) {
       bool fromContents = texts.summary.isNil();
       uint8_t format = fromContents ? updateBody->contentFormat : updateBody->summaryFormat;
-      s = prepareTextForDisplay(feedDisplayText(*feed, charset, fromContents ? texts.contents : texts.summary, false),
-                                format, true, utf8);
+      s = feedShownText(*feed, charset, fromContents ? texts.contents : texts.summary, format, true);
       if (fromContents) shortenText(s);
     }
     if (!stopContents && updateBody)
-      c = prepareTextForDisplay(feedDisplayText(*feed, charset, texts.contents, false), updateBody->contentFormat,
-                                true, utf8);
+      c = feedShownText(*feed, charset, texts.contents, updateBody->contentFormat, true);
     bool firstSeen = false;
     if (facebook) {
       firstSeen = !seenMet && update->seen;

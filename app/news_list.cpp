@@ -85,9 +85,16 @@ std::string_view NewsLineMaker::title(newsItem& item, newsFeed& feed) {
       if (oldest) source = oldest.get();
     }
   }
-  // A title that the feed's decoding leaves as it is (most) is tidied in
-  // the buffer of the row before, copied without a new allocation.
-  Str decoded = feedText(*source->infoFeed(&db_), charset_, source->title, false, true);
+  // A title that may hold markup is read as its format says; any other
+  // that the feed's decoding leaves as it is (most) is tidied in the buffer
+  // of the row before, copied without a new allocation.
+  newsFeed& sourceFeed = *source->infoFeed(&db_);
+  if (sourceFeed.docFormat && source->titleFormat != kFormatPlainText && !source->title.isNil() &&
+      source->title.view().find_first_of("&<") != std::string_view::npos) {
+    title_ = feedTextForDisplay(*sourceFeed.docFormat, charset_, source->title, source->titleFormat, false);
+    return title_.view();
+  }
+  Str decoded = feedText(sourceFeed, charset_, source->title, false, true);
   if (decoded.isNil() && !source->title.isNil()) {
     title_ = source->title;
     decoded = std::move(title_);

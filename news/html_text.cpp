@@ -1,132 +1,430 @@
-// news/html_text.cpp - display text from feed texts: the three matchers of
-// the HTML rewrite, the HTML guess and the trims.
+// news/html_text.cpp - display text from feed texts: the HTML reader and its
+// line writer, the HTML guess and the trims.
 #include "news/html_text.h"
 
-#include <array>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/ascii_case.h"
 #include "core/exception.h"
-#include "core/string_procs.h"
+#include "core/unicode.h"
+#include "core/utf8.h"
+#include "web/xml_entities.h"
+#include "web/xml_reader.h"
 
 namespace bw {
 namespace {
 
-enum class TagKind : int32_t {
-  kP, kEndP, kBr, kHr, kB, kEndB, kI, kEndI, kU, kEndU, kLi, kEndLi, kUl, kEndUl, kA, kEndA, kImg,
-  kOtherOpening, kOtherClosing
-};
-
-// The working record of one htmlToDisplayText run, shared with the tag
-// matcher through the table's word6.
-struct HtmlTextState {
-  TagKind lastTag = TagKind::kEndP;
-  int32_t lastTagEnd = -1;
-  bool useStyles = false;
-  // The first position from which no ">" follows; a "<" at or after it never
-  // makes a tag, so the text is searched for ">" once, not once per "<".
-  int32_t noCloseFrom = -1;
-};
-
-struct Matchers {
-  fLineFeedTranslateMatcher lineFeed;
-  fMergeMultipleSpacesTranslateMatcher spaces;
-  fHtmlTranslateMatcher html;
-};
-std::unique_ptr<Matchers> gMatchers;
-
-Matchers& matchers() {
-  if (!gMatchers) raise("BUG", "htmlToDisplayText(); matchers used before initNewsTextModule()");
-  return *gMatchers;
-}
-
 bool isAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
-bool isAsciiAlnum(char c) { return isAsciiLetter(c) || (c >= '0' && c <= '9'); }
-bool isTagSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || static_cast<unsigned char>(c) == 0xA0;
-}
+bool isHtmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
-// The first case-blind occurrence of needle in hay, or npos.
-size_t findNoCase(std::string_view hay, std::string_view needle, size_t from) {
-  for (size_t i = from; i + needle.size() <= hay.size(); ++i) {
-    if (equalsNoCase(hay.substr(i, needle.size()), needle)) return i;
+// A tag read at its "<": end is the position after its ">", 0 when the "<"
+// starts no tag (no letter after it, or no ">" that ends it).
+struct Tag {
+  size_t end = 0;
+  bool closing = false;
+  bool selfClosing = false;
+  std::string_view name;
+  size_t attributesAt = 0;
+};
+
+// Walks the attributes from p, as the HTML tokeniser reads them (a quoted
+// value may hold ">" and "<"), calling visit(name, value, hasValue) for
+// each until it answers true; the position of the tag's ">", or npos when
+// the text ends first.
+template <class Visit>
+size_t walkAttributes(std::string_view s, size_t p, Visit visit) {
+  for (;;) {
+    while (p < s.size() && (isHtmlSpace(s[p]) || s[p] == '/')) ++p;
+    if (p >= s.size()) return std::string_view::npos;
+    if (s[p] == '>') return p;
+    const size_t nameAt = p++;
+    while (p < s.size() && !isHtmlSpace(s[p]) && s[p] != '/' && s[p] != '>' && s[p] != '=') ++p;
+    const std::string_view name = s.substr(nameAt, p - nameAt);
+    size_t q = p;
+    while (q < s.size() && isHtmlSpace(s[q])) ++q;
+    std::string_view value;
+    bool hasValue = q < s.size() && s[q] == '=';
+    if (hasValue) {
+      ++q;
+      while (q < s.size() && isHtmlSpace(s[q])) ++q;
+      if (q < s.size() && (s[q] == '"' || s[q] == '\'')) {
+        const size_t close = s.find(s[q], q + 1);
+        if (close == std::string_view::npos) return std::string_view::npos;
+        value = s.substr(q + 1, close - q - 1);
+        p = close + 1;
+      } else {
+        p = q;
+        while (p < s.size() && !isHtmlSpace(s[p]) && s[p] != '>') ++p;
+        value = s.substr(q, p - q);
+      }
+    }
+    if (visit(name, value, hasValue)) return p;
   }
-  return std::string_view::npos;
 }
 
-TranslateMatch replaced(int32_t position, int32_t length, std::string_view replacement) {
-  TranslateMatch m;
-  m.position = position;
-  m.matchLength = length;
-  m.replacement = Str(replacement);
-  m.replacementLength = static_cast<int32_t>(replacement.size());
-  return m;
+Tag readTag(std::string_view s, size_t open) {
+  Tag tag;
+  size_t p = open + 1;
+  tag.closing = p < s.size() && s[p] == '/';
+  if (tag.closing) ++p;
+  if (p >= s.size() || !isAsciiLetter(s[p])) return {};
+  const size_t nameAt = p;
+  while (p < s.size() && !isHtmlSpace(s[p]) && s[p] != '/' && s[p] != '>') ++p;
+  tag.name = s.substr(nameAt, p - nameAt);
+  tag.attributesAt = p;
+  const size_t close = walkAttributes(s, p, [](std::string_view, std::string_view, bool) { return false; });
+  if (close == std::string_view::npos) return {};
+  tag.end = close + 1;
+  tag.selfClosing = s[close - 1] == '/';
+  return tag;
 }
 
-// An attribute value of the tag text [from, close): its bytes (with quotes
-// when quoted) and the value inside them; found is false when the attribute
-// is missing or its value does not end before close.
+// The first attribute of the name (letter case ignored), or NIL.
 struct AttributeValue {
   bool found = false;
-  bool quoted = false;
-  std::string_view inner;
+  std::string_view value;
+};
+AttributeValue attributeOf(std::string_view s, const Tag& tag, std::string_view name) {
+  AttributeValue found;
+  walkAttributes(s, tag.attributesAt, [&](std::string_view n, std::string_view v, bool) {
+    if (!equalsNoCase(n, name)) return false;
+    found = {true, v};
+    return true;
+  });
+  return found;
+}
+
+// Elements whose contents are never shown.
+bool isHiddenElement(std::string_view name) {
+  return equalsNoCase(name, "script") || equalsNoCase(name, "style") || equalsNoCase(name, "template") ||
+         equalsNoCase(name, "noscript");
+}
+
+// Elements that stand on lines of their own.
+bool isBlockElement(std::string_view name) {
+  static constexpr std::string_view kBlocks[] = {
+      "div",     "section", "article", "header", "footer",   "nav",     "aside",  "main",
+      "address", "figure",  "figcaption", "dl",  "dt",       "dd",      "form",   "fieldset",
+      "details", "summary", "center",  "caption", "legend",  "tbody",   "thead",  "tfoot"};
+  for (std::string_view b : kBlocks) {
+    if (equalsNoCase(name, b)) return true;
+  }
+  return false;
+}
+
+bool isHeading(std::string_view name) {
+  return name.size() == 2 && (name[0] | 0x20) == 'h' && name[1] >= '1' && name[1] <= '6';
+}
+
+// The display text as it is written: white space folded into single spaces
+// (written only between words), line ends asked for by blocks.
+class DisplayWriter {
+ public:
+  DisplayWriter(bool styles, bool utf8) : styles_(styles), utf8_(utf8) {}
+
+  std::string out;
+  const bool styles_;
+
+  // Text of the source [from, to): references decoded unless raw (CDATA);
+  // in pre its line ends and spaces kept.
+  void text(std::string_view s, size_t from, size_t to, bool pre, bool raw) {
+    for (size_t i = from; i < to;) {
+      const char c = s[i];
+      if (c == '&' && !raw) {
+        const HtmlReference r = scanHtmlReference(s.substr(0, to), i, false);
+        if (r.length > 0) {
+          character(r.first);
+          if (r.second) character(r.second);
+          i += static_cast<size_t>(r.length);
+          continue;
+        }
+      }
+      if (pre) {
+        if (c == '\r') {
+          out += '\n';
+          i += i + 1 < to && s[i + 1] == '\n' ? 2 : 1;
+          continue;
+        }
+        flushSpace();
+        out += c;
+      } else if (isHtmlSpace(c)) {
+        space_ = true;
+      } else {
+        flushSpace();
+        out += c;
+      }
+      ++i;
+    }
+  }
+
+  // A style mark or a marker: an opening one stands before the space that
+  // waits, a closing one after the word it closes.
+  void mark(std::string_view m, bool opening) {
+    if (opening) flushSpace();
+    out += m;
+  }
+
+  // Words on the same line go on after this with no space.
+  void put(std::string_view s) {
+    flushSpace();
+    out += s;
+  }
+
+  void lineBreak() {
+    dropSpaces();
+    out += '\n';
+  }
+
+  // The text so far ends with at least n line ends (nothing at its start).
+  void endLines(int n) {
+    dropSpaces();
+    if (out.empty()) return;
+    int have = 0;
+    for (size_t k = out.size(); k > 0 && out[k - 1] == '\n' && have < n; --k) ++have;
+    out.append(static_cast<size_t>(n - have), '\n');
+  }
+
+  void character(int32_t code) {
+    flushSpace();
+    if (!utf8_) {
+      out += code < 0x100 ? static_cast<char>(code) : '?';
+      return;
+    }
+    char bytes[4];
+    out.append(bytes, static_cast<size_t>(convertUnicodeCharaToUTF8(code, bytes)));
+  }
+
+ private:
+  void flushSpace() {
+    if (space_ && !out.empty() && out.back() != '\n' && out.back() != ' ') out += ' ';
+    space_ = false;
+  }
+  void dropSpaces() {
+    space_ = false;
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+  }
+
+  const bool utf8_;
+  bool space_ = false;
 };
 
-AttributeValue attributeValue(std::string_view s, size_t from, size_t close, std::string_view name,
-                              bool endAtQuery) {
-  size_t at = findNoCase(s.substr(0, close), name, from);
-  if (at == std::string_view::npos) return {};
-  size_t v = at + name.size();
-  if (v >= s.size()) return {};
-  bool quoted = s[v] == '"' || s[v] == '\'';
-  size_t begin = quoted ? v + 1 : v;
-  size_t end = begin;
-  while (end < s.size()) {
-    char c = s[end];
-    if (quoted ? c == s[v] : c == ' ') break;
-    if (endAtQuery && c == '?') break;
-    ++end;
-  }
-  if (end >= close) return {};
-  return {true, quoted, s.substr(begin, end - begin)};
-}
-
-std::string pictureText(std::string_view s, size_t nameEnd, size_t close) {
-  std::string detail;
-  AttributeValue alt = attributeValue(s, nameEnd, close, "alt=", false);
-  if (alt.found && !alt.inner.empty()) {
-    detail = " ";
-    if (alt.quoted) {
-      char quote = s[static_cast<size_t>(alt.inner.data() - s.data()) - 1];
-      detail += quote;
-      detail += alt.inner;
-      detail += quote;
+// An attribute value as display text: references decoded, white space folded.
+std::string attributeText(std::string_view value, bool utf8) {
+  DisplayWriter w(false, utf8);
+  for (size_t i = 0; i < value.size();) {
+    const HtmlReference r = scanHtmlReference(value, i, true);
+    if (r.length > 0) {
+      w.character(r.first);
+      if (r.second) w.character(r.second);
+      i += static_cast<size_t>(r.length);
     } else {
-      detail += alt.inner;
-    }
-  } else {
-    AttributeValue src = attributeValue(s, nameEnd, close, "src=", true);
-    if (src.found) {
-      size_t slash = src.inner.rfind('/');
-      std::string_view file = slash == std::string_view::npos ? src.inner : src.inner.substr(slash + 1);
-      detail = " \"" + std::string(file) + "\"";
+      w.text(value, i, i + 1, false, true);
+      ++i;
     }
   }
-  return "[PICTURE" + detail + "]\n";
+  while (!w.out.empty() && w.out.back() == ' ') w.out.pop_back();
+  return w.out;
 }
 
-// The spacing rule for tags the tables do not name.
-std::string_view spacing(std::string_view s, size_t open, size_t close, bool adjacent) {
-  if (adjacent || open == 0 || close + 1 >= s.size()) return "";
-  char before = s[open - 1];
-  char after = s[close + 1];
-  bool beforeOk = isAsciiAlnum(before) || before == '<' || before == '>' || before == '.' || before == ',' ||
-                  before == '!';
-  bool afterOk = isAsciiAlnum(after) || after == '<' || after == '>';
-  return beforeOk && afterOk ? " " : "";
+std::string pictureText(std::string_view s, const Tag& tag, bool utf8) {
+  const AttributeValue alt = attributeOf(s, tag, "alt");
+  if (alt.found) {
+    const std::string shown = attributeText(alt.value, utf8);
+    if (!shown.empty()) return "[PICTURE \"" + shown + "\"]";
+  }
+  const AttributeValue src = attributeOf(s, tag, "src");
+  if (src.found) {
+    std::string path = attributeText(src.value, utf8);
+    path = path.substr(0, path.find('?'));
+    const size_t slash = path.rfind('/');
+    if (slash != std::string::npos) path.erase(0, slash + 1);
+    if (!path.empty()) return "[PICTURE \"" + path + "\"]";
+  }
+  return "[PICTURE]";
 }
+
+// Where the element's contents end: after its end tag, or the end of text.
+size_t afterEndTag(std::string_view s, size_t from, std::string_view name) {
+  for (size_t at = s.find("</", from); at != std::string_view::npos; at = s.find("</", at + 2)) {
+    const size_t n = at + 2 + name.size();
+    if (n > s.size() || !equalsNoCase(s.substr(at + 2, name.size()), name)) continue;
+    if (n < s.size() && !isHtmlSpace(s[n]) && s[n] != '/' && s[n] != '>') continue;
+    const size_t close = s.find('>', n);
+    return close == std::string_view::npos ? s.size() : close + 1;
+  }
+  return s.size();
+}
+
+struct ListLevel {
+  bool ordered = false;
+  int64_t next = 1;
+};
+
+// The HTML reader: the text between tags, each tag by its name.
+class HtmlReader {
+ public:
+  HtmlReader(std::string_view s, bool styles, bool utf8) : s_(s), w_(styles, utf8), utf8_(utf8) {}
+
+  std::string run() {
+    size_t i = 0;
+    while (i < s_.size()) {
+      const size_t lt = s_.find('<', i);
+      const size_t to = lt == std::string_view::npos ? s_.size() : lt;
+      w_.text(s_, i, to, pre_ > 0, false);
+      if (lt == std::string_view::npos) break;
+      i = markup(lt);
+    }
+    return std::move(w_.out);
+  }
+
+ private:
+  // Reads what starts at the "<" at; the position after it.
+  size_t markup(size_t at) {
+    const std::string_view rest = s_.substr(at);
+    if (rest.starts_with("<!--")) {
+      if (rest.starts_with("<!-->")) return at + 5;
+      if (rest.starts_with("<!--->")) return at + 6;
+      const size_t end = s_.find("-->", at + 4);
+      return end == std::string_view::npos ? s_.size() : end + 3;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      const size_t end = s_.find("]]>", at + 9);
+      const size_t to = end == std::string_view::npos ? s_.size() : end;
+      w_.text(s_, at + 9, to, pre_ > 0, true);
+      return end == std::string_view::npos ? s_.size() : end + 3;
+    }
+    if (rest.starts_with("<!") || rest.starts_with("<?")) {
+      const size_t end = s_.find('>', at + 2);
+      if (end != std::string_view::npos) return end + 1;
+    }
+    const Tag tag = readTag(s_, at);
+    if (tag.end == 0) {
+      w_.text(s_, at, at + 1, pre_ > 0, true);
+      return at + 1;
+    }
+    if (!tag.closing && !tag.selfClosing && isHiddenElement(tag.name)) return afterEndTag(s_, tag.end, tag.name);
+    size_t next = tag.end;
+    if (tag.closing) {
+      closingTag(tag.name);
+    } else if (openingTag(tag) && !tag.selfClosing) {
+      // pre drops one line end directly after its tag.
+      if (s_.compare(next, 2, "\r\n") == 0) {
+        next += 2;
+      } else if (next < s_.size() && (s_[next] == '\n' || s_[next] == '\r')) {
+        ++next;
+      }
+    }
+    return next;
+  }
+
+  // True when the tag opens a pre.
+  bool openingTag(const Tag& tag) {
+    const std::string_view n = tag.name;
+    auto is = [&](std::string_view name) { return equalsNoCase(n, name); };
+    const bool styles = w_.styles_;
+    if (is("br")) {
+      w_.lineBreak();
+    } else if (is("p") || isHeading(n) || is("blockquote")) {
+      w_.endLines(2);
+    } else if (is("hr")) {
+      w_.endLines(1);
+      w_.put(std::string(38, '-'));
+      w_.endLines(1);
+    } else if (is("b") || is("strong")) {
+      w_.mark(styles ? "\x1b" "b" : "*", true);
+    } else if (styles && (is("i") || is("em"))) {
+      w_.mark("\x1b" "i", true);
+    } else if (styles && is("u")) {
+      w_.mark("\x1b" "u", true);
+    } else if (styles && is("a")) {
+      w_.mark("\x1b" "u" "\x1b" "5", true);
+    } else if (is("ul") || is("ol")) {
+      w_.endLines(1);
+      ListLevel level{is("ol"), 1};
+      if (level.ordered) {
+        const AttributeValue start = attributeOf(s_, tag, "start");
+        if (start.found) level.next = startNumber(start.value);
+      }
+      lists_.push_back(level);
+    } else if (is("li")) {
+      w_.endLines(1);
+      const size_t depth = lists_.size();
+      std::string marker(depth > 1 ? 2 * (depth - 1) : 0, ' ');
+      if (depth > 0 && lists_.back().ordered) {
+        marker += std::to_string(lists_.back().next++) + ". ";
+      } else {
+        marker += "* ";
+      }
+      w_.put(marker);
+    } else if (is("img")) {
+      w_.put(pictureText(s_, tag, utf8_));
+      w_.endLines(1);
+    } else if (is("table")) {
+      w_.endLines(1);
+      cells_.push_back(0);
+    } else if (is("tr")) {
+      w_.endLines(1);
+      if (!cells_.empty()) cells_.back() = 0;
+    } else if (is("td") || is("th")) {
+      if (!cells_.empty() && cells_.back()++ > 0) w_.mark(" | ", false);
+    } else if (is("pre")) {
+      w_.endLines(1);
+      ++pre_;
+      return true;
+    } else if (isBlockElement(n)) {
+      w_.endLines(1);
+    }
+    return false;
+  }
+
+  void closingTag(std::string_view n) {
+    auto is = [&](std::string_view name) { return equalsNoCase(n, name); };
+    const bool styles = w_.styles_;
+    if (is("p") || isHeading(n) || is("blockquote")) {
+      w_.endLines(2);
+    } else if (is("br")) {
+      w_.lineBreak();
+    } else if (is("b") || is("strong")) {
+      w_.mark(styles ? "\x1b" "n" : "*", false);
+    } else if (styles && (is("i") || is("em") || is("u"))) {
+      w_.mark("\x1b" "n", false);
+    } else if (styles && is("a")) {
+      w_.mark("\x1b" "n" "\x1b" "2", false);
+    } else if (is("ul") || is("ol")) {
+      if (!lists_.empty()) lists_.pop_back();
+      w_.endLines(1);
+    } else if (is("li") || is("tr")) {
+      w_.endLines(1);
+    } else if (is("table")) {
+      if (!cells_.empty()) cells_.pop_back();
+      w_.endLines(1);
+    } else if (is("pre")) {
+      if (pre_ > 0) --pre_;
+      w_.endLines(1);
+    } else if (isBlockElement(n)) {
+      w_.endLines(1);
+    }
+  }
+
+  static int64_t startNumber(std::string_view v) {
+    int64_t n = 0;
+    size_t k = 0;
+    while (k < v.size() && isHtmlSpace(v[k])) ++k;
+    const bool minus = k < v.size() && v[k] == '-';
+    if (minus) ++k;
+    for (; k < v.size() && v[k] >= '0' && v[k] <= '9' && n < 1000000000; ++k) n = n * 10 + (v[k] - '0');
+    return minus ? -n : n;
+  }
+
+  std::string_view s_;
+  DisplayWriter w_;
+  bool utf8_;
+  int pre_ = 0;
+  std::vector<ListLevel> lists_;
+  std::vector<int> cells_;
+};
 
 // Trims in the sense of invariant 3 of the header: the bounds of the kept text.
 bool isTrimByte(std::string_view s, size_t i, bool utf8) {
@@ -165,104 +463,6 @@ Bounds trimmedBounds(std::string_view s, bool utf8) {
 
 }  // namespace
 
-TranslateMatch fLineFeedTranslateMatcher::call(Text text, int32_t position, const TranslateEntry&) {
-  std::string_view s = text.view();
-  auto p = static_cast<size_t>(position);
-  size_t end = p + 1;
-  while (end < s.size() && (s[end] == '\n' || s[end] == '\r')) ++end;
-  bool none = p == 0 || end == s.size() || s[p - 1] == '>' || s[end] == '<';
-  return replaced(position, static_cast<int32_t>(end - p), none ? "" : " ");
-}
-
-TranslateMatch fMergeMultipleSpacesTranslateMatcher::call(Text text, int32_t position, const TranslateEntry&) {
-  std::string_view s = text.view();
-  // A lone space would be replaced by itself: only runs and tabs match, so
-  // ordinary prose costs the engine no match per word.
-  for (size_t p = s.find_first_of(" \t", static_cast<size_t>(position)); p != std::string_view::npos;
-       p = s.find_first_of(" \t", p + 1)) {
-    size_t end = s.find_first_not_of(" \t", p);
-    if (end == std::string_view::npos) end = s.size();
-    if (end - p == 1 && s[p] == ' ') continue;
-    return replaced(static_cast<int32_t>(p), static_cast<int32_t>(end - p), " ");
-  }
-  return {};
-}
-
-TranslateMatch fHtmlTranslateMatcher::call(Text text, int32_t position, const TranslateEntry& entry) {
-  auto& state = *static_cast<HtmlTextState*>(const_cast<void*>(entry.word6));
-  std::string_view s = text.view();
-  auto open = static_cast<size_t>(position);
-  if (state.noCloseFrom >= 0 && position >= state.noCloseFrom) return {};
-  size_t close = s.find('>', open + 1);
-  if (close == std::string_view::npos) {
-    state.noCloseFrom = position;
-    return {};
-  }
-  size_t i = open + 1;
-  while (i < close && isTagSpace(s[i])) ++i;
-  bool closing = i < close && s[i] == '/';
-  if (closing) {
-    ++i;
-    while (i < close && isTagSpace(s[i])) ++i;
-  }
-  size_t nameStart = i;
-  while (i < close && isAsciiLetter(s[i])) ++i;
-  std::string_view name = s.substr(nameStart, i - nameStart);
-  bool heading = equalsNoCase(name, "h") && i < close && s[i] >= '1' && s[i] <= '6';
-  bool adjacent = state.lastTagEnd >= 0 && open == static_cast<size_t>(state.lastTagEnd) + 1;
-  bool styles = state.useStyles;
-  auto is = [&](std::string_view n) { return equalsNoCase(name, n); };
-
-  std::string out;
-  TagKind kind;
-  if (!closing) {
-    if (is("br")) {
-      out = "\n", kind = TagKind::kBr;
-    } else if (is("hr")) {
-      out = "\n" + std::string(38, '-') + "\n", kind = TagKind::kHr;
-    } else if (is("p") || heading) {
-      out = state.lastTag == TagKind::kEndUl || open == 0 ? "" : "\n", kind = TagKind::kP;
-    } else if (is("b") || is("strong")) {
-      out = styles ? "\x1b" "b" : "*", kind = TagKind::kB;
-    } else if (styles && (is("i") || is("em"))) {
-      out = "\x1b" "i", kind = TagKind::kI;
-    } else if (styles && is("u")) {
-      out = "\x1b" "u", kind = TagKind::kU;
-    } else if (is("li")) {
-      out = "* ", kind = TagKind::kLi;
-    } else if (is("ul")) {
-      out = "\n", kind = TagKind::kUl;
-    } else if (is("a")) {
-      out = styles ? "\x1b" "u" "\x1b" "5" : "", kind = TagKind::kA;
-    } else if (is("img")) {
-      out = pictureText(s, i, close), kind = TagKind::kImg;
-    } else {
-      out = spacing(s, open, close, adjacent), kind = TagKind::kOtherOpening;
-    }
-  } else {
-    if (is("p") || heading) {
-      out = "\n", kind = TagKind::kEndP;
-    } else if (is("b") || is("strong")) {
-      out = styles ? "\x1b" "n" : "*", kind = TagKind::kEndB;
-    } else if (styles && (is("i") || is("em"))) {
-      out = "\x1b" "n", kind = TagKind::kEndI;
-    } else if (styles && is("u")) {
-      out = "\x1b" "n", kind = TagKind::kEndU;
-    } else if (is("li")) {
-      out = "\n", kind = TagKind::kEndLi;
-    } else if (is("ul")) {
-      out = "\n", kind = TagKind::kEndUl;
-    } else if (is("a")) {
-      out = styles ? "\x1b" "n" "\x1b" "2" : "", kind = TagKind::kEndA;
-    } else {
-      out = spacing(s, open, close, adjacent), kind = TagKind::kOtherClosing;
-    }
-  }
-  state.lastTag = kind;
-  state.lastTagEnd = static_cast<int32_t>(close);
-  return replaced(position, static_cast<int32_t>(close - open + 1), out);
-}
-
 void tabsToSpaces(Str& text) {
   for (int32_t i = 0; i < text.length(); ++i) {
     if (text[i] == '\t') text[i] = ' ';
@@ -285,17 +485,7 @@ Str trimNewsWhiteSpace(Str text, bool utf8) {
 }
 
 Str htmlToDisplayText(Text text, bool useStyles, bool utf8) {
-  Matchers& m = matchers();
-  HtmlTextState state;
-  state.useStyles = useStyles;
-  std::array<TranslateEntry, 4> table{};
-  table[0].matcher = &m.html;
-  table[0].matchText = "<";
-  table[0].word6 = &state;
-  table[1].matcher = &m.lineFeed;
-  table[1].matchText = "\n";
-  table[2].matcher = &m.spaces;
-  Str result = dynamicTranslateStr(text, table.data(), 0, false, 0);
+  Str result(HtmlReader(text.nulView(), useStyles, utf8).run());
   tabsToSpaces(result);
   trimDisplayText(result, utf8);
   return result;
@@ -318,44 +508,90 @@ Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8)
   return Str();
 }
 
+Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
+                       bool useStyles) {
+  if (text.isNil()) return Str();
+  auto* xml = dynamic_cast<cXML*>(&docFormat);
+  const cEncoding* target = charset ? charset : xml ? &xml->infoSystemCharset() : nullptr;
+  const bool utf8 = !target || isUtf8Encoding(*target);
+  if (xml && (format == kFormatDetect || format == kFormatHTML || format == kFormatXHTML)) {
+    const std::string markup = xmlMarkupText(text.view(), xml->infoDecoder()->entities());
+    if (format != kFormatDetect || looksLikeHtml(markup)) {
+      Str shown = htmlToDisplayText(markup, useStyles, true);
+      const auto* single = dynamic_cast<const cCharset*>(target);
+      if (utf8 || !single) return shown;
+      return convertUTF8ToCharset(shown, *single, 0, "?", false, false, nullptr, 0);
+    }
+    format = kFormatPlainText;
+  }
+  return prepareTextForDisplay(docFormat.convertText(text, charset, false, false), format, useStyles, utf8);
+}
+
+namespace {
+
+bool isMarkupTag(std::string_view at) {
+  size_t n = 0;
+  while (n < at.size() && isAsciiLetter(at[n])) ++n;
+  const std::string_view name = at.substr(0, n);
+  for (std::string_view known : {"p", "br", "hr", "img", "li"}) {
+    if (equalsNoCase(name, known)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool looksLikeHtml(Text text) {
   enum { kOutside, kInTag, kInQuotes } state = kOutside;
+  char quote = 0;
+  // Some tag says HTML: an end tag, a comment, or p, br, hr, img or li
+  // ("The <dialog> element" alone is a title that names a tag).
+  bool markup = false;
   int64_t openings = 0, closings = 0, slashes = 0, oddities = 0;
-  for (char c : text.nulView()) {
+  const std::string_view s = text.nulView();
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
     if (c == '<') {
+      // A "<" that starts no tag ("5 < 7", "<=") is text.
+      const char next = i + 1 < s.size() ? s[i + 1] : '\0';
+      if (!isAsciiLetter(next) && next != '/' && next != '!' && next != '?') continue;
       if (state == kOutside) {
         ++openings;
-      } else {
+        if (next == '/' || next == '!' || isMarkupTag(s.substr(i + 1))) markup = true;
+      } else if (state == kInTag) {
         ++oddities;
+      } else {
+        continue;
       }
       state = kInTag;
     } else if (c == '>') {
       if (state == kInTag) {
         ++closings;
-      } else {
+      } else if (state == kOutside) {
         ++oddities;
+      } else {
+        continue;
       }
       state = kOutside;
     } else if (c == '"' || c == '\'') {
+      // A quote ends only at the same quote: alt="Don't" stays one value.
       if (state == kInTag) {
         state = kInQuotes;
-      } else if (state == kInQuotes) {
+        quote = c;
+      } else if (state == kInQuotes && c == quote) {
         state = kInTag;
       }
     } else if (c == '/' && state == kInTag) {
       ++slashes;
     }
   }
-  if (openings == 0 || closings == 0) return false;
+  if (openings == 0 || closings == 0 || !markup) return false;
   if (openings * 9 / 10 > closings || openings * 11 / 10 < closings) return false;
   if (slashes * 9 / 10 > openings) return false;
   return oddities * 4 <= openings;
 }
 
-void initNewsTextModule() {
-  if (!gMatchers) gMatchers = std::make_unique<Matchers>();
-}
-
-void endNewsTextModule() { gMatchers.reset(); }
+void initNewsTextModule() {}
+void endNewsTextModule() {}
 
 }  // namespace bw

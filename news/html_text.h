@@ -1,50 +1,28 @@
 // news/html_text.h - feed texts turned into display text: plain text tidied,
-// HTML and XHTML rewritten by three matchers on the translate engine, with
-// optional MUI style codes for bold, italic, underline and links.
+// HTML and XHTML read as a browser tokenises them and written as lines of
+// text, with optional MUI style codes for bold, italic, underline and links.
 //
 // Invariants:
-//   1. Entities and escapes are not touched: the caller decodes first.
-//   2. Tags are rewritten from the source text alone (never the output); a
-//      "<" with no ">" after it and the text after it stay as they are.
+//   1. Tags are read on the markup itself; character references are decoded
+//      only inside text and attribute values, so an escaped "<" stays text.
+//      A "<" not followed by a letter, "/" and a letter, "!" or "?" is text;
+//      so is a "<" whose tag never ends (nothing is lost).
+//   2. script, style, template and noscript elements and comments give
+//      nothing; inline elements give nothing between the letters they hold,
+//      block elements end lines, pre keeps its lines and spaces.
 //   3. With utf8 TRUE the only no-break space trimmed at the ends is the
 //      whole pair C2 A0, so no letter loses its last byte; with utf8 FALSE
 //      the single byte A0 is white space. Inside the text nothing is trimmed.
-//   4. The three matchers exist between initNewsTextModule and
-//      endNewsTextModule; converting outside that raises "BUG".
 #pragma once
 
 #include <cstdint>
 
+#include "core/charset.h"
 #include "core/str.h"
-#include "core/translate.h"
 #include "news/news_format.h"
+#include "web/web_format.h"
 
 namespace bw {
-
-// Line feeds: a run of line feeds and carriage returns becomes one space, or
-// nothing at either end of the text or beside a tag.
-class fLineFeedTranslateMatcher : public fTranslateMatcher {
-  BW_CLASS(fLineFeedTranslateMatcher, fTranslateMatcher)
-
- public:
-  TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
-};
-
-// Runs of spaces and tabs become one space.
-class fMergeMultipleSpacesTranslateMatcher : public fTranslateMatcher {
-  BW_CLASS(fMergeMultipleSpacesTranslateMatcher, fTranslateMatcher)
-
- public:
-  TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
-};
-
-// Tags: rewritten by name; the entry's word6 points to the run's state.
-class fHtmlTranslateMatcher : public fTranslateMatcher {
-  BW_CLASS(fHtmlTranslateMatcher, fTranslateMatcher)
-
- public:
-  TranslateMatch call(Text text, int32_t position, const TranslateEntry& entry) override;
-};
 
 // NIL for NIL. Formats 0 to 3 consume text: format 1 (and 0 when the text
 // does not look like HTML) tidies it in place (tabs to spaces, both ends
@@ -53,8 +31,18 @@ class fHtmlTranslateMatcher : public fTranslateMatcher {
 // it was.
 Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8);
 
-// A new display text for the HTML text; text stays the caller's.
+// A new display text for the HTML text; text stays the caller's. With utf8
+// the text is UTF-8 and references decode to UTF-8; without, each byte is
+// a character and references past FF give "?".
 Str htmlToDisplayText(Text text, bool useStyles, bool utf8);
+
+// A stored feed text as display text in charset (NIL: the system charset
+// of the format). Markup of an XML feed (format 2 or 3, or 0 when it looks
+// like HTML) is read after one level of XML decoding, so the HTML's own
+// escapes reach its reader; every other text is convertText's decoding,
+// prepared by format.
+Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
+                       bool useStyles);
 
 // Whether a text of unknown format looks like HTML: balanced tags, few
 // slashes, few stray angle brackets.
@@ -70,6 +58,7 @@ void trimDisplayText(Str& text, bool utf8);
 // new string of exactly the trimmed text.
 Str trimNewsWhiteSpace(Str text, bool utf8);
 
+// Kept for the module order of start-up; the reader holds no global state.
 void initNewsTextModule();
 void endNewsTextModule();
 

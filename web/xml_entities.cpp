@@ -216,19 +216,8 @@ EscapeScan scanEscapeAt(std::string_view in, size_t s, const EntityMap& entities
 
   int32_t code = -1;
   if (!name.empty() && name[0] == '#') {
-    // A lower-case "x" marks hexadecimal; the number reader knows "$".
-    char digits[kMaxEscapeName];
-    const size_t count = name.size() - 1;
-    std::memcpy(digits, name.data() + 1, count);
-    if (count > 0 && digits[0] == 'x') digits[0] = '$';
-    RuntimeNumber v = readRuntimeNumber(std::string_view(digits, count), 0, false);
-    if (!v.digits || v.end != count || v.value == -1) return ampersandOnly();
-    code = v.value;
-    // Documents written on Windows put the Windows-1252 byte in a reference
-    // (&#146; for the right quote); read it as browsers do.
-    if (code >= 0x80 && code < 0xA0 && windows1252ToUnicode(static_cast<uint8_t>(code)) != -1) {
-      code = windows1252ToUnicode(static_cast<uint8_t>(code));
-    }
+    code = xmlNumericReference(name);
+    if (code == -1) return ampersandOnly();
   } else {
     code = entities.lookupName(name);
     if (code == -1) return ampersandOnly();

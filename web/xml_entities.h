@@ -160,6 +160,34 @@ Str decodeEntityTextByEngine(Text text, const cEncoding& from, const cEncoding& 
 // rule of the table that matches there.
 Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, bool cdataMarkers);
 
+// The character an XML character reference names ("#65", "#x41"), or -1
+// when the name is not one. Numbers past U+10FFFF (however many digits),
+// 0 and surrogates give U+FFFD; 80..9F as scanHtmlReference.
+int32_t xmlNumericReference(std::string_view name);
+
+// One HTML character reference read at the "&" in[s] as browsers read it:
+// a name of the HTML5 list followed by ";", one of its 106 legacy names
+// without ";" (the longest that fits; in an attribute value not when a letter,
+// digit or "=" follows it), or "&#" decimal / "&#x" hexadecimal digits with or
+// without ";". A number of 0, a surrogate or one past U+10FFFF gives U+FFFD;
+// one of 80..9F the Windows-1252 character of that byte where it has one.
+// length is 0 when no reference starts there: the "&" is text.
+struct HtmlReference {
+  int32_t length = 0;
+  int32_t first = 0;
+  int32_t second = 0;  // the few names that stand for two code points; else 0
+};
+HtmlReference scanHtmlReference(std::string_view in, size_t s, bool inAttribute);
+// How many names the HTML5 list holds (with and without ";").
+size_t htmlEntityCount();
+
+// The markup an XML element's kept text stands for, in UTF-8 (text is UTF-8,
+// as the tree holds it): its escapes decoded once (entities of the map and
+// character references; a doubled "&amp;lt;" gives "&lt;"), the contents of
+// CDATA sections as they stand, CR LF and a lone CR made LF. So HTML carried
+// in either form reaches its reader with its own escapes intact.
+std::string xmlMarkupText(std::string_view text, const EntityMap& entities);
+
 // The XML decoding table's rules, run while converting.
 class XmlDecoder : public webDecoder {
  public:

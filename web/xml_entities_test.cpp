@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <random>
@@ -148,9 +149,12 @@ TEST_F(XmlEntitiesTest, DecodingIntoLatin1AndUtf8) {
       {"&amp;nbsp;", "\xA0", "\xC2\xA0"},
       {"&nbsp;", "\xA0", "\xC2\xA0"},
       {"&#x1F600;", "?", "\xF0\x9F\x98\x80"},
-      {"&#xD800;", "?", "?"},
-      {"&#x110000;", "?", "?"},
-      {"&#-5;", "?", "?"},
+      // Numbers that are no character give U+FFFD, past Unicode however
+      // many digits (2^32 + 60 once wrapped to "<").
+      {"&#xD800;", "?", "\xEF\xBF\xBD"},
+      {"&#x110000;&#0;", "??", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"&#4294967356;", "?", "\xEF\xBF\xBD"},
+      {"&#-5;&#$41;", "&#-5;&#$41;", "&#-5;&#$41;"},
       {"&#-1;", "&#-1;", "&#-1;"},
       {"caf\xC3\xA9", "caf\xE9", "caf\xC3\xA9"},
   };
@@ -181,8 +185,8 @@ TEST_F(XmlEntitiesTest, DirectDecoderMatchesTheEngine) {
 }
 
 // scanEscapeAt looks names up where they stand and reads numbers in place;
-// the model makes the key "&name;" for lookup() and reads the number with
-// valueAt, as the decoder first did.
+// the model makes the key "&name;" for lookup() and reads the number as
+// decimal or "x" hexadecimal digits, held past Unicode.
 TEST_F(XmlEntitiesTest, EscapeScanMatchesTheKeyAndNumberModel) {
   auto entities = makeXmlEntityMap();
   auto model = [&](std::string_view in) -> EscapeScan {
@@ -195,13 +199,16 @@ TEST_F(XmlEntitiesTest, EscapeScanMatchesTheKeyAndNumberModel) {
     std::string name(window.substr(0, semi));
     int32_t code = entities->lookup("&" + name + ";");
     if (name.starts_with('#')) {
-      std::string number = name.substr(1);
-      if (number.starts_with('x')) number[0] = '$';
-      ValueAt v = valueAt(number, 0, -1);
-      if (static_cast<size_t>(v.position) != number.size() || v.value == -1) return ampersand;
-      code = v.value >= 0x80 && v.value < 0xA0 && windows1252ToUnicode(static_cast<uint8_t>(v.value)) != -1
-                 ? windows1252ToUnicode(static_cast<uint8_t>(v.value))
-                 : v.value;
+      const bool hex = name.size() > 1 && name[1] == 'x';
+      const std::string digits = name.substr(hex ? 2 : 1);
+      if (digits.empty() || digits.find_first_not_of(hex ? "0123456789abcdefABCDEF" : "0123456789") != std::string::npos)
+        return ampersand;
+      const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
+      const uint64_t v = digits.size() - lead > 8 ? 0x110000 : std::stoull(digits, nullptr, hex ? 16 : 10);
+      code = v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) ? 0xFFFD
+             : v >= 0x80 && v < 0xA0 && windows1252ToUnicode(static_cast<uint8_t>(v)) != -1
+                 ? windows1252ToUnicode(static_cast<uint8_t>(v))
+                 : static_cast<int32_t>(v);
     }
     if (code == -1) return ampersand;
     return {static_cast<int32_t>(start + semi + 1), code};
@@ -242,6 +249,67 @@ TEST_F(XmlEntitiesTest, ModuleGlobalsLiveBetweenInitAndEnd) {
   EXPECT_EQ(xmlEscCodeMatcher(), nullptr);
   EXPECT_EQ(xmlEscapeTable(), nullptr);
   initXMLModule();  // TearDown ends it again
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+TEST(HtmlReferences, ReadAsBrowsersReadThem) {
+  EXPECT_EQ(htmlEntityCount(), 2231u);
+  struct Case {
+    const char* in;
+    bool inAttribute;
+    int32_t length, first, second;
+  } cases[] = {
+      {"&amp;", false, 5, '&', 0},
+      {"&amp", false, 4, '&', 0},
+      {"&ampx", false, 4, '&', 0},
+      {"&ampx", true, 0, 0, 0},        // a legacy name before a letter in a value stays
+      {"&amp=", true, 0, 0, 0},
+      {"&amp;x", true, 5, '&', 0},
+      {"&notin;", false, 7, 0x2209, 0},
+      {"&notit;", false, 4, 0xAC, 0},  // the longest legacy name that fits
+      {"&NotEqualTilde;", false, 15, 0x2242, 0x338},
+      {"&CounterClockwiseContourIntegral;", false, 33, 0x2233, 0},
+      {"&bogus;", false, 0, 0, 0},
+      {"&", false, 0, 0, 0},
+      {"& x", false, 0, 0, 0},
+      {"&#65", false, 4, 'A', 0},
+      {"&#x41;", false, 6, 'A', 0},
+      {"&#X41;", false, 6, 'A', 0},
+      {"&#x;", false, 0, 0, 0},
+      {"&#150;", false, 6, 0x2013, 0},
+      {"&#0;", false, 4, 0xFFFD, 0},
+      {"&#xDFFF;", false, 8, 0xFFFD, 0},
+      {"&#4294967356;", false, 13, 0xFFFD, 0},
+      {"&#99999999999999999999999;", false, 26, 0xFFFD, 0},
+  };
+  for (const Case& c : cases) {
+    const HtmlReference r = scanHtmlReference(c.in, 0, c.inAttribute);
+    EXPECT_EQ(r.length, c.length) << c.in;
+    if (r.length == 0) continue;
+    EXPECT_EQ(r.first, c.first) << c.in;
+    EXPECT_EQ(r.second, c.second) << c.in;
+  }
+}
+
+TEST(XmlMarkupText, DecodesOneLevelAndKeepsCdataAsItStands) {
+  const auto entities = makeXmlEntityMap();
+  struct Case {
+    const char* kept;
+    const char* markup;
+  } cases[] = {
+      {"&lt;p&gt;a &amp;lt; b&lt;/p&gt;", "<p>a &lt; b</p>"},
+      {"<![CDATA[<p>a &lt; b</p>]]>", "<p>a &lt; b</p>"},
+      {"x<![CDATA[&amp;]]>&amp;<![CDATA[never ends", "x&amp;&never ends"},
+      {"&eacute;&#233;&#xE9; &unknown; & &#-1;", "\xC3\xA9\xC3\xA9\xC3\xA9 &unknown; & &#-1;"},
+      {"a\r\nb\rc", "a\nb\nc"},
+      {"&#4294967356;", "\xEF\xBF\xBD"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(xmlMarkupText(c.kept, *entities), c.markup) << c.kept;
 }
 
 }  // namespace
