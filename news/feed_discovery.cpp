@@ -154,6 +154,7 @@ FeedDocument downloadXML::discoverFeeds(bool isNewFeed) {
     reader_->close();
   } else {
     line = reader_->infoLineNumber();
+    message = Str(reader_->lastError());
   }
   const std::string_view text(body.data.get(), static_cast<size_t>(size));
 

@@ -6,6 +6,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "core/exception.h"
@@ -310,6 +311,8 @@ struct NulScan {
 // Finds the first NUL and checks the UTF-8 before it in one pass over the
 // buffer: block by block, each block checked while it is still in the
 // cache.
+bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
 NulScan scanToNul(const char* buffer, int32_t length) {
   constexpr size_t kBlock = 64 * 1024;
   const auto total = static_cast<size_t>(length);
@@ -538,6 +541,13 @@ bool cXML::open(const char* buffer, int32_t length) {
   encodingName_ = Str("UTF-8");
   declaredEncodingName_ = Str();
   try {
+    // A NUL ends the text only when nothing but NULs follows (a terminator
+    // or padding); one inside the text would silently cut the rest.
+    const std::string_view after(buffer + scan.length, static_cast<size_t>(length - scan.length));
+    if (after.find_first_not_of('\0') != std::string_view::npos) {
+      position_ = scan.length;
+      raise("XML", "cXML.open(); NUL byte at line " + std::to_string(infoLineNumber()));
+    }
     openSteps();
     return true;
   } catch (const eException& e) {
@@ -557,6 +567,18 @@ void cXML::openSteps() {
     markLength_ = static_cast<int32_t>(kByteOrderMark.size());
     position_ = markLength_;
   }
+
+  // White space and comments may stand before the declaration or the root.
+  for (;;) {
+    while (position_ < length_ && isXmlSpace(text_[position_])) ++position_;
+    const std::string_view rest(text_ + position_, static_cast<size_t>(length_ - position_));
+    if (!rest.starts_with("<!--")) break;
+    const size_t end = rest.find("-->", 4);
+    if (end == std::string_view::npos) raise("XML", "cXML.open(); a comment before the first element is not closed");
+    position_ += static_cast<int32_t>(end) + 3;
+  }
+  if (position_ >= length_) raise("XML", "cXML.open(); the document is empty");
+  if (text_[position_] != '<') raise("XML", "cXML.open(); malformed XML (1)");
 
   int32_t start = position_;
   TagView t = nextTag(true);

@@ -12,7 +12,10 @@
 //
 // Invariants:
 //   1. Reading is bounded by the first NUL and by the length given to
-//      open(), whichever comes first; nothing past either is read.
+//      open(), whichever comes first; a NUL followed by anything but NULs
+//      within the length refuses the document ("NUL byte at line L"), as
+//      does a document of nothing but white space ("the document is empty").
+//      White space and comments may stand before the declaration or root.
 //   2. Between steps `position` stands at a "<" or at the end of the text.
 //   3. "XML" exceptions never leave open() or parseDocument(): they become
 //      FALSE / a NIL root with lastError() holding the message. Every other
