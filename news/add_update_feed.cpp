@@ -171,7 +171,7 @@ FeedParseResult parseDocument(cJournaledIndexedObjectSoupDatabase& soup, webData
                               const cEncoding* charset, const Str& url, newsFeed* updateFeed, feedProgressGui* gui) {
   if (webDataNode* rss = document.findNode("rss", nullptr, nullptr, nullptr)) {
     Str version = rss->getAttribute("version", nullptr, true);
-    if (!(version == "2.0" || version == "0.92" || version == "0.91")) return {};
+    if (!isReadableRssVersion(version)) return {};
     setStep(gui, "Scanning for new items...");
     return parseRssFeed(soup, document, root, charset, url, updateFeed, gui);
   }

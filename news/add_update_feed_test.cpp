@@ -84,7 +84,6 @@ TEST_F(AddUpdate, DeadFeedsFailLoudlyWhenAddedAndQuietlyWhenUpdated) {
 TEST_F(AddUpdate, DocumentsNoParserTakesAreFlushedWithoutAMessage) {
   const char* const documents[] = {
       "<rss version=\"1.0\"><channel><title>t</title><link>http://x/</link></channel></rss>",
-      "<rss><channel><title>t</title><link>http://x/</link></channel></rss>",
       "<rdf:RDF><channel><title>t</title></channel></rdf:RDF>",
       "<feed xmlns=\"http://purl.org/atom/ns#\" version=\"0.3\"><title>t</title></feed>",
       "<atom:feed xmlns:atom=\"http://www.w3.org/2005/Atom\"><atom:title>t</atom:title></atom:feed>",

@@ -27,13 +27,13 @@ Str displayText(Str text) {
   return prepareTextForDisplay(std::move(text), kFormatDetect, false, true);
 }
 
-// The content module's prefix declared on the "rss" element, or NIL.
-Str contentPrefix(webDataNode& rss, const cEncoding& utf8) {
+// The prefix the "rss" element declares for the namespace (its name
+// compared ignoring case), or NIL.
+Str namespacePrefix(webDataNode& rss, const cEncoding& utf8, std::string_view ns) {
   for (webAttributeText a = rss.getFirstAttribute(&utf8, true); a.name; a = rss.getNextAttribute(&utf8, true)) {
     std::string_view name = a.name->view();
     if (name.size() < 6 || name.substr(0, 6) != "xmlns:") continue;
-    if (!a.value.isNil() && equalsNoCase(a.value.view(), newsConfig::kContentModuleNamespace))
-      return Str(name.substr(6));
+    if (!a.value.isNil() && equalsNoCase(a.value.view(), ns)) return Str(name.substr(6));
   }
   return Str();
 }
@@ -58,7 +58,7 @@ std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, co
   if (id.isNil()) return nullptr;
   feed->uniqueID = concatStrings(id, ", ", feed->title);
   const Str version = rss.getAttribute("version", &utf8, true);
-  feed->type = concatStrings("RSS ", version);
+  feed->type = concatStrings("RSS ", version.isNil() || version.empty() ? Str("2.0") : version);
   feed->docFormat = feedTypeToDocFormat(feed->type);
   feed->updatedText = textOf(before("lastBuildDate"), utf8, true);
   if (feed->updatedText.isNil()) feed->updatedText = textOf(before("pubDate"), utf8, true);
@@ -78,7 +78,7 @@ struct ParsedItem {
 };
 
 ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
-                    const Str& prefix) {
+                    const Str& prefix, const Str& dublinCore) {
   auto child = [&](const char* name) { return node.findChild(name, nullptr, nullptr, nullptr); };
   ParsedItem p{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
   newsItem& item = *p.item;
@@ -108,8 +108,12 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   if (!categories.empty()) item.tags = joinStrings(categories, ",");
   body.encoding = copyString(document.infoEncodingName());
   body.statedEncoding = copyString(document.infoDeclaredEncodingName());
+  // WordPress and many others give the date and the author only as
+  // dc:date and dc:creator.
   body.publishedText = textOf(child("pubDate"), utf8, true);
+  if (body.publishedText.isNil()) body.publishedText = textOf(node.findChild("date", dublinCore, nullptr, nullptr), utf8, true);
   body.author = textOf(child("author"), utf8, true);
+  if (body.author.isNil()) body.author = textOf(node.findChild("creator", dublinCore, nullptr, nullptr), utf8, true);
   const webDataNode* image = child("image");
   body.imageURL = textOf(image ? image : child("img"), utf8, false);
   body.summary = textOf(child("description"), utf8, true);
@@ -129,13 +133,24 @@ bool hasChildren(const webDataNode* node) { return node && node->getFirstChild()
 
 }  // namespace
 
+bool isReadableRssVersion(const Str& version) {
+  if (version.isNil() || version.empty()) return true;
+  for (std::string_view v : {"2.0", "0.91", "0.92", "0.93", "0.94"}) {
+    if (version.view() == v) return true;
+  }
+  return false;
+}
+
 FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,
                              const cEncoding* charset, Text url, newsFeed* updateFeed, feedProgressGui* gui) {
   webDataNode* rss = document.findNode("rss", nullptr, nullptr, nullptr);
   if (!rss) return {};
   cEncodingUTF utf8;
   utf8.load("UTF-8");
-  const Str prefix = contentPrefix(*rss, utf8);
+  const Str prefix = namespacePrefix(*rss, utf8, newsConfig::kContentModuleNamespace);
+  // Dublin Core, by the usual prefix where the feed forgets to declare it.
+  Str dublinCore = namespacePrefix(*rss, utf8, "http://purl.org/dc/elements/1.1/");
+  if (dublinCore.isNil()) dublinCore = Str("dc");
   setProgressText(gui, "Parsing feed");
   webDataNode* channel = rss->findChild("channel", nullptr, nullptr, nullptr);
   if (!hasChildren(channel)) return {};
@@ -160,7 +175,7 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
   int32_t number = 0;
   for (webDataNode* n : parts) {
     showItemProgress(gui, ++number, count);
-    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix);
+    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore);
     merge.add(std::move(parsed.item), std::move(parsed.body));
   }
   merge.finish();

@@ -1,5 +1,6 @@
-// news/rss_parser.h - RSS 0.91, 0.92 and 2.0 documents (with the content
-// module) into a stored feed and its items, through the shared merge stage.
+// news/rss_parser.h - RSS 0.91 to 0.94 and 2.0 documents (with the content
+// and Dublin Core modules) into a stored feed and its items, through the
+// shared merge stage.
 //
 // Invariants:
 //   1. Texts are stored in UTF-8 with the document's escapes kept, except
@@ -22,6 +23,10 @@
 #include "web/web_data.h"
 
 namespace bw {
+
+// Whether an "rss" element of this version has the structure this parser
+// reads: 0.91 to 0.94, 2.0, or no version at all (read as 2.0).
+bool isReadableRssVersion(const Str& version);
 
 // updateFeed: the stored feed to update, NIL when adding; gui may be NIL.
 FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,

@@ -73,6 +73,37 @@ TEST_F(RssParser, FillsTheFeedAndItsItems) {
   compareOrUpdateOutcomesIn("news/testdata", "rss_parser.newsdump", dumpModel());
 }
 
+// Dublin Core stands in for a missing pubDate or author, under the prefix
+// the feed declares (or "dc" where it declares none); the RSS elements win.
+TEST_F(RssParser, TakesDublinCoreDatesAndCreators) {
+  for (const char* declaration : {" xmlns:d=\"http://purl.org/dc/elements/1.1/\"", ""}) {
+    const std::string p = *declaration ? "d:" : "dc:";
+    FeedParseResult r = rss(rssDocument(
+        "<link>http://example.org/" + p + "</link><title>T</title>"
+        "<item><guid>" + p + "a</guid><" + p + "date>2015-01-05T10:20:30Z</" + p + "date><" + p + "creator>Ann</" + p + "creator></item>"
+        "<item><guid>" + p + "b</guid><pubDate>Mon, 05 Jan 2015 11:20:30 GMT</pubDate><author>bo@x</author>"
+        "<" + p + "date>2001-01-01</" + p + "date><" + p + "creator>Cy</" + p + "creator></item>",
+        declaration));
+    ASSERT_TRUE(r.feed) << declaration;
+    std::map<std::string, ItemView> byID;
+    for (const ItemView& v : items(r.feed)) byID[v.uniqueID] = v;
+    EXPECT_EQ(byID[p + "a"].published, 473768430) << declaration;
+    EXPECT_EQ(byID[p + "a"].author, "Ann") << declaration;
+    EXPECT_EQ(byID[p + "b"].published, 473768430 + 3600) << declaration;
+    EXPECT_EQ(byID[p + "b"].author, "bo@x") << declaration;
+  }
+}
+
+TEST_F(RssParser, ReadsTheVersionsOfTheSameStructure) {
+  for (const char* v : {"2.0", "0.91", "0.92", "0.93", "0.94", ""}) EXPECT_TRUE(isReadableRssVersion(Str(v))) << v;
+  EXPECT_TRUE(isReadableRssVersion(Str()));
+  for (const char* v : {"1.0", "0.90", "3.0", "2.0 "}) EXPECT_FALSE(isReadableRssVersion(Str(v))) << v;
+  newsFeed* unversioned =
+      rss("<rss><channel><title>t</title><link>http://u/</link><item><guid>i</guid></item></channel></rss>").feed;
+  ASSERT_TRUE(unversioned);
+  EXPECT_EQ(unversioned->type, "RSS 2.0");
+}
+
 TEST_F(RssParser, RefusesWhatItCannotStore) {
   struct Case {
     std::string xml;
