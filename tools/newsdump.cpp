@@ -1,8 +1,10 @@
 // tools/newsdump.cpp - prints the news model of a database, one line per
 // object (news/news_dump.h), for looking inside a database by hand and for
-// golden-text tests.
+// golden-text tests; with --items, each item as a user sees it instead:
+// title, link, published and updated dates (UTC seconds and text), author,
+// summary and contents as display text, one field a line.
 //
-//   newsdump DB
+//   newsdump [--items] DB
 //
 // The database is copied to a private folder first and the copy is opened,
 // so the file given is never written (opening replays a journal and sets the
@@ -11,12 +13,81 @@
 #include <cstdio>
 #include <string>
 
+#include "core/charset.h"
 #include "database/soup_database.h"
+#include "news/html_text.h"
 #include "news/news_dump.h"
+#include "news/news_load.h"
 #include "platform/assigns.h"
 #include "tools/copied_database.h"
 
 namespace {
+
+bool gItems = false;
+
+// One field: its name, then its text on the same line (line ends shown as
+// "\\n", so one field stays one line), NIL for none.
+void field(std::string& out, const char* name, const bw::Str& text) {
+  out += "  ";
+  out += name;
+  out += ": ";
+  if (text.isNil()) {
+    out += "NIL";
+  } else {
+    for (char c : text.view()) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  out += "\n";
+}
+
+void date(std::string& out, const char* name, bw::bigTime t) {
+  std::string text = std::to_string(t);
+  if (t > bw::kDateInvalid) {
+    bw::Str shown = bw::Str::withCapacity(64);
+    bw::pTime::formatBigTime(shown, t, true, true);
+    text += " (" + std::string(shown.view()) + ")";
+  } else {
+    text += t == bw::kDateUnset ? " (unset)" : " (invalid)";
+  }
+  out += "  " + std::string(name) + ": " + text + "\n";
+}
+
+// Every item of every feed as the news-item window shows its texts.
+std::string shownItems(bw::cJournaledIndexedObjectSoupDatabase& db) {
+  auto utf8 = bw::encodingFromName("UTF-8", false);
+  std::string out;
+  bw::newsRoot* root = bw::loadObject_newsRoot(db, db.infoRootValue());
+  if (!root) return "! no news root\n";
+  for (int32_t f = root->feedList->infoHeadIndex(); f != 0;) {
+    bw::newsFeed* feed = bw::loadObject_newsFeed(db, f);
+    if (!feed) break;
+    out += "feed " + std::string(feed->title.view()) + " <" + std::string(feed->url.view()) + ">\n";
+    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0;) {
+      bw::newsItem* item = bw::loadObject_newsItem2(db, i, feed);
+      if (!item) break;
+      bw::newsItemBody* body = bw::loadObject_newsItemBody(db, item->bodyIndex);
+      auto shown = [&](const bw::Str& text, int32_t format) {
+        return feed->docFormat ? bw::feedTextForDisplay(*feed->docFormat, utf8.get(), text, format, false) : text;
+      };
+      out += "item " + std::to_string(i) + "\n";
+      field(out, "title", shown(item->title, item->titleFormat));
+      field(out, "link", item->link);
+      date(out, "published", item->published);
+      date(out, "updated", item->updated);
+      if (body) {
+        field(out, "author", shown(body->author, bw::kFormatDetect));
+        field(out, "summary", shown(body->summary, body->summaryFormat));
+        field(out, "contents", shown(body->content, body->contentFormat));
+      }
+      i = db.readObjectNodeHeader(i).nextIndex;
+      db.unloadObject(body);
+      db.unloadObject(item);
+    }
+    f = db.readObjectNodeHeader(f).nextIndex;
+    db.unloadObject(feed);
+  }
+  db.unloadObject(root);
+  return out;
+}
 
 int dump(const std::string& folder) {
   bw::dos::assignAdd("NewsDump", folder);
@@ -25,7 +96,7 @@ int dump(const std::string& folder) {
     std::fprintf(stderr, "newsdump: cannot open the database: %s\n", db.infoError().c_str());
     return 1;
   }
-  std::string text = bw::dumpNewsModel(db);
+  std::string text = gItems ? shownItems(db) : bw::dumpNewsModel(db);
   std::fwrite(text.data(), 1, text.size(), stdout);
   db.closeQuickly();
   return 0;
@@ -34,9 +105,10 @@ int dump(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fputs("usage: newsdump DB\n", stderr);
+  gItems = argc == 3 && std::string(argv[1]) == "--items";
+  if (argc != 2 && !gItems) {
+    std::fputs("usage: newsdump [--items] DB\n", stderr);
     return 2;
   }
-  return bw::tools::runOnCopiedDatabase("newsdump", argv[1], dump);
+  return bw::tools::runOnCopiedDatabase("newsdump", argv[argc - 1], dump);
 }
