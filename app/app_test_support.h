@@ -44,7 +44,7 @@ class ProgramTest : public ::testing::Test {
     // In-process runs never reach the network: a test that updates feeds
     // installs its own update.
     setShellFeedUpdateForTesting([](cJournaledIndexedObjectSoupDatabase&, newsRoot&, const cEncoding&, newsFeed&) {
-      return true;
+      return AddUpdateResult{};
     });
   }
   void TearDown() override {

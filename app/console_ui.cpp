@@ -11,6 +11,7 @@ namespace {
 
 std::FILE* gConsole = nullptr;
 RequesterWindowFunction gRequesterWindow = nullptr;
+void (*gBeforePrint)() = nullptr;
 
 constexpr std::string_view kHighlight = "\x1b" "1";
 
@@ -24,7 +25,10 @@ void setConsoleStream(std::FILE* stream) { gConsole = stream; }
 
 std::FILE* consoleStream() { return gConsole ? gConsole : stdout; }
 
+void setConsoleBeforePrint(void (*before)()) { gBeforePrint = before; }
+
 void consolePrint(std::string_view text) {
+  if (gBeforePrint) gBeforePrint();
   std::FILE* out = consoleStream();
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);

@@ -28,6 +28,9 @@ void setConsoleStream(std::FILE* stream);
 std::FILE* consoleStream();
 // Writes text as it stands and flushes.
 void consolePrint(std::string_view text);
+// Runs before every console write (the shell's progress line clears itself
+// there); NIL: nothing.
+void setConsoleBeforePrint(void (*before)());
 
 // The formatted, cleaned line of invariant 2 (without the line end).
 std::string consoleMessageText(std::string_view text, const FormatArguments* arguments);

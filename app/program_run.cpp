@@ -99,7 +99,7 @@ void ProgramRun::run() {
   if (gModeForTesting) {
     gModeForTesting(*db_, *root_);
   } else if (shell_) {
-    shell_updateAll(*db_, *root_);
+    if (shell_updateAll(*db_, *root_).failed > 0) exitCode_ = kExitSomeFailed;
   } else {
     gui(*db_, *root_, &status_);
   }

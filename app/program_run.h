@@ -35,6 +35,9 @@
 
 namespace bw {
 
+// The exit code of a run in which part of the work failed.
+inline constexpr int kExitSomeFailed = 5;
+
 // What runs between start-up and shutdown: shell_updateAll in shell mode,
 // else the windowed command loop.
 using ProgramMode = std::function<void(cJournaledIndexedObjectSoupDatabase&, newsRoot&)>;
@@ -53,6 +56,9 @@ class ProgramRun {
   void run();
   // The steps of every ending (after an exception too). Never throws.
   void finish(bool exceptionPending) noexcept;
+  // The exit code of a run that ended without an exception: 0, or 5 when
+  // part of the work failed (a feed of the shell update).
+  int infoExitCode() const { return exitCode_; }
 
  private:
   void enterProgramDir();
@@ -72,6 +78,7 @@ class ProgramRun {
   dos::Lock previousDir_;
   newsRoot* root_ = nullptr;
   bool shell_ = false;
+  int exitCode_ = 0;
   // GUI mode: the news layer's windows and the start-up/shutdown messages.
   std::unique_ptr<GuiNewsUiScope> guiUi_;
   StatusWindow status_;

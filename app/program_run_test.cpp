@@ -135,7 +135,7 @@ TEST_F(ProgramTest, AFeedListThatComesBackToAFeedEndsTheStartAndIsMended) {
   EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n"
                          "Database was repaired.\n", 0), 0u) << output;
   EXPECT_EQ(runShell(), 0);
-  EXPECT_EQ(output, "\n");  // the update's end, nothing before it
+  EXPECT_EQ(output, "Updated 3 feeds: 0 new items.\n");  // the update's end, nothing before it
 }
 
 // The mode leaves exactly the figure asked for: small bodies freed one by
@@ -340,20 +340,20 @@ TEST_F(ProgramTest, ShellUpdateTakesEnabledFeedsOldestFirstAndStopsAtCtrlC) {
   std::vector<std::string> order;
   setShellFeedUpdateForTesting([&](Db&, newsRoot&, const cEncoding&, newsFeed& feed) {
     order.emplace_back(feed.title.view());
-    return true;
+    return AddUpdateResult{};
   });
   EXPECT_EQ(runShell(), 0);
   EXPECT_EQ(order, (std::vector<std::string>{"empty", "old", "middle", "new"}));
-  EXPECT_EQ(output, "\n");
+  EXPECT_EQ(output, "Updated 4 feeds: 0 new items.\n");
   order.clear();
   setShellFeedUpdateForTesting([&](Db&, newsRoot&, const cEncoding&, newsFeed& feed) {
     order.emplace_back(feed.title.view());
     if (order.size() == 3) dos::signalBreak();
-    return true;
+    return AddUpdateResult{};
   });
   EXPECT_EQ(runShell(), 0);
   EXPECT_EQ(order, (std::vector<std::string>{"empty", "old", "middle"}));
-  EXPECT_EQ(output, "\nUpdate cancelled by user.\n");
+  EXPECT_EQ(output, "Update cancelled by user.\nUpdated 3 feeds: 0 new items.\n");
   EXPECT_FALSE(dos::checkBreak());
 }
 

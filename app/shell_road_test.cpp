@@ -2,6 +2,7 @@
 // program run as a child in a scratch program folder against feeds served on
 // 127.0.0.1; then Ctrl-C, a second instance, and SIGKILL at random moments.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <map>
 #include <optional>
@@ -67,7 +69,8 @@ test::Reply serveFeed(const std::string& request) {
 
 struct ChildRun {
   int rc = -1;  // exit code, or minus the signal that ended it
-  std::string output;
+  std::string output;  // standard output
+  std::string errors;  // standard error
 };
 
 class ShellRoadTest : public ProgramTest {
@@ -76,7 +79,7 @@ class ShellRoadTest : public ProgramTest {
   std::optional<rlim_t> fileSizeLimit;  // RLIMIT_FSIZE of the children started
 
   // Starts the program (in a process group of its own) and answers its pid;
-  // its standard output is read by finish().
+  // its standard output and error are read by finish().
   pid_t start(const std::vector<std::string>& arguments) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -89,7 +92,7 @@ class ShellRoadTest : public ProgramTest {
     env.push_back("QT_QPA_PLATFORM=offscreen");
     std::vector<std::string> args = {BRINDLEWORK_EXECUTABLE};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    if (::pipe(pipe_) != 0) return -1;
+    if (::pipe(pipe_) != 0 || ::pipe(errorPipe_) != 0) return -1;
     ::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -99,7 +102,9 @@ class ShellRoadTest : public ProgramTest {
         ::setrlimit(RLIMIT_FSIZE, &limit);
       }
       ::dup2(pipe_[1], 1);
+      ::dup2(errorPipe_[1], 2);
       ::close(pipe_[0]);
+      ::close(errorPipe_[0]);
       std::vector<char*> argv, envp;
       for (auto& a : args) argv.push_back(a.data());
       for (auto& e : env) envp.push_back(e.data());
@@ -109,6 +114,7 @@ class ShellRoadTest : public ProgramTest {
       ::_exit(127);
     }
     ::close(pipe_[1]);
+    ::close(errorPipe_[1]);
     child = pid;
     return pid;
   }
@@ -121,8 +127,21 @@ class ShellRoadTest : public ProgramTest {
   ChildRun finish(pid_t pid) {
     ChildRun r;
     char buf[4096];
-    for (ssize_t n; (n = ::read(pipe_[0], buf, sizeof buf)) > 0;) r.output.append(buf, static_cast<size_t>(n));
-    ::close(pipe_[0]);
+    pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {errorPipe_[0], POLLIN, 0}};
+    std::string* into[2] = {&r.output, &r.errors};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+      if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+      for (int i = 0; i < 2; ++i) {
+        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+        const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+        if (n > 0) {
+          into[i]->append(buf, static_cast<size_t>(n));
+        } else {
+          ::close(fds[i].fd);
+          fds[i].fd = -1;
+        }
+      }
+    }
     int status = 0;
     ::waitpid(pid, &status, 0);
     r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
@@ -173,6 +192,7 @@ class ShellRoadTest : public ProgramTest {
 
  private:
   int pipe_[2] = {-1, -1};
+  int errorPipe_[2] = {-1, -1};
 };
 
 TEST_F(ShellRoadTest, UpdatesEveryEnabledFeedOldestFirst) {
@@ -180,7 +200,8 @@ TEST_F(ShellRoadTest, UpdatesEveryEnabledFeedOldestFirst) {
   seed(server.port());
   ChildRun first = runProgram();
   EXPECT_EQ(first.rc, 0);
-  EXPECT_EQ(first.output, ".....\n");
+  EXPECT_EQ(first.output, "Updated 5 feeds: 15 new items.\n");
+  EXPECT_EQ(first.errors, "");  // piped: no progress
   std::vector<std::string> order;
   for (const std::string& request : server.requests()) {
     order.push_back(requestedName(request));
@@ -192,8 +213,79 @@ TEST_F(ShellRoadTest, UpdatesEveryEnabledFeedOldestFirst) {
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
   ChildRun second = runProgram();  // the same documents again: nothing new
   EXPECT_EQ(second.rc, 0);
+  EXPECT_TRUE(second.output.ends_with("\nUpdated 5 feeds: 0 new items.\n")) << second.output;
   EXPECT_EQ(itemCounts(), updated);
   expectSound();
+}
+
+// Every kind of failure a feed meets, each told in one line on standard
+// error with its name, address and reason; the good feed is stored; the
+// summary and the exit status say that some failed.
+TEST_F(ShellRoadTest, EachFailedFeedIsToldWithItsReason) {
+  const std::string bad = "<rss version=\"2.0\">\n<channel>\n<title>a</b>";
+  const std::map<std::string, std::string> replies = {
+      {"gone404", "HTTP/1.0 404 Not Found\r\n\r\nno"},
+      {"gone410", "HTTP/1.0 410 Gone\r\n\r\nno"},
+      {"broken500", "HTTP/1.0 500 Internal Server Error\r\n\r\noops"},
+      {"page", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<!DOCTYPE html>\n<html><body><p>Sorry<br></body></html>"},
+      {"badxml", "HTTP/1.0 200 OK\r\n\r\n" + bad},
+  };
+  test::LoopbackServer server(
+      [&](const std::string& request, int) -> test::Reply {
+        const std::string name = requestedName(request);
+        if (name == "stall") return {{}, 0, true, 12000};
+        auto it = replies.find(name);
+        return it == replies.end() ? serveFeed(request) : test::Reply{{it->second}};
+      },
+      7);
+  int refusedPort = 0;
+  ::close(test::listenLoopback(1, &refusedPort));  // nothing listens there now
+  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
+  const std::vector<std::pair<std::string, std::string>> feeds = {
+      {"rss-ok", base + "rss-ok"},
+      {"gone404", base + "gone404"},
+      {"gone410", base + "gone410"},
+      {"broken500", base + "broken500"},
+      {"page", base + "page"},
+      {"badxml", base + "badxml"},
+      {"refused", "http://127.0.0.1:" + std::to_string(refusedPort) + "/refused"},
+      {"unknown", "http://nothing.invalid/unknown"},
+      {"stall", base + "stall"},
+  };
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+    for (const auto& [name, url] : feeds) addFeed(db, root, name, 0, false, url);
+  });
+  ChildRun run = runProgram();
+  EXPECT_EQ(run.rc, 5);
+  EXPECT_EQ(run.output, "Updated 9 feeds: 3 new items; 8 failed.\n");
+  const std::string page = tree.host().string() + "/BadNewsFeed_";
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = run.errors.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(run.errors.substr(at, end - at));
+  }
+  const std::string reasons[] = {
+      "HTTP 404 Not Found",
+      "HTTP 410 Gone: the feed has been removed",
+      "HTTP 500 Internal Server Error",
+      "the page is HTML, not a feed (the document was kept in " + page,
+      "not valid XML: mismatched closing tag at line 3 (the document was kept in " + page,
+      "could not connect to 127.0.0.1:" + std::to_string(refusedPort) + " (connection refused)",
+      "the name nothing.invalid does not resolve",
+      "the server did not answer within 10 s",
+  };
+  ASSERT_EQ(lines.size(), 8u) << run.errors;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const auto& [name, url] = feeds[i + 1];
+    EXPECT_EQ(lines[i].substr(0, lines[i].find(": ") + 2 + reasons[i].size()),
+              "Failed to update \"" + name + "\" (" + url + "): " + reasons[i]);
+  }
+  EXPECT_EQ(itemCounts().at("rss-ok"), 3);
+  EXPECT_EQ(namesStartingWith("BadNewsFeed_").size(), 2u);
+  const std::string kept = lines[4].substr(lines[4].find(page) + tree.host().string().size() + 1);
+  EXPECT_EQ(bytes(kept.substr(0, kept.size() - 1)), bad);
+  expectSound();
+  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
 }
 
 TEST_F(ShellRoadTest, CtrlCLetsTheFeedInHandFinish) {
@@ -206,7 +298,7 @@ TEST_F(ShellRoadTest, CtrlCLetsTheFeedInHandFinish) {
   seed(server.port());
   ChildRun run = runProgram();
   EXPECT_EQ(run.rc, 0);
-  EXPECT_EQ(run.output, "...\nUpdate cancelled by user.\n");
+  EXPECT_EQ(run.output, "Update cancelled by user.\nUpdated 3 feeds: 9 new items.\n");
   std::map<std::string, int> want = seeded;
   for (const char* name : {"rss-d", "atom-b", "rss-c"}) want[name] = updated.at(name);
   EXPECT_EQ(itemCounts(), want);

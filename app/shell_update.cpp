@@ -1,5 +1,8 @@
-// app/shell_update.cpp - the shell-mode update of every feed.
+// app/shell_update.cpp - the shell-mode update of every feed and its report.
 #include "app/shell_update.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <vector>
@@ -7,8 +10,6 @@
 #include "app/console_ui.h"
 #include "core/exception.h"
 #include "core/system_charset.h"
-#include "news/add_update_feed.h"
-#include "news/downloader_choice.h"
 #include "news/seen_times.h"
 #include "platform/dos_env.h"
 
@@ -16,44 +17,164 @@ namespace bw {
 namespace {
 
 ShellFeedUpdate gUpdateForTesting;
+std::FILE* gReportStream = nullptr;
+bool gReportTerminal = false;
 
-// The update of one feed through the news layer's downloaders; the
-// downloader is deleted when the update returns or raises.
-bool updateOneFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const cEncoding& charset, newsFeed& feed) {
-  DownloaderMade made = createFeedDownloader(db, root, feed, nullptr);
-  if (!made.downloader) return false;
-  addUpdateFeed(db, root, &charset, made.downloader.get(), feed.url, &feed, nullptr, 0, 0);
-  return true;
+std::FILE* reportStream() { return gReportStream ? gReportStream : stderr; }
+
+// Control bytes of outside text (C0, DEL and the C1 range as UTF-8) print
+// as "?": a feed's name never moves the cursor or sets a colour.
+std::string printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+        static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+      out += '?';
+      ++i;
+    } else {
+      out += c < 0x20 || c == 0x7F ? '?' : text[i];
+    }
+  }
+  return out;
+}
+
+std::string counted(int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The progress line on a terminal: written over itself, cleared before any
+// other text reaches the console.
+class ProgressLine {
+ public:
+  ProgressLine() : out_(reportStream()) {
+    terminal_ = gReportStream ? gReportTerminal : ::isatty(::fileno(out_)) == 1;
+    if (terminal_) {
+      gShown = this;
+      setConsoleBeforePrint([] {
+        if (gShown) gShown->clear();
+      });
+    }
+  }
+  ~ProgressLine() {
+    clear();
+    if (terminal_) {
+      setConsoleBeforePrint(nullptr);
+      gShown = nullptr;
+    }
+  }
+  ProgressLine(const ProgressLine&) = delete;
+  ProgressLine& operator=(const ProgressLine&) = delete;
+
+  void show(int32_t n, int32_t m, std::string_view name) {
+    if (!terminal_) return;
+    std::string line = "Updating feed " + std::to_string(n) + " of " + std::to_string(m) + ": " + printable(name);
+    line = clipped(line, columns() - 1);
+    std::fputs(("\r" + line + "\x1b[K").c_str(), out_);
+    std::fflush(out_);
+    shown_ = true;
+  }
+  void clear() {
+    if (!shown_) return;
+    std::fputs("\r\x1b[K", out_);
+    std::fflush(out_);
+    shown_ = false;
+  }
+  // A line of its own on the report stream.
+  void print(const std::string& line) {
+    clear();
+    std::fputs((line + "\n").c_str(), out_);
+    std::fflush(out_);
+  }
+
+ private:
+  static inline ProgressLine* gShown = nullptr;
+
+  size_t columns() const {
+    winsize size{};
+    if (::ioctl(::fileno(out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col;
+    return 80;
+  }
+  // At most width characters (UTF-8 sequences kept whole).
+  static std::string clipped(const std::string& text, size_t width) {
+    size_t chars = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+      if (++chars > width) return text.substr(0, i);
+    }
+    return text;
+  }
+
+  std::FILE* out_;
+  bool terminal_ = false;
+  bool shown_ = false;
+};
+
+AddUpdateResult updateOneFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const cEncoding& charset,
+                              newsFeed& feed) {
+  return addUpdateFeed(db, root, &charset, nullptr, feed.url, &feed, nullptr, 0, 0);
 }
 
 }  // namespace
 
 void setShellFeedUpdateForTesting(ShellFeedUpdate update) { gUpdateForTesting = std::move(update); }
 
-void shell_updateAll(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+void setShellReportStreamForTesting(std::FILE* stream, bool terminal) {
+  gReportStream = stream;
+  gReportTerminal = terminal;
+}
+
+std::string shellSummaryLine(const ShellUpdateSummary& s) {
+  std::string line = "Updated " + counted(s.feeds, "feed", "feeds") + ": " +
+                     counted(s.newItems, "new item", "new items");
+  if (s.failed > 0) line += "; " + std::to_string(s.failed) + " failed";
+  return line + ".";
+}
+
+std::string shellFailureLine(std::string_view name, std::string_view url, const AddUpdateResult& result) {
+  std::string line = "Failed to update \"" + printable(name) + "\" (" + printable(url) + "): " +
+                     printable(result.failure);
+  if (!result.badDocument.empty()) line += " (the document was kept in " + printable(result.badDocument) + ")";
+  return line;
+}
+
+ShellUpdateSummary shell_updateAll(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
   std::unique_ptr<cEncoding> charset = newSystemEncoding();
   if (!charset) raise("ERR", "shell_updateAll(); failed to load system charset");
-  if (!root.firstLoadedFeed) return;
+  ShellUpdateSummary summary;
+  if (!root.firstLoadedFeed) return summary;
   std::vector<newsFeed*> work;
-  for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) work.push_back(feed);
+  for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
+    if (!feed->disabled) work.push_back(feed);
+  }
   std::stable_sort(work.begin(), work.end(),
                    [](const newsFeed* a, const newsFeed* b) { return a->newestItemTime < b->newestItemTime; });
-  bool cancelled = false;
-  for (newsFeed* feed : work) {
-    if (!feed->disabled) {
-      if (gUpdateForTesting) {
-        gUpdateForTesting(db, root, *charset, *feed);
-      } else {
-        updateOneFeed(db, root, *charset, *feed);
+  {
+    ProgressLine progress;
+    int32_t n = 0;
+    for (newsFeed* feed : work) {
+      const std::string name(feed->infoName(charset.get()).view());
+      progress.show(++n, static_cast<int32_t>(work.size()), name);
+      const int32_t before = feed->newItemCount;
+      AddUpdateResult r = gUpdateForTesting ? gUpdateForTesting(db, root, *charset, *feed)
+                                            : updateOneFeed(db, root, *charset, *feed);
+      if (!r.cancelled) ++summary.feeds;
+      summary.newItems += feed->newItemCount - before;
+      if (!r.failure.empty()) {
+        ++summary.failed;
+        progress.print(shellFailureLine(name, feed->url.view(), r));
+      }
+      if (dos::checkBreak()) {
+        summary.cancelled = true;
+        break;
       }
     }
-    if (dos::checkBreak()) {
-      cancelled = true;
-      break;
-    }
   }
-  consolePrint(cancelled ? "\nUpdate cancelled by user.\n" : "\n");
+  if (summary.cancelled) consolePrint("Update cancelled by user.\n");
+  consolePrint(shellSummaryLine(summary) + "\n");
   updateOldestSeenTime(root, nullptr, nullptr, true);
+  return summary;
 }
 
 }  // namespace bw

@@ -154,6 +154,7 @@ int runBrindlework(int argc, char** argv) {
       modules.initAll();
       run.run();
       pending = false;
+      rc = run.infoExitCode();
     } catch (const eException& e) {
       rc = exitCodeFor(e);
     } catch (const std::exception& e) {

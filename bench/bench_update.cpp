@@ -175,6 +175,7 @@ class TimedDownloader : public bw::downloadFeed {
   void updateFeedInfo(Db& soup, bw::newsRoot& root) override { inner_->updateFeedInfo(soup, root); }
   bw::cHTTP* infoHTTP() override { return inner_->infoHTTP(); }
   bw::ParseFailure infoParseFailure() const override { return inner_->infoParseFailure(); }
+  std::string infoFailureReason() const override { return inner_->infoFailureReason(); }
 
   SteadyClock::time_point received = SteadyClock::now();
 
@@ -201,11 +202,11 @@ InProcessRun runInProcess(const fs::path& progdir, bool update) {
   bw::setShellFeedUpdateForTesting([&](Db& db, bw::newsRoot& root, const bw::cEncoding& charset, bw::newsFeed& feed) {
     const auto start = SteadyClock::now();
     bw::DownloaderMade made = bw::createFeedDownloader(db, root, feed, nullptr);
-    if (!made.downloader) return false;
+    if (!made.downloader) return bw::AddUpdateResult{};
     TimedDownloader timed(std::move(made.downloader));
-    bw::addUpdateFeed(db, root, &charset, &timed, feed.url, &feed, nullptr, 0, 0);
+    bw::AddUpdateResult result = bw::addUpdateFeed(db, root, &charset, &timed, feed.url, &feed, nullptr, 0, 0);
     r.download += secondsBetween(start, timed.received);
-    return true;
+    return result;
   });
   bw::setProgramModeForTesting([&](Db& db, bw::newsRoot& root) {
     modeStart = SteadyClock::now();

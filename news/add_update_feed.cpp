@@ -5,11 +5,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <optional>
 #include <string>
 
 #include "core/exception.h"
+#include "core/string_procs.h"
 #include "news/atom_parser.h"
 #include "news/downloader_choice.h"
+#include "news/feed_failure.h"
 #include "news/news_config.h"
 #include "news/rss_parser.h"
 #include "platform/clock.h"
@@ -20,7 +24,6 @@
 namespace bw {
 namespace {
 
-std::FILE* gShellStream = nullptr;
 SocialFeedParser gTwitterParser = nullptr;
 SocialFeedParser gFacebookParser = nullptr;
 
@@ -48,6 +51,7 @@ struct DownloadOutcome {
   bool finished = false;
   bool cancelled = false;
   bool windowEvent = false;
+  bool stalled = false;  // no progress for kNoProgressSeconds
   int32_t failed = 0;
 };
 
@@ -74,6 +78,7 @@ class DownloadLoop {
         }
       } else if (clockSeconds() - idleSince_ >= kNoProgressSeconds) {
         out_.failed = kFeedDownloadFailed;  // a stalled server fails like a dead one
+        out_.stalled = true;
       }
       if (gui_) poll();
     } while (!out_.finished && !out_.cancelled && out_.failed == 0);
@@ -96,14 +101,19 @@ class DownloadLoop {
   int64_t idleSince_ = 0;
 };
 
-// Writes a document that failed to parse to a new file in RAM:; the host
-// path of the file, or NIL when it could not be made.
-Str writeBadDocument(const Str& text) {
-  Str path = cPath::MakeUniquePath(1, "RAM:/", "BadNewsFeed_");
-  if (path.isNil()) return Str();
+// Keeps a document that failed to parse in the data folder, one file per
+// address (the next bad document of the feed replaces it), so that the user
+// can look at it after the run; the host path of the file, or NIL when it
+// could not be written.
+Str writeBadDocument(const Str& text, const Str& url) {
+  uint32_t hash = 2166136261u;  // FNV-1a of the address
+  for (char c : url.view()) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+  char name[32];
+  std::snprintf(name, sizeof name, "BadNewsFeed_%08x", hash);
+  const Str path = concatStrings("PROGDIR:/", name);
   cFile file;
   file.initialise(0);
-  if (!file.create(path, true, false)) return Str();
+  if (!file.create(path, false, false)) return Str();
   try {
     if (text.length() > 0) file.write(text.data(), text.length(), 0, false);
     file.close();
@@ -117,36 +127,36 @@ Str writeBadDocument(const Str& text) {
   return Str(host);
 }
 
-void reportParseFailure(Text title, const ParseFailure& failure, newsFeed* updateFeed, feedProgressGui* gui,
-                        const cEncoding* charset) {
-  RequesterParameters p{int64_t{failure.line}, asText(failure.message)};
+// A feed's own broken document is its fault, not the program's: the
+// message says what is wrong and where the document was kept.
+void reportParseFailure(Text title, const ParseFailure& failure, const std::string& reason, const std::string& file,
+                        newsFeed* updateFeed, feedProgressGui* gui, const cEncoding* charset) {
+  RequesterParameters p{int64_t{failure.line}, reason};
   if (updateFeed) {
     Str name = gui && gui->feedText ? gui->feedText->state() : updateFeed->infoName(charset);
     p.insert(p.end(), {std::string("for the feed:\n\x1b" "1"), asText(name), std::string("\n")});
   } else {
     p.insert(p.end(), {std::string(), std::string(), std::string()});
   }
-  Str file = writeBadDocument(failure.text);
-  if (!file.isNil()) {
-    p.push_back(file.str());
-    p.push_back(std::string(newsConfig::kMakerContact));
+  if (!file.empty()) {
+    p.push_back(file);
     newsUi().report(title,
                     "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%sThe bad document has been written to:\n\x1b"
-                    "1%s\n\nPlease report this to:\n\x1b" "1%s",
+                    "1%s",
                     p);
   } else {
-    // Without the file the user still hears of the failure.
-    p.push_back(std::string(newsConfig::kMakerContact));
-    newsUi().report(title, "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%sPlease report this to:\n\x1b" "1%s", p);
+    newsUi().report(title, "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%s", p);
   }
 }
 
-// The message of a download without a document; false for kind 0.
-void reportFailedKind(Text title, int32_t kind, const Str& url) {
+// The message of a download without a document; a failed download says why.
+void reportFailedKind(Text title, int32_t kind, const Str& url, const std::string& reason) {
   const char* text = nullptr;
   switch (kind) {
     case 1:
-    case 2: text = "Downloading failed for:\n\x1b" "1%s"; break;
+    case 2:
+      newsUi().report(title, "Downloading failed for:\n\x1b" "1%s\n%s", {asText(url), reason});
+      return;
     case 3: text = "No news feed found for:\n\x1b" "1%s"; break;
     case 5: text = "An unknown error occured for:\n\x1b" "1%s"; break;
     case 6: text = "Authentication failed for:\n\x1b" "1%s"; break;
@@ -166,29 +176,30 @@ bool equalsNoCase(std::string_view a, std::string_view b) {
 }
 
 // The parser is chosen by the first row whose element is among the
-// document's top-level elements, even when its condition then fails.
-FeedParseResult parseDocument(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,
+// document's top-level elements, even when its condition then fails;
+// nothing when no parser takes the document.
+std::optional<FeedParseResult> parseDocument(cJournaledIndexedObjectSoupDatabase& soup, webDataRoot& document, newsRoot& root,
                               const cEncoding* charset, const Str& url, newsFeed* updateFeed, feedProgressGui* gui) {
   if (webDataNode* rss = document.findNode("rss", nullptr, nullptr, nullptr)) {
     Str version = rss->getAttribute("version", nullptr, true);
-    if (!isReadableRssVersion(version)) return {};
+    if (!isReadableRssVersion(version)) return std::nullopt;
     setStep(gui, "Scanning for new items...");
     return parseRssFeed(soup, document, root, charset, url, updateFeed, gui);
   }
   if (webDataNode* feed = document.findNode("feed", nullptr, nullptr, nullptr)) {
     Str ns = feed->getAttribute("xmlns", nullptr, true);
-    if (ns.isNil() || !equalsNoCase(ns.view(), newsConfig::kAtomNamespace)) return {};
+    if (ns.isNil() || !equalsNoCase(ns.view(), newsConfig::kAtomNamespace)) return std::nullopt;
     setStep(gui, "Scanning for new items...");
     return parseAtomFeed(soup, document, root, charset, url, updateFeed, gui);
   }
   for (auto [name, parser] : {std::pair{"twitter_user_timeline", gTwitterParser},
                               std::pair{"facebook_user_timeline", gFacebookParser}}) {
     if (!document.findNode(name, nullptr, nullptr, nullptr)) continue;
-    if (!parser) return {};
+    if (!parser) return std::nullopt;
     setStep(gui, "Scanning for new items...");
     return parser(soup, document, root, charset, url, updateFeed, gui);
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace
@@ -227,7 +238,6 @@ int64_t pollProgressWindow(feedProgressGui& gui, const std::string& status, Prog
   return pausedSeconds;
 }
 
-void setShellProgressStream(std::FILE* stream) { gShellStream = stream; }
 void setTwitterFeedParser(SocialFeedParser parser) { gTwitterParser = parser; }
 void setFacebookFeedParser(SocialFeedParser parser) { gFacebookParser = parser; }
 
@@ -248,22 +258,25 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
   AddUpdateResult result;
   std::unique_ptr<downloadFeed> made;
   auto finish = [&] {
-    if (!result.feed && !result.cancelled && updateFeed) updateFeed->downloadFailed = true;
+    if (!result.feed && !result.cancelled) {
+      if (result.failure.empty()) result.failure = resultKindReason(kFeedParseFailed);
+      if (updateFeed) noteFeedFailure(*updateFeed, result.failure);
+    }
     return result;
   };
   if (!downloader) {
     if (!updateFeed) raise("EMU", "addUpdateFeed(); updateFeed=NIL & downloader=NIL");
-    made = createFeedDownloader(soup, root, *updateFeed, nullptr).downloader;
-    if (!made) return finish();
+    DownloaderMade opened = createFeedDownloader(soup, root, *updateFeed, nullptr);
+    if (!opened.downloader) {
+      result.failure = opened.reason.empty() ? resultKindReason(kFeedDownloadFailed) : opened.reason;
+      return finish();
+    }
+    made = std::move(opened.downloader);
     downloader = made.get();
   }
 
   DownloadLoop loop(*downloader, gui);
-  if (!gui) {
-    std::FILE* out = gShellStream ? gShellStream : stdout;
-    std::fputc('.', out);
-    std::fflush(out);
-  } else {
+  if (gui) {
     setProgressStatus(updateFeed, feedNumber, feedCount, gui, charset, nullptr, url);
     setStep(gui, "Downloading feed...");
     setProgressText(gui, loop.status_);
@@ -277,9 +290,14 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
   }
   if (gui) setProgressText(gui, "");
   if (!outcome.finished) {
+    if (!outcome.cancelled) {
+      result.failure = outcome.stalled ? stallReason(kNoProgressSeconds) : downloader->infoFailureReason();
+      if (result.failure.empty()) result.failure = resultKindReason(kFeedDownloadFailed);
+    }
     downloader->close();
-    if (!updateFeed) {
-      newsUi().report(title, "Failed to download the feed:\n\x1b" "1%s", {std::string(url.view())});
+    // A new feed's failed download is told at once; a cancel is the user's own.
+    if (!updateFeed && !outcome.cancelled) {
+      newsUi().report(title, "Failed to download the feed:\n\x1b" "1%s\n%s", {std::string(url.view()), result.failure});
       result.errorReported = true;
     }
     return finish();
@@ -304,27 +322,48 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
   if (!doc.feedURL.isNil()) recordURL = doc.feedURL;
   // The parse failure's text is read before close; it survives it.
   const ParseFailure failure = doc.document ? ParseFailure{} : downloader->infoParseFailure();
+  const std::string downloadReason = doc.document ? std::string() : downloader->infoFailureReason();
   downloader->close();
 
   if (!doc.document) {
-    result.errorReported = true;
     if (doc.kind == kFeedOk) {
       result.cancelled = true;
-    } else if (doc.kind == kFeedParseFailed) {
-      reportParseFailure(title, failure, updateFeed, gui, charset);
+      result.errorReported = true;
+      return finish();
+    }
+    if (doc.kind == kFeedParseFailed) {
+      result.failure = parseFailureReason(failure);
+      const Str kept = writeBadDocument(failure.text, recordURL);
+      if (!kept.isNil()) result.badDocument = kept.str();
     } else {
-      reportFailedKind(title, doc.kind, recordURL);
+      const bool failedDownload = doc.kind == kFeedDownloadFailed || doc.kind == 2;
+      result.failure = failedDownload && !downloadReason.empty() ? downloadReason : resultKindReason(doc.kind);
+    }
+    // An update without a window is shell mode: its caller tells the
+    // failure in one line.
+    if (gui || !updateFeed) {
+      result.errorReported = true;
+      if (doc.kind == kFeedParseFailed) {
+        reportParseFailure(title, failure, result.failure, result.badDocument, updateFeed, gui, charset);
+      } else {
+        reportFailedKind(title, doc.kind, recordURL, result.failure);
+      }
     }
     return finish();
   }
 
-  FeedParseResult parsed = parseDocument(soup, *doc.document, root, charset, recordURL, updateFeed, gui);
-  result.feed = parsed.feed;
-  result.errorReported = parsed.errorReported;
+  std::optional<FeedParseResult> parsed =
+      parseDocument(soup, *doc.document, root, charset, recordURL, updateFeed, gui);
+  if (parsed) {
+    result.feed = parsed->feed;
+    result.errorReported = parsed->errorReported;
+  } else {
+    result.failure = unreadDocumentReason(*doc.document);
+  }
   setStep(gui, "Writing to disk...");
   soup.flush();
   setStep(gui, "");
-  if (updateFeed) updateFeed->downloadFailed = false;
+  if (updateFeed && result.feed) updateFeed->downloadFailed = false;
   return finish();
 }
 

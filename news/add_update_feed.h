@@ -3,9 +3,12 @@
 // or updated; and setProgressStatus, the feed line of the progress window.
 //
 // Invariants:
-//   1. Every failure to get a document is reported once through newsUi(),
-//      under "Add feed" or "Update feed", in fixed words; a failed update's
-//      download is silent and marks the feed downloadFailed instead.
+//   1. Every failure to get a document has a reason in words (the result's
+//      failure, news/feed_failure.h), which an update also notes in the
+//      feed. It is reported once through newsUi(), under "Add feed" or
+//      "Update feed", except: a failed update's download (the feed's row
+//      and Info tell it), a cancel, and any failure of an update without a
+//      window (shell mode, whose caller tells it in one line).
 //   2. The progress window stays responsive: it is polled between download
 //      steps (Pause, Resume, Cancel, close and quit requests); while paused
 //      the download does not advance and its time does not count.
@@ -13,12 +16,12 @@
 //      time (clock seam) fails like any failed download.
 //   4. The soup is flushed once per document that arrived, whether or not a
 //      parser took it.
-//   5. Without a window (shell mode) one "." per feed goes to the shell
-//      stream, flushed at once; Ctrl-C is left to the caller's loop.
+//   5. A document that fails to parse is kept in the data folder, one file
+//      per address ("BadNewsFeed_" and eight hex digits), for the user to
+//      look at; Ctrl-C is left to the caller's loop.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "core/charset.h"
@@ -38,6 +41,8 @@ struct AddUpdateResult {
   bool windowEvent = false;  // a window-level event of the progress window arrived
   bool cancelled = false;
   bool errorReported = false;  // the user was told, or cancelled in the chooser
+  std::string failure;         // why no feed came, in words; empty on success or cancel
+  std::string badDocument;     // the host path of a document that failed to parse
 };
 
 // downloader: opened with saveInit done, or NIL to make one for updateFeed
@@ -74,8 +79,5 @@ using SocialFeedParser = FeedParseResult (*)(cJournaledIndexedObjectSoupDatabase
                                              newsFeed* updateFeed, feedProgressGui* gui);
 void setTwitterFeedParser(SocialFeedParser parser);
 void setFacebookFeedParser(SocialFeedParser parser);
-
-// Where shell mode's progress dots go (NIL: stdout).
-void setShellProgressStream(std::FILE* stream);
 
 }  // namespace bw

@@ -24,7 +24,7 @@ namespace {
 
 using AddUpdate = FeedUpdateTest;
 
-const char* const kFailedAdd = "Failed to download the feed:\n\x1b" "1%s";
+const char* const kFailedAdd = "Failed to download the feed:\n\x1b" "1%s\n%s";
 
 TEST_F(AddUpdate, AddsRssAndAtomFeedsThenUpdatesThem) {
   server.putFeed("/feed.xml", rssFeed(1, 2));
@@ -59,43 +59,65 @@ TEST_F(AddUpdate, DeadFeedsFailLoudlyWhenAddedAndQuietlyWhenUpdated) {
   server.putFeed("/feed.xml", rssFeed(1, 1));
   newsFeed* feed = add(server.url("/feed.xml")).feed;
   ASSERT_NE(feed, nullptr);
-  for (const char* status : {"404 Not Found", "500 Server Error"}) {
-    SCOPED_TRACE(status);
+  const struct {
+    const char* status;
+    const char* reason;
+  } statuses[] = {
+      {"404 Not Found", "HTTP 404 Not Found"},
+      {"410 Gone", "HTTP 410 Gone: the feed has been removed"},
+      {"500 Server Error", "HTTP 500 Internal Server Error"},
+  };
+  for (const auto& c : statuses) {
+    SCOPED_TRACE(c.status);
     ui.calls.clear();
-    server.put("/feed.xml", httpReply("<rss version=\"2.0\"><channel/></rss>", status));
+    server.put("/feed.xml", httpReply("<rss version=\"2.0\"><channel/></rss>", c.status));
     AddUpdateResult added = add(server.url("/feed.xml"));
     EXPECT_TRUE(added.errorReported);
     ASSERT_EQ(ui.calls.size(), 1u);
     EXPECT_EQ(ui.calls[0].title, "Add feed");
     EXPECT_EQ(ui.calls[0].text, kFailedAdd);
-    EXPECT_EQ(ui.calls[0].filled(), "Failed to download the feed:\n\x1b" "1" + server.url("/feed.xml"));
+    EXPECT_EQ(ui.calls[0].filled(), "Failed to download the feed:\n\x1b" "1" + server.url("/feed.xml") + "\n" + c.reason);
 
     AddUpdateResult updated = update(feed);
     EXPECT_EQ(updated.feed, nullptr);
     EXPECT_FALSE(updated.errorReported);
     EXPECT_EQ(ui.calls.size(), 1u);
     EXPECT_TRUE(feed->downloadFailed);
+    EXPECT_EQ(updated.failure, c.reason);
+    EXPECT_EQ(feed->failureReason, c.reason);
   }
   server.putFeed("/feed.xml", rssFeed(1, 2));
-  EXPECT_EQ(update(feed).feed, feed);
+  AddUpdateResult healed = update(feed);
+  EXPECT_EQ(healed.feed, feed);
+  EXPECT_TRUE(healed.failure.empty());
   EXPECT_FALSE(feed->downloadFailed);
+  EXPECT_EQ(feed->failureReason, "HTTP 500 Internal Server Error");  // the last failure stays known
 }
 
 TEST_F(AddUpdate, DocumentsNoParserTakesAreFlushedWithoutAMessage) {
-  const char* const documents[] = {
-      "<rss version=\"1.0\"><channel><title>t</title><link>http://x/</link></channel></rss>",
-      "<rdf:RDF><channel><title>t</title></channel></rdf:RDF>",
-      "<feed xmlns=\"http://purl.org/atom/ns#\" version=\"0.3\"><title>t</title></feed>",
-      "<atom:feed xmlns:atom=\"http://www.w3.org/2005/Atom\"><atom:title>t</atom:title></atom:feed>",
+  const struct {
+    const char* document;
+    const char* reason;  // for the caller to tell
+  } documents[] = {
+      {"<rss version=\"1.0\"><channel><title>t</title><link>http://x/</link></channel></rss>",
+       "this feed's format (RSS 1.0) is not supported"},
+      {"<rdf:RDF><channel><title>t</title></channel></rdf:RDF>", "this feed's format (RSS 1.0) is not supported"},
+      {"<feed xmlns=\"http://purl.org/atom/ns#\" version=\"0.3\"><title>t</title></feed>",
+       "this feed's format (Atom 0.3) is not supported"},
+      {"<atom:feed xmlns:atom=\"http://www.w3.org/2005/Atom\"><atom:title>t</atom:title></atom:feed>",
+       "the document is not an RSS or Atom feed"},
       // The first row present decides: "rss" wins over a good Atom feed.
-      "<rss version=\"9\"/><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>t</title></feed>",
+      {"<rss version=\"9\"/><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>t</title></feed>",
+       "this feed's format (RSS 9) is not supported"},
+      {"<html><head><title>t</title></head><body/></html>", "the page is HTML, not a feed"},
   };
-  for (const char* doc : documents) {
-    SCOPED_TRACE(doc);
-    server.putFeed("/doc.xml", doc);
+  for (const auto& d : documents) {
+    SCOPED_TRACE(d.document);
+    server.putFeed("/doc.xml", d.document);
     AddUpdateResult r = add(server.url("/doc.xml"));
     EXPECT_EQ(r.feed, nullptr);
     EXPECT_FALSE(r.errorReported || r.cancelled);
+    EXPECT_EQ(r.failure, d.reason);
   }
   EXPECT_TRUE(ui.calls.empty());
   EXPECT_EQ(root->feedList->infoHeadIndex(), 0);
@@ -172,8 +194,8 @@ TEST_F(AddUpdate, EveryKindOfFailureHasItsWords) {
     int32_t kind;
     const char* text;
   } cases[] = {
-      {1, "Downloading failed for:\n\x1b" "1u"},
-      {2, "Downloading failed for:\n\x1b" "1u"},
+      {1, "Downloading failed for:\n\x1b" "1u\nthe download failed"},
+      {2, "Downloading failed for:\n\x1b" "1u\nthe download failed"},
       {3, "No news feed found for:\n\x1b" "1u"},
       {5, "An unknown error occured for:\n\x1b" "1u"},
       {6, "Authentication failed for:\n\x1b" "1u"},
@@ -197,13 +219,15 @@ TEST_F(AddUpdate, EveryKindOfFailureHasItsWords) {
   EXPECT_TRUE(ui.calls.empty());
 }
 
-TEST_F(AddUpdate, ADocumentThatFailsToParseIsKeptInRam) {
+// A feed's broken document is its own fault: the message says what is
+// wrong and where the document was kept in the data folder, and asks no
+// one to report it.
+TEST_F(AddUpdate, ADocumentThatFailsToParseIsKeptInTheDataFolder) {
   server.putFeed("/feed.xml", rssFeed(1, 1));
   newsFeed* feed = add(server.url("/feed.xml")).feed;
   ASSERT_NE(feed, nullptr);
   const std::string bad = "<rss version=\"2.0\">\n<channel>\n<title>a & b</b>";
   server.putFeed("/feed.xml", bad);
-  const std::string maker(newsConfig::kMakerContact);
   ScriptedProgress p;
   struct Case {
     bool adding;
@@ -212,45 +236,65 @@ TEST_F(AddUpdate, ADocumentThatFailsToParseIsKeptInRam) {
   } cases[] = {
       {true, nullptr, {"", "", ""}},
       {false, &p.gui, {"for the feed:\n\x1b" "1", "(1/2) Served", "\n"}},  // the window's feed line
-      {false, nullptr, {"for the feed:\n\x1b" "1", "Served", "\n"}},       // shell mode: the feed's name
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.gui ? "window" : c.adding ? "adding" : "shell");
+    SCOPED_TRACE(c.gui ? "window" : "adding");
     ui.calls.clear();
     AddUpdateResult r = c.adding ? add(server.url("/feed.xml"))
                                  : addUpdateFeed(*db, *root, nullptr, nullptr, feed->url, feed, c.gui, 1, 2);
     EXPECT_EQ(r.feed, nullptr);
     EXPECT_TRUE(r.errorReported);
+    EXPECT_EQ(r.failure.rfind("not valid XML: ", 0), 0u) << r.failure;
+    EXPECT_NE(r.failure.find(" at line 3"), std::string::npos) << r.failure;
     ASSERT_EQ(ui.calls.size(), 1u);
     const ScriptedNewsUi::Call& call = ui.calls[0];
     EXPECT_EQ(call.title, c.adding ? "Add feed" : "Update feed");
     EXPECT_EQ(call.text,
-              "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%sThe bad document has been written to:\n\x1b"
-              "1%s\n\nPlease report this to:\n\x1b" "1%s");
-    ASSERT_EQ(call.parameters.size(), 7u);
-    EXPECT_GT(std::get<int64_t>(call.parameters[0]), 0);
+              "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%sThe bad document has been written to:\n\x1b" "1%s");
+    ASSERT_EQ(call.parameters.size(), 6u);
+    EXPECT_EQ(std::get<int64_t>(call.parameters[0]), 3);
+    EXPECT_EQ(std::get<std::string>(call.parameters[1]), r.failure);
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(std::get<std::string>(call.parameters[2 + i]), c.middle[i]);
     const std::string path = std::get<std::string>(call.parameters[5]);
-    EXPECT_NE(path.find("/BadNewsFeed_"), std::string::npos);
-    EXPECT_EQ(std::get<std::string>(call.parameters[6]), maker);
+    EXPECT_EQ(path, r.badDocument);
+    EXPECT_EQ(path.rfind(dataFolder.path() + "/BadNewsFeed_", 0), 0u) << path;
     EXPECT_EQ(badDocument(call), bad);
   }
+  // Shell mode: nothing reported here, the caller tells the reason and the
+  // file; the feed's next bad document replaces its last.
+  ui.calls.clear();
+  AddUpdateResult shell = update(feed);
+  AddUpdateResult again = update(feed);
+  EXPECT_TRUE(ui.calls.empty());
+  EXPECT_EQ(shell.badDocument, again.badDocument);
+  EXPECT_EQ(test::readFile(shell.badDocument), bad);
   EXPECT_TRUE(feed->downloadFailed);
+  EXPECT_EQ(feed->failureReason, shell.failure);
+  std::remove(shell.badDocument.c_str());
+}
+
+TEST_F(AddUpdate, AnHtmlPageIsToldAsSuch) {
+  server.putFeed("/feed.xml", rssFeed(1, 1));
+  newsFeed* feed = add(server.url("/feed.xml")).feed;
+  ASSERT_NE(feed, nullptr);
+  server.putFeed("/feed.xml", "\n<!-- error -->\n<!DOCTYPE html>\n<html><body><p>Server error<br></body></html>");
+  AddUpdateResult r = update(feed);
+  EXPECT_EQ(r.failure, "the page is HTML, not a feed");
+  std::remove(r.badDocument.c_str());
 }
 
 TEST_F(AddUpdate, AParseFailureIsReportedEvenWhenTheFileCannotBeMade) {
-  // RAM: stands for a regular file: nothing can be created in it.
+  // The data folder is a regular file: nothing can be created in it.
   test::ScratchDir scratch;
   test::writeFile(scratch.file("plain"), "x");
-  dos::assignRemove("RAM");
-  dos::assignAdd("RAM", scratch.file("plain"));
+  dos::assignRemove("PROGDIR");
+  dos::assignAdd("PROGDIR", scratch.file("plain"));
   FakeDownloader d(kFeedParseFailed);
   AddUpdateResult r = addUpdateFeed(*db, *root, nullptr, &d, "u", nullptr, nullptr, 1, 1);
-  dos::resetAssigns();
   EXPECT_TRUE(r.errorReported);
+  EXPECT_TRUE(r.badDocument.empty());
   ASSERT_EQ(ui.calls.size(), 1u);
-  EXPECT_EQ(ui.calls[0].filled(), "Parsing error on line 7:\n\x1b" "1bad thing\nPlease report this to:\n\x1b" "1" +
-                                      std::string(newsConfig::kMakerContact));
+  EXPECT_EQ(ui.calls[0].filled(), "Parsing error on line 7:\n\x1b" "1not valid XML: bad thing at line 7\n");
 }
 
 TEST_F(AddUpdate, PauseResumeCancelAndWindowEvents) {
@@ -264,8 +308,10 @@ TEST_F(AddUpdate, PauseResumeCancelAndWindowEvents) {
   ui.events = {p.press(p.pause), {&otherButton, &other}, p.press(p.cancel), p.press(p.resume)};
   AddUpdateResult r = addUpdateFeed(*db, *root, nullptr, &d, "u", nullptr, &p.gui, 1, 1);
   EXPECT_FALSE(stepWhilePaused);
-  // The cancel while paused counts; the other window's event is dropped.
+  // The cancel while paused counts, and tells nothing; the other window's
+  // event is dropped.
   EXPECT_TRUE(r.cancelled);
+  EXPECT_TRUE(ui.calls.empty());
   EXPECT_EQ(p.progressText.history,
             (std::vector<std::string>{"connecting", "connecting (paused)", ""}));
 
@@ -290,12 +336,12 @@ TEST_F(AddUpdate, PauseResumeCancelAndWindowEvents) {
     EXPECT_TRUE(r.cancelled && r.windowEvent);
     EXPECT_FALSE(p.window.closeRequested);  // read and cleared
     EXPECT_EQ(p.window.quitRequested, quit);  // read and kept for the caller
-    ASSERT_EQ(ui.calls.size(), 1u);
-    EXPECT_EQ(ui.calls[0].text, kFailedAdd);
+    EXPECT_TRUE(ui.calls.empty());  // the user's own cancel is no failure
+    EXPECT_TRUE(r.failure.empty());
   }
 }
 
-TEST_F(AddUpdate, ShellModePrintsADotPerFeedAndLeavesCtrlCToItsLoop) {
+TEST_F(AddUpdate, ShellModeLeavesCtrlCToItsLoop) {
   dos::installBreakHandler();
   server.put("/feed.xml", test::Reply{{httpReply(rssFeed(1, 2)).segments[0].substr(0, 60),
                                        httpReply(rssFeed(1, 2)).segments[0].substr(60)},
@@ -310,8 +356,7 @@ TEST_F(AddUpdate, ShellModePrintsADotPerFeedAndLeavesCtrlCToItsLoop) {
   ASSERT_NE(feed, nullptr);
   EXPECT_EQ(items(feed).size(), 2u);
   EXPECT_TRUE(dos::checkBreak());
-  update(feed);
-  EXPECT_EQ(shellOutput(), "..");
+  EXPECT_EQ(update(feed).feed, feed);
   EXPECT_TRUE(ui.calls.empty());
   dos::endDosLayer();
 }
@@ -337,6 +382,7 @@ TEST_F(AddUpdate, AStalledServerFailsAfterAMinuteWithoutProgress) {
     AddUpdateResult r = add(server.url(path));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(7));  // before cHTTP's own limit
     EXPECT_EQ(r.feed, nullptr);
+    EXPECT_EQ(r.failure, "the server did not answer within 60 s");
     ASSERT_EQ(ui.calls.size(), 1u);
     EXPECT_EQ(ui.calls[0].text, kFailedAdd);
   }

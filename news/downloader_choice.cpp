@@ -16,7 +16,7 @@ SocialDownloaderHooks gHooks;
 constexpr int32_t kFacebookSinceWalk = 200;
 constexpr const char* kTweetCount = "3200";
 
-DownloaderMade noSocialDownloader() { return {nullptr, kFeedDownloadFailed, -1}; }
+DownloaderMade noSocialDownloader() { return {nullptr, kFeedDownloadFailed, -1, {}}; }
 
 // saveInit on an opened downloader; a failed open leaves nothing behind.
 DownloaderMade finishOpen(DownloaderMade made) {
@@ -31,7 +31,7 @@ DownloaderMade finishOpen(DownloaderMade made) {
 DownloaderMade openXML(Text url, cHTTP* http) {
   auto xml = std::make_unique<downloadXML>();
   DownloaderOpen o = xml->open(url, http, false);
-  return finishOpen({std::move(xml), o.failed, o.errorCode});
+  return finishOpen({std::move(xml), o.failed, o.errorCode, std::move(o.reason)});
 }
 
 struct KeptItem {

@@ -35,6 +35,7 @@ struct DownloaderMade {
   std::unique_ptr<downloadFeed> downloader;  // NIL on failure
   int32_t failed = 0;
   int32_t errorCode = 0;
+  std::string reason;  // why no downloader was made, in words (may be empty)
 };
 
 // What a Twitter timeline download is opened with.

@@ -17,11 +17,11 @@ class DownloaderChoice : public FeedUpdateTest {
     SocialDownloaderHooks hooks;
     hooks.openTwitter = [this](newsRoot&, const TwitterOpenRequest& r) {
       twitter.push_back(r);
-      return DownloaderMade{nullptr, 1, -1};
+      return DownloaderMade{nullptr, 1, -1, {}};
     };
     hooks.openFacebook = [this](newsRoot&, const FacebookOpenRequest& r) {
       facebook.push_back(r);
-      return DownloaderMade{nullptr, 1, -1};
+      return DownloaderMade{nullptr, 1, -1, {}};
     };
     hooks.isFacebookAddress = [](Text url) { return url.view().find("facebook.com/") != std::string_view::npos; };
     hooks.findFacebookGroup = [this](newsRoot&, Text, NewsGuiWindow*) { return group; };

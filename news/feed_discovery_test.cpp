@@ -195,7 +195,7 @@ TEST_F(Discovery, AChosenFeedThatFailsIsReportedUnderItsAddress) {
   AddUpdateResult dead = add(server.url("/page.html"));
   EXPECT_EQ(dead.feed, nullptr);
   ASSERT_EQ(ui.calls.size(), 1u);
-  EXPECT_EQ(ui.calls[0].filled(), "Downloading failed for:\n\x1b" "1" + server.url("/dead.xml"));
+  EXPECT_EQ(ui.calls[0].filled(), "Downloading failed for:\n\x1b" "1" + server.url("/dead.xml") + "\nHTTP 404 Not Found");
 
   ui.calls.clear();
   server.putFeed("/dead.xml", "<rss version=\"2.0\"><channel><title>broken</b>");

@@ -3,6 +3,7 @@
 #include "news/feed_downloader.h"
 
 #include "core/exception.h"
+#include "news/feed_failure.h"
 #include "news/news_config.h"
 
 namespace bw {
@@ -21,13 +22,14 @@ DownloaderOpen downloadXML::open(Text url, cHTTP* http, bool blocking) {
   cHTTP* client = http ? http : ownHttp_.get();
   // Feed downloads do not ask for the certificate bundle file; https through
   // curl checks certificates in any case.
-  cHTTP::OpenResult r = client->openURL(url, nullptr, nullptr, nullptr, 10, !blocking, nullptr, false);
-  if (r.result != 0) return {kFeedDownloadFailed, r.result, r.protocolError};
+  cHTTP::OpenResult r = client->openURL(url, nullptr, nullptr, nullptr, kFeedTimeoutSeconds, !blocking, nullptr, false);
+  if (r.result != 0) return {kFeedDownloadFailed, r.result, r.protocolError, openFailureReason(r.result, r.protocolError, url)};
   http_ = client;
   url_ = Str(url.view());
   failureText_ = Str();
   failureLine_ = -1;
   failureMessage_ = Str();
+  failureReason_.clear();
   return {};
 }
 
@@ -58,6 +60,7 @@ DownloadStep downloadXML::saveAppend(bool supplyDestNow, fHttpSaveCallback* call
     step.finished = false;
     step.errorCode = cHTTP::kErrorStatus;
   }
+  if (step.failed != 0) failureReason_ = requestFailureReason(*http_, url_);
   return step;
 }
 

@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "core/object.h"
 #include "core/str.h"
@@ -46,6 +47,8 @@ enum FeedResultKind : int32_t {
 };
 
 inline constexpr int32_t kFeedBufferSize = 1500;
+// A feed request fails after this long without a byte.
+inline constexpr int32_t kFeedTimeoutSeconds = 10;
 
 struct DownloadStep {
   int32_t failed = 0;     // 0, or a result kind
@@ -80,12 +83,16 @@ class downloadFeed : public class_base {
   // without waiting for readiness.
   virtual cHTTP* infoHTTP() { return nullptr; }
   virtual ParseFailure infoParseFailure() const = 0;
+  // Why the last step that answered failed, in words; empty when the
+  // downloader cannot tell.
+  virtual std::string infoFailureReason() const { return {}; }
 };
 
 struct DownloaderOpen {
   int32_t failed = 0;     // 0, or kind 1
   int32_t errorCode = 0;  // cHTTP::openURL's result
   int32_t detail = 0;     // and its protocol error
+  std::string reason;     // why it failed, in words
 };
 
 class downloadXML : public downloadFeed {
@@ -108,6 +115,7 @@ class downloadXML : public downloadFeed {
   void close() override;
   cHTTP* infoHTTP() override { return http_; }
   ParseFailure infoParseFailure() const override { return {failureText_, failureLine_, failureMessage_}; }
+  std::string infoFailureReason() const override { return failureReason_; }
   const Str& infoURL() const { return url_; }
 
  private:
@@ -122,6 +130,7 @@ class downloadXML : public downloadFeed {
   Str failureText_;
   int32_t failureLine_ = -1;
   Str failureMessage_;
+  std::string failureReason_;
 };
 
 }  // namespace bw

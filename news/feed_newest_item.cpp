@@ -145,6 +145,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     cur->hold(stored.release());
     if (!isValidDate(item->published)) stepOn();
     feed.hasNewItems = true;
+    ++feed.newItemCount;
   }
   prev->clear();
   cur->clear();

@@ -18,6 +18,7 @@
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
 #include "news/feed_parse_test_support.h"
+#include "platform/assigns.h"
 #include "web/http_test_support.h"
 
 namespace bw::testing_news {
@@ -136,29 +137,21 @@ class FeedServer {
 
 class FeedUpdateTest : public FeedParseTest {
  protected:
+  // The data folder, where documents that fail to parse are kept.
   void SetUp() override {
     FeedParseTest::SetUp();
-    dots = std::tmpfile();
-    setShellProgressStream(dots);
+    dos::assignRemove("PROGDIR");
+    dos::assignAdd("PROGDIR", dataFolder.path());
   }
   void TearDown() override {
     removeBadDocuments();
-    setShellProgressStream(nullptr);
-    std::fclose(dots);
+    dos::resetAssigns();
     FeedParseTest::TearDown();
-  }
-  // What shell mode printed so far.
-  std::string shellOutput() {
-    std::fflush(dots);
-    std::rewind(dots);
-    std::string out;
-    for (int c; (c = std::fgetc(dots)) != EOF;) out += static_cast<char>(c);
-    return out;
   }
   // The bytes of the bad-document file a parse-error report names (then
   // removed); "<no file>" when it names none.
   static std::string badDocument(const ScriptedNewsUi::Call& call) {
-    if (call.parameters.size() != 7) return "<no file>";
+    if (call.parameters.size() != 6) return "<no file>";
     const std::string path = std::get<std::string>(call.parameters[5]);
     std::string bytes = test::readFile(path);
     std::remove(path.c_str());
@@ -192,8 +185,8 @@ class FeedUpdateTest : public FeedParseTest {
     for (const auto& c : ui.calls) out.push_back(c.filled());
     return out;
   }
+  test::ScratchDir dataFolder;
   FeedServer server;
-  std::FILE* dots = nullptr;
 };
 
 // An RSS 2.0 feed with items "1".."n" (guids g1..gn).

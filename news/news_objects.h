@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "core/charset.h"
 #include "core/str.h"
@@ -125,6 +126,13 @@ class newsFeed : public cIndexedObjectNode {
   bool useDownloadDate = false;
   bigTime previousSeenUpToTime = kDateUnset;
   bool downloadFailed = false;
+  // Why the feed's last failed update of this run failed, and when (UTC
+  // seconds since 1970); runtime only, like downloadFailed, so stored
+  // records stay as older programs read them.
+  std::string failureReason;
+  int64_t failureTime = 0;
+  // Items the updates of this run added (runtime only).
+  int32_t newItemCount = 0;
   bool hasNewItems = false;
   bigTime newestItemTime = kDateUnset;
   StrChain filterTerms;  // filter split at ","; empty without a filter

@@ -18,7 +18,7 @@ DownloaderMade openFacebookDownloader(newsRoot& root, const FacebookOpenRequest&
   auto downloader = std::make_unique<downloadFacebook>(token, root.facebookUserID);
   FacebookOpenResult opened = downloader->open(request.userID, request.isGroup, request.anyoneElse, request.since, 0,
                                                request.http, false, request.olderThan);
-  return {std::move(downloader), opened.failed, opened.errorCode};
+  return {std::move(downloader), opened.failed, opened.errorCode, {}};
 }
 
 bool isFacebookAddress(Text url) { return !findFacebookGroup(url, nullptr, nullptr).id.isNil(); }

@@ -21,7 +21,7 @@ DownloaderMade openTwitterDownloader(newsRoot& root, const TwitterOpenRequest& r
   auto downloader = std::make_unique<downloadTwitter>(root.twitterToken, root.twitterTokenSecret);
   TwitterOpenResult opened = downloader->open(request.userID, request.screenName, request.count, request.sinceID,
                                               Str(), request.http, false, request.olderThanID);
-  return {std::move(downloader), opened.failed, opened.errorCode};
+  return {std::move(downloader), opened.failed, opened.errorCode, {}};
 }
 
 }  // namespace

@@ -1,0 +1,90 @@
+// app/shell_update_test.cpp - the shell update's report: failure lines,
+// summary, exit status and the progress line, with the update of each feed
+// scripted.
+#include "app/shell_update.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "app/app_test_support.h"
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+
+class ShellReport : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    stream = std::tmpfile();
+  }
+  void TearDown() override {
+    setShellReportStreamForTesting(nullptr, false);
+    std::fclose(stream);
+    ProgramTest::TearDown();
+  }
+  std::string reported() {
+    std::fflush(stream);
+    std::rewind(stream);
+    std::string out;
+    for (int c; (c = std::fgetc(stream)) != EOF;) out += static_cast<char>(c);
+    return out;
+  }
+  // Feeds "a" (2 new items), "b\e[31m" (fails), "c" (fails, a bad document).
+  int runScripted() {
+    makeEmptyDatabase("database.soup");
+    runShell([](Db& db, newsRoot& root) {
+      addFeed(db, root, "a", 0);
+      addFeed(db, root, "b\x1b[31m", 0);
+      addFeed(db, root, "c", 0);
+    });
+    setShellFeedUpdateForTesting([](Db&, newsRoot&, const cEncoding&, newsFeed& feed) {
+      AddUpdateResult r;
+      if (feed.title == "a") feed.newItemCount += 2;
+      if (feed.title != "a") r.failure = "HTTP 404 Not Found";
+      if (feed.title == "c") r.badDocument = "/data/BadNewsFeed_1";
+      return r;
+    });
+    return runShell();
+  }
+  std::FILE* stream = nullptr;
+};
+
+TEST_F(ShellReport, PipedFailuresGetALineEachAndNoProgress) {
+  setShellReportStreamForTesting(stream, false);
+  EXPECT_EQ(runScripted(), 5);
+  EXPECT_EQ(output, "Updated 3 feeds: 2 new items; 2 failed.\n");
+  EXPECT_EQ(reported(),
+            "Failed to update \"b?[31m\" (http://127.0.0.1/b?[31m): HTTP 404 Not Found\n"
+            "Failed to update \"c\" (http://127.0.0.1/c): HTTP 404 Not Found (the document was kept in "
+            "/data/BadNewsFeed_1)\n");
+}
+
+TEST_F(ShellReport, OnATerminalProgressIsOneLineClearedBeforeEachFailure) {
+  setShellReportStreamForTesting(stream, true);
+  EXPECT_EQ(runScripted(), 5);
+  EXPECT_EQ(reported(),
+            "\rUpdating feed 1 of 3: a\x1b[K"
+            "\rUpdating feed 2 of 3: b?[31m\x1b[K\r\x1b[K"
+            "Failed to update \"b?[31m\" (http://127.0.0.1/b?[31m): HTTP 404 Not Found\n"
+            "\rUpdating feed 3 of 3: c\x1b[K\r\x1b[K"
+            "Failed to update \"c\" (http://127.0.0.1/c): HTTP 404 Not Found (the document was kept in "
+            "/data/BadNewsFeed_1)\n");
+}
+
+TEST_F(ShellReport, SummaryLines) {
+  const struct {
+    ShellUpdateSummary summary;
+    const char* line;
+  } cases[] = {
+      {{37, 412, 3, false}, "Updated 37 feeds: 412 new items; 3 failed."},
+      {{1, 1, 0, false}, "Updated 1 feed: 1 new item."},
+      {{0, 0, 0, true}, "Updated 0 feeds: 0 new items."},
+  };
+  for (const auto& c : cases) EXPECT_EQ(shellSummaryLine(c.summary), c.line);
+}
+
+}  // namespace
+}  // namespace bw::testing_app
