@@ -292,6 +292,9 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
   if (!outcome.finished) {
     if (!outcome.cancelled) {
       result.failure = outcome.stalled ? stallReason(kNoProgressSeconds) : downloader->infoFailureReason();
+      // Downloaders that do not word their failures: what their request says.
+      cHTTP* http = downloader->infoHTTP();
+      if (result.failure.empty() && http && http->infoIsOpen()) result.failure = requestFailureReason(*http, url);
       if (result.failure.empty()) result.failure = resultKindReason(kFeedDownloadFailed);
     }
     downloader->close();

@@ -67,11 +67,12 @@ TEST_F(TwitterParseTest, AddAndUpdateThroughTheFakeService) {
   // saveAppend gives, 7 or 6, is not shown); a refused sign-in at the open
   // gives the factory kind 6.
   signInFails = true;
-  for (int status : {429, 401}) {
+  for (auto [status, reason] : {std::pair{429, "HTTP 429 Too Many Requests"}, std::pair{401, "the download failed"}}) {
     ui.calls.clear();
     fake->script("timeline", status);
     EXPECT_EQ(add("https://twitter.com/Other").feed, nullptr);
-    EXPECT_EQ(reports(), std::vector<std::string>{"Failed to download the feed:\n\x1b" "1https://twitter.com/Other"});
+    EXPECT_EQ(reports(), std::vector<std::string>{"Failed to download the feed:\n\x1b" "1https://twitter.com/Other\n" +
+                                                  std::string(reason)});
   }
   root->twitterToken = Str();
   EXPECT_EQ(createDownloaderForURL(*root, "https://twitter.com/Other", nullptr, nullptr).failed, kFeedAuthFailed);
