@@ -26,9 +26,10 @@ constexpr char kOwnTimeline[] = "anyone posting on your Timeline";
 
 // Tells that the downloader of a typed address could not be opened: with
 // the text of the failure's kind where that says more than a failed
-// download (a refused sign-in above all), else "Failed to add the feed:".
-void tellFailedAdd(int32_t failed, const Str& address) {
-  const char* text = "Failed to add the feed:\n\x1b" "1%s";
+// download (a refused sign-in above all), else "Failed to add the feed:"
+// with the reason when it is known.
+void tellFailedAdd(int32_t failed, const Str& address, const std::string& reason) {
+  const char* text = reason.empty() ? "Failed to add the feed:\n\x1b" "1%s" : "Failed to add the feed:\n\x1b" "1%s\n%s";
   switch (failed) {
     case kFeedNoFeedFound: text = "No news feed found for:\n\x1b" "1%s"; break;
     case kFeedNoBody: text = "An unknown error occured for:\n\x1b" "1%s"; break;
@@ -38,7 +39,7 @@ void tellFailedAdd(int32_t failed, const Str& address) {
       break;
     default: break;
   }
-  newsUi().gui_requester("Add feed", text, "OK", {std::string(address.view())}, 0, 0);
+  newsUi().gui_requester("Add feed", text, "OK", {std::string(address.view()), reason}, 0, 0);
 }
 
 }  // namespace
@@ -176,6 +177,7 @@ AddFeedResult addFeed(cJournaledIndexedObjectSoupDatabase& db, AddFeedTargets t,
   // and nothing needs telling (the user declined a Facebook lookup).
   int32_t failed = 0;
   int32_t errorCode = 0;
+  std::string reason;
   if (e.item == ok) {
     address = addressToAdd(url->getState());
     if (!address.isNil()) {
@@ -183,6 +185,7 @@ AddFeedResult addFeed(cJournaledIndexedObjectSoupDatabase& db, AddFeedTargets t,
       downloader = std::move(made.downloader);
       failed = made.failed;
       errorCode = made.errorCode;
+      reason = made.reason;
     }
   } else {
     FacebookFeedChoice chosen = addFacebookFeed(db, t.mainWindow, root);
@@ -205,7 +208,9 @@ AddFeedResult addFeed(cJournaledIndexedObjectSoupDatabase& db, AddFeedTargets t,
   refreshTagChooserAndFeedList(t.feedList, t.tagList, db, &charset, root);
   result.feed = added.feed;
   if (!added.feed) {
-    if (!added.cancelled && !added.errorReported && !address.isNil()) tellFailedAdd(failed, address);
+    if (!added.cancelled && !added.errorReported && !address.isNil()) {
+      tellFailedAdd(failed, address, downloader ? added.failure : reason);
+    }
   } else {
     showFeedCountStatus(t.feedCountText, t.feedList);
     updateOldestSeenTime(root, &t.feedList, t.undoSeenButton, false);

@@ -234,7 +234,8 @@ inline std::string servedRss(const std::string& title) {
          "\r\n\r\n" + body;
 }
 
-// Serves /a.rss as "Feed A", /b.rss as "Feed B", anything else as 404.
+// Serves /a.rss as "Feed A", /b.rss as "Feed B", /c.rss as "Feed C",
+// anything else as 404.
 class FeedServer {
  public:
   FeedServer()
@@ -242,6 +243,7 @@ class FeedServer {
             [](const std::string& request, int) {
               if (request.starts_with("GET /a.rss")) return test::Reply{{servedRss("Feed A")}};
               if (request.starts_with("GET /b.rss")) return test::Reply{{servedRss("Feed B")}};
+              if (request.starts_with("GET /c.rss")) return test::Reply{{servedRss("Feed C")}};
               return test::Reply{{"HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n"}};
             },
             kFeedServerConnections) {}

@@ -9,6 +9,7 @@
 #include "app/modal_dialog.h"
 #include "core/string_space.h"
 #include "gui/gui_list.h"
+#include "news/feed_failure.h"
 #include "news/feed_tags.h"
 
 namespace bw {
@@ -187,6 +188,8 @@ FeedInfoResult showFeedInfo(newsFeed& feed, const cEncoding& charset) {
   dialog->addText("Type")->setState(feed.type.isNil() ? Str("") : feed.type);
   dialog->endGroup();
   dialog->endGroup();
+  // Why the feed's last update failed (kept for the run).
+  if (!feed.failureReason.empty()) dialog->addText("Last failure")->setState(Str(feedFailureText(feed)));
   cGuiKeyButton* ok = dialog.addOkButton();
   dialog->endGroup();
   dialog->build(false);

@@ -1,8 +1,10 @@
 // app/opml_import.cpp - the OPML import dialog and the adding of its feeds.
 #include "app/opml_import.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/feed_dialogs.h"
 #include "app/feed_list.h"
@@ -38,8 +40,12 @@ AddUpdateResult addFirstUpdate(cJournaledIndexedObjectSoupDatabase& db, ImportTa
   DownloaderMade made = createDownloaderForURL(root, address, nullptr, t.updateWindow.progress.window);
   if (!made.downloader) {
     AddUpdateResult none;
-    // A lookup that found nothing to ask about has told the user already.
-    none.cancelled = made.failed == 0 && made.errorCode == 0;
+    // A lookup the user declined is no failure.
+    if (made.failed == 0 && made.errorCode == 0) {
+      none.errorReported = true;
+    } else {
+      none.failure = made.reason;
+    }
     return none;
   }
   UpdateWindowRecord& w = t.updateWindow;
@@ -51,37 +57,89 @@ AddUpdateResult addFirstUpdate(cJournaledIndexedObjectSoupDatabase& db, ImportTa
   return r;
 }
 
+// Takes the reports of the news layer for a while (the failure is in the
+// update's result); requesters and window events pass through.
+class QuietReports : public NewsUi {
+ public:
+  QuietReports() : inner_(newsUi()) { setNewsUi(this); }
+  ~QuietReports() override { setNewsUi(&inner_); }
+  QuietReports(const QuietReports&) = delete;
+  QuietReports& operator=(const QuietReports&) = delete;
+
+  int32_t gui_requester(Text title, Text text, Text buttons, const RequesterParameters& parameters, int32_t wrap1,
+                        int32_t wrap2) override {
+    return inner_.gui_requester(title, text, buttons, parameters, wrap1, wrap2);
+  }
+  void report(Text, Text, const RequesterParameters&) override {}
+  ChangedGuiItem checkForChangedGuiItem() override { return inner_.checkForChangedGuiItem(); }
+  ChangedGuiItem waitForChangedGuiItem() override { return inner_.waitForChangedGuiItem(); }
+  std::unique_ptr<NewsGuiBuiltWindow> CreateGuiWindow(Text title) override { return inner_.CreateGuiWindow(title); }
+
+ private:
+  NewsUi& inner_;
+};
+
+std::string failedOutlineLine(const OpmlFeedOutline& outline, const Str& address, const std::string& reason) {
+  std::string line = outline.name.isNil() ? std::string() : std::string(outline.name.view()) + " ";
+  line += "(" + std::string(address.view()) + "): ";
+  line += reason.empty() ? std::string("the feed could not be added") : reason;
+  return line;
+}
+
 }  // namespace
+
+std::string importReportText(int64_t added, const std::vector<std::string>& failures) {
+  std::string text = std::to_string(added) + (added == 1 ? " feed" : " feeds") + " added";
+  if (failures.empty()) return text + ".";
+  text += "; " + std::to_string(failures.size()) + " failed:";
+  for (const std::string& f : failures) text += "\n\x1b" "1" + doublePercent(f);
+  return text;
+}
 
 ImportResult importOpmlOutlines(webDataNode& node, bool dontEdit, cJournaledIndexedObjectSoupDatabase& db,
                                 ImportTargets targets, newsRoot& root, const cEncoding& charset) {
   ImportResult result;
+  int64_t added = 0;
+  std::vector<std::string> failures;
   walkOpmlOutlines(node, charset, [&](const OpmlFeedOutline& outline) {
     Str address = unwrapFeedAddress(outline.address);
-    AddUpdateResult added = addFirstUpdate(db, targets, root, charset, address);
-    if (added.windowEvent && targets.updateWindow.window->infoQuitRequested(true)) result.quit = true;
+    AddUpdateResult first;
+    {
+      // One feed that fails is one line of the report at the end, not a
+      // requester of its own.
+      QuietReports quiet;
+      first = addFirstUpdate(db, targets, root, charset, address);
+    }
+    if (first.windowEvent && targets.updateWindow.window->infoQuitRequested(true)) result.quit = true;
     refreshTagChooserAndFeedList(targets.feedList, targets.tagList, db, &charset, root);
-    newsFeed* feed = added.feed;
+    newsFeed* feed = first.feed;
     if (!feed) {
-      if (!added.cancelled && !added.errorReported) {
-        int32_t answer = newsUi().gui_requester("Import OPML", "Failed to add the feed:\n\x1b" "1%s",
-                                                "OK|Cancel importing", {std::string(address.view())}, 0, 0);
-        if (answer == 0) result.stop = true;
+      // Cancel in "Update feeds" ends the import; a failure goes on; a
+      // choice the user declined (among a page's feeds) skips the outline.
+      if (first.cancelled && !first.errorReported) {
+        result.stop = true;
+      } else if (!first.errorReported || !first.failure.empty()) {
+        failures.push_back(failedOutlineLine(outline, address, first.failure));
       }
-    } else if (!dontEdit) {
-      if (!result.quit) {
-        DialogResult edited = editFeed(*feed, "Cancel edit & stop importing", db, targets.mainWindow,
-                                       targets.feedList, targets.tagList, root, charset, outline.name, outline.tags);
-        result.quit = edited.quit;
-        result.stop = edited.cancelled;
-      }
-      refreshTagChooser(targets.tagList, root, &charset);
     } else {
-      nameAndTagFeed(db, *feed, outline.name, outline.tags, root, charset);
-      refreshTagChooserAndFeedList(targets.feedList, targets.tagList, db, &charset, root);
+      ++added;
+      if (!dontEdit) {
+        if (!result.quit) {
+          DialogResult edited = editFeed(*feed, "Cancel edit & stop importing", db, targets.mainWindow,
+                                         targets.feedList, targets.tagList, root, charset, outline.name,
+                                         outline.tags);
+          result.quit = edited.quit;
+          result.stop = edited.cancelled;
+        }
+        refreshTagChooser(targets.tagList, root, &charset);
+      } else {
+        nameAndTagFeed(db, *feed, outline.name, outline.tags, root, charset);
+        refreshTagChooserAndFeedList(targets.feedList, targets.tagList, db, &charset, root);
+      }
     }
     return !result.quit && !result.stop;
   });
+  if (!result.quit) newsUi().report("Import OPML", importReportText(added, failures), {});
   return result;
 }
 

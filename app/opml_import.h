@@ -7,9 +7,18 @@
 //   1. Reading and walking are app/opml_read.h's: a bounded regular file,
 //      the outlines walked without recursion in document order.
 //   2. Each feed is stored as its update finishes; an import stopped by the
-//      user or by a quit keeps the feeds added before.
-//   3. "https:" addresses are added with "http:" in their place.
+//      user (Cancel in "Update feeds", or in the editor) or by a quit keeps
+//      the feeds added before.
+//   3. A feed that cannot be added stops nothing: the import goes on, and at
+//      its end one report counts the feeds added and lists each failed
+//      outline with its reason ("21 feeds added; 1 failed: ...").
+//   4. Addresses are added as written ("https:" stays), a "feed:" prefix
+//      taken off.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
 
 #include "app/opml_read.h"
 #include "app/update_window.h"
@@ -34,6 +43,10 @@ struct ImportResult {
   bool quit = false;
   bool stop = false;  // the user ended the import
 };
+
+// The text of the report at the end of an import; failures are one line
+// each ("name (address): reason").
+std::string importReportText(int64_t added, const std::vector<std::string>& failures);
 
 // The dialog; returns the quit flag.
 bool importOpmlFile(cJournaledIndexedObjectSoupDatabase& db, ImportTargets targets, newsRoot& root,

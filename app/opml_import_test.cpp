@@ -53,13 +53,13 @@ TEST_F(OpmlImport, WithoutEditingEachFeedIsNamedAndTagged) {
     EXPECT_EQ(chain(root)[1]->url.str(), server.url("a.rss"));
     // The later folder's spelling is the one every feed keeps.
     for (newsFeed* f : chain(root)) EXPECT_EQ(f->tags.view(), ",news,");
-    // A feed the update could not fetch is told by the update; one whose
-    // request could not even start, here.
-    ASSERT_EQ(ui.calls.size(), 2u);
-    EXPECT_EQ(ui.calls[0].title, "Add feed");
-    EXPECT_EQ(ui.calls[1].title, "Import OPML");
-    EXPECT_EQ(ui.calls[1].filled(), std::string("Failed to add the feed:\n\x1b" "1") + kDead);
-    EXPECT_EQ(ui.calls[1].buttons, "OK|Cancel importing");
+    // The feeds that could not be added, each with its reason, in one
+    // report at the end.
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].title, "Import OPML");
+    EXPECT_EQ(ui.calls[0].filled(), "2 feeds added; 2 failed:\n\x1b" "1Gone (" + server.url("gone.rss") +
+                                        "): HTTP 404 Not Found\n\x1b" "1Dead (" + kDead +
+                                        "): the feed could not be added");
     EXPECT_EQ(lists.feedNames(), (std::vector<std::string>{"Alpha", "Beta"}));
   });
 }
@@ -78,13 +78,34 @@ TEST_F(OpmlImport, TheEditorOffersTheOutlineAndCanStopTheImport) {
            [&] { importOpmlFile(db, {lists.mainWindow, lists.feeds, lists.tags, record}, root, *charset); });
     // The feed added before the stop stays, as the update named it.
     EXPECT_EQ(names(root, *charset), (std::vector<std::string>{"Feed A"}));
-    // "Cancel importing" at a failure ends it too.
-    opml(std::string("<outline type=\"rss\" text=\"Dead\" xmlUrl=\"") + kDead + "\"/><outline type=\"rss\" "
-         "text=\"Beta\" xmlUrl=\"" + server.url("b.rss") + "\"/>");
-    ui.answers = {0};
-    script({[] { type(dialog(), "File", "AppTest:/feeds.opml"); }, [] { click(dialog(), okButton(dialog())); }},
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].filled(), "1 feed added.");
+  });
+}
+
+// Outlines with an address are feeds whatever their type; those that
+// cannot be fetched stop nothing and are told once, at the end.
+TEST_F(OpmlImport, UnreachableOutlinesAreListedInOneReport) {
+  const std::string refused = "http://127.0.0.1:1/r.rss";
+  opml("<outline text=\"News\"><outline type=\"rss\" text=\"A\" xmlUrl=\"" + server.url("a.rss") +
+       "\"/><outline text=\"Gone\" xmlUrl=\"" + server.url("gone.rss") + "\"/><outline text=\"Inner\">"
+       "<outline text=\"B\" xmlUrl=\"" + server.url("b.rss") + "\"/><outline type=\"rss\" text=\"Refused\" "
+       "xmlUrl=\"" + refused + "\"/></outline><outline type=\"link\" text=\"C\" xmlUrl=\"" + server.url("c.rss") +
+       "\"/><outline text=\"Dead\" xmlUrl=\"" + kDead + "\"/></outline>");
+  withMain([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, MainLists& lists, UpdateWindowRecord& record) {
+    script({[] { type(dialog(), "File", "AppTest:/feeds.opml"); },
+            [] { tick(dialog(), "Don't Edit each added feed (but import cannot be cancelled!)", true); },
+            [] { click(dialog(), okButton(dialog())); }},
            [&] { importOpmlFile(db, {lists.mainWindow, lists.feeds, lists.tags, record}, root, *charset); });
-    EXPECT_EQ(names(root, *charset), (std::vector<std::string>{"Feed A"}));
+    EXPECT_EQ(names(root, *charset), (std::vector<std::string>{"C", "B", "A"}));
+    ASSERT_EQ(ui.calls.size(), 1u);
+    const std::string report = ui.calls[0].filled();
+    EXPECT_EQ(report.substr(0, report.find('\n')), "3 feeds added; 3 failed:");
+    for (const std::string& failed : {"Gone (" + server.url("gone.rss") + "): HTTP 404 Not Found",
+                                      "Refused (" + refused + "): could not connect to 127.0.0.1:1",
+                                      "Dead (" + std::string(kDead) + "): "}) {
+      EXPECT_NE(report.find("\n\x1b" "1" + failed), std::string::npos) << report;
+    }
   });
 }
 

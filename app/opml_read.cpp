@@ -82,16 +82,15 @@ bool walkOpmlOutlines(webDataNode& node, const cEncoding& charset, const OpmlFee
   std::vector<Folder> folders;
   // Visits one outline: a feed goes to the adder, a folder is opened.
   auto visit = [&](webDataNode& outline, const Str& tags) -> bool {
-    Str type = outline.getAttribute("type", &utf8, false);
-    if (type.isNil() || type.view() != "rss") {
+    Str address = outline.getAttribute("xmlUrl", &utf8, false);
+    if (address.isNil() || address.empty()) {
+      // A feed outline without its address is skipped; any other is a folder.
+      if (outline.getAttribute("type", &utf8, false).view() == "rss") return true;
       folders.push_back({&outline, outline.getAttribute("text", &charset, false), nullptr});
       return true;
     }
     Str name = outline.getAttribute("title", &charset, false);
     if (name.isNil()) name = outline.getAttribute("text", &charset, false);
-    if (name.isNil()) return true;
-    Str address = outline.getAttribute("xmlUrl", &utf8, false);
-    if (address.isNil()) return true;
     return adder({std::move(name), std::move(address), tags});
   };
   if (!visit(node, Str())) return true;

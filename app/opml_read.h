@@ -43,9 +43,10 @@ OpmlDocument readOpmlFile(Text hostPath);
 // The same over bytes already read; shownPath names them in messages.
 OpmlDocument readOpmlText(std::string_view bytes, Text shownPath);
 
-// A feed outline: its name (its "title", else its "text") in the charset,
-// its address ("xmlUrl") in UTF-8 as written, and the "text" of the folder
-// holding it (NIL when that has none).
+// A feed outline (one with an "xmlUrl", whatever its "type"): its name (its
+// "title", else its "text", else NIL) in the charset, its address in UTF-8
+// as written, and the "text" of the folder holding it (NIL when that has
+// none).
 struct OpmlFeedOutline {
   Str name;
   Str address;
@@ -55,8 +56,8 @@ struct OpmlFeedOutline {
 // Called for each feed outline in document order; FALSE ends the walk.
 using OpmlFeedAdder = std::function<bool(const OpmlFeedOutline& feed)>;
 
-// Walks from node as a folder (or a feed, when it is one). Feed outlines
-// without a name or an address are skipped; a feed's children are not
+// Walks from node as a folder (or a feed, when it is one). An outline of
+// type "rss" without an address is skipped; a feed's children are not
 // visited. TRUE when the adder ended the walk.
 bool walkOpmlOutlines(webDataNode& node, const cEncoding& charset, const OpmlFeedAdder& adder);
 

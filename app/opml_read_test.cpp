@@ -91,15 +91,18 @@ TEST_F(OpmlRead, CraftedDocuments) {
       {"nested", "<outline text=\"Outer\"><outline text=\"Inner\"><outline type=\"rss\" text=\"T\" xmlUrl=\"http://x/\"/>"
                  "</outline></outline>",
        "  T | http://x/ | Inner\n"},
-      // "RSS" is not "rss": a folder, whose own address is ignored.
-      {"upper type", "<outline type=\"RSS\" text=\"F\" xmlUrl=\"http://f/\"><outline type=\"rss\" text=\"C\" "
-                     "xmlUrl=\"https://c/\"/></outline>",
-       "  C | https://c/ | F\n"},
+      // Any type, or none, with an address is a feed; its children are not visited.
+      {"any type", "<outline type=\"RSS\" text=\"F\" xmlUrl=\"http://f/\"><outline type=\"rss\" text=\"C\" "
+                   "xmlUrl=\"https://c/\"/></outline><outline text=\"N\" xmlUrl=\"http://n/\"/>"
+                   "<outline type=\"link\" text=\"L\" xmlUrl=\"http://l/\"/>",
+       "  F | http://f/ | NIL\n  N | http://n/ | NIL\n  L | http://l/ | NIL\n"},
       {"title wins", "<outline type=\"rss\" text=\"Text\" title=\"Title\" XMLURL=\"http://t/\"/>",
        "  Title | http://t/ | NIL\n"},
+      // A feed outline without an address is skipped; one without a name
+      // keeps the name its feed gives.
       {"skipped", "<outline type=\"rss\" xmlUrl=\"http://a/\"/><outline type=\"rss\" text=\"b\"/>"
                   "<outline type=\"rss\" text=\"c\" xmlUrl=\"u\"><outline type=\"rss\" text=\"kid\" xmlUrl=\"k\"/></outline>",
-       "  c | u | NIL\n"},
+       "   | http://a/ | NIL\n  c | u | NIL\n"},
       {"escapes", "<outline text=\"A &amp; B\"><outline type=\"rss\" text=\"x&nbsp;y&#65;\" xmlUrl=\"http://e/?a=1&amp;b=2\"/>"
                   "</outline>",
        "  x\xC2\xA0yA | http://e/?a=1&b=2 | A & B\n"},

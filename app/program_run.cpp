@@ -259,6 +259,12 @@ void ProgramRun::shutdown() {
   status_.show("Writing outstanding changes to database...");
   db_->flush();
   unloadFeedsAndRoot();
+  // A Ctrl-C after the one that stopped the shell update ends the run once
+  // everything is written: no defragmentation, no backup.
+  if (shell_ && dos::checkBreak()) {
+    db_->close();
+    return;
+  }
   if (db_->infoFragmentation() > 100) {
     status_.show("Defragmenting database...\n(Fragmentation exceeded 10%)");
     db_->defragment(false);

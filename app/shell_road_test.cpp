@@ -305,6 +305,29 @@ TEST_F(ShellRoadTest, CtrlCLetsTheFeedInHandFinish) {
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
 }
 
+// Ctrl-C during a download that stalls ends that download, not only the
+// run after it: the feed counts as not updated (no failure), and the run
+// still writes and backs up the database.
+TEST_F(ShellRoadTest, CtrlCEndsAStalledDownload) {
+  test::LoopbackServer server(
+      [this](const std::string& request, int) -> test::Reply {
+        if (requestedName(request) != "stall") return serveFeed(request);
+        ::kill(-child.load(), SIGINT);
+        return {{}, 0, true, 12000};
+      },
+      2);
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+    for (const char* name : {"rss-a", "stall", "rss-c"}) addFeed(db, root, name, 0, false, server.url(name));
+  });
+  ChildRun run = runProgram();
+  EXPECT_EQ(run.rc, 0);
+  EXPECT_EQ(run.output, "Update cancelled by user.\nUpdated 1 feed: 3 new items.\n");
+  EXPECT_EQ(run.errors, "");
+  EXPECT_EQ(itemCounts(), (std::map<std::string, int>{{"rss-a", 3}, {"stall", 0}, {"rss-c", 0}}));
+  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+}
+
 TEST_F(ShellRoadTest, ASecondInstanceIsRefused) {
   makeEmptyDatabase("database.soup");
   withDatabase("database.soup", [&](Db&, newsRoot&) {

@@ -165,7 +165,8 @@ ShellUpdateSummary shell_updateAll(cJournaledIndexedObjectSoupDatabase& db, news
         ++summary.failed;
         progress.print(shellFailureLine(name, feed->url.view(), r));
       }
-      if (dos::checkBreak()) {
+      // Ctrl-C ended the download in progress, or came after it.
+      if (r.cancelled || dos::checkBreak()) {
         summary.cancelled = true;
         break;
       }

@@ -14,9 +14,10 @@
 //      error is a terminal, on one line rewritten in place and cleared
 //      before any other text; to files and pipes no progress and no escape
 //      sequence is written.
-//   4. Ctrl-C is tested (and cleared) only between two feeds: the feed in
-//      progress is finished and stored, the rest skipped, and the run ends
-//      with "Update cancelled by user.\n" and the summary.
+//   4. Ctrl-C ends the download in progress (that feed counts as not
+//      updated; one being parsed is finished and stored), the rest are
+//      skipped, and the update ends with "Update cancelled by user.\n" and
+//      the summary; the run then writes and backs up the database as usual.
 //   5. With no feed loaded nothing is printed.
 #pragma once
 

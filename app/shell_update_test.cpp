@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "app/app_test_support.h"
+#include "platform/dos_env.h"
 
 namespace bw::testing_app {
 namespace {
@@ -72,6 +73,25 @@ TEST_F(ShellReport, OnATerminalProgressIsOneLineClearedBeforeEachFailure) {
             "\rUpdating feed 3 of 3: c\x1b[K\r\x1b[K"
             "Failed to update \"c\" (http://127.0.0.1/c): HTTP 404 Not Found (the document was kept in "
             "/data/BadNewsFeed_1)\n");
+}
+
+// A second Ctrl-C, after the one that ended the update: everything is
+// written and the database closed, but neither defragmented nor backed up.
+TEST_F(ShellReport, ASecondCtrlCEndsTheRunAfterTheFlush) {
+  makeEmptyDatabase("database.soup");
+  runShell([](Db& db, newsRoot& root) { addFeed(db, root, "a", 0); });
+  setShellFeedUpdateForTesting([](Db&, newsRoot&, const cEncoding&, newsFeed&) {
+    AddUpdateResult r;
+    r.cancelled = true;  // the first Ctrl-C ended the download
+    dos::signalBreak();  // the second
+    return r;
+  });
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output, "Update cancelled by user.\nUpdated 0 feeds: 0 new items.\n");
+  EXPECT_FALSE(exists("database.soup.bak_1Latest"));
+  setShellFeedUpdateForTesting([](Db&, newsRoot&, const cEncoding&, newsFeed&) { return AddUpdateResult{}; });
+  EXPECT_EQ(runShell(), 0);  // closed as usual: no validation
+  EXPECT_EQ(output, "Updated 1 feed: 0 new items.\n");
 }
 
 TEST_F(ShellReport, SummaryLines) {

@@ -10,6 +10,7 @@
 #include "core/gui_list_selection.h"
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
+#include "news/feed_failure.h"
 #include "app/feed_list.h"
 #include "app/main_windows.h"
 #include "app/program_identity.h"
@@ -182,7 +183,7 @@ class FeedUpdate {
   bool open(Slot& slot, newsFeed* feed) {
     DownloaderMade made = createFeedDownloader(db_, root_, *feed, slot.http.get());
     if (!made.downloader) {
-      feed->downloadFailed = true;
+      noteFeedFailure(*feed, made.reason.empty() ? resultKindReason(kFeedDownloadFailed) : made.reason);
       lists_.changed(feed);
       return false;
     }
@@ -198,8 +199,11 @@ class FeedUpdate {
     slot.http->close();
     slot.feed = nullptr;
   }
-  void fail(Slot& slot) {
-    slot.feed->downloadFailed = true;
+  // reason empty: what the downloader or its request says.
+  void fail(Slot& slot, std::string reason = {}) {
+    if (reason.empty()) reason = slot.downloader->infoFailureReason();
+    if (reason.empty()) reason = requestFailureReason(*slot.http, slot.feed->url);
+    noteFeedFailure(*slot.feed, std::move(reason));
     lists_.changed(slot.feed);
     free(slot);
   }
@@ -268,7 +272,7 @@ class FeedUpdate {
       bool late = false;
       for (Slot& s : slots_) {
         if (s.busy() && clockSeconds() - s.openedAt - s.pausedSeconds >= deadline_) {
-          fail(s);
+          fail(s, stallReason(deadline_));
           late = true;
         }
       }

@@ -411,6 +411,10 @@ TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   for (size_t i = 0; i < work.size(); ++i)
     outcome += names[i] + (updated(work[i]) ? "+ " : work[i]->downloadFailed ? "! " : "? ");
   EXPECT_EQ(outcome, "x1! a1+ y1! a2+ z1! r1! ");
+  // Each failed feed keeps its reason for the run (its row and Info show it).
+  for (newsFeed* f : work) EXPECT_EQ(f->failureReason.empty(), !f->downloadFailed) << f->title.str();
+  EXPECT_EQ(work[5]->failureReason.rfind("could not connect to 127.0.0.1:" + std::to_string(port), 0), 0u)
+      << work[5]->failureReason;
   EXPECT_EQ(countLine(), "6 feeds shown (plus 1 disabled), but 4 failed to download");
   EXPECT_EQ(selectedFeeds(), "c1 x1 ");
   showNewsItemCountStatus(feedStatus, 0);

@@ -17,6 +17,7 @@
 #include "news/news_config.h"
 #include "news/rss_parser.h"
 #include "platform/clock.h"
+#include "platform/dos_env.h"
 #include "platform/file.h"
 #include "platform/native_path.h"
 #include "platform/path.h"
@@ -58,7 +59,9 @@ struct DownloadOutcome {
 // Runs saveAppend to the end, polling the window between steps.
 class DownloadLoop {
  public:
-  DownloadLoop(downloadFeed& downloader, feedProgressGui* gui) : downloader_(downloader), gui_(gui) {}
+  // breakable: Ctrl-C cancels the download (shell mode).
+  DownloadLoop(downloadFeed& downloader, feedProgressGui* gui, bool breakable)
+      : downloader_(downloader), gui_(gui), breakable_(breakable) {}
 
   DownloadOutcome run() {
     cHTTP* http = downloader_.infoHTTP();
@@ -81,6 +84,7 @@ class DownloadLoop {
         out_.stalled = true;
       }
       if (gui_) poll();
+      if (breakable_ && dos::checkBreak()) out_.cancelled = true;
     } while (!out_.finished && !out_.cancelled && out_.failed == 0);
     return out_;
   }
@@ -97,6 +101,7 @@ class DownloadLoop {
 
   downloadFeed& downloader_;
   feedProgressGui* gui_;
+  bool breakable_;
   DownloadOutcome out_;
   int64_t idleSince_ = 0;
 };
@@ -275,7 +280,9 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
     downloader = made.get();
   }
 
-  DownloadLoop loop(*downloader, gui);
+  // Ctrl-C ends a shell update's download in progress; the shell's loop
+  // then stops.
+  DownloadLoop loop(*downloader, gui, !gui && updateFeed);
   if (gui) {
     setProgressStatus(updateFeed, feedNumber, feedCount, gui, charset, nullptr, url);
     setStep(gui, "Downloading feed...");

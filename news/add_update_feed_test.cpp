@@ -65,7 +65,7 @@ TEST_F(AddUpdate, DeadFeedsFailLoudlyWhenAddedAndQuietlyWhenUpdated) {
   } statuses[] = {
       {"404 Not Found", "HTTP 404 Not Found"},
       {"410 Gone", "HTTP 410 Gone: the feed has been removed"},
-      {"500 Server Error", "HTTP 500 Internal Server Error"},
+      {"500 Server Error", "HTTP 500 Server Error"},
   };
   for (const auto& c : statuses) {
     SCOPED_TRACE(c.status);
@@ -91,7 +91,7 @@ TEST_F(AddUpdate, DeadFeedsFailLoudlyWhenAddedAndQuietlyWhenUpdated) {
   EXPECT_EQ(healed.feed, feed);
   EXPECT_TRUE(healed.failure.empty());
   EXPECT_FALSE(feed->downloadFailed);
-  EXPECT_EQ(feed->failureReason, "HTTP 500 Internal Server Error");  // the last failure stays known
+  EXPECT_EQ(feed->failureReason, "HTTP 500 Server Error");  // the last failure stays known
 }
 
 TEST_F(AddUpdate, DocumentsNoParserTakesAreFlushedWithoutAMessage) {

@@ -23,7 +23,11 @@ DownloaderOpen downloadXML::open(Text url, cHTTP* http, bool blocking) {
   // Feed downloads do not ask for the certificate bundle file; https through
   // curl checks certificates in any case.
   cHTTP::OpenResult r = client->openURL(url, nullptr, nullptr, nullptr, kFeedTimeoutSeconds, !blocking, nullptr, false);
-  if (r.result != 0) return {kFeedDownloadFailed, r.result, r.protocolError, openFailureReason(r.result, r.protocolError, url)};
+  if (r.result != 0) {
+    std::string reason = client->infoFailureReason();
+    if (reason.empty()) reason = openFailureReason(r.result, r.protocolError, url);
+    return {kFeedDownloadFailed, r.result, r.protocolError, std::move(reason)};
+  }
   http_ = client;
   url_ = Str(url.view());
   failureText_ = Str();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "platform/clock.h"
 #include "web/url.h"
@@ -105,6 +106,10 @@ bool startsNoCase(std::string_view text, std::string_view lowerPrefix) {
 }  // namespace
 
 std::string requestFailureReason(cHTTP& http, Text url) {
+  std::string told = http.infoFailureReason();
+  if (!told.empty()) return told;
+  // A request the client took as answered (an error status that the
+  // downloader refuses, a step that stopped early) is worded here.
   const Str& redirected = http.infoRedirectedURL();
   const Text where = redirected.isNil() ? url : Text(redirected);
   if (!http.infoIsOpen()) return errnoReason(0, where);
@@ -187,6 +192,15 @@ void noteFeedFailure(newsFeed& feed, std::string reason) {
   feed.downloadFailed = true;
   feed.failureReason = std::move(reason);
   feed.failureTime = readClock().utcSeconds;
+}
+
+std::string feedFailureText(const newsFeed& feed) {
+  if (feed.failureReason.empty()) return {};
+  const time_t when = static_cast<time_t>(feed.failureTime);
+  std::tm local{};
+  char stamp[32] = "";
+  if (::localtime_r(&when, &local)) std::strftime(stamp, sizeof stamp, " (%Y-%m-%d %H:%M)", &local);
+  return feed.failureReason + stamp;
 }
 
 }  // namespace bw

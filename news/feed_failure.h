@@ -46,5 +46,8 @@ bool looksLikeHtml(std::string_view text);
 
 // Marks the feed failed to download, with the reason and the time now.
 void noteFeedFailure(newsFeed& feed, std::string reason);
+// The feed's last failure as the Info window and the feed list show it:
+// "HTTP 404 Not Found (2026-12-09 10:02)", local time; "" when it has none.
+std::string feedFailureText(const newsFeed& feed);
 
 }  // namespace bw
