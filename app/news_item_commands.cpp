@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <string_view>
 
+#include "app/console_ui.h"
 #include "app/news_item_delete.h"
+#include "app/program_identity.h"
 #include "app/news_item_text.h"
 #include "app/news_list.h"
 #include "app/feed_list.h"
@@ -92,10 +94,16 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix) {
 
 }  // namespace
 
-bool isOpenableLink(Text link) {
+bool isOpenableLink(Text link) { return linkRefusal(link).empty(); }
+
+std::string linkRefusal(Text link) {
   std::string_view text = link.view();
-  return !link.isNil() && (startsWithNoCase(text, "http://") || startsWithNoCase(text, "https://")) &&
-         !hasControlCharacter(text);
+  if (link.isNil() || text.empty()) return "the item has no link";
+  if (!startsWithNoCase(text, "http://") && !startsWithNoCase(text, "https://")) {
+    return "only web links (http:// and https://) are opened";
+  }
+  if (hasControlCharacter(text)) return "the link holds control characters";
+  return {};
 }
 
 void clearShownItem(cJournaledIndexedObjectSoupDatabase& db, GuiGadgets& g) {
@@ -166,10 +174,15 @@ void openOrCloseContents(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root
 void openNewsItemLink(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, GuiGadgets& g) {
   if (!g.shownItem) return;
   Str link = feedDisplayText(*g.shownItem->infoFeed(&db), charsetOf(g), g.shownItem->link, false);
-  if (isOpenableLink(link))
-    openURL(link);  // a browser that cannot be started is not reported
-  else
-    std::fputs("WARNING: Not opening link of unsupported kind.\n", stdout);
+  const std::string refused = linkRefusal(link);
+  if (!refused.empty()) {
+    const FormatArguments arguments = {std::string(link.view()), refused};
+    report(programName, "This link cannot be opened:\n\x1b" "1%s\n%s", &arguments);
+  } else if (!openURL(link)) {
+    const FormatArguments arguments = {std::string(link.view())};
+    report(programName, "The web browser could not be started for:\n\x1b" "1%s\nSet BROWSER to the browser to use.",
+           &arguments);
+  }
   seen(db, root, g);
 }
 

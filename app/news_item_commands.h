@@ -20,6 +20,8 @@
 //      nothing to show close it.
 #pragma once
 
+#include <string>
+
 #include "app/main_windows.h"
 #include "database/soup_database.h"
 #include "gui/gui_item.h"
@@ -59,5 +61,7 @@ void clearShownItem(cJournaledIndexedObjectSoupDatabase& db, GuiGadgets& g);
 // Whether "Open link" opens the link: http:// or https:// (any case) and no
 // control character.
 bool isOpenableLink(Text link);
+// Why "Open link" does not open link, in words; empty when it does.
+std::string linkRefusal(Text link);
 
 }  // namespace bw

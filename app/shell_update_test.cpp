@@ -80,6 +80,7 @@ TEST_F(ShellReport, OnATerminalProgressIsOneLineClearedBeforeEachFailure) {
 TEST_F(ShellReport, ASecondCtrlCEndsTheRunAfterTheFlush) {
   makeEmptyDatabase("database.soup");
   runShell([](Db& db, newsRoot& root) { addFeed(db, root, "a", 0); });
+  for (const auto& name : namesStartingWith("database.soup.bak_")) fs::remove(at(name));
   setShellFeedUpdateForTesting([](Db&, newsRoot&, const cEncoding&, newsFeed&) {
     AddUpdateResult r;
     r.cancelled = true;  // the first Ctrl-C ended the download

@@ -84,7 +84,8 @@ class DownloadLoop {
         out_.stalled = true;
       }
       if (gui_) poll();
-      if (breakable_ && dos::checkBreak()) out_.cancelled = true;
+      // A download that has just finished is stored; its caller sees the break.
+      if (breakable_ && !out_.finished && dos::checkBreak()) out_.cancelled = true;
     } while (!out_.finished && !out_.cancelled && out_.failed == 0);
     return out_;
   }
