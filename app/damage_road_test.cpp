@@ -161,8 +161,9 @@ TEST_F(DamageRoadTest, EveryDamageEndsWithTheNewestGoodData) {
       const ChildResult second = runProgram();
       expectWords(first);
       expectWords(second);
-      EXPECT_TRUE(first.rc == 0 || first.rc == 10) << first.rc << first.output;
-      EXPECT_TRUE(second.rc == 0) << second.rc << second.output;
+      // 5: the feeds' server has gone, and the runs say so.
+      EXPECT_TRUE(first.rc == 0 || first.rc == 5 || first.rc == 10) << first.rc << first.output;
+      EXPECT_TRUE(second.rc == 0 || second.rc == 5) << second.rc << second.output;
       const int64_t kept = itemsIn("database.soup");
       if (d.wholeFile) {
         EXPECT_GE(kept, newest) << first.output << second.output;
