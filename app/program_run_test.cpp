@@ -238,7 +238,7 @@ TEST_F(ProgramTest, AFailedBackupCopyAloneIsToldAndEndsWithFive) {
   EXPECT_FALSE(exists("database.soup.bak_1Latest"));
   fs::remove_all(at("database.soup.bak_0Temp"));
   EXPECT_EQ(runShell(), 0);  // closed properly: no validation
-  EXPECT_EQ(output, "\n");
+  EXPECT_EQ(output, "Updated 0 feeds: 0 new items.\n");
 
   // A full disk met by the copy alone: the last write of a run is the copy's.
   for (const auto& name : namesStartingWith("database.soup")) fs::remove(at(name));
