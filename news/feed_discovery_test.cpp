@@ -169,8 +169,8 @@ TEST_F(Discovery, PagesWithoutAFeedAreReportedByWhatTheyLack) {
       {"<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>x</title></head><body/></html>", ""},
       {"<html><body><p>no head end</div></html>", "Parsing error on line"},
       // A text the reader refuses at once still names its reason.
-      {std::string("\n\n<p>a\0b</p>", 12), "Parsing error on line 3:\n\x1b" "1cXML.open(); NUL byte at line 3"},
-      {" \n ", "Parsing error on line 2:\n\x1b" "1cXML.open(); the document is empty"},
+      {std::string("\n\n<p>a\0b</p>", 12), "Parsing error on line 3:\n\x1b" "1not valid XML: NUL byte at line 3"},
+      {" \n ", "Parsing error on line 2:\n\x1b" "1not valid XML: the document is empty"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.page);
