@@ -29,6 +29,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "core/str.h"
@@ -69,8 +70,9 @@ bool anyBackupExists();
 // Moves the bad "database.soup" aside (when there is one: databaseMissing
 // false), puts a checked copy of the newest good backup in its place,
 // marked for validation at the next start, tells the user what it holds and
-// raises "ERR".
-[[noreturn]] void restoreFromBackup(bool databaseMissing = false);
+// raises "ERR". A problem (why the database did not open) opens that one
+// report.
+[[noreturn]] void restoreFromBackup(bool databaseMissing = false, const std::string& problem = "");
 
 // A new unique "database.soup_Corrupt_" name.
 Str newCorruptName();

@@ -108,6 +108,17 @@ std::string savedDate(const char* name) {
   return text;
 }
 
+// The restore's one report: why the database did not open (when it did not)
+// leads the text.
+void reportRestore(const std::string& problem, const std::string& text, FormatArguments arguments) {
+  if (problem.empty()) {
+    report(programName, text, &arguments);
+    return;
+  }
+  arguments.insert(arguments.begin(), problem);
+  report(programName, std::string("Database is corrupt & cannot be opened, due to:\n\x1b" "1%s\n") + text, &arguments);
+}
+
 }  // namespace
 
 bool anyBackupExists() {
@@ -116,14 +127,14 @@ bool anyBackupExists() {
   return false;
 }
 
-void restoreFromBackup(bool databaseMissing) {
+void restoreFromBackup(bool databaseMissing, const std::string& problem) {
   std::string corruptName;
   if (!databaseMissing) {
     const Str corrupt = newCorruptName();
     if (!renamePath(kDatabaseName, corrupt, false)) {
-      const FormatArguments arguments = {dos::faultMessage(dos::ioErr()), std::string(programContactAddress)};
-      report(programName, "Failed to move the bad database aside, due to:\n\x1b" "1%s\n\nPlease report this problem to:\n\x1b" "1%s",
-             &arguments);
+      reportRestore(problem,
+                    "Failed to move the bad database aside, due to:\n\x1b" "1%s\n\nPlease report this problem to:\n\x1b" "1%s",
+                    {dos::faultMessage(dos::ioErr()), std::string(programContactAddress)});
       raise("ERR", "restoreFromBackup(); failed to move the bad database aside");
     }
     corruptName = std::string(corrupt.view());
@@ -138,13 +149,11 @@ void restoreFromBackup(bool databaseMissing) {
       failed.push_back(backup);
       continue;
     }
-    const FormatArguments arguments = {missingNote,          std::string(backup),  h.feeds,
-                                       h.items,              savedDate(backup),    std::string(programName),
-                                       std::string(programContactAddress), badNote};
-    report(programName,
-           "%sRestored from backup \"%s\" (%ld feeds, %ld items, saved %s).\nYou can try using it, by running %s "
-           "again.\n\nAlso, please report this problem to:\n\x1b" "1%s%s",
-           &arguments);
+    reportRestore(problem,
+                  "%sRestored from backup \"%s\" (%ld feeds, %ld items, saved %s).\nYou can try using it, by running %s "
+                  "again.\n\nAlso, please report this problem to:\n\x1b" "1%s%s",
+                  {missingNote, std::string(backup), h.feeds, h.items, savedDate(backup), std::string(programName),
+                   std::string(programContactAddress), badNote});
     raise("ERR", "restoreFromBackup(); the database was replaced");
   }
   // None passed: they are set aside, so that the next start begins afresh
@@ -154,8 +163,8 @@ void restoreFromBackup(bool databaseMissing) {
     const Str name = newCorruptName();
     if (renamePath(backup, name, false)) setAside += "\n\"" + std::string(backup) + "\" failed its check and is now called \"" + std::string(name.view()) + "\".";
   }
-  const FormatArguments arguments = {missingNote, std::string(programContactAddress), badNote, setAside};
-  report(programName, "%sNo more backups available.\n\nPlease report this problem to:\n\x1b" "1%s%s%s", &arguments);
+  reportRestore(problem, "%sNo more backups available.\n\nPlease report this problem to:\n\x1b" "1%s%s%s",
+                {missingNote, std::string(programContactAddress), badNote, setAside});
   raise("ERR", "restoreFromBackup(); no backup could replace the database");
 }
 

@@ -2,6 +2,8 @@
 #include "app/database_repair.h"
 
 #include <algorithm>
+#include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -177,7 +179,8 @@ int32_t bodyOf(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
 // lists, the root, the feeds, the items their lists reach and the items'
 // bodies are not. The feed list is the oldest list and the chain starts at
 // the newest, the one after it: that one is named first. A walk that cannot
-// go on keeps what it gathered before.
+// go on keeps what it gathered before. An item's list is its feed's item
+// list (by its feedIndex), for the feeds the walk reached.
 cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedObjectSoupDatabase& db,
                                                              ValidationSet& indices) {
   cJournaledIndexedObjectSoupDatabase::ListModel model;
@@ -188,6 +191,18 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
     if (isIndex(index) && lists.insert(index).second) model.lists.push_back(index);
   };
   std::vector<int32_t> bodies;
+  auto itemLists = std::make_shared<std::unordered_map<int32_t, int32_t>>();  // feed -> its item list
+  model.listOfNode = [&db, itemLists](int32_t node) -> int32_t {
+    try {
+      newsItem* item = loadObject_newsItem(db, node);
+      if (!item) return 0;
+      LoadedUse use(db, item);
+      auto list = itemLists->find(item->feedIndex);
+      return list == itemLists->end() ? 0 : list->second;
+    } catch (const eException&) {
+      return 0;
+    }
+  };
   try {
     const int32_t rootIndex = db.infoRootValue();
     if (!isIndex(rootIndex)) return model;
@@ -204,6 +219,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
       if (!feed) break;
       LoadedUse feedUse(db, feed);
       addList(feed->itemListIndex);
+      itemLists->emplace(feedIndex, feed->itemListIndex);
       for (int32_t item = feed->itemList ? feed->itemList->infoHeadIndex() : 0; isNew(item);
            item = db.readObjectNodeHeader(item).nextIndex) {
         model.nonLists.insert(item);

@@ -179,6 +179,44 @@ TEST_F(RepairTest, ItemsWithABadBodyGoAndTheRestIsKept) {
   EXPECT_NE(output.find("Successfully finished repairing. PLEASE REPORT THIS PROBLEM!\n"), std::string::npos) << output;
 }
 
+// Items whose blocks are lost cost only themselves: the feed keeps the
+// items cut off between two lost stretches (their feedIndex names it).
+TEST_F(RepairTest, LostItemsCostOnlyThemselves) {
+  std::vector<int32_t> kept, left;
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+    const int32_t feedIndex = addFeed(db, root, "f", 12);
+    newsFeed* feed = loadObject_newsFeed(db, feedIndex);
+    std::vector<int32_t> items;
+    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) items.push_back(i);
+    db.unloadObject(feed);
+    ASSERT_EQ(items.size(), 12u);
+    SoupTransaction tx(db.infoBlockFile());
+    for (size_t k = 0; k < items.size(); ++k) {
+      if (k == 1 || k == 2 || k == 5 || k == 6) {
+        db.infoBlockFile().deallocateIndex(items[k]);
+      } else {
+        kept.push_back(items[k]);
+      }
+    }
+    tx.finish();
+    db.flush();
+    testing::internal::CaptureStdout();
+    RepairResult r = repairDatabase(db, true, true);
+    output = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(r.usable) << output;
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(repairDatabase(db, true, false).changed);
+    testing::internal::GetCapturedStdout();
+    feed = loadObject_newsFeed(db, feedIndex);
+    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0 && left.size() < 13; i = db.readObjectNodeHeader(i).nextIndex) {
+      left.push_back(i);
+    }
+    db.unloadObject(feed);
+  });
+  EXPECT_EQ(left, kept) << output;
+}
+
 TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
   using Damage = std::function<void(Db&, newsRoot&, std::vector<int32_t>&)>;
   auto orphanBody = [](Db& db) { return db.createdAndUnloadObject(new newsItemBody()); };

@@ -10,6 +10,7 @@
 
 #include "core/exception.h"
 #include "core/string_procs.h"
+#include "news/feed_failure.h"
 #include "news/feed_tags.h"
 #include "news/news_format.h"
 #include "news/news_orderings.h"
@@ -81,6 +82,11 @@ std::string feedListRowText(newsFeed& feed, const cEncoding* charset) {
 int32_t feedListRowStyle(const newsFeed& feed) {
   return (feed.infoHasUnseen() ? kTagHasUnseen : 0) | (feed.disabled ? kFeedDisabled : 0) |
          (feed.hasNewItems ? kTagHasNewItems : 0) | (feed.downloadFailed ? kFeedRowDownloadFailed : 0);
+}
+
+std::string feedRowHelp(const newsFeed* feed) {
+  if (!feed || !feed->downloadFailed || feed->failureReason.empty()) return {};
+  return "Last failure: " + feedFailureText(*feed);
 }
 
 newsFeed* feedOfListEntry(const box* dataBox) {

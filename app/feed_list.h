@@ -42,6 +42,10 @@ std::string feedDownloadLengthText(int64_t seconds);
 // The whole row text of a feed and its style bits.
 std::string feedListRowText(newsFeed& feed, const cEncoding* charset);
 int32_t feedListRowStyle(const newsFeed& feed);
+// What a feed row tells when the pointer rests on it: for a row shown
+// italic because the feed's last update failed, "Last failure: " with the
+// reason and time; "" otherwise (and for no feed).
+std::string feedRowHelp(const newsFeed* feed);
 
 // The feed a feed-list row carries (its boxPTR), nullptr for none.
 newsFeed* feedOfListEntry(const box* dataBox);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gui/gui_gadgets.h"
+#include "news/feed_failure.h"
 #include "news/feed_tags.h"
 #include "gui/gui_test_support.h"
 #include "news/news_show_test_support.h"
@@ -106,6 +107,18 @@ TEST_F(FeedListTest, RowsAndStyles) {
   EXPECT_EQ(feedOfListEntry(row.dataBox.get()), f);
   EXPECT_EQ(row.data, 0);
   EXPECT_TRUE(source.call().label.isNil());
+}
+
+TEST_F(FeedListTest, OnlyARowShownFailedTellsItsLastFailure) {
+  newsFeed* f = feed("F", "");
+  EXPECT_EQ(feedRowHelp(f), "");
+  noteFeedFailure(*f, "HTTP 404 Not Found");
+  EXPECT_EQ(feedListRowStyle(*f), 8);
+  const std::string help = feedRowHelp(f);
+  EXPECT_EQ(help.substr(0, 35), "Last failure: HTTP 404 Not Found (2") << help;
+  f->downloadFailed = false;  // a later update went through; the reason stays for the Info window
+  EXPECT_EQ(feedRowHelp(f), "");
+  EXPECT_EQ(feedRowHelp(nullptr), "");
 }
 
 TEST_F(FeedListTest, TagChooserNarrowsTheFeedList) {

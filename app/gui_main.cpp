@@ -482,9 +482,10 @@ void gui(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, StatusWindow* 
   cGuiHost::SetMainWindow(g.mainWindow);
   buildMainWindow(g, db, root);
   buildContentsWindow(g);
-  g.update = buildUpdateWindow(ui->windows());
   GuiLoop loop(db, root, g, statusWindow);
   loop.prepare();
+  // Built once the main window is open: it is then the main window's dialog.
+  g.update = buildUpdateWindow(ui->windows());
   loop.run();
   loop.quitSequence();
 }

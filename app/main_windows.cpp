@@ -84,7 +84,8 @@ void buildFeedsGroup(cGuiWindow& w, GuiGadgets& g, cJournaledIndexedObjectSoupDa
   w.endGroup();
   g.feedList = w.beginList(5, nullptr);
   g.feedList->initMultiSelect(true, true)->initColumnTitles("Name\tTags\tUpdated\tUnseen\tDownload length");
-  g.feedList->initFillColumn(0);
+  g.feedList->initFillColumn(0)->initDateColumn(2)->initDateColumn(3);
+  g.feedList->setRowHelp([](const cGuiList::Row& row) { return Str(feedRowHelp(feedOfListEntry(row.dataBox.get()))); });
   g.feedList->setSortByUser(2, true);
   fNewsFeeds feeds(root.firstLoadedFeed, nullptr, g.charset.get(), &db);
   g.feedList->addEntries(feeds);
@@ -137,7 +138,7 @@ void buildNewsGroup(cGuiWindow& w, GuiGadgets& g, newsRoot& root) {
   w.endGroup();
   g.newsList = w.beginList(4, nullptr);
   g.newsList->initMultiSelect(false, false)->initColumnTitles("Date\tFeed\tTitle\tTags");
-  g.newsList->initColumnAlignment("LLLL")->initFillColumn(2);
+  g.newsList->initColumnAlignment("LLLL")->initFillColumn(2)->initDateColumn(0);
   g.newsList->setSortByFunction(gCompareNewsItems);
   w.endList();
   w.beginGroupHorizontal(nullptr);

@@ -154,10 +154,7 @@ void ProgramRun::openDatabase() {
     problem = problemOf(e);
   }
   if (!fileOpensForWriting()) reportOpenFailure(problem);
-  const FormatArguments arguments = {problem};
-  report(programName, "Database is corrupt & cannot be opened, due to:\n\x1b" "1%s\nWill try to restore from a backup...",
-         &arguments);
-  restoreFromBackup();
+  restoreFromBackup(false, problem);
 }
 
 void ProgramRun::validateDatabase() {

@@ -307,6 +307,30 @@ TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {
   }
 }
 
+// A database that does not open on its content is told in one report with
+// what its restore did: the reason, then the backup that took its place.
+TEST_F(ProgramTest, ADatabaseThatDoesNotOpenIsToldInOneReportWithItsRestore) {
+  makeEmptyDatabase("database.soup.bak_2KnownGood");
+  write("database.soup", "This is not a database.\n");
+  EXPECT_EQ(runShell(), 10);
+  ASSERT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
+  const std::string corrupt = namesStartingWith("database.soup_Corrupt_")[0];
+  const std::string head = "\nDatabase is corrupt & cannot be opened, due to:\n";
+  const std::string restored = "\nRestored from backup \"database.soup.bak_2KnownGood\" (0 feeds, 0 items, saved ";
+  const std::string tail = "\nYou can try using it, by running Brindlework again.\n\nAlso, please report this problem to:\n"
+                           "bugs@brindlework.org\nThe bad database is now called \"" + corrupt + "\".\n\n\n";
+  ASSERT_EQ(output.rfind(head, 0), 0u) << output;
+  const size_t at = output.find(restored);
+  ASSERT_NE(at, std::string::npos) << output;
+  const std::string reason = output.substr(head.size(), at - head.size());
+  EXPECT_FALSE(reason.empty());
+  EXPECT_EQ(reason.find('\n'), std::string::npos) << output;  // the reason on one line, then the restore
+  ASSERT_GE(output.size(), tail.size());
+  EXPECT_EQ(output.substr(output.size() - tail.size()), tail) << output;
+  EXPECT_EQ(output.find("\n\n\n"), output.size() - 3) << output;  // no blank lines inside
+  EXPECT_EQ(runShell(), 0);
+}
+
 TEST_F(ProgramTest, ABadDatabaseThatCannotBeMovedAsideStaysAndNoBackupReplacesIt) {
   makeEmptyDatabase("database.soup.bak_2KnownGood");
   const std::string backup = bytes("database.soup.bak_2KnownGood");

@@ -19,11 +19,12 @@
 #include <thread>
 
 #include "app/app_test_support.h"
+#include "app/child_run_test_support.h"
+#include "app/feed_failure_test_support.h"
 #include "app/program_identity.h"
 #include "database/soup_check_test_support.h"
 #include "web/http_test_support.h"
-
-extern char** environ;
+#include "web/tls_server_test_support.h"
 
 namespace bw::testing_app {
 namespace {
@@ -56,22 +57,11 @@ std::string feedDocument(const std::string& name) {
          "</channel></rss>";
 }
 
-// The feed's name from a request line "GET /name HTTP/1.0".
-std::string requestedName(const std::string& request) {
-  size_t start = request.find('/');
-  size_t end = request.find(' ', start);
-  return start == std::string::npos ? "" : request.substr(start + 1, end - start - 1);
-}
-
 test::Reply serveFeed(const std::string& request) {
   return {{"HTTP/1.0 200 OK\r\nContent-Type: application/xml\r\n\r\n" + feedDocument(requestedName(request))}};
 }
 
-struct ChildRun {
-  int rc = -1;  // exit code, or minus the signal that ended it
-  std::string output;  // standard output
-  std::string errors;  // standard error
-};
+using ChildRun = ChildResult;
 
 class ShellRoadTest : public ProgramTest {
  protected:
@@ -81,70 +71,22 @@ class ShellRoadTest : public ProgramTest {
   // Starts the program (in a process group of its own) and answers its pid;
   // its standard output and error are read by finish().
   pid_t start(const std::vector<std::string>& arguments) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      std::string v = *e;
-      if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 || v.rfind("BRINDLEWORK_PROGDIR=", 0) == 0)
-        continue;
-      env.push_back(v);
-    }
-    env.push_back("BRINDLEWORK_PROGDIR=" + tree.host().string());
-    env.push_back("QT_QPA_PLATFORM=offscreen");
     std::vector<std::string> args = {BRINDLEWORK_EXECUTABLE};
     args.insert(args.end(), arguments.begin(), arguments.end());
-    if (::pipe(pipe_) != 0 || ::pipe(errorPipe_) != 0) return -1;
-    ::fflush(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      ::setpgid(0, 0);
-      if (fileSizeLimit) {
-        const rlimit limit{*fileSizeLimit, *fileSizeLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-      }
-      ::dup2(pipe_[1], 1);
-      ::dup2(errorPipe_[1], 2);
-      ::close(pipe_[0]);
-      ::close(errorPipe_[0]);
-      std::vector<char*> argv, envp;
-      for (auto& a : args) argv.push_back(a.data());
-      for (auto& e : env) envp.push_back(e.data());
-      argv.push_back(nullptr);
-      envp.push_back(nullptr);
-      ::execve(argv[0], argv.data(), envp.data());
-      ::_exit(127);
-    }
-    ::close(pipe_[1]);
-    ::close(errorPipe_[1]);
-    child = pid;
-    return pid;
+    started_ = startChild(args, {{"BRINDLEWORK_PROGDIR", tree.host().string()}, {"QT_QPA_PLATFORM", "offscreen"}},
+                          {.ownGroup = true, .captureErrors = true, .fileSizeLimit = fileSizeLimit});
+    child = started_.pid;
+    return started_.pid;
   }
   // finish() without reading: the output's reader is gone at once.
   ChildRun finishUnread(pid_t pid) {
-    ::close(pipe_[0]);
-    pipe_[0] = ::open("/dev/null", O_RDONLY);
+    ::close(started_.output);
+    started_.output = ::open("/dev/null", O_RDONLY);
     return finish(pid);
   }
   ChildRun finish(pid_t pid) {
-    ChildRun r;
-    char buf[4096];
-    pollfd fds[2] = {{pipe_[0], POLLIN, 0}, {errorPipe_[0], POLLIN, 0}};
-    std::string* into[2] = {&r.output, &r.errors};
-    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-      if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-        const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-        if (n > 0) {
-          into[i]->append(buf, static_cast<size_t>(n));
-        } else {
-          ::close(fds[i].fd);
-          fds[i].fd = -1;
-        }
-      }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    started_.pid = pid;
+    ChildRun r = finishChild(started_);
     child = 0;
     return r;
   }
@@ -191,8 +133,7 @@ class ShellRoadTest : public ProgramTest {
                                               {"off", 1},   {"rss-d", 3},  {"atom-e", 7}};
 
  private:
-  int pipe_[2] = {-1, -1};
-  int errorPipe_[2] = {-1, -1};
+  StartedChild started_;
 };
 
 TEST_F(ShellRoadTest, UpdatesEveryEnabledFeedOldestFirst) {
@@ -222,68 +163,40 @@ TEST_F(ShellRoadTest, UpdatesEveryEnabledFeedOldestFirst) {
 // error with its name, address and reason; the good feed is stored; the
 // summary and the exit status say that some failed.
 TEST_F(ShellRoadTest, EachFailedFeedIsToldWithItsReason) {
-  const std::string bad = "<rss version=\"2.0\">\n<channel>\n<title>a</b>";
-  const std::map<std::string, std::string> replies = {
-      {"gone404", "HTTP/1.0 404 Not Found\r\n\r\nno"},
-      {"gone410", "HTTP/1.0 410 Gone\r\n\r\nno"},
-      {"broken500", "HTTP/1.0 500 Internal Server Error\r\n\r\noops"},
-      {"page", "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<!DOCTYPE html>\n<html><body><p>Sorry<br></body></html>"},
-      {"badxml", "HTTP/1.0 200 OK\r\n\r\n" + bad},
-  };
+  test::TlsFileServer tls(2);
+  tls.put("untrusted", feedDocument("untrusted"));
   test::LoopbackServer server(
       [&](const std::string& request, int) -> test::Reply {
-        const std::string name = requestedName(request);
-        if (name == "stall") return {{}, 0, true, 12000};
-        auto it = replies.find(name);
-        return it == replies.end() ? serveFeed(request) : test::Reply{{it->second}};
+        return failingFeedAnswer(requestedName(request)).value_or(serveFeed(request));
       },
-      7);
-  int refusedPort = 0;
-  ::close(test::listenLoopback(1, &refusedPort));  // nothing listens there now
-  const std::string base = "http://127.0.0.1:" + std::to_string(server.port()) + "/";
-  const std::vector<std::pair<std::string, std::string>> feeds = {
-      {"rss-ok", base + "rss-ok"},
-      {"gone404", base + "gone404"},
-      {"gone410", base + "gone410"},
-      {"broken500", base + "broken500"},
-      {"page", base + "page"},
-      {"badxml", base + "badxml"},
-      {"refused", "http://127.0.0.1:" + std::to_string(refusedPort) + "/refused"},
-      {"unknown", "http://nothing.invalid/unknown"},
-      {"stall", base + "stall"},
-  };
+      8);
+  std::vector<FailingFeed> failing =
+      failingFeeds("http://127.0.0.1:" + std::to_string(server.port()) + "/", tls.port() ? tls.url("untrusted") : "");
   makeEmptyDatabase("database.soup");
   withDatabase("database.soup", [&](Db& db, newsRoot& root) {
-    for (const auto& [name, url] : feeds) addFeed(db, root, name, 0, false, url);
+    addFeed(db, root, "rss-ok", 0, false, "http://127.0.0.1:" + std::to_string(server.port()) + "/rss-ok");
+    for (const FailingFeed& f : failing) addFeed(db, root, f.name, 0, false, f.url);
   });
   ChildRun run = runProgram();
   EXPECT_EQ(run.rc, 5);
-  EXPECT_EQ(run.output, "Updated 9 feeds: 3 new items; 8 failed.\n");
+  EXPECT_EQ(run.output, "Updated " + std::to_string(failing.size() + 1) + " feeds: 3 new items; " +
+                            std::to_string(failing.size()) + " failed.\n");
   const std::string page = tree.host().string() + "/BadNewsFeed_";
   std::vector<std::string> lines;
   for (size_t at = 0, end; (end = run.errors.find('\n', at)) != std::string::npos; at = end + 1) {
     lines.push_back(run.errors.substr(at, end - at));
   }
-  const std::string reasons[] = {
-      "HTTP 404 Not Found",
-      "HTTP 410 Gone: the feed has been removed",
-      "HTTP 500 Internal Server Error",
-      "the page is HTML, not a feed (the document was kept in " + page,
-      "not valid XML: mismatched closing tag at line 3 (the document was kept in " + page,
-      "could not connect to 127.0.0.1:" + std::to_string(refusedPort) + " (connection refused)",
-      "the name nothing.invalid does not resolve",
-      "the server did not answer within 10 s",
-  };
-  ASSERT_EQ(lines.size(), 8u) << run.errors;
+  ASSERT_EQ(lines.size(), failing.size()) << run.errors;
   for (size_t i = 0; i < lines.size(); ++i) {
-    const auto& [name, url] = feeds[i + 1];
-    EXPECT_EQ(lines[i].substr(0, lines[i].find(": ") + 2 + reasons[i].size()),
-              "Failed to update \"" + name + "\" (" + url + "): " + reasons[i]);
+    const std::string reason =
+        failing[i].reason + (failing[i].keepsDocument ? " (the document was kept in " + page : "");
+    EXPECT_EQ(lines[i].substr(0, lines[i].find(": ") + 2 + reason.size()),
+              "Failed to update \"" + failing[i].name + "\" (" + failing[i].url + "): " + reason);
   }
   EXPECT_EQ(itemCounts().at("rss-ok"), 3);
   EXPECT_EQ(namesStartingWith("BadNewsFeed_").size(), 2u);
   const std::string kept = lines[4].substr(lines[4].find(page) + tree.host().string().size() + 1);
-  EXPECT_EQ(bytes(kept.substr(0, kept.size() - 1)), bad);
+  EXPECT_EQ(bytes(kept.substr(0, kept.size() - 1)), kNotWellFormedFeed);
   expectSound();
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
 }

@@ -9,6 +9,7 @@
 
 #include "app/console_ui.h"
 #include "core/exception.h"
+#include "core/string_procs.h"
 #include "core/system_charset.h"
 #include "news/seen_times.h"
 #include "platform/dos_env.h"
@@ -21,24 +22,6 @@ std::FILE* gReportStream = nullptr;
 bool gReportTerminal = false;
 
 std::FILE* reportStream() { return gReportStream ? gReportStream : stderr; }
-
-// Control bytes of outside text (C0, DEL and the C1 range as UTF-8) print
-// as "?": a feed's name never moves the cursor or sets a colour.
-std::string printable(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
-        static_cast<unsigned char>(text[i + 1]) >= 0x80) {
-      out += '?';
-      ++i;
-    } else {
-      out += c < 0x20 || c == 0x7F ? '?' : text[i];
-    }
-  }
-  return out;
-}
 
 std::string counted(int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -69,7 +52,8 @@ class ProgressLine {
 
   void show(int32_t n, int32_t m, std::string_view name) {
     if (!terminal_) return;
-    std::string line = "Updating feed " + std::to_string(n) + " of " + std::to_string(m) + ": " + printable(name);
+    std::string line =
+        "Updating feed " + std::to_string(n) + " of " + std::to_string(m) + ": " + printableLine(name);
     line = clipped(line, columns() - 1);
     std::fputs(("\r" + line + "\x1b[K").c_str(), out_);
     std::fflush(out_);
@@ -133,9 +117,11 @@ std::string shellSummaryLine(const ShellUpdateSummary& s) {
 }
 
 std::string shellFailureLine(std::string_view name, std::string_view url, const AddUpdateResult& result) {
-  std::string line = "Failed to update \"" + printable(name) + "\" (" + printable(url) + "): " +
-                     printable(result.failure);
-  if (!result.badDocument.empty()) line += " (the document was kept in " + printable(result.badDocument) + ")";
+  std::string line = "Failed to update \"" + printableLine(name) + "\" (" + printableLine(url) +
+                     "): " + printableLine(result.failure);
+  if (!result.badDocument.empty()) {
+    line += " (the document was kept in " + printableLine(result.badDocument) + ")";
+  }
   return line;
 }
 

@@ -1,7 +1,8 @@
 // app/window_layout_test.cpp - every window and dialog of a windowed run,
 // offscreen, measured as a user would see it: no text cut by its widget,
 // the lists' room and columns, dialogs transient for the main window and
-// on the screen, and Enter and Esc in each dialog.
+// on the screen, Tab in each dialog in the order of its lines, and Enter and
+// Esc in each.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -71,12 +72,76 @@ void expectNothingCut(cGuiWindow* window, const std::string& where) {
       for (int row = 0; row < std::min(tree->model()->rowCount(), 20); ++row) {
         QString cell = tree->model()->index(row, i).data().toString();
         // Dates and figures show whole.
-        if (cell.trimmed().isEmpty() || cell.contains(QRegularExpression("[^0-9 :/.,-]"))) continue;
+        if (cell.trimmed().isEmpty() || cell.contains(QRegularExpression("[^0-9 :/.,APM-]"))) continue;
         EXPECT_LE(tree->fontMetrics().horizontalAdvance(cell), header->sectionSize(i))
             << where << ": \"" << cell.toStdString() << "\" cut";
       }
     }
   }
+}
+
+// Every gadget within the window's edges, and no two buttons over each
+// other (a row that goes on over more lines).
+void expectWithinWindow(cGuiWindow* window, const std::string& where) {
+  QWidget* top = topOf(window);
+  std::vector<std::pair<QRect, QString>> buttons;
+  for (QWidget* w : top->findChildren<QWidget*>()) {
+    if (!w->isVisibleTo(top)) continue;
+    auto* button = qobject_cast<QAbstractButton*>(w);
+    if (!button && !qobject_cast<QLabel*>(w) && !qobject_cast<QComboBox*>(w) && !qobject_cast<QTreeView*>(w) &&
+        !qobject_cast<QLineEdit*>(w))
+      continue;
+    const QRect place(w->mapTo(top, QPoint(0, 0)), w->size());
+    EXPECT_TRUE(top->rect().contains(place)) << where << ": " << w->metaObject()->className() << " at "
+                                             << place.x() << "," << place.y() << " " << place.width() << "x"
+                                             << place.height() << " beyond the window's edges";
+    if (!button) continue;
+    for (const auto& [other, text] : buttons)
+      EXPECT_FALSE(other.intersects(place)) << where << ": \"" << button->text().toStdString() << "\" over \""
+                                            << text.toStdString() << "\"";
+    buttons.emplace_back(place, button->text());
+  }
+}
+
+// Tab walks a window's gadgets in the order a reader meets them: line by
+// line from the top, left to right along a line.
+void expectTabFollowsLayout(cGuiWindow* window, const std::string& where) {
+  QWidget* top = topOf(window);
+  QApplication::setActiveWindow(top);
+  QApplication::processEvents();
+  std::vector<QWidget*> gadgets;
+  for (QWidget* w : top->findChildren<QWidget*>())
+    if (w->isVisibleTo(top) && w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy())
+      gadgets.push_back(w);
+  if (gadgets.size() < 2) return;
+  auto place = [&](QWidget* w) { return QRect(w->mapTo(top, QPoint(0, 0)), w->size()); };
+  std::stable_sort(gadgets.begin(), gadgets.end(),
+                   [&](QWidget* a, QWidget* b) { return place(a).center().y() < place(b).center().y(); });
+  // A line: the gadgets whose middles lie within the height of its first.
+  std::vector<QWidget*> seen;
+  for (size_t first = 0; first < gadgets.size();) {
+    size_t end = first + 1;
+    const QRect head = place(gadgets[first]);
+    while (end < gadgets.size() && place(gadgets[end]).center().y() <= head.bottom()) ++end;
+    std::stable_sort(gadgets.begin() + static_cast<std::ptrdiff_t>(first), gadgets.begin() + static_cast<std::ptrdiff_t>(end),
+                     [&](QWidget* a, QWidget* b) { return place(a).x() < place(b).x(); });
+    first = end;
+  }
+  auto name = [](QWidget* w) {
+    auto* button = qobject_cast<QAbstractButton*>(w);
+    return std::string(w->metaObject()->className()) + (button ? " \"" + button->text().toStdString() + "\"" : "");
+  };
+  QWidget* before = top->focusWidget();
+  gadgets.front()->setFocus(Qt::TabFocusReason);
+  for (size_t i = 1; i < gadgets.size(); ++i) {
+    QWidget* from = QApplication::focusWidget();
+    ASSERT_NE(from, nullptr) << where;
+    QTest::keyClick(from, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), gadgets[i])
+        << where << ": Tab from " << name(from) << " reached "
+        << (QApplication::focusWidget() ? name(QApplication::focusWidget()) : "nothing") << ", not " << name(gadgets[i]);
+  }
+  if (before) before->setFocus(Qt::OtherFocusReason);  // the keys the test presses next go where they went
 }
 
 // A dialog: transient for the main window, on the screen, nothing cut.
@@ -92,6 +157,7 @@ void expectDialog(cGuiWindow* dialog, cGuiWindow* main, const std::string& where
       << where << " lies off the screen: " << top->frameGeometry().x() << "," << top->frameGeometry().y() << " "
       << top->frameGeometry().width() << "x" << top->frameGeometry().height();
   expectNothingCut(dialog, where);
+  expectTabFollowsLayout(dialog, where);
 }
 
 // Keys reach the window as the window system brings them: the focus
@@ -120,6 +186,8 @@ class WindowLayoutTest : public GuiProgramTest {
  protected:
   void SetUp() override {
     GuiProgramTest::SetUp();
+    // Dates show in a locale's short form with a time of day and AM/PM.
+    QLocale::setDefault(QLocale("en_US"));
     makeEmptyDatabase("database.soup");
     withDatabase("database.soup", [](Db& db, newsRoot& root) {
       const std::pair<const char*, const char*> feeds[] = {
@@ -133,6 +201,10 @@ class WindowLayoutTest : public GuiProgramTest {
         db.unloadObject(feed);
       }
     });
+  }
+  void TearDown() override {
+    QLocale::setDefault(QLocale::system());
+    GuiProgramTest::TearDown();
   }
   cGuiList* list(int nth) { return gadget<cGuiList>(mainWindow(), "", nth); }
   cGuiList* tags() { return list(0); }
@@ -150,14 +222,21 @@ class WindowLayoutTest : public GuiProgramTest {
   // The main window's own promises at its present size.
   void expectMainWindow(const std::string& where) {
     expectNothingCut(mainWindow(), where);
+    expectWithinWindow(mainWindow(), where);
     EXPECT_GE(rowsInSight(treeOf(feeds())), 10) << where;
+    // Dates in the locale's short form, as the user reads them.
+    for (QTreeView* tree : {treeOf(news()), treeOf(feeds())}) {
+      const QString date = tree->model()->index(0, tree == treeOf(news()) ? 0 : 2).data().toString();
+      EXPECT_TRUE(QRegularExpression("^\\d{1,2}/\\d{1,2}/\\d\\d( \\d{1,2}:\\d\\d [AP]M)?$").match(date).hasMatch())
+          << where << ": date " << date.toStdString();
+    }
     QHeaderView* header = treeOf(news())->header();
     for (int i = 0; i < header->count(); ++i)
       EXPECT_GE(header->sectionSize(2), header->sectionSize(i)) << where << ": Title narrower than column " << i;
   }
 };
 
-TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersEnterAndEsc) {
+TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersTabEnterAndEsc) {
   cGuiWindow* shownDialog = nullptr;
   auto dialogStep = [&](const char* title, Qt::Key key) {
     return [&, title, key] {
@@ -179,8 +258,14 @@ TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersEnterAndEsc) 
                 [&] {
                   expectMainWindow("main window at its first size");
                   screenshot(mainWindow(), "layout_main_window");
-                  mainWindow()->setSize(800, 600);
-                  QApplication::processEvents();
+                  // The main window fits a screen 800 pixels wide, its frame too.
+                  EXPECT_LE(topOf(mainWindow())->minimumSizeHint().width(), 800 - 8);
+                  EXPECT_LE(topOf(mainWindow())->minimumSizeHint().height(), 600 - 36);
+                  mainWindow()->setSize(800 - 8, 600 - 36);
+                  // A row that took another line lays the window out again, a
+                  // level of the widget tree at each pass of the toolkit.
+                  for (int i = 0; i < 10; ++i) QApplication::processEvents();
+                  EXPECT_EQ(topOf(mainWindow())->size(), QSize(800 - 8, 600 - 36));
                   expectMainWindow("main window at 800x600");
                   screenshot(mainWindow(), "layout_main_window_800x600");
                   selectRows(news(), {0});
@@ -239,6 +324,11 @@ TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersEnterAndEsc) 
                 },
                 [&] {
                   dialogGone("Rename feed tag");
+                  cGuiWindow* update = windowTitled("Update feeds");
+                  ASSERT_NE(update, nullptr);
+                  update->open();
+                  expectDialog(update, mainWindow(), "Update feeds");
+                  update->close();
                   closeWindow(mainWindow());
                 },
             }),

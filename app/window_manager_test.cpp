@@ -1,6 +1,6 @@
 // app/window_manager_test.cpp - a windowed run on a real X server (Xvfb)
 // under a small window manager (openbox): the main window and the Add
-// dialog as the window manager places and describes them, and a picture
+// and update windows as the window manager places and describes them, and a picture
 // of the main window with its frame for a person to look at. Skipped with
 // a message where either program is missing.
 #include <gtest/gtest.h>
@@ -115,7 +115,7 @@ QWidget* topOf(cGuiWindow* w) { return static_cast<QWidget*>(w->infoNativeObject
 // this one brings its own.
 class DesktopTest : public GuiProgramTest {};
 
-TEST_F(DesktopTest, UnderAWindowManagerTheAddDialogIsTransientAndCentredOnTheMainWindow) {
+TEST_F(DesktopTest, UnderAWindowManagerTheDialogsAreTransientAndCentredOnTheMainWindow) {
   for (const char* program : {"Xvfb", "openbox", "xprop", "xwininfo"})
     if (!installed(program)) GTEST_SKIP() << program << " is not installed: no run under a window manager";
   if (QGuiApplication::instance()) GTEST_SKIP() << "Qt already runs in this process on another platform";
@@ -167,7 +167,22 @@ TEST_F(DesktopTest, UnderAWindowManagerTheAddDialogIsTransientAndCentredOnTheMai
         EXPECT_NEAR(added.y + added.height / 2, main.y + main.height / 2, 24);
         closeWindow(windowTitled("Add feed"));
       },
-      [&] { closeWindow(mainWindow()); },
+      [&] {
+        // The update window is the main window's dialog too.
+        cGuiWindow* update = windowTitled("Update feeds");
+        ASSERT_NE(update, nullptr);
+        update->open();
+        QWidget* top = topOf(update);
+        ASSERT_TRUE(waitFor([&] { return managed(top); })) << "the window manager never framed the update window";
+        std::ostringstream mainId;
+        mainId << "0x" << std::hex << topOf(mainWindow())->winId();
+        const std::string properties = askX(top)->properties;
+        EXPECT_NE(properties.find("WM_TRANSIENT_FOR(WINDOW): window id # " + mainId.str()), std::string::npos)
+            << properties;
+        EXPECT_NE(properties.find("_NET_WM_WINDOW_TYPE_DIALOG"), std::string::npos);
+        update->close();
+        closeWindow(mainWindow());
+      },
   });
   EXPECT_EQ(rc, 0);
   EXPECT_GE(main.width, 800);  // the first size takes most of the screen

@@ -1,26 +1,22 @@
-// bench/bench_feed_parse.cpp - feed parsing, HTML-to-text and short links,
-// each beside a peer on the same input:
+// bench/bench_feed_parse.cpp - feed parsing and HTML-to-text, each beside a
+// peer on the same input:
 //   1. a ~5 MB RSS 2.0 of 5,000 items built from the corpora's items, read
 //      and parsed into a new feed, again (all repeats) and with 10 % changed,
 //      into a database on the in-memory backend, with the item loads of each
 //      parse (short links stay offline); libmrss's mrss_parse_buffer on the
 //      same bytes (target: ours 1.5x as fast);
 //   2. htmlToDisplayText over the corpora's descriptions against libxml2's
-//      htmlReadMemory + xmlNodeGetContent (target: ours 2x as fast);
-//   3. 1,000 short links against a loopback shortener answering after
-//      50 ms: wall time over the bound of 8 at a time (target: <= 1.2).
-// After the table, the first two ratios from the throughputs measured in
-// the same run; the third is the short-link run's "ratio" counter.
+//      htmlReadMemory + xmlNodeGetContent (target: ours 2x as fast).
+// After the table, the two ratios from the throughputs measured in the same
+// run.
 #include <benchmark/benchmark.h>
 #include <libxml/HTMLparser.h>
 #include <libxml/tree.h>
 #include <mrss.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -33,8 +29,6 @@
 #include "news/news_load.h"
 #include "news/news_objects.h"
 #include "news/rss_parser.h"
-#include "news/short_link_server_test_support.h"
-#include "news/short_links.h"
 #include "news/ui_seam_test_support.h"
 #include "web/http.h"
 #include "web/xml_reader.h"
@@ -190,34 +184,6 @@ void BM_FeedParse_HtmlToText_Libxml2(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * c.htmlBytes));
 }
 BENCHMARK(BM_FeedParse_HtmlToText_Libxml2)->Unit(benchmark::kMillisecond);
-
-// 1,000 short links, 50 ms each at the shortener; the counter "ratio" is the
-// wall time over 1000 / 8 x 50 ms.
-void BM_FeedParse_ShortLinks(benchmark::State& state) {
-  corpus();
-  bw::testing_news::ConcurrentServer server([](const std::string& path) {
-    return bw::testing_news::ShortAnswer{"HTTP/1.0 301 Moved\r\nLocation: http://long.example/" + path + "\r\n\r\n",
-                                         50, false, ""};
-  });
-  double seconds = 0;
-  for (auto _ : state) {
-    std::deque<bw::newsItem> items(1000);
-    bw::cMegaList_class list(false, nullptr, false);
-    for (size_t i = 0; i < items.size(); ++i) {
-      items[i].link = bw::Str(server.url(std::to_string(i)));
-      list.infoPastEnd()->beforeInsert(list.makeFloating(&items[i]));
-    }
-    auto start = std::chrono::steady_clock::now();
-    bw::expandShortenedURLs(list, nullptr);
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  }
-  const double bound = 1000.0 / 8 * 0.050;
-  state.counters["bound_s"] = bound;
-  state.counters["wall_s"] = seconds / static_cast<double>(state.iterations());
-  state.counters["ratio"] = seconds / static_cast<double>(state.iterations()) / bound;
-}
-BENCHMARK(BM_FeedParse_ShortLinks)->Iterations(1)->Unit(benchmark::kMillisecond);
-
 
 }  // namespace
 

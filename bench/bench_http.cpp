@@ -2,9 +2,12 @@
 // process, each figure beside curl's for the same work in the same run:
 // a 100 MB body into a file and into memory (client / curl, target <= 0.8
 // into a file); 500 small requests through one watcher beside
-// `curl --parallel` with 50 connections (target <= 1.0); and the cost of
-// an https request through curl (against openssl s_server when it is
-// installed) beside the same small body over plain http.
+// `curl --parallel` with 50 connections (target <= 1.0); the cost of an
+// https request through curl (against openssl s_server when it is
+// installed) beside the same small body over plain http; and https against
+// nginx with a test authority the benchmark makes and trusts: 100 requests
+// one after another and 8 at once beside the curl command fetching the same
+// 100 (target <= 1.2), and 200 MB into a file beside curl (target <= 1.0).
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -25,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_tls_support.h"
 #include "platform/spawn.h"
 #include "web/http.h"
 #include "web/http_test_support.h"
@@ -341,5 +345,174 @@ void BM_SmallBodyHttpsThroughCurl(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_SmallBodyHttpsThroughCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
+
+// --- https against nginx.
+
+// The https benchmarks' scratch folder: the certificates, nginx serving
+// www/ with them, and the files; removed with the object.
+class HttpsSite {
+ public:
+  // files: name and size (bytes of 'f'; a size from 1 MB up is left
+  // sparse, read back as zeros).
+  explicit HttpsSite(const std::vector<std::pair<std::string, size_t>>& files)
+      : dir_(std::filesystem::temp_directory_path() / ("bw_bench_https_" + std::to_string(::getpid()))) {
+    namespace fs = std::filesystem;
+    if (bw::findExecutable("curl", bw::executableSearchPath()).empty() || !fs::exists(bw::bench::kNginx) ||
+        !fs::exists("/usr/bin/openssl")) {
+      skipped_ = "curl, nginx or openssl is not installed (scripts/deps.sh bench)";
+      return;
+    }
+    fs::create_directories(dir_ / "www");
+    for (const auto& [name, size] : files) {
+      if (size >= 1000000) {
+        std::ofstream(dir_ / "www" / name).close();
+        fs::resize_file(dir_ / "www" / name, size);
+      } else {
+        std::ofstream(dir_ / "www" / name, std::ios::binary) << std::string(size, 'f');
+      }
+    }
+    if (!bw::bench::makeTestCertificates(dir_ / "certs")) {
+      skipped_ = "openssl could not make the test certificates";
+      return;
+    }
+    nginx_ = std::make_unique<bw::bench::Nginx>(dir_, dir_ / "certs");
+    if (!nginx_->ready()) skipped_ = "nginx did not start";
+    bw::initHTTPModule();
+    // Certificates are always checked: the test authority is the store.
+    ::setenv("CURL_CA_BUNDLE", ca().c_str(), 1);
+  }
+  ~HttpsSite() {
+    ::unsetenv("CURL_CA_BUNDLE");
+    nginx_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  HttpsSite(const HttpsSite&) = delete;
+  HttpsSite& operator=(const HttpsSite&) = delete;
+
+  // Empty when ready, else why the benchmark skips.
+  const std::string& skipped() const { return skipped_; }
+  std::string url(const std::string& name) const { return nginx_->url("/" + name); }
+  std::string ca() const { return (dir_ / "certs/ca.pem").string(); }
+  std::string scratch(const std::string& name) const { return (dir_ / name).string(); }
+
+ private:
+  std::filesystem::path dir_;
+  std::unique_ptr<bw::bench::Nginx> nginx_;
+  std::string skipped_;
+};
+
+// Fetches url count times into memory, atOnce requests at a time through
+// one watcher (1: blocking, one after another); false when one failed.
+bool fetchMany(const std::string& url, int count, int atOnce) {
+  bool ok = true;
+  if (atOnce == 1) {
+    bw::cHTTP http(nullptr);
+    for (int i = 0; i < count; ++i) {
+      http.openURL(bw::Str(url), nullptr, nullptr, nullptr, 30, false, nullptr, false);
+      bw::httpSaveToBuffer memory;
+      ok = http.save(&memory, nullptr, 65536).result == 0 && ok;
+      http.close();
+    }
+    return ok;
+  }
+  bw::cHTTPwatcher watcher;
+  std::vector<std::unique_ptr<bw::cHTTP>> slots;
+  std::vector<std::unique_ptr<bw::httpSaveToBuffer>> bodies(static_cast<size_t>(atOnce));
+  int started = 0, finished = 0;
+  auto start = [&](size_t slot) {
+    bodies[slot] = std::make_unique<bw::httpSaveToBuffer>();
+    watcher.add(slots[slot].get(), false);
+    slots[slot]->openURL(bw::Str(url), nullptr, nullptr, nullptr, 30, true, nullptr, false);
+    slots[slot]->saveInit(bodies[slot].get(), nullptr, 65536);
+    ++started;
+  };
+  for (int i = 0; i < atOnce && i < count; ++i) {
+    slots.push_back(std::make_unique<bw::cHTTP>(nullptr));
+    start(slots.size() - 1);
+  }
+  while (finished < count) {
+    bw::cHTTP* ready = watcher.isReady(1000);
+    if (!ready) continue;
+    bw::cHTTP::Step s = ready->saveAppend(nullptr, nullptr);
+    if (s.result == 0 && !s.finished) continue;
+    ok = s.result == 0 && ok;
+    ++finished;
+    ready->close();
+    watcher.remove(ready, false);
+    if (started < count) {
+      for (size_t slot = 0; slot < slots.size(); ++slot)
+        if (slots[slot].get() == ready) start(slot);
+    }
+  }
+  return ok;
+}
+
+// 100 requests for a 16 KB file over https, one after another or 8 at once
+// (the argument), beside the curl command fetching the same 100 URLs with
+// the same certificate (`curl -K`, with --parallel --parallel-max 8 for 8
+// at once; it keeps its connections alive between requests).
+void BM_HundredHttpsAgainstCurl(benchmark::State& state) {
+  constexpr int kCount = 100;
+  const int atOnce = static_cast<int>(state.range(0));
+  HttpsSite site({{"feed.xml", 16 * 1024}});
+  if (!site.skipped().empty()) return state.SkipWithError(site.skipped().c_str());
+  const std::string url = site.url("feed.xml");
+  const std::string config = site.scratch("curl.txt");
+  {
+    std::ofstream out(config);
+    for (int i = 0; i < kCount; ++i) out << "url = \"" << url << "\"\noutput = \"/dev/null\"\n";
+  }
+  std::vector<std::string> curlArgs = {"curl", "-q", "-s", "-f", "--cacert", site.ca(), "-K", config};
+  if (atOnce > 1) {
+    for (const char* a : {"--parallel", "--parallel-immediate", "--parallel-max"}) curlArgs.push_back(a);
+    curlArgs.push_back(std::to_string(atOnce));
+  }
+  double client = 0, curl = 0, cpu = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    double c0 = threadCpuSeconds();
+    if (!fetchMany(url, kCount, atOnce)) state.SkipWithError("an https request failed");
+    cpu += threadCpuSeconds() - c0;
+    client += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    curl += runCurl(curlArgs);
+  }
+  reportRatio(state, client, curl);
+  state.counters["client_cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_HundredHttpsAgainstCurl)
+    ->ArgName("at_once")
+    ->Arg(1)
+    ->Arg(8)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
+// 200 MB over https into a file, beside `curl -o` with the same certificate.
+void BM_TwoHundredMBHttpsIntoFileAgainstCurl(benchmark::State& state) {
+  constexpr size_t kSize = 200u * 1000 * 1000;
+  HttpsSite site({{"big.bin", kSize}});
+  if (!site.skipped().empty()) return state.SkipWithError(site.skipped().c_str());
+  const std::string url = site.url("big.bin");
+  const std::string ours = site.scratch("ours.bin"), theirs = site.scratch("curl.bin");
+  bw::cHTTP http(nullptr);
+  double client = 0, curl = 0, cpu = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    double c0 = threadCpuSeconds();
+    http.openURL(bw::Str(url), nullptr, nullptr, nullptr, 30, false, nullptr, false);
+    bw::httpSaveToFile file;
+    file.open(bw::Str(":" + ours.substr(1)));
+    const int32_t result = http.save(&file, nullptr, 256 * 1024).result;
+    http.close();
+    cpu += threadCpuSeconds() - c0;
+    client += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (result != 0 || std::filesystem::file_size(ours) != kSize) state.SkipWithError("the https download failed");
+    curl += runCurl({"curl", "-q", "-s", "-f", "--cacert", site.ca(), "-o", theirs, url});
+  }
+  reportRatio(state, client, curl);
+  reportThroughput(state, client, cpu, kSize);
+}
+BENCHMARK(BM_TwoHundredMBHttpsIntoFileAgainstCurl)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 }  // namespace

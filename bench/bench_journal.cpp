@@ -1,8 +1,8 @@
 // bench/bench_journal.cpp - the journaled file against SQLite on the same
 // filesystem: single commits of 1 KiB random writes into a 16 MiB data area
 // (SQLite: a random row's 1 KiB blob of 16k rows under DELETE/FULL and
-// WAL/FULL), 1,000 writes in one commit, the disk cost of one commit (fsyncs
-// and bytes), and cached reads of up to 32 bytes.
+// WAL/FULL), 1,000 writes in one commit, and the disk cost of one commit
+// (fsyncs and bytes).
 //
 // The folder is $BRINDLEWORK_BENCH_DIR, else the system's temporary folder.
 #include <benchmark/benchmark.h>
@@ -102,25 +102,6 @@ void BM_JournalBatched1000(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 1000);
 }
 BENCHMARK(BM_JournalBatched1000)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_JournalCachedRead(benchmark::State& state) {
-  JournalFixture fx(-1);
-  std::vector<uint8_t> payload(kRecord, 0x19);
-  {
-    bw::JournalTransaction t(*fx.file);
-    fx.file->setPosition(4096);
-    fx.file->write(payload.data(), kRecord, 0, false);
-  }
-  uint8_t buffer[32];
-  int64_t at = 0;
-  for (auto _ : state) {
-    fx.file->setPosition(4096 + (at++ & 15));
-    fx.file->read(buffer, static_cast<int64_t>(state.range(0)), 0, -1);
-    benchmark::DoNotOptimize(buffer);
-  }
-  fx.file->discardChanges();
-}
-BENCHMARK(BM_JournalCachedRead)->Arg(4)->Arg(16);
 
 struct SqliteFixture {
   std::string folder = benchFolder();

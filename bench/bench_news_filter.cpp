@@ -1,6 +1,5 @@
 // bench/bench_news_filter.cpp - the news list refills that the Search and
-// Filter controls perform, against SQLite, and the contents text of a long
-// chain of updates:
+// Filter controls perform, against SQLite:
 //   1. the refill after a Search word is typed: 200 feeds x 2,000 stored
 //      items (titles from the feed corpora) under "Show ALL", every item
 //      that passes the Search made into its row and merged into the list,
@@ -9,9 +8,7 @@
 //      same row (text, style, data, date box) and added to the same list;
 //      both lists' rows are compared once before timing;
 //   2. the refill after a Filter word: the same with every feed's Filter
-//      set, against "... NOT LIKE ...";
-//   3. renderNewsItemText of the newest of a 50-update Twitter chain (no
-//      text stops the walk), target under 16 ms.
+//      set, against "... NOT LIKE ...".
 // Each case runs interleaved with its peer; the ratios (peer time / our
 // time, 1 or above meets the target) print at the end, in CPU time.
 #include <benchmark/benchmark.h>
@@ -23,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "app/news_item_text.h"
 #include "app/news_list.h"
 #include "app/show_filter_search.h"
 #include "bench/bench_news_modules.h"
@@ -42,13 +38,12 @@ namespace {
 
 constexpr int kFeeds = 200;
 constexpr int kPerFeed = 2000;
-constexpr int kChain = 50;
 constexpr bigTime kNow = 825681600;
 constexpr bigTime kSpan = 400 * 86400;
 const char kTerm[] = "news";
 
 // 200 feeds of 2,000 items, published over 400 days, newest first, in a
-// soup; the same rows for SQLite; and a feed holding one 50-update chain.
+// soup; and the same rows for SQLite.
 struct NewsDatabase {
   std::string dir = bench_news::makeScratchDir("BenchNewsFilter");
   std::unique_ptr<cJournaledIndexedObjectSoupDatabase> db;
@@ -56,8 +51,6 @@ struct NewsDatabase {
   cEncodingUTF utf8;
   std::vector<bench_news::Row> rows;
   std::vector<int32_t> indices;  // the stored item of each row
-  newsFeed* chainFeed = nullptr;
-  int32_t chainNewest = 0;
 
   NewsDatabase() {
     bench_news::startNewsModules();
@@ -75,7 +68,7 @@ struct NewsDatabase {
         for (int i = 0; i < 50 && done < kPerFeed; ++i, ++done) {
           const std::string& title = titles[next++ % titles.size()];
           bigTime published = kNow - kSpan * done / kPerFeed - f;
-          indices.push_back(storeItem(feed, title, published, 0, 0));
+          indices.push_back(storeItem(feed, title, published));
           feed->itemList->insertAtTail(indices.back());
           rows.push_back({f, published, title});
         }
@@ -83,8 +76,6 @@ struct NewsDatabase {
       }
       db->flush();  // one commit a feed
     }
-    makeChain();
-    db->flush();
   }
   ~NewsDatabase() {
     for (newsFeed* f = root.firstLoadedFeed; f;) {
@@ -107,10 +98,8 @@ struct NewsDatabase {
     root.firstLoadedFeed = feed;
     return feed;
   }
-  int32_t storeItem(newsFeed* feed, const std::string& title, bigTime published, int32_t older, int32_t newest,
-                    const char* text = nullptr) {
+  int32_t storeItem(newsFeed* feed, const std::string& title, bigTime published) {
     auto* body = new newsItemBody;
-    if (text) body->content = Str(text);
     body->contentFormat = kFormatHTML;
     auto* item = new newsItem;
     item->title = Str(title);
@@ -118,27 +107,7 @@ struct NewsDatabase {
     item->updated = item->downloaded = kDateUnset;
     item->feedIndex = feed->infoSoupIndex();
     item->bodyIndex = db->createdAndUnloadObject(body);
-    item->olderDuplicateItemIndex = older;
-    item->newestDuplicateItemIndex = newest;
     return db->createdAndUnloadObject(item);
-  }
-  // A Twitter feed whose one chain has 50 updates of a tweet's length.
-  void makeChain() {
-    chainFeed = makeFeed("RSS 2.0", "Chain");
-    chainFeed->type = Str("Twitter");  // the walk: no stop at line feeds
-    int32_t t = db->beginTransaction();
-    int32_t older = 0, oldest = 0;
-    for (int i = 0; i < kChain; ++i) {
-      std::string text = "Update " + std::to_string(i) +
-                         " of a <b>story</b> that keeps changing,\nwith a <a href=\"http://example.org/\">link</a>";
-      older = storeItem(chainFeed, "Story", kNow - kChain + i, older, 0, text.c_str());
-      if (i == 0) oldest = older;
-    }
-    chainNewest = older;
-    HeldItem first(*db, loadObject_newsItem2(*db, oldest, chainFeed));
-    first->newestDuplicateItemIndex = chainNewest;
-    db->saveChangesToObject(first.get());
-    db->finishTransaction(t);
   }
 };
 
@@ -176,7 +145,7 @@ struct Refill {
     for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed) f->setFilter(search ? nullptr : kTerm);
     feeds.initMultiSelect(true, true);
     for (newsFeed* f = n.root.firstLoadedFeed; f; f = f->nextLoadedFeed)
-      if (f != n.chainFeed) feeds.addEntry(Str("feed"), 0, false, 0, std::make_unique<boxPTR>(f));
+      feeds.addEntry(Str("feed"), 0, false, 0, std::make_unique<boxPTR>(f));
   }
   ~Refill() {
     setSearchWords(n.root, nullptr);
@@ -306,21 +275,6 @@ BENCHMARK(BM_SqliteSearchRefill)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilterRefill)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SqliteFilterRefill)->Unit(benchmark::kMillisecond);
 
-// --- 3. a long chain's text ------------------------------------------------------------------
-
-void BM_RenderChainOf50(benchmark::State& state) {
-  NewsDatabase& n = news();
-  HeldItem newest(*n.db, loadObject_newsItem2(*n.db, n.chainNewest, n.chainFeed));
-  newsItemBody* body = loadObject_newsItemBody(*n.db, newest->bodyIndex);
-  cGuiText title("");
-  cGuiTextBox summary(""), contents("");
-  for (auto _ : state)
-    renderNewsItemText(*n.db, *newest.get(), body, &n.utf8, &title, &summary, &title, &contents);
-  state.counters["bytes"] = contents.getState().length();
-  n.db->unloadObject(body);
-}
-BENCHMARK(BM_RenderChainOf50)->Unit(benchmark::kMillisecond);
-
 }  // namespace
 }  // namespace bw
 
@@ -329,7 +283,6 @@ int main(int argc, char** argv) {
   bw::bench::TimeRatioReporter reporter({
       {"Search refill vs LIKE", "BM_SearchRefill", "BM_SqliteSearchRefill", 1.0},
       {"Filter refill vs NOT LIKE", "BM_FilterRefill", "BM_SqliteFilterRefill", 1.0},
-      {"render, 50-update chain", "BM_RenderChainOf50", "", 16},
   });
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -7,9 +7,8 @@
 // with a flush each and linked into their feed's item list, then every item
 // and body loaded by index. SQLite keeps the same fields in two tables
 // (journal DELETE, synchronous FULL, one transaction per 50) and reads them
-// by rowid. Also: encode and decode of an item with its body through the
-// memory stream, and a walk of a 1,000-member duplicate chain from its
-// newest item. The scratch folder is removed at exit.
+// by rowid. Also: a walk of a 1,000-member duplicate chain from its newest
+// item. The scratch folder is removed at exit.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -29,7 +28,6 @@
 #include "news/news_load.h"
 #include "news/news_module_list.h"
 #include "news/news_objects.h"
-#include "platform/memory_restore_stream.h"
 
 namespace bw {
 namespace {
@@ -344,46 +342,7 @@ void BM_SqliteLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_SqliteLoad)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
-// --- records in memory, and a chain walk ---------------------------------------------------
-
-void BM_EncodeItemAndBody(benchmark::State& state) {
-  const Fields& f = fields()[7];
-  newsItem item;
-  newsItemBody body;
-  fillItem(item, f, 1, 2);
-  fillBody(body, f);
-  cRestoreStream_memory s;
-  for (auto _ : state) {
-    s.clearOutput();
-    item.restore(s, true);
-    body.restore(s, true);
-    benchmark::DoNotOptimize(s.infoOutput().data());
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_EncodeItemAndBody);
-
-void BM_DecodeItemAndBody(benchmark::State& state) {
-  const Fields& f = fields()[7];
-  newsItem item;
-  newsItemBody body;
-  fillItem(item, f, 1, 2);
-  fillBody(body, f);
-  cRestoreStream_memory s;
-  item.restore(s, true);
-  body.restore(s, true);
-  std::vector<uint8_t> record = s.infoOutput();
-  for (auto _ : state) {
-    s.setInput(record.data(), record.size());
-    newsItem i;
-    newsItemBody b;
-    i.restore(s, false);
-    b.restore(s, false);
-    benchmark::DoNotOptimize(b.summary.data());
-  }
-  state.SetItemsProcessed(state.iterations());
-}
-BENCHMARK(BM_DecodeItemAndBody);
+// --- a chain walk ---------------------------------------------------
 
 void BM_ChainWalkFromNewest(benchmark::State& state) {
   // kChain stored items become one chain, the first the newest.

@@ -7,7 +7,9 @@
 // second. Wall time, user CPU and peak RSS come from wait4; the ratios
 // (ours / newsboat's) are counters and are printed against their targets.
 // Skips with a message when newsboat or nginx is missing. The scratch folder
-// goes when the measurement ends.
+// goes when the measurement ends. With BRINDLEWORK_BENCH_LARGE=1 the same
+// comparison runs again at 5,000 feeds (BM_Update/.../feeds:5000), for the
+// peak RSS as the database grows.
 //
 // Two more cases run the program in this process (runBrindlework, with the
 // mode and the update of one feed wrapped to read the clock):
@@ -27,6 +29,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,9 +60,9 @@ struct Measured {
   ChildRun ours[2], newsboat[2];  // [0] first, [1] unchanged
 };
 
-Measured measure() {
+Measured measure(int feeds) {
   Measured m;
-  m.feeds = feedCount();
+  m.feeds = feeds;
   if (!fs::exists(kNewsboat)) return m.skipped = "newsboat is not installed (scripts/deps.sh bench)", m;
   if (!fs::exists(kNginx)) return m.skipped = "nginx is not installed (scripts/deps.sh bench)", m;
   std::string pattern = (fs::temp_directory_path() / "bw-bench-update-XXXXXX").string();
@@ -97,11 +100,12 @@ Measured measure() {
   return m;
 }
 
-bool gComparisonMade = false;
-const Measured& measured() {
-  static const Measured m = measure();
-  gComparisonMade = true;
-  return m;
+// Each feed count's comparison, made when first asked for.
+std::map<int, Measured> gMeasured;
+const Measured& measured(int feeds) {
+  auto it = gMeasured.find(feeds);
+  if (it == gMeasured.end()) it = gMeasured.emplace(feeds, measure(feeds)).first;
+  return it->second;
 }
 
 // ---- The runs in this process ----
@@ -339,10 +343,11 @@ const StartUpMeasured& startUpMeasured() {
 constexpr double kWallTarget[2] = {1.0 / 8, 1.0 / 20};
 constexpr double kRssTarget = 1.0 / 2;
 
-// Arg 0: the first update into an empty store; 1: again, nothing changed.
+// Arg 0: the first update into an empty store; 1: again, nothing changed;
+// then the number of feeds.
 void BM_Update(benchmark::State& state) {
   const int round = static_cast<int>(state.range(0));
-  const Measured& m = measured();
+  const Measured& m = measured(static_cast<int>(state.range(1)));
   for (auto _ : state) {
     if (!m.skipped.empty()) {
       state.SkipWithError(m.skipped.c_str());
@@ -367,7 +372,16 @@ void BM_Update(benchmark::State& state) {
   state.counters["wall_ratio"] = o.wall / t.wall;
   state.counters["rss_ratio"] = o.peakMiB / t.peakMiB;
 }
-BENCHMARK(BM_Update)->ArgName("unchanged")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+constexpr int kLargeFeeds = 5000;
+// Registered in main: the feed counts are known there.
+void registerUpdate() {
+  auto* b = benchmark::RegisterBenchmark("BM_Update", BM_Update);
+  b->ArgNames({"unchanged", "feeds"})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+  std::vector<int> counts = {feedCount()};
+  const char* large = std::getenv("BRINDLEWORK_BENCH_LARGE");
+  if (large && std::string(large) == "1" && feedCount() != kLargeFeeds) counts.push_back(kLargeFeeds);
+  for (int feeds : counts) b->Args({0, feeds})->Args({1, feeds});
+}
 
 void BM_UpdatePhases(benchmark::State& state) {
   const PhaseMeasured& m = phasesMeasured();
@@ -439,12 +453,7 @@ void printStartUp() {
                 m.runs[round].shutdown);
 }
 
-// After the table: each ratio (ours / newsboat's) against its target.
-void printTargets() {
-  if (gPhasesMade) printPhases();
-  if (gStartUpMade) printStartUp();
-  if (!gComparisonMade) return;
-  const Measured& m = measured();
+void printComparison(const Measured& m) {
   if (!m.skipped.empty()) {
     std::printf("\nUpdate benchmark skipped: %s\n", m.skipped.c_str());
     return;
@@ -465,9 +474,17 @@ void printTargets() {
   }
 }
 
+// After the table: each ratio (ours / newsboat's) against its target.
+void printTargets() {
+  if (gPhasesMade) printPhases();
+  if (gStartUpMade) printStartUp();
+  for (const auto& [feeds, m] : gMeasured) printComparison(m);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  registerUpdate();
   benchmark::Initialize(&argc, argv);
   const size_t ran = benchmark::RunSpecifiedBenchmarks();
   if (ran > 0) printTargets();

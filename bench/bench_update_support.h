@@ -182,19 +182,26 @@ inline bool accepts(int port) {
 }
 
 // nginx in the foreground, one process, serving dir/www on a free loopback
-// port; its configuration, pid, log and temporary files all in dir.
+// port; its configuration, pid, log and temporary files all in dir. Given
+// certs (see makeTestCertificates), it serves https with the certificate
+// there and keeps connections alive for clients that ask.
 class Nginx {
  public:
-  explicit Nginx(const fs::path& dir) : port_(freeLoopbackPort()) {
+  explicit Nginx(const fs::path& dir, const fs::path& certs = {})
+      : port_(freeLoopbackPort()), tls_(!certs.empty()) {
     fs::create_directories(dir / "nginx");
-    const std::string d = dir.string();
+    const std::string d = dir.string(), c = certs.string();
+    const std::string listen = tls_ ? " ssl; root " + d + "/www;\n    ssl_certificate " + c +
+                                          "/server.pem; ssl_certificate_key " + c + "/server.key;"
+                                    : "; root " + d + "/www;";
     std::ofstream(dir / "nginx/nginx.conf")
         << "daemon off;\nmaster_process off;\npid " << d << "/nginx/nginx.pid;\nerror_log " << d
         << "/nginx/error.log warn;\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
         << "  client_body_temp_path " << d << "/nginx/body;\n  proxy_temp_path " << d << "/nginx/proxy;\n"
         << "  fastcgi_temp_path " << d << "/nginx/fastcgi;\n"
         << "  types { application/rss+xml rss; application/atom+xml atom; }\n  sendfile on;\n"
-        << "  server { listen 127.0.0.1:" << port_ << "; root " << d << "/www; }\n}\n";
+        << (tls_ ? "  keepalive_requests 100000;\n" : "") << "  server { listen 127.0.0.1:" << port_ << listen
+        << " }\n}\n";
     pid_ = spawnChild({kNginx, "-p", d + "/nginx", "-e", d + "/nginx/error.log", "-c", d + "/nginx/nginx.conf"},
                       environmentWith({}));
     for (int i = 0; i < 500 && pid_ > 0 && !accepts(port_); ++i) {
@@ -210,10 +217,13 @@ class Nginx {
     ::waitpid(pid_, nullptr, 0);
   }
   bool ready() const { return ready_; }
-  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+  std::string url(const std::string& path) const {
+    return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
+  }
 
  private:
   int port_;
+  bool tls_;
   pid_t pid_ = -1;
   bool ready_ = false;
 };

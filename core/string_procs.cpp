@@ -166,6 +166,22 @@ void shortenText(Str& s) {
   s.append("...");
 }
 
+std::string printableLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (c == 0xC2 && next >= 0x80 && next < 0xA0) {
+      out += '?';
+      ++i;
+    } else {
+      out += c < 0x20 || c == 0x7F ? '?' : text[i];
+    }
+  }
+  return out;
+}
+
 ValueAt valueAt(Text text, int32_t position, int32_t defaultValue) {
   requireText(text.isNil(), "valueAt", "text");
   std::string_view in = text.nulView();

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <initializer_list>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "core/str.h"
 
@@ -79,6 +81,11 @@ void trimStart(Str& s);
 // when there is one, and appends "..." (clipped at the capacity). NIL is
 // left alone.
 void shortenText(Str& s);
+
+// Outside text fit for one line of a terminal or a log: every control byte
+// (C0, DEL, and C1 written as UTF-8) shows as "?", so a feed's name never
+// moves the cursor or sets a colour.
+std::string printableLine(std::string_view text);
 
 struct ValueAt {
   int32_t value = 0;

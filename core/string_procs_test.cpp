@@ -265,6 +265,28 @@ TEST(ShortenTextTest, HalfAtMostAndAtWordBoundary) {
   EXPECT_TRUE(none.isNil());
 }
 
+TEST(PrintableLineTest, ControlBytesShowAsQuestionMarks) {
+  struct Case {
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"plain name", "plain name"},
+      {"\x1b[31mred\x1b[0m", "?[31mred?[0m"},
+      {"a\tb\nc\rd", "a?b?c?d"},
+      {std::string("nul\0byte", 8), "nul?byte"},
+      {"del\x7f", "del?"},
+      {"csi \xc2\x9b" "2J", "csi ?2J"},        // C1 control as UTF-8
+      {"caf\xc3\xa9 \xc2\xa0nbsp", "caf\xc3\xa9 \xc2\xa0nbsp"},  // letters and no-break space stay
+      {"cut \xc2", "cut \xc2"},                 // a lone lead byte at the end stays
+      {"", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(printableLine(c.text), c.shown);
+  }
+}
+
 TEST(ValueAtTest, ReadsOrGivesDefault) {
   ValueAt v = valueAt("size: 42px", 6, -1);
   EXPECT_EQ(v.value, 42);

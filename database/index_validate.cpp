@@ -2,6 +2,7 @@
 #include "database/index_validate.h"
 
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "database/validation_report.h"
@@ -36,6 +37,7 @@ class IndexValidator {
       checkSpecialBlocks();
       checkArraySize();
       if (keepSets_) indices_ = std::make_unique<ValidationSet>();
+      findStrays();
       walkEntries();
       checkChainCount();
       freeUnaccounted();
@@ -102,6 +104,43 @@ class IndexValidator {
     tally_.mendOr([&] { writeEntry(prev_ == 0 ? 4 : prev_, prev_ == 0 ? entry : -entry); });
   }
 
+  // The used blocks no entry names whose index word names an entry alone
+  // (a zeroed stretch of the array loses entries, not their blocks):
+  // strays_ maps that entry to its block.
+  void findStrays() {
+    int64_t array = index_.arrayBlock();
+    int64_t dummy = index_.infoDummyBlock();
+    std::unordered_map<int64_t, int64_t> namedHandles;
+    for (int64_t e = BLOCKINDEX_MIN; e < index_.arraySize(); ++e) {
+      int64_t v = heap_.readArrayEntry(array, e);
+      if (v > 0 && stateOf(v) != 0) namedHandles.emplace(v, e);
+    }
+    std::unordered_map<int64_t, int> claims;
+    for (bool more = blocks_->gotoFirst(); more; more = blocks_->gotoNext()) {
+      int64_t handle = fromSetKey(blocks_->infoCurrent().key);
+      if (handle == array || handle == dummy || namedHandles.contains(handle)) continue;
+      int64_t word = heap_.read32(handle);
+      if (word < BLOCKINDEX_MIN || word >= index_.arraySize()) continue;
+      if (++claims[word] == 1) strays_[word] = handle;
+    }
+    for (auto& [entry, count] : claims) {
+      if (count > 1) strays_.erase(entry);  // two blocks claim it: neither is taken
+    }
+  }
+
+  // Takes the stray block of entry back into the index, when there is one.
+  bool adoptStray(int64_t entry) {
+    auto stray = strays_.find(entry);
+    if (stray == strays_.end()) return false;
+    int64_t handle = stray->second;
+    printFinding(verbose_, "For index=%ld, block %ld holds it but the entry does not name it\n",
+                 static_cast<long>(entry), static_cast<long>(handle));
+    tally_.mendOr([&] { writeEntry(entry, handle); });
+    account(handle);
+    if (tally_.valid && indices_) indices_->set(entry - (BLOCKINDEX_MIN - 1), kInUse);
+    return true;
+  }
+
   void walkEntries() {
     int64_t array = index_.arrayBlock();
     int64_t dummy = index_.infoDummyBlock();
@@ -111,6 +150,7 @@ class IndexValidator {
     for (int64_t e = BLOCKINDEX_MIN; e < index_.arraySize(); ++e) {
       int64_t v = heap_.readArrayEntry(array, e);
       if (v <= 0) {
+        if (adoptStray(e)) continue;  // the free chain is mended around it
         ++count_;
         linkFree(e);
         prev_ = e;
@@ -121,7 +161,7 @@ class IndexValidator {
       bool exists = v == dummy ? state != 0 : state == kUnaccounted;
       if (!exists) {
         printFinding(verbose_, "For index=%ld, block %ld does not exist!\n", static_cast<long>(e), static_cast<long>(v));
-        tally_.mendOr([&] { freeEntryOnly(e); });
+        if (!adoptStray(e)) tally_.mendOr([&] { freeEntryOnly(e); });
         continue;
       }
       account(v);
@@ -179,6 +219,7 @@ class IndexValidator {
   FindingTally tally_;
   std::unique_ptr<ValidationSet> blocks_;
   std::unique_ptr<ValidationSet> indices_;
+  std::unordered_map<int64_t, int64_t> strays_;  // entry -> block
   int64_t prev_ = 0;
   int64_t expected_ = 0;
   int64_t count_ = 0;

@@ -136,6 +136,7 @@ TEST_F(IndexValidateTest, IndexWordIsRewritten) {
 // count take the entry in order.
 TEST_F(IndexValidateTest, MissingBlockFreesOnlyTheEntry) {
   setEntry(15, 12345);
+  patch32(data[1] - 4, 0);  // and its block no longer names the entry
   int64_t size = store.dataSize();
   // The block entry 15 had is now unaccounted for and freed on its own.
   std::string lines = "For index=15, block 12345 does not exist!\nBlock " + std::to_string(data[1] - 4) +
@@ -155,21 +156,46 @@ TEST_F(IndexValidateTest, MissingBlockInsideAnotherBlockIsNotFreed) {
   patch32(data[2] + 4, 28);
   patch32(data[2] + 8, 0);
   setEntry(15, data[2] + 12);
-  std::string lines = "For index=15, block " + std::to_string(data[2] + 12) + " does not exist!\nBlock " +
-                      std::to_string(data[1] - 4) + " is allocated but not used (indexed)\n";
+  std::string lines = "For index=15, block " + std::to_string(data[2] + 12) + " does not exist!\nFor index=15, block " +
+                      std::to_string(data[1] - 4) + " holds it but the entry does not name it\n";
   expectRepaired(lines);
   EXPECT_EQ(heap.read32(data[2] + 4), 28u);
   EXPECT_EQ(index.infoBlockOfIndex(3, false), data[2]);
+  EXPECT_EQ(index.infoBlockOfIndex(2, false), data[1]);  // its own block, named by its index word
 }
 
 TEST_F(IndexValidateTest, BlockClaimedTwiceIsKeptForItsFirstEntry) {
   setEntry(16, data[0] - 4);  // index 3 names index 1's block
   std::string lines = "For index=16, block " + std::to_string(data[0] - 4) + " does not exist!\n" +
-                      "Block " + std::to_string(data[2] - 4) + " is allocated but not used (indexed)\n";
+                      "For index=16, block " + std::to_string(data[2] - 4) + " holds it but the entry does not name it\n";
   expectFound(lines);
   expectRepaired(lines);
   EXPECT_EQ(index.infoBlockOfIndex(1, false), data[0]);
+  EXPECT_EQ(index.infoBlockOfIndex(3, true), data[2]);
+}
+
+// Zeroed entries (a lost stretch of the array) take back the blocks whose
+// index word names them; a word two blocks claim is taken by neither.
+TEST_F(IndexValidateTest, ZeroedEntriesTakeBackTheirBlocks) {
+  setEntry(14, 0);
+  setEntry(16, 0);
+  expectFound("For index=14, block " + std::to_string(data[0] - 4) + " holds it but the entry does not name it\n" +
+              "For index=16, block " + std::to_string(data[2] - 4) + " holds it but the entry does not name it\n");
+  Run r = validateIndex(true);
+  EXPECT_TRUE(r.valid && r.repaired) << r.out;
+  EXPECT_EQ(validateIndex(false).out, "");
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(index.infoBlockOfIndex(k + 1, false), data[static_cast<size_t>(k)]);
+  EXPECT_EQ(index.allocateIndexBlock(8, true).index, 4);
+
+  setEntry(15, 0);
+  setEntry(16, 0);
+  patch32(data[2] - 4, 15);  // index 3's block claims entry 15 too
+  r = validateIndex(true);
+  EXPECT_TRUE(r.valid && r.repaired) << r.out;
+  EXPECT_EQ(validateIndex(false).out, "");
+  EXPECT_EQ(index.infoBlockOfIndex(2, true), 0);
   EXPECT_EQ(index.infoBlockOfIndex(3, true), 0);
+  EXPECT_EQ(index.infoBlockOfIndex(1, false), data[0]);
 }
 
 TEST_F(IndexValidateTest, SpecialBlocks) {

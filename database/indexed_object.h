@@ -85,10 +85,6 @@ class cIndexedObjectNode : public cIndexedObject {
     nextIndex_ = nextIndex;
     prevIndex_ = prevIndex;
   }
-  // True while a list operation changed the links of this loaded node and
-  // they have not reached its record yet: the soup writes them when the last
-  // use goes or the database closes, and forgets them on a discard.
-  bool infoLinksUnsaved() const { return linksUnsaved_; }
 
   void restore(cRestoreStreamBase& stream, bool doStore) override;
 
@@ -97,7 +93,6 @@ class cIndexedObjectNode : public cIndexedObject {
   friend class cJournaledIndexedObjectSoupDatabase;
   int32_t nextIndex_ = 0;
   int32_t prevIndex_ = 0;
-  bool linksUnsaved_ = false;
 };
 
 }  // namespace bw

@@ -69,15 +69,19 @@ void cJournaledFile::writeHeaderWord(int64_t offset, int64_t value) {
 
 namespace {
 
+// The runs from which a commit bridges the gaps between its writes in place.
+constexpr size_t kBridgingRuns = 64;
+
 // Gathers bytes bound for consecutive file offsets and writes each stretch
 // straight to the host file with one write: a commit costs one write for the
 // journal and one for each stretch of changed bytes. A bridging writer also
 // joins bytes that start on the page where its stretch ends, or on the next
 // one, to the stretch, with the gap's bytes as the file holds them: the
 // write dirties no page the two writes would not have, and what lies between
-// goes back as it was. The commit's changes in place (list links a few
-// hundred bytes apart, mostly) take a write call per page or so, not one
-// per change.
+// goes back as it was. The changes in place of a large commit (list links a
+// few hundred bytes apart, mostly) take a write call per page or so, not one
+// per change; a commit of a few runs writes each on its own, as the bytes of
+// its gaps would cost more than the calls they save.
 class StretchWriter {
  public:
   enum class Gaps { kCut, kBridge };
@@ -301,7 +305,6 @@ void cJournaledFile::padOverHeldBytes() {
 
 void cJournaledFile::commitTransactions() {
   if (!infoCommitPending()) return;
-  forgetCommittedPages();  // the bytes in place change from here on
   if (!runsCollected_) collectCachedRuns();
 
   // In ascending order: the new size in the header, the cached runs inside
@@ -309,7 +312,7 @@ void cJournaledFile::commitTransactions() {
   // size without a write (but not again where saveJournal wrote them
   // already). Every byte between them the file holds already, as it must
   // stay: the bridged gaps write those back unchanged.
-  StretchWriter out(*this, StretchWriter::Gaps::kBridge);
+  StretchWriter out(*this, runs_.size() >= kBridgingRuns ? StretchWriter::Gaps::kBridge : StretchWriter::Gaps::kCut);
   if (logicalSize_ != committedSize_) {
     uint8_t size[8];
     putBig64(size, logicalSize_);

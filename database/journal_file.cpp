@@ -14,12 +14,11 @@ namespace bw {
 
 // The database reads the same few areas again and again (the header area,
 // the index array, the list records, the newest blocks) and walks lists over
-// node headers spread across the file: a read cache of up to 8 MiB below
-// the file cache serves what its two chunks cannot hold.
+// node headers spread across the file: the read cache below the file (its
+// mapping, or up to 8 MiB of pages where it cannot be mapped) serves them.
 cJournaledFile::cJournaledFile() {
   setReadCachePages(2048);
   forgetChunkNodes();
-  forgetCommittedPages();
 }
 
 cJournaledFile::~cJournaledFile() {
@@ -90,7 +89,6 @@ void cJournaledFile::commit() {
 void cJournaledFile::dropCache() {
   ++changeCount_;
   forgetChunkNodes();
-  forgetCommittedPages();
   if (cache_) cache_->clear();
   logicalSize_ = committedSize_;
 }
@@ -156,6 +154,9 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
 
 
 namespace {
+
+// A gathered read (readCommittedPieces) pays for ranges longer than a page.
+constexpr int64_t kGatherAbove = 4096;
 
 // The bitmap bits of bytes offset .. offset + length - 1 of a chunk when
 // they lie in one bitmap word (most reads and writes: a header, a link, an
@@ -256,39 +257,6 @@ WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int
   return {position_ + lengthInBytes, notWritten};
 }
 
-void cJournaledFile::readCommitted(uint8_t* out, int64_t at, int64_t length) {
-  if (length > kPageBytes) {
-    cFile::readThrough(out, length, at + kJournalHeaderSize);
-    return;
-  }
-  // Left unfilled: a page is read into before it is used, and zeroing 1 MiB
-  // would cost every first read after an open.
-  if (!pageBytes_) pageBytes_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(kPageBytes) * kPages);
-  for (int64_t p = at, end = at + length; p < end;) {
-    const int64_t number = p / kPageBytes;
-    const uint32_t slot = static_cast<uint32_t>(number) % kPages;
-    uint8_t* page = pageBytes_.get() + static_cast<size_t>(slot) * kPageBytes;
-    const int64_t from = p - number * kPageBytes;
-    const int64_t n = std::min(end - p, kPageBytes - from);
-    if (pageNumbers_[slot] != number) {
-      if (seenPageNumbers_[slot] != number) {
-        seenPageNumbers_[slot] = number;
-        seenPageReads_[slot] = 0;
-      }
-      if (seenPageReads_[slot] < kReadsBeforeKeeping) {
-        ++seenPageReads_[slot];
-        cFile::readThrough(out + (p - at), n, p + kJournalHeaderSize);
-        p += n;
-        continue;
-      }
-      cFile::readThrough(page, kPageBytes, number * kPageBytes + kJournalHeaderSize);
-      pageNumbers_[slot] = number;
-    }
-    copyShort(out + (p - at), page + from, static_cast<size_t>(n));
-    p += n;
-  }
-}
-
 void cJournaledFile::readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
                                        uint64_t cached) {
   readCommitted(out, position, length);
@@ -373,7 +341,7 @@ void cJournaledFile::readAtAnyLength(int64_t position, void* out, int64_t length
 }
 
 bool cJournaledFile::readCommittedPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) {
-  if (!cache_ || !cache_->isEmpty() || !cHostFile::isOpen() || length <= kPageBytes || position < 0 ||
+  if (!cache_ || !cache_->isEmpty() || !cHostFile::isOpen() || length <= kGatherAbove || position < 0 ||
       position + length > committedEnd()) {
     return false;
   }

@@ -252,16 +252,12 @@ class cJournaledFile : public cFile {
     at = chunkOfPosition(position);
     return at.offset + length <= kChunkSize && static_cast<uint32_t>(at.chunkNumber) < chunks_->count;
   }
-  // readShort's bytes that neither the node nor the page memo holds: the
-  // committed bytes, then the cached ones (bit k of cached: byte k, at
+  // readShort's bytes that the node does not hold: the committed bytes,
+  // then the cached ones (bit k of cached: byte k, at
   // cachedBytes + k) over them. Out of line and last, with few arguments,
   // so that the inline roads end in a jump to it.
   void readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
                          uint64_t cached);
-  // Where the page memo holds the committed bytes at position .. position +
-  // length - 1 (below committedEnd), null when it does not (or they cross a
-  // page's end).
-  inline const uint8_t* keptCommittedBytes(int64_t position, int64_t length);
   // finishTransaction beyond an inner transaction's finish.
   void finishOuterTransaction(int32_t id);
   // A read that lies inside one chunk and below committedEnd (or all
@@ -271,8 +267,10 @@ class cJournaledFile : public cFile {
   // Every other read: chunk by chunk in runs of cached and uncached bytes.
   void readAcrossChunks(uint8_t* out, int64_t length);
   // Committed bytes at data positions at .. at + length - 1 (below
-  // committedEnd), through the page memo.
-  void readCommitted(uint8_t* out, int64_t at, int64_t length);
+  // committedEnd), from the file.
+  void readCommitted(uint8_t* out, int64_t at, int64_t length) {
+    cFile::readThrough(out, length, at + kJournalHeaderSize);
+  }
   // The node of a chunk: null when the chunk holds nothing (lookup), made
   // when absent (obtain).
   transactionCacheChunkNode* lookupChunk(int32_t chunkNumber) { return cache_->lookup(chunkNumber); }
@@ -286,8 +284,6 @@ class cJournaledFile : public cFile {
     runs_.clear();
     runsCollected_ = false;
   }
-  // Forgets the page memo; before the committed bytes change.
-  void forgetCommittedPages() { pageNumbers_.fill(-1); }
   int64_t now() const;
 
   int32_t commitDelay_ = 2;
@@ -308,20 +304,6 @@ class cJournaledFile : public cFile {
   // testing for the cache.
   const cMegaList_transactionCacheChunk::ChunkTable* chunks_ = &kNoChunks;
   static constexpr cMegaList_transactionCacheChunk::ChunkTable kNoChunks{};
-  // Committed bytes of the file in direct-mapped pages (data position /
-  // kPageBytes; -1 marks an empty slot), kept until the next commit or
-  // open: a few bytes at a time (a header, an index entry) cost a copy, and
-  // the file is read a page at a time. The pages are allocated on first use.
-  // A page is copied into its slot only at its third read in a row there:
-  // a page read once or twice (an item's header and record, far from the
-  // last) is cheaper to read in place than to copy whole.
-  static constexpr int64_t kPageBytes = 4096;
-  static constexpr uint32_t kPages = 256;
-  static constexpr uint8_t kReadsBeforeKeeping = 2;
-  std::array<int64_t, kPages> pageNumbers_{};
-  std::array<int64_t, kPages> seenPageNumbers_{};
-  std::array<uint8_t, kPages> seenPageReads_{};
-  std::unique_ptr<uint8_t[]> pageBytes_;
   int64_t bytesWritten_ = 0;
   uint64_t changeCount_ = 1;
   int64_t journalPosition_ = kJournalHeaderSize;
@@ -387,21 +369,8 @@ inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int
     return true;
   }
   if (position + length > committedEnd()) return false;
-  if (const uint8_t* bytes = keptCommittedBytes(position, length)) {
-    copyShort(out, bytes, static_cast<size_t>(length));
-    if (cached != 0) overlayCachedBytes(out, node->data.data() + offset, cached);
-    return true;
-  }
   readShortFromFile(cached != 0 ? node->data.data() + offset : nullptr, position, out, length, cached);
   return true;
-}
-
-inline const uint8_t* cJournaledFile::keptCommittedBytes(int64_t position, int64_t length) {
-  const auto number = static_cast<int64_t>(static_cast<uint64_t>(position) / kPageBytes);
-  const int64_t from = position - number * kPageBytes;
-  const uint32_t slot = static_cast<uint32_t>(number) % kPages;
-  if (from + length > kPageBytes || pageNumbers_[slot] != number) return nullptr;
-  return pageBytes_.get() + static_cast<size_t>(slot) * kPageBytes + from;
 }
 
 inline void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {

@@ -32,7 +32,6 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   chunks_ = &cache_->table();
   ++changeCount_;
   forgetChunkNodes();
-  forgetCommittedPages();
   bytesWritten_ = 0;
   failed_ = false;
   try {
@@ -140,7 +139,6 @@ void cJournaledFile::releaseState() noexcept {
   ++changeCount_;
   stack_.clear();
   forgetChunkNodes();
-  forgetCommittedPages();
   chunks_ = &kNoChunks;
   cache_.reset();
 }

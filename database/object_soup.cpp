@@ -144,7 +144,6 @@ void cJournaledIndexedObjectSoup::close() {
     closeQuickly();
     return;
   }
-  writeAllUnsavedLinks();
   file_->flush();
   int64_t time = file_->getTime();
   {
@@ -199,12 +198,6 @@ void cJournaledIndexedObjectSoup::changesDiscarded() noexcept {
   forgetPlacements();
   if (!table_) return;  // the open's own failure, or closing
   mustClose_ = true;
-  // The links in memory no longer match the file: none may be written.
-  for (bool more = table_->gotoFirst(); more; more = table_->gotoNext()) {
-    if (cIndexedObjectNode* node = unsavedNode(static_cast<cIndexedObject*>(table_->infoCurrent().data))) {
-      node->linksUnsaved_ = false;
-    }
-  }
   try {
     usedBytes_ = file_->getHeaderValue(kSoupUsedBytes);
     autoBlockToCompact_ = file_->getHeaderValue(kSoupAutoBlockToCompact);

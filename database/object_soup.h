@@ -19,8 +19,8 @@
 //   4. Every changing operation checks the caller's input before it begins
 //      its transaction, and runs inside a SoupTransaction: an exception inside
 //      discards every uncommitted change of the run.
-//   5. After any discard (a guard, or "TRAN" misuse below) the soup forgets
-//      every node's unsaved links, reloads values 7, 8, 10 (and the
+//   5. After any discard (a guard, or "TRAN" misuse below) the soup
+//      reloads values 7, 8, 10 (and the
 //      Database's 13), keeps its in-memory
 //      needs-repair flag and is in the must-close state: loaded objects may
 //      no longer match the file. Every changing operation then raises "TRAN"
@@ -93,13 +93,11 @@ class cJournaledIndexedObjectSoup : public class_base {
   // "<file name>_New_" name beside it, closed and renamed into place (never
   // replacing one another run made meanwhile, which is opened instead).
   bool open(Text path, bool flag);
-  // Writes the unsaved links of loaded nodes, commits, stores the
-  // needs-repair flag in place of the open mark, puts the file time back,
+  // Commits, stores the needs-repair flag in place of the open mark, puts the file time back,
   // closes. Acts as closeQuickly in the must-close state.
   void close();
   // Commits what waits (unless in the must-close state or the file failed),
-  // discards open transactions and closes; the open mark stays. Unsaved
-  // links of loaded nodes are never written here.
+  // discards open transactions and closes; the open mark stays.
   void closeQuickly();
   bool isOpen() const { return table_ != nullptr; }
 
@@ -141,12 +139,7 @@ class cJournaledIndexedObjectSoup : public class_base {
   // size (see the placement rule in object_soup_objects.cpp); answers the
   // record's size.
   int32_t saveChangesToObject(cIndexedObject* object);
-  // saveChangesToObject when the record stays in its block; FALSE, with
-  // nothing written, when the placement rule would move it.
-  bool saveChangesInPlace(cIndexedObject* object);
-  // One use less; at 0 the object leaves the table and is deleted, a node
-  // with unsaved links writing them first (unless in the must-close state).
-  // NIL is ignored; an object not in the table is only counted down.
+  // One use less; at 0 the object leaves the table and is deleted. NIL is ignored; an object not in the table is only counted down.
   void unloadObject(cIndexedObject* object);
   // unloadObject, then destroyObject of its index. NIL is ignored.
   virtual void unloadAndDestroyObject(cIndexedObject* object);
@@ -261,9 +254,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Rereads the header values a subclass mirrors (after open and after a
   // discard). Must not throw.
   virtual void reloadHeaderMirrors() {}
-  // Writes the links of a loaded node marked as changed in memory (the
-  // database's node headers); the plain soup never marks one.
-  virtual void writeUnsavedLinks(cIndexedObjectNode& node) { (void)node; }
 
  private:
   // requireChangeable's and requireOpen's raise: "EMU" when the soup is not
@@ -272,9 +262,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Stores the record once, into the stream unbound, and answers its size;
   // the gathered bytes wait there for writeRecord.
   int32_t measure(cIndexedObject& object);
-  // Both saves: -1, with nothing written, when inPlaceOnly and the record
-  // would move; else the record's size.
-  int32_t save(cIndexedObject* object, bool inPlaceOnly);
   // createdObject's record and bookkeeping, without the table's entry.
   void storeCreated(cIndexedObject* object);
   void readRecord(cIndexedObject& object);
@@ -313,14 +300,6 @@ class cJournaledIndexedObjectSoup : public class_base {
   // Keeps what movedDataHead answers from a move.
   void noteMovedHead(const MovedBlock& m);
   void finishClose() noexcept;
-  // The loaded node behind object when its links wait for the file, else NIL.
-  static cIndexedObjectNode* unsavedNode(cIndexedObject* object);
-  // Before an object's last use goes: a node whose links changed in memory
-  // writes them to its record, so a list is never committed with a member
-  // cut off (nothing is written once the soup must close or its file failed).
-  void writeLinksBeforeLastUse(cIndexedObject* object);
-  // Writes every marked node still loaded (close).
-  void writeAllUnsavedLinks();
   bool createFile(Text path, bool flag);
   bool openFile(Text path, bool flag, bool isNew);
   void openSteps(bool isNew);

@@ -61,6 +61,11 @@ int64_t cJournaledIndexedObjectSoup::dataPositionOf(const cIndexedObject& object
 }
 
 MovedBlock cJournaledIndexedObjectSoup::moveBlock(int64_t block, int64_t desired) {
+  // A block may land in a free block a little larger than its own: usedBytes
+  // follows the moved block's capacity (the index array's and the dummy
+  // block's are not counted in it).
+  const int32_t blockCapacity = file_->infoSizeOfIndexBlock(block + 4);
+  const int32_t desiredCapacity = desired != 0 ? file_->infoSizeOfIndexBlock(desired + 4) : 0;
   MovedBlock m = file_->moveBlock(block, desired);
   if (m.handle == 0) return m;
   if (!m.copied) {
@@ -72,6 +77,11 @@ MovedBlock cJournaledIndexedObjectSoup::moveBlock(int64_t block, int64_t desired
   const int64_t index = int64_t{m.firstWord()} - (kIndexSpecialCount - 1);
   if (index > 0 && index <= INT32_MAX) {
     if (cIndexedObject* moved = findRegisteredObject(static_cast<int32_t>(index))) moved->placement_.epoch = 0;
+    if (file_->infoBlockOfIndex(static_cast<int32_t>(index), true) == m.handle + 4) {
+      const int32_t oldCapacity = m.placed ? desiredCapacity : blockCapacity;
+      const int32_t newCapacity = file_->infoSizeOfIndexBlock(m.handle + 4);
+      if (newCapacity != oldCapacity) setUsedBytes(usedBytes_ + newCapacity - oldCapacity);
+    }
   }
   return m;
 }
@@ -134,7 +144,6 @@ int32_t cJournaledIndexedObjectSoup::createdAndUnloadObject(cIndexedObject* obje
   // only unload would take it out of the table and delete it.
   storeCreated(object);
   const int32_t index = object->soupIndex_;
-  writeLinksBeforeLastUse(object);
   delete object;
   return index;
 }
@@ -198,11 +207,7 @@ void cJournaledIndexedObjectSoup::readRecordInto(int32_t index, cIndexedObject& 
   readRecord(object);
 }
 
-int32_t cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) { return save(object, false); }
-
-bool cJournaledIndexedObjectSoup::saveChangesInPlace(cIndexedObject* object) { return save(object, true) >= 0; }
-
-int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOnly) {
+int32_t cJournaledIndexedObjectSoup::saveChangesToObject(cIndexedObject* object) {
   requireChangeable("saveChangesToObject");
   if (!object) raise("EMU", "cJournaledIndexedObjectSoup.saveChangesToObject(); object=NIL");
   int32_t index = object->soupIndex_;
@@ -216,10 +221,6 @@ int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOn
     size = measure(*object);
     int32_t capacity = placed ? known.capacity : file_->infoSizeOfIndexBlock(dataPosition);
     if (size != object->storedSize_ && (capacity < size || size <= (capacity / 5) * 4)) {
-      if (inPlaceOnly) {
-        transaction.finish();
-        return -1;
-      }
       moveCompactionPositionsOff(dataPosition - 4);
       const SoupIndexedBlock moved = file_->reallocateIndex(index, size, false, 0);
       dataPosition = moved.dataPosition;
@@ -245,37 +246,11 @@ int32_t cJournaledIndexedObjectSoup::save(cIndexedObject* object, bool inPlaceOn
     object->storedSize_ = oldStoredSize;
     throw;
   }
-  if (cIndexedObjectNode* node = unsavedNode(object)) node->linksUnsaved_ = false;
   return size;
-}
-
-cIndexedObjectNode* cJournaledIndexedObjectSoup::unsavedNode(cIndexedObject* object) {
-  if (!object || !object->infoIsNode()) return nullptr;
-  auto* node = static_cast<cIndexedObjectNode*>(object);
-  return node->linksUnsaved_ ? node : nullptr;
-}
-
-void cJournaledIndexedObjectSoup::writeLinksBeforeLastUse(cIndexedObject* object) {
-  if (mustClose_ || file_->infoFailed()) return;
-  if (cIndexedObjectNode* node = unsavedNode(object)) writeUnsavedLinks(*node);
-}
-
-void cJournaledIndexedObjectSoup::writeAllUnsavedLinks() {
-  // Collected first: writing may move entries of the table under a walk.
-  std::vector<cIndexedObjectNode*> nodes;
-  for (bool more = table_->gotoFirst(); more; more = table_->gotoNext()) {
-    if (cIndexedObjectNode* node = unsavedNode(static_cast<cIndexedObject*>(table_->infoCurrent().data))) {
-      nodes.push_back(node);
-    }
-  }
-  for (cIndexedObjectNode* node : nodes) writeUnsavedLinks(*node);
 }
 
 void cJournaledIndexedObjectSoup::unloadObject(cIndexedObject* object) {
   if (!object) return;
-  if (object->useCount_ == 1 && table_ && table_->get(object->soupIndex_) == object) {
-    writeLinksBeforeLastUse(object);
-  }
   object->useCount_ -= 1;
   if (object->useCount_ > 0 || !table_) return;
   if (table_->get(object->soupIndex_) == object) table_->remove(object->soupIndex_);

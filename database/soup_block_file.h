@@ -81,9 +81,10 @@ class SoupBlockFile {
   virtual bool pathExists(Text path) = 0;
   virtual void deletePath(Text path) = 0;
   // Where a new file for path is made before it takes its name: a name that
-  // did not exist, "<file name>_New_<number>" in the same folder; path itself
-  // where files cannot be renamed (files on a test backend). Such files that
-  // killed runs left behind, and that no run holds open, are removed first.
+  // did not exist, "<file name>_New_<process id><number>" in the same folder,
+  // which no other process makes; path itself where files cannot be renamed
+  // (files on a test backend). Such files that killed runs left behind, that
+  // no run holds open and whose process is gone, are removed first.
   virtual Str newFilePath(Text path) = 0;
   // Gives a closed new file the name path: renames, never replacing what
   // exists at path, and makes the new name durable (the folder's sync).

@@ -96,7 +96,8 @@ TEST_F(SoupCreateTest, KillNineWhileCreatingLeavesNoFileOrAWholeOne) {
 }
 
 // Creation removes what killed creations of the same database left behind,
-// and nothing else: not a file a creating run still holds, not other names.
+// and nothing else: not a file a creating run still holds or may still
+// rename, not other names.
 TEST_F(SoupCreateTest, ACreationRemovesOnlyStaleNewFilesOfItsOwnName) {
   const struct {
     const char* name;
@@ -104,6 +105,8 @@ TEST_F(SoupCreateTest, ACreationRemovesOnlyStaleNewFilesOfItsOwnName) {
   } files[] = {
       {"made.soup_New_1a2b", false},
       {"made.soup_New_3c4d", true},  // held open for writing below
+      {"made.soup_New_000000012", true},  // process 1 still runs: it may be about to rename it
+      {"made.soup_New_7ffffffe5", false},  // no such process
       {"made.soup_New_notes", true},
       {"made.soup_New_", true},
       {"other.soup_New_12", true},
@@ -117,7 +120,66 @@ TEST_F(SoupCreateTest, ACreationRemovesOnlyStaleNewFilesOfItsOwnName) {
   db.close();
   holder.close();
   for (const auto& f : files) EXPECT_EQ(std::filesystem::exists(tree.host(f.name)), f.kept) << f.name;
-  EXPECT_EQ(removeLeftovers("made.soup"), 3);  // nothing of its own left behind
+  EXPECT_EQ(removeLeftovers("made.soup"), 4);  // nothing of its own left behind
+}
+
+// Two processes that make the same database at once each make it under a
+// name of their own: neither removes the other's file, the loser of the
+// rename opens the winner's database, and both lists reach the one file. A
+// creator waits only while the other holds the database itself.
+TEST_F(SoupCreateTest, TwoCreatorsAtOnceEndWithOneDatabaseHoldingBoth) {
+  int rounds = 30;
+  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) rounds = std::max(1, std::atoi(env));
+  const std::string path = internal("raced.soup");
+  for (int round = 0; round < rounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::filesystem::remove(tree.host("raced.soup"));
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    ::fflush(nullptr);
+    pid_t children[2];
+    for (pid_t& child : children) {
+      child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child != 0) continue;
+      ::close(gate[1]);
+      char byte;
+      if (::read(gate[0], &byte, 1) != 0) ::_exit(6);  // both start when the gate closes
+      for (int attempt = 0; attempt < 500; ++attempt) {
+        cJournaledIndexedObjectSoupDatabase db(0);
+        if (db.open(Text(path), false)) {
+          db.unloadObject(db.createObjectList().list);
+          db.close();
+          ::_exit(0);
+        }
+        const bool held = db.infoError().view().find("already opened") != std::string_view::npos;
+        if (!held || !std::filesystem::exists(tree.host("raced.soup"))) ::_exit(5);
+        ::usleep(2000);
+      }
+      ::_exit(4);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(removeLeftovers("raced.soup"), 0);
+    testing::expectSoupSound(hostImage("raced.soup"), Expect::kClosed);
+    cJournaledIndexedObjectSoupDatabase db(0);
+    ASSERT_TRUE(db.open(Text(path), false)) << db.infoError().view();
+    int lists = 0;
+    for (int32_t at = db.infoHeadListIndex(); at != 0 && lists < 5;) {
+      cIndexedObjectList* list = loadObject_cIndexedObjectList(db, at);
+      ++lists;
+      at = list->infoListNextIndex() == db.infoHeadListIndex() ? 0 : list->infoListNextIndex();
+      db.unloadObject(list);
+    }
+    EXPECT_EQ(lists, 2);
+    db.close();
+    if (HasFailure()) return;
+  }
 }
 
 // A journaled file whose data area ends inside the block file's header area

@@ -8,11 +8,9 @@
 // Its own writeExtra/readExtra refuse callers, since it uses those values.
 //
 // Node headers: readObjectNodeHeader and writeObjectNodeHeader work on the
-// file for nodes that are not loaded; a loaded node answers from and changes
-// only its fields until it is saved or unloaded: the change marks the node,
-// and the soup writes a marked node's links when its last use goes or the
-// database closes (a transaction nested in the caller's, so it commits or is
-// discarded with it). A discard forgets every mark.
+// file; a loaded node answers from its fields, and a change goes to both its
+// fields and its record in the same transaction, so that every commit holds
+// the links of loaded members too.
 //
 // The links read from the file are remembered by index with the block
 // file's change count of that moment, and answered again while the count
@@ -112,9 +110,13 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // node's bytes as a list's. The walk takes no index of nonLists as a list;
   // a chain whose first list it refuses starts again at the first of lists
   // that is an index and not refused (else it is dropped).
+  // A repair that finds a list broken where two or more neighbouring nodes
+  // were lost takes back the runs of nodes cut off between them that
+  // listOfNode names as that list's (0: not known; must not raise).
   struct ListModel {
     std::vector<int32_t> lists;
     std::unordered_set<int32_t> nonLists;
+    std::function<int32_t(int32_t node)> listOfNode;
   };
   // Asked once per repair pass whose block layers are sound, with the pass's
   // set of indices; must not raise. An empty function: no model.
@@ -125,7 +127,6 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // The soup's pass, then the chain of lists and every list's nodes.
   ValidationResult validatePass(bool verbose, bool repair, bool keepSet) override;
   void reloadHeaderMirrors() override;
-  void writeUnsavedLinks(cIndexedObjectNode& node) override;
 
  private:
   friend class cIndexedObjectList;
@@ -204,8 +205,7 @@ class LoadedUse {
   LoadedUse(cJournaledIndexedObjectSoup& soup, cIndexedObject* object) : soup_(soup), object_(object) {}
   LoadedUse(const LoadedUse&) = delete;
   LoadedUse& operator=(const LoadedUse&) = delete;
-  // Never throws: a node's unsaved links that cannot be written leave the
-  // soup in its must-close state (the write's transaction was discarded).
+  // Never throws.
   ~LoadedUse() {
     try {
       soup_.unloadObject(object_);

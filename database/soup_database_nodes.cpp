@@ -99,8 +99,8 @@ void cJournaledIndexedObjectSoupDatabase::rememberLinksAround(int32_t index, uin
 void cJournaledIndexedObjectSoupDatabase::writeObjectNodeHeader(int32_t index, int32_t nextIndex, int32_t prevIndex) {
   requireChangeable("writeObjectNodeHeader");
   if (cIndexedObjectNode* node = loadedNode(*this, index)) {
+    writeHeaderBytes(infoBlockFile(), dataPositionOf(*node), nextIndex, prevIndex);
     node->setNodeHeader(nextIndex, prevIndex);
-    node->linksUnsaved_ = true;
     return;
   }
   int64_t dataPosition = infoBlockFile().infoBlockOfIndex(index, true);
@@ -115,7 +115,6 @@ void cJournaledIndexedObjectSoupDatabase::writeLoadedObjectNodeHeader(cIndexedOb
   if (!node) raise("EMU", "cJournaledIndexedObjectSoupDatabase.writeLoadedObjectNodeHeader(); node=NIL");
   int64_t dataPosition = dataPositionOf(*node);
   writeHeaderBytes(infoBlockFile(), dataPosition, node->infoNextIndex(), node->infoPrevIndex());
-  node->linksUnsaved_ = false;
 }
 
 void cJournaledIndexedObjectSoupDatabase::saveListRecord(cIndexedObjectList& list) {
@@ -129,10 +128,6 @@ void cJournaledIndexedObjectSoupDatabase::saveListRecord(cIndexedObjectList& lis
   SoupTransaction transaction(infoBlockFile());
   infoBlockFile().writeBytes(dataPosition, bytes, 16);
   transaction.finish();
-}
-
-void cJournaledIndexedObjectSoupDatabase::writeUnsavedLinks(cIndexedObjectNode& node) {
-  writeLoadedObjectNodeHeader(&node);
 }
 
 void cJournaledIndexedObjectSoupDatabase::moveDesiredBlockOff(int32_t index, const char* message) {

@@ -296,19 +296,17 @@ TEST_F(ListTest, DestroyRefusals) {
   expectRaise([&] { db->readExtra1(); }, "EMU", "cJournaledIndexedObjectSoupDatabase.readExtra1(); unsupported method");
 }
 
-// Links of a loaded node change only in memory until the caller saves it.
-TEST_F(ListTest, LoadedNodesKeepHeaderChangesInMemory) {
+// Links of a loaded node change in the object and in its record at once, so
+// that the list operation's commit holds them.
+TEST_F(ListTest, LoadedNodesTakeHeaderChangesInTheirRecordsToo) {
   CreatedList c = db->createObjectList();
   int32_t n1 = node(1), n2 = node(2);
   c.list->insertAtTail(n1);
   auto* loaded = static_cast<TestNode*>(db->loadObject(n2, std::make_unique<TestNode>()));
   c.list->insertAtTail(n2);
   EXPECT_EQ(loaded->infoPrevIndex(), n1);
-  EXPECT_EQ(db->readObjectNodeHeader(n2).prevIndex, n1);  // answered from the object
+  EXPECT_EQ(db->readObjectNodeHeader(n2).prevIndex, n1);
   std::vector<uint8_t> stored = file->payload(file->infoBlockOfIndex(n2, false) - 4);
-  EXPECT_EQ(stored[8 + 3], 0);  // the file still says prevIndex 0
-  db->writeLoadedObjectNodeHeader(loaded);
-  stored = file->payload(file->infoBlockOfIndex(n2, false) - 4);
   EXPECT_EQ(stored[8 + 3], n1);
   EXPECT_EQ(loaded->value, 2);
   db->unloadObject(loaded);

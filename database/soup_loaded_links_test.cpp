@@ -1,7 +1,11 @@
 // database/soup_loaded_links_test.cpp - list members that are loaded while a
-// list operation changes their links: the links reach the file when the last
-// use goes or the database closes, never after a discard; and the links of
-// unloaded members, remembered from the file, after every kind of change.
+// list operation changes their links: the links reach the file with the
+// change (a commit followed by a crash keeps them), never after a discard;
+// and the links of unloaded members, remembered from the file, after every
+// kind of change.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -70,7 +74,6 @@ TEST_F(SoupLoadedLinksTest, LinksOfUnsavedLoadedNodesReachTheFile) {
       created.list->insertAfter(index[2], index[1]);
       created.list->insertAtTail(index[4]);
       created.list->remove(index[3]);
-      for (cIndexedObject* node : nodes) EXPECT_TRUE(static_cast<TestNode*>(node)->infoLinksUnsaved());
       db->unloadObject(created.list);
       if (unloadFirst) {
         for (cIndexedObject* node : nodes) db->unloadObject(node);
@@ -87,8 +90,8 @@ TEST_F(SoupLoadedLinksTest, LinksOfUnsavedLoadedNodesReachTheFile) {
   }
 }
 
-// Links changed inside a transaction that is discarded are forgotten: neither
-// the unload in the must-close state nor the close writes them.
+// Links changed inside a transaction that is discarded are gone with it:
+// neither the unload in the must-close state nor the close writes them.
 TEST_F(SoupLoadedLinksTest, DiscardedLinksAreNeverWritten) {
   auto db = openDb();
   CreatedList created = db->createObjectList();
@@ -101,10 +104,8 @@ TEST_F(SoupLoadedLinksTest, DiscardedLinksAreNeverWritten) {
   db->beginTransaction();
   cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, created.index);
   list->insertAtTail(index);
-  EXPECT_TRUE(node->infoLinksUnsaved());
   db->infoBlockFile().discardChanges();
   EXPECT_TRUE(db->infoMustClose());
-  EXPECT_FALSE(node->infoLinksUnsaved());
   db->unloadObject(list);
   db->unloadObject(node);
   db->close();
@@ -180,6 +181,42 @@ TEST_F(SoupLoadedLinksTest, RememberedLinksFollowEveryChange) {
   EXPECT_EQ(walkHeaders(), (std::vector<int32_t>{a, e, c}));
   db->close();
   testing::expectSoupSound(image(), Expect::kClosed);
+}
+
+// A run that commits an insert next to a member it holds loaded and is gone
+// before that member is unloaded: the commit carries the member's new link.
+// The commit comes from the finish itself (no delay) or from a flush.
+TEST_F(SoupLoadedLinksTest, ACommitThenACrashKeepsTheLinksOfLoadedMembers) {
+  for (int32_t delay : {0, 2}) {
+    SCOPED_TRACE(delay);
+    std::filesystem::remove(tree.host("links.soup"));
+    ::fflush(nullptr);
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      cJournaledIndexedObjectSoupDatabase db(delay);
+      if (!db.open(Text(internal("links.soup")), false)) ::_exit(3);
+      CreatedList created = db.createObjectList();
+      int32_t a = db.createdObject(new TestNode(1));  // stays loaded
+      created.list->insertAtTail(a);
+      db.flush();
+      int32_t t = db.beginTransaction();
+      created.list->insertAtTail(db.createdAndUnloadObject(new TestNode(2)));
+      db.finishTransaction(t);
+      if (delay != 0) db.flush();
+      ::_exit(created.index == 1 ? 0 : 4);  // no unload, no close
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    testing::expectSoupSound(image(), Expect::kCrashed);
+    auto db = openDb();
+    ::testing::internal::CaptureStdout();
+    EXPECT_TRUE(db->validate(true, false, false).valid);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(walk(*db, 1), (std::vector<int32_t>{1, 2}));
+    db->close();
+  }
 }
 
 }  // namespace

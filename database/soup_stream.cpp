@@ -98,15 +98,30 @@ void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
   if (!file_) raise("BUG", "cRestoreStream_any_cFile_Soup.read(); no record bound");
   claim(length);
   if (pendingLength_ != 0) flushWrites();
+  if (length > kWindow && (position_ < windowStart_ || position_ + length > windowEnd_)) {
+    file_->readBytes(position_, buffer, length);
+    position_ += length;
+    return;
+  }
+  openWindow(length);
+  std::memcpy(buffer, getNext_, static_cast<size_t>(length));
+  getNext_ += length;
+}
+
+std::span<const uint8_t> cRestoreStream_any_cFile_Soup::ahead() {
+  if (getNext_ == getEnd_ && file_) {
+    settle();
+    if (pendingLength_ != 0) flushWrites();
+    if (position_ < end_) openWindow(1);
+  }
+  return cRestoreStream_any_cFile::ahead();
+}
+
+void cRestoreStream_any_cFile_Soup::openWindow(int32_t length) {
+  // A record is read as many small values: one read of the file fetches
+  // the next piece of the record for all of them, and get takes them from
+  // the window without a call.
   if (position_ < windowStart_ || position_ + length > windowEnd_) {
-    if (length > kWindow) {
-      file_->readBytes(position_, buffer, length);
-      position_ += length;
-      return;
-    }
-    // A record is read as many small values: one read of the file fetches
-    // the next piece of the record for all of them, and get takes them from
-    // the window without a call.
     int64_t size = std::min<int64_t>(kWindow, end_ - position_);
     file_->readBytes(position_, window_.data(), size);
     windowStart_ = position_;
@@ -114,8 +129,6 @@ void cRestoreStream_any_cFile_Soup::read(void* buffer, int32_t length) {
   }
   getNext_ = window_.data() + (position_ - windowStart_);
   getEnd_ = window_.data() + (windowEnd_ - windowStart_);
-  std::memcpy(buffer, getNext_, static_cast<size_t>(length));
-  getNext_ += length;
 }
 
 void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {

@@ -59,6 +59,9 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   void beginStream() override;
   void read(void* buffer, int32_t length) override;
   void write(const void* buffer, int32_t length) override;
+  // The rest of the window, else a window opened on the next piece of the
+  // bound record (nothing past its block, nothing while gathering).
+  std::span<const uint8_t> ahead() override;
   // Hands the gathered writes to the file in one write.
   void flushWrites();
 
@@ -93,6 +96,9 @@ class cRestoreStream_any_cFile_Soup : public cRestoreStream_any_cFile {
   void settle();
   void dropWindows();
   void claim(int32_t length);
+  // Opens the get window at position_ on at least length bytes of the
+  // record, reading the next piece of it unless the window holds them.
+  void openWindow(int32_t length);
   // Drops a buffer that a very large record grew, so that it is not kept
   // for the small ones.
   static void trim(std::vector<uint8_t>& buffer);

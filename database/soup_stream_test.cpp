@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <span>
 #include <random>
 #include <string>
 #include <vector>
@@ -36,7 +38,8 @@ struct Block {
 
 // File a gets each record through the stream (one write per record, reads in
 // between flushing what was gathered; values moved inline through the
-// windows or by call; some records gathered unbound and placed whole); file
+// windows, by call or taken from what the stream shows ahead; some records
+// gathered unbound and placed whole); file
 // b gets every value with its own writeBytes, as a store without the
 // gathering would.
 TEST_F(SoupStreamTest, GatheredWritesLeaveTheBytesOfValueByValueWrites) {
@@ -79,7 +82,16 @@ TEST_F(SoupStreamTest, GatheredWritesLeaveTheBytesOfValueByValueWrites) {
             const bool byWindow = below(4) != 0;
             if (!gather && below(6) == 0) {
               std::vector<uint8_t> got(bytes.size()), want(bytes.size());
-              if (byWindow) {
+              if (below(3) == 0) {
+                // What the stream shows ahead: the next bytes, within the
+                // block, as far as one piece of the record goes.
+                const std::span<const uint8_t> ahead = stream.ahead();
+                ASSERT_TRUE(!ahead.empty() && static_cast<int64_t>(ahead.size()) <= end - at);
+                const size_t n = std::min(ahead.size(), got.size());
+                std::copy_n(ahead.begin(), n, got.begin());
+                stream.skipAhead(n);
+                stream.get(got.data() + n, length - static_cast<int32_t>(n));
+              } else if (byWindow) {
                 stream.get(got.data(), length);
               } else {
                 stream.read(got.data(), length);

@@ -13,7 +13,16 @@
 //      must-close state.
 //   3. Every walk ends: each keeps the set of lists or nodes it visited, and
 //      a list or node met twice is treated as one that does not exist.
+//   4. A repair salvages a broken chain of nodes or lists rather than cut it:
+//      the walk goes on at what the lost links still reach. A node whose
+//      prevIndex names an index that is gone follows the node that index
+//      stood behind; walking back from the tail (through the node whose
+//      nextIndex names a lost index, where the back links end there) finds
+//      the rest. Only what is unreachable both ways is cut off.
+#include <cstdlib>
 #include <optional>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "database/soup_block_file.h"
@@ -143,6 +152,29 @@ class ListChainCheck {
 
  private:
   void walkNodes(cIndexedObjectList& list);
+  // A node the walk may still take: an index, neither met nor a list.
+  bool isFreeNode(int32_t index);
+  // Where a list's walk goes on after a break behind last at dangling (0
+  // when the walk ended short of the tail): the node whose back link names
+  // last or a lost dangling, else the run of the list's nodes (as the model
+  // tells) that starts nearest, else the earliest node the walk back from
+  // the tail reaches. 0 for none.
+  int32_t salvageNodes(cIndexedObjectList& list, int32_t last, int32_t dangling);
+  // Where the chain goes on after a break: the earliest list the walk back
+  // from last (the head's listPrevIndex) reaches. 0 for none.
+  int32_t salvageLists(int32_t last);
+  // The nodes whose links name an index that is gone, and the lists of the
+  // chain, read once per pass at the first break.
+  struct Orphans {
+    // lost index, or node that does not link back -> node whose prevIndex names it
+    std::unordered_map<int32_t, int32_t> after;
+    std::unordered_map<int32_t, int32_t> before;  // lost index -> node whose nextIndex names it
+    std::unordered_set<int32_t> lists;
+    // list -> (lost index, node whose prevIndex names it), for the nodes
+    // the model names as that list's
+    std::unordered_map<int32_t, std::vector<std::pair<int32_t, int32_t>>> runsOf;
+  };
+  const Orphans& orphans();
   void closeCircle(int32_t head, int32_t last, int32_t lastWalked);
   // Changes the list's links and saves it.
   template <class Change>
@@ -162,6 +194,7 @@ class ListChainCheck {
   ValidationSet seenLists_;
   ValidationSet seenNodes_;
   int32_t first_ = 0;
+  std::optional<Orphans> orphans_;
 };
 
 ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose, bool repair, bool keepSet) {
@@ -209,14 +242,21 @@ void ListChainCheck::walkLists(int32_t head) {
     // else, is treated as no list.
     if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0 || refused(index)) {
       printFinding(verbose_, "Invalid listIndex=%ld (prevListIndex=%ld)\n", static_cast<long>(index), static_cast<long>(prev));
+      int32_t rest = repair_ && prev != 0 ? salvageLists(last) : 0;
       mendOr([&] {
         if (prev == 0) {
           db_.setHeadListIndex(restartAt(index));  // 0: the chain is dropped
+        } else if (rest != 0) {
+          cIndexedObjectList* before = loadObject_cIndexedObjectList(db_, prev);
+          LoadedUse beforeUse(db_, before);
+          relink(*before, [&](auto& l) { l.listNext = rest; });
         } else {
           last = 0;
         }
       });
-      break;
+      if (rest == 0) break;
+      index = rest;
+      continue;
     }
     seenLists_.set(index, kSeen);
     indices_.set(index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
@@ -244,18 +284,43 @@ void ListChainCheck::walkLists(int32_t head) {
 void ListChainCheck::walkNodes(cIndexedObjectList& list) {
   int32_t p = 0;
   int32_t pPrev = 0;
-  for (int32_t n = list.infoHeadIndex(); n != 0;) {
+  // The walk goes on at rest, linked behind p.
+  auto linkOn = [&](int32_t rest) {
+    if (p != 0) {
+      db_.writeObjectNodeHeader(p, rest, pPrev);
+    } else {
+      relink(list, [&](auto& l) { l.head = rest; });
+    }
+  };
+  for (int32_t n = list.infoHeadIndex();;) {
+    if (n == 0) {
+      // The walk ended short of a tail that is still there.
+      int32_t tail = list.infoTailIndex();
+      int32_t rest = repair_ && tail != p && isFreeNode(tail) ? salvageNodes(list, p, 0) : 0;
+      if (rest == 0) break;
+      printFinding(verbose_, "Invalid list.tailIndex=%ld expected %ld\n", static_cast<long>(tail), static_cast<long>(p));
+      mendOr([&] { linkOn(rest); });
+      n = rest;
+      continue;
+    }
     // A node met before, or that is a list of the chain, is treated as no node.
     if (!isIndex(n) || seenNodes_.get(n) != 0 || seenLists_.get(n) != 0) {
       printFinding(verbose_, "Invalid nodeIndex=%ld (prevNodeIndex=%ld)\n", static_cast<long>(n), static_cast<long>(p));
+      int32_t rest = repair_ ? salvageNodes(list, p, n) : 0;
       mendOr([&] {
+        if (rest != 0) {
+          linkOn(rest);
+          return;
+        }
         if (p != 0) db_.writeObjectNodeHeader(p, 0, pPrev);
         relink(list, [&](auto& l) {
           l.tail = p;
           if (p == 0) l.head = 0;
         });
       });
-      break;
+      if (rest == 0) break;
+      n = rest;
+      continue;
     }
     seenNodes_.set(n, kSeen);
     NodeHeader header = db_.readObjectNodeHeader(n);
@@ -273,6 +338,101 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
                  static_cast<long>(p));
     mendOr([&] { relink(list, [&](auto& l) { l.tail = p; }); });
   }
+}
+
+bool ListChainCheck::isFreeNode(int32_t index) {
+  return isIndex(index) && seenNodes_.get(index) == 0 && seenLists_.get(index) == 0 && !orphans().lists.contains(index);
+}
+
+int32_t ListChainCheck::salvageNodes(cIndexedObjectList& list, int32_t last, int32_t dangling) {
+  const Orphans& o = orphans();
+  // The node that names last, or the lost dangling, as the one before it.
+  for (int32_t before : {last, dangling}) {
+    if (before == 0 || (before == dangling && isIndex(dangling))) continue;
+    auto behind = o.after.find(before);
+    if (behind != o.after.end() && isFreeNode(behind->second)) return behind->second;
+  }
+  // A run of the list's nodes cut off between lost ones: the one that
+  // starts nearest the break (indices are handed out in order).
+  if (auto runs = o.runsOf.find(list.soupIndexOrNone()); runs != o.runsOf.end()) {
+    int32_t best = 0;
+    int64_t bestDistance = 0;
+    for (auto [lost, node] : runs->second) {
+      int64_t distance = std::abs(int64_t{lost} - dangling);
+      if (isFreeNode(node) && (best == 0 || distance < bestDistance)) {
+        best = node;
+        bestDistance = distance;
+      }
+    }
+    if (best != 0) return best;
+  }
+  std::unordered_set<int32_t> back;
+  int32_t earliest = 0;
+  for (int32_t t = list.infoTailIndex(); isFreeNode(t) && back.insert(t).second;) {
+    earliest = t;
+    t = db_.readObjectNodeHeader(t).prevIndex;
+    if (t != 0 && !isIndex(t)) {
+      auto ahead = o.before.find(t);
+      t = ahead != o.before.end() ? ahead->second : 0;
+    }
+  }
+  return earliest;
+}
+
+int32_t ListChainCheck::salvageLists(int32_t last) {
+  std::unordered_set<int32_t> back;
+  int32_t earliest = 0;
+  for (int32_t t = last; isIndex(t) && seenLists_.get(t) == 0 && seenNodes_.get(t) == 0 && !refused(t) &&
+                         back.insert(t).second;) {
+    earliest = t;
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, t);
+    LoadedUse use(db_, list);
+    t = list->infoListPrevIndex();
+  }
+  return earliest;
+}
+
+const ListChainCheck::Orphans& ListChainCheck::orphans() {
+  if (orphans_) return *orphans_;
+  orphans_.emplace();
+  Orphans& o = *orphans_;
+  // The lists: those of the chain from its head and those the model names.
+  if (model_) o.lists.insert(model_->lists.begin(), model_->lists.end());
+  for (int32_t l = db_.infoHeadListIndex(); isIndex(l) && !refused(l) && o.lists.insert(l).second;) {
+    try {
+      cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, l);
+      LoadedUse use(db_, list);
+      l = list->infoListNextIndex();
+    } catch (const eException&) {
+      break;
+    }
+  }
+  std::vector<int32_t> indices;
+  for (bool more = indices_.gotoFirst(); more; more = indices_.gotoNext()) {
+    indices.push_back(static_cast<int32_t>(indices_.infoCurrent().key));
+  }
+  std::unordered_map<int32_t, NodeHeader> headers;
+  for (int32_t index : indices) {
+    if (o.lists.contains(index)) continue;
+    try {
+      headers.emplace(index, db_.readObjectNodeHeader(index));
+    } catch (const eException&) {
+      // too short to be a node
+    }
+  }
+  for (auto [index, h] : headers) {
+    // A back link to an index that is gone, or to a node that does not
+    // link here (its header was lost with the rest of its record).
+    auto linked = h.prevIndex != 0 ? headers.find(h.prevIndex) : headers.end();
+    if (h.prevIndex != 0 && (!isIndex(h.prevIndex) || (linked != headers.end() && linked->second.nextIndex != index))) {
+      o.after.emplace(h.prevIndex, index);
+      if (model_ && model_->listOfNode) {
+        if (int32_t owner = model_->listOfNode(index)) o.runsOf[owner].emplace_back(h.prevIndex, index);
+      }
+    }
+    if (h.nextIndex != 0 && !isIndex(h.nextIndex)) o.before.emplace(h.nextIndex, index);
+  }
+  return o;
 }
 
 void ListChainCheck::closeCircle(int32_t head, int32_t last, int32_t lastWalked) {

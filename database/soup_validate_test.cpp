@@ -4,7 +4,10 @@
 // answers valid with every index in use).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 
 #include "database/soup_database.h"
 #include "database/soup_fake_block_file_test_support.h"
@@ -128,6 +131,102 @@ TEST_F(SoupValidateTest, ListMetAsANodeIsCut) {
   cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, a);
   EXPECT_EQ(list->infoHeadIndex(), 0);
   db->unloadObject(list);
+}
+
+// A repair relinks a list around the nodes it lost (their indices gone with
+// their blocks) from the links that are left, and keeps the members in order.
+TEST_F(SoupValidateTest, BrokenListsAreRelinkedAroundLostNodes) {
+  struct Case {
+    const char* what;
+    std::vector<int> lost;                // nodes whose index is gone
+    std::vector<std::array<int, 3>> set;  // node, field offset, node named (-1: none, -2: an index never used)
+    std::vector<int> kept;
+  };
+  const std::vector<Case> cases = {
+      {"head lost", {0}, {}, {1, 2, 3, 4, 5, 6, 7}},
+      {"middle lost", {3}, {}, {0, 1, 2, 4, 5, 6, 7}},
+      {"tail lost", {7}, {}, {0, 1, 2, 3, 4, 5, 6}},
+      {"two breaks", {2, 5}, {}, {0, 1, 3, 4, 6, 7}},
+      {"two neighbours lost", {3, 4}, {}, {0, 1, 2, 5, 6, 7}},
+      {"head and tail lost", {0, 7}, {}, {1, 2, 3, 4, 5, 6}},
+      {"a cycle", {}, {{5, 0, 2}}, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {"back link points elsewhere", {}, {{4, 4, 1}}, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {"next link cleared", {}, {{3, 0, -1}}, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {"next link to an unused index", {}, {{3, 0, -2}}, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {"a node's links lost", {}, {{3, 0, -1}, {3, 4, -1}}, {0, 1, 2, 3, 4, 5, 6, 7}},
+      {"lost node beside a node whose links were lost", {4}, {{3, 0, -1}, {3, 4, -1}}, {0, 1, 2, 3, 5, 6, 7}},
+      // Nodes 3 and 4 are cut off between runs of lost nodes: without a
+      // model that names their list, nothing tells where they belong.
+      {"two runs of two lost", {1, 2, 5, 6}, {}, {0, 7}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<int32_t> n;
+    int32_t list = listOf(8, &n);
+    int32_t tx = file->beginTransaction();
+    for (int k : c.lost) file->deallocateIndex(n[static_cast<size_t>(k)]);
+    file->finishTransaction(tx);
+    for (auto [k, offset, to] : c.set) patch(n[static_cast<size_t>(k)], offset, to == -1 ? 0 : to == -2 ? 9999 : n[static_cast<size_t>(to)]);
+    EXPECT_FALSE(validate(false).valid);
+    Run mended = validate(true);
+    EXPECT_TRUE(mended.valid && mended.repaired) << mended.out;
+    Run again = validate(false);
+    EXPECT_TRUE(again.valid) << again.out;
+    std::vector<int32_t> members, back, expected;
+    for (int k : c.kept) expected.push_back(n[static_cast<size_t>(k)]);
+    cIndexedObjectList* l = loadObject_cIndexedObjectList(*db, list);
+    for (int32_t m = l->infoHeadIndex(); m != 0 && members.size() < 9; m = db->readObjectNodeHeader(m).nextIndex) members.push_back(m);
+    for (int32_t m = l->infoTailIndex(); m != 0 && back.size() < 9; m = db->readObjectNodeHeader(m).prevIndex) back.insert(back.begin(), m);
+    db->unloadObject(l);
+    EXPECT_EQ(members, expected);
+    EXPECT_EQ(back, expected);
+  }
+}
+
+// With a model that names each node's list, the nodes cut off between runs
+// of lost nodes go back to their list, nearest run first.
+TEST_F(SoupValidateTest, RunsBetweenLostNodesGoBackToTheListTheModelNames) {
+  std::vector<int32_t> n, other;
+  int32_t list = listOf(12, &n);
+  listOf(4, &other);
+  std::unordered_map<int32_t, int32_t> owners;
+  for (int32_t m : n) owners[m] = list;
+  db->setListModelSource([&owners](ValidationSet&) {
+    cJournaledIndexedObjectSoupDatabase::ListModel model;
+    model.listOfNode = [&owners](int32_t node) { return owners.contains(node) ? owners[node] : 0; };
+    return model;
+  });
+  int32_t tx = file->beginTransaction();
+  for (int k : {1, 2, 5, 6, 8, 9}) file->deallocateIndex(n[static_cast<size_t>(k)]);
+  file->finishTransaction(tx);
+  EXPECT_TRUE(validate(true).valid);
+  EXPECT_TRUE(validate(false).valid);
+  std::vector<int32_t> members;
+  cIndexedObjectList* l = loadObject_cIndexedObjectList(*db, list);
+  for (int32_t m = l->infoHeadIndex(); m != 0 && members.size() < 13; m = db->readObjectNodeHeader(m).nextIndex) members.push_back(m);
+  db->unloadObject(l);
+  EXPECT_EQ(members, (std::vector<int32_t>{n[0], n[3], n[4], n[7], n[10], n[11]}));
+}
+
+// A list of the chain that is gone is passed over: the walk back from the
+// head's listPrevIndex finds the lists after it.
+TEST_F(SoupValidateTest, ChainIsRelinkedAroundALostList) {
+  int32_t a = listOf(1), b = listOf(1), c = listOf(1), d = listOf(1);  // chain d, c, b, a
+  int32_t tx = file->beginTransaction();
+  file->deallocateIndex(c);
+  file->finishTransaction(tx);
+  EXPECT_FALSE(validate(false).valid);
+  EXPECT_TRUE(validate(true).valid);
+  EXPECT_TRUE(validate(false).valid);
+  std::vector<int32_t> chain;
+  for (int32_t l = db->infoHeadListIndex(); l != 0 && chain.size() < 5;) {
+    chain.push_back(l);
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(*db, l);
+    l = list->infoListNextIndex();
+    db->unloadObject(list);
+    if (l == chain.front()) break;
+  }
+  EXPECT_EQ(chain, (std::vector<int32_t>{d, b, a}));
 }
 
 TEST_F(SoupValidateTest, HeadThatIsNoIndexDropsTheChain) {

@@ -48,5 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bw::resolveRelativeURL(text, safe, false);
   bw::resolveRelativeURL(safe, text, true);
   bw::isSameHost(text, safe);
+  // Any reference resolves against an absolute base, keeping a scheme.
+  bw::Str target = bw::resolveReference("http://h/a/b?q", text);
+  if (target.isNil() || target.view().find(':') == std::string_view::npos) std::abort();
+  bw::resolveReference(text, safe);
   return 0;
 }

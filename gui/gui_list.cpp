@@ -110,6 +110,16 @@ cGuiList* cGuiList::initColumnTitles(Text titles) {
   return this;
 }
 
+cGuiList* cGuiList::initDateColumn(int32_t column) {
+  if (column >= 0 && column < 64) dateColumns_ |= uint64_t{1} << column;
+  return this;
+}
+
+Str cGuiList::infoRowHelp(int32_t index) const {
+  const Row* row = infoEntryAt(index);
+  return row && rowHelp_ ? rowHelp_(*row) : Str();
+}
+
 cGuiList* cGuiList::initFillColumn(int32_t column) {
   if (column >= 0 && column < columns_) fillColumn_ = column;
   return this;

@@ -128,6 +128,21 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   // The column that takes the width the others leave (the last one unless
   // set); outside 0 .. columns - 1 leaves it.
   cGuiList* initFillColumn(int32_t column);
+  // A column whose fields are dates written "YYYY-MM-DD" or "YYYY-MM-DD
+  // HH:MM": a host shows them in the user's own short form, while labels
+  // and sorting keep the written form. Outside 0 .. 63 leaves it.
+  cGuiList* initDateColumn(int32_t column);
+  bool infoIsDateColumn(int32_t column) const {
+    return column >= 0 && column < 64 && ((dateColumns_ >> column) & 1) != 0;
+  }
+  // What a row tells when the pointer rests on it (a host's tool tip):
+  // help's answer for the row, NIL or empty for the list's own help.
+  using RowHelp = std::function<Str(const Row&)>;
+  cGuiList* setRowHelp(RowHelp help) {
+    rowHelp_ = std::move(help);
+    return this;
+  }
+  Str infoRowHelp(int32_t index) const;
 
   struct Selectable {
     bool selectable;
@@ -338,6 +353,8 @@ class cGuiList : public cGuiInputItem, public GuiListSelection {
   Str columnTitles_;
   std::string alignment_;
   int32_t fillColumn_ = -1;
+  uint64_t dateColumns_ = 0;
+  RowHelp rowHelp_;
   std::string sortTypes_;
   bool selectable_ = false;
   bool multiSelect_ = false;

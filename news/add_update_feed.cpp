@@ -4,7 +4,6 @@
 #include "news/add_update_feed.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -14,7 +13,6 @@
 #include "news/atom_parser.h"
 #include "news/downloader_choice.h"
 #include "news/feed_failure.h"
-#include "news/news_config.h"
 #include "news/rss_parser.h"
 #include "platform/clock.h"
 #include "platform/dos_env.h"
@@ -175,12 +173,6 @@ void reportFailedKind(Text title, int32_t kind, const Str& url, const std::strin
   newsUi().report(title, text, {asText(url)});
 }
 
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 // The parser is chosen by the first row whose element is among the
 // document's top-level elements, even when its condition then fails;
 // nothing when no parser takes the document.
@@ -192,9 +184,7 @@ std::optional<FeedParseResult> parseDocument(cJournaledIndexedObjectSoupDatabase
     setStep(gui, "Scanning for new items...");
     return parseRssFeed(soup, document, root, charset, url, updateFeed, gui);
   }
-  if (webDataNode* feed = document.findNode("feed", nullptr, nullptr, nullptr)) {
-    Str ns = feed->getAttribute("xmlns", nullptr, true);
-    if (ns.isNil() || !equalsNoCase(ns.view(), newsConfig::kAtomNamespace)) return std::nullopt;
+  if (findAtomFeed(document, nullptr)) {
     setStep(gui, "Scanning for new items...");
     return parseAtomFeed(soup, document, root, charset, url, updateFeed, gui);
   }

@@ -104,7 +104,13 @@ TEST_F(AddUpdate, DocumentsNoParserTakesAreFlushedWithoutAMessage) {
       {"<rdf:RDF><channel><title>t</title></channel></rdf:RDF>", "this feed's format (RSS 1.0) is not supported"},
       {"<feed xmlns=\"http://purl.org/atom/ns#\" version=\"0.3\"><title>t</title></feed>",
        "this feed's format (Atom 0.3) is not supported"},
-      {"<atom:feed xmlns:atom=\"http://www.w3.org/2005/Atom\"><atom:title>t</atom:title></atom:feed>",
+      {"<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+       "xmlns=\"http://my.netscape.com/rdf/simple/0.9/\"><channel><title>t</title></channel></rdf:RDF>",
+       "this feed's format (RSS 0.90) is not supported"},
+      {"<a:feed xmlns:a=\"http://purl.org/atom/ns#\"><a:title>t</a:title></a:feed>",
+       "this feed's format (Atom 0.3) is not supported"},
+      // Atom 1.0 by another name space is no Atom.
+      {"<atom:feed xmlns:atom=\"http://example.org/Atom\"><atom:title>t</atom:title></atom:feed>",
        "the document is not an RSS or Atom feed"},
       // The first row present decides: "rss" wins over a good Atom feed.
       {"<rss version=\"9\"/><feed xmlns=\"http://www.w3.org/2005/Atom\"><title>t</title></feed>",
@@ -121,6 +127,36 @@ TEST_F(AddUpdate, DocumentsNoParserTakesAreFlushedWithoutAMessage) {
   }
   EXPECT_TRUE(ui.calls.empty());
   EXPECT_EQ(root->feedList->infoHeadIndex(), 0);
+}
+
+TEST_F(AddUpdate, FeedsOfEveryReadFormAreAddedWithoutAWord) {
+  const struct {
+    const char* path;
+    const char* document;
+    const char* type;
+  } feeds[] = {
+      {"/prefixed.xml",
+       "<atom:feed xmlns:atom=\"http://www.w3.org/2005/Atom\"><atom:title>t</atom:title><atom:id>urn:p</atom:id>"
+       "<atom:entry><atom:id>e1</atom:id><atom:title>one</atom:title></atom:entry></atom:feed>",
+       "Atom"},
+      {"/linkless.xml", "<rss version=\"2.0\"><channel><title>t</title><item><guid>i</guid></item></channel></rss>",
+       "RSS 2.0"},
+      {"/unversioned.xml", "<rss><channel><title>t</title><link>http://x/</link><item><guid>i</guid></item></channel></rss>",
+       "RSS 2.0"},
+      {"/atomless.xml",
+       "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>t</title><entry><id>e</id></entry></feed>", "Atom"},
+  };
+  for (const auto& f : feeds) {
+    SCOPED_TRACE(f.path);
+    server.putFeed(f.path, f.document);
+    AddUpdateResult r = add(server.url(f.path));
+    ASSERT_NE(r.feed, nullptr) << r.failure;
+    EXPECT_EQ(r.feed->type, f.type);
+    EXPECT_EQ(items(r.feed).size(), 1u);
+    EXPECT_EQ(update(r.feed).feed, r.feed);
+    EXPECT_EQ(items(r.feed).size(), 1u);
+  }
+  EXPECT_TRUE(ui.calls.empty()) << reports()[0];
 }
 
 TEST_F(AddUpdate, ARedirectedFeedRecordsAndNamesItsNewAddress) {

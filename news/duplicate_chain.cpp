@@ -3,17 +3,15 @@
 // Every walk goes from newer to older along olderDuplicateItemIndex, holding
 // one member at a time, and remembers the indexes it visited: a damaged
 // chain that loops back ends the walk as an unloadable link does.
-#include "news/duplicate_chain.h"
+#include "news/news_objects.h"
 
 #include <algorithm>
 #include <array>
 #include <unordered_set>
-#include <vector>
 
 #include "core/exception.h"
 #include "news/news_item_glance.h"
 #include "news/news_load.h"
-#include "platform/restore_stream.h"
 
 namespace bw {
 namespace {
@@ -119,89 +117,25 @@ bool newsItem::infoIsInDuplicateList(cJournaledIndexedObjectSoupDatabase& db, co
   }
 }
 
-namespace {
-
-// addAsNewestDuplicate of other to self's chain; answers the record size of
-// the chain's oldest member as its save wrote it.
-int32_t joinAsNewest(cJournaledIndexedObjectSoupDatabase& db, newsItem& self, newsItem* other) {
+void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {
   if (!other) raise("EMU", "newsItem.addAsNewestDuplicate(); other=NIL");
-  const bool chained = self.infoIsDuplicate();
-  const DuplicateEnds ends = chained ? self.infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
-  OldestMember oldest(db, self, chained ? ends.oldest : 0);
+  const bool chained = infoIsDuplicate();
+  const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
+  OldestMember oldest(db, *this, chained ? ends.oldest : 0);
   if (chained && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
-  int32_t saved;
   if (!chained) {
-    other->olderDuplicateItemIndex = self.infoSoupIndex();
+    other->olderDuplicateItemIndex = infoSoupIndex();
     db.saveChangesToObject(other);
-    self.newestDuplicateItemIndex = other->infoSoupIndex();
-    saved = db.saveChangesToObject(&self);
+    newestDuplicateItemIndex = other->infoSoupIndex();
+    db.saveChangesToObject(this);
   } else {
     other->olderDuplicateItemIndex = ends.newest;
     db.saveChangesToObject(other);
     oldest->newestDuplicateItemIndex = other->infoSoupIndex();
-    saved = db.saveChangesToObject(oldest.get());
+    db.saveChangesToObject(oldest.get());
   }
   transaction.finish();
-  return saved;
-}
-
-// The bytes of a compact value in a record.
-int compactSize(int32_t value) {
-  uint8_t bytes[5];
-  return encodeCompactValue(value, bytes);
-}
-
-}  // namespace
-
-void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {
-  joinAsNewest(db, *this, other);
-}
-
-void NewestDuplicateJoins::join(newsItem& first, newsItem& other) {
-  // first is the held oldest member: the chain's ends are its own fields,
-  // and its record changes only in newestDuplicateItemIndex, a compact
-  // value, so a value of the same size keeps the record's size.
-  const int32_t index = other.soupIndexOrNone();
-  if (oldest_.get() == &first && &other != &first && index > 0 && first.olderDuplicateItemIndex == 0 &&
-      first.newestDuplicateItemIndex != 0 && !first.infoLinksUnsaved() &&
-      compactSize(index) == savedNewestBytes_ && db_.infoBlockFile().infoTransactionDepth() > 0) {
-    other.olderDuplicateItemIndex = first.newestDuplicateItemIndex;
-    if (db_.saveChangesInPlace(&other)) {
-      // The save before this one is left out: this one writes its bytes again.
-      if (waiting_) db_.infoBlockFile().countSkippedWrite(savedSize_);
-      first.newestDuplicateItemIndex = index;
-      waiting_ = true;
-      return;
-    }
-    // other moves (and a compaction step may move more): every save as
-    // one by one, the waiting one first.
-    if (waiting_) db_.saveChangesToObject(&first);
-    waiting_ = false;
-    db_.saveChangesToObject(&other);
-    first.newestDuplicateItemIndex = index;
-    savedSize_ = db_.saveChangesToObject(&first);
-    savedNewestBytes_ = compactSize(index);
-    return;
-  }
-  finish();
-  const int32_t saved = joinAsNewest(db_, first, &other);
-  if (index > 0 && first.olderDuplicateItemIndex == 0 && first.newestDuplicateItemIndex == index) {
-    // first is the chain's oldest and was saved last: the next join to it
-    // may wait.
-    if (db_.findLoadedObject(first.infoSoupIndex(), 0) == &first) {
-      db_.findLoadedObject(first.infoSoupIndex(), 1);
-      oldest_.reset(&first);
-    }
-    savedSize_ = saved;
-    savedNewestBytes_ = compactSize(index);
-  }
-}
-
-void NewestDuplicateJoins::finish() {
-  if (waiting_) db_.saveChangesToObject(oldest_.get());
-  waiting_ = false;
-  oldest_.reset(nullptr);
 }
 
 void newsItem::addAsOldestDuplicate(cJournaledIndexedObjectSoupDatabase& db, newsItem* other) {

@@ -1,10 +1,8 @@
 // news/duplicate_chain_test.cpp - duplicate chains: the edge cases, a seeded
 // model workload checked after every step and across reopens (with the
-// chain ends walked over unloaded members), joins with waiting saves against
-// joins one by one, joins that rewrite a chain's oldest member against its
-// load and save, walks planned before the joins against walks made at each
-// join, a change that fails half-way, and damaged chains that loop (short
-// ones and one longer than a walk keeps in place).
+// chain ends walked over unloaded members), a change that fails half-way,
+// and damaged chains that loop (short ones and one longer than a walk keeps
+// in place).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +12,6 @@
 #include <random>
 #include <vector>
 
-#include "news/duplicate_chain.h"
 #include "news/news_item_glance.h"
 #include "news/news_test_support.h"
 
@@ -50,43 +47,6 @@ class DuplicateChainTest : public testing_news::NewsTest {
     };
     for (newsItem* i : items) out.push_back({position(i->olderDuplicateItemIndex), position(i->newestDuplicateItemIndex)});
     return out;
-  }
-
-  // The fixture's database, closed, replaced by a new one at name.
-  void openAt(const std::string& name) {
-    db->close();
-    auto file = std::make_unique<JournaledSoupBlockFile>(0);
-    file->file().setIoBackend(backend);
-    file->setPathProbe([this, name](Text) { return backend->exists(native(name)); });
-    db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(std::move(file));
-    ASSERT_TRUE(db->open(Text(internal(name)), false)) << db->infoError().view();
-  }
-
-  // What two roads of the same joins must leave alike.
-  struct Outcome {
-    std::vector<std::pair<size_t, size_t>> fields;
-    int64_t written;
-    uint64_t changes;
-    int64_t loads;
-    std::vector<uint8_t> image;
-  };
-
-  // Two roads of the same joins left the same chains, bytes written, writes,
-  // loads counted and file.
-  static void expectAlike(const Outcome& got, const Outcome& want, uint32_t seed) {
-    EXPECT_EQ(got.fields, want.fields) << seed;
-    EXPECT_EQ(got.written, want.written) << seed;
-    EXPECT_EQ(got.changes, want.changes) << seed;
-    EXPECT_EQ(got.loads, want.loads) << seed;
-    EXPECT_TRUE(got.image == want.image) << seed;
-  }
-
-  // o with the file's image, every item given back and the database closed.
-  Outcome closed(const std::string& name, Outcome o) {
-    releaseAll();
-    db->close();
-    o.image = image(name);
-    return o;
   }
 
   static constexpr size_t kNone = size_t(-1);
@@ -202,53 +162,6 @@ TEST_F(DuplicateChainTest, SeededOperationsKeepEveryChainSound) {
     }
   }
   releaseAll();
-}
-
-// The same joins one by one and through NewestDuplicateJoins, each on a new
-// database, in a transaction: the same chains, the same bytes written toward
-// the forced commit and the same file, with fewer writes. Runs of joins to
-// one chain's oldest meet joins to newer members, joined items whose record
-// grows or shrinks (their save moves them; compaction is on) and indexes
-// past 63 (a longer compact value).
-TEST_F(DuplicateChainTest, WaitingSavesLeaveWhatJoinsOneByOneLeave) {
-  constexpr size_t kItems = 120;
-  for (uint32_t seed = 1; seed <= 12; ++seed) {
-    auto road = [&](bool waiting) {
-      const std::string name = std::to_string(seed) + (waiting ? "waiting.soup" : "one.soup");
-      openAt(name);
-      makeItems(static_cast<int>(kItems));
-      std::mt19937 rng(seed);
-      cJournaledFile& file = static_cast<JournaledSoupBlockFile&>(db->infoBlockFile()).file();
-      SoupTransaction outer(db->infoBlockFile());
-      NewestDuplicateJoins joins(*db);
-      size_t first = 0;
-      for (size_t y = 1; y < kItems; ++y) {
-        // y joins no chain before its turn; some start chains of their own.
-        if (rng() % 5 == 0) {
-          first = y;
-          continue;
-        }
-        if (rng() % 6 == 0) first = rng() % y;
-        if (rng() % 8 == 0) items[y]->title = Str(std::string(rng() % 300, 't'));
-        HeldItem held(*db, item(at(first), feed));
-        if (waiting) {
-          joins.join(*held.get(), *items[y]);
-        } else {
-          held->addAsNewestDuplicate(*db, items[y]);
-        }
-      }
-      joins.finish();
-      Outcome o{fields(), file.infoBytesWritten(), file.infoChangeCount(), 0, {}};
-      outer.finish();
-      return closed(name, std::move(o));
-    };
-    const Outcome one = road(false), waited = road(true);
-    EXPECT_EQ(waited.fields, one.fields) << seed;
-    EXPECT_EQ(waited.written, one.written) << seed;
-    EXPECT_LT(waited.changes, one.changes) << seed;
-    EXPECT_TRUE(waited.image == one.image) << seed;
-  }
-  open();
 }
 
 // An item whose stores raise from the armed one on.

@@ -21,18 +21,12 @@ namespace bw::testing_news {
 
 enum class FeedParser { kNone, kRss, kAtom };
 
-// The parser the top element asks for: RSS 0.91, 0.92 or 2.0, Atom 1.0.
+// The parser the top element asks for, as a download chooses it.
 inline FeedParser parserFor(webDataRoot& document) {
   if (webDataNode* rss = document.findNode("rss", nullptr, nullptr, nullptr)) {
-    const Str v = rss->getAttribute("version", nullptr, true);
-    const bool known = v == std::string_view("0.91") || v == std::string_view("0.92") || v == std::string_view("2.0");
-    return known ? FeedParser::kRss : FeedParser::kNone;
+    return isReadableRssVersion(rss->getAttribute("version", nullptr, true)) ? FeedParser::kRss : FeedParser::kNone;
   }
-  if (webDataNode* feed = document.findNode("feed", nullptr, nullptr, nullptr)) {
-    const Str ns = feed->getAttribute("xmlns", nullptr, true);
-    if (!ns.isNil() && equalsNoCase(ns.view(), newsConfig::kAtomNamespace)) return FeedParser::kAtom;
-  }
-  return FeedParser::kNone;
+  return findAtomFeed(document, nullptr) ? FeedParser::kAtom : FeedParser::kNone;
 }
 
 inline std::filesystem::path feedCorpora() {
@@ -108,17 +102,6 @@ class FeedCorpusTest : public FeedParseTest {
       p.outcome = kind + " exception " + e.code() + " " + e.message();
     }
     return p;
-  }
-
-  // A spliced copy of text: insert placed right after the end of the first
-  // start tag named tag ("<channel", "<feed"); text itself when there is none.
-  static std::string spliced(const std::string& text, const std::string& tag, const std::string& insert) {
-    size_t at = text.find(tag);
-    while (at != std::string::npos && std::string(" \t\r\n>").find(text[at + tag.size()]) == std::string::npos)
-      at = text.find(tag, at + 1);
-    const size_t end = at == std::string::npos ? at : text.find('>', at);
-    if (end == std::string::npos) return text;
-    return text.substr(0, end + 1) + insert + text.substr(end + 1);
   }
 
  private:

@@ -7,33 +7,38 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "core/charset.h"
+#include "core/utf8.h"
 #include "news/downloader_choice.h"
 #include "news/feed_downloader.h"
 #include "news/ui_seam.h"
-#include "web/html_reader.h"
+#include "web/http.h"
+#include "web/text_decoding.h"
 #include "web/url.h"
+#include "web/xml_entities.h"
 
 namespace bw {
 namespace {
 
+bool isHtmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+
 bool startsNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    if (lowerAscii(text[i]) != prefix[i]) return false;
   }
   return true;
 }
 
-// The first position of the lower-case needle at or after from, letter case
-// of the text ignored; npos when none.
-size_t findNoCase(std::string_view text, std::string_view needle, size_t from) {
-  if (needle.empty() || text.size() < needle.size()) return std::string_view::npos;
-  for (size_t i = from; i + needle.size() <= text.size(); ++i) {
-    if (startsNoCase(text.substr(i), needle)) return i;
-  }
-  return std::string_view::npos;
+bool equalsNoCase(std::string_view text, std::string_view lower) {
+  return text.size() == lower.size() && startsNoCase(text, lower);
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -46,7 +51,7 @@ std::string_view trimmed(std::string_view s) {
 // RFC 3986: a letter, then letters, digits, "+", "-" or ".", then ":".
 bool hasScheme(std::string_view url) {
   const size_t colon = url.find(':');
-  if (colon == std::string_view::npos || colon == 0 || !std::isalpha(static_cast<unsigned char>(url[0]))) return false;
+  if (colon == std::string_view::npos || colon == 0 || !isAsciiAlpha(url[0])) return false;
   for (size_t i = 1; i < colon; ++i) {
     const char c = url[i];
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.') return false;
@@ -58,66 +63,291 @@ bool offeredScheme(std::string_view url, bool filePage) {
   return startsNoCase(url, "http://") || startsNoCase(url, "https://") || (filePage && startsNoCase(url, "file:"));
 }
 
-class CandidateTest {
- public:
-  explicit CandidateTest(Text pageURL) : pageURL_(pageURL), filePage_(startsNoCase(pageURL.view(), "file:")) {
-    utf8_.load("UTF-8");
+struct PageTag {
+  std::string name;  // lower case
+  bool end = false;
+  std::vector<std::pair<std::string, std::string_view>> attributes;  // names lower case, values raw
+
+  // The first attribute of that (lower-case) name; nullptr when none.
+  const std::string_view* find(std::string_view attribute) const {
+    for (const auto& [n, v] : attributes) {
+      if (n == attribute) return &v;
+    }
+    return nullptr;
   }
-  void test(const webDataNode& link, std::vector<FeedCandidate>& into) {
-    Str type = link.getAttribute("type", &utf8_, false);
-    if (!(type == "application/rss+xml" || type == "application/atom+xml")) return;
-    if (!(link.getAttribute("rel", &utf8_, false) == "alternate")) return;
-    Str href = link.getAttribute("href", &utf8_, false);
-    if (href.isNil()) return;
-    // Browsers drop white space around an address; a request with it fails.
-    href = Str(trimmed(href.view()));
-    // An address with a scheme of its own is taken as it is ("javascript:"
-    // is no folder of the page).
-    Str url = pageURL_.isNil() || hasScheme(href.view()) ? Str() : resolveRelativeURL(href, pageURL_, false);
-    // A "feed:" address is the address it wraps.
-    if (url.isNil()) url = unwrapFeedAddress(href);
-    if (!offeredScheme(url.view(), filePage_)) return;
-    Str title = link.getAttribute("title", nullptr, false);
-    if (title.isNil()) title = Str(trimmed(link.getAttribute("href", nullptr, false).view()));
-    into.push_back({std::move(url), std::move(title)});
+};
+
+// The start and end tags of a page in order, as the HTML tokeniser reads
+// them: comments, doctypes and processing instructions are passed over, a
+// "<" that starts no tag is text, and a tag the text's end cuts is dropped.
+class PageTags {
+ public:
+  explicit PageTags(std::string_view text) : text_(text) {}
+
+  bool next(PageTag& tag) {
+    const size_t n = text_.size();
+    while (pos_ < n) {
+      const size_t lt = text_.find('<', pos_);
+      if (lt == std::string_view::npos || lt + 1 >= n) break;
+      pos_ = lt + 1;
+      const std::string_view rest = text_.substr(pos_);
+      if (rest.starts_with("!--")) {
+        skipComment();
+      } else if (rest[0] == '!' || rest[0] == '?' || (rest[0] == '/' && rest.size() > 1 && !isAsciiAlpha(rest[1]))) {
+        // A doctype, a processing instruction or "</" without a name: to the
+        // next ">".
+        const size_t gt = text_.find('>', pos_);
+        pos_ = gt == std::string_view::npos ? n : gt + 1;
+      } else if (isAsciiAlpha(rest[0]) || (rest[0] == '/' && rest.size() > 1)) {
+        if (readTag(tag)) return true;
+        break;
+      }
+    }
+    pos_ = n;
+    return false;
+  }
+
+  // Passes over the contents of a raw-text element (script, style, title
+  // ...) up to its end tag, which is read next.
+  void skipContentsOf(std::string_view name) {
+    for (size_t p = pos_; (p = text_.find("</", p)) != std::string_view::npos; p += 2) {
+      const std::string_view rest = text_.substr(p + 2);
+      if (startsNoCase(rest, name) && (rest.size() == name.size() || isHtmlSpace(rest[name.size()]) ||
+                                       rest[name.size()] == '/' || rest[name.size()] == '>')) {
+        pos_ = p;
+        return;
+      }
+    }
+    pos_ = text_.size();
   }
 
  private:
-  Text pageURL_;
-  bool filePage_;
-  cEncodingUTF utf8_;
+  void skipComment() {
+    const size_t body = pos_ + 3;
+    // "<!-->" and "<!--->" end where they start.
+    if (text_.compare(body, 1, ">") == 0) {
+      pos_ = body + 1;
+      return;
+    }
+    if (text_.compare(body, 2, "->") == 0) {
+      pos_ = body + 2;
+      return;
+    }
+    const size_t end = text_.find("-->", body);
+    const size_t bang = text_.find("--!>", body);
+    if (bang < end) {
+      pos_ = bang + 4;
+    } else {
+      pos_ = end == std::string_view::npos ? text_.size() : end + 3;
+    }
+  }
+
+  void skipSpace(size_t& p) const {
+    while (p < text_.size() && isHtmlSpace(text_[p])) ++p;
+  }
+
+  bool readTag(PageTag& tag) {
+    const size_t n = text_.size();
+    size_t p = pos_;
+    tag.end = text_[p] == '/';
+    if (tag.end) ++p;
+    tag.name.clear();
+    tag.attributes.clear();
+    for (; p < n && !isHtmlSpace(text_[p]) && text_[p] != '/' && text_[p] != '>'; ++p) tag.name += lowerAscii(text_[p]);
+    for (;;) {
+      while (p < n && (isHtmlSpace(text_[p]) || text_[p] == '/')) ++p;
+      if (p >= n) return false;
+      if (text_[p] == '>') break;
+      // A name may begin with "=", and holds anything up to white space,
+      // "/", ">" or "=".
+      std::string name(1, lowerAscii(text_[p++]));
+      for (; p < n && !isHtmlSpace(text_[p]) && text_[p] != '/' && text_[p] != '>' && text_[p] != '='; ++p) {
+        name += lowerAscii(text_[p]);
+      }
+      skipSpace(p);
+      std::string_view value;
+      if (p < n && text_[p] == '=') {
+        ++p;
+        skipSpace(p);
+        if (p >= n) return false;
+        if (text_[p] == '"' || text_[p] == '\'') {
+          const size_t close = text_.find(text_[p], p + 1);
+          if (close == std::string_view::npos) return false;
+          value = text_.substr(p + 1, close - p - 1);
+          p = close + 1;
+        } else {
+          const size_t start = p;
+          while (p < n && !isHtmlSpace(text_[p]) && text_[p] != '>') ++p;
+          value = text_.substr(start, p - start);
+        }
+      }
+      if (!tag.find(name)) tag.attributes.emplace_back(std::move(name), value);
+    }
+    pos_ = p + 1;
+    return true;
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
 };
+
+// Elements whose contents hold no tags.
+bool hasRawContents(std::string_view name) {
+  for (std::string_view raw : {"script", "style", "title", "textarea", "noscript", "template", "xmp", "iframe",
+                               "noembed", "noframes"}) {
+    if (name == raw) return true;
+  }
+  return false;
+}
+
+// Elements that may stand before the body without starting it.
+bool staysBeforeBody(std::string_view name) {
+  for (std::string_view head : {"html", "head", "title", "base", "basefont", "bgsound", "link", "meta", "style",
+                                "script", "noscript", "template"}) {
+    if (name == head) return true;
+  }
+  return false;
+}
+
+bool relHoldsAlternate(std::string_view rel) {
+  for (size_t p = 0; p < rel.size();) {
+    while (p < rel.size() && isHtmlSpace(rel[p])) ++p;
+    const size_t start = p;
+    while (p < rel.size() && !isHtmlSpace(rel[p])) ++p;
+    if (equalsNoCase(rel.substr(start, p - start), "alternate")) return true;
+  }
+  return false;
+}
+
+bool isFeedType(std::string_view type) {
+  type = trimmed(type);
+  return equalsNoCase(type, "application/rss+xml") || equalsNoCase(type, "application/atom+xml");
+}
+
+// The charset a "meta" tag declares: its charset, or the charset of the
+// content of an http-equiv Content-Type; "" when none.
+std::string metaCharset(const PageTag& meta) {
+  if (const std::string_view* charset = meta.find("charset")) return std::string(trimmed(*charset));
+  const std::string_view* equiv = meta.find("http-equiv");
+  const std::string_view* content = meta.find("content");
+  if (!equiv || !content || !equalsNoCase(trimmed(*equiv), "content-type")) return {};
+  return contentTypeCharset(*content);
+}
+
+// The charset an XML declaration at the text's start names; "" when none.
+std::string declaredXmlEncoding(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!text.starts_with("<?xml")) return {};
+  const std::string_view declaration = text.substr(0, text.find("?>"));
+  const size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) return {};
+  std::string_view rest = trimmed(declaration.substr(at + 8));
+  if (rest.empty() || rest[0] != '=') return {};
+  rest = trimmed(rest.substr(1));
+  if (rest.empty() || (rest[0] != '"' && rest[0] != '\'')) return {};
+  return std::string(rest.substr(1, rest.find(rest[0], 1) - 1));
+}
+
+// An attribute value as UTF-8 text: its bytes read in the page's charset,
+// then its character references decoded.
+std::string attributeText(std::string_view raw, const std::string& charset) {
+  std::optional<std::string> decoded = decodeToUtf8(raw, charset);
+  if (!decoded) decoded = decodeToUtf8(raw, "");
+  const std::string& in = *decoded;
+  std::string out;
+  out.reserve(in.size());
+  char buffer[4];
+  for (size_t i = 0; i < in.size();) {
+    const HtmlReference r = in[i] == '&' ? scanHtmlReference(in, i, true) : HtmlReference{};
+    if (r.length == 0) {
+      out += in[i++];
+      continue;
+    }
+    out.append(buffer, static_cast<size_t>(convertUnicodeCharaToUTF8(r.first, buffer)));
+    if (r.second) out.append(buffer, static_cast<size_t>(convertUnicodeCharaToUTF8(r.second, buffer)));
+    i += static_cast<size_t>(r.length);
+  }
+  return out;
+}
+
+// Browsers drop white space around an address, and tabs and line breaks
+// inside it.
+std::string cleanAddress(std::string_view href) {
+  std::string out;
+  for (const char c : trimmed(href)) {
+    if (c != '\t' && c != '\n' && c != '\r') out += c;
+  }
+  return out;
+}
 
 }  // namespace
 
-CandidateScan collectFeedCandidates(const webDataRoot* document, std::string_view text, Text pageURL) {
+CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset) {
   CandidateScan scan;
-  CandidateTest test(pageURL);
-  if (document) {
-    const webDataNode* html = document->findNode("html", nullptr, nullptr, nullptr);
-    const webDataNode* head = html ? html->findChild("head", nullptr, nullptr, nullptr) : nullptr;
-    for (const webDataNode* link = head ? head->findChild("link", nullptr, nullptr, nullptr) : nullptr; link;
-         link = head->findChild("link", nullptr, link, nullptr)) {
-      test.test(*link, scan.candidates);
-    }
-    return scan;
+  // A page in UTF-16 or UTF-32 (by its byte-order mark) is read as UTF-8.
+  std::optional<std::string> widened;
+  if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF")) {
+    const bool little = text[0] == '\xFF';
+    const bool utf32 = little && text.starts_with(std::string_view("\xFF\xFE\0\0", 4));
+    widened = decodeToUtf8(text.substr(utf32 ? 4 : 2), utf32 ? "UTF-32LE" : little ? "UTF-16LE" : "UTF-16BE");
+    if (widened) text = *widened;
   }
-  // Bytes after a NUL are not part of the page.
-  text = text.substr(0, std::min(text.size(), text.find('\0')));
-  const size_t headEnd = findNoCase(text, "</head>", 0);
-  scan.headEnd = headEnd != std::string_view::npos;
-  if (!scan.headEnd) return scan;
-  std::unique_ptr<htmlDataRoot> root = createHTMLroot(Str("UTF-8"), Str());
-  const Text page(text);
-  for (size_t pos = findNoCase(text, "<link ", 0); pos < headEnd;) {
-    HtmlTagAndText t = pHTML::html_nextTagAndText(page, static_cast<int64_t>(pos), true);
-    if (!t.tag.isNil()) {
-      HtmlParsedTag parsed = pHTML::html_parseTag(t.tag, root.get(), std::move(t.text), true);
-      // Each node ends before its root does.
-      if (parsed.node) test.test(*parsed.node, scan.candidates);
+  struct RawLink {
+    std::string_view href;
+    std::optional<std::string_view> title;
+  };
+  std::vector<RawLink> links;
+  std::string charset;
+  std::optional<std::string_view> base;
+  PageTags tags(text);
+  PageTag tag;
+  while (tags.next(tag)) {
+    if (tag.name == "html" || tag.name == "head" || tag.name == "body") scan.webPage = true;
+    if (tag.end) continue;
+    if (!staysBeforeBody(tag.name)) break;
+    if (tag.name == "link") {
+      const std::string_view* type = tag.find("type");
+      const std::string_view* rel = tag.find("rel");
+      const std::string_view* href = tag.find("href");
+      const std::string_view* title = tag.find("title");
+      // Character references count in rel and type as anywhere else.
+      if (type && rel && href && isFeedType(attributeText(*type, "")) && relHoldsAlternate(attributeText(*rel, ""))) {
+        links.push_back({*href, title ? std::optional<std::string_view>(*title) : std::nullopt});
+      }
+    } else if (tag.name == "base" && !base) {
+      if (const std::string_view* href = tag.find("href")) base = *href;
+    } else if (tag.name == "meta" && charset.empty()) {
+      charset = metaCharset(tag);
+    } else if (hasRawContents(tag.name)) {
+      tags.skipContentsOf(tag.name);
     }
-    const size_t after = t.tag.isNil() || t.position < 0 ? pos + 1 : static_cast<size_t>(t.position);
-    pos = findNoCase(text, "<link ", std::max(after, pos + 1));
+  }
+  if (widened) {
+    charset = "UTF-8";
+  } else if (text.starts_with("\xEF\xBB\xBF")) {
+    charset = "UTF-8";
+  } else {
+    if (charset.empty()) charset = std::string(trimLabel(httpCharset));
+    if (charset.empty()) charset = declaredXmlEncoding(text);
+    // A page cannot say it is UTF-16 in bytes that are not.
+    if (startsNoCase(charset, "utf-16") || startsNoCase(charset, "utf-32")) charset = "UTF-8";
+  }
+
+  const bool filePage = startsNoCase(pageURL.view(), "file:");
+  Str baseURL = pageURL.isNil() ? Str() : Str(pageURL.view());
+  if (base && !baseURL.isNil()) {
+    if (Str resolved = resolveReference(baseURL, Str(cleanAddress(attributeText(*base, charset)))); !resolved.isNil()) {
+      baseURL = std::move(resolved);
+    }
+  }
+  for (const RawLink& link : links) {
+    const Str href(cleanAddress(attributeText(link.href, charset)));
+    // A "feed:" address is the address it wraps.
+    Str url = baseURL.isNil() || hasScheme(href.view()) ? unwrapFeedAddress(href) : resolveReference(baseURL, href);
+    if (!offeredScheme(url.view(), filePage)) continue;
+    std::string title = link.title ? attributeText(*link.title, charset) : std::string();
+    if (!link.title) title = href.str();
+    scan.candidates.push_back({std::move(url), Str(title)});
   }
   return scan;
 }
@@ -144,6 +374,9 @@ FeedDocument downloadXML::discoverFeeds(bool isNewFeed) {
   std::unique_ptr<webDataRoot> document;
   Str message;
   int32_t line = -1;
+  const Str contentType = http_ ? getHeaderValue(http_->infoHeaderLines(), "Content-Type", 0) : Str();
+  const std::string httpCharset = contentType.isNil() ? std::string() : contentTypeCharset(contentType.view());
+  reader_->setTransportCharset(httpCharset);
   if (reader_->open(body.data.get(), size)) {
     XmlParseResult r = reader_->parseDocument();
     document = std::move(r.root);
@@ -160,7 +393,7 @@ FeedDocument downloadXML::discoverFeeds(bool isNewFeed) {
 
   if (isNewFeed) {
     const Str& redirected = http_ ? http_->infoRedirectedURL() : Str();
-    CandidateScan scan = collectFeedCandidates(document.get(), text, redirected.isNil() ? Text(url_) : Text(redirected));
+    CandidateScan scan = collectFeedCandidates(text, redirected.isNil() ? Text(url_) : Text(redirected), httpCharset);
     if (!scan.candidates.empty()) {
       document.reset();
       body.data.reset();
@@ -173,7 +406,7 @@ FeedDocument downloadXML::discoverFeeds(bool isNewFeed) {
       }
       return downloadChosenFeed(std::move(scan.candidates[chosen].url));
     }
-    if (!document && scan.headEnd) return {nullptr, kFeedNoFeedFound, Str()};
+    if (!document && scan.webPage) return {nullptr, kFeedNoFeedFound, Str()};
   }
   if (document) return {std::move(document), kFeedOk, Str()};
   failureText_ = Str(text);

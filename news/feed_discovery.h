@@ -4,17 +4,24 @@
 // apart so that tests and the fuzz target reach them without a download.
 //
 // Invariants:
-//   1. A candidate is a "link" with type exactly "application/rss+xml" or
-//      "application/atom+xml", rel exactly "alternate" and an href; its
-//      title is optional (the href then labels it). Only links inside the
-//      head count: the "head" of the top-level "html" element of a
-//      well-formed page, or the "<link " tags before "</head>" (letter case
-//      ignored) of any other page.
-//   2. A candidate's address is absolute: its href resolved against the
-//      page's address (the address after redirects). Only http and https
-//      addresses are offered; a "file" page may also name "file" feeds.
-//   3. Nothing is read outside the text given; a page without "</head>"
-//      that is not well-formed yields no candidates.
+//   1. The page is read as a browser tokenises it: tag and attribute names
+//      in any letter case, any white space between them, values quoted
+//      (holding ">" or "<") or not, the first of a repeated attribute;
+//      comments, and the contents of script, style, title and the like, hold
+//      no tags. Only tags before the body count: the search ends at the
+//      first start tag that cannot stand in a head ("body", "div", ...).
+//   2. A candidate is a "link" whose rel holds the token "alternate" and
+//      whose type is "application/rss+xml" or "application/atom+xml"
+//      (letter case ignored), with an href; its title is optional (the href
+//      then labels it).
+//   3. A candidate's address is absolute: its href resolved against the
+//      first "base" href, itself resolved against the page's address (the
+//      address after redirects). Only http and https addresses are offered;
+//      a "file" page may also name "file" feeds.
+//   4. Titles and addresses are UTF-8: read in the page's charset (its
+//      "meta" charset, else the server's, else UTF-8 with stray bytes read
+//      as Windows-1252), then their character references decoded.
+//   5. Nothing is read outside the text given, and nothing is printed.
 #pragma once
 
 #include <string>
@@ -22,23 +29,22 @@
 #include <vector>
 
 #include "core/str.h"
-#include "web/web_data.h"
 
 namespace bw {
 
 struct FeedCandidate {
   Str url;    // absolute, in UTF-8
-  Str title;  // in the document's charset; the href when the link has none
+  Str title;  // in UTF-8; the href when the link has none
 };
 
 struct CandidateScan {
   std::vector<FeedCandidate> candidates;
-  bool headEnd = false;  // the text held "</head>" (pages that are not XML)
+  bool webPage = false;  // the text held an html, head or body tag: a web page, not a broken feed
 };
 
-// The candidates of a well-formed page (document non-NIL) or of any other
-// page text (document NIL), in page order. pageURL is the page's address.
-CandidateScan collectFeedCandidates(const webDataRoot* document, std::string_view text, Text pageURL);
+// The candidates of a page, in page order. pageURL is the page's address,
+// httpCharset the charset the server named for it ("" for none).
+CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset);
 
 // "Please choose one of the following feeds:" then "\n<n>. <title>" per
 // candidate, every "%" of a title doubled so it shows as written; and the

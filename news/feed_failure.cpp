@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "core/string_procs.h"
 #include "platform/clock.h"
 #include "web/url.h"
 
@@ -15,14 +16,7 @@ namespace {
 constexpr size_t kReasonTextLimit = 120;
 
 // Outside text made fit for one line of a reason.
-std::string plain(std::string_view text) {
-  std::string out;
-  for (char c : text.substr(0, kReasonTextLimit)) {
-    const auto u = static_cast<unsigned char>(c);
-    out += u < 0x20 || u == 0x7f ? '?' : c;
-  }
-  return out;
-}
+std::string plain(std::string_view text) { return printableLine(text.substr(0, kReasonTextLimit)); }
 
 struct HostPort {
   std::string host;
@@ -149,26 +143,37 @@ std::string resultKindReason(int32_t kind) {
 
 std::string parseFailureReason(const ParseFailure& failure) {
   if (looksLikeHtml(failure.text.view())) return "the page is HTML, not a feed";
-  if (failure.text.length() == 0) return "the document is empty";
+  if (failure.text.view().find_first_not_of(" \t\r\n") == std::string_view::npos) return "the document is empty";
   std::string problem = readerProblem(failure.message.view());
+  if (problem.starts_with("the feed's encoding ")) return problem;
   std::string reason = "not valid XML";
   if (!problem.empty()) reason += ": " + problem;
-  if (failure.line >= 0) reason += " at line " + std::to_string(failure.line);
+  // The reader's own words may name the line already.
+  if (failure.line >= 0 && problem.find(" at line ") == std::string::npos) {
+    reason += " at line " + std::to_string(failure.line);
+  }
   return reason;
 }
 
 std::string unreadDocumentReason(const webDataRoot& document) {
+  auto unsupported = [](const std::string& format) { return "this feed's format (" + format + ") is not supported"; };
   if (document.findNode("html", nullptr, nullptr, nullptr)) return "the page is HTML, not a feed";
   if (webDataNode* rss = document.findNode("rss", nullptr, nullptr, nullptr)) {
     Str version = rss->getAttribute("version", nullptr, true);
-    return "this feed's format (RSS " + (version.isNil() ? std::string("without a version") : plain(version.view())) +
-           ") is not supported";
+    return unsupported("RSS " + (version.isNil() ? std::string("without a version") : plain(version.view())));
   }
-  if (document.findNode("RDF", "rdf", nullptr, nullptr)) return "this feed's format (RSS 1.0) is not supported";
-  if (webDataNode* feed = document.findNode("feed", nullptr, nullptr, nullptr)) {
-    if (feed->getAttribute("xmlns", nullptr, true).view().find("purl.org/atom/") != std::string_view::npos) {
-      return "this feed's format (Atom 0.3) is not supported";
+  for (webDataNode* n = document.head(); n; n = n->getNext()) {
+    const std::string_view name = n->getName().isNil() ? std::string_view() : n->getName().view();
+    const NodeText prefix = n->getNamespace();
+    if (name == "RDF") {
+      // RSS 0.90 and 1.0 differ in the namespace of the channel and items.
+      const Str channels = n->getAttribute("xmlns", nullptr, true);
+      return unsupported(channels.view().find("netscape.com/rdf/simple/0.9") != std::string_view::npos ? "RSS 0.90"
+                                                                                                       : "RSS 1.0");
     }
+    // The namespace the element's own prefix, or the default, names.
+    const Str ns = n->getAttribute(prefix.isNil() ? std::string("xmlns") : "xmlns:" + prefix.str(), nullptr, true);
+    if (name == "feed" && ns.view().find("purl.org/atom/") != std::string_view::npos) return unsupported("Atom 0.3");
   }
   return "the document is not an RSS or Atom feed";
 }

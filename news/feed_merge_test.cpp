@@ -106,8 +106,8 @@ TEST_F(FeedMergeTest, TwoNewVersionsJoinOneChainNewestFirst) {
 TEST_F(FeedMergeTest, MissingIdsAreNeverIndexed) {
   const std::string entries =
       "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><id>urn:a</id>"
-      "<entry><title>x</title><published>2015-01-05T10:00:00Z</published></entry>"
-      "<entry><title>y</title><published>2015-01-05T11:00:00Z</published></entry></feed>";
+      "<entry><category term=\"x\"/></entry>"
+      "<entry><category term=\"y\"/></entry></feed>";
   newsFeed* feed = atom(entries).feed;
   ASSERT_TRUE(feed);
   atom(entries, feed);

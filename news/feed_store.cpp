@@ -84,9 +84,9 @@ SettledFeed settleParsedFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& 
   return {settleFeed(db, root, std::move(fresh), updateFeed), existed, false};
 }
 
-std::vector<webDataNode*> childrenWithChildren(const webDataNode& parent, Text name) {
+std::vector<webDataNode*> childrenWithChildren(const webDataNode& parent, Text name, Text ns) {
   std::vector<webDataNode*> out;
-  for (webDataNode* n = parent.findChild(name, nullptr, nullptr, nullptr); n; n = parent.findChild(name, nullptr, n, nullptr)) {
+  for (webDataNode* n = parent.findChild(name, ns, nullptr, nullptr); n; n = parent.findChild(name, ns, n, nullptr)) {
     if (n->getFirstChild()) out.push_back(n);
   }
   return out;

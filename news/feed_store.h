@@ -59,9 +59,10 @@ struct SettledFeed {
 SettledFeed settleParsedFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, std::unique_ptr<newsFeed> fresh,
                              newsFeed* updateFeed, const cEncoding* charset, bool askAlways = false);
 
-// The children of parent named name (no prefix) that have children
-// themselves, in document order: the items and entries a parser reads.
-std::vector<webDataNode*> childrenWithChildren(const webDataNode& parent, Text name);
+// The children of parent named name (with the prefix ns; NIL: none) that
+// have children themselves, in document order: the items and entries a
+// parser reads.
+std::vector<webDataNode*> childrenWithChildren(const webDataNode& parent, Text name, Text ns = nullptr);
 
 // The "Failed to make a uniqueID for <kind> news feed" report.
 void reportNoUniqueID(const char* kind, Text url);

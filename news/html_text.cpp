@@ -515,7 +515,10 @@ Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text 
   const cEncoding* target = charset ? charset : xml ? &xml->infoSystemCharset() : nullptr;
   const bool utf8 = !target || isUtf8Encoding(*target);
   if (xml && (format == kFormatDetect || format == kFormatHTML || format == kFormatXHTML)) {
-    const std::string markup = xmlMarkupText(text.view(), xml->infoDecoder()->entities());
+    // XHTML content is stored as markup already; HTML is stored as the
+    // feed's escaped text of it.
+    const std::string markup =
+        format == kFormatXHTML ? std::string(text.view()) : xmlMarkupText(text.view(), xml->infoDecoder()->entities());
     if (format != kFormatDetect || looksLikeHtml(markup)) {
       Str shown = htmlToDisplayText(markup, useStyles, true);
       const auto* single = dynamic_cast<const cCharset*>(target);

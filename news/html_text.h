@@ -37,10 +37,10 @@ Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8)
 Str htmlToDisplayText(Text text, bool useStyles, bool utf8);
 
 // A stored feed text as display text in charset (NIL: the system charset
-// of the format). Markup of an XML feed (format 2 or 3, or 0 when it looks
-// like HTML) is read after one level of XML decoding, so the HTML's own
-// escapes reach its reader; every other text is convertText's decoding,
-// prepared by format.
+// of the format). Markup of an XML feed (format 2, or 0 when it looks like
+// HTML) is read after one level of XML decoding, so the HTML's own escapes
+// reach its reader; XHTML (format 3) is stored as markup and read as it
+// is; every other text is convertText's decoding, prepared by format.
 Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
                        bool useStyles);
 

@@ -40,12 +40,6 @@ const newsItem* ItemGlance::look(int32_t index) {
   return item_;
 }
 
-newsItem& ItemGlance::lend(newsFeed* feed) {
-  newsItem& item = loaded_ ? *loaded_ : *read_;
-  if (!item.cachedFeed()) item.setFeed(feed);
-  return item;
-}
-
 void ItemGlance::relinked(int32_t nextIndex, int32_t prevIndex) {
   if (item_ && !loaded_) read_->setNodeHeader(nextIndex, prevIndex);
 }

@@ -36,12 +36,6 @@ class ItemGlance {
   // it stays as it is when the load answers NIL.
   void load(newsFeed* feed);
   const newsItem* get() const { return item_; }
-  // TRUE when the item looked at is a loaded one (held).
-  bool holdsLoaded() const { return loaded_ != nullptr; }
-  // The item looked at, for a caller that only reads it but needs it as a
-  // loaded item (a chain walk): an item without a feed borrows feed, as a
-  // load would give it. There must be an item.
-  newsItem& lend(newsFeed* feed);
   // The item looked at got these list links in the file (its node header
   // written): a glance's own item takes them; a loaded one has them already.
   void relinked(int32_t nextIndex, int32_t prevIndex);

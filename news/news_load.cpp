@@ -135,11 +135,6 @@ newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t 
   return withFeed(db, loadObject_newsItem(db, index), feed);
 }
 
-newsItem* loadObject_newsItemUncounted(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed) {
-  bool fresh = false;
-  return withFeed(db, loadAs<newsItem>(db, index, fresh), feed);
-}
-
 void destroyNewsItem(cJournaledIndexedObjectSoupDatabase& db, newsItem* item, newsItemBody* body,
                      bool keepDuplicates) {
   if (!item) raise("EMU", "destroyNewsItem(); item=NIL");

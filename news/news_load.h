@@ -36,9 +36,6 @@ newsItem* loadObject_newsItem2(cJournaledIndexedObjectSoupDatabase& db, int32_t 
 // loadObject_newsItem2 for deleting the item: a fresh load reads past its
 // texts (textsRead kNone); an item loaded already is answered as it is.
 newsItem* loadObject_newsItemToDelete(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
-// loadObject_newsItem2 not counted with the loads (see below): for an item a
-// glance has just looked at, which counted it.
-newsItem* loadObject_newsItemUncounted(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed* feed);
 // How often loadObject_newsItem was called, or a glance looked at an item,
 // since the process started: the tests and benchmarks that bound the stored
 // items an operation reads use it.

@@ -58,6 +58,11 @@ int64_t bigFrom(cRestoreStreamBase& s, bool storing, int32_t version, int32_t fr
 
 const char kStoredWithoutTexts[] = "newsItem.restore(); an item read without its texts cannot be stored";
 
+// Which texts of a record a read that keeps only some keeps.
+enum TextKind { kKeyText, kOtherText };
+// A field every record holds, even one whose version is damaged to below 0.
+constexpr int32_t kEveryVersion = INT32_MIN;
+
 // A record's values gathered into one buffer and put together, the bytes
 // the field transfers put one call each: the soup stores an item or a body
 // at every create and save.
@@ -191,84 +196,263 @@ void newsFeed::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
   if (!skipHeader) itemListIndex = transferValue(s, storing, itemListIndex);
 }
 
+namespace {
+
+// The item record, its fields in stored order, each with the first record
+// version that holds it. The node header, feed index and body index are the
+// header: the backup form leaves them out. Link and uniqueID are the keys,
+// the texts a glance keeps.
+template <class Fields>
+void itemRecord(Fields& f, newsItem& item) {
+  f.links(item);
+  const int32_t v = f.version(item.version, kNewsItemVersion,
+                              "newsItem.restore(); soup contains unsupported future object version");
+  f.headerValue(v, 5, item.feedIndex);
+  f.text(v, 0, kOtherText, item.title);
+  f.byte(item.titleFormat);
+  f.text(v, 0, kKeyText, item.link);
+  f.text(v, 7, kOtherText, item.statedLink);
+  f.text(v, 0, kKeyText, item.uniqueID);
+  f.date(v, 2, item.published);
+  f.date(v, 2, item.updated);
+  f.date(v, 6, item.downloaded);
+  f.compact(v, 8, item.olderDuplicateItemIndex);
+  f.compact(v, 8, item.newestDuplicateItemIndex);
+  f.text(v, 9, kOtherText, item.tags);
+  f.flag(v, 3, item.seen);
+  f.flag(v, 4, item.secondMark);
+  f.headerValue(v, kEveryVersion, item.bodyIndex);
+}
+
+// The body record (no header); Body is a newsItemBody or the views of
+// ItemBodyTexts.
+template <class Fields, class Body>
+void bodyRecord(Fields& f, Body& body, int32_t& version) {
+  const int32_t v = f.version(version, kNewsItemBodyVersion,
+                              "newsItemBody.restore(); soup contains unsupported future object version");
+  if (v < kNewsItemBodyVersion) raise("VER", "newsItemBody.restore(); soup contains unsupported old object version");
+  f.text(v, 0, kOtherText, body.encoding);
+  f.text(v, 0, kOtherText, body.statedEncoding);
+  f.text(v, 0, kOtherText, body.publishedText);
+  f.text(v, 0, kOtherText, body.updatedText);
+  f.text(v, 0, kOtherText, body.author);
+  f.text(v, 0, kOtherText, body.imageURL);
+  f.text(v, 0, kOtherText, body.summary);
+  f.byte(body.summaryFormat);
+  f.text(v, 0, kOtherText, body.content);
+  f.byte(body.contentFormat);
+}
+
+// A record read or stored value by value through the stream's transfers.
+class TransferFields {
+ public:
+  TransferFields(cRestoreStreamBase& stream, bool storing, bool skipHeader, newsItem::Texts texts)
+      : s_(stream),
+        storing_(storing),
+        skipHeader_(skipHeader),
+        skipOthers_(!storing && texts != newsItem::Texts::kAll),
+        skipKeys_(!storing && texts == newsItem::Texts::kNone) {}
+
+  void links(newsItem& item) {
+    if (!skipHeader_) item.cIndexedObjectNode::restore(s_, storing_);
+  }
+  int32_t version(int32_t& field, int32_t newest, const char* tooNew) {
+    return field = transferVersion(s_, storing_, newest, tooNew);
+  }
+  void headerValue(int32_t v, int32_t from, int32_t& field) {
+    if (!skipHeader_) field = v >= from ? transferValue(s_, storing_, field) : 0;
+  }
+  void text(int32_t v, int32_t from, TextKind kind, Str& field) {
+    if ((kind == kKeyText ? skipKeys_ : skipOthers_) && v >= from) {
+      skipSTRING(s_);
+    } else {
+      stringFrom(s_, storing_, v, from, field);
+    }
+  }
+  void byte(uint8_t& field) { field = static_cast<uint8_t>(transferUnsignedByte(s_, storing_, field)); }
+  void date(int32_t v, int32_t from, int64_t& field) { field = bigFrom(s_, storing_, v, from, field, kDateUnset); }
+  void compact(int32_t v, int32_t from, int32_t& field) {
+    field = v >= from ? transferCompactValue(s_, storing_, field) : 0;
+  }
+  void flag(int32_t v, int32_t from, bool& field) { field = boolFrom(s_, storing_, v, from, field); }
+
+ private:
+  cRestoreStreamBase& s_;
+  bool storing_, skipHeader_, skipOthers_, skipKeys_;
+};
+
+// A record stored through RecordOut, in the version the class writes.
+class StoreFields {
+ public:
+  explicit StoreFields(RecordOut& out) : out_(out) {}
+  void links(newsItem& item) {
+    out_.value(item.infoNextIndex());
+    out_.value(item.infoPrevIndex());
+  }
+  int32_t version(int32_t& field, int32_t newest, const char*) {
+    out_.value(field = newest);
+    return newest;
+  }
+  void headerValue(int32_t, int32_t, int32_t& field) { out_.value(field); }
+  template <class Text>
+  [[gnu::always_inline]] void text(int32_t, int32_t, TextKind, const Text& field) {
+    out_.string(field);
+  }
+  void byte(uint8_t field) { out_.byte(field); }
+  void date(int32_t, int32_t, int64_t field) { out_.big(field); }
+  void compact(int32_t, int32_t, int32_t field) { out_.compact(field); }
+  void flag(int32_t, int32_t, bool field) { out_.flag(field); }
+
+ private:
+  RecordOut& out_;
+};
+
+// A record read straight from the bytes a stream has ahead, as the
+// transfers read it, for records of NIL and version 1 strings whose values
+// all lie there. Any other stops the read (ok() FALSE, the fields read so
+// far set): the transfers then read the record again, with their checks
+// and messages.
+class AheadFields {
+ public:
+  AheadFields(std::span<const uint8_t> bytes, newsItem::Texts texts)
+      : at_(bytes.data()),
+        begin_(bytes.data()),
+        end_(bytes.data() + bytes.size()),
+        skipOthers_(texts != newsItem::Texts::kAll),
+        skipKeys_(texts == newsItem::Texts::kNone) {}
+
+  bool ok() const { return ok_; }
+  size_t used() const { return static_cast<size_t>(at_ - begin_); }
+
+  void links(newsItem& item) {
+    int32_t next = 0, prev = 0;
+    value(next);
+    value(prev);
+    if (ok_) item.setNodeHeader(next, prev);
+  }
+  int32_t version(int32_t& field, int32_t newest, const char*) {
+    int32_t v = 0;
+    value(v);
+    if (v > newest) ok_ = false;
+    if (!ok_) return newest;
+    return field = v;
+  }
+  void headerValue(int32_t v, int32_t from, int32_t& field) {
+    if (v < from) {
+      field = 0;
+    } else {
+      value(field);
+    }
+  }
+  void text(int32_t v, int32_t from, TextKind kind, Str& field) {
+    if (v < from) {
+      field = Str();
+      return;
+    }
+    if (!ok_ || at_ == end_) return stop();
+    const uint8_t version = *at_++;
+    if (version == 0xFF) {
+      if (!(kind == kKeyText ? skipKeys_ : skipOthers_)) field = Str();
+      return;
+    }
+    int32_t capacity = 0, length = 0;
+    if (version != 1 || !compactValue(capacity) || !compactValue(length) || capacity < 0 || length < 0 ||
+        length > capacity || end_ - at_ < length) {
+      return stop();
+    }
+    const std::string_view text(reinterpret_cast<const char*>(at_), static_cast<size_t>(length));
+    at_ += length;
+    if (kind == kKeyText ? skipKeys_ : skipOthers_) return;
+    // The field's room is kept: a glance reads into the same item again
+    // and again.
+    if (field.isNil()) field = Str::withCapacity(capacity);
+    field.setCapacity(capacity);
+    field.assign(text);
+  }
+  void byte(uint8_t& field) {
+    if (room(1)) field = *at_++;
+  }
+  void date(int32_t v, int32_t from, int64_t& field) {
+    if (v < from) {
+      field = kDateUnset;
+    } else if (room(8)) {
+      field = static_cast<int64_t>(getBig64(at_));
+      at_ += 8;
+    }
+  }
+  void compact(int32_t v, int32_t from, int32_t& field) {
+    if (v < from) {
+      field = 0;
+    } else {
+      compactValue(field);
+    }
+  }
+  void flag(int32_t v, int32_t from, bool& field) {
+    if (v < from) {
+      field = false;
+    } else if (room(1)) {
+      field = *at_++ != 0;
+    }
+  }
+
+ private:
+  void stop() { ok_ = false; }
+  bool room(size_t n) {
+    if (ok_ && static_cast<size_t>(end_ - at_) >= n) return true;
+    stop();
+    return false;
+  }
+  void value(int32_t& field) {
+    if (!room(4)) return;
+    field = static_cast<int32_t>(getBig32(at_));
+    at_ += 4;
+  }
+  bool compactValue(int32_t& field) {
+    const int n = ok_ ? decodeCompactValue(at_, static_cast<size_t>(end_ - at_), &field) : 0;
+    if (n == 0) stop();
+    at_ += n;
+    return n > 0;
+  }
+
+  const uint8_t* at_;
+  const uint8_t* begin_;
+  const uint8_t* end_;
+  bool skipOthers_, skipKeys_;
+  bool ok_ = true;
+};
+
+}  // namespace
+
 void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
+  if (storing && textsRead != Texts::kAll) raise("BUG", kStoredWithoutTexts);
   if (storing && !skipHeader) {
     storeRecord(s);
     return;
   }
-  if (!skipHeader) cIndexedObjectNode::restore(s, storing);
-  int32_t v = transferVersion(s, storing, kNewsItemVersion,
-                              "newsItem.restore(); soup contains unsupported future object version");
-  version = v;
-  if (!skipHeader) feedIndex = v >= 5 ? transferValue(s, storing, feedIndex) : 0;
-  if (storing && textsRead != Texts::kAll) {
-    raise("BUG", kStoredWithoutTexts);
-  }
-  const bool skipOthers = !storing && textsRead != Texts::kAll;
-  const bool skipKeys = !storing && textsRead == Texts::kNone;
-  auto text = [&](int32_t from, Str& field, bool skip) {
-    if (skip && v >= from) {
-      skipSTRING(s);
-    } else {
-      stringFrom(s, storing, v, from, field);
+  if (!storing && !skipHeader) {
+    AheadFields ahead(s.ahead(), textsRead);
+    itemRecord(ahead, *this);
+    if (ahead.ok()) {
+      s.skipAhead(ahead.used());
+      return;
     }
-  };
-  text(0, title, skipOthers);
-  titleFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, titleFormat));
-  text(0, link, skipKeys);
-  text(7, statedLink, skipOthers);
-  text(0, uniqueID, skipKeys);
-  published = bigFrom(s, storing, v, 2, published, kDateUnset);
-  updated = bigFrom(s, storing, v, 2, updated, kDateUnset);
-  downloaded = bigFrom(s, storing, v, 6, downloaded, kDateUnset);
-  olderDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, olderDuplicateItemIndex) : 0;
-  newestDuplicateItemIndex = v >= 8 ? transferCompactValue(s, storing, newestDuplicateItemIndex) : 0;
-  text(9, tags, skipOthers);
-  seen = boolFrom(s, storing, v, 3, seen);
-  secondMark = boolFrom(s, storing, v, 4, secondMark);
-  if (!skipHeader) bodyIndex = transferValue(s, storing, bodyIndex);
+  }
+  TransferFields fields(s, storing, skipHeader, textsRead);
+  itemRecord(fields, *this);
 }
 
-// The stored record as the field transfers above write it (the backup
-// dump's road, skipHeader, keeps them), in one buffer.
 void newsItem::storeRecord(cRestoreStreamBase& s) {
   RecordOut out(s);
-  out.value(infoNextIndex());
-  out.value(infoPrevIndex());
-  version = kNewsItemVersion;
-  out.value(version);
-  out.value(feedIndex);
-  if (textsRead != Texts::kAll) raise("BUG", kStoredWithoutTexts);
-  out.string(title);
-  out.byte(titleFormat);
-  out.string(link);
-  out.string(statedLink);
-  out.string(uniqueID);
-  out.big(published);
-  out.big(updated);
-  out.big(downloaded);
-  out.compact(olderDuplicateItemIndex);
-  out.compact(newestDuplicateItemIndex);
-  out.string(tags);
-  out.flag(seen);
-  out.flag(secondMark);
-  out.value(bodyIndex);
+  StoreFields fields(out);
+  itemRecord(fields, *this);
   out.flush();
 }
 
 void storeItemBodyRecord(cRestoreStreamBase& s, const ItemBodyTexts& t) {
   RecordOut out(s);
-  out.value(kNewsItemBodyVersion);
-  out.string(t.encoding);
-  out.string(t.statedEncoding);
-  out.string(t.publishedText);
-  out.string(t.updatedText);
-  out.string(t.author);
-  out.string(t.imageURL);
-  out.string(t.summary);
-  out.byte(t.summaryFormat);
-  out.string(t.content);
-  out.byte(t.contentFormat);
+  StoreFields fields(out);
+  int32_t version = kNewsItemBodyVersion;
+  bodyRecord(fields, t, version);
   out.flush();
 }
 
@@ -289,20 +473,8 @@ void newsItemBody::restore(cRestoreStreamBase& s, bool storing, bool skipHeader)
     storeRecord(s);
     return;
   }
-  int32_t v = transferVersion(s, storing, kNewsItemBodyVersion,
-                              "newsItemBody.restore(); soup contains unsupported future object version");
-  if (v < kNewsItemBodyVersion) raise("VER", "newsItemBody.restore(); soup contains unsupported old object version");
-  version = v;
-  transferString(s, storing, encoding);
-  transferString(s, storing, statedEncoding);
-  transferString(s, storing, publishedText);
-  transferString(s, storing, updatedText);
-  transferString(s, storing, author);
-  transferString(s, storing, imageURL);
-  transferString(s, storing, summary);
-  summaryFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, summaryFormat));
-  transferString(s, storing, content);
-  contentFormat = static_cast<uint8_t>(transferUnsignedByte(s, storing, contentFormat));
+  TransferFields fields(s, storing, skipHeader, newsItem::Texts::kAll);
+  bodyRecord(fields, *this, version);
 }
 
 namespace {

@@ -8,25 +8,64 @@
 namespace bw {
 namespace {
 
-// The walk of both directions: towardsOlder follows nextIndex. A limit of
-// kDateUnset hides nothing (no date is earlier). A damaged list that comes
-// back to an item it went through ends the walk as an unloadable link does.
-newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed& feed, newsRoot* root,
-               bigTime limit, bool towardsOlder) {
+// The first item of the run of items at the list's end whose published
+// date is not valid: the list is ordered by that date, so they stand behind
+// every dated item, whatever their other dates. 0 when there is none.
+int32_t firstUndatedAtEnd(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) {
+  int32_t index = feed.itemList ? feed.itemList->infoTailIndex() : 0;
+  int32_t first = 0;
   ListLoop loop(index);
   while (index != 0) {
     newsItem* item = loadObject_newsItem2(db, index, &feed);
+    if (!item) break;
+    const bool undated = !isValidDate(item->published);
+    const int32_t prev = item->infoPrevIndex();
+    db.unloadObject(item);
+    if (!undated) break;
+    first = index;
+    index = prev;
+    if (loop.cameBackTo(index)) break;
+  }
+  return first;
+}
+
+// The walk of both directions: towardsOlder follows nextIndex. A limit of
+// kDateUnset hides nothing (no date is earlier). An item shows by its
+// infoPublishedDate; the list runs by its published date, so the first
+// dated item older than the limit ends the dated part of the walk, which
+// goes on with the undated items at the list's end (dated by their updated
+// or download date); a feed that dates its items by their download goes
+// through the whole list. A damaged list that comes back to an item it went
+// through ends the walk as an unloadable link does.
+newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed& feed, newsRoot* root,
+               bigTime limit, bool towardsOlder) {
+  ListLoop loop(index);
+  bool first = true;
+  bool undatedPart = false;  // the walk is among the undated items at the end
+  while (index != 0) {
+    newsItem* item = loadObject_newsItem2(db, index, &feed);
     if (!item) return nullptr;
-    if (item->infoPublishedDate() < limit) {
+    const bool dated = isValidDate(item->published);
+    if (first && !dated) undatedPart = true;
+    first = false;
+    const bool older = item->infoPublishedDate() < limit;
+    if (older && dated && !feed.useDownloadDate) {
       db.unloadObject(item);
-      return nullptr;
+      if (undatedPart) return nullptr;
+      undatedPart = true;
+      index = firstUndatedAtEnd(db, feed);
+      if (loop.cameBackTo(index)) return nullptr;
+      continue;
     }
+    if (!dated) undatedPart = true;
     bool hidden = true;
-    try {
-      hidden = matchNewsItemFilter(db, root, *item, feed);
-    } catch (...) {
-      db.unloadObject(item);
-      throw;
+    if (!older) {
+      try {
+        hidden = matchNewsItemFilter(db, root, *item, feed);
+      } catch (...) {
+        db.unloadObject(item);
+        throw;
+      }
     }
     if (!hidden) return item;
     index = towardsOlder ? item->infoNextIndex() : item->infoPrevIndex();

@@ -9,8 +9,12 @@
 //      root.showUnseen; with showUnseen the feed's seenUpToTime, and a feed
 //      whose seenUpToTime is not a valid date shows nothing. An unset limit
 //      hides nothing.
-//   3. The first item older than the limit (infoPublishedDate) ends the walk:
-//      the items behind it are older still and are never loaded.
+//   3. An item is inside the limit by its infoPublishedDate. The list runs
+//      by the published date, with the items without a valid one at its
+//      end: the first dated item older than the limit ends the dated part
+//      (the dated items behind it are never loaded) and the walk goes on
+//      with the undated items at the end, found from the list's tail. A
+//      feed dated by its downloads is walked whole.
 //   4. A link that cannot be loaded ends the walk, and so does one that
 //      comes back to an item the walk went through (a damaged list).
 #pragma once

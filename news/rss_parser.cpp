@@ -6,6 +6,7 @@
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
+#include "news/feed_links.h"
 #include "news/feed_merge.h"
 #include "news/html_text.h"
 #include "news/news_config.h"
@@ -38,8 +39,8 @@ Str namespacePrefix(webDataNode& rss, const cEncoding& utf8, std::string_view ns
   return Str();
 }
 
-// The new feed from the channel, or NIL with the report shown when no
-// uniqueID can be made.
+// The new feed from the channel, or NIL when no uniqueID can be made (no
+// link, no xml:base and no address).
 std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, const cEncoding& utf8, Text url) {
   const webDataNode* firstItem = channel.findChild("item", nullptr, nullptr, nullptr);
   auto before = [&](const char* name) { return channel.findChild(name, nullptr, nullptr, firstItem); };
@@ -55,15 +56,23 @@ std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, co
   feed->url = copyString(url);
   Str id = textOf(channel.findChild("link", nullptr, nullptr, nullptr), utf8, true);
   if (id.isNil()) id = channel.getAttribute("xml:base", &utf8, true);
-  if (id.isNil()) return nullptr;
-  feed->uniqueID = concatStrings(id, ", ", feed->title);
+  if (!id.isNil()) {
+    feed->uniqueID = concatStrings(id, ", ", feed->title);
+  } else if (url.length() > 0) {
+    // A channel without a link of its own is known by its address.
+    feed->uniqueID = Str(url.view());
+  } else {
+    return nullptr;
+  }
   const Str version = rss.getAttribute("version", &utf8, true);
   feed->type = concatStrings("RSS ", version.isNil() || version.empty() ? Str("2.0") : version);
   feed->docFormat = feedTypeToDocFormat(feed->type);
   feed->updatedText = textOf(before("lastBuildDate"), utf8, true);
   if (feed->updatedText.isNil()) feed->updatedText = textOf(before("pubDate"), utf8, true);
   if (const webDataNode* image = before("image")) {
-    feed->imageURL = textOf(image->findChild("url", nullptr, nullptr, nullptr), utf8, false);
+    if (const webDataNode* address = image->findChild("url", nullptr, nullptr, nullptr)) {
+      feed->imageURL = resolveFeedLink(textOf(address, utf8, false), *address, url, utf8);
+    }
   }
   feed->language = textOf(before("language"), utf8, true);
   feed->subtitle = displayText(textOf(before("description"), utf8, true));
@@ -78,7 +87,7 @@ struct ParsedItem {
 };
 
 ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
-                    const Str& prefix, const Str& dublinCore) {
+                    const Str& prefix, const Str& dublinCore, Text url) {
   auto child = [&](const char* name) { return node.findChild(name, nullptr, nullptr, nullptr); };
   ParsedItem p{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
   newsItem& item = *p.item;
@@ -88,10 +97,12 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   item.title = textOf(child("title"), utf8, true);
   if (item.title.isNil()) item.title = Str(kMissingText);
   item.titleFormat = kFormatDetect;
-  Str link = textOf(child("link"), utf8, false);
+  const webDataNode* linkNode = child("link");
+  Str link = textOf(linkNode, utf8, false);
   item.link = link.isNil() ? Str("") : trimNewsWhiteSpace(std::move(link), true);
   item.uniqueID = textOf(child("guid"), utf8, true);
   if (item.uniqueID.isNil()) {
+    // The link as written: stored items keep their ids.
     if (!item.link.empty()) {
       item.uniqueID = copyString(item.link);
       normaliseFeedURL(item.uniqueID);
@@ -99,6 +110,7 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
       item.uniqueID = copyString(item.title);
     }
   }
+  if (linkNode) item.link = resolveFeedLink(std::move(item.link), *linkNode, url, utf8);
   StrChain categories;
   for (webDataNode* c = node.findChild("category", nullptr, nullptr, nullptr); c;
        c = node.findChild("category", nullptr, c, nullptr)) {
@@ -115,7 +127,8 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   body.author = textOf(child("author"), utf8, true);
   if (body.author.isNil()) body.author = textOf(node.findChild("creator", dublinCore, nullptr, nullptr), utf8, true);
   const webDataNode* image = child("image");
-  body.imageURL = textOf(image ? image : child("img"), utf8, false);
+  if (!image) image = child("img");
+  if (image) body.imageURL = resolveFeedLink(textOf(image, utf8, false), *image, url, utf8);
   body.summary = textOf(child("description"), utf8, true);
   body.summaryFormat = kFormatDetect;
   body.content = textOf(node.findChild("encoded", prefix, nullptr, nullptr), utf8, true);
@@ -175,7 +188,7 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
   int32_t number = 0;
   for (webDataNode* n : parts) {
     showItemProgress(gui, ++number, count);
-    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore);
+    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore, url);
     merge.add(std::move(parsed.item), std::move(parsed.body));
   }
   merge.finish();

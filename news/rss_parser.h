@@ -5,13 +5,16 @@
 // Invariants:
 //   1. Texts are stored in UTF-8 with the document's escapes kept, except
 //      links, image addresses and categories, which are decoded. The feed's
-//      title, subtitle and rights are stored as display text.
+//      title, subtitle and rights are stored as display text. Links and
+//      image addresses are resolved against xml:base and the address
+//      (news/feed_links.h); an item without guid takes its id from its link
+//      as written, as it always has.
 //   2. Channel fields other than title and link are read only before the
 //      channel's first item; items without child elements are skipped
 //      everywhere.
 //   3. Nothing is stored for a document without "rss", a channel or channel
-//      children; a channel without link or xml:base is reported and stores
-//      nothing.
+//      children. A channel without link or xml:base is known by the address
+//      the feed was fetched from.
 #pragma once
 
 #include "core/charset.h"

@@ -105,28 +105,72 @@ TEST_F(RssParser, ReadsTheVersionsOfTheSameStructure) {
 }
 
 TEST_F(RssParser, RefusesWhatItCannotStore) {
-  struct Case {
-    std::string xml;
-    bool errorReported;
-  } cases[] = {
-      {"<feed><title>x</title></feed>", false},
-      {"<rss version=\"2.0\"><title>x</title></rss>", false},
-      {rssDocument(""), false},
-      {rssDocument("<title>No id</title><item><title>i</title></item>"), true},
-  };
-  for (const Case& c : cases) {
-    FeedParseResult r = rss(c.xml);
-    EXPECT_FALSE(r.feed) << c.xml;
-    EXPECT_EQ(r.errorReported, c.errorReported) << c.xml;
+  for (const std::string& xml : {std::string("<feed><title>x</title></feed>"),
+                                 std::string("<rss version=\"2.0\"><title>x</title></rss>"), rssDocument("")}) {
+    FeedParseResult r = rss(xml);
+    EXPECT_FALSE(r.feed || r.errorReported) << xml;
   }
-  ASSERT_EQ(ui.calls.size(), 1u);
-  EXPECT_EQ(ui.calls[0].title, "Brindlework");
-  EXPECT_EQ(ui.calls[0].filled(),
-            "Failed to make a uniqueID for RSS news feed:\n\x1b" "1http://example.org/feed\n\nPlease report this to:\n"
-            "\x1b" "1bugs@brindlework.org");
+  EXPECT_TRUE(ui.calls.empty());
   EXPECT_EQ(root->feedList->infoHeadIndex(), 0);
   // An xml:base on the channel is an id too.
   EXPECT_TRUE(rss("<rss version=\"0.91\"><channel xml:base=\"http://b/\"><title>t</title></channel></rss>").feed);
+}
+
+TEST_F(RssParser, AChannelWithoutLinkIsKnownByItsAddress) {
+  const std::string doc = rssDocument("<title>No link</title><item><title>i</title></item>");
+  newsFeed* one = rss(doc, nullptr, "http://one/feed").feed;
+  newsFeed* two = rss(doc, nullptr, "http://two/feed").feed;
+  ASSERT_TRUE(one && two);
+  EXPECT_NE(one, two);
+  EXPECT_EQ(one->uniqueID, "http://one/feed");
+  // Added again from its address: the same feed, nothing new, nothing asked.
+  EXPECT_EQ(rss(doc, nullptr, "http://one/feed").feed, one);
+  EXPECT_EQ(items(one).size(), 1u);
+  EXPECT_TRUE(ui.calls.empty());
+  // Without an address there is nothing to know it by.
+  FeedParseResult none = rss(doc, nullptr, "");
+  EXPECT_FALSE(none.feed);
+  EXPECT_TRUE(none.errorReported);
+  ASSERT_EQ(ui.calls.size(), 1u);
+  EXPECT_EQ(ui.calls[0].title, "Brindlework");
+}
+
+TEST_F(RssParser, StoresLinksResolvedAndKeepsTheIdsItsItemsHad) {
+  newsFeed* feed = rss(rssDocument("<title>T</title><link>/</link><image><url>logo.png</url></image>"
+                                   "<item><link>entry1</link></item>"
+                                   "<item xml:base=\"/other/\"><guid>g</guid><link>../frog/froggy-frog</link>"
+                                   "<image>i.png</image></item>"),
+                       nullptr, "http://example.org/blog/feed.xml")
+                       .feed;
+  ASSERT_TRUE(feed);
+  EXPECT_EQ(feed->imageURL, "http://example.org/blog/logo.png");
+  std::map<std::string, ItemView> byID;
+  for (const ItemView& v : items(feed)) byID[v.uniqueID] = v;
+  ASSERT_EQ(byID.size(), 2u);
+  // An item without guid keeps the id its link as written gives it.
+  EXPECT_EQ(byID["entry1"].link, "http://example.org/blog/entry1");
+  EXPECT_EQ(byID["g"].link, "http://example.org/frog/froggy-frog");
+}
+
+TEST_F(RssParser, ItemsWithoutGuidAreStoredOnce) {
+  const std::string doc = rssDocument(
+      "<title>T</title><link>http://example.org/</link>"
+      "<item><title>linked</title><link>/a</link></item>"
+      "<item><title>linked elsewhere</title><link>https://example.org:80/b</link></item>"
+      "<item><title>titled</title><description>d</description></item>"
+      "<item><title>dated</title><pubDate>Mon, 05 Jan 2015 10:20:30 GMT</pubDate></item>");
+  newsFeed* feed = rss(doc).feed;
+  ASSERT_TRUE(feed);
+  std::map<std::string, std::string> links;
+  for (const ItemView& v : items(feed)) links[v.uniqueID] = v.link;
+  EXPECT_EQ(links, (std::map<std::string, std::string>{{"/a", "http://example.org/a"},
+                                                        {"http://example.org/b", "https://example.org:80/b"},
+                                                        {"titled", ""},
+                                                        {"dated", ""}}));
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(rss(doc, feed).feed, feed);
+    EXPECT_EQ(items(feed).size(), 4u);
+  }
 }
 
 TEST_F(RssParser, AsksWhetherAFeedIsTheSameOne) {

@@ -214,8 +214,8 @@ std::optional<std::string_view> plainHost(std::string_view url) {
   if (sep == std::string_view::npos) return std::string_view();
   const size_t hostStart = sep + 3;
   const URLHostSpan span = findURLHost(url, hostStart);
-  const std::string_view host = url.substr(hostStart, span.end - hostStart);
-  if (host.find(':', span.scan - hostStart) != std::string_view::npos) return std::nullopt;
+  const std::string_view host = url.substr(span.start, span.end - span.start);
+  if (host.find(':', span.scan - span.start) != std::string_view::npos) return std::nullopt;
   return host;
 }
 

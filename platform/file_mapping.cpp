@@ -29,6 +29,8 @@ bool FileMapping::cover(int descriptor, int64_t size) {
   }
   bytes_ = static_cast<const uint8_t*>(bytes);
   length_ = wanted;
+  const int64_t windows = (length_ + kMappedWindowBytes - 1) / kMappedWindowBytes;
+  touched_.resize(static_cast<size_t>((windows + 63) / 64));
   return true;
 }
 
@@ -36,6 +38,28 @@ void FileMapping::unmap() {
   if (bytes_) ::munmap(const_cast<uint8_t*>(bytes_), static_cast<size_t>(length_));
   bytes_ = nullptr;
   length_ = 0;
+  touched_.clear();
+  touchedCount_ = 0;
+}
+
+void FileMapping::touch(int64_t position, int64_t length) {
+  if (length <= 0) return;
+  const int64_t last = (position + length - 1) / kMappedWindowBytes;
+  for (int64_t window = position / kMappedWindowBytes; window <= last; ++window) {
+    uint64_t& word = touched_[static_cast<size_t>(window / 64)];
+    const uint64_t bit = uint64_t{1} << (window % 64);
+    if (word & bit) continue;
+    if (touchedCount_ == kMappedWindows) release();
+    word |= bit;
+    ++touchedCount_;
+  }
+}
+
+void FileMapping::release() {
+  // A read-only shared mapping: dropping its pages loses nothing.
+  ::madvise(const_cast<uint8_t*>(bytes_), static_cast<size_t>(length_), MADV_DONTNEED);
+  std::fill(touched_.begin(), touched_.end(), 0);
+  touchedCount_ = 0;
 }
 
 }  // namespace bw

@@ -19,10 +19,17 @@
 //      read: the caller bounds every read by the file's size as it knows it.
 //   3. Bytes written to the file (pwrite, ftruncate) are seen through the
 //      mapping at once: the mapping and the file's reads share the pages.
+//   4. The pages a mapping's reads bring into the process stay bounded: the
+//      reads note the 64 KiB windows they touch (a page fault maps up to
+//      64 KiB around the page), and once more than kMappedWindows windows
+//      were touched the whole mapping is released (MADV_DONTNEED): the pages
+//      stay in the system's cache and the next read maps them again. A walk
+//      through a large database keeps about 8 MiB of it resident, not all.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/host_io.h"
 
@@ -38,6 +45,9 @@ bool installGuard();
 // length bytes of from, copied to `to`: a copy under sigsetjmp, which the
 // guard's action jumps back to when reading the source faults.
 bool guardedCopy(void* to, const void* from, size_t length);
+
+inline constexpr int64_t kMappedWindowBytes = 64 * 1024;
+inline constexpr int32_t kMappedWindows = 128;
 
 class FileMapping {
  public:
@@ -55,18 +65,27 @@ class FileMapping {
   // Where the mapped bytes begin, null when none are.
   const uint8_t* bytes() const { return bytes_; }
   // length bytes from position (within length()) by a guarded copy.
-  bool read(void* out, int64_t length, int64_t position) const {
+  bool read(void* out, int64_t length, int64_t position) {
+    touch(position, length);
     return guardedCopy(out, bytes_ + position, static_cast<size_t>(length));
   }
   // The pieces of the length bytes at position (within length()).
-  bool readPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) const {
+  bool readPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) {
+    touch(position, length);
     return guardedPieces(bytes_ + position, length, pieces, count);
   }
   void unmap();
 
  private:
+  // Notes the windows of [position, position + length); past kMappedWindows
+  // of them the mapping is released first.
+  void touch(int64_t position, int64_t length);
+  void release();
+
   const uint8_t* bytes_ = nullptr;
   int64_t length_ = 0;
+  std::vector<uint64_t> touched_;  // a bit a window, touched since the last release
+  int32_t touchedCount_ = 0;
 };
 
 }  // namespace bw

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,63 @@ TEST(FileMappingTest, AFaultOnAGuardedCopyIsAnAnswerAndAnyOtherEndsTheProcess) {
   EXPECT_DEATH((void)static_cast<volatile uint8_t*>(raw)[40000], "");
   EXPECT_DEATH(::raise(SIGBUS), "");
   ::munmap(raw, kFileBytes);
+  mapping.unmap();
+  ::close(fd);
+}
+
+// The KiB of the mapping that starts at start resident in this process
+// (its "Rss:" in /proc/self/smaps), -1 when it is not found.
+int64_t residentKiB(const void* start) {
+  std::ifstream smaps("/proc/self/smaps");
+  char head[32];
+  std::snprintf(head, sizeof head, "%lx-", reinterpret_cast<unsigned long>(start));
+  bool inside = false;
+  for (std::string line; std::getline(smaps, line);) {
+    // A mapping's line ("start-end perms ... dev inode path") has its first
+    // colon past its first space; its fields' lines ("Rss: 12 kB") before.
+    if (line.find(':') > line.find(' ')) {
+      inside = line.starts_with(head);
+    } else if (inside && line.starts_with("Rss:")) {
+      return std::stoll(line.substr(4));
+    }
+  }
+  return -1;
+}
+
+// A walk that reads a byte of every page of a 32 MiB file, twice, keeps no
+// more than about kMappedWindows windows of the mapping resident and reads
+// the file's bytes throughout; the same walk over a plain mapping has it all
+// resident (the measure itself is sound).
+TEST(FileMappingTest, AWalkKeepsABoundedPartOfTheFileResident) {
+  constexpr int64_t kBytes = 32 << 20;
+  testing_paths::TempTree tree;
+  const std::string host = tree.host("big").string();
+  {
+    std::vector<char> bytes(kBytes);
+    for (int64_t i = 0; i < kBytes; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>(i * 7 / 4096);
+    std::ofstream(host, std::ios::binary).write(bytes.data(), kBytes);
+  }
+  const int fd = ::open(host.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  FileMapping mapping;
+  ASSERT_TRUE(mapping.cover(fd, kBytes));
+  int64_t most = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    for (int64_t at = 0; at < kBytes; at += 4096) {
+      uint8_t byte = 0;
+      ASSERT_TRUE(mapping.read(&byte, 1, at + pass));
+      ASSERT_EQ(byte, static_cast<uint8_t>(at * 7 / 4096)) << at;
+      if (at % (1 << 20) == 0) most = std::max(most, residentKiB(mapping.bytes()));
+    }
+  }
+  // Fault-around may map a window's neighbour too.
+  EXPECT_GT(most, 0);
+  EXPECT_LE(most, 2 * kMappedWindows * kMappedWindowBytes / 1024);
+  auto* plain = static_cast<const volatile uint8_t*>(::mmap(nullptr, kBytes, PROT_READ, MAP_SHARED, fd, 0));
+  ASSERT_NE(plain, MAP_FAILED);
+  for (int64_t at = 0; at < kBytes; at += 4096) (void)plain[at];
+  EXPECT_GE(residentKiB(const_cast<const uint8_t*>(plain)), kBytes / 1024 * 9 / 10);
+  ::munmap(const_cast<uint8_t*>(plain), kBytes);
   mapping.unmap();
   ::close(fd);
 }

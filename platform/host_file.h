@@ -145,18 +145,7 @@ class cHostFile : public cBaseFile {
   // the file's position stays. The road of a reader that keeps its own
   // position and size (cFile's reads of the host file).
   void readWithin(void* buffer, int64_t length, int64_t position) {
-    // Straight from the backend's view where it reaches: one guarded copy.
-    if (const uint8_t* bytes = viewed(length, position);
-        bytes && guardedCopy(buffer, bytes, static_cast<size_t>(length))) {
-      return;
-    }
     requireRead(io_->readAt(buffer, length, position), length);
-  }
-  // The backend's view of the length bytes at position, or NIL where the
-  // view does not hold them all.
-  const uint8_t* viewed(int64_t length, int64_t position) const {
-    const MappedView& view = io_->infoView();
-    return position >= 0 && length > 0 && position <= view.readable - length ? view.bytes + position : nullptr;
   }
   WriteResult write(const void* buffer, int64_t lengthInBytes, int64_t offsetInBytes, bool noExtend) override;
   void setPosition(int64_t position) override;

@@ -54,14 +54,6 @@ struct IoPiece {
 // lies past them stays unfilled.
 void copyPieces(const uint8_t* bytes, int64_t available, const IoPiece* pieces, int32_t count);
 
-// Where a backend's file lies in memory: bytes .. bytes + readable - 1 hold
-// the file's first readable bytes (readable 0: none), to be read only by a
-// guarded copy (file_mapping.h); a copy that faults reads again by readAt.
-struct MappedView {
-  const uint8_t* bytes = nullptr;
-  int64_t readable = 0;
-};
-
 // One open host file.
 class HostIo {
  public:
@@ -96,12 +88,6 @@ class HostIo {
   // The descriptor a read-only shared mapping of the file may be made from;
   // -1 when every read must go through readAt (the default: test backends).
   virtual int mappableDescriptor() { return -1; }
-  // The backend's view of the file, kept up to date by the backend through
-  // every write, cut and remapping (an empty one by default).
-  const MappedView& infoView() const { return view_; }
-
- protected:
-  MappedView view_;
 };
 
 // Opens host files.

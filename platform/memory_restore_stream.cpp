@@ -8,12 +8,22 @@
 namespace bw {
 
 void cRestoreStream_memory::read(void* buffer, int32_t length) {
+  position_ = infoPosition();
+  getNext_ = getEnd_ = nullptr;
   if (length <= 0) return;
   if (static_cast<size_t>(length) > size_ - position_) {
     raise("FILE", "cRestoreStream_memory.read(); unexpected end of stream");
   }
   std::memcpy(buffer, input_ + position_, static_cast<size_t>(length));
   position_ += static_cast<size_t>(length);
+}
+
+std::span<const uint8_t> cRestoreStream_memory::ahead() {
+  if (showAhead_ && !getEnd_ && input_) {
+    getNext_ = input_ + position_;
+    getEnd_ = input_ + size_;
+  }
+  return cRestoreStreamBase::ahead();
 }
 
 void cRestoreStream_memory::write(const void* buffer, int32_t length) {

@@ -109,7 +109,6 @@ class ReadCacheIo final : public HostIo {
       throw;
     }
     if (r.count > 0) size_ = std::max(size_, position + r.count);
-    publish();
     if (r.error != 0) {
       dropCache();
       return r;
@@ -146,7 +145,6 @@ class ReadCacheIo final : public HostIo {
     }
     // A cut that failed may have happened: the smaller size holds either way.
     size_ = e != 0 ? std::min(size_, size) : size;
-    publish();
     if (e != 0) {
       dropCache();
       return e;
@@ -220,20 +218,12 @@ class ReadCacheIo final : public HostIo {
         stopMapping();
         return false;
       }
-      publish();
     }
     return true;
   }
   void stopMapping() {
     mapping_.unmap();
     descriptor_ = -1;
-    publish();
-  }
-  // The view (HostIo::infoView) of what the mapped road reads: the mapping
-  // up to the file's size as this cache knows it.
-  void publish() {
-    const bool live = descriptor_ >= 0 && mapping_.bytes();
-    view_ = live ? MappedView{mapping_.bytes(), std::min(size_, mapping_.length())} : MappedView{};
   }
   uint8_t* bytesOf(int32_t slot) { return arena_.get() + static_cast<int64_t>(slot) * kReadCachePageSize; }
   // Every page and the arena go (the arena to the pool).

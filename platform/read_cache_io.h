@@ -29,12 +29,12 @@
 //   6. Where the file is mapped, every read that ends within the file's
 //      size as the cache knows it (its size at the start, then what this
 //      cache's writes and cuts made it) is a guarded copy from the mapping
-//      (of the pieces alone for a gathered read), which grows with the file; writes put no new pages in. A read past
-//      that size, and every read after a fault on the mapping (which ends
-//      it), takes the pages' road above: a fault is reported by its pread,
-//      as a failed or short read. The cache publishes what the mapped road
-//      reads as its view (HostIo::infoView), which the host file reads
-//      straight, by the same guarded copy.
+//      (of the pieces alone for a gathered read), which grows with the
+//      file; writes put no new pages in. A read past that size, and every
+//      read after a fault on the mapping (which ends it), takes the pages'
+//      road above: a fault is reported by its pread, as a failed or short
+//      read. The mapping keeps what its reads bring in bounded
+//      (file_mapping.h).
 #pragma once
 
 #include <cstdint>

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <unordered_map>
 
 #include "core/object.h"
@@ -87,6 +88,16 @@ class cRestoreStreamBase : public class_base {
       write(buffer, length);
     }
   }
+  // The bytes that follow as far as the stream has them at hand (its
+  // window; the soup's record stream opens one on the next piece of its
+  // record), for a reader that decodes several values at once and then
+  // passes over them with skipAhead. Empty when the stream has none: such a
+  // reader transfers value by value.
+  virtual std::span<const uint8_t> ahead() {
+    return {getNext_, static_cast<size_t>(getEnd_ - getNext_)};
+  }
+  // Passes over n bytes of those ahead answered last.
+  void skipAhead(size_t n) { getNext_ += n; }
   virtual TransferredObject transferObject(bool doWrite, class_base* object);
   // Announces the object whose record is being transferred and transfers its
   // number.
@@ -172,8 +183,7 @@ int encodeCompactValue(int32_t value, uint8_t* out);
 // Reads a compact value of at most five bytes from the size bytes at at, as
 // transferCompactValue reads it, into value; answers its byte count, or 0
 // when it does not end within them (a longer, damaged value is left to the
-// stream, which reads on to its end). Inline: the stored-item glance reads
-// a dozen of them per record.
+// stream, which reads on to its end).
 inline int decodeCompactValue(const uint8_t* at, size_t size, int32_t* value) {
   if (size == 0) return 0;
   uint8_t b = at[0];

@@ -1,12 +1,16 @@
 // platform/restore_stream_test.cpp - the bytes of every value kind, object
-// references and numbering, the size stream, and streams cut short.
+// references and numbering, the size stream, the memory stream's reads, and
+// streams cut short.
 #include "platform/restore_stream.h"
 
+#include <algorithm>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "core/raise_test_support.h"
 #include "platform/clock.h"
+#include "platform/memory_restore_stream.h"
 #include "platform/path_test_support.h"
 
 namespace bw {
@@ -136,6 +140,41 @@ TEST(RestoreStream, SizeStreamCounts) {
   s.finishStream();
   s.beginStream();
   EXPECT_EQ(s.infoSize(), 0);
+}
+
+// The memory stream read in random steps, by get, read and what it shows
+// ahead, against the input itself: the same bytes, the same remainder, and
+// the end of the input raised as a cut stream whichever way it is met.
+TEST(RestoreStream, AMemoryStreamShowsWhatFollowsAhead) {
+  std::mt19937 rng(5);
+  std::vector<uint8_t> input(700);
+  for (uint8_t& b : input) b = static_cast<uint8_t>(rng());
+  for (bool showAhead : {true, false}) {
+    cRestoreStream_memory s;
+    s.setInput(input.data(), input.size(), showAhead);
+    size_t at = 0;
+    while (at < input.size()) {
+      const auto n = std::min<size_t>(input.size() - at, 1 + rng() % 40);
+      std::vector<uint8_t> got(n);
+      switch (rng() % 3) {
+        case 0: s.get(got.data(), static_cast<int32_t>(n)); break;
+        case 1: s.read(got.data(), static_cast<int32_t>(n)); break;
+        default: {
+          const std::span<const uint8_t> ahead = s.ahead();
+          ASSERT_EQ(ahead.size(), showAhead ? input.size() - at : 0);
+          if (!showAhead) continue;
+          std::copy_n(ahead.begin(), n, got.begin());
+          s.skipAhead(n);
+        }
+      }
+      ASSERT_TRUE(std::equal(got.begin(), got.end(), input.begin() + static_cast<ptrdiff_t>(at))) << at;
+      at += n;
+      ASSERT_EQ(s.infoRemaining(), static_cast<int64_t>(input.size() - at));
+    }
+    EXPECT_TRUE(s.ahead().empty());
+    uint8_t byte = 0;
+    expectRaise([&] { s.get(&byte, 1); }, "FILE", "cRestoreStream_memory.read(); unexpected end of stream");
+  }
 }
 
 struct RestoreStreamFile : ::testing::Test {

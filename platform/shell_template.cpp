@@ -13,6 +13,8 @@
 //      to the input's length.
 #include "platform/shell_template.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <string_view>
 #include <vector>
@@ -25,7 +27,8 @@ namespace bw {
 namespace pShellParameters {
 namespace {
 
-// The host is not Windows, so the error markers are colour escapes.
+// The error markers are colour escapes, written only to a terminal: a file
+// or a pipe gets the line plain.
 constexpr const char* kMarkOpen = "\x1b[32;43m";
 constexpr const char* kMarkClose = "\x1b[31;40m\x1b[0m";
 constexpr size_t kAnswerCapacity = 1000;
@@ -137,9 +140,10 @@ void Parser::reportError(const Token& token, std::string_view message) {
     line += message;
     line += ":\n";
     line += std::string_view(input_).substr(0, token.start);
-    line += kMarkOpen;
+    const bool terminal = ::isatty(::fileno(out())) == 1;
+    if (terminal) line += kMarkOpen;
     line += token.text.empty() ? std::string(" ") : token.text;
-    line += kMarkClose;
+    if (terminal) line += kMarkClose;
     line += std::string_view(input_).substr(token.end);
     line += "\n";
     writeText(line);

@@ -2,6 +2,10 @@
 // error reports byte for byte, and the "?" console question.
 #include "platform/shell_template.h"
 
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -61,8 +65,34 @@ std::string parse(const char* tmpl, const char* args, bool* ok = nullptr, const 
   return console.text();
 }
 
+// The error line as a file or a pipe gets it: no colour marks.
 std::string marked(const std::string& before, const std::string& token, const std::string& after) {
-  return before + kOpen + token + kClose + after + "\n";
+  return before + token + after + "\n";
+}
+
+// On a terminal the offending token is marked in colour.
+TEST(ShellTemplateTest, ColourMarksOnlyOnATerminal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  std::FILE* tty = std::fopen(::ptsname(master), "w");
+  ASSERT_NE(tty, nullptr);
+  termios raw{};
+  ::tcgetattr(::fileno(tty), &raw);
+  ::cfmakeraw(&raw);  // the bytes as written, no "\r" added
+  ::tcsetattr(::fileno(tty), TCSANOW, &raw);
+  setShellConsole(tty, nullptr);
+  EXPECT_FALSE(parseShellTemplate("x/s", "", false));
+  setShellConsole(nullptr, nullptr);
+  std::fclose(tty);
+  std::string shown;
+  char buf[256];
+  for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) {
+    shown.append(buf, static_cast<size_t>(n));
+  }
+  ::close(master);
+  EXPECT_EQ(shown, "Shell template error, unknown parameter type:\nx/" + kOpen + "s" + kClose + "\n");
 }
 
 TEST(ShellTemplateTest, KeywordsPositionsAndSwitches) {

@@ -6,7 +6,7 @@ BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
-  curl libcurl4-openssl-dev openssl socat tzdata
+  curl libcurl4-openssl-dev libidn2-dev openssl socat tzdata
   python3
   qt6-base-dev fonts-dejavu-core locales-all xvfb xauth openbox x11-utils
   libxml2-utils newsboat

@@ -155,7 +155,8 @@ TEST_F(OauthOpen, SignedRequestsOnTheWire) {
 
   std::string nonce1 = std::string(32, 'N') + "1";
   EXPECT_EQ(wire[0].substr(0, wire[0].find("oauth_signature=")),
-            "POST /1.1/users/lookup.json?resources=statuses%2Cusers HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+            "POST /1.1/users/lookup.json?resources=statuses%2Cusers HTTP/1.0\r\nHost: 127.0.0.1:" +
+                std::to_string(server.port()) + "\r\n"
             "Authorization: OAuth oauth_consumer_key=\"ck\", oauth_nonce=\"" + nonce1 + "\", ");
   size_t line = wire[0].find("\r\n", wire[0].find("Authorization"));
   EXPECT_EQ(wire[0].substr(wire[0].find("oauth_signature_method"), line - wire[0].find("oauth_signature_method")),

@@ -1,15 +1,12 @@
 // social/social_links.cpp - social link keys and the duplicate rebuild.
 #include "social/social_links.h"
 
-#include <algorithm>
-#include <array>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "core/ascii_case.h"
 #include "core/exception.h"
-#include "news/duplicate_chain.h"
 #include "news/feed_merge.h"
 #include "news/news_config.h"
 #include "news/news_item_glance.h"
@@ -105,38 +102,6 @@ void SocialLinkChains::joinAsNewest(newsItem& item) {
   if (known == 0) return;
   HeldItem first(db_, loadObject_newsItem2(db_, known, &feed_));
   if (first && isSameLink(feed_, item.link, first->link)) first->addAsNewestDuplicate(db_, &item);
-}
-
-void SocialLinkChains::joinAllAsNewest(const std::vector<newsItem*>& items) {
-  NewestDuplicateJoins joins(db_);
-  // The first item of a key is glanced at, counted as its load would be: a
-  // join only reads a stored item that has older members, and a loaded one
-  // is the glance's. Any other is then loaded, uncounted. Where glances
-  // save no reads (first items loaded already, or without older members:
-  // posts under their comments), the items are loaded from then on.
-  constexpr int32_t kGlancesInVain = 8;
-  int32_t readsSaved = 0;
-  ItemGlance glance(db_);
-  for (newsItem* item : items) {
-    const int32_t first = knownFirst(*item);
-    if (first == 0) continue;
-    HeldItem held(db_);
-    if (readsSaved <= -kGlancesInVain) {
-      held.reset(loadObject_newsItem2(db_, first, &feed_));
-    } else if (const newsItem* seen = glance.look(first)) {
-      if (!glance.holdsLoaded() && seen->olderDuplicateItemIndex != 0) {
-        ++readsSaved;
-        if (isSameLink(feed_, item->link, seen->link)) joins.join(glance.lend(&feed_), *item);
-        continue;
-      }
-      --readsSaved;
-      glance.clear();
-      held.reset(loadObject_newsItemUncounted(db_, first, &feed_));
-    }
-    if (held && isSameLink(feed_, item->link, held->link)) joins.join(*held.get(), *item);
-  }
-  glance.clear();
-  joins.finish();
 }
 
 void SocialLinkChains::joinAsOldest(newsItem& item) {

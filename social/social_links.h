@@ -20,12 +20,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 #include "core/str.h"
 #include "database/soup_database.h"
-#include "news/duplicate_chain.h"
 #include "news/news_objects.h"
 #include "social/id_index.h"
 
@@ -54,9 +51,6 @@ class SocialLinkChains {
   // chain of the item its key names when isSameLink accepts the two links;
   // an unknown key is noted.
   void joinAsNewest(newsItem& item);
-  // joinAsNewest of each item in turn, a chain's oldest member saved once
-  // for a run of joins to it (NewestDuplicateJoins).
-  void joinAllAsNewest(const std::vector<newsItem*>& items);
   // An item older than the ones seen: it joins as the oldest member, and
   // its key then names it.
   void joinAsOldest(newsItem& item);

@@ -69,7 +69,7 @@ void mergeNewItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feed
     if (older) {
       for (newsItem* item : sorted) links.joinAsOldest(*item);
     } else {
-      links.joinAllAsNewest({sorted.rbegin(), sorted.rend()});
+      for (auto item = sorted.rbegin(); item != sorted.rend(); ++item) links.joinAsNewest(**item);
     }
   }
   setProgressText(gui, "Adding items to feed");

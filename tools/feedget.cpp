@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "core/string_procs.h"
 #include "database/journal_file.h"
 #include "database/soup_database.h"
 #include "news/add_update_feed.h"
@@ -32,20 +33,24 @@
 #include "news/news_module_list.h"
 #include "platform/assigns.h"
 #include "platform/clock.h"
+#include "platform/dos.h"
 #include "platform/dos_env.h"
 #include "web/http.h"
 
 namespace {
 
-// Removes the toolkit's text codes ("\x1b" and one character).
+// Removes the toolkit's text codes ("\x1b" and one character) and shows
+// every other control byte but the line end as "?": names and messages from
+// feeds never reach the terminal as escape sequences.
 std::string plain(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\x1b') {
+    if (text[i] == '\x1b' && i + 1 < text.size() && text[i + 1] == '1') {
       ++i;
       continue;
     }
-    out += text[i];
+    const auto c = static_cast<unsigned char>(text[i]);
+    out += (c < 0x20 && c != '\n') || c == 0x7F ? '?' : text[i];
   }
   return out;
 }
@@ -110,14 +115,17 @@ int run(const Options& o) {
   if (o.updateAll) {
     for (bw::newsFeed* feed = root->firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
       if (feed->disabled) continue;
-      bw::addUpdateFeed(db, *root, nullptr, nullptr, feed->url, feed, nullptr, 0, 0);
-      if (feed->downloadFailed) ++failed;
+      bw::AddUpdateResult r = bw::addUpdateFeed(db, *root, nullptr, nullptr, feed->url, feed, nullptr, 0, 0);
+      if (r.failure.empty()) continue;
+      ++failed;
+      std::printf("failed: %s  %s: %s\n", bw::printableLine(feed->infoName(nullptr).view()).c_str(),
+                  bw::printableLine(feed->url.view()).c_str(), bw::printableLine(r.failure).c_str());
     }
   } else {
     for (const std::string& url : o.urls) {
       bw::DownloaderMade made = bw::createDownloaderForURL(*root, bw::Str(url), nullptr, nullptr);
       if (!made.downloader) {
-        std::printf("feedget: cannot open %s (%d)\n", url.c_str(), made.errorCode);
+        std::printf("feedget: cannot open %s (%d)\n", bw::printableLine(url).c_str(), made.errorCode);
         ++failed;
         continue;
       }
@@ -131,7 +139,8 @@ int run(const Options& o) {
   for (bw::newsFeed* feed = root->firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
     int items = 0;
     for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) ++items;
-    std::printf("%6d %s  %s\n", items, feed->infoName(nullptr).c_str(), feed->url.c_str());
+    std::printf("%6d %s  %s\n", items, bw::printableLine(feed->infoName(nullptr).view()).c_str(),
+                bw::printableLine(feed->url.view()).c_str());
     ++feeds;
   }
   std::printf("%d feeds\n", feeds);
@@ -148,6 +157,7 @@ int run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bw::dos::setCreationMode(0600);  // the database is the user's alone, as the program's is
   Options o;
   bool bad = false;
   for (int i = 1; i < argc; ++i) {

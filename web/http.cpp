@@ -126,11 +126,11 @@ cHTTP::OpenResult cHTTP::openURL(Text url, Text baseURL, Text extraHeaders, Text
     return {-5, 0};
   }
   return open(parts.scheme, parts.host, parts.path, parts.port, extraHeaders, postData, timeout, nonBlocking,
-              safeSet, useCaBundle);
+              safeSet, useCaBundle, parts.userInfo);
 }
 
 cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, Text extraHeaders, Text postData,
-                              int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle) {
+                              int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle, Text userInfo) {
   if (state_ != kClosed) raise("EMU", "cHTTP.open(); already open");
   checkExtraHeaders(extraHeaders);
   extraHeaders_ = copyString(extraHeaders);
@@ -152,19 +152,20 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   }
 
   std::string_view s = scheme.nulView();
-  if (s == "http") {
+  if (equalsNoCase(s, "http")) {
     protocol_ = kHttp;
-  } else if (s == "https") {
+  } else if (equalsNoCase(s, "https")) {
     protocol_ = kHttps;
-  } else if (s == "file") {
+  } else if (equalsNoCase(s, "file")) {
     protocol_ = kFile;
   } else {
     failure_.scheme = s;
     noteFailure(-5);
     return {-5, 0};
   }
-  host_ = copyString(host);
-  if (host_.isNil()) host_ = Str("");
+  std::optional<std::string> ascii = asciiHostName(host.nulView());
+  host_ = Str(ascii ? *ascii : std::string(host.nulView()));
+  userInfo_ = protocol_ == kHttps && !userInfo.isNil() ? std::string(userInfo.nulView()) : std::string();
   path_ = path.isNil() ? Str("") : copyString(path);
   port_ = port;
 
@@ -176,7 +177,7 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
 
   std::string_view pathText = path.isNil() ? std::string_view() : path.nulView();
   int32_t result = -1;
-  if (protocol_ != kFile && (!isUsableHost(host_.view()) || host_.empty() ||
+  if (protocol_ != kFile && (!ascii || !isUsableHost(host_.view()) || host_.empty() ||
                              (port != -1 && (port < 1 || port > 65535)))) {
     failWith(EINVAL);
   } else if (protocol_ == kHttp) {
@@ -321,7 +322,7 @@ bool cHTTP::waitTls() {
   for (;;) {
     tls_->drive();
     if (tls_->hasNews()) return true;
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
     if (left <= 0) return false;
     set.clear();
     tls_->addPollFds(set);
@@ -339,7 +340,7 @@ short cHTTP::pollEvents() const {
 
 bool cHTTP::waitFor(int fd, short events) {
   for (;;) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
     if (left <= 0) return false;
     struct pollfd p = {fd, events, 0};
     int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30)));
@@ -352,7 +353,10 @@ void cHTTP::buildRequestText(std::string_view path) {
   StrChain lines;
   lines.push_back(concatStrings(body_.empty() && postData_.isNil() ? "GET" : "POST", " /",
                                 escapeRequestPath(path), " HTTP/1.0"));
-  lines.push_back(concatStrings("Host: ", host_));
+  // The port goes on the Host line when it is not http's own, so that a
+  // server building links from it keeps us on its port.
+  lines.push_back(port_ != -1 && port_ != 80 ? concatStrings("Host: ", host_, ":", Str(std::to_string(port_)))
+                                             : concatStrings("Host: ", host_));
   bool accept = false;
   if (!extraHeaders_.isNil()) {
     SplitResult extra = splitLines(extraHeaders_);
@@ -680,7 +684,7 @@ bool cHTTP::isReady(int32_t milliseconds) {
   if (protocol_ == kNone) raise("EMU", "cHTTP.isReady(); not open");
   if (infoPastDeadline() || infoHasReadAhead()) return true;
   if (milliseconds < 0) milliseconds = 0;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
+  auto left = std::chrono::ceil<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
   const int wait = static_cast<int>(std::clamp<int64_t>(left, 0, milliseconds));
   switch (protocol_) {
     case kHttp: {

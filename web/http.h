@@ -143,9 +143,12 @@ class cHTTP : public class_base {
   OpenResult openURL(Text url, Text baseURL, Text extraHeaders, Text postData, int32_t timeout,
                      bool nonBlocking, Text safeSet, bool useCaBundle);
   // path without its leading "/"; port -1 for the default; safeSet NIL for
-  // "_.-/&=".
+  // "_.-/&=". The scheme is read ignoring case; a host beyond ASCII goes
+  // out in its IDNA form. userInfo ("name:password", percent-encoded as in
+  // a URL) is sent as Basic authorisation over https only: over http it is
+  // dropped, never sent in clear.
   OpenResult open(Text scheme, Text host, Text path, int32_t port, Text extraHeaders, Text postData,
-                  int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle);
+                  int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle, Text userInfo = nullptr);
   void close();
   bool infoIsActive() const { return state_ != kClosed; }
   bool infoIsOpen() const { return protocol_ != kNone; }
@@ -308,6 +311,7 @@ class cHTTP : public class_base {
   Str userAgent_;
   Protocol protocol_ = kNone;
   Str host_;
+  std::string userInfo_;  // of an https request, for Basic authorisation
   Str path_;          // of the request, for resolving a relative Location
   int32_t port_ = -1;
   Str extraHeaders_;

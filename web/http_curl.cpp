@@ -27,6 +27,36 @@ int statusOfLine(std::string_view line) {
   return code;
 }
 
+// The connections, TLS sessions and name lookups that one thread's
+// transfers share: a request to a host that an earlier request of the
+// thread left a kept-alive connection to goes over that connection, with
+// no new TCP and TLS handshake, and a new connection resumes the TLS
+// session. One per thread, as libcurl shares connections within a thread
+// only; a cHTTP runs on the thread that opened it.
+class ThreadShare {
+ public:
+  ThreadShare() : share_(curl_share_init()) {
+    if (!share_) return;
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+    curl_share_setopt(share_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+  }
+  ~ThreadShare() {
+    if (share_) curl_share_cleanup(share_);
+  }
+  ThreadShare(const ThreadShare&) = delete;
+  ThreadShare& operator=(const ThreadShare&) = delete;
+  CURLSH* get() const { return share_; }
+
+ private:
+  CURLSH* share_;
+};
+
+CURLSH* threadShare() {
+  thread_local ThreadShare share;
+  return share.get();
+}
+
 }  // namespace
 
 void initCurlTransport() {
@@ -45,6 +75,7 @@ std::unique_ptr<CurlTransfer> CurlTransfer::start(const CurlRequest& request) {
   if (!t->multi_ || !t->easy_) return nullptr;
   CURL* e = t->easy_;
   curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
+  if (CURLSH* share = threadShare()) curl_easy_setopt(e, CURLOPT_SHARE, share);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -74,6 +105,9 @@ std::unique_ptr<CurlTransfer> CurlTransfer::start(const CurlRequest& request) {
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
     curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, request.body.c_str());
   }
+  // The thread's shared connections are held to this many, beyond the one
+  // transfer of this multi handle.
+  curl_multi_setopt(t->multi_, CURLMOPT_MAXCONNECTS, 32L);
   curl_multi_setopt(t->multi_, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocket);
   curl_multi_setopt(t->multi_, CURLMOPT_SOCKETDATA, t.get());
   curl_multi_setopt(t->multi_, CURLMOPT_TIMERFUNCTION, &CurlTransfer::onTimer);

@@ -11,7 +11,11 @@
 //   1. Certificates are always checked (peer and host name), against the
 //      bundle file given, else the system's store.
 //   2. Nothing is spawned and no request text reaches an argument list;
-//      closing (the destructor) ends the transfer and its sockets at once.
+//      closing (the destructor) ends the transfer at once. A connection
+//      whose answer came whole and that the server keeps alive stays open
+//      for the thread's next transfer to the same host and port (libcurl
+//      closes it when idle too long or beyond its cache); any other
+//      connection closes with the transfer.
 //   3. curl follows no redirect, decodes no content encoding and speaks
 //      HTTP/1.1 to the https scheme only.
 //   4. drive() never blocks; read() drives when it has nothing buffered.

@@ -19,10 +19,38 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
-bool containsNoCase(std::string_view text, std::string_view word) {
-  for (size_t i = 0; i + word.size() <= text.size(); ++i)
-    if (equalsNoCase(text.substr(i, word.size()), word)) return true;
-  return false;
+// The codings the header lines name, in order, across every line of the
+// field ("gzip, chunked" is two); "identity" and empty items name none.
+std::vector<std::string_view> codingsOf(const StrChain& lines, std::string_view field) {
+  std::vector<std::string_view> codings;
+  for (const Str& line : lines) {
+    std::string_view text = line.view();
+    if (text.size() <= field.size() || text[field.size()] != ':' || !startsWithNoCase(text, field)) continue;
+    text.remove_prefix(field.size() + 1);
+    while (!text.empty()) {
+      const size_t comma = std::min(text.find(','), text.size());
+      std::string_view item = trimmed(text.substr(0, comma));
+      if (!item.empty() && !equalsNoCase(item, "identity")) codings.push_back(item);
+      text.remove_prefix(std::min(comma + 1, text.size()));
+    }
+  }
+  return codings;
+}
+
+// The codings of an answer that the client cannot undo, joined for the
+// reason ("gzip", "gzip, chunked"); empty when it reads the body. Only
+// one "chunked" transfer coding is read, and no content coding.
+std::string refusedCodings(const StrChain& lines) {
+  const std::vector<std::string_view> content = codingsOf(lines, "Content-Encoding");
+  const std::vector<std::string_view> transfer = codingsOf(lines, "Transfer-Encoding");
+  const bool plainTransfer = transfer.empty() || (transfer.size() == 1 && equalsNoCase(transfer[0], "chunked"));
+  if (content.empty() && plainTransfer) return "";
+  std::string names;
+  for (const std::vector<std::string_view>* list : {&content, &transfer}) {
+    if (list == &transfer && plainTransfer) break;
+    for (std::string_view item : *list) names += (names.empty() ? "" : ", ") + std::string(item);
+  }
+  return names;
 }
 
 }  // namespace
@@ -103,22 +131,23 @@ cHTTP::Step cHTTP::driveStep() {
       if (!headerStep(bufSize_, &h)) return {0, false};
       if (h.result != 0) {
         state_ = kFailed;
-        return {h.result, false};
+        return {protocol_ == kHttps && curlExit_ != 0 ? kCurlFailed : h.result, false};
       }
       // A body we cannot decode is refused rather than passed on as is.
-      Str encoding = getHeaderValue(h.lines, "Content-Encoding", 0);
-      if (!encoding.isNil() && !trimmed(encoding.view()).empty() &&
-          !equalsNoCase(trimmed(encoding.view()), "identity")) {
-        failure_.encoding = trimmed(encoding.view());
+      if (std::string refused = refusedCodings(h.lines); !refused.empty()) {
+        failure_.encoding = std::move(refused);
         return {failStep(EPROTONOSUPPORT), false};
       }
-      Str transfer = getHeaderValue(h.lines, "Transfer-Encoding", 0);
-      // A chunked https body comes unframed from the TLS transfer; its
-      // length is unknown all the same.
-      const bool framed = !transfer.isNil() && containsNoCase(transfer.view(), "chunked");
+      // 204 and 304 answers have no body whatever their lines say, so a
+      // server that holds the connection after them does not hold us. A
+      // chunked https body comes unframed from the TLS transfer; its length
+      // is unknown all the same.
+      const bool noBody = status_ == 204 || status_ == 304;
+      const bool framed = !noBody && !codingsOf(h.lines, "Transfer-Encoding").empty();
       chunked_ = protocol_ == kHttp && framed;
       state_ = kBodyReady;
-      bodyLength_ = framed ? -1 : contentLengthOf(h.lines);
+      if (noBody) h.earlyBody.clear();
+      bodyLength_ = noBody ? 0 : framed ? -1 : contentLengthOf(h.lines);
       bodyCount_ = bodyLength_;
       bodyBuffer_.assign(static_cast<size_t>(bufSize_), '\0');
       earlyBodyLength_ = static_cast<int64_t>(h.earlyBody.size());
@@ -155,11 +184,10 @@ cHTTP::Step cHTTP::followRedirect() {
   dest_ = nullptr;
   const bool keepBody = status_ == 307 || status_ == 308;
   // A relative Location is resolved against this request's own URL: its
-  // scheme, host and port.
+  // scheme, user information, host and port.
   const char* schemeName = protocol_ == kHttp ? "http" : protocol_ == kHttps ? "https" : "file";
-  const bool absolute = location.view().find("://") != std::string_view::npos;
-  Str target = absolute ? location
-                        : resolveRelativeURL(location, joinURL(schemeName, host_, port_, path_, nullptr), false);
+  const Str authority = userInfo_.empty() ? host_ : Str(userInfo_ + "@" + host_.str());
+  Str target = resolveReference(joinURL(schemeName, authority, port_, path_, nullptr), location);
   URLParts parts = splitURL(target, kURLScheme | kURLHost | kURLPath, nullptr);
   auto restore = [&] {
     redirectedURL_ = std::move(keptURL);
@@ -170,7 +198,7 @@ cHTTP::Step cHTTP::followRedirect() {
     restore();
     return {-1, false};
   }
-  if (parts.scheme == "file" && protocol_ != kFile) {
+  if (equalsNoCase(parts.scheme.view(), "file") && protocol_ != kFile) {
     // A remote server may not point us at local files.
     restore();
     state_ = kFailed;
@@ -187,7 +215,7 @@ cHTTP::Step cHTTP::followRedirect() {
   OpenResult opened;
   try {
     opened = open(parts.scheme, parts.host, parts.path, parts.port, extra, post, timeout, nonBlocking, nullptr,
-                  useCaBundle_);
+                  useCaBundle_, parts.userInfo);
   } catch (...) {
     followingRedirect_ = false;
     restore();

@@ -128,6 +128,7 @@ std::string transportFailure(const HttpFailureFacts& f) {
   switch (f.error) {
     case ETIMEDOUT: return timedOut(f);
     case EMSGSIZE: return "the server's header lines are too long";
+    case EBADMSG: return "the answer from " + host + " ended inside its header lines";
     case EPROTONOSUPPORT:
       return f.encoding.empty() ? "the answer is in an encoding that cannot be read"
                                 : "the answer is in an encoding that cannot be read (" + printable(f.encoding) + ")";

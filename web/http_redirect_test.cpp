@@ -65,7 +65,8 @@ TEST(HttpRedirect, TemporaryRedirectBecomesAPlainGet) {
   EXPECT_EQ(o.body, "final");
   EXPECT_EQ(o.redirectedURL, "");
   server.join();
-  EXPECT_EQ(server.requests()[1], "GET /second HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\nUser-Agent: ua\r\n\r\n");
+  EXPECT_EQ(server.requests()[1], 
+            "GET /second HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nAccept: */*\r\nUser-Agent: ua\r\n\r\n");
 }
 
 TEST(HttpRedirect, Status307And308KeepMethodHeadersAndBody) {
@@ -85,7 +86,7 @@ TEST(HttpRedirect, Status307And308KeepMethodHeadersAndBody) {
   // A 307 came first: no permanent move is recorded.
   EXPECT_EQ(o.redirectedURL, "");
   server.join();
-  const std::string tail = "Host: 127.0.0.1\r\nX-Key: 1\r\nAccept: */*\r\nContent-Length: 3\r\n\r\na=b";
+  const std::string tail = "Host: 127.0.0.1:" + std::to_string(port) + "\r\nX-Key: 1\r\nAccept: */*\r\nContent-Length: 3\r\n\r\na=b";
   EXPECT_EQ(server.requests()[1], "POST /again HTTP/1.0\r\n" + tail);
   EXPECT_EQ(server.requests()[2], "POST /last HTTP/1.0\r\n" + tail);
 }
@@ -120,6 +121,9 @@ TEST(HttpRedirect, RelativeLocationsAndRunsOfPermanentMoves) {
       {{{301, "http://@/a"}, {302, "/b"}}, "/b", "http://@/a"},
       {{{302, "/a"}, {301, "/b"}}, "/b", ""},
       {{{301, "/a"}, {308, "/b"}}, "/b", "http://@/b"},
+      // "://" inside the query leaves the Location relative.
+      {{{302, "/landing?next=http://x.invalid/y"}}, "/landing?next=http://x.invalid/y", ""},
+      {{{301, "?page=2"}}, "/blog/post?page=2", "http://@/blog/post?page=2"},
   };
   for (const Case& c : cases) {
     int port = 0;

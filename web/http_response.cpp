@@ -185,14 +185,13 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
       return true;
     }
     if (n == 0) {
-      // The input ended within the header: a pending line still counts.
-      std::string_view rest(inbox_.data() + inboxPos_, inbox_.size() - inboxPos_);
-      if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
-      if (!statusLineRead_) statusText_ = Str(rest.size() > 1 ? rest.substr(1) : std::string_view());
-      else if (!rest.empty()) headerLines_.push_back(Str(rest));
+      // The input ended before the empty line that ends the header block:
+      // the answer was cut, whatever its lines said so far (a TLS transfer
+      // that failed tells its own reason).
       inbox_.clear();
       inboxPos_ = inboxScanned_ = 0;
-      out->lines = headerLines_;
+      if (protocol_ != kHttps || curlExit_ == 0) failWith(EBADMSG);
+      out->result = -1;
       return true;
     }
   }

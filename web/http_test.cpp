@@ -75,11 +75,13 @@ TEST(HttpRequest, SendsExactGetAndPostBytes) {
   server.join();
   std::vector<std::string> r = server.requests();
   ASSERT_EQ(r.size(), 2u);
+  // The Host line carries the port, which is not http's own.
+  const std::string host = "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
   EXPECT_EQ(r[0],
-            "GET /a/b?c=d HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n"
+            "GET /a/b?c=d HTTP/1.0\r\n" + host + "Accept: */*\r\n"
             "User-Agent: Brindlework/0.9\r\n\r\n");
   EXPECT_EQ(r[1],
-            "POST /p HTTP/1.0\r\nHost: 127.0.0.1\r\nX-One: 1\r\naccept: text/xml\r\n"
+            "POST /p HTTP/1.0\r\n" + host + "X-One: 1\r\naccept: text/xml\r\n"
             "User-Agent: Brindlework/0.9\r\nContent-Length: 16\r\n\r\na%20b&c=d/%C3%A9");
 }
 
@@ -91,7 +93,7 @@ TEST(HttpRequest, EmptyHeaderPiecesAreDropped) {
   EXPECT_EQ(fetch(http, server.url("a"), "\nAuthorization: OAuth k=\"v\"\n\nX-Two: 2\n").body, "x");
   server.join();
   EXPECT_EQ(server.requests().at(0),
-            "GET /a HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: OAuth k=\"v\"\r\nX-Two: 2\r\n"
+            "GET /a HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\nAuthorization: OAuth k=\"v\"\r\nX-Two: 2\r\n"
             "Accept: */*\r\n\r\n");
 }
 
@@ -135,7 +137,9 @@ TEST(HttpRequest, EscapesRequestLinePathBytes) {
   EXPECT_EQ(http.save(&memory, nullptr, 512).result, 0);
   http.close();
   server.join();
-  EXPECT_EQ(server.requests()[0], "GET /a%20b%0D%0AInjected:%201 HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n");
+  EXPECT_EQ(server.requests()[0], 
+            "GET /a%20b%0D%0AInjected:%201 HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) +
+                "\r\nAccept: */*\r\n\r\n");
 }
 
 TEST(HttpRequest, ReadsStatusLines) {

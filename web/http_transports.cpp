@@ -23,6 +23,24 @@ namespace {
 std::mutex gModuleMutex;
 fHttpSaveCallback* gSaveCallbackInstance = nullptr;
 
+// URL text with its "%XX" escapes decoded; a "%" without two hex digits
+// stays as it is.
+std::string percentDecoded(std::string_view text) {
+  auto hex = [](char c) {
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+  };
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 void initHTTPModule() {
@@ -44,6 +62,11 @@ int32_t cHTTP::openTls(std::string_view path, int32_t port) {
   r.url = "https://" + host_.str();
   if (port != -1) r.url += ":" + std::to_string(port);
   r.url += "/" + escapeRequestPath(path);
+  if (!userInfo_.empty()) {
+    const size_t colon = userInfo_.find(':');
+    r.user = percentDecoded(std::string_view(userInfo_).substr(0, colon));
+    if (colon != std::string::npos) r.password = percentDecoded(std::string_view(userInfo_).substr(colon + 1));
+  }
   if (!userAgent_.isNil()) r.headers.push_back("User-Agent:" + userAgent_.str());
   r.post = !postData_.isNil();
   if (r.post) {

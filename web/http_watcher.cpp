@@ -85,7 +85,7 @@ cHTTP* cHTTPwatcher::pastDeadline(int32_t* wait) {
     // An https transfer whose timer is due, or that has bytes waiting.
     if (const int64_t wake = h->wakeMs(); wake == 0) return h;
     else if (wake > 0 && wake < *wait) *wait = static_cast<int32_t>(wake);
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(h->infoDeadline() - now).count();
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(h->infoDeadline() - now).count();
     if (left <= 0 && h->infoPastDeadline()) return h;
     if (left < *wait) *wait = static_cast<int32_t>(std::max<int64_t>(left, 0));
   }

@@ -1,8 +1,12 @@
 // web/url.cpp - the URL procedures (see url.h).
 #include "web/url.h"
 
+#include <idn2.h>
+
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,19 +79,165 @@ std::string removeDotSegments(std::string_view path) {
   return out;
 }
 
+// A URI reference split as RFC 3986 appendix B does, with the scheme held
+// to its grammar; each optional part remembers whether it was present, so
+// that "s://h/p?" keeps its empty query.
+struct Reference {
+  std::optional<std::string_view> scheme;
+  std::optional<std::string_view> authority;
+  std::string_view path;
+  std::optional<std::string_view> query;
+  std::optional<std::string_view> fragment;
+};
+
+bool isAsciiLetter(char c) { return foldAscii(c) >= 'a' && foldAscii(c) <= 'z'; }
+
+bool isSchemeText(std::string_view text) {
+  if (text.empty() || !isAsciiLetter(text[0])) return false;
+  for (char c : text)
+    if (!isAsciiLetter(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  return true;
+}
+
+Reference splitReference(std::string_view text) {
+  Reference r;
+  const size_t colon = text.find_first_of(":/?#");
+  if (colon != std::string_view::npos && text[colon] == ':' && isSchemeText(text.substr(0, colon))) {
+    r.scheme = text.substr(0, colon);
+    text.remove_prefix(colon + 1);
+  }
+  if (text.starts_with("//")) {
+    const size_t end = std::min(text.find_first_of("/?#", 2), text.size());
+    r.authority = text.substr(2, end - 2);
+    text.remove_prefix(end);
+  }
+  const size_t hash = text.find('#');
+  if (hash != std::string_view::npos) {
+    r.fragment = text.substr(hash + 1);
+    text = text.substr(0, hash);
+  }
+  const size_t question = text.find('?');
+  if (question != std::string_view::npos) {
+    r.query = text.substr(question + 1);
+    text = text.substr(0, question);
+  }
+  r.path = text;
+  return r;
+}
+
+// RFC 3986's remove_dot_segments over a whole path (leading "/" included),
+// step by step as section 5.2.4 gives it.
+std::string removeDotSegmentsStrict(std::string_view in) {
+  std::string out;
+  auto dropLastSegment = [&out] {
+    const size_t slash = out.rfind('/');
+    out.resize(slash == std::string::npos ? 0 : slash);
+  };
+  while (!in.empty()) {
+    if (in.starts_with("../")) {
+      in.remove_prefix(3);
+    } else if (in.starts_with("./")) {
+      in.remove_prefix(2);
+    } else if (in.starts_with("/./")) {
+      in.remove_prefix(2);
+    } else if (in == "/.") {
+      in = "/";
+    } else if (in.starts_with("/../")) {
+      in.remove_prefix(3);
+      dropLastSegment();
+    } else if (in == "/..") {
+      in = "/";
+      dropLastSegment();
+    } else if (in == "." || in == "..") {
+      in = {};
+    } else {
+      const size_t next = in.find('/', 1);
+      const size_t length = next == std::string_view::npos ? in.size() : next;
+      out += in.substr(0, length);
+      in.remove_prefix(length);
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+Str resolveReference(Text baseText, Text refText) {
+  if (baseText.isNil() || refText.isNil()) return Str();
+  const Reference ref = splitReference(refText.nulView());
+  const Reference base = splitReference(baseText.nulView());
+  if (!ref.scheme && !base.scheme) return Str();
+
+  // The target's parts as section 5.2.2 chooses them.
+  Reference target;
+  std::string path;
+  if (ref.scheme) {
+    target = ref;
+    path = removeDotSegmentsStrict(ref.path);
+  } else {
+    target.scheme = base.scheme;
+    if (ref.authority) {
+      target.authority = ref.authority;
+      target.query = ref.query;
+      path = removeDotSegmentsStrict(ref.path);
+    } else {
+      target.authority = base.authority;
+      if (ref.path.empty()) {
+        path = base.path;
+        target.query = ref.query ? ref.query : base.query;
+      } else {
+        target.query = ref.query;
+        if (ref.path.starts_with('/')) {
+          path = removeDotSegmentsStrict(ref.path);
+        } else {
+          // Merged with the base's folder; a base with an authority and no
+          // path counts as "/".
+          std::string merged;
+          if (base.authority && base.path.empty()) {
+            merged = "/";
+          } else {
+            const size_t slash = base.path.rfind('/');
+            if (slash != std::string_view::npos) merged = base.path.substr(0, slash + 1);
+          }
+          merged += ref.path;
+          path = removeDotSegmentsStrict(merged);
+        }
+      }
+    }
+  }
+  target.fragment = ref.fragment;
+
+  std::string out;
+  out += *target.scheme;
+  out += ':';
+  if (target.authority) {
+    out += "//";
+    out += *target.authority;
+  }
+  out += path;
+  if (target.query) {
+    out += '?';
+    out += *target.query;
+  }
+  if (target.fragment) {
+    out += '#';
+    out += *target.fragment;
+  }
+  return Str(out);
+}
 
 URLHostSpan findURLHost(std::string_view url, size_t hostStart) {
   URLHostSpan span{};
   span.hash = url.find('#', hostStart);
   if (span.hash == std::string_view::npos) span.hash = url.size();
-  span.scan = hostStart;
-  if (hostStart < span.hash && url[hostStart] == '[') {
-    const size_t close = url.find(']', hostStart);
-    if (close != std::string_view::npos && close < span.hash) span.scan = close;
+  span.end = std::min(url.find_first_of("/?", hostStart), span.hash);
+  const size_t at = url.substr(0, span.end).rfind('@');
+  span.start = at != std::string_view::npos && at >= hostStart ? at + 1 : hostStart;
+  span.scan = span.start;
+  if (span.start < span.end && url[span.start] == '[') {
+    const size_t close = url.find(']', span.start);
+    if (close != std::string_view::npos && close < span.end) span.scan = close;
   }
-  span.end = url.find('/', span.scan);
-  if (span.end == std::string_view::npos || span.hash < span.end) span.end = span.hash;
   return span;
 }
 
@@ -110,6 +260,7 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
       // host and port.
       hostStart = 2;
     } else {
+      parts.userInfo = std::move(base.userInfo);
       parts.host = std::move(base.host);
       parts.port = base.port;
       mask &= ~kURLHost;
@@ -125,14 +276,14 @@ URLParts splitURL(Text urlText, int32_t mask, Text baseURL) {
   // A root-relative url starts with its "/" at position 0: no "[" to skip.
   const URLHostSpan span = findURLHost(url, hostStart);
   const size_t hash = span.hash;
-  const size_t hostScan = span.scan;
   const size_t slash = ownHost ? span.end : hostStart;
-  size_t pathStart = slash < hash ? slash + 1 : hash;
+  size_t pathStart = slash < hash && url[slash] == '/' ? slash + 1 : slash;
   size_t fragmentStart = hash < len ? hash + 1 : len;
 
   if (ownHost && (mask & kURLHost)) {
-    std::string_view host = url.substr(hostStart, slash - hostStart);
-    size_t colon = host.find(':', hostScan - hostStart);
+    if (span.start > hostStart) parts.userInfo = Str(url.substr(hostStart, span.start - 1 - hostStart));
+    std::string_view host = url.substr(span.start, slash - span.start);
+    size_t colon = host.find(':', span.scan - span.start);
     if (colon != std::string_view::npos) {
       Str hostStr(host);
       ValueAt v = valueAt(hostStr, static_cast<int32_t>(colon + 1), -1);
@@ -228,6 +379,24 @@ Str encodeRawURL(Text text, Text safe, bool nilIfUnchanged) {
   }
   if (out.size() != length) raise("BUG", "cAmiga_HTTP; encodeRawURL(); wrote wrong number of characters");
   return Str(out);
+}
+
+std::optional<std::string> asciiHostName(std::string_view host) {
+  if (std::all_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return std::string(host);
+  if (host.find('\0') != std::string_view::npos) return std::nullopt;
+  const std::string name(host);
+  // Non-transitional first, as browsers read names today; transitional for
+  // names only the older rules take.
+  for (int flags : {IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL, IDN2_NFC_INPUT | IDN2_TRANSITIONAL}) {
+    char* out = nullptr;
+    if (idn2_to_ascii_8z(name.c_str(), &out, flags) == IDN2_OK) {
+      std::string ascii(out);
+      idn2_free(out);
+      return ascii;
+    }
+  }
+  return std::nullopt;
 }
 
 bool isSameHost(Text url1, Text url2) {

@@ -7,6 +7,61 @@
 #include "web/web_walk.h"
 
 namespace bw {
+namespace {
+
+enum Written { kElement, kSelfClosed, kDropped };
+
+// HTML's void elements: written "<br />", never with an end tag.
+bool isVoidElement(std::string_view name) {
+  for (std::string_view v : {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta", "param",
+                             "source", "track", "wbr"}) {
+    if (name == v) return true;
+  }
+  return false;
+}
+
+void appendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      default: out += c;
+    }
+  }
+}
+
+// A text as written (its references stay references), with each CDATA
+// section given as escaped text.
+void appendText(std::string& out, std::string_view text) {
+  for (;;) {
+    const size_t open = text.find("<![CDATA[");
+    if (open == std::string_view::npos) break;
+    out.append(text.substr(0, open));
+    text.remove_prefix(open + 9);
+    const size_t close = text.find("]]>");
+    appendEscaped(out, text.substr(0, close));
+    if (close == std::string_view::npos) return;
+    text.remove_prefix(close + 3);
+  }
+  out.append(text);
+}
+
+// An attribute value as written, in double quotes: the quotes and "<" it
+// holds are escaped.
+void appendAttributeValue(std::string& out, std::string_view value) {
+  for (char c : value) {
+    if (c == '"') {
+      out += "&quot;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else {
+      out += c;
+    }
+  }
+}
+
+}  // namespace
 
 Str xhtmlToString(webDataNode& node) {
   if (!node.getParent()) raise("BUG", "xhtmlToString(); node.parent=NIL");
@@ -14,29 +69,41 @@ Str xhtmlToString(webDataNode& node) {
   utf8.load("UTF-8");
 
   std::string out;
-  auto append = [&](std::string_view s) { out.append(s); };
-  auto enter = [&](webDataNode* n) -> int {
+  auto enter = [&](webDataNode* n) -> Written {
+    const std::string_view name = n->getName().isNil() ? std::string_view() : n->getName().view();
+    // Comments and processing instructions are nodes named by their whole
+    // tag, holding the text that follows them: the text alone is kept.
+    if (name.starts_with("!--") || name.starts_with("?")) {
+      appendText(out, n->getText(&utf8, true).view());
+      return kDropped;
+    }
     out += '<';
-    append(n->getName().view());
-    for (webAttributeText a = n->getFirstAttribute(&utf8, true); a.name;
-         a = n->getNextAttribute(&utf8, true)) {
+    out.append(name);
+    for (webAttributeText a = n->getFirstAttribute(&utf8, true); a.name; a = n->getNextAttribute(&utf8, true)) {
       out += ' ';
-      append(a.name->view());
+      out.append(a.name->view());
       out += "=\"";
-      append(a.value.view());
+      appendAttributeValue(out, a.value.view());
       out += '"';
     }
+    const Str text = n->getText(&utf8, true);
+    if (isVoidElement(name) && !n->getFirstChild() && text.view().empty()) {
+      out += " />";
+      return kSelfClosed;
+    }
     out += '>';
-    append(n->getText(&utf8, true).view());
-    return 0;
+    appendText(out, text.view());
+    return kElement;
   };
-  auto leave = [&](webDataNode* n, int) {
-    out += "</";
-    append(n->getName().view());
-    out += '>';
-    if (n != &node) append(n->getTextAfterEndTag(&utf8, true).view());
+  auto leave = [&](webDataNode* n, Written written) {
+    if (written == kElement) {
+      out += "</";
+      out.append(n->getName().view());
+      out += '>';
+    }
+    if (n != &node) appendText(out, n->getTextAfterEndTag(&utf8, true).view());
   };
-  walkNodes<int>(&node, false, enter, leave);
+  walkNodes<Written>(&node, false, enter, leave);
 
   int32_t length = static_cast<int32_t>(out.size());
   return Str::adopt(std::move(out), length);

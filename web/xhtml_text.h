@@ -7,11 +7,14 @@
 
 namespace bw {
 
-// The markup of node and all its descendants: start tags with their raw
-// attribute values, texts with their escapes as written, names without
-// namespace prefix, end tags; not the text after node's own end tag. Walks
-// without recursion. Raises "BUG" "xhtmlToString(); node.parent=NIL" for a
-// top-level node.
+// The markup of node and all its descendants as a serializer writes it:
+// names without namespace prefix; attribute values as written, in double
+// quotes, with '"' and "<" escaped; texts with their references as written
+// and CDATA sections escaped; HTML's void elements without children as
+// "<br />", other elements with their end tag; comments and processing
+// instructions left out (the text after them stays). Not the text after
+// node's own end tag. Walks without recursion. Raises "BUG"
+// "xhtmlToString(); node.parent=NIL" for a top-level node.
 Str xhtmlToString(webDataNode& node);
 
 }  // namespace bw

@@ -24,6 +24,29 @@ TEST_F(XhtmlTextTest, ContentIsWrittenBackAsOneLine) {
   expectRaise([&] { xhtmlToString(*root->head()); }, "BUG", "xhtmlToString(); node.parent=NIL");
 }
 
+TEST_F(XhtmlTextTest, MarkupIsWrittenTheWayASerializerWritesIt) {
+  const struct {
+    const char* inner;
+    const char* markup;
+  } cases[] = {
+      {"a<br/>b<br></br>c", "a<br />b<br />c"},
+      {"<img src='x.png' alt='say \"hi\"'/>", "<img src=\"x.png\" alt=\"say &quot;hi&quot;\" />"},
+      {"<p title='a&amp;b &lt; c'></p>", "<p title=\"a&amp;b &lt; c\"></p>"},
+      {"<div/>", "<div></div>"},
+      {"a<!-- note -->b<!--x-->", "ab"},
+      {"<p>x<?pi data?>y</p>", "<p>xy</p>"},
+      {"<code><![CDATA[a < b && c]]></code>", "<code>a &lt; b &amp;&amp; c</code>"},
+      {"5 &lt; 7 &amp;&amp; 7 &gt; 5", "5 &lt; 7 &amp;&amp; 7 &gt; 5"},
+      {"<br>x</br>", "<br>x</br>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.inner);
+    auto root = parse(std::string("<entry><content>") + c.inner + "</content></entry>");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(str(xhtmlToString(*root->head()->getFirstChild())), std::string("<content>") + c.markup + "</content>");
+  }
+}
+
 TEST_F(XhtmlTextTest, DeepContentNeedsNoRecursion) {
   std::string doc = "<entry><content>";
   for (int i = 0; i < 100000; ++i) doc += "<p>";

@@ -6,6 +6,7 @@
 #include <array>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -14,6 +15,7 @@
 #include "core/unicode.h"
 #include "core/utf8.h"
 #include "web/byte_scan.h"
+#include "web/text_decoding.h"
 
 namespace bw {
 
@@ -194,31 +196,6 @@ XmlAttribute tagNextAttribute(Text tag, int32_t position) {
 
 namespace {
 
-// The length of the well-formed UTF-8 sequence (Unicode Table 3-7) that
-// starts at s[i], or 0 when none does.
-size_t sequenceLength(const unsigned char* s, size_t n, size_t i) {
-  const unsigned char b = s[i];
-  auto continuation = [&](size_t k) { return k < n && (s[k] & 0xC0) == 0x80; };
-  if (b < 0x80) return 1;
-  if (b < 0xC2) return 0;
-  if (b < 0xE0) return continuation(i + 1) ? 2 : 0;
-  if (b < 0xF0) {
-    if (i + 1 >= n) return 0;
-    const unsigned char c = s[i + 1];
-    const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80;
-    const unsigned char hi = b == 0xED ? 0x9F : 0xBF;
-    return c >= lo && c <= hi && continuation(i + 2) ? 3 : 0;
-  }
-  if (b < 0xF5) {
-    if (i + 1 >= n) return 0;
-    const unsigned char c = s[i + 1];
-    const unsigned char lo = b == 0xF0 ? 0x90 : 0x80;
-    const unsigned char hi = b == 0xF4 ? 0x8F : 0xBF;
-    return c >= lo && c <= hi && continuation(i + 2) && continuation(i + 3) ? 4 : 0;
-  }
-  return 0;
-}
-
 const unsigned char* bytesOf(std::string_view text) {
   return reinterpret_cast<const unsigned char*>(text.data());
 }
@@ -228,29 +205,9 @@ const unsigned char* bytesOf(std::string_view text) {
 bool holdsMultiByteSequence(std::string_view text) {
   const unsigned char* s = bytesOf(text);
   for (size_t i = 0; i < text.size(); ++i) {
-    if (s[i] >= 0x80 && sequenceLength(s, text.size(), i) > 1) return true;
+    if (s[i] >= 0x80 && utf8SequenceLength(s, text.size(), i) > 1) return true;
   }
   return false;
-}
-
-// The text with every well-formed UTF-8 sequence kept and every other byte
-// read as Windows-1252 ("?" for the bytes it leaves undefined).
-std::string utf8WithWindows1252Bytes(std::string_view text) {
-  const unsigned char* s = bytesOf(text);
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (size_t i = 0; i < text.size();) {
-    size_t length = sequenceLength(s, text.size(), i);
-    if (length > 0) {
-      out.append(text.substr(i, length));
-      i += length;
-      continue;
-    }
-    int32_t cp = windows1252ToUnicode(s[i++]);
-    char buffer[4];
-    out.append(buffer, static_cast<size_t>(cp < 0 ? (buffer[0] = '?', 1) : convertUnicodeCharaToUTF8(cp, buffer)));
-  }
-  return out;
 }
 
 }  // namespace
@@ -295,7 +252,7 @@ size_t wellFormedUntil(std::string_view text, size_t i) {
         ++i;
         continue;
       }
-      const size_t length = sequenceLength(s, n, i);
+      const size_t length = utf8SequenceLength(s, n, i);
       if (length == 0) return i;
       i += length;
     }
@@ -338,6 +295,50 @@ NulScan scanToNul(const char* buffer, int32_t length) {
 
 bool isWellFormedUTF8(std::string_view text) { return wellFormedUntil(text, 0) == text.size(); }
 
+namespace {
+
+struct WideStart {
+  const char* encoding = nullptr;  // nullptr: a text of single bytes
+  int32_t markLength = 0;
+};
+
+// The UTF-16 or UTF-32 form of a text, by its byte-order mark or, without
+// one, by the zero bytes around its first character (an XML text starts
+// with "<" or white space, both below 80).
+WideStart wideStartOf(std::string_view t) {
+  auto is = [&](std::string_view prefix) { return t.starts_with(prefix); };
+  using namespace std::string_view_literals;
+  if (is("\xFF\xFE\0\0"sv)) return {"UTF-32LE", 4};
+  if (is("\0\0\xFE\xFF"sv)) return {"UTF-32BE", 4};
+  if (is("\xFF\xFE"sv)) return {"UTF-16LE", 2};
+  if (is("\xFE\xFF"sv)) return {"UTF-16BE", 2};
+  if (t.size() < 4) return {};
+  const bool z0 = t[0] == 0, z1 = t[1] == 0, z2 = t[2] == 0, z3 = t[3] == 0;
+  if (!z0 && z1 && z2 && z3) return {"UTF-32LE", 0};
+  if (z0 && z1 && z2 && !z3) return {"UTF-32BE", 0};
+  if (!z0 && z1 && !z2 && z3) return {"UTF-16LE", 0};
+  if (z0 && !z1 && z2 && !z3) return {"UTF-16BE", 0};
+  return {};
+}
+
+bool namesWideEncoding(std::string_view label) {
+  label = trimLabel(label);
+  return startsWithIgnoringCase(label, "UTF-16") || startsWithIgnoringCase(label, "UTF-32") ||
+         startsWithIgnoringCase(label, "UCS-2") || startsWithIgnoringCase(label, "UCS-4") ||
+         equalsIgnoringCase(label, "UTF16") || equalsIgnoringCase(label, "UTF32");
+}
+
+// An encoding name as a message shows it: at most 40 bytes, controls as "?".
+std::string shownEncoding(std::string_view name) {
+  std::string shown(name.substr(0, 40));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return shown;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // cXML
 
@@ -371,6 +372,9 @@ void cXML::close() {
   length_ = 0;
   convertedText_.clear();
   convertedText_.shrink_to_fit();
+  wideText_.clear();
+  wideText_.shrink_to_fit();
+  wideEncoding_.clear();
   version_ = Str();
   encodingName_ = Str();
   declaredEncodingName_ = Str();
@@ -526,10 +530,86 @@ void cXML::replaceByWindows1252() {
   encodingName_ = Str("Windows-1252");
 }
 
+bool cXML::settleEncoding(bool declared, int32_t& start) {
+  if (!wideEncoding_.empty()) {
+    // Converted before it was read: whatever the declaration says, the
+    // text is UTF-8 now.
+    declaredEncodingName_ = declared ? std::move(encodingName_) : Str(wideEncoding_);
+    encodingName_ = Str("UTF-8");
+    return false;
+  }
+  if (declared && !encodingName_.isNil() && namesWideEncoding(encodingName_.view())) {
+    // A text of single bytes cannot be in UTF-16, whatever it says; read
+    // as UTF-8 (stray bytes as Windows-1252), as browsers do.
+    declaredEncodingName_ = std::move(encodingName_);
+    encodingName_ = Str("UTF-8");
+    return false;
+  }
+  if (!declared && markLength_ == 0 && !wellFormedUtf8_ && !transportCharset_.empty() &&
+      !namesWideEncoding(transportCharset_)) {
+    declaredEncodingName_ = Str("UTF-8");
+    encodingName_ = Str(trimLabel(transportCharset_));
+  }
+  if (encodingName_.isNil()) return false;
+  const std::string_view label = encodingName_.view();
+  const char* const end = text_ + length_;
+  if (isLatin1Label(label)) {
+    // Browsers read Latin-1 and ASCII as Windows-1252: a document holding
+    // bytes 80..9F (an ASCII one: any byte above 7F) was written on Windows.
+    const bool ascii = isAsciiLabel(label);
+    for (const char* p = skipAscii(text_, end); p < end; p = skipAscii(p + 1, end)) {
+      if (ascii || static_cast<unsigned char>(*p) <= 0x9F) {
+        replaceByWindows1252();
+        return false;
+      }
+    }
+    // A Latin-1 name this system has no table under reads as ISO-8859-1.
+    if (!encodingFromName(encodingName_, false)) {
+      if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
+      encodingName_ = Str("ISO-8859-1");
+    }
+    return false;
+  }
+  if (!isMultiByteLabel(label)) return false;
+  // Shift_JIS, GBK, ISO-2022-JP ...: the whole text behind the mark
+  // converted at once. Only what stands before start (the declaration, in
+  // ASCII) is known to be read right: the caller reads the first tag again.
+  const std::string_view body(text_ + markLength_, static_cast<size_t>(length_ - markLength_));
+  std::optional<std::string> converted = decodeToUtf8(body, label);
+  if (!converted) return false;
+  const int32_t prefix = start - markLength_;
+  const std::optional<std::string> before =
+      prefix <= 0 ? std::string() : decodeToUtf8(body.substr(0, static_cast<size_t>(prefix)), label);
+  start = markLength_ + static_cast<int32_t>(before ? before->size() : 0);
+  adoptConvertedText(*converted);
+  position_ = start;
+  if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
+  encodingName_ = Str("UTF-8");
+  wellFormedUtf8_ = true;
+  return true;
+}
+
 bool cXML::open(const char* buffer, int32_t length) {
   close();
   if (!buffer) raise("EMU", "cXML.open(); buffer=NIL");
   if (length < 0) raise("EMU", "cXML.open(); length<0");
+  const WideStart wide = wideStartOf(std::string_view(buffer, static_cast<size_t>(length)));
+  if (wide.encoding) {
+    // A terminating NUL byte is no half of a character.
+    size_t n = static_cast<size_t>(length - wide.markLength);
+    const size_t unit = std::string_view(wide.encoding).starts_with("UTF-32") ? 4 : 2;
+    while (n % unit != 0 && buffer[static_cast<size_t>(wide.markLength) + n - 1] == '\0') --n;
+    std::optional<std::string> utf8 = decodeToUtf8(std::string_view(buffer + wide.markLength, n), wide.encoding);
+    if (!utf8 || utf8->size() > static_cast<size_t>(INT32_MAX)) {
+      lastError_ = std::string("cXML.open(); the feed's encoding ") + wide.encoding + " is not supported";
+      lineNumber_ = 1;
+      return false;
+    }
+    wideText_ = std::move(*utf8);
+    wideEncoding_ = wide.encoding;
+    buffer = wideText_.c_str();
+    length = static_cast<int32_t>(wideText_.size());
+  }
   const NulScan scan = scanToNul(buffer, length);
   text_ = buffer;
   length_ = scan.length;
@@ -581,6 +661,7 @@ void cXML::openSteps() {
   if (text_[position_] != '<') raise("XML", "cXML.open(); malformed XML (1)");
 
   int32_t start = position_;
+  bool declared = false;
   TagView t = nextTag(true);
   if (!t.found) raise("XML", "cXML.open(); malformed XML (1)");
   AttributeView a = nextAttribute(t.tag, 0, textEnd());
@@ -594,19 +675,8 @@ void cXML::openSteps() {
     }
     if (a.name == "encoding") {
       encodingName_ = a.hasValue ? Str(a.value) : Str();
+      declared = true;
       a = nextAttribute(t.tag, a.position, textEnd());
-      // A Latin-1 document holding bytes 80..9F was written on Windows.
-      std::string_view declared = encodingName_.view();
-      if (startsWithIgnoringCase(declared, "ISO-8859-1") || startsWithIgnoringCase(declared, "ISO8859-1") ||
-          equalsIgnoringCase(declared, "latin1")) {
-        const char* const end = text_ + length_;
-        for (const char* p = skipAscii(text_, end); p < end; p = skipAscii(p + 1, end)) {
-          if (static_cast<unsigned char>(*p) <= 0x9F) {
-            replaceByWindows1252();
-            break;
-          }
-        }
-      }
     }
     while (a.name != "?" && !a.name.empty()) a = nextAttribute(t.tag, a.position, textEnd());
     if (a.name.empty()) raise("XML", "cXML.open(); malformed XML prolog (1)");
@@ -615,6 +685,12 @@ void cXML::openSteps() {
     if (!version_.view().starts_with("1.")) raise("XML", "cXML.open(); unsupported XML version");
 
     start = position_;
+    t = nextTag(true);
+    if (!t.found) raise("XML", "cXML.open(); malformed XML (2)");
+    name = nextAttribute(t.tag, 0, textEnd()).name;
+  }
+
+  if (settleEncoding(declared, start)) {
     t = nextTag(true);
     if (!t.found) raise("XML", "cXML.open(); malformed XML (2)");
     name = nextAttribute(t.tag, 0, textEnd()).name;
@@ -643,7 +719,9 @@ void cXML::openSteps() {
   }
 
   encoding_ = encodingName_.isNil() ? nullptr : encodingFromName(encodingName_, false);
-  if (!encoding_) raise("XML", "cXML.open(); unsupported character encoding");
+  if (!encoding_) {
+    raise("XML", "cXML.open(); the feed's encoding " + shownEncoding(encodingName_.view()) + " is not supported");
+  }
 
   // Everything behind the byte-order mark is read as UTF-8; the mark stays.
   // UTF-8 needs nothing, and a charset changes nothing but the bytes above

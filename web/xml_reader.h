@@ -1,11 +1,15 @@
 // web/xml_reader.h - cXML, the tolerant XML reader (RSS, Atom, OPML).
 //
 // A reader is made once and reused: open() checks the prolog, settles the
-// encoding (an "ISO-8859-1" document holding bytes 80..9F, or a "UTF-8" one
-// without a single multi-byte sequence that is not well-formed UTF-8, is
-// read as "Windows-1252"; in a UTF-8 one with multi-byte sequences only the
-// stray bytes are), converts the
-// whole text to UTF-8 once when needed and stands at the first element;
+// encoding (a document labelled Latin-1 holding bytes 80..9F, or US-ASCII
+// holding any byte above 7F, or a "UTF-8" one without a single multi-byte
+// sequence that is not well-formed UTF-8, is read as "Windows-1252"; in a
+// UTF-8 one with multi-byte sequences only the stray bytes are; UTF-16 and
+// UTF-32, by byte-order mark or by the zero bytes of their first character,
+// and multi-byte encodings such as Shift_JIS or GBK go through the system's
+// converter first; a label nothing here knows fails with "the feed's
+// encoding X is not supported"), converts the whole text to UTF-8 once
+// when needed and stands at the first element;
 // parseDocument() builds the tree; close() forgets the document. No DTDs, no
 // namespace resolution (prefixes stay as written), no escape decoding while
 // parsing: the tree's getters decode through the reader's decoder.
@@ -90,6 +94,10 @@ class cXML : public webDataFormat {
   const Str& infoDeclaredEncodingName() const { return declaredEncodingName_; }
   int32_t infoLineNumber() override;
   Str convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) override;
+  // The charset the server named in its Content-Type ("" for none): a
+  // document without a byte-order mark or an encoding declaration that is
+  // not well-formed UTF-8 is read in it. Holds for every later open().
+  void setTransportCharset(std::string_view charset) { transportCharset_ = charset; }
   // The message of the last "XML" failure of open() or parseDocument().
   const std::string& lastError() const { return lastError_; }
   bool isOpen() const { return text_ != nullptr; }
@@ -109,6 +117,11 @@ class cXML : public webDataFormat {
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
   void openSteps();
   void replaceByWindows1252();
+  // Settles the encoding the text is read in once the prolog is read:
+  // Latin-1 labels, labels of wide or multi-byte encodings (the text then
+  // converted as a whole: start moves with it, and true asks the caller to
+  // read the first tag again) and the server's charset.
+  bool settleEncoding(bool declared, int32_t& start);
   // The text becomes the byte-order mark (if any) followed by converted.
   void adoptConvertedText(std::string_view converted);
   void convertDocument();
@@ -139,6 +152,13 @@ class cXML : public webDataFormat {
   // (found while its NUL was searched).
   bool wellFormedUtf8_ = false;
   std::string convertedText_;
+  // A UTF-16 or UTF-32 document (known by its byte-order mark or by the
+  // zero bytes around its first "<") converted to UTF-8 before it is read,
+  // and the encoding it was in.
+  std::string wideText_;
+  std::string wideEncoding_;
+  // The charset the server named for the next documents ("" for none).
+  std::string transportCharset_;
   // Set while a single-byte document is read where it stands: its strings
   // are converted one by one as the tree takes them, not the whole text
   // first (no second copy of the document).

@@ -2,6 +2,8 @@
 // tree it builds, its failure messages and line numbers.
 #include "web/xml_reader.h"
 
+#include <iconv.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -90,7 +92,7 @@ TEST_F(XmlReaderTest, PrologVersionAndByteOrderMark) {
 
   EXPECT_EQ(failure("<?xml version=\"2.0\"?><a/>"), "cXML.open(); unsupported XML version");
   EXPECT_EQ(failure("<?xml version=\"1.0\" encoding=\"klingon\"?><a/>"),
-            "cXML.open(); unsupported character encoding");
+            "cXML.open(); the feed's encoding klingon is not supported");
   // A CDATA section where the first tag must stand is text, not a tag.
   EXPECT_EQ(failure("<![CDATA[>"), "cXML.open(); malformed XML (1)");
   EXPECT_EQ(failure("\xEF\xBB\xBF<![CDATA[x]]><a/>"), "cXML.open(); malformed XML (1)");
@@ -157,11 +159,15 @@ TEST_F(XmlReaderTest, NonAsciiHeaderOfAConvertedDocumentOpens) {
 }
 
 TEST_F(XmlReaderTest, EncodingFallsBackToWindows1252) {
-  auto root = parsed("<?xml version=\"1.0\" encoding=\"iso-8859-15\"?><a>\x93q\x94</a>");
+  auto root = parsed("<?xml version=\"1.0\" encoding=\"ISO_8859-1\"?><a>\x93q\x94</a>");
   ASSERT_TRUE(root);
   EXPECT_EQ(str(root->infoEncodingName()), "Windows-1252");
-  EXPECT_EQ(str(root->infoDeclaredEncodingName()), "iso-8859-15");
+  EXPECT_EQ(str(root->infoDeclaredEncodingName()), "ISO_8859-1");
   EXPECT_EQ(str(root->head()->getText(&utf8_, false)), "\xE2\x80\x9Cq\xE2\x80\x9D");
+  // Another ISO-8859 charset keeps its own table for every byte.
+  root = parsed("<?xml version=\"1.0\" encoding=\"iso-8859-15\"?><a>\x93\xA4</a>");
+  ASSERT_TRUE(root);
+  EXPECT_EQ(str(root->head()->getText(&utf8_, false)), "\xC2\x93\xE2\x82\xAC");
 
   root = parsed("<a>caf\xE9</a>");
   ASSERT_TRUE(root);
@@ -232,18 +238,112 @@ TEST_F(XmlReaderTest, SystemCharsetsAndSpellingsConvert) {
       {"iso8859-1", "\x93q\x94", "\xE2\x80\x9Cq\xE2\x80\x9D"},
       {"utf8", "caf\xC3\xA9", "caf\xC3\xA9"},
       {"UTF8", "caf\xE9", "caf\xC3\xA9"},  // not UTF-8 after all
-      {"Shift_JIS", "\x82\xA0", nullptr},
+      {"Shift_JIS", "\x82\xA0", "\xE3\x81\x82"},
+      {"x-unknown", "a", nullptr},
   };
   for (const Case& c : cases) {
     std::string xml = std::string("<?xml version=\"1.0\" encoding=\"") + c.encoding + "\"?><a>" + c.text + "</a>";
     if (!c.utf8) {
-      EXPECT_EQ(failure(xml), "cXML.open(); unsupported character encoding") << c.encoding;
+      EXPECT_EQ(failure(xml), std::string("cXML.open(); the feed's encoding ") + c.encoding + " is not supported");
       continue;
     }
     auto root = parsed(xml);
     ASSERT_TRUE(root) << c.encoding;
     EXPECT_EQ(str(root->head()->getText(&utf8_, false)), c.utf8) << c.encoding;
   }
+}
+
+// The bytes of a UTF-8 text in another encoding, by the system's converter.
+std::string encodedIn(const std::string& utf8, const char* encoding) {
+  iconv_t cd = iconv_open(encoding, "UTF-8");
+  EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << encoding;
+  std::string out(utf8.size() * 4 + 8, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  size_t inLeft = utf8.size();
+  char* to = out.data();
+  size_t toLeft = out.size();
+  EXPECT_NE(iconv(cd, &in, &inLeft, &to, &toLeft), static_cast<size_t>(-1)) << encoding;
+  iconv(cd, nullptr, nullptr, &to, &toLeft);
+  iconv_close(cd);
+  out.resize(out.size() - toLeft);
+  return out;
+}
+
+// Feeds written in each encoding (the whole document, declaration included,
+// converted from UTF-8) read back to the same title; a reference past
+// 2^32 is U+FFFD.
+TEST_F(XmlReaderTest, FeedsInEveryEncodingReadToTheirTitle) {
+  const struct {
+    const char* encoding;  // what the bytes are in
+    const char* declared;  // the declaration's encoding; nullptr: no declaration
+    const char* bom;       // bytes before the document
+    std::string title;
+  } cases[] = {
+      {"ISO-8859-2", "ISO-8859-2", "", "Za\xC5\xBC\xC3\xB3\xC5\x82\xC4\x87 g\xC4\x99\xC5\x9Bl\xC4\x85 ja\xC5\xBA\xC5\x84"},
+      {"ISO-8859-13", "iso-8859-13", "", "\xC4\x84\xC4\x8D\xC4\x99\xC4\x97\xC4\xAF\xC5\xA1\xC5\xB3\xC5\xAB\xC5\xBE \xE2\x80\x9Dq\xE2\x80\x9C"},
+      {"ISO-8859-15", "ISO-8859-15", "", "\xE2\x82\xAC 5 \xC5\x92uvre \xC5\xA0"},
+      {"ISO-8859-16", "ISO-8859-16", "", "\xC8\x98i \xC8\x9B \xE2\x82\xAC"},
+      {"KOI8-R", "KOI8-R", "", "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},
+      {"SHIFT_JIS", "Shift_JIS", "", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9"},
+      {"EUC-JP", "EUC-JP", "", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9"},
+      // The "ー" of this title is "!<" in the text's seven-bit bytes.
+      {"ISO-2022-JP", "ISO-2022-JP", "", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE \xE3\x83\x8B\xE3\x83\xA5\xE3\x83\xBC\xE3\x82\xB9"},
+      {"GB2312", "gb2312", "", "\xE4\xB8\xAD\xE6\x96\x87\xE6\x96\xB0\xE9\x97\xBB"},
+      {"GBK", "GBK", "", "\xE4\xB8\xAD\xE6\x96\x87\xE6\x96\xB0\xE9\x97\xBB"},
+      {"GB18030", "GB18030", "", "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x98\x80"},
+      {"BIG5", "Big5", "", "\xE4\xB8\xAD\xE6\x96\x87\xE6\x96\xB0\xE8\x81\x9E"},
+      {"EUC-KR", "EUC-KR", "", "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xEB\x89\xB4\xEC\x8A\xA4"},
+      {"UTF-16LE", "UTF-16", "\xFF\xFE", "\xC3\x9Cn\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"},
+      {"UTF-16BE", "utf-16", "\xFE\xFF", "\xC3\x9Cn\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x98\x80"},
+      {"UTF-16LE", nullptr, "", "\xC3\x9Cn\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC"},
+      {"UTF-16BE", "UTF-16", "", "\xC3\x9Cn\xC3\xAF \xE6\x97\xA5\xE6\x9C\xAC"},
+      {"UTF-32LE", "UTF-32", "\xFF\xFE", "\xC3\x9Cn\xC3\xAF \xF0\x9F\x98\x80"},
+      {"UTF-32BE", nullptr, "", "\xC3\x9Cn\xC3\xAF \xF0\x9F\x98\x80"},
+      // A declaration of UTF-16 over single bytes is read as UTF-8.
+      {"UTF-8", "UTF-16", "", "caf\xC3\xA9"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.encoding) + " declared " + (c.declared ? c.declared : "-"));
+    const std::string declaration =
+        c.declared ? std::string("<?xml version=\"1.0\" encoding=\"") + c.declared + "\"?>\n" : std::string();
+    const std::string utf8 = declaration + "<rss version=\"2.0\"><channel><title>" + c.title +
+                             " &amp; &#4294967356;</title></channel></rss>";
+    std::string bom = c.bom;
+    if (std::string_view(c.encoding).starts_with("UTF-32") && !bom.empty()) {
+      bom = c.encoding[6] == 'L' ? std::string("\xFF\xFE\0\0", 4) : std::string("\0\0\xFE\xFF", 4);
+    }
+    auto root = parsed(bom + encodedIn(utf8, c.encoding));
+    ASSERT_TRUE(root && root->head() && root->head()->getFirstChild());
+    EXPECT_EQ(str(root->head()->getFirstChild()->getFirstChild()->getText(&utf8_, false)),
+              c.title + " & \xEF\xBF\xBD");
+  }
+}
+
+// The server's charset reads a document that neither a byte-order mark
+// nor a declaration names and that is not UTF-8; it never overrides them.
+TEST_F(XmlReaderTest, TheServersCharsetNamesAnUndeclaredDocument) {
+  const std::string sjis = encodedIn("<a>\xE6\x97\xA5\xE6\x9C\xAC</a>", "SHIFT_JIS");
+  const struct {
+    std::string document;
+    const char* charset;
+    const char* want;
+  } cases[] = {
+      {sjis, "Shift_JIS", "\xE6\x97\xA5\xE6\x9C\xAC"},
+      {"<a>\xB1\xE6</a>", "iso-8859-2", "\xC4\x85\xC4\x87"},
+      {"<a>\x93q\x94</a>", "ISO-8859-1", "\xE2\x80\x9Cq\xE2\x80\x9D"},
+      // UTF-8 stays UTF-8, and a declaration holds.
+      {"<a>caf\xC3\xA9</a>", "iso-8859-2", "caf\xC3\xA9"},
+      {"<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80</a>", "Shift_JIS", "\xE2\x82\xAC"},
+      {"<a>\xB1\xE6</a>", "", "\xC2\xB1\xC3\xA6"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.charset);
+    reader_->setTransportCharset(c.charset);
+    auto root = parsed(c.document);
+    ASSERT_TRUE(root && root->head());
+    EXPECT_EQ(str(root->head()->getText(&utf8_, false)), c.want);
+  }
+  reader_->setTransportCharset("");
 }
 
 // A single-byte document is read where it stands, each string converted as
@@ -275,8 +375,11 @@ TEST_F(XmlReaderTest, SingleByteDocumentsReadLikeTheirWholeConversion) {
     for (int round = 0; round < 1000; ++round) {
       std::string body = "<r>";
       for (int n = static_cast<int>(random() % 10); n > 0; --n) body += fragments[random() % std::size(fragments)];
-      // A Latin-1 document with bytes 80..9F is read as Windows-1252.
-      const bool c1 = std::string_view(charset) == "ISO-8859-1" && body.find_first_of("\x80\x81") != std::string::npos;
+      // A Latin-1 document with bytes 80..9F, an ASCII one with any byte
+      // above 7F, is read as Windows-1252.
+      const bool c1 = (std::string_view(charset) == "ISO-8859-1" && body.find_first_of("\x80\x81") != std::string::npos) ||
+                      (std::string_view(charset) == "US-ASCII" &&
+                       std::any_of(body.begin(), body.end(), [](char c) { return c & 0x80; }));
       cCharset table;
       ASSERT_TRUE(table.load(c1 ? "Windows-1252" : charset, false)) << charset;
       const std::string converted(

@@ -2,6 +2,7 @@
 // list host's rows in a tree view without root decoration, the title row
 // with its sort mark, the selection both ways, and the user's clicks.
 #include <QAbstractItemModel>
+#include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
@@ -58,13 +59,22 @@ class ListModel : public QAbstractItemModel {
       return QVariant::fromValue(
           alignmentOf(host_->infoColumnAlignment()[static_cast<size_t>(index.column())]));
     }
+    if (role == Qt::ToolTipRole) {
+      QVariant answer;
+      guiGuarded([&] {
+        Str help = host_->infoRowHelp(index.row());
+        if (!help.isNil() && help.length() > 0) answer = QString::fromStdString(codec_.toUtf8(help.view()));
+      });
+      return answer;
+    }
     if (role != Qt::DisplayRole && role != Qt::ForegroundRole && role != Qt::FontRole) return {};
     QVariant answer;
     guiGuarded([&] {
       const GuiStyledText& cell = host_->rowCells(index.row())[static_cast<size_t>(index.column())];
       GuiTextStyle style = cell.runs.empty() ? GuiTextStyle() : cell.runs.front().style;
       if (role == Qt::DisplayRole) {
-        answer = QString::fromStdString(codec_.toUtf8(cell.plain()));
+        QString text = QString::fromStdString(codec_.toUtf8(cell.plain()));
+        answer = host_->infoIsDateColumn(index.column()) ? guiLocaleDate(text) : text;
       } else if (role == Qt::ForegroundRole) {
         if (!style.numberedPen) return;
         if (std::optional<uint32_t> rgb = guiPenTable().rgbOf(style.pen)) answer = colourOf(*rgb);
@@ -437,6 +447,24 @@ class ListView : public GuiListView {
 };
 
 }  // namespace
+
+QString guiLocaleDate(const QString& written, const QLocale& locale) {
+  if (written.size() != 10 && written.size() != 16) return written;
+  for (qsizetype i = 0; i < written.size(); ++i) {
+    const char want = (i == 4 || i == 7) ? '-' : i == 10 ? ' ' : i == 13 ? ':' : '0';
+    const QChar c = written[i];
+    if (want == '0' ? !c.isDigit() || c.unicode() > '9' : c != QLatin1Char(want)) return written;
+  }
+  const QDate date = QDate::fromString(written.left(10), Qt::ISODate);
+  const QTime time = written.size() == 16 ? QTime::fromString(written.mid(11), QStringLiteral("HH:mm")) : QTime(0, 0);
+  if (!date.isValid() || !time.isValid()) return written;
+  if (written.size() == 10) {
+    if (locale.dateFormat(QLocale::ShortFormat) == QLocale::c().dateFormat(QLocale::ShortFormat)) return written;
+    return locale.toString(date, QLocale::ShortFormat);
+  }
+  if (locale.dateTimeFormat(QLocale::ShortFormat) == QLocale::c().dateTimeFormat(QLocale::ShortFormat)) return written;
+  return locale.toString(QDateTime(date, time, Qt::UTC), QLocale::ShortFormat);
+}
 
 QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec) {
   auto* tree = new ListTree(host);

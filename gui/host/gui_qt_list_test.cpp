@@ -12,6 +12,7 @@
 
 #include "gui/host/core/gui_list_host.h"
 #include "gui/host/gui_natives.h"
+#include "gui/host/gui_qt_widgets.h"
 #include "gui/host/gui_qt_test_support.h"
 
 namespace bw {
@@ -181,6 +182,63 @@ TEST_F(QtListTest, TitleMarkAndWidthsComeBackInARebuiltWindow) {
     client_->endGuiWindow(w);
   }
   EXPECT_EQ(widths.front(), 123);
+}
+
+TEST(QtListDates, WrittenDatesInTheLocalesShortForm) {
+  const QLocale us("en_US"), de("de_DE"), jp("ja_JP");
+  struct Case {
+    const char* written;
+    const QLocale& locale;
+    const char* shown;
+  } cases[] = {
+      {"2026-12-09", us, "12/9/26"},
+      {"2026-12-09 15:05", us, "12/9/26 3:05 PM"},
+      {"2026-12-09", de, "09.12.26"},
+      {"2026-12-09 00:00", de, "09.12.26 00:00"},
+      {"1999-01-31 23:59", jp, "1999/01/31 23:59"},
+      {"2026-12-09 15:05", QLocale::c(), "2026-12-09 15:05"},  // the C locale keeps the written form
+      {"2026-12-09", QLocale::c(), "2026-12-09"},
+      // Not a written date: as it is.
+      {" ", us, " "},
+      {" invalid date", us, " invalid date"},
+      {"none", us, "none"},
+      {"2026-13-09", us, "2026-13-09"},
+      {"2026-02-30 10:00", us, "2026-02-30 10:00"},
+      {"2026-12-09 24:00", us, "2026-12-09 24:00"},
+      {"2026-12-09T15:05", us, "2026-12-09T15:05"},
+      {"2026-12-09 15:05:00", us, "2026-12-09 15:05:00"},
+      {"2026/12/09", us, "2026/12/09"},
+      {"\u0662\u0660\u0662\u0666-12-09", us, "\u0662\u0660\u0662\u0666-12-09"},  // digits of another script
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(guiLocaleDate(QString::fromUtf8(c.written), c.locale).toStdString(), c.shown);
+  }
+}
+
+TEST_F(QtListTest, DateColumnsShowTheLocalesFormAndRowsTheirOwnHelp) {
+  QLocale::setDefault(QLocale("en_US"));
+  cGuiWindowHostCore* w = window("Dates");
+  cGuiListHost* list = makeList(w, 3, "Name\tUpdated\tRaw");
+  list->initDateColumn(1)->initDateColumn(99);
+  list->setRowHelp([](const cGuiList::Row& row) { return row.data == 2 ? Str("failed: HTTP 404") : Str(); });
+  list->setHelp("the list's own help");
+  list->setSortByUser(1, false);
+  for (int i : {1, 2, 3})
+    list->addEntry(Str("feed" + std::to_string(i) + "\t2026-0" + std::to_string(4 - i) + "-01 13:30\t2026-01-01"), 0,
+                   false, i, {});
+  w->build();
+  settle();
+  QAbstractItemModel* model = treeOf(list)->model();
+  // Sorted by the written dates, shown in the locale's form.
+  EXPECT_EQ(model->data(model->index(0, 1)).toString().toStdString(), "1/1/26 1:30 PM");
+  EXPECT_EQ(model->data(model->index(2, 1)).toString().toStdString(), "3/1/26 1:30 PM");
+  EXPECT_EQ(model->data(model->index(0, 2)).toString().toStdString(), "2026-01-01");
+  EXPECT_EQ(list->infoEntryAt(0)->label, "feed3\t2026-01-01 13:30\t2026-01-01");
+  EXPECT_EQ(model->data(model->index(1, 0), Qt::ToolTipRole).toString().toStdString(), "failed: HTTP 404");
+  EXPECT_FALSE(model->data(model->index(0, 0), Qt::ToolTipRole).isValid());
+  EXPECT_EQ(treeOf(list)->toolTip().toStdString(), "the list's own help");
+  QLocale::setDefault(QLocale::system());
 }
 
 TEST_F(QtListTest, ScreenshotOfAFeedLikeList) {

@@ -13,6 +13,9 @@
 #include <QScrollArea>
 #include <QStackedLayout>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <algorithm>
 #include <vector>
 
 #include "core/exception_print.h"
@@ -23,7 +26,12 @@ namespace bw {
 
 void guiFitButtonToText(QPushButton* button) {
   QFontMetrics metrics = button->fontMetrics();
-  int width = metrics.horizontalAdvance(button->text().replace("&&", "&")) + 2 * metrics.averageCharWidth() + 8;
+  // The style's own room about the text: its margins and frame.
+  QStyleOptionButton option;
+  option.initFrom(button);
+  const int margins = 2 * (button->style()->pixelMetric(QStyle::PM_ButtonMargin, &option, button) +
+                           button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, button));
+  int width = metrics.horizontalAdvance(button->text().replace("&&", "&")) + margins;
   if (!button->icon().isNull()) width += button->iconSize().width() + 4;
   button->setMinimumWidth(std::min(width, button->sizeHint().width()));
 }
@@ -270,6 +278,128 @@ void applyHelp(cGuiItem* item) {
   }
 }
 
+// A row of buttons, ticks and choices that goes on over more lines when the
+// room across is less than one line needs, so that a window can be narrower
+// than its widest row. A line takes as many items as their least widths
+// allow; its room goes first to bring each item towards its wanted width,
+// then in equal parts to the items that grow. A tick stays beside its label
+// (the two are one item).
+class FlowRow : public QLayout {
+  static bool growsAcross(QLayoutItem* item) {
+    return (item->expandingDirections() & Qt::Horizontal) || item->spacerItem() ||
+           (item->widget() && (item->widget()->sizePolicy().horizontalPolicy() & QSizePolicy::GrowFlag));
+  }
+
+ public:
+  explicit FlowRow(QWidget* parent) : QLayout(parent) {}
+  ~FlowRow() override {
+    while (QLayoutItem* item = takeAt(0)) delete item;
+  }
+  void addItem(QLayoutItem* item) override { items_.push_back(item); }
+  int count() const override { return static_cast<int>(items_.size()); }
+  QLayoutItem* itemAt(int index) const override { return index >= 0 && index < count() ? items_[index] : nullptr; }
+  QLayoutItem* takeAt(int index) override { return index >= 0 && index < count() ? items_.takeAt(index) : nullptr; }
+  Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
+  QSize sizeHint() const override { return line(false); }
+  QSize minimumSize() const override { return line(true); }
+  // The height follows the lines the last width needed: when they change,
+  // the row asks its window to lay out again (once the toolkit next runs).
+  void setGeometry(const QRect& rect) override {
+    QLayout::setGeometry(rect);
+    const int height = arrange(rect);
+    if (height == height_) return;
+    height_ = height;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          invalidate();
+          if (QWidget* row = parentWidget()) row->updateGeometry();
+        },
+        Qt::QueuedConnection);
+  }
+
+ private:
+  int gap() const {
+    const int own = spacing();
+    return own >= 0 ? own : parentWidget() ? parentWidget()->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) : 6;
+  }
+  std::vector<QLayoutItem*> shown() const {
+    std::vector<QLayoutItem*> items;
+    for (QLayoutItem* item : items_)
+      if (!item->isEmpty() || item->spacerItem()) items.push_back(item);
+    return items;
+  }
+  // One line of every item at its wanted width; or, least, the narrowest
+  // room for two lines of the items at their least widths (a row never goes
+  // over more than two lines, so that a window's height stays bounded).
+  QSize line(bool least) const {
+    const std::vector<QLayoutItem*> items = shown();
+    int width = 0, height = 0;
+    std::vector<int> widths;
+    for (QLayoutItem* item : items) {
+      const QSize size = least ? item->minimumSize() : item->sizeHint();
+      widths.push_back(size.width());
+      height = std::max(height, size.height());
+    }
+    auto span = [&](size_t from, size_t to) {
+      int sum = 0;
+      for (size_t i = from; i < to; ++i) sum += widths[i] + (i > from ? gap() : 0);
+      return sum;
+    };
+    width = span(0, widths.size());
+    if (least)
+      for (size_t split = 1; split < widths.size(); ++split)
+        width = std::min(width, std::max(span(0, split), span(split, widths.size())));
+    const QMargins m = contentsMargins();
+    return {width + m.left() + m.right(), height_ >= 0 ? height_ : height + m.top() + m.bottom()};
+  }
+  // Lays the items out in rect and answers the height they take.
+  int arrange(const QRect& rect) const {
+    const QRect area = rect.marginsRemoved(contentsMargins());
+    const std::vector<QLayoutItem*> items = shown();
+    const int across = gap(), down = across;
+    int y = area.y();
+    for (size_t first = 0; first < items.size();) {
+      int used = items[first]->minimumSize().width();
+      size_t end = first + 1;
+      while (end < items.size() && used + across + items[end]->minimumSize().width() <= area.width())
+        used += across + items[end++]->minimumSize().width();
+      std::vector<int> widths;
+      int short_ = 0, growing = 0, height = 0;
+      for (size_t i = first; i < end; ++i) {
+        widths.push_back(items[i]->minimumSize().width());
+        short_ += std::max(0, items[i]->sizeHint().width() - widths.back());
+        if (growsAcross(items[i])) ++growing;
+        height = std::max(height, items[i]->sizeHint().height());
+      }
+      int spare = std::max(0, area.width() - used);
+      const int toHints = std::min(spare, short_);
+      spare -= toHints;
+      int x = area.x();
+      for (size_t i = first; i < end; ++i) {
+        QLayoutItem* item = items[i];
+        int& width = widths[i - first];
+        const int wanted = std::max(0, item->sizeHint().width() - width);
+        if (short_ > 0) width += static_cast<int>(static_cast<int64_t>(wanted) * toHints / short_);
+        if (growsAcross(item) && growing > 0) width += spare / growing;
+        width = std::min(width, item->maximumSize().width());
+        const int h = std::min(height, item->maximumSize().height());
+        const QRect cell(x, y + (height - h) / 2, width, h);
+        item->setGeometry(QStyle::visualRect(parentWidget() ? parentWidget()->layoutDirection() : Qt::LeftToRight,
+                                             area, cell));
+        x += width + across;
+      }
+      y += height + down;
+      first = end;
+    }
+    const int used = items.empty() ? 0 : y - down - area.y();
+    return used + contentsMargins().top() + contentsMargins().bottom();
+  }
+
+  QList<QLayoutItem*> items_;
+  int height_ = -1;  // -1: one line, until first laid out
+};
+
 // A stretching item for box and grid layouts.
 QSpacerItem* stretch() { return new QSpacerItem(0, 0, QSizePolicy::Expanding, QSizePolicy::Expanding); }
 
@@ -332,6 +462,74 @@ void place(QLayout* layout, int index, int columns, const GuiLayoutNode& child, 
   }
 }
 
+// A row that may go on over more lines: buttons, ticks with their labels,
+// fixed labels, choices, empty labels' spaces and pages of buttons only.
+bool isFlowRow(const GuiLayoutNode& node) {
+  if (node.kind != GuiLayoutKind::Group || node.group != GuiGroupKind::Horizontal || node.sameSize ||
+      node.children.size() < 2)
+    return false;
+  std::function<bool(const GuiLayoutNode&)> isButton = [&isButton](const GuiLayoutNode& n) {
+    if (n.kind == GuiLayoutKind::Group) return std::all_of(n.children.begin(), n.children.end(), isButton);
+    return n.kind == GuiLayoutKind::Object && n.item->isOfClass(cGuiButtonHost::kClassName);
+  };
+  bool onlyButtons = true;
+  for (const GuiLayoutNode& child : node.children) {
+    switch (child.kind) {
+      case GuiLayoutKind::HSpace:
+      case GuiLayoutKind::LabelColumn: onlyButtons = false; break;
+      case GuiLayoutKind::Object:
+        if (isButton(child)) break;
+        if (!child.item->isOfClass(cGuiLabelHost::kClassName) && !child.item->isOfClass(cGuiTextHost::kClassName) &&
+            !dynamic_cast<cGuiTickHost*>(child.item) && !dynamic_cast<cGuiCycleChoiceHost*>(child.item))
+          return false;
+        onlyButtons = false;
+        break;
+      case GuiLayoutKind::Group:
+        if (child.group != GuiGroupKind::Page || !std::all_of(child.children.begin(), child.children.end(), isButton))
+          return false;
+        break;
+      default: return false;
+    }
+  }
+  // A row of buttons alone keeps one line: its window is as wide as its
+  // buttons, as a tool bar is.
+  return !onlyButtons;
+}
+
+// The items of a flow row; a label column goes with the gadget after it.
+void fillFlowRow(FlowRow* row, const GuiLayoutNode& node, const GuiTextCodec& codec) {
+  QWidget* label = nullptr;
+  for (const GuiLayoutNode& child : node.children) {
+    if (child.kind == GuiLayoutKind::HSpace) {
+      row->addItem(stretch());
+      continue;
+    }
+    if (child.kind == GuiLayoutKind::LabelColumn) {
+      // An empty label only lines columns up: it stands alone.
+      label = realiseLabelColumn(child.item, codec);
+      if (auto* text = qobject_cast<QLabel*>(label); text && text->text().isEmpty()) {
+        row->addWidget(label);
+        label = nullptr;
+      }
+      continue;
+    }
+    QWidget* widget = child.kind == GuiLayoutKind::Group ? realiseGroup(child, codec) : realiseObject(child.item, codec);
+    if (child.kind == GuiLayoutKind::Object) applyHelp(child.item);
+    if (label) {
+      auto* pair = new QWidget();
+      auto* both = new QHBoxLayout(pair);
+      both->setContentsMargins(0, 0, 0, 0);
+      both->addWidget(label);
+      both->addWidget(widget);
+      pair->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+      widget = pair;
+      label = nullptr;
+    }
+    row->addWidget(widget);
+  }
+  if (label) row->addWidget(label);
+}
+
 QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
   QWidget* box;
   if (node.framed) {
@@ -342,7 +540,10 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
   QLayout* layout = nullptr;
   int columns = 1;
   QStackedWidget* pages = nullptr;
-  if (node.kind == GuiLayoutKind::Columns || node.group == GuiGroupKind::Grid) {
+  const bool flow = isFlowRow(node);
+  if (flow) {
+    layout = new FlowRow(box);
+  } else if (node.kind == GuiLayoutKind::Columns || node.group == GuiGroupKind::Grid) {
     auto* grid = new QGridLayout(box);
     columns = node.columns < 1 ? 1 : node.columns;
     layout = grid;
@@ -358,7 +559,11 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
   }
   if (!node.framed) layout->setContentsMargins(0, 0, 0, 0);
   int index = 0;
-  for (const GuiLayoutNode& child : node.children) place(layout, index++, columns, child, codec);
+  if (flow) {
+    fillFlowRow(static_cast<FlowRow*>(layout), node, codec);
+  } else {
+    for (const GuiLayoutNode& child : node.children) place(layout, index++, columns, child, codec);
+  }
   if (node.kind == GuiLayoutKind::Columns) {
     static_cast<QGridLayout*>(layout)->setColumnStretch(1, 1);
   }
@@ -367,7 +572,10 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
     for (int i = 0; i < row->count(); ++i) row->setStretch(i, 1);
   }
   if (node.noWeight) {
-    box->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // Never wider than it asks (narrower when the window is); taller only
+    // for what grows down in it.
+    const bool grows = anyGrowsDown(pages ? pages->layout() : layout);
+    box->setSizePolicy(QSizePolicy::Maximum, grows ? QSizePolicy::Preferred : QSizePolicy::Fixed);
   } else if (!anyGrowsDown(pages ? pages->layout() : layout)) {
     // Buttons, one-line texts and the like keep their height.
     box->setSizePolicy(box->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);

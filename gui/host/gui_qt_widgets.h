@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QImage>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QWidget>
@@ -15,18 +16,25 @@
 
 namespace bw {
 
-// A text box that asks for a few lines of height: lists beside it get the
-// room first.
+// A text box that asks for a few lines of height and makes do with two:
+// lists beside it get the room first.
 class GuiTextBoxWidget : public QPlainTextEdit {
  public:
   QSize sizeHint() const override {
     return {QPlainTextEdit::sizeHint().width(), 5 * fontMetrics().lineSpacing() + 2 * frameWidth() + 8};
+  }
+  QSize minimumSizeHint() const override {
+    return {QPlainTextEdit::minimumSizeHint().width(), 2 * fontMetrics().lineSpacing() + 2 * frameWidth() + 8};
   }
 };
 
 // A button may become as narrow as its text and icon (the style's
 // minimum width is wider for short texts).
 void guiFitButtonToText(QPushButton* button);
+
+// A date written "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in the locale's short
+// form; in the C locale, and for any other text, the text as written.
+QString guiLocaleDate(const QString& written, const QLocale& locale = QLocale());
 
 // Runs f; an eException is printed (printException) and swallowed, so no
 // exception ever leaves a Qt callback.
