@@ -131,8 +131,15 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
        -1, EPROTONOSUPPORT, "", "encoding that cannot be read (br)"},
       {"gzip, chunked", {{kOk + std::string("Transfer-Encoding: gzip, chunked\r\n\r\n2\r\nxx\r\n0\r\n\r\n")}}, -1,
        EPROTONOSUPPORT, "", "encoding that cannot be read (gzip, chunked)"},
+      // libcurl tells a status line cut short as no answer at all.
+      {"cut status line", {{"HTTP/1.1 200 O"}}, -1, EBADMSG, "", "ended inside its header lines", -7,
+       "closed the connection without answering"},
       {"cut header block", {{kOk + std::string("Content-Length: 4\r\nX: 1")}}, -1, EBADMSG, "",
-       "ended inside its header lines", -7, "the answer ended before all of it came"},
+       "ended inside its header lines"},
+      {"cut in a line end", {{kOk + std::string("Content-Length: 4\r")}}, -1, EBADMSG, "",
+       "ended inside its header lines"},
+      {"cut before the empty line", {{kOk + std::string("Transfer-Encoding: chunked\r\n")}}, -1, EBADMSG, "",
+       "ended inside its header lines"},
       {"cut after a line", {{kOk + std::string("Content-Length: 0\r\n")}}, -1, EBADMSG, "",
        "ended inside its header lines"},
       {"cut body", {{kOk + std::string("Content-Length: 100\r\n\r\nshort")}}, -1, 0, "",
@@ -237,8 +244,9 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
   stopHostResolver();
 }
 
-// Host names beyond ASCII go out in their IDNA form over both transports:
-// looked up, named on the Host line and in the reasons.
+// Host names beyond ASCII and escaped hosts go out in their decoded IDNA
+// form over both transports: looked up, named on the Host line and in the
+// reasons.
 TEST(HostileServer, InternationalHostNamesAreConverted) {
   std::vector<std::string> asked;
   setHostResolveFunction([&](const std::string& host, std::vector<sockaddr_storage>* found) {
@@ -251,18 +259,36 @@ TEST(HostileServer, InternationalHostNamesAreConverted) {
     found->push_back(s);
     return 0;
   });
-  LoopbackServer server(Reply{{kOk + "\r\nok"}}, 1);
-  Outcome o = fetch("http://B\xC3\xBC" "cher.example:" + std::to_string(server.port()) + "/", 2, true);
+  LoopbackServer server(Reply{{kOk + "\r\nok"}}, 2);
+  const std::string port = std::to_string(server.port());
+  Outcome o = fetch("http://B\xC3\xBC" "cher.example:" + port + "/", 2, true);
   EXPECT_EQ(o.body, "ok") << o.why;
+  Outcome escaped = fetch("http://%65xample.com:" + port + "/", 2, false);
+  EXPECT_EQ(escaped.body, "ok") << escaped.why;
   server.join();
-  EXPECT_EQ(asked, std::vector<std::string>{"xn--bcher-kva.example"});
+  EXPECT_EQ(asked, (std::vector<std::string>{"xn--bcher-kva.example", "example.com"}));
   EXPECT_NE(server.requests().at(0).find("\r\nHost: xn--bcher-kva.example:"), std::string::npos);
+  EXPECT_NE(server.requests().at(1).find("\r\nHost: example.com:"), std::string::npos);
+  // A host whose escapes decode to bytes no name holds is refused before
+  // any lookup, over both transports.
+  asked.clear();
+  for (const char* scheme : {"http", "https"}) {
+    for (const char* host : {"b\xFF" "cher.example", "b%FF" "cher.example", "b%00d.example", "a%0Ab.example",
+                             "evil.example%2F.good.example", "user%40evil.example", "a%zz.example"}) {
+      for (bool nonBlocking : {false, true}) {
+        Outcome bad = fetch(std::string(scheme) + "://" + host + "/", 2, nonBlocking);
+        EXPECT_EQ(bad.result, -1) << scheme << "://" << host;
+        EXPECT_EQ(bad.why, "the address has no usable host or port") << scheme << "://" << host;
+      }
+    }
+  }
+  EXPECT_TRUE(asked.empty());
   setHostResolveFunction({});
   stopHostResolver();
-  Outcome tls = fetch("https://b\xC3\xBC" "cher.invalid/", 2, false);
-  EXPECT_EQ(tls.why, "the name xn--bcher-kva.invalid does not resolve");
-  Outcome bad = fetch("http://b\xFF" "cher.example/", 2, false);
-  EXPECT_EQ(bad.why, "the address has no usable host or port");
+  for (const char* url : {"https://b\xC3\xBC" "cher.invalid/", "https://b%C3%BCcher.invalid/"}) {
+    Outcome tls = fetch(url, 2, false);
+    EXPECT_EQ(tls.why, "the name xn--bcher-kva.invalid does not resolve") << url;
+  }
 }
 
 // 204 and 304 answers have no body: a server that holds the connection

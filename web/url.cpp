@@ -381,16 +381,50 @@ Str encodeRawURL(Text text, Text safe, bool nilIfUnchanged) {
   return Str(out);
 }
 
+namespace {
+
+int hexDigit(char c) {
+  return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// A host as a URL writes it with its "%XX" escapes decoded; nullopt for a
+// "%" without two hex digits, or when a decoded byte is one no host name
+// holds: a control, a blank, DEL, or one of "/?#@\%" that would end or
+// re-route the host or be decoded once more.
+std::optional<std::string> decodedHost(std::string_view host) {
+  std::string name;
+  name.reserve(host.size());
+  for (size_t i = 0; i < host.size(); ++i) {
+    char ch = host[i];
+    if (ch == '%') {
+      const int high = i + 2 < host.size() ? hexDigit(host[i + 1]) : -1;
+      const int low = high >= 0 ? hexDigit(host[i + 2]) : -1;
+      if (low < 0) return std::nullopt;
+      ch = static_cast<char>(high * 16 + low);
+      i += 2;
+    }
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (c <= 0x20 || c == 0x7F || std::string_view("/?#@\\%").find(ch) != std::string_view::npos) return std::nullopt;
+    name += ch;
+  }
+  return name;
+}
+
+}  // namespace
+
 std::optional<std::string> asciiHostName(std::string_view host) {
-  if (std::all_of(host.begin(), host.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
-    return std::string(host);
-  if (host.find('\0') != std::string_view::npos) return std::nullopt;
-  const std::string name(host);
+  // An IPv6 literal ("[::1]") is no name: it stays as written.
+  if (host.starts_with('[')) return std::string(host);
+  std::optional<std::string> name = decodedHost(host);
+  if (!name) return std::nullopt;
+  if (std::all_of(name->begin(), name->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return name;
   // Non-transitional first, as browsers read names today; transitional for
-  // names only the older rules take.
+  // names only the older rules take. Bytes that are not UTF-8 convert with
+  // neither.
   for (int flags : {IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL, IDN2_NFC_INPUT | IDN2_TRANSITIONAL}) {
     char* out = nullptr;
-    if (idn2_to_ascii_8z(name.c_str(), &out, flags) == IDN2_OK) {
+    if (idn2_to_ascii_8z(name->c_str(), &out, flags) == IDN2_OK) {
       std::string ascii(out);
       idn2_free(out);
       return ascii;

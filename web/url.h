@@ -96,9 +96,13 @@ Str encodeRawURL(Text text, Text safe, bool nilIfUnchanged);
 // True when c occurs in safe.
 bool isSafeChar(char c, Text safe);
 
-// The ASCII form of a host name as IDNA 2008 writes it ("bücher.example"
-// gives "xn--bcher-kva.example"); an ASCII host comes back as it stands;
-// nullopt when a host with other bytes is no name that converts.
+// The ASCII form of a host as a URL writes it: its "%XX" escapes decoded
+// ("%65xample.com" is "example.com"), then a name beyond ASCII as IDNA 2008
+// writes it ("b%C3%BCcher.example" and "bücher.example" give
+// "xn--bcher-kva.example"); an ASCII name comes back as it stands, an IPv6
+// literal ("[::1]") as written. nullopt when the host is no name: a broken
+// escape, a decoded control byte, blank, DEL or one of "/?#@\%", or bytes
+// beyond ASCII that do not convert (not UTF-8, or not a valid name).
 std::optional<std::string> asciiHostName(std::string_view host);
 
 // True when both URLs have a host and the hosts are equal ignoring case.

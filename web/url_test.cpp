@@ -94,6 +94,39 @@ TEST(AsciiHostName, ConvertsNamesBeyondAscii) {
   EXPECT_EQ(asciiHostName("b\xFF" "cher.example"), std::nullopt);  // not UTF-8
 }
 
+// Escapes in a host are decoded before the name is converted; a host whose
+// decoded bytes are no name is refused, never passed on to be looked up.
+TEST(AsciiHostName, DecodesEscapesAndRefusesWhatIsNoName) {
+  const struct {
+    const char* host;
+    std::optional<std::string> ascii;
+  } cases[] = {
+      {"%65xample.com", "example.com"},
+      {"%45XAMPLE.com", "EXAMPLE.com"},
+      {"b%C3%BCcher.example", "xn--bcher-kva.example"},
+      {"b%c3%bccher.example", "xn--bcher-kva.example"},
+      {"b%C3\xBC" "cher.example", "xn--bcher-kva.example"},  // half escaped
+      {"[::1]", "[::1]"},
+      {"b%00d.example", std::nullopt},
+      {"a%0Ab.example", std::nullopt},
+      {"a%7Fb.example", std::nullopt},
+      {"a%20b.example", std::nullopt},
+      {"evil.example%2F.good.example", std::nullopt},
+      {"user%40evil.example", std::nullopt},
+      {"a%3Fb", std::nullopt},
+      {"a%23b", std::nullopt},
+      {"a%5Cb", std::nullopt},
+      {"a%2541.example", std::nullopt},  // "%" again after one decoding
+      {"b%FF" "cher.example", std::nullopt},  // not UTF-8
+      {"b%C3" "cher.example", std::nullopt},  // a cut sequence
+      {"a%4", std::nullopt},
+      {"a%zz.example", std::nullopt},
+      {"a\x01" "b", std::nullopt},
+      {"a b", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(asciiHostName(c.host), c.ascii) << c.host;
+}
+
 TEST(JoinURL, LeavesOutNilPartsAndClipsThePort) {
   EXPECT_EQ(joinURL("s", "h", -1, "p", ""), Str("s://h/p"));
   EXPECT_EQ(joinURL("s", "h", 81, "p", "f"), Str("s://h:81/p#f"));
