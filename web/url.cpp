@@ -387,10 +387,15 @@ int hexDigit(char c) {
   return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
 }
 
+// False for the bytes no host name holds: controls, blanks, DEL, and
+// "/?#@\%", which would end or re-route the host or be decoded once more.
+bool isHostByte(char ch) {
+  const unsigned char c = static_cast<unsigned char>(ch);
+  return c > 0x20 && c != 0x7F && std::string_view("/?#@\\%").find(ch) == std::string_view::npos;
+}
+
 // A host as a URL writes it with its "%XX" escapes decoded; nullopt for a
-// "%" without two hex digits, or when a decoded byte is one no host name
-// holds: a control, a blank, DEL, or one of "/?#@\%" that would end or
-// re-route the host or be decoded once more.
+// "%" without two hex digits or a decoded byte that is no host byte.
 std::optional<std::string> decodedHost(std::string_view host) {
   std::string name;
   name.reserve(host.size());
@@ -403,8 +408,7 @@ std::optional<std::string> decodedHost(std::string_view host) {
       ch = static_cast<char>(high * 16 + low);
       i += 2;
     }
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7F || std::string_view("/?#@\\%").find(ch) != std::string_view::npos) return std::nullopt;
+    if (!isHostByte(ch)) return std::nullopt;
     name += ch;
   }
   return name;
@@ -421,12 +425,14 @@ std::optional<std::string> asciiHostName(std::string_view host) {
     return name;
   // Non-transitional first, as browsers read names today; transitional for
   // names only the older rules take. Bytes that are not UTF-8 convert with
-  // neither.
+  // neither. A letter that maps to a byte no host holds (the full-width
+  // "／" is "/") refuses the name.
   for (int flags : {IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL, IDN2_NFC_INPUT | IDN2_TRANSITIONAL}) {
     char* out = nullptr;
     if (idn2_to_ascii_8z(name->c_str(), &out, flags) == IDN2_OK) {
       std::string ascii(out);
       idn2_free(out);
+      if (!std::all_of(ascii.begin(), ascii.end(), isHostByte)) return std::nullopt;
       return ascii;
     }
   }

@@ -121,6 +121,8 @@ TEST(AsciiHostName, DecodesEscapesAndRefusesWhatIsNoName) {
       {"b%C3" "cher.example", std::nullopt},  // a cut sequence
       {"a%4", std::nullopt},
       {"a%zz.example", std::nullopt},
+      {"evil.example\xEF\xBC\x8F" "good.example", std::nullopt},  // a full-width "/"
+      {"a\xEF\xBC\x85" "41b.example", std::nullopt},             // a full-width "%"
       {"a\x01" "b", std::nullopt},
       {"a b", std::nullopt},
   };
