@@ -92,6 +92,38 @@ inline void screenshot(cGuiWindow* window, const std::string& name) {
   EXPECT_TRUE(guiSaveScreenshot(window, (dir / (name + ".png")).string())) << name;
 }
 
+// Five feeds of 12 unseen items as a user's lists hold them: names of 40
+// characters, tags, dates as wide as a locale writes them (the last days
+// of 2026, just before midnight), feeds that span thousands of days.
+inline void addFeedsAsAUserHasThem(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+  const std::pair<const char*, const char*> feeds[] = {{"Ars Technica & friends: all the articles", ",tech,"},
+                                                       {"LWN.net: Linux Weekly News, all articles", ",linux,tech,"},
+                                                       {"Planet Debian: blog of Debian developers", ",linux,"},
+                                                       {"The Register: Biting the hand that feeds", ""},
+                                                       {"Hacker News: Front Page, the top stories", ",news,"}};
+  bigTime newest = 851817480;  // 2026-12-28 23:58
+  int n = 0;
+  for (auto [title, tags] : feeds) {
+    const std::string url = "https://example.org/feeds/" + std::to_string(++n) + ".xml";
+    newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, 12, false, url));
+    if (*tags) feed->tags = Str(tags);
+    bigTime published = newest;
+    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) {
+      newsItem* item = loadObject_newsItem(db, i);
+      item->published = published;
+      published -= 3600;
+      db.saveChangesToObject(item);
+      db.unloadObject(item);
+    }
+    feed->newestItemTime = newest;
+    feed->seenUpToTime = published;  // every item unseen
+    feed->downloadLength = 1234 * 86400 + 43200;
+    newest -= 86400;
+    db.saveChangesToObject(feed);
+    db.unloadObject(feed);
+  }
+}
+
 // The steps of a user, one for each time the program waits for input. A
 // program still waiting when the steps have run out is a failure, and the
 // user quits it (the toolkit's kill command), so a test never hangs.

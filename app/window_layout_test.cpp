@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
 #include <QTreeView>
 #include <iostream>
@@ -24,8 +25,6 @@
 
 namespace bw::testing_app {
 namespace {
-
-using Db = cJournaledIndexedObjectSoupDatabase;
 
 QWidget* topOf(cGuiWindow* w) { return static_cast<QWidget*>(w->infoNativeObject("OBJT").object); }
 
@@ -189,18 +188,7 @@ class WindowLayoutTest : public GuiProgramTest {
     // Dates show in a locale's short form with a time of day and AM/PM.
     QLocale::setDefault(QLocale("en_US"));
     makeEmptyDatabase("database.soup");
-    withDatabase("database.soup", [](Db& db, newsRoot& root) {
-      const std::pair<const char*, const char*> feeds[] = {
-          {"Ars Technica & friends", ",tech,"}, {"LWN.net", ",linux,tech,"}, {"Planet Debian", ",linux,"},
-          {"The Register", ""}, {"Hacker News: Front Page", ",news,"}};
-      for (auto [title, tags] : feeds) {
-        newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, 12));
-        if (*tags) feed->tags = Str(tags);
-        feed->seenUpToTime = 1;  // every item unseen
-        db.saveChangesToObject(feed);
-        db.unloadObject(feed);
-      }
-    });
+    withDatabase("database.soup", addFeedsAsAUserHasThem);
   }
   void TearDown() override {
     QLocale::setDefault(QLocale::system());
@@ -230,9 +218,47 @@ class WindowLayoutTest : public GuiProgramTest {
       EXPECT_TRUE(QRegularExpression("^\\d{1,2}/\\d{1,2}/\\d\\d( \\d{1,2}:\\d\\d [AP]M)?$").match(date).hasMatch())
           << where << ": date " << date.toStdString();
     }
-    QHeaderView* header = treeOf(news())->header();
-    for (int i = 0; i < header->count(); ++i)
-      EXPECT_GE(header->sectionSize(2), header->sectionSize(i)) << where << ": Title narrower than column " << i;
+    expectColumnsInView(treeOf(feeds()), where + ", feed list");
+    expectColumnsInView(treeOf(news()), where + ", news list");
+  }
+
+  // Where the window has the room: every column but the fill column shows
+  // its rows in sight whole, and the fill column is the widest.
+  void expectColumnsWhole(cGuiList* list, const std::string& where) {
+    QTreeView* tree = treeOf(list);
+    QHeaderView* header = tree->header();
+    const int fill = list->infoFillColumn();
+    const int margin = 2 * (tree->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, tree) + 1);
+    for (int i = 0; i < header->count(); ++i) {
+      EXPECT_GE(header->sectionSize(fill), header->sectionSize(i)) << where << ": " << columnsOf(tree);
+      if (i == fill) continue;
+      for (int row = 0; row < std::min(tree->model()->rowCount(), rowsInSight(tree)); ++row) {
+        const QModelIndex cell = tree->model()->index(row, i);
+        const QVariant font = cell.data(Qt::FontRole);
+        const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : tree->font());
+        EXPECT_LE(metrics.horizontalAdvance(cell.data().toString()) + margin, header->sectionSize(i))
+            << where << ": \"" << cell.data().toString().toStdString() << "\" cut; " << columnsOf(tree);
+      }
+    }
+  }
+
+  // Every column within the view: no scroll bar across.
+  static void expectColumnsInView(QTreeView* tree, const std::string& where) {
+    EXPECT_LE(tree->header()->length(), tree->viewport()->width()) << where << ": " << columnsOf(tree);
+    EXPECT_FALSE(tree->horizontalScrollBar()->isVisible()) << where;
+  }
+  static std::string columnsOf(QTreeView* tree) {
+    std::string widths = "columns";
+    for (int i = 0; i < tree->header()->count(); ++i) widths += " " + std::to_string(tree->header()->sectionSize(i));
+    return widths + " in " + std::to_string(tree->viewport()->width());
+  }
+
+  void resizeMainWindow(int width, int height) {
+    mainWindow()->setSize(width, height);
+    // A row that took another line lays the window out again, a level of
+    // the widget tree at each pass of the toolkit.
+    for (int i = 0; i < 10; ++i) QApplication::processEvents();
+    EXPECT_EQ(topOf(mainWindow())->size(), QSize(width, height));
   }
 };
 
@@ -257,15 +283,16 @@ TEST_F(WindowLayoutTest, EveryWindowAndDialogFitsItsTextsAndAnswersTabEnterAndEs
                 },
                 [&] {
                   expectMainWindow("main window at its first size");
+                  // The first size on a screen of 1440 x 960 or more.
+                  resizeMainWindow(1280, 860);
+                  expectMainWindow("main window at 1280x860");
+                  expectColumnsWhole(feeds(), "main window at 1280x860, feed list");
+                  expectColumnsWhole(news(), "main window at 1280x860, news list");
                   screenshot(mainWindow(), "layout_main_window");
                   // The main window fits a screen 800 pixels wide, its frame too.
                   EXPECT_LE(topOf(mainWindow())->minimumSizeHint().width(), 800 - 8);
                   EXPECT_LE(topOf(mainWindow())->minimumSizeHint().height(), 600 - 36);
-                  mainWindow()->setSize(800 - 8, 600 - 36);
-                  // A row that took another line lays the window out again, a
-                  // level of the widget tree at each pass of the toolkit.
-                  for (int i = 0; i < 10; ++i) QApplication::processEvents();
-                  EXPECT_EQ(topOf(mainWindow())->size(), QSize(800 - 8, 600 - 36));
+                  resizeMainWindow(800 - 8, 600 - 36);
                   expectMainWindow("main window at 800x600");
                   screenshot(mainWindow(), "layout_main_window_800x600");
                   selectRows(news(), {0});

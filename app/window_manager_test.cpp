@@ -8,9 +8,11 @@
 #include <unistd.h>
 
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QPixmap>
 #include <QScreen>
 #include <QTest>
+#include <QTreeView>
 #include <QWidget>
 #include <filesystem>
 #include <optional>
@@ -26,8 +28,6 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so
 
 namespace bw::testing_app {
 namespace {
-
-using Db = cJournaledIndexedObjectSoupDatabase;
 
 bool installed(const char* name) { return !findExecutable(name, executableSearchPath()).empty(); }
 
@@ -123,14 +123,7 @@ TEST_F(DesktopTest, UnderAWindowManagerTheDialogsAreTransientAndCentredOnTheMain
   ASSERT_TRUE(desktop.start()) << "Xvfb and openbox did not come up";
   ::setenv("QT_QPA_PLATFORM", "xcb", 1);
   makeEmptyDatabase("database.soup");
-  withDatabase("database.soup", [](Db& db, newsRoot& root) {
-    for (const char* title : {"Ars Technica", "LWN.net", "Planet Debian", "The Register & friends"}) {
-      newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, 8));
-      feed->seenUpToTime = 1;
-      db.saveChangesToObject(feed);
-      db.unloadObject(feed);
-    }
-  });
+  withDatabase("database.soup", addFeedsAsAUserHasThem);
   XWindow main;
   const int rc = runGui({
       [&] { selectRows(gadget<cGuiList>(mainWindow(), "", 1), {0}); },
@@ -147,6 +140,19 @@ TEST_F(DesktopTest, UnderAWindowManagerTheDialogsAreTransientAndCentredOnTheMain
         const std::filesystem::path dir = std::filesystem::path(BRINDLEWORK_ARTEFACTS_DIR) / "app";
         std::filesystem::create_directories(dir);
         EXPECT_TRUE(shot.save(QString::fromStdString((dir / "desktop_main_window.png").string())));
+        // At its first size each list shows every column and its rows in
+        // sight whole but for the fill column (Name, Title), the widest.
+        for (auto [nth, fill] : {std::pair{1, 0}, std::pair{2, 2}}) {
+          auto* tree = static_cast<QTreeView*>(gadget<cGuiList>(mainWindow(), "", nth)->infoNativeObject("OBJT").object);
+          QHeaderView* header = tree->header();
+          EXPECT_LE(header->length(), tree->viewport()->width()) << "list " << nth;
+          for (int i = 0; i < header->count(); ++i) {
+            EXPECT_GE(header->sectionSize(fill), header->sectionSize(i)) << "list " << nth << " column " << i;
+            if (i != fill)
+              EXPECT_GE(header->sectionSize(i), static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(i))
+                  << "list " << nth << " column " << i;
+          }
+        }
         click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Add"));
       },
       [&] {

@@ -10,9 +10,14 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <QResizeEvent>
+#include <QScrollBar>
+#include <QStyleOptionHeader>
 #include <algorithm>
+#include <functional>
 #include <map>
+#include <set>
 #include <memory>
+#include <numeric>
 
 #include "gui/host/core/gui_list_host.h"
 #include "gui/host/gui_qt_inputs.h"
@@ -74,7 +79,8 @@ class ListModel : public QAbstractItemModel {
       GuiTextStyle style = cell.runs.empty() ? GuiTextStyle() : cell.runs.front().style;
       if (role == Qt::DisplayRole) {
         QString text = QString::fromStdString(codec_.toUtf8(cell.plain()));
-        answer = host_->infoIsDateColumn(index.column()) ? guiLocaleDate(text) : text;
+        const int column = index.column();
+        answer = host_->infoIsDateColumn(column) ? guiLocaleDate(text, QLocale(), !dateOnly(column)) : text;
       } else if (role == Qt::ForegroundRole) {
         if (!style.numberedPen) return;
         if (std::optional<uint32_t> rgb = guiPenTable().rgbOf(style.pen)) answer = colourOf(*rgb);
@@ -125,21 +131,33 @@ class ListModel : public QAbstractItemModel {
     endResetModel();
   }
 
+  // A date column too narrow for the time of day shows the day alone.
+  bool dateOnly(int column) const { return dateOnly_.count(column) > 0; }
+  void setDateOnly(int column, bool flag) {
+    if (flag) dateOnly_.insert(column); else dateOnly_.erase(column);
+  }
+
  private:
   cGuiListHost* host_;
   const GuiTextCodec& codec_;
   int count_;
+  std::set<int> dateOnly_;
 };
 
 // The column widths: each column as wide as its title and the rows in
-// sight, the fill column taking what the others leave. When the view is
-// too narrow for all, the widest of the others give way first, down to
-// their titles, so that the fill column stays at least as wide as any.
+// sight (long texts within a cap), the fill column taking what the others
+// leave, so that no column lies beyond the view's right edge. When the
+// view is too narrow for all, the columns give way in turns, the widest
+// first within a turn: the fill column down to a few words; the dates
+// show the day alone; the other texts down to their titles; the fill
+// column down to its title; the dates down to theirs; all alike.
 // A column the user sized, or that a saved state sized, keeps its width
 // unless its title or rows in sight need more.
 class ColumnFitter {
  public:
-  ColumnFitter(cGuiListHost* host, QTreeView* tree) : fill_(host->infoFillColumn()), tree_(tree) {
+  // contentOf answers the width a column's rows in sight need.
+  ColumnFitter(cGuiListHost* host, QTreeView* tree, std::function<int(int)> contentOf)
+      : host_(host), fill_(host->infoFillColumn()), tree_(tree), contentOf_(std::move(contentOf)) {
     QHeaderView* header = tree_->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
@@ -148,6 +166,8 @@ class ColumnFitter {
       // first fit).
       if (fitted_ && !fitting_ && column != fill_) pinned_[column] = true;
     });
+    // Only the marked title needs room for the mark.
+    QObject::connect(header, &QHeaderView::sortIndicatorChanged, tree_, [this] { fitLater(); });
   }
 
   // Fits now; the next pass of the toolkit fits again (rows come in many
@@ -171,62 +191,76 @@ class ColumnFitter {
     const int columns = header->count();
     const int fill = fill_;
     if (columns == 0 || fill >= columns) return;
-    const int available = tree_->viewport()->width();
-    std::vector<int> wanted(static_cast<size_t>(columns)), least(static_cast<size_t>(columns));
-    int fixedSum = 0;
-    for (int c = 0; c < columns; ++c) {
-      const size_t i = static_cast<size_t>(c);
-      least[i] = tree_->isHeaderHidden() ? 0 : header->sectionSizeHint(c);
-      const int content = std::max(least[i], static_cast<QAbstractItemView*>(tree_)->sizeHintForColumn(c) + kColumnGap);
-      wanted[i] = std::max(least[i], std::min(content, capWidth()));
-      // Short values (dates, counts) stay whole; longer texts give way. The
-      // fill column keeps enough of its texts to be read (a feed's name, a
-      // title) even when the others then need the scroll bar.
-      if (content <= shortWidth()) least[i] = content;
-      if (c == fill) least[i] = std::max(least[i], std::min(content, 16 * tree_->fontMetrics().averageCharWidth()));
-      if (c != fill && pinned_.count(c)) {
-        wanted[i] = std::max(header->sectionSize(c), content);
-        fixedSum += wanted[i];
-      }
-    }
-    // The level the fitted columns are cut down to: the largest one at
-    // which they, the pinned ones and a fill column of the same level fit.
-    // The fill column is to be the widest: at least as wide as the
-    // columns that cannot give way.
-    int firm = 0;
-    for (int c = 0; c < columns; ++c)
-      if (c != fill) firm = std::max(firm, pinned_.count(c) ? wanted[static_cast<size_t>(c)] : least[static_cast<size_t>(c)]);
-    auto sumAt = [&](int level) {
-      int sum = fixedSum + std::max(level, firm);
-      for (int c = 0; c < columns; ++c) {
-        if (c == fill || pinned_.count(c)) continue;
-        sum += std::max(least[static_cast<size_t>(c)], std::min(wanted[static_cast<size_t>(c)], level));
-      }
-      return sum;
-    };
-    int level = *std::max_element(wanted.begin(), wanted.end());
-    if (available > 0) {
-      int low = 0, high = level;
-      while (low < high) {
-        const int mid = (low + high + 1) / 2;
-        if (sumAt(mid) <= available) low = mid; else high = mid - 1;
-      }
-      level = low;
-    }
-    fitting_ = true;
-    int used = 0;
-    for (int c = 0; c < columns; ++c) {
-      if (c == fill) continue;
-      const size_t i = static_cast<size_t>(c);
-      const int width = pinned_.count(c) ? wanted[i] : std::max(least[i], std::min(wanted[i], level));
-      header->resizeSection(c, width);
-      used += width;
-    }
     const size_t f = static_cast<size_t>(fill);
-    header->resizeSection(fill, std::max(least[f], available - used));
+    // The dates with their time of day while the room allows.
+    const std::vector<int> datesBefore = datesNow();
+    for (int c = 0; model_ && c < columns; ++c) model_->setDateOnly(c, false);
+    std::vector<int> width(static_cast<size_t>(columns)), title(static_cast<size_t>(columns));
+    int fillContent = 0;
+    for (int c = 0; c < columns; ++c) {
+      const size_t i = static_cast<size_t>(c);
+      title[i] = titleWidth(c);
+      const int content = std::max(title[i], contentOf_(c) + kColumnGap);
+      if (c == fill)
+        fillContent = content;
+      else if (pinned_.count(c))
+        width[i] = std::max(header->sectionSize(c), content);
+      else
+        width[i] = std::max(title[i], std::min(content, capWidth()));
+    }
+    // The width at which every column shows its contents and the fill
+    // column is the widest: what the view asks of its window.
+    int widestOther = 0, others = 0;
+    for (int c = 0; c < columns; ++c)
+      if (c != fill) widestOther = std::max(widestOther, width[static_cast<size_t>(c)]), others += width[static_cast<size_t>(c)];
+    const int ideal = others + std::max({widestOther, title[f], std::min(fillContent, 10 * averageChar())});
+    width[f] = fillContent;
+
+    const int available = tree_->viewport()->width();
+    if (available > 0) {
+      std::vector<int> least(static_cast<size_t>(columns));
+      auto giveWay = [&](auto inTurn, auto floorOf) {
+        for (int c = 0; c < columns; ++c) least[static_cast<size_t>(c)] = floorOf(c);
+        squeeze(width, least, available, inTurn);
+      };
+      auto isDate = [&](int c) { return c != fill && host_->infoIsDateColumn(c); };
+      const int fewWords = std::max(title[f], std::min(fillContent, 10 * averageChar()));
+      giveWay([&](int c) { return c == fill; }, [&](int) { return fewWords; });
+      // Then the dates lose their time of day, the other texts give way down
+      // to their titles, the fill column down to its title, the dates down
+      // to theirs, and at last all the columns alike.
+      if (std::accumulate(width.begin(), width.end(), 0) > available) {
+        for (int c = 0; c < columns; ++c) {
+          if (!isDate(c) || !model_) continue;
+          model_->setDateOnly(c, true);
+          width[static_cast<size_t>(c)] =
+              std::min(width[static_cast<size_t>(c)], std::max(title[static_cast<size_t>(c)], contentOf_(c) + kColumnGap));
+        }
+      }
+      giveWay([&](int c) { return c != fill && !isDate(c); }, [&](int c) { return title[static_cast<size_t>(c)]; });
+      giveWay([&](int c) { return c == fill; }, [&](int) { return title[f]; });
+      giveWay(isDate, [&](int c) { return title[static_cast<size_t>(c)]; });
+      giveWay([&](int) { return true; }, [&](int) { return header->minimumSectionSize(); });
+      // The fill column takes the rest.
+      int used = 0;
+      for (int c = 0; c < columns; ++c)
+        if (c != fill) used += width[static_cast<size_t>(c)];
+      width[f] = std::max(width[f], available - used);
+    }
+    if (model_ && datesBefore != datesNow()) tree_->viewport()->update();
+    fitting_ = true;
+    for (int c = 0; c < columns; ++c) header->resizeSection(c, width[static_cast<size_t>(c)]);
     fitting_ = false;
     fitted_ = true;
+    if (ideal != ideal_) {
+      ideal_ = ideal;
+      tree_->updateGeometry();
+    }
   }
+
+  // The columns' width at the last fit with every column whole, 0 before.
+  int idealWidth() const { return ideal_; }
+  void setModel(ListModel* model) { model_ = model; }
 
   // Saved widths: a column's own width within its title and the cap. The
   // fill column's is not kept.
@@ -234,7 +268,7 @@ class ColumnFitter {
     QHeaderView* header = tree_->header();
     for (int c = 0; c < header->count() && static_cast<size_t>(c) < widths.size(); ++c) {
       if (c == fill_) continue;
-      const int least = header->sectionSizeHint(c);
+      const int least = titleWidth(c);
       fitting_ = true;
       header->resizeSection(c, std::clamp(static_cast<int>(widths[static_cast<size_t>(c)]), least,
                                           std::max(least, capWidth())));
@@ -245,17 +279,76 @@ class ColumnFitter {
   }
 
  private:
-  // Room between a cell's text and the next column.
-  static constexpr int kColumnGap = 12;
-  int capWidth() const { return 32 * tree_->fontMetrics().averageCharWidth(); }
-  int shortWidth() const { return 24 * tree_->fontMetrics().averageCharWidth(); }
+  // The date columns that show the day alone.
+  std::vector<int> datesNow() const {
+    std::vector<int> columns;
+    for (int c = 0; model_ && c < tree_->header()->count(); ++c)
+      if (model_->dateOnly(c)) columns.push_back(c);
+    return columns;
+  }
 
+  // Room between a cell's text and the next column.
+  static constexpr int kColumnGap = 0;
+  int averageChar() const { return tree_->fontMetrics().averageCharWidth(); }
+  int capWidth() const { return 32 * averageChar(); }
+
+  // The room a column's title needs; the sort mark's only in the marked
+  // column (Qt keeps room for it in every title).
+  int titleWidth(int column) const {
+    if (tree_->isHeaderHidden()) return 0;
+    QHeaderView* header = tree_->header();
+    if (header->isSortIndicatorShown() && header->sortIndicatorSection() == column)
+      return header->sectionSizeHint(column);
+    QStyleOptionHeader option;
+    option.initFrom(header);
+    option.section = column;
+    option.text = tree_->model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    const QVariant font = tree_->model()->headerData(column, Qt::Horizontal, Qt::FontRole);
+    if (font.isValid()) option.fontMetrics = QFontMetrics(font.value<QFont>());
+    return std::max(header->minimumSectionSize(),
+                    header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header).width());
+  }
+
+  // Narrows the columns inTurn selects, the widest first and none below
+  // its least, until all fit the view or those reach their least.
+  template <class InTurn>
+  static void squeeze(std::vector<int>& width, const std::vector<int>& least, int available, InTurn inTurn) {
+    const int columns = static_cast<int>(width.size());
+    int fixed = 0, widest = 0;
+    for (int c = 0; c < columns; ++c) {
+      if (inTurn(c)) widest = std::max(widest, width[static_cast<size_t>(c)]);
+      else fixed += width[static_cast<size_t>(c)];
+    }
+    auto sumAt = [&](int level) {
+      int sum = fixed;
+      for (int c = 0; c < columns; ++c) {
+        const size_t i = static_cast<size_t>(c);
+        if (inTurn(c)) sum += std::max(std::min(least[i], width[i]), std::min(width[i], level));
+      }
+      return sum;
+    };
+    if (sumAt(widest) <= available) return;
+    int low = 0, high = widest;
+    while (low < high) {
+      const int mid = (low + high + 1) / 2;
+      if (sumAt(mid) <= available) low = mid; else high = mid - 1;
+    }
+    for (int c = 0; c < columns; ++c) {
+      const size_t i = static_cast<size_t>(c);
+      if (inTurn(c)) width[i] = std::max(std::min(least[i], width[i]), std::min(width[i], low));
+    }
+  }
+
+  cGuiListHost* host_;
   int fill_;
   QTreeView* tree_;
+  std::function<int(int)> contentOf_;
+  ListModel* model_ = nullptr;
   std::map<int, bool> pinned_;
   bool fitting_ = false;
   bool fitted_ = false;
   bool pending_ = false;
+  int ideal_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
@@ -265,13 +358,19 @@ class ListTree : public QTreeView {
   QHeaderView* header_() const { return header(); }
 
  public:
-  explicit ListTree(cGuiListHost* host) : fitter(host, this), host_(host) {}
+  explicit ListTree(cGuiListHost* host)
+      : fitter(host, this, [this](int column) { return contentWidth(column); }), host_(host) {}
   // The column widths (the tree is its parent in Qt terms only).
   ColumnFitter fitter;
   // Room for a dozen rows: a list asks for more height than a text box.
+  // As wide as its columns' contents, with room for the scroll bar.
   QSize sizeHint() const override {
     const int header = isHeaderHidden() ? 0 : header_()->sizeHint().height();
-    return {QTreeView::sizeHint().width(), header + kRowsWanted * (fontMetrics().height() + 4) + 2 * frameWidth()};
+    const int columns = fitter.idealWidth();
+    const int width = columns == 0 ? QTreeView::sizeHint().width()
+                                   : columns + 2 * frameWidth() +
+                                         (verticalScrollBar()->isVisible() ? verticalScrollBar()->sizeHint().width() : 0);
+    return {width, header + kRowsWanted * (fontMetrics().height() + 4) + 2 * frameWidth()};
   }
   GuiColourMap screenColours() const {
     GuiColourMap map;
@@ -295,12 +394,31 @@ class ListTree : public QTreeView {
     QTreeView::showEvent(event);
     fitter.fitLater();  // the rows in sight are known once laid out
   }
+  // The viewport narrows and widens with the scroll bar down its side.
+  bool viewportEvent(QEvent* event) override {
+    if (event->type() == QEvent::Resize) fitter.fitLater();
+    return QTreeView::viewportEvent(event);
+  }
   void scrollContentsBy(int dx, int dy) override {
     QTreeView::scrollContentsBy(dx, dy);
     if (dy != 0) fitter.fitLater();  // other rows came into sight
   }
 
  private:
+  // The rows in sight; before the view is first shown (when its window
+  // takes its first size) the first rows it will show.
+  int contentWidth(int column) {
+    if (isVisible()) return sizeHintForColumn(column);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int widest = -1;
+    for (int row = 0; row < std::min(model()->rowCount(), kRowsWanted); ++row) {
+      const QModelIndex index = model()->index(row, column);
+      widest = std::max(widest, itemDelegateForIndex(index)->sizeHint(option, index).width());
+    }
+    return widest;
+  }
+
   cGuiListHost* host_;
 };
 
@@ -448,7 +566,7 @@ class ListView : public GuiListView {
 
 }  // namespace
 
-QString guiLocaleDate(const QString& written, const QLocale& locale) {
+QString guiLocaleDate(const QString& written, const QLocale& locale, bool withTime) {
   if (written.size() != 10 && written.size() != 16) return written;
   for (qsizetype i = 0; i < written.size(); ++i) {
     const char want = (i == 4 || i == 7) ? '-' : i == 10 ? ' ' : i == 13 ? ':' : '0';
@@ -458,8 +576,8 @@ QString guiLocaleDate(const QString& written, const QLocale& locale) {
   const QDate date = QDate::fromString(written.left(10), Qt::ISODate);
   const QTime time = written.size() == 16 ? QTime::fromString(written.mid(11), QStringLiteral("HH:mm")) : QTime(0, 0);
   if (!date.isValid() || !time.isValid()) return written;
-  if (written.size() == 10) {
-    if (locale.dateFormat(QLocale::ShortFormat) == QLocale::c().dateFormat(QLocale::ShortFormat)) return written;
+  if (written.size() == 10 || !withTime) {
+    if (locale.dateFormat(QLocale::ShortFormat) == QLocale::c().dateFormat(QLocale::ShortFormat)) return written.left(10);
     return locale.toString(date, QLocale::ShortFormat);
   }
   if (locale.dateTimeFormat(QLocale::ShortFormat) == QLocale::c().dateTimeFormat(QLocale::ShortFormat)) return written;
@@ -470,6 +588,7 @@ QWidget* guiRealiseList(cGuiListHost* host, const GuiTextCodec& codec) {
   auto* tree = new ListTree(host);
   auto* model = new ListModel(host, codec, tree);
   tree->setModel(model);
+  tree->fitter.setModel(model);
   tree->setRootIsDecorated(false);
   tree->setUniformRowHeights(true);
   tree->setSortingEnabled(false);

@@ -214,6 +214,68 @@ TEST(QtListDates, WrittenDatesInTheLocalesShortForm) {
     SCOPED_TRACE(c.written);
     EXPECT_EQ(guiLocaleDate(QString::fromUtf8(c.written), c.locale).toStdString(), c.shown);
   }
+  // The day alone, for a column too narrow for the time of day.
+  const Case days[] = {{"2026-12-09 15:05", us, "12/9/26"},
+                       {"2026-12-09 00:00", de, "09.12.26"},
+                       {"2026-12-09 15:05", QLocale::c(), "2026-12-09"},
+                       {"2026-12-09", us, "12/9/26"},
+                       {"2026-12-09 24:00", us, "2026-12-09 24:00"},
+                       {"none", us, "none"}};
+  for (const Case& c : days) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(guiLocaleDate(QString::fromUtf8(c.written), c.locale, false).toStdString(), c.shown);
+  }
+}
+
+// A feed list's columns as its window narrows step by step: never a column
+// beyond the right edge, and the columns give way in their turns (the fill
+// column first, then the dates' time of day, then the other texts, and
+// the dates last).
+TEST_F(QtListTest, ColumnsGiveWayInTurnsAsTheViewNarrows) {
+  QLocale::setDefault(QLocale("en_US"));
+  cGuiWindowHostCore* w = window("Narrowing");
+  cGuiListHost* list = makeList(w, 4, "Name\tTags\tUpdated\tLength");
+  list->initFillColumn(0)->initDateColumn(2);
+  for (int i = 0; i < 5; ++i)
+    list->addEntry(Str("Ars Technica & friends: all the article" + std::to_string(i) +
+                       "\tlinux,tech\t2026-12-2" + std::to_string(i) + " 23:58\t1234.5 days"),
+                   0, false, i, {});
+  w->setSize(900, 300);
+  w->build();
+  settle();
+  QTreeView* tree = treeOf(list);
+  QHeaderView* header = tree->header();
+  auto* view = static_cast<QAbstractItemView*>(tree);
+  auto whole = [&](int column) { return header->sectionSize(column) >= view->sizeHintForColumn(column); };
+  auto dayAlone = [&] { return !tree->model()->index(0, 2).data().toString().contains(':'); };
+  // Wide: every column whole, the fill column the widest.
+  for (int c = 1; c < 4; ++c) {
+    EXPECT_TRUE(whole(c)) << c;
+    EXPECT_GE(header->sectionSize(0), header->sectionSize(c)) << c;
+  }
+  EXPECT_FALSE(dayAlone());
+  bool sawDayAlone = false;
+  for (int width = 900; width >= 120; width -= 15) {
+    topOf(w)->resize(width, 300);
+    settle();
+    const std::string at = "at " + std::to_string(width) + ": " + std::to_string(header->sectionSize(0)) + " " +
+                           std::to_string(header->sectionSize(1)) + " " + std::to_string(header->sectionSize(2)) + " " +
+                           std::to_string(header->sectionSize(3)) + " in " + std::to_string(tree->viewport()->width());
+    if (tree->viewport()->width() >= 4 * header->minimumSectionSize())
+      EXPECT_LE(header->length(), tree->viewport()->width()) << at;
+    if (!dayAlone()) EXPECT_TRUE(whole(1) && whole(2) && whole(3)) << at;  // the time goes before any other text
+    if (!whole(1)) EXPECT_TRUE(dayAlone()) << at;
+    // The dates give way last (the fill column may keep what the level
+    // leaves over, a pixel a column).
+    if (!whole(2)) EXPECT_TRUE(!whole(1) && header->sectionSize(0) <= header->sectionSizeHint(0) + 4) << at;
+    sawDayAlone = sawDayAlone || dayAlone();
+  }
+  EXPECT_TRUE(sawDayAlone);
+  // Wide again: the time of day comes back.
+  topOf(w)->resize(900, 300);
+  settle();
+  EXPECT_FALSE(dayAlone());
+  QLocale::setDefault(QLocale::system());
 }
 
 TEST_F(QtListTest, DateColumnsShowTheLocalesFormAndRowsTheirOwnHelp) {
@@ -239,6 +301,53 @@ TEST_F(QtListTest, DateColumnsShowTheLocalesFormAndRowsTheirOwnHelp) {
   EXPECT_FALSE(model->data(model->index(0, 0), Qt::ToolTipRole).isValid());
   EXPECT_EQ(treeOf(list)->toolTip().toStdString(), "the list's own help");
   QLocale::setDefault(QLocale::system());
+}
+
+// Two lists side by side, as the main window has them: each gets the
+// width its columns ask for where the row has it, not half the row, and a
+// row without weight above a list (" X " and "Filter") takes its least
+// width.
+TEST_F(QtListTest, ARowOfListsGivesEachTheWidthItsColumnsAsk) {
+  cGuiWindowHostCore* w = window("Two lists");
+  w->beginGroupHorizontal(nullptr);
+  w->beginGroupVertical(nullptr);
+  w->beginGroupHorizontal(nullptr)->initNoWeight();
+  w->addButton(" X ");
+  w->addLabel("Filter      ");
+  w->endGroup();
+  auto* narrow = static_cast<cGuiListHost*>(w->beginList(2, nullptr));
+  narrow->initColumnTitles("Tag\tUsed")->initFillColumn(0);
+  narrow->addEntry(Str("linux\t2026-12-28 23:58"), 0, false, 0, {});
+  w->endList();
+  w->endGroup();
+  w->beginGroupVertical(nullptr);
+  auto* wide = static_cast<cGuiListHost*>(w->beginList(4, nullptr));
+  wide->initColumnTitles("Name\tUpdated\tUnseen\tDownload length")->initFillColumn(0);
+  wide->addEntry(Str("A feed's name\t2026-12-28 23:58\t2026-12-27 23:58\t1234.5 days"), 0, false, 0, {});
+  w->endList();
+  w->endGroup();
+  w->endGroup();
+  w->setSize(500, 300);
+  w->build();
+  for (int i = 0; i < 10; ++i) settle();
+  QTreeView* left = treeOf(narrow);
+  QTreeView* right = treeOf(wide);
+  const int hints = left->sizeHint().width() + right->sizeHint().width();
+  topOf(w)->resize(60 + hints, 300);
+  for (int i = 0; i < 10; ++i) settle();
+  for (QTreeView* tree : {left, right}) {
+    EXPECT_GE(tree->width(), tree->sizeHint().width());
+    EXPECT_LE(tree->header()->length(), tree->viewport()->width());
+    for (int c = 1; c < tree->header()->count(); ++c) {
+      EXPECT_GE(tree->header()->sectionSize(c), static_cast<QAbstractItemView*>(tree)->sizeHintForColumn(c)) << c;
+      EXPECT_GE(tree->header()->sectionSize(0), tree->header()->sectionSize(c)) << c;
+    }
+  }
+  // Short of room, both give way alike from what they ask.
+  topOf(w)->resize(hints, 300);
+  for (int i = 0; i < 10; ++i) settle();
+  EXPECT_NEAR(right->width() - left->width(), right->sizeHint().width() - left->sizeHint().width(), 12)
+      << left->width() << " and " << right->width();
 }
 
 TEST_F(QtListTest, ScreenshotOfAFeedLikeList) {

@@ -291,7 +291,9 @@ class FlowRow : public QLayout {
   }
 
  public:
-  explicit FlowRow(QWidget* parent) : QLayout(parent) {}
+  // asksLeast: the row asks for no more than its least width (a row
+  // without weight, which then never takes a column's room from a list).
+  FlowRow(QWidget* parent, bool asksLeast) : QLayout(parent), asksLeast_(asksLeast) {}
   ~FlowRow() override {
     while (QLayoutItem* item = takeAt(0)) delete item;
   }
@@ -300,7 +302,7 @@ class FlowRow : public QLayout {
   QLayoutItem* itemAt(int index) const override { return index >= 0 && index < count() ? items_[index] : nullptr; }
   QLayoutItem* takeAt(int index) override { return index >= 0 && index < count() ? items_.takeAt(index) : nullptr; }
   Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
-  QSize sizeHint() const override { return line(false); }
+  QSize sizeHint() const override { return line(asksLeast_); }
   QSize minimumSize() const override { return line(true); }
   // The height follows the lines the last width needed: when they change,
   // the row asks its window to lay out again (once the toolkit next runs).
@@ -398,6 +400,7 @@ class FlowRow : public QLayout {
 
   QList<QLayoutItem*> items_;
   int height_ = -1;  // -1: one line, until first laid out
+  bool asksLeast_;
 };
 
 // A stretching item for box and grid layouts.
@@ -542,7 +545,7 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
   QStackedWidget* pages = nullptr;
   const bool flow = isFlowRow(node);
   if (flow) {
-    layout = new FlowRow(box);
+    layout = new FlowRow(box, node.noWeight);
   } else if (node.kind == GuiLayoutKind::Columns || node.group == GuiGroupKind::Grid) {
     auto* grid = new QGridLayout(box);
     columns = node.columns < 1 ? 1 : node.columns;
@@ -570,6 +573,18 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
   if (node.sameSize && node.kind == GuiLayoutKind::Group && node.group == GuiGroupKind::Horizontal) {
     auto* row = static_cast<QBoxLayout*>(layout);
     for (int i = 0; i < row->count(); ++i) row->setStretch(i, 1);
+  } else if (!flow && node.kind == GuiLayoutKind::Group && node.group == GuiGroupKind::Horizontal) {
+    // A row of lists, text boxes and groups of them: each gets the width
+    // it asks for (a list its columns' contents) and the rest goes in
+    // equal parts; equal weights would halve the row whatever it holds.
+    auto* row = static_cast<QBoxLayout*>(layout);
+    bool expanding = row->count() > 1;
+    for (int i = 0; i < row->count(); ++i) {
+      QWidget* widget = row->itemAt(i)->widget();
+      if (widget && row->stretch(i) > 0 && !(row->itemAt(i)->expandingDirections() & Qt::Horizontal)) expanding = false;
+    }
+    if (expanding)
+      for (int i = 0; i < row->count(); ++i) row->setStretch(i, 0);
   }
   if (node.noWeight) {
     // Never wider than it asks (narrower when the window is); taller only

@@ -33,8 +33,9 @@ class GuiTextBoxWidget : public QPlainTextEdit {
 void guiFitButtonToText(QPushButton* button);
 
 // A date written "YYYY-MM-DD" or "YYYY-MM-DD HH:MM" in the locale's short
-// form; in the C locale, and for any other text, the text as written.
-QString guiLocaleDate(const QString& written, const QLocale& locale = QLocale());
+// form (without withTime the day alone); in the C locale, and for any other
+// text, the text as written.
+QString guiLocaleDate(const QString& written, const QLocale& locale = QLocale(), bool withTime = true);
 
 // Runs f; an eException is printed (printException) and swallowed, so no
 // exception ever leaves a Qt callback.
