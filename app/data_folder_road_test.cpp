@@ -31,11 +31,13 @@ class DataFolderRoadTest : public ProgramTest {
     if (ec) fs::copy_file(BRINDLEWORK_EXECUTABLE, bin / "brindlework");
     makeEmptyDatabase("database.soup.default");
     fs::copy_file(at("database.soup.default"), bin / "database.soup.default");
-    fs::remove(at("database.soup.default"));
+    fs::rename(at("database.soup.default"), at("database.soup.default.kept"));
   }
-  ChildResult runProgram() {
-    return runChild({(bin / "brindlework").string(), "UpdateAll"},
-                    {{"BRINDLEWORK_PROGDIR", ""}, {"XDG_DATA_HOME", home.host("data").string()},
+  // Runs the program (the one in bin unless told), its data in progdir
+  // when given, else in the data folder.
+  ChildResult runProgram(const fs::path& progdir = {}, const std::string& program = {}) {
+    return runChild({program.empty() ? (bin / "brindlework").string() : program, "UpdateAll"},
+                    {{"BRINDLEWORK_PROGDIR", progdir.string()}, {"XDG_DATA_HOME", home.host("data").string()},
                      {"HOME", home.host("home").string()}, {"QT_QPA_PLATFORM", "offscreen"}});
   }
   static unsigned modeOf(const fs::path& p) {
@@ -93,6 +95,55 @@ TEST_F(DataFolderRoadTest, AnEarlierVersionsDatabaseIsMovedOverOnce) {
   EXPECT_EQ(again.rc, 0) << again.output;
   EXPECT_EQ(again.output, "Updated 0 feeds: 0 new items.\n");  // the update's end alone
   EXPECT_TRUE(fs::exists(bin / "database.soup"));
+}
+
+// A folder named by $BRINDLEWORK_PROGDIR is the data folder: the default
+// still comes from beside the program, and everything made goes there.
+TEST_F(DataFolderRoadTest, AFirstStartInAnOverridingFolderMakesItsDatabaseThere) {
+  const fs::path mine = home.host("mine");
+  fs::create_directories(mine);
+  fs::permissions(mine, fs::perms(0755));
+  const ChildResult r = runProgram(mine);
+  EXPECT_EQ(r.rc, 0) << r.output;
+  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(namesIn(mine), (std::vector<std::string>{"database.soup", "database.soup.bak_1Latest"}));
+  for (const std::string& name : namesIn(mine)) EXPECT_EQ(modeOf(mine / name), 0600u) << name;
+  EXPECT_EQ(modeOf(mine), 0755u);  // the user's folder as it stood
+  EXPECT_FALSE(fs::exists(home.host("data")));
+  EXPECT_EQ(namesIn(bin), (std::vector<std::string>{"brindlework", "database.soup.default"}));
+  // A missing one is made, private; the built program finds the default
+  // made beside it in the build.
+  const fs::path made = home.host("new/feeds");
+  const ChildResult built = runProgram(made, BRINDLEWORK_EXECUTABLE);
+  EXPECT_EQ(built.rc, 0) << built.output;
+  EXPECT_EQ(modeOf(home.host("new")), 0700u);
+  EXPECT_EQ(modeOf(made), 0700u);
+  EXPECT_EQ(namesIn(made), (std::vector<std::string>{"database.soup", "database.soup.bak_1Latest"}));
+  EXPECT_EQ(modeOf(made / "database.soup"), 0600u);
+}
+
+// Without a default beside the program or under its prefix's share folder
+// a first start cannot be made, and says where it looked.
+TEST_F(DataFolderRoadTest, ADefaultDatabaseFoundNowhereIsToldInWords) {
+  fs::remove(bin / "database.soup.default");
+  const fs::path mine = home.host("mine");
+  fs::create_directories(mine);
+  const ChildResult r = runProgram(mine);
+  EXPECT_EQ(r.rc, 10);
+  EXPECT_EQ(r.output.rfind("Failed to open database, due to:\nThere is no \"database.soup\" yet, and the default "
+                           "database \"database.soup.default\" that a new one is made from was not found in \"" +
+                               mine.string() + "\", \"" + bin.string() + "\" or \"" +
+                               home.host("share/brindlework").string() + "\".\n",
+                           0),
+            0u)
+      << r.output;
+  EXPECT_TRUE(fs::is_empty(mine));
+  // An installed program's default, under share/brindlework beside bin.
+  fs::create_directories(home.host("share/brindlework"));
+  fs::copy_file(at("database.soup.default.kept"), home.host("share/brindlework/database.soup.default"));
+  const ChildResult installed = runProgram(mine);
+  EXPECT_EQ(installed.rc, 0) << installed.output;
+  EXPECT_EQ(namesIn(mine), (std::vector<std::string>{"database.soup", "database.soup.bak_1Latest"}));
 }
 
 TEST_F(DataFolderRoadTest, ADataFolderThatCannotBeMadeIsToldInWords) {

@@ -2,7 +2,8 @@
 # app/install_tree_test.sh - `cmake --install` into a temporary prefix: the
 # program, its tools and its read-only data land under bin/ and
 # share/brindlework/, and the installed program starts from its installed
-# default database with the user's data in a private $XDG_DATA_HOME folder.
+# default database with the user's data in a private $XDG_DATA_HOME folder
+# or in the folder $BRINDLEWORK_PROGDIR names.
 # Usage: install_tree_test.sh BUILD_DIR
 set -euo pipefail
 build="$1"
@@ -29,6 +30,13 @@ for f in database.soup database.soup.bak_1Latest; do
   [ "$(stat -c %a "$data/$f")" = 600 ] || fail "$f is $(stat -c %a "$data/$f")"
 done
 "$prefix/bin/soupcheck" "$data/database.soup" >/dev/null || fail "soupcheck finds faults in the new database"
+# A folder named by BRINDLEWORK_PROGDIR takes the user's data in its place;
+# the default still comes from share/brindlework.
+mine="$prefix/mine"
+mkdir "$mine"
+out="$(BRINDLEWORK_PROGDIR="$mine" XDG_DATA_HOME="$prefix/data" HOME="$prefix/home" QT_QPA_PLATFORM=offscreen \
+       "$prefix/bin/brindlework" UpdateAll)" || fail "brindlework UpdateAll in BRINDLEWORK_PROGDIR ended with $?: $out"
+[ "$(stat -c %a "$mine/database.soup")" = 600 ] || fail "database.soup in BRINDLEWORK_PROGDIR is missing or open"
 # The program wrote nothing beside itself.
 [ -z "$(find "$prefix/bin" "$prefix/share" -newer "$prefix/installed")" ] || fail "files were written beside the program"
 echo "install tree: ok"

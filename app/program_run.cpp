@@ -1,6 +1,7 @@
 // app/program_run.cpp - start-up and shutdown around the program's mode.
 #include "app/program_run.h"
 
+#include <filesystem>
 #include <unordered_set>
 
 #include "app/backup_dump.h"
@@ -24,6 +25,7 @@
 #include "platform/dos_errors.h"
 #include "platform/file_procs.h"
 #include "platform/links.h"
+#include "platform/native_path.h"
 #include "platform/path.h"
 #include "platform/shell_template.h"
 
@@ -34,16 +36,33 @@ ProgramMode gModeForTesting;
 
 constexpr const char* kValidatingText = "Validating database, as it was not closed properly last time...";
 
-// Copies the default database (one of the program's read-only files) into
-// place under a unique name first, so a copy cut short never stands as
-// "database.soup".
-void copyDefaultDatabase() {
-  const Str temporary = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Copy_");
-  if (copyFile(std::string("PROGDIR:/") + kDefaultDatabaseName, temporary) && makePrivate(temporary) &&
-      renamePath(temporary, kDatabaseName, false)) {
-    return;
+// "A", "B" or "C", as the user would write the folders.
+std::string folderList(const std::vector<std::string>& folders) {
+  std::string list;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    if (i > 0) list += i + 1 == folders.size() ? " or " : ", ";
+    list += "\"" + std::filesystem::path(folders[i]).lexically_normal().string() + "\"";
   }
+  return list;
+}
+
+// Copies the default database (one of the program's read-only files, the
+// first found in PROGDIR:'s folders) into the data folder under a unique
+// name first, so a copy cut short never stands as "database.soup". Empty
+// when done, else why not, in words.
+std::string copyDefaultDatabase(const std::string& dataFolder) {
+  const std::string source = std::string("PROGDIR:/") + kDefaultDatabaseName;
+  if (!cPath::ExistsPath(Text(source), true)) {
+    return std::string("There is no \"") + kDatabaseName + "\" yet, and the default database \"" +
+           kDefaultDatabaseName + "\" that a new one is made from was not found in " +
+           folderList(dos::lookupDevice("PROGDIR").folders) + ".";
+  }
+  const Str temporary = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Copy_");
+  if (copyFile(source, temporary) && makePrivate(temporary) && renamePath(temporary, kDatabaseName, false)) return {};
+  const int32_t error = dos::ioErr();
   cPath::DeletePath(temporary, true, false);
+  return std::string("The default database \"") + kDefaultDatabaseName + "\" could not be copied into \"" + dataFolder +
+         "\": " + dos::faultMessage(error);
 }
 
 [[noreturn]] void reportOpenFailure(std::string error) {
@@ -121,8 +140,15 @@ void ProgramRun::startGui() {
 
 void ProgramRun::enterProgramDir() {
   dataFolder_ = dos::dataFolder();
-  programDir_ = dos::lock("PROGDIR:", dos::kSharedLock);
-  if (programDir_) previousDir_ = dos::currentDir(programDir_);
+  if (!dataFolder_.error.empty()) return;
+  // The data folder itself: a lock of "PROGDIR:" would take the next of its
+  // folders (the program's own) were the first one gone.
+  programDir_ = dos::lock(Text(dos::hostToNative(dataFolder_.path)), dos::kSharedLock);
+  if (!programDir_) {
+    dataFolder_.error = dos::faultMessage(dos::ioErr());
+    return;
+  }
+  previousDir_ = dos::currentDir(programDir_);
 }
 
 void ProgramRun::openDatabase() {
@@ -136,12 +162,9 @@ void ProgramRun::openDatabase() {
     // Only a folder without a database and without backups is a first
     // start; backups left without their database are restored.
     if (anyBackupExists()) restoreFromBackup(true);
-    copyDefaultDatabase();
-  }
-  // The soup would make a missing file afresh: a database that is neither
-  // there nor copied from the default is a failure to open.
-  if (!cPath::ExistsPath(kDatabaseName, true)) {
-    reportOpenFailure(std::string(kDatabaseName) + ": " + dos::faultMessage(dos::kErrorObjectNotFound));
+    // The soup would make a missing file afresh: a database that is neither
+    // there nor copied from the default is a failure to open.
+    if (std::string failure = copyDefaultDatabase(dataFolder_.path); !failure.empty()) reportOpenFailure(failure);
   }
   // An earlier version made it open to others; its copies follow its mode.
   makePrivate(kDatabaseName);

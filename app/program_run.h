@@ -14,8 +14,9 @@
 //      the dump again.
 //   3. "database.soup" is never a partial copy of the default: the copy is
 //      made under a unique name and renamed into place.
-//   4. "PROGDIR:" is the current directory from start-up until finish(),
-//      which puts the previous one back.
+//   4. The data folder (the first folder of "PROGDIR:", where every file
+//      the run makes goes) is the current directory from start-up until
+//      finish(), which puts the previous one back.
 //   5. A backup copy that fails after the database was closed is told in
 //      words and ends the run with 5; the database stays as it was written.
 //   6. GUI mode builds the application host before the database is opened:

@@ -61,12 +61,23 @@ class FrozenFolder {
 TEST_F(ProgramTest, StartUpFailuresEndWithTen) {
   EXPECT_EQ(run({"UpdateAll", "x"}), 10);  // the template refuses a second argument
   EXPECT_NE(output.find("error"), std::string::npos) << output;
-  EXPECT_EQ(run({"UpdateAll"}), 10);  // neither a database nor a default
-  EXPECT_EQ(output.rfind("Failed to open database, due to:\ndatabase.soup: ", 0), 0u) << output;
-  EXPECT_TRUE(fs::is_empty(tree.host()));
-  makeEmptyDatabase("database.soup.default");
-  ::chmod(at("database.soup.default").c_str(), 0200);  // the copy fails: nothing stands as the database
+  // A data folder that is a file.
+  write("plain", "x");
+  ::setenv("BRINDLEWORK_PROGDIR", at("plain").c_str(), 1);
+  dos::resetAssigns();
   EXPECT_EQ(run({"UpdateAll"}), 10);
+  EXPECT_EQ(output, "Failed to make the data folder \"" + at("plain").string() + "\", due to:\nnot a folder\n\n");
+  ::setenv("BRINDLEWORK_PROGDIR", tree.host().c_str(), 1);
+  dos::resetAssigns();
+  // The data folder's own default comes before the program's: one that
+  // cannot be read fails the copy, and nothing stands as the database.
+  makeEmptyDatabase("database.soup.default");
+  ::chmod(at("database.soup.default").c_str(), 0200);
+  EXPECT_EQ(run({"UpdateAll"}), 10);
+  EXPECT_EQ(output.rfind("Failed to open database, due to:\nThe default database \"database.soup.default\" could not "
+                         "be copied into \"" + tree.host().string() + "\": ", 0),
+            0u)
+      << output;
   EXPECT_EQ(namesStartingWith("database.soup"), std::vector<std::string>{"database.soup.default"});
 }
 

@@ -27,6 +27,7 @@ struct Entry {
 
 struct Table {
   bool built = false;
+  std::string dataFolder;  // as the environment named it when built
   std::vector<Entry> entries;
 };
 
@@ -40,11 +41,37 @@ std::string envOr(const char* name) {
   return v ? std::string(v) : std::string();
 }
 
-// The folders of PROGDIR:, the user's data first.
-std::vector<std::string> progDirFolders() {
-  if (std::string dir = envOr("BRINDLEWORK_PROGDIR"); !dir.empty()) return {dir};
+// The current directory, "" when it cannot be had.
+std::string currentFolder() {
+  std::string buf(4096, '\0');
+  return ::getcwd(buf.data(), buf.size()) ? std::string(buf.c_str()) : std::string();
+}
+
+// The data folder as the environment names it now (empty when it names
+// none).
+std::string dataFolderOfEnvironment() {
+  if (std::string dir = envOr("BRINDLEWORK_PROGDIR"); !dir.empty()) {
+    // A relative override names a folder of the one the program started in,
+    // which stops being the current directory once the run enters it.
+    if (dir[0] == '/') return dir;
+    const std::string here = currentFolder();
+    return here.empty() ? std::string() : here + (here == "/" ? "" : "/") + dir;
+  }
+  std::string base = envOr("XDG_DATA_HOME");
+  // The variable counts only when it is an absolute path.
+  if (base.empty() || base[0] != '/') {
+    const std::string home = envOr("HOME");
+    if (home.empty() || home[0] != '/') return {};
+    base = home + "/.local/share";
+  }
+  return base + "/brindlework";
+}
+
+// The folders of PROGDIR:: the user's data first (an overriding folder as
+// much as the usual one), then the program's read-only files.
+std::vector<std::string> progDirFolders(const std::string& data) {
   std::vector<std::string> folders;
-  if (std::string data = dataFolderPath(); !data.empty()) folders.push_back(std::move(data));
+  if (!data.empty()) folders.push_back(data);
   std::string exe = executableFolder();
   folders.push_back(exe);
   folders.push_back(exe + "/../share/brindlework");
@@ -59,7 +86,8 @@ std::vector<std::string> within(const std::vector<std::string>& folders, const c
 
 void build(Table& t) {
   t.entries.clear();
-  std::vector<std::string> prog = progDirFolders();
+  t.dataFolder = dataFolderOfEnvironment();
+  std::vector<std::string> prog = progDirFolders(t.dataFolder);
   t.entries.push_back({"", DeviceKind::folders, {"/"}, Lazy::none});
   t.entries.push_back({"PROGDIR", DeviceKind::folders, prog, Lazy::none});
   t.entries.push_back({"RAM", DeviceKind::folders, {}, Lazy::ram});
@@ -102,25 +130,19 @@ int makeFolders(const std::string& path) {
 }  // namespace
 
 std::string dataFolderPath() {
-  if (std::string dir = envOr("BRINDLEWORK_PROGDIR"); !dir.empty()) return dir;
-  std::string base = envOr("XDG_DATA_HOME");
-  // The variable counts only when it is an absolute path.
-  if (base.empty() || base[0] != '/') {
-    const std::string home = envOr("HOME");
-    if (home.empty() || home[0] != '/') return {};
-    base = home + "/.local/share";
-  }
-  return base + "/brindlework";
+  Table& t = table();
+  if (!t.built) build(t);
+  return t.dataFolder;
 }
 
 DataFolder dataFolder() {
   DataFolder d;
   d.path = dataFolderPath();
+  const bool overridden = !envOr("BRINDLEWORK_PROGDIR").empty();
   if (d.path.empty()) {
-    d.error = "neither XDG_DATA_HOME nor HOME names a folder";
+    d.error = overridden ? "the current folder cannot be read" : "neither XDG_DATA_HOME nor HOME names a folder";
     return d;
   }
-  if (!envOr("BRINDLEWORK_PROGDIR").empty()) return d;
   if (int e = makeFolders(d.path); e != 0) {
     d.error = std::strerror(e);
     return d;
@@ -130,8 +152,10 @@ DataFolder dataFolder() {
     d.error = "not a folder";
     return d;
   }
-  // It holds the user's feeds and access tokens: nobody else may enter.
-  if (st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::chmod(d.path.c_str(), 0700);
+  // It holds the user's feeds and access tokens: nobody else may enter. A
+  // folder the user named is taken as it stands (the folders it was missing
+  // were made 0700).
+  if (!overridden && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0) ::chmod(d.path.c_str(), 0700);
   return d;
 }
 

@@ -4,10 +4,10 @@
 // The table says what each device name stands for on the host:
 //
 //   ":"  (empty name)  the root directory "/"
-//   PROGDIR:           $BRINDLEWORK_PROGDIR alone; else the user's data
-//                      folder (below), then the executable's folder, then
-//                      share/brindlework beside the executable's folder
-//                      (an installed program's read-only files)
+//   PROGDIR:           the user's data folder (below), then the
+//                      executable's folder, then share/brindlework beside
+//                      the executable's folder (an installed program's
+//                      read-only files)
 //   RAM:, T:           folders "RAM" and "T" of the private base (below)
 //   L:, Libs:          folders L and Libs of each PROGDIR: folder
 //   NIL:               /dev/null
@@ -16,8 +16,9 @@
 //
 // The data folder holds the user's database, its backups and dumps:
 // $XDG_DATA_HOME/brindlework (the variable counts when absolute), else
-// ~/.local/share/brindlework; $BRINDLEWORK_PROGDIR overrides it. It is made
-// 0700 (with any missing parents) by dataFolder(), never by a lookup.
+// ~/.local/share/brindlework; $BRINDLEWORK_PROGDIR overrides it (a relative
+// one names a folder of the current directory when the table is built).
+// Its missing folders are made 0700 by dataFolder(), never by a lookup.
 //
 // The private base is $XDG_RUNTIME_DIR/brindlework, else (no such variable,
 // or a runtime folder where the base cannot be made) brindlework-<uid> in
@@ -30,9 +31,9 @@
 //   1. Device names compare without regard to ASCII case.
 //   2. A multi-directory assign keeps its folders in the order added;
 //      lookups walk them in that order.
-//   3. The built-in entries are made from the environment when the table is
-//      first used and again after resetAssigns(); assignAdd entries last
-//      until then.
+//   3. The built-in entries and the data folder's path are made from the
+//      environment when the table is first used and again after
+//      resetAssigns(); assignAdd entries last until then.
 //   4. The table belongs to the program's one task: change it at start-up
 //      or in tests, not while another thread translates paths.
 #pragma once
@@ -86,11 +87,12 @@ struct PrivateBase {
 };
 PrivateBase privateBase();
 
-// The data folder's path (empty when no variable names one), unmade.
+// The data folder's path (empty when no variable names one), unmade; the
+// one the table was built with.
 std::string dataFolderPath();
 // The data folder, made when missing and closed to others when it is the
-// user's own; `error` says in words why it cannot be had. An overriding
-// $BRINDLEWORK_PROGDIR is taken as it stands.
+// usual one; `error` says in words why it cannot be had. An existing
+// folder named by $BRINDLEWORK_PROGDIR keeps its mode.
 struct DataFolder {
   std::string path;
   std::string error;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -130,6 +131,7 @@ class Environment {
 };
 
 TEST(DataFolderTest, TheDataFolderFollowsTheVariables) {
+  const std::string here = std::filesystem::current_path().string();
   struct Case {
     const char *progdir, *dataHome, *home;
     std::string want;
@@ -141,6 +143,7 @@ TEST(DataFolderTest, TheDataFolderFollowsTheVariables) {
       {nullptr, nullptr, nullptr, ""},
       {nullptr, nullptr, "relative", ""},
       {"/opt/bw", "/data", "/home/u", "/opt/bw"},
+      {"feeds/mine", "/data", "/home/u", here + "/feeds/mine"},  // of the folder it started in
   };
   for (const Case& c : cases) {
     Environment env{{"BRINDLEWORK_PROGDIR", c.progdir}, {"XDG_DATA_HOME", c.dataHome}, {"HOME", c.home}};
@@ -149,18 +152,58 @@ TEST(DataFolderTest, TheDataFolderFollowsTheVariables) {
 }
 
 // The user's data first, then the program's read-only files beside the
-// executable and in the install prefix; an override stands alone.
+// executable and in the install prefix, whichever variable names the data.
 TEST(DataFolderTest, ProgdirSearchesTheDataFolderThenTheProgramFolders) {
-  {
-    Environment env{{"BRINDLEWORK_PROGDIR", nullptr}, {"XDG_DATA_HOME", "/data"}};
-    const std::string exe = executableFolder();
-    EXPECT_EQ(lookupDevice("PROGDIR").folders,
-              (std::vector<std::string>{"/data/brindlework", exe, exe + "/../share/brindlework"}));
+  const std::string exe = executableFolder();
+  for (const char* progdir : {static_cast<const char*>(nullptr), "/opt/bw"}) {
+    Environment env{{"BRINDLEWORK_PROGDIR", progdir}, {"XDG_DATA_HOME", "/data"}};
+    const std::string data = progdir ? progdir : "/data/brindlework";
+    EXPECT_EQ(lookupDevice("PROGDIR").folders, (std::vector<std::string>{data, exe, exe + "/../share/brindlework"}));
     EXPECT_EQ(lookupDevice("L").folders,
-              (std::vector<std::string>{"/data/brindlework/L", exe + "/L", exe + "/../share/brindlework/L"}));
+              (std::vector<std::string>{data + "/L", exe + "/L", exe + "/../share/brindlework/L"}));
   }
-  Environment env{{"BRINDLEWORK_PROGDIR", "/opt/bw"}};
-  EXPECT_EQ(lookupDevice("PROGDIR").folders, std::vector<std::string>{"/opt/bw"});
+}
+
+// The path stays the one the table was built with: the run makes the data
+// folder its current directory, and a relative override must not move.
+TEST(DataFolderTest, ARelativeOverrideKeepsItsFolderWhenTheCurrentDirectoryChanges) {
+  bw::testing::TestFolder dir;
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  Environment env{{"BRINDLEWORK_PROGDIR", "feeds"}};
+  const std::string want = dir / "feeds";
+  EXPECT_EQ(dataFolder().path, want);
+  std::filesystem::current_path(want);
+  EXPECT_EQ(dataFolderPath(), want);
+  EXPECT_EQ(lookupDevice("PROGDIR").folders.front(), want);
+  std::filesystem::current_path(previous);
+}
+
+// An overriding folder is made like the usual one when missing, but one
+// that stands is the user's choice: its mode stays.
+TEST(DataFolderTest, AnOverridingFolderIsMadeWhenMissingAndKeptAsItStands) {
+  bw::testing::TestFolder dir;
+  auto modeOf = [](const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+  };
+  {
+    Environment env{{"BRINDLEWORK_PROGDIR", (dir / "new/feeds").c_str()}};
+    const DataFolder made = dataFolder();
+    EXPECT_EQ(made.error, "");
+    EXPECT_EQ(made.path, dir / "new/feeds");
+    EXPECT_EQ(modeOf(dir / "new"), 0700u);
+    EXPECT_EQ(modeOf(made.path), 0700u);
+  }
+  ASSERT_EQ(::chmod((dir / "new/feeds").c_str(), 0750), 0);
+  {
+    Environment env{{"BRINDLEWORK_PROGDIR", (dir / "new/feeds").c_str()}};
+    EXPECT_EQ(dataFolder().error, "");
+    EXPECT_EQ(modeOf(dir / "new/feeds"), 0750u);
+  }
+  dir.write("file", "x");
+  Environment blocked{{"BRINDLEWORK_PROGDIR", (dir / "file").c_str()}};
+  EXPECT_EQ(dataFolder().error, "not a folder");
 }
 
 TEST(DataFolderTest, TheDataFolderIsMadePrivateWithItsParents) {
