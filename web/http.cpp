@@ -219,7 +219,7 @@ int32_t cHTTP::finishOpen(int32_t result) {
 }
 
 void cHTTP::resetResponse() {
-  inputEnded_ = false;
+  framingCut_ = false;
   status_ = 0;
   statusText_ = Str();
   bodyCount_ = 0;
@@ -262,7 +262,11 @@ void cHTTP::noteFailure(int32_t result) {
   f.file = protocol_ == kFile;
   f.lookupFailed = lookupFailed_;
   f.anyByte = gotBytes_;
-  f.connecting = protocol_ == kHttp && !gotBytes_ && sentBytes_ == 0 && status_ == 0;
+  // No request went yet: over https, no connection with its handshake done.
+  f.connecting = protocol_ == kHttp   ? !gotBytes_ && sentBytes_ == 0 && status_ == 0
+                 : protocol_ == kHttps ? tls_ && !tls_->connected()
+                                       : false;
+  f.framingCut = framingCut_;
   f.host = host_.isNil() ? std::string() : host_.str();
   f.port = port_ != -1 ? port_ : protocol_ == kHttps ? 443 : 80;
   const bool whole = Clock::now() >= started_ + wholeLimit();
@@ -629,12 +633,7 @@ int64_t cHTTP::readTls(char* buffer, int64_t length) {
       gotBytes_ = true;
       return n;
     }
-    if (n == 0) {
-      inputEnded_ = true;
-      curlExit_ = tls_->code();
-      transferText_ = tls_->errorText();
-      return 0;
-    }
+    if (n == 0) return tlsTransferEnded();
     if (nonBlocking_ && !waitForData_) return kNoDataYet;
     if (!waitTls()) {
       failWith(ETIMEDOUT);

@@ -29,8 +29,11 @@
 //      when 0); past either the next step fails with ETIMEDOUT.
 //   7. https is one libcurl transfer (web/http_curl.h) that always checks
 //      certificates; its sockets join the watcher's poll like an http
-//      socket. Its result is read at the end of the answer (non-zero: -7,
-//      with curl's code, the same numbers as the curl command's exit codes).
+//      socket. Its result is read at the end of the answer: a failure an
+//      http socket shows too (a cut, a reset, header lines too long, broken
+//      chunks, no answer, a refused connect, a name that does not resolve)
+//      is -1 with the same errno and words as over http; any other is -7,
+//      with curl's code (the same numbers as the curl command's exit codes).
 //
 // Results beside 0: -1 transport (infoProtocolError), -3 destination, -4
 // stopped by the callback, -5 scheme, -6 an error status (>= 400), -7 the
@@ -301,6 +304,9 @@ class cHTTP : public class_base {
   void deliver(const char* data, int64_t length, BodyProgress& p);
   int32_t openTls(std::string_view path, int32_t port);
   int64_t readTls(char* buffer, int64_t length);
+  // What a read answers when the TLS transfer has ended (see
+  // http_transports.cpp).
+  int64_t tlsTransferEnded();
   // Waits for the TLS transfer to have news, within the deadlines.
   bool waitTls();
   // Notes what is known about a failure with this result, once per
@@ -330,7 +336,7 @@ class cHTTP : public class_base {
   size_t sentBytes_ = 0;
   dos::FileHandle file_;
   std::unique_ptr<CurlTransfer> tls_;
-  bool inputEnded_ = false;
+  bool framingCut_ = false;  // the input ended inside a chunked body
   int32_t curlExit_ = 0;
   std::string transferText_;  // the TLS transfer's words for its failure
   int32_t status_ = 0;

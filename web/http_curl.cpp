@@ -90,6 +90,8 @@ std::unique_ptr<CurlTransfer> CurlTransfer::start(const CurlRequest& request) {
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::onHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlTransfer::onConnected);
+  curl_easy_setopt(e, CURLOPT_PREREQDATA, t.get());
   if (!request.user.empty()) {
     curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     curl_easy_setopt(e, CURLOPT_USERNAME, request.user.c_str());
@@ -164,6 +166,11 @@ int CurlTransfer::onTimer(CURLM*, long ms, void* self) {
   return 0;
 }
 
+int CurlTransfer::onConnected(void* self, char*, char*, int, int) {
+  static_cast<CurlTransfer*>(self)->connected_ = true;
+  return CURL_PREREQFUNC_OK;
+}
+
 void CurlTransfer::action(int fd, int events) {
   int running = 0;
   curl_multi_socket_action(multi_, fd, events, &running);
@@ -173,6 +180,8 @@ void CurlTransfer::action(int fd, int events) {
     finished_ = true;
     code_ = static_cast<int32_t>(msg->data.result);
     errorText_ = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(msg->data.result);
+    long osError = 0;
+    if (curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osError) == CURLE_OK) osError_ = static_cast<int>(osError);
   }
 }
 

@@ -61,10 +61,15 @@ class CurlTransfer {
   int64_t timerMs() const;
   // True when something is buffered or the transfer has ended.
   bool hasNews() const { return inboxPos_ < inbox_.size() || finished_; }
-  // curl's result once the transfer ended (0: whole), and its words.
+  // curl's result once the transfer ended (0: whole), its words, and the
+  // errno of its last failed connect (0: none).
   bool finished() const { return finished_; }
   int32_t code() const { return code_; }
   const std::string& errorText() const { return errorText_; }
+  int osError() const { return osError_; }
+  // True once the connection (its TLS handshake too) was made or reused
+  // and the request could go.
+  bool connected() const { return connected_; }
 
  private:
   CurlTransfer() = default;
@@ -72,6 +77,7 @@ class CurlTransfer {
   static size_t onHeader(char* data, size_t size, size_t count, void* self);
   static int onSocket(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
   static int onTimer(CURLM* multi, long ms, void* self);
+  static int onConnected(void* self, char* ip, char* localIp, int port, int localPort);
   void action(int fd, int events);
 
   CURLM* multi_ = nullptr;
@@ -85,7 +91,9 @@ class CurlTransfer {
   bool headerEnded_ = false;  // the final header block has ended
   int interimStatus_ = 0;     // the status of the header block being read
   bool finished_ = false;
+  bool connected_ = false;
   int32_t code_ = 0;
+  int osError_ = 0;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
   std::string errorText_;
 };

@@ -308,6 +308,7 @@ cHTTP::Step cHTTP::bodyStep() {
   const bool closed = dest->close();
   if (p.bad || (chunked_ && n == 0 && !p.done)) {
     failWith(EPROTO);  // a bad chunk, or the end before the last chunk
+    framingCut_ = !p.bad;
     n = -1;
   }
   if (known && p.count != 0) n = -1;  // shorter or longer than announced

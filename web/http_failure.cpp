@@ -18,7 +18,6 @@ enum TransferCode : int32_t {
   kPartialFile = 18,
   kReturnedError = 22,
   kWriteError = 23,
-  kOutOfMemory = 27,
   kTimedOut = 28,
   kTlsConnect = 35,
   kTooManyRedirects = 47,
@@ -101,11 +100,8 @@ std::string transferFailure(const HttpFailureFacts& f) {
     case kPartialFile:
       if (f.bodyLength >= 0 && f.bodyMissing > 0) return cutBody(f);
       return "the answer ended before all of it came";
-    case kOutOfMemory: return withDetail("the server's header lines are too long", f.transferText);
     case kSendError:
     case kReceiveError:
-      if (f.transferText.find("headers") != std::string::npos)
-        return withDetail("the server's header lines are too long", f.transferText);
       if (f.bodyLength >= 0 && f.bodyMissing > 0) return cutBody(f);
       return withDetail("the connection to " + host + " broke off", f.transferText);
     case kWeirdReply:
@@ -132,8 +128,9 @@ std::string transportFailure(const HttpFailureFacts& f) {
     case EPROTONOSUPPORT:
       return f.encoding.empty() ? "the answer is in an encoding that cannot be read"
                                 : "the answer is in an encoding that cannot be read (" + printable(f.encoding) + ")";
-    case EPROTO: return f.encoding.empty() ? "the server's chunked answer is broken or cut short"
-                                           : "the server's answer is framed in a way that cannot be read";
+    case EPROTO:
+      if (!f.encoding.empty()) return "the server's answer is framed in a way that cannot be read";
+      return f.framingCut ? "the answer ended before all of it came" : "the server's chunked answer is broken";
     case ELOOP: return "too many redirects in a row";
     case EHOSTDOWN: return "the server redirected to an address that cannot be read";
     case EINVAL: return "the address has no usable host or port";

@@ -33,6 +33,7 @@ struct HttpFailureFacts {
   std::string encoding;      // a Content-Encoding or Transfer-Encoding refused
   int64_t bodyLength = -1;   // the stated length of a cut body
   int64_t bodyMissing = 0;   // bytes of it that never came (< 0: too many)
+  bool framingCut = false;   // the answer ended inside its chunked framing
   bool redirect = false;     // failed while following a redirect
   std::string scheme;        // for -5
 };

@@ -3,8 +3,6 @@
 // size, within kMaxHeaderBytes and kMaxHeaderLines) and the redirect
 // target. Each step can stop when a non-blocking request finds no data and
 // go on from there at the next call.
-#include <curl/curl.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -189,11 +187,9 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
     if (n == 0) {
       // The input ended before the empty line that ends the header block:
       // the answer was cut, whatever its lines said so far. A TLS transfer
-      // that libcurl ended as cut short is the same failure, told the same
-      // way; one that failed otherwise tells its own reason.
+      // that failed for a reason of its own tells that reason.
       inbox_.clear();
       inboxPos_ = inboxScanned_ = 0;
-      if (protocol_ == kHttps && curlExit_ == CURLE_PARTIAL_FILE) curlExit_ = 0;
       if (protocol_ != kHttps || curlExit_ == 0) failWith(EBADMSG);
       out->result = -1;
       return true;

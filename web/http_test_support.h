@@ -94,6 +94,8 @@ class ServerStream {
     return ::recv(fd_, p, n, 0);
   }
   virtual ssize_t send(const char* p, size_t n) { return ::send(fd_, p, n, MSG_NOSIGNAL); }
+  // The connection will be reset: no closing word of the protocol's own.
+  virtual void abandon() {}
   explicit ServerStream(int fd) : fd_(fd) {}
 
  protected:
@@ -205,6 +207,7 @@ class LoopbackServer {
     if (reply.reset) {
       struct linger hard = {1, 0};
       ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+      stream->abandon();
     }
     stream.reset();
     ::close(fd);

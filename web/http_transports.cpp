@@ -1,12 +1,20 @@
 // web/http_transports.cpp - the https transport's opening (the request
-// handed to libcurl, see http_curl.h), the "file" transport, and the HTTP
-// module's start and end.
+// handed to libcurl, see http_curl.h) and the reading of its failures, the
+// "file" transport, and the HTTP module's start and end.
 //
 // Certificates are always checked: against "curl-ca-bundle.crt" in the
 // current folder when the caller asks and it is there, else against the
 // bundle $CURL_CA_BUNDLE names, else the system's store.
+//
+// A failure that libcurl ends a transfer with and that an http socket shows
+// too is read as the socket's: the same result (-1), errno and sentence
+// over both transports. What stays -7 with curl's code is what only TLS
+// knows (certificates, the handshake) and what curl does not tell apart.
+#include <curl/curl.h>
+
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "core/string_procs.h"
@@ -39,6 +47,17 @@ std::string percentDecoded(std::string_view text) {
     }
   }
   return out;
+}
+
+// The socket error that curl's words for a failed read or write name, as
+// strerror words it ("Recv failure: Connection reset by peer"); 0 for none.
+// (The errno curl keeps is the last any socket call of the transfer saw,
+// not the one behind its failure.)
+int socketErrorNamed(std::string_view text) {
+  for (int error : {ECONNRESET, EPIPE, ECONNABORTED, ETIMEDOUT, ENETDOWN, ENETUNREACH, EHOSTUNREACH}) {
+    if (text.find(std::strerror(error)) != std::string_view::npos) return error;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -91,6 +110,67 @@ int32_t cHTTP::openTls(std::string_view path, int32_t port) {
     return -1;
   }
   return 0;
+}
+
+// The TLS transfer has ended: 0 as a socket's end of input (a cut is then
+// found and worded as over http), -1 with the errno a socket's read would
+// fail with, or 0 with curlExit_ kept for a failure of curl's own.
+int64_t cHTTP::tlsTransferEnded() {
+  curlExit_ = tls_->code();
+  transferText_ = tls_->errorText();
+  const bool inBody = state_ == kBodyReady || state_ == kBodyRunning;
+  auto says = [this](std::string_view word) { return transferText_.find(word) != std::string::npos; };
+  int error = 0;
+  switch (curlExit_) {
+    case 0:
+      return 0;
+    case CURLE_PARTIAL_FILE:
+      // The connection ended early. Inside the header lines, or short of a
+      // stated length, the driver sees the end and words it; a chunked body
+      // has no length to count.
+      framingCut_ = inBody && bodyLength_ < 0;
+      if (framingCut_) error = EPROTO;
+      break;
+    case CURLE_GOT_NOTHING:
+      break;
+    case CURLE_UNSUPPORTED_PROTOCOL:  // "HTTP/0.9": bytes came, no status line
+    case CURLE_WEIRD_SERVER_REPLY:
+      if (inBody) return 0;
+      gotBytes_ = true;
+      break;
+    case CURLE_OUT_OF_MEMORY:  // a header line beyond curl's own limit
+      if (inBody) return 0;
+      error = EMSGSIZE;
+      break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      lookupFailed_ = true;
+      error = EHOSTUNREACH;
+      break;
+    case CURLE_RECV_ERROR:
+      if (!inBody && says("headers")) {  // all header lines beyond curl's limit
+        error = EMSGSIZE;
+        break;
+      }
+      if (inBody && says("chunk")) {  // a chunk size that is no number
+        error = EPROTO;
+        break;
+      }
+      [[fallthrough]];
+    case CURLE_SEND_ERROR:
+      error = socketErrorNamed(transferText_);
+      if (error == 0) return 0;
+      break;
+    case CURLE_COULDNT_CONNECT:
+      error = tls_->osError();
+      if (error == 0) return 0;
+      break;
+    default:
+      return 0;
+  }
+  curlExit_ = 0;
+  if (error == 0) return 0;
+  failWith(error);
+  return -1;
 }
 
 int32_t cHTTP::openFile(std::string_view path) {

@@ -143,9 +143,10 @@ class TlsStreams {
    public:
     Stream(int fd, SSL* ssl) : ServerStream(fd), ssl_(ssl) {}
     ~Stream() override {
-      SSL_shutdown(ssl_);
+      if (!abandoned_) SSL_shutdown(ssl_);
       SSL_free(ssl_);
     }
+    void abandon() override { abandoned_ = true; }
     ssize_t recv(char* p, size_t n) override {
       int r = SSL_read(ssl_, p, static_cast<int>(n));
       return r > 0 ? r : -1;
@@ -157,6 +158,7 @@ class TlsStreams {
 
    private:
     SSL* ssl_;
+    bool abandoned_ = false;
   };
   ScratchDir dir_;
   SSL_CTX* ctx_ = nullptr;
