@@ -417,8 +417,13 @@ std::optional<std::string> decodedHost(std::string_view host) {
 }  // namespace
 
 std::optional<std::string> asciiHostName(std::string_view host) {
-  // An IPv6 literal ("[::1]") is no name: it stays as written.
-  if (host.starts_with('[')) return std::string(host);
+  // An IPv6 literal ("[::1]", "[fe80::1%25eth0]") is no name: it stays as
+  // written, when it is ASCII and holds no byte a host may not.
+  if (host.starts_with('[')) {
+    auto literal = [](char c) { return static_cast<unsigned char>(c) < 0x80 && (c == '%' || isHostByte(c)); };
+    if (!std::all_of(host.begin(), host.end(), literal)) return std::nullopt;
+    return std::string(host);
+  }
   std::optional<std::string> name = decodedHost(host);
   if (!name) return std::nullopt;
   if (std::all_of(name->begin(), name->end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))

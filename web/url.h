@@ -101,8 +101,10 @@ bool isSafeChar(char c, Text safe);
 // writes it ("b%C3%BCcher.example" and "bücher.example" give
 // "xn--bcher-kva.example"); an ASCII name comes back as it stands, an IPv6
 // literal ("[::1]") as written. nullopt when the host is no name: a broken
-// escape, a decoded control byte, blank, DEL or one of "/?#@\%", or bytes
-// beyond ASCII that do not convert (not UTF-8, or not a valid name).
+// escape, a decoded control byte, blank, DEL or one of "/?#@\%", bytes
+// beyond ASCII that do not convert (not UTF-8, or not a valid name), or a
+// literal holding a byte beyond ASCII, a control byte, blank, DEL or one of
+// "/?#@\".
 std::optional<std::string> asciiHostName(std::string_view host);
 
 // True when both URLs have a host and the hosts are equal ignoring case.

@@ -107,6 +107,10 @@ TEST(AsciiHostName, DecodesEscapesAndRefusesWhatIsNoName) {
       {"b%c3%bccher.example", "xn--bcher-kva.example"},
       {"b%C3\xBC" "cher.example", "xn--bcher-kva.example"},  // half escaped
       {"[::1]", "[::1]"},
+      {"[fe80::1%25eth0]", "[fe80::1%25eth0]"},
+      {"[::1 ]", std::nullopt},  // a literal is kept as written, without the bytes no host holds
+      {"[::1\\x]", std::nullopt},
+      {"[::\xFF]", std::nullopt},
       {"b%00d.example", std::nullopt},
       {"a%0Ab.example", std::nullopt},
       {"a%7Fb.example", std::nullopt},
