@@ -113,7 +113,8 @@ void rotateBackups(bool verbose, const StatusLine& status) {
   if (!isFileNewerBy(kDatabaseName, kBackupLatest, kCopyInterval, false, true)) return;
   deleteIfThere(kBackupTemp);
   if (!copyFile(kDatabaseName, kBackupTemp)) {
-    raise("FILE", "rotateBackups(); " + dos::faultMessage(dos::ioErr()));
+    const std::string why = dos::fault(dos::ioErr(), Text(kBackupTemp));
+    raise("FILE", "rotateBackups(); " + (why.empty() ? std::string(kBackupTemp) + ": the copy failed" : why));
   }
   if (cPath::ExistsPath(kBackupLatest, true)) {
     // Only a checked copy becomes known good. One that fails holds damage

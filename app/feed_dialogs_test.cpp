@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "app/feed_commands_test_support.h"
+#include "news/feed_failure.h"
 
 namespace bw::testing_app {
 namespace {
@@ -161,6 +162,7 @@ TEST_F(FeedDialogs, InfoShowsTheFeedAndItsCloseGadgetStopsTheWalk) {
     a->updatedText = Str("today");
     a->generator = Str("gen");
     a->language = Str("en");
+    noteFeedFailure(*a, "HTTP 404 Not Found");
     lists.refresh();
     lists.select({"A users name", "Second", "Third"});
     bool quit = true;
@@ -175,11 +177,17 @@ TEST_F(FeedDialogs, InfoShowsTheFeedAndItsCloseGadgetStopsTheWalk) {
                             {"Type", "RSS 2.0"}};
               for (auto& f : fields) EXPECT_EQ(gadget<cGuiText>(info(), f.label)->getState().view(), f.shown) << f.label;
               EXPECT_EQ(gadget<cGuiTextBox>(info(), "Summary")->getState().view(), "About <it>");
+              // Why its last update failed, and when.
+              ASSERT_NE(gadget<cGuiText>(info(), "Last failure"), nullptr);
+              EXPECT_EQ(std::string(gadget<cGuiText>(info(), "Last failure")->getState().view()),
+                        feedFailureText(*a));
+              EXPECT_TRUE(feedFailureText(*a).starts_with("HTTP 404 Not Found ("));
               screenshot(info(), "info_about_feed");
               click(info(), okButton(info()));
             },
             [&] {
               EXPECT_EQ(gadget<cGuiText>(info(), "Name")->getState().view(), "Second");
+              EXPECT_EQ(gadget<cGuiText>(info(), "Last failure"), nullptr);
               closeWindow(info());
             }},
            [&] { quit = showSelectedFeedsInfo(lists.feeds, *charset); });

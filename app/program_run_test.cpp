@@ -244,7 +244,8 @@ TEST_F(ProgramTest, AFailedBackupCopyAloneIsToldAndEndsWithFive) {
   makeEmptyDatabase("database.soup");
   fs::create_directories(at("database.soup.bak_0Temp/inside"));  // nothing can be copied there
   EXPECT_EQ(runShell([](Db& db, newsRoot& root) { addFeed(db, root, "f", 2, true); }), 5);
-  EXPECT_EQ(output.rfind("\nThe backup copy of the database could not be made, due to:\n", 0), 0u) << output;
+  EXPECT_EQ(output.rfind("\nThe backup copy of the database could not be made, due to:\n"
+                         "database.soup.bak_0Temp: object already exists\n", 0), 0u) << output;
   EXPECT_NE(output.find("\nThe database itself was saved and is unchanged.\n"), std::string::npos) << output;
   EXPECT_FALSE(exists("database.soup.bak_1Latest"));
   fs::remove_all(at("database.soup.bak_0Temp"));

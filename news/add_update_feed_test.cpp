@@ -86,12 +86,22 @@ TEST_F(AddUpdate, DeadFeedsFailLoudlyWhenAddedAndQuietlyWhenUpdated) {
     EXPECT_EQ(updated.failure, c.reason);
     EXPECT_EQ(feed->failureReason, c.reason);
   }
+  // A whole answer without a byte, with or without its length, is empty.
+  for (bool length : {true, false}) {
+    ui.calls.clear();
+    server.put("/feed.xml", httpReply("", "200 OK", length));
+    add(server.url("/feed.xml"));
+    ASSERT_EQ(ui.calls.size(), 1u);
+    EXPECT_EQ(ui.calls[0].filled(),
+              "Failed to download the feed:\n\x1b" "1" + server.url("/feed.xml") + "\nthe document is empty");
+    EXPECT_EQ(update(feed).failure, "the document is empty");
+  }
   server.putFeed("/feed.xml", rssFeed(1, 2));
   AddUpdateResult healed = update(feed);
   EXPECT_EQ(healed.feed, feed);
   EXPECT_TRUE(healed.failure.empty());
   EXPECT_FALSE(feed->downloadFailed);
-  EXPECT_EQ(feed->failureReason, "HTTP 500 Server Error");  // the last failure stays known
+  EXPECT_EQ(feed->failureReason, "the document is empty");  // the last failure stays known
 }
 
 TEST_F(AddUpdate, DocumentsNoParserTakesAreFlushedWithoutAMessage) {

@@ -65,6 +65,11 @@ DownloadStep downloadXML::saveAppend(bool supplyDestNow, fHttpSaveCallback* call
     step.errorCode = cHTTP::kErrorStatus;
   }
   if (step.failed != 0) failureReason_ = requestFailureReason(*http_, url_);
+  // A memory body refuses to close on nothing: an answer that came whole
+  // without a byte is an empty document, not a full disk.
+  if (s.result == -3 && dest_ && dest_->total() == 0 && http_->infoStatus().status < 400) {
+    failureReason_ = "the document is empty";
+  }
   return step;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/dir.h"
 #include "platform/dos.h"
+#include "platform/dos_errors.h"
 #include "platform/file.h"
 #include "platform/host_file.h"
 #include "platform/path.h"
@@ -46,6 +47,11 @@ bool makeDirPath(Text path, bool parentOnly) {
 }
 
 bool copyFile(Text source, Text destination) {
+  // A copy never replaces a file, and says so in the last error.
+  if (cPath::ExistsPath(destination, true)) {
+    dos::setIoErr(dos::kErrorObjectExists);
+    return false;
+  }
   auto original = std::make_unique<cFile>();
   original->initialise(0);
   if (!original->open(source, true, false)) return false;

@@ -18,7 +18,8 @@ bool makeDirPath(Text path, bool parentOnly);
 
 // Copies the file at source to destination (which must not exist) with its
 // data, attributes, comment and time, and syncs the copy and its folder.
-// FALSE when the source cannot be opened or the copy fails; exceptions of
+// FALSE when the source cannot be opened or the copy fails (an existing
+// destination leaves kErrorObjectExists in ioErr); exceptions of
 // the file objects (an invalid path, a full disk) pass on after both are
 // freed, and no part of a copy is left at destination.
 bool copyFile(Text source, Text destination);

@@ -14,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "platform/dir_walk.h"
+#include "platform/dos_errors.h"
 #include "platform/host_io_test_support.h"
 #include "platform/path.h"
 #include "platform/path_test_support.h"
@@ -83,6 +84,13 @@ TEST_F(CopyFile, RefusesAMissingSourceAndAnExistingDestination) {
   EXPECT_FALSE(copyFile(t.internal("source"), t.internal("existing")));
   EXPECT_EQ(readAll(t.host("existing")), "old");
   expectRaise([&] { copyFile(t.internal("source"), "Bad:/x:/"); }, "EMU", "cHostFile.open(); filePath is invalid");
+  // A file or a folder in the way is told in the last error.
+  fs::create_directory(t.host("folder"));
+  for (const char* name : {"existing", "folder"}) {
+    dos::setIoErr(0);
+    EXPECT_FALSE(copyFile(t.internal("source"), t.internal(name)));
+    EXPECT_EQ(dos::faultMessage(dos::ioErr()), "object already exists") << name;
+  }
 }
 
 TEST_F(CopyFile, ABigFileArrivesWholeWithItsTimeAndProtection) {
