@@ -82,9 +82,11 @@ std::string readerProblem(std::string_view message) {
       break;
     }
   }
-  if (message.size() > 4 && message.back() == ')' && message[message.size() - 4] == ' ' &&
-      message[message.size() - 3] == '(') {
-    message.remove_suffix(4);
+  while (!message.empty() && message.front() == ' ') message.remove_prefix(1);
+  // The reader numbers its places of failure "(1)", "(2)": no words for a user.
+  if (message.size() >= 3 && message.back() == ')' && message[message.size() - 3] == '(') {
+    message.remove_suffix(3);
+    while (!message.empty() && message.back() == ' ') message.remove_suffix(1);
   }
   return plain(message);
 }
@@ -95,6 +97,13 @@ bool startsNoCase(std::string_view text, std::string_view lowerPrefix) {
     if (std::tolower(static_cast<unsigned char>(text[i])) != lowerPrefix[i]) return false;
   }
   return true;
+}
+
+// Whether the first thing after a byte order mark and white space is "<".
+bool startsWithMarkup(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  return first != std::string_view::npos && text[first] == '<';
 }
 
 }  // namespace
@@ -146,6 +155,7 @@ std::string parseFailureReason(const ParseFailure& failure) {
   if (failure.text.view().find_first_not_of(" \t\r\n") == std::string_view::npos) return "the document is empty";
   std::string problem = readerProblem(failure.message.view());
   if (problem.starts_with("the feed's encoding ")) return problem;
+  if (problem.empty() && !startsWithMarkup(failure.text.view())) problem = "the document does not begin with an element";
   std::string reason = "not valid XML";
   if (!problem.empty()) reason += ": " + problem;
   // The reader's own words may name the line already.
