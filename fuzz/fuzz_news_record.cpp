@@ -64,7 +64,8 @@ void readOne(bw::cRestoreStream_memory& s, bool skipHeader) {
 }
 
 void expectRoadsAlike(const Bytes& record) {
-  for (auto texts : {bw::newsItem::Texts::kAll, bw::newsItem::Texts::kKeys, bw::newsItem::Texts::kNone}) {
+  for (auto texts : {bw::newsItem::Texts::kAll, bw::newsItem::Texts::kKeys, bw::newsItem::Texts::kNone,
+                     bw::newsItem::Texts::kKeysAndDates}) {
     using bw::testing_news::readItem;
     if (!(readItem(record, texts, true) == readItem(record, texts, false))) {
       std::fprintf(stderr, "an item read straight differs from its transfers\n");

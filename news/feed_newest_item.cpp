@@ -78,7 +78,8 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // insertion put a new one before: the next step comes back to it.
   // The three glances alike, so the walk moves its roles between them, not
   // their contents.
-  ItemGlance glances[] = {ItemGlance(db), ItemGlance(db), ItemGlance(db)};
+  constexpr auto kReads = newsItem::Texts::kKeysAndDates;
+  ItemGlance glances[] = {ItemGlance(db, kReads), ItemGlance(db, kReads), ItemGlance(db, kReads)};
   ItemGlance* prev = &glances[0];
   ItemGlance* cur = &glances[1];
   ItemGlance* ahead = &glances[2];

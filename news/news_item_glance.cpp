@@ -28,7 +28,7 @@ const newsItem* ItemGlance::look(int32_t index) {
   }
   if (!read_) {
     read_ = std::make_unique<newsItem>();
-    read_->textsRead = newsItem::Texts::kKeys;
+    read_->textsRead = reads_;
   }
   try {
     db_.readRecordInto(index, *read_);

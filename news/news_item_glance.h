@@ -6,9 +6,10 @@
 // Invariants:
 //   1. A glance answers the loaded item when there is one (holding one use
 //      until the next look), else an item of the glance's own that enters no
-//      table: its record is read by newsItem::restore with textsRead kKeys,
-//      so its fields are those such a load gives and a damaged record fails
-//      as a load does.
+//      table: its record is read by newsItem::restore with the textsRead the
+//      glance was made with (kKeys, or kKeysAndDates for the walks that need
+//      no field after the dates), so the fields it reads are those a load
+//      gives and damage among them fails as a load does.
 //   2. Glances count with the loads (infoNewsItemLoads). The item looked at
 //      must not be changed or saved.
 #pragma once
@@ -23,7 +24,9 @@ namespace bw {
 
 class ItemGlance {
  public:
-  explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db) : db_(db) {}
+  // reads: kKeys or kKeysAndDates (newsItem::textsRead).
+  explicit ItemGlance(cJournaledIndexedObjectSoupDatabase& db, newsItem::Texts reads = newsItem::Texts::kKeys)
+      : db_(db), reads_(reads) {}
   ItemGlance(const ItemGlance&) = delete;
   ItemGlance& operator=(const ItemGlance&) = delete;
   ~ItemGlance() { clear(); }
@@ -43,6 +46,7 @@ class ItemGlance {
 
  private:
   cJournaledIndexedObjectSoupDatabase& db_;
+  newsItem::Texts reads_;
   std::unique_ptr<newsItem> read_;
   newsItem* loaded_ = nullptr;
   const newsItem* item_ = nullptr;

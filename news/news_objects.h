@@ -223,8 +223,10 @@ class newsItem : public cIndexedObjectNode {
   int32_t bodyIndex = 0;
   // Set on a fresh item before a read that needs only some fields: kNone
   // (deleting it) reads past every text, kKeys keeps link and uniqueID (a
-  // glance at a stored item); the texts read past stay NIL.
-  enum class Texts : uint8_t { kAll, kKeys, kNone };
+  // glance at a stored item); the texts read past stay NIL. kKeysAndDates
+  // reads as kKeys and stops after the updated date: the fields after it
+  // keep what they held.
+  enum class Texts : uint8_t { kAll, kKeys, kNone, kKeysAndDates };
   Texts textsRead = Texts::kAll;
 
  private:

@@ -201,7 +201,7 @@ namespace {
 // The item record, its fields in stored order, each with the first record
 // version that holds it. The node header, feed index and body index are the
 // header: the backup form leaves them out. Link and uniqueID are the keys,
-// the texts a glance keeps.
+// the texts a glance keeps; a read through the dates ends after updated.
 template <class Fields>
 void itemRecord(Fields& f, newsItem& item) {
   f.links(item);
@@ -215,6 +215,7 @@ void itemRecord(Fields& f, newsItem& item) {
   f.text(v, 0, kKeyText, item.uniqueID);
   f.date(v, 2, item.published);
   f.date(v, 2, item.updated);
+  if (f.stopsAfterDates()) return;
   f.date(v, 6, item.downloaded);
   f.compact(v, 8, item.olderDuplicateItemIndex);
   f.compact(v, 8, item.newestDuplicateItemIndex);
@@ -251,7 +252,10 @@ class TransferFields {
         storing_(storing),
         skipHeader_(skipHeader),
         skipOthers_(!storing && texts != newsItem::Texts::kAll),
-        skipKeys_(!storing && texts == newsItem::Texts::kNone) {}
+        skipKeys_(!storing && texts == newsItem::Texts::kNone),
+        stopsAfterDates_(!storing && texts == newsItem::Texts::kKeysAndDates) {}
+
+  bool stopsAfterDates() const { return stopsAfterDates_; }
 
   void links(newsItem& item) {
     if (!skipHeader_) item.cIndexedObjectNode::restore(s_, storing_);
@@ -278,13 +282,14 @@ class TransferFields {
 
  private:
   cRestoreStreamBase& s_;
-  bool storing_, skipHeader_, skipOthers_, skipKeys_;
+  bool storing_, skipHeader_, skipOthers_, skipKeys_, stopsAfterDates_;
 };
 
 // A record stored through RecordOut, in the version the class writes.
 class StoreFields {
  public:
   explicit StoreFields(RecordOut& out) : out_(out) {}
+  bool stopsAfterDates() const { return false; }
   void links(newsItem& item) {
     out_.value(item.infoNextIndex());
     out_.value(item.infoPrevIndex());
@@ -319,9 +324,11 @@ class AheadFields {
         begin_(bytes.data()),
         end_(bytes.data() + bytes.size()),
         skipOthers_(texts != newsItem::Texts::kAll),
-        skipKeys_(texts == newsItem::Texts::kNone) {}
+        skipKeys_(texts == newsItem::Texts::kNone),
+        stopsAfterDates_(texts == newsItem::Texts::kKeysAndDates) {}
 
   bool ok() const { return ok_; }
+  bool stopsAfterDates() const { return stopsAfterDates_; }
   size_t used() const { return static_cast<size_t>(at_ - begin_); }
 
   void links(newsItem& item) {
@@ -417,7 +424,7 @@ class AheadFields {
   const uint8_t* at_;
   const uint8_t* begin_;
   const uint8_t* end_;
-  bool skipOthers_, skipKeys_;
+  bool skipOthers_, skipKeys_, stopsAfterDates_;
   bool ok_ = true;
 };
 

@@ -300,6 +300,57 @@ TEST_F(NewsRecordTest, AnItemReadPastItsTextsEndsAndFailsLikeAFullRead) {
   }
 }
 
+// The walks along a feed's list read items through their dates alone: such
+// a read gives what a full one gives up to the updated date, keeps link and
+// uniqueID, leaves every later field as it was and ends after the dates. It
+// fails as the full read does on damage before them, and never sees damage
+// after them.
+TEST_F(NewsRecordTest, AReadThroughTheDatesStopsAfterThem) {
+  const Bytes upToDates = cat({L(1), L(2), L(9), L(6), S(1, "t"), {2}, S(1, "l"), NIL, S(1, "u"), B(5), B(6)});
+  const Bytes after = cat({B(7), {0x85}, {0x80}, S(1, "g"), T, F, L(8)});
+  const Bytes badTitle = cat({L(1), L(2), L(9), L(6), {2}, {2}, S(1, "l"), NIL, S(1, "u"), B(5), B(6)});
+  struct Case {
+    Bytes record;
+    bool fullFails, datesFail;
+  } cases[] = {
+      {cat({upToDates, after}), false, false},
+      {cat({upToDates, B(7), {0x85}, {0x80}, {2}, T, F, L(8)}), true, false},  // tags of an unknown version
+      {upToDates, true, false},                                               // cut after the dates
+      {cat({badTitle, after}), true, true},
+      {Bytes(upToDates.begin(), upToDates.end() - 3), true, true},  // cut inside the updated date
+  };
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    SCOPED_TRACE("case " + std::to_string(c));
+    for (bool showAhead : {true, false}) {
+      cRestoreStream_memory stream;
+      stream.setInput(cases[c].record.data(), cases[c].record.size(), showAhead);
+      newsItem item;
+      item.textsRead = newsItem::Texts::kKeysAndDates;
+      item.downloaded = 42, item.olderDuplicateItemIndex = 3, item.tags = Str("x"), item.bodyIndex = 77;
+      std::string failure;
+      try {
+        restoreRecord(item, stream, false, false);
+      } catch (const eException& e) {
+        failure = e.code();
+      }
+      EXPECT_EQ(testing_news::readItem(cases[c].record, newsItem::Texts::kAll, showAhead).failure.empty(),
+                !cases[c].fullFails);
+      EXPECT_EQ(failure.empty(), !cases[c].datesFail) << failure;
+      if (!failure.empty()) continue;
+      EXPECT_EQ(stream.infoRemaining(), int64_t(cases[c].record.size() - upToDates.size()));
+      EXPECT_EQ(std::tuple(item.infoNextIndex(), item.infoPrevIndex(), item.feedIndex, item.titleFormat,
+                           item.link.str(), item.uniqueID.str(), item.published, item.updated),
+                std::tuple(1, 2, 6, uint8_t(2), std::string("l"), std::string("u"), int64_t(5), int64_t(6)));
+      EXPECT_TRUE(item.title.isNil() && item.statedLink.isNil());
+      EXPECT_EQ(std::tuple(item.downloaded, item.olderDuplicateItemIndex, item.tags.str(), item.bodyIndex),
+                std::tuple(int64_t(42), 3, std::string("x"), 77));
+    }
+  }
+  newsItem thin;
+  thin.textsRead = newsItem::Texts::kKeysAndDates;
+  expectRaise([&] { encode(thin); }, "BUG", "newsItem.restore(); an item read without its texts cannot be stored");
+}
+
 // A glance through the soup gives what a load gives: for a plain record, a
 // long one, an older version, a loaded item; NIL where the loader answers
 // NIL.
@@ -513,7 +564,7 @@ TEST_F(NewsRecordTest, AStraightReadEndsAsTheTransfersRead) {
       record.resize(size_t(r.pick(int32_t(record.size()))));
     }
     if (n % 5 == 0) record[11] = uint8_t(1 + r.pick(10));  // an older version, or one too new
-    for (Texts texts : {Texts::kAll, Texts::kKeys, Texts::kNone}) {
+    for (Texts texts : {Texts::kAll, Texts::kKeys, Texts::kNone, Texts::kKeysAndDates}) {
       SCOPED_TRACE("record " + std::to_string(n));
       const ItemRead straight = readItem(record, texts, true);
       ASSERT_EQ(straight, readItem(record, texts, false));

@@ -22,7 +22,7 @@ class PostParse : public SocialPageParse {
  public:
   PostParse(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, feedProgressGui* gui, const webDataNode* newer,
             const webDataNode* older)
-      : SocialPageParse(db, feed, gui, newer, older), cursor_(db) {}
+      : SocialPageParse(db, feed, gui, newer, older), cursor_(db, newsItem::Texts::kKeysAndDates) {}
 
  private:
   // The newer page: each post and comment not known yet is stored; a known

@@ -37,7 +37,7 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
   const int32_t limit = socialScanLimit(count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
   links.reserve(static_cast<size_t>(limit));
-  ItemGlance glance(db);
+  ItemGlance glance(db, newsItem::Texts::kKeysAndDates);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
     if (!item) break;

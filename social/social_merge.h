@@ -53,8 +53,8 @@ void storeNewItem(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, std::
                   std::unique_ptr<cIndexedObject> body, NewItems& items);
 
 // Remembers the link keys of the stored items next to the page; seen, when
-// given, is shown each scanned item while it is glanced at (ItemGlance, its
-// link and uniqueID not set) with the text of its uniqueID.
+// given, is shown each scanned item while it is glanced at (ItemGlance,
+// read through its dates) with the text of its uniqueID.
 void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, SocialLinkChains& links, bool older,
                      int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen);
 

@@ -281,19 +281,21 @@ Str twitterShownText(const TweetMembers& members) {
     }
     name = textOf(child(child(members.retweet, "user"), "screen_name"), true);
   }
-  Str text = textOf(fullText, true);
-  if (!text) return Str();
-  std::string shown(text.view());
+  // The texts are read as views of the document's bytes where it has them.
+  Str held, heldShort, heldExpanded;
+  const RecordString text = recordTextOf(fullText, true, held);
+  if (text.nil) return Str();
+  std::string shown(text.text);
   bool changed = false;
   for (const char* list : {"urls", "media"}) {
     const webDataNode* entries = child(entities, list);
     for (const webDataNode* e = entries ? entries->getFirstChild() : nullptr; e; e = e->getNext()) {
-      const Str shortLink = textOf(child(e, "url"), true);
-      const Str expanded = textOf(child(e, "expanded_url"), true);
-      if (!shortLink || shortLink.empty() || !expanded) continue;
-      for (size_t at = shown.find(shortLink.view()); at != std::string::npos;
-           at = shown.find(shortLink.view(), at + expanded.view().size())) {
-        shown.replace(at, shortLink.view().size(), expanded.view());
+      const RecordString shortLink = recordTextOf(child(e, "url"), true, heldShort);
+      const RecordString expanded = recordTextOf(child(e, "expanded_url"), true, heldExpanded);
+      if (shortLink.nil || shortLink.text.empty() || expanded.nil) continue;
+      for (size_t at = shown.find(shortLink.text); at != std::string::npos;
+           at = shown.find(shortLink.text, at + expanded.text.size())) {
+        shown.replace(at, shortLink.text.size(), expanded.text);
         changed = true;
       }
     }
