@@ -148,9 +148,11 @@ class ListModel : public QAbstractItemModel {
 // sight (long texts within a cap), the fill column taking what the others
 // leave, so that no column lies beyond the view's right edge. When the
 // view is too narrow for all, the columns give way in turns, the widest
-// first within a turn: the fill column down to a few words; the dates
-// show the day alone; the other texts down to their titles; the fill
-// column down to its title; the dates down to theirs; all alike.
+// first within a turn: the fill column down to the widest of the others
+// (or a few words); the dates show the day alone; the other texts down to
+// their titles, then the dates down to theirs, the fill column with them
+// and still the widest (the dates only where that leaves it the widest);
+// the fill column down to its title; the dates down to theirs; all alike.
 // A column the user sized, or that a saved state sized, keeps its width
 // unless its title or rows in sight need more.
 class ColumnFitter {
@@ -214,21 +216,32 @@ class ColumnFitter {
     for (int c = 0; c < columns; ++c)
       if (c != fill) widestOther = std::max(widestOther, width[static_cast<size_t>(c)]), others += width[static_cast<size_t>(c)];
     const int ideal = others + std::max({widestOther, title[f], std::min(fillContent, 10 * averageChar())});
-    width[f] = fillContent;
+    width[f] = std::max(fillContent, widestOther);
 
     const int available = tree_->viewport()->width();
     if (available > 0) {
-      std::vector<int> least(static_cast<size_t>(columns));
-      auto giveWay = [&](auto inTurn, auto floorOf) {
-        for (int c = 0; c < columns; ++c) least[static_cast<size_t>(c)] = floorOf(c);
-        squeeze(width, least, available, inTurn);
-      };
+      std::vector<int> floor(static_cast<size_t>(columns));
       auto isDate = [&](int c) { return c != fill && host_->infoIsDateColumn(c); };
-      const int fewWords = std::max(title[f], std::min(fillContent, 10 * averageChar()));
-      giveWay([&](int c) { return c == fill; }, [&](int) { return fewWords; });
-      // Then the dates lose their time of day, the other texts give way down
-      // to their titles, the fill column down to its title, the dates down
-      // to theirs, and at last all the columns alike.
+      // Narrows the columns inTurn selects down to their titles; the fill
+      // column, when in turn, down to floorOfFill.
+      auto giveWay = [&](auto inTurn, int floorOfFill) {
+        for (int c = 0; c < columns; ++c) floor[static_cast<size_t>(c)] = c == fill ? floorOfFill : title[static_cast<size_t>(c)];
+        squeeze(width, floor, available, inTurn);
+      };
+      // The others with the fill column, which stays as wide as the widest
+      // of them: as wide as the others not in turn, and as their titles.
+      auto giveWayWithFill = [&](auto inTurn) {
+        int widest = title[f];
+        for (int c = 0; c < columns; ++c)
+          if (c != fill) widest = std::max(widest, inTurn(c) ? title[static_cast<size_t>(c)] : width[static_cast<size_t>(c)]);
+        giveWay([&](int c) { return c == fill || inTurn(c); }, widest);
+      };
+      // First the fill column, down to the widest of the others or a few
+      // words; then the dates lose their time of day, the other texts give
+      // way down to their titles, the dates down to theirs (the fill column
+      // with them, the widest still), the fill column down to its title, the
+      // dates down to theirs, and at last all the columns alike.
+      giveWay([&](int c) { return c == fill; }, ideal - others);
       if (std::accumulate(width.begin(), width.end(), 0) > available) {
         for (int c = 0; c < columns; ++c) {
           if (!isDate(c) || !model_) continue;
@@ -237,10 +250,18 @@ class ColumnFitter {
               std::min(width[static_cast<size_t>(c)], std::max(title[static_cast<size_t>(c)], contentOf_(c) + kColumnGap));
         }
       }
-      giveWay([&](int c) { return c != fill && !isDate(c); }, [&](int c) { return title[static_cast<size_t>(c)]; });
-      giveWay([&](int c) { return c == fill; }, [&](int) { return title[f]; });
-      giveWay(isDate, [&](int c) { return title[static_cast<size_t>(c)]; });
-      giveWay([&](int) { return true; }, [&](int) { return header->minimumSectionSize(); });
+      giveWayWithFill([&](int c) { return c != fill && !isDate(c); });
+      // The dates give way only where that keeps the fill column the
+      // widest; where even every title alone leaves it narrower, they stay
+      // whole and the fill column gives way first.
+      int titles = 0, widestTitle = title[f];
+      for (int c = 0; c < columns; ++c)
+        if (c != fill) titles += title[static_cast<size_t>(c)], widestTitle = std::max(widestTitle, title[static_cast<size_t>(c)]);
+      if (available >= titles + widestTitle) giveWayWithFill([&](int c) { return c != fill; });
+      giveWay([&](int c) { return c == fill; }, title[f]);
+      giveWay(isDate, 0);
+      for (int c = 0; c < columns; ++c) floor[static_cast<size_t>(c)] = header->minimumSectionSize();
+      squeeze(width, floor, available, [](int) { return true; });
       // The fill column takes the rest.
       int used = 0;
       for (int c = 0; c < columns; ++c)

@@ -229,12 +229,12 @@ TEST(QtListDates, WrittenDatesInTheLocalesShortForm) {
 
 // A feed list's columns as its window narrows step by step: never a column
 // beyond the right edge, and the columns give way in their turns (the fill
-// column first, then the dates' time of day, then the other texts, and
-// the dates last).
+// column down to the widest other, then the dates' time of day, then the
+// other texts, then the dates, the fill column the widest while it can be).
 TEST_F(QtListTest, ColumnsGiveWayInTurnsAsTheViewNarrows) {
   QLocale::setDefault(QLocale("en_US"));
   cGuiWindowHostCore* w = window("Narrowing");
-  cGuiListHost* list = makeList(w, 4, "Name\tTags\tUpdated\tLength");
+  cGuiListHost* list = makeList(w, 4, "Name\tTags\tDate\tDownload length");
   list->initFillColumn(0)->initDateColumn(2);
   for (int i = 0; i < 5; ++i)
     list->addEntry(Str("Ars Technica & friends: all the article" + std::to_string(i) +
@@ -248,14 +248,15 @@ TEST_F(QtListTest, ColumnsGiveWayInTurnsAsTheViewNarrows) {
   auto* view = static_cast<QAbstractItemView*>(tree);
   auto whole = [&](int column) { return header->sectionSize(column) >= view->sizeHintForColumn(column); };
   auto dayAlone = [&] { return !tree->model()->index(0, 2).data().toString().contains(':'); };
+  auto atTitle = [&](int column) { return header->sectionSize(column) <= header->sectionSizeHint(column); };
   // Wide: every column whole, the fill column the widest.
   for (int c = 1; c < 4; ++c) {
     EXPECT_TRUE(whole(c)) << c;
     EXPECT_GE(header->sectionSize(0), header->sectionSize(c)) << c;
   }
   EXPECT_FALSE(dayAlone());
-  bool sawDayAlone = false;
-  for (int width = 900; width >= 120; width -= 15) {
+  bool sawDayAlone = false, sawDatesCutForName = false;
+  for (int width = 900; width >= 120; width -= 5) {
     topOf(w)->resize(width, 300);
     settle();
     const std::string at = "at " + std::to_string(width) + ": " + std::to_string(header->sectionSize(0)) + " " +
@@ -264,14 +265,21 @@ TEST_F(QtListTest, ColumnsGiveWayInTurnsAsTheViewNarrows) {
     if (tree->viewport()->width() >= 4 * header->minimumSectionSize()) {
       EXPECT_LE(header->length(), tree->viewport()->width()) << at;
     }
-    // The time goes before any other text; the dates give way last (the
-    // fill column may keep what the level leaves over, a pixel a column).
+    // The time goes before any other text, the dates after the other texts.
     EXPECT_TRUE(dayAlone() || (whole(1) && whole(2) && whole(3))) << at;
-    EXPECT_TRUE(whole(1) || dayAlone()) << at;
-    EXPECT_TRUE(whole(2) || (!whole(1) && header->sectionSize(0) <= header->sectionSizeHint(0) + 4)) << at;
+    EXPECT_TRUE(whole(2) || (atTitle(1) && atTitle(3))) << at;
+    // The name the widest while another text has more than its title; the
+    // dates cut only to keep it so, else once it is down to its title.
+    const bool widest =
+        header->sectionSize(0) >= std::max({header->sectionSize(1), header->sectionSize(2), header->sectionSize(3)});
+    EXPECT_TRUE(widest || (atTitle(1) && atTitle(3))) << at;
+    EXPECT_TRUE(whole(2) || widest || header->sectionSize(0) <= header->sectionSizeHint(0) + 4) << at;
+    const bool titlesWhole = header->fontMetrics().horizontalAdvance("Download length") < header->sectionSize(3);
+    sawDatesCutForName = sawDatesCutForName || (!whole(2) && widest && titlesWhole);
     sawDayAlone = sawDayAlone || dayAlone();
   }
   EXPECT_TRUE(sawDayAlone);
+  EXPECT_TRUE(sawDatesCutForName);
   // Wide again: the time of day comes back.
   topOf(w)->resize(900, 300);
   settle();
