@@ -186,42 +186,22 @@ void cJournaledFile::saveJournal() {
   }
 }
 
-const std::vector<transactionCacheChunkNode*>& cJournaledFile::nodesInOrder() {
-  const size_t count = cache_->infoChunkCount();
-  if (ordered_.size() == count) return ordered_;
-  // The cache's table holds the nodes by chunk number: where it is not much
-  // longer than the nodes are many, its entries give them in order without
-  // a walk over the nodes or a sort. Nodes past the table's end (chunk
-  // numbers from kTableChunks on) leave the count short: then the sort.
-  const cMegaList_transactionCacheChunk::ChunkTable& table = cache_->table();
-  ordered_.clear();
-  if (table.count <= 16 * count + 4096) {
-    ordered_.reserve(count);
-    for (uint32_t c = 0; c < table.count; ++c) {
-      if (table.nodes[c]) ordered_.push_back(table.nodes[c]);
-    }
-    if (ordered_.size() == count) return ordered_;
-    ordered_.clear();
-  }
-  // Sorted by the chunk numbers taken once, without going back to the nodes.
-  std::vector<ChunkKeyedNode> keyed;
-  keyed.reserve(count);
+std::vector<transactionCacheChunkNode*> cJournaledFile::nodesInOrder() const {
+  std::vector<transactionCacheChunkNode*> nodes;
+  nodes.reserve(cache_->infoChunkCount());
   if (!cache_->isEmpty()) {
     auto cursor = cache_->infoStart()->clone(0, 0);
     do {
-      auto* node = cursor->infoNode();
-      keyed.emplace_back(static_cast<uint32_t>(node->chunkNumber), node);
+      nodes.push_back(cursor->infoNode());
     } while (!cursor->gotoNext());
   }
-  sortByChunkNumber(keyed);
-  ordered_.reserve(keyed.size());
-  for (const auto& k : keyed) ordered_.push_back(k.second);
-  return ordered_;
+  std::sort(nodes.begin(), nodes.end(), [](const auto* a, const auto* b) { return a->chunkNumber < b->chunkNumber; });
+  return nodes;
 }
 
 void cJournaledFile::collectCachedRuns() {
   runs_.clear();
-  const std::vector<transactionCacheChunkNode*>& nodes = nodesInOrder();
+  const std::vector<transactionCacheChunkNode*> nodes = nodesInOrder();
   // A chunk of a large commit holds three runs or so (a Twitter page's:
   // 6,903 in 2,251 chunks): room for four a chunk spares the list its
   // growth by copies.

@@ -229,8 +229,8 @@ class cJournaledFile : public cFile {
   // journal, which changes nothing.
   void cutAppliedJournal();
   // The cache's nodes in ascending chunk order (the order in which the
-  // journal saves them and the commit writes them); sorted once for both.
-  const std::vector<transactionCacheChunkNode*>& nodesInOrder();
+  // journal saves them and the commit writes them).
+  std::vector<transactionCacheChunkNode*> nodesInOrder() const;
   // The end of the bytes a read takes from the file: uncached bytes from
   // here on read as the pad byte.
   int64_t committedEnd() {
@@ -277,10 +277,9 @@ class cJournaledFile : public cFile {
   transactionCacheChunkNode* obtainChunk(int32_t chunkNumber) { return cache_->obtain(chunkNumber); }
   // Lets the cache's table cover the chunks below logicalSize_.
   void coverChunks() { cache_->coverChunks((logicalSize_ + kChunkSize - 1) / kChunkSize); }
-  // Forgets every node pointer kept outside the cache (the sorted order,
-  // the collected runs); before the cache drops or reorders its nodes.
+  // Forgets every node pointer kept outside the cache (the collected runs);
+  // before the cache drops or reorders its nodes.
   void forgetChunkNodes() {
-    ordered_.clear();
     runs_.clear();
     runsCollected_ = false;
   }
@@ -291,10 +290,6 @@ class cJournaledFile : public cFile {
   int32_t nextTransactionId_ = 1;
   TransactionStack stack_;
   std::unique_ptr<cMegaList_transactionCacheChunk> cache_;
-  // nodesInOrder's last answer, forgotten with the other node pointers:
-  // nodes are only ever added in between, so an answer as long as the cache
-  // holds nodes is still the cache's order.
-  std::vector<transactionCacheChunkNode*> ordered_;
   // collectCachedRuns' answer, from the journal's save to the end of the
   // commit (the replay at open, which saves no journal, collects its own).
   std::vector<CachedRun> runs_;

@@ -144,30 +144,6 @@ void cMegaList_transactionCacheChunk::poisonFreeSlots() {
   }
 }
 
-// A large transaction holds hundreds of thousands of chunks: a radix sort
-// over three 11-bit digits orders them in at most three passes (a digit
-// every key shares takes none), where a comparison sort makes some twenty.
-// Distinct keys have one ascending order, whichever sort makes it.
-void sortByChunkNumber(std::vector<ChunkKeyedNode>& keyed) {
-  constexpr size_t kRadixFrom = 1024;
-  if (keyed.size() < kRadixFrom) {
-    std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    return;
-  }
-  constexpr uint32_t kDigitBits = 11;
-  constexpr uint32_t kDigits = 1u << kDigitBits;
-  std::vector<ChunkKeyedNode> scratch(keyed.size());
-  for (uint32_t shift = 0; shift < 32; shift += kDigitBits) {
-    std::array<uint32_t, kDigits> starts{};
-    for (const ChunkKeyedNode& k : keyed) ++starts[(k.first >> shift) & (kDigits - 1)];
-    if (starts[(keyed.front().first >> shift) & (kDigits - 1)] == keyed.size()) continue;
-    uint32_t sum = 0;
-    for (uint32_t& s : starts) sum += std::exchange(s, sum);
-    for (const ChunkKeyedNode& k : keyed) scratch[starts[(k.first >> shift) & (kDigits - 1)]++] = k;
-    keyed.swap(scratch);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Chunk reader.
 // ---------------------------------------------------------------------------

@@ -151,11 +151,6 @@ template <size_t kWord>
   }
 }
 
-// Puts (chunk number, node) pairs in ascending chunk order; the chunk
-// numbers are distinct.
-using ChunkKeyedNode = std::pair<uint32_t, transactionCacheChunkNode*>;
-void sortByChunkNumber(std::vector<ChunkKeyedNode>& keyed);
-
 // Orders chunk nodes by ascending chunkNumber.
 class fCompareMegaNodes_transactionCacheChunk : public fCompareMegaNodes {
   BW_CLASS(fCompareMegaNodes_transactionCacheChunk, fCompareMegaNodes)

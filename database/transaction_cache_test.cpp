@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <map>
-#include <numeric>
 #include <random>
 #include <vector>
 
@@ -182,28 +181,6 @@ TEST_F(TransactionCacheList, IndexFindsNodesAndSortOrdersThem) {
   EXPECT_EQ(cache.lookup(2), nullptr);
   auto* fresh = cache.obtain(2);  // a node made after a clear starts empty
   EXPECT_EQ(fresh->bitmap[0], 0u);
-}
-
-// The commit's order against std::sort: sizes on both sides of the switch to
-// the radix sort, keys dense, spread over all 31 bits, or sharing their high
-// digits; the nodes must travel with their keys.
-TEST(TransactionCacheOrder, SortByChunkNumberMatchesStdSort) {
-  std::mt19937 random(7);
-  for (size_t n : {0, 1, 2, 1023, 1024, 5000, 70000}) {
-    for (uint32_t spread : {0x7FFFFFFFu, 1u << 20, 1u << 11}) {
-      std::vector<uint32_t> keys(n);
-      std::iota(keys.begin(), keys.end(), 0u);
-      // Distinct: k plus a multiple of n + 1 below spread.
-      for (uint32_t& k : keys) k += static_cast<uint32_t>(random() % spread / (n + 1) * (n + 1));
-      std::shuffle(keys.begin(), keys.end(), random);
-      std::vector<ChunkKeyedNode> keyed;
-      for (uint32_t k : keys) keyed.emplace_back(k, reinterpret_cast<transactionCacheChunkNode*>(uintptr_t{k} * 8));
-      std::vector<ChunkKeyedNode> expected = keyed;
-      std::sort(expected.begin(), expected.end());
-      sortByChunkNumber(keyed);
-      ASSERT_EQ(keyed, expected) << n << " " << spread;
-    }
-  }
 }
 
 // The table against a map of the nodes made: chunk numbers near 0, on both
