@@ -76,7 +76,7 @@ class StretchWriter {
  public:
   explicit StretchWriter(cFile& file) : file_(file) {}
   void put(int64_t at, const uint8_t* bytes, int64_t n) {
-    copyShort(room(at, n), bytes, static_cast<size_t>(n));
+    std::memcpy(room(at, n), bytes, static_cast<size_t>(n));
     if (used_ >= kStretch) flush();
   }
   void fill(int64_t at, uint8_t byte, int64_t n) {

@@ -49,7 +49,6 @@ void cJournaledFile::newFile(uint8_t padByte, int32_t commitDelay) {
   nextTransactionId_ = 1;
   stack_.clear();
   forgetChunkNodes();
-  chunks_ = &kNoChunks;
   cache_.reset();
 }
 
@@ -145,7 +144,6 @@ void cJournaledFile::setSize(int64_t sizeInBytes) {
   if (sizeInBytes > kJournalDataLimit) raise("EMU", "cJournaledFile.setSize(); sizeInBytes too large");
   ++changeCount_;
   logicalSize_ = sizeInBytes;
-  if (cache_) coverChunks();
 }
 
 // ---------------------------------------------------------------------------
@@ -257,12 +255,6 @@ WriteResult cJournaledFile::write(const void* buffer, int64_t lengthInBytes, int
   return {position_ + lengthInBytes, notWritten};
 }
 
-void cJournaledFile::readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
-                                       uint64_t cached) {
-  readCommitted(out, position, length);
-  if (cached != 0) overlayCachedBytes(out, cachedBytes, cached);
-}
-
 bool cJournaledFile::readInOneChunk(uint8_t* out, int64_t length) {
   const int64_t from = position_;
   if (from + length > logicalSize_) return false;  // also keeps the chunk number in range
@@ -270,14 +262,13 @@ bool cJournaledFile::readInOneChunk(uint8_t* out, int64_t length) {
   if (at.offset + length > kChunkSize) return false;
   auto n = static_cast<int32_t>(length);
   transactionCacheChunkNode* node = lookupChunk(at.chunkNumber);
-  if (length <= kShortAccess) return readShort(node, at.offset, from, out, n);
   Cached cached = node ? cachedState(*node, at.offset, n) : Cached::none;
   if (cached != Cached::all) {
     if (from + length > committedEnd()) return false;
     readCommitted(out, from, length);
   }
   if (cached == Cached::all) {
-    copyShort(out, node->data.data() + at.offset, static_cast<size_t>(n));
+    std::memcpy(out, node->data.data() + at.offset, static_cast<size_t>(n));
   } else if (cached == Cached::some) {
     overlayCachedRuns(out, *node, at.offset, n);
   }
@@ -325,7 +316,7 @@ void cJournaledFile::readAcrossChunks(uint8_t* out, int64_t length) {
   if (end > stretch) uncached(stretch, end - stretch);
 }
 
-void cJournaledFile::readAtAnyLength(int64_t position, void* out, int64_t length) {
+void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
   cJournaledFile::setPosition(position);
   if (length > 0 && out && cache_ && cHostFile::isOpen()) {
     auto* bytes = static_cast<uint8_t*>(out);
@@ -350,7 +341,7 @@ bool cJournaledFile::readCommittedPieces(int64_t position, int64_t length, const
   return cFile::readThroughPieces(position + kJournalHeaderSize, length, pieces, count);
 }
 
-void cJournaledFile::writeAtAnyLength(int64_t position, const void* in, int64_t length) {
+void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
   cJournaledFile::setPosition(position);
   if (length > 0 && in && cache_ && !failed_ && !stack_.empty() && position_ + length <= logicalSize_ &&
       cHostFile::isOpen()) {
@@ -360,7 +351,7 @@ void cJournaledFile::writeAtAnyLength(int64_t position, const void* in, int64_t 
       bytesWritten_ += length;
       ++changeCount_;
       transactionCacheChunkNode* node = obtainChunk(at.chunkNumber);
-      copyShort(node->data.data() + at.offset, static_cast<const uint8_t*>(in), static_cast<size_t>(n));
+      std::memcpy(node->data.data() + at.offset, in, static_cast<size_t>(n));
       markBits(*node, at.offset, n);
       return;
     }

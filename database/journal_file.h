@@ -58,9 +58,6 @@ namespace bw {
 // outermost transaction, whatever the delay.
 inline constexpr int64_t kJournalForceCommitBytes = 2097152;
 
-// The longest range of the inline roads (see below).
-inline constexpr int64_t kShortAccess = 32;
-
 class cJournaledFile : public cFile {
   BW_CLASS(cJournaledFile, cFile)
 
@@ -101,17 +98,15 @@ class cJournaledFile : public cFile {
   int64_t getSize() override { return logicalSize_; }
 
   // The block layers' positioned access: setPosition(position), then read
-  // (no terminator) or write (growing) of length bytes. Short ranges (a
-  // header word, a link, an index entry) inside one remembered chunk and
-  // below the size take an inline road; a range inside one chunk takes a
-  // short road; both have the general road's outcome.
-  inline void readAt(int64_t position, void* out, int64_t length);
+  // (no terminator) or write (growing) of length bytes. A range inside one
+  // chunk takes a short road with the general road's outcome.
+  void readAt(int64_t position, void* out, int64_t length);
   // The pieces (offsets from position) of what readAt of the range would
   // read, when that read would go straight to the file: nothing written
   // since the last commit, and the range longer than a page and below the
   // committed end. False, with nothing read, otherwise.
   bool readCommittedPieces(int64_t position, int64_t length, const IoPiece* pieces, int32_t count);
-  inline void writeAt(int64_t position, const void* in, int64_t length);
+  void writeAt(int64_t position, const void* in, int64_t length);
 
   inline int32_t beginTransaction();
   inline void finishTransaction(int32_t id);
@@ -236,28 +231,6 @@ class cJournaledFile : public cFile {
   int64_t committedEnd() {
     return std::min({logicalSize_, committedSize_, cFile::getSize() - kJournalHeaderSize});
   }
-  // readAt and writeAt beyond their inline roads.
-  void readAtAnyLength(int64_t position, void* out, int64_t length);
-  void writeAtAnyLength(int64_t position, const void* in, int64_t length);
-  // A short range (up to kShortAccess bytes) at data position `position`,
-  // chunk offset `offset`, of a chunk with that node (null: nothing cached).
-  // False, with nothing done, when it reaches past committedEnd without
-  // being cached.
-  inline bool readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position, uint8_t* out,
-                        int32_t length);
-  // The chunk of a short range of the inline roads, when the range lies
-  // below the size inside one chunk the cache's table covers.
-  bool shortChunk(int64_t position, int64_t length, ChunkPosition& at) const {
-    if (position < 0 || length <= 0 || length > kShortAccess || position + length > logicalSize_) return false;
-    at = chunkOfPosition(position);
-    return at.offset + length <= kChunkSize && static_cast<uint32_t>(at.chunkNumber) < chunks_->count;
-  }
-  // readShort's bytes that the node does not hold: the committed bytes,
-  // then the cached ones (bit k of cached: byte k, at
-  // cachedBytes + k) over them. Out of line and last, with few arguments,
-  // so that the inline roads end in a jump to it.
-  void readShortFromFile(const uint8_t* cachedBytes, int64_t position, uint8_t* out, int32_t length,
-                         uint64_t cached);
   // finishTransaction beyond an inner transaction's finish.
   void finishOuterTransaction(int32_t id);
   // A read that lies inside one chunk and below committedEnd (or all
@@ -275,8 +248,6 @@ class cJournaledFile : public cFile {
   // when absent (obtain).
   transactionCacheChunkNode* lookupChunk(int32_t chunkNumber) { return cache_->lookup(chunkNumber); }
   transactionCacheChunkNode* obtainChunk(int32_t chunkNumber) { return cache_->obtain(chunkNumber); }
-  // Lets the cache's table cover the chunks below logicalSize_.
-  void coverChunks() { cache_->coverChunks((logicalSize_ + kChunkSize - 1) / kChunkSize); }
   // Forgets every node pointer kept outside the cache (the collected runs);
   // before the cache drops or reorders its nodes.
   void forgetChunkNodes() {
@@ -294,11 +265,6 @@ class cJournaledFile : public cFile {
   // commit (the replay at open, which saves no journal, collects its own).
   std::vector<CachedRun> runs_;
   bool runsCollected_ = false;
-  // The cache's table of nodes by chunk number while the cache exists, an
-  // empty one otherwise: the inline roads find a chunk's node there without
-  // testing for the cache.
-  const cMegaList_transactionCacheChunk::ChunkTable* chunks_ = &kNoChunks;
-  static constexpr cMegaList_transactionCacheChunk::ChunkTable kNoChunks{};
   int64_t bytesWritten_ = 0;
   uint64_t changeCount_ = 1;
   int64_t journalPosition_ = kJournalHeaderSize;
@@ -335,57 +301,6 @@ class JournalTransaction {
   int uncaught_;
   bool done_ = false;
 };
-
-// ---------------------------------------------------------------------------
-// The inline roads. The block layers read and write a few bytes at a time,
-// millions of times in a large operation: a range of up to kShortAccess bytes
-// inside a chunk the cache's table covers costs no call beyond the caller's
-// own. A covered chunk also tells that the file is open (the table is empty
-// without the cache).
-// ---------------------------------------------------------------------------
-
-inline void cJournaledFile::readAt(int64_t position, void* out, int64_t length) {
-  ChunkPosition at;
-  if (out && shortChunk(position, length, at)) {
-    position_ = position;
-    if (readShort(chunks_->nodes[at.chunkNumber], at.offset, position, static_cast<uint8_t*>(out),
-                  static_cast<int32_t>(length))) {
-      return;
-    }
-  }
-  readAtAnyLength(position, out, length);
-}
-
-inline bool cJournaledFile::readShort(const transactionCacheChunkNode* node, int32_t offset, int64_t position,
-                                      uint8_t* out, int32_t length) {
-  const uint64_t cached = node ? shortCachedBits(*node, offset, length) : 0;
-  if (cached == lowBits(length)) {
-    copyShort(out, node->data.data() + offset, static_cast<size_t>(length));
-    return true;
-  }
-  if (position + length > committedEnd()) return false;
-  readShortFromFile(cached != 0 ? node->data.data() + offset : nullptr, position, out, length, cached);
-  return true;
-}
-
-inline void cJournaledFile::writeAt(int64_t position, const void* in, int64_t length) {
-  if (position >= 0 && length > 0 && length <= kShortAccess && position + length <= logicalSize_ && in &&
-      !failed_ && !stack_.empty()) {
-    const ChunkPosition at = chunkOfPosition(position);
-    const auto& table = *chunks_;
-    transactionCacheChunkNode* node =
-        static_cast<uint32_t>(at.chunkNumber) < table.count ? table.nodes[at.chunkNumber] : nullptr;
-    if (at.offset + length <= kChunkSize && node) {
-      position_ = position;
-      bytesWritten_ += length;
-      ++changeCount_;
-      copyShort(node->data.data() + at.offset, static_cast<const uint8_t*>(in), static_cast<size_t>(length));
-      markShort(*node, at.offset, static_cast<int32_t>(length));
-      return;
-    }
-  }
-  writeAtAnyLength(position, in, length);
-}
 
 inline int32_t cJournaledFile::beginTransaction() { return stack_.push_back(nextTransactionId_++); }
 

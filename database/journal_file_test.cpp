@@ -305,8 +305,7 @@ TEST_F(JournalTest, CopyHoldsTheCachedChangesCommitted) {
 // through writes, size changes, commits and discards, over a file larger
 // than the page memo.
 // Two files take the same seeded operations: one through readAt and writeAt
-// (the block layers' roads, inline for short ranges in a remembered chunk),
-// the other through setPosition and read or write. Every read of either must
+// (the block layers' roads, short for a range inside one chunk), the other through setPosition and read or write. Every read of either must
 // match a model of the data area, and the files must end byte for byte the
 // same. Positions crowd at chunk, bitmap word and page edges and on a few
 // hot chunks, lengths are mostly short; transactions nest and are discarded.
@@ -331,7 +330,7 @@ TEST_F(JournalTest, PositionedRoadsMatchTheGeneralRoadAndTheModel) {
   };
   auto length = [&]() -> int64_t {
     const int64_t k = below(100);
-    return k < 80 ? 1 + below(kShortAccess) : (k < 97 ? 1 + below(200) : 1 + below(4000));
+    return k < 80 ? 1 + below(32) : (k < 97 ? 1 + below(200) : 1 + below(4000));
   };
   std::vector<uint8_t> committed;
   std::vector<int16_t> cached;  // -1: not written since the last commit

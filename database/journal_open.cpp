@@ -29,7 +29,6 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   // see: a file with bytes in it existed.
   existed = existed || cFile::getSize() > 0;
   cache_ = std::make_unique<cMegaList_transactionCacheChunk>();
-  chunks_ = &cache_->table();
   ++changeCount_;
   forgetChunkNodes();
   bytesWritten_ = 0;
@@ -60,7 +59,6 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
     throw;
   }
   position_ = atEnd ? logicalSize_ : 0;
-  coverChunks();
   return true;
 }
 
@@ -139,7 +137,6 @@ void cJournaledFile::releaseState() noexcept {
   ++changeCount_;
   stack_.clear();
   forgetChunkNodes();
-  chunks_ = &kNoChunks;
   cache_.reset();
 }
 

@@ -91,8 +91,7 @@ MegaNode* cMegaList_transactionCacheChunk::makeNode() {
   return ::new (static_cast<void*>(slot)) Node;
 }
 
-cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIndexed(int32_t chunkNumber) {
-  if (Node* node = lookup(chunkNumber)) return node;
+cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::made(int32_t chunkNumber) {
   auto* node = static_cast<Node*>(makeNode());
   infoMiniList()->initNode(node);
   node->chunkNumber = chunkNumber;
@@ -100,18 +99,13 @@ cMegaList_transactionCacheChunk::Node* cMegaList_transactionCacheChunk::obtainIn
   ++chunkCount_;
   const auto c = static_cast<uint32_t>(chunkNumber);
   if (c < kTableChunks) {
-    coverChunks(int64_t{c} + 1);
-    tableNodes_[c] = node;
+    if (c >= table_.size()) table_.resize(c + 1, nullptr);
+    table_[c] = node;
   } else {
     index_->set(chunkNumber, reinterpret_cast<intptr_t>(node));
     beyondTable_ = true;
   }
   return node;
-}
-
-void cMegaList_transactionCacheChunk::growTable(uint32_t count) {
-  tableNodes_.resize(count, nullptr);
-  table_ = {tableNodes_.data(), count};
 }
 
 void cMegaList_transactionCacheChunk::clear() {
@@ -120,7 +114,7 @@ void cMegaList_transactionCacheChunk::clear() {
   for (size_t k = reserved_; k < used_; ++k) {
     const auto* node = reinterpret_cast<const Node*>(&slabs_[k / kSlabNodes][k % kSlabNodes]);
     const auto c = static_cast<uint32_t>(node->chunkNumber);
-    if (c < table_.count && tableNodes_[c] == node) tableNodes_[c] = nullptr;
+    if (c < table_.size() && table_[c] == node) table_[c] = nullptr;
   }
   if (beyondTable_) index_ = std::make_unique<cNumberSpace_VALUE_cnumberspace>();
   beyondTable_ = false;
@@ -160,7 +154,7 @@ void initReadChunk(chunkReader& reader, const ChunkPayload* node, int32_t chunkO
 ChunkRun doReadChunk(chunkReader& reader, bool cachedOnly) {
   while (reader.current < reader.end) {
     int32_t from = reader.current;
-    bool cached = reader.node && shortCachedBits(*reader.node, from, 1) != 0;
+    bool cached = reader.node && (reader.node->bitmap[static_cast<size_t>(from / 32)] >> (from % 32) & 1) != 0;
     int32_t to = reader.node ? chunkRunEnd(*reader.node, from, reader.end, cached) : reader.end;
     reader.current = to;
     if (cachedOnly && !cached) continue;

@@ -18,9 +18,9 @@
 //      once and the next transaction reuses them (up to kKeptSlabs slabs; the
 //      rest go back to the system), so a commit neither frees nor allocates
 //      per chunk. Deleting a node ends it and frees nothing.
-//   6. The table holds, for every chunk number below its count, that chunk's
+//   6. The table holds, for every chunk number below its size, that chunk's
 //      node or null when the chunk holds nothing; every chunk number below
-//      kTableChunks that has a node is below the count. A chunk number the
+//      kTableChunks that has a node is below the size. A chunk number the
 //      table does not cover holds nothing unless nodes lie beyond kTableChunks.
 //
 // The list, store and cursor are the typed mega list family of the chunk
@@ -93,64 +93,6 @@ void markCached(ChunkPayload& node, int32_t offset, int32_t length);
 // True when every byte of the range is cached.
 bool allCached(const ChunkPayload& node, int32_t offset, int32_t length);
 
-// Short ranges: offset .. offset + length - 1 of a chunk with 0 < length <=
-// 32, which lie in at most two bitmap words.
-// The low `length` bits.
-[[gnu::always_inline]] inline uint64_t lowBits(int32_t length) { return (uint64_t{1} << length) - 1; }
-// Bit k tells whether byte offset + k is cached.
-[[gnu::always_inline]] inline uint64_t shortCachedBits(const ChunkPayload& node, int32_t offset, int32_t length) {
-  const auto at = static_cast<uint32_t>(offset);
-  uint64_t bits = node.bitmap[at / 32];
-  if (at % 32 + static_cast<uint32_t>(length) > 32) bits |= uint64_t{node.bitmap[at / 32 + 1]} << 32;
-  return (bits >> (at % 32)) & lowBits(length);
-}
-// Marks the range as cached.
-[[gnu::always_inline]] inline void markShort(ChunkPayload& node, int32_t offset, int32_t length) {
-  const auto at = static_cast<uint32_t>(offset);
-  const size_t word = at / 32;
-  const uint64_t bits = lowBits(length) << (at % 32);
-  node.bitmap[word] |= static_cast<uint32_t>(bits);
-  if (bits >> 32) node.bitmap[word + 1] |= static_cast<uint32_t>(bits >> 32);
-}
-// Byte k of to becomes byte k of from wherever bit k of cached is set.
-inline void overlayCachedBytes(uint8_t* to, const uint8_t* from, uint64_t cached) {
-  for (; cached != 0; cached &= cached - 1) {
-    const int k = std::countr_zero(cached);
-    to[k] = from[k];
-  }
-}
-
-// Copies n bytes between buffers that do not overlap. The block layers move
-// a few bytes at a time: up to 32 take two loads and two stores of the
-// widest word that fits (the first and the last bytes, which together cover
-// all n) instead of a call.
-template <size_t kWord>
-[[gnu::always_inline]] inline void copyEnds(uint8_t* to, const uint8_t* from, size_t n) {
-  struct Word {
-    uint8_t bytes[kWord];
-  };
-  Word head, tail;
-  std::memcpy(&head, from, kWord);
-  std::memcpy(&tail, from + n - kWord, kWord);
-  std::memcpy(to, &head, kWord);
-  std::memcpy(to + n - kWord, &tail, kWord);
-}
-[[gnu::always_inline]] inline void copyShort(uint8_t* to, const uint8_t* from, size_t n) {
-  if (n > 32) {
-    std::memcpy(to, from, n);
-  } else if (n >= 16) {
-    copyEnds<16>(to, from, n);
-  } else if (n >= 8) {
-    copyEnds<8>(to, from, n);
-  } else if (n >= 4) {
-    copyEnds<4>(to, from, n);
-  } else if (n > 0) {
-    to[0] = from[0];
-    to[n / 2] = from[n / 2];
-    to[n - 1] = from[n - 1];
-  }
-}
-
 // Orders chunk nodes by ascending chunkNumber.
 class fCompareMegaNodes_transactionCacheChunk : public fCompareMegaNodes {
   BW_CLASS(fCompareMegaNodes_transactionCacheChunk, fCompareMegaNodes)
@@ -197,32 +139,20 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
   // The nodes by chunk number (invariant 6): the block layers come back to
   // chunks all over the data area (block headers, the free lists, index
   // entries, records), and the table finds each one with a load, where the
-  // index costs a hash look-up. The count only grows, up to kTableChunks
-  // (8 bytes a chunk: below 1% of the data area it covers).
-  struct ChunkTable {
-    Node* const* nodes = nullptr;
-    uint32_t count = 0;
-  };
+  // index costs a hash look-up. It grows with the chunks written, up to
+  // kTableChunks (8 bytes a chunk: below 1% of the data area it covers).
   static constexpr uint32_t kTableChunks = uint32_t{1} << 20;
-  const ChunkTable& table() const { return table_; }
-  // Grows the table to cover chunk numbers below count (at most
-  // kTableChunks), so that reads of chunks nothing was written to yet find
-  // their null there.
-  void coverChunks(int64_t count) {
-    if (count > table_.count) growTable(static_cast<uint32_t>(std::min<int64_t>(count, kTableChunks)));
-  }
 
   // The node of a chunk, null when it holds nothing.
   Node* lookup(int32_t chunkNumber) const {
     const auto c = static_cast<uint32_t>(chunkNumber);
-    if (c < table_.count) return table_.nodes[c];
+    if (c < table_.size()) return table_[c];
     return beyondTable_ ? reinterpret_cast<Node*>(index_->get(chunkNumber)) : nullptr;
   }
   // The node of a chunk, made empty and appended when absent.
   Node* obtain(int32_t chunkNumber) {
-    const auto c = static_cast<uint32_t>(chunkNumber);
-    if (c < table_.count && table_.nodes[c]) return table_.nodes[c];
-    return obtainIndexed(chunkNumber);
+    if (Node* node = lookup(chunkNumber)) return node;
+    return made(chunkNumber);
   }
   // Destroys every node and empties the table's entries and the index.
   void clear();
@@ -241,19 +171,18 @@ class cMegaList_transactionCacheChunk : public MegaListT<TransactionCacheChunkFa
   size_t infoSlabCount() const { return slabs_.size(); }
 
  private:
-  Node* obtainIndexed(int32_t chunkNumber);
-  void growTable(uint32_t count);
+  // A new node for a chunk that has none.
+  Node* made(int32_t chunkNumber);
   // Marks the slots from the first free one on as not in use (a sanitizer
   // build then catches a node used after clear).
   void poisonFreeSlots();
 
   std::unique_ptr<cNumberSpace_VALUE_cnumberspace> index_;
-  // The table's entries (table_ publishes them); nodes with chunk numbers
-  // from kTableChunks on are in the index, and beyondTable_ tells whether
-  // there are any. A large transaction makes hundreds of thousands of nodes:
-  // the table alone takes them, where the index grew by each.
-  std::vector<Node*> tableNodes_;
-  ChunkTable table_;
+  // The table; nodes with chunk numbers from kTableChunks on are in the
+  // index, and beyondTable_ tells whether there are any. A large transaction
+  // makes hundreds of thousands of nodes: the table alone takes them, where
+  // the index grew by each.
+  std::vector<Node*> table_;
   bool beyondTable_ = false;
   size_t chunkCount_ = 0;  // the nodes made by obtain since the last clear
   // Node memory: slots are handed out in order; clear() starts again at
