@@ -191,8 +191,7 @@ TEST_F(ClockTest, SystemClockMatchesTime) {
   EXPECT_LE(std::llabs(CurrentTime(0) - expected), 1);
 }
 
-// The system clock remembers the zone's answer for a second: a new zone
-// within that second must still be read at once.
+// The system clock follows a new zone at once, within the same second.
 TEST_F(ClockTest, SystemClockFollowsEveryNewZone) {
   setClockSource({});
   for (const char* tz : {"UTC", "America/New_York", "Europe/Berlin", "UTC", "Asia/Kolkata", "America/New_York"}) {
