@@ -99,20 +99,8 @@ SocialPageParse::SocialPageParse(cJournaledIndexedObjectSoupDatabase& db, newsFe
       feed_(feed),
       gui_(gui),
       newer_(newer),
-      older_(older) {
-  if (gui_) itemCount();  // every progress text shows it
-}
-
-int32_t SocialPageParse::itemCount() {
-  if (newerCount_ < 0) newerCount_ = elementsWithMembers(newer_);
-  if (olderCount_ < 0) olderCount_ = elementsWithMembers(older_);
-  return newerCount_ + olderCount_;
-}
-
-void SocialPageParse::pageCounted(const webDataNode* page, int32_t count) {
-  if (page && page == newer_ && newerCount_ < 0) newerCount_ = count;
-  if (page && page == older_ && olderCount_ < 0) olderCount_ = count;
-}
+      older_(older),
+      itemCount_(elementsWithMembers(newer) + elementsWithMembers(older)) {}
 
 void SocialPageParse::run(SoupTransaction& transaction, bool added, bool hasOlder, bool olderEmpty) {
   {

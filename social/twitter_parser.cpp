@@ -24,15 +24,12 @@ class TweetParse : public SocialPageParse {
 
   // Stores each tweet of a timeline root as a new item.
   void store(const webDataNode* timeline, NewItems& items, bool timeRange) {
-    int32_t withMembers = 0;
     for (const webDataNode* tweet = timeline ? timeline->getFirstChild() : nullptr; tweet; tweet = tweet->getNext()) {
-      if (tweet->getFirstChild()) ++withMembers;
       TweetRecord r = twitterExtractTweet(*tweet, feed_);
       showNextItem();
       storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
       if (timeRange) range_.note(*items.pending.back());
     }
-    pageCounted(timeline, withMembers);
   }
 
   // A scanned item's dates; nextSame: the place (plus one) of another
