@@ -36,7 +36,6 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
                      int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen) {
   const int32_t limit = socialScanLimit(count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
-  links.reserve(static_cast<size_t>(limit));
   ItemGlance glance(db);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);

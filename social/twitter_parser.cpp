@@ -47,9 +47,6 @@ class TweetParse : public SocialPageParse {
     // that holds one id twice stores both, and each must be found again.
     IdIndex stored;
     std::vector<Stamp> stamps;
-    const auto scanned = static_cast<size_t>(socialScanLimit(itemCount()));
-    stored.reserve(scanned);
-    stamps.reserve(scanned);
     scanStoredLinks(db_, feed_, links, older, itemCount(), [&](const newsItem& item, std::string_view uniqueID) {
       stamps.push_back({item.published, item.updated, 0});
       const auto place = static_cast<int32_t>(stamps.size());
