@@ -4,7 +4,6 @@
 #include <deque>
 #include <memory>
 #include <utility>
-#include <vector>
 
 #include "core/exception.h"
 #include "news/news_item_glance.h"
@@ -24,18 +23,6 @@ newsItem* takeFirst(cMegaList_class& list, Cursor& cursor) {
   auto* object = static_cast<newsItem*>(cursor.setData(nullptr, true));
   cursor.destroy();
   return object;
-}
-
-// TRUE when the list is in the order the published-date sort gives it
-// already: that ordering compares one number, so a list whose neighbours are
-// in order is in order, and the stable sort would leave it as it is (the
-// social merge hands over the list it sorted).
-bool newestFirst(cMegaList_class& items) {
-  const std::vector<newsItem*> list = newsItemsOf(items);
-  for (size_t i = 1; i < list.size(); ++i) {
-    if (list[i - 1]->published < list[i]->published) return false;
-  }
-  return true;
 }
 
 bool isRepeat(ItemGlance& stored, const newsItem& candidate) {
@@ -70,7 +57,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   if (newItems.isEmpty()) return;
   if (newItems.infoAutoDealloc()) raise("EMU", "updateFeedNewestItemTime(); newItems owns its objects");
   if (!feed.itemList) raise("BUG", "updateFeedNewestItemTime(); feed has no item list");
-  if (!newestFirst(newItems)) newItems.sort(gCompareNewsItem_PublishedDate);
+  newItems.sort(gCompareNewsItem_PublishedDate);
   SoupTransaction transaction(db.infoBlockFile());
   // The walk glances at the stored items it passes; only a repeat's
   // neighbour is loaded. prev keeps the item passed last (a new one stays

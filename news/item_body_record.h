@@ -19,14 +19,6 @@
 
 namespace bw {
 
-// A string of a record as storeSTRING writes it: nil, or its text and
-// capacity.
-struct RecordString {
-  bool nil = true;
-  std::string_view text;
-  int32_t capacity = 0;
-};
-
 // A record's string of text as Str(text) would hold it: capacity
 // max(length, 1).
 inline RecordString recordStringOf(std::string_view text) {

@@ -100,18 +100,21 @@ Str readSTRING(cRestoreStreamBase& stream, bool keep) {
 
 }  // namespace
 
-void storeSTRING(cRestoreStreamBase& stream, const Str& s) {
-  if (s.isNil()) {
+void storeSTRING(cRestoreStreamBase& stream, const Str& s) { storeSTRING(stream, {s.isNil(), s.view(), s.capacity()}); }
+
+void storeSTRING(cRestoreStreamBase& stream, const RecordString& s) {
+  if (s.nil) {
     transferByte(stream, true, -1);
     return;
   }
   // The version byte, the capacity and the length go in one write.
+  const auto length = static_cast<int32_t>(s.text.size());
   uint8_t head[11];
   head[0] = 1;
-  int n = 1 + encodeCompactValue(s.capacity(), head + 1);
-  n += encodeCompactValue(s.length(), head + n);
+  int n = 1 + encodeCompactValue(s.capacity, head + 1);
+  n += encodeCompactValue(length, head + n);
   stream.put(head, n);
-  stream.put(s.data(), s.length());
+  stream.put(s.text.data(), length);
 }
 
 void skipSTRING(cRestoreStreamBase& stream) { readSTRING(stream, false); }

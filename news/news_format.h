@@ -42,6 +42,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "core/str.h"
@@ -79,8 +80,17 @@ inline constexpr int32_t kNewsItemBodyVersion = 5;
 // bounded stream (the soup's record stream, the memory stream), or a
 // version 0 text without its zero within capacity + 1 bytes.
 Str restoreSTRING(cRestoreStreamBase& stream, bool storing, const Str& s);
+// A string of a record as storeSTRING writes it: nil, or its text and
+// capacity.
+struct RecordString {
+  bool nil = true;
+  std::string_view text;
+  int32_t capacity = 0;
+};
 // restoreSTRING's store, without a copy of s to give back.
 void storeSTRING(cRestoreStreamBase& stream, const Str& s);
+// The same of a text that lives elsewhere.
+void storeSTRING(cRestoreStreamBase& stream, const RecordString& s);
 // Reads past a string record with restoreSTRING's checks and messages,
 // keeping none of its bytes.
 void skipSTRING(cRestoreStreamBase& stream);

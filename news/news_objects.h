@@ -235,7 +235,7 @@ class newsItem : public cIndexedObjectNode {
   // The soup of the feed use infoFeed holds, NIL while the feed is borrowed.
   cJournaledIndexedObjectSoupDatabase* feedUseSoup_ = nullptr;
 
-  // The record restore stores without skipHeader, put in one buffer.
+  // The record restore stores without skipHeader.
   void storeRecord(cRestoreStreamBase& stream);
 };
 
@@ -261,7 +261,7 @@ class newsItemBody : public cIndexedObject {
   uint8_t contentFormat = kFormatDetect;
 
  private:
-  // The record restore stores without skipHeader, put in one buffer.
+  // The record restore stores without skipHeader.
   void storeRecord(cRestoreStreamBase& stream);
 };
 

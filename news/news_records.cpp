@@ -63,80 +63,6 @@ enum TextKind { kKeyText, kOtherText };
 // A field every record holds, even one whose version is damaged to below 0.
 constexpr int32_t kEveryVersion = INT32_MIN;
 
-// A record's values gathered into one buffer and put together, the bytes
-// the field transfers put one call each: the soup stores an item or a body
-// at every create and save.
-class RecordOut {
- public:
-  explicit RecordOut(cRestoreStreamBase& stream) : stream_(stream) {}
-  RecordOut(const RecordOut&) = delete;
-  RecordOut& operator=(const RecordOut&) = delete;
-
-  void value(int32_t v) {
-    putBig32(room(4), static_cast<uint32_t>(v));
-    n_ += 4;
-  }
-  void big(int64_t v) {
-    putBig64(room(8), static_cast<uint64_t>(v));
-    n_ += 8;
-  }
-  void byte(int32_t v) {
-    *room(1) = static_cast<uint8_t>(v);
-    n_ += 1;
-  }
-  // A C++ bool as transferBool stores it: true as -1.
-  void flag(bool b) { byte(b ? -1 : 0); }
-  void compact(int32_t v) { n_ += static_cast<size_t>(compactAt(v, room(5))); }
-  // storeSTRING's bytes: the mark, capacity, length and text, in place when
-  // the buffer has room for them all.
-  [[gnu::always_inline]] void string(const RecordString& s) {
-    if (s.nil) return byte(-1);
-    const size_t length = s.text.size();
-    if (sizeof buffer_ - n_ < 11 + length) return stringInParts(s);
-    uint8_t* p = buffer_ + n_;
-    *p++ = 1;
-    p += compactAt(s.capacity, p);
-    p += compactAt(static_cast<int32_t>(length), p);
-    if (length > 0) std::memcpy(p, s.text.data(), length);
-    n_ = static_cast<size_t>(p + length - buffer_);
-  }
-  [[gnu::always_inline]] void string(const Str& s) { string(recordStringOf(s)); }
-  void flush() {
-    if (n_ > 0) stream_.put(buffer_, static_cast<int32_t>(n_));
-    n_ = 0;
-  }
-
- private:
-  // Most compact values (string lengths) fit one byte: 0-63 with the last
-  // byte's mark.
-  static int compactAt(int32_t v, uint8_t* out) {
-    if (static_cast<uint32_t>(v) >= 64) return encodeCompactValue(v, out);
-    *out = static_cast<uint8_t>(v | 0x80);
-    return 1;
-  }
-  void stringInParts(const RecordString& s) {
-    const size_t length = s.text.size();
-    byte(1);
-    compact(s.capacity);
-    compact(static_cast<int32_t>(length));
-    if (length <= sizeof buffer_ - n_) {
-      if (length > 0) std::memcpy(buffer_ + n_, s.text.data(), length);
-      n_ += length;
-    } else {
-      flush();
-      stream_.put(s.text.data(), static_cast<int32_t>(length));
-    }
-  }
-  uint8_t* room(size_t k) {
-    if (sizeof buffer_ - n_ < k) flush();
-    return buffer_ + n_;
-  }
-
-  cRestoreStreamBase& stream_;
-  uint8_t buffer_[512];
-  size_t n_ = 0;
-};
-
 }  // namespace
 
 void newsRoot::restore(cRestoreStreamBase& s, bool storing) {
@@ -285,31 +211,29 @@ class TransferFields {
   bool storing_, skipHeader_, skipOthers_, skipKeys_, stopsAfterDates_;
 };
 
-// A record stored through RecordOut, in the version the class writes.
+// A record stored in the version the class writes; its texts may be views
+// (ItemBodyTexts).
 class StoreFields {
  public:
-  explicit StoreFields(RecordOut& out) : out_(out) {}
+  explicit StoreFields(cRestoreStreamBase& stream) : s_(stream) {}
   bool stopsAfterDates() const { return false; }
-  void links(newsItem& item) {
-    out_.value(item.infoNextIndex());
-    out_.value(item.infoPrevIndex());
-  }
+  void links(newsItem& item) { item.cIndexedObjectNode::restore(s_, true); }
   int32_t version(int32_t& field, int32_t newest, const char*) {
-    out_.value(field = newest);
+    transferValue(s_, true, field = newest);
     return newest;
   }
-  void headerValue(int32_t, int32_t, int32_t& field) { out_.value(field); }
+  void headerValue(int32_t, int32_t, int32_t& field) { transferValue(s_, true, field); }
   template <class Text>
-  [[gnu::always_inline]] void text(int32_t, int32_t, TextKind, const Text& field) {
-    out_.string(field);
+  void text(int32_t, int32_t, TextKind, const Text& field) {
+    storeSTRING(s_, field);
   }
-  void byte(uint8_t field) { out_.byte(field); }
-  void date(int32_t, int32_t, int64_t field) { out_.big(field); }
-  void compact(int32_t, int32_t, int32_t field) { out_.compact(field); }
-  void flag(int32_t, int32_t, bool field) { out_.flag(field); }
+  void byte(uint8_t field) { transferUnsignedByte(s_, true, field); }
+  void date(int32_t, int32_t, int64_t field) { transferBigValue(s_, true, field); }
+  void compact(int32_t, int32_t, int32_t field) { transferCompactValue(s_, true, field); }
+  void flag(int32_t, int32_t, bool field) { transferBool(s_, true, field); }
 
  private:
-  RecordOut& out_;
+  cRestoreStreamBase& s_;
 };
 
 // A record read straight from the bytes a stream has ahead, as the
@@ -449,18 +373,14 @@ void newsItem::restore(cRestoreStreamBase& s, bool storing, bool skipHeader) {
 }
 
 void newsItem::storeRecord(cRestoreStreamBase& s) {
-  RecordOut out(s);
-  StoreFields fields(out);
+  StoreFields fields(s);
   itemRecord(fields, *this);
-  out.flush();
 }
 
 void storeItemBodyRecord(cRestoreStreamBase& s, const ItemBodyTexts& t) {
-  RecordOut out(s);
-  StoreFields fields(out);
+  StoreFields fields(s);
   int32_t version = kNewsItemBodyVersion;
   bodyRecord(fields, t, version);
-  out.flush();
 }
 
 void newsItemBody::storeRecord(cRestoreStreamBase& s) {

@@ -502,9 +502,8 @@ class RandomFields {
   std::mt19937 rng_;
 };
 
-// An item's or a body's stored record goes out in one buffer; the backup
-// dump's road (skipHeader) still transfers field by field, and the two give
-// the same bytes.
+// An item's or a body's stored record and the backup dump's form
+// (skipHeader) give the same fields' bytes, from texts as Str or as views.
 TEST_F(NewsRecordTest, StoredRecordsAreTheFieldTransfersBytes) {
   RandomFields r(23);
   for (int n = 0; n < 300; ++n) {

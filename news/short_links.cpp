@@ -198,47 +198,13 @@ std::vector<newsItem*> newsItemsOf(cMegaList_class& items) {
   return out;
 }
 
-// A link longer than 32 bytes is short only at the shortener's host, which
-// it then holds as it stands (a host is part of its link): without that
-// host's 'y' in either case it is no short link, known without taking the
-// link apart.
-static_assert(newsConfig::kShortenerHost.find('y') != std::string_view::npos);
-
-namespace {
-
-// The host splitURL(link, kURLHost, NIL) gives a link with "://", found as
-// it finds it but without copying the parts; NIL for a host with a ":" (a
-// port or not), which splitURL reads.
-std::optional<std::string_view> plainHost(std::string_view url) {
-  const size_t sep = url.find("://");
-  if (sep == std::string_view::npos) return std::string_view();
-  const size_t hostStart = sep + 3;
-  const URLHostSpan span = findURLHost(url, hostStart);
-  const std::string_view host = url.substr(span.start, span.end - span.start);
-  if (host.find(':', span.scan - span.start) != std::string_view::npos) return std::nullopt;
-  return host;
-}
-
-}  // namespace
-
 bool isShortLink(Text link) {
   if (link.isNil()) return false;
-  const std::string_view text = link.nulView();
-  if (text.size() > 32 && text.find('y') == std::string_view::npos && text.find('Y') == std::string_view::npos) {
-    return false;
-  }
-  // Without "://" there is no host (an empty view here, NIL from splitURL).
-  std::string_view host;
-  Str split;
-  if (const std::optional<std::string_view> plain = plainHost(text)) {
-    host = *plain;
-  } else {
-    split = splitURL(link, kURLHost, nullptr).host;
-    host = split.view();
-  }
-  if (host.empty()) return false;
-  if (host.size() <= 7 && text.size() <= 32) return true;
-  return equalsNoCase(host, newsConfig::kShortenerHost);
+  // Without "://" there is no host.
+  const Str host = splitURL(link, kURLHost, nullptr).host;
+  if (host.isNil() || host.empty()) return false;
+  if (host.length() <= 7 && link.nulView().size() <= 32) return true;
+  return equalsNoCase(host.view(), newsConfig::kShortenerHost);
 }
 
 namespace {

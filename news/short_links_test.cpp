@@ -9,7 +9,6 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -74,29 +73,6 @@ TEST(ShortLink, IsRecognisedByHostAndLength) {
       {"", false},
   };
   for (const Case& c : cases) EXPECT_EQ(isShortLink(c.link), c.shortLink) << c.link;
-}
-
-// isShortLink with the host as splitURL takes it apart: links made of URL
-// pieces (ports, IPv6 brackets, fragments, NULs) must be judged alike.
-TEST(ShortLink, HostScanJudgesAsSplitURL) {
-  auto bySplit = [](Text link) {
-    const std::string_view text = link.nulView();
-    if (text.size() > 32 && text.find('y') == std::string_view::npos && text.find('Y') == std::string_view::npos) {
-      return false;
-    }
-    URLParts parts = splitURL(link, kURLHost, nullptr);
-    if (parts.host.isNil() || parts.host.empty()) return false;
-    if (parts.host.length() <= 7 && link.nulLength() <= 32) return true;
-    return equalsNoCase(parts.host.view(), newsConfig::kShortenerHost);
-  };
-  const std::string pieces[] = {"http://", "https://", "://", "tinyurl.com", "TinyURL.COM", "[", "]", ":", ":80",
-                                "/",       "#",        "y",   "ab",          ".",           "1", std::string(1, '\0')};
-  std::mt19937 rng(28);
-  for (int n = 0; n < 20000; ++n) {
-    std::string link;
-    for (uint32_t k = rng() % 9; k > 0; --k) link += pieces[rng() % std::size(pieces)];
-    ASSERT_EQ(isShortLink(Str(link)), bySplit(Str(link))) << link;
-  }
 }
 
 TEST_F(ShortLinks, TakesTheFirstRedirectOnly) {

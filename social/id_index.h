@@ -33,12 +33,6 @@ class IdIndex {
   // Stores index for id, replacing the index of an earlier set().
   void set(std::string_view id, int32_t index) { slotOf(id, index).index = index; }
 
-  // Room for ids ids without growing (bytes of keys: 16 an id).
-  void reserve(size_t ids) {
-    keys_.reserve(ids * 16);
-    while (2 * ids > slots_.size()) grow();
-  }
-
   // The index of an earlier set() of id, left as it is; else stores index
   // for id and answers 0.
   int32_t setIfAbsent(std::string_view id, int32_t index) {

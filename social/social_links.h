@@ -42,8 +42,6 @@ Str socialLinkKey(Text link);
 class SocialLinkChains {
  public:
   SocialLinkChains(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed) : db_(db), feed_(feed) {}
-  // Room for the keys of count items without growing.
-  void reserve(size_t count) { first_.reserve(count); }
   // The stored item at index, of link, seen by a scan: its key is noted
   // unless already known.
   void remember(int32_t index, std::string_view link);

@@ -36,7 +36,6 @@ void scanStoredLinks(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, So
                      int32_t count, const std::function<void(const newsItem&, std::string_view)>& seen) {
   const int32_t limit = socialScanLimit(count);
   int32_t index = older ? feed.itemList->infoTailIndex() : feed.itemList->infoHeadIndex();
-  links.reserve(static_cast<size_t>(limit));
   ItemGlance glance(db, newsItem::Texts::kKeysAndDates);
   for (int32_t scanned = 0; index != 0 && scanned < limit; ++scanned) {
     const newsItem* item = glance.look(index);
@@ -99,20 +98,8 @@ SocialPageParse::SocialPageParse(cJournaledIndexedObjectSoupDatabase& db, newsFe
       feed_(feed),
       gui_(gui),
       newer_(newer),
-      older_(older) {
-  if (gui_) itemCount();  // every progress text shows it
-}
-
-int32_t SocialPageParse::itemCount() {
-  if (newerCount_ < 0) newerCount_ = elementsWithMembers(newer_);
-  if (olderCount_ < 0) olderCount_ = elementsWithMembers(older_);
-  return newerCount_ + olderCount_;
-}
-
-void SocialPageParse::pageCounted(const webDataNode* page, int32_t count) {
-  if (page && page == newer_ && newerCount_ < 0) newerCount_ = count;
-  if (page && page == older_ && olderCount_ < 0) olderCount_ = count;
-}
+      older_(older),
+      itemCount_(elementsWithMembers(newer) + elementsWithMembers(older)) {}
 
 void SocialPageParse::run(SoupTransaction& transaction, bool added, bool hasOlder, bool olderEmpty) {
   {

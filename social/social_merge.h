@@ -104,12 +104,8 @@ class SocialPageParse {
   // "Parsing item %ld (%ld%%)" for the next post or tweet.
   void showNextItem();
   // The posts or tweets with members of both pages, which progress is shown
-  // against and the scan is sized by: counted at construction when progress
-  // is shown, else at first need, where pageCounted spares a page's walk.
-  int32_t itemCount();
-  // count: the elements with members of page, as a parser that went through
-  // all of them while storing it found; a count taken already stays.
-  void pageCounted(const webDataNode* page, int32_t count);
+  // against and the scan is sized by.
+  int32_t itemCount() const { return itemCount_; }
 
   cJournaledIndexedObjectSoupDatabase& db_;
   newsFeed& feed_;
@@ -121,8 +117,7 @@ class SocialPageParse {
 
  private:
   void merge(NewItems& items, bool older);
-  int32_t newerCount_ = -1;  // of elementsWithMembers; -1 until counted
-  int32_t olderCount_ = -1;
+  int32_t itemCount_;
 };
 
 }  // namespace bw

@@ -1,31 +1,18 @@
 // social/twitter_parser.cpp - tweets and the profile into the news model.
 #include "social/twitter_parser.h"
 
-#include <array>
 #include <memory>
-#include <span>
 #include <vector>
 
 #include "news/feed_merge.h"
 #include "news/news_load.h"
 #include "news/short_links.h"
 #include "social/id_index.h"
-#include "social/json_members.h"
 #include "social/social_merge.h"
 #include "social/twitter_records.h"
 
 namespace bw {
 namespace {
-
-using TweetBatch = std::array<const webDataNode*, kMembersSideBySide>;
-
-// The tweets from next on, as many as batch holds or are left, into batch,
-// next moved past them; their count.
-size_t nextTweets(const webDataNode*& next, TweetBatch& batch) {
-  size_t n = 0;
-  for (; n < batch.size() && next; next = next->getNext()) batch[n++] = next;
-  return n;
-}
 
 class TweetParse : public SocialPageParse {
  public:
@@ -35,24 +22,14 @@ class TweetParse : public SocialPageParse {
   void storeNewer(NewItems& items) override { store(newer_, items, true); }
   void storeOlder(NewItems& items) override { store(older_, items, false); }
 
-  // Stores each tweet of a timeline root as a new item. The members of a
-  // few tweets are found together, before those tweets are read.
+  // Stores each tweet of a timeline root as a new item.
   void store(const webDataNode* timeline, NewItems& items, bool timeRange) {
-    const webDataNode* next = timeline ? timeline->getFirstChild() : nullptr;
-    TweetBatch tweets;
-    std::array<TweetMembers, kMembersSideBySide> members;
-    int32_t withMembers = 0;
-    for (size_t n = nextTweets(next, tweets); n > 0; n = nextTweets(next, tweets)) {
-      twitterFindTweetMembers(std::span(tweets.data(), n), std::span(members.data(), n));
-      for (size_t i = 0; i < n; ++i) {
-        if (tweets[i]->getFirstChild()) ++withMembers;
-        TweetRecord r = twitterExtractTweet(feed_, members[i]);
-        showNextItem();
-        storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
-        if (timeRange) range_.note(*items.pending.back());
-      }
+    for (const webDataNode* tweet = timeline ? timeline->getFirstChild() : nullptr; tweet; tweet = tweet->getNext()) {
+      TweetRecord r = twitterExtractTweet(*tweet, feed_);
+      showNextItem();
+      storeNewItem(db_, feed_, std::move(r.item), std::move(r.body), items);
+      if (timeRange) range_.note(*items.pending.back());
     }
-    pageCounted(timeline, withMembers);
   }
 
   // A scanned item's dates; nextSame: the place (plus one) of another
@@ -70,9 +47,6 @@ class TweetParse : public SocialPageParse {
     // that holds one id twice stores both, and each must be found again.
     IdIndex stored;
     std::vector<Stamp> stamps;
-    const auto scanned = static_cast<size_t>(socialScanLimit(itemCount()));
-    stored.reserve(scanned);
-    stamps.reserve(scanned);
     scanStoredLinks(db_, feed_, links, older, itemCount(), [&](const newsItem& item, std::string_view uniqueID) {
       stamps.push_back({item.published, item.updated, 0});
       const auto place = static_cast<int32_t>(stamps.size());

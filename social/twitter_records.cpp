@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <array>
-#include <span>
 
+#include "core/ascii_case.h"
 #include "core/charset.h"
 #include "core/mega_list_family.h"
 #include "core/string_procs.h"
@@ -84,26 +84,10 @@ bigTime dateOf(const DateFields& f) {
   return pTime::DateTimeToBigTime(f.year, f.month, f.day, f.hour, f.minute, f.second) - (f.zone < 0 ? -offset : offset);
 }
 
-// The three bytes of a name with bit 0x20 set in each: A-Z fold to a-z, and
-// no byte but a letter of either case gives a lower-case letter, so equal
-// keys of a name and a month mean the two are equal without case.
-constexpr uint32_t lowerKey(std::string_view name) {
-  return (static_cast<uint32_t>(static_cast<unsigned char>(name[0]) | 0x20) << 16) |
-         (static_cast<uint32_t>(static_cast<unsigned char>(name[1]) | 0x20) << 8) |
-         static_cast<uint32_t>(static_cast<unsigned char>(name[2]) | 0x20);
-}
-
 // 1..12 for a month's name, ASCII case ignored; 0 for any other text.
 int32_t monthOf(std::string_view name) {
-  static constexpr auto kKeys = [] {
-    std::array<uint32_t, kMonthNames.size()> keys{};
-    for (size_t m = 0; m < keys.size(); ++m) keys[m] = lowerKey(kMonthNames[m]);
-    return keys;
-  }();
-  if (name.size() != 3) return 0;
-  const uint32_t key = lowerKey(name);
-  for (size_t m = 0; m < kKeys.size(); ++m) {
-    if (key == kKeys[m]) return static_cast<int32_t>(m) + 1;
+  for (size_t m = 0; m < kMonthNames.size(); ++m) {
+    if (equalsNoCase(name, kMonthNames[m])) return static_cast<int32_t>(m) + 1;
   }
   return 0;
 }
@@ -111,47 +95,9 @@ int32_t monthOf(std::string_view name) {
 // A byte the grammar lets follow the year.
 bool endsYear(unsigned char c) { return c == ' ' || c == 0xA0 || c == '\t' || c == '\n' || c == '\r'; }
 
-// The value of the n bytes at t[at] read as digits; a byte that is no digit
-// sets notDigit (without a branch: the seven fields' runs unroll).
-template <size_t n>
-int32_t digitsAt(std::string_view t, size_t at, uint32_t& notDigit) {
-  int32_t value = 0;
-  for (size_t k = at; k < at + n; ++k) {
-    const int32_t d = static_cast<unsigned char>(t[k]) - '0';
-    notDigit |= static_cast<uint32_t>(d) > 9 ? 1u : 0u;
-    value = value * 10 + d;
-  }
-  return value;
-}
-
-// The fields of a date in the layout the service writes ("Wed Aug 27
-// 13:08:45 +0000 2008", nothing or an allowed byte after it), read at their
-// fixed places; FALSE for any other text, which the grammar reads. Where it
-// answers, the grammar reads the same fields.
-bool readServiceLayout(std::string_view t, DateFields& f) {
-  if (t.size() < 30 || (t.size() > 30 && !endsYear(static_cast<unsigned char>(t[30])))) return false;
-  if (t[0] == ' ' || t[1] == ' ' || t[2] == ' ' || t[3] != ' ' || t[7] != ' ' || t[10] != ' ' || t[13] != ':' ||
-      t[16] != ':' || t[19] != ' ' || (t[20] != '+' && t[20] != '-') || t[25] != ' ') {
-    return false;
-  }
-  uint32_t notDigit = 0;
-  f = {digitsAt<4>(t, 26, notDigit), monthOf(t.substr(4, 3)), digitsAt<2>(t, 8, notDigit),
-       digitsAt<2>(t, 11, notDigit), digitsAt<2>(t, 14, notDigit), digitsAt<2>(t, 17, notDigit),
-       digitsAt<4>(t, 21, notDigit)};
-  if (t[20] == '-') f.zone = -f.zone;
-  return notDigit == 0 && f.month != 0;
-}
-
 }  // namespace
 
 bigTime twitterParseDate(Text text) {
-  if (text.isNil()) return kDateUnset;
-  DateFields fields;
-  if (readServiceLayout(text.nulView(), fields)) return dateOf(fields);
-  return twitterParseDateByGrammar(text);
-}
-
-bigTime twitterParseDateByGrammar(Text text) {
   if (text.isNil()) return kDateUnset;
   const std::string_view t = text.nulView();
   // A number at pos (blanks and a sign before it); fails without digits.
@@ -224,50 +170,19 @@ size_t twitterTitleCut(std::string_view text) {
   return link != std::string_view::npos && link > 1 ? link : std::string_view::npos;
 }
 
-void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found) {
-  enum { kFullText, kIdStr, kEntities, kCreated };
+TweetMembers twitterFindTweetMembers(const webDataNode* tweet) {
+  enum { kFullText, kIdStr, kEntities, kCreated, kRetweet };
   enum { kUrls, kMedia };
   enum { kExpanded, kMediaUrl, kMediaUrlHttps };
-  constexpr size_t kWidth = kMembersSideBySide;
-  using Nodes = std::array<const webDataNode*, kWidth>;
-  // Node `which` of each of the first n arrays, or its first child.
-  auto column = [](const auto& arrays, size_t which, size_t n, bool firstChild) {
-    Nodes nodes{};
-    for (size_t i = 0; i < n; ++i) {
-      const webDataNode* node = arrays[i][which];
-      nodes[i] = node && firstChild ? node->getFirstChild() : node;
-    }
-    return nodes;
-  };
-  // Level by level, each level's walks side by side.
-  for (size_t base = 0; base < tweets.size(); base += kWidth) {
-    const size_t n = std::min(kWidth, tweets.size() - base);
-    // "retweeted_status" is looked for apart, only where it is read: a
-    // walk for it would go through every member of a tweet without one.
-    std::array<std::array<const webDataNode*, 4>, kWidth> members;
-    findMembersOfEach<4>(tweets.subspan(base, n), {"full_text", "id_str", "entities", "created_at"},
-                         std::span(members.data(), n));
-    std::array<std::array<const webDataNode*, 2>, kWidth> lists;
-    const Nodes entities = column(members, kEntities, n, false);
-    findMembersOfEach<2>(std::span(entities.data(), n), {"urls", "media"}, std::span(lists.data(), n));
-    // The first element of each list.
-    std::array<std::array<const webDataNode*, 1>, kWidth> url;
-    const Nodes firstUrls = column(lists, kUrls, n, true);
-    findMembersOfEach<1>(std::span(firstUrls.data(), n), {"expanded_url"}, std::span(url.data(), n));
-    std::array<std::array<const webDataNode*, 3>, kWidth> medium;
-    const Nodes firstMedia = column(lists, kMedia, n, true);
-    findMembersOfEach<3>(std::span(firstMedia.data(), n), {"expanded_url", "media_url", "media_url_https"},
-                         std::span(medium.data(), n));
-    // A retweet shows the retweeted text whole, so every tweet is asked.
-    std::array<std::array<const webDataNode*, 1>, kWidth> retweet;
-    findMembersOfEach<1>(tweets.subspan(base, n), {"retweeted_status"}, std::span(retweet.data(), n));
-    for (size_t i = 0; i < n; ++i) {
-      const auto& m = members[i];
-      const auto& first = medium[i];
-      found[base + i] = {m[kFullText], m[kIdStr], retweet[i][0], m[kCreated], m[kEntities],
-                         url[i][0] ? url[i][0] : first[kExpanded], first[kMediaUrlHttps] ? first[kMediaUrlHttps] : first[kMediaUrl]};
-    }
-  }
+  auto firstOfList = [](const webDataNode* list) { return list ? list->getFirstChild() : nullptr; };
+  const auto members =
+      findMembers<5>(tweet, {"full_text", "id_str", "entities", "created_at", "retweeted_status"});
+  const auto lists = findMembers<2>(members[kEntities], {"urls", "media"});
+  const webDataNode* url = findMembers<1>(firstOfList(lists[kUrls]), {"expanded_url"})[0];
+  const auto medium =
+      findMembers<3>(firstOfList(lists[kMedia]), {"expanded_url", "media_url", "media_url_https"});
+  return {members[kFullText], members[kIdStr], members[kRetweet], members[kCreated], members[kEntities],
+          url ? url : medium[kExpanded], medium[kMediaUrlHttps] ? medium[kMediaUrlHttps] : medium[kMediaUrl]};
 }
 
 Str twitterShownText(const TweetMembers& members) {
@@ -308,13 +223,7 @@ Str twitterShownText(const TweetMembers& members) {
 }
 
 TweetRecord twitterExtractTweet(const webDataNode& tweet, const newsFeed& feed) {
-  const webDataNode* one = &tweet;
-  TweetMembers members;
-  twitterFindTweetMembers(std::span(&one, 1), std::span(&members, 1));
-  return twitterExtractTweet(feed, members);
-}
-
-TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& members) {
+  const TweetMembers members = twitterFindTweetMembers(&tweet);
   TweetRecord r{std::make_unique<newsItem>(), std::make_unique<newsItemBodyRecord>()};
   newsItem& item = *r.item;
   ItemBodyTexts& body = r.body->texts;

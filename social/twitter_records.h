@@ -15,7 +15,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <string_view>
 
 #include "core/ordering.h"
@@ -39,9 +38,6 @@ Str twitterMemberText(const webDataNode* parent, Text name, bool raw);
 
 // "Wed Aug 27 13:08:45 +0000 2008" in UTC seconds from 2000.
 bigTime twitterParseDate(Text text);
-// The same read by the grammar alone, without the shortcut twitterParseDate
-// takes for the layout the service writes: the same answer for every text.
-bigTime twitterParseDateByGrammar(Text text);
 
 // The feed of the "twitter_users_show" pseudo root, NIL without it.
 std::unique_ptr<newsFeed> twitterUserInfoToFeed(const webDataRoot& document);
@@ -67,12 +63,8 @@ struct TweetMembers {
   // The first medium's "media_url_https", else its "media_url".
   const webDataNode* image = nullptr;
 };
-// The members of each tweet into found (room for as many), the tweets'
-// walks side by side (social/json_members.h): what a timeline's reader
-// does before it reads each tweet.
-void twitterFindTweetMembers(std::span<const webDataNode* const> tweets, std::span<TweetMembers> found);
-// twitterExtractTweet of the tweet whose members are given.
-TweetRecord twitterExtractTweet(const newsFeed& feed, const TweetMembers& members);
+// The members of a tweet (NIL: none), each the first of its name.
+TweetMembers twitterFindTweetMembers(const webDataNode* tweet);
 
 // The text a tweet shows, raw: a retweet's is "RT @<name>: " and the whole
 // retweeted text (the tweet's own is cut), and every t.co link the

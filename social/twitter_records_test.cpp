@@ -76,30 +76,6 @@ TEST(TwitterDates, MonthNamesIgnoreCaseOnly) {
   }
 }
 
-// The shortcut for the service's layout answers as the grammar does: good
-// dates with every byte replaced, dropped or doubled, cut or continued.
-TEST(TwitterDates, ShortcutAnswersAsTheGrammar) {
-  const std::string goods[] = {"Wed Aug 27 13:08:45 +0000 2008", "Sun dec 31 23:59:59 -0530 1900",
-                               "Mon JAN 01 00:00:00 +1400 2099"};
-  const std::string bytes = std::string(" 0123456789:+-$%aAFx\t\n\r\xA0\xFF") + '\0';
-  size_t checked = 0;
-  auto same = [&](const std::string& text) {
-    ASSERT_EQ(twitterParseDate(std::string_view(text)), twitterParseDateByGrammar(std::string_view(text))) << text;
-    ++checked;
-  };
-  for (const std::string& good : goods) {
-    same(good);
-    for (const char* tail : {" rest", "\n", "1", "x", "\xA0"}) same(good + tail);
-    for (size_t at = 0; at < good.size(); ++at) {
-      same(good.substr(0, at));
-      same(good.substr(0, at) + good.substr(at + 1));
-      same(good.substr(0, at + 1) + good.substr(at));
-      for (char c : bytes) same(good.substr(0, at) + c + good.substr(at + 1));
-    }
-  }
-  EXPECT_GT(checked, 2500u);
-}
-
 TEST(TwitterRecords, TitleCut) {
   struct {
     const char* text;
@@ -284,10 +260,9 @@ TEST_F(TwitterRecordTest, MembersFoundInOneWalkAreFindChildsPicks) {
 }
 
 // Random tweets (members missing, repeated, in any order; lists empty or
-// not): the members found side by side for a whole timeline, in batches of
-// every size, are what findChild finds for each tweet alone (the retweeted
-// tweet for a tweet without a link of its own).
-TEST_F(TwitterRecordTest, TweetMembersFoundSideBySideAreFindChildsPicks) {
+// not): the members found are what findChild finds for each tweet (the
+// retweeted tweet for a tweet without a link of its own).
+TEST_F(TwitterRecordTest, TweetMembersAreFindChildsPicks) {
   std::mt19937 rng(11);
   auto pick = [&](std::initializer_list<const char*> names) { return *(names.begin() + rng() % names.size()); };
   auto object = [&](std::initializer_list<const char*> names, const std::string& value, int most) {
@@ -326,30 +301,22 @@ TEST_F(TwitterRecordTest, TweetMembersFoundSideBySideAreFindChildsPicks) {
     const webDataNode* elements = child(entities, listName);
     return child(elements ? elements->getFirstChild() : nullptr, name);
   };
-  for (size_t batch : {size_t{1}, size_t{3}, size_t{8}, tweets.size()}) {
-    std::vector<std::array<const webDataNode*, 3>> each(tweets.size());
-    std::vector<TweetMembers> found(tweets.size());
-    for (size_t base = 0; base < tweets.size(); base += batch) {
-      const size_t n = std::min(batch, tweets.size() - base);
-      findMembersOfEach<3>(std::span(tweets).subspan(base, n), {"id_str", "x", "entities"},
-                           std::span(each).subspan(base, n));
-      twitterFindTweetMembers(std::span(tweets).subspan(base, n), std::span(found).subspan(base, n));
-    }
-    for (size_t i = 0; i < tweets.size(); ++i) {
-      const webDataNode* t = tweets[i];
-      EXPECT_EQ(each[i], (std::array{child(t, "id_str"), child(t, "x"), child(t, "entities")})) << i;
-      const webDataNode* entities = child(t, "entities");
-      const webDataNode* link = first(entities, "urls", "expanded_url");
-      const TweetMembers& m = found[i];
-      EXPECT_EQ(m.fullText, child(t, "full_text")) << i;
-      EXPECT_EQ(m.idStr, child(t, "id_str")) << i;
-      EXPECT_EQ(m.created, child(t, "created_at")) << i;
-      EXPECT_EQ(m.link, link ? link : first(entities, "media", "expanded_url")) << i;
-      EXPECT_EQ(m.retweet, child(t, "retweeted_status")) << i;
-      EXPECT_EQ(m.entities, entities) << i;
-      const webDataNode* secure = first(entities, "media", "media_url_https");
-      EXPECT_EQ(m.image, secure ? secure : first(entities, "media", "media_url")) << i;
-    }
+  for (size_t i = 0; i < tweets.size(); ++i) {
+    const webDataNode* t = tweets[i];
+    EXPECT_EQ(findMembers<3>(t, {"id_str", "x", "entities"}),
+              (std::array{child(t, "id_str"), child(t, "x"), child(t, "entities")}))
+        << i;
+    const webDataNode* entities = child(t, "entities");
+    const webDataNode* link = first(entities, "urls", "expanded_url");
+    const TweetMembers m = twitterFindTweetMembers(t);
+    EXPECT_EQ(m.fullText, child(t, "full_text")) << i;
+    EXPECT_EQ(m.idStr, child(t, "id_str")) << i;
+    EXPECT_EQ(m.created, child(t, "created_at")) << i;
+    EXPECT_EQ(m.link, link ? link : first(entities, "media", "expanded_url")) << i;
+    EXPECT_EQ(m.retweet, child(t, "retweeted_status")) << i;
+    EXPECT_EQ(m.entities, entities) << i;
+    const webDataNode* secure = first(entities, "media", "media_url_https");
+    EXPECT_EQ(m.image, secure ? secure : first(entities, "media", "media_url")) << i;
   }
 }
 

@@ -6,14 +6,12 @@
 #include <array>
 #include <bit>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 #include "core/exception.h"
 #include "core/system_charset.h"
 #include "core/unicode.h"
 #include "core/unicode_to_text.h"
+#include "web/byte_scan.h"
 
 namespace bw {
 
@@ -355,52 +353,13 @@ inline int32_t digitsFrom(const char* text, int32_t q, int32_t length) {
 // q (the first quote not escaped: a backslash escapes the byte after it),
 // or -1 when none comes before length and before the first NUL.
 inline int32_t stringEnd(const char* text, int32_t q, int32_t length) {
-  // A backslash at q escapes the byte after it, unless that is the end.
-  auto escapedEnd = [&](int32_t at) { return at + 1 < length && text[at + 1] == '\0'; };
-  // Eight bytes at a time: the lowest byte that is a quote, a backslash or
-  // a NUL is flagged exactly (a borrow only reaches the bytes above it).
-#if defined(__SSE2__)
-  // Sixteen bytes at a time where the machine compares them at once.
-  const __m128i quotes = _mm_set1_epi8('"');
-  const __m128i backslashes = _mm_set1_epi8('\\');
-  const __m128i nuls = _mm_setzero_si128();
-  while (q + 16 <= length) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + q));
-    const auto flagged = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, quotes), _mm_cmpeq_epi8(bytes, backslashes)), _mm_cmpeq_epi8(bytes, nuls))));
-    if (!flagged) {
-      q += 16;
-      continue;
-    }
-    q += std::countr_zero(flagged);
-    if (text[q] == '"') return q;
-    if (text[q] == '\0' || escapedEnd(q)) return -1;
-    q += 2;
-  }
-#endif
-  constexpr uint64_t kOnes = 0x0101010101010101ull;
-  constexpr uint64_t kHighBits = 0x8080808080808080ull;
-  auto zeroBytes = [&](uint64_t v) { return (v - kOnes) & ~v & kHighBits; };
-  while (q + 8 <= length) {
-    uint64_t bytes;
-    std::memcpy(&bytes, text + q, 8);
-    if constexpr (std::endian::native == std::endian::big) bytes = __builtin_bswap64(bytes);
-    const uint64_t flagged =
-        zeroBytes(bytes ^ (kOnes * '"')) | zeroBytes(bytes ^ (kOnes * '\\')) | zeroBytes(bytes);
-    if (!flagged) {
-      q += 8;
-      continue;
-    }
-    q += std::countr_zero(flagged) / 8;
-    if (text[q] == '"') return q;
-    if (text[q] == '\0' || escapedEnd(q)) return -1;
-    q += 2;
-  }
   while (q < length) {
-    const char c = text[q];
-    if (c == '"') return q;
-    if (c == '\0' || (c == '\\' && escapedEnd(q))) return -1;
-    q += c == '\\' ? 2 : 1;
+    q = static_cast<int32_t>(findAnyOf<'"', '\\', '\0'>(text + q, text + length) - text);
+    if (q == length || text[q] == '\0') return -1;
+    if (text[q] == '"') return q;
+    // A backslash escapes the byte after it, unless that is the end.
+    if (q + 1 < length && text[q + 1] == '\0') return -1;
+    q += 2;
   }
   return -1;
 }
@@ -514,26 +473,6 @@ JsonToken cJSON::nextToken(int32_t position) {
 
 namespace {
 
-// Whether the stored string s (NIL: none) holds name, which is not empty.
-// Names up to sixteen bytes (most members') are compared in two loads of
-// each side that may overlap: only bytes of both are read.
-[[gnu::noinline]] bool holdsName(NodeText s, std::string_view name) {
-  const size_t n = name.size();
-  if (static_cast<size_t>(s.length()) != n) return false;
-  const char* a = s.c_str();
-  const char* b = name.data();
-  auto differ = [&](auto word, size_t at) {
-    decltype(word) x, y;
-    std::memcpy(&x, a + at, sizeof x);
-    std::memcpy(&y, b + at, sizeof y);
-    return x ^ y;
-  };
-  if (n >= 8 && n <= 16) return (differ(uint64_t{}, 0) | differ(uint64_t{}, n - 8)) == 0;
-  if (n >= 4 && n < 8) return (differ(uint32_t{}, 0) | differ(uint32_t{}, n - 4)) == 0;
-  if (n < 4) return a[0] == b[0] && a[n / 2] == b[n / 2] && a[n - 1] == b[n - 1];
-  return std::memcmp(a, b, n) == 0;
-}
-
 // The closing character of a container of the given kind.
 char closingChara(bool inArray) { return inArray ? ']' : '}'; }
 
@@ -567,9 +506,9 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     auto& slot = names[(name.size() * 131 + static_cast<unsigned char>(name.front()) * 31 +
                         static_cast<unsigned char>(name.back())) & 255];
     const NodeText first(slot[0]);
-    if (holdsName(first, name)) return first;
+    if (first == name) return first;
     NodeText found(slot[1]);
-    if (!holdsName(found, name)) found = root->storeName(name);
+    if (!(found == name)) found = root->storeName(name);
     slot[1] = slot[0];
     slot[0] = found.stored();
     return found;

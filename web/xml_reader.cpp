@@ -265,30 +265,12 @@ struct NulScan {
   bool wellFormed;  // those bytes are well-formed UTF-8
 };
 
-// Finds the first NUL and checks the UTF-8 before it in one pass over the
-// buffer: block by block, each block checked while it is still in the
-// cache.
 bool isXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 NulScan scanToNul(const char* buffer, int32_t length) {
-  constexpr size_t kBlock = 64 * 1024;
-  const auto total = static_cast<size_t>(length);
-  size_t n = 0;
-  size_t checked = 0;
-  bool wellFormed = true;
-  for (;;) {
-    const size_t blockEnd = std::min(total, n + kBlock);
-    const void* nul = std::memchr(buffer + n, '\0', blockEnd - n);
-    const bool last = nul || blockEnd == total;
-    n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : blockEnd;
-    if (wellFormed) {
-      checked = wellFormedUntil(std::string_view(buffer, n), checked);
-      // A sequence the block's end cuts (at most three bytes) is read again
-      // with the next block.
-      if (checked < n && (last || n - checked > 3)) wellFormed = false;
-    }
-    if (last) return {static_cast<int32_t>(n), wellFormed};
-  }
+  const void* nul = std::memchr(buffer, '\0', static_cast<size_t>(length));
+  const size_t n = nul ? static_cast<size_t>(static_cast<const char*>(nul) - buffer) : static_cast<size_t>(length);
+  return {static_cast<int32_t>(n), wellFormedUntil(std::string_view(buffer, n), 0) == n};
 }
 
 }  // namespace
