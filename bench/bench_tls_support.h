@@ -2,7 +2,7 @@
 // authority of the benchmark's own and a certificate for 127.0.0.1 that it
 // signs (made with openssl in a scratch folder), for the Nginx of
 // bench_update_support.h to serve over TLS. Clients trust the authority
-// through its file (CURL_CA_BUNDLE, curl --cacert).
+// through its file (CURL_CA_BUNDLE for us and for newsboat, curl --cacert).
 #pragma once
 
 #include <filesystem>

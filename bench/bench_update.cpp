@@ -2,14 +2,19 @@
 // in one run: N feeds of 50 items (two thirds RSS 2.0 with content:encoded,
 // one third Atom; N from BRINDLEWORK_BENCH_FEEDS, 1,000 by default) written
 // into a scratch folder and served by nginx on 127.0.0.1 with a private
-// configuration. Both programs run as children, interleaved: newsboat's
-// first reload, our first update, newsboat's second (nothing changed), our
-// second. Wall time, user CPU and peak RSS come from wait4; the ratios
-// (ours / newsboat's) are counters and are printed against their targets.
-// Skips with a message when newsboat or nginx is missing. The scratch folder
-// goes when the measurement ends. With BRINDLEWORK_BENCH_LARGE=1 the same
-// comparison runs again at 5,000 feeds (BM_Update/.../feeds:5000), for the
-// peak RSS as the database grows.
+// configuration, over http and over https (a test certificate authority the
+// benchmark makes, trusted by both programs through CURL_CA_BUNDLE, which
+// newsboat hands to libcurl; the machine's store is left alone). Both
+// programs run as children, interleaved: for each scheme newsboat's first
+// reload, then our first update; then the same again, nothing changed. nginx
+// logs every answer, and a run that did not fetch every feed over its scheme
+// is reported as not comparable. Wall time, user CPU and peak RSS come from
+// wait4; the ratios (ours / newsboat's) are counters and are printed against
+// their targets. Skips with a message when newsboat or nginx is missing, and
+// the https case alone when its certificates or server cannot be made. The
+// scratch folder goes when the measurement ends. With
+// BRINDLEWORK_BENCH_LARGE=1 the same comparison runs again at 5,000 feeds
+// (BM_Update/.../feeds:5000/...), for the peak RSS as the database grows.
 //
 // Two more cases run the program in this process (runBrindlework, with the
 // mode and the update of one feed wrapped to read the clock):
@@ -36,6 +41,7 @@
 #include "app/program_run.h"
 #include "app/shell_update.h"
 #include "app/startup.h"
+#include "bench/bench_tls_support.h"
 #include "bench/bench_update_support.h"
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
@@ -52,14 +58,73 @@ int feedCount() {
   return n > 0 ? n : 1000;
 }
 
+// The runs over one scheme: newsboat's and ours, first and unchanged, and the
+// answers nginx logged for each (every feed must have been fetched over that
+// scheme, so a silent failure or fallback cannot pass).
+struct Transport {
+  std::string skipped;             // why this scheme was not measured, else empty
+  double databaseMiB[2] = {0, 0};  // "database.soup" after each of our runs
+  ChildRun ours[2], newsboat[2];   // [0] first, [1] unchanged
+  Nginx::Answers oursAnswers[2], newsboatAnswers[2];
+};
+
 struct Measured {
   std::string skipped;  // why nothing was measured, else empty
   int feeds = 0;
   double corpusMiB = 0;
-  double databaseMiB[2] = {0, 0};  // "database.soup" after each of our runs
-  ChildRun ours[2], newsboat[2];  // [0] first, [1] unchanged
+  Transport transports[2];  // [0] http, [1] https
 };
 
+constexpr const char* kSchemes[2] = {"http", "https"};
+
+// One scheme's server, newsboat and database in dir (the corpus linked in
+// from the scratch folder); both programs trust the test authority in certs
+// when it is given.
+class Side {
+ public:
+  Side(const fs::path& dir, const std::vector<std::string>& paths, const fs::path& certs) {
+    fs::create_directories(dir / "progdir");
+    fs::create_directory_symlink(dir.parent_path() / "www", dir / "www");
+    nginx_ = std::make_unique<Nginx>(dir, certs, true);
+    if (!nginx_->ready()) {
+      skipped = certs.empty() ? "nginx did not start" : "nginx did not start with TLS";
+      return;
+    }
+    const std::vector<std::string> trust =
+        certs.empty() ? std::vector<std::string>{}
+                      : std::vector<std::string>{"CURL_CA_BUNDLE=" + (certs / "ca.pem").string()};
+    newsboat_ = std::make_unique<NewsboatReload>(dir, trust);
+    oursEnv_ = trust;
+    oursEnv_.push_back("BRINDLEWORK_PROGDIR=" + (dir / "progdir").string());
+    oursEnv_.push_back("QT_QPA_PLATFORM=offscreen");
+    oursEnv_ = environmentWith(oursEnv_);
+    database_ = dir / "progdir/database.soup";
+    if (!seedDatabase(dir / "progdir", listUrls(dir, *nginx_, paths)))
+      skipped = "the database could not be made";
+  }
+
+  // Newsboat's reload, then our update, into t's round.
+  void run(int round, int feeds, Transport& t) {
+    t.newsboat[round] = newsboat_->run();
+    t.newsboatAnswers[round] = nginx_->takeAnswers(feeds);
+    t.ours[round] = runChild({BRINDLEWORK_EXECUTABLE, "UpdateAll"}, oursEnv_);
+    t.oursAnswers[round] = nginx_->takeAnswers(feeds);
+    std::error_code error;
+    const uintmax_t size = fs::file_size(database_, error);
+    t.databaseMiB[round] = error ? 0 : static_cast<double>(size) / (1 << 20);
+  }
+
+  std::string skipped;
+
+ private:
+  std::unique_ptr<Nginx> nginx_;
+  std::unique_ptr<NewsboatReload> newsboat_;
+  std::vector<std::string> oursEnv_;
+  fs::path database_;
+};
+
+// Both schemes in one scratch folder, interleaved: for each round, http then
+// https, newsboat before us.
 Measured measure(int feeds) {
   Measured m;
   m.feeds = feeds;
@@ -72,28 +137,17 @@ Measured measure(int feeds) {
     uint64_t bytes = 0;
     const std::vector<std::string> paths = writeFeeds(dir, m.feeds, &bytes);
     m.corpusMiB = static_cast<double>(bytes) / (1 << 20);
-    Nginx nginx(dir);
-    if (!nginx.ready()) {
-      m.skipped = "nginx did not start";
-    } else {
-      const std::vector<std::string> urls = listUrls(dir, nginx, paths);
-      const NewsboatReload newsboat(dir);
-      fs::create_directories(dir / "progdir");
-      if (!seedDatabase(dir / "progdir", urls)) {
-        m.skipped = "the database could not be made";
-      } else {
-        const std::vector<std::string> oursArgs = {BRINDLEWORK_EXECUTABLE, "UpdateAll"};
-        const std::vector<std::string> oursEnv =
-            environmentWith({"BRINDLEWORK_PROGDIR=" + (dir / "progdir").string(), "QT_QPA_PLATFORM=offscreen"});
-        for (int round = 0; round < 2; ++round) {
-          m.newsboat[round] = newsboat.run();
-          m.ours[round] = runChild(oursArgs, oursEnv);
-          std::error_code error;
-          const uintmax_t size = fs::file_size(dir / "progdir/database.soup", error);
-          m.databaseMiB[round] = error ? 0 : static_cast<double>(size) / (1 << 20);
-        }
-      }
-    }
+    std::unique_ptr<Side> sides[2];
+    sides[0] = std::make_unique<Side>(dir / "http", paths, fs::path());
+    if (makeTestCertificates(dir / "certs"))
+      sides[1] = std::make_unique<Side>(dir / "https", paths, dir / "certs");
+    else
+      m.transports[1].skipped = "openssl could not make the test certificates";
+    for (int t = 0; t < 2; ++t)
+      if (sides[t] && !sides[t]->skipped.empty()) m.transports[t].skipped = sides[t]->skipped;
+    for (int round = 0; round < 2; ++round)
+      for (int t = 0; t < 2; ++t)
+        if (m.transports[t].skipped.empty()) sides[t]->run(round, m.feeds, m.transports[t]);
   }
   std::error_code ignored;
   fs::remove_all(dir, ignored);
@@ -343,26 +397,42 @@ const StartUpMeasured& startUpMeasured() {
 constexpr double kWallTarget[2] = {1.0 / 8, 1.0 / 20};
 constexpr double kRssTarget = 1.0 / 2;
 
+// Every feed fetched over the scheme by one program's run, or why not.
+std::string unfetched(const char* program, const Nginx::Answers& answers, int feeds, const char* scheme) {
+  if (answers.fetched >= feeds && answers.other == 0) return {};
+  return std::string(program) + " was answered " + std::to_string(answers.fetched) + " of " +
+         std::to_string(feeds) + " feeds over " + scheme + " (" + std::to_string(answers.other) +
+         " other answers)";
+}
+
 // Arg 0: the first update into an empty store; 1: again, nothing changed;
-// then the number of feeds.
+// then the number of feeds, and 1 for https.
 void BM_Update(benchmark::State& state) {
   const int round = static_cast<int>(state.range(0));
+  const int scheme = static_cast<int>(state.range(2));
   const Measured& m = measured(static_cast<int>(state.range(1)));
+  const std::string& skipped = m.skipped.empty() ? m.transports[scheme].skipped : m.skipped;
   for (auto _ : state) {
-    if (!m.skipped.empty()) {
-      state.SkipWithError(m.skipped.c_str());
+    if (!skipped.empty()) {
+      state.SkipWithError(skipped.c_str());
       break;
     }
-    state.SetIterationTime(m.ours[round].wall);
+    state.SetIterationTime(m.transports[scheme].ours[round].wall);
   }
-  if (!m.skipped.empty()) return;
-  const ChildRun& o = m.ours[round];
-  const ChildRun& t = m.newsboat[round];
+  if (!skipped.empty()) return;
+  const Transport& tr = m.transports[scheme];
+  const ChildRun& o = tr.ours[round];
+  const ChildRun& t = tr.newsboat[round];
   if (o.status != 0) state.SkipWithError(("brindlework exit status " + std::to_string(o.status)).c_str());
   if (t.status != 0) state.SkipWithError(("newsboat exit status " + std::to_string(t.status)).c_str());
+  for (const std::string& why : {unfetched("brindlework", tr.oursAnswers[round], m.feeds, kSchemes[scheme]),
+                                 unfetched("newsboat", tr.newsboatAnswers[round], m.feeds, kSchemes[scheme])})
+    if (!why.empty()) state.SkipWithError(why.c_str());
   state.counters["feeds"] = m.feeds;
   state.counters["corpus_MiB"] = m.corpusMiB;
-  state.counters["db_MiB"] = m.databaseMiB[round];
+  state.counters["db_MiB"] = tr.databaseMiB[round];
+  state.counters["answers"] = tr.oursAnswers[round].fetched;
+  state.counters["nb_answers"] = tr.newsboatAnswers[round].fetched;
   state.counters["wall_s"] = o.wall;
   state.counters["user_s"] = o.user;
   state.counters["peak_MiB"] = o.peakMiB;
@@ -376,11 +446,12 @@ constexpr int kLargeFeeds = 5000;
 // Registered in main: the feed counts are known there.
 void registerUpdate() {
   auto* b = benchmark::RegisterBenchmark("BM_Update", BM_Update);
-  b->ArgNames({"unchanged", "feeds"})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+  b->ArgNames({"unchanged", "feeds", "https"})->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
   std::vector<int> counts = {feedCount()};
   const char* large = std::getenv("BRINDLEWORK_BENCH_LARGE");
   if (large && std::string(large) == "1" && feedCount() != kLargeFeeds) counts.push_back(kLargeFeeds);
-  for (int feeds : counts) b->Args({0, feeds})->Args({1, feeds});
+  for (int feeds : counts)
+    for (int scheme = 0; scheme < 2; ++scheme) b->Args({0, feeds, scheme})->Args({1, feeds, scheme});
 }
 
 void BM_UpdatePhases(benchmark::State& state) {
@@ -458,19 +529,31 @@ void printComparison(const Measured& m) {
     std::printf("\nUpdate benchmark skipped: %s\n", m.skipped.c_str());
     return;
   }
-  std::printf("\n%d feeds x %d items (%.1f MiB)  %9s %9s %9s %9s %9s %9s %7s %7s\n", m.feeds, kItems, m.corpusMiB,
-              "ours s", "nb s", "ours usr", "nb usr", "ours MiB", "nb MiB", "ratio", "target");
+  std::printf("\n%d feeds x %d items (%.1f MiB)  %9s %9s %9s %9s %9s %9s %7s %7s\n", m.feeds, kItems,
+              m.corpusMiB, "ours s", "nb s", "ours usr", "nb usr", "ours MiB", "nb MiB", "ratio", "target");
   const char* names[2] = {"first update", "unchanged update"};
   const auto verdict = [](double ratio, double target) { return ratio <= target ? "met" : "not met"; };
   for (int round = 0; round < 2; ++round) {
-    const ChildRun& o = m.ours[round];
-    const ChildRun& t = m.newsboat[round];
-    std::printf("%-34s %9.2f %9.2f %9.2f %9.2f %9.1f %9.1f\n", names[round], o.wall, t.wall, o.user, t.user,
-                o.peakMiB, t.peakMiB);
-    std::printf("  %-32s %77.3f %7.3f %s\n", "wall time, ours / newsboat", o.wall / t.wall, kWallTarget[round],
-                verdict(o.wall / t.wall, kWallTarget[round]));
-    std::printf("  %-32s %77.3f %7.3f %s\n", "peak RSS, ours / newsboat", o.peakMiB / t.peakMiB, kRssTarget,
-                verdict(o.peakMiB / t.peakMiB, kRssTarget));
+    for (int scheme = 0; scheme < 2; ++scheme) {
+      const Transport& tr = m.transports[scheme];
+      const std::string name = std::string(names[round]) + ", " + kSchemes[scheme];
+      if (!tr.skipped.empty()) {
+        std::printf("%-34s skipped: %s\n", name.c_str(), tr.skipped.c_str());
+        continue;
+      }
+      const ChildRun& o = tr.ours[round];
+      const ChildRun& t = tr.newsboat[round];
+      std::printf("%-34s %9.2f %9.2f %9.2f %9.2f %9.1f %9.1f\n", name.c_str(), o.wall, t.wall, o.user, t.user,
+                  o.peakMiB, t.peakMiB);
+      std::printf("  %-32s %77.3f %7.3f %s\n", "wall time, ours / newsboat", o.wall / t.wall,
+                  kWallTarget[round], verdict(o.wall / t.wall, kWallTarget[round]));
+      std::printf("  %-32s %77.3f %7.3f %s\n", "peak RSS, ours / newsboat", o.peakMiB / t.peakMiB, kRssTarget,
+                  verdict(o.peakMiB / t.peakMiB, kRssTarget));
+      for (const std::string& why :
+           {unfetched("brindlework", tr.oursAnswers[round], m.feeds, kSchemes[scheme]),
+            unfetched("newsboat", tr.newsboatAnswers[round], m.feeds, kSchemes[scheme])})
+        if (!why.empty()) std::printf("  NOT COMPARABLE: %s\n", why.c_str());
+    }
   }
 }
 

@@ -184,19 +184,23 @@ inline bool accepts(int port) {
 // nginx in the foreground, one process, serving dir/www on a free loopback
 // port; its configuration, pid, log and temporary files all in dir. Given
 // certs (see makeTestCertificates), it serves https with the certificate
-// there and keeps connections alive for clients that ask.
+// there and keeps connections alive for clients that ask. With logAnswers it
+// logs every answer, for takeAnswers.
 class Nginx {
  public:
-  explicit Nginx(const fs::path& dir, const fs::path& certs = {})
-      : port_(freeLoopbackPort()), tls_(!certs.empty()) {
+  explicit Nginx(const fs::path& dir, const fs::path& certs = {}, bool logAnswers = false)
+      : port_(freeLoopbackPort()), tls_(!certs.empty()), log_(logAnswers ? dir / "nginx/access.log" : fs::path()) {
     fs::create_directories(dir / "nginx");
     const std::string d = dir.string(), c = certs.string();
     const std::string listen = tls_ ? " ssl; root " + d + "/www;\n    ssl_certificate " + c +
                                           "/server.pem; ssl_certificate_key " + c + "/server.key;"
                                     : "; root " + d + "/www;";
+    const std::string accessLog =
+        logAnswers ? "  log_format answers '$ssl_protocol $status';\n  access_log " + log_.string() + " answers;\n"
+                   : "  access_log off;\n";
     std::ofstream(dir / "nginx/nginx.conf")
         << "daemon off;\nmaster_process off;\npid " << d << "/nginx/nginx.pid;\nerror_log " << d
-        << "/nginx/error.log warn;\nevents { worker_connections 1024; }\nhttp {\n  access_log off;\n"
+        << "/nginx/error.log warn;\nevents { worker_connections 1024; }\nhttp {\n" << accessLog
         << "  client_body_temp_path " << d << "/nginx/body;\n  proxy_temp_path " << d << "/nginx/proxy;\n"
         << "  fastcgi_temp_path " << d << "/nginx/fastcgi;\n"
         << "  types { application/rss+xml rss; application/atom+xml atom; }\n  sendfile on;\n"
@@ -221,9 +225,39 @@ class Nginx {
     return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
   }
 
+  // The answers logged since the last call: fetched whole (200) or found
+  // unchanged (304) over this server's scheme, and any other (an error, or
+  // plain http sent to the TLS port). nginx logs an answer after sending it,
+  // so this waits up to a second for lines still to come while fewer than
+  // expected were fetched.
+  struct Answers {
+    int fetched = 0, other = 0;
+  };
+  Answers takeAnswers(int expected) {
+    Answers answers;
+    for (int wait = 0; wait < 100; ++wait) {
+      std::ifstream in(log_, std::ios::binary);
+      in.seekg(static_cast<std::streamoff>(logRead_));
+      std::string line;
+      while (std::getline(in, line) && !in.eof()) {
+        logRead_ += line.size() + 1;
+        const size_t space = line.find(' ');
+        const std::string protocol = line.substr(0, space);
+        const std::string status = space == std::string::npos ? "" : line.substr(space + 1);
+        const bool scheme = tls_ ? protocol.starts_with("TLS") : protocol.empty() || protocol == "-";
+        ++((scheme && (status == "200" || status == "304")) ? answers.fetched : answers.other);
+      }
+      if (answers.fetched >= expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return answers;
+  }
+
  private:
   int port_;
   bool tls_;
+  fs::path log_;
+  uint64_t logRead_ = 0;
   pid_t pid_ = -1;
   bool ready_ = false;
 };
@@ -284,15 +318,18 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
 }
 
 // newsboat reloading the feeds listed in dir/urls, its cache, configuration
-// (two reload threads) and home in dir/newsboat.
+// (two reload threads) and home in dir/newsboat; extraEnv added to its
+// environment (CURL_CA_BUNDLE, which newsboat hands to libcurl as its store).
 struct NewsboatReload {
   std::vector<std::string> args, env;
-  explicit NewsboatReload(const fs::path& dir) {
+  explicit NewsboatReload(const fs::path& dir, const std::vector<std::string>& extraEnv = {}) {
     const std::string nb = (dir / "newsboat").string();
     fs::create_directories(nb);
     std::ofstream(nb + "/config") << "reload-threads 2\n";
     args = {kNewsboat, "-x", "reload", "-u", (dir / "urls").string(), "-c", nb + "/cache.db", "-C", nb + "/config"};
-    env = environmentWith({"HOME=" + nb, "XDG_CONFIG_HOME=" + nb, "XDG_DATA_HOME=" + nb});
+    std::vector<std::string> replaced = {"HOME=" + nb, "XDG_CONFIG_HOME=" + nb, "XDG_DATA_HOME=" + nb};
+    replaced.insert(replaced.end(), extraEnv.begin(), extraEnv.end());
+    env = environmentWith(replaced);
   }
   ChildRun run() const { return runChild(args, env); }
 };
