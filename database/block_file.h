@@ -37,6 +37,7 @@ class JournalBlockStore final : public BlockStore {
   int64_t dataSize() override { return file_.getSize(); }
   void setDataSize(int64_t size) override { file_.setSize(size); }
   uint8_t dataPadByte() override { return file_.infoFillByte(); }
+  uint64_t changeCount() override { return file_.infoChangeCount(); }
   void discardChanges() override { file_.discardChanges(); }
   void flush() override { file_.flush(); }
   void closeDiscarding() override { file_.closeDiscarding(); }

@@ -80,6 +80,7 @@ int64_t BlockHeap::readWord(int64_t position) {
 void BlockHeap::writeWord(int64_t position, int64_t value) {
   uint8_t b[8];
   putBig64(b, value);
+  noteBytesWritten(position, position + 8);
   store_.writeData(position, b, 8);
 }
 uint32_t BlockHeap::read32(int64_t position) {
@@ -90,12 +91,14 @@ uint32_t BlockHeap::read32(int64_t position) {
 void BlockHeap::write32(int64_t position, uint32_t value) {
   uint8_t b[4];
   putBig32(b, value);
+  noteBytesWritten(position, position + 4);
   store_.writeData(position, b, 4);
 }
 
 // --- header area -------------------------------------------------------------------
 
 void BlockHeap::clearMirrors() {
+  knownTail_ = {};
   firstBlockPos_ = FIRST_BLOCK_POS;
   tailPos_ = 0;
   flFreeBitmap_ = 0;
@@ -126,6 +129,7 @@ void BlockHeap::createHeader() {
 }
 
 void BlockHeap::readHeaderWords(uint8_t* area) {
+  knownTail_ = {};
   int32_t word = 5;
   auto next = [&] { return getBig64(area + 8 * word++); };
   tailPos_ = getBig64(area + 8 * FHINDEX_TAIL);
@@ -175,6 +179,12 @@ void BlockHeap::setUserValue(int64_t value) {
   BlockTransaction tx(store_);
   writeWord(headerWordPos(FHINDEX_USER), value);
   tx.finish();
+}
+
+bool BlockHeap::knownTail(blockRecord& out) const {
+  if (knownTail_.position == 0 || knownTail_.position != tailPos_) return false;
+  out = {knownTail_.position, knownTail_.size, false, 0, knownTail_.prevBlock, 0, 0};
+  return true;
 }
 
 void BlockHeap::setTailPos(int64_t position) {
@@ -262,6 +272,7 @@ bool BlockHeap::checkBlockHeader(const blockRecord& r, uint32_t word, int32_t pr
 void BlockHeap::writeBlockHeader(const blockRecord& r) {
   uint8_t b[kBlockHeaderBytes + kFreeLinkBytes];
   const int64_t n = encodeBlockHeader(r, b);
+  noteHeaderWritten(r);
   if (gather_ && r.position >= gatherBegin_ && r.position + n <= gatherEnd_) [[unlikely]] {
     std::memcpy(gather_ + (r.position - gatherBegin_), b, static_cast<size_t>(n));
     gathered_ += n;
@@ -524,6 +535,7 @@ int64_t BlockHeap::allocateCopyFromFreeBlock(int32_t blockSize, const blockRecor
     store_.readData(source.handle, data, payload);
   }
   if (static_cast<int64_t>(head.size()) <= payload) std::memcpy(head.data(), data, head.size());
+  noteBytesWritten(begin + kBlockHeaderBytes, begin + kBlockHeaderBytes + payload);
   store_.writeData(begin, bytes.data(), end - begin);
   return begin;
 }
@@ -551,12 +563,14 @@ int64_t BlockHeap::allocateBlock(int64_t sizeInBytes, bool clear, int32_t* paylo
   blockRecord tail;
   int64_t endPosition = firstBlockPos_;
   if (found.position == 0 && tailPos_ != 0) {
-    readBlockHeader(tail, tailPos_, false);
-    // The tail block is marked last and ends the data area. A damaged one
-    // would put the new block over the blocks after it, or grow the file to
-    // wherever its size points.
-    if (tail.nextBlock != 0 || tailPos_ + tail.size > store_.dataSize()) {
-      raise("BUG", "cJournaledBlockFile.allocate(); tailPos is not the last block");
+    if (!knownTail(tail)) {
+      readBlockHeader(tail, tailPos_, false);
+      // The tail block is marked last and ends the data area. A damaged one
+      // would put the new block over the blocks after it, or grow the file
+      // to wherever its size points. (A known tail is the heap's own write.)
+      if (tail.nextBlock != 0 || tailPos_ + tail.size > store_.dataSize()) {
+        raise("BUG", "cJournaledBlockFile.allocate(); tailPos is not the last block");
+      }
     }
     endPosition = tailPos_ + tail.size;
   }
@@ -578,6 +592,7 @@ int64_t BlockHeap::allocateBlock(int64_t sizeInBytes, bool clear, int32_t* paylo
       writeBlockHeader(fresh);
     } else {
       encodeBlockHeader(fresh, framed.data());
+      noteHeaderWritten(fresh);
       store_.writeData(endPosition, framed.data(), static_cast<int64_t>(framed.size()));
       framed = {};
     }
@@ -601,6 +616,7 @@ int64_t BlockHeap::allocateBlock(int64_t sizeInBytes, bool clear, int32_t* paylo
   }
   if (clear) this->clear(position + kBlockHeaderBytes, blockSize - kBlockHeaderBytes);
   if (framed.size() > kBlockHeaderBytes) {
+    noteBytesWritten(position + kBlockHeaderBytes, position + static_cast<int64_t>(framed.size()));
     store_.writeData(position + kBlockHeaderBytes, framed.data() + kBlockHeaderBytes,
                      static_cast<int64_t>(framed.size()) - kBlockHeaderBytes);
   }
@@ -615,7 +631,12 @@ void BlockHeap::deallocate(int64_t handle) {
     raise("EMU", "cJournaledBlockFile.deallocate(); nonsensical block value");
   }
   blockRecord block;
-  readBlockHeader(block, position, false);
+  const uint64_t count = store_.changeCount();
+  if (count != 0 && count == sizedCount_ && sized_.position == position) {
+    block = sized_;
+  } else {
+    readBlockHeader(block, position, false);
+  }
   releaseBlock(block);
 }
 
@@ -722,6 +743,7 @@ void BlockHeap::copy(int64_t destination, int64_t source, int64_t sizeInBytes, s
     if (!head.empty() && remaining == sizeInBytes && n >= static_cast<int64_t>(head.size())) {
       std::memcpy(head.data(), buffer.data(), head.size());
     }
+    noteBytesWritten(destination, destination + n);
     store_.writeData(destination, buffer.data(), n);
     source += n;
     destination += n;
@@ -740,6 +762,7 @@ void BlockHeap::clear(int64_t handle, int64_t sizeInBytes) {
   int64_t remaining = sizeInBytes;
   while (remaining > 0) {
     int64_t n = std::min<int64_t>(remaining, buffer.size());
+    noteBytesWritten(handle, handle + n);
     store_.writeData(handle, buffer.data(), n);
     handle += n;
     remaining -= n;
@@ -756,6 +779,8 @@ int32_t BlockHeap::infoSizeOfBlock(int64_t handle) {
   }
   blockRecord r;
   readBlockHeader(r, position, false);
+  sized_ = r;
+  sizedCount_ = store_.changeCount();
   return r.size - kBlockHeaderBytes;
 }
 

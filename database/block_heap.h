@@ -168,6 +168,10 @@ class BlockHeap {
   void writeArrayEntry(int64_t handle, int64_t index, int64_t value);
 
   // --- mirrors --------------------------------------------------------------------
+  // The header of the last block as this heap last wrote it, while nothing
+  // the heap wrote or read anew since can have changed it (allocate takes it
+  // instead of reading it); FALSE when it is not known.
+  bool knownTail(blockRecord& out) const;
   int32_t firstBlockPos() const { return firstBlockPos_; }
   int64_t tailPos() const { return tailPos_; }
   uint32_t flFreeBitmap() const { return flFreeBitmap_; }
@@ -232,6 +236,30 @@ class BlockHeap {
   int64_t gatherBegin_ = 0;
   int64_t gatherEnd_ = 0;
   int64_t gathered_ = 0;
+  // The header infoSizeOfBlock read last and the store's change count then:
+  // a block freed right after its size was asked for is read once.
+  blockRecord sized_;
+  uint64_t sizedCount_ = 0;
+  // The last header written with the last flag (position 0: none known).
+  // Only payload writes may reach a block's header otherwise; any write of
+  // the heap's own over that header, or a reread of the mirrors, forgets it.
+  struct KnownTail {
+    int64_t position = 0;
+    int32_t size = 0;
+    int64_t prevBlock = 0;
+  };
+  KnownTail knownTail_;
+  void noteHeaderWritten(const blockRecord& r) {
+    if (r.nextBlock == 0 && !r.isFree) {
+      knownTail_ = {r.position, r.size, r.prevBlock};
+    } else if (r.position == knownTail_.position) {
+      knownTail_ = {};
+    }
+  }
+  // A write of [begin, end) other than a whole header.
+  void noteBytesWritten(int64_t begin, int64_t end) {
+    if (begin < knownTail_.position + kBlockHeaderBytes && end > knownTail_.position) knownTail_ = {};
+  }
 };
 
 }  // namespace bw

@@ -14,6 +14,7 @@
 #include <random>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 #include "core/exception.h"
 #include "database/block_index.h"
@@ -264,6 +265,13 @@ void IndexPropertyTest::run(int operations) {
   for (int op = 1; op <= operations; ++op) {
     step(0);
     if (HasFatalFailure()) return;
+    // The last block's header, where the heap knows it, is the stored one.
+    blockRecord known, stored;
+    if (target->heap().knownTail(known)) {
+      ASSERT_TRUE(target->heap().readBlockHeader(stored, known.position, true)) << op;
+      ASSERT_EQ(std::tie(known.size, known.isFree, known.nextBlock, known.prevBlock),
+                std::tie(stored.size, stored.isFree, stored.nextBlock, stored.prevBlock)) << op;
+    }
     checkEntries(op % 1000 == 0);
     if (HasFatalFailure()) return;
     if (op % 1000 == 0) {

@@ -16,6 +16,10 @@
 //   3. discardChanges empties the transaction stack and returns the data area
 //      to its last committed contents; afterwards the store calls the owner's
 //      discard hook so that mirrors of the data are reread.
+//   4. changeCount moves on with every change of what readData answers,
+//      whoever makes it (a write, a size change, a discard, a reopen), and
+//      never comes back to an earlier value; what was read may be answered
+//      again while it stands. 0: the store does not count.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +47,7 @@ class BlockStore {
   virtual int64_t dataSize() = 0;
   virtual void setDataSize(int64_t size) = 0;
   virtual uint8_t dataPadByte() = 0;
+  virtual uint64_t changeCount() { return 0; }
 
   int32_t beginTransaction() { return journal_ ? journal_->beginTransaction() : doBeginTransaction(); }
   // Whether a transaction of a journaled file that has not failed is open: a

@@ -25,6 +25,7 @@ void MemoryBlockStore::doWriteData(int64_t position, const uint8_t* in, int64_t 
   if (position < 0 || length < 0) raise("EMU", "MemoryBlockStore.write(); bad range");
   if (length == 0) return;
   ++writeCalls_;
+  ++changes_;
   largestWrite_ = std::max(largestWrite_, length);
   if (position + length > static_cast<int64_t>(data_.size())) setDataSize(position + length);
   auto at = data_.begin() + position;
@@ -35,6 +36,7 @@ void MemoryBlockStore::doWriteData(int64_t position, const uint8_t* in, int64_t 
 void MemoryBlockStore::setDataSize(int64_t size) {
   if (size < 0) raise("EMU", "cJournaledFile.setSize(); sizeInBytes<0");
   requireTransaction(stack_, "setSize");
+  ++changes_;
   auto old = static_cast<int64_t>(data_.size());
   std::vector<uint8_t> cut;
   if (size < old) cut.assign(data_.begin() + size, data_.end());
@@ -72,6 +74,7 @@ void MemoryBlockStore::doFinishTransaction(int32_t id) {
 }
 
 void MemoryBlockStore::discardChanges() {
+  ++changes_;
   stack_.clear();
   applyUndo(data_, undo_);
   undo_.clear();
@@ -89,6 +92,7 @@ void MemoryBlockStore::closeDiscarding() {
 }
 
 void MemoryBlockStore::replaceCommitted(std::vector<uint8_t> image) {
+  ++changes_;
   data_ = std::move(image);
   undo_.clear();
   stack_.clear();

@@ -21,6 +21,7 @@ class MemoryBlockStore : public BlockStore {
   int64_t dataSize() override { return static_cast<int64_t>(data_.size()); }
   void setDataSize(int64_t size) override;
   uint8_t dataPadByte() override { return pad_; }
+  uint64_t changeCount() override { return changes_; }
   void discardChanges() override;
   void flush() override;
   void closeDiscarding() override;
@@ -66,6 +67,7 @@ class MemoryBlockStore : public BlockStore {
   int64_t readCalls_ = 0;
   int64_t writeCalls_ = 0;
   int64_t largestWrite_ = 0;
+  uint64_t changes_ = 1;
   bool closed_ = false;
   std::string path_ = "memory";
   std::function<void()> discardHook_;
