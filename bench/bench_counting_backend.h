@@ -39,10 +39,6 @@ class CountingBackend : public HostIoBackend {
       ++counts_.reads;
       return inner_->readAt(b, l, p);
     }
-    IoResult readSpansAt(const IoSpan* s, int32_t n, int64_t p) override {
-      ++counts_.reads;
-      return inner_->readSpansAt(s, n, p);
-    }
     IoResult writeAt(const void* b, int64_t l, int64_t p) override {
       ++counts_.writes;
       counts_.bytesWritten += l;

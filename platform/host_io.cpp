@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,35 +36,6 @@ class SystemIo final : public HostIo {
       }
       if (n == 0) break;
       r.count += n;
-    }
-    return r;
-  }
-
-  IoResult readSpansAt(const IoSpan* spans, int32_t count, int64_t position) override {
-    IoResult r;
-    constexpr int32_t kMostSpans = 64;
-    iovec vectors[kMostSpans];
-    int32_t first = 0;   // the span the next read starts in
-    int64_t within = 0;  // bytes of it already read
-    while (first < count) {
-      const int32_t n = std::min(count - first, kMostSpans);
-      for (int32_t k = 0; k < n; ++k) {
-        vectors[k].iov_base = static_cast<char*>(spans[first + k].buffer) + (k == 0 ? within : 0);
-        vectors[k].iov_len = static_cast<size_t>(spans[first + k].length - (k == 0 ? within : 0));
-      }
-      ssize_t got = ::preadv(handle_.fd(), vectors, n, static_cast<off_t>(position + r.count));
-      if (got < 0) {
-        if (errno == EINTR) continue;
-        r.error = errno;
-        dos::ioErrFromErrno(r.error, dos::Access::read);
-        return r;
-      }
-      if (got == 0) break;
-      r.count += got;
-      // A short read goes on where it stopped.
-      int64_t left = within + got;
-      while (first < count && left >= spans[first].length) left -= spans[first++].length;
-      within = left;
     }
     return r;
   }
@@ -147,20 +117,6 @@ std::shared_ptr<HostIoBackend>& defaultSlot() {
 }
 
 }  // namespace
-
-IoResult HostIo::readSpansAt(const IoSpan* spans, int32_t count, int64_t position) {
-  int64_t total = 0;
-  for (int32_t k = 0; k < count; ++k) total += spans[k].length;
-  std::vector<uint8_t> bytes(static_cast<size_t>(total));
-  IoResult r = readAt(bytes.data(), total, position);
-  int64_t at = 0;
-  for (int32_t k = 0; k < count && at < r.count; ++k) {
-    const int64_t n = std::min(spans[k].length, r.count - at);
-    if (n > 0) std::memcpy(spans[k].buffer, bytes.data() + at, static_cast<size_t>(n));
-    at += n;
-  }
-  return r;
-}
 
 IoResult HostIo::readPiecesAt(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) {
   std::vector<uint8_t> bytes(static_cast<size_t>(length));

@@ -36,12 +36,6 @@ struct IoResult {
   int error = 0;      // errno, 0 on success
 };
 
-// One buffer of a scattered read.
-struct IoSpan {
-  void* buffer = nullptr;
-  int64_t length = 0;
-};
-
 // One piece of a gathered read: length bytes at offset from the read's
 // position, into buffer.
 struct IoPiece {
@@ -59,11 +53,6 @@ class HostIo {
  public:
   virtual ~HostIo() = default;
   virtual IoResult readAt(void* buffer, int64_t length, int64_t position) = 0;
-  // The file's bytes from position on, into the spans one after another:
-  // what readAt would answer into one buffer of their total length, and with
-  // one read of the file. This one reads into a buffer of its own and
-  // copies; the system backend reads into the spans themselves (preadv).
-  virtual IoResult readSpansAt(const IoSpan* spans, int32_t count, int64_t position);
   // The pieces of the file's bytes [position, position + length), each
   // within that range: what readAt of the range answers (count and error),
   // copied out piece by piece. This one reads the range into a buffer of its

@@ -2,11 +2,8 @@
 #include "platform/read_cache_io.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <new>
 #include <memory>
-#include <mutex>
 #include <vector>
 
 #include "platform/file_mapping.h"
@@ -14,54 +11,6 @@
 namespace bw {
 
 namespace {
-
-// The pages of a cache: one page-aligned block of memory, slot k's page at
-// k pages from its start, never zeroed (a page is read before it is used).
-struct FreeArena {
-  void operator()(uint8_t* bytes) const { std::free(bytes); }
-};
-using PageArena = std::unique_ptr<uint8_t, FreeArena>;
-
-// The arena of a cache that closed, handed to the next cache that needs
-// one: a database closed and opened again reuses its memory instead of
-// faulting fresh pages in. Keeps one arena of at most 8 MiB.
-class ArenaPool {
- public:
-  // An arena of at least pages pages; how many it holds in pages.
-  PageArena take(int32_t& pages) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (arena_ && pages_ >= pages) {
-        pages = pages_;
-        pages_ = 0;
-        return std::move(arena_);
-      }
-    }
-    auto* bytes = static_cast<uint8_t*>(
-        std::aligned_alloc(static_cast<size_t>(kReadCachePageSize), static_cast<size_t>(pages * kReadCachePageSize)));
-    if (!bytes) throw std::bad_alloc();
-    return PageArena(bytes);
-  }
-  void give(PageArena arena, int32_t pages) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (arena && pages <= kMostPages && pages >= pages_) {
-      arena_ = std::move(arena);
-      pages_ = pages;
-    }
-  }
-
- private:
-  static constexpr int32_t kMostPages = 2048;  // 8 MiB
-  std::mutex mutex_;
-  PageArena arena_;
-  int32_t pages_ = 0;
-};
-
-// Never destroyed: caches may close during the process's exit.
-ArenaPool& arenaPool() {
-  static ArenaPool* pool = new ArenaPool;
-  return *pool;
-}
 
 class ReadCacheIo final : public HostIo {
  public:
@@ -86,9 +35,7 @@ class ReadCacheIo final : public HostIo {
       int64_t want = std::min(length - done, kReadCachePageSize - offset);
       int32_t slot = find(number);
       if (slot < 0 || slots_[slot].valid < offset + want) {
-        // The pages of this request from here on, its last one included.
-        const int64_t requested = (position + length - 1) / kReadCachePageSize - number + 1;
-        int error = load(number, slot, requested);
+        int error = load(number, slot);
         if (error != 0) return {done, error};
       }
       int64_t n = std::clamp<int64_t>(slots_[slot].valid - offset, 0, want);
@@ -225,10 +172,10 @@ class ReadCacheIo final : public HostIo {
     mapping_.unmap();
     descriptor_ = -1;
   }
-  uint8_t* bytesOf(int32_t slot) { return arena_.get() + static_cast<int64_t>(slot) * kReadCachePageSize; }
-  // Every page and the arena go (the arena to the pool).
+  uint8_t* bytesOf(int32_t slot) { return pages_.get() + static_cast<int64_t>(slot) * kReadCachePageSize; }
+  // Every page and its memory go.
   void releasePages() {
-    if (arena_) arenaPool().give(std::move(arena_), arenaPages_);
+    pages_.reset();
     slots_.clear();
     free_.clear();
     slotOf_.clear();
@@ -268,10 +215,8 @@ class ReadCacheIo final : public HostIo {
       slot = free_.back();
       free_.pop_back();
     } else if (static_cast<int32_t>(slots_.size()) < capacity_) {
-      if (!arena_) {
-        arenaPages_ = capacity_;
-        arena_ = arenaPool().take(arenaPages_);
-      }
+      // Left unfilled: a page is read before it is used.
+      if (!pages_) pages_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity_) * kReadCachePageSize);
       slot = static_cast<int32_t>(slots_.size());
       slots_.emplace_back();
     } else {
@@ -298,41 +243,13 @@ class ReadCacheIo final : public HostIo {
   }
 
   // Reads page number whole (one the file ends in stays short) into slot,
-  // or into a new slot when slot is -1, with the request's next pages that
-  // are not cached (requested counts them from number on). When the misses
-  // run forward from one request to the next (this page follows the last
-  // one read), pages past the request come with the same read too: 16 at
-  // first, twice as many at each further step up to kReadAhead, so a walk
-  // through the file costs one read per kReadAhead pages while random
-  // reads never read ahead. 0, or the error (every page dropped).
-  int load(int64_t number, int32_t& slot, int64_t requested) {
-    int64_t run = 1;
-    // A short page read again (the file grew) is read alone: it may stand
-    // anywhere in the order, and pages put in after it could push it out.
-    if (slot < 0) {
-      int64_t want = requested;
-      if (number == nextMiss_) {
-        want = std::max(want, ahead_);
-        ahead_ = std::min(2 * ahead_, kReadAhead);
-      } else {
-        ahead_ = kFirstReadAhead;
-      }
-      const int64_t most = std::min({want, kReadAhead, static_cast<int64_t>(capacity_)});
-      while (run < most && find(number + run, false) < 0) ++run;
-    }
-    // The page asked for is the newest of at most capacity_: the ones that
-    // follow it cannot push it out. Each page is read into its own buffer.
+  // or into a new slot when slot is -1. 0, or the error (every page
+  // dropped).
+  int load(int64_t number, int32_t& slot) {
     if (slot < 0) slot = insert(number);
-    spans_[0] = {bytesOf(slot), kReadCachePageSize};
-    runSlots_[0] = slot;
-    for (int64_t k = 1; k < run; ++k) {
-      runSlots_[k] = insert(number + k);
-      spans_[k] = {bytesOf(runSlots_[k]), kReadCachePageSize};
-    }
     IoResult r;
     try {
-      r = run > 1 ? io_->readSpansAt(spans_, static_cast<int32_t>(run), number * kReadCachePageSize)
-                  : io_->readAt(bytesOf(slot), kReadCachePageSize, number * kReadCachePageSize);
+      r = io_->readAt(bytesOf(slot), kReadCachePageSize, number * kReadCachePageSize);
     } catch (...) {
       dropCache();
       throw;
@@ -341,34 +258,18 @@ class ReadCacheIo final : public HostIo {
       dropCache();
       return r.error;
     }
-    for (int64_t k = 0; k < run; ++k) {
-      const int64_t valid = std::clamp<int64_t>(r.count - k * kReadCachePageSize, 0, kReadCachePageSize);
-      // Pages past the end of the file are not kept.
-      if (k > 0 && valid == 0) {
-        drop(number + k);
-      } else {
-        slots_[runSlots_[k]].valid = valid;
-      }
-    }
-    nextMiss_ = number + run;
+    slots_[slot].valid = r.count;
     return 0;
   }
 
-  static constexpr int64_t kFirstReadAhead = 16;
-  static constexpr int64_t kReadAhead = 64;
   std::unique_ptr<HostIo> io_;
   int32_t capacity_;
-  PageArena arena_;              // capacity_ pages (or more), from the first insert on
-  int32_t arenaPages_ = 0;
+  std::unique_ptr<uint8_t[]> pages_;  // capacity_ pages, from the first insert on
   std::vector<Slot> slots_;      // slots handed out so far
   std::vector<int32_t> free_;    // slots of pages dropped
   std::vector<int32_t> slotOf_;  // by page number: its slot, or -1
   int32_t newest_ = -1;
   int32_t oldest_ = -1;
-  IoSpan spans_[kReadAhead];        // a read-ahead's buffers
-  int32_t runSlots_[kReadAhead] = {};  // and their slots
-  int64_t nextMiss_ = -1;         // the page after the last one read
-  int64_t ahead_ = kFirstReadAhead;  // the next read-ahead's pages
   int descriptor_;   // what the mapping maps, -1 once reads go by the pages only
   int64_t size_ = 0;  // the file's size by this cache's writes and cuts
   FileMapping mapping_;

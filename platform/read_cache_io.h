@@ -14,18 +14,11 @@
 //      write and sync reaches the backend as before.
 //   3. At most `pages` pages are kept; the one used longest ago goes first.
 //      A page is found by its number in a table; the pages live in one
-//      page-aligned arena, and a slot's page is reused for the next page
-//      read; a closed cache hands its arena on to the next one (one arena of
-//      up to 8 MiB is kept for it).
+//      block of memory, and a slot's page is reused for the next page read.
 //   4. dropCache() empties it (the journaled file does so at every discard).
 //      A cut costs what it drops: only the pages past the new end are
 //      looked at.
-//   5. A miss reads the missing pages the request itself goes on to with
-//      one read, straight into their slots (HostIo::readSpansAt). A miss on
-//      the page right after the last one read also reads ahead: 16 pages,
-//      then twice as many at each further step up to 64 (no more than it
-//      keeps): a walk through the file costs a read per 64 pages; random
-//      reads never read ahead.
+//   5. A miss reads its one page whole.
 //   6. Where the file is mapped, every read that ends within the file's
 //      size as the cache knows it (its size at the start, then what this
 //      cache's writes and cuts made it) is a guarded copy from the mapping

@@ -1,9 +1,8 @@
 // platform/read_cache_io_test.cpp - the read cache in front of a HostIo:
 // a seeded workload of reads, writes and cuts answers what the file holds
 // (in memory, and on disk through the file's mapping and the view it
-// publishes; whole or in pieces), hits cost no read,
-// and a failure or a drop forgets every page; a scattered read answers what
-// one read would.
+// publishes), hits cost no read, and a failure or a drop forgets every
+// page.
 #include "platform/read_cache_io.h"
 
 #include <gtest/gtest.h>
@@ -71,7 +70,7 @@ TEST(ReadCacheIo, AnswersWhatTheFileHoldsThroughWritesAndCuts) {
     bool mapped;        // a file on disk, read through its mapping
   };
   // Fewer pages than the file has; then more, with pages dropped by cuts
-  // and taken again, and buffers handed on from the cache before. On disk,
+  // and taken again. On disk,
   // the mapping grows with the file (mapped again) and reads past its size
   // take the pages; over a file larger than the mapping keeps resident, its
   // pages are released and mapped again.
@@ -155,7 +154,7 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
     return file.reads - before - 1;  // the plain read counts once
   };
   const std::vector<uint8_t> b(100, 'b');
-  const int wholeFile = 1;  // the three pages the request asks for, with one read
+  const int wholeFile = 3;  // the three pages the request asks for, a read each
   file.partial = 40;
   // A write that failed after part of it reached the file.
   EXPECT_EQ(readsFor([&] {
@@ -182,81 +181,6 @@ TEST(ReadCacheIo, FailuresAndDropsForgetEveryPage) {
   EXPECT_EQ(file.reads, before);
   EXPECT_EQ(readVia(*cached, 300, kReadCachePageSize), readVia(plain, 300, kReadCachePageSize));
   EXPECT_EQ(file.reads, before + 2);
-}
-
-// Pages missed in file order come kReadAhead at a time, never more than the
-// cache holds; pages missed out of order one at a time.
-TEST(ReadCacheIo, ReadsAheadWhileMissesRunForward) {
-  MemoryFile file;
-  for (int i = 0; i < 150 * kReadCachePageSize + 200; ++i) file.bytes.push_back(static_cast<uint8_t>(i * 7));
-  MemoryIo plain(file);
-  struct Case {
-    int32_t pages;              // the cache's size
-    std::vector<int64_t> order;  // pages read, one byte each
-    int reads;
-  };
-  std::vector<int64_t> forward, backward;
-  for (int64_t p = 0; p <= 150; ++p) forward.push_back(p), backward.insert(backward.begin(), p);
-  const Case cases[] = {
-      {128, forward, 1 + 4},  // 0 alone, then 1-16, 17-48, 49-112, 113-150 (150 short)
-      {6, forward, 1 + 25},   // 0 alone, then six at a time
-      {128, backward, 151},
-      {128, {0, 1, 70, 71, 5}, 4},  // 0, 1-16, 70 (not after 16), 71-86; 5 came with 1
-  };
-  for (const Case& c : cases) {
-    file.reads = 0;
-    auto cached = withReadCache(std::make_unique<MemoryIo>(file), c.pages);
-    for (int64_t p : c.order) {
-      SCOPED_TRACE(p);
-      ASSERT_EQ(readVia(*cached, 1, p * kReadCachePageSize + p), readVia(plain, 1, p * kReadCachePageSize + p));
-    }
-    EXPECT_EQ(file.reads - static_cast<int>(c.order.size()), c.reads) << c.pages << " pages";  // less the plain reads
-  }
-  // Reads across a page boundary here and there read their two pages with
-  // one read and nothing ahead, though the second page follows the first.
-  file.reads = 0;
-  auto cached = withReadCache(std::make_unique<MemoryIo>(file), 128);
-  for (int64_t p : {10, 50, 30, 90, 11}) {
-    ASSERT_EQ(readVia(*cached, 2, p * kReadCachePageSize + kReadCachePageSize - 1),
-              readVia(plain, 2, p * kReadCachePageSize + kReadCachePageSize - 1));
-  }
-  EXPECT_EQ(file.reads - 5, 5);  // 11-12 reads 12 alone: 11 came with 10
-}
-
-// The read-ahead reads into its pages' own buffers: on the system backend
-// (preadv, more spans than one call takes) and through the copying default,
-// spans of every size, past the end and across it, answer what readAt does.
-TEST(ReadCacheIo, ScatteredReadsAnswerWhatOneReadWould) {
-  testing_paths::TempTree tree;
-  MemoryFile memory;
-  std::mt19937 random(5);
-  for (int i = 0; i < 70000; ++i) memory.bytes.push_back(static_cast<uint8_t>(random()));
-  auto system = systemIoBackend()->open(Text(tree.native("file")), dos::kModeReadWrite);
-  ASSERT_NE(system, nullptr);
-  ASSERT_EQ(system->writeAt(memory.bytes.data(), 70000, 0).error, 0);
-  MemoryIo inMemory(memory);
-  for (HostIo* io : {system.get(), static_cast<HostIo*>(&inMemory)}) {
-    for (int round = 0; round < 300; ++round) {
-      const int64_t position = random() % 75000;
-      std::vector<std::vector<uint8_t>> buffers(1 + random() % 80);
-      std::vector<IoSpan> spans;
-      int64_t total = 0;
-      for (auto& b : buffers) {
-        b.assign(random() % 4 == 0 ? 0 : random() % 3000, 0xEE);
-        spans.push_back({b.data(), static_cast<int64_t>(b.size())});
-        total += static_cast<int64_t>(b.size());
-      }
-      IoResult r = io->readSpansAt(spans.data(), static_cast<int32_t>(spans.size()), position);
-      std::vector<uint8_t> expected = readVia(inMemory, total, position);
-      ASSERT_EQ(r.error, 0);
-      ASSERT_EQ(r.count, static_cast<int64_t>(expected.size())) << round;
-      std::vector<uint8_t> got;
-      for (auto& b : buffers) got.insert(got.end(), b.begin(), b.end());
-      got.resize(expected.size());
-      ASSERT_EQ(got, expected) << round;
-    }
-  }
-  system->close();
 }
 
 }  // namespace
