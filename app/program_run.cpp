@@ -22,6 +22,7 @@
 #include "platform/app_host.h"
 #include "platform/dos_env.h"
 #include "platform/file.h"
+#include "platform/file_mapping.h"
 #include "platform/dos_errors.h"
 #include "platform/file_procs.h"
 #include "platform/links.h"
@@ -109,6 +110,11 @@ void ProgramRun::run() {
   if (!parseShellTemplate("UpdateAll/S", nullptr, false)) raise("ERR", "main(); command line does not fit the template");
   shell_ = !pShellParameters::GetParam(0).isNil();
   dos::setShellMode(shell_);
+  // The shell's update passes each feed's items once: a small part of the
+  // database mapped at a time serves it. The windows keep more mapped: the
+  // user comes back to what was read, and the news list walks every feed's
+  // list side by side.
+  if (shell_) setMappedWindowBudget(kMappedWindowsOnePass);
   if (!shell_) startGui();
   openDatabase();
   if (db_->infoNeedsRepair()) validateDatabase();

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace bw {
 namespace {
@@ -12,7 +13,13 @@ namespace {
 constexpr int64_t kPage = 4096;
 constexpr int64_t kLeast = 64 * 1024;
 
+std::atomic<int32_t> gWindowBudget{kMappedWindows};
+
 }  // namespace
+
+void setMappedWindowBudget(int32_t windows) { gWindowBudget.store(std::max(1, windows)); }
+
+int32_t mappedWindowBudget() { return gWindowBudget.load(); }
 
 bool FileMapping::cover(int descriptor, int64_t size) {
   if (size <= length_) return true;
@@ -49,7 +56,7 @@ void FileMapping::touch(int64_t position, int64_t length) {
     uint64_t& word = touched_[static_cast<size_t>(window / 64)];
     const uint64_t bit = uint64_t{1} << (window % 64);
     if (word & bit) continue;
-    if (touchedCount_ == kMappedWindows) release();
+    if (touchedCount_ >= budget_) release();
     word |= bit;
     ++touchedCount_;
   }

@@ -21,10 +21,12 @@
 //      mapping at once: the mapping and the file's reads share the pages.
 //   4. The pages a mapping's reads bring into the process stay bounded: the
 //      reads note the 64 KiB windows they touch (a page fault maps up to
-//      64 KiB around the page), and once more than kMappedWindows windows
-//      were touched the whole mapping is released (MADV_DONTNEED): the pages
-//      stay in the system's cache and the next read maps them again. A walk
-//      through a large database keeps about 8 MiB of it resident, not all.
+//      64 KiB around the page), and once more windows were touched than the
+//      process's budget allows, the whole mapping is released
+//      (MADV_DONTNEED): the pages stay in the system's cache and the next
+//      read maps them again. The budget is 64 MiB of a mapping (lists read
+//      side by side and read again, as the news list's merge of every feed
+//      does, stay mapped); a one-pass walk through every feed sets 8 MiB.
 #pragma once
 
 #include <cstddef>
@@ -47,7 +49,13 @@ bool installGuard();
 bool guardedCopy(void* to, const void* from, size_t length);
 
 inline constexpr int64_t kMappedWindowBytes = 64 * 1024;
-inline constexpr int32_t kMappedWindows = 128;
+inline constexpr int32_t kMappedWindows = 1024;
+inline constexpr int32_t kMappedWindowsOnePass = 128;
+
+// The windows every mapping of the process keeps before it is released
+// (kMappedWindows until set); for mappings made from then on.
+void setMappedWindowBudget(int32_t windows);
+int32_t mappedWindowBudget();
 
 class FileMapping {
  public:
@@ -77,8 +85,8 @@ class FileMapping {
   void unmap();
 
  private:
-  // Notes the windows of [position, position + length); past kMappedWindows
-  // of them the mapping is released first.
+  // Notes the windows of [position, position + length); past the budget
+  // the mapping is released first.
   void touch(int64_t position, int64_t length);
   void release();
 
@@ -86,6 +94,7 @@ class FileMapping {
   int64_t length_ = 0;
   std::vector<uint64_t> touched_;  // a bit a window, touched since the last release
   int32_t touchedCount_ = 0;
+  int32_t budget_ = mappedWindowBudget();
 };
 
 }  // namespace bw
