@@ -24,7 +24,7 @@
 //      64 KiB around the page), and once more windows were touched than the
 //      process's budget allows, the whole mapping is released
 //      (MADV_DONTNEED): the pages stay in the system's cache and the next
-//      read maps them again. The budget is 64 MiB of a mapping (lists read
+//      read maps them again. The budget is 256 MiB of a mapping (lists read
 //      side by side and read again, as the news list's merge of every feed
 //      does, stay mapped); a one-pass walk through every feed sets 8 MiB.
 #pragma once
@@ -49,7 +49,7 @@ bool installGuard();
 bool guardedCopy(void* to, const void* from, size_t length);
 
 inline constexpr int64_t kMappedWindowBytes = 64 * 1024;
-inline constexpr int32_t kMappedWindows = 1024;
+inline constexpr int32_t kMappedWindows = 4096;
 inline constexpr int32_t kMappedWindowsOnePass = 128;
 
 // The windows every mapping of the process keeps before it is released
