@@ -24,8 +24,6 @@
 namespace bw {
 namespace {
 
-int64_t clockSeconds() { return readClock().utcSeconds; }
-
 // Feeds by ascending newestItemTime, ties in list order: the feed ordering
 // reversed (the list sort keeps A first on 0 or 1).
 class AscendingHeadDate : public fCompareMegaNodes {
@@ -123,13 +121,13 @@ class UserTimeOff : public NewsUi {
     explicit Held(UserTimeOff& off) : off(off) {}
     ~Held() {
       off.watcher_.holdDeadlines(std::chrono::steady_clock::now() - start);
-      for (Slot& s : off.slots_) s.pausedSeconds += clockSeconds() - seconds;
+      for (Slot& s : off.slots_) s.pausedSeconds += readUtcSeconds() - seconds;
     }
     Held(const Held&) = delete;
     Held& operator=(const Held&) = delete;
     UserTimeOff& off;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    int64_t seconds = clockSeconds();
+    int64_t seconds = readUtcSeconds();
   };
 
   NewsUi& inner_;
@@ -189,7 +187,7 @@ class FeedUpdate {
     }
     slot.downloader = std::move(made.downloader);
     slot.feed = feed;
-    slot.openedAt = clockSeconds();
+    slot.openedAt = readUtcSeconds();
     slot.pausedSeconds = 0;
     return true;
   }
@@ -271,7 +269,7 @@ class FeedUpdate {
       }
       bool late = false;
       for (Slot& s : slots_) {
-        if (s.busy() && clockSeconds() - s.openedAt - s.pausedSeconds >= deadline_) {
+        if (s.busy() && readUtcSeconds() - s.openedAt - s.pausedSeconds >= deadline_) {
           fail(s, stallReason(deadline_));
           late = true;
         }

@@ -26,8 +26,6 @@ namespace {
 SocialFeedParser gTwitterParser = nullptr;
 SocialFeedParser gFacebookParser = nullptr;
 
-int64_t clockSeconds() { return readClock().utcSeconds; }
-
 std::string asText(const Str& s) { return s.isNil() ? std::string() : s.str(); }
 
 void setStep(feedProgressGui* gui, std::string_view text) {
@@ -65,19 +63,19 @@ class DownloadLoop {
     cHTTP* http = downloader_.infoHTTP();
     const bool waitReady = http && http->nonBlocking();
     bool first = true;
-    idleSince_ = clockSeconds();
+    idleSince_ = readUtcSeconds();
     do {
       if (!waitReady || http->isReady(100)) {
         DownloadStep step = downloader_.saveAppend(first, nullptr);
         first = false;
         out_.failed = step.failed;
         out_.finished = step.finished;
-        idleSince_ = clockSeconds();
+        idleSince_ = readUtcSeconds();
         if (gui_ && http) {
           status_ = progressStatus(http->infoProgress(), status_);
           setProgressText(gui_, status_);
         }
-      } else if (clockSeconds() - idleSince_ >= kNoProgressSeconds) {
+      } else if (readUtcSeconds() - idleSince_ >= kNoProgressSeconds) {
         out_.failed = kFeedDownloadFailed;  // a stalled server fails like a dead one
         out_.stalled = true;
       }
@@ -220,17 +218,17 @@ int64_t pollProgressWindow(feedProgressGui& gui, const std::string& status, Prog
       poll.cancelled = true;
     } else if (e.item == gui.pauseButton && !paused) {
       paused = true;
-      pausedAt = clockSeconds();
+      pausedAt = readUtcSeconds();
       if (gui.pauseResumePage) gui.pauseResumePage->setState(1);
       setProgressText(&gui, status + " (paused)");
     } else if (e.item == gui.resumeButton && paused) {
       paused = false;
-      pausedSeconds += clockSeconds() - pausedAt;
+      pausedSeconds += readUtcSeconds() - pausedAt;
       if (gui.pauseResumePage) gui.pauseResumePage->setState(0);
       setProgressText(&gui, status);
     }
   }
-  if (paused) pausedSeconds += clockSeconds() - pausedAt;
+  if (paused) pausedSeconds += readUtcSeconds() - pausedAt;
   return pausedSeconds;
 }
 

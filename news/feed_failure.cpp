@@ -206,7 +206,7 @@ bool looksLikeHtml(std::string_view text) {
 void noteFeedFailure(newsFeed& feed, std::string reason) {
   feed.downloadFailed = true;
   feed.failureReason = std::move(reason);
-  feed.failureTime = readClock().utcSeconds;
+  feed.failureTime = readUtcSeconds();
 }
 
 std::string feedFailureText(const newsFeed& feed) {

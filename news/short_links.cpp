@@ -21,8 +21,6 @@
 namespace bw {
 namespace {
 
-int64_t clockSeconds() { return readClock().utcSeconds; }
-
 // The scheme of an absolute reference ("javascript:x" has one, "/a:b" has
 // none), empty when the text starts without one.
 std::string_view schemeOf(std::string_view url) {
@@ -101,7 +99,7 @@ class Expander {
       slot->state = 0;
       return;
     }
-    slot->deadline = clockSeconds() + kShortLinkTimeoutSeconds;
+    slot->deadline = readUtcSeconds() + kShortLinkTimeoutSeconds;
     ++active_;
     watcher_.add(slot->http.get(), false);
     map_.set(reinterpret_cast<intptr_t>(slot->http.get()), item);
@@ -153,7 +151,7 @@ class Expander {
   // not be sent; a shortener that accepts and never answers cannot hold the
   // call.
   void endOverdue(std::vector<newsItem*>* retry, cHTTP*& ready) {
-    const int64_t now = clockSeconds();
+    const int64_t now = readUtcSeconds();
     for (Slot& s : slots_) {
       if (s.state == 0 || now < s.deadline) continue;
       if (s.http.get() == ready) ready = nullptr;

@@ -36,6 +36,14 @@ ClockReading readClock() {
   return source ? source() : systemClockReading();
 }
 
+int64_t readUtcSeconds() {
+  const auto& source = state().source;
+  if (source) return source().utcSeconds;
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec);
+}
+
 void initTimerDevice() { state().open = true; }
 void closeTimerDevice() { state().open = false; }
 bool timerDeviceOpen() { return state().open; }

@@ -26,6 +26,9 @@ void setClockSource(std::function<ClockReading()> source);
 
 // A reading of the current source (whether or not the device is open).
 ClockReading readClock();
+// Its UTC seconds alone, for timers and stamps in UTC: the system clock's
+// answer without the zone's look-up.
+int64_t readUtcSeconds();
 
 // Module initialiser and finaliser: open and close the clock.
 void initTimerDevice();

@@ -191,6 +191,17 @@ TEST_F(ClockTest, SystemClockMatchesTime) {
   EXPECT_LE(std::llabs(CurrentTime(0) - expected), 1);
 }
 
+// The UTC seconds alone are the source's, and the system clock's in any zone.
+TEST_F(ClockTest, UtcSecondsAreTheReadingsInEveryZone) {
+  standAt(1721044800);
+  EXPECT_EQ(readUtcSeconds(), 1721044800);
+  setClockSource({});
+  for (const char* tz : {"UTC", "Asia/Kolkata", "America/New_York"}) {
+    zone(tz);
+    EXPECT_LE(std::llabs(readUtcSeconds() - static_cast<int64_t>(::time(nullptr))), 1) << tz;
+  }
+}
+
 // The system clock follows a new zone at once, within the same second.
 TEST_F(ClockTest, SystemClockFollowsEveryNewZone) {
   setClockSource({});

@@ -96,7 +96,7 @@ cHTTP::OpenResult openEncoded(cHTTP& http, const EncodedRequest& r, Text consume
 
 }  // namespace
 
-int64_t oauth1_unixTime() { return readClock().utcSeconds; }
+int64_t oauth1_unixTime() { return readUtcSeconds(); }
 
 Str twitterBigValueToString(int64_t value) {
   char text[20];
