@@ -163,6 +163,9 @@ class ColumnFitter {
     QHeaderView* header = tree_->header();
     header->setStretchLastSection(false);
     header->setSectionResizeMode(QHeaderView::Interactive);
+    // The rows in sight only: by default the view measures a thousand rows
+    // around them, each laid out as text.
+    header->setResizeContentsPrecision(0);
     QObject::connect(header, &QHeaderView::sectionResized, tree_, [this](int column, int, int) {
       // The user's width (the sections the model brings come before the
       // first fit).

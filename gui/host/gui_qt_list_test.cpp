@@ -1,7 +1,8 @@
 // gui/host/gui_qt_list_test.cpp - the list on Qt, offscreen: the roles the
 // model answers for each style, the title row and its mark, user clicks
-// counted as events, one view update for a quiet bulk removal, the saved
-// state across a rebuilt window, and a screenshot of a feed-like list.
+// counted as events, one view update for a quiet bulk removal, columns fitted
+// to the rows in sight, the saved state across a rebuilt window, and a
+// screenshot of a feed-like list.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
@@ -357,6 +358,24 @@ TEST_F(QtListTest, ARowOfListsGivesEachTheWidthItsColumnsAsk) {
   for (int i = 0; i < 10; ++i) settle();
   EXPECT_NEAR(right->width() - left->width(), right->sizeHint().width() - left->sizeHint().width(), 12)
       << left->width() << " and " << right->width();
+}
+
+TEST_F(QtListTest, ColumnsFitTheRowsInSightAndWidenAsOthersComeIntoSight) {
+  cGuiWindowHostCore* w = window("In sight");
+  cGuiListHost* list = makeList(w, 2, "Name\tTags");
+  list->initFillColumn(0);
+  const std::string longTags = "linux,science,news";
+  for (int i = 0; i < 300; ++i)
+    list->addEntry(Str("Feed " + std::to_string(i) + "\t" + (i == 250 ? longTags : "a")), 0, false, i, {});
+  w->setSize(900, 300);
+  w->build();
+  for (int i = 0; i < 5; ++i) settle();
+  QTreeView* tree = treeOf(list);
+  const int longWidth = tree->fontMetrics().horizontalAdvance(QString::fromStdString(longTags));
+  EXPECT_LT(tree->header()->sectionSize(1), longWidth);
+  tree->scrollTo(tree->model()->index(250, 0));
+  for (int i = 0; i < 5; ++i) settle();
+  EXPECT_GE(tree->header()->sectionSize(1), longWidth);
 }
 
 TEST_F(QtListTest, ScreenshotOfAFeedLikeList) {
