@@ -69,12 +69,23 @@ void cJournaledFile::writeHeaderWord(int64_t offset, int64_t value) {
 
 namespace {
 
+// The runs from which a commit bridges the gaps between its writes in place.
+constexpr size_t kBridgingRuns = 64;
+
 // Gathers bytes bound for consecutive file offsets and writes each stretch
 // straight to the host file with one write: a commit costs one write for the
-// journal and one for each stretch of changed bytes.
+// journal and one for each stretch of changed bytes. A bridging writer also
+// joins bytes that start on the page where its stretch ends, or on the next
+// one, to the stretch, with the gap's bytes as the file holds them: the
+// write dirties no page the two writes would not have, and what lies between
+// goes back as it was. The changes in place of a large commit (list links a
+// few hundred bytes apart, mostly) take a write call per page or so, not one
+// per change; a commit of a few runs writes each on its own, as the bytes of
+// its gaps would cost more than the calls they save.
 class StretchWriter {
  public:
-  explicit StretchWriter(cFile& file) : file_(file) {}
+  enum class Gaps { kCut, kBridge };
+  explicit StretchWriter(cFile& file, Gaps gaps = Gaps::kCut) : file_(file), gaps_(gaps) {}
   void put(int64_t at, const uint8_t* bytes, int64_t n) {
     std::memcpy(room(at, n), bytes, static_cast<size_t>(n));
     if (used_ >= kStretch) flush();
@@ -94,10 +105,12 @@ class StretchWriter {
 
  private:
   static constexpr size_t kStretch = 1048576;  // bounds the memory a large commit needs
+  static constexpr int64_t kHostPage = 4096;   // the unit in which the host writes a file back
   // Where n bytes bound for file offset at go: behind the stretch when it
-  // ends there, else at the start of a new one (the old one written first).
+  // ends there (or bridges to there), else at the start of a new one (the
+  // old one written first).
   uint8_t* room(int64_t at, int64_t n) {
-    if (used_ != 0 && at != start_ + static_cast<int64_t>(used_)) flush();
+    if (used_ != 0 && at != start_ + static_cast<int64_t>(used_) && !bridged(at)) flush();
     if (used_ == 0) start_ = at;
     return grow(n);
   }
@@ -109,16 +122,29 @@ class StretchWriter {
     used_ = need;
     return to;
   }
+  // Whether the gap from the stretch's end to at joined the stretch
+  // (bridging, and the gap on the pages of the stretch's end and of at,
+  // within what the file holds). Out of line, as reserve: the journal's
+  // save puts thousands of short runs and never bridges.
+  [[gnu::noinline]] bool bridged(int64_t at) {
+    const int64_t end = start_ + static_cast<int64_t>(used_);
+    if (gaps_ != Gaps::kBridge || at < end || at / kHostPage > (end - 1) / kHostPage + 1) return false;
+    if (used_ + static_cast<size_t>(at - end) > capacity_) reserve(used_ + static_cast<size_t>(at - end));
+    if (!file_.readThroughWithin(bytes_.get() + used_, at - end, end)) return false;
+    used_ += static_cast<size_t>(at - end);
+    return true;
+  }
   [[gnu::noinline]] void reserve(size_t need) {
     // Left unfilled: only the used bytes are ever read. The first room is a
-    // whole stretch and a run beyond it, so that a commit's runs never copy
-    // what they gathered into a larger room.
-    capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize});
+    // whole stretch, a run and a bridged gap beyond it, so that a commit's
+    // runs never copy what they gathered into a larger room.
+    capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize + 2 * kHostPage});
     auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
     if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
     bytes_ = std::move(grown);
   }
   cFile& file_;
+  Gaps gaps_;
   std::unique_ptr<uint8_t[]> bytes_;  // the stretch is its first used_ bytes
   size_t capacity_ = 0;
   size_t used_ = 0;
@@ -264,8 +290,9 @@ void cJournaledFile::commitTransactions() {
   // In ascending order: the new size in the header, the cached runs inside
   // the new size, and pad bytes wherever the area grows beyond the committed
   // size without a write (but not again where saveJournal wrote them
-  // already).
-  StretchWriter out(*this);
+  // already). Every byte between them the file holds already, as it must
+  // stay: the bridged gaps write those back unchanged.
+  StretchWriter out(*this, runs_.size() >= kBridgingRuns ? StretchWriter::Gaps::kBridge : StretchWriter::Gaps::kCut);
   if (logicalSize_ != committedSize_) {
     uint8_t size[8];
     putBig64(size, logicalSize_);

@@ -167,8 +167,9 @@ TEST_F(JournalCrashTest, CommitsSyncTwiceAndWriteNoDataBeforeTheJournalIsSynced)
 
 // A commit writes its journal with one write and then each stretch of
 // changed bytes once, where it belongs (growth over the last journal's bytes
-// before the journal); no pad bytes before a journal that lies past the end
-// (the hole reads as pad 0).
+// before the journal); in a commit of many runs, changes a page or two apart
+// in one write that puts back the bytes between them as they were; no pad bytes before a journal
+// that lies past the end (the hole reads as pad 0).
 TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
   struct Write {
     int64_t at, length;
@@ -179,10 +180,23 @@ TEST_F(JournalCrashTest, ACommitWritesItsJournalOnceAndEachChangedStretchOnce) {
     std::vector<Write> changes;  // data positions
     std::vector<Write> writes;   // file offsets, in order
   };
+  // count one-byte runs from at, step bytes apart.
+  auto runs = [](int64_t at, int64_t step, int count) {
+    std::vector<Write> r;
+    for (int k = 0; k < count; ++k) r.push_back({at + k * step, 1});
+    return r;
+  };
+  std::vector<Write> lastFarOff = runs(100, 40, 63);
+  lastFarOff.push_back({9000, 1});
+  const int64_t journal64 = 12 + 64 * 21 + 16;
   const Case cases[] = {
       {"one run", {{100, 10}}, {{13028, 12 + 30 + 16}, {128, 10}}},
       {"a run over a chunk's end: two records, one write", {{950, 100}}, {{13028, 12 + 30 + 110 + 16}, {978, 100}}},
-      // Runs apart are written apart: no gap is written.
+      // A commit of many runs joins those on one page or the next.
+      {"many runs on one page", runs(100, 40, 64), {{13028, journal64}, {128, 63 * 40 + 1}}},
+      {"many runs on neighbouring pages", runs(100, 70, 64), {{13028, journal64}, {128, 63 * 70 + 1}}},
+      {"many runs, the last a page beyond", lastFarOff, {{13028, journal64}, {128, 62 * 40 + 1}, {9028, 1}}},
+      // A commit of a few runs writes no gap.
       {"two runs on one page", {{100, 10}, {3000, 5}}, {{13028, 12 + 40 + 15 + 16}, {128, 10}, {3028, 5}}},
       {"two runs on neighbouring pages", {{100, 10}, {5000, 5}}, {{13028, 12 + 40 + 15 + 16}, {128, 10}, {5028, 5}}},
       {"a page between two runs", {{100, 10}, {9000, 5}}, {{13028, 12 + 40 + 15 + 16}, {128, 10}, {9028, 5}}},
