@@ -44,9 +44,21 @@ bool waitFor(Ready ready) {
 // An X server and a window manager for the test's length.
 class Desktop {
  public:
+  // On a busy machine either program may take seconds to come up, and a
+  // display number may be taken by a server the lock files do not show:
+  // each attempt takes the next free number.
   bool start() {
-    for (display_ = 90 + getpid() % 40; std::filesystem::exists("/tmp/.X" + std::to_string(display_) + "-lock");)
-      ++display_;
+    display_ = 90 + getpid() % 40;
+    for (int attempt = 0; attempt < 4; ++attempt, ++display_)
+      if (startOn()) return true;
+    return false;
+  }
+  ~Desktop() { stop(); }
+
+ private:
+  bool startOn() {
+    stop();
+    while (std::filesystem::exists("/tmp/.X" + std::to_string(display_) + "-lock")) ++display_;
     const std::string name = ":" + std::to_string(display_);
     SpawnOptions quiet;
     quiet.in = quiet.out = quiet.err = SpawnStdio::kNull;
@@ -54,25 +66,35 @@ class Desktop {
     SpawnResult server = spawnProcess({"Xvfb", name, "-screen", "0", "1280x800x24", "-nolisten", "tcp"}, quiet);
     if (server.error) return false;
     server_ = std::move(server.child);
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(display_);
-    for (int i = 0; i < 250 && !std::filesystem::exists(socket); ++i) usleep(20000);
     ::setenv("DISPLAY", name.c_str(), 1);
+    if (!waitUntil([] { return runProgram({"xprop", "-root"}).code == 0; }, server_)) return false;
     SpawnResult wm = spawnProcess({"openbox", "--sm-disable"}, quiet);
     if (wm.error) return false;
     manager_ = std::move(wm.child);
-    for (int i = 0; i < 250; ++i) {
-      if (runProgram({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos)
-        return true;
-      usleep(20000);
+    return waitUntil(
+        [] { return runProgram({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") != std::string::npos; },
+        manager_);
+  }
+  // Polls until ready answers TRUE, for at most twenty seconds, or until
+  // child has ended.
+  template <class Ready>
+  static bool waitUntil(Ready ready, ChildProcess& child) {
+    for (int i = 0; i < 400; ++i) {
+      if (ready()) return true;
+      ExitStatus ended;
+      if (child.tryWait(&ended)) return false;
+      usleep(50000);
     }
     return false;
   }
-  ~Desktop() {
+  void stop() {
     for (ChildProcess* child : {&manager_, &server_})
-      if (child->valid()) child->terminate(SIGTERM);
+      if (child->valid()) {
+        child->terminate(SIGTERM);
+        *child = ChildProcess();
+      }
   }
 
- private:
   int display_ = 0;
   ChildProcess server_, manager_;
 };
