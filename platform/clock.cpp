@@ -18,15 +18,19 @@ ClockState& state() {
   return s;
 }
 
+int64_t systemUtcSeconds() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec);
+}
+
 }  // namespace
 
 ClockReading systemClockReading() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_REALTIME, &ts);
-  time_t t = ts.tv_sec;
+  const time_t t = static_cast<time_t>(systemUtcSeconds());
   tm local{};
   ::localtime_r(&t, &local);
-  return {static_cast<int64_t>(ts.tv_sec), static_cast<int64_t>(local.tm_gmtoff), local.tm_isdst > 0};
+  return {static_cast<int64_t>(t), static_cast<int64_t>(local.tm_gmtoff), local.tm_isdst > 0};
 }
 
 void setClockSource(std::function<ClockReading()> source) { state().source = std::move(source); }
@@ -38,10 +42,7 @@ ClockReading readClock() {
 
 int64_t readUtcSeconds() {
   const auto& source = state().source;
-  if (source) return source().utcSeconds;
-  timespec ts{};
-  ::clock_gettime(CLOCK_REALTIME, &ts);
-  return static_cast<int64_t>(ts.tv_sec);
+  return source ? source().utcSeconds : systemUtcSeconds();
 }
 
 void initTimerDevice() { state().open = true; }
