@@ -1,12 +1,14 @@
 # scripts/deps.sh - sourced by the other scripts: installs the Debian packages
-# the build needs when they are missing. One list for the whole project, and
-# one more for the libraries the benchmarks measure against (installed only
-# by scripts/bench, so the test run does not wait for them).
+# the build needs when they are missing. One list holds everything the build
+# and the tests need on a fresh Debian 12 (installed without recommended
+# packages; scripts/check_packages, run by CI, proves it), and one more the
+# libraries the benchmarks measure against (installed only by scripts/bench,
+# so the test run does not wait for them).
 BRINDLEWORK_PACKAGES=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
-  curl libcurl4-openssl-dev libidn2-dev openssl socat tzdata
+  curl libcurl4-openssl-dev libidn2-dev libssl-dev openssl socat tzdata
   python3
   qt6-base-dev fonts-dejavu-core locales-all xvfb xauth openbox x11-utils
   libxml2-utils newsboat
@@ -15,7 +17,6 @@ BRINDLEWORK_BENCH_PACKAGES=(
   libpugixml-dev libxml2-dev libexpat1-dev libmrss0-dev
   rapidjson-dev nlohmann-json3-dev libsimdjson-dev
   libsqlite3-dev
-  libssl-dev
   nginx-light
 )
 
