@@ -53,7 +53,8 @@ class ProgramRun {
   ProgramRun& operator=(const ProgramRun&) = delete;
   ~ProgramRun();
 
-  // Start-up steps 2-13 and the shutdown; raises what ends the run.
+  // The whole start-up, the mode's run and the shutdown; raises what ends
+  // the run.
   void run();
   // The steps of every ending (after an exception too). Never throws.
   void finish(bool exceptionPending) noexcept;

@@ -155,7 +155,8 @@ class FeedUpdate {
   FeedUpdate(const FeedUpdate&) = delete;
   FeedUpdate& operator=(const FeedUpdate&) = delete;
 
-  // Steps 7 to 9: answers the window-event flag.
+  // Starts the first download, keeps a second one in flight beside it, then
+  // reads the rest one at a time; answers the window-event flag.
   bool run(int32_t feedCount) {
     m_ = feedCount;
     startFirst();

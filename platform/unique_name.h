@@ -14,8 +14,8 @@
 
 namespace bw {
 
-// The same 64-bit linear congruence as the C library's rand of the original
-// platform.
+// A 64-bit linear congruence (Knuth's MMIX multiplier), the upper half's
+// 31 bits as the result.
 class UniqueNameGenerator {
  public:
   void seed(uint32_t s) { state_ = s; }
