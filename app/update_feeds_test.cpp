@@ -25,6 +25,12 @@
 #include "gui/host/gui_app_client.h"
 #include "news/feed_update_test_support.h"
 #include "platform/app_host.h"
+#include "platform/spawn_test_support.h"
+#include "social/facebook_fake_api.h"
+#include "social/facebook_module.h"
+#include "social/service_config.h"
+#include "social/twitter_fake_api.h"
+#include "social/twitter_module.h"
 
 namespace bw {
 namespace {
@@ -419,6 +425,75 @@ TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   EXPECT_EQ(selectedFeeds(), "c1 x1 ");
   showNewsItemCountStatus(feedStatus, 0);
   EXPECT_EQ(feedStatus->getState().str(), "0 news items shown");
+}
+
+// Twitter and Facebook feeds beside a feed on another host, two requests in
+// flight: each social answer may be whole before its downloader is given a
+// destination. Every run brings each feed one new item, and every feed takes
+// it, as each does alone.
+TEST_F(UpdateFeedsTest, TwitterAndFacebookBesideOtherHostsAreEachUpdated) {
+  struct Modules {
+    Modules() {
+      twitterModuleNew();
+      facebookModuleNew();
+    }
+    ~Modules() {
+      facebookModuleEnd();
+      twitterModuleEnd();
+      credentialsModuleEnd();
+    }
+  } modules;
+  test::FakeTwitterApi::Settings settings;
+  settings.consumerSecret = twitterConsumerSecret().str();
+  test::FakeTwitterApi twitter(settings);
+  test::FakeGraphApi graph;
+  testing_support::EnvScope twitterBase("BRINDLEWORK_TWITTER_API", twitter.origin().c_str());
+  testing_support::EnvScope graphBase("BRINDLEWORK_GRAPH_API", graph.origin().c_str());
+  twitter.acceptToken("userToken", "userSecret");
+  graph.acceptToken("T");
+  db->createdObject(root.get());
+  rootStored = true;
+  root->twitterToken = Str("userToken");
+  root->twitterTokenSecret = Str("userSecret");
+  root->facebookAccessToken = Str("T");
+
+  newsFeed* tweets = feed("SomeUser", "https://twitter.com/SomeUser", "Twitter v1.1");
+  tweets->uniqueID = Str("12345");
+  newsFeed* posts = feed("Some Page", "https://www.facebook.com/SomePage", "Facebook v2.8");
+  posts->uniqueID = Str("2000");
+  auto itemCount = [&](newsFeed* f) {
+    int n = 0;
+    for (int32_t i = f->itemList->infoHeadIndex(); i != 0; i = db->readObjectNodeHeader(i).nextIndex) ++n;
+    return n;
+  };
+  const int runs = 20;
+  std::vector<test::FakeTweet> timeline;
+  std::vector<std::string> graphPosts;
+  std::vector<newsFeed*> rss;
+  for (int run = 1; run <= runs; ++run) {
+    SCOPED_TRACE(run);
+    const std::string n = std::to_string(run);
+    timeline.push_back({run, "tweet " + n, "Wed Aug 27 13:" + std::to_string(10 + run) + ":45 +0000 2008", ""});
+    twitter.setTweets(timeline);
+    graphPosts.insert(graphPosts.begin(), R"({"id":"2000_)" + n + R"(","from":{"id":"2000","name":"Page"},)"
+                                          R"("message":"post )" + n + R"(","type":"status","created_time":"2017-06-)" +
+                                          std::to_string(10 + run) + R"(T10:00:00+0000"})");
+    graph.setPosts(graphPosts);
+    hostB.put("/b1", ServedAnswer{testing_news::rssFeed(1, run), 0});
+    if (rss.empty()) rss.push_back(feed("b1", hostB.url("/b1")));
+    // Both social feeds connect beside the RSS feed or beside each other.
+    for (std::vector<newsFeed*> order : {std::vector{tweets, posts, rss[0]}, std::vector{rss[0], posts, tweets}}) {
+      feedText.history.clear();
+      EXPECT_FALSE(update(order));
+      bool twoInFlight = false;
+      for (const std::string& t : feedText.history) twoInFlight = twoInFlight || t.find(" + ") != std::string::npos;
+      EXPECT_TRUE(twoInFlight);
+    }
+    for (newsFeed* f : {tweets, posts, rss[0]}) {
+      EXPECT_FALSE(f->downloadFailed) << f->title.str() << ": " << f->failureReason;
+      EXPECT_EQ(itemCount(f), run) << f->title.str();
+    }
+  }
 }
 
 TEST_F(UpdateFeedsTest, TheWindowAsBuiltAndAsTheNewsLayerSeesIt) {

@@ -23,6 +23,9 @@
 //      download).
 //   5. An answer that is not JSON ends the download: getDocument answers
 //      kind 4 and infoParseFailure the raw text, line and message.
+//   6. Driven without a destination, saveAppend answers finished once the
+//      answer's body can be read; the next call supplies the destination
+//      and the page is read from there, whether or not it is whole yet.
 #pragma once
 
 #include <cstdint>

@@ -83,6 +83,24 @@ TEST_F(TwitterTest, PagesUntilTheStoredTweet) {
   EXPECT_EQ(fake->targets("/1.1/statuses/user_timeline.json").size(), 5u);
 }
 
+// The update's second request in flight is driven without a destination
+// until its body can be read; the answer, whole by the time the destination
+// comes, is read as when it is supplied at once, every page of it.
+TEST_F(TwitterTest, AnAnswerWholeBeforeItsDestinationIsRead) {
+  fake->setTweets(tweets(1, 12));
+  fake->settings().pageSize = 5;
+  for (const char* since : {static_cast<const char*>(nullptr), "3"}) {
+    SCOPED_TRACE(since ? since : "first download");
+    Download plain = download(since, "2");
+    Download headersFirst = download(since, "2", nullptr, true);
+    EXPECT_EQ(headersFirst.last.failed, 0);
+    ASSERT_TRUE(headersFirst.document.document);
+    EXPECT_EQ(names(headersFirst.document.document.get()), names(plain.document.document.get()));
+    for (std::string_view root : {kTimelineRoot, kOlderTimelineRoot})
+      EXPECT_EQ(idsUnder(headersFirst.document.document.get(), root), idsUnder(plain.document.document.get(), root));
+  }
+}
+
 TEST_F(TwitterTest, FailureKinds) {
   fake->setTweets(tweets(1, 3));
   struct {

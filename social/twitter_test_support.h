@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -80,10 +82,20 @@ class TwitterTest : public testing_news::FeedUpdateTest {
     FeedDocument document;
     int32_t steps = 0;
   };
-  Download drive(downloadTwitter& d) {
+  // headersFirst: as the update drives its second request in flight, first
+  // without a destination until the body can be read, which is then whole
+  // before the destination comes.
+  Download drive(downloadTwitter& d, bool headersFirst = false) {
     Download out;
     d.saveInit(true, nullptr, kFeedBufferSize);
-    for (bool first = true; out.steps < 10000; first = false) {
+    while (headersFirst && out.steps < 10000) {
+      ++out.steps;
+      if (cHTTP* http = d.infoHTTP()) http->isReady(1000);
+      out.last = d.saveAppend(false, nullptr);
+      if (out.last.failed != 0 || out.last.finished) break;
+    }
+    if (headersFirst && out.last.failed == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (bool first = true; out.steps < 10000 && out.last.failed == 0; first = false) {
       ++out.steps;
       if (cHTTP* http = d.infoHTTP()) http->isReady(1000);
       out.last = d.saveAppend(first, nullptr);
@@ -97,12 +109,13 @@ class TwitterTest : public testing_news::FeedUpdateTest {
     return out;
   }
   // A download of the fake user's timeline with the root's token pair.
-  Download download(const char* sinceID = nullptr, const char* olderThanID = nullptr, int32_t* openFailed = nullptr) {
+  Download download(const char* sinceID = nullptr, const char* olderThanID = nullptr, int32_t* openFailed = nullptr,
+                    bool headersFirst = false) {
     downloadTwitter d(root->twitterToken, root->twitterTokenSecret);
     TwitterOpenResult o = d.open(Str("12345"), Str(), "3200", Str(sinceID), Str(), nullptr, false, Str(olderThanID));
     if (openFailed) *openFailed = o.failed;
     if (o.failed != 0) return {};
-    return drive(d);
+    return drive(d, headersFirst);
   }
 
   std::unique_ptr<test::FakeTwitterApi> fake;
