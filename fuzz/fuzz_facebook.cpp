@@ -48,12 +48,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (post.commentsNode) {
     for (const bw::webDataNode* c = post.commentsNode->findChild("data", nullptr, nullptr, nullptr)->getFirstChild();
          c; c = c->getNext()) {
-      bw::facebookExtractComment(*c, post.item.get());
+      bw::facebookExtractComment(*c, post.item.get(), post.postAddress);
     }
   }
   bw::newsItem parent;
-  parent.link = bw::Str("https://www.facebook.com/1/posts/2?x=1");
-  bw::FacebookRecord comment = bw::facebookExtractComment(*parsed.root->head(), &parent);
+  bw::FacebookRecord comment =
+      bw::facebookExtractComment(*parsed.root->head(), &parent, "https://www.facebook.com/1/posts/2?x=1");
   if (comment.item->uniqueID.isNil() || comment.item->link.isNil() || comment.body->content.isNil()) std::abort();
   parsed.root->head()->setName(bw::Str(bw::kFacebookInfoRoot), bw::Str(), false);
   std::unique_ptr<bw::newsFeed> feed = bw::facebookUserInfoToFeed(*parsed.root);

@@ -10,6 +10,7 @@
 #include "platform/dos_env.h"
 #include "social/facebook_records.h"
 #include "social/facebook_signin.h"
+#include "social/json_members.h"
 #include "social/oauth1.h"
 #include "social/service_config.h"
 #include "social/twitter_records.h"
@@ -24,9 +25,7 @@ constexpr int32_t kTokenRefusedCode = 190;
 
 std::function<Str()> gSignInHook;
 
-webDataNode* child(const webDataNode* node, Text name) {
-  return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
-}
+webDataNode* child(const webDataNode* node, Text name) { return jsonMember(node, name); }
 
 // The decimal Unix time of a bigTime plus offset, NIL for no bound (0).
 Str unixText(bigTime time, int64_t offset) { return time == 0 ? Str() : twitterBigValueToString(time + offset); }
@@ -300,7 +299,8 @@ DownloadStep downloadFacebook::information(std::unique_ptr<webDataRoot> answer) 
     }
     name->setText(Str(text), kJsonString, false);
   }
-  webDataNode* link = child(top, "link");
+  // The link is set whatever the answer held there, null included.
+  webDataNode* link = top->findChild("link", nullptr, nullptr, nullptr);
   if (userID_.isNil()) {
     if (link) link->setText(Str(std::string(newsConfig::kFacebookHome) + "me/"), kJsonString, false);
     if (name) name->setText(Str("anyone posting on your Timeline"), kJsonString, false);

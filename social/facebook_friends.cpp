@@ -1,6 +1,7 @@
 // social/facebook_friends.cpp - the friends reader.
 #include "social/facebook_friends.h"
 
+#include "social/json_members.h"
 #include "social/twitter_records.h"
 
 namespace bw {
@@ -12,7 +13,7 @@ FacebookFriends facebookFetchFriends(downloadFacebook& downloader) {
   FacebookAnswer answer = downloader.downloadNow(false);
   out.error = answer.kind;
   const webDataNode* top = answer.document ? answer.document->head() : nullptr;
-  const webDataNode* data = top ? top->findChild("data", nullptr, nullptr, nullptr) : nullptr;
+  const webDataNode* data = jsonMember(top, "data");
   if (!data) return out;
   out.friends.emplace();
   for (const webDataNode* entry = data->getFirstChild(); entry; entry = entry->getNext()) {

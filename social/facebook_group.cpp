@@ -8,6 +8,7 @@
 #include "core/ascii_case.h"
 #include "news/news_config.h"
 #include "social/facebook_address.h"
+#include "social/json_members.h"
 #include "social/twitter_records.h"
 #include "web/url.h"
 
@@ -45,7 +46,7 @@ Str textOr(const webDataNode* node, Text name, const char* fallback) {
 bool confirmGroup(const webDataNode* entry, NewsGuiWindow* window) {
   const Str name = textOr(entry, "name", "unknown");
   const Str description = textOr(entry, "description", "");
-  const Str owner = twitterMemberText(entry->findChild("owner", nullptr, nullptr, nullptr), "name", false);
+  const Str owner = twitterMemberText(jsonMember(entry, "owner"), "name", false);
   RequesterParameters p{name.str()};
   if (owner) {
     p.insert(p.end(), {std::string("(Facebook group owned by "), owner.str(), std::string(")\n")});
@@ -80,7 +81,7 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
     FacebookAnswer found = ask(*downloader, "search" + std::string(kGroupFields) + "&q=" + query.str() + "&type=group");
     if (found.kind == kFeedAuthFailed) return {Str(), true, kFeedAuthFailed};
     if (!found.document || !found.document->head()) return {};
-    const webDataNode* data = found.document->head()->findChild("data", nullptr, nullptr, nullptr);
+    const webDataNode* data = jsonMember(found.document->head(), "data");
     for (const webDataNode* entry = data ? data->getFirstChild() : nullptr; entry; entry = entry->getNext()) {
       Str entryID = twitterMemberText(entry, "id", true);
       if (!isPlainId(entryID) || !confirmGroup(entry, window)) continue;
@@ -112,7 +113,7 @@ FacebookGroupFound findFacebookGroup(Text url, NewsGuiWindow* window, downloadFa
     if (exists.kind == kFeedAuthFailed) return {Str(), address.isGroup, kFeedAuthFailed};
     if (!exists.document && exists.status == kStatusNotFound) return {};
     const webDataNode* top = exists.document ? exists.document->head() : nullptr;
-    if (exists.document && !(top && top->findChild("name", nullptr, nullptr, nullptr))) return {};
+    if (exists.document && !jsonMember(top, "name")) return {};
   }
   return {std::move(id), address.isGroup};
 }

@@ -9,14 +9,13 @@
 #include "news/news_load.h"
 #include "social/facebook_records.h"
 #include "social/id_index.h"
+#include "social/json_members.h"
 #include "social/social_merge.h"
 
 namespace bw {
 namespace {
 
-const webDataNode* dataOf(const webDataNode* node) {
-  return node ? node->findChild("data", nullptr, nullptr, nullptr) : nullptr;
-}
+const webDataNode* dataOf(const webDataNode* node) { return jsonMember(node, "data"); }
 
 class PostParse : public SocialPageParse {
  public:
@@ -32,6 +31,7 @@ class PostParse : public SocialPageParse {
       showNextItem();
       FacebookRecord r = facebookExtractPost(*post);
       const webDataNode* comments = r.commentsNode;
+      const Str postAddress = std::move(r.postAddress);
       HeldItem stored(db_);
       newsItem* parent = nullptr;
       if (const int32_t known = knownIndex(*r.item)) {
@@ -43,7 +43,7 @@ class PostParse : public SocialPageParse {
       if (!comments || !parent) continue;
       showComments();
       for (const webDataNode* c = dataOf(comments)->getFirstChild(); c; c = c->getNext()) {
-        FacebookRecord comment = facebookExtractComment(*c, parent);
+        FacebookRecord comment = facebookExtractComment(*c, parent, postAddress);
         if (knownIndex(*comment.item)) break;  // the rest is older and known
         storeNew(std::move(comment), items);
       }
@@ -62,7 +62,7 @@ class PostParse : public SocialPageParse {
       if (!comments) continue;
       showComments();
       for (const webDataNode* c = dataOf(comments)->getFirstChild(); c; c = c->getNext()) {
-        FacebookRecord comment = facebookExtractComment(*c, parent);
+        FacebookRecord comment = facebookExtractComment(*c, parent, r.postAddress);
         storeNewItem(db_, feed_, std::move(comment.item), std::move(comment.body), items);
       }
     }

@@ -7,6 +7,7 @@
 #include "core/ascii_case.h"
 #include "core/exception.h"
 #include "news/feed_merge.h"
+#include "news/news_config.h"
 #include "social/json_members.h"
 #include "social/twitter_records.h"
 
@@ -23,9 +24,7 @@ std::string_view postPartOf(std::string_view id) {
   return p == std::string_view::npos ? id : id.substr(p + 1);
 }
 
-const webDataNode* child(const webDataNode* node, Text name) {
-  return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
-}
+const webDataNode* child(const webDataNode* node, Text name) { return jsonMember(node, name); }
 
 Str member(const webDataNode* node, Text name, bool raw = true) { return twitterMemberText(node, name, raw); }
 
@@ -70,7 +69,7 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
   enum { kFrom, kType, kMessage, kName, kDescription, kPermalink, kId, kCreated, kUpdated, kComments, kLink };
   const auto members = findMembers<11>(&post, {"from", "type", "message", "name", "description", "permalink_url",
                                                "id", "created_time", "updated_time", "comments", "link"});
-  FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr};
+  FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr, Str()};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
   const Str fromName = fromNameOf(members[kFrom]);
@@ -102,8 +101,18 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
   // A link post leads to what it shares; any other post to itself.
   Str link = equalsNoCase(type.view(), "link") ? nodeText(members[kLink], false) : Str();
   if (!link || link.empty()) link = nodeText(members[kPermalink], false);
+  Str permalink = nodeText(members[kPermalink], false);
   item.link = link ? std::move(link) : Str("");
   item.uniqueID = orMissing(nodeText(members[kId]));
+  if (permalink && !permalink.empty()) {
+    r.postAddress = std::move(permalink);
+  } else if (const size_t owner = item.uniqueID.view().find('_');
+             members[kId] && owner != std::string_view::npos && owner > 0 && owner + 1 < item.uniqueID.view().size()) {
+    const std::string_view id = item.uniqueID.view();
+    r.postAddress = joinedText({newsConfig::kFacebookHome, id.substr(0, owner), "/posts/"sv, id.substr(owner + 1)});
+  } else {
+    r.postAddress = Str(""sv);
+  }
   body.publishedText = nodeText(members[kCreated]);
   item.published = facebookParseDate(body.publishedText);
   body.updatedText = nodeText(members[kUpdated]);
@@ -133,11 +142,11 @@ FacebookRecord facebookExtractPost(const webDataNode& post) {
   return r;
 }
 
-FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem* parent) {
+FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem* parent, Text postAddress) {
   if (!parent) raise("EPU", "facebookExtractComment(); parentItemNode=NIL");
   enum { kCreated, kId, kFrom, kMessage };
   const auto members = findMembers<4>(&comment, {"created_time", "id", "from", "message"});
-  FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr};
+  FacebookRecord r{std::make_unique<newsItem>(), newBody(), nullptr, Str()};
   newsItem& item = *r.item;
   newsItemBody& body = *r.body;
   body.publishedText = nodeText(members[kCreated]);
@@ -146,8 +155,8 @@ FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem
   item.downloaded = pTime::CurrentTime(0);
 
   Str id = nodeText(members[kId]);
-  if (!parent->link.empty() && id) {
-    const std::string_view link = parent->link.view();
+  if (!postAddress.isNil() && !postAddress.view().empty() && id) {
+    const std::string_view link = postAddress.view();
     item.link = joinedText({link, link.find('?') == std::string_view::npos ? "?"sv : "&"sv, "comment_id="sv,
                             postPartOf(id.view())});
   } else {

@@ -4,7 +4,8 @@
 //
 // Invariants:
 //   1. Texts are read into UTF-8 raw (escapes as the service wrote them);
-//      "link", "permalink_url" and "type" decoded. Absent members give
+//      "link", "permalink_url" and "type" decoded. Absent members, and
+//      members whose value is the JSON null, give
 //      "#MISSING", "unknown post type", "(shared a post)", the empty text,
 //      NIL or the unset date; nothing raises for them.
 //   2. A date must read as ISO 8601 with its "T" ("2017-06-18T10:20:30+0000")
@@ -39,10 +40,16 @@ struct FacebookRecord {
   std::unique_ptr<newsItem> item;
   std::unique_ptr<newsItemBody> body;
   const webDataNode* commentsNode = nullptr;  // posts only: "comments" with a first "data" element
+  // Posts only: the post's own address on Facebook, whatever it shares: its
+  // "permalink_url", else "https://www.facebook.com/<owner>/posts/<post>"
+  // from its id; empty without either.
+  Str postAddress;
 };
 FacebookRecord facebookExtractPost(const webDataNode& post);
-// parent NIL raises "EPU"; only its link is read.
-FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem* parent);
+// parent NIL raises "EPU". The link is postAddress (the post's, see
+// FacebookRecord) with "comment_id=" and the comment id's post part after
+// "?" or "&"; empty when either is missing.
+FacebookRecord facebookExtractComment(const webDataNode& comment, const newsItem* parent, Text postAddress);
 
 // "owner_post" splits at its first "_"; without one the whole id is the
 // post part and owner is NIL. postPartOnly leaves owner NIL.

@@ -111,6 +111,20 @@ TEST_F(FacebookRecordRead, Posts) {
       {R"({"type":"photo","link":"https:\/\/fb\/photo","permalink_url":"https:\/\/fb\/p"})", "https://fb/p"},
   };
   for (const Linked& c : linked) EXPECT_EQ(s(facebookExtractPost(node(c.json)).item->link), c.link) << c.json;
+  // Its comments lead to the post itself on Facebook, whatever it shares.
+  struct Address {
+    const char* json;
+    const char* address;
+  } addresses[] = {
+      {R"({"id":"5_9","type":"link","link":"https:\/\/news.example\/a?id=5","permalink_url":"https:\/\/fb\/p"})",
+       "https://fb/p"},
+      {R"({"id":"5_9","type":"link","link":"https:\/\/news.example\/a?id=5"})", "https://www.facebook.com/5/posts/9"},
+      {R"({"id":"5_9","permalink_url":""})", "https://www.facebook.com/5/posts/9"},
+      {R"({"id":"59","type":"link","link":"https:\/\/news.example\/a"})", ""},
+      {R"({"id":"_9"})", ""},
+      {R"({"type":"link","link":"https:\/\/news.example\/a"})", ""},
+  };
+  for (const Address& c : addresses) EXPECT_EQ(s(facebookExtractPost(node(c.json)).postAddress), c.address) << c.json;
   for (const Case& c : cases) {
     FacebookRecord r = facebookExtractPost(node(c.json));
     EXPECT_EQ(s(r.item->title) + "|" + s(r.body->summary) + "|" + s(r.body->content) + "|" + s(r.item->tags),
@@ -132,9 +146,10 @@ TEST_F(FacebookRecordRead, Posts) {
   ASSERT_NE(full.commentsNode, nullptr);
   EXPECT_EQ(facebookExtractPost(node(R"({"comments":{"data":[]}})")).commentsNode, nullptr);
 
-  // Comments: the link takes the part of the id behind "_" after "?" or "&".
+  // Comments: the link is the post's address with the part of the id behind
+  // "_" after "?" or "&".
   struct Comment {
-    const char* parentLink;
+    const char* postAddress;
     const char* json;
     const char* title;
     const char* link;
@@ -148,12 +163,12 @@ TEST_F(FacebookRecordRead, Posts) {
   };
   for (const Comment& c : comments) {
     newsItem parent;
-    parent.link = Str(c.parentLink);
-    FacebookRecord r = facebookExtractComment(node(c.json), &parent);
+    parent.link = Str("https://news.example/article?id=5");  // what a link post shares: never the comment's
+    FacebookRecord r = facebookExtractComment(node(c.json), &parent, c.postAddress);
     EXPECT_EQ(s(r.item->title) + "|" + s(r.item->link), std::string(c.title) + "|" + c.link) << c.json;
     EXPECT_EQ(r.item->updated, kDateUnset);
   }
-  expectRaise([&] { facebookExtractComment(node("{}"), nullptr); }, "EPU",
+  expectRaise([&] { facebookExtractComment(node("{}"), nullptr, "https://fb/p"); }, "EPU",
                     "facebookExtractComment(); parentItemNode=NIL");
 }
 

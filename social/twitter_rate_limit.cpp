@@ -11,6 +11,7 @@
 #include "core/string_procs.h"
 #include "news/news_config.h"
 #include "platform/dos_env.h"
+#include "social/json_members.h"
 #include "social/service_config.h"
 #include "social/twitter_downloader.h"
 #include "social/twitter_module.h"
@@ -34,10 +35,10 @@ void append(cMegaList_class& list, newsFeed* feed) { list.infoPastEnd()->beforeI
 // A member named as the service writes it ("\/" for "/") or plainly.
 const webDataNode* member(const webDataNode* node, std::string_view escaped) {
   if (!node) return nullptr;
-  if (const webDataNode* found = node->findChild(escaped, nullptr, nullptr, nullptr)) return found;
+  if (const webDataNode* found = jsonMember(node, escaped)) return found;
   std::string plain(escaped);
   for (size_t at = plain.find("\\/"); at != std::string::npos; at = plain.find("\\/", at)) plain.erase(at, 1);
-  return node->findChild(plain, nullptr, nullptr, nullptr);
+  return jsonMember(node, plain);
 }
 
 // resources.<group>.<name>.remaining as a number, when the path exists.

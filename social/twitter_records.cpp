@@ -3,6 +3,7 @@
 #include "social/twitter_records.h"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 
 #include "core/ascii_case.h"
@@ -34,7 +35,7 @@ const cEncoding& utf8() {
 bool documentHoldsRaw(const webDataNode* node, bool raw) { return raw && node->getRoot() && node->getRoot()->holdsUtf8(); }
 
 Str textOf(const webDataNode* node, bool raw) {
-  if (!node) return Str();
+  if (!node || isJsonNull(node)) return Str();
   if (documentHoldsRaw(node, raw)) return node->infoText().toStr();
   return node->getText(&utf8(), raw);
 }
@@ -42,6 +43,7 @@ Str textOf(const webDataNode* node, bool raw) {
 // textOf for a record: a view of the document's bytes where textOf would
 // copy them, else of textOf's text kept in held.
 RecordString recordTextOf(const webDataNode* node, bool raw, Str& held) {
+  if (isJsonNull(node)) return RecordString{};
   if (node && documentHoldsRaw(node, raw)) {
     const NodeText text = node->infoText();
     return text.isNil() ? RecordString{} : recordStringOf(text.view());
@@ -50,9 +52,7 @@ RecordString recordTextOf(const webDataNode* node, bool raw, Str& held) {
   return recordStringOf(held);
 }
 
-const webDataNode* child(const webDataNode* node, Text name) {
-  return node ? node->findChild(name, nullptr, nullptr, nullptr) : nullptr;
-}
+const webDataNode* child(const webDataNode* node, Text name) { return jsonMember(node, name); }
 
 // list[first].member, NIL when any step is missing.
 const webDataNode* firstOf(const webDataNode* list, Text member) {
@@ -185,23 +185,41 @@ TweetMembers twitterFindTweetMembers(const webDataNode* tweet) {
           url ? url : medium[kExpanded], medium[kMediaUrlHttps] ? medium[kMediaUrlHttps] : medium[kMediaUrl]};
 }
 
+namespace {
+
+// The name a retweet's own text begins with ("RT @name: ..."), the way the
+// service writes it; NIL when it begins otherwise.
+Str retweetedNameOf(const webDataNode* ownText) {
+  Str text = textOf(ownText, true);
+  const std::string_view t = text.view();
+  if (!t.starts_with("RT @")) return Str();
+  size_t end = 4;
+  while (end < t.size() && (std::isalnum(static_cast<unsigned char>(t[end])) || t[end] == '_')) ++end;
+  if (end == 4 || end >= t.size() || t[end] != ':') return Str();
+  return Str(t.substr(4, end - 4));
+}
+
+}  // namespace
+
 Str twitterShownText(const TweetMembers& members) {
   const webDataNode* fullText = members.fullText;
   const webDataNode* entities = members.entities;
   Str name;
-  if (members.retweet) {
-    if (const webDataNode* whole = child(members.retweet, "full_text")) {
-      fullText = whole;
-      entities = child(members.retweet, "entities");
-    }
+  const webDataNode* whole = members.retweet ? child(members.retweet, "full_text") : nullptr;
+  if (whole) {
+    fullText = whole;
+    entities = child(members.retweet, "entities");
+    // The timeline is asked with trim_user, so the retweeted user is often
+    // an id alone: its name is then the one the tweet's own text gives.
     name = textOf(child(child(members.retweet, "user"), "screen_name"), true);
+    if (!name) name = retweetedNameOf(members.fullText);
   }
   // The texts are read as views of the document's bytes where it has them.
   Str held, heldShort, heldExpanded;
   const RecordString text = recordTextOf(fullText, true, held);
   if (text.nil) return Str();
   std::string shown(text.text);
-  bool changed = false;
+  bool changed = fullText != members.fullText;
   for (const char* list : {"urls", "media"}) {
     const webDataNode* entries = child(entities, list);
     for (const webDataNode* e = entries ? entries->getFirstChild() : nullptr; e; e = e->getNext()) {
@@ -215,7 +233,7 @@ Str twitterShownText(const TweetMembers& members) {
       }
     }
   }
-  if (members.retweet && name) {
+  if (whole && name) {
     shown = "RT @" + name.str() + ": " + shown;
     changed = true;
   }

@@ -5,8 +5,9 @@
 // Invariants:
 //   1. Texts are read into UTF-8; titles, ids, summaries, languages and
 //      descriptions raw (escapes as the service wrote them), addresses and
-//      the screen name decoded. Absent members give "#MISSING", NIL, the
-//      empty text or the unset date as documented; nothing raises for them.
+//      the screen name decoded. Absent members, and members whose value is
+//      the JSON null, give "#MISSING", NIL, the empty text or the unset date
+//      as documented; nothing raises for them.
 //   2. twitterParseDate never reads past its text: a text that breaks the
 //      grammar at any point gives kDateInvalid, NIL gives kDateUnset.
 //   3. The readers hand out new, unstored objects; on an exception nothing
@@ -31,9 +32,10 @@ inline constexpr std::string_view kUsersShowRoot = "twitter_users_show";
 inline constexpr std::string_view kTimelineRoot = "twitter_user_timeline";
 inline constexpr std::string_view kOlderTimelineRoot = "twitter_user_timeline2";
 
-// The UTF-8 text of node (NIL: NIL), raw or decoded.
+// The UTF-8 text of node (NIL or the JSON null: NIL), raw or decoded.
 Str twitterNodeText(const webDataNode* node, bool raw);
-// The UTF-8 text of parent's member name, raw or decoded; NIL without it.
+// The UTF-8 text of parent's member name, raw or decoded; NIL without it
+// or when it is null.
 Str twitterMemberText(const webDataNode* parent, Text name, bool raw);
 
 // "Wed Aug 27 13:08:45 +0000 2008" in UTC seconds from 2000.
@@ -66,10 +68,12 @@ struct TweetMembers {
 // The members of a tweet (NIL: none), each the first of its name.
 TweetMembers twitterFindTweetMembers(const webDataNode* tweet);
 
-// The text a tweet shows, raw: a retweet's is "RT @<name>: " and the whole
-// retweeted text (the tweet's own is cut), and every t.co link the
-// entities list ("urls" and "media") is replaced by its "expanded_url".
-// NIL when that is the tweet's "full_text" as it stands.
+// The text a tweet shows, raw: a retweet's is the whole retweeted
+// "full_text" (the tweet's own is cut), after "RT @<name>: " when the name
+// is known (the retweeted user's "screen_name", else the name the tweet's
+// own text begins with), and every t.co link the entities list ("urls" and
+// "media") is replaced by its "expanded_url". NIL when that is the tweet's
+// "full_text" as it stands.
 Str twitterShownText(const TweetMembers& members);
 
 // Where the title of a tweet's text is cut: before its first "https" link,

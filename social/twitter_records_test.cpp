@@ -125,7 +125,8 @@ class TwitterRecordTest : public testing_social::TwitterTest {
 };
 
 // A text read raw from a UTF-8 document is the getter's copy: the same
-// bytes and capacity, for every node of a document with every kind of value.
+// bytes and capacity, for every node of a document with every kind of value
+// but null, which reads as no text.
 TEST_F(TwitterRecordTest, RawTextsAreTheGettersCopies) {
   cEncodingUTF utf8;
   ASSERT_TRUE(utf8.load("UTF-8"));
@@ -137,11 +138,15 @@ TEST_F(TwitterRecordTest, RawTextsAreTheGettersCopies) {
     todo.pop_back();
     for (const webDataNode* c = n->getFirstChild(); c; c = c->getNext()) todo.push_back(c);
     const Str raw = twitterNodeText(n, true);
+    ++checked;
+    if (isJsonNull(n)) {  // a null is no text
+      EXPECT_TRUE(raw.isNil());
+      continue;
+    }
     const Str getter = n->getText(&utf8, true);
     ASSERT_EQ(raw.isNil(), getter.isNil());
     ASSERT_EQ(raw.view(), getter.view());
     ASSERT_EQ(raw.capacity(), getter.capacity()) << getter.view();
-    ++checked;
   }
   EXPECT_EQ(checked, 10);
 }
@@ -230,6 +235,19 @@ TEST_F(TwitterRecordTest, RetweetsWholeLinksExpandedImagesSecure) {
        R"("entities":{"urls":[)" + url1 + "]}}",
        "RT @ann: The start of a long text that the service cut off here, whole https:\\/\\/one.example\\/x",
        "RT @ann: The start of a long text that the service cut off here, whole ", ""},
+      // The timeline is asked with trim_user: the retweeted user is an id
+      // alone, and its name is the one the tweet's own text begins with.
+      {R"("full_text":"RT @bo_9: Cut \u2026","retweeted_status":{"user":{"id":5,"id_str":"5"},"full_text":"Cut here, whole"})",
+       "RT @bo_9: Cut here, whole", "RT @bo_9: Cut here, whole", ""},
+      {R"("full_text":"RT @bo: Cut \u2026","retweeted_status":{"user":null,"full_text":"Cut here, whole"})",
+       "RT @bo: Cut here, whole", "RT @bo: Cut here, whole", ""},
+      // No name anywhere: the whole text without a prefix.
+      {R"("full_text":"Cut \u2026","retweeted_status":{"full_text":"Cut here, whole"})", "Cut here, whole",
+       "Cut here, whole", ""},
+      {R"("full_text":"RT @: Cut \u2026","retweeted_status":{"full_text":"Cut here"})", "Cut here", "Cut here", ""},
+      // Without the retweeted text the tweet's own stands, never prefixed twice.
+      {R"("full_text":"RT @ann: Cut \u2026","retweeted_status":{"user":{"screen_name":"ann"}})", "RT @ann: Cut \\u2026",
+       "RT @ann: Cut \\u2026", ""},
       {R"("full_text":"Plain https:\/\/t.co\/zz","entities":{"urls":[]})", "Plain https:\\/\\/t.co\\/zz", "Plain ", ""},
       {R"("full_text":"Old photo","entities":{"media":[{"media_url":"http:\/\/pbs.example\/2.jpg"}]})", "Old photo",
        "Old photo", "http://pbs.example/2.jpg"},  // no https address given: the one there is
