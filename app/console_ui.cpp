@@ -64,6 +64,10 @@ void report(Text title, std::string_view text, const FormatArguments* arguments)
     gRequesterWindow(title, text, "OK", arguments, 0, 0);
     return;
   }
+  reportOnConsole(text, arguments);
+}
+
+void reportOnConsole(std::string_view text, const FormatArguments* arguments) {
   bool lines = std::count(text.begin(), text.end(), '\n') >= 2;
   if (lines) consolePrint("\n");
   printGuiMessage(text, arguments, nullptr, "\n");

@@ -39,10 +39,12 @@ std::string consoleMessageText(std::string_view text, const FormatArguments* arg
 void printGuiMessage(std::string_view text, const FormatArguments* arguments, const char* prefix,
                      const char* suffix);
 
-// With a requester window: a requester with "OK". Else the console form:
-// a text of two or more lines stands between blank lines, a one-line text
-// is followed by one.
+// With a requester window: a requester with "OK". Else the console form
+// (reportOnConsole).
 void report(Text title, std::string_view text, const FormatArguments* arguments);
+// The console form of a report: a text of two or more lines stands between
+// blank lines, a one-line text is followed by one.
+void reportOnConsole(std::string_view text, const FormatArguments* arguments);
 
 // In GUI mode the requesters are windows: gui_requester and report hand
 // over to this function (NIL: the console, as in shell mode).

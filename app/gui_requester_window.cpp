@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_ui.h"
 #include "core/exception.h"
 #include "gui/host/core/gui_native_items.h"
 #include "gui/host/gui_app_client.h"
@@ -61,6 +62,11 @@ int32_t guiRequesterWindow(Text title, std::string_view text, std::string_view b
   const std::vector<std::string> labels = splitAt(buttons, '|');
   const int32_t count = static_cast<int32_t>(labels.size());
   const int32_t closedResult = count == 1 ? 1 : 0;
+  if (cGuiHost::Terminating()) {
+    // The program is ending: nobody is there to answer.
+    reportOnConsole(text, arguments);
+    return closedResult;
+  }
 
   cGuiWindow* window = cGuiHost::CreateGuiWindow(title);
   WindowEnd end{window};

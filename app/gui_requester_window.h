@@ -11,6 +11,9 @@
 //   4. Text from arguments is shown as it stands but for control bytes
 //      (ESC among them), which show as "?": an argument never styles the
 //      text.
+//   5. Once a kill signal asked the program to end (cGuiHost::Terminating)
+//      no requester opens: the text goes to the console and the answer is
+//      the closed one.
 #pragma once
 
 #include <cstdint>

@@ -16,6 +16,7 @@
 #include "core/charset.h"
 #include "core/exception.h"
 #include "database/soup_block_file.h"
+#include "gui/host/gui_app_client.h"
 #include "news/news_load.h"
 #include "news/news_show.h"
 #include "news/seen_times.h"
@@ -115,6 +116,10 @@ void ProgramRun::run() {
   // user comes back to what was read, and the news list walks every feed's
   // list side by side.
   if (shell_) setMappedWindowBudget(kMappedWindowsOnePass);
+  // A session's end (SIGTERM, SIGHUP) stops the shell's update as Ctrl-C
+  // does, and the database is still written; the windows take them as
+  // their kill command.
+  if (shell_) dos::breakOnTermination();
   if (!shell_) startGui();
   openDatabase();
   if (db_->infoNeedsRepair()) validateDatabase();
@@ -125,7 +130,8 @@ void ProgramRun::run() {
     gModeForTesting(*db_, *root_);
   } else if (shell_) {
     if (shell_updateAll(*db_, *root_).failed > 0) exitCode_ = kExitSomeFailed;
-  } else {
+  } else if (!cGuiHost::Terminating()) {
+    // A kill signal during start-up ends the run before any window opens.
     gui(*db_, *root_, &status_);
   }
   shutdown();

@@ -203,27 +203,33 @@ TEST_F(ShellRoadTest, EachFailedFeedIsToldWithItsReason) {
 
 // Ctrl-C while the third feed's answer is slow in coming ends that download
 // (the feed counts as not updated, and as no failure), skips the rest, and
-// the run still writes and backs up the database.
-TEST_F(ShellRoadTest, CtrlCEndsTheDownloadInHand) {
-  test::LoopbackServer server(
-      [this](const std::string& request, int index) {
-        if (index != 2) return serveFeed(request);
-        ::kill(-child.load(), SIGINT);
-        test::Reply slow = serveFeed(request);
-        slow.segments.insert(slow.segments.begin(), "");
-        slow.pauseMs = 3000;
-        return slow;
-      },
-      3);
-  seed(server.port());
-  ChildRun run = runProgram();
-  EXPECT_EQ(run.rc, 0);
-  EXPECT_EQ(run.output, "Update cancelled by user.\nUpdated 2 feeds: 6 new items.\n");
-  EXPECT_EQ(run.errors, "");
-  std::map<std::string, int> want = seeded;
-  for (const char* name : {"rss-d", "atom-b"}) want[name] = updated.at(name);
-  EXPECT_EQ(itemCounts(), want);
-  EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+// the run still writes and backs up the database. A session's end (SIGTERM,
+// SIGHUP) does the same.
+TEST_F(ShellRoadTest, CtrlCOrASessionsEndEndsTheDownloadInHand) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    for (const auto& name : namesStartingWith("database.soup")) fs::remove(at(name));
+    test::LoopbackServer server(
+        [this, signal](const std::string& request, int index) {
+          if (index != 2) return serveFeed(request);
+          ::kill(-child.load(), signal);
+          test::Reply slow = serveFeed(request);
+          slow.segments.insert(slow.segments.begin(), "");
+          slow.pauseMs = 3000;
+          return slow;
+        },
+        3);
+    seed(server.port());
+    ChildRun run = runProgram();
+    EXPECT_EQ(run.rc, 0);
+    EXPECT_EQ(run.output, "Update cancelled by user.\nUpdated 2 feeds: 6 new items.\n");
+    EXPECT_EQ(run.errors, "");
+    std::map<std::string, int> want = seeded;
+    for (const char* name : {"rss-d", "atom-b"}) want[name] = updated.at(name);
+    EXPECT_EQ(itemCounts(), want);
+    expectSound();
+    EXPECT_TRUE(exists("database.soup.bak_1Latest"));
+  }
 }
 
 TEST_F(ShellRoadTest, ASecondInstanceIsRefused) {

@@ -19,7 +19,17 @@ namespace {
 std::atomic<bool> gBreak{false};
 bool gHandlerInstalled = false;
 
+bool gTerminationBreaks = false;
+
 extern "C" void onSigInt(int) { gBreak.store(true, std::memory_order_relaxed); }
+
+void setAction(int signal, void (*handler)(int)) {
+  struct sigaction sa{};
+  sa.sa_handler = handler;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESTART;  // an interrupted system call goes on
+  ::sigaction(signal, &sa, nullptr);
+}
 
 bool validName(Text name) {
   if (name.isNil()) return false;
@@ -72,12 +82,13 @@ bool deleteVar(Text name, uint32_t) {
 
 void installBreakHandler() {
   if (gHandlerInstalled) return;
-  struct sigaction sa{};
-  sa.sa_handler = onSigInt;
-  sigemptyset(&sa.sa_mask);
-  sa.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &sa, nullptr);
+  setAction(SIGINT, onSigInt);
   gHandlerInstalled = true;
+}
+
+void breakOnTermination() {
+  for (int signal : {SIGTERM, SIGHUP}) setAction(signal, onSigInt);
+  gTerminationBreaks = true;
 }
 
 bool checkBreak() { return gBreak.exchange(false, std::memory_order_relaxed); }
@@ -142,13 +153,6 @@ namespace {
 // is lost; EFBIG: "FULL", raised and told like a full disk).
 constexpr int kWriteSignals[] = {SIGPIPE, SIGXFSZ};
 
-void setAction(int signal, void (*handler)(int)) {
-  struct sigaction sa{};
-  sa.sa_handler = handler;
-  sigemptyset(&sa.sa_mask);
-  ::sigaction(signal, &sa, nullptr);
-}
-
 }  // namespace
 
 void initDosLayer() {
@@ -157,6 +161,10 @@ void initDosLayer() {
 }
 
 void endDosLayer() {
+  if (gTerminationBreaks) {
+    for (int signal : {SIGTERM, SIGHUP}) setAction(signal, SIG_DFL);
+    gTerminationBreaks = false;
+  }
   if (!gHandlerInstalled) return;
   setAction(SIGINT, SIG_DFL);
   for (int signal : kWriteSignals) setAction(signal, SIG_DFL);

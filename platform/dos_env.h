@@ -6,7 +6,8 @@
 //   1. Variables are the process environment (ENV:); the AmigaDOS global
 //      and local flags are accepted and ignored. An unset variable is not an
 //      empty one.
-//   2. SIGINT only sets an atomic flag (installBreakHandler); long
+//   2. SIGINT only sets an atomic flag (installBreakHandler; SIGTERM and
+//      SIGHUP too after breakOnTermination); long
 //      operations poll it with checkBreak(), which clears it. Between
 //      initDosLayer and endDosLayer SIGPIPE and SIGXFSZ are ignored: a
 //      write they would have ended the process at fails instead.
@@ -34,6 +35,10 @@ bool deleteVar(Text name, uint32_t flags = 0);
 
 // Installs the SIGINT handler that sets the break flag (idempotent).
 void installBreakHandler();
+// SIGTERM and SIGHUP set the break flag too from now on (shell mode: a
+// session's end stops the update as Ctrl-C does); endDosLayer puts their
+// default actions back.
+void breakOnTermination();
 // True when Ctrl-C arrived since the last call; clears the flag.
 bool checkBreak();
 // Sets the flag as SIGINT does.

@@ -41,7 +41,16 @@ TEST(DosEnv, CheckBreakSeesSigIntOnce) {
   EXPECT_FALSE(checkBreak());  // tested and cleared
   signalBreak();
   EXPECT_TRUE(checkBreak());
+  // The shell's run takes a session's end as Ctrl-C.
+  breakOnTermination();
+  for (int signal : {SIGTERM, SIGHUP}) {
+    ASSERT_EQ(::raise(signal), 0);
+    EXPECT_TRUE(checkBreak()) << signal;
+  }
   endDosLayer();
+  struct sigaction action {};
+  ::sigaction(SIGTERM, nullptr, &action);
+  EXPECT_EQ(action.sa_handler, SIG_DFL);
 }
 
 TEST(DosEnv, DelayWaitsTicksOfTwentyMilliseconds) {

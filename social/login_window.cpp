@@ -19,9 +19,10 @@ bool loginWindowAbortRequested(NewsGuiWindow* window, NewsGuiItem* cancelButton)
   ChangedGuiItem event = newsUi().checkForChangedGuiItem();
   if (!window || event.window != window) return false;
   if (!event.item) {
-    // Both are asked so that both are cleared.
+    // The close request is cleared; the quit request is kept for the
+    // caller, who ends with it.
     bool closeRequested = window->infoCloseRequested(false);
-    bool quitRequested = window->infoQuitRequested(false);
+    bool quitRequested = window->infoQuitRequested(true);
     return closeRequested || quitRequested;
   }
   return event.item == cancelButton;

@@ -9,7 +9,7 @@
 //   2. An abort functor polls the user interface once per call and consumes
 //      the event: an event of another window gives FALSE; Cancel, or an
 //      item-less event of its window with a close or quit request, gives
-//      TRUE. Both requests are read and cleared.
+//      TRUE. The close request is cleared, the quit request kept.
 //   3. The functors keep no state of their own; one object of each lives for
 //      the program (twitterLoginAbortCallback, facebookLoginAbortCallback).
 #pragma once

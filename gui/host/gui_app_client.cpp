@@ -100,7 +100,8 @@ void cGuiAppClient::build(cApp& app) {
   native_->codec = std::make_unique<GuiTextCodec>(newSystemEncoding());
   guiSetPictureReader(guiReadPicture);
 
-  // The kill command: SIGTERM, SIGHUP and SIGINT, from now on only here.
+  // SIGTERM, SIGHUP and SIGINT end the program (terminate), from now on
+  // only here.
   if (gKillPipe[0] < 0 && pipe2(gKillPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
     raise("ERR", "cGuiAppClient.build(); failed to create GUI");
   }
@@ -109,7 +110,7 @@ void cGuiAppClient::build(cApp& app) {
     char drain[64];
     while (read(gKillPipe[0], drain, sizeof drain) > 0) {
     }
-    guiGuarded([this] { killCommand(); });
+    guiGuarded([this] { terminate(); });
   });
   struct sigaction action = {};
   action.sa_handler = onKillSignal;
@@ -192,6 +193,7 @@ cGuiAppClient& client() {
 cGuiWindow* cGuiHost::CreateGuiWindow(Text title) { return client().createGuiWindow(title); }
 
 void cGuiHost::SetMainWindow(cGuiWindow* window) { client().setMainWindow(window); }
+bool cGuiHost::Terminating() { return gClient && gClient->infoTerminating(); }
 GuiChange cGuiHost::waitForChangedGuiItem() { return client().waitForChangedGuiItem(); }
 GuiChange cGuiHost::checkForChangedGuiItem(bool keep) { return client().checkForChangedGuiItem(keep); }
 

@@ -12,8 +12,8 @@
 //      unset) build raises "ERR" "cGuiAppClient.build(); failed to create
 //      GUI" instead of letting Qt abort.
 //   4. Only a built client handles SIGTERM, SIGHUP and SIGINT: each becomes
-//      the kill command in the event loop. unbuild puts the previous
-//      handlers back.
+//      terminate() in the event loop, the kill command whose quit request no
+//      dialog takes back. unbuild puts the previous handlers back.
 //   5. No Qt callback lets an exception out: each prints it
 //      (printException) and the loop goes on.
 #pragma once
@@ -104,6 +104,9 @@ GuiChange waitForChangedGuiItem();
 GuiChange checkForChangedGuiItem(bool keepOtherWindows);
 // The main window of the one client (cGuiAppClient::setMainWindow).
 void SetMainWindow(cGuiWindow* window);
+// A kill signal asked the program to end (cGuiAppClientCore::terminate);
+// FALSE without a client.
+bool Terminating();
 }  // namespace cGuiHost
 // Closes, removes and deletes the window; nothing for NIL or without client.
 void endGuiWindow(cGuiWindow* window);

@@ -210,6 +210,8 @@ TEST_F(QtHostTest, KillSignalsAskEveryWindowAndAThrowingSlotIsPrinted) {
     EXPECT_EQ(nextEvent().window, one.w);
     EXPECT_EQ(nextEvent().window, two);
     EXPECT_TRUE(one.w->infoQuitRequested(false));
+    EXPECT_TRUE(two->infoQuitRequested(false));  // no reader takes it back
+    EXPECT_TRUE(client_->infoTerminating());
   }
   EXPECT_FALSE(dos::checkBreak());
   // A resource that is not a window: the kill command raises inside its

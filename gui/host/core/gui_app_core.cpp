@@ -73,6 +73,11 @@ GuiChange cGuiAppClientCore::handle(GuiEvent& event) {
 GuiChange cGuiAppClientCore::waitForChangedGuiItem() {
   if (!hasApp()) raise("EPU", "cGuiHost; waitForChangedGuiItem(); cApp.build() must be called first");
   while (queue_.empty()) {
+    if (terminating_) {
+      killCommand();
+      if (queue_.empty()) return {nullptr, nullptr};  // no window to tell
+      break;
+    }
     if (gIdleHook) {
       gIdleHook(true);
       if (!queue_.empty()) break;
@@ -114,6 +119,11 @@ void cGuiAppClientCore::killCommand() {
   }
 }
 
+void cGuiAppClientCore::terminate() {
+  terminating_ = true;
+  killCommand();
+}
+
 void cGuiAppClientCore::minimise(cApp& app, bool flag) {
   (void)app;
   iconified_ = !flag;
@@ -130,6 +140,7 @@ void cGuiAppClientCore::prepareNames(cApp& app) {
 void cGuiAppClientCore::resetRun() {
   queue_.clear();
   quitRequested_ = false;
+  terminating_ = false;
   iconified_ = false;
 }
 

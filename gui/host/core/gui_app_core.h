@@ -18,6 +18,10 @@
 //      when it closes, unless the application is iconified.
 //   5. The natives are called only between build and teardown; a most
 //      derived window calls tearDown() first thing in its destructor.
+//   6. Once terminate() ran, the quit request stands until the next build:
+//      no reader clears it, and a blocking wait never blocks (with nothing
+//      queued it queues every window's window event again), so every loop
+//      that waits for the user comes to its quit.
 #pragma once
 
 #include <cstdint>
@@ -84,8 +88,12 @@ class cGuiAppClientCore : public cAppClient {
   // The kill command: a window event for every window, then the quit
   // request. A resource that is not a window raises "BUG".
   void killCommand();
+  // The kill signals' form of the kill command: a request to end the
+  // program that no dialog can take back (invariant 6).
+  void terminate();
+  bool infoTerminating() const { return terminating_; }
 
-  bool infoQuitRequested() const { return quitRequested_; }
+  bool infoQuitRequested() const { return quitRequested_ || terminating_; }
   void setQuitRequested(bool flag) { quitRequested_ = flag; }
   bool infoIconified() const { return iconified_; }
   void minimise(cApp& app, bool flag) override;
@@ -98,7 +106,7 @@ class cGuiAppClientCore : public cAppClient {
   virtual cGuiWindowHostCore* newWindow(Text title) = 0;
   // The names build() gives the toolkit: version "$VER: ...", title, base.
   void prepareNames(cApp& app);
-  // Back to a fresh run: queue, quit and iconified cleared.
+  // Back to a fresh run: queue, quit, termination and iconified cleared.
   void resetRun();
   virtual void nativeMinimise(bool iconified) { (void)iconified; }
 
@@ -106,6 +114,7 @@ class cGuiAppClientCore : public cAppClient {
   GuiChange handle(GuiEvent& event);
   std::deque<GuiEvent> queue_;
   bool quitRequested_ = false;
+  bool terminating_ = false;
   bool iconified_ = false;
   Str appTitle_, appBase_, versionString_;
 };

@@ -68,6 +68,22 @@ TEST(GuiEventQueue, WaitsReturnEachEventInOrderAfterHandlingIt) {
   EXPECT_TRUE(other->infoQuitRequested(false));
   EXPECT_FALSE(w->infoQuitRequested(true));
 
+  // The kill signals' form: the quit request stands whoever reads it, and a
+  // blocking wait with nothing queued tells every window again.
+  const int blocked = client.blockingPasses;
+  client.terminate();
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(client.waitForChangedGuiItem().window, w);
+    EXPECT_EQ(client.waitForChangedGuiItem().window, other);
+    EXPECT_TRUE(w->infoQuitRequested(false));
+    w->setQuitRequested(false);
+    EXPECT_TRUE(other->infoQuitRequested(true));
+  }
+  EXPECT_EQ(client.blockingPasses, blocked);  // never blocked
+  EXPECT_EQ(client.checkForChangedGuiItem(true).window, nullptr);  // a poll finds nothing new
+  client.newRun();  // as the next build does
+  EXPECT_FALSE(w->infoQuitRequested(true));
+
   // An ended window's events never come out, even from mid-queue.
   client.queueChangedItem(a, w);
   client.queueWindowEvent(other);

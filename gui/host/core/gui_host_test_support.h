@@ -126,6 +126,7 @@ class FakeGuiClient : public cGuiAppClientCore {
     }
   }
   FakeGuiWindow* window(const char* title) { return static_cast<FakeGuiWindow*>(createGuiWindow(title)); }
+  void newRun() { resetRun(); }
 
   bool app = true;
   int passes = 0, blockingPasses = 0;
