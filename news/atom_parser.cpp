@@ -5,10 +5,14 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
+#include <unordered_set>
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
+#include "news/feed_element_text.h"
 #include "news/feed_links.h"
+#include "news/html_text.h"
 #include "news/feed_merge.h"
 #include "news/news_config.h"
 #include "news/news_orderings.h"
@@ -18,6 +22,39 @@
 
 namespace bw {
 namespace {
+
+// Whether n's prefix (the default namespace when it has none) is bound to
+// the Atom namespace by n or an ancestor.
+bool inAtomNamespace(const webDataNode& n) {
+  const NodeText prefix = n.getNamespace();
+  const std::string attribute = prefix.isNil() ? std::string("xmlns") : "xmlns:" + std::string(prefix.view());
+  for (const webDataNode* p = &n; p; p = p->getParent()) {
+    const Str value = p->getAttribute(attribute, nullptr, true);
+    if (!value.isNil()) return equalsNoCase(value.view(), newsConfig::kAtomNamespace);
+  }
+  return false;
+}
+
+// The element is the Atom element name: written with the feed element's
+// prefix ns (NIL: none), or with any prefix bound to the Atom namespace.
+bool isAtomElement(const webDataNode& n, std::string_view name, Text ns) {
+  const NodeText local = n.getName();
+  if (local.isNil() || local.view() != name) return false;
+  const NodeText prefix = n.getNamespace();
+  if (prefix.isNil() == ns.isNil() && (prefix.isNil() || prefix.view() == ns.view())) return true;
+  return inAtomNamespace(n);
+}
+
+// findChild for Atom elements: the first child after `after` (NIL: from
+// the first) that is the Atom element name, not looking past limit.
+webDataNode* atomChild(const webDataNode& parent, std::string_view name, Text ns, const webDataNode* after = nullptr,
+                       const webDataNode* limit = nullptr) {
+  for (webDataNode* n = after ? after->getNext() : parent.getFirstChild(); n; n = n->getNext()) {
+    if (isAtomElement(*n, name, ns)) return n;
+    if (n == limit) break;
+  }
+  return nullptr;
+}
 
 bool attributeIs(const webDataNode& node, Text name, Text value, bool def) {
   const Str a = node.getAttribute(name, nullptr, true);
@@ -31,8 +68,7 @@ Str textOf(const webDataNode* node, const cEncoding& utf8) { return node ? node-
 // "href" for which test holds; NIL without one.
 const webDataNode* firstLink(const webDataNode& parent, Text ns, const webDataNode* limit,
                              const std::function<bool(const webDataNode&)>& test) {
-  for (const webDataNode* l = parent.findChild("link", ns, nullptr, limit); l;
-       l = parent.findChild("link", ns, l, limit)) {
+  for (const webDataNode* l = atomChild(parent, "link", ns, nullptr, limit); l; l = atomChild(parent, "link", ns, l, limit)) {
     if (l == limit) break;
     if (!l->getAttribute("href", nullptr, true).isNil() && test(*l)) return l;
   }
@@ -60,7 +96,7 @@ Str feedUniqueID(const webDataNode& feed, Text ns, const webDataNode* limit, con
     return normalisedHref(*l, url, utf8);
   if (const webDataNode* l = firstLink(feed, ns, limit, [](const webDataNode& n) { return isAtomLinkRel(n, "self", false); }))
     return normalisedHref(*l, url, utf8);
-  if (const webDataNode* id = feed.findChild("id", ns, nullptr, limit); id && id != limit) {
+  if (const webDataNode* id = atomChild(feed, "id", ns, nullptr, limit); id && id != limit) {
     Str text = textOf(id, utf8);
     if (text.isNil()) text = Str("");
     if (text.view().starts_with("http")) return concatStrings(text, ", ", title);
@@ -83,27 +119,69 @@ bool declaresAtom(const webDataNode& node, NodeText prefix) {
 bool hasChildren(const webDataNode* node) { return node && node->getFirstChild(); }
 
 // The identity of an entry without an id, the same at every download while
-// the entry is unchanged: its link; else its title and its updated (else
+// the entry is unchanged: its link and title (earlierID: its link alone,
+// the identity it had before); else its title and its updated (else
 // published) date as written; else a digest of its summary and content.
-Str keyWithoutID(const newsItem& item, const newsItemBody& body) {
-  if (!item.link.empty()) {
-    Str key = copyString(item.link);
-    normaliseFeedURL(key);
-    return key;
-  }
+Str keyWithoutID(const newsItem& item, const newsItemBody& body, Str* earlierID) {
+  if (!item.link.empty()) return linkAndTitleKey(item.link, item.title, earlierID);
   const Str& date = body.updatedText.isNil() ? body.publishedText : body.updatedText;
   if (item.title.view() != kMissingText || !date.isNil()) {
     return concatStrings(item.title, ", ", date.isNil() ? Str("") : date);
   }
   if (body.summary.isNil() && body.content.isNil()) return Str(kMissingText);
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (const Str* text : {&body.summary, &body.content}) {
-    for (char c : text->view()) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    hash = (hash ^ 0xFF) * 1099511628211ull;
+  return textDigestKey(body.summary, body.content);
+}
+
+// The entry's link: its alternate (or rel-less) link, of type text/html or
+// without a type first, then of any type; without one, the first link
+// lacking a type or a rel, or typed text/html and alternate.
+const webDataNode* entryLink(const webDataNode& entry, Text ns) {
+  auto alternate = [](const webDataNode& n) { return isAtomLinkRel(n, "alternate", true); };
+  if (const webDataNode* l = firstLink(entry, ns, nullptr, [&](const webDataNode& n) {
+        return alternate(n) && isAtomLinkType(n, "text/html", true);
+      }))
+    return l;
+  if (const webDataNode* l = firstLink(entry, ns, nullptr, alternate)) return l;
+  return firstLink(entry, ns, nullptr, [](const webDataNode& n) {
+    return isAtomLinkTypeAndRel(n, "text/html", "alternate", true);
+  });
+}
+
+// A text construct's type attribute, "text" when absent.
+bool typeIs(const webDataNode& n, Text type) { return isAtomLinkType(n, type, type.view() == "text"); }
+
+// An entry's text construct and its format: XHTML (type xhtml, or HTML
+// written unescaped) as markup, html as HTML, anything else as plain text.
+Str entryText(webDataNode* n, const cEncoding& utf8, uint8_t& format) {
+  if (typeIs(*n, "xhtml")) {
+    format = kFormatXHTML;
+    return xhtmlContentToString(*n);
   }
-  char key[24];
-  std::snprintf(key, sizeof key, "#%016llx", static_cast<unsigned long long>(hash));
-  return Str(key);
+  FeedElementText t = feedElementText(n, utf8);
+  format = t.markup ? kFormatXHTML
+           : typeIs(*n, "html") || typeIs(*n, "text/html") ? kFormatHTML
+                                                           : kFormatPlainText;
+  return std::move(t.text);
+}
+
+// Ampersands and angle brackets escaped: a display text stored where texts
+// keep the document's escapes.
+Str escapedText(const Str& text) {
+  std::string out;
+  for (char c : text.view()) {
+    out += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : std::string(1, c);
+  }
+  return Str(out);
+}
+
+// A feed-level text construct (title, subtitle, rights) as it is stored:
+// plain text as written; HTML and XHTML as their display text, escaped.
+Str feedText(webDataNode* n, webDataFormat& docFormat, const cEncoding& utf8) {
+  if (!n) return Str();
+  uint8_t format = kFormatPlainText;
+  Str text = entryText(n, utf8, format);
+  if (format == kFormatPlainText) return text;
+  return escapedText(feedTextForDisplay(docFormat, &utf8, text, format, false));
 }
 
 bigTime isoDate(const Str& text) {
@@ -140,15 +218,17 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   if (!hasChildren(top)) return {};
   cEncodingUTF utf8;
   utf8.load("UTF-8");
-  const webDataNode* firstEntry = top->findChild("entry", ns, nullptr, nullptr);
-  auto before = [&](const char* name) -> const webDataNode* {
-    const webDataNode* n = top->findChild(name, ns, nullptr, firstEntry);
+  const webDataNode* firstEntry = atomChild(*top, "entry", ns);
+  auto before = [&](const char* name) -> webDataNode* {
+    webDataNode* n = atomChild(*top, name, ns, nullptr, firstEntry);
     return n == firstEntry ? nullptr : n;
   };
   setProgressText(gui, "Parsing feed");
 
   auto fresh = std::make_unique<newsFeed>();
-  fresh->title = textOf(top->findChild("title", ns, nullptr, nullptr), utf8);
+  fresh->type = Str("Atom");
+  fresh->docFormat = feedTypeToDocFormat(fresh->type);
+  fresh->title = feedText(atomChild(*top, "title", ns), *fresh->docFormat, utf8);
   if (fresh->title.isNil()) fresh->title = Str(kMissingText);
   fresh->url = copyString(url);
   fresh->uniqueID = feedUniqueID(*top, ns, firstEntry, fresh->title, url, utf8);
@@ -156,15 +236,13 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
     reportNoUniqueID("Atom", url);
     return {nullptr, true};
   }
-  fresh->type = Str("Atom");
-  fresh->docFormat = feedTypeToDocFormat(fresh->type);
   fresh->updatedText = textOf(before("updated"), utf8);
   const webDataNode* logo = before("logo");
   if (!logo) logo = before("icon");
   if (logo) fresh->imageURL = resolveFeedLink(logo->getText(&utf8, false), *logo, url, utf8);
   fresh->language = top->getAttribute("xml:lang", &utf8, true);
-  fresh->subtitle = textOf(before("subtitle"), utf8);
-  fresh->rights = textOf(before("rights"), utf8);
+  fresh->subtitle = feedText(before("subtitle"), *fresh->docFormat, utf8);
+  fresh->rights = feedText(before("rights"), *fresh->docFormat, utf8);
   if (const webDataNode* generator = before("generator")) {
     fresh->generator = textOf(generator, utf8);
     const Str version = generator->getAttribute("version", &utf8, true);
@@ -174,7 +252,10 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   const SettledFeed settled = settleParsedFeed(soup, root, std::move(fresh), updateFeed, charset);
   if (settled.refused) return {nullptr, true};
   newsFeed* feed = settled.feed;
-  const std::vector<webDataNode*> parts = childrenWithChildren(*top, "entry", ns);
+  std::vector<webDataNode*> parts;
+  for (webDataNode* e = atomChild(*top, "entry", ns); e; e = atomChild(*top, "entry", ns, e)) {
+    if (e->getFirstChild()) parts.push_back(e);
+  }
   const auto count = static_cast<int32_t>(parts.size());
   FeedMergeSettings settings;
   settings.feedExisted = settled.existed;
@@ -182,40 +263,38 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   settings.gui = gui;
   FeedMerge merge(soup, *feed, count, settings);
   int32_t number = 0;
+  std::unordered_set<std::string> madeIDs;  // the ids made from links and titles
   for (webDataNode* entry : parts) {
     showItemProgress(gui, ++number, count);
-    auto child = [&](const char* name) { return entry->findChild(name, ns, nullptr, nullptr); };
+    auto child = [&](const char* name) { return atomChild(*entry, name, ns); };
     auto item = std::make_unique<newsItem>();
     auto body = std::make_unique<newsItemBody>();
     item->feedIndex = feed->infoSoupIndex();
     item->setFeed(feed);
-    const webDataNode* title = child("title");
-    item->title = textOf(title, utf8);
-    if (item->title.isNil()) item->title = Str(kMissingText);
-    item->titleFormat = title ? (isAtomLinkType(*title, "html", false) ? kFormatHTML : kFormatPlainText) : kFormatDetect;
+    if (webDataNode* title = child("title")) {
+      item->title = entryText(title, utf8, item->titleFormat);
+    } else {
+      item->title = Str(kMissingText);
+      item->titleFormat = kFormatDetect;
+    }
     item->uniqueID = textOf(child("id"), utf8);
-    const webDataNode* link = firstLink(*entry, ns, nullptr, [](const webDataNode& n) {
-      return isAtomLinkTypeAndRel(n, "text/html", "alternate", true);
-    });
+    const webDataNode* link = entryLink(*entry, ns);
     item->link = link ? resolvedHref(*link, url, utf8, false) : Str("");
     body->encoding = copyString(document.infoEncodingName());
     body->statedEncoding = copyString(document.infoDeclaredEncodingName());
     body->publishedText = textOf(child("published"), utf8);
     body->updatedText = textOf(child("updated"), utf8);
     if (const webDataNode* author = child("author")) {
-      body->author = textOf(author->findChild("name", ns, nullptr, nullptr), utf8);
+      body->author = feedElementPlainText(atomChild(*author, "name", ns), utf8);
     }
-    if (const webDataNode* summary = child("summary")) {
-      body->summary = textOf(summary, utf8);
-      body->summaryFormat = isAtomLinkType(*summary, "html", false) ? kFormatHTML : kFormatPlainText;
-    }
+    if (webDataNode* summary = child("summary")) body->summary = entryText(summary, utf8, body->summaryFormat);
     if (webDataNode* content = child("content")) {
-      if (isAtomLinkType(*content, "xhtml", false)) {
+      if (typeIs(*content, "xhtml")) {
+        // Stored with its wrapping element, as it always has been.
         body->content = xhtmlToString(*content);
         body->contentFormat = kFormatXHTML;
       } else {
-        body->content = textOf(content, utf8);
-        body->contentFormat = isAtomLinkType(*content, "html", false) ? kFormatHTML : kFormatPlainText;
+        body->content = entryText(content, utf8, body->contentFormat);
       }
     }
     item->published = isoDate(body->publishedText);
@@ -223,8 +302,15 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
     if (item->updated == kDateUnset) item->updated = item->published;
     item->downloaded = pTime::CurrentTime(0);
     if (const webDataNode* category = child("category")) item->tags = category->getAttribute("term", &utf8, false);
-    if (item->uniqueID.isNil()) item->uniqueID = keyWithoutID(*item, *body);
-    merge.add(std::move(item), std::move(body));
+    Str earlierID;
+    if (item->uniqueID.isNil()) {
+      item->uniqueID = keyWithoutID(*item, *body, &earlierID);
+      // Two entries of one page and title that differ in their texts.
+      if (!earlierID.isNil() && !madeIDs.insert(item->uniqueID.str()).second) {
+        item->uniqueID = concatStrings(item->uniqueID, ", ", textDigestKey(body->summary, body->content));
+      }
+    }
+    merge.add(std::move(item), std::move(body), earlierID);
   }
   merge.finish();
   return {feed, false};

@@ -158,7 +158,7 @@ TEST_F(AtomParser, EntriesWithoutIdAreStoredOnce) {
   ASSERT_EQ(ids.size(), 6u);
   EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
   EXPECT_EQ(ids[3], "dated, 2015-01-05T10:00:00Z");
-  EXPECT_EQ(ids[5], "http://example.org/a");
+  EXPECT_EQ(ids[5], "http://example.org/a, linked");
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(atom(doc, feed).feed, feed);
     EXPECT_EQ(items(feed).size(), 6u);

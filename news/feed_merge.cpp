@@ -2,12 +2,15 @@
 #include "news/feed_merge.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "core/box.h"
+#include "core/string_procs.h"
 #include "news/feed_newest_item.h"
 #include "news/news_format.h"
 #include "news/news_load.h"
+#include "news/rss_date.h"
 #include "news/short_links.h"
 #include "platform/time.h"
 
@@ -31,6 +34,25 @@ struct Loaded {
 };
 
 }  // namespace
+
+Str linkAndTitleKey(const Str& link, const Str& title, Str* earlierID) {
+  Str key = copyString(link);
+  normaliseFeedURL(key);
+  if (title.isNil() || title == std::string_view(kMissingText)) return key;
+  if (earlierID) *earlierID = copyString(key);
+  return concatStrings(key, ", ", title);
+}
+
+Str textDigestKey(const Str& a, const Str& b) {
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a
+  for (const Str* text : {&a, &b}) {
+    for (char c : text->view()) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    hash = (hash ^ 0xFF) * 1099511628211ull;
+  }
+  char key[24];
+  std::snprintf(key, sizeof key, "#%016llx", static_cast<unsigned long long>(hash));
+  return Str(key);
+}
 
 bigTime FeedTimeRange::note(const newsItem& item) {
   bigTime t;
@@ -86,6 +108,27 @@ FeedMerge::~FeedMerge() {
   for (newsItem* item : newsItemsOf(newItems_)) db_.unloadObject(item);
 }
 
+bool FeedMerge::storedTitleIs(int32_t storedIndex, const Str& title) {
+  Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, storedIndex, &feed_)};
+  return stored.object && stored->title == title;
+}
+
+void FeedMerge::adoptEarlierID(newsItem& item, const Str& earlierID) {
+  if (isMissing(item.uniqueID) || isMissing(earlierID) || index_->get(item.uniqueID).data) return;
+  StringSpaceEntry found = index_->get(earlierID);
+  if (!found.data) return;
+  bool same = storedTitleIs(static_cast<boxVALUE*>(found.data)->value, item.title);
+  if (!same) {
+    const auto twins = olderTwins_.find(earlierID.str());
+    if (twins != olderTwins_.end()) {
+      for (const int32_t twin : twins->second) {
+        if ((same = storedTitleIs(twin, item.title))) break;
+      }
+    }
+  }
+  if (same) item.uniqueID = copyString(earlierID);
+}
+
 bool FeedMerge::isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay) {
   storedGaveWay = false;
   if (feed_.notUpdates || isMissing(item.uniqueID)) return false;
@@ -113,9 +156,12 @@ FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_
   const bigTime itemDate = item.infoUpdatedElsePublishedDate(true);
   const bigTime d = storedDate - itemDate;
   const bool sameDate = d == 0 || d == 3600 || d == -3600;
-  if (sameDate && !settings_.generatorFlag) return Verdict::kRepeat;
   if (!newest && !sameDate) return Verdict::kNew;
-  if (!(stored->title == item.title && stored->link == item.link)) return Verdict::kNew;
+  // An item whose date agrees (or moved by a clock change) is the same item
+  // while its title and texts are; its link may change. An item cut short
+  // by a broken download is mended by the whole one.
+  const bool byDate = sameDate && !settings_.generatorFlag;
+  if (!(stored->title == item.title && (byDate || stored->link == item.link))) return Verdict::kNew;
   {
     Loaded<newsItemBody> storedBody{db_, loadObject_newsItemBody(db_, stored->bodyIndex)};
     const Str nil;
@@ -134,7 +180,8 @@ FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_
   return Verdict::kRepeat;
 }
 
-bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body) {
+bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body, const Str& earlierID) {
+  if (!earlierID.isNil()) adoptEarlierID(*item, earlierID);
   bool storedGaveWay = false;
   const bool isNew = !isRepeat(*item, *body, storedGaveWay);
   noteDates(*item, isNew);

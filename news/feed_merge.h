@@ -11,7 +11,9 @@
 //      an id is always new. An item that is not a repeat of the indexed item
 //      is still one of an older stored item of its id whose date agrees (a
 //      feed that gives one id to several items gains nothing when it is
-//      downloaded again).
+//      downloaded again). An item is a repeat only while its title and
+//      texts are those stored; a date that agrees (or moved by one hour)
+//      only lets its link change.
 //   2. Stored items are loaded only while they are compared and are given
 //      back at once (infoNewsItemLoads of news/news_load.h counts them).
 //   3. All item writes of a parse run in the one transaction the constructor
@@ -67,6 +69,15 @@ struct FeedTimeRange {
 void settleFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added, const FeedTimeRange& range,
                      bigTime firstUnseen, bigTime downloadLength);
 
+// The id of an item without one that has a link: its link as the feed id
+// rule normalises it (the id such items had before, earlierID for
+// FeedMerge::add), then ", " and its title, so items that share a page are
+// told apart by their titles. Without a title, the link alone.
+Str linkAndTitleKey(const Str& link, const Str& title, Str* earlierID);
+
+// "#" and 16 hex digits: a digest of the two texts (either may be NIL).
+Str textDigestKey(const Str& a, const Str& b);
+
 class FeedMerge {
  public:
   // Builds the index for itemCount parsed items, sets the running dates and
@@ -78,8 +89,11 @@ class FeedMerge {
   FeedMerge& operator=(const FeedMerge&) = delete;
 
   // Takes one parsed item and its body: stored when new, dropped when a
-  // repeat. Answers whether it was new.
-  bool add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body);
+  // repeat. Answers whether it was new. earlierID (NIL: none) is the id
+  // the item had under an earlier rule: while nothing stored has its id, a
+  // stored item of the earlier id with the same title lends the item that
+  // id, so items stored before the rule changed stay themselves.
+  bool add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body, const Str& earlierID = Str());
 
   // Expands shortened links, chains the new items to their stored
   // duplicates, inserts them, settles the feed's times and saves.
@@ -94,6 +108,8 @@ class FeedMerge {
   // newest of its id, or an older one (asked only when their dates agree,
   // and never giving way).
   Verdict compare(newsItem& item, newsItemBody& body, int32_t storedIndex, bool newest);
+  bool storedTitleIs(int32_t storedIndex, const Str& title);
+  void adoptEarlierID(newsItem& item, const Str& earlierID);
   void noteDates(const newsItem& item, bool isNew);
 
   cJournaledIndexedObjectSoupDatabase& db_;

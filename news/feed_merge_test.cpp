@@ -49,9 +49,10 @@ TEST_F(FeedMergeTest, ClassesRepeatsAndChangedVersions) {
     const char* summary;
     size_t count;  // items in the feed afterwards
   } cases[] = {
-      {k11, "changed", 1},  // one hour (summer time): a repeat whatever the text
+      {k11, "s", 1},        // one hour (summer time), same texts: a repeat
       {k12, "s", 1},        // two hours, same texts: a repeat
-      {k12, "changed", 2},  // two hours, new summary: a new version
+      {k10, "changed", 2},  // the same date, a new summary: a new version
+      {k11, "changed", 2},  // one hour from it, the same texts: a repeat
   };
   for (const Case& c : cases) {
     rss(doc({{"g", c.date, c.summary}}), feed);
@@ -61,6 +62,70 @@ TEST_F(FeedMergeTest, ClassesRepeatsAndChangedVersions) {
   EXPECT_EQ(v[0].summary, "changed");      // the newest version first
   EXPECT_NE(v[1].newest, 0);               // the stored one holds the chain
   EXPECT_NE(v[0].older, 0);                // chained to the stored one
+}
+
+// An item stored cut short (by an earlier version that read a broken
+// download) is mended by the whole document: same guid, same date.
+TEST_F(FeedMergeTest, TheWholeItemMendsOneStoredCutShort) {
+  const std::string cut = rssDocument("<title>T</title><link>http://site/</link><item><title>Second item ti</title>"
+                                      "<guid>g</guid><pubDate>" + std::string(k10) + "</pubDate></item>");
+  newsFeed* feed = rss(cut).feed;
+  ASSERT_TRUE(feed);
+  std::string whole = cut;
+  whole.replace(whole.find("Second item ti"), 14, "Second item title");
+  whole.replace(whole.find("</item>"), 7, "<description>All of it.</description></item>");
+  rss(whole, feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_EQ(v[0].title, "Second item title");  // shown: the newest version
+  EXPECT_EQ(v[0].summary, "All of it.");
+  EXPECT_NE(v[0].older, 0);
+  rss(whole, feed);
+  EXPECT_EQ(items(feed).size(), 2u);
+}
+
+// A one-page news feed: items without guid that share their link and date
+// are each kept, and read again add nothing.
+TEST_F(FeedMergeTest, ItemsSharingALinkAndADateStayApart) {
+  const std::string page = rssDocument(
+      "<title>T</title><link>http://site/</link>"
+      "<item><title>One</title><link>http://site/news</link><pubDate>" + std::string(k10) + "</pubDate></item>"
+      "<item><title>Two</title><link>http://site/news</link><pubDate>" + std::string(k10) + "</pubDate></item>"
+      "<item><title>Two</title><link>http://site/news</link><pubDate>" + std::string(k10) + "</pubDate>"
+      "<description>other words</description></item>");
+  newsFeed* feed = rss(page).feed;
+  ASSERT_TRUE(feed);
+  EXPECT_EQ(items(feed).size(), 3u);
+  rss(page, feed);
+  EXPECT_EQ(items(feed).size(), 3u);
+}
+
+// A database written before items without guid took their titles into
+// their ids: the stored items keep their ids and are not stored again.
+TEST_F(FeedMergeTest, ItemsStoredUnderTheirLinkAloneStayThemselves) {
+  const std::string channel = "<title>T</title><link>http://site/</link>";
+  const std::string before = rssDocument(channel + "<item><title>A</title><link>http://site/a</link></item>"
+                                                   "<item><title>B</title><link>http://site/b</link></item>");
+  newsFeed* feed = rss(before).feed;
+  ASSERT_TRUE(feed);
+  // As the last version stored them: the link alone.
+  for (int32_t i = feed->itemList->infoHeadIndex(); i != 0;) {
+    newsItem* it = item(i, feed);
+    it->uniqueID = Str(it->uniqueID.view().substr(0, it->uniqueID.view().find(',')));
+    db->saveChangesToObject(it);
+    i = it->infoNextIndex();
+    db->unloadObject(it);
+  }
+  const std::string stored = dumpModel();
+  ASSERT_NE(stored.find("uniqueID=\"http://site/a\""), std::string::npos);
+  rss(before, feed);
+  EXPECT_EQ(dumpModel(), stored);
+  // A new item at a stored link with another title is an item of its own.
+  rss(rssDocument(channel + "<item><title>C</title><link>http://site/a</link></item>"), feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_EQ(v[0].uniqueID, "http://site/a, C");
+  EXPECT_EQ(v[0].older, 0);
 }
 
 TEST_F(FeedMergeTest, TheGeneratorFlagComparesTexts) {

@@ -532,66 +532,72 @@ Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text 
 
 namespace {
 
-bool isMarkupTag(std::string_view at) {
-  size_t n = 0;
-  while (n < at.size() && isAsciiLetter(at[n])) ++n;
-  const std::string_view name = at.substr(0, n);
-  for (std::string_view known : {"p", "br", "hr", "img", "li"}) {
-    if (equalsNoCase(name, known)) return true;
+// How a known HTML element's tag counts as evidence that a text is HTML.
+enum class ElementKind { kUnknown, kPaired, kAlone };
+
+// The WHATWG element list (with the obsolete ones feeds still write).
+// kAlone: void elements, embedded content and the elements whose end tag
+// may be left out, each markup on its own; kPaired: the others, which say
+// HTML only with their end tag ("The <dialog> element" is a title).
+ElementKind elementKind(std::string_view name) {
+  static constexpr std::string_view kAlone[] = {
+      "area", "audio", "base", "br", "canvas", "col", "dd", "dt", "embed", "hr", "iframe", "img", "input", "li",
+      "link", "math", "meta", "object", "option", "p", "param", "picture", "source", "svg", "td", "th", "tr",
+      "track", "video", "wbr"};
+  static constexpr std::string_view kPaired[] = {
+      "a", "abbr", "acronym", "address", "article", "aside", "b", "bdi", "bdo", "big", "blink", "blockquote",
+      "body", "button", "caption", "center", "cite", "code", "colgroup", "data", "datalist", "del", "details",
+      "dfn", "dialog", "div", "dl", "em", "fieldset", "figcaption", "figure", "font", "footer", "form", "h1", "h2",
+      "h3", "h4", "h5", "h6", "head", "header", "hgroup", "html", "i", "ins", "kbd", "label", "legend", "main",
+      "map", "mark", "marquee", "menu", "meter", "nav", "noscript", "ol", "optgroup", "output", "pre", "progress",
+      "q", "rp", "rt", "ruby", "s", "samp", "script", "search", "section", "select", "slot", "small", "span",
+      "strike", "strong", "style", "sub", "summary", "sup", "table", "tbody", "template", "textarea", "tfoot",
+      "thead", "time", "title", "tt", "u", "ul", "var"};
+  for (std::string_view k : kAlone) {
+    if (equalsNoCase(name, k)) return ElementKind::kAlone;
   }
-  return false;
+  for (std::string_view k : kPaired) {
+    if (equalsNoCase(name, k)) return ElementKind::kPaired;
+  }
+  return ElementKind::kUnknown;
 }
+
+bool isNameByte(char c) { return isAsciiLetter(c) || (c >= '0' && c <= '9'); }
 
 }  // namespace
 
+// HTML when the text holds a comment or a well-formed tag that says HTML:
+// an end tag or "/>" of a known element, a tag of an element that stands
+// alone (a start tag of another known element says HTML only with an end
+// tag somewhere). Everything else ("5 < 7", "a -> b", "<foo>") is text.
 bool looksLikeHtml(Text text) {
-  enum { kOutside, kInTag, kInQuotes } state = kOutside;
-  char quote = 0;
-  // Some tag says HTML: an end tag, a comment, or p, br, hr, img or li
-  // ("The <dialog> element" alone is a title that names a tag).
-  bool markup = false;
-  int64_t openings = 0, closings = 0, slashes = 0, oddities = 0;
   const std::string_view s = text.nulView();
-  for (size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (c == '<') {
-      // A "<" that starts no tag ("5 < 7", "<=") is text.
-      const char next = i + 1 < s.size() ? s[i + 1] : '\0';
-      if (!isAsciiLetter(next) && next != '/' && next != '!' && next != '?') continue;
-      if (state == kOutside) {
-        ++openings;
-        if (next == '/' || next == '!' || isMarkupTag(s.substr(i + 1))) markup = true;
-      } else if (state == kInTag) {
-        ++oddities;
-      } else {
-        continue;
-      }
-      state = kInTag;
-    } else if (c == '>') {
-      if (state == kInTag) {
-        ++closings;
-      } else if (state == kOutside) {
-        ++oddities;
-      } else {
-        continue;
-      }
-      state = kOutside;
-    } else if (c == '"' || c == '\'') {
-      // A quote ends only at the same quote: alt="Don't" stays one value.
-      if (state == kInTag) {
-        state = kInQuotes;
-        quote = c;
-      } else if (state == kInQuotes && c == quote) {
-        state = kInTag;
-      }
-    } else if (c == '/' && state == kInTag) {
-      ++slashes;
+  for (size_t i = s.find('<'); i != std::string_view::npos; i = s.find('<', i + 1)) {
+    if (s.compare(i, 4, "<!--") == 0) {
+      if (s.find("-->", i + 4) != std::string_view::npos) return true;
+      continue;
     }
+    const bool closing = i + 1 < s.size() && s[i + 1] == '/';
+    size_t p = i + (closing ? 2 : 1);
+    const size_t nameAt = p;
+    if (p >= s.size() || !isAsciiLetter(s[p])) continue;
+    while (p < s.size() && isNameByte(s[p])) ++p;
+    if (p >= s.size() || !(isHtmlSpace(s[p]) || s[p] == '/' || s[p] == '>')) continue;
+    const std::string_view name = s.substr(nameAt, p - nameAt);
+    const ElementKind kind = elementKind(name);
+    if (kind == ElementKind::kUnknown) continue;
+    size_t close;
+    if (closing) {
+      while (p < s.size() && isHtmlSpace(s[p])) ++p;
+      close = p < s.size() && s[p] == '>' ? p : std::string_view::npos;
+    } else {
+      close = walkAttributes(s, p, [](std::string_view, std::string_view, bool) { return false; });
+    }
+    if (close == std::string_view::npos) continue;
+    if (closing || kind == ElementKind::kAlone || s[close - 1] == '/') return true;
+    i = close;
   }
-  if (openings == 0 || closings == 0 || !markup) return false;
-  if (openings * 9 / 10 > closings || openings * 11 / 10 < closings) return false;
-  if (slashes * 9 / 10 > openings) return false;
-  return oddities * 4 <= openings;
+  return false;
 }
 
 void initNewsTextModule() {}

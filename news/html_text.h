@@ -44,8 +44,9 @@ Str htmlToDisplayText(Text text, bool useStyles, bool utf8);
 Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
                        bool useStyles);
 
-// Whether a text of unknown format looks like HTML: balanced tags, few
-// slashes, few stray angle brackets.
+// Whether a text of unknown format is HTML: it holds a comment, an end tag
+// or "/>" of a known HTML element, or a tag of one that stands alone (p, br,
+// img, iframe, ...). ">" and stray "<" never count against it.
 bool looksLikeHtml(Text text);
 
 // Every tab becomes one space.

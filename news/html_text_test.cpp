@@ -92,7 +92,7 @@ TEST(HtmlText, PreparesByFormatAndGuessesHtml) {
     bool html;
   } guesses[] = {
       {"a < b", false},          {"a > b", false},          {"<p>w</p>", true},
-      {"<<p>>", false},          {"plain", false},          {"<a href='x>y'>z</a>", true},
+      {"<<p>>", true},          {"plain", false},          {"<a href='x>y'>z</a>", true},
       {"<br/><br/>", true},      {"</a></b></c>", true},    {"<p>a<p>b<p>c<p>d<p>e<p>f<p>g<p>h<p>i<p>j<p", true},
       {"</x/y/z>", false},       {"The <dialog> element", false},
       {"<p><img alt=\"Don't\" src=a.png> text</p>", true},

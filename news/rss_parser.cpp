@@ -3,9 +3,11 @@
 
 #include <memory>
 #include <string>
+#include <unordered_set>
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
+#include "news/feed_element_text.h"
 #include "news/feed_links.h"
 #include "news/feed_merge.h"
 #include "news/html_text.h"
@@ -28,6 +30,22 @@ Str displayText(Str text) {
   return prepareTextForDisplay(std::move(text), kFormatDetect, false, true);
 }
 
+// A channel text stored as display text; HTML written into it unescaped is
+// read as the markup it is.
+Str channelDisplayText(webDataNode* node, const cEncoding& utf8) {
+  FeedElementText t = feedElementText(node, utf8);
+  if (!t.markup) return displayText(std::move(t.text));
+  return prepareTextForDisplay(std::move(t.text), kFormatXHTML, false, true);
+}
+
+// A text element of an item and its format: detect, or XHTML when the feed
+// wrote its HTML unescaped.
+Str itemText(webDataNode* node, const cEncoding& utf8, uint8_t& format) {
+  FeedElementText t = feedElementText(node, utf8);
+  format = t.markup ? kFormatXHTML : kFormatDetect;
+  return std::move(t.text);
+}
+
 // The prefix the "rss" element declares for the namespace (its name
 // compared ignoring case), or NIL.
 Str namespacePrefix(webDataNode& rss, const cEncoding& utf8, std::string_view ns) {
@@ -46,9 +64,9 @@ std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, co
   auto before = [&](const char* name) { return channel.findChild(name, nullptr, nullptr, firstItem); };
   auto feed = std::make_unique<newsFeed>();
 
-  const webDataNode* title = channel.findChild("title", nullptr, nullptr, nullptr);
+  webDataNode* title = channel.findChild("title", nullptr, nullptr, nullptr);
   if (title) {
-    feed->title = displayText(textOf(title, utf8, true));
+    feed->title = channelDisplayText(title, utf8);
     if (feed->title.empty()) feed->title = displayText(textOf(title, utf8, false));
   } else {
     feed->title = Str(kMissingText);
@@ -75,8 +93,8 @@ std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, co
     }
   }
   feed->language = textOf(before("language"), utf8, true);
-  feed->subtitle = displayText(textOf(before("description"), utf8, true));
-  feed->rights = displayText(textOf(before("copyright"), utf8, true));
+  if (webDataNode* description = before("description")) feed->subtitle = channelDisplayText(description, utf8);
+  if (webDataNode* copyright = before("copyright")) feed->rights = channelDisplayText(copyright, utf8);
   feed->generator = textOf(before("generator"), utf8, true);
   return feed;
 }
@@ -84,28 +102,29 @@ std::unique_ptr<newsFeed> readChannel(webDataNode& rss, webDataNode& channel, co
 struct ParsedItem {
   std::unique_ptr<newsItem> item;
   std::unique_ptr<newsItemBody> body;
+  Str earlierID;  // the id an item without guid had before (its link)
 };
 
 ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
                     const Str& prefix, const Str& dublinCore, Text url) {
   auto child = [&](const char* name) { return node.findChild(name, nullptr, nullptr, nullptr); };
-  ParsedItem p{std::make_unique<newsItem>(), std::make_unique<newsItemBody>()};
+  ParsedItem p{std::make_unique<newsItem>(), std::make_unique<newsItemBody>(), Str()};
   newsItem& item = *p.item;
   newsItemBody& body = *p.body;
   item.feedIndex = feed.infoSoupIndex();
   item.setFeed(&feed);
-  item.title = textOf(child("title"), utf8, true);
+  item.title = itemText(child("title"), utf8, item.titleFormat);
   if (item.title.isNil()) item.title = Str(kMissingText);
-  item.titleFormat = kFormatDetect;
   const webDataNode* linkNode = child("link");
   Str link = textOf(linkNode, utf8, false);
   item.link = link.isNil() ? Str("") : trimNewsWhiteSpace(std::move(link), true);
-  item.uniqueID = textOf(child("guid"), utf8, true);
+  webDataNode* guid = child("guid");
+  item.uniqueID = textOf(guid, utf8, true);
   if (item.uniqueID.isNil()) {
-    // The link as written: stored items keep their ids.
+    // The link as written and the title; items stored under the link alone
+    // keep that id (FeedMerge::add).
     if (!item.link.empty()) {
-      item.uniqueID = copyString(item.link);
-      normaliseFeedURL(item.uniqueID);
+      item.uniqueID = linkAndTitleKey(item.link, item.title, &p.earlierID);
     } else {
       item.uniqueID = copyString(item.title);
     }
@@ -124,19 +143,26 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   // dc:date and dc:creator.
   body.publishedText = textOf(child("pubDate"), utf8, true);
   if (body.publishedText.isNil()) body.publishedText = textOf(node.findChild("date", dublinCore, nullptr, nullptr), utf8, true);
-  body.author = textOf(child("author"), utf8, true);
-  if (body.author.isNil()) body.author = textOf(node.findChild("creator", dublinCore, nullptr, nullptr), utf8, true);
+  body.author = feedElementPlainText(child("author"), utf8);
+  if (body.author.isNil()) body.author = feedElementPlainText(node.findChild("creator", dublinCore, nullptr, nullptr), utf8);
   const webDataNode* image = child("image");
   if (!image) image = child("img");
   if (image) body.imageURL = resolveFeedLink(textOf(image, utf8, false), *image, url, utf8);
-  body.summary = textOf(child("description"), utf8, true);
-  body.summaryFormat = kFormatDetect;
-  body.content = textOf(node.findChild("encoded", prefix, nullptr, nullptr), utf8, true);
-  body.contentFormat = kFormatDetect;
+  body.summary = itemText(child("description"), utf8, body.summaryFormat);
+  body.content = itemText(node.findChild("encoded", prefix, nullptr, nullptr), utf8, body.contentFormat);
   item.published = item.updated = parseRssDate(body.publishedText, 0);
   item.downloaded = pTime::CurrentTime(0);
 
   const std::string_view id = item.uniqueID.view();
+  if (item.link.empty() && guid) {
+    // A permalink guid is the item's address, resolved like any link; an
+    // absolute one is taken whatever isPermaLink says.
+    const Str permaLink = guid->getAttribute("isPermaLink", &utf8, false);
+    if (!permaLink.isNil() && equalsNoCase(trimNewsWhiteSpace(copyString(permaLink), true).view(), "true")) {
+      Str address = trimNewsWhiteSpace(textOf(guid, utf8, false), true);
+      if (!address.empty()) item.link = resolveFeedLink(std::move(address), *guid, url, utf8);
+    }
+  }
   if (item.link.empty() && (id.starts_with("http://") || id.starts_with("https://"))) item.link = copyString(item.uniqueID);
   if (id.starts_with(newsConfig::kPortGuidPrefix)) normaliseFeedURL(item.uniqueID);
   return p;
@@ -186,10 +212,16 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
   settings.gui = gui;
   FeedMerge merge(soup, *feed, count, settings);
   int32_t number = 0;
+  std::unordered_set<std::string> madeIDs;  // the ids made from links and titles
   for (webDataNode* n : parts) {
     showItemProgress(gui, ++number, count);
     ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore, url);
-    merge.add(std::move(parsed.item), std::move(parsed.body));
+    // Two items of one page and title that differ in their texts.
+    if (!parsed.earlierID.isNil() && !madeIDs.insert(parsed.item->uniqueID.str()).second) {
+      parsed.item->uniqueID = concatStrings(parsed.item->uniqueID, ", ",
+                                            textDigestKey(parsed.body->summary, parsed.body->content));
+    }
+    merge.add(std::move(parsed.item), std::move(parsed.body), parsed.earlierID);
   }
   merge.finish();
   return {feed, false};

@@ -55,7 +55,7 @@ TEST_F(RssParser, FillsTheFeedAndItsItems) {
   std::map<std::string, ItemView> byID;
   std::vector<std::string> order;
   for (const ItemView& v : items(&f)) byID[v.uniqueID] = v, order.push_back(v.uniqueID);
-  EXPECT_EQ(order, (std::vector<std::string>{"http://example.org/3", "g1", "http://example.org/two",
+  EXPECT_EQ(order, (std::vector<std::string>{"http://example.org/3", "g1", "http://example.org/two, Two",
                                              "http://www.washingtonpost.com/x", "Five"}));
   const ItemView& one = byID["g1"];
   EXPECT_EQ(one.link, "http://example.org/1");
@@ -64,7 +64,7 @@ TEST_F(RssParser, FillsTheFeedAndItsItems) {
   EXPECT_EQ(one.content, "c1");
   EXPECT_EQ(one.published, 473768430);
   EXPECT_EQ(one.updated, 473768430);
-  EXPECT_EQ(byID["http://example.org/two"].published, kDateUnset);
+  EXPECT_EQ(byID["http://example.org/two, Two"].published, kDateUnset);
   EXPECT_EQ(byID["http://example.org/3"].link, "http://example.org/3");
   EXPECT_EQ(byID["http://www.washingtonpost.com/x"].link, "http://www.washingtonpost.com:80/x");
   EXPECT_EQ(byID["Five"].content, "NIL");
@@ -163,8 +163,8 @@ TEST_F(RssParser, ItemsWithoutGuidAreStoredOnce) {
   ASSERT_TRUE(feed);
   std::map<std::string, std::string> links;
   for (const ItemView& v : items(feed)) links[v.uniqueID] = v.link;
-  EXPECT_EQ(links, (std::map<std::string, std::string>{{"/a", "http://example.org/a"},
-                                                        {"http://example.org/b", "https://example.org:80/b"},
+  EXPECT_EQ(links, (std::map<std::string, std::string>{{"/a, linked", "http://example.org/a"},
+                                                        {"http://example.org/b, linked elsewhere", "https://example.org:80/b"},
                                                         {"titled", ""},
                                                         {"dated", ""}}));
   for (int i = 0; i < 3; ++i) {

@@ -131,7 +131,11 @@ int run(const Options& o) {
       }
       bw::AddUpdateResult r =
           bw::addUpdateFeed(db, *root, nullptr, made.downloader.get(), bw::Str(url), nullptr, nullptr, 0, 0);
-      if (!r.feed) ++failed;
+      if (r.feed) continue;
+      ++failed;
+      if (!r.failure.empty()) {
+        std::printf("failed: %s: %s\n", bw::printableLine(url).c_str(), bw::printableLine(r.failure).c_str());
+      }
     }
   }
   std::printf("\n");

@@ -9,7 +9,7 @@
 namespace bw {
 namespace {
 
-enum Written { kElement, kSelfClosed, kDropped };
+enum Written { kElement, kSelfClosed, kDropped, kContentOnly };
 
 // HTML's void elements: written "<br />", never with an end tag.
 bool isVoidElement(std::string_view name) {
@@ -63,8 +63,9 @@ void appendAttributeValue(std::string& out, std::string_view value) {
 
 }  // namespace
 
-Str xhtmlToString(webDataNode& node) {
-  if (!node.getParent()) raise("BUG", "xhtmlToString(); node.parent=NIL");
+namespace {
+
+Str writeMarkup(webDataNode& node, bool withOwnTags) {
   cEncodingUTF utf8;
   utf8.load("UTF-8");
 
@@ -76,6 +77,10 @@ Str xhtmlToString(webDataNode& node) {
     if (name.starts_with("!--") || name.starts_with("?")) {
       appendText(out, n->getText(&utf8, true).view());
       return kDropped;
+    }
+    if (n == &node && !withOwnTags) {
+      appendText(out, n->getText(&utf8, true).view());
+      return kContentOnly;
     }
     out += '<';
     out.append(name);
@@ -108,5 +113,14 @@ Str xhtmlToString(webDataNode& node) {
   int32_t length = static_cast<int32_t>(out.size());
   return Str::adopt(std::move(out), length);
 }
+
+}  // namespace
+
+Str xhtmlToString(webDataNode& node) {
+  if (!node.getParent()) raise("BUG", "xhtmlToString(); node.parent=NIL");
+  return writeMarkup(node, true);
+}
+
+Str xhtmlContentToString(webDataNode& node) { return writeMarkup(node, false); }
 
 }  // namespace bw

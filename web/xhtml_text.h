@@ -17,4 +17,8 @@ namespace bw {
 // "xhtmlToString(); node.parent=NIL" for a top-level node.
 Str xhtmlToString(webDataNode& node);
 
+// The same for what node holds, without node's own tags: its text and its
+// children's markup (an element of a feed holding unescaped HTML).
+Str xhtmlContentToString(webDataNode& node);
+
 }  // namespace bw

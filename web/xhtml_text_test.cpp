@@ -50,6 +50,8 @@ TEST_F(XhtmlTextTest, MarkupIsWrittenTheWayASerializerWritesIt) {
 TEST_F(XhtmlTextTest, DeepContentNeedsNoRecursion) {
   std::string doc = "<entry><content>";
   for (int i = 0; i < 100000; ++i) doc += "<p>";
+  for (int i = 0; i < 100000; ++i) doc += "</p>";
+  doc += "</content></entry>";
   auto root = parse(doc);
   ASSERT_TRUE(root);
   Str markup = xhtmlToString(*root->head()->getFirstChild());

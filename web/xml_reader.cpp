@@ -175,6 +175,24 @@ size_t doctypeEnd(std::string_view all, size_t p) {
   return npos;
 }
 
+// Why no tag could be read at the "<" at p (tagEnd found none): the first
+// thing that stops it, in words.
+const char* tagFailure(std::string_view all, size_t p) {
+  for (size_t i = p + 1; i < all.size(); ++i) {
+    const char c = all[i];
+    if (c == '>') break;
+    if (c == '<') return "a \"<\" in the text starts no tag (write it as &lt;)";
+    if (c != '=') continue;
+    size_t q = i + 1;
+    while (q < all.size() && isXmlWhite(all[q])) ++q;
+    if (q == all.size() || (all[q] != '"' && all[q] != '\'')) continue;
+    const size_t close = all.find_first_of(all[q] == '"' ? "\"<" : "'<", q + 1);
+    if (close == std::string_view::npos || all[close] == '<') return "an attribute value is not closed";
+    i = close;
+  }
+  return p + 1 < all.size() && all[p + 1] == '>' ? "an empty tag" : "a tag is not closed";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -365,6 +383,7 @@ void cXML::close() {
 }
 
 cXML::TagView cXML::nextTag(bool mayFail) {
+  tagFailure_ = nullptr;
   const int32_t p = position_;
   const char c = at(p);
   TagView result;
@@ -378,21 +397,26 @@ cXML::TagView cXML::nextTag(bool mayFail) {
     if (bang && rest.starts_with("<![CDATA[")) {
       // A CDATA section is text, which cannot stand where a tag must (only
       // the first tag of a document can meet one here): no tag.
+      tagFailure_ = "a CDATA section stands where an element must";
     } else if (bang && rest.starts_with("<!--")) {
       size_t e = rest.find("-->", 4);
       if (e != std::string_view::npos) {
         result.tag = rest.substr(1, e + 1);  // "!--" .. "--"
         reading = p + static_cast<int32_t>(e) + 3;
         tag = true;
+      } else {
+        tagFailure_ = "a comment is not closed";
       }
     } else {
       std::string_view all(text_, static_cast<size_t>(length_));
-      size_t e = bang && rest.starts_with("<!DOCTYPE") ? doctypeEnd(all, static_cast<size_t>(p))
-                                                       : tagEnd(all, static_cast<size_t>(p));
+      const bool doctype = bang && rest.starts_with("<!DOCTYPE");
+      size_t e = doctype ? doctypeEnd(all, static_cast<size_t>(p)) : tagEnd(all, static_cast<size_t>(p));
       if (e != std::string_view::npos && e > static_cast<size_t>(p) + 1) {
         result.tag = all.substr(static_cast<size_t>(p) + 1, e - static_cast<size_t>(p) - 1);
         tag = true;
         reading = static_cast<int32_t>(e) + 1;
+      } else {
+        tagFailure_ = doctype ? "the DOCTYPE is not closed" : tagFailure(all, static_cast<size_t>(p));
       }
     }
   } else if (c == '>') {
@@ -423,6 +447,7 @@ cXML::TagView cXML::nextTag(bool mayFail) {
       result.plainText = false;
       size_t end = all.find("]]>", q);
       if (end == std::string_view::npos) {
+        tagFailure_ = "a CDATA section is not closed";
         tag = false;
         break;
       }
@@ -437,6 +462,16 @@ cXML::TagView cXML::nextTag(bool mayFail) {
   }
   if (!mayFail) raise("XML", "cXML.nextTagOrText(); malformed XML");
   return TagView{};
+}
+
+std::string cXML::tagFailureMessage(const char* where, const char* fallback) const {
+  if (!tagFailure_) return fallback;
+  return std::string(where) + "(); malformed XML, " + tagFailure_;
+}
+
+std::string_view cXML::firstTagName(std::string_view tag) const {
+  if (tag.starts_with("!--")) return tag.substr(0, 3);
+  return nextAttribute(tag, 0, textEnd()).name;
 }
 
 XmlTagAndText cXML::nextTagAndText(bool mayFail) {
@@ -645,7 +680,7 @@ void cXML::openSteps() {
   int32_t start = position_;
   bool declared = false;
   TagView t = nextTag(true);
-  if (!t.found) raise("XML", "cXML.open(); malformed XML (1)");
+  if (!t.found) raise("XML", tagFailureMessage("cXML.open", "cXML.open(); malformed XML (1)"));
   AttributeView a = nextAttribute(t.tag, 0, textEnd());
   std::string name(a.name);
 
@@ -668,14 +703,14 @@ void cXML::openSteps() {
 
     start = position_;
     t = nextTag(true);
-    if (!t.found) raise("XML", "cXML.open(); malformed XML (2)");
-    name = nextAttribute(t.tag, 0, textEnd()).name;
+    if (!t.found) raise("XML", tagFailureMessage("cXML.open", "cXML.open(); malformed XML (2)"));
+    name = firstTagName(t.tag);
   }
 
   if (settleEncoding(declared, start)) {
     t = nextTag(true);
-    if (!t.found) raise("XML", "cXML.open(); malformed XML (2)");
-    name = nextAttribute(t.tag, 0, textEnd()).name;
+    if (!t.found) raise("XML", tagFailureMessage("cXML.open", "cXML.open(); malformed XML (2)"));
+    name = firstTagName(t.tag);
   }
 
   if ((equalsIgnoringCase(encodingName_.view(), "UTF-8") || equalsIgnoringCase(encodingName_.view(), "UTF8")) &&
@@ -735,8 +770,8 @@ void cXML::openSteps() {
   while (name.starts_with("!--") || opensInstruction(name) || name == "!DOCTYPE") {
     start = position_;
     t = nextTag(true);
-    if (!t.found) raise("XML", "cXML.open(); malformed XML (3)");
-    name = nextAttribute(t.tag, 0, textEnd()).name;
+    if (!t.found) raise("XML", tagFailureMessage("cXML.open", "cXML.open(); malformed XML (3)"));
+    name = firstTagName(t.tag);
   }
   position_ = start;
 }
@@ -755,14 +790,31 @@ XmlParseResult cXML::parseDocument() {
       // would read back the fields nextTag has just stored.
       const TagView t = nextTag(true);
       if (!t.found) {
-        raise("XML", first ? "cXML.parseDocument(); malformed XML, unexpected end of document (1)"
-                           : "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+        raise("XML", tagFailureMessage("cXML.parseDocument",
+                                       first ? "cXML.parseDocument(); malformed XML, unexpected end of document (1)"
+                                             : "cXML.parseDocument(); malformed XML, unexpected end of document (2)"));
       }
-      if (t.tag.empty()) break;
-      AttributeView a = firstName(t.tag, textEnd());
+      if (t.tag.empty()) {
+        // A document cut off in transfer ends inside its root element.
+        if (current != document.get()) {
+          raise("XML", "cXML.parseDocument(); the document ends before its last element is closed; it may have "
+                       "been cut off");
+        }
+        break;
+      }
+      // Comments and processing instructions are passed whole, whatever
+      // they hold ("<!-- a=b -->" has no attributes).
+      const bool skipped = t.tag.starts_with("!--") || opensInstruction(t.tag);
+      AttributeView a = skipped ? AttributeView{t.tag, false, {}, t.tag.size()} : firstName(t.tag, textEnd());
       if (a.name.empty()) raise("XML", "cXML.parseDocument(); malformed XML, empty tag");
 
-      if (a.name[0] == '/') {
+      if (skipped) {
+        // Comments and processing instructions are nodes named by their
+        // whole tag; they never become the current element.
+        webDataNode* added = current->addMadeChild(
+            root->makeNode(documentView(t.tag, nameScratch), documentView(t.text, textScratch), 0, Text(nullptr)));
+        if (t.plainText) added->markPlainText();
+      } else if (a.name[0] == '/') {
         const std::string_view closing = documentView(a.name.substr(1), nameScratch);
         const NodeText ns = current->getNamespace();
         const std::string_view elementName = current->getName().view();
@@ -782,12 +834,6 @@ XmlParseResult cXML::parseDocument() {
         webDataNode* parent = current->getParent();
         if (!parent) raise("BUG", "cXML.parseDocument(); parentNode=NIL");
         current = parent;
-      } else if (a.name.starts_with("!--") || opensInstruction(a.name)) {
-        // Comments and processing instructions are nodes named by their
-        // whole tag; they never become the current element.
-        webDataNode* added = current->addMadeChild(
-            root->makeNode(documentView(t.tag, nameScratch), documentView(t.text, textScratch), 0, Text(nullptr)));
-        if (t.plainText) added->markPlainText();
       } else {
         const size_t colon = a.name.find(':');
         const std::string_view text = documentView(t.text, textScratch);

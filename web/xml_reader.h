@@ -114,6 +114,11 @@ class cXML : public webDataFormat {
     bool plainText = false;
   };
   TagView nextTag(bool mayFail);
+  // A failed tag's reason in a message: "where(); malformed XML, " and the
+  // words of the last failure nextTag met, else fallback as it stands.
+  std::string tagFailureMessage(const char* where, const char* fallback) const;
+  // A tag's first name: "!--" for every comment, whatever it holds.
+  std::string_view firstTagName(std::string_view tag) const;
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
   void openSteps();
   void replaceByWindows1252();
@@ -171,6 +176,8 @@ class cXML : public webDataFormat {
   std::unique_ptr<cEncoding> utf8Encoding_;
   std::shared_ptr<const XmlDecoder> decodeTable_;
   std::string lastError_;
+  // Why the last tag nextTag could not read failed (NIL when it was read).
+  const char* tagFailure_ = nullptr;
 };
 
 // The next token of a tag's inside at position and the position after it

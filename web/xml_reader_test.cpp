@@ -94,11 +94,12 @@ TEST_F(XmlReaderTest, PrologVersionAndByteOrderMark) {
   EXPECT_EQ(failure("<?xml version=\"1.0\" encoding=\"klingon\"?><a/>"),
             "cXML.open(); the feed's encoding klingon is not supported");
   // A CDATA section where the first tag must stand is text, not a tag.
-  EXPECT_EQ(failure("<![CDATA[>"), "cXML.open(); malformed XML (1)");
-  EXPECT_EQ(failure("\xEF\xBB\xBF<![CDATA[x]]><a/>"), "cXML.open(); malformed XML (1)");
+  EXPECT_EQ(failure("<![CDATA[>"), "cXML.open(); malformed XML, a CDATA section stands where an element must");
+  EXPECT_EQ(failure("\xEF\xBB\xBF<![CDATA[x]]><a/>"),
+            "cXML.open(); malformed XML, a CDATA section stands where an element must");
   EXPECT_EQ(failure("<?xml version=\"1.0\"><a/>"), "cXML.open(); malformed XML prolog (1)");
   EXPECT_EQ(failure("<?xml version=\"1.0\"? x><a/>"), "cXML.open(); malformed XML prolog (2)");
-  EXPECT_EQ(failure("<?xml version=\"1.0\"?> <a"), "cXML.open(); malformed XML (2)");
+  EXPECT_EQ(failure("<?xml version=\"1.0\"?> <a"), "cXML.open(); malformed XML, a tag is not closed");
   EXPECT_FALSE(reader_->isOpen());
 }
 
@@ -418,7 +419,7 @@ TEST_F(XmlReaderTest, WellFormedTagsAreRead) {
   webDataNode* o = outline->head()->getFirstChild();
   EXPECT_EQ(str(o->getAttribute("text", &utf8_, false)), "Tech > Linux");
   EXPECT_EQ(str(o->getAttribute("b", &utf8_, false)), ">");
-  EXPECT_EQ(failure("<a t=\"x<y\"/>"), "cXML.open(); malformed XML (1)");
+  EXPECT_EQ(failure("<a t=\"x<y\"/>"), "cXML.open(); malformed XML, an attribute value is not closed");
   EXPECT_EQ(failure("<a>\"x\" > y</a>"), "");  // quotes in text are only text
 
   auto pi = parsed("<a>x<?php echo 1; ?>y<b/></a>");
@@ -469,8 +470,7 @@ TEST_F(XmlReaderTest, NamespacesCommentsAndCdata) {
 
   EXPECT_EQ(failure("<dc:creator>me</creator>"),
             "cXML.parseDocument(); malformed XML, mismatched closing tag (2)");
-  EXPECT_EQ(failure("<a><d><![CDATA[<b></d></a>"),
-            "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+  EXPECT_EQ(failure("<a><d><![CDATA[<b></d></a>"), "cXML.parseDocument(); malformed XML, a CDATA section is not closed");
 }
 
 TEST_F(XmlReaderTest, ParseFailures) {
@@ -486,7 +486,8 @@ TEST_F(XmlReaderTest, ParseFailures) {
   EXPECT_EQ(failure("<a></a></x>"), "cXML.parseDocument(); malformed XML, mismatched closing tag (1)");
   EXPECT_EQ(failure("<a></a></>"), "cXML.parseDocument(); malformed XML, mismatched closing tag (3)");
   EXPECT_EQ(failure("<a>< ></a>"), "cXML.parseDocument(); malformed XML, empty tag");
-  EXPECT_EQ(failure("<a>x<b</a>"), "cXML.parseDocument(); malformed XML, unexpected end of document (2)");
+  EXPECT_EQ(failure("<a>x<b</a>"),
+            "cXML.parseDocument(); malformed XML, a \"<\" in the text starts no tag (write it as &lt;)");
   // The reader stays open at the failing place.
   EXPECT_TRUE(reader_->isOpen());
 
@@ -496,13 +497,45 @@ TEST_F(XmlReaderTest, ParseFailures) {
   expectRaise([&] { cXML broken(unloaded); }, "BUG", "cXML.new(); failed to create systemCharset");
 }
 
-TEST_F(XmlReaderTest, UnclosedElementsStay) {
-  auto root = parsed("<a>text");
-  ASSERT_TRUE(root);
-  EXPECT_EQ(str(root->head()->infoText()), "text");
-  auto second = reader_->parseDocument();  // at the end now: an empty document
-  ASSERT_TRUE(second.root);
-  EXPECT_EQ(second.root->head(), nullptr);
+// A document that ends inside an element was cut off: refused with that
+// reason, whatever was cut, and every other failure of a tag names its own.
+TEST_F(XmlReaderTest, CutDocumentsAndBrokenTagsSayWhy) {
+  const std::string cut = "cXML.parseDocument(); the document ends before its last element is closed; it may have been cut off";
+  const std::string malformed = "cXML.parseDocument(); malformed XML, ";
+  const struct {
+    const char* text;
+    std::string failure;
+  } cases[] = {
+      {"<a>text", cut},
+      {"<rss><channel><item><title>Second item ti", cut},
+      {"<rss><channel><item><title>t</title></item>\n", cut},
+      {"<a><b/>", cut},
+      {"<a>x<![CDATA[y", "cXML.open(); malformed XML, a CDATA section is not closed"},
+      {"<a>x<b/>y<![CDATA[z", malformed + "a CDATA section is not closed"},
+      {"<a>x<!-- y", malformed + "a comment is not closed"},
+      {"<a>x<b c=\"d>e", malformed + "an attribute value is not closed"},
+      {"<a>x<b c='d", malformed + "an attribute value is not closed"},
+      {"<a>x < y</a>", malformed + "a \"<\" in the text starts no tag (write it as &lt;)"},
+      {"<a>x<b", malformed + "a tag is not closed"},
+      {"<a>x<></a>", malformed + "an empty tag"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(failure(c.text), c.failure) << c.text;
+  EXPECT_TRUE(parsed("<a><b>x</b></a>\n<!-- after -->\n"));
+}
+
+// A comment is passed whole, whatever it holds, before the root, between
+// elements and inside text; its text after it stays the element's.
+TEST_F(XmlReaderTest, CommentsHoldingAnythingAreSkipped) {
+  for (const char* comment : {"<!-- ====== -->", "<!-- = -->", "<!--a=b-->", "<!-- <b>x</b> -> \" ' -->", "<!---->"}) {
+    const std::string c = comment;
+    SCOPED_TRACE(c);
+    auto root = parsed("<?xml version=\"1.0\"?>\n" + c + "\n<rss>" + c + "<d>a " + c + "b</d>" + c + "</rss>" + c);
+    ASSERT_TRUE(root);
+    webDataNode* d = root->head()->findChild("d", nullptr, nullptr, nullptr);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(str(d->infoText()), "a ");
+    EXPECT_EQ(str(d->getFirstChild()->infoText()), "b");
+  }
 }
 
 TEST_F(XmlReaderTest, NextTagAndTextMayFail) {
@@ -602,11 +635,11 @@ TEST_F(XmlReaderTest, LineNumbers) {
 }
 
 TEST_F(XmlReaderTest, ReadingStopsAtTheLength) {
-  const char partial[] = {'<', 'a', '>', 'x', 'y'};
-  ASSERT_TRUE(reader_->open(partial, 4));
+  const char partial[] = {'<', 'a', '/', '>', 'x', 'y'};
+  ASSERT_TRUE(reader_->open(partial, 5));
   XmlParseResult r = reader_->parseDocument();
   ASSERT_TRUE(r.root);
-  EXPECT_EQ(str(r.root->head()->infoText()), "x");
+  EXPECT_EQ(str(r.root->head()->infoTextAfterEndTag()), "x");
 }
 
 TEST_F(XmlReaderTest, ConvertTextUsesTheReadersTargetAndDecoder) {
