@@ -7,8 +7,10 @@
 
 #include "app/console_ui.h"
 #include "app/database_repair.h"
+#include "app/startup_data_folder.h"
 #include "core/exception.h"
 #include "platform/dos.h"
+#include "platform/owned_names.h"
 #include "platform/path.h"
 #include "platform/restore_stream.h"
 #include "news/list_loop.h"
@@ -99,11 +101,13 @@ bool restoreDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSou
 
 bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupDatabase& db) {
   const Str name = cPath::ExtractName(path);
-  const Str temporary = cPath::MakeUniquePath(1, cPath::ExtractSubPath(path), std::string(name.view()) + "_Temp_");
+  const Str temporary = newOwnedName(cPath::ExtractSubPath(path).view(), std::string(name.view()) + "_Temp_");
   bool written = false;
   try {
     cRestoreStream stream;
-    if (stream.open(temporary, true)) {
+    // It holds the sign-in tokens: private before a byte is written,
+    // whatever the creation mode of the process that writes it.
+    if (stream.open(temporary, true) && makePrivate(cPath::ExportPath(temporary))) {
       for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
         restoreObject_newsFeed(stream, true, feed);
       }

@@ -17,7 +17,8 @@
 //      nothing.
 //   2. writeDatabaseBackup never leaves a partial dump under the path: it
 //      writes a unique file beside it, syncs it and only then moves it over
-//      the old dump.
+//      the old dump. The dump holds the sign-in tokens: the file is made
+//      0600 before anything is written to it.
 #pragma once
 
 #include "core/str.h"

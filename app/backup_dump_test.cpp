@@ -78,6 +78,8 @@ TEST_F(DumpTest, RoundTripsThroughAnEmptyDatabase) {
     addFeed(db, root, "two", 0);
     addFeed(db, root, "three", 5);
   }));
+  // It holds the sign-in tokens: private whatever the process's umask.
+  EXPECT_EQ(fs::status(at("a.backup")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   load("a.backup");
   EXPECT_EQ(output, "# Restoring newsFeed objects\n# Restoring newsItem objects\n# Writing all changes to disk\n");
   ASSERT_TRUE(dumpOf("b.backup", [](Db&, newsRoot&) {}));

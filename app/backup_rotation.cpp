@@ -23,7 +23,12 @@ void deleteIfThere(const char* path) { cPath::DeletePath(path, false, false); }
 
 }  // namespace
 
-Str newCorruptName() { return cPath::MakeUniquePath(1, "", kCorruptPrefix); }
+Str newCorruptName() { return newOwnedName("", kCorruptPrefix); }
+
+void removeLeftCopies() {
+  for (const char* prefix : {kCopyPrefix, kRestorePrefix, kMovePrefix}) removeLeftOwnedNames("", prefix);
+  deleteIfThere(kBackupTemp);
+}
 
 namespace {
 
@@ -41,32 +46,35 @@ bool withDatabase(const char* path, Fn fn) {
   return true;
 }
 
-// The check-only repair of a backup, leaving its file time. A backup that
-// does not open, or raises on its content, fails; a full disk or a break
-// passes on.
-bool backupPasses(const char* path, bool verbose, const StatusLine& status, std::string_view checking) {
-  bool passed = false;
-  try {
-    withDatabase(path, [&](cJournaledIndexedObjectSoupDatabase& db) {
-      show(status, checking);
-      const int64_t time = db.getTime();
-      SoupTransaction tx(db.infoBlockFile());
-      passed = repairDatabase(db, verbose, false).usable;
-      if (passed && !db.infoMustClose()) {
-        tx.finish();
-        db.setTime(time);
-        db.close();
-      } else {
-        passed = false;
-        db.setTime(time);
-        db.closeQuickly();
-      }
-    });
-  } catch (const eException& e) {
-    if (e.code() == "FULL" || e.code() == "MEM" || e.code() == "BRK") throw;
-    passed = false;
-  }
-  return passed;
+// Copies from to a new owned copy, or raises why it cannot: "FULL" for a
+// full disk (from copyFile), else "FILE" with the reason in words.
+void copyOrRaise(const char* from, const OwnedFile& copy) {
+  if (copyFile(from, copy.name())) return;
+  const std::string why = dos::faultMessage(dos::ioErr());
+  raise("FILE", std::string("rotateBackups(); ") + from + " could not be copied: " +
+                    (why.empty() ? std::string("the copy failed") : why));
+}
+
+// The check-only repair of a backup, through a copy of its own (the check
+// opens it as a database, which writes it).
+bool backupPasses(const char* backup, bool verbose, const StatusLine& status, std::string_view checking) {
+  OwnedFile copy("", kCopyPrefix);
+  copyOrRaise(backup, copy);
+  show(status, checking);
+  return checkCopy(copy.name(), verbose).good;
+}
+
+// Tells that backup failed its check, sets it aside and marks the database
+// for repair.
+void setAsideFailed(const char* backup) {
+  const Str corrupt = newCorruptName();
+  const FormatArguments arguments = {std::string(backup), std::string(corrupt.view())};
+  report(programName,
+         "The backup \"%s\" failed validation and is now called \"%s\".\nThe database will be checked and "
+         "repaired at the next start.",
+         &arguments);
+  markForRepair(kDatabaseName);
+  renameIfThere(backup, corrupt);
 }
 
 }  // namespace
@@ -83,21 +91,20 @@ void markForRepair(const char* path) {
 
 namespace {
 
-void promoteKnownGood(bool verbose, const StatusLine& status) {
+// False when the weekly candidate failed its check.
+bool promoteKnownGood(bool verbose, const StatusLine& status) {
   if (isFileNewerBy(kBackupKnownGood, kBackupWeekly, kWeeklyInterval, false, true)) {
-    if (backupPasses(kBackupKnownGood, verbose, status, "Validating database before replacing weekly backup...")) {
-      show(status, "Backing-up database...");
-      deleteIfThere(kBackupOneWeekOld);
-      renameIfThere(kBackupWeekly, kBackupOneWeekOld);
-      renameIfThere(kBackupKnownGood, kBackupWeekly);
-    } else {
+    if (!backupPasses(kBackupKnownGood, verbose, status, "Validating database before replacing weekly backup...")) {
       show(status, "Weekly backup failed validation.\nMarking database for repair at next start.");
       // bak_1Latest has just passed its own check: it stays, and becomes
       // the known-good copy; the unchecked fresh copy goes.
-      markForRepair(kDatabaseName);
-      renameIfThere(kBackupKnownGood, newCorruptName());
-      deleteIfThere(kBackupTemp);
+      setAsideFailed(kBackupKnownGood);
+      return false;
     }
+    show(status, "Backing-up database...");
+    deleteIfThere(kBackupOneWeekOld);
+    renameIfThere(kBackupWeekly, kBackupOneWeekOld);
+    renameIfThere(kBackupKnownGood, kBackupWeekly);
   } else if (isFileNewerBy(kBackupKnownGood, kBackupDaily, kDailyInterval, false, true)) {
     deleteIfThere(kBackupOneDayOld);
     renameIfThere(kBackupDaily, kBackupOneDayOld);
@@ -105,37 +112,32 @@ void promoteKnownGood(bool verbose, const StatusLine& status) {
   } else {
     deleteIfThere(kBackupKnownGood);
   }
+  return true;
 }
 
 }  // namespace
 
-void rotateBackups(bool verbose, const StatusLine& status) {
-  if (!isFileNewerBy(kDatabaseName, kBackupLatest, kCopyInterval, false, true)) return;
+Rotation rotateBackups(bool verbose, const StatusLine& status) {
+  if (!isFileNewerBy(kDatabaseName, kBackupLatest, kCopyInterval, false, true)) return {};
   deleteIfThere(kBackupTemp);
-  if (!copyFile(kDatabaseName, kBackupTemp)) {
-    const std::string why = dos::fault(dos::ioErr(), Text(kBackupTemp));
-    raise("FILE", "rotateBackups(); " + (why.empty() ? std::string(kBackupTemp) + ": the copy failed" : why));
-  }
+  OwnedFile fresh("", kCopyPrefix);
+  copyOrRaise(kDatabaseName, fresh);
   if (cPath::ExistsPath(kBackupLatest, true)) {
     // Only a checked copy becomes known good. One that fails holds damage
     // the database had already: the database is marked for repair, the
     // suspect copies go, and the known-good ones stay as they are.
     if (!backupPasses(kBackupLatest, verbose, status, "Validating database before keeping it as known good...")) {
-      const Str corrupt = newCorruptName();
-      const FormatArguments arguments = {std::string(kBackupLatest), std::string(corrupt.view())};
-      report(programName,
-             "The backup \"%s\" failed validation and is now called \"%s\".\nThe database will be checked and "
-             "repaired at the next start.",
-             &arguments);
-      markForRepair(kDatabaseName);
-      renameIfThere(kBackupLatest, corrupt);
-      deleteIfThere(kBackupTemp);
-      return;
+      setAsideFailed(kBackupLatest);
+      return {true};
     }
-    if (cPath::ExistsPath(kBackupKnownGood, true)) promoteKnownGood(verbose, status);
+    if (cPath::ExistsPath(kBackupKnownGood, true) && !promoteKnownGood(verbose, status)) {
+      renameIfThere(kBackupLatest, kBackupKnownGood);
+      return {true};
+    }
     renameIfThere(kBackupLatest, kBackupKnownGood);
   }
-  renameIfThere(kBackupTemp, kBackupLatest);
+  fresh.renameTo(kBackupLatest);
+  return {};
 }
 
 }  // namespace bw

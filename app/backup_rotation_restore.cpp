@@ -17,6 +17,7 @@
 #include "platform/dos_errors.h"
 #include "platform/file_procs.h"
 #include "platform/links.h"
+#include "platform/owned_names.h"
 #include "platform/path.h"
 
 namespace bw {
@@ -24,17 +25,11 @@ namespace {
 
 using Db = cJournaledIndexedObjectSoupDatabase;
 
-struct Holdings {
-  bool good = false;
-  int64_t feeds = 0;
-  int64_t items = 0;
-};
-
 // Codes that say nothing about a file's content: they end the restore.
 bool endsTheRestore(const eException& e) { return e.code() == "FULL" || e.code() == "MEM" || e.code() == "BRK"; }
 
 // The feeds and items a sound database holds.
-void count(Db& db, Holdings& h) {
+void count(Db& db, CopyCheck& h) {
   newsRoot* root = db.infoRootValue() ? loadObject_newsRoot(db, db.infoRootValue()) : nullptr;
   if (!root) return;
   LoadedUse rootUse(db, root);
@@ -52,48 +47,34 @@ void count(Db& db, Holdings& h) {
   }
 }
 
-// Opens the copy at path, checks it without changing it and counts what it
-// holds; a copy that passes is left marked for validation, with its time.
-Holdings checkCopy(const Str& path) {
-  Holdings h;
-  auto db = std::make_unique<Db>(2);
-  try {
-    if (!db->open(path, false)) return h;
-    const int64_t time = db->getTime();
-    {
-      SoupTransaction tx(db->infoBlockFile());
-      h.good = repairDatabase(*db, false, false).usable && !db->infoMustClose();
-      if (h.good) tx.finish();
-    }
-    if (h.good) count(*db, h);
-    db->setTime(time);
-    if (h.good) {
-      db->setNeedsRepair(true);
-      db->setTime(time);
-      db->close();
-    } else {
-      db->closeQuickly();
-    }
-  } catch (const eException& e) {
-    if (endsTheRestore(e)) throw;
-    h = Holdings{};
-  }
-  return h;
-}
+// How putting a checked copy of a backup in place ended.
+enum class Placing { placed, failedCheck, databaseStands, notPlaced };
+
+struct Placed {
+  Placing end = Placing::notPlaced;
+  CopyCheck check;
+  std::string why;  // notPlaced: the reason in words
+};
 
 // A copy of the backup, checked; when it passes it becomes "database.soup".
-Holdings restoreCopyOf(const char* backup) {
-  const Str copy = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Restore_");
-  Holdings h;
-  try {
-    if (copyFile(backup, copy)) h = checkCopy(copy);
-  } catch (...) {
-    cPath::DeletePath(copy, true, false);
-    throw;
+Placed restoreCopyOf(const char* backup) {
+  OwnedFile copy("", kRestorePrefix);
+  Placed p;
+  if (!copyFile(backup, copy.name())) {
+    // A backup that cannot be read is no failed check: it stays as it is.
+    p.why = std::string(backup) + " could not be copied: " + dos::faultMessage(dos::ioErr());
+    return p;
   }
-  if (h.good && renamePath(copy, kDatabaseName, false)) return h;
-  cPath::DeletePath(copy, true, false);
-  return Holdings{};
+  p.check = checkCopy(copy.name(), false);
+  if (!p.check.good) {
+    p.end = Placing::failedCheck;
+  } else if (copy.renameTo(kDatabaseName)) {
+    p.end = Placing::placed;
+  } else {
+    p.why = std::string("the copy could not be renamed to ") + kDatabaseName + ": " + dos::faultMessage(dos::ioErr());
+    if (entryStandsAt(kDatabaseName)) p.end = Placing::databaseStands;  // another start restored first
+  }
+  return p;
 }
 
 // The backup's modification time as local date and time.
@@ -121,6 +102,33 @@ void reportRestore(const std::string& problem, const std::string& text, FormatAr
 
 }  // namespace
 
+CopyCheck checkCopy(Text path, bool verbose) {
+  CopyCheck h;
+  auto db = std::make_unique<Db>(2);
+  try {
+    if (!db->open(path, false)) return h;
+    const int64_t time = db->getTime();
+    {
+      SoupTransaction tx(db->infoBlockFile());
+      h.good = repairDatabase(*db, verbose, false).usable && !db->infoMustClose();
+      if (h.good) tx.finish();
+    }
+    if (h.good) count(*db, h);
+    db->setTime(time);
+    if (h.good) {
+      db->setNeedsRepair(true);
+      db->setTime(time);
+      db->close();
+    } else {
+      db->closeQuickly();
+    }
+  } catch (const eException& e) {
+    if (endsTheRestore(e)) throw;
+    h = CopyCheck{};
+  }
+  return h;
+}
+
 bool anyBackupExists() {
   for (const char* backup : kRestoreOrder)
     if (cPath::ExistsPath(backup, true)) return true;
@@ -131,29 +139,50 @@ void restoreFromBackup(bool databaseMissing, const std::string& problem) {
   std::string corruptName;
   if (!databaseMissing) {
     const Str corrupt = newCorruptName();
-    if (!renamePath(kDatabaseName, corrupt, false)) {
+    if (renamePath(kDatabaseName, corrupt, false)) {
+      corruptName = std::string(corrupt.view());
+    } else if (const std::string why = dos::faultMessage(dos::ioErr()); entryStandsAt(kDatabaseName)) {
       reportRestore(problem,
                     "Failed to move the bad database aside, due to:\n\x1b" "1%s\n\nPlease report this problem to:\n\x1b" "1%s",
-                    {dos::faultMessage(dos::ioErr()), std::string(programContactAddress)});
+                    {why, std::string(programContactAddress)});
       raise("ERR", "restoreFromBackup(); failed to move the bad database aside");
+    } else {
+      databaseMissing = true;  // another start moved it aside first
     }
-    corruptName = std::string(corrupt.view());
   }
   const std::string badNote = databaseMissing ? "" : "\nThe bad database is now called \"" + corruptName + "\".";
   const std::string missingNote = databaseMissing ? "The database \"database.soup\" is missing.\n" : "";
   std::vector<const char*> failed;
   for (const char* backup : kRestoreOrder) {
     if (!cPath::ExistsPath(backup, true)) continue;
-    const Holdings h = restoreCopyOf(backup);
-    if (!h.good) {
-      failed.push_back(backup);
-      continue;
+    const Placed p = restoreCopyOf(backup);
+    switch (p.end) {
+      case Placing::failedCheck:
+        failed.push_back(backup);
+        continue;
+      case Placing::databaseStands:
+        // Another start put a database in place while this one checked its
+        // copy: that one is opened (and validated) instead.
+        if (!databaseMissing) {
+          const FormatArguments arguments = {corruptName};
+          report(programName, "The bad database is now called \"%s\"; the backup another start of the program "
+                 "restored meanwhile is used.", &arguments);
+        }
+        return;
+      case Placing::notPlaced:
+        reportRestore(problem,
+                      "%sThe backup \"%s\" could not be restored, due to:\n\x1b" "1%s\nEvery backup was left as it "
+                      "is.%s",
+                      {missingNote, std::string(backup), p.why, badNote});
+        raise("ERR", "restoreFromBackup(); a backup could not be restored");
+      case Placing::placed:
+        break;
     }
     reportRestore(problem,
                   "%sRestored from backup \"%s\" (%ld feeds, %ld items, saved %s).\nYou can try using it, by running %s "
                   "again.\n\nAlso, please report this problem to:\n\x1b" "1%s%s",
-                  {missingNote, std::string(backup), h.feeds, h.items, savedDate(backup), std::string(programName),
-                   std::string(programContactAddress), badNote});
+                  {missingNote, std::string(backup), p.check.feeds, p.check.items, savedDate(backup),
+                   std::string(programName), std::string(programContactAddress), badNote});
     raise("ERR", "restoreFromBackup(); the database was replaced");
   }
   // None passed: they are set aside, so that the next start begins afresh

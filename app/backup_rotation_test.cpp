@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <map>
 
 #include "app/app_test_support.h"
+#include "core/raise_test_support.h"
+#include "platform/dos_env.h"
 
 namespace bw::testing_app {
 namespace {
@@ -17,9 +22,17 @@ constexpr int64_t kHour = 3600;
 class RotationTest : public ProgramTest {
  protected:
   // Gives database.soup the time t and rotates.
-  void rotateAt(int64_t t) {
+  Rotation rotateAt(int64_t t, const StatusLine& status = nullptr) {
     setMtime("database.soup", t);
-    withModules([] { rotateBackups(false, nullptr); });
+    Rotation r;
+    withModules([&] { r = rotateBackups(false, status); });
+    return r;
+  }
+  // Every file of the folder with its bytes and time.
+  std::map<std::string, std::pair<std::string, int64_t>> snapshot() {
+    std::map<std::string, std::pair<std::string, int64_t>> files;
+    for (const auto& name : namesStartingWith("database.soup")) files[name] = {bytes(name), mtime(name)};
+    return files;
   }
   std::vector<std::string> backups() {
     std::vector<std::string> names = namesStartingWith("database.soup.bak_");
@@ -28,6 +41,7 @@ class RotationTest : public ProgramTest {
     return names;
   }
   using Names = std::vector<std::string>;
+  using Db = cJournaledIndexedObjectSoupDatabase;
 };
 
 TEST_F(RotationTest, CopiesMoveTowardsOlderNamesByAge) {
@@ -100,7 +114,7 @@ TEST_F(RotationTest, ADamagedLatestCopyNeverReplacesAKnownGoodOne) {
     }
     setMtime("database.soup.bak_1Latest", kT0 + kHour);
     testing::internal::CaptureStdout();
-    rotateAt(kT0 + 5 * kHour);
+    EXPECT_TRUE(rotateAt(kT0 + 5 * kHour).checkFailed);
     const std::string told = testing::internal::GetCapturedStdout();
     EXPECT_EQ(backups(), (Names{"2KnownGood", "5Weekly"}));
     for (const auto& [b, data] : kept) EXPECT_EQ(bytes(b), data) << b;
@@ -128,8 +142,57 @@ TEST_F(RotationTest, AFileAtATargetKeepsItsBytes) {
   setMtime("database.soup.bak_3Daily", kT0);
   write("database.soup.bak_5Weekly", "weekly");
   setMtime("database.soup.bak_5Weekly", kT0);
-  rotateAt(kT0 + 3 * kHour);
+  EXPECT_FALSE(rotateAt(kT0 + 3 * kHour).checkFailed);
   EXPECT_EQ(bytes("database.soup.bak_5Weekly"), "weekly");
+}
+
+// A rotation stopped part-way - a Ctrl-C during the fresh copy or during a
+// check, a kill during a check - leaves every backup as it was (bytes and
+// time: a check reads a copy of its own), and the next start deletes what
+// the run left.
+TEST_F(RotationTest, ARotationStoppedPartWayLeavesTheBackupsAsTheyWere) {
+  struct Stop {
+    const char* name;
+    bool killed;                  // the run ends there (a child process)
+    StatusLine atCheck;           // what happens as a check begins
+  };
+  const Stop stops[] = {
+      {"Ctrl-C during the copy", false, nullptr},
+      {"Ctrl-C during a check", false, [](std::string_view) { raise("BRK", "Ctrl-C received"); }},
+      {"killed during a check", true, [](std::string_view) { ::_exit(0); }},
+  };
+  for (const Stop& stop : stops) {
+    SCOPED_TRACE(stop.name);
+    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
+    makeEmptyDatabase("database.soup");
+    withDatabase("database.soup", [](Db& db, newsRoot& root) { addFeed(db, root, "f", 3); });
+    for (const char* b : {"database.soup.bak_1Latest", "database.soup.bak_2KnownGood"}) {
+      fs::copy_file(at("database.soup"), at(b));
+      setMtime(b, kT0);
+    }
+    const auto before = snapshot();
+    setMtime("database.soup", kT0 + 4 * kHour);
+    if (stop.killed) {
+      ::fflush(nullptr);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        withModules([&] { rotateBackups(false, stop.atCheck); });
+        ::_exit(1);
+      }
+      int status = 0;
+      ::waitpid(child, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      EXPECT_FALSE(namesStartingWith("database.soup_Copy_").empty());  // the run's copies stay
+    } else {
+      if (!stop.atCheck) dos::signalBreak();
+      withModules([&] { expectRaise([&] { rotateBackups(false, stop.atCheck); }, "BRK", "Ctrl-C received"); });
+      EXPECT_TRUE(namesStartingWith("database.soup_Copy_").empty());
+    }
+    withModules([] { removeLeftCopies(); });  // the next start
+    auto after = snapshot();
+    after["database.soup"] = before.at("database.soup");  // written by the run
+    EXPECT_EQ(after, before);
+  }
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include "platform/file_procs.h"
 #include "platform/links.h"
 #include "platform/native_path.h"
+#include "platform/owned_names.h"
 #include "platform/path.h"
 #include "platform/shell_template.h"
 
@@ -59,18 +60,34 @@ std::string copyDefaultDatabase(const std::string& dataFolder) {
            kDefaultDatabaseName + "\" that a new one is made from was not found in " +
            folderList(dos::lookupDevice("PROGDIR").folders) + ".";
   }
-  const Str temporary = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Copy_");
-  if (copyFile(source, temporary) && makePrivate(temporary) && renamePath(temporary, kDatabaseName, false)) return {};
-  const int32_t error = dos::ioErr();
-  cPath::DeletePath(temporary, true, false);
+  OwnedFile copy("", kCopyPrefix);
+  if (copyFile(source, copy.name()) && makePrivate(copy.name()) && copy.renameTo(kDatabaseName)) return {};
+  const std::string why = dos::faultMessage(dos::ioErr());
+  // Another start made it first: that one is opened.
+  if (entryStandsAt(kDatabaseName)) return {};
   return std::string("The default database \"") + kDefaultDatabaseName + "\" could not be copied into \"" + dataFolder +
-         "\": " + dos::faultMessage(error);
+         "\": " + why;
 }
 
 [[noreturn]] void reportOpenFailure(std::string error) {
   const FormatArguments arguments = {std::move(error)};
   report(programName, "Failed to open database, due to:\n\x1b" "1%s", &arguments);
   raise("ERR", "main(); failed to open database");
+}
+
+// A link or a folder named "database.soup" is refused as it stands:
+// following it would make a file elsewhere private, or restore a backup
+// over the place it points to.
+void refuseWhatIsNoDatabaseFile(const std::string& dataFolder) {
+  dos::FileInfo info;
+  if (!examineWithoutFollowingLink(cPath::ExportPath(kDatabaseName), info)) return;
+  const std::string where = std::string("\"") + kDatabaseName + "\" in \"" + dataFolder + "\" is ";
+  if (info.entryType == dos::kTypeSoftLink) {
+    const PathLink link = cPath::ReadLink(kDatabaseName);
+    const std::string target = link.target.isNil() ? std::string() : " to \"" + std::string(link.target.view()) + "\"";
+    reportOpenFailure(where + "a symbolic link" + target + ": the database must be a file of its own there.");
+  }
+  if (info.entryType > 0) reportOpenFailure(where + "a folder, not a database file.");
 }
 
 // Whether a failed open failed on the file's content: the file itself opens
@@ -122,7 +139,6 @@ void ProgramRun::run() {
   if (shell_) dos::breakOnTermination();
   if (!shell_) startGui();
   openDatabase();
-  if (db_->infoNeedsRepair()) validateDatabase();
   loadRoot();
   loadFeeds();
   updateOldestSeenTime(*root_, nullptr, nullptr, true);
@@ -165,34 +181,60 @@ void ProgramRun::enterProgramDir() {
 
 void ProgramRun::openDatabase() {
   if (!dataFolder_.error.empty()) {
-    const FormatArguments arguments = {dataFolder_.path, dataFolder_.error};
-    report(programName, "Failed to make the data folder \"%s\", due to:\n\x1b" "1%s", &arguments);
+    if (dataFolder_.path.empty()) {
+      const FormatArguments arguments = {dataFolder_.error};
+      report(programName, "Failed to find the data folder, due to:\n\x1b" "1%s", &arguments);
+    } else {
+      const FormatArguments arguments = {dataFolder_.path, dataFolder_.error};
+      report(programName, "Failed to make the data folder \"%s\", due to:\n\x1b" "1%s", &arguments);
+    }
     raise("ERR", "main(); failed to make the data folder");
   }
+  removeLeftCopies();
   moveEarlierDatabase(dataFolder_.path);
+  // Another start may put a database in place while this one restores or
+  // copies one: that one is opened instead.
+  for (int tries = 1; !openOnce() || (db_->infoNeedsRepair() && !validateDatabase()); ++tries) {
+    if (tries == 5) reportOpenFailure("other starts of the program kept replacing it.");
+  }
+  // What an earlier version's rotation left: the database is sound now.
+  cPath::DeletePath(kBackupTemp, false, false);
+}
+
+bool ProgramRun::openOnce() {
+  refuseWhatIsNoDatabaseFile(dataFolder_.path);
   if (!cPath::ExistsPath(kDatabaseName, true)) {
     // Only a folder without a database and without backups is a first
     // start; backups left without their database are restored.
-    if (anyBackupExists()) restoreFromBackup(true);
+    if (anyBackupExists()) {
+      restoreFromBackup(true);
+      return false;
+    }
     // The soup would make a missing file afresh: a database that is neither
     // there nor copied from the default is a failure to open.
     if (std::string failure = copyDefaultDatabase(dataFolder_.path); !failure.empty()) reportOpenFailure(failure);
+    refuseWhatIsNoDatabaseFile(dataFolder_.path);
   }
   // An earlier version made it open to others; its copies follow its mode.
   makePrivate(kDatabaseName);
+  db_ = std::make_unique<cJournaledIndexedObjectSoupDatabase>(2);
+  const EntryIdentity tried = entryIdentity(kDatabaseName);
   std::string problem;
   try {
-    if (db_->open(kDatabaseName, false)) return;
+    if (db_->open(kDatabaseName, false)) return true;
     problem = std::string(db_->infoError().view());
   } catch (const eException& e) {
     if (notAboutContent(e)) throw;
     problem = problemOf(e);
   }
   if (!fileOpensForWriting()) reportOpenFailure(problem);
-  restoreFromBackup(false, problem);
+  // Another start may have restored a backup in its place meanwhile: that
+  // one is opened, never moved aside as bad.
+  if (entryIdentity(kDatabaseName) == tried) restoreFromBackup(false, problem);
+  return false;
 }
 
-void ProgramRun::validateDatabase() {
+bool ProgramRun::validateDatabase() {
   const FormatArguments validating = {std::string(kValidatingText)};
   if (shell_) {
     printGuiMessage("\n%s", &validating, nullptr, nullptr);
@@ -230,11 +272,12 @@ void ProgramRun::validateDatabase() {
   if (result.usable && !db_->infoMustClose()) {
     db_->flush();
     db_->setNeedsRepair(false);
-    return;
+    return true;
   }
   db_->setTime(time);
   db_->closeQuickly();
   restoreFromBackup();
+  return false;
 }
 
 void ProgramRun::loadRoot() {
@@ -306,17 +349,27 @@ void ProgramRun::shutdown() {
   StatusLine status;
   if (!shell_) status = [this](std::string_view text) { status_.show(text); };
   try {
-    rotateBackups(!shell_, status);
+    // A backup that failed its check is damage met while running: told,
+    // and repaired at the next start.
+    if (rotateBackups(!shell_, status).checkFailed) exitCode_ = 10;
   } catch (const eException& e) {
-    if (e.code() == "MEM" || e.code() == "BRK") throw;
+    if (e.code() == "MEM") throw;
     reportBackupFailure(e);
-    exitProgram(5);
+    exitProgram(kExitSomeFailed);
   }
   status_.close();
 }
 
-// The database was written and closed; only its backup copy failed.
+// The database was written and closed; only its backup copy failed, or a
+// Ctrl-C stopped it.
 void ProgramRun::reportBackupFailure(const eException& e) {
+  if (e.code() == "BRK") {
+    report(programName,
+           "The backup copy of the database was cancelled (Ctrl-C); the backups are as they were.\nThe database "
+           "itself was saved and is unchanged.",
+           nullptr);
+    return;
+  }
   if (e.code() == "FULL") {
     dos::FileInfo info;
     const int64_t needed = dos::examinePath(kDatabaseName, true, info, dos::Detail::full) ? info.size : 0;

@@ -17,8 +17,13 @@
 //   4. The data folder (the first folder of "PROGDIR:", where every file
 //      the run makes goes) is the current directory from start-up until
 //      finish(), which puts the previous one back.
-//   5. A backup copy that fails after the database was closed is told in
-//      words and ends the run with 5; the database stays as it was written.
+//   5. A backup copy that fails (or that a Ctrl-C stops) after the database
+//      was closed is told in words and ends the run with 5; the database
+//      stays as it was written. A backup that fails its check is told and
+//      ends the run with 10.
+//   7. A restore never sets a good backup aside because another start put a
+//      database in place first: that database is opened instead. A link or
+//      a folder named "database.soup" is refused in words, untouched.
 //   6. GUI mode builds the application host before the database is opened:
 //      without a display the run ends with "ERR" and the database untouched.
 #pragma once
@@ -65,7 +70,8 @@ class ProgramRun {
  private:
   void enterProgramDir();
   void openDatabase();
-  void validateDatabase();
+  bool openOnce();
+  bool validateDatabase();
   void loadRoot();
   void loadFeeds();
   void shutdown();

@@ -16,6 +16,7 @@
 #include "platform/file_procs.h"
 #include "platform/links.h"
 #include "platform/native_path.h"
+#include "platform/owned_names.h"
 #include "platform/path.h"
 
 namespace bw {
@@ -34,16 +35,8 @@ constexpr const char* kMoved[] = {kDatabaseName, kBackupLatest, kBackupKnownGood
 // under a name of its own, synced, and renames it to name. False (nothing
 // left behind) when it cannot.
 bool copyInto(const std::string& from, const char* name) {
-  const Str copy = cPath::MakeUniquePath(1, "", std::string(kDatabaseName) + "_Move_");
-  bool ok = false;
-  try {
-    ok = copyFile(Text(from), copy) && makePrivate(copy) && renamePath(copy, name, false);
-  } catch (...) {
-    cPath::DeletePath(copy, true, false);
-    throw;
-  }
-  if (!ok) cPath::DeletePath(copy, true, false);
-  return ok;
+  OwnedFile copy("", kMovePrefix);
+  return copyFile(Text(from), copy.name()) && makePrivate(copy.name()) && copy.renameTo(name);
 }
 
 }  // namespace

@@ -2,14 +2,7 @@
 // indexed block file.
 #include "database/journaled_soup_file.h"
 
-#include <signal.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -18,11 +11,9 @@
 #include "core/exception.h"
 #include "database/object_soup.h"
 #include "database/soup_database.h"
-#include "platform/dir.h"
-#include "platform/dir_entry_list.h"
-#include "platform/host_file.h"
 #include "platform/host_io.h"
 #include "platform/links.h"
+#include "platform/owned_names.h"
 #include "platform/path.h"
 
 namespace bw {
@@ -45,76 +36,15 @@ Str JournaledSoupBlockFile::infoError() {
 bool JournaledSoupBlockFile::pathExists(Text path) { return probe_ ? probe_(path) : cPath::ExistsPath(path, false); }
 void JournaledSoupBlockFile::deletePath(Text path) { cPath::DeletePath(path, false, false); }
 
-namespace {
-
-// A new file's name after its prefix: the creating process's id in eight hex
-// digits, then a number of its own, so that no two processes (nor two
-// creations of one) ever pick the same name.
-constexpr size_t kPidDigits = 8;
-
-// True for "<prefix><hex digits>": the names new files are given (and that
-// earlier versions gave).
-bool isNewFileName(std::string_view name, std::string_view prefix) {
-  if (name.size() <= prefix.size() || name.substr(0, prefix.size()) != prefix) return false;
-  return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
-                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
-}
-
-// Whether the new file named by suffix (the hex digits after the prefix)
-// belongs to another process that still runs: it may have closed the file
-// and be about to rename it.
-bool ownedByAnotherLiveProcess(std::string_view suffix) {
-  if (suffix.size() <= kPidDigits) return false;  // an earlier version's name
-  const unsigned long pid = std::stoul(std::string(suffix.substr(0, kPidDigits)), nullptr, 16);
-  if (pid == 0 || pid > 0x7fffffff || static_cast<pid_t>(pid) == ::getpid()) return false;
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-// A run killed while it made the database leaves its "<name>_New_<hex>" file
-// behind. One that no run holds open for writing (the one-writer guard of a
-// creating run refuses the probe's open) and whose process is gone goes; the
-// rest stay. Best effort: a folder that cannot be listed leaves everything
-// as it is.
-void removeStaleNewFiles(const Str& folder, const std::string& prefix) {
-  std::unique_ptr<cDirEntryList> entries;
-  try {
-    cHostDir dir;
-    if (!dir.open(Text(folder), true, false)) return;
-    entries = dir.makeEntryList();
-    dir.close();
-  } catch (const eException&) {
-    return;
-  }
-  if (!entries) return;
-  for (bool more = entries->gotoFirst(1); more; more = entries->gotoNext(1)) {
-    const std::string_view name = entries->infoName().view();
-    if (!isNewFileName(name, prefix) || ownedByAnotherLiveProcess(name.substr(prefix.size()))) continue;
-    std::string candidate = std::string(folder.view()) + std::string(entries->infoName().view());
-    cHostFile probe;
-    probe.initialise(0);
-    if (!probe.open(Text(candidate), false, false, false)) continue;
-    probe.close();
-    cPath::DeletePath(Text(candidate), false, false);
-  }
-}
-
-}  // namespace
-
 Str JournaledSoupBlockFile::newFilePath(Text path) {
   // A file on a test backend (the path probe) is made where it stands.
   if (probe_) return Str(path.view());
-  std::string prefix(cPath::ExtractName(path).view());
-  prefix += "_New_";
-  Str folder = cPath::ExtractSubPath(path);
-  removeStaleNewFiles(folder, prefix);
-  static std::atomic<uint32_t> creations{0};
-  for (;;) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "%08x%x", static_cast<unsigned>(::getpid()),
-                  static_cast<unsigned>(creations.fetch_add(1)));
-    Str fresh(std::string(folder.view()) + prefix + suffix);
-    if (!cPath::ExistsPath(fresh, true)) return fresh;
-  }
+  // A run killed while it made the database leaves its "<name>_New_" file
+  // behind: one whose process is gone and that no run holds open goes.
+  const std::string prefix = std::string(cPath::ExtractName(path).view()) + "_New_";
+  const Str folder = cPath::ExtractSubPath(path);
+  removeLeftOwnedNames(folder.view(), prefix);
+  return newOwnedName(folder.view(), prefix);
 }
 
 bool JournaledSoupBlockFile::renameNewFile(Text from, Text path) {

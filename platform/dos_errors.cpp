@@ -59,6 +59,9 @@ int32_t ioErr() { return tState.code; }
 
 void setIoErr(int32_t code) { tState = {code, 0}; }
 
+KeptIoErr::KeptIoErr() : code_(tState.code), err_(tState.err) {}
+KeptIoErr::~KeptIoErr() { tState = {code_, err_}; }
+
 int32_t dosCodeForErrno(int err, Access access) {
   switch (err) {
     case 0: return 0;

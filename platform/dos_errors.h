@@ -64,6 +64,21 @@ int32_t ioErrFromErrno(int err, Access access = Access::read);
 // The DOS code for errno `err`, without storing anything.
 int32_t dosCodeForErrno(int err, Access access = Access::read);
 
+// Keeps this thread's last error (its code and the errno behind it) while
+// clean-up calls run, and puts it back when it ends: the reason of the
+// failure stays the one told.
+class KeptIoErr {
+ public:
+  KeptIoErr();
+  ~KeptIoErr();
+  KeptIoErr(const KeptIoErr&) = delete;
+  KeptIoErr& operator=(const KeptIoErr&) = delete;
+
+ private:
+  int32_t code_;
+  int err_;
+};
+
 // The message of `code`: the host's text for the errno behind it when the
 // code is this thread's last error made from errno, or carries an errno
 // (above 1000); else our own short text ("error 999" for unknown codes).

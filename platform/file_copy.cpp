@@ -10,6 +10,7 @@
 
 #include "core/exception.h"
 #include "platform/dos_env.h"
+#include "platform/dos_errors.h"
 #include "platform/host_file.h"
 
 namespace bw {
@@ -87,6 +88,7 @@ std::unique_ptr<cBaseFile> cBaseFile::makeCopy(Text path) {
   }
   setPosition(remembered);
   if (ok) return copy;
+  const dos::KeptIoErr reason;
   copy.reset();
   cPath::DeletePath(path, true, false);
   return nullptr;

@@ -148,7 +148,11 @@ bool cHostFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   }
   if (ok) return true;
   Str error(infoError().view());
-  abandonOpen(path, !existed && !readOnly);
+  {
+    // The open's reason stays the last error, not the clean-up's.
+    const dos::KeptIoErr reason;
+    abandonOpen(path, !existed && !readOnly);
+  }
   setError("cHostFile.open()", error);
   return false;
 }

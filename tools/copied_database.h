@@ -1,7 +1,8 @@
 // tools/copied_database.h - what the tools that read a database share: the
 // file given is copied into a private folder first, so reading it (opening
 // replays a journal and sets the open mark) never writes it; the modules the
-// news model needs run around the work.
+// news model needs run around the work. The copy and every file the work
+// makes (a dump holds the sign-in tokens) are the user's alone: 0600.
 #pragma once
 
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include "core/exception_print.h"
 #include "database/journal_file.h"
 #include "news/news_module_list.h"
+#include "platform/dos.h"
 #include "platform/clock.h"
 
 namespace bw::tools {
@@ -32,6 +34,8 @@ inline int runOnCopiedDatabase(const char* tool, const char* path, const std::fu
     std::filesystem::remove_all(folder, ec);
     return 1;
   }
+  std::filesystem::permissions(folder + "/copy.soup", std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, ec);
+  dos::setCreationMode(0600);
   ModuleRegistry modules;
   modules.add({"timer", initTimerDevice, closeTimerDevice});
   modules.add({"journal", journalModuleInit, journalModuleEnd});
