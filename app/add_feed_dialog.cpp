@@ -14,6 +14,7 @@
 #include "gui/gui_list.h"
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
+#include "news/feed_failure.h"
 #include "news/ui_seam.h"
 #include "social/facebook_downloader.h"
 #include "social/facebook_friends.h"
@@ -29,11 +30,16 @@ constexpr char kOwnTimeline[] = "anyone posting on your Timeline";
 // download (a refused sign-in above all), else "Failed to add the feed:"
 // with the reason when it is known.
 void tellFailedAdd(int32_t failed, const Str& address, const std::string& reason) {
+  // A sign-in the user gave up is the user's own act, like a cancel.
+  if (failed == kFeedAuthFailed && reason == kSignInCancelledReason) return;
   const char* text = reason.empty() ? "Failed to add the feed:\n\x1b" "1%s" : "Failed to add the feed:\n\x1b" "1%s\n%s";
   switch (failed) {
     case kFeedNoFeedFound: text = "No news feed found for:\n\x1b" "1%s"; break;
     case kFeedNoBody: text = "An unknown error occured for:\n\x1b" "1%s"; break;
-    case kFeedAuthFailed: text = "Authentication failed for:\n\x1b" "1%s"; break;
+    case kFeedAuthFailed:
+      // A refusal in the browser says so on a line of its own.
+      text = reason.empty() ? "Authentication failed for:\n\x1b" "1%s" : "Authentication failed for:\n\x1b" "1%s\n%s";
+      break;
     case kFeedBlocked:
       text = "Temporarily blocked by server, due to sending too many requests, for:\n\x1b" "1%s";
       break;

@@ -182,7 +182,8 @@ class FeedUpdate {
   bool open(Slot& slot, newsFeed* feed) {
     DownloaderMade made = createFeedDownloader(db_, root_, *feed, slot.http.get());
     if (!made.downloader) {
-      noteFeedFailure(*feed, made.reason.empty() ? resultKindReason(kFeedDownloadFailed) : made.reason);
+      noteFeedFailure(*feed, !made.reason.empty() ? made.reason
+                                                  : resultKindReason(made.failed != 0 ? made.failed : kFeedDownloadFailed));
       lists_.changed(feed);
       return false;
     }

@@ -26,9 +26,11 @@
 #include "news/feed_update_test_support.h"
 #include "platform/app_host.h"
 #include "platform/spawn_test_support.h"
+#include "social/facebook_downloader.h"
 #include "social/facebook_fake_api.h"
 #include "social/facebook_module.h"
 #include "social/service_config.h"
+#include "social/twitter_downloader.h"
 #include "social/twitter_fake_api.h"
 #include "social/twitter_module.h"
 
@@ -427,58 +429,84 @@ TEST_F(UpdateFeedsTest, EveryFeedEndsUpdatedFailedOrUntouched) {
   EXPECT_EQ(feedStatus->getState().str(), "0 news items shown");
 }
 
-// Twitter and Facebook feeds beside a feed on another host, two requests in
-// flight: each social answer may be whole before its downloader is given a
-// destination. Every run brings each feed one new item, and every feed takes
-// it, as each does alone.
-TEST_F(UpdateFeedsTest, TwitterAndFacebookBesideOtherHostsAreEachUpdated) {
+// The Twitter and Facebook modules started against the fake services, the
+// root holding tokens they accept, and a stored feed of each.
+struct SocialServices {
   struct Modules {
     Modules() {
       twitterModuleNew();
       facebookModuleNew();
     }
     ~Modules() {
+      setTwitterSignInHook(nullptr);
+      setFacebookSignInHook(nullptr);
       facebookModuleEnd();
       twitterModuleEnd();
       credentialsModuleEnd();
     }
   } modules;
-  test::FakeTwitterApi::Settings settings;
-  settings.consumerSecret = twitterConsumerSecret().str();
-  test::FakeTwitterApi twitter(settings);
+  static test::FakeTwitterApi::Settings twitterSettings() {
+    test::FakeTwitterApi::Settings settings;
+    settings.consumerSecret = twitterConsumerSecret().str();
+    return settings;
+  }
+  test::FakeTwitterApi twitter{twitterSettings()};
   test::FakeGraphApi graph;
-  testing_support::EnvScope twitterBase("BRINDLEWORK_TWITTER_API", twitter.origin().c_str());
-  testing_support::EnvScope graphBase("BRINDLEWORK_GRAPH_API", graph.origin().c_str());
-  twitter.acceptToken("userToken", "userSecret");
-  graph.acceptToken("T");
-  db->createdObject(root.get());
-  rootStored = true;
-  root->twitterToken = Str("userToken");
-  root->twitterTokenSecret = Str("userSecret");
-  root->facebookAccessToken = Str("T");
+  testing_support::EnvScope twitterBase{"BRINDLEWORK_TWITTER_API", twitter.origin().c_str()};
+  testing_support::EnvScope graphBase{"BRINDLEWORK_GRAPH_API", graph.origin().c_str()};
+  newsFeed* tweets = nullptr;
+  newsFeed* posts = nullptr;
+};
 
-  newsFeed* tweets = feed("SomeUser", "https://twitter.com/SomeUser", "Twitter v1.1");
-  tweets->uniqueID = Str("12345");
-  newsFeed* posts = feed("Some Page", "https://www.facebook.com/SomePage", "Facebook v2.8");
-  posts->uniqueID = Str("2000");
+class SocialUpdateTest : public UpdateFeedsTest {
+ protected:
+  void SetUp() override {
+    UpdateFeedsTest::SetUp();
+    if (IsSkipped()) return;
+    social = std::make_unique<SocialServices>();
+    social->twitter.acceptToken("userToken", "userSecret");
+    social->graph.acceptToken("T");
+    db->createdObject(root.get());
+    rootStored = true;
+    root->twitterToken = Str("userToken");
+    root->twitterTokenSecret = Str("userSecret");
+    root->facebookAccessToken = Str("T");
+    social->tweets = feed("SomeUser", "https://twitter.com/SomeUser", "Twitter v1.1");
+    social->tweets->uniqueID = Str("12345");
+    social->posts = feed("Some Page", "https://www.facebook.com/SomePage", "Facebook v2.8");
+    social->posts->uniqueID = Str("2000");
+  }
+  void TearDown() override {
+    UpdateFeedsTest::TearDown();
+    social.reset();
+  }
+  std::unique_ptr<SocialServices> social;
+};
+
+// Twitter and Facebook feeds beside a feed on another host, two requests in
+// flight: each social answer may be whole before its downloader is given a
+// destination. Every run brings each feed one new item, and every feed takes
+// it, as each does alone.
+TEST_F(SocialUpdateTest, TwitterAndFacebookBesideOtherHostsAreEachUpdated) {
+  newsFeed* tweets = social->tweets;
+  newsFeed* posts = social->posts;
   auto itemCount = [&](newsFeed* f) {
     int n = 0;
     for (int32_t i = f->itemList->infoHeadIndex(); i != 0; i = db->readObjectNodeHeader(i).nextIndex) ++n;
     return n;
   };
-  const int runs = 20;
   std::vector<test::FakeTweet> timeline;
   std::vector<std::string> graphPosts;
   std::vector<newsFeed*> rss;
-  for (int run = 1; run <= runs; ++run) {
+  for (int run = 1; run <= 20; ++run) {
     SCOPED_TRACE(run);
     const std::string n = std::to_string(run);
     timeline.push_back({run, "tweet " + n, "Wed Aug 27 13:" + std::to_string(10 + run) + ":45 +0000 2008", ""});
-    twitter.setTweets(timeline);
+    social->twitter.setTweets(timeline);
     graphPosts.insert(graphPosts.begin(), R"({"id":"2000_)" + n + R"(","from":{"id":"2000","name":"Page"},)"
                                           R"("message":"post )" + n + R"(","type":"status","created_time":"2017-06-)" +
                                           std::to_string(10 + run) + R"(T10:00:00+0000"})");
-    graph.setPosts(graphPosts);
+    social->graph.setPosts(graphPosts);
     hostB.put("/b1", ServedAnswer{testing_news::rssFeed(1, run), 0});
     if (rss.empty()) rss.push_back(feed("b1", hostB.url("/b1")));
     // Both social feeds connect beside the RSS feed or beside each other.
@@ -493,6 +521,42 @@ TEST_F(UpdateFeedsTest, TwitterAndFacebookBesideOtherHostsAreEachUpdated) {
       EXPECT_FALSE(f->downloadFailed) << f->title.str() << ": " << f->failureReason;
       EXPECT_EQ(itemCount(f), run) << f->title.str();
     }
+  }
+}
+
+// A token the service refuses starts a sign-in; when the user refuses it in
+// the browser, or cancels it, the feed's Info line says which.
+TEST_F(SocialUpdateTest, ARefusedOrCancelledSignInIsToldOnTheFeedsLine) {
+  root->facebookAccessToken = Str("stale");
+  hostB.put("/b1", ServedAnswer{body, 0});
+  newsFeed* plain = feed("b1", hostB.url("/b1"));
+  for (SignInEnd end : {SignInEnd::kRefused, SignInEnd::kCancelled, SignInEnd::kFailed}) {
+    SCOPED_TRACE(static_cast<int>(end));
+    int signIns = 0;
+    setTwitterSignInHook([&](cHTTP&) {
+      ++signIns;
+      return TwitterAccessToken{Str(), Str(), kSignInFailed, end};
+    });
+    setFacebookSignInHook([&] {
+      ++signIns;
+      return FacebookAccessToken{Str(), end};
+    });
+    social->twitter.script("timeline", 401);  // the rate-limit check before takes the pair
+    EXPECT_FALSE(update({social->tweets, plain, social->posts}));
+    EXPECT_EQ(signIns, 2);
+    const std::string told = end == SignInEnd::kRefused     ? "the sign-in was refused in the browser"
+                             : end == SignInEnd::kCancelled ? "the sign-in was cancelled"
+                                                            : "";
+    for (newsFeed* f : {social->tweets, social->posts}) {
+      EXPECT_TRUE(f->downloadFailed) << f->title.str();
+      if (!told.empty()) {
+        EXPECT_EQ(f->failureReason, told) << f->title.str();
+      } else {  // what the request says
+        EXPECT_FALSE(f->failureReason.empty());
+        EXPECT_EQ(f->failureReason.find("sign-in"), std::string::npos) << f->failureReason;
+      }
+    }
+    EXPECT_TRUE(updated(plain));
   }
 }
 

@@ -262,7 +262,9 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
     if (!updateFeed) raise("EMU", "addUpdateFeed(); updateFeed=NIL & downloader=NIL");
     DownloaderMade opened = createFeedDownloader(soup, root, *updateFeed, nullptr);
     if (!opened.downloader) {
-      result.failure = opened.reason.empty() ? resultKindReason(kFeedDownloadFailed) : opened.reason;
+      result.failure = !opened.reason.empty()
+                           ? opened.reason
+                           : resultKindReason(opened.failed != 0 ? opened.failed : kFeedDownloadFailed);
       return finish();
     }
     made = std::move(opened.downloader);
@@ -294,8 +296,9 @@ AddUpdateResult addUpdateFeed(cJournaledIndexedObjectSoupDatabase& soup, newsRoo
       if (result.failure.empty()) result.failure = resultKindReason(kFeedDownloadFailed);
     }
     downloader->close();
-    // A new feed's failed download is told at once; a cancel is the user's own.
-    if (!updateFeed && !outcome.cancelled) {
+    // A new feed's failed download is told at once; a cancel, of the
+    // download or of its sign-in, is the user's own.
+    if (!updateFeed && !outcome.cancelled && result.failure != kSignInCancelledReason) {
       newsUi().report(title, "Failed to download the feed:\n\x1b" "1%s\n%s", {std::string(url.view()), result.failure});
       result.errorReported = true;
     }

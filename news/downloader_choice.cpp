@@ -115,7 +115,7 @@ DownloaderMade createDownloaderForURL(newsRoot& root, Text url, cHTTP* http, New
     if (!gHooks.findFacebookGroup || !gHooks.openFacebook) return noSocialDownloader();
     std::optional<FacebookGroup> group = gHooks.findFacebookGroup(root, url, window);
     if (!group) return {};
-    if (group->failed != 0) return {nullptr, group->failed, 0, {}};
+    if (group->failed != 0) return {nullptr, group->failed, 0, std::move(group->reason)};
     FacebookOpenRequest r;
     r.userID = group->id;
     r.isGroup = group->isGroup;

@@ -64,6 +64,7 @@ struct FacebookGroup {
   bool isGroup = false;
   Str accessToken;  // the token the lookup ended with (a sign-in may renew it), or NIL
   int32_t failed = 0;  // the failure kind that ended the lookup (id NIL), such as a sign-in given up
+  std::string reason = {};  // that failure in words, when the lookup's downloader has them
 };
 
 // The social layer's part. Each open hook makes the downloader from the

@@ -35,6 +35,11 @@ std::string stallReason(int64_t seconds);
 // A result kind of getDocument without a document (kinds 1-3 and 5-7, any
 // other number).
 std::string resultKindReason(int32_t kind);
+
+// What a feed's download says when its sign-in was refused in the browser,
+// or given up by the user in the program (kFeedAuthFailed either way).
+inline constexpr char kSignInRefusedReason[] = "the sign-in was refused in the browser";
+inline constexpr char kSignInCancelledReason[] = "the sign-in was cancelled";
 // A document that failed to parse: HTML said as such, else what the reader
 // found wrong and where.
 std::string parseFailureReason(const ParseFailure& failure);

@@ -17,9 +17,14 @@ namespace bw {
 namespace {
 
 constexpr std::string_view kReplyPage =
-    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n\r\n"
     "<html><head><title>Brindlework</title><script type=\"text/javascript\">window.close();</script></head>"
     "<body>Success! Please close this window & return to Brindlework.</body></html>";
+
+constexpr std::string_view kRefusalPage =
+    "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n\r\n"
+    "<html><head><title>Brindlework</title></head>"
+    "<body>The sign-in was refused in the browser; you can close this window.</body></html>";
 
 constexpr std::string_view kNotFound = "HTTP/1.0 404 Not Found\r\nContent-Type: text/plain\r\n\r\nNot found.\n";
 
@@ -99,6 +104,7 @@ CallbackRequest parseCallbackRequest(std::string_view data) {
 }
 
 std::string_view callbackReplyPage() { return kReplyPage; }
+std::string_view callbackRefusalPage() { return kRefusalPage; }
 
 void callbackWebServer::setBindForTesting(std::function<int(int, const sockaddr*, socklen_t)> bind) {
   gBind = std::move(bind);
@@ -177,9 +183,13 @@ CallbackWait callbackWebServer::waitForCallback(fLoginCallback* abort, const Che
         sendAll(c.fd, kNotFound);
       } else if (request.kind == CallbackRequest::Kind::kBare && !landingPage_.empty()) {
         sendAll(c.fd, std::string(kLandingHead) + landingPage_);
-      } else if (request.kind == CallbackRequest::Kind::kCallback && check && check(Text(request.query))) {
-        sendAll(c.fd, kReplyPage);
-        result = {CallbackWait::End::kAnswered, Str(request.query)};
+      } else if (const CallbackVerdict verdict = request.kind == CallbackRequest::Kind::kCallback && check
+                                                     ? check(Text(request.query))
+                                                     : CallbackVerdict::kNotOurs;
+                 verdict != CallbackVerdict::kNotOurs) {
+        const bool refused = verdict == CallbackVerdict::kRefusal;
+        sendAll(c.fd, refused ? kRefusalPage : kReplyPage);
+        result = {CallbackWait::End::kAnswered, Str(request.query), refused};
         decided = true;
       } else {
         sendAll(c.fd, kRefused);

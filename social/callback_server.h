@@ -11,10 +11,12 @@
 //      lives from a successful open to close() or the destructor; close()
 //      twice is harmless.
 //   3. Only "GET <kCallbackPath>?<query>" can end a wait, and only when the
-//      sign-in's check accepts the query: it gets the success page. A GET
-//      of the path without a query gets the landing page when there is one.
-//      Any other method or path gets 404, a refused query an error page;
-//      either way the wait goes on.
+//      sign-in's check takes the query for its answer: it gets the success
+//      page, or the refusal page when the answer is the user's refusal;
+//      both are sent with Cache-Control: no-store (the address may hold a
+//      token). A GET of the path without a query gets the landing page when
+//      there is one. Any other method or path gets 404, a query that is not
+//      the answer an error page; either way the wait goes on.
 //   4. waitForCallback never blocks on one connection: it polls the
 //      listener and up to kMaxPending connections (beyond that the oldest
 //      is closed), reading each request line as it comes, and calls the
@@ -70,23 +72,34 @@ struct CallbackRequest {
 // with path exactly kCallbackPath, and nothing else, makes a callback.
 CallbackRequest parseCallbackRequest(std::string_view data);
 
-// The success page: "HTTP/1.0 200 OK", a text/html type and a page that
-// closes the browser window (222 bytes).
+// The success page: "HTTP/1.0 200 OK", a text/html type, no-store and a
+// page that closes the browser window (247 bytes).
 std::string_view callbackReplyPage();
+// The page of a refused sign-in: "The sign-in was refused in the browser;
+// you can close this window."
+std::string_view callbackRefusalPage();
+
+// What a sign-in makes of a callback's query.
+enum class CallbackVerdict {
+  kNotOurs,  // not the answer waited for: refused, the wait goes on
+  kAnswer,   // the answer: the user agreed
+  kRefusal,  // the answer: the user refused the sign-in
+};
 
 // How a wait ended.
 struct CallbackWait {
   enum class End { kAnswered, kGaveUp, kTimedOut, kFailed };
   End end = End::kFailed;
-  Str query;  // the accepted query when kAnswered, else NIL
+  Str query;             // the accepted query when kAnswered, else NIL
+  bool refused = false;  // kAnswered with the user's refusal
 };
 
 class callbackWebServer : public class_base {
   BW_CLASS(callbackWebServer, class_base)
  public:
   using Clock = std::chrono::steady_clock;
-  // TRUE when the query is the answer this sign-in waits for.
-  using Check = std::function<bool(Text query)>;
+  // Whether the query is the answer this sign-in waits for, and which.
+  using Check = std::function<CallbackVerdict(Text query)>;
 
   static constexpr int kMaxPending = 8;
   static constexpr int kRequestBufferSize = 8192;
@@ -106,7 +119,7 @@ class callbackWebServer : public class_base {
   // The page a GET of the path without a query gets (a whole HTML
   // document); empty: such a request is refused like a wrong query.
   void setLandingPage(std::string html) { landingPage_ = std::move(html); }
-  // Serves requests until check accepts a callback, abort (may be null)
+  // Serves requests until check takes a callback for its answer, abort (may be null)
   // gives up, or kWaitLimit passes.
   CallbackWait waitForCallback(fLoginCallback* abort, const Check& check);
   void close();

@@ -141,7 +141,10 @@ class Browser {
   std::vector<std::string> answers_;
 };
 
-bool acceptsGood(Text query) { return query.view() == "state=good&access_token=T"; }
+CallbackVerdict acceptsGood(Text query) {
+  if (query.view() == "state=good&error=access_denied") return CallbackVerdict::kRefusal;
+  return query.view() == "state=good&access_token=T" ? CallbackVerdict::kAnswer : CallbackVerdict::kNotOurs;
+}
 
 TEST(CallbackServer, ListensOnExactlyTheAddressItNamesBesideASquatterOnV6) {
   // Another program holds ::1 at some port; the server takes the same port
@@ -253,8 +256,8 @@ TEST(CallbackServer, RequestLines) {
 
 TEST(CallbackServer, StrayAndForgedRequestsLeaveTheWaitGoing) {
   const std::string page(callbackReplyPage());
-  ASSERT_EQ(page.size(), 222u);
-  EXPECT_EQ(sha1Hex(page), "12026d71f432370804960f3405c0c648c7d90389");
+  ASSERT_EQ(page.size(), 247u);
+  EXPECT_EQ(sha1Hex(page), "bf88bf01dd2a7364ec996a1cddc70d4841a6fc9d");
   callbackWebServer server;
   int32_t port = server.open(0);
   struct {
@@ -291,6 +294,22 @@ TEST(CallbackServer, StrayAndForgedRequestsLeaveTheWaitGoing) {
   EXPECT_EQ(server.waitForCallback(&never, acceptsGood).end, CallbackWait::End::kAnswered);
   const std::string landing = second.answers().at(0);
   EXPECT_EQ(landing.substr(landing.find("\r\n\r\n") + 4), "<html>landing</html>");
+
+  // A refusal ends the wait too, told as such; neither page, whose address
+  // may hold a token, is kept by the browser.
+  Browser third(port, {{"GET /callback?state=good&error=access_denied HTTP/1.1\r\n\r\n"}});
+  CallbackWait refused = server.waitForCallback(&never, acceptsGood);
+  EXPECT_EQ(refused.end, CallbackWait::End::kAnswered);
+  EXPECT_TRUE(refused.refused);
+  EXPECT_FALSE(wait.refused);
+  const std::string refusal = third.answers().at(0);
+  EXPECT_EQ(refusal, callbackRefusalPage());
+  for (const std::string& answer : {refusal, page}) {
+    const std::string head = answer.substr(0, answer.find("\r\n\r\n") + 2);
+    EXPECT_NE(head.find("\r\nCache-Control: no-store\r\n"), std::string::npos) << head;
+  }
+  EXPECT_NE(refusal.find("The sign-in was refused in the browser; you can close this window."), std::string::npos);
+  EXPECT_EQ(refusal.find("Success"), std::string::npos);
 }
 
 TEST(CallbackServer, IdleConnectionsNeitherBlockNorHideTheAbort) {

@@ -23,7 +23,7 @@ constexpr int32_t kStatusRefused = 400;
 constexpr int32_t kStatusBlocked = 429;
 constexpr int32_t kTokenRefusedCode = 190;
 
-std::function<Str()> gSignInHook;
+std::function<FacebookAccessToken()> gSignInHook;
 
 webDataNode* child(const webDataNode* node, Text name) { return jsonMember(node, name); }
 
@@ -50,7 +50,7 @@ bool tokenRefused(const webDataNode* top) {
 
 }  // namespace
 
-void setFacebookSignInHook(std::function<Str()> hook) { gSignInHook = std::move(hook); }
+void setFacebookSignInHook(std::function<FacebookAccessToken()> hook) { gSignInHook = std::move(hook); }
 
 downloadFacebook::downloadFacebook(Text accessToken, Text ownUserID)
     : ownHttp_(std::make_unique<cHTTP>(Text(newsConfig::kUserAgent))),
@@ -201,9 +201,12 @@ DownloadStep downloadFacebook::refused(bool finished, int32_t errorCode) {
   const bool repeatable = (call_ == Call::kPlain || call_ == Call::kTimeline) && apiPath_;
   if (!repeatable || dos::shellMode()) return {kFeedAuthFailed, finished, errorCode};
   accessToken_ = Str();
-  Str token = gSignInHook ? gSignInHook() : obtainUserAccessToken_facebook();
-  if (!token) return {kFeedAuthFailed, finished, errorCode};
-  accessToken_ = std::move(token);
+  FacebookAccessToken token = gSignInHook ? gSignInHook() : obtainUserAccessToken_facebook();
+  if (!token.token) {
+    signInEnd_ = token.end == SignInEnd::kSignedIn ? SignInEnd::kFailed : token.end;
+    return {kFeedAuthFailed, finished, errorCode};
+  }
+  accessToken_ = std::move(token.token);
   cHTTP* client = http_;
   const JsonAnswer::Arming arming = answer_.arming();
   const Call call = call_;

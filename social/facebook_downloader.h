@@ -36,6 +36,7 @@
 #include "core/str.h"
 #include "news/feed_downloader.h"
 #include "platform/time.h"
+#include "social/facebook_signin.h"
 #include "social/json_answer.h"
 #include "web/http.h"
 #include "web/web_data.h"
@@ -64,7 +65,7 @@ struct FacebookAnswer {
 
 // The sign-in a downloader runs; tests replace it (an empty value restores
 // obtainUserAccessToken_facebook).
-void setFacebookSignInHook(std::function<Str()> hook);
+void setFacebookSignInHook(std::function<FacebookAccessToken()> hook);
 
 class downloadFacebook : public downloadFeed {
   BW_CLASS(downloadFacebook, downloadFeed)
@@ -107,6 +108,8 @@ class downloadFacebook : public downloadFeed {
   void updateFeedInfo(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root) override;
   cHTTP* infoHTTP() override { return http_; }
   ParseFailure infoParseFailure() const override { return answer_.failure(); }
+  // A sign-in refused in the browser or cancelled says so; else empty.
+  std::string infoFailureReason() const override { return signInFailureReason(signInEnd_); }
 
   const Str& infoAccessToken() const { return accessToken_; }
   const Str& infoOwnUserID() const { return ownUserID_; }
@@ -120,6 +123,7 @@ class downloadFacebook : public downloadFeed {
   std::string timelinePath(bool withComments) const;
 
   Str accessToken_;
+  SignInEnd signInEnd_ = SignInEnd::kSignedIn;  // of the last sign-in that failed
   Str ownUserID_;
   std::unique_ptr<cHTTP> ownHttp_;
   cHTTP* http_ = nullptr;

@@ -2,6 +2,7 @@
 #include "social/facebook_module.h"
 
 #include <memory>
+#include <string>
 #include <optional>
 
 #include "news/add_update_feed.h"
@@ -18,7 +19,9 @@ DownloaderMade openFacebookDownloader(newsRoot& root, const FacebookOpenRequest&
   auto downloader = std::make_unique<downloadFacebook>(token, root.facebookUserID);
   FacebookOpenResult opened = downloader->open(request.userID, request.isGroup, request.anyoneElse, request.since, 0,
                                                request.http, false, request.olderThan);
-  return {std::move(downloader), opened.failed, opened.errorCode, {}};
+  // A sign-in refused or cancelled on the way says so.
+  std::string reason = opened.failed != 0 ? downloader->infoFailureReason() : std::string();
+  return {std::move(downloader), opened.failed, opened.errorCode, std::move(reason)};
 }
 
 bool isFacebookAddress(Text url) { return !findFacebookGroup(url, nullptr, nullptr).id.isNil(); }
@@ -28,7 +31,9 @@ bool isFacebookAddress(Text url) { return !findFacebookGroup(url, nullptr, nullp
 std::optional<FacebookGroup> lookUpFacebookGroup(newsRoot& root, Text url, NewsGuiWindow* window) {
   downloadFacebook downloader(root.facebookAccessToken, root.facebookUserID);
   FacebookGroupFound found = findFacebookGroup(url, window, &downloader);
-  if (found.failed != 0) return FacebookGroup{Str(), found.isGroup, Str(), found.failed};
+  if (found.failed != 0) {
+    return FacebookGroup{Str(), found.isGroup, Str(), found.failed, downloader.infoFailureReason()};
+  }
   if (!found.id) return std::nullopt;
   return FacebookGroup{std::move(found.id), found.isGroup, downloader.infoAccessToken()};
 }

@@ -40,29 +40,32 @@ Str facebookDialogURL(Text redirectURI, Text state) {
   return Str(url);
 }
 
-Str obtainUserAccessToken_facebook() {
-  if (dos::shellMode()) return Str();
+FacebookAccessToken obtainUserAccessToken_facebook() {
+  if (dos::shellMode()) return {};
   facebookWebServer server;
   int32_t port = server.open(0);
-  if (port == 0) return Str();
+  if (port == 0) return {};
   server.setLandingPage(kLandingPage);
   Str state = randomToken(32);
   // Only the redirect that carries the state sent ends the wait; any other
-  // page's request to the port is refused.
+  // page's request to the port is refused. A refusal ("error=access_denied")
+  // carries the state but no token.
   auto fromThisSignIn = [&state](Text query) {
-    KeyValuePairs pairs = splitQueryString_facebook(query);
+    KeyValuePairs pairs = splitFormAnswer(query);
     Text returned = findKeyValue(pairs, "state");
-    return !returned.isNil() && returned.view() == state.view();
+    if (returned.isNil() || returned.view() != state.view()) return CallbackVerdict::kNotOurs;
+    const bool refused = !findKeyValue(pairs, "error").isNil() || findKeyValue(pairs, "access_token").isNil();
+    return refused ? CallbackVerdict::kRefusal : CallbackVerdict::kAnswer;
   };
-  Str query = waitForBrowserLogin(server, facebookLoginWindow, facebookLoginCancelButton, facebookLoginAbortCallback,
-                                  "Waiting for Facebook login to complete...",
-                                  facebookDialogURL(server.infoURL(port), state), fromThisSignIn);
+  BrowserLogin login = waitForBrowserLogin(server, facebookLoginWindow, facebookLoginCancelButton,
+                                           facebookLoginAbortCallback, "Waiting for Facebook login to complete...",
+                                           facebookDialogURL(server.infoURL(port), state), fromThisSignIn);
   server.close();
-  if (query.isNil()) return Str();
-  // A refusal ("error=access_denied") carries the state but no token.
-  KeyValuePairs pairs = splitQueryString_facebook(query);
+  if (login.end != SignInEnd::kSignedIn) return {Str(), login.end};
+  const KeyValuePairs pairs = splitFormAnswer(login.query);
   Text token = findKeyValue(pairs, "access_token");
-  return token.isNil() ? Str() : Str(token.view());
+  if (token.isNil() || token.view().empty()) return {Str(), SignInEnd::kFailed};
+  return {Str(token.view()), SignInEnd::kSignedIn};
 }
 
 }  // namespace bw

@@ -11,12 +11,16 @@
 //      of its own or end the sign-in.
 //   3. In shell mode it fails at once: no socket, no window, no browser.
 //   4. Nothing is reported here but a wait that ran out (the waiting
-//      window's leg tells it); every failure gives NIL. The waiting
+//      window's leg tells it); every failure gives NIL, a refusal in the
+//      browser ("error=" with the state) told apart from Cancel. The waiting
 //      window and the callback server end with the call, whichever way it
 //      ends.
 #pragma once
 
+#include <utility>
+
 #include "core/str.h"
+#include "social/login_window.h"
 
 namespace bw {
 
@@ -29,7 +33,17 @@ inline constexpr char graphApiVersion[] = "v2.8";
 // &state=<state>.
 Str facebookDialogURL(Text redirectURI, Text state);
 
-// The user's access token, or NIL.
-Str obtainUserAccessToken_facebook();
+// A sign-in's token (NIL unless kSignedIn) and how it ended; made from a
+// bare token (NIL: kFailed) where only the token matters.
+struct FacebookAccessToken {
+  FacebookAccessToken(Str t = Str()) : token(std::move(t)), end(token ? SignInEnd::kSignedIn : SignInEnd::kFailed) {}
+  FacebookAccessToken(Str t, SignInEnd e) : token(std::move(t)), end(e) {}
+  Str token;
+  SignInEnd end;
+};
+
+// The user's access token, or NIL with the way the sign-in ended. The
+// token is form-decoded once from the answer.
+FacebookAccessToken obtainUserAccessToken_facebook();
 
 }  // namespace bw

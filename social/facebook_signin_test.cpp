@@ -100,7 +100,9 @@ class FacebookSignIn : public test::SignInFixture {
       };
     }
     size_t descriptors = test::openDescriptors();
-    Str token = obtainUserAccessToken_facebook();
+    FacebookAccessToken got = obtainUserAccessToken_facebook();
+    Str token = got.token;
+    lastEnd = got.end;
     ui.beforePoll = nullptr;
     if (otherTab.joinable()) otherTab.join();
     dialog.waitIdle();
@@ -118,6 +120,7 @@ class FacebookSignIn : public test::SignInFixture {
     }
     return {token, port};
   }
+  SignInEnd lastEnd = SignInEnd::kFailed;
 };
 
 TEST_F(FacebookSignIn, OnlyTheCallbackWithTheStateSentEndsTheWait) {
@@ -125,10 +128,12 @@ TEST_F(FacebookSignIn, OnlyTheCallbackWithTheStateSentEndsTheWait) {
     const char* query;
     const char* token;  // nullptr: NIL
     bool refused;       // the right callback follows
+    SignInEnd end = SignInEnd::kSignedIn;
   } cases[] = {
       {"access_token=T&state=<state>", "T", false},
-      {"state=<state>&expires_in=5183999&access_token=EAAB%2Bx", "EAAB%2Bx", false},  // kept as it came
-      {"error=access_denied&state=<state>", nullptr, false},
+      {"state=<state>&expires_in=5183999&access_token=EAAB%2Bx", "EAAB+x", false},  // form-decoded once
+      {"error=access_denied&error_reason=user_denied&state=<state>", nullptr, false, SignInEnd::kRefused},
+      {"state=<state>", nullptr, false, SignInEnd::kRefused},
       {"access_token=X&state=forged", "T", true},
       {"access_token=X&state=", "T", true},
       {"access_token=X", "T", true},  // a page that plants its own token sends no state
@@ -138,6 +143,7 @@ TEST_F(FacebookSignIn, OnlyTheCallbackWithTheStateSentEndsTheWait) {
     ::unlink((dir_ / "browser.log").c_str());
     auto [token, port] = run(c.query, true, c.refused ? "retry" : "");
     EXPECT_GT(port, 0);
+    EXPECT_EQ(lastEnd, c.end);
     if (c.token) {
       EXPECT_EQ(std::string(token.view()), c.token);
     } else {
@@ -150,11 +156,14 @@ TEST_F(FacebookSignIn, CancelAndFailuresGiveNil) {
   cancelOnBuild();
   EXPECT_TRUE(run("access_token=T&state=<state>", false).first.isNil());
   EXPECT_EQ(ui.windowsMade, 1);
+  EXPECT_EQ(lastEnd, SignInEnd::kCancelled);
 
   ui.onBuild = nullptr;
   useBrowser(Browser::kMissing);
   size_t descriptors = test::openDescriptors();
-  EXPECT_TRUE(obtainUserAccessToken_facebook().isNil());
+  FacebookAccessToken none = obtainUserAccessToken_facebook();
+  EXPECT_TRUE(none.token.isNil());
+  EXPECT_EQ(none.end, SignInEnd::kFailed);
   expectAllEnded(0, descriptors);
 }
 
@@ -203,7 +212,7 @@ TEST(ShellMode, BothSignInsFailAtOnce) {
   cHTTP http(newsConfig::kUserAgent);
   size_t descriptors = test::openDescriptors();
   TwitterAccessToken twitter = obtainTwitterUserAccessToken(http);
-  Str facebook = obtainUserAccessToken_facebook();
+  Str facebook = obtainUserAccessToken_facebook().token;
   dos::setShellMode(false);
   EXPECT_EQ(twitter.errorKind, kSignInFailed);
   EXPECT_TRUE(twitter.token.isNil());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "core/exception.h"
@@ -78,6 +79,37 @@ void newOauthKeyValuePair(OauthKeyValuePairs& list, Str key, Str value) {
 
 OauthKeyValuePairs splitQueryString(Text text) { return split<oauthKeyValuePair>(text); }
 KeyValuePairs splitQueryString_facebook(Text text) { return split<keyValuePair>(text); }
+
+Str formDecode(std::string_view text) {
+  auto hex = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
+      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return Str(out);
+}
+
+KeyValuePairs splitFormAnswer(Text text) {
+  KeyValuePairs pairs = splitQueryString_facebook(text);
+  for (keyValuePair& pair : pairs) {
+    pair.key = formDecode(pair.key.view());
+    pair.value = formDecode(pair.value.view());
+  }
+  return pairs;
+}
 
 const oauthKeyValuePair* findKeyValuePair(const OauthKeyValuePairs& list, Text key) { return find(list, key); }
 const keyValuePair* findKeyValuePair(const KeyValuePairs& list, Text key) { return find(list, key); }

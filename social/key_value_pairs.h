@@ -13,7 +13,8 @@
 //
 // Invariants:
 //   1. Splitting never decodes: "%" and "+" stay as they are (and an OAuth
-//      pair then encodes the "%" once more, as %25).
+//      pair then encodes the "%" once more, as %25); splitFormAnswer alone
+//      decodes, once.
 //   2. The text splits at every "&"; only the first "=" of a part splits
 //      it; a part without "=" is a key with an empty value; empty parts
 //      make no pair.
@@ -24,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "core/str.h"
@@ -60,6 +62,12 @@ void newOauthKeyValuePair(OauthKeyValuePairs& list, Str key, Str value);
 // The pairs of a query string "k=v&k=v..." in order (see invariant 2).
 OauthKeyValuePairs splitQueryString(Text text);
 KeyValuePairs splitQueryString_facebook(Text text);
+
+// The pairs of a form-encoded answer ("k=v&k=v..."), keys and values
+// form-decoded once: "%XX" is the byte, "+" a blank; a "%" without two hex
+// digits stays as it is.
+KeyValuePairs splitFormAnswer(Text text);
+Str formDecode(std::string_view text);
 
 // The first pair whose key is key, or nullptr; the pair stays in the list.
 const oauthKeyValuePair* findKeyValuePair(const OauthKeyValuePairs& list, Text key);

@@ -43,6 +43,33 @@ TEST(KeyValuePairs, SplittingInBothForms) {
   }
 }
 
+// A form answer is decoded once, key and value; a "%" that starts no
+// escape stays.
+TEST(KeyValuePairs, FormAnswersDecodedOnce) {
+  struct {
+    const char* text;
+    const char* key;
+    const char* value;
+  } cases[] = {
+      {"oauth_token=a%2Bb", "oauth_token", "a+b"},
+      {"t=a%252Bb", "t", "a%2Bb"},  // once, not twice
+      {"t=a+b", "t", "a b"},
+      {"t%5Fx=%e2%82%AC", "t_x", "\xe2\x82\xac"},
+      {"t=100%", "t", "100%"},
+      {"t=%2", "t", "%2"},
+      {"t=%zz%", "t", "%zz%"},
+      {"t", "t", ""},
+  };
+  for (const auto& c : cases) {
+    KeyValuePairs pairs = splitFormAnswer(c.text);
+    ASSERT_EQ(pairs.size(), 1u) << c.text;
+    EXPECT_EQ(pairs[0].key.view(), c.key) << c.text;
+    EXPECT_EQ(pairs[0].value.view(), c.value) << c.text;
+  }
+  EXPECT_EQ(splitFormAnswer("a=1&b=%26&c=3").size(), 3u);
+  EXPECT_EQ(findKeyValue(splitFormAnswer("a=1&b=%26&c=3"), "b").view(), "&");
+}
+
 TEST(KeyValuePairs, SearchIsCaseSensitiveAndFirstMatchWins) {
   KeyValuePairs list = splitQueryString_facebook("Key=1&key=2&key=3&empty=");
   EXPECT_EQ(findKeyValue(list, "key").view(), "2");

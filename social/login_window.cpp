@@ -2,6 +2,7 @@
 // that watch them.
 #include "social/login_window.h"
 
+#include "news/feed_failure.h"
 #include "news/news_config.h"
 #include "platform/commands.h"
 
@@ -46,14 +47,27 @@ LoginWaitingWindow::~LoginWaitingWindow() {
   publishedCancel_ = nullptr;
 }
 
-Str waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
-                        fLoginCallback& abort, Text message, Text url, const callbackWebServer::Check& check) {
+std::string signInFailureReason(SignInEnd end) {
+  switch (end) {
+    case SignInEnd::kRefused: return kSignInRefusedReason;
+    case SignInEnd::kCancelled: return kSignInCancelledReason;
+    default: return {};
+  }
+}
+
+BrowserLogin waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
+                                 fLoginCallback& abort, Text message, Text url, const callbackWebServer::Check& check) {
   LoginWaitingWindow waiting(window, cancelButton, message);
-  if (!openURL(url)) return Str();
+  if (!openURL(url)) return {};
   CallbackWait wait = server.waitForCallback(&abort, check);
   waiting.close();
   if (wait.end == CallbackWait::End::kTimedOut) newsUi().report(newsConfig::kProgramName, kSignInTimedOut, {});
-  return wait.query;
+  switch (wait.end) {
+    case CallbackWait::End::kAnswered:
+      return {std::move(wait.query), wait.refused ? SignInEnd::kRefused : SignInEnd::kSignedIn};
+    case CallbackWait::End::kGaveUp: return {Str(), SignInEnd::kCancelled};
+    default: return {};
+  }
 }
 
 }  // namespace bw

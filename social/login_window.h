@@ -15,6 +15,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "core/str.h"
 #include "news/ui_seam.h"
@@ -67,13 +68,31 @@ class LoginWaitingWindow {
   std::unique_ptr<NewsGuiBuiltWindow> window_;
 };
 
+// How a sign-in ended.
+enum class SignInEnd {
+  kSignedIn,
+  kRefused,    // the user refused it in the browser
+  kCancelled,  // the user gave it up in the program (Cancel, close, quit)
+  kFailed,     // anything else: no browser, no answer in time, a failed request
+};
+
+// The reason a feed's download gives for a sign-in that ended so:
+// kSignInRefusedReason, kSignInCancelledReason, or empty (the failure kind
+// tells it).
+std::string signInFailureReason(SignInEnd end);
+
+struct BrowserLogin {
+  Str query;  // the answer's query when kSignedIn or kRefused, else NIL
+  SignInEnd end = SignInEnd::kFailed;
+};
+
 // The browser leg of a sign-in: shows the waiting window with message, sends
 // the browser to url and waits on server (open) for the redirect that check
-// accepts, asking abort between polls; the window is ended before the
-// return. The accepted query, or NIL when the browser cannot be started,
-// the user gives up or the wait's time runs out (which the user is told).
-Str waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
-                        fLoginCallback& abort, Text message, Text url, const callbackWebServer::Check& check);
+// takes for its answer, asking abort between polls; the window is ended
+// before the return. kFailed when the browser cannot be started or the
+// wait's time runs out (which the user is told).
+BrowserLogin waitForBrowserLogin(callbackWebServer& server, NewsGuiWindow*& window, NewsGuiItem*& cancelButton,
+                                 fLoginCallback& abort, Text message, Text url, const callbackWebServer::Check& check);
 
 // What the user is told when a sign-in's wait runs out.
 inline constexpr char kSignInTimedOut[] =

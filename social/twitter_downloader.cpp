@@ -99,7 +99,10 @@ TwitterOpenResult downloadTwitter::open(Str userID, Str screenName, Text count, 
     if (dos::shellMode() || signedIn_) return {kFeedAuthFailed, 0, 0};
     TwitterAccessToken token = obtainUserAccessToken();
     signedIn_ = true;
-    if (token.errorKind != kSignInOk) return {token.errorKind, 0, 0};
+    if (token.errorKind != kSignInOk) {
+      signInEnd_ = token.end;
+      return {token.errorKind, 0, 0};
+    }
     userToken_ = std::move(token.token);
     userTokenSecret_ = std::move(token.tokenSecret);
   }
@@ -174,6 +177,7 @@ DownloadStep downloadTwitter::timelineFailed(int32_t errorCode) {
     TwitterAccessToken token = obtainUserAccessToken();
     signedIn_ = true;
     failed = token.errorKind;
+    if (failed != kSignInOk) signInEnd_ = token.end;
     userToken_ = std::move(token.token);
     userTokenSecret_ = std::move(token.tokenSecret);
   }

@@ -85,6 +85,8 @@ class downloadTwitter : public downloadFeed {
   void updateFeedInfo(cJournaledIndexedObjectSoupDatabase& soup, newsRoot& root) override;
   cHTTP* infoHTTP() override { return http_; }
   ParseFailure infoParseFailure() const override { return answer_.failure(); }
+  // A sign-in refused in the browser or cancelled says so; else empty.
+  std::string infoFailureReason() const override { return signInFailureReason(signInEnd_); }
 
   // Replaces the token pair (NIL, NIL: none).
   void setUserToken(Str token, Str tokenSecret) {
@@ -120,6 +122,7 @@ class downloadTwitter : public downloadFeed {
   Phase phase_ = Phase::kNewer;
   int32_t newerPages_ = 0;
   bool signedIn_ = false;
+  SignInEnd signInEnd_ = SignInEnd::kSignedIn;  // of the last sign-in that failed
   std::unique_ptr<webDataRoot> document_;
 };
 

@@ -2,6 +2,7 @@
 #include "social/twitter_module.h"
 
 #include <memory>
+#include <string>
 
 #include "core/exception.h"
 #include "core/translate.h"
@@ -21,7 +22,9 @@ DownloaderMade openTwitterDownloader(newsRoot& root, const TwitterOpenRequest& r
   auto downloader = std::make_unique<downloadTwitter>(root.twitterToken, root.twitterTokenSecret);
   TwitterOpenResult opened = downloader->open(request.userID, request.screenName, request.count, request.sinceID,
                                               Str(), request.http, false, request.olderThanID);
-  return {std::move(downloader), opened.failed, opened.errorCode, {}};
+  // A sign-in refused or cancelled on the way says so.
+  std::string reason = opened.failed != 0 ? downloader->infoFailureReason() : std::string();
+  return {std::move(downloader), opened.failed, opened.errorCode, std::move(reason)};
 }
 
 }  // namespace

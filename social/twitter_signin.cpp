@@ -17,21 +17,21 @@ namespace {
 constexpr int32_t kTokenTimeout = 10;
 constexpr int32_t kAnswerBufferSize = 1500;
 
-// The answer of a token request split into its (percent-encoded) pairs;
+// The answer of a token request split into its pairs, form-decoded once;
 // nothing when the transfer fails or the status is 400 or more. The request
 // is closed either way.
-std::optional<OauthKeyValuePairs> readTokenAnswer(cHTTP& http) {
+std::optional<KeyValuePairs> readTokenAnswer(cHTTP& http) {
   httpSaveToBuffer answer;
   cHTTP::Step step = http.save(&answer, nullptr, kAnswerBufferSize);
   bool failed = step.result != 0 || http.infoStatus().status >= 400;
   http.close();
   if (failed) return std::nullopt;
   httpSaveToBuffer::Buffer body = answer.getBuffer();
-  if (!body.data) return OauthKeyValuePairs();
-  return splitQueryString(std::string_view(body.data.get(), static_cast<size_t>(body.total - 1)));
+  if (!body.data) return KeyValuePairs();
+  return splitFormAnswer(std::string_view(body.data.get(), static_cast<size_t>(body.total - 1)));
 }
 
-Str copyValue(const OauthKeyValuePairs& pairs, Text key) {
+Str copyValue(const KeyValuePairs& pairs, Text key) {
   Text value = findKeyValue(pairs, key);
   return value.isNil() ? Str() : Str(value.view());
 }
@@ -53,7 +53,7 @@ TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
                      twitterConsumerSecret(), nullptr, nullptr, std::move(callback), nullptr, "", kTokenTimeout, false)
           .result != 0)
     return {Str(), Str(), kSignInNotOpened};
-  std::optional<OauthKeyValuePairs> answer = readTokenAnswer(http);
+  std::optional<KeyValuePairs> answer = readTokenAnswer(http);
   if (!answer || findKeyValue(*answer, "oauth_callback_confirmed").view() != "true") return failed;
   Str requestToken = copyValue(*answer, "oauth_token");
   Str requestTokenSecret = copyValue(*answer, "oauth_token_secret");
@@ -63,19 +63,25 @@ TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
   // verifier when the user agreed, "denied" when not. Any other request to
   // the port is refused and the wait goes on.
   auto forThisToken = [&requestToken](Text query) {
-    OauthKeyValuePairs redirect = splitQueryString(query);
+    KeyValuePairs redirect = splitFormAnswer(query);
     Text token = findKeyValue(redirect, "oauth_token");
     Text denied = findKeyValue(redirect, "denied");
-    if (!denied.isNil()) return denied.view() == requestToken.view();
-    return !token.isNil() && token.view() == requestToken.view() && !findKeyValue(redirect, "oauth_verifier").isNil();
+    if (!denied.isNil()) {
+      return denied.view() == requestToken.view() ? CallbackVerdict::kRefusal : CallbackVerdict::kNotOurs;
+    }
+    const bool agreed =
+        !token.isNil() && token.view() == requestToken.view() && !findKeyValue(redirect, "oauth_verifier").isNil();
+    return agreed ? CallbackVerdict::kAnswer : CallbackVerdict::kNotOurs;
   };
-  Str query = waitForBrowserLogin(server, twitterLoginWindow, twitterLoginCancelButton, twitterLoginAbortCallback,
-                                  "Waiting for Twitter login to complete...",
-                                  api + "/oauth/authorize?oauth_token=" + std::string(requestToken.view()),
-                                  forThisToken);
+  BrowserLogin login = waitForBrowserLogin(server, twitterLoginWindow, twitterLoginCancelButton,
+                                           twitterLoginAbortCallback, "Waiting for Twitter login to complete...",
+                                           api + "/oauth/authorize?oauth_token=" + oauthEncode(requestToken).str(),
+                                           forThisToken);
   server.close();
-  if (query.isNil()) return failed;
-  Str verifier = copyValue(splitQueryString(query), "oauth_verifier");
+  failed.end = login.end;
+  if (login.end != SignInEnd::kSignedIn) return failed;
+  failed.end = SignInEnd::kFailed;
+  Str verifier = copyValue(splitFormAnswer(login.query), "oauth_verifier");
   if (verifier.isNil()) return failed;
 
   OauthKeyValuePairs verifierList;
@@ -87,7 +93,8 @@ TwitterAccessToken obtainTwitterUserAccessToken(cHTTP& http) {
     return {Str(), Str(), kSignInNotOpened};
   answer = readTokenAnswer(http);
   if (!answer) return failed;
-  TwitterAccessToken signedIn{copyValue(*answer, "oauth_token"), copyValue(*answer, "oauth_token_secret"), kSignInOk};
+  TwitterAccessToken signedIn{copyValue(*answer, "oauth_token"), copyValue(*answer, "oauth_token_secret"), kSignInOk,
+                              SignInEnd::kSignedIn};
   if (signedIn.token.isNil() || signedIn.tokenSecret.isNil()) return failed;
   return signedIn;
 }

@@ -138,6 +138,7 @@ TEST_F(TwitterSignIn, EveryFailureEndsWithNothing) {
     const char* name;
     TwitterScript script;
     bool windowShown;
+    SignInEnd end = SignInEnd::kFailed;
   } cases[] = {
       {"not confirmed", {.requestAnswer = httpAnswer(200, confirmedFalse)}, false},
       {"confirmed TRUE",
@@ -149,11 +150,12 @@ TEST_F(TwitterSignIn, EveryFailureEndsWithNothing) {
       {"401 for the request token",
        {.requestAnswer = httpAnswer(401, "oauth_token=rt&oauth_token_secret=rts&oauth_callback_confirmed=true")},
        false},
-      {"stale request token", {.callbackQuery = "oauth_token=old&oauth_verifier=v1", .refused = true}, true},
-      {"no verifier", {.callbackQuery = "oauth_token=rt", .refused = true}, true},
-      {"denied", {.callbackQuery = "denied=rt"}, true},
+      {"stale request token", {.callbackQuery = "oauth_token=old&oauth_verifier=v1", .refused = true}, true,
+       SignInEnd::kCancelled},
+      {"no verifier", {.callbackQuery = "oauth_token=rt", .refused = true}, true, SignInEnd::kCancelled},
+      {"denied", {.callbackQuery = "denied=rt"}, true, SignInEnd::kRefused},
       {"browser not runnable", {.browser = Browser::kMissing}, true},
-      {"cancel", {.browser = Browser::kIdle, .cancel = true}, true},
+      {"cancel", {.browser = Browser::kIdle, .cancel = true}, true, SignInEnd::kCancelled},
       {"401 for the access token", {.accessAnswer = httpAnswer(401, "oauth_token=at&oauth_token_secret=ats")}, true},
       {"no access token secret", {.accessAnswer = httpAnswer(200, "oauth_token=at")}, true},
       {"service unreachable (kind 1)", {.unreachable = true}, false},
@@ -167,12 +169,32 @@ TEST_F(TwitterSignIn, EveryFailureEndsWithNothing) {
     EXPECT_EQ(r.result.errorKind, c.script.unreachable ? kSignInNotOpened : kSignInFailed);
     EXPECT_TRUE(r.result.token.isNil());
     EXPECT_TRUE(r.result.tokenSecret.isNil());
+    EXPECT_EQ(r.result.end, c.end);
     EXPECT_EQ(ui.windowsMade, c.windowShown ? 1 : 0);
     if (!c.windowShown) {
       EXPECT_TRUE(r.browserCalls.empty());
     }
     EXPECT_TRUE(r.mismatches.empty());
   }
+}
+
+// Token answers are form-decoded once: the tokens are the decoded texts,
+// which the requests after carry encoded once, signatures and all.
+TEST_F(TwitterSignIn, TokenAnswersAreFormDecodedOnce) {
+  TwitterScript script;
+  script.requestAnswer = httpAnswer(200, "oauth_token=r%2Bt&oauth_token_secret=rts&oauth_callback_confirmed=true");
+  script.callbackQuery = "oauth_token=r%2Bt&oauth_verifier=v%2B1";
+  script.accessAnswer = httpAnswer(200, "oauth_token=a%2Bb&oauth_token_secret=s%2Fc%25&user_id=7");
+  TwitterRun r = run(script);
+  EXPECT_EQ(r.result.errorKind, kSignInOk);
+  EXPECT_EQ(r.result.end, SignInEnd::kSignedIn);
+  EXPECT_EQ(r.result.token.view(), "a+b");
+  EXPECT_EQ(r.result.tokenSecret.view(), "s/c%");
+  EXPECT_TRUE(r.mismatches.empty()) << r.mismatches[0];
+  EXPECT_EQ(r.browserCalls, std::vector<std::string>{r.origin + "/oauth/authorize?oauth_token=r%2Bt"});
+  ASSERT_EQ(r.requests.size(), 3u);
+  EXPECT_NE(r.requests[2].find("oauth_token=\"r%2Bt\""), std::string::npos) << r.requests[2];
+  EXPECT_NE(r.requests[2].find("oauth_verifier=\"v%2B1\""), std::string::npos) << r.requests[2];
 }
 
 }  // namespace
