@@ -77,6 +77,18 @@ class QuitSignalTest : public GuiProgramTest {
     EXPECT_FALSE(dos::checkBreak());
   }
 
+  // Adds address, whose sign-in shows its waiting window (published in
+  // waitingWindow), and signals while it waits.
+  void expectEndsDuringSignIn(const std::string& address, NewsGuiWindow* const& waitingWindow) {
+    bool waiting = false;
+    const int rc = runUntilSignalled(addFeedSteps(address), [&] {
+      waiting = waiting || waitingWindow;
+      return waitingWindow != nullptr;
+    });
+    EXPECT_TRUE(waiting);
+    expectEndedCleanly(rc);
+  }
+
   static cGuiWindowHostCore* addDialog() { return windowTitled("Add feed"); }
   // "Add", the address, "OK".
   static std::vector<ScriptedUser::Step> addFeedSteps(std::string address) {
@@ -110,26 +122,14 @@ TEST_F(QuitSignalTest, DuringTheTwitterSignInWait) {
   settings.consumerSecret = "testConsumerSecret";
   test::FakeTwitterApi fake(settings);
   EnvScope api("BRINDLEWORK_TWITTER_API", fake.origin().c_str());
-  bool waiting = false;
-  const int rc = runUntilSignalled(addFeedSteps("twitter.com/SomeUser"), [&] {
-    waiting = waiting || twitterLoginWindow;
-    return twitterLoginWindow != nullptr;
-  });
-  EXPECT_TRUE(waiting);
-  expectEndedCleanly(rc);
+  expectEndsDuringSignIn("twitter.com/SomeUser", twitterLoginWindow);
 }
 
 TEST_F(QuitSignalTest, DuringTheFacebookSignInWait) {
   test::FakeGraphApi fake;
   EnvScope api("BRINDLEWORK_GRAPH_API", fake.origin().c_str());
   EnvScope web("BRINDLEWORK_FACEBOOK_WEB", fake.origin().c_str());
-  bool waiting = false;
-  const int rc = runUntilSignalled(addFeedSteps("https://www.facebook.com/SomePage"), [&] {
-    waiting = waiting || facebookLoginWindow;
-    return facebookLoginWindow != nullptr;
-  });
-  EXPECT_TRUE(waiting);
-  expectEndedCleanly(rc);
+  expectEndsDuringSignIn("https://www.facebook.com/SomePage", facebookLoginWindow);
 }
 
 // The requester that tells of a repair at start-up: the run ends without

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -262,10 +263,11 @@ class Nginx {
   bool ready_ = false;
 };
 
-// A fresh "database.soup" in progdir holding the feeds, as an earlier
-// session of the program that added them would leave it, each with
-// storedItems items (published an hour apart, newest first) and their bodies.
-inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>& urls, int storedItems = 0) {
+// Makes a fresh "database.soup" in progdir with a news root, lets fill add
+// to it (in progdir, the database's modules started) and closes it; false
+// when it cannot be made.
+inline bool seedDatabaseWith(const fs::path& progdir,
+                             const std::function<void(bw::cJournaledIndexedObjectSoupDatabase&, bw::newsRoot&)>& fill) {
   bw::ModuleRegistry modules;
   modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
   modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
@@ -282,31 +284,7 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
       auto root = std::make_unique<bw::newsRoot>();
       root->init(&db);
       db.setRootValue(db.createdObject(root.get()));
-      for (const std::string& url : urls) {
-        bw::SoupTransaction tx(db.infoBlockFile());
-        auto feed = std::make_unique<bw::newsFeed>();
-        feed->type = bw::Str(url.ends_with(".atom") ? "Atom" : "RSS 2.0");
-        feed->docFormat = bw::feedTypeToDocFormat(feed->type);
-        feed->title = bw::Str(url);
-        feed->url = bw::Str(url);
-        feed->setSoup(&db);
-        const int32_t feedIndex = db.createdObject(feed.get());
-        for (int i = 0; i < storedItems; ++i) {
-          auto body = std::make_unique<bw::newsItemBody>();
-          body->summary = bw::Str("Stored item " + std::to_string(i) + " of " + url + ", a short summary of it.");
-          auto item = std::make_unique<bw::newsItem>();
-          item->title = bw::Str("Stored item " + std::to_string(i));
-          item->link = bw::Str(url + "/stored/" + std::to_string(i));
-          item->published = 1700000000 - 3600LL * i;
-          item->feedIndex = feedIndex;
-          item->bodyIndex = db.createdAndUnloadObject(body.release());
-          feed->itemList->insertAtTail(db.createdAndUnloadObject(item.release()));
-        }
-        db.unloadObject(feed.release());
-        root->feedList->insertAtTail(feedIndex);
-        tx.finish();
-        if (storedItems > 0) db.flush();
-      }
+      fill(db, *root);
       db.unloadObject(root.release());
       db.close();
       ok = true;
@@ -315,6 +293,39 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
   fs::current_path(previous);
   modules.endAll();
   return ok;
+}
+
+// A fresh "database.soup" in progdir holding the feeds, as an earlier
+// session of the program that added them would leave it, each with
+// storedItems items (published an hour apart, newest first) and their bodies.
+inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>& urls, int storedItems = 0) {
+  return seedDatabaseWith(progdir, [&](bw::cJournaledIndexedObjectSoupDatabase& db, bw::newsRoot& root) {
+    for (const std::string& url : urls) {
+      bw::SoupTransaction tx(db.infoBlockFile());
+      auto feed = std::make_unique<bw::newsFeed>();
+      feed->type = bw::Str(url.ends_with(".atom") ? "Atom" : "RSS 2.0");
+      feed->docFormat = bw::feedTypeToDocFormat(feed->type);
+      feed->title = bw::Str(url);
+      feed->url = bw::Str(url);
+      feed->setSoup(&db);
+      const int32_t feedIndex = db.createdObject(feed.get());
+      for (int i = 0; i < storedItems; ++i) {
+        auto body = std::make_unique<bw::newsItemBody>();
+        body->summary = bw::Str("Stored item " + std::to_string(i) + " of " + url + ", a short summary of it.");
+        auto item = std::make_unique<bw::newsItem>();
+        item->title = bw::Str("Stored item " + std::to_string(i));
+        item->link = bw::Str(url + "/stored/" + std::to_string(i));
+        item->published = 1700000000 - 3600LL * i;
+        item->feedIndex = feedIndex;
+        item->bodyIndex = db.createdAndUnloadObject(body.release());
+        feed->itemList->insertAtTail(db.createdAndUnloadObject(item.release()));
+      }
+      db.unloadObject(feed.release());
+      root.feedList->insertAtTail(feedIndex);
+      tx.finish();
+      if (storedItems > 0) db.flush();
+    }
+  });
 }
 
 // newsboat reloading the feeds listed in dir/urls, its cache, configuration

@@ -18,15 +18,15 @@ fObtainUserAccessTokenCallback_facebook facebookLoginAbortCallback;
 
 bool loginWindowAbortRequested(NewsGuiWindow* window, NewsGuiItem* cancelButton) {
   ChangedGuiItem event = newsUi().checkForChangedGuiItem();
-  if (!window || event.window != window) return false;
-  if (!event.item) {
-    // The close request is cleared; the quit request is kept for the
-    // caller, who ends with it.
-    bool closeRequested = window->infoCloseRequested(false);
-    bool quitRequested = window->infoQuitRequested(true);
-    return closeRequested || quitRequested;
-  }
-  return event.item == cancelButton;
+  if (!window) return false;
+  const bool own = event.window == window;
+  const bool closed = own && !event.item && window->infoCloseRequested(false);
+  // A quit gives up at once, whichever window's event the poll took (the
+  // kill command queues one for every window); it is kept for the caller,
+  // who ends with it.
+  if (window->infoQuitRequested(true)) return true;
+  if (!own) return false;
+  return event.item ? event.item == cancelButton : closed;
 }
 
 LoginWaitingWindow::LoginWaitingWindow(NewsGuiWindow*& window, NewsGuiItem*& cancelButton, Text message)

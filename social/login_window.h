@@ -7,9 +7,10 @@
 //      point at the waiting window only while a LoginWaitingWindow holds it;
 //      they are NIL again at every end, exceptions included.
 //   2. An abort functor polls the user interface once per call and consumes
-//      the event: an event of another window gives FALSE; Cancel, or an
-//      item-less event of its window with a close or quit request, gives
-//      TRUE. The close request is cleared, the quit request kept.
+//      the event: the quit request gives TRUE whatever the event (and is
+//      kept for the caller); else an event of another window gives FALSE,
+//      and Cancel, or an item-less event of its window with a close request
+//      (then cleared), gives TRUE.
 //   3. The functors keep no state of their own; one object of each lives for
 //      the program (twitterLoginAbortCallback, facebookLoginAbortCallback).
 #pragma once

@@ -53,6 +53,14 @@ TEST(LoginAbort, WhatEachEventMeans) {
     EXPECT_EQ(target.closeRequested, c.before.close && !read);
     EXPECT_EQ(target.quitRequested, c.before.quit);
   }
+  // A quit gives up at the first poll, whichever window's event it takes.
+  window.quitRequested = true;
+  for (ChangedGuiItem event : {ChangedGuiItem{}, ChangedGuiItem{nullptr, &other}}) {
+    ui.events = {event};
+    EXPECT_TRUE(twitterLoginAbortCallback.call());
+    EXPECT_TRUE(window.quitRequested);
+  }
+  window.quitRequested = false;
   // The Facebook functor watches only its own window.
   ui.events = {{twitterLoginCancelButton, &window}};
   EXPECT_FALSE(facebookLoginAbortCallback.call());
