@@ -183,6 +183,25 @@ TEST_F(AddUpdate, ARedirectedFeedRecordsAndNamesItsNewAddress) {
   EXPECT_EQ(ui.calls[0].filled(), "No news feed found for:\n\x1b" "1" + server.url("/newpage"));
 }
 
+// A feed moved permanently from https to http is read from there, but its
+// address stays the https one, when it is added and when it is updated.
+TEST_F(AddUpdate, AMoveFromHttpsToHttpIsNeverRecorded) {
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  server.putFeed("/plain.xml", rssFeed(1, 2));
+  const std::string moved = "HTTP/1.0 301 Moved Permanently\r\nLocation: " + server.url("/plain.xml") + "\r\n\r\n";
+  test::LoopbackServer secure(test::Reply{{moved}}, 2, false, tls.maker());
+  newsFeed* feed = add(secure.url("feed.xml")).feed;
+  ASSERT_NE(feed, nullptr);
+  EXPECT_EQ(items(feed).size(), 2u);
+  EXPECT_EQ(feed->url.str(), secure.url("feed.xml"));
+  server.putFeed("/plain.xml", rssFeed(1, 3));
+  EXPECT_EQ(update(feed).feed, feed);
+  EXPECT_EQ(items(feed).size(), 3u);
+  EXPECT_EQ(feed->url.str(), secure.url("feed.xml"));
+}
+
 TEST_F(AddUpdate, TheProgressWindowFollowsTheDownload) {
   ScriptedProgress p;
   server.putFeed("/feed.xml", rssFeed(1, 2));

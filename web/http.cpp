@@ -184,7 +184,7 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
     buildRequestText(pathText);
     result = openHttp(port);
   } else if (protocol_ == kHttps) {
-    result = openTls(pathText, port);
+    result = openTls();
   } else if (protocol_ == kFile) {
     result = openFile(pathText);
   } else {
@@ -264,8 +264,9 @@ void cHTTP::noteFailure(int32_t result) {
   f.anyByte = gotBytes_;
   // No request went yet: over https, no connection with its handshake done.
   f.connecting = protocol_ == kHttp   ? !gotBytes_ && sentBytes_ == 0 && status_ == 0
-                 : protocol_ == kHttps ? tls_ && !tls_->connected()
+                 : protocol_ == kHttps ? !tls_ || !tls_->connected()
                                        : false;
+  f.resolving = lookup_ && !lookup_->done();
   f.framingCut = framingCut_;
   f.host = host_.isNil() ? std::string() : host_.str();
   f.port = port_ != -1 ? port_ : protocol_ == kHttps ? 443 : 80;
@@ -301,9 +302,8 @@ bool cHTTP::infoPastDeadline() const {
 }
 
 int cHTTP::pollFd() const {
-  if (protocol_ != kHttp) return -1;
-  if (socket_ >= 0) return socket_;
-  return lookup_ ? lookup_->fd : -1;
+  if (protocol_ == kHttp && socket_ >= 0) return socket_;
+  return (protocol_ == kHttp || protocol_ == kHttps) && lookup_ ? lookup_->fd : -1;
 }
 
 size_t cHTTP::addPollFds(std::vector<pollfd>& set) const {
@@ -338,7 +338,7 @@ bool cHTTP::waitTls() {
 }
 
 short cHTTP::pollEvents() const {
-  if (protocol_ == kHttp && socket_ < 0) return POLLIN;  // the lookup
+  if (lookup_ || (protocol_ == kHttp && socket_ < 0)) return POLLIN;  // the lookup
   return state_ == kOpened ? POLLOUT : POLLIN;
 }
 
@@ -396,17 +396,22 @@ int32_t cHTTP::openHttp(int32_t port) {
     setNonBlocking(socket_, nonBlocking_);
     return 0;
   }
+  int32_t r = startLookup();
+  if (r <= 0) return r;
+  return connectNext();
+}
+
+int32_t cHTTP::startLookup() {
   lookup_ = lookupHost(bareHost(host_.view()));
-  // A blocking request waits for its lookup here; a non-blocking one comes
-  // back when the watcher sees the lookup's descriptor.
+  // A blocking request waits for its lookup here, within its deadline; a
+  // non-blocking one comes back when the watcher sees the lookup's
+  // descriptor. Either drops a lookup that outlives it: nobody waits for
+  // the lookup's thread.
   if (!nonBlocking_ && !lookup_->done() && !waitFor(lookup_->fd, POLLIN)) {
-    lookup_.reset();
     lastErrno_ = ETIMEDOUT;
     return -1;
   }
-  int32_t r = resolveStep();
-  if (r <= 0) return r;
-  return connectNext();
+  return resolveStep();
 }
 
 int32_t cHTTP::resolveStep() {
@@ -419,7 +424,7 @@ int32_t cHTTP::resolveStep() {
     return -1;
   }
   addresses_ = lookup->addresses;
-  const int32_t port = port_ == -1 ? 80 : port_;
+  const int32_t port = port_ != -1 ? port_ : protocol_ == kHttps ? 443 : 80;
   for (sockaddr_storage& a : addresses_) setPort(a, port);
   nextAddress_ = 0;
   return 1;
@@ -539,6 +544,12 @@ int32_t cHTTP::sendRequest() {
 }
 
 int32_t cHTTP::sendStep() {
+  if (protocol_ == kHttps && !tls_) {
+    // Still looking the host up: the transfer starts with its addresses.
+    int32_t r = resolveStep();
+    if (r <= 0) return r;
+    return startTls() == 0 ? 1 : -1;
+  }
   if (protocol_ != kHttp) return 1;
   // The deadline may pass between the caller's look at it and this one; a
   // connect that timed out still goes on with the next address.
@@ -685,8 +696,9 @@ bool cHTTP::isReady(int32_t milliseconds) {
   if (milliseconds < 0) milliseconds = 0;
   auto left = std::chrono::ceil<std::chrono::milliseconds>(infoDeadline() - Clock::now()).count();
   const int wait = static_cast<int>(std::clamp<int64_t>(left, 0, milliseconds));
-  switch (protocol_) {
-    case kHttp: {
+  if (protocol_ == kHttps && !tls_ && !lookup_) return true;
+  switch (protocol_ == kHttps && !tls_ ? kHttp : protocol_) {
+    case kHttp: {  // a socket, or the name lookup
       const int fd = pollFd();
       if (fd < 0) return false;
       struct pollfd p = {fd, pollEvents(), 0};

@@ -18,7 +18,10 @@
 //   3. Redirects: at most kMaxRedirects in a row; a "file" Location is
 //      followed only from a "file" request; the certificate choice of the
 //      first request carries through; a relative Location keeps the
-//      request's scheme, host and port.
+//      request's scheme, host and port. A redirect to another scheme, host
+//      or port sends no Authorization line and no user information; a 307
+//      or 308 that would send the POST body there fails (EACCES). A
+//      permanent move from https to http is followed but not recorded.
 //   4. A Content-Length outside 0..2^63-1 is unknown; the header lines
 //      together are held to kMaxHeaderBytes and kMaxHeaderLines (EMSGSIZE).
 //   5. A non-blocking request never treats "no data yet" as a failure:
@@ -62,6 +65,7 @@ namespace bw {
 
 class cHTTPwatcher;
 class CurlTransfer;
+struct URLParts;
 struct HostLookup;
 
 // Module initialiser and finaliser (start-up order: after the DOS layer).
@@ -240,8 +244,8 @@ class cHTTP : public class_base {
   // Fields the watcher reads.
   int socket() const { return socket_; }
   // What the watcher waits on: the socket, or the name lookup's descriptor
-  // while the host is being resolved; -1 for none (file, and https, whose
-  // sockets addPollFds gives).
+  // while the host is being resolved (http and https); -1 for none (file,
+  // and an https transfer, whose sockets addPollFds gives).
   int pollFd() const;
   // POLLOUT while connecting or sending, else POLLIN.
   short pollEvents() const;
@@ -273,6 +277,9 @@ class cHTTP : public class_base {
   // Name lookup and connecting: resolveStep answers 1 when the addresses
   // are known, 0 while the lookup runs, -1 when it failed.
   int32_t resolveStep();
+  // Starts the lookup of the host; a blocking request waits for it within
+  // its deadline. Answers as resolveStep.
+  int32_t startLookup();
   int32_t connectNext();
   // Whether a request past its deadline is still connecting with another
   // address to try inside the whole limit; such a request moves on.
@@ -293,6 +300,8 @@ class cHTTP : public class_base {
   // request waits for header lines.
   std::optional<Redirect> redirectStep(int32_t bufSize);
   Step followRedirect();
+  // Whether target has this request's scheme, host and port.
+  bool isSameOrigin(const URLParts& target) const;
   Step bodyStep();
   struct BodyProgress {
     int64_t count = 0;
@@ -302,7 +311,10 @@ class cHTTP : public class_base {
     bool bad = false;         // the chunked framing is broken
   };
   void deliver(const char* data, int64_t length, BodyProgress& p);
-  int32_t openTls(std::string_view path, int32_t port);
+  // https: the lookup, then (at once, or from sendStep once the lookup is
+  // in) the TLS transfer to the addresses found.
+  int32_t openTls();
+  int32_t startTls();
   int64_t readTls(char* buffer, int64_t length);
   // What a read answers when the TLS transfer has ended (see
   // http_transports.cpp).

@@ -103,6 +103,16 @@ std::unique_ptr<CurlTransfer> CurlTransfer::start(const CurlRequest& request) {
     t->headerList_ = grown;
   }
   curl_easy_setopt(e, CURLOPT_HTTPHEADER, t->headerList_);
+  for (const std::string& entry : request.resolve) {
+    curl_slist* grown = curl_slist_append(t->resolveList_, entry.c_str());
+    if (!grown) return nullptr;
+    t->resolveList_ = grown;
+  }
+  if (t->resolveList_) curl_easy_setopt(e, CURLOPT_RESOLVE, t->resolveList_);
+#if LIBCURL_VERSION_NUM >= 0x075700
+  // Closing leaves a lookup of curl's own behind instead of waiting for it.
+  curl_easy_setopt(e, CURLOPT_QUICK_EXIT, 1L);
+#endif
   if (request.post) {
     curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
     curl_easy_setopt(e, CURLOPT_COPYPOSTFIELDS, request.body.c_str());
@@ -123,6 +133,7 @@ CurlTransfer::~CurlTransfer() {
   if (easy_) curl_easy_cleanup(easy_);
   if (multi_) curl_multi_cleanup(multi_);
   curl_slist_free_all(headerList_);
+  curl_slist_free_all(resolveList_);
 }
 
 size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self) {

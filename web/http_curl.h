@@ -11,7 +11,8 @@
 //   1. Certificates are always checked (peer and host name), against the
 //      bundle file given, else the system's store.
 //   2. Nothing is spawned and no request text reaches an argument list;
-//      closing (the destructor) ends the transfer at once. A connection
+//      closing (the destructor) ends the transfer at once, never waiting
+//      for a name lookup of curl's own (a proxy's) that is under way. A connection
 //      whose answer came whole and that the server keeps alive stays open
 //      for the thread's next transfer to the same host and port (libcurl
 //      closes it when idle too long or beyond its cache); any other
@@ -39,6 +40,9 @@ struct CurlRequest {
   std::string body;                 // for a POST
   std::string caFile;               // empty: the system's store
   std::string user, password;       // Basic authorisation; empty user: none
+  // "host:port:address,..." entries: the host's addresses, looked up by
+  // the caller; curl then looks up nothing itself.
+  std::vector<std::string> resolve;
 };
 
 class CurlTransfer {
@@ -83,6 +87,7 @@ class CurlTransfer {
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  curl_slist* resolveList_ = nullptr;
   std::vector<pollfd> sockets_;
   bool timerSet_ = false;
   std::chrono::steady_clock::time_point timerAt_;

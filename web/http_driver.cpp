@@ -53,7 +53,29 @@ std::string refusedCodings(const StrChain& lines) {
   return names;
 }
 
+// The extra header lines without Authorization lines.
+Str withoutAuthorization(const Str& lines) {
+  if (lines.isNil()) return lines;
+  StrChain kept;
+  for (Str& line : splitLines(lines).chain)
+    if (!startsWithNoCase(line.view(), "Authorization:")) kept.push_back(std::move(line));
+  return joinStrings(kept, "\n");
+}
+
 }  // namespace
+
+bool cHTTP::isSameOrigin(const URLParts& target) const {
+  const std::string_view scheme = target.scheme.view();
+  const Protocol protocol = equalsNoCase(scheme, "http")    ? kHttp
+                            : equalsNoCase(scheme, "https") ? kHttps
+                            : equalsNoCase(scheme, "file")  ? kFile
+                                                            : kNone;
+  if (protocol != protocol_) return false;
+  const std::optional<std::string> host = asciiHostName(Text(target.host).nulView());
+  if (!host || !equalsNoCase(*host, host_.view())) return false;
+  auto effective = [this](int32_t port) { return port != -1 ? port : protocol_ == kHttps ? 443 : 80; };
+  return effective(target.port) == effective(port_);
+}
 
 cHTTP::Step cHTTP::save(httpSaveDestination* dest, fHttpSaveCallback* callback, int32_t bufSize) {
   saveInit(dest, callback, bufSize);
@@ -204,8 +226,22 @@ cHTTP::Step cHTTP::followRedirect() {
     state_ = kFailed;
     return {-5, false};
   }
-  Str extra = keepBody ? extraHeaders_ : Str();
+  // Credentials stay with the host they were meant for: a redirect to
+  // another scheme, host or port sends no Authorization line and no user
+  // information, and a body that 307 and 308 would send again (a signed
+  // request's) goes nowhere else at all.
+  const bool elsewhere = !isSameOrigin(parts);
+  if (elsewhere && keepBody && !postData_.isNil()) {
+    failure_.signedRedirect = true;
+    restore();
+    return {failStep(EACCES), false};
+  }
+  // A permanent move from https to http is followed, but never recorded as
+  // the address to use from now on.
+  const bool downgrade = protocol_ == kHttps && !equalsNoCase(parts.scheme.view(), "https");
+  Str extra = !keepBody ? Str() : elsewhere ? withoutAuthorization(extraHeaders_) : extraHeaders_;
   Str post = keepBody ? postData_ : Str();
+  const Str userInfo = elsewhere ? Str() : parts.userInfo;
   const int32_t timeout = timeout_;
   const bool nonBlocking = nonBlocking_;
   const int redirects = redirectCount_;
@@ -215,7 +251,7 @@ cHTTP::Step cHTTP::followRedirect() {
   OpenResult opened;
   try {
     opened = open(parts.scheme, parts.host, parts.path, parts.port, extra, post, timeout, nonBlocking, nullptr,
-                  useCaBundle_, parts.userInfo);
+                  useCaBundle_, userInfo);
   } catch (...) {
     followingRedirect_ = false;
     restore();
@@ -233,7 +269,7 @@ cHTTP::Step cHTTP::followRedirect() {
   // Only an unbroken run of permanent moves from the first request is
   // recorded: 301 then 302 keeps the 301's target, 302 then 301 none.
   redirectPermanent_ = redirectPermanent_ && permanent;
-  permanentRun_ = permanentRun_ && permanent;
+  permanentRun_ = permanentRun_ && permanent && !downgrade;
   if (permanentRun_) redirectedURL_ = std::move(target);
   return {opened.result, false};
 }
@@ -319,6 +355,7 @@ cHTTP::Step cHTTP::bodyStep() {
                    : !closed ? -3
                    : 0;
   bodyCount_ = p.count;
+  if (result == -3) failure_.refusal = dest->infoRefusal();
   if (result != 0) state_ = kFailed;
   callback_ = nullptr;
   std::vector<char>().swap(bodyBuffer_);

@@ -32,13 +32,13 @@ enum TransferCode : int32_t {
   kIssuer = 83,
 };
 
-// Server text as it may stand in a sentence: printable ASCII, trimmed,
-// at most 80 bytes.
-std::string printable(std::string_view text) {
+// Outside text as it may stand in a sentence: printable ASCII, trimmed,
+// at most `limit` bytes.
+std::string printable(std::string_view text, size_t limit = 80) {
   std::string out;
   for (char ch : text) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (out.size() >= 80) break;
+    if (out.size() >= limit) break;
     out += (c >= 0x20 && c < 0x7F) ? ch : '?';
   }
   while (!out.empty() && out.back() == ' ') out.pop_back();
@@ -58,8 +58,9 @@ std::string hostPort(const HttpFailureFacts& f) {
   return f.port > 0 ? host + ":" + std::to_string(f.port) : host;
 }
 
+// The TLS transport's words are kept whole (curl's are at most 255 bytes).
 std::string withDetail(std::string sentence, const std::string& detail) {
-  std::string d = printable(detail);
+  std::string d = printable(detail, std::string::npos);
   return d.empty() ? sentence : sentence + " (" + d + ")";
 }
 
@@ -78,6 +79,7 @@ std::string cutBody(const HttpFailureFacts& f) {
 
 std::string timedOut(const HttpFailureFacts& f) {
   const std::string seconds = std::to_string(f.limitSeconds) + " s";
+  if (f.resolving) return "the name " + printable(f.host) + " did not resolve within " + seconds;
   if (f.connecting) return "could not connect to " + hostPort(f) + " within " + seconds;
   if (f.wholeLimit) return "the server did not send its whole answer within " + seconds;
   if (f.status <= 0) return "the server did not answer within " + seconds;
@@ -117,10 +119,28 @@ std::string transferFailure(const HttpFailureFacts& f) {
                     ? "code " + std::to_string(f.transferCode) : f.transferText);
 }
 
+std::string refusal(const HttpFailureFacts& f) {
+  constexpr int64_t kMiB = 1 << 20;
+  switch (f.refusal.kind) {
+    case SaveRefusal::kEmpty:
+      if (f.status == 204 || f.status == 304) return "the server sent an empty answer (" + errorStatus(f) + ")";
+      return "the server sent an empty answer";
+    case SaveRefusal::kTooLarge:
+      return "the answer is larger than the " +
+             (f.refusal.limit % kMiB == 0 ? std::to_string(f.refusal.limit / kMiB) + " MiB"
+                                          : std::to_string(f.refusal.limit) + " bytes") +
+             " that are read into memory";
+    case SaveRefusal::kNotWritten: return "the answer could not be written to its file";
+    case SaveRefusal::kUnknown: break;
+  }
+  return "the answer could not be stored";
+}
+
 std::string transportFailure(const HttpFailureFacts& f) {
   const std::string host = printable(f.host);
   if (f.file) return f.error ? "the file could not be read (" + errorWords(f.error) + ")" : "the file could not be read";
   if (f.lookupFailed) return "the name " + host + " does not resolve";
+  if (f.signedRedirect) return "the server redirected a signed request to another host";
   switch (f.error) {
     case ETIMEDOUT: return timedOut(f);
     case EMSGSIZE: return "the server's header lines are too long";
@@ -157,7 +177,7 @@ std::string transportFailure(const HttpFailureFacts& f) {
 std::string describeHttpFailure(const HttpFailureFacts& f) {
   switch (f.result) {
     case 0: return "";
-    case -3: return "the answer could not be stored (too large for memory, or the disk is full)";
+    case -3: return refusal(f);
     case -4: return "the download was stopped before it finished";
     case -5:
       if (!f.scheme.empty()) return "addresses beginning with \"" + printable(f.scheme) + ":\" cannot be fetched";

@@ -5,8 +5,9 @@
 // describeHttpFailure words it. Invariants:
 //   1. A result of 0 gives the empty text; every other result gives one
 //      sentence without a final stop, in plain words (no errno names).
-//   2. Only printable ASCII from the server reaches the sentence (the
-//      reason text of the status line, held to 80 bytes).
+//   2. Only printable ASCII from outside reaches the sentence (the reason
+//      text of the status line, held to 80 bytes; the TLS transport's own
+//      words, whole).
 //   3. A limit is named by the seconds the request really allowed.
 #pragma once
 
@@ -15,6 +16,13 @@
 
 namespace bw {
 
+// Why a save destination refused the body (http_save.h).
+struct SaveRefusal {
+  enum Kind : uint8_t { kUnknown, kEmpty, kTooLarge, kNotWritten };
+  Kind kind = kUnknown;
+  int64_t limit = 0;  // kTooLarge: the largest body taken, in bytes
+};
+
 struct HttpFailureFacts {
   int32_t result = 0;       // saveAppend's or open's result (-1, -3 .. -7)
   int32_t status = 0;       // the status read, -1 or 0 when none
@@ -22,6 +30,7 @@ struct HttpFailureFacts {
   int error = 0;            // errno of the failure (0: none)
   bool file = false;        // a "file" URL
   bool lookupFailed = false;
+  bool resolving = false;   // the name lookup was still under way
   bool connecting = false;  // no connection was made yet
   bool anyByte = false;     // some of the answer came
   std::string host;
@@ -36,6 +45,8 @@ struct HttpFailureFacts {
   bool framingCut = false;   // the answer ended inside its chunked framing
   bool redirect = false;     // failed while following a redirect
   std::string scheme;        // for -5
+  SaveRefusal refusal;       // for -3
+  bool signedRedirect = false;  // a 307/308 would resend a body elsewhere
 };
 
 std::string describeHttpFailure(const HttpFailureFacts& facts);

@@ -314,6 +314,14 @@ TEST(HostileServer, NoBodyAfter204Or304) {
       EXPECT_EQ(test::readFile(dir.file("body")), "");
     }
   }
+  // Read into memory, the empty answer is refused as empty.
+  for (bool https : {false, true}) {
+    LoopbackServer server(Reply{{"HTTP/1.1 204 No Content\r\n\r\n"}}, 1, false,
+                          https ? tls.maker() : test::StreamMaker());
+    Outcome o = fetch(server.url(), 1, true);
+    EXPECT_EQ(o.result, -3);
+    EXPECT_EQ(o.why, "the server sent an empty answer (HTTP 204 No Content)");
+  }
 }
 
 // A connection an https answer left open is kept for the thread's next
@@ -388,7 +396,7 @@ TEST(HostileServer, TransferFailuresAndRefusalsHaveTheirOwnWords) {
     const char* why;
   } cases[] = {
       {0, 0, "", ""},
-      {-3, 0, "", "the answer could not be stored (too large for memory, or the disk is full)"},
+      {-3, 0, "", "the answer could not be stored"},
       {-4, 0, "", "the download was stopped before it finished"},
       {-7, 6, "", "the name example.org does not resolve"},
       {-7, 7, "Connection refused", "could not connect to example.org:443 (Connection refused)"},
@@ -400,6 +408,39 @@ TEST(HostileServer, TransferFailuresAndRefusalsHaveTheirOwnWords) {
     f.result = c.result;
     f.transferCode = c.transferCode;
     f.transferText = c.text;
+    EXPECT_EQ(describeHttpFailure(f), c.why);
+  }
+}
+
+// A refusal, a lookup past its time-out and a signed request sent elsewhere
+// each name their own cause.
+TEST(HostileServer, EachFailureNamesItsCause) {
+  const struct {
+    void (*set)(HttpFailureFacts&);
+    const char* why;
+  } cases[] = {
+      {[](HttpFailureFacts& f) { f.refusal = {SaveRefusal::kEmpty}; }, "the server sent an empty answer"},
+      {[](HttpFailureFacts& f) { f.refusal = {SaveRefusal::kEmpty}, f.status = 204, f.statusText = "No Content"; },
+       "the server sent an empty answer (HTTP 204 No Content)"},
+      {[](HttpFailureFacts& f) { f.refusal = {SaveRefusal::kEmpty}, f.status = 304; },
+       "the server sent an empty answer (HTTP 304)"},
+      {[](HttpFailureFacts& f) { f.refusal = {SaveRefusal::kTooLarge, 64 << 20}; },
+       "the answer is larger than the 64 MiB that are read into memory"},
+      {[](HttpFailureFacts& f) { f.refusal = {SaveRefusal::kTooLarge, 100000}; },
+       "the answer is larger than the 100000 bytes that are read into memory"},
+      {[](HttpFailureFacts& f) { f.refusal = {SaveRefusal::kNotWritten}; },
+       "the answer could not be written to its file"},
+      {[](HttpFailureFacts& f) { f.result = -1, f.error = ETIMEDOUT, f.resolving = f.connecting = true; },
+       "the name example.org did not resolve within 5 s"},
+      {[](HttpFailureFacts& f) { f.result = -1, f.error = EACCES, f.signedRedirect = true; },
+       "the server redirected a signed request to another host"},
+  };
+  for (const auto& c : cases) {
+    HttpFailureFacts f;
+    f.result = -3;
+    f.host = "example.org";
+    f.limitSeconds = 5;
+    c.set(f);
     EXPECT_EQ(describeHttpFailure(f), c.why);
   }
 }
@@ -515,6 +556,40 @@ TEST(HostileServer, HeaderLinesThatWouldMakeCurlReadAFileAreRefused) {
                 "EPU", "cHTTP.open(); header line begins with \"@\"");
     EXPECT_FALSE(http.infoIsOpen());
   }
+}
+
+// A body beyond the memory limit is told as such, over both transports.
+TEST(HostileServer, ABodyBeyondTheMemoryLimitIsToldAsSuch) {
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  for (bool https : {false, true}) {
+    LoopbackServer server(Reply{{kOk + "\r\n" + std::string(300000, 'b')}}, 1, false,
+                          https ? tls.maker() : test::StreamMaker());
+    cHTTP http(nullptr);
+    ASSERT_EQ(http.openURL(Str(server.url()), nullptr, nullptr, nullptr, 2, false, nullptr, false).result, 0);
+    httpSaveToBuffer memory;
+    memory.setMemoryLimit(1 << 17);
+    EXPECT_EQ(http.save(&memory, nullptr, 4096).result, -3);
+    http.close();
+    EXPECT_EQ(http.infoFailureReason(), "the answer is larger than the 131072 bytes that are read into memory");
+  }
+}
+
+// curl's words come whole: the certificate of 127.0.0.1 reached by a long
+// name keeps the name's closing quote.
+TEST(HostileServer, CurlsWordsAreKeptWhole) {
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  test::StuckLookup names("nothing.test");
+  LoopbackServer server(Reply{{kOk + "\r\nok"}}, 1, false, tls.maker());
+  const std::string host = "a-name-long-enough-for-the-words-of-curl.example";
+  Outcome o = fetch("https://" + host + ":" + std::to_string(server.port()) + "/", 2, false);
+  EXPECT_EQ(o.result, cHTTP::kCurlFailed);
+  EXPECT_EQ(o.why, "the certificate of " + host +
+                       " is not trusted (SSL: no alternative certificate subject name matches target host name '" +
+                       host + "')");
 }
 
 // A refused memory body is freed at once and never joined.

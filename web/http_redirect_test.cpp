@@ -8,6 +8,7 @@
 
 #include "web/http.h"
 #include "web/http_test_support.h"
+#include "web/tls_server_test_support.h"
 
 namespace bw {
 namespace {
@@ -22,6 +23,7 @@ struct Outcome {
   std::string redirectedURL;
   int32_t error = 0;
   int32_t status = 0;
+  std::string why;
 };
 
 Outcome run(cHTTP& http, const std::string& url, Text extra = nullptr, Text post = nullptr) {
@@ -41,6 +43,7 @@ Outcome run(cHTTP& http, const std::string& url, Text extra = nullptr, Text post
     o.status = http.infoStatus().status;
     http.close();
   }
+  o.why = http.infoFailureReason();
   httpSaveToBuffer::Buffer b = memory.getBuffer();
   if (b.data) o.body.assign(b.data.get(), static_cast<size_t>(b.total - 1));
   return o;
@@ -195,6 +198,87 @@ TEST(HttpRedirect, TenInARowAreFollowedTheEleventhFails) {
   EXPECT_EQ(o.error, ELOOP);
   server.join();
   EXPECT_EQ(served, 11);
+}
+
+// Credentials stay with the scheme, host and port they were given for. An
+// origin server redirects once; a second server on another port records
+// what reaches it. Every request carries an Authorization line (and, over
+// https, user information for Basic authorisation).
+TEST(HttpRedirect, CredentialsNeverFollowARedirectElsewhere) {
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  test::StuckLookup names("nothing.test");  // "localhost" is 127.0.0.1
+  enum Where { kSame, kOtherHost, kHttp, kHttps };
+  const struct Case {
+    bool https;
+    int status;
+    Where where;
+    bool post;
+    bool followed;        // else it fails with the signed request's reason
+    bool authorization;   // the Authorization line reaches the target
+    bool recorded;        // the target becomes the permanent address
+  } cases[] = {
+      {false, 307, kSame, false, true, true, false},
+      {false, 307, kHttp, false, true, false, false},
+      {false, 308, kOtherHost, false, true, false, true},
+      {false, 302, kHttp, true, true, false, false},     // becomes a plain GET
+      {false, 307, kHttp, true, false, false, false},    // the body would go elsewhere
+      {false, 308, kSame, true, true, true, true},
+      {true, 307, kSame, false, true, true, false},
+      {true, 307, kHttps, false, true, false, false},
+      {true, 301, kHttps, false, true, false, true},
+      {true, 301, kHttp, false, true, false, false},     // followed, never recorded
+      {true, 308, kHttp, false, true, false, false},
+      {true, 308, kHttp, true, false, false, false},     // to http: refused
+      {true, 307, kHttps, true, false, false, false},
+  };
+  for (const Case& c : cases) {
+    const bool toRecorder = c.followed && (c.where == kHttp || c.where == kHttps);
+    const bool toOrigin = c.followed && !toRecorder;
+    LoopbackServer recorder(Reply{{"HTTP/1.0 200 OK\r\n\r\nthere"}}, toRecorder ? 1 : 0, false,
+                            c.where == kHttps ? tls.maker() : test::StreamMaker());
+    // A target that must not be reached is a port nobody listens on.
+    int closedPort = 0;
+    ::close(test::listenLoopback(1, &closedPort));
+    const std::string targetPort = std::to_string(toRecorder ? recorder.port() : closedPort);
+    std::string location;
+    int originPort = 0;
+    LoopbackServer origin(
+        [&](const std::string&, int i) {
+          if (i != 0 && i != -1) return Reply{{"HTTP/1.0 200 OK\r\n\r\nhere"}};
+          return Reply{{redirectTo(c.status, location)}};
+        },
+        toOrigin ? 2 : 1, false, c.https ? tls.maker() : test::StreamMaker());
+    originPort = origin.port();
+    location = c.where == kSame      ? "/next"
+               : c.where == kOtherHost ? "http://localhost:" + std::to_string(originPort) + "/next"
+               : c.where == kHttp      ? "http://127.0.0.1:" + targetPort + "/next"
+                                       : "https://127.0.0.1:" + targetPort + "/next";
+    SCOPED_TRACE(std::string(c.https ? "https " : "http ") + std::to_string(c.status) + (c.post ? " POST to " : " to ") +
+                 location);
+    cHTTP http(nullptr);
+    const std::string from = std::string(c.https ? "https://user:pw@" : "http://") + "127.0.0.1:" +
+                             std::to_string(originPort) + "/first";
+    Outcome o = run(http, from, "\nAuthorization: Bearer secret\nX-Key: 1", c.post ? Text("a=b") : Text(nullptr));
+    if (!c.followed) {
+      EXPECT_EQ(o.result, -1);
+      EXPECT_EQ(o.why, "the server redirected a signed request to another host");
+      continue;
+    }
+    EXPECT_EQ(o.result, 0) << o.why;
+    EXPECT_EQ(o.body, toRecorder ? "there" : "here");
+    const std::string target = c.where == kSame ? (c.https ? "https://user:pw@127.0.0.1:" : "http://127.0.0.1:") +
+                                                      std::to_string(originPort) + "/next"
+                                                : location;
+    EXPECT_EQ(o.redirectedURL, c.recorded ? target : "");
+    recorder.join();
+    origin.join();
+    const std::string request = toRecorder ? recorder.requests().at(0) : origin.requests().at(1);
+    EXPECT_EQ(request.find("Authorization") != std::string::npos, c.authorization) << request;
+    const bool keepsLines = c.status == 307 || c.status == 308;
+    EXPECT_EQ(request.find("\r\nX-Key: 1\r\n") != std::string::npos, keepsLines) << request;
+  }
 }
 
 }  // namespace

@@ -43,38 +43,47 @@ struct Job {
 };
 
 // The pool: a queue of lookups, the threads that answer them, and the
-// answers by host.
+// answers by host. The threads are detached and each holds the pool: a
+// lookup that never answers keeps its thread, never the caller.
 struct Resolver {
   std::mutex mutex;
   std::condition_variable wake;
   std::deque<Job> queue;
-  std::vector<std::thread> workers;
+  size_t workers = 0;
   size_t idle = 0;
   bool stopping = false;
   std::map<std::string, std::shared_ptr<HostLookup>> byHost;
   HostResolveFunction resolve;
 
-  void work() {
-    std::unique_lock<std::mutex> lock(mutex);
+  static void work(std::shared_ptr<Resolver> self) {
+    Resolver& r = *self;
+    std::unique_lock<std::mutex> lock(r.mutex);
     for (;;) {
-      ++idle;
-      wake.wait(lock, [&] { return stopping || !queue.empty(); });
-      --idle;
-      if (queue.empty()) return;  // stopping
-      Job job = std::move(queue.front());
-      queue.pop_front();
-      HostResolveFunction fn = resolve;
+      ++r.idle;
+      r.wake.wait(lock, [&] { return r.stopping || !r.queue.empty(); });
+      --r.idle;
+      if (r.queue.empty()) break;  // stopping
+      Job job = std::move(r.queue.front());
+      r.queue.pop_front();
+      HostResolveFunction fn = r.resolve;
       lock.unlock();
       std::vector<sockaddr_storage> found;
       int error = fn ? fn(job.host, &found) : systemResolve(job.host, 0, &found);
       job.lookup->finish(error, std::move(found));
+      job = Job();
       lock.lock();
     }
+    --r.workers;
   }
 };
 
 std::mutex gResolverMutex;
-Resolver* gResolver = nullptr;
+std::shared_ptr<Resolver> gResolver;
+
+Resolver& resolver() {
+  if (!gResolver) gResolver = std::make_shared<Resolver>();
+  return *gResolver;
+}
 
 }  // namespace
 
@@ -95,8 +104,7 @@ void HostLookup::finish(int why, std::vector<sockaddr_storage> found) {
 
 std::shared_ptr<HostLookup> lookupHost(const std::string& host) {
   std::lock_guard<std::mutex> outer(gResolverMutex);
-  if (!gResolver) gResolver = new Resolver();
-  Resolver& r = *gResolver;
+  Resolver& r = resolver();
   std::unique_lock<std::mutex> lock(r.mutex);
 
   auto cached = r.byHost.find(host);
@@ -115,12 +123,16 @@ std::shared_ptr<HostLookup> lookupHost(const std::string& host) {
   }
   r.byHost[host] = lookup;
   r.queue.push_back({host, lookup});
-  if (r.idle < r.queue.size() && r.workers.size() < kMaxWorkers)
-    r.workers.emplace_back([&r] { r.work(); });
+  if (r.idle < r.queue.size() && r.workers < kMaxWorkers) {
+    ++r.workers;
+    std::thread(&Resolver::work, gResolver).detach();
+  }
   r.wake.notify_one();
   return lookup;
 }
 
+// Idle threads end at once; a thread inside a lookup ends when the lookup
+// returns, on its own, holding the old pool until then.
 void stopHostResolver() {
   std::lock_guard<std::mutex> outer(gResolverMutex);
   if (!gResolver) return;
@@ -130,17 +142,15 @@ void stopHostResolver() {
     gResolver->queue.clear();
   }
   gResolver->wake.notify_all();
-  for (std::thread& t : gResolver->workers) t.join();
-  delete gResolver;
-  gResolver = nullptr;
+  gResolver.reset();
 }
 
 void setHostResolveFunction(HostResolveFunction resolve) {
   std::lock_guard<std::mutex> outer(gResolverMutex);
-  if (!gResolver) gResolver = new Resolver();
-  std::lock_guard<std::mutex> lock(gResolver->mutex);
-  gResolver->resolve = std::move(resolve);
-  gResolver->byHost.clear();
+  Resolver& r = resolver();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.resolve = std::move(resolve);
+  r.byHost.clear();
 }
 
 }  // namespace bw

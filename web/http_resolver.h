@@ -2,9 +2,10 @@
 // caller's thread, shared and cached per host.
 //
 // A lookup runs getaddrinfo (any address family, stream sockets) on a
-// small pool of threads that do nothing else; the caller waits on the
-// lookup's descriptor, which becomes readable once the answer is in, so a
-// request watcher can poll it beside its sockets.
+// small pool of detached threads that do nothing else; the caller waits on
+// the lookup's descriptor, which becomes readable once the answer is in, so
+// a request watcher can poll it beside its sockets. http and https requests
+// share the pool and its answers.
 //
 // Invariants:
 //   1. One lookup per host at a time: requests for a host being looked up
@@ -14,8 +15,12 @@
 //      thread.
 //   3. The fields of a lookup other than `fd` are the worker's until
 //      done() answers true, and read-only afterwards.
-//   4. stopHostResolver ends the workers (waiting for lookups under way)
-//      and empties the cache; the next lookup starts them again.
+//   4. Nobody ever waits for a lookup beyond their own deadline: a caller
+//      drops its lookup when it gives up, and stopHostResolver (the
+//      module's end, so the process's end too) ends the idle workers and
+//      forgets the cache without waiting for lookups under way, whose
+//      threads end on their own when getaddrinfo returns. The next lookup
+//      starts a new pool.
 #pragma once
 
 #include <sys/socket.h>
@@ -52,12 +57,14 @@ inline constexpr int kHostCacheSeconds = 300;
 // The lookup of host (without brackets): cached, under way, or new.
 std::shared_ptr<HostLookup> lookupHost(const std::string& host);
 
-// Ends the resolver threads and forgets the cache.
+// Ends the idle resolver threads and forgets the cache; returns at once.
 void stopHostResolver();
 
 // Replaces getaddrinfo for the tests (a resolver that never answers, or
 // one that counts): answers 0 with the addresses, or an errno. An empty
-// function puts getaddrinfo back.
+// function puts getaddrinfo back. A worker may still run the function after
+// it was replaced or the pool stopped: it must not refer to what its
+// caller frees.
 using HostResolveFunction = std::function<int(const std::string& host, std::vector<sockaddr_storage>* found)>;
 void setHostResolveFunction(HostResolveFunction resolve);
 

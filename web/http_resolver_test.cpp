@@ -1,6 +1,7 @@
 // web/http_resolver_test.cpp - name lookups off the watcher's thread: a
-// lookup that never answers holds no other request, answers are shared
-// and cached per host, failures are not.
+// lookup that never answers holds no other request, no close and no end of
+// the module, over http and https; answers are shared and cached per host,
+// failures are not.
 #include "web/http_resolver.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "web/http.h"
 #include "web/http_test_support.h"
 #include "web/http_watcher.h"
+#include "web/tls_server_test_support.h"
 
 namespace bw {
 namespace {
@@ -35,11 +37,7 @@ TEST(HostResolver, SlowLookupHoldsNoOtherRequestAndAnswersAreShared) {
       return EHOSTUNREACH;
     }
     ++goodLookups;
-    sockaddr_storage s = {};
-    auto& a = reinterpret_cast<sockaddr_in&>(s);
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    found->push_back(s);
+    found->push_back(test::loopbackAddress("127.0.0.1"));
     return 0;
   });
   constexpr int kGood = 20;
@@ -113,13 +111,7 @@ TEST(HostResolver, SlowLookupHoldsNoOtherRequestAndAnswersAreShared) {
 namespace bw {
 namespace {
 
-sockaddr_storage loopbackAddress(const char* dotted) {
-  sockaddr_storage s = {};
-  auto& a = reinterpret_cast<sockaddr_in&>(s);
-  a.sin_family = AF_INET;
-  ::inet_pton(AF_INET, dotted, &a.sin_addr);
-  return s;
-}
+using test::loopbackAddress;
 
 // A host with three addresses: one refuses, one never answers the connect
 // (its listener's queue is full), the last serves. Each is tried in turn,
@@ -179,6 +171,103 @@ TEST(HostResolver, AddressesAreTriedInTurnEachWithTheTimeout) {
   stopHostResolver();
   for (int fd : fillers) ::close(fd);
   ::close(full);
+}
+
+}  // namespace
+}  // namespace bw
+
+namespace bw {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Two downloads that take 12 s (a byte a second, within their 5 s time-out)
+// and two requests whose lookup never answers, one of each over http and
+// https, in one watcher: the stuck ones fail at their 2 s deadline saying
+// why and close at once; the others are whole. So do blocking requests on
+// another thread, and the resolver stops at once with the lookup stuck (as
+// at the program's end).
+TEST(HostResolver, ALookupThatNeverAnswersHoldsNothingPastItsDeadline) {
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  test::StuckLookup stuck("stuck.test");
+  Reply drip{{"HTTP/1.0 200 OK\r\n\r\n"}, 1000};
+  for (int i = 0; i < 12; ++i) drip.segments.push_back("x");
+  LoopbackServer plain(drip, 1), secure(drip, 1, false, tls.maker());
+  const std::string stuckWhy = "the name stuck.test did not resolve within 2 s";
+
+  std::thread blocking([&] {
+    for (const char* url : {"http://stuck.test/", "https://stuck.test/"}) {
+      const auto start = Clock::now();
+      cHTTP http(nullptr);
+      cHTTP::OpenResult o = http.openURL(url, nullptr, nullptr, nullptr, 2, false, nullptr, false);
+      EXPECT_EQ(o.result, -1) << url;
+      EXPECT_EQ(o.protocolError, ETIMEDOUT) << url;
+      EXPECT_EQ(http.infoFailureReason(), stuckWhy) << url;
+      EXPECT_GE(secondsSince(start), 1.9) << url;
+      EXPECT_LT(secondsSince(start), 5.0) << url;
+    }
+  });
+
+  struct Watched {
+    Watched(std::string u, int32_t t) : url(std::move(u)), timeout(t) {}
+    std::string url;
+    int32_t timeout;
+    std::unique_ptr<cHTTP> http = std::make_unique<cHTTP>(nullptr);
+    httpSaveToBuffer body;
+    int32_t result = 1;
+    std::string why;
+    double seconds = 0;
+  };
+  Watched requests[] = {{"http://good.test:" + std::to_string(plain.port()) + "/", 5},
+                        {secure.url(), 5},
+                        {"http://stuck.test:" + std::to_string(plain.port()) + "/", 2},
+                        {"https://stuck.test:" + std::to_string(secure.port()) + "/", 2}};
+  cHTTPwatcher watcher;
+  const auto start = Clock::now();
+  for (Watched& w : requests) {
+    watcher.add(w.http.get(), false);
+    ASSERT_EQ(w.http->openURL(Str(w.url), nullptr, nullptr, nullptr, w.timeout, true, nullptr, false).result, 0);
+    w.http->saveInit(&w.body, nullptr, 512);
+  }
+  for (int finished = 0; finished < 4 && secondsSince(start) < 60;) {
+    cHTTP* ready = watcher.isReady(1000);
+    if (!ready) continue;
+    cHTTP::Step s = ready->saveAppend(nullptr, nullptr);
+    if (s.result == 0 && !s.finished) continue;
+    ++finished;
+    for (Watched& w : requests) {
+      if (w.http.get() != ready) continue;
+      w.seconds = secondsSince(start);
+      w.result = s.result;
+      const auto closing = Clock::now();
+      ready->close();
+      EXPECT_LT(secondsSince(closing), 0.5) << w.url;
+      w.why = ready->infoFailureReason();
+      watcher.remove(ready, false);
+    }
+  }
+  for (int i = 0; i < 4; ++i) {
+    const Watched& w = requests[i];
+    SCOPED_TRACE(w.url);
+    if (i < 2) {
+      EXPECT_EQ(w.result, 0) << w.why;
+      httpSaveToBuffer::Buffer b = requests[i].body.getBuffer();
+      EXPECT_EQ(b.data ? std::string(b.data.get()) : "", std::string(12, 'x'));
+    } else {
+      EXPECT_EQ(w.result, -1);
+      EXPECT_EQ(w.why, stuckWhy);
+      EXPECT_GE(w.seconds, 1.9);
+      EXPECT_LT(w.seconds, 5.0);
+    }
+  }
+  blocking.join();
+  const auto stopping = Clock::now();
+  stopHostResolver();
+  EXPECT_LT(secondsSince(stopping), 0.5);
 }
 
 }  // namespace

@@ -118,6 +118,11 @@ bool httpSaveToBuffer::close() {
   return true;
 }
 
+SaveRefusal httpSaveToBuffer::infoRefusal() const {
+  if (refused_) return {SaveRefusal::kTooLarge, limit_};
+  return {total_ == 0 ? SaveRefusal::kEmpty : SaveRefusal::kUnknown};
+}
+
 httpSaveToBuffer::Buffer httpSaveToBuffer::getBuffer() {
   Buffer b;
   if (!buffer_) return b;

@@ -31,6 +31,7 @@
 #include "core/object.h"
 #include "core/str.h"
 #include "platform/dos.h"
+#include "web/http_failure.h"
 
 namespace bw {
 
@@ -56,6 +57,8 @@ class httpSaveDestination : public class_base {
   virtual bool append(const char* buffer, int64_t length) = 0;
   // After the last piece; true when the body was saved completely.
   virtual bool close() = 0;
+  // Why append or close answered false, for the failure's sentence.
+  virtual SaveRefusal infoRefusal() const { return {}; }
 };
 
 // One chunk of a memory body: `size` usable bytes plus room for a zero.
@@ -93,6 +96,8 @@ class httpSaveToBuffer : public httpSaveDestination {
   void initSize(int64_t expectedSize) override;
   bool append(const char* buffer, int64_t length) override;
   bool close() override;
+  // kTooLarge past the limit, kEmpty when nothing came.
+  SaveRefusal infoRefusal() const override;
 
   struct Buffer {
     ByteBlock data;      // NIL before a successful close or once taken
@@ -131,6 +136,7 @@ class httpSaveToFile : public httpSaveDestination {
   void initSize(int64_t expectedSize) override;
   bool append(const char* buffer, int64_t length) override;
   bool close() override;
+  SaveRefusal infoRefusal() const override { return {SaveRefusal::kNotWritten}; }
 
   bool isOpen() const { return static_cast<bool>(file_); }
   int64_t expectedSize() const { return expectedSize_; }

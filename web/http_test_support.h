@@ -6,6 +6,7 @@
 // (after the last one, or after 10 s without one). For each connection it
 // reads the request (header block and a Content-Length body), hands it to
 // the script, and writes the reply's segments with a pause between them.
+// StuckLookup puts a name lookup that never answers in front of requests.
 #pragma once
 
 #include <arpa/inet.h>
@@ -15,7 +16,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +30,7 @@
 #include <vector>
 
 #include "web/http.h"
+#include "web/http_resolver.h"
 
 namespace bw::test {
 
@@ -222,6 +226,57 @@ class LoopbackServer {
   std::thread thread_;
   std::mutex mutex_;
   std::vector<std::string> requests_;
+};
+
+// An IPv4 address ("127.0.0.2") with port 0, as a resolver answers it.
+inline sockaddr_storage loopbackAddress(const char* dotted) {
+  sockaddr_storage s = {};
+  auto& a = reinterpret_cast<sockaddr_in&>(s);
+  a.sin_family = AF_INET;
+  ::inet_pton(AF_INET, dotted, &a.sin_addr);
+  return s;
+}
+
+// For its lifetime, name lookups of `host` never answer (their threads are
+// let go at the end, or after 60 s, so that a request that waits for them
+// fails its test instead of hanging it) and every other name is 127.0.0.1.
+class StuckLookup {
+ public:
+  explicit StuckLookup(std::string host) : gate_(std::make_shared<Gate>()) {
+    setHostResolveFunction([gate = gate_, host = std::move(host)](const std::string& asked,
+                                                                   std::vector<sockaddr_storage>* found) {
+      if (asked == host) {
+        gate->wait();
+        return EHOSTUNREACH;
+      }
+      found->push_back(loopbackAddress("127.0.0.1"));
+      return 0;
+    });
+  }
+  ~StuckLookup() {
+    gate_->release();
+    setHostResolveFunction({});
+    stopHostResolver();
+  }
+  StuckLookup(const StuckLookup&) = delete;
+  StuckLookup& operator=(const StuckLookup&) = delete;
+
+ private:
+  struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    void wait() {
+      std::unique_lock<std::mutex> lock(mutex);
+      opened.wait_for(lock, std::chrono::seconds(60), [this] { return open; });
+    }
+    void release() {
+      std::lock_guard<std::mutex> lock(mutex);
+      open = true;
+      opened.notify_all();
+    }
+  };
+  std::shared_ptr<Gate> gate_;
 };
 
 // A fresh folder under the system's temporary folder, removed afterwards.

@@ -10,7 +10,9 @@
 // too is read as the socket's: the same result (-1), errno and sentence
 // over both transports. What stays -7 with curl's code is what only TLS
 // knows (certificates, the handshake) and what curl does not tell apart.
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -60,6 +62,32 @@ int socketErrorNamed(std::string_view text) {
   return 0;
 }
 
+// Whether curl will reach https hosts through a proxy named in the
+// environment: then the proxy, not this process, looks the host up.
+bool proxyInEnvironment() {
+  for (const char* name : {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+    if (const char* value = std::getenv(name); value && *value) return true;
+  }
+  return false;
+}
+
+bool isNumericHost(const std::string& host) {
+  in6_addr address;
+  return ::inet_pton(AF_INET, host.c_str(), &address) == 1 || ::inet_pton(AF_INET6, host.c_str(), &address) == 1;
+}
+
+// The address as curl reads it in a CURLOPT_RESOLVE entry ("[...]" for
+// IPv6).
+std::string addressText(const sockaddr_storage& a) {
+  char text[INET6_ADDRSTRLEN] = "";
+  if (a.ss_family == AF_INET6) {
+    ::inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6&>(a).sin6_addr, text, sizeof text);
+    return "[" + std::string(text) + "]";
+  }
+  ::inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(a).sin_addr, text, sizeof text);
+  return text;
+}
+
 }  // namespace
 
 void initHTTPModule() {
@@ -76,11 +104,28 @@ void endHTTPModule() {
   endCurlTransport();
 }
 
-int32_t cHTTP::openTls(std::string_view path, int32_t port) {
+// The host is looked up by the resolver http uses (http_resolver.h), which
+// a request leaves behind when it gives up, and curl is handed the
+// addresses: curl's own lookup would hold the closing of its transfer until
+// the lookup ends.
+int32_t cHTTP::openTls() {
+  if (host_.view().starts_with("[") || isNumericHost(host_.str()) || proxyInEnvironment()) return startTls();
+  int32_t r = startLookup();
+  if (r <= 0) return r;
+  return startTls();
+}
+
+int32_t cHTTP::startTls() {
+  const std::string_view path = path_.isNil() ? std::string_view() : path_.view();
   CurlRequest r;
   r.url = "https://" + host_.str();
-  if (port != -1) r.url += ":" + std::to_string(port);
+  if (port_ != -1) r.url += ":" + std::to_string(port_);
   r.url += "/" + escapeRequestPath(path);
+  if (!addresses_.empty()) {
+    std::string entry = host_.str() + ":" + std::to_string(port_ == -1 ? 443 : port_) + ":";
+    for (size_t i = 0; i < addresses_.size(); ++i) entry += (i ? "," : "") + addressText(addresses_[i]);
+    r.resolve.push_back(std::move(entry));
+  }
   if (!userInfo_.empty()) {
     const size_t colon = userInfo_.find(':');
     r.user = percentDecoded(std::string_view(userInfo_).substr(0, colon));
