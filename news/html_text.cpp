@@ -535,24 +535,24 @@ namespace {
 // How a known HTML element's tag counts as evidence that a text is HTML.
 enum class ElementKind { kUnknown, kPaired, kAlone };
 
-// The WHATWG element list (with the obsolete ones feeds still write).
+// The WHATWG element list, with the obsolete ones it still names.
 // kAlone: void elements, embedded content and the elements whose end tag
 // may be left out, each markup on its own; kPaired: the others, which say
 // HTML only with their end tag ("The <dialog> element" is a title).
 ElementKind elementKind(std::string_view name) {
   static constexpr std::string_view kAlone[] = {
-      "area", "audio", "base", "br", "canvas", "col", "dd", "dt", "embed", "hr", "iframe", "img", "input", "li",
-      "link", "math", "meta", "object", "option", "p", "param", "picture", "source", "svg", "td", "th", "tr",
-      "track", "video", "wbr"};
+      "applet", "area", "audio", "base", "basefont", "bgsound", "br", "canvas", "col", "dd", "dt", "embed", "frame",
+      "hr", "iframe", "img", "input", "isindex", "keygen", "li", "link", "math", "meta", "object", "option", "p",
+      "param", "picture", "source", "svg", "td", "th", "tr", "track", "video", "wbr"};
   static constexpr std::string_view kPaired[] = {
       "a", "abbr", "acronym", "address", "article", "aside", "b", "bdi", "bdo", "big", "blink", "blockquote",
       "body", "button", "caption", "center", "cite", "code", "colgroup", "data", "datalist", "del", "details",
-      "dfn", "dialog", "div", "dl", "em", "fieldset", "figcaption", "figure", "font", "footer", "form", "h1", "h2",
-      "h3", "h4", "h5", "h6", "head", "header", "hgroup", "html", "i", "ins", "kbd", "label", "legend", "main",
-      "map", "mark", "marquee", "menu", "meter", "nav", "noscript", "ol", "optgroup", "output", "pre", "progress",
+      "dfn", "dialog", "dir", "div", "dl", "em", "fieldset", "figcaption", "figure", "font", "footer", "form", "frameset", "h1", "h2",
+      "h3", "h4", "h5", "h6", "head", "header", "hgroup", "html", "i", "ins", "kbd", "label", "legend", "listing", "main",
+      "map", "mark", "marquee", "menu", "meter", "nav", "nobr", "noembed", "noframes", "noscript", "ol", "optgroup", "output", "pre", "progress",
       "q", "rp", "rt", "ruby", "s", "samp", "script", "search", "section", "select", "slot", "small", "span",
       "strike", "strong", "style", "sub", "summary", "sup", "table", "tbody", "template", "textarea", "tfoot",
-      "thead", "time", "title", "tt", "u", "ul", "var"};
+      "thead", "time", "title", "tt", "u", "ul", "var", "xmp"};
   for (std::string_view k : kAlone) {
     if (equalsNoCase(name, k)) return ElementKind::kAlone;
   }
