@@ -21,6 +21,68 @@ namespace {
 // indices with small positive values).
 constexpr intptr_t kReachedByWalk = -7;
 
+// Codes that say nothing about the records: they end the repair.
+bool endsTheRepair(const eException& e) { return e.code() == "MEM" || e.code() == "BRK"; }
+
+// The nodes a list's links name from its head forwards and from its tail
+// backwards, each once, as the file holds them (a node whose links are lost
+// ends one direction). Never raises.
+std::vector<int32_t> linkedNodes(cJournaledIndexedObjectSoupDatabase& db, const cIndexedObjectList* list) {
+  std::vector<int32_t> nodes;
+  if (!list) return nodes;
+  std::unordered_set<int32_t> seen;
+  auto follow = [&](int32_t from, bool forwards) {
+    try {
+      for (int32_t n = from; n > 0 && seen.insert(n).second;) {
+        nodes.push_back(n);
+        const NodeHeader h = db.readObjectNodeHeader(n);
+        n = forwards ? h.nextIndex : h.prevIndex;
+      }
+    } catch (const eException& e) {
+      if (endsTheRepair(e)) throw;
+    }
+  };
+  follow(list->infoHeadIndex(), true);
+  follow(list->infoTailIndex(), false);
+  return nodes;
+}
+
+// A feed of the feed list and the items of its list, as the file named
+// them before the repair.
+struct FeedCensus {
+  int32_t index = 0;
+  std::string title, url;
+  std::vector<int32_t> items;
+};
+
+// What the news model held before the repair changed anything, for telling
+// what the repair lost. Never raises (but for "MEM" and "BRK").
+std::vector<FeedCensus> censusOf(cJournaledIndexedObjectSoupDatabase& db) {
+  std::vector<FeedCensus> feeds;
+  try {
+    newsRoot* root = loadObject_newsRoot(db, db.infoRootValue());
+    if (!root) return feeds;
+    LoadedUse rootUse(db, root);
+    for (int32_t index : linkedNodes(db, root->feedList)) {
+      FeedCensus& c = feeds.emplace_back();
+      c.index = index;
+      try {
+        newsFeed* feed = loadObject_newsFeed(db, index);
+        if (!feed) continue;
+        LoadedUse feedUse(db, feed);
+        c.title = std::string((feed->userName.isNil() ? feed->title : feed->userName).view());
+        c.url = std::string(feed->url.view());
+        c.items = linkedNodes(db, feed->itemList);
+      } catch (const eException& e) {
+        if (endsTheRepair(e)) throw;
+      }
+    }
+  } catch (const eException& e) {
+    if (endsTheRepair(e)) throw;
+  }
+  return feeds;
+}
+
 class RepairWalk {
  public:
   RepairWalk(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& usage, bool verbose, bool repair)
@@ -29,6 +91,8 @@ class RepairWalk {
   bool usable = true;
   bool changed = false;
   bool endedAtRoot = false;  // the walk stopped at the root or its feed list
+  std::unordered_set<int32_t> walkedFeeds, keptItems, droppedItems;
+  std::vector<int32_t> lostFeeds;  // taken out of the feed list
 
   void walk() {
     int32_t rootIndex = db_.infoRootValue();
@@ -43,11 +107,18 @@ class RepairWalk {
     if (!reachList(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
     int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
     while (feedIndex != 0) {
-      if (!reach(feedIndex)) return fail("Invalid feedNodeIndex=%ld\n", feedIndex);
-      newsFeed* feed = loadObject_newsFeed(db_, feedIndex);
-      if (!feed) return fail("Loading feedNodeIndex=%ld gave a NIL pointer\n", feedIndex);
+      if (!valid(feedIndex) || reached(feedIndex)) return fail("Invalid feedNodeIndex=%ld\n", feedIndex);
+      newsFeed* feed = loadFeed(feedIndex);
+      if (!feed) {
+        printFinding(verbose_, "Loading feedNodeIndex=%ld gave a NIL pointer\n", static_cast<long>(feedIndex));
+        if (!repair_) return fail();
+        lostFeeds.push_back(feedIndex);
+        feedIndex = unlink(*root->feedList, feedIndex);
+        continue;
+      }
       LoadedUse feedUse(db_, feed);
-      if (!reachList(feed->itemListIndex)) return fail("Invalid itemListIndex=%ld\n", feed->itemListIndex);
+      reach(feedIndex);
+      walkedFeeds.insert(feedIndex);
       walkItems(*feed);
       if (repair_) rebuildFeedDuplicates(db_, *feed);
       feedIndex = feed->infoNextIndex();
@@ -57,12 +128,12 @@ class RepairWalk {
   // The allocated indices the walk did not reach: reported, and freed when
   // repairing.
   void sweepUnused() {
-    std::vector<intptr_t> reached;
+    std::vector<intptr_t> reachedKeys;
     bool unused = false;
     for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
       auto entry = usage_.infoCurrent();
       if (entry.data == kReachedByWalk) {
-        reached.push_back(entry.key);
+        reachedKeys.push_back(entry.key);
         continue;
       }
       printFinding(verbose_, "Index %ld is allocated but not used\n", static_cast<long>(entry.key));
@@ -70,7 +141,7 @@ class RepairWalk {
       if (!repair_) usable = false;
     }
     if (!repair_) return;
-    for (intptr_t key : reached) usage_.get(key, true);
+    for (intptr_t key : reachedKeys) usage_.get(key, true);
     if (unused) {
       db_.destroyUnusedObjects(usage_, verbose_);
       changed = true;
@@ -79,6 +150,7 @@ class RepairWalk {
 
  private:
   bool valid(int32_t index) { return index != 0 && usage_.get(index) != 0; }
+  bool reached(int32_t index) { return usage_.get(index) == kReachedByWalk; }
   bool reach(int32_t index) {
     if (!valid(index)) return false;
     usage_.set(index, kReachedByWalk);
@@ -92,6 +164,7 @@ class RepairWalk {
     usage_.set(index, kReachedByWalk);
     return true;
   }
+  void fail() { usable = false; }
   void fail(const char* format, int32_t value) {
     printFinding(verbose_, format, static_cast<long>(value));
     usable = false;
@@ -101,19 +174,95 @@ class RepairWalk {
     endedAtRoot = true;
   }
 
+  // The feed at index with its item list; NIL when its record does not
+  // read. A feed whose item list is not a list of the chain gets a new
+  // empty one when repairing (the items are lost), else NIL.
+  newsFeed* loadFeed(int32_t index) {
+    try {
+      newsFeed stored;
+      db_.readRecordInto(index, stored);
+      if (reachList(stored.itemListIndex)) return loadObject_newsFeed(db_, index);
+      printFinding(verbose_, "Invalid itemListIndex=%ld\n", static_cast<long>(stored.itemListIndex));
+      if (!repair_) {
+        usable = false;
+        return nullptr;
+      }
+      auto* feed = static_cast<newsFeed*>(db_.loadObject(index, std::make_unique<newsFeed>()));
+      try {
+        feed->setSoup(&db_);
+        db_.saveChangesToObject(feed);
+      } catch (...) {
+        db_.unloadObject(feed);
+        throw;
+      }
+      reachList(feed->itemListIndex);
+      changed = true;
+      return feed;
+    } catch (const eException& e) {
+      if (endsTheRepair(e) || e.code() == "TRAN" || db_.infoMustClose()) throw;
+      return nullptr;
+    }
+  }
+
+  // Takes the node at index out of list, going round it; answers the node
+  // that followed it.
+  int32_t unlink(cIndexedObjectList& list, int32_t index) {
+    const NodeHeader links = db_.readObjectNodeHeader(index);
+    list.remove(index);
+    writeLoadedHeader(db_, links.nextIndex);
+    writeLoadedHeader(db_, links.prevIndex);
+    changed = true;
+    return links.nextIndex;
+  }
+
+  // The item at index, read whole; NIL when it does not read.
+  newsItem* loadItem(int32_t index, newsFeed& feed) {
+    try {
+      return loadObject_newsItem2(db_, index, &feed);
+    } catch (const eException& e) {
+      if (endsTheRepair(e)) throw;
+      return nullptr;
+    }
+  }
+
+  // Whether the body at index reads whole.
+  bool bodyReads(int32_t index) {
+    try {
+      newsItemBody* body = loadObject_newsItemBody(db_, index);
+      if (!body) return false;
+      db_.unloadObject(body);
+      return true;
+    } catch (const eException& e) {
+      if (endsTheRepair(e)) throw;
+      return false;
+    }
+  }
+
   void walkItems(newsFeed& feed) {
     int32_t itemIndex = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
     while (itemIndex != 0) {
-      if (!reach(itemIndex)) return fail("Invalid itemNodeIndex=%ld\n", itemIndex);
-      HeldItem item(db_, loadObject_newsItem2(db_, itemIndex, &feed));
-      if (!item) return;
+      if (!valid(itemIndex) || reached(itemIndex)) return fail("Invalid itemNodeIndex=%ld\n", itemIndex);
+      HeldItem item(db_, loadItem(itemIndex, feed));
+      if (!item) {
+        printFinding(verbose_, "Unreadable itemNodeIndex=%ld\n", static_cast<long>(itemIndex));
+        if (!repair_) return fail();
+        droppedItems.insert(itemIndex);
+        itemIndex = unlink(*feed.itemList, itemIndex);
+        continue;
+      }
+      reach(itemIndex);
       int32_t next = item->infoNextIndex();
-      checkItem(feed, item, itemIndex);
+      if (checkItem(feed, item, itemIndex)) {
+        keptItems.insert(itemIndex);
+      } else if (repair_) {
+        droppedItems.insert(itemIndex);
+      }
       itemIndex = next;
     }
   }
 
-  void checkItem(newsFeed& feed, HeldItem& item, int32_t itemIndex) {
+  // Whether the item stays.
+  bool checkItem(newsFeed& feed, HeldItem& item, int32_t itemIndex) {
     int32_t feedIndex = feed.infoSoupIndex();
     if (item->feedIndex != feedIndex) {
       printFinding(verbose_, "Invalid itemNode.feedIndex=%ld expected %ld\n", static_cast<long>(item->feedIndex),
@@ -129,20 +278,24 @@ class RepairWalk {
                    static_cast<long>(itemIndex));
       mend([&] { link = 0; }, item);
     }
-    if (!valid(item->bodyIndex)) {
-      printFinding(verbose_, "Invalid itemNode.bodyIndex=%ld for itemNodeIndex=%ld\n",
-                   static_cast<long>(item->bodyIndex), static_cast<long>(itemIndex));
+    // A body another object holds already, or one that does not read, is
+    // no body of this item.
+    const int32_t body = item->bodyIndex;
+    if (!valid(body) || reached(body) || !bodyReads(body)) {
+      printFinding(verbose_, "Invalid itemNode.bodyIndex=%ld for itemNodeIndex=%ld\n", static_cast<long>(body),
+                   static_cast<long>(itemIndex));
       // Repair mode keeps what it mended: the item goes and the walk, and
       // the database, go on; a check answers that the database is not sound.
       if (!repair_) {
         usable = false;
-        return;
+        return true;
       }
       destroyNewsItem(db_, item.release(), nullptr, false);
       changed = true;
-      return;
+      return false;
     }
-    usage_.set(item->bodyIndex, kReachedByWalk);
+    usage_.set(body, kReachedByWalk);
+    return true;
   }
 
   template <class Change>
@@ -252,12 +405,35 @@ std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabas
   }
 }
 
+// What the repair lost against what the file named before it: the feeds
+// no longer in the feed list, and the items of the feeds kept that are gone
+// (dropped by the walk, or with their blocks: indices no longer allocated).
+void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedCensus>& before, const RepairWalk& walk,
+                RepairResult& result) {
+  std::unordered_set<int32_t> told;
+  for (const FeedCensus& c : before) {
+    if (!walk.walkedFeeds.contains(c.index)) {
+      if (told.insert(c.index).second) result.lostFeeds.push_back({c.index, c.title, c.url});
+      continue;
+    }
+    for (int32_t item : c.items) {
+      if (walk.keptItems.contains(item) || walk.droppedItems.contains(item)) continue;
+      if (db.infoBlockFile().infoBlockOfIndex(item, true) == 0) ++result.itemsRemoved;
+    }
+  }
+  for (int32_t index : walk.lostFeeds) {
+    if (told.insert(index).second) result.lostFeeds.push_back({index, "", ""});
+  }
+  result.itemsRemoved += static_cast<int64_t>(walk.droppedItems.size());
+}
+
 }  // namespace
 
 RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair) {
   RepairResult result;
   bool endedAtRoot = false;
   try {
+    const std::vector<FeedCensus> before = repair ? censusOf(db) : std::vector<FeedCensus>{};
     struct ModelScope {
       cJournaledIndexedObjectSoupDatabase& db;
       ~ModelScope() { db.setListModelSource({}); }
@@ -284,6 +460,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
       result.usable = walk.usable;
       result.changed = result.changed || walk.changed;
       endedAtRoot = walk.endedAtRoot;
+      if (repair && result.usable) tellLosses(db, before, walk, result);
     }
   } catch (const eException& e) {
     if (verbose) printException(e);

@@ -7,25 +7,44 @@
 //   1. Never raises: an exception inside is printed (when verbose) and gives
 //      usable FALSE, changed FALSE; the repair's transaction is then
 //      discarded and the soup must close.
-//   2. Faults inside items are mended with repair (an item without a valid
-//      body is destroyed, and the database stays usable when the rest of
-//      the walk is sound); faults of the feed list, feeds and item lists are
-//      never mended and make the database unusable.
-//   3. Every finding is printed on standard output, and only when verbose.
-//   4. With repair, each feed's duplicate chains are rebuilt from its items
+//   2. With repair, only damage to the root, the feed list or the
+//      database's own structures leaves the database unusable. An item
+//      whose record, body or body index does not read goes (and the walk
+//      goes on at the next node); a feed whose record does not read leaves
+//      the feed list (lostFeeds); a feed whose item list is lost gets a new
+//      empty one. A check answers usable FALSE for any of these.
+//   3. Every record the repair keeps was decoded whole: the root, each
+//      feed, each item and each item's body, with their strings.
+//   4. Every finding is printed on standard output, and only when verbose.
+//   5. With repair, each feed's duplicate chains are rebuilt from its items
 //      after its walk (social/social_links.h).
-//   5. Every use taken during the walk is given back; the database's
+//   6. Every use taken during the walk is given back; the database's
 //      automatic compaction is off during a repair and restored afterwards.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "database/soup_database.h"
 #include "news/news_objects.h"
 
 namespace bw {
 
+// A feed that a repair took out of the feed list: its record was lost.
+struct LostFeed {
+  int32_t index = 0;
+  // As the feed was read before the repair; empty when it did not read.
+  std::string title;
+  std::string url;
+};
+
 struct RepairResult {
   bool usable = false;
   bool changed = false;
+  // With repair: the items of the feeds kept that could not be read and
+  // are gone (their records, bodies or blocks were lost).
+  int64_t itemsRemoved = 0;
+  std::vector<LostFeed> lostFeeds;
 };
 
 RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair);

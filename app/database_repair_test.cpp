@@ -217,7 +217,7 @@ TEST_F(RepairTest, LostItemsCostOnlyThemselves) {
   EXPECT_EQ(left, kept) << output;
 }
 
-TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
+TEST_F(RepairTest, FaultsAboveTheItemsAreMendedOrRefused) {
   using Damage = std::function<void(Db&, newsRoot&, std::vector<int32_t>&)>;
   auto orphanBody = [](Db& db) { return db.createdAndUnloadObject(new newsItemBody()); };
   struct Case {
@@ -232,20 +232,25 @@ TEST_F(RepairTest, FaultsAboveTheItemsAreRefused) {
        "is allocated but not used\n1 objects were allocated by unused\n"},
       {"unused index, check only", [&](Db& db, newsRoot&, std::vector<int32_t>&) { orphanBody(db); }, false, false,
        false, "is allocated but not used\n"},
+      // A node of the feed list that does not read as a feed leaves it.
       {"a body in the feed list", [&](Db& db, newsRoot& root, std::vector<int32_t>&) { root.feedList->insertAtTail(orphanBody(db)); },
-       true, false, false, "EXCEPTION: \"BUG\"; cJournaledIndexedObjectSoup.loadObject(); record overruns its block.\n"},
+       true, true, true, "gave a NIL pointer\nIndex "},
+      {"a body in the feed list, check only", [&](Db& db, newsRoot& root, std::vector<int32_t>&) { root.feedList->insertAtTail(orphanBody(db)); },
+       false, false, false, "gave a NIL pointer\n"},
       {"feed list", [](Db& db, newsRoot& root, std::vector<int32_t>&) { root.feedListIndex = 4000; db.saveChangesToObject(&root); },
        true, false, false, "Invalid feedListIndex=4000\n"},
       // An item list that is no list of the chain, or another's list: its
-      // "nodes" are not the feed's items, which the walk would leave unused.
+      // "nodes" are not the feed's items. The feed gets a new empty list.
       {"item list names an item", [](Db& db, newsRoot& root, std::vector<int32_t>& items) { setItemList(db, root, items[1]); },
-       true, false, false, "Invalid itemListIndex="},
+       true, true, true, "Invalid itemListIndex="},
       {"item list names the feed list", [](Db& db, newsRoot& root, std::vector<int32_t>&) { setItemList(db, root, root.feedListIndex); },
-       true, false, false, "Invalid itemListIndex="},
+       true, true, true, "Invalid itemListIndex="},
+      {"item list names an item, check only", [](Db& db, newsRoot& root, std::vector<int32_t>& items) { setItemList(db, root, items[1]); },
+       false, false, false, "Invalid itemListIndex="},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    RepairResult r = repairAfter(c.damage, c.repair);
+    RepairResult r = repairAfter(c.damage, c.repair, c.repair && c.usable);
     EXPECT_EQ(r.usable, c.usable);
     EXPECT_EQ(r.changed, c.changed);
     EXPECT_NE(output.find(c.shows), std::string::npos) << output;

@@ -8,6 +8,7 @@
 #include "app/backup_rotation.h"
 #include "app/console_ui.h"
 #include "app/database_repair.h"
+#include "app/feed_rescue.h"
 #include "app/gui_main.h"
 #include "app/gui_news_ui.h"
 #include "app/program_identity.h"
@@ -249,14 +250,22 @@ bool ProgramRun::validateDatabase() {
     time = db_->getTime();
     result = repairDatabase(*db_, !shell_, true);
     if (result.usable) db_->setListFlag(true);
-    const FormatArguments contact = {std::string(programContactAddress)};
+    std::vector<RescuedFeed> rescued;
+    if (result.usable && !result.lostFeeds.empty() && !db_->infoMustClose()) {
+      newsRoot* root = loadObject_newsRoot(*db_, db_->infoRootValue());
+      LoadedUse rootUse(*db_, root);
+      if (root) rescued = rescueLostFeeds(*db_, *root, result.lostFeeds);
+    }
+    FormatArguments summary;
+    std::string text;
     const char* message = nullptr;
     const FormatArguments* arguments = nullptr;
     if (!result.usable) {
       message = "Database is corrupt & cannot be repaired.\nWill try to restore from a backup...";
     } else if (result.changed) {
-      message = "Database was repaired.\nPlease report this problem to:\n\x1b" "1%s";
-      arguments = &contact;
+      text = repairSummary(result, rescued, std::string(programContactAddress), summary);
+      message = text.c_str();
+      arguments = &summary;
     }
     if (!shell_) {
       if (message) gui_requester(programName, message, "OK", arguments, 0, 0);

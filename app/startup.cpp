@@ -14,6 +14,7 @@
 #include "core/system_charset.h"
 #include "core/translate.h"
 #include "core/unicode.h"
+#include "database/object_soup.h"
 #include "database/transaction_cache.h"
 #include "gui/gui_item.h"
 #include "gui/host/gui_app_client.h"
@@ -109,6 +110,8 @@ void registerModules(ModuleRegistry& registry) {
 // writing more and leaves the database's open mark, so the next start
 // validates and repairs it (or restores a backup).
 bool isDatabaseDamage(const eException& e) {
+  // A stored record that does not decode.
+  if (dynamic_cast<const eRecordDamage*>(&e)) return true;
   // A read past the end of the file: a database cut short under the run.
   if (e.code() == "BUG" && e.message().rfind("cHostFile.read", 0) == 0) return true;
   if (e.code() != "BUG" && e.code() != "EMU" && e.code() != "VER") return false;

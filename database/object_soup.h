@@ -33,6 +33,9 @@
 //      database look newer; committed changes do.
 //   7. A record is read and written through a stream bound to its block's
 //      data area: it can never overrun into a neighbouring block.
+//   8. A record that does not decode (its restore raises anything but
+//      "MEM", "BRK", "FULL" or "FILE") raises eRecordDamage with the
+//      restore's code and message: the file is damaged, not the program.
 #pragma once
 
 #include <array>
@@ -41,6 +44,7 @@
 #include <span>
 #include <vector>
 
+#include "core/exception.h"
 #include "core/number_space.h"
 #include "core/object.h"
 #include "core/str.h"
@@ -50,6 +54,12 @@
 #include "database/soup_stream.h"
 
 namespace bw {
+
+// A stored record that does not decode (invariant 8).
+class eRecordDamage : public eException {
+ public:
+  using eException::eException;
+};
 
 // Header value entries of the soup.
 inline constexpr int32_t kSoupRootValue = 6;
@@ -128,7 +138,8 @@ class cJournaledIndexedObjectSoup : public class_base {
   // The object at index with one more use. Takes object: when the index is
   // loaded already (or is 0, giving NIL) it is deleted, else it is read and
   // enters the table. "EMU" "cJournaledIndexedObjectSoup.loadObject(); no
-  // object matches provided index" for an index without a record.
+  // object matches provided index" for an index without a record,
+  // eRecordDamage for a record that does not decode.
   cIndexedObject* loadObject(int32_t index, std::unique_ptr<cIndexedObject> object);
   // Reads the record at index into object, which stays the caller's: it
   // enters no table and takes no use (a look at a stored record that leaves

@@ -46,7 +46,14 @@ void cJournaledIndexedObjectSoup::readRecord(cIndexedObject& object) {
   const int32_t capacity = file_->infoSizeOfIndexBlock(dataPosition);
   stream_.bindRecord(*file_, dataPosition, capacity, kOverrun);
   StreamScope scope(stream_);
-  object.restore(stream_, false);
+  try {
+    object.restore(stream_, false);
+  } catch (const eRecordDamage&) {
+    throw;
+  } catch (const eException& e) {
+    if (e.code() == "MEM" || e.code() == "BRK" || e.code() == "FULL" || e.code() == "FILE") throw;
+    throw eRecordDamage(e.code(), e.message());
+  }
   object.storedSize_ = static_cast<int32_t>(stream_.infoPosition() - dataPosition);
   notePlacement(object, dataPosition, capacity);
 }

@@ -1,0 +1,243 @@
+// app/record_damage_test.cpp - records whose bytes are damaged: the repair
+// walk drops what does not read and goes on, a run that meets one ends as
+// for any damage and the next start repairs it, and a feed whose record is
+// lost comes back from the newest backup that holds it.
+#include <gtest/gtest.h>
+
+#include "app/app_test_support.h"
+#include "app/database_repair.h"
+#include "app/feed_rescue.h"
+#include "database/soup_block_file.h"
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+using Bytes = std::vector<uint8_t>;
+
+// Record offsets: a node's version follows its two links; an item's first
+// string (its title) follows its version and feed index; a body's first
+// string follows its version.
+constexpr int64_t kNodeVersion = 8, kItemTitle = 16, kBodyVersion = 0, kBodyFirstString = 4;
+const Bytes kVersion99 = {0, 0, 0, 99}, kUnknownString = {7}, kCapacityMinusOne = {1, 0xC1, 0x80};
+
+void spoil(Db& db, int32_t index, int64_t offset, const Bytes& bytes) {
+  SoupTransaction tx(db.infoBlockFile());
+  db.infoBlockFile().writeBytes(db.infoBlockFile().infoBlockOfIndex(index, true) + offset, bytes.data(),
+                                static_cast<int64_t>(bytes.size()));
+  tx.finish();
+}
+
+int32_t bodyOf(Db& db, int32_t item) {
+  newsItem* i = loadObject_newsItem(db, item);
+  const int32_t body = i->bodyIndex;
+  db.unloadObject(i);
+  return body;
+}
+
+// The feeds by title with their items, each item and body read whole.
+std::map<std::string, std::vector<int32_t>> contents(Db& db) {
+  std::map<std::string, std::vector<int32_t>> feeds;
+  newsRoot* root = loadObject_newsRoot(db, db.infoRootValue());
+  for (int32_t f = root->feedList->infoHeadIndex(); f != 0;) {
+    newsFeed* feed = loadObject_newsFeed(db, f);
+    auto& items = feeds[std::string(feed->title.view())];
+    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0 && items.size() < 100;) {
+      items.push_back(i);
+      newsItem* item = loadObject_newsItem(db, i);
+      db.unloadObject(loadObject_newsItemBody(db, item->bodyIndex));
+      i = item->infoNextIndex();
+      db.unloadObject(item);
+    }
+    f = feed->infoNextIndex();
+    db.unloadObject(feed);
+  }
+  db.unloadObject(root);
+  return feeds;
+}
+
+class RecordDamageTest : public ProgramTest {
+ protected:
+  // Feeds "a" (4 items) and "b" (3 items); answers each feed's items.
+  std::map<std::string, std::vector<int32_t>> makeFeeds() {
+    makeEmptyDatabase("database.soup");
+    std::map<std::string, std::vector<int32_t>> made;
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      addFeed(db, root, "a", 4, false, "http://127.0.0.1/a");
+      const int32_t b = addFeed(db, root, "b", 3, false, "http://127.0.0.1/b");
+      newsFeed* feed = loadObject_newsFeed(db, b);
+      feed->tags = Str(",x,");
+      db.saveChangesToObject(feed);
+      db.unloadObject(feed);
+      made = contents(db);
+      made["b index"] = {b};
+    });
+    return made;
+  }
+};
+
+TEST_F(RecordDamageTest, UnreadableRecordsGoAndTheWalkGoesOn) {
+  using Items = std::map<std::string, std::vector<int32_t>>;
+  struct Case {
+    const char* name;
+    std::function<void(Db&, Items&)> damage;
+    bool repair;
+    std::vector<std::pair<std::string, size_t>> gone;  // feed, item position
+    bool feedLost, usable;
+    const char* shows;
+  } cases[] = {
+      {"item version", [](Db& db, Items& m) { spoil(db, m["a"][1], kNodeVersion, kVersion99); }, true, {{"a", 1}}, false, true,
+       "Unreadable itemNodeIndex="},
+      {"item title", [](Db& db, Items& m) { spoil(db, m["a"][0], kItemTitle, kUnknownString); }, true, {{"a", 0}}, false, true,
+       "Unreadable itemNodeIndex="},
+      {"two items in a row", [](Db& db, Items& m) { for (size_t k : {1, 2}) spoil(db, m["a"][k], kNodeVersion, kVersion99); },
+       true, {{"a", 1}, {"a", 2}}, false, true, "Unreadable itemNodeIndex="},
+      {"the last item", [](Db& db, Items& m) { spoil(db, m["b"][2], kNodeVersion, kVersion99); }, true, {{"b", 2}}, false, true,
+       "Unreadable itemNodeIndex="},
+      {"body version", [](Db& db, Items& m) { spoil(db, bodyOf(db, m["a"][3]), kBodyVersion, kVersion99); }, true, {{"a", 3}},
+       false, true, "Invalid itemNode.bodyIndex="},
+      {"body string", [](Db& db, Items& m) { spoil(db, bodyOf(db, m["b"][0]), kBodyFirstString, kCapacityMinusOne); }, true,
+       {{"b", 0}}, false, true, "Invalid itemNode.bodyIndex="},
+      {"two items, one body", [](Db& db, Items& m) {
+         newsItem* item = loadObject_newsItem(db, m["a"][2]);
+         item->bodyIndex = bodyOf(db, m["a"][1]);
+         db.saveChangesToObject(item);
+         db.unloadObject(item);
+       }, true, {{"a", 2}}, false, true, "Invalid itemNode.bodyIndex="},
+      {"feed version", [](Db& db, Items& m) { spoil(db, m["b index"][0], kNodeVersion, kVersion99); }, true,
+       {{"b", 0}, {"b", 1}, {"b", 2}}, true, true, "Loading feedNodeIndex="},
+      {"item version, check only", [](Db& db, Items& m) { spoil(db, m["a"][1], kNodeVersion, kVersion99); }, false, {},
+       false, false, "Unreadable itemNodeIndex="},
+      {"body string, check only", [](Db& db, Items& m) { spoil(db, bodyOf(db, m["b"][0]), kBodyFirstString, kUnknownString); },
+       false, {}, false, false, "Invalid itemNode.bodyIndex="},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Items made = makeFeeds();
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      c.damage(db, made);
+      db.flush();
+      testing::internal::CaptureStdout();
+      const RepairResult r = repairDatabase(db, true, c.repair);
+      output = testing::internal::GetCapturedStdout();
+      EXPECT_EQ(r.usable, c.usable) << output;
+      EXPECT_NE(output.find(c.shows), std::string::npos) << output;
+      if (!c.repair) return;
+      EXPECT_TRUE(r.changed);
+      EXPECT_EQ(r.itemsRemoved, c.feedLost ? 0 : static_cast<int64_t>(c.gone.size()));
+      ASSERT_EQ(r.lostFeeds.size(), c.feedLost ? 1u : 0u);
+      if (c.feedLost) {
+        EXPECT_EQ(r.lostFeeds[0].index, made["b index"][0]);
+      }
+      testing::internal::CaptureStdout();
+      const RepairResult check = repairDatabase(db, true, false);
+      const std::string checked = testing::internal::GetCapturedStdout();
+      EXPECT_TRUE(check.usable) << checked;
+      Items want = {{"a", made["a"]}, {"b", made["b"]}};
+      for (auto it = c.gone.rbegin(); it != c.gone.rend(); ++it) {
+        auto& items = want[it->first];
+        items.erase(items.begin() + static_cast<ptrdiff_t>(it->second));
+      }
+      if (c.feedLost) want.erase("b");
+      EXPECT_EQ(contents(db), want);
+    });
+  }
+}
+
+// Damage met while running ends the run with the words and the exit code of
+// block damage; the next start's repair finds the record and says what went.
+TEST_F(RecordDamageTest, ARecordMetWhileRunningIsDamageAndTheNextStartRemovesIt) {
+  const std::string told = "The database is damaged; it will be checked and repaired at the next start.\n\n";
+  struct Case {
+    const char* name;
+    int64_t offset;
+    Bytes bytes;
+    bool body;
+  } cases[] = {
+      {"item version", kNodeVersion, kVersion99, false},
+      {"item string", kItemTitle, kCapacityMinusOne, false},
+      {"body version", kBodyVersion, kVersion99, true},
+      {"body string", kBodyFirstString, kUnknownString, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto made = makeFeeds();
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      const int32_t item = made["a"][2];
+      spoil(db, c.body ? bodyOf(db, item) : item, c.offset, c.bytes);
+    });
+    // The reader opens every item.
+    EXPECT_EQ(runShell([](Db& db, newsRoot&) { contents(db); }), 10);
+    EXPECT_EQ(output, told);
+    EXPECT_EQ(runShell(), 0);
+    EXPECT_NE(output.find("\nDatabase was repaired: 1 item could not be read and was removed.\nPlease report"),
+              std::string::npos)
+        << output;
+    withDatabase("database.soup", [&](Db& db, newsRoot&) { EXPECT_EQ(contents(db)["a"].size(), 3u); });
+  }
+}
+
+TEST_F(RecordDamageTest, ALostFeedComesBackFromTheNewestBackupThatHoldsIt) {
+  for (const char* backup : {"database.soup.bak_2KnownGood", ""}) {
+    SCOPED_TRACE(backup);
+    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
+    auto made = makeFeeds();
+    if (*backup) fs::copy_file(at("database.soup"), at(backup));
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      spoil(db, made["b index"][0], kNodeVersion, kVersion99);
+      db.setNeedsRepair(true);
+    });
+    const std::string kept = *backup ? bytes(backup) : "";
+    EXPECT_EQ(runShell(), 0);
+    if (*backup) {
+      EXPECT_NE(output.find("Database was repaired.\nThe feed \"b\" was damaged and has been restored from a backup; its "
+                            "items will be fetched again.\nPlease report"),
+                std::string::npos)
+          << output;
+      EXPECT_EQ(bytes(backup), kept);
+    } else {
+      EXPECT_NE(output.find("Database was repaired.\nA feed was damaged beyond reading and no backup holds it: its "
+                            "subscription and its items are lost.\n"),
+                std::string::npos)
+          << output;
+    }
+    EXPECT_TRUE(namesStartingWith("database.soup_Rescue_").empty());
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      const auto now = contents(db);
+      EXPECT_EQ(now.at("a"), made["a"]);
+      ASSERT_EQ(now.count("b"), *backup ? 1u : 0u);
+      if (!*backup) return;
+      EXPECT_TRUE(now.at("b").empty());
+      newsFeed* b = loadObject_newsFeed(db, root.feedList->infoTailIndex());
+      EXPECT_EQ(b->url.view(), "http://127.0.0.1/b");
+      EXPECT_EQ(b->tags.view(), ",x,");
+      db.unloadObject(b);
+    });
+  }
+}
+
+TEST(RepairSummary, TellsWhatWasLost) {
+  struct Case {
+    int64_t items;
+    std::vector<RescuedFeed> feeds;
+    const char* text;
+  } cases[] = {
+      {0, {}, "Database was repaired.\nPlease report this problem to:\n\x1b" "1me"},
+      {1, {}, "Database was repaired: 1 item could not be read and was removed.\nPlease report this problem to:\n\x1b" "1me"},
+      {3, {}, "Database was repaired: 3 items could not be read and were removed.\nPlease report this problem to:\n\x1b" "1me"},
+      {0, {{"N%s", "database.soup.bak_1Latest"}, {"M", ""}},
+       "Database was repaired.\nThe feed \"N%s\" was damaged and has been restored from a backup; its items will be fetched "
+       "again.\nThe feed \"M\" was damaged and no backup holds it: its subscription and its items are lost.\nPlease report "
+       "this problem to:\n\x1b" "1me"},
+  };
+  for (const Case& c : cases) {
+    RepairResult r;
+    r.itemsRemoved = c.items;
+    FormatArguments arguments;
+    const std::string format = repairSummary(r, c.feeds, "me", arguments);
+    EXPECT_EQ(formatText(format, &arguments), c.text);
+  }
+}
+
+}  // namespace
+}  // namespace bw::testing_app
