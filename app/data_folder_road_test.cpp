@@ -150,8 +150,13 @@ TEST_F(DataFolderRoadTest, ADataFolderThatCannotBeMadeIsToldInWords) {
   std::ofstream(home.host("data")) << "a file where the folder should be";
   const ChildResult r = runProgram();
   EXPECT_EQ(r.rc, 10);
-  EXPECT_EQ(r.output.rfind("Failed to make the data folder \"" + data.string() + "\", due to:\n", 0), 0u) << r.output;
+  EXPECT_EQ(r.output, "Failed to make the data folder \"" + data.string() + "\", due to:\nNot a directory\n\n");
   EXPECT_EQ(namesIn(bin), (std::vector<std::string>{"brindlework", "database.soup.default"}));
+  // Nothing names one: the reason, never an empty folder name.
+  const ChildResult none = runChild({(bin / "brindlework").string(), "UpdateAll"},
+                                    {{"BRINDLEWORK_PROGDIR", ""}, {"XDG_DATA_HOME", ""}, {"HOME", ""}});
+  EXPECT_EQ(none.rc, 10);
+  EXPECT_EQ(none.output, "Failed to find the data folder, due to:\nneither XDG_DATA_HOME nor HOME names a folder\n\n");
 }
 
 }  // namespace

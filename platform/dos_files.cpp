@@ -145,6 +145,14 @@ FileHandle open(Text native, int32_t mode) {
   int fd;
   do fd = ::open(host.c_str(), flags, gCreationMode.load(std::memory_order_relaxed));
   while (fd < 0 && errno == EINTR);
+  // The owner's write bit says nothing of another user's access (a file
+  // installed by root) nor of a read-only mount: an old file that cannot be
+  // written is opened for reading, as one without the bit is.
+  if (fd < 0 && mode == kModeOldFile && writable && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    writable = false;
+    do fd = ::open(host.c_str(), O_CLOEXEC | O_RDONLY);
+    while (fd < 0 && errno == EINTR);
+  }
   if (fd < 0) {
     ioErrFromErrno(errno, mode == kModeOldFile ? Access::read : Access::write);
     return {};

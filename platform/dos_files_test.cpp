@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -14,6 +15,29 @@
 
 namespace bw::dos {
 namespace {
+
+// Another user's file (installed by root, say) whose owner may write it:
+// an old file opens for reading all the same.
+TEST_F(DosTest, AnotherUsersFileOpensForReading) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to read as another user";
+  FileHandle made = open("Tst:installed", kModeNewFile);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made.write("default", 7), 7);
+  made.close();
+  ::chmod((dir_ / "installed").c_str(), 0644);
+  ::chmod(dir_.path().c_str(), 0755);
+  ::fflush(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) ::_exit(2);
+    FileHandle read = open("Tst:installed", kModeOldFile);
+    char buf[8] = {};
+    ::_exit(read && !read.writable() && read.read(buf, 7) == 7 && std::string(buf) == "default" ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
 
 TEST_F(DosTest, OpenModes) {
   EXPECT_FALSE(open("Tst:none", kModeOldFile));
