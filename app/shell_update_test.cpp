@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "app/app_test_support.h"
 #include "platform/dos_env.h"
+#include "web/http_test_support.h"
 
 namespace bw::testing_app {
 namespace {
@@ -93,6 +96,29 @@ TEST_F(ShellReport, ASecondCtrlCEndsTheRunAfterTheFlush) {
   setShellFeedUpdateForTesting([](Db&, newsRoot&, const cEncoding&, newsFeed&) { return AddUpdateResult{}; });
   EXPECT_EQ(runShell(), 0);  // closed as usual: no validation
   EXPECT_EQ(output, "Updated 1 feed: 0 new items.\n");
+}
+
+// Ctrl-C ends a run whose feed waits on a name lookup that never answers,
+// over http and https, well before the feed's 10 s time-out, and the
+// program's end does not wait for the lookup.
+TEST_F(ShellReport, CtrlCEndsARunBehindALookupThatNeverAnswers) {
+  setShellFeedUpdateForTesting({});
+  for (const char* url : {"http://stuck.test/feed", "https://stuck.test/feed"}) {
+    SCOPED_TRACE(url);
+    makeEmptyDatabase("database.soup");
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) { addFeed(db, root, "stuck", 0, false, url); });
+    test::StuckLookup stuck("stuck.test");
+    std::thread ctrlC([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+      dos::signalBreak();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(runShell(), 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ctrlC.join();
+    EXPECT_EQ(output, "Update cancelled by user.\nUpdated 0 feeds: 0 new items.\n");
+    EXPECT_LT(seconds, 4.0);
+  }
 }
 
 TEST_F(ShellReport, SummaryLines) {
