@@ -158,8 +158,9 @@ std::string parseFailureReason(const ParseFailure& failure) {
   if (problem.empty() && !startsWithMarkup(failure.text.view())) problem = "the document does not begin with an element";
   std::string reason = "not valid XML";
   if (!problem.empty()) reason += ": " + problem;
-  // The reader's own words may name the line already.
-  if (failure.line >= 0 && problem.find(" at line ") == std::string::npos) {
+  // The reader's own words may name the line already; a document cut off
+  // ends on its last line, which says nothing more.
+  if (failure.line >= 0 && problem.find(" at line ") == std::string::npos && !problem.ends_with("cut off")) {
     reason += " at line " + std::to_string(failure.line);
   }
   return reason;

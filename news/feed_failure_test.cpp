@@ -24,6 +24,11 @@ TEST(ParseFailureReason, SaysWhatIsWrongWithTheDocument) {
        "not valid XML: string not closed at line 2"},
       {"<rss>\0", 1, "cXML.open(); NUL byte at line 1", "not valid XML: NUL byte at line 1"},
       {"   ", 1, "cXML.open(); the document is empty", "the document is empty"},
+      {"<rss><channel><item><title>Second item ti", 1,
+       "cXML.parseDocument(); the document ends before its last element is closed; it may have been cut off",
+       "not valid XML: the document ends before its last element is closed; it may have been cut off"},
+      {"<rss>\n<a>x<![CDATA[y", 2, "cXML.parseDocument(); malformed XML, a CDATA section is not closed",
+       "not valid XML: a CDATA section is not closed at line 2"},
       {"<html><body>", 1, "", "the page is HTML, not a feed"},
   };
   for (const auto& c : cases) {
