@@ -18,7 +18,10 @@
 //      prevIndex names an index that is gone follows the node that index
 //      stood behind; walking back from the tail (through the node whose
 //      nextIndex names a lost index, where the back links end there) finds
-//      the rest. Only what is unreachable both ways is cut off.
+//      the rest. Only what is unreachable both ways is cut off. A node met
+//      behind another than its back link names, where that node links to
+//      it (or the caller's model puts it in another list), is another
+//      list's: the link that led to it is the damaged one.
 #include <cstdlib>
 #include <optional>
 #include <unordered_map>
@@ -160,6 +163,10 @@ class ListChainCheck {
   // tells) that starts nearest, else the earliest node the walk back from
   // the tail reaches. 0 for none.
   int32_t salvageNodes(cIndexedObjectList& list, int32_t last, int32_t dangling);
+  // Whether node, met behind another than its back link names, is another
+  // list's: the caller's model says so, or backLink, not walked yet, links
+  // to it.
+  bool belongsElsewhere(cIndexedObjectList& list, int32_t node, int32_t backLink);
   // Where the chain goes on after a break: the earliest list the walk back
   // from last (the head's listPrevIndex) reaches. 0 for none.
   int32_t salvageLists(int32_t last);
@@ -303,8 +310,16 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
       n = rest;
       continue;
     }
-    // A node met before, or that is a list of the chain, is treated as no node.
-    if (!isIndex(n) || seenNodes_.get(n) != 0 || seenLists_.get(n) != 0) {
+    // A node met before, or that is a list of the chain, is treated as no
+    // node; so is one that belongs elsewhere (the link that led here is the
+    // damaged one).
+    bool lost = !isIndex(n) || seenNodes_.get(n) != 0 || seenLists_.get(n) != 0;
+    NodeHeader header;
+    if (!lost) {
+      header = db_.readObjectNodeHeader(n);
+      lost = header.prevIndex != p && belongsElsewhere(list, n, header.prevIndex);
+    }
+    if (lost) {
       printFinding(verbose_, "Invalid nodeIndex=%ld (prevNodeIndex=%ld)\n", static_cast<long>(n), static_cast<long>(p));
       int32_t rest = repair_ ? salvageNodes(list, p, n) : 0;
       mendOr([&] {
@@ -323,7 +338,6 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
       continue;
     }
     seenNodes_.set(n, kSeen);
-    NodeHeader header = db_.readObjectNodeHeader(n);
     if (header.prevIndex != p) {
       printFinding(verbose_, "Invalid nodePrevIndex=%ld expected %ld\n", static_cast<long>(header.prevIndex),
                    static_cast<long>(p));
@@ -337,6 +351,19 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
     printFinding(verbose_, "Invalid list.tailIndex=%ld expected %ld\n", static_cast<long>(list.infoTailIndex()),
                  static_cast<long>(p));
     mendOr([&] { relink(list, [&](auto& l) { l.tail = p; }); });
+  }
+}
+
+bool ListChainCheck::belongsElsewhere(cIndexedObjectList& list, int32_t node, int32_t backLink) {
+  if (model_ && model_->listOfNode) {
+    const int32_t owner = model_->listOfNode(node);
+    if (owner != 0 && owner != list.soupIndexOrNone()) return true;
+  }
+  if (backLink == 0 || !isIndex(backLink) || seenLists_.get(backLink) != 0 || seenNodes_.get(backLink) != 0) return false;
+  try {
+    return db_.readObjectNodeHeader(backLink).nextIndex == node;
+  } catch (const eException&) {
+    return false;
   }
 }
 
