@@ -269,8 +269,18 @@ bool renameSelectedTags(cJournaledIndexedObjectSoupDatabase& db, cGuiWindow* mai
   db.finishTransaction(transaction);
   db.flush();
   if (stopped) return quit;
-  for (const Str& name : newNames)
-    if (tagList.cursor_findLabel(name, false, 0, false)) tagList.cursor_setState(true);
+  // A tag renamed into several ("p,q") selects each of them.
+  for (const Str& name : newNames) {
+    std::string_view rest = name.view();
+    while (!rest.empty()) {
+      const size_t comma = rest.find(',');
+      std::string_view part = rest.substr(0, comma);
+      rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      while (!part.empty() && part.front() == ' ') part.remove_prefix(1);
+      while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+      if (!part.empty() && tagList.cursor_findLabel(Str(part), false, 0, false)) tagList.cursor_setState(true);
+    }
+  }
   refreshTagChooserAndFeedList(feedList, tagList, db, &charset, root);
   return quit;
 }

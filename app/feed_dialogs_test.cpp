@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QLabel>
+
 #include <tuple>
 
 #include "app/feed_commands_test_support.h"
@@ -146,6 +148,12 @@ TEST_F(FeedDialogs, RenameFeedTag) {
            [&] { quit = renameSelectedTags(db, lists.mainWindow, lists.feeds, lists.tags, root, *charset); });
     EXPECT_EQ(lists.selectedTags(), (std::vector<std::string>{"Misc2", "news"}));
     EXPECT_EQ(chain(root)[0]->tags.view(), ",news,Technology,");
+    // A tag renamed into several selects each: the list shows their feeds.
+    lists.selectTags({"Misc2"});
+    script({[&] { type(rename(), "Tag", "p,q"); }, [&] { click(rename(), okButton(rename())); }},
+           [&] { quit = renameSelectedTags(db, lists.mainWindow, lists.feeds, lists.tags, root, *charset); });
+    EXPECT_EQ(lists.selectedTags(), (std::vector<std::string>{"p", "q"}));
+    EXPECT_EQ(lists.feedNames(), (std::vector<std::string>{"C"}));
   });
 }
 
@@ -182,6 +190,11 @@ TEST_F(FeedDialogs, InfoShowsTheFeedAndItsCloseGadgetStopsTheWalk) {
               EXPECT_EQ(std::string(gadget<cGuiText>(info(), "Last failure")->getState().view()),
                         feedFailureText(*a));
               EXPECT_TRUE(feedFailureText(*a).starts_with("HTTP 404 Not Found ("));
+              // The address can be selected and copied, however long.
+              auto* url = static_cast<QLabel*>(guiView(*gadget<cGuiText>(info(), "URL"))->nativeObject());
+              EXPECT_TRUE(url->textInteractionFlags() & Qt::TextSelectableByMouse);
+              url->setSelection(0, static_cast<int>(url->text().size()));
+              EXPECT_EQ(url->selectedText(), "http://127.0.0.1/A &amp; B");
               screenshot(info(), "info_about_feed");
               click(info(), okButton(info()));
             },

@@ -76,6 +76,7 @@ class GuiLoop {
   void disableEnableCommand();
   void deselectTagsCommand();
   void tagChooserCommand();
+  void showTagSelection();
   void feedListCommand();
   void undoSeenCommand();
   // The feed commands with dialogs (app/feed_dialogs.h, app/opml_export.h).
@@ -319,6 +320,11 @@ void GuiLoop::deselectTagsCommand() {
 void GuiLoop::tagChooserCommand() {
   WindowBusy busy(g_.mainWindow);
   if (g_.tagChooser->infoSelectionCount() > 0 && g_.feedList->infoSelectionCount() > 0) deselectEveryFeed();
+  showTagSelection();
+}
+
+// The feeds of the tags selected, their count and their news, together.
+void GuiLoop::showTagSelection() {
   refreshFeedLists();
   showFeedCountStatus(g_.feedStatusText, *g_.feedList);
   fillNewsList();
@@ -382,6 +388,7 @@ void GuiLoop::renameCommand() {
   if (g_.tagChooser->infoSelectionCount() == 0) return;
   WindowBusy busy(g_.mainWindow);
   if (renameSelectedTags(db_, g_.mainWindow, *g_.feedList, *g_.tagChooser, root_, *g_.charset)) quit_ = true;
+  showTagSelection();
 }
 
 void GuiLoop::addCommand() {

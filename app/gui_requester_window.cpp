@@ -17,16 +17,6 @@ constexpr std::string_view kHighlight = "\x1b" "1";
 
 bool isControl(unsigned char c) { return (c < 0x20 && c != '\n' && c != '\t') || c == 0x7f; }
 
-// The formatted text, with the argument bytes' controls shown as "?".
-std::string formatForWindow(std::string_view text, const FormatArguments* arguments) {
-  if (!arguments) return std::string(text);
-  FormattedText formatted = formatTextMarked(text, arguments);
-  for (size_t i = 0; i < formatted.text.size(); ++i) {
-    if (formatted.fromArgument[i] && isControl(static_cast<unsigned char>(formatted.text[i]))) formatted.text[i] = '?';
-  }
-  return std::move(formatted.text);
-}
-
 std::vector<std::string> splitAt(std::string_view text, char separator) {
   std::vector<std::string> parts;
   for (;;) {
@@ -50,6 +40,24 @@ struct WindowEnd {
 
 }  // namespace
 
+std::string requesterWindowText(std::string_view text, const FormatArguments* arguments) {
+  if (!arguments) return std::string(text);
+  FormattedText formatted = formatTextMarked(text, arguments);
+  std::string out;
+  out.reserve(formatted.text.size());
+  const std::string& t = formatted.text;
+  for (size_t i = 0; i < t.size(); ++i) {
+    if (!formatted.fromArgument[i]) {
+      out += t[i];
+    } else if (std::string_view(t).substr(i, 2) == kHighlight) {
+      ++i;  // a highlight mark that came in an argument is no text
+    } else {
+      out += isControl(static_cast<unsigned char>(t[i])) ? '?' : t[i];
+    }
+  }
+  return out;
+}
+
 int32_t requesterResultOf(int32_t index, int32_t count) {
   if (index == 0) return 1;
   return index == count - 1 ? 0 : index + 1;
@@ -57,7 +65,7 @@ int32_t requesterResultOf(int32_t index, int32_t count) {
 
 int32_t guiRequesterWindow(Text title, std::string_view text, std::string_view buttons,
                            const FormatArguments* arguments, int32_t wrapWidth, int32_t wrapHeight) {
-  const std::string formatted = formatForWindow(text, arguments);
+  const std::string formatted = requesterWindowText(text, arguments);
   if (wrapWidth != 0 && wrapHeight == 0) raise("EPU", "gui_requester(); wrapWidth given without wrapHeight");
   const std::vector<std::string> labels = splitAt(buttons, '|');
   const int32_t count = static_cast<int32_t>(labels.size());

@@ -8,15 +8,16 @@
 //      button, else 0. The quit request is read and kept for the caller.
 //   2. Events of other windows that arrive while it waits are dropped.
 //   3. The window is ended before the call returns or raises.
-//   4. Text from arguments is shown as it stands but for control bytes
-//      (ESC among them), which show as "?": an argument never styles the
-//      text.
+//   4. Text from arguments is shown as it stands but for control bytes,
+//      which show as "?", and highlight marks, which go: an argument never
+//      styles the text and never shows a mark as characters.
 //   5. Once a kill signal asked the program to end (cGuiHost::Terminating)
 //      no requester opens: the text goes to the console and the answer is
 //      the closed one.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "core/format_text.h"
@@ -27,6 +28,10 @@ namespace bw {
 // The button's answer: index 0 of n gives 1, the last of several 0, the
 // others their position.
 int32_t requesterResultOf(int32_t index, int32_t count);
+
+// The text a requester window shows: the arguments filled in (their
+// controls as "?", their highlight marks dropped); as it stands without.
+std::string requesterWindowText(std::string_view text, const FormatArguments* arguments);
 
 // The requester window on the GUI host. A wrap width without a wrap height
 // raises "EPU".

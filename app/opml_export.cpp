@@ -18,6 +18,7 @@
 
 #include "app/modal_dialog.h"
 #include "core/charset.h"
+#include "gui/host/core/gui_input_hosts.h"
 #include "news/ui_seam.h"
 #include "platform/file.h"
 #include "platform/path.h"
@@ -90,20 +91,39 @@ std::string makeOpmlText(newsRoot& root, const cEncoding& charset) {
   return std::string(text.view());
 }
 
-bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset) {
+bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace) {
   std::string text = makeOpmlText(root, charset);
   cFile file;
   file.initialise(0);
-  if (!file.create(path, true, false)) return false;
+  if (!file.create(path, !replace, false)) return false;
   file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
   file.close();
   return true;
 }
 
+namespace {
+
+// The save chooser gave this name (and asked before it named a file that
+// is there).
+bool chosenForSaving(cGuiPathString& file) {
+  auto* host = dynamic_cast<cGuiPathStringHost*>(&file);
+  return host && host->infoChosenForSaving();
+}
+
+// Names "OK" accepts: a file's, not a folder's; one that is there only as
+// the save chooser gave it.
+bool exportablePath(cGuiPathString& file) {
+  Str path = file.getState();
+  if (path.isNil() || path.empty() || path.view().back() == '/') return false;
+  return !cPath::ExistsPath(path, true) || chosenForSaving(file);
+}
+
+}  // namespace
+
 bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& charset) {
   ModalDialog dialog("Export OPML file");
   dialog->beginGroupVertical(nullptr);
-  cGuiPathString* file = dialog->addPathString("File");
+  cGuiPathString* file = dialog->addPathString("File")->initSaveMode();
   dialog->addLabel("You can export a list of your RSS feeds (in OPML format) to a file.")->initAlignLeft();
   dialog->addLabel("Then you can import that into another news reader, or give it to another Brindlework user, "
                    "adding all your feeds in one go.")
@@ -116,16 +136,15 @@ bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& cha
     ModalDialog::Event e = dialog.next();
     if (e.quit) quit = true;
     if (e.quit || e.close || e.item == cancel) return quit;
-    if (e.item == file) {
-      // No file is ever overwritten: a name that is there is refused.
-      Str path = file->getState();
-      ok->setDisabled(path.isNil() || path.empty() || cPath::ExistsPath(path, true));
-    }
+    if (e.item == file) ok->setDisabled(!exportablePath(*file));
     if (e.item == ok) break;
   }
   Str path = file->getState();
+  const bool replace = chosenForSaving(*file);
   dialog->close();
-  if (!makeOpmlDocument(path, root, charset)) newsUi().gui_requester("Export OPML file", "Failed to create file", "OK", {}, 0, 0);
+  if (!makeOpmlDocument(path, root, charset, replace)) {
+    newsUi().gui_requester("Export OPML file", "Failed to create file", "OK", {}, 0, 0);
+  }
   return quit;
 }
 

@@ -8,8 +8,10 @@
 //      or the title, the address as the feed's reader gives it), converted
 //      to UTF-8 once and escaped once; "&#160;" stands for the no-break
 //      space, so every strict XML reader accepts the file.
-//   3. An existing file is never overwritten: the dialog refuses its name and
-//      the file is created exclusively.
+//   3. An existing file is overwritten only when the user said so: the
+//      dialog's save chooser asks before it gives such a name; a typed name
+//      of an existing file is refused, and the file is otherwise created
+//      exclusively.
 #pragma once
 
 #include <string>
@@ -24,9 +26,10 @@ class cGuiWindow;
 
 // The whole OPML text of the root's loaded feeds, names in charset.
 std::string makeOpmlText(newsRoot& root, const cEncoding& charset);
-// Creates the file at an internal path (refusing an existing one) and writes
-// the text into it; FALSE when the file was not made. Write errors raise.
-bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset);
+// Creates the file at an internal path (refusing an existing one unless
+// replace) and writes the text into it; FALSE when the file was not made.
+// Write errors raise.
+bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace = false);
 // The "Export OPML file" dialog; returns the quit flag.
 bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& charset);
 

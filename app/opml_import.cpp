@@ -10,6 +10,7 @@
 #include "app/feed_list.h"
 #include "app/modal_dialog.h"
 #include "app/window_sizes.h"
+#include "gui/gui_window.h"
 #include "gui/gui_list.h"
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
@@ -79,31 +80,69 @@ class QuietReports : public NewsUi {
   NewsUi& inner_;
 };
 
-std::string failedOutlineLine(const OpmlFeedOutline& outline, const Str& address, const std::string& reason) {
-  std::string line = outline.name.isNil() ? std::string() : std::string(outline.name.view()) + " ";
-  line += "(" + std::string(address.view()) + "): ";
-  line += reason.empty() ? std::string("the feed could not be added") : reason;
-  return line;
+// A text for one cell of the report's list: no tab, no control byte, no
+// style escape.
+std::string cellText(std::string_view text) {
+  std::string cell(text);
+  for (char& c : cell)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = ' ';
+  return cell;
+}
+
+ImportFailure failedOutline(const OpmlFeedOutline& outline, const Str& address, const std::string& reason) {
+  return {outline.name.isNil() ? std::string() : std::string(outline.name.view()), std::string(address.view()),
+          reason.empty() ? std::string("the feed could not be added") : reason};
+}
+
+// Whether feed is one of the chain from first on.
+bool inChain(const newsFeed* first, const newsFeed* feed) {
+  for (; first; first = first->nextLoadedFeed)
+    if (first == feed) return true;
+  return false;
 }
 
 }  // namespace
 
-std::string importReportText(int64_t added, const std::vector<std::string>& failures) {
-  std::string text = std::to_string(added) + (added == 1 ? " feed" : " feeds") + " added";
-  if (failures.empty()) return text + ".";
-  text += "; " + std::to_string(failures.size()) + " failed:";
-  for (const std::string& f : failures) text += "\n\x1b" "1" + doublePercent(f);
-  return text;
+std::string importReportText(const ImportCounts& counts) {
+  std::string text = std::to_string(counts.added) + (counts.added == 1 ? " feed" : " feeds") + " added";
+  if (counts.alreadySubscribed > 0) text += "; " + std::to_string(counts.alreadySubscribed) + " already subscribed";
+  if (counts.failures.empty()) return text + ".";
+  return text + "; " + std::to_string(counts.failures.size()) + " failed:";
+}
+
+void showImportReport(cGuiWindow* mainWindow, const ImportCounts& counts) {
+  ModalDialog dialog("Import OPML");
+  dialog->beginGroupVertical(nullptr);
+  dialog->addText("")->setState(Str(importReportText(counts)));
+  if (!counts.failures.empty()) {
+    // However many failed, the report is one window of the dialogs' size:
+    // the list scrolls.
+    cGuiList* list = dialog->beginList(3, nullptr);
+    list->initMultiSelect(false, false)->initColumnTitles("Name\tAddress\tReason");
+    list->initFillColumn(2);
+    for (const ImportFailure& f : counts.failures) {
+      list->addEntry(Str(cellText(f.name) + "\t" + cellText(f.address) + "\t" + cellText(f.reason)), 0, false, 0,
+                     nullptr);
+    }
+    dialog->endList();
+  }
+  dialog.addOkButton();
+  dialog->endGroup();
+  dialog.open(mainWindow, counts.failures.empty() ? kDialogHeight : kFeedDialogHeight);
+  for (;;) {
+    ModalDialog::Event e = dialog.next();
+    if (e.quit || e.close || e.item) return;
+  }
 }
 
 ImportResult importOpmlOutlines(webDataNode& node, bool dontEdit, cJournaledIndexedObjectSoupDatabase& db,
                                 ImportTargets targets, newsRoot& root, const cEncoding& charset) {
   ImportResult result;
-  int64_t added = 0;
-  std::vector<std::string> failures;
+  ImportCounts counts;
   walkOpmlOutlines(node, charset, [&](const OpmlFeedOutline& outline) {
     Str address = unwrapFeedAddress(outline.address);
     AddUpdateResult first;
+    const newsFeed* firstBefore = root.firstLoadedFeed;
     {
       // One feed that fails is one line of the report at the end, not a
       // requester of its own.
@@ -119,10 +158,14 @@ ImportResult importOpmlOutlines(webDataNode& node, bool dontEdit, cJournaledInde
       if (first.cancelled && !first.errorReported) {
         result.stop = true;
       } else if (!first.errorReported || !first.failure.empty()) {
-        failures.push_back(failedOutlineLine(outline, address, first.failure));
+        counts.failures.push_back(failedOutline(outline, address, first.failure));
       }
+    } else if (inChain(firstBefore, feed)) {
+      // The outline named a feed the user already has: updated, not added,
+      // and left as the user keeps it.
+      ++counts.alreadySubscribed;
     } else {
-      ++added;
+      ++counts.added;
       if (!dontEdit) {
         if (!result.quit) {
           DialogResult edited = editFeed(*feed, "Cancel edit & stop importing", db, targets.mainWindow,
@@ -139,7 +182,7 @@ ImportResult importOpmlOutlines(webDataNode& node, bool dontEdit, cJournaledInde
     }
     return !result.quit && !result.stop;
   });
-  if (!result.quit) newsUi().report("Import OPML", importReportText(added, failures), {});
+  if (!result.quit) showImportReport(targets.mainWindow, counts);
   return result;
 }
 

@@ -10,8 +10,10 @@
 //      user (Cancel in "Update feeds", or in the editor) or by a quit keeps
 //      the feeds added before.
 //   3. A feed that cannot be added stops nothing: the import goes on, and at
-//      its end one report counts the feeds added and lists each failed
-//      outline with its reason ("21 feeds added; 1 failed: ...").
+//      its end one report dialog counts the feeds added, apart from those
+//      already subscribed (updated, not added, not edited), and lists each
+//      failed outline with its reason in a list that scrolls, so that the
+//      report keeps the dialogs' size however many failed.
 //   4. Addresses are added as written ("https:" stays), a "feed:" prefix
 //      taken off.
 #pragma once
@@ -44,9 +46,24 @@ struct ImportResult {
   bool stop = false;  // the user ended the import
 };
 
-// The text of the report at the end of an import; failures are one line
-// each ("name (address): reason").
-std::string importReportText(int64_t added, const std::vector<std::string>& failures);
+// An outline that gave no feed.
+struct ImportFailure {
+  std::string name;     // the outline's, empty when it has none
+  std::string address;  // as added
+  std::string reason;
+};
+struct ImportCounts {
+  int64_t added = 0;
+  int64_t alreadySubscribed = 0;
+  std::vector<ImportFailure> failures;
+};
+
+// The report's summary line ("21 feeds added; 3 already subscribed; 1
+// failed:").
+std::string importReportText(const ImportCounts& counts);
+// The report dialog at the end of an import: the summary line, the
+// failures in a list, "OK".
+void showImportReport(cGuiWindow* mainWindow, const ImportCounts& counts);
 
 // The dialog; returns the quit flag.
 bool importOpmlFile(cJournaledIndexedObjectSoupDatabase& db, ImportTargets targets, newsRoot& root,

@@ -133,22 +133,20 @@ Str writeBadDocument(const Str& text, const Str& url) {
 // message says what is wrong and where the document was kept.
 void reportParseFailure(Text title, const ParseFailure& failure, const std::string& reason, const std::string& file,
                         newsFeed* updateFeed, feedProgressGui* gui, const cEncoding* charset) {
+  // The highlight marks stand in the text, never in an argument: a
+  // requester shows an argument's control bytes as they are.
+  std::string text = "Parsing error on line %ld:\n\x1b" "1%s\n";
   RequesterParameters p{int64_t{failure.line}, reason};
   if (updateFeed) {
     Str name = gui && gui->feedText ? gui->feedText->state() : updateFeed->infoName(charset);
-    p.insert(p.end(), {std::string("for the feed:\n\x1b" "1"), asText(name), std::string("\n")});
-  } else {
-    p.insert(p.end(), {std::string(), std::string(), std::string()});
+    text += "for the feed:\n\x1b" "1%s\n";
+    p.push_back(asText(name));
   }
   if (!file.empty()) {
+    text += "The bad document has been written to:\n\x1b" "1%s";
     p.push_back(file);
-    newsUi().report(title,
-                    "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%sThe bad document has been written to:\n\x1b"
-                    "1%s",
-                    p);
-  } else {
-    newsUi().report(title, "Parsing error on line %ld:\n\x1b" "1%s\n%s%s%s", p);
   }
+  newsUi().report(title, text, p);
 }
 
 // The message of a download without a document; a failed download says why.

@@ -151,8 +151,8 @@ class FeedUpdateTest : public FeedParseTest {
   // The bytes of the bad-document file a parse-error report names (then
   // removed); "<no file>" when it names none.
   static std::string badDocument(const ScriptedNewsUi::Call& call) {
-    if (call.parameters.size() != 6) return "<no file>";
-    const std::string path = std::get<std::string>(call.parameters[5]);
+    if (call.text.find("The bad document") == std::string::npos) return "<no file>";
+    const std::string path = std::get<std::string>(call.parameters.back());
     std::string bytes = test::readFile(path);
     std::remove(path.c_str());
     return bytes;

@@ -85,6 +85,10 @@ class cGuiWindowHost : public cGuiWindowHostCore {
  private:
   void savePlacement();
   void placeOnShow();
+  void centreOnOwner();
+  // (x, y): where the window will stand, when placeKnown.
+  void fitToScreen(bool placeKnown, int32_t x, int32_t y);
+  void scrollContents();
   struct Native;
   std::unique_ptr<Native> native_;
   cGuiAppClient* qtClient_;

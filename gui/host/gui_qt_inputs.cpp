@@ -115,16 +115,23 @@ class LineView : public InputView {
   bool known_ = false;
 };
 
+// A path reports every edit as well as Return: a dialog's "OK" follows
+// the name as it is typed, so Return finds it in its state.
 class PathView : public LineView {
  public:
   PathView(QLineEdit* edit, QToolButton* button, const GuiTextCodec& codec)
-      : LineView(edit, codec), button_(button) {}
+      : LineView(edit, codec), edit_(edit), button_(button) {}
   void showDisabled(bool flag) override {
     LineView::showDisabled(flag);
     button_->setEnabled(!flag);
   }
+  void attachNotify(std::function<void()> notify) override {
+    LineView::attachNotify(notify);
+    QObject::connect(edit_, &QLineEdit::textEdited, edit_, [notify] { guiGuarded(notify); });
+  }
 
  private:
+  QLineEdit* edit_;
   QToolButton* button_;
 };
 

@@ -135,6 +135,21 @@ TEST_F(QtInputTest, TypedInputReturnFocusAndTheNumberFilter) {
   QTest::mouseClick(widget<QCheckBox>(e.tick), Qt::LeftButton);
   EXPECT_EQ(drain(), 1);
   EXPECT_TRUE(e.tick->getState());
+
+  // A path reports each edit, so that a dialog's "OK" follows the name as
+  // it is typed; Return reports once more.
+  auto* path = widget<QLineEdit>(e.path);
+  path->setFocus();
+  drain();
+  QTest::keyClicks(path, "/tmp");
+  EXPECT_EQ(drain(), 4);
+  EXPECT_EQ(path->text(), "/tmp");
+  QTest::keyClick(path, Qt::Key_Backspace);
+  EXPECT_EQ(drain(), 1);
+  QTest::keyClick(path, Qt::Key_Return);
+  EXPECT_EQ(drain(), 1);
+  path->clearFocus();
+  EXPECT_EQ(drain(), 0);  // nothing new to report when it leaves
 }
 
 TEST_F(QtInputTest, PathButtonAsksTheInjectedChooser) {
@@ -155,6 +170,30 @@ TEST_F(QtInputTest, PathButtonAsksTheInjectedChooser) {
   EXPECT_EQ(seen.file, "notes.txt");
   EXPECT_EQ(drain(), 1);
   EXPECT_EQ(widget<QLineEdit>(e.path)->text(), "/tmp/chosen.txt");
+  EXPECT_FALSE(static_cast<cGuiPathStringHost*>(e.path)->infoChosenForSaving());  // not a save request
+
+  // A save gadget's chooser answer is known as chosen until it is edited.
+  Every s = everyGadget(window("Save"));
+  auto* save = static_cast<cGuiPathStringHost*>(s.path->initSaveMode());
+  s.w->build();
+  drain();
+  guiSetPathChooser([&](const GuiPathRequest& r) {
+    seen = r;
+    return std::optional<GuiPathAnswer>(GuiPathAnswer{"/tmp", "there.opml"});
+  });
+  guiPathRequest(*save, guiPathChooser());
+  guiSetPathChooser({});
+  EXPECT_TRUE(seen.saveMode);
+  EXPECT_EQ(drain(), 1);
+  EXPECT_TRUE(save->infoChosenForSaving());
+  auto* edit = widget<QLineEdit>(s.path);
+  edit->setFocus();
+  QTest::keyClick(edit, Qt::Key_X);
+  EXPECT_EQ(drain(), 1);
+  EXPECT_FALSE(save->infoChosenForSaving());
+  QTest::keyClick(edit, Qt::Key_Backspace);
+  EXPECT_EQ(drain(), 1);
+  EXPECT_FALSE(save->infoChosenForSaving());  // typed back, it is the user's own name
 }
 
 // A spin box's value as a native simple gadget.

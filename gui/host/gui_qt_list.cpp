@@ -202,6 +202,7 @@ class ColumnFitter {
     for (int c = 0; model_ && c < columns; ++c) model_->setDateOnly(c, false);
     std::vector<int> width(static_cast<size_t>(columns)), title(static_cast<size_t>(columns));
     int fillContent = 0;
+    bool capped = false;
     for (int c = 0; c < columns; ++c) {
       const size_t i = static_cast<size_t>(c);
       title[i] = titleWidth(c);
@@ -212,14 +213,25 @@ class ColumnFitter {
         width[i] = std::max(header->sectionSize(c), content);
       else
         width[i] = std::max(title[i], std::min(content, capWidth()));
+      if (c != fill && content > width[i]) capped = true;
     }
     // The width at which every column shows its contents and the fill
     // column is the widest: what the view asks of its window.
     int widestOther = 0, others = 0;
     for (int c = 0; c < columns; ++c)
       if (c != fill) widestOther = std::max(widestOther, width[static_cast<size_t>(c)]), others += width[static_cast<size_t>(c)];
-    const int ideal = others + std::max({widestOther, title[f], std::min(fillContent, 10 * averageChar())});
+    // The fill column asks for its rows up to a line of a readable length.
+    const int ideal = others + std::max({widestOther, title[f], std::min(fillContent, 2 * capWidth())});
     width[f] = std::max(fillContent, widestOther);
+    // A list with more to show than at that width takes its share of a
+    // row's room however much it asks; one whose rows are whole does not.
+    const bool more = capped || fillContent > 2 * capWidth();
+    const QSizePolicy::Policy across = more ? QSizePolicy::Expanding : QSizePolicy::Preferred;
+    if (tree_->sizePolicy().horizontalPolicy() != across) {
+      QSizePolicy policy = tree_->sizePolicy();
+      policy.setHorizontalPolicy(across);
+      tree_->setSizePolicy(policy);
+    }
 
     const int available = tree_->viewport()->width();
     if (available > 0) {
@@ -276,14 +288,19 @@ class ColumnFitter {
     for (int c = 0; c < columns; ++c) header->resizeSection(c, width[static_cast<size_t>(c)]);
     fitting_ = false;
     fitted_ = true;
-    if (ideal != ideal_) {
+    const int titles = std::accumulate(title.begin(), title.end(), 0);
+    if (ideal != ideal_ || titles != titles_) {
       ideal_ = ideal;
+      titles_ = titles;
       tree_->updateGeometry();
     }
   }
 
   // The columns' width at the last fit with every column whole, 0 before.
   int idealWidth() const { return ideal_; }
+  // The width of every column's title at the last fit: a list is never
+  // narrower.
+  int titlesWidth() const { return titles_; }
   void setModel(ListModel* model) { model_ = model; }
 
   // Saved widths: a column's own width within its title and the cap. The
@@ -329,8 +346,12 @@ class ColumnFitter {
     option.text = tree_->model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
     const QVariant font = tree_->model()->headerData(column, Qt::Horizontal, Qt::FontRole);
     if (font.isValid()) option.fontMetrics = QFontMetrics(font.value<QFont>());
-    return std::max(header->minimumSectionSize(),
-                    header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header).width());
+    // The style's own answer, and never less than the text between the
+    // section's margins.
+    const int text = option.fontMetrics.horizontalAdvance(option.text) +
+                     2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, &option, header);
+    return std::max({header->minimumSectionSize(),
+                     header->style()->sizeFromContents(QStyle::CT_HeaderSection, &option, QSize(), header).width(), text});
   }
 
   // Narrows the columns inTurn selects, the widest first and none below
@@ -373,6 +394,7 @@ class ColumnFitter {
   bool fitted_ = false;
   bool pending_ = false;
   int ideal_ = 0;
+  int titles_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
@@ -395,6 +417,13 @@ class ListTree : public QTreeView {
                                    : columns + 2 * frameWidth() +
                                          (verticalScrollBar()->isVisible() ? verticalScrollBar()->sizeHint().width() : 0);
     return {width, header + kRowsWanted * (fontMetrics().height() + 4) + 2 * frameWidth()};
+  }
+  // Never narrower than its columns' titles, with room for the scroll bar.
+  QSize minimumSizeHint() const override {
+    const QSize least = QTreeView::minimumSizeHint();
+    const int titles = fitter.titlesWidth();
+    if (titles == 0) return least;
+    return {std::max(least.width(), titles + 2 * frameWidth() + verticalScrollBar()->sizeHint().width()), least.height()};
   }
   GuiColourMap screenColours() const {
     GuiColourMap map;

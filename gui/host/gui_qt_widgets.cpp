@@ -20,6 +20,7 @@
 
 #include "core/exception_print.h"
 #include "gui/host/gui_qt_inputs.h"
+#include "gui/host/core/gui_share_row.h"
 #include "platform/native_path.h"
 
 namespace bw {
@@ -199,6 +200,11 @@ QWidget* realiseObject(cGuiItem* item, const GuiTextCodec& codec) {
     // A weighted text may become narrower than its text; a weight-0 one
     // keeps its text's width.
     label->setSizePolicy(host->infoNoWeight() ? QSizePolicy::Fixed : QSizePolicy::Ignored, QSizePolicy::Fixed);
+    // What a text shows can be selected and copied (its menu's "Select
+    // All" takes a text cut at the window's edge whole); the keyboard's
+    // Tab still passes it by.
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setFocusPolicy(Qt::NoFocus);
     auto view = std::make_unique<TextView>(label, codec);
     view->showText(host->initialShown());
     view->showNow();
@@ -278,13 +284,42 @@ void applyHelp(cGuiItem* item) {
   }
 }
 
+// A layout of items in a row, laid out by the subclass.
+class RowLayout : public QLayout {
+ public:
+  explicit RowLayout(QWidget* parent) : QLayout(parent) {}
+  ~RowLayout() override {
+    while (QLayoutItem* item = takeAt(0)) delete item;
+  }
+  void addItem(QLayoutItem* item) override { items_.push_back(item); }
+  int count() const override { return static_cast<int>(items_.size()); }
+  QLayoutItem* itemAt(int index) const override { return index >= 0 && index < count() ? items_[index] : nullptr; }
+  QLayoutItem* takeAt(int index) override { return index >= 0 && index < count() ? items_.takeAt(index) : nullptr; }
+
+ protected:
+  int gap() const {
+    const int own = spacing();
+    return own >= 0 ? own : parentWidget() ? parentWidget()->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) : 6;
+  }
+  // The items that take room (with spacers when asked).
+  std::vector<QLayoutItem*> shown(bool spacers) const {
+    std::vector<QLayoutItem*> items;
+    for (QLayoutItem* item : items_)
+      if (!item->isEmpty() || (spacers && item->spacerItem())) items.push_back(item);
+    return items;
+  }
+
+ private:
+  QList<QLayoutItem*> items_;
+};
+
 // A row of buttons, ticks and choices that goes on over more lines when the
 // room across is less than one line needs, so that a window can be narrower
 // than its widest row. A line takes as many items as their least widths
 // allow; its room goes first to bring each item towards its wanted width,
 // then in equal parts to the items that grow. A tick stays beside its label
 // (the two are one item).
-class FlowRow : public QLayout {
+class FlowRow : public RowLayout {
   static bool growsAcross(QLayoutItem* item) {
     return (item->expandingDirections() & Qt::Horizontal) || item->spacerItem() ||
            (item->widget() && (item->widget()->sizePolicy().horizontalPolicy() & QSizePolicy::GrowFlag));
@@ -293,14 +328,7 @@ class FlowRow : public QLayout {
  public:
   // asksLeast: the row asks for no more than its least width (a row
   // without weight, which then never takes a column's room from a list).
-  FlowRow(QWidget* parent, bool asksLeast) : QLayout(parent), asksLeast_(asksLeast) {}
-  ~FlowRow() override {
-    while (QLayoutItem* item = takeAt(0)) delete item;
-  }
-  void addItem(QLayoutItem* item) override { items_.push_back(item); }
-  int count() const override { return static_cast<int>(items_.size()); }
-  QLayoutItem* itemAt(int index) const override { return index >= 0 && index < count() ? items_[index] : nullptr; }
-  QLayoutItem* takeAt(int index) override { return index >= 0 && index < count() ? items_.takeAt(index) : nullptr; }
+  FlowRow(QWidget* parent, bool asksLeast) : RowLayout(parent), asksLeast_(asksLeast) {}
   Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
   QSize sizeHint() const override { return line(asksLeast_); }
   QSize minimumSize() const override { return line(true); }
@@ -321,16 +349,7 @@ class FlowRow : public QLayout {
   }
 
  private:
-  int gap() const {
-    const int own = spacing();
-    return own >= 0 ? own : parentWidget() ? parentWidget()->style()->pixelMetric(QStyle::PM_LayoutHorizontalSpacing) : 6;
-  }
-  std::vector<QLayoutItem*> shown() const {
-    std::vector<QLayoutItem*> items;
-    for (QLayoutItem* item : items_)
-      if (!item->isEmpty() || item->spacerItem()) items.push_back(item);
-    return items;
-  }
+  std::vector<QLayoutItem*> shown() const { return RowLayout::shown(true); }
   // One line of every item at its wanted width; or, least, the narrowest
   // room for two lines of the items at their least widths (a row never goes
   // over more than two lines, so that a window's height stays bounded).
@@ -398,9 +417,64 @@ class FlowRow : public QLayout {
     return used + contentsMargins().top() + contentsMargins().bottom();
   }
 
-  QList<QLayoutItem*> items_;
   int height_ = -1;  // -1: one line, until first laid out
   bool asksLeast_;
+};
+
+// A row of lists, text boxes and groups of them. Its widths follow from
+// its width and what each item asks now, never from earlier widths: short
+// of room, every item gets an equal level but none more than it asks nor
+// less than its least; with room beyond every ask, the items that have
+// more to show (a list whose fill column is cut) are levelled up from the
+// narrowest, the others keep their ask.
+class ShareRow : public RowLayout {
+ public:
+  explicit ShareRow(QWidget* parent) : RowLayout(parent) {}
+  Qt::Orientations expandingDirections() const override {
+    Qt::Orientations e;
+    for (QLayoutItem* item : shown(false)) e |= item->expandingDirections();
+    return e;
+  }
+  QSize sizeHint() const override { return total([](QLayoutItem* i) { return i->sizeHint(); }); }
+  QSize minimumSize() const override { return total([](QLayoutItem* i) { return i->minimumSize(); }); }
+  void setGeometry(const QRect& rect) override {
+    QLayout::setGeometry(rect);
+    const QRect area = rect.marginsRemoved(contentsMargins());
+    const std::vector<QLayoutItem*> items = shown(false);
+    if (items.empty()) return;
+    const int room = area.width() - gap() * static_cast<int>(items.size() - 1);
+    std::vector<int> least, ask;
+    std::vector<bool> grows;
+    for (QLayoutItem* item : items) {
+      least.push_back(item->minimumSize().width());
+      ask.push_back(std::max(least.back(), std::min(item->sizeHint().width(), item->maximumSize().width())));
+      grows.push_back((item->expandingDirections() & Qt::Horizontal) != 0);
+    }
+    const std::vector<int> widths = guiShareRowWidths(least, ask, grows, room);
+    int x = area.x();
+    for (size_t i = 0; i < items.size(); ++i) {
+      const int h = std::min(area.height(), items[i]->maximumSize().height());
+      const QRect cell(x, area.y(), widths[i], h);
+      items[i]->setGeometry(QStyle::visualRect(parentWidget() ? parentWidget()->layoutDirection() : Qt::LeftToRight,
+                                               area, cell));
+      x += widths[i] + gap();
+    }
+  }
+
+ private:
+  template <class SizeOf>
+  QSize total(SizeOf sizeOf) const {
+    const std::vector<QLayoutItem*> items = shown(false);
+    int width = 0, height = 0;
+    for (QLayoutItem* item : items) {
+      const QSize size = sizeOf(item);
+      width += size.width();
+      height = std::max(height, size.height());
+    }
+    if (!items.empty()) width += gap() * static_cast<int>(items.size() - 1);
+    const QMargins m = contentsMargins();
+    return {width + m.left() + m.right(), height + m.top() + m.bottom()};
+  }
 };
 
 // A stretching item for box and grid layouts.
@@ -494,9 +568,11 @@ bool isFlowRow(const GuiLayoutNode& node) {
       default: return false;
     }
   }
-  // A row of buttons alone keeps one line: its window is as wide as its
-  // buttons, as a tool bar is.
-  return !onlyButtons;
+  // A row of a few buttons alone keeps one line: its window is as wide as
+  // its buttons, as a tool bar is. A longer one goes on over a second line
+  // rather than hold a row of lists apart (the feed list's buttons would
+  // take the news list's room).
+  return !onlyButtons || node.children.size() > 3;
 }
 
 // The items of a flow row; a label column goes with the gadget after it.
@@ -581,10 +657,22 @@ QWidget* realiseGroup(const GuiLayoutNode& node, const GuiTextCodec& codec) {
     bool expanding = row->count() > 1;
     for (int i = 0; i < row->count(); ++i) {
       QWidget* widget = row->itemAt(i)->widget();
-      if (widget && row->stretch(i) > 0 && !(row->itemAt(i)->expandingDirections() & Qt::Horizontal)) expanding = false;
+      if (!widget || (row->stretch(i) > 0 && !(row->itemAt(i)->expandingDirections() & Qt::Horizontal)))
+        expanding = false;
     }
-    if (expanding)
-      for (int i = 0; i < row->count(); ++i) row->setStretch(i, 0);
+    if (expanding) {
+      std::vector<QWidget*> widgets;
+      while (QLayoutItem* item = row->takeAt(0)) {
+        widgets.push_back(item->widget());
+        delete item;
+      }
+      const QMargins margins = row->contentsMargins();
+      delete row;
+      auto* share = new ShareRow(box);
+      share->setContentsMargins(margins);
+      for (QWidget* widget : widgets) share->addWidget(widget);
+      layout = share;
+    }
   }
   if (node.noWeight) {
     // Never wider than it asks (narrower when the window is); taller only

@@ -8,12 +8,15 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QScreen>
+#include <QScrollArea>
+#include <QTimer>
 #include <QSettings>
 #include <QShortcut>
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
+#include <optional>
 
 #include "core/exception.h"
 #include "gui/host/core/gui_placement.h"
@@ -132,6 +135,27 @@ QPoint onScreen(QPoint place, QSize size) {
   return {framed.x, framed.y};
 }
 
+// Whether a window of that size at place lies wholly on one screen.
+bool whollyOnScreen(QPoint place, QSize size) {
+  const GuiRect framed{place.x(), place.y(), size.width() + kFrameWidth, size.height() + kFrameHeight};
+  return guiClampToScreens(framed, screenAreas()) == framed;
+}
+
+// The usable area of the screen a window opens on: its owner's, the one
+// under its place, else the primary one.
+QRect openingArea(QWidget* top, std::optional<QPoint> place) {
+  QScreen* screen = nullptr;
+  if (QWidget* owner = top->parentWidget()) screen = owner->screen();
+  if (!screen && place) screen = QGuiApplication::screenAt(*place);
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  return screen ? screen->availableGeometry() : QRect();
+}
+
+// The largest inside of a window whose frame fits area.
+QSize insideOf(QRect area) {
+  return {std::max(1, area.width() - kFrameWidth), std::max(1, area.height() - kFrameHeight)};
+}
+
 // The main window's first size: most of the primary screen, within a
 // comfortable reading size.
 QSize firstMainSize(QWidget* top) {
@@ -155,9 +179,35 @@ struct cGuiWindowHost::Native {
   // A dialog of the main window; centred on it when it first opens.
   bool dialog = false;
   bool centre = false;
+  // Centred, and kept centred while its size settles after showing.
+  bool keepCentred = false;
+  std::unique_ptr<QObject> settling;
   std::unique_ptr<BusyFilter> busy;
   BusyCursor cursor;
 };
+
+namespace {
+
+// Centres a dialog again whenever its size changes in the moments after
+// it opened (a row that went on over a second line, texts set late).
+class CentreWhileSettling : public QObject {
+ public:
+  CentreWhileSettling(QWidget* top, std::function<void()> centre) : centre_(std::move(centre)) {
+    top->installEventFilter(this);
+    QTimer::singleShot(1000, this, [this, top] { top->removeEventFilter(this); });
+  }
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Resize) guiGuarded(centre_);
+    return false;
+  }
+
+ private:
+  std::function<void()> centre_;
+};
+
+}  // namespace
 
 cGuiWindowHost::cGuiWindowHost(Text title, cGuiAppClient* client)
     : cGuiWindowHostCore(title, client), native_(std::make_unique<Native>()), qtClient_(client) {}
@@ -190,7 +240,17 @@ void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
   if (infoSaveID() != 0) {
     QSettings settings(QString::fromStdString(qtClient_->settingsPath()), QSettings::IniFormat);
     settings.beginGroup(saveKey(infoSaveID()));
-    if (!placed && settings.contains("x")) {
+    if (!placed && native_->dialog && settings.contains("dx")) {
+      // A dialog's place is kept beside its main window, wherever that is
+      // now; only where it lies on a screen.
+      auto* owner = static_cast<QWidget*>(main->infoNativeObject("OBJT").object);
+      const QPoint at = owner->frameGeometry().topLeft() + QPoint(settings.value("dx").toInt(), settings.value("dy").toInt());
+      const QSize size(std::max(width, settings.value("width", 0).toInt()), std::max(height, settings.value("height", 0).toInt()));
+      if (whollyOnScreen(at, size)) {
+        given = {at.x(), at.y()};
+        placed = true;
+      }
+    } else if (!placed && !native_->dialog && settings.contains("x")) {
       given = {settings.value("x").toInt(), settings.value("y").toInt()};
       placed = true;
     }
@@ -204,6 +264,7 @@ void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
   } else if (main == this) {
     native_->top->resize(firstMainSize(native_->top.get()));
   }
+  fitToScreen(placed, given.x, given.y);
   if (placed) {
     native_->top->move(onScreen({given.x, given.y}, native_->top->size().expandedTo(native_->top->minimumSizeHint())));
   } else if (main == this) {
@@ -220,14 +281,53 @@ void cGuiWindowHost::nativeBuild(const GuiLayoutNode& root) {
   }
 }
 
+// The window's size within the usable area of the screen it opens on, its
+// frame too; a window whose least size is larger still scrolls its
+// contents.
+void cGuiWindowHost::fitToScreen(bool placeKnown, int32_t x, int32_t y) {
+  QWidget* top = native_->top.get();
+  const QRect area = openingArea(top, placeKnown ? std::optional<QPoint>(QPoint(x, y)) : std::nullopt);
+  if (area.isEmpty()) return;
+  const QSize room = insideOf(area);
+  if (!top->layout()) return;
+  top->layout()->activate();
+  if (top->minimumSizeHint().width() > room.width() || top->minimumSizeHint().height() > room.height()) scrollContents();
+  const QSize size = top->size().boundedTo(room);
+  if (size != top->size()) top->resize(size);
+}
+
+// The root group moves into a scroll area: the window may then be as small
+// as the screen.
+void cGuiWindowHost::scrollContents() {
+  QWidget* top = native_->top.get();
+  auto* layout = static_cast<QVBoxLayout*>(top->layout());
+  if (layout->count() != 1 || qobject_cast<QScrollArea*>(layout->itemAt(0)->widget())) return;
+  QWidget* root = layout->itemAt(0)->widget();
+  layout->removeWidget(root);
+  auto* scroll = new QScrollArea();
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setWidget(root);
+  layout->addWidget(scroll);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->activate();
+}
+
 // A dialog's first place: its inside centred on its owner's inside; the
 // dialog's frame, not yet made, is taken to be as the owner's (none while
-// the toolkit knows of none).
+// the toolkit knows of none). It is centred again while its size settles.
 void cGuiWindowHost::placeOnShow() {
   if (!native_->centre) return;
   native_->centre = false;
+  if (!native_->top->parentWidget()) return;
+  centreOnOwner();
+  native_->settling = std::make_unique<CentreWhileSettling>(native_->top.get(), [this] { centreOnOwner(); });
+}
+
+void cGuiWindowHost::centreOnOwner() {
   QWidget* owner = native_->top->parentWidget();
   if (!owner) return;
+  if (native_->top->layout()) native_->top->layout()->activate();
   const QPoint inside = owner->mapToGlobal(QPoint(0, 0));
   const QMargins margins = owner->windowHandle() ? owner->windowHandle()->frameMargins() : QMargins();
   const QSize size = native_->top->size().expandedTo(native_->top->minimumSizeHint());
@@ -253,6 +353,7 @@ void cGuiWindowHost::nativeCycleChain(const std::vector<cGuiItem*>& chain, cGuiI
 void cGuiWindowHost::nativeShow(bool open) {
   guiApplyPendingShows();  // the window's size follows its texts
   if (open) {
+    if (!native_->top->isVisible()) fitToScreen(true, native_->top->x(), native_->top->y());
     placeOnShow();
     native_->top->show();
   } else {
@@ -269,12 +370,16 @@ GuiPlacement cGuiWindowHost::nativePlacement() {
 
 void cGuiWindowHost::nativeMove(int32_t x, int32_t y) {
   native_->centre = false;
+  native_->settling.reset();
   native_->top->move(x, y);
 }
 
 void cGuiWindowHost::nativeResize(int32_t width, int32_t height) {
   guiApplyPendingShows();
   native_->top->resize(width, height);
+  // A size given before the window opens is one it opens with: within its
+  // screen.
+  if (!native_->top->isVisible()) fitToScreen(true, native_->top->x(), native_->top->y());
 }
 
 void cGuiWindowHost::nativeBusy(bool busy) {
@@ -297,6 +402,7 @@ void cGuiWindowHost::nativeDestroy() {
       if (auto* dialog = dynamic_cast<TopWidget*>(child)) dialogs.push_back(dialog);
     for (QWidget* dialog : dialogs) dialog->setParent(nullptr, Qt::Window);
   }
+  native_->settling.reset();
   native_->busy.reset();
   native_->cursor.forget();
   native_->top.reset();
@@ -314,13 +420,27 @@ GuiNativeObject cGuiWindowHost::nativeObject(Text kind) {
 }
 
 // The placement of a window with a save ID, kept for the next build.
+// A dialog's place is kept as where it stood beside its main window; a
+// window closed before the screen showed it keeps what it had.
 void cGuiWindowHost::savePlacement() {
   if (infoSaveID() == 0 || !native_->top->isVisible()) return;
+  QWindow* handle = native_->top->windowHandle();
+  if (!handle || !handle->isExposed()) return;
+  GuiPlacement p = nativePlacement();
+  if (!whollyOnScreen({p.x, p.y}, {p.width, p.height})) return;
   QSettings settings(QString::fromStdString(qtClient_->settingsPath()), QSettings::IniFormat);
   settings.beginGroup(saveKey(infoSaveID()));
-  GuiPlacement p = nativePlacement();
-  settings.setValue("x", p.x);
-  settings.setValue("y", p.y);
+  QWidget* owner = native_->dialog ? native_->top->parentWidget() : nullptr;
+  if (owner) {
+    const QPoint from = owner->frameGeometry().topLeft();
+    settings.setValue("dx", p.x - from.x());
+    settings.setValue("dy", p.y - from.y());
+    settings.remove("x");
+    settings.remove("y");
+  } else {
+    settings.setValue("x", p.x);
+    settings.setValue("y", p.y);
+  }
   settings.setValue("width", p.width);
   settings.setValue("height", p.height);
 }

@@ -341,15 +341,25 @@ cGuiPathString* cGuiPathStringHost::setState(Text path) {
   Str native = cPath::ExportPath(path);
   std::string host;
   if (!native.isNil() && !native.empty() && !dos::nativeToHost(native, host)) host = std::string(native.view());
+  if (host != chosenForSaving_) chosenForSaving_.clear();
   muiSetStringIfChanged(*this, host);
   cGuiPathString::setState(host);
   nativePath_ = native;
   return this;
 }
 
+bool cGuiPathStringHost::infoChosenForSaving() {
+  if (chosenForSaving_.empty()) return false;
+  GuiGadgetView* view = guiView(*this);
+  Str current = view ? view->shownText() : text_;
+  return !current.isNil() && current.view() == chosenForSaving_;
+}
+
 bool cGuiPathStringHost::checkContentsChanged() {
   GuiGadgetView* view = guiView(*this);
   Str current = view ? view->shownText() : text_;
+  // An edit of the chosen name makes it the user's own.
+  if (current.isNil() || current.view() != chosenForSaving_) chosenForSaving_.clear();
   if (current == text_) return true;
   text_ = current;
   return false;

@@ -148,9 +148,17 @@ class cGuiPathStringHost : public cGuiPathString {
   bool checkContentsChanged();
   // The native form of the last path set.
   const Str& infoNativePath() const { return nativePath_; }
+  // A save-mode requester answered path (host form); it asked before it
+  // named a file that is there.
+  void noteChosenForSaving(std::string path) { chosenForSaving_ = std::move(path); }
+  // The gadget shows what the save-mode requester last answered, not
+  // edited since (a program's setState of another path, or a user's edit,
+  // forgets the answer).
+  bool infoChosenForSaving();
 
  private:
   Str nativePath_;
+  std::string chosenForSaving_;
 };
 
 class cGuiNumberStringHost : public cGuiNumberString {

@@ -47,6 +47,7 @@ void guiPathStop(cGuiPathStringHost& item, const GuiPathAnswer& answer) {
   }
   if (GuiGadgetView* view = guiView(item)) view->showText(path);
   item.cGuiPathString::setState(path);
+  if (item.isSaveMode()) item.noteChosenForSaving(path);
   cGuiShared& record = guiRecord(item);
   if (record.window) guiNotify(&item, record.window);
 }
