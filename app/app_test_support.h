@@ -189,4 +189,17 @@ inline int32_t addFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, 
   return index;
 }
 
+// A feed whose one item names another feed, and the database marked for
+// validation: the next start mends it and says "Database was repaired.".
+inline void damageForARepair(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+  newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, "f", 1));
+  newsItem* item = loadObject_newsItem(db, feed->itemList->infoHeadIndex());
+  item->feedIndex = 77;
+  db.saveChangesToObject(item);
+  db.unloadObject(item);
+  db.unloadObject(feed);
+  db.flush();
+  db.setNeedsRepair(true);
+}
+
 }  // namespace bw::testing_app

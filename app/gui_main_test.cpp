@@ -119,17 +119,7 @@ TEST_F(GuiProgramTest, WithoutADisplayTheRunEndsBeforeTheDatabaseIsOpened) {
 
 TEST_F(GuiProgramTest, StatusWindowShowsValidationRepairAndShutdown) {
   makeEmptyDatabase("database.soup");
-  withDatabase("database.soup", [](Db& db, newsRoot& root) {
-    const int32_t feed = addFeed(db, root, "f", 1);
-    newsFeed* loaded = loadObject_newsFeed(db, feed);
-    newsItem* item = loadObject_newsItem(db, loaded->itemList->infoHeadIndex());
-    item->feedIndex = 77;  // mended by the repair
-    db.saveChangesToObject(item);
-    db.unloadObject(item);
-    db.unloadObject(loaded);
-    db.flush();
-    db.setNeedsRepair(true);
-  });
+  withDatabase("database.soup", damageForARepair);
   std::vector<std::string> shown;
   auto record = [&] {
     cGuiWindow* status = guiWindows().empty() ? nullptr : guiWindows().front();

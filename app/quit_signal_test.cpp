@@ -135,16 +135,7 @@ TEST_F(QuitSignalTest, DuringTheFacebookSignInWait) {
 // The requester that tells of a repair at start-up: the run ends without
 // opening the main window.
 TEST_F(QuitSignalTest, WithARequesterOfTheStartUpRoad) {
-  withDatabase("database.soup", [](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
-    newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, "f", 1));
-    newsItem* item = loadObject_newsItem(db, feed->itemList->infoHeadIndex());
-    item->feedIndex = 77;  // mended by the repair
-    db.saveChangesToObject(item);
-    db.unloadObject(item);
-    db.unloadObject(feed);
-    db.flush();
-    db.setNeedsRepair(true);
-  });
+  withDatabase("database.soup", damageForARepair);
   bool mainWindowSeen = false;
   const int rc = runUntilSignalled({}, [&] {
     mainWindowSeen = mainWindowSeen || mainWindow();
