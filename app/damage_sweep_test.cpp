@@ -7,7 +7,7 @@
 // restore, keeping every item whose records the damage did not touch; any
 // other copy ends restored from the backup or with its losses told in
 // words.
-// BRINDLEWORK_DAMAGE_RUNS sets the copies (default 12, spread over the
+// BRINDLEWORK_DAMAGE_RUNS sets the copies (default 24, spread over the
 // pages and kinds); at least as many as the pages times three runs them all.
 // The figures are printed.
 #include <gtest/gtest.h>
@@ -162,7 +162,7 @@ TEST_F(DamageSweepTest, StartUpRepairsAPageOfDamageAndTellsWhatWasLost) {
   generate();
   const int64_t pages = static_cast<int64_t>(pristine_.size() + kPage - 1) / kPage;
   const int64_t all = pages * 3;
-  int64_t runs = 12;
+  int64_t runs = 24;
   if (const char* env = std::getenv("BRINDLEWORK_DAMAGE_RUNS")) runs = std::max(1, std::atoi(env));
   runs = std::min(runs, all);
   std::mt19937_64 random(64);
