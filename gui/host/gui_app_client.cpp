@@ -4,6 +4,7 @@
 #include "gui/host/gui_app_client.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
@@ -111,6 +112,10 @@ void cGuiAppClient::build(cApp& app) {
     while (read(gKillPipe[0], drain, sizeof drain) > 0) {
     }
     guiGuarded([this] { terminate(); });
+    // A toolkit dialog in a loop of its own (the path chooser, its
+    // questions) would hold the program until a user answered it.
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (auto* dialog = qobject_cast<QDialog*>(top); dialog && dialog->isVisible()) dialog->reject();
   });
   struct sigaction action = {};
   action.sa_handler = onKillSignal;

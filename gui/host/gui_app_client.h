@@ -13,7 +13,8 @@
 //      GUI" instead of letting Qt abort.
 //   4. Only a built client handles SIGTERM, SIGHUP and SIGINT: each becomes
 //      terminate() in the event loop, the kill command whose quit request no
-//      dialog takes back. unbuild puts the previous handlers back.
+//      dialog takes back, and every open toolkit dialog (the path chooser)
+//      is rejected. unbuild puts the previous handlers back.
 //   5. No Qt callback lets an exception out: each prints it
 //      (printException) and the loop goes on.
 #pragma once

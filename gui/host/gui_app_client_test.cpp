@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <clocale>
 #include <csignal>
@@ -225,6 +227,15 @@ TEST_F(QtHostTest, KillSignalsAskEveryWindowAndAThrowingSlotIsPrinted) {
   QTest::mouseClick(widgetOf(one.a), Qt::LeftButton);
   while (client_->infoQueued() > 1) nextEvent();
   EXPECT_EQ(nextEvent().item, one.a);
+}
+
+// A toolkit dialog in a loop of its own, as the path chooser runs, ends at
+// the signal without an answer.
+TEST_F(QtHostTest, AKillSignalRejectsAToolkitDialog) {
+  QDialog dialog;
+  QTimer::singleShot(50, [] { std::raise(SIGTERM); });
+  EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+  EXPECT_TRUE(client_->infoTerminating());
 }
 
 TEST_F(QtHostTest, NumbersStayLocaleFreeWhenTheApplicationIsReused) {
