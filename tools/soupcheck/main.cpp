@@ -3,10 +3,13 @@
 //
 //   soupcheck [--closed | --crashed] [--pad BYTE] [--level N] [--data OUT] FILE
 //
-// Exit 0 when clean, 1 with findings, 2 for a usage or read error. --data
-// writes the data area the next open would show. --level 2 also checks the
-// block file in that data area, --level 3 the index array as well, --level 4
-// the object soup's structures too (usedBytes differences are warnings).
+// Every level is checked unless --level lowers it: 1 the header and the
+// journal, 2 also the block file in the data area the next open would show,
+// 3 the index array as well, 4 (the default) the object soup's structures too
+// (usedBytes differences are warnings). The last line is the verdict: "clean",
+// "clean up to level N of 4" when lowered, or "NOT clean". Exit 0 when clean, 1 with
+// findings, 2 for a usage or read error. --data writes the data area the next
+// open would show.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,7 +26,8 @@ int main(int argc, char** argv) {
   uint8_t pad = 0;
   std::string dataOut;
   std::string path;
-  long level = 1;
+  constexpr long kAllLevels = 4;
+  long level = kAllLevels;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--closed") {
@@ -33,7 +37,12 @@ int main(int argc, char** argv) {
     } else if (a == "--pad" && i + 1 < argc) {
       pad = static_cast<uint8_t>(std::strtol(argv[++i], nullptr, 0));
     } else if (a == "--level" && i + 1 < argc) {
-      level = std::strtol(argv[++i], nullptr, 10);
+      char* end = nullptr;
+      level = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || level < 1 || level > kAllLevels) {
+        path.clear();
+        break;
+      }
     } else if (a == "--data" && i + 1 < argc) {
       dataOut = argv[++i];
     } else if (path.empty() && !a.starts_with("--")) {
@@ -72,6 +81,13 @@ int main(int argc, char** argv) {
     std::ofstream out(dataOut, std::ios::binary);
     out.write(reinterpret_cast<const char*>(report.effectiveData.data()),
               static_cast<std::streamsize>(report.effectiveData.size()));
+  }
+  if (!clean) {
+    std::puts("NOT clean");
+  } else if (level < kAllLevels) {
+    std::printf("clean up to level %ld of %ld\n", level, kAllLevels);
+  } else {
+    std::puts("clean");
   }
   return clean ? 0 : 1;
 }

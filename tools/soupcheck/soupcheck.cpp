@@ -167,7 +167,6 @@ std::string describe(const Report& r) {
     }
     out += "effective data area: " + std::to_string(r.effectiveData.size()) + " bytes\n";
   }
-  out += r.clean() ? "clean\n" : "NOT clean\n";
   return out;
 }
 

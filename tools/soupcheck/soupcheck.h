@@ -43,7 +43,8 @@ struct Report {
 
 // Checks a whole file image; padByte fills bytes the file does not hold.
 Report check(const std::vector<uint8_t>& file, Expect expect, uint8_t padByte = 0);
-// The report as text, one line each, for people.
+// The report as text, one line each, for people (the verdict is the
+// caller's, who may check deeper levels).
 std::string describe(const Report& report);
 
 }  // namespace bw::soupcheck
