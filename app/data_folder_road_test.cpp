@@ -55,7 +55,7 @@ class DataFolderRoadTest : public ProgramTest {
 TEST_F(DataFolderRoadTest, AFirstStartMakesAPrivateFolderOfPrivateFiles) {
   const ChildResult r = runProgram();
   EXPECT_EQ(r.rc, 0) << r.output;
-  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.output, "No feeds to update.\n");
   EXPECT_EQ(modeOf(home.host("data")), 0700u);  // a parent it made
   EXPECT_EQ(modeOf(data), 0700u);
   EXPECT_EQ(namesIn(data), (std::vector<std::string>{"database.soup", "database.soup.bak_1Latest"}));
@@ -105,7 +105,7 @@ TEST_F(DataFolderRoadTest, AFirstStartInAnOverridingFolderMakesItsDatabaseThere)
   fs::permissions(mine, fs::perms(0755));
   const ChildResult r = runProgram(mine);
   EXPECT_EQ(r.rc, 0) << r.output;
-  EXPECT_EQ(r.output, "");
+  EXPECT_EQ(r.output, "No feeds to update.\n");
   EXPECT_EQ(namesIn(mine), (std::vector<std::string>{"database.soup", "database.soup.bak_1Latest"}));
   for (const std::string& name : namesIn(mine)) EXPECT_EQ(modeOf(mine / name), 0600u) << name;
   EXPECT_EQ(modeOf(mine), 0755u);  // the user's folder as it stood

@@ -23,6 +23,7 @@ done
 data="$prefix/data/brindlework"
 out="$(env -u BRINDLEWORK_PROGDIR XDG_DATA_HOME="$prefix/data" HOME="$prefix/home" QT_QPA_PLATFORM=offscreen \
        "$prefix/bin/brindlework" UpdateAll)" || fail "brindlework UpdateAll ended with $?: $out"
+[ "$out" = "No feeds to update." ] || fail "brindlework UpdateAll with no feeds printed: $out"
 [ "$(stat -c %a "$prefix/data")" = 700 ] || fail "the data folder's parent is $(stat -c %a "$prefix/data")"
 [ "$(stat -c %a "$data")" = 700 ] || fail "the data folder is $(stat -c %a "$data")"
 for f in database.soup database.soup.bak_1Latest; do

@@ -84,7 +84,7 @@ TEST_F(ProgramTest, StartUpFailuresEndWithTen) {
 TEST_F(ProgramTest, StartsFromTheDefaultAndShutsDown) {
   makeEmptyDatabase("database.soup.default");
   EXPECT_EQ(run({"UpdateAll"}), 0);
-  EXPECT_EQ(output, "");  // no feeds: no output
+  EXPECT_EQ(output, "No feeds to update.\n");
   EXPECT_TRUE(exists("database.soup"));
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
   EXPECT_TRUE(namesStartingWith("database.soup_").empty());
@@ -122,7 +122,7 @@ TEST_F(ProgramTest, ARunEndedByAnExceptionLeavesTheDatabaseToBeValidated) {
     EXPECT_EQ(runShell(), 0);
     EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
     EXPECT_EQ(runShell(), 0);
-    EXPECT_EQ(output, "");
+    EXPECT_EQ(output, "No feeds to update.\n");
   }
 }
 
@@ -255,12 +255,12 @@ TEST_F(ProgramTest, AFailedBackupCopyAloneIsToldAndEndsWithFive) {
   const int rc = runShell();
   setDefaultIoBackend(nullptr);
   EXPECT_EQ(rc, 5);
-  EXPECT_EQ(output, "The disk is full: the backup copy of the database could not be made (needed " +
+  EXPECT_EQ(output, "No feeds to update.\nThe disk is full: the backup copy of the database could not be made (needed " +
                         std::to_string(fs::file_size(at("database.soup"))) + " bytes in " + tree.host().string() +
                         ").\nThe database itself was saved and is unchanged.\n\n");
   EXPECT_TRUE(namesStartingWith("database.soup.bak_").empty());
   EXPECT_EQ(runShell(), 0);
-  EXPECT_EQ(output, "");
+  EXPECT_EQ(output, "No feeds to update.\n");
 }
 
 TEST_F(ProgramTest, AnUnusableDatabaseIsReplacedByTheNewestBackup) {

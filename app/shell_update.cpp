@@ -129,7 +129,10 @@ ShellUpdateSummary shell_updateAll(cJournaledIndexedObjectSoupDatabase& db, news
   std::unique_ptr<cEncoding> charset = newSystemEncoding();
   if (!charset) raise("ERR", "shell_updateAll(); failed to load system charset");
   ShellUpdateSummary summary;
-  if (!root.firstLoadedFeed) return summary;
+  if (!root.firstLoadedFeed) {
+    consolePrint("No feeds to update.\n");
+    return summary;
+  }
   std::vector<newsFeed*> work;
   for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
     if (!feed->disabled) work.push_back(feed);

@@ -18,7 +18,8 @@
 //      updated; one being parsed is finished and stored), the rest are
 //      skipped, and the update ends with "Update cancelled by user.\n" and
 //      the summary; the run then writes and backs up the database as usual.
-//   5. With no feed loaded nothing is printed.
+//   5. With no feed at all the run says "No feeds to update." and ends as
+//      usual (exit 0); feeds that are all disabled make "Updated 0 feeds".
 #pragma once
 
 #include <cstdint>
