@@ -5,12 +5,16 @@
 // configuration, over http and over https (a test certificate authority the
 // benchmark makes, trusted by both programs through CURL_CA_BUNDLE, which
 // newsboat hands to libcurl; the machine's store is left alone). Both
-// programs run as children, interleaved: for each scheme newsboat's first
-// reload, then our first update; then the same again, nothing changed. nginx
-// logs every answer, and a run that did not fetch every feed over its scheme
-// is reported as not comparable. Wall time, user CPU and peak RSS come from
-// wait4; the ratios (ours / newsboat's) are counters and are printed against
-// their targets. Skips with a message when newsboat or nginx is missing, and
+// programs run as children, interleaved: for each scheme both programs'
+// first update, then the same again, nothing changed. That is repeated
+// (BRINDLEWORK_BENCH_REPEATS times, 3 by default) from an empty database and
+// an empty newsboat cache, newsboat going first in one repetition and second
+// in the next; each case prints its median and range. nginx logs every
+// answer, and a run that did not fetch every feed over its scheme is
+// reported as not comparable. Wall time and user CPU come from wait4, the
+// peak RSS is each child's own (bench/child_run.h); the ratios of the
+// medians (ours / newsboat's) are counters and are printed against their
+// targets. Skips with a message when newsboat or nginx is missing, and
 // the https case alone when its certificates or server cannot be made. The
 // scratch folder goes when the measurement ends. With
 // BRINDLEWORK_BENCH_LARGE=1 the same comparison runs again at 5,000 feeds
@@ -53,20 +57,46 @@ namespace {
 
 using namespace bw::bench;
 
-int feedCount() {
-  const char* text = std::getenv("BRINDLEWORK_BENCH_FEEDS");
+int positiveFromEnvironment(const char* name, int otherwise) {
+  const char* text = std::getenv(name);
   const int n = text ? std::atoi(text) : 0;
-  return n > 0 ? n : 1000;
+  return n > 0 ? n : otherwise;
+}
+int feedCount() { return positiveFromEnvironment("BRINDLEWORK_BENCH_FEEDS", 1000); }
+int repeatCount() { return positiveFromEnvironment("BRINDLEWORK_BENCH_REPEATS", 3); }
+
+// The median and the range of a case's repetitions.
+struct Spread {
+  double median = 0, low = 0, high = 0;
+};
+Spread spreadOf(std::vector<double> values) {
+  if (values.empty()) return {};
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  const double median = n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  return {median, values.front(), values.back()};
+}
+template <typename F>
+Spread spreadOf(const std::vector<ChildRun>& runs, F field) {
+  std::vector<double> values;
+  for (const ChildRun& r : runs) values.push_back(field(r));
+  return spreadOf(values);
 }
 
-// The runs over one scheme: newsboat's and ours, first and unchanged, and the
-// answers nginx logged for each (every feed must have been fetched over that
-// scheme, so a silent failure or fallback cannot pass).
+// One repetition of one case: a program's run and the answers nginx logged
+// for it (every feed must have been fetched over that scheme, so a silent
+// failure or fallback cannot pass).
+struct Repetition {
+  ChildRun run;
+  Nginx::Answers answers;
+};
+
+// The runs over one scheme: newsboat's and ours, first and unchanged, one
+// entry a repetition.
 struct Transport {
-  std::string skipped;             // why this scheme was not measured, else empty
-  double databaseMiB[2] = {0, 0};  // "database.soup" after each of our runs
-  ChildRun ours[2], newsboat[2];   // [0] first, [1] unchanged
-  Nginx::Answers oursAnswers[2], newsboatAnswers[2];
+  std::string skipped;                             // why this scheme was not measured, else empty
+  std::vector<double> databaseMiB[2];              // "database.soup" after each of our runs
+  std::vector<Repetition> ours[2], newsboat[2];    // [0] first, [1] unchanged
 };
 
 struct Measured {
@@ -99,20 +129,36 @@ class Side {
     oursEnv_.push_back("BRINDLEWORK_PROGDIR=" + (dir / "progdir").string());
     oursEnv_.push_back("QT_QPA_PLATFORM=offscreen");
     oursEnv_ = environmentWith(oursEnv_);
-    database_ = dir / "progdir/database.soup";
-    if (!seedDatabase(dir / "progdir", listUrls(dir, *nginx_, paths)))
-      skipped = "the database could not be made";
+    progdir_ = dir / "progdir";
+    newsboatCache_ = dir / "newsboat/cache.db";
+    urls_ = listUrls(dir, *nginx_, paths);
+    empty();
   }
 
-  // Newsboat's reload, then our update, into t's round.
-  void run(int round, int feeds, Transport& t) {
-    t.newsboat[round] = newsboat_->run();
-    t.newsboatAnswers[round] = nginx_->takeAnswers(feeds);
-    t.ours[round] = runChild({BRINDLEWORK_EXECUTABLE, "UpdateAll"}, oursEnv_);
-    t.oursAnswers[round] = nginx_->takeAnswers(feeds);
-    std::error_code error;
-    const uintmax_t size = fs::file_size(database_, error);
-    t.databaseMiB[round] = error ? 0 : static_cast<double>(size) / (1 << 20);
+  // Both programs back to nothing stored: a seeded database without items,
+  // no newsboat cache.
+  void empty() {
+    std::error_code ignored;
+    fs::remove_all(progdir_, ignored);
+    fs::create_directories(progdir_);
+    for (const char* end : {"", "-journal", ".LOCK"}) fs::remove(newsboatCache_.string() + end, ignored);
+    if (!seedDatabase(progdir_, urls_)) skipped = "the database could not be made";
+  }
+
+  // Both programs' run into t's round, newsboat first or second.
+  void run(int round, int feeds, bool newsboatFirst, Transport& t) {
+    for (int turn = 0; turn < 2; ++turn) {
+      if ((turn == 0) == newsboatFirst) {
+        const ChildRun run = newsboat_->run();
+        t.newsboat[round].push_back({run, nginx_->takeAnswers(feeds)});
+      } else {
+        const ChildRun run = runChild({BRINDLEWORK_EXECUTABLE, "UpdateAll"}, oursEnv_);
+        t.ours[round].push_back({run, nginx_->takeAnswers(feeds)});
+        std::error_code error;
+        const uintmax_t size = fs::file_size(progdir_ / "database.soup", error);
+        t.databaseMiB[round].push_back(error ? 0 : static_cast<double>(size) / (1 << 20));
+      }
+    }
   }
 
   std::string skipped;
@@ -121,11 +167,13 @@ class Side {
   std::unique_ptr<Nginx> nginx_;
   std::unique_ptr<NewsboatReload> newsboat_;
   std::vector<std::string> oursEnv_;
-  fs::path database_;
+  fs::path progdir_, newsboatCache_;
+  std::vector<std::string> urls_;
 };
 
-// Both schemes in one scratch folder, interleaved: for each round, http then
-// https, newsboat before us. The large run compares over http alone: at 5,000
+// Both schemes in one scratch folder, interleaved: for each repetition and
+// round, http then https, newsboat first in the even repetitions and second
+// in the odd ones. The large run compares over http alone, once: at 5,000
 // feeds each of newsboat's reloads takes tens of minutes.
 Measured measure(int feeds) {
   Measured m;
@@ -149,9 +197,19 @@ Measured measure(int feeds) {
       m.transports[1].skipped = "openssl could not make the test certificates";
     for (int t = 0; t < 2; ++t)
       if (sides[t] && !sides[t]->skipped.empty()) m.transports[t].skipped = sides[t]->skipped;
-    for (int round = 0; round < 2; ++round)
-      for (int t = 0; t < 2; ++t)
-        if (m.transports[t].skipped.empty()) sides[t]->run(round, m.feeds, m.transports[t]);
+    const int repeats = feeds == feedCount() ? repeatCount() : 1;
+    for (int rep = 0; rep < repeats; ++rep)
+      for (int round = 0; round < 2; ++round)
+        for (int t = 0; t < 2; ++t) {
+          Transport& tr = m.transports[t];
+          if (!tr.skipped.empty()) continue;
+          if (rep > 0 && round == 0) sides[t]->empty();
+          if (!sides[t]->skipped.empty()) {
+            tr.skipped = sides[t]->skipped;
+            continue;
+          }
+          sides[t]->run(round, m.feeds, rep % 2 == 0, tr);
+        }
   }
   std::error_code ignored;
   fs::remove_all(dir, ignored);
@@ -401,50 +459,82 @@ const StartUpMeasured& startUpMeasured() {
 constexpr double kWallTarget[2] = {1.0 / 8, 1.0 / 20};
 constexpr double kRssTarget = 1.0 / 2;
 
-// Every feed fetched over the scheme by one program's run, or why not.
-std::string unfetched(const char* program, const Nginx::Answers& answers, int feeds, const char* scheme) {
-  if (answers.fetched >= feeds && answers.other == 0) return {};
-  return std::string(program) + " was answered " + std::to_string(answers.fetched) + " of " +
-         std::to_string(feeds) + " feeds over " + scheme + " (" + std::to_string(answers.other) +
-         " other answers)";
+// Every feed fetched over the scheme by each of one program's runs, or why
+// not.
+std::string unfetched(const char* program, const std::vector<Repetition>& runs, int feeds, const char* scheme) {
+  for (const Repetition& r : runs) {
+    if (r.answers.fetched >= feeds && r.answers.other == 0) continue;
+    return std::string(program) + " was answered " + std::to_string(r.answers.fetched) + " of " +
+           std::to_string(feeds) + " feeds over " + scheme + " (" + std::to_string(r.answers.other) +
+           " other answers)";
+  }
+  return {};
+}
+
+// Why one program's runs of a case do not count, else empty.
+std::string failed(const char* program, const std::vector<Repetition>& runs) {
+  for (const Repetition& r : runs)
+    if (r.run.status != 0) return std::string(program) + " exit status " + std::to_string(r.run.status);
+  return {};
+}
+
+std::vector<ChildRun> runsOf(const std::vector<Repetition>& repetitions) {
+  std::vector<ChildRun> runs;
+  for (const Repetition& r : repetitions) runs.push_back(r.run);
+  return runs;
+}
+
+// One case's medians and ranges, ours and newsboat's.
+struct CaseSpreads {
+  Spread wall, user, peak, nbWall, nbUser, nbPeak;
+  bool peakKnown = true;  // every run's peak was read
+};
+CaseSpreads spreadsOf(const Transport& tr, int round) {
+  const std::vector<ChildRun> o = runsOf(tr.ours[round]), t = runsOf(tr.newsboat[round]);
+  CaseSpreads c;
+  c.wall = spreadOf(o, [](const ChildRun& r) { return r.wall; });
+  c.user = spreadOf(o, [](const ChildRun& r) { return r.user; });
+  c.peak = spreadOf(o, [](const ChildRun& r) { return r.peakMiB; });
+  c.nbWall = spreadOf(t, [](const ChildRun& r) { return r.wall; });
+  c.nbUser = spreadOf(t, [](const ChildRun& r) { return r.user; });
+  c.nbPeak = spreadOf(t, [](const ChildRun& r) { return r.peakMiB; });
+  c.peakKnown = c.peak.low > 0 && c.nbPeak.low > 0;
+  return c;
 }
 
 // Arg 0: the first update into an empty store; 1: again, nothing changed;
-// then the number of feeds, and 1 for https.
+// then the number of feeds, and 1 for https. The counters are the medians.
 void BM_Update(benchmark::State& state) {
   const int round = static_cast<int>(state.range(0));
   const int scheme = static_cast<int>(state.range(2));
   const Measured& m = measured(static_cast<int>(state.range(1)));
   const std::string& skipped = m.skipped.empty() ? m.transports[scheme].skipped : m.skipped;
+  const Transport& tr = m.transports[scheme];
+  const CaseSpreads c = skipped.empty() ? spreadsOf(tr, round) : CaseSpreads{};
   for (auto _ : state) {
     if (!skipped.empty()) {
       state.SkipWithError(skipped.c_str());
       break;
     }
-    state.SetIterationTime(m.transports[scheme].ours[round].wall);
+    state.SetIterationTime(c.wall.median);
   }
   if (!skipped.empty()) return;
-  const Transport& tr = m.transports[scheme];
-  const ChildRun& o = tr.ours[round];
-  const ChildRun& t = tr.newsboat[round];
-  if (o.status != 0) state.SkipWithError(("brindlework exit status " + std::to_string(o.status)).c_str());
-  if (t.status != 0) state.SkipWithError(("newsboat exit status " + std::to_string(t.status)).c_str());
-  for (const std::string& why : {unfetched("brindlework", tr.oursAnswers[round], m.feeds, kSchemes[scheme]),
-                                 unfetched("newsboat", tr.newsboatAnswers[round], m.feeds, kSchemes[scheme])})
+  for (const std::string& why : {failed("brindlework", tr.ours[round]), failed("newsboat", tr.newsboat[round]),
+                                 unfetched("brindlework", tr.ours[round], m.feeds, kSchemes[scheme]),
+                                 unfetched("newsboat", tr.newsboat[round], m.feeds, kSchemes[scheme])})
     if (!why.empty()) state.SkipWithError(why.c_str());
   state.counters["feeds"] = m.feeds;
+  state.counters["runs"] = static_cast<double>(tr.ours[round].size());
   state.counters["corpus_MiB"] = m.corpusMiB;
-  state.counters["db_MiB"] = tr.databaseMiB[round];
-  state.counters["answers"] = tr.oursAnswers[round].fetched;
-  state.counters["nb_answers"] = tr.newsboatAnswers[round].fetched;
-  state.counters["wall_s"] = o.wall;
-  state.counters["user_s"] = o.user;
-  state.counters["peak_MiB"] = o.peakMiB;
-  state.counters["nb_wall_s"] = t.wall;
-  state.counters["nb_user_s"] = t.user;
-  state.counters["nb_peak_MiB"] = t.peakMiB;
-  state.counters["wall_ratio"] = o.wall / t.wall;
-  state.counters["rss_ratio"] = o.peakMiB / t.peakMiB;
+  state.counters["db_MiB"] = spreadOf(tr.databaseMiB[round]).median;
+  state.counters["wall_s"] = c.wall.median;
+  state.counters["user_s"] = c.user.median;
+  state.counters["peak_MiB"] = c.peak.median;
+  state.counters["nb_wall_s"] = c.nbWall.median;
+  state.counters["nb_user_s"] = c.nbUser.median;
+  state.counters["nb_peak_MiB"] = c.nbPeak.median;
+  state.counters["wall_ratio"] = c.wall.median / c.nbWall.median;
+  if (c.peakKnown) state.counters["rss_ratio"] = c.peak.median / c.nbPeak.median;
 }
 constexpr int kLargeFeeds = 5000;
 // Registered in main: the feed counts are known there.
@@ -529,13 +619,23 @@ void printStartUp() {
                 m.runs[round].shutdown);
 }
 
+std::string spreadText(const Spread& s, int decimals) {
+  if (s.low < 0) return "n/a (not read)";
+  char text[96];
+  std::snprintf(text, sizeof text, "%.*f [%.*f-%.*f]", decimals, s.median, decimals, s.low, decimals, s.high);
+  return text;
+}
+
 void printComparison(const Measured& m) {
   if (!m.skipped.empty()) {
     std::printf("\nUpdate benchmark skipped: %s\n", m.skipped.c_str());
     return;
   }
-  std::printf("\n%d feeds x %d items (%.1f MiB)  %9s %9s %9s %9s %9s %9s %7s %7s\n", m.feeds, kItems,
-              m.corpusMiB, "ours s", "nb s", "ours usr", "nb usr", "ours MiB", "nb MiB", "ratio", "target");
+  const size_t runs = m.transports[0].ours[0].size();
+  std::printf("\n%d feeds x %d items (%.1f MiB), %zu run%s of each case, newsboat first in every other run; "
+              "median [range]\n",
+              m.feeds, kItems, m.corpusMiB, runs, runs == 1 ? "" : "s");
+  std::printf("  %-18s %-26s %-26s %7s %7s\n", "", "ours", "newsboat", "ratio", "target");
   const char* names[2] = {"first update", "unchanged update"};
   const auto verdict = [](double ratio, double target) { return ratio <= target ? "met" : "not met"; };
   for (int round = 0; round < 2; ++round) {
@@ -543,20 +643,27 @@ void printComparison(const Measured& m) {
       const Transport& tr = m.transports[scheme];
       const std::string name = std::string(names[round]) + ", " + kSchemes[scheme];
       if (!tr.skipped.empty()) {
-        std::printf("%-34s skipped: %s\n", name.c_str(), tr.skipped.c_str());
+        std::printf("%s: skipped: %s\n", name.c_str(), tr.skipped.c_str());
         continue;
       }
-      const ChildRun& o = tr.ours[round];
-      const ChildRun& t = tr.newsboat[round];
-      std::printf("%-34s %9.2f %9.2f %9.2f %9.2f %9.1f %9.1f\n", name.c_str(), o.wall, t.wall, o.user, t.user,
-                  o.peakMiB, t.peakMiB);
-      std::printf("  %-32s %77.3f %7.3f %s\n", "wall time, ours / newsboat", o.wall / t.wall,
-                  kWallTarget[round], verdict(o.wall / t.wall, kWallTarget[round]));
-      std::printf("  %-32s %77.3f %7.3f %s\n", "peak RSS, ours / newsboat", o.peakMiB / t.peakMiB, kRssTarget,
-                  verdict(o.peakMiB / t.peakMiB, kRssTarget));
-      for (const std::string& why :
-           {unfetched("brindlework", tr.oursAnswers[round], m.feeds, kSchemes[scheme]),
-            unfetched("newsboat", tr.newsboatAnswers[round], m.feeds, kSchemes[scheme])})
+      const CaseSpreads c = spreadsOf(tr, round);
+      std::printf("%s\n", name.c_str());
+      const double wallRatio = c.wall.median / c.nbWall.median;
+      std::printf("  %-18s %-26s %-26s %7.3f %7.3f %s\n", "wall time, s", spreadText(c.wall, 2).c_str(),
+                  spreadText(c.nbWall, 2).c_str(), wallRatio, kWallTarget[round],
+                  verdict(wallRatio, kWallTarget[round]));
+      std::printf("  %-18s %-26s %-26s\n", "user CPU, s", spreadText(c.user, 2).c_str(),
+                  spreadText(c.nbUser, 2).c_str());
+      if (c.peakKnown) {
+        const double rssRatio = c.peak.median / c.nbPeak.median;
+        std::printf("  %-18s %-26s %-26s %7.3f %7.3f %s\n", "peak RSS, MiB", spreadText(c.peak, 1).c_str(),
+                    spreadText(c.nbPeak, 1).c_str(), rssRatio, kRssTarget, verdict(rssRatio, kRssTarget));
+      } else {
+        std::printf("  %-18s not read (ptrace refused?)\n", "peak RSS, MiB");
+      }
+      for (const std::string& why : {failed("brindlework", tr.ours[round]), failed("newsboat", tr.newsboat[round]),
+                                     unfetched("brindlework", tr.ours[round], m.feeds, kSchemes[scheme]),
+                                     unfetched("newsboat", tr.newsboat[round], m.feeds, kSchemes[scheme])})
         if (!why.empty()) std::printf("  NOT COMPARABLE: %s\n", why.c_str());
     }
   }

@@ -1,7 +1,7 @@
 // bench/bench_update_all.cpp - updating many feeds, side by side with
 // newsboat in the same run: 300 feeds of 50 distinct items each, served by
 // a loopback server of this program. Both sides run as child processes
-// (wall time; peak RSS from wait4): ours is tools/feedget adding the feeds
+// (wall time; each child's own peak RSS, bench/child_run.h): ours is tools/feedget adding the feeds
 // into a fresh database and then `--update-all` (every item a repeat);
 // newsboat runs `-x reload` on a urls file of the same addresses with its
 // own cache in a private HOME, first into an empty cache and then again,
@@ -9,10 +9,6 @@
 // time to add one 1 MB feed through addUpdateFeed, and the window polls
 // made per MB.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "news/add_update_feed.h"
 #include "news/downloader_choice.h"
 #include "news/memory_news_support.h"
@@ -105,39 +102,13 @@ BenchServer& server() {
   return s;
 }
 
-struct ChildRun {
-  double seconds = 0;
-  double peakMiB = 0;
-  int status = -1;
-};
+using bw::bench::ChildRun;
 
+// argv with extraEnv before this process's environment, measured alone.
 ChildRun runChild(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv) {
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<std::string> envText(extraEnv);
-  for (char** e = environ; *e; ++e) envText.emplace_back(*e);
-  std::vector<char*> env;
-  for (std::string& e : envText) env.push_back(e.data());
-  env.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  ChildRun run;
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data()) == 0) {
-    rusage usage{};
-    int status = 0;
-    ::wait4(pid, &status, 0, &usage);
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return run;
+  std::vector<std::string> env(extraEnv);
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  return bw::bench::runMeasured(argv, env);
 }
 
 std::string scratch() {
@@ -153,8 +124,8 @@ std::string urlsFile(const std::string& dir) {
 }
 
 void report(benchmark::State& state, const ChildRun& r) {
-  state.SetIterationTime(r.seconds);
-  state.counters["wall_s"] = r.seconds;
+  state.SetIterationTime(r.wall);
+  state.counters["wall_s"] = r.wall;
   state.counters["peak_MiB"] = r.peakMiB;
   if (r.status != 0 && r.status != 5) state.SkipWithError(("exit status " + std::to_string(r.status)).c_str());
 }

@@ -2,7 +2,8 @@
 // of feeds (two thirds RSS 2.0 with content:encoded, one third Atom, 50
 // items each) written into a scratch folder, nginx serving it on 127.0.0.1
 // with a private configuration, a database seeded with the feeds, and
-// children run with their wall time, user CPU and peak RSS.
+// children run with their wall time, user CPU and own peak RSS
+// (bench/child_run.h).
 #pragma once
 
 #include <arpa/inet.h>
@@ -26,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/child_run.h"
 #include "core/module_registry.h"
 #include "database/journal_file.h"
 #include "database/soup_block_file.h"
@@ -107,11 +109,6 @@ inline std::vector<std::string> writeFeeds(const fs::path& dir, int feeds, uint6
   return paths;
 }
 
-struct ChildRun {
-  double wall = 0, user = 0, peakMiB = 0;
-  int status = -1;  // exit code, or 128 + the signal
-};
-
 inline std::vector<std::string> environmentWith(const std::vector<std::string>& replaced) {
   std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
@@ -142,19 +139,9 @@ inline pid_t spawnChild(std::vector<std::string> argv, std::vector<std::string> 
   return pid;
 }
 
+// Runs argv with env to its end (output to /dev/null), measured alone.
 inline ChildRun runChild(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
-  ChildRun run;
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = spawnChild(argv, env);
-  if (pid < 0) return run;
-  rusage usage{};
-  int status = 0;
-  ::wait4(pid, &status, 0, &usage);
-  run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.user = static_cast<double>(usage.ru_utime.tv_sec) + static_cast<double>(usage.ru_utime.tv_usec) / 1e6;
-  run.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return run;
+  return runMeasured(argv, env);
 }
 
 inline int freeLoopbackPort() {
