@@ -16,6 +16,7 @@
 
 #include "core/exception.h"
 #include "core/mega_list_family.h"
+#include "core/sweep_test_support.h"
 
 namespace bw {
 namespace {
@@ -624,9 +625,11 @@ class Driver {
 };
 
 TEST(MegaListModelTest, RandomStepsAgreeWithTheModel) {
+  // 8,000 steps a seed; 25,000 with BRINDLEWORK_FULL_SWEEPS=1.
+  const long long steps = testing::sweepCount(nullptr, 8000, 25000);
   for (uint32_t seed : {1u, 2u, 3u, 4u}) {
     Driver driver(seed);
-    for (int i = 0; i < 25000; ++i) {
+    for (int i = 0; i < steps; ++i) {
       driver.step();
       driver.check();
       if (::testing::Test::HasFatalFailure() || ::testing::Test::HasNonfatalFailure()) {

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <random>
 
+#include "core/sweep_test_support.h"
 #include "database/block_layout_check_test_support.h"
 #include "database/block_open.h"
 #include "database/indexed_block_file.h"
@@ -162,8 +163,7 @@ TEST_F(IndexedCrashTest, EveryCrashPointOfAnAllocatorWorkloadRecovers) {
 }
 
 TEST_F(JournalTest, KillNineDuringAnAllocatorWorkloadLeavesCommitNOrTheNext) {
-  int runs = 200;
-  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) runs = std::max(1, std::atoi(env));
+  const auto runs = static_cast<int>(testing::sweepCount("BRINDLEWORK_KILL_RUNS", 60, 200));
   std::mt19937_64 random(11);
   const std::string path = internal("killed.soup");
   std::vector<std::vector<uint8_t>> states = {replay(0)};

@@ -16,6 +16,7 @@
 #include <random>
 #include <string>
 
+#include "core/sweep_test_support.h"
 #include "database/journal_test_support.h"
 #include "database/kill_harness_test_support.h"
 #include "database/journal_workload_test_support.h"
@@ -62,8 +63,7 @@ void transactionContents(int64_t n, JournalModel* model, cJournaledFile* f) {
 }
 
 TEST_F(JournalTest, KillNineAtRandomMomentsLeavesCommitNOrTheNext) {
-  int runs = 500;
-  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) runs = std::max(1, std::atoi(env));
+  const auto runs = static_cast<int>(testing::sweepCount("BRINDLEWORK_KILL_RUNS", 150, 500));
   std::mt19937_64 random(2024);
   const std::string path = internal("killed.soup");
   int64_t totalCommits = 0;

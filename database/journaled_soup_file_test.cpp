@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/raise_test_support.h"
+#include "core/sweep_test_support.h"
 #include "database/journal_test_support.h"
 #include "database/soup_database.h"
 #include "database/soup_check_test_support.h"
@@ -255,9 +256,11 @@ TEST_F(SoupFileTest, AFailedCommitClosesWithoutWriting) {
 
 // The seeded workload over the journaled file, with both checker levels
 // after every batch and usedBytes recomputed from the blocks.
+// 12 batches of 1,000 steps; 50 with BRINDLEWORK_FULL_SWEEPS=1.
 TEST_F(SoupFileTest, ModelWorkloadStaysSound) {
   testing::SoupModel model([this] { return inMemory("model.soup", -1); }, 7, internal("model.soup"));
-  for (int batch = 0; batch < 50; ++batch) {
+  const long long batches = testing::sweepCount(nullptr, 12, 50);
+  for (int batch = 0; batch < batches; ++batch) {
     for (int i = 0; i < 1000; ++i) model.step();
     model.db().flush();
     std::vector<uint8_t> data = expectSound(backend->image(native("model.soup")), Expect::kOpen);

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/sweep_test_support.h"
 #include "database/journal_test_support.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_check_test_support.h"
@@ -137,7 +138,9 @@ TEST_F(SoupCompactTest, DefragmentPlacesEveryListAfterItsRecord) {
 TEST_F(SoupCompactTest, ModelWorkloadWithCompactionStaysSound) {
   testing::SoupModel model([this] { return inMemory("model.soup"); }, 11, internal("model.soup"));
   model.setAutoCompact(true);
-  for (int batch = 0; batch < 24; ++batch) {
+  // 12 batches (two defragmentations); 24 with BRINDLEWORK_FULL_SWEEPS=1.
+  const long long batches = testing::sweepCount(nullptr, 12, 24);
+  for (int batch = 0; batch < batches; ++batch) {
     for (int i = 0; i < 500; ++i) model.step();
     if (batch % 6 == 5) model.db().defragment(false);
     model.db().flush();

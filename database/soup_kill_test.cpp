@@ -14,6 +14,7 @@
 #include <random>
 #include <string>
 
+#include "core/sweep_test_support.h"
 #include "database/journal_test_support.h"
 #include "database/kill_harness_test_support.h"
 #include "database/soup_crash_workload_test_support.h"
@@ -38,8 +39,7 @@ using soupcheck::Expect;
 class SoupKillTest : public testing_journal::JournalTest {};
 
 TEST_F(SoupKillTest, KillNineLeavesCommitNOrTheNext) {
-  int runs = 100;
-  if (const char* env = std::getenv("BRINDLEWORK_SOUP_KILL_RUNS")) runs = std::max(1, std::atoi(env));
+  const auto runs = static_cast<int>(testing::sweepCount("BRINDLEWORK_SOUP_KILL_RUNS", 40, 100));
   std::mt19937_64 random(77);
   const std::string path = internal("killed.soup");
   int runsWithCommits = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/raise_test_support.h"
+#include "core/sweep_test_support.h"
 #include "gui/gui_test_support.h"
 
 namespace bw {
@@ -249,8 +250,7 @@ ExpectedCursor expectedCursor(const std::vector<ModelRow>& before, int32_t curso
 }
 
 TEST(GuiListModel, SeededMergeRefreshesMatchThePlainReference) {
-  int rounds = 10000;
-  if (const char* env = std::getenv("BRINDLEWORK_LIST_ROUNDS")) rounds = std::atoi(env);
+  const auto rounds = static_cast<int>(testing::sweepCount("BRINDLEWORK_LIST_ROUNDS", 3000, 10000));
   std::mt19937 rng(20261207);
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
   const char* col0[] = {"a", "B", "b", "A", "ab", ""};

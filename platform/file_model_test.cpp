@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/clock.h"
+#include "core/sweep_test_support.h"
 #include "platform/file_model_test_support.h"
 #include "platform/path_test_support.h"
 
@@ -33,9 +34,9 @@ void runModel(uint64_t seed, int64_t operations, int64_t cap, int bigPerMille) {
   EXPECT_EQ(difference, "") << "seed " << seed;
 }
 
-TEST(FileModel, HundredThousandOperationsAgree) {
-  const char* ops = std::getenv("BW_MODEL_OPS");
-  runModel(20261207, ops ? std::atoll(ops) : 100000, 16 << 20, 10);
+// 25,000 operations; 100,000 with BRINDLEWORK_FULL_SWEEPS=1.
+TEST(FileModel, SeededOperationsAgree) {
+  runModel(20261207, testing::sweepCount("BW_MODEL_OPS", 25000, 100000), 16 << 20, 10);
 }
 
 TEST(FileModel, SmallFilesWithManyChunkChanges) {
