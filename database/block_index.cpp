@@ -58,7 +58,6 @@ void BlockIndex::mirrorHeaderValues() {
 
 void BlockIndex::createIndex() {
   BlockTransaction tx(heap_.store());
-  clearEntryCache();
   specialCount_ = kIndexSpecialCount;
   arraySize_ = kIndexInitialSize;
   arrayFree_ = kIndexInitialSize - kIndexSpecialCount;
@@ -77,7 +76,6 @@ void BlockIndex::createIndex() {
 }
 
 void BlockIndex::openIndex() {
-  clearEntryCache();
   Header h = readHeader();
   bool known = h.version == 1 || (h.version == 2 && h.specialCount >= 6 && h.specialCount <= kIndexSpecialCount);
   if (!known) raise("EMU", "cJournaledIndexedBlockFile.open(); file version not supported");
@@ -167,7 +165,6 @@ void BlockIndex::upgrade(int64_t version) {
   const int64_t header[6] = {kIndexVersion, specialCount_, arraySize_, arrayFree_, firstFree_, dummyBlock_};
   for (int32_t e = 0; e < 6; ++e) writeMirror(e, header[e]);
   for (int32_t e = 6; e < kIndexSpecialCount; ++e) writeMirror(e, values[static_cast<size_t>(e - 6)]);
-  clearEntryCache();
   tx.finish();
 }
 
@@ -197,7 +194,6 @@ void BlockIndex::reloadMirrors() {
       waiting_ = 0;
     }
   }
-  clearEntryCache();
   Header h;
   if (heap_.store().dataSize() >= FIRST_BLOCK_POS) {
     int64_t word1 = heap_.getUserValue();
@@ -209,43 +205,6 @@ void BlockIndex::reloadMirrors() {
 }
 
 // --- entries ----------------------------------------------------------------------------------
-
-int64_t BlockIndex::readEntry(int64_t entry, bool dontCache) {
-  auto slot = slotOf(entry);
-  if (entry >= BLOCKINDEX_MIN && cacheEntry_[slot] == entry) return cacheValue_[slot];
-  int64_t value = heap_.readArrayEntry(arrayBlock_, entry);
-  if (!dontCache && entry >= BLOCKINDEX_MIN) {
-    cacheEntry_[slot] = entry;
-    cacheValue_[slot] = value;
-  }
-  return value;
-}
-
-int64_t BlockIndex::readFreeEntry(int64_t entry) {
-  const int64_t count = std::min<int64_t>(kEntryCacheSlots, arraySize_ - entry);
-  const auto slot = slotOf(entry);
-  if (entry < BLOCKINDEX_MIN || count < 2 || cacheEntry_[slot] == entry) return readEntry(entry, false);
-  uint8_t words[kEntryCacheSlots * 8];
-  heap_.store().readData(arrayBlock_ + entry * 8, words, count * 8);
-  for (int64_t k = 0; k < count; ++k) {
-    const auto s = slotOf(entry + k);
-    cacheEntry_[s] = entry + k;
-    cacheValue_[s] = getBig64(words + k * 8);
-  }
-  return cacheValue_[slot];
-}
-
-void BlockIndex::writeEntry(int64_t entry, int64_t value, bool onlyIfCached) {
-  heap_.writeArrayEntry(arrayBlock_, entry, value);
-  noteWritten(entry, value, onlyIfCached);
-}
-
-void BlockIndex::noteWritten(int64_t entry, int64_t value, bool onlyIfCached) {
-  if (entry < BLOCKINDEX_MIN) return;
-  auto slot = slotOf(entry);
-  if (!onlyIfCached) cacheEntry_[slot] = entry;
-  if (cacheEntry_[slot] == entry) cacheValue_[slot] = value;
-}
 
 void BlockIndex::writeTwoEntries(int64_t entry, int64_t first, int64_t second) {
   uint8_t bytes[16];
@@ -259,10 +218,6 @@ void BlockIndex::writeChainRun(int64_t first, int64_t n, int64_t last) {
   std::vector<uint8_t> bytes(static_cast<size_t>(n * 8));
   for (int64_t k = 0; k < n; ++k) putBig64(bytes.data() + k * 8, k == n - 1 ? last : -(first + k + 1));
   heap_.store().writeData(arrayBlock_ + first * 8, bytes.data(), n * 8);
-  for (size_t slot = 0; slot < cacheEntry_.size(); ++slot) {
-    int64_t e = cacheEntry_[slot];
-    if (e >= first && e < first + n) cacheValue_[slot] = getBig64(bytes.data() + (e - first) * 8);
-  }
 }
 
 // --- indices ------------------------------------------------------------------------------------
@@ -282,7 +237,7 @@ int32_t BlockIndex::privateAllocateIndex() {
     heap_.store().closeDiscarding();
     raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); Reached the 2^31 index limit");
   }
-  int64_t link = readFreeEntry(e);
+  int64_t link = readEntry(e);
   if (link > 0 || link < -kMaxEntries) raise("BUG", "cJournaledIndexedBlockFile.privateAllocateIndex(); firstFree<0");
   firstFree_ = static_cast<int32_t>(-link);
   // Checked before the count moves: a damaged count must not wrap.
@@ -305,7 +260,7 @@ IndexedBlock BlockIndex::allocateIndexBlock(int32_t sizeInBytes, bool clear) {
   int32_t e = privateAllocateIndex();
   int32_t payload = 0;
   int64_t handle = heap_.allocate(int64_t{sizeInBytes} + 4, clear, &payload);
-  writeEntry(e, handle, false);
+  writeEntry(e, handle);
   heap_.write32(handle, static_cast<uint32_t>(e));
   tx.finish();
   return {e - (kIndexSpecialCount - 1), handle + 4, payload - 4};
@@ -321,7 +276,7 @@ IndexedBlock BlockIndex::allocateIndexBlockHolding(std::span<const uint8_t> reco
   if (!record.empty()) std::memcpy(framed_.data() + kRecordAt, record.data(), record.size());
   int32_t payload = 0;
   int64_t handle = heap_.allocateHolding(sizeInBytes + 4, {framed_.data(), kRecordAt + record.size()}, &payload);
-  writeEntry(e, handle, false);
+  writeEntry(e, handle);
   tx.finish();
   // A record grown very large gives its room back.
   if (framed_.size() > (size_t{1} << 20)) framed_ = std::vector<uint8_t>();
@@ -336,7 +291,7 @@ IndexedBlock BlockIndex::allocateIndexArray(int32_t count, bool clear) {
 int32_t BlockIndex::preallocateIndex() {
   BlockTransaction tx(heap_.store());
   int32_t e = privateAllocateIndex();
-  writeEntry(e, dummyBlock_, false);
+  writeEntry(e, dummyBlock_);
   tx.finish();
   return e - (kIndexSpecialCount - 1);
 }
@@ -344,7 +299,7 @@ int32_t BlockIndex::preallocateIndex() {
 void BlockIndex::deallocateIndex(int32_t index) {
   int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
   if (e < BLOCKINDEX_MIN || e >= arraySize_) raise("EMU", "cJournaledBlockFile.deallocateIndex(); index is out of bounds");
-  int64_t value = readEntry(e, false);
+  int64_t value = readEntry(e);
   if (value <= 0) raise("EMU", "cJournaledBlockFile.deallocateIndex(); index is not allocated");
 
   BlockTransaction tx(heap_.store());
@@ -355,7 +310,7 @@ void BlockIndex::deallocateIndex(int32_t index) {
   // Neighbouring words written together: arrayFree with firstFree, a free
   // entry with the one after it.
   if (firstFree_ == 0 || e < firstFree_) {
-    writeEntry(e, -int64_t{firstFree_}, false);
+    writeEntry(e, -int64_t{firstFree_});
     firstFree_ = static_cast<int32_t>(e);
     writeTwoEntries(3, arrayFree_, firstFree_);
   } else {
@@ -364,23 +319,20 @@ void BlockIndex::deallocateIndex(int32_t index) {
     int64_t link = 0;
     for (;; --p) {
       if (p < BLOCKINDEX_MIN) raise("BUG", "cJournaledIndexedBlockFile.deallocateIndex(); value>0");
-      link = readEntry(p, true);
+      link = readEntry(p);
       if (link <= 0) break;
     }
     if (p == e - 1) {
       writeTwoEntries(p, -e, link);
-      noteWritten(p, -e, true);
-      noteWritten(e, link, false);
     } else {
-      writeEntry(p, -e, true);
-      writeEntry(e, link, false);
+      writeEntry(p, -e);
+      writeEntry(e, link);
     }
   }
 
   if (arraySize_ > kIndexInitialSize && arrayFree_ >= arraySize_ - kIndexSpecialCount) {
     resizeIndexArray(kIndexInitialSize);
-    clearEntryCache();
-    writeEntry(kIndexInitialSize - 1, 0, true);
+    writeEntry(kIndexInitialSize - 1, 0);
   }
   tx.finish();
 }
@@ -389,7 +341,7 @@ int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, 
                                     int32_t* capacity) {
   int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
   if (e < BLOCKINDEX_MIN || e >= arraySize_) raise("EMU", "cJournaledBlockFile.reallocateIndex(); index is out of bounds");
-  int64_t value = readEntry(e, false);
+  int64_t value = readEntry(e);
   if (value <= 0) raise("EMU", "cJournaledIndexedBlockFile.reallocateIndex(); index is not allocated");
   if (int64_t{newSize} + 4 <= 0) raise("EMU", "cJournaledBlockFile.allocate(); sizeInBytes<=0");
   int64_t old = value == dummyBlock_ ? 0 : value;
@@ -399,7 +351,7 @@ int64_t BlockIndex::reallocateIndex(int32_t index, int32_t newSize, bool clear, 
   if (keep == 0 && old != 0) heap_.deallocate(old);
   int32_t payload = 0;
   int64_t handle = heap_.allocate(int64_t{newSize} + 4, false, &payload);
-  writeEntry(e, handle, false);
+  writeEntry(e, handle);
   heap_.write32(handle, static_cast<uint32_t>(e));
   int64_t data = handle + 4;
   if (keep > 0) heap_.copy(data, old + 4, keep);
@@ -440,10 +392,10 @@ void BlockIndex::resizeIndexArray(int64_t newSize) {
     if (firstFree_ != 0) {
       // The chain's last entry is the highest free one below the old end.
       int64_t last = oldSize - 1;
-      while (readEntry(last, true) > 0) {
+      while (readEntry(last) > 0) {
         if (--last < specialCount_) raise("BUG", "cJournaledIndexedBlockFile.resizeIndexArray(); i<BLOCKINDEX_MIN");
       }
-      writeEntry(last, -oldSize, true);
+      writeEntry(last, -oldSize);
     }
     writeChainRun(oldSize, newSize - oldSize, 0);
   }
@@ -454,7 +406,7 @@ void BlockIndex::resizeIndexArray(int64_t newSize) {
 
 int64_t BlockIndex::infoBlockOfIndex(int32_t index, bool quiet) {
   int64_t e = int64_t{index} + (kIndexSpecialCount - 1);
-  int64_t value = e < BLOCKINDEX_MIN || e >= arraySize_ ? 0 : readEntry(e, false);
+  int64_t value = e < BLOCKINDEX_MIN || e >= arraySize_ ? 0 : readEntry(e);
   if (value <= 0) {
     if (quiet) return 0;
     raise("EMU", "cJournaledBlockFile.infoBlockOfIndex(); index is not allocated to a block");
@@ -492,7 +444,7 @@ int32_t BlockIndex::infoIndexOfBlock(int64_t dataPosition) {
 
 bool BlockIndex::infoIsPreallocated(int32_t index) {
   if (index < 1 || index > arraySize_ - kIndexSpecialCount) return false;
-  return readEntry(int64_t{index} + (kIndexSpecialCount - 1), false) == dummyBlock_;
+  return readEntry(int64_t{index} + (kIndexSpecialCount - 1)) == dummyBlock_;
 }
 
 int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {

@@ -1,7 +1,7 @@
 // database/block_index.h - the stable index of an indexed block file: an
 // array block of signed 64-bit entries that gives every block a 1-based index
-// number, the ascending chain of free entries, the 17-slot entry cache, and
-// the upgrade of older array layouts.
+// number, the ascending chain of free entries, and the upgrade of older
+// array layouts.
 //
 // Array layout (entries, big-endian i64, at the array block's handle):
 //   0 version 2, 1 specialCount 14, 2 arraySize, 3 arrayFree, 4 firstFree,
@@ -18,12 +18,9 @@
 //   2. The mirrors (arrayBlock = block file word 1, arraySize, arrayFree,
 //      firstFree, dummyBlock) equal their stored values; each change writes
 //      both in one transaction, and a discard rereads them (reloadMirrors).
-//   3. A cache slot k holds only an entry e >= 14 with e mod 17 = k, and its
-//      value equals the stored entry; slots are emptied whenever the array
-//      changes under them (upgrade, shrink, copy, discard).
-//   4. The array grows only x4 when no entry is free, and shrinks only back
+//   3. The array grows only x4 when no entry is free, and shrinks only back
 //      to 128 entries when no index is in use.
-//   5. While the array has the current layout, header values 6..13 are
+//   4. While the array has the current layout, header values 6..13 are
 //      mirrored too (the layer above reads some of them at every step).
 //      Inside an open transaction of a journaled file, setHeaderValue sets
 //      the mirror and leaves the write waiting (the layer above sets some at
@@ -49,7 +46,6 @@ inline constexpr int32_t kIndexSpecialCount = 14;
 inline constexpr int32_t BLOCKINDEX_MIN = kIndexSpecialCount;
 inline constexpr int32_t kIndexInitialSize = 128;
 inline constexpr int32_t kIndexVersion = 2;
-inline constexpr int32_t kEntryCacheSlots = 17;
 // Entry numbers above this are refused; above kIndexWarnEntry a warning.
 inline constexpr int64_t kIndexLimitEntry = 0x7FFFFFEF;
 inline constexpr int64_t kIndexWarnEntry = 0x3FFFFFFF;
@@ -110,10 +106,10 @@ class BlockIndex {
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
   // Header values 6..13 (entries 6..13): set in an own transaction (inside
-  // an open one of a journaled file, waiting in that: invariant 5), read
-  // from their mirror or, without one, from the array (never the cache).
+  // an open one of a journaled file, waiting in that: invariant 4), read
+  // from their mirror or, without one, from the array.
   void setHeaderValue(int32_t entry, int64_t value);
-  // Writes the header values left waiting (invariant 5), inside the open
+  // Writes the header values left waiting (invariant 4), inside the open
   // transaction.
   void writeWaitingValues();
   // Test seam: false writes every header value at once, as without waiting.
@@ -129,10 +125,9 @@ class BlockIndex {
   uint32_t readIndexArrayElement(int64_t dataPosition, int32_t element);
   void writeIndexArrayElement(int64_t dataPosition, int32_t element, uint32_t value);
 
-  // --- entries and their cache ------------------------------------------------------
-  int64_t readEntry(int64_t entry, bool dontCache);
-  void writeEntry(int64_t entry, int64_t value, bool onlyIfCached);
-  void clearEntryCache() { cacheEntry_.fill(0); }
+  // --- entries ---------------------------------------------------------------------
+  int64_t readEntry(int64_t entry) { return heap_.readArrayEntry(arrayBlock_, entry); }
+  void writeEntry(int64_t entry, int64_t value) { heap_.writeArrayEntry(arrayBlock_, entry, value); }
 
   // --- mirrors ---------------------------------------------------------------------
   int32_t specialCount() const { return specialCount_; }
@@ -155,16 +150,10 @@ class BlockIndex {
   void upgrade(int64_t version);
   void checkArrayFits();
   // Writes entries first .. first + n - 1 as the free chain run
-  // -(first + 1) .. -(first + n - 1), last; only cached slots are updated.
+  // -(first + 1) .. -(first + n - 1), last.
   void writeChainRun(int64_t first, int64_t n, int64_t last);
   void writeMirror(int32_t entry, int64_t value) { heap_.writeArrayEntry(arrayBlock_, entry, value); }
-  // The cache after entry was written with value (as writeEntry keeps it).
-  void noteWritten(int64_t entry, int64_t value, bool onlyIfCached);
-  // readEntry of a free entry; a miss reads it together with the entries
-  // after it (up to a slot each) into the cache: the free chain of a grown
-  // array runs through them in order, so the next allocations find theirs.
-  int64_t readFreeEntry(int64_t entry);
-  // Entries entry and entry + 1 with one write; the cache is the caller's.
+  // Entries entry and entry + 1 with one write.
   void writeTwoEntries(int64_t entry, int64_t first, int64_t second);
 
   BlockHeap& heap_;
@@ -177,14 +166,9 @@ class BlockIndex {
   static constexpr int32_t kFirstHeaderValue = 6;
   std::array<int64_t, kIndexSpecialCount - kFirstHeaderValue> values_{};
   bool valuesMirrored_ = false;
-  // Bit k: value 6 + k waits to be written (invariant 5).
+  // Bit k: value 6 + k waits to be written (invariant 4).
   uint32_t waiting_ = 0;
   bool letWait_ = true;
-  // The cache's slot for entry; any entry gets one, a negative one too
-  // (unsigned arithmetic: cheaper than the signed remainder).
-  static size_t slotOf(int64_t entry) { return static_cast<size_t>(static_cast<uint64_t>(entry) % kEntryCacheSlots); }
-  std::array<int64_t, kEntryCacheSlots> cacheEntry_{};
-  std::array<int64_t, kEntryCacheSlots> cacheValue_{};
   // allocateIndexBlockHolding's header room, index word and record (its
   // room kept from block to block).
   std::vector<uint8_t> framed_;

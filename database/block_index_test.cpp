@@ -1,6 +1,6 @@
 // database/block_index_test.cpp - the index array: layout of a new file,
 // the free chain, growth and shrinking, preallocation, reallocation, the
-// entry cache, the index limit and the upgrade of older layouts.
+// index limit and the upgrade of older layouts.
 #include "database/block_index.h"
 
 #include <gtest/gtest.h>
@@ -230,45 +230,6 @@ TEST_F(BlockIndexTest, HeaderValues) {
   for (int e = 6; e < 14; ++e) EXPECT_EQ(index.getHeaderValue(e), entry(e)) << e;
 }
 
-TEST_F(BlockIndexTest, EntryCache) {
-  int64_t reads = store.readCalls();
-  index.readEntry(30, false);
-  index.readEntry(30, false);
-  EXPECT_EQ(store.readCalls() - reads, 1);
-  index.readEntry(47, false);  // same slot (47 mod 17 = 13) evicts 30
-  reads = store.readCalls();
-  index.readEntry(30, true);
-  index.readEntry(47, false);
-  EXPECT_EQ(store.readCalls() - reads, 1);  // 30 not cached again; 47 still is
-  {
-    BlockTransaction tx(store);
-    index.writeEntry(64, -65, true);  // slot 13 holds 47: not taken over
-    index.writeEntry(47, -2, true);   // updates the cached value
-    tx.finish();
-  }
-  reads = store.readCalls();
-  EXPECT_EQ(index.readEntry(47, false), -2);
-  EXPECT_EQ(store.readCalls() - reads, 0);
-  {
-    BlockTransaction tx(store);
-    index.writeEntry(47, -48, false);
-    tx.finish();
-  }
-  index.readEntry(5, false);  // header entries are never cached
-  index.readEntry(5, false);
-  EXPECT_EQ(store.readCalls() - reads, 2);
-  expectClean();
-
-  // The walk of a free does not evict: entry 14's slot survives it.
-  allocateMany(40);
-  index.deallocateIndex(2);  // entry 15 starts the chain
-  index.readEntry(14, false);
-  index.deallocateIndex(30);  // walks 42 .. 15 (31 shares 14's slot) without caching
-  reads = store.readCalls();
-  index.readEntry(14, false);
-  EXPECT_EQ(store.readCalls() - reads, 0);
-}
-
 TEST_F(BlockIndexTest, InconsistentCountsAndChainsAreReported) {
   auto reload = [&](int64_t e, int64_t value) {
     setEntry(e, value);
@@ -325,9 +286,8 @@ TEST_F(BlockIndexTest, IndexLimit) {
   EXPECT_TRUE(store.closed());
 }
 
-TEST_F(BlockIndexTest, ADiscardRereadsTheMirrorsAndEmptiesTheCache) {
+TEST_F(BlockIndexTest, ADiscardRereadsTheMirrors) {
   std::vector<int32_t> ids = allocateMany(3);
-  index.readEntry(15, false);
   try {
     BlockTransaction outer(store);
     allocateMany(120);  // grows the array, moves it, changes every mirror
@@ -339,7 +299,7 @@ TEST_F(BlockIndexTest, ADiscardRereadsTheMirrorsAndEmptiesTheCache) {
   EXPECT_EQ(index.arrayFree(), 111);
   EXPECT_EQ(index.firstFree(), 17);
   EXPECT_EQ(heap.tailPos(), static_cast<int64_t>(store.committed().size()) - 28);
-  EXPECT_EQ(index.readEntry(15, false), ids[1] == 2 ? index.infoBlockOfIndex(2, false) - 4 : 0);
+  EXPECT_EQ(index.readEntry(15), ids[1] == 2 ? index.infoBlockOfIndex(2, false) - 4 : 0);
   IndexedBlock next = index.allocateIndexBlock(8, false);
   EXPECT_EQ(next.index, 4);
   expectClean();

@@ -148,7 +148,7 @@ namespace {
 IndexOfBlock indexWordOf(BlockIndex& index, uint32_t w, int64_t handle) {
   auto word = static_cast<int64_t>(w);
   if (word < BLOCKINDEX_MIN || word >= index.arraySize()) return {};
-  return {index.readEntry(word, true) == handle, static_cast<int32_t>(word)};
+  return {index.readEntry(word) == handle, static_cast<int32_t>(word)};
 }
 
 }  // namespace
@@ -180,12 +180,12 @@ MovedBlock moveIndexedBlock(BlockHeap& heap, BlockIndex& index, int64_t handle, 
       index.reloadMirrors();
     } else if (old == index.infoDummyBlock()) {
       for (int64_t e = BLOCKINDEX_MIN; e < index.arraySize(); ++e) {
-        if (index.readEntry(e, true) == old) index.writeEntry(e, result.handle, true);
+        if (index.readEntry(e) == old) index.writeEntry(e, result.handle);
       }
       heap.writeArrayEntry(index.arrayBlock(), 5, result.handle);
       index.reloadMirrors();
     } else if (IndexOfBlock moved = indexWordOf(index, result.firstWord(), old); moved.valid) {
-      index.writeEntry(moved.entry, result.handle, true);
+      index.writeEntry(moved.entry, result.handle);
     }
   }
   tx.finish();

@@ -191,7 +191,7 @@ TEST_F(IndexedMoveTest, PlacedDummyBlockIsFollowed) {
   ASSERT_TRUE(m.placed);
   EXPECT_NE(m.handle, oldDummy);
   EXPECT_EQ(index.infoDummyBlock(), m.handle);
-  EXPECT_EQ(index.readEntry(5, true), m.handle);
+  EXPECT_EQ(index.readEntry(5), m.handle);
   EXPECT_TRUE(index.infoIsPreallocated(pre));
   EXPECT_EQ(textAt(index.infoBlockOfIndex(three, false)), "three");
   store.flush();

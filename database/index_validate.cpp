@@ -92,7 +92,7 @@ class IndexValidator {
     }
   }
 
-  void writeEntry(int64_t entry, int64_t value) { index_.writeEntry(entry, value, true); }
+  void writeEntry(int64_t entry, int64_t value) { index_.writeEntry(entry, value); }
 
   // The free chain must run through the free entries in ascending order:
   // prev is the free entry met last (0 for none), expected the entry the

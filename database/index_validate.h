@@ -12,7 +12,7 @@
 //      the heap does not hold as used, the index array itself, or a block
 //      another entry already named, is freed as an entry only; no block that
 //      the used-block set does not name is ever freed.
-//   3. After a repair the index's mirrors and its entry cache are reread.
+//   3. After a repair the index's mirrors are reread.
 #pragma once
 
 #include <memory>

@@ -25,7 +25,6 @@ bool cJournaledIndexedBlockFile::open(Text path, bool readOnly, bool force, bool
 void cJournaledIndexedBlockFile::reloadAfterCopy() {
   cJournaledBlockFile::reloadAfterCopy();
   index_.openIndex();
-  index_.clearEntryCache();
 }
 
 void cJournaledIndexedBlockFile::changesDiscarded() {

@@ -99,9 +99,8 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
     index_.writeIndexArrayElement(dataPosition, element, value);
   }
 
-  int64_t readEntry(int64_t entry, bool dontCache) { return index_.readEntry(entry, dontCache); }
-  void writeEntry(int64_t entry, int64_t value, bool onlyIfCached) { index_.writeEntry(entry, value, onlyIfCached); }
-  void clearEntryCache() { index_.clearEntryCache(); }
+  int64_t readEntry(int64_t entry) { return index_.readEntry(entry); }
+  void writeEntry(int64_t entry, int64_t value) { index_.writeEntry(entry, value); }
 
   // The index array and the index word count as overhead; a moved block's
   // entry (or the array, or the dummy block) follows it; validation checks

@@ -126,7 +126,7 @@ TEST_F(IndexedFileTest, TheIndexLimitAtOpen) {
   {
     auto f = openIndexed("soup");
     JournalTransaction t(*f);
-    f->writeEntry(4, 2147483632, false);
+    f->writeEntry(4, 2147483632);
     t.finish();
     f->close();
   }
