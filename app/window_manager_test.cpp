@@ -246,13 +246,22 @@ TEST_F(DesktopTest, AnImportOfThousandsReportsInADialogOnTheScreenAndExportSaves
       [&] {
         // The file button opens a save chooser; a new name is taken.
         cGuiWindow* exporter = dialog("Export OPML file");
+        // The chooser may still be filling its folder's model when first seen
+        // and drop the chosen name: the name and the save button are given
+        // again at each tick until it closes, and it is cancelled after 20 s
+        // so that a chooser that never takes the name fails the test.
         bool answered = false;
+        int ticks = 0;
         QTimer chooser;
         QObject::connect(&chooser, &QTimer::timeout, [&] {
           for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* files = qobject_cast<QFileDialog*>(w);
-            if (!files || !files->isVisible() || answered) continue;
+            if (!files || !files->isVisible()) continue;
             EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptSave);
+            if (++ticks > 200) {
+              static_cast<QDialog*>(files)->reject();
+              continue;
+            }
             answered = true;
             files->selectFile(QString::fromStdString(exported));
             static_cast<QDialog*>(files)->accept();  // the save button
@@ -264,6 +273,7 @@ TEST_F(DesktopTest, AnImportOfThousandsReportsInADialogOnTheScreenAndExportSaves
         button->click();
         chooser.stop();
         EXPECT_TRUE(answered) << "no save chooser came up";
+        EXPECT_LE(ticks, 200) << "the save chooser never took the new name";
       },
       [&] {
         cGuiWindow* exporter = dialog("Export OPML file");
