@@ -1,6 +1,7 @@
 // database/block_validate.cpp - checking and repairing a block heap.
 #include "database/block_validate.h"
 
+#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -221,11 +222,16 @@ class BlockValidator {
     return r.size < kMinimumBlockSize && !linked;
   }
 
-  // The headers between the last block the forward walk trusted and the
-  // block later lost: one used block covers the stretch. The records it held
-  // are gone; the index validation finds their entries and frees the block,
-  // which no entry names (merging it with free neighbours).
+  // The stretch between the last block the forward walk trusted and the
+  // block later, whose link back leads to a lost header. When the blocks of
+  // the stretch still name each other (the bad block lost only its size,
+  // later only its link), the bad block gets its header back and later its
+  // link, and the walk goes on back through them. Otherwise one used block
+  // covers the stretch: the records it held are gone; the index validation
+  // finds their entries and frees the block, which no entry names (merging
+  // it with free neighbours).
   blockRecord coverLostStretch(blockRecord& later) {
+    if (std::optional<blockRecord> last = chainThrough(later)) return *last;
     int64_t size = later.position - badBlock_;
     printFinding(verbose_, "Blocks %ld to %ld have lost their headers. (3b)\n", static_cast<long>(badBlock_),
                  static_cast<long>(later.position));
@@ -235,6 +241,57 @@ class BlockValidator {
     later.prevBlock = badBlock_;
     heap_.writeBlockHeader(later);
     return gap;
+  }
+
+  // The block after p in a stretch that ends at end: where p's size leads
+  // when the header there names p as the block before it, else the first
+  // header after p that does; end when none does before it. 0 when p's
+  // size leads nowhere in the stretch and no header names p.
+  int64_t successorOf(int64_t p, int64_t end) {
+    blockRecord r, next;
+    if (readQuietly(r, p) && r.size >= kMinimumBlockSize && p + r.size <= end &&
+        (p + r.size == end || (readQuietly(next, p + r.size) && next.prevBlock == p))) {
+      return p + r.size;
+    }
+    // A sound header's link back is the negative distance to p, as four
+    // big-endian bytes after its size word.
+    constexpr int64_t kChunk = 64 * 1024;
+    std::vector<uint8_t> bytes;
+    for (int64_t from = p + 4 * ((kMinimumBlockSize + 3) / 4); from < end; from += kChunk) {
+      const int64_t length = std::min(kChunk, end - from) + kBlockHeaderBytes;
+      bytes.resize(static_cast<size_t>(length));
+      heap_.store().readData(from, bytes.data(), length);
+      for (int64_t q = from; q < std::min(from + kChunk, end); q += 4) {
+        const auto link = static_cast<int32_t>(getBig32(bytes.data() + (q - from) + 4));
+        if (link == p - q && readQuietly(next, q) && next.prevBlock == p) return q;
+      }
+    }
+    return end;
+  }
+
+  // The last block of a chain from the bad block to later, each block named
+  // by the next, with the bad block's header and later's link mended; none
+  // when the headers of the stretch do not chain.
+  std::optional<blockRecord> chainThrough(blockRecord& later) {
+    std::vector<int64_t> chain{badBlock_};
+    while (chain.back() != later.position) {
+      const int64_t next = successorOf(chain.back(), later.position);
+      // The bad block's header may be lost whole: a chain needs one block
+      // after it whose header is sound.
+      if (next == 0 || (next == later.position && chain.size() == 1)) return std::nullopt;
+      chain.push_back(next);
+    }
+    chain.pop_back();
+    printFinding(verbose_, "Block %ld lost its size; the blocks after it still name it. (3c)\n", static_cast<long>(badBlock_));
+    blockRecord bad{badBlock_, static_cast<int32_t>(chain[1] - badBlock_), false, chain[1], lastGood_, 0, 0};
+    heap_.writeBlockHeader(bad);
+    blockRecord last;
+    if (!readQuietly(last, chain.back())) throw ValidationAbort{};
+    printFinding(verbose_, "For block %ld, prevBlock=%ld expected %ld. (4)\n", static_cast<long>(later.position),
+                 static_cast<long>(later.prevBlock), static_cast<long>(last.position));
+    later.prevBlock = last.position;
+    heap_.writeBlockHeader(later);
+    return last;
   }
 
   void dropList(int32_t f, int32_t s) {

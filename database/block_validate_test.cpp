@@ -165,6 +165,25 @@ TEST_F(BlockValidateTest, HeadersLostOverAStretchAreCoveredByOneBlock) {
   EXPECT_FALSE(r.isFree);
 }
 
+// A used block's size and, further on, a link back both damaged: the walk
+// back from the tail meets a lost header, but the blocks between still name
+// each other, so every block keeps its place and nothing is covered.
+TEST_F(BlockValidateTest, BlocksThatStillNameEachOtherAreKeptPastALostSize) {
+  patch32(block(2), 10000);
+  patch32(block(4) + 4, static_cast<uint32_t>(block(3) + 100 - block(4)));  // into the free block's bytes
+  expectRepaired(
+      "For block 8652, size=10000. (3)\n"
+      "Block 8652 lost its size; the blocks after it still name it. (3c)\n"
+      "For block 8928, prevBlock=8820 expected 8720. (4)\n");
+  const std::pair<int, int32_t> blocks[] = {{0, 48}, {1, 108}, {2, 68}, {3, 208}, {4, 40}};
+  for (auto [k, size] : blocks) {
+    blockRecord r;
+    ASSERT_TRUE(heap.readBlockHeader(r, block(k), false)) << k;
+    EXPECT_EQ(r.size, size) << k;
+    EXPECT_EQ(r.isFree, k == 1 || k == 3) << k;
+  }
+}
+
 TEST_F(BlockValidateTest, BrokenChainWithATailBeyondTheEndAborts) {
   patch32(block(2), 0);
   patch64(16, 8968);
