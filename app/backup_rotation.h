@@ -107,13 +107,17 @@ struct CopyCheck {
   bool good = false;
   int64_t feeds = 0;
   int64_t items = 0;
+  // Items dropped because their records did not read (dropUnreadable).
+  int64_t itemsRemoved = 0;
 };
 
 // Opens the database at path (a copy: opening writes it), checks it without
 // changing it and counts what it holds; one that passes is left marked for
 // validation, with its time. One that does not open, or raises on its
-// content, fails; a full disk, a break or no memory passes on.
-CopyCheck checkCopy(Text path, bool verbose);
+// content, fails; a full disk, a break or no memory passes on. With
+// dropUnreadable, a copy whose structures and feeds are sound but some of
+// whose items do not read passes too, without those items.
+CopyCheck checkCopy(Text path, bool verbose, bool dropUnreadable = false);
 
 // A new unique "database.soup_Corrupt_" name.
 Str newCorruptName();

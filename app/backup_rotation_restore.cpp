@@ -65,7 +65,7 @@ Placed restoreCopyOf(const char* backup) {
     p.why = std::string(backup) + " could not be copied: " + dos::faultMessage(dos::ioErr());
     return p;
   }
-  p.check = checkCopy(copy.name(), false);
+  p.check = checkCopy(copy.name(), false, true);
   if (!p.check.good) {
     p.end = Placing::failedCheck;
   } else if (copy.renameTo(kDatabaseName)) {
@@ -75,6 +75,13 @@ Placed restoreCopyOf(const char* backup) {
     if (entryStandsAt(kDatabaseName)) p.end = Placing::databaseStands;  // another start restored first
   }
   return p;
+}
+
+// What the restore left out of the backup it used.
+std::string removedNote(int64_t items) {
+  if (items == 0) return "";
+  if (items == 1) return "\n1 item of it could not be read and was removed.";
+  return "\n" + std::to_string(items) + " items of it could not be read and were removed.";
 }
 
 // The backup's modification time as local date and time.
@@ -102,7 +109,7 @@ void reportRestore(const std::string& problem, const std::string& text, FormatAr
 
 }  // namespace
 
-CopyCheck checkCopy(Text path, bool verbose) {
+CopyCheck checkCopy(Text path, bool verbose, bool dropUnreadable) {
   CopyCheck h;
   auto db = std::make_unique<Db>(2);
   try {
@@ -111,6 +118,14 @@ CopyCheck checkCopy(Text path, bool verbose) {
     {
       SoupTransaction tx(db->infoBlockFile());
       h.good = repairDatabase(*db, verbose, false).usable && !db->infoMustClose();
+      if (!h.good && dropUnreadable && !db->infoMustClose()) {
+        // Still the newest copy of everything else: only the items that do
+        // not read go. Mended structures or a lost feed leave it failed, so
+        // an older backup is tried.
+        const RepairResult r = repairDatabase(*db, verbose, true);
+        h.good = r.usable && !r.storageMended && r.lostFeeds.empty() && !db->infoMustClose();
+        h.itemsRemoved = h.good ? r.itemsRemoved : 0;
+      }
       if (h.good) tx.finish();
     }
     if (h.good) count(*db, h);
@@ -179,10 +194,11 @@ void restoreFromBackup(bool databaseMissing, const std::string& problem) {
         break;
     }
     reportRestore(problem,
-                  "%sRestored from backup \"%s\" (%ld feeds, %ld items, saved %s).\nYou can try using it, by running %s "
-                  "again.\n\nAlso, please report this problem to:\n\x1b" "1%s%s",
+                  "%sRestored from backup \"%s\" (%ld feeds, %ld items, saved %s).%s\nYou can try using it, by running "
+                  "%s again.\n\nAlso, please report this problem to:\n\x1b" "1%s%s",
                   {missingNote, std::string(backup), p.check.feeds, p.check.items, savedDate(backup),
-                   std::string(programName), std::string(programContactAddress), badNote});
+                   removedNote(p.check.itemsRemoved), std::string(programName), std::string(programContactAddress),
+                   badNote});
     raise("ERR", "restoreFromBackup(); the database was replaced");
   }
   // None passed: they are set aside, so that the next start begins afresh

@@ -440,6 +440,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
     } modelScope{db};
     db.setListModelSource([&db](ValidationSet& indices) { return newsListModel(db, indices); });
     std::unique_ptr<ValidationSet> usage = validateCycles(db, verbose, repair, result.changed);
+    result.storageMended = result.changed;
     if (usage) {
       const bool autoCompact = db.infoAutoCompact();
       std::unique_ptr<SoupTransaction> tx;

@@ -45,6 +45,9 @@ struct RepairResult {
   // are gone (their records, bodies or blocks were lost).
   int64_t itemsRemoved = 0;
   std::vector<LostFeed> lostFeeds;
+  // With repair: the database's own structures (blocks, index) needed
+  // mending, not only the news records.
+  bool storageMended = false;
 };
 
 RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair);

@@ -216,6 +216,47 @@ TEST_F(RecordDamageTest, ALostFeedComesBackFromTheNewestBackupThatHoldsIt) {
   }
 }
 
+// A restore takes the newest backup whose structures and feeds are sound
+// even when some of its items do not read (those go, and the report says
+// so); one whose feed does not read gives way to an older backup.
+TEST_F(RecordDamageTest, ARestoreUsesTheNewestBackupWhoseOnlyFaultIsItemsThatDoNotRead) {
+  struct Case {
+    const char* name;
+    bool feed;  // the damaged record: feed "b", else the body of an item of "a"
+    const char* restored;
+    const char* note;
+    size_t itemsOfA;
+  } cases[] = {
+      {"a body", false, "database.soup.bak_1Latest", ").\n1 item of it could not be read and was removed.\nYou can try", 3},
+      {"a feed", true, "database.soup.bak_2KnownGood", ").\nYou can try", 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
+    auto made = makeFeeds();
+    fs::copy_file(at("database.soup"), at("database.soup.bak_2KnownGood"));
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      if (c.feed) spoil(db, made["b index"][0], kNodeVersion, kVersion99);
+      else spoil(db, bodyOf(db, made["a"][2]), kBodyVersion, kVersion99);
+    });
+    fs::copy_file(at("database.soup"), at("database.soup.bak_1Latest"));
+    const std::map<std::string, std::string> kept = {{"database.soup.bak_1Latest", bytes("database.soup.bak_1Latest")},
+                                                     {"database.soup.bak_2KnownGood", bytes("database.soup.bak_2KnownGood")}};
+    write("database.soup", bytes("database.soup").substr(0, 100));  // cut: it does not open
+    EXPECT_EQ(runShell(), 10);
+    EXPECT_NE(output.find(std::string("Restored from backup \"") + c.restored + "\""), std::string::npos) << output;
+    EXPECT_NE(output.find(c.note), std::string::npos) << output;
+    for (const auto& [name, content] : kept) EXPECT_EQ(bytes(name), content) << name;
+    EXPECT_TRUE(namesStartingWith("database.soup_Corrupt_").size() == 1) << "the cut database only";
+    EXPECT_EQ(runShell(), 0) << output;
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      const auto now = contents(db);
+      EXPECT_EQ(now.at("a").size(), c.itemsOfA);
+      EXPECT_EQ(now.at("b"), made["b"]);
+    });
+  }
+}
+
 TEST(RepairSummary, TellsWhatWasLost) {
   struct Case {
     int64_t items;
