@@ -23,6 +23,7 @@
 #include "news/seen_times.h"
 #include "platform/app_host.h"
 #include "platform/dos_env.h"
+#include "platform/folder_turn.h"
 #include "platform/file.h"
 #include "platform/file_mapping.h"
 #include "platform/dos_errors.h"
@@ -192,11 +193,17 @@ void ProgramRun::openDatabase() {
     raise("ERR", "main(); failed to make the data folder");
   }
   removeLeftCopies();
-  moveEarlierDatabase(dataFolder_.path);
-  // Another start may put a database in place while this one restores or
-  // copies one: that one is opened instead.
-  for (int tries = 1; !openOnce() || (db_->infoNeedsRepair() && !validateDatabase()); ++tries) {
-    if (tries == 5) reportOpenFailure("other starts of the program kept replacing it.");
+  {
+    // Starts on one data folder take turns until the database is open and
+    // sound: one moving a bad database aside while another opens it would
+    // have the open make a new, empty one.
+    const FolderTurn turn(dataFolder_.path);
+    moveEarlierDatabase(dataFolder_.path);
+    // Another start may put a database in place while this one restores or
+    // copies one: that one is opened instead.
+    for (int tries = 1; !openOnce() || (db_->infoNeedsRepair() && !validateDatabase()); ++tries) {
+      if (tries == 5) reportOpenFailure("other starts of the program kept replacing it.");
+    }
   }
   // What an earlier version's rotation left: the database is sound now.
   cPath::DeletePath(kBackupTemp, false, false);
