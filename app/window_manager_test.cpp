@@ -235,6 +235,13 @@ TEST_F(DesktopTest, AnImportOfThousandsReportsInADialogOnTheScreenAndExportSaves
         EXPECT_EQ(std::string(gadget<cGuiText>(report, "")->getState().view()),
                   "0 feeds added; " + std::to_string(outlines) + " failed:");
         EXPECT_EQ(gadget<cGuiList>(report, "")->infoSize(), outlines);
+        // The picture shows what the user sees: the import's update window
+        // gone and the report painted.
+        EXPECT_TRUE(waitFor([] {
+          cGuiWindow* update = windowTitled("Update feeds");
+          return !update || !topOf(update)->isVisible();
+        })) << "the import's update window stayed over the report";
+        QTest::qWait(200);
         QPixmap shot = top->screen()->grabWindow(0, std::max(0, shown.x - 8), std::max(0, shown.y - 28),
                                                  shown.width + 16, shown.height + 36);
         const std::filesystem::path dir = std::filesystem::path(BRINDLEWORK_ARTEFACTS_DIR) / "app";
