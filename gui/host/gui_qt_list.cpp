@@ -148,11 +148,13 @@ class ListModel : public QAbstractItemModel {
 // sight (long texts within a cap), the fill column taking what the others
 // leave, so that no column lies beyond the view's right edge. When the
 // view is too narrow for all, the columns give way in turns, the widest
-// first within a turn: the fill column down to the widest of the others
-// (or a few words); the dates show the day alone; the other texts down to
-// their titles, then the dates down to theirs, the fill column with them
-// and still the widest (the dates only where that leaves it the widest);
-// the fill column down to its title; the dates down to theirs; all alike.
+// first within a turn: the fill column down to the widest of the others;
+// the dates show the day alone; the other texts down to their titles, the
+// fill column with them down to a few words; the others below their titles
+// (the title row ends them in "…") down to their rows in sight; the dates
+// down to their titles, the fill column with them and still the widest
+// (only where that leaves it the widest); the fill column down to its
+// title; the dates down to theirs; all alike.
 // A column the user sized, or that a saved state sized, keeps its width
 // unless its title or rows in sight need more.
 class ColumnFitter {
@@ -200,13 +202,15 @@ class ColumnFitter {
     // The dates with their time of day while the room allows.
     const std::vector<int> datesBefore = datesNow();
     for (int c = 0; model_ && c < columns; ++c) model_->setDateOnly(c, false);
-    std::vector<int> width(static_cast<size_t>(columns)), title(static_cast<size_t>(columns));
+    std::vector<int> width(static_cast<size_t>(columns)), title(static_cast<size_t>(columns)),
+        rows(static_cast<size_t>(columns));
     int fillContent = 0;
     bool capped = false;
     for (int c = 0; c < columns; ++c) {
       const size_t i = static_cast<size_t>(c);
       title[i] = titleWidth(c);
-      const int content = std::max(title[i], contentOf_(c) + kColumnGap);
+      rows[i] = contentOf_(c) + kColumnGap;
+      const int content = std::max(title[i], rows[i]);
       if (c == fill)
         fillContent = content;
       else if (pinned_.count(c))
@@ -244,35 +248,50 @@ class ColumnFitter {
         squeeze(width, floor, available, inTurn);
       };
       // The others with the fill column, which stays as wide as the widest
-      // of them: as wide as the others not in turn, and as their titles.
-      auto giveWayWithFill = [&](auto inTurn) {
-        int widest = title[f];
-        for (int c = 0; c < columns; ++c)
-          if (c != fill) widest = std::max(widest, inTurn(c) ? title[static_cast<size_t>(c)] : width[static_cast<size_t>(c)]);
-        giveWay([&](int c) { return c == fill || inTurn(c); }, widest);
+      // of them (as the others not in turn, and as the titles of those in
+      // turn or less) and as leastOfFill; onlyWidest: only where the room
+      // holds them so.
+      auto giveWayWithFill = [&](auto inTurn, int leastOfFill, bool onlyWidest) {
+        int widest = std::max(title[f], leastOfFill), rest = 0;
+        for (int c = 0; c < columns; ++c) {
+          const size_t i = static_cast<size_t>(c);
+          if (c == fill) continue;
+          const int least = inTurn(c) ? std::min(title[i], width[i]) : width[i];
+          widest = std::max(widest, least);
+          rest += least;
+        }
+        if (!onlyWidest || rest + widest <= available) giveWay([&](int c) { return c == fill || inTurn(c); }, widest);
       };
-      // First the fill column, down to the widest of the others or a few
-      // words; then the dates lose their time of day, the other texts give
-      // way down to their titles, the dates down to theirs (the fill column
-      // with them, the widest still), the fill column down to its title, the
-      // dates down to theirs, and at last all the columns alike.
+      // First the fill column, down to the widest of the others; then the
+      // dates lose their time of day; the other texts give way down to their
+      // titles, the fill column with them down to a few words; the others
+      // below their titles (which the title row cuts short) down to their
+      // rows in sight; the dates down to their titles, the fill column with
+      // them and still the widest; the fill column down to its title; the
+      // dates down to theirs; at last all the columns alike.
       giveWay([&](int c) { return c == fill; }, ideal - others);
       if (std::accumulate(width.begin(), width.end(), 0) > available) {
         for (int c = 0; c < columns; ++c) {
           if (!isDate(c) || !model_) continue;
           model_->setDateOnly(c, true);
+          rows[static_cast<size_t>(c)] = contentOf_(c) + kColumnGap;
           width[static_cast<size_t>(c)] =
-              std::min(width[static_cast<size_t>(c)], std::max(title[static_cast<size_t>(c)], contentOf_(c) + kColumnGap));
+              std::min(width[static_cast<size_t>(c)], std::max(title[static_cast<size_t>(c)], rows[static_cast<size_t>(c)]));
         }
       }
-      giveWayWithFill([&](int c) { return c != fill && !isDate(c); });
+      // A feed's name or an item's title read by a few words is worth more
+      // than the other columns' titles whole.
+      giveWayWithFill([&](int c) { return c != fill && !isDate(c); },
+                      std::max(title[f], std::min(fillContent, kFewWords * averageChar())), false);
+      for (int c = 0; c < columns; ++c) {
+        const size_t i = static_cast<size_t>(c);
+        floor[i] = std::max(header->minimumSectionSize(), std::min(width[i], rows[i]));
+      }
+      squeeze(width, floor, available, [&](int c) { return c != fill; });
       // The dates give way only where that keeps the fill column the
-      // widest; where even every title alone leaves it narrower, they stay
-      // whole and the fill column gives way first.
-      int titles = 0, widestTitle = title[f];
-      for (int c = 0; c < columns; ++c)
-        if (c != fill) titles += title[static_cast<size_t>(c)], widestTitle = std::max(widestTitle, title[static_cast<size_t>(c)]);
-      if (available >= titles + widestTitle) giveWayWithFill([&](int c) { return c != fill; });
+      // widest; where even their titles leave it narrower, they stay whole
+      // and the fill column gives way first.
+      giveWayWithFill([&](int c) { return c != fill; }, 0, true);
       giveWay([&](int c) { return c == fill; }, title[f]);
       giveWay(isDate, 0);
       for (int c = 0; c < columns; ++c) floor[static_cast<size_t>(c)] = header->minimumSectionSize();
@@ -332,6 +351,8 @@ class ColumnFitter {
   static constexpr int kColumnGap = 0;
   int averageChar() const { return tree_->fontMetrics().averageCharWidth(); }
   int capWidth() const { return 32 * averageChar(); }
+  // What the fill column keeps before the other columns' titles give way.
+  static constexpr int kFewWords = 20;
 
   // The room a column's title needs; the sort mark's only in the marked
   // column (Qt keeps room for it in every title).
@@ -398,6 +419,29 @@ class ColumnFitter {
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
+// A title row whose titles end in "…" where their columns are narrower
+// than they are.
+class TitleRow : public QHeaderView {
+ public:
+  // As the tree's own: sections that move, titles on the left.
+  explicit TitleRow(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+    setSectionsMovable(true);
+    setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  }
+
+ protected:
+  void initStyleOptionForIndex(QStyleOptionHeader* option, int section) const override {
+    QHeaderView::initStyleOptionForIndex(option, section);
+    const QVariant font = model()->headerData(section, orientation(), Qt::FontRole);
+    const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : this->font());
+    const QRect whole = option->rect;
+    option->rect = QRect(0, 0, sectionSize(section), height());
+    const int room = style()->subElementRect(QStyle::SE_HeaderLabel, option, this).width();
+    option->rect = whole;
+    if (metrics.horizontalAdvance(option->text) > room) option->text = metrics.elidedText(option->text, Qt::ElideRight, room);
+  }
+};
+
 // The tree view takes new pens when the palette changes.
 class ListTree : public QTreeView {
   static constexpr int kRowsWanted = 12;
@@ -405,7 +449,7 @@ class ListTree : public QTreeView {
 
  public:
   explicit ListTree(cGuiListHost* host)
-      : fitter(host, this, [this](int column) { return contentWidth(column); }), host_(host) {}
+      : fitter(host, withTitleRow(this), [this](int column) { return contentWidth(column); }), host_(host) {}
   // The column widths (the tree is its parent in Qt terms only).
   ColumnFitter fitter;
   // Room for a dozen rows: a list asks for more height than a text box.
@@ -458,6 +502,10 @@ class ListTree : public QTreeView {
   }
 
  private:
+  static QTreeView* withTitleRow(QTreeView* tree) {
+    tree->setHeader(new TitleRow(tree));
+    return tree;
+  }
   // The rows in sight; before the view is first shown (when its window
   // takes its first size) the first rows it will show.
   int contentWidth(int column) {
