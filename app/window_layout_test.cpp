@@ -193,8 +193,10 @@ class WindowLayoutTest : public GuiProgramTest {
  protected:
   void SetUp() override {
     GuiProgramTest::SetUp();
-    // Dates show in a locale's short form with a time of day and AM/PM.
-    QLocale::setDefault(QLocale("en_US"));
+    // Dates show in a locale's short form with a time of day and AM/PM
+    // (a realistic run's screen may name another locale).
+    const char* locale = std::getenv("BW_LAYOUT_LOCALE");
+    QLocale::setDefault(QLocale(locale && *locale ? locale : "en_US"));
     makeEmptyDatabase("database.soup");
     withDatabase("database.soup", addFeedsAsAUserHasThem);
   }
@@ -549,7 +551,7 @@ TEST_F(RealisticLayoutTest, OnOneScreen) {
 
 // Each screen in a process of its own: the toolkit's screens are fixed
 // when it starts. Three screens by default (a minute each under the
-// sanitizers); BRINDLEWORK_LAYOUT_ALL_SCREENS=1 runs all six.
+// sanitizers); BRINDLEWORK_LAYOUT_ALL_SCREENS=1 runs all seven.
 TEST(RealisticLayout, OnEveryScreen) {
   if (std::getenv("BW_LAYOUT_SCREEN")) GTEST_SKIP() << "the child's own run";
   struct Screen {
@@ -557,12 +559,14 @@ TEST(RealisticLayout, OnEveryScreen) {
     int width, height;
     const char* scale;
     bool always;
-  } screens[] = {{"800x600", 800, 600, "", false},
-                 {"1024x768", 1024, 768, "", true},
-                 {"1152x864", 1152, 864, "", false},
-                 {"1280x860", 1280, 860, "", true},
-                 {"1920x1080", 1920, 1080, "", false},
-                 {"1920x1080@2", 1920, 1080, "2", true}};
+    const char* locale;  // "": en_US
+  } screens[] = {{"800x600", 800, 600, "", false, ""},
+                 {"1024x768", 1024, 768, "", true, ""},
+                 {"1024x768-C", 1024, 768, "", false, "C"},  // dates as 2026-12-28
+                 {"1152x864", 1152, 864, "", false, ""},
+                 {"1280x860", 1280, 860, "", true, ""},
+                 {"1920x1080", 1920, 1080, "", false, ""},
+                 {"1920x1080@2", 1920, 1080, "2", true, ""}};
   const bool all = std::getenv("BRINDLEWORK_LAYOUT_ALL_SCREENS") != nullptr;
   const std::string config = (std::filesystem::temp_directory_path() / ("bw-screens-" + std::to_string(::getpid()))).string();
   for (const Screen& screen : screens) {
@@ -573,7 +577,8 @@ TEST(RealisticLayout, OnEveryScreen) {
     const ChildResult run = runChild({"/proc/self/exe", "--gtest_filter=RealisticLayoutTest.OnOneScreen"},
                                      {{"BW_LAYOUT_SCREEN", screen.name},
                                       {"QT_QPA_PLATFORM", "offscreen:configfile=" + config},
-                                      {"QT_SCALE_FACTOR", screen.scale}});
+                                      {"QT_SCALE_FACTOR", screen.scale},
+                                      {"BW_LAYOUT_LOCALE", screen.locale}});
     EXPECT_EQ(run.rc, 0) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
   }

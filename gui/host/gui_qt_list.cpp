@@ -202,14 +202,22 @@ class ColumnFitter {
     // The dates with their time of day while the room allows.
     const std::vector<int> datesBefore = datesNow();
     for (int c = 0; model_ && c < columns; ++c) model_->setDateOnly(c, false);
+    auto isDate = [&](int c) { return c != fill && host_->infoIsDateColumn(c); };
+    // rows: what the rows in sight need; days: the dates' with the day alone.
     std::vector<int> width(static_cast<size_t>(columns)), title(static_cast<size_t>(columns)),
-        rows(static_cast<size_t>(columns));
+        rows(static_cast<size_t>(columns)), days(static_cast<size_t>(columns));
     int fillContent = 0;
     bool capped = false;
     for (int c = 0; c < columns; ++c) {
       const size_t i = static_cast<size_t>(c);
       title[i] = titleWidth(c);
+      if (isDate(c) && model_) {
+        model_->setDateOnly(c, true);
+        days[i] = contentOf_(c) + kColumnGap;
+        model_->setDateOnly(c, false);
+      }
       rows[i] = contentOf_(c) + kColumnGap;
+      if (!isDate(c) || !model_) days[i] = rows[i];
       const int content = std::max(title[i], rows[i]);
       if (c == fill)
         fillContent = content;
@@ -227,6 +235,17 @@ class ColumnFitter {
     // The fill column asks for its rows up to a line of a readable length.
     const int ideal = others + std::max({widestOther, title[f], std::min(fillContent, 2 * capWidth())});
     width[f] = std::max(fillContent, widestOther);
+    // The least the view asks of its window: every title whole, or, where
+    // that is more, a few words of the fill column beside each other
+    // column's rows in sight (a date's day alone) or title, the narrower.
+    const int fewWords = std::max(title[f], std::min(fillContent, kFewWords * averageChar()));
+    int least = columns > 1 ? fewWords : 0, titles = 0;
+    for (int c = 0; c < columns; ++c) {
+      const size_t i = static_cast<size_t>(c);
+      titles += title[i];
+      if (c != fill) least += isDate(c) ? days[i] : std::min(title[i], rows[i]);
+    }
+    least = std::max(least, titles);
     // A list with more to show than at that width takes its share of a
     // row's room however much it asks; one whose rows are whole does not.
     const bool more = capped || fillContent > 2 * capWidth();
@@ -240,7 +259,6 @@ class ColumnFitter {
     const int available = tree_->viewport()->width();
     if (available > 0) {
       std::vector<int> floor(static_cast<size_t>(columns));
-      auto isDate = [&](int c) { return c != fill && host_->infoIsDateColumn(c); };
       // Narrows the columns inTurn selects down to their titles; the fill
       // column, when in turn, down to floorOfFill.
       auto giveWay = [&](auto inTurn, int floorOfFill) {
@@ -256,9 +274,9 @@ class ColumnFitter {
         for (int c = 0; c < columns; ++c) {
           const size_t i = static_cast<size_t>(c);
           if (c == fill) continue;
-          const int least = inTurn(c) ? std::min(title[i], width[i]) : width[i];
-          widest = std::max(widest, least);
-          rest += least;
+          const int floorOf = inTurn(c) ? std::min(title[i], width[i]) : width[i];
+          widest = std::max(widest, floorOf);
+          rest += floorOf;
         }
         if (!onlyWidest || rest + widest <= available) giveWay([&](int c) { return c == fill || inTurn(c); }, widest);
       };
@@ -274,15 +292,14 @@ class ColumnFitter {
         for (int c = 0; c < columns; ++c) {
           if (!isDate(c) || !model_) continue;
           model_->setDateOnly(c, true);
-          rows[static_cast<size_t>(c)] = contentOf_(c) + kColumnGap;
+          rows[static_cast<size_t>(c)] = days[static_cast<size_t>(c)];
           width[static_cast<size_t>(c)] =
               std::min(width[static_cast<size_t>(c)], std::max(title[static_cast<size_t>(c)], rows[static_cast<size_t>(c)]));
         }
       }
       // A feed's name or an item's title read by a few words is worth more
       // than the other columns' titles whole.
-      giveWayWithFill([&](int c) { return c != fill && !isDate(c); },
-                      std::max(title[f], std::min(fillContent, kFewWords * averageChar())), false);
+      giveWayWithFill([&](int c) { return c != fill && !isDate(c); }, fewWords, false);
       for (int c = 0; c < columns; ++c) {
         const size_t i = static_cast<size_t>(c);
         floor[i] = std::max(header->minimumSectionSize(), std::min(width[i], rows[i]));
@@ -307,19 +324,19 @@ class ColumnFitter {
     for (int c = 0; c < columns; ++c) header->resizeSection(c, width[static_cast<size_t>(c)]);
     fitting_ = false;
     fitted_ = true;
-    const int titles = std::accumulate(title.begin(), title.end(), 0);
-    if (ideal != ideal_ || titles != titles_) {
+    if (ideal != ideal_ || least != least_) {
       ideal_ = ideal;
-      titles_ = titles;
+      least_ = least;
       tree_->updateGeometry();
     }
   }
 
   // The columns' width at the last fit with every column whole, 0 before.
   int idealWidth() const { return ideal_; }
-  // The width of every column's title at the last fit: a list is never
+  // The width of every column's title, or more for a few words of the fill
+  // column beside the others' rows, at the last fit: a list is never
   // narrower.
-  int titlesWidth() const { return titles_; }
+  int leastWidth() const { return least_; }
   void setModel(ListModel* model) { model_ = model; }
 
   // Saved widths: a column's own width within its title and the cap. The
@@ -352,7 +369,7 @@ class ColumnFitter {
   int averageChar() const { return tree_->fontMetrics().averageCharWidth(); }
   int capWidth() const { return 32 * averageChar(); }
   // What the fill column keeps before the other columns' titles give way.
-  static constexpr int kFewWords = 20;
+  static constexpr int kFewWords = 15;
 
   // The room a column's title needs; the sort mark's only in the marked
   // column (Qt keeps room for it in every title).
@@ -415,7 +432,7 @@ class ColumnFitter {
   bool fitted_ = false;
   bool pending_ = false;
   int ideal_ = 0;
-  int titles_ = 0;
+  int least_ = 0;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
@@ -462,12 +479,13 @@ class ListTree : public QTreeView {
                                          (verticalScrollBar()->isVisible() ? verticalScrollBar()->sizeHint().width() : 0);
     return {width, header + kRowsWanted * (fontMetrics().height() + 4) + 2 * frameWidth()};
   }
-  // Never narrower than its columns' titles, with room for the scroll bar.
+  // Never narrower than its columns' titles, nor than a few words of the
+  // fill column beside the others' rows, with room for the scroll bar.
   QSize minimumSizeHint() const override {
     const QSize least = QTreeView::minimumSizeHint();
-    const int titles = fitter.titlesWidth();
-    if (titles == 0) return least;
-    return {std::max(least.width(), titles + 2 * frameWidth() + verticalScrollBar()->sizeHint().width()), least.height()};
+    const int columns = fitter.leastWidth();
+    if (columns == 0) return least;
+    return {std::max(least.width(), columns + 2 * frameWidth() + verticalScrollBar()->sizeHint().width()), least.height()};
   }
   GuiColourMap screenColours() const {
     GuiColourMap map;
