@@ -1,6 +1,7 @@
 // app/program_run.cpp - start-up and shutdown around the program's mode.
 #include "app/program_run.h"
 
+#include <chrono>
 #include <filesystem>
 #include <unordered_set>
 
@@ -197,7 +198,18 @@ void ProgramRun::openDatabase() {
     // Starts on one data folder take turns until the database is open and
     // sound: one moving a bad database aside while another opens it would
     // have the open make a new, empty one.
-    const FolderTurn turn(dataFolder_.path);
+    const auto since = std::chrono::steady_clock::now();
+    bool told = false;
+    const FolderTurn turn(dataFolder_.path, [&] {
+      if (shell_ && !told && std::chrono::steady_clock::now() - since > std::chrono::seconds(1)) {
+        consolePrint("Waiting while another start of the program opens the database...\n");
+        told = true;
+      }
+      if (!shell_) cGuiHost::checkForChangedGuiItem(true);  // a kill signal comes through the windows' loop
+      return dos::checkBreak() || cGuiHost::Terminating();
+    });
+    // Ended while waiting: nothing was opened, so nothing is to be written.
+    if (turn.stopped()) exitProgram(0);
     moveEarlierDatabase(dataFolder_.path);
     // Another start may put a database in place while this one restores or
     // copies one: that one is opened instead.

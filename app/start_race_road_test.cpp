@@ -3,13 +3,20 @@
 // whichever start restores first, the other opens what it restored; every
 // good backup is kept as it was, none is said to have failed, no copy is
 // left behind, and the user ends with the newest good data.
-// BRINDLEWORK_RACE_RUNS sets the trials of each state (default 2).
+// BRINDLEWORK_RACE_RUNS sets the trials of each state (default 2). A start
+// that finds another holding the folder waits, says so, and ends on Ctrl-C
+// or a session's end without touching anything.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <signal.h>
+
 #include <cstdlib>
+#include <optional>
 
 #include "app/app_test_support.h"
 #include "app/child_run_test_support.h"
+#include "platform/folder_turn.h"
 
 namespace bw::testing_app {
 namespace {
@@ -93,6 +100,50 @@ TEST_F(StartRaceRoadTest, TwoStartsAtOnceKeepEveryGoodBackup) {
       const ChildResult after = finishChild(startProgram());
       EXPECT_EQ(after.rc, 0) << after.output;
       EXPECT_EQ(feedsIn("database.soup"), std::string(state) == "sound" ? 4 : 3);
+    }
+  }
+}
+
+// Reads fd into out until it holds text (false after 60 s or at its end).
+bool readUntil(int fd, std::string& out, const std::string& text) {
+  char buf[1024];
+  for (int waited = 0; out.find(text) == std::string::npos; waited += 100) {
+    pollfd p = {fd, POLLIN, 0};
+    if (waited > 60000) return false;
+    if (::poll(&p, 1, 100) <= 0) continue;
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return true;
+}
+
+TEST_F(StartRaceRoadTest, AStartWaitsForTheFolderAndEndsOnASignalWithoutTouchingIt) {
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [&](Db& db, newsRoot& root) { addFeed(db, root, "feed", 1, true); });
+  const std::string image = bytes("database.soup");
+  const std::pair<const char*, int> cases[] = {{"the other start ends", 0}, {"Ctrl-C", SIGINT}, {"a session's end", SIGTERM}};
+  for (const auto& [name, signal] : cases) {
+    SCOPED_TRACE(name);
+    for (const auto& e : fs::directory_iterator(tree.host())) fs::remove_all(e.path());
+    write("database.soup", image);
+    std::optional<FolderTurn> other(std::in_place, tree.host().string());
+    ASSERT_TRUE(other->held());
+    const StartedChild child = startProgram();
+    std::string said;
+    EXPECT_TRUE(readUntil(child.output, said, "Waiting while another start of the program opens the database...\n"))
+        << said;
+    if (signal != 0) {
+      ::kill(child.pid, signal);
+    } else {
+      other.reset();
+    }
+    const ChildResult run = finishChild(child);
+    EXPECT_EQ(run.rc, 0) << said << run.output;
+    if (signal != 0) {
+      EXPECT_EQ(said + run.output, "Waiting while another start of the program opens the database...\n");
+      EXPECT_EQ(bytes("database.soup"), image);
+      EXPECT_EQ(namesStartingWith("database.soup"), std::vector<std::string>{"database.soup"});
     }
   }
 }

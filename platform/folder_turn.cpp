@@ -7,22 +7,19 @@
 
 #include <cerrno>
 
-#include "core/exception.h"
 #include "platform/dos_env.h"
 
 namespace bw {
 
-FolderTurn::FolderTurn(const std::string& nativeFolder) {
+FolderTurn::FolderTurn(const std::string& nativeFolder, const std::function<bool()>& giveUp) {
   const int fd = ::open(nativeFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) {
+    const bool held = errno == EWOULDBLOCK || errno == EINTR;  // else: no locks here
+    if (held) stopped_ = giveUp ? giveUp() : dos::checkBreak();
+    if (!held || stopped_) {
       ::close(fd);
       return;
-    }
-    if (dos::checkBreak()) {
-      ::close(fd);
-      raise("BRK", "Ctrl-C received");
     }
     ::usleep(10000);
   }
