@@ -3,6 +3,8 @@
 // database put in place by another start, links and folders named
 // "database.soup", a backup copy refused or stopped by Ctrl-C, a backup that
 // fails its check, and the copies a killed run left.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -50,7 +52,7 @@ class MarkedOpens final : public HostIoBackend {
 class BackupRestoreTest : public ProgramTest {
  protected:
   // runShell on a disk whose marked opens act as told.
-  int runShellWith(std::shared_ptr<MarkedOpens> disk, ProgramMode mode = {}) {
+  int runShellWith(std::shared_ptr<HostIoBackend> disk, ProgramMode mode = {}) {
     setDefaultIoBackend(std::move(disk));
     const int rc = runShell(std::move(mode));
     setDefaultIoBackend(nullptr);
@@ -103,6 +105,46 @@ TEST_F(BackupRestoreTest, ARestoreThatFindsADatabasePutInPlaceOpensThatOne) {
     }
     EXPECT_EQ(bytes("database.soup"), bytes("theirs.soup"));  // closed properly, no new feeds: as it was
   }
+}
+
+// The database held open by another start when this one opens it, and
+// closed before this one looks again: a sound database is opened again,
+// never moved aside and replaced by a backup.
+TEST_F(BackupRestoreTest, ADatabaseAnotherStartHeldAtTheOpenIsOpenedAgainNotReplaced) {
+  clear();
+  makeEmptyDatabase("database.soup");
+  withDatabase("database.soup", [](Db& db, newsRoot& root) { addFeed(db, root, "mine", 2, true); });
+  makeEmptyDatabase("database.soup.bak_1Latest");
+  const auto kept = backups();
+  const int held = ::open(at("database.soup").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  // The other start closes it as this one's open has failed and it looks
+  // at the file again.
+  class ClosedAtTheSecondOpen final : public HostIoBackend {
+   public:
+    explicit ClosedAtTheSecondOpen(int fd) : fd_(fd) {}
+    std::unique_ptr<HostIo> open(Text native, int32_t mode) override {
+      const std::string_view name = native.view();
+      if ((name == "database.soup" || name.ends_with("/database.soup")) && ++opens_ == 2) ::close(fd_);
+      return systemIoBackend()->open(native, mode);
+    }
+    int syncFolderOf(Text native) override { return systemIoBackend()->syncFolderOf(native); }
+
+   private:
+    int fd_;
+    int opens_ = 0;
+  };
+  const int rc = runShellWith(std::make_shared<ClosedAtTheSecondOpen>(held));
+  EXPECT_EQ(rc, 0) << output;
+  EXPECT_EQ(output.find("Restored from backup"), std::string::npos) << output;
+  EXPECT_TRUE(namesStartingWith("database.soup_Corrupt_").empty()) << output;
+  EXPECT_EQ(backups(), kept);
+  withDatabase("database.soup", [](Db& db, newsRoot& root) {
+    newsFeed* feed = loadObject_newsFeed(db, root.feedList->infoHeadIndex());
+    ASSERT_NE(feed, nullptr);
+    EXPECT_EQ(feed->title.view(), "mine");
+    db.unloadObject(feed);
+  });
 }
 
 // A link or a folder named "database.soup" is refused in words; nothing is

@@ -25,6 +25,7 @@
 #include "platform/app_host.h"
 #include "platform/dos_env.h"
 #include "platform/folder_turn.h"
+#include "platform/host_file.h"
 #include "platform/file.h"
 #include "platform/file_mapping.h"
 #include "platform/dos_errors.h"
@@ -248,6 +249,9 @@ bool ProgramRun::openOnce() {
     problem = problemOf(e);
   }
   if (!fileOpensForWriting()) reportOpenFailure(problem);
+  // Another start had it open then and has closed it since: what it holds
+  // was never read, so it is opened again, never judged.
+  if (problem.find(kFileHeldByAnother) != std::string::npos) return false;
   // Another start may have restored a backup in its place meanwhile: that
   // one is opened, never moved aside as bad.
   if (entryIdentity(kDatabaseName) == tried) restoreFromBackup(false, problem);

@@ -20,7 +20,6 @@ namespace bw {
 namespace {
 
 constexpr const char kProbeRoot[] = "T:cPath_writeAccess";
-constexpr const char kAlreadyOpen[] = "file is already opened for write access (by another program)";
 
 }  // namespace
 
@@ -225,12 +224,12 @@ bool cHostFile::openSteps(Text path, bool readOnly, bool force, bool atEnd, bool
       const int32_t why = dos::ioErr();
       if (why != 0 && why != dos::kErrnoBase + EWOULDBLOCK) return setError(source, ioErrText("error opening file")), false;
       existed = true;  // whoever holds it made it: never delete it here
-      return setError(source, kAlreadyOpen), false;
+      return setError(source, kFileHeldByAnother), false;
     }
     // The lock above is the guard, the probe only its marker: a T: that
     // cannot be had (no private folder) leaves the file without one.
     if (!makeProbe(existed) && dos::ioErr() != dos::kErrorDeviceNotMounted)
-      return setError(source, kAlreadyOpen), false;
+      return setError(source, kFileHeldByAnother), false;
   }
 
   examineFailed_ = false;

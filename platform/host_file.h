@@ -69,6 +69,9 @@ inline constexpr int32_t kAttrAll = 30;
 inline constexpr uint32_t kAttributeProtectionBits = 0x8D;
 // Largest block of pad bytes written at once.
 inline constexpr int64_t kPadBlockSize = 4194304;
+// The error of an open refused because another program has the file open
+// for writing: a fact about the moment, not about the file's content.
+inline constexpr char kFileHeldByAnother[] = "file is already opened for write access (by another program)";
 
 class cBaseFile : public cPath {
   BW_CLASS(cBaseFile, cPath)
