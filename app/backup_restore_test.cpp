@@ -17,6 +17,7 @@
 #include "app/app_test_support.h"
 #include "platform/dos_env.h"
 #include "platform/dos_errors.h"
+#include "platform/folder_turn.h"
 #include "platform/host_io.h"
 
 namespace bw::testing_app {
@@ -183,6 +184,22 @@ TEST_F(BackupRestoreTest, ALinkOrAFolderNamedDatabaseSoupIsRefusedAsItStands) {
 // The database was written and closed; only its copy failed or was
 // stopped: told in words, 5, the backups as they were, nothing of the copy
 // left.
+// While the backup copy is made no other start may open the database (a
+// copy read while another run writes would mix two states): the run holds
+// the data folder's turn from before the close through the copy.
+TEST_F(BackupRestoreTest, NoOtherStartOpensTheDatabaseWhileItsBackupIsCopied) {
+  clear();
+  makeEmptyDatabase("database.soup");
+  bool held = false;
+  const int rc = runShellWith(std::make_shared<MarkedOpens>("_Copy_", 0, [&] {
+    const FolderTurn other(tree.host().string(), [] { return true; });
+    held = other.stopped();
+  }));
+  EXPECT_EQ(rc, 0) << output;
+  EXPECT_TRUE(held) << "another start could have opened the database during the copy";
+  EXPECT_EQ(sortedNames(), (Names{"database.soup", "database.soup.bak_1Latest"}));
+}
+
 TEST_F(BackupRestoreTest, ABackupCopyRefusedOrStoppedIsToldAndEndsWithFive) {
   const std::string saved = "The database itself was saved and is unchanged.\n";
   const struct {

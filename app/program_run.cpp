@@ -376,6 +376,13 @@ void ProgramRun::shutdown() {
     status_.show("Defragmenting database...\n(Fragmentation exceeded 10%)");
     db_->defragment(false);
   }
+  // No other start opens the database while it is copied: the data
+  // folder's turn is taken before the close and held through the backups.
+  // A start holding it (its open refused, as this run holds the database)
+  // is waited for ten seconds at most.
+  const auto since = std::chrono::steady_clock::now();
+  const FolderTurn turn(dataFolder_.path,
+                        [&] { return std::chrono::steady_clock::now() - since > std::chrono::seconds(10); });
   db_->close();
   status_.show("Backing-up database...");
   StatusLine status;
