@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/feed_commands_test_support.h"
+#include "app/gui_user_test_support.h"
 #include "platform/spawn.h"
 
 namespace bw::testing_app {
@@ -80,6 +81,24 @@ class Desktop {
 
   int display_ = 0;
   ChildProcess server_, manager_;
+};
+
+// A program test under its own X server and window manager, the toolkit on
+// it, with an empty database; skipped where a desktop program is missing.
+class DesktopProgramTest : public GuiProgramTest {
+ protected:
+  void SetUp() override {
+    GuiProgramTest::SetUp();
+    if (const std::string missing = missingDesktopProgram(); !missing.empty())
+      GTEST_SKIP() << missing << " is not installed: no run under a window manager";
+    if (QGuiApplication::instance()) GTEST_SKIP() << "Qt already runs in this process on another platform";
+    ASSERT_TRUE(desktop_.start()) << "Xvfb and openbox did not come up";
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    makeEmptyDatabase("database.soup");
+  }
+
+ private:
+  Desktop desktop_;
 };
 
 }  // namespace bw::testing_app

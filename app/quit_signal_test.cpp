@@ -29,7 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using testing_support::EnvScope;
 
-class QuitSignalTest : public GuiProgramTest {
+class QuitSignalTest : public DesktopProgramTest {
  protected:
   // Runs the program: steps as the user's, and one SIGTERM at the first
   // wait or poll where signalNow holds (asked at every one, so that it may
@@ -97,22 +97,9 @@ class QuitSignalTest : public GuiProgramTest {
             [] { click(addDialog(), okButton(addDialog())); }};
   }
 
-  void SetUp() override {
-    GuiProgramTest::SetUp();
-    if (const std::string missing = missingDesktopProgram(); !missing.empty())
-      GTEST_SKIP() << missing << " is not installed: no run under a window manager";
-    if (QGuiApplication::instance()) GTEST_SKIP() << "Qt already runs in this process on another platform";
-    ASSERT_TRUE(desktop_.start()) << "Xvfb and openbox did not come up";
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    makeEmptyDatabase("database.soup");
-  }
-
   double secondsAfterSignal = 0;
   // The browser that the sign-in sends to its page never answers.
   EnvScope browser_{"BROWSER", "true"};
-
- private:
-  Desktop desktop_;
 };
 
 TEST_F(QuitSignalTest, DuringTheTwitterSignInWait) {

@@ -81,18 +81,16 @@ bool managed(QWidget* top) {
 QWidget* topOf(cGuiWindow* w) { return static_cast<QWidget*>(w->infoNativeObject("OBJT").object); }
 
 // Not among the GuiProgramTest runs that go once more on a shared X server:
-// this one brings its own.
-class DesktopTest : public GuiProgramTest {};
+// this one brings its own, with the feeds a user has.
+class DesktopTest : public DesktopProgramTest {
+ protected:
+  void SetUp() override {
+    DesktopProgramTest::SetUp();
+    if (!IsSkipped() && !HasFatalFailure()) withDatabase("database.soup", addFeedsAsAUserHasThem);
+  }
+};
 
 TEST_F(DesktopTest, UnderAWindowManagerTheDialogsAreTransientAndCentredOnTheMainWindow) {
-  if (const std::string missing = missingDesktopProgram(); !missing.empty())
-    GTEST_SKIP() << missing << " is not installed: no run under a window manager";
-  if (QGuiApplication::instance()) GTEST_SKIP() << "Qt already runs in this process on another platform";
-  Desktop desktop;
-  ASSERT_TRUE(desktop.start()) << "Xvfb and openbox did not come up";
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  makeEmptyDatabase("database.soup");
-  withDatabase("database.soup", addFeedsAsAUserHasThem);
   XWindow main;
   const int rc = runGui({
       [&] { selectRows(gadget<cGuiList>(mainWindow(), "", 1), {0}); },
@@ -180,14 +178,6 @@ int outlineCount() {
 }
 
 TEST_F(DesktopTest, AnImportOfThousandsReportsInADialogOnTheScreenAndExportSavesThroughTheChooser) {
-  for (const char* program : {"Xvfb", "openbox", "xprop", "xwininfo"})
-    if (!installed(program)) GTEST_SKIP() << program << " is not installed: no run under a window manager";
-  if (QGuiApplication::instance()) GTEST_SKIP() << "Qt already runs in this process on another platform";
-  Desktop desktop;
-  ASSERT_TRUE(desktop.start()) << "Xvfb and openbox did not come up";
-  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  makeEmptyDatabase("database.soup");
-  withDatabase("database.soup", addFeedsAsAUserHasThem);
   const int outlines = outlineCount();
   std::string opml = "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><body><outline text=\"Unreachable\">";
   for (int i = 0; i < outlines; ++i)
