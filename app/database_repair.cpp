@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -23,6 +24,40 @@ constexpr intptr_t kReachedByWalk = -7;
 
 // Codes that say nothing about the records: they end the repair.
 bool endsTheRepair(const eException& e) { return e.code() == "MEM" || e.code() == "BRK"; }
+
+// An item's record as it reads by its own class: whole, of a version that
+// names its feed, with a body index.
+struct ItemRecord {
+  int32_t feed = 0;
+  int32_t body = 0;
+  bigTime published = 0;
+};
+
+// The record at index read as an item, never loaded; none when it does not
+// read as one. Never raises (but for "MEM" and "BRK").
+std::optional<ItemRecord> itemRecordAt(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  try {
+    newsItem item;
+    db.readRecordInto(index, item);
+    if (item.version < 1 || item.feedIndex <= 0 || item.bodyIndex <= 0) return std::nullopt;
+    return ItemRecord{item.feedIndex, item.bodyIndex, item.published};
+  } catch (const eException& e) {
+    if (endsTheRepair(e)) throw;
+    return std::nullopt;
+  }
+}
+
+// Whether the record at index reads whole as an item body.
+bool bodyRecordAt(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  try {
+    newsItemBody body;
+    db.readRecordInto(index, body);
+    return true;
+  } catch (const eException& e) {
+    if (endsTheRepair(e)) throw;
+    return false;
+  }
+}
 
 // The nodes a list's links name from its head forwards and from its tail
 // backwards, each once, as the file holds them (a node whose links are lost
@@ -93,6 +128,8 @@ class RepairWalk {
   bool endedAtRoot = false;  // the walk stopped at the root or its feed list
   std::unordered_set<int32_t> walkedFeeds, keptItems, droppedItems;
   std::vector<int32_t> lostFeeds;  // taken out of the feed list
+  // Whole items that name a lost feed, by feed: stored, in no list.
+  std::unordered_map<int32_t, std::vector<int32_t>> heldForRescue;
 
   void walk() {
     int32_t rootIndex = db_.infoRootValue();
@@ -122,6 +159,38 @@ class RepairWalk {
       walkItems(*feed);
       if (repair_) rebuildFeedDuplicates(db_, *feed);
       feedIndex = feed->infoNextIndex();
+    }
+  }
+
+  // Reads what the walk did not reach by its own class, before the sweep:
+  // the lists no one reached let their nodes go (so that none is left in a
+  // list about to be destroyed), and a whole item that names one of lost,
+  // with a body that reads and that no one else holds, is kept (with its
+  // body) for the rescue.
+  void readUnreached(const std::unordered_set<int32_t>& lost) {
+    std::vector<int32_t> unreached;
+    for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
+      auto entry = usage_.infoCurrent();
+      if (entry.data != kReachedByWalk) unreached.push_back(static_cast<int32_t>(entry.key));
+    }
+    std::sort(unreached.begin(), unreached.end());
+    std::vector<int32_t> objects;
+    for (int32_t index : unreached) {
+      if (usage_.get(index) == cJournaledIndexedObjectSoupDatabase::kListOfChain) {
+        releaseNodes(index);
+      } else {
+        objects.push_back(index);
+      }
+    }
+    for (int32_t index : objects) {
+      if (reached(index)) continue;  // the body of an item met before
+      const std::optional<ItemRecord> record = itemRecordAt(db_, index);
+      if (!record || !lost.contains(record->feed)) continue;
+      const int32_t body = record->body;
+      if (body == index || !valid(body) || reached(body) || !bodyReads(body)) continue;
+      reach(index);
+      reach(body);
+      heldForRescue[record->feed].push_back(index);
     }
   }
 
@@ -201,6 +270,24 @@ class RepairWalk {
     } catch (const eException& e) {
       if (endsTheRepair(e) || e.code() == "TRAN" || db_.infoMustClose()) throw;
       return nullptr;
+    }
+  }
+
+  // Takes every node out of the list at index, which no one reached. A node
+  // whose links do not agree with its neighbours' ends it (nothing was
+  // written for it); the sweep destroys the list with what is left.
+  void releaseNodes(int32_t index) {
+    cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
+    LoadedUse use(db_, list);
+    std::unordered_set<int32_t> seen;
+    for (int32_t node = list->infoHeadIndex(); node != 0 && seen.insert(node).second; node = list->infoHeadIndex()) {
+      try {
+        list->remove(node);
+      } catch (const eException& e) {
+        if (endsTheRepair(e) || db_.infoMustClose()) throw;
+        return;
+      }
+      changed = true;
     }
   }
 
@@ -405,26 +492,36 @@ std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabas
   }
 }
 
-// What the repair lost against what the file named before it: the feeds
-// no longer in the feed list, and the items of the feeds kept that are gone
-// (dropped by the walk, or with their blocks: indices no longer allocated).
-void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedCensus>& before, const RepairWalk& walk,
-                RepairResult& result) {
+// The feeds the file named before the repair that the walk did not keep,
+// then those it took out of the feed list.
+std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const RepairWalk& walk) {
+  std::vector<LostFeed> lost;
   std::unordered_set<int32_t> told;
   for (const FeedCensus& c : before) {
-    if (!walk.walkedFeeds.contains(c.index)) {
-      if (told.insert(c.index).second) result.lostFeeds.push_back({c.index, c.title, c.url});
-      continue;
-    }
+    if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) lost.push_back({c.index, c.title, c.url, {}});
+  }
+  for (int32_t index : walk.lostFeeds) {
+    if (told.insert(index).second) lost.push_back({index, "", "", {}});
+  }
+  return lost;
+}
+
+// What the repair lost against what the file named before it: the items
+// of the feeds kept that are gone (dropped by the walk, or with their
+// blocks: indices no longer allocated).
+void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedCensus>& before, const RepairWalk& walk,
+                RepairResult& result) {
+  for (const FeedCensus& c : before) {
+    if (!walk.walkedFeeds.contains(c.index)) continue;
     for (int32_t item : c.items) {
       if (walk.keptItems.contains(item) || walk.droppedItems.contains(item)) continue;
       if (db.infoBlockFile().infoBlockOfIndex(item, true) == 0) ++result.itemsRemoved;
     }
   }
-  for (int32_t index : walk.lostFeeds) {
-    if (told.insert(index).second) result.lostFeeds.push_back({index, "", ""});
-  }
   result.itemsRemoved += static_cast<int64_t>(walk.droppedItems.size());
+  for (LostFeed& feed : result.lostFeeds) {
+    if (auto held = walk.heldForRescue.find(feed.index); held != walk.heldForRescue.end()) feed.items = held->second;
+  }
 }
 
 }  // namespace
@@ -451,6 +548,12 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
       RepairWalk walk(db, *usage, verbose, repair);
       try {
         walk.walk();
+        if (repair && walk.usable) {
+          result.lostFeeds = lostFeedsOf(before, walk);
+          std::unordered_set<int32_t> lost;
+          for (const LostFeed& f : result.lostFeeds) lost.insert(f.index);
+          walk.readUnreached(lost);
+        }
         if (walk.usable) walk.sweepUnused();
       } catch (...) {
         db.setAutoCompact(autoCompact);
@@ -461,7 +564,11 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
       result.usable = walk.usable;
       result.changed = result.changed || walk.changed;
       endedAtRoot = walk.endedAtRoot;
-      if (repair && result.usable) tellLosses(db, before, walk, result);
+      if (repair && result.usable) {
+        tellLosses(db, before, walk, result);
+      } else {
+        result.lostFeeds.clear();
+      }
     }
   } catch (const eException& e) {
     if (verbose) printException(e);
@@ -475,6 +582,35 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
                                      : "Unable to complete repairs. PLEASE REPORT THIS PROBLEM!\n");
   }
   return result;
+}
+
+int64_t dropUnrescuedItems(cJournaledIndexedObjectSoupDatabase& db, const std::vector<int32_t>& items) {
+  if (items.empty()) return 0;
+  SoupTransaction tx(db.infoBlockFile());
+  // What the feed lists hold now, each node once.
+  std::unordered_set<int32_t> listed;
+  newsRoot* root = loadObject_newsRoot(db, db.infoRootValue());
+  LoadedUse rootUse(db, root);
+  std::unordered_set<int32_t> feeds;
+  for (int32_t f = root && root->feedList ? root->feedList->infoHeadIndex() : 0; f > 0 && feeds.insert(f).second;) {
+    newsFeed* feed = loadObject_newsFeed(db, f);
+    if (!feed) break;
+    LoadedUse feedUse(db, feed);
+    for (int32_t i = feed->itemList->infoHeadIndex(); i > 0 && listed.insert(i).second;) {
+      i = db.readObjectNodeHeader(i).nextIndex;
+    }
+    f = feed->infoNextIndex();
+  }
+  int64_t dropped = 0;
+  for (int32_t index : items) {
+    if (listed.contains(index) || db.infoBlockFile().infoBlockOfIndex(index, true) == 0) continue;
+    const std::optional<ItemRecord> record = itemRecordAt(db, index);
+    db.destroyObject(index);
+    if (record && db.infoBlockFile().infoBlockOfIndex(record->body, true) != 0) db.destroyObject(record->body);
+    ++dropped;
+  }
+  tx.finish();
+  return dropped;
 }
 
 }  // namespace bw

@@ -13,6 +13,11 @@
 //      goes on at the next node); a feed whose record does not read leaves
 //      the feed list (lostFeeds); a feed whose item list is lost gets a new
 //      empty one. A check answers usable FALSE for any of these.
+//   7. With repair, no object the walk did not reach is destroyed before it
+//      is read by its own class: a whole item record (its body reading
+//      too) that names a lost feed stays stored, in no list, in that
+//      LostFeed's items, for the rescue; dropUnrescuedItems destroys what
+//      the rescue left.
 //   3. Every record the repair keeps was decoded whole: the root, each
 //      feed, each item and each item's body, with their strings.
 //   4. Every finding is printed on standard output, and only when verbose.
@@ -36,6 +41,10 @@ struct LostFeed {
   // As the feed was read before the repair; empty when it did not read.
   std::string title;
   std::string url;
+  // The whole item records that name it (each with a body that reads),
+  // stored but in no list: the rescue may link them under the feed it puts
+  // back; dropUnrescuedItems destroys the others.
+  std::vector<int32_t> items;
 };
 
 struct RepairResult {
@@ -51,5 +60,11 @@ struct RepairResult {
 };
 
 RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbose, bool repair);
+
+// Run after the rescue of a repair's lost feeds (in the same transaction,
+// or alone when nothing was rescued) with their items: destroys, each with
+// its body, those that no feed's item list holds. Answers how many went.
+// Raises only what the database raises ("TRAN", "MEM", "BRK", ...).
+int64_t dropUnrescuedItems(cJournaledIndexedObjectSoupDatabase& db, const std::vector<int32_t>& items);
 
 }  // namespace bw

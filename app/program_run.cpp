@@ -278,6 +278,11 @@ bool ProgramRun::validateDatabase() {
       newsRoot* root = loadObject_newsRoot(*db_, db_->infoRootValue());
       LoadedUse rootUse(*db_, root);
       if (root) rescued = rescueLostFeeds(*db_, *root, result.lostFeeds);
+      // The items of lost feeds that the rescue did not take back go now;
+      // each feed's line of the summary tells what became of its items.
+      std::vector<int32_t> held;
+      for (const LostFeed& feed : result.lostFeeds) held.insert(held.end(), feed.items.begin(), feed.items.end());
+      dropUnrescuedItems(*db_, held);
     }
     FormatArguments summary;
     std::string text;

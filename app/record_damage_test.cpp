@@ -127,7 +127,10 @@ TEST_F(RecordDamageTest, UnreadableRecordsGoAndTheWalkGoesOn) {
       EXPECT_EQ(r.itemsRemoved, c.feedLost ? 0 : static_cast<int64_t>(c.gone.size()));
       ASSERT_EQ(r.lostFeeds.size(), c.feedLost ? 1u : 0u);
       if (c.feedLost) {
+        // Its whole items wait, in no list, for a rescue; none comes here.
         EXPECT_EQ(r.lostFeeds[0].index, made["b index"][0]);
+        EXPECT_EQ(r.lostFeeds[0].items.size(), made["b"].size());
+        EXPECT_EQ(dropUnrescuedItems(db, r.lostFeeds[0].items), static_cast<int64_t>(made["b"].size()));
       }
       testing::internal::CaptureStdout();
       const RepairResult check = repairDatabase(db, true, false);

@@ -75,6 +75,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!db) return 0;
   bw::RepairResult repaired = bw::repairDatabase(*db, false, true);
   if (repaired.usable && !db->infoMustClose()) {
+    // No rescue runs here: the items kept for one go.
+    std::vector<int32_t> held;
+    for (const bw::LostFeed& feed : repaired.lostFeeds) held.insert(held.end(), feed.items.begin(), feed.items.end());
+    try {
+      bw::dropUnrescuedItems(*db, held);
+    } catch (const bw::eException&) {
+      repaired.usable = false;
+    }
+  }
+  if (repaired.usable && !db->infoMustClose()) {
     bw::RepairResult check = bw::repairDatabase(*db, false, false);
     if (!check.usable || check.changed) {
       std::fprintf(stderr, "a repaired database does not pass the check after it\n");
