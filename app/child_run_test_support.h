@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <map>
 #include <optional>
 #include <string>
@@ -83,14 +85,30 @@ inline StartedChild startChild(const std::vector<std::string>& arguments,
   return {pid, out[0], err[0]};
 }
 
-// Reads the child's pipes to their end, then waits for it.
-inline ChildResult finishChild(const StartedChild& child) {
+// Reads the child's pipes to their end, then waits for it. With a limit, a
+// child still running after that many seconds is killed (SIGKILL to it, and
+// to its group when it has one of its own): its rc is then -SIGKILL and
+// timedOut is set.
+inline ChildResult finishChild(const StartedChild& child, int limitSeconds = 0, bool* timedOut = nullptr) {
   ChildResult r;
   char buf[4096];
   pollfd fds[2] = {{child.output, POLLIN, 0}, {child.errors, POLLIN, 0}};
   std::string* into[2] = {&r.output, &r.errors};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(limitSeconds);
+  bool killed = false;
   while (fds[0].fd >= 0 || fds[1].fd >= 0) {
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
+    int wait = -1;
+    if (limitSeconds > 0 && !killed) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        ::kill(child.pid, SIGKILL);
+        ::kill(-child.pid, SIGKILL);
+        killed = true;
+      } else {
+        wait = static_cast<int>(left.count());
+      }
+    }
+    if (::poll(fds, 2, wait) < 0 && errno != EINTR) break;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       const ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
@@ -105,6 +123,7 @@ inline ChildResult finishChild(const StartedChild& child) {
   int status = 0;
   ::waitpid(child.pid, &status, 0);
   r.rc = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  if (timedOut) *timedOut = killed;
   return r;
 }
 

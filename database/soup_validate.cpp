@@ -200,6 +200,9 @@ class ListChainCheck {
   const ListModel* model_;
   ValidationSet seenLists_;
   ValidationSet seenNodes_;
+  // Nodes refused as another list's: never taken again by a salvage, which
+  // would hand the same node back for ever.
+  std::unordered_set<int32_t> refusedNodes_;
   int32_t first_ = 0;
   std::optional<Orphans> orphans_;
 };
@@ -321,6 +324,7 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
     }
     if (lost) {
       printFinding(verbose_, "Invalid nodeIndex=%ld (prevNodeIndex=%ld)\n", static_cast<long>(n), static_cast<long>(p));
+      refusedNodes_.insert(n);
       int32_t rest = repair_ ? salvageNodes(list, p, n) : 0;
       mendOr([&] {
         if (rest != 0) {
@@ -368,7 +372,8 @@ bool ListChainCheck::belongsElsewhere(cIndexedObjectList& list, int32_t node, in
 }
 
 bool ListChainCheck::isFreeNode(int32_t index) {
-  return isIndex(index) && seenNodes_.get(index) == 0 && seenLists_.get(index) == 0 && !orphans().lists.contains(index);
+  return isIndex(index) && seenNodes_.get(index) == 0 && seenLists_.get(index) == 0 && !refusedNodes_.contains(index) &&
+         !orphans().lists.contains(index);
 }
 
 int32_t ListChainCheck::salvageNodes(cIndexedObjectList& list, int32_t last, int32_t dangling) {

@@ -1,0 +1,153 @@
+// app/loop_damage_test.cpp - damaged links that lead a walk in a circle or
+// into another list: the start-up repair ends (bounded by the objects
+// there are, stopped by Ctrl-C or a kill signal with the file as it was),
+// and the next start uses a sound database.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "app/app_test_support.h"
+#include "app/child_run_test_support.h"
+#include "app/database_repair.h"
+#include "database/soup_block_file.h"
+#include "platform/dos_env.h"
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+
+// Offsets of the links: a list record holds head, tail, next list, previous
+// list; a node record begins with next and previous node.
+constexpr int64_t kHead = 0, kTail = 4, kNext = 0, kPrev = 4;
+// A repair of a few objects takes well under a second; a sanitized child
+// several. More than this is a walk that does not end.
+constexpr int kSecondsForARun = 20;
+
+void putLink(Db& db, int32_t index, int64_t offset, int32_t value) {
+  const uint8_t bytes[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
+                            static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+  SoupTransaction tx(db.infoBlockFile());
+  db.infoBlockFile().writeBytes(db.infoBlockFile().infoBlockOfIndex(index, true) + offset, bytes, 4);
+  tx.finish();
+}
+
+// The stored objects of two feeds (disabled: no update is tried): "a"
+// with five items, "b" with three.
+struct Made {
+  int32_t feedA = 0, feedB = 0, listA = 0, listB = 0, feedList = 0, root = 0;
+  std::vector<int32_t> a, b, bodiesA;
+};
+
+struct Shape {
+  const char* name;
+  void (*damage)(Db&, const Made&);
+};
+
+// Shapes of link damage whose walks once went round for ever.
+const Shape kShapes[] = {
+    {"a's list starts at a body, b's list at an item of a",
+     [](Db& db, const Made& m) {
+       putLink(db, m.listA, kHead, m.bodiesA[1]);
+       putLink(db, m.listB, kHead, m.a[2]);
+     }},
+    {"a's list starts at a body, b's list ends at an item of a",
+     [](Db& db, const Made& m) {
+       putLink(db, m.listA, kHead, m.bodiesA[0]);
+       putLink(db, m.listB, kTail, m.a[3]);
+     }},
+    {"an item of b leads into a, a's list starts at a body",
+     [](Db& db, const Made& m) {
+       putLink(db, m.b[1], kNext, m.a[1]);
+       putLink(db, m.listA, kHead, m.bodiesA[2]);
+     }},
+    {"an item names itself as next", [](Db& db, const Made& m) { putLink(db, m.a[2], kNext, m.a[2]); }},
+    {"an item names an earlier one as next", [](Db& db, const Made& m) { putLink(db, m.a[3], kNext, m.a[1]); }},
+    {"an item names itself as both links",
+     [](Db& db, const Made& m) {
+       putLink(db, m.a[2], kNext, m.a[2]);
+       putLink(db, m.a[2], kPrev, m.a[2]);
+     }},
+    {"the last feed names the first as next", [](Db& db, const Made& m) { putLink(db, m.feedB, kNext, m.feedA); }},
+    {"two lists' heads name the same item",
+     [](Db& db, const Made& m) {
+       putLink(db, m.listB, kHead, m.a[0]);
+       putLink(db, m.a[4], kNext, m.b[0]);
+     }},
+    {"a's list starts at the root", [](Db& db, const Made& m) { putLink(db, m.listA, kHead, m.root); }},
+    {"a's list starts at the feed list", [](Db& db, const Made& m) { putLink(db, m.listA, kHead, m.feedList); }},
+};
+
+class LoopDamageTest : public ProgramTest {
+ protected:
+  Made makeFeeds() {
+    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
+    makeEmptyDatabase("database.soup");
+    Made m;
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      m.root = db.infoRootValue();
+      m.feedList = root.feedListIndex;
+      m.feedA = addFeed(db, root, "a", 5, true);
+      m.feedB = addFeed(db, root, "b", 3, true);
+      for (auto [feedIndex, list, items] : {std::tuple{m.feedA, &m.listA, &m.a}, std::tuple{m.feedB, &m.listB, &m.b}}) {
+        newsFeed* feed = loadObject_newsFeed(db, feedIndex);
+        *list = feed->itemListIndex;
+        for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) {
+          items->push_back(i);
+        }
+        db.unloadObject(feed);
+      }
+      for (int32_t i : m.a) {
+        newsItem* item = loadObject_newsItem(db, i);
+        m.bodiesA.push_back(item->bodyIndex);
+        db.unloadObject(item);
+      }
+    });
+    return m;
+  }
+  // The shape's damage, in a database left open as a crash leaves it.
+  void damage(const Shape& shape, const Made& made) {
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      shape.damage(db, made);
+      db.flush();
+      db.setNeedsRepair(true);
+    });
+  }
+  ChildResult runProgram(bool* timedOut) {
+    return finishChild(startChild({BRINDLEWORK_EXECUTABLE, "UpdateAll"},
+                                  {{"BRINDLEWORK_PROGDIR", tree.host().string()}, {"QT_QPA_PLATFORM", "offscreen"}}),
+                       kSecondsForARun, timedOut);
+  }
+};
+
+TEST_F(LoopDamageTest, TheStartUpRepairEndsAndTheNextStartIsSound) {
+  for (const Shape& shape : kShapes) {
+    SCOPED_TRACE(shape.name);
+    damage(shape, makeFeeds());
+    const int rc = runShell();
+    EXPECT_TRUE(rc == 0 || rc == 10) << rc << output;
+    EXPECT_EQ(output.find("EXCEPTION"), std::string::npos) << output;
+    EXPECT_EQ(runShell(), 0) << output;
+    EXPECT_EQ(output.find("Validating database"), std::string::npos) << output;
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      testing::internal::CaptureStdout();
+      const RepairResult check = repairDatabase(db, true, false);
+      const std::string found = testing::internal::GetCapturedStdout();
+      EXPECT_TRUE(check.usable) << found;
+    });
+  }
+}
+
+// The built program on the shape that kept every start going round: it
+// ends in time (a walk that does not end fails here, not by hanging).
+TEST_F(LoopDamageTest, TheProgramOnALoopingListEndsInTime) {
+  damage(kShapes[1], makeFeeds());
+  bool timedOut = false;
+  const ChildResult first = runProgram(&timedOut);
+  ASSERT_FALSE(timedOut) << "the repair went on for ever: " << first.output.substr(0, 2000);
+  EXPECT_EQ(first.rc, 0) << first.output;
+  EXPECT_NE(first.output.find("Database was repaired"), std::string::npos) << first.output;
+}
+
+}  // namespace
+}  // namespace bw::testing_app
