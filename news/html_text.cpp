@@ -564,17 +564,15 @@ ElementKind elementKind(std::string_view name) {
 
 bool isNameByte(char c) { return isAsciiLetter(c) || (c >= '0' && c <= '9'); }
 
-}  // namespace
-
-// HTML when the text holds a comment or a well-formed tag that says HTML:
-// an end tag or "/>" of a known element, a tag of an element that stands
-// alone (a start tag of another known element says HTML only with an end
-// tag somewhere). Everything else ("5 < 7", "a -> b", "<foo>") is text.
-bool looksLikeHtml(Text text) {
-  const std::string_view s = text.nulView();
+// Whether the text holds HTML's evidence: an end tag or "/>" of a known
+// element, and with loneTags also a comment or a start tag of an element
+// that stands alone (a start tag of another known element says HTML only
+// with an end tag somewhere). Everything else ("5 < 7", "a -> b", "<foo>")
+// is text.
+bool holdsHtmlEvidence(std::string_view s, bool loneTags) {
   for (size_t i = s.find('<'); i != std::string_view::npos; i = s.find('<', i + 1)) {
     if (s.compare(i, 4, "<!--") == 0) {
-      if (s.find("-->", i + 4) != std::string_view::npos) return true;
+      if (loneTags && s.find("-->", i + 4) != std::string_view::npos) return true;
       continue;
     }
     const bool closing = i + 1 < s.size() && s[i + 1] == '/';
@@ -594,10 +592,26 @@ bool looksLikeHtml(Text text) {
       close = walkAttributes(s, p, [](std::string_view, std::string_view, bool) { return false; });
     }
     if (close == std::string_view::npos) continue;
-    if (closing || kind == ElementKind::kAlone || s[close - 1] == '/') return true;
+    if (closing || s[close - 1] == '/' || (loneTags && kind == ElementKind::kAlone)) return true;
     i = close;
   }
   return false;
+}
+
+}  // namespace
+
+bool looksLikeHtml(Text text) { return holdsHtmlEvidence(text.nulView(), true); }
+
+bool titleLooksLikeHtml(Text stored) {
+  const std::string_view s = stored.nulView();
+  // A CDATA section is markup written as markup: the whole guess applies.
+  for (size_t at = s.find("<![CDATA["); at != std::string_view::npos; at = s.find("<![CDATA[", at + 9)) {
+    const size_t end = s.find("]]>", at + 9);
+    if (looksLikeHtml(Text(s.substr(at + 9, end == std::string_view::npos ? std::string_view::npos : end - at - 9)))) {
+      return true;
+    }
+  }
+  return holdsHtmlEvidence(xmlMarkupText(s, *sharedXmlEntityMap()), false);
 }
 
 void initNewsTextModule() {}

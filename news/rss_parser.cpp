@@ -46,6 +46,19 @@ Str itemText(webDataNode* node, const cEncoding& utf8, uint8_t& format) {
   return std::move(t.text);
 }
 
+// An item's title and its format: XHTML when the feed wrote its HTML
+// unescaped; else HTML only on the evidence titleLooksLikeHtml takes, and
+// plain text otherwise (a title naming a tag keeps its words).
+Str itemTitle(webDataNode* node, const cEncoding& utf8, uint8_t& format) {
+  FeedElementText t = feedElementText(node, utf8);
+  if (t.markup) {
+    format = kFormatXHTML;
+  } else {
+    format = !t.text.isNil() && titleLooksLikeHtml(t.text) ? kFormatHTML : kFormatPlainText;
+  }
+  return std::move(t.text);
+}
+
 // The prefix the "rss" element declares for the namespace (its name
 // compared ignoring case), or NIL.
 Str namespacePrefix(webDataNode& rss, const cEncoding& utf8, std::string_view ns) {
@@ -113,7 +126,7 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   newsItemBody& body = *p.body;
   item.feedIndex = feed.infoSoupIndex();
   item.setFeed(&feed);
-  item.title = itemText(child("title"), utf8, item.titleFormat);
+  item.title = itemTitle(child("title"), utf8, item.titleFormat);
   if (item.title.isNil()) item.title = Str(kMissingText);
   const webDataNode* linkNode = child("link");
   Str link = textOf(linkNode, utf8, false);

@@ -173,6 +173,62 @@ TEST_F(RssParser, ItemsWithoutGuidAreStoredOnce) {
   }
 }
 
+// Item titles are HTML only on markup's own evidence: an end tag or "/>" of
+// an HTML element, markup written unescaped or in CDATA. A title that names
+// a tag keeps its words, shown as written, as feed names and Atom text
+// titles show it.
+TEST_F(RssParser, TitlesNamingTagsKeepTheirWords) {
+  struct Case {
+    const char* written;  // the title element's content
+    const char* shown;
+    bool asWritten;  // the feed name and an Atom text title show the same
+  } cases[] = {
+      {"Why &lt;p&gt; tags matter", "Why <p> tags matter", true},
+      {"Lazy-loading &lt;img&gt; and &lt;iframe&gt; elements", "Lazy-loading <img> and <iframe> elements", true},
+      {"Use &lt;br&gt; sparingly", "Use <br> sparingly", true},
+      {"The &lt;dialog&gt; element", "The <dialog> element", true},
+      {"&lt;img src=\"x.png\"&gt; lazy", "<img src=\"x.png\"> lazy", true},
+      {"&lt;foo&gt;bar&lt;/foo&gt;", "<foo>bar</foo>", true},
+      {"&lt;!-- note --&gt; comments", "<!-- note --> comments", true},
+      {"Tom &amp; Jerry", "Tom & Jerry", true},
+      {"5 &lt; 7 &amp;&amp; 7 &gt; 5", "5 < 7 && 7 > 5", true},
+      {"Caf&#233; &#x26; bar", "Caf\xc3\xa9 & bar", true},
+      {"&amp;lt;p&amp;gt; twice escaped", "<p> twice escaped", true},
+      {"<![CDATA[Fish & chips]]>", "Fish & chips", true},
+      {"<![CDATA[5 < 7]]>", "5 < 7", true},
+      {"&lt;b&gt;Bold&lt;/b&gt; news", "*Bold* news", false},
+      {"Line&lt;br/&gt;break", "Line\nbreak", false},
+      {"Use &lt;br /&gt; here", "Use\nhere", false},
+      {"&lt;em&gt;A&lt;/em&gt; &amp;amp; B", "A & B", false},
+      {"<![CDATA[<b>Bold</b> news]]>", "*Bold* news", false},
+      {"<![CDATA[Why <p> tags matter]]>", "Why\n\ntags matter", false},
+      {"<b>Bold</b> news", "*Bold* news", false},
+      {"Real <br/> break", "Real\nbreak", false},
+  };
+  auto s = [](const Str& t) { return t.isNil() ? std::string("NIL") : t.str(); };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.written);
+    const std::string title = std::string("<title>") + c.written + "</title>";
+    const std::string site = "http://example.org/" + std::to_string(++n) + "/";
+    newsFeed* feed = rss(rssDocument(title + "<link>" + site + "</link><item>" + title + "<guid>g</guid></item>"),
+                         nullptr, site.c_str()).feed;
+    ASSERT_TRUE(feed);
+    newsItem* it = item(feed->itemList->infoHeadIndex(), feed);
+    EXPECT_EQ(s(feedTextForDisplay(*feed->docFormat, &utf8, it->title, it->titleFormat, false)), c.shown);
+    db->unloadObject(it);
+    if (!c.asWritten) continue;
+    EXPECT_EQ(s(feed->infoName(&utf8)), c.shown);
+    newsFeed* atomFeed = atom("<feed xmlns=\"http://www.w3.org/2005/Atom\"><id>" + site + "a</id>" + title +
+                              "<entry><id>e</id>" + title + "</entry></feed>", nullptr, (site + "atom").c_str()).feed;
+    ASSERT_TRUE(atomFeed);
+    EXPECT_EQ(s(atomFeed->infoName(&utf8)), c.shown);
+    it = item(atomFeed->itemList->infoHeadIndex(), atomFeed);
+    EXPECT_EQ(s(feedTextForDisplay(*atomFeed->docFormat, &utf8, it->title, it->titleFormat, false)), c.shown);
+    db->unloadObject(it);
+  }
+}
+
 TEST_F(RssParser, AsksWhetherAFeedIsTheSameOne) {
   const std::string doc = rssDocument("<title>T</title><link>http://site/</link><item><title>i</title></item>");
   newsFeed* first = rss(doc, nullptr, "http://one/feed").feed;
