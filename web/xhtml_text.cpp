@@ -20,50 +20,26 @@ bool isVoidElement(std::string_view name) {
   return false;
 }
 
-void appendEscaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-}
-
-// A text as written (its references stay references), with each CDATA
-// section given as escaped text.
-void appendText(std::string& out, std::string_view text) {
-  for (;;) {
-    const size_t open = text.find("<![CDATA[");
-    if (open == std::string_view::npos) break;
-    out.append(text.substr(0, open));
-    text.remove_prefix(open + 9);
-    const size_t close = text.find("]]>");
-    appendEscaped(out, text.substr(0, close));
-    if (close == std::string_view::npos) return;
-    text.remove_prefix(close + 3);
-  }
-  out.append(text);
-}
-
-// An attribute value as written, in double quotes: the quotes and "<" it
-// holds are escaped.
+// An attribute value as written, in the quotes it can stand in: a value
+// holding a double quote was written in apostrophes, and is again.
 void appendAttributeValue(std::string& out, std::string_view value) {
+  const bool hasQuote = value.find('"') != std::string_view::npos;
+  if (hasQuote && value.find('\'') == std::string_view::npos) {
+    out += '\'';
+    out.append(value);
+    out += '\'';
+    return;
+  }
+  out += '"';
   for (char c : value) {
     if (c == '"') {
       out += "&quot;";
-    } else if (c == '<') {
-      out += "&lt;";
     } else {
       out += c;
     }
   }
+  out += '"';
 }
-
-}  // namespace
-
-namespace {
 
 Str writeMarkup(webDataNode& node, bool withOwnTags) {
   cEncodingUTF utf8;
@@ -75,11 +51,11 @@ Str writeMarkup(webDataNode& node, bool withOwnTags) {
     // Comments and processing instructions are nodes named by their whole
     // tag, holding the text that follows them: the text alone is kept.
     if (name.starts_with("!--") || name.starts_with("?")) {
-      appendText(out, n->getText(&utf8, true).view());
+      out.append(n->getText(&utf8, true).view());
       return kDropped;
     }
     if (n == &node && !withOwnTags) {
-      appendText(out, n->getText(&utf8, true).view());
+      out.append(n->getText(&utf8, true).view());
       return kContentOnly;
     }
     out += '<';
@@ -87,9 +63,8 @@ Str writeMarkup(webDataNode& node, bool withOwnTags) {
     for (webAttributeText a = n->getFirstAttribute(&utf8, true); a.name; a = n->getNextAttribute(&utf8, true)) {
       out += ' ';
       out.append(a.name->view());
-      out += "=\"";
+      out += '=';
       appendAttributeValue(out, a.value.view());
-      out += '"';
     }
     const Str text = n->getText(&utf8, true);
     if (isVoidElement(name) && !n->getFirstChild() && text.view().empty()) {
@@ -97,7 +72,7 @@ Str writeMarkup(webDataNode& node, bool withOwnTags) {
       return kSelfClosed;
     }
     out += '>';
-    appendText(out, text.view());
+    out.append(text.view());
     return kElement;
   };
   auto leave = [&](webDataNode* n, Written written) {
@@ -106,7 +81,7 @@ Str writeMarkup(webDataNode& node, bool withOwnTags) {
       out.append(n->getName().view());
       out += '>';
     }
-    if (n != &node) appendText(out, n->getTextAfterEndTag(&utf8, true).view());
+    if (n != &node) out.append(n->getTextAfterEndTag(&utf8, true).view());
   };
   walkNodes<Written>(&node, false, enter, leave);
 

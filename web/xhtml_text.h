@@ -7,12 +7,13 @@
 
 namespace bw {
 
-// The markup of node and all its descendants as a serializer writes it:
-// names without namespace prefix; attribute values as written, in double
-// quotes, with '"' and "<" escaped; texts with their references as written
-// and CDATA sections escaped; HTML's void elements without children as
-// "<br />", other elements with their end tag; comments and processing
-// instructions left out (the text after them stays). Not the text after
+// The markup of node and all its descendants, never much longer than the
+// document wrote it: names without namespace prefix; attribute values as
+// written, in double quotes, or in apostrophes when they hold a double
+// quote; texts as written, their references and CDATA sections kept (the
+// display reader reads a CDATA section as text); HTML's void elements
+// without children as "<br />", other elements with their end tag; comments
+// and processing instructions left out (the text after them stays). Not the text after
 // node's own end tag. Walks without recursion. Raises "BUG"
 // "xhtmlToString(); node.parent=NIL" for a top-level node.
 Str xhtmlToString(webDataNode& node);
