@@ -152,8 +152,13 @@ TEST_F(DumpTest, ANewDatabaseLoadsTheDumpAllOrNothing) {
                         "# Writing all changes to disk\nDefragmenting...\nFinished loading backup..\n"),
             std::string::npos)
       << output;
-  EXPECT_EQ(runShell(), 0);  // an existing database never loads the dump again
-  EXPECT_EQ(output, "Updated 2 feeds: 0 new items.\n");
+  // An existing database never loads the dump again, and says so.
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output.substr(0, output.find(" in \"")), "The dump \"database.backup\"") << output;
+  EXPECT_NE(output.find("\" was not loaded: a dump is loaded only into a new database, made when the data folder "
+                        "holds neither \"database.soup\" nor its backups.\n\nUpdated 2 feeds: 0 new items.\n"),
+            std::string::npos)
+      << output;
 }
 
 }  // namespace

@@ -319,12 +319,21 @@ bool ProgramRun::validateDatabase() {
 
 void ProgramRun::loadRoot() {
   const int32_t rootIndex = db_->infoRootValue();
+  const bool dump = cPath::ExistsPath(kBackupDumpName, true);
   if (rootIndex != 0) {
     root_ = loadObject_newsRoot(*db_, rootIndex);
     if (!root_) raise("BUG", "main(); the root index names no news root");
+    // Loading it into a database that holds feeds would add each of them
+    // again: a dump seeds a new database only.
+    if (dump) {
+      const FormatArguments arguments = {dataFolder_.path};
+      report(programName,
+             "The dump \"database.backup\" in \"%s\" was not loaded: a dump is loaded only into a new database, "
+             "made when the data folder holds neither \"database.soup\" nor its backups.",
+             &arguments);
+    }
     return;
   }
-  const bool dump = cPath::ExistsPath(kBackupDumpName, true);
   {
     SoupTransaction tx(db_->infoBlockFile());
     auto root = std::make_unique<newsRoot>();
