@@ -8,15 +8,18 @@
 // other copy ends restored from the backup or with its losses told in
 // words.
 // BRINDLEWORK_DAMAGE_RUNS sets the copies (default 24, spread over the
-// pages and kinds); at least as many as the pages times three runs them all.
-// The figures are printed.
+// pages and kinds; all with BRINDLEWORK_FULL_SWEEPS=1). The figures are
+// printed. The link sweep below damages one link at a time instead.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
+#include <regex>
 #include <set>
 
 #include "app/app_test_support.h"
+#include "app/child_run_test_support.h"
+#include "core/sweep_test_support.h"
 #include "database/journal_format.h"
 #include "database/soup_block_file.h"
 #include "tools/soupcheck/block_level.h"
@@ -38,11 +41,15 @@ struct StoredFeed {
   int32_t index = 0, itemList = 0;
   std::string title;
   std::vector<std::pair<int32_t, int32_t>> items;  // item, body
+  std::vector<std::string> links;                  // of the items
 };
 
-// The feeds by title, with their items in order; false when the database
-// does not open, or an item or body does not read whole.
-bool readAll(Db& db, const std::string& path, std::map<std::string, std::vector<int32_t>>& feeds) {
+// The items of a feed in list order: their indices and links.
+using FeedItems = std::vector<std::pair<int32_t, std::string>>;
+
+// The feeds by title, with their items; false when the database does not
+// open, or an item or body does not read whole.
+bool readAll(Db& db, const std::string& path, std::map<std::string, FeedItems>& feeds) {
   try {
     if (!db.open(Text(path), false)) return false;
     bool whole = true;
@@ -52,8 +59,8 @@ bool readAll(Db& db, const std::string& path, std::map<std::string, std::vector<
       newsFeed* feed = loadObject_newsFeed(db, f);
       auto& items = feeds[std::string(feed->title.view())];
       for (int32_t i = feed->itemList->infoHeadIndex(); i != 0 && seen.insert(i).second;) {
-        items.push_back(i);
         newsItem* item = loadObject_newsItem(db, i);
+        items.emplace_back(i, item->link.view());
         newsItemBody* body = loadObject_newsItemBody(db, item->bodyIndex);
         whole = whole && body != nullptr;
         db.unloadObject(body);
@@ -70,6 +77,10 @@ bool readAll(Db& db, const std::string& path, std::map<std::string, std::vector<
     db.closeQuickly();
     return false;
   }
+}
+
+std::string linkOf(size_t feed, int item) {
+  return "http://example.org/" + std::to_string(feed) + "/" + std::to_string(item);
 }
 
 class DamageSweepTest : public ProgramTest {
@@ -90,7 +101,7 @@ class DamageSweepTest : public ProgramTest {
         feed->setSoup(&db);
         root.feedList->insertAtTail(db.createdObject(feed.get()));
         feeds.push_back(feed.release());
-        stored_.push_back({feeds.back()->infoSoupIndex(), feeds.back()->itemListIndex, "feed " + std::to_string(f), {}});
+        stored_.push_back({feeds.back()->infoSoupIndex(), feeds.back()->itemListIndex, "feed " + std::to_string(f), {}, {}});
       }
       for (int i = 0; i < 150; ++i) {
         for (size_t f = 0; f < feeds.size(); ++f) {
@@ -101,7 +112,7 @@ class DamageSweepTest : public ProgramTest {
           const int32_t bodyIndex = db.createdAndUnloadObject(body.release());
           auto item = std::make_unique<newsItem>();
           item->title = Str(stored_[f].title + " item " + std::to_string(i));
-          item->link = Str("http://example.org/" + std::to_string(f) + "/" + std::to_string(i));
+          item->link = Str(linkOf(f, i));
           item->uniqueID = item->link;
           item->published = 100000 - i;
           item->feedIndex = feeds[f]->infoSoupIndex();
@@ -109,6 +120,7 @@ class DamageSweepTest : public ProgramTest {
           const int32_t index = db.createdAndUnloadObject(item.release());
           feeds[f]->itemList->insertAtTail(index);
           stored_[f].items.emplace_back(index, bodyIndex);
+          stored_[f].links.push_back(linkOf(f, i));
         }
         if (i % 10 == 9) db.flush();
       }
@@ -162,9 +174,7 @@ TEST_F(DamageSweepTest, StartUpRepairsAPageOfDamageAndTellsWhatWasLost) {
   generate();
   const int64_t pages = static_cast<int64_t>(pristine_.size() + kPage - 1) / kPage;
   const int64_t all = pages * 3;
-  int64_t runs = 24;
-  if (const char* env = std::getenv("BRINDLEWORK_DAMAGE_RUNS")) runs = std::max(1, std::atoi(env));
-  runs = std::min(runs, all);
+  const int64_t runs = std::min<int64_t>(bw::testing::sweepCount("BRINDLEWORK_DAMAGE_RUNS", 24, all), all);
   std::mt19937_64 random(64);
   struct Tally {
     int64_t runs = 0, good = 0, restored = 0, told = 0, untouchedLost = 0, itemsLost = 0;
@@ -204,7 +214,7 @@ TEST_F(DamageSweepTest, StartUpRepairsAPageOfDamageAndTellsWhatWasLost) {
     soupcheck::Report r = soupcheck::check(std::vector<uint8_t>(image.begin(), image.end()), soupcheck::Expect::kClosed);
     bool sound = r.clean() && soupcheck::checkIndexLevel(r.effectiveData).empty() &&
                  soupcheck::checkSoupLevel(r.effectiveData).clean();
-    std::map<std::string, std::vector<int32_t>> now;
+    std::map<std::string, FeedItems> now;
     withModules([&] {
       Db db(0);
       sound = readAll(db, "look.soup", now) && sound;
@@ -214,7 +224,8 @@ TEST_F(DamageSweepTest, StartUpRepairsAPageOfDamageAndTellsWhatWasLost) {
     bool keptUntouched = true, lostSome = false;
     for (const StoredFeed& f : stored_) {
       const bool feedTouched = touched(f.index, hit, page) || touched(f.itemList, hit, page);
-      const std::set<int32_t> left(now[f.title].begin(), now[f.title].end());
+      std::set<int32_t> left;
+      for (const auto& kept : now[f.title]) left.insert(kept.first);
       for (auto [item, body] : f.items) {
         if (left.contains(item)) continue;
         lostSome = true;
@@ -240,6 +251,275 @@ TEST_F(DamageSweepTest, StartUpRepairsAPageOfDamageAndTellsWhatWasLost) {
               static_cast<long long>(tally.itemsLost), static_cast<long long>(tally.untouchedLost));
   if (tally.runs >= 20) {
     EXPECT_GE(tally.good * 100, tally.runs * 95);
+  }
+}
+
+// One copy of the link sweep: a link field of one object rewritten to name
+// value, or (kZeroed) the object's block zeroed.
+enum class Link { kRootFeedList, kHead, kTail, kChainNext, kChainPrev, kNext, kPrev, kItemList, kOwner, kBody,
+                  kOlder, kNewest, kZeroed };
+struct LinkCopy {
+  int32_t object = 0, value = 0;
+  Link link = Link::kZeroed;
+  std::string name;  // "item 812 (feed 2 #17): next -> itself", for the report
+};
+
+// A check of the link sweep: how many copies failed it, with a few of them.
+struct Check {
+  Check(const char* n, bool e, int allowed = 0) : name(n), enforced(e), percentAllowed(allowed) {}
+  const char* name;
+  bool enforced;  // too many failures fail the test; else they are only counted
+  int percentAllowed;
+  int64_t failed = 0;
+  std::vector<std::string> examples;
+};
+
+// The number a summary tells as removed, and whether it says "at least".
+std::pair<int64_t, bool> toldRemoved(const std::string& output) {
+  static const std::regex told(R"((at least )?(\d+) items? )");
+  std::pair<int64_t, bool> sum{0, false};
+  for (std::sregex_iterator m(output.begin(), output.end(), told), end; m != end; ++m) {
+    sum.first += std::stoll((*m)[2]);
+    sum.second = sum.second || (*m)[1].matched;
+  }
+  return sum;
+}
+
+class LinkDamageSweepTest : public DamageSweepTest {
+ protected:
+  // Every object's every link, each naming an object of a class it should
+  // not name, the object itself, or a free index (an item's links take the
+  // three in turn), and each item list zeroed; ordered so that every shape
+  // (class, link, target) comes once before any comes again.
+  std::vector<LinkCopy> linkCopies(std::mt19937_64& random) {
+    enum Kind { kRootObject, kListObject, kFeedObject, kItemObject, kBodyObject };
+    std::vector<std::pair<int32_t, Kind>> all{{rootIndex_, kRootObject}, {feedList_, kListObject}};
+    std::map<int32_t, std::string> names{{rootIndex_, "root"}, {feedList_, "feed list"}};
+    for (size_t f = 0; f < stored_.size(); ++f) {
+      all.insert(all.end(), {{stored_[f].index, kFeedObject}, {stored_[f].itemList, kListObject}});
+      names[stored_[f].index] = stored_[f].title;
+      names[stored_[f].itemList] = "item list of " + stored_[f].title;
+      for (size_t n = 0; n < stored_[f].items.size(); ++n) {
+        all.insert(all.end(), {{stored_[f].items[n].first, kItemObject}, {stored_[f].items[n].second, kBodyObject}});
+        names[stored_[f].items[n].first] = "item #" + std::to_string(n) + " of " + stored_[f].title;
+      }
+    }
+    std::vector<int32_t> free;
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      for (int32_t i = 1; free.size() < 8; ++i)
+        if (db.infoBlockFile().infoBlockOfIndex(i, true) == 0) free.push_back(i);
+    });
+    const char* targets[] = {"another class", "itself", "a free index"};
+    const char* links[] = {"feed list", "head", "tail", "list chain next", "list chain previous", "next", "previous",
+                           "item list", "owner", "body", "older duplicate", "newest duplicate"};
+    std::map<std::string, std::vector<LinkCopy>> shapes;
+    std::vector<std::string> order;
+    auto add = [&](int32_t object, Kind owner, Link link, Kind named, int target) {
+      LinkCopy c{object, object, link, {}};
+      if (target == 0) {
+        do {
+          c.value = all[random() % all.size()].first;
+        } while (c.value == object || std::find(all.begin(), all.end(), std::pair{c.value, named}) != all.end());
+      } else if (target == 2) {
+        c.value = free[random() % free.size()];
+      }
+      const char* kinds[] = {"root", object == feedList_ ? "feed list" : "item list", "feed", "item", "body"};
+      const std::string shape = link == Link::kZeroed ? "item list zeroed"
+                                                      : std::string(links[static_cast<int>(link)]) + " of " +
+                                                            kinds[owner] + " -> " + targets[target];
+      c.name = names[object] + " (" + std::to_string(object) + "): " + shape + (target == 1 ? "" : " " + std::to_string(c.value));
+      if (shapes[shape].empty()) order.push_back(shape);
+      shapes[shape].push_back(std::move(c));
+    };
+    int turn = 0;
+    for (auto [object, kind] : all) {
+      std::vector<std::pair<Link, Kind>> fields;
+      if (kind == kRootObject) fields = {{Link::kRootFeedList, kListObject}};
+      if (kind == kListObject) {
+        const Kind node = object == feedList_ ? kFeedObject : kItemObject;
+        fields = {{Link::kHead, node}, {Link::kTail, node}, {Link::kChainNext, kListObject}, {Link::kChainPrev, kListObject}};
+        if (object != feedList_) add(object, kind, Link::kZeroed, kListObject, 1);
+      }
+      if (kind == kFeedObject) fields = {{Link::kNext, kFeedObject}, {Link::kPrev, kFeedObject}, {Link::kItemList, kListObject}};
+      if (kind == kItemObject) {
+        fields = {{Link::kNext, kItemObject}, {Link::kPrev, kItemObject}, {Link::kOwner, kFeedObject},
+                  {Link::kBody, kBodyObject}, {Link::kOlder, kItemObject}, {Link::kNewest, kItemObject}};
+      }
+      for (auto [link, named] : fields) {
+        for (int target = 0; target < 3; ++target)
+          if (kind != kItemObject || target == turn % 3) add(object, kind, link, named, target);
+        ++turn;
+      }
+    }
+    for (auto& [shape, copies] : shapes) std::shuffle(copies.begin(), copies.end(), random);
+    std::vector<LinkCopy> sweep;
+    for (size_t round = 0, added = 1; added; ++round) {
+      added = 0;
+      for (const std::string& shape : order) {
+        if (round < shapes[shape].size()) {
+          sweep.push_back(shapes[shape][round]);
+          ++added;
+        }
+      }
+    }
+    return sweep;
+  }
+
+  // The copy's damage in "database.soup", left needing a check.
+  void damage(const LinkCopy& c) {
+    if (c.link == Link::kZeroed) {
+      std::string image = pristine_;
+      const Extent& e = extents_.at(c.object);
+      std::fill(image.begin() + e.begin, image.begin() + e.end, '\0');
+      write("database.soup", image);
+      return;
+    }
+    write("database.soup", backup_);
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      auto raw = [&](int64_t offset) {
+        const uint8_t bytes[4] = {static_cast<uint8_t>(c.value >> 24), static_cast<uint8_t>(c.value >> 16),
+                                  static_cast<uint8_t>(c.value >> 8), static_cast<uint8_t>(c.value)};
+        SoupTransaction tx(db.infoBlockFile());
+        db.infoBlockFile().writeBytes(db.infoBlockFile().infoBlockOfIndex(c.object, true) + offset, bytes, 4);
+        tx.finish();
+      };
+      auto field = [&](auto load, auto member) {
+        auto* object = load(db, c.object);
+        object->*member = c.value;
+        db.saveChangesToObject(object);
+        db.unloadObject(object);
+      };
+      switch (c.link) {
+        case Link::kHead: case Link::kNext: raw(0); break;
+        case Link::kTail: case Link::kPrev: raw(4); break;
+        case Link::kChainNext: raw(8); break;
+        case Link::kChainPrev: raw(12); break;
+        case Link::kRootFeedList:
+          root.feedListIndex = c.value;
+          db.saveChangesToObject(&root);
+          break;
+        case Link::kItemList: field(loadObject_newsFeed, &newsFeed::itemListIndex); break;
+        case Link::kOwner: field(loadObject_newsItem, &newsItem::feedIndex); break;
+        case Link::kBody: field(loadObject_newsItem, &newsItem::bodyIndex); break;
+        case Link::kOlder: field(loadObject_newsItem, &newsItem::olderDuplicateItemIndex); break;
+        case Link::kNewest: field(loadObject_newsItem, &newsItem::newestDuplicateItemIndex); break;
+        case Link::kZeroed: break;
+      }
+      db.flush();
+      db.setNeedsRepair(true);
+    });
+  }
+
+  // The start-up in a child of this process, killed after limit seconds.
+  ChildResult startUp(int limit, bool* timedOut) {
+    int out[2];
+    if (::pipe(out) != 0) return {};
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(out[0]);
+      const int rc = runShell();
+      for (size_t at = 0; at < output.size();) {
+        const ssize_t n = ::write(out[1], output.data() + at, output.size() - at);
+        if (n <= 0) break;
+        at += static_cast<size_t>(n);
+      }
+      ::_exit(rc);
+    }
+    ::close(out[1]);
+    return finishChild({pid, out[0], -1}, limit, timedOut);
+  }
+};
+
+// Link damage at every object: each copy's repair ends in a time bounded
+// by the objects there are, leaves a sound database whose items all read,
+// keeps every whole item of a kept feed in its feed's list, and tells the
+// number of items removed ("at least N" where it cannot know it).
+// BRINDLEWORK_LINK_DAMAGE_RUNS sets the copies (default: one of each shape);
+// the figures, each check's failures and a few of their copies are printed.
+TEST_F(LinkDamageSweepTest, StartUpRepairsLinkDamageKeepingEveryWholeItem) {
+  generate();
+  std::mt19937_64 random(64);
+  const std::vector<LinkCopy> sweep = linkCopies(random);
+  const int64_t runs = std::min<int64_t>(
+      bw::testing::sweepCount("BRINDLEWORK_LINK_DAMAGE_RUNS", 55, static_cast<int64_t>(sweep.size())),
+      static_cast<int64_t>(sweep.size()));
+  const int limit = 10 + static_cast<int>(extents_.size() / 100);  // seconds, by the objects there are
+  Check ends{"ends in time", true}, exits{"exit 0 or 10, no EXCEPTION", true}, sound{"soupcheck level 4 clean", true},
+      decodes{"every item decodes", true}, kept{"whole items in their feed's list", false},
+      exact{"told equals removed", false, 5}, atLeast{"otherwise \"at least N\", N <= removed", false};
+  Check* checks[] = {&ends, &exits, &sound, &decodes, &kept, &exact, &atLeast};
+  auto fail = [](Check& check, const LinkCopy& c, const std::string& detail) {
+    ++check.failed;
+    if (check.examples.size() < 4) check.examples.push_back(c.name + "\n      " + detail);
+  };
+  int64_t done = 0, restored = 0, removedAll = 0, toldAll = 0;
+  for (int64_t run = 0; run < runs; ++run) {
+    const LinkCopy& c = sweep[static_cast<size_t>(run)];
+    for (const auto& e : fs::directory_iterator(tree.host())) fs::remove_all(e.path());
+    damage(c);
+    write("database.soup.bak_2KnownGood", backup_);
+    bool timedOut = false;
+    const ChildResult r = startUp(limit, &timedOut);
+    std::string said = r.output.substr(0, 600);
+    std::replace(said.begin(), said.end(), '\n', ' ');
+    if (timedOut) {
+      fail(ends, c, "still running after " + std::to_string(limit) + " s");
+      continue;
+    }
+    if ((r.rc != 0 && r.rc != 10) || r.output.find("EXCEPTION") != std::string::npos)
+      fail(exits, c, "exit " + std::to_string(r.rc) + ": " + said);
+    ++done;
+    restored += r.output.find("Restored from backup") != std::string::npos ? 1 : 0;
+    fs::copy_file(at("database.soup"), at("look.soup"));
+    const std::string image = bytes("look.soup");
+    soupcheck::Report report =
+        soupcheck::check(std::vector<uint8_t>(image.begin(), image.end()), soupcheck::Expect::kClosed);
+    std::vector<std::string> findings = report.findings;
+    if (report.clean()) findings = soupcheck::checkIndexLevel(report.effectiveData);
+    if (findings.empty()) findings = soupcheck::checkSoupLevel(report.effectiveData).findings;
+    if (!findings.empty()) fail(sound, c, findings.front() + " after: " + said);
+    std::map<std::string, FeedItems> now;
+    bool whole = false;
+    withModules([&] {
+      Db db(0);
+      whole = readAll(db, "look.soup", now);
+    });
+    if (!whole) fail(decodes, c, "after: " + said);
+    // Against the undamaged copy: what each kept feed lost, and in all.
+    int64_t removed = 0, lostWhole = 0;
+    for (const StoredFeed& f : stored_) {
+      const auto feed = now.find(f.title);
+      std::set<std::string> left;
+      if (feed != now.end())
+        for (const auto& [index, link] : feed->second) left.insert(link);
+      for (size_t n = 0; n < f.items.size(); ++n) {
+        if (left.contains(f.links[n])) continue;
+        ++removed;
+        // An item whose body link names another object lost its body.
+        lostWhole += feed != now.end() && !(c.link == Link::kBody && c.object == f.items[n].first) ? 1 : 0;
+      }
+    }
+    if (lostWhole > 0) fail(kept, c, std::to_string(lostWhole) + " whole items gone; " + said);
+    const auto [told, toldAtLeast] = toldRemoved(r.output);
+    removedAll += removed;
+    toldAll += told;
+    if (told != removed) {
+      fail(exact, c, "told " + std::to_string(told) + ", removed " + std::to_string(removed) + ": " + said);
+      if (!toldAtLeast || told > removed) fail(atLeast, c, "removed " + std::to_string(removed) + ": " + said);
+    }
+  }
+  std::printf("link damage sweep: %lld of %zu copies, %lld ended, %lld restored from the backup; %lld items removed, "
+              "%lld told\n",
+              static_cast<long long>(runs), sweep.size(), static_cast<long long>(done), static_cast<long long>(restored),
+              static_cast<long long>(removedAll), static_cast<long long>(toldAll));
+  for (Check* check : checks) {
+    std::printf("  %-40s %6lld failed%s\n", check->name, static_cast<long long>(check->failed),
+                check->enforced ? "" : " (counted only)");
+    for (const std::string& e : check->examples) std::printf("    %s\n", e.c_str());
+    if (check->enforced) {
+      EXPECT_LE(check->failed * 100, runs * check->percentAllowed) << check->name;
+    }
   }
 }
 

@@ -3,9 +3,10 @@
 // whichever start restores first, the other opens what it restored; every
 // good backup is kept as it was, none is said to have failed, no copy is
 // left behind, and the user ends with the newest good data.
-// BRINDLEWORK_RACE_RUNS sets the trials of each state (default 2). A start
-// that finds another holding the folder waits, says so, and ends on Ctrl-C
-// or a session's end without touching anything.
+// BRINDLEWORK_RACE_RUNS sets the trials of each state (default 2, 30 with
+// BRINDLEWORK_FULL_SWEEPS=1). A start that finds another holding the folder
+// waits, says so, and ends on Ctrl-C or a session's end without touching
+// anything.
 #include <gtest/gtest.h>
 
 #include <poll.h>
@@ -16,6 +17,7 @@
 
 #include "app/app_test_support.h"
 #include "app/child_run_test_support.h"
+#include "core/sweep_test_support.h"
 #include "platform/folder_turn.h"
 
 namespace bw::testing_app {
@@ -70,10 +72,9 @@ TEST_F(StartRaceRoadTest, TwoStartsAtOnceKeepEveryGoodBackup) {
       {"cut short", [&] { write("database.soup", image.substr(0, image.size() / 2)); }},
       {"sound", [] {}},
   };
-  const char* more = std::getenv("BRINDLEWORK_RACE_RUNS");
-  const int trials = more ? std::max(1, std::atoi(more)) : 2;
+  const long long trials = bw::testing::sweepCount("BRINDLEWORK_RACE_RUNS", 2, 30);
   for (const auto& [state, damage] : states) {
-    for (int trial = 0; trial < trials; ++trial) {
+    for (long long trial = 0; trial < trials; ++trial) {
       SCOPED_TRACE(std::string(state) + ", trial " + std::to_string(trial));
       for (const auto& e : fs::directory_iterator(tree.host())) fs::remove_all(e.path());
       for (const auto& [name, data] : pristine) {
