@@ -222,6 +222,7 @@ void cHTTP::resetResponse() {
   framingCut_ = false;
   status_ = 0;
   statusText_ = Str();
+  badStatusCode_.reset();
   bodyCount_ = 0;
   bodyLength_ = -2;
   curlExit_ = 0;
@@ -258,6 +259,7 @@ void cHTTP::noteFailure(int32_t result) {
   f.result = result;
   f.status = status_;
   f.statusText = statusText_.isNil() ? std::string() : statusText_.str();
+  f.badStatusCode = badStatusCode_;
   f.error = errorOverride_ ? errorOverride_ : lastErrno_;
   f.file = protocol_ == kFile;
   f.lookupFailed = lookupFailed_;

@@ -76,8 +76,11 @@ void endHTTPModule();
 // The first line whose first `length` bytes (0: the prefix's length) equal
 // prefix ignoring case; nullptr when none.
 const Str* findHeaderLine(const StrChain& lines, Text prefix, int32_t length);
-// The rest of the first line "name:" (ignoring case), after the colon and
-// any blanks and tabs; NIL when no line matches.
+// text without its leading and trailing blanks and tabs, as a header
+// field's value is read.
+std::string_view trimBlanks(std::string_view text);
+// The rest of the first line "name:" (ignoring case), after the colon,
+// without leading and trailing blanks and tabs; NIL when no line matches.
 Str getHeaderValue(const StrChain& lines, Text name, int32_t length);
 struct HeaderNumber {
   int32_t value = 0;
@@ -353,6 +356,7 @@ class cHTTP : public class_base {
   std::string transferText_;  // the TLS transfer's words for its failure
   int32_t status_ = 0;
   Str statusText_;
+  std::optional<std::string> badStatusCode_;  // what stood for the code of a refused status line
   // Bytes read ahead while reading the status and header lines.
   std::string inbox_;
   size_t inboxPos_ = 0;

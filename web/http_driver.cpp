@@ -13,12 +13,6 @@
 namespace bw {
 namespace {
 
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // The codings the header lines name, in order, across every line of the
 // field ("gzip, chunked" is two); "identity" and empty items name none.
 std::vector<std::string_view> codingsOf(const StrChain& lines, std::string_view field) {
@@ -29,7 +23,7 @@ std::vector<std::string_view> codingsOf(const StrChain& lines, std::string_view 
     text.remove_prefix(field.size() + 1);
     while (!text.empty()) {
       const size_t comma = std::min(text.find(','), text.size());
-      std::string_view item = trimmed(text.substr(0, comma));
+      std::string_view item = trimBlanks(text.substr(0, comma));
       if (!item.empty() && !equalsNoCase(item, "identity")) codings.push_back(item);
       text.remove_prefix(std::min(comma + 1, text.size()));
     }
@@ -193,7 +187,7 @@ cHTTP::Step cHTTP::followRedirect() {
   Header h;
   if (!headerStep(bufSize_, &h)) return {0, false};
   Str location = h.result == 0 ? getHeaderValue(h.lines, "Location", 8) : Str();
-  if (location.isNil()) {
+  if (location.isNil() || location.empty()) {
     state_ = kFailed;
     return {-1, false};
   }

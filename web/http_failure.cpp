@@ -141,6 +141,10 @@ std::string transportFailure(const HttpFailureFacts& f) {
   if (f.file) return f.error ? "the file could not be read (" + errorWords(f.error) + ")" : "the file could not be read";
   if (f.lookupFailed) return "the name " + host + " does not resolve";
   if (f.signedRedirect) return "the server redirected a signed request to another host";
+  if (f.badStatusCode) {
+    const std::string code = printable(*f.badStatusCode, 12);
+    return "the server's answer has no valid status code" + (code.empty() ? "" : " (\"" + code + "\")");
+  }
   switch (f.error) {
     case ETIMEDOUT: return timedOut(f);
     case EMSGSIZE: return "the server's header lines are too long";

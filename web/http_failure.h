@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace bw {
@@ -27,6 +28,8 @@ struct HttpFailureFacts {
   int32_t result = 0;       // saveAppend's or open's result (-1, -3 .. -7)
   int32_t status = 0;       // the status read, -1 or 0 when none
   std::string statusText;   // its reason text
+  // What stood for the code of a status line that has none ("000", "$C8").
+  std::optional<std::string> badStatusCode;
   int error = 0;            // errno of the failure (0: none)
   bool file = false;        // a "file" URL
   bool lookupFailed = false;

@@ -25,6 +25,12 @@ size_t afterColon(const Str& line, std::string_view name) {
 
 }  // namespace
 
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
 const Str* findHeaderLine(const StrChain& lines, Text prefix, int32_t length) {
   std::string_view p = prefixOf(prefix, length);
   for (const Str& line : lines)
@@ -38,8 +44,7 @@ Str getHeaderValue(const StrChain& lines, Text name, int32_t length) {
     size_t pos = afterColon(line, n);
     if (pos == std::string_view::npos) continue;
     std::string_view text = line.view();
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-    return Str(text.substr(pos));
+    return Str(trimBlanks(text.substr(pos)));
   }
   return Str();
 }

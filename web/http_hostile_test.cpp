@@ -30,6 +30,7 @@ struct Outcome {
   int32_t status = 0;
   std::string body;
   std::string why;
+  std::string redirectedURL;
   double seconds = 0;
 };
 
@@ -53,6 +54,7 @@ Outcome fetch(const std::string& url, int32_t timeout, bool nonBlocking, int32_t
   if (http.infoIsOpen()) {  // a redirect that failed to open closed it
     o.error = http.infoProtocolError();
     o.status = http.infoStatus().status;
+    o.redirectedURL = http.infoRedirectedURL().str();
     http.close();
   }
   o.why = http.infoFailureReason();
@@ -176,6 +178,68 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
       EXPECT_NE(o.why.find(why), std::string::npos) << o.why;
       EXPECT_EQ(o.why.empty(), c.result == 0) << o.why;
       EXPECT_LT(o.seconds, 3.0);  // a stall fails at its 1 s time-out
+    }
+  }
+}
+
+// Header values lose their leading and trailing blanks and tabs (a
+// Location too, so the next request and a recorded move have none), and a
+// status line counts only with a code of three decimal digits from 100 to
+// 599: anything else fails in words, over both transports.
+TEST(HostileServer, HeaderValuesAndStatusCodesAreReadAsHttpSays) {
+  struct Case {
+    const char* answer;  // the first answer; a redirect leads to a second one
+    int32_t result;
+    const char* next;    // the start of the request the redirect leads to, or ""
+    const char* moved;   // the path recorded as moved, or ""
+    const char* why;     // a piece of the reason, for a failure
+  } cases[] = {
+      {"HTTP/1.1 301 Moved\r\nLocation: /feed.xml \t \r\n\r\n", 0, "GET /feed.xml ", "/feed.xml", ""},
+      {"HTTP/1.1 301 Moved\r\nLocation:\t\t/feed.xml\t\r\n\r\n", 0, "GET /feed.xml ", "/feed.xml", ""},
+      {"HTTP/1.1 308 Moved\r\nlocation:/feed.xml\r\n\r\n", 0, "GET /feed.xml ", "/feed.xml", ""},
+      {"HTTP/1.1 302 Found\r\nLocation: /a b.xml  \r\n\r\n", 0, "GET /a%20b.xml ", "", ""},
+      {"HTTP/1.1 301 Moved\r\nLocation: \t \r\n\r\n", -1, "", "", "redirected without saying where to"},
+      {"HTTP/1.1 200 OK\r\nContent-Length: 2 \t\r\n\r\nok", 0, "", "", ""},
+      {"HTTP/1.1 200\r\n\r\nok", 0, "", "", ""},
+      {"HTTP/1.0 599 Odd\r\n\r\n", cHTTP::kErrorStatus, "", "", "HTTP 599 Odd"},
+      {"HTTP/1.1 000 OK\r\n\r\nok", -1, "", "", "no valid status code (\"000\")"},
+      {"HTTP/1.1 $C8 OK\r\n\r\nok", -1, "", "", "no valid status code (\"$C8\")"},
+      {"HTTP/1.1 +200 OK\r\n\r\nok", -1, "", "", "no valid status code (\"+200\")"},
+      {"HTTP/1.1  200 OK\r\n\r\nok", -1, "", "", "no valid status code"},
+      {"HTTP/1.1 2000 OK\r\n\r\nok", -1, "", "", "no valid status code (\"2000\")"},
+      {"HTTP/1.1 0x0C8 OK\r\n\r\nok", -1, "", "", "no valid status code (\"0x0C8\")"},
+      {"HTTP/1.1 099 Low\r\n\r\nok", -1, "", "", "no valid status code (\"099\")"},
+      {"HTTP/1.1 600 High\r\n\r\nok", -1, "", "", "no valid status code (\"600\")"},
+      {"HTTP/1.1 20\r\n\r\nok", -1, "", "", "no valid status code"},
+      {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 000 OK\r\n\r\nok", -1, "", "", "no valid status code"},
+  };
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  for (const Case& c : cases) {
+    for (int run = 0; run < 4; ++run) {
+      const bool nonBlocking = run & 1, https = run & 2;
+      SCOPED_TRACE(std::string(c.answer) + (https ? " https" : " http") + (nonBlocking ? " (non-blocking)" : ""));
+      const bool redirects = *c.next != 0;
+      LoopbackServer server([&](const std::string&, int i) {
+        return Reply{{i == 0 ? c.answer : "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}};
+      }, redirects ? 2 : 1, false, https ? tls.maker() : test::StreamMaker());
+      Outcome o = fetch(server.url("old"), 2, nonBlocking);
+      EXPECT_EQ(o.result, c.result) << o.why;
+      // libcurl refuses such a status line itself, before it reaches us.
+      const bool refusedByCurl = https && std::string_view(c.why).starts_with("no valid status code");
+      EXPECT_NE(o.why.find(refusedByCurl && o.why.find(c.why) == std::string::npos ? "the server's answer is not HTTP"
+                                                                                      : c.why),
+                std::string::npos) << o.why;
+      if (c.result == 0) {
+        EXPECT_EQ(o.body, "ok");
+      }
+      EXPECT_EQ(o.redirectedURL, *c.moved ? server.url().erase(server.url().size() - 1) + c.moved : "");
+      server.join();
+      if (redirects) {
+        ASSERT_EQ(server.requests().size(), 2u);
+        EXPECT_TRUE(server.requests()[1].starts_with(c.next)) << server.requests()[1];
+      }
     }
   }
 }

@@ -3,6 +3,7 @@
 // size, within kMaxHeaderBytes and kMaxHeaderLines) and the redirect
 // target. Each step can stop when a non-blocking request finds no data and
 // go on from there at the next call.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -21,6 +22,26 @@ const char* lineEnd(const char* p, size_t n) {
   for (size_t i = 0; i < n; ++i)
     if (p[i] == '\r' || p[i] == '\n') return p + i;
   return nullptr;
+}
+
+// The status code of a line "HTTP/1.x nnn ...": exactly three decimal
+// digits from 100 to 599, then a blank, a tab or the line's end; -1 for any
+// other ("000", "$C8", "+200", "2000").
+int32_t statusCodeOf(std::string_view line) {
+  if (line.size() < 12) return -1;
+  int32_t code = 0;
+  for (size_t i = 9; i < 12; ++i) {
+    if (line[i] < '0' || line[i] > '9') return -1;
+    code = code * 10 + (line[i] - '0');
+  }
+  if (line.size() > 12 && line[12] != ' ' && line[12] != '\t' && line[12] != '\r') return -1;
+  return code >= 100 && code <= 599 ? code : -1;
+}
+
+// What stands where the code should, up to the next blank: for the words.
+std::string codeField(std::string_view line) {
+  std::string_view rest = line.substr(std::min<size_t>(line.size(), 9));
+  return std::string(rest.substr(0, std::min<size_t>(rest.find_first_of(" \t\r"), 12)));
 }
 
 }  // namespace
@@ -84,7 +105,10 @@ bool cHTTP::statusLineStep() {
       char line[13] = {};
       std::memcpy(line, start, 12);
       line[7] = '1';
-      if (std::memcmp(line, "HTTP/1.1 ", 9) == 0) code = valueAt(Text(line), 9, -1).value;
+      if (std::memcmp(line, "HTTP/1.1 ", 9) == 0) {
+        code = statusCodeOf(std::string_view(start, length));
+        if (code < 0) badStatusCode_ = codeField(std::string_view(start, length));
+      }
       std::string_view rest = length > 13 ? std::string_view(start + 13, length - 13) : std::string_view();
       if (!rest.empty() && rest.back() == '\r') rest.remove_suffix(1);
       statusText_ = Str(rest);
@@ -215,6 +239,7 @@ std::optional<cHTTP::Redirect> cHTTP::redirectStep(int32_t bufSize) {
     if (!headerStep(bufSize, &h)) return std::nullopt;
     if (h.result == 0) {
       r.location = getHeaderValue(h.lines, "Location", 8);
+      if (r.location.empty()) r.location = Str();  // blanks say nowhere
       if (!r.location.isNil()) r.result = 0;
     }
   }
