@@ -16,6 +16,7 @@
 
 #include "core/raise_test_support.h"
 #include "platform/assigns.h"
+#include "platform/full_device_test_support.h"
 #include "platform/host_io_test_support.h"
 #include "platform/path_test_support.h"
 
@@ -397,9 +398,10 @@ TEST_F(HostFileTest, FullDiskRaisesFull) {
                 "cHostFile.writePadBytes(); not all pad bytes were written, disk may be full"),
             0);
 
+  if (!testing_io::fullDeviceIsThere()) GTEST_SKIP() << testing_io::kFullDeviceSkip;
   cHostFile full;
   full.initialise(0);
-  if (!full.open(":/dev/full", false, false, false)) GTEST_SKIP() << "no /dev/full to write";
+  ASSERT_TRUE(full.open(":/dev/full", false, false, false));
   expectRaise([&] { full.write("0123456789", 10, 0, false); }, "FULL",
               "cHostFile.write(); size of written data does not match that expected");
 }
