@@ -99,7 +99,30 @@ bool restoreDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSou
   return true;
 }
 
-bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupDatabase& db) {
+namespace {
+
+// The items of feed's list: an item that does not load, or a list that
+// comes back to an item, raises.
+void listedItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed,
+                 const std::function<void(newsItem&, newsItemBody*)>& write) {
+  int32_t index = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
+  // A damaged list that comes back to an item would write for ever.
+  ListLoop loop(index);
+  while (index != 0) {
+    HeldItem item(db, loadObject_newsItem2(db, index, &feed));
+    if (!item) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
+    newsItemBody* body = loadObject_newsItemBody(db, item->bodyIndex);
+    LoadedUse bodyUse(db, body);
+    write(*item.get(), body);
+    index = item->infoNextIndex();
+    if (loop.cameBackTo(index)) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
+  }
+}
+
+}  // namespace
+
+bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupDatabase& db,
+                         const DumpItemWalk& items) {
   const Str name = cPath::ExtractName(path);
   const Str temporary = newOwnedName(cPath::ExtractSubPath(path).view(), std::string(name.view()) + "_Temp_");
   bool written = false;
@@ -112,19 +135,17 @@ bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupD
         restoreObject_newsFeed(stream, true, feed);
       }
       restoreObject_newsFeed(stream, true, nullptr);
+      // Every item has a body record: a NIL one would end the load.
+      auto write = [&](newsItem& item, newsItemBody* body) {
+        newsItemBody empty;
+        restoreObject_newsItem(stream, true, &item);
+        restoreObject_newsItemBody(stream, true, body ? body : &empty);
+      };
       for (newsFeed* feed = root.firstLoadedFeed; feed; feed = feed->nextLoadedFeed) {
-        int32_t index = feed->itemList ? feed->itemList->infoHeadIndex() : 0;
-        // A damaged list that comes back to an item would write for ever.
-        ListLoop loop(index);
-        while (index != 0) {
-          HeldItem item(db, loadObject_newsItem2(db, index, feed));
-          if (!item) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
-          restoreObject_newsItem(stream, true, item.get());
-          newsItemBody* body = loadObject_newsItemBody(db, item->bodyIndex);
-          LoadedUse bodyUse(db, body);
-          restoreObject_newsItemBody(stream, true, body);
-          index = item->infoNextIndex();
-          if (loop.cameBackTo(index)) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
+        if (items) {
+          items(*feed, write);
+        } else {
+          listedItems(db, *feed, write);
         }
         restoreObject_newsItem(stream, true, nullptr);
       }

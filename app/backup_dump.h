@@ -21,6 +21,8 @@
 //      0600 before anything is written to it.
 #pragma once
 
+#include <functional>
+
 #include "core/str.h"
 #include "database/soup_database.h"
 #include "news/news_objects.h"
@@ -31,8 +33,15 @@ namespace bw {
 // is empty; the feeds are left unloaded and root.firstLoadedFeed NIL.
 bool restoreDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupDatabase& db);
 
-// Writes the dump of the feeds chained from root.firstLoadedFeed. FALSE (no
-// file left but the old dump) when the file cannot be made or written.
-bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupDatabase& db);
+// Hands each item of feed that the dump is to hold, in list order, to write
+// with its body (NIL: an empty body is written in its place).
+using DumpItemWalk = std::function<void(newsFeed& feed, const std::function<void(newsItem&, newsItemBody*)>& write)>;
+
+// Writes the dump of the feeds chained from root.firstLoadedFeed, each with
+// the items that items hands over (none given: the items of its list, where
+// an item that does not load raises). FALSE (no file left but the old dump)
+// when the file cannot be made or written.
+bool writeDatabaseBackup(Text path, newsRoot& root, cJournaledIndexedObjectSoupDatabase& db,
+                         const DumpItemWalk& items = {});
 
 }  // namespace bw

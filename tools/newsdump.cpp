@@ -8,8 +8,13 @@
 //
 // The database is copied to a private folder first and the copy is opened,
 // so the file given is never written (opening replays a journal and sets the
-// open mark). Exits with 1 when the copy cannot be opened, 20 with
-// the exception line when reading fails.
+// open mark). Every object is read at most once, so a damaged list that
+// goes round ends. Exits with 1 when the copy cannot be opened; 3 when some
+// of it could not be read, after a last line "newsdump: not whole: could
+// not read ..." naming what (also on standard error when the output is not
+// a terminal); 20 with the exception line for anything else.
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -23,6 +28,8 @@
 
 namespace {
 
+// What was read is printed, but not all of the database read.
+constexpr int kNotWhole = 3;
 bool gItems = false;
 
 // One field: its name, then its text on the same line (line ends shown as
@@ -52,19 +59,23 @@ void date(std::string& out, const char* name, bw::bigTime t) {
 }
 
 // Every item of every feed as the news-item window shows its texts.
-std::string shownItems(bw::cJournaledIndexedObjectSoupDatabase& db) {
+std::string shownItems(bw::cJournaledIndexedObjectSoupDatabase& db, bw::NewsModelReader& reader) {
   auto utf8 = bw::encodingFromName("UTF-8", false);
   std::string out;
-  bw::newsRoot* root = bw::loadObject_newsRoot(db, db.infoRootValue());
-  if (!root) return "! no news root\n";
-  for (int32_t f = root->feedList->infoHeadIndex(); f != 0;) {
-    bw::newsFeed* feed = bw::loadObject_newsFeed(db, f);
-    if (!feed) break;
+  bw::newsRoot* root = reader.root();
+  if (!root) return out;
+  bw::LoadedUse rootUse(db, root);
+  for (int32_t f : reader.members(root->feedList, "the feed list")) {
+    bw::newsFeed* feed = reader.feed(f);
+    if (!feed) continue;
+    bw::LoadedUse feedUse(db, feed);
     out += "feed " + std::string(feed->title.view()) + " <" + std::string(feed->url.view()) + ">\n";
-    for (int32_t i = feed->itemList->infoHeadIndex(); i != 0;) {
-      bw::newsItem* item = bw::loadObject_newsItem2(db, i, feed);
-      if (!item) break;
-      bw::newsItemBody* body = bw::loadObject_newsItemBody(db, item->bodyIndex);
+    for (int32_t i : reader.members(feed->itemList, "the item list of feed " + std::to_string(f))) {
+      bw::newsItem* item = reader.item(i, *feed);
+      if (!item) continue;
+      bw::LoadedUse itemUse(db, item);
+      bw::newsItemBody* body = reader.body(*item);
+      bw::LoadedUse bodyUse(db, body);
       auto shown = [&](const bw::Str& text, int32_t format) {
         return feed->docFormat ? bw::feedTextForDisplay(*feed->docFormat, utf8.get(), text, format, false) : text;
       };
@@ -78,14 +89,8 @@ std::string shownItems(bw::cJournaledIndexedObjectSoupDatabase& db) {
         field(out, "summary", shown(body->summary, body->summaryFormat));
         field(out, "contents", shown(body->content, body->contentFormat));
       }
-      i = db.readObjectNodeHeader(i).nextIndex;
-      db.unloadObject(body);
-      db.unloadObject(item);
     }
-    f = db.readObjectNodeHeader(f).nextIndex;
-    db.unloadObject(feed);
   }
-  db.unloadObject(root);
   return out;
 }
 
@@ -96,10 +101,18 @@ int dump(const std::string& folder) {
     std::fprintf(stderr, "newsdump: cannot open the database: %s\n", db.infoError().c_str());
     return 1;
   }
-  std::string text = gItems ? shownItems(db) : bw::dumpNewsModel(db);
+  bw::NewsModelReader reader(db);
+  std::string text = gItems ? shownItems(db, reader) : bw::dumpNewsModel(db, reader);
+  reader.noteUnreached();
+  if (!reader.whole()) {
+    const std::string last = "newsdump: not whole: " + reader.summary() + "\n";
+    text += last;
+    // Written to a file, the dump still says so on the terminal.
+    if (!::isatty(STDOUT_FILENO)) std::fputs(last.c_str(), stderr);
+  }
   std::fwrite(text.data(), 1, text.size(), stdout);
   db.closeQuickly();
-  return 0;
+  return reader.whole() ? 0 : kNotWhole;
 }
 
 }  // namespace

@@ -1,0 +1,185 @@
+// tools/tools_damage_test.cpp - the tools that read a whole database
+// (soupdump, newsdump, newsdump --items) on damaged copies: each ends in
+// time with the exit code and the last line that tell whether it read
+// everything, and a dump loads into a new database with every item that
+// still reads.
+#include <gtest/gtest.h>
+
+#include "app/app_test_support.h"
+#include "app/backup_dump.h"
+#include "app/child_run_test_support.h"
+
+namespace bw::testing_app {
+namespace {
+
+using Db = cJournaledIndexedObjectSoupDatabase;
+
+// A sanitized tool reads a few objects in well under this; more is a walk
+// that does not end.
+constexpr int kSecondsForARun = 60;
+
+void putBytes(Db& db, int32_t index, int64_t offset, const std::vector<uint8_t>& bytes) {
+  SoupTransaction tx(db.infoBlockFile());
+  db.infoBlockFile().writeBytes(db.infoBlockFile().infoBlockOfIndex(index, true) + offset, bytes.data(),
+                                static_cast<int64_t>(bytes.size()));
+  tx.finish();
+}
+void putLink(Db& db, int32_t index, int64_t offset, int32_t value) {
+  putBytes(db, index, offset,
+           {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 8),
+            static_cast<uint8_t>(value)});
+}
+
+// Offsets in the records: a node begins with its next and previous links,
+// a list with its head and tail. The first string's version byte follows
+// next, previous, version and feedIndex in an item, next, previous and
+// version in a feed, the version in a body; no string has version 07.
+constexpr int64_t kNext = 0, kHead = 0, kTail = 4, kItemTitle = 16, kFeedTitle = 12, kBodyEncoding = 4;
+const std::vector<uint8_t> kNoString = {0x07};
+
+// Three feeds, "a" with five items, "b" with three, "c" with two.
+struct Made {
+  int32_t feedList = 0;
+  std::vector<int32_t> feeds, lists;
+  std::vector<std::vector<int32_t>> items, bodies;
+  std::string at(int feed, int item) const { return std::to_string(items[feed][item]); }
+  std::string feed(int f) const { return std::to_string(feeds[f]); }
+};
+
+struct Shape {
+  const char* name;
+  void (*damage)(Db&, const Made&);
+  // What the last line names (empty: the database reads whole).
+  std::string (*told)(const Made&);
+  size_t itemsDumped;  // of the 10
+};
+
+const Shape kShapes[] = {
+    {"sound", [](Db&, const Made&) {}, [](const Made&) { return std::string(); }, 10},
+    {"an item's record does not decode", [](Db& db, const Made& m) { putBytes(db, m.items[0][2], kItemTitle, kNoString); },
+     [](const Made& m) { return "item " + m.at(0, 2) + " of feed " + m.feed(0) + " (unknown version)"; }, 9},
+    {"a body's record does not decode",
+     [](Db& db, const Made& m) { putBytes(db, m.bodies[1][1], kBodyEncoding, kNoString); },
+     [](const Made& m) { return "the body " + std::to_string(m.bodies[1][1]) + " of item " + m.at(1, 1) + " ("; }, 10},
+    {"a feed's record does not decode", [](Db& db, const Made& m) { putBytes(db, m.feeds[1], kFeedTitle, kNoString); },
+     [](const Made& m) { return "feed " + m.feed(1) + " (unknown version)"; }, 7},
+    {"an item list comes back to its second item",
+     [](Db& db, const Made& m) { putLink(db, m.items[0][4], kNext, m.items[0][1]); },
+     [](const Made& m) {
+       return "the item list of feed " + m.feed(0) + " past index " + m.at(0, 4) + " (it comes back to index " +
+              m.at(0, 1) + ", read before)";
+     },
+     10},
+    {"an item list is cut after its third item", [](Db& db, const Made& m) { putLink(db, m.items[0][2], kNext, 0); },
+     [](const Made& m) {
+       return "the item list of feed " + m.feed(0) + " past index " + m.at(0, 2) + " (its tail is index " + m.at(0, 4) +
+              ")";
+     },
+     8},
+    {"an item list starts in another feed's list",
+     [](Db& db, const Made& m) { putLink(db, m.lists[1], kHead, m.items[0][3]); },
+     [](const Made& m) {
+       return "the item list of feed " + m.feed(1) + " from its head (it comes back to index " + m.at(0, 3) +
+              ", read before)";
+     },
+     7},
+    {"the feed list is emptied",
+     [](Db& db, const Made& m) {
+       putLink(db, m.feedList, kHead, 0);
+       putLink(db, m.feedList, kTail, 0);
+     },
+     [](const Made&) { return std::string("could not read 26 stored objects no list leads to"); }, 0},
+};
+
+class ToolDamageTest : public ProgramTest {
+ protected:
+  Made makeFeeds() {
+    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
+    makeEmptyDatabase("database.soup");
+    Made m;
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      m.feedList = root.feedListIndex;
+      for (auto [title, items] : {std::pair{"a", 5}, {"b", 3}, {"c", 2}}) {
+        newsFeed* feed = loadObject_newsFeed(db, addFeed(db, root, title, items, true));
+        m.feeds.push_back(feed->infoSoupIndex());
+        m.lists.push_back(feed->itemListIndex);
+        auto& indices = m.items.emplace_back();
+        auto& bodies = m.bodies.emplace_back();
+        for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) {
+          indices.push_back(i);
+          newsItem* item = loadObject_newsItem(db, i);
+          bodies.push_back(item->bodyIndex);
+          db.unloadObject(item);
+        }
+        db.unloadObject(feed);
+      }
+    });
+    return m;
+  }
+  ChildResult runTool(const std::vector<std::string>& arguments) {
+    bool timedOut = false;
+    ChildResult r = finishChild(startChild(arguments, {}, {.captureErrors = true}), kSecondsForARun, &timedOut);
+    EXPECT_FALSE(timedOut) << arguments[0] << " went on for ever";
+    return r;
+  }
+  // The items of the dump at name, loaded into a new database.
+  size_t itemsIn(const std::string& name) {
+    fs::remove(at("loaded.soup"));
+    makeEmptyDatabase("loaded.soup");
+    size_t items = 0;
+    withDatabase("loaded.soup", [&](Db& db, newsRoot& root) {
+      testing::internal::CaptureStdout();
+      const bool loaded = restoreDatabaseBackup(Text(name), root, db);
+      testing::internal::GetCapturedStdout();
+      ASSERT_TRUE(loaded);
+      for (int32_t f = root.feedList->infoHeadIndex(); f != 0; f = db.readObjectNodeHeader(f).nextIndex) {
+        newsFeed* feed = loadObject_newsFeed(db, f);
+        for (int32_t i = feed->itemList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) ++items;
+        db.unloadObject(feed);
+      }
+    });
+    return items;
+  }
+};
+
+std::string lastLine(std::string text) {
+  if (text.ends_with('\n')) text.pop_back();
+  return text.substr(text.rfind('\n') + 1);
+}
+
+TEST_F(ToolDamageTest, EveryDumpSaysWhatItCouldNotRead) {
+  for (const Shape& shape : kShapes) {
+    SCOPED_TRACE(shape.name);
+    const Made made = makeFeeds();
+    withDatabase("database.soup", [&](Db& db, newsRoot&) { shape.damage(db, made); });
+    const std::string told = shape.told(made);
+    const std::string db = at("database.soup").string();
+    fs::remove(at("dump.backup"));
+    const ChildResult dump = runTool({SOUPDUMP, db, at("dump.backup").string()});
+    const ChildResult model = runTool({NEWSDUMP, db});
+    const ChildResult items = runTool({NEWSDUMP, "--items", db});
+    if (told.empty()) {
+      EXPECT_EQ(dump.rc, 0) << dump.errors;
+      EXPECT_EQ(dump.errors, "");
+      EXPECT_EQ(model.rc, 0) << model.output;
+      EXPECT_TRUE(lastLine(model.output).starts_with("item ")) << model.output;
+      EXPECT_EQ(items.rc, 0) << items.output;
+      EXPECT_TRUE(lastLine(items.output).starts_with("  contents: ")) << items.output;
+    } else {
+      for (const auto& [tool, last] : {std::pair{"soupdump", lastLine(dump.errors)}, {"newsdump", lastLine(model.output)},
+                                       {"newsdump", lastLine(items.output)}}) {
+        EXPECT_TRUE(last.starts_with(std::string(tool) + ": not whole: could not read ")) << last;
+        EXPECT_NE(last.find(told), std::string::npos) << last << "\nnot naming: " << told;
+      }
+      EXPECT_EQ(dump.rc, 3);
+      EXPECT_EQ(model.rc, 3);
+      EXPECT_EQ(items.rc, 3);
+      // Written to a pipe, the line is on standard error as well.
+      EXPECT_EQ(lastLine(model.errors), lastLine(model.output));
+    }
+    EXPECT_EQ(itemsIn("dump.backup"), shape.itemsDumped);
+  }
+}
+
+}  // namespace
+}  // namespace bw::testing_app
