@@ -276,7 +276,7 @@ struct Check {
 
 // The number a summary tells as removed, and whether it says "at least".
 std::pair<int64_t, bool> toldRemoved(const std::string& output) {
-  static const std::regex told(R"((at least )?(\d+) items? )");
+  static const std::regex told(R"((at least )?(\d+) (items?|of them) )");
   std::pair<int64_t, bool> sum{0, false};
   for (std::sregex_iterator m(output.begin(), output.end(), told), end; m != end; ++m) {
     sum.first += std::stoll((*m)[2]);

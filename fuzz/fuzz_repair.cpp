@@ -128,7 +128,9 @@ struct State {
         for (auto [target, value] : targets) {
           std::string what = std::string(bw::testing_app::linkName(link)) + "_" + target;
           std::replace(what.begin(), what.end(), ' ', '_');
-          save(what, patchesFor(object, [&](Db& db) { bw::testing_app::damageLink(db, object, link, value); }));
+          save(what, patchesFor(object, [o = object, l = link, v = value](Db& db) {
+                 bw::testing_app::damageLink(db, o, l, v);
+               }));
         }
       }
     }
