@@ -18,9 +18,13 @@
 
 #include "app/modal_dialog.h"
 #include "core/charset.h"
+#include "core/exception.h"
 #include "gui/host/core/gui_input_hosts.h"
 #include "news/ui_seam.h"
+#include "platform/dos.h"
+#include "platform/dos_errors.h"
 #include "platform/file.h"
+#include "platform/native_path.h"
 #include "platform/path.h"
 #include "web/xml_writer.h"
 
@@ -91,14 +95,27 @@ std::string makeOpmlText(newsRoot& root, const cEncoding& charset) {
   return std::string(text.view());
 }
 
-bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace) {
+OpmlWriteResult makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace) {
   std::string text = makeOpmlText(root, charset);
   cFile file;
   file.initialise(0);
-  if (!file.create(path, !replace, false)) return false;
-  file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
-  file.close();
-  return true;
+  if (!file.create(path, !replace, false)) return {OpmlWriteResult::kNotCreated, ""};
+  try {
+    file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
+    file.close();
+    return {};
+  } catch (const eException& e) {
+    if (e.code() != "FULL" && e.code() != "FILE") throw;
+    // The host's words for the failed write, before the clean-up sets others.
+    std::string reason = dos::faultMessage(dos::ioErr());
+    if (reason.empty()) reason = e.code() == "FULL" ? "the disk is full" : "the file could not be written";
+    const std::string native = file.infoNativePath();
+    file.closeAbandoning();
+    dos::deleteFile(Text(native));
+    std::string host;
+    if (!dos::nativeToHost(Text(native), host)) host = native;
+    return {OpmlWriteResult::kNotWritten, reason, host};
+  }
 }
 
 namespace {
@@ -142,8 +159,13 @@ bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& cha
   Str path = file->getState();
   const bool replace = chosenForSaving(*file);
   dialog->close();
-  if (!makeOpmlDocument(path, root, charset, replace)) {
+  const OpmlWriteResult written = makeOpmlDocument(path, root, charset, replace);
+  if (written.kind == OpmlWriteResult::kNotCreated) {
     newsUi().gui_requester("Export OPML file", "Failed to create file", "OK", {}, 0, 0);
+  } else if (written.kind == OpmlWriteResult::kNotWritten) {
+    newsUi().gui_requester("Export OPML file",
+                           "The OPML file could not be written:\n\x1b" "1%s\n%s\nThe unfinished file was removed.", "OK",
+                           {written.file, written.reason}, 0, 0);
   }
   return quit;
 }

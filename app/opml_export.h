@@ -12,8 +12,10 @@
 //      dialog's save chooser asks before it gives such a name; a typed name
 //      of an existing file is refused, and the file is otherwise created
 //      exclusively.
+//   4. A file that could not be written whole is not left behind.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "core/charset.h"
@@ -26,10 +28,19 @@ class cGuiWindow;
 
 // The whole OPML text of the root's loaded feeds, names in charset.
 std::string makeOpmlText(newsRoot& root, const cEncoding& charset);
+// What became of the file; true when it was written whole.
+struct OpmlWriteResult {
+  enum Kind : uint8_t { kWritten, kNotCreated, kNotWritten };
+  Kind kind = kWritten;
+  std::string reason;  // kNotWritten: why, in the system's words
+  std::string file;    // kNotWritten: the file's host path, as the user names it
+  explicit operator bool() const { return kind == kWritten; }
+};
 // Creates the file at an internal path (refusing an existing one unless
-// replace) and writes the text into it; FALSE when the file was not made.
-// Write errors raise.
-bool makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace = false);
+// replace) and writes the text into it. A write or close that fails (a
+// full disk, a quota, an I/O error) removes the cut file and answers
+// kNotWritten: it never raises, and nothing of it concerns the database.
+OpmlWriteResult makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace = false);
 // The "Export OPML file" dialog; returns the quit flag.
 bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& charset);
 

@@ -1,12 +1,21 @@
 // app/opml_export_test.cpp - the OPML export: its exact layout, the escapes
-// and charset conversion of names, strict readers (xmllint, newsboat) and
-// our own import reading it back.
+// and charset conversion of names, strict readers (xmllint, newsboat), our
+// own import reading it back, and an export onto a disk without room.
 #include "app/opml_export.h"
 
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
+#include "app/desktop_test_support.h"
 #include "app/feed_commands_test_support.h"
 #include "app/opml_read.h"
+#include "platform/host_io_test_support.h"
+#include "platform/native_path.h"
 
 namespace bw::testing_app {
 namespace {
@@ -129,6 +138,102 @@ TEST_F(OpmlExport, StrictReadersAndNewsboatAgree) {
     ASSERT_EQ(exported.code, 0);
     std::vector<std::string> back = offered(exported.out, utf8);
     EXPECT_EQ(back, (std::vector<std::string>{" | http://127.0.0.1/one | NIL", " | http://127.0.0.1/two?a=1&b=2 | NIL"}));
+  });
+}
+
+// A folder on a disk without room: a small tmpfs filled to its last byte
+// where this process may mount one (root), else a folder whose files'
+// writes fail with ENOSPC through the I/O seam.
+class FullFolder {
+ public:
+  explicit FullFolder(const fs::path& dir) : dir_(dir) {
+    fs::create_directories(dir);
+    if (::mount("brindlework-test", dir.c_str(), "tmpfs", 0, "size=16k") == 0) {
+      mounted_ = true;
+      const int fd = ::open((dir / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      const std::string block(512, 'f');
+      while (::write(fd, block.data(), block.size()) > 0) {
+      }
+      ::close(fd);
+    } else {
+      setDefaultIoBackend(std::make_shared<Backend>(dos::hostToNative(dir.string() + "/")));
+    }
+  }
+  ~FullFolder() {
+    if (mounted_) ::umount2(dir_.c_str(), MNT_DETACH);
+    setDefaultIoBackend(nullptr);
+  }
+  FullFolder(const FullFolder&) = delete;
+  FullFolder& operator=(const FullFolder&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  class Backend final : public HostIoBackend {
+   public:
+    explicit Backend(std::string dir) : dir_(std::move(dir)) { full_->failWriteFrom = 0; }
+    std::unique_ptr<HostIo> open(Text native, int32_t mode) override {
+      std::unique_ptr<HostIo> io = systemIoBackend()->open(native, mode);
+      if (!io || !native.view().starts_with(dir_)) return io;
+      return std::make_unique<testing_io::RecordingIo>(std::move(io), full_);
+    }
+    int syncFolderOf(Text native) override { return systemIoBackend()->syncFolderOf(native); }
+
+   private:
+    std::string dir_;
+    std::shared_ptr<testing_io::IoLog> full_ = std::make_shared<testing_io::IoLog>();
+  };
+  fs::path dir_;
+  bool mounted_ = false;
+};
+
+class OpmlExportOnTheDesktop : public DesktopProgramTest {};
+
+// The export onto a full disk tells so in a requester with the system's
+// words, leaves no cut file, and the program runs on with its database as
+// it was: the user quits it later as ever.
+TEST_F(OpmlExportOnTheDesktop, AFullDiskIsToldAndTheProgramRunsOn) {
+  withDatabase("database.soup", addFeedsAsAUserHasThem);
+  FullFolder full(at("full"));
+  std::cout << (full.mounted() ? "a 16 KiB tmpfs filled to the last byte\n" : "no mount here: writes fail with ENOSPC\n");
+  const std::string file = at("full/feeds.opml").string();
+  std::vector<std::string> told;
+  const int rc = runGui({
+      [&] { click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Export")); },
+      [&] {
+        // Typed as a user types it, the name enables "OK".
+        cGuiWindow* exporter = windowTitled("Export OPML file");
+        auto* path = static_cast<QLineEdit*>(guiView(*gadget<cGuiPathString>(exporter, "File"))->nativeObject());
+        path->setFocus();
+        QTest::keyClicks(path, QString::fromStdString(file));
+      },
+      [&] {
+        cGuiWindow* exporter = windowTitled("Export OPML file");
+        EXPECT_FALSE(okButton(exporter)->infoDisabled());
+        click(exporter, okButton(exporter));
+      },
+      [&] {
+        cGuiWindow* requester = windowTitled("Export OPML file");
+        ASSERT_TRUE(requester && requester->infoIsOpen()) << "no requester";
+        told = labelsOf(requester);
+        EXPECT_FALSE(fs::exists(file)) << "the cut file was left";
+        screenshot(requester, "export_opml_full_disk");
+        click(requester, okButton(requester));
+      },
+      [&] {
+        ASSERT_TRUE(mainWindow() && mainWindow()->infoIsOpen()) << "the main window went";
+        closeWindow(mainWindow());
+      },
+  });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(told, (std::vector<std::string>{"The OPML file could not be written:", file, "No space left on device",
+                                            "The unfinished file was removed."}));
+  EXPECT_EQ(output.find("database"), std::string::npos) << output;
+  EXPECT_FALSE(fs::exists(file));
+  withDatabase("database.soup", [](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    EXPECT_FALSE(db.infoNeedsRepair());
+    int feeds = 0;
+    for (int32_t i = root.feedList->infoHeadIndex(); i != 0; i = db.readObjectNodeHeader(i).nextIndex) ++feeds;
+    EXPECT_EQ(feeds, 5);
   });
 }
 

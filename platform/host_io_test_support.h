@@ -56,6 +56,7 @@ class RecordingIo final : public HostIo {
       IoResult r;
       if (log_->partialBytes > 0) r = inner_->writeAt(buffer, std::min(length, log_->partialBytes), position);
       r.error = log_->writeError;
+      dos::ioErrFromErrno(r.error, dos::Access::write);
       return r;
     }
     return inner_->writeAt(buffer, length, position);
