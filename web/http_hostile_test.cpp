@@ -88,6 +88,17 @@ std::vector<int> fillQueue(int port) {
   return fillers;
 }
 
+// Runs one case over http and https, blocking and not, the trace naming
+// the case and the run: run(nonBlocking, https, the server's streams).
+template <class Run>
+void overBothTransports(test::TlsStreams& tls, const std::string& name, Run run) {
+  for (int r = 0; r < 4; ++r) {
+    const bool nonBlocking = r & 1, https = r & 2;
+    SCOPED_TRACE(name + (https ? " https" : " http") + (nonBlocking ? " (non-blocking)" : ""));
+    run(nonBlocking, https, https ? tls.maker() : test::StreamMaker());
+  }
+}
+
 // Each fault ends in the same result, errno and reason over http and
 // https, blocking and non-blocking; a reason of its own over https only
 // where libcurl does not tell the fault apart.
@@ -161,10 +172,8 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
   ASSERT_TRUE(tls.ready());
   test::CurlCaBundle trusted(tls.certificate());
   for (const Case& c : cases) {
-    for (int run = 0; run < 4; ++run) {
-      const bool nonBlocking = run & 1, https = run & 2;
-      SCOPED_TRACE(std::string(c.name) + (https ? " https" : " http") + (nonBlocking ? " (non-blocking)" : ""));
-      LoopbackServer server(c.reply, 1, false, https ? tls.maker() : test::StreamMaker());
+    overBothTransports(tls, c.name, [&](bool nonBlocking, bool https, test::StreamMaker streams) {
+      LoopbackServer server(c.reply, 1, false, streams);
       Outcome o = fetch(server.url(), 1, nonBlocking);
       const bool told = !(https && c.tlsWhy);  // as over http
       const char* why = told ? c.why : c.tlsWhy;
@@ -178,7 +187,7 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
       EXPECT_NE(o.why.find(why), std::string::npos) << o.why;
       EXPECT_EQ(o.why.empty(), c.result == 0) << o.why;
       EXPECT_LT(o.seconds, 3.0);  // a stall fails at its 1 s time-out
-    }
+    });
   }
 }
 
@@ -217,13 +226,11 @@ TEST(HostileServer, HeaderValuesAndStatusCodesAreReadAsHttpSays) {
   ASSERT_TRUE(tls.ready());
   test::CurlCaBundle trusted(tls.certificate());
   for (const Case& c : cases) {
-    for (int run = 0; run < 4; ++run) {
-      const bool nonBlocking = run & 1, https = run & 2;
-      SCOPED_TRACE(std::string(c.answer) + (https ? " https" : " http") + (nonBlocking ? " (non-blocking)" : ""));
+    overBothTransports(tls, c.answer, [&](bool nonBlocking, bool https, test::StreamMaker streams) {
       const bool redirects = *c.next != 0;
       LoopbackServer server([&](const std::string&, int i) {
         return Reply{{i == 0 ? c.answer : "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}};
-      }, redirects ? 2 : 1, false, https ? tls.maker() : test::StreamMaker());
+      }, redirects ? 2 : 1, false, streams);
       Outcome o = fetch(server.url("old"), 2, nonBlocking);
       EXPECT_EQ(o.result, c.result) << o.why;
       // libcurl refuses such a status line itself, before it reaches us.
@@ -240,7 +247,7 @@ TEST(HostileServer, HeaderValuesAndStatusCodesAreReadAsHttpSays) {
         ASSERT_EQ(server.requests().size(), 2u);
         EXPECT_TRUE(server.requests()[1].starts_with(c.next)) << server.requests()[1];
       }
-    }
+    });
   }
 }
 
@@ -364,10 +371,8 @@ TEST(HostileServer, NoBodyAfter204Or304) {
   test::CurlCaBundle trusted(tls.certificate());
   test::ScratchDir dir;
   for (const char* head : {"HTTP/1.1 204 No Content\r\nContent-Length: 9\r\n\r\n", "HTTP/1.1 304 Not Modified\r\n\r\n"}) {
-    for (int run = 0; run < 4; ++run) {
-      const bool nonBlocking = run & 1, https = run & 2;
-      SCOPED_TRACE(std::string(head, 12) + (https ? " https" : " http") + (nonBlocking ? " (non-blocking)" : ""));
-      LoopbackServer server(Reply{{head}, 0, true, 1200}, 1, false, https ? tls.maker() : test::StreamMaker());
+    overBothTransports(tls, std::string(head, 12), [&](bool nonBlocking, bool, test::StreamMaker streams) {
+      LoopbackServer server(Reply{{head}, 0, true, 1200}, 1, false, streams);
       cHTTP http(nullptr);
       ASSERT_EQ(http.openURL(Str(server.url()), nullptr, nullptr, nullptr, 1, nonBlocking, nullptr, false).result, 0);
       httpSaveToFile file;
@@ -376,7 +381,7 @@ TEST(HostileServer, NoBodyAfter204Or304) {
       EXPECT_EQ(test::runToEnd(http, nonBlocking).result, 0) << http.infoFailureReason();
       http.close();
       EXPECT_EQ(test::readFile(dir.file("body")), "");
-    }
+    });
   }
   // Read into memory, the empty answer is refused as empty.
   for (bool https : {false, true}) {
