@@ -5,6 +5,7 @@
 #include "news/feed_discovery.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@
 #include "news/downloader_choice.h"
 #include "news/feed_downloader.h"
 #include "news/ui_seam.h"
+#include "platform/dos_env.h"
 #include "web/http.h"
 #include "web/text_decoding.h"
 #include "web/url.h"
@@ -63,30 +65,48 @@ bool offeredScheme(std::string_view url, bool filePage) {
   return startsNoCase(url, "http://") || startsNoCase(url, "https://") || (filePage && startsNoCase(url, "file:"));
 }
 
+// The attributes the scan reads; a tag's others are passed over unkept, so
+// a tag of any number of attributes costs its length and no memory.
+constexpr std::array<std::string_view, 7> kReadAttributes = {"type", "rel", "href", "title", "charset",
+                                                             "http-equiv", "content"};
+
+// The index of a name (any letter case) in kReadAttributes, or -1.
+int readAttributeIndex(std::string_view name) {
+  for (size_t i = 0; i < kReadAttributes.size(); ++i) {
+    if (equalsNoCase(name, kReadAttributes[i])) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 struct PageTag {
   std::string name;  // lower case
   bool end = false;
-  std::vector<std::pair<std::string, std::string_view>> attributes;  // names lower case, values raw
+  // The raw value of the first of each read attribute, by its index.
+  std::array<std::optional<std::string_view>, kReadAttributes.size()> values;
 
-  // The first attribute of that (lower-case) name; nullptr when none.
+  // The first attribute of that (lower-case) name among kReadAttributes;
+  // nullptr when none.
   const std::string_view* find(std::string_view attribute) const {
-    for (const auto& [n, v] : attributes) {
-      if (n == attribute) return &v;
-    }
-    return nullptr;
+    const int i = readAttributeIndex(attribute);
+    return i < 0 || !values[static_cast<size_t>(i)] ? nullptr : &*values[static_cast<size_t>(i)];
   }
 };
 
 // The start and end tags of a page in order, as the HTML tokeniser reads
 // them: comments, doctypes and processing instructions are passed over, a
 // "<" that starts no tag is text, and a tag the text's end cuts is dropped.
+// stopRequested is asked every kStopPoll tags and attributes; once it
+// answers true no more tags are read.
 class PageTags {
  public:
-  explicit PageTags(std::string_view text) : text_(text) {}
+  PageTags(std::string_view text, const std::function<bool()>& stopRequested)
+      : text_(text), stopRequested_(stopRequested) {}
+
+  bool interrupted() const { return interrupted_; }
 
   bool next(PageTag& tag) {
     const size_t n = text_.size();
-    while (pos_ < n) {
+    while (pos_ < n && !stepStops()) {
       const size_t lt = text_.find('<', pos_);
       if (lt == std::string_view::npos || lt + 1 >= n) break;
       pos_ = lt + 1;
@@ -122,6 +142,14 @@ class PageTags {
   }
 
  private:
+  static constexpr uint32_t kStopPoll = 4096;
+
+  // Counts a step; true once the caller's stop has been asked for.
+  bool stepStops() {
+    if (++steps_ % kStopPoll == 0 && stopRequested_ && stopRequested_()) interrupted_ = true;
+    return interrupted_;
+  }
+
   void skipComment() {
     const size_t body = pos_ + 3;
     // "<!-->" and "<!--->" end where they start.
@@ -152,18 +180,17 @@ class PageTags {
     tag.end = text_[p] == '/';
     if (tag.end) ++p;
     tag.name.clear();
-    tag.attributes.clear();
+    tag.values = {};
     for (; p < n && !isHtmlSpace(text_[p]) && text_[p] != '/' && text_[p] != '>'; ++p) tag.name += lowerAscii(text_[p]);
     for (;;) {
       while (p < n && (isHtmlSpace(text_[p]) || text_[p] == '/')) ++p;
-      if (p >= n) return false;
+      if (p >= n || stepStops()) return false;
       if (text_[p] == '>') break;
       // A name may begin with "=", and holds anything up to white space,
       // "/", ">" or "=".
-      std::string name(1, lowerAscii(text_[p++]));
-      for (; p < n && !isHtmlSpace(text_[p]) && text_[p] != '/' && text_[p] != '>' && text_[p] != '='; ++p) {
-        name += lowerAscii(text_[p]);
-      }
+      const size_t nameAt = p++;
+      while (p < n && !isHtmlSpace(text_[p]) && text_[p] != '/' && text_[p] != '>' && text_[p] != '=') ++p;
+      const std::string_view name = text_.substr(nameAt, p - nameAt);
       skipSpace(p);
       std::string_view value;
       if (p < n && text_[p] == '=') {
@@ -181,14 +208,19 @@ class PageTags {
           value = text_.substr(start, p - start);
         }
       }
-      if (!tag.find(name)) tag.attributes.emplace_back(std::move(name), value);
+      if (const int i = readAttributeIndex(name); i >= 0 && !tag.values[static_cast<size_t>(i)]) {
+        tag.values[static_cast<size_t>(i)] = value;
+      }
     }
     pos_ = p + 1;
     return true;
   }
 
   std::string_view text_;
+  const std::function<bool()>& stopRequested_;
   size_t pos_ = 0;
+  uint32_t steps_ = 0;
+  bool interrupted_ = false;
 };
 
 // Elements whose contents hold no tags.
@@ -282,7 +314,8 @@ std::string cleanAddress(std::string_view href) {
 
 }  // namespace
 
-CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset) {
+CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset,
+                                    const std::function<bool()>& stopRequested) {
   CandidateScan scan;
   // A page in UTF-16 or UTF-32 (by its byte-order mark) is read as UTF-8.
   std::optional<std::string> widened;
@@ -299,7 +332,7 @@ CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::st
   std::vector<RawLink> links;
   std::string charset;
   std::optional<std::string_view> base;
-  PageTags tags(text);
+  PageTags tags(text, stopRequested);
   PageTag tag;
   while (tags.next(tag)) {
     if (tag.name == "html" || tag.name == "head" || tag.name == "body") scan.webPage = true;
@@ -321,6 +354,10 @@ CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::st
     } else if (hasRawContents(tag.name)) {
       tags.skipContentsOf(tag.name);
     }
+  }
+  if (tags.interrupted()) {
+    scan.interrupted = true;
+    return scan;
   }
   if (widened) {
     charset = "UTF-8";
@@ -393,7 +430,10 @@ FeedDocument downloadXML::discoverFeeds(bool isNewFeed) {
 
   if (isNewFeed) {
     const Str& redirected = http_ ? http_->infoRedirectedURL() : Str();
-    CandidateScan scan = collectFeedCandidates(text, redirected.isNil() ? Text(url_) : Text(redirected), httpCharset);
+    CandidateScan scan =
+        collectFeedCandidates(text, redirected.isNil() ? Text(url_) : Text(redirected), httpCharset, dos::checkBreak);
+    // Ctrl-C during the scan cancels the add.
+    if (scan.interrupted) return {nullptr, kFeedOk, Str()};
     if (!scan.candidates.empty()) {
       document.reset();
       body.data.reset();

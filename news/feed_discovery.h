@@ -22,8 +22,13 @@
 //      "meta" charset, else the server's, else UTF-8 with stray bytes read
 //      as Windows-1252), then their character references decoded.
 //   5. Nothing is read outside the text given, and nothing is printed.
+//   6. The scan takes time linear in the text, whatever its tags hold: of
+//      a tag's attributes only the few it reads are kept. It asks its stop
+//      every few thousand tags and attributes; a stop ends it at once,
+//      interrupted, with no candidates.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,11 +45,15 @@ struct FeedCandidate {
 struct CandidateScan {
   std::vector<FeedCandidate> candidates;
   bool webPage = false;  // the text held an html, head or body tag: a web page, not a broken feed
+  bool interrupted = false;  // the stop was asked for before the scan's end
 };
 
 // The candidates of a page, in page order. pageURL is the page's address,
-// httpCharset the charset the server named for it ("" for none).
-CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset);
+// httpCharset the charset the server named for it ("" for none);
+// stopRequested (none: never) is asked by invariant 6 (the add asks for
+// Ctrl-C, dos::checkBreak).
+CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset,
+                                    const std::function<bool()>& stopRequested = {});
 
 // "Please choose one of the following feeds:" then "\n<n>. <title>" per
 // candidate, every "%" of a title doubled so it shows as written; and the

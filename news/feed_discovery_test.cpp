@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "core/utf8.h"
+#include "platform/dos_env.h"
 
 #include "news/feed_update_test_support.h"
 #include "web/web_corpus_test_support.h"
@@ -158,6 +159,24 @@ TEST_F(FeedCandidates, TheQuestionShowsTitlesAsWritten) {
   EXPECT_EQ(feedChoiceButtons(3), "1|2|3|Cancel");
 }
 
+// A first tag of 100,000 attributes (0.7 MB) is read whole: the first of
+// each repeated attribute counts, wherever it stands. The stop is asked
+// while it is read, and ends the scan with nothing offered.
+TEST_F(FeedCandidates, TagsOfManyAttributes) {
+  std::string link = "<link";
+  for (int i = 0; i < 100'000; ++i) link += " a" + std::to_string(i) + "=1";
+  link += std::string(" ") + kRss + " href=/first.xml title=T href=/second.xml rel=stylesheet>";
+  const std::string page = htmlPage(link);
+  EXPECT_EQ(candidatesOf(page), "http://site.test/first.xml|T");
+  int asked = 0;
+  const CandidateScan stopped =
+      collectFeedCandidates(page, "http://site.test/", "", [&] { return ++asked == 3; });
+  EXPECT_TRUE(stopped.interrupted);
+  EXPECT_TRUE(stopped.candidates.empty());
+  EXPECT_EQ(asked, 3);
+  EXPECT_FALSE(collectFeedCandidates(page, "http://site.test/", "", [] { return false; }).interrupted);
+}
+
 // Each autodiscovery page of the corpus at its original address: whether
 // the feed it announces is found is pinned; a found one is always the
 // page's own feed, never a decoy.
@@ -268,6 +287,22 @@ TEST_F(Discovery, PagesWithoutAFeedAreReportedByWhatTheyLack) {
     EXPECT_EQ(ui.calls[0].filled().substr(0, want.size()), want);
     removeBadDocuments();
   }
+}
+
+// Ctrl-C while a page is scanned cancels the add: nothing fetched, nothing
+// said.
+TEST_F(Discovery, CtrlCDuringTheScanCancelsTheAdd) {
+  std::string head;
+  for (int i = 0; i < 10'000; ++i) head += "<meta name=m" + std::to_string(i) + ">";
+  server.putFeed("/page.html", htmlPage(head + linkTo("/a.xml", "A")));
+  server.putFeed("/a.xml", rssFeed(1, 1));
+  dos::signalBreak();
+  AddUpdateResult r = add(server.url("/page.html"));
+  EXPECT_FALSE(dos::checkBreak());
+  EXPECT_EQ(r.feed, nullptr);
+  EXPECT_TRUE(r.cancelled);
+  EXPECT_TRUE(ui.calls.empty());
+  EXPECT_EQ(server.hits("/a.xml"), 0);
 }
 
 TEST_F(Discovery, AChosenFeedThatFailsIsReportedUnderItsAddress) {

@@ -246,6 +246,18 @@ TEST_F(HtmlReaderTest, ElementsClosingTagsAndQuietFailures) {
   }
 }
 
+// A tag of 20,000 attributes is read whole; one repeated at its end, in
+// other letters, refuses it.
+TEST_F(HtmlReaderTest, TagsOfManyAttributes) {
+  std::string tag = "link";
+  for (int i = 0; i < 20'000; ++i) tag += " a" + std::to_string(i) + "=" + std::to_string(i);
+  auto link = node(tag, false);
+  ASSERT_TRUE(link);
+  EXPECT_EQ(link->infoAttributeCount(), 20'000);
+  EXPECT_EQ(link->getAttribute("A19999", nullptr, false), "19999");
+  EXPECT_FALSE(node(tag + " A0=again"));
+}
+
 TEST_F(HtmlReaderTest, ValuesDecodeIntoBothTargets) {
   auto a = node("a t=\"&amp;amp;|&eacute;|&#65;|&#x41;|&#X41;|&bogus;|&amp;nbsp;|&amp;lt;|x\r\ny\"");
   ASSERT_TRUE(a);

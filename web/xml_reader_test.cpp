@@ -497,6 +497,21 @@ TEST_F(XmlReaderTest, ParseFailures) {
   expectRaise([&] { cXML broken(unloaded); }, "BUG", "cXML.new(); failed to create systemCharset");
 }
 
+// A tag of 20,000 attributes is read whole, every value found by its name;
+// one repeated at its end, in other letters, refuses it.
+TEST_F(XmlReaderTest, TagsOfManyAttributes) {
+  std::string tag = "<rss";
+  for (int i = 0; i < 20'000; ++i) tag += " xmlns:n" + std::to_string(i) + "='" + std::to_string(i) + "'";
+  auto root = parsed(tag + "/>");
+  ASSERT_TRUE(root);
+  webDataNode* rss = root->findNode("rss", nullptr, nullptr, nullptr);
+  ASSERT_TRUE(rss);
+  EXPECT_EQ(rss->infoAttributeCount(), 20'000);
+  EXPECT_EQ(rss->getAttribute("XMLNS:N19999", nullptr, false), "19999");
+  EXPECT_EQ(rss->getAttribute("xmlns:n7", nullptr, false), "7");
+  EXPECT_EQ(failure(tag + " XMLNS:N0='again'/>"), "cXML.parseDocument(); malformed XML, attribute duplicate found");
+}
+
 // A document that ends inside an element was cut off: refused with that
 // reason, whatever was cut, and every other failure of a tag names its own.
 TEST_F(XmlReaderTest, CutDocumentsAndBrokenTagsSayWhy) {
