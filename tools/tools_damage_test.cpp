@@ -1,13 +1,19 @@
 // tools/tools_damage_test.cpp - the tools that read a whole database
-// (soupdump, newsdump, newsdump --items) on damaged copies: each ends in
-// time with the exit code and the last line that tell whether it read
-// everything, and a dump loads into a new database with every item that
-// still reads.
+// (soupdump, newsdump, newsdump --items, soupcheck) on damaged copies: each
+// ends in time with the exit code and the last line that tell whether it
+// read everything, and a dump loads into a new database with every item
+// that still reads. soupcheck's own decoder of the news records calls a
+// record damaged exactly when the program cannot read it.
 #include <gtest/gtest.h>
+
+#include <random>
 
 #include "app/app_test_support.h"
 #include "app/backup_dump.h"
 #include "app/child_run_test_support.h"
+#include "core/sweep_test_support.h"
+#include "tools/soupcheck/news_level.h"
+#include "tools/soupcheck/soupcheck.h"
 
 namespace bw::testing_app {
 namespace {
@@ -49,25 +55,42 @@ struct Made {
 struct Shape {
   const char* name;
   void (*damage)(Db&, const Made&);
-  // What the last line names (empty: the database reads whole).
+  // What the dumps' last line names (empty: the database reads whole),
+  // and what one of soupcheck's findings says.
   std::string (*told)(const Made&);
+  std::string (*found)(const Made&);
   size_t itemsDumped;  // of the 10
 };
 
+std::string none(const Made&) { return {}; }
+
 const Shape kShapes[] = {
-    {"sound", [](Db&, const Made&) {}, [](const Made&) { return std::string(); }, 10},
+    {"sound", [](Db&, const Made&) {}, none, none, 10},
     {"an item's record does not decode", [](Db& db, const Made& m) { putBytes(db, m.items[0][2], kItemTitle, kNoString); },
-     [](const Made& m) { return "item " + m.at(0, 2) + " of feed " + m.feed(0) + " (unknown version)"; }, 9},
+     [](const Made& m) { return "item " + m.at(0, 2) + " of feed " + m.feed(0) + " (unknown version)"; },
+     [](const Made& m) {
+       return "news: item " + m.at(0, 2) + " of feed " + m.feed(0) + " does not decode: title has string version 07";
+     },
+     9},
     {"a body's record does not decode",
      [](Db& db, const Made& m) { putBytes(db, m.bodies[1][1], kBodyEncoding, kNoString); },
-     [](const Made& m) { return "the body " + std::to_string(m.bodies[1][1]) + " of item " + m.at(1, 1) + " ("; }, 10},
+     [](const Made& m) { return "the body " + std::to_string(m.bodies[1][1]) + " of item " + m.at(1, 1) + " ("; },
+     [](const Made& m) {
+       return "news: the body " + std::to_string(m.bodies[1][1]) + " of item " + m.at(1, 1) + " of feed " + m.feed(1) +
+              " does not decode: encoding has string version 07";
+     },
+     10},
     {"a feed's record does not decode", [](Db& db, const Made& m) { putBytes(db, m.feeds[1], kFeedTitle, kNoString); },
-     [](const Made& m) { return "feed " + m.feed(1) + " (unknown version)"; }, 7},
+     [](const Made& m) { return "feed " + m.feed(1) + " (unknown version); 7 stored objects no list leads to"; },
+     [](const Made& m) { return "news: feed " + m.feed(1) + " does not decode: title has string version 07"; }, 7},
     {"an item list comes back to its second item",
      [](Db& db, const Made& m) { putLink(db, m.items[0][4], kNext, m.items[0][1]); },
      [](const Made& m) {
        return "the item list of feed " + m.feed(0) + " past index " + m.at(0, 4) + " (it comes back to index " +
               m.at(0, 1) + ", read before)";
+     },
+     [](const Made& m) {
+       return "soup: node " + m.at(0, 1) + " of list " + std::to_string(m.lists[0]) + " is reached twice";
      },
      10},
     {"an item list is cut after its third item", [](Db& db, const Made& m) { putLink(db, m.items[0][2], kNext, 0); },
@@ -75,12 +98,15 @@ const Shape kShapes[] = {
        return "the item list of feed " + m.feed(0) + " past index " + m.at(0, 2) + " (its tail is index " + m.at(0, 4) +
               ")";
      },
-     8},
+     [](const Made& m) { return "soup: list " + std::to_string(m.lists[0]) + " has tailIndex " + m.at(0, 4); }, 8},
     {"an item list starts in another feed's list",
      [](Db& db, const Made& m) { putLink(db, m.lists[1], kHead, m.items[0][3]); },
      [](const Made& m) {
        return "the item list of feed " + m.feed(1) + " from its head (it comes back to index " + m.at(0, 3) +
               ", read before)";
+     },
+     [](const Made& m) {
+       return "soup: node " + m.at(0, 3) + " of list " + std::to_string(m.lists[0]) + " is reached twice";
      },
      7},
     {"the feed list is emptied",
@@ -88,7 +114,8 @@ const Shape kShapes[] = {
        putLink(db, m.feedList, kHead, 0);
        putLink(db, m.feedList, kTail, 0);
      },
-     [](const Made&) { return std::string("could not read 26 stored objects no list leads to"); }, 0},
+     [](const Made&) { return std::string("could not read 26 stored objects no list leads to"); },
+     [](const Made&) { return std::string("news: 26 allocated records that nothing of the news model leads to"); }, 0},
 };
 
 class ToolDamageTest : public ProgramTest {
@@ -128,9 +155,9 @@ class ToolDamageTest : public ProgramTest {
     makeEmptyDatabase("loaded.soup");
     size_t items = 0;
     withDatabase("loaded.soup", [&](Db& db, newsRoot& root) {
-      testing::internal::CaptureStdout();
+      ::testing::internal::CaptureStdout();
       const bool loaded = restoreDatabaseBackup(Text(name), root, db);
-      testing::internal::GetCapturedStdout();
+      ::testing::internal::GetCapturedStdout();
       ASSERT_TRUE(loaded);
       for (int32_t f = root.feedList->infoHeadIndex(); f != 0; f = db.readObjectNodeHeader(f).nextIndex) {
         newsFeed* feed = loadObject_newsFeed(db, f);
@@ -141,6 +168,8 @@ class ToolDamageTest : public ProgramTest {
     return items;
   }
 };
+
+std::vector<uint8_t> imageOf(const std::string& bytes) { return {bytes.begin(), bytes.end()}; }
 
 std::string lastLine(std::string text) {
   if (text.ends_with('\n')) text.pop_back();
@@ -158,6 +187,10 @@ TEST_F(ToolDamageTest, EveryDumpSaysWhatItCouldNotRead) {
     const ChildResult dump = runTool({SOUPDUMP, db, at("dump.backup").string()});
     const ChildResult model = runTool({NEWSDUMP, db});
     const ChildResult items = runTool({NEWSDUMP, "--items", db});
+    const ChildResult check = runTool({SOUPCHECK, db});
+    EXPECT_EQ(check.rc, told.empty() ? 0 : 1) << check.output;
+    EXPECT_EQ(lastLine(check.output), told.empty() ? "clean" : "NOT clean") << check.output;
+    EXPECT_EQ(check.output.find("FINDING: " + shape.found(made)) != std::string::npos, !told.empty()) << check.output;
     if (told.empty()) {
       EXPECT_EQ(dump.rc, 0) << dump.errors;
       EXPECT_EQ(dump.errors, "");
@@ -179,6 +212,111 @@ TEST_F(ToolDamageTest, EveryDumpSaysWhatItCouldNotRead) {
     }
     EXPECT_EQ(itemsIn("dump.backup"), shape.itemsDumped);
   }
+}
+
+// Every field of the records filled: feeds with names, tags and filters,
+// items with links, tags and a duplicate chain, bodies with their texts.
+void fillEveryField(Db& db, const Made& m) {
+  for (size_t f = 0; f < m.feeds.size(); ++f) {
+    newsFeed* feed = loadObject_newsFeed(db, m.feeds[f]);
+    for (Str* text : {&feed->uniqueID, &feed->updatedText, &feed->imageURL, &feed->language, &feed->subtitle,
+                      &feed->rights, &feed->generator, &feed->userName, &feed->filter}) {
+      *text = Str("text of feed " + std::to_string(f));
+    }
+    feed->tags = Str(",news,");
+    feed->seenUpToTime = 1234;
+    db.saveChangesToObject(feed);
+    for (size_t i = 0; i < m.items[f].size(); ++i) {
+      newsItem* item = loadObject_newsItem2(db, m.items[f][i], feed);
+      item->link = Str("http://127.0.0.1/" + std::to_string(i));
+      item->statedLink = item->uniqueID = item->tags = item->link;
+      item->seen = i % 2 == 0;
+      db.saveChangesToObject(item);
+      newsItemBody* body = loadObject_newsItemBody(db, item->bodyIndex);
+      for (Str* text : {&body->encoding, &body->author, &body->summary, &body->content}) *text = Str("<p>words</p>");
+      db.saveChangesToObject(body);
+      db.unloadObject(body);
+      db.unloadObject(item);
+    }
+    db.unloadObject(feed);
+  }
+  newsFeed* feed = loadObject_newsFeed(db, m.feeds[0]);
+  newsItem* older = loadObject_newsItem2(db, m.items[0][0], feed);
+  newsItem* newer = loadObject_newsItem2(db, m.items[0][1], feed);
+  older->addAsNewestDuplicate(db, newer);
+  for (cIndexedObject* object : {static_cast<cIndexedObject*>(newer), static_cast<cIndexedObject*>(older),
+                                 static_cast<cIndexedObject*>(feed)}) {
+    db.unloadObject(object);
+  }
+}
+
+// Whether the program reads the record at index as an object of T.
+template <class T>
+bool programReads(Db& db, int32_t index) {
+  try {
+    T object;
+    db.readRecordInto(index, object);
+    return true;
+  } catch (const eRecordDamage&) {
+    return false;
+  }
+}
+// The length of the sound record at index, read as an object of T.
+template <class T>
+int64_t storedSize(Db& db, int32_t index) {
+  T object;
+  db.readRecordInto(index, object);
+  return object.infoStoredSize();
+}
+
+TEST_F(ToolDamageTest, TheCheckerCallsARecordDamagedExactlyWhenTheProgramCannotReadIt) {
+  const Made made = makeFeeds();
+  withDatabase("database.soup", [&](Db& db, newsRoot&) { fillEveryField(db, made); });
+  const ChildResult sound = runTool({SOUPCHECK, at("database.soup").string()});
+  ASSERT_EQ(sound.rc, 0) << sound.output;
+  // Each record with its reader, its first byte that is no node link, and
+  // its length.
+  struct Record {
+    int32_t index;
+    bool (*reads)(Db&, int32_t);
+    int64_t from, size;
+  };
+  std::vector<Record> records;
+  withDatabase("database.soup", [&](Db& db, newsRoot&) {
+    for (size_t f = 0; f < made.feeds.size(); ++f) {
+      records.push_back({made.feeds[f], programReads<newsFeed>, 8, storedSize<newsFeed>(db, made.feeds[f])});
+      for (int32_t i : made.items[f]) records.push_back({i, programReads<newsItem>, 8, storedSize<newsItem>(db, i)});
+      for (int32_t b : made.bodies[f]) {
+        records.push_back({b, programReads<newsItemBody>, 0, storedSize<newsItemBody>(db, b)});
+      }
+    }
+  });
+  std::mt19937 random(71);
+  const long long rounds = testing::sweepCount("BRINDLEWORK_CHECKER_ROUNDS", 300, 5000);
+  long long undecodable = 0;
+  withDatabase("database.soup", [&](Db& db, newsRoot&) {
+    for (long long round = 0; round < rounds; ++round) {
+      const Record& r = records[random() % records.size()];
+      const int64_t at = db.infoBlockFile().infoBlockOfIndex(r.index, true);
+      const int64_t offset = r.from + static_cast<int64_t>(random() % static_cast<uint32_t>(r.size - r.from));
+      uint8_t was = 0;
+      db.infoBlockFile().readBytes(at + offset, &was, 1);
+      const auto value = static_cast<uint8_t>(was ^ (1 + random() % 255));
+      putBytes(db, r.index, offset, {value});
+      db.flush();
+      const bool reads = r.reads(db, r.index);
+      const soupcheck::NewsLevelReport news =
+          soupcheck::checkNewsLevel(soupcheck::check(imageOf(bytes("database.soup")), soupcheck::Expect::kOpen).effectiveData);
+      const bool decodes = std::find(news.undecodable.begin(), news.undecodable.end(), r.index) == news.undecodable.end();
+      EXPECT_EQ(decodes, reads) << "index " << r.index << ", byte " << offset << " from " << int{was} << " to "
+                                << int{value};
+      undecodable += reads ? 0 : 1;
+      putBytes(db, r.index, offset, {was});
+    }
+  });
+  // The sweep met both answers.
+  EXPECT_GT(undecodable, rounds / 20);
+  EXPECT_LT(undecodable, rounds);
 }
 
 }  // namespace

@@ -25,6 +25,8 @@ class CheckedArea {
   explicit CheckedArea(const std::vector<uint8_t>& data) : d_(data) {}
   int64_t size() const { return static_cast<int64_t>(d_.size()); }
   bool has(int64_t at, int64_t n) const { return at >= 0 && n >= 0 && at <= size() - n; }
+  // The byte at `at`, 0 outside the area.
+  uint8_t byte(int64_t at) const { return has(at, 1) ? d_[static_cast<size_t>(at)] : 0; }
   // The 32-bit word at `at`, or `outside` where the area ends before it.
   int64_t word32(int64_t at, int64_t outside) const {
     return has(at, 4) ? static_cast<int64_t>(bigEndian(d_, at, 4)) : outside;

@@ -5,9 +5,10 @@
 //
 // Every level is checked unless --level lowers it: 1 the header and the
 // journal, 2 also the block file in the data area the next open would show,
-// 3 the index array as well, 4 (the default) the object soup's structures too
-// (usedBytes differences are warnings). The last line is the verdict: "clean",
-// "clean up to level N of 4" when lowered, or "NOT clean". Exit 0 when clean, 1 with
+// 3 the index array as well, 4 the object soup's structures too (usedBytes
+// differences are warnings), 5 (the default) every news record decoded by
+// its class as well. The last line is the verdict: "clean", "clean up to
+// level N of 5" when lowered, or "NOT clean". Exit 0 when clean, 1 with
 // findings, 2 for a usage or read error. --data writes the data area the next
 // open would show.
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <string>
 
 #include "tools/soupcheck/block_level.h"
+#include "tools/soupcheck/news_level.h"
 #include "tools/soupcheck/soup_level.h"
 #include "tools/soupcheck/soupcheck.h"
 
@@ -26,7 +28,7 @@ int main(int argc, char** argv) {
   uint8_t pad = 0;
   std::string dataOut;
   std::string path;
-  constexpr long kAllLevels = 4;
+  constexpr long kAllLevels = 5;
   long level = kAllLevels;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -76,6 +78,11 @@ int main(int argc, char** argv) {
     for (const std::string& f : soup.findings) std::printf("FINDING: %s\n", f.c_str());
     for (const std::string& w : soup.warnings) std::printf("WARNING: %s\n", w.c_str());
     clean = soup.clean();
+  }
+  if (clean && level >= 5) {
+    NewsLevelReport news = checkNewsLevel(report.effectiveData);
+    for (const std::string& f : news.findings) std::printf("FINDING: %s\n", f.c_str());
+    clean = news.clean();
   }
   if (!dataOut.empty()) {
     std::ofstream out(dataOut, std::ios::binary);

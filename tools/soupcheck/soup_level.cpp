@@ -6,21 +6,11 @@
 #include <set>
 #include <string>
 
-#include "tools/soupcheck/area.h"
+#include "tools/soupcheck/soup_index.h"
 
 namespace bw::soupcheck {
 
 namespace {
-
-// Out-of-area reads answer 0.
-class Area : public CheckedArea {
- public:
-  using CheckedArea::CheckedArea;
-  uint32_t u32(int64_t at) const { return static_cast<uint32_t>(word32(at, 0)); }
-  int64_t i64(int64_t at) const {
-    return static_cast<int64_t>((static_cast<uint64_t>(u32(at)) << 32) | u32(at + 4));
-  }
-};
 
 std::string text(const char* format, long long a, long long b = 0) {
   char buffer[160];
@@ -28,58 +18,21 @@ std::string text(const char* format, long long a, long long b = 0) {
   return buffer;
 }
 
-struct Soup {
-  const Area& area;
-  SoupLevelReport& report;
-  std::set<int64_t> usedHandles;
-  int64_t arrayBlock = 0;
-  int64_t arraySize = 0;
-  int64_t dummy = 0;
-
-  int64_t entry(int64_t e) const { return area.i64(arrayBlock + 8 * e); }
-  // The data position of an allocated index, 0 otherwise.
-  int64_t dataOf(int64_t index) const {
-    int64_t e = index + kSpecial - 1;
-    if (index < 1 || e >= arraySize) return 0;
-    int64_t h = entry(e);
-    if (h <= 0 || h == dummy || !usedHandles.count(h)) return 0;
-    return h + 4;
-  }
-  int64_t capacityOf(int64_t dataPosition) const {
-    return static_cast<int64_t>(area.u32(dataPosition - 12) & ~3u) - 12;
-  }
-
-  void walkBlocks() {
-    for (int64_t p = kFirstBlock; area.has(p, 8);) {
-      uint32_t word = area.u32(p);
-      int64_t size = word & ~3u;
-      if (size < 28) break;  // level 2 reports broken tiling
-      if (!(word & 2)) usedHandles.insert(p + 8);
-      if (word & 1) break;
-      p += size;
-    }
-  }
-};
-
 }  // namespace
 
 SoupLevelReport checkSoupLevel(const std::vector<uint8_t>& data) {
   SoupLevelReport report;
   Area area(data);
-  Soup soup{area, report, {}, 0, 0, 0};
-  soup.walkBlocks();
-  soup.arrayBlock = area.i64(8);
-  if (!soup.usedHandles.count(soup.arrayBlock)) {
+  SoupIndex soup(area);
+  if (!soup.hasArray()) {
     report.findings.push_back("soup: no index array");
     return report;
   }
-  soup.arraySize = soup.entry(2);
-  int64_t arrayPayload = static_cast<int64_t>(area.u32(soup.arrayBlock - 8) & ~3u) - 8;
-  if (soup.arraySize < kSpecial || soup.arraySize * 8 > arrayPayload) {
-    report.findings.push_back(text("soup: index array size %lld does not fit its block", soup.arraySize));
+  int64_t arrayPayload = static_cast<int64_t>(area.u32(soup.arrayBlock() - 8) & ~3u) - 8;
+  if (soup.arraySize() < kSpecial || soup.arraySize() * 8 > arrayPayload) {
+    report.findings.push_back(text("soup: index array size %lld does not fit its block", soup.arraySize()));
     return report;
   }
-  soup.dummy = soup.entry(5);
 
   auto root = static_cast<int32_t>(soup.entry(6));
   if (root != 0 && soup.dataOf(root) == 0) report.findings.push_back(text("soup: root value %lld is not allocated", root));
@@ -87,16 +40,13 @@ SoupLevelReport checkSoupLevel(const std::vector<uint8_t>& data) {
   if (mark != 0 && mark != -1) report.findings.push_back(text("soup: open mark %lld is neither 0 nor -1", mark));
   for (int e : {8, 10}) {
     int64_t block = soup.entry(e);
-    if (block != 0 && !soup.usedHandles.count(block)) {
+    if (block != 0 && !soup.isUsedBlock(block)) {
       report.findings.push_back(text("soup: header value %lld names %lld, not a used block", e, block));
     }
   }
 
   report.usedBytesStored = soup.entry(7);
-  for (int64_t e = kSpecial; e < soup.arraySize; ++e) {
-    int64_t d = soup.dataOf(e - kSpecial + 1);
-    if (d) report.usedBytesCounted += soup.capacityOf(d) + 12;
-  }
+  for (int64_t index : soup.allocated()) report.usedBytesCounted += soup.capacityOf(soup.dataOf(index)) + 12;
   if (report.usedBytesCounted != report.usedBytesStored) {
     report.warnings.push_back(text("soup: usedBytes %lld, the blocks hold %lld", report.usedBytesStored,
                                    report.usedBytesCounted));

@@ -30,8 +30,8 @@ grep -q '^FINDING: ' <<<"$out" || fail "no finding for a zeroed page of blocks: 
 grep -qx clean <<<"$out" && fail "a zeroed page of blocks is called clean on some line: $out"
 
 out="$("$soupcheck" --level 1 "$dir/bad.soup")" || fail "the journal level alone found faults: $out"
-[ "$(tail -n 1 <<<"$out")" = "clean up to level 1 of 4" ] || fail "a lowered level's verdict: $out"
-for bad in 0 5 x 2x; do
+[ "$(tail -n 1 <<<"$out")" = "clean up to level 1 of 5" ] || fail "a lowered level's verdict: $out"
+for bad in 0 6 x 2x; do
   "$soupcheck" --level "$bad" "$dir/good.soup" >/dev/null 2>&1
   rc=$?
   [ $rc -eq 2 ] || fail "--level $bad exits $rc"
