@@ -112,6 +112,23 @@ TEST_F(ProgramTest, ErrorsOfTheModeSkipTheShutdownAndTheNextStartValidates) {
   EXPECT_TRUE(exists("database.soup.bak_1Latest"));
 }
 
+// A database at its size limit stops the update in words and ends with 5;
+// what was stored before stays, and the next start validates.
+TEST_F(ProgramTest, ADatabaseAtItsSizeLimitStopsTheUpdateInWords) {
+  makeEmptyDatabase("database.soup");
+  EXPECT_EQ(runShell([](Db& db, newsRoot& root) {
+              addFeed(db, root, "kept", 3);
+              db.flush();
+              raise("FULL", "cJournaledBlockFile.allocate(); file size limit reached");
+            }),
+            5);
+  EXPECT_EQ(output, "The database is full: it has reached its size limit of 4 GB, and the update was stopped.\nWhat "
+                    "was stored before is kept; deleting feeds or items makes room.\n\n");
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output.rfind("\nValidating database, as it was not closed properly last time...\n\n", 0), 0u) << output;
+  EXPECT_NE(output.find("Updated 1 feed: 0 new items.\n"), std::string::npos) << output;
+}
+
 // A record that raises while the feeds are loaded or updated ends the run
 // with its exception; the next start validates instead of meeting it again.
 TEST_F(ProgramTest, ARunEndedByAnExceptionLeavesTheDatabaseToBeValidated) {

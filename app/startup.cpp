@@ -103,9 +103,6 @@ void registerModules(ModuleRegistry& registry) {
   registry.add({"application", initApplicationModule, endApplicationModule});
 }
 
-// The exit code of the exception that ended the run: a program exit's own
-// return value; 10 for "ERR" (the user was told already); else 20, after
-// printing the exception.
 // A structural fault that a read of the database met: the run ends without
 // writing more and leaves the database's open mark, so the next start
 // validates and repairs it (or restores a backup).
@@ -122,6 +119,10 @@ bool isDatabaseDamage(const eException& e) {
   return false;
 }
 
+// The exit code of the exception that ended the run: a program exit's own
+// return value; 10 for "ERR" (the user was told already), damage and a full
+// disk; 5 for a database at its size limit; else 20, after printing the
+// exception.
 int exitCodeFor(const eException& e) {
   if (const auto* exit = dynamic_cast<const eProgramExit*>(&e)) return exit->returnValue();
   if (e.code() == "ERR") return 10;
@@ -138,6 +139,15 @@ int exitCodeFor(const eException& e) {
            "kept; the database will be checked at the next start.",
            &arguments);
     return 10;
+  }
+  // The database file at its size limit: the feed being stored is dropped,
+  // what earlier feeds stored was committed with them.
+  if (e.code() == "FULL" && e.message().rfind("cJournaledBlockFile.allocate()", 0) == 0) {
+    report(programName,
+           "The database is full: it has reached its size limit of 4 GB, and the update was stopped.\nWhat was "
+           "stored before is kept; deleting feeds or items makes room.",
+           nullptr);
+    return kExitSomeFailed;
   }
   printException(e);
   return 20;
