@@ -19,6 +19,10 @@ namespace bw {
 
 class JournaledSoupBlockFile final : public SoupBlockFile {
  public:
+  // Records larger than this are written apart from their block's first
+  // bytes.
+  static constexpr size_t kFramedRecordLimit = size_t{1} << 20;
+
   // The indexed block file's `new` (pad byte 0, commitDelay).
   explicit JournaledSoupBlockFile(int32_t commitDelay);
 
@@ -58,6 +62,9 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
 
   SoupIndexedBlock allocateIndexBlock(int32_t sizeInBytes, bool clear) override;
   SoupIndexedBlock allocateIndexBlockHolding(std::span<const uint8_t> record) override {
+    // A large record goes in a write of its own, where the one write would
+    // hold a second copy of it framed with the block's first bytes.
+    if (record.size() > kFramedRecordLimit) return SoupBlockFile::allocateIndexBlockHolding(record);
     IndexedBlock b = file_.allocateIndexBlockHolding(record);
     return {b.index, b.dataPosition, b.capacity};
   }

@@ -138,7 +138,12 @@ void cRestoreStream_any_cFile_Soup::write(const void* buffer, int32_t length) {
   windowStart_ = windowEnd_ = 0;
   if (pendingLength_ == 0) pendingStart_ = position_;
   size_t end = pendingLength_ + static_cast<size_t>(length);
-  if (end > pending_.size()) pending_.resize(std::max({end, 2 * pending_.size(), size_t{256}}));
+  // Doubling keeps many small writes cheap; a write that more than doubles
+  // the buffer (a long text) leaves room for the record's values after it
+  // rather than for as much again.
+  if (end > pending_.size()) {
+    pending_.resize(end > 2 * pending_.size() ? std::max(end + end / 8, size_t{256}) : 2 * pending_.size());
+  }
   std::memcpy(pending_.data() + pendingLength_, buffer, static_cast<size_t>(length));
   pendingLength_ = end;
   position_ += length;
