@@ -274,7 +274,8 @@ TEST_F(SoupFileTest, ModelWorkloadStaysSound) {
 // record of a block appended at the end in one write) against the
 // allocation followed by the record's write: the same blocks, the same bytes
 // counted toward the forced commit and the same file at every commit, for
-// records of all sizes going to the end or into blocks freed before.
+// records of all sizes (large ones too) going to the end or into blocks
+// freed before.
 TEST_F(SoupFileTest, BlocksTakenWithTheirRecordsMatchAllocationThenWrite) {
   auto openSoup = [&](const std::string& name) {
     auto soup = std::make_unique<cJournaledIndexedObjectSoup>(inMemory(name, -1));
@@ -296,7 +297,10 @@ TEST_F(SoupFileTest, BlocksTakenWithTheirRecordsMatchAllocationThenWrite) {
         live.erase(live.begin() + static_cast<std::ptrdiff_t>(gone));
         continue;
       }
-      std::vector<uint8_t> record(random() % 700);
+      // Now and then one past the size that is framed for its write.
+      const size_t size = k == 7 && round % 10 == 0 ? JournaledSoupBlockFile::kFramedRecordLimit + 1 + random() % 64
+                                                    : random() % 700;
+      std::vector<uint8_t> record(size);
       for (uint8_t& b : record) b = static_cast<uint8_t>(random());
       const SoupIndexedBlock a = one.allocateIndexBlockHolding(record);
       const SoupIndexedBlock b = two.SoupBlockFile::allocateIndexBlockHolding(record);
