@@ -4,7 +4,8 @@
 // hand in each way a disk or a user can, then `brindlework UpdateAll` run
 // twice. The user must end with the newest good data, never with an empty
 // database while a good backup was there, and every message in words.
-// BRINDLEWORK_KILL_RUNS sets the rounds of random damage (default 1).
+// BRINDLEWORK_KILL_RUNS sets the rounds of random damage (default 1, 10
+// with BRINDLEWORK_FULL_SWEEPS=1).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "app/app_test_support.h"
 #include "app/child_run_test_support.h"
+#include "core/sweep_test_support.h"
 #include "web/http_test_support.h"
 
 namespace bw::testing_app {
@@ -116,8 +118,7 @@ TEST_F(DamageRoadTest, EveryDamageEndsWithTheNewestGoodData) {
   const int64_t newest = itemsIn("database.soup.bak_1Latest");
   ASSERT_EQ(itemsIn("database.soup"), 36);
   ASSERT_GT(newest, 0);
-  const char* more = std::getenv("BRINDLEWORK_KILL_RUNS");
-  const int rounds = more ? std::max(1, std::atoi(more)) : 1;
+  const int rounds = static_cast<int>(bw::testing::sweepCount("BRINDLEWORK_KILL_RUNS", 1, 10));
   std::mt19937_64 random(54);
   const std::string& image = pristine_.at("database.soup");
   struct Damage {

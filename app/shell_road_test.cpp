@@ -22,6 +22,7 @@
 #include "app/child_run_test_support.h"
 #include "app/feed_failure_test_support.h"
 #include "app/program_identity.h"
+#include "core/sweep_test_support.h"
 #include "database/soup_check_test_support.h"
 #include "web/http_test_support.h"
 #include "web/tls_server_test_support.h"
@@ -278,8 +279,7 @@ TEST_F(ShellRoadTest, AReaderGoneOrAFileSizeLimitEndsNoRunBySignal) {
 // file aside as corrupt and never repairs anything; every feed has all of
 // an update's items or none.
 TEST_F(ShellRoadTest, KillsLeaveADatabaseThatValidatesAndRepairsNothing) {
-  const char* more = std::getenv("BRINDLEWORK_KILL_RUNS");
-  const int runs = more ? std::atoi(more) : 12;
+  const int runs = static_cast<int>(bw::testing::sweepCount("BRINDLEWORK_KILL_RUNS", 12, 60));
   test::LoopbackServer server([](const std::string& request, int) { return serveFeed(request); }, 10 * runs + 5);
   seed(server.port());
   const std::string seededImage = bytes("database.soup");

@@ -2,7 +2,8 @@
 // moments of the creation leaves no file at the database's path or a whole
 // one (every checker level clean), and a journaled file whose data area is
 // shorter than the block file's header area opens as a new, sound database.
-// BRINDLEWORK_KILL_RUNS sets the number of kills (default 40).
+// BRINDLEWORK_KILL_RUNS sets the number of kills (default 40, 200 with
+// BRINDLEWORK_FULL_SWEEPS=1).
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "core/sweep_test_support.h"
 #include "database/block_format.h"
 #include "database/journal_test_support.h"
 #include "database/soup_check_test_support.h"
@@ -47,8 +49,7 @@ class SoupCreateTest : public testing_journal::JournalTest {
 };
 
 TEST_F(SoupCreateTest, KillNineWhileCreatingLeavesNoFileOrAWholeOne) {
-  int runs = 40;
-  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) runs = std::max(1, std::atoi(env));
+  const int runs = static_cast<int>(bw::testing::sweepCount("BRINDLEWORK_KILL_RUNS", 40, 200));
   const std::string path = internal("made.soup");
   // How long one creation takes here: the kills spread over 1.5 times that.
   auto start = std::chrono::steady_clock::now();
@@ -128,8 +129,7 @@ TEST_F(SoupCreateTest, ACreationRemovesOnlyStaleNewFilesOfItsOwnName) {
 // rename opens the winner's database, and both lists reach the one file. A
 // creator waits only while the other holds the database itself.
 TEST_F(SoupCreateTest, TwoCreatorsAtOnceEndWithOneDatabaseHoldingBoth) {
-  int rounds = 30;
-  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) rounds = std::max(1, std::atoi(env));
+  const int rounds = static_cast<int>(bw::testing::sweepCount("BRINDLEWORK_KILL_RUNS", 30, 150));
   const std::string path = internal("raced.soup");
   for (int round = 0; round < rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));

@@ -7,14 +7,15 @@
 // is reported; a run that answers valid leaves a file that passes the
 // check-only validation and the checker; a run that does not answers
 // repaired FALSE and leaves the committed file as it was before it.
-// BRINDLEWORK_KILL_RUNS sets the copies of each kind (default 8); the
-// figures are printed.
+// BRINDLEWORK_KILL_RUNS sets the copies of each kind (default 8, 64 with
+// BRINDLEWORK_FULL_SWEEPS=1); the figures are printed.
 //
 // The salvage sweep zeroes one random 4 KiB page of a database whose lists
 // hold thousands of members (the block index read before tells which
 // objects lived on it) and asks of the repair that most runs end sound and
 // that those keep, in order, every member stored outside the page.
-// BRINDLEWORK_DAMAGE_RUNS sets its runs (default 6).
+// BRINDLEWORK_DAMAGE_RUNS sets its runs (default 6, 60 with
+// BRINDLEWORK_FULL_SWEEPS=1).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/sweep_test_support.h"
 #include "database/journal_test_support.h"
 #include "database/journaled_soup_file.h"
 #include "database/soup_check_test_support.h"
@@ -237,8 +239,7 @@ class SoupDamageSweepTest : public testing_journal::JournalTest {
 };
 
 TEST_F(SoupDamageSweepTest, RepairAnswersHonestlyForEveryDamagedCopy) {
-  int perKind = 8;
-  if (const char* env = std::getenv("BRINDLEWORK_KILL_RUNS")) perKind = std::max(1, std::atoi(env));
+  const int perKind = static_cast<int>(bw::testing::sweepCount("BRINDLEWORK_KILL_RUNS", 8, 64));
   const std::vector<uint8_t> good = generate();
   ASSERT_GT(good.size(), 64u * 1024u);
   std::mt19937_64 random(2026);
@@ -270,8 +271,7 @@ TEST_F(SoupDamageSweepTest, RepairAnswersHonestlyForEveryDamagedCopy) {
 }
 
 TEST_F(SoupDamageSweepTest, RepairKeepsTheMembersOutsideAZeroedPage) {
-  int runs = 6;
-  if (const char* env = std::getenv("BRINDLEWORK_DAMAGE_RUNS")) runs = std::max(1, std::atoi(env));
+  const int runs = static_cast<int>(bw::testing::sweepCount("BRINDLEWORK_DAMAGE_RUNS", 6, 60));
   std::vector<Extent> extents;
   const StoredModel model = generateLarge(extents);
   const std::vector<uint8_t> good = backend->image(native("large.soup"));
