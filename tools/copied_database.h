@@ -15,6 +15,7 @@
 #include "core/exception.h"
 #include "core/exception_print.h"
 #include "database/journal_file.h"
+#include "database/soup_database.h"
 #include "news/news_module_list.h"
 #include "platform/dos.h"
 #include "platform/clock.h"
@@ -51,6 +52,22 @@ inline int runOnCopiedDatabase(const char* tool, const char* path, const std::fu
   modules.endAll();
   std::filesystem::remove_all(folder, ec);
   return rc;
+}
+
+// Opens the copy at path; FALSE after printing "<tool>: cannot open the
+// database: " and why, whether the open refused the file or raised on its
+// content (a damaged file is no fault of the tool's).
+inline bool openCopiedDatabase(const char* tool, cJournaledIndexedObjectSoupDatabase& db, const char* path) {
+  std::string why;
+  try {
+    if (db.open(Text(path), false)) return true;
+    why = std::string(db.infoError().view());
+  } catch (const eException& e) {
+    if (e.code() == "MEM" || e.code() == "BRK") throw;
+    why = e.message();
+  }
+  std::fprintf(stderr, "%s: cannot open the database: %s\n", tool, why.c_str());
+  return false;
 }
 
 }  // namespace bw::tools

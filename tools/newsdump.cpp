@@ -97,10 +97,7 @@ std::string shownItems(bw::cJournaledIndexedObjectSoupDatabase& db, bw::NewsMode
 int dump(const std::string& folder) {
   bw::dos::assignAdd("NewsDump", folder);
   bw::cJournaledIndexedObjectSoupDatabase db(0);
-  if (!db.open(bw::Text("NewsDump:/copy.soup"), false)) {
-    std::fprintf(stderr, "newsdump: cannot open the database: %s\n", db.infoError().c_str());
-    return 1;
-  }
+  if (!bw::tools::openCopiedDatabase("newsdump", db, "NewsDump:/copy.soup")) return 1;
   bw::NewsModelReader reader(db);
   std::string text = gItems ? shownItems(db, reader) : bw::dumpNewsModel(db, reader);
   reader.noteUnreached();

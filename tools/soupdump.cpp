@@ -31,10 +31,7 @@ int dump(const std::string& folder, const std::filesystem::path& out) {
   bw::dos::assignAdd("SoupDumpIn", folder);
   bw::dos::assignAdd("SoupDumpOut", std::filesystem::absolute(out).parent_path().string());
   bw::cJournaledIndexedObjectSoupDatabase db(0);
-  if (!db.open(bw::Text("SoupDumpIn:/copy.soup"), false)) {
-    std::fprintf(stderr, "soupdump: cannot open the database: %s\n", db.infoError().c_str());
-    return 1;
-  }
+  if (!bw::tools::openCopiedDatabase("soupdump", db, "SoupDumpIn:/copy.soup")) return 1;
   bw::NewsModelReader reader(db);
   // A database without a root holds no feeds: its dump is one NIL record.
   bw::newsRoot none;

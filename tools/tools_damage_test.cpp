@@ -121,8 +121,7 @@ const Shape kShapes[] = {
 class ToolDamageTest : public ProgramTest {
  protected:
   Made makeFeeds() {
-    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
-    makeEmptyDatabase("database.soup");
+    makeEmptyDatabase("database.soup");  // in place of the last one
     Made m;
     withDatabase("database.soup", [&](Db& db, newsRoot& root) {
       m.feedList = root.feedListIndex;
@@ -212,6 +211,29 @@ TEST_F(ToolDamageTest, EveryDumpSaysWhatItCouldNotRead) {
     }
     EXPECT_EQ(itemsIn("dump.backup"), shape.itemsDumped);
   }
+}
+
+TEST_F(ToolDamageTest, ADatabaseThatDoesNotOpenIsToldSo) {
+  makeFeeds();
+  // The index array's size (its third entry) far beyond its block. The data
+  // area follows the journal's header of 28 bytes; its word at 8 is the
+  // index array's block.
+  std::string file = bytes("database.soup");
+  int64_t array = 0;
+  for (int i = 0; i < 8; ++i) array = array << 8 | static_cast<uint8_t>(file[28 + 8 + i]);
+  file.replace(static_cast<size_t>(28 + array + 16), 8, std::string("\0\0\0\0\x7f\xff\xff\xff", 8));
+  write("database.soup", file);
+  const std::string db = at("database.soup").string();
+  for (const auto& arguments : {std::vector<std::string>{SOUPDUMP, db, at("dump.backup").string()},
+                                {NEWSDUMP, db}, {NEWSDUMP, "--items", db}}) {
+    const ChildResult r = runTool(arguments);
+    EXPECT_EQ(r.rc, 1) << r.output << r.errors;
+    const std::string last = lastLine(r.errors);
+    EXPECT_NE(last.find(": cannot open the database: "), std::string::npos) << r.errors;
+    EXPECT_NE(last.find("arraySize does not fit the index array"), std::string::npos) << r.errors;
+  }
+  EXPECT_FALSE(exists("dump.backup"));
+  EXPECT_EQ(runTool({SOUPCHECK, db}).rc, 1);
 }
 
 // Every field of the records filled: feeds with names, tags and filters,
