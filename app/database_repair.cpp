@@ -2,6 +2,8 @@
 #include "app/database_repair.h"
 
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -85,7 +87,7 @@ std::vector<int32_t> linkedNodes(cJournaledIndexedObjectSoupDatabase& db, const 
 // A feed of the feed list and the items of its list, as the file named
 // them before the repair.
 struct FeedCensus {
-  int32_t index = 0;
+  int32_t index = 0, itemList = 0;
   std::string title, url;
   std::vector<int32_t> items;
 };
@@ -107,6 +109,7 @@ std::vector<FeedCensus> censusOf(cJournaledIndexedObjectSoupDatabase& db) {
         LoadedUse feedUse(db, feed);
         c.title = std::string((feed->userName.isNil() ? feed->title : feed->userName).view());
         c.url = std::string(feed->url.view());
+        c.itemList = feed->itemListIndex;
         c.items = linkedNodes(db, feed->itemList);
       } catch (const eException& e) {
         if (endsTheRepair(e)) throw;
@@ -117,6 +120,12 @@ std::vector<FeedCensus> censusOf(cJournaledIndexedObjectSoupDatabase& db) {
   }
   return feeds;
 }
+
+// An item and its published date.
+struct Dated {
+  int32_t index = 0;
+  bigTime published = 0;
+};
 
 class RepairWalk {
  public:
@@ -130,6 +139,27 @@ class RepairWalk {
   std::vector<int32_t> lostFeeds;  // taken out of the feed list
   // Whole items that name a lost feed, by feed: stored, in no list.
   std::unordered_map<int32_t, std::vector<int32_t>> heldForRescue;
+  // What the repair learnt of the objects' classes, for telling what went:
+  // items of kept feeds (or of none) whose records read whole and went,
+  // items of lost feeds, objects that are no item (the root, feeds, lists,
+  // bodies that item records name), the indices the repair gave out, and
+  // the whole bodies that no item names. An item that went whose body link
+  // names its own index or another item's body, or an index that had no
+  // block, may leave its own body named by nothing.
+  struct Classes {
+    std::unordered_set<int32_t> itemsRead, lostFeedItems, nonItems, made;
+    int64_t orphanBodies = 0, wrongBodyLinks = 0;
+    std::vector<int32_t> missingBodies;
+    void wentWithBody(int32_t item, int32_t body, bool taken) {
+      itemsRead.insert(item);
+      if (body != item) nonItems.insert(body);
+      if (taken || body == item) {
+        ++wrongBodyLinks;
+      } else {
+        missingBodies.push_back(body);
+      }
+    }
+  } classes;
 
   void walk() {
     int32_t rootIndex = db_.infoRootValue();
@@ -141,10 +171,12 @@ class RepairWalk {
     newsRoot* root = loadObject_newsRoot(db_, rootIndex);
     if (!root) return failAtRoot("Invalid newRootIndex=%ld\n", rootIndex);
     LoadedUse rootUse(db_, root);
+    classes.nonItems.insert({rootIndex, root->feedListIndex});
     if (!reachList(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
     int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
     while (feedIndex != 0) {
       if (!valid(feedIndex) || reached(feedIndex)) return fail("Invalid feedNodeIndex=%ld\n", feedIndex);
+      classes.nonItems.insert(feedIndex);
       newsFeed* feed = loadFeed(feedIndex);
       if (!feed) {
         printFinding(verbose_, "Loading feedNodeIndex=%ld gave a NIL pointer\n", static_cast<long>(feedIndex));
@@ -164,10 +196,12 @@ class RepairWalk {
 
   // Reads what the walk did not reach by its own class, before the sweep:
   // the lists no one reached let their nodes go (so that none is left in a
-  // list about to be destroyed), and a whole item that names one of lost,
-  // with a body that reads and that no one else holds, is kept (with its
-  // body) for the rescue.
-  void readUnreached(const std::unordered_set<int32_t>& lost) {
+  // list about to be destroyed). A whole item, with a body that reads and
+  // that no one else holds, belongs to the feed its record names, else to
+  // the feed whose list held it before the repair (listedIn): under a kept
+  // feed it goes back into the feed's list by date; under one of lost it is
+  // kept, in no list, for the rescue.
+  void readUnreached(const std::unordered_set<int32_t>& lost, const std::unordered_map<int32_t, int32_t>& listedIn) {
     std::vector<int32_t> unreached;
     for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
       auto entry = usage_.infoCurrent();
@@ -177,21 +211,53 @@ class RepairWalk {
     std::vector<int32_t> objects;
     for (int32_t index : unreached) {
       if (usage_.get(index) == cJournaledIndexedObjectSoupDatabase::kListOfChain) {
+        classes.nonItems.insert(index);
         releaseNodes(index);
       } else {
         objects.push_back(index);
       }
     }
+    std::map<int32_t, std::vector<Dated>> orphans;  // kept feed -> its whole items in no list
+    std::vector<int32_t> others;                    // what does not read as an item
     for (int32_t index : objects) {
       if (reached(index)) continue;  // the body of an item met before
       const std::optional<ItemRecord> record = itemRecordAt(db_, index);
-      if (!record || !lost.contains(record->feed)) continue;
+      if (!record) {
+        others.push_back(index);
+        continue;
+      }
+      int32_t owner = record->feed;
+      if (!walkedFeeds.contains(owner) && !lost.contains(owner)) {
+        auto listed = listedIn.find(index);
+        if (listed != listedIn.end()) owner = listed->second;
+      }
       const int32_t body = record->body;
-      if (body == index || !valid(body) || reached(body) || !bodyReads(body)) continue;
-      reach(index);
-      reach(body);
-      heldForRescue[record->feed].push_back(index);
+      const bool whole = body != index && valid(body) && !reached(body) && bodyReads(body);
+      if (lost.contains(owner)) {
+        if (body != index) classes.nonItems.insert(body);
+        if (!whole) {
+          classes.lostFeedItems.insert(index);
+          continue;
+        }
+        reach(index);
+        reach(body);
+        heldForRescue[owner].push_back(index);
+      } else if (walkedFeeds.contains(owner) && whole) {
+        reach(index);
+        reach(body);
+        orphans[owner].push_back({index, record->published});
+      } else {
+        // Goes: its body does not read, or it belongs to no feed.
+        classes.wentWithBody(index, body, body != index && reached(body));
+      }
     }
+    for (int32_t index : others) {
+      if (!reached(index) && !classes.nonItems.contains(index) && bodyRecordAt(db_, index)) {
+        classes.nonItems.insert(index);
+        ++classes.orphanBodies;
+      }
+    }
+    for (auto& [feed, items] : orphans) relinkOrphans(feed, items);
   }
 
   // The allocated indices the walk did not reach: reported, and freed when
@@ -252,6 +318,7 @@ class RepairWalk {
       db_.readRecordInto(index, stored);
       if (reachList(stored.itemListIndex)) return loadObject_newsFeed(db_, index);
       printFinding(verbose_, "Invalid itemListIndex=%ld\n", static_cast<long>(stored.itemListIndex));
+      if (!valid(stored.itemListIndex)) classes.nonItems.insert(stored.itemListIndex);  // lost with its block
       if (!repair_) {
         usable = false;
         return nullptr;
@@ -265,6 +332,7 @@ class RepairWalk {
         throw;
       }
       reachList(feed->itemListIndex);
+      classes.made.insert(feed->itemListIndex);
       changed = true;
       return feed;
     } catch (const eException& e) {
@@ -289,6 +357,43 @@ class RepairWalk {
       }
       changed = true;
     }
+  }
+
+  // Links the whole items of a kept feed that no list holds into its list,
+  // each behind the listed items of its date or newer (the list is newest
+  // first); their duplicate chains are then rebuilt.
+  void relinkOrphans(int32_t feedIndex, std::vector<Dated>& orphans) {
+    newsFeed* feed = loadObject_newsFeed(db_, feedIndex);
+    if (!feed) return;
+    LoadedUse feedUse(db_, feed);
+    std::vector<Dated>& listed = listedOf_[feedIndex];
+    std::stable_sort(orphans.begin(), orphans.end(), [](const Dated& a, const Dated& b) { return a.published > b.published; });
+    for (const Dated& orphan : orphans) {
+      {
+        HeldItem item(db_, loadItem(orphan.index, *feed));
+        if (!item) continue;
+        if (item->feedIndex != feedIndex || item->infoIsDuplicate()) {
+          item->feedIndex = feedIndex;
+          item->olderDuplicateItemIndex = item->newestDuplicateItemIndex = 0;
+          db_.saveChangesToObject(item.get());
+        }
+      }
+      auto at = std::find_if(listed.begin(), listed.end(), [&](const Dated& d) { return d.published < orphan.published; });
+      if (at == listed.begin()) {
+        feed->itemList->insertAtHead(orphan.index);
+      } else {
+        feed->itemList->insertAfter(orphan.index, std::prev(at)->index);
+      }
+      const NodeHeader links = db_.readObjectNodeHeader(orphan.index);
+      writeLoadedHeader(db_, links.nextIndex);
+      writeLoadedHeader(db_, links.prevIndex);
+      listed.insert(at, orphan);
+      keptItems.insert(orphan.index);
+      printFinding(verbose_, "Unlisted itemNodeIndex=%ld linked into feedNodeIndex=%ld\n", static_cast<long>(orphan.index),
+                   static_cast<long>(feedIndex));
+      changed = true;
+    }
+    rebuildFeedDuplicates(db_, *feed);
   }
 
   // Takes the node at index out of list, going round it; answers the node
@@ -341,6 +446,7 @@ class RepairWalk {
       int32_t next = item->infoNextIndex();
       if (checkItem(feed, item, itemIndex)) {
         keptItems.insert(itemIndex);
+        listedOf_[feed.infoSoupIndex()].push_back({itemIndex, item->published});
       } else if (repair_) {
         droppedItems.insert(itemIndex);
       }
@@ -377,6 +483,7 @@ class RepairWalk {
         usable = false;
         return true;
       }
+      classes.wentWithBody(itemIndex, body, reached(body));
       destroyNewsItem(db_, item.release(), nullptr, false);
       changed = true;
       return false;
@@ -400,6 +507,8 @@ class RepairWalk {
   ValidationSet& usage_;
   bool verbose_;
   bool repair_;
+  // The items each walked feed keeps, in list order.
+  std::unordered_map<int32_t, std::vector<Dated>> listedOf_;
 };
 
 // The body index of the item at index; 0 when the item cannot be read.
@@ -419,11 +528,14 @@ int32_t bodyOf(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
 // lists, the root, the feeds, the items their lists reach and the items'
 // bodies are not. The feed list is the oldest list and the chain starts at
 // the newest, the one after it: that one is named first. A walk that cannot
-// go on keeps what it gathered before. An item's list is its feed's item
-// list (by its feedIndex), for the feeds the walk reached.
+// go on keeps what it gathered before. A node's list is read from its own
+// record: a feed's is the feed list, an item's is its feed's item list (by
+// its feedIndex, for the feeds the walk reached), and a list or a record
+// that reads whole as a body is no node of any list.
 cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedObjectSoupDatabase& db,
                                                              ValidationSet& indices) {
-  cJournaledIndexedObjectSoupDatabase::ListModel model;
+  using ListModel = cJournaledIndexedObjectSoupDatabase::ListModel;
+  ListModel model;
   std::unordered_set<int32_t> lists;
   auto isIndex = [&](int32_t index) { return index != 0 && indices.get(index) != 0; };
   auto isNew = [&](int32_t index) { return isIndex(index) && !lists.contains(index) && !model.nonLists.contains(index); };
@@ -431,14 +543,26 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
     if (isIndex(index) && lists.insert(index).second) model.lists.push_back(index);
   };
   std::vector<int32_t> bodies;
-  auto itemLists = std::make_shared<std::unordered_map<int32_t, int32_t>>();  // feed -> its item list
-  model.listOfNode = [&db, itemLists](int32_t node) -> int32_t {
+  struct Owners {
+    int32_t feedList = 0;
+    std::unordered_map<int32_t, int32_t> itemLists;  // feed -> its item list
+    std::unordered_set<int32_t> lists;
+  };
+  auto owners = std::make_shared<Owners>();
+  model.listOfNode = [&db, owners](int32_t node) -> int32_t {
+    if (auto feed = owners->itemLists.find(node); feed != owners->itemLists.end()) return owners->feedList;
+    if (owners->lists.contains(node)) return ListModel::kNoListNode;
     try {
-      newsItem* item = loadObject_newsItem(db, node);
-      if (!item) return 0;
-      LoadedUse use(db, item);
-      auto list = itemLists->find(item->feedIndex);
-      return list == itemLists->end() ? 0 : list->second;
+      if (newsItem* item = loadObject_newsItem(db, node)) {
+        LoadedUse use(db, item);
+        auto list = owners->itemLists.find(item->feedIndex);
+        return list == owners->itemLists.end() ? 0 : list->second;
+      }
+    } catch (const eException&) {
+      // not an item
+    }
+    try {
+      return bodyRecordAt(db, node) ? ListModel::kNoListNode : 0;
     } catch (const eException&) {
       return 0;
     }
@@ -452,6 +576,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
     LoadedUse rootUse(db, root);
     if (!root->feedList) return model;
     addList(root->feedListIndex);
+    owners->feedList = root->feedListIndex;
     const int32_t newest = root->feedList->infoListNextIndex();
     for (int32_t feedIndex = root->feedList->infoHeadIndex(); isNew(feedIndex);) {
       model.nonLists.insert(feedIndex);
@@ -459,7 +584,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
       if (!feed) break;
       LoadedUse feedUse(db, feed);
       addList(feed->itemListIndex);
-      itemLists->emplace(feedIndex, feed->itemListIndex);
+      owners->itemLists.emplace(feedIndex, feed->itemListIndex);
       for (int32_t item = feed->itemList ? feed->itemList->infoHeadIndex() : 0; isNew(item);
            item = db.readObjectNodeHeader(item).nextIndex) {
         model.nonLists.insert(item);
@@ -471,6 +596,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
     if (first != model.lists.end()) std::rotate(model.lists.begin(), first, first + 1);
   } catch (...) {
   }
+  owners->lists.insert(model.lists.begin(), model.lists.end());
   // Last, so that a damaged body link naming a list leaves the list alone.
   for (int32_t body : bodies) {
     if (isNew(body)) model.nonLists.insert(body);
@@ -506,19 +632,77 @@ std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const R
   return lost;
 }
 
-// What the repair lost against what the file named before it: the items
-// of the feeds kept that are gone (dropped by the walk, or with their
-// blocks: indices no longer allocated).
-void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedCensus>& before, const RepairWalk& walk,
-                RepairResult& result) {
-  for (const FeedCensus& c : before) {
-    if (!walk.walkedFeeds.contains(c.index)) continue;
-    for (int32_t item : c.items) {
-      if (walk.keptItems.contains(item) || walk.droppedItems.contains(item)) continue;
-      if (db.infoBlockFile().infoBlockOfIndex(item, true) == 0) ++result.itemsRemoved;
+// The indices that have a block, as the index array tells, ascending; none
+// when the array's size is not known or its entries do not read. Never
+// raises (but for "MEM" and "BRK").
+std::optional<std::vector<int32_t>> allocatedIndices(cJournaledIndexedObjectSoupDatabase& db) {
+  SoupBlockFile& file = db.infoBlockFile();
+  const int32_t limit = file.infoIndexLimit();
+  // A damaged array size may name more entries than the file holds.
+  if (limit <= 0 || int64_t{limit} * 8 > file.getSize()) return std::nullopt;
+  std::vector<int32_t> indices;
+  try {
+    for (int32_t index = 1; index <= limit; ++index) {
+      if (file.infoBlockOfIndex(index, true) != 0) indices.push_back(index);
     }
+  } catch (const eException& e) {
+    if (endsTheRepair(e)) throw;
+    return std::nullopt;
   }
-  result.itemsRemoved += static_cast<int64_t>(walk.droppedItems.size());
+  return indices;
+}
+
+// What the repair lost of the kept feeds' items against what the file held
+// before it (allocated: its indices then). Each index that had a block and
+// is gone is an item of a kept feed (its record read whole, or a list named
+// it: counted), no item (a feed, list, root or named body), an item of a
+// lost feed (told with that feed), or of a class lost with its block. An
+// item lost with its record leaves its body whole (and named by nothing)
+// or lost too, so those of unknown class hold as many items as the named
+// items and whole bodies leave over, halved; where that does not come out
+// whole the count is a lower bound.
+void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedCensus>& before,
+                const std::optional<std::vector<int32_t>>& allocated, const RepairWalk& walk, RepairResult& result) {
+  const RepairWalk::Classes& k = walk.classes;
+  std::unordered_set<int32_t> keptFeedItems(walk.droppedItems.begin(), walk.droppedItems.end());
+  std::unordered_set<int32_t> lostFeedItems(k.lostFeedItems.begin(), k.lostFeedItems.end());
+  std::unordered_set<int32_t> nonItems = k.nonItems;
+  for (const FeedCensus& c : before) {
+    nonItems.insert({c.index, c.itemList});
+    (walk.walkedFeeds.contains(c.index) ? keptFeedItems : lostFeedItems).insert(c.items.begin(), c.items.end());
+  }
+  int64_t named = 0, read = 0, unknown = 0;
+  auto classify = [&](int32_t index) {
+    if (!k.made.contains(index) && db.infoBlockFile().infoBlockOfIndex(index, true) != 0) return;  // still there
+    if (nonItems.contains(index) || lostFeedItems.contains(index)) return;
+    if (k.itemsRead.contains(index)) {
+      ++read;
+    } else if (keptFeedItems.contains(index)) {
+      ++named;
+    } else {
+      ++unknown;
+    }
+  };
+  if (allocated) {
+    for (int32_t index : *allocated) classify(index);
+  } else {
+    keptFeedItems.insert(k.itemsRead.begin(), k.itemsRead.end());
+    for (int32_t index : keptFeedItems) classify(index);
+  }
+  // Whole bodies named by nothing whose items went with their records.
+  int64_t orphans = k.orphanBodies - k.wrongBodyLinks;
+  for (int32_t body : k.missingBodies) {
+    if (!allocated || !std::binary_search(allocated->begin(), allocated->end(), body)) --orphans;
+  }
+  orphans = std::max<int64_t>(orphans, 0);
+  // Twice the items lost with their records that no link named.
+  const int64_t twice = orphans + unknown - named;
+  const bool whole = allocated && twice >= 0 && twice % 2 == 0 && twice / 2 <= unknown &&
+                     (twice == 0 || result.lostFeeds.empty());  // else they may be the lost feeds' items
+  result.itemsRemoved = named + read + (whole ? twice / 2 : 0);
+  // Each whole body named by nothing lost its item.
+  if (!whole && result.lostFeeds.empty()) result.itemsRemoved = read + std::max(named, orphans);
+  result.itemsRemovedAtLeast = !whole && result.itemsRemoved > 0;
   for (LostFeed& feed : result.lostFeeds) {
     if (auto held = walk.heldForRescue.find(feed.index); held != walk.heldForRescue.end()) feed.items = held->second;
   }
@@ -531,6 +715,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
   bool endedAtRoot = false;
   try {
     const std::vector<FeedCensus> before = repair ? censusOf(db) : std::vector<FeedCensus>{};
+    const std::optional<std::vector<int32_t>> allocated = repair ? allocatedIndices(db) : std::nullopt;
     struct ModelScope {
       cJournaledIndexedObjectSoupDatabase& db;
       ~ModelScope() { db.setListModelSource({}); }
@@ -552,7 +737,11 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
           result.lostFeeds = lostFeedsOf(before, walk);
           std::unordered_set<int32_t> lost;
           for (const LostFeed& f : result.lostFeeds) lost.insert(f.index);
-          walk.readUnreached(lost);
+          std::unordered_map<int32_t, int32_t> listedIn;
+          for (const FeedCensus& c : before) {
+            for (int32_t item : c.items) listedIn.emplace(item, c.index);
+          }
+          walk.readUnreached(lost, listedIn);
         }
         if (walk.usable) walk.sweepUnused();
       } catch (...) {
@@ -565,7 +754,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
       result.changed = result.changed || walk.changed;
       endedAtRoot = walk.endedAtRoot;
       if (repair && result.usable) {
-        tellLosses(db, before, walk, result);
+        tellLosses(db, before, allocated, walk, result);
       } else {
         result.lostFeeds.clear();
       }

@@ -14,10 +14,14 @@
 //      the feed list (lostFeeds); a feed whose item list is lost gets a new
 //      empty one. A check answers usable FALSE for any of these.
 //   7. With repair, no object the walk did not reach is destroyed before it
-//      is read by its own class: a whole item record (its body reading
-//      too) that names a lost feed stays stored, in no list, in that
+//      is read by its own class. A whole item record (its body reading too)
+//      belongs to the feed it names, else to the feed whose list held it
+//      before the repair: a kept feed's is linked back into its list among
+//      its neighbours by published date (the feed's duplicate chains are
+//      rebuilt again); a lost feed's stays stored, in no list, in that
 //      LostFeed's items, for the rescue; dropUnrescuedItems destroys what
-//      the rescue left.
+//      the rescue left. Only what does not read whole, or belongs to no
+//      feed kept or lost, is destroyed.
 //   3. Every record the repair keeps was decoded whole: the root, each
 //      feed, each item and each item's body, with their strings.
 //   4. Every finding is printed on standard output, and only when verbose.
@@ -51,8 +55,12 @@ struct RepairResult {
   bool usable = false;
   bool changed = false;
   // With repair: the items of the feeds kept that could not be read and
-  // are gone (their records, bodies or blocks were lost).
+  // are gone (their records, bodies or blocks were lost), against what the
+  // index, the lists and the records named before the repair. Where blocks
+  // were lost whose class cannot be told, the number may be a lower bound:
+  // itemsRemovedAtLeast (never with itemsRemoved 0).
   int64_t itemsRemoved = 0;
+  bool itemsRemovedAtLeast = false;
   std::vector<LostFeed> lostFeeds;
   // With repair: the database's own structures (blocks, index) needed
   // mending, not only the news records.

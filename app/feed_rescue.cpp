@@ -134,10 +134,11 @@ std::vector<RescuedFeed> rescueLostFeeds(Db& db, newsRoot& root, const std::vect
 std::string repairSummary(const RepairResult& result, const std::vector<RescuedFeed>& feeds, const std::string& contact,
                           FormatArguments& arguments) {
   std::string text = "Database was repaired";
+  const std::string atLeast = result.itemsRemovedAtLeast ? "at least " : "";
   if (result.itemsRemoved == 1) {
-    text += ": 1 item could not be read and was removed.";
+    text += ": " + atLeast + "1 item could not be read and was removed.";
   } else if (result.itemsRemoved > 1) {
-    text += ": %ld items could not be read and were removed.";
+    text += ": " + atLeast + "%ld items could not be read and were removed.";
     arguments.emplace_back(result.itemsRemoved);
   } else {
     text += ".";

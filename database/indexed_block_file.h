@@ -11,6 +11,7 @@
 // word 1 holds the array's handle).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 
@@ -72,6 +73,7 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   }
   int32_t infoIndexOfBlock(int64_t dataPosition) { return index_.infoIndexOfBlock(dataPosition); }
   bool infoIsPreallocated(int32_t index) { return index_.infoIsPreallocated(index); }
+  int32_t infoIndexLimit() const { return std::max(index_.arraySize() - kIndexSpecialCount, 0); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) { return index_.infoSizeOfIndexBlock(dataPosition); }
   int64_t infoDummyBlock() const { return index_.infoDummyBlock(); }
 

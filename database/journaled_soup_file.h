@@ -81,6 +81,7 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   }
   int64_t infoBlockOfIndex(int32_t index, bool quiet) override { return file_.infoBlockOfIndex(index, quiet); }
   void readRecordHeads(int32_t first, int32_t count, RecordHead* out) override;
+  int32_t infoIndexLimit() override { return file_.infoIndexLimit(); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) override { return file_.infoSizeOfIndexBlock(dataPosition); }
   int64_t infoDummyBlock() override { return file_.infoDummyBlock(); }
   int64_t infoFirstBlock() override { return file_.infoFirstBlock(); }

@@ -142,6 +142,9 @@ class SoupBlockFile {
       if (out[k].dataPosition != 0) readBytes(out[k].dataPosition, out[k].bytes, sizeof out[k].bytes);
     }
   }
+  // The highest index the index array has room for: every allocated index
+  // lies in 1 .. infoIndexLimit(). 0 when not known.
+  virtual int32_t infoIndexLimit() { return 0; }
   virtual int32_t infoSizeOfIndexBlock(int64_t dataPosition) = 0;
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;

@@ -112,8 +112,11 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // that is an index and not refused (else it is dropped).
   // A repair that finds a list broken where two or more neighbouring nodes
   // were lost takes back the runs of nodes cut off between them that
-  // listOfNode names as that list's (0: not known; must not raise).
+  // listOfNode names as that list's (0: not known; must not raise). A node
+  // that listOfNode names as another list's, or as kNoListNode (an object
+  // that is no node of any list), is treated as one the list lost.
   struct ListModel {
+    static constexpr int32_t kNoListNode = -1;
     std::vector<int32_t> lists;
     std::unordered_set<int32_t> nonLists;
     std::function<int32_t(int32_t node)> listOfNode;

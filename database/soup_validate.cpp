@@ -18,7 +18,8 @@
 //      prevIndex names an index that is gone follows the node that index
 //      stood behind; walking back from the tail (through the node whose
 //      nextIndex names a lost index, where the back links end there) finds
-//      the rest. Only what is unreachable both ways is cut off. A node met
+//      the rest; a chain of lists goes on at the lists the caller's model
+//      names. Only what is unreachable both ways is cut off. A node met
 //      behind another than its back link names, where that node links to
 //      it (or the caller's model puts it in another list), is another
 //      list's: the link that led to it is the damaged one.
@@ -170,6 +171,16 @@ class ListChainCheck {
   // Where the chain goes on after a break: the earliest list the walk back
   // from last (the head's listPrevIndex) reaches. 0 for none.
   int32_t salvageLists(int32_t last);
+  // Where it goes on when the links on both sides of a break are lost: the
+  // first list the model names that the walk has not met. 0 for none.
+  int32_t unwalkedModelList() {
+    if (model_) {
+      for (int32_t list : model_->lists) {
+        if (isIndex(list) && seenLists_.get(list) == 0 && seenNodes_.get(list) == 0 && !refused(list)) return list;
+      }
+    }
+    return 0;
+  }
   // The nodes whose links name an index that is gone, and the lists of the
   // chain, read once per pass at the first break.
   struct Orphans {
@@ -253,6 +264,7 @@ void ListChainCheck::walkLists(int32_t head) {
     if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0 || refused(index)) {
       printFinding(verbose_, "Invalid listIndex=%ld (prevListIndex=%ld)\n", static_cast<long>(index), static_cast<long>(prev));
       int32_t rest = repair_ && prev != 0 ? salvageLists(last) : 0;
+      if (rest == 0 && repair_ && prev != 0) rest = unwalkedModelList();
       mendOr([&] {
         if (prev == 0) {
           db_.setHeadListIndex(restartAt(index));  // 0: the chain is dropped
