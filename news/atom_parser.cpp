@@ -6,7 +6,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
@@ -262,13 +261,16 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   settings.duplicateOrder = gCompareNewsItem_UpdatedElsePublishedDate;
   settings.gui = gui;
   FeedMerge merge(soup, *feed, count, settings);
-  int32_t number = 0;
-  std::unordered_set<std::string> madeIDs;  // the ids made from links and titles
-  for (webDataNode* entry : parts) {
-    showItemProgress(gui, ++number, count);
+  struct Entry {
+    std::unique_ptr<newsItem> item = std::make_unique<newsItem>();
+    std::unique_ptr<newsItemBody> body = std::make_unique<newsItemBody>();
+    Str earlierID;
+  };
+  auto readEntry = [&](webDataNode* entry) {
     auto child = [&](const char* name) { return atomChild(*entry, name, ns); };
-    auto item = std::make_unique<newsItem>();
-    auto body = std::make_unique<newsItemBody>();
+    Entry e;
+    newsItem* item = e.item.get();
+    newsItemBody* body = e.body.get();
     item->feedIndex = feed->infoSoupIndex();
     item->setFeed(feed);
     if (webDataNode* title = child("title")) {
@@ -302,15 +304,22 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
     if (item->updated == kDateUnset) item->updated = item->published;
     item->downloaded = pTime::CurrentTime(0);
     if (const webDataNode* category = child("category")) item->tags = category->getAttribute("term", &utf8, false);
-    Str earlierID;
-    if (item->uniqueID.isNil()) {
-      item->uniqueID = keyWithoutID(*item, *body, &earlierID);
-      // Two entries of one page and title that differ in their texts.
-      if (!earlierID.isNil() && !madeIDs.insert(item->uniqueID.str()).second) {
-        item->uniqueID = concatStrings(item->uniqueID, ", ", textDigestKey(body->summary, body->content));
-      }
-    }
-    merge.add(std::move(item), std::move(body), earlierID);
+    if (item->uniqueID.isNil()) item->uniqueID = keyWithoutID(*item, *body, &e.earlierID);
+    return e;
+  };
+  auto hasID = [&](webDataNode* entry) { return !textOf(atomChild(*entry, "id", ns), utf8).isNil(); };
+  // Entries without id are read twice: the merge matches them all before
+  // the first is added.
+  for (webDataNode* entry : parts) {
+    if (hasID(entry)) continue;
+    Entry e = readEntry(entry);
+    merge.noteItemWithoutID(*e.item, *e.body);
+  }
+  int32_t number = 0;
+  for (webDataNode* entry : parts) {
+    showItemProgress(gui, ++number, count);
+    Entry e = readEntry(entry);
+    merge.add(std::move(e.item), std::move(e.body), e.earlierID, !hasID(entry));
   }
   merge.finish();
   return {feed, false};

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 #include <vector>
 
 #include "core/box.h"
@@ -13,14 +14,12 @@
 #include "news/rss_date.h"
 #include "news/short_links.h"
 #include "platform/time.h"
+#include "web/xml_reader.h"
 
 namespace bw {
 namespace {
 
 bool isMissing(const Str& key) { return key.isNil() || key == std::string_view(kMissingText); }
-
-// Both NIL, or both set and equal.
-bool sameText(const Str& a, const Str& b) { return a.isNil() == b.isNil() && (a.isNil() || a.view() == b.view()); }
 
 // Gives back one use of a loaded object on every way out.
 template <class T>
@@ -43,15 +42,38 @@ Str linkAndTitleKey(const Str& link, const Str& title, Str* earlierID) {
   return concatStrings(key, ", ", title);
 }
 
-Str textDigestKey(const Str& a, const Str& b) {
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (const Str* text : {&a, &b}) {
-    for (char c : text->view()) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-    hash = (hash ^ 0xFF) * 1099511628211ull;
-  }
+namespace {
+
+constexpr uint64_t kDigestStart = 14695981039346656037ull;  // FNV-1a
+
+uint64_t digestOn(uint64_t hash, std::string_view text) {
+  for (char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  return hash;
+}
+
+// "#" and the digest in 16 hex digits.
+Str digestKey(uint64_t hash) {
   char key[24];
   std::snprintf(key, sizeof key, "#%016llx", static_cast<unsigned long long>(hash));
   return Str(key);
+}
+
+// newsItem::infoUpdatedElsePublishedDate(true).
+bigTime updatedElsePublished(const newsItem& item) {
+  return item.updated != kDateUnset ? item.updated : item.published;
+}
+
+bool sameDates(bigTime a, bigTime b) {
+  const bigTime d = a - b;
+  return d == 0 || d == 3600 || d == -3600;
+}
+
+}  // namespace
+
+Str textDigestKey(const Str& a, const Str& b) {
+  uint64_t hash = kDigestStart;
+  for (const Str* text : {&a, &b}) hash = digestOn(digestOn(hash, text->view()), "\xFF");
+  return digestKey(hash);
 }
 
 bigTime FeedTimeRange::note(const newsItem& item) {
@@ -68,8 +90,8 @@ bigTime FeedTimeRange::note(const newsItem& item) {
   return t;
 }
 
-void settleFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added, const FeedTimeRange& range,
-                     bigTime firstUnseen, bigTime downloadLength) {
+void settleFeedTimes(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, bool added,
+                     const FeedTimeRange& range, bigTime firstUnseen, bigTime downloadLength) {
   if (added) {
     feed.seenUpToTime = range.newest == kDateUnset ? pTime::CurrentTime(0) : range.oldest;
   } else if (feed.seenUpToTime == kDateUnset && firstUnseen != FeedTimeRange::kNoOldest) {
@@ -84,28 +106,176 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
                      const FeedMergeSettings& settings)
     : db_(db), feed_(feed), settings_(settings) {
   index_ = std::make_unique<cStringSpace>(true, cStringSpace::kCaseSensitive);
-  const int64_t limit = std::max<int64_t>(2 * int64_t{itemCount}, 100);
-  int32_t next = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
-  for (int64_t n = 0; next != 0 && n < limit; ++n) {
-    Loaded<newsItem> stored{db, loadObject_newsItem2(db, next, &feed)};
-    if (!stored.object) break;
-    if (!isMissing(stored->uniqueID)) {
-      if (!index_->get(stored->uniqueID).data) {
-        index_->set(stored->uniqueID, new boxVALUE(next));
-      } else {
-        olderTwins_[stored->uniqueID.str()].push_back(next);
-      }
+  if (const auto* xml = dynamic_cast<const cXML*>(feed.docFormat.get())) decoder_ = xml->infoDecoder();
+  indexLimit_ = std::max<int64_t>(2 * int64_t{itemCount}, 100);
+  walkIndexed([&](int32_t index, const newsItem& stored) {
+    if (isMissing(stored.uniqueID)) return;
+    if (!index_->get(stored.uniqueID).data) {
+      index_->set(stored.uniqueID, new boxVALUE(index));
+    } else {
+      olderTwins_[stored.uniqueID.str()].push_back(index);
     }
-    next = stored->infoNextIndex();
-  }
+  });
   threshold_ = settings.feedExisted && feed.seenUpToTime == kDateUnset ? feed.newestItemTime : kDateUnset;
   transaction_ = db.beginTransaction();
+}
+
+template <class Visit>
+void FeedMerge::walkIndexed(Visit visit) {
+  int32_t next = feed_.itemList ? feed_.itemList->infoHeadIndex() : 0;
+  for (int64_t n = 0; next != 0 && n < indexLimit_; ++n) {
+    Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, next, &feed_)};
+    if (!stored.object) break;
+    visit(next, *stored.object);
+    next = stored->infoNextIndex();
+  }
 }
 
 FeedMerge::~FeedMerge() {
   if (finished_) return;
   // The new items are the soup's; the list's uses go back.
   for (newsItem* item : newsItemsOf(newItems_)) db_.unloadObject(item);
+}
+
+bool FeedMerge::sameShown(const Str& a, const Str& b) const {
+  if (a.isNil() || b.isNil()) return a.isNil() == b.isNil();
+  if (a.view() == b.view()) return true;
+  return decoder_ && shown(a) == shown(b);
+}
+
+uint64_t FeedMerge::shownTextsDigest(const Str& summary, const Str& content) const {
+  uint64_t hash = kDigestStart;
+  for (const Str* text : {&summary, &content}) {
+    if (!text->isNil()) hash = digestOn(hash, shown(*text));
+    hash = digestOn(hash, text->isNil() ? "\xFE" : "\xFF");
+  }
+  return hash;
+}
+
+std::string FeedMerge::shown(const Str& text) const {
+  return decoder_ ? xmlMarkupText(text.view(), decoder_->entities()) : text.str();
+}
+
+void FeedMerge::noteItemWithoutID(const newsItem& item, const newsItemBody& body) {
+  unnamed_.push_back({shown(item.uniqueID), copyString(item.uniqueID),
+                      shownTextsDigest(body.summary, body.content), updatedElsePublished(item)});
+}
+
+namespace {
+
+// The id without the ", #" and 16 hex digits that tell apart the items of
+// one link and title.
+std::string_view withoutDigest(std::string_view id) {
+  constexpr size_t kSuffix = 2 + 1 + 16;
+  if (id.size() <= kSuffix || id.substr(id.size() - kSuffix, 3) != ", #") return id;
+  const std::string_view hex = id.substr(id.size() - 16);
+  const bool isHex = std::all_of(hex.begin(), hex.end(),
+                                 [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+  return isHex ? id.substr(0, id.size() - kSuffix) : id;
+}
+
+// Texts and a date of the items of one family.
+struct Version {
+  uint64_t texts;
+  bigTime date;
+};
+
+// Whether two of the versions have texts and dates that differ by more
+// than a clock change: then only the date tells them apart.
+template <class List, class Get>
+bool textsNeedDates(const List& list, uint64_t texts, Get get) {
+  bool seen = false;
+  bigTime date = 0;
+  for (const auto& entry : list) {
+    const Version v = get(entry);
+    if (v.texts != texts) continue;
+    if (seen && !sameDates(date, v.date)) return true;
+    seen = true;
+    date = v.date;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The items without ids of one family (the id their link and title give,
+// read as shown) are matched to the stored items of that family, whatever
+// ids they were given: first those whose texts and dates agree, then those
+// whose texts do, unless several of either side have those texts under
+// other dates. Of the rest, one alone in its family, stored or not, keeps
+// the id it was given (an edit of it is a new version); one that repeats an
+// earlier item of the document (texts and date) is dropped; any other is
+// new with an id of its own, made from its texts (and its date, if another
+// has its texts).
+void FeedMerge::planUnnamed() {
+  plan_.resize(unnamed_.size());
+  std::unordered_map<std::string, std::vector<size_t>> families;
+  for (size_t i = 0; i < unnamed_.size(); ++i) families[unnamed_[i].family].push_back(i);
+  struct Stored {
+    Str id;
+    Version version;
+    bool claimed = false;
+  };
+  std::unordered_map<std::string, std::vector<Stored>> stored;
+  // "Wrong about news updates": no item is taken for a stored one.
+  if (!feed_.notUpdates) {
+    walkIndexed([&](int32_t, const newsItem& item) {
+      // Stored under the id of the link alone, the title was not in it.
+      std::string family = shown(Str(withoutDigest(item.uniqueID.view())));
+      if (!families.contains(family)) family += ", " + shown(item.title);
+      if (!families.contains(family)) return;
+      Loaded<newsItemBody> body{db_, loadObject_newsItemBody(db_, item.bodyIndex)};
+      const Str nil;
+      const uint64_t texts =
+          body.object ? shownTextsDigest(body->summary, body->content) : shownTextsDigest(nil, nil);
+      stored[family].push_back({copyString(item.uniqueID), {texts, updatedElsePublished(item)}});
+    });
+  }
+  std::unordered_set<std::string> taken;  // ids this download has given
+  auto isFree = [&](const Str& id) { return !index_->get(id).data && !taken.contains(id.str()); };
+  for (auto& [name, members] : families) {
+    std::vector<Stored>& candidates = stored[name];
+    const bool alone = members.size() == 1 && candidates.size() <= 1;
+    auto docVersion = [&](size_t e) { return Version{unnamed_[e].texts, unnamed_[e].date}; };
+    auto storedVersion = [](const Stored& s) { return s.version; };
+    std::vector<bool> matched(members.size(), false);
+    for (const bool byDate : {true, false}) {
+      for (size_t m = 0; m < members.size(); ++m) {
+        const Unnamed& u = unnamed_[members[m]];
+        if (!byDate && (textsNeedDates(members, u.texts, docVersion) ||
+                        textsNeedDates(candidates, u.texts, storedVersion)))
+          continue;
+        for (Stored& s : candidates) {
+          if (matched[m] || s.claimed || s.version.texts != u.texts ||
+              (byDate && !sameDates(s.version.date, u.date)))
+            continue;
+          s.claimed = matched[m] = true;
+          taken.insert(s.id.str());
+          // One alone that matches the stored item of its own id takes the
+          // usual test, in which an undated stored item gives way.
+          if (!(alone && s.id.view() == u.key.view())) plan_[members[m]].kind = Planned::kRepeat;
+        }
+      }
+    }
+    if (alone) continue;
+    for (size_t m = 0; m < members.size(); ++m) {
+      if (matched[m]) continue;
+      const Unnamed& u = unnamed_[members[m]];
+      Planned& p = plan_[members[m]];
+      if (std::any_of(members.begin(), members.begin() + static_cast<std::ptrdiff_t>(m),
+                      [&](size_t e) { return unnamed_[e].texts == u.texts && unnamed_[e].date == u.date; })) {
+        p.kind = Planned::kRepeat;
+        continue;
+      }
+      p.kind = Planned::kOwnID;
+      p.id = concatStrings(u.key, ", ", digestKey(u.texts));
+      const uint64_t dated = digestOn(u.texts, std::to_string(u.date));
+      for (int n = 1; !isFree(p.id); ++n) {
+        p.id = concatStrings(u.key, ", ", digestKey(n == 1 ? dated : digestOn(dated, std::to_string(n))));
+      }
+      taken.insert(p.id.str());
+    }
+  }
 }
 
 bool FeedMerge::storedTitleIs(int32_t storedIndex, const Str& title) {
@@ -149,6 +319,16 @@ bool FeedMerge::isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay
   return false;
 }
 
+bool FeedMerge::repeatsNewItem(newsItem& item, newsItemBody& body) {
+  if (feed_.notUpdates || isMissing(item.uniqueID)) return false;
+  const auto earlier = newByID_.find(item.uniqueID.str());
+  if (earlier == newByID_.end()) return false;
+  for (const int32_t index : earlier->second) {
+    if (compare(item, body, index, false) == Verdict::kRepeat) return true;
+  }
+  return false;
+}
+
 FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_t storedIndex, bool newest) {
   Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, storedIndex, &feed_)};
   if (!stored.object) return Verdict::kNew;
@@ -161,13 +341,13 @@ FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_
   // while its title and texts are; its link may change. An item cut short
   // by a broken download is mended by the whole one.
   const bool byDate = sameDate && !settings_.generatorFlag;
-  if (!(stored->title == item.title && (byDate || stored->link == item.link))) return Verdict::kNew;
+  if (!(sameShown(stored->title, item.title) && (byDate || stored->link == item.link))) return Verdict::kNew;
   {
     Loaded<newsItemBody> storedBody{db_, loadObject_newsItemBody(db_, stored->bodyIndex)};
     const Str nil;
     const Str& summary = storedBody.object ? storedBody->summary : nil;
     const Str& content = storedBody.object ? storedBody->content : nil;
-    if (!sameText(summary, body.summary) || !sameText(content, body.content)) return Verdict::kNew;
+    if (!sameShown(summary, body.summary) || !sameShown(content, body.content)) return Verdict::kNew;
   }
   if (!isValidDate(storedDate) && isValidDate(itemDate)) {
     if (!newest || stored->infoIsDuplicate()) return Verdict::kNew;
@@ -180,15 +360,27 @@ FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_
   return Verdict::kRepeat;
 }
 
-bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body, const Str& earlierID) {
-  if (!earlierID.isNil()) adoptEarlierID(*item, earlierID);
+bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body, const Str& earlierID,
+                    bool madeID) {
+  Planned planned;
+  if (madeID && nextUnnamed_ < unnamed_.size()) {
+    if (plan_.empty()) planUnnamed();
+    planned = std::move(plan_[nextUnnamed_++]);
+  }
+  if (planned.kind == Planned::kRepeat) {
+    noteDates(*item, false);
+    return false;
+  }
+  if (planned.kind == Planned::kOwnID) item->uniqueID = std::move(planned.id);
+  if (planned.kind == Planned::kAsGiven && !earlierID.isNil()) adoptEarlierID(*item, earlierID);
   bool storedGaveWay = false;
-  const bool isNew = !isRepeat(*item, *body, storedGaveWay);
+  const bool isNew = !isRepeat(*item, *body, storedGaveWay) && !repeatsNewItem(*item, *body);
   noteDates(*item, isNew);
   if (!isNew) return false;
   item->bodyIndex = db_.createdAndUnloadObject(body.get());
   body.release();
-  db_.createdObject(item.get());
+  const int32_t index = db_.createdObject(item.get());
+  if (!isMissing(item->uniqueID)) newByID_[item->uniqueID.str()].push_back(index);
   newsItem* stored = item.release();
   newItems_.infoPastEnd()->beforeInsert(newItems_.makeFloating(stored));
   ++newCount_;
@@ -208,13 +400,20 @@ void FeedMerge::finish() {
     setProgressText(settings_.gui, "Finding duplicate items in feed");
     if (settings_.duplicateOrder) newItems_.sort(settings_.duplicateOrder);
     std::vector<newsItem*> items = newsItemsOf(newItems_);
+    // Versions of one id that nothing stored has are chained to the oldest.
+    std::unordered_map<std::string, newsItem*> oldestNew;
     for (auto it = items.rbegin(); it != items.rend(); ++it) {
       newsItem* item = *it;
       if (isMissing(item->uniqueID)) continue;
       StringSpaceEntry found = index_->get(item->uniqueID);
-      if (!found.data) continue;
-      Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, static_cast<boxVALUE*>(found.data)->value, &feed_)};
-      if (stored.object) stored->addAsNewestDuplicate(db_, item);
+      if (found.data) {
+        Loaded<newsItem> stored{db_,
+                                loadObject_newsItem2(db_, static_cast<boxVALUE*>(found.data)->value, &feed_)};
+        if (stored.object) stored->addAsNewestDuplicate(db_, item);
+      } else if (newByID_[item->uniqueID.str()].size() > 1) {
+        auto [oldest, first] = oldestNew.try_emplace(item->uniqueID.str(), item);
+        if (!first) oldest->second->addAsNewestDuplicate(db_, item);
+      }
     }
   }
   index_.reset();

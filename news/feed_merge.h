@@ -7,20 +7,28 @@
 // Invariants:
 //   1. The index of stored items covers the feed's newest max(2N, 100) items,
 //      keyed exactly by uniqueID, the newer of two with one key winning. The
-//      key "#MISSING" is never indexed, looked up or chained: an item without
-//      an id is always new. An item that is not a repeat of the indexed item
-//      is still one of an older stored item of its id whose date agrees (a
-//      feed that gives one id to several items gains nothing when it is
-//      downloaded again). An item is a repeat only while its title and
-//      texts are those stored; a date that agrees (or moved by one hour)
-//      only lets its link change.
-//   2. Stored items are loaded only while they are compared and are given
+//      key "#MISSING" is never indexed, looked up or chained. An item that is
+//      not a repeat of the indexed item is still one of an older stored item
+//      of its id whose date agrees, or of an item of this download with its
+//      id (a feed that lists one id twice stores each version once, chained,
+//      and gains nothing when it is downloaded again). An item is a repeat
+//      only while its title and texts are those stored, read as shown
+//      (CDATA sections and escapes decoded); a date that agrees (or moved by
+//      one hour) only lets its link change.
+//   2. Items without an id of their own are matched to the stored items of
+//      their link and title (whatever ids those were given) by their texts,
+//      then by their dates, never by their places in the document. One that
+//      shares its link and title with others of its document and matches
+//      none is new, with an id of its own; one alone with its link and title
+//      keeps the id the link-and-title rule gives it, so an edit of it is a
+//      new version. Stored ids never change.
+//   3. Stored items are loaded only while they are compared and are given
 //      back at once (infoNewsItemLoads of news/news_load.h counts them).
-//   3. All item writes of a parse run in the one transaction the constructor
+//   4. All item writes of a parse run in the one transaction the constructor
 //      begins and finish() ends. If finish() is never reached the new items
 //      are given back to the soup (which owns them) and the transaction is
 //      left to the soup's own handling.
-//   4. The caller's progress line, when given, shows each phase and ends
+//   5. The caller's progress line, when given, shows each phase and ends
 //      empty.
 #pragma once
 
@@ -35,6 +43,7 @@
 #include "database/soup_database.h"
 #include "news/news_objects.h"
 #include "news/ui_seam.h"
+#include "web/xml_entities.h"
 
 namespace bw {
 
@@ -88,12 +97,19 @@ class FeedMerge {
   FeedMerge(const FeedMerge&) = delete;
   FeedMerge& operator=(const FeedMerge&) = delete;
 
+  // Notes an item whose id was made from its link and title (or its other
+  // fields) rather than given by the feed: every such item of the document,
+  // in document order, before the first add(). Each is then added with
+  // madeID set, in the same order.
+  void noteItemWithoutID(const newsItem& item, const newsItemBody& body);
+
   // Takes one parsed item and its body: stored when new, dropped when a
   // repeat. Answers whether it was new. earlierID (NIL: none) is the id
   // the item had under an earlier rule: while nothing stored has its id, a
   // stored item of the earlier id with the same title lends the item that
   // id, so items stored before the rule changed stay themselves.
-  bool add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body, const Str& earlierID = Str());
+  bool add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody> body, const Str& earlierID = Str(),
+           bool madeID = false);
 
   // Expands shortened links, chains the new items to their stored
   // duplicates, inserts them, settles the feed's times and saves.
@@ -103,7 +119,30 @@ class FeedMerge {
 
  private:
   enum class Verdict { kNew, kRepeat, kStoredGaveWay };
+  // An item without an id of its own as noteItemWithoutID saw it.
+  struct Unnamed {
+    std::string family;  // its id as shown
+    Str key;             // the id it was given
+    uint64_t texts = 0;  // shownTextsDigest of its body
+    bigTime date = 0;    // updated, else published
+  };
+  // What add() does with such an item: drop it as a repeat, keep the id it
+  // was given (the usual repeat test follows), or give it a new id.
+  struct Planned {
+    enum Kind { kRepeat, kAsGiven, kOwnID } kind = kAsGiven;
+    Str id;
+  };
+  void planUnnamed();
+  // Calls visit(index, item) for each item the index covers, in list order.
+  template <class Visit>
+  void walkIndexed(Visit visit);
+  bool sameShown(const Str& a, const Str& b) const;
+  uint64_t shownTextsDigest(const Str& summary, const Str& content) const;
+  // The text as the reader shows it: CDATA sections and escapes read.
+  std::string shown(const Str& text) const;
   bool isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay);
+  // A repeat of an item this download stored under the same id.
+  bool repeatsNewItem(newsItem& item, newsItemBody& body);
   // The repeat test of item against the stored item at storedIndex: the
   // newest of its id, or an older one (asked only when their dates agree,
   // and never giving way).
@@ -119,6 +158,13 @@ class FeedMerge {
   // The older stored items of an indexed id, in list order.
   std::unordered_map<std::string, std::vector<int32_t>> olderTwins_;
   cMegaList_class newItems_{false, nullptr, false};
+  int64_t indexLimit_ = 0;
+  // New items of this download by id, for a later item of the same id.
+  std::unordered_map<std::string, std::vector<int32_t>> newByID_;
+  std::shared_ptr<const XmlDecoder> decoder_;  // the feed's XML entities, or none
+  std::vector<Unnamed> unnamed_;
+  std::vector<Planned> plan_;
+  size_t nextUnnamed_ = 0;
   int32_t transaction_ = 0;
   bool finished_ = false;
   int32_t newCount_ = 0;

@@ -1,8 +1,8 @@
 // news/feed_merge_test.cpp - the merge stage through the RSS and Atom
 // parsers: repeats by date and by text, changed versions chained, the
 // generator flag, notUpdates, an undated stored item giving way, the feed's
-// times, ids that are "#MISSING", one id given to several items, and the
-// bounded index.
+// times, empty entries, items without ids told apart by their texts, one id
+// given to several items, and the bounded index.
 #include "news/feed_merge.h"
 
 #include <gtest/gtest.h>
@@ -166,23 +166,58 @@ TEST_F(FeedMergeTest, TwoNewVersionsJoinOneChainNewestFirst) {
   EXPECT_NE(v[2].newest, 0);
 }
 
-// Items without an id are never repeats and never chained: before, every
-// one of them was chained to the one stored "#MISSING" item.
-TEST_F(FeedMergeTest, MissingIdsAreNeverIndexed) {
+// Entries with nothing of their own to tell them apart are one entry, never
+// chained: before, each download stored them again.
+TEST_F(FeedMergeTest, EmptyEntriesAreOneEntry) {
   const std::string entries =
       "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><id>urn:a</id>"
       "<entry><category term=\"x\"/></entry>"
       "<entry><category term=\"y\"/></entry></feed>";
   newsFeed* feed = atom(entries).feed;
   ASSERT_TRUE(feed);
+  const std::string once = dumpModel();
   atom(entries, feed);
+  EXPECT_EQ(dumpModel(), once);
   std::vector<ItemView> v = items(feed);
-  ASSERT_EQ(v.size(), 2u);  // the identical ones are dropped on insertion
-  for (const ItemView& i : v) {
-    EXPECT_EQ(i.uniqueID, "#MISSING");
-    EXPECT_EQ(i.older, 0);
-    EXPECT_EQ(i.newest, 0);
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].older + v[0].newest, 0);
+}
+
+// Reports without guid at one link under one title, stored when their ids
+// were numbered in document order (the first under the link and title, the
+// others with a digest of their texts as written): read again they add
+// nothing, and a report put on top is one new item of its own, whatever
+// place the others move to. The stored ids stay.
+TEST_F(FeedMergeTest, ReportsOfOneLinkAndTitleAreToldApartByTheirTexts) {
+  auto page = [](int newest) {
+    std::string channel = "<title>T</title><link>http://site/</link>";
+    for (int n = newest; n >= 1; --n) {
+      channel += "<item><title>Report</title><link>http://site/news</link><pubDate>0" + std::to_string(n) +
+                 " Jan 2015 10:00:00 GMT</pubDate><description>Month " + std::to_string(n) + "</description></item>";
+    }
+    return rssDocument(channel);
+  };
+  newsFeed* feed = rss(page(3)).feed;
+  ASSERT_TRUE(feed);
+  for (const ItemView& v : items(feed)) {
+    newsItem* it = item(v.index, feed);
+    it->uniqueID = Str(v.summary == "Month 3" ? "http://site/news, Report"
+                                             : "http://site/news, Report, " + textDigestKey(Str(v.summary), Str()).str());
+    db->saveChangesToObject(it);
+    db->unloadObject(it);
   }
+  const std::string stored = dumpModel();
+  rss(page(3), feed);
+  EXPECT_EQ(dumpModel(), stored);
+  rss(page(4), feed);
+  std::vector<ItemView> v = items(feed);
+  ASSERT_EQ(v.size(), 4u);
+  EXPECT_EQ(v[0].summary, "Month 4");
+  EXPECT_EQ(v[0].older + v[0].newest, 0);  // no version of an older report
+  EXPECT_EQ(v[1].uniqueID, "http://site/news, Report");
+  const std::string four = dumpModel();
+  rss(page(4), feed);
+  EXPECT_EQ(dumpModel(), four);
 }
 
 // Entries sharing one id, dated by their updated time alone: the index

@@ -3,7 +3,6 @@
 
 #include <memory>
 #include <string>
-#include <unordered_set>
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
@@ -118,6 +117,11 @@ struct ParsedItem {
   Str earlierID;  // the id an item without guid had before (its link)
 };
 
+// The item's guid as the id it gives, NIL without one.
+Str guidOf(webDataNode& node, const cEncoding& utf8) {
+  return textOf(node.findChild("guid", nullptr, nullptr, nullptr), utf8, true);
+}
+
 ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
                     const Str& prefix, const Str& dublinCore, Text url) {
   auto child = [&](const char* name) { return node.findChild(name, nullptr, nullptr, nullptr); };
@@ -132,7 +136,7 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   Str link = textOf(linkNode, utf8, false);
   item.link = link.isNil() ? Str("") : trimNewsWhiteSpace(std::move(link), true);
   webDataNode* guid = child("guid");
-  item.uniqueID = textOf(guid, utf8, true);
+  item.uniqueID = guidOf(node, utf8);
   if (item.uniqueID.isNil()) {
     // The link as written and the title; items stored under the link alone
     // keep that id (FeedMerge::add).
@@ -224,17 +228,19 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
   settings.duplicateOrder = gCompareNewsItem_PublishedDate;
   settings.gui = gui;
   FeedMerge merge(soup, *feed, count, settings);
+  // Items without guid are read twice: the merge matches them all before
+  // the first is added.
+  for (webDataNode* n : parts) {
+    if (!guidOf(*n, utf8).isNil()) continue;
+    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore, url);
+    merge.noteItemWithoutID(*parsed.item, *parsed.body);
+  }
   int32_t number = 0;
-  std::unordered_set<std::string> madeIDs;  // the ids made from links and titles
   for (webDataNode* n : parts) {
     showItemProgress(gui, ++number, count);
+    const bool madeID = guidOf(*n, utf8).isNil();
     ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore, url);
-    // Two items of one page and title that differ in their texts.
-    if (!parsed.earlierID.isNil() && !madeIDs.insert(parsed.item->uniqueID.str()).second) {
-      parsed.item->uniqueID = concatStrings(parsed.item->uniqueID, ", ",
-                                            textDigestKey(parsed.body->summary, parsed.body->content));
-    }
-    merge.add(std::move(parsed.item), std::move(parsed.body), parsed.earlierID);
+    merge.add(std::move(parsed.item), std::move(parsed.body), parsed.earlierID, madeID);
   }
   merge.finish();
   return {feed, false};
