@@ -362,6 +362,7 @@ bool cJournaledFile::loadJournal() {
   }();
   if (valid) return true;
   dropCache();
+  if (infoReadOnly()) return false;
   cFile::setSize(committedSize_ + kJournalHeaderSize);
   cFile::flush();
   return false;

@@ -70,7 +70,7 @@ void cJournaledFile::finishOuterTransaction(int32_t id) {
   if (!stack_.empty() || !cache_) return;
   bool due = bytesWritten_ >= kJournalForceCommitBytes || commitDelay_ == 0 ||
              (commitDelay_ > 0 && now() - lastCommitTime_ > commitDelay_);
-  if (due) commit();
+  if (due && !infoReadOnly()) commit();
 }
 
 void cJournaledFile::commit() {
@@ -97,6 +97,8 @@ void cJournaledFile::discardChanges() {
   if (!cache_) return;  // unopened: nothing to discard
   dropCache();
   dropReadCache();
+  // Opened for reading, the journal replayed at open is the last commit.
+  if (journalKept_ && !loadJournal()) raise("BUG", "cJournaledFile.discardChanges(); the kept journal no longer loads");
   changesDiscarded();
 }
 

@@ -28,6 +28,11 @@
 //      retried.
 //   7. Every discardChanges ends with changesDiscarded(), which layers above
 //      override to reload what they mirror from the file.
+//   8. Opened for reading (readOnly TRUE), the file is never written, cut,
+//      synced or stamped: every change stays in the cache, nothing commits,
+//      and setTime keeps the time in memory. A journal an interrupted commit
+//      left is replayed into the cache instead of onto the file; a discard
+//      goes back to that replayed state. Close drops it all.
 //
 // Transactions: use JournalTransaction (below) wherever an operation opens
 // its own: leaving the scope normally finishes it, an exception discards
@@ -76,10 +81,11 @@ class cJournaledFile : public cFile {
   // newFile(padByte, 2).
   void initialise(uint8_t padByte) override;
 
-  // Opens or creates the file (readOnly TRUE raises "EMU"); replays or drops
-  // a journal left by an interrupted commit. FALSE with the error text
-  // "not a journaled file", "unknown journaled file versions",
-  // "corrupt journal header (1)" or "(2)" leaves the file untouched.
+  // Opens or creates the file (readOnly TRUE: opens an existing one for
+  // reading, invariant 8); replays or drops a journal left by an
+  // interrupted commit. FALSE with the error text "not a journaled file",
+  // "unknown journaled file versions", "corrupt journal header (1)" or "(2)"
+  // leaves the file untouched.
   using cFile::open;
   bool open(Text path, bool readOnly, bool force, bool atEnd) override;
   // Commits what waits and closes. With a transaction open: discards, raises
@@ -96,6 +102,9 @@ class cJournaledFile : public cFile {
   int64_t getPosition(bool fromEnd) override;
   void setSize(int64_t sizeInBytes) override;
   int64_t getSize() override { return logicalSize_; }
+  // Opened for reading, the time lives in memory only (invariant 8).
+  bool setTime(bigTime time) override;
+  bigTime getTime() override { return infoReadOnly() ? keptTime_ : cFile::getTime(); }
 
   // The block layers' positioned access: setPosition(position), then read
   // (no terminator) or write (growing) of length bytes. A range inside one
@@ -273,6 +282,10 @@ class cJournaledFile : public cFile {
   int64_t logicalSize_ = 0;
   int64_t position_ = 0;
   bool failed_ = false;
+  // Opened for reading: the replayed journal the cache goes back to at a
+  // discard, and the file's time as the layers above set it.
+  bool journalKept_ = false;
+  bigTime keptTime_ = 0;
   std::function<void()> afterSave_;
 };
 

@@ -19,9 +19,8 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   if (isOpen()) raise("EMU", "cJournaledFile.open(); a file is already open");
   if (!stack_.empty()) raise("BUG", "cJournaledFile.open(); transactionStack<>NIL");
   if (cache_) raise("BUG", "cJournaledFile.open(); transactionCache<>NIL");
-  if (readOnly) raise("EMU", "cJournaledFile.open(); readOnly=TRUE is not supported");
   bool existed = cPath::ExistsPath(path, false);
-  if (!cFile::open(path, false, force, false)) {
+  if (!cFile::open(path, readOnly, force, false)) {
     setErrorSource(kOpenSource);
     return false;
   }
@@ -33,8 +32,10 @@ bool cJournaledFile::open(Text path, bool readOnly, bool force, bool atEnd) {
   forgetChunkNodes();
   bytesWritten_ = 0;
   failed_ = false;
+  journalKept_ = false;
+  keptTime_ = cFile::getTime();
   try {
-    if (existed) {
+    if (existed || readOnly) {
       if (!openExisting()) {
         abandonFile();
         releaseState();
@@ -93,6 +94,11 @@ bool cJournaledFile::openExisting() {
     // crash): it is cut without writing anything again, and the file keeps
     // its time, as it would have without the journal.
     if (journalApplied()) dropCache();
+    // Opened for reading, a journal still to apply stays in the cache.
+    if (infoReadOnly()) {
+      journalKept_ = infoCommitPending();
+      return true;
+    }
     if (infoCommitPending()) commitTransactions();
     cutAppliedJournal();
   }
@@ -149,7 +155,7 @@ void cJournaledFile::close() {
     if (isOpen()) cFile::close();
     return;
   }
-  if (failed_) {
+  if (failed_ || infoReadOnly()) {
     abandonFile();
     releaseState();
     return;
@@ -170,13 +176,19 @@ void cJournaledFile::close() {
   releaseState();
 }
 
+bool cJournaledFile::setTime(bigTime time) {
+  if (!infoReadOnly()) return cFile::setTime(time);
+  keptTime_ = time;
+  return true;
+}
+
 void cJournaledFile::closeDiscarding() {
   if (!stack_.empty()) discardChanges();
   close();
 }
 
 void cJournaledFile::flush() {
-  if (!isOpen() || !cache_) return;
+  if (!isOpen() || !cache_ || infoReadOnly()) return;
   if (failed_) raiseFailed("flush");
   if (stack_.empty() && infoCommitPending()) {
     // The commit flushed the file layer after its last write in place, so

@@ -34,6 +34,7 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   void setPathProbe(std::function<bool(Text)> probe) { probe_ = std::move(probe); }
 
   bool open(Text path, bool flag) override;
+  bool openForReading(Text path) override { return file_.open(path, true, false, false); }
   bool isOpen() override { return file_.isOpen(); }
   void close() override { file_.close(); }
   void closeDiscarding() override { file_.closeDiscarding(); }

@@ -13,8 +13,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -178,6 +181,77 @@ TEST_F(SoupFileTest, AKilledRunsFileKeepsItsTimeWhenReopened) {
   db->close();
   EXPECT_EQ(mtime("kept.soup"), past);
   expectSound(hostImage("kept.soup"), Expect::kClosed);
+}
+
+// A file opened for reading is never written, whatever state a run left it
+// in: the record and open mark read as a writable open would show them
+// (a journal still to apply replayed in memory), changes and a discard
+// stay in memory, and the bytes, time and folder are as they were. A file
+// and folder the user cannot write open all the same.
+TEST_F(SoupFileTest, AFileOpenedForReadingIsNeverWritten) {
+  enum class Left { closed, killed, journalPending };
+  for (const Left left : {Left::closed, Left::killed, Left::journalPending}) {
+    SCOPED_TRACE(static_cast<int>(left));
+    const std::string name = "read" + std::to_string(static_cast<int>(left)) + ".soup";
+    if (left == Left::killed) {
+      ASSERT_NO_FATAL_FAILURE(killAfterSecondRecord(name, {1}, {7}));
+    } else {
+      auto db = onDisk(name, -1);
+      db->createdAndUnloadObject(new TestRecord({1}));
+      db->flush();
+      if (left == Left::journalPending) {
+        auto& file = static_cast<JournaledSoupBlockFile&>(db->infoBlockFile()).file();
+        file.setAfterSaveJournalHook([] { raise("FILE", "test(); stopped after the journal"); });
+        db->createdAndUnloadObject(new TestRecord({7}));
+        EXPECT_ANY_THROW(db->flush());
+        db->closeQuickly();
+      } else {
+        db->close();
+      }
+    }
+    const int32_t index = left == Left::closed ? 1 : 2;
+    const std::vector<int32_t> values = left == Left::closed ? std::vector<int32_t>{1} : std::vector<int32_t>{7};
+    const std::vector<uint8_t> before = hostImage(name);
+    const int64_t time = mtime(name);
+    ASSERT_EQ(::chmod(tree.host(name).c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(tree.host().c_str(), 0555), 0);
+    {
+      cJournaledIndexedObjectSoupDatabase db(0);
+      ASSERT_TRUE(db.openForReading(Text(internal(name)))) << db.infoError().view();
+      EXPECT_EQ(db.infoNeedsRepair(), left != Left::closed);
+      auto read = [&] {
+        auto* r = static_cast<TestRecord*>(db.loadObject(index, std::make_unique<TestRecord>()));
+        EXPECT_EQ(r->values, values);
+        db.unloadObject(r);
+      };
+      read();
+      db.createdAndUnloadObject(new TestRecord({5}));
+      db.flush();
+      try {
+        SoupTransaction tx(db.infoBlockFile());
+        db.destroyObject(index);
+        throw std::runtime_error("discard");
+      } catch (const std::runtime_error&) {
+      }
+      read();
+      db.close();
+    }
+    ::chmod(tree.host().c_str(), 0755);
+    ::chmod(tree.host(name).c_str(), 0644);
+    EXPECT_EQ(hostImage(name), before);
+    EXPECT_EQ(mtime(name), time);
+    namespace fs = std::filesystem;
+    EXPECT_EQ(std::distance(fs::directory_iterator(tree.host()), fs::directory_iterator()), 1);
+    auto db = onDisk(name);
+    auto* r = static_cast<TestRecord*>(db->loadObject(index, std::make_unique<TestRecord>()));
+    EXPECT_EQ(r->values, values);
+    db->unloadObject(r);
+    db->close();
+    std::filesystem::remove(tree.host(name));
+  }
+  cJournaledIndexedObjectSoupDatabase db(0);
+  EXPECT_FALSE(db.openForReading(Text(internal("missing.soup"))));
+  EXPECT_FALSE(std::filesystem::exists(tree.host("missing.soup")));
 }
 
 // An exception from a record's restore inside saveChangesToObject: the soup

@@ -86,8 +86,10 @@ bool cJournaledIndexedObjectSoup::createFile(Text path, bool flag) {
   return file_->pathExists(path);
 }
 
-bool cJournaledIndexedObjectSoup::openFile(Text path, bool flag, bool isNew) {
-  if (!file_->open(path, flag)) return false;
+bool cJournaledIndexedObjectSoup::openForReading(Text path) { return openFile(path, false, false, true); }
+
+bool cJournaledIndexedObjectSoup::openFile(Text path, bool flag, bool isNew, bool forReading) {
+  if (!(forReading ? file_->openForReading(path) : file_->open(path, flag))) return false;
   try {
     openSteps(isNew);
   } catch (...) {

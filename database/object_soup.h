@@ -103,6 +103,10 @@ class cJournaledIndexedObjectSoup : public class_base {
   // "<file name>_New_" name beside it, closed and renamed into place (never
   // replacing one another run made meanwhile, which is opened instead).
   bool open(Text path, bool flag);
+  // open of an existing file, for reading only: it is never written, its
+  // time and open mark stay, and a journal an interrupted commit left is
+  // replayed in memory. Changes are allowed and go with the close.
+  bool openForReading(Text path);
   // Commits, stores the needs-repair flag in place of the open mark, puts the file time back,
   // closes. Acts as closeQuickly in the must-close state.
   void close();
@@ -312,7 +316,7 @@ class cJournaledIndexedObjectSoup : public class_base {
   void noteMovedHead(const MovedBlock& m);
   void finishClose() noexcept;
   bool createFile(Text path, bool flag);
-  bool openFile(Text path, bool flag, bool isNew);
+  bool openFile(Text path, bool flag, bool isNew, bool forReading = false);
   void openSteps(bool isNew);
 
   bool autoCompact_ = false;

@@ -58,6 +58,9 @@ class SoupBlockFile {
   // --- the file -----------------------------------------------------------------
   // The indexed block file's open (path, readOnly FALSE, flag, atEnd FALSE).
   virtual bool open(Text path, bool flag) = 0;
+  // The same for reading an existing file only: it is never written (every
+  // change stays in memory until the close drops it).
+  virtual bool openForReading(Text path) = 0;
   virtual bool isOpen() = 0;
   // Commits what waits and closes. With a transaction open: discards,
   // raises "TRAN" and stays open.
