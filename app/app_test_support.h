@@ -6,13 +6,17 @@
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/program_run.h"
@@ -24,6 +28,8 @@
 #include "news/news_objects.h"
 #include "platform/assigns.h"
 #include "platform/clock.h"
+#include "platform/dos_errors.h"
+#include "platform/host_io.h"
 #include "platform/path_test_support.h"
 
 namespace bw::testing_app {
@@ -159,6 +165,69 @@ class ProgramTest : public ::testing::Test {
     }
     return names;
   }
+};
+
+// While it lives nothing in the folder can be renamed, yet its files stay
+// writable: the immutable flag on the folder (root), else a folder without
+// write permission. frozen() is false when neither could be set.
+class FrozenFolder {
+ public:
+  explicit FrozenFolder(const fs::path& folder) : folder_(folder) {
+    if (::geteuid() != 0) {
+      frozen_ = ::chmod(folder_.c_str(), 0555) == 0;
+      return;
+    }
+    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags |= FS_IMMUTABLE_FL;
+      frozen_ = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~FrozenFolder() {
+    if (!frozen_) return;
+    if (::geteuid() != 0) {
+      ::chmod(folder_.c_str(), 0755);
+      return;
+    }
+    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int flags = 0;
+    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags &= ~FS_IMMUTABLE_FL;
+      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  bool frozen() const { return frozen_; }
+
+ private:
+  fs::path folder_;
+  bool frozen_ = false;
+};
+
+// The system disk, but the opens of files whose name holds marker meet what
+// a test asks: a refusal with an errno, or an action run at the first one.
+class MarkedOpens final : public HostIoBackend {
+ public:
+  MarkedOpens(std::string marker, int refuse, std::function<void()> first)
+      : marker_(std::move(marker)), refuse_(refuse), first_(std::move(first)) {}
+  std::unique_ptr<HostIo> open(Text native, int32_t mode) override {
+    if (native.view().find(marker_) != std::string_view::npos) {
+      if (refuse_ != 0) {
+        dos::ioErrFromErrno(refuse_, dos::Access::write);
+        return nullptr;
+      }
+      if (first_) std::exchange(first_, nullptr)();
+    }
+    return systemIoBackend()->open(native, mode);
+  }
+  int syncFolderOf(Text native) override { return systemIoBackend()->syncFolderOf(native); }
+
+ private:
+  std::string marker_;
+  int refuse_;
+  std::function<void()> first_;
 };
 
 // Appends a stored feed with items (titles, published 1000, 2000, ... in

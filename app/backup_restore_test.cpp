@@ -26,30 +26,6 @@ namespace {
 using Db = cJournaledIndexedObjectSoupDatabase;
 using Names = std::vector<std::string>;
 
-// The system disk, but the opens of files whose name holds marker meet what
-// a test asks: a refusal with an errno, or an action run at the first one.
-class MarkedOpens final : public HostIoBackend {
- public:
-  MarkedOpens(std::string marker, int refuse, std::function<void()> first)
-      : marker_(std::move(marker)), refuse_(refuse), first_(std::move(first)) {}
-  std::unique_ptr<HostIo> open(Text native, int32_t mode) override {
-    if (native.view().find(marker_) != std::string_view::npos) {
-      if (refuse_ != 0) {
-        dos::ioErrFromErrno(refuse_, dos::Access::write);
-        return nullptr;
-      }
-      if (first_) std::exchange(first_, nullptr)();
-    }
-    return systemIoBackend()->open(native, mode);
-  }
-  int syncFolderOf(Text native) override { return systemIoBackend()->syncFolderOf(native); }
-
- private:
-  std::string marker_;
-  int refuse_;
-  std::function<void()> first_;
-};
-
 class BackupRestoreTest : public ProgramTest {
  protected:
   // runShell on a disk whose marked opens act as told.
@@ -259,7 +235,7 @@ TEST_F(BackupRestoreTest, CopiesLeftByRunsThatEndedGoAtTheNextStart) {
   makeEmptyDatabase("database.soup");
   const Names left = {owned("database.soup_Restore_", static_cast<unsigned>(ended)),
                       owned("database.soup_Copy_", static_cast<unsigned>(ended)), "database.soup_Move_1a2b",
-                      "database.soup.bak_0Temp"};
+                      "database.soup_Rescue_3c4d", "database.soup.bak_0Temp"};
   const std::string running = owned("database.soup_Restore_", 1);  // init still runs
   for (const std::string& name : left) write(name, std::string(5000, 'x'));
   write(running, "held");

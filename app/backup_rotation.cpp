@@ -26,7 +26,7 @@ void deleteIfThere(const char* path) { cPath::DeletePath(path, false, false); }
 Str newCorruptName() { return newOwnedName("", kCorruptPrefix); }
 
 void removeLeftCopies() {
-  for (const char* prefix : {kCopyPrefix, kRestorePrefix, kMovePrefix}) removeLeftOwnedNames("", prefix);
+  for (const char* prefix : {kCopyPrefix, kRestorePrefix, kMovePrefix, kRescuePrefix}) removeLeftOwnedNames("", prefix);
   deleteIfThere(kBackupTemp);
 }
 

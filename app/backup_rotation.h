@@ -55,6 +55,9 @@ inline constexpr const char* kCorruptPrefix = "database.soup_Corrupt_";
 inline constexpr const char* kCopyPrefix = "database.soup_Copy_";
 inline constexpr const char* kRestorePrefix = "database.soup_Restore_";
 inline constexpr const char* kMovePrefix = "database.soup_Move_";
+// Copies of backups that earlier versions' rescues of lost feeds made (the
+// rescue reads backups in place now): any left go at the next start.
+inline constexpr const char* kRescuePrefix = "database.soup_Rescue_";
 inline constexpr const char* kBackupTemp = "database.soup.bak_0Temp";
 inline constexpr const char* kBackupLatest = "database.soup.bak_1Latest";
 inline constexpr const char* kBackupKnownGood = "database.soup.bak_2KnownGood";
@@ -83,7 +86,7 @@ struct Rotation {
 // leaves every backup as it was.
 Rotation rotateBackups(bool verbose, const StatusLine& status);
 
-// Deletes the copies runs that ended left (see kCopyPrefix), and a
+// Deletes the copies runs that ended left (see kCopyPrefix, kRescuePrefix), and a
 // "database.soup.bak_0Temp" an earlier version's rotation left.
 void removeLeftCopies();
 

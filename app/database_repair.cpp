@@ -160,6 +160,9 @@ class RepairWalk {
       }
     }
   } classes;
+  // The nodes each list no one reached named, and by lost feed those of the
+  // lists that held its whole items.
+  std::unordered_map<int32_t, std::vector<int32_t>> unreachedListNodes, namedForRescue;
 
   void walk() {
     int32_t rootIndex = db_.infoRootValue();
@@ -258,6 +261,17 @@ class RepairWalk {
       }
     }
     for (auto& [feed, items] : orphans) relinkOrphans(feed, items);
+    std::unordered_map<int32_t, int32_t> feedOf;
+    for (const auto& [feed, items] : heldForRescue)
+      for (int32_t item : items) feedOf[item] = feed;
+    for (const auto& [list, nodes] : unreachedListNodes) {
+      std::unordered_set<int32_t> feeds;
+      for (int32_t node : nodes)
+        if (auto f = feedOf.find(node); f != feedOf.end()) feeds.insert(f->second);
+      if (feeds.size() != 1) continue;
+      std::vector<int32_t>& named = namedForRescue[*feeds.begin()];
+      named.insert(named.end(), nodes.begin(), nodes.end());
+    }
   }
 
   // The allocated indices the walk did not reach: reported, and freed when
@@ -347,6 +361,7 @@ class RepairWalk {
   void releaseNodes(int32_t index) {
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
     LoadedUse use(db_, list);
+    unreachedListNodes[index] = linkedNodes(db_, list);
     std::unordered_set<int32_t> seen;
     for (int32_t node = list->infoHeadIndex(); node != 0 && seen.insert(node).second; node = list->infoHeadIndex()) {
       try {
@@ -624,10 +639,12 @@ std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const R
   std::vector<LostFeed> lost;
   std::unordered_set<int32_t> told;
   for (const FeedCensus& c : before) {
-    if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) lost.push_back({c.index, c.title, c.url, {}});
+    if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) {
+      lost.push_back({c.index, c.title, c.url, {}, c.items});
+    }
   }
   for (int32_t index : walk.lostFeeds) {
-    if (told.insert(index).second) lost.push_back({index, "", "", {}});
+    if (told.insert(index).second) lost.push_back({index, "", "", {}, {}});
   }
   return lost;
 }
@@ -705,6 +722,9 @@ void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedC
   result.itemsRemovedAtLeast = !whole && result.itemsRemoved > 0;
   for (LostFeed& feed : result.lostFeeds) {
     if (auto held = walk.heldForRescue.find(feed.index); held != walk.heldForRescue.end()) feed.items = held->second;
+    if (auto named = walk.namedForRescue.find(feed.index); named != walk.namedForRescue.end()) {
+      feed.named.insert(feed.named.end(), named->second.begin(), named->second.end());
+    }
   }
 }
 

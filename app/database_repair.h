@@ -49,6 +49,11 @@ struct LostFeed {
   // stored but in no list: the rescue may link them under the feed it puts
   // back; dropUnrescuedItems destroys the others.
   std::vector<int32_t> items;
+  // The items its item list named before the repair (when the feed read)
+  // or, when a list holding its whole items still read, that list's nodes
+  // (those above among them); empty when neither. What the rescue brings
+  // back of neither is lost.
+  std::vector<int32_t> named;
 };
 
 struct RepairResult {

@@ -267,52 +267,64 @@ bool ProgramRun::validateDatabase() {
     status_.show(kValidatingText);
   }
   RepairResult result;
+  Rescue rescue;
   int64_t time = 0;
+  bool sound = false;
   {
     SoupTransaction tx(db_->infoBlockFile());
     time = db_->getTime();
     result = repairDatabase(*db_, !shell_, true);
     if (result.usable) db_->setListFlag(true);
-    std::vector<RescuedFeed> rescued;
     if (result.usable && !result.lostFeeds.empty() && !db_->infoMustClose()) {
       newsRoot* root = loadObject_newsRoot(*db_, db_->infoRootValue());
       LoadedUse rootUse(*db_, root);
-      if (root) rescued = rescueLostFeeds(*db_, *root, result.lostFeeds);
+      if (root) rescue = rescueLostFeeds(*db_, *root, result.lostFeeds);
       // The items of lost feeds that the rescue did not take back go now;
       // each feed's line of the summary tells what became of its items.
       std::vector<int32_t> held;
       for (const LostFeed& feed : result.lostFeeds) held.insert(held.end(), feed.items.begin(), feed.items.end());
-      dropUnrescuedItems(*db_, held);
+      if (rescue.unreadBackup.empty()) dropUnrescuedItems(*db_, held);
     }
-    FormatArguments summary;
-    std::string text;
-    const char* message = nullptr;
-    const FormatArguments* arguments = nullptr;
-    if (!result.usable) {
-      message = "Database is corrupt & cannot be repaired.\nWill try to restore from a backup...";
-    } else if (result.changed) {
-      text = repairSummary(result, rescued, std::string(programContactAddress), summary);
-      message = text.c_str();
-      arguments = &summary;
-    }
-    if (!shell_) {
-      if (message) gui_requester(programName, message, "OK", arguments, 0, 0);
-      status_.close();
-      status_.show("");
-    } else if (message) {
-      printGuiMessage(message, arguments, nullptr, "\n");
-    } else {
-      consolePrint("\n");
-    }
-    if (result.usable && !db_->infoMustClose()) tx.finish();
+    // A backup that could not be read drops the whole repair: nothing of
+    // the lost feeds goes, and the next start tries again.
+    sound = result.usable && rescue.unreadBackup.empty() && !db_->infoMustClose();
+    if (sound) tx.finish();
   }
-  if (result.usable && !db_->infoMustClose()) {
+  // The repair is written before it is told: a disk too full for it ends
+  // the run in words, and the next start repairs again.
+  if (sound) {
     db_->flush();
     db_->setNeedsRepair(false);
-    return true;
   }
+  FormatArguments summary;
+  std::string text;
+  const char* message = nullptr;
+  const FormatArguments* arguments = nullptr;
+  if (!result.usable) {
+    message = "Database is corrupt & cannot be repaired.\nWill try to restore from a backup...";
+  } else if (!rescue.unreadBackup.empty()) {
+    message = "A feed was damaged, and the backup \"%s\" that may hold it could not be read, due to:\n\x1b" "1%s\n"
+              "Nothing was changed: the repair is tried again at the next start.";
+    summary = {rescue.unreadBackup, rescue.why};
+    arguments = &summary;
+  } else if (result.changed) {
+    text = repairSummary(result, rescue.feeds, std::string(programContactAddress), summary);
+    message = text.c_str();
+    arguments = &summary;
+  }
+  if (!shell_) {
+    if (message) gui_requester(programName, message, "OK", arguments, 0, 0);
+    status_.close();
+    status_.show("");
+  } else if (message) {
+    printGuiMessage(message, arguments, nullptr, "\n");
+  } else {
+    consolePrint("\n");
+  }
+  if (sound) return true;
   db_->setTime(time);
   db_->closeQuickly();
+  if (!rescue.unreadBackup.empty()) raise("ERR", "main(); a backup the repair needs could not be read");
   restoreFromBackup();
   return false;
 }

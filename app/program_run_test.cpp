@@ -3,10 +3,7 @@
 // crash, the restore from backups and the shell update's loop.
 #include "app/program_run.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "app/app_test_support.h"
@@ -18,45 +15,6 @@ namespace bw::testing_app {
 namespace {
 
 using Db = cJournaledIndexedObjectSoupDatabase;
-
-// While it lives nothing in the folder can be renamed, yet its files stay
-// writable: the immutable flag on the folder (root), else a folder without
-// write permission. frozen() is false when neither could be set.
-class FrozenFolder {
- public:
-  explicit FrozenFolder(const fs::path& folder) : folder_(folder) {
-    if (::geteuid() != 0) {
-      frozen_ = ::chmod(folder_.c_str(), 0555) == 0;
-      return;
-    }
-    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-      flags |= FS_IMMUTABLE_FL;
-      frozen_ = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    if (fd >= 0) ::close(fd);
-  }
-  ~FrozenFolder() {
-    if (!frozen_) return;
-    if (::geteuid() != 0) {
-      ::chmod(folder_.c_str(), 0755);
-      return;
-    }
-    const int fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
-      flags &= ~FS_IMMUTABLE_FL;
-      ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
-    }
-    if (fd >= 0) ::close(fd);
-  }
-  bool frozen() const { return frozen_; }
-
- private:
-  fs::path folder_;
-  bool frozen_ = false;
-};
 
 TEST_F(ProgramTest, StartUpFailuresEndWithTen) {
   EXPECT_EQ(run({"UpdateAll", "x"}), 10);  // the template refuses a second argument

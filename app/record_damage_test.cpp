@@ -7,7 +7,9 @@
 #include "app/app_test_support.h"
 #include "app/database_repair.h"
 #include "app/feed_rescue.h"
+#include "core/sweep_test_support.h"
 #include "database/soup_block_file.h"
+#include "platform/host_io_test_support.h"
 
 namespace bw::testing_app {
 namespace {
@@ -117,9 +119,9 @@ TEST_F(RecordDamageTest, UnreadableRecordsGoAndTheWalkGoesOn) {
     withDatabase("database.soup", [&](Db& db, newsRoot&) {
       c.damage(db, made);
       db.flush();
-      testing::internal::CaptureStdout();
+      ::testing::internal::CaptureStdout();
       const RepairResult r = repairDatabase(db, true, c.repair);
-      output = testing::internal::GetCapturedStdout();
+      output = ::testing::internal::GetCapturedStdout();
       EXPECT_EQ(r.usable, c.usable) << output;
       EXPECT_NE(output.find(c.shows), std::string::npos) << output;
       if (!c.repair) return;
@@ -132,9 +134,9 @@ TEST_F(RecordDamageTest, UnreadableRecordsGoAndTheWalkGoesOn) {
         EXPECT_EQ(r.lostFeeds[0].items.size(), made["b"].size());
         EXPECT_EQ(dropUnrescuedItems(db, r.lostFeeds[0].items), static_cast<int64_t>(made["b"].size()));
       }
-      testing::internal::CaptureStdout();
+      ::testing::internal::CaptureStdout();
       const RepairResult check = repairDatabase(db, true, false);
-      const std::string checked = testing::internal::GetCapturedStdout();
+      const std::string checked = ::testing::internal::GetCapturedStdout();
       EXPECT_TRUE(check.usable) << checked;
       Items want = {{"a", made["a"]}, {"b", made["b"]}};
       for (auto it = c.gone.rbegin(); it != c.gone.rend(); ++it) {
@@ -180,43 +182,153 @@ TEST_F(RecordDamageTest, ARecordMetWhileRunningIsDamageAndTheNextStartRemovesIt)
   }
 }
 
-TEST_F(RecordDamageTest, ALostFeedComesBackFromTheNewestBackupThatHoldsIt) {
-  for (const char* backup : {"database.soup.bak_2KnownGood", ""}) {
-    SCOPED_TRACE(backup);
+// A feed whose record is lost comes back from the newest backup that holds
+// it, read where it lies, with the whole items the database held for it and
+// those only the backup holds; items neither holds are told.
+TEST_F(RecordDamageTest, ALostFeedComesBackWithItsItemsFromTheNewestBackupThatHoldsIt) {
+  const std::string restored = "Database was repaired.\nThe feed \"b\" was damaged and has been restored from a backup with "
+                               "its items";
+  struct Case {
+    const char* name;
+    const char* backup;  // "": none
+    std::vector<size_t> spoiled;  // items of "b" whose records are damaged after the backup
+    bool added, addedSpoiled;  // an item of "b" stored after the backup, damaged too
+    std::vector<std::string> titles;  // of "b" afterwards, in list order
+    std::string told;
+  } cases[] = {
+      {"all held", "database.soup.bak_2KnownGood", {}, false, false, {"b item 0", "b item 1", "b item 2"},
+       restored + ".\nPlease report"},
+      {"one from the backup", "database.soup.bak_1Latest", {1}, false, false, {"b item 0", "b item 1", "b item 2"},
+       restored + ".\nPlease report"},
+      {"one newer than the backup", "database.soup.bak_1Latest", {}, true, false,
+       {"b item 0", "b item 1", "b item 2", "b new"}, restored + ".\nPlease report"},
+      {"one lost", "database.soup.bak_3Daily", {0}, true, true, {"b item 0", "b item 1", "b item 2"},
+       restored + "; 1 of them could not be read and was removed.\nPlease report"},
+      {"no backup", "", {}, false, false, {},
+       "Database was repaired.\nA feed was damaged beyond reading and no backup holds it: its subscription and its items "
+       "are lost.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
     auto made = makeFeeds();
-    if (*backup) fs::copy_file(at("database.soup"), at(backup));
+    if (*c.backup) fs::copy_file(at("database.soup"), at(c.backup));
     withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      if (c.added) {
+        newsFeed* b = loadObject_newsFeed(db, made["b index"][0]);
+        auto item = std::make_unique<newsItem>();
+        item->title = Str("b new");
+        item->published = 1;  // the oldest: at the tail
+        item->feedIndex = b->infoSoupIndex();
+        item->bodyIndex = db.createdAndUnloadObject(new newsItemBody);
+        const int32_t index = db.createdAndUnloadObject(item.release());
+        b->itemList->insertAtTail(index);
+        db.unloadObject(b);
+        if (c.addedSpoiled) spoil(db, index, kNodeVersion, kVersion99);
+      }
+      for (size_t k : c.spoiled) spoil(db, made["b"][k], kNodeVersion, kVersion99);
       spoil(db, made["b index"][0], kNodeVersion, kVersion99);
       db.setNeedsRepair(true);
     });
-    const std::string kept = *backup ? bytes(backup) : "";
+    const std::string kept = *c.backup ? bytes(c.backup) : "";
+    const int64_t keptTime = *c.backup ? mtime(c.backup) : 0;
     EXPECT_EQ(runShell(), 0);
-    if (*backup) {
-      EXPECT_NE(output.find("Database was repaired.\nThe feed \"b\" was damaged and has been restored from a backup; its "
-                            "items will be fetched again.\nPlease report"),
-                std::string::npos)
-          << output;
-      EXPECT_EQ(bytes(backup), kept);
-    } else {
-      EXPECT_NE(output.find("Database was repaired.\nA feed was damaged beyond reading and no backup holds it: its "
-                            "subscription and its items are lost.\n"),
-                std::string::npos)
-          << output;
+    EXPECT_NE(output.find(c.told), std::string::npos) << output;
+    if (*c.backup) {
+      EXPECT_EQ(bytes(c.backup), kept);
+      EXPECT_EQ(mtime(c.backup), keptTime);
     }
-    EXPECT_TRUE(namesStartingWith("database.soup_Rescue_").empty());
+    EXPECT_TRUE(namesStartingWith("database.soup_").empty());
     withDatabase("database.soup", [&](Db& db, newsRoot& root) {
       const auto now = contents(db);
       EXPECT_EQ(now.at("a"), made["a"]);
-      ASSERT_EQ(now.count("b"), *backup ? 1u : 0u);
-      if (!*backup) return;
-      EXPECT_TRUE(now.at("b").empty());
+      ASSERT_EQ(now.count("b"), *c.backup ? 1u : 0u);
+      if (!*c.backup) return;
       newsFeed* b = loadObject_newsFeed(db, root.feedList->infoTailIndex());
       EXPECT_EQ(b->url.view(), "http://127.0.0.1/b");
       EXPECT_EQ(b->tags.view(), ",x,");
+      std::vector<std::string> titles;
+      for (int32_t i : now.at("b")) {
+        newsItem* item = loadObject_newsItem(db, i);
+        EXPECT_EQ(item->feedIndex, b->infoSoupIndex());
+        titles.push_back(item->title.str());
+        db.unloadObject(item);
+      }
+      EXPECT_EQ(titles, c.titles);
       db.unloadObject(b);
+      EXPECT_TRUE(repairDatabase(db, false, false).usable);
     });
   }
+}
+
+// A rescue that cannot be made now is told in words, ends with 10 and drops
+// nothing: the next start brings the feed back with its items. Every write
+// of the run from the n-th on meets a full disk (the run ends before or
+// after the repair is written, never between); a backup refused to the user
+// ends the start before any change. In a folder the user cannot write, the
+// backup is read where it lies and the feed comes back at once.
+TEST_F(RecordDamageTest, ARescueThatCannotBeMadeNowIsToldAndTheNextStartMakesIt) {
+  auto made = makeFeeds();
+  fs::copy_file(at("database.soup"), at("database.soup.bak_1Latest"));
+  withDatabase("database.soup", [&](Db& db, newsRoot&) {
+    spoil(db, made["b index"][0], kNodeVersion, kVersion99);
+    db.setNeedsRepair(true);
+  });
+  const std::string damaged = bytes("database.soup"), backup = bytes("database.soup.bak_1Latest");
+  auto reset = [&] {
+    for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
+    write("database.soup", damaged);
+    write("database.soup.bak_1Latest", backup);
+  };
+  auto expectBack = [&] {
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      const auto now = contents(db);
+      EXPECT_EQ(now.at("a"), made["a"]);
+      ASSERT_EQ(now.count("b"), 1u);
+      EXPECT_EQ(now.at("b"), made["b"]);  // the items the database held, as they were
+    });
+  };
+  const std::string rescued = "restored from a backup with its items.";
+  auto disk = std::make_shared<testing_io::RecordingIoBackend>();
+  // A run's writes: the open mark, the repair, the backup copy.
+  const int64_t stride = testing::sweepCount(nullptr, 3, 1);
+  for (int64_t from = 0;; from += stride) {
+    SCOPED_TRACE(from);
+    reset();
+    disk->log->writes = 0;
+    disk->log->failWriteFrom = from;
+    setDefaultIoBackend(disk);
+    const int rc = runShell();
+    setDefaultIoBackend(nullptr);
+    if (rc == 0) break;  // no write failed
+    EXPECT_EQ(output.find("no backup holds it"), std::string::npos) << output;
+    if (output.find(rescued) == std::string::npos) {
+      EXPECT_EQ(rc, 10);
+      EXPECT_NE(output.find("The disk is full: the database could not be written"), std::string::npos) << output;
+    }
+    EXPECT_EQ(runShell(), 0) << output;
+    expectBack();
+  }
+  reset();
+  setDefaultIoBackend(std::make_shared<MarkedOpens>("bak_1Latest", EACCES, nullptr));
+  EXPECT_EQ(runShell(), 10);
+  setDefaultIoBackend(nullptr);
+  EXPECT_NE(output.find("A feed was damaged, and the backup \"database.soup.bak_1Latest\" that may hold it could not be "
+                        "read, due to:\nPermission denied\nNothing was changed: the repair is tried again at the next "
+                        "start.\n"),
+            std::string::npos)
+      << output;
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_NE(output.find(rescued), std::string::npos) << output;
+  expectBack();
+  reset();
+  {
+    FrozenFolder frozen(tree.host());
+    ASSERT_TRUE(frozen.frozen());
+    EXPECT_EQ(runShell(), 0);
+    EXPECT_NE(output.find(rescued), std::string::npos) << output;
+  }
+  expectBack();
 }
 
 // A restore takes the newest backup whose structures and feeds are sound
@@ -269,10 +381,13 @@ TEST(RepairSummary, TellsWhatWasLost) {
       {0, {}, "Database was repaired.\nPlease report this problem to:\n\x1b" "1me"},
       {1, {}, "Database was repaired: 1 item could not be read and was removed.\nPlease report this problem to:\n\x1b" "1me"},
       {3, {}, "Database was repaired: 3 items could not be read and were removed.\nPlease report this problem to:\n\x1b" "1me"},
-      {0, {{"N%s", "database.soup.bak_1Latest"}, {"M", ""}},
-       "Database was repaired.\nThe feed \"N%s\" was damaged and has been restored from a backup; its items will be fetched "
-       "again.\nThe feed \"M\" was damaged and no backup holds it: its subscription and its items are lost.\nPlease report "
-       "this problem to:\n\x1b" "1me"},
+      {0, {{"N%s", "database.soup.bak_1Latest", 0}, {"M", "", 0}, {"O", "database.soup.bak_2KnownGood", 1},
+           {"P", "database.soup.bak_2KnownGood", 4}},
+       "Database was repaired.\nThe feed \"N%s\" was damaged and has been restored from a backup with its items.\nThe feed "
+       "\"M\" was damaged and no backup holds it: its subscription and its items are lost.\nThe feed \"O\" was damaged and "
+       "has been restored from a backup with its items; 1 of them could not be read and was removed.\nThe feed \"P\" was "
+       "damaged and has been restored from a backup with its items; 4 of them could not be read and were removed.\nPlease "
+       "report this problem to:\n\x1b" "1me"},
   };
   for (const Case& c : cases) {
     RepairResult r;
