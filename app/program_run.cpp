@@ -42,6 +42,7 @@ namespace {
 ProgramMode gModeForTesting;
 
 constexpr const char* kValidatingText = "Validating database, as it was not closed properly last time...";
+constexpr const char* kValidatingListsText = "Validating database, as its links were found damaged...";
 
 // "A", "B" or "C", as the user would write the folders.
 std::string folderList(const std::vector<std::string>& folders) {
@@ -214,7 +215,14 @@ void ProgramRun::openDatabase() {
     moveEarlierDatabase(dataFolder_.path);
     // Another start may put a database in place while this one restores or
     // copies one: that one is opened instead.
-    for (int tries = 1; !openOnce() || (db_->infoNeedsRepair() && !validateDatabase()); ++tries) {
+    // A database closed cleanly has its lists checked all the same (a quick
+    // walk of their links): one whose links loop or lead astray would be
+    // used as it stands, its later items taken for new or lost.
+    auto sound = [&] {
+      if (db_->infoNeedsRepair()) return validateDatabase(kValidatingText);
+      return db_->listsAgree(false) || validateDatabase(kValidatingListsText);
+    };
+    for (int tries = 1; !openOnce() || !sound(); ++tries) {
       if (tries == 5) reportOpenFailure("other starts of the program kept replacing it.");
     }
   }
@@ -258,13 +266,13 @@ bool ProgramRun::openOnce() {
   return false;
 }
 
-bool ProgramRun::validateDatabase() {
-  const FormatArguments validating = {std::string(kValidatingText)};
+bool ProgramRun::validateDatabase(const char* reason) {
+  const FormatArguments validating = {std::string(reason)};
   if (shell_) {
     printGuiMessage("\n%s", &validating, nullptr, nullptr);
   } else {
     status_.open();
-    status_.show(kValidatingText);
+    status_.show(reason);
   }
   RepairResult result;
   Rescue rescue;
@@ -378,7 +386,7 @@ void ProgramRun::loadFeeds() {
   std::unordered_set<int32_t> chained;
   for (int32_t index = root_->feedList->infoHeadIndex(); index != 0;) {
     newsFeed* feed = chained.insert(index).second ? loadObject_newsFeed(*db_, index) : nullptr;
-    if (!feed) raise("BUG", "main(); a feed of the feed list cannot be loaded");
+    if (!feed) raiseLinkDamage("main(); a feed of the feed list cannot be loaded");
     *link = feed;
     link = &feed->nextLoadedFeed;
     newsItem* head = isNewsItemShown(*db_, feed->itemList->infoHeadIndex(), *feed, nullptr);

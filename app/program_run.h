@@ -71,7 +71,9 @@ class ProgramRun {
   void enterProgramDir();
   void openDatabase();
   bool openOnce();
-  bool validateDatabase();
+  // Repairs the open database (the start-up's validation); reason is the
+  // status text that says why.
+  bool validateDatabase(const char* reason);
   void loadRoot();
   void loadFeeds();
   void shutdown();

@@ -5,6 +5,7 @@
 //
 //   Validate      validate (repair FALSE, keepSet TRUE) vs PRAGMA integrity_check;
 //                 counters: peak RSS and peak RSS / database size.
+//   ListsAgree    the start-up's check of the lists' links of a closed database.
 //   Defragment    defragment (FALSE) of a fresh copy vs VACUUM of a fresh copy;
 //                 counter: bytes written (/proc/self/io wchar).
 #include <benchmark/benchmark.h>
@@ -155,6 +156,23 @@ void Validate_Soup(benchmark::State& state) {
   state.counters["peakRSS_per_db"] = peakRssMb() / mb;
 }
 BENCHMARK(Validate_Soup)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The start-up's check of a database closed cleanly: the links of its lists
+// alone, each time on a fresh open (no links remembered).
+void ListsAgree_Soup(benchmark::State& state) {
+  generated();
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto db = std::make_unique<cJournaledIndexedObjectSoupDatabase>(-1);
+    if (!db->open("BenchValidate:/news.soup", false)) std::abort();
+    state.ResumeTiming();
+    if (!db->listsAgree(false)) state.SkipWithError("lists do not agree");
+    state.PauseTiming();
+    db->close();
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(ListsAgree_Soup)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 void Validate_SqliteIntegrityCheck(benchmark::State& state) {
   Generated& g = generated();

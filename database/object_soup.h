@@ -55,11 +55,18 @@
 
 namespace bw {
 
-// A stored record that does not decode (invariant 8).
+// A stored record that does not decode (invariant 8), or links that do not
+// agree met by a walk (raiseLinkDamage).
 class eRecordDamage : public eException {
  public:
   using eException::eException;
 };
+
+// Links that do not agree with each other or with the records they name: a
+// list or chain that comes back to a member it went through, a node of
+// another list, a link naming an object of another class. The file is
+// damaged, not the program: eRecordDamage with "BUG" and message.
+[[noreturn]] inline void raiseLinkDamage(std::string_view message) { throw eRecordDamage("BUG", message); }
 
 // Header value entries of the soup.
 inline constexpr int32_t kSoupRootValue = 6;

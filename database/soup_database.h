@@ -100,6 +100,14 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // that it names too), then destroys what is left of the set.
   int64_t destroyUnusedObjects(ValidationSet& set, bool verbose) override;
 
+  // The chain walk of a check-only pass alone, with the block index telling
+  // which indices exist: true when the lists form their circle and every
+  // list runs head to tail with consistent links, no loop and no node
+  // shared. Reads the list records and every node's header, nothing else;
+  // never raises (a read that fails answers false). Findings are printed
+  // when verbose.
+  bool listsAgree(bool verbose);
+
   // In the set of indices a valid validate keeps, the lists of the chain
   // hold this value (other indices hold their block layer's).
   static constexpr intptr_t kListOfChain = 2;

@@ -127,7 +127,8 @@ ValidationResult cJournaledIndexedObjectSoup::validatePass(bool verbose, bool re
 class ListChainCheck {
  public:
   using ListModel = cJournaledIndexedObjectSoupDatabase::ListModel;
-  ListChainCheck(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& indices, bool verbose, bool repair,
+  // Without indices (check only), the block index tells which indices exist.
+  ListChainCheck(cJournaledIndexedObjectSoupDatabase& db, ValidationSet* indices, bool verbose, bool repair,
                  ValidationResult& result, const ListModel* model)
       : db_(db), indices_(indices), verbose_(verbose), repair_(repair), result_(result), model_(model) {}
 
@@ -140,7 +141,10 @@ class ListChainCheck {
     result_.repaired = tally.repaired;
   }
 
-  bool isIndex(int32_t index) { return index != 0 && indices_.get(index) != 0; }
+  bool isIndex(int32_t index) {
+    if (index <= 0) return false;
+    return indices_ ? indices_->get(index) != 0 : db_.infoBlockFile().infoBlockOfIndex(index, true) != 0;
+  }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
   // Where a chain whose first list was refused starts again: 0 drops it.
   int32_t restartAt(int32_t refusedHead) {
@@ -204,7 +208,7 @@ class ListChainCheck {
   }
 
   cJournaledIndexedObjectSoupDatabase& db_;
-  ValidationSet& indices_;
+  ValidationSet* indices_;
   bool verbose_;
   bool repair_;
   ValidationResult& result_;
@@ -246,11 +250,21 @@ ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose,
     }
     std::optional<ListModel> model;
     if (repair && listModelSource_) model = listModelSource_(*result.indices);
-    ListChainCheck(*this, *result.indices, verbose, repair, result, model ? &*model : nullptr)
+    ListChainCheck(*this, result.indices.get(), verbose, repair, result, model ? &*model : nullptr)
         .walkLists(infoHeadListIndex());
     if (tx) tx->finish();
   });
   return finished(std::move(result), keepSet);
+}
+
+bool cJournaledIndexedObjectSoupDatabase::listsAgree(bool verbose) {
+  requireOpen("listsAgree");
+  ValidationResult result;
+  result.valid = true;
+  runCatching(verbose, result, [&] {
+    ListChainCheck(*this, nullptr, verbose, false, result, nullptr).walkLists(infoHeadListIndex());
+  });
+  return result.valid;
 }
 
 void ListChainCheck::walkLists(int32_t head) {
@@ -281,7 +295,7 @@ void ListChainCheck::walkLists(int32_t head) {
       continue;
     }
     seenLists_.set(index, kSeen);
-    indices_.set(index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
+    if (indices_) indices_->set(index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
     LoadedUse use(db_, list);
     cIndexedObjectList::Links links = list->links();
@@ -452,8 +466,8 @@ const ListChainCheck::Orphans& ListChainCheck::orphans() {
     }
   }
   std::vector<int32_t> indices;
-  for (bool more = indices_.gotoFirst(); more; more = indices_.gotoNext()) {
-    indices.push_back(static_cast<int32_t>(indices_.infoCurrent().key));
+  for (bool more = indices_->gotoFirst(); more; more = indices_->gotoNext()) {
+    indices.push_back(static_cast<int32_t>(indices_->infoCurrent().key));
   }
   std::unordered_map<int32_t, NodeHeader> headers;
   for (int32_t index : indices) {
