@@ -61,6 +61,20 @@ bool bodyRecordAt(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
   }
 }
 
+// Whether the record at index reads whole as a news object: an item, a
+// body or a feed (a list's 16 bytes hold none of them).
+bool newsRecordAt(cJournaledIndexedObjectSoupDatabase& db, int32_t index) {
+  if (itemRecordAt(db, index) || bodyRecordAt(db, index)) return true;
+  try {
+    newsFeed feed;
+    db.readRecordInto(index, feed);
+    return true;
+  } catch (const eException& e) {
+    if (endsTheRepair(e)) throw;
+    return false;
+  }
+}
+
 // The nodes a list's links name from its head forwards and from its tail
 // backwards, each once, as the file holds them (a node whose links are lost
 // ends one direction). Never raises.
@@ -150,15 +164,6 @@ class RepairWalk {
     std::unordered_set<int32_t> itemsRead, lostFeedItems, nonItems, made;
     int64_t orphanBodies = 0, wrongBodyLinks = 0;
     std::vector<int32_t> missingBodies;
-    void wentWithBody(int32_t item, int32_t body, bool taken) {
-      itemsRead.insert(item);
-      if (body != item) nonItems.insert(body);
-      if (taken || body == item) {
-        ++wrongBodyLinks;
-      } else {
-        missingBodies.push_back(body);
-      }
-    }
   } classes;
   // The nodes each list no one reached named, and by lost feed those of the
   // lists that held its whole items.
@@ -171,6 +176,7 @@ class RepairWalk {
       return;
     }
     if (!reach(rootIndex)) return failAtRoot("Invalid newRootIndex=%ld\n", rootIndex);
+    if (repair_ && !mendFeedListLink(rootIndex)) return;
     newsRoot* root = loadObject_newsRoot(db_, rootIndex);
     if (!root) return failAtRoot("Invalid newRootIndex=%ld\n", rootIndex);
     LoadedUse rootUse(db_, root);
@@ -251,7 +257,7 @@ class RepairWalk {
         orphans[owner].push_back({index, record->published});
       } else {
         // Goes: its body does not read, or it belongs to no feed.
-        classes.wentWithBody(index, body, body != index && reached(body));
+        wentWithBody(index, body);
       }
     }
     for (int32_t index : others) {
@@ -372,6 +378,137 @@ class RepairWalk {
       }
       changed = true;
     }
+  }
+
+  // Whether the stored record at index reads whole as a feed (its type
+  // among those the program reads); itemList receives its item list.
+  bool feedRecordAt(int32_t index, int32_t* itemList = nullptr) {
+    if (index <= 0 || usage_.get(index) == 0) return false;
+    try {
+      newsFeed feed;
+      db_.readRecordInto(index, feed);
+      if (itemList) *itemList = feed.itemListIndex;
+      return true;
+    } catch (const eException& e) {
+      if (endsTheRepair(e)) throw;
+      return false;
+    }
+  }
+
+  // Whether the root's feed-list link names the feed list: a list of the
+  // chain whose head reads as a feed, or an empty one where no record reads
+  // as a feed. Otherwise the link is set again from the feed records: to
+  // the list of the chain that their links lead to (none of theirs), else
+  // to a new list holding them in their links' order. Answers FALSE, with
+  // the walk ended at the root, when no record reads as a feed: there is
+  // nothing to rebuild the feed list from.
+  bool mendFeedListLink(int32_t rootIndex) {
+    newsRoot stored;
+    try {
+      db_.readRecordInto(rootIndex, stored);
+    } catch (const eException& e) {
+      if (endsTheRepair(e)) throw;
+      return true;  // the root's load tells
+    }
+    const int32_t named = stored.feedListIndex;
+    const bool isList = usage_.get(named) == cJournaledIndexedObjectSoupDatabase::kListOfChain;
+    int32_t head = 0;
+    if (isList) {
+      cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, named);
+      LoadedUse use(db_, list);
+      head = list->infoHeadIndex();
+      if (head != 0 && feedRecordAt(head)) return true;
+    }
+    // The feed records, and the lists they hold or link to.
+    std::map<int32_t, NodeHeader> feeds;
+    std::unordered_set<int32_t> itemLists, linked;
+    std::vector<int32_t> chainLists;
+    for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
+      const auto entry = usage_.infoCurrent();
+      if (entry.data == cJournaledIndexedObjectSoupDatabase::kListOfChain) chainLists.push_back(static_cast<int32_t>(entry.key));
+    }
+    std::vector<int32_t> objects;
+    for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
+      const auto entry = usage_.infoCurrent();
+      if (entry.data != cJournaledIndexedObjectSoupDatabase::kListOfChain && entry.key != rootIndex) {
+        objects.push_back(static_cast<int32_t>(entry.key));
+      }
+    }
+    for (int32_t index : objects) {
+      if (int32_t itemList = 0; feedRecordAt(index, &itemList)) {
+        const NodeHeader links = db_.readObjectNodeHeader(index);
+        feeds.emplace(index, links);
+        itemLists.insert(itemList);
+        linked.insert({index, links.nextIndex, links.prevIndex});
+      }
+    }
+    linked.erase(0);
+    if (feeds.empty()) {
+      if (isList && head == 0) return true;  // a database without feeds
+      failAtRoot("Invalid feedListIndex=%ld\n", named);
+      return false;
+    }
+    auto leadsHere = [&](int32_t list) {
+      if (itemLists.contains(list)) return false;
+      cIndexedObjectList* l = loadObject_cIndexedObjectList(db_, list);
+      LoadedUse use(db_, l);
+      return linked.contains(l->infoHeadIndex()) || linked.contains(l->infoTailIndex());
+    };
+    if (isList && leadsHere(named)) return true;  // its head is a feed that does not read
+    printFinding(verbose_, "Invalid feedListIndex=%ld\n", static_cast<long>(named));
+    int32_t found = 0;
+    for (int32_t list : chainLists) {
+      if (leadsHere(list)) {
+        found = list;
+        break;
+      }
+    }
+    if (found == 0) found = newFeedList(feeds);
+    auto* root = static_cast<newsRoot*>(db_.loadObject(rootIndex, std::make_unique<newsRoot>()));
+    LoadedUse rootUse(db_, root);
+    root->feedListIndex = found;
+    db_.saveChangesToObject(root);
+    changed = true;
+    return true;
+  }
+
+  // A new list of the chain holding feeds: each run their links make, in
+  // their order, the runs by their first feed's index.
+  int32_t newFeedList(const std::map<int32_t, NodeHeader>& feeds) {
+    CreatedList created = db_.createObjectList();
+    LoadedUse use(db_, created.list);
+    usage_.set(created.index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
+    classes.made.insert(created.index);
+    std::unordered_set<int32_t> taken;
+    for (const auto& [first, links] : feeds) {
+      if (taken.contains(first) || (feeds.contains(links.prevIndex) && !taken.contains(links.prevIndex))) continue;
+      for (auto f = feeds.find(first); f != feeds.end() && taken.insert(f->first).second; f = feeds.find(f->second.nextIndex)) {
+        created.list->insertAtTail(f->first);
+      }
+    }
+    for (const auto& [index, links] : feeds) {
+      if (taken.insert(index).second) created.list->insertAtTail(index);  // in a circle of feeds
+    }
+    return created.index;
+  }
+
+  // Notes an item that goes though its record read whole (its body does not
+  // read, or it belongs to no feed). A body link naming the item itself, a
+  // body another item holds or an object of another class is damaged: the
+  // item's own body is left named by nothing.
+  void wentWithBody(int32_t item, int32_t body) {
+    classes.itemsRead.insert(item);
+    bool elsewhere = body == item || reached(body);
+    if (!elsewhere && valid(body) && !bodyRecordAt(db_, body)) {
+      elsewhere = usage_.get(body) == cJournaledIndexedObjectSoupDatabase::kListOfChain ||
+                  body == db_.infoRootValue() || newsRecordAt(db_, body);
+    }
+    if (elsewhere) {
+      ++classes.wrongBodyLinks;
+      return;
+    }
+    classes.nonItems.insert(body);
+    classes.missingBodies.push_back(body);
   }
 
   // Links the whole items of a kept feed that no list holds into its list,
@@ -498,7 +635,7 @@ class RepairWalk {
         usable = false;
         return true;
       }
-      classes.wentWithBody(itemIndex, body, reached(body));
+      wentWithBody(itemIndex, body);
       destroyNewsItem(db_, item.release(), nullptr, false);
       changed = true;
       return false;
@@ -554,8 +691,13 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
   std::unordered_set<int32_t> lists;
   auto isIndex = [&](int32_t index) { return index != 0 && indices.get(index) != 0; };
   auto isNew = [&](int32_t index) { return isIndex(index) && !lists.contains(index) && !model.nonLists.contains(index); };
+  // A damaged link may name a news object as a list: the chain walk would
+  // take its bytes for a list's.
   auto addList = [&](int32_t index) {
-    if (isIndex(index) && lists.insert(index).second) model.lists.push_back(index);
+    if (isIndex(index) && !lists.contains(index) && !newsRecordAt(db, index)) {
+      lists.insert(index);
+      model.lists.push_back(index);
+    }
   };
   std::vector<int32_t> bodies;
   struct Owners {
@@ -599,7 +741,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
       if (!feed) break;
       LoadedUse feedUse(db, feed);
       addList(feed->itemListIndex);
-      owners->itemLists.emplace(feedIndex, feed->itemListIndex);
+      owners->itemLists.emplace(feedIndex, lists.contains(feed->itemListIndex) ? feed->itemListIndex : 0);
       for (int32_t item = feed->itemList ? feed->itemList->infoHeadIndex() : 0; isNew(item);
            item = db.readObjectNodeHeader(item).nextIndex) {
         model.nonLists.insert(item);
@@ -639,6 +781,8 @@ std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const R
   std::vector<LostFeed> lost;
   std::unordered_set<int32_t> told;
   for (const FeedCensus& c : before) {
+    // A feed list link that named an item list had the census take items for feeds.
+    if (walk.keptItems.contains(c.index) || walk.droppedItems.contains(c.index)) continue;
     if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) {
       lost.push_back({c.index, c.title, c.url, {}, c.items});
     }

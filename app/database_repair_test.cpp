@@ -237,8 +237,9 @@ TEST_F(RepairTest, FaultsAboveTheItemsAreMendedOrRefused) {
        true, true, true, "gave a NIL pointer\nIndex "},
       {"a body in the feed list, check only", [&](Db& db, newsRoot& root, std::vector<int32_t>&) { root.feedList->insertAtTail(orphanBody(db)); },
        false, false, false, "gave a NIL pointer\n"},
+      // The feed records tell where the feed list is.
       {"feed list", [](Db& db, newsRoot& root, std::vector<int32_t>&) { root.feedListIndex = 4000; db.saveChangesToObject(&root); },
-       true, false, false, "Invalid feedListIndex=4000\n"},
+       true, true, true, "Invalid feedListIndex=4000\n"},
       // An item list that is no list of the chain, or another's list: its
       // "nodes" are not the feed's items. The feed gets a new empty list.
       {"item list names an item", [](Db& db, newsRoot& root, std::vector<int32_t>& items) { setItemList(db, root, items[1]); },

@@ -82,6 +82,14 @@ struct Shape {
   int64_t atLeast = 0;
 };
 
+// The root's link to the feed list.
+void linkFeedList(Db& db, const Made& m, int32_t to) {
+  newsRoot* root = loadObject_newsRoot(db, m.root);
+  root->feedListIndex = to;
+  db.saveChangesToObject(root);
+  db.unloadObject(root);
+}
+
 // Both links around an item skip it, as where a list was mended around it.
 void linkAround(Db& db, const std::vector<int32_t>& items, size_t k) {
   putLink(db, items[k - 1], kNext, items[k + 1]);
@@ -125,6 +133,15 @@ const Shape kShapes[] = {
        putLink(db, m.items.at("a")[4], kPrev, 0);
      },
      {{"a", 3}}},
+    // The root's feed-list link naming anything but the feed list: the feed
+    // records tell where it is, or make it again.
+    {"the root names a's item list as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, m.list.at("a")); }, {}},
+    {"the root names b's item list as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, m.list.at("b")); }, {}},
+    {"the root names feed b as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, m.feed.at("b")); }, {}},
+    {"the root names an item as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, m.items.at("a")[2]); }, {}},
+    {"the root names a free index as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, 4000); }, {}},
+    {"the feed list lost", [](Db& db, const Made& m) { loseBlock(db, m.feedList); }, {}},
+    {"the feed list and its index entry lost", [](Db& db, const Made& m) { loseEntry(db, m.feedList); }, {}},
     // Lost with their blocks, where no link names them: told by what they
     // leave behind (their index entries, their bodies).
     {"an item and its body lost, the list linked around them",
@@ -191,9 +208,11 @@ TEST_F(RepairShapesTest, EveryWholeItemEndsInItsFeedsListByDateAndTheCountIsWhat
   for (const Shape& shape : kShapes) {
     SCOPED_TRACE(shape.name);
     const Made made = makeFeeds();
-    withDatabase("database.soup", [&](Db& db, newsRoot&) {
-      shape.damage(db, made);
-      db.flush();
+    withDatabase("database.soup", [&](Db& db, newsRoot&) { shape.damage(db, made); });
+    // As at a start: nothing is loaded when the repair begins.
+    withModules([&] {
+      Db db(0);
+      ASSERT_TRUE(db.open("database.soup", false));
       testing::internal::CaptureStdout();
       const RepairResult r = repairDatabase(db, true, true);
       const std::string found = testing::internal::GetCapturedStdout();
@@ -214,12 +233,46 @@ TEST_F(RepairShapesTest, EveryWholeItemEndsInItsFeedsListByDateAndTheCountIsWhat
       const RepairResult check = repairDatabase(db, true, false);
       const std::string checked = testing::internal::GetCapturedStdout();
       EXPECT_TRUE(check.usable && !check.changed) << checked;
+      db.closeQuickly();
     });
   }
   FormatArguments arguments;
   RepairResult atLeast{.usable = true, .changed = true, .itemsRemoved = 3, .itemsRemovedAtLeast = true};
   EXPECT_EQ(repairSummary(atLeast, {}, "me", arguments).substr(0, 84),
             "Database was repaired: at least %ld items could not be read and were removed.\nPlease");
+}
+
+}  // namespace
+}  // namespace bw::testing_app
+
+namespace bw::testing_app {
+namespace {
+
+// Through the start-up: a root link repaired from the feed records tells
+// no loss; with the feed records gone too, the newest backup comes back and
+// the damaged file is kept.
+TEST_F(RepairShapesTest, ARootLinkIsRepairedFromTheFeedsElseTheNewestBackupComesBack) {
+  for (bool feedsLost : {false, true}) {
+    SCOPED_TRACE(feedsLost);
+    const Made made = makeFeeds();
+    fs::copy_file(at("database.soup"), at("database.soup.bak_2KnownGood"));
+    withDatabase("database.soup", [&](Db& db, newsRoot&) {
+      if (feedsLost) {
+        for (const char* title : {"a", "b"}) putBytes(db, made.feed.at(title), kVersion, {0, 0, 0, 99});
+      }
+      linkFeedList(db, made, made.list.at("a"));
+      db.setNeedsRepair(true);
+    });
+    EXPECT_EQ(runShell(), feedsLost ? 10 : 0) << output;
+    if (feedsLost) {
+      EXPECT_NE(output.find("Restored from backup \"database.soup.bak_2KnownGood\""), std::string::npos) << output;
+      EXPECT_EQ(namesStartingWith("database.soup_Corrupt_").size(), 1u);
+      EXPECT_EQ(runShell(), 0) << output;
+    } else {
+      EXPECT_NE(output.find("Database was repaired.\nPlease report"), std::string::npos) << output;
+    }
+    withDatabase("database.soup", [&](Db& db, newsRoot&) { EXPECT_EQ(contents(db), made.items); });
+  }
 }
 
 }  // namespace

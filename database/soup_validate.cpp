@@ -311,7 +311,16 @@ void ListChainCheck::walkLists(int32_t head) {
     prev = index;
     lastWalked = index;
     index = list->infoListNextIndex();
-    if (index == head) break;
+    if (index != head) continue;
+    // Back at the head: lists the head's back link or the model still name
+    // were cut off by a link that closed the circle early.
+    const int32_t salvaged = repair_ ? salvageLists(last) : 0;
+    const int32_t rest = salvaged != 0 || !repair_ ? salvaged : unwalkedModelList();
+    if (rest == 0) break;
+    printFinding(verbose_, "Invalid tail list.listNextIndex=%ld expected %ld\n", static_cast<long>(head),
+                 static_cast<long>(rest));
+    mendOr([&] { relink(*list, [&](auto& l) { l.listNext = rest; }); });
+    index = rest;
   }
   if (lastWalked == 0 || db_.infoHeadListIndex() == 0) return;  // no list was walked, or the chain was dropped
   closeCircle(head, last, lastWalked);
