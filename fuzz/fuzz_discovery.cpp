@@ -2,7 +2,8 @@
 // candidate collection, with and without a server charset. Nothing may
 // raise or read outside the bytes given (they sit in a block of exactly
 // their size) or print; every candidate offered must be an http or https
-// address (the scheme in any letter case) with a UTF-8 title.
+// address (the scheme in any letter case) with a UTF-8 title holding no
+// control XML forbids.
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include "fuzz/fuzz_text_modules.h"
 #include "news/feed_discovery.h"
 #include "news/news_module_list.h"
+#include "web/control_chars.h"
 #include "web/xml_reader.h"
 
 namespace {
@@ -34,7 +36,7 @@ void checkOffered(const bw::CandidateScan& scan) {
     std::string u(c.url.view().substr(0, 8));
     for (char& ch : u) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (u.rfind("http://", 0) != 0 && u.rfind("https://", 0) != 0) std::abort();
-    if (!bw::isWellFormedUTF8(c.title.view())) std::abort();
+    if (!bw::isWellFormedUTF8(c.title.view()) || bw::holdsForbiddenControl(c.title.view())) std::abort();
   }
   bw::feedChoiceQuestion(scan.candidates);
 }

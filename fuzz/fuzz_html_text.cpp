@@ -1,7 +1,7 @@
 // fuzz/fuzz_html_text.cpp - HTML-to-text on arbitrary bytes, with and
 // without styles and in both trim modes: no crash, well-formed UTF-8 in
-// gives well-formed UTF-8 out, no white space at either end; looksLikeHtml
-// on the same bytes.
+// gives well-formed UTF-8 out, no white space at either end, no control
+// XML forbids without styles; looksLikeHtml on the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 
 #include "fuzz/fuzz_text_modules.h"
 #include "news/html_text.h"
+#include "web/control_chars.h"
 #include "web/xml_reader.h"
 
 namespace {
@@ -27,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   text = text.substr(0, text.find('\0'));
   const std::string out(bw::htmlToDisplayText(text, styles, utf8).view());
   if (utf8 && bw::isWellFormedUTF8(text) && !bw::isWellFormedUTF8(out)) std::abort();
+  // Without styles no ESC, nor any other control XML forbids, is shown.
+  if (!styles && bw::holdsForbiddenControl(out)) std::abort();
   if (!out.empty() && (out.front() == ' ' || out.back() == ' ' || out.front() == '\n' || out.back() == '\n'))
     std::abort();
   (void)bw::looksLikeHtml(text);

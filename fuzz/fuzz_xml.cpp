@@ -1,7 +1,8 @@
 // fuzz/fuzz_xml.cpp - the XML reader on arbitrary bytes: open, parse, every
 // getter into UTF-8 and ISO-8859-1 with and without decoding, the writer and
-// xhtmlToString; UTF-8 results must be well-formed, "XML" failures must stay
-// inside the reader, and a written document must read back.
+// xhtmlToString; UTF-8 results must be well-formed and no result may hold a
+// control XML forbids, "XML" failures must stay inside the reader, and a
+// written document must read back.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -42,7 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // must never fire.
     std::abort();
   }
-  if (!x.utf8WellFormed) std::abort();
+  if (!x.utf8WellFormed || !x.controlFree) std::abort();
   if (x.parsed) {
     bw::Str written = bw::createXMLintoString(*x.root, &m.utf8, true);
     std::string again(written.view());

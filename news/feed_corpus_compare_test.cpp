@@ -151,7 +151,7 @@ const Reason kReasons[] = {
     {"_cdata_escaped_markup", "", "kept texts are decoded for display, escapes inside CDATA included"},
     {"_guid_", "id", "a guid is the uniqueID as written: kept, with CDATA markers and escapes"},
     {"_space_prefix", "link", "the entry link is its href as written"},
-    {"_illegal_char", "title", "a control character the reader accepted stays in the text"},
+    {"_illegal_char", "title", "a control character XML forbids reads as U+FFFD, not dropped"},
     {"_item_links", "link", "the first element of a name counts"},
     {"_dc_", "", "only elements without a namespace prefix are read (no Dublin Core)"},
     {"_dcterms_", "", "only elements without a namespace prefix are read (no Dublin Core)"},

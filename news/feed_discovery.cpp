@@ -19,6 +19,7 @@
 #include "platform/dos_env.h"
 #include "web/http.h"
 #include "web/text_decoding.h"
+#include "web/control_chars.h"
 #include "web/url.h"
 #include "web/xml_entities.h"
 
@@ -281,7 +282,8 @@ std::string declaredXmlEncoding(std::string_view text) {
 }
 
 // An attribute value as UTF-8 text: its bytes read in the page's charset,
-// then its character references decoded.
+// then its character references decoded; a control XML forbids, written or
+// referenced, is U+FFFD.
 std::string attributeText(std::string_view raw, const std::string& charset) {
   std::optional<std::string> decoded = decodeToUtf8(raw, charset);
   if (!decoded) decoded = decodeToUtf8(raw, "");
@@ -299,7 +301,7 @@ std::string attributeText(std::string_view raw, const std::string& charset) {
     if (r.second) out.append(buffer, static_cast<size_t>(convertUnicodeCharaToUTF8(r.second, buffer)));
     i += static_cast<size_t>(r.length);
   }
-  return out;
+  return withoutForbiddenControls(out, true);
 }
 
 // Browsers drop white space around an address, and tabs and line breaks

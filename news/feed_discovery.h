@@ -20,7 +20,8 @@
 //      a "file" page may also name "file" feeds.
 //   4. Titles and addresses are UTF-8: read in the page's charset (its
 //      "meta" charset, else the server's, else UTF-8 with stray bytes read
-//      as Windows-1252), then their character references decoded.
+//      as Windows-1252), then their character references decoded; a C0
+//      control XML forbids reads as U+FFFD (web/control_chars.h).
 //   5. Nothing is read outside the text given, and nothing is printed.
 //   6. The scan takes time linear in the text, whatever its tags hold: of
 //      a tag's attributes only the few it reads are kept. It asks its stop

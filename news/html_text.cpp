@@ -10,6 +10,7 @@
 #include "core/exception.h"
 #include "core/unicode.h"
 #include "core/utf8.h"
+#include "web/control_chars.h"
 #include "web/xml_entities.h"
 #include "web/xml_reader.h"
 
@@ -141,6 +142,12 @@ class DisplayWriter {
           continue;
         }
       }
+      // Controls are never shown; a form feed outside pre is white space.
+      if (isForbiddenControl(static_cast<unsigned char>(c)) && (pre || c != '\f')) {
+        character(kReplacementCharacter);
+        ++i;
+        continue;
+      }
       if (pre) {
         if (c == '\r') {
           out += '\n';
@@ -188,6 +195,7 @@ class DisplayWriter {
 
   void character(int32_t code) {
     flushSpace();
+    if (isForbiddenControl(code)) code = kReplacementCharacter;
     if (!utf8_) {
       out += code < 0x100 ? static_cast<char>(code) : '?';
       return;
@@ -495,7 +503,7 @@ Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8)
   if (text.isNil()) return Str();
   if (format == kFormatDetect) format = looksLikeHtml(text) ? kFormatHTML : kFormatPlainText;
   if (format == kFormatPlainText) {
-    Str tidied = std::move(text);
+    Str tidied = withoutForbiddenControls(std::move(text), utf8);
     tabsToSpaces(tidied);
     trimDisplayText(tidied, utf8);
     return tidied;

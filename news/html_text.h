@@ -13,6 +13,11 @@
 //   3. With utf8 TRUE the only no-break space trimmed at the ends is the
 //      whole pair C2 A0, so no letter loses its last byte; with utf8 FALSE
 //      the single byte A0 is white space. Inside the text nothing is trimmed.
+//   4. No display text holds a C0 control XML forbids (all but tab, line
+//      feed and carriage return): each one, written or referenced, shows as
+//      U+FFFD ("?" without utf8), so a feed's text never carries the
+//      windows' style escape (ESC); only the style marks written here do. A
+//      form feed in HTML outside pre is white space.
 #pragma once
 
 #include <cstdint>

@@ -7,6 +7,7 @@
 #include "core/exception.h"
 #include "core/unicode.h"
 #include "news/news_load.h"
+#include "web/control_chars.h"
 #include "web/json_reader.h"
 #include "web/xml_reader.h"
 
@@ -153,7 +154,11 @@ std::unique_ptr<webDataFormat> feedTypeToDocFormat(const Str& type) {
 Str convertFeedText(webDataFormat& docFormat, const cEncoding* charset, Text text, bool noDecode,
                     bool nilIfUnchanged) {
   if (text.isNil()) return Str();
-  return docFormat.convertText(text, charset, noDecode, nilIfUnchanged);
+  Str converted = docFormat.convertText(text, charset, noDecode, nilIfUnchanged);
+  const Text shown = converted.isNil() ? text : Text(converted);
+  if (!holdsForbiddenControl(shown.view())) return converted;
+  const cEncoding* target = charset ? charset : docFormat.infoDefaultCharset();
+  return Str(withoutForbiddenControls(shown.view(), !target || isUtf8Encoding(*target)));
 }
 
 Str feedTextToFeedEncoding(const cEncoding& charset, const cEncoding& encoding, Text text, bool nilIfUnchanged) {

@@ -275,7 +275,9 @@ void setTwitterEscapeTable(const TranslateEntry* table);
 const TranslateEntry* twitterEscapeTable();
 
 // A stored feed text for display: NIL for NIL, else the reader's conversion
-// into charset (noDecode for addresses; nilIfUnchanged as convertText).
+// into charset (noDecode for addresses; nilIfUnchanged as convertText),
+// every C0 control XML forbids (web/control_chars.h) shown as U+FFFD, "?" in
+// a single-byte charset.
 Str convertFeedText(webDataFormat& docFormat, const cEncoding* charset, Text text, bool noDecode,
                     bool nilIfUnchanged);
 // The user's text (in charset) in the feed's encoding, '?' for what cannot

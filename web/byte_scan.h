@@ -3,10 +3,11 @@
 // time passing over plain text to the next byte that means something.
 //
 // Invariants:
-//   1. findAnyOf and skipAscii read only bytes in [from, end) and answer the
-//      first position whose byte is one of Bytes (above 0x7F), or end when
-//      there is none; findAnyOfWithin answers the same and may read on to
-//      the `readable` its caller vouches for.
+//   1. findAnyOf, findForbiddenControl and skipAscii read only bytes in
+//      [from, end) and answer the first position whose byte is one of Bytes
+//      (a control, above 0x7F), or end when there is none; findAnyOfWithin
+//      answers the same and may read on to the `readable` its caller
+//      vouches for.
 //   2. The answer is the same with or without the vector unit (SSE2 on
 //      x86-64; elsewhere one byte at a time).
 #pragma once
@@ -61,6 +62,29 @@ inline const char* findAnyOfWithin(const char* from, const char* end, const char
   (void)readable;
 #endif
   return findAnyOf<Bytes...>(from, end);
+}
+
+// The first position in [from, end) holding a C0 control byte (00..1F)
+// other than tab, line feed and carriage return, or end.
+inline const char* findForbiddenControl(const char* from, const char* end) {
+#if defined(__SSE2__)
+  const __m128i highest = _mm_set1_epi8(0x1F);
+  while (end - from >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(block, highest), block);
+    const __m128i allowed = _mm_cmpeq_epi8(block, _mm_set1_epi8('\t')) | _mm_cmpeq_epi8(block, _mm_set1_epi8('\n')) |
+                            _mm_cmpeq_epi8(block, _mm_set1_epi8('\r'));
+    if (const int mask = _mm_movemask_epi8(_mm_andnot_si128(allowed, control))) {
+      return from + __builtin_ctz(static_cast<unsigned>(mask));
+    }
+    from += 16;
+  }
+#endif
+  for (; from < end; ++from) {
+    const auto c = static_cast<unsigned char>(*from);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return from;
+  }
+  return end;
 }
 
 // The first position in [from, end) holding a byte above 0x7F, or end.

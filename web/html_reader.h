@@ -23,6 +23,9 @@
 //      in the encoding the getter converts into (UTF-8 bytes for a UTF-8
 //      target, so "&amp;nbsp;" gives C2 A0 there and the byte A0 in a
 //      single-byte charset).
+//   5. A node holds no C0 control XML 1.0 forbids: each one of the tag or
+//      the text after it reads as U+FFFD, and a character reference to one
+//      decodes to U+FFFD (web/control_chars.h).
 #pragma once
 
 #include <cstdint>

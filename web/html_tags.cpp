@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "core/exception.h"
+#include "web/control_chars.h"
 #include "web/html_reader.h"
 
 namespace bw {
@@ -171,6 +172,13 @@ HtmlAttribute html_tagNextAttribute(Text tagText, int32_t position, bool quiet) 
 }
 
 HtmlParsedTag html_parseTag(Text tagText, htmlDataRoot* root, Str textAfter, bool quiet) {
+  // The node holds no control XML forbids: each reads as U+FFFD.
+  std::string cleanTag;
+  if (holdsForbiddenControl(tagText.view())) {
+    cleanTag = withoutForbiddenControls(tagText.view(), true);
+    tagText = Text(cleanTag);
+  }
+  textAfter = withoutForbiddenControls(std::move(textAfter), true);
   try {
     HtmlAttribute first = html_tagNextAttribute(tagText, 0, false);
     std::string_view token = first.name.view();

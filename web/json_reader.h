@@ -164,6 +164,7 @@ class cJSON : public webDataFormat {
   int32_t infoLineNumber() override { return lineNumber_; }
   Str convertText(Text text, const cEncoding* charset, bool noDecode, bool nilIfUnchanged) override;
   const cEncoding& infoSystemCharset() const { return *systemCharset_; }
+  const cEncoding* infoDefaultCharset() const override { return systemCharset_.get(); }
   const std::shared_ptr<const JsonDecoder>& infoDecoder() const { return decoder_; }
 
  private:

@@ -22,6 +22,9 @@ class webDataFormat : public class_base {
   }
   // The line of the document the reader is at, for messages.
   virtual int32_t infoLineNumber() { return 0; }
+  // The encoding convertText writes into for a NIL charset; NIL when the
+  // reader converts nothing.
+  virtual const cEncoding* infoDefaultCharset() const { return nullptr; }
 };
 
 }  // namespace bw

@@ -73,6 +73,8 @@ TEST_F(XmlCorpusTest, W3cSuiteOutcomesArePinned) {
       if (bytes) {
         XmlExercise x = exerciseXml(reader, *bytes, utf8_, latin1_);
         EXPECT_TRUE(x.utf8WellFormed) << file;
+      EXPECT_TRUE(x.controlFree) << file;
+        EXPECT_TRUE(x.controlFree) << file;
         outcome = outcomeOf(x);
         auto& counts = perType[type];
         counts.first += x.parsed ? 1 : 0;
@@ -127,6 +129,7 @@ TEST_F(XmlCorpusTest, FeedCorporaParseConvertAndRoundTrip) {
       ASSERT_TRUE(bytes);
       XmlExercise x = exerciseXml(reader, *bytes, utf8_, latin1_);
       EXPECT_TRUE(x.utf8WellFormed) << file;
+      EXPECT_TRUE(x.controlFree) << file;
       if (x.parsed) {
         ++accepted;
         if (roundTripCandidate(*x.root)) {

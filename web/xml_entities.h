@@ -162,15 +162,18 @@ Str decodeEntityUtf8(Text text, bool nilIfUnchanged, const EntityMap& entities, 
 
 // The character an XML character reference names ("#65", "#x41"), or -1
 // when the name is not one. Numbers past U+10FFFF (however many digits),
-// 0 and surrogates give U+FFFD; 80..9F as scanHtmlReference.
+// surrogates and the C0 controls XML forbids (0 and all below 20 but tab,
+// line feed and carriage return: web/control_chars.h) give U+FFFD; 80..9F
+// as scanHtmlReference.
 int32_t xmlNumericReference(std::string_view name);
 
 // One HTML character reference read at the "&" in[s] as browsers read it:
 // a name of the HTML5 list followed by ";", one of its 106 legacy names
 // without ";" (the longest that fits; in an attribute value not when a letter,
 // digit or "=" follows it), or "&#" decimal / "&#x" hexadecimal digits with or
-// without ";". A number of 0, a surrogate or one past U+10FFFF gives U+FFFD;
-// one of 80..9F the Windows-1252 character of that byte where it has one.
+// without ";". A surrogate, one past U+10FFFF or a C0 control but tab, line
+// feed and carriage return (0 among them) gives U+FFFD; one of 80..9F the
+// Windows-1252 character of that byte where it has one.
 // length is 0 when no reference starts there: the "&" is text.
 struct HtmlReference {
   int32_t length = 0;

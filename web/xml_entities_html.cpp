@@ -5,6 +5,7 @@
 
 #include "core/charset.h"
 #include "core/utf8.h"
+#include "web/control_chars.h"
 #include "web/xml_entities.h"
 
 namespace bw {
@@ -43,7 +44,9 @@ int digitValue(char c, bool hex) {
 
 // A referenced number as the character it gives.
 int32_t referencedCharacter(uint32_t value) {
-  if (value == 0 || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0xFFFD;
+  if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF) || isForbiddenControl(static_cast<int32_t>(value))) {
+    return kReplacementCharacter;
+  }
   if (value >= 0x80 && value < 0xA0) {
     const int32_t mapped = windows1252ToUnicode(static_cast<uint8_t>(value));
     if (mapped != -1) return mapped;

@@ -205,7 +205,8 @@ TEST_F(XmlEntitiesTest, EscapeScanMatchesTheKeyAndNumberModel) {
         return ampersand;
       const size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
       const uint64_t v = digits.size() - lead > 8 ? 0x110000 : std::stoull(digits, nullptr, hex ? 16 : 10);
-      code = v == 0 || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) ? 0xFFFD
+      const bool control = v < 0x20 && v != '\t' && v != '\n' && v != '\r';
+      code = control || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF) ? 0xFFFD
              : v >= 0x80 && v < 0xA0 && windows1252ToUnicode(static_cast<uint8_t>(v)) != -1
                  ? windows1252ToUnicode(static_cast<uint8_t>(v))
                  : static_cast<int32_t>(v);

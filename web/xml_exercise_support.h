@@ -1,12 +1,14 @@
 // web/xml_exercise_support.h - runs a document through everything the XML
 // side offers (open, parse, every getter into UTF-8 and ISO-8859-1 with and
 // without decoding, the writer, xhtmlToString), for the corpus tests and the
-// fuzz target.
+// fuzz target: every UTF-8 result well-formed, none holding a control XML
+// forbids.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "web/control_chars.h"
 #include "web/web_walk.h"
 #include "web/xhtml_text.h"
 #include "web/xml_reader.h"
@@ -20,6 +22,7 @@ struct XmlExercise {
   std::string message;          // the failure's message
   size_t nodes = 0;
   bool utf8WellFormed = true;   // every UTF-8 getter result was well-formed
+  bool controlFree = true;      // no getter result held a C0 control XML forbids
   std::unique_ptr<webDataRoot> root;
 };
 
@@ -43,6 +46,7 @@ inline XmlExercise exerciseXml(cXML& reader, std::string_view bytes, const cEnco
 
   auto check = [&](const Str& s, const cEncoding& target) {
     if (&target == &utf8 && !s.isNil() && !isWellFormedUTF8(s.view())) x.utf8WellFormed = false;
+    if (!s.isNil() && holdsForbiddenControl(s.view())) x.controlFree = false;
   };
   size_t xhtmlBudget = 1 << 22;  // bytes of xhtmlToString output, so deep trees stay linear
   auto enter = [&](webDataNode* n) -> int {

@@ -15,6 +15,7 @@
 #include "core/unicode.h"
 #include "core/utf8.h"
 #include "web/byte_scan.h"
+#include "web/control_chars.h"
 #include "web/text_decoding.h"
 
 namespace bw {
@@ -745,12 +746,16 @@ void cXML::openSteps() {
   // 7F (ASCII passes every conversion as it stands).
   const char* body = text_ + markLength_;
   const int32_t bodyLength = length_ - markLength_;
+  // Controls XML forbids (ASCII in every charset read here) are replaced in
+  // UTF-8 text: a single-byte text holding one is converted first.
+  bool controls = findForbiddenControl(body, body + bodyLength) != body + bodyLength;
   if (encoding_->isOfClass(cCharset::kClassName) && skipAscii(body, body + bodyLength) != body + bodyLength) {
-    expansion_ = byteExpansion(*encoding_, *utf8Encoding_);
+    expansion_ = controls ? nullptr : byteExpansion(*encoding_, *utf8Encoding_);
     if (!expansion_) {
-      // A charset that could make markup of other bytes: convert the whole
-      // text once. Offsets already taken move by what the conversion did to
-      // the bytes before them.
+      // A charset that could make markup of other bytes (or a text whose
+      // controls are to be replaced): convert the whole text once. Offsets
+      // already taken move by what the conversion did to the bytes before
+      // them.
       auto convert = [&](int32_t length) {
         return convertStringEncoding(std::string_view(body, static_cast<size_t>(length)), *encoding_,
                                      *utf8Encoding_, length, '?', false, false, nullptr, 0);
@@ -762,10 +767,13 @@ void cXML::openSteps() {
       start = remap(start);
       position_ = remap(position_);
       adoptConvertedText(convert(bodyLength).view());
+      // A charset may give a control for a byte above 7F too.
+      controls = controls || holdsForbiddenControl(std::string_view(text_, static_cast<size_t>(length_)));
     }
     if (declaredEncodingName_.isNil()) declaredEncodingName_ = std::move(encodingName_);
     encodingName_ = Str(encoding_->infoName().view());
   }
+  if (controls) replaceForbiddenControls(start);
 
   while (name.starts_with("!--") || opensInstruction(name) || name == "!DOCTYPE") {
     start = position_;
@@ -774,6 +782,25 @@ void cXML::openSteps() {
     name = firstTagName(t.tag);
   }
   position_ = start;
+}
+
+void cXML::replaceForbiddenControls(int32_t& start) {
+  const std::string_view all(text_, static_cast<size_t>(length_));
+  std::string replaced = withoutForbiddenControls(all, true);
+  if (replaced.size() > static_cast<size_t>(INT32_MAX)) raise("MEM", "cXML.open(); converted text too long");
+  // Each control before an offset taken moves it by the two bytes its
+  // replacement adds.
+  auto remap = [&](int32_t offset) {
+    const std::string_view before = all.substr(0, static_cast<size_t>(offset));
+    return offset + 2 * static_cast<int32_t>(std::count_if(before.begin(), before.end(), [](char c) {
+             return isForbiddenControl(static_cast<unsigned char>(c));
+           }));
+  };
+  start = remap(start);
+  position_ = remap(position_);
+  convertedText_ = std::move(replaced);
+  text_ = convertedText_.c_str();
+  length_ = static_cast<int32_t>(convertedText_.size());
 }
 
 XmlParseResult cXML::parseDocument() {

@@ -29,6 +29,10 @@
 //      position just behind the mark counts as the start of the text.
 //   5. Roots share the reader's decoder (and with it the entity map), so
 //      they stay readable after the reader ends.
+//   6. No string of the tree holds a C0 control XML 1.0 forbids (all but
+//      tab, line feed and carriage return): each one the document holds
+//      reads as U+FFFD, and a character reference to one decodes to U+FFFD
+//      (web/control_chars.h). The document is not refused for them.
 #pragma once
 
 #include <array>
@@ -102,6 +106,7 @@ class cXML : public webDataFormat {
   const std::string& lastError() const { return lastError_; }
   bool isOpen() const { return text_ != nullptr; }
   const cEncoding& infoSystemCharset() const { return *systemCharset_; }
+  const cEncoding* infoDefaultCharset() const override { return systemCharset_.get(); }
   const std::shared_ptr<const XmlDecoder>& infoDecoder() const { return decodeTable_; }
 
  private:
@@ -129,6 +134,9 @@ class cXML : public webDataFormat {
   bool settleEncoding(bool declared, int32_t& start);
   // The text becomes the byte-order mark (if any) followed by converted.
   void adoptConvertedText(std::string_view converted);
+  // In a UTF-8 text, every C0 control XML forbids becomes U+FFFD; start
+  // and the position move with the text.
+  void replaceForbiddenControls(int32_t& start);
   void convertDocument();
   // The end of the text: tag scanning may read up to here.
   const char* textEnd() const { return text_ + length_; }
