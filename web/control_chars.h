@@ -1,9 +1,12 @@
 // web/control_chars.h - the C0 control characters XML 1.0 forbids: every
-// one but tab, line feed and carriage return. No reader hands one on as
-// text: one written as it is, or named by a character reference, reads as
-// U+FFFD ("?" in a text of a single-byte charset), as other references to
-// no character do. Among them is ESC (1B), which marks the styles of the
-// windows' texts, so no feed can restyle a window.
+// one but tab, line feed and carriage return. The XML and HTML readers hand
+// none on as text: one written as it is, or named by a character reference,
+// reads as U+FFFD ("?" in a text of a single-byte charset), as other
+// references to no character do. The JSON reader keeps JSON's strings
+// exact (they carry tokens and addresses too); what it reads reaches a
+// window only as display text (news/html_text.h, convertFeedText), which
+// shows them as U+FFFD. Among them is ESC (1B), which marks the styles of
+// the windows' texts, so no feed can restyle a window.
 //
 // Invariants:
 //   1. A byte 00..1F is such a character in UTF-8 and in every charset the
