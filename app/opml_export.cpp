@@ -99,7 +99,7 @@ OpmlWriteResult makeOpmlDocument(Text path, newsRoot& root, const cEncoding& cha
   std::string text = makeOpmlText(root, charset);
   cFile file;
   file.initialise(0);
-  if (!file.create(path, !replace, false)) return {OpmlWriteResult::kNotCreated, ""};
+  if (!file.create(path, !replace, false)) return {OpmlWriteResult::kNotCreated, "", ""};
   try {
     file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
     file.close();

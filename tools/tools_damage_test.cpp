@@ -144,7 +144,9 @@ class ToolDamageTest : public ProgramTest {
   }
   ChildResult runTool(const std::vector<std::string>& arguments) {
     bool timedOut = false;
-    ChildResult r = finishChild(startChild(arguments, {}, {.captureErrors = true}), kSecondsForARun, &timedOut);
+    ChildOptions options;
+    options.captureErrors = true;
+    ChildResult r = finishChild(startChild(arguments, {}, options), kSecondsForARun, &timedOut);
     EXPECT_FALSE(timedOut) << arguments[0] << " went on for ever";
     return r;
   }
