@@ -32,7 +32,8 @@
 //      begins afresh instead of meeting them again. A copy that cannot be
 //      renamed into place because another start put a database there first
 //      is dropped, and the restore answers so that the caller opens that
-//      database; every other ending raises "ERR".
+//      database; every other ending raises "ERR" (a copy without room on
+//      the disk says so, the backups as they were, for the next start).
 #pragma once
 
 #include <cstdint>

@@ -13,6 +13,7 @@
 #include "core/exception.h"
 #include "database/soup_block_file.h"
 #include "news/news_load.h"
+#include "platform/assigns.h"
 #include "platform/dos.h"
 #include "platform/dos_errors.h"
 #include "platform/file_procs.h"
@@ -170,7 +171,20 @@ void restoreFromBackup(bool databaseMissing, const std::string& problem) {
   std::vector<const char*> failed;
   for (const char* backup : kRestoreOrder) {
     if (!cPath::ExistsPath(backup, true)) continue;
-    const Placed p = restoreCopyOf(backup);
+    Placed p;
+    try {
+      p = restoreCopyOf(backup);
+    } catch (const eException& e) {
+      if (e.code() != "FULL") throw;
+      // The copy had no room: the backups stay for the next start.
+      dos::FileInfo info;
+      const int64_t size = dos::examinePath(Text(backup), true, info, dos::Detail::full) ? info.size : 0;
+      reportRestore(problem,
+                    "%sThe disk is full: the backup \"%s\" could not be restored (it needs %ld bytes in %s).\nEvery "
+                    "backup was left as it is; the next start tries again.%s",
+                    {missingNote, std::string(backup), size, dos::dataFolderPath(), badNote});
+      raise("ERR", "restoreFromBackup(); the disk is full");
+    }
     switch (p.end) {
       case Placing::failedCheck:
         failed.push_back(backup);
