@@ -866,8 +866,8 @@ void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedC
   result.itemsRemovedAtLeast = !whole && result.itemsRemoved > 0;
   for (LostFeed& feed : result.lostFeeds) {
     if (auto held = walk.heldForRescue.find(feed.index); held != walk.heldForRescue.end()) feed.items = held->second;
-    if (auto named = walk.namedForRescue.find(feed.index); named != walk.namedForRescue.end()) {
-      feed.named.insert(feed.named.end(), named->second.begin(), named->second.end());
+    if (auto list = walk.namedForRescue.find(feed.index); list != walk.namedForRescue.end()) {
+      feed.named.insert(feed.named.end(), list->second.begin(), list->second.end());
     }
   }
 }

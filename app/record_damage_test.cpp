@@ -227,7 +227,9 @@ TEST_F(RecordDamageTest, ALostFeedComesBackWithItsItemsFromTheNewestBackupThatHo
     const std::string told = *c.backup ? std::string("The feed \"b\" was damaged and has been restored from a backup with "
                                                      "its items") + c.told : c.told;
     EXPECT_NE(output.find("Database was repaired.\n" + told), std::string::npos) << output;
-    if (*c.backup) EXPECT_TRUE(bytes(c.backup) == kept && mtime(c.backup) == keptTime);
+    if (*c.backup) {
+      EXPECT_TRUE(bytes(c.backup) == kept && mtime(c.backup) == keptTime);
+    }
     EXPECT_TRUE(namesStartingWith("database.soup_").empty());
     withDatabase("database.soup", [&](Db& db, newsRoot& root) {
       const auto now = contents(db);

@@ -199,8 +199,9 @@ TEST_F(SoupFileTest, AFileOpenedForReadingIsNeverWritten) {
   for (const Left left : {closed, killed, journalPending}) {
     SCOPED_TRACE(left);
     const std::string name = "read" + std::to_string(left) + ".soup";
-    if (left == killed) ASSERT_NO_FATAL_FAILURE(killAfterSecondRecord(name, {1}, {7}));
-    if (left != killed) {
+    if (left == killed) {
+      ASSERT_NO_FATAL_FAILURE(killAfterSecondRecord(name, {1}, {7}));
+    } else {
       auto db = onDisk(name, -1);
       db->createdAndUnloadObject(new TestRecord({1}));
       db->flush();
