@@ -146,6 +146,10 @@ class ListChainCheck {
     return indices_ ? indices_->get(index) != 0 : db_.infoBlockFile().infoBlockOfIndex(index, true) != 0;
   }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
+  // Whether the walk met index as a list of the chain.
+  bool walkedList(int64_t index) {
+    return index > 0 && index <= INT32_MAX && seenLists_.get(static_cast<intptr_t>(index)) != 0;
+  }
   // Where a chain whose first list was refused starts again: 0 drops it.
   int32_t restartAt(int32_t refusedHead) {
     if (model_) {
@@ -238,9 +242,16 @@ ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose,
       ~Restore() { soup.setAutoCompact(on); }
     } restore{*this, autoCompact};
 
+    std::optional<ListModel> model;
+    if (repair && listModelSource_) model = listModelSource_(*result.indices);
+    ListChainCheck chain(*this, result.indices.get(), verbose, repair, result, model ? &*model : nullptr);
+    chain.walkLists(infoHeadListIndex());
+    // The compaction walk stands at a list of the chain (it reads it as a
+    // list), or nowhere: a damaged value naming another object, which may
+    // be destroyed later, starts it again.
     int64_t defrag = infoDefragListIndex();
     if (defrag < -1) defrag = ~defrag;
-    if (defrag != 0 && defrag != -1 && result.indices->get(static_cast<intptr_t>(defrag)) == 0) {
+    if (defrag != 0 && defrag != -1 && !chain.walkedList(defrag)) {
       printFinding(verbose, "Invalid listIndex=%ld (from readDefragListIndex())\n", static_cast<long>(defrag));
       if (repair) {
         compactStep(true);
@@ -248,10 +259,6 @@ ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose,
         result.valid = false;
       }
     }
-    std::optional<ListModel> model;
-    if (repair && listModelSource_) model = listModelSource_(*result.indices);
-    ListChainCheck(*this, result.indices.get(), verbose, repair, result, model ? &*model : nullptr)
-        .walkLists(infoHeadListIndex());
     if (tx) tx->finish();
   });
   return finished(std::move(result), keepSet);
