@@ -28,6 +28,14 @@ if(BRINDLEWORK_FUZZ)
   add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
+# LLVM's linker (Debian's lld) links the large sanitized test programs in
+# less than half the time of the default one; without it the default links.
+include(CheckLinkerFlag)
+check_linker_flag(CXX -fuse-ld=lld BRINDLEWORK_HAVE_LLD)
+if(BRINDLEWORK_HAVE_LLD)
+  add_link_options(-fuse-ld=lld)
+endif()
+
 if(BRINDLEWORK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)

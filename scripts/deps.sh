@@ -5,7 +5,7 @@
 # libraries the benchmarks measure against (installed only by scripts/bench,
 # so the test run does not wait for them).
 BRINDLEWORK_PACKAGES=(
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ lld pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-dev
   curl libcurl4-openssl-dev libidn2-dev libssl-dev openssl socat tzdata
