@@ -110,12 +110,12 @@ void listedItems(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed,
   ListLoop loop(index);
   while (index != 0) {
     HeldItem item(db, loadObject_newsItem2(db, index, &feed));
-    if (!item) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
+    if (!item) raiseLinkDamage("writeDatabaseBackup(); an item of the list cannot be loaded");
     newsItemBody* body = loadObject_newsItemBody(db, item->bodyIndex);
     LoadedUse bodyUse(db, body);
     write(*item.get(), body);
     index = item->infoNextIndex();
-    if (loop.cameBackTo(index)) raise("BUG", "writeDatabaseBackup(); an item of the list cannot be loaded");
+    loop.stepTo(index, "writeDatabaseBackup(); an item of the list cannot be loaded");
   }
 }
 

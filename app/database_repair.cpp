@@ -728,6 +728,7 @@ cJournaledIndexedObjectSoupDatabase::ListModel newsListModel(cJournaledIndexedOb
     const int32_t rootIndex = db.infoRootValue();
     if (!isIndex(rootIndex)) return model;
     model.nonLists.insert(rootIndex);
+    owners->lists.insert(rootIndex);  // no node of any list either
     newsRoot* root = loadObject_newsRoot(db, rootIndex);
     if (!root) return model;
     LoadedUse rootUse(db, root);

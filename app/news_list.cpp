@@ -185,11 +185,12 @@ GuiListRow fAllNewsItems::call() {
   const int32_t next = item->infoNextIndex();
   item.reset(nullptr);
   if (newsItem* following = isNewsItemShown(db_, next, feed, &root_)) {
+    // An item comes twice only from a list that runs in a circle.
     if (yielded_.contains(following->infoSoupIndex())) {
       db_.unloadObject(following);
-    } else {
-      hold(following);
+      raiseLinkDamage("fAllNewsItems(); an item list comes back to an item it went through");
     }
+    hold(following);
   }
   return row;
 }

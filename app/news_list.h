@@ -112,8 +112,8 @@ class fAllNewsItems : public fGuiListEntries {
   const cEncoding* charset_;
   newsRoot& root_;
   std::priority_queue<Held, std::vector<Held>, Newer> merge_;
-  // The items given rows: a damaged item list that comes back to one ends
-  // that feed's rows instead of yielding rows for ever.
+  // The items given rows: a damaged item list that comes back to one raises
+  // link damage instead of yielding rows for ever.
   std::unordered_set<int32_t> yielded_;
   NewsLineMaker lines_;
   int32_t count_ = 0;

@@ -2,7 +2,9 @@
 //
 // Every walk goes from newer to older along olderDuplicateItemIndex, holding
 // one member at a time, and remembers the indexes it visited: a damaged
-// chain that loops back ends the walk as an unloadable link does.
+// chain that loops back ends the walk as an unloadable link does. A chain
+// whose links do not agree (no oldest, no newest link, a member never met)
+// is damage met while running: link damage (database/object_soup.h).
 #include "news/news_objects.h"
 
 #include <algorithm>
@@ -96,8 +98,8 @@ DuplicateEnds newsItem::infoOldestDuplicateItemIndex(cJournaledIndexedObjectSoup
       index = item->olderDuplicateItemIndex;
     }
   }
-  if (ends.oldest == 0) raise("BUG", "newsItem.infoOldestDuplicateItemIndex(); prevIndex=0");
-  if (ends.newest == 0) raise("BUG", "newsItem.infoOldestDuplicateItemIndex(); newestDuplicateIndex=0 (1)");
+  if (ends.oldest == 0) raiseLinkDamage("newsItem.infoOldestDuplicateItemIndex(); prevIndex=0");
+  if (ends.newest == 0) raiseLinkDamage("newsItem.infoOldestDuplicateItemIndex(); newestDuplicateIndex=0 (1)");
   return ends;
 }
 
@@ -122,7 +124,7 @@ void newsItem::addAsNewestDuplicate(cJournaledIndexedObjectSoupDatabase& db, new
   const bool chained = infoIsDuplicate();
   const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
   OldestMember oldest(db, *this, chained ? ends.oldest : 0);
-  if (chained && !oldest) raise("BUG", "newsItem.addAsNewestDuplicate(); oldest=NIL");
+  if (chained && !oldest) raiseLinkDamage("newsItem.addAsNewestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   if (!chained) {
     other->olderDuplicateItemIndex = infoSoupIndex();
@@ -143,7 +145,7 @@ void newsItem::addAsOldestDuplicate(cJournaledIndexedObjectSoupDatabase& db, new
   const bool chained = infoIsDuplicate();
   const DuplicateEnds ends = chained ? infoOldestDuplicateItemIndex(db) : DuplicateEnds{};
   OldestMember oldest(db, *this, chained ? ends.oldest : 0);
-  if (chained && !oldest) raise("BUG", "newsItem.addAsOldestDuplicate(); oldest=NIL");
+  if (chained && !oldest) raiseLinkDamage("newsItem.addAsOldestDuplicate(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   if (!chained) {
     olderDuplicateItemIndex = other->infoSoupIndex();
@@ -171,13 +173,13 @@ void newsItem::removeFromDuplicateList(cJournaledIndexedObjectSoupDatabase& db) 
   int32_t newerIndex = 0;
   for (int32_t index = ends.newest; index != self;) {
     newsItem* item = visit(db, index, feed_, visited);
-    if (!item) raise("BUG", "newsItem.removeFromDuplicateList(); failed to find node in duplicate list");
+    if (!item) raiseLinkDamage("newsItem.removeFromDuplicateList(); failed to find node in duplicate list");
     newer.reset(item);
     newerIndex = index;
     index = item->olderDuplicateItemIndex;
   }
   HeldItem oldest(db, newer ? nullptr : loadObject_newsItem2(db, ends.oldest, feed_));
-  if (!newer && !oldest) raise("BUG", "newsItem.removeFromDuplicateList(); oldest=NIL");
+  if (!newer && !oldest) raiseLinkDamage("newsItem.removeFromDuplicateList(); oldest=NIL");
   SoupTransaction transaction(db.infoBlockFile());
   if (!newer) {
     // This item is the newest: the oldest's newest link moves on (or the

@@ -9,6 +9,7 @@
 #include "core/box.h"
 #include "core/string_procs.h"
 #include "news/feed_newest_item.h"
+#include "news/list_loop.h"
 #include "news/news_format.h"
 #include "news/news_load.h"
 #include "news/rss_date.h"
@@ -123,11 +124,15 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
 template <class Visit>
 void FeedMerge::walkIndexed(Visit visit) {
   int32_t next = feed_.itemList ? feed_.itemList->infoHeadIndex() : 0;
+  // A damaged list would hide the items behind a loop or a stray link, to
+  // be stored again as new: it is damage.
+  ListLoop loop(next);
   for (int64_t n = 0; next != 0 && n < indexLimit_; ++n) {
     Loaded<newsItem> stored{db_, loadObject_newsItem2(db_, next, &feed_)};
-    if (!stored.object) break;
+    if (!stored.object) raiseLinkDamage("FeedMerge(); the item list names an index that holds no item");
     visit(next, *stored.object);
     next = stored->infoNextIndex();
+    loop.stepTo(next, "FeedMerge(); the item list comes back to an item it went through");
   }
 }
 

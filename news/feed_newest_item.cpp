@@ -3,6 +3,7 @@
 
 #include <deque>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 
 #include "core/exception.h"
@@ -73,6 +74,11 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // A stored item that takes a second new one before it is loaded: its
   // links then change in memory, not by a read and a write in the file.
   int32_t lastBefore = 0;
+  // A sound list brings the walk back to an item it looked at only after an
+  // insertion in front of it (which may drop that item's glance): more
+  // returns than insertions are a list that runs in a circle.
+  std::unordered_set<int32_t> looked;
+  int64_t returns = 0, insertions = 0;
   auto stepOn = [&] {
     std::swap(prev, cur);
     const int32_t next = prev->get()->infoNextIndex();
@@ -80,7 +86,12 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
       std::swap(cur, ahead);
       ahead->clear();
     } else {
-      cur->look(next);
+      if (next != 0 && !looked.insert(next).second && ++returns > insertions) {
+        raiseLinkDamage("updateFeedNewestItemTime(); the item list comes back to an item it went through");
+      }
+      if (!cur->look(next) && next != 0) {
+        raiseLinkDamage("updateFeedNewestItemTime(); the item list names an index that holds no item");
+      }
     }
   };
   // Each item the walk links keeps a use until the walk ends: a glance that
@@ -88,6 +99,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
   // the walk passes them again) finds it loaded instead of reading its new
   // record from the transaction's cache.
   std::deque<HeldItem> linked;
+  looked.insert(feed.itemList->infoHeadIndex());
   cur->look(feed.itemList->infoHeadIndex());
   auto taker = newItems.infoStart()->clone(0, 0);
   while (!newItems.isEmpty()) {
@@ -125,6 +137,7 @@ void updateFeedNewestItemTime(cJournaledIndexedObjectSoupDatabase& db, newsFeed&
     } else {
       feed.itemList->insertAfter(index, hereIndex);
     }
+    ++insertions;
     if (hereIndex) prev->relinked(index, here.prevIndex);
     if (between) cur->relinked(after->infoNextIndex(), index);
     for (int32_t touched : {index, item->infoPrevIndex(), item->infoNextIndex()}) writeLoadedHeader(db, touched);

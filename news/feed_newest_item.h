@@ -18,6 +18,9 @@
 //      list) are linked or destroyed. The list must not own its objects.
 //   5. The walk reads only the list links, dates and uniqueID of the stored
 //      items it passes (glances, news/news_item_glance.h).
+//   6. A damaged list (one that comes back to an item more often than
+//      insertions explain, or names an index that holds no item) raises
+//      link damage (database/object_soup.h); the transaction is discarded.
 #pragma once
 
 #include "core/mega_list_family.h"

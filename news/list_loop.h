@@ -1,9 +1,13 @@
 // news/list_loop.h - notices a walk along stored links that comes back to an
 // index it went through: a damaged list may run in a circle, which would
-// keep a walk going for ever.
+// keep a walk going for ever. The running program's walks take it as
+// damage (stepTo).
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+
+#include "database/object_soup.h"
 
 namespace bw {
 
@@ -24,6 +28,11 @@ class ListLoop {
       steps_ = 0;
     }
     return false;
+  }
+  // cameBackTo, where coming back is damage met while running: raises
+  // link damage (eRecordDamage "BUG") with message.
+  void stepTo(int32_t index, std::string_view message) {
+    if (cameBackTo(index)) raiseLinkDamage(message);
   }
 
  private:

@@ -48,7 +48,7 @@ template <class T>
 cIndexedObjectList* loadHeldList(cJournaledIndexedObjectSoupDatabase& db, T* holder, int32_t listIndex) {
   try {
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db, listIndex);
-    if (!list) raise("BUG", "loadObject_cIndexedObjectList(); list=NIL");
+    if (!list) raiseLinkDamage("loadObject_cIndexedObjectList(); list=NIL");
     return list;
   } catch (...) {
     db.unloadObject(holder);

@@ -186,7 +186,9 @@ class newsItem : public cIndexedObjectNode {
   // newestDuplicateItemIndex (the newest's index). An item in no chain has
   // both 0. Walks load one member at a time through loadObject_newsItem2
   // with this item's feed, remember what they visited, and end at a link
-  // that cannot be loaded or that comes back to a visited item.
+  // that cannot be loaded or that comes back to a visited item. The raises
+  // named below are link damage (eRecordDamage, database/object_soup.h):
+  // the chain's links do not agree.
   bool infoIsDuplicate() const { return olderDuplicateItemIndex != 0 || newestDuplicateItemIndex != 0; }
   bool infoIsOldestDuplicate() const { return newestDuplicateItemIndex != 0; }
   // "BUG" "newsItem.infoOldestDuplicateItemIndex(); prevIndex=0" when the

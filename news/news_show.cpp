@@ -8,6 +8,16 @@
 namespace bw {
 namespace {
 
+const char kComesBack[] = "isNewsItemShown(); the item list comes back to an item it went through";
+
+// The item at index (not 0) of feed's list: an index that names no item is
+// damage.
+newsItem* itemOfList(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed& feed) {
+  newsItem* item = loadObject_newsItem2(db, index, &feed);
+  if (!item) raiseLinkDamage("isNewsItemShown(); the item list names an index that holds no item");
+  return item;
+}
+
 // The first item of the run of items at the list's end whose published
 // date is not valid: the list is ordered by that date, so they stand behind
 // every dated item, whatever their other dates. 0 when there is none.
@@ -16,15 +26,14 @@ int32_t firstUndatedAtEnd(cJournaledIndexedObjectSoupDatabase& db, newsFeed& fee
   int32_t first = 0;
   ListLoop loop(index);
   while (index != 0) {
-    newsItem* item = loadObject_newsItem2(db, index, &feed);
-    if (!item) break;
+    newsItem* item = itemOfList(db, index, feed);
     const bool undated = !isValidDate(item->published);
     const int32_t prev = item->infoPrevIndex();
     db.unloadObject(item);
     if (!undated) break;
     first = index;
     index = prev;
-    if (loop.cameBackTo(index)) break;
+    loop.stepTo(index, kComesBack);
   }
   return first;
 }
@@ -35,16 +44,15 @@ int32_t firstUndatedAtEnd(cJournaledIndexedObjectSoupDatabase& db, newsFeed& fee
 // dated item older than the limit ends the dated part of the walk, which
 // goes on with the undated items at the list's end (dated by their updated
 // or download date); a feed that dates its items by their download goes
-// through the whole list. A damaged list that comes back to an item it went
-// through ends the walk as an unloadable link does.
+// through the whole list. A damaged list, one that comes back to an item it
+// went through or names what is no item, raises link damage.
 newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed& feed, newsRoot* root,
                bigTime limit, bool towardsOlder) {
   ListLoop loop(index);
   bool first = true;
   bool undatedPart = false;  // the walk is among the undated items at the end
   while (index != 0) {
-    newsItem* item = loadObject_newsItem2(db, index, &feed);
-    if (!item) return nullptr;
+    newsItem* item = itemOfList(db, index, feed);
     const bool dated = isValidDate(item->published);
     if (first && !dated) undatedPart = true;
     first = false;
@@ -54,7 +62,7 @@ newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed&
       if (undatedPart) return nullptr;
       undatedPart = true;
       index = firstUndatedAtEnd(db, feed);
-      if (loop.cameBackTo(index)) return nullptr;
+      loop.stepTo(index, kComesBack);
       continue;
     }
     if (!dated) undatedPart = true;
@@ -70,7 +78,7 @@ newsItem* walk(cJournaledIndexedObjectSoupDatabase& db, int32_t index, newsFeed&
     if (!hidden) return item;
     index = towardsOlder ? item->infoNextIndex() : item->infoPrevIndex();
     db.unloadObject(item);
-    if (loop.cameBackTo(index)) return nullptr;
+    loop.stepTo(index, kComesBack);
   }
   return nullptr;
 }

@@ -15,8 +15,9 @@
 //      (the dated items behind it are never loaded) and the walk goes on
 //      with the undated items at the end, found from the list's tail. A
 //      feed dated by its downloads is walked whole.
-//   4. A link that cannot be loaded ends the walk, and so does one that
-//      comes back to an item the walk went through (a damaged list).
+//   4. A damaged list is damage met while running: a link that names no
+//      item, or that comes back to an item the walk went through, raises
+//      link damage (eRecordDamage "BUG", database/object_soup.h).
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/ascii_case.h"
+#include "news/list_loop.h"
 #include "news/news_item_glance.h"
 #include "news/news_load.h"
 #include "social/facebook_records.h"
@@ -91,12 +92,14 @@ class PostParse : public SocialPageParse {
       next = feed_.itemList->infoHeadIndex();
       stop = false;
     }
+    ListLoop loop(next);
     while (!stop && next != 0) {
       const newsItem* at = cursor_.look(next);
       if (!at) break;
       known_.set(at->uniqueID.view(), next);
       stop = item.published > at->published;
       next = at->infoNextIndex();
+      loop.stepTo(next, "facebookParse(); the item list comes back to an item it went through");
     }
   }
 
