@@ -22,6 +22,8 @@
 #include <fstream>
 #include <iostream>
 #include <random>
+#include <utility>
+#include <vector>
 
 #include "app/child_run_test_support.h"
 #include "app/gui_user_test_support.h"
@@ -550,8 +552,9 @@ TEST_F(RealisticLayoutTest, OnOneScreen) {
 }
 
 // Each screen in a process of its own: the toolkit's screens are fixed
-// when it starts. Three screens by default (a minute each under the
-// sanitizers); BRINDLEWORK_LAYOUT_ALL_SCREENS=1 runs all seven.
+// when it starts. Three screens by default (a minute of processor each under
+// the sanitizers, run at once); BRINDLEWORK_LAYOUT_ALL_SCREENS=1 runs all
+// seven.
 TEST(RealisticLayout, OnEveryScreen) {
   if (std::getenv("BW_LAYOUT_SCREEN")) GTEST_SKIP() << "the child's own run";
   struct Screen {
@@ -568,21 +571,30 @@ TEST(RealisticLayout, OnEveryScreen) {
                  {"1920x1080", 1920, 1080, "", false, ""},
                  {"1920x1080@2", 1920, 1080, "2", true, ""}};
   const bool all = std::getenv("BRINDLEWORK_LAYOUT_ALL_SCREENS") != nullptr;
-  const std::string config = (std::filesystem::temp_directory_path() / ("bw-screens-" + std::to_string(::getpid()))).string();
+  // The children run side by side, each with a screen file of its own.
+  std::vector<std::pair<const Screen*, StartedChild>> started;
+  std::vector<std::string> configs;
   for (const Screen& screen : screens) {
     if (!screen.always && !all) continue;
-    SCOPED_TRACE(screen.name);
+    const std::string config = (std::filesystem::temp_directory_path() /
+                                ("bw-screens-" + std::to_string(::getpid()) + "-" + std::to_string(configs.size())))
+                                   .string();
+    configs.push_back(config);
     std::ofstream(config) << R"({"screens": [{"name": "screen", "x": 0, "y": 0, "width": )" << screen.width
                           << R"(, "height": )" << screen.height << R"(, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
-    const ChildResult run = runChild({"/proc/self/exe", "--gtest_filter=RealisticLayoutTest.OnOneScreen"},
-                                     {{"BW_LAYOUT_SCREEN", screen.name},
-                                      {"QT_QPA_PLATFORM", "offscreen:configfile=" + config},
-                                      {"QT_SCALE_FACTOR", screen.scale},
-                                      {"BW_LAYOUT_LOCALE", screen.locale}});
+    started.emplace_back(&screen, startChild({"/proc/self/exe", "--gtest_filter=RealisticLayoutTest.OnOneScreen"},
+                                             {{"BW_LAYOUT_SCREEN", screen.name},
+                                              {"QT_QPA_PLATFORM", "offscreen:configfile=" + config},
+                                              {"QT_SCALE_FACTOR", screen.scale},
+                                              {"BW_LAYOUT_LOCALE", screen.locale}}));
+  }
+  for (const auto& [screen, child] : started) {
+    SCOPED_TRACE(screen->name);
+    const ChildResult run = finishChild(child);
     EXPECT_EQ(run.rc, 0) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
   }
-  std::filesystem::remove(config);
+  for (const std::string& config : configs) std::filesystem::remove(config);
 }
 
 }  // namespace
