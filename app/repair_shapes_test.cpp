@@ -237,7 +237,9 @@ TEST_F(RepairShapesTest, EveryWholeItemEndsInItsFeedsListByDateAndTheCountIsWhat
     });
   }
   FormatArguments arguments;
-  RepairResult atLeast{.usable = true, .changed = true, .itemsRemoved = 3, .itemsRemovedAtLeast = true};
+  RepairResult atLeast;
+  atLeast.usable = atLeast.changed = atLeast.itemsRemovedAtLeast = true;
+  atLeast.itemsRemoved = 3;
   EXPECT_EQ(repairSummary(atLeast, {}, "me", arguments).substr(0, 84),
             "Database was repaired: at least %ld items could not be read and were removed.\nPlease");
 }
