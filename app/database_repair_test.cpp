@@ -135,20 +135,47 @@ TEST_F(RepairTest, AChainOfListsLedIntoTheNewsObjectsLeavesThemAsTheyWere) {
   }
 }
 
-// A damaged defragListIndex naming an index nothing uses: the sweep
-// destroys it, and the compaction walk must not be left standing there.
-TEST_F(RepairTest, TheCompactionWalkDoesNotStayAtAnIndexTheSweepDestroyed) {
-  for (bool complemented : {true, false}) {
-    SCOPED_TRACE(complemented);
-    RepairResult r = repairAfter(
-        [&](Db& db, newsRoot&, std::vector<int32_t>&) {
-          const int64_t orphan = db.createdAndUnloadObject(new newsItemBody());
-          db.setDefragListIndex(complemented ? ~orphan : orphan);
-        },
-        true, true, [](Db& db) { EXPECT_EQ(db.infoDefragListIndex(), -1); });
-    EXPECT_TRUE(r.usable);
-    EXPECT_TRUE(r.changed);
-    EXPECT_EQ(checkOutput, "");
+// A damaged defragListIndex naming an index nothing uses (the sweep
+// destroys it), an item or a feed (which a later repair may destroy): the
+// compaction walk starts again, and every item is kept. At the item list
+// it stays.
+TEST_F(RepairTest, TheCompactionWalkStandsOnlyAtAList) {
+  const struct {
+    const char* name;
+    int32_t (*target)(Db& db, newsRoot& root, const std::vector<int32_t>& items);
+  } cases[] = {
+      {"an unused body", [](Db& db, newsRoot&, const std::vector<int32_t>&) {
+         return db.createdAndUnloadObject(new newsItemBody());
+       }},
+      {"an item", [](Db&, newsRoot&, const std::vector<int32_t>& items) { return items[1]; }},
+      {"the feed", [](Db&, newsRoot& root, const std::vector<int32_t>&) { return root.feedList->infoHeadIndex(); }},
+      {"the item list", [](Db& db, newsRoot& root, const std::vector<int32_t>&) {
+         newsFeed* feed = loadObject_newsFeed(db, root.feedList->infoHeadIndex());
+         const int32_t list = feed->itemListIndex;
+         db.unloadObject(feed);
+         return list;
+       }},
+  };
+  for (const auto& c : cases) {
+    for (bool complemented : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (complemented ? " complemented" : ""));
+      int64_t at = 0;
+      std::vector<int32_t> items;
+      const bool list = std::string(c.name) == "the item list";
+      RepairResult r = repairAfter(
+          [&](Db& db, newsRoot& root, std::vector<int32_t>& stored) {
+            items = stored;
+            const int32_t target = c.target(db, root, items);
+            at = complemented ? ~int64_t{target} : target;
+            db.setDefragListIndex(at);
+          },
+          true, true, [&](Db& db) {
+            EXPECT_EQ(db.infoDefragListIndex(), list ? at : -1);
+            for (int32_t item : items) EXPECT_NE(db.infoBlockFile().infoBlockOfIndex(item, true), 0) << item;
+          });
+      EXPECT_TRUE(r.usable);
+      EXPECT_EQ(checkOutput, "");
+    }
   }
 }
 

@@ -48,7 +48,8 @@ struct Shape {
   void (*damage)(Db&, const Made&);
 };
 
-// Shapes of link damage whose walks once went round for ever.
+// Shapes of link damage whose walks once went round for ever, and one the
+// run's compaction met as an internal error.
 const Shape kShapes[] = {
     {"a's list starts at a body, b's list at an item of a",
      [](Db& db, const Made& m) {
@@ -81,6 +82,7 @@ const Shape kShapes[] = {
     {"a's list starts at the root", [](Db& db, const Made& m) { putLink(db, m.listA, kHead, m.root); }},
     {"a's list starts at the feed list", [](Db& db, const Made& m) { putLink(db, m.listA, kHead, m.feedList); }},
     {"the feed list starts at the root", [](Db& db, const Made& m) { putLink(db, m.feedList, kHead, m.root); }},
+    {"the compaction walk stands at an item", [](Db& db, const Made& m) { db.setDefragListIndex(~int64_t{m.a[1]}); }},
 };
 
 class LoopDamageTest : public ProgramTest {

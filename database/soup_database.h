@@ -103,7 +103,8 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // The chain walk of a check-only pass alone, with the block index telling
   // which indices exist: true when the lists form their circle and every
   // list runs head to tail with consistent links, no loop and no node
-  // shared. Reads the list records and every node's header, nothing else;
+  // shared, and the compaction walk stands at one of them or nowhere.
+  // Reads the header, the list records and every node's header, nothing else;
   // never raises (a read that fails answers false). Findings are printed
   // when verbose.
   bool listsAgree(bool verbose);

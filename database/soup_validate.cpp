@@ -146,9 +146,16 @@ class ListChainCheck {
     return indices_ ? indices_->get(index) != 0 : db_.infoBlockFile().infoBlockOfIndex(index, true) != 0;
   }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
-  // Whether the walk met index as a list of the chain.
-  bool walkedList(int64_t index) {
-    return index > 0 && index <= INT32_MAX && seenLists_.get(static_cast<intptr_t>(index)) != 0;
+  // After walkLists: whether the compaction walk stands at a list the walk
+  // met (it reads it as a list), or nowhere; tells when not.
+  bool compactionWalkAtAList() {
+    int64_t defrag = db_.infoDefragListIndex();
+    if (defrag < -1) defrag = ~defrag;
+    if (defrag == 0 || defrag == -1 || (defrag <= INT32_MAX && seenLists_.get(static_cast<intptr_t>(defrag)) != 0)) {
+      return true;
+    }
+    printFinding(verbose_, "Invalid listIndex=%ld (from readDefragListIndex())\n", static_cast<long>(defrag));
+    return false;
   }
   // Where a chain whose first list was refused starts again: 0 drops it.
   int32_t restartAt(int32_t refusedHead) {
@@ -246,13 +253,9 @@ ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose,
     if (repair && listModelSource_) model = listModelSource_(*result.indices);
     ListChainCheck chain(*this, result.indices.get(), verbose, repair, result, model ? &*model : nullptr);
     chain.walkLists(infoHeadListIndex());
-    // The compaction walk stands at a list of the chain (it reads it as a
-    // list), or nowhere: a damaged value naming another object, which may
-    // be destroyed later, starts it again.
-    int64_t defrag = infoDefragListIndex();
-    if (defrag < -1) defrag = ~defrag;
-    if (defrag != 0 && defrag != -1 && !chain.walkedList(defrag)) {
-      printFinding(verbose, "Invalid listIndex=%ld (from readDefragListIndex())\n", static_cast<long>(defrag));
+    // A damaged walk position naming another object, which may be
+    // destroyed later, starts the walk again.
+    if (!chain.compactionWalkAtAList()) {
       if (repair) {
         compactStep(true);
       } else {
@@ -269,7 +272,9 @@ bool cJournaledIndexedObjectSoupDatabase::listsAgree(bool verbose) {
   ValidationResult result;
   result.valid = true;
   runCatching(verbose, result, [&] {
-    ListChainCheck(*this, nullptr, verbose, false, result, nullptr).walkLists(infoHeadListIndex());
+    ListChainCheck chain(*this, nullptr, verbose, false, result, nullptr);
+    chain.walkLists(infoHeadListIndex());
+    if (!chain.compactionWalkAtAList()) result.valid = false;
   });
   return result.valid;
 }

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <memory>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -242,14 +243,28 @@ TEST_F(SoupValidateTest, CompactionPositionsAndDefragListIndex) {
   expectMended("autoBlockToCompact 12345 does not exist!\n");
   EXPECT_EQ(db->infoAutoBlockToCompact(), file->infoFirstBlock());
 
-  file->setHeaderValue(kSoupExtra2, ~int64_t{999});
-  Run found = validate(false);
-  EXPECT_EQ(found.out, "Invalid listIndex=999 (from readDefragListIndex())\n");
-  EXPECT_FALSE(found.valid);
-  Run mended = validate(true);
-  EXPECT_TRUE(mended.valid);
-  EXPECT_FALSE(mended.repaired);  // restarting the walk alone counts as no repair
-  EXPECT_EQ(db->infoDefragListIndex(), -1);
+  // The compaction walk stands at a list of the chain: one naming anything
+  // else restarts it; a list stays where it is.
+  std::vector<int32_t> nodes;
+  const int32_t list = listOf(1, &nodes);
+  const int32_t record = db->createdAndUnloadObject(new TestRecord({5}));
+  const struct {
+    int64_t at;
+    bool sound;
+  } cases[] = {{~int64_t{999}, false}, {999, false}, {~int64_t{record}, false}, {record, false},
+               {~int64_t{nodes[0]}, false}, {~int64_t{list}, true}, {list, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.at);
+    file->setHeaderValue(kSoupExtra2, c.at);
+    Run found = validate(false);
+    const int64_t named = c.at < 0 ? ~c.at : c.at;
+    EXPECT_EQ(found.out, c.sound ? "" : "Invalid listIndex=" + std::to_string(named) + " (from readDefragListIndex())\n");
+    EXPECT_EQ(found.valid, c.sound);
+    Run mended = validate(true);
+    EXPECT_TRUE(mended.valid);
+    EXPECT_FALSE(mended.repaired);  // restarting the walk alone counts as no repair
+    EXPECT_EQ(db->infoDefragListIndex(), c.sound ? c.at : -1);
+  }
 }
 
 TEST_F(SoupValidateTest, ExceptionIsReportedAndAnswersInvalid) {
