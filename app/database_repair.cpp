@@ -184,6 +184,7 @@ class RepairWalk {
     if (!reachList(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
     int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
     while (feedIndex != 0) {
+      db_.pollValidation();
       if (!valid(feedIndex) || reached(feedIndex)) return fail("Invalid feedNodeIndex=%ld\n", feedIndex);
       classes.nonItems.insert(feedIndex);
       newsFeed* feed = loadFeed(feedIndex);
@@ -229,6 +230,7 @@ class RepairWalk {
     std::map<int32_t, std::vector<Dated>> orphans;  // kept feed -> its whole items in no list
     std::vector<int32_t> others;                    // what does not read as an item
     for (int32_t index : objects) {
+      db_.pollValidation();
       if (reached(index)) continue;  // the body of an item met before
       const std::optional<ItemRecord> record = itemRecordAt(db_, index);
       if (!record) {
@@ -585,6 +587,7 @@ class RepairWalk {
   void walkItems(newsFeed& feed) {
     int32_t itemIndex = feed.itemList ? feed.itemList->infoHeadIndex() : 0;
     while (itemIndex != 0) {
+      db_.pollValidation();
       if (!valid(itemIndex) || reached(itemIndex)) return fail("Invalid itemNodeIndex=%ld\n", itemIndex);
       HeldItem item(db_, loadItem(itemIndex, feed));
       if (!item) {
@@ -925,6 +928,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
       }
     }
   } catch (const eException& e) {
+    if (e.code() == "BRK") throw;  // stopped: the caller's transaction discards it all
     if (verbose) printException(e);
     return {};
   } catch (const std::exception& e) {

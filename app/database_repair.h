@@ -6,7 +6,9 @@
 // Invariants:
 //   1. Never raises: an exception inside is printed (when verbose) and gives
 //      usable FALSE, changed FALSE; the repair's transaction is then
-//      discarded and the soup must close.
+//      discarded and the soup must close. Only the stop of the database's
+//      validation poll ("BRK", asked for at each pass, list, feed, item and
+//      unreached object) passes on, unprinted, with the same discard.
 //   2. With repair, only damage to the root, the feed list or the
 //      database's own structures leaves the database unusable. An item
 //      whose record, body or body index does not read goes (and the walk

@@ -228,6 +228,50 @@ TEST_F(LoopDamageTest, DamageMetWhileRunningIsToldAndRepairedAtTheNextStart) {
   }
 }
 
+// Ctrl-C or a kill signal during the start-up repair, at every point the
+// repair asks whether to stop: the run ends (exit 0) with the file as it
+// was, and the next start repairs it.
+TEST_F(LoopDamageTest, AStoppedRepairLeavesTheFileAsItWas) {
+  damage(kShapes[1], makeFeeds());
+  const std::string damaged = bytes("database.soup");
+  int polls = 0;
+  for (int stopAt = 1;; ++stopAt) {
+    SCOPED_TRACE(stopAt);
+    bool stopped = false;
+    withDatabase("database.soup", [&](Db& db, newsRoot& root) {
+      db.unloadObject(&root);  // as the start-up repairs: no root loaded
+      int calls = 0;
+      db.setValidationPoll([&] {
+        if (++calls == stopAt) raise("BRK", "test(); stopped");
+      });
+      {
+        SoupTransaction tx(db.infoBlockFile());
+        testing::internal::CaptureStdout();
+        try {
+          repairDatabase(db, true, true);
+        } catch (const eException& e) {
+          EXPECT_EQ(e.code(), "BRK");
+          stopped = true;
+        }
+        testing::internal::GetCapturedStdout();
+      }  // not finished: a repair run to its end goes too
+      polls = calls;
+      EXPECT_TRUE(db.infoMustClose());
+      db.closeQuickly();
+    });
+    ASSERT_EQ(bytes("database.soup"), damaged);
+    if (!stopped) break;
+  }
+  EXPECT_GT(polls, 10);  // passes, lists, feeds, items
+  dos::signalBreak();
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_EQ(output, "\nValidating database, as it was not closed properly last time...\n\nThe check of the database "
+                    "was stopped; it was left as it was and is checked at the next start.\n");
+  EXPECT_EQ(bytes("database.soup"), damaged);
+  EXPECT_EQ(runShell(), 0);
+  EXPECT_NE(output.find("Database was repaired"), std::string::npos) << output;
+}
+
 // The built program on the shape that kept every start going round: it
 // ends in time (a walk that does not end fails here, not by hanging).
 TEST_F(LoopDamageTest, TheProgramOnALoopingListEndsInTime) {

@@ -278,10 +278,29 @@ bool ProgramRun::validateDatabase(const char* reason) {
   Rescue rescue;
   int64_t time = 0;
   bool sound = false;
+  bool stopped = false;
   {
     SoupTransaction tx(db_->infoBlockFile());
     time = db_->getTime();
-    result = repairDatabase(*db_, !shell_, true);
+    // Ctrl-C or a session's end stops the repair: everything it wrote goes
+    // with the transaction.
+    struct PollScope {
+      cJournaledIndexedObjectSoup& db;
+      ~PollScope() { db.setValidationPoll({}); }
+    } pollScope{*db_};
+    db_->setValidationPoll([this, shown = std::chrono::steady_clock::now()]() mutable {
+      if (!shell_ && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(50)) {
+        cGuiHost::checkForChangedGuiItem(true);  // a kill signal comes through the windows' loop
+        shown = std::chrono::steady_clock::now();
+      }
+      if (dos::checkBreak() || cGuiHost::Terminating()) raise("BRK", "repairDatabase(); stopped");
+    });
+    try {
+      result = repairDatabase(*db_, !shell_, true);
+    } catch (const eException& e) {
+      if (e.code() != "BRK") throw;
+      stopped = true;
+    }
     if (result.usable) db_->setListFlag(true);
     if (result.usable && !result.lostFeeds.empty() && !db_->infoMustClose()) {
       newsRoot* root = loadObject_newsRoot(*db_, db_->infoRootValue());
@@ -298,6 +317,7 @@ bool ProgramRun::validateDatabase(const char* reason) {
     sound = result.usable && rescue.unreadBackup.empty() && !db_->infoMustClose();
     if (sound) tx.finish();
   }
+  if (stopped) endStoppedValidation(time);
   // The repair is written before it is told: a disk too full for it ends
   // the run in words, and the next start repairs again.
   if (sound) {
@@ -335,6 +355,18 @@ bool ProgramRun::validateDatabase(const char* reason) {
   if (!rescue.unreadBackup.empty()) raise("ERR", "main(); a backup the repair needs could not be read");
   restoreFromBackup();
   return false;
+}
+
+void ProgramRun::endStoppedValidation(int64_t time) {
+  if (!shell_) {
+    status_.close();
+    status_.show("");
+  }
+  // The open mark stays: the next start validates again.
+  db_->setTime(time);
+  db_->closeQuickly();
+  if (shell_) consolePrint("\nThe check of the database was stopped; it was left as it was and is checked at the next start.\n");
+  exitProgram(0);
 }
 
 void ProgramRun::loadRoot() {

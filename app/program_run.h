@@ -74,6 +74,9 @@ class ProgramRun {
   // Repairs the open database (the start-up's validation); reason is the
   // status text that says why.
   bool validateDatabase(const char* reason);
+  // Ends the run after Ctrl-C or a kill signal stopped the validation
+  // (time: the file's time before it), the database as it was (exit 0).
+  [[noreturn]] void endStoppedValidation(int64_t time);
   void loadRoot();
   void loadFeeds();
   void shutdown();

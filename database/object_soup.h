@@ -40,6 +40,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <vector>
@@ -239,9 +240,18 @@ class cJournaledIndexedObjectSoup : public class_base {
   // or a pass mends nothing more (at most 8); valid TRUE (repaired TRUE when
   // something was mended) exactly when the file it leaves passes a check-only
   // pass, else valid and repaired FALSE and the outer transaction is
-  // discarded (the must-close state). Never raises. keepSet keeps the set of
-  // indices in use of a valid run.
+  // discarded (the must-close state). Never raises, but for the stop of the
+  // validation poll: its exception (a Ctrl-C's "BRK") passes on, every change
+  // of the run discarded. keepSet keeps the set of indices in use of a valid
+  // run.
   ValidationResult validate(bool verbose, bool repair, bool keepSet);
+  // The validation poll: a check the long walks of a validation or repair
+  // call now and then (each pass, each list, every few hundred nodes or
+  // objects), which raises "BRK" to stop them. None by default.
+  void setValidationPoll(std::function<void()> poll) { validationPoll_ = std::move(poll); }
+  void pollValidation() {
+    if (validationPoll_) validationPoll_();
+  }
   // Destroys every index of set (in set order) and answers how many.
   virtual int64_t destroyUnusedObjects(ValidationSet& set, bool verbose);
 
@@ -355,6 +365,7 @@ class cJournaledIndexedObjectSoup : public class_base {
   MovedHead movedHead_;
   uint64_t placementEpoch_ = 0;
   bool needsRepair_ = false;
+  std::function<void()> validationPoll_;
   bool mustClose_ = false;
 };
 

@@ -7,10 +7,11 @@
 // transaction of passes that ends committed only with a clean check-only
 // pass (see object_soup.h). Invariants of a pass:
 //   1. Without repair nothing is written.
-//   2. No exception leaves validate: one raised inside is printed (when
-//      verbose) and answers valid FALSE, repaired FALSE; with repair the
-//      guard discards what the run wrote, which puts the soup into its
-//      must-close state.
+//   2. No exception leaves validate but the validation poll's stop ("BRK",
+//      which the walks ask for between passes, lists and runs of nodes): one
+//      raised inside is printed (when verbose) and answers valid FALSE,
+//      repaired FALSE; with repair the guard discards what the run wrote
+//      (a stop's too), which puts the soup into its must-close state.
 //   3. Every walk ends: each keeps the set of lists or nodes it visited, and
 //      a list or node met twice is treated as one that does not exist.
 //   4. A repair salvages a broken chain of nodes or lists rather than cut it:
@@ -40,10 +41,25 @@ namespace {
 constexpr intptr_t kSeen = 1;
 // Repair passes of one run before it gives up on a file that keeps changing.
 constexpr int kMaxRepairPasses = 8;
+// Nodes a list walk takes between two calls of the validation poll.
+constexpr int64_t kNodesBetweenPolls = 512;
 
+// Runs the steps as runValidationSteps does, except that a stop of the
+// validation poll ("BRK") passes on, unprinted, once the steps' guards have
+// discarded what they wrote.
 template <class Steps>
 void runCatching(bool verbose, ValidationResult& result, Steps steps) {
-  if (!runValidationSteps(verbose, steps)) result.valid = result.repaired = false;
+  std::optional<eException> stop;
+  const bool ran = runValidationSteps(verbose, [&] {
+    try {
+      steps();
+    } catch (const eException& e) {
+      if (e.code() != "BRK") throw;
+      stop = e;
+    }
+  });
+  if (stop) throw *stop;
+  if (!ran) result.valid = result.repaired = false;
 }
 
 // Keeps the index set only for a valid run whose caller asked for it.
@@ -65,6 +81,7 @@ ValidationResult cJournaledIndexedObjectSoup::validate(bool verbose, bool repair
     bool mended = false;
     bool stalled = false;
     for (int pass = 0;; ++pass) {
+      pollValidation();
       // Only a check-only pass tells that the file is sound; its findings
       // were printed by the repair pass before it.
       ValidationResult check = validatePass(false, false, keepSet);
@@ -76,6 +93,7 @@ ValidationResult cJournaledIndexedObjectSoup::validate(bool verbose, bool repair
         return;
       }
       if (pass == kMaxRepairPasses || stalled) break;
+      pollValidation();
       ValidationResult mend = validatePass(verbose, true, false);
       if (!mend.valid || mustClose_) break;
       mended = mended || mend.repaired;
@@ -231,6 +249,7 @@ class ListChainCheck {
   std::unordered_set<int32_t> refusedNodes_;
   int32_t first_ = 0;
   std::optional<Orphans> orphans_;
+  int64_t steps_ = 0;  // nodes walked, for the validation poll
 };
 
 ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose, bool repair, bool keepSet) {
@@ -285,6 +304,7 @@ void ListChainCheck::walkLists(int32_t head) {
   int32_t last = 0;
   int32_t lastWalked = 0;
   for (int32_t index = head;;) {
+    db_.pollValidation();
     // A list met before, met as a node, or held by the model as something
     // else, is treated as no list.
     if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0 || refused(index)) {
@@ -389,6 +409,7 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
       continue;
     }
     seenNodes_.set(n, kSeen);
+    if (++steps_ % kNodesBetweenPolls == 0) db_.pollValidation();
     if (header.prevIndex != p) {
       printFinding(verbose_, "Invalid nodePrevIndex=%ld expected %ld\n", static_cast<long>(header.prevIndex),
                    static_cast<long>(p));
