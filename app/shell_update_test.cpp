@@ -61,7 +61,7 @@ TEST_F(ShellReport, PipedFailuresGetALineEachAndNoProgress) {
   EXPECT_EQ(runScripted(), 5);
   EXPECT_EQ(output, "Updated 3 feeds: 2 new items; 2 failed.\n");
   EXPECT_EQ(reported(),
-            "Failed to update \"b?[31m\" (http://127.0.0.1/b?[31m): HTTP 404 Not Found\n"
+            "Failed to update \"b\xEF\xBF\xBD[31m\" (http://127.0.0.1/b?[31m): HTTP 404 Not Found\n"
             "Failed to update \"c\" (http://127.0.0.1/c): HTTP 404 Not Found (the document was kept in "
             "/data/BadNewsFeed_1)\n");
 }
@@ -71,8 +71,8 @@ TEST_F(ShellReport, OnATerminalProgressIsOneLineClearedBeforeEachFailure) {
   EXPECT_EQ(runScripted(), 5);
   EXPECT_EQ(reported(),
             "\rUpdating feed 1 of 3: a\x1b[K"
-            "\rUpdating feed 2 of 3: b?[31m\x1b[K\r\x1b[K"
-            "Failed to update \"b?[31m\" (http://127.0.0.1/b?[31m): HTTP 404 Not Found\n"
+            "\rUpdating feed 2 of 3: b\xEF\xBF\xBD[31m\x1b[K\r\x1b[K"
+            "Failed to update \"b\xEF\xBF\xBD[31m\" (http://127.0.0.1/b?[31m): HTTP 404 Not Found\n"
             "\rUpdating feed 3 of 3: c\x1b[K\r\x1b[K"
             "Failed to update \"c\" (http://127.0.0.1/c): HTTP 404 Not Found (the document was kept in "
             "/data/BadNewsFeed_1)\n");
