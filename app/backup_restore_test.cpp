@@ -157,9 +157,6 @@ TEST_F(BackupRestoreTest, ALinkOrAFolderNamedDatabaseSoupIsRefusedAsItStands) {
   }
 }
 
-// The database was written and closed; only its copy failed or was
-// stopped: told in words, 5, the backups as they were, nothing of the copy
-// left.
 // While the backup copy is made no other start may open the database (a
 // copy read while another run writes would mix two states): the run holds
 // the data folder's turn from before the close through the copy.
@@ -176,6 +173,9 @@ TEST_F(BackupRestoreTest, NoOtherStartOpensTheDatabaseWhileItsBackupIsCopied) {
   EXPECT_EQ(sortedNames(), (Names{"database.soup", "database.soup.bak_1Latest"}));
 }
 
+// The database was written and closed; only its copy failed or was
+// stopped: told in words, 5, the backups as they were, nothing of the copy
+// left.
 TEST_F(BackupRestoreTest, ABackupCopyRefusedOrStoppedIsToldAndEndsWithFive) {
   const std::string saved = "The database itself was saved and is unchanged.\n";
   const struct {

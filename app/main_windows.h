@@ -5,8 +5,9 @@
 //
 // Invariants:
 //   1. Gadgets belong to their windows; GuiGadgets only refers to them. The
-//      gadgets that are never built (export, feed-flag tick, delete-item,
-//      set/clear mark and their page) stay NIL and so never match an event.
+//      gadgets that are never built (the feed-flag tick and the set/clear
+//      mark page) stay NIL and so never match an event; "Export" and
+//      "Delete item" are built like the rest.
 //   2. selectedItem, shownItem and shownBody are loaded database objects or
 //      NIL; releaseShownItem hands all three back and clears them.
 //   3. Building raises only the toolkit's exceptions; the windows are built

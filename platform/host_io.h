@@ -4,8 +4,10 @@
 //
 // The seam is deliberately small: open, positioned read and write, truncate,
 // fsync, size, examine, the write guard and close. Tests replace the backend
-// with recording, crashing or failing ones (see FaultyIoBackend in
-// host_io_test_support.h) to check what reaches the disk and in what order.
+// with recording, crashing or failing ones (RecordingIoBackend in
+// host_io_test_support.h, whose files can also fail writes and syncs, and
+// database/crashing_backend.h) to check what reaches the disk and in what
+// order.
 //
 // Contract of every backend:
 //   1. Calls are positioned: there is no handle position, so a read or a

@@ -9,8 +9,8 @@
 //
 // Invariants:
 //   1. One lookup per host at a time: requests for a host being looked up
-//      share its lookup; an answer is reused for kCacheSeconds, a failure
-//      never.
+//      share its lookup; an answer is reused for kHostCacheSeconds, a
+//      failure never.
 //   2. A numeric host ("127.0.0.1", "::1") is answered at once, without a
 //      thread.
 //   3. The fields of a lookup other than `fd` are the worker's until
