@@ -220,6 +220,7 @@ int32_t cHTTP::finishOpen(int32_t result) {
 
 void cHTTP::resetResponse() {
   framingCut_ = false;
+  foldedHeader_ = false;
   status_ = 0;
   statusText_ = Str();
   badStatusCode_.reset();
@@ -270,6 +271,7 @@ void cHTTP::noteFailure(int32_t result) {
                                        : false;
   f.resolving = lookup_ && !lookup_->done();
   f.framingCut = framingCut_;
+  f.foldedHeader = foldedHeader_;
   f.host = host_.isNil() ? std::string() : host_.str();
   f.port = port_ != -1 ? port_ : protocol_ == kHttps ? 443 : 80;
   const bool whole = Clock::now() >= started_ + wholeLimit();

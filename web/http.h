@@ -352,6 +352,7 @@ class cHTTP : public class_base {
   dos::FileHandle file_;
   std::unique_ptr<CurlTransfer> tls_;
   bool framingCut_ = false;  // the input ended inside a chunked body
+  bool foldedHeader_ = false;  // a header line began with a blank
   int32_t curlExit_ = 0;
   std::string transferText_;  // the TLS transfer's words for its failure
   int32_t status_ = 0;

@@ -2,6 +2,9 @@
 // http_curl.h).
 #include "web/http_curl.h"
 
+#include "core/ascii_case.h"
+#include "web/http.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -90,6 +93,9 @@ std::unique_ptr<CurlTransfer> CurlTransfer::start(const CurlRequest& request) {
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::onHeader);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, t.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, &CurlTransfer::onDebug);
+  curl_easy_setopt(e, CURLOPT_DEBUGDATA, t.get());
+  curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
   curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlTransfer::onConnected);
   curl_easy_setopt(e, CURLOPT_PREREQDATA, t.get());
   if (!request.user.empty()) {
@@ -144,6 +150,11 @@ size_t CurlTransfer::onBody(char* data, size_t size, size_t count, void* self) {
 
 // Header lines go into the inbox as they came, up to the empty line that
 // ends the final (non-1xx) block; trailers after the body are dropped.
+// The transfer ends there when no byte of the body could be read: a
+// folded line, or a block naming a coding that cHTTP refuses (a transfer
+// coding but one "chunked", any content coding), so that curl never
+// inflates a body only to have it refused. cHTTP reads the lines and
+// refuses the answer in its own words.
 size_t CurlTransfer::onHeader(char* data, size_t size, size_t count, void* self) {
   auto* t = static_cast<CurlTransfer*>(self);
   const size_t n = size * count;
@@ -151,11 +162,52 @@ size_t CurlTransfer::onHeader(char* data, size_t size, size_t count, void* self)
   std::string_view line(data, n);
   t->inbox_.append(line);
   if (line == "\r\n" || line == "\n") {
-    if (t->interimStatus_ < 100 || t->interimStatus_ > 199) t->headerEnded_ = true;
+    if (t->interimStatus_ < 100 || t->interimStatus_ > 199) {
+      t->headerEnded_ = true;
+      if (t->refusedCoding_ || t->transferCodings_ > 1) return 0;
+    }
   } else if (int code = statusOfLine(line)) {
     t->interimStatus_ = code;
+    t->transferCodings_ = 0;
+    t->refusedCoding_ = false;
+  } else if (t->folded_) {
+    return 0;
+  } else {
+    t->noteCodings(line);
   }
   return n;
+}
+
+// Counts the transfer codings of a header line and notes one that is not
+// "chunked", or any content coding ("identity" and empty items name none).
+void CurlTransfer::noteCodings(std::string_view line) {
+  const bool transfer = startsWithNoCase(line, "Transfer-Encoding:");
+  if (!transfer && !startsWithNoCase(line, "Content-Encoding:")) return;
+  line.remove_prefix(line.find(':') + 1);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  while (!line.empty()) {
+    const size_t comma = std::min(line.find(','), line.size());
+    std::string_view item = trimBlanks(line.substr(0, comma));
+    if (!item.empty() && !equalsNoCase(item, "identity")) {
+      if (transfer) ++transferCodings_;
+      if (!transfer || !equalsNoCase(item, "chunked")) refusedCoding_ = true;
+    }
+    line.remove_prefix(std::min(comma + 1, line.size()));
+  }
+}
+
+// curl shows the lines it read here before it reads them itself, and
+// takes a folded line right after the status line for a fault of its own
+// (a bad argument): such a line goes into the inbox from here, and the
+// transfer ends at it.
+int CurlTransfer::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+  auto* t = static_cast<CurlTransfer*>(self);
+  if (type != CURLINFO_HEADER_IN || t->headerEnded_ || t->folded_ || size == 0) return 0;
+  if (data[0] == ' ' || data[0] == '\t') {
+    t->folded_ = true;
+    t->inbox_.append(data, size);
+  }
+  return 0;
 }
 
 int CurlTransfer::onSocket(CURL*, curl_socket_t fd, int what, void* self, void*) {

@@ -18,7 +18,10 @@
 //      closes it when idle too long or beyond its cache); any other
 //      connection closes with the transfer.
 //   3. curl follows no redirect, decodes no content encoding and speaks
-//      HTTP/1.1 to the https scheme only.
+//      HTTP/1.1 to the https scheme only. An answer whose header lines
+//      name a coding other than one "chunked" transfer coding, or that has
+//      a folded header line, ends at its header lines: curl inflates
+//      nothing, and cHTTP refuses it as over http.
 //   4. drive() never blocks; read() drives when it has nothing buffered.
 #pragma once
 
@@ -29,6 +32,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace bw {
@@ -79,10 +83,12 @@ class CurlTransfer {
   CurlTransfer() = default;
   static size_t onBody(char* data, size_t size, size_t count, void* self);
   static size_t onHeader(char* data, size_t size, size_t count, void* self);
+  static int onDebug(CURL* easy, curl_infotype type, char* data, size_t size, void* self);
   static int onSocket(CURL* easy, curl_socket_t fd, int what, void* self, void* socketData);
   static int onTimer(CURLM* multi, long ms, void* self);
   static int onConnected(void* self, char* ip, char* localIp, int port, int localPort);
   void action(int fd, int events);
+  void noteCodings(std::string_view line);
 
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
@@ -95,6 +101,9 @@ class CurlTransfer {
   size_t inboxPos_ = 0;
   bool headerEnded_ = false;  // the final header block has ended
   int interimStatus_ = 0;     // the status of the header block being read
+  int transferCodings_ = 0;   // the transfer codings the block names
+  bool refusedCoding_ = false;  // it names one cHTTP does not read
+  bool folded_ = false;       // a header line began with a blank
   bool finished_ = false;
   bool connected_ = false;
   int32_t code_ = 0;

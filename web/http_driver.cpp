@@ -147,7 +147,7 @@ cHTTP::Step cHTTP::driveStep() {
       if (!headerStep(bufSize_, &h)) return {0, false};
       if (h.result != 0) {
         state_ = kFailed;
-        return {protocol_ == kHttps && curlExit_ != 0 ? kCurlFailed : h.result, false};
+        return {protocol_ == kHttps && curlExit_ != 0 && !foldedHeader_ ? kCurlFailed : h.result, false};
       }
       // A body we cannot decode is refused rather than passed on as is.
       if (std::string refused = refusedCodings(h.lines); !refused.empty()) {

@@ -153,6 +153,7 @@ std::string transportFailure(const HttpFailureFacts& f) {
       return f.encoding.empty() ? "the answer is in an encoding that cannot be read"
                                 : "the answer is in an encoding that cannot be read (" + printable(f.encoding) + ")";
     case EPROTO:
+      if (f.foldedHeader) return "the server's header lines are folded, an obsolete form that is refused";
       if (!f.encoding.empty()) return "the server's answer is framed in a way that cannot be read";
       return f.framingCut ? "the answer ended before all of it came" : "the server's chunked answer is broken";
     case ELOOP: return "too many redirects in a row";

@@ -46,6 +46,7 @@ struct HttpFailureFacts {
   int64_t bodyLength = -1;   // the stated length of a cut body
   int64_t bodyMissing = 0;   // bytes of it that never came (< 0: too many)
   bool framingCut = false;   // the answer ended inside its chunked framing
+  bool foldedHeader = false; // a header line was folded onto the next
   bool redirect = false;     // failed while following a redirect
   std::string scheme;        // for -5
   SaveRefusal refusal;       // for -3

@@ -1,6 +1,7 @@
 // web/http_response.cpp - reading a response: the status line, the header
 // lines (ended by "\r\n", a bare "\n" or a bare "\r", across reads of any
-// size, within kMaxHeaderBytes and kMaxHeaderLines) and the redirect
+// size, within kMaxHeaderBytes and kMaxHeaderLines; a folded line is
+// refused) and the redirect
 // target. Each step can stop when a non-blocking request finds no data and
 // go on from there at the next call.
 #include <algorithm>
@@ -185,6 +186,13 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
       } else if (line.empty()) {
         ended = true;
         break;
+      } else if (line.front() == ' ' || line.front() == '\t') {
+        // An obsolete folded line: refused, as unfolding could hide a
+        // field (a Transfer-Encoding) from one reader and not another.
+        foldedHeader_ = true;
+        failWith(EPROTO);
+        out->result = -1;
+        return true;
       } else {
         headerLines_.push_back(Str(line));
       }

@@ -1,6 +1,7 @@
 // web/http_test_support.h - test helpers: a scripted HTTP server on
 // 127.0.0.1 (or ::1) in a thread of the test (plain, or TLS through
-// tls_server_test_support.h), and a request run to its end.
+// tls_server_test_support.h), a request run to its end, and compressed
+// bodies that inflate far beyond their size.
 //
 // The server accepts at most `connections` connections and stops by itself
 // (after the last one, or after 10 s without one). For each connection it
@@ -15,8 +16,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -320,5 +323,55 @@ class PathPrefix {
  private:
   std::string old_;
 };
+
+// A deflate stream that inflates to about `bytes` zero bytes: one literal
+// zero, then copies of 258 bytes at distance 1, in fixed Huffman codes
+// (13 bits a copy, so 1 GiB takes some 6.5 MB). A compressed body that
+// would take the reader's memory.
+inline std::string deflateBomb(int64_t bytes) {
+  std::string out;
+  uint32_t bits = 0;
+  int count = 0;
+  auto put = [&](uint32_t value, int n) {  // value's bits, lowest first
+    bits |= value << count;
+    for (count += n; count >= 8; count -= 8, bits >>= 8) out += static_cast<char>(bits & 0xff);
+  };
+  auto putCode = [&](uint32_t code, int n) {  // a Huffman code, highest bit first
+    for (int i = n - 1; i >= 0; --i) put((code >> i) & 1, 1);
+  };
+  put(1, 1);             // the last block,
+  put(1, 2);             // fixed codes
+  putCode(0x30, 8);      // the literal 0
+  for (int64_t done = 1; done + 258 <= bytes; done += 258) {
+    putCode(0xc5, 8);    // length 258
+    putCode(0, 5);       // distance 1
+  }
+  putCode(0, 7);         // end of block
+  if (count > 0) out += static_cast<char>(bits & 0xff);
+  return out;
+}
+
+// The gzip member around a deflate stream (its check sum left 0: readers
+// that would inflate it find out only at its end).
+inline std::string gzipOf(const std::string& deflated) {
+  return std::string("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10) + deflated + std::string(8, '\0');
+}
+
+// data as a gzip member of stored (uncompressed) blocks: a second layer.
+inline std::string gzipStored(const std::string& data) {
+  std::string deflated;
+  for (size_t at = 0;;) {
+    const size_t n = std::min<size_t>(data.size() - at, 65535);
+    const bool last = at + n == data.size();
+    deflated += static_cast<char>(last ? 1 : 0);
+    for (uint16_t v : {static_cast<uint16_t>(n), static_cast<uint16_t>(~n)}) {
+      deflated += static_cast<char>(v & 0xff);
+      deflated += static_cast<char>(v >> 8);
+    }
+    deflated.append(data, at, n);
+    at += n;
+    if (last) return gzipOf(deflated);
+  }
+}
 
 }  // namespace bw::test
