@@ -67,7 +67,9 @@ class RecordingIo final : public HostIo {
   }
   int sync() override {
     log_->calls.push_back({IoCall::sync, 0, 0});
-    return log_->syncError ? log_->syncError : inner_->sync();
+    if (log_->syncError == 0) return inner_->sync();
+    dos::ioErrFromErrno(log_->syncError, dos::Access::write);
+    return log_->syncError;
   }
   int64_t size() override { return inner_->size(); }
   bool examine(dos::FileInfo& info, dos::Detail detail) override { return inner_->examine(info, detail); }

@@ -17,6 +17,7 @@
 #include "core/exception.h"
 #include "platform/dir.h"
 #include "platform/dir_entry_list.h"
+#include "platform/dos.h"
 #include "platform/dos_errors.h"
 #include "platform/host_file.h"
 #include "platform/links.h"
@@ -69,8 +70,9 @@ OwnedFile::~OwnedFile() {
   }
 }
 
-bool OwnedFile::renameTo(Text path) {
-  placed_ = renamePath(name_, path, false);
+bool OwnedFile::renameTo(Text path, bool replacing) {
+  placed_ = replacing ? dos::renameReplacing(cPath::ExportPath(name_), cPath::ExportPath(path))
+                      : renamePath(name_, path, false);
   return placed_;
 }
 

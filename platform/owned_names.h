@@ -60,9 +60,9 @@ class OwnedFile {
   ~OwnedFile();
 
   const Str& name() const { return name_; }
-  // Renames it to path, never replacing what stands there; once renamed it
-  // stays.
-  bool renameTo(Text path);
+  // Renames it to path, never replacing what stands there unless replacing
+  // (a file, never a folder); once renamed it stays.
+  bool renameTo(Text path, bool replacing = false);
 
  private:
   Str name_;

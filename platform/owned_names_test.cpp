@@ -102,6 +102,14 @@ TEST(OwnedNames, AnOwnedFileGoesUnlessPlacedAndKeepsTheReason) {
   }
   EXPECT_EQ(testing_paths::readAll(t.host("placed")), "whole");
   EXPECT_EQ(testing_paths::readAll(t.host("placed-before")), "theirs");
+  {
+    OwnedFile file(t.internal(), "f_");
+    t.file(std::string(file.name().view()).substr(t.internal().size()), "new");
+    t.dir("folder");
+    EXPECT_FALSE(file.renameTo(Text(t.internal("folder")), true));  // a file, never a folder
+    EXPECT_TRUE(file.renameTo(Text(t.internal("placed-before")), true));
+  }
+  EXPECT_EQ(testing_paths::readAll(t.host("placed-before")), "new");
 }
 
 }  // namespace
