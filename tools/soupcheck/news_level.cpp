@@ -1,9 +1,11 @@
 // tools/soupcheck/news_level.cpp - level 5: the root, feeds, items and
-// bodies decoded by their classes, and what the news model does not reach.
+// bodies decoded by their classes, the items' duplicate chains, and what the
+// news model does not reach.
 #include "tools/soupcheck/news_level.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -202,6 +204,7 @@ class NewsWalk {
     for (const auto& [item, link] : duplicateLinks_) {
       if (!items_.contains(link)) finding("item " + n(item) + " names item " + n(link) + " as a duplicate, no item");
     }
+    findOlderLoops();
     int64_t unreached = 0, first = 0;
     for (int64_t index : soup_.allocated()) {
       if (reached_.contains(index)) continue;
@@ -280,7 +283,27 @@ class NewsWalk {
       for (int32_t link : {item->older, item->newest}) {
         if (link != 0) duplicateLinks_.emplace(index, link);
       }
+      if (item->older != 0) older_.emplace(index, item->older);
       decode("the body " + n(item->body) + " of " + itemName, item->body, decodeBody);
+    }
+  }
+
+  // A chain of older duplicates runs from newer to older and ends: one that
+  // comes back to a member is told once, at the first member met twice.
+  void findOlderLoops() {
+    std::set<int64_t> done;
+    for (const auto& [start, first] : older_) {
+      std::set<int64_t> walked;
+      for (int64_t at = start; !done.contains(at);) {
+        if (!walked.insert(at).second) {
+          finding("the chain of older duplicates of item " + n(start) + " comes back to item " + n(at));
+          break;
+        }
+        const auto older = older_.find(at);
+        if (older == older_.end()) break;
+        at = older->second;
+      }
+      done.insert(walked.begin(), walked.end());
     }
   }
 
@@ -289,6 +312,7 @@ class NewsWalk {
   NewsLevelReport& report_;
   std::set<int64_t> lists_, reached_, items_;
   std::set<std::pair<int64_t, int32_t>> duplicateLinks_;
+  std::map<int64_t, int64_t> older_;  // item -> the item it names as older
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // tools/soupcheck/soup_level.cpp - level 4: root, open mark, compaction
-// positions, usedBytes, the chain of lists and every list's nodes.
+// positions (the blocks' and the lists' walk), usedBytes, the chain of lists
+// and every list's nodes.
 #include "tools/soupcheck/soup_level.h"
 
 #include <cstdio>
@@ -105,6 +106,13 @@ SoupLevelReport checkSoupLevel(const std::vector<uint8_t>& data) {
     l = next;
   }
   if (!closed && report.findings.empty()) report.findings.push_back("soup: the chain of lists is not closed");
+  // The list-order compaction walk stands at a list of the chain, or
+  // nowhere (0, -1); a negative value below -1 is a list's complement.
+  int64_t walk = soup.entry(12);
+  if (walk < -1) walk = ~walk;
+  if (walk != 0 && walk != -1 && !listsSeen.contains(walk)) {
+    report.findings.push_back(text("soup: the compaction walk stands at %lld, no list of the chain", walk));
+  }
   return report;
 }
 

@@ -112,6 +112,13 @@ TEST_F(SoupLevelTest, ACleanSoup) {
   EXPECT_EQ(r.nodes, 4);
   img.entry(9, -1);  // open
   EXPECT_TRUE(checkSoupLevel(img.d).clean());
+  // The compaction walk at a list, as its complement, or at no list yet.
+  for (int64_t walk : {int64_t{2}, ~int64_t{1}, int64_t{-1}}) {
+    img.entry(12, walk);
+    EXPECT_TRUE(checkSoupLevel(img.d).clean()) << walk << "\n" << findings();
+  }
+  img.entry(12, ~int64_t{4});
+  EXPECT_NE(findings().find("compaction walk stands at 4"), std::string::npos) << findings();
 }
 
 TEST_F(SoupLevelTest, HeaderValues) {
@@ -119,7 +126,9 @@ TEST_F(SoupLevelTest, HeaderValues) {
   img.entry(9, 1);
   img.entry(8, l1);  // a data position, not a block
   img.entry(10, 5);
+  img.entry(12, 3);  // the compaction walk at a node
   std::string f = findings();
+  EXPECT_NE(f.find("compaction walk stands at 3, no list"), std::string::npos) << f;
   EXPECT_NE(f.find("root value 99"), std::string::npos) << f;
   EXPECT_NE(f.find("open mark 1"), std::string::npos) << f;
   EXPECT_NE(f.find("header value 8"), std::string::npos) << f;
