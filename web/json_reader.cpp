@@ -6,6 +6,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <string>
 
 #include "core/exception.h"
 #include "core/system_charset.h"
@@ -482,6 +483,10 @@ bool isClosing(std::string_view token, bool inArray) {
 
 
 constexpr const char* kExpectedValue = "cJSON.parseDocument(); malformed JSON (expected value, for element)";
+std::string tooDeepMessage() {
+  return "cJSON.parseDocument(); the document nests arrays and objects deeper than " +
+         std::to_string(kJsonDepthLimit) + " levels";
+}
 constexpr const char* kExpectedComma =
     "cJSON.parseDocument(); malformed JSON (expected \",\" or closing brace after element)";
 
@@ -514,7 +519,11 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
     return found;
   };
 
+  // The containers open around the current one; a document is refused
+  // before it opens one past the limit.
+  int32_t depth = 0;
   auto addContainer = [&](std::string_view name, int32_t kind) {
+    if (++depth > kJsonDepthLimit) raise("JSON", tooDeepMessage());
     container = container->addMadeChild(root->makeNode(storedName(name), "", kind));
     container->markPlainText();
   };
@@ -586,6 +595,7 @@ std::unique_ptr<webDataRoot> cJSON::parse() {
         raise("JSON", "cJSON.parseDocument(); malformed JSON (extra closing brace)");
       }
       container = container->getParent();
+      --depth;
       if (!container) raise("BUG", "cJSON.parseDocument(); parentNode=NIL (1)");
       inArray = (container->getTextValue() & kJsonArray) != 0;
       t = next(t.position);

@@ -12,9 +12,11 @@
 //   1. Reading is bounded by the first NUL and by the length given (a length
 //      of 0 or less: the first NUL alone); nothing past either is taken
 //      (the string scan may look at bytes past the NUL, within the length).
-//   2. The parser keeps one current-container pointer and no stack of its
-//      own, so the nesting depth is bounded by memory only; the tree ends
-//      and prints without recursion.
+//   2. The parser keeps one current-container pointer and a count of the
+//      containers open, no stack: a document that nests arrays and objects
+//      deeper than kJsonDepthLimit is refused in words before the level past
+//      it is read, so reading takes time linear in the text whatever its
+//      nesting; the tree ends and prints without recursion.
 //   3. "JSON" exceptions never leave parseDocument(): they become a NIL root
 //      and the message. Every other code passes through after the partial
 //      tree has been freed; a text given to parseDocument() is closed on
@@ -52,6 +54,11 @@ constexpr int32_t kJsonString = 8;
 constexpr int32_t kJsonInteger = 16;  // no "." and no exponent
 constexpr int32_t kJsonReal = 32;
 constexpr int32_t kJsonLiteral = 64;  // true, false, null
+
+// The deepest nesting of arrays and objects a document may have (the
+// outermost container is level 1); the social services' answers nest about
+// ten levels.
+constexpr int32_t kJsonDepthLimit = 512;
 
 struct JsonToken {
   Str token;  // a new string; "" at the end of the text
