@@ -90,9 +90,9 @@ class FacebookSignIn : public test::SignInFixture {
     std::vector<std::string> retried;
     std::thread otherTab;
     if (!retry.empty()) {
-      ::unlink((dir_ / "browser.done").c_str());
+      ::unlink(browserFile("browser.done").c_str());
       ui.beforePoll = [&] {
-        if (otherTab.joinable() || !std::filesystem::exists(dir_ / "browser.done")) return;
+        if (otherTab.joinable() || !std::filesystem::exists(browserFile("browser.done"))) return;
         otherTab = std::thread([&retried, &port, target = "/callback?access_token=T&state=" + state] {
           retried.push_back(sendCallback(port, "/favicon.ico"));
           retried.push_back(sendCallback(port, target));
@@ -140,7 +140,7 @@ TEST_F(FacebookSignIn, OnlyTheCallbackWithTheStateSentEndsTheWait) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.query);
-    ::unlink((dir_ / "browser.log").c_str());
+    startCase();
     auto [token, port] = run(c.query, true, c.refused ? "retry" : "");
     EXPECT_GT(port, 0);
     EXPECT_EQ(lastEnd, c.end);

@@ -33,6 +33,7 @@ class LogOutWindowTest : public testing_news::FeedUpdateTest {
   // Shows the window with the presses queued once it is built (kClose and
   // kQuit: a window event with that request); the window's result.
   bool run(std::vector<int> presses) {
+    ui.events.clear();  // nothing a case before left queued
     ui.onBuild = [this, presses](testing_news::ScriptedWindow& w) {
       startedDisabled = {w.buttons[kFacebook]->disabled, w.buttons[kTwitter]->disabled};
       for (int p : presses) {

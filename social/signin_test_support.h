@@ -71,21 +71,38 @@ class SignInFixture : public ::testing::Test {
   // $BROWSER: a script that logs the address and follows it with curl, one
   // that only logs it, or a program that does not exist.
   void useBrowser(Browser kind) {
-    std::string log = dir_ / "browser.log";
+    std::string log = browserFile("browser.log");
     std::string body = "printf '%s\\n' \"$1\" >> '" + log + "'";
     if (kind == Browser::kFollows)
-      body += "; curl -s -L --noproxy '*' -o /dev/null \"$1\"; : > '" + std::string(dir_ / "browser.done") + "'";
-    std::string path = kind == Browser::kMissing ? dir_ / "missing" : dir_.script("browser", body);
+      body += "; curl -s -L --noproxy '*' -o /dev/null \"$1\"; : > '" + browserFile("browser.done") + "'";
+    std::string path = kind == Browser::kMissing ? dir_ / "missing" : dir_.script(caseFolder_ + "/browser", body);
     browser_.reset();  // restores $BROWSER before the next scope saves it
     browser_ = std::make_unique<testing_support::EnvScope>("BROWSER", path.c_str());
   }
+  // Starts a case of a table from a clean fixture: no hook, queued event or
+  // answer left by the case before, and a folder of its own for the browser,
+  // so that a detached browser still finishing the case before (its
+  // "browser.done" late) writes where no one looks.
+  void startCase() {
+    ui.beforePoll = nullptr;
+    ui.onBuild = nullptr;
+    ui.onClose = nullptr;
+    ui.events.clear();
+    ui.answers.clear();
+    ui.calls.clear();
+    ui.windowsMade = 0;
+    caseFolder_ = "case" + std::to_string(++cases_);
+    std::filesystem::create_directory(dir_ / caseFolder_);
+  }
+  // A file of the browser of this case.
+  std::string browserFile(const std::string& name) const { return dir_ / (caseFolder_ + "/" + name); }
   // The addresses the browser was given, waiting up to two seconds for the
   // detached browser when one is expected.
   std::vector<std::string> browserCalls(size_t expected) {
     std::vector<std::string> lines;
     for (int i = 0; i < 200; ++i) {
       lines.clear();
-      std::ifstream in(dir_ / "browser.log");
+      std::ifstream in(browserFile("browser.log"));
       for (std::string line; std::getline(in, line);) lines.push_back(line);
       if (lines.size() >= expected) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -95,10 +112,10 @@ class SignInFixture : public ::testing::Test {
   // Presses Cancel in the waiting window once the browser has finished
   // following its redirects, so that a refused callback ends the wait.
   void cancelWhenBrowserDone() {
-    ::unlink((dir_ / "browser.done").c_str());
+    ::unlink(browserFile("browser.done").c_str());
     ui.beforePoll = [this] {
-      if (ui.windows.empty() || !std::filesystem::exists(dir_ / "browser.done")) return;
-      ::unlink((dir_ / "browser.done").c_str());
+      if (ui.windows.empty() || !std::filesystem::exists(browserFile("browser.done"))) return;
+      ::unlink(browserFile("browser.done").c_str());
       ui.events.push_back({ui.windows.back()->buttons.at(0).get(), ui.windows.back()});
     };
   }
@@ -118,11 +135,15 @@ class SignInFixture : public ::testing::Test {
     EXPECT_EQ(openDescriptors(), descriptorsBefore);
   }
 
+  SignInFixture() { startCase(); }
+
   SignInUi ui;
   testing_support::TempDir dir_;
 
  private:
   std::unique_ptr<testing_support::EnvScope> browser_;
+  std::string caseFolder_;
+  int cases_ = 0;
 };
 
 }  // namespace bw::test

@@ -90,6 +90,7 @@ class TwitterSignIn : public test::SignInFixture {
     size_t descriptors = test::openDescriptors();
     cHTTP http(newsConfig::kUserAgent);
     out.result = obtainTwitterUserAccessToken(http);
+    ui.beforePoll = nullptr;
     http.close();
     fake.waitIdle();
     expectAllEnded(out.callbackPort, descriptors);
@@ -162,9 +163,7 @@ TEST_F(TwitterSignIn, EveryFailureEndsWithNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ui.windowsMade = 0;
-    ui.onBuild = nullptr;
-    ::unlink((dir_ / "browser.log").c_str());
+    startCase();
     TwitterRun r = run(c.script);
     EXPECT_EQ(r.result.errorKind, c.script.unreachable ? kSignInNotOpened : kSignInFailed);
     EXPECT_TRUE(r.result.token.isNil());
