@@ -231,9 +231,11 @@ class MarkedOpens final : public HostIoBackend {
 };
 
 // Appends a stored feed with items (titles, published 1000, 2000, ... in
-// list order) at the tail of the root's feed list; nothing stays loaded.
+// list order) at the tail of the root's feed list, in one transaction: one
+// commit, however many items; nothing stays loaded.
 inline int32_t addFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const std::string& title,
                        int items, bool disabled = false, const std::string& url = "") {
+  const int32_t transaction = db.beginTransaction();
   auto feed = std::make_unique<newsFeed>();
   feed->type = Str("RSS 2.0");
   feed->docFormat = feedTypeToDocFormat(feed->type);
@@ -255,6 +257,7 @@ inline int32_t addFeed(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, 
     stored->itemList->insertAtTail(db.createdAndUnloadObject(item.release()));
   }
   db.unloadObject(stored);
+  db.finishTransaction(transaction);
   return index;
 }
 
