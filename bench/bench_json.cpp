@@ -4,7 +4,8 @@
 // ending the tree, parse plus decode (every string read once as UTF-8:
 // through the getters here, by walking the document for the peers, which
 // decode while parsing), and the heap each keeps per input byte once parsed.
-// The ratios to the peers print at the end.
+// The ratios to the peers print at the end. Deeply nested broken answers
+// print the reader's time per byte.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -86,6 +87,37 @@ BENCHMARK(BM_Brindlework)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 void BM_BrindleworkDecode(benchmark::State& state) { brindleworkRun(state, true); }
 BENCHMARK(BM_BrindleworkDecode)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+// Broken answers of 10^4, 10^5 and 10^6 bytes: unclosed "[" or {"a": (refused
+// at the depth limit), and runs nested to the limit and closed again, which
+// are read whole. The time per byte stays flat or falls with the size.
+void BM_BrindleworkNesting(benchmark::State& state) {
+  const char* const units[] = {"[", "{\"a\":", "closed runs"};
+  const int64_t shape = state.range(0);
+  const auto size = static_cast<size_t>(state.range(1));
+  std::string text;
+  if (shape < 2) {
+    while (text.size() < size) text += units[shape];
+  } else {
+    const std::string run = std::string(bw::kJsonDepthLimit - 1, '[') + std::string(bw::kJsonDepthLimit - 1, ']');
+    text = "[";
+    while (text.size() < size) text += run + ",";
+    text += "1]";
+  }
+  bw::cJSON reader(inputs().utf8, nullptr);
+  for (auto _ : state) {
+    bw::JsonParseResult r = reader.parseDocument(text.c_str(), static_cast<int32_t>(text.size()));
+    if (!r.root != (shape < 2)) return state.SkipWithError("unexpected outcome");
+    benchmark::DoNotOptimize(r.root);
+  }
+  state.counters["ns/byte"] = benchmark::Counter(static_cast<double>(text.size()) * 1e-9,
+                                                 benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
+  state.SetLabel(units[shape]);
+}
+BENCHMARK(BM_BrindleworkNesting)
+    ->ArgsProduct({{0, 1, 2}, {10000, 100000, 1000000}})
+    ->Unit(benchmark::kMicrosecond);
 
 // The string bytes of a RapidJSON value and everything in it.
 size_t readEveryString(const rapidjson::Value& v) {
