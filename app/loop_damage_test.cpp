@@ -22,8 +22,9 @@ namespace {
 using Db = cJournaledIndexedObjectSoupDatabase;
 
 // Offsets of the links: a list record holds head, tail, next list, previous
-// list; a node record begins with next and previous node.
-constexpr int64_t kHead = 0, kTail = 4, kNext = 0, kPrev = 4;
+// list; a node record begins with next and previous node, an item's goes on
+// with its version and its feed.
+constexpr int64_t kHead = 0, kTail = 4, kNext = 0, kPrev = 4, kItemFeed = 12;
 // A repair of a few objects takes well under a second; a sanitized child
 // several. More than this is a walk that does not end.
 constexpr int kSecondsForARun = 20;
@@ -34,6 +35,14 @@ void putLink(Db& db, int32_t index, int64_t offset, int32_t value) {
   SoupTransaction tx(db.infoBlockFile());
   db.infoBlockFile().writeBytes(db.infoBlockFile().infoBlockOfIndex(index, true) + offset, bytes, 4);
   tx.finish();
+}
+
+// Rewrites the feed's record with its item-list link naming list.
+void nameItemList(Db& db, int32_t feedIndex, int32_t list) {
+  newsFeed* feed = loadObject_newsFeed(db, feedIndex);
+  feed->itemListIndex = list;
+  db.saveChangesToObject(feed);
+  db.unloadObject(feed);
 }
 
 // The stored objects of two feeds (disabled: no update is tried): "a"
@@ -83,6 +92,9 @@ const Shape kShapes[] = {
     {"a's list starts at the feed list", [](Db& db, const Made& m) { putLink(db, m.listA, kHead, m.feedList); }},
     {"the feed list starts at the root", [](Db& db, const Made& m) { putLink(db, m.feedList, kHead, m.root); }},
     {"the compaction walk stands at an item", [](Db& db, const Made& m) { db.setDefragListIndex(~int64_t{m.a[1]}); }},
+    {"a's item-list link names b's list", [](Db& db, const Made& m) { nameItemList(db, m.feedA, m.listB); }},
+    {"b's item-list link names a's list", [](Db& db, const Made& m) { nameItemList(db, m.feedB, m.listA); }},
+    {"an item of a names b as its feed", [](Db& db, const Made& m) { putLink(db, m.a[2], kItemFeed, m.feedB); }},
 };
 
 class LoopDamageTest : public ProgramTest {

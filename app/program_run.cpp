@@ -9,6 +9,7 @@
 #include "app/backup_rotation.h"
 #include "app/console_ui.h"
 #include "app/database_repair.h"
+#include "app/feed_lists_check.h"
 #include "app/feed_rescue.h"
 #include "app/gui_main.h"
 #include "app/gui_news_ui.h"
@@ -217,10 +218,11 @@ void ProgramRun::openDatabase() {
     // copies one: that one is opened instead.
     // A database closed cleanly has its lists checked all the same (a quick
     // walk of their links): one whose links loop or lead astray would be
-    // used as it stands, its later items taken for new or lost.
+    // used as it stands, its later items taken for new or lost; one list
+    // two feeds name would take both feeds' new items.
     auto sound = [&] {
       if (db_->infoNeedsRepair()) return validateDatabase(kValidatingText);
-      return db_->listsAgree(false) || validateDatabase(kValidatingListsText);
+      return (db_->listsAgree(false) && feedsHoldTheirLists(*db_)) || validateDatabase(kValidatingListsText);
     };
     for (int tries = 1; !openOnce() || !sound(); ++tries) {
       if (tries == 5) reportOpenFailure("other starts of the program kept replacing it.");

@@ -253,8 +253,9 @@ class Nginx {
 // Makes a fresh "database.soup" in progdir with a news root, lets fill add
 // to it (in progdir, the database's modules started) and closes it; false
 // when it cannot be made.
-inline bool seedDatabaseWith(const fs::path& progdir,
-                             const std::function<void(bw::cJournaledIndexedObjectSoupDatabase&, bw::newsRoot&)>& fill) {
+// Runs work in progdir (made when missing) with the database's modules
+// started, as a start of the program has them.
+inline void inProgdirWithModules(const fs::path& progdir, const std::function<void()>& work) {
   bw::ModuleRegistry modules;
   modules.add({"dos", bw::dos::initDosLayer, bw::dos::endDosLayer});
   modules.add({"timer", bw::initTimerDevice, bw::closeTimerDevice});
@@ -264,8 +265,15 @@ inline bool seedDatabaseWith(const fs::path& progdir,
   const fs::path previous = fs::current_path();
   fs::create_directories(progdir);
   fs::current_path(progdir);
+  work();
+  fs::current_path(previous);
+  modules.endAll();
+}
+
+inline bool seedDatabaseWith(const fs::path& progdir,
+                             const std::function<void(bw::cJournaledIndexedObjectSoupDatabase&, bw::newsRoot&)>& fill) {
   bool ok = false;
-  {
+  inProgdirWithModules(progdir, [&] {
     bw::cJournaledIndexedObjectSoupDatabase db(0);
     if (db.openNew(bw::Text("database.soup"), false, false)) {
       auto root = std::make_unique<bw::newsRoot>();
@@ -276,9 +284,7 @@ inline bool seedDatabaseWith(const fs::path& progdir,
       db.close();
       ok = true;
     }
-  }
-  fs::current_path(previous);
-  modules.endAll();
+  });
   return ok;
 }
 

@@ -24,6 +24,7 @@
 //      behind another than its back link names, where that node links to
 //      it (or the caller's model puts it in another list), is another
 //      list's: the link that led to it is the damaged one.
+#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <unordered_map>
@@ -68,6 +69,23 @@ ValidationResult finished(ValidationResult result, bool keepSet) {
   if (!result.valid || !keepSet) result.indices.reset();
   return result;
 }
+
+// The lists or nodes a walk met: a bit per index, grown as indices come.
+class IndexMarks {
+ public:
+  bool get(int32_t index) const {
+    const auto at = static_cast<size_t>(index);
+    return index > 0 && at < bits_.size() && bits_[at];
+  }
+  void set(int32_t index) {
+    const auto at = static_cast<size_t>(index);
+    if (at >= bits_.size()) bits_.resize(std::max(at + 1, bits_.size() * 2));
+    bits_[at] = true;
+  }
+
+ private:
+  std::vector<bool> bits_;
+};
 
 }  // namespace
 
@@ -164,12 +182,30 @@ class ListChainCheck {
     return indices_ ? indices_->get(index) != 0 : db_.infoBlockFile().infoBlockOfIndex(index, true) != 0;
   }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
+  // The links readObjectNodeHeader answers for index, read without being
+  // remembered.
+  NodeHeader peekNodeHeader(int32_t index) {
+    cIndexedObject* object = db_.findRegisteredObject(index);
+    if (object && object->infoUseCount() != -1 && object->infoIsNode()) {
+      const auto* node = static_cast<cIndexedObjectNode*>(object);
+      return {node->infoNextIndex(), node->infoPrevIndex()};
+    }
+    const int64_t at = db_.infoBlockFile().infoBlockOfIndex(index, true);
+    if (at == 0) return db_.readObjectNodeHeader(index);  // raises as it does
+    uint8_t bytes[8];
+    db_.infoBlockFile().readBytes(at, bytes, 8);
+    auto word = [&](int k) {
+      return static_cast<int32_t>((uint32_t{bytes[k]} << 24) | (uint32_t{bytes[k + 1]} << 16) |
+                                  (uint32_t{bytes[k + 2]} << 8) | bytes[k + 3]);
+    };
+    return {word(0), word(4)};
+  }
   // After walkLists: whether the compaction walk stands at a list the walk
   // met (it reads it as a list), or nowhere; tells when not.
   bool compactionWalkAtAList() {
     int64_t defrag = db_.infoDefragListIndex();
     if (defrag < -1) defrag = ~defrag;
-    if (defrag == 0 || defrag == -1 || (defrag <= INT32_MAX && seenLists_.get(static_cast<intptr_t>(defrag)) != 0)) {
+    if (defrag == 0 || defrag == -1 || (defrag <= INT32_MAX && seenLists_.get(static_cast<int32_t>(defrag)))) {
       return true;
     }
     printFinding(verbose_, "Invalid listIndex=%ld (from readDefragListIndex())\n", static_cast<long>(defrag));
@@ -209,7 +245,7 @@ class ListChainCheck {
   int32_t unwalkedModelList() {
     if (model_) {
       for (int32_t list : model_->lists) {
-        if (isIndex(list) && seenLists_.get(list) == 0 && seenNodes_.get(list) == 0 && !refused(list)) return list;
+        if (isIndex(list) && !seenLists_.get(list) && !seenNodes_.get(list) && !refused(list)) return list;
       }
     }
     return 0;
@@ -242,8 +278,8 @@ class ListChainCheck {
   bool repair_;
   ValidationResult& result_;
   const ListModel* model_;
-  ValidationSet seenLists_;
-  ValidationSet seenNodes_;
+  IndexMarks seenLists_;
+  IndexMarks seenNodes_;
   // Nodes refused as another list's: never taken again by a salvage, which
   // would hand the same node back for ever.
   std::unordered_set<int32_t> refusedNodes_;
@@ -307,7 +343,7 @@ void ListChainCheck::walkLists(int32_t head) {
     db_.pollValidation();
     // A list met before, met as a node, or held by the model as something
     // else, is treated as no list.
-    if (!isIndex(index) || seenLists_.get(index) != 0 || seenNodes_.get(index) != 0 || refused(index)) {
+    if (!isIndex(index) || seenLists_.get(index) || seenNodes_.get(index) || refused(index)) {
       printFinding(verbose_, "Invalid listIndex=%ld (prevListIndex=%ld)\n", static_cast<long>(index), static_cast<long>(prev));
       int32_t rest = repair_ && prev != 0 ? salvageLists(last) : 0;
       if (rest == 0 && repair_ && prev != 0) rest = unwalkedModelList();
@@ -326,7 +362,7 @@ void ListChainCheck::walkLists(int32_t head) {
       index = rest;
       continue;
     }
-    seenLists_.set(index, kSeen);
+    seenLists_.set(index);
     if (indices_) indices_->set(index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
     LoadedUse use(db_, list);
@@ -383,10 +419,11 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
     // A node met before, or that is a list of the chain, is treated as no
     // node; so is one that belongs elsewhere (the link that led here is the
     // damaged one).
-    bool lost = !isIndex(n) || seenNodes_.get(n) != 0 || seenLists_.get(n) != 0;
+    bool lost = !isIndex(n) || seenNodes_.get(n) || seenLists_.get(n);
     NodeHeader header;
     if (!lost) {
-      header = db_.readObjectNodeHeader(n);
+      // The check alone (no indices) passes once: it remembers no links.
+      header = indices_ ? db_.readObjectNodeHeader(n) : peekNodeHeader(n);
       lost = header.prevIndex != p && belongsElsewhere(list, n, header.prevIndex);
     }
     if (lost) {
@@ -408,7 +445,7 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
       n = rest;
       continue;
     }
-    seenNodes_.set(n, kSeen);
+    seenNodes_.set(n);
     if (++steps_ % kNodesBetweenPolls == 0) db_.pollValidation();
     if (header.prevIndex != p) {
       printFinding(verbose_, "Invalid nodePrevIndex=%ld expected %ld\n", static_cast<long>(header.prevIndex),
@@ -431,7 +468,7 @@ bool ListChainCheck::belongsElsewhere(cIndexedObjectList& list, int32_t node, in
     const int32_t owner = model_->listOfNode(node);
     if (owner != 0 && owner != list.soupIndexOrNone()) return true;
   }
-  if (backLink == 0 || !isIndex(backLink) || seenLists_.get(backLink) != 0 || seenNodes_.get(backLink) != 0) return false;
+  if (backLink == 0 || !isIndex(backLink) || seenLists_.get(backLink) || seenNodes_.get(backLink)) return false;
   try {
     return db_.readObjectNodeHeader(backLink).nextIndex == node;
   } catch (const eException&) {
@@ -440,7 +477,7 @@ bool ListChainCheck::belongsElsewhere(cIndexedObjectList& list, int32_t node, in
 }
 
 bool ListChainCheck::isFreeNode(int32_t index) {
-  return isIndex(index) && seenNodes_.get(index) == 0 && seenLists_.get(index) == 0 && !refusedNodes_.contains(index) &&
+  return isIndex(index) && !seenNodes_.get(index) && !seenLists_.get(index) && !refusedNodes_.contains(index) &&
          !orphans().lists.contains(index);
 }
 
@@ -482,7 +519,7 @@ int32_t ListChainCheck::salvageNodes(cIndexedObjectList& list, int32_t last, int
 int32_t ListChainCheck::salvageLists(int32_t last) {
   std::unordered_set<int32_t> back;
   int32_t earliest = 0;
-  for (int32_t t = last; isIndex(t) && seenLists_.get(t) == 0 && seenNodes_.get(t) == 0 && !refused(t) &&
+  for (int32_t t = last; isIndex(t) && !seenLists_.get(t) && !seenNodes_.get(t) && !refused(t) &&
                          back.insert(t).second;) {
     earliest = t;
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, t);

@@ -2,14 +2,16 @@
 // (soupdump, newsdump, newsdump --items, soupcheck) on damaged copies: each
 // ends in time with the exit code and the last line that tell whether it
 // read everything, and a dump loads into a new database with every item
-// that still reads. soupcheck's own decoder of the news records calls a
-// record damaged exactly when the program cannot read it.
+// that still reads; soupcheck and the start-up check of a database closed
+// cleanly judge its links alike. soupcheck's own decoder of the news
+// records calls a record damaged exactly when the program cannot read it.
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "app/app_test_support.h"
 #include "app/backup_dump.h"
+#include "app/feed_lists_check.h"
 #include "app/child_run_test_support.h"
 #include "core/sweep_test_support.h"
 #include "tools/soupcheck/news_level.h"
@@ -40,7 +42,7 @@ void putLink(Db& db, int32_t index, int64_t offset, int32_t value) {
 // a list with its head and tail. The first string's version byte follows
 // next, previous, version and feedIndex in an item, next, previous and
 // version in a feed, the version in a body; no string has version 07.
-constexpr int64_t kNext = 0, kHead = 0, kTail = 4, kItemTitle = 16, kFeedTitle = 12, kBodyEncoding = 4;
+constexpr int64_t kNext = 0, kHead = 0, kTail = 4, kItemFeed = 12, kItemTitle = 16, kFeedTitle = 12, kBodyEncoding = 4;
 const std::vector<uint8_t> kNoString = {0x07};
 
 // Three feeds, "a" with five items, "b" with three, "c" with two.
@@ -60,18 +62,47 @@ struct Shape {
   std::string (*told)(const Made&);
   std::string (*found)(const Made&);
   size_t itemsDumped;  // of the 10
+  // Whether the start-up check of a database closed cleanly refuses it (it
+  // reads no bodies, and nothing no list leads to).
+  bool startRefuses;
 };
 
 std::string none(const Made&) { return {}; }
 
+void nameItemList(Db& db, int32_t feedIndex, int32_t list) {
+  newsFeed* feed = loadObject_newsFeed(db, feedIndex);
+  feed->itemListIndex = list;
+  db.saveChangesToObject(feed);
+  db.unloadObject(feed);
+}
+
+// How the dumps (or soupcheck) name feed b's item list when it is list
+// lists[list], read before.
+std::string secondListOfB(const Made& m, int list, bool dumps) {
+  const std::string index = std::to_string(m.lists[list]);
+  return "the item list of feed " + m.feed(1) +
+         (dumps ? ": list " + index + " was read before" : " is list " + index + ", reached a second time");
+}
+
+// The items at first and second name each other as the older duplicate.
+void loopDuplicates(Db& db, int32_t first, int32_t second) {
+  for (auto [at, older] : {std::pair{first, second}, {second, first}}) {
+    newsItem* item = loadObject_newsItem(db, at);
+    item->olderDuplicateItemIndex = older;
+    item->newestDuplicateItemIndex = first;
+    db.saveChangesToObject(item);
+    db.unloadObject(item);
+  }
+}
+
 const Shape kShapes[] = {
-    {"sound", [](Db&, const Made&) {}, none, none, 10},
+    {"sound", [](Db&, const Made&) {}, none, none, 10, false},
     {"an item's record does not decode", [](Db& db, const Made& m) { putBytes(db, m.items[0][2], kItemTitle, kNoString); },
      [](const Made& m) { return "item " + m.at(0, 2) + " of feed " + m.feed(0) + " (unknown version)"; },
      [](const Made& m) {
        return "news: item " + m.at(0, 2) + " of feed " + m.feed(0) + " does not decode: title has string version 07";
      },
-     9},
+     9, true},
     {"a body's record does not decode",
      [](Db& db, const Made& m) { putBytes(db, m.bodies[1][1], kBodyEncoding, kNoString); },
      [](const Made& m) { return "the body " + std::to_string(m.bodies[1][1]) + " of item " + m.at(1, 1) + " ("; },
@@ -79,10 +110,11 @@ const Shape kShapes[] = {
        return "news: the body " + std::to_string(m.bodies[1][1]) + " of item " + m.at(1, 1) + " of feed " + m.feed(1) +
               " does not decode: encoding has string version 07";
      },
-     10},
+     10, false},
     {"a feed's record does not decode", [](Db& db, const Made& m) { putBytes(db, m.feeds[1], kFeedTitle, kNoString); },
      [](const Made& m) { return "feed " + m.feed(1) + " (unknown version); 7 stored objects no list leads to"; },
-     [](const Made& m) { return "news: feed " + m.feed(1) + " does not decode: title has string version 07"; }, 7},
+     [](const Made& m) { return "news: feed " + m.feed(1) + " does not decode: title has string version 07"; }, 7,
+     true},
     {"an item list comes back to its second item",
      [](Db& db, const Made& m) { putLink(db, m.items[0][4], kNext, m.items[0][1]); },
      [](const Made& m) {
@@ -92,13 +124,13 @@ const Shape kShapes[] = {
      [](const Made& m) {
        return "soup: node " + m.at(0, 1) + " of list " + std::to_string(m.lists[0]) + " is reached twice";
      },
-     10},
+     10, true},
     {"an item list is cut after its third item", [](Db& db, const Made& m) { putLink(db, m.items[0][2], kNext, 0); },
      [](const Made& m) {
        return "the item list of feed " + m.feed(0) + " past index " + m.at(0, 2) + " (its tail is index " + m.at(0, 4) +
               ")";
      },
-     [](const Made& m) { return "soup: list " + std::to_string(m.lists[0]) + " has tailIndex " + m.at(0, 4); }, 8},
+     [](const Made& m) { return "soup: list " + std::to_string(m.lists[0]) + " has tailIndex " + m.at(0, 4); }, 8, true},
     {"an item list starts in another feed's list",
      [](Db& db, const Made& m) { putLink(db, m.lists[1], kHead, m.items[0][3]); },
      [](const Made& m) {
@@ -108,14 +140,35 @@ const Shape kShapes[] = {
      [](const Made& m) {
        return "soup: node " + m.at(0, 3) + " of list " + std::to_string(m.lists[0]) + " is reached twice";
      },
-     7},
+     7, true},
     {"the feed list is emptied",
      [](Db& db, const Made& m) {
        putLink(db, m.feedList, kHead, 0);
        putLink(db, m.feedList, kTail, 0);
      },
      [](const Made&) { return std::string("could not read 26 stored objects no list leads to"); },
-     [](const Made&) { return std::string("news: 26 allocated records that nothing of the news model leads to"); }, 0},
+     [](const Made&) { return std::string("news: 26 allocated records that nothing of the news model leads to"); }, 0, false},
+    // b's walk meets the list a second time: the first feed's list went.
+    {"a's item-list link names b's list", [](Db& db, const Made& m) { nameItemList(db, m.feeds[0], m.lists[1]); },
+     [](const Made& m) { return secondListOfB(m, 1, true) + "; 11 stored objects no list leads to"; },
+     [](const Made& m) { return "news: " + secondListOfB(m, 1, false); }, 5, true},
+    {"b's item-list link names a's list", [](Db& db, const Made& m) { nameItemList(db, m.feeds[1], m.lists[0]); },
+     [](const Made& m) { return secondListOfB(m, 0, true) + "; 7 stored objects no list leads to"; },
+     [](const Made& m) { return "news: " + secondListOfB(m, 0, false); }, 7, true},
+    {"an item names another feed", [](Db& db, const Made& m) { putLink(db, m.items[0][2], kItemFeed, m.feeds[1]); },
+     none, [](const Made& m) { return "news: item " + m.at(0, 2) + " of feed " + m.feed(0) + " names feed " + m.feed(1); },
+     10, true},
+    {"two items name each other as older duplicates",
+     [](Db& db, const Made& m) { loopDuplicates(db, m.items[2][0], m.items[2][1]); }, none,
+     [](const Made& m) {
+       const std::string first = std::to_string(std::min(m.items[2][0], m.items[2][1]));
+       return "news: the chain of older duplicates of item " + first + " comes back to item " + first;
+     },
+     10, true},
+    {"the compaction walk stands at an item", [](Db& db, const Made& m) { db.setDefragListIndex(m.items[0][1]); },
+     [](const Made&) { return std::string("the database's structures, which do not check sound"); },
+     [](const Made& m) { return "soup: the compaction walk stands at " + m.at(0, 1) + ", no list of the chain"; }, 10,
+     true},
 };
 
 class ToolDamageTest : public ProgramTest {
@@ -189,9 +242,16 @@ TEST_F(ToolDamageTest, EveryDumpSaysWhatItCouldNotRead) {
     const ChildResult model = runTool({NEWSDUMP, db});
     const ChildResult items = runTool({NEWSDUMP, "--items", db});
     const ChildResult check = runTool({SOUPCHECK, db});
-    EXPECT_EQ(check.rc, told.empty() ? 0 : 1) << check.output;
-    EXPECT_EQ(lastLine(check.output), told.empty() ? "clean" : "NOT clean") << check.output;
-    EXPECT_EQ(check.output.find("FINDING: " + shape.found(made)) != std::string::npos, !told.empty()) << check.output;
+    const std::string found = shape.found(made);
+    EXPECT_EQ(check.rc, found.empty() ? 0 : 1) << check.output;
+    EXPECT_EQ(lastLine(check.output), found.empty() ? "clean" : "NOT clean") << check.output;
+    if (!found.empty()) {
+      EXPECT_NE(check.output.find("FINDING: " + found), std::string::npos) << check.output;
+    }
+    // The start of the program judges the links as soupcheck does.
+    withDatabase("database.soup", [&](Db& soup, newsRoot&) {
+      EXPECT_EQ(!(soup.listsAgree(false) && feedsHoldTheirLists(soup)), shape.startRefuses);
+    });
     if (told.empty()) {
       EXPECT_EQ(dump.rc, 0) << dump.errors;
       EXPECT_EQ(dump.errors, "");

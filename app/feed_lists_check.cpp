@@ -1,0 +1,178 @@
+// app/feed_lists_check.cpp - every list belongs to one feed and holds that
+// feed's items, and no chain of older duplicates comes back to a member:
+// the feed and item records read from the file (an item's texts skipped).
+#include "app/feed_lists_check.h"
+
+#include <algorithm>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/exception.h"
+#include "news/news_format.h"
+#include "news/news_objects.h"
+#include "platform/restore_stream.h"
+
+namespace bw {
+namespace {
+
+// Items stored before this version name no feed.
+constexpr int32_t kFirstVersionWithFeed = 5;
+
+int32_t bigEndian32(const uint8_t* p) {
+  return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]);
+}
+
+// What the check reads of an item; namesFeed FALSE for an item stored
+// before items named their feed.
+struct ItemLinks {
+  int32_t next = 0, feed = 0, older = 0;
+  bool namesFeed = true;
+};
+
+// The bytes of an item record read for its links: its texts up to the
+// duplicate links mostly fit.
+constexpr int32_t kQuickBytes = 512;
+
+// An item record read up to its older duplicate link (newsItem's layout):
+// next, previous, version, feed, title, title format, link, stated link,
+// uniqueID, published, updated, downloaded, older. None where the bytes end
+// first or a text is stored otherwise than as the program writes it now.
+std::optional<ItemLinks> quickLinks(const uint8_t* bytes, size_t size) {
+  size_t at = 0;
+  auto value = [&](int32_t& field) {
+    if (size - at < 4) return false;
+    field = bigEndian32(bytes + at);
+    at += 4;
+    return true;
+  };
+  auto compact = [&](int32_t& field) {
+    const int n = decodeCompactValue(bytes + at, size - at, &field);
+    at += static_cast<size_t>(n);
+    return n > 0;
+  };
+  auto text = [&] {
+    if (at == size) return false;
+    const uint8_t version = bytes[at++];
+    if (version == 0xFF) return true;
+    int32_t capacity = 0, length = 0;
+    if (version != 1 || !compact(capacity) || !compact(length) || length < 0 || length > capacity ||
+        size - at < static_cast<size_t>(length)) {
+      return false;
+    }
+    at += static_cast<size_t>(length);
+    return true;
+  };
+  auto skip = [&](size_t n) {
+    if (size - at < n) return false;
+    at += n;
+    return true;
+  };
+  ItemLinks links;
+  int32_t prev = 0, version = 0;
+  if (!value(links.next) || !value(prev) || !value(version)) return std::nullopt;
+  // Older layouts go to the program's own reader.
+  if (version != kNewsItemVersion || !value(links.feed)) return std::nullopt;
+  if (!text() || !skip(1) || !text() || !text() || !text() || !skip(24) || !compact(links.older)) return std::nullopt;
+  return links;
+}
+
+class FeedListsWalk {
+ public:
+  explicit FeedListsWalk(cJournaledIndexedObjectSoupDatabase& db) : db_(db), file_(db.infoBlockFile()) {}
+
+  bool run() {
+    const int32_t rootIndex = db_.infoRootValue();
+    if (rootIndex == 0) return true;
+    newsRoot root;
+    db_.readRecordInto(rootIndex, root);
+    readChain();
+    if (!owners_.emplace(root.feedListIndex, rootIndex).second || !chain_.contains(root.feedListIndex)) return false;
+    for (int32_t feed = headOf(root.feedListIndex); feed != 0; feed = db_.readObjectNodeHeader(feed).nextIndex) {
+      db_.pollValidation();
+      newsFeed record;
+      db_.readRecordInto(feed, record);
+      const int32_t list = record.itemListIndex;
+      if (!chain_.contains(list) || !owners_.emplace(list, feed).second) return false;
+      if (!itemsName(feed, list)) return false;
+    }
+    return true;
+  }
+
+ private:
+  // Reads at index's record; FALSE when the index holds none.
+  bool readHead(int32_t index, uint8_t* bytes, int length) {
+    const int64_t at = file_.infoBlockOfIndex(index, true);
+    if (at == 0) return false;
+    file_.readBytes(at, bytes, length);
+    return true;
+  }
+  int32_t headOf(int32_t list) {
+    uint8_t bytes[4];
+    return readHead(list, bytes, 4) ? bigEndian32(bytes) : 0;
+  }
+  void readChain() {
+    const int32_t head = db_.infoHeadListIndex();
+    for (int32_t list = head; list != 0 && chain_.insert(list).second;) {
+      uint8_t bytes[12];
+      if (!readHead(list, bytes, 12)) return;
+      list = bigEndian32(bytes + 8);
+    }
+  }
+  // The links of the item at index: read from the first bytes of its
+  // record where its texts are stored as the program writes them now, else
+  // by the program's own reader (texts skipped), which raises on damage.
+  ItemLinks readItem(int32_t index) {
+    const int64_t at = file_.infoBlockOfIndex(index, true);
+    if (at != 0) {
+      const auto size = static_cast<int64_t>(std::min<int32_t>(file_.infoSizeOfIndexBlock(at), kQuickBytes));
+      uint8_t bytes[kQuickBytes];
+      file_.readBytes(at, bytes, size);
+      if (std::optional<ItemLinks> links = quickLinks(bytes, static_cast<size_t>(size))) return *links;
+    }
+    newsItem item;
+    item.textsRead = newsItem::Texts::kNone;
+    db_.readRecordInto(index, item);
+    return {item.infoNextIndex(), item.feedIndex, item.olderDuplicateItemIndex, item.version >= kFirstVersionWithFeed};
+  }
+  bool itemsName(int32_t feed, int32_t list) {
+    int64_t steps = 0;
+    for (int32_t index = headOf(list); index != 0;) {
+      if (++steps % 512 == 0) db_.pollValidation();
+      const ItemLinks item = readItem(index);
+      if (item.namesFeed && item.feed != feed) return false;
+      if (item.older != 0 && olderChainLoops(index)) return false;
+      index = item.next;
+    }
+    return true;
+  }
+  // Whether the chain of older duplicates from index comes back to a member
+  // (two walks along it, one twice as fast, meet).
+  bool olderChainLoops(int32_t index) {
+    auto older = [&](int32_t at) { return at == 0 ? 0 : readItem(at).older; };
+    for (int32_t slow = index, fast = index;;) {
+      fast = older(older(fast));
+      slow = older(slow);
+      if (fast == 0) return false;
+      if (fast == slow) return true;
+    }
+  }
+
+  cJournaledIndexedObjectSoupDatabase& db_;
+  SoupBlockFile& file_;
+  std::unordered_set<int32_t> chain_;
+  std::unordered_map<int32_t, int32_t> owners_;  // list -> the feed (or the root) that names it
+};
+
+}  // namespace
+
+bool feedsHoldTheirLists(cJournaledIndexedObjectSoupDatabase& db) {
+  try {
+    return FeedListsWalk(db).run();
+  } catch (const eException& e) {
+    if (e.code() == "BRK" || e.code() == "MEM" || e.code() == "FULL") throw;
+    return false;
+  }
+}
+
+}  // namespace bw
