@@ -8,7 +8,9 @@
 // with its defaults and with `reload-threads 1`. Also, in this process: the
 // time to add one 1 MB feed through addUpdateFeed, and the window polls
 // made per MB; and the peak memory of adding one document of 1, 10 and 60
-// MiB with markup inside its descriptions beside its size.
+// MiB with markup inside its descriptions, and of 60 MiB of empty
+// elements, beside its size; and the unchanged update of the feeds without
+// guid beside the same with guid.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -41,15 +43,15 @@ namespace {
 constexpr int kFeeds = 300;
 constexpr int kItems = 50;
 
-std::string feedDocument(int feed, int items, size_t descriptionBytes) {
+std::string feedDocument(int feed, int items, size_t descriptionBytes, bool withGuid = true) {
   std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Feed " +
                     std::to_string(feed) + "</title><link>http://bench.example/" + std::to_string(feed) +
                     "/</link><description>bench</description>";
   const std::string filler(descriptionBytes, 'x');
   for (int i = items; i >= 1; --i) {
     const std::string id = std::to_string(feed) + "-" + std::to_string(i);
-    doc += "<item><title>Item " + id + "</title><link>http://bench.example/" + id + "</link><guid>urn:" + id +
-           "</guid><pubDate>Mon, 0" + std::to_string(1 + i % 9) + " Jun 2026 10:" + std::to_string(10 + i % 50) +
+    doc += "<item><title>Item " + id + "</title><link>http://bench.example/" + id + "</link>" +
+           (withGuid ? "<guid>urn:" + id + "</guid>" : "") + "<pubDate>Mon, 0" + std::to_string(1 + i % 9) + " Jun 2026 10:" + std::to_string(10 + i % 50) +
            ":00 GMT</pubDate><description>Text of " + id + " " + filler + "</description></item>";
   }
   return doc + "</channel></rss>";
@@ -74,14 +76,35 @@ std::string markupDocument(int mb) {
   return doc + "</channel></rss>";
 }
 
-// Serves "/feed/<n>.xml" (and "/big.xml", "/markup<mb>.xml") from memory with a few threads
-// sharing one listening socket, until destroyed.
+// A feed of about mb MiB whose descriptions are mostly empty elements
+// written as empty-element tags, with and without attributes.
+std::string emptyElementDocument(int mb) {
+  std::string body;
+  for (int i = 0; i < 100; ++i) body += "<p/><a name=\"n" + std::to_string(i) + "\" /><br/>Text<span class='x'/>\n";
+  std::string doc =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Empty</title>"
+      "<link>http://bench.example/e/</link><description>bench</description>";
+  for (int i = 0; doc.size() < static_cast<size_t>(mb) << 20; ++i) {
+    const std::string id = "e-" + std::to_string(i);
+    doc += "<item><title>Item " + id + "</title><link>http://bench.example/" + id + "</link><guid>urn:" + id +
+           "</guid><description>" + body + "</description></item>";
+  }
+  return doc + "</channel></rss>";
+}
+
+// Serves "/feed/<n>.xml", the same without guid "/plain/<n>.xml" (and
+// "/big.xml", "/markup<mb>.xml", "/empty<mb>.xml") from memory with a few
+// threads sharing one listening socket, until destroyed.
 class BenchServer {
  public:
   BenchServer() {
-    for (int f = 0; f < kFeeds; ++f) bodies_["/feed/" + std::to_string(f) + ".xml"] = feedDocument(f, kItems, 200);
+    for (int f = 0; f < kFeeds; ++f) {
+      bodies_["/feed/" + std::to_string(f) + ".xml"] = feedDocument(f, kItems, 200);
+      bodies_["/plain/" + std::to_string(f) + ".xml"] = feedDocument(f, kItems, 200, false);
+    }
     bodies_["/big.xml"] = feedDocument(kFeeds, 1000, 900);
     for (int mb : {1, 10, 60}) bodies_["/markup" + std::to_string(mb) + ".xml"] = markupDocument(mb);
+    bodies_["/empty60.xml"] = emptyElementDocument(60);
     listener_ = bw::test::listenLoopback(1024, &port_);
     // Several threads wait on the one socket: the ones that lose a
     // connection to another must not block in accept past the end.
@@ -142,10 +165,10 @@ std::string scratch() {
   return ::mkdtemp(pattern.data());
 }
 
-std::string urlsFile(const std::string& dir) {
+std::string urlsFile(const std::string& dir, const char* folder = "/feed/") {
   const std::string path = dir + "/urls";
   std::ofstream out(path);
-  for (int f = 0; f < kFeeds; ++f) out << server().url("/feed/" + std::to_string(f) + ".xml") << "\n";
+  for (int f = 0; f < kFeeds; ++f) out << server().url(folder + std::to_string(f) + ".xml") << "\n";
   return path;
 }
 
@@ -171,11 +194,40 @@ void BM_UpdateAll_Ours(benchmark::State& state) {
 }
 BENCHMARK(BM_UpdateAll_Ours)->ArgName("again")->Arg(0)->Arg(1)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
-// One document of 1, 10 or 60 MiB with markup inside its descriptions
-// added into a fresh database: the child's peak memory beside the
-// document's size.
+// The unchanged update of the feeds with guid beside the same feeds without
+// (matched by link and title): the two alternate for five rounds, and
+// each keeps its least CPU time.
+void BM_UpdateAll_UnchangedWithAndWithoutGuid(benchmark::State& state) {
+  double best[2] = {1e30, 1e30}, wall[2] = {0, 0};
+  for (auto _ : state) {
+    for (int round = 0; round < 5; ++round) {
+      for (int guidless = 0; guidless < 2; ++guidless) {
+        const std::string dir = scratch();
+        const std::string db = dir + "/bench.soup";
+        const ChildRun first =
+            runChild({BRINDLEWORK_FEEDGET, "--urls", urlsFile(dir, guidless ? "/plain/" : "/feed/"), "--db", db}, {});
+        const ChildRun r = runChild({BRINDLEWORK_FEEDGET, "--update-all", "--db", db}, {});
+        if (first.status != 0 || r.status != 0) state.SkipWithError("feedget failed");
+        if (r.user < best[guidless]) {
+          best[guidless] = r.user;
+          wall[guidless] = r.wall;
+        }
+        std::filesystem::remove_all(dir);
+      }
+    }
+    state.SetIterationTime(wall[0] + wall[1]);
+  }
+  state.counters["guid_cpu_s"] = best[0];
+  state.counters["guidless_cpu_s"] = best[1];
+  state.counters["guidless_per_guid"] = best[1] / best[0];
+}
+BENCHMARK(BM_UpdateAll_UnchangedWithAndWithoutGuid)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// One document of 1, 10 or 60 MiB with markup inside its descriptions (or
+// of 60 MiB of empty elements, empty:1) added into a fresh database: the
+// child's peak memory beside the document's size.
 void BM_UpdateAll_AddMarkupDocument(benchmark::State& state) {
-  const std::string path = "/markup" + std::to_string(state.range(0)) + ".xml";
+  const std::string path = (state.range(1) ? "/empty" : "/markup") + std::to_string(state.range(0)) + ".xml";
   const double documentMiB = static_cast<double>(server().size(path)) / (1 << 20);
   for (auto _ : state) {
     const std::string dir = scratch();
@@ -187,10 +239,11 @@ void BM_UpdateAll_AddMarkupDocument(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_UpdateAll_AddMarkupDocument)
-    ->ArgName("MiB")
-    ->Arg(1)
-    ->Arg(10)
-    ->Arg(60)
+    ->ArgNames({"MiB", "empty"})
+    ->Args({1, 0})
+    ->Args({10, 0})
+    ->Args({60, 0})
+    ->Args({60, 1})
     ->Iterations(1)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
@@ -311,6 +364,9 @@ class UpdateAllReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
       if (r.error_occurred) continue;
+      for (const char* name : {"guid_cpu_s", "guidless_cpu_s", "document_MiB", "peak_MiB"}) {
+        if (r.counters.count(name)) figures_[r.benchmark_name()][name] = r.counters.at(name).value;
+      }
       auto wall = r.counters.find("wall_s");
       auto rss = r.counters.find("peak_MiB");
       if (wall != r.counters.end() && rss != r.counters.end())
@@ -342,6 +398,19 @@ class UpdateAllReporter : public benchmark::ConsoleReporter {
       std::printf("%-42s %9.2f %9.2f %7.2f %9.1f %9.1f %7.2f  %s\n", l.what, o.wall, t.wall, t.wall / o.wall, o.rss,
                   t.rss, t.rss / o.rss, o.wall < t.wall && o.rss < t.rss ? "met" : "not met");
     }
+    const auto unchanged = figures_.find("BM_UpdateAll_UnchangedWithAndWithoutGuid/iterations:1/manual_time");
+    if (unchanged != figures_.end()) {
+      const double guid = unchanged->second["guid_cpu_s"], guidless = unchanged->second["guidless_cpu_s"];
+      std::printf("\nunchanged update, %d feeds x %d items: with guid %.3f s CPU, without %.3f s, ratio %.2f  "
+                  "target: within 1.2x: %s\n",
+                  kFeeds, kItems, guid, guidless, guidless / guid, guidless <= 1.2 * guid ? "met" : "not met");
+    }
+    const auto empty = figures_.find("BM_UpdateAll_AddMarkupDocument/MiB:60/empty:1/iterations:1/manual_time");
+    if (empty != figures_.end() && empty->second.count("peak_MiB")) {
+      const double size = empty->second["document_MiB"], peak = empty->second["peak_MiB"];
+      std::printf("empty elements document: %.1f MiB, peak %.1f MiB, %.1fx its size  target: within 8x: %s\n", size,
+                  peak, peak / size, peak <= 8 * size ? "met" : "not met");
+    }
   }
 
  private:
@@ -349,6 +418,7 @@ class UpdateAllReporter : public benchmark::ConsoleReporter {
     double wall = 0, rss = 0;
   };
   std::map<std::string, Seen> seen_;
+  std::map<std::string, std::map<std::string, double>> figures_;
 };
 
 }  // namespace

@@ -1,11 +1,13 @@
 // news/atom_parser.cpp - parseAtomFeed and the link tests.
 #include "news/atom_parser.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
@@ -260,6 +262,8 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   settings.feedExisted = settled.existed;
   settings.duplicateOrder = gCompareNewsItem_UpdatedElsePublishedDate;
   settings.gui = gui;
+  auto hasID = [&](webDataNode* entry) { return !textOf(atomChild(*entry, "id", ns), utf8).isNil(); };
+  settings.itemsWithoutID = !std::all_of(parts.begin(), parts.end(), hasID);
   FeedMerge merge(soup, *feed, count, settings);
   struct Entry {
     std::unique_ptr<newsItem> item = std::make_unique<newsItem>();
@@ -307,19 +311,21 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
     if (item->uniqueID.isNil()) item->uniqueID = keyWithoutID(*item, *body, &e.earlierID);
     return e;
   };
-  auto hasID = [&](webDataNode* entry) { return !textOf(atomChild(*entry, "id", ns), utf8).isNil(); };
-  // Entries without id are read twice: the merge matches them all before
+  // Entries without id are read first: the merge matches them all before
   // the first is added.
+  std::vector<Entry> withoutID;
   for (webDataNode* entry : parts) {
     if (hasID(entry)) continue;
-    Entry e = readEntry(entry);
-    merge.noteItemWithoutID(*e.item, *e.body);
+    withoutID.push_back(readEntry(entry));
+    merge.noteItemWithoutID(*withoutID.back().item, *withoutID.back().body);
   }
   int32_t number = 0;
+  size_t nextWithoutID = 0;
   for (webDataNode* entry : parts) {
     showItemProgress(gui, ++number, count);
-    Entry e = readEntry(entry);
-    merge.add(std::move(e.item), std::move(e.body), e.earlierID, !hasID(entry));
+    const bool madeID = !hasID(entry);
+    Entry e = madeID ? std::move(withoutID[nextWithoutID++]) : readEntry(entry);
+    merge.add(std::move(e.item), std::move(e.body), e.earlierID, madeID);
   }
   merge.finish();
   return {feed, false};

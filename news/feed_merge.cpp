@@ -2,6 +2,7 @@
 #include "news/feed_merge.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <unordered_set>
 #include <vector>
@@ -110,6 +111,10 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
   if (const auto* xml = dynamic_cast<const cXML*>(feed.docFormat.get())) decoder_ = xml->infoDecoder();
   indexLimit_ = std::max<int64_t>(2 * int64_t{itemCount}, 100);
   walkIndexed([&](int32_t index, const newsItem& stored) {
+    if (settings.itemsWithoutID) {
+      storedRefs_.push_back(
+          {copyString(stored.uniqueID), copyString(stored.title), updatedElsePublished(stored), stored.bodyIndex});
+    }
     if (isMissing(stored.uniqueID)) return;
     if (!index_->get(stored.uniqueID).data) {
       index_->set(stored.uniqueID, new boxVALUE(index));
@@ -142,28 +147,75 @@ FeedMerge::~FeedMerge() {
   for (newsItem* item : newsItemsOf(newItems_)) db_.unloadObject(item);
 }
 
+namespace {
+
+bool isTagBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Markup with each empty-element tag ("<x/>", "<x a='1' />") read as the
+// element with its end tag ("<x></x>", "<x a='1'></x>"): markup stored
+// before empty elements were written back as written held that form.
+std::string withEndTags(std::string text) {
+  if (text.find("/>") == std::string::npos) return text;
+  std::string out;
+  out.reserve(text.size() + text.size() / 4);
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t open = text.find('<', i);
+    const bool isTag = open != std::string::npos && open + 1 < text.size() &&
+                       (std::isalpha(static_cast<unsigned char>(text[open + 1])) || text[open + 1] == '_');
+    if (!isTag) {
+      const size_t stop = open == std::string::npos ? text.size() : open + 1;
+      out.append(text, i, stop - i);
+      i = stop;
+      continue;
+    }
+    size_t end = open + 1;
+    for (char quote = 0; end < text.size() && (quote || text[end] != '>'); ++end) {
+      if (quote ? text[end] == quote : text[end] == '"' || text[end] == '\'') quote = quote ? 0 : text[end];
+    }
+    if (end == text.size() || text[end - 1] != '/') {
+      out.append(text, i, end - i);
+      i = end;
+      continue;
+    }
+    size_t last = end - 1;
+    while (last > open + 1 && isTagBlank(text[last - 1])) --last;
+    size_t nameEnd = open + 1;
+    while (nameEnd < last && !isTagBlank(text[nameEnd]) && text[nameEnd] != '/') ++nameEnd;
+    out.append(text, i, last - i);
+    out += "></";
+    out.append(text, open + 1, nameEnd - open - 1);
+    out += '>';
+    i = end + 1;
+  }
+  return out;
+}
+
+}  // namespace
+
 bool FeedMerge::sameShown(const Str& a, const Str& b) const {
   if (a.isNil() || b.isNil()) return a.isNil() == b.isNil();
   if (a.view() == b.view()) return true;
-  return decoder_ && shown(a) == shown(b);
+  return decoder_ && withEndTags(shown(a)) == withEndTags(shown(b));
 }
 
 uint64_t FeedMerge::shownTextsDigest(const Str& summary, const Str& content) const {
   uint64_t hash = kDigestStart;
   for (const Str* text : {&summary, &content}) {
-    if (!text->isNil()) hash = digestOn(hash, shown(*text));
+    if (!text->isNil()) hash = digestOn(hash, withEndTags(shown(*text)));
     hash = digestOn(hash, text->isNil() ? "\xFE" : "\xFF");
   }
   return hash;
 }
 
 std::string FeedMerge::shown(const Str& text) const {
-  return decoder_ ? xmlMarkupText(text.view(), decoder_->entities()) : text.str();
+  const std::string_view v = text.view();
+  const bool plain = std::none_of(v.begin(), v.end(), [](char c) { return c == '&' || c == '<' || c == '\r'; });
+  return decoder_ && !plain ? xmlMarkupText(v, decoder_->entities()) : std::string(v);
 }
 
 void FeedMerge::noteItemWithoutID(const newsItem& item, const newsItemBody& body) {
-  unnamed_.push_back({shown(item.uniqueID), copyString(item.uniqueID),
-                      shownTextsDigest(body.summary, body.content), updatedElsePublished(item)});
+  unnamed_.push_back({shown(item.uniqueID), copyString(item.uniqueID), &body, 0, updatedElsePublished(item)});
 }
 
 namespace {
@@ -215,32 +267,54 @@ bool textsNeedDates(const List& list, uint64_t texts, Get get) {
 void FeedMerge::planUnnamed() {
   plan_.resize(unnamed_.size());
   std::unordered_map<std::string, std::vector<size_t>> families;
-  for (size_t i = 0; i < unnamed_.size(); ++i) families[unnamed_[i].family].push_back(i);
+  // The family of each id given, for the stored items of those ids.
+  std::unordered_map<std::string_view, const std::string*> familyOfKey;
+  for (size_t i = 0; i < unnamed_.size(); ++i) {
+    families[unnamed_[i].family].push_back(i);
+    familyOfKey.emplace(unnamed_[i].key.view(), &unnamed_[i].family);
+  }
   struct Stored {
     Str id;
-    Version version;
+    int32_t bodyIndex;
+    Version version;  // texts once the family needs them
     bool claimed = false;
   };
   std::unordered_map<std::string, std::vector<Stored>> stored;
   // "Wrong about news updates": no item is taken for a stored one.
   if (!feed_.notUpdates) {
-    walkIndexed([&](int32_t, const newsItem& item) {
+    // Read by the constructor when the settings said so, else here.
+    if (!settings_.itemsWithoutID) {
+      walkIndexed([&](int32_t, const newsItem& item) {
+        storedRefs_.push_back(
+            {copyString(item.uniqueID), copyString(item.title), updatedElsePublished(item), item.bodyIndex});
+      });
+    }
+    for (StoredRef& item : storedRefs_) {
+      if (const auto known = familyOfKey.find(item.id.view()); known != familyOfKey.end()) {
+        stored[*known->second].push_back({std::move(item.id), item.bodyIndex, {0, item.date}});
+        continue;
+      }
       // Stored under the id of the link alone, the title was not in it.
-      std::string family = shown(Str(withoutDigest(item.uniqueID.view())));
+      std::string family = shown(Str(withoutDigest(item.id.view())));
       if (!families.contains(family)) family += ", " + shown(item.title);
-      if (!families.contains(family)) return;
-      Loaded<newsItemBody> body{db_, loadObject_newsItemBody(db_, item.bodyIndex)};
-      const Str nil;
-      const uint64_t texts =
-          body.object ? shownTextsDigest(body->summary, body->content) : shownTextsDigest(nil, nil);
-      stored[family].push_back({copyString(item.uniqueID), {texts, updatedElsePublished(item)}});
-    });
+      if (!families.contains(family)) continue;
+      stored[family].push_back({std::move(item.id), item.bodyIndex, {0, item.date}});
+    }
   }
   std::unordered_set<std::string> taken;  // ids this download has given
   auto isFree = [&](const Str& id) { return !index_->get(id).data && !taken.contains(id.str()); };
   for (auto& [name, members] : families) {
     std::vector<Stored>& candidates = stored[name];
     const bool alone = members.size() == 1 && candidates.size() <= 1;
+    // One alone whose stored item, if any, has its id takes the usual test
+    // whatever its texts: only the other families read them.
+    if (alone && (candidates.empty() || candidates[0].id.view() == unnamed_[members[0]].key.view())) continue;
+    for (const size_t e : members) unnamed_[e].texts = shownTextsDigest(unnamed_[e].body->summary, unnamed_[e].body->content);
+    for (Stored& s : candidates) {
+      Loaded<newsItemBody> body{db_, loadObject_newsItemBody(db_, s.bodyIndex)};
+      const Str nil;
+      s.version.texts = body.object ? shownTextsDigest(body->summary, body->content) : shownTextsDigest(nil, nil);
+    }
     auto docVersion = [&](size_t e) { return Version{unnamed_[e].texts, unnamed_[e].date}; };
     auto storedVersion = [](const Stored& s) { return s.version; };
     std::vector<bool> matched(members.size(), false);
@@ -281,6 +355,8 @@ void FeedMerge::planUnnamed() {
       taken.insert(p.id.str());
     }
   }
+  for (Unnamed& u : unnamed_) u.body = nullptr;  // added from here on
+  storedRefs_.clear();
 }
 
 bool FeedMerge::storedTitleIs(int32_t storedIndex, const Str& title) {

@@ -54,6 +54,9 @@ struct FeedMergeSettings {
   // RSS feeds of the marked generator: items whose dates agree are still
   // compared by their texts. Atom passes false.
   bool generatorFlag = false;
+  // Some item of the document has no id of its own (noteItemWithoutID):
+  // the index's walk keeps what matching them reads of the stored items.
+  bool itemsWithoutID = false;
   // The order of new items before they are chained as duplicates.
   fCompareMegaNodes* duplicateOrder = nullptr;
   feedProgressGui* gui = nullptr;
@@ -100,7 +103,9 @@ class FeedMerge {
   // Notes an item whose id was made from its link and title (or its other
   // fields) rather than given by the feed: every such item of the document,
   // in document order, before the first add(). Each is then added with
-  // madeID set, in the same order.
+  // madeID set, in the same order; item and body stay as they are until the
+  // first of them is added, which matches them all (their texts are read
+  // only where their links and titles leave them undecided).
   void noteItemWithoutID(const newsItem& item, const newsItemBody& body);
 
   // Takes one parsed item and its body: stored when new, dropped when a
@@ -121,10 +126,11 @@ class FeedMerge {
   enum class Verdict { kNew, kRepeat, kStoredGaveWay };
   // An item without an id of its own as noteItemWithoutID saw it.
   struct Unnamed {
-    std::string family;  // its id as shown
-    Str key;             // the id it was given
-    uint64_t texts = 0;  // shownTextsDigest of its body
-    bigTime date = 0;    // updated, else published
+    std::string family;                    // its id as shown
+    Str key;                               // the id it was given
+    const newsItemBody* body = nullptr;    // until planUnnamed
+    uint64_t texts = 0;                    // shownTextsDigest of body, once planUnnamed needs it
+    bigTime date = 0;                      // updated, else published
   };
   // What add() does with such an item: drop it as a repeat, keep the id it
   // was given (the usual repeat test follows), or give it a new id.
@@ -163,6 +169,14 @@ class FeedMerge {
   std::unordered_map<std::string, std::vector<int32_t>> newByID_;
   std::shared_ptr<const XmlDecoder> decoder_;  // the feed's XML entities, or none
   std::vector<Unnamed> unnamed_;
+  // The indexed stored items as planUnnamed reads them, when the document
+  // has items without ids.
+  struct StoredRef {
+    Str id, title;
+    bigTime date;
+    int32_t bodyIndex;
+  };
+  std::vector<StoredRef> storedRefs_;
   std::vector<Planned> plan_;
   size_t nextUnnamed_ = 0;
   int32_t transaction_ = 0;

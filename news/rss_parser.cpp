@@ -1,8 +1,10 @@
 // news/rss_parser.cpp - parseRssFeed.
 #include "news/rss_parser.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
@@ -227,19 +229,24 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
       !feed->generator.isNil() && feed->generator.view().find(newsConfig::kGeneratorMarker) != std::string_view::npos;
   settings.duplicateOrder = gCompareNewsItem_PublishedDate;
   settings.gui = gui;
+  std::vector<char> guidless(parts.size());
+  for (size_t i = 0; i < parts.size(); ++i) guidless[i] = guidOf(*parts[i], utf8).isNil();
+  settings.itemsWithoutID = std::find(guidless.begin(), guidless.end(), 1) != guidless.end();
   FeedMerge merge(soup, *feed, count, settings);
-  // Items without guid are read twice: the merge matches them all before
+  // Items without guid are read first: the merge matches them all before
   // the first is added.
-  for (webDataNode* n : parts) {
-    if (!guidOf(*n, utf8).isNil()) continue;
-    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore, url);
-    merge.noteItemWithoutID(*parsed.item, *parsed.body);
+  std::vector<ParsedItem> withoutGuid;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (!guidless[i]) continue;
+    withoutGuid.push_back(readItem(*parts[i], *feed, document, utf8, prefix, dublinCore, url));
+    merge.noteItemWithoutID(*withoutGuid.back().item, *withoutGuid.back().body);
   }
-  int32_t number = 0;
-  for (webDataNode* n : parts) {
-    showItemProgress(gui, ++number, count);
-    const bool madeID = guidOf(*n, utf8).isNil();
-    ParsedItem parsed = readItem(*n, *feed, document, utf8, prefix, dublinCore, url);
+  size_t nextWithoutGuid = 0;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    showItemProgress(gui, static_cast<int32_t>(i) + 1, count);
+    const bool madeID = guidless[i];
+    ParsedItem parsed = madeID ? std::move(withoutGuid[nextWithoutGuid++])
+                               : readItem(*parts[i], *feed, document, utf8, prefix, dublinCore, url);
     merge.add(std::move(parsed.item), std::move(parsed.body), parsed.earlierID, madeID);
   }
   merge.finish();

@@ -309,6 +309,13 @@ class webDataNode {
   void markPlainText() { hints_ |= kPlainText; }
   // The same for the text after the end tag.
   void markPlainTextAfterEndTag() { hints_ |= kPlainAfter; }
+  // The reader's word that this element was written as an empty-element
+  // tag, "<x/>", or "<x />" with a blank before the slash.
+  void markEmptyTag(bool blankBeforeSlash) {
+    hints_ |= static_cast<uint8_t>(blankBeforeSlash ? kEmptyTag | kEmptyTagBlank : kEmptyTag);
+  }
+  bool writtenAsEmptyTag() const { return (hints_ & kEmptyTag) != 0; }
+  bool emptyTagHasBlank() const { return (hints_ & kEmptyTagBlank) != 0; }
   // addChildNode for a reader building its tree: node was made by makeNode
   // of this node's root, has no siblings or children and was changed since
   // only by addAttribute, setTextAfterEndTag, moveTextAfterEndTag and the
@@ -441,8 +448,8 @@ class webDataNode {
   uint8_t ownStrings_ = 0;  // kOwnNs ... kOwnAfter, kSharedNs ... kSharedText
   // kSharedAfter: the text after the end tag is one of the root's short
   // texts (storeShortText). kExtras: more_ holds the extras.
-  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4, kExtras = 8 };
-  uint8_t hints_ = 0;  // kPlainText ... kExtras
+  enum : uint8_t { kPlainText = 1, kPlainAfter = 2, kSharedAfter = 4, kExtras = 8, kEmptyTag = 16, kEmptyTagBlank = 32 };
+  uint8_t hints_ = 0;  // kPlainText ... kEmptyTagBlank
   int32_t textValue_ = 0;
   // What a walk along siblings reads of each (the name, the namespace in
   // the extras, the next sibling) lies together, mostly in one cache line:

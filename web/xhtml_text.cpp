@@ -67,8 +67,8 @@ Str writeMarkup(webDataNode& node, bool withOwnTags) {
       appendAttributeValue(out, a.value.view());
     }
     const Str text = n->getText(&utf8, true);
-    if (isVoidElement(name) && !n->getFirstChild() && text.view().empty()) {
-      out += " />";
+    if (!n->getFirstChild() && text.view().empty() && (n->writtenAsEmptyTag() || isVoidElement(name))) {
+      out += n->writtenAsEmptyTag() && !n->emptyTagHasBlank() ? "/>" : " />";
       return kSelfClosed;
     }
     out += '>';

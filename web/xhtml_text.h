@@ -11,8 +11,10 @@ namespace bw {
 // document wrote it: names without namespace prefix; attribute values as
 // written, in double quotes, or in apostrophes when they hold a double
 // quote; texts as written, their references and CDATA sections kept (the
-// display reader reads a CDATA section as text); HTML's void elements
-// without children as "<br />", other elements with their end tag; comments
+// display reader reads a CDATA section as text); an element without
+// children or text that was written as an empty-element tag as written
+// ("<x/>", or "<x />" after a blank), else one of HTML's void elements as
+// "<br />", other elements with their end tag; comments
 // and processing instructions left out (the text after them stays). Not the text after
 // node's own end tag. Walks without recursion. Raises "BUG"
 // "xhtmlToString(); node.parent=NIL" for a top-level node.

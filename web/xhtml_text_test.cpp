@@ -31,11 +31,20 @@ TEST_F(XhtmlTextTest, MarkupIsWrittenTheWayASerializerWritesIt) {
     const char* inner;
     const char* markup;
   } cases[] = {
-      {"a<br/>b<br></br>c", "a<br />b<br />c"},
-      {"<img src='x.png' alt='say \"hi\"'/>", "<img src=\"x.png\" alt='say \"hi\"' />"},
+      {"a<br/>b<br></br>c<br />", "a<br/>b<br />c<br />"},
+      {"<img src='x.png' alt='say \"hi\"'/>", "<img src=\"x.png\" alt='say \"hi\"'/>"},
+      // Empty elements as written, nested and with attributes too.
+      {"<x/>", "<x/>"},
+      {"<x />", "<x />"},
+      {"<x></x>", "<x></x>"},
+      {"<x\n/>", "<x />"},
+      {"<x a=\"1\" b='2'/>", "<x a=\"1\" b=\"2\"/>"},
+      {"<x a=\"1\" />t<x a='1'></x>", "<x a=\"1\" />t<x a=\"1\"></x>"},
+      {"<o><i/><i /><i></i></o>", "<o><i/><i /><i></i></o>"},
+      {"<o/><o><o/></o>after", "<o/><o><o/></o>after"},
+      {"<x/>tail<y/>", "<x/>tail<y/>"},
       {"<p title='&apos;\"&apos;'>\"q\"</p>", "<p title='&apos;\"&apos;'>\"q\"</p>"},
       {"<p title='a&amp;b &lt; c'></p>", "<p title=\"a&amp;b &lt; c\"></p>"},
-      {"<div/>", "<div></div>"},
       {"a<!-- note -->b<!--x-->", "ab"},
       {"<p>x<?pi data?>y</p>", "<p>xy</p>"},
       {"<code><![CDATA[a < b && c]]></code>", "<code><![CDATA[a < b && c]]></code>"},

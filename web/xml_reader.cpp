@@ -883,6 +883,7 @@ XmlParseResult cXML::parseDocument() {
             // An empty element: the text read with its tag follows its end.
             empty = true;
             node->moveTextAfterEndTag();
+            node->markEmptyTag(a.name.data() > t.tag.data() && isXmlWhite(a.name.data()[-1]));
           } else if (node->addAttribute(documentView(a.name, nsScratch), documentView(a.value, textScratch))) {
             raise("XML", "cXML.parseDocument(); malformed XML, attribute duplicate found");
           }
