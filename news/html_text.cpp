@@ -611,15 +611,7 @@ bool holdsHtmlEvidence(std::string_view s, bool loneTags) {
 bool looksLikeHtml(Text text) { return holdsHtmlEvidence(text.nulView(), true); }
 
 bool titleLooksLikeHtml(Text stored) {
-  const std::string_view s = stored.nulView();
-  // A CDATA section is markup written as markup: the whole guess applies.
-  for (size_t at = s.find("<![CDATA["); at != std::string_view::npos; at = s.find("<![CDATA[", at + 9)) {
-    const size_t end = s.find("]]>", at + 9);
-    if (looksLikeHtml(Text(s.substr(at + 9, end == std::string_view::npos ? std::string_view::npos : end - at - 9)))) {
-      return true;
-    }
-  }
-  return holdsHtmlEvidence(xmlMarkupText(s, *sharedXmlEntityMap()), false);
+  return holdsHtmlEvidence(xmlMarkupText(stored.nulView(), *sharedXmlEntityMap()), false);
 }
 
 void initNewsTextModule() {}

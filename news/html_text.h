@@ -54,10 +54,10 @@ Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text 
 // img, iframe, ...). ">" and stray "<" never count against it.
 bool looksLikeHtml(Text text);
 
-// Whether an RSS title, stored with the feed's escapes, is HTML: only on
-// markup written as markup (a CDATA section that looks like HTML) or, once
-// its escapes are read, an end tag or "/>" of a known element. A lone tag
-// name is a title's words ("Why &lt;p&gt; tags matter").
+// Whether an RSS title, stored with the feed's escapes, is HTML: only on an
+// end tag or "/>" of a known element once its escapes and CDATA sections
+// are read (both are ways of writing text). A lone tag name is a title's
+// words, escaped or in CDATA ("Why &lt;p&gt; tags matter").
 bool titleLooksLikeHtml(Text stored);
 
 // Every tab becomes one space.

@@ -49,7 +49,8 @@ Str itemText(webDataNode* node, const cEncoding& utf8, uint8_t& format) {
 
 // An item's title and its format: XHTML when the feed wrote its HTML
 // unescaped; else HTML only on the evidence titleLooksLikeHtml takes, and
-// plain text otherwise (a title naming a tag keeps its words).
+// plain text otherwise (a title naming a tag keeps its words, escaped or in
+// CDATA).
 Str itemTitle(webDataNode* node, const cEncoding& utf8, uint8_t& format) {
   FeedElementText t = feedElementText(node, utf8);
   if (t.markup) {

@@ -174,9 +174,10 @@ TEST_F(RssParser, ItemsWithoutGuidAreStoredOnce) {
 }
 
 // Item titles are HTML only on markup's own evidence: an end tag or "/>" of
-// an HTML element, markup written unescaped or in CDATA. A title that names
-// a tag keeps its words, shown as written, as feed names and Atom text
-// titles show it.
+// an HTML element, or markup written unescaped. Escapes and CDATA are two
+// ways of writing the same text: a title that names a tag keeps its words
+// in both, shown as written, as feed names and Atom text titles show it,
+// and an Atom title of type "html" shows both forms alike.
 TEST_F(RssParser, TitlesNamingTagsKeepTheirWords) {
   struct Case {
     const char* written;  // the title element's content
@@ -200,15 +201,45 @@ TEST_F(RssParser, TitlesNamingTagsKeepTheirWords) {
       {"Line&lt;br/&gt;break", "Line\nbreak", false},
       {"Use &lt;br /&gt; here", "Use\nhere", false},
       {"&lt;em&gt;A&lt;/em&gt; &amp;amp; B", "A & B", false},
+      {"<![CDATA[Why <p> tags matter]]>", "Why <p> tags matter", true},
+      {"<![CDATA[Lazy-loading <img> and <iframe> elements]]>", "Lazy-loading <img> and <iframe> elements", true},
+      {"<![CDATA[Use <br> sparingly]]>", "Use <br> sparingly", true},
+      {"<![CDATA[The <dialog> element]]>", "The <dialog> element", true},
+      {"<![CDATA[<img src=\"x.png\"> lazy]]>", "<img src=\"x.png\"> lazy", true},
+      {"<![CDATA[<foo>bar</foo>]]>", "<foo>bar</foo>", true},
+      {"<![CDATA[<!-- note --> comments]]>", "<!-- note --> comments", true},
+      {"<![CDATA[Use <br>]]> sparingly &lt;p&gt;", "Use <br> sparingly <p>", true},
       {"<![CDATA[<b>Bold</b> news]]>", "*Bold* news", false},
-      {"<![CDATA[Why <p> tags matter]]>", "Why\n\ntags matter", false},
+      {"<![CDATA[Line<br/>break]]>", "Line\nbreak", false},
+      {"<![CDATA[Use <br /> here]]>", "Use\nhere", false},
+      {"<![CDATA[<em>A</em> &amp; B]]>", "A & B", false},
+      {"<![CDATA[Use <br>]]> &lt;/p&gt;", "Use", false},
       {"<b>Bold</b> news", "*Bold* news", false},
       {"Real <br/> break", "Real\nbreak", false},
   };
   auto s = [](const Str& t) { return t.isNil() ? std::string("NIL") : t.str(); };
   int n = 0;
+  auto atomHtmlTitle = [&](const std::string& written) {
+    const std::string site = "http://example.org/" + std::to_string(++n) + "/";
+    newsFeed* feed = atom("<feed xmlns=\"http://www.w3.org/2005/Atom\"><id>" + site + "</id><title>T</title>"
+                          "<entry><id>e</id><title type=\"html\">" + written + "</title></entry></feed>",
+                          nullptr, (site + "atom").c_str()).feed;
+    if (!feed) return std::string("no feed");
+    newsItem* it = item(feed->itemList->infoHeadIndex(), feed);
+    std::string shown = s(feedTextForDisplay(*feed->docFormat, &utf8, it->title, it->titleFormat, false));
+    db->unloadObject(it);
+    return shown;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.written);
+    const std::string_view w = c.written;
+    if (w.starts_with("<![CDATA[") && w.find("]]>") == w.size() - 3) {
+      std::string escaped;
+      for (char ch : w.substr(9, w.size() - 12)) {
+        escaped += ch == '<' ? "&lt;" : ch == '>' ? "&gt;" : ch == '&' ? "&amp;" : std::string(1, ch);
+      }
+      EXPECT_EQ(atomHtmlTitle(c.written), atomHtmlTitle(escaped));
+    }
     const std::string title = std::string("<title>") + c.written + "</title>";
     const std::string site = "http://example.org/" + std::to_string(++n) + "/";
     newsFeed* feed = rss(rssDocument(title + "<link>" + site + "</link><item>" + title + "<guid>g</guid></item>"),
