@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "app/modal_dialog.h"
+#include "app/startup_data_folder.h"
 #include "core/charset.h"
 #include "core/exception.h"
 #include "gui/host/core/gui_input_hosts.h"
@@ -25,11 +26,15 @@
 #include "platform/dos_errors.h"
 #include "platform/file.h"
 #include "platform/native_path.h"
+#include "platform/owned_names.h"
 #include "platform/path.h"
 #include "web/xml_writer.h"
 
 namespace bw {
 namespace {
+
+// The name a document is written under before it takes its own.
+constexpr char kTemporaryPrefix[] = "OPML_Export_";
 
 // Converts a value into the writer's encoding, then escapes what an
 // attribute value may not hold as it stands.
@@ -96,26 +101,40 @@ std::string makeOpmlText(newsRoot& root, const cEncoding& charset) {
 }
 
 OpmlWriteResult makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace) {
-  std::string text = makeOpmlText(root, charset);
+  const std::string text = makeOpmlText(root, charset);
+  const Str native = cPath::ExportPath(path);
+  std::string host;
+  if (!dos::nativeToHost(native, host)) host = std::string(native.view());
+  // The host's words for the step that failed, before anything sets others.
+  auto failed = [&](OpmlWriteResult::Kind kind, const char* otherwise) {
+    std::string reason = dos::faultMessage(dos::ioErr());
+    if (reason.empty()) reason = otherwise;
+    return OpmlWriteResult{kind, std::move(reason), host, cPath::ExistsPath(path, false)};
+  };
+  // Written whole beside the name and renamed onto it: a file that was
+  // there stays as it was until the new one can take its place.
+  OwnedFile temporary(cPath::ExtractSubPath(path).view(), kTemporaryPrefix);
   cFile file;
   file.initialise(0);
-  if (!file.create(path, !replace, false)) return {OpmlWriteResult::kNotCreated, "", ""};
+  if (!file.create(temporary.name(), true, false)) return failed(OpmlWriteResult::kNotCreated, "unknown error");
+  // Feed addresses may hold the user's private tokens.
+  if (!makePrivate(cPath::ExportPath(temporary.name()))) {
+    OpmlWriteResult result = failed(OpmlWriteResult::kNotCreated, "unknown error");
+    file.closeAbandoning();
+    return result;
+  }
   try {
     file.write(text.data(), static_cast<int64_t>(text.size()), 0, false);
-    file.close();
-    return {};
+    file.close();  // written back and synced
   } catch (const eException& e) {
     if (e.code() != "FULL" && e.code() != "FILE") throw;
-    // The host's words for the failed write, before the clean-up sets others.
-    std::string reason = dos::faultMessage(dos::ioErr());
-    if (reason.empty()) reason = e.code() == "FULL" ? "the disk is full" : "the file could not be written";
-    const std::string native = file.infoNativePath();
+    OpmlWriteResult result = failed(OpmlWriteResult::kNotWritten,
+                                    e.code() == "FULL" ? "the disk is full" : "the file could not be written");
     file.closeAbandoning();
-    dos::deleteFile(Text(native));
-    std::string host;
-    if (!dos::nativeToHost(Text(native), host)) host = native;
-    return {OpmlWriteResult::kNotWritten, reason, host};
+    return result;
   }
+  if (!temporary.renameTo(path, replace)) return failed(OpmlWriteResult::kNotCreated, "unknown error");
+  return {};
 }
 
 namespace {
@@ -160,12 +179,14 @@ bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& cha
   const bool replace = chosenForSaving(*file);
   dialog->close();
   const OpmlWriteResult written = makeOpmlDocument(path, root, charset, replace);
+  const char* const kept = written.kept ? "\nThe file that was there is unchanged." : "";
   if (written.kind == OpmlWriteResult::kNotCreated) {
-    newsUi().gui_requester("Export OPML file", "Failed to create file", "OK", {}, 0, 0);
+    newsUi().gui_requester("Export OPML file", "Failed to create file:\n\x1b" "1%s\n%s%s", "OK",
+                           {written.file, written.reason, kept}, 0, 0);
   } else if (written.kind == OpmlWriteResult::kNotWritten) {
-    newsUi().gui_requester("Export OPML file",
-                           "The OPML file could not be written:\n\x1b" "1%s\n%s\nThe unfinished file was removed.", "OK",
-                           {written.file, written.reason}, 0, 0);
+    newsUi().gui_requester("Export OPML file", "The OPML file could not be written:\n\x1b" "1%s\n%s%s", "OK",
+                           {written.file, written.reason, *kept ? kept : "\nThe unfinished file was removed."}, 0,
+                           0);
   }
   return quit;
 }

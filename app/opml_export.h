@@ -8,11 +8,13 @@
 //      or the title, the address as the feed's reader gives it), converted
 //      to UTF-8 once and escaped once; "&#160;" stands for the no-break
 //      space, so every strict XML reader accepts the file.
-//   3. An existing file is overwritten only when the user said so: the
+//   3. An existing file is replaced only when the user said so: the
 //      dialog's save chooser asks before it gives such a name; a typed name
-//      of an existing file is refused, and the file is otherwise created
-//      exclusively.
-//   4. A file that could not be written whole is not left behind.
+//      of an existing file is refused, and the file is otherwise never put
+//      over one.
+//   4. The text is written and synced under a new name in the same folder
+//      (0600) and renamed onto the name only when whole: on any failure a
+//      file that was there keeps its bytes and the new one is removed.
 #pragma once
 
 #include <cstdint>
@@ -32,14 +34,17 @@ std::string makeOpmlText(newsRoot& root, const cEncoding& charset);
 struct OpmlWriteResult {
   enum Kind : uint8_t { kWritten, kNotCreated, kNotWritten };
   Kind kind = kWritten;
-  std::string reason;  // kNotWritten: why, in the system's words
-  std::string file;    // kNotWritten: the file's host path, as the user names it
+  std::string reason;  // not written: why, in the system's words
+  std::string file;    // not written: the file's host path, as the user names it
+  bool kept = false;   // not written: a file that stood at the name is as it was
   explicit operator bool() const { return kind == kWritten; }
 };
-// Creates the file at an internal path (refusing an existing one unless
-// replace) and writes the text into it. A write or close that fails (a
-// full disk, a quota, an I/O error) removes the cut file and answers
-// kNotWritten: it never raises, and nothing of it concerns the database.
+// Makes the file at an internal path (refusing an existing one unless
+// replace) holding the text. kNotCreated when the new file cannot be made
+// or put in place (a missing or read-only folder, a folder at the name),
+// kNotWritten when a write or the sync fails (a full disk, a quota, an I/O
+// error): it never raises for those, and nothing of it concerns the
+// database.
 OpmlWriteResult makeOpmlDocument(Text path, newsRoot& root, const cEncoding& charset, bool replace = false);
 // The "Export OPML file" dialog; returns the quit flag.
 bool exportOpmlFile(cGuiWindow* mainWindow, newsRoot& root, const cEncoding& charset);

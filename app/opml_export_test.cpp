@@ -11,9 +11,15 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <map>
+#include <optional>
+
 #include "app/desktop_test_support.h"
 #include "app/feed_commands_test_support.h"
 #include "app/opml_read.h"
+#include "gui/host/core/gui_input_hosts.h"
+#include "gui/host/core/gui_path_request.h"
+#include "gui/host/gui_qt_inputs.h"
 #include "platform/host_io_test_support.h"
 #include "platform/native_path.h"
 
@@ -62,7 +68,79 @@ TEST_F(OpmlExport, LayoutIsExact) {
     write("feeds.opml", "kept");
     EXPECT_FALSE(makeOpmlDocument(Text(path), root, *charset));
     EXPECT_EQ(bytes("feeds.opml"), "kept");
-    EXPECT_FALSE(makeOpmlDocument("AppTest:/missing/feeds.opml", root, *charset));
+  });
+}
+
+// Every way an export can fail leaves a file that was at the name byte for
+// byte, no new file beside it, and answers the name and the system's words.
+TEST_F(OpmlExport, AFailedExportKeepsTheFileItWouldReplace) {
+  const std::string old = "<opml>the user's own list</opml>\n";
+  withDatabase("database.soup", [&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
+    for (const char* name : {"A", "B", "C"}) addFeed(db, root, std::string(name) + std::string(3000, 'x'), 0);
+  });
+  fs::create_directories(at("frozen"));
+  fs::create_directories(at("folder"));
+  using K = OpmlWriteResult::Kind;
+  const char* const refused = ::geteuid() == 0 ? "Operation not permitted" : "Permission denied";
+  struct Case {
+    const char* what;
+    const char* name;  // in the test folder
+    bool replace;
+    K kind;
+    const char* reason;
+    int failWriteFrom = -1;  // the write that meets a full disk
+    int syncError = 0;
+  } cases[] = {
+      {"folder missing", "missing/feeds.opml", false, K::kNotCreated, "No such file or directory"},
+      {"folder read-only", "frozen/feeds.opml", true, K::kNotCreated, refused},
+      {"target a folder", "folder", true, K::kNotCreated, "Is a directory"},
+      {"target a folder, typed", "folder", false, K::kNotCreated, "File exists"},
+      {"a file there, typed", "feeds.opml", false, K::kNotCreated, "File exists"},
+      {"the sync fails", "feeds.opml", true, K::kNotWritten, "Input/output error", -1, EIO},
+      {"full disk at write", "feeds.opml", true, K::kNotWritten, "No space left on device", 0},
+  };
+  withFeeds([&](cJournaledIndexedObjectSoupDatabase&, newsRoot& root) {
+    const std::string whole = makeOpmlText(root, *charset);
+    for (const Case& c : cases) {
+      // Full disk: at every write in turn, until the export needs no more.
+      for (int k = c.failWriteFrom;; ++k) {
+        SCOPED_TRACE(std::string(c.what) + " " + std::to_string(k));
+        write("feeds.opml", old);
+        write("frozen/feeds.opml", old);
+        std::optional<FrozenFolder> frozen;
+        if (std::string(c.name).starts_with("frozen/") && !frozen.emplace(at("frozen")).frozen()) {
+          std::cout << "the folder cannot be made read-only here: \"" << c.what << "\" is not tried\n";
+          break;
+        }
+        auto io = std::make_shared<testing_io::RecordingIoBackend>();
+        io->log->failWriteFrom = k;
+        io->log->syncError = c.syncError;
+        setDefaultIoBackend(io);
+        const OpmlWriteResult r = makeOpmlDocument(Text(std::string("AppTest:/") + c.name), root, *charset, c.replace);
+        setDefaultIoBackend(nullptr);
+        frozen.reset();
+        if (r && k > 0) {
+          std::cout << "the export wrote " << k << " times\n";
+          EXPECT_EQ(bytes("feeds.opml"), whole);
+          EXPECT_EQ(fs::status(at("feeds.opml")).permissions() & fs::perms::all,
+                    fs::perms::owner_read | fs::perms::owner_write);
+          break;
+        }
+        EXPECT_EQ(r.kind, c.kind);
+        EXPECT_EQ(r.reason, c.reason);
+        EXPECT_EQ(r.file, at(c.name).string());
+        EXPECT_EQ(r.kept, c.name != std::string("missing/feeds.opml") && c.name != std::string("folder"));
+        if (r.kept) {
+          EXPECT_EQ(bytes(c.name), old);
+        }
+        EXPECT_TRUE(fs::is_empty(at("folder")));
+        for (const char* folder : {"", "frozen"})
+          for (const auto& e : fs::directory_iterator(at(folder)))
+            EXPECT_EQ(e.path().filename().string().rfind("OPML_Export_", 0), std::string::npos) << e.path();
+        if (c.failWriteFrom < 0) break;
+        ASSERT_LT(k, 1000) << "the export never ends";
+      }
+    }
   });
 }
 
@@ -146,9 +224,12 @@ TEST_F(OpmlExport, StrictReadersAndNewsboatAgree) {
 // writes fail with ENOSPC through the I/O seam.
 class FullFolder {
  public:
-  explicit FullFolder(const fs::path& dir) : dir_(dir) {
+  // What files holds is put in before the disk fills.
+  FullFolder(const fs::path& dir, const std::map<std::string, std::string>& files) : dir_(dir) {
     fs::create_directories(dir);
-    if (::mount("brindlework-test", dir.c_str(), "tmpfs", 0, "size=16k") == 0) {
+    const bool mounted = ::mount("brindlework-test", dir.c_str(), "tmpfs", 0, "size=16k") == 0;
+    for (const auto& [name, text] : files) std::ofstream(dir / name, std::ios::binary) << text;
+    if (mounted) {
       mounted_ = true;
       const int fd = ::open((dir / "filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
       const std::string block(512, 'f');
@@ -189,46 +270,63 @@ class FullFolder {
 class OpmlExportOnTheDesktop : public DesktopProgramTest {};
 
 // The export onto a full disk tells so in a requester with the system's
-// words, leaves no cut file, and the program runs on with its database as
-// it was: the user quits it later as ever.
+// words, leaves no cut file, keeps the file it would replace byte for byte,
+// and the program runs on with its database as it was: the user quits it
+// later as ever.
 TEST_F(OpmlExportOnTheDesktop, AFullDiskIsToldAndTheProgramRunsOn) {
   withDatabase("database.soup", addFeedsAsAUserHasThem);
-  FullFolder full(at("full"));
+  const std::string old = "<opml>the list before</opml>\n";
+  FullFolder full(at("full"), {{"kept.opml", old}});
   std::cout << (full.mounted() ? "a 16 KiB tmpfs filled to the last byte\n" : "no mount here: writes fail with ENOSPC\n");
-  const std::string file = at("full/feeds.opml").string();
-  std::vector<std::string> told;
+  const std::string file = at("full/feeds.opml").string(), kept = at("full/kept.opml").string();
+  guiSetPathChooser([&](const GuiPathRequest&) { return std::optional<GuiPathAnswer>({at("full").string(), "kept.opml"}); });
+  std::vector<std::vector<std::string>> told;
+  auto exporter = [] { return windowTitled("Export OPML file"); };
+  auto toldAndClosed = [&] {
+    cGuiWindow* requester = exporter();
+    ASSERT_TRUE(requester && requester->infoIsOpen()) << "no requester";
+    told.push_back(labelsOf(requester));
+    EXPECT_FALSE(fs::exists(file)) << "the cut file was left";
+    EXPECT_EQ(bytes("full/kept.opml"), old);
+    screenshot(requester, told.size() == 1 ? "export_opml_full_disk" : "export_opml_full_disk_replacing");
+    click(requester, okButton(requester));
+  };
   const int rc = runGui({
       [&] { click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Export")); },
       [&] {
         // Typed as a user types it, the name enables "OK".
-        cGuiWindow* exporter = windowTitled("Export OPML file");
-        auto* path = static_cast<QLineEdit*>(guiView(*gadget<cGuiPathString>(exporter, "File"))->nativeObject());
+        auto* path = static_cast<QLineEdit*>(guiView(*gadget<cGuiPathString>(exporter(), "File"))->nativeObject());
         path->setFocus();
         QTest::keyClicks(path, QString::fromStdString(file));
       },
       [&] {
-        cGuiWindow* exporter = windowTitled("Export OPML file");
-        EXPECT_FALSE(okButton(exporter)->infoDisabled());
-        click(exporter, okButton(exporter));
+        EXPECT_FALSE(okButton(exporter())->infoDisabled());
+        click(exporter(), okButton(exporter()));
       },
+      toldAndClosed,
+      // Again onto a file that is there, as the save chooser gives it.
+      [&] { click(mainWindow(), gadget<cGuiButton>(mainWindow(), "Export")); },
+      [&] { guiPathRequest(*static_cast<cGuiPathStringHost*>(gadget<cGuiPathString>(exporter(), "File")), guiPathChooser()); },
       [&] {
-        cGuiWindow* requester = windowTitled("Export OPML file");
-        ASSERT_TRUE(requester && requester->infoIsOpen()) << "no requester";
-        told = labelsOf(requester);
-        EXPECT_FALSE(fs::exists(file)) << "the cut file was left";
-        screenshot(requester, "export_opml_full_disk");
-        click(requester, okButton(requester));
+        EXPECT_FALSE(okButton(exporter())->infoDisabled());
+        click(exporter(), okButton(exporter()));
       },
+      toldAndClosed,
       [&] {
         ASSERT_TRUE(mainWindow() && mainWindow()->infoIsOpen()) << "the main window went";
         closeWindow(mainWindow());
       },
   });
+  guiSetPathChooser({});
   EXPECT_EQ(rc, 0);
-  EXPECT_EQ(told, (std::vector<std::string>{"The OPML file could not be written:", file, "No space left on device",
-                                            "The unfinished file was removed."}));
+  EXPECT_EQ(told, (std::vector<std::vector<std::string>>{
+                      {"The OPML file could not be written:", file, "No space left on device",
+                       "The unfinished file was removed."},
+                      {"The OPML file could not be written:", kept, "No space left on device",
+                       "The file that was there is unchanged."}}));
   EXPECT_EQ(output.find("database"), std::string::npos) << output;
   EXPECT_FALSE(fs::exists(file));
+  EXPECT_EQ(bytes("full/kept.opml"), old);
   withDatabase("database.soup", [](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root) {
     EXPECT_FALSE(db.infoNeedsRepair());
     int feeds = 0;

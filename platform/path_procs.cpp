@@ -108,7 +108,10 @@ bool cPath::create(Text path, bool failIfExists, bool force) {
   }
   if (ExistsPath(path, false)) return false;
   bool opened = open(path, false, force);
-  if (!opened) DeletePath(path, force, force);
+  if (!opened) {
+    const dos::KeptIoErr reason;  // the open's, not the clean-up's
+    DeletePath(path, force, force);
+  }
   return opened;
 }
 
