@@ -3,6 +3,7 @@
 # database: a new one is clean at every level; one whose first page of blocks
 # is zeroed is "NOT clean" and exits 1 without options, while the journal
 # level alone (--level 1) cannot see that damage and says how far it looked.
+# soupdefault, which makes the database, refuses options and an existing file.
 # Usage: soupcheck_cli_test.sh SOUPCHECK SOUPDEFAULT
 set -uo pipefail
 soupcheck="$1"
@@ -11,6 +12,21 @@ trap 'rm -rf "$dir"' EXIT
 fail() { echo "soupcheck command: $*"; exit 1; }
 
 "$2" "$dir/good.soup" >/dev/null || fail "soupdefault failed"
+# soupdefault refuses options and a file that is there, in words, touching nothing.
+sum="$(sha1sum < "$dir/good.soup")"
+while IFS='|' read -r args rc words; do
+  out="$(cd "$dir" && "$2" $args 2>&1)"
+  got=$?
+  [ $got -eq "$rc" ] || fail "soupdefault $args exits $got: $out"
+  grep -qF -- "$words" <<<"$out" || fail "soupdefault $args says: $out"
+done <<'CASES'
+--help|2|usage: soupdefault FILE
+-x good2.soup|2|usage: soupdefault FILE
+|2|usage: soupdefault FILE
+good.soup|1|good.soup already exists
+CASES
+ls "$dir" | grep -qv '^good.soup$' && fail "soupdefault left files: $(ls "$dir")"
+[ "$(sha1sum < "$dir/good.soup")" = "$sum" ] || fail "soupdefault changed the file that was there"
 out="$("$soupcheck" "$dir/good.soup")" || fail "a new database is not clean: $out"
 [ "$(tail -n 1 <<<"$out")" = clean ] || fail "a new database's verdict: $out"
 
