@@ -1,10 +1,12 @@
 // app/feed_rescue.cpp - lost feeds put back from the backups, read in place.
 #include "app/feed_rescue.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "app/backup_rotation.h"
@@ -93,9 +95,10 @@ std::vector<FoundItem> itemsOf(Db& backup, newsFeed& feed) {
 }
 
 // The feeds of the backup's feed list at the wanted indices, read where it
-// lies. why is set when it cannot be read for a reason other than its
-// content.
-std::map<int32_t, FoundFeed> feedsIn(const char* backup, const std::unordered_set<int32_t>& wanted, std::string& why) {
+// lies; urls receives the address of each feed of its list by index. why
+// is set when it cannot be read for a reason other than its content.
+std::map<int32_t, FoundFeed> feedsIn(const char* backup, const std::unordered_set<int32_t>& wanted,
+                                     std::map<int32_t, std::string>& urls, std::string& why) {
   std::map<int32_t, FoundFeed> found;
   {
     // A file that does not open at all tells nothing of what it holds.
@@ -117,6 +120,13 @@ std::map<int32_t, FoundFeed> feedsIn(const char* backup, const std::unordered_se
     std::unordered_set<int32_t> seen;
     for (int32_t f = root->feedList ? root->feedList->infoHeadIndex() : 0; f > 0 && seen.insert(f).second;
          f = db.readObjectNodeHeader(f).nextIndex) {
+      try {
+        newsFeed stored;
+        db.readRecordInto(f, stored);
+        urls[f] = std::string(stored.url.view());
+      } catch (const eException& e) {
+        if (endsTheRescue(e) || aboutTheReading(e)) throw;
+      }
       if (!wanted.contains(f)) continue;
       try {
         newsFeed* feed = loadObject_newsFeed(db, f);
@@ -139,15 +149,15 @@ std::map<int32_t, FoundFeed> feedsIn(const char* backup, const std::unordered_se
   return found;
 }
 
-// The addresses of the database's feeds.
-std::unordered_set<std::string> addressesIn(Db& db, newsRoot& root) {
-  std::unordered_set<std::string> urls;
+// The addresses of the database's feeds, each with the feeds that have it.
+std::unordered_map<std::string, std::vector<int32_t>> addressesIn(Db& db, newsRoot& root) {
+  std::unordered_map<std::string, std::vector<int32_t>> urls;
   std::unordered_set<int32_t> seen;
   for (int32_t f = root.feedList->infoHeadIndex(); f > 0 && seen.insert(f).second;) {
     newsFeed* feed = loadObject_newsFeed(db, f);
     if (!feed) break;
     LoadedUse use(db, feed);
-    urls.insert(std::string(feed->url.view()));
+    urls[std::string(feed->url.view())].push_back(f);
     f = feed->infoNextIndex();
   }
   return urls;
@@ -219,21 +229,29 @@ int64_t itemsLost(const LostFeed& lost, const std::unordered_set<int32_t>& taken
 }  // namespace
 
 Rescue rescueLostFeeds(Db& db, newsRoot& root, const std::vector<LostFeed>& lost) {
-  std::unordered_set<std::string> addresses = addressesIn(db, root);
+  // An address is no key: two feeds may share one (a redirect leads one
+  // onto the other's). A lost feed is the backup's feed of its index, with
+  // the address it had when that was read.
+  const std::unordered_map<std::string, std::vector<int32_t>> addresses = addressesIn(db, root);
   std::vector<const LostFeed*> left;
-  for (const LostFeed& l : lost) {
-    if (l.url.empty() || !addresses.contains(l.url)) left.push_back(&l);
-  }
+  for (const LostFeed& l : lost) left.push_back(&l);
   // Every backup is read before anything is put back: one that cannot be
   // read leaves the database as the repair left it.
   Rescue rescue;
-  std::vector<std::pair<const LostFeed*, std::pair<const char*, FoundFeed>>> chosen;
+  struct Chosen {
+    const LostFeed* lost;
+    const char* backup;
+    FoundFeed found;
+    bool apart;  // told apart from the database's feeds of its address
+  };
+  std::vector<Chosen> chosen;
   for (const char* backup : kRestoreOrder) {
     if (left.empty()) break;
     if (!cPath::ExistsPath(backup, true)) continue;
     std::unordered_set<int32_t> wanted;
     for (const LostFeed* l : left) wanted.insert(l->index);
-    std::map<int32_t, FoundFeed> found = feedsIn(backup, wanted, rescue.why);
+    std::map<int32_t, std::string> urls;
+    std::map<int32_t, FoundFeed> found = feedsIn(backup, wanted, urls, rescue.why);
     if (!rescue.why.empty()) {
       rescue.unreadBackup = backup;
       return rescue;
@@ -244,16 +262,29 @@ Rescue rescueLostFeeds(Db& db, newsRoot& root, const std::vector<LostFeed>& lost
       if (f == found.end() || (!l->url.empty() && f->second.url != l->url)) {
         still.push_back(l);
       } else {
-        chosen.push_back({l, {backup, std::move(f->second)}});
+        // A feed whose address the database's feeds have, known only by
+        // its index: the backup tells it from them when it holds each of
+        // them at its own index with that address too.
+        bool apart = !l->url.empty();
+        if (auto same = addresses.find(f->second.url); !apart) {
+          apart = same == addresses.end() || std::all_of(same->second.begin(), same->second.end(), [&](int32_t i) {
+                    auto u = urls.find(i);
+                    return u != urls.end() && u->second == f->second.url;
+                  });
+        }
+        chosen.push_back({l, backup, std::move(f->second), apart});
       }
     }
     left = std::move(still);
   }
-  for (auto& [l, from] : chosen) {
-    const FoundFeed& found = from.second;
-    if (!addresses.insert(found.url).second) continue;
-    const std::unordered_set<int32_t> taken = putBack(db, root, found, l->items);
-    rescue.feeds.push_back({found.title, from.first, itemsLost(*l, taken)});
+  for (const Chosen& c : chosen) {
+    if (!c.apart) {
+      // It may be one the database has: not put back, told lost.
+      rescue.feeds.push_back({c.found.title, "", 0});
+      continue;
+    }
+    const std::unordered_set<int32_t> taken = putBack(db, root, c.found, c.lost->items);
+    rescue.feeds.push_back({c.found.title, c.backup, itemsLost(*c.lost, taken)});
   }
   for (const LostFeed* l : left) rescue.feeds.push_back({l->title, "", 0});
   return rescue;

@@ -48,8 +48,9 @@ struct Rescue {
 };
 
 // Puts back what it can of lost, newest backup first, in the caller's
-// transaction; answers what became of each (a feed whose address the
-// database holds already is not lost and is not answered).
+// transaction; answers what became of each (one known only by its index
+// whose address the database's feeds have, and that the backup does not
+// tell from them, is not put back and is told lost).
 Rescue rescueLostFeeds(cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, const std::vector<LostFeed>& lost);
 
 // The repair's summary for the user: "Database was repaired" with the items

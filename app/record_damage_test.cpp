@@ -60,13 +60,14 @@ std::map<std::string, std::vector<int32_t>> contents(Db& db) {
 
 class RecordDamageTest : public ProgramTest {
  protected:
-  // Feeds "a" (4 items) and "b" (3 items); answers each feed's items.
-  std::map<std::string, std::vector<int32_t>> makeFeeds() {
+  // Feeds "a" (4 items) and "b" (3 items), b at a's address when shared
+  // (a redirect led it there); answers each feed's items.
+  std::map<std::string, std::vector<int32_t>> makeFeeds(bool shared = false) {
     makeEmptyDatabase("database.soup");
     std::map<std::string, std::vector<int32_t>> made;
     withDatabase("database.soup", [&](Db& db, newsRoot& root) {
       addFeed(db, root, "a", 4, false, "http://127.0.0.1/a");
-      const int32_t b = addFeed(db, root, "b", 3, false, "http://127.0.0.1/b");
+      const int32_t b = addFeed(db, root, "b", 3, false, shared ? "http://127.0.0.1/a" : "http://127.0.0.1/b");
       newsFeed* feed = loadObject_newsFeed(db, b);
       feed->tags = Str(",x,");
       db.saveChangesToObject(feed);
@@ -192,17 +193,19 @@ TEST_F(RecordDamageTest, ALostFeedComesBackWithItsItemsFromTheNewestBackupThatHo
     std::vector<size_t> spoiled;  // items of "b" damaged after the backup
     Added added;
     const char* told;
+    bool shared = false;  // "b" has "a"'s address
   } cases[] = {
       {"database.soup.bak_2KnownGood", {}, none, ".\nPlease report"},
       {"database.soup.bak_1Latest", {1}, none, ".\nPlease report"},  // its copy comes from the backup
       {"database.soup.bak_1Latest", {}, whole, ".\nPlease report"},
       {"database.soup.bak_3Daily", {0}, spoiled, "; 1 of them could not be read and was removed.\nPlease report"},
       {"", {}, none, "A feed was damaged beyond reading and no backup holds it: its subscription and its items are lost."},
+      {"database.soup.bak_1Latest", {}, whole, ".\nPlease report", true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.backup) + " " + std::to_string(c.added));
+    SCOPED_TRACE(std::string(c.backup) + " " + std::to_string(c.added) + (c.shared ? " shared" : ""));
     for (const auto& name : namesStartingWith("database.")) fs::remove(at(name));
-    auto made = makeFeeds();
+    auto made = makeFeeds(c.shared);
     if (*c.backup) fs::copy_file(at("database.soup"), at(c.backup));
     withDatabase("database.soup", [&](Db& db, newsRoot&) {
       if (c.added != none) {
@@ -237,7 +240,7 @@ TEST_F(RecordDamageTest, ALostFeedComesBackWithItsItemsFromTheNewestBackupThatHo
       ASSERT_EQ(now.count("b"), *c.backup ? 1u : 0u);
       if (!*c.backup) return;
       newsFeed* b = loadObject_newsFeed(db, root.feedList->infoTailIndex());
-      EXPECT_EQ(b->url.view(), "http://127.0.0.1/b");
+      EXPECT_EQ(b->url.view(), c.shared ? "http://127.0.0.1/a" : "http://127.0.0.1/b");
       EXPECT_EQ(b->tags.view(), ",x,");
       db.unloadObject(b);
       std::vector<std::string> titles, want = {"b item 0", "b item 1", "b item 2"};
