@@ -328,6 +328,18 @@ class LinkDamageSweepTest : public DamageSweepTest {
       if (shapes[shape].empty()) order.push_back(shape);
       shapes[shape].push_back(std::move(c));
     };
+    // A feed's item-list link naming each other feed's list, the owner
+    // coming before or after it in the feed list.
+    for (size_t f = 0; f < stored_.size(); ++f) {
+      for (size_t g = 0; g < stored_.size(); ++g) {
+        if (g == f) continue;
+        const std::string shape = std::string("item list of feed -> ") + (g < f ? "an earlier" : "a later") + " feed's list";
+        LinkCopy c{stored_[f].index, stored_[g].itemList, Link::kItemList, shape,
+                   stored_[f].title + " (" + std::to_string(stored_[f].index) + "): " + shape + " (" + stored_[g].title + ")"};
+        if (shapes[shape].empty()) order.push_back(shape);
+        shapes[shape].push_back(std::move(c));
+      }
+    }
     int turn = 0;
     for (auto [object, kind] : all) {
       if (kind == Kind::kList && object != feedList_) add(object, kind, Link::kZeroed, Kind::kList, 1);
@@ -404,13 +416,14 @@ TEST_F(LinkDamageSweepTest, StartUpRepairsLinkDamageKeepingEveryWholeItem) {
   if (const char* only = std::getenv("BRINDLEWORK_LINK_DAMAGE_COPIES"))
     std::erase_if(sweep, [&](const LinkCopy& c) { return c.name.find(only) == std::string::npos; });
   const int64_t runs = std::min<int64_t>(
-      bw::testing::sweepCount("BRINDLEWORK_LINK_DAMAGE_RUNS", 55, static_cast<int64_t>(sweep.size())),
+      bw::testing::sweepCount("BRINDLEWORK_LINK_DAMAGE_RUNS", 57, static_cast<int64_t>(sweep.size())),
       static_cast<int64_t>(sweep.size()));
   const int limit = 10 + static_cast<int>(extents_.size() / 100);  // seconds, by the objects there are
   Check ends{"ends in time"}, exits{"exit 0 or 10, no EXCEPTION"}, sound{"soupcheck level 4 clean"},
       decodes{"every item decodes"}, kept{"whole items in their feed's list"}, exact{"told equals removed", 5},
-      atLeast{"otherwise \"at least N\", N <= removed"};
-  Check* checks[] = {&ends, &exits, &sound, &decodes, &kept, &exact, &atLeast};
+      atLeast{"otherwise \"at least N\", N <= removed"}, placed{"every item under the feed it was under"},
+      losses{"a loss line for each feed gone, none else"};
+  Check* checks[] = {&ends, &exits, &sound, &decodes, &kept, &exact, &atLeast, &placed, &losses};
   auto fail = [](Check& check, const LinkCopy& c, const std::string& detail) {
     ++check.failed;
     auto& [count, first] = check.shapes[c.shape];
@@ -467,6 +480,25 @@ TEST_F(LinkDamageSweepTest, StartUpRepairsLinkDamageKeepingEveryWholeItem) {
       }
     }
     if (lostWhole > 0) fail(kept, c, std::to_string(lostWhole) + " whole items gone; " + said);
+    // Each feed's items are its own (their links hold its number).
+    int64_t misplaced = 0;
+    for (const auto& [title, items] : now) {
+      const std::string own = "http://example.org/" + title.substr(title.rfind(' ') + 1) + "/";
+      for (const auto& [index, link] : items) misplaced += link.starts_with(own) ? 0 : 1;
+    }
+    if (misplaced > 0) fail(placed, c, std::to_string(misplaced) + " items under another feed; " + said);
+    // A loss line names a feed that is gone (one beyond reading, any).
+    static const std::regex lossLine(R"re(\n(The feed "([^"]*)"|A feed) was damaged (beyond reading )?and no backup holds it)re");
+    std::vector<std::string> gone, toldGone;
+    for (const StoredFeed& f : stored_)
+      if (!now.contains(f.title)) gone.push_back(f.title);
+    for (std::sregex_iterator m(r.output.begin(), r.output.end(), lossLine), end; m != end; ++m)
+      toldGone.push_back((*m)[2].matched ? (*m)[2].str() : "");
+    bool trueLosses = toldGone.size() == gone.size();
+    for (const std::string& title : toldGone)
+      trueLosses = trueLosses && (title.empty() || std::find(gone.begin(), gone.end(), title) != gone.end());
+    if (!trueLosses)
+      fail(losses, c, std::to_string(toldGone.size()) + " loss lines, " + std::to_string(gone.size()) + " feeds gone: " + said);
     const auto [told, toldAtLeast] = toldRemoved(r.output);
     removedAll += removed;
     toldAll += told;

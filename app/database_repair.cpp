@@ -102,6 +102,7 @@ std::vector<int32_t> linkedNodes(cJournaledIndexedObjectSoupDatabase& db, const 
 // them before the repair.
 struct FeedCensus {
   int32_t index = 0, itemList = 0;
+  bool read = false;  // its record read as a feed
   std::string title, url;
   std::vector<int32_t> items;
 };
@@ -121,6 +122,7 @@ std::vector<FeedCensus> censusOf(cJournaledIndexedObjectSoupDatabase& db) {
         newsFeed* feed = loadObject_newsFeed(db, index);
         if (!feed) continue;
         LoadedUse feedUse(db, feed);
+        c.read = true;
         c.title = std::string((feed->userName.isNil() ? feed->title : feed->userName).view());
         c.url = std::string(feed->url.view());
         c.itemList = feed->itemListIndex;
@@ -149,6 +151,7 @@ class RepairWalk {
   bool usable = true;
   bool changed = false;
   bool endedAtRoot = false;  // the walk stopped at the root or its feed list
+  bool feedListMended = false;  // the root's feed-list link was set again
   std::unordered_set<int32_t> walkedFeeds, keptItems, droppedItems;
   std::vector<int32_t> lostFeeds;  // taken out of the feed list
   // Whole items that name a lost feed, by feed: stored, in no list.
@@ -182,6 +185,7 @@ class RepairWalk {
     LoadedUse rootUse(db_, root);
     classes.nonItems.insert({rootIndex, root->feedListIndex});
     if (!reachList(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
+    listOwners_ = sharedListOwners(root->feedList);
     int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
     while (feedIndex != 0) {
       db_.pollValidation();
@@ -338,7 +342,9 @@ class RepairWalk {
     try {
       newsFeed stored;
       db_.readRecordInto(index, stored);
-      if (reachList(stored.itemListIndex)) return loadObject_newsFeed(db_, index);
+      const auto shared = listOwners_.find(stored.itemListIndex);
+      const bool another = shared != listOwners_.end() && shared->second != 0 && shared->second != index;
+      if (!another && reachList(stored.itemListIndex)) return loadObject_newsFeed(db_, index);
       printFinding(verbose_, "Invalid itemListIndex=%ld\n", static_cast<long>(stored.itemListIndex));
       if (!valid(stored.itemListIndex)) classes.nonItems.insert(stored.itemListIndex);  // lost with its block
       if (!repair_) {
@@ -471,7 +477,44 @@ class RepairWalk {
     root->feedListIndex = found;
     db_.saveChangesToObject(root);
     changed = true;
+    feedListMended = true;
     return true;
+  }
+
+  // Of the item lists that two or more feeds of the feed list name, the
+  // feed each belongs to: the one of them its items' records name most
+  // (0: they name none of them). The others' links are damaged: their own
+  // items come back to them by their records.
+  std::unordered_map<int32_t, int32_t> sharedListOwners(const cIndexedObjectList* feedList) {
+    std::unordered_map<int32_t, std::vector<int32_t>> claims;
+    for (int32_t f : linkedNodes(db_, feedList)) {
+      try {
+        newsFeed feed;
+        db_.readRecordInto(f, feed);
+        if (usage_.get(feed.itemListIndex) == cJournaledIndexedObjectSoupDatabase::kListOfChain) {
+          claims[feed.itemListIndex].push_back(f);
+        }
+      } catch (const eException& e) {
+        if (endsTheRepair(e)) throw;
+      }
+    }
+    std::unordered_map<int32_t, int32_t> owners;
+    for (const auto& [list, feeds] : claims) {
+      if (feeds.size() < 2) continue;
+      std::unordered_map<int32_t, int64_t> votes;
+      cIndexedObjectList* l = loadObject_cIndexedObjectList(db_, list);
+      LoadedUse use(db_, l);
+      for (int32_t node : linkedNodes(db_, l)) {
+        db_.pollValidation();
+        if (const std::optional<ItemRecord> record = itemRecordAt(db_, node)) ++votes[record->feed];
+      }
+      int32_t owner = 0;
+      for (int32_t f : feeds) {
+        if (votes[f] > (owner ? votes[owner] : 0)) owner = f;
+      }
+      owners[list] = owner;
+    }
+    return owners;
   }
 
   // A new list of the chain holding feeds: each run their links make, in
@@ -664,6 +707,8 @@ class RepairWalk {
   bool repair_;
   // The items each walked feed keeps, in list order.
   std::unordered_map<int32_t, std::vector<Dated>> listedOf_;
+  // Item lists two or more feeds name -> the feed each belongs to.
+  std::unordered_map<int32_t, int32_t> listOwners_;
 };
 
 // The body index of the item at index; 0 when the item cannot be read.
@@ -787,6 +832,8 @@ std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const R
   for (const FeedCensus& c : before) {
     // A feed list link that named an item list had the census take items for feeds.
     if (walk.keptItems.contains(c.index) || walk.droppedItems.contains(c.index)) continue;
+    // One that named what is no list had the census read other records as feeds.
+    if (walk.feedListMended && !c.read) continue;
     if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) {
       lost.push_back({c.index, c.title, c.url, {}, c.items});
     }
