@@ -82,6 +82,11 @@ std::string readerProblem(std::string_view message) {
       break;
     }
   }
+  // The JSON reader gives its problem in brackets.
+  constexpr std::string_view kJsonLead = "malformed JSON (";
+  if (message.starts_with(kJsonLead) && message.ends_with(')')) {
+    message = message.substr(kJsonLead.size(), message.size() - kJsonLead.size() - 1);
+  }
   while (!message.empty() && message.front() == ' ') message.remove_prefix(1);
   // The reader numbers its places of failure "(1)", "(2)": no words for a user.
   if (message.size() >= 3 && message.back() == ')' && message[message.size() - 3] == '(') {
@@ -153,10 +158,14 @@ std::string resultKindReason(int32_t kind) {
 std::string parseFailureReason(const ParseFailure& failure) {
   if (looksLikeHtml(failure.text.view())) return "the page is HTML, not a feed";
   if (failure.text.view().find_first_not_of(" \t\r\n") == std::string_view::npos) return "the document is empty";
+  // The social timelines are JSON: their reader's words name it.
+  const bool json = failure.message.view().starts_with("cJSON");
   std::string problem = readerProblem(failure.message.view());
   if (problem.starts_with("the feed's encoding ")) return problem;
-  if (problem.empty() && !startsWithMarkup(failure.text.view())) problem = "the document does not begin with an element";
-  std::string reason = "not valid XML";
+  if (problem.empty() && !json && !startsWithMarkup(failure.text.view())) {
+    problem = "the document does not begin with an element";
+  }
+  std::string reason = json ? "not valid JSON" : "not valid XML";
   if (!problem.empty()) reason += ": " + problem;
   // The reader's own words may name the line already; a document cut off
   // ends on its last line, which says nothing more.

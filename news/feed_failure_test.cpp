@@ -30,6 +30,10 @@ TEST(ParseFailureReason, SaysWhatIsWrongWithTheDocument) {
       {"<rss>\n<a>x<![CDATA[y", 2, "cXML.parseDocument(); malformed XML, a CDATA section is not closed",
        "not valid XML: a CDATA section is not closed at line 2"},
       {"<html><body>", 1, "", "the page is HTML, not a feed"},
+      {"[[[", 1, "cJSON.parseDocument(); the document nests arrays and objects deeper than 512 levels",
+       "not valid JSON: the document nests arrays and objects deeper than 512 levels at line 1"},
+      {"{\"a\":", 1, "cJSON.parseDocument(); malformed JSON (expected value, for element)",
+       "not valid JSON: expected value, for element at line 1"},
   };
   for (const auto& c : cases) {
     ParseFailure failure{Str(c.text), c.line, Str(c.message)};
