@@ -431,7 +431,7 @@ TEST_F(LinkDamageSweepTest, StartUpRepairsLinkDamageKeepingEveryWholeItem) {
   Check ends{"ends in time"}, exits{"exit 0 or 10, no EXCEPTION"}, sound{"soupcheck level 4 clean"},
       decodes{"every item decodes"}, kept{"whole items in their feed's list"}, exact{"told equals removed", 5},
       atLeast{"otherwise \"at least N\", N <= removed"}, placed{"every item under the feed it was under"},
-      losses{"a loss line for each feed gone, none else"};
+      losses{"a loss line for each feed gone, none else", 5};
   Check* checks[] = {&ends, &exits, &sound, &decodes, &kept, &exact, &atLeast, &placed, &losses};
   auto fail = [](Check& check, const LinkCopy& c, const std::string& detail) {
     ++check.failed;

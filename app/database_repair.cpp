@@ -832,8 +832,10 @@ std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const R
   for (const FeedCensus& c : before) {
     // A feed list link that named an item list had the census take items for feeds.
     if (walk.keptItems.contains(c.index) || walk.droppedItems.contains(c.index)) continue;
-    // One that named what is no list had the census read other records as feeds.
-    if (walk.feedListMended && !c.read) continue;
+    // A damaged link had the census take for a feed what does not read as
+    // one (a free index, a body, a list): a feed the walk met whose record
+    // does not read is told below.
+    if (!c.read) continue;
     if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) {
       lost.push_back({c.index, c.title, c.url, {}, c.items});
     }
