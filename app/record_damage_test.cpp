@@ -159,11 +159,12 @@ TEST_F(RecordDamageTest, ARecordMetWhileRunningIsDamageAndTheNextStartRemovesIt)
     int64_t offset;
     Bytes bytes;
     bool body;
+    bool foundAtStart;  // the start's check of a closed file reads an item's head
   } cases[] = {
-      {"item version", kNodeVersion, kVersion99, false},
-      {"item string", kItemTitle, kCapacityMinusOne, false},
-      {"body version", kBodyVersion, kVersion99, true},
-      {"body string", kBodyFirstString, kUnknownString, true},
+      {"item version", kNodeVersion, kVersion99, false, true},
+      {"item string", kItemTitle, kCapacityMinusOne, false, true},
+      {"body version", kBodyVersion, kVersion99, true, false},
+      {"body string", kBodyFirstString, kUnknownString, true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -173,9 +174,14 @@ TEST_F(RecordDamageTest, ARecordMetWhileRunningIsDamageAndTheNextStartRemovesIt)
       spoil(db, c.body ? bodyOf(db, item) : item, c.offset, c.bytes);
     });
     // The reader opens every item.
-    EXPECT_EQ(runShell([](Db& db, newsRoot&) { contents(db); }), 10);
-    EXPECT_EQ(output, told);
-    EXPECT_EQ(runShell(), 0);
+    const int first = runShell([](Db& db, newsRoot&) { contents(db); });
+    if (c.foundAtStart) {
+      EXPECT_EQ(first, 0);
+    } else {
+      EXPECT_EQ(first, 10);
+      EXPECT_EQ(output, told);
+      EXPECT_EQ(runShell(), 0);
+    }
     EXPECT_NE(output.find("\nDatabase was repaired: 1 item could not be read and was removed.\nPlease report"),
               std::string::npos)
         << output;
