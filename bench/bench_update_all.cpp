@@ -57,39 +57,36 @@ std::string feedDocument(int feed, int items, size_t descriptionBytes, bool with
   return doc + "</channel></rss>";
 }
 
-// A feed of about mb MiB whose descriptions hold markup as written inside
-// them: elements with quoted attributes, references and CDATA sections.
-std::string markupDocument(int mb) {
-  const std::string paragraph =
-      "<p class=\"lead\" title='say \"hi\"'>Some text with a <a href=\"http://bench.example/x?a=1&amp;b=2\">link"
-      "</a>, \"quotes\" &amp; &lt;words&gt;.</p><![CDATA[<div>R&D: a < b && c > d</div>]]>\n";
-  std::string body;
-  for (int i = 0; i < 40; ++i) body += paragraph;
-  std::string doc =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Markup</title>"
-      "<link>http://bench.example/m/</link><description>bench</description>";
+// A feed of about mb MiB whose items (ids "<tag>-N") each carry body as
+// their description.
+std::string repeatedBodyDocument(int mb, const std::string& tag, const std::string& body) {
+  std::string doc = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>" + tag +
+                    "</title><link>http://bench.example/" + tag + "/</link><description>bench</description>";
   for (int i = 0; doc.size() < static_cast<size_t>(mb) << 20; ++i) {
-    const std::string id = "m-" + std::to_string(i);
+    const std::string id = tag + "-" + std::to_string(i);
     doc += "<item><title>Item " + id + "</title><link>http://bench.example/" + id + "</link><guid>urn:" + id +
            "</guid><description>" + body + "</description></item>";
   }
   return doc + "</channel></rss>";
 }
 
-// A feed of about mb MiB whose descriptions are mostly empty elements
-// written as empty-element tags, with and without attributes.
+// Descriptions holding markup as written inside them: elements with quoted
+// attributes, references and CDATA sections.
+std::string markupDocument(int mb) {
+  const std::string paragraph =
+      "<p class=\"lead\" title='say \"hi\"'>Some text with a <a href=\"http://bench.example/x?a=1&amp;b=2\">link"
+      "</a>, \"quotes\" &amp; &lt;words&gt;.</p><![CDATA[<div>R&D: a < b && c > d</div>]]>\n";
+  std::string body;
+  for (int i = 0; i < 40; ++i) body += paragraph;
+  return repeatedBodyDocument(mb, "m", body);
+}
+
+// Descriptions that are mostly empty elements written as empty-element
+// tags, with and without attributes.
 std::string emptyElementDocument(int mb) {
   std::string body;
   for (int i = 0; i < 100; ++i) body += "<p/><a name=\"n" + std::to_string(i) + "\" /><br/>Text<span class='x'/>\n";
-  std::string doc =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\"><channel><title>Empty</title>"
-      "<link>http://bench.example/e/</link><description>bench</description>";
-  for (int i = 0; doc.size() < static_cast<size_t>(mb) << 20; ++i) {
-    const std::string id = "e-" + std::to_string(i);
-    doc += "<item><title>Item " + id + "</title><link>http://bench.example/" + id + "</link><guid>urn:" + id +
-           "</guid><description>" + body + "</description></item>";
-  }
-  return doc + "</channel></rss>";
+  return repeatedBodyDocument(mb, "e", body);
 }
 
 // Serves "/feed/<n>.xml", the same without guid "/plain/<n>.xml" (and
