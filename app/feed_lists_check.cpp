@@ -1,10 +1,12 @@
-// app/feed_lists_check.cpp - every list belongs to one feed and holds that
-// feed's items, and no chain of older duplicates comes back to a member:
-// the feed and item records read from the file (an item's texts skipped).
+// app/feed_lists_check.cpp - the lists agree, every list belongs to one
+// feed and holds that feed's items, and no chain of older duplicates comes
+// back to a member: the feed records read first, each item's from the first
+// bytes the list walk reads of it (its texts skipped).
 #include "app/feed_lists_check.h"
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -30,9 +32,9 @@ struct ItemLinks {
   bool namesFeed = true;
 };
 
-// The bytes of an item record read for its links: its texts up to the
-// duplicate links mostly fit.
-constexpr int32_t kQuickBytes = 512;
+// The bytes of an item record read for its links (what the list walk
+// shows of each node): its texts up to the duplicate links mostly fit.
+constexpr int32_t kQuickBytes = cJournaledIndexedObjectSoupDatabase::kCheckedRecordBytes;
 
 // An item record read up to its older duplicate link (newsItem's layout):
 // next, previous, version, feed, title, title format, link, stated link,
@@ -82,21 +84,34 @@ class FeedListsWalk {
   explicit FeedListsWalk(cJournaledIndexedObjectSoupDatabase& db) : db_(db), file_(db.infoBlockFile()) {}
 
   bool run() {
-    const int32_t rootIndex = db_.infoRootValue();
-    if (rootIndex == 0) return true;
+    rootIndex_ = db_.infoRootValue();
+    if (rootIndex_ == 0) return db_.listsAgree(false);
     newsRoot root;
-    db_.readRecordInto(rootIndex, root);
+    db_.readRecordInto(rootIndex_, root);
     readChain();
-    if (!owners_.emplace(root.feedListIndex, rootIndex).second || !chain_.contains(root.feedListIndex)) return false;
-    for (int32_t feed = headOf(root.feedListIndex); feed != 0; feed = db_.readObjectNodeHeader(feed).nextIndex) {
+    if (!owners_.emplace(root.feedListIndex, rootIndex_).second || !chain_.contains(root.feedListIndex)) return false;
+    // The list walk has not passed yet: a loop of feeds ends here.
+    std::unordered_set<int32_t> feeds;
+    for (int32_t feed = headOf(root.feedListIndex); feed != 0; feed = headOf(feed)) {
       db_.pollValidation();
+      if (!feeds.insert(feed).second) return false;
       newsFeed record;
       db_.readRecordInto(feed, record);
       const int32_t list = record.itemListIndex;
       if (!chain_.contains(list) || !owners_.emplace(list, feed).second) return false;
-      if (!itemsName(feed, list)) return false;
     }
-    return true;
+    // Every item is met once, by the walk of its list.
+    std::optional<eException> raised;
+    const bool agree = db_.listsAgree(false, [&](int32_t list, int32_t index, std::span<const uint8_t> record) {
+      try {
+        return itemNamesFeed(list, index, record);
+      } catch (const eException& e) {
+        raised = e;
+        return false;
+      }
+    });
+    if (raised) throw *raised;
+    return agree;
   }
 
  private:
@@ -107,9 +122,10 @@ class FeedListsWalk {
     file_.readBytes(at, bytes, length);
     return true;
   }
-  int32_t headOf(int32_t list) {
+  // A list's head, or a node's next: the first word of its record.
+  int32_t headOf(int32_t index) {
     uint8_t bytes[4];
-    return readHead(list, bytes, 4) ? bigEndian32(bytes) : 0;
+    return readHead(index, bytes, 4) ? bigEndian32(bytes) : 0;
   }
   void readChain() {
     const int32_t head = db_.infoHeadListIndex();
@@ -119,32 +135,37 @@ class FeedListsWalk {
       list = bigEndian32(bytes + 8);
     }
   }
-  // The links of the item at index: read from the first bytes of its
-  // record where its texts are stored as the program writes them now, else
-  // by the program's own reader (texts skipped), which raises on damage.
-  ItemLinks readItem(int32_t index) {
-    const int64_t at = file_.infoBlockOfIndex(index, true);
-    if (at != 0) {
-      const auto size = static_cast<int64_t>(std::min<int32_t>(file_.infoSizeOfIndexBlock(at), kQuickBytes));
-      uint8_t bytes[kQuickBytes];
-      file_.readBytes(at, bytes, size);
-      if (std::optional<ItemLinks> links = quickLinks(bytes, static_cast<size_t>(size))) return *links;
-    }
+  // The links of the item at index: from record, its first bytes, where
+  // its texts are stored as the program writes them now, else by the
+  // program's own reader (texts skipped), which raises on damage.
+  ItemLinks linksOf(int32_t index, std::span<const uint8_t> record) {
+    if (std::optional<ItemLinks> links = quickLinks(record.data(), record.size())) return *links;
     newsItem item;
     item.textsRead = newsItem::Texts::kNone;
     db_.readRecordInto(index, item);
     return {item.infoNextIndex(), item.feedIndex, item.olderDuplicateItemIndex, item.version >= kFirstVersionWithFeed};
   }
-  bool itemsName(int32_t feed, int32_t list) {
-    int64_t steps = 0;
-    for (int32_t index = headOf(list); index != 0;) {
-      if (++steps % 512 == 0) db_.pollValidation();
-      const ItemLinks item = readItem(index);
-      if (item.namesFeed && item.feed != feed) return false;
-      if (item.older != 0 && olderChainLoops(index)) return false;
-      index = item.next;
+  ItemLinks readItem(int32_t index) {
+    const int64_t at = file_.infoBlockOfIndex(index, true);
+    if (at == 0) return linksOf(index, {});
+    uint8_t bytes[kQuickBytes];
+    const auto size = std::clamp<int32_t>(file_.infoSizeOfIndexBlock(at), 0, kQuickBytes);
+    file_.readBytes(at, bytes, size);
+    return linksOf(index, std::span<const uint8_t>(bytes, static_cast<size_t>(size)));
+  }
+  // Whether the node at index of list is well placed: an item of a feed's
+  // list names that feed and ends its chain of older duplicates. Nodes of
+  // the root's list of feeds, and of lists no feed names, are not items.
+  bool itemNamesFeed(int32_t list, int32_t index, std::span<const uint8_t> record) {
+    if (list != list_) {
+      const auto owner = owners_.find(list);
+      list_ = list;
+      feed_ = owner == owners_.end() || owner->second == rootIndex_ ? 0 : owner->second;
     }
-    return true;
+    if (feed_ == 0) return true;
+    const ItemLinks item = linksOf(index, record);
+    if (item.namesFeed && item.feed != feed_) return false;
+    return item.older == 0 || !olderChainLoops(index);
   }
   // Whether the chain of older duplicates from index comes back to a member
   // (two walks along it, one twice as fast, meet).
@@ -160,13 +181,15 @@ class FeedListsWalk {
 
   cJournaledIndexedObjectSoupDatabase& db_;
   SoupBlockFile& file_;
+  int32_t rootIndex_ = 0;
   std::unordered_set<int32_t> chain_;
   std::unordered_map<int32_t, int32_t> owners_;  // list -> the feed (or the root) that names it
+  int32_t list_ = 0, feed_ = 0;                  // the list the walk is in, and its feed (0: no items)
 };
 
 }  // namespace
 
-bool feedsHoldTheirLists(cJournaledIndexedObjectSoupDatabase& db) {
+bool listsAndFeedsAgree(cJournaledIndexedObjectSoupDatabase& db) {
   try {
     return FeedListsWalk(db).run();
   } catch (const eException& e) {

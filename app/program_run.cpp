@@ -222,7 +222,7 @@ void ProgramRun::openDatabase() {
     // two feeds name would take both feeds' new items.
     auto sound = [&] {
       if (db_->infoNeedsRepair()) return validateDatabase(kValidatingText);
-      return (db_->listsAgree(false) && feedsHoldTheirLists(*db_)) || validateDatabase(kValidatingListsText);
+      return listsAndFeedsAgree(*db_) || validateDatabase(kValidatingListsText);
     };
     for (int tries = 1; !openOnce() || !sound(); ++tries) {
       if (tries == 5) reportOpenFailure("other starts of the program kept replacing it.");

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <unordered_set>
 #include <vector>
 
@@ -108,6 +109,15 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // never raises (a read that fails answers false). Findings are printed
   // when verbose.
   bool listsAgree(bool verbose);
+  // The same walk with each node it takes shown to nodeCheck: the node's
+  // list, its index and the first bytes of its record (up to
+  // kCheckedRecordBytes, fewer where the record is shorter), read with its
+  // header. A FALSE answer, or a raise other than the validation poll's
+  // stop, answers false. What the caller checks of a list's items so costs
+  // no second walk.
+  static constexpr int32_t kCheckedRecordBytes = 512;
+  using NodeRecordCheck = std::function<bool(int32_t list, int32_t node, std::span<const uint8_t> record)>;
+  bool listsAgree(bool verbose, const NodeRecordCheck& nodeCheck);
 
   // In the set of indices a valid validate keeps, the lists of the chain
   // hold this value (other indices hold their block layer's).

@@ -164,9 +164,16 @@ class ListChainCheck {
  public:
   using ListModel = cJournaledIndexedObjectSoupDatabase::ListModel;
   // Without indices (check only), the block index tells which indices exist.
+  using NodeRecordCheck = cJournaledIndexedObjectSoupDatabase::NodeRecordCheck;
   ListChainCheck(cJournaledIndexedObjectSoupDatabase& db, ValidationSet* indices, bool verbose, bool repair,
-                 ValidationResult& result, const ListModel* model)
-      : db_(db), indices_(indices), verbose_(verbose), repair_(repair), result_(result), model_(model) {}
+                 ValidationResult& result, const ListModel* model, const NodeRecordCheck* nodeCheck = nullptr)
+      : db_(db),
+        indices_(indices),
+        verbose_(verbose),
+        repair_(repair),
+        result_(result),
+        model_(model),
+        nodeCheck_(nodeCheck) {}
 
   // A finding that can be mended.
   template <class Mend>
@@ -183,20 +190,28 @@ class ListChainCheck {
   }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
   // The links readObjectNodeHeader answers for index, read without being
-  // remembered.
+  // remembered; with a node check, the record's first bytes are read into
+  // record_ with them.
   NodeHeader peekNodeHeader(int32_t index) {
+    recordSize_ = 0;
     cIndexedObject* object = db_.findRegisteredObject(index);
-    if (object && object->infoUseCount() != -1 && object->infoIsNode()) {
+    const bool loaded = object && object->infoUseCount() != -1 && object->infoIsNode();
+    if (loaded && !nodeCheck_) {
       const auto* node = static_cast<cIndexedObjectNode*>(object);
       return {node->infoNextIndex(), node->infoPrevIndex()};
     }
-    const int64_t at = db_.infoBlockFile().infoBlockOfIndex(index, true);
+    SoupBlockFile& file = db_.infoBlockFile();
+    const int64_t at = file.infoBlockOfIndex(index, true);
     if (at == 0) return db_.readObjectNodeHeader(index);  // raises as it does
-    uint8_t bytes[8];
-    db_.infoBlockFile().readBytes(at, bytes, 8);
+    recordSize_ = nodeCheck_ ? std::clamp(file.infoSizeOfIndexBlock(at), 8, kRecordBytes) : 8;
+    file.readBytes(at, record_, recordSize_);
+    if (loaded) {
+      const auto* node = static_cast<cIndexedObjectNode*>(object);
+      return {node->infoNextIndex(), node->infoPrevIndex()};
+    }
     auto word = [&](int k) {
-      return static_cast<int32_t>((uint32_t{bytes[k]} << 24) | (uint32_t{bytes[k + 1]} << 16) |
-                                  (uint32_t{bytes[k + 2]} << 8) | bytes[k + 3]);
+      return static_cast<int32_t>((uint32_t{record_[k]} << 24) | (uint32_t{record_[k + 1]} << 16) |
+                                  (uint32_t{record_[k + 2]} << 8) | record_[k + 3]);
     };
     return {word(0), word(4)};
   }
@@ -278,6 +293,10 @@ class ListChainCheck {
   bool repair_;
   ValidationResult& result_;
   const ListModel* model_;
+  const NodeRecordCheck* nodeCheck_;
+  static constexpr int32_t kRecordBytes = cJournaledIndexedObjectSoupDatabase::kCheckedRecordBytes;
+  uint8_t record_[kRecordBytes] = {};
+  int32_t recordSize_ = 0;
   IndexMarks seenLists_;
   IndexMarks seenNodes_;
   // Nodes refused as another list's: never taken again by a salvage, which
@@ -322,12 +341,14 @@ ValidationResult cJournaledIndexedObjectSoupDatabase::validatePass(bool verbose,
   return finished(std::move(result), keepSet);
 }
 
-bool cJournaledIndexedObjectSoupDatabase::listsAgree(bool verbose) {
+bool cJournaledIndexedObjectSoupDatabase::listsAgree(bool verbose) { return listsAgree(verbose, nullptr); }
+
+bool cJournaledIndexedObjectSoupDatabase::listsAgree(bool verbose, const NodeRecordCheck& nodeCheck) {
   requireOpen("listsAgree");
   ValidationResult result;
   result.valid = true;
   runCatching(verbose, result, [&] {
-    ListChainCheck chain(*this, nullptr, verbose, false, result, nullptr);
+    ListChainCheck chain(*this, nullptr, verbose, false, result, nullptr, nodeCheck ? &nodeCheck : nullptr);
     chain.walkLists(infoHeadListIndex());
     if (!chain.compactionWalkAtAList()) result.valid = false;
   });
@@ -447,6 +468,11 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
     }
     seenNodes_.set(n);
     if (++steps_ % kNodesBetweenPolls == 0) db_.pollValidation();
+    // A node its caller refuses ends the walk: the lists do not agree.
+    if (nodeCheck_ && !(*nodeCheck_)(list.soupIndexOrNone(), n, std::span<const uint8_t>(record_, recordSize_))) {
+      printFinding(verbose_, "Invalid node record nodeIndex=%ld\n", static_cast<long>(n));
+      throw ValidationAbort{};
+    }
     if (header.prevIndex != p) {
       printFinding(verbose_, "Invalid nodePrevIndex=%ld expected %ld\n", static_cast<long>(header.prevIndex),
                    static_cast<long>(p));

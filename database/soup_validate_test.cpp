@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -265,6 +267,33 @@ TEST_F(SoupValidateTest, CompactionPositionsAndDefragListIndex) {
     EXPECT_FALSE(mended.repaired);  // restarting the walk alone counts as no repair
     EXPECT_EQ(db->infoDefragListIndex(), c.sound ? c.at : -1);
   }
+}
+
+// The check alone shows every node it takes once, with its list and its
+// record's first bytes; a node refused, or a raise, ends it with false.
+TEST_F(SoupValidateTest, ListsAgreeShowsEachNodeToTheNodeCheck) {
+  std::vector<int32_t> n;
+  const int32_t a = listOf(3, &n), b = listOf(2, &n);
+  std::map<int32_t, int32_t> shown;  // node -> list
+  auto record = [&](int32_t list, int32_t node, std::span<const uint8_t> bytes) {
+    EXPECT_GE(bytes.size(), 8u);
+    const auto word = [&](size_t k) {
+      return static_cast<int32_t>(uint32_t{bytes[k]} << 24 | uint32_t{bytes[k + 1]} << 16 |
+                                  uint32_t{bytes[k + 2]} << 8 | bytes[k + 3]);
+    };
+    const NodeHeader links = db->readObjectNodeHeader(node);
+    EXPECT_EQ(word(0), links.nextIndex);
+    EXPECT_EQ(word(4), links.prevIndex);
+    return shown.emplace(node, list).second;
+  };
+  EXPECT_TRUE(db->listsAgree(false, record));
+  EXPECT_EQ(shown, (std::map<int32_t, int32_t>{{n[0], a}, {n[1], a}, {n[2], a}, {n[3], b}, {n[4], b}}));
+  for (const int32_t refused : n) {
+    EXPECT_FALSE(db->listsAgree(false, [&](int32_t, int32_t node, auto) { return node != refused; })) << refused;
+  }
+  EXPECT_FALSE(db->listsAgree(false, [](int32_t, int32_t, auto) -> bool { raise("EMU", "unreadable"); }));
+  patch(n[2], 0, n[0]);  // damage the check accepts still answers false
+  EXPECT_FALSE(db->listsAgree(false, [](int32_t, int32_t, auto) { return true; }));
 }
 
 TEST_F(SoupValidateTest, ExceptionIsReportedAndAnswersInvalid) {

@@ -250,7 +250,7 @@ TEST_F(ToolDamageTest, EveryDumpSaysWhatItCouldNotRead) {
     }
     // The start of the program judges the links as soupcheck does.
     withDatabase("database.soup", [&](Db& soup, newsRoot&) {
-      EXPECT_EQ(!(soup.listsAgree(false) && feedsHoldTheirLists(soup)), shape.startRefuses);
+      EXPECT_EQ(!listsAndFeedsAgree(soup), shape.startRefuses);
     });
     if (told.empty()) {
       EXPECT_EQ(dump.rc, 0) << dump.errors;
