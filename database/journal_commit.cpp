@@ -81,11 +81,16 @@ constexpr size_t kBridgingRuns = 64;
 // goes back as it was. The changes in place of a large commit (list links a
 // few hundred bytes apart, mostly) take a write call per page or so, not one
 // per change; a commit of a few runs writes each on its own, as the bytes of
-// its gaps would cost more than the calls they save.
+// its gaps would cost more than the calls they save. Its first room holds
+// the bytes the commit expects to gather, up to a whole stretch: a small
+// commit takes no more memory than it needs.
 class StretchWriter {
  public:
   enum class Gaps { kCut, kBridge };
-  explicit StretchWriter(cFile& file, Gaps gaps = Gaps::kCut) : file_(file), gaps_(gaps) {}
+  StretchWriter(cFile& file, int64_t expected, Gaps gaps = Gaps::kCut)
+      : file_(file),
+        gaps_(gaps),
+        firstRoom_(static_cast<size_t>(std::clamp<int64_t>(expected, 0, int64_t{kStretch})) + kSlack) {}
   void put(int64_t at, const uint8_t* bytes, int64_t n) {
     std::memcpy(room(at, n), bytes, static_cast<size_t>(n));
     if (used_ >= kStretch) flush();
@@ -106,6 +111,8 @@ class StretchWriter {
  private:
   static constexpr size_t kStretch = 1048576;  // bounds the memory a large commit needs
   static constexpr int64_t kHostPage = 4096;   // the unit in which the host writes a file back
+  // Beyond a stretch: a run and a bridged gap.
+  static constexpr size_t kSlack = kChunkSize + 2 * kHostPage;
   // Where n bytes bound for file offset at go: behind the stretch when it
   // ends there (or bridges to there), else at the start of a new one (the
   // old one written first).
@@ -135,16 +142,16 @@ class StretchWriter {
     return true;
   }
   [[gnu::noinline]] void reserve(size_t need) {
-    // Left unfilled: only the used bytes are ever read. The first room is a
-    // whole stretch, a run and a bridged gap beyond it, so that a commit's
-    // runs never copy what they gathered into a larger room.
-    capacity_ = std::max({need, 2 * capacity_, kStretch + kChunkSize + 2 * kHostPage});
+    // Left unfilled: only the used bytes are ever read. A commit that
+    // gathers what it expected never copies its runs into a larger room.
+    capacity_ = std::max({need, 2 * capacity_, firstRoom_});
     auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity_);
     if (used_ > 0) std::memcpy(grown.get(), bytes_.get(), used_);
     bytes_ = std::move(grown);
   }
   cFile& file_;
   Gaps gaps_;
+  size_t firstRoom_;
   std::unique_ptr<uint8_t[]> bytes_;  // the stretch is its first used_ bytes
   size_t capacity_ = 0;
   size_t used_ = 0;
@@ -166,7 +173,9 @@ void cJournaledFile::saveJournal() {
   // growing the file again.
   collectCachedRuns();
   padOverHeldBytes();
-  StretchWriter out(*this);
+  int64_t journalBytes = kJournalSizeBytes + kJournalEndBytes;
+  for (const CachedRun& run : runs_) journalBytes += kJournalRecordHead + run.length;
+  StretchWriter out(*this, journalBytes);
   int64_t at = journalPosition_;
   auto put = [&](const uint8_t* bytes, int64_t n) {
     out.put(at, bytes, n);
@@ -275,7 +284,7 @@ void cJournaledFile::padOverHeldBytes() {
   // cut every stretch at each run and cost a write call per gap. Bytes past
   // the committed size count for nothing until the journal is applied, and
   // the journal holds every run again.
-  StretchWriter out(*this);
+  StretchWriter out(*this, paddedBelow_ - committedSize_);
   forEachWriteInPlace(
       committedSize_, paddedBelow_,
       [&](int64_t at, const uint8_t* bytes, int64_t n) { out.put(at + kJournalHeaderSize, bytes, n); },
@@ -292,7 +301,10 @@ void cJournaledFile::commitTransactions() {
   // size without a write (but not again where saveJournal wrote them
   // already). Every byte between them the file holds already, as it must
   // stay: the bridged gaps write those back unchanged.
-  StretchWriter out(*this, runs_.size() >= kBridgingRuns ? StretchWriter::Gaps::kBridge : StretchWriter::Gaps::kCut);
+  int64_t runBytes = 8;
+  for (const CachedRun& run : runs_) runBytes += run.length;
+  StretchWriter out(*this, runBytes,
+                    runs_.size() >= kBridgingRuns ? StretchWriter::Gaps::kBridge : StretchWriter::Gaps::kCut);
   if (logicalSize_ != committedSize_) {
     uint8_t size[8];
     putBig64(size, logicalSize_);
