@@ -262,8 +262,14 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   settings.feedExisted = settled.existed;
   settings.duplicateOrder = gCompareNewsItem_UpdatedElsePublishedDate;
   settings.gui = gui;
-  auto hasID = [&](webDataNode* entry) { return !textOf(atomChild(*entry, "id", ns), utf8).isNil(); };
-  settings.itemsWithoutID = !std::all_of(parts.begin(), parts.end(), hasID);
+  // Whether each entry has an id (a text, read as textOf reads it, is NIL
+  // only where the element holds none).
+  std::vector<char> hasID(parts.size());
+  for (size_t n = 0; n < parts.size(); ++n) {
+    const webDataNode* id = atomChild(*parts[n], "id", ns);
+    hasID[n] = id && !id->infoText().isNil();
+  }
+  settings.itemsWithoutID = std::find(hasID.begin(), hasID.end(), 0) != hasID.end();
   FeedMerge merge(soup, *feed, count, settings);
   struct Entry {
     std::unique_ptr<newsItem> item = std::make_unique<newsItem>();
@@ -314,17 +320,16 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   // Entries without id are read first: the merge matches them all before
   // the first is added.
   std::vector<Entry> withoutID;
-  for (webDataNode* entry : parts) {
-    if (hasID(entry)) continue;
-    withoutID.push_back(readEntry(entry));
+  for (size_t n = 0; n < parts.size(); ++n) {
+    if (hasID[n]) continue;
+    withoutID.push_back(readEntry(parts[n]));
     merge.noteItemWithoutID(*withoutID.back().item, *withoutID.back().body);
   }
-  int32_t number = 0;
   size_t nextWithoutID = 0;
-  for (webDataNode* entry : parts) {
-    showItemProgress(gui, ++number, count);
-    const bool madeID = !hasID(entry);
-    Entry e = madeID ? std::move(withoutID[nextWithoutID++]) : readEntry(entry);
+  for (size_t n = 0; n < parts.size(); ++n) {
+    showItemProgress(gui, static_cast<int32_t>(n + 1), count);
+    const bool madeID = !hasID[n];
+    Entry e = madeID ? std::move(withoutID[nextWithoutID++]) : readEntry(parts[n]);
     merge.add(std::move(e.item), std::move(e.body), e.earlierID, madeID);
   }
   merge.finish();

@@ -135,16 +135,22 @@ TEST_F(ControlChars, DocumentsOfEveryEncodingReadThemReplaced) {
 }
 
 // The scan of sixty-four and sixteen bytes at a time finds what one byte at
-// a time finds, for every byte at every place and alignment.
+// a time finds, for every byte at every place and alignment, among plain
+// text and among the controls that are allowed.
 TEST(ControlScan, FindsWhatTheByteModelFinds) {
-  for (int b = 0; b < 256; ++b) {
-    for (size_t at = 0; at < 150; ++at) {
-      std::string text(150, 'x');
-      text[at] = static_cast<char>(b);
-      for (size_t from : {size_t{0}, size_t{1}, size_t{7}}) {
-        const char* hit = findForbiddenControl(text.data() + std::min(from, at), text.data() + text.size());
-        ASSERT_EQ(hit - text.data(), isForbiddenControl(b) ? static_cast<ptrdiff_t>(at) : 150)
-            << b << " at " << at;
+  for (const std::string_view around : {"x", "\n", "a\tb\r\n "}) {
+    std::string background;
+    while (background.size() < 150) background += around;
+    background.resize(150);
+    for (int b = 0; b < 256; ++b) {
+      for (size_t at = 0; at < 150; ++at) {
+        std::string text = background;
+        text[at] = static_cast<char>(b);
+        for (size_t from : {size_t{0}, size_t{1}, size_t{7}}) {
+          const char* hit = findForbiddenControl(text.data() + std::min(from, at), text.data() + text.size());
+          ASSERT_EQ(hit - text.data(), isForbiddenControl(b) ? static_cast<ptrdiff_t>(at) : 150)
+              << b << " at " << at << " among " << static_cast<int>(around[0]);
+        }
       }
     }
   }

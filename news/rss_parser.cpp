@@ -120,9 +120,11 @@ struct ParsedItem {
   Str earlierID;  // the id an item without guid had before (its link)
 };
 
-// The item's guid as the id it gives, NIL without one.
-Str guidOf(webDataNode& node, const cEncoding& utf8) {
-  return textOf(node.findChild("guid", nullptr, nullptr, nullptr), utf8, true);
+// Whether the item has a guid to give its id: a text, read as readItem
+// reads it, is NIL only where the element holds none.
+bool hasGuid(const webDataNode& node) {
+  const webDataNode* guid = node.findChild("guid", nullptr, nullptr, nullptr);
+  return guid && !guid->infoText().isNil();
 }
 
 ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
@@ -139,7 +141,7 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   Str link = textOf(linkNode, utf8, false);
   item.link = link.isNil() ? Str("") : trimNewsWhiteSpace(std::move(link), true);
   webDataNode* guid = child("guid");
-  item.uniqueID = guidOf(node, utf8);
+  item.uniqueID = textOf(guid, utf8, true);
   if (item.uniqueID.isNil()) {
     // The link as written and the title; items stored under the link alone
     // keep that id (FeedMerge::add).
@@ -231,7 +233,7 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
   settings.duplicateOrder = gCompareNewsItem_PublishedDate;
   settings.gui = gui;
   std::vector<char> guidless(parts.size());
-  for (size_t i = 0; i < parts.size(); ++i) guidless[i] = guidOf(*parts[i], utf8).isNil();
+  for (size_t i = 0; i < parts.size(); ++i) guidless[i] = !hasGuid(*parts[i]);
   settings.itemsWithoutID = std::find(guidless.begin(), guidless.end(), 1) != guidless.end();
   FeedMerge merge(soup, *feed, count, settings);
   // Items without guid are read first: the merge matches them all before

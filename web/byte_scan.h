@@ -65,27 +65,45 @@ inline const char* findAnyOfWithin(const char* from, const char* end, const char
 }
 
 #if defined(__SSE2__)
-// The sixteen bytes at `from` that are C0 controls (00..1F) other than tab,
-// line feed and carriage return, as 0xFF bytes.
-inline __m128i forbiddenControlBytes(const char* from) {
-  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block);
+inline __m128i loadBlock(const char* from) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(from)); }
+
+// Whether any byte of the block is at most 1F.
+inline bool holdsControl(__m128i block) {
+  return _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(block, _mm_set1_epi8(0x1F)), block)) != 0;
+}
+
+// The block with tab, line feed and carriage return read as FF, the other
+// bytes as they are.
+inline __m128i allowedControlsRaised(__m128i block) {
   // Tab (09) and carriage return (0D) both read 0D once bit 04 is set.
   const __m128i allowed = _mm_cmpeq_epi8(_mm_or_si128(block, _mm_set1_epi8(0x04)), _mm_set1_epi8(0x0D)) |
                           _mm_cmpeq_epi8(block, _mm_set1_epi8('\n'));
-  return _mm_andnot_si128(allowed, control);
+  return _mm_max_epu8(block, allowed);
+}
+
+// The sixteen bytes at `from` that are C0 controls (00..1F) other than tab,
+// line feed and carriage return, as 0xFF bytes.
+inline __m128i forbiddenControlBytes(const char* from) {
+  const __m128i raised = allowedControlsRaised(loadBlock(from));
+  return _mm_cmpeq_epi8(_mm_min_epu8(raised, _mm_set1_epi8(0x1F)), raised);
 }
 #endif
 
 // The first position in [from, end) holding a C0 control byte (00..1F)
 // other than tab, line feed and carriage return, or end. Texts hold none
-// mostly: sixty-four bytes are passed at a time.
+// mostly: sixty-four bytes are passed at a time, at once when none of them
+// is below 20, else when none is once tab, line feed and carriage return
+// are read as FF.
 inline const char* findForbiddenControl(const char* from, const char* end) {
 #if defined(__SSE2__)
   while (end - from >= 64) {
-    const __m128i any = forbiddenControlBytes(from) | forbiddenControlBytes(from + 16) |
-                        forbiddenControlBytes(from + 32) | forbiddenControlBytes(from + 48);
-    if (_mm_movemask_epi8(any)) break;
+    const __m128i b0 = loadBlock(from), b1 = loadBlock(from + 16), b2 = loadBlock(from + 32),
+                  b3 = loadBlock(from + 48);
+    if (holdsControl(_mm_min_epu8(_mm_min_epu8(b0, b1), _mm_min_epu8(b2, b3))) &&
+        holdsControl(_mm_min_epu8(_mm_min_epu8(allowedControlsRaised(b0), allowedControlsRaised(b1)),
+                                  _mm_min_epu8(allowedControlsRaised(b2), allowedControlsRaised(b3))))) {
+      break;
+    }
     from += 64;
   }
   while (end - from >= 16) {
