@@ -100,6 +100,9 @@ class FeedListsWalk {
       const int32_t list = record.itemListIndex;
       if (!chain_.contains(list) || !owners_.emplace(list, feed).second) return false;
     }
+    // A list no feed names holds what the feed list lost (one emptied
+    // leaves every feed's list so).
+    if (!std::all_of(chain_.begin(), chain_.end(), [&](int32_t list) { return owners_.contains(list); })) return false;
     // Every item is met once, by the walk of its list.
     std::optional<eException> raised;
     const bool agree = db_.listsAgree(false, [&](int32_t list, int32_t index, std::span<const uint8_t> record) {

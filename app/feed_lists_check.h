@@ -9,8 +9,9 @@
 //      takes grows with the feeds, not the items.
 //   2. Answers FALSE where listsAgree does, for a feed whose item-list
 //      link names no list of the chain, the root's feed list or a list
-//      another feed names, for an item whose record names another feed,
-//      for a chain of older duplicates that comes back to a member, and for
+//      another feed names, for a list of the chain that neither the root
+//      nor a feed names, for an item whose record names another feed, for a
+//      chain of older duplicates that comes back to a member, and for
 //      a root, feed or item record that does not read (the repair that
 //      follows judges it); a database without a root is judged by
 //      listsAgree alone. Item records are read with their texts skipped;

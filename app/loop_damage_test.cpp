@@ -95,6 +95,11 @@ const Shape kShapes[] = {
     {"a's item-list link names b's list", [](Db& db, const Made& m) { nameItemList(db, m.feedA, m.listB); }},
     {"b's item-list link names a's list", [](Db& db, const Made& m) { nameItemList(db, m.feedB, m.listA); }},
     {"an item of a names b as its feed", [](Db& db, const Made& m) { putLink(db, m.a[2], kItemFeed, m.feedB); }},
+    {"the feed list is emptied",
+     [](Db& db, const Made& m) {
+       putLink(db, m.feedList, kHead, 0);
+       putLink(db, m.feedList, kTail, 0);
+     }},
 };
 
 class LoopDamageTest : public ProgramTest {

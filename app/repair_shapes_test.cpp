@@ -141,6 +141,7 @@ const Shape kShapes[] = {
     {"the root names an item as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, m.items.at("a")[2]); }, {}},
     {"the root names a free index as the feed list", [](Db& db, const Made& m) { linkFeedList(db, m, 4000); }, {}},
     {"the feed list lost", [](Db& db, const Made& m) { loseBlock(db, m.feedList); }, {}},
+    {"the feed list emptied", [](Db& db, const Made& m) { putBytes(db, m.feedList, kHead, std::vector<uint8_t>(8)); }, {}},
     {"the feed list and its index entry lost", [](Db& db, const Made& m) { loseEntry(db, m.feedList); }, {}},
     // Lost with their blocks, where no link names them: told by what they
     // leave behind (their index entries, their bodies).
