@@ -185,7 +185,7 @@ class RepairWalk {
     LoadedUse rootUse(db_, root);
     classes.nonItems.insert({rootIndex, root->feedListIndex});
     if (!reachList(root->feedListIndex)) return failAtRoot("Invalid feedListIndex=%ld\n", root->feedListIndex);
-    listOwners_ = sharedListOwners(root->feedList);
+    listOwners_ = listOwners(root->feedList);
     int32_t feedIndex = root->feedList ? root->feedList->infoHeadIndex() : 0;
     while (feedIndex != 0) {
       db_.pollValidation();
@@ -481,11 +481,13 @@ class RepairWalk {
     return true;
   }
 
-  // Of the item lists that two or more feeds of the feed list name, the
-  // feed each belongs to: the one of them its items' records name most
-  // (0: they name none of them). The others' links are damaged: their own
-  // items come back to them by their records.
-  std::unordered_map<int32_t, int32_t> sharedListOwners(const cIndexedObjectList* feedList) {
+  // The feed each item list of the feed list's feeds belongs to: the one
+  // its items' records name most (0: they name none). A list two feeds
+  // name, or one whose head names another feed than the one naming it, is
+  // counted item by item; any other is its feed's. A feed whose link names
+  // a list that is another's (one of them, or a feed whose record is lost)
+  // has a damaged link: its own items come back to it by their records.
+  std::unordered_map<int32_t, int32_t> listOwners(const cIndexedObjectList* feedList) {
     std::unordered_map<int32_t, std::vector<int32_t>> claims;
     for (int32_t f : linkedNodes(db_, feedList)) {
       try {
@@ -500,19 +502,31 @@ class RepairWalk {
     }
     std::unordered_map<int32_t, int32_t> owners;
     for (const auto& [list, feeds] : claims) {
-      if (feeds.size() < 2) continue;
-      std::unordered_map<int32_t, int64_t> votes;
       cIndexedObjectList* l = loadObject_cIndexedObjectList(db_, list);
       LoadedUse use(db_, l);
+      if (feeds.size() == 1) {
+        const std::optional<ItemRecord> head = l->infoHeadIndex() > 0 ? itemRecordAt(db_, l->infoHeadIndex()) : std::nullopt;
+        if (!head || head->feed == feeds[0]) continue;
+      }
+      std::unordered_map<int32_t, int64_t> votes;
       for (int32_t node : linkedNodes(db_, l)) {
         db_.pollValidation();
         if (const std::optional<ItemRecord> record = itemRecordAt(db_, node)) ++votes[record->feed];
       }
       int32_t owner = 0;
-      for (int32_t f : feeds) {
-        if (votes[f] > (owner ? votes[owner] : 0)) owner = f;
+      int64_t most = 0;
+      for (const auto& [f, count] : votes) {
+        if (count > most || (count == most && f < owner)) {
+          owner = f;
+          most = count;
+        }
       }
-      owners[list] = owner;
+      // A tie goes to the first feed naming the list.
+      const auto first = std::find_if(feeds.begin(), feeds.end(), [&](int32_t f) {
+        auto v = votes.find(f);
+        return most > 0 && v != votes.end() && v->second == most;
+      });
+      owners[list] = first != feeds.end() ? *first : owner;
     }
     return owners;
   }
@@ -707,7 +721,7 @@ class RepairWalk {
   bool repair_;
   // The items each walked feed keeps, in list order.
   std::unordered_map<int32_t, std::vector<Dated>> listedOf_;
-  // Item lists two or more feeds name -> the feed each belongs to.
+  // Item lists whose items were counted -> the feed each belongs to.
   std::unordered_map<int32_t, int32_t> listOwners_;
 };
 
@@ -825,20 +839,29 @@ std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabas
 }
 
 // The feeds the file named before the repair that the walk did not keep,
-// then those it took out of the feed list.
-std::vector<LostFeed> lostFeedsOf(const std::vector<FeedCensus>& before, const RepairWalk& walk) {
+// then those it took out of the feed list. One whose record did not read
+// is a feed lost with its record only where it had a block that the walk
+// did not keep and that reads as no other class (no item, body, list or
+// root): a damaged link had the census take a free index, a body or a list
+// for a feed, and one that named what is no feed list had it read another
+// list's nodes.
+std::vector<LostFeed> lostFeedsOf(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& usage,
+                                  const std::vector<FeedCensus>& before,
+                                  const std::optional<std::vector<int32_t>>& allocated, const RepairWalk& walk) {
+  auto feedLostWithItsRecord = [&](int32_t index) {
+    if (walk.feedListMended || index == db.infoRootValue()) return false;
+    if (!allocated || !std::binary_search(allocated->begin(), allocated->end(), index)) return false;
+    const intptr_t use = usage.get(index);
+    if (use == kReachedByWalk || use == cJournaledIndexedObjectSoupDatabase::kListOfChain) return false;
+    return !itemRecordAt(db, index) && !bodyRecordAt(db, index);
+  };
   std::vector<LostFeed> lost;
   std::unordered_set<int32_t> told;
   for (const FeedCensus& c : before) {
     // A feed list link that named an item list had the census take items for feeds.
     if (walk.keptItems.contains(c.index) || walk.droppedItems.contains(c.index)) continue;
-    // A damaged link had the census take for a feed what does not read as
-    // one (a free index, a body, a list): a feed the walk met whose record
-    // does not read is told below.
-    if (!c.read) continue;
-    if (!walk.walkedFeeds.contains(c.index) && told.insert(c.index).second) {
-      lost.push_back({c.index, c.title, c.url, {}, c.items});
-    }
+    if (walk.walkedFeeds.contains(c.index) || (!c.read && !feedLostWithItsRecord(c.index))) continue;
+    if (told.insert(c.index).second) lost.push_back({c.index, c.title, c.url, {}, c.items});
   }
   for (int32_t index : walk.lostFeeds) {
     if (told.insert(index).second) lost.push_back({index, "", "", {}, {}});
@@ -951,7 +974,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
       try {
         walk.walk();
         if (repair && walk.usable) {
-          result.lostFeeds = lostFeedsOf(before, walk);
+          result.lostFeeds = lostFeedsOf(db, *usage, before, allocated, walk);
           std::unordered_set<int32_t> lost;
           for (const LostFeed& f : result.lostFeeds) lost.insert(f.index);
           std::unordered_map<int32_t, int32_t> listedIn;
