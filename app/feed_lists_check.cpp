@@ -1,7 +1,7 @@
 // app/feed_lists_check.cpp - the lists agree, every list belongs to one
 // feed and holds that feed's items, and no chain of older duplicates comes
-// back to a member: the feed records read first, each item's from the first
-// bytes the list walk reads of it (its texts skipped).
+// back to a member: each feed and item looked at as the list walk meets it
+// (an item from the first bytes the walk reads of it, its texts skipped).
 #include "app/feed_lists_check.h"
 
 #include <algorithm>
@@ -88,56 +88,33 @@ class FeedListsWalk {
     if (rootIndex_ == 0) return db_.listsAgree(false);
     newsRoot root;
     db_.readRecordInto(rootIndex_, root);
-    readChain();
-    if (!owners_.emplace(root.feedListIndex, rootIndex_).second || !chain_.contains(root.feedListIndex)) return false;
-    // The list walk has not passed yet: a loop of feeds ends here.
-    std::unordered_set<int32_t> feeds;
-    for (int32_t feed = headOf(root.feedListIndex); feed != 0; feed = headOf(feed)) {
-      db_.pollValidation();
-      if (!feeds.insert(feed).second) return false;
-      newsFeed record;
-      db_.readRecordInto(feed, record);
-      const int32_t list = record.itemListIndex;
-      if (!chain_.contains(list) || !owners_.emplace(list, feed).second) return false;
-    }
-    // A list no feed names holds what the feed list lost (one emptied
-    // leaves every feed's list so).
-    if (!std::all_of(chain_.begin(), chain_.end(), [&](int32_t list) { return owners_.contains(list); })) return false;
-    // Every item is met once, by the walk of its list.
+    feedList_ = root.feedListIndex;
+    owners_.emplace(feedList_, rootIndex_);
+    // Every feed and item is met once, by the walk of its list, in the
+    // chain's order: which feed names a list may come after its items.
     std::optional<eException> raised;
     const bool agree = db_.listsAgree(false, [&](int32_t list, int32_t index, std::span<const uint8_t> record) {
       try {
-        return itemNamesFeed(list, index, record);
+        return met(list, index, record);
       } catch (const eException& e) {
         raised = e;
         return false;
       }
     });
     if (raised) throw *raised;
-    return agree;
+    if (!agree || !lists_.contains(feedList_)) return false;
+    // A list no feed names holds what the feed list lost (one emptied
+    // leaves every feed's list so).
+    if (!std::all_of(lists_.begin(), lists_.end(), [&](int32_t list) { return owners_.contains(list); })) return false;
+    for (const auto& [list, feed] : owners_) {
+      if (feed == rootIndex_) continue;
+      const auto named = named_.find(list);
+      if (!lists_.contains(list) || (named != named_.end() && named->second != feed)) return false;
+    }
+    return true;
   }
 
  private:
-  // Reads at index's record; FALSE when the index holds none.
-  bool readHead(int32_t index, uint8_t* bytes, int length) {
-    const int64_t at = file_.infoBlockOfIndex(index, true);
-    if (at == 0) return false;
-    file_.readBytes(at, bytes, length);
-    return true;
-  }
-  // A list's head, or a node's next: the first word of its record.
-  int32_t headOf(int32_t index) {
-    uint8_t bytes[4];
-    return readHead(index, bytes, 4) ? bigEndian32(bytes) : 0;
-  }
-  void readChain() {
-    const int32_t head = db_.infoHeadListIndex();
-    for (int32_t list = head; list != 0 && chain_.insert(list).second;) {
-      uint8_t bytes[12];
-      if (!readHead(list, bytes, 12)) return;
-      list = bigEndian32(bytes + 8);
-    }
-  }
   // The links of the item at index: from record, its first bytes, where
   // its texts are stored as the program writes them now, else by the
   // program's own reader (texts skipped), which raises on damage.
@@ -156,18 +133,19 @@ class FeedListsWalk {
     file_.readBytes(at, bytes, size);
     return linksOf(index, std::span<const uint8_t>(bytes, static_cast<size_t>(size)));
   }
-  // Whether the node at index of list is well placed: an item of a feed's
-  // list names that feed and ends its chain of older duplicates. Nodes of
-  // the root's list of feeds, and of lists no feed names, are not items.
-  bool itemNamesFeed(int32_t list, int32_t index, std::span<const uint8_t> record) {
-    if (list != list_) {
-      const auto owner = owners_.find(list);
-      list_ = list;
-      feed_ = owner == owners_.end() || owner->second == rootIndex_ ? 0 : owner->second;
+  // A list of the chain (index 0), a feed of the root's list, which names
+  // its list of items, or an item, which names its feed; FALSE for a list
+  // two feeds (or a feed and the root) name, for items of one list that
+  // name different feeds, and for a chain of older duplicates that loops.
+  bool met(int32_t list, int32_t index, std::span<const uint8_t> record) {
+    if (index == 0) return lists_.insert(list).second;
+    if (list == feedList_) {
+      newsFeed feed;
+      db_.readRecordInto(index, feed);
+      return owners_.emplace(feed.itemListIndex, index).second;
     }
-    if (feed_ == 0) return true;
     const ItemLinks item = linksOf(index, record);
-    if (item.namesFeed && item.feed != feed_) return false;
+    if (item.namesFeed && named_.try_emplace(list, item.feed).first->second != item.feed) return false;
     return item.older == 0 || !olderChainLoops(index);
   }
   // Whether the chain of older duplicates from index comes back to a member
@@ -184,10 +162,10 @@ class FeedListsWalk {
 
   cJournaledIndexedObjectSoupDatabase& db_;
   SoupBlockFile& file_;
-  int32_t rootIndex_ = 0;
-  std::unordered_set<int32_t> chain_;
+  int32_t rootIndex_ = 0, feedList_ = 0;
+  std::unordered_set<int32_t> lists_;            // the lists of the chain
   std::unordered_map<int32_t, int32_t> owners_;  // list -> the feed (or the root) that names it
-  int32_t list_ = 0, feed_ = 0;                  // the list the walk is in, and its feed (0: no items)
+  std::unordered_map<int32_t, int32_t> named_;   // list -> the feed its items name
 };
 
 }  // namespace

@@ -109,8 +109,9 @@ class cJournaledIndexedObjectSoupDatabase : public cJournaledIndexedObjectSoup {
   // never raises (a read that fails answers false). Findings are printed
   // when verbose.
   bool listsAgree(bool verbose);
-  // The same walk with each node it takes shown to nodeCheck: the node's
-  // list, its index and the first bytes of its record (up to
+  // The same walk with each list and node it takes shown to nodeCheck: a
+  // list as (list, 0, no bytes) when the walk comes to it, then each of its
+  // nodes as its list, its index and the first bytes of its record (up to
   // kCheckedRecordBytes, fewer where the record is shorter), read with its
   // header. A FALSE answer, or a raise other than the validation poll's
   // stop, answers false. What the caller checks of a list's items so costs

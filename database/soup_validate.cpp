@@ -387,6 +387,7 @@ void ListChainCheck::walkLists(int32_t head) {
     if (indices_) indices_->set(index, cJournaledIndexedObjectSoupDatabase::kListOfChain);
     cIndexedObjectList* list = loadObject_cIndexedObjectList(db_, index);
     LoadedUse use(db_, list);
+    if (nodeCheck_ && !(*nodeCheck_)(index, 0, {})) throw ValidationAbort{};
     cIndexedObjectList::Links links = list->links();
     if (prev == 0) {
       first_ = index;

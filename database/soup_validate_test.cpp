@@ -269,13 +269,15 @@ TEST_F(SoupValidateTest, CompactionPositionsAndDefragListIndex) {
   }
 }
 
-// The check alone shows every node it takes once, with its list and its
-// record's first bytes; a node refused, or a raise, ends it with false.
+// The check alone shows every list and node it takes once, a node with its
+// list and its record's first bytes; one refused, or a raise, ends it with
+// false.
 TEST_F(SoupValidateTest, ListsAgreeShowsEachNodeToTheNodeCheck) {
   std::vector<int32_t> n;
   const int32_t a = listOf(3, &n), b = listOf(2, &n);
   std::map<int32_t, int32_t> shown;  // node -> list
   auto record = [&](int32_t list, int32_t node, std::span<const uint8_t> bytes) {
+    if (node == 0) return shown.emplace(list, 0).second;
     EXPECT_GE(bytes.size(), 8u);
     const auto word = [&](size_t k) {
       return static_cast<int32_t>(uint32_t{bytes[k]} << 24 | uint32_t{bytes[k + 1]} << 16 |
@@ -287,9 +289,11 @@ TEST_F(SoupValidateTest, ListsAgreeShowsEachNodeToTheNodeCheck) {
     return shown.emplace(node, list).second;
   };
   EXPECT_TRUE(db->listsAgree(false, record));
-  EXPECT_EQ(shown, (std::map<int32_t, int32_t>{{n[0], a}, {n[1], a}, {n[2], a}, {n[3], b}, {n[4], b}}));
+  EXPECT_EQ(shown, (std::map<int32_t, int32_t>{{a, 0}, {b, 0}, {n[0], a}, {n[1], a}, {n[2], a}, {n[3], b}, {n[4], b}}));
+  n.insert(n.end(), {a, b});
   for (const int32_t refused : n) {
-    EXPECT_FALSE(db->listsAgree(false, [&](int32_t, int32_t node, auto) { return node != refused; })) << refused;
+    auto refuse = [&](int32_t list, int32_t node, auto) { return (node != 0 ? node : list) != refused; };
+    EXPECT_FALSE(db->listsAgree(false, refuse)) << refused;
   }
   EXPECT_FALSE(db->listsAgree(false, [](int32_t, int32_t, auto) -> bool { raise("EMU", "unreadable"); }));
   patch(n[2], 0, n[0]);  // damage the check accepts still answers false
