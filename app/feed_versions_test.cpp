@@ -73,6 +73,18 @@ std::vector<Served> feedVersion(int f, int v) {
               "</title><link>http://site.test/qa</link>" + day(1) + "<description>" + fish + "</description>",
           "qa", "Q&A <today>|<p>Fish & chips</p>");
       break;
+    case 4: {  // Windows line ends: texts in CDATA, then escaped, then CDATA and escaped with LF or a lone CR
+      const char* ends[] = {"\r\n", "\r\n", "\n", "\r"};
+      const std::string lines = std::string("<p>Line one") + ends[v] + "line two</p>";
+      const std::string text = v % 3 == 0 ? "<![CDATA[" + lines + "]]>" : "&lt;p&gt;Line one" + std::string(ends[v]) + "line two&lt;/p&gt;";
+      const std::string title = v % 3 == 0 ? std::string("<![CDATA[Two") + ends[v] + "lines]]>" : std::string("Two") + ends[v] + "lines";
+      add("<title>" + title + "</title><guid>w</guid>" + day(1) + "<description>" + text + "</description>", "guid",
+          "Two\nlines|<p>Line one\nline two</p>");
+      add("<title>" + title + "</title><link>http://site.test/w</link>" + day(2) + "<description>" + text +
+              "</description>",
+          "link", "Two\nlines|<p>Line one\nline two</p>");
+      break;
+    }
     default:  // comment counts that change at every download
       for (const char* n : {"2", "1"})
         add(std::string("<title>Post</title><guid>p") + n + "</guid>" + day(n[0] - '0') +
@@ -92,7 +104,7 @@ std::string rss(const std::vector<Served>& items) {
 }
 
 TEST_F(ProgramTest, UpdateAllShowsEachItemOnceAndCountsTheNewOnes) {
-  constexpr int kFeeds = 5;
+  constexpr int kFeeds = 6;
   ConnectionLog log;
   FeedHostServer server(log, "127.0.0.1", "127.0.0.1");
   makeEmptyDatabase("database.soup");
@@ -115,7 +127,7 @@ TEST_F(ProgramTest, UpdateAllShowsEachItemOnceAndCountsTheNewOnes) {
     }
     ASSERT_EQ(runShell(), 0);
     EXPECT_EQ(output,
-              "Updated 5 feeds: " + std::to_string(news) + (news == 1 ? " new item.\n" : " new items.\n"));
+              "Updated " + std::to_string(kFeeds) + " feeds: " + std::to_string(news) + (news == 1 ? " new item.\n" : " new items.\n"));
     const std::map<int32_t, std::string> before = std::exchange(ids, {});
     withDatabase("database.soup", [&](Db& db, newsRoot&) {
       for (int f = 0; f < kFeeds; ++f) {

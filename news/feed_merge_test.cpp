@@ -64,11 +64,13 @@ TEST_F(FeedMergeTest, ClassesRepeatsAndChangedVersions) {
   EXPECT_NE(v[0].older, 0);                // chained to the stored one
 }
 
-// Markup stored before empty elements were written back as written held
-// "<x></x>" and "<br />" for "<x/>" and "<br/>": such an item read again
-// is no new version, with its guid or without (then matched by its texts
-// among others of its link and title).
-TEST_F(FeedMergeTest, EmptyElementsStoredWithEndTagsAreNoNewVersion) {
+// Texts stored by earlier versions are no new version when the feed serves
+// them again, with its guid or id or without (then matched by its texts
+// among others of its link and title), in RSS and in Atom: markup stored
+// with "<x></x>" and "<br />" for "<x/>" and "<br/>", and CDATA sections
+// stored with the CR LF or lone CR of a document with Windows line ends,
+// which XML reads as LF (a reference "&#13;" is a CR of the text).
+TEST_F(FeedMergeTest, TextsStoredByEarlierVersionsAreNoNewVersion) {
   const struct {
     const char* stored;  // the summary as an earlier version wrote it back
     const char* markup;  // the description in the document
@@ -79,34 +81,53 @@ TEST_F(FeedMergeTest, EmptyElementsStoredWithEndTagsAreNoNewVersion) {
       {"<o><i></i></o>", "<o><i/></o>", 0},
       {"<p></p>", "<p>x</p>", 1},
       {"<p></p>", "<q/>", 1},
+      {"<![CDATA[<p>a\r\nb</p>]]>", "<![CDATA[<p>a\r\nb</p>]]>", 0},
+      {"<![CDATA[<p>a\r\nb</p>]]>", "<![CDATA[<p>a\nb</p>]]>", 0},
+      {"<![CDATA[<p>a\r\nb</p>]]>", "&lt;p&gt;a\r\nb&lt;/p&gt;", 0},
+      {"<![CDATA[<p>a\r\nb</p>]]>", "&lt;p&gt;a\nb&lt;/p&gt;", 0},
+      {"<![CDATA[a\rb\r\r\nc]]>", "a\rb\n\r\nc", 0},
+      {"<![CDATA[a\r\nb]]>", "a&#13;\nb", 1},
+      {"<![CDATA[a\r\nb]]>", "<![CDATA[a&#13;\nb]]>", 1},
+      {"<![CDATA[a\r\nb]]>", "a\n\nb", 1},
   };
   int n = 0;
   for (const auto& c : cases) {
-    for (const bool guid : {true, false}) {
-      SCOPED_TRACE(std::string(c.markup) + (guid ? " with guid" : " without"));
-      const std::string url = "http://example.org/feed" + std::to_string(++n);
-      auto page = [&] {
-        auto one = [&](const char* id) {
-          return std::string("<item><title>t</title><link>http://site/a</link>") +
-                 (guid ? std::string("<guid>") + id + "</guid>" : "") + "<pubDate>" + k10 + "</pubDate><description>";
+    for (const bool atomFeed : {false, true}) {
+      for (const bool guid : {true, false}) {
+        SCOPED_TRACE(std::string(c.markup) + (atomFeed ? " in Atom" : " in RSS") + (guid ? " with id" : " without"));
+        const std::string url = "http://example.org/feed" + std::to_string(++n);
+        auto page = [&] {
+          auto one = [&](const char* id, const std::string& text) {
+            if (atomFeed) {
+              return std::string("<entry><title>t</title><link href=\"http://site/a\"/>") +
+                     (guid ? std::string("<id>") + id + "</id>" : "") +
+                     "<updated>2015-01-05T10:00:00Z</updated><summary type=\"html\">" + text + "</summary></entry>";
+            }
+            return std::string("<item><title>t</title><link>http://site/a</link>") +
+                   (guid ? std::string("<guid>") + id + "</guid>" : "") + "<pubDate>" + k10 + "</pubDate><description>" +
+                   text + "</description></item>";
+          };
+          const std::string entries = one("g", c.markup) + one("h", "other");
+          return atomFeed ? "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>T</title><link href=\"" + url + "/\"/>" +
+                                entries + "</feed>"
+                          : rssDocument("<title>T</title><link>" + url + "/</link>" + entries);
         };
-        return rssDocument("<title>T</title><link>" + url + "/</link>" + one("g") + c.markup + "</description></item>" +
-                           one("h") + "other</description></item>");
-      };
-      newsFeed* feed = rss(page(), nullptr, url.c_str()).feed;
-      ASSERT_TRUE(feed);
-      for (const ItemView& v : items(feed)) {
-        if (v.summary == "other") continue;
-        newsItem* it = item(v.index, feed);
-        newsItemBody* body = loadObject_newsItemBody(*db, it->bodyIndex);
-        body->summary = Str(c.stored);
-        db->saveChangesToObject(body);
-        db->unloadObject(body);
-        db->unloadObject(it);
+        auto parse = [&](newsFeed* update) { return (atomFeed ? atom(page(), update, url.c_str()) : rss(page(), update, url.c_str())).feed; };
+        newsFeed* feed = parse(nullptr);
+        ASSERT_TRUE(feed);
+        for (const ItemView& v : items(feed)) {
+          if (v.summary == "other") continue;
+          newsItem* it = item(v.index, feed);
+          newsItemBody* body = loadObject_newsItemBody(*db, it->bodyIndex);
+          body->summary = Str(c.stored);
+          db->saveChangesToObject(body);
+          db->unloadObject(body);
+          db->unloadObject(it);
+        }
+        const size_t before = items(feed).size();
+        parse(feed);
+        EXPECT_EQ(items(feed).size(), before + c.added);
       }
-      const size_t before = items(feed).size();
-      rss(page(), feed, url.c_str());
-      EXPECT_EQ(items(feed).size(), before + c.added);
     }
   }
 }

@@ -187,8 +187,10 @@ size_t htmlEntityCount();
 // The markup an XML element's kept text stands for, in UTF-8 (text is UTF-8,
 // as the tree holds it): its escapes decoded once (entities of the map and
 // character references; a doubled "&amp;lt;" gives "&lt;"), the contents of
-// CDATA sections as they stand, CR LF and a lone CR made LF. So HTML carried
-// in either form reaches its reader with its own escapes intact.
+// CDATA sections as they stand but for their line ends: CR LF and a lone CR
+// are LF everywhere (a character reference to CR stays CR). So HTML carried
+// in either form reaches its reader with its own escapes intact, and reads
+// the same in both.
 std::string xmlMarkupText(std::string_view text, const EntityMap& entities);
 
 // The XML decoding table's rules, run while converting.

@@ -114,6 +114,21 @@ HtmlReference scanHtmlReference(std::string_view in, size_t s, bool inAttribute)
   return {};
 }
 
+namespace {
+
+// text with each CR LF and each lone CR written as LF.
+void appendWithLineFeeds(std::string& out, std::string_view text) {
+  for (size_t i = 0;;) {
+    const size_t cr = text.find('\r', i);
+    out.append(text.substr(i, cr == std::string_view::npos ? cr : cr - i));
+    if (cr == std::string_view::npos) return;
+    out += '\n';
+    i = cr + (text.compare(cr, 2, "\r\n") == 0 ? 2 : 1);
+  }
+}
+
+}  // namespace
+
 std::string xmlMarkupText(std::string_view text, const EntityMap& entities) {
   std::string out;
   out.reserve(text.size());
@@ -134,7 +149,9 @@ std::string xmlMarkupText(std::string_view text, const EntityMap& entities) {
       }
       const size_t close = text.find("]]>", i + 9);
       const size_t end = close == std::string_view::npos ? text.size() : close;
-      out.append(text.substr(i + 9, end - i - 9));
+      // A text stored before the reader made every line end a LF may
+      // still hold CRs here.
+      appendWithLineFeeds(out, text.substr(i + 9, end - i - 9));
       i = close == std::string_view::npos ? text.size() : close + 3;
     } else if (text[i] == '\r') {
       out += '\n';

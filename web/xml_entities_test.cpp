@@ -297,7 +297,7 @@ TEST(HtmlReferences, ReadAsBrowsersReadThem) {
   }
 }
 
-TEST(XmlMarkupText, DecodesOneLevelAndKeepsCdataAsItStands) {
+TEST(XmlMarkupText, DecodesOneLevelAndKeepsCdataAsItStandsButItsLineEnds) {
   const auto entities = makeXmlEntityMap();
   struct Case {
     const char* kept;
@@ -308,6 +308,8 @@ TEST(XmlMarkupText, DecodesOneLevelAndKeepsCdataAsItStands) {
       {"x<![CDATA[&amp;]]>&amp;<![CDATA[never ends", "x&amp;&never ends"},
       {"&eacute;&#233;&#xE9; &unknown; & &#-1;", "\xC3\xA9\xC3\xA9\xC3\xA9 &unknown; & &#-1;"},
       {"a\r\nb\rc", "a\nb\nc"},
+      // Line ends are LF in CDATA sections too; a reference to CR is a CR.
+      {"<![CDATA[a\r\nb\rc\r\r\n]]>&#13;\r\n&#xD;", "a\nb\nc\n\n\r\n\r"},
       {"&#4294967356;", "\xEF\xBF\xBD"},
   };
   for (const Case& c : cases) EXPECT_EQ(xmlMarkupText(c.kept, *entities), c.markup) << c.kept;

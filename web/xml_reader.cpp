@@ -646,6 +646,7 @@ bool cXML::open(const char* buffer, int32_t length) {
       position_ = scan.length;
       raise("XML", "cXML.open(); NUL byte at line " + std::to_string(infoLineNumber()));
     }
+    normaliseLineEnds();
     openSteps();
     return true;
   } catch (const eException& e) {
@@ -658,6 +659,32 @@ bool cXML::open(const char* buffer, int32_t length) {
     close();
     return false;
   }
+}
+
+void cXML::normaliseLineEnds() {
+  const char* cr = static_cast<const char*>(std::memchr(text_, '\r', static_cast<size_t>(length_)));
+  if (!cr) return;
+  // A wide document's UTF-8 is this reader's own: mended where it stands.
+  std::string& own = text_ == wideText_.c_str() ? wideText_ : convertedText_;
+  if (&own == &convertedText_) convertedText_.assign(text_, static_cast<size_t>(length_));
+  own.resize(static_cast<size_t>(length_));
+  char* const begin = own.data();
+  char* const end = begin + own.size();
+  char* w = begin + (cr - text_);
+  for (char* r = w; r < end;) {
+    // r stands at a CR: a LF for it (and for the LF after it), then the
+    // run up to the next CR moved behind it.
+    *w++ = '\n';
+    r += r + 1 < end && r[1] == '\n' ? 2 : 1;
+    char* next = static_cast<char*>(std::memchr(r, '\r', static_cast<size_t>(end - r)));
+    if (!next) next = end;
+    std::memmove(w, r, static_cast<size_t>(next - r));
+    w += next - r;
+    r = next;
+  }
+  own.resize(static_cast<size_t>(w - begin));
+  text_ = own.c_str();
+  length_ = static_cast<int32_t>(own.size());
 }
 
 void cXML::openSteps() {

@@ -33,6 +33,10 @@
 //      tab, line feed and carriage return): each one the document holds
 //      reads as U+FFFD, and a character reference to one decodes to U+FFFD
 //      (web/control_chars.h). The document is not refused for them.
+//   7. The document is read with its line ends normalised, as XML reads
+//      them: each CR LF and each lone CR is a LF before anything is parsed,
+//      so no tag, text, CDATA section or attribute of the tree holds a CR
+//      of the document (a character reference "&#13;" still decodes to CR).
 #pragma once
 
 #include <array>
@@ -126,6 +130,9 @@ class cXML : public webDataFormat {
   std::string_view firstTagName(std::string_view tag) const;
   char at(int32_t i) const { return i < length_ ? text_[i] : '\0'; }
   void openSteps();
+  // Makes each CR LF and each lone CR of the text a LF (invariant 7); the
+  // text is copied only when it holds a CR.
+  void normaliseLineEnds();
   void replaceByWindows1252();
   // Settles the encoding the text is read in once the prolog is read:
   // Latin-1 labels, labels of wide or multi-byte encodings (the text then

@@ -47,6 +47,26 @@ class XmlReaderTest : public WebTest {
     return std::move(r.root);
   }
 
+  // What reading a document gives: failure, message, line, and the tree
+  // as stored and as decoded.
+  struct Outcome {
+    bool opened = false, parsed = false;
+    std::string message, tree;
+    int32_t line = 0;
+    bool operator==(const Outcome&) const = default;
+  };
+  Outcome outcome(const std::string& doc) {
+    Outcome o;
+    o.opened = open(doc);
+    if (!o.opened) return Outcome{false, false, reader_->lastError(), "", reader_->infoLineNumber()};
+    XmlParseResult r = reader_->parseDocument();
+    o.line = reader_->infoLineNumber();
+    o.parsed = r.root != nullptr;
+    o.message = str(r.message);
+    if (r.root) o.tree = dumpWebTree(*r.root, utf8_, true) + dumpWebTree(*r.root, utf8_, false);
+    return o;
+  }
+
   std::unique_ptr<cXML> reader_;
   std::string buffer_;
 };
@@ -354,23 +374,6 @@ TEST_F(XmlReaderTest, SingleByteDocumentsReadLikeTheirWholeConversion) {
   const char* fragments[] = {"<a>", "</a>", "<b x=\"", "\">", "'", "=", "/>", "\xE9", "\x80", "\x81", "\xFF", "\n",
                              "<\xE9>", "</\xE9>", "<\x81/>", "<?p\xE9?>", "<!--\xE9-->", "<![CDATA[\xE9]]>", " ", "x:", "<",
                              "\xE9 words past the sixteen bytes of a short string \xE9"};
-  struct Outcome {
-    bool opened = false, parsed = false;
-    std::string message, tree;
-    int32_t line = 0;
-    bool operator==(const Outcome&) const = default;
-  };
-  auto outcome = [&](const std::string& doc) {
-    Outcome o;
-    o.opened = open(doc);
-    if (!o.opened) return Outcome{false, false, reader_->lastError(), "", reader_->infoLineNumber()};
-    XmlParseResult r = reader_->parseDocument();
-    o.line = reader_->infoLineNumber();
-    o.parsed = r.root != nullptr;
-    o.message = str(r.message);
-    if (r.root) o.tree = dumpWebTree(*r.root, utf8_, true) + dumpWebTree(*r.root, utf8_, false);
-    return o;
-  };
   std::mt19937 random(3);
   for (const char* charset : {"ISO-8859-1", "KOI8-R", "US-ASCII"}) {
     for (int round = 0; round < 1000; ++round) {
@@ -471,6 +474,45 @@ TEST_F(XmlReaderTest, NamespacesCommentsAndCdata) {
   EXPECT_EQ(failure("<dc:creator>me</creator>"),
             "cXML.parseDocument(); malformed XML, mismatched closing tag (2)");
   EXPECT_EQ(failure("<a><d><![CDATA[<b></d></a>"), "cXML.parseDocument(); malformed XML, a CDATA section is not closed");
+}
+
+// XML reads CR LF and a lone CR as LF wherever they stand (text, CDATA,
+// tags, attribute values, comments), in every encoding: a document reads
+// as the same document written with LF; a reference "&#13;" stays a CR.
+TEST_F(XmlReaderTest, LineEndsReadAsLineFeeds) {
+  const char* fragments[] = {"<a>", "</a>", "\r", "\r\n", "\n", "\r\r\n", "<![CDATA[x\r\ny\r]]>", "<b x=\"1\r\n2\r\"/>",
+                             "<c\r\ny='\r'\r/>", "<!--\r-->", "<?p\r?>", "&#13;", "&#xD;\r\n", "\xC3\xA9", "t"};
+  auto withLineFeeds = [](std::string doc) {
+    for (size_t i = 0; (i = doc.find('\r', i)) != std::string::npos;) doc.replace(i, doc.compare(i, 2, "\r\n") ? 1 : 2, "\n");
+    return doc;
+  };
+  std::mt19937 random(13);
+  for (const char* encoding : {"UTF-8", "ISO-8859-1", "UTF-16LE"}) {
+    for (int round = 0; round < 300; ++round) {
+      std::string body = "\r\n<r>";
+      for (int n = static_cast<int>(random() % 10); n > 0; --n) body += fragments[random() % std::size(fragments)];
+      body += round % 3 ? "</r>\r\n" : "\r\n<!-- cut -->";
+      const std::string doc = std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?>" + body;
+      EXPECT_EQ(outcome(encodedIn(doc, encoding)), outcome(encodedIn(withLineFeeds(doc), encoding))) << encoding << " " << doc;
+    }
+  }
+  struct Case {
+    const char* doc;
+    const char* stored;   // the root's text as the tree holds it
+    const char* decoded;  // as the getters give it
+  } cases[] = {
+      {"<a>x\r\ny\rz\r\r\n</a>", "x\ny\nz\n\n", "x\ny\nz\n\n"},
+      {"<a><![CDATA[x\r\ny\rz]]></a>", "<![CDATA[x\ny\nz]]>", "x\ny\nz"},
+      {"<a>x&#13;\r\ny&#xD;&#10;</a>", "x&#13;\ny&#xD;&#10;", "x\r\ny\r\n"},
+  };
+  for (const Case& c : cases) {
+    auto root = parsed(c.doc);
+    ASSERT_TRUE(root) << c.doc;
+    EXPECT_EQ(str(root->head()->infoText()), c.stored) << c.doc;
+    EXPECT_EQ(str(root->head()->getText(&utf8_, false)), c.decoded) << c.doc;
+  }
+  EXPECT_EQ(failure("<a>\r<b>\r\n\r</a>"), "cXML.parseDocument(); malformed XML, mismatched closing tag (1)");
+  EXPECT_EQ(reader_->infoLineNumber(), 4);
 }
 
 TEST_F(XmlReaderTest, ParseFailures) {
