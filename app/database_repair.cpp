@@ -841,27 +841,44 @@ std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabas
 // The feeds the file named before the repair that the walk did not keep,
 // then those it took out of the feed list. One whose record did not read
 // is a feed lost with its record only where it had a block that the walk
-// did not keep and that reads as no other class (no item, body, list or
-// root): a damaged link had the census take a free index, a body or a list
-// for a feed, and one that named what is no feed list had it read another
-// list's nodes.
+// did not keep, that reads as no other class (no item, body, list or root)
+// and that an item record the walk did not reach names as its feed: a
+// damaged link had the census take a free index, a body or a list for a
+// feed, and one that named what is no feed list had it read another list's
+// nodes.
 std::vector<LostFeed> lostFeedsOf(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& usage,
                                   const std::vector<FeedCensus>& before,
                                   const std::optional<std::vector<int32_t>>& allocated, const RepairWalk& walk) {
-  auto feedLostWithItsRecord = [&](int32_t index) {
+  auto noOtherClass = [&](int32_t index) {
     if (walk.feedListMended || index == db.infoRootValue()) return false;
     if (!allocated || !std::binary_search(allocated->begin(), allocated->end(), index)) return false;
     const intptr_t use = usage.get(index);
     if (use == kReachedByWalk || use == cJournaledIndexedObjectSoupDatabase::kListOfChain) return false;
     return !itemRecordAt(db, index) && !bodyRecordAt(db, index);
   };
-  std::vector<LostFeed> lost;
-  std::unordered_set<int32_t> told;
+  std::vector<const FeedCensus*> left;
+  std::unordered_set<int32_t> unread, named;
   for (const FeedCensus& c : before) {
     // A feed list link that named an item list had the census take items for feeds.
     if (walk.keptItems.contains(c.index) || walk.droppedItems.contains(c.index)) continue;
-    if (walk.walkedFeeds.contains(c.index) || (!c.read && !feedLostWithItsRecord(c.index))) continue;
-    if (told.insert(c.index).second) lost.push_back({c.index, c.title, c.url, {}, c.items});
+    if (walk.walkedFeeds.contains(c.index)) continue;
+    if (!c.read && !unread.contains(c.index) && !noOtherClass(c.index)) continue;
+    if (!c.read) unread.insert(c.index);
+    left.push_back(&c);
+  }
+  for (bool more = !unread.empty() && usage.gotoFirst(); more && named.size() < unread.size(); more = usage.gotoNext()) {
+    const auto entry = usage.infoCurrent();
+    if (entry.data == kReachedByWalk || entry.data == cJournaledIndexedObjectSoupDatabase::kListOfChain) continue;
+    db.pollValidation();
+    const std::optional<ItemRecord> record = itemRecordAt(db, static_cast<int32_t>(entry.key));
+    if (record && unread.contains(record->feed)) named.insert(record->feed);
+  }
+  std::vector<LostFeed> lost;
+  std::unordered_set<int32_t> told;
+  for (const FeedCensus* c : left) {
+    if ((c->read || named.contains(c->index)) && told.insert(c->index).second) {
+      lost.push_back({c->index, c->title, c->url, {}, c->items});
+    }
   }
   for (int32_t index : walk.lostFeeds) {
     if (told.insert(index).second) lost.push_back({index, "", "", {}, {}});

@@ -109,6 +109,14 @@ TEST_F(RecordDamageTest, UnreadableRecordsGoAndTheWalkGoesOn) {
        }, true, {{"a", 2}}, false, true, "Invalid itemNode.bodyIndex="},
       {"feed version", [](Db& db, Items& m) { spoil(db, m["b index"][0], kNodeVersion, kVersion99); }, true,
        {{"b", 0}, {"b", 1}, {"b", 2}}, true, true, "Loading feedNodeIndex="},
+      // Its links too: the feed list is mended around it before the walk.
+      {"feed zeroed",
+       [](Db& db, Items& m) {
+         const int64_t at = db.infoBlockFile().infoBlockOfIndex(m["b index"][0], true);
+         spoil(db, m["b index"][0], 0, Bytes(static_cast<size_t>(db.infoBlockFile().infoSizeOfIndexBlock(at))));
+       },
+       true,
+       {{"b", 0}, {"b", 1}, {"b", 2}}, true, true, ""},
       {"item version, check only", [](Db& db, Items& m) { spoil(db, m["a"][1], kNodeVersion, kVersion99); }, false, {},
        false, false, "Unreadable itemNodeIndex="},
       {"body string, check only", [](Db& db, Items& m) { spoil(db, bodyOf(db, m["b"][0]), kBodyFirstString, kUnknownString); },
