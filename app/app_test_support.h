@@ -28,6 +28,7 @@
 #include "news/news_objects.h"
 #include "platform/assigns.h"
 #include "platform/clock.h"
+#include "platform/dos_env.h"
 #include "platform/dos_errors.h"
 #include "platform/host_io.h"
 #include "platform/path_test_support.h"
@@ -56,6 +57,9 @@ class ProgramTest : public ::testing::Test {
   void TearDown() override {
     setProgramModeForTesting({});
     setShellFeedUpdateForTesting({});
+    // A shell run leaves the process in shell mode, where no sign-in starts:
+    // the tests after it start as a window's run does.
+    dos::setShellMode(false);
     ::unsetenv("BRINDLEWORK_PROGDIR");
     dos::resetAssigns();
     dos::assignAdd("AppTest", tree.host().string());
