@@ -103,12 +103,15 @@ std::optional<cBitMap> readPicture(Text path) {
 
 bool cGuiNativeIcon::setImage(Text path, Text fallbackPath) {
   Text used = path;
-  std::optional<cBitMap> source = readPicture(path);
-  if (!source) {
+  // The picture, else the fallback unless it is a placeholder of a few pixels.
+  auto pick = [&]() -> std::optional<cBitMap> {
+    if (std::optional<cBitMap> picture = readPicture(path)) return picture;
     used = fallbackPath;
-    source = readPicture(fallbackPath);
-    if (source && source->width < 3 && source->height < 3) source.reset();
-  }
+    std::optional<cBitMap> fallback = readPicture(fallbackPath);
+    if (fallback && fallback->width < 3 && fallback->height < 3) return std::nullopt;
+    return fallback;
+  };
+  const std::optional<cBitMap> source = pick();
   if (!source) return false;
   std::optional<GuiFit> fit = guiFitImage(source->width, source->height, width_, height_);
   if (!fit) return false;
