@@ -15,6 +15,7 @@ namespace {
 class Image {
  public:
   Image() {
+    d.reserve(64 * 1024);  // room for the blocks: no reallocation (nor a g++ 12 -O3 array-bounds warning) as they are added
     dummy_ = block(20);
     array_ = block(128 * 8);
     put64(8, array_);
