@@ -129,8 +129,7 @@ class FeedListsWalk {
     const int64_t at = file_.infoBlockOfIndex(index, true);
     if (at == 0) return linksOf(index, {});
     uint8_t bytes[kQuickBytes];
-    const auto size = std::clamp<int32_t>(file_.infoSizeOfIndexBlock(at), 0, kQuickBytes);
-    file_.readBytes(at, bytes, size);
+    const int32_t size = file_.readIndexBlockStart(at, bytes, 0, kQuickBytes);
     return linksOf(index, std::span<const uint8_t>(bytes, static_cast<size_t>(size)));
   }
   // A list of the chain (index 0), a feed of the root's list, which names

@@ -771,14 +771,18 @@ void BlockHeap::clear(int64_t handle, int64_t sizeInBytes) {
   tx.finish();
 }
 
-int32_t BlockHeap::infoSizeOfBlock(int64_t handle) {
+int32_t BlockHeap::infoSizeOfBlock(int64_t handle, const uint8_t* header) {
   // A handle from a damaged index entry may lie anywhere: the range check refuses it.
   const auto position = static_cast<int64_t>(static_cast<uint64_t>(handle) - kBlockHeaderBytes);
   if (position < firstBlockPos_ || position > tailPos_) {
     raise("EMU", "cJournaledBlockFile.infoSizeOfBlock(); nonsensical block value");
   }
   blockRecord r;
-  readBlockHeader(r, position, false);
+  if (header) {
+    decodeBlockHeader(r, position, header, false);
+  } else {
+    readBlockHeader(r, position, false);
+  }
   sized_ = r;
   sizedCount_ = store_.changeCount();
   return r.size - kBlockHeaderBytes;

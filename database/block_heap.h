@@ -158,7 +158,9 @@ class BlockHeap {
   void copy(int64_t destination, int64_t source, int64_t sizeInBytes, std::span<uint8_t> head = {});
   // Overwrites bytes with the store's pad byte.
   void clear(int64_t handle, int64_t sizeInBytes);
-  int32_t infoSizeOfBlock(int64_t handle);
+  // header, when given, holds the block's header bytes (kBlockHeaderBytes +
+  // kFreeLinkBytes from handle - kBlockHeaderBytes), read by the caller.
+  int32_t infoSizeOfBlock(int64_t handle, const uint8_t* header = nullptr);
   int64_t allocArray(int64_t count, bool clear) { return allocate(count * 8, clear); }
   // A new block for an array of 8-byte entries with the old entries copied;
   // the old block stays allocated.

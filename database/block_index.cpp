@@ -447,10 +447,10 @@ bool BlockIndex::infoIsPreallocated(int32_t index) {
   return readEntry(int64_t{index} + (kIndexSpecialCount - 1)) == dummyBlock_;
 }
 
-int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition) {
+int32_t BlockIndex::infoSizeOfIndexBlock(int64_t dataPosition, const uint8_t* header) {
   // Wraps as infoBlockOfIndex does: a damaged entry's position may lie anywhere.
   const int64_t handle = dataPosition == 0 ? 0 : static_cast<int64_t>(static_cast<uint64_t>(dataPosition) - 4);
-  return heap_.infoSizeOfBlock(handle) - 4;
+  return heap_.infoSizeOfBlock(handle, header) - 4;
 }
 
 void BlockIndex::setHeaderValue(int32_t entry, int64_t value) {

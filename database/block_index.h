@@ -102,7 +102,8 @@ class BlockIndex {
   int32_t infoIndexOfBlock(int64_t dataPosition);
   // False for an index outside 1 .. arraySize - 14.
   bool infoIsPreallocated(int32_t index);
-  int32_t infoSizeOfIndexBlock(int64_t dataPosition);
+  // header: as BlockHeap::infoSizeOfBlock takes it.
+  int32_t infoSizeOfIndexBlock(int64_t dataPosition, const uint8_t* header = nullptr);
   int64_t infoDummyBlock() const { return dummyBlock_; }
 
   // Header values 6..13 (entries 6..13): set in an own transaction (inside

@@ -74,7 +74,9 @@ class cJournaledIndexedBlockFile : public cJournaledBlockFile {
   int32_t infoIndexOfBlock(int64_t dataPosition) { return index_.infoIndexOfBlock(dataPosition); }
   bool infoIsPreallocated(int32_t index) { return index_.infoIsPreallocated(index); }
   int32_t infoIndexLimit() const { return std::max(index_.arraySize() - kIndexSpecialCount, 0); }
-  int32_t infoSizeOfIndexBlock(int64_t dataPosition) { return index_.infoSizeOfIndexBlock(dataPosition); }
+  int32_t infoSizeOfIndexBlock(int64_t dataPosition, const uint8_t* header = nullptr) {
+    return index_.infoSizeOfIndexBlock(dataPosition, header);
+  }
   int64_t infoDummyBlock() const { return index_.infoDummyBlock(); }
 
   void setHeaderValue6(int32_t value) { setUserValue(value); }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/exception.h"
+#include "database/block_format.h"
 #include "database/object_soup.h"
 #include "database/soup_database.h"
 #include "platform/host_io.h"
@@ -110,6 +111,28 @@ void JournaledSoupBlockFile::readRecordHeads(int32_t first, int32_t count, Recor
     }
     i = j;
   }
+}
+
+int32_t JournaledSoupBlockFile::readIndexBlockStart(int64_t dataPosition, uint8_t* out, int32_t least, int32_t most) {
+  // The block's header and index word lie just before its data; the header
+  // is read with the two free links behind it (a damaged one may say free).
+  constexpr int64_t kBefore = kBlockHeaderBytes + 4;
+  constexpr int64_t kHeader = kBlockHeaderBytes + kFreeLinkBytes;
+  constexpr int32_t kMost = 1024;
+  const int32_t wanted = std::max(least, most);
+  const int64_t from = dataPosition - kBefore;
+  const int64_t end = std::min(file_.getSize(), dataPosition + wanted);
+  // A position from a damaged entry may lie anywhere, and a block near the
+  // end may hold less than is asked: the plain road answers those.
+  if (from < 0 || wanted > kMost || end < from + kHeader || end < dataPosition + least) {
+    return SoupBlockFile::readIndexBlockStart(dataPosition, out, least, most);
+  }
+  uint8_t bytes[kBefore + kMost];
+  file_.readAt(from, bytes, end - from);
+  const int32_t n = std::clamp(file_.infoSizeOfIndexBlock(dataPosition, bytes), least, most);
+  if (n > end - dataPosition) return SoupBlockFile::readIndexBlockStart(dataPosition, out, least, most);
+  std::memcpy(out, bytes + kBefore, static_cast<size_t>(n));
+  return n;
 }
 
 SoupIndexedBlock JournaledSoupBlockFile::allocateIndexBlock(int32_t sizeInBytes, bool clear) {

@@ -84,6 +84,8 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
   void readRecordHeads(int32_t first, int32_t count, RecordHead* out) override;
   int32_t infoIndexLimit() override { return file_.infoIndexLimit(); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) override { return file_.infoSizeOfIndexBlock(dataPosition); }
+  void readInWindows(bool on) override { file_.readInWindows(on); }
+  int32_t readIndexBlockStart(int64_t dataPosition, uint8_t* out, int32_t least, int32_t most) override;
   int64_t infoDummyBlock() override { return file_.infoDummyBlock(); }
   int64_t infoFirstBlock() override { return file_.infoFirstBlock(); }
   SoupOverhead infoOverhead() override;

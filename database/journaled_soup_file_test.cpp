@@ -388,10 +388,22 @@ TEST_F(SoupFileTest, BlocksTakenWithTheirRecordsMatchAllocationThenWrite) {
   }
 }
 
+// What a read answers, or the words it raises.
+template <class Read>
+std::string answerOf(Read read) {
+  try {
+    return read();
+  } catch (const eException& e) {
+    return e.what();
+  }
+}
+
 // The record heads of a window of indices, read at once in file order,
 // against reads one index at a time: committed records (read head by head
 // from the file) and uncommitted ones, holes, a preallocated index, windows
-// past the index array.
+// past the index array. A block's first bytes read with its header in one
+// read answer as its size and bytes read apart do, with the file read in
+// windows and without, at every block and at positions that are none.
 TEST_F(SoupFileTest, RecordHeadsReadAtOnceMatchOneByOne) {
   testing::SoupModel model([this] { return inMemory("heads.soup", -1); }, 5, internal("heads.soup"));
   for (int i = 0; i < 1500; ++i) model.step();
@@ -411,6 +423,26 @@ TEST_F(SoupFileTest, RecordHeadsReadAtOnceMatchOneByOne) {
         ASSERT_EQ(std::memcmp(atOnce[k].bytes, oneByOne[k].bytes, sizeof atOnce[k].bytes), 0);
       }
     }
+    for (int round = 0; round < 3000; ++round) {
+      file.readInWindows(round % 1000 < 500);
+      const auto index = static_cast<int32_t>(1 + random() % static_cast<uint32_t>(indices + 80));
+      int64_t at = file.infoBlockOfIndex(index, true);
+      if (round % 3 == 0) at = static_cast<int64_t>(random() % static_cast<uint32_t>(file.getSize() + 64)) - 32;
+      if (at == 0) continue;
+      auto least = static_cast<int32_t>(random() % 9), most = static_cast<int32_t>(random() % 600);
+      if (round % 3 == 1) most = 1000;  // past the end of the file's last block
+      auto read = [&](bool atOnce) {
+        return answerOf([&] {
+          std::vector<uint8_t> out(static_cast<size_t>(std::max(least, most)));
+          const int32_t n = atOnce ? file.readIndexBlockStart(at, out.data(), least, most)
+                                   : file.SoupBlockFile::readIndexBlockStart(at, out.data(), least, most);
+          return std::string(out.begin(), out.begin() + n);
+        });
+      };
+      SCOPED_TRACE(::testing::Message() << "at " << at << " least " << least << " most " << most);
+      ASSERT_EQ(read(true), read(false));
+    }
+    file.readInWindows(false);
   };
   compareWindows(1500);
   const int32_t preallocated = file.preallocateIndex();

@@ -19,6 +19,7 @@
 //   4. Header values 6..13 belong to the layer above; 7..13 are 64-bit.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 #include <functional>
@@ -149,6 +150,18 @@ class SoupBlockFile {
   // lies in 1 .. infoIndexLimit(). 0 when not known.
   virtual int32_t infoIndexLimit() { return 0; }
   virtual int32_t infoSizeOfIndexBlock(int64_t dataPosition) = 0;
+  // The first bytes of the block at dataPosition into out: as many as its
+  // payload size (infoSizeOfIndexBlock, which raises as there) clamped to
+  // least .. most; answers how many. The journaled file reads the block's
+  // header with them in one read.
+  virtual int32_t readIndexBlockStart(int64_t dataPosition, uint8_t* out, int32_t least, int32_t most) {
+    const int32_t n = std::clamp(infoSizeOfIndexBlock(dataPosition), least, most);
+    readBytes(dataPosition, out, n);
+    return n;
+  }
+  // For a walk that reads once through much of the file (HostIo::
+  // readInWindows); nothing here.
+  virtual void readInWindows(bool on) { (void)on; }
   virtual int64_t infoDummyBlock() = 0;
   virtual int64_t infoFirstBlock() = 0;
   virtual SoupOverhead infoOverhead() = 0;

@@ -184,15 +184,19 @@ class ListChainCheck {
     result_.repaired = tally.repaired;
   }
 
-  bool isIndex(int32_t index) {
+  // Without indices, *at (when given) receives the index's data position.
+  bool isIndex(int32_t index, int64_t* at = nullptr) {
     if (index <= 0) return false;
-    return indices_ ? indices_->get(index) != 0 : db_.infoBlockFile().infoBlockOfIndex(index, true) != 0;
+    if (indices_) return indices_->get(index) != 0;
+    const int64_t position = db_.infoBlockFile().infoBlockOfIndex(index, true);
+    if (at) *at = position;
+    return position != 0;
   }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
-  // The links readObjectNodeHeader answers for index, read without being
-  // remembered; with a node check, the record's first bytes are read into
-  // record_ with them.
-  NodeHeader peekNodeHeader(int32_t index) {
+  // The links readObjectNodeHeader answers for index (whose data position
+  // is at), read without being remembered; with a node check, the record's
+  // first bytes are read into record_ with them.
+  NodeHeader peekNodeHeader(int32_t index, int64_t at) {
     recordSize_ = 0;
     cIndexedObject* object = db_.findRegisteredObject(index);
     const bool loaded = object && object->infoUseCount() != -1 && object->infoIsNode();
@@ -201,10 +205,13 @@ class ListChainCheck {
       return {node->infoNextIndex(), node->infoPrevIndex()};
     }
     SoupBlockFile& file = db_.infoBlockFile();
-    const int64_t at = file.infoBlockOfIndex(index, true);
     if (at == 0) return db_.readObjectNodeHeader(index);  // raises as it does
-    recordSize_ = nodeCheck_ ? std::clamp(file.infoSizeOfIndexBlock(at), 8, kRecordBytes) : 8;
-    file.readBytes(at, record_, recordSize_);
+    if (nodeCheck_) {
+      recordSize_ = file.readIndexBlockStart(at, record_, 8, kRecordBytes);
+    } else {
+      recordSize_ = 8;
+      file.readBytes(at, record_, recordSize_);
+    }
     if (loaded) {
       const auto* node = static_cast<cIndexedObjectNode*>(object);
       return {node->infoNextIndex(), node->infoPrevIndex()};
@@ -347,6 +354,12 @@ bool cJournaledIndexedObjectSoupDatabase::listsAgree(bool verbose, const NodeRec
   requireOpen("listsAgree");
   ValidationResult result;
   result.valid = true;
+  // The walk reads through the whole file once and changes nothing.
+  struct Windows {
+    SoupBlockFile& file;
+    explicit Windows(SoupBlockFile& f) : file(f) { file.readInWindows(true); }
+    ~Windows() { file.readInWindows(false); }
+  } windows(infoBlockFile());
   runCatching(verbose, result, [&] {
     ListChainCheck chain(*this, nullptr, verbose, false, result, nullptr, nodeCheck ? &nodeCheck : nullptr);
     chain.walkLists(infoHeadListIndex());
@@ -441,11 +454,12 @@ void ListChainCheck::walkNodes(cIndexedObjectList& list) {
     // A node met before, or that is a list of the chain, is treated as no
     // node; so is one that belongs elsewhere (the link that led here is the
     // damaged one).
-    bool lost = !isIndex(n) || seenNodes_.get(n) || seenLists_.get(n);
+    int64_t at = 0;
+    bool lost = !isIndex(n, &at) || seenNodes_.get(n) || seenLists_.get(n);
     NodeHeader header;
     if (!lost) {
       // The check alone (no indices) passes once: it remembers no links.
-      header = indices_ ? db_.readObjectNodeHeader(n) : peekNodeHeader(n);
+      header = indices_ ? db_.readObjectNodeHeader(n) : peekNodeHeader(n, at);
       lost = header.prevIndex != p && belongsElsewhere(list, n, header.prevIndex);
     }
     if (lost) {

@@ -124,6 +124,10 @@ class cHostFile : public cBaseFile {
   void dropReadCache() {
     if (io_) io_->dropCache();
   }
+  // HostIo::readInWindows of the open file's I/O.
+  void readInWindows(bool on) {
+    if (io_) io_->readInWindows(on);
+  }
 
   void initialise(uint8_t fillByte) override;
   using cBaseFile::open;

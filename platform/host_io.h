@@ -76,6 +76,10 @@ class HostIo {
   // Forgets what a cache in front of the file keeps (read_cache_io.h);
   // nothing for a plain backend.
   virtual void dropCache() {}
+  // For a walk that reads once through much of the file: while on, a cache
+  // in front of the file answers reads from a few large windows, each read
+  // whole with one read (read_cache_io.h); nothing for a plain backend.
+  virtual void readInWindows(bool on) { (void)on; }
   // The descriptor a read-only shared mapping of the file may be made from;
   // -1 when every read must go through readAt (the default: test backends).
   virtual int mappableDescriptor() { return -1; }

@@ -22,6 +22,7 @@ class ReadCacheIo final : public HostIo {
   ~ReadCacheIo() override { releasePages(); }
 
   IoResult readAt(void* buffer, int64_t length, int64_t position) override {
+    if (readWindowed(buffer, length, position)) return {length, 0};
     if (length > 0 && mapped(length, position)) {
       if (mapping_.read(buffer, length, position)) return {length, 0};
       stopMapping();
@@ -47,6 +48,7 @@ class ReadCacheIo final : public HostIo {
   }
 
   IoResult writeAt(const void* buffer, int64_t length, int64_t position) override {
+    forgetWindows();
     IoResult r;
     try {
       r = io_->writeAt(buffer, length, position);
@@ -82,6 +84,7 @@ class ReadCacheIo final : public HostIo {
   }
 
   int truncate(int64_t size) override {
+    forgetWindows();
     int e = 0;
     try {
       e = io_->truncate(size);
@@ -109,7 +112,7 @@ class ReadCacheIo final : public HostIo {
   }
 
   IoResult readPiecesAt(int64_t position, int64_t length, const IoPiece* pieces, int32_t count) override {
-    if (length > 0 && mapped(length, position)) {
+    if (length > 0 && windows_.empty() && mapped(length, position)) {
       if (mapping_.readPieces(position, length, pieces, count)) return {length, 0};
       stopMapping();
     }
@@ -124,6 +127,7 @@ class ReadCacheIo final : public HostIo {
   bool examine(dos::FileInfo& info, dos::Detail detail) override { return io_->examine(info, detail); }
   bool lockForWriting() override { return io_->lockForWriting(); }
   void close() override {
+    readInWindows(false);
     stopMapping();
     dropCache();
     releasePages();
@@ -131,6 +135,7 @@ class ReadCacheIo final : public HostIo {
   }
   // Forgets every page; their buffers stay for the pages read next.
   void dropCache() override {
+    forgetWindows();
     slotOf_.clear();
     free_.clear();
     for (int32_t slot = static_cast<int32_t>(slots_.size()) - 1; slot >= 0; --slot) {
@@ -141,7 +146,70 @@ class ReadCacheIo final : public HostIo {
     newest_ = oldest_ = -1;
   }
 
+  void readInWindows(bool on) override {
+    windows_.clear();
+    windows_.shrink_to_fit();
+    if (on) windows_.resize(kReadWindows);
+  }
+
  private:
+  // A window of readInWindows: its number (-1 for none), how many of its
+  // bytes are the file's, when it was last used.
+  struct Window {
+    int64_t number = -1;
+    int64_t valid = 0;
+    uint64_t used = 0;
+    std::unique_ptr<uint8_t[]> bytes;
+  };
+
+  // The bytes of [position, position + length) from the windows (at most
+  // two), read when none holds them; false, with out unfilled or in part,
+  // when windows are off, the range is longer than a window or reaches past
+  // the file's size, or a window's read failed.
+  bool readWindowed(void* out, int64_t length, int64_t position) {
+    if (windows_.empty() || length <= 0 || length > kReadWindowBytes || position < 0 || position + length > size_) {
+      return false;
+    }
+    auto* to = static_cast<uint8_t*>(out);
+    while (length > 0) {
+      const int64_t number = position / kReadWindowBytes;
+      const int64_t offset = position - number * kReadWindowBytes;
+      const int64_t n = std::min(length, kReadWindowBytes - offset);
+      const uint8_t* bytes = windowed(number, offset + n);
+      if (!bytes) return false;
+      std::memcpy(to, bytes + offset, static_cast<size_t>(n));
+      to += n;
+      position += n;
+      length -= n;
+    }
+    return true;
+  }
+  // Window number's bytes, read when no window holds them; null when its
+  // first `needed` bytes are not all the file's (or the read failed).
+  const uint8_t* windowed(int64_t number, int64_t needed) {
+    Window* window = &windows_[0];
+    for (Window& w : windows_) {
+      if (w.number == number) {
+        window = &w;
+        break;
+      }
+      if (w.used < window->used) window = &w;
+    }
+    if (window->number != number) {
+      if (!window->bytes) window->bytes = std::make_unique_for_overwrite<uint8_t[]>(kReadWindowBytes);
+      window->number = -1;
+      const IoResult r = io_->readAt(window->bytes.get(), kReadWindowBytes, number * kReadWindowBytes);
+      if (r.error != 0) return nullptr;
+      window->number = number;
+      window->valid = r.count;
+    }
+    window->used = ++windowUses_;
+    return needed <= window->valid ? window->bytes.get() : nullptr;
+  }
+  void forgetWindows() {
+    for (Window& w : windows_) w.number = -1;
+  }
+
   // A page held: which one, how many of its bytes are the file's, and its
   // place in the order of use (slots, -1 at either end).
   struct Slot {
@@ -274,6 +342,8 @@ class ReadCacheIo final : public HostIo {
   int64_t size_ = 0;  // the file's size by this cache's writes and cuts
   FileMapping mapping_;
   std::vector<uint8_t> range_;  // a gathered read's range, read by the pages
+  std::vector<Window> windows_;  // readInWindows: empty while off
+  uint64_t windowUses_ = 0;
 };
 
 }  // namespace

@@ -28,6 +28,13 @@
 //      road above: a fault is reported by its pread, as a failed or short
 //      read. The mapping keeps what its reads bring in bounded
 //      (file_mapping.h).
+//   7. While readInWindows is on, a read that lies within one aligned window
+//      of kReadWindowBytes and within the file's size is answered from
+//      that window, read whole with one read of the backend (the one used
+//      longest ago of kReadWindows goes): a walk through the file costs one
+//      copy by the kernel a window, where the mapping's faults are dear (on
+//      a virtual machine, several times the copy). Any write, cut or drop
+//      forgets the windows; turning it off frees them.
 #pragma once
 
 #include <cstdint>
@@ -38,6 +45,9 @@
 namespace bw {
 
 inline constexpr int64_t kReadCachePageSize = 4096;
+// readInWindows: the windows' size and how many are kept.
+inline constexpr int64_t kReadWindowBytes = 64 * 1024;
+inline constexpr int32_t kReadWindows = 4;
 
 // io with a read cache of up to pages pages in front of it.
 std::unique_ptr<HostIo> withReadCache(std::unique_ptr<HostIo> io, int32_t pages);
