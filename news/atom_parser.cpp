@@ -262,21 +262,27 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   settings.feedExisted = settled.existed;
   settings.duplicateOrder = gCompareNewsItem_UpdatedElsePublishedDate;
   settings.gui = gui;
-  // Whether each entry has an id (a text, read as textOf reads it, is NIL
-  // only where the element holds none).
+  // Each entry's id element, looked for once, and whether the entry has an
+  // id (a text, read as textOf reads it, is NIL only where the element
+  // holds none).
+  std::vector<const webDataNode*> ids(parts.size());
   std::vector<char> hasID(parts.size());
   for (size_t n = 0; n < parts.size(); ++n) {
-    const webDataNode* id = atomChild(*parts[n], "id", ns);
-    hasID[n] = id && !id->infoText().isNil();
+    ids[n] = atomChild(*parts[n], "id", ns);
+    hasID[n] = ids[n] && !ids[n]->infoText().isNil();
   }
   settings.itemsWithoutID = std::find(hasID.begin(), hasID.end(), 0) != hasID.end();
+  // The entries of one document were downloaded together: one reading of
+  // the clock.
+  const bigTime downloaded = pTime::CurrentTime(0);
   FeedMerge merge(soup, *feed, count, settings);
   struct Entry {
     std::unique_ptr<newsItem> item = std::make_unique<newsItem>();
     std::unique_ptr<newsItemBody> body = std::make_unique<newsItemBody>();
     Str earlierID;
   };
-  auto readEntry = [&](webDataNode* entry) {
+  auto readEntry = [&](size_t n) {
+    webDataNode* entry = parts[n];
     auto child = [&](const char* name) { return atomChild(*entry, name, ns); };
     Entry e;
     newsItem* item = e.item.get();
@@ -289,7 +295,7 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
       item->title = Str(kMissingText);
       item->titleFormat = kFormatDetect;
     }
-    item->uniqueID = textOf(child("id"), utf8);
+    item->uniqueID = textOf(ids[n], utf8);
     const webDataNode* link = entryLink(*entry, ns);
     item->link = link ? resolvedHref(*link, url, utf8, false) : Str("");
     body->encoding = copyString(document.infoEncodingName());
@@ -312,7 +318,7 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
     item->published = isoDate(body->publishedText);
     item->updated = isoDate(body->updatedText);
     if (item->updated == kDateUnset) item->updated = item->published;
-    item->downloaded = pTime::CurrentTime(0);
+    item->downloaded = downloaded;
     if (const webDataNode* category = child("category")) item->tags = category->getAttribute("term", &utf8, false);
     if (item->uniqueID.isNil()) item->uniqueID = keyWithoutID(*item, *body, &e.earlierID);
     return e;
@@ -322,14 +328,14 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
   std::vector<Entry> withoutID;
   for (size_t n = 0; n < parts.size(); ++n) {
     if (hasID[n]) continue;
-    withoutID.push_back(readEntry(parts[n]));
+    withoutID.push_back(readEntry(n));
     merge.noteItemWithoutID(*withoutID.back().item, *withoutID.back().body);
   }
   size_t nextWithoutID = 0;
   for (size_t n = 0; n < parts.size(); ++n) {
     showItemProgress(gui, static_cast<int32_t>(n + 1), count);
     const bool madeID = !hasID[n];
-    Entry e = madeID ? std::move(withoutID[nextWithoutID++]) : readEntry(parts[n]);
+    Entry e = madeID ? std::move(withoutID[nextWithoutID++]) : readEntry(n);
     merge.add(std::move(e.item), std::move(e.body), e.earlierID, madeID);
   }
   merge.finish();

@@ -120,15 +120,19 @@ struct ParsedItem {
   Str earlierID;  // the id an item without guid had before (its link)
 };
 
-// Whether the item has a guid to give its id: a text, read as readItem
-// reads it, is NIL only where the element holds none.
-bool hasGuid(const webDataNode& node) {
-  const webDataNode* guid = node.findChild("guid", nullptr, nullptr, nullptr);
-  return guid && !guid->infoText().isNil();
-}
+// The item's guid element, looked for once (NIL for none), and whether it
+// gives the item its id: a text, read as readItem reads it, is NIL only
+// where the element holds none.
+struct ItemGuid {
+  webDataNode* node = nullptr;
+  bool givesID() const { return node && !node->infoText().isNil(); }
+};
 
-ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& document, const cEncoding& utf8,
-                    const Str& prefix, const Str& dublinCore, Text url) {
+// Every item of one document shares one reading of the clock: they were
+// downloaded together.
+ParsedItem readItem(webDataNode& node, ItemGuid guidNode, bigTime downloaded, newsFeed& feed,
+                    const webDataRoot& document, const cEncoding& utf8, const Str& prefix, const Str& dublinCore,
+                    Text url) {
   auto child = [&](const char* name) { return node.findChild(name, nullptr, nullptr, nullptr); };
   ParsedItem p{std::make_unique<newsItem>(), std::make_unique<newsItemBody>(), Str()};
   newsItem& item = *p.item;
@@ -140,7 +144,7 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   const webDataNode* linkNode = child("link");
   Str link = textOf(linkNode, utf8, false);
   item.link = link.isNil() ? Str("") : trimNewsWhiteSpace(std::move(link), true);
-  webDataNode* guid = child("guid");
+  webDataNode* guid = guidNode.node;
   item.uniqueID = textOf(guid, utf8, true);
   if (item.uniqueID.isNil()) {
     // The link as written and the title; items stored under the link alone
@@ -173,7 +177,7 @@ ParsedItem readItem(webDataNode& node, newsFeed& feed, const webDataRoot& docume
   body.summary = itemText(child("description"), utf8, body.summaryFormat);
   body.content = itemText(node.findChild("encoded", prefix, nullptr, nullptr), utf8, body.contentFormat);
   item.published = item.updated = parseRssDate(body.publishedText, 0);
-  item.downloaded = pTime::CurrentTime(0);
+  item.downloaded = downloaded;
 
   const std::string_view id = item.uniqueID.view();
   if (item.link.empty() && guid) {
@@ -232,24 +236,27 @@ FeedParseResult parseRssFeed(cJournaledIndexedObjectSoupDatabase& soup, webDataR
       !feed->generator.isNil() && feed->generator.view().find(newsConfig::kGeneratorMarker) != std::string_view::npos;
   settings.duplicateOrder = gCompareNewsItem_PublishedDate;
   settings.gui = gui;
-  std::vector<char> guidless(parts.size());
-  for (size_t i = 0; i < parts.size(); ++i) guidless[i] = !hasGuid(*parts[i]);
-  settings.itemsWithoutID = std::find(guidless.begin(), guidless.end(), 1) != guidless.end();
+  std::vector<ItemGuid> guids(parts.size());
+  for (size_t i = 0; i < parts.size(); ++i) guids[i].node = parts[i]->findChild("guid", nullptr, nullptr, nullptr);
+  settings.itemsWithoutID =
+      std::any_of(guids.begin(), guids.end(), [](const ItemGuid& g) { return !g.givesID(); });
+  const bigTime downloaded = pTime::CurrentTime(0);
   FeedMerge merge(soup, *feed, count, settings);
   // Items without guid are read first: the merge matches them all before
   // the first is added.
   std::vector<ParsedItem> withoutGuid;
   for (size_t i = 0; i < parts.size(); ++i) {
-    if (!guidless[i]) continue;
-    withoutGuid.push_back(readItem(*parts[i], *feed, document, utf8, prefix, dublinCore, url));
+    if (guids[i].givesID()) continue;
+    withoutGuid.push_back(readItem(*parts[i], guids[i], downloaded, *feed, document, utf8, prefix, dublinCore, url));
     merge.noteItemWithoutID(*withoutGuid.back().item, *withoutGuid.back().body);
   }
   size_t nextWithoutGuid = 0;
   for (size_t i = 0; i < parts.size(); ++i) {
     showItemProgress(gui, static_cast<int32_t>(i) + 1, count);
-    const bool madeID = guidless[i];
+    const bool madeID = !guids[i].givesID();
     ParsedItem parsed = madeID ? std::move(withoutGuid[nextWithoutGuid++])
-                               : readItem(*parts[i], *feed, document, utf8, prefix, dublinCore, url);
+                               : readItem(*parts[i], guids[i], downloaded, *feed, document, utf8, prefix,
+                                          dublinCore, url);
     merge.add(std::move(parsed.item), std::move(parsed.body), parsed.earlierID, madeID);
   }
   merge.finish();
