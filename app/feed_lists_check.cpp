@@ -75,7 +75,12 @@ std::optional<ItemLinks> quickLinks(const uint8_t* bytes, size_t size) {
   if (!value(links.next) || !value(prev) || !value(version)) return std::nullopt;
   // Older layouts go to the program's own reader.
   if (version != kNewsItemVersion || !value(links.feed)) return std::nullopt;
-  if (!text() || !skip(1) || !text() || !text() || !text() || !skip(24) || !compact(links.older)) return std::nullopt;
+  // Title, its format byte, link, stated link, uniqueID: one call site
+  // for the texts, so the walk reads them inline.
+  for (int k = 0; k < 4; ++k) {
+    if (!text() || (k == 0 && !skip(1))) return std::nullopt;
+  }
+  if (!skip(24) || !compact(links.older)) return std::nullopt;
   return links;
 }
 
@@ -144,7 +149,14 @@ class FeedListsWalk {
       return owners_.emplace(feed.itemListIndex, index).second;
     }
     const ItemLinks item = linksOf(index, record);
-    if (item.namesFeed && named_.try_emplace(list, item.feed).first->second != item.feed) return false;
+    if (item.namesFeed) {
+      // The walk meets a list's items one after another.
+      if (list != namedList_) {
+        namedFeed_ = named_.try_emplace(list, item.feed).first->second;
+        namedList_ = list;
+      }
+      if (namedFeed_ != item.feed) return false;
+    }
     return item.older == 0 || !olderChainLoops(index);
   }
   // Whether the chain of older duplicates from index comes back to a member
@@ -165,6 +177,7 @@ class FeedListsWalk {
   std::unordered_set<int32_t> lists_;            // the lists of the chain
   std::unordered_map<int32_t, int32_t> owners_;  // list -> the feed (or the root) that names it
   std::unordered_map<int32_t, int32_t> named_;   // list -> the feed its items name
+  int32_t namedList_ = 0, namedFeed_ = 0;         // the last list met and its entry of named_
 };
 
 }  // namespace

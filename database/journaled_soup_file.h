@@ -81,6 +81,9 @@ class JournaledSoupBlockFile final : public SoupBlockFile {
     return file_.reallocateIndexArray(index, newCount, oldCount, clear);
   }
   int64_t infoBlockOfIndex(int32_t index, bool quiet) override { return file_.infoBlockOfIndex(index, quiet); }
+  void infoBlocksOfIndices(int32_t first, int32_t count, int64_t* out) override {
+    file_.infoBlocksOfIndices(first, count, out);
+  }
   void readRecordHeads(int32_t first, int32_t count, RecordHead* out) override;
   int32_t infoIndexLimit() override { return file_.infoIndexLimit(); }
   int32_t infoSizeOfIndexBlock(int64_t dataPosition) override { return file_.infoSizeOfIndexBlock(dataPosition); }

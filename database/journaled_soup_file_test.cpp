@@ -398,8 +398,8 @@ std::string answerOf(Read read) {
   }
 }
 
-// The record heads of a window of indices, read at once in file order,
-// against reads one index at a time: committed records (read head by head
+// The record heads (and the data positions alone) of a window of indices,
+// read at once in file order, against reads one index at a time: committed records (read head by head
 // from the file) and uncommitted ones, holes, a preallocated index, windows
 // past the index array. A block's first bytes read with its header in one
 // read answer as its size and bytes read apart do, with the file read in
@@ -415,11 +415,16 @@ TEST_F(SoupFileTest, RecordHeadsReadAtOnceMatchOneByOne) {
       const auto first = static_cast<int32_t>(1 + random() % static_cast<uint32_t>(indices + 80));
       const auto count = static_cast<int32_t>(1 + random() % 64);
       RecordHead atOnce[64], oneByOne[64];
+      int64_t positions[64], plainPositions[64];
       file.readRecordHeads(first, count, atOnce);
       file.SoupBlockFile::readRecordHeads(first, count, oneByOne);
+      file.infoBlocksOfIndices(first, count, positions);
+      file.SoupBlockFile::infoBlocksOfIndices(first, count, plainPositions);
       for (int32_t k = 0; k < count; ++k) {
         SCOPED_TRACE(first + k);
         ASSERT_EQ(atOnce[k].dataPosition, oneByOne[k].dataPosition);
+        ASSERT_EQ(positions[k], oneByOne[k].dataPosition);
+        ASSERT_EQ(plainPositions[k], oneByOne[k].dataPosition);
         ASSERT_EQ(std::memcmp(atOnce[k].bytes, oneByOne[k].bytes, sizeof atOnce[k].bytes), 0);
       }
     }

@@ -136,6 +136,11 @@ class SoupBlockFile {
   virtual int64_t reallocateIndexArray(int32_t index, int32_t newCount, int32_t oldCount, bool clear) = 0;
   // The data position of index; 0 when it has no block (quiet), else "EMU".
   virtual int64_t infoBlockOfIndex(int32_t index, bool quiet) = 0;
+  // The quiet infoBlockOfIndex of first .. first + count - 1 into out[0 ..
+  // count - 1]; the journaled file reads the entries at once.
+  virtual void infoBlocksOfIndices(int32_t first, int32_t count, int64_t* out) {
+    for (int32_t k = 0; k < count; ++k) out[k] = infoBlockOfIndex(first + k, true);
+  }
   // The record heads of first .. first + count - 1 into out[0 .. count - 1];
   // never raises for an index without a block. One by one here; the
   // journaled file reads the entries at once and the records in file order.

@@ -25,6 +25,7 @@
 //      it (or the caller's model puts it in another list), is another
 //      list's: the link that led to it is the damaged one.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <optional>
 #include <unordered_map>
@@ -188,9 +189,24 @@ class ListChainCheck {
   bool isIndex(int32_t index, int64_t* at = nullptr) {
     if (index <= 0) return false;
     if (indices_) return indices_->get(index) != 0;
-    const int64_t position = db_.infoBlockFile().infoBlockOfIndex(index, true);
+    const int64_t position = blockOf(index);
     if (at) *at = position;
     return position != 0;
+  }
+  // The data position of index (0 for none). A walk that changes nothing
+  // reads the index's entries a run at a time and keeps a few runs: the
+  // items of one list were mostly made together, so their indices lie
+  // within a few runs of each other.
+  int64_t blockOf(int32_t index) {
+    SoupBlockFile& file = db_.infoBlockFile();
+    if (repair_) return file.infoBlockOfIndex(index, true);
+    const int32_t first = index & ~(kEntryRun - 1);
+    EntryRun& run = entryRuns_[static_cast<size_t>(first / kEntryRun) % entryRuns_.size()];
+    if (first != run.first) {
+      file.infoBlocksOfIndices(first, kEntryRun, run.positions.data());
+      run.first = first;
+    }
+    return run.positions[static_cast<size_t>(index - first)];
   }
   bool refused(int32_t index) const { return model_ && model_->nonLists.contains(index); }
   // The links readObjectNodeHeader answers for index (whose data position
@@ -303,6 +319,13 @@ class ListChainCheck {
   const NodeRecordCheck* nodeCheck_;
   static constexpr int32_t kRecordBytes = cJournaledIndexedObjectSoupDatabase::kCheckedRecordBytes;
   uint8_t record_[kRecordBytes] = {};
+  // Runs of the index's entries, each in the slot its number gives.
+  static constexpr int32_t kEntryRun = 64;
+  struct EntryRun {
+    int32_t first = -1;  // the run's first index, -1 before it is read
+    std::array<int64_t, kEntryRun> positions{};
+  };
+  std::array<EntryRun, 4> entryRuns_{};
   int32_t recordSize_ = 0;
   IndexMarks seenLists_;
   IndexMarks seenNodes_;
