@@ -100,11 +100,45 @@ std::vector<int32_t> linkedNodes(cJournaledIndexedObjectSoupDatabase& db, const 
 
 // A feed of the feed list and the items of its list, as the file named
 // them before the repair.
+// The indices that had a block before the repair: a bit an index up to
+// the index array's size (an eighth of a byte, not four bytes, an object).
+struct AllocatedIndices {
+  std::vector<bool> bits;
+  bool contains(int32_t index) const {
+    return index > 0 && static_cast<size_t>(index) < bits.size() && bits[static_cast<size_t>(index)];
+  }
+};
+
 struct FeedCensus {
   int32_t index = 0, itemList = 0;
   bool read = false;  // its record read as a feed
   std::string title, url;
   std::vector<int32_t> items;
+};
+
+// Which feed's list held an item before the repair (the first in the
+// census that did), for the few items the walk did not reach: the table is
+// made at the first question, eight bytes an item, and asked by halving.
+class ListedIn {
+ public:
+  explicit ListedIn(const std::vector<FeedCensus>& census) : census_(census) {}
+  // The feed's index, 0 for an item no list held.
+  int32_t feedOf(int32_t item) {
+    if (!made_) {
+      for (size_t k = 0; k < census_.size(); ++k) {
+        for (int32_t listed : census_[k].items) pairs_.emplace_back(listed, static_cast<int32_t>(k));
+      }
+      std::sort(pairs_.begin(), pairs_.end());
+      made_ = true;
+    }
+    const auto at = std::lower_bound(pairs_.begin(), pairs_.end(), std::pair<int32_t, int32_t>(item, 0));
+    return at != pairs_.end() && at->first == item ? census_[static_cast<size_t>(at->second)].index : 0;
+  }
+
+ private:
+  const std::vector<FeedCensus>& census_;
+  std::vector<std::pair<int32_t, int32_t>> pairs_;  // item, its census entry
+  bool made_ = false;
 };
 
 // What the news model held before the repair changed anything, for telling
@@ -215,7 +249,7 @@ class RepairWalk {
   // the feed whose list held it before the repair (listedIn): under a kept
   // feed it goes back into the feed's list by date; under one of lost it is
   // kept, in no list, for the rescue.
-  void readUnreached(const std::unordered_set<int32_t>& lost, const std::unordered_map<int32_t, int32_t>& listedIn) {
+  void readUnreached(const std::unordered_set<int32_t>& lost, ListedIn& listedIn) {
     std::vector<int32_t> unreached;
     for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
       auto entry = usage_.infoCurrent();
@@ -243,8 +277,7 @@ class RepairWalk {
       }
       int32_t owner = record->feed;
       if (!walkedFeeds.contains(owner) && !lost.contains(owner)) {
-        auto listed = listedIn.find(index);
-        if (listed != listedIn.end()) owner = listed->second;
+        if (const int32_t listed = listedIn.feedOf(index)) owner = listed;
       }
       const int32_t body = record->body;
       const bool whole = body != index && valid(body) && !reached(body) && bodyReads(body);
@@ -287,24 +320,24 @@ class RepairWalk {
   }
 
   // The allocated indices the walk did not reach: reported, and freed when
-  // repairing.
+  // repairing. They are gathered apart (mostly none), not by taking every
+  // reached index out of the set: that took a word an object.
   void sweepUnused() {
-    std::vector<intptr_t> reachedKeys;
-    bool unused = false;
+    ValidationSet unused;
+    bool any = false;
     for (bool more = usage_.gotoFirst(); more; more = usage_.gotoNext()) {
       auto entry = usage_.infoCurrent();
-      if (entry.data == kReachedByWalk) {
-        reachedKeys.push_back(entry.key);
-        continue;
-      }
+      if (entry.data == kReachedByWalk) continue;
       printFinding(verbose_, "Index %ld is allocated but not used\n", static_cast<long>(entry.key));
-      unused = true;
-      if (!repair_) usable = false;
+      any = true;
+      if (repair_) {
+        unused.set(entry.key, entry.data);
+      } else {
+        usable = false;
+      }
     }
-    if (!repair_) return;
-    for (intptr_t key : reachedKeys) usage_.get(key, true);
-    if (unused) {
-      db_.destroyUnusedObjects(usage_, verbose_);
+    if (repair_ && any) {
+      db_.destroyUnusedObjects(unused, verbose_);
       changed = true;
     }
   }
@@ -848,10 +881,10 @@ std::unique_ptr<ValidationSet> validateCycles(cJournaledIndexedObjectSoupDatabas
 // nodes.
 std::vector<LostFeed> lostFeedsOf(cJournaledIndexedObjectSoupDatabase& db, ValidationSet& usage,
                                   const std::vector<FeedCensus>& before,
-                                  const std::optional<std::vector<int32_t>>& allocated, const RepairWalk& walk) {
+                                  const std::optional<AllocatedIndices>& allocated, const RepairWalk& walk) {
   auto noOtherClass = [&](int32_t index) {
     if (walk.feedListMended || index == db.infoRootValue()) return false;
-    if (!allocated || !std::binary_search(allocated->begin(), allocated->end(), index)) return false;
+    if (!allocated || !allocated->contains(index)) return false;
     const intptr_t use = usage.get(index);
     if (use == kReachedByWalk || use == cJournaledIndexedObjectSoupDatabase::kListOfChain) return false;
     return !itemRecordAt(db, index) && !bodyRecordAt(db, index);
@@ -886,18 +919,19 @@ std::vector<LostFeed> lostFeedsOf(cJournaledIndexedObjectSoupDatabase& db, Valid
   return lost;
 }
 
-// The indices that have a block, as the index array tells, ascending; none
-// when the array's size is not known or its entries do not read. Never
-// raises (but for "MEM" and "BRK").
-std::optional<std::vector<int32_t>> allocatedIndices(cJournaledIndexedObjectSoupDatabase& db) {
+// The indices that have a block, as the index array tells; none when the
+// array's size is not known or its entries do not read. Never raises (but
+// for "MEM" and "BRK").
+std::optional<AllocatedIndices> allocatedIndices(cJournaledIndexedObjectSoupDatabase& db) {
   SoupBlockFile& file = db.infoBlockFile();
   const int32_t limit = file.infoIndexLimit();
   // A damaged array size may name more entries than the file holds.
   if (limit <= 0 || int64_t{limit} * 8 > file.getSize()) return std::nullopt;
-  std::vector<int32_t> indices;
+  AllocatedIndices indices;
+  indices.bits.resize(static_cast<size_t>(limit) + 1);
   try {
     for (int32_t index = 1; index <= limit; ++index) {
-      if (file.infoBlockOfIndex(index, true) != 0) indices.push_back(index);
+      if (file.infoBlockOfIndex(index, true) != 0) indices.bits[static_cast<size_t>(index)] = true;
     }
   } catch (const eException& e) {
     if (endsTheRepair(e)) throw;
@@ -916,37 +950,52 @@ std::optional<std::vector<int32_t>> allocatedIndices(cJournaledIndexedObjectSoup
 // items and whole bodies leave over, halved; where that does not come out
 // whole the count is a lower bound.
 void tellLosses(cJournaledIndexedObjectSoupDatabase& db, const std::vector<FeedCensus>& before,
-                const std::optional<std::vector<int32_t>>& allocated, const RepairWalk& walk, RepairResult& result) {
+                const std::optional<AllocatedIndices>& allocated, const RepairWalk& walk, RepairResult& result) {
   const RepairWalk::Classes& k = walk.classes;
-  std::unordered_set<int32_t> keptFeedItems(walk.droppedItems.begin(), walk.droppedItems.end());
-  std::unordered_set<int32_t> lostFeedItems(k.lostFeedItems.begin(), k.lostFeedItems.end());
-  std::unordered_set<int32_t> nonItems = k.nonItems;
+  // The indices that went, from those the file had (or, not knowing them,
+  // the items of kept feeds): only they are classified, so the census's
+  // items are held against them, not gathered whole.
+  std::unordered_set<int32_t> gone;
+  auto note = [&](int32_t index) {
+    if (k.made.contains(index) || db.infoBlockFile().infoBlockOfIndex(index, true) == 0) gone.insert(index);
+  };
+  if (allocated) {
+    for (size_t index = 1; index < allocated->bits.size(); ++index) {
+      if (allocated->bits[index]) note(static_cast<int32_t>(index));
+    }
+  } else {
+    for (int32_t index : walk.droppedItems) note(index);
+    for (const FeedCensus& c : before) {
+      if (walk.walkedFeeds.contains(c.index)) std::for_each(c.items.begin(), c.items.end(), note);
+    }
+    for (int32_t index : k.itemsRead) note(index);
+  }
+  std::unordered_set<int32_t> censusNonItems, keptFeedItems, lostFeedItems;  // of the census, those that went
   for (const FeedCensus& c : before) {
-    nonItems.insert({c.index, c.itemList});
-    (walk.walkedFeeds.contains(c.index) ? keptFeedItems : lostFeedItems).insert(c.items.begin(), c.items.end());
+    censusNonItems.insert({c.index, c.itemList});
+    auto& items = walk.walkedFeeds.contains(c.index) ? keptFeedItems : lostFeedItems;
+    for (int32_t item : c.items) {
+      if (gone.contains(item)) items.insert(item);
+    }
   }
   int64_t named = 0, read = 0, unknown = 0;
-  auto classify = [&](int32_t index) {
-    if (!k.made.contains(index) && db.infoBlockFile().infoBlockOfIndex(index, true) != 0) return;  // still there
-    if (nonItems.contains(index) || lostFeedItems.contains(index)) return;
+  for (int32_t index : gone) {
+    if (k.nonItems.contains(index) || censusNonItems.contains(index) || k.lostFeedItems.contains(index) ||
+        lostFeedItems.contains(index)) {
+      continue;
+    }
     if (k.itemsRead.contains(index)) {
       ++read;
-    } else if (keptFeedItems.contains(index)) {
+    } else if (walk.droppedItems.contains(index) || keptFeedItems.contains(index)) {
       ++named;
     } else {
       ++unknown;
     }
-  };
-  if (allocated) {
-    for (int32_t index : *allocated) classify(index);
-  } else {
-    keptFeedItems.insert(k.itemsRead.begin(), k.itemsRead.end());
-    for (int32_t index : keptFeedItems) classify(index);
   }
   // Whole bodies named by nothing whose items went with their records.
   int64_t orphans = k.orphanBodies - k.wrongBodyLinks;
   for (int32_t body : k.missingBodies) {
-    if (!allocated || !std::binary_search(allocated->begin(), allocated->end(), body)) --orphans;
+    if (!allocated || !allocated->contains(body)) --orphans;
   }
   orphans = std::max<int64_t>(orphans, 0);
   // Twice the items lost with their records that no link named.
@@ -972,7 +1021,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
   bool endedAtRoot = false;
   try {
     const std::vector<FeedCensus> before = repair ? censusOf(db) : std::vector<FeedCensus>{};
-    const std::optional<std::vector<int32_t>> allocated = repair ? allocatedIndices(db) : std::nullopt;
+    const std::optional<AllocatedIndices> allocated = repair ? allocatedIndices(db) : std::nullopt;
     struct ModelScope {
       cJournaledIndexedObjectSoupDatabase& db;
       ~ModelScope() { db.setListModelSource({}); }
@@ -994,10 +1043,7 @@ RepairResult repairDatabase(cJournaledIndexedObjectSoupDatabase& db, bool verbos
           result.lostFeeds = lostFeedsOf(db, *usage, before, allocated, walk);
           std::unordered_set<int32_t> lost;
           for (const LostFeed& f : result.lostFeeds) lost.insert(f.index);
-          std::unordered_map<int32_t, int32_t> listedIn;
-          for (const FeedCensus& c : before) {
-            for (int32_t item : c.items) listedIn.emplace(item, c.index);
-          }
+          ListedIn listedIn(before);
           walk.readUnreached(lost, listedIn);
         }
         if (walk.usable) walk.sweepUnused();
