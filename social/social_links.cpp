@@ -134,7 +134,9 @@ void rebuildFeedDuplicates(cJournaledIndexedObjectSoupDatabase& db, newsFeed& fe
     }
     if (byLink) {
       links.joinAsNewest(*item.get());
-    } else if (!feed.notUpdates && item->uniqueID.view() != kMissingText) {
+    } else if (!feed.notUpdates && !item->uniqueID.isNil() && item->uniqueID.view() != kMissingText) {
+      // An item without an id (NIL or the missing mark) is nobody's
+      // duplicate, as the merge reads it: its key is not "".
       auto [known, added] = firstWithKey.try_emplace(item->uniqueID.str(), index);
       if (!added) {
         HeldItem first(db, loadObject_newsItem2(db, known->second, &feed));

@@ -112,11 +112,11 @@ TEST_F(RebuildTest, ChainsOfEachFeedKind) {
   int32_t first = add(rss, "l2", "id");
   int32_t missing1 = add(rss, "l", "#MISSING");
   int32_t missing2 = add(rss, "l", "#MISSING");
+  int32_t none1 = add(rss, "l", nullptr), none2 = add(rss, "l", nullptr);  // no id, as the merge reads it too
   rebuildFeedDuplicates(*db, *rss);
   EXPECT_EQ(chain(rss, first), Chain(0, second));
   EXPECT_EQ(chain(rss, second), Chain(first, 0));
-  EXPECT_EQ(chain(rss, missing1), Chain(0, 0));
-  EXPECT_EQ(chain(rss, missing2), Chain(0, 0));
+  for (int32_t missing : {missing1, missing2, none1, none2}) EXPECT_EQ(chain(rss, missing), Chain(0, 0));
   rss->notUpdates = true;
   rebuildFeedDuplicates(*db, *rss);
   EXPECT_EQ(chain(rss, first), Chain(0, 0));
