@@ -32,7 +32,9 @@
 //     makes the first backup copy, the second has none to make. After each
 //     run the start-up's check of the cleanly closed database runs alone on
 //     a fresh open, and its time is printed beside the rest of the start
-//     (the start less the check), with the heap it leaves taken.
+//     (the start less the check), with the heap it leaves taken; then the
+//     same database, left open as a crash leaves it, is repaired by a
+//     start in a child process (its time and peak memory).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -429,6 +431,9 @@ struct StartUpMeasured {
   // The list walk alone, as the start ran it before the feed check joined
   // it, timed the same way: what the check adds is the difference.
   double walk[2] = {};
+  // The same database left open as a crash leaves it, started in a child
+  // process: the repair's run and its peak memory.
+  ChildRun repair;
 };
 
 // The start-up's check of the cleanly closed database in progdir, timed
@@ -446,6 +451,18 @@ double timeStartUpCheck(const fs::path& progdir, double* heldBytes, bool walkOnl
     db.close();
   });
   return seconds;
+}
+
+// Leaves the database in progdir open, as a crash does, and starts the
+// program on it in a child process: the start repairs it (its feeds answer
+// nothing, so the update after it ends at once).
+ChildRun repairAfterCrash(const fs::path& progdir) {
+  inProgdirWithModules(progdir, [&] {
+    bw::cJournaledIndexedObjectSoupDatabase db(2);
+    if (db.open(bw::Text("database.soup"), false)) db.closeQuickly();
+  });
+  return runChild({BRINDLEWORK_EXECUTABLE, "UpdateAll"},
+                  environmentWith({"BRINDLEWORK_PROGDIR=" + progdir.string(), "QT_QPA_PLATFORM=offscreen"}));
 }
 
 int storedItemCount() {
@@ -479,6 +496,7 @@ StartUpMeasured measureStartUp() {
       m.check[round] = timeStartUpCheck(dir / "progdir", &m.checkHeldBytes);
       if (m.check[round] < 0) m.skipped = "the start-up check refused the database";
     }
+    m.repair = repairAfterCrash(dir / "progdir");
   }
   std::error_code ignored;
   fs::remove_all(dir, ignored);
@@ -666,6 +684,8 @@ void printStartUp() {
   }
   std::printf("  heap the check left taken: %.0f bytes, %.2f bytes an item\n", m.checkHeldBytes,
               m.checkHeldBytes / items);
+  std::printf("  repair after a crash (child process, exit %d): %.2f s, peak %.1f MiB, %.0f bytes an item\n",
+              m.repair.status, m.repair.wall, m.repair.peakMiB, m.repair.peakMiB * (1 << 20) / items);
 }
 
 std::string spreadText(const Spread& s, int decimals) {

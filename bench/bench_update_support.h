@@ -308,6 +308,7 @@ inline bool seedDatabase(const fs::path& progdir, const std::vector<std::string>
         auto item = std::make_unique<bw::newsItem>();
         item->title = bw::Str("Stored item " + std::to_string(i));
         item->link = bw::Str(url + "/stored/" + std::to_string(i));
+        item->uniqueID = bw::Str(url + "/stored/" + std::to_string(i));  // a guid, as every stored item has an id
         item->published = 1700000000 - 3600LL * i;
         item->feedIndex = feedIndex;
         item->bodyIndex = db.createdAndUnloadObject(body.release());
