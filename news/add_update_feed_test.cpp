@@ -445,6 +445,27 @@ struct SteppingClock {
   int64_t now = kNowUnix;
 };
 
+// The items of one document were downloaded together: one time for all,
+// read while the document was taken in, though the clock moves at every
+// reading.
+TEST_F(AddUpdate, TheItemsOfOneDocumentShareTheirDownloadTime) {
+  server.putFeed("/feed.xml", rssFeed(1, 6));
+  server.putFeed("/atom.xml", atomFeed(5));
+  SteppingClock clock(1);
+  for (const char* path : {"/feed.xml", "/atom.xml"}) {
+    SCOPED_TRACE(path);
+    const bigTime start = pTime::CurrentTime(0);
+    AddUpdateResult added = add(server.url(path));
+    const bigTime end = pTime::CurrentTime(0);
+    ASSERT_TRUE(added.feed);
+    const std::vector<ItemView> stored = items(added.feed);
+    ASSERT_GE(stored.size(), 5u);
+    for (const ItemView& v : stored) EXPECT_EQ(v.downloaded, stored[0].downloaded) << v.title;
+    EXPECT_GT(stored[0].downloaded, start);
+    EXPECT_LT(stored[0].downloaded, end);
+  }
+}
+
 TEST_F(AddUpdate, AStalledServerFailsAfterAMinuteWithoutProgress) {
   const std::string feed = httpReply(rssFeed(1, 20)).segments[0];
   server.put("/silent.xml", test::Reply{{}, 0, true, 8000});

@@ -87,6 +87,7 @@ class FeedParseTest : public NewsTest {
     bigTime published, updated;
     int32_t older, newest;
     int32_t index = 0;  // the item's soup index
+    bigTime downloaded = 0;
   };
   std::vector<ItemView> items(newsFeed* feed) {
     std::vector<ItemView> out;
@@ -96,7 +97,7 @@ class FeedParseTest : public NewsTest {
       auto s = [](const Str& t) { return t.isNil() ? std::string("NIL") : t.str(); };
       out.push_back({s(it->uniqueID), s(it->title), s(it->link), s(it->tags), s(body ? body->summary : Str()),
                      s(body ? body->content : Str()), s(body ? body->author : Str()), it->published, it->updated, it->olderDuplicateItemIndex,
-                     it->newestDuplicateItemIndex, i});
+                     it->newestDuplicateItemIndex, i, it->downloaded});
       i = it->infoNextIndex();
       db->unloadObject(body);
       db->unloadObject(it);
