@@ -98,8 +98,6 @@ std::vector<int32_t> linkedNodes(cJournaledIndexedObjectSoupDatabase& db, const 
   return nodes;
 }
 
-// A feed of the feed list and the items of its list, as the file named
-// them before the repair.
 // The indices that had a block before the repair: a bit an index up to
 // the index array's size (an eighth of a byte, not four bytes, an object).
 struct AllocatedIndices {
@@ -109,6 +107,8 @@ struct AllocatedIndices {
   }
 };
 
+// A feed of the feed list and the items of its list, as the file named
+// them before the repair.
 struct FeedCensus {
   int32_t index = 0, itemList = 0;
   bool read = false;  // its record read as a feed
