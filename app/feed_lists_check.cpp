@@ -177,7 +177,7 @@ class FeedListsWalk {
   std::unordered_set<int32_t> lists_;            // the lists of the chain
   std::unordered_map<int32_t, int32_t> owners_;  // list -> the feed (or the root) that names it
   std::unordered_map<int32_t, int32_t> named_;   // list -> the feed its items name
-  int32_t namedList_ = 0, namedFeed_ = 0;         // the last list met and its entry of named_
+  int32_t namedList_ = 0, namedFeed_ = 0;  // the last list met and its entry of named_
 };
 
 }  // namespace

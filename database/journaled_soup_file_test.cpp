@@ -399,9 +399,9 @@ std::string answerOf(Read read) {
 }
 
 // The record heads (and the data positions alone) of a window of indices,
-// read at once in file order, against reads one index at a time: committed records (read head by head
-// from the file) and uncommitted ones, holes, a preallocated index, windows
-// past the index array. A block's first bytes read with its header in one
+// read at once in file order, against reads one index at a time: committed
+// records (read head by head from the file) and uncommitted ones, holes, a
+// preallocated index, windows past the index array. A block's first bytes read with its header in one
 // read answer as its size and bytes read apart do, with the file read in
 // windows and without, at every block and at positions that are none.
 TEST_F(SoupFileTest, RecordHeadsReadAtOnceMatchOneByOne) {
