@@ -516,6 +516,36 @@ Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8)
   return Str();
 }
 
+namespace {
+
+// The stored text with each CDATA section's content written escaped, as a
+// feed that escapes the same words stores them: the decoder then reads a
+// section's content as text ("<![CDATA[" and "&amp;" in it included), up to
+// its first "]]>", and the two ways of writing a text show alike.
+std::string cdataSectionsEscaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (size_t at = 0;;) {
+    const size_t open = text.find("<![CDATA[", at);
+    out.append(text.substr(at, open == std::string_view::npos ? open : open - at));
+    if (open == std::string_view::npos) return out;
+    const size_t close = text.find("]]>", open + 9);
+    const size_t end = close == std::string_view::npos ? text.size() : close;
+    for (char c : text.substr(open + 9, end - open - 9)) {
+      switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+      }
+    }
+    if (close == std::string_view::npos) return out;
+    at = close + 3;
+  }
+}
+
+}  // namespace
+
 Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
                        bool useStyles) {
   if (text.isNil()) return Str();
@@ -534,6 +564,10 @@ Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text 
       return convertUTF8ToCharset(shown, *single, 0, "?", false, false, nullptr, 0);
     }
     format = kFormatPlainText;
+  }
+  if (xml && text.view().find("<![CDATA[") != std::string_view::npos) {
+    const std::string twin = cdataSectionsEscaped(text.view());
+    return prepareTextForDisplay(docFormat.convertText(Text(twin), charset, false, false), format, useStyles, utf8);
   }
   return prepareTextForDisplay(docFormat.convertText(text, charset, false, false), format, useStyles, utf8);
 }

@@ -153,6 +153,35 @@ TEST_F(FeedText, DecodesOneLevelBeforeTheMarkup) {
   EXPECT_TRUE(feedTextForDisplay(xml, nullptr, nullptr, kFormatHTML, false).isNil());
 }
 
+// A text carried in CDATA reads as its escaped twin in every format: a
+// section's content is text, "<![CDATA[" and "&amp;" in it included, and
+// a section ends at its first "]]>" (one written across two sections).
+TEST_F(FeedText, CdataReadsAsItsEscapedTwin) {
+  cXML xml(utf8_);
+  const std::string values[] = {"A <![CDATA[ B", "<![CDATA[ Hello ]]>", "A <![CDATA[x]]> B", "AT&amp;T",
+                                "&lt;b&gt; as text", "a ]] b ]]> c", "<b>A</b> <![CDATA[ B", "Tom & Jerry",
+                                "x &#60; y &copy;", "5 < 7", "<p>A <![CDATA[x<y]]> B</p>", "line\r\nend"};
+  auto escaped = [](std::string_view v) {
+    std::string out;
+    for (char c : v) out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : std::string(1, c);
+    return out;
+  };
+  auto cdata = [](std::string_view v) {
+    std::string out = "<![CDATA[";
+    for (char c : v) out += c == '>' && out.ends_with("]]") ? "]]><![CDATA[>" : std::string(1, c);
+    return out + "]]>";
+  };
+  auto shown = [&](const std::string& kept, int32_t format) {
+    return feedTextForDisplay(xml, nullptr, kept, format, false).str();
+  };
+  for (const std::string& v : values) {
+    for (int32_t format : {kFormatPlainText, kFormatDetect, kFormatHTML}) {
+      EXPECT_EQ(shown(cdata(v), format), shown(escaped(v), format)) << v << " format " << format << " as " << cdata(v);
+    }
+  }
+  EXPECT_EQ(shown("<![CDATA[A <![CDATA[ B]]>", kFormatPlainText), "A <![CDATA[ B");
+}
+
 // Random texts of words and markup fragments: every word outside a tag,
 // comment or hidden element comes out, in order, never split.
 TEST(HtmlText, KeepsEveryWordOfRandomMarkup) {
