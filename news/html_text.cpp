@@ -516,12 +516,6 @@ Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8)
   return Str();
 }
 
-namespace {
-
-// The stored text with each CDATA section's content written escaped, as a
-// feed that escapes the same words stores them: the decoder then reads a
-// section's content as text ("<![CDATA[" and "&amp;" in it included), up to
-// its first "]]>", and the two ways of writing a text show alike.
 std::string cdataSectionsEscaped(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
@@ -544,8 +538,6 @@ std::string cdataSectionsEscaped(std::string_view text) {
   }
 }
 
-}  // namespace
-
 Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
                        bool useStyles) {
   if (text.isNil()) return Str();
@@ -565,7 +557,7 @@ Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text 
     }
     format = kFormatPlainText;
   }
-  if (xml && text.view().find("<![CDATA[") != std::string_view::npos) {
+  if (xml && holdsCdataSection(text.view())) {
     const std::string twin = cdataSectionsEscaped(text.view());
     return prepareTextForDisplay(docFormat.convertText(Text(twin), charset, false, false), format, useStyles, utf8);
   }

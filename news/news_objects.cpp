@@ -6,6 +6,7 @@
 
 #include "core/exception.h"
 #include "core/unicode.h"
+#include "news/html_text.h"
 #include "news/news_load.h"
 #include "web/control_chars.h"
 #include "web/json_reader.h"
@@ -154,6 +155,10 @@ std::unique_ptr<webDataFormat> feedTypeToDocFormat(const Str& type) {
 Str convertFeedText(webDataFormat& docFormat, const cEncoding* charset, Text text, bool noDecode,
                     bool nilIfUnchanged) {
   if (text.isNil()) return Str();
+  if (!noDecode && holdsCdataSection(text.view()) && dynamic_cast<cXML*>(&docFormat)) {
+    const std::string twin = cdataSectionsEscaped(text.view());
+    return convertFeedText(docFormat, charset, Text(twin), false, false);
+  }
   Str converted = docFormat.convertText(text, charset, noDecode, nilIfUnchanged);
   const Text shown = converted.isNil() ? text : Text(converted);
   if (!holdsForbiddenControl(shown.view())) return converted;
