@@ -46,6 +46,12 @@ Str linkAndTitleKey(const Str& link, const Str& title, Str* earlierID) {
 
 namespace {
 
+// Whether an XML text holds what reading it changes: an escape, a CDATA
+// section or a CR.
+bool holdsMarkup(std::string_view v) {
+  return std::any_of(v.begin(), v.end(), [](char c) { return c == '&' || c == '<' || c == '\r'; });
+}
+
 constexpr uint64_t kDigestStart = 14695981039346656037ull;  // FNV-1a
 
 uint64_t digestOn(uint64_t hash, std::string_view text) {
@@ -118,6 +124,7 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
     if (isMissing(stored.uniqueID)) return;
     if (!index_->get(stored.uniqueID).data) {
       index_->set(stored.uniqueID, new boxVALUE(index));
+      if (decoder_ && holdsMarkup(stored.uniqueID.view())) writtenIDs_.push_back(copyString(stored.uniqueID));
     } else {
       olderTwins_[stored.uniqueID.str()].push_back(index);
     }
@@ -210,8 +217,7 @@ uint64_t FeedMerge::shownTextsDigest(const Str& summary, const Str& content) con
 
 std::string FeedMerge::shown(const Str& text) const {
   const std::string_view v = text.view();
-  const bool plain = std::none_of(v.begin(), v.end(), [](char c) { return c == '&' || c == '<' || c == '\r'; });
-  return decoder_ && !plain ? xmlMarkupText(v, decoder_->entities()) : std::string(v);
+  return decoder_ && holdsMarkup(v) ? xmlMarkupText(v, decoder_->entities()) : std::string(v);
 }
 
 void FeedMerge::noteItemWithoutID(const newsItem& item, const newsItemBody& body) {
@@ -380,10 +386,30 @@ void FeedMerge::adoptEarlierID(newsItem& item, const Str& earlierID) {
   if (same) item.uniqueID = copyString(earlierID);
 }
 
-bool FeedMerge::isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay) {
+bool FeedMerge::adoptIdWrittenOtherwise(newsItem& item) {
+  if (!decoder_) return false;
+  const std::string text = shown(item.uniqueID);
+  // An id written plainly is its own text; one that holds "&" or "<" as
+  // text can only have been written otherwise.
+  if (text != item.uniqueID.view() && !holdsMarkup(text) && index_->get(Text(text)).data) {
+    item.uniqueID = Str(text);
+    return true;
+  }
+  if (!idsByTextMade_) {
+    for (const Str& id : writtenIDs_) idsByText_.try_emplace(shown(id), id);
+    idsByTextMade_ = true;
+  }
+  const auto found = idsByText_.find(text);
+  if (found == idsByText_.end()) return false;
+  item.uniqueID = copyString(found->second);
+  return true;
+}
+
+bool FeedMerge::isRepeat(newsItem& item, newsItemBody& body, bool idGiven, bool& storedGaveWay) {
   storedGaveWay = false;
   if (feed_.notUpdates || isMissing(item.uniqueID)) return false;
   StringSpaceEntry found = index_->get(item.uniqueID);
+  if (!found.data && idGiven && adoptIdWrittenOtherwise(item)) found = index_->get(item.uniqueID);
   if (!found.data) return false;
   const Verdict verdict = compare(item, body, static_cast<boxVALUE*>(found.data)->value, true);
   storedGaveWay = verdict == Verdict::kStoredGaveWay;
@@ -455,7 +481,7 @@ bool FeedMerge::add(std::unique_ptr<newsItem> item, std::unique_ptr<newsItemBody
   if (planned.kind == Planned::kOwnID) item->uniqueID = std::move(planned.id);
   if (planned.kind == Planned::kAsGiven && !earlierID.isNil()) adoptEarlierID(*item, earlierID);
   bool storedGaveWay = false;
-  const bool isNew = !isRepeat(*item, *body, storedGaveWay) && !repeatsNewItem(*item, *body);
+  const bool isNew = !isRepeat(*item, *body, !madeID, storedGaveWay) && !repeatsNewItem(*item, *body);
   noteDates(*item, isNew);
   if (!isNew) return false;
   item->bodyIndex = db_.createdAndUnloadObject(body.get());

@@ -146,7 +146,8 @@ class FeedMerge {
   uint64_t shownTextsDigest(const Str& summary, const Str& content) const;
   // The text as the reader shows it: CDATA sections and escapes read.
   std::string shown(const Str& text) const;
-  bool isRepeat(newsItem& item, newsItemBody& body, bool& storedGaveWay);
+  // idGiven: the item's id is the feed's own (not made from its texts).
+  bool isRepeat(newsItem& item, newsItemBody& body, bool idGiven, bool& storedGaveWay);
   // A repeat of an item this download stored under the same id.
   bool repeatsNewItem(newsItem& item, newsItemBody& body);
   // The repeat test of item against the stored item at storedIndex: the
@@ -155,6 +156,10 @@ class FeedMerge {
   Verdict compare(newsItem& item, newsItemBody& body, int32_t storedIndex, bool newest);
   bool storedTitleIs(int32_t storedIndex, const Str& title);
   void adoptEarlierID(newsItem& item, const Str& earlierID);
+  // An id not in the index takes the indexed one that reads as the same
+  // text, written otherwise (escaped, or in CDATA): the same id. True when
+  // it took one.
+  bool adoptIdWrittenOtherwise(newsItem& item);
   void noteDates(const newsItem& item, bool isNew);
 
   cJournaledIndexedObjectSoupDatabase& db_;
@@ -168,6 +173,11 @@ class FeedMerge {
   // New items of this download by id, for a later item of the same id.
   std::unordered_map<std::string, std::vector<int32_t>> newByID_;
   std::shared_ptr<const XmlDecoder> decoder_;  // the feed's XML entities, or none
+  // The indexed ids written with escapes or CDATA, and by the text they
+  // read as (made at the first id not found).
+  std::vector<Str> writtenIDs_;
+  std::unordered_map<std::string, Str> idsByText_;
+  bool idsByTextMade_ = false;
   std::vector<Unnamed> unnamed_;
   // The indexed stored items as planUnnamed reads them, when the document
   // has items without ids.

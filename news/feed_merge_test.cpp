@@ -132,6 +132,49 @@ TEST_F(FeedMergeTest, TextsStoredByEarlierVersionsAreNoNewVersion) {
   }
 }
 
+// An id is its text: a feed that writes its guids or ids another way
+// (escaped, in CDATA, by a reference) serves the same items, in RSS and in
+// Atom, whichever way they were stored; a different text is a new item.
+TEST_F(FeedMergeTest, AnIdWrittenAnotherWayIsTheSameId) {
+  const struct {
+    const char* stored;
+    const char* served;
+    size_t added;
+  } cases[] = {
+      {"<![CDATA[urn:a&b<c>]]>", "urn:a&amp;b&lt;c&gt;", 0},
+      {"urn:a&amp;b&lt;c&gt;", "<![CDATA[urn:a&b<c>]]>", 0},
+      {"<![CDATA[plain]]>", "plain", 0},
+      {"plain", "<![CDATA[plain]]>", 0},
+      {"x&#38;y", "<![CDATA[x&]]>&#121;", 0},
+      {"<![CDATA[<![CDATA[ z ]]]]><![CDATA[>]]>", "&lt;![CDATA[ z ]]&gt;", 0},
+      {"a&amp;b", "a&amp;amp;b", 1},
+      {"<![CDATA[a&amp;b]]>", "a&amp;b", 1},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    for (const bool atomFeed : {false, true}) {
+      SCOPED_TRACE(std::string(c.stored) + " then " + c.served + (atomFeed ? " in Atom" : " in RSS"));
+      const std::string url = "http://example.org/ids" + std::to_string(++n);
+      auto parse = [&](const char* id, newsFeed* update) {
+        if (atomFeed) {
+          return atom("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>T</title><link href=\"" + url +
+                          "/\"/><entry><title>t</title><id>" + id + "</id><updated>2015-01-05T10:00:00Z</updated>"
+                          "<summary>s</summary></entry></feed>",
+                      update, url.c_str()).feed;
+        }
+        return rss(rssDocument("<title>T</title><link>" + url + "/</link><item><title>t</title><guid>" + id +
+                               "</guid><pubDate>" + k10 + "</pubDate><description>s</description></item>"),
+                   update, url.c_str()).feed;
+      };
+      newsFeed* feed = parse(c.stored, nullptr);
+      ASSERT_TRUE(feed);
+      parse(c.served, feed);
+      parse(c.served, feed);
+      EXPECT_EQ(items(feed).size(), 1 + c.added);
+    }
+  }
+}
+
 // An item stored cut short (by an earlier version that read a broken
 // download) is mended by the whole document: same guid, same date.
 TEST_F(FeedMergeTest, TheWholeItemMendsOneStoredCutShort) {
