@@ -124,7 +124,6 @@ FeedMerge::FeedMerge(cJournaledIndexedObjectSoupDatabase& db, newsFeed& feed, in
     if (isMissing(stored.uniqueID)) return;
     if (!index_->get(stored.uniqueID).data) {
       index_->set(stored.uniqueID, new boxVALUE(index));
-      if (decoder_ && holdsMarkup(stored.uniqueID.view())) writtenIDs_.push_back(copyString(stored.uniqueID));
     } else {
       olderTwins_[stored.uniqueID.str()].push_back(index);
     }
@@ -396,7 +395,10 @@ bool FeedMerge::adoptIdWrittenOtherwise(newsItem& item) {
     return true;
   }
   if (!idsByTextMade_) {
-    for (const Str& id : writtenIDs_) idsByText_.try_emplace(shown(id), id);
+    for (bool on = index_->gotoFirst(); on; on = index_->gotoNext()) {
+      const Str& id = *index_->infoCurrent().key;
+      if (holdsMarkup(id.view())) idsByText_.try_emplace(shown(id), copyString(id));
+    }
     idsByTextMade_ = true;
   }
   const auto found = idsByText_.find(text);
