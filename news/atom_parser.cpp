@@ -187,7 +187,8 @@ Str feedText(webDataNode* n, webDataFormat& docFormat, const cEncoding& utf8) {
 
 bigTime isoDate(const Str& text) {
   if (text.isNil()) return kDateUnset;
-  return pTime::parseDateTimeISO8601(text, kDateInvalid, 0, 1, 0);
+  const std::string_view written = dateTextAsWritten(text.view());
+  return pTime::parseDateTimeISO8601(Text(written), kDateInvalid, static_cast<int32_t>(written.size()), 1, 0);
 }
 
 }  // namespace

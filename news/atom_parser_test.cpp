@@ -120,6 +120,15 @@ TEST_F(AtomParser, ReadsEntries) {
   EXPECT_EQ(v[1].content, "c");
   // The whole model, as tools/newsdump prints it.
   compareOrUpdateOutcomesIn("news/testdata", "atom_parser.newsdump", dumpModel());
+  // A date is read as RSS dates are: in CDATA, with blanks around.
+  int n = 0;
+  for (const char* date : {"<![CDATA[2015-01-05T10:00:00Z]]>", "\n <![CDATA[ 2015-01-05T10:00:00Z ]]>\n", " 2015-01-05T10:00:00Z "}) {
+    const std::string id = "urn:d" + std::to_string(++n);
+    newsFeed* feed = atom(atomDoc("<id>" + id + "</id><entry><id>e</id><title>t</title><updated>" + date +
+                                  "</updated></entry>"), nullptr, ("http://example.org/" + id).c_str()).feed;
+    ASSERT_TRUE(feed);
+    EXPECT_EQ(items(feed)[0].updated, 473767200) << date;
+  }
 }
 
 TEST_F(AtomParser, ResolvesLinksAndTellsFeedsApartByThem) {

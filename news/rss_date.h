@@ -13,6 +13,8 @@
 
 #include <cstdint>
 
+#include <string_view>
+
 #include "core/str.h"
 #include "news/news_format.h"
 #include "platform/time.h"
@@ -23,6 +25,10 @@ namespace bw {
 // start (no weekday) is read from there; two-digit years 00-49 are 20xx and
 // 50-99 are 19xx; 12 AM is hour 0.
 bigTime parseRssDate(Text text, int32_t length);
+
+// A date element's text as its reader takes it: the blanks around it and a
+// CDATA section wrapping it left out ("\n <![CDATA[2015-01-05]]>\n").
+std::string_view dateTextAsWritten(std::string_view text);
 
 // "https:" becomes "http:", then the first ":80/" becomes "/". Other ports,
 // upper-case schemes and a final ":80" stay. NIL is left alone.

@@ -34,6 +34,8 @@ TEST(RssDate, ReadsTheTable) {
       {"<![CDATA[Mon, 05 Jan 2015 10:20:30 GMT ]]>", kBase},
       {"<![CDATA[Mon, 05 Jan 2015 10:20:30 +0000]]>", kBase},
       {"<![CDATA[05 Jan 2015 10:20:30 UT]]>", kBase},
+      {"\n  <![CDATA[Mon, 05 Jan 2015 10:20:30 GMT]]>\n", kBase},
+      {" <![CDATA[ 2015-01-05T10:20:30Z ]]> ", kBase},
       {"Mon, 05 Jan 15 10:20:30 GMT", kBase},
       {"Mon, 05 Jan 2015 10:20:30 Z", kBase},
       {"Mon, 05 Jan 2015 10:20:30 z", kBase},
