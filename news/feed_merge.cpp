@@ -46,6 +46,9 @@ Str linkAndTitleKey(const Str& link, const Str& title, Str* earlierID) {
 
 namespace {
 
+// The blanks XML puts around a text when a document is indented.
+constexpr std::string_view kBlanks = " \t\n\r";
+
 // Whether an XML text holds what reading it changes: an escape, a CDATA
 // section or a CR.
 bool holdsMarkup(std::string_view v) {
@@ -385,9 +388,18 @@ void FeedMerge::adoptEarlierID(newsItem& item, const Str& earlierID) {
   if (same) item.uniqueID = copyString(earlierID);
 }
 
+std::string FeedMerge::idText(const Str& id) const {
+  std::string text = shown(id);
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string::npos) return std::string();
+  text.erase(text.find_last_not_of(kBlanks) + 1);
+  text.erase(0, first);
+  return text;
+}
+
 bool FeedMerge::adoptIdWrittenOtherwise(newsItem& item) {
   if (!decoder_) return false;
-  const std::string text = shown(item.uniqueID);
+  const std::string text = idText(item.uniqueID);
   // An id written plainly is its own text; one that holds "&" or "<" as
   // text can only have been written otherwise.
   if (text != item.uniqueID.view() && !holdsMarkup(text) && index_->get(Text(text)).data) {
@@ -397,7 +409,9 @@ bool FeedMerge::adoptIdWrittenOtherwise(newsItem& item) {
   if (!idsByTextMade_) {
     for (bool on = index_->gotoFirst(); on; on = index_->gotoNext()) {
       const Str& id = *index_->infoCurrent().key;
-      if (holdsMarkup(id.view())) idsByText_.try_emplace(shown(id), copyString(id));
+      const std::string_view v = id.view();
+      const bool padded = !v.empty() && (kBlanks.find(v.front()) != kBlanks.npos || kBlanks.find(v.back()) != kBlanks.npos);
+      if (holdsMarkup(v) || padded) idsByText_.try_emplace(idText(id), copyString(id));
     }
     idsByTextMade_ = true;
   }

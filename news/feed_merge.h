@@ -156,9 +156,12 @@ class FeedMerge {
   Verdict compare(newsItem& item, newsItemBody& body, int32_t storedIndex, bool newest);
   bool storedTitleIs(int32_t storedIndex, const Str& title);
   void adoptEarlierID(newsItem& item, const Str& earlierID);
-  // An id not in the index takes the indexed one that reads as the same
-  // text, written otherwise (escaped, or in CDATA): the same id. True when
-  // it took one.
+  // An id's text: as the reader reads it, without the blanks around it (a
+  // feed that indents its guids gives the same ids).
+  std::string idText(const Str& id) const;
+  // An id not in the index takes the indexed one of the same text, written
+  // otherwise (escaped, in CDATA, indented): the same id. True when it took
+  // one.
   bool adoptIdWrittenOtherwise(newsItem& item);
   void noteDates(const newsItem& item, bool isNew);
 

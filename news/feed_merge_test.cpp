@@ -133,8 +133,8 @@ TEST_F(FeedMergeTest, TextsStoredByEarlierVersionsAreNoNewVersion) {
 }
 
 // An id is its text: a feed that writes its guids or ids another way
-// (escaped, in CDATA, by a reference) serves the same items, whichever way
-// they were stored; a different text is a new item.
+// (escaped, in CDATA, by a reference, indented) serves the same items,
+// whichever way they were stored; a different text is a new item.
 TEST_F(FeedMergeTest, AnIdWrittenAnotherWayIsTheSameId) {
   const struct {
     const char* stored;
@@ -147,6 +147,8 @@ TEST_F(FeedMergeTest, AnIdWrittenAnotherWayIsTheSameId) {
       {"plain", "<![CDATA[plain]]>", 0},
       {"x&#38;y", "<![CDATA[x&]]>&#121;", 0},
       {"<![CDATA[<![CDATA[ z ]]]]><![CDATA[>]]>", "&lt;![CDATA[ z ]]&gt;", 0},
+      {"urn:g", "\n    urn:g\n  ", 0},
+      {"\n urn:h ", "<![CDATA[urn:h]]>", 0},
       {"a&amp;b", "a&amp;amp;b", 1},
       {"<![CDATA[a&amp;b]]>", "a&amp;b", 1},
   };
