@@ -222,8 +222,26 @@ std::string FeedMerge::shown(const Str& text) const {
   return decoder_ && holdsMarkup(v) ? xmlMarkupText(v, decoder_->entities()) : std::string(v);
 }
 
+namespace {
+
+// A family's name: its runs of blanks one space, none at either end, so an
+// indented title names the family its plain twin names.
+std::string collapsedBlanks(std::string_view text) {
+  std::string out;
+  for (size_t at = text.find_first_not_of(kBlanks); at != std::string_view::npos;) {
+    const size_t end = std::min(text.find_first_of(kBlanks, at), text.size());
+    if (!out.empty()) out += ' ';
+    out.append(text.substr(at, end - at));
+    at = text.find_first_not_of(kBlanks, end);
+  }
+  return out;
+}
+
+}  // namespace
+
 void FeedMerge::noteItemWithoutID(const newsItem& item, const newsItemBody& body) {
-  unnamed_.push_back({shown(item.uniqueID), copyString(item.uniqueID), &body, 0, updatedElsePublished(item)});
+  unnamed_.push_back(
+      {collapsedBlanks(shown(item.uniqueID)), copyString(item.uniqueID), &body, 0, updatedElsePublished(item)});
 }
 
 namespace {
@@ -303,8 +321,9 @@ void FeedMerge::planUnnamed() {
         continue;
       }
       // Stored under the id of the link alone, the title was not in it.
-      std::string family = shown(Str(withoutDigest(item.id.view())));
-      if (!families.contains(family)) family += ", " + shown(item.title);
+      const std::string id = shown(Str(withoutDigest(item.id.view())));
+      std::string family = collapsedBlanks(id);
+      if (!families.contains(family)) family = collapsedBlanks(id + ", " + shown(item.title));
       if (!families.contains(family)) continue;
       stored[family].push_back({std::move(item.id), item.bodyIndex, {0, item.date}});
     }

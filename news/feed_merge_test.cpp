@@ -134,7 +134,8 @@ TEST_F(FeedMergeTest, TextsStoredByEarlierVersionsAreNoNewVersion) {
 
 // An id is its text: a feed that writes its guids or ids another way
 // (escaped, in CDATA, by a reference, indented) serves the same items,
-// whichever way they were stored; a different text is a new item.
+// whichever way they were stored; a different text is a new item. So does
+// one that indents the titles of its items without ids.
 TEST_F(FeedMergeTest, AnIdWrittenAnotherWayIsTheSameId) {
   const struct {
     const char* stored;
@@ -165,6 +166,20 @@ TEST_F(FeedMergeTest, AnIdWrittenAnotherWayIsTheSameId) {
     rss(page(c.served), feed, url.c_str());
     rss(page(c.served), feed, url.c_str());
     EXPECT_EQ(items(feed).size(), 1 + c.added);
+  }
+  // Without an id an item is its link and title: the same title indented,
+  // or in CDATA with blanks inside, is the same item.
+  for (const char* title : {"\n    T &amp; x\n  ", "<![CDATA[ T & x ]]>"}) {
+    const std::string url = "http://example.org/titles" + std::to_string(++n);
+    auto page = [&](const char* t) {
+      return rssDocument("<title>T</title><link>" + url + "/</link><item><title>" + t + "</title><link>" + url +
+                         "/a</link><description>s</description></item>");
+    };
+    newsFeed* feed = rss(page("T &amp; x"), nullptr, url.c_str()).feed;
+    ASSERT_TRUE(feed);
+    rss(page(title), feed, url.c_str());
+    rss(page(title), feed, url.c_str());
+    EXPECT_EQ(items(feed).size(), 1u) << title;
   }
 }
 
