@@ -226,15 +226,20 @@ namespace {
 
 // A family's name: its runs of blanks one space, none at either end, so an
 // indented title names the family its plain twin names.
-std::string collapsedBlanks(std::string_view text) {
-  std::string out;
-  for (size_t at = text.find_first_not_of(kBlanks); at != std::string_view::npos;) {
-    const size_t end = std::min(text.find_first_of(kBlanks, at), text.size());
-    if (!out.empty()) out += ' ';
-    out.append(text.substr(at, end - at));
-    at = text.find_first_not_of(kBlanks, end);
+std::string collapsedBlanks(std::string text) {
+  size_t kept = 0;
+  bool blank = false;  // a blank after kept text, written before the next byte
+  for (const char c : text) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      blank = kept > 0;
+      continue;
+    }
+    if (blank) text[kept++] = ' ';
+    blank = false;
+    text[kept++] = c;
   }
-  return out;
+  text.resize(kept);
+  return text;
 }
 
 }  // namespace
