@@ -54,7 +54,9 @@ Str feedLinkBase(const webDataNode& at, Text documentURL, const cEncoding& utf8)
 Str resolveFeedLink(Str link, const webDataNode& at, Text documentURL, const cEncoding& utf8) {
   if (link.isNil()) return link;
   const std::string_view text = trimmed(link.view());
-  if (text.empty() || hasScheme(text)) return link;
+  // An absolute link is taken as written, but for the blanks around it,
+  // which an indented attribute or element may hold.
+  if (text.empty() || hasScheme(text)) return text.size() == link.view().size() ? link : Str(text);
   Str resolved = resolveReference(feedLinkBase(at, documentURL, utf8), Text(text));
   return resolved.isNil() ? link : resolved;
 }

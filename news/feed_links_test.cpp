@@ -35,6 +35,7 @@ TEST_F(FeedLinks, ResolveAgainstTheAddressAndNestedBases) {
       {nullptr, nullptr, nullptr, "mailto:a@example.org", "mailto:a@example.org"},
       {nullptr, nullptr, nullptr, "", ""},
       {nullptr, nullptr, nullptr, " entry2\n", "http://example.org/blog/entry2"},
+      {nullptr, nullptr, nullptr, "  http://other/c\n ", "http://other/c"},
       {"http://a.example/x/", nullptr, nullptr, "e", "http://a.example/x/e"},
       {"http://a.example/x/", "y/", nullptr, "e", "http://a.example/x/y/e"},
       {"http://a.example/x/", "y/", "../z/", "e", "http://a.example/x/z/e"},
