@@ -160,7 +160,7 @@ ParsedItem readItem(webDataNode& node, ItemGuid guidNode, bigTime downloaded, ne
   for (webDataNode* c = node.findChild("category", nullptr, nullptr, nullptr); c;
        c = node.findChild("category", nullptr, c, nullptr)) {
     Str term = c->getText(&utf8, false);
-    categories.push_back(term.isNil() ? Str("") : std::move(term));
+    categories.push_back(term.isNil() ? Str("") : trimNewsWhiteSpace(std::move(term), true));
   }
   if (!categories.empty()) item.tags = joinStrings(categories, ",");
   body.encoding = copyString(document.infoEncodingName());

@@ -24,7 +24,7 @@ const char* const kChannel =
     "<image><url>http://example.org/a.png?x=1&amp;y=2</url></image>"
     "<language>en</language><copyright>(c) us</copyright><generator>gen</generator>"
     "<item><title>One</title><link> http://example.org/1 </link><guid>g1</guid>"
-    "<category>a</category><category>b &amp; c</category>"
+    "<category>a</category><category>\n  b &amp; c\n</category>"
     "<pubDate>Mon, 05 Jan 2015 10:20:30 GMT</pubDate><description>s1 &amp;</description>"
     "<c:encoded>c1</c:encoded><author>me</author></item>"
     "<item/>"
