@@ -150,7 +150,6 @@ const Reason kReasons[] = {
     {"_base64", "", "Atom texts are stored as written; base64 is not decoded"},
     {"_cdata_escaped_markup", "", "kept texts are decoded for display, escapes inside CDATA included"},
     {"_guid_", "id", "a guid is the uniqueID as written: kept, with CDATA markers and escapes"},
-    {"_space_prefix", "link", "the entry link is its href as written"},
     {"_illegal_char", "title", "a control character XML forbids reads as U+FFFD, not dropped"},
     {"_item_links", "link", "the first element of a name counts"},
     {"_dc_", "", "only elements without a namespace prefix are read (no Dublin Core)"},
