@@ -489,12 +489,20 @@ FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_
   // by a broken download is mended by the whole one.
   const bool byDate = sameDate && !settings_.generatorFlag;
   if (!(sameShown(stored->title, item.title) && (byDate || stored->link == item.link))) return Verdict::kNew;
-  {
-    Loaded<newsItemBody> storedBody{db_, loadObject_newsItemBody(db_, stored->bodyIndex)};
-    const Str nil;
-    const Str& summary = storedBody.object ? storedBody->summary : nil;
-    const Str& content = storedBody.object ? storedBody->content : nil;
-    if (!sameShown(summary, body.summary) || !sameShown(content, body.content)) return Verdict::kNew;
+  Loaded<newsItemBody> storedBody{db_, loadObject_newsItemBody(db_, stored->bodyIndex)};
+  const Str nil;
+  const Str& summary = storedBody.object ? storedBody->summary : nil;
+  const Str& content = storedBody.object ? storedBody->content : nil;
+  if (!sameShown(summary, body.summary) || !sameShown(content, body.content)) return Verdict::kNew;
+  if (!isValidDate(storedDate) && isValidDate(itemDate) && storedBody.object &&
+      !(storedBody->publishedText.isNil() && storedBody->updatedText.isNil()) &&
+      storedBody->publishedText == body.publishedText && storedBody->updatedText == body.updatedText) {
+    // Its dates written as before, read now (an earlier version refused a
+    // date in CDATA): the stored item is this one, dated.
+    stored->published = item.published;
+    stored->updated = item.updated;
+    db_.saveChangesToObject(stored.object);
+    return Verdict::kRepeat;
   }
   if (!isValidDate(storedDate) && isValidDate(itemDate)) {
     if (!newest || stored->infoIsDuplicate()) return Verdict::kNew;

@@ -273,6 +273,18 @@ TEST_F(FeedMergeTest, AnUndatedStoredItemGivesWay) {
   std::vector<ItemView> v = items(feed);
   ASSERT_EQ(v.size(), 1u);
   EXPECT_EQ(v[0].published, 473767200);
+  // A stored item whose date, written as now, an earlier version could not
+  // read is the same item: it takes the date and stays.
+  const int32_t index = v[0].index;
+  newsItem* it = item(index, feed);
+  it->published = it->updated = kDateInvalid;
+  db->saveChangesToObject(it);
+  db->unloadObject(it);
+  rss(doc({{"g", k10, "s"}}), feed);
+  v = items(feed);
+  ASSERT_EQ(v.size(), 1u);
+  EXPECT_EQ(v[0].published, 473767200);
+  EXPECT_EQ(v[0].index, index);
 }
 
 TEST_F(FeedMergeTest, TwoNewVersionsJoinOneChainNewestFirst) {
