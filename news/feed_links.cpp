@@ -56,7 +56,10 @@ Str resolveFeedLink(Str link, const webDataNode& at, Text documentURL, const cEn
   const std::string_view text = trimmed(link.view());
   // An absolute link is taken as written, but for the blanks around it,
   // which an indented attribute or element may hold.
-  if (text.empty() || hasScheme(text)) return text.size() == link.view().size() ? link : Str(text);
+  if (text.empty() || hasScheme(text)) {
+    if (text.size() == link.view().size()) return link;
+    return Str(text);
+  }
   Str resolved = resolveReference(feedLinkBase(at, documentURL, utf8), Text(text));
   return resolved.isNil() ? link : resolved;
 }
