@@ -433,9 +433,8 @@ bool FeedMerge::adoptIdWrittenOtherwise(newsItem& item) {
   if (!idsByTextMade_) {
     for (bool on = index_->gotoFirst(); on; on = index_->gotoNext()) {
       const Str& id = *index_->infoCurrent().key;
-      const std::string_view v = id.view();
-      const bool padded = !v.empty() && (kBlanks.find(v.front()) != kBlanks.npos || kBlanks.find(v.back()) != kBlanks.npos);
-      if (holdsMarkup(v) || padded) idsByText_.try_emplace(idText(id), copyString(id));
+      std::string written = idText(id);
+      if (written != id.view()) idsByText_.try_emplace(std::move(written), copyString(id));
     }
     idsByTextMade_ = true;
   }
@@ -494,17 +493,16 @@ FeedMerge::Verdict FeedMerge::compare(newsItem& item, newsItemBody& body, int32_
   const Str& summary = storedBody.object ? storedBody->summary : nil;
   const Str& content = storedBody.object ? storedBody->content : nil;
   if (!sameShown(summary, body.summary) || !sameShown(content, body.content)) return Verdict::kNew;
-  if (!isValidDate(storedDate) && isValidDate(itemDate) && storedBody.object &&
-      !(storedBody->publishedText.isNil() && storedBody->updatedText.isNil()) &&
-      storedBody->publishedText == body.publishedText && storedBody->updatedText == body.updatedText) {
-    // Its dates written as before, read now (an earlier version refused a
-    // date in CDATA): the stored item is this one, dated.
-    stored->published = item.published;
-    stored->updated = item.updated;
-    db_.saveChangesToObject(stored.object);
-    return Verdict::kRepeat;
-  }
   if (!isValidDate(storedDate) && isValidDate(itemDate)) {
+    if (storedBody.object && !(storedBody->publishedText.isNil() && storedBody->updatedText.isNil()) &&
+        storedBody->publishedText == body.publishedText && storedBody->updatedText == body.updatedText) {
+      // Its dates written as before, read now (an earlier version refused
+      // a date in CDATA): the stored item is this one, dated.
+      stored->published = item.published;
+      stored->updated = item.updated;
+      db_.saveChangesToObject(stored.object);
+      return Verdict::kRepeat;
+    }
     if (!newest || stored->infoIsDuplicate()) return Verdict::kNew;
     index_->remove(item.uniqueID);
     newsItem* gone = stored.object;

@@ -176,8 +176,8 @@ class FeedMerge {
   // New items of this download by id, for a later item of the same id.
   std::unordered_map<std::string, std::vector<int32_t>> newByID_;
   std::shared_ptr<const XmlDecoder> decoder_;  // the feed's XML entities, or none
-  // The indexed ids written with escapes or CDATA by the text they read
-  // as, made at the first id not found.
+  // The indexed ids whose text (idText) is not as they are written, by
+  // that text; made at the first id not found.
   std::unordered_map<std::string, Str> idsByText_;
   bool idsByTextMade_ = false;
   std::vector<Unnamed> unnamed_;

@@ -10,6 +10,7 @@
 #include "core/exception.h"
 #include "core/unicode.h"
 #include "core/utf8.h"
+#include "news/news_objects.h"
 #include "web/control_chars.h"
 #include "web/xml_entities.h"
 #include "web/xml_reader.h"
@@ -516,28 +517,6 @@ Str prepareTextForDisplay(Str&& text, int32_t format, bool useStyles, bool utf8)
   return Str();
 }
 
-std::string cdataSectionsEscaped(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8);
-  for (size_t at = 0;;) {
-    const size_t open = text.find("<![CDATA[", at);
-    out.append(text.substr(at, open == std::string_view::npos ? open : open - at));
-    if (open == std::string_view::npos) return out;
-    const size_t close = text.find("]]>", open + 9);
-    const size_t end = close == std::string_view::npos ? text.size() : close;
-    for (char c : text.substr(open + 9, end - open - 9)) {
-      switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
-      }
-    }
-    if (close == std::string_view::npos) return out;
-    at = close + 3;
-  }
-}
-
 Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
                        bool useStyles) {
   if (text.isNil()) return Str();
@@ -557,11 +536,11 @@ Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text 
     }
     format = kFormatPlainText;
   }
-  if (xml && holdsCdataSection(text.view())) {
-    const std::string twin = cdataSectionsEscaped(text.view());
-    return prepareTextForDisplay(docFormat.convertText(Text(twin), charset, false, false), format, useStyles, utf8);
-  }
-  return prepareTextForDisplay(docFormat.convertText(text, charset, false, false), format, useStyles, utf8);
+  // An XML feed's plain text through convertFeedText, which reads CDATA as
+  // its escaped twin does.
+  Str converted = xml ? convertFeedText(docFormat, charset, text, false, false)
+                      : docFormat.convertText(text, charset, false, false);
+  return prepareTextForDisplay(std::move(converted), format, useStyles, utf8);
 }
 
 namespace {

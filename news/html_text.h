@@ -21,8 +21,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 #include "core/charset.h"
 #include "core/str.h"
@@ -50,13 +48,6 @@ Str htmlToDisplayText(Text text, bool useStyles, bool utf8);
 // is; every other text is convertText's decoding, prepared by format.
 Str feedTextForDisplay(webDataFormat& docFormat, const cEncoding* charset, Text text, int32_t format,
                        bool useStyles);
-
-// A stored XML text with each CDATA section's content written escaped, as a
-// feed that escapes the same words stores them: decoded, a section's
-// content is text up to its first "]]>" ("<![CDATA[" in it included), and
-// the two ways of writing a text read alike.
-std::string cdataSectionsEscaped(std::string_view text);
-inline bool holdsCdataSection(std::string_view text) { return text.find("<![CDATA[") != std::string_view::npos; }
 
 // Whether a text of unknown format is HTML: it holds a comment, an end tag
 // or "/>" of a known HTML element, or a tag of one that stands alone (p, br,

@@ -2,11 +2,11 @@
 // news objects, and the feed's document reader and text conversions.
 #include "news/news_objects.h"
 
+#include <string>
 #include <string_view>
 
 #include "core/exception.h"
 #include "core/unicode.h"
-#include "news/html_text.h"
 #include "news/news_load.h"
 #include "web/control_chars.h"
 #include "web/json_reader.h"
@@ -152,10 +152,40 @@ std::unique_ptr<webDataFormat> feedTypeToDocFormat(const Str& type) {
   raise("BUG", "feedTypeToDocFormat(); unknown type");
 }
 
+namespace {
+
+// A stored XML text with each CDATA section's content written escaped, as a
+// feed that escapes the same words stores them: decoded, a section's
+// content is text up to its first "]]>" ("<![CDATA[" in it included), and
+// the two ways of writing a text read alike.
+std::string cdataSectionsEscaped(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (size_t at = 0;;) {
+    const size_t open = text.find("<![CDATA[", at);
+    out.append(text.substr(at, open == std::string_view::npos ? open : open - at));
+    if (open == std::string_view::npos) return out;
+    const size_t close = text.find("]]>", open + 9);
+    const size_t end = close == std::string_view::npos ? text.size() : close;
+    for (char c : text.substr(open + 9, end - open - 9)) {
+      switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        default: out += c;
+      }
+    }
+    if (close == std::string_view::npos) return out;
+    at = close + 3;
+  }
+}
+
+}  // namespace
+
 Str convertFeedText(webDataFormat& docFormat, const cEncoding* charset, Text text, bool noDecode,
                     bool nilIfUnchanged) {
   if (text.isNil()) return Str();
-  if (!noDecode && holdsCdataSection(text.view()) && dynamic_cast<cXML*>(&docFormat)) {
+  if (!noDecode && text.view().find("<![CDATA[") != std::string_view::npos && dynamic_cast<cXML*>(&docFormat)) {
     const std::string twin = cdataSectionsEscaped(text.view());
     return convertFeedText(docFormat, charset, Text(twin), false, false);
   }
