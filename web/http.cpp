@@ -221,6 +221,7 @@ int32_t cHTTP::finishOpen(int32_t result) {
 void cHTTP::resetResponse() {
   framingCut_ = false;
   foldedHeader_ = false;
+  headerFault_.clear();
   status_ = 0;
   statusText_ = Str();
   badStatusCode_.reset();
@@ -272,6 +273,7 @@ void cHTTP::noteFailure(int32_t result) {
   f.resolving = lookup_ && !lookup_->done();
   f.framingCut = framingCut_;
   f.foldedHeader = foldedHeader_;
+  f.headerFault = headerFault_;
   f.host = host_.isNil() ? std::string() : host_.str();
   f.port = port_ != -1 ? port_ : protocol_ == kHttps ? 443 : 80;
   const bool whole = Clock::now() >= started_ + wholeLimit();

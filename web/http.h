@@ -88,8 +88,12 @@ struct HeaderNumber {
 };
 // The number after "name:" of the first line that has one, else defaultValue.
 HeaderNumber getHeaderNumber(const StrChain& lines, Text name, int32_t length, int32_t defaultValue);
-// Content-Length as the request uses it: -1 unless it is a plain decimal
-// number in 0..2^63-1.
+// Content-Length as the request uses it, read as libcurl reads it: blanks,
+// an optional "+" and decimal digits, what follows them left unread; -1
+// when no line states one or the number passes 2^63 - 1 (the body then
+// ends with the connection), kUnreadableLength when a value has no digits
+// ("-7", "", "abc") or two values differ ("5, 6", or two lines).
+constexpr int64_t kUnreadableLength = -2;
 int64_t contentLengthOf(const StrChain& lines);
 
 // Replaces resolving and connecting for http requests (fuzzing): answers a
@@ -353,6 +357,12 @@ class cHTTP : public class_base {
   std::unique_ptr<CurlTransfer> tls_;
   bool framingCut_ = false;  // the input ended inside a chunked body
   bool foldedHeader_ = false;  // a header line began with a blank
+  std::string headerFault_;     // why a header line or the stated length cannot be read
+  // The header faults refused over both transports, in the words the
+  // reason gives them (libcurl's own refusals are read into the same).
+  static constexpr const char* kLineWithoutColon = "a line without a colon";
+  static constexpr const char* kLineWithNul = "a line holding a NUL byte";
+  static constexpr const char* kUnreadableContentLength = "a Content-Length that is not one number";
   int32_t curlExit_ = 0;
   std::string transferText_;  // the TLS transfer's words for its failure
   int32_t status_ = 0;

@@ -164,6 +164,10 @@ cHTTP::Step cHTTP::driveStep() {
       state_ = kBodyReady;
       if (noBody) h.earlyBody.clear();
       bodyLength_ = noBody ? 0 : framed ? -1 : contentLengthOf(h.lines);
+      if (bodyLength_ == kUnreadableLength) {
+        headerFault_ = kUnreadableContentLength;
+        return {failStep(EPROTO), false};
+      }
       bodyCount_ = bodyLength_;
       bodyBuffer_.assign(static_cast<size_t>(bufSize_), '\0');
       earlyBodyLength_ = static_cast<int64_t>(h.earlyBody.size());
@@ -279,6 +283,10 @@ void cHTTP::deliver(const char* data, int64_t length, BodyProgress& p) {
     length = static_cast<int64_t>(decoded_.size());
     if (length == 0) return;
   }
+  // Bytes past the stated length are no part of this answer (nor of any
+  // the request waits for): dropped, as libcurl drops them.
+  if (bodyLength_ >= 0 && length > p.count) length = std::max<int64_t>(p.count, 0);
+  if (length == 0) return;
   if (dest_->append(data, length)) {
     p.count += bodyLength_ != -1 ? -length : length;
     if (callback_) p.stop = callback_->call(p.count) || p.stop;
@@ -341,7 +349,7 @@ cHTTP::Step cHTTP::bodyStep() {
     framingCut_ = !p.bad;
     n = -1;
   }
-  if (known && p.count != 0) n = -1;  // shorter or longer than announced
+  if (known && p.count != 0) n = -1;  // shorter than announced
   int32_t result = p.stop ? -4
                    : p.destFailed ? -3
                    : (protocol_ == kHttps && curlExit_ != 0) ? kCurlFailed

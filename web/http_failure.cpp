@@ -145,6 +145,7 @@ std::string transportFailure(const HttpFailureFacts& f) {
     const std::string code = printable(*f.badStatusCode, 12);
     return "the server's answer has no valid status code" + (code.empty() ? "" : " (\"" + code + "\")");
   }
+  if (!f.headerFault.empty()) return "the server's header lines cannot be read (" + printable(f.headerFault) + ")";
   switch (f.error) {
     case ETIMEDOUT: return timedOut(f);
     case EMSGSIZE: return "the server's header lines are too long";
@@ -169,8 +170,6 @@ std::string transportFailure(const HttpFailureFacts& f) {
   if (f.error == ECONNRESET || f.error == EPIPE) return "the server " + host + " broke off the connection";
   if (f.error != 0) return "the connection to " + host + " failed (" + errorWords(f.error) + ")";
   if (f.bodyLength >= 0 && f.bodyMissing > 0) return cutBody(f);
-  if (f.bodyLength >= 0 && f.bodyMissing < 0)
-    return "the answer was longer than its stated " + std::to_string(f.bodyLength) + " bytes";
   if (f.redirect) return "the server redirected without saying where to";
   if (f.status <= 0 && !f.anyByte) return "the server " + host + " closed the connection without answering";
   if (f.status < 0) return "the server's answer is not HTTP";

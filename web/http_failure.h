@@ -44,9 +44,10 @@ struct HttpFailureFacts {
   std::string transferText;  // and its words
   std::string encoding;      // a Content-Encoding or Transfer-Encoding refused
   int64_t bodyLength = -1;   // the stated length of a cut body
-  int64_t bodyMissing = 0;   // bytes of it that never came (< 0: too many)
+  int64_t bodyMissing = 0;   // bytes of it that never came
   bool framingCut = false;   // the answer ended inside its chunked framing
   bool foldedHeader = false; // a header line was folded onto the next
+  std::string headerFault;   // a header line or length that cannot be read, in words
   bool redirect = false;     // failed while following a redirect
   std::string scheme;        // for -5
   SaveRefusal refusal;       // for -3

@@ -61,23 +61,47 @@ HeaderNumber getHeaderNumber(const StrChain& lines, Text name, int32_t length, i
   return {defaultValue, false};
 }
 
+namespace {
+
+// One stated length from pos in text (after blanks, an optional "+", then
+// digits; what follows them is not read): the number, -1 past 2^63 - 1,
+// kUnreadableLength when no digit stands there. pos moves past the digits.
+int64_t statedLength(std::string_view text, size_t& pos) {
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (pos + 1 < text.size() && text[pos] == '+') ++pos;
+  if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') return kUnreadableLength;
+  int64_t value = 0;
+  bool overflow = false;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
+    const int digit = text[pos] - '0';
+    overflow = overflow || value > (INT64_MAX - digit) / 10;
+    if (!overflow) value = value * 10 + digit;
+  }
+  return overflow ? -1 : value;
+}
+
+}  // namespace
+
 int64_t contentLengthOf(const StrChain& lines) {
   constexpr std::string_view kName = "Content-Length";
+  int64_t length = -1;
+  bool stated = false;
   for (const Str& line : lines) {
     size_t pos = afterColon(line, kName);
     if (pos == std::string_view::npos) continue;
-    std::string_view text = line.view();
-    while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
-    if (pos >= text.size() || text[pos] < '0' || text[pos] > '9') continue;  // no number here
-    int64_t value = 0;
-    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-      const int digit = text[pos++] - '0';
-      if (value > (INT64_MAX - digit) / 10) return -1;
-      value = value * 10 + digit;
+    const std::string_view text = line.view();
+    // "n, n" repeats one length; every value of every line must agree.
+    for (;;) {
+      const int64_t value = statedLength(text, pos);
+      if (value == kUnreadableLength || (stated && value != length)) return kUnreadableLength;
+      length = value;
+      stated = true;
+      while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+      if (pos >= text.size() || text[pos] != ',') break;
+      ++pos;
     }
-    return value;
   }
-  return -1;
+  return length;
 }
 
 }  // namespace bw

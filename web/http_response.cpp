@@ -193,6 +193,14 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
         failWith(EPROTO);
         out->result = -1;
         return true;
+      } else if (const char* fault = line.find(':') == std::string_view::npos ? kLineWithoutColon
+                                     : line.find('\0') != std::string_view::npos ? kLineWithNul
+                                                                                 : nullptr) {
+        // Refused as libcurl refuses it, so both transports answer alike.
+        headerFault_ = fault;
+        failWith(EPROTO);
+        out->result = -1;
+        return true;
       } else {
         headerLines_.push_back(Str(line));
       }

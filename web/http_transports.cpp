@@ -178,8 +178,17 @@ int64_t cHTTP::tlsTransferEnded() {
       break;
     case CURLE_GOT_NOTHING:
       break;
-    case CURLE_UNSUPPORTED_PROTOCOL:  // "HTTP/0.9": bytes came, no status line
     case CURLE_WEIRD_SERVER_REPLY:
+      if (!inBody && statusLineRead_) {  // a header line curl refused
+        headerFault_ = says("colon")            ? kLineWithoutColon
+                       : says("Nul byte")       ? kLineWithNul
+                       : says("Content-Length") ? kUnreadableContentLength
+                                                : transferText_;
+        error = EPROTO;
+        break;
+      }
+      [[fallthrough]];
+    case CURLE_UNSUPPORTED_PROTOCOL:  // "HTTP/0.9": bytes came, no status line
       if (inBody) return 0;
       gotBytes_ = true;
       break;
