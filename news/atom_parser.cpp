@@ -185,12 +185,6 @@ Str feedText(webDataNode* n, webDataFormat& docFormat, const cEncoding& utf8) {
   return escapedText(feedTextForDisplay(docFormat, &utf8, text, format, false));
 }
 
-bigTime isoDate(const Str& text) {
-  if (text.isNil()) return kDateUnset;
-  const std::string_view written = dateTextAsWritten(text.view());
-  return pTime::parseDateTimeISO8601(Text(written), kDateInvalid, static_cast<int32_t>(written.size()), 1, 0);
-}
-
 }  // namespace
 
 bool isAtomLinkRel(const webDataNode& node, Text value, bool def) { return attributeIs(node, "rel", value, def); }
@@ -316,8 +310,8 @@ FeedParseResult parseAtomFeed(cJournaledIndexedObjectSoupDatabase& soup, webData
         body->content = entryText(content, utf8, body->contentFormat);
       }
     }
-    item->published = isoDate(body->publishedText);
-    item->updated = isoDate(body->updatedText);
+    item->published = parseFeedDate(body->publishedText);
+    item->updated = parseFeedDate(body->updatedText);
     if (item->updated == kDateUnset) item->updated = item->published;
     item->downloaded = downloaded;
     if (const webDataNode* category = child("category")) item->tags = category->getAttribute("term", &utf8, false);

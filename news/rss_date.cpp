@@ -377,6 +377,14 @@ bigTime parseRssDate(Text text, int32_t length) {
   return dateByParts(dateTextAsWritten(whole));
 }
 
+bigTime parseFeedDate(const Str& text) {
+  if (text.isNil()) return kDateUnset;
+  const std::string_view written = dateTextAsWritten(text.view());
+  const bigTime iso =
+      pTime::parseDateTimeISO8601(Text(written), kDateInvalid, static_cast<int32_t>(written.size()), 1, 0);
+  return iso != kDateInvalid ? iso : parseRssDate(text, 0);
+}
+
 std::string_view dateTextAsWritten(std::string_view text) {
   auto trimmed = [](std::string_view t) {
     const size_t first = t.find_first_not_of(" \t\r\n");

@@ -26,6 +26,14 @@ namespace bw {
 // 50-99 are 19xx; 12 AM is hour 0.
 bigTime parseRssDate(Text text, int32_t length);
 
+// The date of a feed's date text, read alike whatever the feed's format:
+// as an Atom date (ISO 8601, pTime::parseDateTimeISO8601, date and time
+// apart by "T" or a blank), else as parseRssDate reads it. Unset for NIL,
+// else the instant in UTC or the invalid date. An Atom date with a zone
+// "+0100" or without seconds, and an RSS dc:date with a zone "+01:00:00",
+// were read by one format and refused by the other.
+bigTime parseFeedDate(const Str& text);
+
 // A date element's text as its reader takes it: the blanks around it and a
 // CDATA section wrapping it left out ("\n <![CDATA[2015-01-05]]>\n").
 std::string_view dateTextAsWritten(std::string_view text);

@@ -176,7 +176,7 @@ ParsedItem readItem(webDataNode& node, ItemGuid guidNode, bigTime downloaded, ne
   if (image) body.imageURL = resolveFeedLink(textOf(image, utf8, false), *image, url, utf8);
   body.summary = itemText(child("description"), utf8, body.summaryFormat);
   body.content = itemText(node.findChild("encoded", prefix, nullptr, nullptr), utf8, body.contentFormat);
-  item.published = item.updated = parseRssDate(body.publishedText, 0);
+  item.published = item.updated = parseFeedDate(body.publishedText);
   item.downloaded = downloaded;
 
   const std::string_view id = item.uniqueID.view();
