@@ -51,8 +51,9 @@ void tellFailedAdd(int32_t failed, const Str& address, const std::string& reason
 }  // namespace
 
 Str addressToAdd(Text typed) {
-  if (typed.isNil() || typed.view().empty()) return Str();
-  std::string url(unwrapFeedAddress(Str(typed.view())).view());
+  if (typed.isNil()) return Str();
+  std::string url(unwrapFeedAddress(Str(cleanAddress(typed.view()))).view());
+  if (url.empty()) return Str();
   if (url.find("://") == std::string::npos) url = "http://" + url;
   return Str(url);
 }

@@ -34,7 +34,9 @@ TEST(AddFeedAddress, AsTyped) {
   } cases[] = {{"example.org/feed", "http://example.org/feed"}, {"https://x/f", "https://x/f"},
                {"HTTPS://x/f", "HTTPS://x/f"},                {"ftp://x", "ftp://x"},
                {"feed://x/f", "http://x/f"},                  {"feed:https://x/f", "https://x/f"},
-               {"a b://c", "a b://c"},                        {"", nullptr}};
+               {"a b://c", "a b://c"},                        {"", nullptr},
+               {" \thttps://x/f \n", "https://x/f"},          {"https://x/\r\nf", "https://x/f"},
+               {" feed://x/f\n", "http://x/f"},               {" \n", nullptr}};
   for (auto& c : cases) {
     Str got = addressToAdd(c.typed);
     EXPECT_EQ(got.isNil() ? std::string("NIL") : got.str(), c.added ? c.added : "NIL") << c.typed;

@@ -140,7 +140,7 @@ ImportResult importOpmlOutlines(webDataNode& node, bool dontEdit, cJournaledInde
   ImportResult result;
   ImportCounts counts;
   walkOpmlOutlines(node, charset, [&](const OpmlFeedOutline& outline) {
-    Str address = unwrapFeedAddress(outline.address);
+    Str address = unwrapFeedAddress(Str(cleanAddress(outline.address.view())));
     AddUpdateResult first;
     const newsFeed* firstBefore = root.firstLoadedFeed;
     {

@@ -46,8 +46,8 @@ TEST_F(OpmlImport, WithoutEditingEachFeedIsNamedAndTagged) {
   // Alpha's "feed:" address is added as the address it wraps.
   std::string alpha = "feed:" + server.url("a.rss");
   opml("<outline text=\"News\"><outline type=\"rss\" text=\"Alpha\" xmlUrl=\"" + alpha +
-       "\"/></outline><outline text=\"news\"><outline type=\"rss\" title=\"Beta\" text=\"x\" xmlUrl=\"" +
-       server.url("b.rss") + "\"/><outline type=\"rss\" text=\"Gone\" xmlUrl=\"" + server.url("gone.rss") +
+       "\"/></outline><outline text=\"news\"><outline type=\"rss\" title=\"Beta\" text=\"x\" xmlUrl=\"\n  " +
+       server.url("b.rss") + " \"/><outline type=\"rss\" text=\"Gone\" xmlUrl=\"" + server.url("gone.rss") +
        "\"/><outline type=\"rss\" text=\"Dead\" xmlUrl=\"" + kDead + "\"/></outline>");
   withMain([&](cJournaledIndexedObjectSoupDatabase& db, newsRoot& root, MainLists& lists, UpdateWindowRecord& record) {
     bool quit = true;
@@ -76,6 +76,7 @@ TEST_F(OpmlImport, WithoutEditingEachFeedIsNamedAndTagged) {
     // New feeds join the chain at its front.
     EXPECT_EQ(names(root, *charset), (std::vector<std::string>{"Beta", "Alpha"}));
     EXPECT_EQ(chain(root)[1]->url.str(), server.url("a.rss"));
+    EXPECT_EQ(chain(root)[0]->url.str(), server.url("b.rss"));  // the blanks around it left out
     // The later folder's spelling is the one every feed keeps.
     for (newsFeed* f : chain(root)) EXPECT_EQ(f->tags.view(), ",news,");
     // The feeds that could not be added, each with its reason, in one

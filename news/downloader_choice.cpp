@@ -147,6 +147,19 @@ Str twitterUserNameFromURL(Text url) {
   return Str(name);
 }
 
+std::string cleanAddress(std::string_view address) {
+  const char* const blanks = " \t\r\n\f";
+  const size_t first = address.find_first_not_of(blanks);
+  if (first == std::string_view::npos) return {};
+  address = address.substr(first, address.find_last_not_of(blanks) - first + 1);
+  std::string out;
+  out.reserve(address.size());
+  for (const char c : address) {
+    if (c != '\t' && c != '\n' && c != '\r') out += c;
+  }
+  return out;
+}
+
 Str unwrapFeedAddress(Str url) {
   std::string_view u = url.view();
   if (u.size() < 5 || !equalsNoCase(u.substr(0, 5), "feed:")) return url;

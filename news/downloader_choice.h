@@ -21,6 +21,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+#include <string_view>
 
 #include "core/str.h"
 #include "database/soup_database.h"
@@ -91,6 +93,10 @@ DownloaderMade createDownloaderForURL(newsRoot& root, Text url, cHTTP* http, New
 // address names no user ("hashtag", "search", an empty name, the host
 // inside another word).
 Str twitterUserNameFromURL(Text url);
+// An address as a URL reads it (WHATWG URL): the blanks and line ends
+// around it left out, and every tab, CR and LF inside it (an address pasted
+// with its line end, or written across lines).
+std::string cleanAddress(std::string_view address);
 // The address a "feed:" address wraps: "feed:https://h/f" is
 // "https://h/f", "feed://h/f" is "http://h/f" (any case of "feed");
 // anything else is returned as it is, its scheme untouched.

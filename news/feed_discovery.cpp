@@ -306,14 +306,6 @@ std::string attributeText(std::string_view raw, const std::string& charset) {
 
 // Browsers drop white space around an address, and tabs and line breaks
 // inside it.
-std::string cleanAddress(std::string_view href) {
-  std::string out;
-  for (const char c : trimmed(href)) {
-    if (c != '\t' && c != '\n' && c != '\r') out += c;
-  }
-  return out;
-}
-
 }  // namespace
 
 CandidateScan collectFeedCandidates(std::string_view text, Text pageURL, std::string_view httpCharset,
