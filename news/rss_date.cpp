@@ -379,10 +379,15 @@ bigTime parseRssDate(Text text, int32_t length) {
 
 bigTime parseFeedDate(const Str& text) {
   if (text.isNil()) return kDateUnset;
+  // An ISO 8601 date begins with its year; an RFC 822 one mostly with its
+  // weekday, which the ISO reading need not look at.
   const std::string_view written = dateTextAsWritten(text.view());
-  const bigTime iso =
-      pTime::parseDateTimeISO8601(Text(written), kDateInvalid, static_cast<int32_t>(written.size()), 1, 0);
-  return iso != kDateInvalid ? iso : parseRssDate(text, 0);
+  if (!written.empty() && isDigit(written.front())) {
+    const bigTime iso =
+        pTime::parseDateTimeISO8601(Text(written), kDateInvalid, static_cast<int32_t>(written.size()), 1, 0);
+    if (iso != kDateInvalid) return iso;
+  }
+  return parseRssDate(text, 0);
 }
 
 std::string_view dateTextAsWritten(std::string_view text) {
