@@ -36,12 +36,13 @@ std::string_view schemeOf(std::string_view url) {
 }
 
 // What a Location makes of the short link: an http or https address, or NIL
-// (the link stays). A relative Location is resolved against the short link.
+// (the link stays). A relative Location is resolved against the short link
+// as the request that follows it is (RFC 3986), so "/go?u=http://x/" is a
+// path with a query, not an address.
 Str locationTarget(const Str& location, const Str& shortLink) {
-  std::string_view scheme = schemeOf(location.view());
-  Str target = scheme.empty() ? resolveRelativeURL(location, shortLink, false) : Str(location.view());
+  Str target = resolveReference(shortLink, location);
   if (target.isNil()) return target;
-  scheme = schemeOf(target.view());
+  const std::string_view scheme = schemeOf(target.view());
   if (!equalsNoCase(scheme, "http") && !equalsNoCase(scheme, "https")) return Str();
   return target;
 }

@@ -87,13 +87,16 @@ TEST_F(ShortLinks, TakesTheFirstRedirectOnly) {
     if (path == "h") return redirect(301, "/abc");
     if (path == "i") return redirect(301, "javascript:alert(1)");
     if (path == "j") return redirect(301, "file:///etc/passwd");
+    if (path == "k") return redirect(301, "/go?u=http://example.org/k");
+    if (path == "l") return redirect(302, "/x/../l2");
     return redirect(404, "");
   });
   const std::string base = server.url("");
   std::string long33 = server.url(std::string(33 - base.size(), 'x'));
   std::deque<newsItem> items =
       expand({server.url("a"), server.url("b"), server.url("c"), server.url("d"), server.url("e"), server.url("f"),
-              server.url("g"), server.url("h"), server.url("i"), server.url("j"), long33});
+              server.url("g"), server.url("h"), server.url("i"), server.url("j"), long33, server.url("k"),
+              server.url("l")});
   const char* expected[] = {"http://example.org/article-a", "https://example.org/b", "http://example.org/c",
                             "http://example.org/d", "http://example.org/e"};
   for (size_t i = 0; i < 5; ++i) {
@@ -103,12 +106,14 @@ TEST_F(ShortLinks, TakesTheFirstRedirectOnly) {
   // A relative Location is resolved against the short link; other schemes
   // and answers without a Location leave the link.
   EXPECT_EQ(items[7].link, base + "abc");
+  EXPECT_EQ(items[11].link, base + "go?u=http://example.org/k");
+  EXPECT_EQ(items[12].link, base + "l2");
   for (size_t i : {5u, 6u, 8u, 9u, 10u}) {
     EXPECT_EQ(items[i].link, i == 10 ? long33 : server.url(std::string(1, static_cast<char>('a' + i)))) << i;
     EXPECT_TRUE(items[i].statedLink.isNil()) << i;
   }
   server.stop();
-  EXPECT_EQ(server.connections(), 10);  // never the 33-character link
+  EXPECT_EQ(server.connections(), 12);  // never the 33-character link
 
   // A second expansion keeps the first short link.
   ConcurrentServer again([&](const std::string&) { return redirect(301, "http://example.org/final"); });
