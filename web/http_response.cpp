@@ -212,6 +212,16 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
       return true;
     }
     if (ended) {
+      // A length that is no number is refused in every answer that may
+      // have a body, a redirect's too, as libcurl refuses it over https
+      // (1xx, 204 and 304 answers have none, and their length is not read).
+      const bool bodyless = (status_ >= 100 && status_ <= 199) || status_ == 204 || status_ == 304;
+      if (!bodyless && contentLengthOf(headerLines_) == kUnreadableLength) {
+        headerFault_ = kUnreadableContentLength;
+        failWith(EPROTO);
+        out->result = -1;
+        return true;
+      }
       out->earlyBody.assign(inbox_, inboxPos_, std::string::npos);
       std::string().swap(inbox_);
       inboxPos_ = inboxScanned_ = 0;
