@@ -22,8 +22,11 @@
 //      or port sends no Authorization line and no user information; a 307
 //      or 308 that would send the POST body there fails (EACCES). A
 //      permanent move from https to http is followed but not recorded.
-//   4. A Content-Length outside 0..2^63-1 is unknown; the header lines
-//      together are held to kMaxHeaderBytes and kMaxHeaderLines (EMSGSIZE).
+//   4. A Content-Length outside 0..2^63-1 is unknown; a header line with
+//      its line end is held to kMaxHeaderLineBytes, the status line and
+//      the header lines with their ends to kMaxHeaderBytes (libcurl's
+//      limits, so both transports refuse the same answers), and the lines
+//      to kMaxHeaderLines (EMSGSIZE).
 //   5. A non-blocking request never treats "no data yet" as a failure:
 //      every step that finds nothing to read (or no room to send) answers
 //      0, unfinished, keeps what it read and resumes when data comes.
@@ -133,7 +136,8 @@ class cHTTP : public class_base {
   enum Protocol : uint8_t { kNone = 0, kHttp = 1, kHttps = 2, kFile = 3 };
 
   static constexpr int kMaxRedirects = 10;
-  static constexpr int64_t kMaxHeaderBytes = 1 << 20;  // all header lines together
+  static constexpr int64_t kMaxHeaderLineBytes = 100 * 1024 - 1;  // one line with its end
+  static constexpr int64_t kMaxHeaderBytes = 300 * 1024;  // the status line and all header lines
   static constexpr int kMaxHeaderLines = 1000;
   static constexpr int kDefaultIdleSeconds = 20;      // no byte for this long
   static constexpr int kDefaultWholeSeconds = 600;    // the whole request

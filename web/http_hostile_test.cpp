@@ -126,6 +126,12 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
       {"endless headers", {{kOk + manyLines(3000, 1000)}}, -1, EMSGSIZE, "", "the server's header lines are too long"},
       {"too many lines", {{kOk + manyLines(1001, 1) + "\r\nbody"}}, -1, EMSGSIZE, "", "header lines are too long"},
       {"1000 lines", {{kOk + manyLines(999, 1) + "\r\nbody"}}, 0, 0, "body", ""},
+      // libcurl's limits: a line of 100 KiB with its end, 300 KiB in all.
+      {"a line past 100 KiB", {{kOk + "X: " + std::string(110000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",
+       "header lines are too long"},
+      {"lines past 300 KiB", {{kOk + manyLines(35, 9000) + "\r\nbody"}}, -1, EMSGSIZE, "", "header lines are too long"},
+      {"long lines within", {{kOk + "X: " + std::string(100000, 'x') + "\r\n" + manyLines(20, 9000) + "\r\nbody"}}, 0,
+       0, "body", ""},
       {"one huge line", {{kOk + "X: " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",
        "header lines are too long"},
       {"huge status line", {{"HTTP/1.0 200 " + std::string(1100000, 'x') + "\r\n\r\nbody"}}, -1, EMSGSIZE, "",

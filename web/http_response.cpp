@@ -1,7 +1,7 @@
 // web/http_response.cpp - reading a response: the status line, the header
 // lines (ended by "\r\n", a bare "\n" or a bare "\r", across reads of any
-// size, within kMaxHeaderBytes and kMaxHeaderLines; a folded line is
-// refused) and the redirect
+// size, within kMaxHeaderLineBytes, kMaxHeaderBytes and kMaxHeaderLines; a
+// folded line is refused) and the redirect
 // target. Each step can stop when a non-blocking request finds no data and
 // go on from there at the next call.
 #include <algorithm>
@@ -90,7 +90,7 @@ bool cHTTP::statusLineStep() {
       if (eol && !(*eol == '\r' && eol + 1 == start + avail)) break;
       inboxScanned_ = eol ? static_cast<size_t>(eol - start) : avail;
       eol = nullptr;
-      if (static_cast<int64_t>(avail) > kMaxHeaderBytes) {
+      if (static_cast<int64_t>(avail) > kMaxHeaderLineBytes) {
         failWith(EMSGSIZE);
         break;
       }
@@ -102,6 +102,7 @@ bool cHTTP::statusLineStep() {
     const char* start = inbox_.data() + inboxPos_;
     const size_t avail = inbox_.size() - inboxPos_;
     const size_t length = eol ? static_cast<size_t>(eol - start) : avail;
+    if (eol && static_cast<int64_t>(length) + (*eol == '\r' ? 2 : 1) > kMaxHeaderLineBytes) failWith(EMSGSIZE);
     if (avail >= 12 && errorOverride_ != EMSGSIZE) {
       char line[13] = {};
       std::memcpy(line, start, 12);
@@ -176,6 +177,11 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
         }
         if (start[skip] == '\n') ++skip;
       }
+      if (static_cast<int64_t>(skip) > kMaxHeaderLineBytes) {
+        failWith(EMSGSIZE);
+        out->result = -1;
+        return true;
+      }
       inboxScanned_ = 0;
       std::string_view line(start, length);
       inboxPos_ += skip;
@@ -205,8 +211,9 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
         headerLines_.push_back(Str(line));
       }
     }
-    if (headerLines_.size() > static_cast<size_t>(kMaxHeaderLines) ||
-        headerBytes_ + (ended ? 0 : static_cast<int64_t>(inbox_.size() - inboxPos_)) > kMaxHeaderBytes) {
+    const auto pending = static_cast<int64_t>(ended ? 0 : inbox_.size() - inboxPos_);  // a line not ended yet
+    if (headerLines_.size() > static_cast<size_t>(kMaxHeaderLines) || pending > kMaxHeaderLineBytes ||
+        headerBytes_ + pending > kMaxHeaderBytes) {
       failWith(EMSGSIZE);
       out->result = -1;
       return true;
