@@ -168,8 +168,8 @@ TEST(FeedDate, ReadsEveryFormatAlike) {
       {"yesterday", kDateInvalid},               {"", kDateInvalid},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(parseFeedDate(Str(c.text)), c.unixSecond == kDateInvalid ? kDateInvalid : c.unixSecond - kUnixOf2000)
-        << c.text;
+    const bigTime want = c.unixSecond == kDateInvalid ? kDateInvalid : c.unixSecond - kUnixOf2000;
+    EXPECT_EQ(parseFeedDate(Str(c.text)), want) << c.text;
   }
   EXPECT_EQ(parseFeedDate(Str()), kDateUnset);
 }

@@ -137,7 +137,7 @@ class cHTTP : public class_base {
 
   static constexpr int kMaxRedirects = 10;
   static constexpr int64_t kMaxHeaderLineBytes = 100 * 1024 - 1;  // one line with its end
-  static constexpr int64_t kMaxHeaderBytes = 300 * 1024;  // the status line and all header lines
+  static constexpr int64_t kMaxHeaderBytes = 300 * 1024;          // the status line and all header lines
   static constexpr int kMaxHeaderLines = 1000;
   static constexpr int kDefaultIdleSeconds = 20;      // no byte for this long
   static constexpr int kDefaultWholeSeconds = 600;    // the whole request
@@ -361,7 +361,7 @@ class cHTTP : public class_base {
   std::unique_ptr<CurlTransfer> tls_;
   bool framingCut_ = false;  // the input ended inside a chunked body
   bool foldedHeader_ = false;  // a header line began with a blank
-  std::string headerFault_;     // why a header line or the stated length cannot be read
+  std::string headerFault_;    // why a header line or the stated length cannot be read
   // The header faults refused over both transports, in the words the
   // reason gives them (libcurl's own refusals are read into the same).
   static constexpr const char* kLineWithoutColon = "a line without a colon";

@@ -8,7 +8,8 @@ namespace bw {
 namespace {
 
 // The size at the start of a size line: hexadecimal digits up to ";" or
-// blanks; false when there are none, or other bytes, or too many.
+// blanks; false when there are none, or other bytes, or more than 16 digits
+// (libcurl's bound, leading zeros counted) or 60 bits.
 bool chunkSize(const std::string& line, uint64_t* size) {
   std::string_view text(line);
   if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
@@ -19,7 +20,7 @@ bool chunkSize(const std::string& line, uint64_t* size) {
     int digit = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10
               : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
     if (digit < 0) break;
-    if (value >> 56) return false;
+    if (i == 16 || value >> 56) return false;
     value = value * 16 + static_cast<uint64_t>(digit);
   }
   if (i == 0) return false;
@@ -54,8 +55,13 @@ ChunkedDecoder::Result ChunkedDecoder::feed(const char* in, size_t length, std::
         if (!lf) return kMore;
         ++pos;
         if (phase_ == kTrailer) {
-          // Trailer lines are dropped; an empty one ends the body.
-          if (line_.empty() || line_ == "\r") phase_ = kEnd;
+          // Trailer lines are dropped; an empty one ends the body, and one
+          // that is no field (no colon) is refused, as libcurl refuses it.
+          if (line_.empty() || line_ == "\r") {
+            phase_ = kEnd;
+          } else if (line_.find(':') == std::string::npos) {
+            phase_ = kFailed;
+          }
         } else if (!chunkSize(line_, &left_)) {
           phase_ = kFailed;
         } else {

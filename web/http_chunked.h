@@ -4,9 +4,10 @@
 //
 // Invariants:
 //   1. Bytes can be fed in pieces of any size, split anywhere.
-//   2. A size line longer than kMaxSizeLine, a size that is not hexadecimal
-//      or does not fit 60 bits, or data not followed by a line end is bad;
-//      after kBad or kDone nothing more is read.
+//   2. A size line longer than kMaxSizeLine, a size that is not hexadecimal,
+//      has more than 16 digits or does not fit 60 bits, data not followed by
+//      a line end, or a trailer line without a colon is bad; after kBad or
+//      kDone nothing more is read.
 #pragma once
 
 #include <cstddef>

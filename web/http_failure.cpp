@@ -145,7 +145,8 @@ std::string transportFailure(const HttpFailureFacts& f) {
     const std::string code = printable(*f.badStatusCode, 12);
     return "the server's answer has no valid status code" + (code.empty() ? "" : " (\"" + code + "\")");
   }
-  if (!f.headerFault.empty()) return "the server's header lines cannot be read (" + printable(f.headerFault) + ")";
+  if (!f.headerFault.empty())
+    return "the server's header lines cannot be read (" + printable(f.headerFault) + ")";
   switch (f.error) {
     case ETIMEDOUT: return timedOut(f);
     case EMSGSIZE: return "the server's header lines are too long";

@@ -102,7 +102,8 @@ bool cHTTP::statusLineStep() {
     const char* start = inbox_.data() + inboxPos_;
     const size_t avail = inbox_.size() - inboxPos_;
     const size_t length = eol ? static_cast<size_t>(eol - start) : avail;
-    if (eol && static_cast<int64_t>(length) + (*eol == '\r' ? 2 : 1) > kMaxHeaderLineBytes) failWith(EMSGSIZE);
+    const int64_t lineEndBytes = eol ? (*eol == '\r' ? 2 : 1) : 0;
+    if (eol && static_cast<int64_t>(length) + lineEndBytes > kMaxHeaderLineBytes) failWith(EMSGSIZE);
     if (avail >= 12 && errorOverride_ != EMSGSIZE) {
       char line[13] = {};
       std::memcpy(line, start, 12);

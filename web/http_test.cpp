@@ -190,7 +190,8 @@ TEST(HttpRequest, HeaderSplitAtEveryOffsetGivesTheSameLinesAndBody) {
     ASSERT_EQ(http.getStatus().status, 200);
     cHTTP::Header h = http.getHeader(256);
     ASSERT_EQ(h.result, 0);
-    EXPECT_EQ(h.lines, (StrChain{Str("A: 1"), Str("B-Long: two"), Str("C: three")}));  // a bare "\n" ends a line
+    // A bare "\n" ends a line.
+    EXPECT_EQ(h.lines, (StrChain{Str("A: 1"), Str("B-Long: two"), Str("C: three")}));
     EXPECT_EQ(http.infoStatusText(), Str("Fine"));
     std::string body = h.earlyBody;
     char buf[64];

@@ -178,6 +178,10 @@ int64_t cHTTP::tlsTransferEnded() {
       break;
     case CURLE_GOT_NOTHING:
       break;
+    case CURLE_BAD_FUNCTION_ARGUMENT:  // libcurl's word for a chunk it cannot read
+      if (!inBody || !says("chunk")) return 0;
+      error = EPROTO;
+      break;
     case CURLE_WEIRD_SERVER_REPLY:
       if (!inBody && statusLineRead_) {  // a header line curl refused
         headerFault_ = says("colon")            ? kLineWithoutColon
