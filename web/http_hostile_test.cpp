@@ -279,6 +279,7 @@ TEST(HostileServer, HeaderValuesAndStatusCodesAreReadAsHttpSays) {
       {"HTTP/1.1 301 Moved\r\nLocation: \t \r\n\r\n", -1, "", "", "redirected without saying where to"},
       {"HTTP/1.1 200 OK\r\nContent-Length: 2 \t\r\n\r\nok", 0, "", "", ""},
       {"HTTP/1.1 200\r\n\r\nok", 0, "", "", ""},
+      {"HTTP/1.2 200 OK\r\n\r\nok", -1, "", "", "the server's answer is not HTTP"},
       {"HTTP/1.0 599 Odd\r\n\r\n", cHTTP::kErrorStatus, "", "", "HTTP 599 Odd"},
       {"HTTP/1.1 000 OK\r\n\r\nok", -1, "", "", "no valid status code (\"000\")"},
       {"HTTP/1.1 $C8 OK\r\n\r\nok", -1, "", "", "no valid status code (\"$C8\")"},

@@ -105,9 +105,11 @@ bool cHTTP::statusLineStep() {
     const int64_t lineEndBytes = eol ? (*eol == '\r' ? 2 : 1) : 0;
     if (eol && static_cast<int64_t>(length) + lineEndBytes > kMaxHeaderLineBytes) failWith(EMSGSIZE);
     if (avail >= 12 && errorOverride_ != EMSGSIZE) {
+      // HTTP/1.0 or HTTP/1.1, as libcurl reads them: another version is
+      // no answer of ours over either transport.
       char line[13] = {};
       std::memcpy(line, start, 12);
-      line[7] = '1';
+      if (line[7] == '0') line[7] = '1';
       if (std::memcmp(line, "HTTP/1.1 ", 9) == 0) {
         code = statusCodeOf(std::string_view(start, length));
         if (code < 0) badStatusCode_ = codeField(std::string_view(start, length));
