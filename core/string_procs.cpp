@@ -135,6 +135,13 @@ Str trimWhiteSpace(Str s) {
   return Str::withCapacity(count, s.view().substr(static_cast<size_t>(start), static_cast<size_t>(count)));
 }
 
+std::string_view trimmedBlanks(std::string_view text) {
+  constexpr std::string_view kBlanks = " \t\r\n\f";
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
 void trimEnd(Str& s) {
   requireText(s.isNil(), "trimEnd", "string");
   int32_t length = s.length();

@@ -71,6 +71,9 @@ SplitResult splitLines(Text text);
 // leading or trailing white space; else a new string of exactly the trimmed
 // text (capacity 1 when nothing is left). NIL raises "EPU".
 Str trimWhiteSpace(Str s);
+// text without the ASCII blanks around it (space, tab, CR, LF and form
+// feed): the blanks an indented document or a pasted address holds.
+std::string_view trimmedBlanks(std::string_view text);
 // Removes trailing white space in place. NIL raises "EPU".
 void trimEnd(Str& s);
 // Removes leading white space in place. NIL raises "EPU".

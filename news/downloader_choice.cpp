@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "core/ascii_case.h"
+#include "core/string_procs.h"
 #include "news/news_config.h"
 #include "news/news_load.h"
 
@@ -148,10 +149,7 @@ Str twitterUserNameFromURL(Text url) {
 }
 
 std::string cleanAddress(std::string_view address) {
-  const char* const blanks = " \t\r\n\f";
-  const size_t first = address.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  address = address.substr(first, address.find_last_not_of(blanks) - first + 1);
+  address = trimmedBlanks(address);
   std::string out;
   out.reserve(address.size());
   for (const char c : address) {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "core/charset.h"
+#include "core/string_procs.h"
 #include "core/utf8.h"
 #include "news/downloader_choice.h"
 #include "news/feed_downloader.h"
@@ -42,13 +43,6 @@ bool startsNoCase(std::string_view text, std::string_view prefix) {
 
 bool equalsNoCase(std::string_view text, std::string_view lower) {
   return text.size() == lower.size() && startsNoCase(text, lower);
-}
-
-std::string_view trimmed(std::string_view s) {
-  const char* const blanks = " \t\r\n\f";
-  const size_t first = s.find_first_not_of(blanks);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(blanks) - first + 1);
 }
 
 // RFC 3986: a letter, then letters, digits, "+", "-" or ".", then ":".
@@ -253,17 +247,17 @@ bool relHoldsAlternate(std::string_view rel) {
 }
 
 bool isFeedType(std::string_view type) {
-  type = trimmed(type);
+  type = trimmedBlanks(type);
   return equalsNoCase(type, "application/rss+xml") || equalsNoCase(type, "application/atom+xml");
 }
 
 // The charset a "meta" tag declares: its charset, or the charset of the
 // content of an http-equiv Content-Type; "" when none.
 std::string metaCharset(const PageTag& meta) {
-  if (const std::string_view* charset = meta.find("charset")) return std::string(trimmed(*charset));
+  if (const std::string_view* charset = meta.find("charset")) return std::string(trimmedBlanks(*charset));
   const std::string_view* equiv = meta.find("http-equiv");
   const std::string_view* content = meta.find("content");
-  if (!equiv || !content || !equalsNoCase(trimmed(*equiv), "content-type")) return {};
+  if (!equiv || !content || !equalsNoCase(trimmedBlanks(*equiv), "content-type")) return {};
   return contentTypeCharset(*content);
 }
 
@@ -274,9 +268,9 @@ std::string declaredXmlEncoding(std::string_view text) {
   const std::string_view declaration = text.substr(0, text.find("?>"));
   const size_t at = declaration.find("encoding");
   if (at == std::string_view::npos) return {};
-  std::string_view rest = trimmed(declaration.substr(at + 8));
+  std::string_view rest = trimmedBlanks(declaration.substr(at + 8));
   if (rest.empty() || rest[0] != '=') return {};
-  rest = trimmed(rest.substr(1));
+  rest = trimmedBlanks(rest.substr(1));
   if (rest.empty() || (rest[0] != '"' && rest[0] != '\'')) return {};
   return std::string(rest.substr(1, rest.find(rest[0], 1) - 1));
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/string_procs.h"
 #include "web/url.h"
 
 namespace bw {
@@ -22,14 +23,6 @@ bool hasScheme(std::string_view text) {
   return false;
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
-
-std::string_view trimmed(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 }  // namespace
 
 Str feedLinkBase(const webDataNode& at, Text documentURL, const cEncoding& utf8) {
@@ -40,7 +33,7 @@ Str feedLinkBase(const webDataNode& at, Text documentURL, const cEncoding& utf8)
   }
   Str base = documentURL.isNil() ? Str() : Str(documentURL.view());
   for (auto b = bases.rbegin(); b != bases.rend(); ++b) {
-    const std::string_view text = trimmed(b->view());
+    const std::string_view text = trimmedBlanks(b->view());
     if (hasScheme(text)) {
       base = Str(text);
     } else if (!base.isNil()) {
@@ -53,7 +46,7 @@ Str feedLinkBase(const webDataNode& at, Text documentURL, const cEncoding& utf8)
 
 Str resolveFeedLink(Str link, const webDataNode& at, Text documentURL, const cEncoding& utf8) {
   if (link.isNil()) return link;
-  const std::string_view text = trimmed(link.view());
+  const std::string_view text = trimmedBlanks(link.view());
   // An absolute link is taken as written, but for the blanks around it,
   // which an indented attribute or element may hold.
   if (text.empty() || hasScheme(text)) {

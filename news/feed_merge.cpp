@@ -46,9 +46,6 @@ Str linkAndTitleKey(const Str& link, const Str& title, Str* earlierID) {
 
 namespace {
 
-// The blanks XML puts around a text when a document is indented.
-constexpr std::string_view kBlanks = " \t\n\r";
-
 // Whether an XML text holds what reading it changes: an escape, a CDATA
 // section or a CR.
 bool holdsMarkup(std::string_view v) {
@@ -412,14 +409,7 @@ void FeedMerge::adoptEarlierID(newsItem& item, const Str& earlierID) {
   if (same) item.uniqueID = copyString(earlierID);
 }
 
-std::string FeedMerge::idText(const Str& id) const {
-  std::string text = shown(id);
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string::npos) return std::string();
-  text.erase(text.find_last_not_of(kBlanks) + 1);
-  text.erase(0, first);
-  return text;
-}
+std::string FeedMerge::idText(const Str& id) const { return std::string(trimmedBlanks(shown(id))); }
 
 bool FeedMerge::adoptIdWrittenOtherwise(newsItem& item) {
   if (!decoder_) return false;

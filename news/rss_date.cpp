@@ -391,16 +391,11 @@ bigTime parseFeedDate(const Str& text) {
 }
 
 std::string_view dateTextAsWritten(std::string_view text) {
-  auto trimmed = [](std::string_view t) {
-    const size_t first = t.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos) return std::string_view();
-    return t.substr(first, t.find_last_not_of(" \t\r\n") - first + 1);
-  };
-  std::string_view inner = trimmed(text);
+  std::string_view inner = trimmedBlanks(text);
   if (!inner.starts_with("<![CDATA[")) return inner;
   inner.remove_prefix(9);
   if (inner.ends_with("]]>")) inner.remove_suffix(3);
-  return trimmed(inner);
+  return trimmedBlanks(inner);
 }
 
 Str& normaliseFeedURL(Str& url) {

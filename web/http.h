@@ -192,6 +192,7 @@ class cHTTP : public class_base {
     int32_t result = 0;
     StrChain lines;
     std::string earlyBody;  // body bytes read with the header lines
+    int64_t length = -1;    // the stated Content-Length (contentLengthOf), -1 for none or a bodyless answer
   };
   Header getHeader(int32_t bufSize);
 

@@ -163,8 +163,7 @@ cHTTP::Step cHTTP::driveStep() {
       chunked_ = protocol_ == kHttp && framed;
       state_ = kBodyReady;
       if (noBody) h.earlyBody.clear();
-      // (headerStep refused a length that cannot be read.)
-      bodyLength_ = noBody ? 0 : framed ? -1 : contentLengthOf(h.lines);
+      bodyLength_ = noBody ? 0 : framed ? -1 : h.length;
       bodyCount_ = bodyLength_;
       bodyBuffer_.assign(static_cast<size_t>(bufSize_), '\0');
       earlyBodyLength_ = static_cast<int64_t>(h.earlyBody.size());

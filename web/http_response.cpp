@@ -157,6 +157,7 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
     }
     file_.setPosition(0);
     out->lines = headerLines_;
+    out->length = size >= 0 ? size : -1;
     return true;
   }
   if (bufSize <= 0) bufSize = 4096;
@@ -226,7 +227,8 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
       // have a body, a redirect's too, as libcurl refuses it over https
       // (1xx, 204 and 304 answers have none, and their length is not read).
       const bool bodyless = (status_ >= 100 && status_ <= 199) || status_ == 204 || status_ == 304;
-      if (!bodyless && contentLengthOf(headerLines_) == kUnreadableLength) {
+      out->length = bodyless ? -1 : contentLengthOf(headerLines_);
+      if (out->length == kUnreadableLength) {
         headerFault_ = kUnreadableContentLength;
         failWith(EPROTO);
         out->result = -1;

@@ -242,26 +242,20 @@ TEST(HttpRequest, BodiesWithAndWithoutLength) {
 }
 
 TEST(HttpRequest, HostileContentLengthsAreUnknownOrChecked) {
-  // A length past 2^63 - 1 is unknown (the body ends with the connection);
-  // one that is no number is refused.
-  const struct {
-    const char* length;
-    int32_t result;
-  } lengths[] = {{"99999999999999999999", 0}, {"-7", -1}, {"abc", -1}};
   LoopbackServer server(
       [&](const std::string&, int i) {
-        if (i == 3) return Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 2000000000\r\n\r\nsmall"}};
-        if (i == 4) return Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\nsmall"}};
-        return Reply{{std::string("HTTP/1.0 200 OK\r\nContent-Length: ") + lengths[i < 0 ? 0 : i].length +
-                      "\r\n\r\nbody"}};
+        if (i == 1) return Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 2000000000\r\n\r\nsmall"}};
+        if (i == 2) return Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 99999999999\r\n\r\nsmall"}};
+        return Reply{{"HTTP/1.0 200 OK\r\nContent-Length: 99999999999999999999\r\n\r\nbody"}};
       },
-      5);
+      3);
   cHTTP http(nullptr);
-  for (const auto& l : lengths) {
-    Fetched f = fetch(http, server.url());
-    EXPECT_EQ(f.result, l.result) << l.length;
-    EXPECT_EQ(f.body, l.result == 0 ? "body" : "");
-  }
+  // Past 2^63 - 1 the length is unknown: the body ends with the connection
+  // (one that is no number is refused: the header tables).
+  Fetched unknown = fetch(http, server.url());
+  EXPECT_EQ(unknown.result, 0);
+  EXPECT_EQ(unknown.body, "body");
+  EXPECT_EQ(unknown.bodyLength, -1);
   // Short of what was announced: nothing reserved for it, and a failure.
   Fetched announced = fetch(http, server.url());
   EXPECT_EQ(announced.result, -1);
@@ -450,7 +444,6 @@ TEST(HeaderLines, FindValueAndNumber) {
       {{Str("X: 1")}, -1},
       {{Str("Content-Length: -7")}, kUnreadableLength},
       {{Str("Content-Length: ")}, kUnreadableLength},
-      {{Str("Content-Length: +")}, kUnreadableLength},
       {{Str("Content-Length: 12, 13")}, kUnreadableLength},
       {{Str("Content-Length: 12,")}, kUnreadableLength},
       {{Str("Content-Length: 12"), Str("Content-Length: 13")}, kUnreadableLength},
