@@ -7,8 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "core/charset.h"
 #include "core/string_procs.h"
 #include "core/utf8.h"
+#include "news/html_text.h"
 
 namespace bw {
 namespace {
@@ -52,21 +54,36 @@ bool titleTermMatches(std::string_view title, std::string_view term) {
 }
 
 // Lower-cases a text of the item once, when a term first needs it, into a
-// buffer kept for the next call (the filter runs once per listed item).
+// buffer kept for the next call (the filter runs once per listed item). The
+// title is matched as the lists show it (shownBy its feed): a stored title
+// that holds an escape, a CDATA section or markup is read through the
+// feed's format first, so "AT&T" finds "AT&amp;T".
 class LazyLower {
  public:
-  LazyLower(const Str& text, std::string& buffer) : text_(text), buffer_(buffer) {}
+  LazyLower(const Str& text, std::string& buffer, newsItem* shownBy = nullptr, newsFeed* feed = nullptr)
+      : text_(text), buffer_(buffer), item_(shownBy), feed_(feed) {}
   std::string_view get() {
     if (!done_) {
-      buffer_ = foldCaseUtf8(text_.view());
+      const bool read = item_ && feed_->docFormat && text_.view().find_first_of("&<") != std::string_view::npos;
+      buffer_ = foldCaseUtf8(read ? shown().view() : text_.view());
       done_ = true;
     }
     return buffer_;
   }
 
  private:
+  Str shown() const {
+    static const cEncodingUTF* utf8 = [] {
+      auto* e = new cEncodingUTF;
+      e->load("UTF-8");
+      return e;
+    }();
+    return feedTextForDisplay(*feed_->docFormat, utf8, text_, item_->titleFormat, false);
+  }
   const Str& text_;
   std::string& buffer_;
+  newsItem* item_;
+  newsFeed* feed_;
   bool done_ = false;
 };
 
@@ -127,7 +144,7 @@ bool matchNewsItemFilter(cJournaledIndexedObjectSoupDatabase& db, newsRoot* root
   }
 
   thread_local std::string titleBuffer, linkBuffer, tagsBuffer;
-  LazyLower title(item.title, titleBuffer), link(item.link, linkBuffer), tags(item.tags, tagsBuffer);
+  LazyLower title(item.title, titleBuffer, &item, &feed), link(item.link, linkBuffer), tags(item.tags, tagsBuffer);
   for (const Str& term : terms) {
     std::string_view t = term.view();
     bool matched = false;

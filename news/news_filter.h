@@ -4,7 +4,9 @@
 // Invariants:
 //   1. Terms are the Filter or Search text split at ","; the window gives
 //      them case-folded (foldCaseUtf8) and trimmed. The title, link and tags
-//      are case-folded the same way for the comparison.
+//      are case-folded the same way for the comparison; the title is taken
+//      as the lists show it (its escapes, CDATA sections and markup read
+//      through the feed's format), so a term matches the words a user sees.
 //   2. A Filter starts from shown and hides what matches; a Search (root
 //      terms, which then replace every feed's Filter) starts from hidden and
 //      shows what matches; "~" as the first term turns either around and as

@@ -94,6 +94,36 @@ TEST_F(NewsFilterTest, TermsHideAndShowAsTheLanguageSays) {
   EXPECT_FALSE(hidden(",x", "y only", true));  // an empty first term: starts from shown
 }
 
+TEST_F(NewsFilterTest, TitlesAreMatchedAsTheListShowsThem) {
+  // Stored titles keep their feed's escapes and CDATA sections; the words
+  // a user types are those the list shows.
+  struct {
+    const char* stored;
+    uint8_t format;
+    const char* terms;
+    bool hidden;
+  } cases[] = {
+      {"AT&amp;T results", kFormatPlainText, "at&t", true},
+      {"Q&amp;A: caf&#233; hours", kFormatDetect, "caf\xC3\xA9,nothing", true},
+      {"<![CDATA[Fish & Chips]]>", kFormatPlainText, "fish & chips", true},
+      {"It&#8217;s here", kFormatPlainText, "it\xE2\x80\x99s", true},
+      {"&lt;b&gt;Bold&lt;/b&gt; move", kFormatHTML, "bold", true},  // shown "*Bold* move"
+      {"&lt;b&gt;Bold&lt;/b&gt; move", kFormatHTML, "b", false},  // markup is no word
+      {"Why &lt;p&gt; tags matter", kFormatPlainText, "<p>", true},
+      {"AT&amp;T results", kFormatPlainText, "amp", false},
+  };
+  newsFeed feed;
+  feed.type = Str("RSS 2.0");
+  feed.docFormat = feedTypeToDocFormat(feed.type);
+  for (const auto& c : cases) {
+    newsItem item;
+    item.title = Str(c.stored);
+    item.titleFormat = c.format;
+    feed.setFilter(c.terms);
+    EXPECT_EQ(matchNewsItemFilter(*db, root.get(), item, feed), c.hidden) << c.stored << " / " << c.terms;
+  }
+}
+
 TEST(FoldCaseUtf8, LowersByTheUnicodeTablesAndKeepsWhatIsNotUtf8) {
   const std::pair<std::string, std::string> cases[] = {
       {"Hello WORLD 42", "hello world 42"},
