@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "social/base64.h"
+#include "core/base64.h"
 #include "social/oauth_verifier_test_support.h"
 #include "social/sha1.h"
 

@@ -10,7 +10,7 @@
 #include "core/exception.h"
 #include "core/string_procs.h"
 #include "platform/clock.h"
-#include "social/base64.h"
+#include "core/base64.h"
 #include "social/random_token.h"
 #include "social/sha1.h"
 

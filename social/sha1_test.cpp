@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/spawn.h"
-#include "social/base64.h"
+#include "core/base64.h"
 
 namespace bw {
 namespace {

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/base64.h"
 #include "core/exception.h"
 #include "core/ascii_case.h"
 #include "core/string_procs.h"
@@ -165,7 +166,7 @@ cHTTP::OpenResult cHTTP::open(Text scheme, Text host, Text path, int32_t port, T
   }
   std::optional<std::string> ascii = asciiHostName(host.nulView());
   host_ = Str(ascii ? *ascii : std::string(host.nulView()));
-  userInfo_ = protocol_ == kHttps && !userInfo.isNil() ? std::string(userInfo.nulView()) : std::string();
+  userInfo_ = protocol_ != kFile && !userInfo.isNil() ? std::string(userInfo.nulView()) : std::string();
   path_ = path.isNil() ? Str("") : copyString(path);
   port_ = port;
 
@@ -367,7 +368,7 @@ void cHTTP::buildRequestText(std::string_view path) {
   // server building links from it keeps us on its port.
   lines.push_back(port_ != -1 && port_ != 80 ? concatStrings("Host: ", host_, ":", Str(std::to_string(port_)))
                                              : concatStrings("Host: ", host_));
-  bool accept = false;
+  bool accept = false, authorization = false;
   if (!extraHeaders_.isNil()) {
     SplitResult extra = splitLines(extraHeaders_);
     for (Str& line : extra.chain) {
@@ -377,10 +378,19 @@ void cHTTP::buildRequestText(std::string_view path) {
       if (startsWithNoCase(line.view(), "Host:"))
         raise("EMU", "cHTTP.open(); headers cannot contain a Host: line");
       if (startsWithNoCase(line.view(), "Accept:")) accept = true;
+      if (startsWithNoCase(line.view(), "Authorization:")) authorization = true;
       lines.push_back(std::move(line));
     }
   }
   if (!accept) lines.push_back(Str("Accept: */*"));
+  // The address's user information as https sends it (startTls): Basic
+  // credentials when it names a user, unless the caller wrote its own
+  // Authorization line.
+  const auto [user, password] = credentials();
+  if (!user.empty() && !authorization) {
+    const std::string pair = user + ":" + password;
+    lines.push_back(concatStrings("Authorization: Basic ", base64encode(pair.data(), static_cast<int32_t>(pair.size()))));
+  }
   if (!userAgent_.isNil()) lines.push_back(concatStrings("User-Agent:", userAgent_));
   if (!postData_.isNil()) {
     char text[48];

@@ -55,6 +55,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/object.h"
@@ -163,8 +164,9 @@ class cHTTP : public class_base {
   // path without its leading "/"; port -1 for the default; safeSet NIL for
   // "_.-/&=". The scheme is read ignoring case; a host beyond ASCII goes
   // out in its IDNA form. userInfo ("name:password", percent-encoded as in
-  // a URL) is sent as Basic authorisation over https only: over http it is
-  // dropped, never sent in clear.
+  // a URL) is sent as Basic authorisation over both transports, as libcurl
+  // and browsers send it: the user gave it for that address (a caller's own
+  // Authorization line stands instead).
   OpenResult open(Text scheme, Text host, Text path, int32_t port, Text extraHeaders, Text postData,
                   int32_t timeout, bool nonBlocking, Text safeSet, bool useCaBundle, Text userInfo = nullptr);
   void close();
@@ -279,6 +281,9 @@ class cHTTP : public class_base {
   int32_t openHttp(int32_t port);
   int32_t openFile(std::string_view path);
   void buildRequestText(std::string_view path);
+  // The user and password of the address's user information, "%XX"
+  // escapes decoded (both empty when it has none).
+  std::pair<std::string, std::string> credentials() const;
   int32_t finishOpen(int32_t result);
   void resetResponse();
   // The two limits: no byte for idleLimit, the whole request wholeLimit.
@@ -341,7 +346,7 @@ class cHTTP : public class_base {
   Str userAgent_;
   Protocol protocol_ = kNone;
   Str host_;
-  std::string userInfo_;  // of an https request, for Basic authorisation
+  std::string userInfo_;  // of an http or https request, for Basic authorisation
   Str path_;          // of the request, for resolving a relative Location
   int32_t port_ = -1;
   Str extraHeaders_;

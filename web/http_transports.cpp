@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <tuple>
 
 #include "core/string_procs.h"
 #include "platform/dos_errors.h"
@@ -115,6 +116,12 @@ int32_t cHTTP::openTls() {
   return startTls();
 }
 
+std::pair<std::string, std::string> cHTTP::credentials() const {
+  const size_t colon = userInfo_.find(':');
+  const std::string_view info(userInfo_);
+  return {percentDecoded(info.substr(0, colon)), colon == std::string::npos ? "" : percentDecoded(info.substr(colon + 1))};
+}
+
 int32_t cHTTP::startTls() {
   const std::string_view path = path_.isNil() ? std::string_view() : path_.view();
   CurlRequest r;
@@ -126,11 +133,7 @@ int32_t cHTTP::startTls() {
     for (size_t i = 0; i < addresses_.size(); ++i) entry += (i ? "," : "") + addressText(addresses_[i]);
     r.resolve.push_back(std::move(entry));
   }
-  if (!userInfo_.empty()) {
-    const size_t colon = userInfo_.find(':');
-    r.user = percentDecoded(std::string_view(userInfo_).substr(0, colon));
-    if (colon != std::string::npos) r.password = percentDecoded(std::string_view(userInfo_).substr(colon + 1));
-  }
+  std::tie(r.user, r.password) = credentials();
   if (!userAgent_.isNil()) r.headers.push_back("User-Agent:" + userAgent_.str());
   r.post = !postData_.isNil();
   if (r.post) {

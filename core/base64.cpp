@@ -1,5 +1,5 @@
-// social/base64.cpp - base64encode.
-#include "social/base64.h"
+// core/base64.cpp - base64encode.
+#include "core/base64.h"
 
 #include <cstring>
 #include <string>

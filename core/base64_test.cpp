@@ -1,6 +1,6 @@
-// social/base64_test.cpp - base64encode: the RFC 4648 vectors, a digest's
+// core/base64_test.cpp - base64encode: the RFC 4648 vectors, a digest's
 // length and padding, high bytes, and no line breaks.
-#include "social/base64.h"
+#include "core/base64.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// social/base64.h - base64 encoding (RFC 4648 section 4: the standard
-// alphabet with "=" padding), as OAuth signatures are written.
+// core/base64.h - base64 encoding (RFC 4648 section 4: the standard
+// alphabet with "=" padding), as OAuth signatures and Basic credentials
+// are written.
 //
 // Invariants:
 //   1. The text of n bytes has ((n + 2) / 3) * 4 characters, capacity one
