@@ -336,7 +336,7 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
             return Reply{{"HTTP/1.0 302 F\r\nLocation: " + at + "@unreachable.invalid/\r\n\r\n"}};
           return Reply{{kOk + "\r\nok"}};
         },
-        6, false, https ? tls.maker() : test::StreamMaker());
+        8, false, https ? tls.maker() : test::StreamMaker());
     port = server.port();
     const std::string p = std::to_string(port);
     const struct {
@@ -345,6 +345,8 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
     } cases[] = {
         {scheme + "://user:pa%40ss@127.0.0.1:" + p + "/a", true},
         {scheme + "://alice:1@127.0.0.1:" + p + "/b", true},
+        {scheme + "://carol@127.0.0.1:" + p + "/f", true},  // a name alone: "carol:"
+        {scheme + "://:pw@127.0.0.1:" + p + "/g", true},    // no name: nothing sent
         {scheme + "://127.0.0.1:" + p + "@unreachable.invalid/c", false},
         {(https ? "HTTPS" : "Http") + std::string("://127.0.0.1:") + p + "/d", true},
         {scheme + "://127.0.0.1:" + p + "/r1", true},
@@ -358,16 +360,20 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
     }
     server.join();
     std::vector<std::string> wire = server.requests();
-    ASSERT_EQ(wire.size(), 6u);  // /a /b /d /r1 /e /r2: none went to 127.0.0.1 for the others
+    ASSERT_EQ(wire.size(), 8u);  // /a /b /f /g /d /r1 /e /r2: none went to 127.0.0.1 for the others
     for (const std::string& request : wire) {
       const size_t auth = request.find("Authorization: Basic ");
       const std::string path = request.substr(4, request.find(' ', 4) - 4);
       SCOPED_TRACE(path);
       EXPECT_NE(request.find("\r\nHost: 127.0.0.1:" + p + "\r\n"), std::string::npos) << request;
-      const std::string basic = path == "/a" ? "dXNlcjpwYUBzcw==" : path == "/b" ? "YWxpY2U6MQ==" : path == "/e" ? "Ym9iOnB3" : "";
+      const std::string basic = path == "/a"   ? "dXNlcjpwYUBzcw=="
+                                : path == "/b" ? "YWxpY2U6MQ=="
+                                : path == "/f" ? "Y2Fyb2w6"
+                                : path == "/e" ? "Ym9iOnB3"
+                                               : "";
       if (basic.empty()) {
         EXPECT_EQ(auth, std::string::npos) << request;
-      } else {  // "user:pa@ss", "alice:1", "bob:pw"
+      } else {  // "user:pa@ss", "alice:1", "carol:", "bob:pw"
         EXPECT_EQ(request.substr(auth + 21, request.find('\r', auth) - auth - 21), basic);
       }
     }
