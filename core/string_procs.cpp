@@ -136,10 +136,12 @@ Str trimWhiteSpace(Str s) {
 }
 
 std::string_view trimmedBlanks(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\r\n\f";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+  // A loop, not find_first_not_of: an update trims every item's date and
+  // links, which mostly have no blank at either end.
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
 void trimEnd(Str& s) {
