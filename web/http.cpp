@@ -389,7 +389,8 @@ void cHTTP::buildRequestText(std::string_view path) {
   const auto [user, password] = credentials();
   if (!user.empty() && !authorization) {
     const std::string pair = user + ":" + password;
-    lines.push_back(concatStrings("Authorization: Basic ", base64encode(pair.data(), static_cast<int32_t>(pair.size()))));
+    lines.push_back(
+        concatStrings("Authorization: Basic ", base64encode(pair.data(), static_cast<int32_t>(pair.size()))));
   }
   if (!userAgent_.isNil()) lines.push_back(concatStrings("User-Agent:", userAgent_));
   if (!postData_.isNil()) {

@@ -119,7 +119,8 @@ int32_t cHTTP::openTls() {
 std::pair<std::string, std::string> cHTTP::credentials() const {
   const size_t colon = userInfo_.find(':');
   const std::string_view info(userInfo_);
-  return {percentDecoded(info.substr(0, colon)), colon == std::string::npos ? "" : percentDecoded(info.substr(colon + 1))};
+  return {percentDecoded(info.substr(0, colon)),
+          colon == std::string::npos ? "" : percentDecoded(info.substr(colon + 1))};
 }
 
 int32_t cHTTP::startTls() {
