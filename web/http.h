@@ -282,7 +282,7 @@ class cHTTP : public class_base {
   int32_t openFile(std::string_view path);
   void buildRequestText(std::string_view path);
   // The user and password of the address's user information, "%XX"
-  // escapes decoded (both empty when it has none).
+  // escapes decoded, each up to a decoded NUL (both empty when it has none).
   std::pair<std::string, std::string> credentials() const;
   int32_t finishOpen(int32_t result);
   void resetResponse();

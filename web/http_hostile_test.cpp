@@ -336,7 +336,7 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
             return Reply{{"HTTP/1.0 302 F\r\nLocation: " + at + "@unreachable.invalid/\r\n\r\n"}};
           return Reply{{kOk + "\r\nok"}};
         },
-        8, false, https ? tls.maker() : test::StreamMaker());
+        9, false, https ? tls.maker() : test::StreamMaker());
     port = server.port();
     const std::string p = std::to_string(port);
     const struct {
@@ -347,6 +347,7 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
         {scheme + "://alice:1@127.0.0.1:" + p + "/b", true},
         {scheme + "://carol@127.0.0.1:" + p + "/f", true},  // a name alone: "carol:"
         {scheme + "://:pw@127.0.0.1:" + p + "/g", true},    // no name: nothing sent
+        {scheme + "://%00u:pw@127.0.0.1:" + p + "/h", true},  // a name ends at a NUL, as libcurl reads it
         {scheme + "://127.0.0.1:" + p + "@unreachable.invalid/c", false},
         {(https ? "HTTPS" : "Http") + std::string("://127.0.0.1:") + p + "/d", true},
         {scheme + "://127.0.0.1:" + p + "/r1", true},
@@ -360,7 +361,7 @@ TEST(HostileServer, UserInformationIsNeverTheHost) {
     }
     server.join();
     std::vector<std::string> wire = server.requests();
-    ASSERT_EQ(wire.size(), 8u);  // /a /b /f /g /d /r1 /e /r2: none went to 127.0.0.1 for the others
+    ASSERT_EQ(wire.size(), 9u);  // /a /b /f /g /h /d /r1 /e /r2: none went to 127.0.0.1 for the others
     for (const std::string& request : wire) {
       const size_t auth = request.find("Authorization: Basic ");
       const std::string path = request.substr(4, request.find(' ', 4) - 4);

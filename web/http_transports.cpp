@@ -117,10 +117,14 @@ int32_t cHTTP::openTls() {
 }
 
 std::pair<std::string, std::string> cHTTP::credentials() const {
+  // Each ends at a decoded NUL, as libcurl takes them (C strings).
+  auto decoded = [](std::string_view part) {
+    std::string text = percentDecoded(part);
+    return text.substr(0, text.find('\0'));
+  };
   const size_t colon = userInfo_.find(':');
   const std::string_view info(userInfo_);
-  return {percentDecoded(info.substr(0, colon)),
-          colon == std::string::npos ? "" : percentDecoded(info.substr(colon + 1))};
+  return {decoded(info.substr(0, colon)), colon == std::string::npos ? "" : decoded(info.substr(colon + 1))};
 }
 
 int32_t cHTTP::startTls() {
