@@ -116,8 +116,19 @@ std::string shellSummaryLine(const ShellUpdateSummary& s) {
   return line + ".";
 }
 
+std::string withoutPassword(std::string_view url) {
+  const size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const size_t start = scheme + 3;
+  const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+  const size_t at = authority.rfind('@');
+  const size_t colon = authority.substr(0, at == std::string_view::npos ? 0 : at).find(':');
+  if (colon == std::string_view::npos) return std::string(url);
+  return std::string(url.substr(0, start + colon + 1)) + "***" + std::string(url.substr(start + at));
+}
+
 std::string shellFailureLine(std::string_view name, std::string_view url, const AddUpdateResult& result) {
-  std::string line = "Failed to update \"" + printableLine(name) + "\" (" + printableLine(url) +
+  std::string line = "Failed to update \"" + printableLine(name) + "\" (" + printableLine(withoutPassword(url)) +
                      "): " + printableLine(result.failure);
   if (!result.badDocument.empty()) {
     line += " (the document was kept in " + printableLine(result.badDocument) + ")";

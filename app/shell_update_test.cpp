@@ -78,6 +78,21 @@ TEST_F(ShellReport, OnATerminalProgressIsOneLineClearedBeforeEachFailure) {
             "/data/BadNewsFeed_1)\n");
 }
 
+TEST(ShellFailureLine, AnAddressShowsNoPassword) {
+  const struct {
+    const char* url;
+    const char* shown;
+  } cases[] = {
+      {"http://u:p%40ss@h:81/f?a=b@c", "http://u:***@h:81/f?a=b@c"},
+      {"https://a:b:c@h/", "https://a:***@h/"},
+      {"http://u@h/x:y@z", "http://u@h/x:y@z"},  // no password; the path's "@" is no user information
+      {"http://h:8080/p", "http://h:8080/p"},
+      {"http://a@b:c@h/", "http://a@b:***@h/"},  // the last "@" ends the user information
+      {"not an address", "not an address"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(withoutPassword(c.url), c.shown) << c.url;
+}
+
 // A second Ctrl-C, after the one that ended the update: everything is
 // written and the database closed, but neither defragmented nor backed up.
 TEST_F(ShellReport, ASecondCtrlCEndsTheRunAfterTheFlush) {
