@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <utility>
 
 #include "app/app_test_support.h"
 #include "platform/dos_env.h"
@@ -79,10 +80,8 @@ TEST_F(ShellReport, OnATerminalProgressIsOneLineClearedBeforeEachFailure) {
 }
 
 TEST(ShellFailureLine, AnAddressShowsNoPassword) {
-  const struct {
-    const char* url;
-    const char* shown;
-  } cases[] = {
+  // An address and how the line shows it.
+  const std::pair<const char*, const char*> cases[] = {
       {"http://u:p%40ss@h:81/f?a=b@c", "http://u:***@h:81/f?a=b@c"},
       {"https://a:b:c@h/", "https://a:***@h/"},
       {"http://u@h/x:y@z", "http://u@h/x:y@z"},  // no password; the path's "@" is no user information
@@ -90,7 +89,7 @@ TEST(ShellFailureLine, AnAddressShowsNoPassword) {
       {"http://a@b:c@h/", "http://a@b:***@h/"},  // the last "@" ends the user information
       {"not an address", "not an address"},
   };
-  for (const auto& c : cases) EXPECT_EQ(withoutPassword(c.url), c.shown) << c.url;
+  for (const auto& [url, shown] : cases) EXPECT_EQ(withoutPassword(url), shown) << url;
 }
 
 // A second Ctrl-C, after the one that ended the update: everything is
