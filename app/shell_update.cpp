@@ -13,6 +13,7 @@
 #include "core/system_charset.h"
 #include "news/seen_times.h"
 #include "platform/dos_env.h"
+#include "web/url.h"
 
 namespace bw {
 namespace {
@@ -119,12 +120,12 @@ std::string shellSummaryLine(const ShellUpdateSummary& s) {
 std::string withoutPassword(std::string_view url) {
   const size_t scheme = url.find("://");
   if (scheme == std::string_view::npos) return std::string(url);
+  // The user information ends where the URL reader starts the host.
   const size_t start = scheme + 3;
-  const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
-  const size_t at = authority.rfind('@');
-  const size_t colon = authority.substr(0, at == std::string_view::npos ? 0 : at).find(':');
+  const size_t host = findURLHost(url, start).start;
+  const size_t colon = host > start ? url.substr(start, host - 1 - start).find(':') : std::string_view::npos;
   if (colon == std::string_view::npos) return std::string(url);
-  return std::string(url.substr(0, start + colon + 1)) + "***" + std::string(url.substr(start + at));
+  return std::string(url.substr(0, start + colon + 1)) + "***" + std::string(url.substr(host - 1));
 }
 
 std::string shellFailureLine(std::string_view name, std::string_view url, const AddUpdateResult& result) {

@@ -82,6 +82,15 @@ bool isUtf8Encoding(const cEncoding& encoding) {
          charsetNamesEqual(encoding.infoName().view(), "UTF-8");
 }
 
+const cEncoding& sharedUtf8Encoding() {
+  static const cEncodingUTF* encoding = [] {
+    auto* e = new cEncodingUTF;
+    e->load("UTF-8");
+    return e;
+  }();
+  return *encoding;
+}
+
 bool charsetNamesEqual(std::string_view a, std::string_view b) {
   return equalsNoCase(a, b);
 }

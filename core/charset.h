@@ -129,6 +129,10 @@ int32_t windows1252ToUnicode(uint8_t byte);
 // no conversion to or from UTF-8.
 bool isUtf8Encoding(const cEncoding& encoding);
 
+// One loaded UTF-8 encoding for the whole process, made at its first use
+// and never ended: the target of readers that take every text into UTF-8.
+const cEncoding& sharedUtf8Encoding();
+
 // True when two charset names are equal ignoring ASCII case.
 bool charsetNamesEqual(std::string_view a, std::string_view b);
 

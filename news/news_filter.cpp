@@ -73,12 +73,7 @@ class LazyLower {
 
  private:
   Str shown() const {
-    static const cEncodingUTF* utf8 = [] {
-      auto* e = new cEncodingUTF;
-      e->load("UTF-8");
-      return e;
-    }();
-    return feedTextForDisplay(*feed_->docFormat, utf8, text_, item_->titleFormat, false);
+    return feedTextForDisplay(*feed_->docFormat, &sharedUtf8Encoding(), text_, item_->titleFormat, false);
   }
   const Str& text_;
   std::string& buffer_;

@@ -21,14 +21,7 @@ constexpr std::array<std::string_view, 12> kMonthNames = {"Jan", "Feb", "Mar", "
                                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // The UTF-8 target every text is read into.
-const cEncoding& utf8() {
-  static const cEncodingUTF* encoding = [] {
-    auto* e = new cEncodingUTF;
-    e->load("UTF-8");
-    return e;
-  }();
-  return *encoding;
-}
+const cEncoding& utf8() { return sharedUtf8Encoding(); }
 
 // Raw from a UTF-8 document the getter copies the bytes: they are taken
 // here without its checks, the same bytes and capacity.
