@@ -216,6 +216,11 @@ TEST(HostileServer, EachFailsHonestlyOrReadsRight) {
        "", "the server's header lines cannot be read (a line without a colon)"},
       {"NUL in a line", {{kOk + std::string("X: a\0b\r\nContent-Length: 4\r\n\r\nbody", 33)}}, -1, EPROTO, "",
        "(a line holding a NUL byte)"},
+      // The first faulty line names the fault, as libcurl reads them.
+      {"a length, then a NUL", {{kOk + std::string("Content-Length: x\r\nX: a\0b\r\n\r\nbody", 33)}}, -1, EPROTO,
+       "", "(a Content-Length that is not one number)"},
+      {"a length, then a fold", {{kOk + std::string("Content-Length: x\r\nX: a\r\n b\r\n\r\nbody")}}, -1,
+       EPROTO, "", "(a Content-Length that is not one number)"},
       {"closed at once", {{}, 0, true}, -1, 0, "", "the server 127.0.0.1 closed the connection without answering"},
       {"stall after headers", {{kOk + std::string("\r\npartial")}, 0, true, 1300}, -1, ETIMEDOUT, "",
        "the server sent nothing for 1 s"},

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ascii_case.h"
 #include "core/exception.h"
 #include "core/string_procs.h"
 #include "web/http.h"
@@ -161,6 +162,7 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
     return true;
   }
   if (bufSize <= 0) bufSize = 4096;
+  auto bodyless = [this] { return (status_ >= 100 && status_ <= 199) || status_ == 204 || status_ == 304; };
   for (;;) {
     bool ended = false;
     while (inboxPos_ < inbox_.size()) {
@@ -213,6 +215,17 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
         return true;
       } else {
         headerLines_.push_back(Str(line));
+        // A length that is no number is refused at its line, as libcurl
+        // refuses it, in every answer that may have a body, a redirect's
+        // too (1xx, 204 and 304 answers have none, and their length is not
+        // read): a fault on a later line does not name the answer instead.
+        if (!bodyless() && startsWithNoCase(line, "Content-Length:") &&
+            contentLengthOf(headerLines_) == kUnreadableLength) {
+          headerFault_ = kUnreadableContentLength;
+          failWith(EPROTO);
+          out->result = -1;
+          return true;
+        }
       }
     }
     const auto pending = static_cast<int64_t>(ended ? 0 : inbox_.size() - inboxPos_);  // a line not ended yet
@@ -223,17 +236,7 @@ bool cHTTP::headerStep(int32_t bufSize, Header* out) {
       return true;
     }
     if (ended) {
-      // A length that is no number is refused in every answer that may
-      // have a body, a redirect's too, as libcurl refuses it over https
-      // (1xx, 204 and 304 answers have none, and their length is not read).
-      const bool bodyless = (status_ >= 100 && status_ <= 199) || status_ == 204 || status_ == 304;
-      out->length = bodyless ? -1 : contentLengthOf(headerLines_);
-      if (out->length == kUnreadableLength) {
-        headerFault_ = kUnreadableContentLength;
-        failWith(EPROTO);
-        out->result = -1;
-        return true;
-      }
+      out->length = bodyless() ? -1 : contentLengthOf(headerLines_);
       out->earlyBody.assign(inbox_, inboxPos_, std::string::npos);
       std::string().swap(inbox_);
       inboxPos_ = inboxScanned_ = 0;
