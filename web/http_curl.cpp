@@ -10,32 +10,18 @@
 #include <cstring>
 #include <mutex>
 
+#include <sys/socket.h>
+
 namespace bw {
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-std::once_flag gCurlReady;
-
-// The status code of a status line "HTTP/x.y nnn ...", else 0.
-int statusOfLine(std::string_view line) {
-  if (line.size() < 12 || line.substr(0, 5) != "HTTP/") return 0;
-  size_t space = line.find(' ');
-  if (space == std::string_view::npos || space + 4 > line.size()) return 0;
-  int code = 0;
-  for (size_t i = space + 1; i < space + 4; ++i) {
-    if (line[i] < '0' || line[i] > '9') return 0;
-    code = code * 10 + (line[i] - '0');
-  }
-  return code;
-}
 
 // The connections, TLS sessions and name lookups that one thread's
 // transfers share: a request to a host that an earlier request of the
 // thread left a kept-alive connection to goes over that connection, with
 // no new TCP and TLS handshake, and a new connection resumes the TLS
 // session. One per thread, as libcurl shares connections within a thread
-// only; a cHTTP runs on the thread that opened it.
+// only; a cHTTP runs on the thread that opened it. Each transfer holds the
+// share it started with, so a share the thread gives up (dropShare) ends,
+// closing its connections, with the last transfer that uses it.
 class ThreadShare {
  public:
   ThreadShare() : share_(curl_share_init()) {
@@ -55,9 +41,46 @@ class ThreadShare {
   CURLSH* share_;
 };
 
-CURLSH* threadShare() {
-  thread_local ThreadShare share;
-  return share.get();
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::once_flag gCurlReady;
+
+// The status code of a status line "HTTP/x.y nnn ...", else 0.
+int statusOfLine(std::string_view line) {
+  if (line.size() < 12 || line.substr(0, 5) != "HTTP/") return 0;
+  size_t space = line.find(' ');
+  if (space == std::string_view::npos || space + 4 > line.size()) return 0;
+  int code = 0;
+  for (size_t i = space + 1; i < space + 4; ++i) {
+    if (line[i] < '0' || line[i] > '9') return 0;
+    code = code * 10 + (line[i] - '0');
+  }
+  return code;
+}
+
+std::shared_ptr<ThreadShare>& threadShareSlot() {
+  thread_local std::shared_ptr<ThreadShare> share;
+  return share;
+}
+
+std::shared_ptr<ThreadShare> threadShare() {
+  std::shared_ptr<ThreadShare>& share = threadShareSlot();
+  if (!share) share = std::make_shared<ThreadShare>();
+  return share;
+}
+
+// The thread's later transfers take a new share when share is its current one.
+void dropShare(const std::shared_ptr<ThreadShare>& share) {
+  if (threadShareSlot() == share) threadShareSlot().reset();
+}
+
+// Whether bytes wait on a socket whose answer came whole (a close by the
+// server is none: curl finds that connection dead before it reuses it).
+bool inputWaits(curl_socket_t fd) {
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
 }
 
 }  // namespace
@@ -78,7 +101,8 @@ std::unique_ptr<CurlTransfer> CurlTransfer::start(const CurlRequest& request) {
   if (!t->multi_ || !t->easy_) return nullptr;
   CURL* e = t->easy_;
   curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
-  if (CURLSH* share = threadShare()) curl_easy_setopt(e, CURLOPT_SHARE, share);
+  t->share_ = threadShare();
+  if (t->share_->get()) curl_easy_setopt(e, CURLOPT_SHARE, t->share_->get());
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "https");
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
@@ -245,6 +269,16 @@ void CurlTransfer::action(int fd, int events) {
     errorText_ = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(msg->data.result);
     long osError = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osError) == CURLE_OK) osError_ = static_cast<int>(osError);
+    // A kept connection on which bytes wait that no answer claimed (a body
+    // sent with a 204 or beyond a stated length of 0) would hand them to the
+    // next request as its answer; over http every request has a connection
+    // of its own. The thread's later transfers start on a new share, and
+    // this one closes the connection when its last transfer ends.
+    curl_socket_t kept = CURL_SOCKET_BAD;
+    if (curl_easy_getinfo(easy_, CURLINFO_ACTIVESOCKET, &kept) == CURLE_OK && kept != CURL_SOCKET_BAD &&
+        inputWaits(kept)) {
+      dropShare(share_);
+    }
   }
 }
 

@@ -16,7 +16,8 @@
 //      whose answer came whole and that the server keeps alive stays open
 //      for the thread's next transfer to the same host and port (libcurl
 //      closes it when idle too long or beyond its cache); any other
-//      connection closes with the transfer.
+//      connection closes with the transfer, and so does a kept one on
+//      which bytes wait that no answer claimed.
 //   3. curl follows no redirect, decodes no content encoding and speaks
 //      HTTP/1.1 to the https scheme only. An answer whose header lines
 //      name a coding other than one "chunked" transfer coding, or that has
@@ -48,6 +49,8 @@ struct CurlRequest {
   // the caller; curl then looks up nothing itself.
   std::vector<std::string> resolve;
 };
+
+class ThreadShare;
 
 class CurlTransfer {
  public:
@@ -90,6 +93,7 @@ class CurlTransfer {
   void action(int fd, int events);
   void noteCodings(std::string_view line);
 
+  std::shared_ptr<ThreadShare> share_;  // ends after the easy handle (the destructor's body)
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;

@@ -481,6 +481,27 @@ TEST(HostileServer, KeptHttpsConnectionsThatTheServerClosedAreNotReused) {
   EXPECT_EQ(server.requests().size(), 3u);
 }
 
+// Bytes sent beyond a stated length of 0 belong to no answer: the redirect
+// that left them on its kept connection is followed over a new one, over
+// https as over http, and its target's answer is read.
+TEST(HostileServer, BytesNoAnswerClaimedNeverReachTheNextRequest) {
+  test::TlsStreams tls;
+  ASSERT_TRUE(tls.ready());
+  test::CurlCaBundle trusted(tls.certificate());
+  const std::string moved = "HTTP/1.1 301 Moved\r\nLocation: /b\r\nContent-Length: 0\r\n\r\n" + std::string(20000, 'x');
+  overBothTransports(tls, "stray bytes", [&](bool nonBlocking, bool, test::StreamMaker streams) {
+    LoopbackServer server(
+        [&](const std::string&, int index) {
+          if (index == 0) return Reply{{moved}, 0, true, 300};
+          return Reply{{"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nbody"}};
+        },
+        2, false, streams);
+    Outcome o = fetch(server.url("a"), 2, nonBlocking);
+    EXPECT_EQ(o.result, 0) << o.why;
+    EXPECT_EQ(o.body, "body");
+  });
+}
+
 // The error status reaches the download procedures as -6 with the status.
 TEST(HostileServer, DownloadsReportTheErrorStatus) {
   LoopbackServer server(Reply{{"HTTP/1.0 410 Gone\r\n\r\nerror page"}}, 1);
