@@ -152,12 +152,6 @@ std::unique_ptr<webDataFormat> feedTypeToDocFormat(const Str& type) {
   raise("BUG", "feedTypeToDocFormat(); unknown type");
 }
 
-namespace {
-
-// A stored XML text with each CDATA section's content written escaped, as a
-// feed that escapes the same words stores them: decoded, a section's
-// content is text up to its first "]]>" ("<![CDATA[" in it included), and
-// the two ways of writing a text read alike.
 std::string cdataSectionsEscaped(std::string_view text) {
   std::string out;
   out.reserve(text.size() + text.size() / 8);
@@ -180,7 +174,6 @@ std::string cdataSectionsEscaped(std::string_view text) {
   }
 }
 
-}  // namespace
 
 Str convertFeedText(webDataFormat& docFormat, const cEncoding* charset, Text text, bool noDecode,
                     bool nilIfUnchanged) {

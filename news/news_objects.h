@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "core/charset.h"
 #include "core/str.h"
@@ -282,6 +283,11 @@ const TranslateEntry* twitterEscapeTable();
 // a single-byte charset.
 Str convertFeedText(webDataFormat& docFormat, const cEncoding* charset, Text text, bool noDecode,
                     bool nilIfUnchanged);
+// A stored XML text with each CDATA section's content written escaped, as a
+// feed that escapes the same words stores them: decoded, a section's
+// content is text up to its first "]]>" ("<![CDATA[" in it included), and
+// the two ways of writing a text read alike.
+std::string cdataSectionsEscaped(std::string_view text);
 // The user's text (in charset) in the feed's encoding, '?' for what cannot
 // be mapped; NIL for NIL.
 Str feedTextToFeedEncoding(const cEncoding& charset, const cEncoding& encoding, Text text, bool nilIfUnchanged);

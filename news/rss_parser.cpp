@@ -32,11 +32,15 @@ Str displayText(Str text) {
 }
 
 // A channel text stored as display text; HTML written into it unescaped is
-// read as the markup it is.
+// read as the markup it is. A CDATA section is stored as its escaped twin,
+// so a name written either way is judged and shown alike (a section read as
+// HTML would lose its line ends and a "<![CDATA[" written inside it).
 Str channelDisplayText(webDataNode* node, const cEncoding& utf8) {
   FeedElementText t = feedElementText(node, utf8);
-  if (!t.markup) return displayText(std::move(t.text));
-  return prepareTextForDisplay(std::move(t.text), kFormatXHTML, false, true);
+  if (t.markup) return prepareTextForDisplay(std::move(t.text), kFormatXHTML, false, true);
+  if (!t.text.isNil() && t.text.view().find("<![CDATA[") != std::string_view::npos)
+    t.text = Str(cdataSectionsEscaped(t.text.view()));
+  return displayText(std::move(t.text));
 }
 
 // A text element of an item and its format: detect, or XHTML when the feed

@@ -216,6 +216,8 @@ TEST_F(RssParser, TitlesNamingTagsKeepTheirWords) {
       {"<![CDATA[Use <br>]]> &lt;/p&gt;", "Use", false},
       {"<![CDATA[A <![CDATA[ B]]>", "A <![CDATA[ B", true},
       {"<![CDATA[<![CDATA[ Hello ]]]]><![CDATA[>]]>", "<![CDATA[ Hello ]]>", true},
+      {"<![CDATA[Two  spaces\nand <p> a line]]>", "Two  spaces\nand <p> a line", true},
+      {"<![CDATA[<p> <![CDATA[ inside]]>", "<p> <![CDATA[ inside", true},
       {"<b>Bold</b> news", "*Bold* news", false},
       {"Real <br/> break", "Real\nbreak", false},
   };
