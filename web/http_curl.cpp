@@ -226,6 +226,7 @@ void CurlTransfer::noteCodings(std::string_view line) {
 // transfer ends at it.
 int CurlTransfer::onDebug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
   auto* t = static_cast<CurlTransfer*>(self);
+  if (type == CURLINFO_TEXT && std::string_view(data, size).starts_with("Excess found")) t->excess_ = true;
   if (type != CURLINFO_HEADER_IN || t->headerEnded_ || t->folded_ || size == 0) return 0;
   if (data[0] == ' ' || data[0] == '\t') {
     t->folded_ = true;
@@ -270,13 +271,14 @@ void CurlTransfer::action(int fd, int events) {
     long osError = 0;
     if (curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osError) == CURLE_OK) osError_ = static_cast<int>(osError);
     // A kept connection on which bytes wait that no answer claimed (a body
-    // sent with a 204 or beyond a stated length of 0) would hand them to the
-    // next request as its answer; over http every request has a connection
-    // of its own. The thread's later transfers start on a new share, and
+    // sent with a 204 or 304 or beyond a stated length of 0), on its socket
+    // or found by curl beyond the answer, would hand them to the next
+    // request as its answer; over http every request has a connection of
+    // its own. The thread's later transfers start on a new share, and
     // this one closes the connection when its last transfer ends.
     curl_socket_t kept = CURL_SOCKET_BAD;
-    if (curl_easy_getinfo(easy_, CURLINFO_ACTIVESOCKET, &kept) == CURLE_OK && kept != CURL_SOCKET_BAD &&
-        inputWaits(kept)) {
+    if (excess_ || (curl_easy_getinfo(easy_, CURLINFO_ACTIVESOCKET, &kept) == CURLE_OK && kept != CURL_SOCKET_BAD &&
+                    inputWaits(kept))) {
       dropShare(share_);
     }
   }

@@ -108,6 +108,7 @@ class CurlTransfer {
   int transferCodings_ = 0;   // the transfer codings the block names
   bool refusedCoding_ = false;  // it names one cHTTP does not read
   bool folded_ = false;       // a header line began with a blank
+  bool excess_ = false;       // curl found bytes beyond the answer
   bool finished_ = false;
   bool connected_ = false;
   int32_t code_ = 0;
