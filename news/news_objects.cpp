@@ -7,6 +7,7 @@
 
 #include "core/exception.h"
 #include "core/unicode.h"
+#include "news/html_text.h"
 #include "news/news_load.h"
 #include "web/control_chars.h"
 #include "web/json_reader.h"
@@ -63,6 +64,13 @@ void newsFeed::setSoup(cJournaledIndexedObjectSoupDatabase* database) {
 const Str& newsFeed::infoName(const cEncoding* charset) {
   if (nameCache.isNil() && docFormat) {
     nameCache = convertFeedText(*docFormat, charset, userName.isNil() ? title : userName, false, false);
+    // The feed's title was trimmed as stored, where a reference to white
+    // space ("&#160;") is no white space yet: trimmed again as read, it
+    // shows as the same title with the character written.
+    if (userName.isNil() && !nameCache.isNil()) {
+      const cEncoding* target = charset ? charset : docFormat->infoDefaultCharset();
+      trimDisplayText(nameCache, !target || isUtf8Encoding(*target));
+    }
   }
   return nameCache;
 }

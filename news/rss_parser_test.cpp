@@ -194,6 +194,7 @@ TEST_F(RssParser, TitlesNamingTagsKeepTheirWords) {
       {"Tom &amp; Jerry", "Tom & Jerry", true},
       {"5 &lt; 7 &amp;&amp; 7 &gt; 5", "5 < 7 && 7 > 5", true},
       {"Caf&#233; &#x26; bar", "Caf\xc3\xa9 & bar", true},
+      {"&#160;Caf&#233;&#xA0;", "Caf\xc3\xa9", true},
       {"&amp;lt;p&amp;gt; twice escaped", "<p> twice escaped", true},
       {"<![CDATA[Fish & chips]]>", "Fish & chips", true},
       {"<![CDATA[5 < 7]]>", "5 < 7", true},
