@@ -11,6 +11,7 @@
 #include "gui/gui_list.h"
 #include "news/feed_failure.h"
 #include "news/feed_tags.h"
+#include "news/html_text.h"
 
 namespace bw {
 namespace {
@@ -34,10 +35,14 @@ cEncodingUTF utf8Encoding() {
   return utf8;
 }
 
-// A stored text of the feed for display ("" where the feed has none).
+// A stored text of the feed for display ("" where the feed has none). A
+// text is trimmed as read, as the feed's name is: an Atom feed stores its
+// texts as written, and a reference to a blank is none until decoded.
 Str shown(newsFeed& feed, const cEncoding& charset, const Str& text, bool isAddress) {
   Str s = feed.docFormat ? convertFeedText(*feed.docFormat, &charset, text, isAddress, false) : text;
-  return s.isNil() ? Str("") : s;
+  if (s.isNil()) return Str("");
+  if (!isAddress) trimDisplayText(s, isUtf8Encoding(charset));
+  return s;
 }
 
 struct InitialTexts {

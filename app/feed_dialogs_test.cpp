@@ -163,7 +163,7 @@ TEST_F(FeedDialogs, InfoShowsTheFeedAndItsCloseGadgetStopsTheWalk) {
     auto info = [] { return windowTitled("Info about feed"); };
     newsFeed* a = chain(root)[0];
     a->setName(db, *charset, *charset, "A users name");
-    a->subtitle = Str("About &lt;it&gt;");
+    a->subtitle = Str("\n    About &lt;it&gt;&#160;\n  ");  // an Atom text, written across lines
     a->uniqueID = Str("urn:a");
     a->imageURL = Str("http://i/a&amp;b");
     a->rights = Str("(c)");
